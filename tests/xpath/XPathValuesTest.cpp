@@ -181,11 +181,24 @@ TEST(XPathNodeSet, MembershipAndNamedWalks)
     // Depth first: the nested b comes before r's own b.
     EXPECT_EQ(bs.node(1)->Parent()->Parent(), r->FirstChildElement());
 
-    // Large sets keep membership exact once hashed.
+    // Large sets keep membership exact once hashed, after copies and sorting too.
+    std::string xml = "<r>";
+    for (int i = 0; i < 50; ++i)
+        xml += "<e/>";
+    auto many = parse((xml + "</r>").c_str());
     node_set big;
-    for (int round = 0; round < 2; ++round)
-        big.add_descendants(r, nullptr), big.add_children(r, nullptr);
-    EXPECT_EQ(big.count(), 6u);
+    big.add_children(many->RootElement(), nullptr);
+    big.add_children(many->RootElement(), nullptr);
+    EXPECT_EQ(big.count(), 50u);
+    node_set copy(big);
+    copy.add_descendants(many->RootElement(), "e");
+    copy.add(many->RootElement());
+    EXPECT_EQ(copy.count(), 51u);
+    copy.sort_document_order(many.get());
+    EXPECT_EQ(copy.node(0), many->RootElement());
+    EXPECT_TRUE(copy.contains(many->RootElement()->LastChild()));
+    copy.add(many->RootElement()->LastChild());
+    EXPECT_EQ(copy.count(), 51u);
 }
 
 TEST(XPathNodeSet, SubtreeSkipsLaterNonElements)
