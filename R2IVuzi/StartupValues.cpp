@@ -13,7 +13,7 @@ std::atomic<int> g_packetSize{kDefaultPacketSize};
 
 namespace {
 
-// The same value as the version resource and the project version.
+// Kept equal to the project VERSION (CMakeLists.txt) and the version resource.
 const char16_t kModuleVersion[] = u"1,0,0,1";
 
 boost::scoped_ptr<Orbel_Rvd_Error_Message> g_errorSink;
