@@ -22,22 +22,27 @@ bool name_matches(const char* test, const char* name)
 
 const TiXmlNode* node_set::node(uint32_t i) const
 {
-    return flags_[i] ? nullptr : static_cast<const TiXmlNode*>(entries_[i]);
+    return entries_[i].attribute ? nullptr : static_cast<const TiXmlNode*>(entries_[i].pointer);
 }
 
 const TiXmlAttribute* node_set::attribute(uint32_t i) const
 {
-    return flags_[i] ? static_cast<const TiXmlAttribute*>(entries_[i]) : nullptr;
+    return entries_[i].attribute ? static_cast<const TiXmlAttribute*>(entries_[i].pointer) : nullptr;
 }
 
 bool node_set::contains(const void* p) const
 {
-    if (entries_.size() <= kHashFrom)
-        return std::find(entries_.begin(), entries_.end(), p) != entries_.end();
+    if (entries_.size() <= kHashFrom) {
+        for (const item& e : entries_)
+            if (e.pointer == p)
+                return true;
+        return false;
+    }
     if (index_.size() != entries_.size()) {
         index_.clear();
         index_.reserve(entries_.size() * 2);
-        index_.insert(entries_.begin(), entries_.end());
+        for (const item& e : entries_)
+            index_.insert(e.pointer);
     }
     return index_.count(p) != 0;
 }
@@ -47,8 +52,7 @@ void node_set::add(const void* p, bool attribute)
     if (!p || contains(p))
         return;
     const bool indexed = entries_.size() > kHashFrom && index_.size() == entries_.size();
-    entries_.push_back(p);
-    flags_.push_back(attribute ? 1 : 0);
+    entries_.push_back(item{p, attribute});
     if (indexed)
         index_.insert(p);
 }
@@ -56,7 +60,6 @@ void node_set::add(const void* p, bool attribute)
 void node_set::clear()
 {
     entries_.clear();
-    flags_.clear();
     index_.clear();
 }
 
@@ -151,9 +154,9 @@ void node_set::add_preceding(const TiXmlNode* node, const char* name_test)
 
 std::string node_set::string_value(uint32_t i) const
 {
-    if (flags_[i])
-        return static_cast<const TiXmlAttribute*>(entries_[i])->ValueStr();
-    return static_cast<const TiXmlNode*>(entries_[i])->ValueStr();
+    if (entries_[i].attribute)
+        return static_cast<const TiXmlAttribute*>(entries_[i].pointer)->ValueStr();
+    return static_cast<const TiXmlNode*>(entries_[i].pointer)->ValueStr();
 }
 
 void node_set::sort_document_order(const TiXmlNode* base)
@@ -163,8 +166,8 @@ void node_set::sort_document_order(const TiXmlNode* base)
     constexpr size_t kUnmet = std::numeric_limits<size_t>::max();
     std::unordered_map<const void*, size_t> rank;
     rank.reserve(entries_.size() * 2);
-    for (const void* p : entries_)
-        rank.emplace(p, kUnmet);
+    for (const item& e : entries_)
+        rank.emplace(e.pointer, kUnmet);
     // One walk from the base gives every met entry its position.
     size_t position = 0, met = 0;
     auto visit = [&](const void* p) {
@@ -192,18 +195,15 @@ void node_set::sort_document_order(const TiXmlNode* base)
     }
     std::vector<size_t> ranks(entries_.size());
     for (size_t i = 0; i < entries_.size(); ++i)
-        ranks[i] = rank.find(entries_[i])->second;
+        ranks[i] = rank.find(entries_[i].pointer)->second;
     std::vector<size_t> order(entries_.size());
     std::iota(order.begin(), order.end(), size_t{0});
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return ranks[a] < ranks[b]; });
-    std::vector<const void*> entries(entries_.size());
-    std::vector<uint8_t> flags(flags_.size());
-    for (size_t i = 0; i < order.size(); ++i) {
-        entries[i] = entries_[order[i]];
-        flags[i] = flags_[order[i]];
-    }
-    entries_.swap(entries);
-    flags_.swap(flags);
+    std::vector<item> sorted;
+    sorted.reserve(entries_.size());
+    for (size_t i : order)
+        sorted.push_back(entries_[i]);
+    entries_.swap(sorted);
 }
 
 } // namespace XPath

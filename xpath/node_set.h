@@ -20,12 +20,11 @@ bool name_matches(const char* test, const char* name);
 class node_set {
 public:
     node_set() = default;
-    node_set(const node_set& other) : entries_(other.entries_), flags_(other.flags_) {}
+    node_set(const node_set& other) : entries_(other.entries_) {}
     node_set& operator=(const node_set& other)
     {
         if (this != &other) {
             entries_ = other.entries_;
-            flags_ = other.flags_;
             index_.clear();
         }
         return *this;
@@ -34,8 +33,8 @@ public:
     node_set& operator=(node_set&&) = default;
 
     uint32_t count() const { return static_cast<uint32_t>(entries_.size()); }
-    const void* entry(uint32_t i) const { return entries_[i]; }
-    bool is_attribute(uint32_t i) const { return flags_[i] != 0; }
+    const void* entry(uint32_t i) const { return entries_[i].pointer; }
+    bool is_attribute(uint32_t i) const { return entries_[i].attribute; }
     // Tree node at i, or null for an attribute.
     const TiXmlNode* node(uint32_t i) const;
     const TiXmlAttribute* attribute(uint32_t i) const;
@@ -66,8 +65,11 @@ public:
 
 private:
     static constexpr size_t kHashFrom = 16;
-    std::vector<const void*> entries_;
-    std::vector<uint8_t> flags_;
+    struct item {
+        const void* pointer;
+        bool attribute;
+    };
+    std::vector<item> entries_;
     // Mirrors entries_ once the set is larger than kHashFrom; rebuilt on demand.
     mutable std::unordered_set<const void*> index_;
 };

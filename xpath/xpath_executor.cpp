@@ -6,6 +6,7 @@
 
 #include <tinyxml.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -407,11 +408,31 @@ void xpath_processor::execute_step(int32_t mode)
             name = stack_.pop_as_string();
     }
     const int32_t after = actions_.current;
-    const node_set in = input_set(mode);
     node_set out;
-    for (uint32_t i = 0; i < in.count(); ++i)
-        if (!in.is_attribute(i))
-            add_axis(out, in.node(i), axis, name, any_node);
+    if (mode == kModeDoubleSlash) {
+        // The same entries, in the same order, as the base followed by the root's
+        // subtree; attributes never start a step, so they are not collected at all.
+        add_axis(out, base_, axis, name, any_node);
+        std::vector<const TiXmlNode*> pending{root_};
+        while (!pending.empty()) {
+            const TiXmlNode* n = pending.back();
+            pending.pop_back();
+            add_axis(out, n, axis, name, any_node);
+            const TiXmlNode* first = n->FirstChild();
+            if (!first)
+                continue;
+            const size_t mark = pending.size();
+            pending.push_back(first);
+            for (const TiXmlElement* e = first->NextSiblingElement(); e; e = e->NextSiblingElement())
+                pending.push_back(e);
+            std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(mark), pending.end());
+        }
+    } else {
+        const node_set in = input_set(mode);
+        for (uint32_t i = 0; i < in.count(); ++i)
+            if (!in.is_attribute(i))
+                add_axis(out, in.node(i), axis, name, any_node);
+    }
     // Predicates apply in written order, each to the survivors of the one before.
     const bool by_name = is_plain_name(name);
     for (auto it = predicates.rbegin(); it != predicates.rend(); ++it)
@@ -523,14 +544,14 @@ bool xpath_processor::evaluate_predicate(const TiXmlElement* element, bool posit
         position_flag_ = saved_flag;
         throw;
     }
-    const int32_t position = position_of(element);
     context_ = saved_context;
     position_flag_ = saved_flag;
     expression_result v = stack_.pop_value();
+    // The position walk is only paid for numeric predicates.
     if (v.kind() == kind_int)
-        return v.int_field() == position;
+        return v.int_field() == position_of(element, position_flag);
     if (v.kind() == kind_double)
-        return double_to_int(v.double_field()) == position;
+        return double_to_int(v.double_field()) == position_of(element, position_flag);
     return v.to_bool();
 }
 

@@ -72,14 +72,14 @@ void require(bool ok, int32_t code)
 
 } // namespace
 
-int32_t xpath_processor::position_of(const TiXmlElement* element) const
+int32_t xpath_processor::position_of(const TiXmlElement* element, bool same_name) const
 {
     const TiXmlNode* parent = element ? element->Parent() : nullptr;
     if (!parent)
         return -1;
     int32_t position = 0;
     for (const TiXmlElement* e = parent->FirstChildElement(); e; e = e->NextSiblingElement()) {
-        if (position_flag_ && std::strcmp(e->Value(), element->Value()) != 0)
+        if (same_name && std::strcmp(e->Value(), element->Value()) != 0)
             continue;
         ++position;
         if (e == element)
@@ -88,14 +88,14 @@ int32_t xpath_processor::position_of(const TiXmlElement* element) const
     return -1;
 }
 
-int32_t xpath_processor::size_of(const TiXmlElement* element) const
+int32_t xpath_processor::size_of(const TiXmlElement* element, bool same_name) const
 {
     const TiXmlNode* parent = element->Parent();
     if (!parent)
         return 0;
     int32_t size = 0;
     for (const TiXmlElement* e = parent->FirstChildElement(); e; e = e->NextSiblingElement())
-        if (!position_flag_ || std::strcmp(e->Value(), element->Value()) == 0)
+        if (!same_name || std::strcmp(e->Value(), element->Value()) == 0)
             ++size;
     return size;
 }
@@ -128,7 +128,7 @@ void xpath_processor::call_function(const std::string& name, std::vector<express
     } else if (name == "last") {
         require(n == 0, exec_args_last);
         require(context_ != nullptr, exec_last_without_context);
-        stack_.push_int(size_of(context_));
+        stack_.push_int(size_of(context_, position_flag_));
     } else if (name == "name") {
         require(n <= 1, exec_args_name);
         std::string s;
@@ -149,7 +149,7 @@ void xpath_processor::call_function(const std::string& name, std::vector<express
     } else if (name == "position") {
         require(n == 0, exec_args_position);
         require(context_ != nullptr, exec_position_without_context);
-        stack_.push_int(position_of(context_));
+        stack_.push_int(position_of(context_, position_flag_));
     } else if (name == "starts-with") {
         require(n == 2, exec_args_starts_with);
         const std::string s = args[0].to_string(), prefix = args[1].to_string();

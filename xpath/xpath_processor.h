@@ -71,8 +71,10 @@ private:
 
     // Function library.
     void call_function(const std::string& name, std::vector<expression_result>& args);
-    int32_t position_of(const TiXmlElement* element) const;
-    int32_t size_of(const TiXmlElement* element) const;
+    // Position and count among the parent's child elements, or among those with the
+    // element's own name.
+    int32_t position_of(const TiXmlElement* element, bool same_name) const;
+    int32_t size_of(const TiXmlElement* element, bool same_name) const;
 
     uint32_t error_state_ = state_ok;
     int32_t execution_code_ = 0;
