@@ -25,6 +25,10 @@ int32_t xpath_processor::action_count()
 
 expression_result xpath_processor::compute_xpath()
 {
+    // The token list and action store are filled once; a second call gives the same answer.
+    if (computed_)
+        return result_;
+    computed_ = true;
     try {
         if (!base_ || !base_->Parent())
             throw execution_error(exec_base_without_parent);

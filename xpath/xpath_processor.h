@@ -85,6 +85,7 @@ private:
     bool position_flag_ = false;
     const TiXmlNode* base_;
     const TiXmlNode* root_ = nullptr;
+    bool computed_ = false;
 };
 
 // The first node selected by the expression on node, or null.

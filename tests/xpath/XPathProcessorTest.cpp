@@ -232,6 +232,11 @@ TEST(XPathProcessor, BaseNodes)
     xpath_processor counted(doc->RootElement(), "count(//a)");
     EXPECT_EQ(counted.compute_node_set_count(), 0u);
     EXPECT_EQ(counted.error(), state_ok);
+    EXPECT_EQ(counted.compute_xpath().to_string(), "2");
+
+    xpath_processor twice(doc->RootElement(), "/r/a");
+    EXPECT_EQ(twice.compute_xpath().set().count(), 2u);
+    EXPECT_EQ(twice.compute_node_set_count(), 2u);
 
     EXPECT_EQ(first_xpath_node(doc->RootElement(), "/r/a"), doc->RootElement()->FirstChildElement("a"));
     EXPECT_EQ(first_xpath_node(doc->RootElement(), "/r/zzz"), nullptr);
