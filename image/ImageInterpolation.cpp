@@ -19,7 +19,7 @@ std::unique_ptr<CImageInterpolation>& ResamplerSlot()
 
 // Only torn down at unload: it needs no construction order, so it sits in slot 0.
 const StartupRegistrar kResamplerRegistrar(
-    0, 1, "image resampler",
+    0, 0, "image resampler",
     [] {
         if (!ResamplerSlot())
             ResamplerSlot().reset(new CImageInterpolation());

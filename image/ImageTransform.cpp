@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+static_assert(sizeof(RECT) == 16, "RECT is four 32-bit values");
+
 namespace {
 
 const RECT kEmpty = {0, 0, 0, 0};
