@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <random>
 
@@ -13,14 +12,14 @@ public:
     template <typename T>
     static void SetSource(CImageBase& b, const std::vector<T>& samples)
     {
-        b.sourcePixels_.resize(samples.size() * sizeof(T));
-        std::memcpy(b.sourcePixels_.data(), samples.data(), b.sourcePixels_.size());
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(samples.data());
+        b.sourcePixels_.assign(bytes, bytes + samples.size() * sizeof(T));
     }
     template <typename T>
     static void SetViewSamples(CImageBase& b, const std::vector<T>& samples, int width, int height)
     {
-        b.viewSamples_.resize(samples.size() * sizeof(T));
-        std::memcpy(b.viewSamples_.data(), samples.data(), b.viewSamples_.size());
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(samples.data());
+        b.viewSamples_.assign(bytes, bytes + samples.size() * sizeof(T));
         b.viewWidth_ = width;
         b.viewHeight_ = height;
     }
