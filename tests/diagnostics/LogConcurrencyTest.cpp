@@ -64,14 +64,14 @@ TEST_F(LogConcurrency, WritersAndCloserKeepEveryRecordWhole)
     expectEachRecordOnce(readLog(), kWriters, kRecords, 0);
 }
 
-// In lock mode 0 the file lock keeps processes apart, even children that inherited the
-// parent's open log.
+// In lock mode 0 the file lock keeps processes apart. Two children inherit the parent's
+// open log; a third opens its own, as an unrelated process logging to the same file would.
 TEST_F(LogConcurrency, ForkedWritersInFileLockMode)
 {
     initLogFile(u"C:\\Quillon.Log", 1, 0, 0);
     setLogItems(true, true, true, false);
     ORBEL_LOG(INFO) << "parent before fork";
-    constexpr int kChildren = 2, kRecords = 500;
+    constexpr int kChildren = 3, kRecords = 1000;
     // The children start writing together when the parent closes the gate's write end.
     int gate[2];
     ASSERT_EQ(pipe(gate), 0);
@@ -84,6 +84,8 @@ TEST_F(LogConcurrency, ForkedWritersInFileLockMode)
             char byte;
             while (read(gate[0], &byte, 1) < 0 && errno == EINTR) {
             }
+            if (c == kChildren - 1)
+                closeLogFile();
             for (int n = 0; n < kRecords; ++n)
                 ORBEL_LOG(INFO) << c << ' ' << n;
             _exit(0);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/thread/thread.hpp>
+
 #include <iomanip>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -38,11 +40,21 @@ TEST_F(LogHeader, SwitchesSelectFieldsInOrder)
     ORBEL_LOG_AT(WARNING, 8) << "w";
     setLogItems(true, false, false, false);
     ORBEL_LOG_AT(FATAL, 9) << "f";
+    // Off the main thread the thread id is that thread's own kernel id, not the pid.
+    setLogItems(false, true, false, false);
+    long workerTid = 0;
+    boost::thread worker([&workerTid] {
+        workerTid = ::syscall(SYS_gettid);
+        ORBEL_LOG_AT(INFO, 10) << "t";
+    });
+    worker.join();
+    ASSERT_NE(workerTid, long(::getpid()));
     EXPECT_EQ(readLog(), "[INFO:" + ids() + "1205/225449:123456:PssiXmlDao(1258)] x\r\n"
                          "[INFO:PssiXmlDao(1258)] x\r\n"
                          "[ERROR:1205/225449:PssiXmlDao(7)] e\r\n"
                          "[WARNING:123456:PssiXmlDao(8)] w\r\n"
-                         "[FATAL:" + std::to_string(::getpid()) + ":PssiXmlDao(9)] f\r\n");
+                         "[FATAL:" + std::to_string(::getpid()) + ":PssiXmlDao(9)] f\r\n"
+                         "[INFO:" + std::to_string(workerTid) + ":PssiXmlDao(10)] t\r\n");
 }
 
 TEST_F(LogHeader, BaseNameLineAndNumberFormatting)
