@@ -14,10 +14,16 @@ bool name_matches(const char* test, const char* name)
 {
     if (!test || (test[0] == '*' && test[1] == '\0'))
         return true;
-    const size_t n = std::strlen(test);
-    if (n >= 2 && test[n - 2] == ':' && test[n - 1] == '*')
-        return std::strncmp(test, name, n - 1) == 0;
-    return std::strcmp(test, name) == 0;
+    // One pass: a test ending in ":*" matches once everything before the star did.
+    for (size_t i = 0;; ++i) {
+        const char t = test[i];
+        if (t == '*' && test[i + 1] == '\0' && i > 0 && test[i - 1] == ':')
+            return true;
+        if (t != name[i])
+            return false;
+        if (t == '\0')
+            return true;
+    }
 }
 
 const TiXmlNode* node_set::node(uint32_t i) const

@@ -356,24 +356,13 @@ void xpath_processor::chain_steps(int32_t relative, int32_t mode)
 
 node_set xpath_processor::input_set(int32_t mode)
 {
-    node_set in;
-    switch (mode) {
-    case kModeContext:
-        if (context_)
-            in.add(context_);
-        break;
-    case kModeDoubleSlash:
-        in.add(base_);
-        in.add_subtree(root_, nullptr);
-        break;
-    case kModeRoot:
+    // The context and "//" modes are walked in place by execute_step.
+    if (mode == kModeRoot) {
+        node_set in;
         in.add(root_);
-        break;
-    default:
-        in = stack_.pop_as_node_set();
-        break;
+        return in;
     }
-    return in;
+    return stack_.pop_as_node_set();
 }
 
 void xpath_processor::execute_step(int32_t mode)
@@ -427,6 +416,9 @@ void xpath_processor::execute_step(int32_t mode)
                 pending.push_back(e);
             std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(mark), pending.end());
         }
+    } else if (mode == kModeContext) {
+        if (context_)
+            add_axis(out, context_, axis, name, any_node);
     } else {
         const node_set in = input_set(mode);
         for (uint32_t i = 0; i < in.count(); ++i)

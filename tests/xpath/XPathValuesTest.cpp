@@ -156,6 +156,19 @@ TEST(XPathValues, CopyKeepsOnlyItsKind)
     EXPECT_EQ(c.base(), doc->RootElement());
 }
 
+TEST(XPathNodeSet, NameTests)
+{
+    EXPECT_TRUE(name_matches(nullptr, "a"));
+    EXPECT_TRUE(name_matches("*", "a"));
+    EXPECT_TRUE(name_matches("Tag", "Tag"));
+    EXPECT_FALSE(name_matches("Tag", "Tags"));
+    EXPECT_FALSE(name_matches("Tags", "Tag"));
+    EXPECT_TRUE(name_matches("p:*", "p:a"));
+    EXPECT_FALSE(name_matches("p:*", "q:a"));
+    EXPECT_FALSE(name_matches("p:*", "pa"));
+    EXPECT_FALSE(name_matches("a*", "ab"));
+}
+
 TEST(XPathNodeSet, MembershipAndNamedWalks)
 {
     auto doc = parse("<r><a><b/><a><b/></a></a><b/><a/></r>");
