@@ -22,6 +22,18 @@ class TiXmlDocument;
 class TiXmlElement;
 class TiXmlNode;
 
+// One overlay item's DICOM tag, as the overlay configuration names it.
+struct OverlayTagInfo {
+    std::string group;
+    std::string element;
+    std::string vr;
+};
+
+struct OverlayFontInfo {
+    std::string faceName;
+    float size = 0.0f;
+};
+
 struct MenuItemInfo {
     std::string hotkey;
     int id = 0;
@@ -117,7 +129,46 @@ public:
     bool getVOILUT(const TiXmlNode* node, std::map<int, VoiLutEntry>& luts) const;
     bool readLutItem(const TiXmlNode* item, int pixelRepresentation, VoiLutEntry& lut) const;
 
+    // Overlay configuration (per modality, under "/Root/overlay").
+    std::vector<TiXmlNode*> getOverlayTags(const TiXmlNode* image) const;
+    OverlayTagInfo getTagAttributes(const TiXmlNode* overlayTag) const;
+    // The tag's value on the image, else on its series, study or patient.
+    std::u16string getTagValueByLevel(const TiXmlNode* image, const OverlayTagInfo& tag) const;
+    int getIntByName(const TiXmlNode* node, const std::string& name) const;
+    std::u16string getWideTextByName(const TiXmlNode* node, const std::string& name) const;
+    OverlayFontInfo getOverlayFont() const;
+    // Adds the overlay document's modalities that the PSSI document lacks.
+    void updateOverlayConfig(const char* overlayText);
+
+    // Hanging marks and level lookups. Every search covers the base's descendants only.
+    int getHangingCount(const TiXmlNode* root, int level) const;
+    std::vector<TiXmlNode*> getHangingNodeList(const TiXmlNode* root, int level) const;
+    TiXmlNode* getLevelNode(const TiXmlNode* root, int level, int index, bool hangingOnly) const;
+    TiXmlNode* findNodeByUID(const TiXmlNode* root, const char* expression, const std::string& uid) const;
+    void setHangingDownward(TiXmlNode* node, int level, const std::string& value);
+    void setHangingUpward(TiXmlNode* node, int level, const std::string& value);
+    void insertStudy(const std::string& parentPatientUID, const std::string& oldUnclePatientUID,
+        const std::string& studyUID, const char* studyXml);
+
+    // Status document and annotation state.
+    std::string getImageStatus();
+    // Whether the last getImageStatus reported a change.
+    bool isStatusModified() const { return statusModified_; }
+    bool isAnnotated(const TiXmlNode* element) const;
+    bool isParentAnnotated(const TiXmlNode* node) const;
+    void configureImageAnnotation(const std::string& uid, const TiXmlElement* reply);
+    void configureImageAnnotationTree(const std::string& uid, const TiXmlElement* reply);
+    // Writes the PSSI document to "pssi.xml" in the current directory.
+    void dumpPssi() const;
+
 private:
+    // The base's descendant elements named `name` in document order (with hanging="True"
+    // when asked), at most `limit` of them. Iterative, so deep trees cannot exhaust the stack.
+    static std::vector<TiXmlNode*> descendants(const TiXmlNode* base, const std::string& name, bool hangingOnly,
+        size_t limit = static_cast<size_t>(-1));
+    // The engine hands out const nodes of documents this object owns and edits.
+    static TiXmlNode* editable(const TiXmlNode* node) { return const_cast<TiXmlNode*>(node); }
+    void applyAnnotationElement(TiXmlNode* node, const TiXmlElement* reply);
     TiXmlDocument* freshDocument(std::unique_ptr<TiXmlDocument>& slot, const char* name);
     void retire(std::unique_ptr<TiXmlDocument>& slot);
     const TiXmlElement* configRoot() const;
