@@ -73,7 +73,16 @@ std::vector<TiXmlNode*> CPssiXmlDao::getOverlayTags(const TiXmlNode* image) cons
     if (!image)
         return tags;
     Lock lock(*this);
-    const std::string modality = getModality(image);
+    // The modality of the image's own series: a series without one must not borrow a
+    // neighbour's.
+    const OverlayTagInfo modalityTag{"0x0008", "0x0060", ""};
+    const TiXmlNode* series = image->Parent();
+    const TiXmlNode* found = series && series->ToElement() ? levelTag(series, modalityTag) : nullptr;
+    for (const TiXmlNode* t : found ? std::vector<TiXmlNode*>() : descendants(series, "Tag", false))
+        if (!found && attributeIs(t, "group", "0x0008") && attributeIs(t, "element", "0x0060"))
+            found = t;
+    const char* text = textOf(found);
+    const std::string modality = text ? text : "";
     if (modality.empty())
         return tags;
     for (const TiXmlNode* m : selectAll(getRootElement(), "/Root/overlay/modality")) {

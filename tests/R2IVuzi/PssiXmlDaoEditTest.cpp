@@ -1,0 +1,572 @@
+// The editing half of the data-access object: overlays, hanging marks, study insertion,
+// the status document and the annotation merge.
+#include "R2IVuzi/PssiXmlDao.h"
+#include "tests/diagnostics/LogTestSupport.h"
+
+#include <boost/lexical_cast.hpp>
+#include <boost/make_shared.hpp>
+#include <boost/thread/condition_variable.hpp>
+#include <boost/thread/thread.hpp>
+#include <gtest/gtest.h>
+#include <tinyxml.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// A document from tools/make_pssi.py.
+std::string generated(const std::string& args)
+{
+    const std::string command = "python3 " ORBEL_SOURCE_DIR "/tools/make_pssi.py " + args;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), &pclose);
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while (pipe && (n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0)
+        text.append(buffer, n);
+    return text;
+}
+
+std::string printed(const TiXmlNode* node)
+{
+    TiXmlPrinter printer;
+    node->Accept(&printer);
+    return printer.CStr();
+}
+
+const char* attr(const TiXmlNode* n, const char* name)
+{
+    return n->ToElement()->Attribute(name);
+}
+
+std::string firstChildText(const TiXmlNode* n)
+{
+    return n->FirstChild()->FirstChild()->Value();
+}
+
+std::vector<std::string> uidsOf(const std::vector<TiXmlNode*>& nodes)
+{
+    std::vector<std::string> uids;
+    for (const TiXmlNode* n : nodes)
+        uids.push_back(firstChildText(n));
+    return uids;
+}
+
+// Every element of the given name below the node, in document order (independent walk).
+void collect(TiXmlNode* node, const char* name, std::vector<TiXmlNode*>& out)
+{
+    for (TiXmlElement* e = node->FirstChildElement(); e; e = e->NextSiblingElement()) {
+        if (std::string(e->Value()) == name)
+            out.push_back(e);
+        collect(e, name, out);
+    }
+}
+
+std::vector<TiXmlNode*> all(CPssiXmlDao& dao, const char* name)
+{
+    std::vector<TiXmlNode*> out;
+    collect(dao.getRootElement(), name, out);
+    return out;
+}
+
+const char kOverlayPssi[] =
+    "<Root><overlay font=\"Courier\" fontsize=\"12\">"
+    "<modality name=\"CT\"><Tag group=\"0x0010\" element=\"0x0010\" vr=\"PN\"><gridx>12abc</gridx>"
+    "<prefix>Name</prefix></Tag>"
+    "<Tag group=\"0x0008\" element=\"0x0020\" vr=\"DA\"><gridx> -7</gridx><gridy>x</gridy></Tag></modality>"
+    "<modality name=\"O'X\"><Tag group=\"0x0010\" element=\"0x0020\" vr=\"LO\"/></modality>"
+    "</overlay>"
+    "<Patient><PatientUID>P</PatientUID><Tag group=\"0x0010\" element=\"0x0030\">19700101</Tag>"
+    "<Study><StudyUID>S</StudyUID><Tag group=\"0x0008\" element=\"0x0020\">20260101</Tag>"
+    "<Series><SeriesUID>R</SeriesUID><Tag group=\"0x0008\" element=\"0x0060\">CT</Tag>"
+    "<Tag group=\"0x0010\" element=\"0x0010\">Series^Value</Tag>"
+    "<Image><ImageUID>I</ImageUID><Tag group=\"0x0010\" element=\"0x0010\">Müller</Tag></Image></Series>"
+    "<Series><SeriesUID>R2</SeriesUID><Tag group=\"0x0008\" element=\"0x0060\">O'X</Tag>"
+    "<Image><ImageUID>J</ImageUID></Image></Series>"
+    "<Series><SeriesUID>R3</SeriesUID><Image><ImageUID>K</ImageUID></Image></Series>"
+    "</Study></Patient>"
+    "<Image><ImageUID>Loose</ImageUID></Image></Root>";
+
+class PssiOverlay : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dao_.parsePssi(kOverlayPssi);
+        ASSERT_FALSE(dao_.hasPssiError());
+        images_ = all(dao_, "Image");
+        ASSERT_EQ(images_.size(), 4u);
+    }
+    CPssiXmlDao dao_;
+    std::vector<TiXmlNode*> images_;
+};
+
+TEST_F(PssiOverlay, MergeKeepsKnownModalitiesAndAppendsNewOnes)
+{
+    const std::string ctBefore = printed(dao_.getRootElement()->FirstChildElement("overlay")->FirstChildElement());
+    dao_.updateOverlayConfig("<Root><overlay><modality name=\"CT\"><Tag group=\"0x0020\" element=\"0x0011\"/>"
+                             "</modality><modality name=\"MR\"><Tag group=\"0x0018\" element=\"0x0050\"/>"
+                             "</modality><modality><Tag/></modality></overlay></Root>");
+    const TiXmlElement* overlay = dao_.getRootElement()->FirstChildElement("overlay");
+    EXPECT_EQ(printed(overlay->FirstChildElement()), ctBefore);
+    const TiXmlElement* last = overlay->LastChild()->ToElement();
+    EXPECT_STREQ(last->Attribute("name"), "MR");
+    EXPECT_STREQ(last->FirstChildElement("Tag")->Attribute("element"), "0x0050");
+    int modalities = 0;
+    for (const TiXmlElement* m = overlay->FirstChildElement(); m; m = m->NextSiblingElement())
+        ++modalities;
+    EXPECT_EQ(modalities, 3); // the nameless one is skipped
+}
+
+TEST(PssiOverlayMerge, WithoutOverlayTheWholeOverlayGoesInOnce)
+{
+    const char merge[] = "<Root><overlay font=\"F\"><modality name=\"CT\"/><modality name=\"MR\"/></overlay></Root>";
+    CPssiXmlDao withPatients;
+    withPatients.parsePssi("<Root><X/><Patient><PatientUID>1</PatientUID></Patient><Patient/></Root>");
+    withPatients.updateOverlayConfig(merge);
+    const TiXmlElement* root = withPatients.getRootElement();
+    EXPECT_STREQ(root->FirstChildElement()->NextSiblingElement()->Value(), "overlay");
+    EXPECT_STREQ(root->FirstChildElement("overlay")->NextSiblingElement()->Value(), "Patient");
+    EXPECT_EQ(printed(root->FirstChildElement("overlay")), "<overlay font=\"F\">\n    <modality name=\"CT\" />\n"
+                                                           "    <modality name=\"MR\" />\n</overlay>\n");
+
+    CPssiXmlDao empty;
+    empty.parsePssi("<Root><X/></Root>");
+    empty.updateOverlayConfig(merge);
+    EXPECT_STREQ(empty.getRootElement()->LastChild()->Value(), "overlay");
+    EXPECT_EQ(empty.getRootElement()->LastChild()->PreviousSibling()->Value(), std::string("X"));
+
+    // Garbage and a null text change nothing.
+    const std::string before = printed(empty.getRootElement());
+    empty.updateOverlayConfig("<Root><overlay><modality name='Q'");
+    empty.updateOverlayConfig(nullptr);
+    EXPECT_EQ(printed(empty.getRootElement()), before);
+}
+
+TEST_F(PssiOverlay, FontFromTheSingleOverlay)
+{
+    const OverlayFontInfo font = dao_.getOverlayFont();
+    EXPECT_EQ(font.faceName, "Courier");
+    EXPECT_EQ(font.size, 12.0f);
+
+    CPssiXmlDao sizeOnly;
+    sizeOnly.parsePssi("<Root><overlay fontsize=\"12\"/></Root>");
+    EXPECT_EQ(sizeOnly.getOverlayFont().faceName, "Arial");
+    EXPECT_EQ(sizeOnly.getOverlayFont().size, 12.0f);
+
+    CPssiXmlDao two;
+    two.parsePssi("<Root><overlay font=\"A\" fontsize=\"9\"/><overlay/></Root>");
+    EXPECT_EQ(two.getOverlayFont().faceName, "Arial");
+    EXPECT_EQ(two.getOverlayFont().size, 2.0f);
+
+    CPssiXmlDao bad;
+    bad.parsePssi("<Root><overlay fontsize=\"abc\"/></Root>");
+    EXPECT_THROW(bad.getOverlayFont(), boost::bad_lexical_cast);
+    bool locked = false;
+    boost::thread other([&] {
+        locked = bad.recursiveMutex().try_lock();
+        if (locked)
+            bad.recursiveMutex().unlock();
+    });
+    other.join();
+    EXPECT_TRUE(locked);
+}
+
+TEST_F(PssiOverlay, TagsFollowTheImagesModality)
+{
+    const std::vector<TiXmlNode*> ct = dao_.getOverlayTags(images_[0]);
+    ASSERT_EQ(ct.size(), 2u);
+    EXPECT_STREQ(attr(ct[0], "group"), "0x0010");
+    EXPECT_STREQ(attr(ct[1], "element"), "0x0020");
+    const OverlayTagInfo info = dao_.getTagAttributes(ct[1]);
+    EXPECT_EQ(info.group, "0x0008");
+    EXPECT_EQ(info.element, "0x0020");
+    EXPECT_EQ(info.vr, "DA");
+
+    // An apostrophe in the modality must not break the selection.
+    const std::vector<TiXmlNode*> ox = dao_.getOverlayTags(images_[1]);
+    ASSERT_EQ(ox.size(), 1u);
+    EXPECT_STREQ(attr(ox[0], "element"), "0x0020");
+
+    EXPECT_TRUE(dao_.getOverlayTags(images_[2]).empty());
+    EXPECT_TRUE(dao_.getOverlayTags(nullptr).empty());
+
+    CPssiXmlDao bare;
+    bare.parsePssi("<Root><overlay><modality name=\"CT\"><Tag/></modality></overlay></Root>");
+    const OverlayTagInfo none = bare.getTagAttributes(bare.getRootElement()->FirstChild()->FirstChild()->FirstChild());
+    EXPECT_EQ(none.group + none.element + none.vr, "");
+}
+
+TEST_F(PssiOverlay, TagValueNearestLevelWins)
+{
+    // Image over series, with UTF-8 intact.
+    EXPECT_EQ(dao_.getTagValueByLevel(images_[0], {"0x0010", "0x0010", "PN"}), u"Müller");
+    EXPECT_EQ(dao_.getTagValueByLevel(images_[0], {"0x0008", "0x0020", "DA"}), u"20260101");
+    EXPECT_EQ(dao_.getTagValueByLevel(images_[0], {"0x0010", "0x0030", "DA"}), u"19700101");
+    EXPECT_EQ(dao_.getTagValueByLevel(images_[1], {"0x0010", "0x0010", "PN"}), u"");
+    // Patient's sibling series do not lend values; an image under Root finds nothing.
+    EXPECT_EQ(dao_.getTagValueByLevel(images_[2], {"0x0008", "0x0060", "CS"}), u"");
+    EXPECT_EQ(dao_.getTagValueByLevel(images_[3], {"0x0010", "0x0010", "PN"}), u"");
+    EXPECT_EQ(dao_.getTagValueByLevel(nullptr, {"0x0010", "0x0010", "PN"}), u"");
+}
+
+TEST_F(PssiOverlay, PositionValuesByName)
+{
+    const std::vector<TiXmlNode*> ct = dao_.getOverlayTags(images_[0]);
+    ASSERT_EQ(ct.size(), 2u);
+    EXPECT_EQ(dao_.getIntByName(ct[0], "gridx"), 12);
+    EXPECT_EQ(dao_.getIntByName(ct[1], "gridx"), -7);
+    EXPECT_EQ(dao_.getIntByName(ct[1], "gridy"), 0);
+    // Absent on this item: its neighbour's value must not leak in.
+    EXPECT_EQ(dao_.getIntByName(ct[1], "prefix"), 0);
+    EXPECT_EQ(dao_.getWideTextByName(ct[1], "prefix"), u"");
+    EXPECT_EQ(dao_.getWideTextByName(ct[0], "prefix"), u"Name");
+    EXPECT_EQ(dao_.getIntByName(nullptr, "gridx"), 0);
+}
+
+// 2 patients x 2 studies x 2 series x 3 images; the third series carries no marks.
+class PssiHanging : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dao_.parsePssi(generated("--unmarked-series 2"));
+        ASSERT_FALSE(dao_.hasPssiError());
+        root_ = dao_.getRootElement();
+        patients_ = all(dao_, "Patient");
+        studies_ = all(dao_, "Study");
+        series_ = all(dao_, "Series");
+        images_ = all(dao_, "Image");
+        ASSERT_EQ(images_.size(), 24u);
+    }
+    std::vector<std::string> hanging(const std::vector<TiXmlNode*>& nodes)
+    {
+        std::vector<std::string> values;
+        for (const TiXmlNode* n : nodes)
+            values.push_back(attr(n, "hanging") ? attr(n, "hanging") : "-");
+        return values;
+    }
+    CPssiXmlDao dao_;
+    TiXmlElement* root_ = nullptr;
+    std::vector<TiXmlNode*> patients_, studies_, series_, images_;
+};
+
+TEST_F(PssiHanging, DownwardFromRootMarksEveryCarrier)
+{
+    dao_.setHangingDownward(root_, 5, "True");
+    EXPECT_EQ(attr(root_, "hanging"), nullptr);
+    EXPECT_EQ(attr(series_[2], "hanging"), nullptr);
+    for (const auto* list : {&patients_, &studies_, &images_})
+        EXPECT_EQ(hanging(*list), std::vector<std::string>(list->size(), "True"));
+    EXPECT_EQ(dao_.getHangingCount(root_, 1), 24);
+    EXPECT_EQ(dao_.getHangingNodeList(root_, 1), images_);
+    EXPECT_EQ(dao_.getHangingCount(root_, 2), 7);
+}
+
+TEST_F(PssiHanging, DownwardFromAStudyStaysInsideIt)
+{
+    dao_.setHangingDownward(studies_[0], 3, "True");
+    std::vector<std::string> expectStudies{"True", "False", "False", "False"};
+    EXPECT_EQ(hanging(studies_), expectStudies);
+    EXPECT_EQ(hanging(patients_), std::vector<std::string>(2, "False"));
+    std::vector<std::string> expectSeries{"True", "True", "-", "False", "False", "False", "False", "False"};
+    EXPECT_EQ(hanging(series_), expectSeries);
+    std::vector<std::string> expectImages(24, "False");
+    std::fill(expectImages.begin(), expectImages.begin() + 6, "True");
+    EXPECT_EQ(hanging(images_), expectImages);
+    EXPECT_EQ(dao_.getHangingCount(root_, 1), 6);
+}
+
+TEST_F(PssiHanging, UpwardStopsBelowRoot)
+{
+    dao_.setHangingUpward(images_[13], 1, "True");
+    EXPECT_STREQ(attr(images_[13], "hanging"), "True");
+    EXPECT_STREQ(attr(series_[4], "hanging"), "True");
+    EXPECT_STREQ(attr(studies_[2], "hanging"), "True");
+    EXPECT_STREQ(attr(patients_[1], "hanging"), "True");
+    EXPECT_EQ(attr(root_, "hanging"), nullptr);
+    EXPECT_STREQ(attr(images_[12], "hanging"), "False");
+    EXPECT_STREQ(attr(patients_[0], "hanging"), "False");
+}
+
+TEST_F(PssiHanging, CountsListsAndLookupsStayInTheBase)
+{
+    EXPECT_EQ(dao_.getHangingCount(nullptr, 1), 1);
+    EXPECT_TRUE(dao_.getHangingNodeList(nullptr, 1).empty());
+    EXPECT_EQ(dao_.getHangingCount(root_, 1), 0);
+    dao_.setHangingDownward(root_, 5, "True");
+    EXPECT_EQ(uidsOf(dao_.getHangingNodeList(series_[3], 1)),
+        (std::vector<std::string>{"1.1.2.2.1", "1.1.2.2.2", "1.1.2.2.3"}));
+    EXPECT_EQ(dao_.getHangingCount(series_[3], 1), 3);
+    EXPECT_EQ(dao_.getHangingCount(root_, 9), 0);
+
+    EXPECT_EQ(dao_.getLevelNode(patients_[1], 3, 0, false), studies_[2]);
+    EXPECT_EQ(dao_.getLevelNode(patients_[1], 3, 1, true), studies_[3]);
+    EXPECT_EQ(dao_.getLevelNode(patients_[1], 3, 5, false), nullptr);
+    EXPECT_EQ(dao_.getLevelNode(patients_[1], 3, -1, false), nullptr);
+    EXPECT_EQ(dao_.getLevelNode(nullptr, 3, 0, false), nullptr);
+
+    EXPECT_EQ(dao_.findNodeByUID(root_, "//Image", "1.2.2.2.3"), images_[23]);
+    EXPECT_EQ(dao_.findNodeByUID(root_, "//Patient", "1.2"), patients_[1]);
+    EXPECT_EQ(dao_.findNodeByUID(root_, "//Patient", "1"), nullptr);
+    EXPECT_EQ(dao_.findNodeByUID(patients_[0], "//Study", "1.2.1"), nullptr);
+    EXPECT_EQ(dao_.findNodeByUID(nullptr, "//Study", "1.2.1"), nullptr);
+
+    CPssiXmlDao prefix;
+    prefix.parsePssi("<Root><Patient><U>1.23</U></Patient></Root>");
+    EXPECT_EQ(prefix.findNodeByUID(prefix.getRootElement(), "//Patient", "1.2"), nullptr);
+}
+
+TEST_F(PssiHanging, InsertStudyPlacesTheCopy)
+{
+    auto studyXml = [](const char* uid) {
+        return std::string("<Root><Patient><PatientUID>x</PatientUID><Study><StudyUID>") + uid +
+            "</StudyUID></Study></Patient></Root>";
+    };
+    auto studyUids = [&](TiXmlNode* patient) {
+        std::vector<TiXmlNode*> studies;
+        collect(patient, "Study", studies);
+        return uidsOf(studies);
+    };
+    // After a known study; before the first when unknown; in the given patient always.
+    dao_.insertStudy("1.1", "", "1.1.1", studyXml("N1").c_str());
+    dao_.insertStudy("1.1", "", "9.9", studyXml("N2").c_str());
+    dao_.insertStudy("1.1", "", "1.2.1", studyXml("N3").c_str());
+    EXPECT_EQ(studyUids(patients_[0]), (std::vector<std::string>{"N3", "N2", "1.1.1", "N1", "1.1.2"}));
+    EXPECT_EQ(studyUids(patients_[1]), (std::vector<std::string>{"1.2.1", "1.2.2"}));
+
+    const std::string before = printed(root_);
+    dao_.insertStudy("1.1", "", "1.1.1", "<Root><Patient><PatientUID>x</PatientUID></Patient></Root>");
+    dao_.insertStudy("1.1", "", "1.1.1", "<Root><Patient");
+    dao_.insertStudy("1.1", "", "1.1.1", nullptr);
+    EXPECT_EQ(printed(root_), before);
+
+    // New patients: after the uncle, else before the first patient.
+    dao_.insertStudy("2", "1.1", "", "<Root><Patient><PatientUID>2</PatientUID></Patient></Root>");
+    dao_.insertStudy("3", "none", "", "<Patient><PatientUID>3</PatientUID></Patient>");
+    EXPECT_EQ(uidsOf(all(dao_, "Patient")), (std::vector<std::string>{"3", "1.1", "2", "1.2"}));
+
+    CPssiXmlDao sparse;
+    sparse.parsePssi("<Root><overlay/><Patient><PatientUID>P</PatientUID><Tag/></Patient></Root>");
+    sparse.insertStudy("P", "", "S", studyXml("N").c_str());
+    EXPECT_STREQ(sparse.getRootElement()->FirstChildElement("Patient")->LastChild()->Value(), "Study");
+    CPssiXmlDao noPatients;
+    noPatients.parsePssi("<Root><overlay/></Root>");
+    noPatients.insertStudy("P", "U", "S", studyXml("N").c_str());
+    EXPECT_STREQ(noPatients.getRootElement()->LastChild()->Value(), "Patient");
+}
+
+class FakeImage : public IImageStatusSource {
+public:
+    FakeImage(std::string uid, std::string state) : uid_(std::move(uid)), state_(std::move(state)) {}
+    std::string getInstanceUID() const override { return uid_; }
+    std::string getDisplayStateText() const override { return state_; }
+    std::string getLastReportedText() const override { return last_; }
+    void setLastReportedText(const std::string& text) override { last_ = text; }
+    std::string getAnnotationText() const override { return "abcd"; }
+    bool isAnnotationModified() const override { return modified_; }
+    void setAnnotationModified(bool modified) override { modified_ = modified; }
+
+    std::string uid_, state_, last_;
+    bool modified_ = false;
+};
+
+TEST(PssiStatus, ReportsChangesOnce)
+{
+    CPssiXmlDao dao;
+    EXPECT_EQ(dao.getImageStatus(), "<ImageList />\n");
+    EXPECT_FALSE(dao.isStatusModified());
+
+    auto b = boost::make_shared<FakeImage>("2.2", "ff");
+    auto a = boost::make_shared<FakeImage>("1.1", "0a0b");
+    dao.registerImage("b.jp2", b);
+    dao.registerImage("a.jp2", a);
+    EXPECT_EQ(dao.getImageStatus(), "<ImageList>\n<Image InstanceUID=\"1.1\" Status=\"0a0b\" />\n"
+                                    "<Image InstanceUID=\"2.2\" Status=\"ff\" />\n</ImageList>\n");
+    EXPECT_TRUE(dao.isStatusModified());
+    EXPECT_EQ(dao.getImageStatus(), "<ImageList>\n<Image InstanceUID=\"1.1\" />\n"
+                                    "<Image InstanceUID=\"2.2\" />\n</ImageList>\n");
+    EXPECT_FALSE(dao.isStatusModified());
+
+    b->modified_ = true;
+    EXPECT_EQ(dao.getImageStatus(), "<ImageList>\n<Image InstanceUID=\"1.1\" />\n"
+                                    "<Image InstanceUID=\"2.2\" Annotation=\"abcd\" />\n</ImageList>\n");
+    EXPECT_TRUE(dao.isStatusModified());
+    EXPECT_FALSE(b->modified_);
+
+    CPssiXmlDao quoted;
+    quoted.registerImage("q", boost::make_shared<FakeImage>("a&\"b", ""));
+    EXPECT_EQ(quoted.getImageStatus(), "<ImageList>\n<Image InstanceUID='a&amp;&quot;b' />\n</ImageList>\n");
+}
+
+TEST(PssiAnnotation, OnlyExactFalseIsNotAnnotated)
+{
+    CPssiXmlDao dao;
+    dao.parsePssi("<Root><Patient annotated=\"False\"><A annotated=\"False\"/><A annotated=\"false\"/>"
+                  "<A annotated=\"FALSE\"/><A annotated=\"True\"/><A/></Patient></Root>");
+    std::vector<bool> results;
+    const TiXmlNode* patient = dao.getRootElement()->FirstChild();
+    for (const TiXmlNode* a = patient->FirstChild(); a; a = a->NextSibling())
+        results.push_back(dao.isAnnotated(a));
+    EXPECT_EQ(results, (std::vector<bool>{false, true, true, true, true}));
+    EXPECT_FALSE(dao.isAnnotated(nullptr));
+    EXPECT_FALSE(dao.isParentAnnotated(patient->FirstChild()));
+    EXPECT_TRUE(dao.isParentAnnotated(patient));
+    EXPECT_FALSE(dao.isParentAnnotated(nullptr));
+}
+
+TEST(PssiAnnotation, ReplyTagsReplaceTheImagesTags)
+{
+    CPssiXmlDao dao;
+    dao.parsePssi("<Root><Patient><PU>P</PU><Study><SU>S</SU><Series><RU>R</RU><Image annotated=\"False\">"
+                  "<IU>I</IU><ObjectFile>a.jp2</ObjectFile><Tag n=\"1\"/><InstanceUID>I</InstanceUID>"
+                  "<Tag n=\"2\"/><Tag n=\"3\"><Tag n=\"3a\"/></Tag></Image></Series></Study></Patient></Root>");
+    TiXmlDocument reply;
+    reply.Parse("<Image><Tag n=\"r1\">v</Tag><Tag n=\"seq\"><Tag n=\"item\"><Tag n=\"in\"/></Tag></Tag></Image>");
+    const std::string before = printed(dao.getRootElement());
+    dao.configureImageAnnotation("", reply.RootElement());
+    dao.configureImageAnnotation("nope", reply.RootElement());
+    dao.configureImageAnnotation("I", nullptr);
+    EXPECT_EQ(printed(dao.getRootElement()), before);
+
+    dao.configureImageAnnotation("I", reply.RootElement());
+    const TiXmlNode* image = all(dao, "Image")[0];
+    TiXmlPrinter printer;
+    printer.SetIndent("");
+    printer.SetLineBreak("");
+    image->Accept(&printer);
+    EXPECT_EQ(std::string(printer.CStr()),
+        "<Image annotated=\"True\"><IU>I</IU><ObjectFile>a.jp2</ObjectFile><InstanceUID>I</InstanceUID>"
+        "<Tag n=\"r1\">v</Tag><Tag n=\"seq\"><Tag n=\"item\"><Tag n=\"in\" /></Tag></Tag></Image>");
+    EXPECT_TRUE(dao.isAnnotated(image));
+}
+
+TEST(PssiAnnotation, TreeReplyMergesLevelByLevel)
+{
+    CPssiXmlDao dao;
+    dao.parsePssi(generated("--patients 1 --studies 1 --series 2 --images 2 --tags 2"));
+    TiXmlDocument reply;
+    reply.Parse("<Patient><Tag n=\"p\"/><Study><Tag n=\"s\"/><Series><Tag n=\"r\"/>"
+                "<Image><Tag n=\"i\"/></Image></Series></Study></Patient>");
+    const TiXmlElement* replyImage = reply.RootElement()->FirstChildElement("Study")->FirstChildElement("Series")
+                                         ->FirstChildElement("Image");
+    dao.configureImageAnnotationTree("1.1.1.2.2", replyImage);
+    const TiXmlNode* image = dao.findNodeByUID(dao.getRootElement(), "//Image", "1.1.1.2.2");
+    const char* expected[] = {"i", "r", "s", "p"};
+    const TiXmlNode* level = image;
+    for (const char* n : expected) {
+        std::vector<std::string> tags;
+        for (const TiXmlElement* t = level->FirstChildElement("Tag"); t; t = t->NextSiblingElement("Tag"))
+            tags.push_back(t->Attribute("n"));
+        EXPECT_EQ(tags, std::vector<std::string>{n}) << level->Value();
+        EXPECT_STREQ(attr(level, "annotated"), "True");
+        level = level->Parent();
+    }
+    // The other series and its images are untouched.
+    EXPECT_STREQ(attr(all(dao, "Series")[0], "annotated"), "False");
+    EXPECT_EQ(all(dao, "Image")[0]->FirstChildElement("Tag")->Attribute("n"), nullptr);
+}
+
+class PssiDump : public LogFileFixture {
+protected:
+    void SetUp() override
+    {
+        LogFileFixture::SetUp();
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(drive_);
+    }
+    void TearDown() override
+    {
+        std::filesystem::current_path(previous_);
+        LogFileFixture::TearDown();
+    }
+    std::filesystem::path previous_;
+};
+
+TEST_F(PssiDump, WritesTheDocumentOrOneError)
+{
+    CPssiXmlDao dao;
+    dao.parsePssi(std::string("<Root><Patient hanging=\"True\"><U>1</U><Tag>Müller &amp; Co</Tag></Patient></Root>"));
+    dao.dumpPssi();
+    TiXmlDocument back;
+    ASSERT_TRUE(back.LoadFile((drive_ + "/pssi.xml").c_str()));
+    EXPECT_EQ(printed(back.RootElement()), printed(dao.getRootElement()));
+
+    std::filesystem::remove(drive_ + "/pssi.xml");
+    std::filesystem::create_directory(drive_ + "/pssi.xml");
+    initLogFile(u"C:\\Quillon.Log", 1, 1, 0);
+    dao.dumpPssi();
+    closeLogFile();
+    const auto records = splitRecords(readLog());
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].substr(0, 7), "[ERROR:");
+}
+
+TEST(PssiEditsConcurrency, MergesWhileTheWindowThreadReads)
+{
+    CPssiXmlDao dao;
+    dao.parsePssi(generated("--patients 1 --studies 1 --series 2 --images 25 --tags 3"));
+    const std::vector<TiXmlNode*> images = all(dao, "Image");
+    ASSERT_EQ(images.size(), 50u);
+    dao.updateOverlayConfig("<Root><overlay><modality name=\"CT\"><Tag group=\"0x0011\" element=\"0x101D\"/>"
+                            "</modality></overlay></Root>");
+    std::vector<std::unique_ptr<TiXmlDocument>> replies;
+    for (size_t k = 0; k < images.size(); ++k) {
+        replies.push_back(std::make_unique<TiXmlDocument>());
+        replies.back()->Parse(("<Image><Tag group=\"0x0011\" element=\"0x101D\">r" + std::to_string(k) +
+                                  "</Tag><Tag group=\"0x0011\" element=\"0x101B\">s</Tag></Image>").c_str());
+    }
+    std::atomic<bool> done{false};
+    boost::thread loader([&] {
+        for (size_t k = 0; k < images.size(); ++k)
+            dao.configureImageAnnotation(dao.getInstanceUID(images[k]), replies[k]->RootElement());
+        done = true;
+    });
+    size_t rounds = 0;
+    do {
+        for (const TiXmlNode* image : images) {
+            dao.isAnnotated(image);
+            EXPECT_FALSE(dao.getObjectFile(image).empty());
+            std::string value;
+            dao.getDicomNodeInfo(image, value, "0x0011", "0x101D");
+            dao.getOverlayTags(image);
+        }
+        EXPECT_LE(dao.getHangingNodeList(dao.getRootElement(), 1).size(), 50u);
+        ++rounds;
+    } while (!done);
+    loader.join();
+    EXPECT_GE(rounds, 1u);
+    for (size_t k = 0; k < images.size(); ++k) {
+        EXPECT_TRUE(dao.isAnnotated(images[k]));
+        const TiXmlElement* tag = images[k]->FirstChildElement("Tag");
+        ASSERT_NE(tag, nullptr);
+        EXPECT_EQ(std::string(tag->FirstChild()->Value()), "r" + std::to_string(k));
+        EXPECT_STREQ(tag->NextSiblingElement("Tag")->Attribute("element"), "0x101B");
+        EXPECT_EQ(tag->NextSiblingElement("Tag")->NextSiblingElement("Tag"), nullptr);
+    }
+}
+
+TEST(PssiLarge, GeneratedBenchmarkDocumentCounts)
+{
+    CPssiXmlDao dao;
+    dao.parsePssi(generated("--patients 4 --studies 5 --series 4 --images 25 --tags 40"));
+    ASSERT_FALSE(dao.hasPssiError());
+    TiXmlElement* root = dao.getRootElement();
+    dao.setHangingDownward(root, 5, "True");
+    const std::vector<TiXmlNode*> list = dao.getHangingNodeList(root, 1);
+    ASSERT_EQ(list.size(), 2000u);
+    EXPECT_EQ(dao.getHangingCount(root, 2), 80);
+    EXPECT_EQ(dao.getObjectFile(list.front()), "1_1_1_1.jp2");
+    EXPECT_EQ(dao.getObjectFile(list.back()), "4_5_4_25.jp2");
+    const std::vector<TiXmlNode*> series = dao.getHangingNodeList(root, 2);
+    EXPECT_EQ(dao.getHangingNodeList(series.back(), 1).back(), list.back());
+    float centre = 0;
+    EXPECT_TRUE(dao.getWindowCenter(list.back(), centre));
+    EXPECT_EQ(centre, 65.0f);
+}
+
+} // namespace
