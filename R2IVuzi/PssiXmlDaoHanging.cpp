@@ -15,16 +15,14 @@ bool isHung(const TiXmlElement* e)
     return value && std::strcmp(value, "True") == 0;
 }
 
-// Pre-order successor of n within base's subtree, or null past its end.
-const TiXmlNode* nextInSubtree(const TiXmlNode* n, const TiXmlNode* base)
+// Pre-order successor of e among the elements of base's subtree, or null past its end.
+const TiXmlElement* nextElementInSubtree(const TiXmlElement* e, const TiXmlNode* base)
 {
-    if (const TiXmlNode* child = n->FirstChild())
+    if (const TiXmlElement* child = e->FirstChildElement())
         return child;
-    while (n && n != base) {
-        if (const TiXmlNode* sibling = n->NextSibling())
+    for (const TiXmlNode* n = e; n && n != base; n = n->Parent())
+        if (const TiXmlElement* sibling = n->NextSiblingElement())
             return sibling;
-        n = n->Parent();
-    }
     return nullptr;
 }
 
@@ -51,10 +49,11 @@ std::vector<TiXmlNode*> CPssiXmlDao::descendants(const TiXmlNode* base, const st
     std::vector<TiXmlNode*> out;
     if (!base || name.empty())
         return out;
-    for (const TiXmlNode* n = base->FirstChild(); n && out.size() < limit; n = nextInSubtree(n, base)) {
-        const TiXmlElement* e = n->ToElement();
-        if (e && name == e->Value() && (!hangingOnly || isHung(e)))
-            out.push_back(editable(n));
+    const char* wanted = name.c_str();
+    for (const TiXmlElement* e = base->FirstChildElement(); e && out.size() < limit;
+         e = nextElementInSubtree(e, base)) {
+        if (std::strcmp(e->Value(), wanted) == 0 && (!hangingOnly || isHung(e)))
+            out.push_back(editable(e));
     }
     return out;
 }
@@ -106,10 +105,9 @@ void CPssiXmlDao::setHangingDownward(TiXmlNode* node, int level, const std::stri
     if (level != 5)
         element->SetAttribute("hanging", value);
     // Only elements that already take part in hanging are marked.
-    for (const TiXmlNode* n = node->FirstChild(); n; n = nextInSubtree(n, node)) {
-        TiXmlElement* e = editable(n)->ToElement();
-        if (e && e->Attribute("hanging") && isLevelBelow(e->Value(), level))
-            e->SetAttribute("hanging", value);
+    for (const TiXmlElement* e = node->FirstChildElement(); e; e = nextElementInSubtree(e, node)) {
+        if (e->Attribute("hanging") && isLevelBelow(e->Value(), level))
+            editable(e)->ToElement()->SetAttribute("hanging", value);
     }
 }
 
