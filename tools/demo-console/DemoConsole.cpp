@@ -5,6 +5,7 @@
 #include "platform/Kernel.h"
 #include "platform/ModuleStartup.h"
 #include "platform/TextConv.h"
+#include "tools/demo-console/DemoPssi.h"
 
 #include <cstdio>
 #include <fstream>
@@ -29,8 +30,10 @@ void raiseCodecError()
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    // The demo's documents: the folder given, else the source tree's demo/.
+    const std::string demoDir = argc > 1 ? argv[1] : ORBEL_DEMO_DIR;
     if (!ModuleLoad()) {
         std::fprintf(stderr, "orbel-demo-console: the module's start-up failed\n");
         return 1;
@@ -52,6 +55,7 @@ int main()
                          << e.getLine() << ")):\n"
                          << e.what();
     }
+    const bool documentsOk = runPssiDemo(demoDir, std::cout);
     closeLogFile();
     rvd_customize_errors(nullptr);
     ModuleUnload();
@@ -66,6 +70,10 @@ int main()
     std::cout << "--- " << path << '\n' << log << std::flush;
     if (!caught) {
         std::fprintf(stderr, "orbel-demo-console: the codec error did not arrive as an exception\n");
+        return 1;
+    }
+    if (!documentsOk) {
+        std::fprintf(stderr, "orbel-demo-console: the demo documents in %s are missing or broken\n", demoDir.c_str());
         return 1;
     }
     return 0;
