@@ -56,7 +56,7 @@ void CPssiXmlDao::setConfigDocument(std::unique_ptr<TiXmlDocument> doc)
 
 void CPssiXmlDao::parseConfig(const std::string& utf8)
 {
-    freshDocument(config_, "Config.xml")->Parse(utf8.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    parseXmlText(*freshDocument(config_, "Config.xml"), utf8.c_str());
 }
 
 bool CPssiXmlDao::hasConfigError() const
@@ -74,7 +74,7 @@ void CPssiXmlDao::setPssiDocument(std::unique_ptr<TiXmlDocument> doc)
 void CPssiXmlDao::parsePssi(const std::string& utf8)
 {
     Lock lock(*this);
-    freshDocument(pssi_, "BasePssi.xml")->Parse(utf8.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    parseXmlText(*freshDocument(pssi_, "BasePssi.xml"), utf8.c_str());
 }
 
 bool CPssiXmlDao::hasPssiError() const
@@ -95,7 +95,7 @@ void CPssiXmlDao::setStampDocument(std::unique_ptr<TiXmlDocument> doc)
 
 void CPssiXmlDao::parseStamp(const std::string& utf8)
 {
-    freshDocument(stamp_, "stampConfig.xml")->Parse(utf8.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    parseXmlText(*freshDocument(stamp_, "stampConfig.xml"), utf8.c_str());
 }
 
 bool CPssiXmlDao::hasStampError() const
@@ -107,6 +107,13 @@ TiXmlElement* CPssiXmlDao::getRootElement() const
 {
     Lock lock(*this);
     return pssi_ ? pssi_->FirstChildElement() : nullptr;
+}
+
+void CPssiXmlDao::parseXmlText(TiXmlDocument& doc, const char* utf8)
+{
+    std::string padded(utf8 ? utf8 : "");
+    padded.append(4, '\0');
+    doc.Parse(padded.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
 }
 
 std::string CPssiXmlDao::getLevelName(int level)

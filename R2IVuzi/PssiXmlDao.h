@@ -80,6 +80,10 @@ public:
     // The PSSI document's "Root" element, or null.
     TiXmlElement* getRootElement() const;
     static std::string getLevelName(int level);
+    // Parses outside text into the document. TinyXML steps over a multi-byte UTF-8
+    // character whole, so a lead byte at the very end took it past the terminator into
+    // whatever memory followed; the copy it parses ends in enough zero bytes to stop it.
+    static void parseXmlText(TiXmlDocument& doc, const char* utf8);
 
     // Image registry: the first image registered under a target stays.
     boost::shared_ptr<IImageStatusSource> findImage(const std::string& target) const;

@@ -129,7 +129,7 @@ void CPssiXmlDao::insertStudy(const std::string& parentPatientUID, const std::st
     if (!root)
         return;
     auto fragment = std::make_unique<TiXmlDocument>("patient.xml");
-    fragment->Parse(studyXml, nullptr, TIXML_DEFAULT_ENCODING);
+    parseXmlText(*fragment, studyXml);
     // The fragment's first Patient, also when it is the fragment's document element.
     const TiXmlNode* fragmentPatient = getNodeAt(descendants(fragment.get(), "Patient", false, 1), 0);
     if (!fragmentPatient)

@@ -156,7 +156,7 @@ void CPssiXmlDao::updateOverlayConfig(const char* overlayText)
     if (!root)
         return;
     auto overlayDoc = std::make_unique<TiXmlDocument>("overlay.xml");
-    overlayDoc->Parse(overlayText, nullptr, TIXML_DEFAULT_ENCODING);
+    parseXmlText(*overlayDoc, overlayText);
     for (const TiXmlNode* m : selectAll(overlayDoc->FirstChildElement(), "/Root/overlay/modality")) {
         const char* name = m->ToElement() ? m->ToElement()->Attribute("name") : nullptr;
         if (!name || modalityNamed(root, name))

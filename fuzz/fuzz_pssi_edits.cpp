@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     dao.insertStudy(patient, "none", "none", studyXml.c_str());
 
     TiXmlDocument reply;
-    reply.Parse(part(input, 3).c_str());
+    CPssiXmlDao::parseXmlText(reply, part(input, 3).c_str());
     const TiXmlNode* replyImage = dao.getLevelNode(&reply, 1, 0, false);
     if (!replyImage)
         replyImage = reply.RootElement();

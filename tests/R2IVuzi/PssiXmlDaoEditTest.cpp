@@ -570,3 +570,24 @@ TEST(PssiLarge, GeneratedBenchmarkDocumentCounts)
 }
 
 } // namespace
+
+namespace {
+
+TEST(PssiParse, TrailingUtf8LeadByteStaysInsideTheText)
+{
+    // What lies beyond the terminator must never be parsed.
+    std::string buffer = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><R><T>\xe5";
+    buffer += '\0';
+    buffer += "XY</T><Leak/></R>";
+    TiXmlDocument doc;
+    CPssiXmlDao::parseXmlText(doc, buffer.c_str());
+    EXPECT_TRUE(doc.Error());
+    EXPECT_EQ(printed(&doc).find("Leak"), std::string::npos);
+
+    CPssiXmlDao dao;
+    dao.parsePssi("<?xml version=\"1.0\" encoding=\"UTF-8\"?><Root><Patient>\xf0");
+    EXPECT_TRUE(dao.hasPssiError());
+    CPssiXmlDao::parseXmlText(doc, nullptr);
+}
+
+} // namespace
