@@ -397,6 +397,8 @@ TEST(PssiStatus, ReportsChangesOnce)
                                     "<Image InstanceUID=\"2.2\" Annotation=\"abcd\" />\n</ImageList>\n");
     EXPECT_TRUE(dao.isStatusModified());
     EXPECT_FALSE(b->modified_);
+    EXPECT_EQ(dao.getImageStatus().find("Annotation"), std::string::npos);
+    EXPECT_FALSE(dao.isStatusModified());
 
     CPssiXmlDao quoted;
     quoted.registerImage("q", boost::make_shared<FakeImage>("a&\"b", ""));
