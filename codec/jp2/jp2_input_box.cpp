@@ -393,7 +393,8 @@ bool jp2_input_box::close()
     open_flag = false;
     box_type = 0;
     capabilities = 0;
-    bool result = true;
+    // Bytes of an unfinished word were never delivered: they count as unread.
+    bool result = partial_bytes == 0;
     if (!rubber && pos < contents_lim) {
         result = false;
         pos = contents_lim;
