@@ -7,12 +7,12 @@
 
 #include <string>
 
-struct HGDIOBJ__;
+
 struct HPEN__;
 struct HFONT__;
 struct HBITMAP__;
 struct HRGN__;
-typedef HGDIOBJ__* HGDIOBJ;
+typedef void* HGDIOBJ; // every GDI handle converts to it
 typedef HPEN__* HPEN;
 typedef HFONT__* HFONT;
 typedef HBITMAP__* HBITMAP;

@@ -171,6 +171,8 @@ void updatePairLocked(int generic, int left, int right)
 
 namespace platform {
 namespace detail {
+POINT cursorPosLocked() { return input().cursor; }
+
 POINT currentCursorPos()
 {
     State& s = state();

@@ -210,11 +210,12 @@ bool retrieve(MSG* out, HWND filter, UINT min, UINT max, bool remove, bool wait)
 namespace platform {
 namespace detail {
 POINT currentCursorPos();
+POINT cursorPosLocked();
 }
 }
 
 namespace {
-POINT cursorNow() { return platform::detail::currentCursorPos(); }
+POINT cursorNow() { return platform::detail::cursorPosLocked(); }
 }
 
 LRESULT SendMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -257,8 +258,8 @@ LRESULT SendMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     State& s = state();
-    POINT pt = cursorNow();
     boost::lock_guard<boost::mutex> g(s.lock);
+    POINT pt = cursorNow();
     std::shared_ptr<ThreadQueue> q;
     if (!hwnd) {
         q = myQueueLocked();
@@ -447,4 +448,16 @@ bool platform::PumpUntil(const std::function<bool()>& condition, DWORD limitMs)
             return condition();
         }
     }
+}
+
+bool platform::WaitForSentMessage(DWORD limitMs)
+{
+    State& s = state();
+    boost::unique_lock<boost::mutex> lock(s.lock);
+    auto q = myQueueLocked();
+    boost::system_time deadline = boost::get_system_time() + boost::posix_time::milliseconds(limitMs);
+    while (q->sent.empty())
+        if (!q->wake.timed_wait(lock, deadline))
+            return !q->sent.empty();
+    return true;
 }

@@ -610,7 +610,8 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
         if (style & WS_CHILD) {
             w->parent = parent;
             w->id = LONG_PTR(reinterpret_cast<uintptr_t>(menu));
-            parentWindow->children.insert(parentWindow->children.begin(), h);
+            // Children go below their earlier siblings, so creation order is z-order.
+            parentWindow->children.push_back(h);
         } else {
             // A top-level window's parent argument is its owner.
             Window* owner = parentWindow ? topLevelOfLocked(parentWindow.get()) : nullptr;
