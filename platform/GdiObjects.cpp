@@ -28,6 +28,7 @@ COLORREF sysColor(int index)
 
 struct Stock {
     HGDIOBJ objects[DEFAULT_GUI_FONT + 1] = {};
+    HGDIOBJ defaultBitmap = nullptr; // what a memory context holds before a bitmap: nothing to draw on
     HGDIOBJ sysBrushes[kSysColorCount] = {};
 };
 
@@ -87,6 +88,10 @@ Stock& stock()
         st->objects[NULL_PEN] = addStockLocked(g, makePen(0, 5));
         st->objects[SYSTEM_FONT] = addStockLocked(g, makeSystemFont());
         st->objects[DEFAULT_GUI_FONT] = st->objects[SYSTEM_FONT];
+        auto empty = std::make_shared<Object>();
+        empty->kind = Kind::Bitmap;
+        empty->bitmap = std::make_shared<Bitmap>();
+        st->defaultBitmap = addStockLocked(g, empty);
         for (int i = 0; i < kSysColorCount; ++i)
             st->sysBrushes[i] = addStockLocked(g, makeBrush(sysColor(i), 0));
         return st;
@@ -128,6 +133,8 @@ HDC addDC(std::shared_ptr<DC> d)
     d->pen = st.objects[BLACK_PEN];
     d->brush = st.objects[WHITE_BRUSH];
     d->font = st.objects[SYSTEM_FONT];
+    if (d->type == DC::Type::Memory)
+        d->bitmap = st.defaultBitmap;
     GdiState& g = gdi();
     boost::lock_guard<boost::mutex> lock(g.lock);
     HDC h = reinterpret_cast<HDC>(g.next);
@@ -381,7 +388,7 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ h)
     case Kind::Bitmap:
         if (d->type != DC::Type::Memory)
             return nullptr;
-        if (o->selectedIn && o->selectedIn != hdc)
+        if (!o->stock && o->selectedIn && o->selectedIn != hdc)
             return nullptr; // a bitmap lives in one context at a time
         slot = &d->bitmap;
         break;
@@ -393,15 +400,19 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ h)
         return old;
     auto prev = g.objects.find(old);
     if (prev != g.objects.end()) {
-        if (o->kind == Kind::Bitmap)
-            prev->second->selectedIn = nullptr;
+        if (o->kind == Kind::Bitmap) {
+            if (!prev->second->stock)
+                prev->second->selectedIn = nullptr;
+        }
         else if (prev->second->selections > 0)
             --prev->second->selections;
     }
-    if (o->kind == Kind::Bitmap)
-        o->selectedIn = hdc;
-    else
+    if (o->kind == Kind::Bitmap) {
+        if (!o->stock)
+            o->selectedIn = hdc;
+    } else {
         ++o->selections;
+    }
     *slot = h;
     if (o->kind == Kind::Pen)
         d->penPhase = 0;
