@@ -159,10 +159,19 @@ BOOL BitBlt(HDC dst, int x, int y, int width, int height, HDC src, int xSrc, int
     area.intersect(fromSource);
     bool sameMemory = st.top == dt.top;
     if (!sameMemory && op == Op::Copy && st.bpp == 32 && dt.bpp == 32) {
-        // Fast path: row copies.
+        // Fast path: row copies; the fourth byte is stored as 0 whatever a DIB section held.
         for (const RECT& r : area.rects())
-            for (int yy = r.top; yy < r.bottom; ++yy)
-                std::memcpy(dt.at(r.left, yy), st.at(r.left + dx, yy + dy), size_t(r.right - r.left) * 4u);
+            for (int yy = r.top; yy < r.bottom; ++yy) {
+                uint8_t* out = dt.at(r.left, yy);
+                const uint8_t* in = st.at(r.left + dx, yy + dy);
+                size_t n = size_t(r.right - r.left);
+                for (size_t i = 0; i < n; ++i) {
+                    uint32_t v;
+                    std::memcpy(&v, in + i * 4, 4);
+                    v &= 0x00FFFFFFu; // little-endian: the fourth byte is the top one
+                    std::memcpy(out + i * 4, &v, 4);
+                }
+            }
         return TRUE;
     }
     SourceCopy copy;

@@ -250,6 +250,27 @@ TEST(GdiDib, BlitIntoA24BitDibSectionKeepsItsLayout)
     EXPECT_EQ(bm.bmBits, raw);
     DeleteDC(dc);
     DeleteObject(dib);
+
+    // A 32-bit DIB section whose caller filled the fourth byte: copies store 0 there.
+    BITMAPINFO bi32{};
+    bi32.bmiHeader = BITMAPINFOHEADER{40, 2, -1, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* srcBits = nullptr;
+    void* dstBits = nullptr;
+    HBITMAP dib32 = CreateDIBSection(nullptr, &bi32, DIB_RGB_COLORS, &srcBits, nullptr, 0);
+    HBITMAP out32 = CreateDIBSection(nullptr, &bi32, DIB_RGB_COLORS, &dstBits, nullptr, 0);
+    ASSERT_TRUE(dib32 && out32);
+    std::memset(srcBits, 0xFF, 8);
+    HDC dc32 = CreateCompatibleDC(nullptr);
+    HDC outDc = CreateCompatibleDC(nullptr);
+    SelectObject(dc32, dib32);
+    SelectObject(outDc, out32);
+    ASSERT_TRUE(BitBlt(outDc, 0, 0, 2, 1, dc32, 0, 0, SRCCOPY));
+    auto* o = static_cast<uint8_t*>(dstBits);
+    EXPECT_EQ(std::vector<uint8_t>(o, o + 8), (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0}));
+    DeleteDC(outDc);
+    DeleteObject(out32);
+    DeleteDC(dc32);
+    DeleteObject(dib32);
 }
 
 TEST(GdiObjects, SelectionDeletionQueriesAndLeaks)
