@@ -106,7 +106,9 @@ void queueInputLocked(HWND target, UINT message, WPARAM wParam, LPARAM lParam, b
     auto w = findLocked(target);
     if (!w || w->destroying)
         return;
-    auto q = queueLocked(w->thread);
+    auto q = liveQueueLocked(w->thread);
+    if (!q)
+        return;
     InputEvent e;
     e.msg = MSG{target, message, wParam, lParam, GetTickCount(), input().cursor};
     e.setCursor = setCursor;

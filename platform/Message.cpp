@@ -43,11 +43,15 @@ ThreadInfo& threadInfo()
     return info;
 }
 
-std::shared_ptr<ThreadQueue> myQueueLocked()
+}
+
+std::shared_ptr<ThreadQueue> platform::detail::myQueueLocked()
 {
     threadInfo(); // registers the exit clean-up
     return queueLocked(GetCurrentThreadId());
 }
+
+namespace {
 
 POINT cursorNow();
 
@@ -269,7 +273,11 @@ BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return FALSE;
         }
-        q = queueLocked(w->thread);
+        q = liveQueueLocked(w->thread);
+        if (!q) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE); // its thread has ended
+            return FALSE;
+        }
     }
     q->posted.push_back(MSG{hwnd, msg, wParam, lParam, GetTickCount(), pt});
     q->wake.notify_all();

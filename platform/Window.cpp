@@ -160,6 +160,12 @@ std::shared_ptr<ThreadQueue> queueLocked(DWORD thread)
     return q;
 }
 
+std::shared_ptr<ThreadQueue> liveQueueLocked(DWORD thread)
+{
+    auto it = state().queues.find(thread);
+    return (it != state().queues.end() && it->second->alive) ? it->second : nullptr;
+}
+
 void notifyAllLocked()
 {
     for (auto& q : state().queues)
@@ -621,7 +627,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
             s.topLevels.insert(s.topLevels.begin(), h);
         }
         s.windows[h] = w;
-        queueLocked(w->thread);
+        myQueueLocked();
     }
     CREATESTRUCTW cs{param, inst, menu, parent, height, width, y, x, LONG(style), windowName, className, exStyle};
     if (!callProc(h, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs)) ||

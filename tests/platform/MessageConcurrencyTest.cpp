@@ -121,4 +121,16 @@ TEST_F(MessageConcurrency, TwoThreadsSendingToEachOtherDoNotDeadlock)
     EXPECT_EQ(answer, 42);
 }
 
+TEST_F(MessageConcurrency, WindowsOfAnEndedThreadTakeNothingMore)
+{
+    HWND orphan = nullptr;
+    boost::thread t([&] {
+        orphan = CreateWindowExW(0, u"TestRecording", u"", 0, 0, 0, 5, 5, nullptr, nullptr, nullptr, nullptr);
+    });
+    t.join();
+    ASSERT_TRUE(orphan);
+    EXPECT_FALSE(PostMessageW(orphan, WM_APP, 0, 0)); // nobody would ever read it
+    EXPECT_EQ(SendMessageW(orphan, WM_APP, 0, 0), 0);
+}
+
 } // namespace
