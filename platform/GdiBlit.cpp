@@ -8,6 +8,10 @@ using platform::Region;
 
 namespace {
 
+// Coordinates this far out are refused, so no arithmetic on them can overflow.
+const int kFar = 1 << 28;
+bool far(int v) { return v > kFar || v < -kFar; }
+
 enum class Op { Copy, Invert, And, Paint, NotCopy, DstInvert, Black, White, Bad };
 
 Op opOf(DWORD rop)
@@ -128,7 +132,8 @@ BOOL BitBlt(HDC dst, int x, int y, int width, int height, HDC src, int xSrc, int
 {
     Op op = opOf(rop);
     auto d = dc(dst);
-    if (!d || op == Op::Bad || width < 0 || height < 0)
+    if (!d || op == Op::Bad || width < 0 || height < 0 || far(x) || far(y) || far(width) || far(height) ||
+        far(xSrc) || far(ySrc))
         return FALSE;
     std::shared_ptr<DC> s;
     if (needsSource(op)) {
@@ -207,6 +212,9 @@ BOOL stretch(HDC dst, int x, int y, int w, int h, HDC src, int xs, int ys, int w
     auto s = dc(src);
     if (!d || !s || op == Op::Bad || w < 0 || h < 0 || ws < 0 || hs < 0)
         return FALSE;
+    for (int v : {x, y, w, h, xs, ys, ws, hs})
+        if (far(v))
+            return FALSE;
     Target dt, st;
     if (w == 0 || h == 0 || ws == 0 || hs == 0 || !resolve(*d, dt) || !resolveSource(*s, st))
         return TRUE;

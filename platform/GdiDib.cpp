@@ -265,7 +265,9 @@ int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD width, DWORD height, 
     Dib dib;
     if (!d || !bits || usage != DIB_RGB_COLORS || !parseInfo(info, dib))
         return 0;
-    if (startScan >= UINT(dib.height) || width > uint32_t(kMaxPixels) || height > uint32_t(kMaxPixels))
+    const int far = 1 << 28; // beyond this no coordinate arithmetic is attempted
+    if (startScan >= UINT(dib.height) || width > uint32_t(far) || height > uint32_t(far) || xDest > far ||
+        xDest < -far || yDest > far || yDest < -far || xSrc > far || xSrc < -far || ySrc > far || ySrc < -far)
         return 0;
     lines = std::min<UINT>(lines, UINT(dib.height) - startScan);
     Target t;

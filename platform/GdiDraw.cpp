@@ -9,9 +9,17 @@ using platform::Region;
 namespace {
 
 // Pixels a call covers, each applied once however often the shape reaches it.
+// Only pixels inside the box (what the target can show) are kept, so hostile
+// coordinates cost no memory.
 class PixelSet {
 public:
-    void add(int x, int y) { pts_.push_back((uint64_t(uint32_t(y)) << 32) | uint32_t(x)); }
+    explicit PixelSet(const RECT& box) : box_(box) {}
+    const RECT& box() const { return box_; }
+    void add(int x, int y)
+    {
+        if (x >= box_.left && x < box_.right && y >= box_.top && y < box_.bottom)
+            pts_.push_back((uint64_t(uint32_t(y)) << 32) | uint32_t(x));
+    }
     void finish()
     {
         std::sort(pts_.begin(), pts_.end());
@@ -30,6 +38,7 @@ public:
     size_t size() const { return pts_.size(); }
 
 private:
+    RECT box_;
     std::vector<uint64_t> pts_;
 };
 
@@ -124,6 +133,9 @@ void plot(PixelSet& set, const Pen& pen, int& phase, int x, int y)
         set.add(x, y);
         return;
     }
+    const RECT& b = set.box();
+    if (x < b.left - pen.width || x >= b.right + pen.width || y < b.top - pen.width || y >= b.bottom + pen.width)
+        return;
     int x0 = x - pen.width / 2, y0 = y - pen.width / 2;
     for (int j = 0; j < pen.width; ++j)
         for (int i = 0; i < pen.width; ++i)
@@ -167,10 +179,10 @@ struct EllipseShape {
     int l, t, r, bottom;
     EllipseShape(int l_, int t_, int r_, int b_) : l(l_), t(t_), r(r_), bottom(b_)
     {
-        cx = (l + r - 1) / 2.0;
-        cy = (t + b_ - 1) / 2.0;
-        a = std::max((r - 1 - l) / 2.0, 0.5);
-        b = std::max((b_ - 1 - t) / 2.0, 0.5);
+        cx = (double(l) + r - 1) / 2.0;
+        cy = (double(t) + b_ - 1) / 2.0;
+        a = std::max((double(r) - 1 - l) / 2.0, 0.5);
+        b = std::max((double(b_) - 1 - t) / 2.0, 0.5);
     }
     bool inside(int x, int y) const
     {
@@ -193,7 +205,15 @@ void normalise(int& l, int& t, int& r, int& b)
         std::swap(t, b);
 }
 
-bool tooBig(int l, int t, int r, int b) { return int64_t(r - l) * int64_t(b - t) > (int64_t(1) << 26); }
+// The part of the target a call can change.
+RECT boxOf(const Target& t) { return t.allowed.bounds(); }
+
+// [lo, hi) clamped to [boxLo - margin, boxHi + margin).
+inline void clampRange(int& lo, int& hi, int boxLo, int boxHi, int margin)
+{
+    lo = int(std::max<int64_t>(lo, int64_t(boxLo) - margin));
+    hi = int(std::min<int64_t>(hi, int64_t(boxHi) + margin));
+}
 
 } // namespace
 
@@ -216,7 +236,7 @@ BOOL LineTo(HDC hdc, int x, int y)
     if (!begin(hdc, d, t))
         return FALSE;
     Pen pen = penOf(*d);
-    PixelSet set;
+    PixelSet set(boxOf(t));
     if (pen.visible)
         line(set, pen, d->penPhase, d->pos.x, d->pos.y, x, y);
     d->pos = POINT{x, y};
@@ -233,7 +253,7 @@ BOOL Polyline(HDC hdc, const POINT* points, int count)
     if (!points || count < 2 || !begin(hdc, d, t))
         return FALSE;
     Pen pen = penOf(*d);
-    PixelSet set;
+    PixelSet set(boxOf(t));
     int phase = 0;
     if (pen.visible)
         for (int i = 1; i < count; ++i)
@@ -250,10 +270,10 @@ BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom)
     if (!begin(hdc, d, t))
         return FALSE;
     normalise(left, top, right, bottom);
-    if (right - left < 1 || bottom - top < 1 || tooBig(left, top, right, bottom))
-        return right - left >= 0 && bottom - top >= 0;
+    if (int64_t(right) - left < 1 || int64_t(bottom) - top < 1)
+        return TRUE;
     Pen pen = penOf(*d);
-    PixelSet outline, fill;
+    PixelSet outline(boxOf(t)), fill(boxOf(t));
     int phase = 0;
     if (pen.visible) {
         int r = right - 1, b = bottom - 1;
@@ -271,13 +291,17 @@ BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom)
     if (brushOf(*d, brush)) {
         // Without a pen the interior reaches one pixel further up and left.
         int l = pen.visible ? left + 1 : left, tp = pen.visible ? top + 1 : top;
-        for (int y = tp; y < bottom - 1; ++y)
-            for (int x = l; x < right - 1; ++x)
+        int r = right - 1, b = bottom - 1;
+        RECT box = boxOf(t);
+        clampRange(l, r, box.left, box.right, 0);
+        clampRange(tp, b, box.top, box.bottom, 0);
+        for (int y = tp; y < b; ++y)
+            for (int x = l; x < r; ++x)
                 fill.add(x, y);
     }
     outline.finish();
     fill.finish();
-    PixelSet inner;
+    PixelSet inner(boxOf(t));
     fill.each([&](int x, int y) {
         if (!outline.has(x, y))
             inner.add(x, y);
@@ -294,17 +318,21 @@ BOOL Ellipse(HDC hdc, int left, int top, int right, int bottom)
     if (!begin(hdc, d, t))
         return FALSE;
     normalise(left, top, right, bottom);
-    if (right - left < 1 || bottom - top < 1 || tooBig(left, top, right, bottom))
+    if (int64_t(right) - left < 1 || int64_t(bottom) - top < 1)
         return TRUE;
     EllipseShape e(left, top, right, bottom);
     Pen pen = penOf(*d);
     pen.on = pen.period = 0; // outlines of curves are drawn solid
     COLORREF brush;
     bool filled = brushOf(*d, brush);
-    PixelSet outline, inner;
+    PixelSet outline(boxOf(t)), inner(boxOf(t));
     int phase = 0;
-    for (int y = top; y < bottom; ++y)
-        for (int x = left; x < right; ++x) {
+    RECT box = boxOf(t);
+    int y0 = top, y1 = bottom, x0 = left, x1 = right;
+    clampRange(x0, x1, box.left, box.right, pen.width);
+    clampRange(y0, y1, box.top, box.bottom, pen.width);
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
             if (!e.inside(x, y))
                 continue;
             if (e.edge(x, y)) {
@@ -318,7 +346,7 @@ BOOL Ellipse(HDC hdc, int left, int top, int right, int bottom)
         }
     outline.finish();
     inner.finish();
-    PixelSet fill;
+    PixelSet fill(boxOf(t));
     inner.each([&](int x, int y) {
         if (!outline.has(x, y))
             fill.add(x, y);
@@ -335,7 +363,7 @@ BOOL Arc(HDC hdc, int left, int top, int right, int bottom, int xStart, int ySta
     if (!begin(hdc, d, t))
         return FALSE;
     normalise(left, top, right, bottom);
-    if (right - left < 1 || bottom - top < 1 || tooBig(left, top, right, bottom))
+    if (int64_t(right) - left < 1 || int64_t(bottom) - top < 1)
         return TRUE;
     EllipseShape e(left, top, right, bottom);
     Pen pen = penOf(*d);
@@ -352,10 +380,14 @@ BOOL Arc(HDC hdc, int left, int top, int right, int bottom, int xStart, int ySta
     double sweep = a1 - a0;
     if (sweep <= 0)
         sweep += twoPi; // equal rays: the whole ellipse
-    PixelSet outline;
+    PixelSet outline(boxOf(t));
     int phase = 0;
-    for (int y = top; y < bottom; ++y)
-        for (int x = left; x < right; ++x) {
+    RECT box = boxOf(t);
+    int y0 = top, y1 = bottom, x0 = left, x1 = right;
+    clampRange(x0, x1, box.left, box.right, pen.width);
+    clampRange(y0, y1, box.top, box.bottom, pen.width);
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
             if (!e.edge(x, y))
                 continue;
             double rel = angle(x, y) - a0;
@@ -375,17 +407,13 @@ BOOL Polygon(HDC hdc, const POINT* points, int count)
     Target t;
     if (!points || count < 2 || !begin(hdc, d, t))
         return FALSE;
-    int l = points[0].x, r = points[0].x, tp = points[0].y, b = points[0].y;
+    int tp = points[0].y, b = points[0].y;
     for (int i = 1; i < count; ++i) {
-        l = std::min(l, int(points[i].x));
-        r = std::max(r, int(points[i].x));
         tp = std::min(tp, int(points[i].y));
         b = std::max(b, int(points[i].y));
     }
-    if (tooBig(l, tp, r + 1, b + 1))
-        return FALSE;
     Pen pen = penOf(*d);
-    PixelSet outline, fill;
+    PixelSet outline(boxOf(t)), fill(boxOf(t));
     int phase = 0;
     if (pen.visible)
         for (int i = 0; i < count; ++i) {
@@ -397,24 +425,30 @@ BOOL Polygon(HDC hdc, const POINT* points, int count)
     if (brushOf(*d, brush)) {
         // Alternate (even-odd) fill sampled at pixel centres.
         std::vector<double> xs;
-        for (int y = tp; y <= b; ++y) {
+        RECT box = boxOf(t);
+        int y0 = tp, y1 = b + 1;
+        clampRange(y0, y1, box.top, box.bottom, 0);
+        for (int y = y0; y < y1; ++y) {
             double cy = y + 0.5;
             xs.clear();
             for (int i = 0; i < count; ++i) {
                 const POINT& p = points[i];
                 const POINT& q = points[(i + 1) % count];
                 if ((p.y <= cy && q.y > cy) || (q.y <= cy && p.y > cy))
-                    xs.push_back(p.x + (cy - p.y) * double(q.x - p.x) / double(q.y - p.y));
+                    xs.push_back(p.x + (cy - p.y) * (double(q.x) - p.x) / (double(q.y) - p.y));
             }
             std::sort(xs.begin(), xs.end());
-            for (size_t k = 0; k + 1 < xs.size(); k += 2)
-                for (int x = int(std::ceil(xs[k] - 0.5)); x + 0.5 < xs[k + 1]; ++x)
+            for (size_t k = 0; k + 1 < xs.size(); k += 2) {
+                double from = std::max(std::ceil(xs[k] - 0.5), double(box.left));
+                double to = std::min(xs[k + 1], double(box.right));
+                for (int x = int(from); x + 0.5 < to; ++x)
                     fill.add(x, y);
+            }
         }
     }
     outline.finish();
     fill.finish();
-    PixelSet inner;
+    PixelSet inner(boxOf(t));
     fill.each([&](int x, int y) {
         if (!outline.has(x, y))
             inner.add(x, y);
@@ -449,24 +483,31 @@ BOOL DrawFocusRect(HDC hdc, const RECT* rc)
     Target t;
     if (!rc || !begin(hdc, d, t))
         return FALSE;
-    int l = rc->left, tp = rc->top, r = rc->right - 1, b = rc->bottom - 1;
-    if (r < l || b < tp || tooBig(l, tp, r + 1, b + 1))
+    int64_t l = rc->left, tp = rc->top, r = int64_t(rc->right) - 1, b = int64_t(rc->bottom) - 1;
+    if (r < l || b < tp)
         return TRUE;
-    // The border clockwise from the top-left, each pixel once; every second one inverts.
-    std::vector<POINT> border;
-    for (int x = l; x <= r; ++x)
-        border.push_back(POINT{x, tp});
-    for (int y = tp + 1; y <= b; ++y)
-        border.push_back(POINT{r, y});
-    if (b > tp)
-        for (int x = r - 1; x >= l; --x)
-            border.push_back(POINT{x, b});
-    if (r > l)
-        for (int y = b - 1; y > tp; --y)
-            border.push_back(POINT{l, y});
-    PixelSet set;
-    for (size_t i = 0; i < border.size(); i += 2)
-        set.add(border[i].x, border[i].y);
+    // The border is walked clockwise from the top-left, each pixel once; every second
+    // one inverts. Positions along the walk are computed, so only visible pixels cost.
+    RECT box = boxOf(t);
+    PixelSet set(box);
+    auto mark = [&](int64_t x, int64_t y, int64_t index) {
+        if ((index & 1) == 0)
+            set.add(int(x), int(y));
+    };
+    int64_t xa = std::max<int64_t>(l, box.left), xb = std::min<int64_t>(r, int64_t(box.right) - 1);
+    int64_t ya = std::max<int64_t>(tp + 1, box.top), yb = std::min<int64_t>(b, int64_t(box.bottom) - 1);
+    if (tp >= box.top && tp < box.bottom)
+        for (int64_t x = xa; x <= xb; ++x)
+            mark(x, tp, x - l);
+    if (r >= box.left && r < box.right)
+        for (int64_t y = ya; y <= yb; ++y)
+            mark(r, y, (r - l) + (y - tp));
+    if (b > tp && b >= box.top && b < box.bottom)
+        for (int64_t x = xa; x <= std::min(xb, r - 1); ++x)
+            mark(x, b, (r - l) + (b - tp) + (r - x));
+    if (r > l && l >= box.left && l < box.right)
+        for (int64_t y = ya; y <= std::min(yb, b - 1); ++y)
+            mark(l, y, 2 * (r - l) + (b - tp) + (b - y));
     set.finish();
     applySet(t, set, RGB(255, 255, 255), R2_XORPEN);
     return TRUE;
