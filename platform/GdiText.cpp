@@ -366,7 +366,8 @@ BOOL GetTextExtentPoint32W(HDC hdc, LPCWSTR text, int count, SIZE* size)
 BOOL ExtTextOutW(HDC hdc, int x, int y, UINT options, const RECT* rc, LPCWSTR text, UINT count, const INT* dx)
 {
     auto d = dc(hdc);
-    if (!d || (count > 0 && !text) || count > (1u << 20))
+    const int far = 1 << 28; // beyond this no coordinate arithmetic is attempted
+    if (!d || (count > 0 && !text) || count > (1u << 20) || x > far || x < -far || y > far || y < -far)
         return FALSE;
     if ((options & ETO_OPAQUE) && rc) {
         platform::gdi::Target t;
@@ -416,8 +417,12 @@ BOOL TextOutW(HDC hdc, int x, int y, LPCWSTR text, int count)
 int DrawTextW(HDC hdc, LPCWSTR text, int count, RECT* rc, UINT format)
 {
     auto d = dc(hdc);
-    if (!d || !rc || (!text && count != 0))
+    const int far = 1 << 28;
+    if (!d || !rc || (!text && count != 0) || count < -1 || count > (1 << 20))
         return 0;
+    for (LONG v : {rc->left, rc->top, rc->right, rc->bottom})
+        if (v > far || v < -far)
+            return 0;
     auto f = platform::gdi::fontOf(*d);
     if (!f)
         return 0;

@@ -275,6 +275,23 @@ TEST_F(Windows, SurfacesEraseClipAndFollowTheWindowSize)
     EXPECT_EQ(GetSysColor(COLOR_WINDOW), 0xFFFFFFu);
 }
 
+TEST_F(Windows, HugeSizesAreBoundedAndFarTextIsRefused)
+{
+    HWND top = make(nullptr, 0, 0, 10, 10);
+    MoveWindow(top, 2000000000, 0, 2000000000, 2000000000, TRUE);
+    RECT r;
+    GetWindowRect(top, &r);
+    EXPECT_GT(r.right, r.left); // no overflow
+    platform::SurfaceView v = platform::SurfaceOf(top);
+    EXPECT_LE(int64_t(v.width) * v.height, int64_t(1) << 26);
+    platform::PumpPending();
+    HDC dc = GetDC(top);
+    EXPECT_FALSE(TextOutW(dc, 2147483647, 0, u"x", 1));
+    RECT far{-2147483647, 0, 2147483647, 10};
+    EXPECT_EQ(DrawTextW(dc, u"x", 1, &far, DT_SINGLELINE), 0);
+    ReleaseDC(top, dc);
+}
+
 TEST_F(Windows, PaintComesParentsFirstAndOnlyOnce)
 {
     HWND top = make(nullptr, 0, 0, 40, 30);
