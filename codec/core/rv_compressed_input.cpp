@@ -104,6 +104,10 @@ void rv_compressed_input::seek(int64_t position)
     }
     max_address_read = std::max(max_address_read, get_offset() - 1);
     if (cut_end != nullptr) {
+        // Give the buffer its old end back: a memory-resident input has no other copy of
+        // the bytes beyond the cut. The limit is applied again after the move.
+        first_unwritten = cut_end;
+        buf_bytes = cut_end - area;
         cut_end = nullptr;
     }
     if (position >= limit) {
@@ -112,6 +116,13 @@ void rv_compressed_input::seek(int64_t position)
             buf_pos = limit;
             buf_bytes = 0;
             first_unwritten = area;
+        } else {
+            // In memory too the input stops at the limit, not at the end of the bytes; the
+            // rest stays behind the cut for a later seek back.
+            int64_t keep = std::clamp<int64_t>(limit - buf_pos, 0, buf_bytes);
+            cut_end = first_unwritten;
+            first_unwritten = area + keep;
+            buf_bytes = keep;
         }
         first_unread = first_unwritten;
         return;
@@ -119,6 +130,8 @@ void rv_compressed_input::seek(int64_t position)
     exhausted = false;
     if (position >= buf_pos && position < buf_pos + buf_bytes) {
         first_unread = area + (position - buf_pos);
+        if (suspend_ptr == nullptr)
+            apply_limit_to_buffer(false);
         return;
     }
     if (fully_buffered) {
