@@ -736,7 +736,7 @@ void rvd_params::delete_unparsed_recursive(const char* name)
             inst->delete_unparsed_recursive(name);
     if (refs == nullptr)
         return;
-    if (comp_idx < 0 && first_inst == this) {
+    if (comp_idx < 0) {
         std::vector<rvd_params*> row;
         for (auto it = refs->owners.lower_bound(std::make_pair(tile_idx, 0));
              it != refs->owners.end() && it->first.first == tile_idx; ++it)
