@@ -1,6 +1,7 @@
 #include "codec/core/rv_precinct_pointer_server.h"
 
 #include "codec/core/rvd_message.h"
+#include "codec/core/rvd_params.h"
 
 #include <stdexcept>
 
@@ -20,6 +21,24 @@ const uint64_t max_plt_length = uint64_t(1) << 62;
 }
 
 } // namespace
+
+rv_tile_sequencing rv_get_tile_sequencing(rvd_params* params, int tnum)
+{
+    rv_tile_sequencing s;
+    rvd_params* cod = params->access_cluster("COD");
+    if (cod != nullptr)
+        cod = cod->access_relation(tnum, -1, 0, true);
+    if (cod != nullptr) {
+        cod->get("Clayers", 0, 0, s.layers);
+        cod->get("Corder", 0, 0, s.order);
+    }
+    rvd_params* poc = params->access_cluster("POC");
+    if (poc != nullptr)
+        poc = poc->access_relation(tnum, -1, 0, true);
+    int v = 0;
+    s.has_porder = (poc != nullptr) && poc->get("Porder", 0, 0, v);
+    return s;
+}
 
 void rv_precinct_pointer_server::clear()
 {

@@ -16,6 +16,13 @@ struct rv_tile_sequencing {
     bool allows_index() const { return layers == 1 || (order != 0 && order != 1 && !has_porder); }
 };
 
+class rvd_params;
+
+// Reads "Clayers" and "Corder" from the COD object governing a tile (all components)
+// and whether the POC object governing it holds a "Porder" record; params is any object
+// of the codestream's parameter tree.
+rv_tile_sequencing rv_get_tile_sequencing(rvd_params* params, int tnum);
+
 class rv_precinct_pointer_server {
 public:
     rv_precinct_pointer_server() = default;
@@ -30,6 +37,17 @@ public:
     void add_plt_marker(const rv_marker& m, const rv_tile_sequencing& seq);
     void start_tpart_body(int64_t body_start, int64_t body_length, const rv_tile_sequencing& seq,
                           bool discard, bool length_not_given);
+    // The same, reading the sequencing of tile tnum from the parameter tree.
+    void add_plt_marker(const rv_marker& m, rvd_params* params, int tnum)
+    {
+        add_plt_marker(m, rv_get_tile_sequencing(params, tnum));
+    }
+    void start_tpart_body(int64_t body_start, int64_t body_length, rvd_params* params, int tnum,
+                          bool discard, bool length_not_given)
+    {
+        start_tpart_body(body_start, body_length, rv_get_tile_sequencing(params, tnum), discard,
+                         length_not_given);
+    }
     // The next precinct's address; 0 when disabled, -1 when the tile-part is used up.
     int64_t get_precinct_address();
     void clear();

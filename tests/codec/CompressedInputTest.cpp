@@ -1,7 +1,7 @@
 #include "codec/core/rv_buffer_server.h"
 #include "codec/core/rv_compressed_input.h"
 #include "codec/core/rv_pph_input.h"
-#include "tests/codec/support/temp_codec_messages.h"
+#include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/test_sources.h"
 
 #include <gtest/gtest.h>
@@ -255,7 +255,7 @@ TEST(CompressedInput, SequentialSourceCannotSeek)
         in.seek(1000);
         FAIL() << "seek on a sequential source succeeded";
     } catch (const codec_error& e) {
-        EXPECT_NE(e.text.find("Attempting to seek inside a compressed data source which does "
+        EXPECT_NE(std::string(e.what()).find("Attempting to seek inside a compressed data source which does "
                               "not appear to support seeking.  The source may have been "
                               "implemented incorrectly."),
                   std::string::npos);
@@ -295,7 +295,7 @@ TEST(CompressedInput, CacheScopes)
         plain.set_tileheader_scope(0, 1);
         FAIL();
     } catch (const codec_error& e) {
-        EXPECT_NE(e.text.find("Attempting to load cached tile header data from a compressed "
+        EXPECT_NE(std::string(e.what()).find("Attempting to load cached tile header data from a compressed "
                               "data source which does not appear to support caching.  It is "
                               "possible that the source has been incorrectly implemented."),
                   std::string::npos);
@@ -304,7 +304,7 @@ TEST(CompressedInput, CacheScopes)
         plain.seek(-5);
         FAIL();
     } catch (const codec_error& e) {
-        EXPECT_NE(e.text.find("Attempting to load cached precinct packets from a compressed "
+        EXPECT_NE(std::string(e.what()).find("Attempting to load cached precinct packets from a compressed "
                               "data source which does not appear to support caching.  It is "
                               "possible that the source has been incorrectly implemented."),
                   std::string::npos);

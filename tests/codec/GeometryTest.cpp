@@ -1,6 +1,6 @@
 #include "codec/core/rv_partition_geometry.h"
 #include "codec/core/rvd_dims.h"
-#include "tests/codec/support/temp_codec_messages.h"
+#include "tests/codec/support/codec_messages.h"
 
 #include <gtest/gtest.h>
 
@@ -166,14 +166,14 @@ TEST(PartitionGeometry, PowerOfTwoAndPartitionChecks)
         rv_check_coding_partition(2, 0, 64, 64);
         FAIL() << "origin 2 accepted";
     } catch (const codec_test::codec_error& e) {
-        EXPECT_NE(e.text.find("must have origin coordinates equal to 1 or 0 only!"),
+        EXPECT_NE(std::string(e.what()).find("must have origin coordinates equal to 1 or 0 only!"),
                   std::string::npos);
     }
     try {
         rv_check_coding_partition(0, 0, 64, 48);
         FAIL() << "size 48 accepted";
     } catch (const codec_test::codec_error& e) {
-        EXPECT_NE(e.text.find("must have exact power-of-2 dimensions!"), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("must have exact power-of-2 dimensions!"), std::string::npos);
     }
 }
 

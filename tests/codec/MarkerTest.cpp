@@ -1,7 +1,7 @@
 #include "codec/core/rv_compressed_input.h"
 #include "codec/core/rv_marker.h"
 #include "codec/core/rvd_message.h"
-#include "tests/codec/support/temp_codec_messages.h"
+#include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/test_sources.h"
 
 #include <gtest/gtest.h>
@@ -48,7 +48,7 @@ TEST(Markers, MainHeadersOfConformanceStreams)
     std::vector<std::string> names = conformance_names();
     ASSERT_GE(names.size(), 20u);
     for (const std::string& n : names) {
-        clear_warnings();
+        clear_captured_warnings();
         stream_facts f = load_facts(dir + "/conf_" + n + ".facts");
         std::vector<uint8_t> bytes = read_file(conformance_dir() + "/" + n + ".j2k");
         EXPECT_EQ(read_main_header(bytes), expected_main_header(f)) << n;
@@ -56,7 +56,7 @@ TEST(Markers, MainHeadersOfConformanceStreams)
         for (const fact_marker& fm : f.markers)
             if (fm.code >= 0xFF30 && fm.code <= 0xFF3F)
                 has_skip_code = true;
-        EXPECT_EQ(count_warnings("Encountered one or more marker codes in the range 0xFF30 to "
+        EXPECT_EQ(warning_count("Encountered one or more marker codes in the range 0xFF30 to "
                                  "0xFF3F.  These are to be ignored."),
                   has_skip_code ? 1 : 0)
             << n;
@@ -111,40 +111,40 @@ TEST(Markers, CorruptSotLength)
 {
     std::vector<uint8_t> bytes{0xFF, 0x90, 0x00, 0x0B, 1, 2, 0xFF, 0x52, 0x00, 0x03, 7};
     {
-        clear_warnings();
+        clear_captured_warnings();
         reader r(bytes);
         EXPECT_FALSE(r.m.read());
         EXPECT_EQ(r.m.get_code(), 0);
-        EXPECT_EQ(count_warnings("Skipping over corrupt SOT marker code!"), 1);
+        EXPECT_EQ(warning_count("Skipping over corrupt SOT marker code!"), 1);
         EXPECT_EQ(r.in.get_offset(), 0); // code pushed back
     }
     {
-        clear_warnings();
+        clear_captured_warnings();
         reader r(bytes);
         ASSERT_TRUE(r.m.read(false, true));
         EXPECT_EQ(r.m.get_code(), RV_COD);
         EXPECT_EQ(r.m.get_length(), 1);
         EXPECT_EQ(r.m.get_bytes()[0], 7);
-        EXPECT_EQ(count_warnings("Skipping over corrupt SOT marker code!"), 1);
+        EXPECT_EQ(warning_count("Skipping over corrupt SOT marker code!"), 1);
     }
     {
-        clear_warnings();
+        clear_captured_warnings();
         reader r({0xFF, 0x91, 0x00, 0x05, 0});
         EXPECT_FALSE(r.m.read());
-        EXPECT_EQ(count_warnings("Skipping over corrupt SOP marker code!"), 1);
+        EXPECT_EQ(warning_count("Skipping over corrupt SOP marker code!"), 1);
     }
 }
 
 TEST(Markers, SkipCodesWarnOncePerReader)
 {
-    clear_warnings();
+    clear_captured_warnings();
     reader r({0xFF, 0x30, 0xFF, 0x52, 0x00, 0x02, 0xFF, 0x3F, 0xFF, 0x64, 0x00, 0x03, 9});
     ASSERT_TRUE(r.m.read());
     EXPECT_EQ(r.m.get_code(), RV_COD);
     EXPECT_EQ(r.m.get_length(), 0);
     ASSERT_TRUE(r.m.read());
     EXPECT_EQ(r.m.get_code(), RV_COM);
-    EXPECT_EQ(count_warnings("0xFF30 to 0xFF3F"), 1);
+    EXPECT_EQ(warning_count("0xFF30 to 0xFF3F"), 1);
 }
 
 TEST(Markers, EndOfCodestream)
@@ -155,11 +155,11 @@ TEST(Markers, EndOfCodestream)
         EXPECT_TRUE(r.in.is_exhausted());
     }
     {
-        clear_warnings();
+        clear_captured_warnings();
         reader r({0xFF, 0xD9, 0xFF, 0x52, 0x00, 0x02});
         r.m.set_resilient(true);
         EXPECT_FALSE(r.m.read()); // not delivered as a marker
-        EXPECT_EQ(count_warnings("Disregarding non-terminal EOC marker."), 1);
+        EXPECT_EQ(warning_count("Disregarding non-terminal EOC marker."), 1);
         ASSERT_TRUE(r.m.read(false, true));
         EXPECT_EQ(r.m.get_code(), RV_COD);
     }
@@ -181,11 +181,11 @@ TEST(Markers, SegmentLengthsAndUnknownCodes)
         EXPECT_FALSE(r.m.read());
     }
     {
-        clear_warnings();
+        clear_captured_warnings();
         reader r({0xFF, 0xA5, 0x00, 0x04, 1, 2});
         ASSERT_TRUE(r.m.read());
         EXPECT_EQ(r.m.get_code(), 0xFFA5);
-        EXPECT_EQ(count_warnings("Unrecognized/unimplemented marker code, 0xffa5, found in "
+        EXPECT_EQ(warning_count("Unrecognized/unimplemented marker code, 0xffa5, found in "
                                  "code-stream."),
                   1);
     }

@@ -4,7 +4,8 @@
 #include "codec/core/rv_pph_input.h"
 #include "codec/core/rv_precinct_pointer_server.h"
 #include "codec/core/rv_tpart_pointer_server.h"
-#include "tests/codec/support/temp_codec_messages.h"
+#include "codec/core/rvd_params.h"
+#include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/test_sources.h"
 
 #include <gtest/gtest.h>
@@ -36,7 +37,7 @@ void expect_error(const std::function<void()>& f, const std::string& fragment)
         f();
         ADD_FAILURE() << "no error; expected: " << fragment;
     } catch (const codec_error& e) {
-        EXPECT_NE(e.text.find(fragment), std::string::npos) << e.text;
+        EXPECT_NE(std::string(e.what()).find(fragment), std::string::npos) << e.what();
     }
 }
 
@@ -152,12 +153,12 @@ TEST(TileParts, TlmCasesAndErrors)
     }
     {
         // A length below 14 stops the translation; later tiles collect addresses.
-        clear_warnings();
+        clear_captured_warnings();
         rv_tpart_pointer_server s;
         s.add_tlm_marker(make_marker(RV_TLM, tlm_body(0, 0x50, {0, 100, 1, 13, 2, 50}, 1, 1)));
         std::vector<rv_tile_ref> refs(3);
         s.translate_markers(10, 3, refs.data());
-        EXPECT_EQ(count_warnings("TLM marker segments contain one or more illegal lengths (< 14 "
+        EXPECT_EQ(warning_count("TLM marker segments contain one or more illegal lengths (< 14 "
                                  "bytes).  Proceeding with incomplete tile-part length "
                                  "information."),
                   1);
@@ -342,6 +343,66 @@ TEST(PrecinctIndex, LengthCodingAndErrors)
     {
         rv_precinct_pointer_server disabled;
         EXPECT_EQ(disabled.get_precinct_address(), 0);
+    }
+}
+
+// Stand-ins for the marker classes whose attributes the index reads.
+class standin_params : public rvd_params {
+public:
+    standin_params(const char* name, bool tiles, bool comps, bool insts)
+        : rvd_params(name, tiles, comps, insts)
+    {
+        if (std::string(name) == "COD") {
+            define_attribute("Clayers", "Number of quality layers.", "I", RVD_ALL_COMPONENTS);
+            define_attribute("Corder", "Default progression order.",
+                             "(LRCP=0,RLCP=1,RPCL=2,PCRL=3,CPRL=4)", RVD_ALL_COMPONENTS);
+        } else if (std::string(name) == "POC") {
+            define_attribute("Porder", "Progression order changes.",
+                             "IIIII(LRCP=0,RLCP=1,RPCL=2,PCRL=3,CPRL=4)", RVD_MULTI_RECORD);
+        }
+    }
+    rvd_params* new_object() override
+    {
+        return new standin_params(get_cluster_name(), allow_tiles, allow_comps, allow_insts);
+    }
+    void copy_with_xforms(rvd_params*, int, int, bool, bool, bool) override {}
+    bool check_marker_segment(uint16_t, int, const uint8_t*, int&) override { return false; }
+    bool read_marker_segment(uint16_t, int, const uint8_t*, int) override { return false; }
+};
+
+TEST(PrecinctIndex, SequencingComesFromTileParameters)
+{
+    standin_params siz("SIZ", false, false, false);
+    auto* cod = new standin_params("COD", true, true, false);
+    cod->link(&siz, -1, -1, 3, 1);
+    auto* poc = new standin_params("POC", true, false, true);
+    poc->link(&siz, -1, -1, 3, 0);
+    cod->set("Clayers", 0, 0, 2);
+    cod->set("Corder", 0, 0, 4);
+    rvd_params* t1 = cod->access_relation(1, -1, 0, false);
+    t1->set("Corder", 0, 0, 1); // RLCP in tile 1
+    rvd_params* p2 = poc->access_relation(2, -1, 0, false);
+    for (int f = 0; f < 6; f++)
+        p2->set("Porder", 0, f, f == 2 ? 2 : (f == 5 ? 4 : 0));
+    rv_tile_sequencing s0 = rv_get_tile_sequencing(&siz, 0);
+    rv_tile_sequencing s1 = rv_get_tile_sequencing(t1, 1);
+    rv_tile_sequencing s2 = rv_get_tile_sequencing(poc, 2);
+    EXPECT_EQ(s0.layers, 2);
+    EXPECT_EQ(s0.order, 4);
+    EXPECT_FALSE(s0.has_porder);
+    EXPECT_TRUE(s0.allows_index());
+    EXPECT_EQ(s1.order, 1);
+    EXPECT_FALSE(s1.allows_index());
+    EXPECT_TRUE(s2.has_porder);
+    EXPECT_FALSE(s2.allows_index());
+
+    rv_buffer_server srv;
+    for (int t = 0; t < 3; t++) {
+        rv_precinct_pointer_server idx;
+        idx.init(&srv);
+        idx.add_plt_marker(make_marker(RV_PLT, {0, 10, 20}), &siz, t);
+        idx.start_tpart_body(100, 30, &siz, t, false, false);
+        EXPECT_EQ(idx.get_precinct_address(), t == 0 ? 100 : -1) << t;
     }
 }
 

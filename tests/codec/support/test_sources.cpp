@@ -1,5 +1,7 @@
 #include "tests/codec/support/test_sources.h"
 
+#include "tests/codec/support/codec_messages.h"
+
 
 #include <algorithm>
 #include <cstdlib>
@@ -115,6 +117,15 @@ std::vector<uint8_t> read_file(const std::string& path)
     if (!in)
         throw std::runtime_error("cannot open " + path);
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+int warning_count(const std::string& fragment)
+{
+    int n = 0;
+    for (const std::string& w : captured_warnings())
+        if (w.find(fragment) != std::string::npos)
+            n++;
+    return n;
 }
 
 std::string stream_dir(const std::string& group)

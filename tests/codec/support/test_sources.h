@@ -84,6 +84,9 @@ private:
 
 std::vector<uint8_t> read_file(const std::string& path);
 
+// Captured warnings (since the test started) whose text holds the fragment.
+int warning_count(const std::string& fragment);
+
 // Folder of generated streams, made on first use by tools/make_test_streams.py.
 std::string stream_dir(const std::string& group = "input");
 std::string conformance_dir();
