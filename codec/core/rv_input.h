@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-class rv_buffer;
+struct rv_buffer;
 class rv_buffer_server;
 
 // A marker met inside packet data while detection is on; the input is left positioned at
