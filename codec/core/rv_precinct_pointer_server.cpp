@@ -216,6 +216,9 @@ int64_t rv_precinct_pointer_server::get_precinct_address()
         }
         tpart_bytes_left -= int64_t(len);
     }
+    // Addresses stay below 2^62, however many lengths a hostile stream lists.
+    if (len > max_plt_length || next_address > int64_t(max_plt_length - len))
+        malformed_plt();
     used = true;
     int64_t addr = next_address;
     next_address += int64_t(len);
