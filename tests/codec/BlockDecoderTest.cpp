@@ -94,7 +94,7 @@ TEST(BlockDecoder, PartialDecodesStayWithinTheirPrecision)
     rvd_block blk;
     rvd_block_decoder dec;
     for (const char* name : {"u8_61x47", "s12_64x64"})
-        for (int mode : {0, 1, 4, 8, 63}) {
+        for (int mode = 0; mode < 64; mode += (name[0] == 'u') ? 1 : 7) {
             std::vector<int> src = load_samples(stream_dir("blocks") + "/blk_" + name + ".samples");
             extracted_block b = extract_single_block(read_file(block_stream(name, mode)));
             int shift = (name[0] == 'u') ? 128 : 0;
