@@ -165,13 +165,17 @@ inline int decide(rv_mq_regs& r, rv_mq_state& s)
         } else
             s = s.transition->mps;
     }
-    do {
+    // Shift until A is back at full scale, a byte at a time where the bits allow.
+    int n = __builtin_clz(uint32_t(r.A)) - 8;
+    while (n > 0) {
         if (r.t == 0)
             fill(r);
-        r.A += r.A;
-        r.C += r.C;
-        r.t--;
-    } while (r.A < 0x800000);
+        int k = n < r.t ? n : r.t;
+        r.A <<= k;
+        r.C <<= k;
+        r.t -= k;
+        n -= k;
+    }
     return sym;
 }
 
