@@ -82,6 +82,9 @@ int rv_input::read_to_chain(rv_buffer*& buf, int& pos, rv_buffer_server* server,
 {
     int done = 0;
     while (done < count && !exhausted) {
+        // No new buffer is chained unless a byte is there to go into it.
+        if (first_unread == first_unwritten && !refill())
+            break;
         if (buf == nullptr || pos >= RV_BUFFER_PAYLOAD) {
             rv_buffer* nb = server->get();
             if (buf != nullptr)

@@ -445,8 +445,14 @@ TEST(CompressedInput, ReadIntoBufferChain)
     for (rv_buffer* b = first; b != nullptr; b = b->next)
         got.insert(got.end(), b->data(), b->data() + (b == cur ? pos : RV_BUFFER_PAYLOAD));
     EXPECT_EQ(got, bytes);
-    srv.release_chain(first);
+    // At the end no empty buffer is chained.
+    int64_t groups_before = srv.get_full_groups();
+    rv_buffer* last = cur;
+    pos = RV_BUFFER_PAYLOAD;
     EXPECT_EQ(in.read_to_chain(cur, pos, &srv, 10), 0);
+    EXPECT_EQ(cur, last);
+    EXPECT_EQ(srv.get_full_groups(), groups_before);
+    srv.release_chain(first);
 }
 
 } // namespace
