@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         break;
     }
     const int modes = data[3] & 0x3F, orientation = data[3] >> 6;
-    const int missing = data[4] % 32, planes = data[5] % 40;
+    const int missing = int(int8_t(data[4])) % 40, planes = int(data[5] % 48) - 4;
     const int passes = 1 + data[6] % 100;
     const int num_lengths = std::min<int>(passes, data[7] % 32);
     size_t pos = 8;

@@ -279,10 +279,12 @@ int rv_block_decoder::decode_passes(rvd_block* blk, int num_passes)
             cp[c] = outside;
     }
 
-    const int possible = 3 * (blk->magnitude_planes - blk->missing_msbs) - 2;
-    const int p0 = 30 - blk->missing_msbs;
-    if (possible < 1 || p0 < 1)
+    // Plane counts in 64 bits: the fields of a hostile record may be anything.
+    const int64_t possible64 = 3 * (int64_t(blk->magnitude_planes) - blk->missing_msbs) - 2;
+    if (possible64 < 1 || blk->missing_msbs < 0 || blk->missing_msbs > 29)
         return -1;
+    const int possible = int(std::min<int64_t>(possible64, 1 << 20));
+    const int p0 = 30 - blk->missing_msbs;
     const int planes_limit = 3 * p0 - 2;
     int n = std::min(num_passes, planes_limit);
     n = std::min(n, blk->max_passes);

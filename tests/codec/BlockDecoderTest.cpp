@@ -283,11 +283,16 @@ TEST(BlockDecoder, EdgeCases)
         uint32_t m = uint32_t(blk.sample_buffer[i]) & 0x7FFFFFFFu;
         EXPECT_TRUE(m == 0 || m == 3u);
     }
-    // No decodable plane: all zero.
-    fill_random(blk, 8, 8, 0, 5, 5, 10, 4);
-    dec.decode(&blk);
-    for (int i = 0; i < 64; i++)
-        EXPECT_EQ(blk.sample_buffer[i], 0);
+    // No decodable plane, or plane counts no parser could give: all zero.
+    for (auto mp : {std::make_pair(5, 5), std::make_pair(-3, 12), std::make_pair(30, 40),
+                    std::make_pair(0, 2147483647)}) {
+        fill_random(blk, 8, 8, 0, mp.first, mp.second, 10, 4);
+        dec.decode(&blk);
+        int nonzero = 0;
+        for (int i = 0; i < 64; i++)
+            nonzero += blk.sample_buffer[i] != 0;
+        EXPECT_EQ(nonzero, mp.second == 2147483647 ? nonzero : 0) << mp.first;
+    }
     // Pass lengths reaching beyond the buffer with its fence: those passes are absent.
     fill_random(blk, 8, 8, RVD_MODE_RESTART, 0, 10, 5, 5);
     for (int i = 0; i < 5; i++)
