@@ -119,31 +119,6 @@ int rv_mq_decoder::get_raw_bit()
     return bit;
 }
 
-void rv_mq_decoder::check_out(rv_mq_registers& r)
-{
-    r.A = A;
-    r.C = C;
-    r.D = 0;
-    r.t = t;
-    r.temp = temp;
-    r.next = buf_next;
-    r.S = S;
-    if (mq_mode)
-        rv_mq_form_distance(r);
-    lent_out = true;
-}
-
-void rv_mq_decoder::check_in(const rv_mq_registers& r)
-{
-    A = r.A + static_cast<uint32_t>(r.D);
-    C = r.C + static_cast<uint32_t>(r.D);
-    t = r.t;
-    temp = r.temp;
-    buf_next = r.next;
-    S = r.S;
-    lent_out = false;
-}
-
 bool rv_mq_decoder::termination_ok()
 {
     const uint8_t* end = buf_start + segment_length;

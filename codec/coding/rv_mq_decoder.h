@@ -98,13 +98,18 @@ inline int rv_mq_decide(uint32_t& A, uint32_t& C, int32_t& t, uint32_t& temp,
             state = state.transition->mps;
         }
     }
-    do {
-        if (t == 0)
-            rv_mq_fill_lsbs(C, t, temp, next, S);
-        A <<= 1;
-        C <<= 1;
-        t--;
-    } while (A < static_cast<uint32_t>(rv_mq_full_scale));
+    // Renormalise in whole steps: the doublings A needs, taking in bytes as t runs out.
+    int shift = __builtin_clz(A) - 8;
+    while (shift > t) {
+        A <<= t;
+        C <<= t;
+        shift -= t;
+        t = 0;
+        rv_mq_fill_lsbs(C, t, temp, next, S);
+    }
+    A <<= shift;
+    C <<= shift;
+    t -= shift;
     return sym;
 }
 
@@ -188,8 +193,30 @@ public:
     // One raw bit of a bypass segment.
     int get_raw_bit();
 
-    void check_out(rv_mq_registers& r);
-    void check_in(const rv_mq_registers& r);
+    // Inline, so that a pass's local copy of the registers stays in processor registers.
+    void check_out(rv_mq_registers& r)
+    {
+        r.A = A;
+        r.C = C;
+        r.D = 0;
+        r.t = t;
+        r.temp = temp;
+        r.next = buf_next;
+        r.S = S;
+        if (mq_mode)
+            rv_mq_form_distance(r);
+        lent_out = true;
+    }
+    void check_in(const rv_mq_registers& r)
+    {
+        A = r.A + static_cast<uint32_t>(r.D);
+        C = r.C + static_cast<uint32_t>(r.D);
+        t = r.t;
+        temp = r.temp;
+        buf_next = r.next;
+        S = r.S;
+        lent_out = false;
+    }
 
     // Restores the fence bytes and closes the segment; with check_termination, false when
     // the segment was not terminated predictably.
