@@ -1,11 +1,13 @@
 #include "codec/coding/rv_context_tables.h"
 #include "codec/coding/rv_mq_decoder.h"
+#include "platform/ModuleStartup.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <algorithm>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -133,6 +135,13 @@ TEST_F(MqDecoder, CheckedOutDecisionsMatchPlainOnes)
         plain.finish();
         lent.finish();
     }
+}
+
+TEST_F(MqDecoder, TablesAreStartupStepsOfSlot13)
+{
+    std::vector<std::string> names = StartupRegistry::global().names();
+    for (const char* step : {"Tier-1 significance and sign context tables", "MQ decoder and encoder state tables"})
+        EXPECT_NE(std::find(names.begin(), names.end(), step), names.end()) << step;
 }
 
 TEST_F(MqDecoder, TransitionAndEncoderTables)
