@@ -48,6 +48,28 @@ inline void refine_sample(int32_t& sample, int bit, int p)
     sample = static_cast<int32_t>(v);
 }
 
+// Row R of one column in the significance propagation pass.
+template <bool RAW, int R>
+inline void significance_row(rv_mq_registers& r, rv_mq_state* states, const uint8_t* lut, uint32_t* cp,
+                             uint32_t& w, int32_t* sp, int width, int p, bool causal, int stride)
+{
+    if ((w & (sig(R) | sign(R))) != 0 || ((w >> (3 * R)) & 0x1EF) == 0)
+        return;
+    int bit = RAW ? rv_mq_raw_bit(r) : rv_mq_decode_checked(r, states[lut[(w >> (3 * R)) & 0x1FF]]);
+    w |= visited(R);
+    if (!bit)
+        return;
+    uint32_t neg;
+    if (RAW) {
+        neg = static_cast<uint32_t>(rv_mq_raw_bit(r));
+    } else {
+        uint32_t e = rv_sign_lut[sign_index(w, cp[-1], cp[1], R)];
+        neg = static_cast<uint32_t>(rv_mq_decode_checked(r, states[rv_first_sign_context + (e >> 1)])) ^ (e & 1);
+    }
+    make_significant(cp, w, R, neg, causal, stride);
+    sp[R * width] = new_sample(neg, p);
+}
+
 template <bool RAW>
 void significance_pass(rv_mq_decoder& coder, rv_mq_state* states, int p, bool causal, int orientation,
                        int32_t* samples, int32_t* contexts, int width, int num_stripes, int stride)
@@ -66,34 +88,35 @@ void significance_pass(rv_mq_decoder& coder, rv_mq_state* states, int p, bool ca
                     c += 3;
                 continue;
             }
-            for (int row = 0; row < 4; row++) {
-                if ((w & (sig(row) | sign(row))) != 0 || ((w >> (3 * row)) & 0x1EF) == 0)
-                    continue;
-                int bit;
-                if (RAW) {
-                    bit = rv_mq_raw_bit(r);
-                } else {
-                    bit = rv_mq_decode_checked(r, states[lut[(w >> (3 * row)) & 0x1FF]]);
-                }
-                w |= visited(row);
-                if (!bit)
-                    continue;
-                uint32_t neg;
-                if (RAW) {
-                    neg = static_cast<uint32_t>(rv_mq_raw_bit(r));
-                } else {
-                    uint32_t e = rv_sign_lut[sign_index(w, cp[c - 1], cp[c + 1], row)];
-                    neg = static_cast<uint32_t>(
-                              rv_mq_decode_checked(r, states[rv_first_sign_context + (e >> 1)])) ^
-                          (e & 1);
-                }
-                make_significant(cp + c, w, row, neg, causal, stride);
-                sp[row * width + c] = new_sample(neg, p);
-            }
+            significance_row<RAW, 0>(r, states, lut, cp + c, w, sp + c, width, p, causal, stride);
+            significance_row<RAW, 1>(r, states, lut, cp + c, w, sp + c, width, p, causal, stride);
+            significance_row<RAW, 2>(r, states, lut, cp + c, w, sp + c, width, p, causal, stride);
+            significance_row<RAW, 3>(r, states, lut, cp + c, w, sp + c, width, p, causal, stride);
             cp[c] = w;
         }
     }
     coder.check_in(r);
+}
+
+// Row R of one column in the magnitude refinement pass.
+template <bool RAW, int R>
+inline void refinement_row(rv_mq_registers& r, rv_mq_state* states, uint32_t w, int32_t* sp, int width, int p)
+{
+    if ((w & refine(R)) == 0)
+        return;
+    int32_t& sample = sp[R * width];
+    int bit;
+    if (RAW) {
+        bit = rv_mq_raw_bit(r);
+    } else {
+        int ctx;
+        if (((static_cast<uint32_t>(sample) & 0x7FFFFFFF) >> p) >= 4)
+            ctx = rv_first_refine_context + 2;
+        else
+            ctx = rv_first_refine_context + (((w >> (3 * R)) & 0x1EF) != 0 ? 1 : 0);
+        bit = rv_mq_decode_checked(r, states[ctx]);
+    }
+    refine_sample(sample, bit, p);
 }
 
 template <bool RAW>
@@ -109,26 +132,29 @@ void refinement_pass(rv_mq_decoder& coder, rv_mq_state* states, int p, int32_t* 
             uint32_t w = cp[c];
             if ((w & refine_mask) == 0)
                 continue;
-            for (int row = 0; row < 4; row++) {
-                if ((w & refine(row)) == 0)
-                    continue;
-                int32_t& sample = sp[row * width + c];
-                int bit;
-                if (RAW) {
-                    bit = rv_mq_raw_bit(r);
-                } else {
-                    int ctx;
-                    if (((static_cast<uint32_t>(sample) & 0x7FFFFFFF) >> p) >= 4)
-                        ctx = rv_first_refine_context + 2;
-                    else
-                        ctx = rv_first_refine_context + (((w >> (3 * row)) & 0x1EF) != 0 ? 1 : 0);
-                    bit = rv_mq_decode_checked(r, states[ctx]);
-                }
-                refine_sample(sample, bit, p);
-            }
+            refinement_row<RAW, 0>(r, states, w, sp + c, width, p);
+            refinement_row<RAW, 1>(r, states, w, sp + c, width, p);
+            refinement_row<RAW, 2>(r, states, w, sp + c, width, p);
+            refinement_row<RAW, 3>(r, states, w, sp + c, width, p);
         }
     }
     coder.check_in(r);
+}
+
+// Row R of one column in the cleanup pass, outside run mode.
+template <int R>
+inline void cleanup_row(rv_mq_registers& r, rv_mq_state* states, const uint8_t* lut, uint32_t* cp, uint32_t& w,
+                        int32_t* sp, int width, int p, bool causal, int stride)
+{
+    if ((w & (sig(R) | visited(R) | sign(R))) != 0)
+        return;
+    if (!rv_mq_decode_checked(r, states[lut[(w >> (3 * R)) & 0x1FF]]))
+        return;
+    uint32_t e = rv_sign_lut[sign_index(w, cp[-1], cp[1], R)];
+    uint32_t neg =
+        static_cast<uint32_t>(rv_mq_decode_checked(r, states[rv_first_sign_context + (e >> 1)])) ^ (e & 1);
+    make_significant(cp, w, R, neg, causal, stride);
+    sp[R * width] = new_sample(neg, p);
 }
 
 } // namespace
@@ -193,17 +219,21 @@ void rv_decode_cleanup_pass(rv_mq_decoder& coder, rv_mq_state* states, int p, bo
                 sp[row * width + c] = new_sample(neg, p);
                 first_row = row + 1;
             }
-            for (int row = first_row; row < 4; row++) {
-                if ((w & (sig(row) | visited(row) | sign(row))) != 0)
-                    continue;
-                if (!rv_mq_decode_checked(r, states[lut[(w >> (3 * row)) & 0x1FF]]))
-                    continue;
-                uint32_t e = rv_sign_lut[sign_index(w, cp[c - 1], cp[c + 1], row)];
-                uint32_t neg =
-                    static_cast<uint32_t>(rv_mq_decode_checked(r, states[rv_first_sign_context + (e >> 1)])) ^
-                    (e & 1);
-                make_significant(cp + c, w, row, neg, causal, stride);
-                sp[row * width + c] = new_sample(neg, p);
+            switch (first_row) {
+            case 0:
+                cleanup_row<0>(r, states, lut, cp + c, w, sp + c, width, p, causal, stride);
+                // fall through
+            case 1:
+                cleanup_row<1>(r, states, lut, cp + c, w, sp + c, width, p, causal, stride);
+                // fall through
+            case 2:
+                cleanup_row<2>(r, states, lut, cp + c, w, sp + c, width, p, causal, stride);
+                // fall through
+            case 3:
+                cleanup_row<3>(r, states, lut, cp + c, w, sp + c, width, p, causal, stride);
+                break;
+            default:
+                break;
             }
             cp[c] = (w & ~visited_mask) | ((w & sig_mask) << 15);
         }

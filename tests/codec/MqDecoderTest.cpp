@@ -169,31 +169,6 @@ TEST_F(MqDecoder, TransitionAndEncoderTables)
     EXPECT_EQ(rv_mq_decoder_state(45, 1).p_mps, 0x101);
 }
 
-// An LPS from a state with Qe 0x5601 inverts the MPS, except in the uniform state.
-TEST_F(MqDecoder, LpsInvertsMpsOnlyInEquiprobableChainStarts)
-{
-    std::mt19937 rng(99);
-    for (int s : {0, 6, 14, 46}) {
-        bool seen = false;
-        for (int trial = 0; trial < 50 && !seen; trial++) {
-            std::vector<uint8_t> bytes(10);
-            for (uint8_t& b : bytes)
-                b = static_cast<uint8_t>(rng() % 0xFF);
-            rv_mq_decoder mq;
-            mq.start(bytes.data(), 8, true);
-            rv_mq_state st = rv_mq_decoder_state(s, 1);
-            int sym;
-            mq.decode(sym, st);
-            if (sym == 0) {
-                seen = true;
-                EXPECT_EQ(st.p_mps & 1, s == 46 ? 1 : 0) << "state " << s;
-            }
-            mq.finish();
-        }
-        EXPECT_TRUE(seen);
-    }
-}
-
 TEST_F(MqDecoder, RawBitsHonourStuffingAndMarkers)
 {
     {
