@@ -35,6 +35,10 @@ inline rv_mq_state rv_mq_decoder_state(int state, int mps) { return rv_mq_decode
 
 const int32_t rv_mq_full_scale = 0x800000;
 
+// The decision helpers are forced inline: a coding pass keeps its checked-out registers
+// in processor registers only while no call takes their address.
+#define RV_MQ_INLINE inline __attribute__((always_inline))
+
 // Registers lent to a coding pass by check-out. `D` is the distance that may be spent on
 // MPS decisions before a full decision is needed; `A` and `C` are held less `D`.
 struct rv_mq_registers {
@@ -49,7 +53,7 @@ struct rv_mq_registers {
 
 // Byte-in: a byte after 0xFF carries 7 bits; a byte of 0x90 or more there is a marker
 // (or the fence) and is never consumed.
-inline void rv_mq_fill_lsbs(uint32_t& C, int32_t& t, uint32_t& temp, const uint8_t*& next,
+RV_MQ_INLINE void rv_mq_fill_lsbs(uint32_t& C, int32_t& t, uint32_t& temp, const uint8_t*& next,
                             int32_t& S)
 {
     uint32_t b = *next;
@@ -73,7 +77,7 @@ inline void rv_mq_fill_lsbs(uint32_t& C, int32_t& t, uint32_t& temp, const uint8
 }
 
 // The full decision on unlent registers, steps of the classic DECODE with RENORMD.
-inline int rv_mq_decide(uint32_t& A, uint32_t& C, int32_t& t, uint32_t& temp,
+RV_MQ_INLINE int rv_mq_decide(uint32_t& A, uint32_t& C, int32_t& t, uint32_t& temp,
                         const uint8_t*& next, int32_t& S, rv_mq_state& state)
 {
     uint32_t p = static_cast<uint32_t>(state.p_mps) & ~1u;
@@ -114,7 +118,7 @@ inline int rv_mq_decide(uint32_t& A, uint32_t& C, int32_t& t, uint32_t& temp,
 }
 
 // Forms the distance afresh after a full decision.
-inline void rv_mq_form_distance(rv_mq_registers& r)
+RV_MQ_INLINE void rv_mq_form_distance(rv_mq_registers& r)
 {
     uint32_t room = r.A - static_cast<uint32_t>(rv_mq_full_scale);
     uint32_t d = r.C < room ? r.C : room;
@@ -124,7 +128,7 @@ inline void rv_mq_form_distance(rv_mq_registers& r)
 }
 
 // Slow path of a checked-out decision: the distance ran out.
-inline int rv_mq_decide_slow(rv_mq_registers& r, rv_mq_state& state)
+RV_MQ_INLINE int rv_mq_decide_slow(rv_mq_registers& r, rv_mq_state& state)
 {
     r.A += static_cast<uint32_t>(r.D);
     r.C += static_cast<uint32_t>(r.D);
@@ -134,7 +138,7 @@ inline int rv_mq_decide_slow(rv_mq_registers& r, rv_mq_state& state)
 }
 
 // One decision on checked-out registers: MPS runs cost one subtraction and a sign test.
-inline int rv_mq_decode_checked(rv_mq_registers& r, rv_mq_state& state)
+RV_MQ_INLINE int rv_mq_decode_checked(rv_mq_registers& r, rv_mq_state& state)
 {
     int32_t p = state.p_mps & ~1;
     r.D -= p;
@@ -149,7 +153,7 @@ int rv_mq_decode_run_checked(rv_mq_registers& r);
 
 // One raw (bypass) bit; after 0xFF a byte below 0x90 gives 7 bits, a higher one is not
 // consumed and 0xFF stands in its place.
-inline int rv_mq_raw_bit(rv_mq_registers& r)
+RV_MQ_INLINE int rv_mq_raw_bit(rv_mq_registers& r)
 {
     if (r.t == 0) {
         uint32_t b = *r.next;
