@@ -66,11 +66,13 @@ int rv_block_decoder::decode_once(rvd_block* block, int num_stripes)
     int modes = block->modes;
     if (msbs < 0 || block->num_passes < 1)
         return -1;
-    int possible = 3 * (block->magnitude_planes - msbs) - 2;
-    if (possible < 1)
+    // Wide arithmetic: the plane counts come from the record unchecked.
+    int64_t possible64 = 3 * (static_cast<int64_t>(block->magnitude_planes) - msbs) - 2;
+    int64_t planes_limit = 3 * (30 - static_cast<int64_t>(msbs)) - 2;
+    if (possible64 < 1 || planes_limit < 1)
         return -1;
-    int planes_limit = 3 * (30 - msbs) - 2;
-    int passes = std::min(block->num_passes, planes_limit);
+    int possible = static_cast<int>(std::min<int64_t>(possible64, INT_MAX));
+    int passes = static_cast<int>(std::min<int64_t>(block->num_passes, planes_limit));
     passes = std::min(passes, block->max_passes);
 
     // Passes whose bytes, with the two fence bytes behind their segment, do not lie
@@ -114,11 +116,12 @@ int rv_block_decoder::decode_once(rvd_block* block, int num_stripes)
             else
                 n = possible;
             seg_start = z;
-            seg_end = z + n;
             truncated = false;
-            if (seg_end > passes) {
+            if (static_cast<int64_t>(z) + n > passes) {
                 seg_end = passes;
                 truncated = passes < possible;
+            } else {
+                seg_end = z + n;
             }
             int length = 0;
             for (int k = seg_start; k < seg_end; k++)
@@ -180,17 +183,20 @@ void rv_block_decoder::decode(rvd_block* block)
     int height = block->size.y, width = block->size.x;
     if (height < 1 || width < 1)
         return;
-    int64_t num_stripes = (static_cast<int64_t>(height) + 3) / 4;
-    int64_t num_samples = 4 * num_stripes * width;
-    int64_t num_contexts = (num_stripes + 2) * (static_cast<int64_t>(width) + 3) + 1;
-    if (num_contexts > INT_MAX / 4 || num_samples > INT_MAX / 4) {
+    // Code-blocks hold at most 4096 samples and 1024 on a side; anything larger is a
+    // corrupt record, which must not make the buffers grow without bound.
+    if (width > 1024 || height > 1024 || width * height > 4096) {
         rvd_error e("Ravade Core Error:\n");
-        e << "Code-block dimensions are too large for the block decoder.";
+        e << "Code-block of " << height << " x " << width
+          << " samples exceeds the block decoder's limit of 4096 samples and 1024 on a side.";
     }
+    int num_stripes = (height + 3) / 4;
+    int num_samples = 4 * num_stripes * width;
+    int num_contexts = (num_stripes + 2) * (width + 3) + 1;
     if (block->max_samples < num_samples)
-        block->set_max_samples(std::max(static_cast<int>(num_samples), 4096));
+        block->set_max_samples(std::max(num_samples, 4096));
     if (block->max_contexts < num_contexts)
-        block->set_max_contexts(std::max(static_cast<int>(num_contexts), 1600));
+        block->set_max_contexts(std::max(num_contexts, 1600));
 
     int repeats = block->timing_repeats > 0 ? block->timing_repeats : 1;
     if (block->timing_repeats > 0)
@@ -198,7 +204,7 @@ void rv_block_decoder::decode(rvd_block* block)
     for (int n = 0; n < repeats; n++) {
         int decoding = block->num_passes;
         int lowered;
-        while ((lowered = decode_once(block, static_cast<int>(num_stripes))) >= 0) {
+        while ((lowered = decode_once(block, num_stripes)) >= 0) {
             if (block->fussy) {
                 rvd_error e("Ravade Core Error:\n");
                 e << "Encountered incorrectly terminated codeword segment, or invalid SEGMARK symbol in "

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <iostream>
 #include <map>
@@ -209,11 +210,25 @@ TEST_F(BlockDecoder, GeometryEdgeCases)
     for (int32_t w : all)
         EXPECT_TRUE(w == 0 || (static_cast<uint32_t>(w) & 0x7FFFFFFF) == 3u);
 
-    // No decodable plane: all zero.
-    block.magnitude_planes = 29;
-    dec.decode(&block);
-    for (int32_t w : samples_of(block))
-        EXPECT_EQ(w, 0);
+    // No decodable plane, or plane counts no codestream can give: all zero.
+    for (int planes : {29, 0, INT_MAX}) {
+        for (int msbs : {29, -1, INT_MAX, INT_MIN}) {
+            block.magnitude_planes = planes;
+            block.missing_msbs = msbs;
+            block.num_passes = INT_MAX;
+            dec.decode(&block);
+            bool one_plane = planes == INT_MAX && msbs == 29; // the cut at p = 1 applies
+            for (int32_t w : samples_of(block))
+                ASSERT_TRUE(w == 0 || (one_plane && (w & 0x7FFFFFFF) == 3)) << planes << " " << msbs;
+        }
+    }
+    // A record larger than any code-block is refused before anything grows.
+    for (rvd_coords size : {rvd_coords(1025, 1), rvd_coords(1, 1025), rvd_coords(65, 64)}) {
+        rvd_block big;
+        big.size = size;
+        EXPECT_THROW(dec.decode(&big), block_error);
+        EXPECT_EQ(big.max_samples, 0);
+    }
 
     // Causal mode: stripe s never marks the row-below bits of stripe s - 1.
     for (bool causal : {false, true}) {
