@@ -1,6 +1,5 @@
 #include "codec/coding/rv_context_tables.h"
 #include "codec/coding/rv_mq_decoder.h"
-#include "platform/ModuleStartup.h"
 
 #include <gtest/gtest.h>
 
@@ -137,13 +136,6 @@ TEST_F(MqDecoder, CheckedOutDecisionsMatchPlainOnes)
     }
 }
 
-TEST_F(MqDecoder, TablesAreStartupStepsOfSlot13)
-{
-    std::vector<std::string> names = StartupRegistry::global().names();
-    for (const char* step : {"Tier-1 significance and sign context tables", "MQ decoder and encoder state tables"})
-        EXPECT_NE(std::find(names.begin(), names.end(), step), names.end()) << step;
-}
-
 TEST_F(MqDecoder, TransitionAndEncoderTables)
 {
     for (int s = 0; s < 47; s++)
@@ -152,10 +144,6 @@ TEST_F(MqDecoder, TransitionAndEncoderTables)
             bool switches = s == 0 || s == 6 || s == 14;
             EXPECT_EQ(e.mps.p_mps & 1, m);
             EXPECT_EQ(e.lps.p_mps & 1, switches ? 1 - m : m) << "state " << s;
-            // Each successor points at its own entry.
-            EXPECT_EQ(e.mps.transition, &rv_mq_transition_table[e.mps.transition - rv_mq_transition_table]);
-            EXPECT_EQ(e.mps.transition->mps.p_mps & ~1,
-                      rv_mq_transition_table[e.mps.transition - rv_mq_transition_table].mps.p_mps & ~1);
             rv_mq_state dec = rv_mq_decoder_state(s, m);
             rv_mq_state enc = rv_mq_encoder_states[2 * s + m];
             uint32_t qe = static_cast<uint32_t>(dec.p_mps) >> 8;
