@@ -133,14 +133,6 @@ TEST_F(BlockDecoder, RealBlocksDecodeBitExactInEveryMode)
         }
 }
 
-std::vector<uint8_t> random_bytes(std::mt19937& rng, int n)
-{
-    std::vector<uint8_t> v(static_cast<size_t>(n));
-    for (uint8_t& b : v)
-        b = static_cast<uint8_t>(rng());
-    return v;
-}
-
 // A record over random coded bytes: one segment of `bytes` bytes for all passes.
 void random_block(rvd_block& block, std::mt19937& rng, int height, int width, int modes, int passes, int bytes)
 {
@@ -155,8 +147,8 @@ void random_block(rvd_block& block, std::mt19937& rng, int height, int width, in
     for (int z = 0; z < passes; z++)
         block.pass_lengths[z] = 0;
     block.pass_lengths[0] = bytes;
-    std::vector<uint8_t> data = random_bytes(rng, bytes);
-    std::copy(data.begin(), data.end(), block.byte_buffer);
+    for (int i = 0; i < bytes; i++)
+        block.byte_buffer[i] = static_cast<uint8_t>(rng());
 }
 
 TEST_F(BlockDecoder, GeometryEdgeCases)
@@ -164,16 +156,7 @@ TEST_F(BlockDecoder, GeometryEdgeCases)
     std::mt19937 rng(5);
     rvd_block block;
     rvd_block_decoder dec;
-    // Height 5: two stripes, rows 5-7 stay 0.
-    random_block(block, rng, 5, 9, 0, 22, 300);
-    dec.decode(&block);
-    int nonzero = 0;
-    for (int i = 0; i < 5 * 9; i++)
-        nonzero += block.sample_buffer[i] != 0;
-    EXPECT_GT(nonzero, 0);
-    for (int i = 5 * 9; i < 8 * 9; i++)
-        EXPECT_EQ(block.sample_buffer[i], 0);
-
+    // (Partial last stripes are covered by the 61 x 47 streams.)
     // 29 missing MSBs: a single cleanup at p = 1, whatever num_passes says.
     random_block(block, rng, 16, 16, 0, 10, 100);
     block.magnitude_planes = 30;
