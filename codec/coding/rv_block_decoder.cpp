@@ -1,388 +1,235 @@
 #include "codec/coding/rv_block_decoder.h"
 
-#include "codec/coding/rvd_block.h"
+#include "codec/coding/rv_block_passes.h"
 #include "codec/core/rvd_message.h"
 #include "codec/core/rvd_processor.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <ctime>
 
 namespace {
 
-// Context word bits (one word per stripe column); row r of the stripe:
-//   3r..3r+8   significance of the 3x3 neighbourhood, own bit 4 + 3r
-//   18, 31     sign of the sample above / below the stripe in this column
-//   19 + 3r    to be refined;  20 + 3r  coded in this plane's propagation pass
-//   21 + 3r    sign (with the significance bit), or outside the block (without it)
-const uint32_t SIG_MASK = 0x2490u;          // bits 4, 7, 10, 13
-const uint32_t REFINE_MASK = SIG_MASK << 15; // bits 19, 22, 25, 28
-const uint32_t PROP_MASK = SIG_MASK << 16;   // bits 20, 23, 26, 29
-const uint32_t SIGN_MASK = SIG_MASK << 17;   // bits 21, 24, 27, 30
-const uint32_t NBR_MASK = 0x1EFu;            // neighbourhood without the sample itself
+enum pass_type { cleanup_pass, significance_pass, refinement_pass };
 
-enum { CTX_RUN = 9, CTX_SIGN = 10, CTX_REFINE = 15 };
-
-struct pass_args {
-    uint32_t* ctx;     // word of column 0, stripe 0
-    uint32_t* samples; // row 0
-    int width, stripes, stride;
-    int p;
-    bool causal;
-    const uint8_t* sig_table;
-};
-
-inline int sign_index(uint32_t w, uint32_t wl, uint32_t wr, int r)
+// Pass 0 is a cleanup; then significance, refinement and cleanup take turns.
+pass_type type_of(int z)
 {
-    int s = 3 * r;
-    uint32_t down_sign = (r == 3) ? (w >> 31) : (w >> (24 + s));
-    return int(((w >> (s + 1)) & 1) | (((w >> (18 + s)) & 1) << 1) | (((w >> (s + 3)) & 1) << 2) |
-               (((wl >> (21 + s)) & 1) << 3) | (((w >> (s + 5)) & 1) << 4) |
-               (((wr >> (21 + s)) & 1) << 5) | (((w >> (s + 7)) & 1) << 6) | ((down_sign & 1) << 7));
+    if (z == 0)
+        return cleanup_pass;
+    static const pass_type cycle[3] = {significance_pass, refinement_pass, cleanup_pass};
+    return cycle[(z - 1) % 3];
 }
 
-// Marks row r of the column at cw significant with the given sign, in its own word (w,
-// written back by the caller) and in the neighbouring words.
-inline void set_significant(uint32_t& w, uint32_t* cw, int r, uint32_t neg, const pass_args& a)
+void reset_states(rv_mq_state* states)
 {
-    int s = 3 * r;
-    w |= (1u << (4 + s)) | (neg << (21 + s));
-    cw[-1] |= 1u << (s + 5);
-    cw[1] |= 1u << (s + 3);
-    if (r == 0 && !a.causal) {
-        uint32_t* up = cw - a.stride;
-        up[-1] |= 1u << 17;
-        up[0] |= (1u << 16) | (neg << 31);
-        up[1] |= 1u << 15;
-    } else if (r == 3) {
-        uint32_t* dn = cw + a.stride;
-        dn[-1] |= 1u << 2;
-        dn[0] |= (1u << 1) | (neg << 18);
-        dn[1] |= 1u;
+    for (int n = 0; n < rv_num_contexts; n++)
+        states[n] = rv_mq_decoder_state(0, 0);
+    states[0] = rv_mq_decoder_state(4, 0);
+    states[rv_run_context] = rv_mq_decoder_state(3, 0);
+}
+
+// Zeroes samples and context words and marks what no pass may code: rows of the last
+// stripe beyond the block, and the three extra words of every stripe row (so that no
+// skip runs past a row's end).
+void prepare(rvd_block* block, int num_stripes)
+{
+    int width = block->size.x;
+    int stride = width + 3;
+    std::memset(block->sample_buffer, 0, sizeof(int32_t) * static_cast<size_t>(4 * num_stripes * width));
+    uint32_t* ctx = reinterpret_cast<uint32_t*>(block->context_buffer);
+    std::memset(ctx, 0, sizeof(uint32_t) * static_cast<size_t>((num_stripes + 2) * stride + 1));
+    for (int s = 0; s < num_stripes; s++) {
+        uint32_t* row = ctx + (s + 1) * stride + 1;
+        row[width] = row[width + 1] = row[width + 2] = rv_ctx::sign_mask;
     }
-}
-
-// Decodes the sign of a sample that has just become significant and records it.
-template <bool RAW>
-inline void code_sign(rv_mq_regs& mq, rv_mq_state* states, uint32_t& w, uint32_t* cw, int r,
-                      uint32_t* sample, const pass_args& a)
-{
-    uint32_t neg;
-    if (RAW)
-        neg = uint32_t(rv_raw_bit(mq));
-    else {
-        int k = rv_sign_contexts[sign_index(w, cw[-1], cw[1], r)];
-        neg = uint32_t(rv_mq_decode(mq, states[CTX_SIGN + (k >> 1)]) ^ (k & 1));
+    int valid = block->size.y - 4 * (num_stripes - 1);
+    uint32_t outside = 0;
+    for (int r = valid; r < 4; r++)
+        outside |= rv_ctx::sign(r);
+    if (outside != 0) {
+        uint32_t* row = ctx + num_stripes * stride + 1;
+        for (int c = 0; c < width; c++)
+            row[c] = outside;
     }
-    *sample = (neg << 31) | (3u << (a.p - 1));
-    set_significant(w, cw, r, neg, a);
-}
-
-template <bool RAW>
-void significance_pass(rv_mq_regs& mq, rv_mq_state* states, const pass_args& a)
-{
-    for (int s = 0; s < a.stripes; s++) {
-        uint32_t* cp = a.ctx + s * a.stride;
-        uint32_t* sp = a.samples + 4 * s * a.width;
-        for (int c = 0; c < a.width;) {
-            uint32_t w = cp[c];
-            if (w == 0) {
-                // Zero words at c and c + 3 mean zero words between them.
-                c += (cp[c + 3] == 0) ? 3 : 1;
-                continue;
-            }
-            for (int r = 0; r < 4; r++) {
-                int sh = 3 * r;
-                if (((w >> sh) & NBR_MASK) == 0 || (w & ((0x10u << sh) | (1u << (21 + sh)))))
-                    continue;
-                int sym = RAW ? rv_raw_bit(mq)
-                              : rv_mq_decode(mq, states[a.sig_table[(w >> sh) & 0x1FF]]);
-                w |= 1u << (20 + sh);
-                if (sym)
-                    code_sign<RAW>(mq, states, w, cp + c, r, sp + r * a.width + c, a);
-            }
-            cp[c] |= w;
-            c++;
-        }
-    }
-}
-
-template <bool RAW>
-void refinement_pass(rv_mq_regs& mq, rv_mq_state* states, const pass_args& a)
-{
-    const uint32_t half = 1u << (a.p - 1), bit = 1u << a.p;
-    for (int s = 0; s < a.stripes; s++) {
-        uint32_t* cp = a.ctx + s * a.stride;
-        uint32_t* sp = a.samples + 4 * s * a.width;
-        for (int c = 0; c < a.width;) {
-            uint32_t w = cp[c];
-            if ((w & REFINE_MASK) == 0) {
-                // A zero word two columns on: nothing significant in between either.
-                c += (cp[c + 2] == 0) ? 2 : 1;
-                continue;
-            }
-            for (int r = 0; r < 4; r++) {
-                int sh = 3 * r;
-                if (!(w & (1u << (19 + sh))))
-                    continue;
-                uint32_t* sample = sp + r * a.width + c;
-                uint32_t v = *sample;
-                int b;
-                if (RAW)
-                    b = rv_raw_bit(mq);
-                else {
-                    int ctx = CTX_REFINE + 2;
-                    if (((v & 0x7FFFFFFFu) >> a.p) < 4)
-                        ctx = CTX_REFINE + ((((w >> sh) & NBR_MASK) != 0) ? 1 : 0);
-                    b = rv_mq_decode(mq, states[ctx]);
-                }
-                *sample = (v & ~bit) | (b ? bit : 0) | half;
-            }
-            c++;
-        }
-    }
-}
-
-void cleanup_pass(rv_mq_regs& mq, rv_mq_state* states, const pass_args& a)
-{
-    rv_mq_state uniform;
-    uniform.init(46, 0);
-    rv_mq_state& run = states[CTX_RUN];
-    for (int s = 0; s < a.stripes; s++) {
-        uint32_t* cp = a.ctx + s * a.stride;
-        uint32_t* sp = a.samples + 4 * s * a.width;
-        for (int c = 0; c < a.width;) {
-            uint32_t w = cp[c];
-            int r = 0;
-            if (w == 0) {
-                // Four columns of MPS run symbols at once while the distance allows.
-                if (cp[c + 3] == 0 && (run.p_mps & 1) == 0) {
-                    int32_t four = int32_t(run.p_mps & ~1u) << 2;
-                    if (mq.D >= four) {
-                        mq.D -= four;
-                        c += 4;
-                        continue;
-                    }
-                }
-                if (!rv_mq_decode(mq, run)) {
-                    c++;
-                    continue;
-                }
-                r = rv_mq_decode(mq, uniform) << 1;
-                r |= rv_mq_decode(mq, uniform);
-                code_sign<false>(mq, states, w, cp + c, r, sp + r * a.width + c, a);
-                r++;
-            }
-            for (; r < 4; r++) {
-                int sh = 3 * r;
-                if (w & ((0x10u << sh) | (1u << (20 + sh)) | (1u << (21 + sh))))
-                    continue;
-                if (rv_mq_decode(mq, states[a.sig_table[(w >> sh) & 0x1FF]]))
-                    code_sign<false>(mq, states, w, cp + c, r, sp + r * a.width + c, a);
-            }
-            w |= cp[c];
-            w &= ~(PROP_MASK | REFINE_MASK);
-            w |= (w & SIG_MASK) << 15;
-            cp[c] = w;
-            c++;
-        }
-    }
-}
-
-// Pass z: 0 the first cleanup, then significance, refinement, cleanup per bit-plane.
-inline int pass_type(int z)
-{
-    return z == 0 ? 2 : (z - 1) % 3;
-}
-
-inline int plane_start(int z)
-{
-    return z == 0 ? 0 : 1 + 3 * ((z - 1) / 3);
 }
 
 } // namespace
 
-rv_block_decoder::rv_block_decoder()
-    : use_hand_passes(rvd_mmx_level > 0 && rvd_pentium_cmov_exists)
+rv_block_decoder::rv_block_decoder() : use_hand_passes(rvd_mmx_level > 0 && rvd_pentium_cmov_exists) {}
+
+int rv_block_decoder::decode_once(rvd_block* block, int num_stripes)
 {
-    rv_init_block_coding_tables();
+    prepare(block, num_stripes);
+    int msbs = block->missing_msbs;
+    int modes = block->modes;
+    if (msbs < 0 || block->num_passes < 1)
+        return -1;
+    // Wide arithmetic: the plane counts come from the record unchecked.
+    int64_t possible64 = 3 * (static_cast<int64_t>(block->magnitude_planes) - msbs) - 2;
+    int64_t planes_limit = 3 * (30 - static_cast<int64_t>(msbs)) - 2;
+    if (possible64 < 1 || planes_limit < 1)
+        return -1;
+    int possible = static_cast<int>(std::min<int64_t>(possible64, INT_MAX));
+    int passes = static_cast<int>(std::min<int64_t>(block->num_passes, planes_limit));
+    passes = std::min(passes, block->max_passes);
+
+    // Passes whose bytes, with the two fence bytes behind their segment, do not lie
+    // wholly inside the buffer are absent.
+    int64_t bytes = 0;
+    for (int z = 0; z < passes; z++) {
+        int32_t len = block->pass_lengths[z];
+        bytes += len;
+        if (len < 0 || bytes + 2 > block->max_bytes) {
+            passes = z;
+            break;
+        }
+    }
+    if (passes < 1)
+        return -1;
+
+    int width = block->size.x;
+    int stride = width + 3;
+    int32_t* samples = block->sample_buffer;
+    int32_t* contexts = block->context_buffer;
+    bool causal = (modes & rvd_block_causal) != 0;
+    bool check_termination = (modes & rvd_block_erterm) && (block->resilient || block->fussy);
+    bool check_segmark = (modes & rvd_block_segmark) && (block->resilient || block->fussy);
+
+    rv_mq_state states[rv_num_contexts];
+    rv_mq_decoder coder;
+    int p = 30 - msbs;
+    int pos = 0;
+    int seg_start = 0, seg_end = 0;
+    bool truncated = false;
+    for (int z = 0; z < passes; z++) {
+        pass_type type = type_of(z);
+        if (type == significance_pass)
+            p--;
+        if (z == seg_end) {
+            int n;
+            if (modes & rvd_block_restart)
+                n = 1;
+            else if (modes & rvd_block_bypass)
+                n = z < 10 ? 10 - z : (type == cleanup_pass ? 1 : 2);
+            else
+                n = possible;
+            seg_start = z;
+            truncated = false;
+            if (static_cast<int64_t>(z) + n > passes) {
+                seg_end = passes;
+                truncated = passes < possible;
+            } else {
+                seg_end = z + n;
+            }
+            int length = 0;
+            for (int k = seg_start; k < seg_end; k++)
+                length += block->pass_lengths[k];
+            bool mq = !((modes & rvd_block_bypass) && z >= 10 && type != cleanup_pass);
+            coder.start(block->byte_buffer + pos, length, mq);
+            pos += length;
+        }
+        if (z == 0 || (modes & rvd_block_reset))
+            reset_states(states);
+        bool raw = !coder.is_mq();
+        switch (type) {
+        case significance_pass:
+            if (raw)
+                rv_decode_significance_pass_raw(coder, p, causal, samples, contexts, width, num_stripes, stride);
+            else
+                rv_decode_significance_pass(coder, states, p, causal, block->orientation, samples, contexts,
+                                            width, num_stripes, stride);
+            break;
+        case refinement_pass:
+            if (raw)
+                rv_decode_refinement_pass_raw(coder, p, samples, contexts, width, num_stripes, stride);
+            else
+                rv_decode_refinement_pass(coder, states, p, samples, contexts, width, num_stripes, stride);
+            break;
+        case cleanup_pass:
+            rv_decode_cleanup_pass(coder, states, p, causal, block->orientation, samples, contexts, width,
+                                   num_stripes, stride);
+            break;
+        }
+        if (type == cleanup_pass && (modes & rvd_block_segmark)) {
+            int first, second;
+            coder.decode_run(first);
+            coder.decode_run(second);
+            if (check_segmark && 4 * first + second != 10) {
+                int lowered = z <= 2 ? 0 : z - 2;
+                if (check_termination && seg_start > lowered)
+                    lowered = seg_start;
+                coder.finish(false);
+                return lowered;
+            }
+        }
+        if (z + 1 == seg_end) {
+            if (!coder.finish(check_termination && !truncated)) {
+                int lowered = seg_start;
+                if (modes & rvd_block_segmark) {
+                    int plane_start = z == 0 ? 0 : 3 * ((z + 2) / 3) - 2;
+                    lowered = std::max(lowered, plane_start);
+                }
+                return lowered;
+            }
+        }
+    }
+    return -1;
 }
 
-void rv_block_decoder::decode(rvd_block* blk)
+void rv_block_decoder::decode(rvd_block* block)
 {
-    const int width = blk->size.x, height = blk->size.y;
-    if (width <= 0 || height <= 0)
+    int height = block->size.y, width = block->size.x;
+    if (height < 1 || width < 1)
         return;
-    const int stripes = (height + 3) / 4, stride = width + 3;
-    const int64_t need_samples = int64_t(4) * stripes * width;
-    const int64_t need_contexts = int64_t(stripes + 2) * stride + 1;
-    if (blk->max_samples < need_samples)
-        blk->set_max_samples(int(std::max<int64_t>(need_samples, 4096)));
-    if (blk->max_contexts < need_contexts)
-        blk->set_max_contexts(int(std::max<int64_t>(need_contexts, 1600)));
-    int repeats = 1;
-    if (blk->timing_repeats > 0) {
-        repeats = blk->timing_repeats;
-        blk->timing_start = int64_t(std::clock());
+    // Code-blocks hold at most 4096 samples and 1024 on a side; anything larger is a
+    // corrupt record, which must not make the buffers grow without bound.
+    if (width > 1024 || height > 1024 || width * height > 4096) {
+        rvd_error e("Ravade Core Error:\n");
+        e << "Code-block of " << height << " x " << width
+          << " samples exceeds the block decoder's limit of 4096 samples and 1024 on a side.";
     }
-    for (int rep = 0; rep < repeats; rep++) {
-        int num = blk->num_passes;
-        for (;;) {
-            int lowered = decode_passes(blk, num);
-            if (lowered < 0)
-                break;
-            if (blk->fussy) {
+    int num_stripes = (height + 3) / 4;
+    int num_samples = 4 * num_stripes * width;
+    int num_contexts = (num_stripes + 2) * (width + 3) + 1;
+    if (block->max_samples < num_samples)
+        block->set_max_samples(std::max(num_samples, 4096));
+    if (block->max_contexts < num_contexts)
+        block->set_max_contexts(std::max(num_contexts, 1600));
+
+    int repeats = block->timing_repeats > 0 ? block->timing_repeats : 1;
+    if (block->timing_repeats > 0)
+        block->timing_start = static_cast<int64_t>(clock());
+    for (int n = 0; n < repeats; n++) {
+        int decoding = block->num_passes;
+        int lowered;
+        while ((lowered = decode_once(block, num_stripes)) >= 0) {
+            if (block->fussy) {
                 rvd_error e("Ravade Core Error:\n");
-                e << "Encountered incorrectly terminated codeword segment, or invalid SEGMARK "
-                     "symbol in code-block bit-stream.  You may like to use the \"resilient\" "
-                     "mode to recover from and conceal such errors.";
+                e << "Encountered incorrectly terminated codeword segment, or invalid SEGMARK symbol in "
+                     "code-block bit-stream.  You may like to use the \"resilient\" mode to recover from and "
+                     "conceal such errors.";
             }
-            if (!blk->errors_reported) {
-                blk->errors_reported = true;
+            if (!block->errors_reported) {
+                block->errors_reported = true;
                 rvd_warning w("Ravade Core Warning:\n");
                 w << "One or more corrupted block bit-streams detected.\n";
             }
-            // Each repeat must decode fewer passes, so no input can loop.
-            num = (lowered < num) ? lowered : 0;
-            blk->num_passes = num;
+            // Each decode must see fewer passes than the one before, so no input loops.
+            block->num_passes = lowered < decoding ? lowered : 0;
+            decoding = block->num_passes;
         }
     }
-    if (blk->timing_repeats > 0) {
-        int64_t ticks = int64_t(std::clock()) - blk->timing_start;
-        blk->timing_total += ticks * 1000 / CLOCKS_PER_SEC;
-        blk->timed_samples += int64_t(width) * height * repeats;
+    if (block->timing_repeats > 0) {
+        int64_t ticks = static_cast<int64_t>(clock()) - block->timing_start;
+        block->timing_total += ticks * 1000 / CLOCKS_PER_SEC;
+        block->timed_samples += static_cast<int64_t>(width) * height;
     }
-}
-
-int rv_block_decoder::decode_passes(rvd_block* blk, int num_passes)
-{
-    const int width = blk->size.x, height = blk->size.y;
-    const int stripes = (height + 3) / 4, stride = width + 3;
-    uint32_t* ctx_base = reinterpret_cast<uint32_t*>(blk->context_buffer);
-    uint32_t* samples = reinterpret_cast<uint32_t*>(blk->sample_buffer);
-    std::memset(samples, 0, sizeof(uint32_t) * size_t(4 * stripes * width));
-    std::memset(ctx_base, 0, sizeof(uint32_t) * size_t((stripes + 2) * stride + 1));
-    uint32_t* ctx = ctx_base + stride + 1;
-    // Rows beyond the block and the three words after each stripe row carry sign bits
-    // without significance: no pass codes them and no skip runs past them.
-    for (int s = 0; s < stripes; s++) {
-        uint32_t* cp = ctx + s * stride;
-        cp[width] = cp[width + 1] = cp[width + 2] = SIGN_MASK;
-    }
-    int valid = height - 4 * (stripes - 1);
-    if (valid < 4) {
-        uint32_t outside = 0;
-        for (int r = valid; r < 4; r++)
-            outside |= 1u << (21 + 3 * r);
-        uint32_t* cp = ctx + (stripes - 1) * stride;
-        for (int c = 0; c < width; c++)
-            cp[c] = outside;
-    }
-
-    // Plane counts in 64 bits: the fields of a hostile record may be anything.
-    const int64_t possible64 = 3 * (int64_t(blk->magnitude_planes) - blk->missing_msbs) - 2;
-    if (possible64 < 1 || blk->missing_msbs < 0 || blk->missing_msbs > 29)
-        return -1;
-    const int possible = int(std::min<int64_t>(possible64, 1 << 20));
-    const int p0 = 30 - blk->missing_msbs;
-    const int planes_limit = 3 * p0 - 2;
-    int n = std::min(num_passes, planes_limit);
-    n = std::min(n, blk->max_passes);
-    // Passes whose bytes, with the two fence bytes, do not lie inside the buffer are
-    // treated as absent.
-    int64_t total = 0;
-    for (int z = 0; z < n; z++) {
-        int len = blk->pass_lengths[z];
-        if (len < 0 || total + len + 2 > blk->max_bytes) {
-            n = z;
-            break;
-        }
-        total += len;
-    }
-    if (n <= 0)
-        return -1;
-
-    const int modes = blk->modes;
-    const bool check_term = (modes & RVD_MODE_ERTERM) && (blk->resilient || blk->fussy);
-    const bool check_segmark = (modes & RVD_MODE_SEGMARK) && (blk->resilient || blk->fussy);
-    pass_args a{ctx, samples, width, stripes, stride, p0, (modes & RVD_MODE_CAUSAL) != 0,
-                rv_sig_tables[blk->orientation & 3]};
-    rv_mq_decoder mq;
-    int seg_start = 0, seg_end = 0;
-    bool truncated = false;
-    int64_t pos = 0;
-    for (int z = 0; z < n; z++) {
-        const int type = pass_type(z);
-        if (z == seg_end) {
-            seg_start = z;
-            int count = possible;
-            if (modes & RVD_MODE_RESTART)
-                count = 1;
-            else if (modes & RVD_MODE_BYPASS)
-                count = (z < 10) ? 10 - z : (type == 2 ? 1 : 2);
-            seg_end = z + count;
-            truncated = false;
-            if (seg_end > n) {
-                seg_end = n;
-                truncated = (n < possible);
-            }
-            int64_t len = 0;
-            for (int k = seg_start; k < seg_end; k++)
-                len += blk->pass_lengths[k];
-            bool raw = (modes & RVD_MODE_BYPASS) && z >= 10 && type != 2;
-            mq.start(blk->byte_buffer + pos, int(len), !raw);
-            pos += len;
-        }
-        if (z == 0 || (modes & RVD_MODE_RESET)) {
-            for (rv_mq_state& st : states)
-                st.init(0, 0);
-            states[0].init(4, 0);
-            states[CTX_RUN].init(3, 0);
-        }
-        a.p = p0 - (z + 2) / 3;
-        const bool raw = (modes & RVD_MODE_BYPASS) && z >= 10 && type != 2;
-        rv_mq_regs r;
-        mq.check_out(r);
-        if (type == 0)
-            raw ? significance_pass<true>(r, states, a) : significance_pass<false>(r, states, a);
-        else if (type == 1)
-            raw ? refinement_pass<true>(r, states, a) : refinement_pass<false>(r, states, a);
-        else
-            cleanup_pass(r, states, a);
-        mq.check_in(r);
-        if (type == 2 && (modes & RVD_MODE_SEGMARK)) {
-            int v = mq.decode_run() << 2;
-            v |= mq.decode_run();
-            if (v != 10 && check_segmark) {
-                int lowered = (z <= 2) ? 0 : z - 2;
-                if (check_term && seg_start > lowered)
-                    lowered = seg_start;
-                mq.finish(false);
-                return lowered;
-            }
-        }
-        if (z == seg_end - 1) {
-            if (!mq.finish(check_term && !truncated)) {
-                int lowered = seg_start;
-                if (modes & RVD_MODE_SEGMARK)
-                    lowered = std::max(lowered, plane_start(z));
-                return lowered;
-            }
-        }
-    }
-    if (mq.is_active())
-        mq.finish(false);
-    return -1;
 }
 
 rvd_block_decoder::rvd_block_decoder() : state(new rv_block_decoder) {}
 
-rvd_block_decoder::~rvd_block_decoder()
-{
-    delete state;
-}
+rvd_block_decoder::~rvd_block_decoder() { delete state; }
 
-void rvd_block_decoder::decode(rvd_block* block)
-{
-    state->decode(block);
-}
+void rvd_block_decoder::decode(rvd_block* block) { state->decode(block); }
