@@ -28,6 +28,7 @@ COLORREF sysColor(int index)
 
 struct Stock {
     HGDIOBJ objects[DEFAULT_GUI_FONT + 1] = {};
+    HGDIOBJ defaultBitmap = nullptr; // what a memory context holds before a bitmap: nothing to draw on
     HGDIOBJ sysBrushes[kSysColorCount] = {};
 };
 
@@ -87,6 +88,10 @@ Stock& stock()
         st->objects[NULL_PEN] = addStockLocked(g, makePen(0, 5));
         st->objects[SYSTEM_FONT] = addStockLocked(g, makeSystemFont());
         st->objects[DEFAULT_GUI_FONT] = st->objects[SYSTEM_FONT];
+        auto empty = std::make_shared<Object>();
+        empty->kind = Kind::Bitmap;
+        empty->bitmap = std::make_shared<Bitmap>();
+        st->defaultBitmap = addStockLocked(g, empty);
         for (int i = 0; i < kSysColorCount; ++i)
             st->sysBrushes[i] = addStockLocked(g, makeBrush(sysColor(i), 0));
         return st;
@@ -128,6 +133,8 @@ HDC addDC(std::shared_ptr<DC> d)
     d->pen = st.objects[BLACK_PEN];
     d->brush = st.objects[WHITE_BRUSH];
     d->font = st.objects[SYSTEM_FONT];
+    if (d->type == DC::Type::Memory)
+        d->bitmap = st.defaultBitmap;
     GdiState& g = gdi();
     boost::lock_guard<boost::mutex> lock(g.lock);
     HDC h = reinterpret_cast<HDC>(g.next);
@@ -334,3 +341,393 @@ void detail::releaseWindowDC(HDC hdc)
         gdi::destroyDC(hdc);
 }
 } // namespace platform
+
+// ---- pens, selection, queries -------------------------------------------------------
+
+HPEN CreatePen(int style, int width, COLORREF color)
+{
+    if (style != PS_SOLID && style != PS_DASH && style != PS_DOT && style != PS_NULL)
+        style = PS_SOLID;
+    auto o = std::make_shared<Object>();
+    o->kind = Kind::Pen;
+    o->style = style;
+    o->width = width <= 0 ? 1 : std::min(width, 1024);
+    o->color = color & 0xFFFFFF;
+    return reinterpret_cast<HPEN>(addObject(o));
+}
+
+namespace platform {
+namespace gdi {
+int setClip(DC& d, const Region* region, int mode);
+}
+}
+
+HGDIOBJ SelectObject(HDC hdc, HGDIOBJ h)
+{
+    auto d = dc(hdc);
+    auto o = object(h);
+    if (!d || !o)
+        return nullptr;
+    if (o->kind == Kind::Region) {
+        int kind = platform::gdi::setClip(*d, &o->region, RGN_COPY);
+        return reinterpret_cast<HGDIOBJ>(uintptr_t(kind));
+    }
+    GdiState& g = gdi();
+    boost::lock_guard<boost::mutex> lock(g.lock);
+    HGDIOBJ* slot = nullptr;
+    switch (o->kind) {
+    case Kind::Pen:
+        slot = &d->pen;
+        break;
+    case Kind::Brush:
+        slot = &d->brush;
+        break;
+    case Kind::Font:
+        slot = &d->font;
+        break;
+    case Kind::Bitmap:
+        if (d->type != DC::Type::Memory)
+            return nullptr;
+        if (!o->stock && o->selectedIn && o->selectedIn != hdc)
+            return nullptr; // a bitmap lives in one context at a time
+        slot = &d->bitmap;
+        break;
+    default:
+        return nullptr;
+    }
+    HGDIOBJ old = *slot;
+    if (old == h)
+        return old;
+    auto prev = g.objects.find(old);
+    if (prev != g.objects.end()) {
+        if (o->kind == Kind::Bitmap) {
+            if (!prev->second->stock)
+                prev->second->selectedIn = nullptr;
+        }
+        else if (prev->second->selections > 0)
+            --prev->second->selections;
+    }
+    if (o->kind == Kind::Bitmap) {
+        if (!o->stock)
+            o->selectedIn = hdc;
+    } else {
+        ++o->selections;
+    }
+    *slot = h;
+    if (o->kind == Kind::Pen)
+        d->penPhase = 0;
+    return old;
+}
+
+namespace platform {
+namespace gdi {
+void fontLogFont(const Object& o, LOGFONTW& lf);
+}
+}
+
+int GetObjectW(HGDIOBJ h, int size, LPVOID out)
+{
+    auto o = object(h);
+    if (!o)
+        return 0;
+    switch (o->kind) {
+    case Kind::Bitmap: {
+        if (!out)
+            return int(sizeof(BITMAP));
+        if (size < int(sizeof(BITMAP)))
+            return 0;
+        const Bitmap& b = *o->bitmap;
+        BITMAP bm{0, b.width, b.height, b.stride, 1, WORD(b.bpp), o->style == 1 ? (void*)b.storage.data() : nullptr};
+        std::memcpy(out, &bm, sizeof bm);
+        return int(sizeof bm);
+    }
+    case Kind::Font: {
+        if (!out)
+            return int(sizeof(LOGFONTW));
+        if (size < int(sizeof(LOGFONTW)))
+            return 0;
+        LOGFONTW lf;
+        platform::gdi::fontLogFont(*o, lf);
+        std::memcpy(out, &lf, sizeof lf);
+        return int(sizeof lf);
+    }
+    default:
+        return 0;
+    }
+}
+
+HGDIOBJ GetCurrentObject(HDC hdc, UINT type)
+{
+    auto d = dc(hdc);
+    if (!d)
+        return nullptr;
+    switch (type) {
+    case OBJ_PEN:
+        return d->pen;
+    case OBJ_BRUSH:
+        return d->brush;
+    case OBJ_FONT:
+        return d->font;
+    case OBJ_BITMAP:
+        return d->bitmap;
+    default:
+        return nullptr;
+    }
+}
+
+int GetDeviceCaps(HDC, int index)
+{
+    switch (index) {
+    case LOGPIXELSX:
+    case LOGPIXELSY:
+        return 96;
+    case BITSPIXEL:
+        return 32;
+    case PLANES:
+        return 1;
+    case HORZRES: {
+        MONITORINFO mi{sizeof mi, {}, {}, 0};
+        GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &mi);
+        return mi.rcMonitor.right - mi.rcMonitor.left;
+    }
+    case VERTRES: {
+        MONITORINFO mi{sizeof mi, {}, {}, 0};
+        GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &mi);
+        return mi.rcMonitor.bottom - mi.rcMonitor.top;
+    }
+    default:
+        return 0;
+    }
+}
+
+HDC CreateCompatibleDC(HDC)
+{
+    auto d = std::make_shared<DC>();
+    d->type = DC::Type::Memory;
+    return addDC(d);
+}
+
+BOOL DeleteDC(HDC hdc)
+{
+    auto d = dc(hdc);
+    if (!d)
+        return FALSE;
+    platform::gdi::destroyDC(hdc);
+    return TRUE;
+}
+
+#define DC_ATTRIBUTE(Setter, Getter, Type, field, bad)                                                            \
+    Type Setter(HDC hdc, Type value)                                                                              \
+    {                                                                                                             \
+        auto d = dc(hdc);                                                                                         \
+        if (!d)                                                                                                   \
+            return bad;                                                                                           \
+        Type old = d->field;                                                                                      \
+        d->field = value;                                                                                         \
+        return old;                                                                                               \
+    }                                                                                                             \
+    Type Getter(HDC hdc)                                                                                          \
+    {                                                                                                             \
+        auto d = dc(hdc);                                                                                         \
+        return d ? d->field : bad;                                                                                \
+    }
+
+DC_ATTRIBUTE(SetTextAlign, GetTextAlign, UINT, textAlign, UINT(0xFFFFFFFF))
+
+COLORREF SetTextColor(HDC hdc, COLORREF color)
+{
+    auto d = dc(hdc);
+    if (!d)
+        return CLR_INVALID;
+    COLORREF old = d->textColor;
+    d->textColor = color & 0xFFFFFF;
+    return old;
+}
+
+COLORREF GetTextColor(HDC hdc)
+{
+    auto d = dc(hdc);
+    return d ? d->textColor : CLR_INVALID;
+}
+
+COLORREF SetBkColor(HDC hdc, COLORREF color)
+{
+    auto d = dc(hdc);
+    if (!d)
+        return CLR_INVALID;
+    COLORREF old = d->bkColor;
+    d->bkColor = color & 0xFFFFFF;
+    return old;
+}
+
+COLORREF GetBkColor(HDC hdc)
+{
+    auto d = dc(hdc);
+    return d ? d->bkColor : CLR_INVALID;
+}
+
+int SetBkMode(HDC hdc, int mode)
+{
+    auto d = dc(hdc);
+    if (!d || (mode != TRANSPARENT && mode != OPAQUE))
+        return 0;
+    int old = d->bkMode;
+    d->bkMode = mode;
+    return old;
+}
+
+int GetBkMode(HDC hdc)
+{
+    auto d = dc(hdc);
+    return d ? d->bkMode : 0;
+}
+
+int SetROP2(HDC hdc, int rop2)
+{
+    auto d = dc(hdc);
+    if (!d || rop2 < R2_BLACK || rop2 > R2_WHITE)
+        return 0;
+    int old = d->rop2;
+    d->rop2 = rop2;
+    return old;
+}
+
+int GetROP2(HDC hdc)
+{
+    auto d = dc(hdc);
+    return d ? d->rop2 : 0;
+}
+
+int SetStretchBltMode(HDC hdc, int mode)
+{
+    auto d = dc(hdc);
+    if (!d || mode < BLACKONWHITE || mode > HALFTONE)
+        return 0;
+    int old = d->stretchMode;
+    d->stretchMode = mode;
+    return old;
+}
+
+int GetStretchBltMode(HDC hdc)
+{
+    auto d = dc(hdc);
+    return d ? d->stretchMode : 0;
+}
+
+// ---- regions ----------------------------------------------------------------------------
+
+HRGN CreateRectRgn(int left, int top, int right, int bottom)
+{
+    auto o = std::make_shared<Object>();
+    o->kind = Kind::Region;
+    // Corners may come in either order.
+    RECT r{std::min(left, right), std::min(top, bottom), std::max(left, right), std::max(top, bottom)};
+    o->region = platform::Region(r);
+    return reinterpret_cast<HRGN>(addObject(o));
+}
+
+HRGN CreateRectRgnIndirect(const RECT* rc)
+{
+    return rc ? CreateRectRgn(rc->left, rc->top, rc->right, rc->bottom) : nullptr;
+}
+
+namespace platform {
+namespace gdi {
+
+int regionKind(const Region& r)
+{
+    if (r.empty())
+        return NULLREGION;
+    Region box(r.bounds());
+    box.subtract(r);
+    return box.empty() ? SIMPLEREGION : COMPLEXREGION;
+}
+
+// The area a context can draw on without any clip: the bitmap or the visible client.
+Region baseArea(DC& d)
+{
+    Region base;
+    if (d.type == DC::Type::Memory) {
+        auto bm = d.bitmap ? object(d.bitmap) : nullptr;
+        if (bm && bm->bitmap)
+            base = Region(RECT{0, 0, bm->bitmap->width, bm->bitmap->height});
+    } else if (d.type == DC::Type::Window) {
+        std::shared_ptr<platform::detail::Surface> s;
+        POINT o;
+        platform::detail::paintTarget(d.hwnd, s, o, base);
+        if (d.hasPaintClip)
+            base.intersect(d.paintClip);
+    }
+    return base;
+}
+
+int setClip(DC& d, const Region* region, int mode)
+{
+    if (!region && mode != RGN_COPY)
+        return RGN_ERROR;
+    if (!region) {
+        d.hasClip = false;
+        d.clip.clear();
+        return regionKind(baseArea(d));
+    }
+    // Without a clip, combining starts from everything.
+    Region current = d.hasClip ? d.clip : Region(RECT{-(1 << 28), -(1 << 28), 1 << 28, 1 << 28});
+    switch (mode) {
+    case RGN_COPY:
+        current = *region;
+        break;
+    case RGN_AND:
+        current.intersect(*region);
+        break;
+    case RGN_OR:
+        current.unite(*region);
+        break;
+    case RGN_DIFF:
+        current.subtract(*region);
+        break;
+    case RGN_XOR: {
+        Region both = current;
+        both.intersect(*region);
+        current.unite(*region);
+        current.subtract(both);
+        break;
+    }
+    default:
+        return RGN_ERROR;
+    }
+    d.clip = current;
+    d.hasClip = true;
+    Region visible = baseArea(d);
+    visible.intersect(d.clip);
+    return regionKind(visible);
+}
+
+} // namespace gdi
+} // namespace platform
+
+int SelectClipRgn(HDC hdc, HRGN region) { return ExtSelectClipRgn(hdc, region, RGN_COPY); }
+
+int ExtSelectClipRgn(HDC hdc, HRGN region, int mode)
+{
+    auto d = dc(hdc);
+    if (!d)
+        return RGN_ERROR;
+    if (!region)
+        return platform::gdi::setClip(*d, nullptr, mode);
+    auto o = object(region);
+    if (!o || o->kind != Kind::Region)
+        return RGN_ERROR;
+    return platform::gdi::setClip(*d, &o->region, mode);
+}
+
+int GetClipBox(HDC hdc, RECT* rc)
+{
+    auto d = dc(hdc);
+    if (!d || !rc)
+        return RGN_ERROR;
+    platform::Region area = platform::gdi::baseArea(*d);
+    if (d->hasClip)
+        area.intersect(d->clip);
+    *rc = area.bounds();
+    return platform::gdi::regionKind(area);
+}

@@ -106,7 +106,9 @@ void queueInputLocked(HWND target, UINT message, WPARAM wParam, LPARAM lParam, b
     auto w = findLocked(target);
     if (!w || w->destroying)
         return;
-    auto q = queueLocked(w->thread);
+    auto q = liveQueueLocked(w->thread);
+    if (!q)
+        return;
     InputEvent e;
     e.msg = MSG{target, message, wParam, lParam, GetTickCount(), input().cursor};
     e.setCursor = setCursor;
@@ -171,6 +173,8 @@ void updatePairLocked(int generic, int left, int right)
 
 namespace platform {
 namespace detail {
+POINT cursorPosLocked() { return input().cursor; }
+
 POINT currentCursorPos()
 {
     State& s = state();

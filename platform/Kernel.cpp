@@ -104,8 +104,6 @@ void platform::SetManualClock(DWORD tick)
 {
     {
         std::lock_guard<std::mutex> g(g_hookLock);
-        if (g_manual)
-            g_manualElapsed += DWORD(tick - g_manualTick);
         startManualLocked(tick);
     }
     notifyClock();

@@ -76,7 +76,7 @@ namespace platform {
 // (starting at the current readings if it was not manual yet) and moves it forward,
 // waking every thread waiting for messages so due timers fire.
 void AdvanceClock(DWORD milliseconds);
-// Sets the manual clock to the given tick (the local time moves by the same amount).
+// Sets the manual clock's tick; the local time does not move.
 void SetManualClock(DWORD tick);
 // Returns to the real clock.
 void UseRealClock();

@@ -43,11 +43,15 @@ ThreadInfo& threadInfo()
     return info;
 }
 
-std::shared_ptr<ThreadQueue> myQueueLocked()
+}
+
+std::shared_ptr<ThreadQueue> platform::detail::myQueueLocked()
 {
     threadInfo(); // registers the exit clean-up
     return queueLocked(GetCurrentThreadId());
 }
+
+namespace {
 
 POINT cursorNow();
 
@@ -210,11 +214,12 @@ bool retrieve(MSG* out, HWND filter, UINT min, UINT max, bool remove, bool wait)
 namespace platform {
 namespace detail {
 POINT currentCursorPos();
+POINT cursorPosLocked();
 }
 }
 
 namespace {
-POINT cursorNow() { return platform::detail::currentCursorPos(); }
+POINT cursorNow() { return platform::detail::cursorPosLocked(); }
 }
 
 LRESULT SendMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -257,8 +262,8 @@ LRESULT SendMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     State& s = state();
-    POINT pt = cursorNow();
     boost::lock_guard<boost::mutex> g(s.lock);
+    POINT pt = cursorNow();
     std::shared_ptr<ThreadQueue> q;
     if (!hwnd) {
         q = myQueueLocked();
@@ -268,7 +273,11 @@ BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return FALSE;
         }
-        q = queueLocked(w->thread);
+        q = liveQueueLocked(w->thread);
+        if (!q) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE); // its thread has ended
+            return FALSE;
+        }
     }
     q->posted.push_back(MSG{hwnd, msg, wParam, lParam, GetTickCount(), pt});
     q->wake.notify_all();
@@ -447,4 +456,16 @@ bool platform::PumpUntil(const std::function<bool()>& condition, DWORD limitMs)
             return condition();
         }
     }
+}
+
+bool platform::WaitForSentMessage(DWORD limitMs)
+{
+    State& s = state();
+    boost::unique_lock<boost::mutex> lock(s.lock);
+    auto q = myQueueLocked();
+    boost::system_time deadline = boost::get_system_time() + boost::posix_time::milliseconds(limitMs);
+    while (q->sent.empty())
+        if (!q->wake.timed_wait(lock, deadline))
+            return !q->sent.empty();
+    return true;
 }

@@ -300,8 +300,18 @@ std::vector<Token> tokenize(const std::u16string& s)
         if (c == u' ' || c == u'\t' || c == u'\r' || c == u'\n') {
             ++i;
         } else if (c == u'{') {
-            out.push_back({Token::Open, u"{"});
-            ++i;
+            // "{guid}" written without blanks is a name, not a block.
+            size_t j = i + 1;
+            while (j < s.size() && s[j] != u'}' && s[j] != u'{' && s[j] != u' ' && s[j] != u'\t' && s[j] != u'\r' &&
+                   s[j] != u'\n')
+                ++j;
+            if (j < s.size() && s[j] == u'}' && j > i + 1) {
+                out.push_back({Token::Word, s.substr(i, j - i + 1)});
+                i = j + 1;
+            } else {
+                out.push_back({Token::Open, u"{"});
+                ++i;
+            }
         } else if (c == u'}') {
             out.push_back({Token::Close, u"}"});
             ++i;

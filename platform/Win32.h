@@ -463,6 +463,9 @@ int PumpPending();
 // Pumps until condition() holds, waiting on the thread's queue between messages;
 // false when limitMs of real time passed first.
 bool PumpUntil(const std::function<bool()>& condition, DWORD limitMs);
+// Waits until another thread's send to this thread is queued, without handling it;
+// false after limitMs of real time.
+bool WaitForSentMessage(DWORD limitMs);
 
 // Injected input in screen coordinates, stamped by the kernel clock.
 enum class MouseButton { Left, Right, Middle };

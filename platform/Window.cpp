@@ -11,8 +11,11 @@ namespace detail {
 
 void Surface::resize(int w, int h)
 {
-    w = std::max(w, 0);
-    h = std::max(h, 0);
+    // Windows may be larger than anything shown; the surface keeps at most 2^26 pixels.
+    w = std::min(std::max(w, 0), 16384);
+    h = std::min(std::max(h, 0), 16384);
+    if (int64_t(w) * h > (int64_t(1) << 26))
+        h = int((int64_t(1) << 26) / std::max(w, 1));
     if (w == width && h == height)
         return;
     // Content stays top-left; new area is zero.
@@ -51,6 +54,10 @@ std::u16string nameOf(LPCWSTR name)
         return u"#" + Utf8ToUtf16(std::to_string(uintptr_t(name)));
     return std::u16string(name);
 }
+
+// Positions and sizes are kept where their sums cannot overflow.
+int clampPos(int v) { return std::max(-(1 << 28), std::min(v, 1 << 28)); }
+int clampSize(int v) { return std::max(0, std::min(v, 1 << 20)); }
 
 RECT clientRectOf(const Window& w) { return RECT{0, 0, w.rect.right - w.rect.left, w.rect.bottom - w.rect.top}; }
 
@@ -158,6 +165,12 @@ std::shared_ptr<ThreadQueue> queueLocked(DWORD thread)
         q->thread = thread;
     }
     return q;
+}
+
+std::shared_ptr<ThreadQueue> liveQueueLocked(DWORD thread)
+{
+    auto it = state().queues.find(thread);
+    return (it != state().queues.end() && it->second->alive) ? it->second : nullptr;
 }
 
 void notifyAllLocked()
@@ -604,13 +617,16 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
         w->cls = it->second;
         w->style = style;
         w->exStyle = exStyle;
-        w->rect = rect = RECT{x, y, x + std::max(width, 0), y + std::max(height, 0)};
+        x = clampPos(x);
+        y = clampPos(y);
+        w->rect = rect = RECT{x, y, x + clampSize(width), y + clampSize(height)};
         w->proc = it->second->proc;
         w->text = windowName ? std::u16string(windowName) : std::u16string();
         if (style & WS_CHILD) {
             w->parent = parent;
             w->id = LONG_PTR(reinterpret_cast<uintptr_t>(menu));
-            parentWindow->children.insert(parentWindow->children.begin(), h);
+            // Children go below their earlier siblings, so creation order is z-order.
+            parentWindow->children.push_back(h);
         } else {
             // A top-level window's parent argument is its owner.
             Window* owner = parentWindow ? topLevelOfLocked(parentWindow.get()) : nullptr;
@@ -620,7 +636,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
             s.topLevels.insert(s.topLevels.begin(), h);
         }
         s.windows[h] = w;
-        queueLocked(w->thread);
+        myQueueLocked();
     }
     CREATESTRUCTW cs{param, inst, menu, parent, height, width, y, x, LONG(style), windowName, className, exStyle};
     if (!callProc(h, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs)) ||
@@ -789,12 +805,11 @@ BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UIN
         if (wasVisible)
             exposeParentLocked(*w);
         RECT r = w->rect;
-        if (!(flags & SWP_NOMOVE)) {
-            OffsetRect(&r, x - r.left, y - r.top);
-        }
+        if (!(flags & SWP_NOMOVE))
+            OffsetRect(&r, clampPos(x) - r.left, clampPos(y) - r.top);
         if (!(flags & SWP_NOSIZE)) {
-            r.right = r.left + std::max(cx, 0);
-            r.bottom = r.top + std::max(cy, 0);
+            r.right = r.left + clampSize(cx);
+            r.bottom = r.top + clampSize(cy);
         }
         sized = (r.right - r.left) != (w->rect.right - w->rect.left) || (r.bottom - r.top) != (w->rect.bottom - w->rect.top);
         moved = r.left != w->rect.left || r.top != w->rect.top;

@@ -113,6 +113,10 @@ State& state();
 // With the lock held:
 std::shared_ptr<Window> findLocked(HWND hwnd);
 std::shared_ptr<ThreadQueue> queueLocked(DWORD thread);
+// The queue of a thread that is still running, or null.
+std::shared_ptr<ThreadQueue> liveQueueLocked(DWORD thread);
+// The calling thread's queue, cleaned up when the thread ends.
+std::shared_ptr<ThreadQueue> myQueueLocked();
 bool visibleLocked(const Window& w);
 POINT clientOriginLocked(const Window& w); // screen coordinates of the client's (0, 0)
 Window* topLevelOfLocked(Window* w);

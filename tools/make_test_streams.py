@@ -1,0 +1,214 @@
+#!/usr/bin/env python3
+"""Makes the codec's test codestreams and their facts.
+
+make_test_streams.py OUT_DIR [GROUP ...]
+
+Synthetic images are made here, encoded with opj_compress, and each codestream gets a
+<name>.facts file from the scanner below. Groups: "input" (tile-part and packet-length
+streams), "blocks" (single code-block streams for every block coding mode), "conformance"
+(facts for the shared conformance codestreams, which stay where they are). Every file is
+written under a temporary name and renamed, so parallel test processes can share OUT_DIR.
+
+Facts lines (offsets from the start of the codestream, values decimal, bodies hex):
+  marker OFFSET CODE LENGTH BODY   CODE as 0xffnn; LENGTH excludes the two length bytes
+  sot OFFSET ISOT PSOT TPSOT TNSOT
+  sod OFFSET
+  eoc OFFSET
+"""
+import os
+import random
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CONFORMANCE = os.path.join(HERE, "..", "..", "shared", "testdata", "conformance", "codestreams")
+
+NO_SEGMENT = {0xFF4F, 0xFF93, 0xFFD9, 0xFF92}
+
+
+def scan(data):
+    """Lists markers, SOT fields and SOD positions of a codestream."""
+    out = []
+    pos = 0
+    if data[0:2] != b"\xff\x4f":
+        raise ValueError("no SOC")
+    out.append("marker 0 0xff4f 0 -")
+    pos = 2
+
+    def segments(pos, stop_codes):
+        while pos + 2 <= len(data):
+            code = (data[pos] << 8) | data[pos + 1]
+            if data[pos] != 0xFF:
+                raise ValueError("no marker at %d" % pos)
+            if 0xFF30 <= code <= 0xFF3F:
+                out.append("marker %d 0x%04x 0 -" % (pos, code))
+                pos += 2
+                continue
+            if code in stop_codes:
+                return pos, code
+            length = (data[pos + 2] << 8) | data[pos + 3]
+            body = data[pos + 4: pos + 2 + length]
+            out.append("marker %d 0x%04x %d %s" % (pos, code, length - 2, body.hex() or "-"))
+            pos += 2 + length
+        return pos, None
+
+    pos, code = segments(pos, {0xFF90, 0xFFD9})
+    while code == 0xFF90:
+        sot = pos
+        lsot = (data[pos + 2] << 8) | data[pos + 3]
+        isot = (data[pos + 4] << 8) | data[pos + 5]
+        psot = int.from_bytes(data[pos + 6: pos + 10], "big")
+        tpsot, tnsot = data[pos + 10], data[pos + 11]
+        out.append("marker %d 0xff90 %d %s" % (pos, lsot - 2, data[pos + 4: pos + 2 + lsot].hex()))
+        out.append("sot %d %d %d %d %d" % (pos, isot, psot, tpsot, tnsot))
+        pos, code = segments(pos + 2 + lsot, {0xFF93})
+        if code != 0xFF93:
+            raise ValueError("no SOD")
+        out.append("marker %d 0xff93 0 -" % pos)
+        out.append("sod %d" % pos)
+        if psot == 0:
+            end = len(data) - 2
+        else:
+            end = sot + psot
+        pos = end
+        if pos + 2 > len(data):
+            break
+        code = (data[pos] << 8) | data[pos + 1]
+    if code == 0xFFD9:
+        out.append("eoc %d" % pos)
+    return out
+
+
+def atomic_write(path, data):
+    d = os.path.dirname(path)
+    fd, tmp = tempfile.mkstemp(dir=d, prefix=".tmp_")
+    with os.fdopen(fd, "wb") as f:
+        f.write(data)
+    os.replace(tmp, path)
+
+
+def write_facts(out_dir, name, data):
+    atomic_write(os.path.join(out_dir, name + ".facts"), ("\n".join(scan(data)) + "\n").encode())
+
+
+def pgm(width, height, maxval, samples):
+    head = b"P5\n%d %d\n%d\n" % (width, height, maxval)
+    if maxval < 256:
+        return head + bytes(samples)
+    return head + b"".join(s.to_bytes(2, "big") for s in samples)
+
+
+def raw(samples, nbytes, signed):
+    return b"".join(s.to_bytes(nbytes, "big", signed=signed) for s in samples)
+
+
+def smooth_image(width, height, depth, seed, signed=False):
+    """Gradients plus noise: blocks with many bit-planes and busy low planes."""
+    rng = random.Random(seed)
+    top = (1 << depth) - 1
+    out = []
+    for y in range(height):
+        for x in range(width):
+            v = (x * 7 + y * 13 + (x * y) // 5) % (top + 1)
+            v = (v + rng.randrange(0, max(2, top // 8))) % (top + 1)
+            out.append(v - (1 << (depth - 1)) if signed else v)
+    return out
+
+
+def encode(out_dir, name, image_name, image_bytes, args):
+    target = os.path.join(out_dir, name + ".j2k")
+    if os.path.exists(target) and os.path.exists(os.path.join(out_dir, name + ".facts")):
+        return
+    with tempfile.TemporaryDirectory(dir=out_dir) as tmp:
+        src = os.path.join(tmp, image_name)
+        with open(src, "wb") as f:
+            f.write(image_bytes)
+        dst = os.path.join(tmp, "out.j2k")
+        subprocess.run(["opj_compress", "-i", src, "-o", dst] + args, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(dst, "rb") as f:
+            data = f.read()
+    atomic_write(target, data)
+    write_facts(out_dir, name, data)
+
+
+def make_input_streams(out_dir):
+    img = pgm(128, 128, 255, smooth_image(128, 128, 8, 1))
+    encode(out_dir, "tlm_tp_r", "a.pgm", img, ["-t", "32,32", "-TLM", "-TP", "R"])
+    plt = ["-PLT", "-t", "64,64", "-c", "[32,32]"]
+    encode(out_dir, "plt_rpcl", "a.pgm", img, plt + ["-r", "20,10,1", "-p", "RPCL"])
+    encode(out_dir, "plt_cprl", "a.pgm", img, plt + ["-r", "20,10,1", "-p", "CPRL"])
+    encode(out_dir, "plt_lrcp1", "a.pgm", img, plt + ["-p", "LRCP"])
+    encode(out_dir, "plt_lrcp", "a.pgm", img, plt + ["-r", "20,10,1", "-p", "LRCP"])
+    small = pgm(16, 16, 255, smooth_image(16, 16, 8, 2))
+    encode(out_dir, "small_sop_eph", "s.pgm", small, ["-n", "2", "-SOP", "-EPH"])
+    encode(out_dir, "small_tiles", "s.pgm", small, ["-n", "2", "-t", "8,8", "-TLM", "-PLT"])
+
+
+BLOCK_IMAGES = [
+    # name, width, height, depth, signed, format
+    ("u8_64x64", 64, 64, 8, False, "pgm"),
+    ("u8_61x47", 61, 47, 8, False, "pgm"),
+    ("s12_64x64", 64, 64, 12, True, "raw"),
+    ("s12_61x47", 61, 47, 12, True, "raw"),
+    ("u16_64x64", 64, 64, 16, False, "raw"),
+    ("u16_61x47", 61, 47, 16, False, "raw"),
+]
+
+
+def block_image(spec, seed):
+    name, w, h, depth, signed, fmt = spec
+    samples = smooth_image(w, h, depth, seed, signed)
+    if fmt == "pgm":
+        return "img.pgm", pgm(w, h, (1 << depth) - 1, samples), [], samples
+    nbytes = 1 if depth <= 8 else 2
+    args = ["-F", "%d,%d,1,%d,%s" % (w, h, depth, "s" if signed else "u")]
+    return "img.raw", raw(samples, nbytes, signed), args, samples
+
+
+def make_block_streams(out_dir, modes):
+    for idx, spec in enumerate(BLOCK_IMAGES):
+        image_name, image_bytes, extra, samples = block_image(spec, 100 + idx)
+        sample_file = os.path.join(out_dir, "blk_%s.samples" % spec[0])
+        if not os.path.exists(sample_file):
+            atomic_write(sample_file, (" ".join(str(s) for s in samples) + "\n").encode())
+        for m in modes:
+            encode(out_dir, "blk_%s_m%d" % (spec[0], m), image_name, image_bytes,
+                   extra + ["-n", "1", "-b", "64,64", "-M", str(m)])
+
+
+def make_noisy_block_streams(out_dir):
+    rng = random.Random(7)
+    samples = [rng.randrange(-2048, 2048) for _ in range(64 * 64)]
+    for m in (0, 1, 4, 63):
+        encode(out_dir, "noisy_s12_m%d" % m, "n.raw", raw(samples, 2, True),
+               ["-F", "64,64,1,12,s", "-n", "1", "-b", "64,64", "-M", str(m)])
+
+
+def make_conformance_facts(out_dir):
+    for f in sorted(os.listdir(CONFORMANCE)):
+        if not f.endswith(".j2k"):
+            continue
+        name = "conf_" + f[:-4]
+        if os.path.exists(os.path.join(out_dir, name + ".facts")):
+            continue
+        with open(os.path.join(CONFORMANCE, f), "rb") as fh:
+            write_facts(out_dir, name, fh.read())
+
+
+def main():
+    out_dir = sys.argv[1]
+    groups = sys.argv[2:] or ["input", "blocks", "conformance"]
+    os.makedirs(out_dir, exist_ok=True)
+    if "input" in groups:
+        make_input_streams(out_dir)
+    if "blocks" in groups:
+        make_block_streams(out_dir, range(64))
+        make_noisy_block_streams(out_dir)
+    if "conformance" in groups:
+        make_conformance_facts(out_dir)
+
+
+if __name__ == "__main__":
+    main()
