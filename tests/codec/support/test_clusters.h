@@ -4,12 +4,15 @@
 // can share it.
 #pragma once
 
+#include "codec/core/rv_field_reader.h"
 #include "codec/core/rvd_message.h"
+#include "codec/core/rvd_output.h"
 #include "codec/core/rvd_params.h"
 
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace codec_test {
 
@@ -123,9 +126,69 @@ public:
             object_budget()--;
         return new test_params(spec_idx);
     }
-    void copy_with_xforms(rvd_params*, int, int, bool, bool, bool) override {}
-    bool check_marker_segment(uint16_t, int, const uint8_t*, int&) override { return false; }
-    bool read_marker_segment(uint16_t, int, const uint8_t*, int) override { return false; }
+    // Copies the generic integer attribute's own records and notes the arguments.
+    void copy_with_xforms(rvd_params* source, int skip, int discard, bool, bool, bool) override
+    {
+        const char* name = generic_name(spec_idx, GK_INT);
+        int v = 0;
+        for (int r = 0; source->get(name, r, 0, v, false, false); r++)
+            set(name, r, 0, v);
+        last_skip = skip;
+        last_discard = discard;
+        copies++;
+    }
+
+    // Stand-in segments: code 0xFF40 + cluster position; body = index byte, then the
+    // generic integer records as 16-bit values.
+    static uint16_t test_code(int spec_idx) { return static_cast<uint16_t>(0xFF40 + spec_idx); }
+    bool check_marker_segment(uint16_t code, int num_bytes, const uint8_t* bytes,
+                              int& c_idx) override
+    {
+        if (code != test_code(spec_idx) || num_bytes < 1)
+            return false;
+        c_idx = (bytes[0] == 0xFF) ? -1 : bytes[0];
+        return true;
+    }
+    bool read_marker_segment(uint16_t code, int num_bytes, const uint8_t* bytes,
+                             int tpart_idx) override
+    {
+        if (code != test_code(spec_idx) || tpart_idx < 0)
+            return false;
+        const uint8_t* bp = bytes + 1;
+        const uint8_t* end = bytes + num_bytes;
+        const char* name = generic_name(spec_idx, GK_INT);
+        for (int r = 0; bp < end; r++)
+            set(name, r, 0, static_cast<int>(static_cast<int16_t>(rv_read_big(bp, end, 2))));
+        return true;
+    }
+    int write_marker_segment(rvd_output* out, rvd_params* ref, int tpart_idx) override
+    {
+        offered++;
+        last_ref = ref;
+        const char* name = generic_name(spec_idx, GK_INT);
+        std::vector<int> mine, theirs;
+        int v = 0;
+        for (int r = 0; get(name, r, 0, v, true, false); r++)
+            mine.push_back(v);
+        if (ref != nullptr)
+            for (int r = 0; ref->get(name, r, 0, v, true, false); r++)
+                theirs.push_back(v);
+        if (mine.empty() || (ref != nullptr && mine == theirs))
+            return 0;
+        if (cluster_specs()[spec_idx].insts && !cluster_specs()[spec_idx].indexed &&
+            get_instance() != tpart_idx)
+            return 0;
+        int idx = cluster_specs()[spec_idx].indexed ? get_instance() : get_comp_idx();
+        int size = 2 + 2 + 1 + 2 * static_cast<int>(mine.size());
+        if (out != nullptr) {
+            out->put(test_code(spec_idx));
+            out->put(static_cast<uint16_t>(size - 2));
+            out->put(static_cast<uint8_t>(idx < 0 ? 0xFF : idx));
+            for (int m : mine)
+                out->put(static_cast<uint16_t>(m));
+        }
+        return size;
+    }
 
     // Custom fields are written "#<decimal>".
     int custom_parse_field(const char* string, const char*, int, int& value) override
@@ -149,6 +212,9 @@ public:
 
     int spec_idx;
     int finalize_count = 0;
+    int copies = 0, last_skip = -1, last_discard = -1;
+    int offered = 0;            // calls of write_marker_segment
+    rvd_params* last_ref = nullptr;
 };
 
 // A tree of all 13 test classes linked under the SIZ root, with the given numbers of
@@ -176,5 +242,43 @@ public:
     void put_text(const char* t) override { text += t; }
     std::string text;
 };
+
+// Keeps every byte written to it.
+class vector_output : public rvd_output {
+public:
+    std::vector<uint8_t> bytes;
+    const std::vector<uint8_t>& finish()
+    {
+        flush_buf();
+        return bytes;
+    }
+
+protected:
+    int flush_buf() override
+    {
+        int n = static_cast<int>(next_buf - buffer);
+        bytes.insert(bytes.end(), buffer, next_buf);
+        next_buf = buffer;
+        return n;
+    }
+};
+
+// Splits a run of marker segments (code, length, body) and translates each into the tree.
+inline int translate_all(rvd_params* root, const std::vector<uint8_t>& bytes, int tile,
+                         int tpart)
+{
+    int taken = 0;
+    size_t pos = 0;
+    while (pos + 4 <= bytes.size()) {
+        uint16_t code = static_cast<uint16_t>((bytes[pos] << 8) | bytes[pos + 1]);
+        int len = (bytes[pos + 2] << 8) | bytes[pos + 3];
+        if (len < 2 || pos + 2 + static_cast<size_t>(len) > bytes.size())
+            break;
+        if (root->translate_marker_segment(code, len - 2, bytes.data() + pos + 4, tile, tpart))
+            taken++;
+        pos += 2 + static_cast<size_t>(len);
+    }
+    return taken;
+}
 
 } // namespace codec_test
