@@ -141,6 +141,18 @@ void rvd_params::define_attribute(const char* name, const char* description,
     last_attribute = raw;
 }
 
+std::vector<rvd_params*> rvd_params::owned_objects()
+{
+    std::vector<rvd_params*> out;
+    if (refs == nullptr) {
+        out.push_back(first_inst);
+        return out;
+    }
+    for (auto& entry : refs->owners)
+        out.push_back(entry.second);
+    return out;
+}
+
 void rvd_params::add_dependency(const char* name)
 {
     for (int n = 0; n < 4; n++) {

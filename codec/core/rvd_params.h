@@ -123,6 +123,9 @@ public:
     rvd_params* access_relation(int tile_idx, int comp_idx, int inst_idx, bool read_only);
     rvd_params* access_unique(int tile_idx, int comp_idx, int inst_idx);
     rvd_params* access_next_inst() { return next_inst; }
+    // The objects of this object's cluster that own their slots (first instances), in
+    // table order: main header first, then tile by tile; never creates any.
+    std::vector<rvd_params*> owned_objects();
     rvd_params* access_next_cluster() { return next_cluster; }
 
     const char* get_cluster_name() const { return cluster_name; }
@@ -178,6 +181,7 @@ public:
 protected:
     void define_attribute(const char* name, const char* description, const char* pattern,
                           int flags = 0);
+
     // Names a cluster whose objects are created together with this cluster's own.
     void add_dependency(const char* cluster_name);
 

@@ -8,6 +8,7 @@
 #include "codec/core/rvd_message.h"
 #include "codec/core/rvd_output.h"
 #include "codec/core/rvd_params.h"
+#include "codec/core/siz_params.h"
 
 #include <cstdlib>
 #include <memory>
@@ -100,9 +101,22 @@ public:
             define_attribute("Cblk", "Nominal code-block dimensions.", "II", 0);
             define_attribute("Cmodes", "Block coder mode switches.",
                              "[BYPASS=1|RESET=2|RESTART=4|CAUSAL=8|ERTERM=16|SEGMARK=32]", 0);
+            // What the SIZ class reads of the coding style.
+            define_attribute("Calign_blk_last", "Block alignment.", "BB", RVD_ALL_COMPONENTS);
+            define_attribute("Clevels", "DWT levels.", "I", 0);
+            define_attribute("Cads", "ADS index.", "I", 0);
+            define_attribute("Cdfs", "DFS index.", "I", 0);
+            define_attribute("Cdecomp", "Decomposition structure.", "C",
+                             RVD_MULTI_RECORD | RVD_CAN_EXTRAPOLATE);
+            define_attribute("Catk", "ATK index.", "I", 0);
+            define_attribute("Cuse_precincts", "Explicit precincts.", "B", 0);
+            define_attribute("Cprecincts", "Precinct dimensions.", "II",
+                             RVD_MULTI_RECORD | RVD_CAN_EXTRAPOLATE);
         } else if (name == "POC") {
             define_attribute("Porder", "Progression order changes.",
                              "IIIII(LRCP=0,RLCP=1,RPCL=2,PCRL=3,CPRL=4)", RVD_MULTI_RECORD);
+        } else if (name == "ATK") {
+            define_attribute("Ksymmetric", "Symmetric kernel.", "B", 0);
         } else if (name == "MCT") {
             define_attribute("Mmatrix_size", "Number of matrix elements.", "I", 0);
         }
@@ -217,11 +231,23 @@ public:
     rvd_params* last_ref = nullptr;
 };
 
+template <class Root>
+inline Root* new_root()
+{
+    return new Root();
+}
+template <>
+inline test_params* new_root<test_params>()
+{
+    return new test_params(0);
+}
+
 // A tree of all 13 test classes linked under the SIZ root, with the given numbers of
 // tiles and components for the clusters that specialise in them.
-inline std::unique_ptr<test_params> make_test_tree(int num_tiles, int num_comps)
+template <class Root = test_params>
+inline std::unique_ptr<Root> make_test_tree(int num_tiles, int num_comps)
 {
-    std::unique_ptr<test_params> root(new test_params(0));
+    std::unique_ptr<Root> root(new_root<Root>());
     for (int n = 1; n < num_cluster_specs; n++) {
         const cluster_spec& spec = cluster_specs()[n];
         std::unique_ptr<test_params> head(new test_params(n));
