@@ -1,0 +1,63 @@
+// Marker segments from arbitrary bytes: records of (code, tile, tile-part, body) are
+// translated into a parameter tree with the real SIZ, RGN, POC, CRG and ORG classes, the
+// tree is finalized and printed. Rejections must arrive through the codec's error sink.
+//
+// Input: byte 0 selects the component count the tree is linked with (3 or 300); then
+// records of code (2 bytes), tile (1 byte, 255 = main header), tile-part (1 byte), body
+// length (2 bytes) and the body.
+#include "codec/core/rvd_message.h"
+#include "tests/codec/support/param_tree.h"
+
+#include <cstdint>
+#include <string>
+
+namespace {
+struct rejected {};
+
+class throwing_handler : public rvd_message {
+public:
+    void flush(bool end_of_message) override
+    {
+        if (end_of_message && std::uncaught_exceptions() == 0)
+            throw rejected();
+    }
+};
+
+throwing_handler handler;
+codec_test::string_message sink;
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    rvd_customize_errors(&handler);
+    rvd_customize_warnings(nullptr);
+    if (size < 1)
+        return 0;
+    int comps = (data[0] & 1) ? 300 : 3;
+    std::unique_ptr<siz_params> root = codec_test::make_param_tree(4, comps);
+    size_t pos = 1;
+    while (pos + 6 <= size) {
+        uint16_t code = static_cast<uint16_t>((data[pos] << 8) | data[pos + 1]);
+        int tile = (data[pos + 2] == 255) ? -1 : data[pos + 2] % 8;
+        int tpart = data[pos + 3];
+        size_t len = (size_t(data[pos + 4]) << 8) | data[pos + 5];
+        pos += 6;
+        if (len > size - pos)
+            len = size - pos;
+        try {
+            root->translate_marker_segment(code, static_cast<int>(len), data + pos, tile, tpart);
+        } catch (const rejected&) {
+        }
+        pos += len;
+    }
+    try {
+        root->finalize_all(true);
+    } catch (const rejected&) {
+    }
+    try {
+        sink.text.clear();
+        root->textualize_attributes(sink, -1, 3, false);
+    } catch (const rejected&) {
+    }
+    return 0;
+}
