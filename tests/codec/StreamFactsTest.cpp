@@ -1,0 +1,216 @@
+// SIZ, RGN, POC and CRG segments of the conformance set and of opj_compress streams,
+// checked against the independent scanner's facts and opj_dump, and regenerated.
+#include "tests/codec/support/codec_messages.h"
+#include "tests/codec/support/param_tree.h"
+#include "tests/codec/support/stream_facts.h"
+
+#include <gtest/gtest.h>
+
+using namespace codec_test;
+
+namespace {
+int64_t ceil_div(int64_t a, int64_t b)
+{
+    return (a + b - 1) / b;
+}
+
+std::unique_ptr<siz_params> tree_for(const stream_facts& f)
+{
+    int64_t tiles = ceil_div(f.siz[1] - f.siz[7], f.siz[5]) * ceil_div(f.siz[2] - f.siz[8], f.siz[6]);
+    return make_param_tree(static_cast<int>(tiles), static_cast<int>(f.siz[9]));
+}
+
+bool translate(rvd_params* root, const segment_fact* s, int tile = -1)
+{
+    return root->translate_marker_segment(s->code, static_cast<int>(s->body.size()), s->body.data(), tile, 0);
+}
+
+// The segments of the given code in a generated header, each as (code, length, body).
+std::vector<std::vector<uint8_t>> segments_of(const std::vector<uint8_t>& bytes, uint16_t code)
+{
+    std::vector<std::vector<uint8_t>> out;
+    size_t pos = 0;
+    while (pos + 4 <= bytes.size()) {
+        size_t len = (size_t(bytes[pos + 2]) << 8) | bytes[pos + 3];
+        uint16_t c = static_cast<uint16_t>((bytes[pos] << 8) | bytes[pos + 1]);
+        if (c == code)
+            out.emplace_back(bytes.begin() + long(pos) + 4, bytes.begin() + long(pos + 2 + len));
+        pos += 2 + len;
+    }
+    return out;
+}
+
+std::vector<uint8_t> generate(rvd_params* root, int tile)
+{
+    vector_output out;
+    root->generate_marker_segments(&out, tile, 0);
+    return out.finish();
+}
+
+// Independent decoding of POC records from a body: 7 or 9 bytes each.
+std::vector<std::vector<int>> poc_records(const std::vector<uint8_t>& b, bool wide)
+{
+    std::vector<std::vector<int>> out;
+    size_t step = wide ? 9 : 7;
+    for (size_t p = 0; p + step <= b.size(); p += step) {
+        if (wide)
+            out.push_back({b[p], (b[p + 1] << 8) | b[p + 2], (b[p + 3] << 8) | b[p + 4], b[p + 5],
+                           (b[p + 6] << 8) | b[p + 7], b[p + 8]});
+        else
+            out.push_back({b[p], b[p + 1], (b[p + 2] << 8) | b[p + 3], b[p + 4], b[p + 5] ? b[p + 5] : 256, b[p + 6]});
+    }
+    return out;
+}
+
+std::vector<std::vector<int>> porder_records(rvd_params* poc)
+{
+    std::vector<std::vector<int>> out;
+    int v = 0;
+    for (int r = 0; poc != nullptr && poc->get("Porder", r, 0, v, false, false); r++) {
+        std::vector<int> rec(6);
+        for (int f = 0; f < 6; f++)
+            poc->get("Porder", r, f, rec[size_t(f)], false, false);
+        out.push_back(rec);
+    }
+    return out;
+}
+
+void check_siz_values(rvd_params* root, const stream_facts& f)
+{
+    int v = 0;
+    const char* pairs[4] = {"Ssize", "Sorigin", "Stiles", "Stile_origin"};
+    for (int k = 0; k < 4; k++) {
+        ASSERT_TRUE(root->get(pairs[k], 0, 1, v));
+        EXPECT_EQ(f.siz[size_t(1 + 2 * k)], v) << f.name << " " << pairs[k];
+        ASSERT_TRUE(root->get(pairs[k], 0, 0, v));
+        EXPECT_EQ(f.siz[size_t(2 + 2 * k)], v) << f.name << " " << pairs[k];
+    }
+    ASSERT_EQ(f.dump_image.size(), 5u) << f.name;
+    EXPECT_EQ(f.dump_image[4], [&] { root->get("Scomponents", 0, 0, v); return v; }());
+    for (size_t c = 0; c < f.dump_comps.size(); c++) {
+        const std::vector<int>& d = f.dump_comps[c];
+        bool sgn = false;
+        int prec = 0, dy = 0, dx = 0;
+        root->get("Sprecision", int(c), 0, prec);
+        root->get("Ssigned", int(c), 0, sgn);
+        root->get("Ssampling", int(c), 0, dy);
+        root->get("Ssampling", int(c), 1, dx);
+        EXPECT_EQ((std::vector<int>{d[0], d[1], d[2], d[3]}), (std::vector<int>{dx, dy, prec, sgn ? 1 : 0}))
+            << f.name << " component " << c;
+    }
+    if (f.dump_tiles.size() == 6) {
+        EXPECT_EQ(f.dump_tiles[0], [&] { root->get("Stile_origin", 0, 1, v); return v; }());
+        EXPECT_EQ(f.dump_tiles[3], [&] { root->get("Stiles", 0, 0, v); return v; }());
+    }
+}
+} // namespace
+
+TEST(ConformanceMarkers, SizCrgRgnRegenerateAndPocRecordsMatchTheFacts)
+{
+    std::vector<std::string> names = conformance_names();
+    ASSERT_EQ(22u, names.size());
+    int rgn_seen = 0, crg_seen = 0, poc_seen = 0;
+    for (const std::string& name : names) {
+        stream_facts f;
+        ASSERT_TRUE(load_stream_facts(name, f)) << name;
+        ASSERT_EQ(10u, f.siz.size()) << name;
+        std::unique_ptr<siz_params> root = tree_for(f);
+        bool wide = f.siz[9] > 256;
+        for (uint16_t code : {0xFF51, 0xFF63, 0xFF5E})
+            for (const segment_fact* s : f.find(code))
+                ASSERT_TRUE(translate(root.get(), s)) << name;
+        root->finalize_all(true);
+        check_siz_values(root.get(), f);
+        root->clear_marks();
+        std::vector<uint8_t> header = generate(root.get(), -1);
+        for (uint16_t code : {0xFF51, 0xFF63, 0xFF5E}) {
+            std::vector<std::vector<uint8_t>> want;
+            for (const segment_fact* s : f.find(code))
+                want.push_back(s->body);
+            EXPECT_EQ(want, segments_of(header, code)) << name << " code " << std::hex << code;
+            if (code == 0xFF5E)
+                rgn_seen += int(want.size());
+            if (code == 0xFF63)
+                crg_seen += int(want.size());
+        }
+        // POC: records as read (the sequencer clips what does not fit).
+        std::unique_ptr<siz_params> poc_tree = tree_for(f);
+        for (const segment_fact* s : f.find(0xFF51))
+            translate(poc_tree.get(), s);
+        for (const segment_fact* s : f.find(0xFF5F)) {
+            ASSERT_TRUE(translate(poc_tree.get(), s)) << name;
+            EXPECT_EQ(poc_records(s->body, wide), porder_records(poc_tree->access_cluster("POC")))
+                << name;
+            poc_seen++;
+        }
+    }
+    EXPECT_GE(rgn_seen, 2);
+    EXPECT_GE(crg_seen, 2);
+    EXPECT_GE(poc_seen, 2);
+
+    // Known values named by hand.
+    stream_facts p13;
+    ASSERT_TRUE(load_stream_facts("conf_p0_13", p13));
+    std::unique_ptr<siz_params> t = tree_for(p13);
+    for (uint16_t code : {0xFF51, 0xFF5E, 0xFF5F})
+        for (const segment_fact* s : p13.find(code))
+            translate(t.get(), s);
+    int v = 0;
+    EXPECT_TRUE(t->get("Scomponents", 0, 0, v));
+    EXPECT_EQ(257, v);
+    EXPECT_TRUE(t->access_cluster("RGN")->access_relation(-1, 3, 0, true)->get("Rshift", 0, 0, v));
+    EXPECT_EQ(11, v);
+    EXPECT_EQ((std::vector<std::vector<int>>{{0, 0, 1, 33, 128, 1}, {0, 128, 1, 33, 257, 4}}),
+              porder_records(t->access_cluster("POC")));
+}
+
+TEST(GeneratedStreamMarkers, SizValuesEqualTheToolsAndRegenerate)
+{
+    for (const char* name : {"tiles32", "res11x13", "tiled_origin", "sub2x2", "raw_sub", "raw12s",
+                             "raw16u", "roi", "poc"}) {
+        stream_facts f;
+        ASSERT_TRUE(load_stream_facts(name, f)) << name;
+        std::unique_ptr<siz_params> root = tree_for(f);
+        const std::vector<const segment_fact*> siz = f.find(0xFF51);
+        ASSERT_EQ(1u, siz.size());
+        ASSERT_TRUE(translate(root.get(), siz[0]));
+        for (const segment_fact* s : f.find(0xFF5E))
+            ASSERT_TRUE(translate(root.get(), s));
+        root->finalize_all(true);
+        check_siz_values(root.get(), f);
+        root->clear_marks();
+        std::vector<uint8_t> header = generate(root.get(), -1);
+        EXPECT_EQ((std::vector<std::vector<uint8_t>>{siz[0]->body}), segments_of(header, 0xFF51)) << name;
+        std::vector<std::vector<uint8_t>> rgn;
+        for (const segment_fact* s : f.find(0xFF5E))
+            rgn.push_back(s->body);
+        EXPECT_EQ(rgn, segments_of(header, 0xFF5E)) << name;
+    }
+    stream_facts roi;
+    ASSERT_TRUE(load_stream_facts("roi", roi));
+    std::unique_ptr<siz_params> r = tree_for(roi);
+    for (uint16_t code : {0xFF51, 0xFF5E})
+        for (const segment_fact* s : roi.find(code))
+            translate(r.get(), s);
+    int shift = 0;
+    ASSERT_TRUE(r->access_cluster("RGN")->access_relation(-1, 0, 0, true)->get("Rshift", 0, 0, shift));
+    EXPECT_EQ(20, shift);
+
+    // The POC of tile 1 (1-based on the command line) sits in the first tile-part header.
+    stream_facts poc;
+    ASSERT_TRUE(load_stream_facts("poc", poc));
+    std::unique_ptr<siz_params> p = tree_for(poc);
+    translate(p.get(), poc.find(0xFF51)[0]);
+    std::vector<const segment_fact*> seg = poc.find(0xFF5F, 0);
+    ASSERT_EQ(1u, seg.size());
+    ASSERT_TRUE(translate(p.get(), seg[0], 0));
+    rvd_params* obj = p->access_cluster("POC")->access_unique(0, -1, 0);
+    EXPECT_EQ((std::vector<std::vector<int>>{{0, 0, 1, 3, 3, 4}, {3, 0, 1, 6, 3, 0}}), porder_records(obj));
+    p->clear_marks();
+    std::vector<std::vector<uint8_t>> again = segments_of(generate(p.get(), 0), 0xFF5F);
+    ASSERT_EQ(1u, again.size());
+    std::vector<uint8_t> expect = seg[0]->body;
+    expect[5] = 0; // CEpoc equal to the component count is written as 0
+    expect[12] = 0;
+    EXPECT_EQ(expect, again[0]);
+}

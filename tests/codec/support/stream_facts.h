@@ -1,0 +1,41 @@
+// Facts about generated and conformance codestreams, written by
+// tools/make_test_streams.py (an independent scanner plus opj_dump values).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace codec_test {
+
+struct segment_fact {
+    bool main = true;
+    int tile = -1, tpart = 0;
+    uint16_t code = 0;
+    std::vector<uint8_t> body;
+};
+
+struct stream_facts {
+    std::string name;
+    std::vector<segment_fact> segments;
+    std::vector<int64_t> siz; // Rsiz, Xsiz, Ysiz, XOsiz, YOsiz, XTsiz, YTsiz, XTOsiz, YTOsiz, Csiz
+    std::vector<std::vector<int>> sizc; // Ssiz, XRsiz, YRsiz per component
+    std::vector<int64_t> dump_image;    // x0 y0 x1 y1 numcomps
+    std::vector<std::vector<int>> dump_comps; // dx dy prec sgnd
+    std::vector<int64_t> dump_tiles;    // tx0 ty0 tdx tdy tw th
+
+    // Main-header segments (or the first tile-part of `tile`) with the given code.
+    std::vector<const segment_fact*> find(uint16_t code, int tile = -1) const;
+};
+
+// Generates the streams and facts once per build tree (python3 and opj_compress) and
+// returns the folder; empty when generation failed.
+const std::string& test_streams_dir();
+
+// Reads <dir>/<name>.facts; conformance codestreams are named "conf_p0_01" and so on.
+bool load_stream_facts(const std::string& name, stream_facts& facts);
+
+std::vector<std::string> conformance_names();
+
+} // namespace codec_test
