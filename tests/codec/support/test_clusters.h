@@ -117,6 +117,10 @@ public:
                              "IIIII(LRCP=0,RLCP=1,RPCL=2,PCRL=3,CPRL=4)", RVD_MULTI_RECORD);
         } else if (name == "ATK") {
             define_attribute("Ksymmetric", "Symmetric kernel.", "B", 0);
+            define_attribute("Kreversible", "Reversible kernel.", "B", 0);
+            define_attribute("Kextension", "Boundary extension.", "(CON=0,SYM=1)", 0);
+            define_attribute("Ksteps", "Lifting steps.", "IIII", RVD_MULTI_RECORD);
+            define_attribute("Kcoeffs", "Lifting coefficients.", "F", RVD_MULTI_RECORD);
         } else if (name == "MCT") {
             define_attribute("Mmatrix_size", "Number of matrix elements.", "I", 0);
         }
