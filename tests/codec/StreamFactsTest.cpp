@@ -17,7 +17,7 @@ int64_t ceil_div(int64_t a, int64_t b)
 std::unique_ptr<siz_params> tree_for(const stream_facts& f)
 {
     int64_t tiles = ceil_div(f.siz[1] - f.siz[7], f.siz[5]) * ceil_div(f.siz[2] - f.siz[8], f.siz[6]);
-    return make_param_tree(static_cast<int>(tiles), static_cast<int>(f.siz[9]));
+    return make_param_tree(static_cast<int>(tiles), static_cast<int>(f.siz[9]), true);
 }
 
 bool translate(rvd_params* root, const segment_fact* s, int tile = -1)
@@ -116,14 +116,14 @@ TEST(ConformanceMarkers, SizCrgRgnRegenerateAndPocRecordsMatchTheFacts)
         ASSERT_EQ(10u, f.siz.size()) << name;
         std::unique_ptr<siz_params> root = tree_for(f);
         bool wide = f.siz[9] > 256;
-        for (uint16_t code : {0xFF51, 0xFF63, 0xFF5E})
+        for (uint16_t code : {0xFF51, 0xFF63, 0xFF5E, 0xFF52, 0xFF53})
             for (const segment_fact* s : f.find(code))
                 ASSERT_TRUE(translate(root.get(), s)) << name;
         root->finalize_all(true);
         check_siz_values(root.get(), f);
         root->clear_marks();
         std::vector<uint8_t> header = generate(root.get(), -1);
-        for (uint16_t code : {0xFF51, 0xFF63, 0xFF5E}) {
+        for (uint16_t code : {0xFF51, 0xFF63, 0xFF5E, 0xFF52, 0xFF53}) {
             std::vector<std::vector<uint8_t>> want;
             for (const segment_fact* s : f.find(code))
                 want.push_back(s->body);
@@ -174,17 +174,20 @@ TEST(GeneratedStreamMarkers, SizValuesEqualTheToolsAndRegenerate)
         const std::vector<const segment_fact*> siz = f.find(0xFF51);
         ASSERT_EQ(1u, siz.size());
         ASSERT_TRUE(translate(root.get(), siz[0]));
-        for (const segment_fact* s : f.find(0xFF5E))
-            ASSERT_TRUE(translate(root.get(), s));
+        for (uint16_t code : {0xFF5E, 0xFF52, 0xFF53})
+            for (const segment_fact* s : f.find(code))
+                ASSERT_TRUE(translate(root.get(), s));
         root->finalize_all(true);
         check_siz_values(root.get(), f);
         root->clear_marks();
         std::vector<uint8_t> header = generate(root.get(), -1);
         EXPECT_EQ((std::vector<std::vector<uint8_t>>{siz[0]->body}), segments_of(header, 0xFF51)) << name;
-        std::vector<std::vector<uint8_t>> rgn;
-        for (const segment_fact* s : f.find(0xFF5E))
-            rgn.push_back(s->body);
-        EXPECT_EQ(rgn, segments_of(header, 0xFF5E)) << name;
+        for (uint16_t code : {0xFF5E, 0xFF52, 0xFF53}) {
+            std::vector<std::vector<uint8_t>> want;
+            for (const segment_fact* s : f.find(code))
+                want.push_back(s->body);
+            EXPECT_EQ(want, segments_of(header, code)) << name << " code " << std::hex << code;
+        }
     }
     stream_facts roi;
     ASSERT_TRUE(load_stream_facts("roi", roi));
@@ -201,6 +204,10 @@ TEST(GeneratedStreamMarkers, SizValuesEqualTheToolsAndRegenerate)
     ASSERT_TRUE(load_stream_facts("poc", poc));
     std::unique_ptr<siz_params> p = tree_for(poc);
     translate(p.get(), poc.find(0xFF51)[0]);
+    for (uint16_t code : {0xFF52, 0xFF53})
+        for (const segment_fact* s : poc.find(code))
+            translate(p.get(), s);
+    p->finalize_all(true);
     std::vector<const segment_fact*> seg = poc.find(0xFF5F, 0);
     ASSERT_EQ(1u, seg.size());
     ASSERT_TRUE(translate(p.get(), seg[0], 0));

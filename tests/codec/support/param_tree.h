@@ -2,6 +2,7 @@
 // ORG and CRG classes and stand-ins (real names, flags and companions) for the others.
 #pragma once
 
+#include "codec/core/cod_params.h"
 #include "codec/core/crg_params.h"
 #include "codec/core/org_params.h"
 #include "codec/core/poc_params.h"
@@ -11,7 +12,8 @@
 
 namespace codec_test {
 
-inline std::unique_ptr<siz_params> make_param_tree(int num_tiles, int num_comps)
+// With `real_cod` the COD cluster is the real class too.
+inline std::unique_ptr<siz_params> make_param_tree(int num_tiles, int num_comps, bool real_cod = false)
 {
     std::unique_ptr<siz_params> root(new siz_params);
     for (int n = 1; n < num_cluster_specs; n++) {
@@ -26,6 +28,8 @@ inline std::unique_ptr<siz_params> make_param_tree(int num_tiles, int num_comps)
             head.reset(new org_params);
         else if (name == "CRG")
             head.reset(new crg_params);
+        else if (name == "COD" && real_cod)
+            head.reset(new cod_params);
         else
             head.reset(new test_params(n));
         head->link(root.get(), -1, -1, spec.tiles ? num_tiles : 0, spec.comps ? num_comps : 0);
