@@ -47,6 +47,17 @@ std::vector<uint8_t> generate(rvd_params* root, int tile)
     return out.finish();
 }
 
+template <class F>
+std::string error_text_or_empty(F&& f)
+{
+    try {
+        f();
+    } catch (const codec_error& e) {
+        return e.what();
+    }
+    return std::string();
+}
+
 // Independent decoding of POC records from a body: 7 or 9 bytes each.
 std::vector<std::vector<int>> poc_records(const std::vector<uint8_t>& b, bool wide)
 {
@@ -111,19 +122,22 @@ TEST(ConformanceMarkers, SizCrgRgnRegenerateAndPocRecordsMatchTheFacts)
     ASSERT_EQ(22u, names.size());
     int rgn_seen = 0, crg_seen = 0, poc_seen = 0;
     for (const std::string& name : names) {
+        SCOPED_TRACE(name);
         stream_facts f;
         ASSERT_TRUE(load_stream_facts(name, f)) << name;
         ASSERT_EQ(10u, f.siz.size()) << name;
         std::unique_ptr<siz_params> root = tree_for(f);
         bool wide = f.siz[9] > 256;
-        for (uint16_t code : {0xFF51, 0xFF63, 0xFF5E, 0xFF52, 0xFF53})
+        for (uint16_t code : {0xFF51, 0xFF63, 0xFF5E, 0xFF52, 0xFF53, 0xFF5C, 0xFF5D})
             for (const segment_fact* s : f.find(code))
                 ASSERT_TRUE(translate(root.get(), s)) << name;
         root->finalize_all(true);
         check_siz_values(root.get(), f);
         root->clear_marks();
-        std::vector<uint8_t> header = generate(root.get(), -1);
-        for (uint16_t code : {0xFF51, 0xFF63, 0xFF5E, 0xFF52, 0xFF53}) {
+        std::vector<uint8_t> header;
+        std::string failure = error_text_or_empty([&] { header = generate(root.get(), -1); });
+        ASSERT_EQ("", failure);
+        for (uint16_t code : {0xFF51, 0xFF63, 0xFF5E, 0xFF52, 0xFF53, 0xFF5C, 0xFF5D}) {
             std::vector<std::vector<uint8_t>> want;
             for (const segment_fact* s : f.find(code))
                 want.push_back(s->body);
@@ -174,7 +188,7 @@ TEST(GeneratedStreamMarkers, SizValuesEqualTheToolsAndRegenerate)
         const std::vector<const segment_fact*> siz = f.find(0xFF51);
         ASSERT_EQ(1u, siz.size());
         ASSERT_TRUE(translate(root.get(), siz[0]));
-        for (uint16_t code : {0xFF5E, 0xFF52, 0xFF53})
+        for (uint16_t code : {0xFF5E, 0xFF52, 0xFF53, 0xFF5C, 0xFF5D})
             for (const segment_fact* s : f.find(code))
                 ASSERT_TRUE(translate(root.get(), s));
         root->finalize_all(true);
@@ -182,7 +196,7 @@ TEST(GeneratedStreamMarkers, SizValuesEqualTheToolsAndRegenerate)
         root->clear_marks();
         std::vector<uint8_t> header = generate(root.get(), -1);
         EXPECT_EQ((std::vector<std::vector<uint8_t>>{siz[0]->body}), segments_of(header, 0xFF51)) << name;
-        for (uint16_t code : {0xFF5E, 0xFF52, 0xFF53}) {
+        for (uint16_t code : {0xFF5E, 0xFF52, 0xFF53, 0xFF5C, 0xFF5D}) {
             std::vector<std::vector<uint8_t>> want;
             for (const segment_fact* s : f.find(code))
                 want.push_back(s->body);
@@ -204,7 +218,7 @@ TEST(GeneratedStreamMarkers, SizValuesEqualTheToolsAndRegenerate)
     ASSERT_TRUE(load_stream_facts("poc", poc));
     std::unique_ptr<siz_params> p = tree_for(poc);
     translate(p.get(), poc.find(0xFF51)[0]);
-    for (uint16_t code : {0xFF52, 0xFF53})
+    for (uint16_t code : {0xFF52, 0xFF53, 0xFF5C, 0xFF5D})
         for (const segment_fact* s : poc.find(code))
             translate(p.get(), s);
     p->finalize_all(true);

@@ -6,13 +6,14 @@
 #include "codec/core/crg_params.h"
 #include "codec/core/org_params.h"
 #include "codec/core/poc_params.h"
+#include "codec/core/qcd_params.h"
 #include "codec/core/rgn_params.h"
 #include "codec/core/siz_params.h"
 #include "tests/codec/support/test_clusters.h"
 
 namespace codec_test {
 
-// With `real_cod` the COD cluster is the real class too.
+// With `real_cod` the COD and QCD clusters are the real classes too.
 inline std::unique_ptr<siz_params> make_param_tree(int num_tiles, int num_comps, bool real_cod = false)
 {
     std::unique_ptr<siz_params> root(new siz_params);
@@ -30,6 +31,8 @@ inline std::unique_ptr<siz_params> make_param_tree(int num_tiles, int num_comps,
             head.reset(new crg_params);
         else if (name == "COD" && real_cod)
             head.reset(new cod_params);
+        else if (name == "QCD" && real_cod)
+            head.reset(new qcd_params);
         else
             head.reset(new test_params(n));
         head->link(root.get(), -1, -1, spec.tiles ? num_tiles : 0, spec.comps ? num_comps : 0);
