@@ -2,7 +2,9 @@
 // ORG and CRG classes and stand-ins (real names, flags and companions) for the others.
 #pragma once
 
+#include "codec/core/ads_params.h"
 #include "codec/core/cod_params.h"
+#include "codec/core/dfs_params.h"
 #include "codec/core/crg_params.h"
 #include "codec/core/org_params.h"
 #include "codec/core/poc_params.h"
@@ -13,7 +15,7 @@
 
 namespace codec_test {
 
-// With `real_cod` the COD and QCD clusters are the real classes too.
+// With `real_cod` the COD, QCD, ADS and DFS clusters are the real classes too.
 inline std::unique_ptr<siz_params> make_param_tree(int num_tiles, int num_comps, bool real_cod = false)
 {
     std::unique_ptr<siz_params> root(new siz_params);
@@ -33,6 +35,10 @@ inline std::unique_ptr<siz_params> make_param_tree(int num_tiles, int num_comps,
             head.reset(new cod_params);
         else if (name == "QCD" && real_cod)
             head.reset(new qcd_params);
+        else if (name == "ADS" && real_cod)
+            head.reset(new ads_params);
+        else if (name == "DFS" && real_cod)
+            head.reset(new dfs_params);
         else
             head.reset(new test_params(n));
         head->link(root.get(), -1, -1, spec.tiles ? num_tiles : 0, spec.comps ? num_comps : 0);
