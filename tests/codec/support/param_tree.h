@@ -3,6 +3,7 @@
 #pragma once
 
 #include "codec/core/ads_params.h"
+#include "codec/core/atk_params.h"
 #include "codec/core/cod_params.h"
 #include "codec/core/dfs_params.h"
 #include "codec/core/crg_params.h"
@@ -15,7 +16,7 @@
 
 namespace codec_test {
 
-// With `real_cod` the COD, QCD, ADS and DFS clusters are the real classes too.
+// With `real_cod` the COD, QCD, ATK, ADS and DFS clusters are the real classes too.
 inline std::unique_ptr<siz_params> make_param_tree(int num_tiles, int num_comps, bool real_cod = false)
 {
     std::unique_ptr<siz_params> root(new siz_params);
@@ -35,6 +36,8 @@ inline std::unique_ptr<siz_params> make_param_tree(int num_tiles, int num_comps,
             head.reset(new cod_params);
         else if (name == "QCD" && real_cod)
             head.reset(new qcd_params);
+        else if (name == "ATK" && real_cod)
+            head.reset(new atk_params);
         else if (name == "ADS" && real_cod)
             head.reset(new ads_params);
         else if (name == "DFS" && real_cod)
