@@ -14,6 +14,11 @@ Facts, one per line:
   dump image <x0> <y0> <x1> <y1> <numcomps>
   dump comp <i> <dx> <dy> <prec> <sgnd>
   dump tiles <tx0> <ty0> <tdx> <tdy> <tw> <th>
+  dump cod <csty> <prg> <numlayers> <mct>                  (default tile)
+  dump tccp <comp> <csty> <numresolutions> <cblkw exp> <cblkh exp> <cblksty> <qmfbid>
+            <qntsty> <numgbits>
+  dump prec <comp> <w exp> <h exp> ...                      (lowest resolution first)
+  dump steps <comp> <m> <e> ...
 
 Standard library only; never calls the code under test.
 """
@@ -38,7 +43,22 @@ MATRIX = {
     "raw16u": ("raw", (61, 47, 1, 16, "u"), ["-F", "61,47,1,16,u"]),
     "roi": ("pgm", (64, 48), ["-ROI", "c=0,U=20"]),
     "poc": ("ppm", (64, 48), ["-POC", "T1=0,0,1,3,3,CPRL/T1=3,0,1,6,3,LRCP"]),
+    # Coding style and quantisation.
+    "blk16x32": ("pgm", (256, 256), ["-b", "16,32"]),
+    "blk64x16": ("pgm", (256, 256), ["-b", "64,16"]),
+    "blk4x1024": ("pgm", (256, 256), ["-b", "4,1024"]),
+    "precincts": ("pgm", (256, 256), ["-c", "[64,64],[32,32],[16,16]"]),
+    "irreversible": ("pgm", (256, 256), ["-I"]),
+    "sop_eph": ("pgm", (256, 256), ["-SOP", "-EPH"]),
+    "mct0": ("ppm", (256, 256), ["-mct", "0"]),
+    "mct1": ("ppm", (256, 256), ["-mct", "1"]),
 }
+for _n in range(1, 9):
+    MATRIX["levels%d" % _n] = ("pgm", (256, 256), ["-n", str(_n)])
+for _m in (1, 2, 4, 8, 16, 32, 38, 63):
+    MATRIX["modes%d" % _m] = ("pgm", (256, 256), ["-M", str(_m)])
+for _p in ("LRCP", "RLCP", "RPCL", "PCRL", "CPRL"):
+    MATRIX["order_" + _p] = ("pgm", (256, 256), ["-p", _p])
 
 
 def pattern(x, y, c, maxval):
@@ -128,6 +148,22 @@ def dump_facts(path):
     m = re.search(r"tx0=(\d+), ty0=(\d+)\s+tdx=(\d+), tdy=(\d+)\s+tw=(\d+), th=(\d+)", text)
     if m:
         facts.append("dump tiles " + " ".join(m.groups()))
+    m = re.search(r"default tile \{\s+csty=(?:0x)?([0-9a-fA-F]+)\s+prg=(?:0x)?([0-9a-fA-F]+)\s+"
+                  r"numlayers=(\d+)\s+mct=(\d+)", text)
+    if m:
+        facts.append("dump cod %d %d %s %s" % (int(m.group(1), 16), int(m.group(2), 16),
+                                                m.group(3), m.group(4)))
+    for m in re.finditer(r"comp (\d+) \{\s+csty=(?:0x)?([0-9a-fA-F]+)\s+numresolutions=(\d+)\s+"
+                         r"cblkw=2\^(\d+)\s+cblkh=2\^(\d+)\s+cblksty=(?:0x)?([0-9a-fA-F]+)\s+"
+                         r"qmfbid=(\d+)\s+preccintsize \(w,h\)=((?:\(\d+,\d+\) )*)\s*"
+                         r"qntsty=(\d+)\s+numgbits=(\d+)\s+stepsizes \(m,e\)=((?:\(\d+,\d+\) ?)*)",
+                         text):
+        comp = m.group(1)
+        facts.append("dump tccp %s %d %s %s %s %d %s %s %s" % (
+            comp, int(m.group(2), 16), m.group(3), m.group(4), m.group(5), int(m.group(6), 16),
+            m.group(7), m.group(9), m.group(10)))
+        facts.append("dump prec %s %s" % (comp, " ".join(re.findall(r"\d+", m.group(8)))))
+        facts.append("dump steps %s %s" % (comp, " ".join(re.findall(r"\d+", m.group(11)))))
     return facts
 
 

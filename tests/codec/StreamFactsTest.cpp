@@ -235,3 +235,102 @@ TEST(GeneratedStreamMarkers, SizValuesEqualTheToolsAndRegenerate)
     expect[12] = 0;
     EXPECT_EQ(expect, again[0]);
 }
+
+TEST(GeneratedStreamMarkers, CodingStyleAndQuantisationEqualTheToolsAndRegenerate)
+{
+    std::vector<std::string> names = {"blk16x32", "blk64x16", "blk4x1024", "precincts",
+                                      "irreversible", "sop_eph", "mct0", "mct1"};
+    for (int n = 1; n <= 8; n++)
+        names.push_back("levels" + std::to_string(n));
+    for (int m : {1, 2, 4, 8, 16, 32, 38, 63})
+        names.push_back("modes" + std::to_string(m));
+    for (const char* p : {"LRCP", "RLCP", "RPCL", "PCRL", "CPRL"})
+        names.push_back(std::string("order_") + p);
+    for (const std::string& name : conformance_names())
+        names.push_back(name);
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        stream_facts f;
+        ASSERT_TRUE(load_stream_facts(name, f));
+        ASSERT_EQ(4u, f.dump_cod.size());
+        std::unique_ptr<siz_params> root = tree_for(f);
+        for (uint16_t code : {0xFF51, 0xFF52, 0xFF53, 0xFF5C, 0xFF5D})
+            for (const segment_fact* s : f.find(code))
+                ASSERT_TRUE(translate(root.get(), s));
+        root->finalize_all(true);
+        rvd_params* cod = root->access_cluster("COD");
+        rvd_params* qcd = root->access_cluster("QCD");
+        int v = 0;
+        bool b = false;
+        cod->get("Corder", 0, 0, v);
+        EXPECT_EQ(f.dump_cod[1], v);
+        cod->get("Clayers", 0, 0, v);
+        EXPECT_EQ(f.dump_cod[2], v);
+        cod->get("Cycc", 0, 0, b);
+        EXPECT_EQ(f.dump_cod[3], b ? 1 : 0);
+        int csty = 0;
+        cod->get("Cuse_precincts", 0, 0, b);
+        csty |= b ? 1 : 0;
+        cod->get("Cuse_sop", 0, 0, b);
+        csty |= b ? 2 : 0;
+        cod->get("Cuse_eph", 0, 0, b);
+        csty |= b ? 4 : 0;
+        EXPECT_EQ(f.dump_cod[0], csty);
+        for (size_t c = 0; c < f.dump_tccp.size() && c < 4; c++) {
+            const stream_facts::tccp& t = f.dump_tccp[c];
+            rvd_params* cc = cod->access_relation(-1, int(c), 0, true);
+            rvd_params* qc = qcd->access_relation(-1, int(c), 0, true);
+            int levels = 0, blk = 0, modes = 0, kernels = 0, guard = 0;
+            bool rev = false, derived = false, precincts = false;
+            cc->get("Clevels", 0, 0, levels);
+            EXPECT_EQ(t.numresolutions, levels + 1) << c;
+            cc->get("Cblk", 0, 1, blk);
+            EXPECT_EQ(1 << t.cblkw, blk) << c;
+            cc->get("Cblk", 0, 0, blk);
+            EXPECT_EQ(1 << t.cblkh, blk) << c;
+            cc->get("Cmodes", 0, 0, modes);
+            EXPECT_EQ(t.cblksty, modes) << c;
+            cc->get("Creversible", 0, 0, rev);
+            cc->get("Ckernels", 0, 0, kernels);
+            EXPECT_EQ(t.qmfbid, rev ? 1 : 0) << c;
+            EXPECT_EQ(t.qmfbid, kernels) << c;
+            cc->get("Cuse_precincts", 0, 0, precincts);
+            EXPECT_EQ(t.csty & 1, precincts ? 1 : 0) << c;
+            if (precincts)
+                for (int r = 0; r <= levels && size_t(2 * r + 1) < t.prec.size(); r++) {
+                    int p[2];
+                    cc->get("Cprecincts", levels - r, 1, p[0]);
+                    cc->get("Cprecincts", levels - r, 0, p[1]);
+                    EXPECT_EQ(1 << t.prec[size_t(2 * r)], p[0]) << c << " r" << r;
+                    EXPECT_EQ(1 << t.prec[size_t(2 * r + 1)], p[1]) << c << " r" << r;
+                }
+            qc->get("Qguard", 0, 0, guard);
+            EXPECT_EQ(t.numgbits, guard) << c;
+            bool ranges = qc->get("Qabs_ranges", 0, 0, v);
+            if (!ranges)
+                qc->get("Qderived", 0, 0, derived);
+            EXPECT_EQ(t.qntsty, ranges ? 0 : (derived ? 1 : 2)) << c;
+            for (size_t i = 0; 2 * i + 1 < t.steps.size(); i++) {
+                if (ranges) {
+                    ASSERT_TRUE(qc->get("Qabs_ranges", int(i), 0, v)) << c << " band " << i;
+                    EXPECT_EQ(t.steps[2 * i + 1], v) << c << " band " << i;
+                } else {
+                    float step = 0;
+                    ASSERT_TRUE(qc->get("Qabs_steps", int(i), 0, step)) << c << " band " << i;
+                    int word = qcd_params::encode_step(step);
+                    EXPECT_EQ(t.steps[2 * i], word & 0x7FF) << c << " band " << i;
+                    EXPECT_EQ(t.steps[2 * i + 1], word >> 11) << c << " band " << i;
+                }
+            }
+        }
+        root->clear_marks();
+        std::vector<uint8_t> header;
+        ASSERT_EQ("", error_text_or_empty([&] { header = generate(root.get(), -1); }));
+        for (uint16_t code : {0xFF52, 0xFF53, 0xFF5C, 0xFF5D}) {
+            std::vector<std::vector<uint8_t>> want;
+            for (const segment_fact* s : f.find(code))
+                want.push_back(s->body);
+            EXPECT_EQ(want, segments_of(header, code)) << std::hex << code;
+        }
+    }
+}

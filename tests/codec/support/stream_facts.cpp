@@ -20,7 +20,8 @@ std::vector<const segment_fact*> stream_facts::find(uint16_t code, int tile) con
 const std::string& test_streams_dir()
 {
     static std::string dir = [] {
-        std::string out = std::string(ORBEL_BINARY_DIR) + "/test_streams";
+        // The folder name changes whenever the generator's matrix or facts change.
+        std::string out = std::string(ORBEL_BINARY_DIR) + "/test_streams_2";
         if (!std::filesystem::exists(out)) {
             std::string cmd = "python3 '" + std::string(ORBEL_SOURCE_DIR) +
                               "/tools/make_test_streams.py' --out '" + out + "' --conformance '" +
@@ -86,8 +87,29 @@ bool load_stream_facts(const std::string& name, stream_facts& facts)
             std::vector<int64_t> vals;
             while (ls >> v)
                 vals.push_back(v);
+            auto comp = [&](int64_t c) -> stream_facts::tccp& {
+                if (facts.dump_tccp.size() <= size_t(c))
+                    facts.dump_tccp.resize(size_t(c) + 1);
+                return facts.dump_tccp[size_t(c)];
+            };
             if (what == "image")
                 facts.dump_image = vals;
+            else if (what == "cod")
+                facts.dump_cod.assign(vals.begin(), vals.end());
+            else if (what == "tccp" && vals.size() == 9) {
+                stream_facts::tccp& t = comp(vals[0]);
+                t.csty = int(vals[1]);
+                t.numresolutions = int(vals[2]);
+                t.cblkw = int(vals[3]);
+                t.cblkh = int(vals[4]);
+                t.cblksty = int(vals[5]);
+                t.qmfbid = int(vals[6]);
+                t.qntsty = int(vals[7]);
+                t.numgbits = int(vals[8]);
+            } else if (what == "prec" && !vals.empty())
+                comp(vals[0]).prec.assign(vals.begin() + 1, vals.end());
+            else if (what == "steps" && !vals.empty())
+                comp(vals[0]).steps.assign(vals.begin() + 1, vals.end());
             else if (what == "tiles")
                 facts.dump_tiles = vals;
             else if (what == "comp" && vals.size() == 5)

@@ -24,6 +24,14 @@ struct stream_facts {
     std::vector<int64_t> dump_image;    // x0 y0 x1 y1 numcomps
     std::vector<std::vector<int>> dump_comps; // dx dy prec sgnd
     std::vector<int64_t> dump_tiles;    // tx0 ty0 tdx tdy tw th
+    std::vector<int> dump_cod;          // csty prg numlayers mct of the default tile
+    struct tccp {
+        int csty = 0, numresolutions = 0, cblkw = 0, cblkh = 0, cblksty = 0, qmfbid = 0;
+        int qntsty = 0, numgbits = 0;
+        std::vector<int> prec;  // w, h exponents, lowest resolution first
+        std::vector<int> steps; // m, e pairs
+    };
+    std::vector<tccp> dump_tccp; // per component
 
     // Main-header segments (or the first tile-part of `tile`) with the given code.
     std::vector<const segment_fact*> find(uint16_t code, int tile = -1) const;
