@@ -592,6 +592,89 @@ int cod_params::write_marker_segment(rvd_output* out, rvd_params* ref, int tpart
 /*                                finalizing and copying                                 */
 /* ------------------------------------------------------------------------------------ */
 
+namespace {
+std::vector<int> own_records(rvd_params* obj, const char* name)
+{
+    std::vector<int> out;
+    int v = 0;
+    for (int r = 0; obj != nullptr && obj->get(name, r, 0, v, false, false); r++)
+        out.push_back(v);
+    return out;
+}
+
+// Records compared one by one while either list still has one; a missing record counts
+// as 3 when it is the first, otherwise as the last value read. `mask` picks the bits
+// compared (3 for primary codes only).
+bool same_records(const std::vector<int>& a, const std::vector<int>& b, int mask)
+{
+    size_t n = std::max(a.size(), b.size());
+    int la = 3, lb = 3;
+    for (size_t i = 0; i < n; i++) {
+        if (i < a.size())
+            la = a[i];
+        if (i < b.size())
+            lb = b[i];
+        if ((la & mask) != (lb & mask))
+            return false;
+    }
+    return true;
+}
+
+// Cdecomp rebuilt from the DFS list and, when given, the ADS lists.
+std::vector<int> rebuild_decomp(const std::vector<int>& dsdfs, const std::vector<int>* doads,
+                                const std::vector<int>* dsads)
+{
+    std::vector<int> out;
+    if (doads == nullptr) {
+        for (int v : dsdfs)
+            out.push_back(v & 3);
+        return out;
+    }
+    size_t idfs = 0, ido = 0, ids = 0;
+    int cur_dfs = 3, cur_do = 1, cur_ds = 0;
+    bool dfs_done = dsdfs.empty(), do_done = doads->empty(), ds_done = dsads->empty();
+    auto next_ds = [&]() {
+        if (ids < dsads->size())
+            cur_ds = (*dsads)[ids++];
+        if (ids >= dsads->size())
+            ds_done = true;
+        return cur_ds;
+    };
+    for (int level = 0; level < 64; level++) {
+        if (idfs < dsdfs.size())
+            cur_dfs = dsdfs[idfs++];
+        if (idfs >= dsdfs.size())
+            dfs_done = true;
+        if (ido < doads->size())
+            cur_do = (*doads)[ido++];
+        if (ido >= doads->size()) {
+            do_done = true;
+            if (cur_do < 2)
+                ds_done = true;
+        }
+        int primary = cur_dfs & 3;
+        int val = primary;
+        int groups = (primary == 3) ? 3 : (primary == 0 ? 0 : 1);
+        for (int g = groups - 1; g >= 0; g--) {
+            if (cur_do == 1)
+                continue;
+            int split = next_ds() & 3;
+            int field = split;
+            if (split != 0 && cur_do != 2) {
+                int kids = (split == 3) ? 4 : 2;
+                for (int k = kids - 1; k >= 0; k--)
+                    field |= (next_ds() & 3) << (2 + 2 * k);
+            }
+            val |= field << (2 + 10 * g);
+        }
+        out.push_back(val);
+        if (dfs_done && do_done && ds_done && cod_params::is_valid_decomp_terminator(val))
+            break;
+    }
+    return out;
+}
+} // namespace
+
 void cod_params::finalize(bool after_reading)
 {
     int v = 0;
@@ -622,21 +705,119 @@ void cod_params::finalize(bool after_reading)
                                 "may have no more than 32 DWT levels in any given "
                                 "tile-component.");
     }
+    std::vector<int> decomp = own_records(this, "Cdecomp");
+    if (!after_reading && !decomp.empty()) {
+        bool need_dfs = false, need_ads = false;
+        for (int d : decomp) {
+            need_dfs = need_dfs || (d & 3) != 3;
+            need_ads = need_ads || (d >> 2) != 0;
+        }
+        int dfs = 0;
+        if (!need_dfs) {
+            set("Cdfs", 0, 0, 0);
+        } else if (!get("Cdfs", 0, 0, dfs, false) || dfs == 0) {
+            if (tile_idx >= 0) {
+                rvd_params* main_c = access_relation(-1, comp_idx, 0, true);
+                if (main_c == nullptr || !main_c->get("Cdfs", 0, 0, dfs) || dfs == 0)
+                    rv_raise_core_error(
+                        "You are attempting to define a decomposition structure within a tile, "
+                        "which involves a different downsampling structure (different primary "
+                        "subband decomposition -- first character code of each record in "
+                        "`Cdecomp' attribute) to that defined (implicitly or explicitly) for the "
+                        "main codestream header.  This is illegal.");
+            } else {
+                int last = 0;
+                dfs = 0;
+                for (int c = -1; c < comp_idx && dfs == 0; c++) {
+                    rvd_params* other = access_unique(-1, c, 0);
+                    int od = 0;
+                    if (other == nullptr || !other->get("Cdfs", 0, 0, od, false) || od == 0)
+                        continue;
+                    last = od;
+                    if (same_records(own_records(other, "Cdecomp"), decomp, 3))
+                        dfs = od;
+                }
+                if (dfs == 0) {
+                    dfs = last + 1;
+                    rvd_params* h = access_cluster("DFS");
+                    if (h != nullptr)
+                        h->access_relation(-1, -1, dfs, false);
+                }
+            }
+            set("Cdfs", 0, 0, dfs);
+        }
+        int ads = 0;
+        if (!need_ads) {
+            set("Cads", 0, 0, 0);
+        } else if (!get("Cads", 0, 0, ads, false) || ads == 0) {
+            rvd_params* h = access_cluster("ADS");
+            int largest = 0;
+            ads = 0;
+            for (int t : {tile_idx, -1}) {
+                if (h == nullptr || ads != 0 || (t == -1 && tile_idx == -1 && t != tile_idx))
+                    break;
+                for (rvd_params* a = h->access_unique(t, -1, 0); a != nullptr && ads == 0;
+                     a = a->access_next_inst()) {
+                    std::vector<int> dd = own_records(a, "Ddecomp");
+                    bool holds = !dd.empty() || !own_records(a, "DOads").empty() ||
+                                 !own_records(a, "DSads").empty();
+                    if (!holds || a->get_instance() <= largest)
+                        continue;
+                    largest = a->get_instance();
+                    if (same_records(dd, decomp, -1))
+                        ads = largest;
+                }
+                if (t == -1)
+                    break;
+            }
+            if (ads == 0) {
+                ads = largest + 1;
+                if (h != nullptr)
+                    h->access_relation(tile_idx, -1, ads, false);
+            }
+            set("Cads", 0, 0, ads);
+        }
+    }
     if (after_reading) {
         int ads = 0, dfs = 0;
-        if (get("Cads", 0, 0, ads) && ads != 0) {
+        get("Cads", 0, 0, ads);
+        get("Cdfs", 0, 0, dfs);
+        rvd_params* ads_obj = nullptr;
+        rvd_params* dfs_obj = nullptr;
+        if (ads != 0) {
             rvd_params* h = access_cluster("ADS");
-            if (h == nullptr || h->access_relation(tile_idx, -1, ads, true) == nullptr)
+            ads_obj = (h != nullptr) ? h->access_relation(tile_idx, -1, ads, true) : nullptr;
+            if (ads_obj == nullptr)
                 rv_raise_core_error("ADS table index encountered while finalizing COD/COD marker "
                                     "segment information does not refer to accessible ADS "
                                     "(Arbitrary Decomposition Styles) information.");
         }
-        if (get("Cdfs", 0, 0, dfs) && dfs != 0) {
+        if (dfs != 0) {
             rvd_params* h = access_cluster("DFS");
-            if (h == nullptr || h->access_relation(-1, -1, dfs, true) == nullptr)
+            dfs_obj = (h != nullptr) ? h->access_relation(-1, -1, dfs, true) : nullptr;
+            if (dfs_obj == nullptr)
                 rv_raise_core_error("DFS table index encountered while finalizing COD/COD marker "
                                     "segment information does not refer to accessible DFS "
                                     "(Downsampling Factor Styles) information.");
+        }
+        bool skip = false;
+        if (ads != 0 && tile_idx >= 0 && comp_idx < 0) {
+            skip = true;
+            for (int c = 0; c < num_comps && skip; c++)
+                skip = access_unique(tile_idx, c, 0) != nullptr;
+        }
+        if ((ads != 0 || dfs != 0) && !skip) {
+            std::vector<int> dsdfs = own_records(dfs_obj, "DSdfs");
+            std::vector<int> doads = own_records(ads_obj, "DOads");
+            std::vector<int> dsads = own_records(ads_obj, "DSads");
+            if (dfs_obj == nullptr)
+                dsdfs.assign(1, 3);
+            std::vector<int> rebuilt =
+                rebuild_decomp(dsdfs, ads_obj ? &doads : nullptr, ads_obj ? &dsads : nullptr);
+            delete_unparsed_attribute("Cdecomp");
+            for (size_t r = 0; r < rebuilt.size(); r++)
+                set("Cdecomp", int(r), 0, rebuilt[r]);
+            decomp = rebuilt;
         }
     }
     if (!get("Cdecomp", 0, 0, v))
@@ -646,6 +827,68 @@ void cod_params::finalize(bool after_reading)
             set("Cads", 0, 0, 0);
         if (!get("Cdfs", 0, 0, v))
             set("Cdfs", 0, 0, 0);
+    }
+
+    // The styles named here carry this object's decomposition.
+    {
+        int dfs = 0, ads = 0;
+        get("Cdfs", 0, 0, dfs);
+        get("Cads", 0, 0, ads);
+        std::vector<int> records;
+        for (int r = 0; get("Cdecomp", r, 0, v, true, false); r++)
+            records.push_back(v);
+        if (records.empty())
+            records.assign(1, 3);
+        if (dfs != 0 && !(tile_idx >= 0 && !get("Cdfs", 0, 0, v, false))) {
+            rvd_params* h = access_cluster("DFS");
+            rvd_params* d = (h != nullptr) ? h->access_relation(-1, -1, dfs, false) : nullptr;
+            if (d != nullptr) {
+                std::vector<int> have = own_records(d, "DSdfs");
+                if (have.empty()) {
+                    for (size_t r = 0; r < records.size(); r++)
+                        d->set("DSdfs", int(r), 0, records[r] & 3);
+                } else {
+                    for (size_t r = 0; r < records.size() && r < have.size(); r++)
+                        if (have[r] != (records[r] & 3))
+                            rv_raise_core_error("Incompatible `DSdfs' and `Cdecomp' values seem to "
+                                                "have been created.  Should not be possible.");
+                }
+            }
+        }
+        if (ads != 0 && get("Cads", 0, 0, v, false)) {
+            rvd_params* h = access_cluster("ADS");
+            rvd_params* a = (h != nullptr) ? h->access_relation(tile_idx, -1, ads, false) : nullptr;
+            if (a != nullptr) {
+                std::vector<int> have = own_records(a, "Ddecomp");
+                if (have.empty()) {
+                    for (size_t r = 0; r < records.size(); r++)
+                        a->set("Ddecomp", int(r), 0, records[r]);
+                } else if (!same_records(have, records, -1)) {
+                    rv_raise_core_error("Unacceptable interaction between ADS (Arbitrary "
+                                        "Decomposition Style) and DFS (Downsampling Factor Styles) "
+                                        "information in Part-2 codestream.  One ADS table cannot "
+                                        "serve tile-components with different downsampling "
+                                        "styles.");
+                }
+                if (!is_valid_decomp_terminator(records.back())) {
+                    char buf[24];
+                    textualize_decomp(buf, records.back());
+                    rv_raise_core_error(std::string("Encountered invalid terminal `Cdecomp' attribute "
+                                                    "value \"") +
+                                        buf +
+                                        "\".  Terminal styles need identical sub-strings of "
+                                        "identical codes (one split in the same direction is "
+                                        "enough), because ADS and DFS information is extrapolated "
+                                        "to further levels.");
+                }
+            }
+        }
+        if (!after_reading && tile_idx < 0 && comp_idx < 0 && dfs != 0)
+            for (int c = 0; c < num_comps; c++)
+                access_relation(-1, c, 0, false);
+        if (!after_reading && tile_idx < 0 && ads != 0 && comp_idx >= 0)
+            for (int t = 0; t < num_tiles; t++)
+                access_relation(t, comp_idx, 0, false);
     }
 
     // Kernels and reversibility.

@@ -310,35 +310,53 @@ int qcd_params::write_marker_segment(rvd_output* out, rvd_params* ref, int tpart
 
 void qcd_params::finalize(bool after_reading)
 {
-    rvd_params* cod = cod_for(this);
     if (after_reading) {
-        // Values visible here must cover every subband of the tile-component; a header
-        // cut before its quantisation segment (a partly cached stream) is no error.
-        int levels = 0, v = 0;
+        // Values visible here must cover every subband of each tile-component that uses
+        // them; a header cut before its quantisation segment (a partly cached stream) is
+        // no error. A tile or main object is held against the coding style of each
+        // component it serves, not against its own, which no component may use.
+        int v = 0;
         float f = 0.0f;
-        bool derived = false, rev = false;
         bool any_ranges = get("Qabs_ranges", 0, 0, v);
         bool any_steps = get("Qabs_steps", 0, 0, f);
-        if (!(any_ranges || any_steps) || cod == nullptr || !cod->get("Clevels", 0, 0, levels))
+        if (!(any_ranges || any_steps))
             return;
-        cod->get("Creversible", 0, 0, rev);
-        if (any_ranges != any_steps)
-            rev = any_ranges; // what the segments carry decides, as for writing
-        get("Qderived", 0, 0, derived);
-        int needed = (derived && !rev) ? 1 : subband_count(cod, levels);
-        int have = 0;
-        if (rev)
-            while (get("Qabs_ranges", have, 0, v))
-                have++;
-        else
-            while (get("Qabs_steps", have, 0, f))
-                have++;
-        if (have < needed)
-            rv_raise_core_error("Insufficient quantization parameters found in QCD/QCC marker "
-                                "segments for the number of subbands in some tile-component.");
+        std::vector<rvd_params*> styles;
+        rvd_params* cod_head = access_cluster("COD");
+        if (cod_head == nullptr)
+            return;
+        if (comp_idx >= 0 || num_comps == 0) {
+            styles.push_back(cod_for(this));
+        } else {
+            for (int c = 0; c < num_comps; c++)
+                if (access_relation(tile_idx, c, 0, true) == this)
+                    styles.push_back(cod_head->access_relation(tile_idx, c, 0, true));
+        }
+        for (rvd_params* style : styles) {
+            int levels = 0;
+            bool derived = false, rev = false;
+            if (style == nullptr || !style->get("Clevels", 0, 0, levels))
+                continue;
+            style->get("Creversible", 0, 0, rev);
+            if (any_ranges != any_steps)
+                rev = any_ranges; // what the segments carry decides, as for writing
+            get("Qderived", 0, 0, derived);
+            int needed = (derived && !rev) ? 1 : subband_count(style, levels);
+            int have = 0;
+            if (rev)
+                while (get("Qabs_ranges", have, 0, v))
+                    have++;
+            else
+                while (get("Qabs_steps", have, 0, f))
+                    have++;
+            if (have < needed)
+                rv_raise_core_error("Insufficient quantization parameters found in QCD/QCC marker "
+                                    "segments for the number of subbands in some tile-component.");
+        }
         return;
     }
 
+    rvd_params* cod = cod_for(this);
     int guard = 1;
     if (!get("Qguard", 0, 0, guard)) {
         guard = 1;

@@ -106,3 +106,64 @@ TEST(AdsParams, DerivedListsAndSegments)
     a2->textualize_attributes(out);
     EXPECT_NE(std::string::npos, out.text.find("Ddecomp:I2=B(H--:V--:B----),H(HHV)\n"));
 }
+
+namespace {
+// Writes the main and tile headers of a finalized tree, reads them into a fresh tree,
+// finalizes that after reading, and compares Cdecomp for every level of every
+// tile-component.
+void decomp_round_trip(const std::vector<const char*>& strings, int levels)
+{
+    std::unique_ptr<siz_params> a = make_param_tree(3, 2, true);
+    set_simple_siz(a.get(), 2, 64, 64);
+    for (const char* s : strings)
+        ASSERT_TRUE(a->parse_string(s)) << s;
+    a->finalize_all(false);
+    std::unique_ptr<siz_params> b = make_param_tree(3, 2, true);
+    for (int t = -1; t < 3; t++) {
+        vector_output out;
+        a->generate_marker_segments(&out, t, 0);
+        translate_all(b.get(), out.finish(), t, 0);
+    }
+    b->finalize_all(true);
+    for (int t = -1; t < 3; t++)
+        for (int c = 0; c < 2; c++)
+            for (int r = 0; r < levels + 2; r++) {
+                int va = -1, vb = -2;
+                ASSERT_TRUE(a->access_cluster("COD")->access_relation(t, c, 0, true)->get("Cdecomp", r, 0, va));
+                ASSERT_TRUE(b->access_cluster("COD")->access_relation(t, c, 0, true)->get("Cdecomp", r, 0, vb));
+                char ta[24], tb[24];
+                cod_params::textualize_decomp(ta, va);
+                cod_params::textualize_decomp(tb, vb);
+                EXPECT_STREQ(ta, tb) << "tile " << t << " component " << c << " level " << r;
+            }
+}
+} // namespace
+
+TEST(DecompStyles, DfsAndAdsCarryDecompositionsThroughSegments)
+{
+    decomp_round_trip({"Clevels=3", "Cdecomp={V(-)},{H(-)},{B(-:-:-)}"}, 3);
+    // An ADS index stands in for the level count, which therefore equals the inherited one.
+    decomp_round_trip({"Clevels=2", "Cdecomp:T1C0={B(H--:H--:H--)},{B(-:-:-)}"}, 2);
+    // Two tile-components with the same structure share one ADS segment.
+    std::unique_ptr<siz_params> a = make_param_tree(3, 2, true);
+    set_simple_siz(a.get(), 2, 64, 64);
+    a->parse_string("Cdecomp:T1C0={B(H--:H--:H--)},{B(-:-:-)}");
+    a->parse_string("Cdecomp:T1C1={B(H--:H--:H--)},{B(-:-:-)}");
+    a->finalize_all(false);
+    int ads0 = 0, ads1 = 0;
+    a->access_cluster("COD")->access_unique(1, 0, 0)->get("Cads", 0, 0, ads0);
+    a->access_cluster("COD")->access_unique(1, 1, 0)->get("Cads", 0, 0, ads1);
+    EXPECT_EQ(1, ads0);
+    EXPECT_EQ(ads0, ads1);
+    vector_output out;
+    a->generate_marker_segments(&out, 1, 0);
+    size_t count = 0;
+    const std::vector<uint8_t>& bytes = out.finish();
+    for (size_t pos = 0; pos + 4 <= bytes.size(); pos += 2 + ((size_t(bytes[pos + 2]) << 8) | bytes[pos + 3]))
+        count += (bytes[pos] == 0xFF && bytes[pos + 1] == 0x73) ? 1 : 0;
+    EXPECT_EQ(1u, count);
+    // SIZ sees the decomposition through the real coding-style class.
+    int ext = 0;
+    a->get("Sextensions", 0, 0, ext);
+    EXPECT_EQ(RVD_SIZ_EXT_DECOMP, ext & RVD_SIZ_EXT_DECOMP);
+}
