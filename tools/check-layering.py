@@ -7,10 +7,24 @@ import sys
 
 ORDER = ["platform", "diagnostics", "xpath", "codec", "imagelib", "image",
          "annotation", "R2IVuzi", "facade", "host"]
-INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"/]+)/')
+INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^">]+)[">]')
+SOURCES = (".h", ".hpp", ".cpp", ".c", ".inl")
+
+
+def included_folder(root, including_dir, delimiter, target):
+    """The top-level project folder an include names, or None."""
+    target = target.replace("\\", "/")
+    # The include root is the repository root; a quoted "../x/y.h" is relative to the file.
+    base = including_dir if delimiter == '"' and target.startswith(".") else root
+    rel = os.path.relpath(os.path.normpath(os.path.join(base, target)), root).replace(os.sep, "/")
+    if rel.startswith("../") or "/" not in rel:
+        return None
+    top = rel.split("/", 1)[0]
+    return top if top in ORDER else None
 
 
 def main(root):
+    root = os.path.abspath(root)
     rank = {name: i for i, name in enumerate(ORDER)}
     problems = []
     for folder in ORDER:
@@ -18,8 +32,8 @@ def main(root):
         if not os.path.isdir(base):
             continue
         for dirpath, _, files in os.walk(base):
-            for f in files:
-                if not f.endswith((".h", ".hpp", ".cpp", ".c", ".inl")):
+            for f in sorted(files):
+                if not f.endswith(SOURCES):
                     continue
                 path = os.path.join(dirpath, f)
                 with open(path, encoding="utf-8", errors="replace") as fh:
@@ -27,8 +41,8 @@ def main(root):
                         m = INCLUDE.match(line)
                         if not m:
                             continue
-                        target = m.group(1)
-                        if target in rank and rank[target] > rank[folder]:
+                        target = included_folder(root, dirpath, m.group(1), m.group(2))
+                        if target is not None and rank[target] > rank[folder]:
                             problems.append("%s:%d: %s may not include %s/"
                                             % (os.path.relpath(path, root), lineno, folder, target))
     for p in problems:

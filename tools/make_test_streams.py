@@ -1,39 +1,221 @@
 #!/usr/bin/env python3
-"""Writes synthetic images, compresses them with opj_compress using a named matrix of
-options, and writes beside every stream (and beside every conformance codestream) a
-plain-text <name>.facts file found by an independent scanner, plus the values that
-opj_dump -i reports.
+"""Makes the codec's test codestreams and their facts.
 
-Facts, one per line:
-  marker <code> <offset> <length>        length of the segment (0 for SOC, SOD, EOC)
-  seg main <code> <body-hex>             main-header segment bodies (after the length)
-  seg tile <Isot> <TPsot> <code> <body-hex>
-  sot <offset> <Isot> <Psot> <TPsot> <TNsot>
-  siz <Rsiz> <Xsiz> <Ysiz> <XOsiz> <YOsiz> <XTsiz> <YTsiz> <XTOsiz> <YTOsiz> <Csiz>
-  sizc <i> <Ssiz> <XRsiz> <YRsiz>
-  dump image <x0> <y0> <x1> <y1> <numcomps>
-  dump comp <i> <dx> <dy> <prec> <sgnd>
-  dump tiles <tx0> <ty0> <tdx> <tdy> <tw> <th>
-  dump cod <csty> <prg> <numlayers> <mct>                  (default tile)
-  dump tccp <comp> <csty> <numresolutions> <cblkw exp> <cblkh exp> <cblksty> <qmfbid>
-            <qntsty> <numgbits>
-  dump prec <comp> <w exp> <h exp> ...                      (lowest resolution first)
-  dump steps <comp> <m> <e> ...
+make_test_streams.py OUT_DIR [GROUP ...]
 
-Standard library only; never calls the code under test.
+Synthetic images are made here, encoded with opj_compress, and each codestream gets a
+<name>.facts file from the scanner below. Groups: "input" (tile-part and packet-length
+streams), "blocks" (single code-block streams for every block coding mode), "conformance"
+(facts for the shared conformance codestreams, which stay where they are), "params"
+(streams for the coding-parameter classes, and for them and every conformance codestream
+a <name>.dump file: the SIZ fields decoded here and the values opj_dump -i reports). Every
+file is written under a temporary name and renamed, so parallel test processes can share
+OUT_DIR.
+
+Facts lines (offsets from the start of the codestream, values decimal, bodies hex):
+  marker OFFSET CODE LENGTH BODY   CODE as 0xffnn; LENGTH excludes the two length bytes
+  sot OFFSET ISOT PSOT TPSOT TNSOT
+  sod OFFSET
+  eoc OFFSET
+
+Dump lines (<name>.dump):
+  siz RSIZ XSIZ YSIZ XOSIZ YOSIZ XTSIZ YTSIZ XTOSIZ YTOSIZ CSIZ
+  sizc I SSIZ XRSIZ YRSIZ
+  dump image X0 Y0 X1 Y1 NUMCOMPS
+  dump comp I DX DY PREC SGND
+  dump tiles TX0 TY0 TDX TDY TW TH
+  dump cod CSTY PRG NUMLAYERS MCT                          (default tile)
+  dump tccp COMP CSTY NUMRESOLUTIONS CBLKW_EXP CBLKH_EXP CBLKSTY QMFBID QNTSTY NUMGBITS
+  dump prec COMP W_EXP H_EXP ...                           (lowest resolution first)
+  dump steps COMP M E ...
 """
-import argparse
 import os
+import random
 import re
 import struct
 import subprocess
 import sys
 import tempfile
 
-NO_SEGMENT = {0xFF4F, 0xFF93, 0xFFD9}
+HERE = os.path.dirname(os.path.abspath(__file__))
+CONFORMANCE = os.path.join(HERE, "..", "..", "shared", "testdata", "conformance", "codestreams")
 
-# name -> (image kind, image args, opj_compress options)
-MATRIX = {
+NO_SEGMENT = {0xFF4F, 0xFF93, 0xFFD9, 0xFF92}
+
+
+def scan(data):
+    """Lists markers, SOT fields and SOD positions of a codestream."""
+    out = []
+    pos = 0
+    if data[0:2] != b"\xff\x4f":
+        raise ValueError("no SOC")
+    out.append("marker 0 0xff4f 0 -")
+    pos = 2
+
+    def segments(pos, stop_codes):
+        while pos + 2 <= len(data):
+            code = (data[pos] << 8) | data[pos + 1]
+            if data[pos] != 0xFF:
+                raise ValueError("no marker at %d" % pos)
+            if 0xFF30 <= code <= 0xFF3F:
+                out.append("marker %d 0x%04x 0 -" % (pos, code))
+                pos += 2
+                continue
+            if code in stop_codes:
+                return pos, code
+            length = (data[pos + 2] << 8) | data[pos + 3]
+            body = data[pos + 4: pos + 2 + length]
+            out.append("marker %d 0x%04x %d %s" % (pos, code, length - 2, body.hex() or "-"))
+            pos += 2 + length
+        return pos, None
+
+    pos, code = segments(pos, {0xFF90, 0xFFD9})
+    while code == 0xFF90:
+        sot = pos
+        lsot = (data[pos + 2] << 8) | data[pos + 3]
+        isot = (data[pos + 4] << 8) | data[pos + 5]
+        psot = int.from_bytes(data[pos + 6: pos + 10], "big")
+        tpsot, tnsot = data[pos + 10], data[pos + 11]
+        out.append("marker %d 0xff90 %d %s" % (pos, lsot - 2, data[pos + 4: pos + 2 + lsot].hex()))
+        out.append("sot %d %d %d %d %d" % (pos, isot, psot, tpsot, tnsot))
+        pos, code = segments(pos + 2 + lsot, {0xFF93})
+        if code != 0xFF93:
+            raise ValueError("no SOD")
+        out.append("marker %d 0xff93 0 -" % pos)
+        out.append("sod %d" % pos)
+        if psot == 0:
+            end = len(data) - 2
+        else:
+            end = sot + psot
+        pos = end
+        if pos + 2 > len(data):
+            break
+        code = (data[pos] << 8) | data[pos + 1]
+    if code == 0xFFD9:
+        out.append("eoc %d" % pos)
+    return out
+
+
+def atomic_write(path, data):
+    d = os.path.dirname(path)
+    fd, tmp = tempfile.mkstemp(dir=d, prefix=".tmp_")
+    with os.fdopen(fd, "wb") as f:
+        f.write(data)
+    os.replace(tmp, path)
+
+
+def write_facts(out_dir, name, data):
+    atomic_write(os.path.join(out_dir, name + ".facts"), ("\n".join(scan(data)) + "\n").encode())
+
+
+def pgm(width, height, maxval, samples):
+    head = b"P5\n%d %d\n%d\n" % (width, height, maxval)
+    if maxval < 256:
+        return head + bytes(samples)
+    return head + b"".join(s.to_bytes(2, "big") for s in samples)
+
+
+def raw(samples, nbytes, signed):
+    return b"".join(s.to_bytes(nbytes, "big", signed=signed) for s in samples)
+
+
+def smooth_image(width, height, depth, seed, signed=False):
+    """Gradients plus noise: blocks with many bit-planes and busy low planes."""
+    rng = random.Random(seed)
+    top = (1 << depth) - 1
+    out = []
+    for y in range(height):
+        for x in range(width):
+            v = (x * 7 + y * 13 + (x * y) // 5) % (top + 1)
+            v = (v + rng.randrange(0, max(2, top // 8))) % (top + 1)
+            out.append(v - (1 << (depth - 1)) if signed else v)
+    return out
+
+
+def encode(out_dir, name, image_name, image_bytes, args):
+    target = os.path.join(out_dir, name + ".j2k")
+    if os.path.exists(target) and os.path.exists(os.path.join(out_dir, name + ".facts")):
+        return
+    with tempfile.TemporaryDirectory(dir=out_dir) as tmp:
+        src = os.path.join(tmp, image_name)
+        with open(src, "wb") as f:
+            f.write(image_bytes)
+        dst = os.path.join(tmp, "out.j2k")
+        subprocess.run(["opj_compress", "-i", src, "-o", dst] + args, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(dst, "rb") as f:
+            data = f.read()
+    atomic_write(target, data)
+    write_facts(out_dir, name, data)
+
+
+def make_input_streams(out_dir):
+    img = pgm(128, 128, 255, smooth_image(128, 128, 8, 1))
+    encode(out_dir, "tlm_tp_r", "a.pgm", img, ["-t", "32,32", "-TLM", "-TP", "R"])
+    plt = ["-PLT", "-t", "64,64", "-c", "[32,32]"]
+    encode(out_dir, "plt_rpcl", "a.pgm", img, plt + ["-r", "20,10,1", "-p", "RPCL"])
+    encode(out_dir, "plt_cprl", "a.pgm", img, plt + ["-r", "20,10,1", "-p", "CPRL"])
+    encode(out_dir, "plt_lrcp1", "a.pgm", img, plt + ["-p", "LRCP"])
+    encode(out_dir, "plt_lrcp", "a.pgm", img, plt + ["-r", "20,10,1", "-p", "LRCP"])
+    small = pgm(16, 16, 255, smooth_image(16, 16, 8, 2))
+    encode(out_dir, "small_sop_eph", "s.pgm", small, ["-n", "2", "-SOP", "-EPH"])
+    encode(out_dir, "small_tiles", "s.pgm", small, ["-n", "2", "-t", "8,8", "-TLM", "-PLT"])
+
+
+BLOCK_IMAGES = [
+    # name, width, height, depth, signed, format
+    ("u8_64x64", 64, 64, 8, False, "pgm"),
+    ("u8_61x47", 61, 47, 8, False, "pgm"),
+    ("s12_64x64", 64, 64, 12, True, "raw"),
+    ("s12_61x47", 61, 47, 12, True, "raw"),
+    ("u16_64x64", 64, 64, 16, False, "raw"),
+    ("u16_61x47", 61, 47, 16, False, "raw"),
+]
+
+
+def block_image(spec, seed):
+    name, w, h, depth, signed, fmt = spec
+    samples = smooth_image(w, h, depth, seed, signed)
+    if fmt == "pgm":
+        return "img.pgm", pgm(w, h, (1 << depth) - 1, samples), [], samples
+    nbytes = 1 if depth <= 8 else 2
+    args = ["-F", "%d,%d,1,%d,%s" % (w, h, depth, "s" if signed else "u")]
+    return "img.raw", raw(samples, nbytes, signed), args, samples
+
+
+def make_block_streams(out_dir, modes):
+    for idx, spec in enumerate(BLOCK_IMAGES):
+        image_name, image_bytes, extra, samples = block_image(spec, 100 + idx)
+        sample_file = os.path.join(out_dir, "blk_%s.samples" % spec[0])
+        if not os.path.exists(sample_file):
+            atomic_write(sample_file, (" ".join(str(s) for s in samples) + "\n").encode())
+        for m in modes:
+            encode(out_dir, "blk_%s_m%d" % (spec[0], m), image_name, image_bytes,
+                   extra + ["-n", "1", "-b", "64,64", "-M", str(m)])
+
+
+def make_noisy_block_streams(out_dir):
+    rng = random.Random(7)
+    samples = [rng.randrange(-2048, 2048) for _ in range(64 * 64)]
+    for m in (0, 1, 4, 63):
+        encode(out_dir, "noisy_s12_m%d" % m, "n.raw", raw(samples, 2, True),
+               ["-F", "64,64,1,12,s", "-n", "1", "-b", "64,64", "-M", str(m)])
+
+
+def make_conformance_facts(out_dir):
+    for f in sorted(os.listdir(CONFORMANCE)):
+        if not f.endswith(".j2k"):
+            continue
+        name = "conf_" + f[:-4]
+        if os.path.exists(os.path.join(out_dir, name + ".facts")):
+            continue
+        with open(os.path.join(CONFORMANCE, f), "rb") as fh:
+            write_facts(out_dir, name, fh.read())
+
+
+# Coding-parameter streams: name -> (image kind, (width, height[, comps, bits, sign]),
+# opj_compress options).
+PARAM_MATRIX = {
     "tiles32": ("pgm", (64, 48), ["-t", "32,32"]),
     "res11x13": ("pgm", (64, 48), ["-d", "11,13"]),
     "tiled_origin": ("pgm", (64, 48), ["-T", "11,13", "-d", "11,13", "-t", "32,32"]),
@@ -43,7 +225,6 @@ MATRIX = {
     "raw16u": ("raw", (61, 47, 1, 16, "u"), ["-F", "61,47,1,16,u"]),
     "roi": ("pgm", (64, 48), ["-ROI", "c=0,U=20"]),
     "poc": ("ppm", (64, 48), ["-POC", "T1=0,0,1,3,3,CPRL/T1=3,0,1,6,3,LRCP"]),
-    # Coding style and quantisation.
     "blk16x32": ("pgm", (256, 256), ["-b", "16,32"]),
     "blk64x16": ("pgm", (256, 256), ["-b", "64,16"]),
     "blk4x1024": ("pgm", (256, 256), ["-b", "4,1024"]),
@@ -54,158 +235,105 @@ MATRIX = {
     "mct1": ("ppm", (256, 256), ["-mct", "1"]),
 }
 for _n in range(1, 9):
-    MATRIX["levels%d" % _n] = ("pgm", (256, 256), ["-n", str(_n)])
+    PARAM_MATRIX["levels%d" % _n] = ("pgm", (256, 256), ["-n", str(_n)])
 for _m in (1, 2, 4, 8, 16, 32, 38, 63):
-    MATRIX["modes%d" % _m] = ("pgm", (256, 256), ["-M", str(_m)])
+    PARAM_MATRIX["modes%d" % _m] = ("pgm", (256, 256), ["-M", str(_m)])
 for _p in ("LRCP", "RLCP", "RPCL", "PCRL", "CPRL"):
-    MATRIX["order_" + _p] = ("pgm", (256, 256), ["-p", _p])
+    PARAM_MATRIX["order_" + _p] = ("pgm", (256, 256), ["-p", _p])
 
 
-def pattern(x, y, c, maxval):
-    return ((x * 7 + y * 13 + c * 29) ^ (x * y)) % (maxval + 1)
-
-
-def write_image(path, kind, args):
+def param_image(kind, args):
     if kind in ("pgm", "ppm"):
         w, h = args
         comps = 1 if kind == "pgm" else 3
-        with open(path, "wb") as f:
-            f.write(("P5" if comps == 1 else "P6").encode() + b"\n%d %d\n255\n" % (w, h))
-            f.write(bytes(pattern(x, y, c, 255) for y in range(h) for x in range(w)
-                          for c in range(comps)))
-    else:
-        w, h, comps, bits, sign = args
-        nbytes = 1 if bits <= 8 else 2
-        maxval = (1 << bits) - 1
-        out = bytearray()
-        for c in range(comps):
-            for y in range(h):
-                for x in range(w):
-                    v = pattern(x, y, c, maxval)
-                    if sign == "s":
-                        v -= 1 << (bits - 1)
-                        v &= (1 << (8 * nbytes)) - 1
-                    out += v.to_bytes(nbytes, "big")
-        with open(path, "wb") as f:
-            f.write(out)
+        samples = smooth_image(w, h * comps, 8, 11)
+        head = (b"P5" if comps == 1 else b"P6") + b"\n%d %d\n255\n" % (w, h)
+        return "img." + kind, head + bytes(samples)
+    w, h, comps, bits, sign = args
+    samples = smooth_image(w, h * comps, bits, 12, sign == "s")
+    return "img.raw", raw(samples, 1 if bits <= 8 else 2, sign == "s")
 
 
-def scan(data):
-    """Independent marker scanner: main header, then each tile-part header."""
-    facts = []
-    if data[:2] != b"\xff\x4f":
-        return facts
-    facts.append("marker ff4f 0 0")
-    pos = 2
-    where = "main"
-    tile_end = None
-    while pos + 2 <= len(data):
-        code = struct.unpack(">H", data[pos:pos + 2])[0]
-        if code == 0xFFD9:
-            facts.append("marker ffd9 %d 0" % pos)
-            break
-        if code == 0xFF93:
-            facts.append("marker ff93 %d 0" % pos)
-            if tile_end is None or tile_end <= pos:
-                break
-            pos = tile_end
-            continue
-        if code < 0xFF00 or pos + 4 > len(data):
-            break
-        length = struct.unpack(">H", data[pos + 2:pos + 4])[0]
-        body = data[pos + 4:pos + 2 + length]
-        facts.append("marker %04x %d %d" % (code, pos, length))
-        if code == 0xFF90:
-            isot, psot, tpsot, tnsot = struct.unpack(">HIBB", body[:8])
-            facts.append("sot %d %d %d %d %d" % (pos, isot, psot, tpsot, tnsot))
-            where = "tile %d %d" % (isot, tpsot)
-            tile_end = pos + psot if psot else len(data) - 2
-        else:
-            facts.append("seg %s %04x %s" % (where, code, body.hex()))
-        if code == 0xFF51:
-            vals = struct.unpack(">HIIIIIIIIH", body[:36])
-            facts.append("siz " + " ".join(str(v) for v in vals))
-            for i in range(vals[-1]):
-                s, xr, yr = body[36 + 3 * i:39 + 3 * i]
-                facts.append("sizc %d %d %d %d" % (i, s, xr, yr))
-        pos += 2 + length
-    return facts
-
-
-def dump_facts(path):
-    try:
-        text = subprocess.run(["opj_dump", "-i", path], capture_output=True, text=True,
-                              check=False).stdout
-    except OSError:
+def siz_lines(data):
+    """Decodes the SIZ segment that follows SOC."""
+    if data[2:4] != b"\xff\x51":
         return []
-    facts = []
+    length = (data[4] << 8) | data[5]
+    body = data[6:4 + length]
+    vals = struct.unpack(">HIIIIIIIIH", body[:36])
+    out = ["siz " + " ".join(str(v) for v in vals)]
+    for i in range(vals[-1]):
+        s, xr, yr = body[36 + 3 * i:39 + 3 * i]
+        out.append("sizc %d %d %d %d" % (i, s, xr, yr))
+    return out
+
+
+def dump_lines(path):
+    text = subprocess.run(["opj_dump", "-i", path], capture_output=True, text=True,
+                          check=False).stdout
+    out = []
     m = re.search(r"x0=(\d+), y0=(\d+)\s+x1=(\d+), y1=(\d+)\s+numcomps=(\d+)", text)
     if m:
-        facts.append("dump image " + " ".join(m.groups()))
+        out.append("dump image " + " ".join(m.groups()))
     for i, m in enumerate(re.finditer(r"component \d+ \{\s+dx=(\d+), dy=(\d+)\s+prec=(\d+)\s+"
                                       r"sgnd=(\d+)", text)):
-        facts.append("dump comp %d %s" % (i, " ".join(m.groups())))
+        out.append("dump comp %d %s" % (i, " ".join(m.groups())))
     m = re.search(r"tx0=(\d+), ty0=(\d+)\s+tdx=(\d+), tdy=(\d+)\s+tw=(\d+), th=(\d+)", text)
     if m:
-        facts.append("dump tiles " + " ".join(m.groups()))
+        out.append("dump tiles " + " ".join(m.groups()))
     m = re.search(r"default tile \{\s+csty=(?:0x)?([0-9a-fA-F]+)\s+prg=(?:0x)?([0-9a-fA-F]+)\s+"
                   r"numlayers=(\d+)\s+mct=(\d+)", text)
     if m:
-        facts.append("dump cod %d %d %s %s" % (int(m.group(1), 16), int(m.group(2), 16),
-                                                m.group(3), m.group(4)))
+        out.append("dump cod %d %d %s %s" % (int(m.group(1), 16), int(m.group(2), 16),
+                                              m.group(3), m.group(4)))
     for m in re.finditer(r"comp (\d+) \{\s+csty=(?:0x)?([0-9a-fA-F]+)\s+numresolutions=(\d+)\s+"
                          r"cblkw=2\^(\d+)\s+cblkh=2\^(\d+)\s+cblksty=(?:0x)?([0-9a-fA-F]+)\s+"
                          r"qmfbid=(\d+)\s+preccintsize \(w,h\)=((?:\(\d+,\d+\) )*)\s*"
                          r"qntsty=(\d+)\s+numgbits=(\d+)\s+stepsizes \(m,e\)=((?:\(\d+,\d+\) ?)*)",
                          text):
         comp = m.group(1)
-        facts.append("dump tccp %s %d %s %s %s %d %s %s %s" % (
+        out.append("dump tccp %s %d %s %s %s %d %s %s %s" % (
             comp, int(m.group(2), 16), m.group(3), m.group(4), m.group(5), int(m.group(6), 16),
             m.group(7), m.group(9), m.group(10)))
-        facts.append("dump prec %s %s" % (comp, " ".join(re.findall(r"\d+", m.group(8)))))
-        facts.append("dump steps %s %s" % (comp, " ".join(re.findall(r"\d+", m.group(11)))))
-    return facts
+        out.append("dump prec %s %s" % (comp, " ".join(re.findall(r"\d+", m.group(8)))))
+        out.append("dump steps %s %s" % (comp, " ".join(re.findall(r"\d+", m.group(11)))))
+    return out
 
 
-def write_facts(stream, facts_path):
-    with open(stream, "rb") as f:
+def write_dump(out_dir, name, path):
+    target = os.path.join(out_dir, name + ".dump")
+    if os.path.exists(target):
+        return
+    with open(path, "rb") as f:
         data = f.read()
-    lines = ["source " + os.path.basename(stream)] + scan(data) + dump_facts(stream)
-    with open(facts_path, "w") as f:
-        f.write("\n".join(lines) + "\n")
+    atomic_write(target, ("\n".join(siz_lines(data) + dump_lines(path)) + "\n").encode())
+
+
+def make_param_streams(out_dir):
+    for name, (kind, args, options) in PARAM_MATRIX.items():
+        image_name, image_bytes = param_image(kind, args)
+        encode(out_dir, name, image_name, image_bytes, options)
+        write_dump(out_dir, name, os.path.join(out_dir, name + ".j2k"))
+    make_conformance_facts(out_dir)
+    for f in sorted(os.listdir(CONFORMANCE)):
+        if f.endswith(".j2k"):
+            write_dump(out_dir, "conf_" + f[:-4], os.path.join(CONFORMANCE, f))
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--out", required=True)
-    ap.add_argument("--conformance", required=True)
-    args = ap.parse_args()
-    parent = os.path.dirname(os.path.abspath(args.out))
-    os.makedirs(parent, exist_ok=True)
-    work = tempfile.mkdtemp(dir=parent, prefix=".streams-")
-    for name, (kind, img_args, options) in MATRIX.items():
-        ext = {"pgm": ".pgm", "ppm": ".ppm", "raw": ".raw"}[kind]
-        src = os.path.join(work, name + ext)
-        write_image(src, kind, img_args)
-        dst = os.path.join(work, name + ".j2k")
-        r = subprocess.run(["opj_compress", "-i", src, "-o", dst] + options,
-                           capture_output=True, text=True)
-        if r.returncode != 0 or not os.path.exists(dst):
-            sys.stderr.write("opj_compress failed for %s:\n%s\n" % (name, r.stdout + r.stderr))
-            return 1
-        write_facts(dst, os.path.join(work, name + ".facts"))
-    cdir = os.path.join(args.conformance, "codestreams")
-    for entry in sorted(os.listdir(cdir)):
-        if entry.endswith(".j2k"):
-            write_facts(os.path.join(cdir, entry),
-                        os.path.join(work, "conf_" + entry[:-4] + ".facts"))
-    # Publish the whole set at once so concurrent test processes never see half of it.
-    try:
-        os.rename(work, args.out)
-    except OSError:
-        subprocess.run(["rm", "-rf", work])
-    return 0
+    out_dir = sys.argv[1]
+    groups = sys.argv[2:] or ["input", "blocks", "conformance"]
+    os.makedirs(out_dir, exist_ok=True)
+    if "input" in groups:
+        make_input_streams(out_dir)
+    if "blocks" in groups:
+        make_block_streams(out_dir, range(64))
+        make_noisy_block_streams(out_dir)
+    if "conformance" in groups:
+        make_conformance_facts(out_dir)
+    if "params" in groups:
+        make_param_streams(out_dir)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()

@@ -288,6 +288,12 @@ void rvd_message_formatter::flush(bool end_of_message)
         output->put_text(line.c_str());
         output->put_text("\n");
     }
+    if (end_of_message) {
+        // The paragraph ends with the message: its tab indentation must not shift the
+        // next message's first line.
+        indent = 0;
+        line_buf.assign(size_t(master_indent), ' ');
+    }
     output->flush(end_of_message);
 }
 

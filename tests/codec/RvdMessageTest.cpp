@@ -114,6 +114,16 @@ TEST(RvdMessageFormatter, TabsIndentParagraphsWithinMaxIndent)
     wide.set_master_indent(38);
     wide.put_text("\t\ty\n");                   // only 2 more fit beside the master indent
     EXPECT_EQ(sink.joined(), std::string(40, ' ') + "x\n" + std::string(40, ' ') + "y\n");
+
+    // A paragraph's tab indentation ends with its message, whether or not a line is open.
+    sink.calls.clear();
+    rvd_message_formatter next(&sink, 20);
+    next.put_text("	first");
+    next.flush(true);
+    next.put_text("	");
+    next.flush(true);
+    next.put_text("second\n");
+    EXPECT_EQ(sink.joined(), "    first\nsecond\n");
 }
 
 TEST(RvdMessageFormatter, MasterIndentIsClampedAndLinesStayWithinLength)

@@ -14,7 +14,7 @@ int64_t ceil_div(int64_t a, int64_t b)
     return (a + b - 1) / b;
 }
 
-std::unique_ptr<siz_params> tree_for(const stream_facts& f)
+std::unique_ptr<siz_params> tree_for(const param_facts& f)
 {
     int64_t tiles = ceil_div(f.siz[1] - f.siz[7], f.siz[5]) * ceil_div(f.siz[2] - f.siz[8], f.siz[6]);
     return make_param_tree(static_cast<int>(tiles), static_cast<int>(f.siz[9]), true);
@@ -86,7 +86,7 @@ std::vector<std::vector<int>> porder_records(rvd_params* poc)
     return out;
 }
 
-void check_siz_values(rvd_params* root, const stream_facts& f)
+void check_siz_values(rvd_params* root, const param_facts& f)
 {
     int v = 0;
     const char* pairs[4] = {"Ssize", "Sorigin", "Stiles", "Stile_origin"};
@@ -118,13 +118,13 @@ void check_siz_values(rvd_params* root, const stream_facts& f)
 
 TEST(ConformanceMarkers, SizCrgRgnRegenerateAndPocRecordsMatchTheFacts)
 {
-    std::vector<std::string> names = conformance_names();
+    std::vector<std::string> names = param_conformance_names();
     ASSERT_EQ(22u, names.size());
     int rgn_seen = 0, crg_seen = 0, poc_seen = 0;
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
-        stream_facts f;
-        ASSERT_TRUE(load_stream_facts(name, f)) << name;
+        param_facts f;
+        ASSERT_TRUE(load_param_facts(name, f)) << name;
         ASSERT_EQ(10u, f.siz.size()) << name;
         std::unique_ptr<siz_params> root = tree_for(f);
         bool wide = f.siz[9] > 256;
@@ -163,8 +163,8 @@ TEST(ConformanceMarkers, SizCrgRgnRegenerateAndPocRecordsMatchTheFacts)
     EXPECT_GE(poc_seen, 2);
 
     // Known values named by hand.
-    stream_facts p13;
-    ASSERT_TRUE(load_stream_facts("conf_p0_13", p13));
+    param_facts p13;
+    ASSERT_TRUE(load_param_facts("conf_p0_13", p13));
     std::unique_ptr<siz_params> t = tree_for(p13);
     for (uint16_t code : {0xFF51, 0xFF5E, 0xFF5F})
         for (const segment_fact* s : p13.find(code))
@@ -182,8 +182,8 @@ TEST(GeneratedStreamMarkers, SizValuesEqualTheToolsAndRegenerate)
 {
     for (const char* name : {"tiles32", "res11x13", "tiled_origin", "sub2x2", "raw_sub", "raw12s",
                              "raw16u", "roi", "poc"}) {
-        stream_facts f;
-        ASSERT_TRUE(load_stream_facts(name, f)) << name;
+        param_facts f;
+        ASSERT_TRUE(load_param_facts(name, f)) << name;
         std::unique_ptr<siz_params> root = tree_for(f);
         const std::vector<const segment_fact*> siz = f.find(0xFF51);
         ASSERT_EQ(1u, siz.size());
@@ -203,8 +203,8 @@ TEST(GeneratedStreamMarkers, SizValuesEqualTheToolsAndRegenerate)
             EXPECT_EQ(want, segments_of(header, code)) << name << " code " << std::hex << code;
         }
     }
-    stream_facts roi;
-    ASSERT_TRUE(load_stream_facts("roi", roi));
+    param_facts roi;
+    ASSERT_TRUE(load_param_facts("roi", roi));
     std::unique_ptr<siz_params> r = tree_for(roi);
     for (uint16_t code : {0xFF51, 0xFF5E})
         for (const segment_fact* s : roi.find(code))
@@ -214,8 +214,8 @@ TEST(GeneratedStreamMarkers, SizValuesEqualTheToolsAndRegenerate)
     EXPECT_EQ(20, shift);
 
     // The POC of tile 1 (1-based on the command line) sits in the first tile-part header.
-    stream_facts poc;
-    ASSERT_TRUE(load_stream_facts("poc", poc));
+    param_facts poc;
+    ASSERT_TRUE(load_param_facts("poc", poc));
     std::unique_ptr<siz_params> p = tree_for(poc);
     translate(p.get(), poc.find(0xFF51)[0]);
     for (uint16_t code : {0xFF52, 0xFF53, 0xFF5C, 0xFF5D})
@@ -246,12 +246,12 @@ TEST(GeneratedStreamMarkers, CodingStyleAndQuantisationEqualTheToolsAndRegenerat
         names.push_back("modes" + std::to_string(m));
     for (const char* p : {"LRCP", "RLCP", "RPCL", "PCRL", "CPRL"})
         names.push_back(std::string("order_") + p);
-    for (const std::string& name : conformance_names())
+    for (const std::string& name : param_conformance_names())
         names.push_back(name);
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
-        stream_facts f;
-        ASSERT_TRUE(load_stream_facts(name, f));
+        param_facts f;
+        ASSERT_TRUE(load_param_facts(name, f));
         ASSERT_EQ(4u, f.dump_cod.size());
         std::unique_ptr<siz_params> root = tree_for(f);
         for (uint16_t code : {0xFF51, 0xFF52, 0xFF53, 0xFF5C, 0xFF5D})
@@ -277,7 +277,7 @@ TEST(GeneratedStreamMarkers, CodingStyleAndQuantisationEqualTheToolsAndRegenerat
         csty |= b ? 4 : 0;
         EXPECT_EQ(f.dump_cod[0], csty);
         for (size_t c = 0; c < f.dump_tccp.size() && c < 4; c++) {
-            const stream_facts::tccp& t = f.dump_tccp[c];
+            const param_facts::tccp& t = f.dump_tccp[c];
             rvd_params* cc = cod->access_relation(-1, int(c), 0, true);
             rvd_params* qc = qcd->access_relation(-1, int(c), 0, true);
             int levels = 0, blk = 0, modes = 0, kernels = 0, guard = 0;

@@ -1,14 +1,11 @@
 #include "tests/codec/support/stream_facts.h"
 
-#include <algorithm>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 namespace codec_test {
 
-std::vector<const segment_fact*> stream_facts::find(uint16_t code, int tile) const
+std::vector<const segment_fact*> param_facts::find(uint16_t code, int tile) const
 {
     std::vector<const segment_fact*> out;
     for (const auto& s : segments)
@@ -17,62 +14,42 @@ std::vector<const segment_fact*> stream_facts::find(uint16_t code, int tile) con
     return out;
 }
 
-const std::string& test_streams_dir()
+bool load_param_facts(const std::string& name, param_facts& facts)
 {
-    static std::string dir = [] {
-        // The folder name changes whenever the generator's matrix or facts change.
-        std::string out = std::string(ORBEL_BINARY_DIR) + "/test_streams_2";
-        if (!std::filesystem::exists(out)) {
-            std::string cmd = "python3 '" + std::string(ORBEL_SOURCE_DIR) +
-                              "/tools/make_test_streams.py' --out '" + out + "' --conformance '" +
-                              ORBEL_CONFORMANCE_DIR + "' > /dev/null";
-            // A concurrent test process may publish the set first; either way it exists.
-            int rc = std::system(cmd.c_str());
-            (void)rc;
-        }
-        return std::filesystem::exists(out) ? out : std::string();
-    }();
-    return dir;
-}
-
-namespace {
-std::vector<uint8_t> from_hex(const std::string& hex)
-{
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-} // namespace
-
-bool load_stream_facts(const std::string& name, stream_facts& facts)
-{
-    const std::string& dir = test_streams_dir();
-    if (dir.empty())
+    std::string dir = stream_dir("params");
+    facts = param_facts();
+    facts.name = name;
+    stream_facts scanned;
+    try {
+        scanned = load_facts(dir + "/" + name + ".facts");
+    } catch (const std::exception&) {
         return false;
-    std::ifstream in(dir + "/" + name + ".facts");
+    }
+    // A segment belongs to the tile-part whose SOT precedes it; before the first SOT it is
+    // in the main header.
+    for (const fact_marker& m : scanned.markers) {
+        if (m.code == 0xFF4F || m.code == 0xFF90 || m.code == 0xFF93 || m.code == 0xFFD9)
+            continue;
+        segment_fact s;
+        s.code = m.code;
+        s.body = m.body;
+        for (const fact_sot& sot : scanned.sots)
+            if (sot.offset < m.offset) {
+                s.main = false;
+                s.tile = sot.isot;
+                s.tpart = sot.tpsot;
+            }
+        facts.segments.push_back(s);
+    }
+    std::ifstream in(dir + "/" + name + ".dump");
     if (!in)
         return false;
-    facts = stream_facts();
-    facts.name = name;
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream ls(line);
         std::string kind;
         ls >> kind;
-        if (kind == "seg") {
-            segment_fact s;
-            std::string where, code, hex;
-            ls >> where;
-            if (where == "tile") {
-                s.main = false;
-                ls >> s.tile >> s.tpart;
-            }
-            ls >> code >> hex;
-            s.code = static_cast<uint16_t>(std::stoi(code, nullptr, 16));
-            s.body = from_hex(hex);
-            facts.segments.push_back(s);
-        } else if (kind == "siz") {
+        if (kind == "siz") {
             int64_t v;
             while (ls >> v)
                 facts.siz.push_back(v);
@@ -87,17 +64,21 @@ bool load_stream_facts(const std::string& name, stream_facts& facts)
             std::vector<int64_t> vals;
             while (ls >> v)
                 vals.push_back(v);
-            auto comp = [&](int64_t c) -> stream_facts::tccp& {
+            auto comp = [&](int64_t c) -> param_facts::tccp& {
                 if (facts.dump_tccp.size() <= size_t(c))
                     facts.dump_tccp.resize(size_t(c) + 1);
                 return facts.dump_tccp[size_t(c)];
             };
             if (what == "image")
                 facts.dump_image = vals;
+            else if (what == "tiles")
+                facts.dump_tiles = vals;
+            else if (what == "comp" && vals.size() == 5)
+                facts.dump_comps.push_back({int(vals[1]), int(vals[2]), int(vals[3]), int(vals[4])});
             else if (what == "cod")
                 facts.dump_cod.assign(vals.begin(), vals.end());
             else if (what == "tccp" && vals.size() == 9) {
-                stream_facts::tccp& t = comp(vals[0]);
+                param_facts::tccp& t = comp(vals[0]);
                 t.csty = int(vals[1]);
                 t.numresolutions = int(vals[2]);
                 t.cblkw = int(vals[3]);
@@ -106,26 +87,21 @@ bool load_stream_facts(const std::string& name, stream_facts& facts)
                 t.qmfbid = int(vals[6]);
                 t.qntsty = int(vals[7]);
                 t.numgbits = int(vals[8]);
-            } else if (what == "prec" && !vals.empty())
+            } else if (what == "prec" && !vals.empty()) {
                 comp(vals[0]).prec.assign(vals.begin() + 1, vals.end());
-            else if (what == "steps" && !vals.empty())
+            } else if (what == "steps" && !vals.empty()) {
                 comp(vals[0]).steps.assign(vals.begin() + 1, vals.end());
-            else if (what == "tiles")
-                facts.dump_tiles = vals;
-            else if (what == "comp" && vals.size() == 5)
-                facts.dump_comps.push_back({int(vals[1]), int(vals[2]), int(vals[3]), int(vals[4])});
+            }
         }
     }
     return true;
 }
 
-std::vector<std::string> conformance_names()
+std::vector<std::string> param_conformance_names()
 {
     std::vector<std::string> out;
-    for (auto& e : std::filesystem::directory_iterator(std::string(ORBEL_CONFORMANCE_DIR) + "/codestreams"))
-        if (e.path().extension() == ".j2k")
-            out.push_back("conf_" + e.path().stem().string());
-    std::sort(out.begin(), out.end());
+    for (const std::string& n : conformance_names())
+        out.push_back("conf_" + n);
     return out;
 }
 

@@ -1,9 +1,11 @@
-// Facts about generated and conformance codestreams, written by
-// tools/make_test_streams.py (an independent scanner plus opj_dump values).
+// Facts about the coding-parameter streams and the conformance codestreams: marker
+// segments by header from the generator's scanner (test_sources.h), plus the SIZ fields
+// decoded by the generator and the values opj_dump reports (<name>.dump).
 #pragma once
 
+#include "tests/codec/support/test_sources.h"
+
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,7 @@ struct segment_fact {
     std::vector<uint8_t> body;
 };
 
-struct stream_facts {
+struct param_facts {
     std::string name;
     std::vector<segment_fact> segments;
     std::vector<int64_t> siz; // Rsiz, Xsiz, Ysiz, XOsiz, YOsiz, XTsiz, YTsiz, XTOsiz, YTOsiz, Csiz
@@ -33,17 +35,15 @@ struct stream_facts {
     };
     std::vector<tccp> dump_tccp; // per component
 
-    // Main-header segments (or the first tile-part of `tile`) with the given code.
+    // Main-header segments (or those of the first tile-part of `tile`) with the code.
     std::vector<const segment_fact*> find(uint16_t code, int tile = -1) const;
 };
 
-// Generates the streams and facts once per build tree (python3 and opj_compress) and
-// returns the folder; empty when generation failed.
-const std::string& test_streams_dir();
+// Loads <name>.facts and <name>.dump from the "params" group of generated streams;
+// conformance codestreams are named "conf_p0_01" and so on.
+bool load_param_facts(const std::string& name, param_facts& facts);
 
-// Reads <dir>/<name>.facts; conformance codestreams are named "conf_p0_01" and so on.
-bool load_stream_facts(const std::string& name, stream_facts& facts);
-
-std::vector<std::string> conformance_names();
+// "conf_p0_01", ... for every conformance codestream.
+std::vector<std::string> param_conformance_names();
 
 } // namespace codec_test

@@ -1,0 +1,32 @@
+// Reads JPIP reply bodies (JPP-streams) into an image's data-bin cache and records the
+// end-of-response reasons the server gave.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+class rvd_cache;
+
+struct JpipResponseStatus {
+    bool imageDone = false;
+    bool windowDone = false;
+    bool byteLimitReached = false;
+    bool qualityLimitReached = false;
+    bool sessionLimitReached = false;
+};
+
+class CJpipParser {
+public:
+    // Parses one whole reply body. A message cut at the end of the body is dropped;
+    // malformed headers raise CJ2KException, keeping what earlier messages stored.
+    void parse(rvd_cache* cache, const uint8_t* data, size_t length);
+    const JpipResponseStatus& getStatus() const { return m_status; }
+
+private:
+    JpipResponseStatus m_status;
+};
+
+// What CJ2KRequest::processChunkData does once it has found the loader's parser and the
+// image's cache: parses the body and tells whether the server has finished the window.
+// Any failure is logged and raised as CJ2KException "error when parse the databin.".
+bool processChunkBody(CJpipParser& parser, rvd_cache* cache, const uint8_t* data, size_t size);

@@ -1,0 +1,136 @@
+#pragma once
+// The one object through which the viewer reads and edits its XML documents: the
+// configuration, stamp and PSSI documents, the registry of streamed images and the
+// working roots. One recursive lock serialises PSSI access between the window thread
+// and the annotation loader's thread.
+
+#include "R2IVuzi/ImageStatusSource.h"
+#include "image/VoiLutEntry.h"
+
+#include <boost/shared_ptr.hpp>
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/recursive_mutex.hpp>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class TiXmlDocument;
+class TiXmlElement;
+class TiXmlNode;
+
+struct MenuItemInfo {
+    std::string hotkey;
+    int id = 0;
+    std::u16string text;
+};
+
+// UTF-8 text to the wide strings the viewer shows.
+std::u16string utf8ToWide(const char* utf8);
+
+class CPssiXmlDao {
+public:
+    // Holds the recursive lock for its scope.
+    class Lock {
+    public:
+        explicit Lock(const CPssiXmlDao& dao) : lock_(dao.mutex_) {}
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+    private:
+        boost::unique_lock<boost::recursive_mutex> lock_;
+    };
+
+    CPssiXmlDao();
+    ~CPssiXmlDao();
+    CPssiXmlDao(const CPssiXmlDao&) = delete;
+    CPssiXmlDao& operator=(const CPssiXmlDao&) = delete;
+
+    boost::recursive_mutex& recursiveMutex() const { return mutex_; }
+
+    // Documents. The object owns them; a superseded one stays alive, unchanged, until
+    // the object dies, so node pointers into it never dangle. Parsing always goes into
+    // a fresh document, since TinyXML appends to one that has content.
+    void setConfigDocument(std::unique_ptr<TiXmlDocument> doc);
+    void parseConfig(const std::string& utf8);
+    // True also when no document is stored.
+    bool hasConfigError() const;
+    void setPssiDocument(std::unique_ptr<TiXmlDocument> doc);
+    void parsePssi(const std::string& utf8);
+    bool hasPssiError() const;
+    bool hasPssiDocument() const;
+    void setStampDocument(std::unique_ptr<TiXmlDocument> doc);
+    void parseStamp(const std::string& utf8);
+    bool hasStampError() const;
+    // The PSSI document's "Root" element, or null.
+    TiXmlElement* getRootElement() const;
+    static std::string getLevelName(int level);
+
+    // Image registry: the first image registered under a target stays.
+    boost::shared_ptr<IImageStatusSource> findImage(const std::string& target) const;
+    void registerImage(const std::string& target, const boost::shared_ptr<IImageStatusSource>& image);
+
+    // Working roots.
+    void addWorkingRoot(TiXmlNode* node);
+    void clearWorkingRoots();
+    size_t getWorkingRootCount() const { return workingRoots_.size(); }
+    TiXmlNode* getWorkingRoot(size_t index) const;
+    static TiXmlNode* getNodeAt(std::vector<TiXmlNode*> list, size_t index);
+
+    // Configuration readers; an empty optional when the element or its text is absent.
+    std::optional<std::string> getLanguage() const;
+    std::optional<int> getMaxLayout() const;
+    std::optional<int> getWorkingMode() const;
+    std::optional<int> getHangMode() const;
+    std::optional<int> getWorkingTool() const;
+    std::optional<int> getAnnTool() const;
+    std::optional<int> getSelectMode() const;
+    int getRetryTimes() const;
+    int getPacketSize() const;
+    std::u16string getResourceText(const std::string& key) const;
+    std::map<int, MenuItemInfo> getMenuItems() const;
+    std::map<int, std::u16string> getStampNames(int firstCommand) const;
+    // Decodes the data of the stamp items named currentStampName into currentStampBitmap.
+    void loadCurrentStampData() const;
+
+    // DICOM queries on an image node.
+    std::string getObjectFile(const TiXmlNode* node) const;
+    std::string getInstanceUID(const TiXmlNode* node) const;
+    bool getDicomNodeInfo(const TiXmlNode* node, std::string& value, const std::string& group, const std::string& element) const;
+    bool getDicomNodeInfo(const TiXmlNode* node, float& value, const std::string& group, const std::string& element) const;
+    bool getDicomNodeInfo(const TiXmlNode* node, int& value, const std::string& group, const std::string& element) const;
+    bool getPhotometricInterpretation(const TiXmlNode* node, std::string& value) const;
+    bool getRescaleIntercept(const TiXmlNode* node, float& value) const;
+    bool getRescaleSlope(const TiXmlNode* node, float& value) const;
+    bool getPixelRepresentation(const TiXmlNode* node, int& value) const;
+    std::string getModality(const TiXmlNode* node) const;
+    std::string getImageStatusTag(const TiXmlNode* node) const;
+    std::string getAnnotationTag(const TiXmlNode* node) const;
+    bool getWindowCenter(const TiXmlNode* node, float& value) const;
+    bool getWindowWidth(const TiXmlNode* node, float& value) const;
+    // Row (vertical) spacing first; -1.0 where unknown.
+    bool getPixelSpacing(const TiXmlNode* node, double& rowSpacing, double& columnSpacing) const;
+    bool getModalityLUT(const TiXmlNode* node, VoiLutEntry& lut) const;
+    bool getVOILUT(const TiXmlNode* node, std::map<int, VoiLutEntry>& luts) const;
+    bool readLutItem(const TiXmlNode* item, int pixelRepresentation, VoiLutEntry& lut) const;
+
+private:
+    TiXmlDocument* freshDocument(std::unique_ptr<TiXmlDocument>& slot, const char* name);
+    void retire(std::unique_ptr<TiXmlDocument>& slot);
+    const TiXmlElement* configRoot() const;
+    bool readWindow(const TiXmlNode* node, const char* expression, float& value) const;
+    bool readLut(const TiXmlNode* item, int pixelRepresentation, bool refuse8Bit, VoiLutEntry& lut) const;
+
+    mutable boost::recursive_mutex mutex_;
+    mutable boost::mutex annotationMutex_;
+    std::unique_ptr<TiXmlDocument> config_;
+    std::unique_ptr<TiXmlDocument> stamp_;
+    std::unique_ptr<TiXmlDocument> pssi_;
+    std::vector<std::unique_ptr<TiXmlDocument>> retired_;
+    std::map<std::string, boost::shared_ptr<IImageStatusSource>> images_;
+    std::vector<TiXmlNode*> workingRoots_;
+    bool statusModified_ = false;
+};

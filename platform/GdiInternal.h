@@ -1,0 +1,118 @@
+// Objects and device contexts of the GDI stand-in, and the drawing target they resolve
+// to: a window's piece of its top-level surface or a memory bitmap.
+#pragma once
+
+#include "platform/Gdi.h"
+#include "platform/Region.h"
+#include "platform/WindowInternal.h"
+
+#include <boost/thread/lock_guard.hpp>
+#include <boost/thread/mutex.hpp>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace platform {
+namespace gdi {
+
+enum class Kind { Pen = 1, Brush = 2, Font = 6, Bitmap = 7, Region = 8 };
+
+struct Bitmap {
+    int width = 0;
+    int height = 0;
+    int bpp = 32;       // 32, or 24 for DIB sections
+    int stride = 0;     // bytes per stored row
+    bool topDown = true;
+    std::vector<uint8_t> storage;
+    uint8_t* rowPtr(int y) { return storage.data() + size_t(topDown ? y : height - 1 - y) * size_t(stride); }
+};
+
+struct Font;
+
+struct Object {
+    Kind kind = Kind::Brush;
+    bool stock = false;
+    int selections = 0;   // device contexts holding it
+    HDC selectedIn = nullptr; // bitmaps: the one context they are selected into
+    COLORREF color = 0;
+    int style = 0;        // pen style, or brush style (0 solid, 1 null)
+    int width = 1;        // pens
+    std::shared_ptr<Bitmap> bitmap;
+    std::shared_ptr<Font> font;
+    Region region;
+};
+
+struct DC {
+    enum class Type { Memory, Window, Screen } type = Type::Memory;
+    HWND hwnd = nullptr;
+    bool paint = false;
+    bool hasPaintClip = false;
+    RECT paintClip{};
+    HGDIOBJ pen = nullptr;
+    HGDIOBJ brush = nullptr;
+    HGDIOBJ font = nullptr;
+    HGDIOBJ bitmap = nullptr; // memory contexts
+    COLORREF textColor = 0;
+    COLORREF bkColor = 0xFFFFFF;
+    int bkMode = 2; // OPAQUE
+    UINT textAlign = 0;
+    int rop2 = 13;  // R2_COPYPEN
+    int stretchMode = 1; // BLACKONWHITE
+    POINT pos{0, 0};
+    int penPhase = 0; // styled-pen pattern position along the current path
+    bool hasClip = false;
+    Region clip; // device coordinates
+};
+
+struct GdiState {
+    boost::mutex lock;
+    std::map<HGDIOBJ, std::shared_ptr<Object>> objects;
+    std::map<HDC, std::shared_ptr<DC>> dcs;
+    uintptr_t next = 0x20000;
+    int live = 0;
+};
+
+GdiState& gdi();
+std::shared_ptr<Object> object(HGDIOBJ h);
+std::shared_ptr<DC> dc(HDC h);
+HGDIOBJ addObject(std::shared_ptr<Object> o);
+HDC addDC(std::shared_ptr<DC> d);
+
+// Where drawing lands: a pixel (x, y) in device coordinates is at
+// row(y + oy) + (x + ox) * bpp/8, and only pixels inside 'allowed' are touched.
+struct Target {
+    uint8_t* top = nullptr;
+    ptrdiff_t stride = 0; // from one row down to the next (negative for bottom-up)
+    int width = 0;
+    int height = 0;
+    int bpp = 32;
+    int ox = 0;
+    int oy = 0;
+    Region allowed;
+    std::shared_ptr<platform::detail::Surface> surface; // kept alive while drawing
+    std::shared_ptr<Bitmap> bitmap;
+
+    uint8_t* at(int x, int y) const { return top + ptrdiff_t(y + oy) * stride + ptrdiff_t(x + ox) * (bpp / 8); }
+    bool contains(int x, int y) const { return allowed.contains(x, y); }
+};
+
+// Resolves a context; false when it draws nowhere (no bitmap, hidden window, ...).
+bool resolve(DC& d, Target& t);
+
+// Fills device-coordinate rectangle rc with colour c, ignoring the raster operation.
+void fillSolid(const Target& t, const RECT& rc, COLORREF c);
+
+inline void putPixel(uint8_t* p, COLORREF c, int bpp)
+{
+    p[0] = GetBValue(c);
+    p[1] = GetGValue(c);
+    p[2] = GetRValue(c);
+    if (bpp == 32)
+        p[3] = 0;
+}
+
+inline COLORREF getPixel(const uint8_t* p) { return RGB(p[2], p[1], p[0]); }
+
+} // namespace gdi
+} // namespace platform

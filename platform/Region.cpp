@@ -1,0 +1,113 @@
+#include "platform/Region.h"
+
+#include <algorithm>
+
+namespace platform {
+
+RECT Region::bounds() const
+{
+    if (rects_.empty())
+        return RECT{0, 0, 0, 0};
+    RECT b = rects_[0];
+    for (const RECT& r : rects_) {
+        b.left = std::min(b.left, r.left);
+        b.top = std::min(b.top, r.top);
+        b.right = std::max(b.right, r.right);
+        b.bottom = std::max(b.bottom, r.bottom);
+    }
+    return b;
+}
+
+bool Region::contains(int x, int y) const
+{
+    for (const RECT& r : rects_)
+        if (x >= r.left && x < r.right && y >= r.top && y < r.bottom)
+            return true;
+    return false;
+}
+
+void Region::add(const RECT& r)
+{
+    if (!rectEmpty(r))
+        rects_.push_back(r);
+}
+
+void Region::intersect(const RECT& clip)
+{
+    std::vector<RECT> out;
+    for (const RECT& r : rects_) {
+        RECT i = rectIntersect(r, clip);
+        if (!rectEmpty(i))
+            out.push_back(i);
+    }
+    rects_.swap(out);
+}
+
+void Region::intersect(const Region& other)
+{
+    std::vector<RECT> out;
+    for (const RECT& r : rects_)
+        for (const RECT& o : other.rects_) {
+            RECT i = rectIntersect(r, o);
+            if (!rectEmpty(i))
+                out.push_back(i);
+        }
+    rects_.swap(out);
+}
+
+void Region::subtract(const RECT& cut)
+{
+    if (rectEmpty(cut))
+        return;
+    std::vector<RECT> out;
+    for (const RECT& r : rects_) {
+        RECT i = rectIntersect(r, cut);
+        if (rectEmpty(i)) {
+            out.push_back(r);
+            continue;
+        }
+        // Up to four pieces: above, below, left and right of the cut.
+        if (r.top < i.top)
+            out.push_back(RECT{r.left, r.top, r.right, i.top});
+        if (i.bottom < r.bottom)
+            out.push_back(RECT{r.left, i.bottom, r.right, r.bottom});
+        if (r.left < i.left)
+            out.push_back(RECT{r.left, i.top, i.left, i.bottom});
+        if (i.right < r.right)
+            out.push_back(RECT{i.right, i.top, r.right, i.bottom});
+    }
+    rects_.swap(out);
+}
+
+void Region::subtract(const Region& other)
+{
+    for (const RECT& o : other.rects_)
+        subtract(o);
+}
+
+void Region::unite(const RECT& r)
+{
+    if (rectEmpty(r))
+        return;
+    Region piece(r);
+    piece.subtract(*this);
+    rects_.insert(rects_.end(), piece.rects_.begin(), piece.rects_.end());
+}
+
+void Region::unite(const Region& other)
+{
+    for (const RECT& o : other.rects_)
+        unite(o);
+}
+
+void Region::offset(int dx, int dy)
+{
+    for (RECT& r : rects_) {
+        r.left += dx;
+        r.right += dx;
+        r.top += dy;
+        r.bottom += dy;
+    }
+}
+
+} // namespace platform

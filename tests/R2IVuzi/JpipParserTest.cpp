@@ -1,0 +1,238 @@
+// The JPP-stream parser: listed edge cases, a round trip with an independent writer,
+// cut bodies, hostile headers and the chunk entry point.
+#include "R2IVuzi/J2KCache.h"
+#include "R2IVuzi/J2KException.h"
+#include "R2IVuzi/JpipParser.h"
+#include "diagnostics/Logging.h"
+#include "tests/R2IVuzi/JppStreamWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+using JppTest::Writer;
+
+namespace {
+
+struct Call {
+    int cls;
+    int64_t cs, id;
+    int offset;
+    std::vector<uint8_t> data;
+    bool final, newest, markAug;
+    bool operator==(const Call& o) const
+    {
+        return std::tie(cls, cs, id, offset, data, final, newest, markAug) ==
+               std::tie(o.cls, o.cs, o.id, o.offset, o.data, o.final, o.newest, o.markAug);
+    }
+};
+
+class RecordingCache : public rvd_cache {
+public:
+    void add_to_databin(int cls, int64_t cs, int64_t id, const uint8_t* data, int offset, int n, bool final,
+                        bool newest, bool markAug) override
+    {
+        calls.push_back({cls, cs, id, offset, std::vector<uint8_t>(data, data + n), final, newest, markAug});
+    }
+    std::vector<Call> calls;
+};
+
+std::vector<Call> expectedCalls(const Writer& w, size_t cut)
+{
+    std::vector<Call> out;
+    for (auto& m : w.messages)
+        if (m.endsAt <= cut)
+            out.push_back({m.cls, m.codestream, m.id, m.offset, m.data, m.final, true, false});
+    return out;
+}
+
+JpipResponseStatus expectedStatus(const Writer& w, size_t cut)
+{
+    JpipResponseStatus s;
+    for (auto& e : w.eors) {
+        if (e.endsAt > cut)
+            continue;
+        s.imageDone |= e.reason == 1;
+        s.windowDone |= e.reason == 1 || e.reason == 2;
+        s.byteLimitReached |= e.reason == 4;
+        s.qualityLimitReached |= e.reason == 5;
+        s.sessionLimitReached |= e.reason == 6;
+    }
+    return s;
+}
+
+void expectStatus(const JpipResponseStatus& a, const JpipResponseStatus& b)
+{
+    EXPECT_EQ(std::make_tuple(a.imageDone, a.windowDone, a.byteLimitReached, a.qualityLimitReached, a.sessionLimitReached),
+              std::make_tuple(b.imageDone, b.windowDone, b.byteLimitReached, b.qualityLimitReached, b.sessionLimitReached));
+}
+
+// The exception's text, source and line, or "none".
+std::string raised(rvd_cache* cache, const std::vector<uint8_t>& body, CJpipParser& p)
+{
+    try {
+        p.parse(cache, body.data(), body.size());
+    } catch (const CJ2KException& e) {
+        return std::string(e.what()) + "|" + e.getSourceFile() + "|" + std::to_string(e.getLine());
+    }
+    return "none";
+}
+
+const std::string kIllegal = "Received a JPIP stream message containing an illegal header or one which contains a "
+                             "ridiculously large parameter.|.\\R2IVuzi\\JpipParser|276";
+
+class LogDrive : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "orbel-jpp-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        drive = pattern;
+        setenv("ORBEL_DRIVE_C", drive.c_str(), 1);
+        setMinLogLevel(0);
+        initLogFile(u"C:\\Quillon.Log", 1, 1, 0);
+    }
+    void TearDown() override
+    {
+        initLogFile(nullptr, 0, 1, 1);
+        unsetenv("ORBEL_DRIVE_C");
+        std::error_code ec;
+        std::filesystem::remove_all(drive, ec);
+    }
+    std::string log()
+    {
+        closeLogFile();
+        std::ifstream in(drive + "/Quillon.Log", std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    std::string drive;
+};
+
+using JpipParserLog = LogDrive;
+
+} // namespace
+
+TEST(JpipParser, ListedEdgeCases)
+{
+    CJpipParser p;
+    RecordingCache c;
+    auto parse = [&](std::vector<uint8_t> body) { return raised(&c, body, p); };
+    EXPECT_EQ(parse({0x00, 0x01, 0x00}), "none");
+    expectStatus(p.getStatus(), {true, true, false, false, false});
+    EXPECT_EQ(parse({0x00, 0x02, 0x00}), "none");
+    expectStatus(p.getStatus(), {false, true, false, false, false});
+    EXPECT_EQ(parse({0x00, 0x03, 0x00}), "none");
+    expectStatus(p.getStatus(), {});
+    EXPECT_TRUE(c.calls.empty());
+    EXPECT_EQ(parse({0x70, 0x06, 0x00, 0x00, 0x03, 0xAA, 0xBB, 0xCC}), "none");
+    ASSERT_EQ(c.calls.size(), 1u);
+    EXPECT_EQ(c.calls[0], (Call{3, 0, 0, 0, {0xAA, 0xBB, 0xCC}, true, true, false}));
+    EXPECT_EQ(parse({0x71, 0x06, 0x00, 0x00, 0x03, 0xAA, 0xBB, 0xCC}), kIllegal);
+    EXPECT_EQ(parse({0x05, 0x00}), "Invalid Bin-ID.|.\\R2IVuzi\\JpipParser|107");
+    // Cut inside the second message's data: the first stays, no flag for what was cut.
+    c.calls.clear();
+    EXPECT_EQ(parse({0x00, 0x04, 0x00, 0x70, 0x06, 0x00, 0x00, 0x01, 0x11, 0x20, 0x00, 0x05, 0x01, 0x00, 0x01, 0x00}), "none");
+    EXPECT_EQ(c.calls.size(), 1u);
+    expectStatus(p.getStatus(), {false, false, true, false, false});
+    EXPECT_EQ(parse({0x00, 0x02, 0x00, 0x00, 0x01, 0x00}), "none");
+    expectStatus(p.getStatus(), {true, true, false, false, false});
+    // Inherited class and codestream at the start of a body: precinct class of codestream 0.
+    c.calls.clear();
+    EXPECT_EQ(parse({0x23, 0x00, 0x01, 0x55}), "none");
+    EXPECT_EQ(c.calls.at(0), (Call{0, 0, 3, 0, {0x55}, false, true, false}));
+}
+
+TEST(JpipParser, RoundTripsRandomBodiesAndCutsAtEveryByte)
+{
+    std::mt19937_64 rng(99);
+    CJpipParser p;
+    for (int round = 0; round < 30; ++round) {
+        Writer w;
+        w.random(rng, 25);
+        // Forced forms and the largest ids.
+        w.data(5, 7, (int64_t(1) << 62) + 5, 3, {1, 2}, true, 3);
+        w.data(5, 7, int64_t(1) << 36, 0, {}, true, 1);
+        w.eor(4, 3);
+        w.data(9, 7, 0, 10, {9}, false, 2);
+        RecordingCache c;
+        ASSERT_EQ(raised(&c, w.body, p), "none");
+        ASSERT_EQ(c.calls, expectedCalls(w, w.body.size())) << "round " << round;
+        expectStatus(p.getStatus(), expectedStatus(w, w.body.size()));
+        for (size_t cut = 0; cut < w.body.size(); ++cut) {
+            RecordingCache cc;
+            std::vector<uint8_t> part(w.body.begin(), w.body.begin() + long(cut));
+            ASSERT_EQ(raised(&cc, part, p), "none") << "cut " << cut;
+            ASSERT_EQ(cc.calls, expectedCalls(w, cut)) << "cut " << cut;
+            expectStatus(p.getStatus(), expectedStatus(w, cut));
+        }
+    }
+}
+
+TEST(JpipParser, HostileHeadersRaiseTheIllegalHeaderException)
+{
+    CJpipParser p;
+    rvd_cache c;
+    std::vector<uint8_t> tenContinuations = {0xF0};
+    tenContinuations.insert(tenContinuations.end(), 10, 0xFF);
+    tenContinuations.push_back(0x01);
+    EXPECT_EQ(raised(&c, tenContinuations, p), kIllegal);
+    // Offset 2^31.
+    EXPECT_EQ(raised(&c, {0x70, 0x00, 0x00, 0x88, 0x80, 0x80, 0x80, 0x00, 0x00}, p), kIllegal);
+    // offset + length = 2^31.
+    EXPECT_EQ(raised(&c, {0x70, 0x00, 0x00, 0x87, 0xFF, 0xFF, 0xFF, 0x7F, 0x01, 0x00}, p), kIllegal);
+    // Bin id 2^63: first byte nibble 8, then 9 continuation groups.
+    std::vector<uint8_t> id63 = {0xF8};
+    id63.insert(id63.end(), 8, 0x80);
+    id63.insert(id63.end(), {0x00, 0x00, 0x00, 0x00, 0x00});
+    EXPECT_EQ(raised(&c, id63, p), kIllegal);
+    EXPECT_EQ(raised(&c, {0x61, 0x06, 0x00, 0x01, 0x7F}, p), kIllegal);
+    // Class identifiers above 9 reach the cache, which ignores them.
+    EXPECT_EQ(raised(&c, {0x60, 0x0A, 0x00, 0x01, 0x7F}, p), "none");
+    EXPECT_EQ(c.get_next_codestream(-1), -1);
+}
+
+TEST_F(JpipParserLog, MemoryLimitGivesParseErrorKeepingEarlierMessages)
+{
+    CJ2KCache c;
+    c.set_memory_limit(1 << 20);
+    Writer w;
+    w.data(6, 0, 0, 0, {1, 2, 3, 4}, true);
+    w.data(0, 0, 2, 1 << 30, {1}, false);
+    CJpipParser p;
+    EXPECT_EQ(raised(&c, w.body, p), "Parse error.|.\\R2IVuzi\\JpipParser|325");
+    EXPECT_EQ(c.get_databin_length(3, 0, 0), 4);
+    EXPECT_EQ(c.get_databin_length(0, 0, 2), 0);
+    std::string text = log();
+    EXPECT_NE(text.find("JpipParser(323)] Exception happened in parse\r\n"), std::string::npos) << text;
+}
+
+TEST_F(JpipParserLog, ChunkBodiesTellWhetherTheWindowIsDone)
+{
+    CJpipParser p;
+    rvd_cache c;
+    for (int reason = 0; reason <= 7; ++reason) {
+        std::vector<uint8_t> body = {0x70, 0x06, 0x00, 0x00, 0x01, 0xFF, 0x00, uint8_t(reason), 0x00};
+        if (reason == 0)
+            body.resize(6);
+        EXPECT_EQ(processChunkBody(p, &c, body.data(), body.size()), reason == 1 || reason == 2) << reason;
+    }
+    std::vector<uint8_t> bad = {0x05};
+    try {
+        processChunkBody(p, &c, bad.data(), bad.size());
+        ADD_FAILURE();
+    } catch (const CJ2KException& e) {
+        EXPECT_EQ(std::string(e.what()), "error when parse the databin.");
+        EXPECT_EQ(e.getSourceFile(), ".\\R2IVuzi\\J2KRequest");
+        EXPECT_EQ(e.getLine(), 54);
+    }
+    std::string text = log();
+    EXPECT_NE(text.find("J2KRequest(52)] Exception happened in processChunkData \r\n"), std::string::npos) << text;
+}

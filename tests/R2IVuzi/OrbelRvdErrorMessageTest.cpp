@@ -1,0 +1,149 @@
+#include "R2IVuzi/J2KException.h"
+#include "R2IVuzi/OrbelRvdErrorMessage.h"
+#include "codec/core/rvd_message.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+// The chain the module builds, installed for one test.
+class BridgeChain : public ::testing::Test {
+protected:
+    BridgeChain() : bridge_(true), formatter_(&bridge_, 79, 40) {}
+    // Message sinks may throw from their destructors; a holder must say it does not.
+    ~BridgeChain() noexcept override {}
+    void SetUp() override { previous_ = rvd_customize_errors(&formatter_); }
+    void TearDown() override { rvd_customize_errors(previous_); }
+
+    // Raises one codec error from the given pieces; returns the exception it became.
+    template <class... Pieces> static CJ2KException raise(const Pieces&... pieces)
+    {
+        try {
+            rvd_error e("Ravade Core Error:\n");
+            (void)(e << ... << pieces);
+        } catch (const CJ2KException& caught) {
+            return caught;
+        }
+        ADD_FAILURE() << "the error did not throw";
+        return CJ2KException("", "", 0, "");
+    }
+
+    static std::string withoutWhitespace(const std::string& s)
+    {
+        std::string out;
+        for (char c : s)
+            if (c != ' ' && c != '\t' && c != '\n')
+                out += c;
+        return out;
+    }
+
+    static void expectLaidOutInLines(const std::string& text)
+    {
+        ASSERT_FALSE(text.empty());
+        EXPECT_EQ(text.back(), '\n');
+        size_t start = 0;
+        for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+            EXPECT_LE(nl - start, 79u) << text.substr(start, nl - start);
+    }
+
+    Orbel_Rvd_Error_Message bridge_;
+    rvd_message_formatter formatter_;
+    rvd_message* previous_ = nullptr;
+};
+
+TEST_F(BridgeChain, LongErrorBecomesOneExceptionInLines)
+{
+    std::string words;
+    for (int i = 0; i < 300; ++i)
+        words += "word" + std::to_string(i) + (i % 37 == 36 ? "\n" : " ");
+    CJ2KException e = raise(words.c_str());
+    const std::string text = e.what();
+    EXPECT_EQ(text.rfind("Ravade Core Error:\n", 0), 0u);
+    expectLaidOutInLines(text);
+    EXPECT_EQ(withoutWhitespace(text), withoutWhitespace("Ravade Core Error:" + words));
+    EXPECT_EQ(e.getSourceFile(), ".\\facade\\OrbelViewer");
+    EXPECT_EQ(e.getLine(), 68);
+    EXPECT_EQ(e.getContext(), "");
+}
+
+TEST_F(BridgeChain, RandomStreamsKeepTheirTextWithinLines)
+{
+    std::mt19937 rng(20261206);
+    for (int round = 0; round < 1000; ++round) {
+        std::string all;
+        std::vector<std::string> pieces;
+        const int count = std::uniform_int_distribution<int>(1, 40)(rng);
+        for (int i = 0; i < count; ++i) {
+            const int kind = std::uniform_int_distribution<int>(0, 9)(rng);
+            std::string piece;
+            if (kind < 6) {
+                const int len = std::uniform_int_distribution<int>(1, 120)(rng);
+                for (int k = 0; k < len; ++k)
+                    piece += char('a' + std::uniform_int_distribution<int>(0, 25)(rng));
+            } else {
+                piece = std::string(size_t(std::uniform_int_distribution<int>(1, 3)(rng)),
+                                    " \t\n "[kind - 6]);
+            }
+            pieces.push_back(piece);
+            all += piece;
+        }
+        try {
+            rvd_error e("Ravade Core Error:\n");
+            for (const std::string& p : pieces)
+                e << p.c_str();
+        } catch (const CJ2KException& caught) {
+            const std::string text = caught.what();
+            SCOPED_TRACE("round " + std::to_string(round));
+            EXPECT_EQ(text.rfind("Ravade Core Error:\n", 0), 0u);
+            expectLaidOutInLines(text);
+            EXPECT_EQ(withoutWhitespace(text), "RavadeCoreError:" + withoutWhitespace(all));
+            if (HasFailure())
+                return;
+            continue;
+        }
+        FAIL() << "no exception in round " << round;
+    }
+}
+
+TEST_F(BridgeChain, ErrorsStayIndependentAndUnwindingIsNotInterrupted)
+{
+    EXPECT_STREQ(raise("first ", 1).what(), "Ravade Core Error:\nfirst 1\n");
+    EXPECT_STREQ(raise("second").what(), "Ravade Core Error:\nsecond\n");
+
+    bool originalArrived = false;
+    try {
+        rvd_error e("Ravade Core Error:\n");
+        e << "half a message";
+        throw std::out_of_range("original");
+    } catch (const std::out_of_range& e) {
+        originalArrived = std::string(e.what()) == "original";
+    }
+    EXPECT_TRUE(originalArrived);
+    EXPECT_STREQ(raise("third").what(), "Ravade Core Error:\nthird\n");
+}
+
+TEST(OrbelRvdErrorMessage, WarningsAndClearedFlagThrowNothing)
+{
+    Orbel_Rvd_Error_Message quiet(false);
+    rvd_message_formatter formatter(&quiet, 79, 40);
+    rvd_message* oldWarnings = rvd_customize_warnings(&formatter);
+    EXPECT_NO_THROW({ rvd_warning("Ravade Core Warning:\n") << "just a warning"; });
+    rvd_customize_warnings(oldWarnings);
+
+    Orbel_Rvd_Error_Message throwing(true);
+    throwing.put_text("x");
+    throwing.put_text(u"wide text is ignored");
+    EXPECT_NO_THROW(throwing.flush(false));
+    try {
+        throwing.flush(true);
+        ADD_FAILURE() << "no exception";
+    } catch (const CJ2KException& e) {
+        EXPECT_STREQ(e.what(), "x");
+    }
+}
+
+} // namespace

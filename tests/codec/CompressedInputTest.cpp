@@ -1,0 +1,458 @@
+#include "codec/core/rv_buffer_server.h"
+#include "codec/core/rv_compressed_input.h"
+#include "codec/core/rv_pph_input.h"
+#include "tests/codec/support/codec_messages.h"
+#include "tests/codec/support/test_sources.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/random/mersenne_twister.hpp>
+#include <boost/random/uniform_int_distribution.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+
+using namespace codec_test;
+
+namespace {
+
+std::vector<uint8_t> pattern_bytes(size_t n, uint32_t seed)
+{
+    boost::random::mt19937 rng(seed);
+    std::vector<uint8_t> v(n);
+    for (auto& b : v)
+        b = uint8_t(rng());
+    return v;
+}
+
+std::string write_temp(const std::string& name, const std::vector<uint8_t>& bytes)
+{
+    std::string path = std::string(ORBEL_BINARY_DIR) + "/" + name;
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                std::streamsize(bytes.size()));
+    return path;
+}
+
+enum source_kind { MEMORY, FILE_SRC, SEQUENTIAL };
+
+std::unique_ptr<rvd_compressed_source> make_source(source_kind k, const std::vector<uint8_t>& b,
+                                                   const std::string& tag)
+{
+    if (k == MEMORY)
+        return std::make_unique<memory_source>(b);
+    if (k == FILE_SRC)
+        return std::make_unique<file_source>(write_temp("input_" + tag + ".bin", b));
+    return std::make_unique<sequential_source>(b, 37);
+}
+
+// Shadow model: which offset is next, what may be delivered, what was counted.
+struct input_model {
+    int64_t n, pos = 0, limit = rv_compressed_input::MAX_LIMIT, susp = 0, max_pos = 0;
+    bool suspended = false, exhausted = false;
+    int last_delivered = 0; // bytes delivered by the previous operation, for putback
+    bool deliverable() const { return pos < n && (suspended || pos < limit + susp); }
+};
+
+void run_random_interleaving(source_kind kind, uint32_t seed)
+{
+    const std::vector<uint8_t> src = pattern_bytes(6000, seed);
+    auto source = make_source(kind, src, std::to_string(seed));
+    rv_compressed_input in(source.get());
+    EXPECT_EQ(in.is_fully_buffered(), kind == MEMORY);
+    input_model m{int64_t(src.size())};
+    boost::random::mt19937 rng(seed);
+    auto rnd = [&](int lo, int hi) { return boost::random::uniform_int_distribution<int>(lo, hi)(rng); };
+    bool can_seek = kind != SEQUENTIAL;
+    uint8_t buf[700];
+    for (int step = 0; step < 400; step++) {
+        int op = rnd(0, 9);
+        int delivered = 0;
+        if (op <= 2) { // get
+            uint8_t b = 0;
+            bool expect = !m.exhausted && m.deliverable();
+            ASSERT_EQ(in.get(b), expect) << "step " << step << " pos " << m.pos;
+            if (expect) {
+                ASSERT_EQ(b, src[size_t(m.pos)]);
+                m.pos++;
+                delivered = 1;
+                if (m.suspended)
+                    m.susp++;
+            } else
+                m.exhausted = true;
+        } else if (op == 3) { // read
+            int want = rnd(0, 700);
+            int got = in.read(buf, want);
+            int expect = 0;
+            while (expect < want && !m.exhausted && m.deliverable()) {
+                ASSERT_EQ(buf[expect], src[size_t(m.pos)]);
+                m.pos++;
+                expect++;
+                if (m.suspended)
+                    m.susp++;
+            }
+            if (expect < want && want > 0)
+                m.exhausted = true;
+            ASSERT_EQ(got, expect) << "step " << step;
+            delivered = std::min(got, 2);
+        } else if (op == 4 && !(can_seek && m.suspended)) { // ignore
+            int want = rnd(0, 1500);
+            int64_t got = in.ignore(want);
+            if (can_seek) {
+                // Bytes read count what was delivered before each jump.
+                if (!m.exhausted)
+                    m.max_pos = std::max(m.max_pos, m.pos);
+                int64_t target = m.pos + want;
+                if (want == 0) {
+                    ASSERT_EQ(got, 0);
+                } else if (!m.exhausted && target < std::min(m.n, m.limit)) {
+                    ASSERT_EQ(got, want);
+                    m.pos = target;
+                } else if (!m.exhausted) {
+                    // Past the end or the limit: the input ends there.
+                    ASSERT_TRUE(in.is_exhausted());
+                    m.exhausted = true;
+                    m.pos = in.get_offset();
+                }
+            } else {
+                int64_t expect = 0;
+                while (expect < want && !m.exhausted && m.deliverable()) {
+                    m.pos++;
+                    expect++;
+                    if (m.suspended)
+                        m.susp++;
+                }
+                if (expect < want && want > 0)
+                    m.exhausted = true;
+                ASSERT_EQ(got, expect);
+            }
+        } else if (op == 5 && m.last_delivered > 0 && !m.exhausted) { // putback of what was just read
+            if (m.last_delivered == 1) {
+                in.putback_byte(src[size_t(m.pos - 1)]);
+                m.pos--;
+                if (m.suspended)
+                    m.susp--;
+            } else {
+                in.putback(uint16_t((src[size_t(m.pos - 2)] << 8) | src[size_t(m.pos - 1)]));
+                m.pos -= 2;
+                if (m.suspended)
+                    m.susp -= 2;
+            }
+        } else if (op == 6 && can_seek && !m.suspended) { // seek inside the allowed range
+            int64_t top = std::min(m.n, m.limit);
+            if (top > 0) {
+                int64_t target = rnd(0, int(top - 1));
+                m.max_pos = std::max(m.max_pos, m.pos);
+                in.seek(target);
+                if (target != m.pos) // a seek to where the input stands changes nothing
+                    m.exhausted = false;
+                m.pos = target;
+            }
+        } else if (op == 7) { // lower the limit, never below what was delivered
+            int64_t lim = m.pos + rnd(0, 3000);
+            in.set_max_bytes(lim);
+            if (lim < m.limit)
+                m.limit = lim;
+        } else if (op == 8) {
+            bool s = rnd(0, 1) == 1;
+            in.set_suspend(s);
+            m.suspended = s;
+        } else if (op == 9) {
+            ASSERT_EQ(in.get_suspended_bytes(), m.susp) << "step " << step;
+            m.max_pos = std::max(m.max_pos, m.pos);
+            ASSERT_EQ(in.get_bytes_read(), m.max_pos);
+        }
+        m.last_delivered = delivered;
+        ASSERT_EQ(in.get_offset(), m.pos) << "step " << step << " op " << op;
+    }
+}
+
+TEST(CompressedInput, RandomInterleavingsAgreeWithModel)
+{
+    for (uint32_t seed = 1; seed <= 10000; seed++) {
+        source_kind k = source_kind(seed % 3);
+        run_random_interleaving(k, seed);
+        if (::testing::Test::HasFatalFailure()) {
+            ADD_FAILURE() << "seed " << seed << " kind " << k;
+            return;
+        }
+    }
+}
+
+TEST(CompressedInput, MemoryResidentInputReadsInPlace)
+{
+    std::vector<uint8_t> bytes = pattern_bytes(100, 3);
+    memory_source src(bytes);
+    rv_compressed_input in(&src);
+    ASSERT_TRUE(in.is_fully_buffered());
+    const uint8_t* p = nullptr;
+    uint8_t scratch[100];
+    EXPECT_EQ(in.access_in_place(p, 10, scratch), 10);
+    EXPECT_EQ(p, src.data.data());
+    EXPECT_EQ(in.access_in_place(p, 200, scratch), 90);
+    EXPECT_EQ(p, src.data.data() + 10);
+    EXPECT_TRUE(in.is_exhausted());
+    uint8_t b;
+    EXPECT_FALSE(in.get(b));
+    EXPECT_EQ(src.reads, 0); // never copied through read
+    // A putback only moves the pointer: the source's bytes are untouched.
+    in.seek(50);
+    ASSERT_TRUE(in.get(b));
+    in.putback_byte(uint8_t(b ^ 0xFF));
+    EXPECT_EQ(src.data, bytes);
+}
+
+TEST(CompressedInput, LimitInsideTheBufferTakesEffectAtOnce)
+{
+    std::vector<uint8_t> bytes = pattern_bytes(2000, 4);
+    for (source_kind k : {MEMORY, FILE_SRC, SEQUENTIAL}) {
+        auto src = make_source(k, bytes, "limit");
+        rv_compressed_input in(src.get());
+        uint8_t b;
+        ASSERT_TRUE(in.get(b));
+        in.set_max_bytes(5);
+        uint8_t buf[64];
+        EXPECT_EQ(in.read(buf, 64), 4);
+        EXPECT_FALSE(in.get(b));
+        // A limit below what was already read ends the input there.
+        auto src2 = make_source(k, bytes, "limit2");
+        rv_compressed_input in2(src2.get());
+        EXPECT_EQ(in2.read(buf, 10), 10);
+        in2.set_max_bytes(4);
+        EXPECT_TRUE(in2.is_exhausted());
+        EXPECT_EQ(in2.get_offset(), 10);
+    }
+}
+
+TEST(CompressedInput, SuspendedBytesExtendTheLimit)
+{
+    std::vector<uint8_t> bytes = pattern_bytes(3000, 5);
+    for (source_kind k : {MEMORY, FILE_SRC, SEQUENTIAL}) {
+        auto src = make_source(k, bytes, "susp");
+        rv_compressed_input in(src.get());
+        in.set_max_bytes(100);
+        uint8_t buf[1000];
+        EXPECT_EQ(in.read(buf, 50), 50);
+        in.set_suspend(true);
+        EXPECT_EQ(in.read(buf, 600), 600); // no limit while suspended
+        in.set_suspend(false);
+        EXPECT_EQ(in.get_suspended_bytes(), 600);
+        EXPECT_EQ(in.read(buf, 1000), 50);
+        EXPECT_EQ(in.get_offset(), 700);
+        EXPECT_EQ(0, std::memcmp(buf, bytes.data() + 650, 50));
+    }
+}
+
+TEST(CompressedInput, SequentialSourceCannotSeek)
+{
+    sequential_source src(pattern_bytes(100, 6));
+    rv_compressed_input in(&src);
+    EXPECT_EQ(in.ignore(30), 30);
+    EXPECT_EQ(in.get_offset(), 30);
+    try {
+        in.seek(1000);
+        FAIL() << "seek on a sequential source succeeded";
+    } catch (const codec_error& e) {
+        EXPECT_NE(std::string(e.what()).find("Attempting to seek inside a compressed data source which does "
+                              "not appear to support seeking.  The source may have been "
+                              "implemented incorrectly."),
+                  std::string::npos);
+    }
+}
+
+TEST(CompressedInput, CacheScopes)
+{
+    fake_cache_source cache;
+    cache.tile_headers[3].bytes = pattern_bytes(700, 7);
+    cache.tile_headers[3].complete = true;
+    cache.tile_headers[4].bytes = pattern_bytes(10, 8);
+    cache.precincts[42].bytes = pattern_bytes(20, 9);
+    rv_compressed_input in(&cache);
+    ASSERT_TRUE(in.set_tileheader_scope(3, 16));
+    std::vector<uint8_t> got(800);
+    EXPECT_EQ(in.read(got.data(), 800), 700);
+    got.resize(700);
+    EXPECT_EQ(got, cache.tile_headers[3].bytes);
+    EXPECT_EQ(in.get_bytes_read(), 0); // nothing counts in cache scope
+
+    EXPECT_FALSE(in.set_tileheader_scope(4, 16)); // incomplete bin
+    EXPECT_TRUE(in.is_exhausted());
+    uint8_t b;
+    EXPECT_FALSE(in.get(b));
+
+    in.seek(-1 - 42);
+    uint8_t buf[64];
+    EXPECT_EQ(in.read(buf, 64), 20);
+    EXPECT_EQ(0, std::memcmp(buf, cache.precincts[42].bytes.data(), 20));
+    in.seek(-1 - 7); // an absent precinct is empty
+    EXPECT_FALSE(in.get(b));
+
+    memory_source mem(pattern_bytes(10, 1));
+    rv_compressed_input plain(&mem);
+    try {
+        plain.set_tileheader_scope(0, 1);
+        FAIL();
+    } catch (const codec_error& e) {
+        EXPECT_NE(std::string(e.what()).find("Attempting to load cached tile header data from a compressed "
+                              "data source which does not appear to support caching.  It is "
+                              "possible that the source has been incorrectly implemented."),
+                  std::string::npos);
+    }
+    try {
+        plain.seek(-5);
+        FAIL();
+    } catch (const codec_error& e) {
+        EXPECT_NE(std::string(e.what()).find("Attempting to load cached precinct packets from a compressed "
+                              "data source which does not appear to support caching.  It is "
+                              "possible that the source has been incorrectly implemented."),
+                  std::string::npos);
+    }
+}
+
+// In-packet marker detection over each kind of source.
+class InPacketMarkers : public ::testing::TestWithParam<source_kind> {
+protected:
+    std::unique_ptr<rvd_compressed_source> src;
+    std::unique_ptr<rv_compressed_input> in;
+    void open(std::vector<uint8_t> bytes)
+    {
+        src = make_source(GetParam(), bytes, "packet");
+        in = std::make_unique<rv_compressed_input>(src.get());
+    }
+    // Reads every byte; returns the marker code raised, or 0.
+    int drain(bool reject_all, std::vector<uint8_t>& out)
+    {
+        in->enable_marker_throwing(reject_all);
+        uint8_t b;
+        try {
+            while (in->get(b))
+                out.push_back(b);
+        } catch (const rv_marker_exception& e) {
+            return e.code;
+        }
+        return 0;
+    }
+};
+
+TEST_P(InPacketMarkers, SopWithWrongLengthIsData)
+{
+    open({1, 0xFF, 0x91, 0x00, 0x05, 7});
+    std::vector<uint8_t> out;
+    EXPECT_EQ(drain(false, out), 0);
+    EXPECT_EQ(out, (std::vector<uint8_t>{1, 0xFF, 0x91, 0x00, 0x05, 7}));
+}
+
+TEST_P(InPacketMarkers, GenuineSopIsRaisedAtItsFirstByte)
+{
+    open({1, 2, 0xFF, 0x91, 0x00, 0x04, 0, 9});
+    std::vector<uint8_t> out;
+    EXPECT_EQ(drain(false, out), 0xFF91);
+    EXPECT_EQ(out, (std::vector<uint8_t>{1, 2, 0xFF}));
+    EXPECT_EQ(in->get_offset(), 2);
+    in->disable_marker_throwing();
+    uint8_t b;
+    ASSERT_TRUE(in->get(b));
+    EXPECT_EQ(b, 0xFF);
+    ASSERT_TRUE(in->get(b));
+    EXPECT_EQ(b, 0x91);
+}
+
+TEST_P(InPacketMarkers, RejectAllRaisesAnyMarker)
+{
+    open({0xFF, 0xA0, 5});
+    std::vector<uint8_t> out;
+    EXPECT_EQ(drain(true, out), 0xFFA0);
+    // Without reject_all the same bytes are data.
+    open({0xFF, 0xA0, 5});
+    out.clear();
+    EXPECT_EQ(drain(false, out), 0);
+    EXPECT_EQ(out.size(), 3u);
+}
+
+TEST_P(InPacketMarkers, DataEndingAfterSopCodeIsDelivered)
+{
+    for (size_t extra = 0; extra < 2; extra++) {
+        std::vector<uint8_t> bytes{3, 0xFF, 0x91};
+        if (extra)
+            bytes.push_back(0x00); // one length byte only
+        open(bytes);
+        std::vector<uint8_t> out;
+        EXPECT_EQ(drain(false, out), 0);
+        EXPECT_EQ(out, bytes);
+        uint8_t b;
+        EXPECT_FALSE(in->get(b));
+        EXPECT_TRUE(in->disable_marker_throwing());
+    }
+}
+
+TEST_P(InPacketMarkers, SotAcrossRefillBoundary)
+{
+    // The marker straddles the 512-byte refills of the buffered sources.
+    std::vector<uint8_t> bytes(1100, 0x11);
+    size_t at = 511;
+    bytes[at] = 0xFF;
+    bytes[at + 1] = 0x90;
+    bytes[at + 2] = 0x00;
+    bytes[at + 3] = 0x0A;
+    open(bytes);
+    std::vector<uint8_t> out;
+    EXPECT_EQ(drain(false, out), 0xFF90);
+    EXPECT_EQ(out.size(), at + 1);
+    EXPECT_EQ(in->get_offset(), int64_t(at));
+    uint8_t rest[4];
+    in->disable_marker_throwing();
+    EXPECT_EQ(in->read(rest, 4), 4);
+    EXPECT_EQ(rest[1], 0x90);
+    EXPECT_EQ(rest[3], 0x0A);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, InPacketMarkers, ::testing::Values(MEMORY, FILE_SRC, SEQUENTIAL));
+
+TEST(PackedHeaderInput, ReplaysAddedBytesAcrossBuffers)
+{
+    rv_buffer_server srv;
+    std::vector<uint8_t> bytes = pattern_bytes(1500, 11);
+    {
+        rv_pph_input in(&srv);
+        uint8_t b;
+        EXPECT_FALSE(in.get(b)); // nothing added yet
+        in.add_bytes(bytes.data(), 100);
+        in.add_bytes(bytes.data() + 100, 1400);
+        std::vector<uint8_t> got(1600);
+        EXPECT_EQ(in.read(got.data(), 1600), 1500);
+        got.resize(1500);
+        EXPECT_EQ(got, bytes);
+        EXPECT_GT(srv.get_full_groups(), 0);
+    }
+    EXPECT_EQ(srv.get_full_groups(), 0); // every buffer went back
+}
+
+TEST(CompressedInput, ReadIntoBufferChain)
+{
+    rv_buffer_server srv;
+    std::vector<uint8_t> bytes = pattern_bytes(300, 12);
+    sequential_source src(bytes, 50);
+    rv_compressed_input in(&src);
+    rv_buffer* first = srv.get();
+    rv_buffer* cur = first;
+    int pos = 0;
+    EXPECT_EQ(in.read_to_chain(cur, pos, &srv, 100), 100);
+    EXPECT_EQ(in.read_to_chain(cur, pos, &srv, 500), 200);
+    EXPECT_EQ(pos, 300 - 5 * RV_BUFFER_PAYLOAD);
+    std::vector<uint8_t> got;
+    for (rv_buffer* b = first; b != nullptr; b = b->next)
+        got.insert(got.end(), b->data(), b->data() + (b == cur ? pos : RV_BUFFER_PAYLOAD));
+    EXPECT_EQ(got, bytes);
+    // At the end no empty buffer is chained.
+    int64_t groups_before = srv.get_full_groups();
+    rv_buffer* last = cur;
+    pos = RV_BUFFER_PAYLOAD;
+    EXPECT_EQ(in.read_to_chain(cur, pos, &srv, 10), 0);
+    EXPECT_EQ(cur, last);
+    EXPECT_EQ(srv.get_full_groups(), groups_before);
+    srv.release_chain(first);
+}
+
+} // namespace

@@ -1,0 +1,74 @@
+#include "codec/core/rvd_processor.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace {
+
+const unsigned MMX = 1u << 23, SSE = 1u << 25, SSE2 = 1u << 26;
+const unsigned SSE3 = 1u, SSSE3 = 1u << 9;
+
+TEST(ProcessorProbes, LevelRules)
+{
+    EXPECT_EQ(rv_mmx_level_from_cpuid(0, 0, true), 0);
+    EXPECT_EQ(rv_mmx_level_from_cpuid(MMX, 0, true), 1);
+    EXPECT_EQ(rv_mmx_level_from_cpuid(MMX | SSE | SSE2, 0, true), 2);
+    EXPECT_EQ(rv_mmx_level_from_cpuid(MMX | SSE | SSE2, 0, false), 1);
+    EXPECT_EQ(rv_mmx_level_from_cpuid(MMX | SSE, SSE3 | SSSE3, true), 1);
+    EXPECT_EQ(rv_mmx_level_from_cpuid(MMX | SSE | SSE2, SSE3, true), 3);
+    EXPECT_EQ(rv_mmx_level_from_cpuid(MMX | SSE | SSE2, SSE3 | SSSE3, true), 4);
+    EXPECT_EQ(rv_mmx_level_from_cpuid(MMX | SSE | SSE2, SSSE3, true), 2);
+    EXPECT_EQ(rv_mmx_level_from_cpuid(MMX | SSE | SSE2, SSE3 | SSSE3, false), 1);
+}
+
+std::set<std::string> cpu_flags()
+{
+    std::ifstream in("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.compare(0, 5, "flags") == 0) {
+            std::istringstream ls(line.substr(line.find(':') + 1));
+            std::set<std::string> flags;
+            std::string f;
+            while (ls >> f)
+                flags.insert(f);
+            return flags;
+        }
+    return {};
+}
+
+TEST(ProcessorProbes, WordsMatchTheKernelsView)
+{
+    rv_init_processor_words();
+    rv_init_processor_words(); // idempotent
+    std::set<std::string> flags = cpu_flags();
+    ASSERT_FALSE(flags.empty());
+    int expected = 2;
+    if (flags.count("pni"))
+        expected = flags.count("ssse3") ? 4 : 3;
+    EXPECT_EQ(rvd_mmx_level, expected);
+    EXPECT_EQ(rvd_get_mmx_level(), expected);
+    EXPECT_EQ(rvd_pentium_cmov_exists, flags.count("cmov") == 1);
+    EXPECT_FALSE(rvd_altivec_exists);
+    EXPECT_FALSE(rvd_sparcvis_exists);
+}
+
+TEST(ProcessorProbes, ProcessorCountFollowsAffinity)
+{
+    int expected = -1;
+    if (const char* env = std::getenv("ORBEL_EXPECT_PROCESSORS"))
+        expected = std::atoi(env);
+    else if (std::FILE* p = popen("nproc", "r")) {
+        if (std::fscanf(p, "%d", &expected) != 1)
+            expected = -1;
+        pclose(p);
+    }
+    EXPECT_EQ(rvd_get_num_processors(), expected);
+}
+
+} // namespace

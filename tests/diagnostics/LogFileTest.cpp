@@ -1,0 +1,150 @@
+#include "LogTestSupport.h"
+
+#include "diagnostics/Logging.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/thread/thread.hpp>
+
+#include <iomanip>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+// A platform header may define ERROR as a plain value; the macros must still work.
+#define ERROR 0
+
+ORBEL_SOURCE_NAME(".\\R2IVuzi\\PssiXmlDao")
+
+namespace {
+
+using LogHeader = LogFileFixture;
+using LogLifecycle = LogFileFixture;
+
+std::string ids()
+{
+    return std::to_string(::getpid()) + ":" + std::to_string(::syscall(SYS_gettid)) + ":";
+}
+
+TEST_F(LogHeader, SwitchesSelectFieldsInOrder)
+{
+    pinClock();
+    initLogFile(u"C:\\Quillon.Log", 1, 1, 0);
+    setLogItems(true, true, true, true);
+    ORBEL_LOG_AT(INFO, 1258) << "x";
+    setLogItems(false, false, false, false);
+    ORBEL_LOG_AT(INFO, 1258) << "x";
+    setLogItems(false, false, true, false); // start-up state
+    ORBEL_LOG_AT(ERROR, 7) << "e";
+    setLogItems(false, false, false, true);
+    ORBEL_LOG_AT(WARNING, 8) << "w";
+    setLogItems(true, false, false, false);
+    ORBEL_LOG_AT(FATAL, 9) << "f";
+    // Off the main thread the thread id is that thread's own kernel id, not the pid.
+    setLogItems(false, true, false, false);
+    long workerTid = 0;
+    boost::thread worker([&workerTid] {
+        workerTid = ::syscall(SYS_gettid);
+        ORBEL_LOG_AT(INFO, 10) << "t";
+    });
+    worker.join();
+    ASSERT_NE(workerTid, long(::getpid()));
+    EXPECT_EQ(readLog(), "[INFO:" + ids() + "1205/225449:123456:PssiXmlDao(1258)] x\r\n"
+                         "[INFO:PssiXmlDao(1258)] x\r\n"
+                         "[ERROR:1205/225449:PssiXmlDao(7)] e\r\n"
+                         "[WARNING:123456:PssiXmlDao(8)] w\r\n"
+                         "[FATAL:" + std::to_string(::getpid()) + ":PssiXmlDao(9)] f\r\n"
+                         "[INFO:" + std::to_string(workerTid) + ":PssiXmlDao(10)] t\r\n");
+}
+
+TEST_F(LogHeader, BaseNameLineAndNumberFormatting)
+{
+    pinClock(1, 1, 9, 5, 3);
+    initLogFile(u"C:\\Quillon.Log", 1, 1, 0);
+    { LogMessage("Logging", 1258).stream() << "a"; }
+    { LogMessage(".\\a\\b\\", 1).stream() << "trailing"; }
+    { LogMessage(nullptr, 2, 2).stream() << "none"; }
+    const int line = __LINE__; ORBEL_LOG(INFO) << std::setw(3) << 5;
+    setLogItems(false, false, false, false);
+    ORBEL_LOG_AT(INFO, 3) << std::setw(3) << 5 << ' ' << 2.5 << ' ' << -7 << ' ' << 4000000000u;
+    EXPECT_EQ(readLog(), "[INFO:0101/090503:Logging(1258)] a\r\n"
+                         "[INFO:0101/090503:(1)] trailing\r\n"
+                         "[ERROR:0101/090503:(2)] none\r\n"
+                         "[INFO:0101/090503:PssiXmlDao(" + std::to_string(line) + ")] 005\r\n"
+                         "[INFO:PssiXmlDao(3)]   5 2.5 -7 4000000000\r\n");
+}
+
+TEST_F(LogLifecycle, MinimumSeverityAndStandardError)
+{
+    initLogFile(u"C:\\Quillon.Log", 1, 1, 0);
+    setLogItems(false, false, false, false);
+    setMinLogLevel(3);
+    testing::internal::CaptureStderr();
+    ORBEL_LOG_AT(INFO, 1) << "info";
+    ORBEL_LOG_AT(ERROR, 2) << "error";
+    ORBEL_LOG_AT(FATAL, 3) << "fatal";
+    { LogMessage("Beyond", 4, 9).stream() << "beyond"; }
+    std::string err = testing::internal::GetCapturedStderr();
+    const std::string fatal = "[FATAL:PssiXmlDao(3)] fatal\r\n[FATAL:Beyond(4)] beyond\r\n";
+    EXPECT_EQ(err, fatal);
+    EXPECT_EQ(readLog(), fatal);
+
+    setMinLogLevel(0);
+    testing::internal::CaptureStderr();
+    ORBEL_LOG_AT(ERROR, 5) << "only file";
+    { LogMessage("Below", 6, -1).stream() << "dropped"; }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(readLog(), fatal + "[ERROR:PssiXmlDao(5)] only file\r\n");
+}
+
+TEST_F(LogLifecycle, AppendCloseAndReopen)
+{
+    setLogItems(false, false, false, false);
+    { std::ofstream(logPath(), std::ios::binary) << "old\r\n"; }
+    initLogFile(u"C:\\Quillon.Log", 1, 1, 1);
+    ORBEL_LOG_AT(INFO, 1) << "appended";
+    EXPECT_EQ(readLog(), "old\r\n[INFO:PssiXmlDao(1)] appended\r\n");
+
+    initLogFile(u"C:\\Quillon.Log", 1, 1, 0);
+    EXPECT_EQ(readLog(), "");
+    ORBEL_LOG_AT(INFO, 2) << "fresh";
+    closeLogFile();
+    closeLogFile();
+    { std::ofstream(logPath(), std::ios::binary | std::ios::app) << "between\r\n"; }
+    ORBEL_LOG_AT(INFO, 3) << "reopened";
+    EXPECT_EQ(readLog(), "[INFO:PssiXmlDao(2)] fresh\r\nbetween\r\n[INFO:PssiXmlDao(3)] reopened\r\n");
+
+    // Any other value than 1 is no file output and leaves the old file alone.
+    initLogFile(u"C:\\Quillon.Log", 2, 1, 0);
+    ORBEL_LOG_AT(INFO, 4) << "not written";
+    initLogFile(u"C:\\Quillon.Log", 0, 1, 0);
+    ORBEL_LOG_AT(INFO, 5) << "not written";
+    EXPECT_EQ(readLog(), "[INFO:PssiXmlDao(2)] fresh\r\nbetween\r\n[INFO:PssiXmlDao(3)] reopened\r\n");
+}
+
+TEST_F(LogLifecycle, UnreachablePathsDropRecordsUntilTheFolderAppears)
+{
+    setLogItems(false, false, false, false);
+    const std::string missing = drive_ + "/later";
+    setenv("ORBEL_DRIVE_C", missing.c_str(), 1);
+    initLogFile(u"C:\\Quillon.Log", 1, 0, 0);
+    testing::internal::CaptureStderr();
+    ORBEL_LOG_AT(INFO, 1) << "lost";
+    ORBEL_LOG_AT(ERROR, 2) << "lost";
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ASSERT_EQ(mkdir(missing.c_str(), 0755), 0);
+    ORBEL_LOG_AT(INFO, 3) << "landed";
+    ORBEL_LOG_AT(INFO, 4) << "too";
+    EXPECT_EQ(readFile(missing + "/Quillon.Log"), "[INFO:PssiXmlDao(3)] landed\r\n[INFO:PssiXmlDao(4)] too\r\n");
+
+    // Other drives, UNC paths and no path at all map to nothing: dropped, no crash.
+    for (const char16_t* path : {u"D:\\Quillon.Log", u"\\\\srv\\share\\Quillon.Log", u""}) {
+        initLogFile(path, 1, 1, 0);
+        ORBEL_LOG_AT(INFO, 5) << "nowhere";
+    }
+    initLogFile(nullptr, 1, 0, 0);
+    ORBEL_LOG_AT(INFO, 6) << "nowhere";
+    EXPECT_EQ(readFile(missing + "/Quillon.Log"), "[INFO:PssiXmlDao(3)] landed\r\n[INFO:PssiXmlDao(4)] too\r\n");
+}
+
+} // namespace

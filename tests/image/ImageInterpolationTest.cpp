@@ -1,0 +1,163 @@
+#include "image/ImageInterpolation.h"
+#include "image/WarpAffine.h"
+#include "platform/ModuleStartup.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace {
+
+std::vector<uint8_t> RandomBytes(size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> v(n);
+    for (auto& b : v)
+        b = static_cast<uint8_t>(rng());
+    return v;
+}
+
+} // namespace
+
+TEST(ImageInterpolation, EntryPointFollowsChannelsAndBytes)
+{
+    const double m[6] = {1.5, 0.2, 1, -0.2, 1.5, 2};
+    const auto src = RandomBytes(10 * 8 * 4, 1);
+    struct Case {
+        int channels, bytes;
+        warp_entry entry;
+    } cases[] = {{4, 4, warp_affine_rgbx8}, {3, 3, warp_affine_rgb8}, {1, 2, warp_affine_gray16},
+                 {1, 1, warp_affine_gray8}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.channels * 10 + c.bytes);
+        std::vector<uint8_t> a(20 * 16 * c.bytes, 0x77), b = a;
+        CImageInterpolation interp;
+        EXPECT_EQ(1, interp.GetStatus());
+        EXPECT_EQ(0, interp.Warp(m, 1, src.data(), 10, 8, c.bytes, c.channels, 0, 0, 10, 8, a.data(), 20, 16, 0, 0,
+                                 20, 16));
+        EXPECT_EQ(0, c.entry(src.data(), 10, 8, 10 * c.bytes, 0, 0, 10, 8, b.data(), 20 * c.bytes, 0, 0, 20, 16, m,
+                             2));
+        EXPECT_EQ(b, a);
+        if (c.channels == 4) {
+            for (size_t i = 3; i < a.size(); i += 4)
+                ASSERT_EQ(0x77, a[i]);
+        }
+    }
+}
+
+TEST(ImageInterpolation, ModeFallbackAndStatus)
+{
+    const auto src = RandomBytes(10 * 8, 2);
+    std::vector<uint8_t> a(20 * 16), b(20 * 16);
+    CImageInterpolation interp;
+    // c0 = 1 makes linear run as nearest.
+    const double unitX[6] = {1.0, 0.3, 2, 0.1, 1.7, 1};
+    EXPECT_EQ(0, interp.Warp(unitX, 1, src.data(), 10, 8, 1, 1, 0, 0, 10, 8, a.data(), 20, 16, 0, 0, 20, 16));
+    EXPECT_EQ(0, warp_affine_gray8(src.data(), 10, 8, 10, 0, 0, 10, 8, b.data(), 20, 0, 0, 20, 16, unitX, 1));
+    EXPECT_EQ(b, a);
+    // A 2x scale keeps linear.
+    const double twice[6] = {2, 0, 0, 0, 2, 0};
+    EXPECT_EQ(0, interp.Warp(twice, 1, src.data(), 10, 8, 1, 1, 0, 0, 10, 8, a.data(), 20, 16, 0, 0, 20, 16));
+    EXPECT_EQ(0, warp_affine_gray8(src.data(), 10, 8, 10, 0, 0, 10, 8, b.data(), 20, 0, 0, 20, 16, twice, 2));
+    EXPECT_EQ(b, a);
+    // Channel count 2 or mode 3: nothing runs and the stored status is the first one, 1.
+    EXPECT_EQ(1, interp.Warp(twice, 1, src.data(), 10, 8, 2, 2, 0, 0, 10, 8, a.data(), 20, 16, 0, 0, 20, 16));
+    EXPECT_EQ(1, interp.GetStatus());
+    EXPECT_EQ(1, interp.Warp(twice, 3, src.data(), 10, 8, 1, 1, 0, 0, 10, 8, a.data(), 20, 16, 0, 0, 20, 16));
+    // Warp statuses come back: a 1-pixel-wide source.
+    EXPECT_EQ(-57, interp.Warp(twice, 2, src.data(), 10, 8, 1, 1, 0, 0, 1, 8, a.data(), 20, 16, 0, 0, 20, 16));
+    EXPECT_EQ(-57, interp.GetStatus());
+    // A destination rectangle wholly outside the buffer writes nothing.
+    const std::vector<uint8_t> before = a;
+    EXPECT_EQ(30, interp.Warp(twice, 2, src.data(), 10, 8, 1, 1, 0, 0, 10, 8, a.data(), 20, 16, 20, 0, 30, 16));
+    EXPECT_EQ(before, a);
+}
+
+TEST(ImageInterpolation, DestinationRectangleIsClippedToTheBuffer)
+{
+    const auto src = RandomBytes(12 * 9 * 4, 3);
+    double m[6] = {1.9, 0.4, -3, -0.4, 1.9, 2};
+    for (int channels : {1, 4}) {
+        const int bpp = channels == 4 ? 4 : 2;
+        const int W = 20, H = 16;
+        // Exact-size buffer; the rectangle reaches 5 pixels past it on the right and bottom.
+        std::vector<uint8_t> exact(static_cast<size_t>(W) * H * bpp, 0x33);
+        CImageInterpolation interp;
+        EXPECT_EQ(0, interp.Warp(m, 2, src.data(), 12, 9, bpp, channels, 0, 0, 12, 9, exact.data(), W, H, 0, 0,
+                                 W + 5, H + 5));
+        // The same warp into a larger buffer, compared inside.
+        const int BW = W + 5, BH = H + 5;
+        std::vector<uint8_t> big(static_cast<size_t>(BW) * BH * bpp, 0x33);
+        EXPECT_EQ(0, interp.Warp(m, 2, src.data(), 12, 9, bpp, channels, 0, 0, 12, 9, big.data(), BW, BH, 0, 0,
+                                 W + 5, H + 5));
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W * bpp; ++x)
+                ASSERT_EQ(big[static_cast<size_t>(y) * BW * bpp + x], exact[static_cast<size_t>(y) * W * bpp + x])
+                    << channels << ": " << x << "," << y;
+    }
+}
+
+TEST(ImageInterpolation, ResampleNearestIndicesAndFourthSample)
+{
+    CImageInterpolation interp;
+    // 4 columns to 8 use 0, 0, 1, 1, 2, 2, 2, 2; the last source column is never read.
+    const std::vector<uint8_t> grey = {10, 11, 12, 13, 20, 21, 22, 23};
+    std::vector<uint8_t> out(8 * 4, 0);
+    interp.ResampleNearest(1, grey.data(), 4, 2, 0, 0, 4, 2, out.data(), 8, 4, 0, 0, 8, 4, 1, true);
+    const uint8_t row0[8] = {10, 10, 11, 11, 12, 12, 12, 12};
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 8; ++x)
+            EXPECT_EQ(row0[x], out[y * 8 + x]) << x << "," << y; // rows 0, 0, 0, 0 of a 2-row source
+
+    // Colour: three samples copied and the fourth set to 255, for 16-bit samples too.
+    std::vector<uint16_t> c16(4 * 4 * 4);
+    for (size_t i = 0; i < c16.size(); ++i)
+        c16[i] = static_cast<uint16_t>(1000 + i);
+    std::vector<uint16_t> o16(8 * 8 * 4, 7);
+    interp.ResampleNearest(2, c16.data(), 4, 4, 0, 0, 4, 4, o16.data(), 8, 8, 0, 0, 8, 8, 4, false);
+    const int cols[8] = {0, 0, 1, 1, 2, 2, 2, 2};
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            const uint16_t* d = &o16[(y * 8 + x) * 4];
+            const uint16_t* s = &c16[(cols[y] * 4 + cols[x]) * 4];
+            ASSERT_EQ(s[0], d[0]);
+            ASSERT_EQ(s[2], d[2]);
+            ASSERT_EQ(255, d[3]);
+        }
+    std::vector<uint8_t> c8(3 * 2 * 4, 9), o8(6 * 4 * 4, 0);
+    interp.ResampleNearest(4, c8.data(), 3, 2, 0, 0, 3, 2, o8.data(), 6, 4, 0, 0, 6, 4, 4, false);
+    for (size_t i = 0; i < o8.size(); ++i)
+        ASSERT_EQ(i % 4 == 3 ? 255 : 9, o8[i]);
+
+    // A one-row source: only row 0 is read (the buffer holds exactly one row).
+    std::vector<uint8_t> one = {5, 6, 7};
+    std::vector<uint8_t> o1(6 * 3, 0);
+    interp.ResampleNearest(1, one.data(), 3, 1, 0, 0, 3, 1, o1.data(), 6, 3, 0, 0, 6, 3, 1, true);
+    for (int y = 0; y < 3; ++y)
+        EXPECT_EQ(5, o1[y * 6 + 0]);
+    EXPECT_EQ(6, o1[2]);
+
+    // Offsets, empty rectangles, rectangles leaving the buffer and unknown selectors.
+    std::vector<uint8_t> o2(6 * 4, 1);
+    interp.ResampleNearest(1, grey.data(), 4, 2, 1, 0, 3, 2, o2.data(), 6, 4, 2, 1, 6, 3, 1, true);
+    EXPECT_EQ(11, o2[1 * 6 + 2]);
+    EXPECT_EQ(1, o2[0]);
+    const std::vector<uint8_t> same = o2;
+    interp.ResampleNearest(1, grey.data(), 4, 2, 2, 0, 2, 2, o2.data(), 6, 4, 0, 0, 6, 4, 1, true);
+    interp.ResampleNearest(1, grey.data(), 4, 2, 0, 0, 5, 2, o2.data(), 6, 4, 0, 0, 6, 4, 1, true);
+    interp.ResampleNearest(1, grey.data(), 4, 2, 0, 0, 4, 2, o2.data(), 6, 4, 0, 0, 6, 5, 1, true);
+    interp.ResampleNearest(3, grey.data(), 4, 2, 0, 0, 4, 2, o2.data(), 6, 4, 0, 0, 6, 4, 1, true);
+    EXPECT_EQ(same, o2);
+}
+
+TEST(ImageInterpolation, SharedInstanceLivesWithTheModule)
+{
+    CImageInterpolation& a = ImageResampler();
+    EXPECT_EQ(&a, &ImageResampler());
+    bool listed = false;
+    for (const std::string& n : StartupRegistry::global().names())
+        listed |= n == "image resampler";
+    EXPECT_TRUE(listed);
+}

@@ -1,0 +1,1 @@
+"""Loopback JPIP test server: data-bin index, channels, HTTP front end."""
