@@ -7,6 +7,7 @@
 #include "codec/core/rv_kernel_description.h"
 #include "codec/core/rvd_output.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -328,9 +329,27 @@ void qcd_params::finalize(bool after_reading)
         if (comp_idx >= 0 || num_comps == 0) {
             styles.push_back(cod_for(this));
         } else {
-            for (int c = 0; c < num_comps; c++)
+            // Components with a coding-style object of their own are checked one by one;
+            // all the others share one style, checked once. The cost follows the objects,
+            // not the number of components.
+            std::vector<int> special = cod_head->owned_components(tile_idx);
+            std::vector<int> main_special = cod_head->owned_components(-1);
+            special.insert(special.end(), main_special.begin(), main_special.end());
+            std::sort(special.begin(), special.end());
+            special.erase(std::unique(special.begin(), special.end()), special.end());
+            for (int c : special)
                 if (access_relation(tile_idx, c, 0, true) == this)
                     styles.push_back(cod_head->access_relation(tile_idx, c, 0, true));
+            for (int c = 0, k = 0; c < num_comps; c++) {
+                while (k < int(special.size()) && special[size_t(k)] < c)
+                    k++;
+                if (k < int(special.size()) && special[size_t(k)] == c)
+                    continue;
+                if (access_relation(tile_idx, c, 0, true) != this)
+                    continue; // a component object of this tile takes its own values
+                styles.push_back(cod_head->access_relation(tile_idx, c, 0, true));
+                break;
+            }
         }
         for (rvd_params* style : styles) {
             int levels = 0;

@@ -153,6 +153,17 @@ std::vector<rvd_params*> rvd_params::owned_objects()
     return out;
 }
 
+std::vector<int> rvd_params::owned_components(int t)
+{
+    std::vector<int> out;
+    if (refs == nullptr)
+        return out;
+    for (auto it = refs->owners.lower_bound(std::make_pair(t, 0));
+         it != refs->owners.end() && it->first.first == t; ++it)
+        out.push_back(it->first.second);
+    return out;
+}
+
 void rvd_params::add_dependency(const char* name)
 {
     for (int n = 0; n < 4; n++) {

@@ -126,6 +126,8 @@ public:
     // The objects of this object's cluster that own their slots (first instances), in
     // table order: main header first, then tile by tile; never creates any.
     std::vector<rvd_params*> owned_objects();
+    // Component indices of the objects that own slots in one tile row (-1: main header).
+    std::vector<int> owned_components(int tile_idx);
     rvd_params* access_next_cluster() { return next_cluster; }
 
     const char* get_cluster_name() const { return cluster_name; }
