@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+
 using namespace codec_test;
 
 namespace {
@@ -333,4 +336,41 @@ TEST(GeneratedStreamMarkers, CodingStyleAndQuantisationEqualTheToolsAndRegenerat
             EXPECT_EQ(want, segments_of(header, code)) << std::hex << code;
         }
     }
+}
+
+TEST(ConformanceMarkers, TilePartHeaderStylesRegenerate)
+{
+    int tiles_checked = 0;
+    for (const std::string& name : param_conformance_names()) {
+        SCOPED_TRACE(name);
+        param_facts f;
+        ASSERT_TRUE(load_param_facts(name, f));
+        std::unique_ptr<siz_params> root = tree_for(f);
+        const std::vector<uint16_t> codes = {0xFF52, 0xFF53, 0xFF5C, 0xFF5D, 0xFF5E};
+        translate(root.get(), f.find(0xFF51)[0]);
+        for (uint16_t code : codes)
+            for (const segment_fact* s : f.find(code))
+                translate(root.get(), s);
+        std::set<int> tiles;
+        for (const segment_fact& s : f.segments)
+            if (!s.main && s.tpart == 0 && std::find(codes.begin(), codes.end(), s.code) != codes.end()) {
+                ASSERT_TRUE(translate(root.get(), &s, s.tile));
+                tiles.insert(s.tile);
+            }
+        root->finalize_all(true);
+        root->clear_marks();
+        generate(root.get(), -1); // the main header's segments are in force
+        for (int t : tiles) {
+            std::vector<uint8_t> header;
+            ASSERT_EQ("", error_text_or_empty([&] { header = generate(root.get(), t); }));
+            for (uint16_t code : codes) {
+                std::vector<std::vector<uint8_t>> want;
+                for (const segment_fact* s : f.find(code, t))
+                    want.push_back(s->body);
+                EXPECT_EQ(want, segments_of(header, code)) << "tile " << t << " code " << std::hex << code;
+            }
+            tiles_checked++;
+        }
+    }
+    EXPECT_GT(tiles_checked, 0);
 }
