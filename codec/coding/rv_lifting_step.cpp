@@ -157,10 +157,17 @@ void horizontal(const rv_lifting_step* steps, int num_steps, bool symmetric, rvd
         T* source = to_high ? low : high;
         int target_count = to_high ? high_count : low_count;
         int source_count = to_high ? low_count : high_count;
-        extend_half(source, source_count, !to_high, first, last, step.extend, symmetric);
         // Source sample of tap 0 for target 0: the neighbour on the other parity, moved
         // by support_min; a region starting on an odd column shifts the halves by one.
         int base = step.support_min + (odd_first ? (to_high ? -1 : 1) : 0);
+        // The step's reach, with that shift, must stay inside the source's extensions.
+        int need = std::max({int(step.extend), -base,
+                             (target_count - 1) + base + step.support_length - source_count});
+        const rvd_line_buf& src_line = to_high ? low_line : high_line;
+        if (need > src_line.get_left_extension() || need > src_line.get_right_extension())
+            rv_raise_core_error("Sample line extensions too small for the wavelet kernel's "
+                                "lifting steps.");
+        extend_half(source, source_count, !to_high, first, last, need, symmetric);
         for (int t = 0; t < step.support_length; t++)
             src[t] = source + base + t;
         lift<T>(step, target, src, target_count);
@@ -365,7 +372,10 @@ void rv_extend_half(rvd_line_buf& half, bool high, int first, int last, int exte
 void rv_horizontal_synthesis(const rv_lifting_step* steps, int num_steps, bool symmetric,
                              rvd_line_buf& low, rvd_line_buf& high, int first, int last)
 {
-    if (low.get_width() <= 0 || high.get_width() <= 0)
+    int width = last - first + 1;
+    int num_low = (width + 1 - (first & 1)) / 2;
+    if (low.get_width() <= 0 || high.get_width() <= 0 || low.get_width() != num_low ||
+        high.get_width() != width - num_low || low.is_shorts() != high.is_shorts())
         return;
     if (low.is_shorts())
         horizontal<std::int16_t>(steps, num_steps, symmetric, low, high, first, last);
@@ -399,7 +409,10 @@ void rv_vertical_step(const rv_lifting_step& step, rvd_line_buf& target,
 void rv_interleave(const rvd_line_buf& low, const rvd_line_buf& high, int first, int last,
                    rvd_line_buf& out, int offset, int upshift, bool reversible)
 {
-    if (last < first || out.get_width() - offset < last - first + 1)
+    int width = last - first + 1;
+    int num_low = (width + 1 - (first & 1)) / 2;
+    if (last < first || offset < 0 || out.get_width() - offset < width ||
+        low.get_width() != num_low || high.get_width() != width - num_low)
         return;
     if (out.is_shorts())
         interleave(low, high, first, last, out.get_buf16() + offset, upshift, reversible);

@@ -295,6 +295,80 @@ TEST(LiftingStep, VerticalRoundTripsThroughExtendedRows)
     }
 }
 
+// An explicit kernel with longer, asymmetric supports: analysis by the step descriptions
+// taken literally over mirrored columns, synthesis by the codec (general-tap paths,
+// shifted halves on odd starts).
+TEST(LiftingStep, ExplicitLongKernelRoundTrips)
+{
+    rvd_kernel_step_info info[2];
+    info[0].support_length = 4;
+    info[0].support_min = -2;
+    info[0].downshift = 3;
+    info[0].rounding_offset = 4;
+    info[1].support_length = 3;
+    info[1].support_min = -1;
+    info[1].downshift = 2;
+    info[1].rounding_offset = 2;
+    const float taps0[4] = {0.125f, -0.625f, -0.5f, 0.125f};
+    const float taps1[3] = {0.25f, 0.25f, -0.125f};
+    for (bool reversible : {true, false}) {
+        rv_lifting_step steps[2];
+        steps[0].init(0, info[0], taps0, reversible, 2);
+        steps[1].init(1, info[1], taps1, reversible, 2);
+        std::mt19937 rng(5);
+        for (int trial = 0; trial < 100; trial++) {
+            int first = int(rng() % 5);
+            int last = first + 1 + int(rng() % 30);
+            int width = last - first + 1;
+            std::vector<double> x(static_cast<std::size_t>(width)), c;
+            for (auto& v : x)
+                v = double(int(rng() % 2001) - 1000);
+            c = x;
+            auto at = [&](int p) { return c[std::size_t(mirror(p, first, last) - first)]; };
+            for (int k = 0; k < 2; k++)
+                for (int p = first; p <= last; p++) {
+                    if ((p & 1) != ((k & 1) == 0 ? 1 : 0))
+                        continue;
+                    const rv_lifting_step& st = steps[k];
+                    double sum = 0;
+                    std::int64_t isum = st.lift_offset;
+                    for (int t = 0; t < st.support_length; t++) {
+                        double v = at((p ^ 1) + 2 * (st.support_min + t));
+                        sum += double(st.coefficients[std::size_t(t)]) * v;
+                        isum += std::int64_t(st.icoeffs[std::size_t(t)]) * std::int64_t(v);
+                    }
+                    c[std::size_t(p - first)] += reversible ? double(isum >> st.downshift) : sum;
+                }
+            line_set ls(first, last, reversible, false);
+            if (reversible)
+                split<std::int32_t>(c, first, ls, s32);
+            else
+                split<float>(c, first, ls, f32);
+            rv_horizontal_synthesis(steps, 2, true, ls.low, ls.high, first, last);
+            rv_interleave(ls.low, ls.high, first, last, ls.out, 0, 0, reversible);
+            for (int n = 0; n < width; n++) {
+                if (reversible)
+                    ASSERT_EQ(ls.out.get_buf32()[n].ival, x[std::size_t(n)]) << first << ".." << last;
+                else
+                    ASSERT_NEAR(ls.out.get_buf32()[n].fval, x[std::size_t(n)], 2e-3);
+            }
+        }
+    }
+
+    // Halves without room for the steps' reach are refused, not overrun.
+    rv_lifting_step steps[2];
+    steps[0].init(0, info[0], taps0, true, 2);
+    steps[1].init(1, info[1], taps1, true, 2);
+    rvd_sample_allocator alloc;
+    rvd_line_buf low, high;
+    low.pre_create(&alloc, 8, true, false, 1, 1);
+    high.pre_create(&alloc, 8, true, false, 1, 1);
+    alloc.finalize();
+    low.create();
+    high.create();
+    codec_test::error_text([&] { rv_horizontal_synthesis(steps, 2, true, low, high, 0, 15); });
+}
+
 TEST(LiftingStep, SingleSamplesHalvingAndUpshift)
 {
     line_set odd(7, 7, true, false);
