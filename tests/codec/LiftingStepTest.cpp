@@ -1,13 +1,16 @@
 #include "codec/coding/rv_lifting_step.h"
 #include "codec/coding/rvd_kernels.h"
 #include "codec/core/rvd_processor.h"
+#include "platform/ModuleStartup.h"
 #include "tests/codec/support/codec_messages.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -141,6 +144,8 @@ TEST(LiftingStep, FixedPointFormsOfTheStandardKernels)
 
 TEST(LiftingStep, StartUpMultipliersOfTheExact16BitForm)
 {
+    const std::vector<std::string> names = StartupRegistry::global().names();
+    EXPECT_NE(std::find(names.begin(), names.end(), "16-bit W9X7 lifting multipliers"), names.end());
     rv_init_w97_consts();
     const int m[4] = {27123, -27777, -7674, 29066};
     const int o[4] = {1, 0, -4, 1};
