@@ -35,6 +35,17 @@ inline double real_sample(const rv_line_samples& l, int i)
 
 } // namespace
 
+rv_line_samples rv_samples_of(const rvd_line_buf& line, int bit_depth)
+{
+    rv_line_samples s;
+    s.precise = !line.is_shorts();
+    s.reversible = line.is_absolute();
+    s.buf = s.precise ? static_cast<void*>(line.get_buf32()) : static_cast<void*>(line.get_buf16());
+    s.width = s.buf != nullptr ? line.get_width() : 0;
+    s.bit_depth = bit_depth;
+    return s;
+}
+
 int rv_fix16_offset(float v)
 {
     const double f = std::floor(double(v) * 8192.0 + 0.5);

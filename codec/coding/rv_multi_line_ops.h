@@ -3,6 +3,8 @@
 // samples, so block arithmetic can be driven on hand-set lines apart from the network.
 #pragma once
 
+#include "codec/jp2/rvd_line_buf.h"
+
 #include <cstdint>
 
 // One line's samples as the network sees them. Reversible lines hold exact integers;
@@ -19,6 +21,9 @@ struct rv_line_samples {
     int32_t* i32() const { return (precise && reversible) ? static_cast<int32_t*>(buf) : nullptr; }
     float* f32() const { return (precise && !reversible) ? static_cast<float*>(buf) : nullptr; }
 };
+
+// The view of a created line's samples at the given bit depth.
+rv_line_samples rv_samples_of(const rvd_line_buf& line, int bit_depth);
 
 // floor(v x 8192 + 0.5), held within 32 bits so hostile offsets stay defined.
 int rv_fix16_offset(float v);

@@ -1,8 +1,10 @@
 #include "codec/coding/rvd_colour.h"
 
+#include "codec/core/rvd_message.h"
 #include "platform/ModuleStartup.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace {
 
@@ -33,7 +35,58 @@ StartupRegistrar colour_vec5(10, 6, "colour vector 5", [] { record_vector(5); },
 StartupRegistrar colour_vec6(10, 7, "colour vector 6", [] { record_vector(6); }, nullptr);
 StartupRegistrar colour_vec7(10, 8, "colour vector 7", [] { record_vector(7); }, nullptr);
 
+// The three lines' common sample count, at most `width` when it is not negative.
+int checked_width(const rvd_line_buf& a, const rvd_line_buf& b, const rvd_line_buf& c, int width)
+{
+    const bool storage = a.is_shorts() ? (a.get_buf16() && b.get_buf16() && c.get_buf16())
+                                       : (a.get_buf32() && b.get_buf32() && c.get_buf32());
+    if (!storage || b.get_flags() != a.get_flags() || c.get_flags() != a.get_flags()) {
+        {
+            rvd_error e("Ravade Core Error:\n");
+            e << "Colour transform applied to lines that do not share one sample kind, or "
+                 "that have no storage.";
+        }
+        throw std::logic_error("codec error handler returned");
+    }
+    int n = std::min(a.get_width(), std::min(b.get_width(), c.get_width()));
+    if (width >= 0)
+        n = std::min(n, width);
+    return n;
+}
+
 } // namespace
+
+void rvd_convert_rgb_to_ycc(rvd_line_buf& line1, rvd_line_buf& line2, rvd_line_buf& line3)
+{
+    const int n = checked_width(line1, line2, line3, -1);
+    if (line1.is_shorts()) {
+        if (line1.is_absolute())
+            rv_rct_forward16(line1.get_buf16(), line2.get_buf16(), line3.get_buf16(), n);
+        else
+            rv_ict_forward16(line1.get_buf16(), line2.get_buf16(), line3.get_buf16(), n);
+    } else if (line1.is_absolute()) {
+        rv_rct_forward32(&line1.get_buf32()->ival, &line2.get_buf32()->ival, &line3.get_buf32()->ival, n);
+    } else {
+        rv_ict_forward_float(&line1.get_buf32()->fval, &line2.get_buf32()->fval, &line3.get_buf32()->fval, n);
+    }
+}
+
+void rvd_convert_ycc_to_rgb(rvd_line_buf& line1, rvd_line_buf& line2, rvd_line_buf& line3, int width)
+{
+    if (width == 0)
+        return;
+    const int n = checked_width(line1, line2, line3, width);
+    if (line1.is_shorts()) {
+        if (line1.is_absolute())
+            rv_rct_inverse16(line1.get_buf16(), line2.get_buf16(), line3.get_buf16(), n);
+        else
+            rv_ict_inverse16(line1.get_buf16(), line2.get_buf16(), line3.get_buf16(), n);
+    } else if (line1.is_absolute()) {
+        rv_rct_inverse32(&line1.get_buf32()->ival, &line2.get_buf32()->ival, &line3.get_buf32()->ival, n);
+    } else {
+        rv_ict_inverse_float(&line1.get_buf32()->fval, &line2.get_buf32()->fval, &line3.get_buf32()->fval, n);
+    }
+}
 
 const int16_t* rv_colour_vectors[rv_colour_vector_count] = {};
 

@@ -8,7 +8,18 @@
 // with 13 fraction bits (1.0 = 8192); 32-bit real samples are floats in normalised units.
 #pragma once
 
+#include "codec/jp2/rvd_line_buf.h"
+
 #include <cstdint>
+
+// Forward transform in place over the first line's width: RCT when the first line is
+// absolute, ICT otherwise; 16-bit or 32-bit kernels by its sample size.
+void rvd_convert_rgb_to_ycc(rvd_line_buf& line1, rvd_line_buf& line2, rvd_line_buf& line3);
+// Inverse transform in place over `width` samples, or the first line's width when
+// `width` is negative. The count never runs past any of the three lines; lines of
+// another kind than the first, or without storage, raise a codec error.
+void rvd_convert_ycc_to_rgb(rvd_line_buf& line1, rvd_line_buf& line2, rvd_line_buf& line3,
+                            int width);
 
 // RCT, 32-bit integers. Intermediate sums are formed in 64 bits, so no input overflows
 // while computing; results outside 32 bits wrap.

@@ -198,3 +198,84 @@ TEST(ColourTransforms, CoefficientBlockAtStartUp)
 }
 
 } // namespace
+
+#include "codec/core/rvd_processor.h"
+#include "tests/codec/support/codec_messages.h"
+
+namespace {
+
+struct LineSet {
+    rvd_sample_allocator alloc;
+    rvd_line_buf l[3];
+    LineSet(int width, bool absolute, bool shorts)
+    {
+        for (rvd_line_buf& b : l)
+            b.pre_create(&alloc, width, absolute, shorts, 0, 0);
+        alloc.finalize();
+        for (rvd_line_buf& b : l)
+            b.create();
+    }
+};
+
+TEST(ColourLineEntryPoints, KindAndWidthChooseTheWork)
+{
+    const int saved = rvd_mmx_level;
+    rvd_mmx_level = 0;
+    // Absolute 16-bit lines: RCT; a width of 2 leaves samples 2.. untouched.
+    LineSet s(5, true, true);
+    for (int i = 0; i < 5; ++i) {
+        s.l[0].get_buf16()[i] = 20;
+        s.l[1].get_buf16()[i] = 10;
+        s.l[2].get_buf16()[i] = -10;
+    }
+    rvd_convert_ycc_to_rgb(s.l[0], s.l[1], s.l[2], 0);
+    EXPECT_EQ(s.l[1].get_buf16()[0], 10);
+    rvd_convert_ycc_to_rgb(s.l[0], s.l[1], s.l[2], 2);
+    EXPECT_EQ(s.l[0].get_buf16()[1], 10); // R = Cr + G, G = 20 - 0
+    EXPECT_EQ(s.l[1].get_buf16()[1], 20);
+    EXPECT_EQ(s.l[2].get_buf16()[1], 30);
+    EXPECT_EQ(s.l[1].get_buf16()[2], 10);
+    rvd_convert_ycc_to_rgb(s.l[0], s.l[1], s.l[2], -1);
+    EXPECT_EQ(s.l[2].get_buf16()[4], 30);
+    // A width beyond the lines converts what they hold, nothing past them.
+    rvd_convert_rgb_to_ycc(s.l[0], s.l[1], s.l[2]);
+    rvd_convert_ycc_to_rgb(s.l[0], s.l[1], s.l[2], 1000);
+    EXPECT_EQ(s.l[2].get_buf16()[4], 30);
+
+    // 16-bit real lines: the fixed-point ICT of the table.
+    LineSet f(1, false, true);
+    f.l[0].get_buf16()[0] = 1000;
+    f.l[1].get_buf16()[0] = -500;
+    f.l[2].get_buf16()[0] = 300;
+    rvd_convert_ycc_to_rgb(f.l[0], f.l[1], f.l[2], -1);
+    EXPECT_EQ(f.l[0].get_buf16()[0], 1421);
+    EXPECT_EQ(f.l[1].get_buf16()[0], 958);
+    EXPECT_EQ(f.l[2].get_buf16()[0], 114);
+
+    // 32-bit lines: integer RCT and float ICT.
+    LineSet i(1, true, false), r(1, false, false);
+    i.l[0].get_buf32()[0].ival = 100000;
+    i.l[1].get_buf32()[0].ival = 70000;
+    i.l[2].get_buf32()[0].ival = -3;
+    rvd_convert_rgb_to_ycc(i.l[0], i.l[1], i.l[2]);
+    EXPECT_EQ(i.l[0].get_buf32()[0].ival, (100000 + 140000 - 3) >> 2);
+    rvd_convert_ycc_to_rgb(i.l[0], i.l[1], i.l[2], -1);
+    EXPECT_EQ(i.l[1].get_buf32()[0].ival, 70000);
+    r.l[0].get_buf32()[0].fval = 0.25f;
+    r.l[1].get_buf32()[0].fval = 0.0f;
+    r.l[2].get_buf32()[0].fval = 0.0f;
+    rvd_convert_ycc_to_rgb(r.l[0], r.l[1], r.l[2], -1);
+    EXPECT_EQ(r.l[2].get_buf32()[0].fval, 0.25f);
+    rvd_mmx_level = saved;
+}
+
+TEST(ColourLineEntryPoints, MismatchedLinesRaiseACodecError)
+{
+    LineSet a(4, true, true), b(4, false, true);
+    const std::string text = codec_test::error_text([&] { rvd_convert_ycc_to_rgb(a.l[0], b.l[1], a.l[2], -1); });
+    EXPECT_NE(text.find("Ravade Core Error:"), std::string::npos);
+    rvd_line_buf empty[3];
+    codec_test::error_text([&] { rvd_convert_rgb_to_ycc(empty[0], empty[1], empty[2]); });
+}
+
+} // namespace
