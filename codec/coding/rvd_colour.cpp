@@ -98,7 +98,7 @@ const int16_t* rv_init_colour_transform_vectors()
     return &colour_block[0][0];
 }
 
-void rv_rct_forward32(int32_t* x, int32_t* y, int32_t* z, int n)
+void rv_rct_forward32(int32_t* __restrict x, int32_t* __restrict y, int32_t* __restrict z, int n)
 {
     for (int i = 0; i < n; ++i) {
         const int64_t r = x[i], g = y[i], b = z[i];
@@ -108,7 +108,7 @@ void rv_rct_forward32(int32_t* x, int32_t* y, int32_t* z, int n)
     }
 }
 
-void rv_rct_inverse32(int32_t* x, int32_t* y, int32_t* z, int n)
+void rv_rct_inverse32(int32_t* __restrict x, int32_t* __restrict y, int32_t* __restrict z, int n)
 {
     for (int i = 0; i < n; ++i) {
         const int64_t cb = y[i], cr = z[i];
@@ -119,7 +119,7 @@ void rv_rct_inverse32(int32_t* x, int32_t* y, int32_t* z, int n)
     }
 }
 
-void rv_rct_forward16(int16_t* x, int16_t* y, int16_t* z, int n)
+void rv_rct_forward16(int16_t* __restrict x, int16_t* __restrict y, int16_t* __restrict z, int n)
 {
     for (int i = 0; i < n; ++i) {
         const int r = x[i], g = y[i], b = z[i];
@@ -129,7 +129,7 @@ void rv_rct_forward16(int16_t* x, int16_t* y, int16_t* z, int n)
     }
 }
 
-void rv_rct_inverse16(int16_t* x, int16_t* y, int16_t* z, int n)
+void rv_rct_inverse16(int16_t* __restrict x, int16_t* __restrict y, int16_t* __restrict z, int n)
 {
     for (int i = 0; i < n; ++i) {
         const int cb = y[i], cr = z[i];
@@ -140,7 +140,7 @@ void rv_rct_inverse16(int16_t* x, int16_t* y, int16_t* z, int n)
     }
 }
 
-void rv_ict_forward_float(float* x, float* y, float* z, int n)
+void rv_ict_forward_float(float* __restrict x, float* __restrict y, float* __restrict z, int n)
 {
     for (int i = 0; i < n; ++i) {
         const float r = x[i], g = y[i], b = z[i];
@@ -151,7 +151,7 @@ void rv_ict_forward_float(float* x, float* y, float* z, int n)
     }
 }
 
-void rv_ict_inverse_float(float* x, float* y, float* z, int n)
+void rv_ict_inverse_float(float* __restrict x, float* __restrict y, float* __restrict z, int n)
 {
     for (int i = 0; i < n; ++i) {
         const float lum = x[i], cb = y[i], cr = z[i];
@@ -161,7 +161,7 @@ void rv_ict_inverse_float(float* x, float* y, float* z, int n)
     }
 }
 
-void rv_ict_forward16(int16_t* x, int16_t* y, int16_t* z, int n)
+void rv_ict_forward16(int16_t* __restrict x, int16_t* __restrict y, int16_t* __restrict z, int n)
 {
     for (int i = 0; i < n; ++i) {
         const int r = x[i], g = y[i], b = z[i];
@@ -172,7 +172,7 @@ void rv_ict_forward16(int16_t* x, int16_t* y, int16_t* z, int n)
     }
 }
 
-void rv_ict_inverse16(int16_t* x, int16_t* y, int16_t* z, int n)
+void rv_ict_inverse16(int16_t* __restrict x, int16_t* __restrict y, int16_t* __restrict z, int n)
 {
     for (int i = 0; i < n; ++i) {
         const int lum = x[i], cb = y[i], cr = z[i];
