@@ -405,3 +405,90 @@ void rv_dependency_arith::synthesize(const rv_line_samples* const* inputs,
         }
     }
 }
+
+void rv_dwt_load(const rv_line_samples& work, const rv_line_samples* src, bool reversible, float gain)
+{
+    if (src == nullptr) {
+        rv_line_fill(work, 0, 0.0f);
+        return;
+    }
+    if (reversible) {
+        rv_line_copy(work, *src, 0, 0.0f);
+        return;
+    }
+    const int n = work.width;
+    if (work.precise) {
+        float* d = work.f32();
+        if (src->reversible) {
+            const float f = std::ldexp(gain, -work.bit_depth);
+            for (int x = 0; x < n; ++x)
+                d[x] = float(int_sample(*src, x)) * f;
+        } else {
+            const float f = std::ldexp(gain, src->bit_depth - work.bit_depth);
+            if (src->precise) {
+                const float* s = src->f32();
+                for (int x = 0; x < n; ++x)
+                    d[x] = s[x] * f;
+            } else {
+                const int16_t* s = src->s16();
+                for (int x = 0; x < n; ++x)
+                    d[x] = float(s[x]) * (f / 8192.0f);
+            }
+        }
+        return;
+    }
+    double f = std::ldexp(double(gain), -work.bit_depth) *
+               (src->reversible ? 8192.0 : std::ldexp(1.0, src->bit_depth));
+    int16_t* d = work.s16();
+    if (!(std::fabs(f) > 0.0) || !std::isfinite(f)) { // nothing to scale to a multiplier
+        std::fill_n(d, n, int16_t(0));
+        return;
+    }
+    const bool negative = f < 0;
+    f = std::fabs(f);
+    int k = 0;
+    while (f <= 16383.0) {
+        f *= 2.0;
+        ++k;
+    }
+    while (f > 32767.0) {
+        f *= 0.5;
+        --k;
+    }
+    int64_t mult = std::min<int64_t>(32767, int64_t(std::floor(f + 0.5)));
+    if (negative)
+        mult = -mult;
+    if (k >= 0) {
+        const int64_t half = k > 0 ? (int64_t(1) << (k - 1)) : 0;
+        const int kk = std::min(k, 62);
+        for (int x = 0; x < n; ++x)
+            d[x] = wrap16((int_sample(*src, x) * mult + half) >> kk);
+    } else {
+        // Only the low 16 bits are kept, so a shift of 16 or more leaves zeros.
+        const int64_t up = int64_t(1) << std::min(-k, 16);
+        for (int x = 0; x < n; ++x)
+            d[x] = wrap16(int_sample(*src, x) * mult * up);
+    }
+}
+
+void rv_dwt_synthesize_level(const rv_lifting_step* steps, int num_steps, bool symmetric,
+                             rvd_line_buf* work, int count, int width)
+{
+    if (count < 2)
+        return;
+    const int last = count - 1;
+    std::vector<const rvd_line_buf*> src;
+    for (int s = num_steps - 1; s >= 0; --s) {
+        const rv_lifting_step& st = steps[s];
+        // Even steps update the high-pass (odd) positions, odd steps the low-pass ones.
+        const int parity = (st.step_idx & 1) == 0 ? 1 : 0;
+        src.resize(st.support_length);
+        for (int t = parity; t <= last; t += 2) {
+            for (int k = 0; k < st.support_length; ++k) {
+                const int i = (t ^ 1) + 2 * (st.support_min + k);
+                src[size_t(k)] = &work[rv_extend_index(i, 0, last, symmetric)];
+            }
+            rv_vertical_step(st, work[t], src.data(), width);
+        }
+    }
+}

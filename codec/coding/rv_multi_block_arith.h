@@ -3,6 +3,7 @@
 // lines for one row. Inputs are given as pointers, null for an absent input.
 #pragma once
 
+#include "codec/coding/rv_lifting_step.h"
 #include "codec/coding/rv_multi_line_ops.h"
 
 #include <cstdint>
@@ -78,3 +79,19 @@ struct rv_dependency_arith {
     bool have16 = false;
     std::vector<int64_t> acc;
 };
+
+// DWT block, one level: loading a subband line into its work line, and the inverse
+// lifting across the level's work lines.
+//
+// Loads `src` (null: absent, giving zeros) into `work`. A reversible block copies the
+// integers; an irreversible one scales by `gain` while converting units: 32-bit work
+// lines by gain / 2^Bw (reversible source) or gain 2^Bs / 2^Bw (real source); 16-bit
+// work lines by a 16-bit multiplier above 16383 and at most 32767 with a matching shift.
+void rv_dwt_load(const rv_line_samples& work, const rv_line_samples* src, bool reversible, float gain);
+// Inverts the steps (last first) over the `count` work lines of one level, positions
+// counted from the level's first line: even positions low-pass, odd high-pass; sources
+// beyond the ends are mirrored (symmetric) or repeat the nearest same-parity line. A
+// level of one line is left as loaded: its only position is low-pass. Every work line
+// holds `width` samples.
+void rv_dwt_synthesize_level(const rv_lifting_step* steps, int num_steps, bool symmetric,
+                             rvd_line_buf* work, int count, int width);

@@ -480,3 +480,109 @@ TEST(DependencyBlock, NormalisationScalesAndSettlesPrecision)
 }
 
 } // namespace
+
+#include "codec/coding/rvd_kernels.h"
+
+namespace {
+
+std::vector<rv_lifting_step> kernel_steps(int kernel_id, bool reversible)
+{
+    rvd_kernels k;
+    k.init(kernel_id, reversible);
+    std::vector<rv_lifting_step> out(size_t(k.get_num_steps()));
+    for (int s = 0; s < k.get_num_steps(); s++) {
+        std::vector<float> taps;
+        for (int t = 0; t < k.get_steps()[s].support_length; t++)
+            taps.push_back(k.get_coefficients()[t * k.get_num_steps() + s]);
+        out[size_t(s)].init(s, k.get_steps()[s], taps.data(), reversible, kernel_id);
+    }
+    return out;
+}
+
+int mirror_index(int i, int n)
+{
+    while (i < 0 || i >= n)
+        i = i < 0 ? -i : 2 * (n - 1) - i;
+    return i;
+}
+
+// Forward 5/3 lifting with whole-sample mirroring, written from the filter's definition.
+std::vector<int> analyse53(const std::vector<int>& x)
+{
+    const int n = int(x.size());
+    std::vector<int> y = x;
+    for (int i = 1; i < n; i += 2)
+        y[size_t(i)] = x[size_t(i)] - int(std::floor((x[size_t(i - 1)] + x[size_t(mirror_index(i + 1, n))]) / 2.0));
+    for (int i = 0; i < n; i += 2)
+        y[size_t(i)] = x[size_t(i)] +
+                       int(std::floor((y[size_t(mirror_index(i - 1, n))] + y[size_t(mirror_index(i + 1, n))] + 2) / 4.0));
+    return y;
+}
+
+TEST(DwtBlock, ReversibleLevelInvertsTheFiveThreeAnalysis)
+{
+    const std::vector<rv_lifting_step> steps = kernel_steps(1, true);
+    std::mt19937 gen(11);
+    std::uniform_int_distribution<int> dist(-2000, 2000);
+    for (int count : {2, 3, 6, 7}) {
+        const int width = 5;
+        std::vector<std::vector<int>> orig(static_cast<size_t>(width)), coded(static_cast<size_t>(width));
+        for (int c = 0; c < width; ++c) {
+            for (int p = 0; p < count; ++p)
+                orig[size_t(c)].push_back(dist(gen));
+            coded[size_t(c)] = analyse53(orig[size_t(c)]);
+        }
+        rvd_sample_allocator alloc;
+        std::vector<rvd_line_buf> work(static_cast<size_t>(count));
+        std::vector<std::vector<int32_t>> subband(static_cast<size_t>(count), std::vector<int32_t>(static_cast<size_t>(width)));
+        for (rvd_line_buf& w : work)
+            w.pre_create(&alloc, width, true, false, 0, 0);
+        alloc.finalize();
+        for (int p = 0; p < count; ++p) {
+            work[size_t(p)].create();
+            for (int c = 0; c < width; ++c)
+                subband[size_t(p)][size_t(c)] = coded[size_t(c)][size_t(p)];
+            TestLine src = TestLine::rev32(subband[size_t(p)], 12);
+            rv_dwt_load(rv_samples_of(work[size_t(p)], 12), &src.v, true, 1.0f);
+        }
+        rv_dwt_synthesize_level(steps.data(), int(steps.size()), true, work.data(), count, width);
+        for (int p = 0; p < count; ++p)
+            for (int c = 0; c < width; ++c)
+                ASSERT_EQ(work[size_t(p)].get_buf32()[c].ival, orig[size_t(c)][size_t(p)]) << count << " " << p;
+    }
+}
+
+TEST(DwtBlock, LoadingScalesAndConvertsUnits)
+{
+    // Irreversible float work line of depth 8: reversible source x gain / 256; real source
+    // of depth 10 x gain x 4.
+    TestLine w(2, false, true, 8);
+    TestLine r = TestLine::rev16({64, -32}, 8);
+    rv_dwt_load(w.v, &r.v, false, 2.0f);
+    EXPECT_EQ(w.f32, (VF{0.5f, -0.25f}));
+    TestLine f = TestLine::real32({0.125f, -0.0625f}, 10);
+    rv_dwt_load(w.v, &f.v, false, 0.5f);
+    EXPECT_EQ(w.f32, (VF{0.25f, -0.125f}));
+    rv_dwt_load(w.v, nullptr, false, 3.0f);
+    EXPECT_EQ(w.f32, (VF{0.0f, 0.0f}));
+    // 16-bit work line of depth 8 from a reversible source, gain 1: factor 8192 / 256 = 32
+    // becomes multiplier 16384 with shift 9, so x 32 exactly.
+    TestLine w16(3, false, false, 8);
+    TestLine r16 = TestLine::rev16({100, -128, 1}, 8);
+    rv_dwt_load(w16.v, &r16.v, false, 1.0f);
+    EXPECT_EQ(w16.s16, (V16{3200, -4096, 32}));
+    // Gain 1.5 on a real depth-8 source: factor 1.5 -> 24576 with shift 14.
+    TestLine s16 = TestLine::real16({1000, -3, 1}, 8);
+    rv_dwt_load(w16.v, &s16.v, false, 1.5f);
+    EXPECT_EQ(w16.s16, (V16{1500, -4, 2})); // (-73728 + 8192) >> 14 = -4; (24576 + 8192) >> 14 = 2
+    // Factor above 32767 (gain 1 from a depth-24 real source into depth 8): halving gives
+    // a left shift, kept within 16 bits.
+    TestLine big = TestLine::real16({1, -1, 0}, 24);
+    rv_dwt_load(w16.v, &big.v, false, 1.0f);
+    EXPECT_EQ(w16.s16, (V16{0, 0, 0})); // 2^16 x: only zeros remain in 16 bits
+    TestLine mid = TestLine::real16({1, -1, 3}, 11);
+    rv_dwt_load(w16.v, &mid.v, false, 1.0f);
+    EXPECT_EQ(w16.s16, (V16{8, -8, 24}));
+}
+
+} // namespace
