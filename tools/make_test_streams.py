@@ -6,17 +6,33 @@ make_test_streams.py OUT_DIR [GROUP ...]
 Synthetic images are made here, encoded with opj_compress, and each codestream gets a
 <name>.facts file from the scanner below. Groups: "input" (tile-part and packet-length
 streams), "blocks" (single code-block streams for every block coding mode), "conformance"
-(facts for the shared conformance codestreams, which stay where they are). Every file is
-written under a temporary name and renamed, so parallel test processes can share OUT_DIR.
+(facts for the shared conformance codestreams, which stay where they are), "params"
+(streams for the coding-parameter classes, and for them and every conformance codestream
+a <name>.dump file: the SIZ fields decoded here and the values opj_dump -i reports). Every
+file is written under a temporary name and renamed, so parallel test processes can share
+OUT_DIR.
 
 Facts lines (offsets from the start of the codestream, values decimal, bodies hex):
   marker OFFSET CODE LENGTH BODY   CODE as 0xffnn; LENGTH excludes the two length bytes
   sot OFFSET ISOT PSOT TPSOT TNSOT
   sod OFFSET
   eoc OFFSET
+
+Dump lines (<name>.dump):
+  siz RSIZ XSIZ YSIZ XOSIZ YOSIZ XTSIZ YTSIZ XTOSIZ YTOSIZ CSIZ
+  sizc I SSIZ XRSIZ YRSIZ
+  dump image X0 Y0 X1 Y1 NUMCOMPS
+  dump comp I DX DY PREC SGND
+  dump tiles TX0 TY0 TDX TDY TW TH
+  dump cod CSTY PRG NUMLAYERS MCT                          (default tile)
+  dump tccp COMP CSTY NUMRESOLUTIONS CBLKW_EXP CBLKH_EXP CBLKSTY QMFBID QNTSTY NUMGBITS
+  dump prec COMP W_EXP H_EXP ...                           (lowest resolution first)
+  dump steps COMP M E ...
 """
 import os
 import random
+import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -197,6 +213,113 @@ def make_conformance_facts(out_dir):
             write_facts(out_dir, name, fh.read())
 
 
+# Coding-parameter streams: name -> (image kind, (width, height[, comps, bits, sign]),
+# opj_compress options).
+PARAM_MATRIX = {
+    "tiles32": ("pgm", (64, 48), ["-t", "32,32"]),
+    "res11x13": ("pgm", (64, 48), ["-d", "11,13"]),
+    "tiled_origin": ("pgm", (64, 48), ["-T", "11,13", "-d", "11,13", "-t", "32,32"]),
+    "sub2x2": ("ppm", (64, 48), ["-s", "2,2"]),
+    "raw_sub": ("raw", (64, 48, 3, 8, "u"), ["-F", "64,48,3,8,u@1x1:2x2:2x2"]),
+    "raw12s": ("raw", (61, 47, 1, 12, "s"), ["-F", "61,47,1,12,s"]),
+    "raw16u": ("raw", (61, 47, 1, 16, "u"), ["-F", "61,47,1,16,u"]),
+    "roi": ("pgm", (64, 48), ["-ROI", "c=0,U=20"]),
+    "poc": ("ppm", (64, 48), ["-POC", "T1=0,0,1,3,3,CPRL/T1=3,0,1,6,3,LRCP"]),
+    "blk16x32": ("pgm", (256, 256), ["-b", "16,32"]),
+    "blk64x16": ("pgm", (256, 256), ["-b", "64,16"]),
+    "blk4x1024": ("pgm", (256, 256), ["-b", "4,1024"]),
+    "precincts": ("pgm", (256, 256), ["-c", "[64,64],[32,32],[16,16]"]),
+    "irreversible": ("pgm", (256, 256), ["-I"]),
+    "sop_eph": ("pgm", (256, 256), ["-SOP", "-EPH"]),
+    "mct0": ("ppm", (256, 256), ["-mct", "0"]),
+    "mct1": ("ppm", (256, 256), ["-mct", "1"]),
+}
+for _n in range(1, 9):
+    PARAM_MATRIX["levels%d" % _n] = ("pgm", (256, 256), ["-n", str(_n)])
+for _m in (1, 2, 4, 8, 16, 32, 38, 63):
+    PARAM_MATRIX["modes%d" % _m] = ("pgm", (256, 256), ["-M", str(_m)])
+for _p in ("LRCP", "RLCP", "RPCL", "PCRL", "CPRL"):
+    PARAM_MATRIX["order_" + _p] = ("pgm", (256, 256), ["-p", _p])
+
+
+def param_image(kind, args):
+    if kind in ("pgm", "ppm"):
+        w, h = args
+        comps = 1 if kind == "pgm" else 3
+        samples = smooth_image(w, h * comps, 8, 11)
+        head = (b"P5" if comps == 1 else b"P6") + b"\n%d %d\n255\n" % (w, h)
+        return "img." + kind, head + bytes(samples)
+    w, h, comps, bits, sign = args
+    samples = smooth_image(w, h * comps, bits, 12, sign == "s")
+    return "img.raw", raw(samples, 1 if bits <= 8 else 2, sign == "s")
+
+
+def siz_lines(data):
+    """Decodes the SIZ segment that follows SOC."""
+    if data[2:4] != b"\xff\x51":
+        return []
+    length = (data[4] << 8) | data[5]
+    body = data[6:4 + length]
+    vals = struct.unpack(">HIIIIIIIIH", body[:36])
+    out = ["siz " + " ".join(str(v) for v in vals)]
+    for i in range(vals[-1]):
+        s, xr, yr = body[36 + 3 * i:39 + 3 * i]
+        out.append("sizc %d %d %d %d" % (i, s, xr, yr))
+    return out
+
+
+def dump_lines(path):
+    text = subprocess.run(["opj_dump", "-i", path], capture_output=True, text=True,
+                          check=False).stdout
+    out = []
+    m = re.search(r"x0=(\d+), y0=(\d+)\s+x1=(\d+), y1=(\d+)\s+numcomps=(\d+)", text)
+    if m:
+        out.append("dump image " + " ".join(m.groups()))
+    for i, m in enumerate(re.finditer(r"component \d+ \{\s+dx=(\d+), dy=(\d+)\s+prec=(\d+)\s+"
+                                      r"sgnd=(\d+)", text)):
+        out.append("dump comp %d %s" % (i, " ".join(m.groups())))
+    m = re.search(r"tx0=(\d+), ty0=(\d+)\s+tdx=(\d+), tdy=(\d+)\s+tw=(\d+), th=(\d+)", text)
+    if m:
+        out.append("dump tiles " + " ".join(m.groups()))
+    m = re.search(r"default tile \{\s+csty=(?:0x)?([0-9a-fA-F]+)\s+prg=(?:0x)?([0-9a-fA-F]+)\s+"
+                  r"numlayers=(\d+)\s+mct=(\d+)", text)
+    if m:
+        out.append("dump cod %d %d %s %s" % (int(m.group(1), 16), int(m.group(2), 16),
+                                              m.group(3), m.group(4)))
+    for m in re.finditer(r"comp (\d+) \{\s+csty=(?:0x)?([0-9a-fA-F]+)\s+numresolutions=(\d+)\s+"
+                         r"cblkw=2\^(\d+)\s+cblkh=2\^(\d+)\s+cblksty=(?:0x)?([0-9a-fA-F]+)\s+"
+                         r"qmfbid=(\d+)\s+preccintsize \(w,h\)=((?:\(\d+,\d+\) )*)\s*"
+                         r"qntsty=(\d+)\s+numgbits=(\d+)\s+stepsizes \(m,e\)=((?:\(\d+,\d+\) ?)*)",
+                         text):
+        comp = m.group(1)
+        out.append("dump tccp %s %d %s %s %s %d %s %s %s" % (
+            comp, int(m.group(2), 16), m.group(3), m.group(4), m.group(5), int(m.group(6), 16),
+            m.group(7), m.group(9), m.group(10)))
+        out.append("dump prec %s %s" % (comp, " ".join(re.findall(r"\d+", m.group(8)))))
+        out.append("dump steps %s %s" % (comp, " ".join(re.findall(r"\d+", m.group(11)))))
+    return out
+
+
+def write_dump(out_dir, name, path):
+    target = os.path.join(out_dir, name + ".dump")
+    if os.path.exists(target):
+        return
+    with open(path, "rb") as f:
+        data = f.read()
+    atomic_write(target, ("\n".join(siz_lines(data) + dump_lines(path)) + "\n").encode())
+
+
+def make_param_streams(out_dir):
+    for name, (kind, args, options) in PARAM_MATRIX.items():
+        image_name, image_bytes = param_image(kind, args)
+        encode(out_dir, name, image_name, image_bytes, options)
+        write_dump(out_dir, name, os.path.join(out_dir, name + ".j2k"))
+    make_conformance_facts(out_dir)
+    for f in sorted(os.listdir(CONFORMANCE)):
+        if f.endswith(".j2k"):
+            write_dump(out_dir, "conf_" + f[:-4], os.path.join(CONFORMANCE, f))
+
+
 def main():
     out_dir = sys.argv[1]
     groups = sys.argv[2:] or ["input", "blocks", "conformance"]
@@ -208,6 +331,8 @@ def main():
         make_noisy_block_streams(out_dir)
     if "conformance" in groups:
         make_conformance_facts(out_dir)
+    if "params" in groups:
+        make_param_streams(out_dir)
 
 
 if __name__ == "__main__":

@@ -141,6 +141,29 @@ void rvd_params::define_attribute(const char* name, const char* description,
     last_attribute = raw;
 }
 
+std::vector<rvd_params*> rvd_params::owned_objects()
+{
+    std::vector<rvd_params*> out;
+    if (refs == nullptr) {
+        out.push_back(first_inst);
+        return out;
+    }
+    for (auto& entry : refs->owners)
+        out.push_back(entry.second);
+    return out;
+}
+
+std::vector<int> rvd_params::owned_components(int t)
+{
+    std::vector<int> out;
+    if (refs == nullptr)
+        return out;
+    for (auto it = refs->owners.lower_bound(std::make_pair(t, 0));
+         it != refs->owners.end() && it->first.first == t; ++it)
+        out.push_back(it->first.second);
+    return out;
+}
+
 void rvd_params::add_dependency(const char* name)
 {
     for (int n = 0; n < 4; n++) {

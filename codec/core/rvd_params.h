@@ -123,6 +123,11 @@ public:
     rvd_params* access_relation(int tile_idx, int comp_idx, int inst_idx, bool read_only);
     rvd_params* access_unique(int tile_idx, int comp_idx, int inst_idx);
     rvd_params* access_next_inst() { return next_inst; }
+    // The objects of this object's cluster that own their slots (first instances), in
+    // table order: main header first, then tile by tile; never creates any.
+    std::vector<rvd_params*> owned_objects();
+    // Component indices of the objects that own slots in one tile row (-1: main header).
+    std::vector<int> owned_components(int tile_idx);
     rvd_params* access_next_cluster() { return next_cluster; }
 
     const char* get_cluster_name() const { return cluster_name; }
@@ -152,6 +157,19 @@ public:
     void finalize_all(bool after_reading = false);
     void finalize_all(int tile_idx, bool after_reading);
 
+    // Marker segments in and out.
+    bool translate_marker_segment(uint16_t code, int num_bytes, const uint8_t* bytes,
+                                  int tile_idx, int tpart_idx);
+    int generate_marker_segments(rvd_output* out, int tile_idx, int tpart_idx);
+
+    // Copying between trees and the typical-tile test.
+    void copy_from(rvd_params* source, int source_tile, int target_tile, int instance = -1,
+                   int skip_components = 0, int discard_levels = 0, bool transpose = false,
+                   bool vflip = false, bool hflip = false);
+    void copy_all(rvd_params* source, int skip_components = 0, int discard_levels = 0,
+                  bool transpose = false, bool vflip = false, bool hflip = false);
+    bool check_typical_tile(int tile_idx, const char* excluded_clusters = nullptr);
+
     // Text form.
     bool parse_string(const char* string);
     bool parse_string(const char* string, int tile_idx);
@@ -165,6 +183,7 @@ public:
 protected:
     void define_attribute(const char* name, const char* description, const char* pattern,
                           int flags = 0);
+
     // Names a cluster whose objects are created together with this cluster's own.
     void add_dependency(const char* cluster_name);
 
@@ -206,6 +225,13 @@ private:
     void textualize_cluster(rvd_message& output, int min_tile, int max_tile, bool skip_derived);
     bool parse_records(rv_attribute* att, const char* string, const char* cp);
     void describe_to(std::string& out, rv_attribute* att, bool include_comments);
+
+    void copy_row(rvd_params* source, rvd_params* src_row, rvd_params* tgt_row, int source_tile,
+                  int target_tile, int instance, int skip_components, int discard_levels,
+                  bool transpose, bool vflip, bool hflip);
+    void copy_pair(rvd_params* src, rvd_params* tgt, int instance, int skip_components,
+                   int discard_levels, bool transpose, bool vflip, bool hflip);
+    bool tile_is_typical(int t);
 
     rvd_params* first_cluster;
     rvd_params* next_cluster = nullptr;
