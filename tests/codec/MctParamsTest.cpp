@@ -487,6 +487,20 @@ TEST(MccParams, FinalizeAndWriterChecks)
         s->set("Mstage_xforms", 0, f, f == 0 ? Mxform_MATRIX : 0);
     EXPECT_NE(std::string::npos,
               error_text([&] { write(s); }).find("Unable to write MCC (Multi-component"));
+    // 2 x 16384 two-byte indices need 65555 bytes, above the 65537 a segment can take.
+    mct_fixture wide;
+    ASSERT_TRUE(wide.root->parse_string("Mstage_inputs:I1={0,16383}"));
+    ASSERT_TRUE(wide.root->parse_string("Mstage_outputs:I1={0,16383}"));
+    ASSERT_TRUE(wide.root->parse_string("Mstage_collections:I1={16384,16384}"));
+    ASSERT_TRUE(wide.root->parse_string("Mstage_xforms:I1={MATRIX,1,0,0,0}"));
+    wide.object("MCC", 1)->finalize(false);
+    EXPECT_EQ(lead + "Unable to write MCC (Multi-component transform Component Collection) marker "
+                     "segment, since the amount of information is too large to fit within a "
+                     "single marker segment.  The codestream syntax for this Part-2 marker "
+                     "segment allows the information to be split across multiple marker "
+                     "segments, but this feature is not yet implemented in Ravade -- it is a rare "
+                     "application indeed that should need this.",
+              error_text([&] { wide.object("MCC", 1)->write_marker_segment(nullptr, nullptr, 0); }));
 }
 
 TEST(McoParams, StageListsReadCheckedWrittenAndCopied)
@@ -578,6 +592,19 @@ TEST(McoParams, CopyingToFewerComponentsInsertsANullStage)
     rvd_params* mct = dst->access_cluster("MCT")->access_unique(-1, -1, 1);
     ASSERT_NE(nullptr, mct);
     EXPECT_EQ((std::vector<float>{0.5f, -2}), coeffs(mct, "Mmatrix_coeffs"));
+
+    // Every stage index taken: no room for the null stage.
+    std::unique_ptr<siz_params> full = make_mct_tree(1, 3);
+    set_simple_siz(full.get(), 3);
+    for (int t = 1; t <= 255; t++)
+        full->access_cluster("MCC")->access_relation(-1, -1, t, false)->set("Mstage_inputs", 0, 0, 0);
+    EXPECT_EQ(lead + "Unable to modify the existing multi-component transform to work with a "
+                     "reduced number of codestream image components during transcoding.  Cannot "
+                     "create a taylored null transform to interface the components, since all "
+                     "allowed MCC marker segment instance indices have been used up already.",
+              error_text([&] {
+                  full->access_cluster("MCO")->copy_from(src->access_cluster("MCO"), -1, -1, -1, 1);
+              }));
 }
 
 // The translation hub refuses a second segment for an instance it has already marked, so
