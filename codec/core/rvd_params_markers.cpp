@@ -42,9 +42,10 @@ bool rvd_params::translate_marker_segment(uint16_t code, int num_bytes, const ui
             obj = obj->next_inst;
         if (obj == nullptr)
             return false;
-    } else if (obj->marked) {
+    } else if (obj->marked && !indexed) {
         // A second segment for the same object in one header would mix its records into
-        // the first one's; the first wins.
+        // the first one's; the first wins. Instance-indexed classes (MCT, MCC, ...) carry
+        // series of segments for one index, and their readers check the series themselves.
         rv_issue_core_warning("Ignoring a repeated marker segment for the same tile and "
                               "component within one header; the first one is kept.");
         return false;

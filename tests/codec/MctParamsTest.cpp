@@ -607,10 +607,9 @@ TEST(McoParams, CopyingToFewerComponentsInsertsANullStage)
               }));
 }
 
-// The translation hub refuses a second segment for an instance it has already marked, so
-// the second segment of a series (or an offset vector sharing a matrix's index) is dropped
-// with a warning. Enable once the hub passes repeated MCT segments to the reader.
-TEST(MctParams, DISABLED_SeriesThroughTheTranslationHub)
+// The translation hub passes the second segment of a series for one index to the reader,
+// which checks the series itself.
+TEST(MctParams, SeriesThroughTheTranslationHub)
 {
     mct_fixture t;
     std::vector<uint8_t> a = cat({be16({0xFF74, 16, 0, 0x0501, 1}), be32(1), be32(-2)});
