@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <unistd.h>
 #include <memory>
 
 using namespace codec_test;
@@ -30,7 +31,8 @@ std::vector<uint8_t> pattern_bytes(size_t n, uint32_t seed)
 
 std::string write_temp(const std::string& name, const std::vector<uint8_t>& bytes)
 {
-    std::string path = std::string(ORBEL_BINARY_DIR) + "/" + name;
+    // CTest runs each test in its own process, in parallel: the pid keeps their files apart.
+    std::string path = std::string(ORBEL_BINARY_DIR) + "/" + std::to_string(::getpid()) + "_" + name;
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                 std::streamsize(bytes.size()));
     return path;
