@@ -13,6 +13,7 @@
 #include "codec/core/rvd_message.h"
 
 #include <algorithm>
+#include <climits>
 #include <string>
 
 namespace {
@@ -159,10 +160,7 @@ void rv_codestream::create_from_siz(std::unique_ptr<rv_compressed_input> input,
 
 void rv_codestream::construct_common()
 {
-    siz->finalize(true);
     int ny = 0, nx = 0, oy = 0, ox = 0, ty = 0, tx = 0, toy = 0, tox = 0;
-    siz->get("Sprofile", 0, 0, profile);
-    siz->get("Scomponents", 0, 0, num_components);
     siz->get("Ssize", 0, 0, ny);
     siz->get("Ssize", 0, 1, nx);
     siz->get("Sorigin", 0, 0, oy);
@@ -171,14 +169,18 @@ void rv_codestream::construct_common()
     siz->get("Stiles", 0, 1, tx);
     siz->get("Stile_origin", 0, 0, toy);
     siz->get("Stile_origin", 0, 1, tox);
-
-    // All edge arithmetic in 64 bits: hostile values must not overflow into a pass.
+    // Checked on the values as read, before the SIZ class's own finalisation, so that
+    // every reader of a bad canvas gets the same message. All edge arithmetic in 64 bits:
+    // hostile values must not overflow into a pass.
     const int64_t far_y = ny, far_x = nx;
     if (far_y <= oy || far_x <= ox || toy > oy || tox > ox || ty <= 0 || tx <= 0 ||
         int64_t(toy) + ty <= oy || int64_t(tox) + tx <= ox || toy < 0 || tox < 0)
         rv_raise_core_error(
             "Illegal canvas coordinates: the first tile is required to have a non-empty "
             "intersection with the image on the high resolution grid.");
+    siz->finalize(true);
+    siz->get("Sprofile", 0, 0, profile);
+    siz->get("Scomponents", 0, 0, num_components);
     canvas = rvd_dims(rvd_coords(oy, ox), rvd_coords(ny - oy, nx - ox));
     tile_partition = rvd_dims(rvd_coords(toy, tox), rvd_coords(ty, tx));
 
@@ -353,7 +355,10 @@ void rv_codestream::read_main_header()
                                           0);
         }
     }
-    siz->finalize_all(-1, true);
+    // A header cut short (a partly cached one) may lack segments that finalisation insists
+    // on, such as the QCD after a COD; it is finalised once it has been read whole.
+    if (sot_seen)
+        siz->finalize_all(-1, true);
     if (tpart_ptr_server) {
         if (ppm_markers) {
             tpart_ptr_server.reset();
@@ -437,8 +442,12 @@ void rv_codestream::restart_input(std::unique_ptr<rv_compressed_input> input,
 rvd_coords rv_codestream::effective_subsampling(const rv_comp_info* ci) const
 {
     const int d = std::min(std::max(discard_levels, 0), int(RV_MAX_DISCARD_LEVELS));
-    return rvd_coords(ci->sub_sampling.y << ci->vert_depth[d],
-                      ci->sub_sampling.x << ci->hor_depth[d]);
+    // Saturated: 32 discarded levels of a sub-sampled component exceed 32 bits.
+    auto shifted = [](int32_t s, int e) {
+        return int32_t(std::min<int64_t>(int64_t(s) << e, INT32_MAX));
+    };
+    return rvd_coords(shifted(ci->sub_sampling.y, ci->vert_depth[d]),
+                      shifted(ci->sub_sampling.x, ci->hor_depth[d]));
 }
 
 rvd_dims rv_codestream::tile_region(rvd_coords idx) const
