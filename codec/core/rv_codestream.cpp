@@ -5,6 +5,9 @@
 #include "codec/core/cod_params.h"
 #include "codec/core/crg_params.h"
 #include "codec/core/dfs_params.h"
+#include "codec/core/mcc_params.h"
+#include "codec/core/mco_params.h"
+#include "codec/core/mct_params.h"
 #include "codec/core/org_params.h"
 #include "codec/core/poc_params.h"
 #include "codec/core/qcd_params.h"
@@ -244,7 +247,9 @@ void rv_codestream::construct_common()
                 }
     }
 
-    // The multi-component transform classes (MCT, MCC, MCO) are linked here once they exist.
+    link_cluster<mct_params>(siz.get(), total_tiles, 0);
+    link_cluster<mcc_params>(siz.get(), total_tiles, 0);
+    link_cluster<mco_params>(siz.get(), total_tiles, 0);
     link_cluster<atk_params>(siz.get(), total_tiles, 0);
     link_cluster<cod_params>(siz.get(), total_tiles, num_components);
     link_cluster<dfs_params>(siz.get(), 0, 0);

@@ -448,3 +448,55 @@ TEST(CodestreamRestart, SameAndDifferentSiz)
     EXPECT_EQ(cs.get_num_components(), b_comps); // count changed: mapping not kept
     cs.destroy();
 }
+
+TEST(CodestreamCreate, ClustersLinkedInOrder)
+{
+    opened o(read_file(conformance_dir() + "/p0_01.j2k"));
+    std::vector<std::string> names;
+    for (rvd_params* p = o.cs.access_siz(); p != nullptr; p = p->access_next_cluster())
+        names.push_back(p->get_cluster_name());
+    EXPECT_EQ(names, (std::vector<std::string>{"SIZ", "MCT", "MCC", "MCO", "ATK", "COD", "DFS",
+                                               "ADS", "QCD", "RGN", "POC", "ORG", "CRG"}));
+    const int tiles = o.cs.get_state()->num_tiles.y * o.cs.get_state()->num_tiles.x;
+    for (const char* n : {"MCT", "COD", "QCD", "POC"})
+        EXPECT_EQ(o.cs.access_siz()->access_cluster(n)->get_num_tiles(), tiles) << n;
+    EXPECT_EQ(o.cs.access_siz()->access_cluster("COD")->get_num_comps(), o.cs.get_num_components());
+    EXPECT_EQ(o.cs.access_siz()->access_cluster("DFS")->get_num_tiles(), 0);
+}
+
+// Creation, queries and teardown repeated over the conformance set and the error cases:
+// under the leak checker any record left behind fails the run, and the buffer server's
+// teardown warnings must never fire.
+TEST(CodestreamCreate, RepeatedLifecyclesLeaveNothingBehind)
+{
+    std::vector<std::vector<uint8_t>> streams;
+    for (const std::string& n : conformance_names())
+        streams.push_back(read_file(conformance_dir() + "/" + n + ".j2k"));
+    for (int round = 0; round < 50; round++)
+        for (const auto& bytes : streams) {
+            opened o(bytes);
+            o.cs.apply_input_restrictions(0, 1, 1, 0, nullptr, RVD_WANT_CODESTREAM_COMPONENTS);
+            rvd_dims d;
+            o.cs.get_dims(0, d);
+            o.cs.open_tile(rvd_coords(0, 0)).close();
+        }
+    siz_geometry big;
+    big.xsiz = big.ysiz = 65536;
+    big.xtsiz = big.ytsiz = 256;
+    std::vector<uint8_t> cut = streams[0];
+    cut.resize(cut.size() / 2);
+    cut.insert(cut.begin() + 60, {0x12, 0x34}); // a non-marker byte inside the header
+    for (int round = 0; round < 100; round++) {
+        create_error(build_stream(big, {}));
+        create_error({0xFF, 0x4F, 0xFF, 0x52});
+        memory_source src(cut);
+        rvd_codestream cs;
+        try {
+            cs.create(&src);
+            cs.destroy();
+        } catch (const codec_error&) {
+            EXPECT_FALSE(cs.exists());
+        }
+    }
+    EXPECT_FALSE(warning_seen("buffer server is being destroyed"));
+}
