@@ -1,0 +1,159 @@
+// The state behind an rvd_codestream handle: parameters, geometry, view, modes, tile
+// references and the bookkeeping of tiles that may leave memory.
+#pragma once
+
+#include "codec/core/rv_buffer_server.h"
+#include "codec/core/rv_codestream_comment.h"
+#include "codec/core/rv_compressed_input.h"
+#include "codec/core/rv_marker.h"
+#include "codec/core/rv_pp_markers.h"
+#include "codec/core/rv_rescomp_progress.h"
+#include "codec/core/rv_tile.h"
+#include "codec/core/rv_tile_ref.h"
+#include "codec/core/rv_tpart_pointer_server.h"
+#include "codec/core/rvd_dims.h"
+#include "codec/core/siz_params.h"
+
+#include <boost/shared_ptr.hpp>
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+class rvd_message;
+
+enum : int { RV_MAX_DISCARD_LEVELS = 32 };
+
+struct rv_comp_info {
+    rvd_coords sub_sampling;
+    float crg_x = 0.0f, crg_y = 0.0f; // registration offsets, horizontal then vertical
+    int precision = 0;
+    bool is_signed = false;
+    // Accumulated sub-sampling exponents for 0..32 discarded levels.
+    uint8_t hor_depth[RV_MAX_DISCARD_LEVELS + 1] = {};
+    uint8_t vert_depth[RV_MAX_DISCARD_LEVELS + 1] = {};
+    int apparent_idx = 0;
+    rv_comp_info* from_apparent = nullptr;
+};
+
+struct rv_output_comp_info {
+    int precision = 0;
+    bool is_signed = false;
+    rv_comp_info* subsampling_ref = nullptr;
+    int apparent_idx = 0;
+    int from_apparent = 0; // real output component at this apparent position
+    int block_comp_idx = 0, block_idx = 0, ss_tmp = 0; // multi-component transform use
+};
+
+class rv_codestream {
+public:
+    rv_codestream();
+    ~rv_codestream();
+    rv_codestream(const rv_codestream&) = delete;
+    rv_codestream& operator=(const rv_codestream&) = delete;
+
+    // Reads SOC and SIZ from the source and builds everything (input form).
+    void create_for_input(rvd_compressed_source* source);
+    // SOC, then the SIZ segment's body; the codec errors of creation otherwise.
+    static void read_soc_and_siz(rv_marker& reader, std::vector<uint8_t>& siz_body);
+    void create_from_siz(std::unique_ptr<rv_compressed_input> input,
+                         std::unique_ptr<rv_marker> reader, const std::vector<uint8_t>& siz_body);
+    // Re-reads the main header over a new input whose SIZ equals the current one.
+    void restart_input(std::unique_ptr<rv_compressed_input> input,
+                       std::unique_ptr<rv_marker> reader);
+
+    rv_tile* create_tile(rvd_coords idx);
+    void unload_tiles_to_cache_threshold();
+    void finalize_geometry();
+
+    // Effective sub-sampling of a component, discarded levels folded in.
+    rvd_coords effective_subsampling(const rv_comp_info* ci) const;
+    // The visible component (or output component's component) at an apparent index.
+    rv_comp_info* visible_comp(int comp_idx, bool want_output_comps) const;
+    rv_tile_ref* ref_of(rvd_coords real_idx);
+    // Raster index of a real tile index within the partition.
+    int tnum_of(rvd_coords real_idx) const
+    {
+        return (real_idx.y - tile_span.pos.y) * num_tiles.x + (real_idx.x - tile_span.pos.x);
+    }
+    // A tile's region on the canvas (before any restriction to the region).
+    rvd_dims tile_region(rvd_coords real_idx) const;
+
+    // Objects owned.
+    std::unique_ptr<rv_compressed_input> in;
+    std::unique_ptr<rv_marker> marker;
+    std::unique_ptr<siz_params> siz;
+    std::vector<uint8_t> siz_segment; // body of the SIZ read, to compare on restart
+    std::unique_ptr<rv_pp_markers> ppm_markers;
+    boost::shared_ptr<rv_buffer_server> buf_server;
+    std::unique_ptr<rv_tpart_pointer_server> tpart_ptr_server;
+    rv_codestream_comment* comhead = nullptr;
+    rv_codestream_comment* comtail = nullptr;
+
+    // From SIZ.
+    int profile = 0;
+    int num_components = 0;
+    int num_apparent_components = 0;
+    int num_output_components = 0;
+    int num_apparent_output_components = 0;
+    bool uses_mct = false;
+    rvd_dims canvas;
+    rvd_dims tile_partition;
+    rvd_coords num_tiles;
+    rvd_dims tile_span;
+    std::vector<rv_tile_ref> tile_refs;
+    std::vector<rv_comp_info> comp_info;
+    std::vector<rv_output_comp_info> output_comp_info;
+    std::vector<rv_rescomp_progress> rescomp; // 33 depths x components, component-minor
+
+    // View.
+    int discard_levels = 0;
+    int max_apparent_layers = 0xFFFF;
+    int component_access_mode = 0;
+    rvd_dims region;
+    bool transpose = false, vflip = false, hflip = false;
+
+    // Modes.
+    bool persistent = false;
+    bool resilient = false;
+    bool expect_ubiquitous_sops = false;
+    bool fussy = false;
+    bool allow_restart = false;
+    bool cached_source = false;
+    bool in_memory_source = false;
+    bool tiles_accessed = false;
+    int num_open_tiles = 0;
+    bool geometry_finalized = false;
+    bool main_header_done = false;
+    bool output_comps_ready = false;
+    rvd_message* textualizer = nullptr;
+    uint16_t min_slope_threshold = 0;
+    int min_dwt_levels = 100;
+    int max_tile_layers = 1;
+    bool flip_incompatible = false;
+    int block_truncation_factor = 0;
+    int num_tparts = 0;
+    int64_t main_header_length = 0;
+    bool tlm_seen = false;
+    std::clock_t start_time = 0;
+
+    // Unloadable closed tiles; the scan position runs past tiles that meet the region.
+    rv_tile* unloadable_head = nullptr;
+    rv_tile* unloadable_tail = nullptr;
+    rv_tile* unloadable_scan = nullptr;
+    int num_unloadable_tiles = 0;
+    int max_unloadable_tiles = 64;
+    rv_tile* output_head = nullptr;
+    rv_tile* output_tail = nullptr;
+    int num_output_tiles = 0;
+    rv_tile* recycled_tiles = nullptr;
+
+private:
+    void construct_common();
+    void read_main_header();
+    void setup_output_comps();
+    void release_tiles();
+    void free_comments();
+    void destroy_buffer_server();
+};

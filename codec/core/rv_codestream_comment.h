@@ -1,0 +1,43 @@
+// One COM text of a codestream, linked into the codestream's comment list.
+#pragma once
+
+class rv_codestream_comment {
+public:
+    rv_codestream_comment() = default;
+    ~rv_codestream_comment() { delete[] text; }
+    rv_codestream_comment(const rv_codestream_comment&) = delete;
+    rv_codestream_comment& operator=(const rv_codestream_comment&) = delete;
+
+    // Loads the text bytes of a COM segment read from a codestream; read-only from then on.
+    void init(int length, const unsigned char* bytes);
+    bool put_text(const char* string);
+
+    bool readonly = false;
+    int max_chars = 0;
+    int num_chars = 0;
+    char* text = nullptr;
+    rv_codestream_comment* next = nullptr;
+
+private:
+    void grow(int min_chars);
+};
+
+class rvd_codestream_comment {
+public:
+    rvd_codestream_comment() = default;
+    explicit rvd_codestream_comment(rv_codestream_comment* s) : state(s) {}
+    bool exists() const { return state != nullptr; }
+    bool operator!() const { return state == nullptr; }
+    bool operator==(const rvd_codestream_comment& o) const { return state == o.state; }
+    bool operator!=(const rvd_codestream_comment& o) const { return state != o.state; }
+
+    // "" while the comment holds no text yet; null for an empty handle.
+    const char* get_text() const;
+    bool check_readonly() const { return state == nullptr || state->readonly; }
+    bool put_text(const char* string) { return state != nullptr && state->put_text(string); }
+
+    rv_codestream_comment* get_state() const { return state; }
+
+private:
+    rv_codestream_comment* state = nullptr;
+};

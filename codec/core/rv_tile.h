@@ -1,0 +1,44 @@
+// The record of one tile: its place in the partition, its state and its links into the
+// codestream's unloadable list. The tile tree hangs from it once the tile is initialised.
+#pragma once
+
+#include "codec/core/rv_tile_ref.h"
+#include "codec/core/rvd_coords.h"
+#include "codec/core/rvd_dims.h"
+
+class rv_codestream;
+
+class rv_tile {
+public:
+    rv_tile(rv_codestream* cs, rv_tile_ref* ref, rvd_coords idx, rvd_dims dims);
+    ~rv_tile();
+    rv_tile(const rv_tile&) = delete;
+    rv_tile& operator=(const rv_tile&) = delete;
+
+    // Re-targets a recycled record at another reference, index and region.
+    void reinitialize(rv_tile_ref* ref, rvd_coords idx, rvd_dims dims);
+
+    void add_to_unloadable_list();
+    void remove_from_unloadable_list();
+    void remove_from_output_list();
+    // Drops the tile from memory: off the lists, out of its reference, and its record
+    // parked for recycling. It is created again when next opened.
+    void unload();
+
+    rv_codestream* codestream;
+    rv_tile_ref* tile_ref;
+    rvd_coords t_idx; // real tile index
+    int t_num;        // raster index within the partition
+    rvd_dims dims;    // region on the canvas
+
+    bool is_open = false;
+    bool closed = false;             // closed for good (non-persistent codestream)
+    bool needs_reinitialization = false;
+    bool is_unloadable = false;
+    rv_tile* unloadable_prev = nullptr;
+    rv_tile* unloadable_next = nullptr;
+    bool is_in_output_list = false;
+    rv_tile* output_prev = nullptr;
+    rv_tile* output_next = nullptr;
+    rv_tile* next_recycled = nullptr;
+};

@@ -1,0 +1,175 @@
+// Finding, creating and unloading tile records.
+#include "codec/core/rv_codestream.h"
+#include "codec/core/rvd_codestream.h"
+
+rv_tile::rv_tile(rv_codestream* cs, rv_tile_ref* ref, rvd_coords idx, rvd_dims d)
+    : codestream(cs), tile_ref(ref), t_idx(idx), t_num(cs->tnum_of(idx)), dims(d)
+{
+}
+
+rv_tile::~rv_tile() = default;
+
+void rv_tile::reinitialize(rv_tile_ref* ref, rvd_coords idx, rvd_dims d)
+{
+    tile_ref = ref;
+    t_idx = idx;
+    t_num = codestream->tnum_of(idx);
+    dims = d;
+    is_open = closed = needs_reinitialization = false;
+    is_unloadable = is_in_output_list = false;
+    unloadable_prev = unloadable_next = output_prev = output_next = next_recycled = nullptr;
+}
+
+void rv_tile::add_to_unloadable_list()
+{
+    if (is_unloadable)
+        return;
+    rv_codestream* cs = codestream;
+    unloadable_prev = cs->unloadable_tail;
+    unloadable_next = nullptr;
+    (cs->unloadable_tail == nullptr ? cs->unloadable_head : cs->unloadable_tail->unloadable_next) =
+        this;
+    cs->unloadable_tail = this;
+    cs->num_unloadable_tiles++;
+    is_unloadable = true;
+    if (cs->unloadable_scan == nullptr && !dims.intersects(cs->region))
+        cs->unloadable_scan = this;
+}
+
+void rv_tile::remove_from_unloadable_list()
+{
+    if (!is_unloadable)
+        return;
+    rv_codestream* cs = codestream;
+    (unloadable_prev == nullptr ? cs->unloadable_head : unloadable_prev->unloadable_next) =
+        unloadable_next;
+    (unloadable_next == nullptr ? cs->unloadable_tail : unloadable_next->unloadable_prev) =
+        unloadable_prev;
+    if (cs->unloadable_scan == this)
+        cs->unloadable_scan = unloadable_next;
+    unloadable_prev = unloadable_next = nullptr;
+    is_unloadable = false;
+    cs->num_unloadable_tiles--;
+}
+
+void rv_tile::remove_from_output_list()
+{
+    if (!is_in_output_list)
+        return;
+    rv_codestream* cs = codestream;
+    (output_prev == nullptr ? cs->output_head : output_prev->output_next) = output_next;
+    (output_next == nullptr ? cs->output_tail : output_next->output_prev) = output_prev;
+    output_prev = output_next = nullptr;
+    is_in_output_list = false;
+    cs->num_output_tiles--;
+}
+
+void rv_tile::unload()
+{
+    remove_from_unloadable_list();
+    remove_from_output_list();
+    if (tile_ref != nullptr && tile_ref->tile == this)
+        tile_ref->tile = nullptr;
+    tile_ref = nullptr;
+    next_recycled = codestream->recycled_tiles;
+    codestream->recycled_tiles = this;
+}
+
+rv_tile* rv_codestream::create_tile(rvd_coords idx)
+{
+    rv_tile_ref* ref = ref_of(idx);
+    if (ref == nullptr)
+        return nullptr;
+    const rvd_dims d = tile_region(idx);
+    if (in && !persistent && !allow_restart && !d.intersects(region)) {
+        ref->tile = rv_tile_expired();
+        return ref->tile;
+    }
+    rv_tile* t;
+    if (recycled_tiles != nullptr) {
+        t = recycled_tiles;
+        recycled_tiles = t->next_recycled;
+        t->reinitialize(ref, idx, d);
+    } else {
+        t = new rv_tile(this, ref, idx, d);
+    }
+    ref->tile = t;
+    return t;
+}
+
+void rv_codestream::unload_tiles_to_cache_threshold()
+{
+    while (num_unloadable_tiles > 0) {
+        if (num_unloadable_tiles <= max_unloadable_tiles) {
+            const int64_t memory = buf_server->get_full_groups() * RV_GROUP_PAYLOAD +
+                                   buf_server->get_structure_bytes();
+            if (memory <= buf_server->augment_cache_threshold(0))
+                break;
+        }
+        while (unloadable_scan != nullptr && unloadable_scan->dims.intersects(region))
+            unloadable_scan = unloadable_scan->unloadable_next;
+        rv_tile* victim = unloadable_scan != nullptr ? unloadable_scan : unloadable_head;
+        victim->unload();
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Opening and closing; the tile tree itself is built when a tile is initialised.
+
+rvd_tile rvd_codestream::open_tile(rvd_coords tile_idx, rvd_thread_env* env)
+{
+    (void)env;
+    rv_codestream* st = state;
+    if (st == nullptr)
+        return rvd_tile();
+    st->tiles_accessed = true;
+    tile_idx.from_apparent(st->transpose, st->vflip, st->hflip);
+    rv_tile_ref* ref = st->ref_of(tile_idx);
+    if (ref == nullptr)
+        rv_raise_core_error("Attempting to access a tile which has already been discarded or "
+                            "closed!");
+    rv_tile* t = ref->tile;
+    if (t == nullptr)
+        t = st->create_tile(tile_idx);
+    if (t == rv_tile_expired() || t->closed)
+        rv_raise_core_error("Attempting to access a tile which has already been discarded or "
+                            "closed!");
+    if (t->is_open)
+        rv_raise_core_error("Attempting to access a tile which has already been discarded or "
+                            "closed!");
+    t->remove_from_unloadable_list();
+    t->is_open = true;
+    st->num_open_tiles++;
+    return rvd_tile(t);
+}
+
+void rvd_tile::close()
+{
+    if (state == nullptr || !state->is_open)
+        return;
+    rv_codestream* cs = state->codestream;
+    state->is_open = false;
+    cs->num_open_tiles--;
+    if (cs->persistent) {
+        state->add_to_unloadable_list();
+        cs->unload_tiles_to_cache_threshold();
+    } else {
+        state->closed = true;
+    }
+    state = nullptr;
+}
+
+rvd_coords rvd_tile::get_tile_idx() const
+{
+    if (state == nullptr)
+        return rvd_coords();
+    rvd_coords idx = state->t_idx;
+    const rv_codestream* cs = state->codestream;
+    idx.to_apparent(cs->transpose, cs->vflip, cs->hflip);
+    return idx;
+}
+
+int rvd_tile::get_tnum() const
+{
+    return state == nullptr ? -1 : state->t_num;
+}

@@ -1,0 +1,28 @@
+// Handle of one open tile: a single pointer to the tile's record, copied by value.
+#pragma once
+
+#include "codec/core/rvd_coords.h"
+#include "codec/core/rvd_dims.h"
+
+class rv_tile;
+
+class rvd_tile {
+public:
+    rvd_tile() = default;
+    explicit rvd_tile(rv_tile* s) : state(s) {}
+    bool exists() const { return state != nullptr; }
+    bool operator!() const { return state == nullptr; }
+    bool operator==(const rvd_tile& o) const { return state == o.state; }
+    bool operator!=(const rvd_tile& o) const { return state != o.state; }
+
+    // Ends this access; a tile of a persistent codestream may be opened again.
+    void close();
+    // Apparent tile index.
+    rvd_coords get_tile_idx() const;
+    int get_tnum() const;
+
+    rv_tile* get_state() const { return state; }
+
+private:
+    rv_tile* state = nullptr;
+};

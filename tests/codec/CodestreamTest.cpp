@@ -1,0 +1,502 @@
+// Codestream creation, main header, teardown and modes: the conformance set against the
+// independent scanner's facts and opj_dump, hand-built streams for every error path.
+#include "codec/core/rv_codestream.h"
+#include "codec/core/rvd_codestream.h"
+#include "tests/codec/support/codec_messages.h"
+#include "tests/codec/support/codestream_bytes.h"
+#include "tests/codec/support/stream_facts.h"
+#include "tests/codec/support/test_sources.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/random/mersenne_twister.hpp>
+#include <boost/random/uniform_int_distribution.hpp>
+
+#include <fstream>
+#include <memory>
+#include <string>
+
+using namespace codec_test;
+
+namespace {
+
+// Creates on a memory source; the source outlives the codestream.
+struct opened {
+    explicit opened(std::vector<uint8_t> bytes) : src(std::move(bytes)) { cs.create(&src); }
+    ~opened() { cs.destroy(); }
+    memory_source src;
+    rvd_codestream cs;
+};
+
+std::string create_error(const std::vector<uint8_t>& bytes)
+{
+    memory_source src(bytes);
+    rvd_codestream cs;
+    std::string text = error_text([&] { cs.create(&src); });
+    EXPECT_FALSE(cs.exists());
+    return text;
+}
+
+size_t first_sot(const stream_facts& f)
+{
+    return f.sots.empty() ? 0 : size_t(f.sots.front().offset);
+}
+
+// Everything the viewer asks after opening, as one comparable text.
+std::string answers(rvd_codestream& cs)
+{
+    std::string s;
+    auto add = [&](const rvd_dims& d) {
+        s += std::to_string(d.pos.y) + "," + std::to_string(d.pos.x) + "," +
+             std::to_string(d.size.y) + "," + std::to_string(d.size.x) + ";";
+    };
+    rvd_dims d;
+    cs.get_dims(-1, d);
+    add(d);
+    cs.get_tile_partition(d);
+    add(d);
+    cs.get_valid_tiles(d);
+    add(d);
+    const int n = cs.get_num_components();
+    s += std::to_string(n) + ":";
+    for (int c = 0; c < n; c++) {
+        rvd_coords sub;
+        cs.get_subsampling(c, sub);
+        s += std::to_string(cs.get_bit_depth(c)) + (cs.get_signed(c) ? "s" : "u") +
+             std::to_string(sub.y) + "x" + std::to_string(sub.x) + ";";
+        cs.get_dims(c, d);
+        add(d);
+    }
+    return s;
+}
+
+// The facts' values in the same form.
+std::string expected_answers(const param_facts& f)
+{
+    const int64_t x0 = f.siz[3], y0 = f.siz[4], x1 = f.siz[1], y1 = f.siz[2];
+    const int64_t tx = f.siz[5], ty = f.siz[6], tx0 = f.siz[7], ty0 = f.siz[8];
+    auto cdiv = [](int64_t a, int64_t b) { return (a + b - 1) / b; };
+    std::string s;
+    auto add = [&](int64_t a, int64_t b, int64_t c, int64_t d) {
+        s += std::to_string(a) + "," + std::to_string(b) + "," + std::to_string(c) + "," +
+             std::to_string(d) + ";";
+    };
+    add(y0, x0, y1 - y0, x1 - x0);
+    const int64_t nty = cdiv(y1 - ty0, ty), ntx = cdiv(x1 - tx0, tx);
+    add(ty0, tx0, ty, tx);
+    const int64_t fy = (y0 - ty0) / ty, fx = (x0 - tx0) / tx;
+    add(fy, fx, nty - fy, ntx - fx);
+    s += std::to_string(f.siz[9]) + ":";
+    for (const auto& c : f.sizc) {
+        s += std::to_string((c[0] & 0x7F) + 1) + ((c[0] & 0x80) ? "s" : "u") +
+             std::to_string(c[2]) + "x" + std::to_string(c[1]) + ";";
+        add(cdiv(y0, c[2]), cdiv(x0, c[1]), cdiv(y1, c[2]) - cdiv(y0, c[2]),
+            cdiv(x1, c[1]) - cdiv(x0, c[1]));
+    }
+    return s;
+}
+
+} // namespace
+
+TEST(CodestreamCreate, ConformanceSetFromEverySourceKind)
+{
+    std::vector<std::string> names = conformance_names();
+    ASSERT_EQ(names.size(), 22u);
+    const std::string facts_dir = stream_dir("conformance");
+    for (const std::string& n : names) {
+        param_facts pf;
+        ASSERT_TRUE(load_param_facts("conf_" + n, pf)) << n;
+        const std::string expected = expected_answers(pf);
+        // opj_dump agrees with the scanner on the tile grid.
+        ASSERT_EQ(pf.dump_tiles.size(), 6u) << n;
+        EXPECT_EQ(pf.dump_tiles[2], pf.siz[5]) << n;
+        EXPECT_EQ(pf.dump_tiles[3], pf.siz[6]) << n;
+        const std::string path = conformance_dir() + "/" + n + ".j2k";
+        std::vector<uint8_t> bytes = read_file(path);
+        {
+            opened o(bytes);
+            EXPECT_EQ(answers(o.cs), expected) << n << " memory";
+            EXPECT_EQ(o.cs.get_num_components(), int(pf.dump_image[4])) << n;
+            // The viewer's own restriction: codestream component 0 only.
+            o.cs.apply_input_restrictions(0, 1, 0, 0, nullptr, RVD_WANT_CODESTREAM_COMPONENTS);
+            EXPECT_EQ(o.cs.get_num_components(), 1) << n;
+            EXPECT_EQ(o.cs.get_bit_depth(0), (pf.sizc[0][0] & 0x7F) + 1) << n;
+            EXPECT_EQ(o.cs.get_bit_depth(1), 0) << n;
+        }
+        {
+            file_source src(path);
+            rvd_codestream cs;
+            cs.create(&src);
+            EXPECT_EQ(answers(cs), expected) << n << " file";
+            cs.destroy();
+        }
+        {
+            sequential_source src(bytes, 7);
+            rvd_codestream cs;
+            cs.create(&src);
+            EXPECT_EQ(answers(cs), expected) << n << " sequential";
+            cs.destroy();
+        }
+        {
+            stream_facts sf = load_facts(facts_dir + "/conf_" + n + ".facts");
+            fake_cache_source src;
+            src.main_header.bytes.assign(bytes.begin(), bytes.begin() + long(first_sot(sf)));
+            src.main_header.complete = true;
+            rvd_codestream cs;
+            if (n == "p1_03" || n == "p1_05") {
+                EXPECT_NE(error_text([&] { cs.create(&src); })
+                              .find("You cannot use PPM or PPT marker segments (packed packet "
+                                    "headers) with cached compressed data sources."),
+                          std::string::npos)
+                    << n;
+                EXPECT_FALSE(cs.exists());
+            } else {
+                cs.create(&src);
+                EXPECT_EQ(answers(cs), expected) << n << " cache";
+                cs.destroy();
+            }
+        }
+    }
+}
+
+TEST(CodestreamCreate, CommentsKeptOnlyForNonEmptyText)
+{
+    opened o(read_file(conformance_dir() + "/p0_03.j2k"));
+    int texts = 0;
+    for (rvd_codestream_comment c = o.cs.get_comment(rvd_codestream_comment()); c.exists();
+         c = o.cs.get_comment(c)) {
+        texts++;
+        EXPECT_TRUE(c.check_readonly());
+        EXPECT_FALSE(c.put_text("x"));
+        EXPECT_GT(std::string(c.get_text()).size(), 0u);
+    }
+    EXPECT_EQ(texts, 2); // the binary comment is dropped
+
+    // Registration 0 (binary) and an empty text are both dropped; a zero terminator in the
+    // body is not part of the text.
+    siz_geometry g;
+    auto com = [](std::vector<uint8_t> body) { return segment(0xFF64, body); };
+    opened h(build_stream(g, {com({0, 0, 'b', 'i', 'n'}), com({0, 1}),
+                              com({0, 1, 'a', 'b', 'c', 0}), com({0, 1, 'x', 'y', 'z'})}));
+    std::vector<std::string> got;
+    for (auto c = h.cs.get_comment(rvd_codestream_comment()); c.exists(); c = h.cs.get_comment(c))
+        got.push_back(c.get_text());
+    EXPECT_EQ(got, (std::vector<std::string>{"abc", "xyz"}));
+
+    // Comments added by the application are writable and grow.
+    rvd_codestream_comment added = h.cs.add_comment();
+    EXPECT_STREQ(added.get_text(), "");
+    EXPECT_FALSE(added.check_readonly());
+    EXPECT_TRUE(added.put_text("hello "));
+    EXPECT_TRUE(added.put_text(std::string(200, 'w').c_str()));
+    EXPECT_EQ(std::string(added.get_text()), "hello " + std::string(200, 'w'));
+    EXPECT_EQ(rvd_codestream_comment().get_text(), nullptr);
+    EXPECT_TRUE(rvd_codestream_comment().check_readonly());
+}
+
+TEST(CodestreamCreate, CommentFromOpjCompress)
+{
+    const std::string dir = std::string(ORBEL_BINARY_DIR) + "/codestream_com";
+    ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+    {
+        std::ofstream img(dir + "/a.pgm", std::ios::binary);
+        img << "P5\n64 64\n255\n" << std::string(64 * 64, 'A');
+    }
+    ASSERT_EQ(std::system(("opj_compress -i " + dir + "/a.pgm -o " + dir +
+                           "/a.j2k -C hello >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    opened o(read_file(dir + "/a.j2k"));
+    rvd_codestream_comment c = o.cs.get_comment(rvd_codestream_comment());
+    ASSERT_TRUE(c.exists());
+    EXPECT_STREQ(c.get_text(), "hello");
+    EXPECT_FALSE(o.cs.get_comment(c).exists());
+}
+
+TEST(CodestreamCreate, MalformedStartsAndGeometryAreRefused)
+{
+    siz_geometry g;
+    EXPECT_NE(create_error({0xFF, 0x51, 0, 0}).find("Code-stream must start with an SOC marker!"),
+              std::string::npos);
+    EXPECT_NE(create_error({}).find("Code-stream must start with an SOC marker!"),
+              std::string::npos);
+    std::vector<uint8_t> soc_cod = {0xFF, 0x4F};
+    auto cod = cod_segment(3);
+    soc_cod.insert(soc_cod.end(), cod.begin(), cod.end());
+    EXPECT_NE(create_error(soc_cod).find("Code-stream must contain a valid SIZ marker segment, "
+                                         "immediately after the SOC marker!"),
+              std::string::npos);
+
+    // 65536 tiles fail, 65535 pass; the counts are not allowed to overflow.
+    siz_geometry big;
+    big.xsiz = big.ysiz = 65536;
+    big.xtsiz = big.ytsiz = 256;
+    EXPECT_NE(create_error(build_stream(big, {}))
+                  .find("Maximum number of allowable tiles is 65535 for any JPEG2000 "
+                        "code-stream.  You have managed to exceed this number!!"),
+              std::string::npos);
+    big.ysiz = 65535 * 256 / 65536 * 256; // 255 rows of tiles
+    big.xsiz = 257 * 256;                 // 257 x 255 = 65535 tiles
+    {
+        opened o(build_stream(big, {}));
+        rvd_dims t;
+        o.cs.get_valid_tiles(t);
+        EXPECT_EQ(int64_t(t.size.x) * t.size.y, 65535);
+    }
+    siz_geometry hostile;
+    hostile.xsiz = hostile.ysiz = 0x7FFFFFFF;
+    hostile.xtsiz = hostile.ytsiz = 1;
+    EXPECT_NE(create_error(build_stream(hostile, {})).find("Maximum number of allowable tiles"),
+              std::string::npos);
+
+    siz_geometry off;
+    off.xtsiz = off.ytsiz = 100;
+    off.xsiz = 300;
+    off.ysiz = 200;
+    off.xosiz = 100; // the first tile ends where the image starts
+    const std::string off_text = create_error(build_stream(off, {}));
+    EXPECT_NE(off_text
+                  .find("Illegal canvas coordinates: the first tile is required to have a "
+                        "non-empty intersection with the image on the high resolution grid."),
+              std::string::npos)
+        << off_text;
+}
+
+TEST(CodestreamCreate, MainHeaderEndingEarlyKeepsWhatWasRead)
+{
+    siz_geometry g;
+    std::vector<uint8_t> bytes = build_stream(g, {cod_segment(5)}, false);
+    opened o(bytes);
+    int levels = 0;
+    EXPECT_TRUE(o.cs.access_siz()->access_cluster("COD")->get("Clevels", 0, 0, levels));
+    EXPECT_EQ(levels, 5);
+    EXPECT_EQ(o.cs.get_min_dwt_levels(), 5);
+
+    // Bytes that are not a marker inside the header are an error, not an early end.
+    bytes.push_back(0x12);
+    bytes.push_back(0x34);
+    EXPECT_NE(create_error(bytes).find("Main code-stream header appears corrupt!"),
+              std::string::npos);
+}
+
+TEST(CodestreamCreate, PpmIsRefusedOnCachesAndRaisesProfileZero)
+{
+    std::vector<uint8_t> bytes = read_file(conformance_dir() + "/p1_03.j2k");
+    // Rsiz is the first SIZ field: patch it to profile 0 (Rsiz 1).
+    bytes[6] = 0;
+    bytes[7] = 1;
+    opened o(bytes);
+    EXPECT_TRUE(warning_seen("PPM marker segments may not appear within a Profile-0 "
+                             "code-stream.  You should set \"Sprofile\" to 1 or 2."));
+    EXPECT_EQ(o.cs.get_state()->profile, 2);
+    // p1_03 also has TLM: the tile-part index is given up with a warning.
+    EXPECT_TRUE(warning_seen("Dynamic indexing of tile-parts, whether by TLM (tile-part length) "
+                             "marker segments or otherwise, cannot be used by the current "
+                             "implementation when PPM (packed packet header) marker segments "
+                             "are also used."));
+    EXPECT_FALSE(o.cs.get_state()->tpart_ptr_server);
+}
+
+TEST(CodestreamCreate, TilePartIndexFromTlm)
+{
+    const std::string dir = stream_dir("conformance");
+    for (const char* n : {"p0_03", "p1_04"}) {
+        stream_facts sf = load_facts(dir + "/conf_" + std::string(n) + ".facts");
+        std::vector<uint8_t> bytes = read_file(conformance_dir() + "/" + n + ".j2k");
+        opened o(bytes);
+        rv_codestream* st = o.cs.get_state();
+        ASSERT_TRUE(st->tpart_ptr_server) << n;
+        std::map<int, std::vector<int64_t>> want, got;
+        for (const fact_sot& s : sf.sots)
+            want[s.isot].push_back(s.offset);
+        for (size_t t = 0; t < st->tile_refs.size(); t++)
+            for (rv_tpart_addr* a = st->tile_refs[t].tpart_head; a != nullptr; a = a->next)
+                got[int(t)].push_back(a->address);
+        EXPECT_EQ(got, want) << n;
+
+        sequential_source seq(bytes);
+        rvd_codestream cs;
+        cs.create(&seq);
+        EXPECT_FALSE(cs.get_state()->tpart_ptr_server) << n;
+        cs.destroy();
+    }
+    stream_facts sf = load_facts(stream_dir("input") + "/tlm_tp_r.facts");
+    opened o(read_file(stream_dir("input") + "/tlm_tp_r.j2k"));
+    size_t count = 0;
+    for (const rv_tile_ref& r : o.cs.get_state()->tile_refs)
+        for (rv_tpart_addr* a = r.tpart_head; a != nullptr; a = a->next)
+            count++;
+    EXPECT_EQ(count, sf.sots.size());
+    EXPECT_GT(count, o.cs.get_state()->tile_refs.size()); // several tile-parts per tile
+}
+
+TEST(CodestreamCreate, EveryPrefixOpensLikeTheWholeHeader)
+{
+    boost::random::mt19937 rng(8);
+    const std::string dir = stream_dir("conformance");
+    for (const std::string& n : conformance_names()) {
+        stream_facts sf = load_facts(dir + "/conf_" + n + ".facts");
+        std::vector<uint8_t> bytes = read_file(conformance_dir() + "/" + n + ".j2k");
+        const std::string whole = [&] {
+            opened o(bytes);
+            return answers(o.cs);
+        }();
+        ASSERT_GE(sf.markers.size(), 2u);
+        const size_t siz_end = size_t(sf.markers[1].offset) + 4 + size_t(sf.markers[1].length);
+        const size_t sot = first_sot(sf);
+        std::vector<size_t> lengths;
+        if (sot - siz_end <= 4096) {
+            for (size_t len = siz_end; len <= sot; len++)
+                lengths.push_back(len);
+        } else {
+            for (const fact_marker& m : sf.markers)
+                if (size_t(m.offset) > siz_end && size_t(m.offset) <= sot)
+                    for (size_t len : {size_t(m.offset) - 1, size_t(m.offset), size_t(m.offset) + 1})
+                        lengths.push_back(len);
+            boost::random::uniform_int_distribution<size_t> pick(siz_end, sot);
+            for (int i = 0; i < 200; i++)
+                lengths.push_back(pick(rng));
+        }
+        for (size_t len : lengths) {
+            std::vector<uint8_t> prefix(bytes.begin(), bytes.begin() + long(len));
+            opened o(prefix);
+            ASSERT_EQ(answers(o.cs), whole) << n << " prefix " << len;
+        }
+        for (size_t len : {size_t(0), size_t(1), size_t(3), siz_end - 1}) {
+            std::string e = create_error(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(len)));
+            EXPECT_TRUE(e.find("Code-stream must start with an SOC marker!") != std::string::npos ||
+                        e.find("Code-stream must contain a valid SIZ marker segment") !=
+                            std::string::npos)
+                << n << " " << len << ": " << e;
+        }
+    }
+}
+
+TEST(CodestreamModes, SettersAndRefusalsAfterTileAccess)
+{
+    siz_geometry g;
+    g.xtsiz = g.ytsiz = 16;
+    opened o(build_stream(g, {}));
+    EXPECT_EQ(o.cs.set_tile_unloading_threshold(-5), 64);
+    EXPECT_EQ(o.cs.get_state()->max_unloadable_tiles, 0);
+    EXPECT_EQ(o.cs.set_tile_unloading_threshold(10), 0);
+    EXPECT_STREQ(rvd_get_core_version(), "v6.0");
+    o.cs.set_resilient(true);
+    EXPECT_TRUE(o.cs.get_state()->resilient && o.cs.get_state()->expect_ubiquitous_sops);
+    o.cs.set_fussy();
+    EXPECT_TRUE(o.cs.get_state()->fussy && !o.cs.get_state()->resilient);
+    o.cs.set_fast();
+    EXPECT_FALSE(o.cs.get_state()->fussy || o.cs.get_state()->resilient);
+    EXPECT_EQ(o.cs.augment_cache_threshold(1000), 1000);
+    EXPECT_EQ(o.cs.augment_cache_threshold(-400), 600);
+
+    rvd_tile t = o.cs.open_tile(rvd_coords(0, 0));
+    ASSERT_TRUE(t.exists());
+    EXPECT_NE(error_text([&] { o.cs.set_persistent(); })
+                  .find("You may only set the codestream object into its \"persistent\" mode "
+                        "prior to opening the first tile."),
+              std::string::npos);
+    EXPECT_NE(error_text([&] { o.cs.enable_restart(); })
+                  .find("You may not call `rvd_codestream::enable_restart' after opening the "
+                        "first tile."),
+              std::string::npos);
+    EXPECT_NE(error_text([&] { o.cs.open_tile(rvd_coords(0, 0)); })
+                  .find("Attempting to access a tile which has already been discarded or "
+                        "closed!"),
+              std::string::npos);
+    t.close();
+    // Not persistent: closed for good.
+    EXPECT_NE(error_text([&] { o.cs.open_tile(rvd_coords(0, 0)); }).find("discarded or closed"),
+              std::string::npos);
+}
+
+TEST(CodestreamRestart, SameAndDifferentSiz)
+{
+    std::vector<uint8_t> a = read_file(conformance_dir() + "/p0_04.j2k");
+    std::vector<uint8_t> b = read_file(conformance_dir() + "/p0_01.j2k");
+    memory_source sa(a), sa2(a), sb(b);
+    rvd_codestream cs;
+    cs.create(&sa);
+    EXPECT_NE(error_text([&] { cs.restart(&sa2); })
+                  .find("You may not use the `rvd_codestream::restart' function unless "
+                        "`rvd_codestream::enable_restart' was called"),
+              std::string::npos);
+    cs.enable_restart();
+    cs.set_persistent();
+    const rvd_dims roi(rvd_coords(10, 20), rvd_coords(30, 40));
+    cs.apply_input_restrictions(1, 0, 1, 3, &roi, RVD_WANT_CODESTREAM_COMPONENTS);
+    cs.change_appearance(true, false, true);
+    rv_codestream* before = cs.get_state();
+    cs.restart(&sa2);
+    EXPECT_EQ(cs.get_state(), before); // same SIZ: the state is kept
+    rvd_dims d;
+    cs.get_dims(-1, d);
+    EXPECT_EQ(d.size, rvd_coords(40, 30)); // view kept, transposed
+    EXPECT_EQ(cs.get_num_components(), 2);
+
+    const int b_comps = [&] {
+        opened o(b);
+        return o.cs.get_num_components();
+    }();
+    cs.restart(&sb);
+    rv_codestream* st = cs.get_state();
+    EXPECT_EQ(st->discard_levels, 1);
+    EXPECT_EQ(st->max_apparent_layers, 3);
+    EXPECT_TRUE(st->transpose && st->hflip && !st->vflip);
+    EXPECT_TRUE(st->persistent && st->allow_restart);
+    EXPECT_EQ(st->region, st->canvas); // the region belongs to the old canvas
+    EXPECT_EQ(cs.get_num_components(), b_comps); // count changed: mapping not kept
+    cs.destroy();
+}
+
+TEST(CodestreamCreate, ClustersLinkedInOrder)
+{
+    opened o(read_file(conformance_dir() + "/p0_01.j2k"));
+    std::vector<std::string> names;
+    for (rvd_params* p = o.cs.access_siz(); p != nullptr; p = p->access_next_cluster())
+        names.push_back(p->get_cluster_name());
+    EXPECT_EQ(names, (std::vector<std::string>{"SIZ", "MCT", "MCC", "MCO", "ATK", "COD", "DFS",
+                                               "ADS", "QCD", "RGN", "POC", "ORG", "CRG"}));
+    const int tiles = o.cs.get_state()->num_tiles.y * o.cs.get_state()->num_tiles.x;
+    for (const char* n : {"MCT", "COD", "QCD", "POC"})
+        EXPECT_EQ(o.cs.access_siz()->access_cluster(n)->get_num_tiles(), tiles) << n;
+    EXPECT_EQ(o.cs.access_siz()->access_cluster("COD")->get_num_comps(), o.cs.get_num_components());
+    EXPECT_EQ(o.cs.access_siz()->access_cluster("DFS")->get_num_tiles(), 0);
+}
+
+// Creation, queries and teardown repeated over the conformance set and the error cases:
+// under the leak checker any record left behind fails the run, and the buffer server's
+// teardown warnings must never fire.
+TEST(CodestreamCreate, RepeatedLifecyclesLeaveNothingBehind)
+{
+    std::vector<std::vector<uint8_t>> streams;
+    for (const std::string& n : conformance_names())
+        streams.push_back(read_file(conformance_dir() + "/" + n + ".j2k"));
+    for (int round = 0; round < 50; round++)
+        for (const auto& bytes : streams) {
+            opened o(bytes);
+            o.cs.apply_input_restrictions(0, 1, 1, 0, nullptr, RVD_WANT_CODESTREAM_COMPONENTS);
+            rvd_dims d;
+            o.cs.get_dims(0, d);
+            o.cs.open_tile(rvd_coords(0, 0)).close();
+        }
+    siz_geometry big;
+    big.xsiz = big.ysiz = 65536;
+    big.xtsiz = big.ytsiz = 256;
+    std::vector<uint8_t> cut = streams[0];
+    cut.resize(cut.size() / 2);
+    cut.insert(cut.begin() + 60, {0x12, 0x34}); // a non-marker byte inside the header
+    for (int round = 0; round < 100; round++) {
+        create_error(build_stream(big, {}));
+        create_error({0xFF, 0x4F, 0xFF, 0x52});
+        memory_source src(cut);
+        rvd_codestream cs;
+        try {
+            cs.create(&src);
+            cs.destroy();
+        } catch (const codec_error&) {
+            EXPECT_FALSE(cs.exists());
+        }
+    }
+    EXPECT_FALSE(warning_seen("buffer server is being destroyed"));
+}
