@@ -208,6 +208,58 @@ bool icc_setup(j2_colour_conversion& s, const jp2_colour& colour)
     return true;
 }
 
+// CIE Lab: channels to the lightness-scaled f values (1.16 f - 0.16) by the first
+// matrix, the inverse of f by the input table, then XYZ relative to the illuminant's
+// white into linear sRGB.
+bool lab_setup(j2_colour_conversion& s, const jp2_colour& colour)
+{
+    const uint32_t ill = colour.get_illuminant();
+    const uint16_t temp = colour.get_temperature();
+    bool d65_white;
+    if (ill == 0x443530 || (ill == 0x43540000 && temp == 5000))
+        d65_white = false;
+    else if (ill == 0x443635 || (ill == 0x43540000 && temp == 6500))
+        d65_white = true;
+    else
+        return false;
+    double range[3];
+    for (int c = 0; c < 3; ++c) {
+        const int p = colour.get_precision(c);
+        if (colour.get_range(c) <= 0 || p <= 0 || p > 30)
+            return false;
+        range[c] = colour.get_range(c);
+        s.offset[c] = float(0.5 - double(colour.get_offset(c)) / (std::ldexp(1.0, p) - 1.0));
+    }
+    s.identity = s.matrix2_identity = s.no_tone_curves = false;
+    const double lab[9] = {0, 100 / range[0], 0, 431 / range[1], -431 / range[1], 0, 0, 172.4 / range[2],
+                           -172.4 / range[2]};
+    double inv[9];
+    if (!invert(lab, inv))
+        return false;
+    for (int c = 0; c < 3; ++c)
+        s.offset[c] = float(s.offset[c] - 0.5 * (lab[3 * c] + lab[3 * c + 1] + lab[3 * c + 2]));
+    for (int i = 0; i < 9; ++i)
+        s.matrix[i] = float(inv[i]);
+    const int size = 1 << s.precision;
+    s.tone_in[0].resize(size_t(size));
+    for (int i = 0; i < size; ++i) {
+        const double g = i / 8191.0;
+        const double t = g > 0.08 ? std::pow((g + 0.16) / 1.16, 3.0) : g * 3.0 * (6.0 / 29) * (6.0 / 29) / 1.16;
+        s.tone_in[0][size_t(i)] = table_value(t);
+    }
+    fill_output_table(s, size);
+    double ms[9], m2[9];
+    rgb_to_xyz(srgb_primaries, d65, ms);
+    invert(ms, m2);
+    const double white[9] = {d65_white ? 0.9504559270516716 : 0.9642956764295677, 0, 0, 0, 1, 0, 0, 0,
+                             d65_white ? 1.0890577507598784 : 0.8251046025104602};
+    if (!d65_white)
+        multiply(m2, adaptation, m2);
+    multiply(m2, white, m2);
+    set_matrix2(s, m2);
+    return true;
+}
+
 // The common sample count of these lines, each of which must hold 16-bit samples.
 int line_width(rvd_line_buf* const* lines, int count, int width)
 {
@@ -307,7 +359,11 @@ void j2_colour_conversion::init(const jp2_colour& colour, bool keep_ycc)
         if (!icc_setup(*this, colour))
             num_colours = 0;
         break;
-    default: // CIE Lab and Jab, vendor and unknown spaces
+    case 14:
+        if (num_colours != 3 || !lab_setup(*this, colour))
+            num_colours = 0;
+        break;
+    default: // CIE Jab, vendor and unknown spaces
         num_colours = 0;
         break;
     }

@@ -169,8 +169,8 @@ TEST(ColourConversion, ImpossibleDescriptionsLeaveNoState)
     jp2_colour_conversion conv;
     j2_colour srgb = enumerated(16, 3);
     ASSERT_TRUE(conv.init(jp2_colour(&srgb), false, false));
-    for (int space : {2, 5, 8, 10, 19, 200, 100, 101}) {
-        j2_colour desc = enumerated(space, 3); // ICC spaces here carry no profile
+    for (int space : {2, 5, 8, 10, 14, 19, 200, 100, 101}) {
+        j2_colour desc = enumerated(space, 3); // no profile, no Lab parameters
         EXPECT_FALSE(conv.init(jp2_colour(&desc), false, false)) << space;
         EXPECT_FALSE(conv.is_non_trivial()) << space;
         Lines l(3, 1);
@@ -238,6 +238,51 @@ TEST(ColourConversion, CmyCmykAndExtendedSrgb)
     // e-sRGB: x = 0.375 + 0.5 v.
     expect_near(convert3(enumerated(20, 3), {{0.375, 0.625, 0.875}, {0.5, 0.45, 0.8}}),
                 {{0.0, 0.5, 1.0}, {0.25, 0.15, 0.85}}, 2, "e-sRGB");
+}
+
+namespace {
+
+j2_colour lab_colour(uint32_t illuminant, uint16_t temperature = 0)
+{
+    j2_colour c = enumerated(14, 3);
+    for (int i = 0; i < 3; ++i)
+        c.precision[i] = 8;
+    c.range[0] = 100, c.range[1] = 170, c.range[2] = 200;
+    c.offset[0] = 0, c.offset[1] = 128, c.offset[2] = 96;
+    c.illuminant = illuminant;
+    c.temperature = temperature;
+    return c;
+}
+
+Rgb lab_samples(double l, double a, double b)
+{
+    return {l / 100, (a * 255 / 170 + 128) / 255, (b * 255 / 200 + 96) / 255};
+}
+
+} // namespace
+
+TEST(ColourConversion, LabWhitesGreysAndPrimaries)
+{
+    // L 50 is Y = ((50 + 16) / 116)^3 under either white.
+    const double grey = srgb_encode(std::pow(66.0 / 116, 3));
+    const std::vector<Rgb> neutral = {{1, 1, 1}, {grey, grey, grey}};
+    const std::vector<Rgb> lab = {lab_samples(100, 0, 0), lab_samples(50, 0, 0)};
+    expect_near(convert3(lab_colour(0x443635), lab), neutral, 24, "Lab D65");
+    expect_near(convert3(lab_colour(0x443530), lab), neutral, 24, "Lab D50");
+    expect_near(convert3(lab_colour(0x43540000, 5000), lab), neutral, 24, "Lab CT 5000");
+    // sRGB primaries under D65: red L 53.24 a 80.09 b 67.20, blue L 32.30 a 79.19 b -107.86
+    // (b clipped by the range here, so blue only keeps its order).
+    expect_near(convert3(lab_colour(0x443635), {lab_samples(53.2408, 80.0925, 67.2032)}), {{1, 0, 0}}, 40,
+                "Lab red");
+    for (uint32_t bad : {0u, 0x443735u}) {
+        j2_colour desc = lab_colour(bad, 7500);
+        jp2_colour_conversion conv;
+        EXPECT_FALSE(conv.init(jp2_colour(&desc), false, false)) << bad;
+    }
+    j2_colour no_range = lab_colour(0x443635);
+    no_range.range[1] = 0;
+    jp2_colour_conversion conv;
+    EXPECT_FALSE(conv.init(jp2_colour(&no_range), false, false));
 }
 
 TEST(ColourConversion, RommGreysStayNeutral)
