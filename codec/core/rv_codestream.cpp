@@ -406,7 +406,30 @@ void rv_codestream::finalize_geometry()
             ci.vert_depth[lev] = static_cast<uint8_t>(ci.vert_depth[lev - 1] + ((val >> 1) & 1));
         }
     }
+    if (uses_mct)
+        build_main_mct_stages();
     geometry_finalized = true;
+}
+
+void rv_codestream::build_main_mct_stages()
+{
+    mct_head.reset();
+    mct_tail = nullptr;
+    rv_mct_stage* first = nullptr;
+    rv_mct_stage::create_stages(first, mct_tail, siz.get(), -1, num_components, comp_info.data(),
+                                num_output_components, output_comp_info.data());
+    mct_head.reset(first);
+    if (mct_tail == nullptr)
+        return; // no stages: output components follow the codestream components
+    // Each output takes its dimensions from the component that the stages tie it to.
+    for (int n = 0; n < num_output_components && n < mct_tail->num_outputs; n++) {
+        rv_output_comp_info& oi = output_comp_info[static_cast<size_t>(n)];
+        const rv_mct_output& out = mct_tail->output_comps[static_cast<size_t>(n)];
+        if (out.size_ref != nullptr)
+            oi.subsampling_ref = out.size_ref;
+        oi.block_idx = (out.block == nullptr) ? -1 : int(out.block - mct_tail->blocks.data());
+        oi.block_comp_idx = out.block_output_idx;
+    }
 }
 
 void rv_codestream::restart_input(std::unique_ptr<rv_compressed_input> input,

@@ -5,6 +5,7 @@
 #include "codec/core/rv_buffer_server.h"
 #include "codec/core/rv_codestream_comment.h"
 #include "codec/core/rv_compressed_input.h"
+#include "codec/core/rv_mct_stage.h"
 #include "codec/core/rv_marker.h"
 #include "codec/core/rv_pp_markers.h"
 #include "codec/core/rv_rescomp_progress.h"
@@ -98,6 +99,10 @@ public:
     int num_output_components = 0;
     int num_apparent_output_components = 0;
     bool uses_mct = false;
+    // The main header's multi-component transform (null without one); the chain is freed
+    // with its first stage.
+    std::unique_ptr<rv_mct_stage> mct_head;
+    rv_mct_stage* mct_tail = nullptr;
     rvd_dims canvas;
     rvd_dims tile_partition;
     rvd_coords num_tiles;
@@ -153,6 +158,7 @@ private:
     void construct_common();
     void read_main_header();
     void setup_output_comps();
+    void build_main_mct_stages();
     void release_tiles();
     void free_comments();
     void destroy_buffer_server();
