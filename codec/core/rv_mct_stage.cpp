@@ -534,11 +534,104 @@ void rv_mct_block::build_sensitivity_rows()
             row.coeffs.assign(d.begin(), d.end());
         }
         rows_known = true;
+    } else if (num_dwt_levels > 0) {
+        build_wavelet_rows();
+        rows_known = true;
     } else if (is_null_transform) {
         rows_known = true; // input j feeds output j alone
     }
-    // Reversible matrices and wavelet blocks: not composed yet; treated as input j
-    // feeding output j (rows_known stays false).
+    // Reversible matrices: not composed yet; treated as input j feeding output j
+    // (rows_known stays false).
+}
+
+void rv_mct_block::build_wavelet_rows()
+{
+    rvd_kernels k;
+    k.init(num_dwt_steps, dwt_step_info.data(), dwt_coefficients.data(), dwt_symmetric,
+           dwt_symmetric_extension, is_reversible);
+    int half[2] = {0, 0}, sup_min[2] = {0, 0}, sup_max[2] = {0, 0};
+    const float* resp[2] = {k.get_impulse_response(2, half[0], &sup_min[0], &sup_max[0]),
+                            k.get_impulse_response(3, half[1], &sup_min[1], &sup_max[1])};
+    // Ranges of positions per level, finest first.
+    std::vector<int> starts, ends;
+    int s = dwt_canvas_origin, e = dwt_canvas_origin + num_outputs;
+    for (int lev = 0; lev < num_dwt_levels && e > s; lev++) {
+        starts.push_back(s);
+        ends.push_back(e);
+        s = (s + 1) / 2;
+        e = (e + 1) / 2;
+    }
+    const int levels = int(starts.size());
+    // One synthesis level: interleaved coefficients over [s, e) to samples over [s, e).
+    auto synthesize = [&](const std::vector<double>& v, int ls, int le) {
+        std::vector<double> x(size_t(le - ls), 0.0);
+        for (int q = ls; q < le; q++) {
+            double c = v[size_t(q - ls)];
+            if (c == 0.0)
+                continue;
+            const int par = q & 1;
+            const int reach = std::max(-sup_min[par], sup_max[par]) + 1;
+            if (le - ls <= 4 * reach) { // short range: reflections may repeat
+                for (int p = ls; p < le; p++)
+                    for (int t = sup_min[par]; t <= sup_max[par]; t++) {
+                        int src = p - t; // extended position feeding p through tap t
+                        if ((src & 1) == par && reflect(src, ls, le) == q)
+                            x[size_t(p - ls)] += c * resp[par][t];
+                    }
+                continue;
+            }
+            // Long range: q appears at itself and at its two mirror images only.
+            const int images[3] = {q, 2 * ls - q, 2 * le - q - 2};
+            for (int n = 0; n < 3; n++) {
+                const int src = images[n];
+                if ((n == 1 && src == q) || (n == 2 && (src == q || src == images[1])))
+                    continue;
+                for (int t = sup_min[par]; t <= sup_max[par]; t++) {
+                    int p = src + t;
+                    if (p >= ls && p < le)
+                        x[size_t(p - ls)] += c * resp[par][t];
+                }
+            }
+        }
+        return x;
+    };
+    // Block input order: final low-pass positions, then high-pass positions from the
+    // coarsest level to the finest.
+    int input = 0;
+    auto emit = [&](int lev, int q) {
+        std::vector<double> v(size_t(ends[size_t(lev)] - starts[size_t(lev)]), 0.0);
+        v[size_t(q - starts[size_t(lev)])] = 1.0;
+        for (int l = lev;; l--) {
+            std::vector<double> x = synthesize(v, starts[size_t(l)], ends[size_t(l)]);
+            if (l == 0) {
+                v.swap(x);
+                break;
+            }
+            // Samples at this level are the low-pass positions of the finer one.
+            int fs = starts[size_t(l - 1)], fe = ends[size_t(l - 1)];
+            std::vector<double> fine(size_t(fe - fs), 0.0);
+            for (int i = starts[size_t(l)]; i < ends[size_t(l)]; i++)
+                if (2 * i >= fs && 2 * i < fe)
+                    fine[size_t(2 * i - fs)] = x[size_t(i - starts[size_t(l)])];
+            v.swap(fine);
+        }
+        if (input < num_inputs) {
+            sensitivity_row& row = rows[size_t(input)];
+            row.first_output = 0;
+            row.coeffs.assign(v.begin(), v.end());
+        }
+        input++;
+    };
+    if (levels == 0)
+        return;
+    const int last = levels - 1;
+    for (int q = starts[size_t(last)]; q < ends[size_t(last)]; q++)
+        if ((q & 1) == 0)
+            emit(last, q);
+    for (int lev = last; lev >= 0; lev--)
+        for (int q = starts[size_t(lev)]; q < ends[size_t(lev)]; q++)
+            if ((q & 1) != 0)
+                emit(lev, q);
 }
 
 void rv_mct_block::analyze_sensitivity(int input_idx, float weight, int& min_out, int& max_out,

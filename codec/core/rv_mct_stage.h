@@ -68,6 +68,7 @@ private:
         std::vector<float> coeffs;
     };
     void build_sensitivity_rows();
+    void build_wavelet_rows();
     std::vector<sensitivity_row> rows; // one per block input, built on first use
     bool rows_built = false;
     bool rows_known = false; // false where the composition is not available (see .cpp)

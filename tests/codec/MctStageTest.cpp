@@ -410,3 +410,115 @@ TEST(MctStage, ComponentGains)
                     rv_mct_component_gain(f.first, 0, 8, 3, 0, f.outs.data(), 3, false), 1e-6);
     }
 }
+
+namespace {
+
+// Test-side 5/3 synthesis without rounding over positions [s, e), whole-sample symmetric
+// extension: even samples first, then odd ones.
+std::vector<double> synth53(const std::vector<double>& y, int s, int e)
+{
+    auto at = [&](const std::vector<double>& v, int p) {
+        while (p < s || p >= e)
+            p = (p < s) ? 2 * s - p : 2 * e - p - 2;
+        return v[size_t(p - s)];
+    };
+    std::vector<double> x(y);
+    if (e - s == 1) { // a lone odd sample is a high-pass one, halved
+        if ((s & 1) != 0)
+            x[0] = y[0] / 2.0;
+        return x;
+    }
+    for (int p = s; p < e; p++)
+        if ((p & 1) == 0)
+            x[size_t(p - s)] = y[size_t(p - s)] - (at(y, p - 1) + at(y, p + 1)) / 4.0;
+    for (int p = s; p < e; p++)
+        if ((p & 1) != 0)
+            x[size_t(p - s)] = y[size_t(p - s)] + (at(x, p - 1) + at(x, p + 1)) / 2.0;
+    return x;
+}
+
+// Outputs of an n-component block with `levels` levels at `origin` when block input `in`
+// is 1 and the others 0.
+std::vector<double> dwt_response(int n, int levels, int origin, int in)
+{
+    std::vector<int> s = {origin}, e = {origin + n};
+    for (int l = 1; l < levels; l++) {
+        s.push_back((s.back() + 1) / 2);
+        e.push_back((e.back() + 1) / 2);
+    }
+    int fs = (s.back() + 1) / 2, fe = (e.back() + 1) / 2;
+    // Locate the input: low-pass positions of the final range, then odd positions from
+    // the coarsest level to the finest.
+    int lev = levels, pos = 0, k = in;
+    if (k < fe - fs)
+        pos = fs + k;
+    else {
+        k -= fe - fs;
+        for (lev = levels - 1; lev >= 0; lev--) {
+            int first_odd = s[size_t(lev)] | 1;
+            int num_odd = (e[size_t(lev)] - first_odd + 1) / 2;
+            if (k < num_odd) {
+                pos = first_odd + 2 * k;
+                break;
+            }
+            k -= num_odd;
+        }
+    }
+    std::vector<double> low(size_t(fe - fs), 0.0);
+    if (lev == levels)
+        low[size_t(pos - fs)] = 1.0;
+    for (int l = levels - 1; l >= 0; l--) {
+        std::vector<double> y(size_t(e[size_t(l)] - s[size_t(l)]), 0.0);
+        for (int p = s[size_t(l)]; p < e[size_t(l)]; p++)
+            if ((p & 1) == 0)
+                y[size_t(p - s[size_t(l)])] = low[size_t(p / 2 - (s[size_t(l)] + 1) / 2)];
+        if (l == lev)
+            y[size_t(pos - s[size_t(l)])] = 1.0;
+        low = synth53(y, s[size_t(l)], e[size_t(l)]);
+    }
+    return low;
+}
+
+} // namespace
+
+TEST(MctStage, WaveletGainsFollowTheSynthesis)
+{
+    // Three components, one level: the high-pass input (block input 2) gives -1/2, 1/2,
+    // -1/2 and the first low-pass input 1, 1/2, 0.
+    {
+        stage_fixture f(3, 3);
+        for (auto& o : f.outs)
+            o.precision = 8;
+        one_block_stage(f, 3, 3, "DWT,1,0,1,0");
+        f.create();
+        ASSERT_NE(nullptr, f.first);
+        EXPECT_NEAR(0.75, rv_mct_component_gain(f.first, 2, 8, 3, 0, f.outs.data(), 3, false),
+                    1e-6);
+        EXPECT_NEAR(1.25, rv_mct_component_gain(f.first, 0, 8, 3, 0, f.outs.data(), 3, false),
+                    1e-6);
+    }
+    // Longer blocks (beyond the supports, where mirror images are handled separately),
+    // against the test's own lifting.
+    for (int n : {5, 13, 20})
+        for (int levels : {1, 2, 3})
+            for (int origin : {0, 1}) {
+                stage_fixture f(n, n);
+                for (auto& o : f.outs)
+                    o.precision = 8;
+                one_block_stage(f, n, n,
+                                "DWT,1,0," + std::to_string(levels) + "," +
+                                    std::to_string(origin));
+                f.create();
+                ASSERT_NE(nullptr, f.first);
+                for (int c = 0; c < n; c++) {
+                    double want = 0.0;
+                    for (double w : dwt_response(n, levels, origin, c))
+                        want += w * w;
+                    EXPECT_NEAR(want,
+                                rv_mct_component_gain(f.first, c, 8, n, 0, f.outs.data(), n,
+                                                      false),
+                                1e-5)
+                        << n << " " << levels << " " << origin << " " << c;
+                }
+            }
+}
