@@ -8,6 +8,7 @@
 #include <cmath>
 #include <initializer_list>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -521,4 +522,80 @@ TEST(MctStage, WaveletGainsFollowTheSynthesis)
                         << n << " " << levels << " " << origin << " " << c;
                 }
             }
+}
+
+TEST(MctStage, RandomDescriptionsBuildOrFailCleanly)
+{
+    // Random stage descriptions over small component counts: each either builds a chain
+    // whose records are consistent or raises a codec error; none crashes.
+    std::mt19937 rng(113);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    const char* const kinds[] = {"DEP", "MATRIX", "DWT", "MAT"};
+    int built = 0, refused = 0;
+    for (int iter = 0; iter < 300; iter++) {
+        const int n = pick(1, 6);
+        stage_fixture f(n, pick(1, 8));
+        const int stages = pick(1, 3);
+        std::string mstages = "Mstages=";
+        for (int s = 0; s < stages; s++)
+            mstages += (s ? "," : "") + std::to_string(s + 1);
+        f.parse({("Mnum_stages=" + std::to_string(stages)).c_str(), mstages.c_str()});
+        // Half the sets chain well-formed single-block stages, so that many build.
+        const bool structured = pick(0, 1) != 0;
+        int prev_outputs = n;
+        for (int s = 1; s <= stages; s++) {
+            const int blocks = structured ? 1 : pick(1, 2);
+            std::string ins, outs, coll, xf;
+            for (int b = 0; b < blocks; b++) {
+                int ni = pick(1, 4), no = pick(1, 4);
+                int a = pick(0, 5), c = pick(0, 5);
+                int kind = pick(0, 3);
+                if (structured) {
+                    a = c = 0;
+                    ni = prev_outputs;
+                    no = (kind == 1) ? pick(1, 4) : ni;
+                    prev_outputs = no;
+                }
+                ins += std::string(b ? "," : "") + "{" + std::to_string(a) + "," +
+                       std::to_string(a + ni - 1) + "}";
+                outs += std::string(b ? "," : "") + "{" + std::to_string(c) + "," +
+                        std::to_string(c + no - 1) + "}";
+                coll += std::string(b ? "," : "") + "{" + std::to_string(ni) + "," +
+                        std::to_string(no) + "}";
+                xf += std::string(b ? "," : "") + "{" + kinds[kind] + "," +
+                      std::to_string(pick(0, 2)) + "," + std::to_string(pick(0, 1) * 3) + "," +
+                      std::to_string(pick(0, 2)) + "," + std::to_string(pick(0, 3)) + "}";
+            }
+            const std::string t = ":I" + std::to_string(s) + "=";
+            f.parse({("Mstage_inputs" + t + ins).c_str(), ("Mstage_outputs" + t + outs).c_str(),
+                     ("Mstage_collections" + t + coll).c_str(),
+                     ("Mstage_xforms" + t + xf).c_str()});
+        }
+        f.parse({"Mmatrix_size:I1=4", "Mmatrix_coeffs:I1=1,2,3,4", "Mtriang_size:I2=1",
+                 "Mtriang_coeffs:I2=0.5", "Mvector_size:I3=2", "Mvector_coeffs:I3=1,2"});
+        try {
+            f.create();
+        } catch (const codec_error&) {
+            refused++;
+            EXPECT_EQ(nullptr, f.chain);
+            continue;
+        }
+        built++;
+        for (rv_mct_stage* s = f.first; s != nullptr; s = s->next_stage) {
+            ASSERT_EQ(size_t(s->num_outputs), s->output_comps.size());
+            ASSERT_EQ(size_t(s->num_inputs), s->input_required_indices.size());
+            for (const rv_mct_block& b : s->blocks)
+                for (int j = 0; j < b.num_outputs; j++)
+                    EXPECT_EQ(&b, s->output_comps[size_t(b.outputs[size_t(j)])].block);
+            if (s->next_stage == nullptr) {
+                EXPECT_EQ(f.last, s);
+            }
+        }
+        for (int c = 0; c < n; c++)
+            EXPECT_TRUE(std::isfinite(
+                rv_mct_component_gain(f.first, c, 8, n, 0, f.outs.data(), int(f.outs.size()),
+                                      true)));
+    }
+    EXPECT_GT(built, 0);
+    EXPECT_GT(refused, 0);
 }
