@@ -54,27 +54,6 @@ int floor_log2(int n)
     return k;
 }
 
-uint16_t read_word(rv_buffer*& buf, int& pos)
-{
-    pos += pos & 1;
-    if (pos > RV_BUFFER_PAYLOAD - 2) {
-        buf = buf->next;
-        pos = 0;
-    }
-    uint16_t v = uint16_t((buf->data()[pos] << 8) | buf->data()[pos + 1]);
-    pos += 2;
-    return v;
-}
-
-uint8_t read_byte(rv_buffer*& buf, int& pos)
-{
-    if (pos >= RV_BUFFER_PAYLOAD) {
-        buf = buf->next;
-        pos = 0;
-    }
-    return buf->data()[pos++];
-}
-
 int pointer_position(int pos)
 {
     pos = (pos + 3) & ~3;
@@ -168,6 +147,9 @@ void rv_precinct_block::release_chain(rv_buffer_server* server)
 uint16_t rv_precinct_block::parse_packet_header(rv_header_in& header, rv_buffer_server* server, int layer)
 {
     packet_bytes = 0;
+    // Layer indices are 16-bit, and the inclusion threshold layer + 1 must be too.
+    if (layer < 0 || layer > 0xFFFE)
+        throw uint16_t(RV_PACKET_OVERSIZED);
 
     // Inclusion.
     bool first_inclusion = !is_included();
@@ -293,21 +275,50 @@ void rv_precinct_block::retrieve_data(rvd_block* block, int max_layers, int pass
     if (to_fill > block->max_passes)
         block->set_max_passes(to_fill + 32);
 
+    // A cursor that never passes the chain's end (current_buf at buf_pos): records are
+    // only as trustworthy as the byte counts packet reading gave us.
     rv_buffer* buf = first_buf;
     int pos = 0;
-    int filled = 0;     // pass entries written
+    auto fits = [&](int n) {
+        if (pos + n > RV_BUFFER_PAYLOAD) {
+            if (buf == current_buf || buf->next == nullptr)
+                return false;
+            buf = buf->next;
+            pos = 0;
+        }
+        return buf != current_buf || pos + n <= buf_pos;
+    };
+    auto read_word = [&](uint16_t& v) {
+        pos += pos & 1;
+        if (!fits(2))
+            return false;
+        v = uint16_t((buf->data()[pos] << 8) | buf->data()[pos + 1]);
+        pos += 2;
+        return true;
+    };
+    auto read_byte = [&](int& v) {
+        if (!fits(1))
+            return false;
+        v = buf->data()[pos++];
+        return true;
+    };
+    int filled = 0; // pass entries written
     int remaining = bytes_stored;
     uint8_t* dest = block->byte_buffer;
     while (filled < to_fill) {
-        int layer = read_word(buf, pos);
-        if (layer >= max_layers)
+        uint16_t layer;
+        if (!read_word(layer) || layer >= max_layers)
             break;
         int layer_first = filled;
         int layer_passes = 0;
-        uint16_t word;
+        uint16_t word = 0;
+        bool intact = true;
         do {
-            word = read_word(buf, pos);
-            int n = read_byte(buf, pos);
+            int n = 0;
+            if (!read_word(word) || !read_byte(n)) {
+                intact = false;
+                break;
+            }
             for (int k = 0; k < n; k++, layer_passes++) {
                 if (layer_first + layer_passes >= to_fill)
                     continue;
@@ -315,6 +326,8 @@ void rv_precinct_block::retrieve_data(rvd_block* block, int max_layers, int pass
                 block->pass_slopes[layer_first + layer_passes] = 0;
             }
         } while (word & 0x8000);
+        if (!intact)
+            break;
         int recorded = layer_first + layer_passes > to_fill ? to_fill - layer_first : layer_passes;
         if (recorded == layer_passes && recorded > 0)
             block->pass_slopes[layer_first + recorded - 1] = uint16_t(0xFFFF - layer);
@@ -331,23 +344,34 @@ void rv_precinct_block::retrieve_data(rvd_block* block, int max_layers, int pass
         }
         if (in_memory) {
             int p = pointer_position(pos);
-            if (p < 0) {
-                buf = buf->next;
-                p = 0;
-            }
+            pos = p < 0 ? RV_BUFFER_PAYLOAD : p;
             const uint8_t* body;
-            std::memcpy(&body, buf->data() + p, sizeof(body));
-            pos = p + int(sizeof(body));
+            if (!fits(int(sizeof(body))))
+                break;
+            std::memcpy(&body, buf->data() + pos, sizeof(body));
+            pos += int(sizeof(body));
             std::memcpy(dest, body, size_t(copy));
             dest += copy;
         } else {
-            dest = read_bytes(buf, pos, dest, copy);
+            int left = copy;
+            while (left > 0) {
+                if (!fits(1)) {
+                    left = -1;
+                    break;
+                }
+                int room = (buf == current_buf ? int(buf_pos) : int(RV_BUFFER_PAYLOAD)) - pos;
+                int k = left < room ? left : room;
+                std::memcpy(dest, buf->data() + pos, size_t(k));
+                dest += k;
+                pos += k;
+                left -= k;
+            }
+            if (left < 0)
+                break; // the chain ended early: keep only the layers before
         }
         block->num_passes += counted;
         filled += counted;
         if (counted < layer_passes)
             break; // a pass missing bytes, or the passes left out
-        if (buf == nullptr || (buf == current_buf && pos >= buf_pos))
-            break; // the chain holds no further layer
     }
 }

@@ -152,7 +152,7 @@ TEST(HeaderWriter, RandomRoundTripsWithStuffing)
 
 TEST(HeaderWriter, EdgesAndEndOfData)
 {
-    // Sixteen ones: 0xFF, then 7 bits, then the stuffed zero after a final 0xFF.
+    // Fifteen ones fill 0xFF and the 7 bits after it; a final 0xFF gets a stuffed zero.
     header_writer w;
     w.ones(15);
     std::vector<uint8_t> b = w.finish();
@@ -474,11 +474,58 @@ TEST_F(PrecinctBlock, ChainsAcrossBuffersBytesPointersAndCuts)
             ASSERT_EQ(blk.pass_lengths[l], lens[size_t(l)]);
         ASSERT_TRUE(std::equal(expect.begin(), expect.end(), blk.byte_buffer));
         if (!in_memory) {
+            // read_bytes walks the same chain: skip the first layer's records (word at
+            // 0, word at 2, count at 4) and read the body bytes that follow across buffers.
+            rv_buffer* cur = b.first_buf;
+            int pos = 5;
+            std::vector<uint8_t> got(static_cast<size_t>(lens[0]));
+            EXPECT_EQ(rv_precinct_block::read_bytes(cur, pos, got.data(), lens[0]), got.data() + lens[0]);
+            EXPECT_TRUE(std::equal(got.begin(), got.end(), memory.begin()));
+        }
+        if (!in_memory) {
             // The last packet's body arrived only in part.
             b.inclusion_bound = uint16_t(b.inclusion_bound - 1);
             b.retrieve_data(&blk, kLayers, 0, false);
             EXPECT_EQ(blk.num_passes, kLayers - 1);
         }
+    }
+}
+
+// Random header bytes over a 3 x 3 tree and six layers, every mode: parsing ends only in
+// a code or the reader's end, and whatever the chains hold retrieves within bounds.
+TEST_F(PrecinctBlock, RandomHeadersFailCleanly)
+{
+    std::mt19937 rng(11);
+    for (int trial = 0; trial < 400; trial++) {
+        tag_tree& t = tree(3, 3, int(rng() % 64));
+        if (trial % 5 == 0)
+            t.leaf(4).passes_kept = 255;
+        std::vector<uint8_t> bytes(static_cast<size_t>(rng() % 300));
+        for (auto& b : bytes)
+            b = uint8_t(rng() % 4 == 0 ? 0xFF : rng());
+        header_reader r(bytes);
+        try {
+            for (int layer = 0; layer < 6; layer++)
+                for (int i = 0; i < 9; i++) {
+                    int n = t.leaf(i).parse_packet_header(r.in, &server, layer);
+                    if (n > 0 && !t.leaf(i).is_discarded())
+                        body(t.leaf(i), n % 200);
+                }
+        } catch (uint16_t code) {
+            EXPECT_TRUE(code == 13 || code == 21 || code == 74) << code;
+        } catch (rv_header_in*) {
+        }
+        rvd_block blk;
+        for (int i = 0; i < 9; i++) {
+            rv_precinct_block& b = t.leaf(i);
+            b.retrieve_data(&blk, 6, 0, false);
+            ASSERT_LE(blk.num_passes, b.is_discarded() ? 0 : int(b.passes_kept));
+            int64_t sum = 0;
+            for (int p = 0; p < blk.num_passes; p++)
+                sum += blk.pass_lengths[p];
+            ASSERT_LE(sum, b.get_bytes_stored());
+        }
+        t.release(server);
     }
 }
 
