@@ -202,7 +202,10 @@ void rv_mct_stage::create_stages(rv_mct_stage*& first, rv_mct_stage*& last, rvd_
                 mcc->get("Mstage_xforms", b, f, xf[f]);
             if (xf[0] == XFORM_MATRIX && xf[3] != 0 && cmct == 0) {
                 xf[0] = XFORM_MAT;
-                mcc->set("Mstage_xforms", b, 0, XFORM_MAT);
+                // Recorded only in this header's own object: a description inherited from
+                // the main header may serve tiles whose COD does carry the flag.
+                if (mcc->get_tile_idx() == tile_idx)
+                    mcc->set("Mstage_xforms", b, 0, XFORM_MAT);
             }
             const int type = xf[0], coeff_inst = xf[1], offset_inst = xf[2];
             if (offset_inst != 0) {

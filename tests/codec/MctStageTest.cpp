@@ -178,17 +178,31 @@ TEST(MctStage, ReversibleMatrixInTileWithoutCmctBecomesOldLayout)
     EXPECT_NE(nullptr, f.first->blocks[0].matrix_params);
     EXPECT_EQ(nullptr, f.first->blocks[0].old_rxform_params);
 
-    // Tile 1 has its own COD without the flag: the record is rewritten there.
+    // Tile 1 has its own COD without the flag and inherits the main header's stage: the
+    // old layout applies to the tile, but the shared record is left for the other tiles.
     f.root->access_cluster("COD")->access_relation(1, -1, 0, false)->set("Cmct", 0, 0, 0);
     f.create(1);
     ASSERT_NE(nullptr, f.first);
-    const rv_mct_block& b = f.first->blocks[0];
-    EXPECT_TRUE(b.is_reversible);
-    EXPECT_EQ(nullptr, b.matrix_params);
-    EXPECT_NE(nullptr, b.old_rxform_params);
+    EXPECT_TRUE(f.first->blocks[0].is_reversible);
+    EXPECT_EQ(nullptr, f.first->blocks[0].matrix_params);
+    EXPECT_NE(nullptr, f.first->blocks[0].old_rxform_params);
     int kind = 0;
-    ASSERT_TRUE(f.root->access_cluster("MCC")->access_relation(1, -1, 1, true)->get(
-        "Mstage_xforms", 0, 0, kind));
+    rvd_params* mcc = f.root->access_cluster("MCC");
+    ASSERT_TRUE(mcc->access_relation(-1, -1, 1, true)->get("Mstage_xforms", 0, 0, kind));
+    EXPECT_EQ(9, kind);
+    f.create(0);
+    ASSERT_NE(nullptr, f.first);
+    EXPECT_NE(nullptr, f.first->blocks[0].matrix_params);
+
+    // With its own description the tile's record is rewritten.
+    f.parse({"Mstage_inputs:T1I1={0,2}", "Mstage_outputs:T1I1={0,2}",
+             "Mstage_collections:T1I1={3,3}", "Mstage_xforms:T1I1={MATRIX,1,0,1,0}"});
+    f.create(1);
+    ASSERT_NE(nullptr, f.first);
+    EXPECT_NE(nullptr, f.first->blocks[0].old_rxform_params);
+    rvd_params* own = mcc->access_relation(1, -1, 1, true);
+    ASSERT_EQ(1, own->get_tile_idx());
+    ASSERT_TRUE(own->get("Mstage_xforms", 0, 0, kind));
     EXPECT_EQ(1000, kind);
 }
 
