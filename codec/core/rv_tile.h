@@ -32,6 +32,10 @@ public:
     // Fits the tree to the codestream's view: components, discarded levels, region.
     void apply_restrictions();
     void release_tree();
+    // Reads the tile's header bin from a cached source into the parameter database. False
+    // when the source is not cached or the bin is not complete yet: the tile is then built
+    // from the main header and marked for re-initialisation.
+    bool read_cached_header();
 
     rv_codestream* codestream;
     rv_tile_ref* tile_ref;

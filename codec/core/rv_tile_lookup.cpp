@@ -150,7 +150,11 @@ rvd_tile rvd_codestream::open_tile(rvd_coords tile_idx, rvd_thread_env* env)
                             "closed!");
     if (t->is_open)
         rv_raise_core_error("You must close a tile before you can re-open it.");
-    if (st->persistent || !t->initialized)
+    // A tile built without its header (not yet in the cache) asks the source again; a
+    // tile whose earlier initialisation failed is tried again.
+    if (!t->initialized || t->needs_reinitialization)
+        t->initialize();
+    if (st->persistent)
         t->apply_restrictions();
     // Seam: attaching the tile's precincts to the per-level precinct servers comes with
     // packet reading.

@@ -73,10 +73,43 @@ void rv_tile::release_tree()
     initialized = false;
 }
 
+bool rv_tile::read_cached_header()
+{
+    rv_codestream* cs = codestream;
+    if (!cs->cached_source || !cs->in || !cs->marker)
+        return false;
+    if (!cs->in->set_tileheader_scope(t_num, cs->num_tiles.y * cs->num_tiles.x)) {
+        // Not frozen with main-header parameters: asked again at the next open.
+        needs_reinitialization = true;
+        return false;
+    }
+    needs_reinitialization = false;
+    for (;;) {
+        if (!cs->marker->read()) {
+            if (cs->in->is_exhausted())
+                break;
+            rv_raise_core_error("Found non-marker code while parsing tile header marker "
+                                "segments.  Chances are that a marker segment length field is "
+                                "incorrect!");
+        }
+        const uint16_t code = cs->marker->get_code();
+        if (code == RV_SOD || code == RV_SOT)
+            break;
+        if (code == RV_PPT)
+            rv_raise_core_error("You cannot use PPM or PPT marker segments (packed packet "
+                                "headers) with cached compressed data sources.");
+        cs->siz->translate_marker_segment(code, cs->marker->get_length(),
+                                          cs->marker->get_bytes(), t_num, 0);
+    }
+    cs->siz->finalize_all(t_num, true);
+    return true;
+}
+
 void rv_tile::initialize()
 {
     release_tree();
     rv_codestream* cs = codestream;
+    read_cached_header();
     rvd_params* tcod = relation(cs, "COD", t_num, -1);
     num_layers = std::max(1, get_int(tcod, "Clayers", 0, 0, 1));
     cs->max_tile_layers = std::max(cs->max_tile_layers, num_layers);
