@@ -99,3 +99,140 @@ TEST(TileTreeCache, BadTileHeaderBinsRaiseTheirTexts)
         cs.destroy();
     }
 }
+
+namespace {
+
+int be(const std::vector<uint8_t>& b, size_t p, int n)
+{
+    int v = 0;
+    for (int i = 0; i < n; i++)
+        v = (v << 8) | b.at(p + size_t(i));
+    return v;
+}
+
+// Splits a codestream into a fake cache: the main header (SOC up to the first SOT) and,
+// per tile, the marker segments between SOT and SOD of all its tile-parts.
+void split_into_cache(const std::vector<uint8_t>& b, fake_cache_source& src)
+{
+    size_t p = 2;
+    while (p + 4 <= b.size() && be(b, p, 2) != 0xFF90)
+        p += 2 + size_t(be(b, p + 2, 2));
+    src.main_header.bytes.assign(b.begin(), b.begin() + long(p));
+    src.main_header.complete = true;
+    while (p + 12 <= b.size() && be(b, p, 2) == 0xFF90) {
+        const int tile = be(b, p + 4, 2);
+        const size_t psot = size_t(uint32_t(be(b, p + 6, 4)));
+        size_t q = p + 12;
+        while (q + 4 <= b.size() && be(b, q, 2) != 0xFF93)
+            q += 2 + size_t(be(b, q + 2, 2));
+        auto& bin = src.tile_headers[tile];
+        bin.bytes.insert(bin.bytes.end(), b.begin() + long(p + 12), b.begin() + long(q));
+        bin.complete = true;
+        if (psot == 0)
+            break;
+        p += psot;
+    }
+}
+
+// Every handle answer of every tile, opened one after another.
+std::vector<std::string> dump_tiles(rvd_codestream& cs, bool unload_each)
+{
+    std::vector<std::string> out;
+    rvd_dims tiles;
+    cs.get_valid_tiles(tiles);
+    for (int y = 0; y < tiles.size.y; y++)
+        for (int x = 0; x < tiles.size.x; x++) {
+            if (unload_each)
+                cs.set_tile_unloading_threshold(0);
+            rvd_tile t = cs.open_tile(rvd_coords(tiles.pos.y + y, tiles.pos.x + x));
+            std::string s = "tile " + std::to_string(t.get_tnum());
+            auto add = [&s](const rvd_dims& d) {
+                s += " " + std::to_string(d.pos.y) + "," + std::to_string(d.pos.x) + "+" +
+                     std::to_string(d.size.y) + "x" + std::to_string(d.size.x);
+            };
+            for (int c = 0; c < t.get_num_components(); c++) {
+                rvd_tile_comp tc = t.access_component(c);
+                rvd_dims d;
+                tc.get_dims(d);
+                add(d);
+                s += tc.get_reversible() ? " rev" : " irr";
+                for (int r = 0; r < tc.get_num_resolutions(); r++) {
+                    rvd_resolution res = tc.access_resolution(r);
+                    res.get_dims(d);
+                    add(d);
+                    res.get_valid_precincts(d);
+                    add(d);
+                    int min_b = 0;
+                    const int nb = res.get_valid_band_indices(min_b);
+                    for (int b = min_b; b < min_b + nb; b++) {
+                        rvd_subband band = res.access_subband(b);
+                        band.get_dims(d);
+                        add(d);
+                        band.get_valid_blocks(d);
+                        add(d);
+                        rvd_coords nominal, first;
+                        band.get_block_size(nominal, first);
+                        add(rvd_dims(nominal, first));
+                        s += " K" + std::to_string(band.get_K_max()) + "/" +
+                             std::to_string(band.get_K_max_prime()) + " d" +
+                             std::to_string(band.get_delta());
+                    }
+                }
+            }
+            t.close();
+            out.push_back(s);
+        }
+    return out;
+}
+
+std::vector<std::string> dump_stream(const std::vector<uint8_t>& bytes, bool unload_each,
+                                     int& recycled_seen)
+{
+    fake_cache_source src;
+    split_into_cache(bytes, src);
+    rvd_codestream cs;
+    cs.create(&src);
+    cs.set_persistent();
+    std::vector<std::string> d = dump_tiles(cs, unload_each);
+    recycled_seen = cs.get_state()->recycled_tiles != nullptr ? 1 : 0;
+    cs.destroy();
+    return d;
+}
+
+} // namespace
+
+TEST(TileTreeCache, RecycledRecordsEqualFreshOnes)
+{
+    // 200x150 with offsets in 64x48 tiles: edge tiles differ in size.
+    siz_geometry g;
+    g.xsiz = 205, g.ysiz = 153, g.xosiz = 5, g.yosiz = 3;
+    g.xtsiz = 64, g.ytsiz = 48, g.xtosiz = 0, g.ytosiz = 0;
+    g.comps.resize(2);
+    g.comps[1].xr = 2;
+    const std::vector<std::vector<uint8_t>> streams = {
+        build_stream(g, {cod_segment(3), qcd_segment(3)}),
+        read_file(conformance_dir() + "/p1_04.j2k"), // tile-header QCDs change the steps
+    };
+    for (const auto& bytes : streams) {
+        int recycled = 0, none = 0;
+        const std::vector<std::string> fresh = dump_stream(bytes, false, none);
+        const std::vector<std::string> reused = dump_stream(bytes, true, recycled);
+        EXPECT_GT(fresh.size(), 4u);
+        EXPECT_EQ(reused, fresh);
+        EXPECT_EQ(recycled, 1); // records were parked for reuse
+    }
+}
+
+TEST(TileTreeCache, TileCodRebuildsTheTreeFromScratch)
+{
+    fake_cache_source src;
+    load_main_header(src);
+    src.tile_headers[0].bytes = segment(0xFF52, {0, 0, 0, 1, 0, 1, 4, 4, 0, 1});
+    src.tile_headers[0].complete = true;
+    rvd_codestream cs;
+    cs.create(&src);
+    rvd_tile t = cs.open_tile(rvd_coords(0, 0));
+    EXPECT_EQ(t.access_component(0).get_num_resolutions(), 2);
+    t.close();
+    cs.destroy();
+}
