@@ -301,25 +301,11 @@ bool cod_params::check_marker_segment(uint16_t code, int num_bytes, const uint8_
     }
     if (code != COC_CODE || num_bytes < 2)
         return false;
-    c_idx = (rv_tree_components(this) > 256) ? ((bytes[0] << 8) | bytes[1]) : bytes[0];
+    c_idx = rv_segment_component(this, bytes);
     return true;
 }
 
-void cod_params::profile_warning()
-{
-    if (tile_idx < 0)
-        return;
-    int profile = 2;
-    rvd_params* siz = access_cluster("SIZ");
-    if (siz != nullptr && !siz->get("Sprofile", 0, 0, profile))
-        profile = 2;
-    if (profile == 0)
-        rv_issue_core_warning("Profile violation detected (code-stream is technically illegal).  "
-                              "COD/COC marker segments may only appear in the main header of a "
-                              "Profile-0 code-stream.  You should set \"Sprofile\" to 1 or 2.  "
-                              "Problem detected in tile " +
-                              std::to_string(tile_idx) + ".");
-}
+void cod_params::profile_warning() { rv_warn_tile_segment_in_profile0(this, "COD/COC"); }
 
 bool cod_params::read_marker_segment(uint16_t code, int num_bytes, const uint8_t* bytes,
                                      int tpart_idx)

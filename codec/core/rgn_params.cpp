@@ -19,6 +19,27 @@ int rv_tree_components(rvd_params* any_object)
     return comps;
 }
 
+int rv_segment_component(rvd_params* any_object, const uint8_t* bytes)
+{
+    return (rv_tree_components(any_object) > 256) ? ((bytes[0] << 8) | bytes[1]) : bytes[0];
+}
+
+void rv_warn_tile_segment_in_profile0(rvd_params* obj, const char* kinds)
+{
+    if (obj->get_tile_idx() < 0)
+        return;
+    int profile = 2;
+    rvd_params* siz = obj->access_cluster("SIZ");
+    if (siz != nullptr && !siz->get("Sprofile", 0, 0, profile))
+        profile = 2;
+    if (profile == 0)
+        rv_issue_core_warning(std::string("Profile violation detected (code-stream is technically illegal).  ") +
+                              kinds + " marker segments may only appear in the main header of a "
+                              "Profile-0 code-stream.  You should set \"Sprofile\" to 1 or 2.  "
+                              "Problem detected in tile " +
+                              std::to_string(obj->get_tile_idx()) + ".");
+}
+
 rgn_params::rgn_params() : rvd_params(rgn_name, true, true, false, true, false)
 {
     define_attribute("Rshift",
@@ -41,7 +62,7 @@ bool rgn_params::check_marker_segment(uint16_t code, int num_bytes, const uint8_
 {
     if (code != RGN_CODE || num_bytes < 2)
         return false;
-    c_idx = (rv_tree_components(this) > 256) ? ((bytes[0] << 8) | bytes[1]) : bytes[0];
+    c_idx = rv_segment_component(this, bytes);
     return true;
 }
 

@@ -20,3 +20,9 @@ public:
 // Number of codestream components from the tree's SIZ object (0 when unknown); marker
 // classes use it for the width of component fields.
 int rv_tree_components(rvd_params* any_object);
+// The component a COC, QCC or RGN segment addresses: its first byte, or first two bytes
+// when the image has more than 256 components (the caller has checked there are two).
+int rv_segment_component(rvd_params* any_object, const uint8_t* bytes);
+// Warns when a segment kind that Profile-0 allows only in the main header turns up in a
+// tile header of a Profile-0 stream; kinds is e.g. "COD/COC".
+void rv_warn_tile_segment_in_profile0(rvd_params* obj, const char* kinds);

@@ -297,3 +297,27 @@ TEST(CodParams, WritingFinalizingAndCopying)
                      "resolution levels than there are DWT levels.",
               error_text([&] { too_far.cod->copy_from(src.cod, -1, -1, -1, 0, 4); }));
 }
+
+TEST(CodParams, TileHeaderCodingSegmentsWarnOnlyInProfile0)
+{
+    const std::vector<uint8_t> cod{0, 0, 0, 1, 0, 2, 4, 4, 0, 1};
+    const std::vector<uint8_t> qcd{0x20, 0x40, 0x48, 0x48, 0x50, 0x48, 0x48, 0x50};
+    for (int profile : {0, 1}) {
+        cod_tree t(1);
+        t.root->set("Sprofile", 0, 0, profile);
+        clear_captured_warnings();
+        ASSERT_TRUE(t.read(0xFF52, cod, -1)); // main header: always fine
+        ASSERT_TRUE(t.read(0xFF5C, qcd, -1));
+        EXPECT_TRUE(no_warnings());
+        ASSERT_TRUE(t.read(0xFF52, cod, 2));
+        ASSERT_TRUE(t.read(0xFF5C, qcd, 2));
+        if (profile == 0) {
+            EXPECT_TRUE(warning_seen("COD/COC marker segments may only appear in the main header of "
+                                     "a Profile-0 code-stream.  You should set \"Sprofile\" to 1 or "
+                                     "2.  Problem detected in tile 2."));
+            EXPECT_TRUE(warning_seen("QCD/QCC marker segments may only appear in the main header"));
+        } else {
+            EXPECT_TRUE(no_warnings());
+        }
+    }
+}

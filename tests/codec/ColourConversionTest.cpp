@@ -1,0 +1,461 @@
+// Colour conversion into sRGB: known values, and patches computed here in double
+// precision from the colour spaces' own definitions (not from the conversion's tables).
+#include "codec/jp2/jp2_colour_conversion.h"
+
+#include "support/codec_messages.h"
+#include "support/jp2_box_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+using namespace jp2_test;
+
+// Lines of 16-bit samples with 13 fraction bits.
+struct Lines {
+    rvd_sample_allocator alloc;
+    std::vector<rvd_line_buf> l;
+    Lines(int count, int width) : l(size_t(count))
+    {
+        for (auto& b : l)
+            b.pre_create(&alloc, width, false, true, 0, 0);
+        alloc.finalize();
+        for (auto& b : l)
+            b.create();
+    }
+    int16_t* operator[](int i) { return l[size_t(i)].get_buf16(); }
+};
+
+j2_colour enumerated(int space, int colours)
+{
+    j2_colour c;
+    c.initialized = true;
+    c.space = space;
+    c.num_colours = colours;
+    return c;
+}
+
+// Nominal value in 0..1 to a centred line sample, and back.
+int16_t to_line(double x)
+{
+    return int16_t(std::lround(std::min(4095.0, std::max(-4096.0, (x - 0.5) * 8192.0))));
+}
+double from_line(int s)
+{
+    return s / 8192.0 + 0.5;
+}
+
+double srgb_encode(double l)
+{
+    return l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055;
+}
+double rec_linear(double v)
+{
+    return v < 0.081 ? v / 4.5 : std::pow((v + 0.099) / 1.099, 1 / 0.45);
+}
+
+struct Rgb {
+    double r, g, b;
+};
+
+// Converts one triple per entry through a three-colour description.
+std::vector<Rgb> convert3(const j2_colour& desc, const std::vector<Rgb>& in, bool four = false,
+                          const std::vector<double>& k = {})
+{
+    jp2_colour_conversion conv;
+    EXPECT_TRUE(conv.init(jp2_colour(&desc), false, false));
+    EXPECT_TRUE(conv.is_non_trivial());
+    const int n = int(in.size());
+    Lines l(4, n);
+    for (int i = 0; i < n; ++i) {
+        l[0][i] = to_line(in[size_t(i)].r);
+        l[1][i] = to_line(in[size_t(i)].g);
+        l[2][i] = to_line(in[size_t(i)].b);
+        l[3][i] = to_line(k.empty() ? 0.0 : k[size_t(i)]);
+    }
+    if (four)
+        EXPECT_TRUE(conv.convert_rgb4(l.l[0], l.l[1], l.l[2], l.l[3]));
+    else
+        EXPECT_TRUE(conv.convert_rgb(l.l[0], l.l[1], l.l[2]));
+    std::vector<Rgb> out;
+    for (int i = 0; i < n; ++i)
+        out.push_back({from_line(l[0][i]), from_line(l[1][i]), from_line(l[2][i])});
+    return out;
+}
+
+// Samples differ by at most `units` steps of 1/8192.
+void expect_near(const std::vector<Rgb>& got, const std::vector<Rgb>& want, double units, const char* what)
+{
+    ASSERT_EQ(got.size(), want.size());
+    const double tol = units / 8192.0;
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_NEAR(got[i].r, want[i].r, tol) << what << " red, patch " << i;
+        EXPECT_NEAR(got[i].g, want[i].g, tol) << what << " green, patch " << i;
+        EXPECT_NEAR(got[i].b, want[i].b, tol) << what << " blue, patch " << i;
+    }
+}
+
+// Luminance and colour differences of the patches: greys, primaries and a skin tone.
+const std::vector<Rgb> patches = {{0.0, 0.0, 0.0}, {0.2, 0.2, 0.2}, {0.5, 0.5, 0.5}, {0.8, 0.8, 0.8},
+                                  {1.0, 1.0, 1.0}, {0.9, 0.1, 0.1}, {0.1, 0.9, 0.1}, {0.1, 0.1, 0.9},
+                                  {0.8, 0.6, 0.5}};
+
+Rgb to_ycc(const Rgb& p, const double* k)
+{
+    // Solves R = Y + k0 Cr, G = Y - k2 Cb - k3 Cr, B = Y + k1 Cb by Cramer's rule.
+    const double m[3][3] = {{1, 0, k[0]}, {1, -k[2], -k[3]}, {1, k[1], 0}};
+    const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+    auto solve = [&](int col) {
+        double a[3][3];
+        const double rhs[3] = {p.r, p.g, p.b};
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                a[i][j] = j == col ? rhs[i] : m[i][j];
+        return (a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) - a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+                a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0])) /
+               det;
+    };
+    return {solve(0), solve(1), solve(2)};
+}
+
+const double bt601[4] = {1.402, 1.772, 0.344136, 0.714136};
+
+} // namespace
+
+TEST(ColourConversion, BilevelGreyAndSrgb)
+{
+    for (int space : {0, 15}) {
+        j2_colour desc = enumerated(space, 1);
+        jp2_colour_conversion conv;
+        ASSERT_TRUE(conv.init(jp2_colour(&desc), false, false));
+        EXPECT_TRUE(conv.is_non_trivial());
+        Lines l(1, 4);
+        const int16_t in[4] = {-4096, 0, -1, 4095};
+        std::copy(in, in + 4, l[0]);
+        EXPECT_TRUE(conv.convert_lum(l.l[0]));
+        const int16_t black = space == 0 ? -4096 : 4095, white = space == 0 ? 4095 : -4096;
+        EXPECT_EQ(l[0][0], white) << space;
+        EXPECT_EQ(l[0][1], black) << space;
+        EXPECT_EQ(l[0][2], white) << space;
+        EXPECT_EQ(l[0][3], black) << space;
+        EXPECT_FALSE(conv.convert_rgb(l.l[0], l.l[0], l.l[0])) << "one colour only";
+    }
+    // Greyscale and sRGB are identities: trivial and leave every sample as it is.
+    j2_colour grey = enumerated(17, 1), srgb = enumerated(16, 3);
+    jp2_colour_conversion g, s;
+    ASSERT_TRUE(g.init(jp2_colour(&grey), false, false));
+    ASSERT_TRUE(s.init(jp2_colour(&srgb), false, false));
+    EXPECT_FALSE(g.is_non_trivial());
+    EXPECT_FALSE(s.is_non_trivial());
+    Lines l(3, 3);
+    const int16_t v[3] = {-32768, 17, 32767};
+    for (int c = 0; c < 3; ++c)
+        std::copy(v, v + 3, l[c]);
+    EXPECT_TRUE(g.convert_lum(l.l[0]));
+    EXPECT_TRUE(s.convert_rgb(l.l[0], l.l[1], l.l[2]));
+    for (int c = 0; c < 3; ++c)
+        EXPECT_TRUE(std::equal(v, v + 3, l[c]));
+    EXPECT_FALSE(s.convert_lum(l.l[0]));
+}
+
+TEST(ColourConversion, ImpossibleDescriptionsLeaveNoState)
+{
+    jp2_colour_conversion conv;
+    j2_colour srgb = enumerated(16, 3);
+    ASSERT_TRUE(conv.init(jp2_colour(&srgb), false, false));
+    for (int space : {2, 5, 8, 10, 14, 19, 200, 100, 101}) {
+        j2_colour desc = enumerated(space, 3); // no profile, no Lab parameters
+        EXPECT_FALSE(conv.init(jp2_colour(&desc), false, false)) << space;
+        EXPECT_FALSE(conv.is_non_trivial()) << space;
+        Lines l(3, 1);
+        EXPECT_FALSE(conv.convert_rgb(l.l[0], l.l[1], l.l[2])) << space;
+    }
+    EXPECT_FALSE(conv.init(jp2_colour(), false, false)) << "no description";
+}
+
+TEST(ColourConversion, FullRangeYccSpacesMatchTheirDefinitions)
+{
+    // sYCC: full-range BT.601 differences; e-sYCC the same with halved differences.
+    std::vector<Rgb> ycc, ycc_e;
+    for (const Rgb& p : patches) {
+        const Rgb y = to_ycc(p, bt601);
+        ycc.push_back({y.r, y.g + 0.5, y.b + 0.5});
+        ycc_e.push_back({y.r, y.g / 2 + 0.5, y.b / 2 + 0.5});
+    }
+    expect_near(convert3(enumerated(18, 3), ycc), patches, 3, "sYCC");
+    expect_near(convert3(enumerated(24, 3), ycc_e), patches, 3, "e-sYCC");
+}
+
+TEST(ColourConversion, VideoYccSpacesLineariseAndReencodeAsSrgb)
+{
+    // Digital YCbCr(1): Y = 16/256 + 219/256 Y', C = 1/2 + 224/256 C'; the RGB' carry the
+    // recommendation transfer with sRGB primaries, so the output is sRGB(linear(RGB')).
+    std::vector<Rgb> in, want;
+    for (const Rgb& p : patches) {
+        const Rgb y = to_ycc(p, bt601);
+        in.push_back({0.0625 + 0.85546875 * y.r, 0.5 + 0.875 * y.g, 0.5 + 0.875 * y.b});
+        want.push_back({srgb_encode(rec_linear(p.r)), srgb_encode(rec_linear(p.g)), srgb_encode(rec_linear(p.b))});
+    }
+    expect_near(convert3(enumerated(1, 3), in), want, 8, "YCbCr(1)");
+    // Other primaries: neutral greys stay neutral and keep their lightness.
+    for (int space : {3, 4, 22, 23}) {
+        const double* k = space >= 22 ? nullptr : bt601;
+        const double kp[4] = {1.5756, 1.827, 0.225346, 0.476746};
+        std::vector<Rgb> gin, gwant;
+        for (double v : {0.1, 0.5, 0.9}) {
+            const Rgb y = to_ycc({v, v, v}, k ? k : kp);
+            if (space == 3)
+                gin.push_back({y.r, y.g + 0.5, y.b + 0.5});
+            else
+                gin.push_back({0.0625 + 0.85546875 * y.r, 0.5 + 0.875 * y.g, 0.5 + 0.875 * y.b});
+            const double e = srgb_encode(rec_linear(v));
+            gwant.push_back({e, e, e});
+        }
+        expect_near(convert3(enumerated(space, 3), gin), gwant, 24, "grey");
+    }
+    // PhotoYCC white: Y' = 1 stored at 0.7133, differences at their offsets.
+    expect_near(convert3(enumerated(9, 3), {{0.7133, 0.5 + 0.1094, 0.5 + 0.0352}}), {{1.0, 1.0, 1.0}}, 16, "PhotoYCC");
+}
+
+TEST(ColourConversion, CmyCmykAndExtendedSrgb)
+{
+    // Corners: no ink is white, full ink black, cyan alone removes red.
+    const std::vector<Rgb> cmy = {{0, 0, 0}, {1, 1, 1}, {1, 0, 0}, {0, 1, 1}, {0.25, 0.5, 0.75}};
+    const std::vector<Rgb> rgb = {{1, 1, 1}, {0, 0, 0}, {0, 1, 1}, {1, 0, 0}, {0.75, 0.5, 0.25}};
+    expect_near(convert3(enumerated(11, 3), cmy), rgb, 2, "CMY");
+    // CMYK: K scales what the inks leave.
+    const std::vector<double> k = {0.0, 0.0, 1.0, 0.5, 0.5};
+    std::vector<Rgb> want;
+    for (size_t i = 0; i < rgb.size(); ++i)
+        want.push_back({rgb[i].r * (1 - k[i]), rgb[i].g * (1 - k[i]), rgb[i].b * (1 - k[i])});
+    expect_near(convert3(enumerated(12, 4), cmy, true, k), want, 3, "CMYK");
+    // e-sRGB: x = 0.375 + 0.5 v.
+    expect_near(convert3(enumerated(20, 3), {{0.375, 0.625, 0.875}, {0.5, 0.45, 0.8}}),
+                {{0.0, 0.5, 1.0}, {0.25, 0.15, 0.85}}, 2, "e-sRGB");
+}
+
+namespace {
+
+j2_colour lab_colour(uint32_t illuminant, uint16_t temperature = 0)
+{
+    j2_colour c = enumerated(14, 3);
+    for (int i = 0; i < 3; ++i)
+        c.precision[i] = 8;
+    c.range[0] = 100, c.range[1] = 170, c.range[2] = 200;
+    c.offset[0] = 0, c.offset[1] = 128, c.offset[2] = 96;
+    c.illuminant = illuminant;
+    c.temperature = temperature;
+    return c;
+}
+
+Rgb lab_samples(double l, double a, double b)
+{
+    return {l / 100, (a * 255 / 170 + 128) / 255, (b * 255 / 200 + 96) / 255};
+}
+
+} // namespace
+
+TEST(ColourConversion, LabWhitesGreysAndPrimaries)
+{
+    // L 50 is Y = ((50 + 16) / 116)^3 under either white.
+    const double grey = srgb_encode(std::pow(66.0 / 116, 3));
+    const std::vector<Rgb> neutral = {{1, 1, 1}, {grey, grey, grey}};
+    const std::vector<Rgb> lab = {lab_samples(100, 0, 0), lab_samples(50, 0, 0)};
+    expect_near(convert3(lab_colour(0x443635), lab), neutral, 24, "Lab D65");
+    expect_near(convert3(lab_colour(0x443530), lab), neutral, 24, "Lab D50");
+    expect_near(convert3(lab_colour(0x43540000, 5000), lab), neutral, 24, "Lab CT 5000");
+    // sRGB primaries under D65: red L 53.24 a 80.09 b 67.20, blue L 32.30 a 79.19 b -107.86
+    // (b clipped by the range here, so blue only keeps its order).
+    expect_near(convert3(lab_colour(0x443635), {lab_samples(53.2408, 80.0925, 67.2032)}), {{1, 0, 0}}, 40,
+                "Lab red");
+    for (uint32_t bad : {0u, 0x443735u}) {
+        j2_colour desc = lab_colour(bad, 7500);
+        jp2_colour_conversion conv;
+        EXPECT_FALSE(conv.init(jp2_colour(&desc), false, false)) << bad;
+    }
+    j2_colour no_range = lab_colour(0x443635);
+    no_range.range[1] = 0;
+    jp2_colour_conversion conv;
+    EXPECT_FALSE(conv.init(jp2_colour(&no_range), false, false));
+}
+
+TEST(ColourConversion, RommGreysStayNeutral)
+{
+    std::vector<Rgb> in, want;
+    for (double v : {0.05, 0.3, 0.6, 1.0}) {
+        in.push_back({v, v, v});
+        const double e = srgb_encode(std::pow(v, 1.8));
+        want.push_back({e, e, e});
+    }
+    expect_near(convert3(enumerated(21, 3), in), want, 40, "ROMM-RGB");
+}
+
+TEST(ColourConversion, NegativeSamplesMirrorAndClampToTheTables)
+{
+    // The most negative 16-bit sample mirrors to an index far past every table.
+    for (int space : {0, 1, 3, 9, 21}) {
+        const int colours = space == 0 ? 1 : 3;
+        j2_colour desc = enumerated(space, colours);
+        jp2_colour_conversion conv;
+        ASSERT_TRUE(conv.init(jp2_colour(&desc), false, false));
+        Lines l(3, 4);
+        const int16_t v[4] = {-32768, 32767, -4200, -5000};
+        // Luminance-difference spaces get neutral differences, so each row is a grey.
+        const bool ycc = space == 1 || space == 3 || space == 9;
+        for (int c = 0; c < 3; ++c)
+            for (int i = 0; i < 4; ++i)
+                l[c][i] = c > 0 && ycc ? int16_t(space == 9 ? to_line(0.5 + (c == 1 ? 0.1094 : 0.0352)) : 0) : v[i];
+        if (colours == 1) {
+            EXPECT_TRUE(conv.convert_lum(l.l[0]));
+            EXPECT_EQ(l[0][0], -4096); // -8192 minus the last entry (-4096)
+            EXPECT_EQ(l[0][1], -4096);
+        } else {
+            EXPECT_TRUE(conv.convert_rgb(l.l[0], l.l[1], l.l[2]));
+            // Below black stays below black, monotonic in the input.
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_LE(l[c][0], l[c][3]) << space;
+                EXPECT_LT(l[c][3], l[c][1]) << space;
+            }
+        }
+    }
+    // Just below black on a video space stays at or below black instead of turning bright.
+    std::vector<Rgb> out = convert3(enumerated(1, 3), {{0.0625 - 0.01, 0.5, 0.5}});
+    EXPECT_LE(out[0].r, 0.0);
+    EXPECT_LE(out[0].g, 0.0);
+    EXPECT_LE(out[0].b, 0.0);
+}
+
+TEST(ColourConversion, WidthLimitsAndLineKinds)
+{
+    j2_colour desc = enumerated(11, 3);
+    jp2_colour_conversion conv;
+    ASSERT_TRUE(conv.init(jp2_colour(&desc), false, false));
+    Lines l(3, 4);
+    for (int c = 0; c < 3; ++c)
+        std::fill(l[c], l[c] + 4, int16_t(100));
+    EXPECT_TRUE(conv.convert_rgb(l.l[0], l.l[1], l.l[2], 2));
+    EXPECT_EQ(l[0][1], -100);
+    EXPECT_EQ(l[0][2], 100) << "past the width";
+    EXPECT_TRUE(conv.convert_rgb(l.l[0], l.l[1], l.l[2], 1000)); // never past the lines
+    EXPECT_EQ(l[2][3], -100);
+    rvd_sample_allocator alloc;
+    rvd_line_buf wide;
+    wide.pre_create(&alloc, 4, false, false, 0, 0);
+    alloc.finalize();
+    wide.create();
+    const std::string text = codec_test::error_text([&] { conv.convert_rgb(wide, l.l[1], l.l[2]); });
+    EXPECT_NE(text.find("16-bit"), std::string::npos) << text;
+}
+
+namespace {
+
+// A display profile with three curves and colorants, PCS XYZ.
+bytes icc_profile(int colours, uint16_t gamma_8_8, const double* colorant)
+{
+    std::vector<std::pair<const char*, bytes>> tags;
+    auto curve = [&] {
+        bytes b;
+        put32(b, fourcc("curv"));
+        put32(b, 0);
+        put32(b, 1);
+        put16(b, gamma_8_8);
+        return b;
+    };
+    if (colours == 1)
+        tags.push_back({"kTRC", curve()});
+    else {
+        const char* trc[3] = {"rTRC", "gTRC", "bTRC"};
+        const char* xyz[3] = {"rXYZ", "gXYZ", "bXYZ"};
+        for (int c = 0; c < 3; ++c) {
+            tags.push_back({trc[c], curve()});
+            bytes x;
+            put32(x, fourcc("XYZ "));
+            put32(x, 0);
+            for (int r = 0; r < 3; ++r)
+                put32(x, uint32_t(int32_t(std::lround(colorant[3 * r + c] * 65536))));
+            tags.push_back({xyz[c], x});
+        }
+    }
+    bytes out(128, 0);
+    auto set32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            out[at + size_t(i)] = uint8_t(v >> (24 - 8 * i));
+    };
+    set32(12, fourcc("mntr"));
+    set32(16, fourcc(colours == 1 ? "GRAY" : "RGB "));
+    set32(20, fourcc("XYZ "));
+    put32(out, uint32_t(tags.size()));
+    bytes body;
+    const size_t data = 132 + 12 * tags.size();
+    for (auto& t : tags) {
+        put32(out, fourcc(t.first));
+        put32(out, uint32_t(data + body.size()));
+        put32(out, uint32_t(t.second.size()));
+        body.insert(body.end(), t.second.begin(), t.second.end());
+    }
+    out.insert(out.end(), body.begin(), body.end());
+    set32(0, uint32_t(out.size()));
+    return out;
+}
+
+j2_colour icc_colour(int colours, uint16_t gamma_8_8, const double* colorant = nullptr)
+{
+    j2_colour c = enumerated(colours == 1 ? 100 : 101, colours);
+    c.icc.reset(new j2_icc_profile);
+    c.icc->parse(icc_profile(colours, gamma_8_8, colorant));
+    return c;
+}
+
+} // namespace
+
+TEST(ColourConversion, IccCurvesAndColorantsReachSrgb)
+{
+    // Colorants of sRGB relative to D50, through the inverse of the D50-to-D65 adaptation:
+    // the profile then describes sRGB primaries with its own tone curve.
+    const double srgb_d65[9] = {0.4123908, 0.3575843, 0.1804808, 0.2126390, 0.7151687,
+                                0.0721923, 0.0193308, 0.1191948, 0.9505322};
+    const double adapt_inv_d[9] = {0.9845, -0.0547, 0.0678, -0.0060, 1.0048, 0.0012, 0.0, 0.0, 1.32};
+    // Invert the adaptation by Cramer's rule.
+    const double* a = adapt_inv_d;
+    const double det = a[0] * (a[4] * a[8] - a[5] * a[7]) - a[1] * (a[3] * a[8] - a[5] * a[6]) +
+                       a[2] * (a[3] * a[7] - a[4] * a[6]);
+    const double inv[9] = {(a[4] * a[8] - a[5] * a[7]) / det, (a[2] * a[7] - a[1] * a[8]) / det,
+                           (a[1] * a[5] - a[2] * a[4]) / det, (a[5] * a[6] - a[3] * a[8]) / det,
+                           (a[0] * a[8] - a[2] * a[6]) / det, (a[2] * a[3] - a[0] * a[5]) / det,
+                           (a[3] * a[7] - a[4] * a[6]) / det, (a[1] * a[6] - a[0] * a[7]) / det,
+                           (a[0] * a[4] - a[1] * a[3]) / det};
+    double colorant[9];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            colorant[3 * i + j] = inv[3 * i] * srgb_d65[j] + inv[3 * i + 1] * srgb_d65[3 + j] + inv[3 * i + 2] * srgb_d65[6 + j];
+    for (uint16_t gamma : {uint16_t(256), uint16_t(563)}) {
+        const double g = gamma / 256.0;
+        std::vector<Rgb> want;
+        for (const Rgb& p : patches)
+            want.push_back({srgb_encode(std::pow(p.r, g)), srgb_encode(std::pow(p.g, g)), srgb_encode(std::pow(p.b, g))});
+        expect_near(convert3(icc_colour(3, gamma, colorant), patches), want, 24, "ICC RGB");
+    }
+    // One colour: the luminance table applies the curve, then the sRGB encoding.
+    j2_colour grey = icc_colour(1, 563);
+    jp2_colour_conversion conv;
+    ASSERT_TRUE(conv.init(jp2_colour(&grey), false, false));
+    EXPECT_TRUE(conv.is_non_trivial());
+    Lines l(1, 5);
+    const double xs[5] = {0.0, 0.1, 0.5, 0.9, 1.0};
+    for (int i = 0; i < 5; ++i)
+        l[0][i] = to_line(xs[i]);
+    EXPECT_TRUE(conv.convert_lum(l.l[0]));
+    for (int i = 0; i < 5; ++i)
+        EXPECT_NEAR(from_line(l[0][i]), srgb_encode(std::pow(xs[i], 563 / 256.0)), 4 / 8192.0) << xs[i];
+    // A three-colour profile without colorants cannot be converted.
+    j2_colour bad = icc_colour(1, 256);
+    bad.space = 101;
+    bad.num_colours = 3;
+    EXPECT_FALSE(conv.init(jp2_colour(&bad), false, false));
+}
