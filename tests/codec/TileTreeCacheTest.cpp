@@ -6,6 +6,7 @@
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/codestream_bytes.h"
 #include "tests/codec/support/test_sources.h"
+#include "tests/codec/support/tile_cache_split.h"
 
 #include <gtest/gtest.h>
 
@@ -101,38 +102,6 @@ TEST(TileTreeCache, BadTileHeaderBinsRaiseTheirTexts)
 }
 
 namespace {
-
-int be(const std::vector<uint8_t>& b, size_t p, int n)
-{
-    int v = 0;
-    for (int i = 0; i < n; i++)
-        v = (v << 8) | b.at(p + size_t(i));
-    return v;
-}
-
-// Splits a codestream into a fake cache: the main header (SOC up to the first SOT) and,
-// per tile, the marker segments between SOT and SOD of all its tile-parts.
-void split_into_cache(const std::vector<uint8_t>& b, fake_cache_source& src)
-{
-    size_t p = 2;
-    while (p + 4 <= b.size() && be(b, p, 2) != 0xFF90)
-        p += 2 + size_t(be(b, p + 2, 2));
-    src.main_header.bytes.assign(b.begin(), b.begin() + long(p));
-    src.main_header.complete = true;
-    while (p + 12 <= b.size() && be(b, p, 2) == 0xFF90) {
-        const int tile = be(b, p + 4, 2);
-        const size_t psot = size_t(uint32_t(be(b, p + 6, 4)));
-        size_t q = p + 12;
-        while (q + 4 <= b.size() && be(b, q, 2) != 0xFF93)
-            q += 2 + size_t(be(b, q + 2, 2));
-        auto& bin = src.tile_headers[tile];
-        bin.bytes.insert(bin.bytes.end(), b.begin() + long(p + 12), b.begin() + long(q));
-        bin.complete = true;
-        if (psot == 0)
-            break;
-        p += psot;
-    }
-}
 
 // Every handle answer of every tile, opened one after another.
 std::vector<std::string> dump_tiles(rvd_codestream& cs, bool unload_each)
