@@ -5,6 +5,9 @@
 #include "codec/core/rv_tile_ref.h"
 #include "codec/core/rvd_coords.h"
 #include "codec/core/rvd_dims.h"
+#include "codec/core/rv_tile_comp.h"
+
+#include <vector>
 
 class rv_codestream;
 
@@ -24,6 +27,15 @@ public:
     // Drops the tile from memory: off the lists, out of its reference, and its record
     // parked for recycling. It is created again when next opened.
     void unload();
+    // Builds the record tree from the parameters in force for this tile.
+    void initialize();
+    // Fits the tree to the codestream's view: components, discarded levels, region.
+    void apply_restrictions();
+    void release_tree();
+    // Reads the tile's header bin from a cached source into the parameter database. False
+    // when the source is not cached or the bin is not complete yet: the tile is then built
+    // from the main header and marked for re-initialisation.
+    bool read_cached_header();
 
     rv_codestream* codestream;
     rv_tile_ref* tile_ref;
@@ -41,4 +53,10 @@ public:
     rv_tile* output_prev = nullptr;
     rv_tile* output_next = nullptr;
     rv_tile* next_recycled = nullptr;
+
+    bool initialized = false;
+    bool ycc = false;
+    int num_layers = 1;
+    rvd_dims region; // the part of dims within the region of interest
+    std::vector<rv_tile_comp> comps;
 };

@@ -15,6 +15,7 @@ void rv_tile::reinitialize(rv_tile_ref* ref, rvd_coords idx, rvd_dims d)
     t_idx = idx;
     t_num = codestream->tnum_of(idx);
     dims = d;
+    release_tree();
     is_open = closed = needs_reinitialization = false;
     is_unloadable = is_in_output_list = false;
     unloadable_prev = unloadable_next = output_prev = output_next = next_recycled = nullptr;
@@ -71,6 +72,7 @@ void rv_tile::unload()
     if (tile_ref != nullptr && tile_ref->tile == this)
         tile_ref->tile = nullptr;
     tile_ref = nullptr;
+    release_tree();
     next_recycled = codestream->recycled_tiles;
     codestream->recycled_tiles = this;
 }
@@ -94,6 +96,18 @@ rv_tile* rv_codestream::create_tile(rvd_coords idx)
         t = new rv_tile(this, ref, idx, d);
     }
     ref->tile = t;
+    try {
+        t->initialize();
+    } catch (...) {
+        // Never leave a half-built tile linked: the reference is left empty, so the tile
+        // is tried again when next touched.
+        ref->tile = nullptr;
+        t->release_tree();
+        t->tile_ref = nullptr;
+        t->next_recycled = recycled_tiles;
+        recycled_tiles = t;
+        throw;
+    }
     return t;
 }
 
@@ -135,8 +149,15 @@ rvd_tile rvd_codestream::open_tile(rvd_coords tile_idx, rvd_thread_env* env)
         rv_raise_core_error("Attempting to access a tile which has already been discarded or "
                             "closed!");
     if (t->is_open)
-        rv_raise_core_error("Attempting to access a tile which has already been discarded or "
-                            "closed!");
+        rv_raise_core_error("You must close a tile before you can re-open it.");
+    // A tile built without its header (not yet in the cache) asks the source again; a
+    // tile whose earlier initialisation failed is tried again.
+    if (!t->initialized || t->needs_reinitialization)
+        t->initialize();
+    if (st->persistent)
+        t->apply_restrictions();
+    // Seam: attaching the tile's precincts to the per-level precinct servers comes with
+    // packet reading.
     t->remove_from_unloadable_list();
     t->is_open = true;
     st->num_open_tiles++;
@@ -150,6 +171,9 @@ void rvd_tile::close()
     rv_codestream* cs = state->codestream;
     state->is_open = false;
     cs->num_open_tiles--;
+    // Seam: releasing or parking the tile's precincts comes with packet reading. In a
+    // persistent codestream only precincts that cannot be re-read will stay; an
+    // addressable one of a cached source is released so that later data is decoded.
     if (cs->persistent) {
         state->add_to_unloadable_list();
         cs->unload_tiles_to_cache_threshold();

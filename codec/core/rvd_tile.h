@@ -3,6 +3,7 @@
 
 #include "codec/core/rvd_coords.h"
 #include "codec/core/rvd_dims.h"
+#include "codec/core/rvd_tile_comp.h"
 
 class rv_tile;
 
@@ -20,6 +21,11 @@ public:
     // Apparent tile index.
     rvd_coords get_tile_idx() const;
     int get_tnum() const;
+    int get_num_components() const;
+    int get_num_layers() const;
+    bool get_ycc() const;
+    // Visible component c; empty when out of range or not enabled.
+    rvd_tile_comp access_component(int comp_idx) const;
 
     rv_tile* get_state() const { return state; }
 

@@ -376,7 +376,7 @@ TEST(CodestreamModes, SettersAndRefusalsAfterTileAccess)
 {
     siz_geometry g;
     g.xtsiz = g.ytsiz = 16;
-    opened o(build_stream(g, {}));
+    opened o(build_stream(g, {cod_segment(5), qcd_segment(5)}));
     EXPECT_EQ(o.cs.set_tile_unloading_threshold(-5), 64);
     EXPECT_EQ(o.cs.get_state()->max_unloadable_tiles, 0);
     EXPECT_EQ(o.cs.set_tile_unloading_threshold(10), 0);
@@ -401,8 +401,7 @@ TEST(CodestreamModes, SettersAndRefusalsAfterTileAccess)
                         "first tile."),
               std::string::npos);
     EXPECT_NE(error_text([&] { o.cs.open_tile(rvd_coords(0, 0)); })
-                  .find("Attempting to access a tile which has already been discarded or "
-                        "closed!"),
+                  .find("You must close a tile before you can re-open it."),
               std::string::npos);
     t.close();
     // Not persistent: closed for good.

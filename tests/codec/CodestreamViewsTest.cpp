@@ -54,7 +54,7 @@ bool contains(const rvd_dims& outer, const rvd_dims& inner)
 
 TEST(CodestreamViews, ComponentRestrictions)
 {
-    opened o(build_stream(three_components(), {}));
+    opened o(build_stream(three_components(), {cod_segment(5), qcd_segment(5)}));
     o.cs.apply_input_restrictions(2, 0, 0, 0, nullptr, RVD_WANT_CODESTREAM_COMPONENTS);
     EXPECT_EQ(o.cs.get_num_components(), 1);
     EXPECT_EQ(o.cs.get_bit_depth(0), 12);
@@ -109,7 +109,7 @@ TEST(CodestreamViews, ComponentRestrictions)
     EXPECT_EQ(d, rvd_dims());
     o.cs.map_region(1, rvd_dims(rvd_coords(0, 0), rvd_coords(4, 4)), d);
     EXPECT_EQ(d, rvd_dims());
-    EXPECT_EQ(o.cs.get_min_dwt_levels(), 32); // no COD in this stream
+    EXPECT_EQ(o.cs.get_min_dwt_levels(), 5); // lowered by the tiles touched so far
 }
 
 TEST(CodestreamViews, RegionsFlipsAndTileLookup)
@@ -118,7 +118,7 @@ TEST(CodestreamViews, RegionsFlipsAndTileLookup)
     g.xsiz = 100;
     g.ysiz = 100;
     g.xtsiz = g.ytsiz = 25;
-    opened o(build_stream(g, {}));
+    opened o(build_stream(g, {cod_segment(5), qcd_segment(5)}));
     rvd_dims d;
     const rvd_dims away(rvd_coords(500, 500), rvd_coords(10, 10));
     o.cs.apply_input_restrictions(0, 0, 0, 0, &away, RVD_WANT_CODESTREAM_COMPONENTS);
@@ -170,14 +170,14 @@ TEST(CodestreamViews, RegionsFlipsAndTileLookup)
 
     // Persistent or restartable: a record instead of the marker, and views may change.
     for (int mode = 0; mode < 2; mode++) {
-        opened p(build_stream(g, {}));
+        opened p(build_stream(g, {cod_segment(5), qcd_segment(5)}));
         mode == 0 ? p.cs.set_persistent() : p.cs.enable_restart();
         p.cs.apply_input_restrictions(0, 0, 0, 0, &part, RVD_WANT_CODESTREAM_COMPONENTS);
         rv_tile* rec = p.cs.get_state()->create_tile(rvd_coords(0, 0));
         EXPECT_NE(rec, rv_tile_expired());
         EXPECT_NE(rec, nullptr);
     }
-    opened p(build_stream(g, {}));
+    opened p(build_stream(g, {cod_segment(5), qcd_segment(5)}));
     p.cs.set_persistent();
     p.cs.open_tile(rvd_coords(0, 0)).close();
     p.cs.change_appearance(true, true, true);
@@ -362,7 +362,7 @@ TEST(TileLookup, AreaRuleAndUnloading)
     g.xsiz = 100;
     g.ysiz = 25;
     g.xtsiz = g.ytsiz = 25; // four tiles in a row
-    opened o(build_stream(g, {}));
+    opened o(build_stream(g, {cod_segment(5), qcd_segment(5)}));
     o.cs.set_persistent();
     rv_codestream* st = o.cs.get_state();
     const rvd_dims roi(rvd_coords(0, 0), rvd_coords(25, 25)); // meets tile 0 only

@@ -68,6 +68,15 @@ inline std::vector<uint8_t> cod_segment(int levels)
     return segment(0xFF52, {0, 0, 0, 1, 0, uint8_t(levels), 4, 4, 0, 1});
 }
 
+// A QCD segment without quantisation for `levels` levels: one guard bit, 9 range bits.
+inline std::vector<uint8_t> qcd_segment(int levels)
+{
+    std::vector<uint8_t> b = {0x20};
+    for (int i = 0; i < 3 * levels + 1; i++)
+        b.push_back(9 << 3);
+    return segment(0xFF5C, b);
+}
+
 // SOT of tile 0, tile-part 0 of 1, Psot 0 (to the end).
 inline std::vector<uint8_t> sot_segment(int tile = 0)
 {

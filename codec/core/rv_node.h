@@ -1,0 +1,22 @@
+// A node of one resolution's decomposition tree; a leaf is the first part of a subband.
+#pragma once
+
+#include "codec/core/rvd_dims.h"
+
+#include <cstdint>
+
+class rv_resolution;
+
+class rv_node {
+public:
+    rv_node* parent = nullptr;
+    rv_resolution* resolution = nullptr;
+    rvd_dims dims;        // full region
+    rvd_dims region;      // the part within the region of interest
+    uint8_t branch_x = 2; // 0 low-pass, 1 high-pass, 2 not split in that direction
+    uint8_t branch_y = 2;
+    bool is_leaf = false;
+    rv_node* children[4] = {nullptr, nullptr, nullptr, nullptr};
+    int num_descendant_nodes = 0;
+    int num_descendant_subbands = 0;
+};

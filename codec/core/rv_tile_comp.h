@@ -1,0 +1,31 @@
+// One component of a tile: its transform choice and resolution levels.
+#pragma once
+
+#include "codec/core/rv_resolution.h"
+#include "codec/core/rvd_coords.h"
+#include "codec/core/rvd_dims.h"
+
+#include <vector>
+
+class rv_codestream;
+class rv_tile;
+struct rv_comp_info;
+
+class rv_tile_comp {
+public:
+    rv_codestream* codestream = nullptr;
+    rv_tile* tile = nullptr;
+    rv_comp_info* comp_info = nullptr;
+    int cnum = 0;
+    rvd_coords sub_sampling;
+    rvd_dims dims;   // tile-component region
+    rvd_dims region; // within the region of interest
+    int dwt_levels = 0;
+    int apparent_dwt_levels = 0; // highest accessible resolution; -1 when none is
+    bool reversible = false;
+    int kernel_id = 1;
+    int recommended_extra_bits = 0;
+    bool enabled = true;
+    bool is_of_interest = true;
+    std::vector<rv_resolution> resolutions;
+};

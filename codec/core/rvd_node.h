@@ -1,0 +1,26 @@
+// Handle of a decomposition-tree node; copied by value, owns nothing.
+#pragma once
+
+#include "codec/core/rvd_dims.h"
+
+class rv_node;
+class rvd_subband;
+class rvd_resolution;
+
+class rvd_node {
+public:
+    rvd_node() = default;
+    explicit rvd_node(rv_node* s) : state(s) {}
+    bool exists() const { return state != nullptr; }
+    bool operator!() const { return state == nullptr; }
+
+    // Child i (two one-bit branch indices, horizontal in bit 0); empty for a leaf.
+    rvd_node access_child(int child_idx) const;
+    void get_num_descendants(int& num_nodes, int& num_subbands) const;
+    rvd_subband access_subband() const;
+    rvd_resolution access_resolution() const;
+    void get_dims(rvd_dims& dims) const;
+
+protected:
+    rv_node* state = nullptr;
+};

@@ -1,0 +1,28 @@
+// Handle of a subband; copied by value, owns nothing.
+#pragma once
+
+#include "codec/core/rvd_node.h"
+
+class rv_subband;
+
+class rvd_subband {
+public:
+    rvd_subband() = default;
+    explicit rvd_subband(rv_subband* s) : state(s) {}
+    bool exists() const { return state != nullptr; }
+    bool operator!() const { return state == nullptr; }
+
+    int get_band_idx() const;
+    rvd_resolution access_resolution() const;
+    int get_K_max() const;
+    int get_K_max_prime() const;
+    bool get_reversible() const;
+    float get_delta() const;
+    bool get_roi_weight(float& energy_weight) const;
+    void get_dims(rvd_dims& dims) const;
+    void get_valid_blocks(rvd_dims& indices) const;
+    void get_block_size(rvd_coords& nominal_size, rvd_coords& first_size) const;
+
+private:
+    rv_subband* state = nullptr;
+};

@@ -1,0 +1,200 @@
+// A fixed main header (two components, 128x96 in four tiles, 3 levels) on a cached
+// source, with fuzzed tile-header bins: open a tile, walk every handle, close, re-open.
+// Input: one flags byte (persistent, view, which tiles have a bin), then the bin bytes.
+#include "codec/core/rvd_codestream.h"
+#include "codec/core/rvd_compressed_source.h"
+#include "codec/core/rvd_message.h"
+#include "codec/core/rvd_tile.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+struct fuzz_codec_error {};
+
+class throwing_handler : public rvd_message {
+public:
+    void flush(bool end_of_message) override
+    {
+        if (end_of_message)
+            throw fuzz_codec_error{};
+    }
+};
+
+throwing_handler error_handler;
+rvd_message quiet_handler;
+
+void put16(std::vector<uint8_t>& v, int x)
+{
+    v.push_back(uint8_t(x >> 8));
+    v.push_back(uint8_t(x));
+}
+void put32(std::vector<uint8_t>& v, uint32_t x)
+{
+    put16(v, int(x >> 16));
+    put16(v, int(x & 0xFFFF));
+}
+
+std::vector<uint8_t> main_header()
+{
+    std::vector<uint8_t> v = {0xFF, 0x4F, 0xFF, 0x51};
+    put16(v, 38 + 2 * 3);
+    put16(v, 0);
+    put32(v, 128), put32(v, 96), put32(v, 0), put32(v, 0);
+    put32(v, 64), put32(v, 48), put32(v, 0), put32(v, 0);
+    put16(v, 2);
+    for (int c = 0; c < 2; c++) {
+        v.push_back(7);
+        v.push_back(uint8_t(c + 1));
+        v.push_back(1);
+    }
+    const uint8_t cod[] = {0xFF, 0x52, 0, 12, 0, 0, 0, 1, 0, 3, 4, 4, 0, 1};
+    v.insert(v.end(), cod, cod + sizeof(cod));
+    v.push_back(0xFF), v.push_back(0x5C);
+    put16(v, 3 + 10);
+    v.push_back(0x20);
+    for (int b = 0; b < 10; b++)
+        v.push_back(9 << 3);
+    return v;
+}
+
+class cache_source : public rvd_compressed_source {
+public:
+    int get_capabilities() override { return RVD_SOURCE_CAP_SEEKABLE | RVD_SOURCE_CAP_CACHED; }
+    int read(uint8_t* buf, int n) override
+    {
+        const size_t k = std::min<size_t>(size_t(n), scope->size() - pos);
+        if (k > 0)
+            std::memcpy(buf, scope->data() + pos, k);
+        pos += k;
+        return int(k);
+    }
+    bool seek(int64_t offset) override
+    {
+        pos = size_t(std::clamp<int64_t>(offset, 0, int64_t(scope->size())));
+        return true;
+    }
+    int64_t get_pos() override { return int64_t(pos); }
+    bool set_tileheader_scope(int tnum, int num_tiles) override
+    {
+        if (tnum < 0 || tnum >= num_tiles || tnum >= 4 || !present[tnum])
+            return false;
+        scope = &bins[tnum];
+        pos = 0;
+        return true;
+    }
+    bool set_precinct_scope(int64_t) override
+    {
+        scope = &empty;
+        pos = 0;
+        return true;
+    }
+
+    std::vector<uint8_t> header;
+    std::vector<uint8_t> bins[4];
+    bool present[4] = {};
+
+private:
+    std::vector<uint8_t> empty;
+    const std::vector<uint8_t>* scope = &header;
+    size_t pos = 0;
+};
+
+void walk(rvd_tile t)
+{
+    for (int c = 0; c < t.get_num_components(); c++) {
+        rvd_tile_comp tc = t.access_component(c);
+        if (!tc)
+            continue;
+        rvd_dims d;
+        tc.get_dims(d);
+        for (int r = 0; r < tc.get_num_resolutions(); r++) {
+            rvd_resolution res = tc.access_resolution(r);
+            res.get_dims(d);
+            rvd_dims p;
+            res.get_valid_precincts(p);
+            for (int y = 0; y < std::min(p.size.y, 4); y++)
+                for (int x = 0; x < std::min(p.size.x, 4); x++) {
+                    const rvd_coords idx(p.pos.y + y, p.pos.x + x);
+                    (void)res.get_precinct_id(idx);
+                    (void)res.get_precinct_relevance(idx);
+                    (void)res.get_precinct_samples(idx);
+                }
+            int min_b = 0;
+            const int nb = res.get_valid_band_indices(min_b);
+            for (int b = min_b; b < min_b + nb; b++) {
+                rvd_subband band = res.access_subband(b);
+                band.get_dims(d);
+                band.get_valid_blocks(d);
+                rvd_coords nominal, first;
+                band.get_block_size(nominal, first);
+                (void)band.get_K_max_prime();
+                (void)band.get_delta();
+            }
+            rvd_node node = res.access_node();
+            for (int k = 0; k < 4; k++) {
+                rvd_node child = node.access_child(k);
+                if (child.exists())
+                    child.get_dims(d);
+            }
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static bool installed = [] {
+        rvd_customize_errors(&error_handler);
+        rvd_customize_warnings(&quiet_handler);
+        return true;
+    }();
+    (void)installed;
+    if (size < 1)
+        return 0;
+    const int flags = data[0];
+    cache_source src;
+    src.header = main_header();
+    // Bins split at 0xFF 0x93 pairs; tile t has a bin when flag bit t+4 says so.
+    size_t start = 1;
+    for (int t = 0; t < 4; t++) {
+        size_t end = start;
+        while (end + 1 < size && !(data[end] == 0xFF && data[end + 1] == 0x93))
+            end++;
+        if (end + 1 >= size)
+            end = size;
+        src.bins[t].assign(data + start, data + end);
+        src.present[t] = (flags >> (4 + t)) & 1;
+        start = std::min(size, end + 2);
+    }
+    rvd_codestream cs;
+    try {
+        cs.create(&src);
+    } catch (const fuzz_codec_error&) {
+        return 0;
+    }
+    try {
+        if (flags & 1)
+            cs.set_persistent();
+        cs.change_appearance((flags & 2) != 0, (flags & 4) != 0, (flags & 8) != 0);
+    } catch (const fuzz_codec_error&) {
+    }
+    for (int round = 0; round < 2; round++)
+        for (int t = 0; t < 4; t++) {
+            try {
+                rvd_dims tiles;
+                cs.get_valid_tiles(tiles);
+                rvd_tile tile = cs.open_tile(
+                    rvd_coords(tiles.pos.y + t / 2 % std::max(tiles.size.y, 1),
+                               tiles.pos.x + t % 2 % std::max(tiles.size.x, 1)));
+                walk(tile);
+                tile.close();
+            } catch (const fuzz_codec_error&) {
+            }
+        }
+    cs.destroy();
+    return 0;
+}
