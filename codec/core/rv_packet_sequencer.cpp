@@ -1,0 +1,408 @@
+// Packet progression sequencing over a tile's record tree.
+#include "codec/core/rv_packet_sequencer.h"
+
+#include "codec/core/rv_codestream.h"
+#include "codec/core/rv_tile.h"
+#include "codec/core/rvd_params.h"
+
+#include <algorithm>
+#include <string>
+
+namespace {
+
+enum { LRCP = 0, RLCP = 1, RPCL = 2, PCRL = 3, CPRL = 4 };
+
+bool is_power_of_2(int v)
+{
+    return v > 0 && (v & (v - 1)) == 0;
+}
+
+int64_t floor_div(int64_t a, int64_t b)
+{
+    int64_t q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0)))
+        q--;
+    return q;
+}
+
+// Decomposition steps between resolution r and the full tile-component.
+void depths(const rv_tile_comp& tc, int r, int& vdepth, int& hdepth)
+{
+    vdepth = hdepth = 0;
+    for (int k = r + 1; k <= tc.dwt_levels; k++) {
+        const rv_resolution& above = tc.resolutions[size_t(k)];
+        vdepth += above.vert_split ? 1 : 0;
+        hdepth += above.hor_split ? 1 : 0;
+    }
+}
+
+// Shifted steps beyond the canvas are clamped: they only ever compare as "past the end".
+const int64_t step_cap = int64_t(1) << 40;
+
+int64_t shifted(int64_t v, int s)
+{
+    for (; s > 0 && v < step_cap; s--)
+        v <<= 1;
+    return std::min(v, step_cap);
+}
+
+} // namespace
+
+rv_packet_sequencer::rv_packet_sequencer(rv_tile* t) : tile(t) {}
+
+bool rv_packet_sequencer::start()
+{
+    const int num_comps = int(tile->comps.size());
+    max_dwt_levels = 0;
+    power_of_2_subsampling = true;
+    comp_grid_min.assign(size_t(num_comps), pos64());
+    comp_grid_inc.assign(size_t(num_comps), pos64());
+    states.assign(size_t(num_comps), {});
+    total_packets = 0;
+    const int layers = std::max(1, tile->num_layers);
+    for (int c = 0; c < num_comps; c++) {
+        rv_tile_comp& tc = tile->comps[size_t(c)];
+        max_dwt_levels = std::max(max_dwt_levels, tc.dwt_levels);
+        if (!is_power_of_2(tc.sub_sampling.x) || !is_power_of_2(tc.sub_sampling.y))
+            power_of_2_subsampling = false;
+        pos64 inc, origin;
+        states[size_t(c)].resize(size_t(tc.dwt_levels) + 1);
+        for (int r = 0; r <= tc.dwt_levels; r++) {
+            rv_resolution& res = tc.resolutions[size_t(r)];
+            int vd = 0, hd = 0;
+            depths(tc, r, vd, hd);
+            const int64_t sy = shifted(res.precinct_partition.size.y, vd) * tc.sub_sampling.y;
+            const int64_t sx = shifted(res.precinct_partition.size.x, hd) * tc.sub_sampling.x;
+            if (r == 0 || sy < inc.y)
+                inc.y = sy;
+            if (r == 0 || sx < inc.x)
+                inc.x = sx;
+            if (r == 0) {
+                origin.y = res.precinct_partition.pos.y;
+                origin.x = res.precinct_partition.pos.x;
+            }
+            const size_t count =
+                size_t(res.precinct_indices.size.y) * size_t(res.precinct_indices.size.x);
+            if (res.precinct_refs.size() != count)
+                res.precinct_refs.assign(count, 0);
+            res_state& s = states[size_t(c)][size_t(r)];
+            s.next_layer.assign(count, 0);
+            total_packets += int64_t(count) * layers;
+        }
+        comp_grid_inc[size_t(c)] = inc;
+        comp_grid_min[size_t(c)].y =
+            floor_div(tile->dims.pos.y - origin.y, inc.y) * inc.y + origin.y;
+        comp_grid_min[size_t(c)].x =
+            floor_div(tile->dims.pos.x - origin.x, inc.x) * inc.x + origin.x;
+    }
+    tile_lim.y = int64_t(tile->dims.pos.y) + tile->dims.size.y;
+    tile_lim.x = int64_t(tile->dims.pos.x) + tile->dims.size.x;
+    cur = progression();
+    saved = progression();
+    poc_looked_up = false;
+    state_saved = false;
+    sequenced_packets = saved_sequenced_packets = 0;
+    return next_progression();
+}
+
+bool rv_packet_sequencer::next_progression()
+{
+    rv_codestream* cs = tile->codestream;
+    if (!poc_looked_up) {
+        poc_looked_up = true;
+        rvd_params* head = cs->siz->access_cluster("POC");
+        rvd_params* obj = head == nullptr ? nullptr : head->access_relation(tile->t_num, -1, 0, true);
+        int v = 0;
+        cur.poc = (obj != nullptr && obj->get("Porder", 0, 0, v)) ? obj : nullptr;
+        cur.poc_record = 0;
+    }
+    const int num_comps = int(tile->comps.size());
+    const int num_layers = std::max(1, tile->num_layers);
+    if (cur.poc != nullptr) {
+        if (!cur.poc->get("Porder", cur.poc_record, 0, cur.res_min)) {
+            rvd_params* next = cur.poc->access_next_inst();
+            int v = 0;
+            if (next == nullptr || !next->get("Porder", 0, 0, v, false))
+                return false; // the packets left lie in tile-parts not yet seen
+            if (next->get_instance() >= tparts_seen)
+                return false;
+            cur.poc = next;
+            cur.poc_record = 0;
+            cur.poc->get("Porder", 0, 0, cur.res_min);
+        }
+        cur.poc->get("Porder", cur.poc_record, 1, cur.comp_min);
+        cur.poc->get("Porder", cur.poc_record, 2, cur.layer_lim);
+        cur.poc->get("Porder", cur.poc_record, 3, cur.res_lim);
+        cur.poc->get("Porder", cur.poc_record, 4, cur.comp_lim);
+        cur.poc->get("Porder", cur.poc_record, 5, cur.order);
+        if ((cur.comp_min != 0 || cur.res_min != 0) && cur.poc_record == 0 &&
+            cur.poc->get_instance() == 0 && cs->profile == 0) {
+            rv_issue_core_warning(
+                "Profile violation detected (code-stream is technically illegal).  In a "
+                "Profile-0 code-stream, the first progression specification found in the "
+                "first POC marker segment of the main or any tile header may not describe a "
+                "progression which starts from resolution or component indices other than 0.");
+            cs->profile = 2;
+        }
+        cur.poc_record++;
+    } else {
+        rvd_params* head = cs->siz->access_cluster("COD");
+        rvd_params* cod = head == nullptr ? nullptr : head->access_relation(tile->t_num, -1, 0, true);
+        cur.order = LRCP;
+        if (cod != nullptr)
+            cod->get("Corder", 0, 0, cur.order);
+        cur.res_min = cur.comp_min = 0;
+        cur.layer_lim = num_layers;
+        cur.comp_lim = num_comps;
+        cur.res_lim = max_dwt_levels + 1;
+    }
+    cur.layer_lim = std::min(cur.layer_lim, num_layers);
+    cur.comp_lim = std::min(cur.comp_lim, num_comps);
+    if (cur.res_lim > max_dwt_levels)
+        cur.res_lim = max_dwt_levels + 1;
+    cur.layer = 0;
+    cur.comp = cur.comp_min;
+    cur.res = cur.res_min;
+    cur.prec_idx = rvd_coords(0, 0);
+    if (cur.order == RPCL || cur.order == PCRL) {
+        if (!power_of_2_subsampling)
+            rv_raise_core_error(
+                "Attempting to use a spatially progressive packet sequence where position "
+                "order dominates component order. This is illegal when the component "
+                "sub-sampling factors are not exact powers of 2!");
+        for (int c = 0; c < num_comps; c++) {
+            const pos64& inc = comp_grid_inc[size_t(c)];
+            if (c == 0 || inc.y < cur.grid_inc.y) {
+                cur.grid_inc.y = inc.y;
+                cur.grid_min.y = comp_grid_min[size_t(c)].y;
+            }
+            if (c == 0 || inc.x < cur.grid_inc.x) {
+                cur.grid_inc.x = inc.x;
+                cur.grid_min.x = comp_grid_min[size_t(c)].x;
+            }
+        }
+    } else if (cur.order == CPRL && cur.comp < cur.comp_lim) {
+        cur.grid_min = comp_grid_min[size_t(cur.comp)];
+        cur.grid_inc = comp_grid_inc[size_t(cur.comp)];
+    } else {
+        return true;
+    }
+    cur.pos = cur.grid_min;
+    for (auto& comp_states : states)
+        for (auto& s : comp_states)
+            s.next_prec = rvd_coords(0, 0);
+    return true;
+}
+
+uint64_t* rv_packet_sequencer::walk(rv_resolution*& res_out, rvd_coords& idx_out)
+{
+    switch (cur.order) {
+    case LRCP: return next_lrcp(res_out, idx_out);
+    case RLCP: return next_rlcp(res_out, idx_out);
+    case RPCL: return next_rpcl(res_out, idx_out);
+    case PCRL: return next_pcrl(res_out, idx_out);
+    case CPRL: return next_cprl(res_out, idx_out);
+    default: return nullptr;
+    }
+}
+
+uint64_t* rv_packet_sequencer::next_packet(rv_resolution*& res_out, rvd_coords& idx_out)
+{
+    if (sequenced_packets >= total_packets)
+        return nullptr;
+    uint64_t* ref = walk(res_out, idx_out);
+    // With records, each further progression consumes one, so this ends. Without them the
+    // tile's own order restarts; when that finds nothing either (precincts passed over),
+    // nothing can be sequenced now, rather than restarting for ever.
+    bool restarted = false;
+    while (ref == nullptr) {
+        if ((cur.poc == nullptr && restarted) || !next_progression())
+            return nullptr;
+        restarted = cur.poc == nullptr;
+        ref = walk(res_out, idx_out);
+    }
+    const rv_tile_comp& tc = *res_out->tile_comp;
+    res_state& s = state_of(tc.cnum, res_out->res_level);
+    s.next_layer[size_t(idx_out.y) * size_t(res_out->precinct_indices.size.x) + size_t(idx_out.x)]++;
+    sequenced_packets++;
+    return ref;
+}
+
+uint64_t* rv_packet_sequencer::layer_major_at(rv_resolution*& res_out, rvd_coords& idx_out)
+{
+    rv_resolution& res = tile->comps[size_t(cur.comp)].resolutions[size_t(cur.res)];
+    const size_t i = size_t(cur.prec_idx.y) * size_t(res.precinct_indices.size.x) +
+                     size_t(cur.prec_idx.x);
+    uint64_t& ref = res.precinct_refs[i];
+    if (passed_over(ref) || state_of(cur.comp, cur.res).next_layer[i] != cur.layer)
+        return nullptr;
+    res_out = &res;
+    idx_out = cur.prec_idx;
+    return &ref;
+}
+
+uint64_t* rv_packet_sequencer::next_lrcp(rv_resolution*& res_out, rvd_coords& idx_out)
+{
+    for (; cur.layer < cur.layer_lim; cur.layer++, cur.res = cur.res_min,
+                                      cur.comp = cur.comp_min, cur.prec_idx = rvd_coords()) {
+        for (; cur.res < cur.res_lim;
+             cur.res++, cur.comp = cur.comp_min, cur.prec_idx = rvd_coords()) {
+            for (; cur.comp < cur.comp_lim; cur.comp++, cur.prec_idx = rvd_coords()) {
+                if (cur.res > tile->comps[size_t(cur.comp)].dwt_levels)
+                    continue;
+                const rvd_coords n =
+                    tile->comps[size_t(cur.comp)].resolutions[size_t(cur.res)].precinct_indices.size;
+                for (; cur.prec_idx.y < n.y; cur.prec_idx.y++, cur.prec_idx.x = 0)
+                    for (; cur.prec_idx.x < n.x; cur.prec_idx.x++)
+                        if (uint64_t* ref = layer_major_at(res_out, idx_out))
+                            return ref;
+            }
+        }
+    }
+    return nullptr;
+}
+
+uint64_t* rv_packet_sequencer::next_rlcp(rv_resolution*& res_out, rvd_coords& idx_out)
+{
+    for (; cur.res < cur.res_lim;
+         cur.res++, cur.layer = 0, cur.comp = cur.comp_min, cur.prec_idx = rvd_coords()) {
+        for (; cur.layer < cur.layer_lim;
+             cur.layer++, cur.comp = cur.comp_min, cur.prec_idx = rvd_coords()) {
+            for (; cur.comp < cur.comp_lim; cur.comp++, cur.prec_idx = rvd_coords()) {
+                if (cur.res > tile->comps[size_t(cur.comp)].dwt_levels)
+                    continue;
+                const rvd_coords n =
+                    tile->comps[size_t(cur.comp)].resolutions[size_t(cur.res)].precinct_indices.size;
+                for (; cur.prec_idx.y < n.y; cur.prec_idx.y++, cur.prec_idx.x = 0)
+                    for (; cur.prec_idx.x < n.x; cur.prec_idx.x++)
+                        if (uint64_t* ref = layer_major_at(res_out, idx_out))
+                            return ref;
+            }
+        }
+    }
+    return nullptr;
+}
+
+uint64_t* rv_packet_sequencer::spatial_at(int c, int r, rv_resolution*& res_out,
+                                          rvd_coords& idx_out)
+{
+    rv_tile_comp& tc = tile->comps[size_t(c)];
+    rv_resolution& res = tc.resolutions[size_t(r)];
+    res_state& s = state_of(c, r);
+    const rvd_coords n = res.precinct_indices.size;
+    rvd_coords& p = s.next_prec;
+    if (p.y >= n.y || p.x >= n.x)
+        return nullptr;
+    const size_t i = size_t(p.y) * size_t(n.x) + size_t(p.x);
+    uint64_t& ref = res.precinct_refs[i];
+    if (passed_over(ref) || s.next_layer[i] >= cur.layer_lim) {
+        if (++p.x >= n.x) {
+            p.x = 0;
+            p.y++;
+        }
+        return nullptr;
+    }
+    int vd = 0, hd = 0;
+    depths(tc, r, vd, hd);
+    const int64_t ay =
+        shifted((int64_t(res.precinct_indices.pos.y) + p.y) * res.precinct_partition.size.y, vd) *
+            tc.sub_sampling.y + res.precinct_partition.pos.y;
+    const int64_t ax =
+        shifted((int64_t(res.precinct_indices.pos.x) + p.x) * res.precinct_partition.size.x, hd) *
+            tc.sub_sampling.x + res.precinct_partition.pos.x;
+    if ((ay < cur.grid_min.y || ay == cur.pos.y) && (ax < cur.grid_min.x || ax == cur.pos.x)) {
+        res_out = &res;
+        idx_out = p;
+        return &ref;
+    }
+    return nullptr;
+}
+
+uint64_t* rv_packet_sequencer::next_rpcl(rv_resolution*& res_out, rvd_coords& idx_out)
+{
+    if (cur.layer_lim < 1)
+        return nullptr;
+    for (; cur.res < cur.res_lim; cur.res++, cur.pos = cur.grid_min, cur.comp = cur.comp_min)
+        for (; cur.pos.y < tile_lim.y;
+             cur.pos.y += cur.grid_inc.y, cur.pos.x = cur.grid_min.x, cur.comp = cur.comp_min)
+            for (; cur.pos.x < tile_lim.x; cur.pos.x += cur.grid_inc.x, cur.comp = cur.comp_min)
+                for (; cur.comp < cur.comp_lim; cur.comp++) {
+                    if (cur.res > tile->comps[size_t(cur.comp)].dwt_levels)
+                        continue;
+                    if (uint64_t* ref = spatial_at(cur.comp, cur.res, res_out, idx_out))
+                        return ref;
+                }
+    return nullptr;
+}
+
+uint64_t* rv_packet_sequencer::next_pcrl(rv_resolution*& res_out, rvd_coords& idx_out)
+{
+    if (cur.layer_lim < 1)
+        return nullptr;
+    for (; cur.pos.y < tile_lim.y; cur.pos.y += cur.grid_inc.y, cur.pos.x = cur.grid_min.x,
+                                   cur.comp = cur.comp_min, cur.res = cur.res_min)
+        for (; cur.pos.x < tile_lim.x;
+             cur.pos.x += cur.grid_inc.x, cur.comp = cur.comp_min, cur.res = cur.res_min)
+            for (; cur.comp < cur.comp_lim; cur.comp++, cur.res = cur.res_min)
+                for (; cur.res < cur.res_lim &&
+                       cur.res <= tile->comps[size_t(cur.comp)].dwt_levels;
+                     cur.res++)
+                    if (uint64_t* ref = spatial_at(cur.comp, cur.res, res_out, idx_out))
+                        return ref;
+    return nullptr;
+}
+
+uint64_t* rv_packet_sequencer::next_cprl(rv_resolution*& res_out, rvd_coords& idx_out)
+{
+    if (cur.layer_lim < 1)
+        return nullptr;
+    while (cur.comp < cur.comp_lim) {
+        for (; cur.pos.y < tile_lim.y;
+             cur.pos.y += cur.grid_inc.y, cur.pos.x = cur.grid_min.x, cur.res = cur.res_min)
+            for (; cur.pos.x < tile_lim.x; cur.pos.x += cur.grid_inc.x, cur.res = cur.res_min)
+                for (; cur.res < cur.res_lim &&
+                       cur.res <= tile->comps[size_t(cur.comp)].dwt_levels;
+                     cur.res++)
+                    if (uint64_t* ref = spatial_at(cur.comp, cur.res, res_out, idx_out))
+                        return ref;
+        cur.comp++;
+        cur.res = cur.res_min;
+        if (cur.comp < cur.comp_lim) {
+            cur.grid_min = comp_grid_min[size_t(cur.comp)];
+            cur.grid_inc = comp_grid_inc[size_t(cur.comp)];
+            cur.pos = cur.grid_min;
+        }
+    }
+    return nullptr;
+}
+
+void rv_packet_sequencer::save_state()
+{
+    saved = cur;
+    saved_sequenced_packets = sequenced_packets;
+    for (auto& comp_states : states)
+        for (auto& s : comp_states) {
+            s.saved_next_prec = s.next_prec;
+            s.saved_next_layer = s.next_layer;
+        }
+    state_saved = true;
+}
+
+void rv_packet_sequencer::restore_state()
+{
+    cur = saved;
+    sequenced_packets = saved_sequenced_packets;
+    for (auto& comp_states : states)
+        for (auto& s : comp_states) {
+            s.next_prec = s.saved_next_prec;
+            if (s.saved_next_layer.size() == s.next_layer.size())
+                s.next_layer = s.saved_next_layer;
+        }
+}
+
+int rv_packet_sequencer::get_next_layer(int comp, int res, rvd_coords idx) const
+{
+    const res_state& s = states.at(size_t(comp)).at(size_t(res));
+    const rv_resolution& r = tile->comps[size_t(comp)].resolutions[size_t(res)];
+    return s.next_layer.at(size_t(idx.y) * size_t(r.precinct_indices.size.x) + size_t(idx.x));
+}
