@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <sstream>
 #include <string>
@@ -486,6 +487,60 @@ TEST(PacketSequencer, RestoreStateReturnsToTheSavedPoint)
         auto rest = o.drain();
         ASSERT_GE(all.size(), 5u);
         EXPECT_EQ(std::vector<packet>(all.begin() + 5, all.end()), rest);
+    }
+}
+
+TEST(PacketSequencer, ProfileZeroFirstRecordMustStartAtZero)
+{
+    for (int start_res : {0, 1}) {
+        SCOPED_TRACE(start_res);
+        geometry g = small_geometry(0);
+        g.siz.rsiz = 1; // profile 0
+        g.main_poc = {{start_res, 0, 3, 3, 2, 0}, {0, 1, 3, 3, 2, 0}};
+        clear_captured_warnings();
+        opened o(g);
+        ASSERT_EQ(o.cs.get_state()->profile, 0);
+        o.seq->start();
+        o.drain();
+        if (start_res == 0) {
+            // A later record starting elsewhere is fine.
+            EXPECT_TRUE(no_warnings());
+            EXPECT_EQ(o.cs.get_state()->profile, 0);
+        } else {
+            EXPECT_TRUE(warning_seen("Profile violation detected (code-stream is technically "
+                                     "illegal).  In a Profile-0 code-stream, the first "
+                                     "progression specification"));
+            EXPECT_EQ(captured_warnings().size(), 1u);
+            EXPECT_EQ(o.cs.get_state()->profile, 2);
+        }
+    }
+}
+
+TEST(PacketSequencer, PrecinctsKnownOnlyByAddressArePassedOver)
+{
+    for (int order = 0; order < 5; order++) {
+        SCOPED_TRACE(order);
+        const geometry g = small_geometry(order);
+        opened whole(g), o(g);
+        whole.seq->start();
+        auto expected = whole.drain();
+        // Precinct 1 of component 0, resolution 2 is parked at an address.
+        rv_resolution& res = o.tile.get_state()->comps[0].resolutions[2];
+        ASSERT_GT(res.precinct_refs.size(), 1u);
+        o.seq->start();
+        res.precinct_refs[1] = 2 * 1000 + 1;
+        expected.erase(std::remove_if(expected.begin(), expected.end(),
+                                      [](const packet& p) {
+                                          return std::get<1>(p) == 2 && std::get<2>(p) == 0 &&
+                                                 std::get<3>(p) == 1;
+                                      }),
+                       expected.end());
+        EXPECT_EQ(o.drain(), expected);
+        // The tile's packets are not all sequenced, yet asking again ends at once.
+        rv_resolution* r = nullptr;
+        rvd_coords idx;
+        EXPECT_EQ(o.seq->next_packet(r, idx), nullptr);
+        EXPECT_LT(o.seq->get_sequenced_packets(), o.seq->get_total_packets());
     }
 }
 
