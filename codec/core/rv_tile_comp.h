@@ -24,6 +24,10 @@ public:
     int apparent_dwt_levels = 0; // highest accessible resolution; -1 when none is
     bool reversible = false;
     int kernel_id = 1;
+    // Synthesis support bounds, relative to a band sample's own position on the
+    // interleaved line: how far each low-pass and high-pass sample reaches.
+    int low_support_min = 0, low_support_max = 0;
+    int high_support_min = 0, high_support_max = 0;
     int recommended_extra_bits = 0;
     bool enabled = true;
     bool is_of_interest = true;

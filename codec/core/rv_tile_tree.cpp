@@ -1,5 +1,5 @@
-// Building a tile's record tree from its coding parameters, fitting it to the
-// view, and the handles that walk it.
+// Building a tile's record tree from its coding parameters, fitting it to the view, and
+// the handles that walk it.
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rv_partition_geometry.h"
 #include "codec/core/rvd_params.h"
@@ -12,393 +12,379 @@
 
 namespace {
 
-rvd_params *relation(rv_codestream *cs, const char *cluster, int tnum,
-                     int cnum) {
-  rvd_params *head = cs->siz->access_cluster(cluster);
-  return head == nullptr ? nullptr : head->access_relation(tnum, cnum, 0, true);
+rvd_params* relation(rv_codestream* cs, const char* cluster, int tnum, int cnum)
+{
+    rvd_params* head = cs->siz->access_cluster(cluster);
+    return head == nullptr ? nullptr : head->access_relation(tnum, cnum, 0, true);
 }
 
-int get_int(rvd_params *p, const char *name, int rec, int field, int dflt) {
-  int v = dflt;
-  if (p == nullptr || !p->get(name, rec, field, v))
-    return dflt;
-  return v;
+int get_int(rvd_params* p, const char* name, int rec, int field, int dflt)
+{
+    int v = dflt;
+    if (p == nullptr || !p->get(name, rec, field, v))
+        return dflt;
+    return v;
 }
 
-bool get_bool(rvd_params *p, const char *name, int rec, int field, bool dflt) {
-  bool v = dflt;
-  if (p == nullptr || !p->get(name, rec, field, v))
-    return dflt;
-  return v;
+bool get_bool(rvd_params* p, const char* name, int rec, int field, bool dflt)
+{
+    bool v = dflt;
+    if (p == nullptr || !p->get(name, rec, field, v))
+        return dflt;
+    return v;
 }
 
-// Tile-component region on the component's sample grid: both edges divided,
-// rounded up.
-rvd_dims divide_region(const rvd_dims &d, rvd_coords sub) {
-  rvd_dims r;
-  r.pos.y = rvd_ceil_ratio(d.pos.y, sub.y);
-  r.pos.x = rvd_ceil_ratio(d.pos.x, sub.x);
-  r.size.y = rvd_ceil_ratio(d.pos.y + d.size.y, sub.y) - r.pos.y;
-  r.size.x = rvd_ceil_ratio(d.pos.x + d.size.x, sub.x) - r.pos.x;
-  return r;
+// Tile-component region on the component's sample grid: both edges divided, rounded up.
+rvd_dims divide_region(const rvd_dims& d, rvd_coords sub)
+{
+    rvd_dims r;
+    r.pos.y = rvd_ceil_ratio(d.pos.y, sub.y);
+    r.pos.x = rvd_ceil_ratio(d.pos.x, sub.x);
+    r.size.y = rvd_ceil_ratio(d.pos.y + d.size.y, sub.y) - r.pos.y;
+    r.size.x = rvd_ceil_ratio(d.pos.x + d.size.x, sub.x) - r.pos.x;
+    return r;
 }
 
-// Child region of a region of interest, grown by the synthesis support so that
-// the levels above have every sample they need.
-rvd_dims grown_child(const rvd_dims &region, int bx, int by, int margin) {
-  rvd_dims c = rv_get_child_dims(region, bx, by);
-  if (c.is_empty())
+// Child region of a region of interest, grown by the synthesis support so that the
+// levels above have every sample they need.
+rvd_dims grown_child(const rvd_dims& region, int bx, int by, int margin)
+{
+    rvd_dims c = rv_get_child_dims(region, bx, by);
+    if (c.is_empty())
+        return c;
+    if (bx != 2) {
+        c.pos.x -= margin;
+        c.size.x += 2 * margin;
+    }
+    if (by != 2) {
+        c.pos.y -= margin;
+        c.size.y += 2 * margin;
+    }
     return c;
-  if (bx != 2) {
-    c.pos.x -= margin;
-    c.size.x += 2 * margin;
-  }
-  if (by != 2) {
-    c.pos.y -= margin;
-    c.size.y += 2 * margin;
-  }
-  return c;
 }
 
-void profile_violation(int &profile, int raised_to, const char *text) {
-  rv_issue_core_warning(
-      std::string("Profile violation detected (code-stream is technically "
-                  "illegal).  ") +
-      text);
-  profile = raised_to;
+void profile_violation(int& profile, int raised_to, const char* text)
+{
+    rv_issue_core_warning(std::string("Profile violation detected (code-stream is technically "
+                                      "illegal).  ") +
+                          text);
+    profile = raised_to;
 }
 
-// Code-block coder rules; the profile value is raised on a violation so that a
-// codestream warns once of each kind.
-void check_block_profile(int &profile, int cblk_y, int cblk_x, int modes,
-                         bool align) {
-  if (profile == 1 && (cblk_y > 64 || cblk_x > 64))
-    profile_violation(
-        profile, 2,
-        "Profile-1 code-streams may not have code-block dimensions larger "
-        "than 64.  You should set \"Sprofile\" to 2.");
-  if (profile == 0) {
-    if (cblk_y != cblk_x || (cblk_y != 32 && cblk_y != 64))
-      profile_violation(
-          profile, 2,
-          "Profile-0 code-streams must have nominally square code-block "
-          "dimensions, measuring 32x32 or 64x64.  You should set "
-          "\"Sprofile\" to 1 or 2.");
-    else if ((modes & (1 | 2 | 8)) != 0)
-      profile_violation(
-          profile, 2,
-          "Profile-0 code-streams may not use the BYPASS, RESET or CAUSAL "
-          "block coder mode switches.  You should set \"Sprofile\" to 1 "
-          "or 2.");
-  }
-  if (align && profile != 3)
-    profile_violation(
-        profile, 3,
-        "Part-1 code-streams must have their coding origin (anchor point) "
-        "set to 0.  A non-zero coding origin is legal only in JPEG2000 Part "
-        "2; set `Sprofile=PART2' to avoid this warning message.");
+// Code-block coder rules; the profile value is raised on a violation so that a codestream
+// warns once of each kind.
+void check_block_profile(int& profile, int cblk_y, int cblk_x, int modes, bool align)
+{
+    if (profile == 1 && (cblk_y > 64 || cblk_x > 64))
+        profile_violation(profile, 2,
+                          "Profile-1 code-streams may not have code-block dimensions larger "
+                          "than 64.  You should set \"Sprofile\" to 2.");
+    if (profile == 0) {
+        if (cblk_y != cblk_x || (cblk_y != 32 && cblk_y != 64))
+            profile_violation(profile, 2,
+                              "Profile-0 code-streams must have nominally square code-block "
+                              "dimensions, measuring 32x32 or 64x64.  You should set "
+                              "\"Sprofile\" to 1 or 2.");
+        else if ((modes & (1 | 2 | 8)) != 0)
+            profile_violation(profile, 2,
+                              "Profile-0 code-streams may not use the BYPASS, RESET or CAUSAL "
+                              "block coder mode switches.  You should set \"Sprofile\" to 1 "
+                              "or 2.");
+    }
+    if (align && profile != 3)
+        profile_violation(profile, 3,
+                          "Part-1 code-streams must have their coding origin (anchor point) "
+                          "set to 0.  A non-zero coding origin is legal only in JPEG2000 Part "
+                          "2; set `Sprofile=PART2' to avoid this warning message.");
 }
 
-const char *const insufficient_quant =
-    "Insufficient quantization parameters found in QCD/QCC marker segments for "
-    "the number of "
+const char* const insufficient_quant =
+    "Insufficient quantization parameters found in QCD/QCC marker segments for the number of "
     "subbands in some tile-component.";
 
 } // namespace
 
-void rv_tile::release_tree() {
-  comps.clear();
-  initialized = false;
+void rv_tile::release_tree()
+{
+    comps.clear();
+    initialized = false;
 }
 
-bool rv_tile::read_cached_header() {
-  rv_codestream *cs = codestream;
-  if (!cs->cached_source || !cs->in || !cs->marker)
-    return false;
-  if (!cs->in->set_tileheader_scope(t_num, cs->num_tiles.y * cs->num_tiles.x)) {
-    // Not frozen with main-header parameters: asked again at the next open.
-    needs_reinitialization = true;
-    return false;
-  }
-  needs_reinitialization = false;
-  for (;;) {
-    if (!cs->marker->read()) {
-      if (cs->in->is_exhausted())
-        break;
-      rv_raise_core_error(
-          "Found non-marker code while parsing tile header marker "
-          "segments.  Chances are that a marker segment length field is "
-          "incorrect!");
+bool rv_tile::read_cached_header()
+{
+    rv_codestream* cs = codestream;
+    if (!cs->cached_source || !cs->in || !cs->marker)
+        return false;
+    if (!cs->in->set_tileheader_scope(t_num, cs->num_tiles.y * cs->num_tiles.x)) {
+        // Not frozen with main-header parameters: asked again at the next open.
+        needs_reinitialization = true;
+        return false;
     }
-    const uint16_t code = cs->marker->get_code();
-    if (code == RV_SOD || code == RV_SOT)
-      break;
-    if (code == RV_PPT)
-      rv_raise_core_error(
-          "You cannot use PPM or PPT marker segments (packed packet "
-          "headers) with cached compressed data sources.");
-    cs->siz->translate_marker_segment(code, cs->marker->get_length(),
-                                      cs->marker->get_bytes(), t_num, 0);
-  }
-  cs->siz->finalize_all(t_num, true);
-  return true;
+    needs_reinitialization = false;
+    for (;;) {
+        if (!cs->marker->read()) {
+            if (cs->in->is_exhausted())
+                break;
+            rv_raise_core_error("Found non-marker code while parsing tile header marker "
+                                "segments.  Chances are that a marker segment length field is "
+                                "incorrect!");
+        }
+        const uint16_t code = cs->marker->get_code();
+        if (code == RV_SOD || code == RV_SOT)
+            break;
+        if (code == RV_PPT)
+            rv_raise_core_error("You cannot use PPM or PPT marker segments (packed packet "
+                                "headers) with cached compressed data sources.");
+        cs->siz->translate_marker_segment(code, cs->marker->get_length(),
+                                          cs->marker->get_bytes(), t_num, 0);
+    }
+    cs->siz->finalize_all(t_num, true);
+    return true;
 }
 
-void rv_tile::initialize() {
-  release_tree();
-  rv_codestream *cs = codestream;
-  read_cached_header();
-  rvd_params *tcod = relation(cs, "COD", t_num, -1);
-  num_layers = std::max(1, get_int(tcod, "Clayers", 0, 0, 1));
-  cs->max_tile_layers = std::max(cs->max_tile_layers, num_layers);
-  ycc = get_bool(tcod, "Cycc", 0, 0, false);
-  const bool align_y = get_bool(tcod, "Calign_blk_last", 0, 0, false);
-  const bool align_x = get_bool(tcod, "Calign_blk_last", 0, 1, false);
-  const rvd_coords origin(align_y ? 1 : 0, align_x ? 1 : 0);
+void rv_tile::initialize()
+{
+    release_tree();
+    rv_codestream* cs = codestream;
+    read_cached_header();
+    rvd_params* tcod = relation(cs, "COD", t_num, -1);
+    num_layers = std::max(1, get_int(tcod, "Clayers", 0, 0, 1));
+    cs->max_tile_layers = std::max(cs->max_tile_layers, num_layers);
+    ycc = get_bool(tcod, "Cycc", 0, 0, false);
+    const bool align_y = get_bool(tcod, "Calign_blk_last", 0, 0, false);
+    const bool align_x = get_bool(tcod, "Calign_blk_last", 0, 1, false);
+    const rvd_coords origin(align_y ? 1 : 0, align_x ? 1 : 0);
 
-  // Sized once: the records link to each other by address.
-  std::vector<rv_tile_comp> built(static_cast<size_t>(cs->num_components));
-  for (int c = 0; c < cs->num_components; c++) {
-    rv_tile_comp &tc = built[static_cast<size_t>(c)];
-    rv_comp_info &ci = cs->comp_info[static_cast<size_t>(c)];
-    rvd_params *cod = relation(cs, "COD", t_num, c);
-    rvd_params *qcd = relation(cs, "QCD", t_num, c);
-    rvd_params *rgn = relation(cs, "RGN", t_num, c);
-    tc.codestream = cs;
-    tc.tile = this;
-    tc.comp_info = &ci;
-    tc.cnum = c;
-    tc.sub_sampling = ci.sub_sampling;
-    tc.dims = divide_region(dims, ci.sub_sampling);
-    tc.region = tc.dims;
-    const int levels = get_int(cod, "Clevels", 0, 0, 5);
-    if (levels < 0 || levels > 32)
-      rv_raise_core_error(
-          "Illegal number of DWT levels in some tile-component.");
-    tc.dwt_levels = levels;
-    tc.apparent_dwt_levels = levels;
-    cs->min_dwt_levels = std::min(cs->min_dwt_levels, levels);
-    tc.reversible = get_bool(cod, "Creversible", 0, 0, false);
-    tc.kernel_id = get_int(cod, "Ckernels", 0, 0, tc.reversible ? 1 : 0);
-    tc.recommended_extra_bits = tc.reversible ? (ycc ? 5 : 4) : 7;
-    const bool use_precincts = get_bool(cod, "Cuse_precincts", 0, 0, false);
-    const int cblk_y = get_int(cod, "Cblk", 0, 0, 64);
-    const int cblk_x = get_int(cod, "Cblk", 0, 1, 64);
-    check_block_profile(cs->profile, cblk_y, cblk_x,
-                        get_int(cod, "Cmodes", 0, 0, 0), align_y || align_x);
-    const int guard = get_int(qcd, "Qguard", 0, 0, 1);
-    const bool derived = get_bool(qcd, "Qderived", 0, 0, false);
-    const int rshift = get_int(rgn, "Rshift", 0, 0, 0);
-    if (rshift > 37 && cs->profile < 2)
-      profile_violation(
-          cs->profile, 2,
-          "The \"Rshift\" attribute may not exceed 37, except in Profile-2 "
-          "(the unrestricted profile).");
-    float rweight = -1.0f;
-    if (rgn != nullptr && !rgn->get("Rweight", 0, 0, rweight))
-      rweight = -1.0f;
+    // Sized once: the records link to each other by address.
+    std::vector<rv_tile_comp> built(static_cast<size_t>(cs->num_components));
+    for (int c = 0; c < cs->num_components; c++) {
+        rv_tile_comp& tc = built[static_cast<size_t>(c)];
+        rv_comp_info& ci = cs->comp_info[static_cast<size_t>(c)];
+        rvd_params* cod = relation(cs, "COD", t_num, c);
+        rvd_params* qcd = relation(cs, "QCD", t_num, c);
+        rvd_params* rgn = relation(cs, "RGN", t_num, c);
+        tc.codestream = cs;
+        tc.tile = this;
+        tc.comp_info = &ci;
+        tc.cnum = c;
+        tc.sub_sampling = ci.sub_sampling;
+        tc.dims = divide_region(dims, ci.sub_sampling);
+        tc.region = tc.dims;
+        const int levels = get_int(cod, "Clevels", 0, 0, 5);
+        if (levels < 0 || levels > 32)
+            rv_raise_core_error("Illegal number of DWT levels in some tile-component.");
+        tc.dwt_levels = levels;
+        tc.apparent_dwt_levels = levels;
+        cs->min_dwt_levels = std::min(cs->min_dwt_levels, levels);
+        tc.reversible = get_bool(cod, "Creversible", 0, 0, false);
+        tc.kernel_id = get_int(cod, "Ckernels", 0, 0, tc.reversible ? 1 : 0);
+        tc.recommended_extra_bits = tc.reversible ? (ycc ? 5 : 4) : 7;
+        const bool use_precincts = get_bool(cod, "Cuse_precincts", 0, 0, false);
+        const int cblk_y = get_int(cod, "Cblk", 0, 0, 64);
+        const int cblk_x = get_int(cod, "Cblk", 0, 1, 64);
+        check_block_profile(cs->profile, cblk_y, cblk_x, get_int(cod, "Cmodes", 0, 0, 0),
+                            align_y || align_x);
+        const int guard = get_int(qcd, "Qguard", 0, 0, 1);
+        const bool derived = get_bool(qcd, "Qderived", 0, 0, false);
+        const int rshift = get_int(rgn, "Rshift", 0, 0, 0);
+        if (rshift > 37 && cs->profile < 2)
+            profile_violation(cs->profile, 2,
+                              "The \"Rshift\" attribute may not exceed 37, except in Profile-2 "
+                              "(the unrestricted profile).");
+        float rweight = -1.0f;
+        if (rgn != nullptr && !rgn->get("Rweight", 0, 0, rweight))
+            rweight = -1.0f;
 
-    tc.resolutions.resize(static_cast<size_t>(levels + 1));
-    int band_counter = 0;
-    float ll_step = 0.0f;
-    for (int r = 0; r <= levels; r++) {
-      rv_resolution &res = tc.resolutions[static_cast<size_t>(r)];
-      res.codestream = cs;
-      res.tile_comp = &tc;
-      res.res_level = r;
-      res.dwt_level = r == 0 ? levels : levels - r + 1;
-      res.propagate_roi = false;
-      rvd_dims d = tc.dims;
-      for (int k = levels; k > r; k--)
-        d = rv_get_child_dims(d, 0, 0);
-      res.dims = res.region = d;
-      res.node.resolution = &res;
-      res.node.dims = res.node.region = d;
-      res.hor_split = res.vert_split = r > 0;
-      int ppy = 15, ppx = 15;
-      if (use_precincts) {
-        const int sy = get_int(cod, "Cprecincts", levels - r, 0, 32768);
-        const int sx = get_int(cod, "Cprecincts", levels - r, 1, 32768);
-        rv_check_coding_partition(0, 0, sy, sx);
-        ppy = 0;
-        while ((1 << ppy) < sy)
-          ppy++;
-        ppx = 0;
-        while ((1 << ppx) < sx)
-          ppx++;
-      }
-      res.precinct_partition = rvd_dims(origin, rvd_coords(1 << ppy, 1 << ppx));
-      res.precinct_indices =
-          rv_get_partition_indices(res.precinct_partition, d);
-      res.region_indices = res.precinct_indices;
-      res.precinct_refs.assign(
-          static_cast<size_t>(res.precinct_indices.size.y) *
-              static_cast<size_t>(res.precinct_indices.size.x),
-          0);
-      if (r == 0 && c < 4 && (cs->profile == 0 || cs->profile == 1) &&
-          (d.size.y > 128 || d.size.x > 128))
-        profile_violation(
-            cs->profile, 2,
-            "Profile-0 and Profile-1 code-streams must have sufficient "
-            "DWT levels to permit extraction of a low resolution image "
-            "which is no larger than 128x128.   Try setting a larger "
-            "value for \"Clevels\" or else set \"Sprofile\" to 2.");
-      if (cs->profile == 0 && d.size.y <= 128 && d.size.x <= 128 &&
-          static_cast<int64_t>(res.precinct_indices.size.y) *
-                  res.precinct_indices.size.x >=
-              2)
-        profile_violation(
-            cs->profile, 2,
-            "Profile-0 code-streams may have multiple precincts only in "
-            "those tile-component resolutions whose dimensions are "
-            "greater than 128x128.");
-
-      const int num_bands = r == 0 ? 1 : 3;
-      res.subbands.resize(static_cast<size_t>(num_bands));
-      if (r > 0) {
-        res.node.num_descendant_nodes = 0;
-        res.node.num_descendant_subbands = 3;
-        res.node.children[0] = &tc.resolutions[static_cast<size_t>(r - 1)].node;
-      }
-      for (int b = 0; b < num_bands; b++) {
-        rv_subband &band = res.subbands[static_cast<size_t>(b)];
-        band.parent = &res.node;
-        band.resolution = &res;
-        band.is_leaf = true;
-        band.band_idx = static_cast<uint8_t>(b);
-        if (r == 0) {
-          band.branch_x = band.branch_y = 2;
-          band.transpose_band_idx = 0;
-          res.node.children[0] = &band;
-          res.node.num_descendant_nodes = 1;
-          res.node.num_descendant_subbands = 1;
-        } else {
-          band.branch_x = static_cast<uint8_t>((b + 1) & 1);
-          band.branch_y = static_cast<uint8_t>((b + 1) >> 1);
-          band.transpose_band_idx = static_cast<uint8_t>(b == 2 ? 2 : 1 - b);
-          res.node.children[b + 1] = &band;
-        }
-        band.dims = band.region =
-            rv_get_child_dims(d, band.branch_x, band.branch_y);
-
-        // Quantisation.
-        int epsilon = 0;
-        if (tc.reversible) {
-          int range = 0;
-          if (qcd == nullptr ||
-              !qcd->get("Qabs_ranges", band_counter, 0, range, true, false))
-            rv_raise_core_error(insufficient_quant);
-          epsilon = range;
-          band.delta = std::ldexp(1.0f, -ci.precision);
-        } else {
-          float step = 0.0f;
-          if (derived) {
-            if (band_counter == 0) {
-              if (qcd == nullptr ||
-                  !qcd->get("Qabs_steps", 0, 0, ll_step, true, false))
-                rv_raise_core_error(insufficient_quant);
-              step = ll_step;
-            } else {
-              step = std::ldexp(ll_step, levels - res.dwt_level);
+        tc.resolutions.resize(static_cast<size_t>(levels + 1));
+        int band_counter = 0;
+        float ll_step = 0.0f;
+        for (int r = 0; r <= levels; r++) {
+            rv_resolution& res = tc.resolutions[static_cast<size_t>(r)];
+            res.codestream = cs;
+            res.tile_comp = &tc;
+            res.res_level = r;
+            res.dwt_level = r == 0 ? levels : levels - r + 1;
+            res.propagate_roi = false;
+            rvd_dims d = tc.dims;
+            for (int k = levels; k > r; k--)
+                d = rv_get_child_dims(d, 0, 0);
+            res.dims = res.region = d;
+            res.node.resolution = &res;
+            res.node.dims = res.node.region = d;
+            res.hor_split = res.vert_split = r > 0;
+            int ppy = 15, ppx = 15;
+            if (use_precincts) {
+                const int sy = get_int(cod, "Cprecincts", levels - r, 0, 32768);
+                const int sx = get_int(cod, "Cprecincts", levels - r, 1, 32768);
+                rv_check_coding_partition(0, 0, sy, sx);
+                ppy = 0;
+                while ((1 << ppy) < sy)
+                    ppy++;
+                ppx = 0;
+                while ((1 << ppx) < sx)
+                    ppx++;
             }
-          } else if (qcd == nullptr || !qcd->get("Qabs_steps", band_counter, 0,
-                                                 step, true, false)) {
-            rv_raise_core_error(insufficient_quant);
-          }
-          if (!(step > 0.0f))
-            rv_raise_core_error(insufficient_quant);
-          band.delta = step;
-          for (double s = step; s < 1.0 && epsilon < 255; s *= 2.0)
-            epsilon++;
-        }
-        band.K_max = guard + epsilon - 1;
-        band.roi_weight = rweight;
-        band.K_max_prime = band.K_max + rshift;
+            res.precinct_partition = rvd_dims(origin, rvd_coords(1 << ppy, 1 << ppx));
+            res.precinct_indices = rv_get_partition_indices(res.precinct_partition, d);
+            res.region_indices = res.precinct_indices;
+            res.precinct_refs.assign(static_cast<size_t>(res.precinct_indices.size.y) *
+                                         static_cast<size_t>(res.precinct_indices.size.x),
+                                     0);
+            if (r == 0 && c < 4 && (cs->profile == 0 || cs->profile == 1) &&
+                (d.size.y > 128 || d.size.x > 128))
+                profile_violation(cs->profile, 2,
+                                  "Profile-0 and Profile-1 code-streams must have sufficient "
+                                  "DWT levels to permit extraction of a low resolution image "
+                                  "which is no larger than 128x128.   Try setting a larger "
+                                  "value for \"Clevels\" or else set \"Sprofile\" to 2.");
+            if (cs->profile == 0 && d.size.y <= 128 && d.size.x <= 128 &&
+                int64_t(res.precinct_indices.size.y) * res.precinct_indices.size.x >= 2)
+                profile_violation(cs->profile, 2,
+                                  "Profile-0 code-streams may have multiple precincts only in "
+                                  "those tile-component resolutions whose dimensions are "
+                                  "greater than 128x128.");
 
-        // Code-block partition: nominal size limited by the precinct cell as
-        // seen in the band.
-        int ey = ppy - (r > 0 ? 1 : 0), ex = ppx - (r > 0 ? 1 : 0);
-        if (ey < 0 || ex < 0)
-          rv_raise_core_error("Precinct partition dimensions too small!  Must "
-                              "not be so small that "
-                              "the induced code-block partition becomes "
-                              "smaller than 1 sample wide "
-                              "or 1 sample high within any subband.");
-        const int by = std::min(cblk_y, 1 << ey),
-                  bx = std::min(cblk_x, 1 << ex);
-        rvd_coords anchor = origin;
-        if (band.branch_y == 1)
-          anchor.y = 0;
-        if (band.branch_x == 1)
-          anchor.x = 0;
-        band.block_partition = rvd_dims(anchor, rvd_coords(by, bx));
-        band.block_indices =
-            rv_get_partition_indices(band.block_partition, band.dims);
-        band_counter++;
-      }
+            const int num_bands = r == 0 ? 1 : 3;
+            res.subbands.resize(static_cast<size_t>(num_bands));
+            if (r > 0) {
+                res.node.num_descendant_nodes = 0;
+                res.node.num_descendant_subbands = 3;
+                res.node.children[0] = &tc.resolutions[static_cast<size_t>(r - 1)].node;
+            }
+            for (int b = 0; b < num_bands; b++) {
+                rv_subband& band = res.subbands[static_cast<size_t>(b)];
+                band.parent = &res.node;
+                band.resolution = &res;
+                band.is_leaf = true;
+                band.band_idx = static_cast<uint8_t>(b);
+                if (r == 0) {
+                    band.branch_x = band.branch_y = 2;
+                    band.transpose_band_idx = 0;
+                    res.node.children[0] = &band;
+                    res.node.num_descendant_nodes = 1;
+                    res.node.num_descendant_subbands = 1;
+                } else {
+                    band.branch_x = static_cast<uint8_t>((b + 1) & 1);
+                    band.branch_y = static_cast<uint8_t>((b + 1) >> 1);
+                    band.transpose_band_idx = static_cast<uint8_t>(b == 2 ? 2 : 1 - b);
+                    res.node.children[b + 1] = &band;
+                }
+                band.dims = band.region = rv_get_child_dims(d, band.branch_x, band.branch_y);
+
+                // Quantisation.
+                int epsilon = 0;
+                if (tc.reversible) {
+                    int range = 0;
+                    if (qcd == nullptr || !qcd->get("Qabs_ranges", band_counter, 0, range, true,
+                                                    false))
+                        rv_raise_core_error(insufficient_quant);
+                    epsilon = range;
+                    band.delta = std::ldexp(1.0f, -ci.precision);
+                } else {
+                    float step = 0.0f;
+                    if (derived) {
+                        if (band_counter == 0) {
+                            if (qcd == nullptr || !qcd->get("Qabs_steps", 0, 0, ll_step, true,
+                                                            false))
+                                rv_raise_core_error(insufficient_quant);
+                            step = ll_step;
+                        } else {
+                            step = std::ldexp(ll_step, levels - res.dwt_level);
+                        }
+                    } else if (qcd == nullptr ||
+                               !qcd->get("Qabs_steps", band_counter, 0, step, true, false)) {
+                        rv_raise_core_error(insufficient_quant);
+                    }
+                    if (!(step > 0.0f))
+                        rv_raise_core_error(insufficient_quant);
+                    band.delta = step;
+                    for (double s = step; s < 1.0 && epsilon < 255; s *= 2.0)
+                        epsilon++;
+                }
+                band.K_max = guard + epsilon - 1;
+                band.roi_weight = rweight;
+                band.K_max_prime = band.K_max + rshift;
+
+                // Code-block partition: nominal size limited by the precinct cell as seen
+                // in the band.
+                int ey = ppy - (r > 0 ? 1 : 0), ex = ppx - (r > 0 ? 1 : 0);
+                if (ey < 0 || ex < 0)
+                    rv_raise_core_error(
+                        "Precinct partition dimensions too small!  Must not be so small that "
+                        "the induced code-block partition becomes smaller than 1 sample wide "
+                        "or 1 sample high within any subband.");
+                const int by = std::min(cblk_y, 1 << ey), bx = std::min(cblk_x, 1 << ex);
+                rvd_coords anchor = origin;
+                if (band.branch_y == 1)
+                    anchor.y = 0;
+                if (band.branch_x == 1)
+                    anchor.x = 0;
+                band.block_partition = rvd_dims(anchor, rvd_coords(by, bx));
+                band.block_indices = rv_get_partition_indices(band.block_partition, band.dims);
+                band_counter++;
+            }
+        }
     }
-  }
-  if (ycc) {
-    bool ok = cs->num_components >= 3;
-    for (int c = 1; ok && c < 3; c++)
-      ok = built[size_t(c)].reversible == built[0].reversible &&
-           built[size_t(c)].sub_sampling == built[0].sub_sampling;
-    if (!ok)
-      rv_raise_core_error(
-          "Illegal colour transform specified when image has insufficient "
-          "or incompatible colour components.");
-  }
-  comps.swap(built);
-  // Seam: the packet sequencer and precinct bookkeeping come with packet
-  // reading.
-  initialized = true;
-  if (!cs->persistent)
-    apply_restrictions();
+    if (ycc) {
+        bool ok = cs->num_components >= 3;
+        for (int c = 1; ok && c < 3; c++)
+            ok = built[size_t(c)].reversible == built[0].reversible &&
+                 built[size_t(c)].sub_sampling == built[0].sub_sampling;
+        if (!ok)
+            rv_raise_core_error("Illegal colour transform specified when image has insufficient "
+                                "or incompatible colour components.");
+    }
+    comps.swap(built);
+    // Seam: the packet sequencer and precinct bookkeeping come with packet reading.
+    initialized = true;
+    if (!cs->persistent)
+        apply_restrictions();
 }
 
-void rv_tile::apply_restrictions() {
-  rv_codestream *cs = codestream;
-  region = dims & cs->region;
-  for (rv_tile_comp &tc : comps) {
-    tc.is_of_interest = true;
-    tc.region = divide_region(region, tc.sub_sampling);
-    tc.region &= tc.dims;
-    tc.apparent_dwt_levels = tc.dwt_levels - cs->discard_levels;
-    const int margin = tc.kernel_id == 0 ? 4 : 2;
-    const int top = tc.apparent_dwt_levels;
-    for (int r = tc.dwt_levels; r >= 0; r--) {
-      rv_resolution &res = tc.resolutions[static_cast<size_t>(r)];
-      rvd_dims reg;
-      if (r == top) {
-        reg = tc.region;
-        for (int k = tc.dwt_levels; k > r; k--)
-          reg = rv_get_child_dims(reg, 0, 0);
-      } else if (r < top) {
-        reg = grown_child(tc.resolutions[size_t(r + 1)].region, 0, 0, margin);
-      }
-      if (r > top || !tc.enabled) {
-        reg = rvd_dims(res.dims.pos, rvd_coords());
-      }
-      res.region = reg & res.dims;
-      res.node.region = res.region;
-      res.region_indices =
-          res.region.is_empty()
-              ? rvd_dims(res.precinct_indices.pos, rvd_coords())
-              : rv_get_partition_indices(res.precinct_partition, res.region);
-      for (rv_subband &band : res.subbands) {
-        rvd_dims br;
-        if (r == 0)
-          br = res.region;
-        else if (!res.region.is_empty())
-          br = grown_child(res.region, band.branch_x, band.branch_y, margin);
-        br &= band.dims;
-        if (res.region.is_empty())
-          br = rvd_dims(band.dims.pos, rvd_coords());
-        band.region = br;
-        band.block_indices =
-            br.is_empty() ? rvd_dims(band.block_indices.pos, rvd_coords())
-                          : rv_get_partition_indices(band.block_partition, br);
-      }
+void rv_tile::apply_restrictions()
+{
+    rv_codestream* cs = codestream;
+    region = dims & cs->region;
+    for (rv_tile_comp& tc : comps) {
+        tc.is_of_interest = true;
+        tc.region = divide_region(region, tc.sub_sampling);
+        tc.region &= tc.dims;
+        tc.apparent_dwt_levels = tc.dwt_levels - cs->discard_levels;
+        const int margin = tc.kernel_id == 0 ? 4 : 2;
+        const int top = tc.apparent_dwt_levels;
+        for (int r = tc.dwt_levels; r >= 0; r--) {
+            rv_resolution& res = tc.resolutions[static_cast<size_t>(r)];
+            rvd_dims reg;
+            if (r == top) {
+                reg = tc.region;
+                for (int k = tc.dwt_levels; k > r; k--)
+                    reg = rv_get_child_dims(reg, 0, 0);
+            } else if (r < top) {
+                reg = grown_child(tc.resolutions[size_t(r + 1)].region, 0, 0, margin);
+            }
+            if (r > top || !tc.enabled) {
+                reg = rvd_dims(res.dims.pos, rvd_coords());
+            }
+            res.region = reg & res.dims;
+            res.node.region = res.region;
+            res.region_indices =
+                res.region.is_empty()
+                    ? rvd_dims(res.precinct_indices.pos, rvd_coords())
+                    : rv_get_partition_indices(res.precinct_partition, res.region);
+            for (rv_subband& band : res.subbands) {
+                rvd_dims br;
+                if (r == 0)
+                    br = res.region;
+                else if (!res.region.is_empty())
+                    br = grown_child(res.region, band.branch_x, band.branch_y, margin);
+                br &= band.dims;
+                if (res.region.is_empty())
+                    br = rvd_dims(band.dims.pos, rvd_coords());
+                band.region = br;
+                band.block_indices =
+                    br.is_empty() ? rvd_dims(band.block_indices.pos, rvd_coords())
+                                  : rv_get_partition_indices(band.block_partition, br);
+            }
+        }
     }
-  }
 }
