@@ -1,6 +1,8 @@
 // Building a tile's record tree from its coding parameters, fitting it to the view, and
 // the handles that walk it.
+#include "codec/coding/rvd_kernels.h"
 #include "codec/core/rv_codestream.h"
+#include "codec/core/rv_kernel_description.h"
 #include "codec/core/rv_partition_geometry.h"
 #include "codec/core/rvd_params.h"
 #include "codec/core/rvd_tile.h"
@@ -8,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace {
@@ -45,22 +48,49 @@ rvd_dims divide_region(const rvd_dims& d, rvd_coords sub)
     return r;
 }
 
-// Child region of a region of interest, grown by the synthesis support so that the
-// levels above have every sample they need.
-rvd_dims grown_child(const rvd_dims& region, int bx, int by, int margin)
+// Child samples at branch b (0 low, 1 high) that reach any of the parent samples
+// [start, start + size): child n sits at 2n + b and reaches 2n + b + [smin, smax].
+void support_range(int& start, int& size, int b, int smin, int smax)
 {
-    rvd_dims c = rv_get_child_dims(region, bx, by);
-    if (c.is_empty())
-        return c;
-    if (bx != 2) {
-        c.pos.x -= margin;
-        c.size.x += 2 * margin;
-    }
-    if (by != 2) {
-        c.pos.y -= margin;
-        c.size.y += 2 * margin;
-    }
+    const int first = rvd_ceil_ratio(start - b - smax, 2);
+    const int last = rvd_floor_ratio(start + size - 1 - b - smin, 2);
+    start = first;
+    size = std::max(0, last - first + 1);
+}
+
+// Child region of a region of interest, grown by the kernel's synthesis supports so that
+// the levels above have every sample they need.
+rvd_dims grown_child(const rvd_dims& region, int bx, int by, const rv_tile_comp& tc)
+{
+    if (region.is_empty())
+        return rv_get_child_dims(region, bx, by);
+    rvd_dims c = region;
+    if (bx != 2)
+        support_range(c.pos.x, c.size.x, bx, bx ? tc.high_support_min : tc.low_support_min,
+                      bx ? tc.high_support_max : tc.low_support_max);
+    if (by != 2)
+        support_range(c.pos.y, c.size.y, by, by ? tc.high_support_min : tc.low_support_min,
+                      by ? tc.high_support_max : tc.low_support_max);
     return c;
+}
+
+// Looks up the tile-component's kernel and records its synthesis supports.
+void set_kernel_supports(rv_tile_comp& tc, rvd_params* root, rvd_params* cod, int tnum)
+{
+    bool reversible = tc.reversible, symmetric = true, symmetric_extension = true;
+    int num_steps = 0;
+    rvd_kernel_step_info* steps = nullptr;
+    float* coefficients = nullptr;
+    rv_create_kernel_description(tc.kernel_id, get_int(cod, "Catk", 0, 0, 0), root, tnum,
+                                 reversible, symmetric, symmetric_extension, num_steps, steps,
+                                 coefficients);
+    std::unique_ptr<rvd_kernel_step_info[]> own_steps(steps);
+    std::unique_ptr<float[]> own_coefficients(coefficients);
+    rvd_kernels k;
+    k.init(num_steps, steps, coefficients, symmetric, symmetric_extension, reversible);
+    int half = 0;
+    k.get_impulse_response(2, half, &tc.low_support_min, &tc.low_support_max);
+    k.get_impulse_response(3, half, &tc.high_support_min, &tc.high_support_max);
 }
 
 void profile_violation(int& profile, int raised_to, const char* text)
@@ -178,6 +208,7 @@ void rv_tile::initialize()
         cs->min_dwt_levels = std::min(cs->min_dwt_levels, levels);
         tc.reversible = get_bool(cod, "Creversible", 0, 0, false);
         tc.kernel_id = get_int(cod, "Ckernels", 0, 0, tc.reversible ? 1 : 0);
+        set_kernel_supports(tc, cs->siz.get(), cod, t_num);
         tc.recommended_extra_bits = tc.reversible ? (ycc ? 5 : 4) : 7;
         const bool use_precincts = get_bool(cod, "Cuse_precincts", 0, 0, false);
         const int cblk_y = get_int(cod, "Cblk", 0, 0, 64);
@@ -350,7 +381,6 @@ void rv_tile::apply_restrictions()
         tc.region = divide_region(region, tc.sub_sampling);
         tc.region &= tc.dims;
         tc.apparent_dwt_levels = tc.dwt_levels - cs->discard_levels;
-        const int margin = tc.kernel_id == 0 ? 4 : 2;
         const int top = tc.apparent_dwt_levels;
         for (int r = tc.dwt_levels; r >= 0; r--) {
             rv_resolution& res = tc.resolutions[static_cast<size_t>(r)];
@@ -360,7 +390,7 @@ void rv_tile::apply_restrictions()
                 for (int k = tc.dwt_levels; k > r; k--)
                     reg = rv_get_child_dims(reg, 0, 0);
             } else if (r < top) {
-                reg = grown_child(tc.resolutions[size_t(r + 1)].region, 0, 0, margin);
+                reg = grown_child(tc.resolutions[size_t(r + 1)].region, 0, 0, tc);
             }
             if (r > top || !tc.enabled) {
                 reg = rvd_dims(res.dims.pos, rvd_coords());
@@ -376,7 +406,7 @@ void rv_tile::apply_restrictions()
                 if (r == 0)
                     br = res.region;
                 else if (!res.region.is_empty())
-                    br = grown_child(res.region, band.branch_x, band.branch_y, margin);
+                    br = grown_child(res.region, band.branch_x, band.branch_y, tc);
                 br &= band.dims;
                 if (res.region.is_empty())
                     br = rvd_dims(band.dims.pos, rvd_coords());

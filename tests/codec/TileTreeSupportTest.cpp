@@ -1,0 +1,114 @@
+// Regions of interest below the top level grow by the kernel's synthesis supports: each
+// low-pass sample reaches its neighbours one (5/3) or three (9/7) positions away, each
+// high-pass sample two or four. Expected ranges are worked out by hand below.
+#include "codec/core/rvd_codestream.h"
+#include "codec/core/rvd_tile.h"
+#include "tests/codec/support/codec_messages.h"
+#include "tests/codec/support/codestream_bytes.h"
+#include "tests/codec/support/test_sources.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace codec_test;
+
+namespace {
+
+// 64x48, one component, one tile; COD with `levels` levels and the given transform.
+std::vector<uint8_t> stream(int levels, int transform)
+{
+    siz_geometry g;
+    g.rsiz = 0;
+    std::vector<uint8_t> qcd;
+    if (transform == 1) {
+        qcd = qcd_segment(levels);
+    } else {
+        // Expounded steps: one guard bit, exponent 8, mantissa 0 for every band.
+        std::vector<uint8_t> b = {0x22};
+        for (int i = 0; i < 3 * levels + 1; i++)
+            put16(b, 8u << 11);
+        qcd = segment(0xFF5C, b);
+    }
+    return build_stream(g, {segment(0xFF52, {0, 0, 0, 1, 0, uint8_t(levels), 4, 4, 0,
+                                             uint8_t(transform)}),
+                            qcd});
+}
+
+struct columns {
+    int first, end;
+};
+
+// Column range of the region of interest of each band of the top level (HL, LH, HH) and
+// of the lowest resolution, for the view of columns [20, 30).
+std::vector<columns> band_columns(int levels, int transform)
+{
+    memory_source src(stream(levels, transform));
+    rvd_codestream cs;
+    cs.create(&src);
+    const rvd_dims view(rvd_coords(0, 20), rvd_coords(48, 10));
+    cs.apply_input_restrictions(0, 0, 0, 0, &view, RVD_WANT_CODESTREAM_COMPONENTS);
+    rvd_tile t = cs.open_tile(rvd_coords(0, 0));
+    rvd_tile_comp tc = t.access_component(0);
+    std::vector<columns> out;
+    rvd_dims d;
+    rvd_resolution top = tc.access_resolution(levels);
+    for (int b = 1; b <= 3; b++) {
+        top.access_subband(b).get_dims(d);
+        out.push_back({d.pos.x, d.pos.x + d.size.x});
+        EXPECT_EQ(d.size.y, 24) << b; // every row is wanted
+    }
+    tc.access_resolution(0).get_dims(d);
+    out.push_back({d.pos.x, d.pos.x + d.size.x});
+    t.close();
+    cs.destroy();
+    return out;
+}
+
+} // namespace
+
+TEST(TileTreeSupports, RegionsGrowByTheKernelsSynthesisReach)
+{
+    // Parent columns [20, 30). Low-pass n at 2n reaches 2n + [-1, 1] (5/3) or [-3, 3]
+    // (9/7): n from ceil((20 - max) / 2) to floor((29 - min) / 2). High-pass n at 2n + 1
+    // reaches [-2, 2] or [-4, 4]: n from ceil((19 - max) / 2) to floor((28 - min) / 2).
+    std::vector<columns> c = band_columns(1, 1);
+    ASSERT_EQ(c.size(), 4u);
+    EXPECT_EQ(c[0].first, 9); // HL: [9, 16)
+    EXPECT_EQ(c[0].end, 16);
+    EXPECT_EQ(c[1].first, 10); // LH: low-pass columns [10, 16)
+    EXPECT_EQ(c[1].end, 16);
+    EXPECT_EQ(c[2].first, 9);
+    EXPECT_EQ(c[2].end, 16);
+    EXPECT_EQ(c[3].first, 10); // LL
+    EXPECT_EQ(c[3].end, 16);
+
+    c = band_columns(1, 0);
+    ASSERT_EQ(c.size(), 4u);
+    EXPECT_EQ(c[0].first, 8); // high-pass [8, 17)
+    EXPECT_EQ(c[0].end, 17);
+    EXPECT_EQ(c[1].first, 9); // low-pass [9, 17)
+    EXPECT_EQ(c[1].end, 17);
+    EXPECT_EQ(c[3].first, 9);
+    EXPECT_EQ(c[3].end, 17);
+
+    // Two levels of 5/3: level 1 gets [10, 16); below it low-pass n reaches [9, 16) by
+    // the same rule: ceil((10 - 1) / 2) = 5 to floor((15 + 1) / 2) = 8, so [5, 9); its
+    // high-pass bands ceil((9 - 2) / 2) = 4 to floor((14 + 2) / 2) = 8, so [4, 9).
+    c = band_columns(2, 1);
+    ASSERT_EQ(c.size(), 4u);
+    EXPECT_EQ(c[3].first, 5);
+    EXPECT_EQ(c[3].end, 9);
+    memory_source src(stream(2, 1));
+    rvd_codestream cs;
+    cs.create(&src);
+    const rvd_dims view(rvd_coords(0, 20), rvd_coords(48, 10));
+    cs.apply_input_restrictions(0, 0, 0, 0, &view, RVD_WANT_CODESTREAM_COMPONENTS);
+    rvd_tile t = cs.open_tile(rvd_coords(0, 0));
+    rvd_dims d;
+    t.access_component(0).access_resolution(1).access_subband(1).get_dims(d);
+    EXPECT_EQ(d.pos.x, 4);
+    EXPECT_EQ(d.size.x, 5);
+    t.close();
+    cs.destroy();
+}
