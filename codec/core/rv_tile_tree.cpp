@@ -128,6 +128,32 @@ void check_block_profile(int& profile, int cblk_y, int cblk_x, int modes, bool a
                           "2; set `Sprofile=PART2' to avoid this warning message.");
 }
 
+// A band region in the coordinates of its level: [a, a + n) at branch b becomes
+// [2a + b, 2(a + n) + b - 1) in a split direction.
+rvd_dims mapped_up(const rvd_dims& band_region, const rv_node& band)
+{
+    rvd_dims d = band_region;
+    if (band.branch_x != 2) {
+        d.pos.x = 2 * band_region.pos.x + band.branch_x;
+        d.size.x = 2 * band_region.size.x - 1;
+    }
+    if (band.branch_y != 2) {
+        d.pos.y = 2 * band_region.pos.y + band.branch_y;
+        d.size.y = 2 * band_region.size.y - 1;
+    }
+    return d;
+}
+
+rvd_dims bounding_box(const rvd_dims& a, const rvd_dims& b)
+{
+    if (a.is_empty())
+        return b;
+    const int y0 = std::min(a.pos.y, b.pos.y), x0 = std::min(a.pos.x, b.pos.x);
+    const int y1 = std::max(a.pos.y + a.size.y, b.pos.y + b.size.y);
+    const int x1 = std::max(a.pos.x + a.size.x, b.pos.x + b.size.x);
+    return rvd_dims(rvd_coords(y0, x0), rvd_coords(y1 - y0, x1 - x0));
+}
+
 const char* const insufficient_quant =
     "Insufficient quantization parameters found in QCD/QCC marker segments for the number of "
     "subbands in some tile-component.";
@@ -239,7 +265,7 @@ void rv_tile::initialize()
             rvd_dims d = tc.dims;
             for (int k = levels; k > r; k--)
                 d = rv_get_child_dims(d, 0, 0);
-            res.dims = res.region = d;
+            res.dims = res.region = res.relevance_region = d;
             res.node.resolution = &res;
             res.node.dims = res.node.region = d;
             res.hor_split = res.vert_split = r > 0;
@@ -401,6 +427,7 @@ void rv_tile::apply_restrictions()
                 res.region.is_empty()
                     ? rvd_dims(res.precinct_indices.pos, rvd_coords())
                     : rv_get_partition_indices(res.precinct_partition, res.region);
+            rvd_dims relevance(res.dims.pos, rvd_coords());
             for (rv_subband& band : res.subbands) {
                 rvd_dims br;
                 if (r == 0)
@@ -414,7 +441,10 @@ void rv_tile::apply_restrictions()
                 band.block_indices =
                     br.is_empty() ? rvd_dims(band.block_indices.pos, rvd_coords())
                                   : rv_get_partition_indices(band.block_partition, br);
+                if (!br.is_empty())
+                    relevance = bounding_box(relevance, mapped_up(br, band));
             }
+            res.relevance_region = relevance;
         }
     }
 }

@@ -169,7 +169,7 @@ double rvd_resolution::get_precinct_relevance(rvd_coords p_idx) const
     const int64_t a = area(cell);
     if (a == 0)
         return 0.0;
-    return double(area(cell & state->region)) / double(a);
+    return double(area(cell & state->relevance_region)) / double(a);
 }
 
 int64_t rvd_resolution::get_precinct_samples(rvd_coords p_idx) const

@@ -112,3 +112,24 @@ TEST(TileTreeSupports, RegionsGrowByTheKernelsSynthesisReach)
     t.close();
     cs.destroy();
 }
+
+TEST(TileTreeSupports, RelevanceIsMeasuredAgainstTheBandsMappedUp)
+{
+    // One 5/3 level, view columns [20, 30): HL columns [9, 16) map up to [19, 32), LH
+    // columns [10, 16) to [20, 31); rows [0, 24) at branch 0 and 1 give [0, 47) and
+    // [1, 48). The box is 13 x 48 of the single 64 x 48 precinct.
+    memory_source src(stream(1, 1));
+    rvd_codestream cs;
+    cs.create(&src);
+    const rvd_dims view(rvd_coords(0, 20), rvd_coords(48, 10));
+    cs.apply_input_restrictions(0, 0, 0, 0, &view, RVD_WANT_CODESTREAM_COMPONENTS);
+    rvd_tile t = cs.open_tile(rvd_coords(0, 0));
+    rvd_tile_comp tc = t.access_component(0);
+    EXPECT_DOUBLE_EQ(tc.access_resolution(1).get_precinct_relevance(rvd_coords(0, 0)),
+                     13.0 * 48.0 / (64.0 * 48.0));
+    // The lowest level has its LL band only: columns [10, 16) of 32.
+    EXPECT_DOUBLE_EQ(tc.access_resolution(0).get_precinct_relevance(rvd_coords(0, 0)),
+                     6.0 / 32.0);
+    t.close();
+    cs.destroy();
+}
