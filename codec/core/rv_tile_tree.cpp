@@ -88,6 +88,30 @@ void set_kernel_supports(rv_tile_comp& tc, rvd_params* root, rvd_params* cod, in
     std::unique_ptr<float[]> own_coefficients(coefficients);
     rvd_kernels k;
     k.init(num_steps, steps, coefficients, symmetric, symmetric_extension, reversible);
+    tc.kernel_symmetric = symmetric;
+    tc.kernel_symmetric_extension = symmetric_extension;
+    tc.low_scale = k.get_low_scale();
+    tc.high_scale = k.get_high_scale();
+    tc.kernel_steps.assign(steps, steps + num_steps);
+    size_t num_taps = 0;
+    for (int s = 0; s < num_steps; s++)
+        num_taps += size_t(std::max(0, steps[s].support_length));
+    tc.kernel_coefficients.assign(coefficients, coefficients + num_taps);
+    tc.mirrored_steps = tc.kernel_steps;
+    tc.mirrored_coefficients = tc.kernel_coefficients;
+    if (!symmetric) {
+        // A flipped line runs the steps over reversed taps: step s reaches from
+        // 2 - 2 (s mod 2) - min - length.
+        size_t at = 0;
+        for (int s = 0; s < num_steps; s++) {
+            rvd_kernel_step_info& m = tc.mirrored_steps[size_t(s)];
+            m.support_min = 2 - 2 * (s % 2) - steps[s].support_min - steps[s].support_length;
+            const size_t n = size_t(std::max(0, steps[s].support_length));
+            std::reverse(tc.mirrored_coefficients.begin() + long(at),
+                         tc.mirrored_coefficients.begin() + long(at + n));
+            at += n;
+        }
+    }
     int half = 0;
     k.get_impulse_response(2, half, &tc.low_support_min, &tc.low_support_max);
     k.get_impulse_response(3, half, &tc.high_support_min, &tc.high_support_max);

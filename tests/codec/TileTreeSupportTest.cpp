@@ -133,3 +133,61 @@ TEST(TileTreeSupports, RelevanceIsMeasuredAgainstTheBandsMappedUp)
     t.close();
     cs.destroy();
 }
+
+TEST(TileTreeSupports, KernelInfoOfTheStandardKernels)
+{
+    struct expected {
+        int transform, num_steps, low_max, high_max;
+        std::vector<float> taps;
+    };
+    // Lifting taps step after step; the 9/7 ones to float precision.
+    const expected cases[] = {
+        {1, 2, 1, 2, {-0.5f, -0.5f, 0.25f, 0.25f}},
+        {0, 4, 3, 4,
+         {-1.586134342f, -1.586134342f, -0.052980118f, -0.052980118f, 0.882911076f,
+          0.882911076f, 0.443506852f, 0.443506852f}},
+    };
+    for (const expected& e : cases) {
+        SCOPED_TRACE(e.transform);
+        for (bool flip : {false, true}) {
+            memory_source src(stream(1, e.transform));
+            rvd_codestream cs;
+            cs.create(&src);
+            cs.change_appearance(false, flip, flip);
+            rvd_tile t = cs.open_tile(rvd_coords(0, 0));
+            rvd_node n = t.access_component(0).access_resolution(1).access_node();
+            for (bool vertical : {false, true}) {
+                int steps = 0, lmin = 0, lmax = 0, hmin = 0, hmax = 0;
+                float ls = 0, hs = 0;
+                bool sym = false, symext = false;
+                const rvd_kernel_step_info* info = n.get_kernel_info(
+                    steps, ls, hs, sym, symext, lmin, lmax, hmin, hmax, vertical);
+                ASSERT_EQ(steps, e.num_steps);
+                EXPECT_TRUE(sym);
+                EXPECT_TRUE(symext);
+                // Symmetric responses: the bounds are the same flipped or not.
+                EXPECT_EQ(lmin, -e.low_max);
+                EXPECT_EQ(lmax, e.low_max);
+                EXPECT_EQ(hmin, -e.high_max);
+                EXPECT_EQ(hmax, e.high_max);
+                const float* taps = n.get_kernel_coefficients(vertical);
+                for (int s = 0; s < steps; s++) {
+                    EXPECT_EQ(info[s].support_length, 2);
+                    EXPECT_EQ(info[s].support_min, -(s % 2));
+                    for (int k = 0; k < 2; k++)
+                        EXPECT_NEAR(taps[2 * s + k], e.taps[size_t(2 * s + k)], 1e-6);
+                }
+                if (e.transform == 1) {
+                    EXPECT_EQ(ls, 1.0f);
+                    EXPECT_EQ(hs, 1.0f);
+                } else {
+                    // Unit gain at DC and Nyquist: 1 / K and K / 2 with K = 1.230174105.
+                    EXPECT_NEAR(ls, 1.0 / 1.230174105, 1e-5);
+                    EXPECT_NEAR(hs, 1.230174105 / 2.0, 1e-5);
+                }
+            }
+            t.close();
+            cs.destroy();
+        }
+    }
+}
