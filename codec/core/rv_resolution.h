@@ -18,6 +18,9 @@ public:
     rv_node node;      // the node this level splits
     rvd_dims dims;     // full region
     rvd_dims region;   // within the region of interest
+    // Bounding box of the bands' regions of interest mapped up to this level; precinct
+    // relevance is measured against it.
+    rvd_dims relevance_region;
     bool hor_split = false, vert_split = false;
     rvd_dims precinct_partition; // anchor and precinct size
     rvd_dims precinct_indices;   // all precincts

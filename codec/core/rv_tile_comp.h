@@ -1,6 +1,7 @@
 // One component of a tile: its transform choice and resolution levels.
 #pragma once
 
+#include "codec/core/rv_kernel_description.h"
 #include "codec/core/rv_resolution.h"
 #include "codec/core/rvd_coords.h"
 #include "codec/core/rvd_dims.h"
@@ -24,6 +25,16 @@ public:
     int apparent_dwt_levels = 0; // highest accessible resolution; -1 when none is
     bool reversible = false;
     int kernel_id = 1;
+    // Synthesis support bounds, relative to a band sample's own position on the
+    // interleaved line: how far each low-pass and high-pass sample reaches.
+    int low_support_min = 0, low_support_max = 0;
+    int high_support_min = 0, high_support_max = 0;
+    // Lifting steps and taps, and their mirror images for flipped views (the same for a
+    // symmetric kernel).
+    std::vector<rvd_kernel_step_info> kernel_steps, mirrored_steps;
+    std::vector<float> kernel_coefficients, mirrored_coefficients;
+    float low_scale = 1.0f, high_scale = 1.0f;
+    bool kernel_symmetric = true, kernel_symmetric_extension = true;
     int recommended_extra_bits = 0;
     bool enabled = true;
     bool is_of_interest = true;

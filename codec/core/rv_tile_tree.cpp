@@ -1,12 +1,17 @@
 // Building a tile's record tree from its coding parameters, fitting it to the view, and
 // the handles that walk it.
+#include "codec/coding/rvd_kernels.h"
 #include "codec/core/rv_codestream.h"
+#include "codec/core/rv_kernel_description.h"
 #include "codec/core/rv_partition_geometry.h"
 #include "codec/core/rvd_params.h"
 #include "codec/core/rvd_tile.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <memory>
+#include <string>
 
 namespace {
 
@@ -43,22 +48,134 @@ rvd_dims divide_region(const rvd_dims& d, rvd_coords sub)
     return r;
 }
 
-// Child region of a region of interest, grown by the synthesis support so that the
-// levels above have every sample they need.
-rvd_dims grown_child(const rvd_dims& region, int bx, int by, int margin)
+// Child samples at branch b (0 low, 1 high) that reach any of the parent samples
+// [start, start + size): child n sits at 2n + b and reaches 2n + b + [smin, smax].
+void support_range(int& start, int& size, int b, int smin, int smax)
 {
-    rvd_dims c = rv_get_child_dims(region, bx, by);
-    if (c.is_empty())
-        return c;
-    if (bx != 2) {
-        c.pos.x -= margin;
-        c.size.x += 2 * margin;
-    }
-    if (by != 2) {
-        c.pos.y -= margin;
-        c.size.y += 2 * margin;
-    }
+    const int first = rvd_ceil_ratio(start - b - smax, 2);
+    const int last = rvd_floor_ratio(start + size - 1 - b - smin, 2);
+    start = first;
+    size = std::max(0, last - first + 1);
+}
+
+// Child region of a region of interest, grown by the kernel's synthesis supports so that
+// the levels above have every sample they need.
+rvd_dims grown_child(const rvd_dims& region, int bx, int by, const rv_tile_comp& tc)
+{
+    if (region.is_empty())
+        return rv_get_child_dims(region, bx, by);
+    rvd_dims c = region;
+    if (bx != 2)
+        support_range(c.pos.x, c.size.x, bx, bx ? tc.high_support_min : tc.low_support_min,
+                      bx ? tc.high_support_max : tc.low_support_max);
+    if (by != 2)
+        support_range(c.pos.y, c.size.y, by, by ? tc.high_support_min : tc.low_support_min,
+                      by ? tc.high_support_max : tc.low_support_max);
     return c;
+}
+
+// Looks up the tile-component's kernel and records its synthesis supports.
+void set_kernel_supports(rv_tile_comp& tc, rvd_params* root, rvd_params* cod, int tnum)
+{
+    bool reversible = tc.reversible, symmetric = true, symmetric_extension = true;
+    int num_steps = 0;
+    rvd_kernel_step_info* steps = nullptr;
+    float* coefficients = nullptr;
+    rv_create_kernel_description(tc.kernel_id, get_int(cod, "Catk", 0, 0, 0), root, tnum,
+                                 reversible, symmetric, symmetric_extension, num_steps, steps,
+                                 coefficients);
+    std::unique_ptr<rvd_kernel_step_info[]> own_steps(steps);
+    std::unique_ptr<float[]> own_coefficients(coefficients);
+    rvd_kernels k;
+    k.init(num_steps, steps, coefficients, symmetric, symmetric_extension, reversible);
+    tc.kernel_symmetric = symmetric;
+    tc.kernel_symmetric_extension = symmetric_extension;
+    tc.low_scale = k.get_low_scale();
+    tc.high_scale = k.get_high_scale();
+    tc.kernel_steps.assign(steps, steps + num_steps);
+    size_t num_taps = 0;
+    for (int s = 0; s < num_steps; s++)
+        num_taps += size_t(std::max(0, steps[s].support_length));
+    tc.kernel_coefficients.assign(coefficients, coefficients + num_taps);
+    tc.mirrored_steps = tc.kernel_steps;
+    tc.mirrored_coefficients = tc.kernel_coefficients;
+    if (!symmetric) {
+        // A flipped line runs the steps over reversed taps: step s reaches from
+        // 2 - 2 (s mod 2) - min - length.
+        size_t at = 0;
+        for (int s = 0; s < num_steps; s++) {
+            rvd_kernel_step_info& m = tc.mirrored_steps[size_t(s)];
+            m.support_min = 2 - 2 * (s % 2) - steps[s].support_min - steps[s].support_length;
+            const size_t n = size_t(std::max(0, steps[s].support_length));
+            std::reverse(tc.mirrored_coefficients.begin() + long(at),
+                         tc.mirrored_coefficients.begin() + long(at + n));
+            at += n;
+        }
+    }
+    int half = 0;
+    k.get_impulse_response(2, half, &tc.low_support_min, &tc.low_support_max);
+    k.get_impulse_response(3, half, &tc.high_support_min, &tc.high_support_max);
+}
+
+void profile_violation(int& profile, int raised_to, const char* text)
+{
+    rv_issue_core_warning(std::string("Profile violation detected (code-stream is technically "
+                                      "illegal).  ") +
+                          text);
+    profile = raised_to;
+}
+
+// Code-block coder rules; the profile value is raised on a violation so that a codestream
+// warns once of each kind.
+void check_block_profile(int& profile, int cblk_y, int cblk_x, int modes, bool align)
+{
+    if (profile == 1 && (cblk_y > 64 || cblk_x > 64))
+        profile_violation(profile, 2,
+                          "Profile-1 code-streams may not have code-block dimensions larger "
+                          "than 64.  You should set \"Sprofile\" to 2.");
+    if (profile == 0) {
+        if (cblk_y != cblk_x || (cblk_y != 32 && cblk_y != 64))
+            profile_violation(profile, 2,
+                              "Profile-0 code-streams must have nominally square code-block "
+                              "dimensions, measuring 32x32 or 64x64.  You should set "
+                              "\"Sprofile\" to 1 or 2.");
+        else if ((modes & (1 | 2 | 8)) != 0)
+            profile_violation(profile, 2,
+                              "Profile-0 code-streams may not use the BYPASS, RESET or CAUSAL "
+                              "block coder mode switches.  You should set \"Sprofile\" to 1 "
+                              "or 2.");
+    }
+    if (align && profile != 3)
+        profile_violation(profile, 3,
+                          "Part-1 code-streams must have their coding origin (anchor point) "
+                          "set to 0.  A non-zero coding origin is legal only in JPEG2000 Part "
+                          "2; set `Sprofile=PART2' to avoid this warning message.");
+}
+
+// A band region in the coordinates of its level: [a, a + n) at branch b becomes
+// [2a + b, 2(a + n) + b - 1) in a split direction.
+rvd_dims mapped_up(const rvd_dims& band_region, const rv_node& band)
+{
+    rvd_dims d = band_region;
+    if (band.branch_x != 2) {
+        d.pos.x = 2 * band_region.pos.x + band.branch_x;
+        d.size.x = 2 * band_region.size.x - 1;
+    }
+    if (band.branch_y != 2) {
+        d.pos.y = 2 * band_region.pos.y + band.branch_y;
+        d.size.y = 2 * band_region.size.y - 1;
+    }
+    return d;
+}
+
+rvd_dims bounding_box(const rvd_dims& a, const rvd_dims& b)
+{
+    if (a.is_empty())
+        return b;
+    const int y0 = std::min(a.pos.y, b.pos.y), x0 = std::min(a.pos.x, b.pos.x);
+    const int y1 = std::max(a.pos.y + a.size.y, b.pos.y + b.size.y);
+    const int x1 = std::max(a.pos.x + a.size.x, b.pos.x + b.size.x);
+    return rvd_dims(rvd_coords(y0, x0), rvd_coords(y1 - y0, x1 - x0));
 }
 
 const char* const insufficient_quant =
@@ -141,13 +258,20 @@ void rv_tile::initialize()
         cs->min_dwt_levels = std::min(cs->min_dwt_levels, levels);
         tc.reversible = get_bool(cod, "Creversible", 0, 0, false);
         tc.kernel_id = get_int(cod, "Ckernels", 0, 0, tc.reversible ? 1 : 0);
+        set_kernel_supports(tc, cs->siz.get(), cod, t_num);
         tc.recommended_extra_bits = tc.reversible ? (ycc ? 5 : 4) : 7;
         const bool use_precincts = get_bool(cod, "Cuse_precincts", 0, 0, false);
         const int cblk_y = get_int(cod, "Cblk", 0, 0, 64);
         const int cblk_x = get_int(cod, "Cblk", 0, 1, 64);
+        check_block_profile(cs->profile, cblk_y, cblk_x, get_int(cod, "Cmodes", 0, 0, 0),
+                            align_y || align_x);
         const int guard = get_int(qcd, "Qguard", 0, 0, 1);
         const bool derived = get_bool(qcd, "Qderived", 0, 0, false);
         const int rshift = get_int(rgn, "Rshift", 0, 0, 0);
+        if (rshift > 37 && cs->profile < 2)
+            profile_violation(cs->profile, 2,
+                              "The \"Rshift\" attribute may not exceed 37, except in Profile-2 "
+                              "(the unrestricted profile).");
         float rweight = -1.0f;
         if (rgn != nullptr && !rgn->get("Rweight", 0, 0, rweight))
             rweight = -1.0f;
@@ -165,7 +289,7 @@ void rv_tile::initialize()
             rvd_dims d = tc.dims;
             for (int k = levels; k > r; k--)
                 d = rv_get_child_dims(d, 0, 0);
-            res.dims = res.region = d;
+            res.dims = res.region = res.relevance_region = d;
             res.node.resolution = &res;
             res.node.dims = res.node.region = d;
             res.hor_split = res.vert_split = r > 0;
@@ -187,6 +311,19 @@ void rv_tile::initialize()
             res.precinct_refs.assign(static_cast<size_t>(res.precinct_indices.size.y) *
                                          static_cast<size_t>(res.precinct_indices.size.x),
                                      0);
+            if (r == 0 && c < 4 && (cs->profile == 0 || cs->profile == 1) &&
+                (d.size.y > 128 || d.size.x > 128))
+                profile_violation(cs->profile, 2,
+                                  "Profile-0 and Profile-1 code-streams must have sufficient "
+                                  "DWT levels to permit extraction of a low resolution image "
+                                  "which is no larger than 128x128.   Try setting a larger "
+                                  "value for \"Clevels\" or else set \"Sprofile\" to 2.");
+            if (cs->profile == 0 && d.size.y <= 128 && d.size.x <= 128 &&
+                int64_t(res.precinct_indices.size.y) * res.precinct_indices.size.x >= 2)
+                profile_violation(cs->profile, 2,
+                                  "Profile-0 code-streams may have multiple precincts only in "
+                                  "those tile-component resolutions whose dimensions are "
+                                  "greater than 128x128.");
 
             const int num_bands = r == 0 ? 1 : 3;
             res.subbands.resize(static_cast<size_t>(num_bands));
@@ -294,7 +431,6 @@ void rv_tile::apply_restrictions()
         tc.region = divide_region(region, tc.sub_sampling);
         tc.region &= tc.dims;
         tc.apparent_dwt_levels = tc.dwt_levels - cs->discard_levels;
-        const int margin = tc.kernel_id == 0 ? 4 : 2;
         const int top = tc.apparent_dwt_levels;
         for (int r = tc.dwt_levels; r >= 0; r--) {
             rv_resolution& res = tc.resolutions[static_cast<size_t>(r)];
@@ -304,7 +440,7 @@ void rv_tile::apply_restrictions()
                 for (int k = tc.dwt_levels; k > r; k--)
                     reg = rv_get_child_dims(reg, 0, 0);
             } else if (r < top) {
-                reg = grown_child(tc.resolutions[size_t(r + 1)].region, 0, 0, margin);
+                reg = grown_child(tc.resolutions[size_t(r + 1)].region, 0, 0, tc);
             }
             if (r > top || !tc.enabled) {
                 reg = rvd_dims(res.dims.pos, rvd_coords());
@@ -315,12 +451,13 @@ void rv_tile::apply_restrictions()
                 res.region.is_empty()
                     ? rvd_dims(res.precinct_indices.pos, rvd_coords())
                     : rv_get_partition_indices(res.precinct_partition, res.region);
+            rvd_dims relevance(res.dims.pos, rvd_coords());
             for (rv_subband& band : res.subbands) {
                 rvd_dims br;
                 if (r == 0)
                     br = res.region;
                 else if (!res.region.is_empty())
-                    br = grown_child(res.region, band.branch_x, band.branch_y, margin);
+                    br = grown_child(res.region, band.branch_x, band.branch_y, tc);
                 br &= band.dims;
                 if (res.region.is_empty())
                     br = rvd_dims(band.dims.pos, rvd_coords());
@@ -328,7 +465,10 @@ void rv_tile::apply_restrictions()
                 band.block_indices =
                     br.is_empty() ? rvd_dims(band.block_indices.pos, rvd_coords())
                                   : rv_get_partition_indices(band.block_partition, br);
+                if (!br.is_empty())
+                    relevance = bounding_box(relevance, mapped_up(br, band));
             }
+            res.relevance_region = relevance;
         }
     }
 }

@@ -1,6 +1,7 @@
 // Handle of a decomposition-tree node; copied by value, owns nothing.
 #pragma once
 
+#include "codec/core/rv_kernel_description.h"
 #include "codec/core/rvd_dims.h"
 
 class rv_node;
@@ -20,6 +21,14 @@ public:
     rvd_subband access_subband() const;
     rvd_resolution access_resolution() const;
     void get_dims(rvd_dims& dims) const;
+    // The tile-component's kernel for one direction; mirrored when that direction is
+    // flipped. Returns the step array.
+    const rvd_kernel_step_info* get_kernel_info(int& num_steps, float& low_scale,
+                                                float& high_scale, bool& symmetric,
+                                                bool& symmetric_extension, int& low_min,
+                                                int& low_max, int& high_min, int& high_max,
+                                                bool vertical) const;
+    const float* get_kernel_coefficients(bool vertical) const;
 
 protected:
     rv_node* state = nullptr;

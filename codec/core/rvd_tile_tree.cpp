@@ -169,7 +169,7 @@ double rvd_resolution::get_precinct_relevance(rvd_coords p_idx) const
     const int64_t a = area(cell);
     if (a == 0)
         return 0.0;
-    return double(area(cell & state->region)) / double(a);
+    return double(area(cell & state->relevance_region)) / double(a);
 }
 
 int64_t rvd_resolution::get_precinct_samples(rvd_coords p_idx) const
@@ -275,4 +275,40 @@ void rvd_subband::get_block_size(rvd_coords& nominal_size, rvd_coords& first_siz
         nominal_size.transpose();
         first_size.transpose();
     }
+}
+
+const rvd_kernel_step_info* rvd_node::get_kernel_info(int& num_steps, float& low_scale,
+                                                      float& high_scale, bool& symmetric,
+                                                      bool& symmetric_extension, int& low_min,
+                                                      int& low_max, int& high_min,
+                                                      int& high_max, bool vertical) const
+{
+    const rv_tile_comp* tc = state->resolution->tile_comp;
+    const rv_codestream* cs = state->resolution->codestream;
+    const bool flipped = vertical ? cs->vflip : cs->hflip;
+    num_steps = int(tc->kernel_steps.size());
+    low_scale = tc->low_scale;
+    high_scale = tc->high_scale;
+    symmetric = tc->kernel_symmetric;
+    symmetric_extension = tc->kernel_symmetric_extension;
+    if (flipped) {
+        low_min = -tc->low_support_max;
+        low_max = -tc->low_support_min;
+        high_min = -tc->high_support_max;
+        high_max = -tc->high_support_min;
+        return tc->mirrored_steps.data();
+    }
+    low_min = tc->low_support_min;
+    low_max = tc->low_support_max;
+    high_min = tc->high_support_min;
+    high_max = tc->high_support_max;
+    return tc->kernel_steps.data();
+}
+
+const float* rvd_node::get_kernel_coefficients(bool vertical) const
+{
+    const rv_tile_comp* tc = state->resolution->tile_comp;
+    const rv_codestream* cs = state->resolution->codestream;
+    return (vertical ? cs->vflip : cs->hflip) ? tc->mirrored_coefficients.data()
+                                              : tc->kernel_coefficients.data();
 }
