@@ -37,11 +37,12 @@ struct geometry {
     std::vector<poc_record> main_poc;   // main header
     std::vector<poc_record> tile_poc0;  // first tile-part header of tile 0
     std::vector<poc_record> tile_poc1;  // second tile-part header of tile 0
+    int cblk_exp = 0;                   // code-block size exponents less 2 (0: 4x4)
 };
 
 std::vector<uint8_t> coding_body(const geometry& g, int c)
 {
-    std::vector<uint8_t> b = {uint8_t(g.levels[size_t(c)]), 0, 0, 0, 0};
+    std::vector<uint8_t> b = {uint8_t(g.levels[size_t(c)]), uint8_t(g.cblk_exp), uint8_t(g.cblk_exp), 0, 0};
     for (int r = 0; r <= g.levels[size_t(c)]; r++)
         b.push_back(uint8_t(g.ppx[size_t(c)][size_t(r)] | (g.ppy[size_t(c)][size_t(r)] << 4)));
     return b;
@@ -496,6 +497,11 @@ TEST(PacketSequencer, ProfileZeroFirstRecordMustStartAtZero)
         SCOPED_TRACE(start_res);
         geometry g = small_geometry(0);
         g.siz.rsiz = 1; // profile 0
+        // 32x32 blocks and one precinct per resolution, so that opening the tile breaks no
+        // other Profile-0 rule.
+        g.cblk_exp = 3;
+        g.ppx = {{15, 15, 15}, {15, 15}};
+        g.ppy = g.ppx;
         g.main_poc = {{start_res, 0, 3, 3, 2, 0}, {0, 1, 3, 3, 2, 0}};
         clear_captured_warnings();
         opened o(g);
