@@ -589,7 +589,8 @@ bool rvd_params::get(const char* name, int record_idx, int field_idx, float& val
     return true;
 }
 
-void rvd_params::set(const char* name, int record_idx, int field_idx, int value)
+// The checks every setter makes before it looks at the field's type.
+rv_attribute* rvd_params::find_settable_attribute(const char* name, int field_idx)
 {
     rv_attribute* att = find_attribute(name);
     if (att == nullptr)
@@ -606,6 +607,12 @@ void rvd_params::set(const char* name, int record_idx, int field_idx, int value)
                                         "invalid field index!\nThe attribute name is ") +
                             quoted_name(name) + ".\nThe field index is " +
                             std::to_string(field_idx) + ".");
+    return att;
+}
+
+void rvd_params::set(const char* name, int record_idx, int field_idx, int value)
+{
+    rv_attribute* att = find_settable_attribute(name, field_idx);
     if (record_idx < 0)
         rv_raise_core_error(std::string("Attempt to set a code-stream attribute with a "
                                         "negative record index!\nThe attribute name is ") +
@@ -678,21 +685,7 @@ void rvd_params::set(const char* name, int record_idx, int field_idx, bool value
 
 void rvd_params::set(const char* name, int record_idx, int field_idx, double value)
 {
-    rv_attribute* att = find_attribute(name);
-    if (att == nullptr)
-        rv_raise_core_error(std::string("Attempt to set a code-stream attribute using the "
-                                        "invalid name, ") +
-                            quoted_name(name) + "!");
-    if ((att->flags & RVD_ALL_COMPONENTS) && comp_idx >= 0)
-        rv_raise_core_error(std::string("Attempt to set a non-tile-specific code-stream "
-                                        "attribute in a specific component!\nThe attribute "
-                                        "name is ") +
-                            quoted_name(name) + ".");
-    if (field_idx < 0 || field_idx >= att->num_fields)
-        rv_raise_core_error(std::string("Attempt to set a code-stream attribute, with an "
-                                        "invalid field index!\nThe attribute name is ") +
-                            quoted_name(name) + ".\nThe field index is " +
-                            std::to_string(field_idx) + ".");
+    rv_attribute* att = find_settable_attribute(name, field_idx);
     if (*att->field_patterns[static_cast<size_t>(field_idx)] != 'F')
         rv_raise_core_error(std::string("Attempting to set an integer code-stream parameter "
                                         "attribute field with the floating point access "

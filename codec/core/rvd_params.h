@@ -212,6 +212,7 @@ private:
     rvd_params* make_member(int t, int c, int inst);
     bool names_companion(const char* name) const;
     rv_attribute* find_attribute(const char* name);
+    rv_attribute* find_settable_attribute(const char* name, int field_idx);
     rv_attribute* match_attribute(const char* name, size_t len);
     void extend_records(rv_attribute* att, int n);
     void note_change();
