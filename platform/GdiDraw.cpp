@@ -208,6 +208,22 @@ void normalise(int& l, int& t, int& r, int& b)
 // The part of the target a call can change.
 RECT boxOf(const Target& t) { return t.allowed.bounds(); }
 
+// A filled shape: its interior less the outline in the brush colour, then the outline, so
+// that each pixel meets the raster operation once.
+void applyFilled(const Target& t, PixelSet& interior, PixelSet& outline, COLORREF brush,
+                 COLORREF penColour, int op)
+{
+    outline.finish();
+    interior.finish();
+    PixelSet inner(boxOf(t));
+    interior.each([&](int x, int y) {
+        if (!outline.has(x, y))
+            inner.add(x, y);
+    });
+    applySet(t, inner, brush, op);
+    applySet(t, outline, penColour, op);
+}
+
 // [lo, hi) clamped to [boxLo - margin, boxHi + margin).
 inline void clampRange(int& lo, int& hi, int boxLo, int boxHi, int margin)
 {
@@ -299,15 +315,7 @@ BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom)
             for (int x = l; x < r; ++x)
                 fill.add(x, y);
     }
-    outline.finish();
-    fill.finish();
-    PixelSet inner(boxOf(t));
-    fill.each([&](int x, int y) {
-        if (!outline.has(x, y))
-            inner.add(x, y);
-    });
-    applySet(t, inner, brush, d->rop2);
-    applySet(t, outline, pen.colour, d->rop2);
+    applyFilled(t, fill, outline, brush, pen.colour, d->rop2);
     return TRUE;
 }
 
@@ -344,15 +352,7 @@ BOOL Ellipse(HDC hdc, int left, int top, int right, int bottom)
                 inner.add(x, y);
             }
         }
-    outline.finish();
-    inner.finish();
-    PixelSet fill(boxOf(t));
-    inner.each([&](int x, int y) {
-        if (!outline.has(x, y))
-            fill.add(x, y);
-    });
-    applySet(t, fill, brush, d->rop2);
-    applySet(t, outline, pen.colour, d->rop2);
+    applyFilled(t, inner, outline, brush, pen.colour, d->rop2);
     return TRUE;
 }
 
@@ -446,15 +446,7 @@ BOOL Polygon(HDC hdc, const POINT* points, int count)
             }
         }
     }
-    outline.finish();
-    fill.finish();
-    PixelSet inner(boxOf(t));
-    fill.each([&](int x, int y) {
-        if (!outline.has(x, y))
-            inner.add(x, y);
-    });
-    applySet(t, inner, brush, d->rop2);
-    applySet(t, outline, pen.colour, d->rop2);
+    applyFilled(t, fill, outline, brush, pen.colour, d->rop2);
     return TRUE;
 }
 
