@@ -1,6 +1,7 @@
 // opj_compress JP2 files streamed by the loopback server, parsed into the viewer's cache
 // and read back through the JP2 source: prefix arrival, descriptions against an
 // independent box walker, and the codestream box against the cached bins.
+#include "tests/codec/support/jp2_errors.h"
 #include "R2IVuzi/J2KCache.h"
 #include "R2IVuzi/JpipParser.h"
 #include "codec/core/rvd_message.h"
@@ -21,26 +22,9 @@
 
 namespace fs = std::filesystem;
 
+using namespace jp2_test;
+
 namespace {
-
-struct CodecError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-class ThrowingSink : public rvd_message {
-public:
-    void start_message() override { text.clear(); }
-    void put_text(const char* t) override { text += t; }
-    void flush(bool end) override
-    {
-        if (end) {
-            std::string t;
-            t.swap(text);
-            throw CodecError(t);
-        }
-    }
-    std::string text;
-};
 
 // Counts reads of the signature word (meta-data bin 0, bytes 8 to 11).
 class CountingCache : public CJ2KCache {

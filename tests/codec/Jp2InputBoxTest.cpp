@@ -1,5 +1,6 @@
 // JP2 family source and input boxes over the data-bin cache: every error text, the
 // placeholder forms, prefix arrival and reading through a codestream box.
+#include "tests/codec/support/jp2_errors.h"
 #include "codec/core/rvd_message.h"
 #include "codec/jp2/jp2_family_src.h"
 #include "codec/jp2/jp2_input_box.h"
@@ -17,34 +18,9 @@ using namespace jp2_test;
 
 namespace {
 
-struct CodecError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-class ThrowingSink : public rvd_message {
-public:
-    void start_message() override { text.clear(); }
-    void put_text(const char* t) override { text += t; }
-    void flush(bool end) override
-    {
-        if (end) {
-            std::string t;
-            t.swap(text);
-            throw CodecError(t);
-        }
-    }
-    std::string text;
-};
-
-ThrowingSink& sink()
-{
-    static ThrowingSink* s = new ThrowingSink; // lives for the whole test program
-    return *s;
-}
-
 class Jp2Box : public ::testing::Test {
 public:
-    void SetUp() override { old = rvd_customize_errors(&sink()); }
+    void SetUp() override { old = rvd_customize_errors(&throwing_sink()); }
     void TearDown() override { rvd_customize_errors(old); }
 
     // Meta-data bin 0 of a fresh cache, complete or not, and a family source on it.
@@ -61,26 +37,7 @@ public:
     // The error text, lead-in checked and whitespace normalised; "" when none was raised.
     std::string error(const std::function<void()>& f)
     {
-        try {
-            f();
-        } catch (const CodecError& e) {
-            std::string t = e.what();
-            const std::string lead = "Error in Ravade File Format Support:\n";
-            EXPECT_EQ(t.compare(0, lead.size(), lead), 0) << t;
-            // Line wrapping belongs to the formatter: compare with whitespace runs as one blank.
-            std::string out;
-            for (char ch : t.substr(std::min(t.size(), lead.size()))) {
-                bool space = ch == ' ' || ch == '\n' || ch == '\t';
-                if (!space)
-                    out += ch;
-                else if (!out.empty() && out.back() != ' ')
-                    out += ' ';
-            }
-            while (!out.empty() && out.back() == ' ')
-                out.pop_back();
-            return out;
-        }
-        return "";
+        return format_error(f);
     }
 
     rvd_message* old = nullptr;

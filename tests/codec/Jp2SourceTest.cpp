@@ -1,5 +1,6 @@
 // JP2 source and header boxes from hand-built meta-data bins: the error table, stage
 // resumption, palette, component map, channels, resolution and ICC profiles.
+#include "tests/codec/support/jp2_errors.h"
 #include "codec/core/rvd_message.h"
 #include "codec/jp2/jp2_family_src.h"
 #include "codec/jp2/jp2_source.h"
@@ -17,31 +18,6 @@
 using namespace jp2_test;
 
 namespace {
-
-struct CodecError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-class ThrowingSink : public rvd_message {
-public:
-    void start_message() override { text.clear(); }
-    void put_text(const char* t) override { text += t; }
-    void flush(bool end) override
-    {
-        if (end) {
-            std::string t;
-            t.swap(text);
-            throw CodecError(t);
-        }
-    }
-    std::string text;
-};
-
-ThrowingSink& sink()
-{
-    static ThrowingSink* s = new ThrowingSink;
-    return *s;
-}
 
 const bytes kSignature = box("jP  ", {0x0D, 0x0A, 0x87, 0x0A});
 
@@ -149,7 +125,7 @@ bytes colr_icc(const bytes& profile, uint8_t meth = 2)
 
 class Jp2Source : public ::testing::Test {
 public:
-    void SetUp() override { old = rvd_customize_errors(&sink()); }
+    void SetUp() override { old = rvd_customize_errors(&throwing_sink()); }
     void TearDown() override { rvd_customize_errors(old); }
 
     // A file of these boxes plus the server's placeholder, and a complete main header.
@@ -172,25 +148,7 @@ public:
 
     std::string error(const std::function<void()>& f)
     {
-        try {
-            f();
-        } catch (const CodecError& e) {
-            std::string t = e.what();
-            const std::string lead = "Error in Ravade File Format Support:\n";
-            EXPECT_EQ(t.compare(0, lead.size(), lead), 0) << t;
-            std::string out;
-            for (char ch : t.substr(std::min(t.size(), lead.size()))) {
-                bool space = ch == ' ' || ch == '\n' || ch == '\t';
-                if (!space)
-                    out += ch;
-                else if (!out.empty() && out.back() != ' ')
-                    out += ' ';
-            }
-            while (!out.empty() && out.back() == ' ')
-                out.pop_back();
-            return out;
-        }
-        return "";
+        return format_error(f);
     }
 
     rvd_message* old = nullptr;
