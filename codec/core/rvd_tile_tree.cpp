@@ -3,6 +3,10 @@
 #include "codec/core/rvd_params.h"
 #include "codec/core/rvd_tile.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
 namespace {
 
 const rv_codestream* cs_of(const rv_resolution* r) { return r->codestream; }
@@ -261,6 +265,24 @@ bool rvd_subband::get_roi_weight(float& energy_weight) const
         return false;
     energy_weight = state->roi_weight * state->roi_weight;
     return true;
+}
+
+double rvd_subband::get_msb_wmse() const
+{
+    const rv_codestream* cs = state->resolution->codestream;
+    if (cs->in)
+        return 1.0;
+    double wmse = std::ldexp(double(state->delta), state->K_max_prime - 1);
+    wmse *= wmse * double(state->energy_weight);
+    wmse *= double(state->visual_weight) * double(state->visual_weight);
+    return wmse;
+}
+
+int rvd_subband::get_conservative_slope_threshold() const
+{
+    // Rate statistics exist only while a codestream is written; reading keeps every pass.
+    const rv_codestream* cs = state->resolution->codestream;
+    return std::max(1, int(cs->min_slope_threshold));
 }
 
 void rvd_subband::get_dims(rvd_dims& dims) const { rvd_node(state).get_dims(dims); }

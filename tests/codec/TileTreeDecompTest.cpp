@@ -6,6 +6,7 @@
 #include "codec/core/rvd_tile.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/codestream_bytes.h"
+#include "tests/codec/support/decomp_streams.h"
 #include "tests/codec/support/test_sources.h"
 
 #include <gtest/gtest.h>
@@ -18,81 +19,6 @@ using namespace codec_test;
 
 namespace {
 
-// ---------------------------------------------------------------------------------------
-// The intended structure, level by level from the highest: a primary split and, per
-// primary detail band, a sub-split with one code per child. Codes: 0 none, 1 H, 2 V, 3 B.
-
-struct group {
-    int split = 0;
-    std::vector<int> children; // one per child of `split`, in child order
-};
-struct level {
-    int primary = 3;
-    std::vector<group> groups; // one per primary detail band
-};
-
-int num_children(int split) { return split == 3 ? 4 : (split == 0 ? 1 : 2); }
-
-// Segment codes of the split lists: X 0, B 1, H 2, V 3.
-int seg_code(int split)
-{
-    static const int codes[4] = {0, 2, 3, 1};
-    return codes[split];
-}
-
-std::vector<uint8_t> pack2(const std::vector<int>& v)
-{
-    std::vector<uint8_t> out((v.size() + 3) / 4, 0);
-    for (size_t i = 0; i < v.size(); i++)
-        out[i / 4] |= uint8_t(v[i] << (6 - 2 * (i % 4)));
-    return out;
-}
-
-std::vector<uint8_t> dfs_segment(const std::vector<level>& levels)
-{
-    std::vector<int> codes;
-    for (const level& l : levels)
-        codes.push_back(seg_code(l.primary));
-    std::vector<uint8_t> b = {0, 1, uint8_t(codes.size())};
-    for (uint8_t x : pack2(codes))
-        b.push_back(x);
-    return segment(0xFF72, b);
-}
-
-// ADS: per level the sub-level count, then the splits of the detail bands from the last
-// to the first, each followed (count 3) by its children's splits from the last child.
-std::vector<uint8_t> ads_segment(const std::vector<level>& levels)
-{
-    std::vector<int> counts, splits;
-    for (const level& l : levels) {
-        int count = 1;
-        for (const group& g : l.groups) {
-            if (g.split != 0)
-                count = std::max(count, 2);
-            for (int c : g.children)
-                if (c != 0)
-                    count = 3;
-        }
-        counts.push_back(count);
-        if (count == 1)
-            continue;
-        for (size_t k = l.groups.size(); k-- > 0;) {
-            const group& g = l.groups[k];
-            splits.push_back(seg_code(g.split));
-            if (count == 3 && g.split != 0)
-                for (size_t j = size_t(num_children(g.split)); j-- > 0;)
-                    splits.push_back(seg_code(j < g.children.size() ? g.children[j] : 0));
-        }
-    }
-    std::vector<uint8_t> b = {1, uint8_t(counts.size())};
-    for (uint8_t x : pack2(counts))
-        b.push_back(x);
-    b.push_back(uint8_t(splits.size()));
-    for (uint8_t x : pack2(splits))
-        b.push_back(x);
-    return segment(0xFF73, b);
-}
-
 // One band as the test sees it: the splits applied after the level's own, in order.
 struct band {
     std::vector<int> hbits, vbits; // branch per split in that direction, first first
@@ -100,7 +26,7 @@ struct band {
 };
 
 // The level's bands in codestream order (LL excluded).
-std::vector<band> level_bands(const level& l)
+std::vector<band> level_bands(const decomp_level& l)
 {
     std::vector<band> out;
     auto split = [](const band& parent, int code, int child) {
@@ -126,19 +52,19 @@ std::vector<band> level_bands(const level& l)
     root.depth = -1;
     for (int k = 0; k < int(l.groups.size()); k++) {
         const band p = split(root, l.primary, k + 1);
-        const group& g = l.groups[size_t(k)];
+        const decomp_group& g = l.groups[size_t(k)];
         if (g.split == 0) {
             out.push_back(p);
             continue;
         }
-        for (int j = 0; j < num_children(g.split); j++) {
+        for (int j = 0; j < decomp_children(g.split); j++) {
             const band c = split(p, g.split, j);
             const int code = j < int(g.children.size()) ? g.children[size_t(j)] : 0;
             if (code == 0) {
                 out.push_back(c);
                 continue;
             }
-            for (int m = 0; m < num_children(code); m++)
+            for (int m = 0; m < decomp_children(code); m++)
                 out.push_back(split(c, code, m));
         }
     }
@@ -147,7 +73,7 @@ std::vector<band> level_bands(const level& l)
 
 // The same structure seen transposed: H and V exchanged, and with them the HL and LH
 // bands of a split in both directions.
-level transposed(const level& l)
+decomp_level transposed(const decomp_level& l)
 {
     auto swap_code = [](int c) { return c == 1 ? 2 : (c == 2 ? 1 : c); };
     auto swap_children = [](std::vector<int> v) {
@@ -155,10 +81,10 @@ level transposed(const level& l)
             std::swap(v[1], v[2]);
         return v;
     };
-    level t;
+    decomp_level t;
     t.primary = swap_code(l.primary);
-    for (const group& g : l.groups) {
-        group n;
+    for (const decomp_group& g : l.groups) {
+        decomp_group n;
         n.split = swap_code(g.split);
         for (int c : (g.split == 3 ? swap_children(g.children) : g.children))
             n.children.push_back(swap_code(c));
@@ -189,49 +115,6 @@ struct rect {
     }
 };
 
-// The structure used below: three levels, primaries B, H, V from the highest.
-std::vector<level> test_levels()
-{
-    level l0; // B(H-V:-:BB---)
-    l0.primary = 3;
-    l0.groups = {{1, {0, 2}}, {0, {}}, {3, {3, 0, 0, 0}}};
-    level l1; // H(V--)
-    l1.primary = 1;
-    l1.groups = {{2, {0, 0}}};
-    level l2; // V(-)
-    l2.primary = 2;
-    l2.groups = {{0, {}}};
-    return {l0, l1, l2};
-}
-
-// Main header: SIZ, COD (3 levels, 5/3, 64x64 blocks; 16x16 precincts above the lowest),
-// COC of component 0 naming DFS 1, the DFS, a QCD for the plain structure.
-std::vector<uint8_t> main_header(const std::vector<level>& levels, const siz_geometry& g)
-{
-    std::vector<uint8_t> cod = {1, 0, 0, 1, 0, 3, 4, 4, 0, 1, 0x55, 0x44, 0x44, 0x44};
-    std::vector<uint8_t> coc = {0, 0, 0x81, 4, 4, 0, 1};
-    std::vector<uint8_t> qcd = {0x40};
-    for (int i = 0; i < 10; i++)
-        qcd.push_back(9 << 3);
-    return build_stream(g, {segment(0xFF52, cod), segment(0xFF53, coc), dfs_segment(levels),
-                            segment(0xFF5C, qcd)},
-                        false);
-}
-
-// Tile header: COC of component 0 naming ADS 1, the ADS, and a QCC with one range per
-// band (each different, to catch a band counted in the wrong order).
-std::vector<uint8_t> tile_header(const std::vector<level>& levels, int num_bands)
-{
-    std::vector<uint8_t> coc = {0, 1, 0x81, 4, 4, 0, 1, 0x55, 0x44, 0x44, 0x44};
-    std::vector<uint8_t> qcc = {0, 0x40};
-    for (int i = 0; i < num_bands; i++)
-        qcc.push_back(uint8_t((4 + i) << 3));
-    std::vector<uint8_t> v;
-    for (const auto& s : {segment(0xFF53, coc), ads_segment(levels), segment(0xFF5D, qcc)})
-        v.insert(v.end(), s.begin(), s.end());
-    return v;
-}
-
 void walk(rvd_node n, bool top, std::vector<int>& seen)
 {
     rvd_subband b = n.access_subband();
@@ -259,9 +142,9 @@ void walk(rvd_node n, bool top, std::vector<int>& seen)
 
 TEST(TileTreeDecomp, PacketDecompositionsMatchAnIndependentSplit)
 {
-    const std::vector<level> levels = test_levels();
+    const std::vector<decomp_level> levels = decomp_test_levels();
     int num_bands = 1;
-    for (const level& l : levels)
+    for (const decomp_level& l : levels)
         num_bands += int(level_bands(l).size());
     ASSERT_EQ(num_bands, 15);
 
@@ -276,9 +159,9 @@ TEST(TileTreeDecomp, PacketDecompositionsMatchAnIndependentSplit)
         g.xtsiz = 61 + uint32_t(origin.x);
         g.ytsiz = 47 + uint32_t(origin.y);
         fake_cache_source src;
-        src.main_header.bytes = main_header(levels, g);
+        src.main_header.bytes = decomp_main_header(levels, g);
         src.main_header.complete = true;
-        src.tile_headers[0].bytes = tile_header(levels, num_bands);
+        src.tile_headers[0].bytes = decomp_tile_header(levels, num_bands);
         src.tile_headers[0].complete = true;
         rvd_codestream cs;
         cs.create(&src);
@@ -315,7 +198,7 @@ TEST(TileTreeDecomp, PacketDecompositionsMatchAnIndependentSplit)
         }
         for (int rl = 1; rl <= 3; rl++) {
             SCOPED_TRACE("res " + std::to_string(rl));
-            const level& l = levels[size_t(3 - rl)];
+            const decomp_level& l = levels[size_t(3 - rl)];
             rvd_resolution res = tc.access_resolution(rl);
             rvd_dims d;
             res.get_dims(d);
@@ -325,7 +208,7 @@ TEST(TileTreeDecomp, PacketDecompositionsMatchAnIndependentSplit)
             ASSERT_EQ(res.get_valid_band_indices(min_idx), int(want.size()));
             EXPECT_EQ(min_idx, 1);
             int inner = 0;
-            for (const group& gr : l.groups)
+            for (const decomp_group& gr : l.groups)
                 if (gr.split != 0) {
                     inner++;
                     for (int c : gr.children)
@@ -395,7 +278,7 @@ TEST(TileTreeDecomp, PacketDecompositionsMatchAnIndependentSplit)
         t = cs.open_tile(rvd_coords(0, 0));
         tc = t.access_component(0);
         for (int rl = 1; rl <= 3; rl++) {
-            const level l = transposed(levels[size_t(3 - rl)]);
+            const decomp_level l = transposed(levels[size_t(3 - rl)]);
             const rect& rr = res_rect[size_t(rl)];
             const std::vector<band> want = level_bands(l);
             rvd_resolution res = tc.access_resolution(rl);
