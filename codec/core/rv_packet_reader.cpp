@@ -265,6 +265,7 @@ bool read_tpart_segments(rv_tile* x, const sot_fields& f)
         rd.plt_in_use = rd.plt.get_num_stored() > 0;
     }
     rd.tpart_end = f.psot == 0 ? -1 : f.address + f.psot;
+    x->has_header = true;
     rd.num_tparts_read++;
     if (rd.sequencer)
         rd.sequencer->set_tparts_seen(rd.num_tparts_read);
@@ -1026,10 +1027,7 @@ void rv_packet_reader::close_tile_precincts(rv_tile* t)
 
 void rv_packet_reader::destroy_tile(rv_tile* t)
 {
-    rv_tile_ref* ref = t->tile_ref;
-    t->unload();
-    if (ref != nullptr)
-        ref->tile = rv_tile_expired();
+    t->destroy(false);
 }
 
 void rv_packet_reader::release_tile(rv_tile* t)
