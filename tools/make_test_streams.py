@@ -10,7 +10,8 @@ streams), "blocks" (single code-block streams for every block coding mode), "con
 (streams for the coding-parameter classes, and for them and every conformance codestream
 a <name>.dump file: the SIZ fields decoded here and the values opj_dump -i reports),
 "packets" (the packet-reading option matrix, listed in packets.list, with the source
-samples of its images in pk_<image>.samples). Every
+samples of its images in pk_<image>.samples), "packets_big" (pk_big: 2048x2048, 8 bits, in
+16 tiles, for memory bounds). Every
 file is written under a temporary name and renamed, so parallel test processes can share
 OUT_DIR.
 
@@ -431,6 +432,15 @@ def make_packet_streams(out_dir):
         atomic_write(target, text)
 
 
+def make_big_packet_stream(out_dir):
+    w = h = 2048
+    rows = []
+    for y in range(h):
+        rows.append(bytes(((x * 7 + y * 13 + ((x ^ y) & 31)) & 255) for x in range(w)))
+    encode(out_dir, "pk_big", "big.pgm", b"P5\n%d %d\n255\n" % (w, h) + b"".join(rows),
+           ["-t", "512,512", "-n", "4", "-r", "8"])
+
+
 def main():
     out_dir = sys.argv[1]
     groups = sys.argv[2:] or ["input", "blocks", "conformance"]
@@ -446,6 +456,8 @@ def main():
         make_param_streams(out_dir)
     if "packets" in groups:
         make_packet_streams(out_dir)
+    if "packets_big" in groups:
+        make_big_packet_stream(out_dir)
 
 
 if __name__ == "__main__":
