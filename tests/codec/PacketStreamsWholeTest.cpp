@@ -547,7 +547,7 @@ TEST(DISABLED_PacketStreamsCache, AMissingTileHeaderBinGivesEmptyBlocksUntilItAr
     src->main_header.bytes[cod_at + 9] = uint8_t(cod[9] - 1);
     std::map<int, fake_cache_source::bin> bins;
     for (auto& kv : src->tile_headers) {
-        kv.second.bytes = cod; // the PLT segments do not belong in a header bin
+        kv.second.bytes = cod;
         bins[kv.first] = kv.second;
     }
     src->tile_headers.erase(0);

@@ -1,8 +1,9 @@
 // Test-side data-bin splitter, independent of the codec: a codestream taken apart by its
-// own small marker parser, header bins as tile_cache_split.h makes them, and precinct bins
-// cut from streams with packet lengths (PLT) in the packet order of the independent model
-// (packet_order.h), keyed by the precinct's unique id. Bins can keep or drop the packets'
-// SOP segments, hold only the first packets of each precinct, or be cut short.
+// own small marker parser, header bins as tile_cache_split.h makes them (less PLT), and
+// precinct bins cut from streams with packet lengths (PLT) in the packet order of the
+// independent model (packet_order.h), keyed by the precinct's unique id. Bins can keep or
+// drop the packets' SOP segments, hold only the first packets of each precinct, or be cut
+// short.
 #pragma once
 
 #include "tests/codec/support/packet_order.h"
@@ -314,6 +315,19 @@ inline std::vector<layout_packet> split_into_databins(const stream_layout& L,
                                                       const split_options& opt = split_options())
 {
     split_into_cache(L.bytes, src);
+    // Packet lengths say nothing once packets travel in precinct bins: a server leaves
+    // them out of the tile-header bins.
+    for (auto& kv : src.tile_headers) {
+        std::vector<uint8_t> kept;
+        const auto& h = kv.second.bytes;
+        for (size_t q = 0; q + 4 <= h.size();) {
+            const size_t len = layout_detail::be(h, q + 2, 2);
+            if (layout_detail::be(h, q, 2) != 0xFF58)
+                kept.insert(kept.end(), h.begin() + long(q), h.begin() + long(q + 2 + len));
+            q += 2 + len;
+        }
+        kv.second.bytes = kept;
+    }
     std::vector<layout_packet> all;
     std::map<int64_t, int> counts;
     for (int t = 0; t < L.num_tiles(); t++) {
