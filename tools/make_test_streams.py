@@ -9,10 +9,10 @@ streams), "blocks" (single code-block streams for every block coding mode), "con
 (facts for the shared conformance codestreams, which stay where they are), "params"
 (streams for the coding-parameter classes, and for them and every conformance codestream
 a <name>.dump file: the SIZ fields decoded here and the values opj_dump -i reports),
-"packets" (the packet-reading option matrix, listed in packets.list, with the source
-samples of its images in pk_<image>.samples), "packets_big" (pk_big: 2048x2048, 8 bits, in
-16 tiles, for memory bounds). Every
-file is written under a temporary name and renamed, so parallel test processes can share
+"packets" (single-level packet-reading streams with their raw sources), "packet_matrix"
+(the packet-reading option matrix, listed in packets.list, with the source samples of its
+images in pm_<image>.samples), "packet_big" (pm_big: 2048x2048, 8 bits, in 16 tiles, for
+memory bounds). Every file is written under a temporary name and renamed, so parallel test processes can share
 OUT_DIR.
 
 Facts lines (offsets from the start of the codestream, values decimal, bodies hex):
@@ -22,7 +22,7 @@ Facts lines (offsets from the start of the codestream, values decimal, bodies he
   eoc OFFSET
 
 packets.list lines (tab-separated): NAME IMAGE LEVELS OPTIONS (opj_compress options).
-pk_<image>.samples: one line per component, "DX DY WIDTH HEIGHT DEPTH SIGNED" and then
+pm_<image>.samples: one line per component, "DX DY WIDTH HEIGHT DEPTH SIGNED" and then
 the component's samples in raster order.
 
 Dump lines (<name>.dump):
@@ -167,6 +167,45 @@ def make_input_streams(out_dir):
     small = pgm(16, 16, 255, smooth_image(16, 16, 8, 2))
     encode(out_dir, "small_sop_eph", "s.pgm", small, ["-n", "2", "-SOP", "-EPH"])
     encode(out_dir, "small_tiles", "s.pgm", small, ["-n", "2", "-t", "8,8", "-TLM", "-PLT"])
+
+
+def packet_raw(width, height, comps, depth, signed, seed, sub=None):
+    """Planar raw samples (opj_compress -F), with per-component sub-sampling."""
+    planes = []
+    for c in range(comps):
+        sy, sx = sub[c] if sub else (1, 1)
+        w, h = (width + sx - 1) // sx, (height + sy - 1) // sy
+        planes.append(smooth_image(w, h, depth, seed + c, signed))
+    nbytes = 1 if depth <= 8 else 2
+    return b"".join(raw(p, nbytes, signed) for p in planes)
+
+
+# name, extra opj_compress arguments; all of 64x48x3 8-bit unsigned unless marked.
+PACKET_STREAMS = [
+    ("lrcp", ["-p", "LRCP"]), ("rlcp", ["-p", "RLCP"]), ("rpcl", ["-p", "RPCL"]),
+    ("pcrl", ["-p", "PCRL"]), ("cprl", ["-p", "CPRL"]),
+    ("prec", ["-c", "[32,32],[16,16]"]), ("b16", ["-b", "16,16"]), ("b8x16", ["-b", "8,16"]),
+    ("tiles", ["-t", "40,30"]), ("offset", ["-t", "37,29", "-T", "11,13", "-d", "11,13"]),
+    ("tpr", ["-TP", "R"]), ("tpl", ["-TP", "L", "-r", "20,10,1"]),
+    ("tpc", ["-TP", "C"]), ("sop_eph", ["-SOP", "-EPH"]), ("plt_tlm", ["-PLT", "-TLM"]),
+    ("layers", ["-r", "20,10,1"]), ("modes", ["-M", "63"]),
+    ("poc", ["-r", "20,10,1", "-POC", "T1=0,0,3,1,2,CPRL/T1=0,2,3,1,3,LRCP"]),
+]
+
+
+def make_packet_streams(out_dir):
+    """Single-level streams (-n 1) whose blocks equal the source samples, with the raw
+    source beside each (<name>.raw, planar)."""
+    def one(name, data, fmt, args):
+        encode(out_dir, name, "a.raw", data, ["-F", fmt, "-n", "1", "-mct", "0"] + args)
+        atomic_write(os.path.join(out_dir, name + ".raw"), data)
+    rgb = packet_raw(64, 48, 3, 8, False, 5)
+    for name, args in PACKET_STREAMS:
+        one("pk_" + name, rgb, "64,48,3,8,u", args)
+    sub = [(1, 1), (2, 2), (2, 2)]
+    one("pk_sub", packet_raw(64, 48, 3, 8, False, 7, sub), "64,48,3,8,u@1x1:2x2:2x2",
+        ["-t", "40,30"])
+    one("pk_s12", packet_raw(64, 48, 1, 12, True, 9), "64,48,1,12,s", ["-SOP", "-EPH"])
 
 
 BLOCK_IMAGES = [
@@ -405,12 +444,12 @@ def max_levels(width, height, options):
     return n
 
 
-def make_packet_streams(out_dir):
+def make_packet_matrix(out_dir):
     listing = []
     sampled = 0
     for image in sorted(PACKET_IMAGES):
         data, image_args, sample_text = packet_image(image)
-        sample_file = os.path.join(out_dir, "pk_%s.samples" % image)
+        sample_file = os.path.join(out_dir, "pm_%s.samples" % image)
         if not os.path.exists(sample_file):
             atomic_write(sample_file, sample_text.encode())
         w, h = PACKET_IMAGES[image][0], PACKET_IMAGES[image][1]
@@ -422,7 +461,7 @@ def make_packet_streams(out_dir):
                 levels = (1, min(top, 2 + sampled % 6))
                 sampled += 1
             for n in levels:
-                name = "pk_%s_n%d_%s" % (image, n, opt_name)
+                name = "pm_%s_n%d_%s" % (image, n, opt_name)
                 args = image_args + ["-n", str(n)] + options
                 encode(out_dir, name, "img.raw", data, args)
                 listing.append("\t".join([name, image, str(n), " ".join(options)]))
@@ -437,7 +476,7 @@ def make_big_packet_stream(out_dir):
     rows = []
     for y in range(h):
         rows.append(bytes(((x * 7 + y * 13 + ((x ^ y) & 31)) & 255) for x in range(w)))
-    encode(out_dir, "pk_big", "big.pgm", b"P5\n%d %d\n255\n" % (w, h) + b"".join(rows),
+    encode(out_dir, "pm_big", "big.pgm", b"P5\n%d %d\n255\n" % (w, h) + b"".join(rows),
            ["-t", "512,512", "-n", "4", "-r", "8"])
 
 
@@ -456,7 +495,9 @@ def main():
         make_param_streams(out_dir)
     if "packets" in groups:
         make_packet_streams(out_dir)
-    if "packets_big" in groups:
+    if "packet_matrix" in groups:
+        make_packet_matrix(out_dir)
+    if "packet_big" in groups:
         make_big_packet_stream(out_dir)
 
 

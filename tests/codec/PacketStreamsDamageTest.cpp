@@ -169,7 +169,7 @@ bool contains(const std::string& text, const std::string& fragment)
 
 TEST(DISABLED_PacketStreamsDamage, FussyReadingReportsTheDocumentedTexts)
 {
-    const auto sop = matrix_bytes("pk_rgb_n5_sop");
+    const auto sop = matrix_bytes("pm_rgb_n5_sop");
     const stream_layout L = parse_layout(sop);
     const auto packets = sop_packets(L);
     ASSERT_GE(packets.size(), 4u);
@@ -202,7 +202,7 @@ TEST(DISABLED_PacketStreamsDamage, FussyReadingReportsTheDocumentedTexts)
         EXPECT_TRUE(contains(t, "Packet body terminated with an FF!")) << t;
     }
     {
-        const auto eph = matrix_bytes("pk_rgb_n4_sopeph");
+        const auto eph = matrix_bytes("pm_rgb_n4_sopeph");
         const stream_layout E = parse_layout(eph);
         size_t at = E.parts.front().body + 6;
         while (!(eph[at] == 0xFF && eph[at + 1] == 0x92))
@@ -271,7 +271,7 @@ TEST(DISABLED_PacketStreamsDamage, SopNumbersWrapAt65536)
 
 TEST(DISABLED_PacketStreamsDamage, TilePartCountsMustAgreeWhenGiven)
 {
-    const auto bytes = matrix_bytes("pk_rgb_n6_tpr");
+    const auto bytes = matrix_bytes("pm_rgb_n6_tpr");
     const stream_layout L = parse_layout(bytes);
     ASSERT_GE(L.parts.size(), 3u);
     auto conflicting = bytes;
@@ -293,7 +293,7 @@ TEST(DISABLED_PacketStreamsDamage, TilePartCountsMustAgreeWhenGiven)
 
 TEST(DISABLED_PacketStreamsDamage, MemoryStaysBoundedWhenTilesAreReadOneByOne)
 {
-    const std::string path = stream_dir("packets_big") + "/pk_big.j2k";
+    const std::string path = stream_dir("packet_big") + "/pm_big.j2k";
     const stream_layout L = parse_layout(read_file(path));
     ASSERT_EQ(L.num_tiles(), 16);
     std::map<int, int64_t> tile_bytes;

@@ -1,4 +1,4 @@
-// The packet-reading option matrix made by tools/make_test_streams.py (group "packets"):
+// The packet-reading option matrix made by tools/make_test_streams.py (group "packet_matrix"):
 // the listed streams and the source samples of their images.
 #pragma once
 
@@ -28,7 +28,7 @@ struct matrix_stream {
 
 inline std::vector<matrix_stream> matrix_streams()
 {
-    const std::string dir = stream_dir("packets");
+    const std::string dir = stream_dir("packet_matrix");
     std::ifstream in(dir + "/packets.list");
     if (!in)
         throw std::runtime_error("no packets.list in " + dir);
@@ -59,7 +59,7 @@ struct source_plane {
 
 inline std::vector<source_plane> matrix_samples(const std::string& image)
 {
-    std::ifstream in(stream_dir("packets") + "/pk_" + image + ".samples");
+    std::ifstream in(stream_dir("packet_matrix") + "/pm_" + image + ".samples");
     if (!in)
         throw std::runtime_error("no samples for " + image);
     std::vector<source_plane> out;
