@@ -7,6 +7,8 @@
 // layers, 0x40 bypass and restart), then the tile-parts or the codestream.
 #include "codec/coding/rvd_block.h"
 #include "codec/coding/rvd_block_decoder.h"
+#include "codec/coding/rv_context_tables.h"
+#include "codec/coding/rv_mq_decoder.h"
 #include "codec/core/rvd_codestream.h"
 #include "codec/core/rvd_compressed_source.h"
 #include "codec/core/rvd_message.h"
@@ -162,6 +164,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static bool installed = [] {
         rvd_customize_errors(&error_handler);
         rvd_customize_warnings(&quiet_handler);
+        rv_init_mq_tables();
+        rv_init_context_tables();
         return true;
     }();
     (void)installed;

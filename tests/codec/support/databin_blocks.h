@@ -6,6 +6,8 @@
 
 #include "codec/coding/rvd_block.h"
 #include "codec/coding/rvd_block_decoder.h"
+#include "codec/coding/rv_context_tables.h"
+#include "codec/coding/rv_mq_decoder.h"
 #include "codec/core/rvd_codestream.h"
 #include "codec/core/rvd_subband.h"
 #include "codec/core/rvd_tile.h"
@@ -43,6 +45,17 @@ inline std::ostream& operator<<(std::ostream& s, const block_data& b)
     return s << "block t" << b.at.tile << " c" << b.at.comp << " r" << b.at.res << " b"
              << b.at.band << " (" << b.at.idx.y << "," << b.at.idx.x << ") msbs "
              << b.missing_msbs << " passes " << b.num_passes << " bytes " << b.bytes.size();
+}
+
+// The block decoder's tables, which module start-up builds in the viewer.
+inline void init_block_coding_tables()
+{
+    static const bool done = [] {
+        rv_init_mq_tables();
+        rv_init_context_tables();
+        return true;
+    }();
+    (void)done;
 }
 
 inline block_data record_block(const block_place& at, const rvd_block* blk)
@@ -145,6 +158,7 @@ inline std::vector<block_data> all_block_data(rvd_codestream& cs)
 inline std::vector<std::vector<int32_t>> all_block_samples(rvd_codestream& cs,
                                                            std::vector<block_place>* places = nullptr)
 {
+    init_block_coding_tables();
     rvd_block_decoder dec;
     std::vector<std::vector<int32_t>> out;
     visit_blocks(cs, [&](const block_place& at, const rvd_subband&, rvd_block* blk) {
