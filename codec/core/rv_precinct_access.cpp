@@ -149,9 +149,7 @@ rvd_block* rvd_subband::open_block(rvd_coords block_idx, int* return_tpart,
         if ((res->res_level + res->dwt_level) * (tf % 256) > 256 * res->dwt_level)
             left_out++;
     }
-    const bool by_pointer =
-        cs->in_memory_source && !cs->cached_source && !cs->resilient && !cs->fussy;
-    blk->retrieve_data(out, p->required_layers, left_out, by_pointer);
+    blk->retrieve_data(out, p->required_layers, left_out, rv_packet_reader::bodies_by_pointer(cs));
     cs->rd.block_precinct = p;
     cs->rd.block_state = blk;
     if (return_tpart != nullptr)
