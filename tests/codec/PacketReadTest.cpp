@@ -172,3 +172,47 @@ TEST(PacketRead, InconsistentTilePartLengthsAreErrorsNotEndlessWalks)
         cs.destroy();
     }
 }
+
+TEST(PacketRead, ResilientReadingResynchronisesAtTheNextSop)
+{
+    // Three packets (one per component); the middle one's SOP names packet 7.
+    std::vector<uint8_t> bytes = read_file(packet_stream("sop_eph", ".j2k"));
+    std::vector<size_t> sops;
+    for (size_t k = 0; k + 3 < bytes.size(); k++)
+        if (bytes[k] == 0xFF && bytes[k + 1] == 0x91 && bytes[k + 2] == 0 && bytes[k + 3] == 4)
+            sops.push_back(k);
+    ASSERT_EQ(sops.size(), 3u);
+    ASSERT_EQ(bytes[sops[1] + 5], 1);
+    std::vector<block_data> clean;
+    {
+        sequential_source src(bytes);
+        rvd_codestream cs;
+        cs.create(&src);
+        clean = collect_blocks(cs);
+        cs.destroy();
+    }
+    ASSERT_EQ(clean.size(), 3u);
+    bytes[sops[1] + 5] = 7;
+    {
+        sequential_source src(bytes);
+        rvd_codestream cs;
+        cs.create(&src);
+        cs.set_resilient();
+        const std::vector<block_data> got = collect_blocks(cs);
+        cs.destroy();
+        ASSERT_EQ(got.size(), 3u);
+        EXPECT_TRUE(got[0] == clean[0]);
+        EXPECT_EQ(got[1].num_passes, 0); // its packet was skipped
+        EXPECT_TRUE(got[2] == clean[2]); // read again after the next SOP
+    }
+    {
+        sequential_source src(bytes);
+        rvd_codestream cs;
+        cs.create(&src);
+        cs.set_fussy();
+        EXPECT_NE(error_text([&] { collect_blocks(cs); })
+                      .find("Found sequence number 7, but expected 1."),
+                  std::string::npos);
+        cs.destroy();
+    }
+}
