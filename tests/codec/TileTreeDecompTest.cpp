@@ -274,10 +274,25 @@ TEST(TileTreeDecomp, PacketDecompositionsMatchAnIndependentSplit)
                   std::string::npos);
         t.close();
 
-        // Transposed: every band as the transposed structure has it.
+        // Transposed: every band as the transposed structure has it; the horizontal-only
+        // split of resolution 2 appears as a vertical one.
         cs.change_appearance(true, false, false);
         t = cs.open_tile(rvd_coords(0, 0));
         tc = t.access_component(0);
+        {
+            rvd_node n2 = tc.access_resolution(2).access_node();
+            EXPECT_FALSE(n2.access_child(1).exists());
+            ASSERT_TRUE(n2.access_child(2).exists());
+            int nh = 0, nv = 0;
+            n2.get_bibo_gains(nh, false);
+            n2.get_bibo_gains(nv, true);
+            EXPECT_EQ(nh, 0);
+            EXPECT_EQ(nv, 3);
+            // Its detail band splits again, now horizontally: children 0 and 1.
+            rvd_node detail = n2.access_child(2);
+            EXPECT_TRUE(detail.access_child(1).exists());
+            EXPECT_FALSE(detail.access_child(2).exists());
+        }
         for (int rl = 1; rl <= 3; rl++) {
             const decomp_level l = transposed(levels[size_t(3 - rl)]);
             const rect& rr = res_rect[size_t(rl)];
