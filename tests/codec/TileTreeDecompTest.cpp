@@ -367,3 +367,109 @@ TEST(TileTreeDecomp, DerivedStepsFollowEachBandsDepth)
     t.close();
     cs.destroy();
 }
+
+namespace {
+
+// True when a unit sample at position n of the band reached from the top line through
+// the splits `path` (branch per split, first first) changes any sample of [v0, v1) of
+// the top line: a textbook 5/3 synthesis of the impulse, level by level.
+bool reaches(const std::vector<int>& path, long n, long v0, long v1)
+{
+    long c0 = n - 64;
+    std::vector<double> cur(128, 0.0);
+    cur[64] = 1.0;
+    for (size_t p = path.size(); p-- > 0;) {
+        const size_t m = cur.size();
+        std::vector<double> s(m, 0.0), d(m, 0.0);
+        (path[p] ? d : s) = cur;
+        auto at = [](const std::vector<double>& v, long i) {
+            return (i < 0 || i >= long(v.size())) ? 0.0 : v[size_t(i)];
+        };
+        for (size_t k = 0; k < m; k++)
+            s[k] -= 0.25 * (at(d, long(k) - 1) + d[k]);
+        for (size_t k = 0; k < m; k++)
+            d[k] += 0.5 * (s[k] + at(s, long(k) + 1));
+        cur.assign(2 * m, 0.0);
+        for (size_t k = 0; k < m; k++) {
+            cur[2 * k] = s[k];
+            cur[2 * k + 1] = d[k];
+        }
+        c0 *= 2;
+    }
+    for (size_t i = 0; i < cur.size(); i++)
+        if (cur[i] != 0.0 && c0 + long(i) >= v0 && c0 + long(i) < v1)
+            return true;
+    return false;
+}
+
+} // namespace
+
+TEST(TileTreeDecomp, RegionsOfInterestHoldWhatTheSynthesisNeeds)
+{
+    // A view inside a 256x128 tile: every band's region is exactly the samples whose
+    // synthesis reaches the view, in each direction.
+    const std::vector<decomp_level> levels = decomp_test_levels();
+    siz_geometry g;
+    g.rsiz = 0x8000 | 32;
+    g.xsiz = g.xtsiz = 256;
+    g.ysiz = g.ytsiz = 128;
+    fake_cache_source src;
+    src.main_header.bytes = decomp_main_header(levels, g);
+    src.main_header.complete = true;
+    src.tile_headers[0].bytes = decomp_tile_header(levels, 15);
+    src.tile_headers[0].complete = true;
+    rvd_codestream cs;
+    cs.create(&src);
+    const rvd_dims view(rvd_coords(50, 100), rvd_coords(10, 20));
+    cs.apply_input_restrictions(0, 0, 0, 0, &view, RVD_WANT_CODESTREAM_COMPONENTS);
+    rvd_tile t = cs.open_tile(rvd_coords(0, 0));
+    rvd_tile_comp tc = t.access_component(0);
+    std::vector<int> above_h, above_v; // low-pass splits of the levels above
+    int checked = 0;
+    for (int rl = 3; rl >= 0; rl--) {
+        std::vector<band> bands;
+        if (rl > 0) {
+            bands = level_bands(levels[size_t(3 - rl)]);
+        } else {
+            bands.push_back(band());
+        }
+        rvd_resolution res = tc.access_resolution(rl);
+        for (size_t b = 0; b < bands.size(); b++) {
+            SCOPED_TRACE("res " + std::to_string(rl) + " band " + std::to_string(b));
+            std::vector<int> hp = above_h, vp = above_v;
+            hp.insert(hp.end(), bands[b].hbits.begin(), bands[b].hbits.end());
+            vp.insert(vp.end(), bands[b].vbits.begin(), bands[b].vbits.end());
+            rect full{0, 0, g.ysiz, g.xsiz};
+            apply(full.x0, full.x1, hp);
+            apply(full.y0, full.y1, vp);
+            long x0 = full.x1, x1 = full.x0, y0 = full.y1, y1 = full.y0;
+            for (long n = full.x0; n < full.x1; n++)
+                if (reaches(hp, n, 100, 120)) {
+                    x0 = std::min(x0, n);
+                    x1 = std::max(x1, n + 1);
+                }
+            for (long n = full.y0; n < full.y1; n++)
+                if (reaches(vp, n, 50, 60)) {
+                    y0 = std::min(y0, n);
+                    y1 = std::max(y1, n + 1);
+                }
+            rvd_dims d;
+            res.access_subband(rl == 0 ? 0 : int(b) + 1).get_dims(d);
+            EXPECT_EQ(d.pos.x, x0);
+            EXPECT_EQ(d.pos.x + d.size.x, x1);
+            EXPECT_EQ(d.pos.y, y0);
+            EXPECT_EQ(d.pos.y + d.size.y, y1);
+            checked++;
+        }
+        if (rl > 0) {
+            const int p = levels[size_t(3 - rl)].primary;
+            if (p & 1)
+                above_h.push_back(0);
+            if (p & 2)
+                above_v.push_back(0);
+        }
+    }
+    EXPECT_EQ(checked, 15);
+    t.close();
+    cs.destroy();
+}
