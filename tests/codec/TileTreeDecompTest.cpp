@@ -426,6 +426,8 @@ TEST(TileTreeDecomp, RegionsOfInterestHoldWhatTheSynthesisNeeds)
     rvd_tile_comp tc = t.access_component(0);
     std::vector<int> above_h, above_v; // low-pass splits of the levels above
     int checked = 0;
+    // Bounding box of the top level's bands mapped up to its own grid.
+    long box_x0 = 1 << 20, box_x1 = -(1 << 20), box_y0 = 1 << 20, box_y1 = -(1 << 20);
     for (int rl = 3; rl >= 0; rl--) {
         std::vector<band> bands;
         if (rl > 0) {
@@ -453,6 +455,22 @@ TEST(TileTreeDecomp, RegionsOfInterestHoldWhatTheSynthesisNeeds)
                     y0 = std::min(y0, n);
                     y1 = std::max(y1, n + 1);
                 }
+            if (rl == 3 && x0 < x1 && y0 < y1) {
+                // Up to the level's own grid, innermost split first.
+                long ux0 = x0, ux1 = x1, uy0 = y0, uy1 = y1;
+                for (size_t i = bands[b].hbits.size(); i-- > 0;) {
+                    const int br = bands[b].hbits[i];
+                    ux0 = 2 * ux0 + br;
+                    ux1 = 2 * ux1 + br - 1;
+                }
+                for (size_t i = bands[b].vbits.size(); i-- > 0;) {
+                    const int br = bands[b].vbits[i];
+                    uy0 = 2 * uy0 + br;
+                    uy1 = 2 * uy1 + br - 1;
+                }
+                box_x0 = std::min(box_x0, ux0), box_x1 = std::max(box_x1, ux1);
+                box_y0 = std::min(box_y0, uy0), box_y1 = std::max(box_y1, uy1);
+            }
             rvd_dims d;
             res.access_subband(rl == 0 ? 0 : int(b) + 1).get_dims(d);
             EXPECT_EQ(d.pos.x, x0);
@@ -470,6 +488,20 @@ TEST(TileTreeDecomp, RegionsOfInterestHoldWhatTheSynthesisNeeds)
         }
     }
     EXPECT_EQ(checked, 15);
+    // Relevance of each 16x16 precinct of the top level: its share inside that box.
+    rvd_resolution top = tc.access_resolution(3);
+    rvd_dims pv;
+    top.get_valid_precincts(pv);
+    ASSERT_FALSE(pv.is_empty());
+    for (int py = pv.pos.y; py < pv.pos.y + pv.size.y; py++)
+        for (int px = pv.pos.x; px < pv.pos.x + pv.size.x; px++) {
+            const long cx0 = 16L * px, cy0 = 16L * py;
+            const long ix = std::max(0L, std::min(cx0 + 16, box_x1) - std::max(cx0, box_x0));
+            const long iy = std::max(0L, std::min(cy0 + 16, box_y1) - std::max(cy0, box_y0));
+            EXPECT_DOUBLE_EQ(top.get_precinct_relevance(rvd_coords(py, px)),
+                             double(ix * iy) / 256.0)
+                << "precinct " << py << "," << px;
+        }
     t.close();
     cs.destroy();
 }
