@@ -305,24 +305,13 @@ bool rvd_tile::get_mct_rxform_info(int stage_idx, int block_idx, int* coefficien
                                    int* active_outputs) const
 {
     rv_mct_block* b = find_block(state, stage_idx, block_idx);
-    if (b == nullptr || b->num_required_outputs == 0)
-        return false;
-    rvd_params* m = b->old_rxform_params;
-    const bool old_layout = (m != nullptr);
-    if (!old_layout && b->is_reversible)
-        m = b->matrix_params;
-    if (m == nullptr)
+    if (b == nullptr || b->num_required_outputs == 0 || b->rxform_params() == nullptr)
         return false;
     const int n = b->num_inputs;
     if (coefficients != nullptr)
         for (int line = 0; line < n; line++)
-            for (int step = 0; step <= n; step++) {
-                // The segment lists each step's factors over the lines; the older
-                // layout is the transpose, one line's factors over the steps.
-                const int src = old_layout ? line * (n + 1) + step : step * n + line;
-                coefficients[line * (n + 1) + step] =
-                    rounded(coeff(m, "Mmatrix_coeffs", src));
-            }
+            for (int step = 0; step <= n; step++)
+                coefficients[line * (n + 1) + step] = b->rxform_coefficient(line, step);
     list_active_outputs(*b, active_outputs);
     return true;
 }
