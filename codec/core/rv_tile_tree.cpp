@@ -187,6 +187,8 @@ const char* const insufficient_quant =
 void rv_tile::release_tree()
 {
     comps.clear();
+    mct_head.reset();
+    mct_tail = nullptr;
     initialized = false;
 }
 
@@ -234,6 +236,7 @@ void rv_tile::initialize()
     const bool align_y = get_bool(tcod, "Calign_blk_last", 0, 0, false);
     const bool align_x = get_bool(tcod, "Calign_blk_last", 0, 1, false);
     const rvd_coords origin(align_y ? 1 : 0, align_x ? 1 : 0);
+    build_mct_stages();
 
     // Sized once: the records link to each other by address.
     std::vector<rv_tile_comp> built(static_cast<size_t>(cs->num_components));
@@ -425,6 +428,7 @@ void rv_tile::initialize()
 void rv_tile::apply_restrictions()
 {
     rv_codestream* cs = codestream;
+    apply_mct_restrictions();
     region = dims & cs->region;
     for (rv_tile_comp& tc : comps) {
         tc.is_of_interest = true;
