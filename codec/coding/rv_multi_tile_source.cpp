@@ -26,59 +26,47 @@ bool rv_multi_tile_source::get_ycc()
     return tile.get_ycc();
 }
 
-// The default stage: one null block taking every component to itself, with the offsets
-// that centre unsigned samples.
 bool rv_multi_tile_source::get_mct_block_info(int stage, int block, int& num_stage_inputs,
                                               int& num_stage_outputs, int& num_block_inputs,
                                               int& num_block_outputs, int* block_input_indices,
                                               int* block_output_indices, float* irrev_block_offsets,
                                               int* rev_block_offsets, int* stage_input_indices)
 {
-    if (stage != 0 || block != 0)
-        return false;
-    const int n = tile.get_num_components();
-    num_stage_inputs = num_stage_outputs = num_block_inputs = num_block_outputs = n;
-    for (int c = 0; c < n; ++c) {
-        if (block_input_indices != nullptr)
-            block_input_indices[c] = c;
-        if (block_output_indices != nullptr)
-            block_output_indices[c] = c;
-        if (stage_input_indices != nullptr)
-            stage_input_indices[c] = c;
-        if (irrev_block_offsets != nullptr || rev_block_offsets != nullptr) {
-            rvd_tile_comp tc = component(c);
-            const int p = tc.get_bit_depth(false);
-            const int off = (tc.get_signed() || p < 1 || p > 31) ? 0 : int(1u << (p - 1));
-            if (irrev_block_offsets != nullptr)
-                irrev_block_offsets[c] = float(off);
-            if (rev_block_offsets != nullptr)
-                rev_block_offsets[c] = off;
-        }
-    }
-    return true;
+    return tile.get_mct_block_info(stage, block, num_stage_inputs, num_stage_outputs,
+                                   num_block_inputs, num_block_outputs, block_input_indices,
+                                   block_output_indices, irrev_block_offsets, rev_block_offsets,
+                                   stage_input_indices);
 }
 
-bool rv_multi_tile_source::get_mct_matrix_info(int, int, float*)
+bool rv_multi_tile_source::get_mct_matrix_info(int stage, int block, float* coefficients)
 {
-    return false;
+    return tile.get_mct_matrix_info(stage, block, coefficients);
 }
 
-bool rv_multi_tile_source::get_mct_rxform_info(int, int, int*, int*)
+bool rv_multi_tile_source::get_mct_rxform_info(int stage, int block, int* coefficients,
+                                               int* active_outputs)
 {
-    return false;
+    return tile.get_mct_rxform_info(stage, block, coefficients, active_outputs);
 }
 
-bool rv_multi_tile_source::get_mct_dependency_info(int, int, bool&, float*, float*, int*, int*,
-                                                   int*)
+bool rv_multi_tile_source::get_mct_dependency_info(int stage, int block, bool& is_reversible,
+                                                   float* irrev_coefficients, float* irrev_offsets,
+                                                   int* rev_coefficients, int* rev_offsets,
+                                                   int* active_outputs)
 {
-    return false;
+    return tile.get_mct_dependency_info(stage, block, is_reversible, irrev_coefficients,
+                                        irrev_offsets, rev_coefficients, rev_offsets,
+                                        active_outputs);
 }
 
-const rvd_kernel_step_info* rv_multi_tile_source::get_mct_dwt_info(int, int, bool&, int&, int&,
-                                                                   int&, int&, bool&, bool&,
-                                                                   const float*&, int*, int*)
+const rvd_kernel_step_info* rv_multi_tile_source::get_mct_dwt_info(
+    int stage, int block, bool& is_reversible, int& num_levels, int& canvas_min, int& canvas_lim,
+    int& num_steps, bool& symmetric, bool& symmetric_extension, const float*& coefficients,
+    int* active_inputs, int* active_outputs)
 {
-    return nullptr;
+    return tile.get_mct_dwt_info(stage, block, is_reversible, num_levels, canvas_min, canvas_lim,
+                                 num_steps, symmetric, symmetric_extension, coefficients,
+                                 active_inputs, active_outputs);
 }
 
 bool rv_multi_tile_source::get_reversible(int comp)
