@@ -50,11 +50,11 @@ int peak_error(const tile_case& c, const network_options& opt)
 {
     const std::string dir = codec_test::stream_dir("multi");
     codec_test::file_source src(dir + "/" + c.stream + ".j2k");
-    rvd_codestream cs;
+    codestream_guard guard;
+    rvd_codestream& cs = guard.cs;
     cs.create(&src);
     cs.apply_input_restrictions(0, 0, c.reduce, 0, c.has_region ? &c.region : nullptr);
     std::vector<plane> got = decode_through_network(cs, opt);
-    cs.destroy();
     if (int(got.size()) != c.ncomp)
         return -1;
     int peak = 0;

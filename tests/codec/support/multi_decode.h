@@ -21,6 +21,19 @@ struct plane {
     std::vector<int32_t> samples;
 };
 
+// Destroys the codestream however the test leaves it.
+struct codestream_guard {
+    rvd_codestream cs;
+    codestream_guard() = default;
+    codestream_guard(const codestream_guard&) = delete;
+    codestream_guard& operator=(const codestream_guard&) = delete;
+    ~codestream_guard()
+    {
+        if (cs.exists())
+            cs.destroy();
+    }
+};
+
 struct network_options {
     bool force_precise = false;
     bool want_fastest = false;
@@ -68,7 +81,11 @@ inline std::vector<plane> decode_through_network(rvd_codestream& cs, const netwo
         for (int tx = tiles.pos.x; tx < tiles.pos.x + tiles.size.x; ++tx) {
             const rvd_coords idx(ty, tx);
             rvd_tile tile = cs.open_tile(idx);
-            rvd_multi_synthesis net;
+            struct net_guard {
+                rvd_multi_synthesis net;
+                ~net_guard() { net.destroy(); }
+            } ng;
+            rvd_multi_synthesis& net = ng.net;
             net.create(cs, tile, opt.force_precise, false, opt.want_fastest, opt.stripe);
             std::vector<rvd_dims> td(static_cast<std::size_t>(n));
             int rows = 0;
@@ -82,11 +99,8 @@ inline std::vector<plane> decode_through_network(rvd_codestream& cs, const netwo
                     if (y >= d.size.y)
                         continue;
                     rvd_line_buf* line = net.get_line(c, nullptr);
-                    if (line == nullptr || line->get_width() != d.size.x) {
-                        net.destroy();
-                        tile.close();
+                    if (line == nullptr || line->get_width() != d.size.x)
                         return {};
-                    }
                     plane& p = planes[std::size_t(c)];
                     const rvd_dims& whole = dims[std::size_t(c)];
                     convert_line(*line, cs.get_bit_depth(c, true), cs.get_signed(c, true),
