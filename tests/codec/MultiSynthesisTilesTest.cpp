@@ -5,6 +5,7 @@
 #include "tests/codec/support/multi_decode.h"
 #include "tests/codec/support/test_sources.h"
 
+#include <boost/thread/thread.hpp>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -107,4 +108,27 @@ TEST(MultiSynthesisTiles, IrreversibleColourWithinOneOrTwo)
         EXPECT_LE(p32, 1) << c.tag;
     }
     EXPECT_GE(n, 6);
+}
+
+TEST(MultiSynthesisTiles, TwoCodestreamsOnTwoThreads)
+{
+    // Each thread decodes its own codestream through its own networks; nothing is shared
+    // but the start-up tables.
+    std::vector<tile_case> cases = read_cases();
+    const tile_case* pick[2] = {nullptr, nullptr};
+    for (const tile_case& c : cases) {
+        if (c.stream == "mc_rgb8" && c.reduce == 0 && !c.has_region)
+            pick[0] = &c;
+        if (c.stream == "mc_rgb8_ict" && c.reduce == 1 && !c.has_region)
+            pick[1] = &c;
+    }
+    ASSERT_TRUE(pick[0] != nullptr && pick[1] != nullptr);
+    int peaks[2] = {-2, -2};
+    boost::thread a([&] { peaks[0] = peak_error(*pick[0], network_options()); });
+    boost::thread b([&] { peaks[1] = peak_error(*pick[1], network_options()); });
+    a.join();
+    b.join();
+    EXPECT_EQ(peaks[0], 0);
+    EXPECT_GE(peaks[1], 0);
+    EXPECT_LE(peaks[1], 2);
 }
