@@ -368,6 +368,7 @@ def make_param_streams(out_dir):
 # and over a few regions. decode_cases.txt lists them, one case a line:
 #   KIND STREAM DEPTH REDUCE X0 Y0 X1 Y1 REFERENCE   (X0 = "-" for the whole image)
 # KIND is "rev" (lossless), "irr" (-I) or "roi" (lossless with a region up-shift).
+# Irreversible streams also get STREAM.samples, the source image.
 DECODE_IMAGES = []
 for _d in range(2, 17, 2):
     DECODE_IMAGES.append(("u%d" % _d, _d, False, "raw"))
@@ -400,13 +401,15 @@ DECODE_IRREVERSIBLE = [
 ]
 
 
-def decode_image(spec, size, seed):
+def decode_image(spec, size, seed, samples_file=None):
     name, depth, signed, fmt = spec
     w, h = size
     samples = smooth_image(w, h, depth, seed, signed)
     # Both ends of the range appear.
     samples[0] = -(1 << (depth - 1)) if signed else 0
     samples[-1] = (1 << (depth - 1)) - 1 if signed else (1 << depth) - 1
+    if samples_file and not os.path.exists(samples_file):
+        atomic_write(samples_file, (" ".join(str(v) for v in samples) + "\n").encode())
     if fmt == "pgm":
         return "img.pgm", pgm(w, h, (1 << depth) - 1, samples), []
     args = ["-F", "%d,%d,1,%d,%s" % (w, h, depth, "s" if signed else "u")]
@@ -503,8 +506,10 @@ def make_decode_streams(out_dir):
     specs = {s[0]: s for s in DECODE_IMAGES}
     for k, (img, size, options) in enumerate(DECODE_IRREVERSIBLE):
         spec = specs[img]
-        image_name, image_bytes, extra = decode_image(spec, size, 400 + k)
         stream = "irr_%s_%dx%d_%d" % (img, size[0], size[1], k)
+        # The source samples, to tell which decoder is nearer where they differ.
+        image_name, image_bytes, extra = decode_image(
+            spec, size, 400 + k, os.path.join(out_dir, stream + ".samples"))
         if try_encode(out_dir, stream, image_name, image_bytes, extra + ["-I"] + options):
             add_cases("irr", stream, spec[1], size, options, False)
     for k, img in enumerate(("u8", "s4")):
