@@ -175,7 +175,9 @@ void rvd_tile::close()
         cs->unload_tiles_to_cache_threshold();
     } else {
         t->closed = true;
-        if (cs->in && t->rd.finished)
+        // Destroyed once all its packets are read; a tile that never had a header stays
+        // closed, so that opening it again is refused.
+        if (cs->in && t->rd.finished && t->has_header)
             rv_packet_reader::destroy_tile(t);
     }
 }
