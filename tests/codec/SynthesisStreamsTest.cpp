@@ -202,8 +202,9 @@ TEST(SynthesisStreams, ReversibleAndRoiDecodesAreExact)
             continue;
         const pgx_image ref = read_pgx(stream_dir("decode") + "/" + c.reference);
         for (bool shorts : {false, true}) {
-            // 16-bit lines hold samples of up to 15 bits with the transform's growth.
-            if (shorts && c.depth > 13)
+            // Detail coefficients of 16-bit samples need 17 bits, which 16-bit lines
+            // saturate: callers take 32-bit lines for them.
+            if (shorts && c.depth > 15)
                 continue;
             SCOPED_TRACE(c.stream + " -r " + std::to_string(c.reduce) + " " + c.reference +
                          (shorts ? " 16-bit" : " 32-bit"));
