@@ -13,6 +13,7 @@
 #include "tests/codec/support/test_sources.h"
 #include "tools/decode/pgx_image.h"
 
+#include <boost/thread/thread.hpp>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -71,7 +72,6 @@ struct view {
 image decode(const std::string& stream, int reduce, const rvd_dims* region, bool shorts,
              view vw = view())
 {
-    EXPECT_TRUE(ModuleLoad()); // coding tables and processor words
     memory_source src(read_file(stream_dir("decode") + "/" + stream + ".j2k"));
     rvd_codestream cs;
     struct destroyer {
@@ -190,6 +190,7 @@ double psnr(const errors& e, int depth)
 
 TEST(SynthesisStreams, ReversibleAndRoiDecodesAreExact)
 {
+    ASSERT_TRUE(ModuleLoad()); // coding tables and processor words
     // Region decodes of the streams with precinct partitions wait for precinct relevance
     // to follow the bands' grown regions (packet reading releases such a precinct after
     // its first block).
@@ -221,6 +222,7 @@ TEST(SynthesisStreams, ReversibleAndRoiDecodesAreExact)
 
 TEST(SynthesisStreams, IrreversibleDecodesStayWithinTolerance)
 {
+    ASSERT_TRUE(ModuleLoad()); // coding tables and processor words
     mmx_level_guard guard;
     int checked = 0;
     for (const decode_case& c : cases()) {
@@ -255,6 +257,7 @@ TEST(SynthesisStreams, IrreversibleDecodesStayWithinTolerance)
 
 TEST(SynthesisStreams, EveryViewEqualsTheSameViewOfTheIdentityDecode)
 {
+    ASSERT_TRUE(ModuleLoad()); // coding tables and processor words
     // Tiles with odd offsets, several levels, and a region across tile edges.
     std::vector<const decode_case*> picked;
     const std::vector<decode_case> all = cases();
@@ -289,6 +292,36 @@ TEST(SynthesisStreams, EveryViewEqualsTheSameViewOfTheIdentityDecode)
                         }
                 }
             }
+}
+
+TEST(SynthesisStreams, TwoCodestreamsDecodeOnTwoThreadsAtOnce)
+{
+    ASSERT_TRUE(ModuleLoad()); // coding tables and processor words
+    // Each decode owns its codestream, engines and allocator; nothing else is shared
+    // (ThreadSanitizer builds check that).
+    const std::vector<std::string> streams = {"irr_s16_127x126_9", "roi_u8_0"};
+    std::vector<image> alone;
+    for (const std::string& s : streams)
+        alone.push_back(decode_or_fail(s, 0, nullptr, s[0] == 'r'));
+    std::vector<image> together(streams.size());
+    std::vector<std::string> failures(streams.size());
+    std::vector<boost::thread> threads;
+    for (size_t i = 0; i < streams.size(); i++)
+        threads.emplace_back([&, i] {
+            try {
+                for (int k = 0; k < 3; k++)
+                    together[i] = decode(streams[i], 0, nullptr, streams[i][0] == 'r');
+            } catch (const std::exception& e) {
+                failures[i] = e.what();
+            }
+        });
+    for (boost::thread& t : threads)
+        t.join();
+    for (size_t i = 0; i < streams.size(); i++) {
+        EXPECT_EQ(failures[i], "");
+        EXPECT_EQ(together[i].v, alone[i].v) << streams[i];
+        EXPECT_FALSE(alone[i].v.empty());
+    }
 }
 
 } // namespace
