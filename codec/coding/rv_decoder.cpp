@@ -132,7 +132,7 @@ struct fast_irr16 {
             return -32768;
         if (!(x < 32767.5f))
             return 32767;
-        return std::int16_t(std::nearbyint(x));
+        return std::int16_t(std::lrintf(x));
     }
 };
 
