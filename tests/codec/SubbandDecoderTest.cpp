@@ -2,6 +2,8 @@
 // by hand, the region-of-interest up-shift, saturation, the fast path against the plain
 // one, transposition and flips, and line buffering across block rows.
 #include "codec/coding/rv_decoder.h"
+#include "codec/coding/rvd_decoder.h"
+#include "codec/coding/rvd_synthesis.h"
 #include "codec/core/rvd_processor.h"
 #include "tests/codec/support/codec_messages.h"
 
@@ -349,6 +351,23 @@ TEST(SubbandDecoder, SmallAndEmptyBands)
     EXPECT_THROW(rv_decoder(bad, new position_blocks(band, rvd_coords(64, 64), false, false, false),
                             &a3, false, 1.0f, 0),
                  codec_test::codec_error);
+}
+
+} // namespace
+
+namespace {
+
+TEST(SubbandDecoder, ThreadEnvironmentsAreRefusedForNow)
+{
+    // Never dereferenced: the engines refuse any environment before using it.
+    int dummy = 0;
+    rvd_thread_env* env = reinterpret_cast<rvd_thread_env*>(&dummy);
+    rvd_sample_allocator alloc;
+    EXPECT_THROW(rvd_decoder(rvd_subband(), &alloc, false, 1.0f, 0, env, nullptr),
+                 codec_test::codec_error);
+    EXPECT_THROW(rvd_synthesis(rvd_node(), &alloc, false, 1.0f, 0, env, nullptr),
+                 codec_test::codec_error);
+    EXPECT_EQ(alloc.get_bytes_reserved(), 0u);
 }
 
 } // namespace
