@@ -7,6 +7,7 @@
 #include "codec/core/rvd_coords.h"
 #include "codec/core/rvd_dims.h"
 #include "codec/core/rv_tile_comp.h"
+#include "codec/core/rv_tile_reading.h"
 
 #include <memory>
 #include <vector>
@@ -71,4 +72,5 @@ public:
     rv_mct_stage* mct_tail = nullptr;
     // Per component, -1 until computed: gain on all output components, on those of interest.
     std::vector<float> gain_all, gain_of_interest;
+    rv_tile_reading rd; // tile-parts, packets and the sequencer
 };
