@@ -12,6 +12,7 @@ Reversible cases run the transform forward here, as the exact inverse of the syn
 rules, so that decoding gives the original image back; irreversible matrix cases take
 the codestream samples from opj_decompress's decode of the unmodified stream.
 """
+import math
 import os
 import random
 import struct
@@ -234,6 +235,41 @@ def dwt53_forward(lines, levels, origin):
     return out
 
 
+ALPHA, BETA = -1.586134342059924, -0.052980118572961
+GAMMA, DELTA, K97 = 0.882911075530934, 0.443506852043971, 1.230174104914001
+
+
+def dwt97_forward(lines, levels, origin):
+    """As dwt53_forward with the 9/7 lifting steps in floating point; low-pass values
+    are then scaled by 1/K and high-pass values by K."""
+    cur = [[float(v) for v in p] for p in lines]
+    lo_idx = origin
+    highs = []
+    for _ in range(levels):
+        n = len(cur)
+        if n == 1:
+            break
+        hi_idx = lo_idx + n
+
+        def at(i):
+            while i < lo_idx or i >= hi_idx:
+                i = 2 * lo_idx - i if i < lo_idx else 2 * hi_idx - i - 2
+            return i - lo_idx
+
+        x = cur
+        for coeff, parity in ((ALPHA, 1), (BETA, 0), (GAMMA, 1), (DELTA, 0)):
+            x = [[x[i - lo_idx][j] + coeff * (x[at(i - 1)][j] + x[at(i + 1)][j])
+                  if i % 2 == parity else x[i - lo_idx][j] for j in range(len(x[0]))]
+                 for i in range(lo_idx, hi_idx)]
+        highs.append([[v * K97 for v in x[i - lo_idx]] for i in range(lo_idx, hi_idx) if i % 2])
+        cur = [[v / K97 for v in x[i - lo_idx]] for i in range(lo_idx, hi_idx) if i % 2 == 0]
+        lo_idx = (lo_idx + 1) // 2
+    out = cur
+    for h in reversed(highs):
+        out = out + h
+    return out
+
+
 def write_case(out_dir, name, stream, expected, tol):
     atomic_write(os.path.join(out_dir, "mct_%s.j2k" % name), stream)
     text = ["%d %d %d %d" % (len(expected), W, H, tol)]
@@ -312,6 +348,14 @@ def make_dwt_cases(out_dir):
                              "coeff": 1, "levels": levels, "origin": origin}]), mco([2])]
             write_case(out_dir, "dwt53_l%d_o%d" % (levels, origin),
                        insert(plain, segs, 4), orig, 0)
+    # The 9/7 kernel: codestream samples are the rounded analysis values.
+    for levels, origin in ((1, 0), (2, 1)):
+        x = [[int(math.floor(v + 0.5)) for v in p] for p in dwt97_forward(orig, levels, origin)]
+        plain = opj_encode(x, 12, True, [])
+        segs = [cbd([(8, False)] * 5),
+                mcc(2, [{"kind": 3, "inputs": list(range(5)), "outputs": list(range(5)),
+                         "coeff": 0, "levels": levels, "origin": origin}]), mco([2])]
+        write_case(out_dir, "dwt97_l%d_o%d" % (levels, origin), insert(plain, segs, 4), orig, 1)
 
 
 def make_null_case(out_dir):
@@ -329,11 +373,18 @@ def make_null_case(out_dir):
     write_case(out_dir, "null", insert(plain, segs, 2), exp, 0)
 
 
+VERSION = b"2\n"  # raised whenever a case changes, so that old build trees remake them
+
+
 def make(out_dir):
-    if os.path.exists(os.path.join(out_dir, "mct_null.exp")):
-        return
+    done = os.path.join(out_dir, "mct.done")
+    if os.path.exists(done):
+        with open(done, "rb") as f:
+            if f.read() == VERSION:
+                return
     make_matrix_cases(out_dir)
     make_rxform_cases(out_dir)
     make_dependency_case(out_dir)
     make_dwt_cases(out_dir)
     make_null_case(out_dir)
+    atomic_write(done, VERSION)

@@ -174,9 +174,12 @@ TEST(MctDecode, ReversibleTransformsGiveTheImageBack)
     check_decode("dwt53_l2_o1", -1, true); // 32-bit lines throughout
 }
 
-TEST(MctDecode, IrreversibleMatricesWithinOne)
+TEST(MctDecode, IrreversibleTransformsWithinOne)
 {
-    for (const char* name : {"matrix3", "matrix34"}) {
+    // Matrices on codestream samples, and the 9/7 wavelet across components: the
+    // generator's analysis scales low-pass values by 1/K and high-pass values by K
+    // (K = 1.230174104914001) and rounds them to integers.
+    for (const char* name : {"matrix3", "matrix34", "dwt97_l1_o0", "dwt97_l2_o1"}) {
         check_decode(name);
         check_decode(name, -1, true);
     }
@@ -193,5 +196,6 @@ TEST(MctDecode, NullStageAndSingleOutputDecodes)
         check_decode("matrix34", k);
     for (int k : {1, 4})
         check_decode("dwt53_l2_o1", k);
+    check_decode("dwt97_l2_o1", 3);
     check_decode("dependency", 2);
 }
