@@ -761,6 +761,9 @@ def main():
         make_noisy_block_streams(out_dir)
     if "conformance" in groups:
         make_conformance_facts(out_dir)
+    if "mct" in groups:  # multi-component transform streams, see make_mct_streams.py
+        import make_mct_streams
+        make_mct_streams.make(out_dir)
     if "params" in groups:
         make_param_streams(out_dir)
     if "multi" in groups:
