@@ -37,6 +37,7 @@ Dump lines (<name>.dump):
   dump prec COMP W_EXP H_EXP ...                           (lowest resolution first)
   dump steps COMP M E ...
 """
+import fcntl
 import os
 import random
 import re
@@ -470,8 +471,14 @@ def decode_regions(size, args):
 
 def make_decode_streams(out_dir):
     manifest = os.path.join(out_dir, "decode_cases.txt")
-    if os.path.exists(manifest):
-        return
+    # Test processes start together: one makes the streams while the others wait.
+    with open(os.path.join(out_dir, ".decode.lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(manifest):
+            make_decode_cases(out_dir, manifest)
+
+
+def make_decode_cases(out_dir, manifest):
     cases = []
 
     def add_cases(kind, stream, depth, size, args, all_levels):
