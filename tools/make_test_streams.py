@@ -13,8 +13,7 @@ a <name>.dump file: the SIZ fields decoded here and the values opj_dump -i repor
 "packets" (single-level packet-reading streams with their raw sources), "packet_matrix"
 (the packet-reading option matrix, listed in packets.list, with the source samples of its
 images in pm_<image>.samples), "packet_big" (pm_big: 2048x2048, 8 bits, in 16 tiles, for
-memory bounds). Every file is written under a temporary name and renamed, so parallel
-test processes can share
+memory bounds). Every file is written under a temporary name and renamed, so parallel test processes can share
 OUT_DIR.
 
 Facts lines (offsets from the start of the codestream, values decimal, bodies hex):
@@ -38,6 +37,7 @@ Dump lines (<name>.dump):
   dump prec COMP W_EXP H_EXP ...                           (lowest resolution first)
   dump steps COMP M E ...
 """
+import fcntl
 import os
 import random
 import re
@@ -471,8 +471,14 @@ def decode_regions(size, args):
 
 def make_decode_streams(out_dir):
     manifest = os.path.join(out_dir, "decode_cases.txt")
-    if os.path.exists(manifest):
-        return
+    # Test processes start together: one makes the streams while the others wait.
+    with open(os.path.join(out_dir, ".decode.lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(manifest):
+            make_decode_cases(out_dir, manifest)
+
+
+def make_decode_cases(out_dir, manifest):
     cases = []
 
     def add_cases(kind, stream, depth, size, args, all_levels):
