@@ -132,3 +132,39 @@ TEST(MultiSynthesisTiles, TwoCodestreamsOnTwoThreads)
     EXPECT_GE(peaks[1], 0);
     EXPECT_LE(peaks[1], 2);
 }
+
+TEST(MultiSynthesisTiles, HandleOnARealTile)
+{
+    const std::string dir = codec_test::stream_dir("multi");
+    for (bool precise : {false, true}) {
+        codec_test::file_source src(dir + "/mc_rgb8_ict.j2k");
+        codestream_guard guard;
+        rvd_codestream& cs = guard.cs;
+        cs.create(&src);
+        rvd_tile tile = cs.open_tile(rvd_coords(0, 0));
+        rvd_multi_synthesis net;
+        EXPECT_FALSE(net.exists());
+        EXPECT_EQ(net.get_line(0, nullptr), nullptr);
+        EXPECT_FALSE(net.is_line_precise(0));
+        const std::int64_t bytes = net.create(cs, tile, precise, false, false, 0);
+        ASSERT_TRUE(net.exists());
+        EXPECT_GT(bytes, 0);
+        rvd_dims d;
+        cs.get_tile_dims(rvd_coords(0, 0), 2, d, true);
+        EXPECT_EQ(net.get_size(2), d.size);
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_EQ(net.is_line_precise(c), precise);
+            EXPECT_FALSE(net.is_line_absolute(c));
+        }
+        EXPECT_FALSE(net.is_line_precise(3));
+        EXPECT_FALSE(net.is_line_absolute(-1));
+        ASSERT_NE(net.get_line(0, nullptr), nullptr);
+        EXPECT_EQ(net.get_line(0, nullptr), nullptr); // rows 0 of outputs 1 and 2 first
+        ASSERT_NE(net.get_line(1, nullptr), nullptr);
+        ASSERT_NE(net.get_line(2, nullptr), nullptr);
+        ASSERT_NE(net.get_line(0, nullptr), nullptr);
+        net.destroy();
+        EXPECT_FALSE(net.exists());
+        tile.close();
+    }
+}
