@@ -136,6 +136,7 @@ TEST(MultiSynthesisTiles, TwoCodestreamsOnTwoThreads)
 TEST(MultiSynthesisTiles, HandleOnARealTile)
 {
     const std::string dir = codec_test::stream_dir("multi");
+    ensure_decoding_tables();
     for (bool precise : {false, true}) {
         codec_test::file_source src(dir + "/mc_rgb8_ict.j2k");
         codestream_guard guard;
