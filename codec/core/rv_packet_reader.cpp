@@ -1015,6 +1015,12 @@ void rv_packet_reader::start_tile(rv_tile* t)
     update_relevance(t);
     if (rd.no_header && cs->in && !cs->cached_source)
         rd.finished = true;
+    if (cs->cached_source && t->has_header) {
+        // A cached tile header holds all its tile-parts' headers at once.
+        rd.num_tparts_read = 1;
+        rd.headers_exhausted = true;
+        cs->rd.num_headers_read++;
+    }
 }
 
 void rv_packet_reader::open_tile_precincts(rv_tile* t)
