@@ -549,6 +549,19 @@ bool rv_packet_reader::read_tile_part_header(rv_tile* t)
             skip();
             continue;
         }
+        if (u != nullptr && u != t && u->needs_reinitialization && f.tpsot == 0) {
+            // A restarted tile is built again from this header.
+            r.have_pending_sot = true;
+            r.pending_isot = f.isot;
+            r.pending_psot = f.psot;
+            r.pending_tpsot = f.tpsot;
+            r.pending_tnsot = f.tnsot;
+            r.pending_sot_address = f.address;
+            u->needs_reinitialization = false;
+            u->initialize();
+            r.have_pending_sot = false;
+            continue;
+        }
         if (u != t) {
             if (idx)
                 continue; // its address is in the index now
