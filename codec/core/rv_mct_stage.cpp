@@ -14,6 +14,8 @@ namespace {
 
 enum : int { XFORM_DEP = 0, XFORM_DWT = 3, XFORM_MATRIX = 9, XFORM_MAT = 1000 };
 
+const int max_dwt_origin = 1 << 28;
+
 const char* const stage_access_error_tail =
     " (starting from 0) in the multi-component transform for some tile (or in the main "
     "header).  Either the `Mstages' attribute contains insufficient entries, or no "
@@ -296,6 +298,13 @@ void rv_mct_stage::create_stages(rv_mct_stage*& first, rv_mct_stage*& last, rvd_
                     blk.triang_params = m;
                 }
             } else if (type == XFORM_DWT && xf[3] > 0) {
+                // Positions are reflected about the range ends in int arithmetic.
+                if (xf[4] < -max_dwt_origin || xf[4] > max_dwt_origin)
+                    rv_raise_core_error(
+                        "Multi-component DWT transform block has a canvas origin (the last "
+                        "field of its `Mstage_xforms' record) of " + std::to_string(xf[4]) +
+                        ", whose magnitude exceeds the largest supported value of " +
+                        std::to_string(max_dwt_origin) + ".");
                 blk.is_null_transform = false;
                 blk.num_dwt_levels = xf[3];
                 blk.dwt_canvas_origin = xf[4];
