@@ -203,6 +203,10 @@ bool rv_tile::read_cached_header()
         return false;
     }
     needs_reinitialization = false;
+    has_header = true;
+    // The bin is complete: objects left by an earlier reading (a tile unloaded or
+    // restarted) would refuse the segments again or gain duplicate instances.
+    cs->siz->remove_tile(t_num);
     for (;;) {
         if (!cs->marker->read()) {
             if (cs->in->is_exhausted())
