@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -273,10 +274,25 @@ TEST(TileTreeDecomp, PacketDecompositionsMatchAnIndependentSplit)
                   std::string::npos);
         t.close();
 
-        // Transposed: every band as the transposed structure has it.
+        // Transposed: every band as the transposed structure has it; the horizontal-only
+        // split of resolution 2 appears as a vertical one.
         cs.change_appearance(true, false, false);
         t = cs.open_tile(rvd_coords(0, 0));
         tc = t.access_component(0);
+        {
+            rvd_node n2 = tc.access_resolution(2).access_node();
+            EXPECT_FALSE(n2.access_child(1).exists());
+            ASSERT_TRUE(n2.access_child(2).exists());
+            int nh = 0, nv = 0;
+            n2.get_bibo_gains(nh, false);
+            n2.get_bibo_gains(nv, true);
+            EXPECT_EQ(nh, 0);
+            EXPECT_EQ(nv, 3);
+            // Its detail band splits again, now horizontally: children 0 and 1.
+            rvd_node detail = n2.access_child(2);
+            EXPECT_TRUE(detail.access_child(1).exists());
+            EXPECT_FALSE(detail.access_child(2).exists());
+        }
         for (int rl = 1; rl <= 3; rl++) {
             const decomp_level l = transposed(levels[size_t(3 - rl)]);
             const rect& rr = res_rect[size_t(rl)];
@@ -294,4 +310,60 @@ TEST(TileTreeDecomp, PacketDecompositionsMatchAnIndependentSplit)
         t.close();
         cs.destroy();
     }
+}
+
+TEST(TileTreeDecomp, DerivedStepsFollowEachBandsDepth)
+{
+    // 9/7 with derived quantisation: a band d splits deeper than the LL band gets the LL
+    // step times 2^((depth(LL) - depth(band)) / 2), half powers included.
+    const std::vector<decomp_level> levels = decomp_test_levels();
+    siz_geometry g;
+    g.rsiz = 0x8000 | 32;
+    g.xsiz = g.xtsiz = 61;
+    g.ysiz = g.ytsiz = 47;
+    fake_cache_source src;
+    src.main_header.bytes = decomp_main_header(levels, g);
+    src.main_header.complete = true;
+    // Tile COC: ADS 1, 9/7; QCC: derived, guard bits 1, LL step 1.5 * 2^-9.
+    std::vector<uint8_t> coc = {0, 0, 0x81, 4, 4, 0, 0};
+    std::vector<uint8_t> qcc = {0, 0x21, 0x4C, 0x00};
+    for (const auto& s : {segment(0xFF53, coc), ads_segment(levels), segment(0xFF5D, qcc)})
+        src.tile_headers[0].bytes.insert(src.tile_headers[0].bytes.end(), s.begin(), s.end());
+    src.tile_headers[0].complete = true;
+    rvd_codestream cs;
+    cs.create(&src);
+    rvd_tile t = cs.open_tile(rvd_coords(0, 0));
+    rvd_tile_comp tc = t.access_component(0);
+    ASSERT_FALSE(tc.get_reversible());
+    const double ll_step = 1.5 / 512.0;
+    int above_h = 0, above_v = 0; // primary splits of the levels above
+    for (const decomp_level& l : levels) {
+        above_h += l.primary & 1;
+        above_v += l.primary >> 1;
+    }
+    const int ll_depth = above_h + above_v;
+    rvd_subband ll = tc.access_resolution(0).access_subband(0);
+    EXPECT_FLOAT_EQ(ll.get_delta(), float(ll_step));
+    EXPECT_EQ(ll.get_K_max(), 1 + 9 - 1);
+    above_h = above_v = 0;
+    for (int rl = 3; rl >= 1; rl--) {
+        const decomp_level& l = levels[size_t(3 - rl)];
+        const std::vector<band> bands = level_bands(l);
+        rvd_resolution res = tc.access_resolution(rl);
+        for (size_t b = 0; b < bands.size(); b++) {
+            const int depth =
+                above_h + above_v + int(bands[b].hbits.size() + bands[b].vbits.size());
+            const double step = ll_step * std::pow(2.0, (ll_depth - depth) / 2.0);
+            int eps = 0;
+            for (double s = step; s < 1.0; s *= 2.0)
+                eps++;
+            rvd_subband sb = res.access_subband(int(b) + 1);
+            EXPECT_NEAR(sb.get_delta(), step, 1e-6 * step) << "res " << rl << " band " << b + 1;
+            EXPECT_EQ(sb.get_K_max(), 1 + eps - 1) << "res " << rl << " band " << b + 1;
+        }
+        above_h += l.primary & 1;
+        above_v += l.primary >> 1;
+    }
+    t.close();
+    cs.destroy();
 }
