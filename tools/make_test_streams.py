@@ -9,11 +9,11 @@ streams), "blocks" (single code-block streams for every block coding mode), "con
 (facts for the shared conformance codestreams, which stay where they are), "params"
 (streams for the coding-parameter classes, and for them and every conformance codestream
 a <name>.dump file: the SIZ fields decoded here and the values opj_dump -i reports),
+"decode" (streams with opj_decompress's decodes to compare with, listed below),
 "packets" (single-level packet-reading streams with their raw sources), "packet_matrix"
 (the packet-reading option matrix, listed in packets.list, with the source samples of its
 images in pm_<image>.samples), "packet_big" (pm_big: 2048x2048, 8 bits, in 16 tiles, for
-memory bounds), "decode" (streams with opj_decompress's decodes to compare with, listed
-below). Every file is written under a temporary name and renamed, so parallel test processes can share
+memory bounds). Every file is written under a temporary name and renamed, so parallel test processes can share
 OUT_DIR.
 
 Facts lines (offsets from the start of the codestream, values decimal, bodies hex):
@@ -37,6 +37,7 @@ Dump lines (<name>.dump):
   dump prec COMP W_EXP H_EXP ...                           (lowest resolution first)
   dump steps COMP M E ...
 """
+import fcntl
 import os
 import random
 import re
@@ -375,6 +376,7 @@ def make_param_streams(out_dir):
 # and over a few regions. decode_cases.txt lists them, one case a line:
 #   KIND STREAM DEPTH REDUCE X0 Y0 X1 Y1 REFERENCE   (X0 = "-" for the whole image)
 # KIND is "rev" (lossless), "irr" (-I) or "roi" (lossless with a region up-shift).
+# Irreversible streams also get STREAM.samples, the source image.
 DECODE_IMAGES = []
 for _d in range(2, 17, 2):
     DECODE_IMAGES.append(("u%d" % _d, _d, False, "raw"))
@@ -407,13 +409,15 @@ DECODE_IRREVERSIBLE = [
 ]
 
 
-def decode_image(spec, size, seed):
+def decode_image(spec, size, seed, samples_file=None):
     name, depth, signed, fmt = spec
     w, h = size
     samples = smooth_image(w, h, depth, seed, signed)
     # Both ends of the range appear.
     samples[0] = -(1 << (depth - 1)) if signed else 0
     samples[-1] = (1 << (depth - 1)) - 1 if signed else (1 << depth) - 1
+    if samples_file and not os.path.exists(samples_file):
+        atomic_write(samples_file, (" ".join(str(v) for v in samples) + "\n").encode())
     if fmt == "pgm":
         return "img.pgm", pgm(w, h, (1 << depth) - 1, samples), []
     args = ["-F", "%d,%d,1,%d,%s" % (w, h, depth, "s" if signed else "u")]
@@ -467,8 +471,14 @@ def decode_regions(size, args):
 
 def make_decode_streams(out_dir):
     manifest = os.path.join(out_dir, "decode_cases.txt")
-    if os.path.exists(manifest):
-        return
+    # Test processes start together: one makes the streams while the others wait.
+    with open(os.path.join(out_dir, ".decode.lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(manifest):
+            make_decode_cases(out_dir, manifest)
+
+
+def make_decode_cases(out_dir, manifest):
     cases = []
 
     def add_cases(kind, stream, depth, size, args, all_levels):
@@ -510,8 +520,10 @@ def make_decode_streams(out_dir):
     specs = {s[0]: s for s in DECODE_IMAGES}
     for k, (img, size, options) in enumerate(DECODE_IRREVERSIBLE):
         spec = specs[img]
-        image_name, image_bytes, extra = decode_image(spec, size, 400 + k)
         stream = "irr_%s_%dx%d_%d" % (img, size[0], size[1], k)
+        # The source samples, to tell which decoder is nearer where they differ.
+        image_name, image_bytes, extra = decode_image(
+            spec, size, 400 + k, os.path.join(out_dir, stream + ".samples"))
         if try_encode(out_dir, stream, image_name, image_bytes, extra + ["-I"] + options):
             add_cases("irr", stream, spec[1], size, options, False)
     for k, img in enumerate(("u8", "s4")):
@@ -648,12 +660,12 @@ def main():
         make_param_streams(out_dir)
     if "packets" in groups:
         make_packet_streams(out_dir)
+    if "decode" in groups:
+        make_decode_streams(out_dir)
     if "packet_matrix" in groups:
         make_packet_matrix(out_dir)
     if "packet_big" in groups:
         make_big_packet_stream(out_dir)
-    if "decode" in groups:
-        make_decode_streams(out_dir)
 
 
 if __name__ == "__main__":
