@@ -302,8 +302,8 @@ bool rvd_region_decompressor::start(rvd_codestream cs, rvd_channel_mapping* mapp
         rv_region_render_axis(ref_dims.pos.x, int64_t(ref_dims.pos.x) + ref_dims.size.x,
                               ref.expand_num.x, ref.expand_den.x, full_dims.pos.x,
                               full_dims.size.x);
-        full_dims.size.y -= full_dims.pos.y;
-        full_dims.size.x -= full_dims.pos.x;
+        full_dims.size.y = clamp32(int64_t(full_dims.size.y) - full_dims.pos.y);
+        full_dims.size.x = clamp32(int64_t(full_dims.size.x) - full_dims.pos.x);
         if (region.pos.y < full_dims.pos.y || region.pos.x < full_dims.pos.x ||
             region.size.y < 0 || region.size.x < 0 ||
             int64_t(region.pos.y) + region.size.y > int64_t(full_dims.pos.y) + full_dims.size.y ||
@@ -434,10 +434,10 @@ void rvd_region_decompressor::setup_bank()
     int32_t e;
     rv_region_render_axis(bank.dims.pos.y, int64_t(bank.dims.pos.y) + bank.dims.size.y,
                           ref.expand_num.y, ref.expand_den.y, bank_dims.pos.y, e);
-    bank_dims.size.y = e - bank_dims.pos.y;
+    bank_dims.size.y = clamp32(int64_t(e) - bank_dims.pos.y);
     rv_region_render_axis(bank.dims.pos.x, int64_t(bank.dims.pos.x) + bank.dims.size.x,
                           ref.expand_num.x, ref.expand_den.x, bank_dims.pos.x, e);
-    bank_dims.size.x = e - bank_dims.pos.x;
+    bank_dims.size.x = clamp32(int64_t(e) - bank_dims.pos.x);
     next_canvas_row = bank_dims.pos.y;
 
     allocator.restart();

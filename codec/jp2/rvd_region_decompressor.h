@@ -21,6 +21,13 @@ class jp2_colour_conversion;
 class rvd_thread_env;
 class rvd_thread_queue;
 
+// A component's expansion ratio n/d in usable terms: (n / d, 1) when d divides n, else
+// reduced by common factors until both fit 32 bits; false when they cannot.
+bool rv_region_reduce_ratio(std::int64_t& n, std::int64_t& d);
+// Component start and end on one axis to rendering-canvas start and end at ratio num/den.
+void rv_region_render_axis(std::int64_t start, std::int64_t end, std::int64_t num,
+                           std::int64_t den, std::int32_t& canvas_start, std::int32_t& canvas_end);
+
 // Where the lines of one bank tile come from: the tile's synthesis engine, or a stand-in
 // that tests substitute to check the rendering geometry on their own samples.
 class rv_region_line_source {

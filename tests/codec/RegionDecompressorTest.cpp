@@ -1,0 +1,677 @@
+// The region decompressor over hand-built codestreams whose tiles serve known sample
+// patterns: regions at every discard level and tiling, the three output forms, increments,
+// expansion, sub-sampled channels, failure paths and the set-up errors.
+#include "codec/core/rvd_codestream.h"
+#include "codec/jp2/rvd_channel_mapping.h"
+#include "codec/jp2/rvd_region_decompressor.h"
+#include "tests/codec/support/codec_messages.h"
+#include "tests/codec/support/codestream_bytes.h"
+#include "tests/codec/support/region_line_source.h"
+#include "tests/codec/support/test_sources.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/random/mersenne_twister.hpp>
+#include <boost/random/uniform_int_distribution.hpp>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace codec_test;
+
+namespace {
+
+struct opened {
+    explicit opened(std::vector<uint8_t> bytes) : src(std::move(bytes))
+    {
+        cs.create(&src);
+        cs.set_persistent();
+    }
+    ~opened() { cs.destroy(); }
+    memory_source src;
+    rvd_codestream cs;
+};
+
+siz_geometry image(uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1, uint32_t tile_w,
+                   uint32_t tile_h, int precision, bool is_signed, int num_comps = 1)
+{
+    siz_geometry g;
+    g.xosiz = x0;
+    g.yosiz = y0;
+    g.xsiz = x1;
+    g.ysiz = y1;
+    g.xtsiz = tile_w;
+    g.ytsiz = tile_h;
+    g.xtosiz = 0;
+    g.ytosiz = 0;
+    g.comps.assign(size_t(num_comps), siz_geometry::comp());
+    for (auto& c : g.comps) {
+        c.precision = precision;
+        c.is_signed = is_signed;
+    }
+    return g;
+}
+
+std::vector<uint8_t> stream(const siz_geometry& g, int levels = 5)
+{
+    return build_stream(g, {cod_segment(levels), qcd_segment(levels)});
+}
+
+struct outcome {
+    std::vector<rvd_dims> bands;
+    int calls = 0;
+    bool ended = false;       // a call returned false with an empty incomplete region
+    bool finish_result = false;
+};
+
+// The decode step's loop: call until a call returns false with an empty incomplete
+// region, at most max_calls times; then finish.
+outcome drive(rvd_region_decompressor& d, rvd_dims region,
+              const std::function<bool(rvd_dims&, rvd_dims&)>& call, int max_calls = 200000)
+{
+    outcome o;
+    rvd_dims incomplete = region, fresh;
+    while (o.calls < max_calls) {
+        o.calls++;
+        const bool more = call(incomplete, fresh);
+        if (!fresh.is_empty())
+            o.bands.push_back(fresh);
+        if (!more && incomplete.is_empty()) {
+            o.ended = true;
+            break;
+        }
+    }
+    o.finish_result = d.finish();
+    return o;
+}
+
+// Every sample of the region lies in exactly one band.
+::testing::AssertionResult covers_once(const rvd_dims& region, const std::vector<rvd_dims>& bands)
+{
+    std::vector<int> count(size_t(region.size.y) * size_t(region.size.x), 0);
+    for (const rvd_dims& b : bands) {
+        if (b.pos.y < region.pos.y || b.pos.x < region.pos.x ||
+            b.pos.y + b.size.y > region.pos.y + region.size.y ||
+            b.pos.x + b.size.x > region.pos.x + region.size.x)
+            return ::testing::AssertionFailure() << "band outside the region";
+        for (int y = 0; y < b.size.y; ++y)
+            for (int x = 0; x < b.size.x; ++x)
+                count[size_t(b.pos.y - region.pos.y + y) * size_t(region.size.x) +
+                      size_t(b.pos.x - region.pos.x + x)]++;
+    }
+    for (size_t i = 0; i < count.size(); ++i)
+        if (count[i] != 1)
+            return ::testing::AssertionFailure() << "sample " << i << " written " << count[i] << " times";
+    return ::testing::AssertionSuccess();
+}
+
+int64_t pattern_at(const region_pattern& p, int k, int64_t y, int64_t x, int depth, bool is_signed)
+{
+    return p.value(k, y, x, depth) + (is_signed ? 0 : int64_t(1) << (depth - 1));
+}
+
+// Renders one grey component at native precision into the 8-bit (depth <= 8) or 16-bit
+// form and compares every sample with the pattern.
+void check_grey(opened& o, pattern_region_decompressor& d, int discard, rvd_dims region,
+                int increment, int depth, bool is_signed, const std::string& what)
+{
+    SCOPED_TRACE(what);
+    ASSERT_TRUE(d.start(o.cs, nullptr, 0, discard, 0, region, rvd_coords(1, 1)));
+    const int w = region.size.x, h = region.size.y;
+    std::vector<uint16_t> got(size_t(w) * size_t(h), 0xABCD);
+    const int offsets[1] = {0};
+    outcome out;
+    if (depth <= 8) {
+        std::vector<uint8_t> buf(got.size(), 0xAB);
+        out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), offsets, 1, region.pos, w, increment, int(buf.size()), inc,
+                             fresh, 0, true);
+        });
+        for (size_t i = 0; i < buf.size(); ++i)
+            got[i] = is_signed ? uint16_t(int8_t(buf[i])) : buf[i];
+    } else {
+        out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(got.data(), offsets, 1, region.pos, w, increment, int(got.size()), inc,
+                             fresh, 0, true);
+        });
+    }
+    EXPECT_TRUE(out.ended);
+    EXPECT_TRUE(out.finish_result);
+    EXPECT_TRUE(covers_once(region, out.bands));
+    int bad = 0;
+    for (int y = 0; y < h && bad < 5; ++y)
+        for (int x = 0; x < w && bad < 5; ++x) {
+            int64_t e = pattern_at(d.pattern, 0, region.pos.y + y, region.pos.x + x, depth, is_signed);
+            uint16_t expect = uint16_t(e);
+            if (depth <= 8 && is_signed)
+                expect = uint16_t(int16_t(int8_t(e)));
+            if (got[size_t(y) * size_t(w) + size_t(x)] != expect) {
+                ADD_FAILURE() << "at (" << region.pos.y + y << ", " << region.pos.x + x << ") got "
+                              << got[size_t(y) * size_t(w) + size_t(x)] << " expected " << expect;
+                bad++;
+            }
+        }
+}
+
+rvd_dims full_dims(opened& o, int discard)
+{
+    o.cs.apply_input_restrictions(0, 0, discard, 0, nullptr, RVD_WANT_OUTPUT_COMPONENTS);
+    rvd_dims d;
+    o.cs.get_dims(0, d, true);
+    return d;
+}
+
+const std::string kLead = "Error in Ravade Region Decompressor:\n";
+
+// Whitespace runs read as one blank (line wrapping belongs to the formatter).
+std::string norm(const std::string& t)
+{
+    std::string out;
+    for (char ch : t) {
+        const bool space = ch == ' ' || ch == '\n' || ch == '\t';
+        if (!space)
+            out += ch;
+        else if (!out.empty() && out.back() != ' ')
+            out += ' ';
+    }
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
+}
+
+// The error text without its lead-in.
+std::string region_error(const std::function<void()>& f)
+{
+    std::string t = error_text(f);
+    EXPECT_EQ(t.compare(0, kLead.size(), kLead), 0) << t;
+    return norm(t.substr(std::min(t.size(), kLead.size())));
+}
+
+} // namespace
+
+// Whole images and regions at every discard level, over single tiles, tile grids, image
+// offsets and odd sizes, for each line kind the engines deliver.
+TEST(RegionDecompressor, GreyRegionsAtEveryLevel)
+{
+    struct geometry {
+        siz_geometry g;
+        const char* name;
+    };
+    const std::vector<geometry> geometries = {
+        {image(0, 0, 51, 37, 51, 37, 8, false), "one odd tile"},
+        {image(11, 13, 62, 50, 62, 50, 8, true), "offset image"},
+        {image(11, 13, 75, 61, 16, 16, 8, false), "16x16 tiles"},
+        {image(3, 5, 70, 40, 32, 8, 4, false), "wide tiles"},
+    };
+    boost::random::mt19937 gen(3);
+    for (const geometry& geo : geometries) {
+        opened o(stream(geo.g));
+        pattern_region_decompressor d;
+        for (int discard = 0; discard <= 3; ++discard) {
+            const rvd_dims full = full_dims(o, discard);
+            const std::string at = std::string(geo.name) + ", discard " + std::to_string(discard);
+            check_grey(o, d, discard, full, 1000000, geo.g.comps[0].precision,
+                       geo.g.comps[0].is_signed, at + ", whole");
+            for (int r = 0; r < 3; ++r) {
+                boost::random::uniform_int_distribution<int> py(0, full.size.y - 1), px(0, full.size.x - 1);
+                int y0 = py(gen), y1 = py(gen), x0 = px(gen), x1 = px(gen);
+                if (y0 > y1)
+                    std::swap(y0, y1);
+                if (x0 > x1)
+                    std::swap(x0, x1);
+                const rvd_dims region(rvd_coords(full.pos.y + y0, full.pos.x + x0),
+                                      rvd_coords(y1 - y0 + 1, x1 - x0 + 1));
+                check_grey(o, d, discard, region, r == 0 ? 50 : 1000000, geo.g.comps[0].precision,
+                           geo.g.comps[0].is_signed, at + ", region " + std::to_string(r));
+            }
+        }
+    }
+}
+
+// Deeper samples through the 16-bit form at native precision, from every line kind:
+// integers above 13 bits keep 32-bit working lines, so 16-bit samples come back exactly.
+TEST(RegionDecompressor, DeepGreyIntoSixteenBits)
+{
+    const line_kind kinds[] = {line_kind::abs16, line_kind::abs32, line_kind::fix16, line_kind::float32};
+    for (int depth : {10, 12, 13, 16}) {
+        for (bool is_signed : {false, true}) {
+            opened o(stream(image(1, 2, 40, 30, 16, 16, depth, is_signed)));
+            for (line_kind kind : kinds) {
+                // Fixed-point lines carry only 13 fraction bits.
+                if (kind == line_kind::fix16 && depth > 13)
+                    continue;
+                pattern_region_decompressor d;
+                d.pattern.kind = kind;
+                check_grey(o, d, 0, full_dims(o, 0), 1000000, depth, is_signed,
+                           "depth " + std::to_string(depth) + (is_signed ? " signed" : " unsigned") +
+                               ", line kind " + std::to_string(int(kind)));
+                check_grey(o, d, 1, full_dims(o, 1), 100, depth, is_signed, "reduced");
+            }
+        }
+    }
+}
+
+// Increments of 1000000, 1000 and 1 fill identical buffers; on a single tile every band
+// is full width and lies directly below the previous one; the last call empties the
+// incomplete region, the next returns false, finish returns true and start works again.
+TEST(RegionDecompressor, IncrementsGiveIdenticalBuffers)
+{
+    for (bool tiled : {false, true}) {
+        opened o(stream(tiled ? image(0, 0, 60, 45, 16, 16, 8, false) : image(0, 0, 60, 45, 60, 45, 8, false)));
+        const rvd_dims region(rvd_coords(3, 2), rvd_coords(40, 55));
+        std::vector<std::vector<uint8_t>> buffers;
+        for (int increment : {1000000, 1000, 1}) {
+            pattern_region_decompressor d;
+            ASSERT_TRUE(d.start(o.cs, nullptr, 0, 0, 0, region, rvd_coords(1, 1)));
+            std::vector<uint8_t> buf(size_t(region.size.y) * size_t(region.size.x), 0);
+            const int offsets[1] = {0};
+            rvd_dims incomplete = region, fresh;
+            std::vector<rvd_dims> bands;
+            int calls = 0;
+            bool more = true;
+            while (more && calls < 100000) {
+                calls++;
+                more = d.process(buf.data(), offsets, 1, region.pos, region.size.x, increment,
+                                 int(buf.size()), incomplete, fresh, 0, true);
+                if (!fresh.is_empty())
+                    bands.push_back(fresh);
+            }
+            EXPECT_TRUE(incomplete.is_empty());
+            EXPECT_TRUE(fresh.is_empty()); // the final call delivers nothing
+            EXPECT_TRUE(covers_once(region, bands));
+            if (!tiled) {
+                int next_row = region.pos.y;
+                for (const rvd_dims& b : bands) {
+                    EXPECT_EQ(b.pos.y, next_row);
+                    EXPECT_EQ(b.pos.x, region.pos.x);
+                    EXPECT_EQ(b.size.x, region.size.x);
+                    next_row += b.size.y;
+                }
+            }
+            // The one call after the last band returns false at once.
+            EXPECT_FALSE(d.process(buf.data(), offsets, 1, region.pos, region.size.x, increment,
+                                   int(buf.size()), incomplete, fresh, 0, true));
+            EXPECT_TRUE(d.finish());
+            EXPECT_TRUE(d.start(o.cs, nullptr, 0, 0, 0, region, rvd_coords(1, 1)));
+            EXPECT_TRUE(d.finish());
+            buffers.push_back(buf);
+        }
+        EXPECT_EQ(buffers[0], buffers[1]);
+        EXPECT_EQ(buffers[0], buffers[2]);
+        if (!tiled) {
+            // The whole single-tile image with a large increment: one call delivers every
+            // row and returns true, the next returns false.
+            pattern_region_decompressor d;
+            const rvd_dims whole = full_dims(o, 0);
+            ASSERT_TRUE(d.start(o.cs, nullptr, 0, 0, 0, whole, rvd_coords(1, 1)));
+            std::vector<uint8_t> buf(size_t(whole.size.y) * size_t(whole.size.x), 0);
+            const int offsets[1] = {0};
+            rvd_dims incomplete = whole, fresh;
+            EXPECT_TRUE(d.process(buf.data(), offsets, 1, whole.pos, whole.size.x, 1000000,
+                                  int(buf.size()), incomplete, fresh, 0, true));
+            EXPECT_EQ(fresh, whole);
+            EXPECT_TRUE(incomplete.is_empty());
+            EXPECT_FALSE(d.process(buf.data(), offsets, 1, whole.pos, whole.size.x, 1000000,
+                                   int(buf.size()), incomplete, fresh, 0, true));
+            EXPECT_TRUE(d.finish());
+        }
+        EXPECT_EQ(buffers[0][0], uint8_t(pattern_at(region_pattern(), 0, 3, 2, 8, false)));
+    }
+}
+
+// The packed form: three channels in bits 16-23, 8-15 and 0-7, alpha or 255 in bits
+// 24-31; one colour channel fills all three bytes; two colour channels are refused.
+TEST(RegionDecompressor, PackedForm)
+{
+    opened o(stream(image(0, 0, 33, 21, 16, 16, 8, false, 4)));
+    const rvd_dims region(rvd_coords(1, 2), rvd_coords(19, 30));
+    const region_pattern p;
+    auto render = [&](rvd_channel_mapping& m, std::vector<uint32_t>& buf) {
+        pattern_region_decompressor d;
+        EXPECT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+        buf.assign(size_t(region.size.y) * size_t(region.size.x), 0x12345678u);
+        outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), region.pos, region.size.x, 1000, int(buf.size()), inc, fresh);
+        });
+        EXPECT_TRUE(out.ended);
+        EXPECT_TRUE(out.finish_result);
+    };
+    auto at = [&](int k, int y, int x) { return uint32_t(pattern_at(p, k, y, x, 8, false)); };
+
+    rvd_channel_mapping colour;
+    ASSERT_TRUE(colour.configure(o.cs));
+    ASSERT_EQ(colour.num_channels, 3);
+    std::vector<uint32_t> buf;
+    render(colour, buf);
+    for (int y = 0; y < region.size.y; ++y)
+        for (int x = 0; x < region.size.x; ++x) {
+            const int cy = region.pos.y + y, cx = region.pos.x + x;
+            ASSERT_EQ(buf[size_t(y) * size_t(region.size.x) + size_t(x)],
+                      0xFF000000u | at(0, cy, cx) << 16 | at(1, cy, cx) << 8 | at(2, cy, cx))
+                << y << "," << x;
+        }
+
+    // Component 3 as alpha.
+    colour.set_num_channels(4);
+    colour.source_components[3] = 3;
+    colour.default_rendering_precision[3] = 8;
+    render(colour, buf);
+    EXPECT_EQ(buf[0], at(3, 1, 2) << 24 | at(0, 1, 2) << 16 | at(1, 1, 2) << 8 | at(2, 1, 2));
+
+    rvd_channel_mapping grey;
+    grey.set_num_channels(1);
+    grey.num_colour_channels = 1;
+    grey.source_components[0] = 2;
+    render(grey, buf);
+    for (size_t i = 0; i < buf.size(); i += 7) {
+        const uint32_t v = buf[i] & 0xFF;
+        EXPECT_EQ(buf[i], 0xFF000000u | v << 16 | v << 8 | v);
+    }
+    EXPECT_EQ(buf[0] & 0xFF, at(2, 1, 2));
+
+    rvd_channel_mapping two;
+    two.set_num_channels(2);
+    two.num_colour_channels = 2;
+    two.source_components[0] = 0;
+    two.source_components[1] = 1;
+    pattern_region_decompressor d;
+    ASSERT_TRUE(d.start(o.cs, &two, -1, 0, 0, region, rvd_coords(1, 1)));
+    rvd_dims inc = region, fresh;
+    EXPECT_EQ(region_error([&] { d.process(buf.data(), region.pos, region.size.x, 1000, int(buf.size()), inc, fresh); }),
+              norm("The convenient, packed 32-bit integer version of `rvd_region_decompressor::process' "
+              "may not be used if the number of colour channels equals 2."));
+    EXPECT_EQ(inc, region); // raised before any decoding
+    EXPECT_TRUE(d.finish());
+}
+
+// Expansion 2/1 repeats every sample twice across and every line twice down; a channel
+// from a component sub-sampled by 2 is expanded to the reference grid the same way;
+// 3/2 keeps constants constant and ramps monotonic.
+TEST(RegionDecompressor, ExpansionAndSubsampling)
+{
+    {
+        opened o(stream(image(0, 0, 21, 13, 8, 8, 8, false)));
+        pattern_region_decompressor d;
+        const rvd_dims region(rvd_coords(0, 0), rvd_coords(26, 42));
+        ASSERT_TRUE(d.start(o.cs, nullptr, 0, 0, 0, region, rvd_coords(2, 2)));
+        std::vector<uint8_t> buf(size_t(26) * 42, 0);
+        const int offsets[1] = {0};
+        outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), offsets, 1, region.pos, 42, 100, int(buf.size()), inc, fresh, 0, true);
+        });
+        EXPECT_TRUE(out.finish_result);
+        EXPECT_TRUE(covers_once(region, out.bands));
+        for (int y = 0; y < 26; ++y)
+            for (int x = 0; x < 42; ++x)
+                ASSERT_EQ(buf[size_t(y) * 42 + size_t(x)], pattern_at(d.pattern, 0, y / 2, x / 2, 8, false))
+                    << y << "," << x;
+    }
+    {
+        siz_geometry g = image(0, 0, 30, 22, 16, 16, 8, false, 2);
+        g.comps[1].xr = 2;
+        g.comps[1].yr = 2;
+        opened o(stream(g));
+        rvd_channel_mapping m;
+        m.set_num_channels(2);
+        m.num_colour_channels = 2;
+        m.source_components[0] = 0;
+        m.source_components[1] = 1;
+        pattern_region_decompressor d;
+        d.pattern.lock_first_three = false; // components of different sizes share no transform
+        const rvd_dims region(rvd_coords(3, 1), rvd_coords(17, 28));
+        ASSERT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+        std::vector<uint8_t> buf(size_t(17) * 28 * 2, 0);
+        const int offsets[2] = {0, 1};
+        outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), offsets, 2, region.pos, 28, 200, int(buf.size()), inc, fresh, 0, true);
+        });
+        EXPECT_TRUE(out.finish_result);
+        for (int y = 0; y < 17; ++y)
+            for (int x = 0; x < 28; ++x) {
+                const int cy = region.pos.y + y, cx = region.pos.x + x;
+                const size_t i = (size_t(y) * 28 + size_t(x)) * 2;
+                ASSERT_EQ(buf[i], pattern_at(d.pattern, 0, cy, cx, 8, false)) << y << "," << x;
+                ASSERT_EQ(buf[i + 1], pattern_at(d.pattern, 1, cy / 2, cx / 2, 8, false)) << y << "," << x;
+            }
+    }
+    for (int flat = 0; flat < 2; ++flat) {
+        opened o(stream(image(0, 0, 20, 12, 8, 8, 8, false)));
+        pattern_region_decompressor d;
+        d.pattern.value = [flat](int, int64_t y, int64_t x, int) { return flat ? -37 : 3 * x - 60 + y; };
+        // 3/2 over 20x12 samples: canvas 0..ceil((20 * 3 - 1) / 2) = 30 by 18.
+        const rvd_dims region(rvd_coords(0, 0), rvd_coords(18, 30));
+        ASSERT_TRUE(d.start(o.cs, nullptr, 0, 0, 0, region, rvd_coords(3, 3), rvd_coords(2, 2)));
+        std::vector<uint8_t> buf(size_t(18) * 30, 0);
+        const int offsets[1] = {0};
+        outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), offsets, 1, region.pos, 30, 1000000, int(buf.size()), inc, fresh, 0, true);
+        });
+        EXPECT_TRUE(out.finish_result);
+        EXPECT_TRUE(covers_once(region, out.bands));
+        for (int y = 0; y < 18; ++y)
+            for (int x = 0; x < 30; ++x) {
+                const uint8_t v = buf[size_t(y) * 30 + size_t(x)];
+                if (flat) {
+                    ASSERT_EQ(v, 128 - 37);
+                    continue;
+                }
+                if (x > 0) {
+                    ASSERT_LE(buf[size_t(y) * 30 + size_t(x - 1)], v) << y << "," << x;
+                }
+                if (y > 0) {
+                    ASSERT_LE(buf[size_t(y - 1) * 30 + size_t(x)], v) << y << "," << x;
+                }
+            }
+    }
+}
+
+// Refused banks, engines without lines and buffers too small for one row each end the
+// region: process returns false with an empty incomplete region within a few calls,
+// finish returns false, and the next start works.
+TEST(RegionDecompressor, FailuresEndTheRegion)
+{
+    opened o(stream(image(0, 0, 40, 30, 16, 16, 8, false), 2));
+    const rvd_dims whole = full_dims(o, 0);
+    const int offsets[1] = {0};
+    std::vector<uint8_t> buf(size_t(40) * 30, 0);
+    auto run = [&](pattern_region_decompressor& d, int discard, int max_pixels, int row_gap) {
+        const rvd_dims region = full_dims(o, discard);
+        EXPECT_TRUE(d.start(o.cs, nullptr, 0, discard, 0, region, rvd_coords(1, 1)));
+        return drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), offsets, 1, region.pos, row_gap, 1000, max_pixels, inc, fresh, 0, true);
+        }, 50);
+    };
+    {
+        pattern_region_decompressor d;
+        outcome out = run(d, 3, int(buf.size()), whole.size.x); // 2 levels only
+        EXPECT_TRUE(out.ended);
+        EXPECT_LE(out.calls, 2);
+        EXPECT_FALSE(out.finish_result);
+        out = run(d, 2, int(buf.size()), whole.size.x);
+        EXPECT_TRUE(out.ended);
+        EXPECT_TRUE(out.finish_result);
+    }
+    {
+        pattern_region_decompressor d;
+        d.pattern.fail_after_rows = 5;
+        outcome out = run(d, 0, int(buf.size()), whole.size.x);
+        EXPECT_TRUE(out.ended);
+        EXPECT_FALSE(out.finish_result);
+        d.pattern.fail_after_rows = -1;
+        out = run(d, 0, int(buf.size()), whole.size.x);
+        EXPECT_TRUE(out.finish_result);
+        EXPECT_TRUE(covers_once(whole, out.bands));
+    }
+    {
+        // Packed rows (row gap 0) with room for less than one row.
+        pattern_region_decompressor d;
+        outcome out = run(d, 0, whole.size.x - 1, 0);
+        EXPECT_TRUE(out.ended);
+        EXPECT_EQ(out.calls, 1);
+        EXPECT_TRUE(out.bands.empty());
+        EXPECT_FALSE(out.finish_result);
+        out = run(d, 0, whole.size.x, 0);
+        EXPECT_TRUE(out.finish_result);
+        // Room for one row: every band is one row, packed at the buffer's start, so the
+        // last image row is what remains there.
+        for (const rvd_dims& b : out.bands)
+            EXPECT_EQ(b.size.y, 1);
+        for (int x = 0; x < whole.size.x; ++x)
+            EXPECT_EQ(buf[size_t(x)], pattern_at(d.pattern, 0, whole.size.y - 1, x, 8, false));
+    }
+}
+
+// Each error of start, and start again after finish.
+TEST(RegionDecompressor, StartErrors)
+{
+    siz_geometry g = image(0, 0, 40, 30, 16, 16, 8, false, 3);
+    g.comps[2].xr = 2;
+    opened o(stream(g));
+    pattern_region_decompressor d;
+    const rvd_dims region(rvd_coords(0, 0), rvd_coords(30, 40));
+
+    rvd_channel_mapping none;
+    EXPECT_EQ(region_error([&] { d.start(o.cs, &none, -1, 0, 0, region, rvd_coords(1, 1)); }),
+              norm("The `rvd_channel_mapping' object supplied to `rvd_region_decompressor::start' does "
+              "not define any channels at all."));
+    rvd_channel_mapping m;
+    m.set_num_channels(1);
+    m.source_components[0] = 0;
+    m.num_colour_channels = 2;
+    EXPECT_EQ(region_error([&] { d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)); }),
+              norm("The `rvd_channel_mapping' object supplied to `rvd_region_decompressor::start' "
+              "specifies more colour channels than the total number of channels."));
+    m.num_colour_channels = 1;
+    for (int bad : {3, -1, 100}) {
+        m.source_components[0] = bad;
+        EXPECT_EQ(region_error([&] { d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)); }),
+                  norm("The `rvd_channel_mapping' object supplied to `rvd_region_decompressor::start' "
+                  "refers to an image component which the code-stream does not contain."));
+    }
+    EXPECT_NE(region_error([&] { d.start(o.cs, nullptr, 3, 0, 0, region, rvd_coords(1, 1)); })
+                  .find("refers to an image component which the code-stream does not contain."),
+              std::string::npos);
+    m.source_components[0] = 0;
+    EXPECT_EQ(region_error([&] { d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1), rvd_coords(0, 1)); }),
+              norm("Invalid expansion ratio supplied to `rvd_region_decompressor::start'.  The "
+              "numerator and denominator terms expressed by the `expand_numerator' and "
+              "`expand_denominator' arguments must be strictly positive."));
+    EXPECT_EQ(region_error([&] { d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1), rvd_coords(1, 2)); }),
+              norm("Invalid expansion factors supplied to `rvd_region_decompressor::start'.  The ratio "
+              "between `expand_numerator' and `expand_denominator' must be no less than 1."));
+    // Reference sub-sampled by 2 across, component 0 not: its factor would be 1/2.
+    m.set_num_channels(2);
+    m.source_components[0] = 2;
+    m.source_components[1] = 0;
+    EXPECT_EQ(region_error([&] { d.start(o.cs, &m, -1, 0, 0, rvd_dims(rvd_coords(0, 0), rvd_coords(30, 20)), rvd_coords(1, 1)); }),
+              norm("Invalid expansion factors supplied to `rvd_region_decompressor::start'.  The "
+              "`expand_numerator' and `expand_denominator' coefficients must be chosen for the "
+              "reference image component, such that all image components involved in the "
+              "rendering process are guaranteed to have an expansion factor which is no less "
+              "than 1."));
+    // 2 x (2^31 - 1) / 3 for component 2 against reference 0 cannot be held in 32 bits.
+    m.source_components[0] = 0;
+    m.source_components[1] = 2;
+    EXPECT_EQ(region_error([&] { d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, INT32_MAX), rvd_coords(1, 3)); }),
+              norm("Unable to represent all component expansion factors as rational numbers whose "
+              "numerator and denominator can both be expressed as 32-bit signed integers.  This "
+              "is a very unusual condition."));
+    m.set_num_channels(1);
+
+    const std::string region_text =
+        "The `region' passed into `rvd_region_decompressor::start' does not lie fully within the "
+        "region occupied by the full image on the rendering canvas.  The error is probably "
+        "connected with a misunderstanding of the way in which codestream dimensions are mapped "
+        "to rendering coordinates through the rational upsampling process offered by the "
+        "`rvd_region_decompressor' object.  It is best to use "
+        "`rvd_region_decompressor::get_rendered_image_dims' to find the full image dimensions on "
+        "the rendering canvas.";
+    for (int side = 0; side < 4; ++side) {
+        rvd_dims r = region;
+        if (side == 0)
+            r.pos.y--;
+        else if (side == 1)
+            r.pos.x--;
+        else if (side == 2)
+            r.size.y++;
+        else
+            r.size.x++;
+        EXPECT_EQ(region_error([&] { d.start(o.cs, &m, -1, 0, 0, r, rvd_coords(1, 1)); }), norm(region_text));
+    }
+
+    // A bank still open: start again without finish is refused.
+    ASSERT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+    std::vector<uint8_t> buf(size_t(30) * 40, 0);
+    const int offsets[1] = {0};
+    rvd_dims inc = region, fresh;
+    EXPECT_TRUE(d.process(buf.data(), offsets, 1, region.pos, 40, 1, int(buf.size()), inc, fresh, 0, true));
+    EXPECT_EQ(region_error([&] { d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)); }),
+              norm("Attempting to call `rvd_region_decompressor::start' without first invoking the "
+              "`rvd_region_decompressor::finish' to finish a previously installed region."));
+    EXPECT_TRUE(d.finish());
+    EXPECT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+    EXPECT_TRUE(d.finish());
+    EXPECT_TRUE(d.finish()); // twice is allowed
+
+    // Too-small buffers: the message (class prefix as written) ends the region.
+    ASSERT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+    inc = region;
+    EXPECT_FALSE(d.process(buf.data(), offsets, 1, region.pos, 0, 1000, 39, inc, fresh, 0, true));
+    EXPECT_TRUE(inc.is_empty());
+    EXPECT_FALSE(d.finish());
+}
+
+// The ratio reduction and the rendering rule on hand-computed cases, and start's full
+// image under a 3/2 expansion.
+TEST(RegionDecompressor, RatiosAndRenderingRule)
+{
+    int64_t n = 6, d = 3;
+    EXPECT_TRUE(rv_region_reduce_ratio(n, d));
+    EXPECT_EQ(n, 2);
+    EXPECT_EQ(d, 1);
+    n = 6, d = 4; // small terms are kept as given
+    EXPECT_TRUE(rv_region_reduce_ratio(n, d));
+    EXPECT_EQ(n, 6);
+    EXPECT_EQ(d, 4);
+    n = int64_t(3) << 32, d = int64_t(2) << 32;
+    EXPECT_TRUE(rv_region_reduce_ratio(n, d));
+    EXPECT_EQ(n, 3);
+    EXPECT_EQ(d, 2);
+    n = int64_t(2147483647) * 3, d = 2;
+    EXPECT_FALSE(rv_region_reduce_ratio(n, d));
+    n = 0, d = 1;
+    EXPECT_FALSE(rv_region_reduce_ratio(n, d));
+    n = 1, d = 0;
+    EXPECT_FALSE(rv_region_reduce_ratio(n, d));
+
+    int32_t s, e;
+    rv_region_render_axis(1, 5, 3, 2, s, e);
+    EXPECT_EQ(s, 1);
+    EXPECT_EQ(e, 7);
+    rv_region_render_axis(-5, -1, 3, 2, s, e); // floor and ceiling below zero
+    EXPECT_EQ(s, -8);
+    EXPECT_EQ(e, -2);
+    rv_region_render_axis(3, 9, 1, 1, s, e);
+    EXPECT_EQ(s, 3);
+    EXPECT_EQ(e, 9);
+
+    // A component from 1 to 5 on both axes renders to 1..7 at 3/2.
+    opened o(stream(image(1, 1, 5, 5, 5, 5, 8, false)));
+    pattern_region_decompressor dec;
+    const rvd_dims canvas(rvd_coords(1, 1), rvd_coords(6, 6));
+    EXPECT_TRUE(dec.start(o.cs, nullptr, 0, 0, 0, canvas, rvd_coords(3, 3), rvd_coords(2, 2)));
+    EXPECT_TRUE(dec.finish());
+    rvd_dims bigger = canvas;
+    bigger.size.x++;
+    EXPECT_NE(region_error([&] { dec.start(o.cs, nullptr, 0, 0, 0, bigger, rvd_coords(3, 3), rvd_coords(2, 2)); })
+                  .find("does not lie fully within"),
+              std::string::npos);
+}
+
+TEST(RegionDecompressor, StripeDecompressorFinishesTrue)
+{
+    rvd_stripe_decompressor s;
+    EXPECT_TRUE(s.finish());
+    EXPECT_TRUE(s.finish());
+}
