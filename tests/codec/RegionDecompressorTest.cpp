@@ -14,6 +14,7 @@
 #include <boost/random/mersenne_twister.hpp>
 #include <boost/random/uniform_int_distribution.hpp>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -464,6 +465,119 @@ TEST(RegionDecompressor, ExpansionAndSubsampling)
                 }
             }
     }
+}
+
+// Colour conversion runs on 16-bit channel lines: at once for a bi-level description, and
+// after vertical expansion for 4:2:0 sYCC, whose chroma rows change every second row.
+TEST(RegionDecompressor, ColourConversion)
+{
+    {
+        opened o(stream(image(0, 0, 24, 20, 16, 16, 8, false)));
+        j2_colour desc;
+        desc.initialized = true;
+        desc.space = 0; // bi-level: 0 is white
+        desc.num_colours = 1;
+        rvd_channel_mapping m;
+        m.set_num_channels(1);
+        m.num_colour_channels = 1;
+        m.source_components[0] = 0;
+        ASSERT_TRUE(m.colour_converter.init(jp2_colour(&desc), false, false));
+        pattern_region_decompressor d;
+        const rvd_dims region(rvd_coords(0, 0), rvd_coords(20, 24));
+        ASSERT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+        std::vector<uint8_t> buf(size_t(20) * 24, 7);
+        const int offsets[1] = {0};
+        outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), offsets, 1, region.pos, 24, 1000000, int(buf.size()), inc, fresh, 0, true);
+        });
+        EXPECT_TRUE(out.finish_result);
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 24; ++x) {
+                const int64_t v = pattern_at(d.pattern, 0, y, x, 8, false);
+                ASSERT_EQ(buf[size_t(y) * 24 + size_t(x)], v < 128 ? 255 : 0) << y << "," << x;
+            }
+    }
+    {
+        siz_geometry g = image(0, 0, 32, 24, 32, 24, 8, false, 3);
+        for (int c = 1; c < 3; ++c)
+            g.comps[size_t(c)].xr = g.comps[size_t(c)].yr = 2;
+        opened o(stream(g));
+        j2_colour desc;
+        desc.initialized = true;
+        desc.space = 18; // sYCC
+        desc.num_colours = 3;
+        rvd_channel_mapping m;
+        m.set_num_channels(3);
+        m.num_colour_channels = 3;
+        for (int c = 0; c < 3; ++c)
+            m.source_components[size_t(c)] = c;
+        ASSERT_TRUE(m.colour_converter.init(jp2_colour(&desc), false, false));
+        pattern_region_decompressor d;
+        d.pattern.lock_first_three = false;
+        // Luminance a ramp, chroma changing from one chroma row to the next.
+        d.pattern.value = [](int k, int64_t y, int64_t x, int) -> int64_t {
+            if (k == 0)
+                return x * 3 - 50 + y;
+            return k == 1 ? (y % 2 ? 40 : -30) : (y % 2 ? -20 : 35);
+        };
+        const rvd_dims region(rvd_coords(0, 0), rvd_coords(24, 32));
+        ASSERT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+        std::vector<uint32_t> buf(size_t(24) * 32, 0);
+        outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), region.pos, 32, 1000, int(buf.size()), inc, fresh);
+        });
+        EXPECT_TRUE(out.finish_result);
+        int worst = 0;
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < 32; ++x) {
+                const double yy = double(d.pattern.value(0, y, x, 8));
+                const double cb = double(d.pattern.value(1, y / 2, x / 2, 8));
+                const double cr = double(d.pattern.value(2, y / 2, x / 2, 8));
+                const double rgb[3] = {yy + 1.402 * cr, yy - 0.344136 * cb - 0.714136 * cr, yy + 1.772 * cb};
+                const uint32_t px = buf[size_t(y) * 32 + size_t(x)];
+                EXPECT_EQ(px >> 24, 255u);
+                for (int c = 0; c < 3; ++c) {
+                    const int expect = int(std::lround(std::min(255.0, std::max(0.0, rgb[c] + 128))));
+                    const int got = int((px >> (16 - 8 * c)) & 0xFF);
+                    worst = std::max(worst, std::abs(got - expect));
+                }
+            }
+        EXPECT_LE(worst, 1);
+    }
+}
+
+// Palette channels look their component's samples up in the mapping's tables.
+TEST(RegionDecompressor, PaletteChannels)
+{
+    opened o(stream(image(0, 0, 20, 18, 16, 16, 8, false)));
+    rvd_channel_mapping m;
+    m.set_num_channels(3);
+    m.num_colour_channels = 3;
+    m.palette_bits = 2;
+    for (int c = 0; c < 3; ++c) {
+        m.source_components[size_t(c)] = 0;
+        m.palette[size_t(c)].resize(4);
+        // Entry e of table c stands for the byte 10 * e + 50 * c.
+        for (int e = 0; e < 4; ++e)
+            m.palette[size_t(c)][size_t(e)] = int16_t((10 * e + 50 * c - 128) * 32);
+    }
+    pattern_region_decompressor d;
+    // Indices 0..5: 4 and 5 clip to the last entry.
+    d.pattern.value = [](int, int64_t y, int64_t x, int) { return (x + y) % 6 - 128; };
+    const rvd_dims region(rvd_coords(2, 1), rvd_coords(15, 18));
+    ASSERT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+    std::vector<uint32_t> buf(size_t(15) * 18, 0);
+    outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+        return d.process(buf.data(), region.pos, 18, 1000000, int(buf.size()), inc, fresh);
+    });
+    EXPECT_TRUE(out.finish_result);
+    for (int y = 0; y < 15; ++y)
+        for (int x = 0; x < 18; ++x) {
+            const uint32_t e = uint32_t(std::min((x + 1 + y + 2) % 6, 3));
+            ASSERT_EQ(buf[size_t(y) * 18 + size_t(x)],
+                      0xFF000000u | (10 * e) << 16 | (10 * e + 50) << 8 | (10 * e + 100))
+                << y << "," << x;
+        }
 }
 
 // Refused banks, engines without lines and buffers too small for one row each end the
