@@ -660,6 +660,7 @@ bool rvd_region_decompressor::process(uint8_t* buffer, const int* channel_offset
     }
     if (row_gap_in_pixels)
         row_gap *= pixel_gap;
+    packed_base = nullptr;
     return process_generic(1, pixel_gap, buffer_origin, row_gap, suggested_increment,
                            max_region_pixels, incomplete_region, new_region, precision_bits, false);
 }
@@ -677,6 +678,7 @@ bool rvd_region_decompressor::process(uint16_t* buffer, const int* channel_offse
     }
     if (row_gap_in_pixels)
         row_gap *= pixel_gap;
+    packed_base = nullptr;
     return process_generic(2, pixel_gap, buffer_origin, row_gap, suggested_increment,
                            max_region_pixels, incomplete_region, new_region, precision_bits, false);
 }
@@ -715,6 +717,7 @@ bool rvd_region_decompressor::process(uint32_t* buffer, rvd_coords buffer_origin
         add(num_colour_channels, pos[3]);
     else
         add(-1, pos[3]);
+    packed_base = buffer;
     return process_generic(1, 4, buffer_origin, row_gap * 4, suggested_increment, max_region_pixels,
                            incomplete_region, new_region, 8, fill);
 }
@@ -855,14 +858,20 @@ bool rvd_region_decompressor::process_call(int sample_bytes, int pixel_gap, rvd_
                 finals[size_t(c)] = &final_line(channels[size_t(c)], canvas_row);
             if (convert_colour && defer_conversion)
                 convert_channels(true);
-            for (size_t b = 0; b < channel_bufs.size(); ++b) {
-                const int c = channel_bufs[b].channel;
-                if (c < 0)
-                    rv_region::fill_alpha(out[b], isect.size.x, pixel_gap);
-                else
-                    write_row(channels[size_t(c)], *finals[size_t(c)], bank_x, isect.size.x, out[b],
-                              sample_bytes, pixel_gap, precision_bits);
-                out[b] += row_step * sample_bytes;
+            if (packed_base != nullptr && packed_pixels(finals, bank_x, isect.size.x, out[0],
+                                                        channel_bufs[0])) {
+                for (size_t b = 0; b < channel_bufs.size(); ++b)
+                    out[b] += row_step * sample_bytes;
+            } else {
+                for (size_t b = 0; b < channel_bufs.size(); ++b) {
+                    const int c = channel_bufs[b].channel;
+                    if (c < 0)
+                        rv_region::fill_alpha(out[b], isect.size.x, pixel_gap);
+                    else
+                        write_row(channels[size_t(c)], *finals[size_t(c)], bank_x, isect.size.x,
+                                  out[b], sample_bytes, pixel_gap, precision_bits);
+                    out[b] += row_step * sample_bytes;
+                }
             }
             new_region.size.y++;
             if (reaches_right) {
@@ -878,6 +887,32 @@ bool rvd_region_decompressor::process_call(int sample_bytes, int pixel_gap, rvd_
         bank.close(false);
         current_bank = nullptr;
     }
+    return true;
+}
+
+bool rvd_region_decompressor::packed_pixels(const std::vector<const rvd_line_buf*>& finals,
+                                            int bank_x, int width, uint8_t* first_out,
+                                            const out_buffer& first)
+{
+    if (num_colour_channels != 1 && num_colour_channels < 3)
+        return false;
+    const int colours = num_colour_channels == 1 ? 1 : 3;
+    for (int c = 0; c < colours; ++c)
+        if (!finals[size_t(c)]->is_shorts())
+            return false;
+    const int16_t* alpha = nullptr;
+    if (num_channels > num_colour_channels) {
+        if (!finals[size_t(num_colour_channels)]->is_shorts())
+            return false;
+        alpha = finals[size_t(num_colour_channels)]->get_buf16() + bank_x;
+    }
+    // The first buffer's address is a byte of the pixel to write.
+    const std::ptrdiff_t byte = static_cast<uint8_t*>(first.base) - reinterpret_cast<uint8_t*>(packed_base);
+    uint32_t* dst = reinterpret_cast<uint32_t*>(first_out - byte);
+    const int16_t* r = finals[0]->get_buf16() + bank_x;
+    const int16_t* g = colours == 1 ? r : finals[1]->get_buf16() + bank_x;
+    const int16_t* b = colours == 1 ? r : finals[2]->get_buf16() + bank_x;
+    rv_region::pack16_argb(r, g, b, alpha, dst, width);
     return true;
 }
 

@@ -150,6 +150,9 @@ private:
     // Colour conversion of the colour channels' current lines, or of their final lines
     // when conversion waits for vertical alignment.
     void convert_channels(bool finals_only);
+    // The packed form's row in whole pixels, when every line it takes is 16-bit.
+    bool packed_pixels(const std::vector<const rvd_line_buf*>& finals, int bank_x, int width,
+                       std::uint8_t* first_out, const out_buffer& first);
 
     bool precise = false;
     bool fastest = false;
@@ -177,6 +180,7 @@ private:
     std::vector<rv_region_component> components;
     std::vector<int> component_indices;
     std::vector<out_buffer> channel_bufs;
+    std::uint32_t* packed_base = nullptr; // the packed form's buffer, for whole-pixel writes
 };
 
 // Owned by each image loader beside the region decompressor; never started.

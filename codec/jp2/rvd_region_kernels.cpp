@@ -318,6 +318,26 @@ void transfer32_to16(const std::int32_t* src, std::uint16_t* dst, int n, int gap
     transfer_line(src, dst, n, gap, transfer_params<std::int64_t>(frac32, std::min(bits, 60), is_signed, 16));
 }
 
+namespace {
+inline std::uint32_t byte_of(std::int32_t x)
+{
+    std::int32_t v = (x + (16 + 4096)) >> 5;
+    return std::uint32_t(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+} // namespace
+
+void pack16_argb(const std::int16_t* r, const std::int16_t* g, const std::int16_t* b,
+                 const std::int16_t* a, std::uint32_t* dst, int n)
+{
+    if (a == nullptr) {
+        for (int i = 0; i < n; ++i)
+            dst[i] = 0xFF000000u | byte_of(r[i]) << 16 | byte_of(g[i]) << 8 | byte_of(b[i]);
+    } else {
+        for (int i = 0; i < n; ++i)
+            dst[i] = byte_of(a[i]) << 24 | byte_of(r[i]) << 16 | byte_of(g[i]) << 8 | byte_of(b[i]);
+    }
+}
+
 void fill_alpha(std::uint8_t* dst, int n, int gap)
 {
     for (int i = 0; i < n; ++i, dst += gap)

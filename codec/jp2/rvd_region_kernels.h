@@ -78,6 +78,10 @@ void transfer32_to8(const std::int32_t* src, std::uint8_t* dst, int n, int gap, 
                     bool is_signed);
 void transfer32_to16(const std::int32_t* src, std::uint16_t* dst, int n, int gap, int bits,
                      bool is_signed);
+// Packed pixels from 16-bit lines at precision 8: r, g, b into bits 16-23, 8-15 and 0-7,
+// a (255 when null) into bits 24-31.
+void pack16_argb(const std::int16_t* r, const std::int16_t* g, const std::int16_t* b,
+                 const std::int16_t* a, std::uint32_t* dst, int n);
 // Sets n bytes at every `gap` bytes to 255.
 void fill_alpha(std::uint8_t* dst, int n, int gap);
 

@@ -328,8 +328,10 @@ TEST(RegionDecompressor, PackedForm)
     opened o(stream(image(0, 0, 33, 21, 16, 16, 8, false, 4)));
     const rvd_dims region(rvd_coords(1, 2), rvd_coords(19, 30));
     const region_pattern p;
+    line_kind kind = line_kind::abs16;
     auto render = [&](rvd_channel_mapping& m, std::vector<uint32_t>& buf) {
         pattern_region_decompressor d;
+        d.pattern.kind = kind;
         EXPECT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
         buf.assign(size_t(region.size.y) * size_t(region.size.x), 0x12345678u);
         outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
@@ -344,21 +346,27 @@ TEST(RegionDecompressor, PackedForm)
     ASSERT_TRUE(colour.configure(o.cs));
     ASSERT_EQ(colour.num_channels, 3);
     std::vector<uint32_t> buf;
-    render(colour, buf);
-    for (int y = 0; y < region.size.y; ++y)
-        for (int x = 0; x < region.size.x; ++x) {
-            const int cy = region.pos.y + y, cx = region.pos.x + x;
-            ASSERT_EQ(buf[size_t(y) * size_t(region.size.x) + size_t(x)],
-                      0xFF000000u | at(0, cy, cx) << 16 | at(1, cy, cx) << 8 | at(2, cy, cx))
-                << y << "," << x;
-        }
-
-    // Component 3 as alpha.
-    colour.set_num_channels(4);
-    colour.source_components[3] = 3;
-    colour.default_rendering_precision[3] = 8;
-    render(colour, buf);
-    EXPECT_EQ(buf[0], at(3, 1, 2) << 24 | at(0, 1, 2) << 16 | at(1, 1, 2) << 8 | at(2, 1, 2));
+    // 16-bit lines are packed whole pixels at a time, 32-bit ones byte by byte.
+    for (line_kind k : {line_kind::abs16, line_kind::abs32}) {
+        kind = k;
+        colour.set_num_channels(3);
+        render(colour, buf);
+        for (int y = 0; y < region.size.y; ++y)
+            for (int x = 0; x < region.size.x; ++x) {
+                const int cy = region.pos.y + y, cx = region.pos.x + x;
+                ASSERT_EQ(buf[size_t(y) * size_t(region.size.x) + size_t(x)],
+                          0xFF000000u | at(0, cy, cx) << 16 | at(1, cy, cx) << 8 | at(2, cy, cx))
+                    << y << "," << x;
+            }
+        // Component 3 as alpha.
+        colour.set_num_channels(4);
+        colour.source_components[3] = 3;
+        colour.default_rendering_precision[3] = 8;
+        render(colour, buf);
+        const size_t last = buf.size() - 1;
+        EXPECT_EQ(buf[0], at(3, 1, 2) << 24 | at(0, 1, 2) << 16 | at(1, 1, 2) << 8 | at(2, 1, 2));
+        EXPECT_EQ(buf[last], at(3, 19, 31) << 24 | at(0, 19, 31) << 16 | at(1, 19, 31) << 8 | at(2, 19, 31));
+    }
 
     rvd_channel_mapping grey;
     grey.set_num_channels(1);
