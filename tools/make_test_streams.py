@@ -162,6 +162,45 @@ def make_input_streams(out_dir):
     encode(out_dir, "small_tiles", "s.pgm", small, ["-n", "2", "-t", "8,8", "-TLM", "-PLT"])
 
 
+def packet_raw(width, height, comps, depth, signed, seed, sub=None):
+    """Planar raw samples (opj_compress -F), with per-component sub-sampling."""
+    planes = []
+    for c in range(comps):
+        sy, sx = sub[c] if sub else (1, 1)
+        w, h = (width + sx - 1) // sx, (height + sy - 1) // sy
+        planes.append(smooth_image(w, h, depth, seed + c, signed))
+    nbytes = 1 if depth <= 8 else 2
+    return b"".join(raw(p, nbytes, signed) for p in planes)
+
+
+# name, extra opj_compress arguments; all of 64x48x3 8-bit unsigned unless marked.
+PACKET_STREAMS = [
+    ("lrcp", ["-p", "LRCP"]), ("rlcp", ["-p", "RLCP"]), ("rpcl", ["-p", "RPCL"]),
+    ("pcrl", ["-p", "PCRL"]), ("cprl", ["-p", "CPRL"]),
+    ("prec", ["-c", "[32,32],[16,16]"]), ("b16", ["-b", "16,16"]), ("b8x16", ["-b", "8,16"]),
+    ("tiles", ["-t", "40,30"]), ("offset", ["-t", "37,29", "-T", "11,13", "-d", "11,13"]),
+    ("tpr", ["-TP", "R"]), ("tpl", ["-TP", "L", "-r", "20,10,1"]),
+    ("tpc", ["-TP", "C"]), ("sop_eph", ["-SOP", "-EPH"]), ("plt_tlm", ["-PLT", "-TLM"]),
+    ("layers", ["-r", "20,10,1"]), ("modes", ["-M", "63"]),
+    ("poc", ["-r", "20,10,1", "-POC", "T1=0,0,3,1,2,CPRL/T1=0,2,3,1,3,LRCP"]),
+]
+
+
+def make_packet_streams(out_dir):
+    """Single-level streams (-n 1) whose blocks equal the source samples, with the raw
+    source beside each (<name>.raw, planar)."""
+    def one(name, data, fmt, args):
+        encode(out_dir, name, "a.raw", data, ["-F", fmt, "-n", "1", "-mct", "0"] + args)
+        atomic_write(os.path.join(out_dir, name + ".raw"), data)
+    rgb = packet_raw(64, 48, 3, 8, False, 5)
+    for name, args in PACKET_STREAMS:
+        one("pk_" + name, rgb, "64,48,3,8,u", args)
+    sub = [(1, 1), (2, 2), (2, 2)]
+    one("pk_sub", packet_raw(64, 48, 3, 8, False, 7, sub), "64,48,3,8,u@1x1:2x2:2x2",
+        ["-t", "40,30"])
+    one("pk_s12", packet_raw(64, 48, 1, 12, True, 9), "64,48,1,12,s", ["-SOP", "-EPH"])
+
+
 BLOCK_IMAGES = [
     # name, width, height, depth, signed, format
     ("u8_64x64", 64, 64, 8, False, "pgm"),
@@ -336,6 +375,8 @@ def main():
         make_conformance_facts(out_dir)
     if "params" in groups:
         make_param_streams(out_dir)
+    if "packets" in groups:
+        make_packet_streams(out_dir)
 
 
 if __name__ == "__main__":

@@ -11,7 +11,7 @@ public:
     rv_multi_synthesis_base() = default;
     rv_multi_synthesis_base(const rv_multi_synthesis_base&) = delete;
     rv_multi_synthesis_base& operator=(const rv_multi_synthesis_base&) = delete;
-    virtual ~rv_multi_synthesis_base() noexcept(false) {}
+    virtual ~rv_multi_synthesis_base() = default;
 
     virtual void terminate_queues(rvd_thread_env* env) = 0;
     virtual rvd_coords get_size(int comp_idx) const = 0;

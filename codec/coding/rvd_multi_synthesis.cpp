@@ -1,15 +1,23 @@
 #include "codec/coding/rvd_multi_synthesis.h"
 
-#include "codec/coding/rv_multi_synthesis_base.h"
-#include "codec/core/rvd_message.h"
+#include "codec/coding/rv_multi_synthesis.h"
+#include "codec/coding/rv_multi_tile_source.h"
 
-std::int64_t rvd_multi_synthesis::create(rvd_codestream, rvd_tile, bool, bool, bool, int,
-                                         rvd_thread_env*, rvd_thread_queue*, bool)
+#include <memory>
+
+std::int64_t rvd_multi_synthesis::create(rvd_codestream codestream, rvd_tile tile,
+                                         bool force_precise, bool skip_ycc, bool want_fastest,
+                                         int processing_stripe_height, rvd_thread_env* env,
+                                         rvd_thread_queue* env_queue, bool double_buffering)
 {
-    // The network lands in the next commit; until then no engine can be built.
-    rvd_error e("Ravade Core Error:\n");
-    e << "Multi-component synthesis is not available yet.";
-    return 0;
+    destroy();
+    std::unique_ptr<rv_multi_synthesis> engine(new rv_multi_synthesis);
+    rv_multi_tile_source source(codestream, tile);
+    const std::int64_t bytes =
+        engine->create(source, force_precise, skip_ycc, want_fastest, processing_stripe_height,
+                       env, env_queue, double_buffering);
+    state = engine.release();
+    return bytes;
 }
 
 void rvd_multi_synthesis::destroy()

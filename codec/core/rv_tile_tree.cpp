@@ -186,7 +186,10 @@ const char* const insufficient_quant =
 
 void rv_tile::release_tree()
 {
+    rv_packet_reader::release_tile(this);
     comps.clear();
+    mct_head.reset();
+    mct_tail = nullptr;
     initialized = false;
 }
 
@@ -226,7 +229,8 @@ void rv_tile::initialize()
 {
     release_tree();
     rv_codestream* cs = codestream;
-    read_cached_header();
+    if (!read_cached_header())
+        rv_packet_reader::read_first_header(this);
     rvd_params* tcod = relation(cs, "COD", t_num, -1);
     num_layers = std::max(1, get_int(tcod, "Clayers", 0, 0, 1));
     cs->max_tile_layers = std::max(cs->max_tile_layers, num_layers);
@@ -234,6 +238,7 @@ void rv_tile::initialize()
     const bool align_y = get_bool(tcod, "Calign_blk_last", 0, 0, false);
     const bool align_x = get_bool(tcod, "Calign_blk_last", 0, 1, false);
     const rvd_coords origin(align_y ? 1 : 0, align_x ? 1 : 0);
+    build_mct_stages();
 
     // Sized once: the records link to each other by address.
     std::vector<rv_tile_comp> built(static_cast<size_t>(cs->num_components));
@@ -416,15 +421,16 @@ void rv_tile::initialize()
                                 "or incompatible colour components.");
     }
     comps.swap(built);
-    // Seam: the packet sequencer and precinct bookkeeping come with packet reading.
     initialized = true;
     if (!cs->persistent)
         apply_restrictions();
+    rv_packet_reader::start_tile(this);
 }
 
 void rv_tile::apply_restrictions()
 {
     rv_codestream* cs = codestream;
+    apply_mct_restrictions();
     region = dims & cs->region;
     for (rv_tile_comp& tc : comps) {
         tc.is_of_interest = true;

@@ -1,0 +1,464 @@
+#include "codec/coding/rv_synthesis.h"
+
+#include "codec/coding/rv_decoder.h"
+#include "codec/coding/rvd_kernels.h"
+#include "codec/coding/rvd_synthesis.h"
+#include "codec/core/rvd_params.h"
+#include "codec/core/rvd_resolution.h"
+#include "codec/core/rvd_subband.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+[[noreturn]] void inconsistent()
+{
+    rv_raise_core_error("Inconsistent subband regions found while building the inverse "
+                        "wavelet transform of a tile-component.");
+}
+
+// Range of node positions covered by a child sequence of `count` samples starting at
+// child index `start`: low samples sit at even, high samples at odd positions.
+void sequence_range(int start, int count, bool high, int& lo, int& hi)
+{
+    lo = 2 * start + (high ? 1 : 0);
+    hi = lo + 2 * (count - 1);
+}
+
+// Working range of one direction from its low and high sequences; false when they do
+// not interleave into one run of positions.
+bool working_range(int low_start, int low_count, int high_start, int high_count, int& first,
+                   int& last)
+{
+    int l0 = 0, l1 = -1, h0 = 0, h1 = -1;
+    if (low_count > 0)
+        sequence_range(low_start, low_count, false, l0, l1);
+    if (high_count > 0)
+        sequence_range(high_start, high_count, true, h0, h1);
+    if (low_count <= 0 && high_count <= 0)
+        return false;
+    first = (low_count <= 0) ? h0 : (high_count <= 0) ? l0 : std::min(l0, h0);
+    last = (low_count <= 0) ? h1 : (high_count <= 0) ? l1 : std::max(l1, h1);
+    int evens = (last >> 1) - ((first + 1) >> 1) + 1;
+    if (first > last || evens != std::max(0, low_count) ||
+        (last - first + 1) - evens != std::max(0, high_count))
+        return false;
+    return true;
+}
+
+std::vector<rv_lifting_step> make_steps(const rv_synthesis_direction& d, bool reversible,
+                                        int kernel_id)
+{
+    std::vector<rv_lifting_step> steps(size_t(std::max(0, d.num_steps)));
+    size_t at = 0;
+    for (int k = 0; k < d.num_steps; k++) {
+        const rvd_kernel_step_info& info = d.steps[size_t(k)];
+        if (info.support_length < 1 || at + size_t(info.support_length) > d.coefficients.size())
+            rv_raise_core_error("Unusable lifting step in wavelet kernel description.");
+        steps[size_t(k)].init(k, info, &d.coefficients[at], reversible, kernel_id);
+        at += size_t(info.support_length);
+    }
+    return steps;
+}
+
+template <class T>
+void copy_out(bool hor_split, int col_first, int low_col0, int high_col0, const T* low,
+              const T* high, int x0, int n, T* out)
+{
+    if (n <= 0)
+        return;
+    if (!hor_split) {
+        std::memcpy(out, low + (x0 - col_first), size_t(n) * sizeof(T));
+        return;
+    }
+    int j = 0;
+    if (x0 & 1)
+        out[j++] = high[(x0 - high_col0) >> 1];
+    if (j >= n)
+        return;
+    const T* lp = low + ((x0 + j - low_col0) >> 1);
+    const T* hp = (n - j >= 2) ? high + ((x0 + j + 1 - high_col0) >> 1) : nullptr;
+    for (; j + 1 < n; j += 2) {
+        out[j] = *lp++;
+        out[j + 1] = *hp++;
+    }
+    if (j < n)
+        out[j] = *lp;
+}
+
+// The tile-component's kernel id, recognised from its steps: the 16-bit forms of the
+// standard kernels depend on it.
+int recognise_kernel(const rv_synthesis_direction& d, bool reversible)
+{
+    for (int id = 0; id <= 1; id++) {
+        if (id == 0 && reversible)
+            continue;
+        rvd_kernels k;
+        k.init(id, reversible);
+        if (k.get_num_steps() != d.num_steps)
+            continue;
+        bool same = true;
+        size_t at = 0;
+        for (int s = 0; s < d.num_steps && same; s++) {
+            const rvd_kernel_step_info& a = k.get_steps()[s];
+            const rvd_kernel_step_info& b = d.steps[size_t(s)];
+            same = a.support_length == b.support_length && a.support_min == b.support_min &&
+                   (!reversible || (a.downshift == b.downshift &&
+                                    a.rounding_offset == b.rounding_offset));
+            for (int t = 0; same && t < a.support_length; t++)
+                same = std::fabs(k.get_coefficients()[t * d.num_steps + s] -
+                                 d.coefficients[at + size_t(t)]) < 1.0e-6f;
+            at += size_t(b.support_length);
+        }
+        if (same)
+            return id;
+    }
+    return 2;
+}
+
+rv_synthesis_direction direction_of(rvd_node node, bool vertical, bool reversible,
+                                    int levels_below)
+{
+    rv_synthesis_direction d;
+    float low_scale = 1.0f, high_scale = 1.0f;
+    bool symmetric = true, symmetric_extension = true;
+    int lmin = 0, lmax = 0, hmin = 0, hmax = 0;
+    const rvd_kernel_step_info* steps =
+        node.get_kernel_info(d.num_steps, low_scale, high_scale, symmetric, symmetric_extension,
+                             lmin, lmax, hmin, hmax, vertical);
+    const float* coefficients = node.get_kernel_coefficients(vertical);
+    d.low_gain = low_scale;
+    d.high_gain = high_scale;
+    d.symmetric_extension = symmetric_extension;
+    size_t taps = 0;
+    for (int s = 0; s < d.num_steps; s++) {
+        d.steps.push_back(steps[s]);
+        taps += size_t(std::max(0, steps[s].support_length));
+    }
+    if (taps > 0)
+        d.coefficients.assign(coefficients, coefficients + taps);
+    if (!reversible && d.num_steps > 0) {
+        // Peaks of this level's lifting in units of its own (normalised) input.
+        rvd_kernels k;
+        k.init(d.num_steps, d.steps.data(), d.coefficients.data(), symmetric,
+               symmetric_extension, false);
+        double lo = 0.0, hi = 0.0;
+        double scale = std::pow(double(k.get_low_scale()), double(levels_below));
+        double input = k.get_bibo_gain(levels_below) * scale;
+        const double* g = k.get_bibo_gains(levels_below, 0, nullptr, lo, hi);
+        d.bibo_gains.push_back(input);
+        for (int s = 0; s < d.num_steps; s++)
+            d.bibo_gains.push_back(g[s] * scale);
+    }
+    return d;
+}
+
+} // namespace
+
+rv_synthesis_shape rv_synthesis_shape_of(rvd_node node)
+{
+    rv_synthesis_shape shape;
+    node.get_dims(shape.region);
+    rvd_resolution res = node.access_resolution();
+    int min_band = 0;
+    res.get_valid_band_indices(min_band);
+    shape.reversible = res.access_subband(min_band).get_reversible();
+    for (int c = 0; c < 4; c++) {
+        rvd_node child = node.access_child(c);
+        shape.child_exists[c] = child.exists();
+        if (child.exists())
+            child.get_dims(shape.child_dims[c]);
+    }
+    int levels_below = std::max(0, res.get_dwt_level() - 1);
+    shape.horz = direction_of(node, false, shape.reversible, levels_below);
+    shape.vert = direction_of(node, true, shape.reversible, levels_below);
+    shape.kernel_id = recognise_kernel(shape.vert, shape.reversible);
+    return shape;
+}
+
+rv_synthesis::rv_synthesis(const rv_synthesis_shape& shape, const rv_child_maker& make_child,
+                           rvd_sample_allocator* allocator, bool use_shorts,
+                           float normalization, int pull_offset)
+    : reversible(shape.reversible), use_shorts(use_shorts), pull_offset(pull_offset),
+      region(shape.region)
+{
+    if (allocator == nullptr || pull_offset < 0)
+        rv_raise_core_error("Invalid arguments given to the inverse wavelet transform.");
+    if (region.is_empty())
+        return;
+    if (!shape.child_exists[0])
+        inconsistent();
+    vert_split = shape.child_exists[2];
+    hor_split = shape.child_exists[1];
+    const rvd_dims* cd = shape.child_dims;
+    auto size_of = [&](int c, bool vertical) {
+        return shape.child_exists[c] ? std::max(0, vertical ? cd[c].size.y : cd[c].size.x) : 0;
+    };
+    // Rows: LL (and HL) give the low sequence, LH (and HH) the high one.
+    if (vert_split) {
+        if ((hor_split && (cd[0].pos.y != cd[1].pos.y || size_of(0, true) != size_of(1, true))) ||
+            (shape.child_exists[3] && (cd[2].pos.y != cd[3].pos.y || size_of(2, true) != size_of(3, true))))
+            inconsistent();
+        low_row0 = cd[0].pos.y;
+        high_row0 = cd[2].pos.y;
+        if (!working_range(cd[0].pos.y, size_of(0, true), cd[2].pos.y, size_of(2, true),
+                           row_first, row_last))
+            inconsistent();
+    } else {
+        if (hor_split && (cd[0].pos.y != cd[1].pos.y || size_of(0, true) != size_of(1, true)))
+            inconsistent();
+        low_row0 = cd[0].pos.y;
+        row_first = cd[0].pos.y;
+        row_last = row_first + size_of(0, true) - 1;
+    }
+    if (hor_split) {
+        if (vert_split && (cd[0].pos.x != cd[2].pos.x || size_of(0, false) != size_of(2, false) ||
+                           !shape.child_exists[3] || cd[1].pos.x != cd[3].pos.x ||
+                           size_of(1, false) != size_of(3, false)))
+            inconsistent();
+        low_cols = size_of(0, false);
+        high_cols = size_of(1, false);
+        low_col0 = 2 * cd[0].pos.x;
+        high_col0 = 2 * cd[1].pos.x + 1;
+        if (!working_range(cd[0].pos.x, low_cols, cd[1].pos.x, high_cols, col_first, col_last))
+            inconsistent();
+    } else {
+        if (vert_split && (cd[0].pos.x != cd[2].pos.x || size_of(0, false) != size_of(2, false)))
+            inconsistent();
+        low_cols = size_of(0, false);
+        col_first = low_col0 = cd[0].pos.x;
+        col_last = col_first + low_cols - 1;
+    }
+    if (region.pos.y < row_first || region.pos.y + region.size.y - 1 > row_last ||
+        region.pos.x < col_first || region.pos.x + region.size.x - 1 > col_last)
+        inconsistent();
+
+    const bool many_rows = vert_split && row_last > row_first;
+    const bool many_cols = hor_split && col_last > col_first;
+    if (many_cols) {
+        hsteps = make_steps(shape.horz, reversible, shape.kernel_id);
+        hsymmetric = shape.horz.symmetric_extension;
+    }
+    if (many_rows) {
+        vsteps = make_steps(shape.vert, reversible, shape.kernel_id);
+        vsymmetric = shape.vert.symmetric_extension;
+    }
+
+    // Children deliver their samples divided by the gains of the synthesis that follows,
+    // so that every node works on values of the image's nominal range.
+    for (int c = 0; c < 4; c++)
+        child_norm[c] = normalization;
+    if (!reversible) {
+        for (int c = 0; c < 4; c++) {
+            if (many_rows)
+                child_norm[c] /= (c & 2) ? shape.vert.high_gain : shape.vert.low_gain;
+            if (many_cols)
+                child_norm[c] /= (c & 1) ? shape.horz.high_gain : shape.horz.low_gain;
+        }
+        if (use_shorts) {
+            const bool hg = many_cols && shape.horz.bibo_gains.size() == hsteps.size() + 1;
+            const bool vg = many_rows && shape.vert.bibo_gains.size() == vsteps.size() + 1;
+            float n = normalization;
+            upshift = rv_headroom_upshift(n, hg ? shape.horz.bibo_gains.data() : nullptr,
+                                          hsteps.data(), int(hsteps.size()),
+                                          vg ? shape.vert.bibo_gains.data() : nullptr,
+                                          vsteps.data(), int(vsteps.size()));
+            for (int c = 0; c < 4; c++)
+                child_norm[c] = std::ldexp(child_norm[c], -upshift);
+        }
+    }
+
+    int num_records = 1;
+    if (vert_split) {
+        queue.init(row_first, row_last, vsteps.data(), int(vsteps.size()), vsymmetric);
+        num_records = queue.dry_run(region.pos.y, region.pos.y + region.size.y - 1);
+    }
+    int ext = 0;
+    for (const rv_lifting_step& s : hsteps)
+        ext = std::max(ext, s.extend + 2);
+    ext = std::min(ext, 255);
+    records.resize(size_t(std::max(1, num_records)));
+    for (rv_dwt_line& r : records) {
+        if (hor_split) {
+            if (low_cols > 0)
+                r.halves[0].pre_create(allocator, low_cols, reversible, use_shorts, ext, ext);
+            if (high_cols > 0)
+                r.halves[1].pre_create(allocator, high_cols, reversible, use_shorts, ext, ext);
+        } else {
+            r.halves[0].pre_create(allocator, low_cols, reversible, use_shorts, 0, 0);
+        }
+    }
+    for (int c = 0; c < 4; c++)
+        if (shape.child_exists[c] && !shape.child_dims[c].is_empty())
+            children[c] = rvd_pull_ifc(make_child(c, child_norm[c]));
+    empty = false;
+}
+
+rv_synthesis::~rv_synthesis()
+{
+    for (rvd_pull_ifc& c : children)
+        c.destroy();
+}
+
+void rv_synthesis::start(rvd_thread_env* env)
+{
+    if (started)
+        return;
+    for (rv_dwt_line& r : records) {
+        r.halves[0].create();
+        r.halves[1].create();
+    }
+    started = true;
+    for (rvd_pull_ifc& c : children)
+        if (c.exists())
+            c.start(env);
+    if (vert_split && !empty)
+        queue.set_records(&records);
+}
+
+void rv_synthesis::load_row(int row, rv_dwt_line& line)
+{
+    int a = 0, b = 1;
+    if (vert_split && (row & 1)) {
+        a = 2;
+        b = 3;
+    }
+    if (line.halves[0].get_width() > 0) {
+        if (!children[a].exists())
+            inconsistent();
+        children[a].pull(line.halves[0], nullptr);
+    }
+    if (line.halves[1].get_width() > 0) {
+        if (!children[b].exists())
+            inconsistent();
+        children[b].pull(line.halves[1], nullptr);
+    }
+    if (!hsteps.empty())
+        rv_horizontal_synthesis(hsteps.data(), int(hsteps.size()), hsymmetric, line.halves[0],
+                                line.halves[1], col_first, col_last);
+    else if (hor_split && col_first == col_last && (col_first & 1)) {
+        // A lone odd column was doubled by the analysis; halving it here, before the
+        // vertical steps, keeps reversible rounding in the order of the analysis.
+        rvd_line_buf& h = line.halves[1];
+        if (h.is_shorts())
+            h.get_buf16()[0] = std::int16_t(h.get_buf16()[0] >> 1);
+        else if (reversible)
+            h.get_buf32()[0].ival >>= 1;
+        else
+            h.get_buf32()[0].fval *= 0.5f;
+    }
+}
+
+void rv_synthesis::deliver(const rv_dwt_line& line, int row, rvd_line_buf& out)
+{
+    int n = std::min(region.size.x, out.get_width() - pull_offset);
+    int x0 = region.pos.x;
+    // A lone odd sample of a split direction was doubled by the analysis.
+    int halvings = 0;
+    if (vert_split && row_first == row_last && (row & 1))
+        halvings++;
+    if (use_shorts) {
+        std::int16_t* o = out.get_buf16() + pull_offset;
+        copy_out<std::int16_t>(hor_split, col_first, low_col0, high_col0,
+                               line.halves[0].get_buf16(), line.halves[1].get_buf16(), x0, n, o);
+        int shift = upshift - halvings;
+        if (shift > 0) {
+            for (int j = 0; j < n; j++)
+                o[j] = std::int16_t(std::uint16_t(std::uint32_t(std::int32_t(o[j])) << shift));
+        } else if (shift < 0) {
+            for (int j = 0; j < n; j++)
+                o[j] = std::int16_t(o[j] >> -shift);
+        }
+    } else if (reversible) {
+        std::int32_t* o = &out.get_buf32()->ival + pull_offset;
+        const rvd_sample32* lo = line.halves[0].get_buf32();
+        const rvd_sample32* hi = line.halves[1].get_buf32();
+        copy_out<std::int32_t>(hor_split, col_first, low_col0, high_col0,
+                               lo ? &lo->ival : nullptr, hi ? &hi->ival : nullptr, x0, n, o);
+        for (int j = 0; halvings > 0 && j < n; j++)
+            o[j] >>= halvings;
+    } else {
+        float* o = &out.get_buf32()->fval + pull_offset;
+        const rvd_sample32* lo = line.halves[0].get_buf32();
+        const rvd_sample32* hi = line.halves[1].get_buf32();
+        copy_out<float>(hor_split, col_first, low_col0, high_col0,
+                        lo ? &lo->fval : nullptr, hi ? &hi->fval : nullptr, x0, n, o);
+        for (int j = 0; halvings > 0 && j < n; j++)
+            o[j] *= 0.5f;
+    }
+}
+
+void rv_synthesis::pull(rvd_line_buf& line, rvd_thread_env* env)
+{
+    if (!started)
+        start(env);
+    if (empty || line.get_width() <= pull_offset)
+        return;
+    if (next_row >= region.size.y)
+        rv_raise_core_error("Attempting to pull more lines from the inverse wavelet transform "
+                            "than its node has.");
+    if (line.is_shorts() != use_shorts || (use_shorts ? line.get_buf16() == nullptr
+                                                      : line.get_buf32() == nullptr))
+        rv_raise_core_error("Line given to the inverse wavelet transform has the wrong sample "
+                            "size or no storage.");
+    int row = region.pos.y + next_row;
+    if (vert_split) {
+        rv_dwt_line& rec = queue.get_row(row, [this](int r, rv_dwt_line& l) { load_row(r, l); });
+        deliver(rec, row, line);
+    } else {
+        // One record: rows before the region (grown children) are pulled and dropped.
+        rv_dwt_line& rec = records[0];
+        for (int r = (next_row == 0 ? row_first : row); r <= row; r++)
+            load_row(r, rec);
+        deliver(rec, row, line);
+    }
+    next_row++;
+}
+
+// rvd_synthesis ---------------------------------------------------------------------------
+
+namespace {
+
+[[noreturn]] void no_thread_env()
+{
+    rv_raise_core_error("Thread environments are not yet supported by the subband decoder "
+                        "and inverse wavelet transform; pass a null environment.");
+}
+
+rvd_pull_ifc_base* make_node_engine(rvd_node node, rvd_sample_allocator* allocator,
+                                    bool use_shorts, float normalization, int pull_offset)
+{
+    rv_synthesis_shape shape = rv_synthesis_shape_of(node);
+    auto maker = [node, allocator, use_shorts](int idx, float norm) -> rvd_pull_ifc_base* {
+        rvd_node child = node.access_child(idx);
+        rvd_subband band = child.access_subband();
+        if (band.exists())
+            return rv_make_decoder(band, allocator, use_shorts, norm, 0);
+        return make_node_engine(child, allocator, use_shorts, norm, 0);
+    };
+    return new rv_synthesis(shape, maker, allocator, use_shorts, normalization, pull_offset);
+}
+
+} // namespace
+
+rvd_synthesis::rvd_synthesis(rvd_node node, rvd_sample_allocator* allocator, bool use_shorts,
+                             float normalization, int pull_offset, rvd_thread_env* env,
+                             rvd_thread_queue* env_queue)
+{
+    (void)env_queue;
+    if (env != nullptr)
+        no_thread_env();
+    if (!node.exists())
+        rv_raise_core_error("Inverse wavelet transform requested for a missing node.");
+    state = make_node_engine(node, allocator, use_shorts, normalization, pull_offset);
+}
+
+rvd_synthesis::rvd_synthesis(rvd_resolution resolution, rvd_sample_allocator* allocator,
+                             bool use_shorts, float normalization, rvd_thread_env* env,
+                             rvd_thread_queue* env_queue)
+    : rvd_synthesis(resolution.access_node(), allocator, use_shorts, normalization, 0, env,
+                    env_queue)
+{
+}
