@@ -1,7 +1,6 @@
 #include "codec/coding/rv_synthesis.h"
 
 #include "codec/coding/rv_decoder.h"
-#include "codec/coding/rvd_kernels.h"
 #include "codec/coding/rvd_synthesis.h"
 #include "codec/core/rvd_params.h"
 #include "codec/core/rvd_resolution.h"
@@ -88,38 +87,7 @@ void copy_out(bool hor_split, int col_first, int low_col0, int high_col0, const 
         out[j] = *lp;
 }
 
-// The tile-component's kernel id, recognised from its steps: the 16-bit forms of the
-// standard kernels depend on it.
-int recognise_kernel(const rv_synthesis_direction& d, bool reversible)
-{
-    for (int id = 0; id <= 1; id++) {
-        if (id == 0 && reversible)
-            continue;
-        rvd_kernels k;
-        k.init(id, reversible);
-        if (k.get_num_steps() != d.num_steps)
-            continue;
-        bool same = true;
-        size_t at = 0;
-        for (int s = 0; s < d.num_steps && same; s++) {
-            const rvd_kernel_step_info& a = k.get_steps()[s];
-            const rvd_kernel_step_info& b = d.steps[size_t(s)];
-            same = a.support_length == b.support_length && a.support_min == b.support_min &&
-                   (!reversible || (a.downshift == b.downshift &&
-                                    a.rounding_offset == b.rounding_offset));
-            for (int t = 0; same && t < a.support_length; t++)
-                same = std::fabs(k.get_coefficients()[t * d.num_steps + s] -
-                                 d.coefficients[at + size_t(t)]) < 1.0e-6f;
-            at += size_t(b.support_length);
-        }
-        if (same)
-            return id;
-    }
-    return 2;
-}
-
-rv_synthesis_direction direction_of(rvd_node node, bool vertical, bool reversible,
-                                    int levels_below)
+rv_synthesis_direction direction_of(rvd_node node, bool vertical, bool reversible)
 {
     rv_synthesis_direction d;
     float low_scale = 1.0f, high_scale = 1.0f;
@@ -140,17 +108,11 @@ rv_synthesis_direction direction_of(rvd_node node, bool vertical, bool reversibl
     if (taps > 0)
         d.coefficients.assign(coefficients, coefficients + taps);
     if (!reversible && d.num_steps > 0) {
-        // Peaks of this level's lifting in units of its own (normalised) input.
-        rvd_kernels k;
-        k.init(d.num_steps, d.steps.data(), d.coefficients.data(), symmetric,
-               symmetric_extension, false);
-        double lo = 0.0, hi = 0.0;
-        double scale = std::pow(double(k.get_low_scale()), double(levels_below));
-        double input = k.get_bibo_gain(levels_below) * scale;
-        const double* g = k.get_bibo_gains(levels_below, 0, nullptr, lo, hi);
-        d.bibo_gains.push_back(input);
-        for (int s = 0; s < d.num_steps; s++)
-            d.bibo_gains.push_back(g[s] * scale);
+        int count = 0;
+        const float* g = node.get_bibo_gains(count, vertical);
+        // Entry 0 the node's input, then one entry per step.
+        if (g != nullptr && count >= d.num_steps)
+            d.bibo_gains.assign(g, g + d.num_steps + 1);
     }
     return d;
 }
@@ -171,10 +133,9 @@ rv_synthesis_shape rv_synthesis_shape_of(rvd_node node)
         if (child.exists())
             child.get_dims(shape.child_dims[c]);
     }
-    int levels_below = std::max(0, res.get_dwt_level() - 1);
-    shape.horz = direction_of(node, false, shape.reversible, levels_below);
-    shape.vert = direction_of(node, true, shape.reversible, levels_below);
-    shape.kernel_id = recognise_kernel(shape.vert, shape.reversible);
+    shape.horz = direction_of(node, false, shape.reversible);
+    shape.vert = direction_of(node, true, shape.reversible);
+    shape.kernel_id = node.get_kernel_id();
     return shape;
 }
 
