@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <new>
 #include <numeric>
@@ -273,7 +274,18 @@ bool rvd_region_decompressor::start(rvd_codestream cs, rvd_channel_mapping* mapp
                 region_raise(text_component_factors);
             comp.expand_num = rvd_coords(int32_t(ny), int32_t(nx));
             comp.expand_den = rvd_coords(int32_t(dy), int32_t(dx));
-            codestream.get_registration(k, comp.expand_den, comp.reg_offset, true);
+            // Registration counts relative to the reference component: the reference
+            // itself is never shifted, so a lone component renders exactly as decoded.
+            rvd_coords crg, ref_crg;
+            const rvd_coords fine(65536, 65536);
+            codestream.get_registration(k, fine, crg, true);
+            codestream.get_registration(ref.rel_comp_idx, fine, ref_crg, true);
+            auto relative = [](int32_t own, int32_t ref_off, int32_t ref_s, int32_t s, int32_t den) {
+                const double rel = (double(own) - double(ref_off) * ref_s / s) / 65536.0;
+                return clamp32(int64_t(std::floor(rel * den + 0.5)));
+            };
+            comp.reg_offset.y = relative(crg.y, ref_crg.y, ref_sub.y, sub.y, comp.expand_den.y);
+            comp.reg_offset.x = relative(crg.x, ref_crg.x, ref_sub.x, sub.x, comp.expand_den.x);
             if (convert_colour && k > 0) {
                 const rv_region_component& first = components[0];
                 if (comp.expand_num.y != first.expand_num.y ||

@@ -63,7 +63,7 @@ struct rv_region_component {
     int num_direct_channels = 0;
     rvd_dims dims;             // within the current bank
     rvd_coords expand_num, expand_den;
-    rvd_coords reg_offset;     // registration, in units of 1/expand_den of a sample
+    rvd_coords reg_offset;     // registration against the reference, in 1/expand_den samples
     // Line state of one bank.
     bool precise = false;      // 32-bit working line
     rvd_line_buf line;         // decoded samples in working form

@@ -588,6 +588,49 @@ TEST(RegionDecompressor, PaletteChannels)
         }
 }
 
+// Registration counts against the reference component: a component registered a whole
+// sample to the right of the reference shows its samples one column later; a reference
+// registered on its own is not shifted.
+TEST(RegionDecompressor, RegistrationAgainstTheReference)
+{
+    auto crg = [](std::vector<std::pair<uint32_t, uint32_t>> xy) {
+        std::vector<uint8_t> body;
+        for (auto& c : xy) {
+            put16(body, c.first);
+            put16(body, c.second);
+        }
+        return segment(0xFF63, body);
+    };
+    const siz_geometry g = image(0, 0, 20, 10, 20, 10, 8, false, 2);
+    const rvd_dims region(rvd_coords(0, 0), rvd_coords(10, 20));
+    for (int own_ref = 0; own_ref < 2; ++own_ref) {
+        // 65535/65536 of a sample rounds to a whole one.
+        opened o(build_stream(g, {cod_segment(2), qcd_segment(2),
+                                  crg({{own_ref ? 65535u : 0u, 0u}, {65535u, 0u}})}));
+        rvd_channel_mapping m;
+        m.set_num_channels(2);
+        m.num_colour_channels = 2;
+        m.source_components[0] = 0;
+        m.source_components[1] = 1;
+        pattern_region_decompressor d;
+        d.pattern.lock_first_three = false;
+        ASSERT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+        std::vector<uint8_t> buf(size_t(10) * 20 * 2, 0);
+        const int offsets[2] = {0, 1};
+        outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), offsets, 2, region.pos, 20, 1000000, int(buf.size()), inc, fresh, 0, true);
+        });
+        EXPECT_TRUE(out.finish_result);
+        for (int y = 0; y < 10; ++y)
+            for (int x = 0; x < 20; ++x) {
+                const size_t i = (size_t(y) * 20 + size_t(x)) * 2;
+                ASSERT_EQ(buf[i], pattern_at(d.pattern, 0, y, x, 8, false)) << y << "," << x;
+                const int from = own_ref ? x : std::max(0, x - 1);
+                ASSERT_EQ(buf[i + 1], pattern_at(d.pattern, 1, y, from, 8, false)) << own_ref << ": " << y << "," << x;
+            }
+    }
+}
+
 // Refused banks, engines without lines and buffers too small for one row each end the
 // region: process returns false with an empty incomplete region within a few calls,
 // finish returns false, and the next start works.
