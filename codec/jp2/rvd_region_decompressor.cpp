@@ -130,6 +130,13 @@ void rv_region_render_axis(int64_t start, int64_t end, int64_t num, int64_t den,
 void rv_tile_bank::close(bool codestream_failed)
 {
     (void)codestream_failed;
+    // Closing runs while a failure is being handled too: nothing may escape it.
+    for (std::unique_ptr<rv_region_line_source>& e : engines) {
+        try {
+            e.reset();
+        } catch (...) {
+        }
+    }
     engines.clear();
     // Tiles are closed even after a failure, so that the codestream accepts new input
     // restrictions when the next region starts.
