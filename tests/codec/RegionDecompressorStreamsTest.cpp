@@ -6,6 +6,7 @@
 #include "codec/jp2/rvd_region_decompressor.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/multi_decode.h"
+#include "tests/codec/support/region_line_source.h"
 #include "tests/codec/support/test_sources.h"
 #include "platform/ModuleStartup.h"
 #include "tools/decode/pgx_image.h"
@@ -330,15 +331,17 @@ TEST(RegionDecompressorStreams, ColourPackedForm)
     }
 }
 
-// Increments of 1000000, 1000 and 1 give identical buffers; each band of a single-tile
-// image is full width and directly below the previous one; 2/1 expansion repeats opj's
-// samples twice across and down.
+// Increments of 1000000, 1000 and 1 give identical buffers, each sample written by exactly
+// one band; each band of a single-tile image is full width and directly below the previous
+// one; 2/1 expansion repeats opj's samples twice across and down.
 TEST(RegionDecompressorStreams, IncrementsAndExpansion)
 {
     const std::string dir = stream_dir("region");
     int checked = 0;
-    // Single tiles: 8 bits with precincts, 12 bits with an image offset.
-    for (const std::string stream : {"grey_s8_4", "grey_u12_7"}) {
+    // Single tiles: 8 bits with precincts, 12 bits with an image offset; then 128x128
+    // tiles under a tile-grid offset.
+    for (const std::string stream : {"grey_s8_4", "grey_u12_7", "grey_u8_3"}) {
+        const bool tiled = stream == "grey_u8_3";
         SCOPED_TRACE(stream);
         opened o(dir + "/" + stream + ".j2k");
         const rvd_dims full = dims_at(o.cs, 0);
@@ -350,6 +353,9 @@ TEST(RegionDecompressorStreams, IncrementsAndExpansion)
             EXPECT_TRUE(small.ended);
             EXPECT_TRUE(small.finished);
             EXPECT_EQ(small.samples, big.samples);
+            EXPECT_TRUE(covers_once(full, small.bands));
+            if (tiled)
+                continue;
             int next_row = full.pos.y;
             for (const rvd_dims& b : small.bands) {
                 EXPECT_EQ(b.pos.y, next_row);
@@ -368,7 +374,7 @@ TEST(RegionDecompressorStreams, IncrementsAndExpansion)
         EXPECT_TRUE(same_samples(expanded.samples, repeated, twice.size.x));
         checked++;
     }
-    EXPECT_EQ(checked, 2);
+    EXPECT_EQ(checked, 3);
 }
 
 // Discard levels above the stream's and a corrupted packet body in fussy mode each end

@@ -11,9 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/random/mersenne_twister.hpp>
-#include <boost/random/uniform_int_distribution.hpp>
-
 #include <cmath>
 #include <functional>
 #include <string>
@@ -85,26 +82,6 @@ outcome drive(rvd_region_decompressor& d, rvd_dims region,
     }
     o.finish_result = d.finish();
     return o;
-}
-
-// Every sample of the region lies in exactly one band.
-::testing::AssertionResult covers_once(const rvd_dims& region, const std::vector<rvd_dims>& bands)
-{
-    std::vector<int> count(size_t(region.size.y) * size_t(region.size.x), 0);
-    for (const rvd_dims& b : bands) {
-        if (b.pos.y < region.pos.y || b.pos.x < region.pos.x ||
-            b.pos.y + b.size.y > region.pos.y + region.size.y ||
-            b.pos.x + b.size.x > region.pos.x + region.size.x)
-            return ::testing::AssertionFailure() << "band outside the region";
-        for (int y = 0; y < b.size.y; ++y)
-            for (int x = 0; x < b.size.x; ++x)
-                count[size_t(b.pos.y - region.pos.y + y) * size_t(region.size.x) +
-                      size_t(b.pos.x - region.pos.x + x)]++;
-    }
-    for (size_t i = 0; i < count.size(); ++i)
-        if (count[i] != 1)
-            return ::testing::AssertionFailure() << "sample " << i << " written " << count[i] << " times";
-    return ::testing::AssertionSuccess();
 }
 
 int64_t pattern_at(const region_pattern& p, int k, int64_t y, int64_t x, int depth, bool is_signed)
@@ -191,45 +168,6 @@ std::string region_error(const std::function<void()>& f)
 
 } // namespace
 
-// Whole images and regions at every discard level, over single tiles, tile grids, image
-// offsets and odd sizes, for each line kind the engines deliver.
-TEST(RegionDecompressor, GreyRegionsAtEveryLevel)
-{
-    struct geometry {
-        siz_geometry g;
-        const char* name;
-    };
-    const std::vector<geometry> geometries = {
-        {image(0, 0, 51, 37, 51, 37, 8, false), "one odd tile"},
-        {image(11, 13, 62, 50, 62, 50, 8, true), "offset image"},
-        {image(11, 13, 75, 61, 16, 16, 8, false), "16x16 tiles"},
-        {image(3, 5, 70, 40, 32, 8, 4, false), "wide tiles"},
-    };
-    boost::random::mt19937 gen(3);
-    for (const geometry& geo : geometries) {
-        opened o(stream(geo.g));
-        pattern_region_decompressor d;
-        for (int discard = 0; discard <= 3; ++discard) {
-            const rvd_dims full = full_dims(o, discard);
-            const std::string at = std::string(geo.name) + ", discard " + std::to_string(discard);
-            check_grey(o, d, discard, full, 1000000, geo.g.comps[0].precision,
-                       geo.g.comps[0].is_signed, at + ", whole");
-            for (int r = 0; r < 3; ++r) {
-                boost::random::uniform_int_distribution<int> py(0, full.size.y - 1), px(0, full.size.x - 1);
-                int y0 = py(gen), y1 = py(gen), x0 = px(gen), x1 = px(gen);
-                if (y0 > y1)
-                    std::swap(y0, y1);
-                if (x0 > x1)
-                    std::swap(x0, x1);
-                const rvd_dims region(rvd_coords(full.pos.y + y0, full.pos.x + x0),
-                                      rvd_coords(y1 - y0 + 1, x1 - x0 + 1));
-                check_grey(o, d, discard, region, r == 0 ? 50 : 1000000, geo.g.comps[0].precision,
-                           geo.g.comps[0].is_signed, at + ", region " + std::to_string(r));
-            }
-        }
-    }
-}
-
 // Deeper samples through the 16-bit form at native precision, from every line kind:
 // integers above 13 bits keep 32-bit working lines, so 16-bit samples come back exactly.
 TEST(RegionDecompressor, DeepGreyIntoSixteenBits)
@@ -250,74 +188,6 @@ TEST(RegionDecompressor, DeepGreyIntoSixteenBits)
                 check_grey(o, d, 1, full_dims(o, 1), 100, depth, is_signed, "reduced");
             }
         }
-    }
-}
-
-// Increments of 1000000, 1000 and 1 fill identical buffers; on a single tile every band
-// is full width and lies directly below the previous one; the last call empties the
-// incomplete region, the next returns false, finish returns true and start works again.
-TEST(RegionDecompressor, IncrementsGiveIdenticalBuffers)
-{
-    for (bool tiled : {false, true}) {
-        opened o(stream(tiled ? image(0, 0, 60, 45, 16, 16, 8, false) : image(0, 0, 60, 45, 60, 45, 8, false)));
-        const rvd_dims region(rvd_coords(3, 2), rvd_coords(40, 55));
-        std::vector<std::vector<uint8_t>> buffers;
-        for (int increment : {1000000, 1000, 1}) {
-            pattern_region_decompressor d;
-            ASSERT_TRUE(d.start(o.cs, nullptr, 0, 0, 0, region, rvd_coords(1, 1)));
-            std::vector<uint8_t> buf(size_t(region.size.y) * size_t(region.size.x), 0);
-            const int offsets[1] = {0};
-            rvd_dims incomplete = region, fresh;
-            std::vector<rvd_dims> bands;
-            int calls = 0;
-            bool more = true;
-            while (more && calls < 100000) {
-                calls++;
-                more = d.process(buf.data(), offsets, 1, region.pos, region.size.x, increment,
-                                 int(buf.size()), incomplete, fresh, 0, true);
-                if (!fresh.is_empty())
-                    bands.push_back(fresh);
-            }
-            EXPECT_TRUE(incomplete.is_empty());
-            EXPECT_TRUE(fresh.is_empty()); // the final call delivers nothing
-            EXPECT_TRUE(covers_once(region, bands));
-            if (!tiled) {
-                int next_row = region.pos.y;
-                for (const rvd_dims& b : bands) {
-                    EXPECT_EQ(b.pos.y, next_row);
-                    EXPECT_EQ(b.pos.x, region.pos.x);
-                    EXPECT_EQ(b.size.x, region.size.x);
-                    next_row += b.size.y;
-                }
-            }
-            // The one call after the last band returns false at once.
-            EXPECT_FALSE(d.process(buf.data(), offsets, 1, region.pos, region.size.x, increment,
-                                   int(buf.size()), incomplete, fresh, 0, true));
-            EXPECT_TRUE(d.finish());
-            EXPECT_TRUE(d.start(o.cs, nullptr, 0, 0, 0, region, rvd_coords(1, 1)));
-            EXPECT_TRUE(d.finish());
-            buffers.push_back(buf);
-        }
-        EXPECT_EQ(buffers[0], buffers[1]);
-        EXPECT_EQ(buffers[0], buffers[2]);
-        if (!tiled) {
-            // The whole single-tile image with a large increment: one call delivers every
-            // row and returns true, the next returns false.
-            pattern_region_decompressor d;
-            const rvd_dims whole = full_dims(o, 0);
-            ASSERT_TRUE(d.start(o.cs, nullptr, 0, 0, 0, whole, rvd_coords(1, 1)));
-            std::vector<uint8_t> buf(size_t(whole.size.y) * size_t(whole.size.x), 0);
-            const int offsets[1] = {0};
-            rvd_dims incomplete = whole, fresh;
-            EXPECT_TRUE(d.process(buf.data(), offsets, 1, whole.pos, whole.size.x, 1000000,
-                                  int(buf.size()), incomplete, fresh, 0, true));
-            EXPECT_EQ(fresh, whole);
-            EXPECT_TRUE(incomplete.is_empty());
-            EXPECT_FALSE(d.process(buf.data(), offsets, 1, whole.pos, whole.size.x, 1000000,
-                                   int(buf.size()), incomplete, fresh, 0, true));
-            EXPECT_TRUE(d.finish());
-        }
-        EXPECT_EQ(buffers[0][0], uint8_t(pattern_at(region_pattern(), 0, 3, 2, 8, false)));
     }
 }
 

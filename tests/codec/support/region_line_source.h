@@ -9,6 +9,8 @@
 #include "codec/jp2/rvd_line_buf.h"
 #include "codec/jp2/rvd_region_decompressor.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -113,6 +115,26 @@ private:
     std::vector<rvd_line_buf> lines;
     int served = 0;
 };
+
+// Every sample of the region lies in exactly one band.
+inline ::testing::AssertionResult covers_once(const rvd_dims& region, const std::vector<rvd_dims>& bands)
+{
+    std::vector<int> count(size_t(region.size.y) * size_t(region.size.x), 0);
+    for (const rvd_dims& b : bands) {
+        if (b.pos.y < region.pos.y || b.pos.x < region.pos.x ||
+            b.pos.y + b.size.y > region.pos.y + region.size.y ||
+            b.pos.x + b.size.x > region.pos.x + region.size.x)
+            return ::testing::AssertionFailure() << "band outside the region";
+        for (int y = 0; y < b.size.y; ++y)
+            for (int x = 0; x < b.size.x; ++x)
+                count[size_t(b.pos.y - region.pos.y + y) * size_t(region.size.x) +
+                      size_t(b.pos.x - region.pos.x + x)]++;
+    }
+    for (size_t i = 0; i < count.size(); ++i)
+        if (count[i] != 1)
+            return ::testing::AssertionFailure() << "sample " << i << " written " << count[i] << " times";
+    return ::testing::AssertionSuccess();
+}
 
 // A region decompressor whose banks draw their lines from pattern sources.
 class pattern_region_decompressor : public rvd_region_decompressor {
