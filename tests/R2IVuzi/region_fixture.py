@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Test data for rendering regions through the viewer's cache: codestreams and JP2 files
 made with opj_compress (a palette file built here around an opj codestream), streamed by
-the loopback server's offline mode, with opj_decompress's decodes to compare with.
+the loopback server's offline mode, with opj_decompress's decodes to compare with (the
+CMYK and e-sYCC files get their colour boxes here, around opj codestreams).
 
   region_fixture.py OUTDIR   writes OUTDIR/<name>.(j2k|jp2), OUTDIR/<name>_<c>.pgx (opj's
                              decode of component c) and OUTDIR/<name>[_<len>]/reply-*.jpp
@@ -60,6 +61,20 @@ def palette_jp2(grey_jp2, target):
         f.write(out)
 
 
+def recoloured(src, target, space):
+    """A JP2 file whose colour box is replaced by the enumerated space given."""
+    with open(src, "rb") as f:
+        data = f.read()
+    out = b""
+    for kind, body in boxes(data):
+        if kind == b"jp2h":
+            body = b"".join(box(k, bytes((1, 0, 0)) + struct.pack(">I", space) if k == b"colr" else b)
+                            for k, b in boxes(body))
+        out += box(kind, body)
+    with open(target, "wb") as f:
+        f.write(out)
+
+
 def reference(out, name, path, comps):
     with tempfile.TemporaryDirectory(dir=out) as tmp:
         subprocess.run(["opj_decompress", "-i", path, "-o", os.path.join(tmp, "ref.pgx")], check=True,
@@ -88,12 +103,17 @@ def main(out):
         f.write(grey + bytes((96 + (i * 5) % 64) for i in range(cw * ch))
                 + bytes((100 + (i * 3) % 56) for i in range(cw * ch)))
     png_rgba(os.path.join(out, "rgba.png"), w, h)
+    with open(os.path.join(out, "cmyk.raw"), "wb") as f:
+        for c in range(4):
+            f.write(bytes((x * (c + 3) + y * (5 - c)) & 255 for y in range(h) for x in range(w)))
     tiles = ["-t", "40,40", "-n", "3", "-r", "8,2,1", "-PLT"]
     jobs = [
         ("grey8", "j2k", ["-i", "g8.raw", "-F", "%d,%d,1,8,u" % (w, h)] + tiles, 1),
         ("rgba", "jp2", ["-i", "rgba.png"] + tiles, 4),
         ("sycc", "jp2", ["-i", "yuv.raw", "-F", "%d,%d,3,8,u@1x1:2x2:2x2" % (w, h)] + tiles, 3),
         ("greyp", "jp2", ["-i", "g8.raw", "-F", "%d,%d,1,8,u" % (w, h)] + tiles, 0),
+        ("four", "jp2", ["-i", "cmyk.raw", "-F", "%d,%d,4,8,u" % (w, h)] + tiles, 0),
+        ("three", "jp2", ["-i", "cmyk.raw", "-F", "%d,%d,3,8,u" % (w, h), "-mct", "0"] + tiles, 0),
         ("layers", "j2k", ["-i", "rgb.raw", "-F", "%d,%d,3,8,u" % (lw, lh), "-t", "64,64",
                            "-r", "20,10,1", "-PLT"], 3),
     ]
@@ -105,7 +125,11 @@ def main(out):
             reference(out, name, target, comps)
     palette_jp2(os.path.join(out, "greyp.jp2"), os.path.join(out, "palette.jp2"))
     reference(out, "palette", os.path.join(out, "palette.jp2"), 3)
-    for name in ("grey8.j2k", "rgba.jp2", "sycc.jp2", "palette.jp2"):
+    # Colour spaces that opj_decompress converts to RGB itself.
+    for name, src, space in (("cmyk", "four", 12), ("esycc", "three", 24)):
+        recoloured(os.path.join(out, src + ".jp2"), os.path.join(out, name + ".jp2"), space)
+        reference(out, name, os.path.join(out, name + ".jp2"), 3)
+    for name in ("grey8.j2k", "rgba.jp2", "sycc.jp2", "palette.jp2", "cmyk.jp2", "esycc.jp2"):
         stream(out, os.path.join(out, name), name.split(".")[0], 4000)
     for length in (512, 10240):
         stream(out, os.path.join(out, "layers.j2k"), "layers_%d" % length, length)
