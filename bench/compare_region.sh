@@ -47,7 +47,7 @@ for image in grey rgb; do
   for level in 0 2; do
     for i in $(seq "$runs"); do
       start=$(date +%s%N)
-      opj_decompress -threads 1 -r "$level" -i "$work/$image.j2k" -o "$work/out_$image.pgx" >/dev/null
+      opj_decompress -threads 1 -r "$level" -i "$work/$image.j2k" -o "$work/out_$image.pgx" >/dev/null 2>&1
       end=$(date +%s%N)
       echo $(( (end - start) / 1000000 ))
     done | median | xargs printf "%-6s %-6s %14s\n" "$image" "$level"
