@@ -225,6 +225,12 @@ bool rvd_region_decompressor::start(rvd_codestream cs, rvd_channel_mapping* mapp
             num_colour_channels = mapping->num_colour_channels;
             if (num_colour_channels > num_channels)
                 region_raise(text_colour_channels);
+            // A mapping whose arrays are shorter than its channel count names no component
+            // for the channels beyond them.
+            if (size_t(num_channels) > mapping->source_components.size() ||
+                size_t(num_channels) > mapping->default_rendering_precision.size() ||
+                size_t(num_channels) > mapping->default_rendering_signed.size())
+                region_raise(text_missing_component);
             if (mapping->colour_converter.is_non_trivial()) {
                 colour_converter = &mapping->colour_converter;
                 convert_colour = true;
@@ -237,7 +243,8 @@ bool rvd_region_decompressor::start(rvd_codestream cs, rvd_channel_mapping* mapp
                 rv_region_channel& ch = channels[size_t(c)];
                 ch.comp = add_component(src);
                 const int bits = mapping->palette_bits;
-                if (bits > 0 && size_t(c) < mapping->palette.size() &&
+                // Indices live in 16-bit lines.
+                if (bits > 0 && bits <= 15 && size_t(c) < mapping->palette.size() &&
                     mapping->palette[size_t(c)].size() == size_t(1) << bits) {
                     ch.lut = &mapping->palette[size_t(c)];
                     components[size_t(ch.comp)].palette_bits = bits;

@@ -239,7 +239,7 @@ void fix16_to_index(const std::int16_t* src, std::int16_t* dst, int n, int bits,
             dst[i] = clip_index((std::int32_t(src[i]) + add) >> shift, top);
     } else {
         for (int i = 0; i < n; ++i)
-            dst[i] = clip_index(std::int64_t(std::int32_t(src[i]) + centre) << -shift, top);
+            dst[i] = clip_index(std::int64_t(std::int32_t(src[i]) + centre) * (std::int64_t(1) << -shift), top);
     }
 }
 
@@ -247,7 +247,8 @@ void abs16_to_index(const std::int16_t* src, std::int16_t* dst, int n, int depth
                     bool is_signed)
 {
     const std::int64_t top = (std::int64_t(1) << bits) - 1;
-    const std::int64_t centre = is_signed || depth < 1 ? 0 : std::int64_t(1) << (depth - 1);
+    const std::int64_t centre =
+        is_signed || depth < 1 ? 0 : std::int64_t(1) << std::min(depth - 1, 40);
     for (int i = 0; i < n; ++i)
         dst[i] = clip_index(src[i] + centre, top);
 }
