@@ -424,6 +424,147 @@ TEST(RegionDecompressor, ColourConversion)
     }
 }
 
+// Neutral greys through the YCC-family, e-sRGB and ROMM-RGB descriptions land within 2 of
+// values computed here: the luminance code unscaled by its offset and range, linearised
+// by the description's tone curve (1/0.45 with offset 0.099, or 1.8 for ROMM-RGB) and
+// encoded as sRGB; e-sRGB is 2x - 0.75 without curves.
+TEST(RegionDecompressor, ConvertedGreyPatches)
+{
+    auto linearise = [](double x, double g, double b) {
+        if (b == 0)
+            return std::pow(x, g);
+        const double x0 = (b / g) / (1 - 1 / g);
+        const double at = std::pow((x0 + b) / (1 + b), g);
+        return x >= x0 ? std::pow((x + b) / (1 + b), g) : x * at / x0;
+    };
+    auto srgb = [](double l) {
+        const double l0 = std::pow(0.08937034529451593, 2.4);
+        return l > l0 ? 1.055 * std::pow(l, 1 / 2.4) - 0.055 : l * 0.055 / (1.4 * l0);
+    };
+    auto clip01 = [](double v) { return std::min(1.0, std::max(0.0, v)); };
+    struct space_case {
+        int space;
+        int cb, cr; // zero-centred chroma codes that stand for no colour; -1: RGB space
+        std::function<double(double)> grey;
+    };
+    const double g = 1 / 0.45;
+    const std::vector<space_case> cases = {
+        {1, 0, 0, [&](double x) { return srgb(linearise(clip01((x - 0.0625) / 0.85546875), g, 0.099)); }},
+        {3, 0, 0, [&](double x) { return srgb(linearise(x, g, 0.099)); }},
+        {4, 0, 0, [&](double x) { return srgb(linearise(clip01((x - 0.0625) / 0.85546875), g, 0.099)); }},
+        {22, 0, 0, [&](double x) { return srgb(linearise(clip01((x - 0.0625) / 0.85546875), g, 0.099)); }},
+        {9, 28, 9, [&](double x) { return srgb(linearise(clip01(x / 0.7133), g, 0.099)); }},
+        {20, -1, -1, [&](double x) { return clip01(2 * x - 0.75); }},
+        {21, -1, -1, [&](double x) { return srgb(linearise(x, 1.8, 0)); }},
+    };
+    opened o(stream(image(0, 0, 64, 4, 64, 4, 8, false, 3)));
+    const rvd_dims region(rvd_coords(0, 0), rvd_coords(4, 64));
+    for (const space_case& sc : cases) {
+        SCOPED_TRACE(sc.space);
+        j2_colour desc;
+        desc.initialized = true;
+        desc.space = sc.space;
+        desc.num_colours = 3;
+        rvd_channel_mapping m;
+        m.set_num_channels(3);
+        m.num_colour_channels = 3;
+        for (int c = 0; c < 3; ++c)
+            m.source_components[size_t(c)] = c;
+        ASSERT_TRUE(m.colour_converter.init(jp2_colour(&desc), false, false));
+        pattern_region_decompressor d;
+        d.pattern.value = [&sc](int k, int64_t, int64_t x, int) -> int64_t {
+            return k == 0 || sc.cb < 0 ? x * 4 - 128 : (k == 1 ? sc.cb : sc.cr);
+        };
+        ASSERT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+        std::vector<uint32_t> buf(size_t(4) * 64, 0);
+        outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), region.pos, 64, 1000000, int(buf.size()), inc, fresh);
+        });
+        EXPECT_TRUE(out.finish_result);
+        int worst = 0;
+        for (int x = 0; x < 64; ++x) {
+            // A code v enters the tables at index 32 v of 8191.
+            const double v = sc.grey(32.0 * (x * 4) / 8191);
+            const int expect = int(std::min(255L, std::lround(v * 8191 / 32)));
+            for (int c = 0; c < 3; ++c)
+                worst = std::max(worst, std::abs(int((buf[size_t(x)] >> (16 - 8 * c)) & 0xFF) - expect));
+        }
+        EXPECT_LE(worst, 2);
+    }
+}
+
+// Primaries, white and black encoded in YCbCr(1) and PhotoYCC (both on the sRGB
+// primaries) come back within 2 of the value computed here from the integer codes:
+// unscaled by offset and range, through the BT.601 inverse, clipped, linearised and
+// encoded as sRGB.
+TEST(RegionDecompressor, ConvertedColourPatches)
+{
+    struct space_case {
+        int space;
+        double range[3][2]; // offset and range of Y, Cb, Cr
+    };
+    const std::vector<space_case> cases = {
+        {1, {{0.0625, 0.85546875}, {0.0, 0.875}, {0.0, 0.875}}},
+        {9, {{0.0, 0.7133}, {0.1094, 0.7711}, {0.0352, 0.7428}}},
+    };
+    const double patches[6][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}, {0, 0, 0}, {0.8, 0.5, 0.2}};
+    auto srgb_of = [](double v) {
+        v = std::min(1.0, std::max(0.0, v));
+        const double g = 1 / 0.45, b = 0.099, x0 = (b / g) / (1 - 1 / g);
+        const double l = v >= x0 ? std::pow((v + b) / (1 + b), g) : v * std::pow((x0 + b) / (1 + b), g) / x0;
+        const double l0 = std::pow(0.08937034529451593, 2.4);
+        return l > l0 ? 1.055 * std::pow(l, 1 / 2.4) - 0.055 : l * 0.055 / (1.4 * l0);
+    };
+    opened o(stream(image(0, 0, 48, 2, 48, 2, 8, false, 3)));
+    const rvd_dims region(rvd_coords(0, 0), rvd_coords(2, 48));
+    for (const space_case& sc : cases) {
+        SCOPED_TRACE(sc.space);
+        // Zero-centred codes of each patch: x = offset + range * value, centred, 1/256 steps.
+        int codes[6][3];
+        for (int p = 0; p < 6; ++p) {
+            const double r = patches[p][0], g = patches[p][1], b = patches[p][2];
+            const double y = 0.299 * r + 0.587 * g + 0.114 * b;
+            const double v[3] = {y, (b - y) / 1.772, (r - y) / 1.402};
+            for (int c = 0; c < 3; ++c) {
+                const double x = sc.range[c][0] + sc.range[c][1] * v[c] + (c == 0 ? 0.0 : 0.5);
+                codes[p][c] = int(std::min(127L, std::max(-128L, std::lround((x - 0.5) * 256))));
+            }
+        }
+        j2_colour desc;
+        desc.initialized = true;
+        desc.space = sc.space;
+        desc.num_colours = 3;
+        rvd_channel_mapping m;
+        m.set_num_channels(3);
+        m.num_colour_channels = 3;
+        for (int c = 0; c < 3; ++c)
+            m.source_components[size_t(c)] = c;
+        ASSERT_TRUE(m.colour_converter.init(jp2_colour(&desc), false, false));
+        pattern_region_decompressor d;
+        d.pattern.value = [&codes](int k, int64_t, int64_t x, int) -> int64_t { return codes[x / 8][k]; };
+        ASSERT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+        std::vector<uint32_t> buf(size_t(2) * 48, 0);
+        outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), region.pos, 48, 1000000, int(buf.size()), inc, fresh);
+        });
+        EXPECT_TRUE(out.finish_result);
+        for (int p = 0; p < 6; ++p) {
+            // Codes as the tables see them (code v at index 32 v of 8191), unscaled.
+            double u[3];
+            for (int c = 0; c < 3; ++c) {
+                const double x = 32.0 * (codes[p][c] + 128) / 8191;
+                u[c] = (x - (c == 0 ? 0.0 : 0.5) - sc.range[c][0]) / sc.range[c][1];
+            }
+            const double rgb[3] = {u[0] + 1.402 * u[2], u[0] - 0.344136 * u[1] - 0.714136 * u[2], u[0] + 1.772 * u[1]};
+            for (int c = 0; c < 3; ++c) {
+                const long expect = std::min(255L, std::lround(srgb_of(rgb[c]) * 8191 / 32));
+                const long got = long((buf[size_t(p * 8 + 3)] >> (16 - 8 * c)) & 0xFF);
+                EXPECT_LE(std::abs(got - expect), 2) << "patch " << p << " channel " << c;
+            }
+        }
+    }
+}
+
 // Palette channels look their component's samples up in the mapping's tables.
 TEST(RegionDecompressor, PaletteChannels)
 {
