@@ -270,6 +270,36 @@ TEST_F(RegionDecompressorCache, ConvertedSpacesNearReference)
     }
 }
 
+// CIELab (8-bit default ranges, D50) within 8 of opj_decompress's conversion (its 16-bit
+// samples brought to 8 bits) and below 3 on average: the two adapt the white point
+// differently.
+TEST_F(RegionDecompressorCache, CieLabNearReference)
+{
+    cached_image img;
+    load(img, "lab", true);
+    ASSERT_EQ(img.mapping.num_colour_channels, 3);
+    const rendering r = render(img);
+    EXPECT_TRUE(r.ended);
+    EXPECT_TRUE(r.finished);
+    int peak = 0;
+    double sum = 0;
+    for (int c = 0; c < 3; ++c) {
+        const pgx_image want = ref("lab", c);
+        ASSERT_EQ(r.pixels.size(), want.samples.size());
+        const double top = double((int64_t(1) << want.depth) - 1);
+        for (size_t i = 0; i < want.samples.size(); ++i) {
+            const int e = std::abs(channel_of(r.pixels[i], c) - int(std::lround(want.samples[i] * 255.0 / top)));
+            peak = std::max(peak, e);
+            sum += e;
+        }
+    }
+    const double mean = sum / (3.0 * double(r.pixels.size()));
+    RecordProperty("lab_peak", peak);
+    RecordProperty("lab_mean_x1000", int(mean * 1000));
+    EXPECT_LE(peak, 8);
+    EXPECT_LT(mean, 3.0);
+}
+
 // Replies of 512 and of 10240 bytes fed one at a time: after each, a whole render ends
 // without failure within a bounded number of calls; after the last it equals
 // opj_decompress exactly.

@@ -61,14 +61,15 @@ def palette_jp2(grey_jp2, target):
         f.write(out)
 
 
-def recoloured(src, target, space):
-    """A JP2 file whose colour box is replaced by the enumerated space given."""
+def recoloured(src, target, space, extra=b""):
+    """A JP2 file whose colour box is replaced by the enumerated space given (with the
+    space's parameters in extra)."""
     with open(src, "rb") as f:
         data = f.read()
     out = b""
     for kind, body in boxes(data):
         if kind == b"jp2h":
-            body = b"".join(box(k, bytes((1, 0, 0)) + struct.pack(">I", space) if k == b"colr" else b)
+            body = b"".join(box(k, bytes((1, 0, 0)) + struct.pack(">I", space) + extra if k == b"colr" else b)
                             for k, b in boxes(body))
         out += box(kind, body)
     with open(target, "wb") as f:
@@ -103,6 +104,10 @@ def main(out):
         f.write(grey + bytes((96 + (i * 5) % 64) for i in range(cw * ch))
                 + bytes((100 + (i * 3) % 56) for i in range(cw * ch)))
     png_rgba(os.path.join(out, "rgba.png"), w, h)
+    with open(os.path.join(out, "lab.raw"), "wb") as f:
+        f.write(bytes((x * 2 + y) & 255 for y in range(h) for x in range(w)))
+        f.write(bytes(96 + (x * 3 + y) % 64 for y in range(h) for x in range(w)))
+        f.write(bytes(100 + (x + y * 3) % 56 for y in range(h) for x in range(w)))
     with open(os.path.join(out, "cmyk.raw"), "wb") as f:
         for c in range(4):
             f.write(bytes((x * (c + 3) + y * (5 - c)) & 255 for y in range(h) for x in range(w)))
@@ -114,6 +119,7 @@ def main(out):
         ("greyp", "jp2", ["-i", "g8.raw", "-F", "%d,%d,1,8,u" % (w, h)] + tiles, 0),
         ("four", "jp2", ["-i", "cmyk.raw", "-F", "%d,%d,4,8,u" % (w, h)] + tiles, 0),
         ("three", "jp2", ["-i", "cmyk.raw", "-F", "%d,%d,3,8,u" % (w, h), "-mct", "0"] + tiles, 0),
+        ("labsrc", "jp2", ["-i", "lab.raw", "-F", "%d,%d,3,8,u" % (w, h), "-mct", "0"] + tiles, 0),
         ("layers", "j2k", ["-i", "rgb.raw", "-F", "%d,%d,3,8,u" % (lw, lh), "-t", "64,64",
                            "-r", "20,10,1", "-PLT"], 3),
     ]
@@ -125,11 +131,15 @@ def main(out):
             reference(out, name, target, comps)
     palette_jp2(os.path.join(out, "greyp.jp2"), os.path.join(out, "palette.jp2"))
     reference(out, "palette", os.path.join(out, "palette.jp2"), 3)
-    # Colour spaces that opj_decompress converts to RGB itself.
-    for name, src, space in (("cmyk", "four", 12), ("esycc", "three", 24)):
-        recoloured(os.path.join(out, src + ".jp2"), os.path.join(out, name + ".jp2"), space)
+    # Colour spaces that opj_decompress converts to RGB itself; CIELab with the default
+    # 8-bit ranges and offsets under D50 (opj writes 16-bit samples for it).
+    lab = struct.pack(">7I", 100, 0, 170, 128, 200, 96, 0x00443530)
+    for name, src, space, extra in (("cmyk", "four", 12, b""), ("esycc", "three", 24, b""),
+                                    ("lab", "labsrc", 14, lab)):
+        recoloured(os.path.join(out, src + ".jp2"), os.path.join(out, name + ".jp2"), space, extra)
         reference(out, name, os.path.join(out, name + ".jp2"), 3)
-    for name in ("grey8.j2k", "rgba.jp2", "sycc.jp2", "palette.jp2", "cmyk.jp2", "esycc.jp2"):
+    for name in ("grey8.j2k", "rgba.jp2", "sycc.jp2", "palette.jp2", "cmyk.jp2", "esycc.jp2",
+                 "lab.jp2"):
         stream(out, os.path.join(out, name), name.split(".")[0], 4000)
     for length in (512, 10240):
         stream(out, os.path.join(out, "layers.j2k"), "layers_%d" % length, length)
