@@ -9,10 +9,12 @@ streams), "blocks" (single code-block streams for every block coding mode), "con
 (facts for the shared conformance codestreams, which stay where they are), "params"
 (streams for the coding-parameter classes, and for them and every conformance codestream
 a <name>.dump file: the SIZ fields decoded here and the values opj_dump -i reports),
-"decode" (streams with opj_decompress's decodes to compare with, listed below), "region"
-(colour streams with opj_decompress's decode of every component, for the region
-decompressor). Every
-file is written under a temporary name and renamed, so parallel test processes can share
+"decode" (streams with opj_decompress's decodes to compare with, listed below),
+"packets" (single-level packet-reading streams with their raw sources), "packet_matrix"
+(the packet-reading option matrix, listed in packets.list, with the source samples of its
+images in pm_<image>.samples), "packet_big" (pm_big: 2048x2048, 8 bits, in 16 tiles, for
+memory bounds), "region" (grey and colour streams with opj_decompress's decodes, for the
+region decompressor). Every file is written under a temporary name and renamed, so parallel test processes can share
 OUT_DIR.
 
 Facts lines (offsets from the start of the codestream, values decimal, bodies hex):
@@ -20,6 +22,10 @@ Facts lines (offsets from the start of the codestream, values decimal, bodies he
   sot OFFSET ISOT PSOT TPSOT TNSOT
   sod OFFSET
   eoc OFFSET
+
+packets.list lines (tab-separated): NAME IMAGE LEVELS OPTIONS (opj_compress options).
+pm_<image>.samples: one line per component, "DX DY WIDTH HEIGHT DEPTH SIGNED" and then
+the component's samples in raster order.
 
 Dump lines (<name>.dump):
   siz RSIZ XSIZ YSIZ XOSIZ YOSIZ XTSIZ YTSIZ XTOSIZ YTOSIZ CSIZ
@@ -32,6 +38,7 @@ Dump lines (<name>.dump):
   dump prec COMP W_EXP H_EXP ...                           (lowest resolution first)
   dump steps COMP M E ...
 """
+import fcntl
 import os
 import random
 import re
@@ -370,6 +377,7 @@ def make_param_streams(out_dir):
 # and over a few regions. decode_cases.txt lists them, one case a line:
 #   KIND STREAM DEPTH REDUCE X0 Y0 X1 Y1 REFERENCE   (X0 = "-" for the whole image)
 # KIND is "rev" (lossless), "irr" (-I) or "roi" (lossless with a region up-shift).
+# Irreversible streams also get STREAM.samples, the source image.
 DECODE_IMAGES = []
 for _d in range(2, 17, 2):
     DECODE_IMAGES.append(("u%d" % _d, _d, False, "raw"))
@@ -402,13 +410,15 @@ DECODE_IRREVERSIBLE = [
 ]
 
 
-def decode_image(spec, size, seed):
+def decode_image(spec, size, seed, samples_file=None):
     name, depth, signed, fmt = spec
     w, h = size
     samples = smooth_image(w, h, depth, seed, signed)
     # Both ends of the range appear.
     samples[0] = -(1 << (depth - 1)) if signed else 0
     samples[-1] = (1 << (depth - 1)) - 1 if signed else (1 << depth) - 1
+    if samples_file and not os.path.exists(samples_file):
+        atomic_write(samples_file, (" ".join(str(v) for v in samples) + "\n").encode())
     if fmt == "pgm":
         return "img.pgm", pgm(w, h, (1 << depth) - 1, samples), []
     args = ["-F", "%d,%d,1,%d,%s" % (w, h, depth, "s" if signed else "u")]
@@ -462,8 +472,14 @@ def decode_regions(size, args):
 
 def make_decode_streams(out_dir):
     manifest = os.path.join(out_dir, "decode_cases.txt")
-    if os.path.exists(manifest):
-        return
+    # Test processes start together: one makes the streams while the others wait.
+    with open(os.path.join(out_dir, ".decode.lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(manifest):
+            make_decode_cases(out_dir, manifest)
+
+
+def make_decode_cases(out_dir, manifest):
     cases = []
 
     def add_cases(kind, stream, depth, size, args, all_levels):
@@ -505,8 +521,10 @@ def make_decode_streams(out_dir):
     specs = {s[0]: s for s in DECODE_IMAGES}
     for k, (img, size, options) in enumerate(DECODE_IRREVERSIBLE):
         spec = specs[img]
-        image_name, image_bytes, extra = decode_image(spec, size, 400 + k)
         stream = "irr_%s_%dx%d_%d" % (img, size[0], size[1], k)
+        # The source samples, to tell which decoder is nearer where they differ.
+        image_name, image_bytes, extra = decode_image(
+            spec, size, 400 + k, os.path.join(out_dir, stream + ".samples"))
         if try_encode(out_dir, stream, image_name, image_bytes, extra + ["-I"] + options):
             add_cases("irr", stream, spec[1], size, options, False)
     for k, img in enumerate(("u8", "s4")):
@@ -628,6 +646,115 @@ def make_multi_streams(out_dir):
         ["-t", "37,29", "-T", "11,13", "-d", "11,13", "-n", "4"], 3)
     add("irr", "mc_rgb8_ict", 3, rgb8, 8, "ppm", ["-I"], 5)
     atomic_write(manifest, ("\n".join(cases) + "\n").encode())
+# Packet-reading matrix: three images, each option set at one level (exact whole-image
+# reconstruction) and at a sampled level count from 2 to 7 (every packet read).
+PACKET_IMAGES = {
+    # name: (width, height, [(dx, dy), ...], depth, signed)
+    "rgb": (64, 48, [(1, 1), (1, 1), (1, 1)], 8, False),
+    "sub": (64, 48, [(1, 1), (2, 2), (2, 2)], 8, False),
+    "s12": (67, 64, [(1, 1)], 12, True),
+}
+
+PACKET_OPTIONS = [
+    # name, options, images (None: all), fixed level counts (None: 1 and a sampled one)
+    ("lrcp", ["-p", "LRCP"], None, None),
+    ("rlcp", ["-p", "RLCP"], None, None),
+    ("rpcl", ["-p", "RPCL"], None, None),
+    ("pcrl", ["-p", "PCRL"], None, None),
+    ("cprl", ["-p", "CPRL"], None, None),
+    ("prec", ["-c", "[32,32],[16,16]"], None, None),
+    ("b16", ["-b", "16,16"], None, None),
+    ("b8x16", ["-b", "8,16"], None, None),
+    ("t40", ["-t", "40,30"], None, None),
+    ("torg", ["-t", "37,29", "-T", "11,13", "-d", "11,13"], None, None),
+    ("s22", ["-s", "2,2"], ("rgb", "s12"), None),
+    ("tpr", ["-TP", "R"], None, None),
+    ("tpl", ["-TP", "L", "-r", "20,10,1"], None, None),
+    ("tpc", ["-TP", "C"], None, None),
+    ("sopeph", ["-SOP", "-EPH"], None, None),
+    ("sop", ["-SOP"], None, None),
+    ("plttlm", ["-PLT", "-TLM"], None, None),
+    ("layers", ["-r", "20,10,1"], None, None),
+    ("m63", ["-M", "63"], None, None),
+    ("ephplt", ["-EPH", "-PLT", "-r", "20,10,1", "-c", "[32,32],[16,16]"], None, None),
+    ("sopephplt", ["-SOP", "-EPH", "-PLT", "-r", "20,10,1", "-p", "RPCL", "-t", "40,30"],
+     None, None),
+    ("poc1", ["-r", "20,10,1", "-POC", "T1=0,0,3,2,3,CPRL/T1=2,0,3,3,3,LRCP"], ("rgb", "sub"),
+     (3,)),
+    ("poc2", ["-r", "20,10,1", "-POC", "T1=0,0,3,3,1,RPCL/T1=0,1,3,3,3,PCRL"], ("rgb", "sub"),
+     (3,)),
+    ("poc3", ["-r", "20,10,1", "-POC", "T1=0,0,3,1,2,CPRL/T1=0,2,3,1,3,LRCP"], ("rgb", "sub"),
+     (1,)),
+]
+
+
+def packet_image(name):
+    w, h, subs, depth, signed = PACKET_IMAGES[name]
+    rng = random.Random(300 + sorted(PACKET_IMAGES).index(name))
+    planes = []
+    for c, (dx, dy) in enumerate(subs):
+        cw, ch = (w + dx - 1) // dx, (h + dy - 1) // dy
+        base = smooth_image(cw, ch, depth, rng.randrange(1 << 20), signed)
+        planes.append((dx, dy, cw, ch, base))
+    nbytes = 1 if depth <= 8 else 2
+    data = b"".join(raw(p[4], nbytes, signed) for p in planes)
+    fmt = "%d,%d,%d,%d,%s" % (w, h, len(subs), depth, "s" if signed else "u")
+    if any(s != (1, 1) for s in subs):
+        fmt += "@" + ":".join("%dx%d" % s for s in subs)
+    lines = []
+    for dx, dy, cw, ch, samples in planes:
+        lines.append("%d %d %d %d %d %d" % (dx, dy, cw, ch, depth, 1 if signed else 0))
+        lines.append(" ".join(str(v) for v in samples))
+    return data, ["-F", fmt] + ([] if len(subs) < 3 else ["-mct", "0"]), "\n".join(lines) + "\n"
+
+
+def max_levels(width, height, options):
+    """Most levels opj_compress accepts: every tile side at least 2^(levels - 1)."""
+    if "-t" in options:
+        tw, th = (int(v) for v in options[options.index("-t") + 1].split(","))
+        width, height = min(width, tw), min(height, th)
+    if "-s" in options:
+        width, height = width // 2, height // 2
+    n = 1
+    while (1 << n) <= min(width, height) and n < 7:
+        n += 1
+    return n
+
+
+def make_packet_matrix(out_dir):
+    listing = []
+    sampled = 0
+    for image in sorted(PACKET_IMAGES):
+        data, image_args, sample_text = packet_image(image)
+        sample_file = os.path.join(out_dir, "pm_%s.samples" % image)
+        if not os.path.exists(sample_file):
+            atomic_write(sample_file, sample_text.encode())
+        w, h = PACKET_IMAGES[image][0], PACKET_IMAGES[image][1]
+        for opt_name, options, images, levels in PACKET_OPTIONS:
+            if images is not None and image not in images:
+                continue
+            if levels is None:
+                top = max_levels(w, h, options)
+                levels = (1, min(top, 2 + sampled % 6))
+                sampled += 1
+            for n in levels:
+                name = "pm_%s_n%d_%s" % (image, n, opt_name)
+                args = image_args + ["-n", str(n)] + options
+                encode(out_dir, name, "img.raw", data, args)
+                listing.append("\t".join([name, image, str(n), " ".join(options)]))
+    target = os.path.join(out_dir, "packets.list")
+    text = ("\n".join(listing) + "\n").encode()
+    if not os.path.exists(target) or open(target, "rb").read() != text:
+        atomic_write(target, text)
+
+
+def make_big_packet_stream(out_dir):
+    w = h = 2048
+    rows = []
+    for y in range(h):
+        rows.append(bytes(((x * 7 + y * 13 + ((x ^ y) & 31)) & 255) for x in range(w)))
+    encode(out_dir, "pm_big", "big.pgm", b"P5\n%d %d\n255\n" % (w, h) + b"".join(rows),
+           ["-t", "512,512", "-n", "4", "-r", "8"])
 
 
 # Colour streams for the region decompressor: NAME.j2k and NAME_c<i>.pgx, opj_decompress's
@@ -726,6 +853,9 @@ def main():
         make_noisy_block_streams(out_dir)
     if "conformance" in groups:
         make_conformance_facts(out_dir)
+    if "mct" in groups:  # multi-component transform streams, see make_mct_streams.py
+        import make_mct_streams
+        make_mct_streams.make(out_dir)
     if "params" in groups:
         make_param_streams(out_dir)
     if "multi" in groups:
@@ -734,6 +864,10 @@ def main():
         make_packet_streams(out_dir)
     if "decode" in groups:
         make_decode_streams(out_dir)
+    if "packet_matrix" in groups:
+        make_packet_matrix(out_dir)
+    if "packet_big" in groups:
+        make_big_packet_stream(out_dir)
     if "region" in groups:
         make_region_streams(out_dir)
 

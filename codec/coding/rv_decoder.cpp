@@ -132,7 +132,7 @@ struct fast_irr16 {
             return -32768;
         if (!(x < 32767.5f))
             return 32767;
-        return std::int16_t(std::nearbyint(x));
+        return std::int16_t(std::lrintf(x));
     }
 };
 
@@ -244,19 +244,13 @@ rv_decoder::rv_decoder(const rv_band_shape& shape, rv_block_access* access,
     block_height = shape.block_size.y;
     first_block_width = shape.first_block_size.x;
     first_block_height = shape.first_block_size.y;
+    // The blocks themselves give each block row's layout (a flipped view starts with the
+    // real partition's last block); here only what no partition could cover is refused.
     if (block_width < 1 || block_height < 1 || first_block_width < 1 ||
         first_block_height < 1 || first_block_width > block_width ||
         first_block_height > block_height ||
-        // The blocks must tile the band exactly, or lines would be left unwritten or
-        // written beyond their ends.
-        std::int64_t(first_block_width) + std::int64_t(valid_blocks.size.x - 1) * block_width <
-            width ||
-        std::int64_t(first_block_width) + std::int64_t(valid_blocks.size.x - 2) * block_width >=
-            width ||
-        std::int64_t(first_block_height) + std::int64_t(valid_blocks.size.y - 1) * block_height <
-            rows_left ||
-        std::int64_t(first_block_height) + std::int64_t(valid_blocks.size.y - 2) * block_height >=
-            rows_left)
+        std::int64_t(valid_blocks.size.x) * block_width < width ||
+        std::int64_t(valid_blocks.size.y) * block_height < rows_left)
         rv_raise_core_error("Inconsistent code-block partition found while building a "
                             "subband decoder.");
     if (valid_blocks.size.x > 1)
@@ -295,10 +289,9 @@ void rv_decoder::start(rvd_thread_env* env)
 void rv_decoder::do_job(rvd_thread_env* env, int job_idx)
 {
     const int row = job_idx / jobs_per_row;
-    const int height = std::min((row == 0) ? first_block_height : block_height, rows_left);
+    int height = -1;
     int x_off = 0;
     for (int j = 0; j < valid_blocks.size.x; j++) {
-        const int w = std::min((j == 0) ? first_block_width : block_width, width - x_off);
         rvd_coords idx(valid_blocks.pos.y + row, valid_blocks.pos.x + j);
         rvd_block* block = access->open_block(idx, env);
         if (block == nullptr)
@@ -306,7 +299,13 @@ void rv_decoder::do_job(rvd_thread_env* env, int job_idx)
         rvd_coords ext = block->region.size;
         if (block->transpose)
             ext.transpose();
-        if (ext.y != height || ext.x != w || block->region.pos.y < 0 || block->region.pos.x < 0 ||
+        if (height < 0)
+            height = ext.y;
+        // Every block of the row as tall as the first, side by side within the band's
+        // width and the buffer's lines, its region inside its samples.
+        if (ext.y != height || ext.y < 1 || ext.y > buffer_lines || ext.y > rows_left ||
+            ext.x < 1 || ext.x > width - x_off || block->region.pos.y < 0 ||
+            block->region.pos.x < 0 ||
             block->region.pos.y + block->region.size.y > block->size.y ||
             block->region.pos.x + block->region.size.x > block->size.x) {
             access->close_block(block, env);
@@ -318,8 +317,12 @@ void rv_decoder::do_job(rvd_thread_env* env, int job_idx)
         else
             dq.zero(*block, lines, x_off);
         access->close_block(block, env);
-        x_off += w;
+        x_off += ext.x;
     }
+    if (x_off != width)
+        rv_raise_core_error("Code-block region does not match the subband's code-block "
+                            "partition.");
+    row_height = height;
 }
 
 void rv_decoder::pull(rvd_line_buf& line, rvd_thread_env* env)
@@ -336,8 +339,11 @@ void rv_decoder::pull(rvd_line_buf& line, rvd_thread_env* env)
         rv_raise_core_error("Line given to the subband decoder has the wrong sample size or "
                             "no storage.");
     if (next_line == lines_ready) {
+        if (rows_fetched >= valid_blocks.size.y)
+            rv_raise_core_error("Code-block region does not match the subband's code-block "
+                                "partition.");
         do_job(env, rows_fetched * jobs_per_row);
-        lines_ready = std::min((rows_fetched == 0) ? first_block_height : block_height, rows_left);
+        lines_ready = row_height;
         next_line = 0;
         rows_fetched++;
     }

@@ -91,6 +91,7 @@ private:
     int buffer_lines = 0;
     int next_line = 0, lines_ready = 0;
     int rows_fetched = 0;
+    int row_height = 0; // lines of the block row decoded last
     std::uint64_t line_bytes = 0;
     rvd_sample_allocator* allocator = nullptr;
     std::vector<std::int16_t*> lines16; // sample 0 of each buffer line

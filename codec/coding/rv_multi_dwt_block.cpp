@@ -231,6 +231,9 @@ void rv_multi_dwt_block::perform_synthesis()
     }
     for (int l = 0; l < num_levels; ++l) {
         level& lv = levels[std::size_t(l)];
+        // A lone odd element has no low-pass band below it: nothing to do there.
+        if (lv.num_elements < 1)
+            continue;
         work_bufs.resize(std::size_t(lv.num_elements));
         int next_low = 0, next_high = lv.num_inputs_before;
         for (int p = 0; p < lv.num_elements; ++p) {

@@ -2,6 +2,7 @@
 
 #include "codec/coding/rv_decoder.h"
 #include "codec/coding/rvd_synthesis.h"
+#include "codec/core/rv_codestream.h"
 #include "codec/core/rvd_params.h"
 #include "codec/core/rvd_resolution.h"
 #include "codec/core/rvd_subband.h"
@@ -119,9 +120,21 @@ rv_synthesis_direction direction_of(rvd_node node, bool vertical, bool reversibl
 
 } // namespace
 
+namespace {
+
+// The view flags live with the codestream, which the node's record reaches.
+class node_record : public rvd_node {
+public:
+    explicit node_record(const rvd_node& n) : rvd_node(n) {}
+    bool transposed() const { return state->resolution->codestream->transpose; }
+};
+
+} // namespace
+
 rv_synthesis_shape rv_synthesis_shape_of(rvd_node node)
 {
     rv_synthesis_shape shape;
+    shape.vertical_first = node_record(node).transposed();
     node.get_dims(shape.region);
     rvd_resolution res = node.access_resolution();
     int min_band = 0;
@@ -143,7 +156,7 @@ rv_synthesis::rv_synthesis(const rv_synthesis_shape& shape, const rv_child_maker
                            rvd_sample_allocator* allocator, bool use_shorts,
                            float normalization, int pull_offset)
     : reversible(shape.reversible), use_shorts(use_shorts), pull_offset(pull_offset),
-      region(shape.region)
+      region(shape.region), vertical_first(shape.vertical_first)
 {
     if (allocator == nullptr || pull_offset < 0)
         rv_raise_core_error("Invalid arguments given to the inverse wavelet transform.");
@@ -154,42 +167,44 @@ rv_synthesis::rv_synthesis(const rv_synthesis_shape& shape, const rv_child_maker
     vert_split = shape.child_exists[2];
     hor_split = shape.child_exists[1];
     const rvd_dims* cd = shape.child_dims;
-    auto size_of = [&](int c, bool vertical) {
-        return shape.child_exists[c] ? std::max(0, vertical ? cd[c].size.y : cd[c].size.x) : 0;
+    // One sequence of a direction from the children that carry it; a child without
+    // samples may report no extent at all, so only children with samples count.
+    auto sequence = [&](int a, int b, bool vertical, int& start, int& count) {
+        bool found = false;
+        start = count = 0;
+        for (int c : {a, b}) {
+            if (c < 0 || !shape.child_exists[c] || cd[c].is_empty())
+                continue;
+            int s = vertical ? cd[c].pos.y : cd[c].pos.x;
+            int n = vertical ? cd[c].size.y : cd[c].size.x;
+            if (found && (s != start || n != count))
+                inconsistent();
+            start = s;
+            count = n;
+            found = true;
+        }
     };
-    // Rows: LL (and HL) give the low sequence, LH (and HH) the high one.
+    int lo_start = 0, lo_count = 0, hi_start = 0, hi_count = 0;
+    sequence(0, 1, true, lo_start, lo_count);
     if (vert_split) {
-        if ((hor_split && (cd[0].pos.y != cd[1].pos.y || size_of(0, true) != size_of(1, true))) ||
-            (shape.child_exists[3] && (cd[2].pos.y != cd[3].pos.y || size_of(2, true) != size_of(3, true))))
-            inconsistent();
-        low_row0 = cd[0].pos.y;
-        high_row0 = cd[2].pos.y;
-        if (!working_range(cd[0].pos.y, size_of(0, true), cd[2].pos.y, size_of(2, true),
-                           row_first, row_last))
+        sequence(2, 3, true, hi_start, hi_count);
+        if (!working_range(lo_start, lo_count, hi_start, hi_count, row_first, row_last))
             inconsistent();
     } else {
-        if (hor_split && (cd[0].pos.y != cd[1].pos.y || size_of(0, true) != size_of(1, true)))
-            inconsistent();
-        low_row0 = cd[0].pos.y;
-        row_first = cd[0].pos.y;
-        row_last = row_first + size_of(0, true) - 1;
+        row_first = lo_start;
+        row_last = lo_start + lo_count - 1;
     }
+    sequence(0, 2, false, lo_start, lo_count);
+    low_cols = lo_count;
     if (hor_split) {
-        if (vert_split && (cd[0].pos.x != cd[2].pos.x || size_of(0, false) != size_of(2, false) ||
-                           !shape.child_exists[3] || cd[1].pos.x != cd[3].pos.x ||
-                           size_of(1, false) != size_of(3, false)))
-            inconsistent();
-        low_cols = size_of(0, false);
-        high_cols = size_of(1, false);
-        low_col0 = 2 * cd[0].pos.x;
-        high_col0 = 2 * cd[1].pos.x + 1;
-        if (!working_range(cd[0].pos.x, low_cols, cd[1].pos.x, high_cols, col_first, col_last))
+        sequence(1, 3, false, hi_start, hi_count);
+        high_cols = hi_count;
+        low_col0 = 2 * lo_start;
+        high_col0 = 2 * hi_start + 1;
+        if (!working_range(lo_start, lo_count, hi_start, hi_count, col_first, col_last))
             inconsistent();
     } else {
-        if (vert_split && (cd[0].pos.x != cd[2].pos.x || size_of(0, false) != size_of(2, false)))
-            inconsistent();
-        low_cols = size_of(0, false);
-        col_first = low_col0 = cd[0].pos.x;
+        col_first = low_col0 = lo_start;
         col_last = col_first + low_cols - 1;
     }
     if (region.pos.y < row_first || region.pos.y + region.size.y - 1 > row_last ||
@@ -241,7 +256,7 @@ rv_synthesis::rv_synthesis(const rv_synthesis_shape& shape, const rv_child_maker
         ext = std::max(ext, s.extend + 2);
     ext = std::min(ext, 255);
     records.resize(size_t(std::max(1, num_records)));
-    for (rv_dwt_line& r : records) {
+    auto reserve = [&](rv_dwt_line& r) {
         if (hor_split) {
             if (low_cols > 0)
                 r.halves[0].pre_create(allocator, low_cols, reversible, use_shorts, ext, ext);
@@ -250,7 +265,13 @@ rv_synthesis::rv_synthesis(const rv_synthesis_shape& shape, const rv_child_maker
         } else {
             r.halves[0].pre_create(allocator, low_cols, reversible, use_shorts, 0, 0);
         }
-    }
+    };
+    for (rv_dwt_line& r : records)
+        reserve(r);
+    if (!hor_split)
+        vertical_first = false; // nothing to do across columns
+    if (vertical_first)
+        reserve(scratch);
     for (int c = 0; c < 4; c++)
         if (shape.child_exists[c] && !shape.child_dims[c].is_empty())
             children[c] = rvd_pull_ifc(make_child(c, child_norm[c]));
@@ -271,6 +292,8 @@ void rv_synthesis::start(rvd_thread_env* env)
         r.halves[0].create();
         r.halves[1].create();
     }
+    scratch.halves[0].create();
+    scratch.halves[1].create();
     started = true;
     for (rvd_pull_ifc& c : children)
         if (c.exists())
@@ -296,30 +319,59 @@ void rv_synthesis::load_row(int row, rv_dwt_line& line)
             inconsistent();
         children[b].pull(line.halves[1], nullptr);
     }
+    if (!vertical_first)
+        horizontal_stage(line);
+}
+
+void rv_synthesis::horizontal_stage(rv_dwt_line& line)
+{
     if (!hsteps.empty())
         rv_horizontal_synthesis(hsteps.data(), int(hsteps.size()), hsymmetric, line.halves[0],
                                 line.halves[1], col_first, col_last);
-    else if (hor_split && col_first == col_last && (col_first & 1)) {
-        // A lone odd column was doubled by the analysis; halving it here, before the
-        // vertical steps, keeps reversible rounding in the order of the analysis.
+    else if (reversible && hor_split && col_first == col_last && (col_first & 1)) {
+        // The reversible analysis doubled a lone odd column (irreversible bands carry
+        // that factor in their step size).
         rvd_line_buf& h = line.halves[1];
         if (h.is_shorts())
             h.get_buf16()[0] = std::int16_t(h.get_buf16()[0] >> 1);
-        else if (reversible)
-            h.get_buf32()[0].ival >>= 1;
         else
-            h.get_buf32()[0].fval *= 0.5f;
+            h.get_buf32()[0].ival >>= 1;
     }
 }
 
-void rv_synthesis::deliver(const rv_dwt_line& line, int row, rvd_line_buf& out)
+void rv_synthesis::deliver(const rv_dwt_line& finished, int row, rvd_line_buf& out)
 {
     int n = std::min(region.size.x, out.get_width() - pull_offset);
     int x0 = region.pos.x;
-    // A lone odd sample of a split direction was doubled by the analysis.
+    // A lone odd row, doubled by the reversible analysis.
     int halvings = 0;
-    if (vert_split && row_first == row_last && (row & 1))
+    if (reversible && vert_split && row_first == row_last && (row & 1))
         halvings++;
+    const rv_dwt_line* src = &finished;
+    if (vertical_first) {
+        // The held row may still feed other rows' vertical steps: work on a copy.
+        for (int h = 0; h < 2; h++) {
+            const rvd_line_buf& from = finished.halves[h];
+            rvd_line_buf& to = scratch.halves[h];
+            int w = from.get_width();
+            if (w <= 0)
+                continue;
+            if (use_shorts)
+                std::memcpy(to.get_buf16(), from.get_buf16(), size_t(w) * 2);
+            else
+                std::memcpy(to.get_buf32(), from.get_buf32(), size_t(w) * 4);
+            for (int k = 0; halvings > 0 && k < w; k++) {
+                if (use_shorts)
+                    to.get_buf16()[k] = std::int16_t(to.get_buf16()[k] >> 1);
+                else
+                    to.get_buf32()[k].ival >>= 1;
+            }
+        }
+        halvings = 0;
+        horizontal_stage(scratch);
+        src = &scratch;
+    }
+    const rv_dwt_line& line = *src;
     if (use_shorts) {
         std::int16_t* o = out.get_buf16() + pull_offset;
         copy_out<std::int16_t>(hor_split, col_first, low_col0, high_col0,
@@ -346,8 +398,6 @@ void rv_synthesis::deliver(const rv_dwt_line& line, int row, rvd_line_buf& out)
         const rvd_sample32* hi = line.halves[1].get_buf32();
         copy_out<float>(hor_split, col_first, low_col0, high_col0,
                         lo ? &lo->fval : nullptr, hi ? &hi->fval : nullptr, x0, n, o);
-        for (int j = 0; halvings > 0 && j < n; j++)
-            o[j] *= 0.5f;
     }
 }
 

@@ -32,6 +32,9 @@ struct rv_synthesis_shape {
     bool child_exists[4] = {false, false, false, false};
     rvd_dims child_dims[4];
     rv_synthesis_direction horz, vert;
+    // Columns before rows: in a transposed view the codestream's rows are the node's
+    // columns, and reversible rounding follows the codestream's order.
+    bool vertical_first = false;
 };
 
 // Builds the engine of child `idx` with the normalisation it must deliver its samples at.
@@ -56,6 +59,7 @@ public:
 
 private:
     void load_row(int row, rv_dwt_line& line);
+    void horizontal_stage(rv_dwt_line& line);
     void deliver(const rv_dwt_line& line, int row, rvd_line_buf& out);
 
     bool empty = true;
@@ -68,7 +72,6 @@ private:
     // Working rows and columns (the union of the children's sequences, which may reach
     // beyond the region when the children were grown for a region of interest).
     int row_first = 0, row_last = -1, col_first = 0, col_last = -1;
-    int low_row0 = 0, high_row0 = 0;   // child row index of the first low / high row
     int low_col0 = 0, high_col0 = 0;   // node column of the first low / high sample
     int low_cols = 0, high_cols = 0;
     int upshift = 0;
@@ -77,6 +80,8 @@ private:
     std::vector<rv_lifting_step> hsteps, vsteps;
     bool hsymmetric = true, vsymmetric = true;
     rvd_pull_ifc children[4];
+    bool vertical_first = false;
     std::vector<rv_dwt_line> records;
+    rv_dwt_line scratch; // a row's horizontal synthesis when columns go first
     rv_dwt_line_queue queue;
 };

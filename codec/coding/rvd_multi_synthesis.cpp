@@ -26,22 +26,23 @@ void rvd_multi_synthesis::destroy()
     state = nullptr;
 }
 
+// An empty handle answers as an engine without outputs would.
 rvd_coords rvd_multi_synthesis::get_size(int comp_idx) const
 {
-    return state->get_size(comp_idx);
+    return state != nullptr ? state->get_size(comp_idx) : rvd_coords();
 }
 
 rvd_line_buf* rvd_multi_synthesis::get_line(int comp_idx, rvd_thread_env* env)
 {
-    return state->get_line(comp_idx, env);
+    return state != nullptr ? state->get_line(comp_idx, env) : nullptr;
 }
 
 bool rvd_multi_synthesis::is_line_precise(int comp_idx) const
 {
-    return state->is_line_precise(comp_idx);
+    return state != nullptr && state->is_line_precise(comp_idx);
 }
 
 bool rvd_multi_synthesis::is_line_absolute(int comp_idx) const
 {
-    return state->is_line_absolute(comp_idx);
+    return state != nullptr && state->is_line_absolute(comp_idx);
 }

@@ -5,6 +5,7 @@
 #include "codec/core/rvd_tile.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/mct_segments.h"
+#include "tests/codec/support/multi_decode.h"
 #include "tests/codec/support/test_sources.h"
 
 #include <gtest/gtest.h>
@@ -558,4 +559,51 @@ TEST(MctTile, ComponentGainsThroughTheTile)
     EXPECT_DOUBLE_EQ(0.5625 + 0.0625 + 0.0625, rct.tile.find_component_gain_info(2, false));
     opened plain(g, {cod_bytes(0), qcd_segment(0)});
     EXPECT_DOUBLE_EQ(1.0, plain.tile.find_component_gain_info(2, false));
+}
+
+TEST(MctTile, StageWithNothingNeededStillAnswersItsFirstBlock)
+{
+    // Stage 1 passes three components on; stage 2 passes them on to outputs 0-2 and
+    // makes outputs 3 and 4 constant. Asking for output 4 alone leaves stage 1 idle: it
+    // must still answer block 0 (with nothing to do) so that a walk over the stages
+    // reaches stage 2.
+    mcc_collection first, second;
+    first.inputs = first.outputs = {0, 1, 2};
+    second.inputs = {0, 1, 2};
+    second.outputs = {0, 1, 2, 3, 4};
+    second.offset_index = 1;
+    auto segs = header({{8, false}, {8, false}, {8, false}, {8, false}, {10, false}}, 2,
+                       {mct_bytes(1, MCT_OFFSETS, MCT_INT16, {0, 0, 0, 9, 300}),
+                        mcc_bytes(1, {first}), mcc_bytes(2, {second}), mco_bytes({1, 2})});
+    opened o(part2_geometry(3), segs, false, 4, 1);
+    for (int c = 0; c < 3; c++)
+        EXPECT_FALSE(o.tile.access_component(c).exists()) << c;
+    block_info bi;
+    ASSERT_TRUE(query_block(o.tile, 0, 0, bi));
+    EXPECT_EQ(0, bi.stage_in);
+    EXPECT_EQ(0, bi.stage_out);
+    EXPECT_EQ(0, bi.block_in);
+    EXPECT_EQ(0, bi.block_out);
+    EXPECT_EQ(null_kind, kinds(o.tile, 0, 0));
+    EXPECT_FALSE(query_block(o.tile, 0, 1, bi));
+    ASSERT_TRUE(query_block(o.tile, 1, 0, bi));
+    EXPECT_EQ(0, bi.stage_in);
+    EXPECT_EQ(1, bi.stage_out);
+    EXPECT_EQ(0, bi.block_in);
+    EXPECT_EQ((ivec{0}), bi.outputs);
+    EXPECT_EQ((ivec{300}), bi.rev_offsets);
+    EXPECT_FALSE(query_block(o.tile, 2, 0, bi));
+    EXPECT_EQ(0.0, o.tile.find_component_gain_info(0, true));
+
+    // The network builds on it without any codestream component: the output is its
+    // offset everywhere.
+    memory_source src(build_stream(part2_geometry(3), segs));
+    rvd_codestream cs;
+    cs.create(&src);
+    cs.apply_input_restrictions(4, 1, 0, 0, nullptr);
+    std::vector<multi_test::plane> planes =
+        multi_test::decode_through_network(cs, multi_test::network_options());
+    cs.destroy();
+    ASSERT_EQ(1u, planes.size());
+    EXPECT_EQ(std::vector<int32_t>(64 * 48, 300), planes[0].samples);
 }

@@ -5,6 +5,7 @@
 #include "tests/codec/support/multi_decode.h"
 #include "tests/codec/support/test_sources.h"
 
+#include <boost/thread/thread.hpp>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -107,4 +108,64 @@ TEST(MultiSynthesisTiles, IrreversibleColourWithinOneOrTwo)
         EXPECT_LE(p32, 1) << c.tag;
     }
     EXPECT_GE(n, 6);
+}
+
+TEST(MultiSynthesisTiles, TwoCodestreamsOnTwoThreads)
+{
+    // Each thread decodes its own codestream through its own networks; nothing is shared
+    // but the start-up tables.
+    std::vector<tile_case> cases = read_cases();
+    const tile_case* pick[2] = {nullptr, nullptr};
+    for (const tile_case& c : cases) {
+        if (c.stream == "mc_rgb8" && c.reduce == 0 && !c.has_region)
+            pick[0] = &c;
+        if (c.stream == "mc_rgb8_ict" && c.reduce == 1 && !c.has_region)
+            pick[1] = &c;
+    }
+    ASSERT_TRUE(pick[0] != nullptr && pick[1] != nullptr);
+    int peaks[2] = {-2, -2};
+    boost::thread a([&] { peaks[0] = peak_error(*pick[0], network_options()); });
+    boost::thread b([&] { peaks[1] = peak_error(*pick[1], network_options()); });
+    a.join();
+    b.join();
+    EXPECT_EQ(peaks[0], 0);
+    EXPECT_GE(peaks[1], 0);
+    EXPECT_LE(peaks[1], 2);
+}
+
+TEST(MultiSynthesisTiles, HandleOnARealTile)
+{
+    const std::string dir = codec_test::stream_dir("multi");
+    ensure_decoding_tables();
+    for (bool precise : {false, true}) {
+        codec_test::file_source src(dir + "/mc_rgb8_ict.j2k");
+        codestream_guard guard;
+        rvd_codestream& cs = guard.cs;
+        cs.create(&src);
+        rvd_tile tile = cs.open_tile(rvd_coords(0, 0));
+        rvd_multi_synthesis net;
+        EXPECT_FALSE(net.exists());
+        EXPECT_EQ(net.get_line(0, nullptr), nullptr);
+        EXPECT_FALSE(net.is_line_precise(0));
+        const std::int64_t bytes = net.create(cs, tile, precise, false, false, 0);
+        ASSERT_TRUE(net.exists());
+        EXPECT_GT(bytes, 0);
+        rvd_dims d;
+        cs.get_tile_dims(rvd_coords(0, 0), 2, d, true);
+        EXPECT_EQ(net.get_size(2), d.size);
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_EQ(net.is_line_precise(c), precise);
+            EXPECT_FALSE(net.is_line_absolute(c));
+        }
+        EXPECT_FALSE(net.is_line_precise(3));
+        EXPECT_FALSE(net.is_line_absolute(-1));
+        ASSERT_NE(net.get_line(0, nullptr), nullptr);
+        EXPECT_EQ(net.get_line(0, nullptr), nullptr); // rows 0 of outputs 1 and 2 first
+        ASSERT_NE(net.get_line(1, nullptr), nullptr);
+        ASSERT_NE(net.get_line(2, nullptr), nullptr);
+        ASSERT_NE(net.get_line(0, nullptr), nullptr);
+        net.destroy();
+        EXPECT_FALSE(net.exists());
+        tile.close();
+    }
 }

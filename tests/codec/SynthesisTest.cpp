@@ -34,11 +34,13 @@ int mirror(int i, int first, int last)
 int ceil_half(int v) { return (v >= 0) ? (v + 1) / 2 : -((-v) / 2); }
 int floor_half(int v) { return (v >= 0) ? v / 2 : -((-v + 1) / 2); }
 
-// One-dimensional analysis of x at positions first..last (a lone odd sample doubles).
+// One-dimensional analysis of x at positions first..last. A lone odd sample doubles
+// when reversible; irreversible high bands are normalised to a Nyquist gain of 1, which
+// leaves it as it is.
 void analyse(std::vector<double>& x, int first, int last, bool reversible)
 {
     if (first == last) {
-        if (first & 1)
+        if ((first & 1) && reversible)
             x[0] *= 2.0;
         return;
     }

@@ -4,6 +4,8 @@
 
 #include "codec/core/rvd_dims.h"
 
+#include <cstdint>
+
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@ struct decode_settings {
     bool precise = false;    // 32-bit lines even where 16-bit lines would do
     decode_parse_mode mode = decode_parse_mode::fast;
     bool transpose = false, vflip = false, hflip = false; // view of the codestream
+    int64_t max_samples = 0; // refuse larger images (all components); 0: no limit
 };
 
 struct decode_command {

@@ -11,6 +11,10 @@
 
 class rvd_compressed_source;
 
+// Builds the codec's process-wide tables (processor words, 16-bit 9/7 multipliers,
+// context and MQ tables) once, as module start-up would; decode_components calls it.
+void decode_library_startup();
+
 // Decodes the codestream the source delivers. Codec failures arrive as whatever the
 // installed codec error handler throws; the tool's own as decode_error.
 std::vector<pgx_image> decode_components(rvd_compressed_source* source,

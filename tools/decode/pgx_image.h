@@ -19,6 +19,9 @@ struct pgx_image {
     int depth = 0;          // bits per sample, 1..32
     bool is_signed = false;
     std::vector<int32_t> samples; // row by row, width * height
+    // Position of the first sample on the component's grid (apparent geometry); not
+    // stored in the file.
+    int y0 = 0, x0 = 0;
 
     // Bytes each sample takes in the file.
     static int bytes_per_sample(int depth) { return depth <= 8 ? 1 : (depth <= 16 ? 2 : 4); }

@@ -60,11 +60,17 @@ inline void convert_line(const rvd_line_buf& line, int depth, bool is_signed, in
     }
 }
 
+// Start-up tables, as module start-up builds them: once, before any thread decodes.
+inline void ensure_decoding_tables()
+{
+    static const bool tables_ready = (rv_init_mq_tables(), rv_init_context_tables(), true);
+    (void)tables_ready;
+}
+
 // Every tile, and in it every row of every output component in turn.
 inline std::vector<plane> decode_through_network(rvd_codestream& cs, const network_options& opt)
 {
-    rv_init_mq_tables();
-    rv_init_context_tables();
+    ensure_decoding_tables();
     const int n = cs.get_num_components(true);
     std::vector<plane> planes(static_cast<std::size_t>(n));
     std::vector<rvd_dims> dims(static_cast<std::size_t>(n));
