@@ -52,16 +52,17 @@ bool address_list_complete(const rv_tile_ref* ref)
     return ref->tpart_head != nullptr && ref->tpart_tail == nullptr;
 }
 
-// Moves a sequential input forward to a position; seeks a seekable one.
+// Moves the input forward to a position, never back: walking tile-parts in order must
+// make progress whatever the lengths say.
 void move_to(rv_codestream* cs, int64_t pos)
 {
     rv_compressed_input* in = cs->in.get();
-    if (in->get_capabilities() & RVD_SOURCE_CAP_SEEKABLE) {
-        in->seek(pos);
-        return;
-    }
     const int64_t here = in->get_offset();
-    if (pos > here)
+    if (pos <= here)
+        return;
+    if (in->get_capabilities() & RVD_SOURCE_CAP_SEEKABLE)
+        in->seek(pos);
+    else
         in->ignore(pos - here);
 }
 
@@ -121,6 +122,17 @@ uint64_t* next_sequenced(rv_tile* t, rv_resolution*& res, rvd_coords& idx)
         rd.sequencer->start();
     }
     return rd.sequencer->next_packet(res, idx);
+}
+
+// The current tile stops being current; a closed tile of a persistent codestream that
+// can be read again may then leave memory.
+void leave_current(rv_codestream* cs)
+{
+    rv_tile* t = cs->rd.current_tile;
+    cs->rd.current_tile = nullptr;
+    if (t != nullptr && cs->persistent && !t->is_open && t->initialized &&
+        (cs->cached_source || cs->tpart_ptr_server))
+        t->add_to_unloadable_list();
 }
 
 // A packet that could not be read goes back to the sequencer.
@@ -186,6 +198,9 @@ sot_fields parse_sot(rv_codestream* cs, int64_t address)
     f.tpsot = b[6];
     f.tnsot = b[7];
     f.address = address;
+    if (f.psot != 0 && f.psot < 14)
+        rv_raise_core_error("Corrupt SOT marker segment found in codestream: the tile-part "
+                            "length is smaller than the tile-part header can be.");
     if (f.isot >= cs->num_tiles.y * cs->num_tiles.x)
         rv_raise_core_error("Corrupt SOT marker segment found in codestream: tile-number lies "
                             "outside the range of available tiles derived from the SIZ marker "
@@ -269,6 +284,8 @@ bool read_tpart_segments(rv_tile* x, const sot_fields& f)
     rd.num_tparts_read++;
     if (rd.sequencer)
         rd.sequencer->set_tparts_seen(rd.num_tparts_read);
+    if (cs->rd.current_tile != x)
+        leave_current(cs);
     cs->rd.current_tile = x;
     cs->rd.num_headers_read++;
     return true;
@@ -348,7 +365,7 @@ bool recover(rv_precinct* p)
                 cs->rd.have_sot = true;
                 cs->rd.have_sot_address = in->get_offset() - (cs->marker->get_length() + 4);
                 if (cs->rd.current_tile == t)
-                    cs->rd.current_tile = nullptr;
+                    leave_current(cs);
                 return false;
             }
             if (cs->marker->get_code() != RV_SOP || cs->marker->get_length() < 2)
@@ -456,6 +473,7 @@ bool rv_packet_reader::read_tile_part_header(rv_tile* t)
             return false;
         int64_t sot_address = 0;
         bool read_ok = true;
+        bool from_own_list = false;
         if (!idx) {
             if (!r.have_sot) {
                 if (r.next_sot < 0) {
@@ -472,6 +490,7 @@ bool rv_packet_reader::read_tile_part_header(rv_tile* t)
             }
         } else {
             int64_t target = nth_address(t->tile_ref, t->rd.num_tparts_read);
+            from_own_list = target >= 0;
             if (target < 0) {
                 if (address_list_complete(t->tile_ref) || r.frontier < 0) {
                     t->rd.num_tparts_announced = t->rd.num_tparts_read;
@@ -516,6 +535,10 @@ bool rv_packet_reader::read_tile_part_header(rv_tile* t)
             }
         }
 
+        if (from_own_list && f.isot != t->t_num)
+            rv_raise_core_error("The tile-part index (from TLM marker segments or earlier "
+                                "parsing) points to a tile-part of another tile.  The TLM marker "
+                                "segments are inconsistent with the code-stream.");
         rv_tile* u = ref->tile;
         const rvd_coords u_idx(f.isot / cs->num_tiles.x, f.isot % cs->num_tiles.x);
         auto skip = [&]() {
@@ -573,7 +596,7 @@ void rv_packet_reader::finish_current_tpart(rv_codestream* cs)
         return;
     if (!t->initialized || !t->rd.sequencer) {
         // A tile that is still being built has its packets read once it is.
-        cs->rd.current_tile = nullptr;
+        leave_current(cs);
         return;
     }
     while (cs->rd.current_tile == t) {
@@ -596,7 +619,7 @@ void rv_packet_reader::finish_current_tpart(rv_codestream* cs)
         }
     }
     if (cs->rd.current_tile == t)
-        cs->rd.current_tile = nullptr;
+        leave_current(cs);
 }
 
 bool rv_packet_reader::read_packet(rv_precinct* p)
@@ -629,7 +652,7 @@ bool rv_packet_reader::read_packet(rv_precinct* p)
         } else {
             unsequence(t);
             if (cs->rd.current_tile == t)
-                cs->rd.current_tile = nullptr;
+                leave_current(cs);
             return false;
         }
     }
@@ -649,7 +672,7 @@ bool rv_packet_reader::read_packet(rv_precinct* p)
             cs->rd.have_sot = true;
             cs->rd.have_sot_address = in->get_offset() - (cs->marker->get_length() + 4);
             if (cs->rd.current_tile == t)
-                cs->rd.current_tile = nullptr;
+                leave_current(cs);
             return false;
         }
         if (code == RV_SOP && rd.use_sop) {
@@ -836,7 +859,7 @@ bool rv_packet_reader::tile_finished(rv_tile* t)
         return false;
     rv_codestream* cs = t->codestream;
     if (cs->rd.current_tile == t)
-        cs->rd.current_tile = nullptr;
+        leave_current(cs);
     if (t->rd.finished)
         return false;
     t->rd.finished = true;
@@ -891,7 +914,7 @@ void rv_packet_reader::read_precinct(rv_precinct* p)
                 rv_precinct* q = bring_in(res, ref);
                 t->rd.sequenced = true;
                 if (!read_and_count(q) && cs->rd.current_tile == t)
-                    cs->rd.current_tile = nullptr; // the next pass reads the next header
+                    leave_current(cs); // the next pass reads the next header
             } else {
                 check_finished(t);
             }
