@@ -8,8 +8,11 @@ Synthetic images are made here, encoded with opj_compress, and each codestream g
 streams), "blocks" (single code-block streams for every block coding mode), "conformance"
 (facts for the shared conformance codestreams, which stay where they are), "params"
 (streams for the coding-parameter classes, and for them and every conformance codestream
-a <name>.dump file: the SIZ fields decoded here and the values opj_dump -i reports). Every
-file is written under a temporary name and renamed, so parallel test processes can share
+a <name>.dump file: the SIZ fields decoded here and the values opj_dump -i reports),
+"packets" (single-level packet-reading streams with their raw sources), "packet_matrix"
+(the packet-reading option matrix, listed in packets.list, with the source samples of its
+images in pm_<image>.samples), "packet_big" (pm_big: 2048x2048, 8 bits, in 16 tiles, for
+memory bounds). Every file is written under a temporary name and renamed, so parallel test processes can share
 OUT_DIR.
 
 Facts lines (offsets from the start of the codestream, values decimal, bodies hex):
@@ -17,6 +20,10 @@ Facts lines (offsets from the start of the codestream, values decimal, bodies he
   sot OFFSET ISOT PSOT TPSOT TNSOT
   sod OFFSET
   eoc OFFSET
+
+packets.list lines (tab-separated): NAME IMAGE LEVELS OPTIONS (opj_compress options).
+pm_<image>.samples: one line per component, "DX DY WIDTH HEIGHT DEPTH SIGNED" and then
+the component's samples in raster order.
 
 Dump lines (<name>.dump):
   siz RSIZ XSIZ YSIZ XOSIZ YOSIZ XTSIZ YTSIZ XTOSIZ YTOSIZ CSIZ
@@ -160,6 +167,45 @@ def make_input_streams(out_dir):
     small = pgm(16, 16, 255, smooth_image(16, 16, 8, 2))
     encode(out_dir, "small_sop_eph", "s.pgm", small, ["-n", "2", "-SOP", "-EPH"])
     encode(out_dir, "small_tiles", "s.pgm", small, ["-n", "2", "-t", "8,8", "-TLM", "-PLT"])
+
+
+def packet_raw(width, height, comps, depth, signed, seed, sub=None):
+    """Planar raw samples (opj_compress -F), with per-component sub-sampling."""
+    planes = []
+    for c in range(comps):
+        sy, sx = sub[c] if sub else (1, 1)
+        w, h = (width + sx - 1) // sx, (height + sy - 1) // sy
+        planes.append(smooth_image(w, h, depth, seed + c, signed))
+    nbytes = 1 if depth <= 8 else 2
+    return b"".join(raw(p, nbytes, signed) for p in planes)
+
+
+# name, extra opj_compress arguments; all of 64x48x3 8-bit unsigned unless marked.
+PACKET_STREAMS = [
+    ("lrcp", ["-p", "LRCP"]), ("rlcp", ["-p", "RLCP"]), ("rpcl", ["-p", "RPCL"]),
+    ("pcrl", ["-p", "PCRL"]), ("cprl", ["-p", "CPRL"]),
+    ("prec", ["-c", "[32,32],[16,16]"]), ("b16", ["-b", "16,16"]), ("b8x16", ["-b", "8,16"]),
+    ("tiles", ["-t", "40,30"]), ("offset", ["-t", "37,29", "-T", "11,13", "-d", "11,13"]),
+    ("tpr", ["-TP", "R"]), ("tpl", ["-TP", "L", "-r", "20,10,1"]),
+    ("tpc", ["-TP", "C"]), ("sop_eph", ["-SOP", "-EPH"]), ("plt_tlm", ["-PLT", "-TLM"]),
+    ("layers", ["-r", "20,10,1"]), ("modes", ["-M", "63"]),
+    ("poc", ["-r", "20,10,1", "-POC", "T1=0,0,3,1,2,CPRL/T1=0,2,3,1,3,LRCP"]),
+]
+
+
+def make_packet_streams(out_dir):
+    """Single-level streams (-n 1) whose blocks equal the source samples, with the raw
+    source beside each (<name>.raw, planar)."""
+    def one(name, data, fmt, args):
+        encode(out_dir, name, "a.raw", data, ["-F", fmt, "-n", "1", "-mct", "0"] + args)
+        atomic_write(os.path.join(out_dir, name + ".raw"), data)
+    rgb = packet_raw(64, 48, 3, 8, False, 5)
+    for name, args in PACKET_STREAMS:
+        one("pk_" + name, rgb, "64,48,3,8,u", args)
+    sub = [(1, 1), (2, 2), (2, 2)]
+    one("pk_sub", packet_raw(64, 48, 3, 8, False, 7, sub), "64,48,3,8,u@1x1:2x2:2x2",
+        ["-t", "40,30"])
+    one("pk_s12", packet_raw(64, 48, 1, 12, True, 9), "64,48,1,12,s", ["-SOP", "-EPH"])
 
 
 BLOCK_IMAGES = [
@@ -323,6 +369,117 @@ def make_param_streams(out_dir):
             write_dump(out_dir, "conf_" + f[:-4], os.path.join(CONFORMANCE, f))
 
 
+# Packet-reading matrix: three images, each option set at one level (exact whole-image
+# reconstruction) and at a sampled level count from 2 to 7 (every packet read).
+PACKET_IMAGES = {
+    # name: (width, height, [(dx, dy), ...], depth, signed)
+    "rgb": (64, 48, [(1, 1), (1, 1), (1, 1)], 8, False),
+    "sub": (64, 48, [(1, 1), (2, 2), (2, 2)], 8, False),
+    "s12": (67, 64, [(1, 1)], 12, True),
+}
+
+PACKET_OPTIONS = [
+    # name, options, images (None: all), fixed level counts (None: 1 and a sampled one)
+    ("lrcp", ["-p", "LRCP"], None, None),
+    ("rlcp", ["-p", "RLCP"], None, None),
+    ("rpcl", ["-p", "RPCL"], None, None),
+    ("pcrl", ["-p", "PCRL"], None, None),
+    ("cprl", ["-p", "CPRL"], None, None),
+    ("prec", ["-c", "[32,32],[16,16]"], None, None),
+    ("b16", ["-b", "16,16"], None, None),
+    ("b8x16", ["-b", "8,16"], None, None),
+    ("t40", ["-t", "40,30"], None, None),
+    ("torg", ["-t", "37,29", "-T", "11,13", "-d", "11,13"], None, None),
+    ("s22", ["-s", "2,2"], ("rgb", "s12"), None),
+    ("tpr", ["-TP", "R"], None, None),
+    ("tpl", ["-TP", "L", "-r", "20,10,1"], None, None),
+    ("tpc", ["-TP", "C"], None, None),
+    ("sopeph", ["-SOP", "-EPH"], None, None),
+    ("sop", ["-SOP"], None, None),
+    ("plttlm", ["-PLT", "-TLM"], None, None),
+    ("layers", ["-r", "20,10,1"], None, None),
+    ("m63", ["-M", "63"], None, None),
+    ("ephplt", ["-EPH", "-PLT", "-r", "20,10,1", "-c", "[32,32],[16,16]"], None, None),
+    ("sopephplt", ["-SOP", "-EPH", "-PLT", "-r", "20,10,1", "-p", "RPCL", "-t", "40,30"],
+     None, None),
+    ("poc1", ["-r", "20,10,1", "-POC", "T1=0,0,3,2,3,CPRL/T1=2,0,3,3,3,LRCP"], ("rgb", "sub"),
+     (3,)),
+    ("poc2", ["-r", "20,10,1", "-POC", "T1=0,0,3,3,1,RPCL/T1=0,1,3,3,3,PCRL"], ("rgb", "sub"),
+     (3,)),
+    ("poc3", ["-r", "20,10,1", "-POC", "T1=0,0,3,1,2,CPRL/T1=0,2,3,1,3,LRCP"], ("rgb", "sub"),
+     (1,)),
+]
+
+
+def packet_image(name):
+    w, h, subs, depth, signed = PACKET_IMAGES[name]
+    rng = random.Random(300 + sorted(PACKET_IMAGES).index(name))
+    planes = []
+    for c, (dx, dy) in enumerate(subs):
+        cw, ch = (w + dx - 1) // dx, (h + dy - 1) // dy
+        base = smooth_image(cw, ch, depth, rng.randrange(1 << 20), signed)
+        planes.append((dx, dy, cw, ch, base))
+    nbytes = 1 if depth <= 8 else 2
+    data = b"".join(raw(p[4], nbytes, signed) for p in planes)
+    fmt = "%d,%d,%d,%d,%s" % (w, h, len(subs), depth, "s" if signed else "u")
+    if any(s != (1, 1) for s in subs):
+        fmt += "@" + ":".join("%dx%d" % s for s in subs)
+    lines = []
+    for dx, dy, cw, ch, samples in planes:
+        lines.append("%d %d %d %d %d %d" % (dx, dy, cw, ch, depth, 1 if signed else 0))
+        lines.append(" ".join(str(v) for v in samples))
+    return data, ["-F", fmt] + ([] if len(subs) < 3 else ["-mct", "0"]), "\n".join(lines) + "\n"
+
+
+def max_levels(width, height, options):
+    """Most levels opj_compress accepts: every tile side at least 2^(levels - 1)."""
+    if "-t" in options:
+        tw, th = (int(v) for v in options[options.index("-t") + 1].split(","))
+        width, height = min(width, tw), min(height, th)
+    if "-s" in options:
+        width, height = width // 2, height // 2
+    n = 1
+    while (1 << n) <= min(width, height) and n < 7:
+        n += 1
+    return n
+
+
+def make_packet_matrix(out_dir):
+    listing = []
+    sampled = 0
+    for image in sorted(PACKET_IMAGES):
+        data, image_args, sample_text = packet_image(image)
+        sample_file = os.path.join(out_dir, "pm_%s.samples" % image)
+        if not os.path.exists(sample_file):
+            atomic_write(sample_file, sample_text.encode())
+        w, h = PACKET_IMAGES[image][0], PACKET_IMAGES[image][1]
+        for opt_name, options, images, levels in PACKET_OPTIONS:
+            if images is not None and image not in images:
+                continue
+            if levels is None:
+                top = max_levels(w, h, options)
+                levels = (1, min(top, 2 + sampled % 6))
+                sampled += 1
+            for n in levels:
+                name = "pm_%s_n%d_%s" % (image, n, opt_name)
+                args = image_args + ["-n", str(n)] + options
+                encode(out_dir, name, "img.raw", data, args)
+                listing.append("\t".join([name, image, str(n), " ".join(options)]))
+    target = os.path.join(out_dir, "packets.list")
+    text = ("\n".join(listing) + "\n").encode()
+    if not os.path.exists(target) or open(target, "rb").read() != text:
+        atomic_write(target, text)
+
+
+def make_big_packet_stream(out_dir):
+    w = h = 2048
+    rows = []
+    for y in range(h):
+        rows.append(bytes(((x * 7 + y * 13 + ((x ^ y) & 31)) & 255) for x in range(w)))
+    encode(out_dir, "pm_big", "big.pgm", b"P5\n%d %d\n255\n" % (w, h) + b"".join(rows),
+           ["-t", "512,512", "-n", "4", "-r", "8"])
+
+
 def main():
     out_dir = sys.argv[1]
     groups = sys.argv[2:] or ["input", "blocks", "conformance"]
@@ -336,6 +493,12 @@ def main():
         make_conformance_facts(out_dir)
     if "params" in groups:
         make_param_streams(out_dir)
+    if "packets" in groups:
+        make_packet_streams(out_dir)
+    if "packet_matrix" in groups:
+        make_packet_matrix(out_dir)
+    if "packet_big" in groups:
+        make_big_packet_stream(out_dir)
 
 
 if __name__ == "__main__":

@@ -445,6 +445,7 @@ void rv_codestream::restart_input(std::unique_ptr<rv_compressed_input> input,
     ppm_markers.reset();
     tpart_ptr_server.reset();
     release_tiles();
+    rv_packet_reader::reset_codestream(this);
     for (rv_tile_ref& ref : tile_refs)
         ref = rv_tile_ref();
     while (recycled_tiles != nullptr) {

@@ -11,6 +11,7 @@
 #include "codec/core/rv_rescomp_progress.h"
 #include "codec/core/rv_tile.h"
 #include "codec/core/rv_tile_ref.h"
+#include "codec/core/rv_tile_reading.h"
 #include "codec/core/rv_tpart_pointer_server.h"
 #include "codec/core/rvd_dims.h"
 #include "codec/core/siz_params.h"
@@ -153,6 +154,7 @@ public:
     rv_tile* output_tail = nullptr;
     int num_output_tiles = 0;
     rv_tile* recycled_tiles = nullptr;
+    rv_codestream_reading rd; // packet reading and precincts
 
 private:
     void construct_common();

@@ -102,6 +102,7 @@ bool rv_packet_sequencer::start()
     poc_looked_up = false;
     state_saved = false;
     sequenced_packets = saved_sequenced_packets = 0;
+    last_next_layer = nullptr;
     return next_progression();
 }
 
@@ -208,6 +209,7 @@ uint64_t* rv_packet_sequencer::walk(rv_resolution*& res_out, rvd_coords& idx_out
 
 uint64_t* rv_packet_sequencer::next_packet(rv_resolution*& res_out, rvd_coords& idx_out)
 {
+    last_next_layer = nullptr;
     if (sequenced_packets >= total_packets)
         return nullptr;
     uint64_t* ref = walk(res_out, idx_out);
@@ -223,8 +225,26 @@ uint64_t* rv_packet_sequencer::next_packet(rv_resolution*& res_out, rvd_coords& 
     }
     const rv_tile_comp& tc = *res_out->tile_comp;
     res_state& s = state_of(tc.cnum, res_out->res_level);
-    s.next_layer[size_t(idx_out.y) * size_t(res_out->precinct_indices.size.x) + size_t(idx_out.x)]++;
+    int& next_layer =
+        s.next_layer[size_t(idx_out.y) * size_t(res_out->precinct_indices.size.x) + size_t(idx_out.x)];
+    if (tile->codestream->in && tile->rd.plt_in_use &&
+        !(rv_precinct::ref_in_memory(*ref) && next_layer > 0)) {
+        // Packet lengths step over the whole precinct: its address is recorded instead.
+        const int64_t address = tile->rd.plt.get_precinct_address();
+        if (address < 0)
+            return nullptr;
+        if (address > 0) {
+            const int layers = std::max(1, tile->num_layers);
+            if (!rv_packet_reader::set_precinct_address(tile, ref, res_out, address))
+                return nullptr;
+            sequenced_packets += layers - next_layer;
+            next_layer = layers;
+            return ref;
+        }
+    }
+    next_layer++;
     sequenced_packets++;
+    last_next_layer = &next_layer;
     return ref;
 }
 
@@ -376,6 +396,15 @@ uint64_t* rv_packet_sequencer::next_cprl(rv_resolution*& res_out, rvd_coords& id
     return nullptr;
 }
 
+void rv_packet_sequencer::unsequence_last()
+{
+    if (last_next_layer == nullptr)
+        return;
+    (*last_next_layer)--;
+    sequenced_packets--;
+    last_next_layer = nullptr;
+}
+
 void rv_packet_sequencer::save_state()
 {
     saved = cur;
@@ -392,6 +421,7 @@ void rv_packet_sequencer::restore_state()
 {
     cur = saved;
     sequenced_packets = saved_sequenced_packets;
+    last_next_layer = nullptr;
     for (auto& comp_states : states)
         for (auto& s : comp_states) {
             s.next_prec = s.saved_next_prec;

@@ -23,6 +23,9 @@ public:
     // The reference of the precinct whose packet comes next, or null when none can be
     // sequenced now. The packet counts as sequenced: the precinct's layer count advances.
     uint64_t* next_packet(rv_resolution*& res_out, rvd_coords& idx_out);
+    // Takes back the packet last returned, which could not be read after all (its
+    // tile-part ended first): it is returned again by the next call.
+    void unsequence_last();
     void save_state();
     void restore_state();
 
@@ -80,4 +83,5 @@ private:
     int tparts_seen = 1;
     int64_t total_packets = 0;
     int64_t sequenced_packets = 0, saved_sequenced_packets = 0;
+    int* last_next_layer = nullptr;
 };

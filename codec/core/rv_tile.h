@@ -6,6 +6,7 @@
 #include "codec/core/rvd_coords.h"
 #include "codec/core/rvd_dims.h"
 #include "codec/core/rv_tile_comp.h"
+#include "codec/core/rv_tile_reading.h"
 
 #include <vector>
 
@@ -68,4 +69,5 @@ public:
     int num_layers = 1;
     rvd_dims region; // the part of dims within the region of interest
     std::vector<rv_tile_comp> comps;
+    rv_tile_reading rd; // tile-parts, packets and the sequencer
 };

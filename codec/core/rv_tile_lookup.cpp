@@ -7,7 +7,10 @@ rv_tile::rv_tile(rv_codestream* cs, rv_tile_ref* ref, rvd_coords idx, rvd_dims d
 {
 }
 
-rv_tile::~rv_tile() = default;
+rv_tile::~rv_tile()
+{
+    rv_packet_reader::release_tile(this);
+}
 
 void rv_tile::reinitialize(rv_tile_ref* ref, rvd_coords idx, rvd_dims d)
 {
@@ -146,8 +149,8 @@ rvd_tile rvd_codestream::open_tile(rvd_coords tile_idx, rvd_thread_env* env)
         t->initialize();
     if (st->persistent)
         t->apply_restrictions();
-    // Seam: attaching the tile's precincts to the per-level precinct servers comes with
-    // packet reading.
+    if (st->in)
+        rv_packet_reader::open_tile_precincts(t);
     t->remove_from_unloadable_list();
     t->is_open = true;
     st->num_open_tiles++;
@@ -161,16 +164,22 @@ void rvd_tile::close()
     rv_codestream* cs = state->codestream;
     state->is_open = false;
     cs->num_open_tiles--;
-    // Seam: releasing or parking the tile's precincts comes with packet reading. In a
-    // persistent codestream only precincts that cannot be re-read will stay; an
+    // In a persistent codestream only precincts that cannot be re-read stay; an
     // addressable one of a cached source is released so that later data is decoded.
+    if (cs->in)
+        rv_packet_reader::close_tile_precincts(state);
+    rv_tile* t = state;
+    state = nullptr;
     if (cs->persistent) {
-        state->add_to_unloadable_list();
+        t->add_to_unloadable_list();
         cs->unload_tiles_to_cache_threshold();
     } else {
-        state->closed = true;
+        t->closed = true;
+        // Destroyed once all its packets are read; a tile that never had a header stays
+        // closed, so that opening it again is refused.
+        if (cs->in && t->rd.finished && t->has_header)
+            rv_packet_reader::destroy_tile(t);
     }
-    state = nullptr;
 }
 
 rvd_coords rvd_tile::get_tile_idx() const

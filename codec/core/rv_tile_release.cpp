@@ -44,9 +44,7 @@ void rv_tile::destroy(bool unloading)
 void rv_tile::restart()
 {
     textualize_tile(*this);
-    // Seam: precincts in memory are given back with packet reading; the references go.
-    for (rv_tile_comp& tc : comps)
-        for (rv_resolution& res : tc.resolutions)
-            std::fill(res.precinct_refs.begin(), res.precinct_refs.end(), 0);
+    // Precincts in memory are given back; the references go.
+    rv_release_tile_precincts(this);
     needs_reinitialization = true;
 }

@@ -187,6 +187,7 @@ const char* const insufficient_quant =
 
 void rv_tile::release_tree()
 {
+    rv_packet_reader::release_tile(this);
     comps.clear();
     initialized = false;
 }
@@ -231,7 +232,8 @@ void rv_tile::initialize()
 {
     release_tree();
     rv_codestream* cs = codestream;
-    read_cached_header();
+    if (!read_cached_header())
+        rv_packet_reader::read_first_header(this);
     rvd_params* tcod = relation(cs, "COD", t_num, -1);
     num_layers = std::max(1, get_int(tcod, "Clayers", 0, 0, 1));
     cs->max_tile_layers = std::max(cs->max_tile_layers, num_layers);
@@ -460,10 +462,10 @@ void rv_tile::initialize()
                                 "or incompatible colour components.");
     }
     comps.swap(built);
-    // Seam: the packet sequencer and precinct bookkeeping come with packet reading.
     initialized = true;
     if (!cs->persistent)
         apply_restrictions();
+    rv_packet_reader::start_tile(this);
 }
 
 namespace {

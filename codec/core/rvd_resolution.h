@@ -8,6 +8,7 @@
 
 class rv_resolution;
 class rvd_tile_comp;
+class rvd_precinct;
 
 class rvd_resolution {
 public:
@@ -30,6 +31,10 @@ public:
     double get_precinct_relevance(rvd_coords p_idx) const;
     // Samples of the precinct in this level's own subbands.
     int64_t get_precinct_samples(rvd_coords p_idx) const;
+    // Interchange codestreams only.
+    rvd_precinct open_precinct(rvd_coords p_idx) const;
+    // Packets parsed for the precinct; with parse_if_necessary they are read first.
+    int get_precinct_packets(rvd_coords p_idx, bool parse_if_necessary = true) const;
 
 private:
     rv_resolution* state = nullptr;

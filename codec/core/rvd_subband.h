@@ -6,6 +6,8 @@
 #include <cstdint>
 
 class rv_subband;
+class rvd_block;
+class rvd_thread_env;
 
 class rvd_subband {
 public:
@@ -28,6 +30,12 @@ public:
     void get_dims(rvd_dims& dims) const;
     void get_valid_blocks(rvd_dims& indices) const;
     void get_block_size(rvd_coords& nominal_size, rvd_coords& first_size) const;
+    // Reads the block's precinct on demand and fills the returned record for the block
+    // decoder; the record stays valid until close_block. `return_tpart` receives the
+    // tile-parts read so far less one.
+    rvd_block* open_block(rvd_coords block_idx, int* return_tpart = nullptr,
+                          rvd_thread_env* env = nullptr) const;
+    void close_block(rvd_block* block, rvd_thread_env* env = nullptr) const;
 
 private:
     rv_subband* state = nullptr;

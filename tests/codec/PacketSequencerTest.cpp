@@ -1,4 +1,4 @@
-// Packet sequencing against an independent packet-order model: random geometries built as
+// Packet sequencing against the independent packet-order model: random geometries built as
 // hand-made main headers (SIZ, COD, COC, QCD, POC), progression records in the main header
 // and in the tile's first and second tile-part headers, plus the sequencer's edge cases.
 #include "codec/core/rv_codestream.h"
@@ -9,6 +9,7 @@
 #include "codec/core/rvd_tile.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/codestream_bytes.h"
+#include "tests/codec/support/packet_order.h"
 #include "tests/codec/support/test_sources.h"
 
 #include <gtest/gtest.h>
@@ -24,9 +25,8 @@ using namespace codec_test;
 
 namespace {
 
-struct poc_record {
-    int rs = 0, cs = 0, lye = 1, re = 1, ce = 1, order = 0;
-};
+using poc_record = progression_record;
+using packet = packet_id;
 
 struct geometry {
     siz_geometry siz;
@@ -83,121 +83,21 @@ std::vector<uint8_t> main_header(const geometry& g)
     return build_stream(g.siz, extra);
 }
 
-// ---------------------------------------------------------------------------------------
-// The model: packet order computed from the canvas geometry with ceil/floor formulas.
-
-using packet = std::tuple<int, int, int, int>; // layer, resolution, component, precinct
-
-int64_t cdiv(int64_t a, int64_t b) { return (a + b - 1) / b; }
-
-struct model {
-    const geometry& g;
-    int64_t tx0, ty0, tx1, ty1;
-    // next[c][r][k]: packets of the precinct already emitted.
-    std::vector<std::vector<std::vector<int>>> next;
-    std::vector<packet> out;
-
-    model(const geometry& g_, int64_t x0, int64_t y0, int64_t x1, int64_t y1)
-        : g(g_), tx0(x0), ty0(y0), tx1(x1), ty1(y1)
-    {
-        next.resize(g.levels.size());
-        for (size_t c = 0; c < g.levels.size(); c++)
-            for (int r = 0; r <= g.levels[c]; r++)
-                next[c].push_back(std::vector<int>(size_t(cols(int(c), r) * rows(int(c), r)), 0));
+// The model of the tile's packet order, from the geometry's SIZ and coding values.
+packet_order_model model_of(const geometry& g, int64_t x0, int64_t y0, int64_t x1, int64_t y1)
+{
+    std::vector<order_component> comps;
+    for (size_t c = 0; c < g.levels.size(); c++) {
+        order_component oc;
+        oc.levels = g.levels[c];
+        oc.xr = g.siz.comps[c].xr;
+        oc.yr = g.siz.comps[c].yr;
+        oc.ppx = g.ppx[c];
+        oc.ppy = g.ppy[c];
+        comps.push_back(oc);
     }
-    int nl(int c) const { return g.levels[size_t(c)]; }
-    int64_t xr(int c) const { return g.siz.comps[size_t(c)].xr; }
-    int64_t yr(int c) const { return g.siz.comps[size_t(c)].yr; }
-    int64_t trx0(int c, int r) const { return cdiv(tx0, xr(c) << (nl(c) - r)); }
-    int64_t trx1(int c, int r) const { return cdiv(tx1, xr(c) << (nl(c) - r)); }
-    int64_t try0(int c, int r) const { return cdiv(ty0, yr(c) << (nl(c) - r)); }
-    int64_t try1(int c, int r) const { return cdiv(ty1, yr(c) << (nl(c) - r)); }
-    int px(int c, int r) const { return g.ppx[size_t(c)][size_t(r)]; }
-    int py(int c, int r) const { return g.ppy[size_t(c)][size_t(r)]; }
-    int64_t cols(int c, int r) const
-    {
-        if (trx1(c, r) <= trx0(c, r))
-            return 0;
-        return cdiv(trx1(c, r), int64_t(1) << px(c, r)) - (trx0(c, r) >> px(c, r));
-    }
-    int64_t rows(int c, int r) const
-    {
-        if (try1(c, r) <= try0(c, r))
-            return 0;
-        return cdiv(try1(c, r), int64_t(1) << py(c, r)) - (try0(c, r) >> py(c, r));
-    }
-    void offer(int l, int r, int c, int k)
-    {
-        int& n = next[size_t(c)][size_t(r)][size_t(k)];
-        if (l == n) {
-            out.emplace_back(l, r, c, k);
-            n++;
-        }
-    }
-    // Precinct of (c, r) starting at canvas position (y, x), or -1.
-    int at(int c, int r, int64_t y, int64_t x) const
-    {
-        if (cols(c, r) == 0 || rows(c, r) == 0)
-            return -1;
-        const int d = nl(c) - r;
-        const int64_t sy = yr(c) << (py(c, r) + d), sx = xr(c) << (px(c, r) + d);
-        const bool yok = y % sy == 0 || (y == ty0 && (try0(c, r) << d) % (int64_t(1) << (py(c, r) + d)) != 0);
-        const bool xok = x % sx == 0 || (x == tx0 && (trx0(c, r) << d) % (int64_t(1) << (px(c, r) + d)) != 0);
-        if (!yok || !xok)
-            return -1;
-        const int64_t kx = (cdiv(x, xr(c) << d) >> px(c, r)) - (trx0(c, r) >> px(c, r));
-        const int64_t ky = (cdiv(y, yr(c) << d) >> py(c, r)) - (try0(c, r) >> py(c, r));
-        return int(kx + cols(c, r) * ky);
-    }
-    void spatial(int c, int r, int64_t y, int64_t x, int lye)
-    {
-        if (r > nl(c))
-            return;
-        const int k = at(c, r, y, x);
-        if (k >= 0)
-            for (int l = 0; l < lye; l++)
-                offer(l, r, c, k);
-    }
-    void run(const poc_record& p)
-    {
-        const int nc = int(g.levels.size());
-        const int ce = std::min(p.ce, nc), lye = std::min(p.lye, g.layers);
-        auto prec = [&](int l, int r, int c) {
-            if (r <= nl(c))
-                for (int k = 0; k < cols(c, r) * rows(c, r); k++)
-                    offer(l, r, c, k);
-        };
-        if (p.order == 0) {
-            for (int l = 0; l < lye; l++)
-                for (int r = p.rs; r < p.re; r++)
-                    for (int c = p.cs; c < ce; c++)
-                        prec(l, r, c);
-        } else if (p.order == 1) {
-            for (int r = p.rs; r < p.re; r++)
-                for (int l = 0; l < lye; l++)
-                    for (int c = p.cs; c < ce; c++)
-                        prec(l, r, c);
-        } else if (p.order == 2) {
-            for (int r = p.rs; r < p.re; r++)
-                for (int64_t y = ty0; y < ty1; y++)
-                    for (int64_t x = tx0; x < tx1; x++)
-                        for (int c = p.cs; c < ce; c++)
-                            spatial(c, r, y, x, lye);
-        } else if (p.order == 3) {
-            for (int64_t y = ty0; y < ty1; y++)
-                for (int64_t x = tx0; x < tx1; x++)
-                    for (int c = p.cs; c < ce; c++)
-                        for (int r = p.rs; r < p.re; r++)
-                            spatial(c, r, y, x, lye);
-        } else {
-            for (int c = p.cs; c < ce; c++)
-                for (int64_t y = ty0; y < ty1; y++)
-                    for (int64_t x = tx0; x < tx1; x++)
-                        for (int r = p.rs; r < p.re; r++)
-                            spatial(c, r, y, x, lye);
-        }
-    }
-};
+    return packet_order_model(comps, g.layers, x0, y0, x1, y1);
+}
 
 // ---------------------------------------------------------------------------------------
 
@@ -355,7 +255,7 @@ TEST(PacketSequencer, MatchesTheModelOverRandomGeometries)
         SCOPED_TRACE("trial " + std::to_string(trial) + ": " + describe(g));
         int64_t x0, y0, x1, y1;
         tile0_region(g, x0, y0, x1, y1);
-        model m(g, x0, y0, x1, y1);
+        packet_order_model m = model_of(g, x0, y0, x1, y1);
         const auto& first = !g.tile_poc0.empty() ? g.tile_poc0
                             : !g.main_poc.empty() ? g.main_poc
                                                   : default_progression(g);

@@ -1,0 +1,104 @@
+// A precinct of an input codestream: the state of its code-blocks (tag trees and buffer
+// chains) and its place in the reading life cycle. Each resolution keeps one 64-bit
+// reference per precinct: 0 untouched, an even value the record in memory, an odd value
+// other than 3 a re-readable address (2 x address + 1), 3 released for good.
+#pragma once
+
+#include "codec/coding/rv_precinct_block.h"
+#include "codec/core/rvd_coords.h"
+#include "codec/core/rvd_dims.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <utility>
+
+class rv_codestream;
+class rv_resolution;
+class rv_subband;
+class rv_tile;
+struct rv_precinct_server;
+
+enum : uint64_t { RV_PRECINCT_RELEASED_FOR_GOOD = 3 };
+
+// The precinct's share of one subband.
+struct rv_precinct_band {
+    rv_subband* subband;
+    rvd_dims block_indices;     // the precinct's code-blocks, in the band's block indices
+    rv_precinct_block* blocks;  // leaves in raster order, then the upper tag-tree levels
+};
+
+class rv_precinct {
+public:
+    // Reference word of a record in memory.
+    uint64_t as_ref() const { return uint64_t(reinterpret_cast<uintptr_t>(this)); }
+    static bool ref_in_memory(uint64_t ref) { return ref != 0 && (ref & 1) == 0; }
+    static rv_precinct* from_ref(uint64_t ref)
+    {
+        return reinterpret_cast<rv_precinct*>(uintptr_t(ref));
+    }
+
+    rv_tile* tile() const;
+    rv_codestream* codestream() const;
+    int num_blocks() const;
+    // The block at a band's real block index; null outside the precinct.
+    rv_precinct_block* find_block(int band_idx, rvd_coords block_idx) const;
+
+    rv_resolution* resolution;
+    uint64_t* ref;            // back-link to the reference word
+    rvd_coords idx;           // relative to the resolution's first precinct
+    bool corrupted, fully_read, addressable, released, inactive, relevant;
+    int required_layers;      // layers wanted
+    int num_packets_read;     // counted by sequential reading
+    int num_layers_parsed;    // packets parsed; -1 when no data will ever come
+    int num_outstanding_blocks;
+    int64_t unique_address;   // source position, or the complement of the unique id
+    int num_bands;
+    rv_precinct_band* bands;
+    rv_precinct* prev;        // inactive list
+    rv_precinct* next;
+    rv_precinct_server* server;
+};
+
+// One size class: records holding a number of subbands and up to max_nodes block states.
+struct rv_precinct_server {
+    int num_bands = 0;
+    int max_nodes = 0;
+    size_t record_bytes = 0;
+    void* free_list = nullptr;
+};
+
+// All classes of a codestream, and its inactive list.
+class rv_precinct_pool {
+public:
+    rv_precinct_pool() = default;
+    ~rv_precinct_pool();
+    rv_precinct_pool(const rv_precinct_pool&) = delete;
+    rv_precinct_pool& operator=(const rv_precinct_pool&) = delete;
+
+    rv_precinct_server* server_for(int num_bands, int max_nodes);
+
+    rv_precinct* inactive_head = nullptr;
+    rv_precinct* inactive_tail = nullptr;
+
+private:
+    std::map<std::pair<int, int>, rv_precinct_server> servers;
+};
+
+// Tag-tree nodes (all levels) for a grid of rows x cols leaves.
+int rv_tag_tree_nodes(int rows, int cols);
+
+// Life cycle (rv_precinct.cpp).
+// Creates the precinct of the reference at (row, col) of the resolution's precinct range.
+rv_precinct* rv_create_precinct(rv_resolution* res, uint64_t* ref);
+// Brings a parked or released record back into use.
+void rv_activate_precinct(rv_precinct* p);
+// Returns the record to its class; the reference becomes its address or 3.
+void rv_release_precinct(rv_precinct* p);
+// Appends a fully read, addressable precinct to the inactive list.
+void rv_park_precinct(rv_precinct* p);
+void rv_unlink_inactive(rv_precinct* p);
+// Blocks to be closed when the precinct is (re)activated in an open tile.
+int rv_count_blocks_to_close(const rv_precinct* p);
+// Releases every precinct of a tile (tile destruction or unloading).
+void rv_release_tile_precincts(rv_tile* t);

@@ -1,0 +1,241 @@
+// Code-block and precinct access through the tile-tree handles.
+#include "codec/core/rv_codestream.h"
+#include "codec/core/rv_precinct.h"
+#include "codec/core/rv_tile_reading.h"
+#include "codec/core/rvd_params.h"
+#include "codec/core/rvd_precinct.h"
+#include "codec/core/rvd_resolution.h"
+#include "codec/core/rvd_subband.h"
+
+namespace {
+
+void refuse_threads(rvd_thread_env* env)
+{
+    if (env != nullptr)
+        rv_raise_core_error("Multi-threaded code-block access is not supported by this "
+                            "codestream implementation; pass no thread environment.");
+}
+
+void refuse_output(const rv_codestream* cs)
+{
+    if (!cs->in)
+        rv_raise_core_error("Code-block access on a codestream without a compressed data "
+                            "source is not supported by this implementation.");
+}
+
+int floor_div(int64_t a, int64_t b)
+{
+    int64_t q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0)))
+        q--;
+    return int(q);
+}
+
+// Precinct (absolute index) holding band sample u in each direction: precinct k of a
+// split direction covers band samples from ceil((P0 + k S - branch) / 2).
+int precinct_of(int u, int branch, int anchor, int size)
+{
+    if (branch == 2)
+        return floor_div(int64_t(u) - anchor, size);
+    return floor_div(2 * int64_t(u) + branch - anchor, size);
+}
+
+// The reference of the precinct holding a real block index; null outside the tile.
+uint64_t* precinct_ref_of(rv_subband* band, rvd_coords block_idx)
+{
+    rv_resolution* res = band->resolution;
+    const rvd_dims& bp = band->block_partition;
+    rvd_dims cell(rvd_coords(bp.pos.y + block_idx.y * bp.size.y, bp.pos.x + block_idx.x * bp.size.x),
+                  bp.size);
+    cell &= band->dims;
+    if (cell.is_empty())
+        return nullptr;
+    const bool split = res->res_level > 0;
+    const rvd_dims& pp = res->precinct_partition;
+    const int py = precinct_of(cell.pos.y, split ? band->branch_y : 2, pp.pos.y, pp.size.y) -
+                   res->precinct_indices.pos.y;
+    const int px = precinct_of(cell.pos.x, split ? band->branch_x : 2, pp.pos.x, pp.size.x) -
+                   res->precinct_indices.pos.x;
+    if (py < 0 || px < 0 || py >= res->precinct_indices.size.y || px >= res->precinct_indices.size.x)
+        return nullptr;
+    return &res->precinct_refs[size_t(py) * size_t(res->precinct_indices.size.x) + size_t(px)];
+}
+
+rv_precinct* precinct_for_open(rv_resolution* res, uint64_t* ref)
+{
+    const uint64_t v = *ref;
+    if (rv_precinct::ref_in_memory(v)) {
+        rv_precinct* p = rv_precinct::from_ref(v);
+        if (p->inactive || p->released)
+            rv_activate_precinct(p);
+        return p;
+    }
+    if (v == RV_PRECINCT_RELEASED_FOR_GOOD)
+        rv_raise_core_error("You are permitted to open each code-block only once from an open "
+                            "tile before closing that tile.  If the codestream object is marked "
+                            "as persistent, you may re-open code-blocks only after re-opening "
+                            "their containing tiles.");
+    return rv_create_precinct(res, ref);
+}
+
+// Reads what the precinct still lacks (open_block step 3).
+void bring_up_to_date(rv_precinct* p)
+{
+    rv_codestream* cs = p->codestream();
+    rv_tile* t = p->tile();
+    if (cs->cached_source && t->needs_reinitialization)
+        return; // the tile header is not in the cache yet: no packets
+    if (p->num_layers_parsed >= p->required_layers)
+        return;
+    cs->rd.opening = p;
+    try {
+        rv_packet_reader::read_precinct(p);
+    } catch (...) {
+        cs->rd.opening = nullptr;
+        throw;
+    }
+    cs->rd.opening = nullptr;
+}
+
+} // namespace
+
+rvd_block* rvd_subband::open_block(rvd_coords block_idx, int* return_tpart,
+                                   rvd_thread_env* env) const
+{
+    refuse_threads(env);
+    rv_subband* band = state;
+    rv_resolution* res = band->resolution;
+    rv_tile_comp* tc = res->tile_comp;
+    rv_tile* t = tc->tile;
+    rv_codestream* cs = res->codestream;
+    refuse_output(cs);
+    block_idx.from_apparent(cs->transpose, cs->vflip, cs->hflip);
+    uint64_t* ref = precinct_ref_of(band, block_idx);
+    if (ref == nullptr)
+        rv_raise_core_error("Attempting to open a code-block which lies outside its subband.");
+    rv_precinct* p = precinct_for_open(res, ref);
+    bring_up_to_date(p);
+    const int band_idx = int(band - res->subbands.data());
+    rv_precinct_block* blk = p->find_block(band_idx, block_idx);
+    if (blk == nullptr)
+        rv_raise_core_error("Attempting to open a code-block which lies outside its subband.");
+
+    rvd_block* out = &cs->rd.block;
+    const rvd_dims& bp = band->block_partition;
+    rvd_dims cell(rvd_coords(bp.pos.y + block_idx.y * bp.size.y, bp.pos.x + block_idx.x * bp.size.x),
+                  bp.size);
+    cell &= band->dims;
+    rvd_dims roi = cell & band->region;
+    roi.pos.y -= cell.pos.y;
+    roi.pos.x -= cell.pos.x;
+    if (roi.is_empty())
+        roi = rvd_dims(rvd_coords(0, 0), rvd_coords(0, 0));
+    out->size = cell.size;
+    out->region = roi;
+    out->modes = t->rd.comp_modes.empty() ? 0 : t->rd.comp_modes[size_t(tc->cnum)];
+    out->orientation = (band->branch_x == 1 ? 1 : 0) + (band->branch_y == 1 ? 2 : 0);
+    if (res->res_level == 0)
+        out->orientation = 0;
+    out->magnitude_planes = band->K_max_prime;
+    out->transpose = cs->transpose;
+    out->vflip = cs->vflip;
+    out->hflip = cs->hflip;
+    out->resilient = cs->resilient;
+    out->fussy = cs->fussy;
+    const int tf = cs->block_truncation_factor;
+    int left_out = 0;
+    if (tf > 0) {
+        left_out = tf / 256;
+        if ((res->res_level + res->dwt_level) * (tf % 256) > 256 * res->dwt_level)
+            left_out++;
+    }
+    const bool by_pointer =
+        cs->in_memory_source && !cs->cached_source && !cs->resilient && !cs->fussy;
+    blk->retrieve_data(out, p->required_layers, left_out, by_pointer);
+    cs->rd.block_precinct = p;
+    cs->rd.block_state = blk;
+    if (return_tpart != nullptr)
+        *return_tpart = t->rd.num_tparts_read - 1;
+    return out;
+}
+
+void rvd_subband::close_block(rvd_block* block, rvd_thread_env* env) const
+{
+    refuse_threads(env);
+    rv_codestream* cs = state->resolution->codestream;
+    refuse_output(cs);
+    rv_precinct* p = cs->rd.block_precinct;
+    rv_precinct_block* blk = cs->rd.block_state;
+    if (block != &cs->rd.block || p == nullptr)
+        return;
+    cs->rd.block_precinct = nullptr;
+    cs->rd.block_state = nullptr;
+    if (!cs->persistent) {
+        // Later packets of the block are still parsed, to stay in step, but not kept.
+        blk->release_chain(cs->buf_server.get());
+        blk->passes_kept = 255;
+    }
+    if (p->num_outstanding_blocks > 0)
+        p->num_outstanding_blocks--;
+    if (p->num_outstanding_blocks == 0 && p->fully_read) {
+        if (!p->addressable) {
+            if (!cs->persistent)
+                rv_release_precinct(p);
+        } else {
+            const bool all_or_none =
+                p->num_layers_parsed <= 0 || p->num_layers_parsed >= p->tile()->num_layers;
+            if (all_or_none && !cs->cached_source)
+                rv_park_precinct(p);
+            else
+                rv_release_precinct(p);
+        }
+    }
+}
+
+rvd_precinct rvd_resolution::open_precinct(rvd_coords) const
+{
+    rv_raise_core_error("Calls to `rvd_resolution::open_precinct' are permitted only with "
+                        "interchange codestream objects (i.e., those which have neither a "
+                        "compressed data source nor a compressed data target).");
+}
+
+int rvd_resolution::get_precinct_packets(rvd_coords p_idx, bool parse_if_necessary) const
+{
+    rv_resolution* res = state;
+    rv_codestream* cs = res->codestream;
+    rv_tile* t = res->tile_comp->tile;
+    if (!cs->in)
+        return t->num_layers;
+    p_idx.from_apparent(cs->transpose, cs->vflip, cs->hflip);
+    const int py = p_idx.y - res->precinct_indices.pos.y, px = p_idx.x - res->precinct_indices.pos.x;
+    if (py < 0 || px < 0 || py >= res->precinct_indices.size.y || px >= res->precinct_indices.size.x)
+        return 0;
+    uint64_t* ref = &res->precinct_refs[size_t(py) * size_t(res->precinct_indices.size.x) + size_t(px)];
+    if (rv_precinct::ref_in_memory(*ref) && !parse_if_necessary)
+        return std::max(0, rv_precinct::from_ref(*ref)->num_layers_parsed);
+    if (!parse_if_necessary)
+        return 0;
+    if (*ref == RV_PRECINCT_RELEASED_FOR_GOOD)
+        rv_raise_core_error("The precinct you are trying to access via "
+                            "`rvd_resolution::get_precinct_packets' is no longer available, "
+                            "probably because you already fully accessed its visible contents, "
+                            "causing it to be recycled.");
+    rv_precinct* p = precinct_for_open(res, ref);
+    bring_up_to_date(p);
+    const int n = std::max(0, p->num_layers_parsed);
+    if (p->num_outstanding_blocks == 0 && p->fully_read && !p->inactive) {
+        if (p->addressable && !cs->cached_source)
+            rv_park_precinct(p);
+        else if (p->addressable || !cs->persistent)
+            rv_release_precinct(p);
+    }
+    return n;
+}
+
+// Precinct handles belong to interchange codestreams, which this build does not create.
+int64_t rvd_precinct::get_unique_id() const { return 0; }
+bool rvd_precinct::check_loaded() const { return true; }
+bool rvd_precinct::get_valid_blocks(int, rvd_dims&) const { return false; }
+rvd_block* rvd_precinct::open_block(int, rvd_coords, rvd_thread_env*) { return nullptr; }
+void rvd_precinct::close_block(rvd_block*, rvd_thread_env*) {}
+void rvd_precinct::close() { state = nullptr; }

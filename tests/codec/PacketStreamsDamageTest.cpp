@@ -1,0 +1,323 @@
+// Damaged and unusual packet streams: random byte flips and truncations read in resilient
+// mode, the texts of fussy reading, SOP numbers across the 16-bit wrap, conflicting
+// tile-part counts, and memory bounds when a large tiled stream is read tile by tile.
+#include "codec/core/rvd_codestream.h"
+#include "tests/codec/support/codec_messages.h"
+#include "tests/codec/support/codestream_bytes.h"
+#include "tests/codec/support/databin_blocks.h"
+#include "tests/codec/support/databin_split.h"
+#include "tests/codec/support/databin_streams.h"
+#include "tests/codec/support/test_sources.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <random>
+
+using namespace codec_test;
+
+namespace {
+
+struct opened {
+    std::unique_ptr<rvd_compressed_source> src;
+    rvd_codestream cs;
+    explicit opened(rvd_compressed_source* s) : src(s) { cs.create(src.get()); }
+    explicit opened(const std::vector<uint8_t>& bytes) : opened(new memory_source(bytes)) {}
+    ~opened()
+    {
+        if (cs.exists())
+            cs.destroy();
+    }
+};
+
+// Packets of a single-tile SOP stream found by their SOP markers (bodies cannot hold
+// 0xFF91), each with the resolution and component the model puts at its number.
+struct sop_packet {
+    size_t start = 0, end = 0;
+    int comp = 0, res = 0;
+};
+
+std::vector<sop_packet> sop_packets(const stream_layout& L)
+{
+    const packet_order_model m = tile_model(L, 0);
+    std::vector<sop_packet> out;
+    for (const auto& tp : L.parts)
+        for (size_t p = tp.body; p + 6 <= tp.end; p++)
+            if (L.bytes[p] == 0xFF && L.bytes[p + 1] == 0x91) {
+                const int n = int(layout_detail::be(L.bytes, p + 4, 2));
+                sop_packet s;
+                s.start = p;
+                s.res = std::get<1>(m.out.at(size_t(n)));
+                s.comp = std::get<2>(m.out.at(size_t(n)));
+                if (!out.empty() && out.back().end == 0)
+                    out.back().end = p;
+                out.push_back(s);
+            }
+    for (auto& s : out)
+        if (s.end == 0)
+            s.end = L.parts.back().end;
+    return out;
+}
+
+// Decoded samples of every block, and where each block lies; reading stops at a codec
+// error, keeping what was decoded before it.
+struct decoded {
+    std::vector<std::vector<int32_t>> samples;
+    std::vector<block_place> places;
+    bool failed = false;
+};
+
+decoded decode_all(rvd_compressed_source* src, int mode)
+{
+    decoded d;
+    opened o(src);
+    if (mode == 1)
+        o.cs.set_resilient(false);
+    else if (mode == 2)
+        o.cs.set_resilient(true);
+    try {
+        d.samples = all_block_samples(o.cs, &d.places);
+    } catch (const codec_error&) {
+        d.failed = true;
+    }
+    return d;
+}
+
+TEST(PacketStreamsDamage, RandomFlipsAndTruncationsAreSurvivedAndSpareEarlierPrecincts)
+{
+    std::vector<matrix_stream> streams;
+    for (const auto& s : matrix_streams())
+        if (s.has("-SOP") && !s.has("-PLT") && !s.has("-t"))
+            streams.push_back(s);
+    ASSERT_GE(streams.size(), 6u);
+    std::mt19937 rng(1207);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    int exact_blocks = 0, cases = 0;
+    for (const auto& s : streams) {
+        const auto bytes = read_file(s.path);
+        const stream_layout L = parse_layout(bytes);
+        ASSERT_EQ(L.num_tiles(), 1);
+        const auto packets = sop_packets(L);
+        ASSERT_FALSE(packets.empty());
+        const decoded clean = decode_all(new memory_source(bytes), 0);
+        ASSERT_FALSE(clean.failed);
+        for (int trial = 0; trial < 8; trial++, cases++) {
+            auto damaged = bytes;
+            const size_t first_body = L.parts.front().body;
+            size_t damage = 0;
+            const bool truncate = trial % 3 == 2;
+            if (truncate) {
+                damage = size_t(pick(int(first_body), int(bytes.size()) - 1));
+                damaged.resize(damage);
+            } else {
+                damage = damaged.size();
+                for (int k = pick(1, 3); k > 0; k--) {
+                    const size_t at = size_t(pick(int(first_body), int(bytes.size()) - 3));
+                    damaged[at] ^= uint8_t(pick(1, 255));
+                    damage = std::min(damage, at);
+                }
+            }
+            const int mode = 1 + trial % 2;
+            SCOPED_TRACE(s.name + " trial " + std::to_string(trial) + " damage at " +
+                         std::to_string(damage) + " mode " + std::to_string(mode));
+            const decoded got = decode_all(new sequential_source(damaged, 17), mode);
+            // The fast reader may stop with an error, never crash; it gets the same input.
+            decode_all(new sequential_source(damaged), 0);
+            // (component, resolution) precincts whose packets all end before the damage.
+            std::map<std::pair<int, int>, bool> spared;
+            for (const auto& p : packets) {
+                auto key = std::make_pair(p.comp, p.res);
+                const bool ok = p.end <= damage;
+                spared[key] = spared.count(key) ? spared[key] && ok : ok;
+            }
+            for (size_t i = 0; i < got.samples.size() && i < clean.samples.size(); i++) {
+                const auto& at = got.places[i];
+                if (!spared[std::make_pair(at.comp, at.res)])
+                    continue;
+                EXPECT_EQ(got.samples[i], clean.samples[i])
+                    << "c" << at.comp << " r" << at.res << " b" << at.band;
+                exact_blocks++;
+            }
+        }
+    }
+    EXPECT_GT(cases, 40);
+    EXPECT_GT(exact_blocks, 50);
+}
+
+std::vector<uint8_t> matrix_bytes(const std::string& name)
+{
+    for (const auto& s : matrix_streams())
+        if (s.name == name)
+            return read_file(s.path);
+    throw std::runtime_error("no matrix stream " + name);
+}
+
+std::string fussy_error(const std::vector<uint8_t>& bytes)
+{
+    return error_text([&] {
+        opened o(bytes);
+        o.cs.set_fussy();
+        all_block_samples(o.cs);
+    });
+}
+
+bool contains(const std::string& text, const std::string& fragment)
+{
+    return text.find(fragment) != std::string::npos;
+}
+
+TEST(PacketStreamsDamage, FussyReadingReportsTheDocumentedTexts)
+{
+    const auto sop = matrix_bytes("pm_rgb_n5_sop");
+    const stream_layout L = parse_layout(sop);
+    const auto packets = sop_packets(L);
+    ASSERT_GE(packets.size(), 4u);
+    {
+        auto b = sop;
+        b[packets[1].start + 1] = 0x94; // not a marker a packet may start with
+        const std::string t = fussy_error(b);
+        EXPECT_TRUE(contains(t, "Illegal marker code found while attempting to read a packet "
+                                "from the code-stream!"))
+            << t;
+    }
+    {
+        auto b = sop;
+        b[packets[1].start + 5] = 7;
+        const std::string t = fussy_error(b);
+        EXPECT_TRUE(contains(t, "Out-of-sequence SOP marker found while attempting to read a "
+                                "packet from the code-stream!\n\tFound sequence number 7, but "
+                                "expected 1."))
+            << t;
+    }
+    {
+        // A packet whose body ends on 0xFF.
+        size_t i = 0;
+        while (i + 1 < packets.size() && packets[i].end - packets[i].start < 12)
+            i++;
+        ASSERT_LT(i + 1, packets.size());
+        auto b = sop;
+        b[packets[i].end - 1] = 0xFF;
+        const std::string t = fussy_error(b);
+        EXPECT_TRUE(contains(t, "Packet body terminated with an FF!")) << t;
+    }
+    {
+        const auto eph = matrix_bytes("pm_rgb_n4_sopeph");
+        const stream_layout E = parse_layout(eph);
+        size_t at = E.parts.front().body + 6;
+        while (!(eph[at] == 0xFF && eph[at + 1] == 0x92))
+            at++;
+        auto b = eph;
+        b[at + 1] = 0x12;
+        const std::string t = fussy_error(b);
+        EXPECT_TRUE(contains(t, "Expected to find EPH marker following packet header.  Found "))
+            << t;
+        // The undamaged streams read cleanly in fussy mode.
+        opened a(eph), c(sop);
+        a.cs.set_fussy();
+        c.cs.set_fussy();
+        all_block_samples(a.cs);
+        all_block_samples(c.cs);
+    }
+}
+
+// One component, 2x2, one level, `layers` layers of empty packets, each behind its SOP,
+// numbered by `number` (packet index in, 16-bit number out).
+template <class F>
+std::vector<uint8_t> empty_packets_stream(int layers, F&& number)
+{
+    siz_geometry g;
+    g.xsiz = g.ysiz = g.xtsiz = g.ytsiz = 2;
+    std::vector<uint8_t> cod_body = {2, 0};
+    put16(cod_body, uint32_t(layers));
+    for (uint8_t v : {0, 1, 0, 0, 0, 1})
+        cod_body.push_back(v);
+    auto b = build_stream(g, {segment(0xFF52, cod_body), qcd_segment(1)});
+    const int packets = 2 * layers;
+    for (int i = 0; i < packets; i++) {
+        put16(b, 0xFF91);
+        put16(b, 4);
+        put16(b, uint32_t(number(i)) & 0xFFFF);
+        b.push_back(0);
+    }
+    put16(b, 0xFFD9);
+    return b;
+}
+
+TEST(PacketStreamsDamage, SopNumbersWrapAt65536)
+{
+    const int layers = 32800; // 65600 packets: the numbers pass 65535 and start again at 0
+    const auto good = empty_packets_stream(layers, [](int i) { return i; });
+    {
+        opened o(good);
+        o.cs.set_fussy();
+        rvd_tile t = o.cs.open_tile(rvd_coords(0, 0));
+        rvd_tile_comp tc = t.access_component(0);
+        for (int r = 0; r < 2; r++)
+            EXPECT_EQ(tc.access_resolution(r).get_precinct_packets(rvd_coords(0, 0), true),
+                      layers);
+        t.close();
+    }
+    // Numbering on past 65535 without the wrap is out of sequence there.
+    const auto bad = empty_packets_stream(layers, [](int i) { return i < 65536 ? i : i + 1; });
+    const std::string text = error_text([&] {
+        opened o(bad);
+        o.cs.set_fussy();
+        rvd_tile t = o.cs.open_tile(rvd_coords(0, 0));
+        t.access_component(0).access_resolution(1).get_precinct_packets(rvd_coords(0, 0), true);
+    });
+    EXPECT_TRUE(contains(text, "Found sequence number 1, but expected 0.")) << text;
+}
+
+TEST(PacketStreamsDamage, TilePartCountsMustAgreeWhenGiven)
+{
+    const auto bytes = matrix_bytes("pm_rgb_n6_tpr");
+    const stream_layout L = parse_layout(bytes);
+    ASSERT_GE(L.parts.size(), 3u);
+    auto conflicting = bytes;
+    conflicting[L.parts[0].sot + 11] = 3;
+    conflicting[L.parts[1].sot + 11] = 4;
+    const std::string t = error_text([&] {
+        opened o(conflicting);
+        all_block_data(o.cs);
+    });
+    EXPECT_TRUE(contains(t, "The number of tile-parts for tile number 0 is identified by "
+                            "different non-zero values in different SOT markers for the tile!"))
+        << t;
+    // A zero count in one tile-part is no conflict.
+    auto zero = bytes;
+    zero[L.parts[0].sot + 11] = 0;
+    opened a(bytes), b(zero);
+    EXPECT_EQ(all_block_data(b.cs), all_block_data(a.cs));
+}
+
+TEST(PacketStreamsDamage, MemoryStaysBoundedWhenTilesAreReadOneByOne)
+{
+    const std::string path = stream_dir("packet_big") + "/pm_big.j2k";
+    const stream_layout L = parse_layout(read_file(path));
+    ASSERT_EQ(L.num_tiles(), 16);
+    std::map<int, int64_t> tile_bytes;
+    for (const auto& tp : L.parts)
+        tile_bytes[tp.tile] += int64_t(tp.end - tp.sot);
+    int64_t largest = 0;
+    for (const auto& kv : tile_bytes)
+        largest = std::max(largest, kv.second);
+    opened o(new file_source(path));
+    o.cs.augment_cache_threshold(int(4096 - o.cs.augment_cache_threshold(0)));
+    int64_t blocks = 0;
+    visit_blocks(o.cs, [&](const block_place&, const rvd_subband&, rvd_block* blk) {
+        blocks += blk->num_passes > 0;
+    });
+    EXPECT_GT(blocks, 1000);
+    const int64_t peak = o.cs.get_compressed_data_memory(true);
+    const int64_t structure = o.cs.get_compressed_state_memory(true);
+    EXPECT_GT(peak, 0);
+    EXPECT_LT(peak, 2 * largest + structure)
+        << "largest tile " << largest << ", structure bytes " << structure;
+    EXPECT_LT(peak, int64_t(L.bytes.size()) / 4);
+    // Every tile is closed: nothing of its data is held any more.
+    EXPECT_EQ(o.cs.get_compressed_data_memory(false), 0);
+    EXPECT_EQ(o.cs.get_compressed_state_memory(false), 0);
+}
+
+} // namespace
