@@ -480,6 +480,20 @@ def make_big_packet_stream(out_dir):
            ["-t", "512,512", "-n", "4", "-r", "8"])
 
 
+def make_recycle_streams(out_dir):
+    """200x150 images at offset (3,5) in 64x48 tiles anchored there, so that edge tiles are
+    smaller: tile records recycled from tile to tile meet differing geometry. Packet
+    lengths let tests split them into precinct bins."""
+    tiles = ["-t", "64,48", "-T", "5,3", "-d", "5,3", "-PLT"]
+    rgb = packet_raw(200, 150, 3, 8, False, 11)
+    encode(out_dir, "rc_rev", "a.raw", rgb,
+           ["-F", "200,150,3,8,u", "-n", "3", "-c", "[32,32],[16,16]", "-b", "16,16"] + tiles)
+    sub = [(1, 1), (2, 2), (2, 2)]
+    encode(out_dir, "rc_irr", "a.raw", packet_raw(200, 150, 3, 8, False, 13, sub),
+           ["-F", "200,150,3,8,u@1x1:2x2:2x2", "-I", "-n", "2", "-mct", "0",
+            "-r", "20,10,1"] + tiles)
+
+
 def main():
     out_dir = sys.argv[1]
     groups = sys.argv[2:] or ["input", "blocks", "conformance"]
@@ -499,6 +513,8 @@ def main():
         make_packet_matrix(out_dir)
     if "packet_big" in groups:
         make_big_packet_stream(out_dir)
+    if "recycle" in groups:
+        make_recycle_streams(out_dir)
 
 
 if __name__ == "__main__":
