@@ -118,16 +118,21 @@ struct tile_run {
     std::vector<record_use> uses;
 };
 
-// Opens the tiles one after another on a persistent codestream over the fake cache. With
-// `unload_each` every closed tile is unloaded before the next opens, so that records are
-// recycled; otherwise each tile gets a fresh record.
-tile_run run_tiles(const fake_cache_source& bins, bool unload_each, int max_tiles = 1 << 30)
+// Opens the first `max_tiles` tiles one after another on a persistent codestream over the
+// fake cache and hands each to `f`. With `unload_each` every closed tile is unloaded
+// before the next opens, so that records are recycled; otherwise each tile gets a fresh
+// record.
+template <class F>
+void each_tile(const fake_cache_source& bins, bool unload_each, int max_tiles, F&& f,
+               const rvd_dims* region = nullptr)
 {
     fake_cache_source src = bins;
     rvd_codestream cs;
     cs.create(&src);
     cs.set_persistent();
-    tile_run out;
+    // A view of part of the image with the highest level discarded.
+    if (region != nullptr)
+        cs.apply_input_restrictions(0, 0, 1, 0, region);
     rvd_dims tiles;
     cs.get_valid_tiles(tiles);
     for (int n = 0; n < tiles.size.y * tiles.size.x && n < max_tiles; n++) {
@@ -135,11 +140,23 @@ tile_run run_tiles(const fake_cache_source& bins, bool unload_each, int max_tile
             cs.set_tile_unloading_threshold(0);
         rvd_tile t = cs.open_tile(
             rvd_coords(tiles.pos.y + n / tiles.size.x, tiles.pos.x + n % tiles.size.x));
-        out.dumps.push_back(dump_tile(t));
-        out.uses.push_back(record_of(t));
+        f(t);
         t.close();
     }
     cs.destroy();
+}
+
+tile_run run_tiles(const fake_cache_source& bins, bool unload_each, int max_tiles = 1 << 30,
+                   const rvd_dims* region = nullptr)
+{
+    tile_run out;
+    each_tile(
+        bins, unload_each, max_tiles,
+        [&](rvd_tile t) {
+            out.dumps.push_back(dump_tile(t));
+            out.uses.push_back(record_of(t));
+        },
+        region);
     return out;
 }
 
@@ -213,6 +230,11 @@ TEST(TileRecycle, RecycledRecordsKeepTheirTreeAndEqualFreshOnes)
         }
         EXPECT_EQ(sizes.size() > 3, s.same_quantisation);
         EXPECT_EQ(steps.size() == 1, s.same_quantisation);
+
+        // The view's regions, valid ranges and relevance are fitted to the kept tree too.
+        const rvd_dims view(rvd_coords(40, 50), rvd_coords(70, 90));
+        EXPECT_EQ(run_tiles(bins, true, 1 << 30, &view).dumps,
+                  run_tiles(bins, false, 1 << 30, &view).dumps);
     }
 }
 
@@ -267,35 +289,46 @@ TEST(TileRecycle, TileHeaderParametersDecideWhatIsRebuilt)
 namespace {
 
 // Every block of the first `max_tiles` tiles, decoded, over precinct bins of the fake
-// cache, with or without unloading each tile before the next.
+// cache.
 std::vector<std::vector<int32_t>> decode_tiles(const fake_cache_source& bins, bool unload_each,
                                                int max_tiles)
 {
     init_block_coding_tables();
-    fake_cache_source src = bins;
-    rvd_codestream cs;
-    cs.create(&src);
-    cs.set_persistent();
     rvd_block_decoder dec;
     std::vector<std::vector<int32_t>> out;
-    rvd_dims tiles;
-    cs.get_valid_tiles(tiles);
-    for (int n = 0; n < tiles.size.y * tiles.size.x && n < max_tiles; n++) {
-        if (unload_each)
-            cs.set_tile_unloading_threshold(0);
-        rvd_tile t = cs.open_tile(
-            rvd_coords(tiles.pos.y + n / tiles.size.x, tiles.pos.x + n % tiles.size.x));
+    each_tile(bins, unload_each, max_tiles, [&](rvd_tile t) {
         visit_tile_blocks(t, [&](const block_place&, const rvd_subband&, rvd_block* blk) {
             dec.decode(blk);
             out.emplace_back(blk->sample_buffer, blk->sample_buffer + blk->size.y * blk->size.x);
         });
-        t.close();
-    }
-    cs.destroy();
+    });
     return out;
 }
 
 } // namespace
+
+TEST(TileRecycle, ResolutionProfileRulesAreCheckedForEachRecycledTile)
+{
+    // Profile 1, no wavelet levels, 256x256 tiles from x = 200: tile 0 is 56 wide and
+    // keeps to the 128x128 limit at resolution 0; tile 1, 256 wide, on its record, breaks it.
+    siz_geometry g;
+    g.rsiz = 2;
+    g.xosiz = 200, g.xsiz = 600, g.ysiz = 100;
+    g.xtsiz = g.ytsiz = 256;
+    const fake_cache_source bins = header_bins(build_stream(g, {cod_segment(0), qcd_segment(0)}));
+    const std::string text = "Profile-0 and Profile-1 code-streams must have sufficient DWT "
+                             "levels to permit extraction of a low resolution image which is "
+                             "no larger than 128x128.";
+    clear_captured_warnings();
+    const tile_run run = run_tiles(bins, true);
+    ASSERT_EQ(run.uses.size(), 3u);
+    EXPECT_EQ(run.uses[1].record, run.uses[0].record);
+    EXPECT_EQ(run.uses[1].resolutions, run.uses[0].resolutions);
+    EXPECT_EQ(warning_count(text), 1);
+    clear_captured_warnings();
+    run_tiles(bins, true, 1);
+    EXPECT_EQ(warning_count(text), 0);
+}
 
 namespace {
 
