@@ -170,10 +170,14 @@ void rv_tile::record_typical_flags()
 void rv_tile::release_for_recycling()
 {
     // Only input trees are reused: an output tile's tree carries its rate-control state.
-    if (codestream->in && typical_except_quant && initialized && !comps.empty())
+    if (codestream->in && typical_except_quant && initialized && !comps.empty()) {
         rv_packet_reader::release_tile(this);
-    else
+        // Transform stages point into parameter objects, which may go with this tile.
+        mct_head.reset();
+        mct_tail = nullptr;
+    } else {
         release_tree();
+    }
 }
 
 void rv_tile::recycle()
@@ -200,6 +204,8 @@ void rv_tile::recycle()
         initialize(true);
         return;
     }
+
+    build_mct_stages();
 
     for (rv_tile_comp& tc : comps) {
         const rvd_coords sub = tc.sub_sampling;

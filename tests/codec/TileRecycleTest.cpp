@@ -32,6 +32,18 @@ void add(std::string& s, const rvd_dims& d)
 std::string dump_tile(rvd_tile t)
 {
     std::string s = "tile " + std::to_string(t.get_tnum());
+    // Transform stages and blocks with their offsets.
+    for (int st = 0; st < 4; st++)
+        for (int b = 0; b < 4; b++) {
+            int si = 0, so = 0, bi = 0, bo = 0;
+            float offsets[64] = {};
+            if (!t.get_mct_block_info(st, b, si, so, bi, bo, nullptr, nullptr, offsets))
+                break;
+            s += " mct" + std::to_string(si) + ":" + std::to_string(so) + ":" +
+                 std::to_string(bi) + ":" + std::to_string(bo);
+            for (int o = 0; o < bo && o < 64; o++)
+                s += "/" + std::to_string(offsets[o]);
+        }
     rvd_dims d;
     for (int c = 0; c < t.get_num_components(); c++) {
         rvd_tile_comp tc = t.access_component(c);
@@ -306,6 +318,20 @@ std::vector<std::vector<int32_t>> decode_tiles(const fake_cache_source& bins, bo
 }
 
 } // namespace
+
+TEST(TileRecycle, TransformStagesAreBuiltForEachRecycledTile)
+{
+    // Two tiles under a main-header transform with 5 outputs; the right tile's own
+    // segments (which turn it off) are left out, so that both tiles are typical.
+    fake_cache_source bins = header_bins(read_file(stream_dir("mct") + "/mct_tiles_null.j2k"));
+    bins.tile_headers[1].bytes.clear();
+    const tile_run fresh = run_tiles(bins, false);
+    const tile_run reused = run_tiles(bins, true);
+    ASSERT_EQ(fresh.dumps.size(), 2u);
+    EXPECT_EQ(reused.dumps, fresh.dumps);
+    EXPECT_EQ(reused.uses[1].resolutions, reused.uses[0].resolutions);
+    EXPECT_NE(fresh.dumps[1].find(" mct3:5:3:5/"), std::string::npos) << fresh.dumps[1];
+}
 
 TEST(TileRecycle, ResolutionProfileRulesAreCheckedForEachRecycledTile)
 {
