@@ -75,7 +75,8 @@ TEST(PacketRead, SingleLevelStreamsDecodeToTheirSource)
 
 TEST(PacketRead, SourcesDeliverIdenticalBlocks)
 {
-    for (const char* name : {"lrcp", "tiles", "sop_eph", "plt_tlm", "tpl", "poc", "sub"}) {
+    for (const char* name :
+         {"lrcp", "tiles", "sop_eph", "plt_tlm", "tpl", "poc", "sub", "n3_plt_tpr"}) {
         SCOPED_TRACE(name);
         const std::vector<block_data> seq = blocks_from(name, SEQUENTIAL);
         ASSERT_FALSE(seq.empty());
