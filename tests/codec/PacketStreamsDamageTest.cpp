@@ -291,6 +291,27 @@ TEST(PacketStreamsDamage, TilePartCountsMustAgreeWhenGiven)
     EXPECT_EQ(all_block_data(b.cs), all_block_data(a.cs));
 }
 
+// Found by fuzz_packets: a 16x16 stream in four tiles with TLM and PLT where one TLM entry
+// names another tile (tlm_index_mismatch) or the first SOT names tile 2 (tlm_sot_mismatch).
+// Reading must end, with an error or without, but loops for ever in the tile-part header
+// search that follows the TLM addresses.
+TEST(PacketStreamsDamage, DISABLED_TileLengthsThatDisagreeWithTheTilePartsEndReading)
+{
+    for (const char* name : {"tlm_index_mismatch", "tlm_sot_mismatch"})
+        for (bool resilient : {false, true}) {
+            SCOPED_TRACE(std::string(name) + (resilient ? " resilient" : " fast"));
+            opened o(read_file(std::string(ORBEL_TEST_DATA_DIR) + "/packet_streams/" + name +
+                               ".j2k"));
+            o.cs.set_persistent();
+            if (resilient)
+                o.cs.set_resilient();
+            try {
+                all_block_samples(o.cs);
+            } catch (const codec_error&) {
+            }
+        }
+}
+
 TEST(PacketStreamsDamage, MemoryStaysBoundedWhenTilesAreReadOneByOne)
 {
     const std::string path = stream_dir("packet_big") + "/pm_big.j2k";
