@@ -313,12 +313,14 @@ void rv_precinct_block::retrieve_data(rvd_block* block, int max_layers, int pass
         int layer_passes = 0;
         uint16_t word = 0;
         bool intact = true;
+        int layer_bytes = 0; // a layer without body bytes has no body pointer either
         do {
             int n = 0;
             if (!read_word(word) || !read_byte(n)) {
                 intact = false;
                 break;
             }
+            layer_bytes += word & 0x7FFF;
             for (int k = 0; k < n; k++, layer_passes++) {
                 if (layer_first + layer_passes >= to_fill)
                     continue;
@@ -342,7 +344,7 @@ void rv_precinct_block::retrieve_data(rvd_block* block, int max_layers, int pass
             copy += len;
             counted++;
         }
-        if (in_memory) {
+        if (in_memory && layer_bytes > 0) {
             int p = pointer_position(pos);
             pos = p < 0 ? RV_BUFFER_PAYLOAD : p;
             const uint8_t* body;
@@ -352,7 +354,7 @@ void rv_precinct_block::retrieve_data(rvd_block* block, int max_layers, int pass
             pos += int(sizeof(body));
             std::memcpy(dest, body, size_t(copy));
             dest += copy;
-        } else {
+        } else if (!in_memory) {
             int left = copy;
             while (left > 0) {
                 if (!fits(1)) {

@@ -6,7 +6,8 @@
 // Chain layout per packet that includes the block: a 16-bit layer index; per codeword
 // segment a 16-bit word (bits 0-14 the byte count, bit 15 set when another segment of
 // this block follows in the packet) and an 8-bit pass count; then the body bytes, or
-// for in-memory sources a pointer to them at the next multiple of 4.
+// for in-memory sources a pointer to them at the next multiple of 4 (no pointer when
+// the packet gave the block no bytes).
 #pragma once
 
 #include "codec/core/rv_buffer_server.h"

@@ -84,9 +84,11 @@ rv_codestream::~rv_codestream()
 
 void rv_codestream::release_tiles()
 {
+    // Each tile is released as at its end; the records land on the recycled list, which
+    // the callers free.
     for (rv_tile_ref& ref : tile_refs) {
         if (ref.tile != nullptr && ref.tile != rv_tile_expired())
-            delete ref.tile;
+            ref.tile->destroy(false);
         ref.tile = nullptr;
     }
     unloadable_head = unloadable_tail = unloadable_scan = nullptr;

@@ -111,6 +111,18 @@ bool needs_reading(uint64_t ref)
     return ref == 0 || (rv_precinct::ref_in_memory(ref) && !rv_precinct::from_ref(ref)->fully_read);
 }
 
+// The next packet's precinct reference; the sequencer starts on first use, so that a
+// tile whose order cannot be followed fails when its packets are wanted, not on opening.
+uint64_t* next_sequenced(rv_tile* t, rv_resolution*& res, rvd_coords& idx)
+{
+    rv_tile_reading& rd = t->rd;
+    if (!rd.sequencer_started) {
+        rd.sequencer_started = true;
+        rd.sequencer->start();
+    }
+    return rd.sequencer->next_packet(res, idx);
+}
+
 // A packet that could not be read goes back to the sequencer.
 void unsequence(rv_tile* t)
 {
@@ -252,6 +264,8 @@ bool read_tpart_segments(rv_tile* x, const sot_fields& f)
                                 x->t_num, false, f.psot == 0);
         rd.plt_in_use = rd.plt.get_num_stored() > 0;
     }
+    rd.tpart_end = f.psot == 0 ? -1 : f.address + f.psot;
+    x->has_header = true;
     rd.num_tparts_read++;
     if (rd.sequencer)
         rd.sequencer->set_tparts_seen(rd.num_tparts_read);
@@ -565,9 +579,13 @@ void rv_packet_reader::finish_current_tpart(rv_codestream* cs)
     while (cs->rd.current_tile == t) {
         rv_resolution* res = nullptr;
         rvd_coords idx;
-        uint64_t* ref = t->rd.sequencer->next_packet(res, idx);
-        if (ref == nullptr)
+        uint64_t* ref = next_sequenced(t, res, idx);
+        if (ref == nullptr) {
+            if (t->rd.num_tparts_announced != 0 &&
+                t->rd.num_tparts_read >= t->rd.num_tparts_announced && !t->closed)
+                tile_finished(t); // no packet can come any more
             break;
+        }
         if (needs_reading(*ref)) {
             rv_precinct* p = bring_in(res, ref);
             t->rd.sequenced = true;
@@ -600,6 +618,20 @@ bool rv_packet_reader::read_packet(rv_precinct* p)
             return recover(p);
         rd.sop_pending = false;
         sop_done = true;
+    }
+    if (!sop_done && !by_address && rd.tpart_end >= 0 && in->get_offset() >= rd.tpart_end) {
+        // The body is used up. Packed headers may still hold packets without body bytes;
+        // otherwise the tile-part has ended here.
+        uint8_t b;
+        if (rd.packed_headers && rd.packed_headers->get(b)) {
+            rd.packed_headers->putback_byte(b);
+            sop_done = true;
+        } else {
+            unsequence(t);
+            if (cs->rd.current_tile == t)
+                cs->rd.current_tile = nullptr;
+            return false;
+        }
     }
     while (!sop_done) {
         if (!cs->marker->read(true)) {
@@ -780,7 +812,9 @@ void rv_packet_reader::load_by_address(rv_precinct* p)
     if (!p->addressable || p->unique_address == 0 || p->num_layers_parsed != 0)
         return;
     rv_codestream* cs = p->codestream();
-    if (cs->rd.current_tile != nullptr && !indexed(cs))
+    // A tile-part read packet by packet needs the input where it is: finish it first.
+    // One whose precincts all come by address does not.
+    if (cs->rd.current_tile != nullptr && !cs->rd.current_tile->rd.plt_in_use)
         finish_current_tpart(cs);
     cs->rd.loading = p;
     try {
@@ -793,10 +827,7 @@ void rv_packet_reader::load_by_address(rv_precinct* p)
         throw;
     }
     cs->rd.loading = nullptr;
-    // Whatever tile-part was current, the input is elsewhere now.
-    if (cs->rd.current_tile != nullptr && indexed(cs))
-        cs->rd.current_tile = nullptr;
-    cs->rd.have_sot = false;
+    cs->rd.have_sot = false; // the input is elsewhere now
 }
 
 bool rv_packet_reader::tile_finished(rv_tile* t)
@@ -848,7 +879,7 @@ void rv_packet_reader::read_precinct(rv_precinct* p)
             }
             rv_resolution* res = nullptr;
             rvd_coords idx;
-            uint64_t* ref = t->rd.sequencer->next_packet(res, idx);
+            uint64_t* ref = next_sequenced(t, res, idx);
             if (ref == nullptr) {
                 if (!read_tile_part_header(t)) {
                     tile_finished(t);
@@ -945,7 +976,7 @@ void rv_packet_reader::start_tile(rv_tile* t)
     rd.relevant_packets_read = 0;
     rd.sequencer.reset(new rv_packet_sequencer(t));
     rd.sequencer->set_tparts_seen(std::max(1, rd.num_tparts_read));
-    rd.sequencer->start();
+    rd.sequencer_started = false;
     update_relevance(t);
     if (rd.no_header && cs->in && !cs->cached_source)
         rd.finished = true;
@@ -996,10 +1027,7 @@ void rv_packet_reader::close_tile_precincts(rv_tile* t)
 
 void rv_packet_reader::destroy_tile(rv_tile* t)
 {
-    rv_tile_ref* ref = t->tile_ref;
-    t->unload();
-    if (ref != nullptr)
-        ref->tile = rv_tile_expired();
+    t->destroy(false);
 }
 
 void rv_packet_reader::release_tile(rv_tile* t)
@@ -1014,6 +1042,7 @@ void rv_packet_reader::release_tile(rv_tile* t)
     rv_release_tile_precincts(t);
     rv_tile_reading& rd = t->rd;
     rd.sequencer.reset();
+    rd.sequencer_started = false;
     rd.num_tparts_read = 0;
     rd.num_tparts_announced = 0;
     rd.packed_headers.reset();

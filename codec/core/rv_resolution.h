@@ -4,6 +4,7 @@
 #include "codec/core/rv_subband.h"
 
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 class rv_codestream;
@@ -28,5 +29,11 @@ public:
     // One word per precinct; empty until packet reading attaches precincts.
     std::vector<uint64_t> precinct_refs;
     bool propagate_roi = false;
-    std::vector<rv_subband> subbands; // one above level 0 is HL, LH, HH
+    // Cleared when this level, or a lower one of the component, splits a high-pass band
+    // again in the same direction: its flipped view has no sample-aligned equivalent.
+    bool flip_compatible = true;
+    // Low-pass splits of the levels above this one, per direction.
+    int hor_depth = 0, vert_depth = 0;
+    std::vector<rv_subband> subbands; // band order; one above level 0 is HL, LH, HH
+    std::deque<rv_node> inner_nodes;  // split nodes below the level's own node
 };

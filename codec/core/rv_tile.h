@@ -28,6 +28,14 @@ public:
     // Drops the tile from memory: off the lists, out of its reference, and its record
     // parked for recycling. It is created again when next opened.
     void unload();
+    // Ends the tile: its attributes go to the textualisation sink, its own parameter
+    // objects are deleted (unless it may be built again), its reference is emptied
+    // (`unloading`, or a tile that never had a header) or discarded, and the record is
+    // parked for recycling.
+    void destroy(bool unloading);
+    // Keeps the record but marks it to be built again from the next header it meets; its
+    // attributes are textualised and its precinct state dropped.
+    void restart();
     // Builds the record tree from the parameters in force for this tile.
     void initialize();
     // Fits the tree to the codestream's view: components, discarded levels, region.
@@ -47,6 +55,7 @@ public:
     bool is_open = false;
     bool closed = false;             // closed for good (non-persistent codestream)
     bool needs_reinitialization = false;
+    bool has_header = false; // its own header has been read into the parameters
     bool is_unloadable = false;
     rv_tile* unloadable_prev = nullptr;
     rv_tile* unloadable_next = nullptr;

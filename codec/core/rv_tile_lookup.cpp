@@ -19,7 +19,7 @@ void rv_tile::reinitialize(rv_tile_ref* ref, rvd_coords idx, rvd_dims d)
     t_num = codestream->tnum_of(idx);
     dims = d;
     release_tree();
-    is_open = closed = needs_reinitialization = false;
+    is_open = closed = needs_reinitialization = has_header = false;
     is_unloadable = is_in_output_list = false;
     unloadable_prev = unloadable_next = output_prev = output_next = next_recycled = nullptr;
 }
@@ -68,17 +68,7 @@ void rv_tile::remove_from_output_list()
     cs->num_output_tiles--;
 }
 
-void rv_tile::unload()
-{
-    remove_from_unloadable_list();
-    remove_from_output_list();
-    if (tile_ref != nullptr && tile_ref->tile == this)
-        tile_ref->tile = nullptr;
-    tile_ref = nullptr;
-    release_tree();
-    next_recycled = codestream->recycled_tiles;
-    codestream->recycled_tiles = this;
-}
+void rv_tile::unload() { destroy(true); }
 
 rv_tile* rv_codestream::create_tile(rvd_coords idx)
 {
@@ -185,7 +175,9 @@ void rvd_tile::close()
         cs->unload_tiles_to_cache_threshold();
     } else {
         t->closed = true;
-        if (cs->in && t->rd.finished)
+        // Destroyed once all its packets are read; a tile that never had a header stays
+        // closed, so that opening it again is refused.
+        if (cs->in && t->rd.finished && t->has_header)
             rv_packet_reader::destroy_tile(t);
     }
 }

@@ -35,7 +35,9 @@ struct rv_tile_reading {
     bool headers_exhausted = false;   // no further tile-part header can be found
     bool no_header = false;           // the first header was not found
     bool use_sop = false, use_eph = false;
-    bool sequenced = false;           // the packet being read was taken from the sequencer
+    bool sequenced = false;
+    bool sequencer_started = false;   // started on the first packet, not at initialisation
+    int64_t tpart_end = -1;           // end of the current tile-part body; -1 unknown           // the packet being read was taken from the sequencer
     std::vector<int> comp_modes;      // "Cmodes" per component
 };
 

@@ -3,6 +3,7 @@
 #include "codec/coding/rvd_kernels.h"
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rv_kernel_description.h"
+#include "codec/core/rv_node_tree.h"
 #include "codec/core/rv_partition_geometry.h"
 #include "codec/core/rvd_params.h"
 #include "codec/core/rvd_tile.h"
@@ -75,7 +76,8 @@ rvd_dims grown_child(const rvd_dims& region, int bx, int by, const rv_tile_comp&
 }
 
 // Looks up the tile-component's kernel and records its synthesis supports.
-void set_kernel_supports(rv_tile_comp& tc, rvd_params* root, rvd_params* cod, int tnum)
+void set_kernel_supports(rv_tile_comp& tc, rvd_kernels& k, rvd_params* root, rvd_params* cod,
+                         int tnum)
 {
     bool reversible = tc.reversible, symmetric = true, symmetric_extension = true;
     int num_steps = 0;
@@ -86,7 +88,6 @@ void set_kernel_supports(rv_tile_comp& tc, rvd_params* root, rvd_params* cod, in
                                  coefficients);
     std::unique_ptr<rvd_kernel_step_info[]> own_steps(steps);
     std::unique_ptr<float[]> own_coefficients(coefficients);
-    rvd_kernels k;
     k.init(num_steps, steps, coefficients, symmetric, symmetric_extension, reversible);
     tc.kernel_symmetric = symmetric;
     tc.kernel_symmetric_extension = symmetric_extension;
@@ -202,6 +203,10 @@ bool rv_tile::read_cached_header()
         return false;
     }
     needs_reinitialization = false;
+    has_header = true;
+    // The bin is complete: objects left by an earlier reading (a tile unloaded or
+    // restarted) would refuse the segments again or gain duplicate instances.
+    cs->siz->remove_tile(t_num);
     for (;;) {
         if (!cs->marker->read()) {
             if (cs->in->is_exhausted())
@@ -260,7 +265,8 @@ void rv_tile::initialize()
         cs->min_dwt_levels = std::min(cs->min_dwt_levels, levels);
         tc.reversible = get_bool(cod, "Creversible", 0, 0, false);
         tc.kernel_id = get_int(cod, "Ckernels", 0, 0, tc.reversible ? 1 : 0);
-        set_kernel_supports(tc, cs->siz.get(), cod, t_num);
+        rvd_kernels kernels;
+        set_kernel_supports(tc, kernels, cs->siz.get(), cod, t_num);
         tc.recommended_extra_bits = tc.reversible ? (ycc ? 5 : 4) : 7;
         const bool use_precincts = get_bool(cod, "Cuse_precincts", 0, 0, false);
         const int cblk_y = get_int(cod, "Cblk", 0, 0, 64);
@@ -279,22 +285,62 @@ void rv_tile::initialize()
             rweight = -1.0f;
 
         tc.resolutions.resize(static_cast<size_t>(levels + 1));
-        int band_counter = 0;
-        float ll_step = 0.0f;
-        for (int r = 0; r <= levels; r++) {
+        // Record d describes DWT level d + 1, that of resolution levels - d.
+        std::vector<int> decomp(static_cast<size_t>(levels), 3);
+        for (int d = 0; d < levels; d++)
+            decomp[size_t(d)] = get_int(cod, "Cdecomp", d, 0, 3);
+        int hor_depth = 0, vert_depth = 0;
+        rvd_dims d = tc.dims;
+        for (int r = levels; r >= 0; r--) {
             rv_resolution& res = tc.resolutions[static_cast<size_t>(r)];
             res.codestream = cs;
             res.tile_comp = &tc;
             res.res_level = r;
             res.dwt_level = r == 0 ? levels : levels - r + 1;
             res.propagate_roi = false;
-            rvd_dims d = tc.dims;
-            for (int k = levels; k > r; k--)
-                d = rv_get_child_dims(d, 0, 0);
+            res.hor_depth = hor_depth;
+            res.vert_depth = vert_depth;
             res.dims = res.region = res.relevance_region = d;
             res.node.resolution = &res;
             res.node.dims = res.node.region = d;
-            res.hor_split = res.vert_split = r > 0;
+            if (r > 0) {
+                const int split = decomp[size_t(levels - r)] & 3;
+                hor_depth += split & 1;
+                vert_depth += split >> 1;
+                d = rv_get_child_dims(d, (split & 1) ? 0 : 2, (split & 2) ? 0 : 2);
+            }
+        }
+        for (int r = 1; r <= levels; r++) {
+            rv_resolution& res = tc.resolutions[static_cast<size_t>(r)];
+            rv_build_node_tree(res, decomp[size_t(levels - r)],
+                               &tc.resolutions[static_cast<size_t>(r - 1)].node, kernels,
+                               res.hor_depth, res.vert_depth);
+            // A level below a flip-incompatible one cannot be flipped either.
+            if (!tc.resolutions[static_cast<size_t>(r - 1)].flip_compatible)
+                res.flip_compatible = false;
+            if (!res.flip_compatible)
+                cs->flip_incompatible = true;
+        }
+        {
+            rv_resolution& res0 = tc.resolutions[0];
+            res0.hor_split = res0.vert_split = false;
+            res0.subbands.assign(1, rv_subband());
+            rv_subband& ll = res0.subbands[0];
+            ll.parent = &res0.node;
+            ll.resolution = &res0;
+            ll.is_leaf = true;
+            ll.dims = ll.region = res0.dims;
+            res0.node.children[0] = &ll;
+            res0.node.num_descendant_nodes = 1;
+            res0.node.num_descendant_subbands = 1;
+        }
+        const int ll_depth = tc.resolutions[0].hor_depth + tc.resolutions[0].vert_depth;
+
+        int band_counter = 0;
+        float ll_step = 0.0f;
+        for (int r = 0; r <= levels; r++) {
+            rv_resolution& res = tc.resolutions[static_cast<size_t>(r)];
+            const rvd_dims& rd = res.dims;
             int ppy = 15, ppx = 15;
             if (use_precincts) {
                 const int sy = get_int(cod, "Cprecincts", levels - r, 0, 32768);
@@ -308,51 +354,28 @@ void rv_tile::initialize()
                     ppx++;
             }
             res.precinct_partition = rvd_dims(origin, rvd_coords(1 << ppy, 1 << ppx));
-            res.precinct_indices = rv_get_partition_indices(res.precinct_partition, d);
+            res.precinct_indices = rv_get_partition_indices(res.precinct_partition, rd);
             res.region_indices = res.precinct_indices;
             res.precinct_refs.assign(static_cast<size_t>(res.precinct_indices.size.y) *
                                          static_cast<size_t>(res.precinct_indices.size.x),
                                      0);
             if (r == 0 && c < 4 && (cs->profile == 0 || cs->profile == 1) &&
-                (d.size.y > 128 || d.size.x > 128))
+                (rd.size.y > 128 || rd.size.x > 128))
                 profile_violation(cs->profile, 2,
                                   "Profile-0 and Profile-1 code-streams must have sufficient "
                                   "DWT levels to permit extraction of a low resolution image "
                                   "which is no larger than 128x128.   Try setting a larger "
                                   "value for \"Clevels\" or else set \"Sprofile\" to 2.");
-            if (cs->profile == 0 && d.size.y <= 128 && d.size.x <= 128 &&
+            if (cs->profile == 0 && rd.size.y <= 128 && rd.size.x <= 128 &&
                 int64_t(res.precinct_indices.size.y) * res.precinct_indices.size.x >= 2)
                 profile_violation(cs->profile, 2,
                                   "Profile-0 code-streams may have multiple precincts only in "
                                   "those tile-component resolutions whose dimensions are "
                                   "greater than 128x128.");
 
-            const int num_bands = r == 0 ? 1 : 3;
-            res.subbands.resize(static_cast<size_t>(num_bands));
-            if (r > 0) {
-                res.node.num_descendant_nodes = 0;
-                res.node.num_descendant_subbands = 3;
-                res.node.children[0] = &tc.resolutions[static_cast<size_t>(r - 1)].node;
-            }
-            for (int b = 0; b < num_bands; b++) {
-                rv_subband& band = res.subbands[static_cast<size_t>(b)];
-                band.parent = &res.node;
-                band.resolution = &res;
-                band.is_leaf = true;
-                band.band_idx = static_cast<uint8_t>(b);
-                if (r == 0) {
-                    band.branch_x = band.branch_y = 2;
-                    band.transpose_band_idx = 0;
-                    res.node.children[0] = &band;
-                    res.node.num_descendant_nodes = 1;
-                    res.node.num_descendant_subbands = 1;
-                } else {
-                    band.branch_x = static_cast<uint8_t>((b + 1) & 1);
-                    band.branch_y = static_cast<uint8_t>((b + 1) >> 1);
-                    band.transpose_band_idx = static_cast<uint8_t>(b == 2 ? 2 : 1 - b);
-                    res.node.children[b + 1] = &band;
-                }
-                band.dims = band.region = rv_get_child_dims(d, band.branch_x, band.branch_y);
+            for (rv_subband& band : res.subbands) {
+                const int hc = band.descriptor & 3, hidx = (band.descriptor >> 2) & 0x3F;
+                const int vc = (band.descriptor >> 8) & 3, vidx = (band.descriptor >> 10) & 0x3F;
 
                 // Quantisation.
                 int epsilon = 0;
@@ -372,7 +395,15 @@ void rv_tile::initialize()
                                 rv_raise_core_error(insufficient_quant);
                             step = ll_step;
                         } else {
-                            step = std::ldexp(ll_step, levels - res.dwt_level);
+                            // Only whole powers of two are applied: an odd depth difference
+                            // takes one square root of two into the LL step.
+                            int e = res.hor_depth + hc + res.vert_depth + vc - ll_depth;
+                            double base = ll_step;
+                            if (e & 1) {
+                                base *= std::sqrt(2.0);
+                                e++;
+                            }
+                            step = float(std::ldexp(base, -e / 2));
                         }
                     } else if (qcd == nullptr ||
                                !qcd->get("Qabs_steps", band_counter, 0, step, true, false)) {
@@ -387,20 +418,24 @@ void rv_tile::initialize()
                 band.K_max = guard + epsilon - 1;
                 band.roi_weight = rweight;
                 band.K_max_prime = band.K_max + rshift;
+                // Rate-control weights exist only for codestreams being written.
+                band.energy_weight =
+                    cs->in ? 0.0f : float(rv_band_energy_gain(kernels, band));
+                band.visual_weight = 0.0f;
 
-                // Code-block partition: nominal size limited by the precinct cell as seen
-                // in the band.
-                int ey = ppy - (r > 0 ? 1 : 0), ex = ppx - (r > 0 ? 1 : 0);
-                if (ey < 0 || ex < 0)
+                // Code-block partition: the nominal size, limited by the precinct cell as
+                // seen in the band.
+                const int by = std::min(cblk_y << vc, 1 << ppy) >> vc;
+                const int bx = std::min(cblk_x << hc, 1 << ppx) >> hc;
+                if (by < 1 || bx < 1)
                     rv_raise_core_error(
                         "Precinct partition dimensions too small!  Must not be so small that "
                         "the induced code-block partition becomes smaller than 1 sample wide "
                         "or 1 sample high within any subband.");
-                const int by = std::min(cblk_y, 1 << ey), bx = std::min(cblk_x, 1 << ex);
                 rvd_coords anchor = origin;
-                if (band.branch_y == 1)
+                if (vidx != 0)
                     anchor.y = 0;
-                if (band.branch_x == 1)
+                if (hidx != 0)
                     anchor.x = 0;
                 band.block_partition = rvd_dims(anchor, rvd_coords(by, bx));
                 band.block_indices = rv_get_partition_indices(band.block_partition, band.dims);
@@ -424,6 +459,47 @@ void rv_tile::initialize()
     rv_packet_reader::start_tile(this);
 }
 
+namespace {
+
+// Regions of interest of the nodes and bands below `node`, grown by the kernel supports,
+// and the relevance box of the level: each band's region mapped up through its splits.
+void restrict_below(rv_node& node, const rv_tile_comp& tc, rvd_dims& relevance)
+{
+    const bool top = &node == &node.resolution->node;
+    for (int c = top ? 1 : 0; c < 4; c++) {
+        rv_node* ch = node.children[c];
+        if (ch == nullptr)
+            continue;
+        rvd_dims reg;
+        if (!node.region.is_empty())
+            reg = grown_child(node.region, ch->branch_x, ch->branch_y, tc) & ch->dims;
+        if (reg.is_empty())
+            reg = rvd_dims(ch->dims.pos, rvd_coords());
+        ch->region = reg;
+        if (!ch->is_leaf) {
+            restrict_below(*ch, tc, relevance);
+            continue;
+        }
+        rv_subband& band = *static_cast<rv_subband*>(ch);
+        band.block_indices = reg.is_empty()
+                                 ? rvd_dims(band.block_indices.pos, rvd_coords())
+                                 : rv_get_partition_indices(band.block_partition, reg);
+        if (reg.is_empty())
+            continue;
+        rvd_dims up = reg;
+        for (const rv_node* n = ch; n != &n->resolution->node; n = n->parent)
+            up = mapped_up(up, *n);
+        relevance = bounding_box(relevance, up);
+    }
+}
+
+rvd_dims low_child(const rvd_dims& d, const rv_resolution& res)
+{
+    return rv_get_child_dims(d, res.hor_split ? 0 : 2, res.vert_split ? 0 : 2);
+}
+
+} // namespace
+
 void rv_tile::apply_restrictions()
 {
     rv_codestream* cs = codestream;
@@ -440,9 +516,11 @@ void rv_tile::apply_restrictions()
             if (r == top) {
                 reg = tc.region;
                 for (int k = tc.dwt_levels; k > r; k--)
-                    reg = rv_get_child_dims(reg, 0, 0);
+                    reg = low_child(reg, tc.resolutions[size_t(k)]);
             } else if (r < top) {
-                reg = grown_child(tc.resolutions[size_t(r + 1)].region, 0, 0, tc);
+                const rv_resolution& above = tc.resolutions[size_t(r + 1)];
+                reg = grown_child(above.region, above.hor_split ? 0 : 2,
+                                  above.vert_split ? 0 : 2, tc);
             }
             if (r > top || !tc.enabled) {
                 reg = rvd_dims(res.dims.pos, rvd_coords());
@@ -454,21 +532,16 @@ void rv_tile::apply_restrictions()
                     ? rvd_dims(res.precinct_indices.pos, rvd_coords())
                     : rv_get_partition_indices(res.precinct_partition, res.region);
             rvd_dims relevance(res.dims.pos, rvd_coords());
-            for (rv_subband& band : res.subbands) {
-                rvd_dims br;
-                if (r == 0)
-                    br = res.region;
-                else if (!res.region.is_empty())
-                    br = grown_child(res.region, band.branch_x, band.branch_y, tc);
-                br &= band.dims;
-                if (res.region.is_empty())
-                    br = rvd_dims(band.dims.pos, rvd_coords());
-                band.region = br;
-                band.block_indices =
-                    br.is_empty() ? rvd_dims(band.block_indices.pos, rvd_coords())
-                                  : rv_get_partition_indices(band.block_partition, br);
-                if (!br.is_empty())
-                    relevance = bounding_box(relevance, mapped_up(br, band));
+            if (r == 0) {
+                rv_subband& ll = res.subbands[0];
+                ll.region = res.region;
+                ll.block_indices = ll.region.is_empty()
+                                       ? rvd_dims(ll.block_indices.pos, rvd_coords())
+                                       : rv_get_partition_indices(ll.block_partition, ll.region);
+                if (!ll.region.is_empty())
+                    relevance = ll.region;
+            } else {
+                restrict_below(res.node, tc, relevance);
             }
             res.relevance_region = relevance;
         }

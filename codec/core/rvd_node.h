@@ -29,6 +29,11 @@ public:
                                                 int& low_max, int& high_min, int& high_max,
                                                 bool vertical) const;
     const float* get_kernel_coefficients(bool vertical) const;
+    // 0 W9X7, 1 W5X3, -1 a kernel of its own.
+    int get_kernel_id() const;
+    // Gains of the lifting network of one direction (apparent): entry 0 the node's own
+    // samples, entry k + 1 step k's output; num_steps 0 where the node does not split.
+    const float* get_bibo_gains(int& num_steps, bool vertical) const;
 
 protected:
     rv_node* state = nullptr;

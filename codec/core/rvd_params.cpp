@@ -153,6 +153,24 @@ std::vector<rvd_params*> rvd_params::owned_objects()
     return out;
 }
 
+void rvd_params::remove_tile(int t)
+{
+    rvd_params* h = head();
+    if (h->first_cluster == h)
+        for (rvd_params* scan = h->next_cluster; scan != nullptr; scan = scan->next_cluster)
+            scan->remove_tile(t);
+    if (refs == nullptr || t < 0)
+        return;
+    // Collected first: each deletion takes its instances and frees its own slot.
+    std::vector<rvd_params*> doomed;
+    for (auto it = refs->owners.lower_bound(std::make_pair(t, -1));
+         it != refs->owners.end() && it->first.first == t; ++it)
+        if (it->second != refs->head)
+            doomed.push_back(it->second);
+    for (rvd_params* obj : doomed)
+        delete obj;
+}
+
 std::vector<int> rvd_params::owned_components(int t)
 {
     std::vector<int> out;

@@ -129,6 +129,10 @@ public:
     // Component indices of the objects that own slots in one tile row (-1: main header).
     std::vector<int> owned_components(int tile_idx);
     rvd_params* access_next_cluster() { return next_cluster; }
+    // Deletes every object of tile t (the tile object, its component objects and their
+    // instances) in this cluster, or in every cluster when called on the root; the tile
+    // then reads the main header's values again.
+    void remove_tile(int tile_idx);
 
     const char* get_cluster_name() const { return cluster_name; }
     int get_instance() const { return inst_idx; }

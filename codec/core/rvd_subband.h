@@ -3,6 +3,8 @@
 
 #include "codec/core/rvd_node.h"
 
+#include <cstdint>
+
 class rv_subband;
 class rvd_block;
 class rvd_thread_env;
@@ -21,6 +23,10 @@ public:
     bool get_reversible() const;
     float get_delta() const;
     bool get_roi_weight(float& energy_weight) const;
+    // Distortion weight of the most significant magnitude bit; 1.0 on input.
+    double get_msb_wmse() const;
+    // A slope below which coding passes cannot survive the rate target; at least 1.
+    int get_conservative_slope_threshold() const;
     void get_dims(rvd_dims& dims) const;
     void get_valid_blocks(rvd_dims& indices) const;
     void get_block_size(rvd_coords& nominal_size, rvd_coords& first_size) const;

@@ -3,6 +3,10 @@
 #include "codec/core/rvd_params.h"
 #include "codec/core/rvd_tile.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
 namespace {
 
 const rv_codestream* cs_of(const rv_resolution* r) { return r->codestream; }
@@ -84,7 +88,15 @@ rvd_resolution rvd_tile_comp::access_resolution(int res_level) const
                             "tile-component.  Problem almost certainly caused by trying to "
                             "discard more resolution levels than the number of DWT levels used "
                             "to compress a tile-component.");
-    return rvd_resolution(&state->resolutions[static_cast<size_t>(res_level)]);
+    rv_resolution* res = &state->resolutions[static_cast<size_t>(res_level)];
+    const rv_codestream* cs = state->codestream;
+    if (!res->flip_compatible && (cs->vflip || cs->hflip))
+        rv_raise_core_error("Attempting to access a resolution level within some tile-component, "
+                            "while the codestream is in a geometrically flipped viewing "
+                            "condition, where a packet wavelet transform has been found to be "
+                            "incompatible with flipping.  This condition can be identified by "
+                            "calling `rvd_codestream::can_flip' first.");
+    return rvd_resolution(res);
 }
 
 rvd_resolution rvd_tile_comp::access_resolution() const
@@ -255,6 +267,24 @@ bool rvd_subband::get_roi_weight(float& energy_weight) const
     return true;
 }
 
+double rvd_subband::get_msb_wmse() const
+{
+    const rv_codestream* cs = state->resolution->codestream;
+    if (cs->in)
+        return 1.0;
+    double wmse = std::ldexp(double(state->delta), state->K_max_prime - 1);
+    wmse *= wmse * double(state->energy_weight);
+    wmse *= double(state->visual_weight) * double(state->visual_weight);
+    return wmse;
+}
+
+int rvd_subband::get_conservative_slope_threshold() const
+{
+    // Rate statistics exist only while a codestream is written; reading keeps every pass.
+    const rv_codestream* cs = state->resolution->codestream;
+    return std::max(1, int(cs->min_slope_threshold));
+}
+
 void rvd_subband::get_dims(rvd_dims& dims) const { rvd_node(state).get_dims(dims); }
 
 void rvd_subband::get_valid_blocks(rvd_dims& indices) const
@@ -311,4 +341,22 @@ const float* rvd_node::get_kernel_coefficients(bool vertical) const
     const rv_codestream* cs = state->resolution->codestream;
     return (vertical ? cs->vflip : cs->hflip) ? tc->mirrored_coefficients.data()
                                               : tc->kernel_coefficients.data();
+}
+
+int rvd_node::get_kernel_id() const { return state->resolution->tile_comp->kernel_id; }
+
+const float* rvd_node::get_bibo_gains(int& num_steps, bool vertical) const
+{
+    if (state->resolution->codestream->transpose)
+        vertical = !vertical;
+    const rv_node* n = state->is_leaf ? state->parent : state;
+    num_steps = 0;
+    if (n == nullptr || n->bibo_gains.empty())
+        return nullptr;
+    const int count = vertical ? n->num_vert_gains : n->num_hor_gains;
+    const float* base = n->bibo_gains.data() + (vertical ? n->num_hor_gains + 1 : 0);
+    if (state->is_leaf)
+        return base + (count & ~1);
+    num_steps = count;
+    return base;
 }

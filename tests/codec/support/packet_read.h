@@ -48,7 +48,8 @@ inline rvd_coords block_position(rvd_subband band, rvd_coords b)
 // Opens every tile, and in it every valid block of every band, decoding blocks with
 // passes when `decode` is set. The visitor runs between open_block and close_block.
 inline void visit_blocks(rvd_codestream& cs, bool decode,
-                         const std::function<void(const block_view&)>& visit)
+                         const std::function<void(const block_view&)>& visit,
+                         const std::function<void(rvd_tile)>& tile_done = nullptr)
 {
     if (decode) {
         // Start-up tables, as module start-up builds them.
@@ -90,6 +91,8 @@ inline void visit_blocks(rvd_codestream& cs, bool decode,
                     }
                 }
             }
+            if (tile_done)
+                tile_done(t);
             t.close();
         }
 }
@@ -107,7 +110,8 @@ struct block_data {
     }
 };
 
-inline std::vector<block_data> collect_blocks(rvd_codestream& cs)
+inline std::vector<block_data> collect_blocks(rvd_codestream& cs,
+                                              const std::function<void(rvd_tile)>& tile_done = nullptr)
 {
     std::vector<block_data> out;
     visit_blocks(cs, false, [&](const block_view& v) {
@@ -120,7 +124,7 @@ inline std::vector<block_data> collect_blocks(rvd_codestream& cs)
         }
         d.bytes.assign(v.block->byte_buffer, v.block->byte_buffer + total);
         out.push_back(std::move(d));
-    });
+    }, tile_done);
     return out;
 }
 
