@@ -281,6 +281,34 @@ TEST(PacketStreamsDamage, SopNumbersWrapAt65536)
         t.access_component(0).access_resolution(1).get_precinct_packets(rvd_coords(0, 0), true);
     });
     EXPECT_TRUE(contains(text, "Found sequence number 1, but expected 0.")) << text;
+    // One wrong number just before the wrap: fussy reading names it; resilient reading
+    // skips that packet and finds the numbers after the wrap in sequence, so the other
+    // precinct gets every packet. (The damaged precinct's packets are skipped from then on;
+    // when every packet carries SOP, its very last one finds no later SOP to count it.)
+    auto one_off = good;
+    const size_t first_sop = one_off.size() - 2 - 7 * size_t(2 * layers);
+    const size_t at = first_sop + 7 * 65535;
+    ASSERT_EQ(layout_detail::be(one_off, at, 4), 0xFF910004u);
+    ASSERT_EQ(layout_detail::be(one_off, at + 4, 2), 0xFFFFu);
+    one_off[at + 4] = 0x12;
+    one_off[at + 5] = 0x34;
+    const std::string fussy = error_text([&] {
+        opened o(one_off);
+        o.cs.set_fussy();
+        rvd_tile t = o.cs.open_tile(rvd_coords(0, 0));
+        t.access_component(0).access_resolution(1).get_precinct_packets(rvd_coords(0, 0), true);
+    });
+    EXPECT_TRUE(contains(fussy, "Found sequence number 4660, but expected 65535.")) << fussy;
+    for (bool ubiquitous : {false, true}) {
+        opened o(new sequential_source(one_off));
+        o.cs.set_resilient(ubiquitous);
+        rvd_tile t = o.cs.open_tile(rvd_coords(0, 0));
+        rvd_tile_comp tc = t.access_component(0);
+        EXPECT_EQ(tc.access_resolution(0).get_precinct_packets(rvd_coords(0, 0), true), layers);
+        EXPECT_GE(tc.access_resolution(1).get_precinct_packets(rvd_coords(0, 0), true),
+                  layers - 1);
+        t.close();
+    }
 }
 
 TEST(PacketStreamsDamage, TilePartCountsMustAgreeWhenGiven)
