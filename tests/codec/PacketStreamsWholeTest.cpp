@@ -110,27 +110,27 @@ TEST(PacketStreamsWhole, StreamsWithoutWaveletLevelsDecodeToTheSourceExactly)
         if (s.levels != 1)
             continue;
         SCOPED_TRACE(s.name + ": " + s.options);
-        for (int memory = 0; memory < (s.has("-PLT") ? 1 : 2); memory++) each_case(s.name, [&] {
-            SCOPED_TRACE(memory ? "memory" : "sequential");
-            const auto source = matrix_samples(s.image);
-            const auto bytes = read_file(s.path);
-            opened o(memory ? static_cast<rvd_compressed_source*>(new memory_source(bytes))
-                            : new sequential_source(bytes, 7));
-            const planes got = decode_planes(o.cs);
-            ASSERT_EQ(got.dims.size(), source.size());
-            for (size_t c = 0; c < source.size(); c++) {
-                ASSERT_EQ(got.dims[c].size, rvd_coords(source[c].height, source[c].width)) << c;
-                int wrong = 0, first = -1;
-                for (size_t i = 0; i < source[c].samples.size(); i++) {
-                    EXPECT_EQ(got.seen[c][i], 1) << "component " << c << " sample " << i;
-                    if (got.values[c][i] != source[c].samples[i] && wrong++ == 0)
-                        first = int(i);
-                    if (got.seen[c][i] != 1)
-                        break;
+        for (int memory = 0; memory < 2; memory++)
+            each_case(s.name + (memory ? " in memory" : " sequentially"), [&] {
+                const auto source = matrix_samples(s.image);
+                const auto bytes = read_file(s.path);
+                opened o(memory ? static_cast<rvd_compressed_source*>(new memory_source(bytes))
+                                : new sequential_source(bytes, 7));
+                const planes got = decode_planes(o.cs);
+                ASSERT_EQ(got.dims.size(), source.size());
+                for (size_t c = 0; c < source.size(); c++) {
+                    ASSERT_EQ(got.dims[c].size, rvd_coords(source[c].height, source[c].width)) << c;
+                    int wrong = 0, first = -1;
+                    for (size_t i = 0; i < source[c].samples.size(); i++) {
+                        EXPECT_EQ(got.seen[c][i], 1) << "component " << c << " sample " << i;
+                        if (got.values[c][i] != source[c].samples[i] && wrong++ == 0)
+                            first = int(i);
+                        if (got.seen[c][i] != 1)
+                            break;
+                    }
+                    EXPECT_EQ(wrong, 0) << "component " << c << ", first at " << first;
                 }
-                EXPECT_EQ(wrong, 0) << "component " << c << ", first at " << first;
-            }
-        });
+            });
         checked++;
     }
     EXPECT_GE(checked, 60);
