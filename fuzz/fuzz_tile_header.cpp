@@ -1,5 +1,7 @@
-// A fixed main header (two components, 128x96 in four tiles, 3 levels) on a cached
-// source, with fuzzed tile-header bins: open a tile, walk every handle, close, re-open.
+// A fixed main header (two components, 128x96 in four tiles, 3 levels; component 0 with
+// a downsampling style of its own, so that tile headers may bring arbitrary
+// decompositions) on a cached source, with fuzzed tile-header bins: open a tile, walk
+// every handle, close, re-open.
 // Input: one flags byte (persistent, view, which tiles have a bin), then the bin bytes.
 #include "codec/core/rvd_codestream.h"
 #include "codec/core/rvd_compressed_source.h"
@@ -41,7 +43,7 @@ std::vector<uint8_t> main_header()
 {
     std::vector<uint8_t> v = {0xFF, 0x4F, 0xFF, 0x51};
     put16(v, 38 + 2 * 3);
-    put16(v, 0);
+    put16(v, 0x8000 | 32); // Part 2, decomposition styles
     put32(v, 128), put32(v, 96), put32(v, 0), put32(v, 0);
     put32(v, 64), put32(v, 48), put32(v, 0), put32(v, 0);
     put16(v, 2);
@@ -52,6 +54,11 @@ std::vector<uint8_t> main_header()
     }
     const uint8_t cod[] = {0xFF, 0x52, 0, 12, 0, 0, 0, 1, 0, 3, 4, 4, 0, 1};
     v.insert(v.end(), cod, cod + sizeof(cod));
+    // Component 0 follows downsampling style 1: levels split B, H, V from the highest.
+    const uint8_t coc[] = {0xFF, 0x53, 0, 9, 0, 0, 0x81, 4, 4, 0, 1};
+    v.insert(v.end(), coc, coc + sizeof(coc));
+    const uint8_t dfs[] = {0xFF, 0x72, 0, 6, 0, 1, 3, 0x6C};
+    v.insert(v.end(), dfs, dfs + sizeof(dfs));
     v.push_back(0xFF), v.push_back(0x5C);
     put16(v, 3 + 10);
     v.push_back(0x20);
@@ -102,6 +109,31 @@ private:
     size_t pos = 0;
 };
 
+// The level's node and everything below it; child 0 of the level's node is the next
+// level, walked on its own.
+void walk_node(rvd_node node, bool top)
+{
+    rvd_dims d;
+    node.get_dims(d);
+    (void)node.get_kernel_id();
+    int n = 0;
+    (void)node.get_bibo_gains(n, false);
+    (void)node.get_bibo_gains(n, true);
+    int nodes = 0, bands = 0;
+    node.get_num_descendants(nodes, bands);
+    rvd_subband band = node.access_subband();
+    if (band.exists()) {
+        (void)band.get_msb_wmse();
+        (void)band.get_band_idx();
+        return;
+    }
+    for (int k = top ? 1 : 0; k < 4; k++) {
+        rvd_node child = node.access_child(k);
+        if (child.exists())
+            walk_node(child, false);
+    }
+}
+
 void walk(rvd_tile t)
 {
     for (int c = 0; c < t.get_num_components(); c++) {
@@ -133,12 +165,7 @@ void walk(rvd_tile t)
                 (void)band.get_K_max_prime();
                 (void)band.get_delta();
             }
-            rvd_node node = res.access_node();
-            for (int k = 0; k < 4; k++) {
-                rvd_node child = node.access_child(k);
-                if (child.exists())
-                    child.get_dims(d);
-            }
+            walk_node(res.access_node(), true);
         }
     }
 }

@@ -25,17 +25,17 @@ void rv_tile::destroy(bool unloading)
 {
     rv_codestream* cs = codestream;
     textualize_tile(*this);
-    // An unloaded tile may be built again from the parameters it leaves behind. Any
-    // other end deletes them, also for a tile on the unloadable list at a restart, whose
-    // new source may lack the tile's header.
-    if (has_header && !unloading)
-        cs->siz->remove_tile(t_num);
     remove_from_unloadable_list();
     remove_from_output_list();
     if (tile_ref != nullptr && tile_ref->tile == this)
         tile_ref->tile = (unloading || !has_header) ? nullptr : rv_tile_expired();
     tile_ref = nullptr;
     release_tree();
+    // An unloaded tile may be built again from the parameters it leaves behind. Any
+    // other end deletes them (after the tree, whose stages may point into them), also for
+    // a tile on the unloadable list at a restart, whose new source may lack its header.
+    if (has_header && !unloading)
+        cs->siz->remove_tile(t_num);
     is_open = false;
     next_recycled = cs->recycled_tiles;
     cs->recycled_tiles = this;

@@ -271,6 +271,15 @@ void rv_tile::initialize()
         const bool use_precincts = get_bool(cod, "Cuse_precincts", 0, 0, false);
         const int cblk_y = get_int(cod, "Cblk", 0, 0, 64);
         const int cblk_x = get_int(cod, "Cblk", 0, 1, 64);
+        float any_step = 0.0f;
+        if (!tc.reversible && !get_bool(qcd, "Qderived", 0, 0, false) &&
+            (qcd == nullptr || !qcd->get("Qabs_steps", 0, 0, any_step)))
+            rv_raise_core_error(
+                "Tile-components which are compressed using the irreversible processing path "
+                "must have quantization parameters specified in the QCD/QCC marker segments, "
+                "either explicitly, or through implicit derivation from the quantization "
+                "parameters for the LL subband, as explained in the JPEG2000 standard, ISO/IEC "
+                "15444-1.  The present set of code-stream parameters is not legal.");
         check_block_profile(cs->profile, cblk_y, cblk_x, get_int(cod, "Cmodes", 0, 0, 0),
                             align_y || align_x);
         const int guard = get_int(qcd, "Qguard", 0, 0, 1);

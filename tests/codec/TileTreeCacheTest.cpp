@@ -131,6 +131,25 @@ std::vector<std::string> dump_tiles(rvd_codestream& cs, bool unload_each)
                     add(d);
                     res.get_valid_precincts(d);
                     add(d);
+                    s += " p" + std::to_string(res.get_precinct_id(d.pos));
+                    // The level's kernel and lifting gains, both directions.
+                    rvd_node node = res.access_node();
+                    s += " k" + std::to_string(node.get_kernel_id());
+                    for (const bool vert : {false, true}) {
+                        int steps = 0, lmin = 0, lmax = 0, hmin = 0, hmax = 0;
+                        float ls = 0, hs = 0;
+                        bool sym = false, sym_ext = false;
+                        node.get_kernel_info(steps, ls, hs, sym, sym_ext, lmin, lmax, hmin, hmax,
+                                             vert);
+                        s += " " + std::to_string(steps) + "/" + std::to_string(ls) + "/" +
+                             std::to_string(hs) + "/" + std::to_string(lmin) + ":" +
+                             std::to_string(lmax) + ":" + std::to_string(hmin) + ":" +
+                             std::to_string(hmax);
+                        int n = 0;
+                        const float* gains = node.get_bibo_gains(n, vert);
+                        for (int i = 0; i < n; i++)
+                            s += " g" + std::to_string(gains[i]);
+                    }
                     int min_b = 0;
                     const int nb = res.get_valid_band_indices(min_b);
                     for (int b = min_b; b < min_b + nb; b++) {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -273,10 +274,25 @@ TEST(TileTreeDecomp, PacketDecompositionsMatchAnIndependentSplit)
                   std::string::npos);
         t.close();
 
-        // Transposed: every band as the transposed structure has it.
+        // Transposed: every band as the transposed structure has it; the horizontal-only
+        // split of resolution 2 appears as a vertical one.
         cs.change_appearance(true, false, false);
         t = cs.open_tile(rvd_coords(0, 0));
         tc = t.access_component(0);
+        {
+            rvd_node n2 = tc.access_resolution(2).access_node();
+            EXPECT_FALSE(n2.access_child(1).exists());
+            ASSERT_TRUE(n2.access_child(2).exists());
+            int nh = 0, nv = 0;
+            n2.get_bibo_gains(nh, false);
+            n2.get_bibo_gains(nv, true);
+            EXPECT_EQ(nh, 0);
+            EXPECT_EQ(nv, 3);
+            // Its detail band splits again, now horizontally: children 0 and 1.
+            rvd_node detail = n2.access_child(2);
+            EXPECT_TRUE(detail.access_child(1).exists());
+            EXPECT_FALSE(detail.access_child(2).exists());
+        }
         for (int rl = 1; rl <= 3; rl++) {
             const decomp_level l = transposed(levels[size_t(3 - rl)]);
             const rect& rr = res_rect[size_t(rl)];
@@ -294,4 +310,198 @@ TEST(TileTreeDecomp, PacketDecompositionsMatchAnIndependentSplit)
         t.close();
         cs.destroy();
     }
+}
+
+TEST(TileTreeDecomp, DerivedStepsFollowEachBandsDepth)
+{
+    // 9/7 with derived quantisation: a band d splits deeper than the LL band gets the LL
+    // step times 2^((depth(LL) - depth(band)) / 2), half powers included.
+    const std::vector<decomp_level> levels = decomp_test_levels();
+    siz_geometry g;
+    g.rsiz = 0x8000 | 32;
+    g.xsiz = g.xtsiz = 61;
+    g.ysiz = g.ytsiz = 47;
+    fake_cache_source src;
+    src.main_header.bytes = decomp_main_header(levels, g);
+    src.main_header.complete = true;
+    // Tile COC: ADS 1, 9/7; QCC: derived, guard bits 1, LL step 1.5 * 2^-9.
+    std::vector<uint8_t> coc = {0, 0, 0x81, 4, 4, 0, 0};
+    std::vector<uint8_t> qcc = {0, 0x21, 0x4C, 0x00};
+    for (const auto& s : {segment(0xFF53, coc), ads_segment(levels), segment(0xFF5D, qcc)})
+        src.tile_headers[0].bytes.insert(src.tile_headers[0].bytes.end(), s.begin(), s.end());
+    src.tile_headers[0].complete = true;
+    rvd_codestream cs;
+    cs.create(&src);
+    rvd_tile t = cs.open_tile(rvd_coords(0, 0));
+    rvd_tile_comp tc = t.access_component(0);
+    ASSERT_FALSE(tc.get_reversible());
+    const double ll_step = 1.5 / 512.0;
+    int above_h = 0, above_v = 0; // primary splits of the levels above
+    for (const decomp_level& l : levels) {
+        above_h += l.primary & 1;
+        above_v += l.primary >> 1;
+    }
+    const int ll_depth = above_h + above_v;
+    rvd_subband ll = tc.access_resolution(0).access_subband(0);
+    EXPECT_FLOAT_EQ(ll.get_delta(), float(ll_step));
+    EXPECT_EQ(ll.get_K_max(), 1 + 9 - 1);
+    above_h = above_v = 0;
+    for (int rl = 3; rl >= 1; rl--) {
+        const decomp_level& l = levels[size_t(3 - rl)];
+        const std::vector<band> bands = level_bands(l);
+        rvd_resolution res = tc.access_resolution(rl);
+        for (size_t b = 0; b < bands.size(); b++) {
+            const int depth =
+                above_h + above_v + int(bands[b].hbits.size() + bands[b].vbits.size());
+            const double step = ll_step * std::pow(2.0, (ll_depth - depth) / 2.0);
+            int eps = 0;
+            for (double s = step; s < 1.0; s *= 2.0)
+                eps++;
+            rvd_subband sb = res.access_subband(int(b) + 1);
+            EXPECT_NEAR(sb.get_delta(), step, 1e-6 * step) << "res " << rl << " band " << b + 1;
+            EXPECT_EQ(sb.get_K_max(), 1 + eps - 1) << "res " << rl << " band " << b + 1;
+        }
+        above_h += l.primary & 1;
+        above_v += l.primary >> 1;
+    }
+    t.close();
+    cs.destroy();
+}
+
+namespace {
+
+// True when a unit sample at position n of the band reached from the top line through
+// the splits `path` (branch per split, first first) changes any sample of [v0, v1) of
+// the top line: a textbook 5/3 synthesis of the impulse, level by level.
+bool reaches(const std::vector<int>& path, long n, long v0, long v1)
+{
+    long c0 = n - 64;
+    std::vector<double> cur(128, 0.0);
+    cur[64] = 1.0;
+    for (size_t p = path.size(); p-- > 0;) {
+        const size_t m = cur.size();
+        std::vector<double> s(m, 0.0), d(m, 0.0);
+        (path[p] ? d : s) = cur;
+        auto at = [](const std::vector<double>& v, long i) {
+            return (i < 0 || i >= long(v.size())) ? 0.0 : v[size_t(i)];
+        };
+        for (size_t k = 0; k < m; k++)
+            s[k] -= 0.25 * (at(d, long(k) - 1) + d[k]);
+        for (size_t k = 0; k < m; k++)
+            d[k] += 0.5 * (s[k] + at(s, long(k) + 1));
+        cur.assign(2 * m, 0.0);
+        for (size_t k = 0; k < m; k++) {
+            cur[2 * k] = s[k];
+            cur[2 * k + 1] = d[k];
+        }
+        c0 *= 2;
+    }
+    for (size_t i = 0; i < cur.size(); i++)
+        if (cur[i] != 0.0 && c0 + long(i) >= v0 && c0 + long(i) < v1)
+            return true;
+    return false;
+}
+
+} // namespace
+
+TEST(TileTreeDecomp, RegionsOfInterestHoldWhatTheSynthesisNeeds)
+{
+    // A view inside a 256x128 tile: every band's region is exactly the samples whose
+    // synthesis reaches the view, in each direction.
+    const std::vector<decomp_level> levels = decomp_test_levels();
+    siz_geometry g;
+    g.rsiz = 0x8000 | 32;
+    g.xsiz = g.xtsiz = 256;
+    g.ysiz = g.ytsiz = 128;
+    fake_cache_source src;
+    src.main_header.bytes = decomp_main_header(levels, g);
+    src.main_header.complete = true;
+    src.tile_headers[0].bytes = decomp_tile_header(levels, 15);
+    src.tile_headers[0].complete = true;
+    rvd_codestream cs;
+    cs.create(&src);
+    const rvd_dims view(rvd_coords(50, 100), rvd_coords(10, 20));
+    cs.apply_input_restrictions(0, 0, 0, 0, &view, RVD_WANT_CODESTREAM_COMPONENTS);
+    rvd_tile t = cs.open_tile(rvd_coords(0, 0));
+    rvd_tile_comp tc = t.access_component(0);
+    std::vector<int> above_h, above_v; // low-pass splits of the levels above
+    int checked = 0;
+    // Bounding box of the top level's bands mapped up to its own grid.
+    long box_x0 = 1 << 20, box_x1 = -(1 << 20), box_y0 = 1 << 20, box_y1 = -(1 << 20);
+    for (int rl = 3; rl >= 0; rl--) {
+        std::vector<band> bands;
+        if (rl > 0) {
+            bands = level_bands(levels[size_t(3 - rl)]);
+        } else {
+            bands.push_back(band());
+        }
+        rvd_resolution res = tc.access_resolution(rl);
+        for (size_t b = 0; b < bands.size(); b++) {
+            SCOPED_TRACE("res " + std::to_string(rl) + " band " + std::to_string(b));
+            std::vector<int> hp = above_h, vp = above_v;
+            hp.insert(hp.end(), bands[b].hbits.begin(), bands[b].hbits.end());
+            vp.insert(vp.end(), bands[b].vbits.begin(), bands[b].vbits.end());
+            rect full{0, 0, g.ysiz, g.xsiz};
+            apply(full.x0, full.x1, hp);
+            apply(full.y0, full.y1, vp);
+            long x0 = full.x1, x1 = full.x0, y0 = full.y1, y1 = full.y0;
+            for (long n = full.x0; n < full.x1; n++)
+                if (reaches(hp, n, 100, 120)) {
+                    x0 = std::min(x0, n);
+                    x1 = std::max(x1, n + 1);
+                }
+            for (long n = full.y0; n < full.y1; n++)
+                if (reaches(vp, n, 50, 60)) {
+                    y0 = std::min(y0, n);
+                    y1 = std::max(y1, n + 1);
+                }
+            if (rl == 3 && x0 < x1 && y0 < y1) {
+                // Up to the level's own grid, innermost split first.
+                long ux0 = x0, ux1 = x1, uy0 = y0, uy1 = y1;
+                for (size_t i = bands[b].hbits.size(); i-- > 0;) {
+                    const int br = bands[b].hbits[i];
+                    ux0 = 2 * ux0 + br;
+                    ux1 = 2 * ux1 + br - 1;
+                }
+                for (size_t i = bands[b].vbits.size(); i-- > 0;) {
+                    const int br = bands[b].vbits[i];
+                    uy0 = 2 * uy0 + br;
+                    uy1 = 2 * uy1 + br - 1;
+                }
+                box_x0 = std::min(box_x0, ux0), box_x1 = std::max(box_x1, ux1);
+                box_y0 = std::min(box_y0, uy0), box_y1 = std::max(box_y1, uy1);
+            }
+            rvd_dims d;
+            res.access_subband(rl == 0 ? 0 : int(b) + 1).get_dims(d);
+            EXPECT_EQ(d.pos.x, x0);
+            EXPECT_EQ(d.pos.x + d.size.x, x1);
+            EXPECT_EQ(d.pos.y, y0);
+            EXPECT_EQ(d.pos.y + d.size.y, y1);
+            checked++;
+        }
+        if (rl > 0) {
+            const int p = levels[size_t(3 - rl)].primary;
+            if (p & 1)
+                above_h.push_back(0);
+            if (p & 2)
+                above_v.push_back(0);
+        }
+    }
+    EXPECT_EQ(checked, 15);
+    // Relevance of each 16x16 precinct of the top level: its share inside that box.
+    rvd_resolution top = tc.access_resolution(3);
+    rvd_dims pv;
+    top.get_valid_precincts(pv);
+    ASSERT_FALSE(pv.is_empty());
+    for (int py = pv.pos.y; py < pv.pos.y + pv.size.y; py++)
+        for (int px = pv.pos.x; px < pv.pos.x + pv.size.x; px++) {
+            const long cx0 = 16L * px, cy0 = 16L * py;
+            const long ix = std::max(0L, std::min(cx0 + 16, box_x1) - std::max(cx0, box_x0));
+            const long iy = std::max(0L, std::min(cy0 + 16, box_y1) - std::max(cy0, box_y0));
+            EXPECT_DOUBLE_EQ(top.get_precinct_relevance(rvd_coords(py, px)),
+                             double(ix * iy) / 256.0)
+                << "precinct " << py << "," << px;
+        }
+    t.close();
+    cs.destroy();
 }

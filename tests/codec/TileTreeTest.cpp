@@ -350,7 +350,46 @@ std::vector<uint8_t> opj_stream(const temp_dir& dir, int w, int h, const std::st
     return read_file(out);
 }
 
+// Raw 8-bit unsigned components with their sub-sampling (dx, dy), each component's
+// samples one after another, encoded by opj_compress.
+std::vector<uint8_t> opj_raw_stream(const temp_dir& dir, int w, int h,
+                                    const std::vector<std::pair<int, int>>& sampling,
+                                    const std::string& opts)
+{
+    const std::string raw = dir.path + "/in.raw", out = dir.path + "/out.j2k";
+    std::ofstream f(raw, std::ios::binary);
+    std::string format = "-F " + std::to_string(w) + "," + std::to_string(h) + "," +
+                         std::to_string(sampling.size()) + ",8,u";
+    for (size_t c = 0; c < sampling.size(); c++) {
+        const int dx = sampling[c].first, dy = sampling[c].second;
+        format += (c == 0 ? "@" : ":") + std::to_string(dx) + "x" + std::to_string(dy);
+        for (int y = 0; y < (h + dy - 1) / dy; y++)
+            for (int x = 0; x < (w + dx - 1) / dx; x++)
+                f.put(char((x * 5 + y * 11 + int(c) * 40) & 255));
+    }
+    f.close();
+    std::remove(out.c_str());
+    const std::string cmd =
+        "opj_compress -i " + raw + " -o " + out + " " + format + " " + opts + " >/dev/null 2>&1";
+    if (std::system(cmd.c_str()) != 0)
+        return {};
+    return read_file(out);
+}
+
 } // namespace
+
+TEST(TileTreeGeometry, SubSampledComponentsMatchTheFormulas)
+{
+    temp_dir dir;
+    const std::vector<uint8_t> four =
+        opj_raw_stream(dir, 64, 48, {{1, 1}, {2, 2}, {2, 2}, {1, 1}}, "-n 3");
+    ASSERT_FALSE(four.empty());
+    check_geometry("64x48 four components 1x1:2x2:2x2:1x1", four);
+    const std::vector<uint8_t> two =
+        opj_raw_stream(dir, 61, 47, {{1, 1}, {4, 1}}, "-n 4 -c [32,32],[16,16]");
+    ASSERT_FALSE(two.empty());
+    check_geometry("61x47 two components 1x1:4x1", two);
+}
 
 TEST(TileTreeGeometry, OpjCompressStreamsMatchTheFormulas)
 {
@@ -363,6 +402,8 @@ TEST(TileTreeGeometry, OpjCompressStreamsMatchTheFormulas)
         {61, 47, "-n 1"},
         {61, 47, "-n 3 -c [64,64],[32,32],[16,16]"},
         {127, 126, "-n 7 -b 32,16"},
+        {127, 126, "-n 5"},
+        {127, 126, "-n 6 -c [64,64],[32,32],[16,16]"},
         {127, 126, "-n 4 -b 4,1024"},
         {127, 126, "-n 2 -d 11,13 -t 37,29 -T 11,13"},
         {127, 126, "-n 3 -I -c [32,32],[16,16] -b 16,16"},
