@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <memory>
 #include <random>
 
@@ -308,6 +309,72 @@ TEST(PacketStreamsDamage, SopNumbersWrapAt65536)
         EXPECT_GE(tc.access_resolution(1).get_precinct_packets(rvd_coords(0, 0), true),
                   layers - 1);
         t.close();
+    }
+}
+
+// The stream without PLT, and with the last `drop` packets of tile 0's tile-part cut out
+// (Psot shortened to match).
+std::vector<uint8_t> cut_tile_part(const stream_layout& L, size_t drop)
+{
+    using layout_detail::be;
+    const auto& b = L.bytes;
+    std::vector<uint8_t> out(b.begin(), b.begin() + long(L.main_end));
+    for (const auto& tp : L.parts) {
+        std::vector<uint8_t> head;
+        for (size_t q = tp.sot + 12; q + 2 < tp.body;) {
+            const size_t len = be(b, q + 2, 2);
+            if (be(b, q, 2) != 0xFF58)
+                head.insert(head.end(), b.begin() + long(q), b.begin() + long(q + 2 + len));
+            q += 2 + len;
+        }
+        size_t end = tp.end;
+        if (tp.tile == 0)
+            for (size_t i = 0; i < drop; i++)
+                end -= tp.plt[tp.plt.size() - 1 - i];
+        out.insert(out.end(), b.begin() + long(tp.sot), b.begin() + long(tp.sot + 6));
+        put32(out, uint32_t(12 + head.size() + 2 + (end - tp.body)));
+        out.insert(out.end(), b.begin() + long(tp.sot + 10), b.begin() + long(tp.sot + 12));
+        out.insert(out.end(), head.begin(), head.end());
+        out.insert(out.end(), b.begin() + long(tp.body - 2), b.begin() + long(end));
+    }
+    put16(out, 0xFFD9);
+    return out;
+}
+
+TEST(PacketStreamsDamage, ATilePartEndingBeforeItsLastPacketsEndsTheTileQuietly)
+{
+    const auto bytes = matrix_bytes("pm_rgb_n4_sopephplt");
+    const stream_layout L = parse_layout(bytes);
+    ASSERT_GT(L.num_tiles(), 1);
+    const auto packets = tile_packets(L, 0);
+    const size_t drop = 5;
+    ASSERT_GT(packets.size(), 2 * drop);
+    const auto cut = cut_tile_part(L, drop);
+    // Precincts of tile 0 that lose a packet, by (component, resolution): one precinct
+    // per resolution here.
+    std::set<std::pair<int, int>> lost;
+    for (size_t i = packets.size() - drop; i < packets.size(); i++) {
+        ASSERT_EQ(packets[i].prec, 0);
+        lost.insert(std::make_pair(packets[i].comp, packets[i].res));
+    }
+    const decoded clean = decode_all(new sequential_source(bytes), 0);
+    ASSERT_FALSE(clean.failed);
+    for (int mode = 0; mode < 3; mode++) {
+        SCOPED_TRACE(mode);
+        const decoded got = decode_all(new sequential_source(cut, 23), mode);
+        EXPECT_FALSE(got.failed);
+        ASSERT_EQ(got.samples.size(), clean.samples.size());
+        // Only the precincts that lost packets lose anything.
+        int kept = 0;
+        for (size_t i = 0; i < got.samples.size(); i++) {
+            const auto& at = got.places[i];
+            if (at.tile == 0 && lost.count(std::make_pair(at.comp, at.res)))
+                continue;
+            EXPECT_EQ(got.samples[i], clean.samples[i])
+                << "tile " << at.tile << " c" << at.comp << " r" << at.res;
+            kept += at.tile == 0;
+        }
+        EXPECT_GT(kept, 0);
     }
 }
 
