@@ -3,6 +3,8 @@
 // layer limits against opj_decompress, block truncation, sources that must agree, packed
 // headers, and progressive refinement on the fake data-bin cache.
 #include "codec/core/rv_codestream.h"
+#include "codec/core/rv_tile.h"
+#include "codec/core/rv_tile_reading.h"
 #include "codec/core/rvd_codestream.h"
 #include "tests/codec/support/block_extract.h"
 #include "tests/codec/support/codec_messages.h"
@@ -163,6 +165,8 @@ void read_every_packet(rvd_codestream& cs, const std::string& what)
                                 << " precinct " << y << "," << x;
                 }
             }
+            // Every packet of the tile has been read, so the tile knows it is finished.
+            EXPECT_TRUE(t.get_state()->rd.finished) << what << " tile " << t.get_tnum();
             visit_tile_blocks(t, [&](const block_place&, const rvd_subband&, rvd_block* blk) {
                 dec.decode(blk);
             });
