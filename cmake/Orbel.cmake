@@ -46,10 +46,11 @@ function(orbel_add_library name)
   set_property(GLOBAL APPEND PROPERTY ORBEL_LIBRARIES ${name})
 endfunction()
 
-# orbel_add_test_suite(<folder> [LIBS libs...])
+# orbel_add_test_suite(<folder> [LIBS libs...] [DISCOVERY_FILTER filter])
 # tests_<folder> from every .cpp under tests/<folder>; a main.cpp there replaces gtest_main.
+# DISCOVERY_FILTER (a --gtest_filter) leaves some tests to CTest entries of their own.
 function(orbel_add_test_suite folder)
-  cmake_parse_arguments(A "" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(A "" "DISCOVERY_FILTER" "LIBS" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(ORBEL_CONCURRENCY_ONLY)
     set(kept "")
@@ -76,7 +77,10 @@ function(orbel_add_test_suite folder)
     ORBEL_SOURCE_DIR="${CMAKE_SOURCE_DIR}" ORBEL_BINARY_DIR="${CMAKE_BINARY_DIR}"
     ORBEL_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
     ORBEL_CONFORMANCE_DIR="${CMAKE_SOURCE_DIR}/../shared/testdata/conformance")
-  gtest_discover_tests(${target}
+  if(A_DISCOVERY_FILTER)
+    set(filter_args TEST_FILTER ${A_DISCOVERY_FILTER})
+  endif()
+  gtest_discover_tests(${target} ${filter_args}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 300
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}

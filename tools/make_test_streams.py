@@ -9,6 +9,7 @@ streams), "blocks" (single code-block streams for every block coding mode), "con
 (facts for the shared conformance codestreams, which stay where they are), "params"
 (streams for the coding-parameter classes, and for them and every conformance codestream
 a <name>.dump file: the SIZ fields decoded here and the values opj_dump -i reports),
+"decode" (streams with opj_decompress's decodes to compare with, listed below),
 "packets" (single-level packet-reading streams with their raw sources), "packet_matrix"
 (the packet-reading option matrix, listed in packets.list, with the source samples of its
 images in pm_<image>.samples), "packet_big" (pm_big: 2048x2048, 8 bits, in 16 tiles, for
@@ -36,6 +37,7 @@ Dump lines (<name>.dump):
   dump prec COMP W_EXP H_EXP ...                           (lowest resolution first)
   dump steps COMP M E ...
 """
+import fcntl
 import os
 import random
 import re
@@ -369,6 +371,280 @@ def make_param_streams(out_dir):
             write_dump(out_dir, "conf_" + f[:-4], os.path.join(CONFORMANCE, f))
 
 
+# Decode comparisons: images of every depth and sign, encoded with a sampled matrix of
+# opj_compress options, and opj_decompress's own decodes of each at every discard level
+# and over a few regions. decode_cases.txt lists them, one case a line:
+#   KIND STREAM DEPTH REDUCE X0 Y0 X1 Y1 REFERENCE   (X0 = "-" for the whole image)
+# KIND is "rev" (lossless), "irr" (-I) or "roi" (lossless with a region up-shift).
+# Irreversible streams also get STREAM.samples, the source image.
+DECODE_IMAGES = []
+for _d in range(2, 17, 2):
+    DECODE_IMAGES.append(("u%d" % _d, _d, False, "raw"))
+    DECODE_IMAGES.append(("s%d" % _d, _d, True, "raw"))
+for _d in (9, 11, 13, 15):
+    DECODE_IMAGES.append(("p%d" % _d, _d, False, "pgm"))
+DECODE_SIZES = [(61, 47), (33, 1), (1, 33), (127, 126), (256, 256)]
+DECODE_OPTIONS = [["-n", str(_n)] for _n in range(1, 8)] + [
+    ["-d", "11,13"],
+    ["-t", "37,29", "-T", "11,13", "-d", "11,13"],
+    ["-s", "2,2"],
+    ["-c", "[32,32],[16,16]"],
+    ["-b", "64,16"],
+    ["-r", "20,10,1"],
+    ["-M", "63"],
+] + [["-p", _p] for _p in ("LRCP", "RLCP", "RPCL", "PCRL", "CPRL")]
+# Irreversible: 8-, 12- and 16-bit images, odd offsets on tiny images for 1-wide and
+# 1-tall nodes.
+DECODE_IRREVERSIBLE = [
+    ("u8", (61, 47), ["-d", "11,13"]),
+    ("u8", (127, 126), []),
+    ("s8", (256, 256), ["-n", "7"]),
+    ("u8", (33, 1), ["-d", "11,13", "-n", "2"]),
+    ("u8", (1, 33), ["-d", "13,11", "-n", "2"]),
+    ("u8", (61, 47), ["-t", "37,29", "-T", "11,13", "-d", "11,13"]),
+    ("u12", (61, 47), ["-d", "11,13"]),
+    ("s12", (127, 126), ["-b", "64,16"]),
+    ("u16", (61, 47), ["-d", "11,13"]),
+    ("s16", (127, 126), []),
+]
+
+
+def decode_image(spec, size, seed, samples_file=None):
+    name, depth, signed, fmt = spec
+    w, h = size
+    samples = smooth_image(w, h, depth, seed, signed)
+    # Both ends of the range appear.
+    samples[0] = -(1 << (depth - 1)) if signed else 0
+    samples[-1] = (1 << (depth - 1)) - 1 if signed else (1 << depth) - 1
+    if samples_file and not os.path.exists(samples_file):
+        atomic_write(samples_file, (" ".join(str(v) for v in samples) + "\n").encode())
+    if fmt == "pgm":
+        return "img.pgm", pgm(w, h, (1 << depth) - 1, samples), []
+    args = ["-F", "%d,%d,1,%d,%s" % (w, h, depth, "s" if signed else "u")]
+    return "img.raw", raw(samples, 1 if depth <= 8 else 2, signed), args
+
+
+def try_encode(out_dir, name, image_name, image_bytes, args):
+    try:
+        encode(out_dir, name, image_name, image_bytes, args)
+        return True
+    except subprocess.CalledProcessError:
+        return False  # a level count or size that opj_compress refuses
+
+
+def reference_decode(out_dir, stream, reduce, region):
+    tag = "%s_r%d" % (stream, reduce)
+    args = ["-r", str(reduce)]
+    if region:
+        tag += "_d%d_%d_%d_%d" % region
+        args += ["-d", "%d,%d,%d,%d" % region]
+    target = os.path.join(out_dir, tag + ".pgx")
+    if not os.path.exists(target):
+        with tempfile.TemporaryDirectory(dir=out_dir) as tmp:
+            done = subprocess.run(["opj_decompress", "-i", os.path.join(out_dir, stream + ".j2k"),
+                                   "-o", os.path.join(tmp, "ref.pgx")] + args,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if done.returncode != 0:
+                # opj_decompress refuses images and regions that are empty at the
+                # reduced size.
+                if region or reduce > 0:
+                    return None
+                raise RuntimeError("opj_decompress failed on " + stream)
+            os.replace(os.path.join(tmp, "ref_0.pgx"), target)
+    return tag + ".pgx"
+
+
+def decode_levels(args):
+    return int(args[args.index("-n") + 1]) - 1 if "-n" in args else 5
+
+
+def decode_regions(size, args):
+    """Regions on the canvas: one sample wide, one sample tall, and one across tiles."""
+    w, h = size
+    ox, oy = 0, 0
+    if "-d" in args:
+        ox, oy = (int(v) for v in args[args.index("-d") + 1].split(","))
+    return [(ox + w // 3, oy, ox + w // 3 + 1, oy + h),
+            (ox, oy + h // 2, ox + w, oy + h // 2 + 1),
+            (ox + w // 4, oy + h // 5, ox + (3 * w) // 4 + 1, oy + (4 * h) // 5 + 1)]
+
+
+def make_decode_streams(out_dir):
+    manifest = os.path.join(out_dir, "decode_cases.txt")
+    # Test processes start together: one makes the streams while the others wait.
+    with open(os.path.join(out_dir, ".decode.lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(manifest):
+            make_decode_cases(out_dir, manifest)
+
+
+def make_decode_cases(out_dir, manifest):
+    cases = []
+
+    def add_cases(kind, stream, depth, size, args, all_levels):
+        levels = decode_levels(args)
+        for r in (range(levels + 1) if all_levels else (0, levels)):
+            ref = reference_decode(out_dir, stream, r, None)
+            if ref:
+                cases.append("%s %s %d %d - - - - %s" % (kind, stream, depth, r, ref))
+        for i, region in enumerate(decode_regions(size, args)):
+            r = min(i % 2, levels)
+            ref = reference_decode(out_dir, stream, r, region)
+            if ref:
+                cases.append("%s %s %d %d %d %d %d %d %s" % ((kind, stream, depth, r) + region +
+                                                             (ref,)))
+
+    # Each option set meets two images and a size in turn, so that every depth, sign and
+    # size is covered without the full product.
+    n = 0
+    for k, options in enumerate(DECODE_OPTIONS):
+        for j in range(2):
+            spec = DECODE_IMAGES[(2 * k + j) % len(DECODE_IMAGES)]
+            size = DECODE_SIZES[(k + 3 * j) % len(DECODE_SIZES)]
+            if options[0] == "-n":
+                size = (256, 256) if int(options[1]) > 5 else (61, 47)
+            elif min(size) == 1:
+                # A line of samples takes one level at most; an odd offset makes its
+                # nodes odd.
+                options = options + ["-n", "2"] + ([] if "-d" in options else ["-d", "11,13"])
+            image_name, image_bytes, extra = decode_image(spec, size, 300 + n)
+            stream = "dec_%s_%dx%d_%d" % (spec[0], size[0], size[1], n)
+            n += 1
+            # Fewer levels where small tiles or sub-sampled images refuse the default.
+            tries = [options] + [options + ["-n", str(k)] for k in range(5, 1, -1)
+                                 if "-n" not in options]
+            for opts in tries:
+                if try_encode(out_dir, stream, image_name, image_bytes, extra + opts):
+                    add_cases("rev", stream, spec[1], size, opts, True)
+                    break
+    specs = {s[0]: s for s in DECODE_IMAGES}
+    for k, (img, size, options) in enumerate(DECODE_IRREVERSIBLE):
+        spec = specs[img]
+        stream = "irr_%s_%dx%d_%d" % (img, size[0], size[1], k)
+        # The source samples, to tell which decoder is nearer where they differ.
+        image_name, image_bytes, extra = decode_image(
+            spec, size, 400 + k, os.path.join(out_dir, stream + ".samples"))
+        if try_encode(out_dir, stream, image_name, image_bytes, extra + ["-I"] + options):
+            add_cases("irr", stream, spec[1], size, options, False)
+    for k, img in enumerate(("u8", "s4")):
+        image_name, image_bytes, extra = decode_image(specs[img], (127, 126), 500 + k)
+        stream = "roi_%s_%d" % (img, k)
+        if try_encode(out_dir, stream, image_name, image_bytes, extra + ["-ROI", "c=0,U=20"]):
+            add_cases("roi", stream, specs[img][1], (127, 126), [], False)
+    atomic_write(manifest, ("\n".join(cases) + "\n").encode())
+
+
+
+# Colour and multi-component cases for the multi-component network, each decoded by
+# opj_decompress at every discard level and over regions. multi_cases.txt lines:
+#   KIND STREAM REDUCE X0 Y0 X1 Y1 NCOMP REFERENCE   (X0 = "-" for the whole image)
+# KIND is "rev" (lossless) or "irr" (-I). REFERENCE names <REFERENCE>_<c>.samples files:
+# width and height, then the samples, all 32-bit little-endian.
+MULTI_W, MULTI_H = 61, 47
+
+
+def colour_planes(w, h, comps, depth, seed, subs=None):
+    """Smooth, correlated colour planes (so the transforms see real colour)."""
+    base = smooth_image(w, h, depth, seed)
+    rng = random.Random(seed + 1)
+    top = (1 << depth) - 1
+    planes = []
+    for c in range(comps):
+        dx, dy = subs[c] if subs else (1, 1)
+        cw, ch = (w + dx - 1) // dx, (h + dy - 1) // dy
+        p = []
+        for y in range(ch):
+            for x in range(cw):
+                v = base[(y * dy) * w + x * dx] + (c * 37 - 40) + rng.randrange(-top // 16, top // 16 + 1)
+                p.append(min(top, max(0, v)))
+        planes.append(p)
+    planes[0][0] = 0
+    planes[-1][-1] = top
+    return planes
+
+
+def pgx_to_samples(src, dst):
+    with open(src, "rb") as f:
+        data = f.read()
+    end = data.index(b"\n")
+    head = data[:end].decode().replace("+", " + ").replace("-", " - ").split()
+    order = head[1]
+    signed = "-" in head
+    nums = [t for t in head[2:] if t not in ("+", "-")]
+    depth, w, h = int(nums[0]), int(nums[1]), int(nums[2])
+    nbytes = 1 if depth <= 8 else (2 if depth <= 16 else 4)
+    body = data[end + 1:]
+    out = [struct.pack("<ii", w, h)]
+    for i in range(w * h):
+        v = int.from_bytes(body[i * nbytes:(i + 1) * nbytes], "big" if order == "ML" else "little",
+                           signed=signed)
+        out.append(struct.pack("<i", v))
+    atomic_write(dst, b"".join(out))
+
+
+def multi_reference(out_dir, stream, ncomp, reduce, region):
+    tag = "%s_r%d" % (stream, reduce)
+    args = ["-r", str(reduce)]
+    if region:
+        tag += "_d%d_%d_%d_%d" % region
+        args += ["-d", "%d,%d,%d,%d" % region]
+    if os.path.exists(os.path.join(out_dir, "%s_%d.samples" % (tag, ncomp - 1))):
+        return tag
+    with tempfile.TemporaryDirectory(dir=out_dir) as tmp:
+        done = subprocess.run(["opj_decompress", "-i", os.path.join(out_dir, stream + ".j2k"),
+                               "-o", os.path.join(tmp, "ref.pgx")] + args,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if done.returncode != 0:
+            return None
+        for c in range(ncomp):
+            pgx_to_samples(os.path.join(tmp, "ref_%d.pgx" % c),
+                           os.path.join(out_dir, "%s_%d.samples" % (tag, c)))
+    return tag
+
+
+def make_multi_streams(out_dir):
+    manifest = os.path.join(out_dir, "multi_cases.txt")
+    if os.path.exists(manifest):
+        return
+    w, h = MULTI_W, MULTI_H
+    cases = []
+
+    def add(kind, stream, ncomp, planes, depth, fmt, args, levels, subs=None):
+        if fmt == "ppm":
+            body = b"".join(bytes([planes[0][i], planes[1][i], planes[2][i]]) for i in range(w * h))
+            image = ("img.ppm", b"P6\n%d %d\n255\n" % (w, h) + body, [])
+        else:
+            sub = "" if not subs else "@" + ":".join("%dx%d" % s for s in subs)
+            image = ("img.raw", b"".join(raw(p, 1 if depth <= 8 else 2, False) for p in planes),
+                     ["-F", "%d,%d,%d,%d,u%s" % (w, h, ncomp, depth, sub)])
+        encode(out_dir, stream, image[0], image[1], image[2] + args)
+        for r in range(levels + 1):
+            tag = multi_reference(out_dir, stream, ncomp, r, None)
+            if tag:
+                cases.append("%s %s %d - - - - %d %s" % (kind, stream, r, ncomp, tag))
+        ox, oy = 0, 0
+        if "-d" in args:
+            ox, oy = (int(v) for v in args[args.index("-d") + 1].split(","))
+        regions = [(ox + w // 4, oy + h // 5, ox + (3 * w) // 4 + 1, oy + (4 * h) // 5 + 1),
+                   (ox + 3, oy + h // 2, ox + w, oy + h // 2 + 2)]
+        for i, region in enumerate(regions):
+            tag = multi_reference(out_dir, stream, ncomp, i % 2, region)
+            if tag:
+                cases.append("%s %s %d %d %d %d %d %d %s" % ((kind, stream, i % 2) + region +
+                                                             (ncomp, tag)))
+
+    rgb8 = colour_planes(w, h, 3, 8, 601)
+    add("rev", "mc_rgb8", 3, rgb8, 8, "ppm", [], 5)
+    add("rev", "mc_rgb8_nomct", 3, rgb8, 8, "ppm", ["-mct", "0"], 5)
+    add("rev", "mc_rgb12", 3, colour_planes(w, h, 3, 12, 602), 12, "raw", [], 5)
+    subs = [(1, 1), (2, 2), (2, 2), (1, 1)]
+    add("rev", "mc_four_sub", 4, colour_planes(w, h, 4, 8, 603, subs), 8, "raw", [], 4, subs)
+    add("rev", "mc_four", 4, colour_planes(w, h, 4, 8, 604), 8, "raw", [], 5)
+    add("rev", "mc_rgb8_s22", 3, rgb8, 8, "ppm", ["-s", "2,2"], 4)
+    add("rev", "mc_rgb8_tiles", 3, rgb8, 8, "ppm",
+        ["-t", "37,29", "-T", "11,13", "-d", "11,13", "-n", "4"], 3)
+    add("irr", "mc_rgb8_ict", 3, rgb8, 8, "ppm", ["-I"], 5)
+    atomic_write(manifest, ("\n".join(cases) + "\n").encode())
 # Packet-reading matrix: three images, each option set at one level (exact whole-image
 # reconstruction) and at a sampled level count from 2 to 7 (every packet read).
 PACKET_IMAGES = {
@@ -496,10 +772,17 @@ def main():
         make_noisy_block_streams(out_dir)
     if "conformance" in groups:
         make_conformance_facts(out_dir)
+    if "mct" in groups:  # multi-component transform streams, see make_mct_streams.py
+        import make_mct_streams
+        make_mct_streams.make(out_dir)
     if "params" in groups:
         make_param_streams(out_dir)
+    if "multi" in groups:
+        make_multi_streams(out_dir)
     if "packets" in groups:
         make_packet_streams(out_dir)
+    if "decode" in groups:
+        make_decode_streams(out_dir)
     if "packet_matrix" in groups:
         make_packet_matrix(out_dir)
     if "packet_big" in groups:

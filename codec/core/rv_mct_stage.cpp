@@ -499,7 +499,9 @@ void rv_mct_block::build_sensitivity_rows()
 {
     rows_built = true;
     rows.assign(size_t(num_inputs), sensitivity_row());
-    if (matrix_params != nullptr) {
+    if (rxform_params() != nullptr) {
+        build_rxform_rows();
+    } else if (matrix_params != nullptr) {
         for (int j = 0; j < num_inputs; j++) {
             sensitivity_row& row = rows[size_t(j)];
             row.coeffs.resize(size_t(num_outputs));
@@ -507,7 +509,6 @@ void rv_mct_block::build_sensitivity_rows()
                 row.coeffs[size_t(i)] = coefficient(matrix_params, "Mmatrix_coeffs",
                                                     i * num_inputs + j);
         }
-        rows_known = true;
     } else if (triang_params != nullptr) {
         const int n = num_outputs;
         // c(i, k): predictor of output i from output k, normalised for a reversible block.
@@ -536,15 +537,64 @@ void rv_mct_block::build_sensitivity_rows()
             }
             row.coeffs.assign(d.begin(), d.end());
         }
-        rows_known = true;
     } else if (num_dwt_levels > 0) {
         build_wavelet_rows();
-        rows_known = true;
-    } else if (is_null_transform) {
-        rows_known = true; // input j feeds output j alone
     }
-    // Reversible matrices: not composed yet; treated as input j feeding output j
-    // (rows_known stays false).
+    // A null block has no rows: input j feeds output j alone.
+}
+
+rvd_params* rv_mct_block::rxform_params() const
+{
+    if (old_rxform_params != nullptr)
+        return old_rxform_params;
+    return is_reversible ? matrix_params : nullptr;
+}
+
+int rv_mct_block::rxform_coefficient(int line, int step) const
+{
+    rvd_params* m = rxform_params();
+    if (m == nullptr)
+        return 0;
+    const int n = num_inputs;
+    const int idx = (old_rxform_params != nullptr) ? line * (n + 1) + step : step * n + line;
+    return int(std::floor(double(coefficient(m, "Mmatrix_coeffs", idx)) + 0.5));
+}
+
+void rv_mct_block::build_rxform_rows()
+{
+    // The synthesis steps without their rounding: step s updates line t = N-1 - (s mod N)
+    // by the other lines' factors over its divisor v; a negative divisor in the last
+    // step also negates the line. a(i, j) follows line i's dependence on input j.
+    const int n = num_inputs;
+    const size_t cols = size_t(n) + 1;
+    std::vector<double> c(size_t(n) * cols);
+    for (int i = 0; i < n; i++)
+        for (int s = 0; s <= n; s++)
+            c[size_t(i) * cols + size_t(s)] = rxform_coefficient(i, s);
+    std::vector<double> a(size_t(n) * size_t(n), 0.0);
+    for (int i = 0; i < n; i++)
+        a[size_t(i * n + i)] = 1.0;
+    for (int s = 0; s <= n; s++) {
+        const int t = n - 1 - (s % n);
+        const double v = c[size_t(t) * cols + size_t(s)];
+        if (v == 0.0)
+            continue; // the synthesis refuses it; nothing sensible to weigh
+        const double sign = (s == n && v < 0.0) ? -1.0 : 1.0;
+        const double scale = 1.0 / std::fabs(v);
+        for (int j = 0; j < n; j++) {
+            double sum = 0.0;
+            for (int i = 0; i < n; i++)
+                if (i != t)
+                    sum += c[size_t(i) * cols + size_t(s)] * a[size_t(i * n + j)];
+            a[size_t(t * n + j)] = sign * (a[size_t(t * n + j)] - scale * sum);
+        }
+    }
+    for (int j = 0; j < n; j++) {
+        sensitivity_row& row = rows[size_t(j)];
+        row.coeffs.resize(size_t(std::min(n, num_outputs)));
+        for (size_t i = 0; i < row.coeffs.size(); i++)
+            row.coeffs[i] = float(a[i * size_t(n) + size_t(j)]);
+    }
 }
 
 void rv_mct_block::build_wavelet_rows()

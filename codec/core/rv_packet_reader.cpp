@@ -52,16 +52,17 @@ bool address_list_complete(const rv_tile_ref* ref)
     return ref->tpart_head != nullptr && ref->tpart_tail == nullptr;
 }
 
-// Moves a sequential input forward to a position; seeks a seekable one.
+// Moves the input forward to a position, never back: walking tile-parts in order must
+// make progress whatever the lengths say.
 void move_to(rv_codestream* cs, int64_t pos)
 {
     rv_compressed_input* in = cs->in.get();
-    if (in->get_capabilities() & RVD_SOURCE_CAP_SEEKABLE) {
-        in->seek(pos);
-        return;
-    }
     const int64_t here = in->get_offset();
-    if (pos > here)
+    if (pos <= here)
+        return;
+    if (in->get_capabilities() & RVD_SOURCE_CAP_SEEKABLE)
+        in->seek(pos);
+    else
         in->ignore(pos - here);
 }
 
@@ -121,6 +122,17 @@ uint64_t* next_sequenced(rv_tile* t, rv_resolution*& res, rvd_coords& idx)
         rd.sequencer->start();
     }
     return rd.sequencer->next_packet(res, idx);
+}
+
+// The current tile stops being current; a closed tile of a persistent codestream that
+// can be read again may then leave memory.
+void leave_current(rv_codestream* cs)
+{
+    rv_tile* t = cs->rd.current_tile;
+    cs->rd.current_tile = nullptr;
+    if (t != nullptr && cs->persistent && !t->is_open && t->initialized &&
+        (cs->cached_source || cs->tpart_ptr_server))
+        t->add_to_unloadable_list();
 }
 
 // A packet that could not be read goes back to the sequencer.
@@ -186,6 +198,9 @@ sot_fields parse_sot(rv_codestream* cs, int64_t address)
     f.tpsot = b[6];
     f.tnsot = b[7];
     f.address = address;
+    if (f.psot != 0 && f.psot < 14)
+        rv_raise_core_error("Corrupt SOT marker segment found in codestream: the tile-part "
+                            "length is smaller than the tile-part header can be.");
     if (f.isot >= cs->num_tiles.y * cs->num_tiles.x)
         rv_raise_core_error("Corrupt SOT marker segment found in codestream: tile-number lies "
                             "outside the range of available tiles derived from the SIZ marker "
@@ -269,6 +284,8 @@ bool read_tpart_segments(rv_tile* x, const sot_fields& f)
     rd.num_tparts_read++;
     if (rd.sequencer)
         rd.sequencer->set_tparts_seen(rd.num_tparts_read);
+    if (cs->rd.current_tile != x)
+        leave_current(cs);
     cs->rd.current_tile = x;
     cs->rd.num_headers_read++;
     return true;
@@ -348,7 +365,7 @@ bool recover(rv_precinct* p)
                 cs->rd.have_sot = true;
                 cs->rd.have_sot_address = in->get_offset() - (cs->marker->get_length() + 4);
                 if (cs->rd.current_tile == t)
-                    cs->rd.current_tile = nullptr;
+                    leave_current(cs);
                 return false;
             }
             if (cs->marker->get_code() != RV_SOP || cs->marker->get_length() < 2)
@@ -456,6 +473,7 @@ bool rv_packet_reader::read_tile_part_header(rv_tile* t)
             return false;
         int64_t sot_address = 0;
         bool read_ok = true;
+        bool from_own_list = false;
         if (!idx) {
             if (!r.have_sot) {
                 if (r.next_sot < 0) {
@@ -472,6 +490,7 @@ bool rv_packet_reader::read_tile_part_header(rv_tile* t)
             }
         } else {
             int64_t target = nth_address(t->tile_ref, t->rd.num_tparts_read);
+            from_own_list = target >= 0;
             if (target < 0) {
                 if (address_list_complete(t->tile_ref) || r.frontier < 0) {
                     t->rd.num_tparts_announced = t->rd.num_tparts_read;
@@ -516,6 +535,10 @@ bool rv_packet_reader::read_tile_part_header(rv_tile* t)
             }
         }
 
+        if (from_own_list && f.isot != t->t_num)
+            rv_raise_core_error("The tile-part index (from TLM marker segments or earlier "
+                                "parsing) points to a tile-part of another tile.  The TLM marker "
+                                "segments are inconsistent with the code-stream.");
         rv_tile* u = ref->tile;
         const rvd_coords u_idx(f.isot / cs->num_tiles.x, f.isot % cs->num_tiles.x);
         auto skip = [&]() {
@@ -573,7 +596,7 @@ void rv_packet_reader::finish_current_tpart(rv_codestream* cs)
         return;
     if (!t->initialized || !t->rd.sequencer) {
         // A tile that is still being built has its packets read once it is.
-        cs->rd.current_tile = nullptr;
+        leave_current(cs);
         return;
     }
     while (cs->rd.current_tile == t) {
@@ -596,7 +619,7 @@ void rv_packet_reader::finish_current_tpart(rv_codestream* cs)
         }
     }
     if (cs->rd.current_tile == t)
-        cs->rd.current_tile = nullptr;
+        leave_current(cs);
 }
 
 bool rv_packet_reader::read_packet(rv_precinct* p)
@@ -629,7 +652,7 @@ bool rv_packet_reader::read_packet(rv_precinct* p)
         } else {
             unsequence(t);
             if (cs->rd.current_tile == t)
-                cs->rd.current_tile = nullptr;
+                leave_current(cs);
             return false;
         }
     }
@@ -641,6 +664,8 @@ bool rv_packet_reader::read_packet(rv_precinct* p)
                     p->num_layers_parsed = -1;
                 return false;
             }
+            if (cs->resilient && cs->expect_ubiquitous_sops && rd.use_sop)
+                return recover(p); // every packet should start with one
             break; // no marker: a packet without SOP
         }
         const uint16_t code = cs->marker->get_code();
@@ -649,7 +674,7 @@ bool rv_packet_reader::read_packet(rv_precinct* p)
             cs->rd.have_sot = true;
             cs->rd.have_sot_address = in->get_offset() - (cs->marker->get_length() + 4);
             if (cs->rd.current_tile == t)
-                cs->rd.current_tile = nullptr;
+                leave_current(cs);
             return false;
         }
         if (code == RV_SOP && rd.use_sop) {
@@ -670,10 +695,8 @@ bool rv_packet_reader::read_packet(rv_precinct* p)
             }
             break;
         }
-        if (cs->resilient && cs->expect_ubiquitous_sops && rd.use_sop)
-            continue; // read on to the next marker
         if (cs->resilient)
-            return recover(p);
+            return recover(p); // scans on to the next SOP or SOT
         rv_raise_core_error("Illegal marker code found while attempting to read a packet from "
                             "the code-stream!\n\tIllegal marker code is " +
                             marker_text(code) +
@@ -684,8 +707,10 @@ bool rv_packet_reader::read_packet(rv_precinct* p)
     rv_input* hsrc = rd.packed_headers ? static_cast<rv_input*>(rd.packed_headers.get())
                                        : static_cast<rv_input*>(in);
     const bool packed = rd.packed_headers != nullptr;
-    const bool detect = cs->resilient || cs->fussy;
-    const bool by_pointer = cs->in_memory_source && !cs->cached_source && !detect;
+    const bool by_pointer = rv_packet_reader::bodies_by_pointer(cs);
+    // In-place bodies cannot pass through marker detection (a mode set after reading
+    // began): they are taken as they are.
+    const bool detect = (cs->resilient || cs->fussy) && !by_pointer;
     if (detect)
         in->enable_marker_throwing(cs->fussy);
     rv_buffer_server* bs = cs->buf_server.get();
@@ -836,7 +861,7 @@ bool rv_packet_reader::tile_finished(rv_tile* t)
         return false;
     rv_codestream* cs = t->codestream;
     if (cs->rd.current_tile == t)
-        cs->rd.current_tile = nullptr;
+        leave_current(cs);
     if (t->rd.finished)
         return false;
     t->rd.finished = true;
@@ -891,7 +916,7 @@ void rv_packet_reader::read_precinct(rv_precinct* p)
                 rv_precinct* q = bring_in(res, ref);
                 t->rd.sequenced = true;
                 if (!read_and_count(q) && cs->rd.current_tile == t)
-                    cs->rd.current_tile = nullptr; // the next pass reads the next header
+                    leave_current(cs); // the next pass reads the next header
             } else {
                 check_finished(t);
             }
@@ -922,6 +947,16 @@ bool rv_packet_reader::set_precinct_address(rv_tile* t, uint64_t* ref, rv_resolu
     if (relevant)
         t->rd.relevant_packets_read += t->rd.num_relevant_layers;
     return true;
+}
+
+bool rv_packet_reader::bodies_by_pointer(rv_codestream* cs)
+{
+    // Decided once: every chain of the codestream must be read back the way it was
+    // written, whatever modes are set later. Marker detection reads through a copy.
+    if (cs->rd.by_pointer < 0)
+        cs->rd.by_pointer =
+            (cs->in_memory_source && !cs->cached_source && !cs->resilient && !cs->fussy) ? 1 : 0;
+    return cs->rd.by_pointer == 1;
 }
 
 void rv_packet_reader::read_first_header(rv_tile* t)
@@ -1066,6 +1101,7 @@ void rv_packet_reader::reset_codestream(rv_codestream* cs)
     r.frontier = 0;
     r.last_sot_walked = -1;
     r.have_pending_sot = false;
+    r.by_pointer = -1;
     r.block_precinct = nullptr;
     r.block_state = nullptr;
 }

@@ -171,8 +171,12 @@ void rvd_tile::close()
     rv_tile* t = state;
     state = nullptr;
     if (cs->persistent) {
-        t->add_to_unloadable_list();
-        cs->unload_tiles_to_cache_threshold();
+        // Only a tile whose data can be read again may leave memory.
+        const bool rereadable = !cs->in || cs->cached_source || cs->tpart_ptr_server;
+        if (rereadable && cs->rd.current_tile != t) {
+            t->add_to_unloadable_list();
+            cs->unload_tiles_to_cache_threshold();
+        }
     } else {
         t->closed = true;
         // Destroyed once all its packets are read; a tile that never had a header stays

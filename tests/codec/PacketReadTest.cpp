@@ -132,3 +132,87 @@ TEST(PacketRead, ConformanceCodestreamsReadWholeOnEverySource)
         EXPECT_GT(blocks, (body - markers) * 3 / 10);
     }
 }
+
+TEST(PacketRead, InconsistentTilePartLengthsAreErrorsNotEndlessWalks)
+{
+    const std::string path = stream_dir("input") + "/tlm_tp_r";
+    const stream_facts f = load_facts(path + ".facts");
+    const std::vector<uint8_t> bytes = read_file(path + ".j2k");
+    int64_t tlm = -1;
+    for (const fact_marker& m : f.markers)
+        if (m.code == 0xFF55)
+            tlm = m.offset;
+    ASSERT_GT(tlm, 0);
+    ASSERT_EQ(bytes[size_t(tlm) + 5], 0x50); // 8-bit tile numbers, 32-bit lengths
+    {
+        // The first tile-part, tile 0's, listed as tile 1's.
+        std::vector<uint8_t> bad = bytes;
+        bad[size_t(tlm) + 6] = 1;
+        memory_source src(bad);
+        rvd_codestream cs;
+        cs.create(&src);
+        EXPECT_NE(error_text([&] { cs.open_tile(rvd_coords(0, 1)); })
+                      .find("points to a tile-part of another tile"),
+                  std::string::npos);
+        cs.destroy();
+    }
+    for (bool seekable : {false, true}) {
+        // A tile-part length shorter than its own SOT segment.
+        std::vector<uint8_t> bad = bytes;
+        const int64_t sot = f.sots.at(1).offset;
+        bad[size_t(sot) + 6] = bad[size_t(sot) + 7] = bad[size_t(sot) + 8] = 0;
+        bad[size_t(sot) + 9] = 5;
+        memory_source mem(bad);
+        sequential_source seq(bad);
+        rvd_codestream cs;
+        cs.create(seekable ? static_cast<rvd_compressed_source*>(&mem)
+                           : static_cast<rvd_compressed_source*>(&seq));
+        const std::string text = error_text([&] { collect_blocks(cs); });
+        EXPECT_NE(text.find("tile-part length is smaller"), std::string::npos) << text;
+        cs.destroy();
+    }
+}
+
+TEST(PacketRead, ResilientReadingResynchronisesAtTheNextSop)
+{
+    // Three packets (one per component); the middle one's SOP names packet 7.
+    std::vector<uint8_t> bytes = read_file(packet_stream("sop_eph", ".j2k"));
+    std::vector<size_t> sops;
+    for (size_t k = 0; k + 3 < bytes.size(); k++)
+        if (bytes[k] == 0xFF && bytes[k + 1] == 0x91 && bytes[k + 2] == 0 && bytes[k + 3] == 4)
+            sops.push_back(k);
+    ASSERT_EQ(sops.size(), 3u);
+    ASSERT_EQ(bytes[sops[1] + 5], 1);
+    std::vector<block_data> clean;
+    {
+        sequential_source src(bytes);
+        rvd_codestream cs;
+        cs.create(&src);
+        clean = collect_blocks(cs);
+        cs.destroy();
+    }
+    ASSERT_EQ(clean.size(), 3u);
+    bytes[sops[1] + 5] = 7;
+    {
+        sequential_source src(bytes);
+        rvd_codestream cs;
+        cs.create(&src);
+        cs.set_resilient();
+        const std::vector<block_data> got = collect_blocks(cs);
+        cs.destroy();
+        ASSERT_EQ(got.size(), 3u);
+        EXPECT_TRUE(got[0] == clean[0]);
+        EXPECT_EQ(got[1].num_passes, 0); // its packet was skipped
+        EXPECT_TRUE(got[2] == clean[2]); // read again after the next SOP
+    }
+    {
+        sequential_source src(bytes);
+        rvd_codestream cs;
+        cs.create(&src);
+        cs.set_fussy();
+        EXPECT_NE(error_text([&] { collect_blocks(cs); })
+                      .find("Found sequence number 7, but expected 1."),
+                  std::string::npos);
+        cs.destroy();
+    }
+}

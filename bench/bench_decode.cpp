@@ -1,0 +1,129 @@
+// Whole-image decoding speed from memory: create the codestream, read it and pull every
+// line of every component through the decode tool's loop (no file writing). Reports
+// megasamples per second. Cases come from ORBEL_BENCH_DECODE
+// ("label|path|reduce|x0,y0,x1,y1 or -" separated by ';', as bench/compare_decode.py
+// passes them); without it, the CT-like 512x512 12-bit lossless stream of
+// bench/compare_decode.py, whole, at reduce 2 and over a 256x256 region.
+#include "codec/core/rvd_message.h"
+#include "tools/decode/codec_message_sinks.h"
+#include "tools/decode/decode_sources.h"
+#include "tools/decode/image_decoder.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+throwing_codec_sink error_sink;
+printing_codec_sink warning_sink(nullptr);
+
+struct bench_case {
+    std::string label;
+    std::string path;
+    decode_settings settings;
+};
+
+std::string source_root()
+{
+    std::string here = __FILE__;
+    return here.substr(0, here.rfind("/bench/"));
+}
+
+std::vector<std::string> split(const std::string& text, char sep)
+{
+    std::vector<std::string> parts;
+    std::stringstream in(text);
+    std::string part;
+    while (std::getline(in, part, sep))
+        parts.push_back(part);
+    return parts;
+}
+
+std::vector<bench_case> default_cases()
+{
+    const std::string dir = "bench_decode_streams";
+    const std::string cmd = "python3 '" + source_root() + "/bench/compare_decode.py' --quick --make-streams " +
+                            dir + " > /dev/null";
+    if (std::system(cmd.c_str()) != 0)
+        throw std::runtime_error("stream generator failed: " + cmd);
+    const std::string path = dir + "/ct512_lossless.j2k";
+    std::vector<bench_case> cases(3, bench_case{"", path, decode_settings()});
+    cases[0].label = "ct512_lossless_full";
+    cases[1].label = "ct512_lossless_r2";
+    cases[1].settings.reduce = 2;
+    cases[2].label = "ct512_lossless_region256";
+    cases[2].settings.has_region = true;
+    cases[2].settings.region = rvd_dims(rvd_coords(128, 128), rvd_coords(256, 256));
+    return cases;
+}
+
+std::vector<bench_case> cases_from(const std::string& spec)
+{
+    std::vector<bench_case> cases;
+    for (const std::string& entry : split(spec, ';')) {
+        std::vector<std::string> f = split(entry, '|');
+        if (f.size() != 4)
+            throw std::runtime_error("bad ORBEL_BENCH_DECODE entry: " + entry);
+        bench_case c{f[0], f[1], decode_settings()};
+        c.settings.reduce = std::stoi(f[2]);
+        if (f[3] != "-") {
+            std::vector<std::string> r = split(f[3], ',');
+            if (r.size() != 4)
+                throw std::runtime_error("bad region in: " + entry);
+            const int x0 = std::stoi(r[0]), y0 = std::stoi(r[1]);
+            c.settings.has_region = true;
+            c.settings.region = rvd_dims(rvd_coords(y0, x0), rvd_coords(std::stoi(r[3]) - y0, std::stoi(r[2]) - x0));
+        }
+        cases.push_back(c);
+    }
+    return cases;
+}
+
+void BM_Decode(benchmark::State& state, const bench_case& c)
+{
+    std::ifstream in(c.path, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.empty()) {
+        state.SkipWithError(("cannot read " + c.path).c_str());
+        return;
+    }
+    int64_t samples = 0;
+    for (auto _ : state) {
+        decode_memory_source source(bytes.data(), int64_t(bytes.size()));
+        std::vector<pgx_image> images;
+        try {
+            images = decode_components(&source, c.settings);
+        } catch (const std::exception& e) {
+            state.SkipWithError(e.what());
+            break;
+        }
+        samples = 0;
+        for (const pgx_image& img : images)
+            samples += int64_t(img.width) * img.height;
+        benchmark::DoNotOptimize(images.data());
+    }
+    state.counters["MS/s"] =
+        benchmark::Counter(double(samples) * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+}
+
+int register_cases()
+{
+    rvd_customize_errors(&error_sink);
+    rvd_customize_warnings(&warning_sink);
+    const char* spec = std::getenv("ORBEL_BENCH_DECODE");
+    for (const bench_case& c : (spec && *spec) ? cases_from(spec) : default_cases())
+        benchmark::RegisterBenchmark(("BM_Decode/" + c.label).c_str(), BM_Decode, c)
+            ->Unit(benchmark::kMillisecond);
+    return 0;
+}
+
+[[maybe_unused]] const int registered = register_cases();
+
+} // namespace

@@ -1,0 +1,232 @@
+#!/usr/bin/env python3
+"""Times j2k_decode beside opj_decompress (one thread) in the same run.
+
+compare_decode.py [--build DIR] [--work DIR] [--quick] [--pairs N]
+compare_decode.py --make-streams DIR [--quick]
+
+Images come from a fixed-seed generator: a CT-like 512x512 12-bit phantom of ellipses
+with noise of about 15 levels, and a DX-like 2048x2048 12-bit image of smooth blobs with
+noise. Each is encoded with opj_compress defaults (5/3 lossless, 6 resolutions, 64x64
+blocks, one layer), with -n 1 (block decoding dominates) and with -I -r 20. Every case
+(full, -r 2 where there are levels to discard, and a region: 1024x1024 of the DX
+image, 256x256 of the CT one) runs
+`j2k_decode --reduce R [--region] IN OUT` and `opj_decompress -threads 1 -r R [-d] -i IN
+-o OUT.pgx` alternately: one warm-up each, then N pairs (at least 5). Printed per case:
+samples, both median wall times, megasamples per second, the median of opj's time over
+ours (above 1: ours is faster), and bench_decode's in-process rate for the same case.
+--quick (for CI) keeps the CT image and three pairs, and asserts nothing.
+"""
+import argparse
+import json
+import math
+import os
+import random
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+DEPTH = 12
+TOP = (1 << DEPTH) - 1
+
+
+def pgm16(width, height, rows):
+    head = b"P5\n%d %d\n%d\n" % (width, height, TOP)
+    return head + b"".join(b"".join(v.to_bytes(2, "big") for v in row) for row in rows)
+
+
+def clip(v):
+    return 0 if v < 0 else (TOP if v > TOP else v)
+
+
+def ct_phantom(size=512, seed=1):
+    """Nested ellipses of tissue-like values on air, with noise of about 15 levels."""
+    rng = random.Random(seed)
+    # (centre x, centre y, half-axis x, half-axis y, value added), in units of the size.
+    ellipses = [(0.5, 0.5, 0.42, 0.36, 1040), (0.5, 0.5, 0.39, 0.33, -60),
+                (0.36, 0.45, 0.09, 0.16, -700), (0.64, 0.45, 0.09, 0.16, -700),
+                (0.5, 0.66, 0.07, 0.05, 180), (0.42, 0.3, 0.03, 0.03, 400),
+                (0.58, 0.3, 0.04, 0.02, 350), (0.5, 0.5, 0.025, 0.025, 900)]
+    rows = []
+    for y in range(size):
+        fy = (y + 0.5) / size
+        row = [0.0] * size
+        for cx, cy, ax, ay, value in ellipses:
+            dy = (fy - cy) / ay
+            if abs(dy) >= 1:
+                continue
+            half = ax * math.sqrt(1 - dy * dy) * size
+            x0 = max(0, int(cx * size - half + 0.5))
+            x1 = min(size, int(cx * size + half + 0.5))
+            for x in range(x0, x1):
+                row[x] += value
+        rows.append([clip(int(v + rng.gauss(0, 15) + 0.5)) for v in row])
+    return rows
+
+
+def dx_blobs(size=2048, seed=2, grid=64):
+    """Smooth blobs on a gradient, interpolated from a coarse grid, with noise."""
+    rng = random.Random(seed)
+    blobs = [(rng.random(), rng.random(), 0.05 + 0.2 * rng.random(), rng.uniform(-900, 1400))
+             for _ in range(24)]
+    n = grid + 1
+    coarse = []
+    for j in range(n):
+        fy = j / grid
+        line = []
+        for i in range(n):
+            fx = i / grid
+            v = 1200 + 900 * fx - 400 * fy
+            for bx, by, r, a in blobs:
+                v += a * math.exp(-((fx - bx) ** 2 + (fy - by) ** 2) / (r * r))
+            line.append(v)
+        coarse.append(line)
+    step = size // grid
+    rows = []
+    for y in range(size):
+        j, t = divmod(y, step)
+        t /= step
+        top, bottom = coarse[j], coarse[min(j + 1, grid)]
+        line = [top[i] + (bottom[i] - top[i]) * t for i in range(n)]
+        row = []
+        for i in range(grid):
+            a, d = line[i], (line[i + 1] - line[i]) / step
+            row.extend(a + d * k for k in range(step))
+        rows.append([clip(int(v + rng.gauss(0, 12) + 0.5)) for v in row])
+    return rows
+
+
+ENCODINGS = [("lossless", []), ("n1", ["-n", "1"]), ("irr", ["-I", "-r", "20"])]
+
+
+def make_streams(work, quick):
+    """Returns [(image name, size, stream name, path)]."""
+    os.makedirs(work, exist_ok=True)
+    images = [("ct512", 512, ct_phantom)]
+    if not quick:
+        images.append(("dx2048", 2048, dx_blobs))
+    out = []
+    for name, size, make in images:
+        pgm = os.path.join(work, name + ".pgm")
+        if not os.path.exists(pgm):
+            with open(pgm + ".tmp", "wb") as f:
+                f.write(pgm16(size, size, make()))
+            os.replace(pgm + ".tmp", pgm)
+        for enc, args in (ENCODINGS[:1] if quick else ENCODINGS):
+            stream = "%s_%s" % (name, enc)
+            path = os.path.join(work, stream + ".j2k")
+            if not os.path.exists(path):
+                subprocess.run(["opj_compress", "-i", pgm, "-o", path + ".tmp.j2k"] + args,
+                               check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                os.replace(path + ".tmp.j2k", path)
+            out.append((name, size, stream, path))
+    return out
+
+
+def cases_for(streams):
+    cases = []
+    for name, size, stream, path in streams:
+        cases.append(("%s full" % stream, path, 0, None))
+        if not stream.endswith("_n1"):  # no levels to discard
+            cases.append(("%s r2" % stream, path, 2, None))
+        side = 1024 if size >= 2048 else 256
+        x0 = (size - side) // 2
+        cases.append(("%s region%d" % (stream, side), path, 0, (x0, x0, x0 + side, x0 + side)))
+    return cases
+
+
+def timed(cmd):
+    t0 = time.perf_counter()
+    r = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    t = time.perf_counter() - t0
+    if r.returncode != 0:
+        raise RuntimeError("%s failed: %s" % (" ".join(cmd), r.stderr.decode(errors="replace")))
+    return t
+
+
+def pgx_samples(path):
+    with open(path, "rb") as f:
+        head = f.readline().replace(b"+", b" ").replace(b"-", b" ").split()
+    return int(head[-2]) * int(head[-1])
+
+
+def bench_rates(bench, cases, work):
+    """In-process megasamples per second per case label, from bench_decode."""
+    if not bench or not os.path.exists(bench):
+        return {}
+    spec = ";".join("%s|%s|%d|%s" % (label.replace(" ", "_"), path, r,
+                                     ",".join(map(str, region)) if region else "-")
+                    for label, path, r, region in cases)
+    env = dict(os.environ, ORBEL_BENCH_DECODE=spec)
+    r = subprocess.run([bench, "--benchmark_format=json", "--benchmark_min_time=0.2"],
+                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+    if r.returncode != 0:
+        return {}
+    rates = {}
+    for b in json.loads(r.stdout).get("benchmarks", []):
+        label = b["name"].split("/", 1)[1] if "/" in b["name"] else b["name"]
+        if "MS/s" in b:
+            rates[label] = b["MS/s"]
+    return rates
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", default=os.path.join(ROOT, "build-plain"))
+    ap.add_argument("--work", default=None)
+    ap.add_argument("--quick", action="store_true")
+    ap.add_argument("--pairs", type=int, default=5)
+    ap.add_argument("--make-streams", metavar="DIR")
+    a = ap.parse_args()
+    if a.make_streams:
+        for _, _, stream, path in make_streams(a.make_streams, a.quick):
+            print(path)
+        return 0
+    work = a.work or os.path.join(a.build, "compare_decode")
+    streams = make_streams(work, a.quick)
+    pairs = 3 if a.quick else max(5, a.pairs)
+    ours_bin = os.path.join(a.build, "tools", "decode", "j2k_decode")
+    bench_bin = os.path.join(a.build, "bench", "bench_decode")
+    cases = cases_for(streams)
+    rates = bench_rates(bench_bin, cases, work)
+    out_dir = tempfile.mkdtemp(prefix="compare_%d_" % os.getpid(), dir=work)
+    print("%-24s %9s %9s %9s %8s %8s %7s %9s" % ("case", "samples", "opj ms", "ours ms", "opj MS/s",
+                                                 "our MS/s", "ratio", "bench MS/s"))
+    worst = None
+    for label, path, r, region in cases:
+        ours = [ours_bin, "--reduce", str(r)]
+        opj = ["opj_decompress", "-threads", "1", "-r", str(r), "-i", path,
+               "-o", os.path.join(out_dir, "opj.pgx")]
+        if region:
+            ours += ["--region", "%d,%d,%d,%d" % region]
+            opj += ["-d", "%d,%d,%d,%d" % region]
+        ours += [path, os.path.join(out_dir, "ours")]
+        timed(ours)  # warm-up
+        timed(opj)
+        t_ours, t_opj, ratios = [], [], []
+        for _ in range(pairs):
+            a_t = timed(ours)
+            b_t = timed(opj)
+            t_ours.append(a_t)
+            t_opj.append(b_t)
+            ratios.append(b_t / a_t)
+        samples = pgx_samples(os.path.join(out_dir, "ours_0.pgx"))
+        mo, mp = statistics.median(t_ours), statistics.median(t_opj)
+        ratio = statistics.median(ratios)
+        worst = ratio if worst is None else min(worst, ratio)
+        bench = rates.get(label.replace(" ", "_"))
+        print("%-24s %9d %9.1f %9.1f %8.2f %8.2f %7.2f %9s" % (
+            label, samples, mp * 1e3, mo * 1e3, samples / mp / 1e6, samples / mo / 1e6, ratio,
+            "%.2f" % bench if bench else "-"))
+    print("worst ratio %.2f (target: at least 1.0 on every case, one thread)" % worst)
+    for f in os.listdir(out_dir):
+        os.remove(os.path.join(out_dir, f))
+    os.rmdir(out_dir)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

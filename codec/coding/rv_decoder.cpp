@@ -1,0 +1,415 @@
+#include "codec/coding/rv_decoder.h"
+
+#include "codec/coding/rvd_decoder.h"
+#include "codec/core/rvd_params.h"
+#include "codec/core/rvd_processor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+inline std::int16_t sat16(std::int64_t v)
+{
+    return std::int16_t(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+}
+
+// Sample conversions, one per line format; each takes the sign-magnitude word after the
+// region-of-interest shift.
+struct rev32 {
+    int shift;
+    std::int32_t operator()(std::uint32_t w) const
+    {
+        std::int32_t v = std::int32_t((w & 0x7FFFFFFFu) >> shift);
+        return (w & 0x80000000u) ? -v : v;
+    }
+};
+struct rev16 {
+    int shift;
+    std::int16_t operator()(std::uint32_t w) const
+    {
+        std::int64_t v = std::int64_t((w & 0x7FFFFFFFu) >> shift);
+        return sat16((w & 0x80000000u) ? -v : v);
+    }
+};
+struct irr32 {
+    float scale;
+    float operator()(std::uint32_t w) const
+    {
+        std::int32_t v = std::int32_t(w & 0x7FFFFFFFu);
+        return float((w & 0x80000000u) ? -v : v) * scale;
+    }
+};
+// 13 fraction bits through a 16-bit by 32-bit fixed-point multiply; formed in 64 bits so
+// that large or corrupt step sizes saturate instead of overflowing.
+struct irr16 {
+    std::int64_t multiplier;
+    std::int16_t operator()(std::uint32_t w) const
+    {
+        std::int64_t v = std::int64_t(w & 0x7FFFFFFFu);
+        if (w & 0x80000000u)
+            v = -v;
+        return sat16((((v + 0x8000) >> 16) * multiplier + 0x8000) >> 16);
+    }
+};
+
+struct roi_shift {
+    int shift = 0;         // 0: no up-shift
+    std::uint32_t mask = 0; // magnitude bits of the foreground planes
+    std::uint32_t operator()(std::uint32_t w) const
+    {
+        std::uint32_t mag = w & 0x7FFFFFFFu;
+        if (mag == 0 || (mag & mask) != 0)
+            return w;
+        std::uint64_t m = std::uint64_t(mag) << std::min(shift, 32);
+        if (m > 0x7FFFFFFFu)
+            m = 0x7FFFFFFFu;
+        return (w & 0x80000000u) | std::uint32_t(m);
+    }
+};
+
+template <class T, class F>
+void convert_region(const rvd_block& block, T* const* lines, int x_off, const roi_shift& roi,
+                    const F& f)
+{
+    const int H = block.transpose ? block.region.size.x : block.region.size.y;
+    const int W = block.transpose ? block.region.size.y : block.region.size.x;
+    const std::ptrdiff_t stride = block.size.x;
+    const std::uint32_t* base = reinterpret_cast<const std::uint32_t*>(block.sample_buffer) +
+                                std::ptrdiff_t(block.region.pos.y) * stride + block.region.pos.x;
+    for (int i = 0; i < H; i++) {
+        int ip = block.vflip ? H - 1 - i : i;
+        const std::uint32_t* sp;
+        std::ptrdiff_t step;
+        if (block.transpose) {
+            sp = base + ip + (block.hflip ? std::ptrdiff_t(W - 1) * stride : 0);
+            step = block.hflip ? -stride : stride;
+        } else {
+            sp = base + std::ptrdiff_t(ip) * stride + (block.hflip ? W - 1 : 0);
+            step = block.hflip ? -1 : 1;
+        }
+        T* dp = lines[i] + x_off;
+        if (roi.shift > 0) {
+            for (int j = 0; j < W; j++, sp += step)
+                dp[j] = f(roi(*sp));
+        } else {
+            for (int j = 0; j < W; j++, sp += step)
+                dp[j] = f(*sp);
+        }
+    }
+}
+
+// Whole rows of a 32- or 64-wide block, eight samples at a time, with 16-bit saturation;
+// irreversible samples are scaled in single precision and rounded to the nearest.
+template <class F>
+void convert_fast(const rvd_block& block, std::int16_t* const* lines, int x_off,
+                  const roi_shift& roi, const F& f)
+{
+    const int W = block.size.x;
+    for (int i = 0; i < block.region.size.y; i++) {
+        const std::uint32_t* sp = reinterpret_cast<const std::uint32_t*>(block.sample_buffer) +
+                                  std::ptrdiff_t(block.region.pos.y + i) * W;
+        std::int16_t* dp = lines[i] + x_off;
+        for (int j = 0; j < W; j += 8) {
+            std::uint32_t w[8];
+            for (int k = 0; k < 8; k++)
+                w[k] = roi.shift > 0 ? roi(sp[j + k]) : sp[j + k];
+            for (int k = 0; k < 8; k++)
+                dp[j + k] = f(w[k]);
+        }
+    }
+}
+
+struct fast_irr16 {
+    float scale; // delta x 8192 / 2^(31 - K_max)
+    std::int16_t operator()(std::uint32_t w) const
+    {
+        std::int32_t v = std::int32_t(w & 0x7FFFFFFFu);
+        float x = float((w & 0x80000000u) ? -v : v) * scale;
+        if (!(x > -32768.5f))
+            return -32768;
+        if (!(x < 32767.5f))
+            return 32767;
+        return std::int16_t(std::lrintf(x));
+    }
+};
+
+template <class T>
+void zero_region(const rvd_block& block, T* const* lines, int x_off)
+{
+    const int H = block.transpose ? block.region.size.x : block.region.size.y;
+    const int W = block.transpose ? block.region.size.y : block.region.size.x;
+    for (int i = 0; i < H; i++)
+        std::memset(lines[i] + x_off, 0, size_t(W) * sizeof(T));
+}
+
+} // namespace
+
+bool rv_block_access::decode(rvd_block_decoder& decoder, rvd_block* block)
+{
+    if (block->num_passes <= 0)
+        return false;
+    decoder.decode(block);
+    return true;
+}
+
+void rv_dequantizer::check() const
+{
+    if (reversible && K_max > 31)
+        rv_raise_core_error("Insufficient implementation precision available for true "
+                            "reversible processing!");
+}
+
+void rv_dequantizer::zero(const rvd_block& block, const rv_line_ptrs& lines, int x_off) const
+{
+    if (use_shorts)
+        zero_region(block, lines.s16, x_off);
+    else if (reversible)
+        zero_region(block, lines.i32, x_off);
+    else
+        zero_region(block, lines.f32, x_off);
+}
+
+void rv_dequantizer::convert(const rvd_block& block, const rv_line_ptrs& lines, int x_off) const
+{
+    roi_shift roi;
+    if (K_max < K_max_prime) {
+        roi.shift = K_max_prime - K_max;
+        // Foreground samples have a magnitude bit among bits 30 .. 31 - K_max.
+        roi.mask = (K_max <= 0) ? 0u
+                   : (K_max >= 31) ? 0x7FFFFFFFu
+                                   : (((1u << K_max) - 1u) << (31 - K_max));
+    }
+    const bool fast = use_shorts && allow_fast && rvd_mmx_level >= 2 && !block.transpose &&
+                      !block.vflip && !block.hflip && block.region.pos.x == 0 &&
+                      block.region.size.x == block.size.x &&
+                      (block.size.x == 32 || block.size.x == 64);
+    // Scale of a magnitude word: delta / 2^(31 - K_max), for any K_max.
+    const double scale = std::ldexp(double(delta), K_max - 31);
+    if (use_shorts) {
+        std::int16_t* const* l16 = lines.s16;
+        if (reversible) {
+            check();
+            rev16 f{31 - std::max(0, K_max)};
+            if (fast)
+                convert_fast(block, l16, x_off, roi, f);
+            else
+                convert_region(block, l16, x_off, roi, f);
+        } else if (fast) {
+            double s = scale * 8192.0;
+            s = std::min(s, 1.0e30);
+            convert_fast(block, l16, x_off, roi, fast_irr16{float(s)});
+        } else {
+            double m = std::floor(scale * 8192.0 * 4294967296.0 + 0.5);
+            // Beyond 2^47 every nonzero sample saturates anyway; the bound keeps the
+            // 64-bit product exact.
+            m = std::max(-140737488355328.0, std::min(m, 140737488355328.0));
+            if (!(m == m))
+                m = 0.0;
+            convert_region(block, l16, x_off, roi, irr16{std::int64_t(m)});
+        }
+    } else {
+        if (reversible) {
+            check();
+            convert_region(block, lines.i32, x_off, roi,
+                           rev32{31 - std::max(0, K_max)});
+        } else {
+            convert_region(block, lines.f32, x_off, roi,
+                           irr32{float(scale)});
+        }
+    }
+}
+
+rv_decoder::rv_decoder(const rv_band_shape& shape, rv_block_access* access,
+                       rvd_sample_allocator* allocator, bool use_shorts, float normalization,
+                       int pull_offset)
+    : access(access), allocator(allocator), pull_offset(pull_offset)
+{
+    if (allocator == nullptr || access == nullptr || pull_offset < 0)
+        rv_raise_core_error("Invalid arguments given to the subband decoder.");
+    dq.K_max = shape.K_max;
+    dq.K_max_prime = shape.K_max_prime;
+    dq.reversible = shape.reversible;
+    dq.use_shorts = use_shorts;
+    dq.delta = shape.delta * normalization;
+    valid_blocks = shape.valid_blocks;
+    if (shape.dims.is_empty() || shape.valid_blocks.is_empty())
+        return; // nothing to deliver, nothing reserved
+    dq.check();
+    width = shape.dims.size.x;
+    rows_left = shape.dims.size.y;
+    block_width = shape.block_size.x;
+    block_height = shape.block_size.y;
+    first_block_width = shape.first_block_size.x;
+    first_block_height = shape.first_block_size.y;
+    // The blocks themselves give each block row's layout (a flipped view starts with the
+    // real partition's last block); here only what no partition could cover is refused.
+    if (block_width < 1 || block_height < 1 || first_block_width < 1 ||
+        first_block_height < 1 || first_block_width > block_width ||
+        first_block_height > block_height ||
+        std::int64_t(valid_blocks.size.x) * block_width < width ||
+        std::int64_t(valid_blocks.size.y) * block_height < rows_left)
+        rv_raise_core_error("Inconsistent code-block partition found while building a "
+                            "subband decoder.");
+    if (valid_blocks.size.x > 1)
+        align_offset = (use_shorts ? (8 - first_block_width % 8) % 8
+                                   : (4 - first_block_width % 4) % 4);
+    buffer_lines = std::min(rows_left, block_height);
+    std::uint64_t samples = std::uint64_t(align_offset) + std::uint64_t(width);
+    line_bytes = use_shorts ? 16 * ((samples + 10) / 8) : 16 * ((samples + 6) / 4);
+    for (int i = 0; i < buffer_lines; i++)
+        allocator->pre_alloc(line_bytes);
+}
+
+rv_decoder::~rv_decoder() = default;
+
+void rv_decoder::start(rvd_thread_env* env)
+{
+    (void)env;
+    if (started)
+        return;
+    started = true;
+    const std::uint64_t front = std::uint64_t(align_offset) * (dq.use_shorts ? 2 : 4);
+    for (int i = 0; i < buffer_lines; i++) {
+        std::uint8_t* p = static_cast<std::uint8_t*>(allocator->alloc_bytes(line_bytes)) + front;
+        if (dq.use_shorts)
+            lines16.push_back(reinterpret_cast<std::int16_t*>(p));
+        else if (dq.reversible)
+            lines_i32.push_back(reinterpret_cast<std::int32_t*>(p));
+        else
+            lines_f32.push_back(reinterpret_cast<float*>(p));
+    }
+    lines.s16 = lines16.data();
+    lines.i32 = lines_i32.data();
+    lines.f32 = lines_f32.data();
+}
+
+void rv_decoder::do_job(rvd_thread_env* env, int job_idx)
+{
+    const int row = job_idx / jobs_per_row;
+    int height = -1;
+    int x_off = 0;
+    for (int j = 0; j < valid_blocks.size.x; j++) {
+        rvd_coords idx(valid_blocks.pos.y + row, valid_blocks.pos.x + j);
+        rvd_block* block = access->open_block(idx, env);
+        if (block == nullptr)
+            rv_raise_core_error("Code-block could not be opened for decoding.");
+        rvd_coords ext = block->region.size;
+        if (block->transpose)
+            ext.transpose();
+        if (height < 0)
+            height = ext.y;
+        // Every block of the row as tall as the first, side by side within the band's
+        // width and the buffer's lines, its region inside its samples.
+        if (ext.y != height || ext.y < 1 || ext.y > buffer_lines || ext.y > rows_left ||
+            ext.x < 1 || ext.x > width - x_off || block->region.pos.y < 0 ||
+            block->region.pos.x < 0 ||
+            block->region.pos.y + block->region.size.y > block->size.y ||
+            block->region.pos.x + block->region.size.x > block->size.x) {
+            access->close_block(block, env);
+            rv_raise_core_error("Code-block region does not match the subband's code-block "
+                                "partition.");
+        }
+        if (access->decode(block_decoder, block))
+            dq.convert(*block, lines, x_off);
+        else
+            dq.zero(*block, lines, x_off);
+        access->close_block(block, env);
+        x_off += ext.x;
+    }
+    if (x_off != width)
+        rv_raise_core_error("Code-block region does not match the subband's code-block "
+                            "partition.");
+    row_height = height;
+}
+
+void rv_decoder::pull(rvd_line_buf& line, rvd_thread_env* env)
+{
+    if (!started)
+        start(env);
+    if (line.get_width() <= pull_offset)
+        return;
+    if (rows_left <= 0)
+        rv_raise_core_error("Attempting to pull more lines from a subband decoder than its "
+                            "subband has.");
+    if (line.is_shorts() != dq.use_shorts ||
+        (dq.use_shorts ? line.get_buf16() == nullptr : line.get_buf32() == nullptr))
+        rv_raise_core_error("Line given to the subband decoder has the wrong sample size or "
+                            "no storage.");
+    if (next_line == lines_ready) {
+        if (rows_fetched >= valid_blocks.size.y)
+            rv_raise_core_error("Code-block region does not match the subband's code-block "
+                                "partition.");
+        do_job(env, rows_fetched * jobs_per_row);
+        lines_ready = row_height;
+        next_line = 0;
+        rows_fetched++;
+    }
+    const int n = std::min(width, line.get_width() - pull_offset);
+    const size_t bytes = dq.use_shorts ? 2 : 4;
+    std::uint8_t* dst = dq.use_shorts ? reinterpret_cast<std::uint8_t*>(line.get_buf16())
+                                      : reinterpret_cast<std::uint8_t*>(line.get_buf32());
+    const void* src = dq.use_shorts ? static_cast<const void*>(lines16[size_t(next_line)])
+                      : dq.reversible ? static_cast<const void*>(lines_i32[size_t(next_line)])
+                                      : static_cast<const void*>(lines_f32[size_t(next_line)]);
+    std::memcpy(dst + size_t(pull_offset) * bytes, src, size_t(n) * bytes);
+    next_line++;
+    rows_left--;
+}
+
+// Subband glue ----------------------------------------------------------------------------
+
+namespace {
+
+class subband_access : public rv_block_access {
+public:
+    explicit subband_access(rvd_subband band) : band(band) {}
+    rvd_block* open_block(rvd_coords idx, rvd_thread_env* env) override
+    {
+        return band.open_block(idx, nullptr, env);
+    }
+    void close_block(rvd_block* block, rvd_thread_env* env) override
+    {
+        band.close_block(block, env);
+    }
+
+private:
+    rvd_subband band;
+};
+
+} // namespace
+
+rv_band_shape rv_band_shape_of(rvd_subband band)
+{
+    rv_band_shape s;
+    band.get_dims(s.dims);
+    band.get_valid_blocks(s.valid_blocks);
+    band.get_block_size(s.block_size, s.first_block_size);
+    s.K_max = band.get_K_max();
+    s.K_max_prime = band.get_K_max_prime();
+    s.reversible = band.get_reversible();
+    s.delta = band.get_delta();
+    return s;
+}
+
+rvd_pull_ifc_base* rv_make_decoder(rvd_subband band, rvd_sample_allocator* allocator,
+                                   bool use_shorts, float normalization, int pull_offset)
+{
+    return new rv_decoder(rv_band_shape_of(band), new subband_access(band), allocator,
+                          use_shorts, normalization, pull_offset);
+}
+
+rvd_decoder::rvd_decoder(rvd_subband band, rvd_sample_allocator* allocator, bool use_shorts,
+                         float normalization, int pull_offset, rvd_thread_env* env,
+                         rvd_thread_queue* env_queue)
+{
+    (void)env_queue;
+    if (env != nullptr)
+        rv_raise_core_error("Thread environments are not yet supported by the subband decoder "
+                            "and inverse wavelet transform; pass a null environment.");
+    if (!band.exists())
+        rv_raise_core_error("Subband decoder requested for a missing subband.");
+    state = rv_make_decoder(band, allocator, use_shorts, normalization, pull_offset);
+}

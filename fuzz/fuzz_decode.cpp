@@ -1,0 +1,49 @@
+// A whole codestream decoded through the decode tool's loop: every line of every
+// tile-component pulled. Input: one option byte (bit 0 resilient, bit 1 32-bit lines,
+// bits 2-3 levels discarded), then the codestream bytes.
+#include "codec/core/rvd_message.h"
+#include "tools/decode/decode_error.h"
+#include "tools/decode/decode_sources.h"
+#include "tools/decode/image_decoder.h"
+
+#include <new>
+
+namespace {
+
+struct fuzz_codec_error {};
+
+class throwing_handler : public rvd_message {
+public:
+    void flush(bool end_of_message) override
+    {
+        if (end_of_message)
+            throw fuzz_codec_error{};
+    }
+};
+
+throwing_handler error_handler;
+rvd_message quiet_handler;
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    rvd_customize_errors(&error_handler);
+    rvd_customize_warnings(&quiet_handler);
+    if (size < 1)
+        return 0;
+    decode_settings s;
+    s.mode = (data[0] & 1) ? decode_parse_mode::resilient : decode_parse_mode::fast;
+    s.precise = (data[0] & 2) != 0;
+    s.reduce = (data[0] >> 2) & 3;
+    // Header-stated sizes are not bounded by the input; keep the images small.
+    s.max_samples = int64_t(1) << 22;
+    decode_memory_source source(data + 1, int64_t(size - 1));
+    try {
+        decode_components(&source, s);
+    } catch (const fuzz_codec_error&) {
+    } catch (const decode_error&) {
+    } catch (const std::bad_alloc&) {
+    }
+    return 0;
+}

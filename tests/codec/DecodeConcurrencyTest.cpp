@@ -1,0 +1,51 @@
+// Two codestreams decoded on two threads at once, each with its own codestream and
+// sample allocator, give exactly what each gives alone (run under the thread sanitizer
+// too).
+#include "tests/codec/support/decode_cases.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/thread/thread.hpp>
+
+#include <exception>
+
+namespace {
+
+using namespace codec_test;
+
+TEST(DecodeConcurrency, TwoCodestreamsOnTwoThreadsDecodeAsAlone)
+{
+    // A lossless stream on 16-bit lines and an irreversible one on 32-bit lines.
+    std::vector<decode_case> picked;
+    for (const decode_case& c : load_decode_cases())
+        if (!c.has_region && c.reduce == 0 &&
+            ((picked.empty() && c.kind == "rev" && c.stream.find("256x256") != std::string::npos) ||
+             (picked.size() == 1 && c.kind == "irr")))
+            picked.push_back(c);
+    ASSERT_EQ(picked.size(), 2u);
+    const decode_settings settings[2] = {settings_for(picked[0], false), settings_for(picked[1], true)};
+    std::vector<pgx_image> alone[2], together[2];
+    for (int k = 0; k < 2; k++)
+        alone[k] = decode_file(picked[size_t(k)].stream, settings[k]);
+
+    std::exception_ptr failure[2];
+    auto work = [&](int k) {
+        try {
+            for (int round = 0; round < 2; round++)
+                together[k] = decode_file(picked[size_t(k)].stream, settings[k]);
+        } catch (...) {
+            failure[k] = std::current_exception();
+        }
+    };
+    boost::thread a(work, 0), b(work, 1);
+    a.join();
+    b.join();
+    for (int k = 0; k < 2; k++) {
+        ASSERT_FALSE(failure[k]) << picked[size_t(k)].name();
+        ASSERT_EQ(together[k].size(), alone[k].size());
+        for (size_t c = 0; c < alone[k].size(); c++)
+            EXPECT_EQ(together[k][c].samples, alone[k][c].samples) << picked[size_t(k)].name();
+    }
+}
+
+} // namespace

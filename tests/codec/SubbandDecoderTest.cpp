@@ -1,0 +1,399 @@
+// The subband decoder on hand-set code-block contents: dequantisation values worked out
+// by hand, the region-of-interest up-shift, saturation, the fast path against the plain
+// one, transposition and flips, and line buffering across block rows.
+#include "codec/coding/rv_decoder.h"
+#include "codec/coding/rvd_decoder.h"
+#include "codec/coding/rvd_synthesis.h"
+#include "codec/core/rvd_processor.h"
+#include "tests/codec/support/codec_messages.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::uint32_t sm(std::int64_t v) // sign-magnitude word
+{
+    return v < 0 ? (0x80000000u | std::uint32_t(-v)) : std::uint32_t(v);
+}
+
+struct mmx_level_guard {
+    int saved = rvd_mmx_level;
+    ~mmx_level_guard() { rvd_mmx_level = saved; }
+};
+
+// A block whose region is its whole rows x cols, holding `words`.
+struct hand_block {
+    rvd_block b;
+    hand_block(int rows, int cols, const std::vector<std::uint32_t>& words)
+    {
+        b.set_max_samples(rows * cols);
+        b.size = rvd_coords(rows, cols);
+        b.region = rvd_dims(rvd_coords(0, 0), rvd_coords(rows, cols));
+        b.transpose = b.vflip = b.hflip = false;
+        for (size_t i = 0; i < words.size(); i++)
+            b.sample_buffer[i] = std::int32_t(words[i]);
+    }
+};
+
+struct lines_of {
+    std::vector<std::vector<std::int16_t>> s16;
+    std::vector<std::vector<std::int32_t>> i32;
+    std::vector<std::vector<float>> f32;
+    std::vector<std::int16_t*> p16;
+    std::vector<std::int32_t*> pi;
+    std::vector<float*> pf;
+    rv_line_ptrs ptrs;
+    lines_of(int n, int width)
+        : s16(size_t(n), std::vector<std::int16_t>(size_t(width), 0)),
+          i32(size_t(n), std::vector<std::int32_t>(size_t(width), 0)),
+          f32(size_t(n), std::vector<float>(size_t(width), 0.0f))
+    {
+        for (int i = 0; i < n; i++) {
+            p16.push_back(s16[size_t(i)].data());
+            pi.push_back(i32[size_t(i)].data());
+            pf.push_back(f32[size_t(i)].data());
+        }
+        ptrs.s16 = p16.data();
+        ptrs.i32 = pi.data();
+        ptrs.f32 = pf.data();
+    }
+};
+
+rv_dequantizer dq(int K_max, int K_max_prime, bool reversible, bool shorts, float delta,
+                  bool fast = false)
+{
+    rv_dequantizer d;
+    d.K_max = K_max;
+    d.K_max_prime = K_max_prime;
+    d.reversible = reversible;
+    d.use_shorts = shorts;
+    d.delta = delta;
+    d.allow_fast = fast;
+    return d;
+}
+
+TEST(SubbandDecoderDequantisation, ValuesWorkedOutByHand)
+{
+    // 16-bit reversible, K_max 9: magnitude 3 x 2^21 (plane 22 with its half step) is 1.
+    {
+        hand_block hb(1, 2, {sm(3 << 21), sm(-(3 << 21))});
+        lines_of l(1, 2);
+        dq(9, 9, true, true, 0.0f).convert(hb.b, l.ptrs, 0);
+        EXPECT_EQ(l.s16[0][0], 1);
+        EXPECT_EQ(l.s16[0][1], -1);
+    }
+    // 32-bit reversible, K_max 12: 1234 sits at bit 19 and up.
+    {
+        hand_block hb(1, 2, {sm(std::int64_t(1234) << 19 | (1 << 18)), sm(-(std::int64_t(77) << 19))});
+        lines_of l(1, 2);
+        dq(12, 12, true, false, 0.0f).convert(hb.b, l.ptrs, 0);
+        EXPECT_EQ(l.i32[0][0], 1234);
+        EXPECT_EQ(l.i32[0][1], -77);
+    }
+    // Irreversible, K_max 8, step 1/1024: q = 100 is 0.09765625, 800 in 13 fraction bits.
+    {
+        hand_block hb(1, 2, {sm(100 << 23), sm(-(100 << 23))});
+        lines_of l(1, 2);
+        dq(8, 8, false, true, 1.0f / 1024).convert(hb.b, l.ptrs, 0);
+        EXPECT_EQ(l.s16[0][0], 800);
+        EXPECT_EQ(l.s16[0][1], -800);
+        dq(8, 8, false, false, 1.0f / 1024).convert(hb.b, l.ptrs, 0);
+        EXPECT_FLOAT_EQ(l.f32[0][0], 0.09765625f);
+        EXPECT_FLOAT_EQ(l.f32[0][1], -0.09765625f);
+    }
+    // More planes than a word holds: the scale grows instead of shifting by a negative.
+    {
+        hand_block hb(1, 1, {sm(1 << 30)});
+        lines_of l(1, 1);
+        dq(33, 33, false, false, 0.25f).convert(hb.b, l.ptrs, 0);
+        EXPECT_FLOAT_EQ(l.f32[0][0], 1073741824.0f); // 2^30 x 0.25 x 2^(33 - 31)
+    }
+}
+
+TEST(SubbandDecoderDequantisation, RegionOfInterestUpShift)
+{
+    // K_max 10, K_max_prime 15: a sample without bits in the top 10 planes is background
+    // and is multiplied by 32; a foreground one is kept.
+    const std::uint32_t background = sm(-(std::int64_t(5) << 12));
+    const std::uint32_t foreground = sm((std::int64_t(1) << 22) | 5);
+    hand_block roi(1, 2, {background, foreground});
+    hand_block plain(1, 2, {sm(-(std::int64_t(5) << 17)), foreground});
+    lines_of a(1, 2), b(1, 2);
+    dq(10, 15, false, false, 0.5f).convert(roi.b, a.ptrs, 0);
+    dq(10, 10, false, false, 0.5f).convert(plain.b, b.ptrs, 0);
+    EXPECT_FLOAT_EQ(a.f32[0][0], b.f32[0][0]);
+    EXPECT_FLOAT_EQ(a.f32[0][1], b.f32[0][1]);
+    EXPECT_LT(a.f32[0][0], 0.0f);
+
+    // An up-shift of 255 saturates the magnitude to 31 bits instead of overflowing.
+    hand_block big(1, 1, {sm(-3)});
+    lines_of c(1, 1);
+    dq(1, 256, true, false, 0.0f).convert(big.b, c.ptrs, 0);
+    EXPECT_EQ(c.i32[0][0], -(0x7FFFFFFF >> 30));
+}
+
+TEST(SubbandDecoderDequantisation, SaturationAndPrecisionLimits)
+{
+    // 16-bit reversible values beyond 16 bits saturate in both paths.
+    hand_block hb(1, 2, {sm(std::int64_t(70000) << 11), sm(-(std::int64_t(70000) << 11))});
+    lines_of l(1, 2);
+    dq(20, 20, true, true, 0.0f).convert(hb.b, l.ptrs, 0);
+    EXPECT_EQ(l.s16[0][0], 32767);
+    EXPECT_EQ(l.s16[0][1], -32768);
+
+    // Huge or corrupt step sizes saturate instead of overflowing the multiplier.
+    hand_block h2(1, 2, {sm(0x7FFFFFFF), sm(-0x7FFFFFFF)});
+    dq(30, 30, false, true, 1.0e30f).convert(h2.b, l.ptrs, 0);
+    EXPECT_EQ(l.s16[0][0], 32767);
+    EXPECT_EQ(l.s16[0][1], -32768);
+
+    // Reversible bands deeper than 31 planes cannot be decoded exactly, in either format.
+    for (bool shorts : {true, false}) {
+        try {
+            dq(32, 32, true, shorts, 0.0f).convert(hb.b, l.ptrs, 0);
+            ADD_FAILURE() << "no error";
+        } catch (const codec_test::codec_error& e) {
+            EXPECT_NE(std::string(e.what()).find("Insufficient implementation precision "
+                                                 "available for true reversible processing!"),
+                      std::string::npos);
+        }
+    }
+}
+
+TEST(SubbandDecoderDequantisation, FastPathMatchesPlainPath)
+{
+    mmx_level_guard guard;
+    rvd_mmx_level = 2;
+    std::mt19937 rng(5);
+    for (int width : {32, 64})
+        for (bool reversible : {true, false}) {
+            const int rows = 5;
+            std::vector<std::uint32_t> w(size_t(rows * width));
+            std::uniform_int_distribution<std::uint32_t> mag(0, 0x7FFFFFFF);
+            for (auto& v : w)
+                v = mag(rng) >> (rng() % 20) | (rng() & 0x80000000u);
+            hand_block hb(rows, width, w);
+            for (int K_max : {6, 9, 14}) {
+                // A step size that puts the band's full scale near 1.5.
+                const float delta = std::ldexp(1.5f, -K_max);
+                lines_of a(rows, width), b(rows, width);
+                dq(K_max, K_max + 2, reversible, true, delta, false).convert(hb.b, a.ptrs, 0);
+                dq(K_max, K_max + 2, reversible, true, delta, true).convert(hb.b, b.ptrs, 0);
+                for (int i = 0; i < rows; i++)
+                    for (int j = 0; j < width; j++) {
+                        int d = std::abs(a.s16[size_t(i)][size_t(j)] - b.s16[size_t(i)][size_t(j)]);
+                        EXPECT_LE(d, reversible ? 0 : 1) << width << " " << K_max;
+                    }
+            }
+        }
+}
+
+TEST(SubbandDecoderDequantisation, TransposeAndFlips)
+{
+    // A 2 x 3 region (rows as the block coder sees them) holding 1..6.
+    hand_block hb(2, 3, {1, 2, 3, 4, 5, 6});
+    struct expect {
+        bool t, v, h;
+        std::vector<std::vector<int>> rows;
+    };
+    const std::vector<expect> cases = {
+        {false, false, false, {{1, 2, 3}, {4, 5, 6}}},
+        {false, true, false, {{4, 5, 6}, {1, 2, 3}}},
+        {false, false, true, {{3, 2, 1}, {6, 5, 4}}},
+        {false, true, true, {{6, 5, 4}, {3, 2, 1}}},
+        {true, false, false, {{1, 4}, {2, 5}, {3, 6}}}, // block column c into line c
+        {true, true, false, {{3, 6}, {2, 5}, {1, 4}}},
+        {true, false, true, {{4, 1}, {5, 2}, {6, 3}}},
+        {true, true, true, {{6, 3}, {5, 2}, {4, 1}}},
+    };
+    for (const expect& e : cases) {
+        hb.b.transpose = e.t;
+        hb.b.vflip = e.v;
+        hb.b.hflip = e.h;
+        lines_of l(3, 5);
+        dq(31, 31, true, false, 0.0f).convert(hb.b, l.ptrs, 1);
+        for (size_t i = 0; i < e.rows.size(); i++)
+            for (size_t j = 0; j < e.rows[i].size(); j++)
+                EXPECT_EQ(l.i32[i][j + 1], e.rows[i][j]) << e.t << e.v << e.h << " " << i << "," << j;
+    }
+}
+
+// Blocks of a band whose samples code their apparent position (row x 100 + column
+// within the band), in any view; blocks in `empty_rows` have no passes.
+class position_blocks : public rv_block_access {
+public:
+    position_blocks(rvd_dims band, rvd_coords nominal, bool t, bool v, bool h)
+        : band(band), nominal(nominal), t(t), v(v), h(h)
+    {
+    }
+    rvd_block* open_block(rvd_coords idx, rvd_thread_env*) override
+    {
+        opened++;
+        rvd_dims cell(rvd_coords(idx.y * nominal.y, idx.x * nominal.x), nominal);
+        cell &= band;
+        const int H = cell.size.y, W = cell.size.x;
+        rvd_coords real = t ? rvd_coords(W, H) : rvd_coords(H, W);
+        // Room around the region: the decoder must start at its offset.
+        blk.size = rvd_coords(real.y + 2, real.x + 3);
+        blk.region = rvd_dims(rvd_coords(1, 2), real);
+        blk.set_max_samples(blk.size.y * blk.size.x);
+        blk.transpose = t;
+        blk.vflip = v;
+        blk.hflip = h;
+        blk.num_passes = (idx.y == empty_row) ? 0 : 3;
+        for (int i = 0; i < H; i++)
+            for (int j = 0; j < W; j++) {
+                int ip = v ? H - 1 - i : i, jp = h ? W - 1 - j : j;
+                int r = t ? jp : ip, c = t ? ip : jp;
+                int code = (cell.pos.y + i - band.pos.y) * 100 + (cell.pos.x + j - band.pos.x);
+                blk.sample_buffer[(r + 1) * blk.size.x + c + 2] = std::int32_t(sm(-code));
+            }
+        return &blk;
+    }
+    void close_block(rvd_block*, rvd_thread_env*) override { closed++; }
+    bool decode(rvd_block_decoder&, rvd_block* b) override { return b->num_passes > 0; }
+
+    rvd_dims band;
+    rvd_coords nominal;
+    bool t, v, h;
+    int empty_row = -1;
+    int opened = 0, closed = 0;
+    rvd_block blk;
+};
+
+rv_band_shape shape_of(rvd_dims band, rvd_coords nominal)
+{
+    rv_band_shape s;
+    s.dims = band;
+    int y0 = band.pos.y / nominal.y, x0 = band.pos.x / nominal.x;
+    int y1 = (band.pos.y + band.size.y - 1) / nominal.y, x1 = (band.pos.x + band.size.x - 1) / nominal.x;
+    s.valid_blocks = rvd_dims(rvd_coords(y0, x0), rvd_coords(y1 - y0 + 1, x1 - x0 + 1));
+    s.block_size = nominal;
+    rvd_dims first(rvd_coords(y0 * nominal.y, x0 * nominal.x), nominal);
+    first &= band;
+    s.first_block_size = first.size;
+    s.K_max = s.K_max_prime = 31; // magnitudes are the values themselves
+    s.reversible = true;
+    return s;
+}
+
+TEST(SubbandDecoder, DeliversEveryLineOfEveryBlockRow)
+{
+    const rvd_dims band(rvd_coords(13, 21), rvd_coords(45, 70));
+    const rvd_coords nominal(16, 32);
+    for (bool shorts : {false, true})
+        for (int view = 0; view < 8; view++) {
+            bool t = view & 4, v = view & 2, h = view & 1;
+            SCOPED_TRACE("view " + std::to_string(view) + (shorts ? " 16-bit" : " 32-bit"));
+            auto* access = new position_blocks(band, nominal, t, v, h);
+            access->empty_row = 2; // block row index 2 (rows 19..34 of the band)
+            rvd_sample_allocator alloc;
+            const int offset = 3;
+            rv_decoder dec(shape_of(band, nominal), access, &alloc, shorts, 1.0f, offset);
+            EXPECT_EQ(dec.get_buffer_lines(), nominal.y);
+            EXPECT_EQ(dec.get_align_offset(), shorts ? (8 - 11 % 8) : (4 - 11 % 4));
+            rvd_line_buf line, narrow;
+            line.pre_create(&alloc, offset + band.size.x, true, shorts, 0, 0);
+            narrow.pre_create(&alloc, offset, true, shorts, 0, 0);
+            alloc.finalize();
+            line.create();
+            narrow.create();
+            dec.start(nullptr);
+            // A line no wider than the pull offset is left alone and uses up nothing.
+            dec.pull(narrow, nullptr);
+            EXPECT_EQ(access->opened, 0);
+            for (int y = 0; y < band.size.y; y++) {
+                dec.pull(line, nullptr);
+                int block_row = (band.pos.y + y) / nominal.y;
+                for (int x = 0; x < band.size.x; x++) {
+                    int want = (block_row == 2) ? 0 : -(y * 100 + x);
+                    int got = shorts ? line.get_buf16()[offset + x] : line.get_buf32()[offset + x].ival;
+                    ASSERT_EQ(got, want) << y << "," << x;
+                }
+            }
+            EXPECT_EQ(access->opened, 4 * 3);
+            EXPECT_EQ(access->closed, 4 * 3);
+            EXPECT_LE(alloc.get_bytes_used(), alloc.get_size());
+            EXPECT_THROW(dec.pull(line, nullptr), codec_test::codec_error);
+        }
+}
+
+TEST(SubbandDecoder, SmallAndEmptyBands)
+{
+    // A band no taller than a block buffers just its own height.
+    const rvd_dims band(rvd_coords(4, 0), rvd_coords(5, 9));
+    rvd_sample_allocator alloc;
+    rv_decoder dec(shape_of(band, rvd_coords(64, 64)),
+                   new position_blocks(band, rvd_coords(64, 64), false, false, false), &alloc,
+                   true, 1.0f, 0);
+    EXPECT_EQ(dec.get_buffer_lines(), 5);
+    EXPECT_EQ(dec.get_align_offset(), 0);
+
+    // An empty band reserves nothing.
+    rv_band_shape s = shape_of(band, rvd_coords(64, 64));
+    s.dims.size.y = 0;
+    s.valid_blocks.size.y = 0;
+    rvd_sample_allocator a2;
+    rv_decoder none(s, new position_blocks(band, rvd_coords(64, 64), false, false, false), &a2,
+                    false, 1.0f, 0);
+    EXPECT_EQ(a2.get_bytes_reserved(), 0u);
+
+    // Blocks that do not tile the band are refused rather than written out of bounds.
+    rv_band_shape bad = shape_of(band, rvd_coords(64, 64));
+    bad.valid_blocks.size.x = 3;
+    rvd_sample_allocator a3;
+    rv_decoder wide(bad, new position_blocks(band, rvd_coords(64, 64), false, false, false), &a3,
+                    false, 1.0f, 0);
+    rvd_line_buf line;
+    line.pre_create(&a3, 9, true, false, 0, 0);
+    a3.finalize();
+    line.create();
+    EXPECT_THROW(wide.pull(line, nullptr), codec_test::codec_error);
+}
+
+TEST(SubbandDecoder, BlocksDecideTheLayoutOfTheirRow)
+{
+    // A flipped view starts with the real partition's last block, whatever the band's
+    // nominal first block says: the opened blocks' own extents place them.
+    const rvd_dims band(rvd_coords(5, 9), rvd_coords(40, 50));
+    const rvd_coords nominal(16, 16);
+    rv_band_shape s = shape_of(band, nominal);
+    s.first_block_size = nominal; // not what the blocks are
+    rvd_sample_allocator alloc;
+    rv_decoder dec(s, new position_blocks(band, nominal, false, false, false), &alloc, false,
+                   1.0f, 0);
+    rvd_line_buf line;
+    line.pre_create(&alloc, band.size.x, true, false, 0, 0);
+    alloc.finalize();
+    line.create();
+    for (int y = 0; y < band.size.y; y++) {
+        dec.pull(line, nullptr);
+        for (int x = 0; x < band.size.x; x++)
+            ASSERT_EQ(line.get_buf32()[x].ival, -(y * 100 + x)) << y << "," << x;
+    }
+}
+
+} // namespace
+
+namespace {
+
+TEST(SubbandDecoder, ThreadEnvironmentsAreRefusedForNow)
+{
+    // Never dereferenced: the engines refuse any environment before using it.
+    int dummy = 0;
+    rvd_thread_env* env = reinterpret_cast<rvd_thread_env*>(&dummy);
+    rvd_sample_allocator alloc;
+    EXPECT_THROW(rvd_decoder(rvd_subband(), &alloc, false, 1.0f, 0, env, nullptr),
+                 codec_test::codec_error);
+    EXPECT_THROW(rvd_synthesis(rvd_node(), &alloc, false, 1.0f, 0, env, nullptr),
+                 codec_test::codec_error);
+    EXPECT_EQ(alloc.get_bytes_reserved(), 0u);
+}
+
+} // namespace

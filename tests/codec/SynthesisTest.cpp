@@ -1,0 +1,531 @@
+// The inverse wavelet engine against a textbook forward transform written here in double
+// precision: subbands go in through fake leaves, the image must come back exactly (5/3)
+// or within a small tolerance (9/7), whole or over a region, for odd sizes and offsets,
+// single rows and columns, one-direction splits and 1 to 7 levels.
+#include "codec/coding/rv_synthesis.h"
+#include "codec/coding/rvd_kernels.h"
+#include "codec/core/rvd_processor.h"
+#include "tests/codec/support/codec_messages.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+const double w97[4] = {-1.586134342059924, -0.052980118572961, 0.882911075530934,
+                       0.443506852043971};
+
+int mirror(int i, int first, int last)
+{
+    if (first == last)
+        return first;
+    while (i < first || i > last)
+        i = (i < first) ? 2 * first - i : 2 * last - i;
+    return i;
+}
+
+int ceil_half(int v) { return (v >= 0) ? (v + 1) / 2 : -((-v) / 2); }
+int floor_half(int v) { return (v >= 0) ? v / 2 : -((-v + 1) / 2); }
+
+// One-dimensional analysis of x at positions first..last. A lone odd sample doubles
+// when reversible; irreversible high bands are normalised to a Nyquist gain of 1, which
+// leaves it as it is.
+void analyse(std::vector<double>& x, int first, int last, bool reversible)
+{
+    if (first == last) {
+        if ((first & 1) && reversible)
+            x[0] *= 2.0;
+        return;
+    }
+    auto at = [&](int p) { return x[size_t(mirror(p, first, last) - first)]; };
+    if (reversible) {
+        for (int p = first; p <= last; p++)
+            if (p & 1)
+                x[size_t(p - first)] -= std::floor((at(p - 1) + at(p + 1)) / 2.0);
+        for (int p = first; p <= last; p++)
+            if (!(p & 1))
+                x[size_t(p - first)] += std::floor((at(p - 1) + at(p + 1) + 2) / 4.0);
+        return;
+    }
+    for (int k = 0; k < 4; k++)
+        for (int p = first; p <= last; p++)
+            if ((p & 1) == ((k & 1) == 0 ? 1 : 0))
+                x[size_t(p - first)] += w97[k] * (at(p - 1) + at(p + 1));
+}
+
+struct plane {
+    rvd_dims dims;
+    std::vector<double> v;
+    plane() = default;
+    explicit plane(rvd_dims d) : dims(d), v(size_t(std::max(0, d.size.y * d.size.x)), 0.0) {}
+    double& at(int y, int x) { return v[size_t((y - dims.pos.y) * dims.size.x + x - dims.pos.x)]; }
+};
+
+// Range of child indices holding positions of parity `high` within [first, first+size).
+void child_range(int first, int size, bool high, int& pos, int& count)
+{
+    int last = first + size - 1;
+    pos = high ? floor_half(first) : ceil_half(first);
+    int end = high ? floor_half(last - 1) : floor_half(last);
+    count = std::max(0, end - pos + 1);
+}
+
+struct bands {
+    plane b[4];
+};
+
+// One level of analysis: columns, then rows, as the synthesis undoes rows then columns.
+bands analyse2d(const plane& img, bool hsplit, bool vsplit, bool reversible)
+{
+    plane p = img;
+    const rvd_dims& d = img.dims;
+    if (vsplit && d.size.y > 0)
+        for (int x = d.pos.x; x < d.pos.x + d.size.x; x++) {
+            std::vector<double> col;
+            for (int y = d.pos.y; y < d.pos.y + d.size.y; y++)
+                col.push_back(p.at(y, x));
+            analyse(col, d.pos.y, d.pos.y + d.size.y - 1, reversible);
+            for (int y = d.pos.y; y < d.pos.y + d.size.y; y++)
+                p.at(y, x) = col[size_t(y - d.pos.y)];
+        }
+    if (hsplit && d.size.x > 0)
+        for (int y = d.pos.y; y < d.pos.y + d.size.y; y++) {
+            std::vector<double> row;
+            for (int x = d.pos.x; x < d.pos.x + d.size.x; x++)
+                row.push_back(p.at(y, x));
+            analyse(row, d.pos.x, d.pos.x + d.size.x - 1, reversible);
+            for (int x = d.pos.x; x < d.pos.x + d.size.x; x++)
+                p.at(y, x) = row[size_t(x - d.pos.x)];
+        }
+    bands out;
+    for (int c = 0; c < 4; c++) {
+        bool hx = (c & 1) != 0, hy = (c & 2) != 0;
+        if ((hx && !hsplit) || (hy && !vsplit))
+            continue;
+        rvd_dims cd;
+        if (vsplit)
+            child_range(d.pos.y, d.size.y, hy, cd.pos.y, cd.size.y);
+        else {
+            cd.pos.y = d.pos.y;
+            cd.size.y = d.size.y;
+        }
+        if (hsplit)
+            child_range(d.pos.x, d.size.x, hx, cd.pos.x, cd.size.x);
+        else {
+            cd.pos.x = d.pos.x;
+            cd.size.x = d.size.x;
+        }
+        plane& b = out.b[c];
+        b = plane(cd);
+        for (int y = cd.pos.y; y < cd.pos.y + cd.size.y; y++)
+            for (int x = cd.pos.x; x < cd.pos.x + cd.size.x; x++)
+                b.at(y, x) = p.at(vsplit ? 2 * y + (hy ? 1 : 0) : y, hsplit ? 2 * x + (hx ? 1 : 0) : x);
+    }
+    return out;
+}
+
+struct kernel_info {
+    rv_synthesis_direction dir;
+    int low_min = 0, low_max = 0, high_min = 0, high_max = 0;
+};
+
+kernel_info kernel_of(bool reversible)
+{
+    rvd_kernels k;
+    k.init(reversible ? 1 : 0, reversible);
+    kernel_info ki;
+    ki.dir.num_steps = k.get_num_steps();
+    for (int s = 0; s < k.get_num_steps(); s++) {
+        ki.dir.steps.push_back(k.get_steps()[s]);
+        for (int t = 0; t < k.get_steps()[s].support_length; t++)
+            ki.dir.coefficients.push_back(k.get_coefficients()[t * k.get_num_steps() + s]);
+    }
+    ki.dir.low_gain = k.get_low_scale();
+    ki.dir.high_gain = k.get_high_scale();
+    ki.dir.symmetric_extension = true;
+    if (!reversible) {
+        double lo = 0, hi = 0;
+        const double* g = k.get_bibo_gains(0, 0, nullptr, lo, hi);
+        ki.dir.bibo_gains.push_back(1.0);
+        for (int s = 0; s < k.get_num_steps(); s++)
+            ki.dir.bibo_gains.push_back(g[s]);
+    }
+    int half = 0;
+    k.get_impulse_response(2, half, &ki.low_min, &ki.low_max);
+    k.get_impulse_response(3, half, &ki.high_min, &ki.high_max);
+    return ki;
+}
+
+struct mode {
+    bool reversible;
+    bool shorts;
+};
+
+// A subband as a leaf engine: rows of the band from the child region's first row, each
+// coefficient times the gains the codec's normalised bands carry and the normalisation
+// the parent asks for.
+class fake_leaf : public rvd_pull_ifc_base {
+public:
+    fake_leaf(const plane& band, rvd_dims region, double multiplier, mode m)
+        : band(band), region(region), multiplier(multiplier), m(m)
+    {
+    }
+    void start(rvd_thread_env*) override {}
+    void pull(rvd_line_buf& line, rvd_thread_env*) override
+    {
+        ASSERT_LT(next, region.size.y);
+        ASSERT_GE(line.get_width(), region.size.x);
+        int y = region.pos.y + next++;
+        for (int j = 0; j < region.size.x; j++) {
+            double v = band.at(y, region.pos.x + j);
+            if (m.reversible && m.shorts)
+                line.get_buf16()[j] = std::int16_t(v);
+            else if (m.reversible)
+                line.get_buf32()[j].ival = std::int32_t(v);
+            else if (m.shorts)
+                line.get_buf16()[j] = std::int16_t(std::lround(std::max(-32768.0, std::min(32767.0, v * multiplier * 8192.0))));
+            else
+                line.get_buf32()[j].fval = float(v * multiplier);
+        }
+    }
+
+private:
+    plane band;
+    rvd_dims region;
+    double multiplier;
+    mode m;
+    int next = 0;
+};
+
+struct level_split {
+    bool h, v;
+};
+
+struct tree_builder {
+    mode m;
+    kernel_info k;
+    std::vector<level_split> splits;
+    bool crop_children = false;
+    rvd_sample_allocator* alloc = nullptr;
+    std::vector<rv_synthesis*> nodes;
+
+    // Child region needed for the node region `r` (grown by the synthesis supports),
+    // within the band's full extent.
+    rvd_dims grown(const rvd_dims& r, const rvd_dims& full, int c, const level_split& s) const
+    {
+        if (!crop_children)
+            return full;
+        rvd_dims g = full;
+        auto grow = [&](int start, int size, bool high, int& pos, int& count) {
+            int smin = high ? k.high_min : k.low_min, smax = high ? k.high_max : k.low_max;
+            int b = high ? 1 : 0;
+            int first = ceil_half(start - b - smax), last = floor_half(start + size - 1 - b - smin);
+            pos = first;
+            count = std::max(0, last - first + 1);
+        };
+        if (s.v)
+            grow(r.pos.y, r.size.y, (c & 2) != 0, g.pos.y, g.size.y);
+        else {
+            g.pos.y = r.pos.y;
+            g.size.y = r.size.y;
+        }
+        if (s.h)
+            grow(r.pos.x, r.size.x, (c & 1) != 0, g.pos.x, g.size.x);
+        else {
+            g.pos.x = r.pos.x;
+            g.size.x = r.size.x;
+        }
+        return g & full;
+    }
+
+    rvd_pull_ifc_base* build(const plane& img, rvd_dims region, size_t level, float norm)
+    {
+        const level_split& s = splits[level];
+        bands b = analyse2d(img, s.h, s.v, m.reversible);
+        rv_synthesis_shape shape;
+        shape.region = region;
+        shape.reversible = m.reversible;
+        shape.kernel_id = m.reversible ? 1 : 0;
+        shape.horz = shape.vert = k.dir;
+        for (int c = 0; c < 4; c++) {
+            shape.child_exists[c] = !((c & 1) && !s.h) && !((c & 2) && !s.v);
+            if (shape.child_exists[c])
+                shape.child_dims[c] = grown(region, b.b[c].dims, c, s);
+        }
+        const bool many_rows = s.v && img.dims.size.y > 1;
+        const bool many_cols = s.h && img.dims.size.x > 1;
+        // Bands carry the kernel's normalising gains; the next level analyses the
+        // normalised LL band.
+        auto gain = [&](int c) {
+            double g = 1.0;
+            if (!m.reversible) {
+                if (many_rows)
+                    g *= (c & 2) ? k.dir.high_gain : k.dir.low_gain;
+                if (many_cols)
+                    g *= (c & 1) ? k.dir.high_gain : k.dir.low_gain;
+            }
+            return g;
+        };
+        auto maker = [&](int c, float n) -> rvd_pull_ifc_base* {
+            if (c == 0 && level + 1 < splits.size()) {
+                plane ll = b.b[0];
+                for (double& v : ll.v)
+                    v *= gain(0);
+                return build(ll, shape.child_dims[0], level + 1, n);
+            }
+            return new fake_leaf(b.b[c], shape.child_dims[c], n * gain(c), m);
+        };
+        auto* node = new rv_synthesis(shape, maker, alloc, m.shorts, norm, 0);
+        nodes.push_back(node);
+        return node;
+    }
+};
+
+struct run_result {
+    double peak = 0.0;      // largest error in units of the image's sample step
+    int upshift_sum = 0;
+};
+
+// Decomposes an image of `image` dims (samples of `bits` bits, random), rebuilds the
+// `region` through the engine and returns the peak error.
+run_result round_trip(mode m, rvd_dims image, rvd_dims region, std::vector<level_split> splits,
+                      bool crop_children, int bits, unsigned seed)
+{
+    rv_init_w97_consts(); // normally a start-up step of the module
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> dist(-(1 << (bits - 1)), (1 << (bits - 1)) - 1);
+    plane img(image);
+    double step = m.reversible ? 1.0 : std::ldexp(1.0, -bits);
+    for (double& v : img.v)
+        v = dist(rng) * step;
+    rvd_sample_allocator alloc;
+    tree_builder tb;
+    tb.m = m;
+    tb.k = kernel_of(m.reversible);
+    tb.splits = splits;
+    tb.crop_children = crop_children;
+    tb.alloc = &alloc;
+    rvd_pull_ifc top(tb.build(img, region, 0, 1.0f));
+    rvd_line_buf out;
+    out.pre_create(&alloc, region.size.x, m.reversible, m.shorts, 0, 0);
+    alloc.finalize();
+    out.create();
+    top.start(nullptr);
+    run_result r;
+    for (rv_synthesis* n : tb.nodes)
+        r.upshift_sum += n->get_upshift();
+    for (int y = region.pos.y; y < region.pos.y + region.size.y; y++) {
+        top.pull(out, nullptr);
+        for (int j = 0; j < region.size.x; j++) {
+            double want = img.at(y, region.pos.x + j);
+            double got;
+            if (m.reversible)
+                got = m.shorts ? out.get_buf16()[j] : out.get_buf32()[j].ival;
+            else
+                got = m.shorts ? out.get_buf16()[j] / 8192.0 : out.get_buf32()[j].fval;
+            r.peak = std::max(r.peak, std::fabs(got - want) / step);
+            if (m.reversible && got != want) {
+                ADD_FAILURE() << "row " << y << " col " << region.pos.x + j << ": " << got
+                              << " != " << want;
+                return r;
+            }
+        }
+    }
+    EXPECT_LE(alloc.get_bytes_used(), alloc.get_size());
+    return r;
+}
+
+std::vector<level_split> mallat(int levels) { return std::vector<level_split>(size_t(levels), {true, true}); }
+
+struct mmx_level_guard {
+    int saved = rvd_mmx_level;
+    ~mmx_level_guard() { rvd_mmx_level = saved; }
+};
+
+const rvd_dims sizes[] = {
+    rvd_dims(rvd_coords(0, 0), rvd_coords(47, 61)),  rvd_dims(rvd_coords(3, 5), rvd_coords(29, 37)),
+    rvd_dims(rvd_coords(1, 0), rvd_coords(1, 33)),   rvd_dims(rvd_coords(0, 7), rvd_coords(33, 1)),
+    rvd_dims(rvd_coords(5, 3), rvd_coords(1, 1)),    rvd_dims(rvd_coords(0, 0), rvd_coords(64, 64)),
+    rvd_dims(rvd_coords(7, 9), rvd_coords(2, 3)),    rvd_dims(rvd_coords(11, 2), rvd_coords(126, 17)),
+};
+
+TEST(Synthesis, ReversibleRoundTripsAreExact)
+{
+    for (bool shorts : {false, true})
+        for (const rvd_dims& d : sizes)
+            for (int levels = 1; levels <= 7; levels++) {
+                SCOPED_TRACE(std::to_string(d.size.y) + "x" + std::to_string(d.size.x) + " at " +
+                             std::to_string(d.pos.y) + "," + std::to_string(d.pos.x) +
+                             " levels " + std::to_string(levels) + (shorts ? " 16-bit" : " 32-bit"));
+                round_trip({true, shorts}, d, d, mallat(levels), false, shorts ? 12 : 20,
+                           unsigned(levels * 131 + d.size.x));
+            }
+}
+
+TEST(Synthesis, IrreversibleRoundTripsStayWithinTolerance)
+{
+    mmx_level_guard guard;
+    for (int level : {0, 2}) {
+        rvd_mmx_level = level;
+        for (bool shorts : {false, true})
+            for (const rvd_dims& d : sizes)
+                for (int levels : {1, 2, 3, 5, 7}) {
+                    SCOPED_TRACE(std::to_string(d.size.y) + "x" + std::to_string(d.size.x) +
+                                 " at " + std::to_string(d.pos.y) + "," + std::to_string(d.pos.x) +
+                                 " levels " + std::to_string(levels) +
+                                 (shorts ? " 16-bit" : " 32-bit") + " mmx " + std::to_string(level));
+                    run_result r = round_trip({false, shorts}, d, d, mallat(levels), false, 8,
+                                              unsigned(levels * 17 + d.size.y));
+                    // 8-bit samples: 32-bit floats are near exact; 16-bit lines keep 13
+                    // fraction bits less the headroom shifts.
+                    EXPECT_LE(r.peak, shorts ? 1.5 : 0.01);
+                }
+    }
+}
+
+TEST(Synthesis, RegionsEqualTheCropOfTheWhole)
+{
+    // Children grown only by the kernel's supports, as for a region of interest.
+    std::mt19937 rng(7);
+    const rvd_dims image(rvd_coords(3, 6), rvd_coords(53, 71));
+    for (bool reversible : {true, false})
+        for (int trial = 0; trial < 24; trial++) {
+            std::uniform_int_distribution<int> py(image.pos.y, image.pos.y + image.size.y - 1);
+            std::uniform_int_distribution<int> px(image.pos.x, image.pos.x + image.size.x - 1);
+            int y0 = py(rng), x0 = px(rng);
+            int h = std::uniform_int_distribution<int>(1, image.pos.y + image.size.y - y0)(rng);
+            int w = std::uniform_int_distribution<int>(1, image.pos.x + image.size.x - x0)(rng);
+            if (trial % 4 == 0)
+                h = 1;
+            if (trial % 4 == 1)
+                w = 1;
+            rvd_dims region(rvd_coords(y0, x0), rvd_coords(h, w));
+            int levels = 1 + trial % 5;
+            SCOPED_TRACE("region " + std::to_string(y0) + "," + std::to_string(x0) + " " +
+                         std::to_string(h) + "x" + std::to_string(w) + " levels " +
+                         std::to_string(levels));
+            run_result r = round_trip({reversible, false}, image, region, mallat(levels), true,
+                                      reversible ? 16 : 8, unsigned(trial));
+            if (!reversible) {
+                EXPECT_LE(r.peak, 0.01);
+            }
+        }
+}
+
+TEST(Synthesis, OneDirectionSplitsRoundTrip)
+{
+    const rvd_dims image(rvd_coords(1, 2), rvd_coords(19, 23));
+    std::vector<std::vector<level_split>> patterns = {
+        {{true, false}}, {{false, true}}, {{true, false}, {false, true}, {true, true}},
+        {{false, true}, {false, true}, {true, false}}};
+    for (const auto& p : patterns)
+        for (bool reversible : {true, false})
+            for (bool shorts : {false, true}) {
+                run_result r = round_trip({reversible, shorts}, image, image, p, false,
+                                          reversible ? 10 : 8, 3);
+                if (!reversible) {
+                    EXPECT_LE(r.peak, shorts ? 1.5 : 0.01);
+                }
+            }
+}
+
+TEST(Synthesis, SixteenBitIrreversibleNodesKeepHeadroom)
+{
+    // Full-range 8-bit data through five 9/7 levels on 16-bit lines would overflow
+    // without the up-shift; with it the peak error stays small.
+    run_result r = round_trip({false, true}, rvd_dims(rvd_coords(0, 0), rvd_coords(64, 64)),
+                              rvd_dims(rvd_coords(0, 0), rvd_coords(64, 64)), mallat(5), false, 8, 11);
+    EXPECT_GT(r.upshift_sum, 0);
+    EXPECT_LE(r.peak, 1.5);
+}
+
+TEST(Synthesis, EdgeCases)
+{
+    rvd_sample_allocator alloc;
+    // An empty node builds no children and delivers nothing.
+    rv_synthesis_shape shape;
+    shape.region = rvd_dims(rvd_coords(4, 4), rvd_coords(0, 9));
+    for (int c = 0; c < 4; c++)
+        shape.child_exists[c] = true;
+    int made = 0;
+    auto maker = [&](int, float) -> rvd_pull_ifc_base* {
+        made++;
+        return nullptr;
+    };
+    rvd_pull_ifc empty(new rv_synthesis(shape, maker, &alloc, false, 1.0f, 0));
+    EXPECT_EQ(made, 0);
+    EXPECT_EQ(alloc.get_bytes_reserved(), 0u);
+
+    // A reversible single odd row is halved, a single even row is not.
+    for (int row : {5, 6}) {
+        std::vector<std::int32_t> band = {10, -7, 3};
+        rv_synthesis_shape s;
+        s.region = rvd_dims(rvd_coords(row, 0), rvd_coords(1, 3));
+        s.reversible = true;
+        s.child_exists[0] = s.child_exists[2] = true; // vertical split only
+        s.child_dims[0] = rvd_dims(rvd_coords(3, 0), rvd_coords(row & 1 ? 0 : 1, 3));
+        s.child_dims[2] = rvd_dims(rvd_coords(2, 0), rvd_coords(row & 1 ? 1 : 0, 3));
+        s.vert = kernel_of(true).dir;
+        struct leaf : rvd_pull_ifc_base {
+            std::vector<std::int32_t> v;
+            void start(rvd_thread_env*) override {}
+            void pull(rvd_line_buf& l, rvd_thread_env*) override
+            {
+                for (size_t j = 0; j < v.size(); j++)
+                    l.get_buf32()[j].ival = v[j];
+            }
+        };
+        rvd_sample_allocator a;
+        rvd_pull_ifc node(new rv_synthesis(
+            s,
+            [&](int, float) -> rvd_pull_ifc_base* {
+                auto* l = new leaf;
+                l->v = band;
+                return l;
+            },
+            &a, false, 1.0f, 2));
+        rvd_line_buf out, narrow;
+        out.pre_create(&a, 5, true, false, 0, 0);
+        narrow.pre_create(&a, 2, true, false, 0, 0);
+        a.finalize();
+        out.create();
+        narrow.create();
+        // A line no wider than the pull offset is left alone and the row is not used up.
+        narrow.get_buf32()[0].ival = narrow.get_buf32()[1].ival = 99;
+        node.pull(narrow, nullptr);
+        EXPECT_EQ(narrow.get_buf32()[1].ival, 99);
+        node.pull(out, nullptr);
+        for (int j = 0; j < 3; j++)
+            EXPECT_EQ(out.get_buf32()[2 + j].ival, (row & 1) ? band[size_t(j)] >> 1 : band[size_t(j)]);
+        EXPECT_THROW(node.pull(out, nullptr), codec_test::codec_error);
+    }
+}
+
+TEST(Synthesis, InconsistentChildRegionsAreRefused)
+{
+    rvd_sample_allocator alloc;
+    rv_synthesis_shape s;
+    s.region = rvd_dims(rvd_coords(0, 0), rvd_coords(8, 8));
+    s.reversible = true;
+    for (int c = 0; c < 4; c++) {
+        s.child_exists[c] = true;
+        s.child_dims[c] = rvd_dims(rvd_coords(0, 0), rvd_coords(4, 4));
+    }
+    s.child_dims[3].size.y = 2; // HH shorter than LH
+    s.horz = s.vert = kernel_of(true).dir;
+    auto maker = [](int, float) -> rvd_pull_ifc_base* { return nullptr; };
+    EXPECT_THROW(rv_synthesis(s, maker, &alloc, false, 1.0f, 0), codec_test::codec_error);
+    s.child_dims[3].size.y = 4;
+    s.child_dims[1].pos.x = 7; // high columns apart from the low ones
+    s.child_dims[3].pos.x = 7;
+    EXPECT_THROW(rv_synthesis(s, maker, &alloc, false, 1.0f, 0), codec_test::codec_error);
+}
+
+} // namespace

@@ -1,0 +1,44 @@
+#include "tools/decode/decode_input.h"
+
+#include "tools/decode/codestream_locator.h"
+#include "tools/decode/decode_error.h"
+#include "tools/decode/decode_sources.h"
+
+#include <fstream>
+
+decode_input::decode_input(const std::string& path, decode_source_kind kind)
+    : path(path), kind(kind)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw decode_error("cannot open " + path);
+    in.seekg(0, std::ios::end);
+    const int64_t file_size = int64_t(in.tellg());
+    if (file_size < 0)
+        throw decode_error("cannot read " + path);
+    auto read_at = [&in](int64_t pos, uint8_t* buf, int n) -> int {
+        in.clear();
+        in.seekg(pos);
+        in.read(reinterpret_cast<char*>(buf), n);
+        return int(in.gcount());
+    };
+    codestream_location loc = locate_codestream(read_at, file_size);
+    offset = loc.offset;
+    length = loc.length;
+    if (kind == decode_source_kind::memory) {
+        bytes.resize(size_t(length));
+        in.clear();
+        in.seekg(offset);
+        in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(length));
+        if (int64_t(in.gcount()) != length)
+            throw decode_error("cannot read " + path);
+    }
+}
+
+std::unique_ptr<rvd_compressed_source> decode_input::open_source() const
+{
+    if (kind == decode_source_kind::memory)
+        return std::make_unique<decode_memory_source>(bytes.data(), int64_t(bytes.size()));
+    return std::make_unique<decode_file_source>(path, offset, length,
+                                                kind == decode_source_kind::seekable);
+}

@@ -1,0 +1,25 @@
+// Opens the decode tool's input as a compressed-data source of the kind asked for,
+// through the codestream locator, so that JP2-family files decode too.
+#pragma once
+
+#include "codec/core/rvd_compressed_source.h"
+#include "tools/decode/decode_options.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class decode_input {
+public:
+    // Throws decode_error when the file cannot be read or holds no codestream.
+    decode_input(const std::string& path, decode_source_kind kind);
+    // A fresh source positioned at the codestream's first byte.
+    std::unique_ptr<rvd_compressed_source> open_source() const;
+
+private:
+    std::string path;
+    decode_source_kind kind;
+    int64_t offset = 0;
+    int64_t length = 0;
+    std::vector<uint8_t> bytes; // the codestream, for memory sources
+};
