@@ -702,10 +702,9 @@ TEST(PacketStreamsPersistent, UnloadedTilesOfSeekableSourcesReadTheSameBlocksAga
     EXPECT_EQ(read_twice(new counting_source(bytes), expected), 0);
 }
 
-// Fails: over a sequential source, which cannot be read again, a persistent codestream
-// keeps nothing of a closed tile (0 bytes held), and the tile opened again has no passes
-// in any block, with or without unloading and whatever the cache threshold.
-TEST(PacketStreamsPersistent, DISABLED_TilesOfSequentialSourcesKeepTheirDataWhenClosed)
+// A sequential source cannot be read again: a persistent codestream keeps the data of its
+// closed tiles, and tiles opened again give the same blocks.
+TEST(PacketStreamsPersistent, TilesOfSequentialSourcesKeepTheirDataWhenClosed)
 {
     const auto bytes = layered_plt_stream();
     const auto expected = blocks_via(new sequential_source(bytes), "plain");
