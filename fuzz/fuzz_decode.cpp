@@ -1,7 +1,7 @@
 // A whole codestream decoded through the decode tool's loop: every line of every
 // tile-component pulled. Input: one option byte (bit 0 resilient, bit 1 32-bit lines,
 // bits 2-3 levels discarded), then the codestream bytes.
-#include "codec/core/rvd_message.h"
+#include "tools/decode/codec_message_sinks.h"
 #include "tools/decode/decode_error.h"
 #include "tools/decode/decode_sources.h"
 #include "tools/decode/image_decoder.h"
@@ -10,26 +10,15 @@
 
 namespace {
 
-struct fuzz_codec_error {};
-
-class throwing_handler : public rvd_message {
-public:
-    void flush(bool end_of_message) override
-    {
-        if (end_of_message)
-            throw fuzz_codec_error{};
-    }
-};
-
-throwing_handler error_handler;
-rvd_message quiet_handler;
+throwing_codec_sink error_sink;
+printing_codec_sink quiet_sink(nullptr);
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    rvd_customize_errors(&error_handler);
-    rvd_customize_warnings(&quiet_handler);
+    rvd_customize_errors(&error_sink);
+    rvd_customize_warnings(&quiet_sink);
     if (size < 1)
         return 0;
     decode_settings s;
@@ -41,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     decode_memory_source source(data + 1, int64_t(size - 1));
     try {
         decode_components(&source, s);
-    } catch (const fuzz_codec_error&) {
+    } catch (const codec_failure&) {
     } catch (const decode_error&) {
     } catch (const std::bad_alloc&) {
     }

@@ -142,6 +142,23 @@ def insert(stream, segments, cod_byte):
     return bytes(data[:pos]) + b"".join(segments) + bytes(data[pos:])
 
 
+def insert_in_tile(stream, tile, segments):
+    """The segments at the head of the tile's first tile-part header, Psot grown."""
+    data = bytearray(stream)
+    pos = 2
+    while (data[pos] << 8) | data[pos + 1] != 0xFF90:
+        pos += 2 + ((data[pos + 2] << 8) | data[pos + 3])
+    while (data[pos] << 8) | data[pos + 1] == 0xFF90:
+        isot = (data[pos + 4] << 8) | data[pos + 5]
+        psot = int.from_bytes(data[pos + 6:pos + 10], "big")
+        if isot == tile and data[pos + 10] == 0:
+            extra = b"".join(segments)
+            data[pos + 6:pos + 10] = (psot + len(extra)).to_bytes(4, "big")
+            return bytes(data[:pos + 12]) + extra + bytes(data[pos + 12:])
+        pos += psot
+    raise ValueError("no tile-part 0 of tile %d" % tile)
+
+
 # ---------------------------------------------------------------------------------------
 # Forward transforms: exact inverses of the synthesis rules.
 
@@ -372,8 +389,19 @@ def make_null_case(out_dir):
     exp += [[offsets[o]] * (W * H) for o in (3, 4)]
     write_case(out_dir, "null", insert(plain, segs, 2), exp, 0)
 
+    # The same in two tiles, the right one's header turning the transform off: there the
+    # outputs are the codestream components, and nothing feeds outputs 3 and 4.
+    orig = image(3, 5)
+    tiled = opj_encode(orig, 8, False, ["-t", "%d,%d" % (W // 2, H)])
+    stream = insert_in_tile(insert(tiled, segs, 2), 1, [mco([])])
+    for o in range(5):
+        for j in range(W * H):
+            if j % W >= W // 2:
+                exp[o][j] = orig[o][j] if o < 3 else 0
+    write_case(out_dir, "tiles_null", stream, exp, 0)
 
-VERSION = b"2\n"  # raised whenever a case changes, so that old build trees remake them
+
+VERSION = b"3\n"  # raised whenever a case changes, so that old build trees remake them
 
 
 def make(out_dir):

@@ -197,10 +197,15 @@ void rv_dequantizer::convert(const rvd_block& block, const rv_line_ptrs& lines, 
                 convert_fast(block, l16, x_off, roi, f);
             else
                 convert_region(block, l16, x_off, roi, f);
-        } else if (fast) {
+        } else if (allow_fast && rvd_mmx_level >= 2) {
+            // The vector form's arithmetic for every block on such processors, whatever
+            // its layout, so that a region decodes to the crop of the whole.
             double s = scale * 8192.0;
             s = std::min(s, 1.0e30);
-            convert_fast(block, l16, x_off, roi, fast_irr16{float(s)});
+            if (fast)
+                convert_fast(block, l16, x_off, roi, fast_irr16{float(s)});
+            else
+                convert_region(block, l16, x_off, roi, fast_irr16{float(s)});
         } else {
             double m = std::floor(scale * 8192.0 * 4294967296.0 + 0.5);
             // Beyond 2^47 every nonzero sample saturates anyway; the bound keeps the

@@ -549,6 +549,19 @@ bool rv_packet_reader::read_tile_part_header(rv_tile* t)
             skip();
             continue;
         }
+        if (u != nullptr && u != t && u->needs_reinitialization && f.tpsot == 0) {
+            // A restarted tile is built again from this header.
+            r.have_pending_sot = true;
+            r.pending_isot = f.isot;
+            r.pending_psot = f.psot;
+            r.pending_tpsot = f.tpsot;
+            r.pending_tnsot = f.tnsot;
+            r.pending_sot_address = f.address;
+            u->needs_reinitialization = false;
+            u->initialize();
+            r.have_pending_sot = false;
+            continue;
+        }
         if (u != t) {
             if (idx)
                 continue; // its address is in the index now
@@ -1015,6 +1028,12 @@ void rv_packet_reader::start_tile(rv_tile* t)
     update_relevance(t);
     if (rd.no_header && cs->in && !cs->cached_source)
         rd.finished = true;
+    if (cs->cached_source && t->has_header) {
+        // A cached tile header holds all its tile-parts' headers at once.
+        rd.num_tparts_read = 1;
+        rd.headers_exhausted = true;
+        cs->rd.num_headers_read++;
+    }
 }
 
 void rv_packet_reader::open_tile_precincts(rv_tile* t)

@@ -7,6 +7,7 @@
 #include "codec/core/rvd_tile.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 
@@ -73,7 +74,14 @@ float coeff(rvd_params* obj, const char* name, int idx)
     return v;
 }
 
-int rounded(float v) { return int(std::floor(double(v) + 0.5)); }
+// Nearest integer; coefficients beyond the int range (or not numbers) are clipped.
+int rounded(float v)
+{
+    const double r = std::floor(double(v) + 0.5);
+    if (!(r > double(INT_MIN)))
+        return INT_MIN;
+    return r < double(INT_MAX) ? int(r) : INT_MAX;
+}
 
 bool output_required(const rv_mct_block& b, int j)
 {
@@ -391,10 +399,12 @@ double rvd_tile::find_component_gain_info(int comp_idx, bool restrict_to_interes
         int colour = 0;
         if (t->mct_head == nullptr && t->ycc && t->comps.size() >= 3)
             colour = t->comps[size_t(comp_idx < 3 ? comp_idx : 0)].reversible ? 2 : 1;
-        g = float(rv_mct_component_gain(t->mct_head.get(), comp_idx,
-                                        cs->comp_info[size_t(comp_idx)].precision,
-                                        cs->num_components, colour, cs->output_comp_info.data(),
-                                        cs->num_output_components, restrict_to_interest));
+        const double gain = rv_mct_component_gain(
+            t->mct_head.get(), comp_idx, cs->comp_info[size_t(comp_idx)].precision,
+            cs->num_components, colour, cs->output_comp_info.data(), cs->num_output_components,
+            restrict_to_interest);
+        // A wild description may weigh beyond the float range; it stays cached as huge.
+        g = (gain < double(FLT_MAX)) ? float(gain) : FLT_MAX;
     }
     return g;
 }

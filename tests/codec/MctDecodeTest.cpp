@@ -189,6 +189,9 @@ TEST(MctDecode, NullStageAndSingleOutputDecodes)
 {
     // Outputs 3 and 4 come from no input: constant at their offsets.
     check_decode("null");
+    // A tile whose header has no stages decodes its codestream components as they are.
+    check_decode("tiles_null");
+    check_decode("tiles_null", 4);
     // Each output alone equals that output of the full decode.
     for (int k = 0; k < 5; k++)
         check_decode("null", k);

@@ -190,6 +190,17 @@ TEST(MctTile, CodestreamComponentsAnswerWithTheDefaultStage)
     EXPECT_EQ((ivec{0, 2}), bi.outputs);
     EXPECT_EQ((ivec{0, 2}), bi.stage_inputs);
     EXPECT_EQ((ivec{128, 0}), bi.rev_offsets);
+
+    // A null list takes the first n; indices outside the components mark nothing.
+    o.tile.set_components_of_interest(2, nullptr);
+    ASSERT_TRUE(query_block(o.tile, 0, 0, bi));
+    EXPECT_EQ((ivec{0, 1}), bi.outputs);
+    const int outside[] = {-1, 3};
+    o.tile.set_components_of_interest(2, outside);
+    ASSERT_TRUE(query_block(o.tile, 0, 0, bi));
+    EXPECT_EQ(0, bi.block_out);
+    EXPECT_EQ(0, bi.stage_in);
+    EXPECT_EQ(3, bi.stage_out);
 }
 
 TEST(MctTile, DefaultStageKeepsTheColourTransformInputs)

@@ -81,29 +81,41 @@ struct bands {
     plane b[4];
 };
 
-// One level of analysis: columns, then rows, as the synthesis undoes rows then columns.
-bands analyse2d(const plane& img, bool hsplit, bool vsplit, bool reversible)
+// One level of analysis: columns then rows, as the synthesis undoes rows then columns;
+// or rows first for a synthesis that takes columns first.
+bands analyse2d(const plane& img, bool hsplit, bool vsplit, bool reversible, bool rows_first)
 {
     plane p = img;
     const rvd_dims& d = img.dims;
-    if (vsplit && d.size.y > 0)
-        for (int x = d.pos.x; x < d.pos.x + d.size.x; x++) {
-            std::vector<double> col;
-            for (int y = d.pos.y; y < d.pos.y + d.size.y; y++)
-                col.push_back(p.at(y, x));
-            analyse(col, d.pos.y, d.pos.y + d.size.y - 1, reversible);
-            for (int y = d.pos.y; y < d.pos.y + d.size.y; y++)
-                p.at(y, x) = col[size_t(y - d.pos.y)];
-        }
-    if (hsplit && d.size.x > 0)
-        for (int y = d.pos.y; y < d.pos.y + d.size.y; y++) {
-            std::vector<double> row;
-            for (int x = d.pos.x; x < d.pos.x + d.size.x; x++)
-                row.push_back(p.at(y, x));
-            analyse(row, d.pos.x, d.pos.x + d.size.x - 1, reversible);
-            for (int x = d.pos.x; x < d.pos.x + d.size.x; x++)
-                p.at(y, x) = row[size_t(x - d.pos.x)];
-        }
+    auto columns = [&] {
+        if (vsplit && d.size.y > 0)
+            for (int x = d.pos.x; x < d.pos.x + d.size.x; x++) {
+                std::vector<double> col;
+                for (int y = d.pos.y; y < d.pos.y + d.size.y; y++)
+                    col.push_back(p.at(y, x));
+                analyse(col, d.pos.y, d.pos.y + d.size.y - 1, reversible);
+                for (int y = d.pos.y; y < d.pos.y + d.size.y; y++)
+                    p.at(y, x) = col[size_t(y - d.pos.y)];
+            }
+    };
+    auto rows = [&] {
+        if (hsplit && d.size.x > 0)
+            for (int y = d.pos.y; y < d.pos.y + d.size.y; y++) {
+                std::vector<double> row;
+                for (int x = d.pos.x; x < d.pos.x + d.size.x; x++)
+                    row.push_back(p.at(y, x));
+                analyse(row, d.pos.x, d.pos.x + d.size.x - 1, reversible);
+                for (int x = d.pos.x; x < d.pos.x + d.size.x; x++)
+                    p.at(y, x) = row[size_t(x - d.pos.x)];
+            }
+    };
+    if (rows_first) {
+        rows();
+        columns();
+    } else {
+        columns();
+        rows();
+    }
     bands out;
     for (int c = 0; c < 4; c++) {
         bool hx = (c & 1) != 0, hy = (c & 2) != 0;
@@ -166,6 +178,7 @@ kernel_info kernel_of(bool reversible)
 struct mode {
     bool reversible;
     bool shorts;
+    bool columns_first = false; // the synthesis's order
 };
 
 // A subband as a leaf engine: rows of the band from the child region's first row, each
@@ -248,12 +261,13 @@ struct tree_builder {
     rvd_pull_ifc_base* build(const plane& img, rvd_dims region, size_t level, float norm)
     {
         const level_split& s = splits[level];
-        bands b = analyse2d(img, s.h, s.v, m.reversible);
+        bands b = analyse2d(img, s.h, s.v, m.reversible, m.columns_first);
         rv_synthesis_shape shape;
         shape.region = region;
         shape.reversible = m.reversible;
         shape.kernel_id = m.reversible ? 1 : 0;
         shape.horz = shape.vert = k.dir;
+        shape.vertical_first = m.columns_first;
         for (int c = 0; c < 4; c++) {
             shape.child_exists[c] = !((c & 1) && !s.h) && !((c & 2) && !s.v);
             if (shape.child_exists[c])
@@ -291,6 +305,7 @@ struct tree_builder {
 struct run_result {
     double peak = 0.0;      // largest error in units of the image's sample step
     int upshift_sum = 0;
+    int max_records = 0;    // line records of the top node
 };
 
 // Decomposes an image of `image` dims (samples of `bits` bits, random), rebuilds the
@@ -321,6 +336,7 @@ run_result round_trip(mode m, rvd_dims image, rvd_dims region, std::vector<level
     run_result r;
     for (rv_synthesis* n : tb.nodes)
         r.upshift_sum += n->get_upshift();
+    r.max_records = tb.nodes.back()->get_num_line_records();
     for (int y = region.pos.y; y < region.pos.y + region.size.y; y++) {
         top.pull(out, nullptr);
         for (int j = 0; j < region.size.x; j++) {
@@ -434,6 +450,38 @@ TEST(Synthesis, OneDirectionSplitsRoundTrip)
                     EXPECT_LE(r.peak, shorts ? 1.5 : 0.01);
                 }
             }
+}
+
+TEST(Synthesis, ColumnsFirstUndoesARowsFirstAnalysisExactly)
+{
+    // A transposed view: the codestream's rows are the node's columns, so reversible
+    // rounding needs the columns synthesised first.
+    for (bool shorts : {false, true})
+        for (const rvd_dims& d : sizes)
+            for (int levels : {1, 3, 6}) {
+                SCOPED_TRACE(std::to_string(d.size.y) + "x" + std::to_string(d.size.x) +
+                             " levels " + std::to_string(levels));
+                round_trip({true, shorts, true}, d, d, mallat(levels), false, 12,
+                           unsigned(levels + d.size.x));
+            }
+    const rvd_dims image(rvd_coords(3, 6), rvd_coords(41, 37));
+    round_trip({true, false, true}, image,
+               rvd_dims(rvd_coords(10, 9), rvd_coords(17, 1)), mallat(3), true, 12, 5);
+    run_result r = round_trip({false, true, true}, image, image, mallat(4), false, 8, 6);
+    EXPECT_LE(r.peak, 1.5);
+}
+
+TEST(Synthesis, HeldRowsDoNotGrowWithTheNodeHeight)
+{
+    // The dry run fixes the records before pulling; a node 10 times taller holds no more.
+    for (bool reversible : {true, false}) {
+        run_result short_node = round_trip({reversible, false}, rvd_dims(rvd_coords(0, 0), rvd_coords(40, 8)),
+                                           rvd_dims(rvd_coords(0, 0), rvd_coords(40, 8)), mallat(1), false, 8, 1);
+        run_result tall_node = round_trip({reversible, false}, rvd_dims(rvd_coords(1, 0), rvd_coords(400, 8)),
+                                          rvd_dims(rvd_coords(1, 0), rvd_coords(400, 8)), mallat(1), false, 8, 2);
+        EXPECT_EQ(short_node.max_records, tall_node.max_records);
+        EXPECT_LE(tall_node.max_records, reversible ? 10 : 20);
+    }
 }
 
 TEST(Synthesis, SixteenBitIrreversibleNodesKeepHeadroom)

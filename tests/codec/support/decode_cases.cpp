@@ -4,10 +4,7 @@
 #include "tools/decode/decode_sources.h"
 #include "tools/decode/image_decoder.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -90,16 +87,6 @@ std::vector<decode_case> load_decode_cases()
         cases.push_back(c);
     }
     return cases;
-}
-
-void expect_or_pending(bool ok, const char* fault, const std::string& what)
-{
-    if (ok)
-        return;
-    if (fault != nullptr)
-        std::printf("pending fault: %s: %s\n", what.c_str(), fault);
-    else
-        ADD_FAILURE() << what;
 }
 
 decode_settings settings_for(const decode_case& c, bool precise)

@@ -35,11 +35,6 @@ struct decode_case {
 };
 std::vector<decode_case> load_decode_cases();
 
-// A check whose failure stems from a fault reported to another part's owner (`fault`
-// non-null, naming it) is printed, not failed, until the fix lands; otherwise a failure
-// fails the test.
-void expect_or_pending(bool ok, const char* fault, const std::string& what);
-
 // The settings a case is decoded with.
 decode_settings settings_for(const decode_case& c, bool precise);
 

@@ -94,7 +94,8 @@ inline std::vector<uint8_t> mcc_bytes(int index, const std::vector<mcc_collectio
         put_indices(b, c.inputs);
         put_indices(b, c.outputs);
         const uint32_t top = (c.kind == MCC_DWT) ? uint32_t(c.levels) : (c.reversible ? 1u : 0u);
-        const uint32_t tmcc = (top << 16) | (uint32_t(c.offset_index) << 8) | uint32_t(c.coeff_index);
+        const uint32_t tmcc =
+            (top << 16) | (uint32_t(c.offset_index) << 8) | uint32_t(c.coeff_index);
         b.push_back(uint8_t(tmcc >> 16));
         b.push_back(uint8_t(tmcc >> 8));
         b.push_back(uint8_t(tmcc));
