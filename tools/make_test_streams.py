@@ -683,6 +683,7 @@ PACKET_OPTIONS = [
     ("ephplt", ["-EPH", "-PLT", "-r", "20,10,1", "-c", "[32,32],[16,16]"], None, None),
     ("sopephplt", ["-SOP", "-EPH", "-PLT", "-r", "20,10,1", "-p", "RPCL", "-t", "40,30"],
      None, None),
+    ("ephplttp", ["-EPH", "-PLT", "-TP", "R", "-r", "20,10,1", "-p", "RLCP"], None, None),
     ("poc1", ["-r", "20,10,1", "-POC", "T1=0,0,3,2,3,CPRL/T1=2,0,3,3,3,LRCP"], ("rgb", "sub"),
      (3,)),
     ("poc2", ["-r", "20,10,1", "-POC", "T1=0,0,3,3,1,RPCL/T1=0,1,3,3,3,PCRL"], ("rgb", "sub"),
@@ -722,6 +723,10 @@ def max_levels(width, height, options):
     n = 1
     while (1 << n) <= min(width, height) and n < 7:
         n += 1
+    if "-c" in options:
+        # Precinct sizes halve from the last one given; below 2x2 above resolution 0 the
+        # encoder writes streams that no decoder accepts.
+        n = min(n, 6)
     return n
 
 
