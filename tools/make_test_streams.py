@@ -534,6 +534,117 @@ def make_decode_cases(out_dir, manifest):
     atomic_write(manifest, ("\n".join(cases) + "\n").encode())
 
 
+
+# Colour and multi-component cases for the multi-component network, each decoded by
+# opj_decompress at every discard level and over regions. multi_cases.txt lines:
+#   KIND STREAM REDUCE X0 Y0 X1 Y1 NCOMP REFERENCE   (X0 = "-" for the whole image)
+# KIND is "rev" (lossless) or "irr" (-I). REFERENCE names <REFERENCE>_<c>.samples files:
+# width and height, then the samples, all 32-bit little-endian.
+MULTI_W, MULTI_H = 61, 47
+
+
+def colour_planes(w, h, comps, depth, seed, subs=None):
+    """Smooth, correlated colour planes (so the transforms see real colour)."""
+    base = smooth_image(w, h, depth, seed)
+    rng = random.Random(seed + 1)
+    top = (1 << depth) - 1
+    planes = []
+    for c in range(comps):
+        dx, dy = subs[c] if subs else (1, 1)
+        cw, ch = (w + dx - 1) // dx, (h + dy - 1) // dy
+        p = []
+        for y in range(ch):
+            for x in range(cw):
+                v = base[(y * dy) * w + x * dx] + (c * 37 - 40) + rng.randrange(-top // 16, top // 16 + 1)
+                p.append(min(top, max(0, v)))
+        planes.append(p)
+    planes[0][0] = 0
+    planes[-1][-1] = top
+    return planes
+
+
+def pgx_to_samples(src, dst):
+    with open(src, "rb") as f:
+        data = f.read()
+    end = data.index(b"\n")
+    head = data[:end].decode().replace("+", " + ").replace("-", " - ").split()
+    order = head[1]
+    signed = "-" in head
+    nums = [t for t in head[2:] if t not in ("+", "-")]
+    depth, w, h = int(nums[0]), int(nums[1]), int(nums[2])
+    nbytes = 1 if depth <= 8 else (2 if depth <= 16 else 4)
+    body = data[end + 1:]
+    out = [struct.pack("<ii", w, h)]
+    for i in range(w * h):
+        v = int.from_bytes(body[i * nbytes:(i + 1) * nbytes], "big" if order == "ML" else "little",
+                           signed=signed)
+        out.append(struct.pack("<i", v))
+    atomic_write(dst, b"".join(out))
+
+
+def multi_reference(out_dir, stream, ncomp, reduce, region):
+    tag = "%s_r%d" % (stream, reduce)
+    args = ["-r", str(reduce)]
+    if region:
+        tag += "_d%d_%d_%d_%d" % region
+        args += ["-d", "%d,%d,%d,%d" % region]
+    if os.path.exists(os.path.join(out_dir, "%s_%d.samples" % (tag, ncomp - 1))):
+        return tag
+    with tempfile.TemporaryDirectory(dir=out_dir) as tmp:
+        done = subprocess.run(["opj_decompress", "-i", os.path.join(out_dir, stream + ".j2k"),
+                               "-o", os.path.join(tmp, "ref.pgx")] + args,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if done.returncode != 0:
+            return None
+        for c in range(ncomp):
+            pgx_to_samples(os.path.join(tmp, "ref_%d.pgx" % c),
+                           os.path.join(out_dir, "%s_%d.samples" % (tag, c)))
+    return tag
+
+
+def make_multi_streams(out_dir):
+    manifest = os.path.join(out_dir, "multi_cases.txt")
+    if os.path.exists(manifest):
+        return
+    w, h = MULTI_W, MULTI_H
+    cases = []
+
+    def add(kind, stream, ncomp, planes, depth, fmt, args, levels, subs=None):
+        if fmt == "ppm":
+            body = b"".join(bytes([planes[0][i], planes[1][i], planes[2][i]]) for i in range(w * h))
+            image = ("img.ppm", b"P6\n%d %d\n255\n" % (w, h) + body, [])
+        else:
+            sub = "" if not subs else "@" + ":".join("%dx%d" % s for s in subs)
+            image = ("img.raw", b"".join(raw(p, 1 if depth <= 8 else 2, False) for p in planes),
+                     ["-F", "%d,%d,%d,%d,u%s" % (w, h, ncomp, depth, sub)])
+        encode(out_dir, stream, image[0], image[1], image[2] + args)
+        for r in range(levels + 1):
+            tag = multi_reference(out_dir, stream, ncomp, r, None)
+            if tag:
+                cases.append("%s %s %d - - - - %d %s" % (kind, stream, r, ncomp, tag))
+        ox, oy = 0, 0
+        if "-d" in args:
+            ox, oy = (int(v) for v in args[args.index("-d") + 1].split(","))
+        regions = [(ox + w // 4, oy + h // 5, ox + (3 * w) // 4 + 1, oy + (4 * h) // 5 + 1),
+                   (ox + 3, oy + h // 2, ox + w, oy + h // 2 + 2)]
+        for i, region in enumerate(regions):
+            tag = multi_reference(out_dir, stream, ncomp, i % 2, region)
+            if tag:
+                cases.append("%s %s %d %d %d %d %d %d %s" % ((kind, stream, i % 2) + region +
+                                                             (ncomp, tag)))
+
+    rgb8 = colour_planes(w, h, 3, 8, 601)
+    add("rev", "mc_rgb8", 3, rgb8, 8, "ppm", [], 5)
+    add("rev", "mc_rgb8_nomct", 3, rgb8, 8, "ppm", ["-mct", "0"], 5)
+    add("rev", "mc_rgb12", 3, colour_planes(w, h, 3, 12, 602), 12, "raw", [], 5)
+    subs = [(1, 1), (2, 2), (2, 2), (1, 1)]
+    add("rev", "mc_four_sub", 4, colour_planes(w, h, 4, 8, 603, subs), 8, "raw", [], 4, subs)
+    add("rev", "mc_four", 4, colour_planes(w, h, 4, 8, 604), 8, "raw", [], 5)
+    add("rev", "mc_rgb8_s22", 3, rgb8, 8, "ppm", ["-s", "2,2"], 4)
+    add("rev", "mc_rgb8_tiles", 3, rgb8, 8, "ppm",
+        ["-t", "37,29", "-T", "11,13", "-d", "11,13", "-n", "4"], 3)
+    add("irr", "mc_rgb8_ict", 3, rgb8, 8, "ppm", ["-I"], 5)
+    atomic_write(manifest, ("\n".join(cases) + "\n").encode())
 # Packet-reading matrix: three images, each option set at one level (exact whole-image
 # reconstruction) and at a sampled level count from 2 to 7 (every packet read).
 PACKET_IMAGES = {
@@ -656,8 +767,13 @@ def main():
         make_noisy_block_streams(out_dir)
     if "conformance" in groups:
         make_conformance_facts(out_dir)
+    if "mct" in groups:  # multi-component transform streams, see make_mct_streams.py
+        import make_mct_streams
+        make_mct_streams.make(out_dir)
     if "params" in groups:
         make_param_streams(out_dir)
+    if "multi" in groups:
+        make_multi_streams(out_dir)
     if "packets" in groups:
         make_packet_streams(out_dir)
     if "decode" in groups:

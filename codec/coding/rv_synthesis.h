@@ -55,7 +55,6 @@ public:
 
     int get_upshift() const { return upshift; }
     int get_num_line_records() const { return int(records.size()); }
-    float get_child_normalization(int idx) const { return child_norm[idx]; }
 
 private:
     void load_row(int row, rv_dwt_line& line);

@@ -5,12 +5,16 @@
 #include "codec/core/rvd_params.h"
 
 #include <algorithm>
+#include <cfloat>
+#include <climits>
 #include <cmath>
 #include <string>
 
 namespace {
 
 enum : int { XFORM_DEP = 0, XFORM_DWT = 3, XFORM_MATRIX = 9, XFORM_MAT = 1000 };
+
+const int max_dwt_origin = 1 << 28;
 
 const char* const stage_access_error_tail =
     " (starting from 0) in the multi-component transform for some tile (or in the main "
@@ -59,6 +63,22 @@ float coefficient(rvd_params* obj, const char* name, int idx)
     float v = 0.0f;
     obj->get(name, idx, 0, v);
     return v;
+}
+
+// Stored weights stay within the float range: a wild description gives huge weights,
+// never an out-of-range conversion.
+float clipped_float(double v)
+{
+    if (std::isnan(v))
+        return 0.0f;
+    return float(std::max(-double(FLT_MAX), std::min(double(FLT_MAX), v)));
+}
+
+void assign_clipped(std::vector<float>& dst, const std::vector<double>& src)
+{
+    dst.resize(src.size());
+    for (size_t i = 0; i < src.size(); i++)
+        dst[i] = clipped_float(src[i]);
 }
 
 // Reflects a position into [s, e) by whole-sample symmetric extension.
@@ -278,6 +298,13 @@ void rv_mct_stage::create_stages(rv_mct_stage*& first, rv_mct_stage*& last, rvd_
                     blk.triang_params = m;
                 }
             } else if (type == XFORM_DWT && xf[3] > 0) {
+                // Positions are reflected about the range ends in int arithmetic.
+                if (xf[4] < -max_dwt_origin || xf[4] > max_dwt_origin)
+                    rv_raise_core_error(
+                        "Multi-component DWT transform block has a canvas origin (the last "
+                        "field of its `Mstage_xforms' record) of " + std::to_string(xf[4]) +
+                        ", whose magnitude exceeds the largest supported value of " +
+                        std::to_string(max_dwt_origin) + ".");
                 blk.is_null_transform = false;
                 blk.num_dwt_levels = xf[3];
                 blk.dwt_canvas_origin = xf[4];
@@ -499,7 +526,9 @@ void rv_mct_block::build_sensitivity_rows()
 {
     rows_built = true;
     rows.assign(size_t(num_inputs), sensitivity_row());
-    if (matrix_params != nullptr) {
+    if (rxform_params() != nullptr) {
+        build_rxform_rows();
+    } else if (matrix_params != nullptr) {
         for (int j = 0; j < num_inputs; j++) {
             sensitivity_row& row = rows[size_t(j)];
             row.coeffs.resize(size_t(num_outputs));
@@ -507,7 +536,6 @@ void rv_mct_block::build_sensitivity_rows()
                 row.coeffs[size_t(i)] = coefficient(matrix_params, "Mmatrix_coeffs",
                                                     i * num_inputs + j);
         }
-        rows_known = true;
     } else if (triang_params != nullptr) {
         const int n = num_outputs;
         // c(i, k): predictor of output i from output k, normalised for a reversible block.
@@ -534,17 +562,69 @@ void rv_mct_block::build_sensitivity_rows()
                     sum += c[size_t(i * n + k)] * d[size_t(k - j)];
                 d[size_t(i - j)] = sum;
             }
-            row.coeffs.assign(d.begin(), d.end());
+            assign_clipped(row.coeffs, d);
         }
-        rows_known = true;
     } else if (num_dwt_levels > 0) {
         build_wavelet_rows();
-        rows_known = true;
-    } else if (is_null_transform) {
-        rows_known = true; // input j feeds output j alone
     }
-    // Reversible matrices: not composed yet; treated as input j feeding output j
-    // (rows_known stays false).
+    // A null block has no rows: input j feeds output j alone.
+}
+
+rvd_params* rv_mct_block::rxform_params() const
+{
+    if (old_rxform_params != nullptr)
+        return old_rxform_params;
+    return is_reversible ? matrix_params : nullptr;
+}
+
+int rv_mct_block::rxform_coefficient(int line, int step) const
+{
+    rvd_params* m = rxform_params();
+    if (m == nullptr)
+        return 0;
+    const int n = num_inputs;
+    const int idx = (old_rxform_params != nullptr) ? line * (n + 1) + step : step * n + line;
+    const double r = std::floor(double(coefficient(m, "Mmatrix_coeffs", idx)) + 0.5);
+    if (!(r > double(INT_MIN))) // not a number, or beyond the int range
+        return INT_MIN;
+    return r < double(INT_MAX) ? int(r) : INT_MAX;
+}
+
+void rv_mct_block::build_rxform_rows()
+{
+    // The synthesis steps without their rounding: step s updates line t = N-1 - (s mod N)
+    // by the other lines' factors over its divisor v; a negative divisor in the last
+    // step also negates the line. a(i, j) follows line i's dependence on input j.
+    const int n = num_inputs;
+    const size_t cols = size_t(n) + 1;
+    std::vector<double> c(size_t(n) * cols);
+    for (int i = 0; i < n; i++)
+        for (int s = 0; s <= n; s++)
+            c[size_t(i) * cols + size_t(s)] = rxform_coefficient(i, s);
+    std::vector<double> a(size_t(n) * size_t(n), 0.0);
+    for (int i = 0; i < n; i++)
+        a[size_t(i * n + i)] = 1.0;
+    for (int s = 0; s <= n; s++) {
+        const int t = n - 1 - (s % n);
+        const double v = c[size_t(t) * cols + size_t(s)];
+        if (v == 0.0)
+            continue; // the synthesis refuses it; nothing sensible to weigh
+        const double sign = (s == n && v < 0.0) ? -1.0 : 1.0;
+        const double scale = 1.0 / std::fabs(v);
+        for (int j = 0; j < n; j++) {
+            double sum = 0.0;
+            for (int i = 0; i < n; i++)
+                if (i != t)
+                    sum += c[size_t(i) * cols + size_t(s)] * a[size_t(i * n + j)];
+            a[size_t(t * n + j)] = sign * (a[size_t(t * n + j)] - scale * sum);
+        }
+    }
+    for (int j = 0; j < n; j++) {
+        sensitivity_row& row = rows[size_t(j)];
+        row.coeffs.resize(size_t(std::min(n, num_outputs)));
+        for (size_t i = 0; i < row.coeffs.size(); i++)
+            row.coeffs[i] = clipped_float(a[i * size_t(n) + size_t(j)]);
+    }
 }
 
 void rv_mct_block::build_wavelet_rows()
@@ -621,7 +701,7 @@ void rv_mct_block::build_wavelet_rows()
         if (input < num_inputs) {
             sensitivity_row& row = rows[size_t(input)];
             row.first_output = 0;
-            row.coeffs.assign(v.begin(), v.end());
+            assign_clipped(row.coeffs, v);
         }
         input++;
     };

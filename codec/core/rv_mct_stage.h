@@ -62,6 +62,12 @@ struct rv_mct_block {
     // Marks the block inputs that its required outputs need.
     void find_required_inputs();
 
+    // A reversible matrix's factor of line `line` in step `step` (N lines, N + 1 steps);
+    // null when the block has none. The segment lists each step's factors over the
+    // lines; the older layout is its transpose, each line's factors over the steps.
+    rvd_params* rxform_params() const;
+    int rxform_coefficient(int line, int step) const;
+
 private:
     struct sensitivity_row {
         int first_output = 0;
@@ -69,9 +75,9 @@ private:
     };
     void build_sensitivity_rows();
     void build_wavelet_rows();
+    void build_rxform_rows();
     std::vector<sensitivity_row> rows; // one per block input, built on first use
     bool rows_built = false;
-    bool rows_known = false; // false where the composition is not available (see .cpp)
 };
 
 struct rv_mct_stage {

@@ -2,12 +2,14 @@
 // codestream's unloadable list. The tile tree hangs from it once the tile is initialised.
 #pragma once
 
+#include "codec/core/rv_mct_stage.h"
 #include "codec/core/rv_tile_ref.h"
 #include "codec/core/rvd_coords.h"
 #include "codec/core/rvd_dims.h"
 #include "codec/core/rv_tile_comp.h"
 #include "codec/core/rv_tile_reading.h"
 
+#include <memory>
 #include <vector>
 
 class rv_codestream;
@@ -45,6 +47,11 @@ public:
     // when the source is not cached or the bin is not complete yet: the tile is then built
     // from the main header and marked for re-initialisation.
     bool read_cached_header();
+    // The tile's multi-component transform (its own segments, else the main header's).
+    void build_mct_stages();
+    // Every output component of interest, components the transform needs enabled, gains
+    // of interest forgotten.
+    void apply_mct_restrictions();
 
     rv_codestream* codestream;
     rv_tile_ref* tile_ref;
@@ -69,5 +76,10 @@ public:
     int num_layers = 1;
     rvd_dims region; // the part of dims within the region of interest
     std::vector<rv_tile_comp> comps;
+    // Multi-component transform (null without one); freed with its first stage.
+    std::unique_ptr<rv_mct_stage> mct_head;
+    rv_mct_stage* mct_tail = nullptr;
+    // Per component, -1 until computed: gain on all output components, on those of interest.
+    std::vector<float> gain_all, gain_of_interest;
     rv_tile_reading rd; // tile-parts, packets and the sequencer
 };

@@ -189,6 +189,8 @@ void rv_tile::release_tree()
 {
     rv_packet_reader::release_tile(this);
     comps.clear();
+    mct_head.reset();
+    mct_tail = nullptr;
     initialized = false;
 }
 
@@ -241,6 +243,7 @@ void rv_tile::initialize()
     const bool align_y = get_bool(tcod, "Calign_blk_last", 0, 0, false);
     const bool align_x = get_bool(tcod, "Calign_blk_last", 0, 1, false);
     const rvd_coords origin(align_y ? 1 : 0, align_x ? 1 : 0);
+    build_mct_stages();
 
     // Sized once: the records link to each other by address.
     std::vector<rv_tile_comp> built(static_cast<size_t>(cs->num_components));
@@ -512,6 +515,7 @@ rvd_dims low_child(const rvd_dims& d, const rv_resolution& res)
 void rv_tile::apply_restrictions()
 {
     rv_codestream* cs = codestream;
+    apply_mct_restrictions();
     region = dims & cs->region;
     for (rv_tile_comp& tc : comps) {
         tc.is_of_interest = true;

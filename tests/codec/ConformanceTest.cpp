@@ -4,6 +4,8 @@
 // test "conformance"; skipped with a message when the set is absent, unless
 // ORBEL_REQUIRE_CONFORMANCE=1.
 #include "tests/codec/support/decode_cases.h"
+#include "tests/codec/support/multi_decode.h"
+#include "tests/codec/support/test_sources.h"
 
 #include <gtest/gtest.h>
 
@@ -106,4 +108,65 @@ TEST(Conformance, SingleComponentCodestreamsMeetTheClassOneLimits)
     EXPECT_EQ(checked, 10);
 }
 
+// Every stream through the multi-component network (every row of every output in turn),
+// on 32-bit lines and on 16-bit lines: there the reversible ones stay exact and the
+// irreversible ones within 2 above their peak limits.
+void check_network_row(const conformance_row& row, bool precise)
+{
+    const std::string dir = ORBEL_CONFORMANCE_DIR;
+    const std::string what = std::string(row.name) + (precise ? " (32-bit lines)" : " (16-bit lines)") +
+                             " through the network";
+    std::vector<multi_test::plane> planes;
+    std::vector<std::pair<int, bool>> formats;
+    try {
+        file_source src(dir + "/codestreams/" + row.name + ".j2k");
+        multi_test::codestream_guard guard;
+        guard.cs.create(&src);
+        guard.cs.apply_input_restrictions(0, row.components, row.discard, 0, nullptr);
+        multi_test::network_options opt;
+        opt.force_precise = precise;
+        planes = multi_test::decode_through_network(guard.cs, opt);
+        for (int k = 0; k < int(planes.size()); k++)
+            formats.emplace_back(guard.cs.get_bit_depth(k, true), guard.cs.get_signed(k, true));
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << what << ": " << e.what();
+        return;
+    }
+    ASSERT_EQ(int(planes.size()), row.components) << what;
+    for (int k = 0; k < row.components; k++) {
+        pgx_image got;
+        got.width = planes[size_t(k)].width;
+        got.height = planes[size_t(k)].height;
+        got.depth = formats[size_t(k)].first;
+        got.is_signed = formats[size_t(k)].second;
+        got.samples = planes[size_t(k)].samples;
+        const std::string ref_name = dir + "/reference/c1" + row.name + "_" + std::to_string(k) + ".pgx";
+        const image_diff d = compare_images(read_pgx(ref_name), got);
+        const std::string where = what + " component " + std::to_string(k) + ": " + describe(d);
+        const int64_t peak = row.peak[size_t(k)];
+        if (precise) {
+            EXPECT_TRUE(d.same_size && d.peak <= peak && d.mse <= row.mse[size_t(k)]) << where;
+        } else {
+            EXPECT_TRUE(d.same_size && d.peak <= (peak == 0 ? 0 : peak + 2)) << where;
+        }
+    }
+}
+
 } // namespace
+
+TEST(Conformance, EveryCodestreamThroughTheNetwork)
+{
+    if (!std::filesystem::is_directory(ORBEL_CONFORMANCE_DIR)) {
+        if (conformance_required())
+            FAIL() << "conformance set missing: " << ORBEL_CONFORMANCE_DIR;
+        GTEST_SKIP() << "conformance set not found at " << ORBEL_CONFORMANCE_DIR;
+    }
+    int checked = 0;
+    for (const conformance_row& row : table) {
+        SCOPED_TRACE(row.name);
+        check_network_row(row, true);
+        check_network_row(row, false);
+        checked++;
+    }
+    EXPECT_EQ(checked, 22);
+}

@@ -291,6 +291,13 @@ TEST(MctStage, MalformedDescriptionsRaiseTheirTexts)
          "multi-component transform, based on main header marker segments.  The fact that "
          "this is not illegal is almost certainly an oversight in the development of the "
          "Part-2 syntax, but Ravade cannot work with such codestreams."},
+        // A wavelet origin whose reflected positions would overflow.
+        {{"Mnum_stages=1", "Mstages=1", "Mstage_inputs:I1={0,2}", "Mstage_outputs:I1={0,2}",
+          "Mstage_collections:I1={3,3}", "Mstage_xforms:I1={DWT,1,0,1,1090519040}"},
+         3,
+         "Multi-component DWT transform block has a canvas origin (the last field of its "
+         "`Mstage_xforms' record) of 1090519040, whose magnitude exceeds the largest "
+         "supported value of 268435456."},
     };
     for (const bad_case& c : cases) {
         stage_fixture f(3, c.num_outs);

@@ -305,6 +305,7 @@ struct tree_builder {
 struct run_result {
     double peak = 0.0;      // largest error in units of the image's sample step
     int upshift_sum = 0;
+    int max_records = 0;    // line records of the top node
 };
 
 // Decomposes an image of `image` dims (samples of `bits` bits, random), rebuilds the
@@ -335,6 +336,7 @@ run_result round_trip(mode m, rvd_dims image, rvd_dims region, std::vector<level
     run_result r;
     for (rv_synthesis* n : tb.nodes)
         r.upshift_sum += n->get_upshift();
+    r.max_records = tb.nodes.back()->get_num_line_records();
     for (int y = region.pos.y; y < region.pos.y + region.size.y; y++) {
         top.pull(out, nullptr);
         for (int j = 0; j < region.size.x; j++) {
@@ -467,6 +469,19 @@ TEST(Synthesis, ColumnsFirstUndoesARowsFirstAnalysisExactly)
                rvd_dims(rvd_coords(10, 9), rvd_coords(17, 1)), mallat(3), true, 12, 5);
     run_result r = round_trip({false, true, true}, image, image, mallat(4), false, 8, 6);
     EXPECT_LE(r.peak, 1.5);
+}
+
+TEST(Synthesis, HeldRowsDoNotGrowWithTheNodeHeight)
+{
+    // The dry run fixes the records before pulling; a node 10 times taller holds no more.
+    for (bool reversible : {true, false}) {
+        run_result short_node = round_trip({reversible, false}, rvd_dims(rvd_coords(0, 0), rvd_coords(40, 8)),
+                                           rvd_dims(rvd_coords(0, 0), rvd_coords(40, 8)), mallat(1), false, 8, 1);
+        run_result tall_node = round_trip({reversible, false}, rvd_dims(rvd_coords(1, 0), rvd_coords(400, 8)),
+                                          rvd_dims(rvd_coords(1, 0), rvd_coords(400, 8)), mallat(1), false, 8, 2);
+        EXPECT_EQ(short_node.max_records, tall_node.max_records);
+        EXPECT_LE(tall_node.max_records, reversible ? 10 : 20);
+    }
 }
 
 TEST(Synthesis, SixteenBitIrreversibleNodesKeepHeadroom)
