@@ -208,6 +208,10 @@ def make_packet_streams(out_dir):
     one("pk_sub", packet_raw(64, 48, 3, 8, False, 7, sub), "64,48,3,8,u@1x1:2x2:2x2",
         ["-t", "40,30"])
     one("pk_s12", packet_raw(64, 48, 1, 12, True, 9), "64,48,1,12,s", ["-SOP", "-EPH"])
+    # With wavelet levels: packet lengths across tile-parts split by resolution.
+    encode(out_dir, "pk_n3_plt_tpr", "a.raw", rgb,
+           ["-F", "64,48,3,8,u", "-n", "3", "-PLT", "-TP", "R", "-p", "RPCL", "-c",
+            "[16,16]", "-t", "40,30", "-r", "20,10,1"])
 
 
 BLOCK_IMAGES = [

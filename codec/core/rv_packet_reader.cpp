@@ -549,6 +549,19 @@ bool rv_packet_reader::read_tile_part_header(rv_tile* t)
             skip();
             continue;
         }
+        if (u != nullptr && u != t && u->needs_reinitialization && f.tpsot == 0) {
+            // A restarted tile is built again from this header.
+            r.have_pending_sot = true;
+            r.pending_isot = f.isot;
+            r.pending_psot = f.psot;
+            r.pending_tpsot = f.tpsot;
+            r.pending_tnsot = f.tnsot;
+            r.pending_sot_address = f.address;
+            u->needs_reinitialization = false;
+            u->initialize();
+            r.have_pending_sot = false;
+            continue;
+        }
         if (u != t) {
             if (idx)
                 continue; // its address is in the index now
@@ -664,6 +677,8 @@ bool rv_packet_reader::read_packet(rv_precinct* p)
                     p->num_layers_parsed = -1;
                 return false;
             }
+            if (cs->resilient && cs->expect_ubiquitous_sops && rd.use_sop)
+                return recover(p); // every packet should start with one
             break; // no marker: a packet without SOP
         }
         const uint16_t code = cs->marker->get_code();
@@ -693,10 +708,8 @@ bool rv_packet_reader::read_packet(rv_precinct* p)
             }
             break;
         }
-        if (cs->resilient && cs->expect_ubiquitous_sops && rd.use_sop)
-            continue; // read on to the next marker
         if (cs->resilient)
-            return recover(p);
+            return recover(p); // scans on to the next SOP or SOT
         rv_raise_core_error("Illegal marker code found while attempting to read a packet from "
                             "the code-stream!\n\tIllegal marker code is " +
                             marker_text(code) +
@@ -707,8 +720,10 @@ bool rv_packet_reader::read_packet(rv_precinct* p)
     rv_input* hsrc = rd.packed_headers ? static_cast<rv_input*>(rd.packed_headers.get())
                                        : static_cast<rv_input*>(in);
     const bool packed = rd.packed_headers != nullptr;
-    const bool detect = cs->resilient || cs->fussy;
-    const bool by_pointer = cs->in_memory_source && !cs->cached_source && !detect;
+    const bool by_pointer = rv_packet_reader::bodies_by_pointer(cs);
+    // In-place bodies cannot pass through marker detection (a mode set after reading
+    // began): they are taken as they are.
+    const bool detect = (cs->resilient || cs->fussy) && !by_pointer;
     if (detect)
         in->enable_marker_throwing(cs->fussy);
     rv_buffer_server* bs = cs->buf_server.get();
@@ -947,6 +962,16 @@ bool rv_packet_reader::set_precinct_address(rv_tile* t, uint64_t* ref, rv_resolu
     return true;
 }
 
+bool rv_packet_reader::bodies_by_pointer(rv_codestream* cs)
+{
+    // Decided once: every chain of the codestream must be read back the way it was
+    // written, whatever modes are set later. Marker detection reads through a copy.
+    if (cs->rd.by_pointer < 0)
+        cs->rd.by_pointer =
+            (cs->in_memory_source && !cs->cached_source && !cs->resilient && !cs->fussy) ? 1 : 0;
+    return cs->rd.by_pointer == 1;
+}
+
 void rv_packet_reader::read_first_header(rv_tile* t)
 {
     rv_codestream* cs = t->codestream;
@@ -1003,6 +1028,12 @@ void rv_packet_reader::start_tile(rv_tile* t)
     update_relevance(t);
     if (rd.no_header && cs->in && !cs->cached_source)
         rd.finished = true;
+    if (cs->cached_source && t->has_header) {
+        // A cached tile header holds all its tile-parts' headers at once.
+        rd.num_tparts_read = 1;
+        rd.headers_exhausted = true;
+        cs->rd.num_headers_read++;
+    }
 }
 
 void rv_packet_reader::open_tile_precincts(rv_tile* t)
@@ -1089,6 +1120,7 @@ void rv_packet_reader::reset_codestream(rv_codestream* cs)
     r.frontier = 0;
     r.last_sot_walked = -1;
     r.have_pending_sot = false;
+    r.by_pointer = -1;
     r.block_precinct = nullptr;
     r.block_state = nullptr;
 }

@@ -26,10 +26,19 @@ rvd_dims precinct_cell(const rv_resolution* res, rvd_coords idx)
     return cell & res->dims;
 }
 
-// The precinct's code-blocks within one band.
+// The precinct's code-blocks within one band: the cell taken down every split between
+// the resolution's node and the band.
 rvd_dims band_blocks(const rv_resolution* res, const rv_subband& band, const rvd_dims& cell)
 {
-    rvd_dims reg = res->res_level == 0 ? cell : rv_get_child_dims(cell, band.branch_x, band.branch_y);
+    const rv_node* path[32];
+    int depth = 0;
+    for (const rv_node* n = &band; n != nullptr && n != &res->node && depth < 32; n = n->parent)
+        path[depth++] = n;
+    rvd_dims reg = cell;
+    while (depth > 0) {
+        const rv_node* n = path[--depth];
+        reg = rv_get_child_dims(reg, n->branch_x, n->branch_y);
+    }
     reg &= band.dims;
     if (reg.is_empty())
         return rvd_dims(band.dims.pos, rvd_coords());

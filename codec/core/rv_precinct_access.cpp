@@ -31,13 +31,18 @@ int floor_div(int64_t a, int64_t b)
     return int(q);
 }
 
-// Precinct (absolute index) holding band sample u in each direction: precinct k of a
-// split direction covers band samples from ceil((P0 + k S - branch) / 2).
-int precinct_of(int u, int branch, int anchor, int size)
+// The first resolution sample that reaches band sample u through the band's splits:
+// a split at branch b maps u to 2u + b. Precinct k starts at a band sample u exactly
+// when this position is at least its start, P0 + k S.
+void to_resolution(const rv_subband* band, int64_t& y, int64_t& x)
 {
-    if (branch == 2)
-        return floor_div(int64_t(u) - anchor, size);
-    return floor_div(2 * int64_t(u) + branch - anchor, size);
+    const rv_node* top = &band->resolution->node;
+    for (const rv_node* n = band; n != nullptr && n != top; n = n->parent) {
+        if (n->branch_y != 2)
+            y = 2 * y + n->branch_y;
+        if (n->branch_x != 2)
+            x = 2 * x + n->branch_x;
+    }
 }
 
 // The reference of the precinct holding a real block index; null outside the tile.
@@ -50,12 +55,11 @@ uint64_t* precinct_ref_of(rv_subband* band, rvd_coords block_idx)
     cell &= band->dims;
     if (cell.is_empty())
         return nullptr;
-    const bool split = res->res_level > 0;
     const rvd_dims& pp = res->precinct_partition;
-    const int py = precinct_of(cell.pos.y, split ? band->branch_y : 2, pp.pos.y, pp.size.y) -
-                   res->precinct_indices.pos.y;
-    const int px = precinct_of(cell.pos.x, split ? band->branch_x : 2, pp.pos.x, pp.size.x) -
-                   res->precinct_indices.pos.x;
+    int64_t y = cell.pos.y, x = cell.pos.x;
+    to_resolution(band, y, x);
+    const int py = floor_div(y - pp.pos.y, pp.size.y) - res->precinct_indices.pos.y;
+    const int px = floor_div(x - pp.pos.x, pp.size.x) - res->precinct_indices.pos.x;
     if (py < 0 || px < 0 || py >= res->precinct_indices.size.y || px >= res->precinct_indices.size.x)
         return nullptr;
     return &res->precinct_refs[size_t(py) * size_t(res->precinct_indices.size.x) + size_t(px)];
@@ -149,9 +153,7 @@ rvd_block* rvd_subband::open_block(rvd_coords block_idx, int* return_tpart,
         if ((res->res_level + res->dwt_level) * (tf % 256) > 256 * res->dwt_level)
             left_out++;
     }
-    const bool by_pointer =
-        cs->in_memory_source && !cs->cached_source && !cs->resilient && !cs->fussy;
-    blk->retrieve_data(out, p->required_layers, left_out, by_pointer);
+    blk->retrieve_data(out, p->required_layers, left_out, rv_packet_reader::bodies_by_pointer(cs));
     cs->rd.block_precinct = p;
     cs->rd.block_state = blk;
     if (return_tpart != nullptr)

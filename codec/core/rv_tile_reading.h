@@ -66,6 +66,8 @@ struct rv_packet_reader {
     static void open_tile_precincts(rv_tile* t);
     // Destroys a tile closed for good whose data is all read.
     static void destroy_tile(rv_tile* t);
+    // Whether packet bodies stay in the source's memory, chains holding pointers to them.
+    static bool bodies_by_pointer(rv_codestream* cs);
     // Reads the first tile-part header of a tile being initialised (non-cached sources).
     static void read_first_header(rv_tile* t);
     // Relevant layers and packets after the view changed.
@@ -92,6 +94,7 @@ struct rv_codestream_reading {
     rv_precinct_block* block_state = nullptr;
     rv_precinct* opening = nullptr;  // not released while its packets are read for it
     rv_precinct* loading = nullptr;  // loaded by address: SOP numbers are not checked
+    int by_pointer = -1;             // bodies kept in the source's memory; -1 undecided
     // An SOT met while walking for another tile, left for the initialisation it causes.
     bool have_pending_sot = false;
     int pending_isot = 0, pending_tpsot = 0, pending_tnsot = 0;

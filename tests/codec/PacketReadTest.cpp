@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace codec_test;
@@ -73,7 +75,8 @@ TEST(PacketRead, SingleLevelStreamsDecodeToTheirSource)
 
 TEST(PacketRead, SourcesDeliverIdenticalBlocks)
 {
-    for (const char* name : {"lrcp", "tiles", "sop_eph", "plt_tlm", "tpl", "poc", "sub"}) {
+    for (const char* name :
+         {"lrcp", "tiles", "sop_eph", "plt_tlm", "tpl", "poc", "sub", "n3_plt_tpr"}) {
         SCOPED_TRACE(name);
         const std::vector<block_data> seq = blocks_from(name, SEQUENTIAL);
         ASSERT_FALSE(seq.empty());
@@ -170,5 +173,89 @@ TEST(PacketRead, InconsistentTilePartLengthsAreErrorsNotEndlessWalks)
         const std::string text = error_text([&] { collect_blocks(cs); });
         EXPECT_NE(text.find("tile-part length is smaller"), std::string::npos) << text;
         cs.destroy();
+    }
+}
+
+TEST(PacketRead, ResilientReadingResynchronisesAtTheNextSop)
+{
+    // Three packets (one per component); the middle one's SOP names packet 7.
+    std::vector<uint8_t> bytes = read_file(packet_stream("sop_eph", ".j2k"));
+    std::vector<size_t> sops;
+    for (size_t k = 0; k + 3 < bytes.size(); k++)
+        if (bytes[k] == 0xFF && bytes[k + 1] == 0x91 && bytes[k + 2] == 0 && bytes[k + 3] == 4)
+            sops.push_back(k);
+    ASSERT_EQ(sops.size(), 3u);
+    ASSERT_EQ(bytes[sops[1] + 5], 1);
+    std::vector<block_data> clean;
+    {
+        sequential_source src(bytes);
+        rvd_codestream cs;
+        cs.create(&src);
+        clean = collect_blocks(cs);
+        cs.destroy();
+    }
+    ASSERT_EQ(clean.size(), 3u);
+    bytes[sops[1] + 5] = 7;
+    {
+        sequential_source src(bytes);
+        rvd_codestream cs;
+        cs.create(&src);
+        cs.set_resilient();
+        const std::vector<block_data> got = collect_blocks(cs);
+        cs.destroy();
+        ASSERT_EQ(got.size(), 3u);
+        EXPECT_TRUE(got[0] == clean[0]);
+        EXPECT_EQ(got[1].num_passes, 0); // its packet was skipped
+        EXPECT_TRUE(got[2] == clean[2]); // read again after the next SOP
+    }
+    {
+        sequential_source src(bytes);
+        rvd_codestream cs;
+        cs.create(&src);
+        cs.set_fussy();
+        EXPECT_NE(error_text([&] { collect_blocks(cs); })
+                      .find("Found sequence number 7, but expected 1."),
+                  std::string::npos);
+        cs.destroy();
+    }
+}
+
+TEST(PacketRead, GeometricViewsOpenTheSameBlocksAtMappedIndices)
+{
+    // Several tiles, precincts and blocks per band: every view reaches every block once.
+    const std::vector<uint8_t> bytes = read_file(stream_dir("input") + "/plt_rpcl.j2k");
+    auto key = [](const block_data& b) {
+        return std::make_tuple(b.tile, b.comp, b.res, b.band, b.y, b.x);
+    };
+    std::vector<block_data> plain;
+    {
+        memory_source src(bytes);
+        rvd_codestream cs;
+        cs.create(&src);
+        plain = collect_blocks(cs);
+        cs.destroy();
+    }
+    std::sort(plain.begin(), plain.end(),
+              [&](const block_data& a, const block_data& b) { return key(a) < key(b); });
+    for (int view = 1; view < 8; view++) {
+        const bool transpose = view & 1, vflip = (view & 2) != 0, hflip = (view & 4) != 0;
+        SCOPED_TRACE(view);
+        memory_source src(bytes);
+        rvd_codestream cs;
+        cs.create(&src);
+        cs.change_appearance(transpose, vflip, hflip);
+        std::vector<block_data> seen = collect_blocks(cs);
+        cs.destroy();
+        for (block_data& b : seen) {
+            rvd_coords idx(b.y, b.x);
+            idx.from_apparent(transpose, vflip, hflip);
+            b.y = idx.y;
+            b.x = idx.x;
+            if (transpose && b.band != 3 && b.res > 0)
+                b.band = 3 - b.band; // HL and LH swap
+        }
+        std::sort(seen.begin(), seen.end(),
+                  [&](const block_data& a, const block_data& b) { return key(a) < key(b); });
+        EXPECT_TRUE(seen == plain);
     }
 }
