@@ -13,7 +13,8 @@ a <name>.dump file: the SIZ fields decoded here and the values opj_dump -i repor
 "packets" (single-level packet-reading streams with their raw sources), "packet_matrix"
 (the packet-reading option matrix, listed in packets.list, with the source samples of its
 images in pm_<image>.samples), "packet_big" (pm_big: 2048x2048, 8 bits, in 16 tiles, for
-memory bounds). Every file is written under a temporary name and renamed, so parallel test processes can share
+memory bounds), "region" (grey and colour streams with opj_decompress's decodes, for the
+region decompressor). Every file is written under a temporary name and renamed, so parallel test processes can share
 OUT_DIR.
 
 Facts lines (offsets from the start of the codestream, values decimal, bodies hex):
@@ -760,6 +761,105 @@ def make_big_packet_stream(out_dir):
            ["-t", "512,512", "-n", "4", "-r", "8"])
 
 
+def make_recycle_streams(out_dir):
+    """200x150 images at offset (3,5) in 64x48 tiles anchored there, so that edge tiles are
+    smaller: tile records recycled from tile to tile meet differing geometry. Packet
+    lengths let tests split them into precinct bins."""
+    tiles = ["-t", "64,48", "-T", "5,3", "-d", "5,3", "-PLT"]
+    rgb = packet_raw(200, 150, 3, 8, False, 11)
+    encode(out_dir, "rc_rev", "a.raw", rgb,
+           ["-F", "200,150,3,8,u", "-n", "3", "-c", "[32,32],[16,16]", "-b", "16,16"] + tiles)
+    sub = [(1, 1), (2, 2), (2, 2)]
+    encode(out_dir, "rc_irr", "a.raw", packet_raw(200, 150, 3, 8, False, 13, sub),
+           ["-F", "200,150,3,8,u@1x1:2x2:2x2", "-I", "-n", "2", "-mct", "0",
+            "-r", "20,10,1"] + tiles)
+
+
+# Colour streams for the region decompressor: NAME.j2k and NAME_c<i>.pgx, opj_decompress's
+# full-resolution decode of component i.
+REGION_STREAMS = [
+    ("rgb8", 8, (61, 47), []),
+    ("rgb8_tiles", 8, (127, 126), ["-t", "32,32", "-n", "3"]),
+    ("rgb12", 12, (61, 47), ["-d", "11,13"]),
+    ("rgb16", 16, (45, 37), ["-n", "4"]),
+    ("rgb8_layers", 8, (160, 120), ["-t", "64,64", "-r", "20,10,1"]),
+]
+
+
+# Grey streams for the region decompressor, 251x197, every depth and sign the raw input
+# takes, each with one option set in turn: NAME.j2k, NAME_r<R>.pgx (opj_decompress -r R,
+# every R), and for streams without a tile-grid offset NAME_region.pgx, the decode of
+# REGION_GREY_AREA at -r 1 (-r 0 without levels). region_grey.txt lists
+# "NAME DEPTH SIGNED LEVELS".
+REGION_GREY_OPTIONS = [
+    ["-n", "1"],
+    ["-d", "11,13", "-n", "2"],
+    ["-t", "64,64", "-n", "3"],
+    ["-T", "11,13", "-d", "11,13", "-t", "128,128", "-n", "4"],
+    ["-c", "[32,32],[16,16]", "-n", "5"],
+    ["-d", "11,13", "-n", "6"],
+]
+REGION_GREY_DEPTHS = [(2, False), (4, False), (4, True), (8, False), (8, True), (10, False),
+                      (10, True), (12, False), (12, True), (16, False), (16, True), (2, True)]
+REGION_GREY_AREA = (52, 44, 212, 164)
+
+
+def make_region_grey_streams(out_dir):
+    listing = os.path.join(out_dir, "region_grey.txt")
+    if os.path.exists(listing):
+        return
+    lines = []
+    for k, (depth, signed) in enumerate(REGION_GREY_DEPTHS):
+        options = REGION_GREY_OPTIONS[k % len(REGION_GREY_OPTIONS)]
+        name = "grey_%s%d_%d" % ("s" if signed else "u", depth, k)
+        samples = smooth_image(251, 197, depth, 700 + k, signed)
+        samples[0] = -(1 << (depth - 1)) if signed else 0
+        samples[-1] = (1 << (depth - 1)) - 1 if signed else (1 << depth) - 1
+        args = ["-F", "251,197,1,%d,%s" % (depth, "s" if signed else "u")] + options
+        encode(out_dir, name, "img.raw", raw(samples, 1 if depth <= 8 else 2, signed), args)
+        levels = int(options[options.index("-n") + 1]) - 1
+        for r in range(levels + 1):
+            region_reference(out_dir, name, ["-r", str(r)], "%s_r%d.pgx" % (name, r))
+        if "-T" not in options:
+            region_reference(out_dir, name, ["-r", str(min(1, levels)),
+                                             "-d", "%d,%d,%d,%d" % REGION_GREY_AREA],
+                             name + "_region.pgx")
+        lines.append("%s %d %d %d" % (name, depth, 1 if signed else 0, levels))
+    atomic_write(listing, ("\n".join(lines) + "\n").encode())
+
+
+def region_reference(out_dir, name, args, target):
+    target = os.path.join(out_dir, target)
+    if os.path.exists(target):
+        return
+    with tempfile.TemporaryDirectory(dir=out_dir) as tmp:
+        subprocess.run(["opj_decompress", "-i", os.path.join(out_dir, name + ".j2k"),
+                        "-o", os.path.join(tmp, "ref.pgx")] + args, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.replace(os.path.join(tmp, "ref_0.pgx"), target)
+
+
+def make_region_streams(out_dir):
+    make_region_grey_streams(out_dir)
+    for k, (name, depth, (w, h), options) in enumerate(REGION_STREAMS):
+        planes = []
+        for c in range(3):
+            samples = smooth_image(w, h, depth, 600 + 3 * k + c)
+            samples[0], samples[-1] = 0, (1 << depth) - 1
+            planes.append(raw(samples, 1 if depth <= 8 else 2, False))
+        args = ["-F", "%d,%d,3,%d,u" % (w, h, depth)] + options
+        encode(out_dir, name, "img.raw", b"".join(planes), args)
+        if os.path.exists(os.path.join(out_dir, name + "_c2.pgx")):
+            continue
+        with tempfile.TemporaryDirectory(dir=out_dir) as tmp:
+            subprocess.run(["opj_decompress", "-i", os.path.join(out_dir, name + ".j2k"),
+                            "-o", os.path.join(tmp, "ref.pgx")], check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            for c in range(3):
+                os.replace(os.path.join(tmp, "ref_%d.pgx" % c),
+                           os.path.join(out_dir, "%s_c%d.pgx" % (name, c)))
+
+
 def main():
     out_dir = sys.argv[1]
     groups = sys.argv[2:] or ["input", "blocks", "conformance"]
@@ -786,6 +886,10 @@ def main():
         make_packet_matrix(out_dir)
     if "packet_big" in groups:
         make_big_packet_stream(out_dir)
+    if "recycle" in groups:
+        make_recycle_streams(out_dir)
+    if "region" in groups:
+        make_region_streams(out_dir)
 
 
 if __name__ == "__main__":

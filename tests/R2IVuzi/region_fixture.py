@@ -1,0 +1,149 @@
+#!/usr/bin/env python3
+"""Test data for rendering regions through the viewer's cache: codestreams and JP2 files
+made with opj_compress (a palette file built here around an opj codestream), streamed by
+the loopback server's offline mode, with opj_decompress's decodes to compare with (the
+CMYK and e-sYCC files get their colour boxes here, around opj codestreams).
+
+  region_fixture.py OUTDIR   writes OUTDIR/<name>.(j2k|jp2), OUTDIR/<name>_<c>.pgx (opj's
+                             decode of component c) and OUTDIR/<name>[_<len>]/reply-*.jpp
+"""
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SERVER = os.path.join(HERE, "..", "..", "tools", "jpip_test_server.py")
+
+
+def box(kind, body):
+    return struct.pack(">I4s", 8 + len(body), kind) + body
+
+
+def boxes(data):
+    i = 0
+    while i < len(data):
+        lbox, tbox = struct.unpack(">I4s", data[i:i + 8])
+        lbox = len(data) - i if lbox == 0 else lbox
+        yield tbox, data[i + 8:i + lbox]
+        i += lbox
+
+
+def png_rgba(path, w, h):
+    rows = b"".join(b"\x00" + bytes(v for x in range(w) for v in ((x * 3) & 255, (y * 4) & 255,
+                                                                   (x ^ y) & 255, (x * 2 + y) & 255))
+                    for y in range(h))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 6, 0, 0, 0))
+                + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+def palette_jp2(grey_jp2, target):
+    """A grey JP2 rewritten to index a 3-column palette of 256 entries through cmap."""
+    with open(grey_jp2, "rb") as f:
+        data = f.read()
+    out = b""
+    for kind, body in boxes(data):
+        if kind == b"jp2h":
+            ihdr = next(b for k, b in boxes(body) if k == b"ihdr")
+            entries = b"".join(bytes(((e * 7) & 255, 255 - e, (e * 3 + 40) & 255)) for e in range(256))
+            pclr = struct.pack(">HB", 256, 3) + bytes((7, 7, 7)) + entries
+            cmap = b"".join(struct.pack(">HBB", 0, 1, col) for col in range(3))
+            colr = bytes((1, 0, 0)) + struct.pack(">I", 16)
+            body = box(b"ihdr", ihdr) + box(b"colr", colr) + box(b"pclr", pclr) + box(b"cmap", cmap)
+        out += box(kind, body)
+    with open(target, "wb") as f:
+        f.write(out)
+
+
+def recoloured(src, target, space, extra=b""):
+    """A JP2 file whose colour box is replaced by the enumerated space given (with the
+    space's parameters in extra)."""
+    with open(src, "rb") as f:
+        data = f.read()
+    out = b""
+    for kind, body in boxes(data):
+        if kind == b"jp2h":
+            body = b"".join(box(k, bytes((1, 0, 0)) + struct.pack(">I", space) + extra if k == b"colr" else b)
+                            for k, b in boxes(body))
+        out += box(kind, body)
+    with open(target, "wb") as f:
+        f.write(out)
+
+
+def reference(out, name, path, comps):
+    with tempfile.TemporaryDirectory(dir=out) as tmp:
+        subprocess.run(["opj_decompress", "-i", path, "-o", os.path.join(tmp, "ref.pgx")], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for c in range(comps):
+            os.replace(os.path.join(tmp, "ref_%d.pgx" % c), os.path.join(out, "%s_%d.pgx" % (name, c)))
+
+
+def stream(out, path, folder, length):
+    subprocess.run([sys.executable, SERVER, "stream", path, "--out", os.path.join(out, folder),
+                    "--len", str(length)], check=True)
+
+
+def main(out):
+    os.makedirs(out, exist_ok=True)
+    w, h = 97, 61
+    grey = bytes((x * 5 + y * 3 + (x * y) // 7) & 255 for y in range(h) for x in range(w))
+    with open(os.path.join(out, "g8.raw"), "wb") as f:
+        f.write(grey)
+    lw, lh = 160, 120
+    with open(os.path.join(out, "rgb.raw"), "wb") as f:
+        for c in range(3):
+            f.write(bytes((x * (c + 2) + y * (3 - c) + (x * y) // 11) & 255 for y in range(lh) for x in range(lw)))
+    cw, ch = (w + 1) // 2, (h + 1) // 2
+    with open(os.path.join(out, "yuv.raw"), "wb") as f:
+        f.write(grey + bytes((96 + (i * 5) % 64) for i in range(cw * ch))
+                + bytes((100 + (i * 3) % 56) for i in range(cw * ch)))
+    png_rgba(os.path.join(out, "rgba.png"), w, h)
+    with open(os.path.join(out, "lab.raw"), "wb") as f:
+        f.write(bytes((x * 2 + y) & 255 for y in range(h) for x in range(w)))
+        f.write(bytes(96 + (x * 3 + y) % 64 for y in range(h) for x in range(w)))
+        f.write(bytes(100 + (x + y * 3) % 56 for y in range(h) for x in range(w)))
+    with open(os.path.join(out, "cmyk.raw"), "wb") as f:
+        for c in range(4):
+            f.write(bytes((x * (c + 3) + y * (5 - c)) & 255 for y in range(h) for x in range(w)))
+    tiles = ["-t", "40,40", "-n", "3", "-r", "8,2,1", "-PLT"]
+    jobs = [
+        ("grey8", "j2k", ["-i", "g8.raw", "-F", "%d,%d,1,8,u" % (w, h)] + tiles, 1),
+        ("rgba", "jp2", ["-i", "rgba.png"] + tiles, 4),
+        ("sycc", "jp2", ["-i", "yuv.raw", "-F", "%d,%d,3,8,u@1x1:2x2:2x2" % (w, h)] + tiles, 3),
+        ("greyp", "jp2", ["-i", "g8.raw", "-F", "%d,%d,1,8,u" % (w, h)] + tiles, 0),
+        ("four", "jp2", ["-i", "cmyk.raw", "-F", "%d,%d,4,8,u" % (w, h)] + tiles, 0),
+        ("three", "jp2", ["-i", "cmyk.raw", "-F", "%d,%d,3,8,u" % (w, h), "-mct", "0"] + tiles, 0),
+        ("labsrc", "jp2", ["-i", "lab.raw", "-F", "%d,%d,3,8,u" % (w, h), "-mct", "0"] + tiles, 0),
+        ("layers", "j2k", ["-i", "rgb.raw", "-F", "%d,%d,3,8,u" % (lw, lh), "-t", "64,64",
+                           "-r", "20,10,1", "-PLT"], 3),
+    ]
+    for name, ext, args, comps in jobs:
+        target = os.path.join(out, name + "." + ext)
+        subprocess.run(["opj_compress"] + args + ["-o", target], cwd=out, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if comps:
+            reference(out, name, target, comps)
+    palette_jp2(os.path.join(out, "greyp.jp2"), os.path.join(out, "palette.jp2"))
+    reference(out, "palette", os.path.join(out, "palette.jp2"), 3)
+    # Colour spaces that opj_decompress converts to RGB itself; CIELab with the default
+    # 8-bit ranges and offsets under D50 (opj writes 16-bit samples for it).
+    lab = struct.pack(">7I", 100, 0, 170, 128, 200, 96, 0x00443530)
+    for name, src, space, extra in (("cmyk", "four", 12, b""), ("esycc", "three", 24, b""),
+                                    ("lab", "labsrc", 14, lab)):
+        recoloured(os.path.join(out, src + ".jp2"), os.path.join(out, name + ".jp2"), space, extra)
+        reference(out, name, os.path.join(out, name + ".jp2"), 3)
+    for name in ("grey8.j2k", "rgba.jp2", "sycc.jp2", "palette.jp2", "cmyk.jp2", "esycc.jp2",
+                 "lab.jp2"):
+        stream(out, os.path.join(out, name), name.split(".")[0], 4000)
+    for length in (512, 10240):
+        stream(out, os.path.join(out, "layers.j2k"), "layers_%d" % length, length)
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])

@@ -1,0 +1,853 @@
+// The region decompressor over hand-built codestreams whose tiles serve known sample
+// patterns: regions at every discard level and tiling, the three output forms, increments,
+// expansion, sub-sampled channels, failure paths and the set-up errors.
+#include "codec/core/rvd_codestream.h"
+#include "codec/jp2/rvd_channel_mapping.h"
+#include "codec/jp2/rvd_region_decompressor.h"
+#include "tests/codec/support/codec_messages.h"
+#include "tests/codec/support/codestream_bytes.h"
+#include "tests/codec/support/region_line_source.h"
+#include "tests/codec/support/test_sources.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace codec_test;
+
+namespace {
+
+struct opened {
+    explicit opened(std::vector<uint8_t> bytes) : src(std::move(bytes))
+    {
+        cs.create(&src);
+        cs.set_persistent();
+    }
+    ~opened() { cs.destroy(); }
+    memory_source src;
+    rvd_codestream cs;
+};
+
+siz_geometry image(uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1, uint32_t tile_w,
+                   uint32_t tile_h, int precision, bool is_signed, int num_comps = 1)
+{
+    siz_geometry g;
+    g.xosiz = x0;
+    g.yosiz = y0;
+    g.xsiz = x1;
+    g.ysiz = y1;
+    g.xtsiz = tile_w;
+    g.ytsiz = tile_h;
+    g.xtosiz = 0;
+    g.ytosiz = 0;
+    g.comps.assign(size_t(num_comps), siz_geometry::comp());
+    for (auto& c : g.comps) {
+        c.precision = precision;
+        c.is_signed = is_signed;
+    }
+    return g;
+}
+
+std::vector<uint8_t> stream(const siz_geometry& g, int levels = 5)
+{
+    return build_stream(g, {cod_segment(levels), qcd_segment(levels)});
+}
+
+struct outcome {
+    std::vector<rvd_dims> bands;
+    int calls = 0;
+    bool ended = false;       // a call returned false with an empty incomplete region
+    bool finish_result = false;
+};
+
+// The decode step's loop: call until a call returns false with an empty incomplete
+// region, at most max_calls times; then finish.
+outcome drive(rvd_region_decompressor& d, rvd_dims region,
+              const std::function<bool(rvd_dims&, rvd_dims&)>& call, int max_calls = 200000)
+{
+    outcome o;
+    rvd_dims incomplete = region, fresh;
+    while (o.calls < max_calls) {
+        o.calls++;
+        const bool more = call(incomplete, fresh);
+        if (!fresh.is_empty())
+            o.bands.push_back(fresh);
+        if (!more && incomplete.is_empty()) {
+            o.ended = true;
+            break;
+        }
+    }
+    o.finish_result = d.finish();
+    return o;
+}
+
+int64_t pattern_at(const region_pattern& p, int k, int64_t y, int64_t x, int depth, bool is_signed)
+{
+    return p.value(k, y, x, depth) + (is_signed ? 0 : int64_t(1) << (depth - 1));
+}
+
+// Renders one grey component at native precision into the 8-bit (depth <= 8) or 16-bit
+// form and compares every sample with the pattern.
+void check_grey(opened& o, pattern_region_decompressor& d, int discard, rvd_dims region,
+                int increment, int depth, bool is_signed, const std::string& what)
+{
+    SCOPED_TRACE(what);
+    ASSERT_TRUE(d.start(o.cs, nullptr, 0, discard, 0, region, rvd_coords(1, 1)));
+    const int w = region.size.x, h = region.size.y;
+    std::vector<uint16_t> got(size_t(w) * size_t(h), 0xABCD);
+    const int offsets[1] = {0};
+    outcome out;
+    if (depth <= 8) {
+        std::vector<uint8_t> buf(got.size(), 0xAB);
+        out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), offsets, 1, region.pos, w, increment, int(buf.size()), inc,
+                             fresh, 0, true);
+        });
+        for (size_t i = 0; i < buf.size(); ++i)
+            got[i] = is_signed ? uint16_t(int8_t(buf[i])) : buf[i];
+    } else {
+        out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(got.data(), offsets, 1, region.pos, w, increment, int(got.size()), inc,
+                             fresh, 0, true);
+        });
+    }
+    EXPECT_TRUE(out.ended);
+    EXPECT_TRUE(out.finish_result);
+    EXPECT_TRUE(covers_once(region, out.bands));
+    int bad = 0;
+    for (int y = 0; y < h && bad < 5; ++y)
+        for (int x = 0; x < w && bad < 5; ++x) {
+            int64_t e = pattern_at(d.pattern, 0, region.pos.y + y, region.pos.x + x, depth, is_signed);
+            uint16_t expect = uint16_t(e);
+            if (depth <= 8 && is_signed)
+                expect = uint16_t(int16_t(int8_t(e)));
+            if (got[size_t(y) * size_t(w) + size_t(x)] != expect) {
+                ADD_FAILURE() << "at (" << region.pos.y + y << ", " << region.pos.x + x << ") got "
+                              << got[size_t(y) * size_t(w) + size_t(x)] << " expected " << expect;
+                bad++;
+            }
+        }
+}
+
+rvd_dims full_dims(opened& o, int discard)
+{
+    o.cs.apply_input_restrictions(0, 0, discard, 0, nullptr, RVD_WANT_OUTPUT_COMPONENTS);
+    rvd_dims d;
+    o.cs.get_dims(0, d, true);
+    return d;
+}
+
+const std::string kLead = "Error in Ravade Region Decompressor:\n";
+
+// Whitespace runs read as one blank (line wrapping belongs to the formatter).
+std::string norm(const std::string& t)
+{
+    std::string out;
+    for (char ch : t) {
+        const bool space = ch == ' ' || ch == '\n' || ch == '\t';
+        if (!space)
+            out += ch;
+        else if (!out.empty() && out.back() != ' ')
+            out += ' ';
+    }
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
+}
+
+// The error text without its lead-in.
+std::string region_error(const std::function<void()>& f)
+{
+    std::string t = error_text(f);
+    EXPECT_EQ(t.compare(0, kLead.size(), kLead), 0) << t;
+    return norm(t.substr(std::min(t.size(), kLead.size())));
+}
+
+} // namespace
+
+// Deeper samples through the 16-bit form at native precision, from every line kind:
+// integers above 13 bits keep 32-bit working lines, so 16-bit samples come back exactly.
+TEST(RegionDecompressor, DeepGreyIntoSixteenBits)
+{
+    const line_kind kinds[] = {line_kind::abs16, line_kind::abs32, line_kind::fix16, line_kind::float32};
+    for (int depth : {10, 12, 13, 16}) {
+        for (bool is_signed : {false, true}) {
+            opened o(stream(image(1, 2, 40, 30, 16, 16, depth, is_signed)));
+            for (line_kind kind : kinds) {
+                // Fixed-point lines carry only 13 fraction bits.
+                if (kind == line_kind::fix16 && depth > 13)
+                    continue;
+                pattern_region_decompressor d;
+                d.pattern.kind = kind;
+                check_grey(o, d, 0, full_dims(o, 0), 1000000, depth, is_signed,
+                           "depth " + std::to_string(depth) + (is_signed ? " signed" : " unsigned") +
+                               ", line kind " + std::to_string(int(kind)));
+                check_grey(o, d, 1, full_dims(o, 1), 100, depth, is_signed, "reduced");
+            }
+        }
+    }
+}
+
+// The packed form: three channels in bits 16-23, 8-15 and 0-7, alpha or 255 in bits
+// 24-31; one colour channel fills all three bytes; two colour channels are refused.
+TEST(RegionDecompressor, PackedForm)
+{
+    opened o(stream(image(0, 0, 33, 21, 16, 16, 8, false, 4)));
+    const rvd_dims region(rvd_coords(1, 2), rvd_coords(19, 30));
+    const region_pattern p;
+    line_kind kind = line_kind::abs16;
+    auto render = [&](rvd_channel_mapping& m, std::vector<uint32_t>& buf) {
+        pattern_region_decompressor d;
+        d.pattern.kind = kind;
+        EXPECT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+        buf.assign(size_t(region.size.y) * size_t(region.size.x), 0x12345678u);
+        outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), region.pos, region.size.x, 1000, int(buf.size()), inc, fresh);
+        });
+        EXPECT_TRUE(out.ended);
+        EXPECT_TRUE(out.finish_result);
+    };
+    auto at = [&](int k, int y, int x) { return uint32_t(pattern_at(p, k, y, x, 8, false)); };
+
+    rvd_channel_mapping colour;
+    ASSERT_TRUE(colour.configure(o.cs));
+    ASSERT_EQ(colour.num_channels, 3);
+    std::vector<uint32_t> buf;
+    // 16-bit lines are packed whole pixels at a time, 32-bit ones byte by byte.
+    for (line_kind k : {line_kind::abs16, line_kind::abs32}) {
+        kind = k;
+        colour.set_num_channels(3);
+        render(colour, buf);
+        for (int y = 0; y < region.size.y; ++y)
+            for (int x = 0; x < region.size.x; ++x) {
+                const int cy = region.pos.y + y, cx = region.pos.x + x;
+                ASSERT_EQ(buf[size_t(y) * size_t(region.size.x) + size_t(x)],
+                          0xFF000000u | at(0, cy, cx) << 16 | at(1, cy, cx) << 8 | at(2, cy, cx))
+                    << y << "," << x;
+            }
+        // Component 3 as alpha.
+        colour.set_num_channels(4);
+        colour.source_components[3] = 3;
+        colour.default_rendering_precision[3] = 8;
+        render(colour, buf);
+        const size_t last = buf.size() - 1;
+        EXPECT_EQ(buf[0], at(3, 1, 2) << 24 | at(0, 1, 2) << 16 | at(1, 1, 2) << 8 | at(2, 1, 2));
+        EXPECT_EQ(buf[last], at(3, 19, 31) << 24 | at(0, 19, 31) << 16 | at(1, 19, 31) << 8 | at(2, 19, 31));
+    }
+
+    rvd_channel_mapping grey;
+    grey.set_num_channels(1);
+    grey.num_colour_channels = 1;
+    grey.source_components[0] = 2;
+    render(grey, buf);
+    for (size_t i = 0; i < buf.size(); i += 7) {
+        const uint32_t v = buf[i] & 0xFF;
+        EXPECT_EQ(buf[i], 0xFF000000u | v << 16 | v << 8 | v);
+    }
+    EXPECT_EQ(buf[0] & 0xFF, at(2, 1, 2));
+
+    rvd_channel_mapping two;
+    two.set_num_channels(2);
+    two.num_colour_channels = 2;
+    two.source_components[0] = 0;
+    two.source_components[1] = 1;
+    pattern_region_decompressor d;
+    ASSERT_TRUE(d.start(o.cs, &two, -1, 0, 0, region, rvd_coords(1, 1)));
+    rvd_dims inc = region, fresh;
+    EXPECT_EQ(region_error([&] { d.process(buf.data(), region.pos, region.size.x, 1000, int(buf.size()), inc, fresh); }),
+              norm("The convenient, packed 32-bit integer version of `rvd_region_decompressor::process' "
+              "may not be used if the number of colour channels equals 2."));
+    EXPECT_EQ(inc, region); // raised before any decoding
+    EXPECT_TRUE(d.finish());
+}
+
+// Expansion 2/1 repeats every sample twice across and every line twice down; a channel
+// from a component sub-sampled by 2 is expanded to the reference grid the same way;
+// 3/2 keeps constants constant and ramps monotonic.
+TEST(RegionDecompressor, ExpansionAndSubsampling)
+{
+    {
+        opened o(stream(image(0, 0, 21, 13, 8, 8, 8, false)));
+        pattern_region_decompressor d;
+        const rvd_dims region(rvd_coords(0, 0), rvd_coords(26, 42));
+        ASSERT_TRUE(d.start(o.cs, nullptr, 0, 0, 0, region, rvd_coords(2, 2)));
+        std::vector<uint8_t> buf(size_t(26) * 42, 0);
+        const int offsets[1] = {0};
+        outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), offsets, 1, region.pos, 42, 100, int(buf.size()), inc, fresh, 0, true);
+        });
+        EXPECT_TRUE(out.finish_result);
+        EXPECT_TRUE(covers_once(region, out.bands));
+        for (int y = 0; y < 26; ++y)
+            for (int x = 0; x < 42; ++x)
+                ASSERT_EQ(buf[size_t(y) * 42 + size_t(x)], pattern_at(d.pattern, 0, y / 2, x / 2, 8, false))
+                    << y << "," << x;
+    }
+    {
+        siz_geometry g = image(0, 0, 30, 22, 16, 16, 8, false, 2);
+        g.comps[1].xr = 2;
+        g.comps[1].yr = 2;
+        opened o(stream(g));
+        rvd_channel_mapping m;
+        m.set_num_channels(2);
+        m.num_colour_channels = 2;
+        m.source_components[0] = 0;
+        m.source_components[1] = 1;
+        pattern_region_decompressor d;
+        d.pattern.lock_first_three = false; // components of different sizes share no transform
+        const rvd_dims region(rvd_coords(3, 1), rvd_coords(17, 28));
+        ASSERT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+        std::vector<uint8_t> buf(size_t(17) * 28 * 2, 0);
+        const int offsets[2] = {0, 1};
+        outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), offsets, 2, region.pos, 28, 200, int(buf.size()), inc, fresh, 0, true);
+        });
+        EXPECT_TRUE(out.finish_result);
+        for (int y = 0; y < 17; ++y)
+            for (int x = 0; x < 28; ++x) {
+                const int cy = region.pos.y + y, cx = region.pos.x + x;
+                const size_t i = (size_t(y) * 28 + size_t(x)) * 2;
+                ASSERT_EQ(buf[i], pattern_at(d.pattern, 0, cy, cx, 8, false)) << y << "," << x;
+                ASSERT_EQ(buf[i + 1], pattern_at(d.pattern, 1, cy / 2, cx / 2, 8, false)) << y << "," << x;
+            }
+    }
+    for (int flat = 0; flat < 2; ++flat) {
+        opened o(stream(image(0, 0, 20, 12, 8, 8, 8, false)));
+        pattern_region_decompressor d;
+        d.pattern.value = [flat](int, int64_t y, int64_t x, int) { return flat ? -37 : 3 * x - 60 + y; };
+        // 3/2 over 20x12 samples: canvas 0..ceil((20 * 3 - 1) / 2) = 30 by 18.
+        const rvd_dims region(rvd_coords(0, 0), rvd_coords(18, 30));
+        ASSERT_TRUE(d.start(o.cs, nullptr, 0, 0, 0, region, rvd_coords(3, 3), rvd_coords(2, 2)));
+        std::vector<uint8_t> buf(size_t(18) * 30, 0);
+        const int offsets[1] = {0};
+        outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), offsets, 1, region.pos, 30, 1000000, int(buf.size()), inc, fresh, 0, true);
+        });
+        EXPECT_TRUE(out.finish_result);
+        EXPECT_TRUE(covers_once(region, out.bands));
+        for (int y = 0; y < 18; ++y)
+            for (int x = 0; x < 30; ++x) {
+                const uint8_t v = buf[size_t(y) * 30 + size_t(x)];
+                if (flat) {
+                    ASSERT_EQ(v, 128 - 37);
+                    continue;
+                }
+                if (x > 0) {
+                    ASSERT_LE(buf[size_t(y) * 30 + size_t(x - 1)], v) << y << "," << x;
+                }
+                if (y > 0) {
+                    ASSERT_LE(buf[size_t(y - 1) * 30 + size_t(x)], v) << y << "," << x;
+                }
+            }
+    }
+}
+
+// Colour conversion runs on 16-bit channel lines: at once for a bi-level description, and
+// after vertical expansion for 4:2:0 sYCC, whose chroma rows change every second row.
+TEST(RegionDecompressor, ColourConversion)
+{
+    {
+        opened o(stream(image(0, 0, 24, 20, 16, 16, 8, false)));
+        j2_colour desc;
+        desc.initialized = true;
+        desc.space = 0; // bi-level: 0 is white
+        desc.num_colours = 1;
+        rvd_channel_mapping m;
+        m.set_num_channels(1);
+        m.num_colour_channels = 1;
+        m.source_components[0] = 0;
+        ASSERT_TRUE(m.colour_converter.init(jp2_colour(&desc), false, false));
+        pattern_region_decompressor d;
+        const rvd_dims region(rvd_coords(0, 0), rvd_coords(20, 24));
+        ASSERT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+        std::vector<uint8_t> buf(size_t(20) * 24, 7);
+        const int offsets[1] = {0};
+        outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), offsets, 1, region.pos, 24, 1000000, int(buf.size()), inc, fresh, 0, true);
+        });
+        EXPECT_TRUE(out.finish_result);
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 24; ++x) {
+                const int64_t v = pattern_at(d.pattern, 0, y, x, 8, false);
+                ASSERT_EQ(buf[size_t(y) * 24 + size_t(x)], v < 128 ? 255 : 0) << y << "," << x;
+            }
+    }
+    {
+        siz_geometry g = image(0, 0, 32, 24, 32, 24, 8, false, 3);
+        for (int c = 1; c < 3; ++c)
+            g.comps[size_t(c)].xr = g.comps[size_t(c)].yr = 2;
+        opened o(stream(g));
+        j2_colour desc;
+        desc.initialized = true;
+        desc.space = 18; // sYCC
+        desc.num_colours = 3;
+        rvd_channel_mapping m;
+        m.set_num_channels(3);
+        m.num_colour_channels = 3;
+        for (int c = 0; c < 3; ++c)
+            m.source_components[size_t(c)] = c;
+        ASSERT_TRUE(m.colour_converter.init(jp2_colour(&desc), false, false));
+        pattern_region_decompressor d;
+        d.pattern.lock_first_three = false;
+        // Luminance a ramp, chroma changing from one chroma row to the next.
+        d.pattern.value = [](int k, int64_t y, int64_t x, int) -> int64_t {
+            if (k == 0)
+                return x * 3 - 50 + y;
+            return k == 1 ? (y % 2 ? 40 : -30) : (y % 2 ? -20 : 35);
+        };
+        const rvd_dims region(rvd_coords(0, 0), rvd_coords(24, 32));
+        ASSERT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+        std::vector<uint32_t> buf(size_t(24) * 32, 0);
+        outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), region.pos, 32, 1000, int(buf.size()), inc, fresh);
+        });
+        EXPECT_TRUE(out.finish_result);
+        int worst = 0;
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < 32; ++x) {
+                const double yy = double(d.pattern.value(0, y, x, 8));
+                const double cb = double(d.pattern.value(1, y / 2, x / 2, 8));
+                const double cr = double(d.pattern.value(2, y / 2, x / 2, 8));
+                const double rgb[3] = {yy + 1.402 * cr, yy - 0.344136 * cb - 0.714136 * cr, yy + 1.772 * cb};
+                const uint32_t px = buf[size_t(y) * 32 + size_t(x)];
+                EXPECT_EQ(px >> 24, 255u);
+                for (int c = 0; c < 3; ++c) {
+                    const int expect = int(std::lround(std::min(255.0, std::max(0.0, rgb[c] + 128))));
+                    const int got = int((px >> (16 - 8 * c)) & 0xFF);
+                    worst = std::max(worst, std::abs(got - expect));
+                }
+            }
+        EXPECT_LE(worst, 1);
+    }
+}
+
+// Neutral greys through the YCC-family, e-sRGB and ROMM-RGB descriptions land within 2 of
+// values computed here: the luminance code unscaled by its offset and range, linearised
+// by the description's tone curve (1/0.45 with offset 0.099, or 1.8 for ROMM-RGB) and
+// encoded as sRGB; e-sRGB is 2x - 0.75 without curves.
+TEST(RegionDecompressor, ConvertedGreyPatches)
+{
+    auto linearise = [](double x, double g, double b) {
+        if (b == 0)
+            return std::pow(x, g);
+        const double x0 = (b / g) / (1 - 1 / g);
+        const double at = std::pow((x0 + b) / (1 + b), g);
+        return x >= x0 ? std::pow((x + b) / (1 + b), g) : x * at / x0;
+    };
+    auto srgb = [](double l) {
+        const double l0 = std::pow(0.08937034529451593, 2.4);
+        return l > l0 ? 1.055 * std::pow(l, 1 / 2.4) - 0.055 : l * 0.055 / (1.4 * l0);
+    };
+    auto clip01 = [](double v) { return std::min(1.0, std::max(0.0, v)); };
+    struct space_case {
+        int space;
+        int cb, cr; // zero-centred chroma codes that stand for no colour; -1: RGB space
+        std::function<double(double)> grey;
+    };
+    const double g = 1 / 0.45;
+    const std::vector<space_case> cases = {
+        {1, 0, 0, [&](double x) { return srgb(linearise(clip01((x - 0.0625) / 0.85546875), g, 0.099)); }},
+        {3, 0, 0, [&](double x) { return srgb(linearise(x, g, 0.099)); }},
+        {4, 0, 0, [&](double x) { return srgb(linearise(clip01((x - 0.0625) / 0.85546875), g, 0.099)); }},
+        {22, 0, 0, [&](double x) { return srgb(linearise(clip01((x - 0.0625) / 0.85546875), g, 0.099)); }},
+        {9, 28, 9, [&](double x) { return srgb(linearise(clip01(x / 0.7133), g, 0.099)); }},
+        {20, -1, -1, [&](double x) { return clip01(2 * x - 0.75); }},
+        {21, -1, -1, [&](double x) { return srgb(linearise(x, 1.8, 0)); }},
+    };
+    opened o(stream(image(0, 0, 64, 4, 64, 4, 8, false, 3)));
+    const rvd_dims region(rvd_coords(0, 0), rvd_coords(4, 64));
+    for (const space_case& sc : cases) {
+        SCOPED_TRACE(sc.space);
+        j2_colour desc;
+        desc.initialized = true;
+        desc.space = sc.space;
+        desc.num_colours = 3;
+        rvd_channel_mapping m;
+        m.set_num_channels(3);
+        m.num_colour_channels = 3;
+        for (int c = 0; c < 3; ++c)
+            m.source_components[size_t(c)] = c;
+        ASSERT_TRUE(m.colour_converter.init(jp2_colour(&desc), false, false));
+        pattern_region_decompressor d;
+        d.pattern.value = [&sc](int k, int64_t, int64_t x, int) -> int64_t {
+            return k == 0 || sc.cb < 0 ? x * 4 - 128 : (k == 1 ? sc.cb : sc.cr);
+        };
+        ASSERT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+        std::vector<uint32_t> buf(size_t(4) * 64, 0);
+        outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), region.pos, 64, 1000000, int(buf.size()), inc, fresh);
+        });
+        EXPECT_TRUE(out.finish_result);
+        int worst = 0;
+        for (int x = 0; x < 64; ++x) {
+            // A code v enters the tables at index 32 v of 8191.
+            const double v = sc.grey(32.0 * (x * 4) / 8191);
+            const int expect = int(std::min(255L, std::lround(v * 8191 / 32)));
+            for (int c = 0; c < 3; ++c)
+                worst = std::max(worst, std::abs(int((buf[size_t(x)] >> (16 - 8 * c)) & 0xFF) - expect));
+        }
+        EXPECT_LE(worst, 2);
+    }
+}
+
+// Primaries, white and black encoded in YCbCr(1) and PhotoYCC (both on the sRGB
+// primaries) come back within 2 of the value computed here from the integer codes:
+// unscaled by offset and range, through the BT.601 inverse, clipped, linearised and
+// encoded as sRGB.
+TEST(RegionDecompressor, ConvertedColourPatches)
+{
+    struct space_case {
+        int space;
+        double range[3][2]; // offset and range of Y, Cb, Cr
+    };
+    const std::vector<space_case> cases = {
+        {1, {{0.0625, 0.85546875}, {0.0, 0.875}, {0.0, 0.875}}},
+        {9, {{0.0, 0.7133}, {0.1094, 0.7711}, {0.0352, 0.7428}}},
+    };
+    const double patches[6][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}, {0, 0, 0}, {0.8, 0.5, 0.2}};
+    auto srgb_of = [](double v) {
+        v = std::min(1.0, std::max(0.0, v));
+        const double g = 1 / 0.45, b = 0.099, x0 = (b / g) / (1 - 1 / g);
+        const double l = v >= x0 ? std::pow((v + b) / (1 + b), g) : v * std::pow((x0 + b) / (1 + b), g) / x0;
+        const double l0 = std::pow(0.08937034529451593, 2.4);
+        return l > l0 ? 1.055 * std::pow(l, 1 / 2.4) - 0.055 : l * 0.055 / (1.4 * l0);
+    };
+    opened o(stream(image(0, 0, 48, 2, 48, 2, 8, false, 3)));
+    const rvd_dims region(rvd_coords(0, 0), rvd_coords(2, 48));
+    for (const space_case& sc : cases) {
+        SCOPED_TRACE(sc.space);
+        // Zero-centred codes of each patch: x = offset + range * value, centred, 1/256 steps.
+        int codes[6][3];
+        for (int p = 0; p < 6; ++p) {
+            const double r = patches[p][0], g = patches[p][1], b = patches[p][2];
+            const double y = 0.299 * r + 0.587 * g + 0.114 * b;
+            const double v[3] = {y, (b - y) / 1.772, (r - y) / 1.402};
+            for (int c = 0; c < 3; ++c) {
+                const double x = sc.range[c][0] + sc.range[c][1] * v[c] + (c == 0 ? 0.0 : 0.5);
+                codes[p][c] = int(std::min(127L, std::max(-128L, std::lround((x - 0.5) * 256))));
+            }
+        }
+        j2_colour desc;
+        desc.initialized = true;
+        desc.space = sc.space;
+        desc.num_colours = 3;
+        rvd_channel_mapping m;
+        m.set_num_channels(3);
+        m.num_colour_channels = 3;
+        for (int c = 0; c < 3; ++c)
+            m.source_components[size_t(c)] = c;
+        ASSERT_TRUE(m.colour_converter.init(jp2_colour(&desc), false, false));
+        pattern_region_decompressor d;
+        d.pattern.value = [&codes](int k, int64_t, int64_t x, int) -> int64_t { return codes[x / 8][k]; };
+        ASSERT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+        std::vector<uint32_t> buf(size_t(2) * 48, 0);
+        outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), region.pos, 48, 1000000, int(buf.size()), inc, fresh);
+        });
+        EXPECT_TRUE(out.finish_result);
+        for (int p = 0; p < 6; ++p) {
+            // Codes as the tables see them (code v at index 32 v of 8191), unscaled.
+            double u[3];
+            for (int c = 0; c < 3; ++c) {
+                const double x = 32.0 * (codes[p][c] + 128) / 8191;
+                u[c] = (x - (c == 0 ? 0.0 : 0.5) - sc.range[c][0]) / sc.range[c][1];
+            }
+            const double rgb[3] = {u[0] + 1.402 * u[2], u[0] - 0.344136 * u[1] - 0.714136 * u[2], u[0] + 1.772 * u[1]};
+            for (int c = 0; c < 3; ++c) {
+                const long expect = std::min(255L, std::lround(srgb_of(rgb[c]) * 8191 / 32));
+                const long got = long((buf[size_t(p * 8 + 3)] >> (16 - 8 * c)) & 0xFF);
+                EXPECT_LE(std::abs(got - expect), 2) << "patch " << p << " channel " << c;
+            }
+        }
+    }
+}
+
+// Palette channels look their component's samples up in the mapping's tables.
+TEST(RegionDecompressor, PaletteChannels)
+{
+    opened o(stream(image(0, 0, 20, 18, 16, 16, 8, false)));
+    rvd_channel_mapping m;
+    m.set_num_channels(3);
+    m.num_colour_channels = 3;
+    m.palette_bits = 2;
+    for (int c = 0; c < 3; ++c) {
+        m.source_components[size_t(c)] = 0;
+        m.palette[size_t(c)].resize(4);
+        // Entry e of table c stands for the byte 10 * e + 50 * c.
+        for (int e = 0; e < 4; ++e)
+            m.palette[size_t(c)][size_t(e)] = int16_t((10 * e + 50 * c - 128) * 32);
+    }
+    pattern_region_decompressor d;
+    // Indices 0..5: 4 and 5 clip to the last entry.
+    d.pattern.value = [](int, int64_t y, int64_t x, int) { return (x + y) % 6 - 128; };
+    const rvd_dims region(rvd_coords(2, 1), rvd_coords(15, 18));
+    ASSERT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+    std::vector<uint32_t> buf(size_t(15) * 18, 0);
+    outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+        return d.process(buf.data(), region.pos, 18, 1000000, int(buf.size()), inc, fresh);
+    });
+    EXPECT_TRUE(out.finish_result);
+    for (int y = 0; y < 15; ++y)
+        for (int x = 0; x < 18; ++x) {
+            const uint32_t e = uint32_t(std::min((x + 1 + y + 2) % 6, 3));
+            ASSERT_EQ(buf[size_t(y) * 18 + size_t(x)],
+                      0xFF000000u | (10 * e) << 16 | (10 * e + 50) << 8 | (10 * e + 100))
+                << y << "," << x;
+        }
+}
+
+// Registration counts against the reference component: a component registered a whole
+// sample to the right of the reference shows its samples one column later; a reference
+// registered on its own is not shifted.
+TEST(RegionDecompressor, RegistrationAgainstTheReference)
+{
+    auto crg = [](std::vector<std::pair<uint32_t, uint32_t>> xy) {
+        std::vector<uint8_t> body;
+        for (auto& c : xy) {
+            put16(body, c.first);
+            put16(body, c.second);
+        }
+        return segment(0xFF63, body);
+    };
+    const siz_geometry g = image(0, 0, 20, 10, 20, 10, 8, false, 2);
+    const rvd_dims region(rvd_coords(0, 0), rvd_coords(10, 20));
+    for (int own_ref = 0; own_ref < 2; ++own_ref) {
+        // 65535/65536 of a sample rounds to a whole one.
+        opened o(build_stream(g, {cod_segment(2), qcd_segment(2),
+                                  crg({{own_ref ? 65535u : 0u, 0u}, {65535u, 0u}})}));
+        rvd_channel_mapping m;
+        m.set_num_channels(2);
+        m.num_colour_channels = 2;
+        m.source_components[0] = 0;
+        m.source_components[1] = 1;
+        pattern_region_decompressor d;
+        d.pattern.lock_first_three = false;
+        ASSERT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+        std::vector<uint8_t> buf(size_t(10) * 20 * 2, 0);
+        const int offsets[2] = {0, 1};
+        outcome out = drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), offsets, 2, region.pos, 20, 1000000, int(buf.size()), inc, fresh, 0, true);
+        });
+        EXPECT_TRUE(out.finish_result);
+        for (int y = 0; y < 10; ++y)
+            for (int x = 0; x < 20; ++x) {
+                const size_t i = (size_t(y) * 20 + size_t(x)) * 2;
+                ASSERT_EQ(buf[i], pattern_at(d.pattern, 0, y, x, 8, false)) << y << "," << x;
+                const int from = own_ref ? x : std::max(0, x - 1);
+                ASSERT_EQ(buf[i + 1], pattern_at(d.pattern, 1, y, from, 8, false)) << own_ref << ": " << y << "," << x;
+            }
+    }
+}
+
+// Refused banks, engines without lines and buffers too small for one row each end the
+// region: process returns false with an empty incomplete region within a few calls,
+// finish returns false, and the next start works.
+TEST(RegionDecompressor, FailuresEndTheRegion)
+{
+    opened o(stream(image(0, 0, 40, 30, 16, 16, 8, false), 2));
+    const rvd_dims whole = full_dims(o, 0);
+    const int offsets[1] = {0};
+    std::vector<uint8_t> buf(size_t(40) * 30, 0);
+    auto run = [&](pattern_region_decompressor& d, int discard, int max_pixels, int row_gap) {
+        const rvd_dims region = full_dims(o, discard);
+        EXPECT_TRUE(d.start(o.cs, nullptr, 0, discard, 0, region, rvd_coords(1, 1)));
+        return drive(d, region, [&](rvd_dims& inc, rvd_dims& fresh) {
+            return d.process(buf.data(), offsets, 1, region.pos, row_gap, 1000, max_pixels, inc, fresh, 0, true);
+        }, 50);
+    };
+    {
+        pattern_region_decompressor d;
+        outcome out = run(d, 3, int(buf.size()), whole.size.x); // 2 levels only
+        EXPECT_TRUE(out.ended);
+        EXPECT_LE(out.calls, 2);
+        EXPECT_FALSE(out.finish_result);
+        out = run(d, 2, int(buf.size()), whole.size.x);
+        EXPECT_TRUE(out.ended);
+        EXPECT_TRUE(out.finish_result);
+    }
+    {
+        pattern_region_decompressor d;
+        d.pattern.fail_after_rows = 5;
+        outcome out = run(d, 0, int(buf.size()), whole.size.x);
+        EXPECT_TRUE(out.ended);
+        EXPECT_FALSE(out.finish_result);
+        d.pattern.fail_after_rows = -1;
+        out = run(d, 0, int(buf.size()), whole.size.x);
+        EXPECT_TRUE(out.finish_result);
+        EXPECT_TRUE(covers_once(whole, out.bands));
+    }
+    {
+        // Packed rows (row gap 0) with room for less than one row.
+        pattern_region_decompressor d;
+        outcome out = run(d, 0, whole.size.x - 1, 0);
+        EXPECT_TRUE(out.ended);
+        EXPECT_EQ(out.calls, 1);
+        EXPECT_TRUE(out.bands.empty());
+        EXPECT_FALSE(out.finish_result);
+        out = run(d, 0, whole.size.x, 0);
+        EXPECT_TRUE(out.finish_result);
+        // Room for one row: every band is one row, packed at the buffer's start, so the
+        // last image row is what remains there.
+        for (const rvd_dims& b : out.bands)
+            EXPECT_EQ(b.size.y, 1);
+        for (int x = 0; x < whole.size.x; ++x)
+            EXPECT_EQ(buf[size_t(x)], pattern_at(d.pattern, 0, whole.size.y - 1, x, 8, false));
+    }
+}
+
+// Each error of start, and start again after finish.
+TEST(RegionDecompressor, StartErrors)
+{
+    siz_geometry g = image(0, 0, 40, 30, 16, 16, 8, false, 3);
+    g.comps[2].xr = 2;
+    opened o(stream(g));
+    pattern_region_decompressor d;
+    const rvd_dims region(rvd_coords(0, 0), rvd_coords(30, 40));
+
+    rvd_channel_mapping none;
+    EXPECT_EQ(region_error([&] { d.start(o.cs, &none, -1, 0, 0, region, rvd_coords(1, 1)); }),
+              norm("The `rvd_channel_mapping' object supplied to `rvd_region_decompressor::start' does "
+              "not define any channels at all."));
+    rvd_channel_mapping m;
+    m.set_num_channels(1);
+    m.source_components[0] = 0;
+    m.num_colour_channels = 2;
+    EXPECT_EQ(region_error([&] { d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)); }),
+              norm("The `rvd_channel_mapping' object supplied to `rvd_region_decompressor::start' "
+              "specifies more colour channels than the total number of channels."));
+    m.num_colour_channels = 1;
+    for (int bad : {3, -1, 100}) {
+        m.source_components[0] = bad;
+        EXPECT_EQ(region_error([&] { d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)); }),
+                  norm("The `rvd_channel_mapping' object supplied to `rvd_region_decompressor::start' "
+                  "refers to an image component which the code-stream does not contain."));
+    }
+    EXPECT_NE(region_error([&] { d.start(o.cs, nullptr, 3, 0, 0, region, rvd_coords(1, 1)); })
+                  .find("refers to an image component which the code-stream does not contain."),
+              std::string::npos);
+    m.source_components[0] = 0;
+    EXPECT_EQ(region_error([&] { d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1), rvd_coords(0, 1)); }),
+              norm("Invalid expansion ratio supplied to `rvd_region_decompressor::start'.  The "
+              "numerator and denominator terms expressed by the `expand_numerator' and "
+              "`expand_denominator' arguments must be strictly positive."));
+    EXPECT_EQ(region_error([&] { d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1), rvd_coords(1, 2)); }),
+              norm("Invalid expansion factors supplied to `rvd_region_decompressor::start'.  The ratio "
+              "between `expand_numerator' and `expand_denominator' must be no less than 1."));
+    // Reference sub-sampled by 2 across, component 0 not: its factor would be 1/2.
+    m.set_num_channels(2);
+    m.source_components[0] = 2;
+    m.source_components[1] = 0;
+    EXPECT_EQ(region_error([&] { d.start(o.cs, &m, -1, 0, 0, rvd_dims(rvd_coords(0, 0), rvd_coords(30, 20)), rvd_coords(1, 1)); }),
+              norm("Invalid expansion factors supplied to `rvd_region_decompressor::start'.  The "
+              "`expand_numerator' and `expand_denominator' coefficients must be chosen for the "
+              "reference image component, such that all image components involved in the "
+              "rendering process are guaranteed to have an expansion factor which is no less "
+              "than 1."));
+    // 2 x (2^31 - 1) / 3 for component 2 against reference 0 cannot be held in 32 bits.
+    m.source_components[0] = 0;
+    m.source_components[1] = 2;
+    EXPECT_EQ(region_error([&] { d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, INT32_MAX), rvd_coords(1, 3)); }),
+              norm("Unable to represent all component expansion factors as rational numbers whose "
+              "numerator and denominator can both be expressed as 32-bit signed integers.  This "
+              "is a very unusual condition."));
+    m.set_num_channels(1);
+
+    const std::string region_text =
+        "The `region' passed into `rvd_region_decompressor::start' does not lie fully within the "
+        "region occupied by the full image on the rendering canvas.  The error is probably "
+        "connected with a misunderstanding of the way in which codestream dimensions are mapped "
+        "to rendering coordinates through the rational upsampling process offered by the "
+        "`rvd_region_decompressor' object.  It is best to use "
+        "`rvd_region_decompressor::get_rendered_image_dims' to find the full image dimensions on "
+        "the rendering canvas.";
+    for (int side = 0; side < 4; ++side) {
+        rvd_dims r = region;
+        if (side == 0)
+            r.pos.y--;
+        else if (side == 1)
+            r.pos.x--;
+        else if (side == 2)
+            r.size.y++;
+        else
+            r.size.x++;
+        EXPECT_EQ(region_error([&] { d.start(o.cs, &m, -1, 0, 0, r, rvd_coords(1, 1)); }), norm(region_text));
+    }
+
+    // A bank still open: start again without finish is refused.
+    ASSERT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+    std::vector<uint8_t> buf(size_t(30) * 40, 0);
+    const int offsets[1] = {0};
+    rvd_dims inc = region, fresh;
+    EXPECT_TRUE(d.process(buf.data(), offsets, 1, region.pos, 40, 1, int(buf.size()), inc, fresh, 0, true));
+    EXPECT_EQ(region_error([&] { d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)); }),
+              norm("Attempting to call `rvd_region_decompressor::start' without first invoking the "
+              "`rvd_region_decompressor::finish' to finish a previously installed region."));
+    EXPECT_TRUE(d.finish());
+    EXPECT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+    EXPECT_TRUE(d.finish());
+    EXPECT_TRUE(d.finish()); // twice is allowed
+
+    // Too-small buffers: the message (class prefix as written) ends the region.
+    ASSERT_TRUE(d.start(o.cs, &m, -1, 0, 0, region, rvd_coords(1, 1)));
+    inc = region;
+    EXPECT_FALSE(d.process(buf.data(), offsets, 1, region.pos, 0, 1000, 39, inc, fresh, 0, true));
+    EXPECT_TRUE(inc.is_empty());
+    EXPECT_FALSE(d.finish());
+}
+
+// The ratio reduction and the rendering rule on hand-computed cases, and start's full
+// image under a 3/2 expansion.
+TEST(RegionDecompressor, RatiosAndRenderingRule)
+{
+    int64_t n = 6, d = 3;
+    EXPECT_TRUE(rv_region_reduce_ratio(n, d));
+    EXPECT_EQ(n, 2);
+    EXPECT_EQ(d, 1);
+    n = 6, d = 4; // small terms are kept as given
+    EXPECT_TRUE(rv_region_reduce_ratio(n, d));
+    EXPECT_EQ(n, 6);
+    EXPECT_EQ(d, 4);
+    n = int64_t(3) << 32, d = int64_t(2) << 32;
+    EXPECT_TRUE(rv_region_reduce_ratio(n, d));
+    EXPECT_EQ(n, 3);
+    EXPECT_EQ(d, 2);
+    n = int64_t(2147483647) * 3, d = 2;
+    EXPECT_FALSE(rv_region_reduce_ratio(n, d));
+    n = 0, d = 1;
+    EXPECT_FALSE(rv_region_reduce_ratio(n, d));
+    n = 1, d = 0;
+    EXPECT_FALSE(rv_region_reduce_ratio(n, d));
+
+    int32_t s, e;
+    rv_region_render_axis(1, 5, 3, 2, s, e);
+    EXPECT_EQ(s, 1);
+    EXPECT_EQ(e, 7);
+    rv_region_render_axis(-5, -1, 3, 2, s, e); // floor and ceiling below zero
+    EXPECT_EQ(s, -8);
+    EXPECT_EQ(e, -2);
+    rv_region_render_axis(3, 9, 1, 1, s, e);
+    EXPECT_EQ(s, 3);
+    EXPECT_EQ(e, 9);
+
+    // A component from 1 to 5 on both axes renders to 1..7 at 3/2.
+    opened o(stream(image(1, 1, 5, 5, 5, 5, 8, false)));
+    pattern_region_decompressor dec;
+    const rvd_dims canvas(rvd_coords(1, 1), rvd_coords(6, 6));
+    EXPECT_TRUE(dec.start(o.cs, nullptr, 0, 0, 0, canvas, rvd_coords(3, 3), rvd_coords(2, 2)));
+    EXPECT_TRUE(dec.finish());
+    rvd_dims bigger = canvas;
+    bigger.size.x++;
+    EXPECT_NE(region_error([&] { dec.start(o.cs, nullptr, 0, 0, 0, bigger, rvd_coords(3, 3), rvd_coords(2, 2)); })
+                  .find("does not lie fully within"),
+              std::string::npos);
+}
+
+TEST(RegionDecompressor, StripeDecompressorFinishesTrue)
+{
+    rvd_stripe_decompressor s;
+    EXPECT_TRUE(s.finish());
+    EXPECT_TRUE(s.finish());
+}
