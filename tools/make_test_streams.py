@@ -774,6 +774,7 @@ PACKET_OPTIONS = [
     ("ephplt", ["-EPH", "-PLT", "-r", "20,10,1", "-c", "[32,32],[16,16]"], None, None),
     ("sopephplt", ["-SOP", "-EPH", "-PLT", "-r", "20,10,1", "-p", "RPCL", "-t", "40,30"],
      None, None),
+    ("ephplttp", ["-EPH", "-PLT", "-TP", "R", "-r", "20,10,1", "-p", "RLCP"], None, None),
     ("poc1", ["-r", "20,10,1", "-POC", "T1=0,0,3,2,3,CPRL/T1=2,0,3,3,3,LRCP"], ("rgb", "sub"),
      (3,)),
     ("poc2", ["-r", "20,10,1", "-POC", "T1=0,0,3,3,1,RPCL/T1=0,1,3,3,3,PCRL"], ("rgb", "sub"),
@@ -813,6 +814,10 @@ def max_levels(width, height, options):
     n = 1
     while (1 << n) <= min(width, height) and n < 7:
         n += 1
+    if "-c" in options:
+        # Precinct sizes halve from the last one given; below 2x2 above resolution 0 the
+        # encoder writes streams that no decoder accepts.
+        n = min(n, 6)
     return n
 
 
@@ -850,6 +855,20 @@ def make_big_packet_stream(out_dir):
         rows.append(bytes(((x * 7 + y * 13 + ((x ^ y) & 31)) & 255) for x in range(w)))
     encode(out_dir, "pm_big", "big.pgm", b"P5\n%d %d\n255\n" % (w, h) + b"".join(rows),
            ["-t", "512,512", "-n", "4", "-r", "8"])
+
+
+def make_recycle_streams(out_dir):
+    """200x150 images at offset (3,5) in 64x48 tiles anchored there, so that edge tiles are
+    smaller: tile records recycled from tile to tile meet differing geometry. Packet
+    lengths let tests split them into precinct bins."""
+    tiles = ["-t", "64,48", "-T", "5,3", "-d", "5,3", "-PLT"]
+    rgb = packet_raw(200, 150, 3, 8, False, 11)
+    encode(out_dir, "rc_rev", "a.raw", rgb,
+           ["-F", "200,150,3,8,u", "-n", "3", "-c", "[32,32],[16,16]", "-b", "16,16"] + tiles)
+    sub = [(1, 1), (2, 2), (2, 2)]
+    encode(out_dir, "rc_irr", "a.raw", packet_raw(200, 150, 3, 8, False, 13, sub),
+           ["-F", "200,150,3,8,u@1x1:2x2:2x2", "-I", "-n", "2", "-mct", "0",
+            "-r", "20,10,1"] + tiles)
 
 
 # Colour streams for the region decompressor: NAME.j2k and NAME_c<i>.pgx, opj_decompress's
@@ -963,6 +982,8 @@ def main():
         make_packet_matrix(out_dir)
     if "packet_big" in groups:
         make_big_packet_stream(out_dir)
+    if "recycle" in groups:
+        make_recycle_streams(out_dir)
     if "region" in groups:
         make_region_streams(out_dir)
     if "edges" in groups:

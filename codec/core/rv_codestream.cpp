@@ -363,8 +363,9 @@ void rv_codestream::read_main_header()
         }
     }
     // A header cut short (a partly cached one) may lack segments that finalisation insists
-    // on, such as the QCD after a COD; it is finalised once it has been read whole.
-    if (sot_seen)
+    // on, such as the QCD after a COD; it is finalised once it has been read whole. A
+    // cached source's main-header bin is the whole header, without the SOT that follows.
+    if (sot_seen || cached_source)
         siz->finalize_all(-1, true);
     if (tpart_ptr_server) {
         if (ppm_markers) {

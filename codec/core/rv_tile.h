@@ -23,6 +23,15 @@ public:
 
     // Re-targets a recycled record at another reference, index and region.
     void reinitialize(rv_tile_ref* ref, rvd_coords idx, rvd_dims dims);
+    // Makes a re-targeted record describe its new tile: the tree is kept and only its
+    // geometry (and, where only QCD/RGN differ, its quantisation) recomputed when the
+    // parameters allow; otherwise, or for a record without a tree, a full initialisation.
+    void recycle();
+    // Typical and typical-except-quantisation flags, from the tile's parameters.
+    void record_typical_flags();
+    // Frees the tree, or only the precincts and reading state of a record that may keep
+    // its tree for the next tile.
+    void release_for_recycling();
 
     void add_to_unloadable_list();
     void remove_from_unloadable_list();
@@ -38,8 +47,9 @@ public:
     // Keeps the record but marks it to be built again from the next header it meets; its
     // attributes are textualised and its precinct state dropped.
     void restart();
-    // Builds the record tree from the parameters in force for this tile.
-    void initialize();
+    // Builds the record tree from the parameters in force for this tile. With `header_read`
+    // the tree and precincts are already released and the first header read.
+    void initialize(bool header_read = false);
     // Fits the tree to the codestream's view: components, discarded levels, region.
     void apply_restrictions();
     void release_tree();
@@ -72,6 +82,9 @@ public:
     rv_tile* next_recycled = nullptr;
 
     bool initialized = false;
+    // Parameters equal the main header's: in every cluster, and with QCD and RGN ignored.
+    bool typical = false;
+    bool typical_except_quant = false;
     bool ycc = false;
     int num_layers = 1;
     rvd_dims region; // the part of dims within the region of interest

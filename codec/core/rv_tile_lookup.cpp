@@ -18,7 +18,7 @@ void rv_tile::reinitialize(rv_tile_ref* ref, rvd_coords idx, rvd_dims d)
     t_idx = idx;
     t_num = codestream->tnum_of(idx);
     dims = d;
-    release_tree();
+    rv_packet_reader::release_tile(this);
     is_open = closed = needs_reinitialization = has_header = false;
     is_unloadable = is_in_output_list = false;
     unloadable_prev = unloadable_next = output_prev = output_next = next_recycled = nullptr;
@@ -90,7 +90,7 @@ rv_tile* rv_codestream::create_tile(rvd_coords idx)
     }
     ref->tile = t;
     try {
-        t->initialize();
+        t->recycle();
     } catch (...) {
         // Never leave a half-built tile linked: the reference is left empty, so the tile
         // is tried again when next touched.

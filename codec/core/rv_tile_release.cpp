@@ -30,7 +30,7 @@ void rv_tile::destroy(bool unloading)
     if (tile_ref != nullptr && tile_ref->tile == this)
         tile_ref->tile = (unloading || !has_header) ? nullptr : rv_tile_expired();
     tile_ref = nullptr;
-    release_tree();
+    release_for_recycling();
     // An unloaded tile may be built again from the parameters it leaves behind. Any
     // other end deletes them (after the tree, whose stages may point into them), also for
     // a tile on the unloadable list at a restart, whose new source may lack its header.

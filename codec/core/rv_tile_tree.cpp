@@ -230,9 +230,10 @@ bool rv_tile::read_cached_header()
     return true;
 }
 
-void rv_tile::initialize()
+void rv_tile::initialize(bool header_read)
 {
-    release_tree();
+    if (!header_read)
+        release_tree();
     rv_codestream* cs = codestream;
     if (!read_cached_header())
         rv_packet_reader::read_first_header(this);
@@ -469,6 +470,7 @@ void rv_tile::initialize()
     if (!cs->persistent)
         apply_restrictions();
     rv_packet_reader::start_tile(this);
+    record_typical_flags();
 }
 
 namespace {

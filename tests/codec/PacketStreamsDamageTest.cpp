@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <memory>
 #include <random>
 
@@ -84,7 +85,7 @@ decoded decode_all(rvd_compressed_source* src, int mode)
     return d;
 }
 
-TEST(PacketStreamsDamage, RandomFlipsAndTruncationsAreSurvivedAndSpareEarlierPrecincts)
+TEST(PacketStreamsDamage, RandomFlipsAndTruncationsAreSurvivedAndSpareUndamagedPrecincts)
 {
     std::vector<matrix_stream> streams;
     for (const auto& s : matrix_streams())
@@ -93,7 +94,7 @@ TEST(PacketStreamsDamage, RandomFlipsAndTruncationsAreSurvivedAndSpareEarlierPre
     ASSERT_GE(streams.size(), 6u);
     std::mt19937 rng(1207);
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-    int exact_blocks = 0, cases = 0;
+    int exact_blocks = 0, exact_after = 0, cases = 0;
     for (const auto& s : streams) {
         const auto bytes = read_file(s.path);
         const stream_layout L = parse_layout(bytes);
@@ -102,10 +103,11 @@ TEST(PacketStreamsDamage, RandomFlipsAndTruncationsAreSurvivedAndSpareEarlierPre
         ASSERT_FALSE(packets.empty());
         const decoded clean = decode_all(new memory_source(bytes), 0);
         ASSERT_FALSE(clean.failed);
-        for (int trial = 0; trial < 8; trial++, cases++) {
+        for (int trial = 0; trial < 16; trial++, cases++) {
             auto damaged = bytes;
             const size_t first_body = L.parts.front().body;
             size_t damage = 0;
+            std::vector<size_t> flipped;
             const bool truncate = trial % 3 == 2;
             if (truncate) {
                 damage = size_t(pick(int(first_body), int(bytes.size()) - 1));
@@ -116,6 +118,7 @@ TEST(PacketStreamsDamage, RandomFlipsAndTruncationsAreSurvivedAndSpareEarlierPre
                     const size_t at = size_t(pick(int(first_body), int(bytes.size()) - 3));
                     damaged[at] ^= uint8_t(pick(1, 255));
                     damage = std::min(damage, at);
+                    flipped.push_back(at);
                 }
             }
             const int mode = 1 + trial % 2;
@@ -124,25 +127,37 @@ TEST(PacketStreamsDamage, RandomFlipsAndTruncationsAreSurvivedAndSpareEarlierPre
             const decoded got = decode_all(new sequential_source(damaged, 17), mode);
             // The fast reader may stop with an error, never crash; it gets the same input.
             decode_all(new sequential_source(damaged), 0);
-            // (component, resolution) precincts whose packets all end before the damage.
+            // (component, resolution) precincts none of whose packets holds a damaged byte:
+            // all before a truncation, none holding a flipped byte.
             std::map<std::pair<int, int>, bool> spared;
+            std::map<std::pair<int, int>, bool> after;
             for (const auto& p : packets) {
                 auto key = std::make_pair(p.comp, p.res);
-                const bool ok = p.end <= damage;
+                bool ok = p.end <= damage;
+                if (!truncate) {
+                    ok = true;
+                    for (size_t f : flipped)
+                        ok = ok && (f < p.start || f >= p.end);
+                }
                 spared[key] = spared.count(key) ? spared[key] && ok : ok;
+                after[key] = after[key] || p.start > damage;
             }
             for (size_t i = 0; i < got.samples.size() && i < clean.samples.size(); i++) {
                 const auto& at = got.places[i];
-                if (!spared[std::make_pair(at.comp, at.res)])
+                const auto key = std::make_pair(at.comp, at.res);
+                if (!spared[key])
                     continue;
                 EXPECT_EQ(got.samples[i], clean.samples[i])
-                    << "c" << at.comp << " r" << at.res << " b" << at.band;
+                    << "c" << at.comp << " r" << at.res << " b" << at.band
+                    << (after[key] ? " after the damage" : " before the damage");
                 exact_blocks++;
+                exact_after += after[key];
             }
         }
     }
-    EXPECT_GT(cases, 40);
+    EXPECT_GT(cases, 150);
     EXPECT_GT(exact_blocks, 50);
+    EXPECT_GT(exact_after, 20);
 }
 
 std::vector<uint8_t> matrix_bytes(const std::string& name)
@@ -267,6 +282,100 @@ TEST(PacketStreamsDamage, SopNumbersWrapAt65536)
         t.access_component(0).access_resolution(1).get_precinct_packets(rvd_coords(0, 0), true);
     });
     EXPECT_TRUE(contains(text, "Found sequence number 1, but expected 0.")) << text;
+    // One wrong number just before the wrap: fussy reading names it; resilient reading
+    // skips that packet and finds the numbers after the wrap in sequence, so the other
+    // precinct gets every packet. (The damaged precinct's packets are skipped from then on;
+    // when every packet carries SOP, its very last one finds no later SOP to count it.)
+    auto one_off = good;
+    const size_t first_sop = one_off.size() - 2 - 7 * size_t(2 * layers);
+    const size_t at = first_sop + 7 * 65535;
+    ASSERT_EQ(layout_detail::be(one_off, at, 4), 0xFF910004u);
+    ASSERT_EQ(layout_detail::be(one_off, at + 4, 2), 0xFFFFu);
+    one_off[at + 4] = 0x12;
+    one_off[at + 5] = 0x34;
+    const std::string fussy = error_text([&] {
+        opened o(one_off);
+        o.cs.set_fussy();
+        rvd_tile t = o.cs.open_tile(rvd_coords(0, 0));
+        t.access_component(0).access_resolution(1).get_precinct_packets(rvd_coords(0, 0), true);
+    });
+    EXPECT_TRUE(contains(fussy, "Found sequence number 4660, but expected 65535.")) << fussy;
+    for (bool ubiquitous : {false, true}) {
+        opened o(new sequential_source(one_off));
+        o.cs.set_resilient(ubiquitous);
+        rvd_tile t = o.cs.open_tile(rvd_coords(0, 0));
+        rvd_tile_comp tc = t.access_component(0);
+        EXPECT_EQ(tc.access_resolution(0).get_precinct_packets(rvd_coords(0, 0), true), layers);
+        EXPECT_GE(tc.access_resolution(1).get_precinct_packets(rvd_coords(0, 0), true),
+                  layers - 1);
+        t.close();
+    }
+}
+
+// The stream without PLT, and with the last `drop` packets of tile 0's tile-part cut out
+// (Psot shortened to match).
+std::vector<uint8_t> cut_tile_part(const stream_layout& L, size_t drop)
+{
+    using layout_detail::be;
+    const auto& b = L.bytes;
+    std::vector<uint8_t> out(b.begin(), b.begin() + long(L.main_end));
+    for (const auto& tp : L.parts) {
+        std::vector<uint8_t> head;
+        for (size_t q = tp.sot + 12; q + 2 < tp.body;) {
+            const size_t len = be(b, q + 2, 2);
+            if (be(b, q, 2) != 0xFF58)
+                head.insert(head.end(), b.begin() + long(q), b.begin() + long(q + 2 + len));
+            q += 2 + len;
+        }
+        size_t end = tp.end;
+        if (tp.tile == 0)
+            for (size_t i = 0; i < drop; i++)
+                end -= tp.plt[tp.plt.size() - 1 - i];
+        out.insert(out.end(), b.begin() + long(tp.sot), b.begin() + long(tp.sot + 6));
+        put32(out, uint32_t(12 + head.size() + 2 + (end - tp.body)));
+        out.insert(out.end(), b.begin() + long(tp.sot + 10), b.begin() + long(tp.sot + 12));
+        out.insert(out.end(), head.begin(), head.end());
+        out.insert(out.end(), b.begin() + long(tp.body - 2), b.begin() + long(end));
+    }
+    put16(out, 0xFFD9);
+    return out;
+}
+
+TEST(PacketStreamsDamage, ATilePartEndingBeforeItsLastPacketsEndsTheTileQuietly)
+{
+    const auto bytes = matrix_bytes("pm_rgb_n4_sopephplt");
+    const stream_layout L = parse_layout(bytes);
+    ASSERT_GT(L.num_tiles(), 1);
+    const auto packets = tile_packets(L, 0);
+    const size_t drop = 5;
+    ASSERT_GT(packets.size(), 2 * drop);
+    const auto cut = cut_tile_part(L, drop);
+    // Precincts of tile 0 that lose a packet, by (component, resolution): one precinct
+    // per resolution here.
+    std::set<std::pair<int, int>> lost;
+    for (size_t i = packets.size() - drop; i < packets.size(); i++) {
+        ASSERT_EQ(packets[i].prec, 0);
+        lost.insert(std::make_pair(packets[i].comp, packets[i].res));
+    }
+    const decoded clean = decode_all(new sequential_source(bytes), 0);
+    ASSERT_FALSE(clean.failed);
+    for (int mode = 0; mode < 3; mode++) {
+        SCOPED_TRACE(mode);
+        const decoded got = decode_all(new sequential_source(cut, 23), mode);
+        EXPECT_FALSE(got.failed);
+        ASSERT_EQ(got.samples.size(), clean.samples.size());
+        // Only the precincts that lost packets lose anything.
+        int kept = 0;
+        for (size_t i = 0; i < got.samples.size(); i++) {
+            const auto& at = got.places[i];
+            if (at.tile == 0 && lost.count(std::make_pair(at.comp, at.res)))
+                continue;
+            EXPECT_EQ(got.samples[i], clean.samples[i])
+                << "tile " << at.tile << " c" << at.comp << " r" << at.res;
+            kept += at.tile == 0;
+        }
+        EXPECT_GT(kept, 0);
+    }
 }
 
 TEST(PacketStreamsDamage, TilePartCountsMustAgreeWhenGiven)
@@ -289,6 +398,26 @@ TEST(PacketStreamsDamage, TilePartCountsMustAgreeWhenGiven)
     zero[L.parts[0].sot + 11] = 0;
     opened a(bytes), b(zero);
     EXPECT_EQ(all_block_data(b.cs), all_block_data(a.cs));
+}
+
+// Found by fuzz_packets: a 16x16 stream in four tiles with TLM and PLT where one TLM entry
+// names another tile (tlm_index_mismatch) or the first SOT names tile 2 (tlm_sot_mismatch).
+// Reading ends, with an error or without, instead of following the addresses for ever.
+TEST(PacketStreamsDamage, TileLengthsThatDisagreeWithTheTilePartsEndReading)
+{
+    for (const char* name : {"tlm_index_mismatch", "tlm_sot_mismatch"})
+        for (bool resilient : {false, true}) {
+            SCOPED_TRACE(std::string(name) + (resilient ? " resilient" : " fast"));
+            opened o(read_file(std::string(ORBEL_TEST_DATA_DIR) + "/packet_streams/" + name +
+                               ".j2k"));
+            o.cs.set_persistent();
+            if (resilient)
+                o.cs.set_resilient();
+            try {
+                all_block_samples(o.cs);
+            } catch (const codec_error&) {
+            }
+        }
 }
 
 TEST(PacketStreamsDamage, MemoryStaysBoundedWhenTilesAreReadOneByOne)

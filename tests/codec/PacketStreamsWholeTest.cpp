@@ -3,6 +3,8 @@
 // layer limits against opj_decompress, block truncation, sources that must agree, packed
 // headers, and progressive refinement on the fake data-bin cache.
 #include "codec/core/rv_codestream.h"
+#include "codec/core/rv_tile.h"
+#include "codec/core/rv_tile_reading.h"
 #include "codec/core/rvd_codestream.h"
 #include "tests/codec/support/block_extract.h"
 #include "tests/codec/support/codec_messages.h"
@@ -110,27 +112,27 @@ TEST(PacketStreamsWhole, StreamsWithoutWaveletLevelsDecodeToTheSourceExactly)
         if (s.levels != 1)
             continue;
         SCOPED_TRACE(s.name + ": " + s.options);
-        for (int memory = 0; memory < (s.has("-PLT") ? 1 : 2); memory++) each_case(s.name, [&] {
-            SCOPED_TRACE(memory ? "memory" : "sequential");
-            const auto source = matrix_samples(s.image);
-            const auto bytes = read_file(s.path);
-            opened o(memory ? static_cast<rvd_compressed_source*>(new memory_source(bytes))
-                            : new sequential_source(bytes, 7));
-            const planes got = decode_planes(o.cs);
-            ASSERT_EQ(got.dims.size(), source.size());
-            for (size_t c = 0; c < source.size(); c++) {
-                ASSERT_EQ(got.dims[c].size, rvd_coords(source[c].height, source[c].width)) << c;
-                int wrong = 0, first = -1;
-                for (size_t i = 0; i < source[c].samples.size(); i++) {
-                    EXPECT_EQ(got.seen[c][i], 1) << "component " << c << " sample " << i;
-                    if (got.values[c][i] != source[c].samples[i] && wrong++ == 0)
-                        first = int(i);
-                    if (got.seen[c][i] != 1)
-                        break;
+        for (int memory = 0; memory < 2; memory++)
+            each_case(s.name + (memory ? " in memory" : " sequentially"), [&] {
+                const auto source = matrix_samples(s.image);
+                const auto bytes = read_file(s.path);
+                opened o(memory ? static_cast<rvd_compressed_source*>(new memory_source(bytes))
+                                : new sequential_source(bytes, 7));
+                const planes got = decode_planes(o.cs);
+                ASSERT_EQ(got.dims.size(), source.size());
+                for (size_t c = 0; c < source.size(); c++) {
+                    ASSERT_EQ(got.dims[c].size, rvd_coords(source[c].height, source[c].width)) << c;
+                    int wrong = 0, first = -1;
+                    for (size_t i = 0; i < source[c].samples.size(); i++) {
+                        EXPECT_EQ(got.seen[c][i], 1) << "component " << c << " sample " << i;
+                        if (got.values[c][i] != source[c].samples[i] && wrong++ == 0)
+                            first = int(i);
+                        if (got.seen[c][i] != 1)
+                            break;
+                    }
+                    EXPECT_EQ(wrong, 0) << "component " << c << ", first at " << first;
                 }
-                EXPECT_EQ(wrong, 0) << "component " << c << ", first at " << first;
-            }
-        });
+            });
         checked++;
     }
     EXPECT_GE(checked, 60);
@@ -139,7 +141,7 @@ TEST(PacketStreamsWhole, StreamsWithoutWaveletLevelsDecodeToTheSourceExactly)
 // Reads every precinct's packets of every tile, then opens, decodes and closes every
 // block: every precinct has all the tile's layers. The codestream is made persistent, so
 // that precincts read on the way to others stay to be asked.
-void read_every_packet(rvd_codestream& cs, const std::string& what, int missing_layers = 0)
+void read_every_packet(rvd_codestream& cs, const std::string& what)
 {
     cs.set_persistent();
     init_block_coding_tables();
@@ -158,12 +160,13 @@ void read_every_packet(rvd_codestream& cs, const std::string& what, int missing_
                     res.get_valid_precincts(valid);
                     for (int y = valid.pos.y; y < valid.pos.y + valid.size.y; y++)
                         for (int x = valid.pos.x; x < valid.pos.x + valid.size.x; x++)
-                            ASSERT_GE(res.get_precinct_packets(rvd_coords(y, x), true),
-                                      layers - missing_layers)
+                            ASSERT_EQ(res.get_precinct_packets(rvd_coords(y, x), true), layers)
                                 << what << " tile " << t.get_tnum() << " c" << c << " r" << r
                                 << " precinct " << y << "," << x;
                 }
             }
+            // Every packet of the tile has been read, so the tile knows it is finished.
+            EXPECT_TRUE(t.get_state()->rd.finished) << what << " tile " << t.get_tnum();
             visit_tile_blocks(t, [&](const block_place&, const rvd_subband&, rvd_block* blk) {
                 dec.decode(blk);
             });
@@ -187,13 +190,13 @@ TEST(PacketStreamsWhole, EveryPacketOfEveryTileIsRead)
     EXPECT_GE(checked, 60);
     for (const std::string& n : conformance_names()) {
         SCOPED_TRACE(n);
-        // These two end before their last layer's packets (opj_decompress gives the same
-        // image with and without that layer).
-        const int missing = n == "p1_02" || n == "p1_03" ? 1 : 0;
-        each_case(n, [&] {
-            opened o(read_file(conformance_dir() + "/" + n + ".j2k"));
-            read_every_packet(o.cs, n, missing);
-        });
+        for (int memory = 0; memory < 2; memory++)
+            each_case(n, [&] {
+                const auto bytes = read_file(conformance_dir() + "/" + n + ".j2k");
+                opened o(memory ? static_cast<rvd_compressed_source*>(new memory_source(bytes))
+                                : new sequential_source(bytes, 64));
+                read_every_packet(o.cs, n + (memory ? " in memory" : " sequentially"));
+            });
     }
 }
 
@@ -449,10 +452,8 @@ TEST(PacketStreamsSources, SequentialSeekableAndCachedSourcesGiveTheSameBlocks)
     EXPECT_GE(checked, 40);
 }
 
-// Fails on pm_rgb_n6_layers, pm_sub_n6_layers and pm_sub_n6_tpl: read in place, blocks
-// lose the passes of their last layers when those layers add passes without body bytes
-// (13 passes become 12, 9, ...); sequential and seekable reading keep them.
-TEST(PacketStreamsSources, DISABLED_MemorySourceGivesTheSameBlocks)
+// Read in place, blocks keep the passes of later layers that add no body bytes.
+TEST(PacketStreamsSources, MemorySourceGivesTheSameBlocks)
 {
     for (const auto& s : source_streams(false)) {
         SCOPED_TRACE(s.name + ": " + s.options);
@@ -465,7 +466,7 @@ TEST(PacketStreamsSources, DISABLED_MemorySourceGivesTheSameBlocks)
 // Seekable sources of streams with packet lengths read precincts by address: the same
 // blocks as sequential reading, consumed bytes equal to the PLT lengths (fussy reading meets
 // every SOP where the lengths put it), and fewer bytes read for a small region.
-TEST(PacketStreamsSources, DISABLED_SeekableSourcesWithPacketLengths)
+TEST(PacketStreamsSources, SeekableSourcesWithPacketLengths)
 {
     for (const auto& s : source_streams(true)) {
         SCOPED_TRACE(s.name + ": " + s.options);
@@ -654,6 +655,61 @@ TEST(PacketStreamsCache, AMissingTileHeaderBinGivesEmptyBlocksUntilItArrives)
     EXPECT_GT(blocks, 0);
     src->tile_headers = bins;
     EXPECT_EQ(all_block_data(cache.cs), expected);
+}
+
+} // namespace
+
+namespace {
+
+// Reads a persistent codestream twice, the second time in the reverse tile order, with
+// closed tiles unloaded at once; returns the data memory held between the two passes.
+int64_t read_twice(rvd_compressed_source* src, const std::vector<block_data>& expected)
+{
+    int64_t held = -1;
+    each_case("persistent", [&] {
+        opened o(src);
+        o.cs.set_persistent();
+        o.cs.set_tile_unloading_threshold(0);
+        o.cs.augment_cache_threshold(int(-o.cs.augment_cache_threshold(0)));
+        EXPECT_EQ(all_block_data(o.cs), expected);
+        held = o.cs.get_compressed_data_memory(false);
+        std::vector<block_data> again;
+        rvd_dims tiles;
+        o.cs.get_valid_tiles(tiles);
+        for (int i = tiles.size.y * tiles.size.x - 1; i >= 0; i--) {
+            rvd_tile t = o.cs.open_tile(
+                rvd_coords(tiles.pos.y + i / tiles.size.x, tiles.pos.x + i % tiles.size.x));
+            std::vector<block_data> one;
+            visit_tile_blocks(t, [&](const block_place& at, const rvd_subband&, rvd_block* b) {
+                one.push_back(record_block(at, b));
+            });
+            t.close();
+            again.insert(again.begin(), one.begin(), one.end());
+        }
+        EXPECT_EQ(again, expected);
+    });
+    return held;
+}
+
+// Tiles of a seekable source give up their data when unloaded and read it again when
+// opened again.
+TEST(PacketStreamsPersistent, UnloadedTilesOfSeekableSourcesReadTheSameBlocksAgain)
+{
+    const auto bytes = layered_plt_stream();
+    const auto expected = blocks_via(new sequential_source(bytes), "plain");
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(read_twice(new memory_source(bytes), expected), 0);
+    EXPECT_EQ(read_twice(new counting_source(bytes), expected), 0);
+}
+
+// A sequential source cannot be read again: a persistent codestream keeps the data of its
+// closed tiles, and tiles opened again give the same blocks.
+TEST(PacketStreamsPersistent, TilesOfSequentialSourcesKeepTheirDataWhenClosed)
+{
+    const auto bytes = layered_plt_stream();
+    const auto expected = blocks_via(new sequential_source(bytes), "plain");
+    ASSERT_FALSE(expected.empty());
+    EXPECT_GT(read_twice(new sequential_source(bytes, 29), expected), 0);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <stdexcept>
 #include <vector>
 
@@ -45,12 +46,12 @@ inline void split_packets(const stream_layout& L, const layout_tile_part& tp,
         throw std::runtime_error("PLT lengths do not fill the tile-part");
 }
 
-// Marker segments `code` carrying `data` after a one-byte index, split at the length limit.
+// Marker segments `code` carrying `data` after a one-byte index that counts on from `z`,
+// split at the length limit.
 inline void indexed_segments(uint16_t code, const std::vector<uint8_t>& data,
-                             std::vector<uint8_t>& out)
+                             std::vector<uint8_t>& out, int& z)
 {
     const size_t room = 65535 - 3;
-    int z = 0;
     size_t at = 0;
     do {
         const size_t n = std::min(room, data.size() - at);
@@ -90,8 +91,10 @@ inline std::vector<uint8_t> pack_headers(const stream_layout& L, packed_kind kin
             put32(all, uint32_t(h.size()));
             all.insert(all.end(), h.begin(), h.end());
         }
-        packed_detail::indexed_segments(0xFF60, all, out);
+        int z = 0;
+        packed_detail::indexed_segments(0xFF60, all, out, z);
     }
+    std::map<int, int> ppt_index;
     for (size_t i = 0; i < L.parts.size(); i++) {
         const auto& tp = L.parts[i];
         std::vector<uint8_t> head;
@@ -101,8 +104,9 @@ inline std::vector<uint8_t> pack_headers(const stream_layout& L, packed_kind kin
                 head.insert(head.end(), b.begin() + long(q), b.begin() + long(q + 2 + len));
             q += 2 + len;
         }
+        // PPT indices count on over the tile-parts of a tile.
         if (kind == packed_kind::ppt)
-            packed_detail::indexed_segments(0xFF61, headers[i], head);
+            packed_detail::indexed_segments(0xFF61, headers[i], head, ppt_index[tp.tile]);
         const bool to_end = be(b, tp.sot + 6, 4) == 0;
         const size_t psot = 12 + head.size() + 2 + bodies[i].size();
         out.insert(out.end(), b.begin() + long(tp.sot), b.begin() + long(tp.sot + 6));
