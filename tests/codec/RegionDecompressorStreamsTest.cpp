@@ -45,10 +45,11 @@ struct reference_case {
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
 };
 
-std::vector<reference_case> decode_cases(const std::string& dir)
+std::vector<reference_case> decode_cases(const std::string& dir,
+                                         const std::string& list = "decode_cases.txt")
 {
     std::vector<reference_case> cases;
-    std::ifstream in(dir + "/decode_cases.txt");
+    std::ifstream in(dir + "/" + list);
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream ls(line);
@@ -228,13 +229,14 @@ TEST(RegionDecompressorStreams, GreyMatchesReferenceAtEveryLevel)
     EXPECT_EQ(streams, 12);
 }
 
-// The broader lossless set of the decode comparisons (odd depths, block sizes, layers,
-// modes, progression orders, tiny images): whole images at each level and regions cut
-// from the same decode.
-TEST(RegionDecompressorStreams, GreyMatchesDecodeComparisonSet)
+namespace {
+
+// Lossless cases of a comparison list: whole images at each level and regions cut from
+// the same decode.
+void expect_comparison_set(const std::string& group, const std::string& list, int min_checked)
 {
-    const std::string dir = stream_dir("decode");
-    const std::vector<reference_case> cases = decode_cases(dir);
+    const std::string dir = stream_dir(group);
+    const std::vector<reference_case> cases = decode_cases(dir, list);
     ASSERT_FALSE(cases.empty());
     int checked = 0;
     for (const reference_case& c : cases) {
@@ -268,7 +270,22 @@ TEST(RegionDecompressorStreams, GreyMatchesDecodeComparisonSet)
         EXPECT_TRUE(same_samples(got.samples, crop(want, full, region), region.size.x));
         checked++;
     }
-    EXPECT_GT(checked, 100);
+    EXPECT_GT(checked, min_checked);
+}
+
+} // namespace
+
+// The broader lossless set of the decode comparisons (odd depths, block sizes, layers,
+// modes, progression orders, tiny images).
+TEST(RegionDecompressorStreams, GreyMatchesDecodeComparisonSet)
+{
+    expect_comparison_set("decode", "decode_cases.txt", 100);
+}
+
+// Images one sample wide or tall and short last tiles under many levels.
+TEST(RegionDecompressorStreams, GreyMatchesEdgeGeometries)
+{
+    expect_comparison_set("edges", "edge_cases.txt", 40);
 }
 
 // RGB into the packed form: bits 16-23, 8-15, 0-7 are opj's R, G and B and bits 24-31 are
