@@ -14,7 +14,8 @@ a <name>.dump file: the SIZ fields decoded here and the values opj_dump -i repor
 (the packet-reading option matrix, listed in packets.list, with the source samples of its
 images in pm_<image>.samples), "packet_big" (pm_big: 2048x2048, 8 bits, in 16 tiles, for
 memory bounds), "region" (grey and colour streams with opj_decompress's decodes, for the
-region decompressor). Every file is written under a temporary name and renamed, so parallel test processes can share
+region decompressor), "precincts" (precinct partitions for region decodes, listed in
+precinct_streams.txt). Every file is written under a temporary name and renamed, so parallel test processes can share
 OUT_DIR.
 
 Facts lines (offsets from the start of the codestream, values decimal, bodies hex):
@@ -956,6 +957,40 @@ def make_region_streams(out_dir):
                            os.path.join(out_dir, "%s_c%d.pgx" % (name, c)))
 
 
+# Precinct partitions for region decodes: several precinct sizes per level, 1 to 5
+# levels, odd image and tile offsets, 5/3 and 9/7. precinct_streams.txt lines:
+# NAME X0 Y0 WIDTH HEIGHT LEVELS (the image area on the canvas).
+PRECINCT_STREAMS = [
+    ((64, 64), ["-c", "[16,16]", "-n", "2"]),
+    ((64, 64), ["-c", "[16,16]", "-n", "2", "-I"]),
+    ((61, 47), ["-c", "[32,32],[16,16]", "-n", "3", "-d", "11,13"]),
+    ((96, 80), ["-c", "[16,16],[8,8]", "-n", "4", "-I"]),
+    ((128, 96), ["-c", "[64,64],[32,32],[16,16],[8,8]", "-n", "6", "-d", "3,5"]),
+    ((77, 69), ["-c", "[32,16]", "-b", "8,8", "-n", "3", "-d", "7,1"]),
+    ((100, 90), ["-c", "[16,16]", "-t", "48,40", "-T", "5,3", "-d", "5,3", "-n", "3"]),
+    ((50, 70), ["-c", "[16,32],[8,8]", "-n", "2", "-d", "1,2"]),
+    ((90, 67), ["-c", "[32,32],[16,16]", "-b", "8,16", "-n", "4", "-d", "9,9", "-I"]),
+]
+
+
+def make_precinct_streams(out_dir):
+    listing = os.path.join(out_dir, "precinct_streams.txt")
+    with open(os.path.join(out_dir, ".precinct.lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if os.path.exists(listing):
+            return
+        lines = []
+        for k, ((w, h), options) in enumerate(PRECINCT_STREAMS):
+            name = "prec_%dx%d_%d" % (w, h, k)
+            encode(out_dir, name, "img.pgm", pgm(w, h, 255, smooth_image(w, h, 8, 700 + k)),
+                   options)
+            x0, y0 = 0, 0
+            if "-d" in options:
+                x0, y0 = (int(v) for v in options[options.index("-d") + 1].split(","))
+            lines.append("%s %d %d %d %d %d" % (name, x0, y0, w, h, decode_levels(options)))
+        atomic_write(listing, ("\n".join(lines) + "\n").encode())
+
+
 def main():
     out_dir = sys.argv[1]
     groups = sys.argv[2:] or ["input", "blocks", "conformance"]
@@ -988,6 +1023,8 @@ def main():
         make_region_streams(out_dir)
     if "edges" in groups:
         make_edge_streams(out_dir)
+    if "precincts" in groups:
+        make_precinct_streams(out_dir)
 
 
 if __name__ == "__main__":

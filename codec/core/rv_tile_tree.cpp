@@ -542,10 +542,6 @@ void rv_tile::apply_restrictions()
             }
             res.region = reg & res.dims;
             res.node.region = res.region;
-            res.region_indices =
-                res.region.is_empty()
-                    ? rvd_dims(res.precinct_indices.pos, rvd_coords())
-                    : rv_get_partition_indices(res.precinct_partition, res.region);
             rvd_dims relevance(res.dims.pos, rvd_coords());
             if (r == 0) {
                 rv_subband& ll = res.subbands[0];
@@ -559,6 +555,16 @@ void rv_tile::apply_restrictions()
                 restrict_below(res.node, tc, relevance);
             }
             res.relevance_region = relevance;
+            // The bands' regions, grown by the kernel supports, reach past the level's own
+            // region: precincts holding any of their blocks must stay valid, or a block
+            // would be opened in a precinct that is released for good.
+            rvd_dims needed = res.region;
+            if (!relevance.is_empty())
+                needed = bounding_box(needed, relevance) & res.dims;
+            res.region_indices =
+                needed.is_empty()
+                    ? rvd_dims(res.precinct_indices.pos, rvd_coords())
+                    : rv_get_partition_indices(res.precinct_partition, needed);
         }
     }
 }
