@@ -540,6 +540,97 @@ def make_decode_cases(out_dir, manifest):
     atomic_write(manifest, ("\n".join(cases) + "\n").encode())
 
 
+# Tiny and edge geometries for the inverse wavelet: images one sample wide or tall, 1x1 and
+# 2x2, and short last tiles (1 to 3 samples) under many levels, with odd image and
+# tile-grid offsets; 5/3 and 9/7. edge_cases.txt lists them in the format of
+# decode_cases.txt, with opj_decompress's decodes at every level and over a few regions.
+EDGE_STREAMS = [
+    ("u8", (61, 1), ["-n", "1"]),
+    ("u8", (61, 1), ["-d", "11,13", "-n", "2"]),
+    ("s12", (1, 47), ["-d", "13,11", "-n", "2"]),
+    ("u8", (1, 1), ["-n", "1"]),
+    ("u8", (1, 1), ["-d", "1,1", "-n", "1"]),
+    ("u8", (2, 2), ["-n", "2"]),
+    ("u8", (2, 2), ["-d", "1,1", "-n", "2"]),
+    ("u8", (100, 65), ["-t", "64,64", "-n", "6"]),
+    ("u16", (65, 100), ["-t", "64,64", "-n", "6"]),
+    ("u8", (100, 67), ["-t", "64,64", "-n", "7", "-d", "3,5", "-T", "3,5"]),
+    ("s8", (67, 66), ["-t", "64,64", "-n", "7", "-d", "5,3", "-T", "5,3"]),
+    ("u8", (130, 131), ["-t", "64,64", "-n", "7", "-d", "1,1", "-T", "1,1"]),
+    ("u12", (35, 19), ["-t", "16,16", "-n", "4", "-d", "3,1", "-T", "3,1"]),
+    ("u8", (19, 35), ["-t", "16,16", "-n", "5", "-d", "1,3", "-T", "1,3"]),
+    ("u8", (50, 41), ["-t", "8,8", "-n", "3", "-d", "7,7", "-T", "7,7"]),
+]
+EDGE_IRREVERSIBLE = [
+    ("u8", (61, 1), ["-d", "11,13", "-n", "2"]),
+    ("u8", (1, 47), ["-d", "13,11", "-n", "2"]),
+    ("u8", (100, 65), ["-t", "64,64", "-n", "6"]),
+    ("u12", (65, 100), ["-t", "64,64", "-n", "6"]),
+    ("u8", (130, 131), ["-t", "64,64", "-n", "7"]),
+]
+
+
+def pgx_values(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    end = data.index(b"\n")
+    head = data[:end].decode().replace("+", " + ").replace("-", " - ").split()
+    signed = "-" in head
+    depth, w, h = (int(t) for t in [t for t in head[2:] if t not in ("+", "-")][:3])
+    nbytes = 1 if depth <= 8 else (2 if depth <= 16 else 4)
+    body = data[end + 1:]
+    return [int.from_bytes(body[i * nbytes:(i + 1) * nbytes], "big", signed=signed)
+            for i in range(w * h)]
+
+
+def make_edge_streams(out_dir):
+    manifest = os.path.join(out_dir, "edge_cases.txt")
+    with open(os.path.join(out_dir, ".edge.lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(manifest):
+            make_edge_cases(out_dir, manifest)
+
+
+def make_edge_cases(out_dir, manifest):
+    specs = {s[0]: s for s in DECODE_IMAGES}
+    cases = []
+    for kind, table in (("rev", EDGE_STREAMS), ("irr", EDGE_IRREVERSIBLE)):
+        for k, (img, size, options) in enumerate(table):
+            spec = specs[img]
+            stream = "edge_%s_%s_%dx%d_%d" % (kind, img, size[0], size[1], k)
+            image_name, image_bytes, extra = decode_image(spec, size, 900 + k)
+            args = extra + options + (["-I"] if kind == "irr" else [])
+            if not try_encode(out_dir, stream, image_name, image_bytes, args):
+                continue  # opj_compress fails on some of these with -I
+            levels = decode_levels(options)
+            kind_here = kind
+            for r in range(levels + 1):
+                ref = reference_decode(out_dir, stream, r, None)
+                if r == 0 and kind == "rev":
+                    samples = smooth_image(size[0], size[1], spec[1], 900 + k, spec[2])
+                    samples[0] = -(1 << (spec[1] - 1)) if spec[2] else 0
+                    samples[-1] = (1 << (spec[1] - 1)) - 1 if spec[2] else (1 << spec[1]) - 1
+                    # "lost": opj_compress's lossless stream does not give its source
+                    # back (lone odd columns of narrow tiles hold odd values there).
+                    if pgx_values(os.path.join(out_dir, ref)) != samples:
+                        kind_here = "lost"
+                if ref:
+                    cases.append("%s %s %d %d - - - - %s" % (kind_here, stream, spec[1], r, ref))
+            w, h = size
+            ox, oy = (int(v) for v in options[options.index("-d") + 1].split(",")) \
+                if "-d" in options else (0, 0)
+            # The last column and row, and a block across the lower right tiles.
+            regions = [(ox + w - 1, oy, ox + w, oy + h), (ox, oy + h - 1, ox + w, oy + h),
+                       (ox + w // 2, oy + h // 2, ox + w, oy + h)]
+            for i, region in enumerate(regions):
+                r = min(i % 2, levels)
+                ref = reference_decode(out_dir, stream, r, region)
+                if ref:
+                    cases.append("%s %s %d %d %d %d %d %d %s" % ((kind_here, stream, spec[1], r) +
+                                                                 region + (ref,)))
+    atomic_write(manifest, ("\n".join(cases) + "\n").encode())
+
+
 
 # Colour and multi-component cases for the multi-component network, each decoded by
 # opj_decompress at every discard level and over regions. multi_cases.txt lines:
@@ -916,6 +1007,8 @@ def main():
         make_region_streams(out_dir)
     if "views" in groups:
         make_view_streams(out_dir)
+    if "edges" in groups:
+        make_edge_streams(out_dir)
 
 
 if __name__ == "__main__":

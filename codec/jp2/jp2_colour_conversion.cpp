@@ -18,7 +18,6 @@ const xy d50 = {0.3457, 0.3585};
 const xy ebu_primaries[3] = {{0.63, 0.34}, {0.31, 0.595}, {0.155, 0.07}};
 const xy ypbpr_primaries[3] = {{0.67, 0.33}, {0.21, 0.71}, {0.15, 0.06}};
 const xy romm_primaries[3] = {{0.7347, 0.2653}, {0.1596, 0.8404}, {0.0366, 0.0001}};
-const double adaptation[9] = {0.9845, -0.0547, 0.0678, -0.0060, 1.0048, 0.0012, 0.0, 0.0, 1.32};
 
 const double rec_gamma = 2.2222222222222223, rec_offset = 0.099;
 
@@ -91,6 +90,26 @@ void rgb_to_xyz(const xy* p, xy white, double* m)
         for (int r = 0; r < 3; ++r)
             m[3 * r + c] = prim[3 * r + c] * s;
     }
+}
+
+// XYZ relative to D50 to XYZ relative to D65 by Bradford cone responses: the adaptation
+// colour-managed profiles assume, so colorants adapted from sRGB's primaries land back on
+// sRGB's axes (a cruder matrix tints pure blue visibly red).
+void d50_to_d65(double* m)
+{
+    const double cone[9] = {0.8951, 0.2664, -0.1614, -0.7502, 1.7135, 0.0367, 0.0389, -0.0685, 1.0296};
+    const double src[3] = {d50.x / d50.y, 1.0, (1.0 - d50.x - d50.y) / d50.y};
+    const double dst[3] = {d65.x / d65.y, 1.0, (1.0 - d65.x - d65.y) / d65.y};
+    double scale[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
+    for (int r = 0; r < 3; ++r) {
+        const double s = cone[3 * r] * src[0] + cone[3 * r + 1] * src[1] + cone[3 * r + 2] * src[2];
+        const double d = cone[3 * r] * dst[0] + cone[3 * r + 1] * dst[1] + cone[3 * r + 2] * dst[2];
+        scale[4 * r] = d / s;
+    }
+    double inv[9];
+    invert(cone, inv);
+    multiply(scale, cone, m);
+    multiply(inv, m, m);
 }
 
 double srgb_encode(double lin)
@@ -187,12 +206,13 @@ bool icc_setup(j2_colour_conversion& s, const jp2_colour& colour)
     float colorant[9];
     if (!colour.get_colorant_matrix(colorant))
         return false;
-    double c[9], ms[9], inv[9], m2[9];
+    double c[9], ms[9], inv[9], adapt[9], m2[9];
     for (int i = 0; i < 9; ++i)
         c[i] = colorant[i];
     rgb_to_xyz(srgb_primaries, d65, ms);
     invert(ms, inv);
-    multiply(inv, adaptation, m2);
+    d50_to_d65(adapt);
+    multiply(inv, adapt, m2);
     multiply(m2, c, m2);
     set_matrix2(s, m2);
     for (int ch = 0; ch < 3; ++ch) {
@@ -253,8 +273,11 @@ bool lab_setup(j2_colour_conversion& s, const jp2_colour& colour)
     invert(ms, m2);
     const double white[9] = {d65_white ? 0.9504559270516716 : 0.9642956764295677, 0, 0, 0, 1, 0, 0, 0,
                              d65_white ? 1.0890577507598784 : 0.8251046025104602};
-    if (!d65_white)
-        multiply(m2, adaptation, m2);
+    if (!d65_white) {
+        double adapt[9];
+        d50_to_d65(adapt);
+        multiply(m2, adapt, m2);
+    }
     multiply(m2, white, m2);
     set_matrix2(s, m2);
     return true;
@@ -331,11 +354,12 @@ void j2_colour_conversion::init(const jp2_colour& colour, bool keep_ycc)
         identity = false;
         break;
     case 21: {
-        double ms[9], mr[9], inv[9], m2[9];
+        double ms[9], mr[9], inv[9], adapt[9], m2[9];
         rgb_to_xyz(srgb_primaries, d65, ms);
         rgb_to_xyz(romm_primaries, d50, mr);
         invert(ms, inv);
-        multiply(inv, adaptation, m2);
+        d50_to_d65(adapt);
+        multiply(inv, adapt, m2);
         multiply(m2, mr, m2);
         tone_setup(*this, romm_primaries, 1.8, 0.0, m2);
         break;

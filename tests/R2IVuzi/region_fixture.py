@@ -2,7 +2,7 @@
 """Test data for rendering regions through the viewer's cache: codestreams and JP2 files
 made with opj_compress (a palette file built here around an opj codestream), streamed by
 the loopback server's offline mode, with opj_decompress's decodes to compare with (the
-CMYK and e-sYCC files get their colour boxes here, around opj codestreams).
+CMYK, e-sYCC, CIELab and ICC files get their colour boxes here, around opj codestreams).
 
   region_fixture.py OUTDIR   writes OUTDIR/<name>.(j2k|jp2), OUTDIR/<name>_<c>.pgx (opj's
                              decode of component c) and OUTDIR/<name>[_<len>]/reply-*.jpp
@@ -61,19 +61,110 @@ def palette_jp2(grey_jp2, target):
         f.write(out)
 
 
-def recoloured(src, target, space, extra=b""):
-    """A JP2 file whose colour box is replaced by the enumerated space given (with the
-    space's parameters in extra)."""
+def with_colr(src, target, colr):
+    """A JP2 file whose colour box body is replaced by colr."""
     with open(src, "rb") as f:
         data = f.read()
     out = b""
     for kind, body in boxes(data):
         if kind == b"jp2h":
-            body = b"".join(box(k, bytes((1, 0, 0)) + struct.pack(">I", space) + extra if k == b"colr" else b)
-                            for k, b in boxes(body))
+            body = b"".join(box(k, colr if k == b"colr" else b) for k, b in boxes(body))
         out += box(kind, body)
     with open(target, "wb") as f:
         f.write(out)
+
+
+def recoloured(src, target, space, extra=b""):
+    """A JP2 file whose colour box is replaced by the enumerated space given (with the
+    space's parameters in extra)."""
+    with_colr(src, target, bytes((1, 0, 0)) + struct.pack(">I", space) + extra)
+
+
+# Restricted ICC input profiles (matrix and tone curves, XYZ connection space), written
+# field by field.
+D50 = (0.9642, 1.0, 0.8249)
+D65 = (0.3127, 0.3290)
+
+
+def s15f16(v):
+    return struct.pack(">i", int(round(v * 65536)))
+
+
+def xyz_type(x, y, z):
+    return b"XYZ " + bytes(4) + s15f16(x) + s15f16(y) + s15f16(z)
+
+
+def curv_type(points):
+    return b"curv" + bytes(4) + struct.pack(">I", len(points)) + b"".join(struct.pack(">H", p) for p in points)
+
+
+def gamma_curve(g):
+    return curv_type([int(round(g * 256))])
+
+
+def icc_profile(space, tags):
+    """Header, tag table and tag data of a version 2 input profile."""
+    table = b""
+    data = b""
+    start = 132 + 12 * len(tags)
+    for sig, body in tags:
+        # Sizes exclude the padding that keeps each element 4-byte aligned.
+        table += struct.pack(">4sII", sig, start + len(data), len(body))
+        data += body + bytes(-len(body) % 4)
+    size = start + len(data)
+    header = (struct.pack(">I4sI4s4s4s", size, bytes(4), 0x02100000, b"scnr", space, b"XYZ ") + bytes(12)
+              + b"acsp" + bytes(24) + struct.pack(">I", 0) + s15f16(D50[0]) + s15f16(D50[1]) + s15f16(D50[2])
+              + bytes(48))
+    assert len(header) == 128
+    return header + struct.pack(">I", len(tags)) + table + data
+
+
+def mat_mul(a, b):
+    return [sum(a[3 * i + k] * b[3 * k + j] for k in range(3)) for i in range(3) for j in range(3)]
+
+
+def mat_inv(m):
+    a, b, c, d, e, f, g, h, i = m
+    det = a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g)
+    return [(e * i - f * h) / det, (c * h - b * i) / det, (b * f - c * e) / det,
+            (f * g - d * i) / det, (a * i - c * g) / det, (c * d - a * f) / det,
+            (d * h - e * g) / det, (b * g - a * h) / det, (a * e - b * d) / det]
+
+
+def xyz_of(x, y):
+    return [x / y, 1.0, (1 - x - y) / y]
+
+
+def rgb_to_xyz(primaries, white):
+    p = [0.0] * 9
+    for c, (x, y) in enumerate(primaries):
+        for r, v in enumerate(xyz_of(x, y)):
+            p[3 * r + c] = v
+    pi = mat_inv(p)
+    w = xyz_of(*white)
+    scale = [sum(pi[3 * c + k] * w[k] for k in range(3)) for c in range(3)]
+    return [p[3 * r + c] * scale[c] for r in range(3) for c in range(3)]
+
+
+def bradford(src, dst):
+    """Chromatic adaptation between the XYZ whites given."""
+    m = [0.8951, 0.2664, -0.1614, -0.7502, 1.7135, 0.0367, 0.0389, -0.0685, 1.0296]
+    s = [sum(m[3 * r + k] * src[k] for k in range(3)) for r in range(3)]
+    d = [sum(m[3 * r + k] * dst[k] for k in range(3)) for r in range(3)]
+    return mat_mul(mat_inv(m), mat_mul([d[0] / s[0], 0, 0, 0, d[1] / s[1], 0, 0, 0, d[2] / s[2]], m))
+
+
+def icc_profiles():
+    """A grey profile with gamma 1.8, and an RGB profile with wide-gamut colorants (D65
+    adapted to D50), gamma 2.2 for red and blue and a 64-point square-law curve for green."""
+    grey = icc_profile(b"GRAY", [(b"wtpt", xyz_type(*D50)), (b"kTRC", gamma_curve(1.8))])
+    m = mat_mul(bradford(xyz_of(*D65), D50), rgb_to_xyz([(0.68, 0.32), (0.265, 0.69), (0.15, 0.06)], D65))
+    green = [int(round(65535 * (i / 63.0) ** 2)) for i in range(64)]
+    rgb = icc_profile(b"RGB ", [(b"wtpt", xyz_type(*D50)), (b"rXYZ", xyz_type(*m[0::3])),
+                                (b"gXYZ", xyz_type(*m[1::3])), (b"bXYZ", xyz_type(*m[2::3])),
+                                (b"rTRC", gamma_curve(2.2)), (b"gTRC", curv_type(green)),
+                                (b"bTRC", gamma_curve(2.2))])
+    return grey, rgb
 
 
 def reference(out, name, path, comps):
@@ -138,8 +229,14 @@ def main(out):
                                     ("lab", "labsrc", 14, lab)):
         recoloured(os.path.join(out, src + ".jp2"), os.path.join(out, name + ".jp2"), space, extra)
         reference(out, name, os.path.join(out, name + ".jp2"), 3)
+    # opj_decompress applies these through its colour-management library (grey comes out
+    # as three equal components).
+    grey_icc, rgb_icc = icc_profiles()
+    for name, src, profile in (("iccgrey", "greyp", grey_icc), ("iccrgb", "three", rgb_icc)):
+        with_colr(os.path.join(out, src + ".jp2"), os.path.join(out, name + ".jp2"), bytes((2, 0, 0)) + profile)
+        reference(out, name, os.path.join(out, name + ".jp2"), 3)
     for name in ("grey8.j2k", "rgba.jp2", "sycc.jp2", "palette.jp2", "cmyk.jp2", "esycc.jp2",
-                 "lab.jp2"):
+                 "lab.jp2", "iccgrey.jp2", "iccrgb.jp2"):
         stream(out, os.path.join(out, name), name.split(".")[0], 4000)
     for length in (512, 10240):
         stream(out, os.path.join(out, "layers.j2k"), "layers_%d" % length, length)

@@ -158,6 +158,10 @@ def main():
         r = run([j2k_decode, os.path.join(work, "missing.j2k"), os.path.join(work, "x")])
         if r.returncode != 1:
             failures.append("a missing input must exit 1")
+        r = run([j2k_decode, "--region", "1000,1000,1010,1010", os.path.join(work, "grey.j2k"),
+                 os.path.join(work, "x")])
+        if r.returncode != 1 or b"region" not in r.stderr:
+            failures.append("a region beside the image must exit 1 naming the region")
     finally:
         shutil.rmtree(work, ignore_errors=True)
     for f in failures:

@@ -154,6 +154,8 @@ std::vector<pgx_image> decode_components(rvd_compressed_source* source,
     }
     if (settings.max_samples > 0 && total > settings.max_samples)
         throw decode_error("image larger than the sample limit");
+    if (settings.has_region && total == 0)
+        throw decode_error("the region does not meet the image");
     for (int c = 0; c < num_components; c++) {
         pgx_image& img = images[size_t(c)];
         img.depth = cs.get_bit_depth(c);
