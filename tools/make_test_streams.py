@@ -14,8 +14,9 @@ a <name>.dump file: the SIZ fields decoded here and the values opj_dump -i repor
 (the packet-reading option matrix, listed in packets.list, with the source samples of its
 images in pm_<image>.samples), "packet_big" (pm_big: 2048x2048, 8 bits, in 16 tiles, for
 memory bounds), "region" (grey and colour streams with opj_decompress's decodes, for the
-region decompressor), "precincts" (precinct partitions for region decodes, listed in
-precinct_streams.txt). Every file is written under a temporary name and renamed, so parallel test processes can share
+region decompressor), "views" (multi-tile colour streams with precincts, layers and
+packet lengths, for persistent codestreams whose view changes), "precincts" (precinct
+partitions for region decodes, listed in precinct_streams.txt). Every file is written under a temporary name and renamed, so parallel test processes can share
 OUT_DIR.
 
 Facts lines (offsets from the start of the codestream, values decimal, bodies hex):
@@ -991,6 +992,24 @@ def make_precinct_streams(out_dir):
         atomic_write(listing, ("\n".join(lines) + "\n").encode())
 
 
+# name, opj_compress arguments: 3-component 96x80 8-bit images in tiles, with precincts
+# and layers, read through persistent codestreams whose view changes between decodes.
+VIEW_STREAMS = [
+    ("pv_rpcl", ["-n", "3", "-t", "48,40", "-c", "[32,32],[16,16],[8,8]", "-r", "20,10,1",
+                 "-p", "RPCL", "-PLT", "-TLM"], None),
+    ("pv_pcrl_sub", ["-n", "3", "-t", "48,40", "-c", "[32,32],[16,16]", "-r", "20,10,1",
+                     "-p", "PCRL", "-PLT", "-SOP", "-EPH"], [(1, 1), (2, 2), (2, 2)]),
+    ("pv_lrcp_tp", ["-n", "3", "-t", "64,48", "-r", "20,10,1", "-p", "LRCP", "-TP", "L"], None),
+]
+
+
+def make_view_streams(out_dir):
+    for name, args, sub in VIEW_STREAMS:
+        fmt = "96,80,3,8,u" + ("@" + ":".join("%dx%d" % s for s in sub) if sub else "")
+        data = packet_raw(96, 80, 3, 8, False, 900, sub)
+        encode(out_dir, name, "img.raw", data, ["-F", fmt, "-mct", "0"] + args)
+
+
 def main():
     out_dir = sys.argv[1]
     groups = sys.argv[2:] or ["input", "blocks", "conformance"]
@@ -1021,6 +1040,8 @@ def main():
         make_recycle_streams(out_dir)
     if "region" in groups:
         make_region_streams(out_dir)
+    if "views" in groups:
+        make_view_streams(out_dir)
     if "edges" in groups:
         make_edge_streams(out_dir)
     if "precincts" in groups:

@@ -143,6 +143,13 @@ void unsequence(rv_tile* t)
     t->rd.sequenced = false;
 }
 
+// Layers of each precinct that must be read before its tile is finished: a persistent
+// codestream may later be asked for every layer, so it reads them all.
+int counted_layers(const rv_tile* t)
+{
+    return t->codestream->persistent ? t->num_layers : t->rd.num_relevant_layers;
+}
+
 void check_finished(rv_tile* t)
 {
     if (!t->rd.finished && t->rd.total_relevant_packets > 0 &&
@@ -828,7 +835,7 @@ bool rv_packet_reader::read_and_count(rv_precinct* p)
     rv_tile_reading& rd = t->rd;
     p->num_packets_read++;
     rd.sequence_idx++;
-    const bool counts = p->relevant && p->num_packets_read <= rd.num_relevant_layers;
+    const bool counts = p->relevant && p->num_packets_read <= counted_layers(t);
     if (p->num_packets_read >= t->num_layers && !p->fully_read) {
         p->fully_read = true;
         if (p->num_layers_parsed == 0) {
@@ -958,7 +965,7 @@ bool rv_packet_reader::set_precinct_address(rv_tile* t, uint64_t* ref, rv_resolu
         *ref = (uint64_t(address) << 1) | 1;
     }
     if (relevant)
-        t->rd.relevant_packets_read += t->rd.num_relevant_layers;
+        t->rd.relevant_packets_read += counted_layers(t);
     return true;
 }
 
@@ -996,7 +1003,7 @@ void rv_packet_reader::update_relevance(rv_tile* t)
         }
     if (cs->persistent)
         relevant = all;
-    rd.total_relevant_packets = relevant * rd.num_relevant_layers;
+    rd.total_relevant_packets = relevant * counted_layers(t);
 }
 
 void rv_packet_reader::start_tile(rv_tile* t)
@@ -1043,9 +1050,12 @@ void rv_packet_reader::open_tile_precincts(rv_tile* t)
         for (rv_resolution& res : tc.resolutions)
             for (uint64_t& ref : res.precinct_refs)
                 if (rv_precinct::ref_in_memory(ref)) {
+                    // No block of a closed tile is open, so every precinct takes the new
+                    // view, also one read on the way to another tile while this one was
+                    // closed: it never saw the view it is opened in.
                     rv_precinct* p = rv_precinct::from_ref(ref);
-                    if (p->inactive || p->released)
-                        rv_activate_precinct(p);
+                    p->released = true;
+                    rv_activate_precinct(p);
                 }
 }
 
@@ -1101,7 +1111,7 @@ void rv_packet_reader::release_tile(rv_tile* t)
     rd.num_tparts_announced = 0;
     rd.packed_headers.reset();
     rd.ppt_markers.reset();
-    rd.plt.clear();
+    rd.plt.reset();
     rd.plt_in_use = false;
     rd.sequence_idx = 0;
     rd.sop_pending = false;

@@ -51,6 +51,17 @@ void rv_precinct_pointer_server::clear()
     packets_left = 0;
 }
 
+void rv_precinct_pointer_server::reset()
+{
+    clear();
+    next_address = 0;
+    tpart_bytes_left = 0;
+    length_not_given = false;
+    recorded_layers = -1;
+    used = false;
+    next_zplt = 0;
+}
+
 void rv_precinct_pointer_server::store_length(uint64_t len)
 {
     uint8_t groups[10];

@@ -51,6 +51,8 @@ public:
     // The next precinct's address; 0 when disabled, -1 when the tile-part is used up.
     int64_t get_precinct_address();
     void clear();
+    // Forgets everything learnt of a tile, for a record that will serve another tile.
+    void reset();
 
     int get_num_stored() const { return num_stored; }
 

@@ -482,10 +482,8 @@ TEST(RegionDecompressorStreams, ConformanceMatchesNetworkDecode)
         }
         ASSERT_LE(depth, 16);
         // Each pass renders `channels` channels from `first` on, into one interleaved buffer,
-        // on a codestream of its own (a persistent codestream serves its tiles again only to
-        // the component set that first read them).
+        // all through the same persistent codestream.
         auto pass = [&](int first, int channels) {
-            opened o(path);
             rvd_channel_mapping m;
             m.set_num_channels(channels);
             m.num_colour_channels = channels;
