@@ -18,26 +18,35 @@ using namespace codec_test;
 
 namespace {
 
-// Output components [first, first + count), discarded levels, layer limit, region.
+// Output components [first, first + count), discarded levels, layer limit, region, and
+// the appearance (bit 0 transpose, bit 1 vertical flip, bit 2 horizontal flip).
 struct view {
     int first, count, discard, layers;
     bool has_region;
     rvd_dims region;
+    int appearance;
 };
 
 view comps(int first, int count, int discard = 0, int layers = 0)
 {
-    return view{first, count, discard, layers, false, rvd_dims()};
+    return view{first, count, discard, layers, false, rvd_dims(), 0};
 }
 
 view cropped(int first, int count, int discard, rvd_dims region, int layers = 0)
 {
-    return view{first, count, discard, layers, true, region};
+    return view{first, count, discard, layers, true, region, 0};
+}
+
+view turned(view v, int appearance)
+{
+    v.appearance = appearance;
+    return v;
 }
 
 std::vector<multi_test::plane> decode_view(rvd_codestream& cs, const view& v)
 {
     // The list form, as the region decompressor restricts.
+    cs.change_appearance((v.appearance & 1) != 0, (v.appearance & 2) != 0, (v.appearance & 4) != 0);
     std::vector<int> list;
     for (int c = v.first; c < v.first + v.count; ++c)
         list.push_back(c);
@@ -208,6 +217,7 @@ TEST(PersistentViews, GeneratedViewsChangeOnEverySourceKind)
     const std::vector<view> views = {comps(1, 1),           cropped(0, 1, 0, middle),
                                      comps(0, 3, 1, 2),     cropped(2, 1, 2, one_tile),
                                      comps(0, 1, 0, 1),     cropped(0, 3, 0, one_tile, 2),
+                                     turned(comps(1, 2, 1), 5), turned(cropped(0, 1, 0, middle), 2),
                                      comps(0, 3)};
     check_views(dir + "/pv_rpcl.j2k", views, {MEMORY, MEMORY_KEPT, FILE_SEEKABLE, SEQUENTIAL, CACHE});
     check_views(dir + "/pv_pcrl_sub.j2k", views, {MEMORY, MEMORY_KEPT, FILE_SEEKABLE, SEQUENTIAL, CACHE});
