@@ -1,6 +1,7 @@
-// A whole codestream decoded through the decode tool's loop: every line of every
-// tile-component pulled. Input: one option byte (bit 0 resilient, bit 1 32-bit lines,
-// bits 2-3 levels discarded), then the codestream bytes.
+// A whole codestream decoded through the decode tool's loop: every row of every output
+// component pulled from each tile's multi-component network. Input: one option byte
+// (bit 0 resilient, bit 1 32-bit lines, bits 2-3 levels discarded, bit 4 fastest), then
+// the codestream bytes.
 #include "tools/decode/codec_message_sinks.h"
 #include "tools/decode/decode_error.h"
 #include "tools/decode/decode_sources.h"
@@ -25,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     s.mode = (data[0] & 1) ? decode_parse_mode::resilient : decode_parse_mode::fast;
     s.precise = (data[0] & 2) != 0;
     s.reduce = (data[0] >> 2) & 3;
+    s.fastest = (data[0] & 16) != 0;
     // Header-stated sizes are not bounded by the input; keep the images small.
     s.max_samples = int64_t(1) << 22;
     decode_memory_source source(data + 1, int64_t(size - 1));

@@ -1,7 +1,8 @@
-// Two codestreams decoded on two threads at once, each with its own codestream and
-// sample allocator, give exactly what each gives alone (run under the thread sanitizer
-// too).
+// Codestreams decoded on separate threads at once, each with its own codestream and
+// multi-component networks, give exactly what each gives alone (run under the thread
+// sanitizer too).
 #include "tests/codec/support/decode_cases.h"
+#include "tests/codec/support/test_sources.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +14,10 @@ namespace {
 
 using namespace codec_test;
 
-TEST(DecodeConcurrency, TwoCodestreamsOnTwoThreadsDecodeAsAlone)
+TEST(DecodeConcurrency, ThreeCodestreamsOnThreeThreadsDecodeAsAlone)
 {
-    // A lossless stream on 16-bit lines and an irreversible one on 32-bit lines.
+    // A lossless stream on 16-bit lines, an irreversible one on 32-bit lines and an RGB
+    // one through the irreversible colour transform on 16-bit lines.
     std::vector<decode_case> picked;
     for (const decode_case& c : load_decode_cases())
         if (!c.has_region && c.reduce == 0 &&
@@ -23,12 +25,17 @@ TEST(DecodeConcurrency, TwoCodestreamsOnTwoThreadsDecodeAsAlone)
              (picked.size() == 1 && c.kind == "irr")))
             picked.push_back(c);
     ASSERT_EQ(picked.size(), 2u);
-    const decode_settings settings[2] = {settings_for(picked[0], false), settings_for(picked[1], true)};
-    std::vector<pgx_image> alone[2], together[2];
-    for (int k = 0; k < 2; k++)
+    decode_case colour;
+    colour.stream = stream_dir("multi") + "/mc_rgb8_ict.j2k";
+    picked.push_back(colour);
+    const decode_settings settings[3] = {settings_for(picked[0], false), settings_for(picked[1], true),
+                                         decode_settings()};
+    std::vector<pgx_image> alone[3], together[3];
+    for (int k = 0; k < 3; k++)
         alone[k] = decode_file(picked[size_t(k)].stream, settings[k]);
+    ASSERT_EQ(alone[2].size(), 3u);
 
-    std::exception_ptr failure[2];
+    std::exception_ptr failure[3];
     auto work = [&](int k) {
         try {
             for (int round = 0; round < 2; round++)
@@ -37,10 +44,11 @@ TEST(DecodeConcurrency, TwoCodestreamsOnTwoThreadsDecodeAsAlone)
             failure[k] = std::current_exception();
         }
     };
-    boost::thread a(work, 0), b(work, 1);
+    boost::thread a(work, 0), b(work, 1), c(work, 2);
     a.join();
     b.join();
-    for (int k = 0; k < 2; k++) {
+    c.join();
+    for (int k = 0; k < 3; k++) {
         ASSERT_FALSE(failure[k]) << picked[size_t(k)].name();
         ASSERT_EQ(together[k].size(), alone[k].size());
         for (size_t c = 0; c < alone[k].size(); c++)

@@ -134,6 +134,7 @@ TEST(DecodeToolArgs, EveryOptionIsTaken)
     EXPECT_EQ(d.settings.layers, 0);
     EXPECT_FALSE(d.settings.has_region);
     EXPECT_FALSE(d.settings.precise);
+    EXPECT_FALSE(d.settings.fastest);
     EXPECT_EQ(d.source, decode_source_kind::memory);
     EXPECT_EQ(d.settings.mode, decode_parse_mode::fast);
     EXPECT_EQ(d.repeat, 0);
@@ -155,6 +156,9 @@ TEST(DecodeToolArgs, EveryOptionIsTaken)
     EXPECT_EQ(parse({"--resilient", "--source", "seekable", "i", "o"}).settings.mode,
               decode_parse_mode::resilient);
     EXPECT_EQ(parse({"--source", "seekable", "i", "o"}).source, decode_source_kind::seekable);
+    const decode_command f = parse({"--fastest", "i", "o"});
+    EXPECT_TRUE(f.settings.fastest);
+    EXPECT_FALSE(f.settings.precise);
 }
 
 TEST(DecodeToolArgs, BadCommandLinesAreRefused)
@@ -176,6 +180,8 @@ TEST(DecodeToolArgs, BadCommandLinesAreRefused)
         {"--region", "-1,2,5,4", "in", "out"},
         {"--source", "tape", "in", "out"},
         {"--resilient", "--fussy", "in", "out"},
+        {"--precise", "--fastest", "in", "out"},
+        {"--fastest", "--fastest", "in", "out"},
         {"--bogus", "in", "out"},
         {"in", "out", "--precise", "--reduce"},
     };

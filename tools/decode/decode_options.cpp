@@ -5,7 +5,7 @@
 #include <boost/lexical_cast.hpp>
 
 const char* const decode_usage =
-    "usage: j2k_decode [--reduce R] [--region x0,y0,x1,y1] [--layers L] [--precise]\n"
+    "usage: j2k_decode [--reduce R] [--region x0,y0,x1,y1] [--layers L] [--precise|--fastest]\n"
     "                  [--source memory|seekable|sequential] [--resilient|--fussy]\n"
     "                  [--repeat N] IN OUT\n"
     "writes OUT_0.pgx, OUT_1.pgx, ... (one per component); the region is on the\n"
@@ -65,8 +65,10 @@ decode_command parse_decode_command(const std::vector<std::string>& args)
             cmd.settings.has_region = true;
         } else if (a == "--layers") {
             cmd.settings.layers = to_int(value(), a, 1);
-        } else if (a == "--precise") {
-            cmd.settings.precise = true;
+        } else if (a == "--precise" || a == "--fastest") {
+            if (cmd.settings.precise || cmd.settings.fastest)
+                throw decode_error("--precise and --fastest exclude each other");
+            (a == "--precise" ? cmd.settings.precise : cmd.settings.fastest) = true;
         } else if (a == "--source") {
             const std::string& v = value();
             if (v == "memory")

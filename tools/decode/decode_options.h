@@ -18,6 +18,7 @@ struct decode_settings {
     bool has_region = false; // region on the full-resolution canvas
     rvd_dims region;
     bool precise = false;    // 32-bit lines even where 16-bit lines would do
+    bool fastest = false;    // 16-bit lines even for deep irreversible data (unless precise)
     decode_parse_mode mode = decode_parse_mode::fast;
     bool transpose = false, vflip = false, hflip = false; // view of the codestream
     int64_t max_samples = 0; // refuse larger images (all components); 0: no limit

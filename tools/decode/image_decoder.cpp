@@ -3,12 +3,10 @@
 #include "codec/coding/rv_context_tables.h"
 #include "codec/coding/rv_lifting_step.h"
 #include "codec/coding/rv_mq_decoder.h"
-#include "codec/coding/rvd_decoder.h"
-#include "codec/coding/rvd_synthesis.h"
+#include "codec/coding/rvd_multi_synthesis.h"
 #include "codec/core/rvd_codestream.h"
 #include "codec/core/rvd_processor.h"
 #include "codec/jp2/rvd_line_buf.h"
-#include "codec/jp2/rvd_sample_allocator.h"
 #include "tools/decode/decode_error.h"
 
 #include <boost/thread/once.hpp>
@@ -28,17 +26,14 @@ struct codestream_guard {
     }
 };
 
-// Maps one pulled line to output samples: the line's fixed-point or float values are
-// scaled to the component's bit depth, re-centred when unsigned and clipped.
+// Maps one output line of the network to samples: zero-centred values (fixed point or
+// float for real lines) scaled to the output's bit depth, re-centred when unsigned and
+// clipped to its range.
 struct line_converter {
     int depth;
-    bool is_signed;
-    bool reversible;
-    bool shorts;
     int64_t lo, hi, offset;
 
-    line_converter(int depth, bool is_signed, bool reversible, bool shorts)
-        : depth(depth), is_signed(is_signed), reversible(reversible), shorts(shorts)
+    line_converter(int depth, bool is_signed) : depth(depth)
     {
         offset = is_signed ? 0 : int64_t(1) << (depth - 1);
         lo = is_signed ? -(int64_t(1) << (depth - 1)) : 0;
@@ -49,9 +44,9 @@ struct line_converter {
 
     void convert(const rvd_line_buf& line, int width, int32_t* out) const
     {
-        if (shorts) {
+        if (line.is_shorts()) {
             const rvd_sample16* sp = line.get_buf16();
-            if (reversible)
+            if (line.is_absolute())
                 for (int i = 0; i < width; i++)
                     out[i] = clip(sp[i]);
             else
@@ -60,7 +55,7 @@ struct line_converter {
             return;
         }
         const rvd_sample32* sp = line.get_buf32();
-        if (reversible) {
+        if (line.is_absolute()) {
             for (int i = 0; i < width; i++)
                 out[i] = clip(sp[i].ival);
             return;
@@ -80,40 +75,64 @@ struct line_converter {
     }
 };
 
-void decode_tile_component(rvd_tile_comp tc, const rvd_dims& comp_dims, pgx_image& img,
-                           bool precise, rvd_sample_allocator& allocator)
-{
-    if (tc.get_num_resolutions() < 1)
-        throw decode_error("more resolution levels discarded than a tile-component has");
-    rvd_resolution res = tc.access_resolution();
-    rvd_dims rd;
-    res.get_dims(rd);
-    if (rd.is_empty())
-        return;
-    const int64_t y0 = int64_t(rd.pos.y) - comp_dims.pos.y;
-    const int64_t x0 = int64_t(rd.pos.x) - comp_dims.pos.x;
-    if (y0 < 0 || x0 < 0 || y0 + rd.size.y > img.height || x0 + rd.size.x > img.width)
-        throw decode_error("tile-component region lies outside the component");
-    const bool reversible = tc.get_reversible();
-    const bool shorts = !precise && tc.get_bit_depth(true) < 17;
-
-    allocator.restart();
-    rvd_pull_ifc engine;
-    if (res.get_res_level() == 0)
-        engine = rvd_decoder(res.access_subband(0), &allocator, shorts, 1.0f, 0, nullptr, nullptr);
-    else
-        engine = rvd_synthesis(res, &allocator, shorts, 1.0f, nullptr, nullptr);
-    rvd_line_buf line;
-    line.pre_create(&allocator, rd.size.x, reversible, shorts, 0, 0);
-    allocator.finalize();
-    line.create();
-    engine.start(nullptr);
-
-    const line_converter conv(img.depth, img.is_signed, reversible, shorts);
-    for (int y = 0; y < rd.size.y; y++) {
-        engine.pull(line, nullptr);
-        conv.convert(line, rd.size.x, img.samples.data() + (y0 + y) * int64_t(img.width) + x0);
+// Destroys the tile's network however the tile's decode ends.
+struct network_guard {
+    rvd_multi_synthesis net;
+    ~network_guard()
+    {
+        if (net.exists())
+            net.destroy();
     }
+};
+
+// One open tile through its multi-component network: row by row, outputs 0 to n-1 in
+// turn, so that outputs sharing a transform never wait on each other.
+void decode_tile(rvd_codestream& cs, rvd_tile tile, const std::vector<rvd_dims>& comp_dims,
+                 std::vector<pgx_image>& images, const decode_settings& settings)
+{
+    // The network would ask for a resolution that does not exist; say why instead.
+    const int num_codestream_components = cs.get_num_components(false);
+    for (int c = 0; c < num_codestream_components; c++) {
+        rvd_tile_comp tc = tile.access_component(c);
+        if (tc.exists() && tc.get_num_resolutions() < 1)
+            throw decode_error("more resolution levels discarded than a tile-component has");
+    }
+    const rvd_coords idx = tile.get_tile_idx();
+    const int n = int(images.size());
+    std::vector<rvd_dims> td(static_cast<size_t>(n));
+    std::vector<line_converter> conv;
+    conv.reserve(size_t(n));
+    int rows = 0;
+    for (int c = 0; c < n; c++) {
+        rvd_dims& d = td[size_t(c)];
+        cs.get_tile_dims(idx, c, d, true);
+        const pgx_image& img = images[size_t(c)];
+        const int64_t y0 = int64_t(d.pos.y) - comp_dims[size_t(c)].pos.y;
+        const int64_t x0 = int64_t(d.pos.x) - comp_dims[size_t(c)].pos.x;
+        if (!d.is_empty() &&
+            (y0 < 0 || x0 < 0 || y0 + d.size.y > img.height || x0 + d.size.x > img.width))
+            throw decode_error("tile-component region lies outside the component");
+        conv.emplace_back(img.depth, img.is_signed);
+        if (!d.is_empty())
+            rows = std::max(rows, d.size.y);
+    }
+
+    network_guard guard;
+    rvd_multi_synthesis& net = guard.net;
+    net.create(cs, tile, settings.precise, false, settings.fastest && !settings.precise);
+    for (int y = 0; y < rows; y++)
+        for (int c = 0; c < n; c++) {
+            const rvd_dims& d = td[size_t(c)];
+            if (d.is_empty() || y >= d.size.y)
+                continue;
+            const rvd_line_buf* line = net.get_line(c, nullptr);
+            if (line == nullptr || line->get_width() != d.size.x)
+                throw decode_error("the multi-component synthesis gave no line for an output component");
+            pgx_image& img = images[size_t(c)];
+            const int64_t row = int64_t(d.pos.y) - comp_dims[size_t(c)].pos.y + y;
+            const int64_t col = int64_t(d.pos.x) - comp_dims[size_t(c)].pos.x;
+            conv[size_t(c)].convert(*line, d.size.x, img.samples.data() + row * int64_t(img.width) + col);
+        }
 }
 
 } // namespace
@@ -144,12 +163,12 @@ std::vector<pgx_image> decode_components(rvd_compressed_source* source,
                                 settings.has_region ? &settings.region : nullptr);
     cs.change_appearance(settings.transpose, settings.vflip, settings.hflip);
 
-    const int num_components = cs.get_num_components();
+    const int num_components = cs.get_num_components(true);
     std::vector<pgx_image> images(size_t(std::max(0, num_components)));
     std::vector<rvd_dims> comp_dims(images.size());
     int64_t total = 0;
     for (int c = 0; c < num_components; c++) {
-        cs.get_dims(c, comp_dims[size_t(c)]);
+        cs.get_dims(c, comp_dims[size_t(c)], true);
         total += int64_t(std::max(0, comp_dims[size_t(c)].size.x)) * std::max(0, comp_dims[size_t(c)].size.y);
     }
     if (settings.max_samples > 0 && total > settings.max_samples)
@@ -158,8 +177,8 @@ std::vector<pgx_image> decode_components(rvd_compressed_source* source,
         throw decode_error("the region does not meet the image");
     for (int c = 0; c < num_components; c++) {
         pgx_image& img = images[size_t(c)];
-        img.depth = cs.get_bit_depth(c);
-        img.is_signed = cs.get_signed(c);
+        img.depth = cs.get_bit_depth(c, true);
+        img.is_signed = cs.get_signed(c, true);
         if (img.depth < 1 || img.depth > 31)
             throw decode_error("component bit depth outside 1..31");
         img.y0 = comp_dims[size_t(c)].pos.y;
@@ -169,18 +188,12 @@ std::vector<pgx_image> decode_components(rvd_compressed_source* source,
         img.samples.assign(size_t(img.width) * size_t(img.height), 0);
     }
 
-    rvd_sample_allocator allocator;
     rvd_dims tiles;
     cs.get_valid_tiles(tiles);
     for (int ty = 0; ty < tiles.size.y; ty++)
         for (int tx = 0; tx < tiles.size.x; tx++) {
             rvd_tile tile = cs.open_tile(rvd_coords(tiles.pos.y + ty, tiles.pos.x + tx));
-            for (int c = 0; c < num_components; c++) {
-                rvd_tile_comp tc = tile.access_component(c);
-                if (tc.exists())
-                    decode_tile_component(tc, comp_dims[size_t(c)], images[size_t(c)],
-                                          settings.precise, allocator);
-            }
+            decode_tile(cs, tile, comp_dims, images, settings);
             tile.close();
         }
     return images;

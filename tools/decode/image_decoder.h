@@ -1,7 +1,7 @@
 // The decode loop shared by the decode tool, the conformance test and the benchmark:
-// every valid tile, every visible component at its highest accessible resolution,
-// decoded line by line through the subband decoder or the inverse wavelet transform and
-// placed into one image per component.
+// every valid tile through its multi-component synthesis network (colour and
+// multi-component transforms applied), every output component at its highest accessible
+// resolution, placed into one image per output component.
 #pragma once
 
 #include "tools/decode/decode_options.h"
