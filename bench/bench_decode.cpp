@@ -2,8 +2,9 @@
 // line of every component through the decode tool's loop (no file writing). Reports
 // megasamples per second. Cases come from ORBEL_BENCH_DECODE
 // ("label|path|reduce|x0,y0,x1,y1 or -" separated by ';', as bench/compare_decode.py
-// passes them); without it, the CT-like 512x512 12-bit lossless stream of
-// bench/compare_decode.py, whole, at reduce 2 and over a 256x256 region.
+// passes them); without it, the CT-like 512x512 12-bit lossless stream and the two RGB
+// 2048x2048 streams (lossless, 9/7 in five layers) of bench/compare_decode.py, each whole,
+// at reduce 2 and over a centred region (256x256, 1024x1024). Samples count every component.
 #include "codec/core/rvd_message.h"
 #include "tools/decode/codec_message_sinks.h"
 #include "tools/decode/decode_sources.h"
@@ -46,21 +47,41 @@ std::vector<std::string> split(const std::string& text, char sep)
     return parts;
 }
 
+void make_streams(const std::string& dir, const std::string& which)
+{
+    const std::string cmd = "python3 '" + source_root() + "/bench/compare_decode.py' " + which +
+                            " --make-streams " + dir + " > /dev/null";
+    if (std::system(cmd.c_str()) != 0)
+        throw std::runtime_error("stream generator failed: " + cmd);
+}
+
+// Each stream whole, at reduce 2 and over a centred square region of the given side.
+void add_cases(std::vector<bench_case>& cases, const std::string& dir, const std::string& stream, int size,
+               int side)
+{
+    const std::string path = dir + "/" + stream + ".j2k";
+    bench_case c{stream + "_full", path, decode_settings()};
+    cases.push_back(c);
+    c.label = stream + "_r2";
+    c.settings.reduce = 2;
+    cases.push_back(c);
+    c.label = stream + "_region" + std::to_string(side);
+    c.settings.reduce = 0;
+    c.settings.has_region = true;
+    const int x0 = (size - side) / 2;
+    c.settings.region = rvd_dims(rvd_coords(x0, x0), rvd_coords(side, side));
+    cases.push_back(c);
+}
+
 std::vector<bench_case> default_cases()
 {
     const std::string dir = "bench_decode_streams";
-    const std::string cmd = "python3 '" + source_root() + "/bench/compare_decode.py' --quick --make-streams " +
-                            dir + " > /dev/null";
-    if (std::system(cmd.c_str()) != 0)
-        throw std::runtime_error("stream generator failed: " + cmd);
-    const std::string path = dir + "/ct512_lossless.j2k";
-    std::vector<bench_case> cases(3, bench_case{"", path, decode_settings()});
-    cases[0].label = "ct512_lossless_full";
-    cases[1].label = "ct512_lossless_r2";
-    cases[1].settings.reduce = 2;
-    cases[2].label = "ct512_lossless_region256";
-    cases[2].settings.has_region = true;
-    cases[2].settings.region = rvd_dims(rvd_coords(128, 128), rvd_coords(256, 256));
+    make_streams(dir, "--quick");
+    make_streams(dir, "--colour-only");
+    std::vector<bench_case> cases;
+    add_cases(cases, dir, "ct512_lossless", 512, 256);
+    add_cases(cases, dir, "rgb2048_lossless", 2048, 1024);
+    add_cases(cases, dir, "rgb2048_irr5", 2048, 1024);
     return cases;
 }
 

@@ -2,7 +2,7 @@
 """Times j2k_decode beside opj_decompress (one thread) in the same run.
 
 compare_decode.py [--build DIR] [--work DIR] [--quick] [--pairs N]
-compare_decode.py --make-streams DIR [--quick]
+compare_decode.py --make-streams DIR [--quick | --colour-only]
 
 Images come from a fixed-seed generator: a CT-like 512x512 12-bit phantom of ellipses
 with noise of about 15 levels, and a DX-like 2048x2048 12-bit image of smooth blobs with
@@ -14,6 +14,10 @@ image, 256x256 of the CT one) runs
 -o OUT.pgx` alternately: one warm-up each, then N pairs (at least 5). Printed per case:
 samples, both median wall times, megasamples per second, the median of opj's time over
 ours (above 1: ours is faster), and bench_decode's in-process rate for the same case.
+Colour (full mode only): an RGB 2048x2048 8-bit scene of value noise and sharp-edged
+disks, encoded with opj_compress defaults (reversible colour transform, lossless) and
+with -I -r 384,192,96,48,24 (9/7, five layers), full, -r 2 and a 1024x1024 region;
+samples count every component (3 per pixel).
 --quick (for CI) keeps the CT image and three pairs, and asserts nothing.
 """
 import argparse
@@ -99,14 +103,74 @@ def dx_blobs(size=2048, seed=2, grid=64):
     return rows
 
 
+def value_noise_rows(size, cell, rng, amp):
+    """Bilinear value noise on a grid of `cell` pixels: yields one row (list) at a time."""
+    n = size // cell + 2
+    grid = [[rng.uniform(-amp, amp) for _ in range(n)] for _ in range(n)]
+    for y in range(size):
+        j, t = divmod(y, cell)
+        t /= cell
+        top, bottom = grid[j], grid[j + 1]
+        line = [a + (b - a) * t for a, b in zip(top, bottom)]
+        row = []
+        for i in range(size // cell):
+            a, d = line[i], (line[i + 1] - line[i]) / cell
+            row.extend([a + d * k for k in range(cell)])
+        yield row
+
+
+def rgb_scene(size=2048, seed=3):
+    """RGB rows as bytes: a few octaves of value noise for texture, a slow colour cast,
+    sharp-edged disks of flat colour carrying some of the texture, and fine grain."""
+    rng = random.Random(seed)
+    scale = size / 2048
+    octaves = [value_noise_rows(size, max(2, int(c * scale)), rng, a)
+               for c, a in ((256, 60), (64, 30), (16, 14), (4, 6))]
+    cast = value_noise_rows(size, max(2, int(512 * scale)), rng, 40)
+    disks = []
+    for _ in range(48):
+        r = size * (0.01 + 0.1 * rng.random())
+        disks.append((rng.random() * size, rng.random() * size, r,
+                      (rng.randrange(256), rng.randrange(256), rng.randrange(256))))
+    for y in range(size):
+        lum = [128 + a + b + c + d for a, b, c, d in zip(*(next(o) for o in octaves))]
+        tint = next(cast)
+        chans = [[l + t for l, t in zip(lum, tint)], lum[:], [l - t for l, t in zip(lum, tint)]]
+        for cx, cy, r, colour in disks:
+            dy = y + 0.5 - cy
+            if abs(dy) >= r:
+                continue
+            half = (r * r - dy * dy) ** 0.5
+            x0, x1 = max(0, int(cx - half + 0.5)), min(size, int(cx + half + 0.5))
+            if x0 >= x1:
+                continue
+            for ch, base in zip(chans, colour):
+                ch[x0:x1] = [base + 0.3 * (v - 128) for v in lum[x0:x1]]
+        out = bytearray(3 * size)
+        for c, ch in enumerate(chans):
+            grain = rng.randbytes(size)
+            out[c::3] = bytes(0 if v < 0 else (255 if v > 255 else int(v))
+                              for v in (s + (g & 15) - 7.5 for s, g in zip(ch, grain)))
+        yield bytes(out)
+
+
 ENCODINGS = [("lossless", []), ("n1", ["-n", "1"]), ("irr", ["-I", "-r", "20"])]
+# Colour: reversible colour transform (opj_compress defaults), and 9/7 with five layers.
+COLOUR_ENCODINGS = [("lossless", []), ("irr5", ["-I", "-r", "384,192,96,48,24"])]
 
 
-def make_streams(work, quick):
+def encode(source, path, args):
+    if not os.path.exists(path):
+        subprocess.run(["opj_compress", "-i", source, "-o", path + ".tmp.j2k"] + args,
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.replace(path + ".tmp.j2k", path)
+
+
+def make_streams(work, quick, colour_only=False):
     """Returns [(image name, size, stream name, path)]."""
     os.makedirs(work, exist_ok=True)
-    images = [("ct512", 512, ct_phantom)]
-    if not quick:
+    images = [] if colour_only else [("ct512", 512, ct_phantom)]
+    if not quick and not colour_only:
         images.append(("dx2048", 2048, dx_blobs))
     out = []
     for name, size, make in images:
@@ -118,11 +182,23 @@ def make_streams(work, quick):
         for enc, args in (ENCODINGS[:1] if quick else ENCODINGS):
             stream = "%s_%s" % (name, enc)
             path = os.path.join(work, stream + ".j2k")
-            if not os.path.exists(path):
-                subprocess.run(["opj_compress", "-i", pgm, "-o", path + ".tmp.j2k"] + args,
-                               check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                os.replace(path + ".tmp.j2k", path)
+            encode(pgm, path, args)
             out.append((name, size, stream, path))
+    if quick and not colour_only:
+        return out
+    name, size = "rgb2048", 2048
+    ppm = os.path.join(work, name + ".ppm")
+    if not os.path.exists(ppm):
+        with open(ppm + ".tmp", "wb") as f:
+            f.write(b"P6\n%d %d\n255\n" % (size, size))
+            for row in rgb_scene(size):
+                f.write(row)
+        os.replace(ppm + ".tmp", ppm)
+    for enc, args in COLOUR_ENCODINGS:
+        stream = "%s_%s" % (name, enc)
+        path = os.path.join(work, stream + ".j2k")
+        encode(ppm, path, args)
+        out.append((name, size, stream, path))
     return out
 
 
@@ -147,10 +223,15 @@ def timed(cmd):
     return t
 
 
-def pgx_samples(path):
-    with open(path, "rb") as f:
-        head = f.readline().replace(b"+", b" ").replace(b"-", b" ").split()
-    return int(head[-2]) * int(head[-1])
+def pgx_samples(stem):
+    """Samples over every component file STEM_<c>.pgx."""
+    total, c = 0, 0
+    while os.path.exists("%s_%d.pgx" % (stem, c)):
+        with open("%s_%d.pgx" % (stem, c), "rb") as f:
+            head = f.readline().replace(b"+", b" ").replace(b"-", b" ").split()
+        total += int(head[-2]) * int(head[-1])
+        c += 1
+    return total
 
 
 def bench_rates(bench, cases, work):
@@ -180,9 +261,10 @@ def main():
     ap.add_argument("--quick", action="store_true")
     ap.add_argument("--pairs", type=int, default=5)
     ap.add_argument("--make-streams", metavar="DIR")
+    ap.add_argument("--colour-only", action="store_true", help="with --make-streams")
     a = ap.parse_args()
     if a.make_streams:
-        for _, _, stream, path in make_streams(a.make_streams, a.quick):
+        for _, _, stream, path in make_streams(a.make_streams, a.quick, a.colour_only):
             print(path)
         return 0
     work = a.work or os.path.join(a.build, "compare_decode")
@@ -193,7 +275,7 @@ def main():
     cases = cases_for(streams)
     rates = bench_rates(bench_bin, cases, work)
     out_dir = tempfile.mkdtemp(prefix="compare_%d_" % os.getpid(), dir=work)
-    print("%-24s %9s %9s %9s %8s %8s %7s %9s" % ("case", "samples", "opj ms", "ours ms", "opj MS/s",
+    print("%-28s %9s %9s %9s %8s %8s %7s %9s" % ("case", "samples", "opj ms", "ours ms", "opj MS/s",
                                                  "our MS/s", "ratio", "bench MS/s"))
     worst = None
     for label, path, r, region in cases:
@@ -204,6 +286,8 @@ def main():
             ours += ["--region", "%d,%d,%d,%d" % region]
             opj += ["-d", "%d,%d,%d,%d" % region]
         ours += [path, os.path.join(out_dir, "ours")]
+        for f in os.listdir(out_dir):  # no component files left from the case before
+            os.remove(os.path.join(out_dir, f))
         timed(ours)  # warm-up
         timed(opj)
         t_ours, t_opj, ratios = [], [], []
@@ -213,12 +297,12 @@ def main():
             t_ours.append(a_t)
             t_opj.append(b_t)
             ratios.append(b_t / a_t)
-        samples = pgx_samples(os.path.join(out_dir, "ours_0.pgx"))
+        samples = pgx_samples(os.path.join(out_dir, "ours"))
         mo, mp = statistics.median(t_ours), statistics.median(t_opj)
         ratio = statistics.median(ratios)
         worst = ratio if worst is None else min(worst, ratio)
         bench = rates.get(label.replace(" ", "_"))
-        print("%-24s %9d %9.1f %9.1f %8.2f %8.2f %7.2f %9s" % (
+        print("%-28s %9d %9.1f %9.1f %8.2f %8.2f %7.2f %9s" % (
             label, samples, mp * 1e3, mo * 1e3, samples / mp / 1e6, samples / mo / 1e6, ratio,
             "%.2f" % bench if bench else "-"))
     print("worst ratio %.2f (target: at least 1.0 on every case, one thread)" % worst)
