@@ -17,7 +17,7 @@ struct siz_geometry {
         bool is_signed = false;
         int xr = 1, yr = 1;
     };
-    std::vector<comp> comps = {comp()};
+    std::vector<comp> comps = std::vector<comp>(1);
 };
 
 inline void put16(std::vector<uint8_t>& v, uint32_t x)
