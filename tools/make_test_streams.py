@@ -16,7 +16,8 @@ images in pm_<image>.samples), "packet_big" (pm_big: 2048x2048, 8 bits, in 16 ti
 memory bounds), "region" (grey and colour streams with opj_decompress's decodes, for the
 region decompressor), "views" (multi-tile colour streams with precincts, layers and
 packet lengths, for persistent codestreams whose view changes), "precincts" (precinct
-partitions for region decodes, listed in precinct_streams.txt). Every file is written under a temporary name and renamed, so parallel test processes can share
+partitions for region decodes, listed in precinct_streams.txt), "bypass" (bypass streams
+with packet lengths, for the test-side packet locator). Every file is written under a temporary name and renamed, so parallel test processes can share
 OUT_DIR.
 
 Facts lines (offsets from the start of the codestream, values decimal, bodies hex):
@@ -1010,6 +1011,21 @@ def make_view_streams(out_dir):
         encode(out_dir, name, "img.raw", data, ["-F", fmt, "-mct", "0"] + args)
 
 
+# Arithmetic-coding bypass without per-pass termination, with packet lengths: the
+# packet locator's segment rule against the encoder's lengths.
+BYPASS_STREAMS = [
+    ("cc_bypass", ["-M", "1", "-PLT", "-r", "20,10,1"]),
+    ("cc_bypass_prec", ["-M", "3", "-PLT", "-c", "[32,32],[16,16]", "-b", "16,16"]),
+    ("cc_bypass_sop", ["-M", "1", "-PLT", "-SOP", "-EPH", "-p", "RPCL", "-t", "40,30", "-n", "3"]),
+]
+
+
+def make_bypass_streams(out_dir):
+    for name, args in BYPASS_STREAMS:
+        data = packet_raw(96, 80, 3, 8, False, 950, None)
+        encode(out_dir, name, "img.raw", data, ["-F", "96,80,3,8,u", "-mct", "0"] + args)
+
+
 def main():
     out_dir = sys.argv[1]
     groups = sys.argv[2:] or ["input", "blocks", "conformance"]
@@ -1046,6 +1062,8 @@ def main():
         make_edge_streams(out_dir)
     if "precincts" in groups:
         make_precinct_streams(out_dir)
+    if "bypass" in groups:
+        make_bypass_streams(out_dir)
 
 
 if __name__ == "__main__":

@@ -87,6 +87,32 @@ TEST(ConformanceCache, LocatedPacketLengthsEqualTheEncodersPacketLengths)
     EXPECT_GE(without, 40);
 }
 
+// Bypass without per-pass termination: segments of ten passes, then two raw passes and
+// one cleanup pass in turn. The located lengths equal the encoder's, and the bins decode
+// as the whole stream does.
+TEST(ConformanceCache, BypassSegmentsAreLocatedAndDecodeThroughTheCache)
+{
+    const std::string dir = stream_dir("bypass");
+    for (const char* name : {"cc_bypass", "cc_bypass_prec", "cc_bypass_sop"}) {
+        SCOPED_TRACE(name);
+        const std::vector<uint8_t> bytes = read_file(dir + "/" + name + ".j2k");
+        stream_layout L = parse_layout(bytes);
+        std::vector<std::vector<uint32_t>> given;
+        for (const auto& tp : L.parts)
+            given.push_back(tp.plt);
+        ASSERT_NO_THROW(locate_packets(L));
+        for (size_t i = 0; i < L.parts.size(); i++)
+            EXPECT_EQ(L.parts[i].plt, given[i]) << "tile-part " << i;
+        fake_cache_source cache;
+        split_into_databins(L, cache);
+        memory_source mem(bytes);
+        std::vector<multi_test::plane> want, got;
+        EXPECT_NO_THROW(want = decode_from(mem));
+        EXPECT_NO_THROW(got = decode_from(cache));
+        EXPECT_TRUE(same(got, want));
+    }
+}
+
 TEST(ConformanceCache, CachedDecodesEqualMemoryDecodes)
 {
     for (const char* name : plain_streams) {
