@@ -153,6 +153,12 @@ inline void header_segment(const std::vector<uint8_t>& b, uint16_t code, size_t 
     }
 }
 
+// Markers 0xFF30..0xFF3F stand alone, without a length field.
+inline bool lone_marker(const std::vector<uint8_t>& b, size_t p)
+{
+    return (be(b, p, 2) & 0xFFF0) == 0xFF30;
+}
+
 // PLT lengths: 7 bits per byte, most significant first, the top bit set while more follow.
 inline void plt_lengths(const std::vector<uint8_t>& b, size_t p, size_t len,
                         std::vector<uint32_t>& out)
@@ -191,6 +197,10 @@ inline stream_layout parse_layout(std::vector<uint8_t> bytes)
         L.subs.emplace_back(int(be(b, 43 + 3 * size_t(c), 1)), int(be(b, 44 + 3 * size_t(c), 1)));
     size_t p = 4 + be(b, 4, 2);
     while (be(b, p, 2) != 0xFF90) {
+        if (layout_detail::lone_marker(b, p)) {
+            p += 2;
+            continue;
+        }
         const size_t len = be(b, p + 2, 2);
         layout_detail::header_segment(b, uint16_t(be(b, p, 2)), p + 4, len - 2, nc, L.main);
         p += 2 + len;
@@ -207,6 +217,10 @@ inline stream_layout parse_layout(std::vector<uint8_t> bytes)
         auto& st = L.tile_styles[tp.tile];
         while (be(b, q, 2) != 0xFF93) {
             const uint16_t code = uint16_t(be(b, q, 2));
+            if (layout_detail::lone_marker(b, q)) {
+                q += 2;
+                continue;
+            }
             const size_t len = be(b, q + 2, 2);
             if (code == 0xFF58)
                 layout_detail::plt_lengths(b, q + 4, len - 2, tp.plt);
@@ -321,6 +335,11 @@ inline std::vector<layout_packet> split_into_databins(const stream_layout& L,
         std::vector<uint8_t> kept;
         const auto& h = kv.second.bytes;
         for (size_t q = 0; q + 4 <= h.size();) {
+            if (layout_detail::lone_marker(h, q)) {
+                kept.insert(kept.end(), h.begin() + long(q), h.begin() + long(q + 2));
+                q += 2;
+                continue;
+            }
             const size_t len = layout_detail::be(h, q + 2, 2);
             if (layout_detail::be(h, q, 2) != 0xFF58)
                 kept.insert(kept.end(), h.begin() + long(q), h.begin() + long(q + 2 + len));

@@ -218,6 +218,10 @@ inline void locate_packets(stream_layout& L)
     const int nc = L.num_components();
     block_styles main_blocks;
     for (size_t p = 4 + layout_detail::be(b, 4, 2); p < L.main_end;) {
+        if (layout_detail::lone_marker(b, p)) {
+            p += 2;
+            continue;
+        }
         const size_t len = layout_detail::be(b, p + 2, 2);
         main_blocks.segment(b, uint16_t(layout_detail::be(b, p, 2)), p + 4, nc);
         p += 2 + len;
@@ -226,6 +230,10 @@ inline void locate_packets(stream_layout& L)
     for (auto& tp : L.parts) {
         tp.plt.clear();
         for (size_t q = tp.sot + 12; q + 2 < tp.body;) {
+            if (layout_detail::lone_marker(b, q)) {
+                q += 2;
+                continue;
+            }
             const size_t len = layout_detail::be(b, q + 2, 2);
             const uint16_t code = uint16_t(layout_detail::be(b, q, 2));
             if (code == 0xFF61)
@@ -238,7 +246,7 @@ inline void locate_packets(stream_layout& L)
     for (size_t p = 4 + layout_detail::be(b, 4, 2); p < L.main_end;) {
         if (layout_detail::be(b, p, 2) == 0xFF60)
             throw std::runtime_error("packed packet headers are not located");
-        p += 2 + layout_detail::be(b, p + 2, 2);
+        p += layout_detail::lone_marker(b, p) ? 2 : 2 + layout_detail::be(b, p + 2, 2);
     }
     auto blocks_of = [&](int t, int c) {
         auto it = tile_blocks.find(t);
