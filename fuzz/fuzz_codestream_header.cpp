@@ -4,22 +4,12 @@
 #include "codec/core/rvd_codestream.h"
 #include "codec/core/rvd_compressed_source.h"
 #include "codec/core/rvd_message.h"
+#include "fuzz/fuzz_support.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
-
-struct fuzz_codec_error {};
-
-class throwing_handler : public rvd_message {
-public:
-    void flush(bool end_of_message) override
-    {
-        if (end_of_message)
-            throw fuzz_codec_error{};
-    }
-};
 
 throwing_handler error_handler;
 rvd_message quiet_handler;

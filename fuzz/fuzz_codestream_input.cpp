@@ -10,23 +10,13 @@
 #include "codec/core/rv_precinct_pointer_server.h"
 #include "codec/core/rv_tpart_pointer_server.h"
 #include "codec/core/rvd_message.h"
+#include "fuzz/fuzz_support.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 namespace {
-
-struct fuzz_codec_error {};
-
-class throwing_handler : public rvd_message {
-public:
-    void flush(bool end_of_message) override
-    {
-        if (end_of_message)
-            throw fuzz_codec_error{};
-    }
-};
 
 throwing_handler error_handler;
 rvd_message quiet_handler;

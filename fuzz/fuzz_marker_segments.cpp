@@ -9,22 +9,12 @@
 #include "codec/coding/rvd_kernels.h"
 #include "codec/core/rv_kernel_description.h"
 #include "tests/codec/support/param_tree.h"
+#include "fuzz/fuzz_support.h"
 
 #include <cstdint>
 #include <string>
 
 namespace {
-struct rejected {};
-
-class throwing_handler : public rvd_message {
-public:
-    void flush(bool end_of_message) override
-    {
-        if (end_of_message && std::uncaught_exceptions() == 0)
-            throw rejected();
-    }
-};
-
 throwing_handler handler;
 codec_test::string_message sink;
 } // namespace
@@ -48,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             len = size - pos;
         try {
             root->translate_marker_segment(code, static_cast<int>(len), data + pos, tile, tpart);
-        } catch (const rejected&) {
+        } catch (const fuzz_codec_error&) {
         }
         pos += len;
     }
@@ -76,12 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 k.get_bibo_gain(2, 1, &high);
             }
         }
-    } catch (const rejected&) {
+    } catch (const fuzz_codec_error&) {
     }
     try {
         sink.text.clear();
         root->textualize_attributes(sink, -1, 3, false);
-    } catch (const rejected&) {
+    } catch (const fuzz_codec_error&) {
     }
     return 0;
 }

@@ -7,22 +7,12 @@
 // tile (1 byte, 255 = main header), tile-part (1 byte), body length (2 bytes) and the body.
 #include "codec/core/rvd_message.h"
 #include "tests/codec/support/mct_tree.h"
+#include "fuzz/fuzz_support.h"
 
 #include <cstdint>
 #include <string>
 
 namespace {
-struct rejected {};
-
-class throwing_handler : public rvd_message {
-public:
-    void flush(bool end_of_message) override
-    {
-        if (end_of_message && std::uncaught_exceptions() == 0)
-            throw rejected();
-    }
-};
-
 throwing_handler handler;
 codec_test::string_message sink;
 } // namespace
@@ -37,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::unique_ptr<siz_params> root = codec_test::make_mct_tree(4, comps);
     try {
         codec_test::set_simple_siz(root.get(), comps);
-    } catch (const rejected&) {
+    } catch (const fuzz_codec_error&) {
     }
     size_t pos = 1;
     while (pos + 6 <= size) {
@@ -50,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             len = size - pos;
         try {
             root->translate_marker_segment(code, static_cast<int>(len), data + pos, tile, tpart);
-        } catch (const rejected&) {
+        } catch (const fuzz_codec_error&) {
         }
         pos += len;
     }
@@ -66,16 +56,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (sized != written || out.finish().size() != size_t(written))
                 __builtin_trap();
         }
-    } catch (const rejected&) {
+    } catch (const fuzz_codec_error&) {
     }
     try {
         root->finalize_all(false);
-    } catch (const rejected&) {
+    } catch (const fuzz_codec_error&) {
     }
     try {
         sink.text.clear();
         root->textualize_attributes(sink, -1, 3, false);
-    } catch (const rejected&) {
+    } catch (const fuzz_codec_error&) {
     }
     return 0;
 }

@@ -10,22 +10,12 @@
 #include "codec/core/rv_mct_stage.h"
 #include "codec/core/rvd_message.h"
 #include "tests/codec/support/mct_tree.h"
+#include "fuzz/fuzz_support.h"
 
 #include <cstdint>
 #include <vector>
 
 namespace {
-struct rejected {};
-
-class throwing_handler : public rvd_message {
-public:
-    void flush(bool end_of_message) override
-    {
-        if (end_of_message && std::uncaught_exceptions() == 0)
-            throw rejected();
-    }
-};
-
 throwing_handler handler;
 } // namespace
 
@@ -40,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::unique_ptr<siz_params> root = codec_test::make_mct_tree(4, comps);
     try {
         codec_test::set_simple_siz(root.get(), comps);
-    } catch (const rejected&) {
+    } catch (const fuzz_codec_error&) {
     }
     size_t pos = 1;
     while (pos + 6 <= size) {
@@ -53,13 +43,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             len = size - pos;
         try {
             root->translate_marker_segment(code, static_cast<int>(len), data + pos, tile, tpart);
-        } catch (const rejected&) {
+        } catch (const fuzz_codec_error&) {
         }
         pos += len;
     }
     try {
         root->finalize_all(true);
-    } catch (const rejected&) {
+    } catch (const fuzz_codec_error&) {
     }
     std::vector<rv_comp_info> comp_info(static_cast<size_t>(comps));
     std::vector<rv_output_comp_info> out_info(static_cast<size_t>(outs));
@@ -84,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             for (int c = 0; c < comps && c < 4; c++)
                 (void)rv_mct_component_gain(first, c, 8, comps, 0, out_info.data(), outs,
                                             (c & 1) != 0);
-        } catch (const rejected&) {
+        } catch (const fuzz_codec_error&) {
         }
     }
     return 0;

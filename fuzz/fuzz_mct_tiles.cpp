@@ -11,23 +11,13 @@
 #include "codec/core/rvd_compressed_source.h"
 #include "codec/core/rvd_message.h"
 #include "codec/core/rvd_tile.h"
+#include "fuzz/fuzz_support.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 namespace {
-
-struct fuzz_codec_error {};
-
-class throwing_handler : public rvd_message {
-public:
-    void flush(bool end_of_message) override
-    {
-        if (end_of_message && std::uncaught_exceptions() == 0)
-            throw fuzz_codec_error{};
-    }
-};
 
 throwing_handler error_handler;
 rvd_message quiet_handler;
@@ -63,47 +53,6 @@ std::vector<uint8_t> main_header(int comps)
     v.insert(v.end(), qcd, qcd + sizeof(qcd));
     return v;
 }
-
-class cache_source : public rvd_compressed_source {
-public:
-    int get_capabilities() override { return RVD_SOURCE_CAP_SEEKABLE | RVD_SOURCE_CAP_CACHED; }
-    int read(uint8_t* buf, int n) override
-    {
-        const size_t k = std::min<size_t>(size_t(n), scope->size() - pos);
-        if (k > 0)
-            std::memcpy(buf, scope->data() + pos, k);
-        pos += k;
-        return int(k);
-    }
-    bool seek(int64_t offset) override
-    {
-        pos = size_t(std::clamp<int64_t>(offset, 0, int64_t(scope->size())));
-        return true;
-    }
-    int64_t get_pos() override { return int64_t(pos); }
-    bool set_tileheader_scope(int tnum, int num_tiles) override
-    {
-        if (tnum < 0 || tnum >= num_tiles || tnum >= 2)
-            return false;
-        scope = &bins[tnum];
-        pos = 0;
-        return true;
-    }
-    bool set_precinct_scope(int64_t) override
-    {
-        scope = &empty;
-        pos = 0;
-        return true;
-    }
-
-    std::vector<uint8_t> header;
-    std::vector<uint8_t> bins[2];
-
-private:
-    std::vector<uint8_t> empty;
-    const std::vector<uint8_t>* scope = &header;
-    size_t pos = 0;
-};
 
 // The network's walk: block counts and indices, then the first kind that answers.
 void walk(rvd_tile t)
@@ -165,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 1)
         return 0;
     const int flags = data[0];
-    cache_source src;
+    fuzz_cache_source src(2);
     src.header = main_header((flags & 1) ? 5 : 3);
     size_t pos = 1;
     while (pos + 5 <= size) {

@@ -14,6 +14,7 @@
 #include "codec/core/rvd_message.h"
 #include "codec/core/rvd_subband.h"
 #include "codec/core/rvd_tile.h"
+#include "fuzz/fuzz_support.h"
 
 #include <algorithm>
 #include <cstring>
@@ -21,17 +22,6 @@
 #include <vector>
 
 namespace {
-
-struct fuzz_codec_error {};
-
-class throwing_handler : public rvd_message {
-public:
-    void flush(bool end_of_message) override
-    {
-        if (end_of_message)
-            throw fuzz_codec_error{};
-    }
-};
 
 throwing_handler error_handler;
 rvd_message quiet_handler;

@@ -3,23 +3,13 @@
 // printed. Rejections must arrive through the codec's error sink as exceptions.
 #include "codec/core/rvd_message.h"
 #include "tests/codec/support/test_clusters.h"
+#include "fuzz/fuzz_support.h"
 
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 
 namespace {
-struct rejected {};
-
-class throwing_handler : public rvd_message {
-public:
-    void flush(bool end_of_message) override
-    {
-        if (end_of_message && std::uncaught_exceptions() == 0)
-            throw rejected();
-    }
-};
-
 throwing_handler handler;
 codec_test::string_message sink;
 } // namespace
@@ -42,22 +32,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const char* name = nullptr;
         try {
             root->find_string(line.c_str(), name);
-        } catch (const rejected&) {
+        } catch (const fuzz_codec_error&) {
         }
         try {
             root->parse_string(line.c_str());
-        } catch (const rejected&) {
+        } catch (const fuzz_codec_error&) {
         }
         try {
             root->parse_string(line.c_str(), static_cast<int>(line.size() % 5) - 1);
-        } catch (const rejected&) {
+        } catch (const fuzz_codec_error&) {
         }
     }
     try {
         sink.text.clear();
         root->finalize_all(false);
         root->textualize_attributes(sink, -1, 3, false);
-    } catch (const rejected&) {
+    } catch (const fuzz_codec_error&) {
     }
     return 0;
 }

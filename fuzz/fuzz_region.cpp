@@ -9,6 +9,7 @@
 #include "codec/jp2/rvd_channel_mapping.h"
 #include "codec/jp2/rvd_region_decompressor.h"
 #include "platform/ModuleStartup.h"
+#include "fuzz/fuzz_support.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,17 +17,6 @@
 #include <vector>
 
 namespace {
-
-struct fuzz_codec_error {};
-
-class throwing_handler : public rvd_message {
-public:
-    void flush(bool end_of_message) override
-    {
-        if (end_of_message)
-            throw fuzz_codec_error{};
-    }
-};
 
 throwing_handler error_handler;
 rvd_message quiet_handler;
