@@ -13,6 +13,7 @@
 #include <vector>
 
 class rv_codestream;
+class rvd_params;
 
 class rv_tile {
 public:
@@ -96,3 +97,10 @@ public:
     std::vector<float> gain_all, gain_of_interest;
     rv_tile_reading rd; // tile-parts, packets and the sequencer
 };
+
+// Step size `delta` and magnitude bit-planes less guard bits `epsilon` of the band that is
+// `band_counter`-th in its tile-component, `depth_below_ll` levels below the LL band;
+// `ll_step` carries the LL step to the bands derived from it.
+void rv_band_quantisation(rvd_params* qcd, bool reversible, bool derived, int band_counter,
+                          int depth_below_ll, int precision, float& ll_step, float& delta,
+                          int& epsilon);

@@ -31,10 +31,6 @@ void warn_profile(rv_codestream* cs, const char* text)
     cs->profile = 2;
 }
 
-const char* const insufficient_quant =
-    "Insufficient quantization parameters found in QCD/QCC marker segments for the number of "
-    "subbands in some tile-component.";
-
 // Regions of the inner nodes and subbands below `node`, whose own region is set. The
 // level's own node leaves child 0, the next lower level, to that level.
 void place_children(rv_node& node, bool top)
@@ -83,34 +79,6 @@ void place_resolution(rv_codestream* cs, const rv_tile_comp& tc, rv_resolution& 
     }
 }
 
-// Step size of a band from its QCD attributes; `ll_step` carries the LL band's step to
-// the derived bands after it.
-float band_step(rvd_params* qcd, bool derived, int band_counter, int depth_below_ll,
-                float& ll_step)
-{
-    float step = 0.0f;
-    if (!derived || band_counter == 0) {
-        if (qcd == nullptr ||
-            !qcd->get("Qabs_steps", derived ? 0 : band_counter, 0, step, true, false))
-            rv_raise_core_error(insufficient_quant);
-        if (derived)
-            ll_step = step;
-    } else {
-        // Only whole powers of two are applied: an odd depth difference takes one square
-        // root of two into the LL step.
-        int e = depth_below_ll;
-        double base = ll_step;
-        if (e & 1) {
-            base *= std::sqrt(2.0);
-            e++;
-        }
-        step = float(std::ldexp(base, -e / 2));
-    }
-    if (!(step > 0.0f))
-        rv_raise_core_error(insufficient_quant);
-    return step;
-}
-
 // Quantisation and ROI attributes of every band of a tile-component, read again for a
 // tile whose QCD or RGN differ from those the record was built with.
 void reread_quantisation(rv_codestream* cs, int tnum, rv_tile_comp& tc)
@@ -139,18 +107,10 @@ void reread_quantisation(rv_codestream* cs, int tnum, rv_tile_comp& tc)
     for (rv_resolution& res : tc.resolutions)
         for (rv_subband& band : res.subbands) {
             int epsilon = 0;
-            if (tc.reversible) {
-                if (qcd == nullptr ||
-                    !qcd->get("Qabs_ranges", band_counter, 0, epsilon, true, false))
-                    rv_raise_core_error(insufficient_quant);
-                band.delta = std::ldexp(1.0f, -precision);
-            } else {
-                const int depth = res.hor_depth + (band.descriptor & 3) + res.vert_depth +
-                                  ((band.descriptor >> 8) & 3) - ll_depth;
-                band.delta = band_step(qcd, derived, band_counter, depth, ll_step);
-                for (double s = band.delta; s < 1.0 && epsilon < 255; s *= 2.0)
-                    epsilon++;
-            }
+            const int depth = res.hor_depth + (band.descriptor & 3) + res.vert_depth +
+                              ((band.descriptor >> 8) & 3) - ll_depth;
+            rv_band_quantisation(qcd, tc.reversible, derived, band_counter, depth, precision,
+                                 ll_step, band.delta, epsilon);
             band.K_max = guard + epsilon - 1;
             band.roi_weight = rweight;
             band.K_max_prime = band.K_max + rshift;

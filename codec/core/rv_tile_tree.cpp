@@ -185,6 +185,42 @@ const char* const insufficient_quant =
 
 } // namespace
 
+void rv_band_quantisation(rvd_params* qcd, bool reversible, bool derived, int band_counter,
+                          int depth_below_ll, int precision, float& ll_step, float& delta,
+                          int& epsilon)
+{
+    epsilon = 0;
+    if (reversible) {
+        if (qcd == nullptr || !qcd->get("Qabs_ranges", band_counter, 0, epsilon, true, false))
+            rv_raise_core_error(insufficient_quant);
+        delta = std::ldexp(1.0f, -precision);
+        return;
+    }
+    float step = 0.0f;
+    if (!derived || band_counter == 0) {
+        if (qcd == nullptr ||
+            !qcd->get("Qabs_steps", derived ? 0 : band_counter, 0, step, true, false))
+            rv_raise_core_error(insufficient_quant);
+        if (derived)
+            ll_step = step;
+    } else {
+        // Only whole powers of two are applied: an odd depth difference takes one square
+        // root of two into the LL step.
+        int e = depth_below_ll;
+        double base = ll_step;
+        if (e & 1) {
+            base *= std::sqrt(2.0);
+            e++;
+        }
+        step = float(std::ldexp(base, -e / 2));
+    }
+    if (!(step > 0.0f))
+        rv_raise_core_error(insufficient_quant);
+    delta = step;
+    for (double s = step; s < 1.0 && epsilon < 255; s *= 2.0)
+        epsilon++;
+}
+
 void rv_tile::release_tree()
 {
     rv_packet_reader::release_tile(this);
@@ -390,44 +426,10 @@ void rv_tile::initialize(bool header_read)
                 const int hc = band.descriptor & 3, hidx = (band.descriptor >> 2) & 0x3F;
                 const int vc = (band.descriptor >> 8) & 3, vidx = (band.descriptor >> 10) & 0x3F;
 
-                // Quantisation.
                 int epsilon = 0;
-                if (tc.reversible) {
-                    int range = 0;
-                    if (qcd == nullptr || !qcd->get("Qabs_ranges", band_counter, 0, range, true,
-                                                    false))
-                        rv_raise_core_error(insufficient_quant);
-                    epsilon = range;
-                    band.delta = std::ldexp(1.0f, -ci.precision);
-                } else {
-                    float step = 0.0f;
-                    if (derived) {
-                        if (band_counter == 0) {
-                            if (qcd == nullptr || !qcd->get("Qabs_steps", 0, 0, ll_step, true,
-                                                            false))
-                                rv_raise_core_error(insufficient_quant);
-                            step = ll_step;
-                        } else {
-                            // Only whole powers of two are applied: an odd depth difference
-                            // takes one square root of two into the LL step.
-                            int e = res.hor_depth + hc + res.vert_depth + vc - ll_depth;
-                            double base = ll_step;
-                            if (e & 1) {
-                                base *= std::sqrt(2.0);
-                                e++;
-                            }
-                            step = float(std::ldexp(base, -e / 2));
-                        }
-                    } else if (qcd == nullptr ||
-                               !qcd->get("Qabs_steps", band_counter, 0, step, true, false)) {
-                        rv_raise_core_error(insufficient_quant);
-                    }
-                    if (!(step > 0.0f))
-                        rv_raise_core_error(insufficient_quant);
-                    band.delta = step;
-                    for (double s = step; s < 1.0 && epsilon < 255; s *= 2.0)
-                        epsilon++;
-                }
+                rv_band_quantisation(qcd, tc.reversible, derived, band_counter,
+                                     res.hor_depth + hc + res.vert_depth + vc - ll_depth,
+                                     ci.precision, ll_step, band.delta, epsilon);
                 band.K_max = guard + epsilon - 1;
                 band.roi_weight = rweight;
                 band.K_max_prime = band.K_max + rshift;
