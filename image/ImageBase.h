@@ -179,6 +179,8 @@ public:
     bool HorizontalFlip() const { return horizontalFlip_; }
     bool VerticalFlip() const { return verticalFlip_; }
     int ViewWidth() const { return viewWidth_; }
+    // The view samples: view width x view height resampled stored values.
+    const std::vector<uint8_t>& ViewSamples() const { return viewSamples_; }
     int ViewHeight() const { return viewHeight_; }
 
 private:
