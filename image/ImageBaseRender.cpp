@@ -314,7 +314,11 @@ void CImageBase::UpdateRegionRequest()
 void CImageBase::GetPendingRegion(int32_t out[7])
 {
     AdaptToLevel();
-    if (currentRegion_[kRegionRight] == 0 || currentRegion_[kRegionBottom] == 0)
+    // A request made for another source buffer than the one held now is out of date too:
+    // the decoder would write another level's rows into it.
+    if (currentRegion_[kRegionRight] == 0 || currentRegion_[kRegionBottom] == 0 ||
+        currentRegion_[kRegionLevel] != heldLevel_ || currentRegion_[kRegionWidth] != levelWidth_ ||
+        currentRegion_[kRegionHeight] != levelHeight_)
         UpdateRegionRequest();
     std::copy(pendingRegion_, pendingRegion_ + 7, out);
 }

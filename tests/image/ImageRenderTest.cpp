@@ -217,3 +217,146 @@ TEST(ImageRender, CubicPathKeepsValues)
         }
     }
 }
+
+// Geometry and drags given before the source is known take effect at the first render as
+// if given after it; a fit mode without render changes no pixel.
+TEST(ImageRender, DeferredCommandsReplayAtFirstRender)
+{
+    const auto sample = [](int x, int y) { return Noise(6, x, y, 0, 4095); };
+    const auto commands = [](CImageBase& b, bool render, Cell* cell) {
+        const std::function<void()> steps[] = {
+            [&] { b.Zoom(2.0f, render, false); }, [&] { b.Rotate(true, render); }, [&] { b.Flip(true, render); },
+            [&] { b.Pan(10, -5, render); }, [&] { b.AdjustWindowLevel(20, 10, render, false); }};
+        for (const auto& step : steps) {
+            step();
+            if (cell)
+                cell->SetView(false);
+        }
+    };
+    Cell before(201, 201), after(201, 201);
+    commands(before.image, false, &before);
+    before.Init(160, 160, 1, 12, true, false, sample);
+    before.Render();
+    after.Init(160, 160, 1, 12, true, false, sample);
+    after.Render();
+    commands(after.image, true, nullptr);
+    after.Decode();
+    after.Draw();
+    EXPECT_NE(0, *std::max_element(before.image.ViewSamples().begin(), before.image.ViewSamples().end()));
+    EXPECT_EQ(after.image.ViewSamples(), before.image.ViewSamples());
+    EXPECT_EQ(after.Pixels(), before.Pixels());
+    EXPECT_EQ(4096 + 60.0f, before.image.WindowWidth()); // the drag counts once
+    EXPECT_EQ(after.image.WindowCentre(), before.image.WindowCentre());
+    std::string a, b;
+    EXPECT_EQ(after.image.GetDisplayStateText(a), before.image.GetDisplayStateText(b));
+
+    const std::vector<uint8_t> shown = after.Pixels();
+    after.image.SetFitMode(2, false);
+    after.Decode();
+    after.Draw();
+    EXPECT_EQ(shown, after.Pixels());
+}
+
+TEST(ImageRender, BuffersAndRegions)
+{
+    const auto sample = [](int x, int y) { return Noise(7, x, y, 1, 255); };
+    {   // Same size keeps the buffers, one pixel more remakes them zeroed, inverted draws nothing.
+        Cell cell(257, 191);
+        cell.Init(200, 150, 2, 8, true, false, sample);
+        cell.Render();
+        const uint8_t* samples = cell.image.ViewSamples().data();
+        cell.SetView(true);
+        EXPECT_EQ(samples, cell.image.ViewSamples().data());
+        cell.image.SetViewRect(0, 0, 190, 257, nullptr, true);
+        EXPECT_EQ(258u * 191u, cell.image.ViewSamples().size());
+        EXPECT_EQ(0, *std::max_element(cell.image.ViewSamples().begin(), cell.image.ViewSamples().end()));
+        cell.image.SetViewRect(50, 50, 10, 10, nullptr, true);
+        const std::vector<uint8_t> untouched = cell.Pixels();
+        cell.Decode();
+        cell.image.DrawToBitmap(cell.dc_, cell.bitmap_, true, 50, 50, 10, 10);
+        EXPECT_EQ(untouched, cell.Pixels());
+    }
+    {   // A rectangle one pixel short leaves the bitmap alone; a 24-bit section gets the picture.
+        Cell cell(257, 191);
+        cell.Init(200, 150, 2, 8, true, false, sample);
+        cell.SetView(true);
+        cell.Decode();
+        const std::vector<uint8_t> black = cell.Pixels();
+        cell.image.DrawToBitmap(cell.dc_, cell.bitmap_, true, 0, 0, 255, 190);
+        EXPECT_EQ(black, cell.Pixels());
+        cell.Draw();
+        HBITMAP dib24 = cell.NewBitmap(24);
+        cell.Draw(dib24);
+        EXPECT_NE(black, cell.Pixels());
+        EXPECT_EQ(cell.Pixels(), cell.Pixels(dib24));
+        DeleteObject(dib24);
+    }
+    {   // A source too large for the finest level keeps the coarser one.
+        Cell cell(257, 191);
+        cell.Init(10001, 10001, 3, 8, true, false, sample);
+        cell.Render();
+        cell.image.SetFitMode(1, true);
+        int32_t p[7];
+        cell.image.GetPendingRegion(p);
+        size_t size = 0;
+        cell.image.GetPixelBuffer(size);
+        EXPECT_EQ(3, p[kRegionLevel]);
+        EXPECT_EQ(1250u * 1250u, size);
+    }
+    {   // Zooming out keeps the finer level; a pan inside the known-good region asks for nothing.
+        Cell cell(257, 191);
+        cell.Init(200, 150, 2, 8, true, false, sample);
+        cell.Render();
+        cell.image.Zoom(0.2f, true, false);
+        int32_t p[7];
+        cell.image.GetPendingRegion(p);
+        EXPECT_EQ(0, p[kRegionLevel]);
+        cell.image.Zoom(3.7f, true, false);
+        cell.Decode();
+        cell.image.SetDecodedRegion(0, 0, 200, 150, 0, true);
+        cell.image.Pan(5, 5, true);
+        cell.image.GetPendingRegion(p);
+        EXPECT_EQ(0, p[0] | p[1] | p[2] | p[3]);
+    }
+}
+
+// Random command sequences keep the source buffer at the level size and the request inside it.
+TEST(ImageRender, RandomCommandsKeepBuffersConsistent)
+{
+    std::mt19937 rng(31);
+    for (int sequence = 0; sequence < 2000; ++sequence) {
+        Cell cell(64 + static_cast<int>(rng() % 200), 64 + static_cast<int>(rng() % 200));
+        const bool grey = rng() % 4 != 0;
+        const int bits = grey ? 1 + static_cast<int>(rng() % 16) : 8;
+        const bool isSigned = grey && rng() % 2;
+        const int w = 1 + static_cast<int>(rng() % 700), h = 1 + static_cast<int>(rng() % 700);
+        cell.Init(w, h, static_cast<int>(rng() % 5), bits, grey, isSigned, [](int x, int y) { return Noise(8, x, y, 0, 65535); });
+        CImageBase& b = cell.image;
+        for (int step = 0; step < 8; ++step) {
+            const bool render = rng() % 4 != 0;
+            const int a = static_cast<int>(rng() % 400) - 200, c = static_cast<int>(rng() % 400) - 200;
+            switch (rng() % 11) {
+            case 0: b.Zoom(std::ldexp(1.0f, static_cast<int>(rng() % 9) - 4), render, rng() % 3 == 0); break;
+            case 1: b.Pan(a, c, render); break;
+            case 2: b.Rotate(rng() % 2, render); break;
+            case 3: b.Flip(rng() % 2, render); break;
+            case 4: b.SetFitMode(static_cast<int>(rng() % 6), render); break;
+            case 5: b.ResetView(render); break;
+            case 6: b.ZoomToRect(a + 200, c + 200, a + 200 + static_cast<int>(rng() % 90), c + 200 + static_cast<int>(rng() % 90)); break;
+            case 7: b.SetViewRect(0, 0, 40 + static_cast<int>(rng() % 260), 40 + static_cast<int>(rng() % 260), nullptr, render); break;
+            case 8: b.AdjustWindowLevel(a, c, render, rng() % 2); break;
+            case 9: cell.Decode(); break;
+            default: b.RenderMagnifier(0, 0, a + 100, c + 100, a + 250, c + 250, static_cast<int>(rng() % 4)); b.DrawMagnifier(cell.dc_); break;
+            }
+            int32_t p[7];
+            b.GetPendingRegion(p);
+            size_t size = 0;
+            b.GetPixelBuffer(size);
+            const size_t bpp = !grey ? 4 : (isSigned || bits > 8) ? 2 : 1;
+            ASSERT_EQ(static_cast<size_t>(w >> p[kRegionLevel]) * static_cast<size_t>(h >> p[kRegionLevel]) * bpp, size);
+            ASSERT_EQ(w >> p[kRegionLevel], p[kRegionWidth]);
+            ASSERT_TRUE(p[0] >= 0 && p[1] >= 0 && p[2] <= p[kRegionWidth] && p[3] <= p[kRegionHeight] && p[0] <= p[2] && p[1] <= p[3])
+                << p[0] << " " << p[1] << " " << p[2] << " " << p[3] << " at " << sequence;
+        }
+    }
+}
