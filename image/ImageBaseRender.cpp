@@ -202,8 +202,11 @@ void CImageBase::SetViewRect(int top, int left, int bottom, int right, HWND, boo
         windowWidth_ += dx;
         windowCentre_ += dy;
     }
-    drag_.resetRequest = true;
+    if (grey_)
+        drag_.resetRequest = true;
+    // A colour drag is folded here, once.
     AdjustWindowLevel(0, 0, render, false);
+    drag_.resetRequest = true;
     t.SetView(left, top, right, bottom);
     t.ApplyFit();
     AdaptToLevel();

@@ -112,3 +112,32 @@ TEST(ImageViewCommands, ZoomToRect)
     EXPECT_NEAR(target[1], centre[1], 2.0);
     EXPECT_GT(b.Transform().zoomX, 3.0);
 }
+
+// A colour drag gathered before a render is folded by that render, once.
+TEST(ImageViewCommands, ColourDragFoldedByNextRender)
+{
+    Cell cell(257, 191);
+    Shown(cell, 8, false);
+    cell.image.AdjustWindowLevel(4, 6, false, false);
+    cell.SetView(true);
+    cell.SetView(true);
+    EXPECT_EQ(4.0f, cell.image.Brightness());
+    EXPECT_EQ(1.0f + 6.0f, cell.image.Contrast());
+}
+
+// A zero or non-finite rescale from the DICOM record counts as no rescale.
+TEST(ImageViewCommands, RescaleSlopeZeroMeansNoRescale)
+{
+    for (float slope : {0.0f, std::nanf(""), INFINITY}) {
+        Cell cell(257, 191);
+        DicomRecord& d = cell.image.GetPhotometricInterpretation();
+        d.rescaleSlope = slope;
+        d.rescaleIntercept = 50;
+        cell.Init(200, 150, 1, 12, true, false, [](int, int) { return 1000u; });
+        cell.image.ApplyDicomWindow();
+        cell.Render();
+        PixelReadout r;
+        EXPECT_EQ("1000", cell.image.GetPixelReadout(r, 128, 95, "MR").value) << slope;
+        EXPECT_NE(cell.image.GreyTable().data.front(), cell.image.GreyTable().data.back()) << slope;
+    }
+}
