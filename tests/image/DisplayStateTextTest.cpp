@@ -15,18 +15,20 @@ std::string Text(CImageBase& b)
     return b.GetDisplayStateText(t);
 }
 
+std::string Hex(const void* p, size_t n)
+{
+    std::string text;
+    char pair[3];
+    for (size_t i = 0; i < n; ++i)
+        text += (std::snprintf(pair, sizeof pair, "%02x", static_cast<const uint8_t*>(p)[i]), pair);
+    return text;
+}
+
 // Replaces the little-endian bytes of value at a byte offset of the text.
 template <typename T>
 std::string Patched(std::string text, size_t offset, T value)
 {
-    uint8_t bytes[sizeof(T)];
-    std::memcpy(bytes, &value, sizeof(T));
-    for (size_t i = 0; i < sizeof(T); ++i) {
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
-        text.replace(2 * (offset + i), 2, pair);
-    }
-    return text;
+    return text.replace(2 * offset, 2 * sizeof(T), Hex(&value, sizeof(T)));
 }
 
 void Shown(Cell& cell)
@@ -152,30 +154,18 @@ TEST(DisplayStateText, RejectedTextsChangeNothing)
 // Carried words, entries and the view record's tail come back byte for byte.
 TEST(DisplayStateText, UnknownFieldsWrittenBack)
 {
-    std::vector<uint8_t> bytes(112 + 48);
-    auto put = [&](size_t at, const void* p, size_t n) { std::memcpy(bytes.data() + at, p, n); };
-    const int32_t head[] = {13579246, 0, 1, 0};
-    const double second = 40.25, first = 300.5;
-    const int32_t carried[] = {7, -8, 9, 2};
-    put(0, head, 16);
-    put(16, &second, 8);
-    put(24, &first, 8);
-    put(32, carried, 16);
-    for (size_t i = 48; i < 96; ++i)
-        bytes[i] = static_cast<uint8_t>(i * 37);
-    const int32_t orientation[] = {1, 0};
-    put(96, orientation, 8);
-    for (size_t i = 104; i < bytes.size(); ++i)
-        bytes[i] = static_cast<uint8_t>(i * 11 + 5);
-    std::string text;
-    for (uint8_t v : bytes) {
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", v);
-        text += pair;
-    }
+    uint8_t bytes[112 + 48];
+    for (size_t i = 0; i < sizeof bytes; ++i)
+        bytes[i] = static_cast<uint8_t>(i * 37 + 5);
+    const int32_t head[] = {13579246, 0, 1, 0}, carried[] = {7, -8, 9, 2}, orientation[] = {1, 0};
+    const double window[] = {40.25, 300.5}; // centre, width
+    std::memcpy(bytes, head, 16);
+    std::memcpy(bytes + 16, window, 16);
+    std::memcpy(bytes + 32, carried, 16);
+    std::memcpy(bytes + 96, orientation, 8);
     CImageBase b;
-    b.SetDisplayStateText(text);
-    EXPECT_EQ(text, Text(b));
+    b.SetDisplayStateText(Hex(bytes, sizeof bytes));
+    EXPECT_EQ(Hex(bytes, sizeof bytes), Text(b));
 }
 
 TEST(DisplayStateText, SpacingRowAndColumn)
