@@ -1,6 +1,11 @@
 #include "tests/image/RenderTestSupport.h"
 
+#include "diagnostics/Logging.h"
+
 #include <cmath>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
 
 using render_test::Cell;
 using render_test::Noise;
@@ -111,9 +116,13 @@ TEST(ImageViewCommands, ZoomToRect)
     }
 }
 
-// A zero or non-finite rescale from the DICOM record counts as no rescale.
+// A zero or non-finite rescale from the DICOM record counts as no rescale, said once in the log.
 TEST(ImageViewCommands, RescaleSlopeZeroMeansNoRescale)
 {
+    const std::string drive = std::string(ORBEL_BINARY_DIR) + "/tests/image/log_drive";
+    mkdir(drive.c_str(), 0755);
+    setenv("ORBEL_DRIVE_C", drive.c_str(), 1);
+    initLogFile(u"C:\\Quillon.Log", 1, 1, 0);
     for (float slope : {0.0f, std::nanf(""), INFINITY}) {
         Cell cell(257, 191);
         DicomRecord& d = cell.image.GetPhotometricInterpretation();
@@ -121,9 +130,19 @@ TEST(ImageViewCommands, RescaleSlopeZeroMeansNoRescale)
         d.rescaleIntercept = 50;
         cell.Init(200, 150, 1, 12, true, false, [](int, int) { return 1000u; });
         cell.image.ApplyDicomWindow();
+        cell.image.ApplyDicomWindow();
         cell.Render();
         PixelReadout r;
         EXPECT_EQ("1000", cell.image.GetPixelReadout(r, 128, 95, "MR").value) << slope;
         EXPECT_NE(cell.image.GreyTable().data.front(), cell.image.GreyTable().data.back()) << slope;
     }
+    closeLogFile();
+    initLogFile(nullptr, 0, 1, 1);
+    unsetenv("ORBEL_DRIVE_C");
+    std::stringstream log;
+    log << std::ifstream(drive + "/Quillon.Log").rdbuf();
+    size_t records = 0;
+    for (size_t at = log.str().find("rescale slope"); at != std::string::npos; at = log.str().find("rescale slope", at + 1))
+        ++records;
+    EXPECT_EQ(3u, records) << log.str();
 }
