@@ -143,7 +143,14 @@ void CImageBase::SetDisplayStateText(const std::string& text)
     bool h, v;
     int rotation;
     OrientationFromBlock(block_, h, v, rotation);
-    rotation = rotation >= 0 && rotation <= 4 ? rotation % 4 : 0;
+    if (rotation < 0 || rotation > 4) {
+        // An unknown turn counts as none, and so does its choice of flip: a mirror then
+        // lies along x, as every text written here has it for an even turn.
+        h = h || v;
+        v = false;
+        rotation = 0;
+    }
+    rotation %= 4;
     CImageTransform& t = *transform_;
     if (!horizontalFlip_)
         horizontalFlip_ = h;
