@@ -1,4 +1,5 @@
 #include "tests/image/RenderTestSupport.h"
+#include "tests/support/TestTools.h"
 
 #include <cmath>
 #include <fstream>
@@ -74,13 +75,8 @@ std::string RenderCase(const Source& s, const char* viewName, const std::functio
 // Cells of every sample kind, view and orientation against the independent oracle.
 TEST(ImageRender, CellsMatchIndependentOracle)
 {
-    const std::string python = ORBEL_PYTHON;
-    if (std::system((python + " -c 'import numpy, PIL' >/dev/null 2>&1").c_str()) != 0) {
-        const char* ci = std::getenv("CI");
-        if (ci && std::string(ci) == "true")
-            FAIL() << python << " lacks numpy or PIL";
-        GTEST_SKIP() << python << " lacks numpy or PIL";
-    }
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
+    ORBEL_REQUIRE_PYTHON_MODULE("PIL", "python3-pil");
     mkdir((std::string(ORBEL_BINARY_DIR) + "/tests/image/view_oracle").c_str(), 0755);
     const auto turn = [](CImageBase& b) { b.Rotate(true, true); b.Flip(true, true); };
     const std::pair<const char*, std::function<void(CImageBase&)>> views[] = {
@@ -96,7 +92,7 @@ TEST(ImageRender, CellsMatchIndependentOracle)
             cases += (cases.empty() ? "" : ",\n") + RenderCase(s, v.first, v.second);
     const std::string json = std::string(ORBEL_BINARY_DIR) + "/tests/image/view_oracle/cases.json";
     std::ofstream(json) << "{\"cases\": [\n" << cases << "\n]}\n";
-    const std::string cmd = python + " " ORBEL_SOURCE_DIR "/tests/image/scripts/view_oracle.py " + json;
+    const std::string cmd = OrbelTest::pythonCommand(ORBEL_SOURCE_DIR "/tests/image/scripts/view_oracle.py") + " " + json;
     EXPECT_EQ(0, std::system(cmd.c_str())) << cmd;
 }
 
