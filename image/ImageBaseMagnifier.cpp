@@ -2,6 +2,8 @@
 // by an integer factor, through the image's own tables.
 #include "image/ImageBase.h"
 
+#include "image/ImageBaseConvert.h"
+
 #include <algorithm>
 #include <cstring>
 #include <cstdlib>
@@ -28,7 +30,8 @@ void CImageBase::RenderMagnifier(int, int, int left, int top, int right, int bot
     const float cy = static_cast<float>((static_cast<double>(top) + bottom) * 0.5);
     const float f = static_cast<float>(factor);
     const int64_t mw64 = int64_t(right) - left, mh64 = int64_t(bottom) - top;
-    if (mw64 > 65536 || mh64 > 65536 || mw64 < -65536 || mh64 < -65536)
+    // Far beyond any cell: such a box is not held.
+    if (mw64 > 65536 || mh64 > 65536 || mw64 < -65536 || mh64 < -65536 || mw64 * mh64 > (int64_t(1) << 26))
         return;
     const int mw = static_cast<int>(mw64), mh = static_cast<int>(mh64);
     const int rowBytes = ((displayHeader_.bitCount * displayHeader_.planes * std::max(mw, 0) + 31) / 32 * 32) / 8;
@@ -126,36 +129,13 @@ bool CImageBase::DrawMagnifier(HDC dc)
     if (magnifierValid_ && mw == magnifierSamplesWidth_ && mh == magnifierSamplesHeight_ &&
         magnifierSamples_.size() == static_cast<size_t>(mw) * static_cast<size_t>(mh) * bpp) {
         const RECT& dr = magnifierDestRect_;
-        const int pixelBytes = displayHeader_.bitCount / 8;
-        const int offset = signedSamples_ ? halfRange_ : 0;
-        for (int r = std::max<LONG>(dr.top, 0); r < std::min<LONG>(dr.bottom, mh); ++r) {
-            uint8_t* out = magnifierBits_.data() + static_cast<size_t>(mh - 1 - r) * magnifierRowBytes_;
-            const uint8_t* in = magnifierSamples_.data() + static_cast<size_t>(r) * mw * bpp;
-            for (int c = std::max<LONG>(dr.left, 0); c < std::min<LONG>(dr.right, mw); ++c) {
-                const uint8_t* s = in + static_cast<size_t>(c) * bpp;
-                uint8_t* p = out + static_cast<size_t>(c) * pixelBytes;
-                if (!grey_) {
-                    for (int k = 0; k < 3; ++k)
-                        p[k] = static_cast<uint8_t>(colourTable_.Lookup(s[k]));
-                    continue;
-                }
-                int value;
-                if (signedSamples_) {
-                    int16_t v;
-                    std::memcpy(&v, s, 2);
-                    value = v + offset;
-                } else if (bitsStored_ > 8) {
-                    uint16_t v;
-                    std::memcpy(&v, s, 2);
-                    value = v;
-                } else {
-                    value = s[0];
-                }
-                const uint8_t g = static_cast<uint8_t>(greyTable_.Lookup(value));
-                p[0] = p[1] = p[2] = g;
-                p[3] = 0;
-            }
-        }
+        const RECT area = {std::max<LONG>(dr.left, 0), std::max<LONG>(dr.top, 0), std::min<LONG>(dr.right, mw),
+                           std::min<LONG>(dr.bottom, mh)};
+        const image_display::SampleFormat f = {grey_, signedSamples_, static_cast<int>(bpp), halfRange_};
+        if (area.right > area.left && area.bottom > area.top)
+            image_display::SamplesToDisplay(f, magnifierSamples_.data(), static_cast<size_t>(mw), area, greyTable_,
+                                            colourTable_, magnifierBits_.data(),
+                                            static_cast<size_t>(magnifierRowBytes_), mh);
     }
     HDC memory = CreateCompatibleDC(dc);
     HBITMAP bitmap = CreateCompatibleBitmap(dc, mw, mh);

@@ -2,6 +2,7 @@
 // of decoded pixels into the view samples and their conversion into the cell bitmap.
 #include "image/ImageBase.h"
 
+#include "image/ImageBaseConvert.h"
 #include "image/ImageInterpolation.h"
 
 #include <algorithm>
@@ -14,6 +15,8 @@ namespace {
 const double kMaxSourceBytes = 1e8;
 // The zoomed image is made only up to this size.
 const double kMaxZoomedBytes = 5e7;
+// Far beyond any cell: a larger view is not held.
+const int64_t kMaxViewPixels = int64_t(1) << 26;
 // The cubic kernel reads two samples beyond its rectangle: the sample bias covers three.
 const int kBiasGrowth = 3;
 
@@ -180,7 +183,7 @@ void CImageBase::SetViewRect(int top, int left, int bottom, int right, HWND, boo
         return;
     }
     const int64_t vw = int64_t(right) - left + 1, vh = int64_t(bottom) - top + 1;
-    if (vw > 65536 || vh > 65536)
+    if (vw * vh > kMaxViewPixels)
         return;
     viewWidth_ = static_cast<int32_t>(vw);
     viewHeight_ = static_cast<int32_t>(vh);
@@ -502,50 +505,10 @@ void CImageBase::CopyFromZoomedImage()
 
 void CImageBase::ConvertToDisplay(const RECT& a)
 {
-    const int32_t* grey = greyTable_.data.data();
-    const int greyLast = static_cast<int>(std::min<size_t>(greyTable_.data.size(),
-                                                           static_cast<size_t>(std::max(greyTable_.entryCount, 0)))) - 1;
-    const int32_t* colour = colourTable_.data.data();
-    const int colourLast = static_cast<int>(std::min<size_t>(colourTable_.data.size(),
-                                                             static_cast<size_t>(std::max(colourTable_.entryCount, 0)))) - 1;
-    const int offset = signedSamples_ ? halfRange_ : 0;
-    const size_t w = static_cast<size_t>(viewWidth_);
-    auto greyPixel = [&](int s) -> uint32_t {
-        if (greyLast < 0)
-            return 0;
-        const int i = std::max(0, std::min(s, greyLast));
-        const uint32_t g = static_cast<uint32_t>(grey[i]) & 0xFF;
-        return g | g << 8 | g << 16;
-    };
-    auto colourByte = [&](int s) -> uint32_t {
-        if (colourLast < 0)
-            return 0;
-        return static_cast<uint32_t>(colour[std::min(s, colourLast)]) & 0xFF;
-    };
-    for (int y = a.top; y < a.bottom; ++y) {
-        uint8_t* row = displayBuffer_.data() + static_cast<size_t>(viewHeight_ - 1 - y) * displayRowBytes_;
-        uint32_t* out = reinterpret_cast<uint32_t*>(row);
-        const size_t base = static_cast<size_t>(y) * w;
-        if (!grey_) {
-            const uint8_t* in = viewSamples_.data() + base * 4;
-            for (int x = a.left; x < a.right; ++x) {
-                const uint8_t* p = in + static_cast<size_t>(x) * 4;
-                out[x] = colourByte(p[0]) | colourByte(p[1]) << 8 | colourByte(p[2]) << 16;
-            }
-        } else if (signedSamples_) {
-            const int16_t* in = reinterpret_cast<const int16_t*>(viewSamples_.data()) + base;
-            for (int x = a.left; x < a.right; ++x)
-                out[x] = greyPixel(in[x] + offset);
-        } else if (bitsStored_ > 8) {
-            const uint16_t* in = reinterpret_cast<const uint16_t*>(viewSamples_.data()) + base;
-            for (int x = a.left; x < a.right; ++x)
-                out[x] = greyPixel(in[x]);
-        } else {
-            const uint8_t* in = viewSamples_.data() + base;
-            for (int x = a.left; x < a.right; ++x)
-                out[x] = greyPixel(in[x]);
-        }
-    }
+    const image_display::SampleFormat f = {grey_, signedSamples_, static_cast<int>(SampleBytes()), halfRange_};
+    image_display::SamplesToDisplay(f, viewSamples_.data(), static_cast<size_t>(viewWidth_), a, greyTable_,
+                                    colourTable_, displayBuffer_.data(), static_cast<size_t>(displayRowBytes_),
+                                    viewHeight_);
 }
 
 void CImageBase::DrawToBitmap(HDC dc, HBITMAP bitmap, bool, int left, int top, int right, int bottom)
