@@ -37,7 +37,7 @@ void Shown(Cell& cell)
     cell.Render();
 }
 
-const size_t kWidthAt = 24, kInvertedAt = 4, kCountAt = 44, kTurnsAt = 52;
+const size_t kWidthAt = 24, kCountAt = 44, kTurnsAt = 52;
 
 } // namespace
 
