@@ -248,6 +248,15 @@ TEST(ImageRender, BuffersAndRegions)
     large.image.GetPixelBuffer(size);
     EXPECT_EQ(3, p[kRegionLevel]);
     EXPECT_EQ(1250u * 1250u, size);
+    // Its first buffer, asked for at actual size, is made at the finest level that fits.
+    Cell first(257, 191);
+    first.Init(10001, 10001, 3, 8, true, false, noise);
+    first.image.SetFitMode(1, false);
+    first.Render();
+    first.image.GetPendingRegion(p);
+    first.image.GetPixelBuffer(size);
+    EXPECT_EQ(1, p[kRegionLevel]);
+    EXPECT_EQ(5000u * 5000u, size);
 }
 
 // Random command sequences keep the source buffer at the level size and the request inside it.
