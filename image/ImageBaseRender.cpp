@@ -15,6 +15,8 @@ namespace {
 const double kMaxSourceBytes = 1e8;
 // The zoomed image is made only up to this size.
 const double kMaxZoomedBytes = 5e7;
+// Views recorded before the source is known; later ones merge into the last.
+const size_t kMaxDeferred = 64;
 // Far beyond any cell: a larger view is not held.
 const int64_t kMaxViewPixels = int64_t(1) << 26;
 // The cubic kernel reads two samples beyond its rectangle: the sample bias covers three.
@@ -154,17 +156,23 @@ void CImageBase::SetViewRect(int top, int left, int bottom, int right, HWND, boo
     CImageTransform& t = *transform_;
     if (!initialised_) {
         // Before the source is known only the command is kept, for the first render.
+        // Each zoom factor is replayed once, at the view it was given in.
         const RECT r = viewRect_;
-        if (recording_ && EqualRect(&r, &lastRecordedRect_) && !deferredQueue_.empty()) {
-            deferredQueue_.back() = deferredRecord_;
-            deferredQueue_.back().view = r;
+        const bool same = recording_ && EqualRect(&r, &lastRecordedRect_);
+        if (!deferredQueue_.empty() && (same || deferredQueue_.size() >= kMaxDeferred)) {
+            DeferredCommand& last = deferredQueue_.back();
+            last.zoom *= deferredRecord_.zoom;
+            if (deferredRecord_.kind == 0)
+                last.kind = 0;
+            last.view = r;
         } else {
             deferredRecord_.view = r;
-            t.SetView(left, top, right, bottom);
             deferredQueue_.push_back(deferredRecord_);
-            recording_ = true;
-            lastRecordedRect_ = r;
         }
+        t.SetView(left, top, right, bottom);
+        recording_ = true;
+        lastRecordedRect_ = r;
+        deferredRecord_.zoom = 1.0;
         return;
     }
     if (!render) {

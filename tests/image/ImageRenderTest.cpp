@@ -177,6 +177,8 @@ TEST(ImageRender, DeferredCommandsReplayAtFirstRender)
     const auto noise = [](int x, int y) { return Noise(6, x, y, 0, 4095); };
     Cell before(201, 201), after(201, 201);
     commands(before, false);
+    before.image.SetViewRect(0, 0, 150, 150, nullptr, false); // a resize and back: the zoom counts once
+    before.SetView(false);
     before.Init(160, 160, 1, 12, true, false, noise);
     before.Render();
     after.Init(160, 160, 1, 12, true, false, noise);
