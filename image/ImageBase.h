@@ -200,6 +200,8 @@ private:
     void SanitiseRescale();
 
     size_t SampleBytes() const;
+    void RecordView(const RECT& r);
+    bool ResizeViewBuffers(const RECT& r);
     void ReplayDeferred();
     void AdaptToLevel();
     void UpdateRegionRequest();

@@ -155,24 +155,7 @@ void CImageBase::SetViewRect(int top, int left, int bottom, int right, HWND, boo
     renderFlag_ = render;
     CImageTransform& t = *transform_;
     if (!initialised_) {
-        // Before the source is known only the command is kept, for the first render.
-        // Each zoom factor is replayed once, at the view it was given in.
-        const RECT r = viewRect_;
-        const bool same = recording_ && EqualRect(&r, &lastRecordedRect_);
-        if (!deferredQueue_.empty() && (same || deferredQueue_.size() >= kMaxDeferred)) {
-            DeferredCommand& last = deferredQueue_.back();
-            last.zoom *= deferredRecord_.zoom;
-            if (deferredRecord_.kind == 0)
-                last.kind = 0;
-            last.view = r;
-        } else {
-            deferredRecord_.view = r;
-            deferredQueue_.push_back(deferredRecord_);
-        }
-        t.SetView(left, top, right, bottom);
-        recording_ = true;
-        lastRecordedRect_ = r;
-        deferredRecord_.zoom = 1.0;
+        RecordView(viewRect_);
         return;
     }
     if (!render) {
@@ -180,31 +163,8 @@ void CImageBase::SetViewRect(int top, int left, int bottom, int right, HWND, boo
         t.ApplyFit();
         return;
     }
-    if (right < left || bottom < top) {
-        // An inverted rectangle is an empty view: nothing to hold or draw.
-        viewWidth_ = viewHeight_ = 0;
-        allocWidth_ = allocHeight_ = 0;
-        displayBuffer_.clear();
-        displayBuffer_.shrink_to_fit();
-        viewSamples_.clear();
-        viewSamples_.shrink_to_fit();
+    if (!ResizeViewBuffers(viewRect_))
         return;
-    }
-    const int64_t vw = int64_t(right) - left + 1, vh = int64_t(bottom) - top + 1;
-    if (vw * vh > kMaxViewPixels)
-        return;
-    viewWidth_ = static_cast<int32_t>(vw);
-    viewHeight_ = static_cast<int32_t>(vh);
-    displayRowBytes_ = static_cast<int32_t>(((vw * 32 + 31) / 32 * 32) / 8);
-    displayHeader_.planes = 1;
-    displayHeader_.bitCount = 32;
-    const size_t pixels = static_cast<size_t>(vw) * static_cast<size_t>(vh);
-    if (viewWidth_ != allocWidth_ || viewHeight_ != allocHeight_ || viewSamples_.size() != pixels * SampleBytes()) {
-        displayBuffer_.assign(static_cast<size_t>(displayRowBytes_) * static_cast<size_t>(vh), 0);
-        viewSamples_.assign(pixels * SampleBytes(), 0);
-        allocWidth_ = viewWidth_;
-        allocHeight_ = viewHeight_;
-    }
     ReplayDeferred();
     // A drag gathered before the first render is folded once.
     if (grey_ && drag_.IsPending() && !drag_.resetRequest) {
@@ -224,6 +184,55 @@ void CImageBase::SetViewRect(int top, int left, int bottom, int right, HWND, boo
     t.RefreshScale();
     UpdateViewBuffers(false);
     UpdateRegionRequest();
+}
+
+// Before the source is known only the command is kept, for the first render. Each zoom
+// factor is replayed once, at the view it was given in.
+void CImageBase::RecordView(const RECT& r)
+{
+    const bool same = recording_ && EqualRect(&r, &lastRecordedRect_);
+    if (!deferredQueue_.empty() && (same || deferredQueue_.size() >= kMaxDeferred)) {
+        DeferredCommand& last = deferredQueue_.back();
+        last.zoom *= deferredRecord_.zoom;
+        if (deferredRecord_.kind == 0)
+            last.kind = 0;
+        last.view = r;
+    } else {
+        deferredRecord_.view = r;
+        deferredQueue_.push_back(deferredRecord_);
+    }
+    transform_->SetView(r.left, r.top, r.right, r.bottom);
+    recording_ = true;
+    lastRecordedRect_ = r;
+    deferredRecord_.zoom = 1.0;
+}
+
+// The display buffer and the view samples for the view's size, remade zeroed when the size
+// or the sample size changed. False for an empty view, which holds and draws nothing.
+bool CImageBase::ResizeViewBuffers(const RECT& r)
+{
+    const int64_t vw = int64_t(r.right) - r.left + 1, vh = int64_t(r.bottom) - r.top + 1;
+    if (vw < 1 || vh < 1) {
+        viewWidth_ = viewHeight_ = allocWidth_ = allocHeight_ = 0;
+        std::vector<uint8_t>().swap(displayBuffer_);
+        std::vector<uint8_t>().swap(viewSamples_);
+        return false;
+    }
+    if (vw * vh > kMaxViewPixels)
+        return false;
+    viewWidth_ = static_cast<int32_t>(vw);
+    viewHeight_ = static_cast<int32_t>(vh);
+    displayRowBytes_ = static_cast<int32_t>(((vw * 32 + 31) / 32 * 32) / 8);
+    displayHeader_.planes = 1;
+    displayHeader_.bitCount = 32;
+    const size_t pixels = static_cast<size_t>(vw) * static_cast<size_t>(vh);
+    if (viewWidth_ != allocWidth_ || viewHeight_ != allocHeight_ || viewSamples_.size() != pixels * SampleBytes()) {
+        displayBuffer_.assign(static_cast<size_t>(displayRowBytes_) * static_cast<size_t>(vh), 0);
+        viewSamples_.assign(pixels * SampleBytes(), 0);
+        allocWidth_ = viewWidth_;
+        allocHeight_ = viewHeight_;
+    }
+    return true;
 }
 
 void CImageBase::ReplayDeferred()
