@@ -171,10 +171,13 @@ void DecodeRle8(RxFile* f, const RleTarget& t, DWORD effWidth)
             if (v < 0)
                 return;
             for (long i = 0; i < n; ++i) {
+                // A run passing the row's end ends the bitmap; one that only fills the
+                // row, as encoders write rows of a multiple of 4 pixels, goes on.
+                if (x >= int64_t(effWidth))
+                    return;
                 if (BYTE* p = t.At(x, y))
                     *p = BYTE(v);
-                if (++x >= int64_t(effWidth))
-                    return; // a run reaching the row's end ends the bitmap
+                ++x;
             }
             continue;
         }

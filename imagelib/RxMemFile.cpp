@@ -61,7 +61,10 @@ bool RxMemFile::Open()
 
 BYTE* RxMemFile::GetBuffer(bool detach)
 {
-    m_bFreeOnClose = !detach;
+    // Only detaching changes ownership: a look at a caller's buffer must not make the
+    // stream free it.
+    if (detach)
+        m_bFreeOnClose = false;
     return m_pBuffer;
 }
 
