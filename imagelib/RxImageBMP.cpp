@@ -45,10 +45,10 @@ void Put32(BYTE*& p, DWORD v)
     Put16(p, WORD(v >> 16));
 }
 
-// Bytes per padded row of the file's depth, in 64 bits: hostile widths overflow 32.
-int64_t FileRowBytes(WORD bitCount, LONG width)
+// Bytes of pixel data for the file's depth, wide enough for any header's fields.
+__int128 FileImageBytes(WORD bitCount, LONG width, LONG height)
 {
-    return ((int64_t(bitCount) * width + 31) / 32) * 4;
+    return __int128((int64_t(bitCount) * width + 31) / 32) * 4 * height;
 }
 
 int CountBits16(DWORD mask)
@@ -124,14 +124,14 @@ bool RxImageBMP::ReadBitmapInfo(RxFile* file, BITMAPINFOHEADER* out)
             return false;
     } else if (h.biSize > 40) {
         const bool plain = h.biCompression == BI_RGB && h.biPlanes == 1 && h.biClrUsed == 0 &&
-                           int64_t(h.biSizeImage) == FileRowBytes(h.biBitCount, h.biWidth) * int64_t(h.biHeight);
+                           __int128(h.biSizeImage) == FileImageBytes(h.biBitCount, h.biWidth, h.biHeight);
         if (!plain || !file->Seek(long(h.biSize) - 40, 1))
             return false;
     } else if (h.biSize != 40) {
         return false;
     }
     if (h.biSizeImage == 0)
-        h.biSizeImage = DWORD(FileRowBytes(h.biBitCount, h.biWidth) * int64_t(h.biHeight));
+        h.biSizeImage = DWORD(FileImageBytes(h.biBitCount, h.biWidth, h.biHeight)); // later capped
     if (h.biClrUsed == 0)
         h.biClrUsed = h.biBitCount <= 8 ? 1u << h.biBitCount : 0;
     *out = h;
