@@ -104,36 +104,33 @@ void RunSequence(RxFile& f, Model& m, unsigned seed, bool fileStream)
     }
 }
 
-TEST(RxStreams, MemoryStreamsFollowTheModel)
+TEST(RxStreams, StreamsFollowTheModel)
 {
-    RxMemFile opened;
-    ASSERT_TRUE(opened.Open());
-    Model m1;
-    RunSequence(opened, m1, 37, false);
-    ASSERT_EQ(std::vector<uint8_t>(opened.GetBuffer(false), opened.GetBuffer(false) + opened.Size()), m1.data);
-
     uint8_t stack[16];
     for (int i = 0; i < 16; ++i)
         stack[i] = uint8_t(i * 7);
-    RxMemFile overStack(stack, sizeof stack); // grows into a block of its own, never frees stack
-    Model m2;
-    m2.data.assign(stack, stack + 16);
-    RunSequence(overStack, m2, 38, false);
-    ASSERT_EQ(std::vector<uint8_t>(overStack.GetBuffer(false), overStack.GetBuffer(false) + overStack.Size()), m2.data);
-}
-
-TEST(RxStreams, FileStreamFollowsTheModel)
-{
     const std::string path = rxtest::ScratchDir() + "/stream.bin";
-    RxIOFile f;
-    ASSERT_TRUE(f.Open(path.c_str(), "w+b"));
-    Model m;
-    m.negativeSeekFails = true;
-    RunSequence(f, m, 39, true);
-    ASSERT_TRUE(f.Close());
-    std::vector<uint8_t> bytes;
-    ASSERT_TRUE(rxtest::ReadFile(path, bytes));
-    EXPECT_EQ(bytes, m.data);
+    RxMemFile opened, overStack(stack, sizeof stack); // the latter grows into a block of its own
+    RxIOFile file;
+    ASSERT_TRUE(opened.Open());
+    ASSERT_TRUE(file.Open(path.c_str(), "w+b"));
+    Model models[3];
+    models[1].data.assign(stack, stack + 16);
+    models[2].negativeSeekFails = true;
+    RxFile* streams[3] = {&opened, &overStack, &file};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE("stream " + std::to_string(i));
+        RunSequence(*streams[i], models[i], 37 + unsigned(i), i == 2);
+        std::vector<uint8_t> bytes;
+        if (i < 2) {
+            RxMemFile& mem = static_cast<RxMemFile&>(*streams[i]);
+            bytes.assign(mem.GetBuffer(false), mem.GetBuffer(false) + mem.Size());
+        } else {
+            ASSERT_TRUE(file.Close());
+            ASSERT_TRUE(rxtest::ReadFile(path, bytes));
+        }
+        EXPECT_EQ(bytes, models[i].data);
+    }
 }
 
 TEST(RxStreams, DocumentedValues)

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,8 +30,7 @@ int Run(const std::string& command, std::string* out)
         return -1;
     std::string text;
     char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0)
+    for (size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;)
         text.append(buf, n);
     const int status = pclose(pipe);
     if (out)
@@ -68,45 +68,22 @@ std::string Quote(const std::string& text)
 
 bool ReadPpm(const std::string& bytes, RgbImage& out)
 {
-    size_t pos = 0;
-    auto skipSpace = [&] {
-        while (pos < bytes.size()) {
-            if (bytes[pos] == '#')
-                while (pos < bytes.size() && bytes[pos] != '\n')
-                    ++pos;
-            else if (isspace(static_cast<unsigned char>(bytes[pos])))
-                ++pos;
-            else
-                break;
-        }
-    };
-    auto number = [&] {
-        skipSpace();
-        long v = 0;
-        while (pos < bytes.size() && isdigit(static_cast<unsigned char>(bytes[pos])))
-            v = v * 10 + (bytes[pos++] - '0');
-        return v;
-    };
-    if (bytes.compare(0, 2, "P6") != 0)
+    std::istringstream in(bytes); // the tools used here write no comments
+    std::string magic;
+    int maxval = 0;
+    in >> magic >> out.width >> out.height >> maxval;
+    const size_t n = size_t(out.width) * size_t(out.height) * 3;
+    if (magic != "P6" || maxval != 255 || out.width <= 0 || out.height <= 0 || in.get() == EOF)
         return false;
-    pos = 2;
-    const long w = number(), h = number(), maxval = number();
-    ++pos; // the single white space before the samples
-    if (w <= 0 || h <= 0 || maxval != 255 || bytes.size() < pos + size_t(w * h * 3))
-        return false;
-    out.width = int(w);
-    out.height = int(h);
-    out.rgb.assign(bytes.begin() + long(pos), bytes.begin() + long(pos + size_t(w * h * 3)));
-    return true;
+    out.rgb.resize(n);
+    return bool(in.read(reinterpret_cast<char*>(out.rgb.data()), std::streamsize(n)));
 }
 
 bool ReadFile(const std::string& path, std::vector<uint8_t>& out)
 {
     std::ifstream f(path, std::ios::binary);
-    if (!f)
-        return false;
     out.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    return true;
+    return bool(f);
 }
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
@@ -137,11 +114,12 @@ std::string Script(const std::string& name)
 std::string ScratchDir()
 {
     static const std::string dir = [] {
-        std::string d = std::string(ORBEL_BINARY_DIR) + "/tests/imagelib/scratch-" + std::to_string(getpid());
-        mkdir((std::string(ORBEL_BINARY_DIR) + "/tests/imagelib").c_str(), 0755);
-        mkdir(d.c_str(), 0755);
-        return d;
+        const std::string d = std::string(ORBEL_BINARY_DIR) + "/tests/imagelib/scratch-" + std::to_string(getpid());
+        return Run("mkdir -p " + Quote(d)) == 0 ? d : std::string(".");
     }();
+    static const struct Cleanup {
+        ~Cleanup() { Run("rm -rf " + Quote(dir)); }
+    } cleanup;
     return dir;
 }
 
