@@ -1,6 +1,7 @@
 #include "imagelib/RxImageCodec.h"
 
 #include "imagelib/RxImageBMP.h"
+#include "imagelib/RxImageGIF.h"
 #include "imagelib/RxMemFile.h"
 
 namespace {
@@ -25,7 +26,7 @@ template <class Codec> constexpr RxCodecEntry EntryOf()
 RxCodecEntry codecs[RXIMAGE_FORMATS] = {
     {},                   // 0: no format
     EntryOf<RxImageBMP>(), // 1
-    {},                   // 2 GIF
+    EntryOf<RxImageGIF>(), // 2
     {},                   // 3 ICO
     {},                   // 4 TGA
     {},                   // 5 PCX
