@@ -126,15 +126,6 @@ std::vector<std::string> Fixtures(std::string& dir)
     return names;
 }
 
-rxtest::RgbImage ReadReference(const std::string& path)
-{
-    Bytes bytes;
-    rxtest::RgbImage image;
-    rxtest::ReadFile(path, bytes);
-    rxtest::ReadPpm(std::string(bytes.begin(), bytes.end()), image);
-    return image;
-}
-
 TEST(BmpTools, ReadsOtherWritersFiles)
 {
     std::string dir;
@@ -147,7 +138,7 @@ TEST(BmpTools, ReadsOtherWritersFiles)
         for (DWORD type : {RXIMAGE_FORMAT_BMP, RXIMAGE_FORMAT_UNKNOWN}) {
             RxImage image;
             ASSERT_TRUE(Decode(image, file, type)) << image.GetLastError();
-            EXPECT_TRUE(rxtest::PixelsOf(image) == ReadReference(dir + "/" + name + ".ppm"));
+            EXPECT_TRUE(rxtest::PixelsOf(image) == rxtest::ReadImage(dir + "/" + name + ".ppm"));
         }
     }
 }
@@ -180,8 +171,8 @@ TEST(BmpTools, OthersReadOurFiles)
               0);
     for (const auto& [name, pixels] : written) {
         SCOPED_TRACE(name);
-        EXPECT_TRUE(ReadReference(name + ".pil.ppm") == pixels);
-        EXPECT_TRUE(ReadReference(name + ".nb.ppm") == pixels);
+        EXPECT_TRUE(rxtest::ReadImage(name + ".pil.ppm") == pixels);
+        EXPECT_TRUE(rxtest::ReadImage(name + ".nb.ppm") == pixels);
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <algorithm>
 #include <random>
 #include <tuple>
@@ -299,6 +300,269 @@ TEST(GifCodec, DecoderBehaviour)
     EXPECT_EQ(sizeOnly.GetWidth(), 4u);
     EXPECT_EQ(sizeOnly.GetHeight(), 3u);
     EXPECT_FALSE(sizeOnly.IsValid());
+}
+
+// Other writers' files, made once into the build tree; an empty list: tools missing.
+struct Fixture {
+    std::string name;
+    long frames;
+    std::string kind;
+};
+std::vector<Fixture> GifFixtures(std::string& dir)
+{
+    dir = std::string(ORBEL_BINARY_DIR) + "/tests/imagelib/gif_fixtures";
+    static const int status = rxtest::Run(rxtest::Quote(rxtest::Python()) + " " +
+                                          rxtest::Quote(rxtest::Script("make_gif_fixtures.py")) + " fixtures " +
+                                          rxtest::Quote(dir));
+    std::vector<Fixture> list;
+    std::ifstream in(dir + "/fixtures.txt");
+    for (Fixture f; status == 0 && in >> f.name >> f.frames >> f.kind;)
+        list.push_back(f);
+    return list;
+}
+
+TEST(GifTools, ReadsOtherWritersFiles)
+{
+    std::string dir;
+    const std::vector<Fixture> fixtures = GifFixtures(dir);
+    RX_REQUIRE_TOOL(!fixtures.empty(), "Pillow, netpbm or giflib-tools");
+    for (const Fixture& fx : fixtures) {
+        Bytes file;
+        ASSERT_TRUE(rxtest::ReadFile(dir + "/" + fx.name + ".gif", file));
+        for (long n = 0; n < fx.frames; ++n) {
+            SCOPED_TRACE(fx.name + " frame " + std::to_string(n) + " against " + fx.kind);
+            RxImage image;
+            image.SetFrame(n);
+            ASSERT_TRUE(DecodeGif(image, file));
+            EXPECT_EQ(image.GetNumFrames(), fx.frames);
+            const std::string stem = dir + "/" + fx.name + "." + std::to_string(n);
+            const rxtest::RgbImage colours = rxtest::ReadImage(stem + ".ppm"), mask = rxtest::ReadImage(stem + ".pgm");
+            const rxtest::RgbImage ours = rxtest::PixelsOf(image);
+            ASSERT_EQ(ours.width, colours.width);
+            ASSERT_EQ(ours.height, colours.height);
+            for (int y = 0; y < ours.height; ++y)
+                for (int x = 0; x < ours.width; ++x) {
+                    const size_t i = size_t(y) * size_t(ours.width) + size_t(x);
+                    if (mask.rgb[i])
+                        ASSERT_TRUE(std::equal(&ours.rgb[i * 3], &ours.rgb[i * 3 + 3], &colours.rgb[i * 3]))
+                            << "colour at " << x << "," << y;
+                    else
+                        ASSERT_EQ(image.GetPixelIndex(x, ours.height - 1 - y), image.GetTransIndex())
+                            << "transparent at " << x << "," << y;
+                }
+        }
+    }
+}
+
+TEST(GifTools, OthersReadOurFiles)
+{
+    RX_REQUIRE_TOOL(rxtest::HavePillow(), "Pillow");
+    RX_REQUIRE_TOOL(rxtest::HaveTool("giftopnm") && rxtest::HaveTool("giftext"), "netpbm or giflib-tools");
+    const std::string dir = rxtest::ScratchDir() + "/gif";
+    ASSERT_EQ(rxtest::Run("mkdir -p " + rxtest::Quote(dir)), 0);
+    struct Written {
+        std::string path;
+        std::vector<int> indices;
+        Bytes palette;
+        rxtest::RgbImage colours;
+        std::string comment;
+        int delay, disposal, trans;
+    };
+    std::vector<Written> written;
+    std::mt19937 rng(46);
+    int n = 0;
+    for (int option = 0; option < 3; ++option)
+        for (int bpp : {1, 4, 8})
+            for (const auto& [w, h] : {std::pair<long, long>{1, 1}, {7, 3}, {33, 5}, {300, 7}}) {
+                std::vector<int> px(size_t(w * h));
+                for (size_t i = 0; i < px.size(); ++i)
+                    px[i] = n % 2 && i && rng() % 5 ? px[i - 1] : int(rng() % (1u << bpp));
+                RxImageGIF gif;
+                Fill(gif, w, h, bpp, px, option);
+                const std::string comment = n % 3 ? "case " + std::to_string(n) : "";
+                const int trans = n % 2 ? 1 : -1;
+                gif.SetComment(comment.c_str());
+                gif.SetTransIndex(trans);
+                gif.SetFrameDelay(DWORD(n * 10));
+                gif.SetDisposalMethod(n % 4);
+                const std::string path = dir + "/g" + std::to_string(n++);
+                ASSERT_TRUE(rxtest::WriteFile(path + ".gif", EncodeGif(gif)));
+                const BYTE* pal = reinterpret_cast<const BYTE*>(gif.GetPalette());
+                Bytes rgb;
+                for (int i = 0; i < (1 << bpp); ++i)
+                    rgb.insert(rgb.end(), {pal[i * 4 + 2], pal[i * 4 + 1], pal[i * 4]});
+                written.push_back({path, px, rgb, rxtest::PixelsOf(gif), comment, n * 10 - 10, (n - 1) % 4, trans});
+            }
+    RxImage mosaic(40, 33, 24);
+    rxtest::FillRandom(mosaic, 47, false);
+    BYTE* buffer = nullptr;
+    long size = 0;
+    ASSERT_TRUE(mosaic.Encode(buffer, size, RXIMAGE_FORMAT_GIF));
+    ASSERT_TRUE(rxtest::WriteFile(dir + "/mosaic.gif", Bytes(buffer, buffer + size)));
+    RxImage back;
+    EXPECT_TRUE(back.Decode(buffer, DWORD(size), RXIMAGE_FORMAT_GIF));
+    std::free(buffer);
+    EXPECT_TRUE(rxtest::PixelsOf(back) == rxtest::PixelsOf(mosaic));
+    ASSERT_EQ(rxtest::Run(rxtest::Quote(rxtest::Python()) + " " + rxtest::Quote(rxtest::Script("make_gif_fixtures.py")) +
+                          " read " + rxtest::Quote(dir)),
+              0);
+    EXPECT_TRUE(rxtest::ReadImage(dir + "/mosaic.last.ppm") == rxtest::PixelsOf(mosaic)) << "Pillow's composition";
+    for (const Written& wr : written) {
+        SCOPED_TRACE(wr.path);
+        Bytes idx, comment;
+        ASSERT_TRUE(rxtest::ReadFile(wr.path + ".idx", idx));
+        ASSERT_TRUE(rxtest::ReadFile(wr.path + ".txt", comment));
+        ASSERT_EQ(idx.size(), wr.indices.size() + 768);
+        EXPECT_TRUE(std::equal(wr.indices.begin(), wr.indices.end(), idx.begin())) << "Pillow's indices";
+        EXPECT_TRUE(std::equal(wr.palette.begin(), wr.palette.end(), idx.begin() + long(wr.indices.size())));
+        EXPECT_EQ(std::string(comment.begin(), comment.end()), wr.comment);
+        EXPECT_TRUE(rxtest::ReadImage(wr.path + ".nb.ppm") == wr.colours) << "giftopnm's colours";
+        std::string text;
+        ASSERT_EQ(rxtest::Run("giftext " + rxtest::Quote(wr.path + ".gif"), &text), 0);
+        for (const std::string& line : {"DelayTime: " + std::to_string(wr.delay), "Disposal Mode: " + std::to_string(wr.disposal),
+                                        "Transparent Index: " + std::to_string(wr.trans)})
+            EXPECT_NE(text.find(line), std::string::npos) << line;
+    }
+}
+
+// A code writer for hand-made data: LSB first, widths grown as a decoder grows them.
+Bytes PackCodes(const std::vector<int>& codes, int codeSize)
+{
+    Bytes data;
+    const int clear = 1 << codeSize;
+    int width = codeSize + 1, next = clear + 2;
+    bool first = true;
+    size_t bit = 0;
+    for (int code : codes) {
+        for (int i = 0; i < width; ++i, ++bit) {
+            if (bit % 8 == 0)
+                data.push_back(0);
+            data.back() |= BYTE(((code >> i) & 1) << (bit % 8));
+        }
+        if (code == clear) {
+            width = codeSize + 1, next = clear + 2, first = true;
+            continue;
+        }
+        if (!first && next < 4096 && ++next == (1 << width) && width < 12)
+            ++width;
+        first = false;
+    }
+    Bytes blocks{BYTE(codeSize)};
+    for (size_t i = 0; i < data.size(); i += 255) {
+        const size_t n = std::min<size_t>(255, data.size() - i);
+        blocks.push_back(BYTE(n));
+        blocks.insert(blocks.end(), data.begin() + long(i), data.begin() + long(i + n));
+    }
+    blocks.push_back(0);
+    return blocks;
+}
+
+// Replaces the first image's data of an encoded file.
+Bytes WithData(Bytes g, const Bytes& data)
+{
+    const size_t at = ImageData(g);
+    g.resize(at);
+    g.insert(g.end(), data.begin(), data.end());
+    g.push_back(0x3B);
+    return g;
+}
+
+TEST(GifHostile, MalformedFrames)
+{
+    std::vector<int> px(3 * 20);
+    for (size_t i = 0; i < px.size(); ++i)
+        px[i] = int(i % 7);
+    RxImageGIF tall;
+    Fill(tall, 3, 20, 8, px, 1);
+    const Bytes g = EncodeGif(tall);
+    const size_t desc = ImageData(g) - 10; // the image separator
+    auto patched = [&](size_t at, std::initializer_list<BYTE> bytes) {
+        Bytes p = g;
+        std::copy(bytes.begin(), bytes.end(), p.begin() + long(at));
+        return p;
+    };
+    // More data than the frame holds: the rows past it are ignored.
+    RxImage cut;
+    ASSERT_TRUE(DecodeGif(cut, patched(desc + 7, {2, 0}) /* frame height */));
+    const std::vector<int> cutRows = IndicesOf(cut);
+    EXPECT_TRUE(std::equal(px.begin(), px.begin() + 6, cutRows.begin()));
+    // Interlaced frames of 1 to 9 rows: passes start at 0, 4, 2, 1 with steps 8, 8, 4, 2.
+    for (BYTE h = 1; h <= 9; ++h) {
+        RxImage image;
+        Bytes p = patched(desc + 7, {h, 0});
+        p[desc + 9] |= 0x40;
+        ASSERT_TRUE(DecodeGif(image, p)) << int(h);
+        std::vector<int> order;
+        for (const auto& [start, step] : {std::pair<int, int>{0, 8}, {4, 8}, {2, 4}, {1, 2}})
+            for (int r = start; r < h; r += step)
+                order.push_back(r);
+        for (size_t i = 0; i < order.size(); ++i)
+            EXPECT_EQ(image.GetPixelIndex(1, 19 - order[i]), px[i * 3 + 1]) << int(h) << " rows";
+    }
+    // A frame of width 0, and one passing the screen.
+    RxImage zero, passing;
+    EXPECT_TRUE(DecodeGif(zero, patched(desc + 5, {0, 0})));
+    EXPECT_FALSE(DecodeGif(passing, patched(desc + 1, {1, 0})));
+    EXPECT_EQ(passing.GetNumFrames(), 0);
+    // A prefix chain through every table slot: each code names the slot being made.
+    std::vector<int> chain{256, 1};
+    for (int code = 258; code < 4096; ++code)
+        chain.push_back(code);
+    chain.push_back(257);
+    RxImage deep;
+    ASSERT_TRUE(DecodeGif(deep, WithData(g, PackCodes(chain, 8))));
+    EXPECT_EQ(deep.GetPixelIndex(2, 19), 1);
+    // Bad codes: the decoder goes on at the next image separator after a zero byte.
+    RxImageGIF second;
+    Fill(second, 3, 20, 8, std::vector<int>(60, 4), 0);
+    Bytes bad = TwoFrames(tall, second);
+    const Bytes junk = PackCodes({256, 1, 3000, 2, 2, 257}, 8);
+    const Bytes firstFrame = WithData(g, junk);
+    bad.erase(bad.begin(), bad.begin() + long(g.size() - 1));
+    bad.insert(bad.begin(), firstFrame.begin(), firstFrame.end() - 1);
+    RxImage resync;
+    resync.SetFrame(1);
+    ASSERT_TRUE(DecodeGif(resync, bad));
+    EXPECT_EQ(IndicesOf(resync), std::vector<int>(60, 4));
+}
+
+TEST(GifHostile, EveryPrefixAndShortWrites)
+{
+    std::string dir;
+    const std::vector<Fixture> fixtures = GifFixtures(dir);
+    RX_REQUIRE_TOOL(!fixtures.empty(), "Pillow, netpbm or giflib-tools");
+    for (const char* name : {"pil_wide", "pil_interlaced", "pil_frames", "pil_disposal2", "gb_local"}) {
+        SCOPED_TRACE(name);
+        Bytes file;
+        ASSERT_TRUE(rxtest::ReadFile(dir + "/" + name + ".gif", file));
+        RxImage whole;
+        ASSERT_TRUE(DecodeGif(whole, file));
+        const std::vector<int> full = IndicesOf(whole);
+        for (size_t n = 0; n < file.size(); ++n)
+            for (long frame : {0L, 3L}) {
+                RxImage part;
+                part.SetFrame(frame);
+                if (!DecodeGif(part, Bytes(file.begin(), file.begin() + long(n))) || frame || name[4] != 'w')
+                    continue;
+                // A cut plain frame: what arrived, then index 0.
+                const std::vector<int> got = IndicesOf(part);
+                size_t k = 0;
+                while (k < got.size() && got[k] == full[k])
+                    ++k;
+                ASSERT_TRUE(std::all_of(got.begin() + long(k), got.end(), [](int v) { return v == 0; })) << n;
+            }
+    }
+    for (int option = 0; option < 3; ++option) {
+        RxImageGIF gif;
+        Fill(gif, 7, 3, 8, std::vector<int>(21, 3), option);
+        gif.SetComment("c");
+        const size_t total = EncodeGif(gif).size();
+        for (size_t n = 0; n < total; ++n) {
+            FailingFile file(n);
+            EXPECT_FALSE(gif.Encode(&file)) << "option " << option << ", " << n << " bytes";
+            EXPECT_STREQ(gif.GetLastError(), "Write Error in GIF file");
+        }
+    }
 }
 
 } // namespace

@@ -72,11 +72,20 @@ bool ReadPpm(const std::string& bytes, RgbImage& out)
     std::string magic;
     int maxval = 0;
     in >> magic >> out.width >> out.height >> maxval;
-    const size_t n = size_t(out.width) * size_t(out.height) * 3;
-    if (magic != "P6" || maxval != 255 || out.width <= 0 || out.height <= 0 || in.get() == EOF)
+    const size_t n = size_t(out.width) * size_t(out.height) * (magic == "P5" ? 1 : 3);
+    if ((magic != "P6" && magic != "P5") || maxval != 255 || out.width <= 0 || out.height <= 0 || in.get() == EOF)
         return false;
     out.rgb.resize(n);
     return bool(in.read(reinterpret_cast<char*>(out.rgb.data()), std::streamsize(n)));
+}
+
+RgbImage ReadImage(const std::string& path)
+{
+    std::vector<uint8_t> bytes;
+    RgbImage image;
+    if (!ReadFile(path, bytes) || !ReadPpm(std::string(bytes.begin(), bytes.end()), image))
+        return RgbImage{};
+    return image;
 }
 
 bool ReadFile(const std::string& path, std::vector<uint8_t>& out)

@@ -12,7 +12,7 @@
 
 namespace rxtest {
 
-// 8-bit RGB, rows top-down.
+// 8-bit RGB (or grey, one byte a pixel, from P5), rows top-down.
 struct RgbImage {
     int width = 0;
     int height = 0;
@@ -29,6 +29,7 @@ bool HaveImageMagick(); // convert-im6.q16, counted only when it says it is Imag
 bool HavePillow();
 std::string Quote(const std::string& text);
 bool ReadPpm(const std::string& bytes, RgbImage& out);
+RgbImage ReadImage(const std::string& path); // a P5 or P6 file; empty when unreadable
 bool ReadFile(const std::string& path, std::vector<uint8_t>& out);
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 // What an image shows, through GetPixelColor.
