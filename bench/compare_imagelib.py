@@ -3,11 +3,13 @@
 
 compare_imagelib.py --build DIR [--work DIR] [--runs N]
 
-Writes 2048x2048 BMP files (24-bit and 8-bit by Pillow, RLE8 by ImageMagick) of a
-blocky pattern with noise, times Pillow's in-process Image.open(...).load() on each and
-save() to memory of the 24- and 8-bit pictures (median of N runs), runs DIR/bench/bench_bmp
-on the same files (ORBEL_BENCH_IMAGES) and prints both medians in milliseconds and their
-ratio (Pillow's time over ours: above 1, ours is faster). Asserts nothing.
+Writes 2048x2048 files: BMP (24-bit and 8-bit by Pillow, RLE8 by ImageMagick) of a blocky
+pattern with noise, and an 8-bit GIF (Pillow) of a smooth field with noise and flat areas.
+Times Pillow's in-process Image.open(...).load() on each and save() to memory (GIF: LZW),
+median of N runs; runs DIR/bench/bench_bmp and bench_gif on the same files
+(ORBEL_BENCH_IMAGES) and prints both medians in milliseconds and their ratio (Pillow's time
+over ours: above 1, ours is faster). The GIF writers without a Pillow counterpart print
+alone. Asserts nothing.
 """
 import argparse
 import io
@@ -38,6 +40,10 @@ def make_files(work):
     blocky.save(os.path.join(work, "blocky.png"))
     subprocess.run(["convert-im6.q16", os.path.join(work, "blocky.png"), "-type", "Palette", "-compress", "RLE",
                     "BMP3:" + os.path.join(work, "bmp_rle8.bmp")], check=True)
+    field = Image.frombytes("L", (SIZE, SIZE), bytes(
+        40 if (x // 256 + y // 256) % 3 == 0 else ((x + y) // 16 + noise[y * SIZE + x]) & 255
+        for y in range(SIZE) for x in range(SIZE)))
+    field.convert("P", palette=Image.ADAPTIVE, colors=256).save(os.path.join(work, "gif8.gif"), optimize=False)
 
 
 def median_ms(fn, runs):
@@ -61,18 +67,26 @@ def pillow_times(work, runs):
         im = Image.open(os.path.join(work, name + ".bmp"))
         im.load()
         out[key] = median_ms(lambda: im.save(io.BytesIO(), "BMP"), runs)
+    gif = os.path.join(work, "gif8.gif")
+    out["BM_DecodeGif"] = median_ms(lambda: Image.open(gif).load(), runs)
+    im = Image.open(gif)
+    im.load()
+    out["BM_EncodeGifLzw"] = median_ms(lambda: im.save(io.BytesIO(), "GIF", optimize=False), runs)
+    out["BM_EncodeGifUncompressed"] = None
+    out["BM_EncodeGifRunLength"] = None
     return out
 
 
 def ours(build, work, runs):
     env = dict(os.environ, ORBEL_BENCH_IMAGES=work)
-    r = subprocess.run([os.path.join(build, "bench", "bench_bmp"), "--benchmark_format=json",
-                        "--benchmark_repetitions=%d" % runs, "--benchmark_report_aggregates_only=true"],
-                       env=env, capture_output=True, text=True, check=True)
     out = {}
-    for b in json.loads(r.stdout)["benchmarks"]:
-        if b.get("aggregate_name") == "median":
-            out[b["run_name"]] = b["real_time"]  # milliseconds, as the benchmark states
+    for program in ("bench_bmp", "bench_gif"):
+        r = subprocess.run([os.path.join(build, "bench", program), "--benchmark_format=json",
+                            "--benchmark_repetitions=%d" % runs, "--benchmark_report_aggregates_only=true"],
+                           env=env, capture_output=True, text=True, check=True)
+        for b in json.loads(r.stdout)["benchmarks"]:
+            if b.get("aggregate_name") == "median":
+                out[b["run_name"]] = b["real_time"]  # milliseconds, as the benchmarks state
     return out
 
 
@@ -88,10 +102,11 @@ def main():
         make_files(work)
         pil = pillow_times(work, args.runs)
         mine = ours(args.build, work, args.runs)
-    print("%-18s %12s %12s %8s" % ("case", "ours ms", "Pillow ms", "ratio"))
+    print("%-26s %10s %10s %8s" % ("case", "ours ms", "Pillow ms", "ratio"))
     for key, p in pil.items():
         m = mine.get(key)
-        print("%-18s %12s %12.2f %8s" % (key, "%.2f" % m if m else "-", p, "%.2f" % (p / m) if m else "-"))
+        print("%-26s %10s %10s %8s" % (key, "%.2f" % m if m else "-", "%.2f" % p if p else "-",
+                                       "%.2f" % (p / m) if m and p else "-"))
 
 
 if __name__ == "__main__":

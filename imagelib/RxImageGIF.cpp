@@ -393,12 +393,7 @@ bool RxImageGIF::Decode(RxFile* f)
                     mosaicImage.SetPixelColor(fr.left + x, screenH - 1 - (fr.top + y),
                                               frameImage.GetPixelColor(x, fr.height - 1 - y, false));
         } else if (haveFrame) {
-            for (long y = 0; y < fr.height; ++y)
-                for (long x = 0; x < fr.width; ++x) {
-                    const BYTE idx = frameImage.GetPixelIndex(x, fr.height - 1 - y);
-                    if (idx != frameTrans)
-                        SetPixelIndex(fr.left + x, screenH - 1 - (fr.top + y), idx);
-                }
+            Compose(frameImage, fr.left, fr.top, frameTrans, screenH);
             SetPalette(frameImage.GetPalette(), frameImage.GetPaletteSize() / 4);
             info.nBkgndIndex = remembered;
         }
@@ -420,6 +415,32 @@ bool RxImageGIF::Decode(RxFile* f)
         std::memcpy(GetBits(), mosaicImage.GetBits(), head.biSizeImage);
     }
     return true;
+}
+
+// Lays the frame's non-transparent pixels onto the screen image at (left, top).
+void RxImageGIF::Compose(RxImage& frame, long left, long top, long frameTrans, long screenH)
+{
+    const long w = long(frame.GetWidth()), h = long(frame.GetHeight());
+    if (frame.GetBpp() == 8 && GetBpp() == 8) { // the common case, row by row
+        for (long y = 0; y < h; ++y) {
+            const BYTE* src = frame.GetBits(DWORD(h - 1 - y));
+            BYTE* dst = GetBits(DWORD(screenH - 1 - (top + y))) + left;
+            if (frameTrans < 0) {
+                std::memcpy(dst, src, size_t(w));
+                continue;
+            }
+            for (long x = 0; x < w; ++x)
+                if (src[x] != frameTrans)
+                    dst[x] = src[x];
+        }
+        return;
+    }
+    for (long y = 0; y < h; ++y)
+        for (long x = 0; x < w; ++x) {
+            const BYTE idx = frame.GetPixelIndex(x, h - 1 - y);
+            if (idx != frameTrans)
+                SetPixelIndex(left + x, screenH - 1 - (top + y), idx);
+        }
 }
 
 void RxImageGIF::Deepen(int depth)
@@ -546,15 +567,3 @@ void RxImageGIF::EncodeBody(RxFile* f, bool localTable)
     Put(f, "", 1);
 }
 
-int RxImageGIF::NextPixel()
-{
-    if (CountDown <= 0)
-        return -1;
-    --CountDown;
-    const int r = GetPixelIndex(curx, cury);
-    if (++curx == long(GetWidth())) {
-        curx = 0;
-        --cury;
-    }
-    return r;
-}

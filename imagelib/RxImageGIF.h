@@ -53,7 +53,26 @@ protected:
     void EncodeComment(RxFile* f);
     void EncodeBody(RxFile* f, bool localTable);
     bool EncodeMosaic(RxFile* f);
-    int NextPixel();
+    // The encoder's pixel reader: top row first, left to right; -1 after the last pixel.
+    int NextPixel()
+    {
+        if (CountDown <= 0)
+            return -1;
+        --CountDown;
+        const BYTE* row = pBits + size_t(info.dwEffWidth) * size_t(cury);
+        int r;
+        switch (head.biBitCount) {
+        case 8: r = row[curx]; break;
+        case 4: r = (curx & 1) ? row[curx >> 1] & 0x0F : row[curx >> 1] >> 4; break;
+        default: r = (row[curx >> 3] >> (7 - (curx & 7))) & 1; break;
+        }
+        if (++curx == long(head.biWidth)) {
+            curx = 0;
+            --cury;
+        }
+        return r;
+    }
+    void Compose(RxImage& frame, long left, long top, long frameTrans, long screenH);
     void Compress(int initBits, RxFile* f);
     void CompressNone(int initBits, RxFile* f);
     void CompressRle(int initBits, RxFile* f);
