@@ -89,12 +89,16 @@ def make_all(tmp, rnd):
     lmap = [(rnd.randrange(256), rnd.randrange(256), rnd.randrange(256)) for _ in range(4)]
     rows = lambda w, h, k: ["".join("0123456789abcdef"[rnd.randrange(k)] for _ in range(w)) for _ in range(h)]
     ext = "comment\nabc\nend\n\nnetscape loop 2\n\n"
+    gce = "graphics control\n\tdisposal mode %d\n\tuser input flag off\n\tdelay 0\n\ttransparent index %d\nend\n\n"
     builds = {
         # Local tables, full-screen frames: giftopnm's frames need no composition.
         "gb_local": ((9, 5), [(0, 0, rows(9, 5, 16), None, ext), (0, 0, rows(9, 5, 4), lmap, ""),
                               (0, 0, rows(9, 5, 16), gmap, "")], "nb", 3),
         # The second frame passes the screen: skipped, one frame counted.
         "gb_passing": ((8, 6), [(0, 0, rows(8, 6, 16), None, ""), (5, 3, rows(4, 4, 16), None, "")], "nb", 1),
+        # Partial frames with disposal 2 and the screen's background as transparent index.
+        "gb_disposal": ((10, 7), [(0, 0, rows(10, 7, 16), None, gce % (0, 0)), (2, 1, rows(4, 3, 16), None, gce % (2, 0)),
+                                  (5, 3, rows(3, 3, 16), None, gce % (0, 0))], "pil", 3),
         # Offsets inside the screen, one global palette: Pillow composes.
         "gb_offsets": ((10, 7), [(0, 0, rows(10, 7, 16), None, ""), (3, 2, rows(4, 3, 16), None, ""),
                                  (9, 6, rows(1, 1, 16), None, "")], "pil", 3),
