@@ -2,6 +2,8 @@
 
 #include "imagelib/RxImageBMP.h"
 #include "imagelib/RxImageGIF.h"
+#include "imagelib/RxImageTGA.h"
+#include "imagelib/RxImageWBMP.h"
 #include "imagelib/RxMemFile.h"
 
 namespace {
@@ -28,9 +30,9 @@ RxCodecEntry codecs[RXIMAGE_FORMATS] = {
     EntryOf<RxImageBMP>(), // 1
     EntryOf<RxImageGIF>(), // 2
     {},                   // 3 ICO
-    {},                   // 4 TGA
+    EntryOf<RxImageTGA>(), // 4
     {},                   // 5 PCX
-    {},                   // 6 WBMP
+    EntryOf<RxImageWBMP>(), // 6
     {},                   // 7 WMF
 };
 

@@ -1,0 +1,225 @@
+// WBMP and TGA: worked values, other writers' files, other readers of ours, hostile input.
+#include "imagelib/RxImage.h"
+#include "imagelib/RxMemFile.h"
+#include "tests/imagelib/support/ExternalTools.h"
+#include "tests/imagelib/support/FailingFile.h"
+#include "tests/imagelib/support/RandomImage.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Encode(RxImage& image, DWORD type)
+{
+    BYTE* buffer = nullptr;
+    long size = 0;
+    if (!image.Encode(buffer, size, type))
+        return {};
+    Bytes out(buffer, buffer + size);
+    std::free(buffer);
+    return out;
+}
+
+bool Decode(RxImage& image, Bytes bytes, DWORD type)
+{
+    return image.Decode(bytes.data(), DWORD(bytes.size()), type);
+}
+
+// A file or an image that must fail with the given text; "" for success.
+struct Case {
+    const char* name;
+    DWORD type;
+    Bytes file;
+    const char* error;
+};
+
+void Check(const Case& c)
+{
+    SCOPED_TRACE(c.name);
+    RxImage image;
+    EXPECT_EQ(Decode(image, c.file, c.type), *c.error == 0) << image.GetLastError();
+    EXPECT_STREQ(image.GetLastError(), c.error);
+}
+
+Bytes TgaHeader(int mapType, int type, int mapLength, int entrySize, int w, int h, int depth, int descriptor = 0)
+{
+    return Bytes{0, BYTE(mapType), BYTE(type), 0, 0, BYTE(mapLength), BYTE(mapLength >> 8), BYTE(entrySize), 0, 0, 0, 0,
+                 BYTE(w), BYTE(w >> 8), BYTE(h), BYTE(h >> 8), BYTE(depth), BYTE(descriptor)};
+}
+
+Bytes Cat(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST(WbmpCodec, Values)
+{
+    struct Size {
+        DWORD w;
+        size_t bytes;
+        Bytes header;
+    };
+    for (const Size& s : {Size{255, 5 + 32, {0, 0, 0x81, 0x7F, 1}}, Size{127, 4 + 16, {0, 0, 0x7F, 1}}}) {
+        RxImage image(s.w, 1, 1);
+        const Bytes file = Encode(image, RXIMAGE_FORMAT_WBMP);
+        ASSERT_EQ(file.size(), s.bytes);
+        EXPECT_EQ(Bytes(file.begin(), file.begin() + long(s.header.size())), s.header);
+    }
+    RxImage wide(256, 1, 1);
+    EXPECT_TRUE(Encode(wide, RXIMAGE_FORMAT_WBMP).empty());
+    EXPECT_STREQ(wide.GetLastError(), "Can't save this image as WBMP");
+    for (const Case& c : {Case{"type 1", 6, {1, 0, 1, 1, 0}, "Unsupported WBMP type"},
+                          Case{"3 bytes", 6, {0, 0, 5}, "Not a WBMP"},
+                          Case{"5-byte integer", 6, {0, 0, 0x81, 0x81, 0x81, 0x81, 0x01, 1}, "Corrupted WBMP"},
+                          Case{"width 0", 6, {0, 0, 0, 1}, "Corrupted WBMP"}})
+        Check(c);
+    RxImage decoded;
+    ASSERT_TRUE(Decode(decoded, {0, 0, 3, 1, 0xA0}, RXIMAGE_FORMAT_WBMP));
+    EXPECT_EQ(decoded.GetPaletteColor(0).rgbRed, 0);
+    EXPECT_EQ(decoded.GetPaletteColor(1).rgbRed, 255);
+    EXPECT_EQ(decoded.GetPixelIndex(0, 0) * 4 + decoded.GetPixelIndex(1, 0) * 2 + decoded.GetPixelIndex(2, 0), 5);
+}
+
+TEST(TgaCodec, Values)
+{
+    RxImage rgb(2, 2, 24);
+    Bytes file = Encode(rgb, RXIMAGE_FORMAT_TGA);
+    ASSERT_EQ(file.size(), 18u + 12);
+    EXPECT_EQ(file[2], 2);
+    EXPECT_EQ(file[16], 24);
+    rgb.AlphaCreate();
+    file = Encode(rgb, RXIMAGE_FORMAT_TGA);
+    ASSERT_EQ(file.size(), 18u + 16);
+    EXPECT_EQ(file[16], 32);
+    RxImage mono(4, 4, 1);
+    EXPECT_TRUE(Encode(mono, RXIMAGE_FORMAT_TGA).empty());
+    EXPECT_STREQ(mono.GetLastError(), "Bit depth must be 8 or 24");
+
+    // One repeat packet of 3 filling row 0 and the start of row 1, then a literal.
+    RxImage rle;
+    ASSERT_TRUE(Decode(rle, Cat(TgaHeader(0, 10, 0, 0, 2, 2, 24), {0x82, 1, 2, 3, 0x00, 7, 8, 9}), RXIMAGE_FORMAT_TGA));
+    EXPECT_EQ(rle.GetPixelColor(1, 0).rgbRed, 3);
+    EXPECT_EQ(rle.GetPixelColor(0, 1).rgbRed, 3);
+    EXPECT_EQ(rle.GetPixelColor(1, 1).rgbRed, 9);
+    RxImage white;
+    ASSERT_TRUE(Decode(white, Cat(TgaHeader(0, 2, 0, 0, 1, 1, 16), {0xFF, 0x7F}), RXIMAGE_FORMAT_TGA));
+    const RGBQUAD c = white.GetPixelColor(0, 0);
+    EXPECT_EQ(std::vector<int>({c.rgbRed, c.rgbGreen, c.rgbBlue}), std::vector<int>({248, 248, 248}));
+    for (const Case& k : {Case{"300-entry map", 4, Cat(TgaHeader(1, 1, 300, 24, 1, 1, 8), Bytes(901)), "bad TGA header"},
+                          Case{"type 4", 4, TgaHeader(0, 4, 0, 0, 1, 1, 8), "Unknown TGA image type"},
+                          Case{"depth 12", 4, TgaHeader(0, 2, 0, 0, 1, 1, 12), "bad TGA header"},
+                          Case{"entry size 8", 4, TgaHeader(1, 1, 2, 8, 1, 1, 8), "bad TGA header"},
+                          Case{"short", 4, Bytes(17), "Not a TGA"},
+                          Case{"no pixels", 4, TgaHeader(0, 2, 0, 0, 1, 1, 24), "corrupted TGA"},
+                          Case{"packet past the image", 4, Cat(TgaHeader(0, 10, 0, 0, 2, 2, 24), {0xFF, 1, 2, 3}), ""}})
+        Check(k);
+}
+
+std::vector<std::string> CodecFixtures(std::string& dir)
+{
+    dir = std::string(ORBEL_BINARY_DIR) + "/tests/imagelib/codec_fixtures";
+    static const int status = rxtest::Run(rxtest::Quote(rxtest::Python()) + " " +
+                                          rxtest::Quote(rxtest::Script("make_codec_fixtures.py")) + " fixtures " +
+                                          rxtest::Quote(dir));
+    std::vector<std::string> names;
+    std::ifstream in(dir + "/fixtures.txt");
+    for (std::string n; status == 0 && in >> n;)
+        names.push_back(n);
+    return names;
+}
+
+DWORD TypeOf(const std::string& name)
+{
+    return name.substr(name.rfind('.')) == ".tga" ? RXIMAGE_FORMAT_TGA : RXIMAGE_FORMAT_WBMP;
+}
+
+TEST(CodecTools, ReadsOtherWritersFiles)
+{
+    std::string dir;
+    const std::vector<std::string> names = CodecFixtures(dir);
+    RX_REQUIRE_TOOL(!names.empty(), "Pillow, netpbm or ImageMagick");
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        Bytes file;
+        ASSERT_TRUE(rxtest::ReadFile(dir + "/" + name, file));
+        RxImage image;
+        ASSERT_TRUE(Decode(image, file, TypeOf(name))) << image.GetLastError();
+        EXPECT_TRUE(rxtest::PixelsOf(image) == rxtest::ReadImage(dir + "/" + name.substr(0, name.rfind('.')) + ".ppm"));
+    }
+}
+
+TEST(CodecTools, OthersReadOurFiles)
+{
+    RX_REQUIRE_TOOL(rxtest::HavePillow(), "Pillow");
+    RX_REQUIRE_TOOL(rxtest::HaveTool("tgatoppm") && rxtest::HaveTool("wbmptopbm"), "netpbm");
+    const std::string dir = rxtest::ScratchDir() + "/codecs";
+    ASSERT_EQ(rxtest::Run("mkdir -p " + rxtest::Quote(dir)), 0);
+    std::vector<std::pair<std::string, rxtest::RgbImage>> written;
+    unsigned seed = 300;
+    for (DWORD w : {1u, 8u, 127u, 200u}) {
+        RxImage mono(w, 1 + w % 5, 1);
+        rxtest::FillRandom(mono, seed, false);
+        mono.SetGrayPalette(); // WBMP stores indices: 0 black, 1 white
+        const std::string name = dir + "/w" + std::to_string(seed++);
+        ASSERT_TRUE(rxtest::WriteFile(name + ".wbmp", Encode(mono, RXIMAGE_FORMAT_WBMP)));
+        written.emplace_back(name, rxtest::PixelsOf(mono));
+    }
+    for (int kind = 0; kind < 3; ++kind)
+        for (DWORD w : {1u, 9u, 33u}) {
+            RxImage image(w, 3 + w % 4, kind == 0 ? 8 : 24);
+            rxtest::FillRandom(image, seed, false);
+            if (kind == 2) {
+                image.AlphaCreate();
+                image.AlphaSet(0, 0, 255);
+            }
+            const std::string name = dir + "/t" + std::to_string(seed++);
+            ASSERT_TRUE(rxtest::WriteFile(name + ".tga", Encode(image, RXIMAGE_FORMAT_TGA)));
+            written.emplace_back(name, rxtest::PixelsOf(image));
+        }
+    ASSERT_EQ(rxtest::Run(rxtest::Quote(rxtest::Python()) + " " + rxtest::Quote(rxtest::Script("make_codec_fixtures.py")) +
+                          " read " + rxtest::Quote(dir)),
+              0);
+    for (const auto& [name, pixels] : written) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(rxtest::ReadImage(name + ".nb.ppm") == pixels);
+        if (name[name.rfind('/') + 1] == 't') {
+            EXPECT_TRUE(rxtest::ReadImage(name + ".pil.ppm") == pixels);
+        }
+    }
+}
+
+TEST(CodecHostile, PrefixesAndShortWrites)
+{
+    std::string dir;
+    const std::vector<std::string> names = CodecFixtures(dir);
+    RX_REQUIRE_TOOL(!names.empty(), "Pillow, netpbm or ImageMagick");
+    for (const std::string& name : names) {
+        Bytes file;
+        ASSERT_TRUE(rxtest::ReadFile(dir + "/" + name, file));
+        for (size_t n = 0; n < file.size(); ++n) {
+            RxImage image;
+            Decode(image, Bytes(file.begin(), file.begin() + long(n)), TypeOf(name));
+        }
+    }
+    RxImage mono(20, 3, 1), indexed(5, 3, 8), rgba(4, 3, 24);
+    rgba.AlphaCreate();
+    for (const auto& [image, type, text] : {std::tuple<RxImage*, DWORD, const char*>{&mono, 6, "Write Error in WBMP file"},
+                                           {&indexed, 4, "Write Error in TGA file"}, {&rgba, 4, "Write Error in TGA file"}}) {
+        const size_t total = Encode(*image, type).size();
+        for (size_t n = 0; n < total; ++n) {
+            FailingFile file(n);
+            EXPECT_FALSE(image->Encode(&file, type)) << n;
+            EXPECT_STREQ(image->GetLastError(), text);
+        }
+    }
+}
+
+} // namespace
