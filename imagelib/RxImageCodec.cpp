@@ -2,6 +2,7 @@
 
 #include "imagelib/RxImageBMP.h"
 #include "imagelib/RxImageGIF.h"
+#include "imagelib/RxImagePCX.h"
 #include "imagelib/RxImageTGA.h"
 #include "imagelib/RxImageWBMP.h"
 #include "imagelib/RxMemFile.h"
@@ -31,7 +32,7 @@ RxCodecEntry codecs[RXIMAGE_FORMATS] = {
     EntryOf<RxImageGIF>(), // 2
     {},                   // 3 ICO
     EntryOf<RxImageTGA>(), // 4
-    {},                   // 5 PCX
+    EntryOf<RxImagePCX>(), // 5
     EntryOf<RxImageWBMP>(), // 6
     {},                   // 7 WMF
 };

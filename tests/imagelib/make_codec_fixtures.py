@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""WBMP and TGA test files. Exit status 3: a tool is missing.
+"""WBMP, TGA and PCX test files. Exit status 3: a tool is missing.
 
-  fixtures DIR   other writers' files X.wbmp / X.tga with the pixels two independent readers
-                 agree on (or the only one) in X.ppm; names in DIR/fixtures.txt
-  read DIR       for every DIR/*.tga: Pillow's and tgatoppm's pixels (*.pil.ppm, *.nb.ppm);
-                 for every DIR/*.wbmp: wbmptopbm's (*.nb.ppm)
+  fixtures DIR   other writers' files X.wbmp / X.tga / X.pcx with the pixels two independent
+                 readers agree on (or the only one) in X.ppm; names in DIR/fixtures.txt
+  read DIR       for every DIR/*.tga and *.pcx: Pillow's and netpbm's pixels (*.pil.ppm,
+                 *.nb.ppm); for every DIR/*.wbmp: wbmptopbm's (*.nb.ppm)
 Files are written under temporary names and renamed: parallel test processes share DIR.
 """
 import os, random, shutil, struct, subprocess, sys, tempfile
@@ -74,7 +74,38 @@ def make(out, tmp, rnd):
     refs["hand_16_flipped.tga"] = (hand, b"P6\n3 2\n255\n" + bytes(c for r in rows for w in r for c in pix(w)))
     cmap = struct.pack("<BBBHHBHHHHBB", 0, 1, 1, 2, 3, 16, 0, 0, 3, 1, 8, 0x20) + struct.pack("<3H", 0x7C00, 0x03E0, 0x001F) + bytes([2, 3, 4])
     refs["hand_map16.tga"] = (cmap, b"P6\n3 1\n255\n" + bytes(c for w in (0x7C00, 0x03E0, 0x001F) for c in pix(w)))
+    # PCX: Pillow's modes and ppmtopcx's layouts, referenced where pcxtoppm and Pillow agree.
+    for name, im in (("pil_1", src.convert("1")), ("pil_l", flat.convert("L")), ("pil_rgb", src),
+                     ("pil_p", flat.convert("P", palette=Image.ADAPTIVE, colors=16))):
+        path = os.path.join(tmp, name + "_pcx.pcx")
+        im.save(path)
+        refs[name + "_pcx.pcx"] = (open(path, "rb").read(), agreed(path))
+    for colours, opts in ((256, ["-24bit", "-8bit"]), (2, ["-planes=1"]), (16, ["-planes=4", "-packed"])):
+        pal = [bytes(rnd.randrange(256) for _ in range(3)) for _ in range(colours)]
+        src_pcx = os.path.join(tmp, "pcx%d.ppm" % colours)
+        with open(src_pcx, "wb") as f:
+            f.write(b"P6\n11 5\n255\n" + b"".join(rnd.choice(pal) for _ in range(55)))
+        for opt in opts:
+            name = "ppmtopcx%s.pcx" % opt.replace("=", "")
+            path = os.path.join(tmp, name)
+            with open(path, "wb") as f:
+                f.write(run("ppmtopcx %s %s" % (opt, src_pcx)))
+            refs[name] = (open(path, "rb").read(), agreed(path))
     return refs
+
+
+def agreed(path):
+    """pcxtoppm colours 1-bit files from the header palette, Pillow (and the library) in
+    black and white: there Pillow's reading stands."""
+    nb = run("pcxtoppm %s | ppmtoppm" % path)
+    try:
+        pil = pillow_rgb(path)
+    except OSError:  # Pillow reads no 1-bit plane sets
+        return nb
+    head = open(path, "rb").read(66)
+    if nb and nb != pil and not (head[3] == 1 and head[65] == 1):
+        raise SystemExit("pcxtoppm and Pillow differ on " + path)
+    return pil
 
 
 def main():
@@ -82,9 +113,12 @@ def main():
         d = sys.argv[2]
         for n in sorted(os.listdir(d)):
             p = os.path.join(d, n)
-            if n.endswith(".tga"):
-                put(p[:-4] + ".pil.ppm", pillow_rgb(p))
-                put(p[:-4] + ".nb.ppm", run("tgatoppm " + p) or b"")
+            if n.endswith(".tga") or n.endswith(".pcx"):
+                try:
+                    put(p[:-4] + ".pil.ppm", pillow_rgb(p))
+                except OSError:
+                    pass
+                put(p[:-4] + ".nb.ppm", run(("tgatoppm %s" if n.endswith(".tga") else "pcxtoppm %s | ppmtoppm") % p) or b"")
             elif n.endswith(".wbmp"):
                 put(p[:-5] + ".nb.ppm", run("wbmptopbm %s | ppmtoppm" % p) or b"")
         return
@@ -96,7 +130,7 @@ def main():
         import PIL  # noqa: F401
     except ImportError:
         sys.exit(3)
-    if any(shutil.which(t) is None for t in ("pbmtowbmp", "wbmptopbm", "pamtotga", "tgatoppm", "convert-im6.q16")):
+    if any(shutil.which(t) is None for t in ("pbmtowbmp", "wbmptopbm", "pamtotga", "tgatoppm", "ppmtopcx", "pcxtoppm", "convert-im6.q16")):
         sys.exit(3)
     with tempfile.TemporaryDirectory(dir=out) as tmp:
         refs = make(out, tmp, random.Random(46))
