@@ -2,6 +2,7 @@
 
 #include "imagelib/RxImageBMP.h"
 #include "imagelib/RxImageGIF.h"
+#include "imagelib/RxImageICO.h"
 #include "imagelib/RxImagePCX.h"
 #include "imagelib/RxImageTGA.h"
 #include "imagelib/RxImageWBMP.h"
@@ -30,7 +31,7 @@ RxCodecEntry codecs[RXIMAGE_FORMATS] = {
     {},                   // 0: no format
     EntryOf<RxImageBMP>(), // 1
     EntryOf<RxImageGIF>(), // 2
-    {},                   // 3 ICO
+    EntryOf<RxImageICO>(), // 3
     EntryOf<RxImageTGA>(), // 4
     EntryOf<RxImagePCX>(), // 5
     EntryOf<RxImageWBMP>(), // 6

@@ -1,4 +1,4 @@
-// WBMP, TGA and PCX: worked values, other writers' files, other readers of ours, hostile input.
+// WBMP, TGA, PCX and ICO: worked values, other writers' files, other readers of ours, hostile input.
 #include "imagelib/RxImage.h"
 #include "imagelib/RxMemFile.h"
 #include "tests/imagelib/support/ExternalTools.h"
@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <tuple>
 #include <vector>
@@ -173,6 +174,53 @@ TEST(PcxCodec, Values)
         Check(c);
 }
 
+// An icon directory of n entries, each a 2 x 2 8-bit image with the given mask row bytes.
+Bytes Icon(int n, BYTE maskRow0, BYTE maskRow1, BYTE firstPixel)
+{
+    Bytes b{0, 0, 1, 0, BYTE(n), 0};
+    const size_t image = 40 + 1024 + 8 + 8;
+    for (int i = 0; i < n; ++i) {
+        const size_t offset = 6 + 16 * size_t(n) + image * size_t(i);
+        b.insert(b.end(), {2, 2, 0, 0, 1, 0, 8, 0, BYTE(image), BYTE(image >> 8), 0, 0, BYTE(offset), BYTE(offset >> 8), 0, 0});
+    }
+    for (int i = 0; i < n; ++i) {
+        b.insert(b.end(), {40, 0, 0, 0, 2, 0, 0, 0, 4, 0, 0, 0, 1, 0, 8, 0});
+        b.resize(b.size() + 24, 0);
+        for (int c = 0; c < 256; ++c)
+            b.insert(b.end(), {BYTE(c), BYTE(c), BYTE(c), 0});
+        b.insert(b.end(), {firstPixel, 1, 0, 0, 2, 3, 0, 0});
+        b.insert(b.end(), {maskRow0, 0, 0, 0, maskRow1, 0, 0, 0});
+    }
+    return b;
+}
+
+TEST(IcoCodec, Values)
+{
+    RxImage wide(256, 16, 8);
+    EXPECT_TRUE(Encode(wide, RXIMAGE_FORMAT_ICO).empty());
+    EXPECT_STREQ(wide.GetLastError(), "Can't save this image as icon");
+    RxImage third;
+    third.SetFrame(3);
+    EXPECT_FALSE(Decode(third, Icon(3, 0, 0, 0), RXIMAGE_FORMAT_ICO));
+    EXPECT_EQ(third.GetNumFrames(), 3);
+    // Indices 0 to 3 are in use: 4 is the first free one and takes the masked pixels.
+    RxImage masked;
+    Bytes icon = Icon(1, 0x80, 0x40, 0);
+    ASSERT_TRUE(Decode(masked, icon, RXIMAGE_FORMAT_ICO));
+    EXPECT_EQ(masked.GetTransIndex(), 4);
+    EXPECT_EQ(masked.GetPixelIndex(0, 0), 4);
+    EXPECT_EQ(masked.GetPixelIndex(1, 1), 4);
+    EXPECT_EQ(masked.GetPixelIndex(1, 0), 1);
+    EXPECT_FALSE(masked.AlphaIsValid());
+    RxImage rgba(3, 2, 24);
+    rgba.AlphaCreate();
+    rgba.AlphaSet(1, 0, 0);
+    const Bytes file = Encode(rgba, RXIMAGE_FORMAT_ICO);
+    ASSERT_EQ(file.size(), 22u + 40 + 3 * 2 * 4 + 8);
+    EXPECT_EQ(file[12], 32) << "bits";
+    EXPECT_EQ(file[file.size() - 8], 0x40) << "mask bit of pixel (1, 0), the bottom row";
+}
+
 std::vector<std::string> CodecFixtures(std::string& dir)
 {
     dir = std::string(ORBEL_BINARY_DIR) + "/tests/imagelib/codec_fixtures";
@@ -189,7 +237,10 @@ std::vector<std::string> CodecFixtures(std::string& dir)
 DWORD TypeOf(const std::string& name)
 {
     const std::string ext = name.substr(name.rfind('.'));
-    return ext == ".tga" ? RXIMAGE_FORMAT_TGA : ext == ".pcx" ? RXIMAGE_FORMAT_PCX : RXIMAGE_FORMAT_WBMP;
+    return ext == ".tga" ? RXIMAGE_FORMAT_TGA
+           : ext == ".pcx" ? RXIMAGE_FORMAT_PCX
+           : ext == ".ico" ? RXIMAGE_FORMAT_ICO
+                           : RXIMAGE_FORMAT_WBMP;
 }
 
 TEST(CodecTools, ReadsOtherWritersFiles)
@@ -203,7 +254,26 @@ TEST(CodecTools, ReadsOtherWritersFiles)
         ASSERT_TRUE(rxtest::ReadFile(dir + "/" + name, file));
         RxImage image;
         ASSERT_TRUE(Decode(image, file, TypeOf(name))) << image.GetLastError();
-        EXPECT_TRUE(rxtest::PixelsOf(image) == rxtest::ReadImage(dir + "/" + name.substr(0, name.rfind('.')) + ".ppm"));
+        const std::string stem = dir + "/" + name.substr(0, name.rfind('.'));
+        const rxtest::RgbImage ours = rxtest::PixelsOf(image), want = rxtest::ReadImage(stem + ".ppm");
+        if (TypeOf(name) != RXIMAGE_FORMAT_ICO) {
+            EXPECT_TRUE(ours == want);
+            continue;
+        }
+        // Icons: opaque pixels by colour, masked ones transparent in our terms.
+        const rxtest::RgbImage opacity = rxtest::ReadImage(stem + ".pgm");
+        ASSERT_EQ(ours.width * ours.height, opacity.width * opacity.height);
+        for (int i = 0; i < ours.width * ours.height; ++i) {
+            const long x = i % ours.width, y = ours.height - 1 - i / ours.width;
+            const RGBQUAD c = image.GetPixelColor(x, y, false), t = image.GetTransColor();
+            const bool transparent = (image.AlphaIsValid() && image.AlphaGet(x, y) == 0) ||
+                                     (image.IsTransparent() && (image.IsIndexed() ? image.GetPixelIndex(x, y) == image.GetTransIndex()
+                                                                                   : std::memcmp(&c, &t, 3) == 0));
+            if (opacity.rgb[size_t(i)])
+                ASSERT_TRUE(std::equal(&ours.rgb[size_t(i) * 3], &ours.rgb[size_t(i) * 3 + 3], &want.rgb[size_t(i) * 3])) << i;
+            else
+                ASSERT_TRUE(transparent) << i;
+        }
     }
 }
 
@@ -214,7 +284,7 @@ TEST(CodecTools, OthersReadOurFiles)
     const std::string dir = rxtest::ScratchDir() + "/codecs";
     ASSERT_EQ(rxtest::Run("mkdir -p " + rxtest::Quote(dir)), 0);
     std::vector<std::pair<std::string, rxtest::RgbImage>> written;
-    std::vector<std::string> noPillow;
+    std::vector<std::string> noPillow, noNetpbm;
     unsigned seed = 300;
     for (DWORD w : {1u, 8u, 127u, 200u}) {
         RxImage mono(w, 1 + w % 5, 1);
@@ -246,12 +316,22 @@ TEST(CodecTools, OthersReadOurFiles)
             if (bpp == 4 || bpp == 24) // Pillow takes a plane's pad byte for the next plane's first value
                 noPillow.push_back(name);
         }
+    for (DWORD bpp : {1u, 4u, 8u, 24u}) {
+        RxImage icon(5 + bpp, 7, bpp);
+        rxtest::FillRandom(icon, seed, false);
+        const std::string name = dir + "/i" + std::to_string(seed++);
+        ASSERT_TRUE(rxtest::WriteFile(name + ".ico", Encode(icon, RXIMAGE_FORMAT_ICO)));
+        written.emplace_back(name, rxtest::PixelsOf(icon));
+        noNetpbm.push_back(name); // checked against winicontopam by the script
+    }
     ASSERT_EQ(rxtest::Run(rxtest::Quote(rxtest::Python()) + " " + rxtest::Quote(rxtest::Script("make_codec_fixtures.py")) +
                           " read " + rxtest::Quote(dir)),
               0);
     for (const auto& [name, pixels] : written) {
         SCOPED_TRACE(name);
-        EXPECT_TRUE(rxtest::ReadImage(name + ".nb.ppm") == pixels);
+        if (std::count(noNetpbm.begin(), noNetpbm.end(), name) == 0) {
+            EXPECT_TRUE(rxtest::ReadImage(name + ".nb.ppm") == pixels);
+        }
         if (name[name.rfind('/') + 1] != 'w' && std::count(noPillow.begin(), noPillow.end(), name) == 0) {
             EXPECT_TRUE(rxtest::ReadImage(name + ".pil.ppm") == pixels);
         }
@@ -276,7 +356,8 @@ TEST(CodecHostile, PrefixesAndShortWrites)
     for (const auto& [image, type, text] : {std::tuple<RxImage*, DWORD, const char*>{&mono, 6, "Write Error in WBMP file"},
                                            {&indexed, 4, "Write Error in TGA file"}, {&rgba, 4, "Write Error in TGA file"},
                                            {&mono, 5, "cannot write PCX header"}, {&indexed, 5, "cannot write PCX header"},
-                                           {&rgba, 5, "cannot write PCX header"}}) {
+                                           {&rgba, 5, "cannot write PCX header"}, {&indexed, 3, "Write Error in ICO file"},
+                                           {&rgba, 3, "Write Error in ICO file"}}) {
         const size_t total = Encode(*image, type).size();
         for (size_t n = 0; n < total; ++n) {
             FailingFile file(n);

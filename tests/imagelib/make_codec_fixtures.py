@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""WBMP, TGA and PCX test files. Exit status 3: a tool is missing.
+"""WBMP, TGA, PCX and ICO test files. Exit status 3: a tool is missing.
 
   fixtures DIR   other writers' files X.wbmp / X.tga / X.pcx with the pixels two independent
-                 readers agree on (or the only one) in X.ppm; names in DIR/fixtures.txt
-  read DIR       for every DIR/*.tga and *.pcx: Pillow's and netpbm's pixels (*.pil.ppm,
-                 *.nb.ppm); for every DIR/*.wbmp: wbmptopbm's (*.nb.ppm)
+                 readers agree on (or the only one) in X.ppm (icons: with their opacity, 255 or
+                 0, in X.pgm); names in DIR/fixtures.txt
+  read DIR       for every DIR/*.tga, *.pcx and *.ico: Pillow's and netpbm's pixels
+                 (*.pil.ppm, *.nb.ppm); for every DIR/*.wbmp: wbmptopbm's (*.nb.ppm)
 Files are written under temporary names and renamed: parallel test processes share DIR.
 """
 import os, random, shutil, struct, subprocess, sys, tempfile
@@ -91,7 +92,41 @@ def make(out, tmp, rnd):
             with open(path, "wb") as f:
                 f.write(run("ppmtopcx %s %s" % (opt, src_pcx)))
             refs[name] = (open(path, "rb").read(), agreed(path))
+    # Icons: Pillow's BMP entries of several modes, pamtowinicon, ImageMagick.
+    for mode, size in (("RGBA", 16), ("P", 32), ("RGB", 20), ("L", 16)):  # Pillow cuts 1-bit masks short
+        im = Image.frombytes("RGBA", (size, size), bytes(rnd.randrange(256) for _ in range(size * size * 4)))
+        im = im.point(lambda v: 0 if v < 64 else v) if mode == "RGBA" else im.convert("RGB").convert(mode)
+        path = os.path.join(tmp, "pil_%s.ico" % mode)
+        im.save(path, bitmap_format="bmp", sizes=[(size, size)])
+        refs["pil_%s.ico" % mode] = (open(path, "rb").read(), icon_reference(path))
+    for name, cmd in (("pam_icon.ico", "pamtowinicon %s" % ppm), ("im_icon.ico", "convert-im6.q16 %s ICO:-" % ppm)):
+        path = os.path.join(tmp, name)
+        with open(path, "wb") as f:
+            f.write(run(cmd))
+        refs[name] = (open(path, "rb").read(), icon_reference(path))
     return refs
+
+
+def icon_reference(path):
+    """Colours where Pillow and winicontopam -andmasks agree; opacity from winicontopam
+    (Pillow reads transparency out of the short masks it writes itself), or from the pixels'
+    own alpha in 32-bit entries."""
+    from PIL import Image
+    im = Image.open(path).convert("RGBA")
+    w, h = im.size
+    pam = run("winicontopam -andmasks " + path)
+    data = pam[pam.index(b"ENDHDR\n") + 7:]
+    depth = len(data) // (w * h)
+    raw = open(path, "rb").read()
+    offset = struct.unpack("<I", raw[18:22])[0]
+    if raw[offset + 14] == 32:  # alpha in the pixels, the mask may be missing
+        alpha = bytes(255 if a else 0 for a in im.getdata(3))
+    else:
+        alpha = bytes(255 if data[i * depth + depth - 1] else 0 for i in range(w * h))
+    for i, (r, g, b, a) in enumerate(im.getdata()):
+        if alpha[i] and a == 255 and tuple(data[i * depth:i * depth + 3]) != (r, g, b):
+            raise SystemExit("winicontopam and Pillow differ on " + path)
+    return (b"P6\n%d %d\n255\n" % (w, h) + im.convert("RGB").tobytes(), b"P5\n%d %d\n255\n" % (w, h) + alpha)
 
 
 def agreed(path):
@@ -113,7 +148,9 @@ def main():
         d = sys.argv[2]
         for n in sorted(os.listdir(d)):
             p = os.path.join(d, n)
-            if n.endswith(".tga") or n.endswith(".pcx"):
+            if n.endswith(".ico"):
+                put(p[:-4] + ".pil.ppm", icon_reference(p)[0])
+            elif n.endswith(".tga") or n.endswith(".pcx"):
                 try:
                     put(p[:-4] + ".pil.ppm", pillow_rgb(p))
                 except OSError:
@@ -130,7 +167,8 @@ def main():
         import PIL  # noqa: F401
     except ImportError:
         sys.exit(3)
-    if any(shutil.which(t) is None for t in ("pbmtowbmp", "wbmptopbm", "pamtotga", "tgatoppm", "ppmtopcx", "pcxtoppm", "convert-im6.q16")):
+    if any(shutil.which(t) is None for t in ("pbmtowbmp", "wbmptopbm", "pamtotga", "tgatoppm", "ppmtopcx", "pcxtoppm", "pamtowinicon", "winicontopam",
+                                          "convert-im6.q16")):
         sys.exit(3)
     with tempfile.TemporaryDirectory(dir=out) as tmp:
         refs = make(out, tmp, random.Random(46))
@@ -138,6 +176,9 @@ def main():
         if not data or not ref:
             raise SystemExit("no file or reference for " + name)
         put(os.path.join(out, name), data)
+        if isinstance(ref, tuple):
+            put(os.path.join(out, name.rsplit(".", 1)[0] + ".pgm"), ref[1])
+            ref = ref[0]
         put(os.path.join(out, name.rsplit(".", 1)[0] + ".ppm"), ref)
     put(os.path.join(out, "fixtures.txt"), "\n".join(refs).encode() + b"\n")
 
