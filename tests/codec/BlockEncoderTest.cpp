@@ -178,3 +178,83 @@ TEST_F(BlockEncoder, RoundTripsThroughTheBlockDecoder)
             }
         }
 }
+
+TEST_F(BlockEncoder, PassLimitsSlopesAndEarlyStop)
+{
+    std::mt19937 rng(9);
+    rvd_block_encoder enc;
+    rvd_block_decoder dec;
+    rvd_block eb, db;
+
+    // K = 30 leaves one plane: one pass, whatever is asked.
+    block_shape one{8, 8, 0, 0, 31, 30};
+    std::vector<int32_t> ones(64, 1);
+    EXPECT_EQ(1, encode_block(enc, eb, one, ones, 40).num_passes);
+
+    // A single set sample: after its cleanup only refinements change anything.
+    block_shape single{16, 16, 0, 1, 12, 0};
+    std::vector<int32_t> lone(256, 0);
+    lone[77] = to_word(-2901, 12);
+    coded_block c = encode_block(enc, eb, single, lone, 34, true, 1.0);
+    for (int z = 1; z + 1 < c.num_passes; z++) // the last one is kept as a truncation point
+        if (z % 3 != 2) {
+            EXPECT_EQ(0, c.slopes[static_cast<size_t>(z)]) << z;
+        }
+
+    for (int mode : {0, 1, 4, 16, 63})
+        for (int orientation = 0; orientation < 4; orientation++) {
+            SCOPED_TRACE(testing::Message() << "modes " << mode << " orientation " << orientation);
+            block_shape s{32, 64, mode, orientation, 14, 1};
+            std::vector<int32_t> noise = random_words(rng, s, 0);
+            int full = 3 * (s.kmax - s.missing) - 2;
+            coded_block all = encode_block(enc, eb, s, noise, full, true, 1.0);
+            ASSERT_EQ(full, all.num_passes);
+            EXPECT_NE(0, all.slopes.back()) << "a fully coded reversible block ends on a truncation point";
+            uint16_t last = 0xFFFF, top = 0;
+            for (uint16_t v : all.slopes)
+                if (v != 0) {
+                    EXPECT_LT(v, last);
+                    last = v;
+                    top = std::max(top, v);
+                }
+            // A threshold above every slope: coding stops early, except in the LL band,
+            // and the shortened output decodes to the truncated values.
+            coded_block cut = encode_block(enc, eb, s, noise, full, true, 1.0, static_cast<uint16_t>(top + 1));
+            if (orientation == 0) {
+                EXPECT_EQ(full, cut.num_passes);
+                continue;
+            }
+            ASSERT_LT(cut.num_passes, full);
+            ASSERT_GT(cut.num_passes, 0);
+            EXPECT_EQ(decode_block(dec, db, s, all, cut.num_passes), decode_block(dec, db, s, cut, cut.num_passes));
+        }
+}
+
+TEST(BlockEncoderConcurrency, TwoThreadsShareOneEncoder)
+{
+    init_block_coding_tables();
+    std::mt19937 rng(3);
+    block_shape shapes[2] = {{64, 64, 0, 1, 16, 0}, {32, 128, 57, 3, 20, 2}};
+    std::vector<int32_t> words[2];
+    coded_block alone[2];
+    rvd_block_encoder enc;
+    for (int n = 0; n < 2; n++) {
+        words[n] = random_words(rng, shapes[n], n);
+        rvd_block b;
+        alone[n] = encode_block(enc, b, shapes[n], words[n], 3 * (shapes[n].kmax - shapes[n].missing) - 2, true, 1.0);
+    }
+    bool same[2] = {true, true};
+    auto work = [&](int n) {
+        rvd_block b;
+        for (int k = 0; k < 20; k++) {
+            coded_block c =
+                encode_block(enc, b, shapes[n], words[n], 3 * (shapes[n].kmax - shapes[n].missing) - 2, true, 1.0);
+            same[n] = same[n] && c.bytes == alone[n].bytes && c.slopes == alone[n].slopes;
+        }
+    };
+    std::thread a(work, 0), b(work, 1);
+    a.join();
+    b.join();
+    EXPECT_TRUE(same[0]);
+    EXPECT_TRUE(same[1]);
+}
