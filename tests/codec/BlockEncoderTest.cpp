@@ -258,3 +258,31 @@ TEST(BlockEncoderConcurrency, TwoThreadsShareOneEncoder)
     EXPECT_TRUE(same[0]);
     EXPECT_TRUE(same[1]);
 }
+
+// Worst cases for the byte buffer: full-range noise at every K, checkerboards of
+// alternating signs, single set samples and long thin shapes, coded down to bit 0.
+// AddressSanitizer watches the writes; here the counts must fit the buffer.
+TEST_F(BlockEncoder, AdversarialBlocksStayInsideTheBuffer)
+{
+    std::mt19937 rng(8);
+    rvd_block_encoder enc;
+    rvd_block b;
+    const std::pair<int, int> shapes[] = {{64, 64}, {4, 1024}, {1024, 4}, {1, 1024}, {3, 1024}};
+    for (int modes : {0, 1, 4, 63})
+        for (const auto& shape : shapes)
+            for (int K = 0; K <= 30; K += (shape.first == 64 ? 1 : 6))
+                for (int pattern = 0; pattern < 3; pattern++) {
+                    block_shape s{shape.first, shape.second, modes, K % 4, 31, K};
+                    std::vector<int32_t> w(static_cast<size_t>(s.height * s.width), 0);
+                    const uint32_t top = 0x7FFFFFFFu >> K;
+                    for (size_t i = 0; i < w.size(); i++) {
+                        uint32_t mag = pattern == 0 ? static_cast<uint32_t>(rng()) & top
+                                                    : (pattern == 1 ? top : (i == w.size() / 2 ? 1u : 0u));
+                        bool neg = pattern == 1 ? ((i + i / static_cast<size_t>(s.width)) & 1) : (rng() & 1);
+                        w[i] = static_cast<int32_t>(mag | (neg ? 0x80000000u : 0u));
+                    }
+                    coded_block c = encode_block(enc, b, s, w, 91 - 3 * K, false, 1.0);
+                    ASSERT_EQ(91 - 3 * K, c.num_passes);
+                    ASSERT_LE(static_cast<int>(c.bytes.size()), b.max_bytes);
+                }
+}
