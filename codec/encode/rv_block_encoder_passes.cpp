@@ -45,7 +45,7 @@ inline void make_significant(uint32_t* cp, uint32_t& w, int r, uint32_t neg, boo
 
 // Codes the sign of a newly significant sample and records it.
 template <bool RAW>
-inline void code_sign(rv_mq_encoder& c, rv_mq_state* states, uint32_t* cp, uint32_t& w, int r, uint32_t neg,
+inline void code_sign(rv_mq_encoder_regs& c, rv_mq_state* states, uint32_t* cp, uint32_t& w, int r, uint32_t neg,
                       bool causal, int stride)
 {
     if (RAW) {
@@ -58,7 +58,7 @@ inline void code_sign(rv_mq_encoder& c, rv_mq_state* states, uint32_t* cp, uint3
 }
 
 template <bool RAW>
-inline int64_t significance_row(rv_mq_encoder& c, rv_mq_state* states, const uint8_t* lut, uint32_t* cp,
+inline int64_t significance_row(rv_mq_encoder_regs& c, rv_mq_state* states, const uint8_t* lut, uint32_t* cp,
                                 uint32_t& w, const int32_t* sp, int r, int width, int p, bool causal, int stride,
                                 const int32_t* dist)
 {
@@ -87,7 +87,7 @@ int64_t significance_pass(int p, const int32_t* samples, int32_t* contexts, rv_m
     const int32_t* dist = final_plane ? rv_significance_distortion_final : rv_significance_distortion_lossy;
     const int stride = width + 3;
     int64_t total = 0;
-    rv_mq_encoder c = coder;
+    rv_mq_encoder_regs c = coder.r;
     for (int s = 0; s < num_stripes; s++) {
         uint32_t* cp = reinterpret_cast<uint32_t*>(contexts) + (s + 1) * stride + 1;
         const int32_t* sp = samples + 4 * s * width;
@@ -105,7 +105,7 @@ int64_t significance_pass(int p, const int32_t* samples, int32_t* contexts, rv_m
             cp[col] = w;
         }
     }
-    coder = c;
+    coder.r = c;
     return total;
 }
 
@@ -116,7 +116,7 @@ int64_t refinement_pass(int p, const int32_t* samples, int32_t* contexts, rv_mq_
     const int32_t* dist = final_plane ? rv_refinement_distortion_final : rv_refinement_distortion_lossy;
     const int stride = width + 3;
     int64_t total = 0;
-    rv_mq_encoder c = coder;
+    rv_mq_encoder_regs c = coder.r;
     for (int s = 0; s < num_stripes; s++) {
         const uint32_t* cp = reinterpret_cast<const uint32_t*>(contexts) + (s + 1) * stride + 1;
         const int32_t* sp = samples + 4 * s * width;
@@ -143,7 +143,7 @@ int64_t refinement_pass(int p, const int32_t* samples, int32_t* contexts, rv_mq_
             }
         }
     }
-    coder = c;
+    coder.r = c;
     return total;
 }
 
@@ -184,7 +184,7 @@ int64_t cleanup_pass(int p, const int32_t* samples, int32_t* contexts, rv_mq_enc
     const int32_t* dist = final_plane ? rv_significance_distortion_final : rv_significance_distortion_lossy;
     const int stride = width + 3;
     int64_t total = 0;
-    rv_mq_encoder c = coder;
+    rv_mq_encoder_regs c = coder.r;
     for (int s = 0; s < num_stripes; s++) {
         uint32_t* cp = reinterpret_cast<uint32_t*>(contexts) + (s + 1) * stride + 1;
         const int32_t* sp = samples + 4 * s * width;
@@ -228,6 +228,6 @@ int64_t cleanup_pass(int p, const int32_t* samples, int32_t* contexts, rv_mq_enc
             cp[col] = (w & ~visited_mask) | ((w & sig_mask) << 15);
         }
     }
-    coder = c;
+    coder.r = c;
     return total;
 }

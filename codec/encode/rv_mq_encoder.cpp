@@ -17,20 +17,20 @@ void rv_mq_encoder::start(uint8_t* buffer, bool mq_mode)
     prev = nullptr;
     next_pass = nullptr;
     end = nullptr;
-    T = 0;
-    C = 0;
+    r.T = 0;
+    r.C = 0;
     if (mq) {
         // The held byte starts as a dummy written just before the segment; the byte
         // that was there is put back when the segment is terminated.
-        A = 0x8000;
-        t = 12;
+        r.A = 0x8000;
+        r.t = 12;
         saved = buffer[-1];
-        next = buffer - 1;
+        r.next = buffer - 1;
     } else {
-        A = 0;
-        t = 8;
+        r.A = 0;
+        r.t = 8;
         saved = 0;
-        next = buffer;
+        r.next = buffer;
     }
 }
 
@@ -45,14 +45,6 @@ void rv_mq_encoder::continue_from(rv_mq_encoder* previous)
     previous->next_pass = this;
 }
 
-void rv_mq_encoder::encode_run(int value)
-{
-    rv_mq_state uniform = rv_mq_encoder_states[2 * 46];
-    encode_symbol((value >> 1) & 1, uniform);
-    uniform = rv_mq_encoder_states[2 * 46];
-    encode_symbol(value & 1, uniform);
-}
-
 void rv_mq_encoder::find_min_truncation(const uint8_t* limit)
 {
     finished = true;
@@ -60,7 +52,7 @@ void rv_mq_encoder::find_min_truncation(const uint8_t* limit)
     int avail = static_cast<int>(limit - s);
     if (!mq) {
         // Every bit written, with a partly filled byte counted whole.
-        int n = static_cast<int>(next - s) + (t < (next > s && next[-1] == 0xFF ? 7 : 8) ? 1 : 0);
+        int n = static_cast<int>(r.next - s) + (r.t < (r.next > s && r.next[-1] == 0xFF ? 7 : 8) ? 1 : 0);
         end = seg_start + (n < avail ? n : avail);
         return;
     }
@@ -70,12 +62,12 @@ void rv_mq_encoder::find_min_truncation(const uint8_t* limit)
     // its own value; it decodes the pass when that lies inside the interval: lower
     // residual below one unit, upper residual at least one unit. (The lower end matters
     // where a byte after 0xFF carries into it.)
-    const int F = 27 - t;
+    const int F = 27 - r.t;
     const int64_t unit = int64_t(1) << F;
     const int64_t cap = unit << 20; // beyond it a residual's verdict can no longer change
-    int k = static_cast<int>(next - s); // the held byte's position; -1: the dummy
-    int64_t ql = (static_cast<int64_t>(T) << F) + static_cast<int64_t>(C);
-    int64_t qu = ql + static_cast<int64_t>(A);
+    int k = static_cast<int>(r.next - s); // the held byte's position; -1: the dummy
+    int64_t ql = (static_cast<int64_t>(r.T) << F) + static_cast<int64_t>(r.C);
+    int64_t qu = ql + static_cast<int64_t>(r.A);
     int L = -1;
     if (k >= 0) {
         int w = (k > 0 && s[k - 1] == 0xFF) ? 7 : 8;
@@ -113,24 +105,24 @@ uint8_t* rv_mq_encoder::terminate(bool optimal)
     rv_mq_encoder before = *this;
     uint8_t* flush_end;
     if (mq) {
-        C <<= t;
-        int n = 12 - t;
+        r.C <<= r.t;
+        int n = 12 - r.t;
         while (n > 0) {
             transfer_byte();
-            n -= t;
-            C <<= t;
+            n -= r.t;
+            r.C <<= r.t;
         }
         transfer_byte();
         seg_start[-1] = saved;
-        flush_end = next;
+        flush_end = r.next;
     } else {
-        int full = (next > seg_start && next[-1] == 0xFF) ? 7 : 8;
+        int full = (r.next > seg_start && r.next[-1] == 0xFF) ? 7 : 8;
         if (optimal) {
-            for (int pad = t < full ? t : 0; pad > 0; pad--)
+            for (int pad = r.t < full ? r.t : 0; pad > 0; pad--)
                 put_raw(1);
-        } else if (t < full) {
+        } else if (r.t < full) {
             // Alternating 0, 1, 0, ... padding, which a checking decoder expects.
-            int pad = t;
+            int pad = r.t;
             int bits = 0x55 >> (8 - pad);
             for (int b = pad - 1; b >= 0; b--)
                 put_raw((bits >> b) & 1);
@@ -139,15 +131,15 @@ uint8_t* rv_mq_encoder::terminate(bool optimal)
             for (int b = 6; b >= 0; b--)
                 put_raw((0x2A >> b) & 1);
         }
-        flush_end = next;
+        flush_end = r.next;
     }
 
     // Earlier passes of the segment, oldest first.
     rv_mq_encoder* first = this;
     while (first->prev != nullptr && !first->prev->finished)
         first = first->prev;
-    for (rv_mq_encoder* r = first; r != this; r = r->next_pass)
-        r->find_min_truncation(flush_end);
+    for (rv_mq_encoder* rec = first; rec != this; rec = rec->next_pass)
+        rec->find_min_truncation(flush_end);
 
     if (optimal) {
         if (mq) {
@@ -174,12 +166,12 @@ uint8_t* rv_mq_encoder::provisional_end() const
 {
     if (finished)
         return end;
-    int committed = static_cast<int>(next - seg_start);
+    int committed = static_cast<int>(r.next - seg_start);
     if (committed < 0)
         committed = 0;
     if (mq)
         committed += 2; // the held byte and about one more that the code register fills
-    else if (t < ((next > seg_start && next[-1] == 0xFF) ? 7 : 8))
+    else if (r.t < ((r.next > seg_start && r.next[-1] == 0xFF) ? 7 : 8))
         committed += 1;
     return seg_start + committed;
 }
@@ -195,11 +187,11 @@ int rv_mq_encoder::segment_length(bool& is_final)
         rv_mq_encoder* newest = this;
         while (newest->next_pass != nullptr)
             newest = newest->next_pass;
-        for (rv_mq_encoder* r = newest; r != nullptr && !r->finished; r = r->prev) {
-            if (r->active)
+        for (rv_mq_encoder* rec = newest; rec != nullptr && !rec->finished; rec = rec->prev) {
+            if (rec->active)
                 continue;
-            if (!r->mq || newest->next - r->next >= 5)
-                r->find_min_truncation(newest->next);
+            if (!rec->mq || newest->r.next - rec->r.next >= 5)
+                rec->find_min_truncation(newest->r.next);
         }
     }
     is_final = finished;
@@ -212,7 +204,7 @@ void rv_mq_encoder::relocate(const uint8_t* old_base, uint8_t* new_base)
     if (seg_start == nullptr)
         return;
     seg_start = new_base + (seg_start - old_base);
-    next = new_base + (next - old_base);
+    r.next = new_base + (r.next - old_base);
     if (end != nullptr)
         end = new_base + (end - old_base);
 }

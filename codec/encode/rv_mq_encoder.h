@@ -9,26 +9,14 @@
 
 #include <cstdint>
 
-struct rv_mq_encoder {
-    uint32_t A;           // interval, 0x8000 the full scale
-    uint32_t C;           // code register; bit 27 is the carry into T
-    int32_t t;            // bits left before the next byte transfer
-    int32_t T;            // the byte held back (MQ), or the bits gathered so far (raw)
-    uint8_t* seg_start;   // first byte of the segment
-    uint8_t* next;        // where the next byte goes; seg_start - 1 before the first MQ transfer
-    uint8_t saved;        // the byte before the segment, which the held dummy byte overwrites
-    bool mq;
-    bool active;          // the record of the pass being coded
-    bool finished;        // `end` is final
-    rv_mq_encoder* prev;  // earlier pass of the same segment
-    rv_mq_encoder* next_pass;
-    uint8_t* end;         // end of the pass's bytes once finished
-
-    void reset();
-    // Opens a segment at `buffer`.
-    void start(uint8_t* buffer, bool mq_mode);
-    // Takes over the state of the previous pass's record, which becomes inactive.
-    void continue_from(rv_mq_encoder* previous);
+// The coder registers. A coding pass works on a local copy, so that they stay in
+// processor registers while bytes are stored through `next`.
+struct rv_mq_encoder_regs {
+    uint32_t A;     // interval, 0x8000 the full scale
+    uint32_t C;     // code register; bit 27 is the carry into T
+    int32_t t;      // bits left before the next byte transfer
+    int32_t T;      // the byte held back (MQ), or the bits gathered so far (raw)
+    uint8_t* next;  // where the next byte goes; one before the segment until the first MQ transfer
 
     RV_MQ_INLINE void encode_symbol(int symbol, rv_mq_state& state)
     {
@@ -59,7 +47,7 @@ struct rv_mq_encoder {
                 transfer_byte();
         } while (A < 0x8000);
     }
-    void transfer_byte()
+    RV_MQ_INLINE void transfer_byte()
     {
         if (T == 0xFF) {
             *next++ = 0xFF;
@@ -81,8 +69,6 @@ struct rv_mq_encoder {
             t = 8;
         }
     }
-    // Two symbols of `value` (most significant first), each in a fresh uniform context.
-    void encode_run(int value);
     // One bit of a raw segment; a byte after 0xFF carries 7 bits.
     RV_MQ_INLINE void put_raw(int bit)
     {
@@ -93,6 +79,37 @@ struct rv_mq_encoder {
             T = 0;
         }
     }
+    // Two symbols of `value` (most significant first), each in a fresh uniform context.
+    void encode_run(int value)
+    {
+        rv_mq_state uniform = rv_mq_encoder_states[2 * 46];
+        encode_symbol((value >> 1) & 1, uniform);
+        uniform = rv_mq_encoder_states[2 * 46];
+        encode_symbol(value & 1, uniform);
+    }
+};
+
+struct rv_mq_encoder {
+    rv_mq_encoder_regs r;
+    uint8_t* seg_start;   // first byte of the segment
+    uint8_t saved;        // the byte before the segment, which the held dummy byte overwrites
+    bool mq;
+    bool active;          // the record of the pass being coded
+    bool finished;        // `end` is final
+    rv_mq_encoder* prev;  // earlier pass of the same segment
+    rv_mq_encoder* next_pass;
+    uint8_t* end;         // end of the pass's bytes once finished
+
+    void reset();
+    // Opens a segment at `buffer`.
+    void start(uint8_t* buffer, bool mq_mode);
+    // Takes over the state of the previous pass's record, which becomes inactive.
+    void continue_from(rv_mq_encoder* previous);
+
+    void encode_symbol(int symbol, rv_mq_state& state) { r.encode_symbol(symbol, state); }
+    void transfer_byte() { r.transfer_byte(); }
+    void encode_run(int value) { r.encode_run(value); }
+    void put_raw(int bit) { r.put_raw(bit); }
 
     // Flushes and closes the segment; returns the end of its bytes. With `optimal` the
     // segment and every unfinished pass in it end at their shortest decodable prefix;

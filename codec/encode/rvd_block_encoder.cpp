@@ -84,7 +84,7 @@ void block_coding::ensure_room(uint8_t*& pos, int z)
     uint8_t* base = block->byte_buffer;
     uint8_t* at = pos;
     if (z > 0 && recs[z - 1].active)
-        at = std::max(at, recs[z - 1].next);
+        at = std::max(at, recs[z - 1].r.next);
     if (base != nullptr && block->max_bytes - (at - base) >= kMinFreeBytes)
         return;
     ptrdiff_t pos_offset = base == nullptr ? 0 : pos - base;
@@ -223,7 +223,7 @@ int block_coding::run()
         dist[z] = static_cast<double>(sum) * scale;
         if (z + 1 == seg_end)
             pos = c.terminate((modes & rvd_block_erterm) == 0);
-        assert(c.next <= block->byte_buffer + block->max_bytes);
+        assert(c.r.next <= block->byte_buffer + block->max_bytes);
 
         for (int j = first_open; j <= z; j++) {
             bool settled = false;
