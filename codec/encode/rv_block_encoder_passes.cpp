@@ -14,32 +14,49 @@ inline uint32_t low_bits(uint32_t mag, int p, uint32_t mask)
     return (p >= 5 ? (mag >> (p - 5)) : (mag << (5 - p))) & mask;
 }
 
+// Stripe rows -1 and 4 are the rows above and below the stripe, so sig(-1), sign(-1)
+// and sig(4) name the neighbour bits kept for them; a column's left and right
+// neighbours in row r sit just below and above sig(r).
+const uint32_t below_sign = 1u << 31; // sign of the sample below row 3
+const uint32_t magnitude_mask = 0x7FFFFFFF; // of a sample word; bit 31 is its sign
+// Row r's neighbourhood lies in bits 3r to 3r + 8 (its own significance in the middle):
+// shifted down by 3r, the significance-table index and the mask of the eight neighbours.
+const uint32_t neighbourhood_index = 0x1FF;
+const uint32_t neighbours = neighbourhood_index & ~sig(0);
+// refine(r) == sig(r) << refine_shift.
+const int refine_shift = 15;
+static_assert((sig(2) << refine_shift) == refine(2), "refinement bits mirror significance bits");
+
+inline uint32_t has(uint32_t w, uint32_t mask)
+{
+    return (w & mask) != 0 ? 1u : 0u;
+}
+
 // Index into the sign table for row r of a column word, with the column words beside it.
 inline uint32_t sign_index(uint32_t w, uint32_t left, uint32_t right, int r)
 {
-    uint32_t s = 3 * static_cast<uint32_t>(r);
-    uint32_t lower_neg = r == 3 ? (w >> 31) : (w >> (24 + s));
-    return ((w >> (s + 1)) & 1) | (((w >> (18 + s)) & 1) << 1) | (((w >> (s + 3)) & 1) << 2) |
-           (((left >> (21 + s)) & 1) << 3) | (((w >> (s + 5)) & 1) << 4) | (((right >> (21 + s)) & 1) << 5) |
-           (((w >> (s + 7)) & 1) << 6) | ((lower_neg & 1) << 7);
+    uint32_t lower_sign = r == 3 ? below_sign : sign(r + 1);
+    return has(w, sig(r - 1)) | has(w, sign(r - 1)) << 1 | has(w, sig(r) >> 1) << 2 | has(left, sign(r)) << 3 |
+           has(w, sig(r) << 1) << 4 | has(right, sign(r)) << 5 | has(w, sig(r + 1)) << 6 | has(w, lower_sign) << 7;
 }
 
-// Records that row r of the column at cp became significant, exactly as the decoder does.
+// Records that row r of the column at cp became significant, in its own word `w` and in
+// the words of its eight neighbours, exactly as the decoder does.
 inline void make_significant(uint32_t* cp, uint32_t& w, int r, uint32_t neg, bool causal, int stride)
 {
-    w |= sig(r) | (neg << (21 + 3 * r));
-    cp[-1] |= 1u << (3 * r + 5);
-    cp[1] |= 1u << (3 * r + 3);
+    w |= sig(r) | (neg ? sign(r) : 0);
+    cp[-1] |= sig(r) << 1; // the right neighbour of the column to the left
+    cp[1] |= sig(r) >> 1;  // the left neighbour of the column to the right
     if (r == 0 && !causal) {
-        uint32_t* up = cp - stride;
-        up[-1] |= 1u << 17;
-        up[0] |= (1u << 16) | (neg << 31);
-        up[1] |= 1u << 15;
+        uint32_t* up = cp - stride; // row 4 of the stripe above
+        up[-1] |= sig(4) << 1;
+        up[0] |= sig(4) | (neg ? below_sign : 0);
+        up[1] |= sig(4) >> 1;
     } else if (r == 3) {
-        uint32_t* down = cp + stride;
-        down[-1] |= 1u << 2;
-        down[0] |= (1u << 1) | (neg << 18);
-        down[1] |= 1u;
+        uint32_t* down = cp + stride; // row -1 of the stripe below
+        down[-1] |= sig(-1) << 1;
+        down[0] |= sig(-1) | (neg ? sign(-1) : 0);
+        down[1] |= sig(-1) >> 1;
     }
 }
 
@@ -62,15 +79,15 @@ inline int64_t significance_row(rv_mq_encoder_regs& c, rv_mq_state* states, cons
                                 uint32_t& w, const int32_t* sp, int r, int width, int p, bool causal, int stride,
                                 const int32_t* dist)
 {
-    if ((w & (sig(r) | sign(r))) != 0 || ((w >> (3 * r)) & 0x1EF) == 0)
+    if ((w & (sig(r) | sign(r))) != 0 || ((w >> (3 * r)) & neighbours) == 0)
         return 0;
     uint32_t v = static_cast<uint32_t>(sp[r * width]);
-    uint32_t mag = v & 0x7FFFFFFF;
+    uint32_t mag = v & magnitude_mask;
     int bit = static_cast<int>((mag >> p) & 1);
     if (RAW)
         c.put_raw(bit);
     else
-        c.encode_symbol(bit, states[lut[(w >> (3 * r)) & 0x1FF]]);
+        c.encode_symbol(bit, states[lut[(w >> (3 * r)) & neighbourhood_index]]);
     w |= visited(r);
     if (!bit)
         return 0;
@@ -127,16 +144,16 @@ int64_t refinement_pass(int p, const int32_t* samples, int32_t* contexts, rv_mq_
             for (int r = 0; r < 4; r++) {
                 if ((w & refine(r)) == 0)
                     continue;
-                uint32_t mag = static_cast<uint32_t>(sp[r * width + col]) & 0x7FFFFFFF;
+                uint32_t mag = static_cast<uint32_t>(sp[r * width + col]) & magnitude_mask;
                 int bit = static_cast<int>((mag >> p) & 1);
                 if (RAW) {
                     c.put_raw(bit);
                 } else {
                     int ctx;
-                    if ((mag >> p) >= 4)
+                    if ((mag >> p) >= 4) // refined before: significant above plane p + 1
                         ctx = rv_first_refine_context + 2;
                     else
-                        ctx = rv_first_refine_context + (((w >> (3 * r)) & 0x1EF) != 0 ? 1 : 0);
+                        ctx = rv_first_refine_context + (((w >> (3 * r)) & neighbours) != 0 ? 1 : 0);
                     c.encode_symbol(bit, states[ctx]);
                 }
                 total += dist[low_bits(mag, p, 63)];
@@ -210,22 +227,23 @@ int64_t cleanup_pass(int p, const int32_t* samples, int32_t* contexts, rv_mq_enc
                 // No neighbour is significant: the first sign context, no prediction.
                 c.encode_symbol(static_cast<int>(v >> 31), states[rv_first_sign_context]);
                 make_significant(cp + col, w, row, v >> 31, causal, stride);
-                total += dist[low_bits(v & 0x7FFFFFFF, p, 31)];
+                total += dist[low_bits(v & magnitude_mask, p, 31)];
                 first_row = row + 1;
             }
             for (int r = first_row; r < 4; r++) {
                 if ((w & (sig(r) | visited(r) | sign(r))) != 0)
                     continue;
                 uint32_t v = static_cast<uint32_t>(sp[r * width + col]);
-                uint32_t mag = v & 0x7FFFFFFF;
+                uint32_t mag = v & magnitude_mask;
                 int bit = static_cast<int>((mag >> p) & 1);
-                c.encode_symbol(bit, states[lut[(w >> (3 * r)) & 0x1FF]]);
+                c.encode_symbol(bit, states[lut[(w >> (3 * r)) & neighbourhood_index]]);
                 if (!bit)
                     continue;
                 code_sign<false>(c, states, cp + col, w, r, v >> 31, causal, stride);
                 total += dist[low_bits(mag, p, 31)];
             }
-            cp[col] = (w & ~visited_mask) | ((w & sig_mask) << 15);
+            // What is significant now is refined from the next plane on.
+            cp[col] = (w & ~visited_mask) | ((w & sig_mask) << refine_shift);
         }
     }
     coder.r = c;
