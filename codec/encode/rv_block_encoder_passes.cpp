@@ -116,6 +116,7 @@ int64_t significance_pass(int p, const int32_t* samples, int32_t* contexts, rv_m
                     col += 3;
                 continue;
             }
+            #pragma GCC unroll 4
             for (int r = 0; r < 4; r++)
                 total += significance_row<RAW>(c, states, lut, cp + col, w, sp + col, r, width, p, causal, stride,
                                                dist);
@@ -141,6 +142,7 @@ int64_t refinement_pass(int p, const int32_t* samples, int32_t* contexts, rv_mq_
             uint32_t w = cp[col];
             if ((w & refine_mask) == 0)
                 continue;
+            #pragma GCC unroll 4
             for (int r = 0; r < 4; r++) {
                 if ((w & refine(r)) == 0)
                     continue;
@@ -212,6 +214,7 @@ int64_t cleanup_pass(int p, const int32_t* samples, int32_t* contexts, rv_mq_enc
                 // Run mode: one symbol for four insignificant samples without significant
                 // neighbours, and the position of the first that becomes significant.
                 int row = 4;
+                #pragma GCC unroll 4
                 for (int r = 0; r < 4; r++)
                     if ((static_cast<uint32_t>(sp[r * width + col]) >> p) & 1) {
                         row = r;
