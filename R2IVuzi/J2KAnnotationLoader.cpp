@@ -107,6 +107,12 @@ void CJ2KAnnotationLoader::stop(int waitSeconds)
     m_state->queue.clear();
 }
 
+bool CJ2KAnnotationLoader::isStopping() const
+{
+    boost::lock_guard<boost::mutex> lock(m_state->mutex);
+    return m_state->quit;
+}
+
 std::string CJ2KAnnotationLoader::getServerAddress() const
 {
     boost::lock_guard<boost::mutex> lock(m_state->mutex);

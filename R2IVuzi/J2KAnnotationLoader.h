@@ -23,6 +23,9 @@ public:
     // own, with what it uses.
     void stop(int waitSeconds = 60);
 
+    // Whether stop has been called.
+    bool isStopping() const;
+
     std::string getServerAddress() const;
     void setServerAddress(const std::string& address);
     // The retry counter shared by the frame's grids.
