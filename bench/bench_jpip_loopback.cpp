@@ -7,11 +7,11 @@
 #include "R2IVuzi/J2KImage.h"
 #include "R2IVuzi/J2KImageLoader.h"
 #include "R2IVuzi/J2KKillImageLoaderRequest.h"
-#include "R2IVuzi/J2KObserver.h"
 #include "R2IVuzi/J2KUpdateServerModelRequest.h"
 #include "R2IVuzi/JpipHttp.h"
 #include "R2IVuzi/JpipParser.h"
 #include "platform/ModuleStartup.h"
+#include "tests/R2IVuzi/NullObserver.h"
 #include "tests/support/JpipTestServer.h"
 
 #include <benchmark/benchmark.h>
@@ -95,9 +95,10 @@ Corpus& corpus()
 
 // Runs the requests without windows: the start notice posts the model update, the end
 // notice wakes the waiting thread.
-class Fetcher : public CJ2KObserver, public boost::enable_shared_from_this<Fetcher> {
+class Fetcher : public NullObserver, public boost::enable_shared_from_this<Fetcher> {
 public:
-    Fetcher(const std::string& target, const int32_t window[5]) : image(new CJ2KImage(target, "uid", nullptr))
+    Fetcher(const std::string& target, const int32_t window[5])
+        : NullObserver(new CJ2KImageLoader), image(new CJ2KImage(target, "uid", nullptr))
     {
         std::copy(window, window + 5, this->window);
     }
@@ -127,20 +128,8 @@ public:
         ok = ok && good;
         changed.notify_all();
     }
-    void startRenderTimer(const std::string&) override {}
-    void updateView() override {}
-    void startPresentation(const std::string&) override {}
-    void updateRegion(const std::string&, const int*) override {}
-    void setLoaderReady(const std::string&) override {}
-    CJ2KImageLoader* getImageLoader() override { return loader; }
-    void setImageLoader(CJ2KImageLoader*) override {}
-    std::string getTarget() override { return image->getTarget(); }
-    void setTarget(std::string) override {}
-    boost::shared_ptr<CPssiXmlDao> getPssiXmlDao() override { return {}; }
-    boost::shared_ptr<CJ2KAnnotationLoader> getAnnotationLoader() override { return {}; }
 
     boost::shared_ptr<CJ2KImage> image;
-    CJ2KImageLoader* loader = new CJ2KImageLoader;
     int32_t window[5];
     std::mutex mutex;
     std::condition_variable changed;

@@ -6,8 +6,8 @@
 #include "R2IVuzi/J2KException.h"
 #include "R2IVuzi/J2KImage.h"
 #include "R2IVuzi/J2KImageLoader.h"
-#include "R2IVuzi/J2KObserver.h"
 #include "R2IVuzi/JpipHttp.h"
+#include "tests/R2IVuzi/NullObserver.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,26 +15,13 @@
 namespace {
 
 // Gives the request its loader (for the parser); every notification is dropped.
-class Observer : public CJ2KObserver {
+class Observer : public NullObserver {
 public:
-    void startRenderTimer(const std::string&) override {}
-    void dataArrived(const std::string&, const int*) override {}
-    void updateView() override {}
-    void startProcess(const std::string&) override {}
-    void startPresentation(const std::string&) override {}
-    void updateRegion(const std::string&, const int*) override {}
-    void setLoaderReady(const std::string&) override {}
-    void reportError(int, std::unique_ptr<CJ2KException>) override {}
     CJ2KImageLoader* getImageLoader() override
     {
-        static CJ2KImageLoader* loader = new CJ2KImageLoader;
-        return loader;
+        static CJ2KImageLoader* shared = new CJ2KImageLoader;
+        return shared;
     }
-    void setImageLoader(CJ2KImageLoader*) override {}
-    std::string getTarget() override { return "fuzz"; }
-    void setTarget(std::string) override {}
-    boost::shared_ptr<CPssiXmlDao> getPssiXmlDao() override { return {}; }
-    boost::shared_ptr<CJ2KAnnotationLoader> getAnnotationLoader() override { return {}; }
 };
 
 } // namespace

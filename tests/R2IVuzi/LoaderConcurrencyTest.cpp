@@ -7,8 +7,8 @@
 #include "R2IVuzi/J2KImageLoader.h"
 #include "R2IVuzi/J2KImageLoaderMgr.h"
 #include "R2IVuzi/J2KKillImageLoaderRequest.h"
-#include "R2IVuzi/J2KObserver.h"
 #include "diagnostics/Logging.h"
+#include "tests/R2IVuzi/NullObserver.h"
 
 #include <boost/thread/exceptions.hpp>
 #include <gtest/gtest.h>
@@ -102,27 +102,6 @@ public:
     }
     Journal& journal;
     std::string label;
-};
-
-// Only the loader accessor is used by an abort.
-class LoaderOwner : public CJ2KObserver {
-public:
-    explicit LoaderOwner(CJ2KImageLoader* l) : loader(l) {}
-    void startRenderTimer(const std::string&) override {}
-    void dataArrived(const std::string&, const int*) override {}
-    void updateView() override {}
-    void startProcess(const std::string&) override {}
-    void startPresentation(const std::string&) override {}
-    void updateRegion(const std::string&, const int*) override {}
-    void setLoaderReady(const std::string&) override {}
-    void reportError(int, std::unique_ptr<CJ2KException>) override {}
-    CJ2KImageLoader* getImageLoader() override { return loader; }
-    void setImageLoader(CJ2KImageLoader* l) override { loader = l; }
-    std::string getTarget() override { return ""; }
-    void setTarget(std::string) override {}
-    boost::shared_ptr<CPssiXmlDao> getPssiXmlDao() override { return {}; }
-    boost::shared_ptr<CJ2KAnnotationLoader> getAnnotationLoader() override { return {}; }
-    CJ2KImageLoader* loader;
 };
 
 void endLoader(CJ2KImageLoader* loader)
@@ -221,7 +200,7 @@ TEST(LoaderConcurrency, StoppingAndKilling)
         SCOPED_TRACE("abort mode 1 ends the thread; the kill joins and deletes the loader");
         Journal j;
         CJ2KImageLoader* loader = new CJ2KImageLoader;
-        boost::shared_ptr<CJ2KObserver> owner(new LoaderOwner(loader));
+        boost::shared_ptr<CJ2KObserver> owner(new NullObserver(loader));
         loader->postRequest(boost::shared_ptr<CJ2KRequest>(new CJ2KAbortRequest(owner, 1, "target")));
         CJ2KImageLoaderMgr manager;
         manager.postRequest(boost::shared_ptr<CJ2KKillImageLoaderRequest>(new RecordedKill(loader, j, "killed")));
