@@ -6,6 +6,7 @@
 #include "R2IVuzi/J2KImageLoader.h"
 #include "R2IVuzi/J2KSubFrame.h"
 #include "R2IVuzi/J2KToolTip.h"
+#include "image/ImageBase.h"
 #include "platform/Gdi.h"
 
 ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KGrid")
@@ -207,10 +208,8 @@ LRESULT CJ2KGrid::OnStartRenderTimer(const std::string& target)
 
 LRESULT CJ2KGrid::OnUpdateRegion(const std::string& target, const int region[5])
 {
-    if (!isCurrentTarget(target) || !m_image || !region)
-        return 0;
-    // The delivered region becomes the image base's known-good region once the display
-    // pipeline records decoded regions.
+    if (isCurrentTarget(target) && m_image && region)
+        m_image->getImageBase().SetDecodedRegion(region[1], region[2], region[3], region[4], region[0], true);
     return 0;
 }
 

@@ -184,9 +184,8 @@ bool CJ2KImage::getFrameSize(int level, int& width, int& height) const
 
 std::string CJ2KImage::getDisplayStateText() const
 {
-    // The display-state text comes with the display pipeline's state block; until the
-    // image base writes it there is no state to report.
-    return std::string();
+    std::string text;
+    return m_imageBase->GetDisplayStateText(text);
 }
 
 std::string CJ2KImage::getAnnotationText() const { return m_annotations.GetAnnotationText(); }

@@ -13,6 +13,7 @@
 #include "platform/ModuleStartup.h"
 #include "tests/R2IVuzi/NullObserver.h"
 #include "tests/support/JpipTestServer.h"
+#include "tests/support/TestTools.h"
 
 #include <benchmark/benchmark.h>
 
@@ -78,8 +79,8 @@ Corpus& corpus()
             const std::string cmd = "cd '" + k.dir + "' && opj_compress -i " + n + ".raw -F 2048,2048," +
                                     (i ? "3" : "1") + ",8,u -o " + n + (i ? ".jp2" : ".j2k") +
                                     " -n 6 -t 512,512 -r 20,5,1 -PLT >/dev/null && mv " + n + (i ? ".jp2" : ".j2k") +
-                                    " " + n + "_1.jp2 && /usr/bin/python3 " + server + " stream " + n +
-                                    "_1.jp2 --out " + n + "_whole && /usr/bin/python3 " + server + " stream " + n +
+                                    " " + n + "_1.jp2 && " + OrbelTest::python() + " " + server + " stream " + n +
+                                    "_1.jp2 --out " + n + "_whole && " + OrbelTest::python() + " " + server + " stream " + n +
                                     "_1.jp2 --out " + n + "_l2 --fsiz 512,512";
             if (std::system(cmd.c_str()) != 0)
                 std::abort();

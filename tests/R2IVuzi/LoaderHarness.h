@@ -20,6 +20,7 @@
 #include "platform/ModuleStartup.h"
 #include "tests/R2IVuzi/RegionRender.h"
 #include "tests/support/JpipTestServer.h"
+#include "tests/support/TestTools.h"
 #include "tools/decode/pgx_image.h"
 
 #include <boost/regex.hpp>
@@ -35,10 +36,6 @@
 #include <string>
 #include <vector>
 
-#ifndef ORBEL_PYTHON
-#define ORBEL_PYTHON "/usr/bin/python3"
-#endif
-
 namespace harness {
 
 // The corpus of channel_fixture.py, made once per test program.
@@ -48,8 +45,9 @@ inline const std::string& fixtureDir()
         std::string pattern = (std::filesystem::temp_directory_path() / "orbel-channel-XXXXXX").string();
         if (!mkdtemp(pattern.data()))
             return std::string();
-        const std::string cmd = std::string(ORBEL_PYTHON) + " '" + ORBEL_SOURCE_DIR +
-                                "/tests/R2IVuzi/channel_fixture.py' '" + pattern + "'";
+        const std::string cmd =
+            OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tests/R2IVuzi/channel_fixture.py") + " '" +
+            pattern + "'";
         if (std::system(cmd.c_str()) != 0)
             return std::string();
         // As the control does: codec errors become CJ2KException.
