@@ -256,7 +256,7 @@ TEST_F(JpipFailure, ByFaultSwitch)
 
 // A server that never ends the window is given up after three exchanges in a row that
 // bring nothing new; an abort posted while data flows ends the request within one more
-// exchange, and the kill's join returns.
+// exchange, and the kill's join returns; a request on the closed channel fails at once.
 TEST_F(JpipLoops, LoopsEnd)
 {
     {
@@ -290,5 +290,13 @@ TEST_F(JpipLoops, LoopsEnd)
         EXPECT_EQ(h.grid->arrivals[0][0], -1);
         EXPECT_TRUE(h.grid->errors.empty());
         EXPECT_LE(countKind(*server, "region"), atAbort + 1);
+        // The abort closed the channel: a region request fails without reaching libcurl.
+        const size_t sent = records(*server).size();
+        const int32_t window[5] = {0, 0, 0, 511, 383};
+        h.post(new CJ2KROIRequest(h.grid, h.image, window));
+        ASSERT_TRUE(h.until([&] { return !h.grid->errors.empty(); }));
+        EXPECT_EQ(h.grid->errors[0].message, curl_easy_strerror(CURLE_BAD_FUNCTION_ARGUMENT));
+        EXPECT_EQ(h.grid->errors[0].line, 345);
+        EXPECT_EQ(records(*server).size(), sent);
     }
 }

@@ -72,8 +72,10 @@ public:
     void Execute() override
     {
         journal.add(label);
-        if (blocks)
+        if (blocks) {
             journal.waitOpen();
+            journal.add(label + " done");
+        }
         if (fails)
             throw std::runtime_error("failed");
     }
@@ -123,9 +125,9 @@ TEST(LoaderConcurrency, QueuesRunWhatTheyShould)
         for (const char* n : {"first", "second", "third"})
             loader->postRequest(step(j, n));
         j.release();
-        j.waitFor(2);
+        j.waitFor(3);
         endLoader(loader);
-        EXPECT_EQ(j.list(), (std::vector<std::string>{"busy", "third"}));
+        EXPECT_EQ(j.list(), (std::vector<std::string>{"busy", "busy done", "third"}));
     }
     {
         SCOPED_TRACE("annotation loader: newest first");
@@ -136,9 +138,9 @@ TEST(LoaderConcurrency, QueuesRunWhatTheyShould)
         for (const char* n : {"A", "B", "C"})
             loader.postRequest(step(j, n));
         j.release();
-        j.waitFor(4);
+        j.waitFor(5);
         loader.stop();
-        EXPECT_EQ(j.list(), (std::vector<std::string>{"busy", "C", "B", "A"}));
+        EXPECT_EQ(j.list(), (std::vector<std::string>{"busy", "busy done", "C", "B", "A"}));
     }
     {
         SCOPED_TRACE("a throwing Execute leaves the workers serving");
@@ -194,7 +196,22 @@ TEST(LoaderConcurrency, StoppingAndKilling)
             std::this_thread::yield();
         j.release();
         stopper.join();
-        EXPECT_EQ(j.list(), (std::vector<std::string>{"busy"}));
+        EXPECT_EQ(j.list(), (std::vector<std::string>{"busy", "busy done"}));
+    }
+    {
+        SCOPED_TRACE("a stop whose wait runs out leaves the thread its own state");
+        Journal j;
+        {
+            CJ2KAnnotationLoader loader;
+            loader.postRequest(step(j, "busy", true));
+            j.waitFor(1);
+            loader.postRequest(step(j, "dropped"));
+            loader.stop(0);
+        }
+        j.release();
+        // The thread finishes the request after its loader object is gone.
+        j.waitFor(2);
+        EXPECT_EQ(j.list(), (std::vector<std::string>{"busy", "busy done"}));
     }
     {
         SCOPED_TRACE("abort mode 1 ends the thread; the kill joins and deletes the loader");
