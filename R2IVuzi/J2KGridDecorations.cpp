@@ -86,7 +86,7 @@ int CJ2KGrid::rulerTextSize(int viewHeight, double textScale)
         textScale = 2.0;
     const double s = std::pow(1.1, 2.0 - textScale) * double(viewHeight / 20);
     // Clamped before the conversion, so no scale overflows it.
-    return int(std::min(20.0, std::max(6.0, std::isfinite(s) ? std::trunc(s) : 6.0)));
+    return int(std::min(20.0, std::max(6.0, std::isnan(s) ? 6.0 : std::trunc(s))));
 }
 
 static RulerScale rulerScale(CImageBase& base, bool vertical)
