@@ -9,16 +9,20 @@ Writes OUTDIR/<p_s_r_i>_1.jp2 for the images of a make_pssi.py document with one
   1_1_1_1  8-bit grey         1_1_1_4  16-bit grey reaching 65535
   1_1_1_2  12-bit unsigned    1_1_1_5  8-bit RGB
   1_1_1_3  12-bit signed      1_1_1_6  8-bit signed, 251 x 197 placed at (13, 11)
-  1_1_1_7  4-bit unsigned
+  1_1_1_7  4-bit unsigned     1_1_1_8  image 1 with a header naming three channels
 
 Fields are smooth ramps with seeded noise, coded lossless in several layers.
 """
 import os
+import struct
 import subprocess
 import sys
 import tempfile
 
 import numpy as np
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from region_fixture import box, boxes  # noqa: E402
 
 QUIET = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
 W, H = 512, 384
@@ -66,6 +70,17 @@ def main():
     write(out, "1_1_1_5", [field(W, H, 0, 255, 5 + c) for c in range(3)], 8, False)
     write(out, "1_1_1_6", [field(251, 197, -128, 127, 8)], 8, True, ["-d", "11,13"])
     write(out, "1_1_1_7", [field(W, H, 0, 15, 9)], 4, False)
+    with open(os.path.join(out, "1_1_1_1_1.jp2"), "rb") as f:
+        data = f.read()
+    made = b""
+    for kind, body in boxes(data):
+        if kind == b"jp2h":
+            subs = [(k, b[:8] + struct.pack(">H", 3) + b[10:] if k == b"ihdr" else
+                     bytes((1, 0, 0)) + struct.pack(">I", 16) if k == b"colr" else b) for k, b in boxes(body)]
+            body = b"".join(box(k, b) for k, b in subs)
+        made += box(kind, body)
+    with open(os.path.join(out, "1_1_1_8_1.jp2"), "wb") as f:
+        f.write(made)
 
 
 if __name__ == "__main__":

@@ -94,7 +94,7 @@ GridHarness::GridHarness(int width, int height, const std::vector<std::string>& 
     server.reset(new OrbelTest::JpipTestServer(root, serverArgs));
     frame.reset(new CJ2KFrame(nullptr));
     const std::string pssi = run(OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tools/make_pssi.py") +
-                                 " --patients 1 --studies 1 --series 1 --images 7 --object-base '" +
+                                 " --patients 1 --studies 1 --series 1 --images 8 --object-base '" +
                                  server->imageTarget("") + "'" + (annotated ? " --annotated" : ""));
     frame->getPssiXmlDao()->parsePssi(pssi);
     if (TiXmlElement* rootElement = frame->getPssiXmlDao()->getRootElement())

@@ -33,13 +33,12 @@ public:
 
     void decodeStep() override;
     void handleOpenStreamError(std::unique_ptr<CJ2KException> error) override;
-    using CJ2KGrid::OnDataArrived;
+    LRESULT OnDataArrived(const std::string& target, const int region[5]) override;
     using CJ2KGrid::OnPaint;
     using CJ2KGrid::OnStartProcess;
     using CJ2KGrid::OnTimer;
 
 protected:
-    LRESULT OnDataArrived(const std::string& target, const int region[5]) override;
     LRESULT OnStartPresentation(const std::string& target) override;
 };
 
