@@ -168,3 +168,44 @@ TEST(GridRoad, EachImageFitZoomedAndTurnedMeetsTheDecoderAndTheOracle)
     g_packetSize = savedPacket;
     g_showRuler = savedRuler;
 }
+
+TEST(GridRoad, DecodingIsIncrementalAndBounded)
+{
+    ASSERT_FALSE(gridtest::corpusDir().empty());
+    const int savedPacket = g_packetSize;
+    const bool savedRuler = g_showRuler;
+    g_packetSize = 512;
+    g_showRuler = false;
+    GridHarness h;
+    std::string firstPng;
+    h.grid->afterStep = [&](int step) {
+        // A message posted while loading is handled between steps.
+        if (step == 1)
+            PostMessageW(h.grid->m_hWnd, WM_APP + 100, 0, 0);
+        if (firstPng.empty() && h.grid->increments > 0) {
+            firstPng = gridtest::corpusDir() + "/painted-first-step.png";
+            platform::SavePng(h.frame->m_hWnd, firstPng);
+        }
+    };
+    ASSERT_TRUE(h.show(2));
+    EXPECT_EQ(h.grid->testMessageArrivals, 0);
+    int early = 0;
+    const int rows = 192;
+    for (const auto& s : h.grid->stepIncrements) {
+        early += s.first > 0 && s.second == 0;
+        EXPECT_LE(s.first, rows + 2);
+    }
+    EXPECT_GE(early, 2);
+    ASSERT_FALSE(firstPng.empty());
+    h.paint();
+    const std::string last = gridtest::corpusDir() + "/painted-last-step.png";
+    ASSERT_TRUE(platform::SavePng(h.frame->m_hWnd, last));
+    const std::string differ = OrbelTest::python() +
+                               " -c \"import sys; from PIL import Image, ImageChops; "
+                               "sys.exit(0 if ImageChops.difference(Image.open(sys.argv[1]).convert('RGB'), "
+                               "Image.open(sys.argv[2]).convert('RGB')).getbbox() else 1)\" '" + firstPng + "' '" + last + "'";
+    EXPECT_EQ(std::system(differ.c_str()), 0);
+    expectPainted(h, "1_1_1_2", "incremental");
+    g_packetSize = savedPacket;
+    g_showRuler = savedRuler;
+}

@@ -63,7 +63,9 @@ const std::string& corpusDir()
 
 void RecordingGrid::decodeStep()
 {
+    const int before = increments;
     CJ2KGrid::decodeStep();
+    stepIncrements.push_back({increments - before, arrivals});
     ++steps;
     if (afterStep)
         afterStep(steps);
@@ -72,6 +74,22 @@ void RecordingGrid::decodeStep()
 void RecordingGrid::handleOpenStreamError(std::unique_ptr<CJ2KException> error)
 {
     openStreamErrors.push_back(error ? error->what() : "");
+}
+
+LRESULT RecordingGrid::ProcessWindowMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool& handled)
+{
+    if (msg == WM_APP + 100) {
+        testMessageArrivals = arrivals;
+        handled = true;
+        return 0;
+    }
+    return CJ2KGrid::ProcessWindowMessage(hwnd, msg, wParam, lParam, handled);
+}
+
+LRESULT RecordingGrid::OnPaint(bool refresh)
+{
+    increments += !refresh;
+    return CJ2KGrid::OnPaint(refresh);
 }
 
 LRESULT RecordingGrid::OnDataArrived(const std::string& target, const int region[5])

@@ -27,14 +27,20 @@ public:
     int arrivals = 0;
     int steps = 0;
     int presentations = 0;
+    // Repaints from decode steps, and per step how many (with the arrivals then).
+    int increments = 0;
+    std::vector<std::pair<int, int>> stepIncrements;
     std::vector<std::string> openStreamErrors;
+    // The arrivals count when a posted WM_APP + 100 was handled (-1: not yet).
+    int testMessageArrivals = -1;
+    LRESULT ProcessWindowMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
     // Runs after each decode step, with the step's number.
     std::function<void(int)> afterStep;
 
     void decodeStep() override;
     void handleOpenStreamError(std::unique_ptr<CJ2KException> error) override;
     LRESULT OnDataArrived(const std::string& target, const int region[5]) override;
-    using CJ2KGrid::OnPaint;
+    LRESULT OnPaint(bool refresh) override;
     using CJ2KGrid::OnStartProcess;
     using CJ2KGrid::OnTimer;
 
