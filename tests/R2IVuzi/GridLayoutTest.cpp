@@ -21,12 +21,17 @@ TEST(GridLayout, ResizeRendersAndRequestsTheNewView)
     EXPECT_EQ(h.grid->getViewRect().right, 480);
     EXPECT_EQ(h.grid->getViewRect().bottom, 360);
     EXPECT_EQ(h.grid->getImage()->getImageBase().ViewWidth(), 481);
+    // The larger cell needs the full-resolution level: a new window is asked for.
+    EXPECT_NE(h.grid->getAnimationTimer(), 0u);
     ASSERT_TRUE(h.settleView());
-    // The larger cell needs the full-resolution level: a new window was asked for.
-    EXPECT_GT(h.serverLines("\"kind\": \"region\"").size(), regions);
+    // The server writes its record once the reply is out.
+    EXPECT_TRUE(h.until([&] { return h.serverLines("\"kind\": \"region\"").size() > regions; }));
     int32_t c[7];
     h.grid->getImage()->getImageBase().GetTransformRegion(c);
     EXPECT_EQ(c[6], 0);
+    // For a look: the resized cell with its rulers.
+    h.paint();
+    EXPECT_TRUE(platform::SavePng(h.frame->m_hWnd, gridtest::corpusDir() + "/painted-resized.png"));
 }
 
 TEST(GridLayout, ClosingWhileARequestLoopsEndsTheLoader)

@@ -2,6 +2,7 @@
 
 #include "R2IVuzi/J2KException.h"
 #include "R2IVuzi/J2KImage.h"
+#include "R2IVuzi/J2KImageLoader.h"
 #include "R2IVuzi/PssiXmlDao.h"
 #include "R2IVuzi/StartupValues.h"
 #include "codec/core/rvd_message.h"
@@ -168,7 +169,11 @@ bool GridHarness::show(int n)
 {
     const int before = grid->arrivals;
     grid->showStackItem(item(n));
-    return settle(before + 1);
+    // The loader is marked ready just after the model update's end.
+    return settle(before + 1) && until([&] {
+               CJ2KImageLoader* loader = grid->getImageLoader();
+               return loader && loader->isReady();
+           });
 }
 
 void GridHarness::paint()

@@ -57,7 +57,7 @@ public:
 
     // The item of image n (1-based, as in the served names 1_1_1_n).
     HangingItem item(int n);
-    // Shows image n and waits until its first view has ended.
+    // Shows image n and waits until its first view has ended and the loader is ready.
     bool show(int n);
     // Pumps, advancing the clock 100 ms whenever idle, until the grid has seen `arrivals`
     // end-of-request messages in all and both its timers are stopped; false after 120 s.
