@@ -140,3 +140,29 @@ TEST(GridDecorations, AnnotationGeometryFollowsTheDisplayState)
     EXPECT_DOUBLE_EQ(g.scaleA, 0.25);
     EXPECT_DOUBLE_EQ(g.scaleB, 0.5);
 }
+
+TEST(GridDecorations, MagnifierBoxClippedToTheViewFramedInGreen)
+{
+    ASSERT_FALSE(gridtest::corpusDir().empty());
+    GridHarness h;
+    ASSERT_TRUE(h.show(1));
+    h.frame->setWorkingTool(7);
+    h.grid->setInputState(true, RECT{0, 0, 0, 0}, POINT{230, 90});
+    h.paint();
+    const RECT& box = h.grid->getDragRect();
+    EXPECT_EQ(box.left, 155);
+    EXPECT_EQ(box.top, 15);
+    EXPECT_EQ(box.right, 240);
+    EXPECT_EQ(box.bottom, 165);
+    HWND w = h.frame->m_hWnd;
+    const COLORREF green = RGB(0, 255, 0);
+    EXPECT_EQ(gridtest::pixelAt(w, 200, 15), green);
+    EXPECT_EQ(gridtest::pixelAt(w, 155, 90), green);
+    EXPECT_EQ(gridtest::pixelAt(w, 200, 165), green);
+    // The factor's text, green, at (left + 4, bottom - 16).
+    int text = 0;
+    for (int y = 149; y < 164; ++y)
+        for (int x = 159; x < 170; ++x)
+            text += gridtest::pixelAt(w, x, y) == green;
+    EXPECT_GT(text, 3);
+}

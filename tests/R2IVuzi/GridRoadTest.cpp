@@ -209,3 +209,24 @@ TEST(GridRoad, DecodingIsIncrementalAndBounded)
     g_packetSize = savedPacket;
     g_showRuler = savedRuler;
 }
+
+// Buffer forms without a painted check: 8-bit signed (16-bit form), 4-bit unsigned
+// (8-bit form, native precision), and an image placed off the canvas origin.
+TEST(GridRoad, SignedSmallAndPlacedImagesFillTheBufferExactly)
+{
+    ASSERT_FALSE(gridtest::corpusDir().empty());
+    const struct {
+        int image, width, height, level;
+    } cases[] = {{6, 260, 200, 0}, {6, 48, 38, 2}, {7, 240, 180, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("image " + std::to_string(c.image) + " level " + std::to_string(c.level));
+        GridHarness h(c.width, c.height);
+        ASSERT_TRUE(h.show(c.image));
+        CImageBase& base = h.grid->getImage()->getImageBase();
+        int32_t r[7];
+        base.GetTransformRegion(r);
+        EXPECT_EQ(r[6], c.level);
+        EXPECT_EQ(base.GetPixelFormat().bytesPerPixel, c.image == 6 ? 2 : 1);
+        expectSamples(base, "1_1_1_" + std::to_string(c.image), r);
+    }
+}
