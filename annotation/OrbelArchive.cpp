@@ -102,11 +102,11 @@ bool COrbelArchive::FromHex(const std::string& text, COrbelArchive& archive)
     archive.error.clear();
     const size_t pairs = (last - first) / 2;
     archive.bytes.resize(pairs);
-    // The text holds the last-written byte first; storing the pairs back to front puts
-    // the first-written byte at the back, where reading starts.
+    // The text holds the last-written byte first, so the first-written byte lands at
+    // the back, where reading starts.
     for (size_t i = 0; i < pairs; ++i) {
         const size_t at = first + 2 * i;
-        archive.bytes[pairs - 1 - i] = static_cast<uint8_t>(HexValue(text[at]) << 4 | HexValue(text[at + 1]));
+        archive.bytes[i] = static_cast<uint8_t>(HexValue(text[at]) << 4 | HexValue(text[at + 1]));
     }
     return true;
 }
