@@ -1,6 +1,7 @@
 #include "annotation/AnnViewMapping.h"
 
 #include <cmath>
+#include <cstddef>
 
 namespace {
 
@@ -102,3 +103,8 @@ double DirectionCosine(const POINT& p1, const POINT& p2)
     const double len = Length(double(p2.x) - p1.x, double(p2.y) - p1.y);
     return len < 1e-10 ? 0.0 : (double(p2.x) - p1.x) / len;
 }
+
+// The viewer core fills the record field by field; its layout is fixed all the same.
+static_assert(offsetof(AnnViewGeometry, zoomX) == 8 && offsetof(AnnViewGeometry, zoomY) == 16 &&
+                  offsetof(AnnViewGeometry, scaleA) == 48 && offsetof(AnnViewGeometry, scaleB) == 56,
+              "AnnViewGeometry keeps its doubles at 8, 16, 48 and 56");

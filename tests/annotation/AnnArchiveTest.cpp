@@ -40,22 +40,17 @@ TEST(AnnArchive, PrimitiveTextsAndReadBack)
     EXPECT_EQ(Store(empty), "00000000000003f9");
 
     // Odd last digit dropped; upper case and surrounding blanks accepted.
-    for (const char* text : {"0000000200000001", "00000002000000017", " \t0000000200000001\r\n"}) {
+    for (const char* text : {"00000002000000017", " \t0000000200000001\r\n"}) {
         COrbelArchive ar = Reading(text);
         int a = 0, b = 0;
         ar >> a >> b;
-        EXPECT_EQ(a, 1) << text;
-        EXPECT_EQ(b, 2) << text;
-        EXPECT_FALSE(ar.Underflow());
+        EXPECT_TRUE(a == 1 && b == 2 && !ar.Underflow()) << text;
     }
     COrbelArchive upper = Reading("0042004100000004000000003FF0000000000000");
     double d = 0;
-    CString ab, none;
+    CString ab, none = u"x";
     upper >> d >> none >> ab;
-    EXPECT_EQ(d, 1.0);
-    EXPECT_TRUE(none.empty());
-    EXPECT_EQ(ab, u"AB");
-    EXPECT_TRUE(upper.IsEmpty());
+    EXPECT_TRUE(d == 1.0 && none.empty() && ab == u"AB" && upper.IsEmpty());
 }
 
 TEST(AnnArchive, BitmapTravelsAsReversedBmp)
@@ -95,8 +90,9 @@ TEST(AnnArchive, HostileLengthsAndCounts)
         }));
         CString s;
         ar >> s;
-        EXPECT_LE(s.size(), 5u) << n;
-        EXPECT_EQ(s.size(), n > 0 ? 5u : 0u) << n;
+        // Ten bytes make five units, low byte first.
+        const CString units{0x6261, 0x6463, 0x6665, 0x6867, 0x6a69};
+        EXPECT_EQ(s, n > 0 ? units : CString()) << n;
     }
     // A bitmap said to be longer than what follows decodes nothing.
     RxImage image(2, 2, 24);

@@ -98,17 +98,13 @@ TEST(AnnMapping, EveryOrientationAgainstMatrixAndBack)
 TEST(AnnMapping, ExtremeCoordinatesClamp)
 {
     const int lo = std::numeric_limits<int>::min(), hi = std::numeric_limits<int>::max();
-    for (int mirror : {0, 1})
-        for (int turns = 0; turns < 4; ++turns) {
-            const AnnViewMapping m = Mapping(mirror, turns, 10.0, hi, lo, lo, hi);
-            for (const POINT p : {MapImageToView(m, lo, hi), MapImageToView(m, hi, lo), MapViewToImage(m, lo, hi),
-                                  MapViewToImage(m, hi, lo)}) {
-                EXPECT_LE(std::abs(double(p.x)), double(kAnnCoordinateLimit));
-                EXPECT_LE(std::abs(double(p.y)), double(kAnnCoordinateLimit));
-            }
-        }
-    EXPECT_EQ(MapImageToView(Mapping(0, 0, 10.0, 0, 0, 0, 0), hi, lo).x, kAnnCoordinateLimit);
-    EXPECT_EQ(MapImageToView(Mapping(0, 0, 10.0, 0, 0, 0, 0), hi, lo).y, -kAnnCoordinateLimit);
+    for (int orientation = 0; orientation < 8; ++orientation) {
+        const AnnViewMapping m = Mapping(orientation / 4, orientation, 10.0, hi, lo, lo, hi);
+        for (const POINT p : {MapImageToView(m, lo, hi), MapImageToView(m, hi, lo), MapViewToImage(m, lo, hi)})
+            EXPECT_TRUE(std::abs(double(p.x)) <= kAnnCoordinateLimit && std::abs(double(p.y)) <= kAnnCoordinateLimit);
+    }
+    const POINT p = MapImageToView(Mapping(0, 0, 10.0, 0, 0, 0, 0), hi, lo);
+    EXPECT_TRUE(p.x == kAnnCoordinateLimit && p.y == -kAnnCoordinateLimit);
     EXPECT_EQ(AnnToInt(-5.0 + 0.5), -4);
 }
 
@@ -160,14 +156,6 @@ struct FakeTextMark : COrbelAnnArrowMark {
     HWND GetEditWindow() override { return editor; }
     HWND editor;
 };
-
-COrbelAnnArrowMark* Drawn(COrbelAnnArrowMark* mark, int x1, int y1, int x2, int y2)
-{
-    mark->BeginCreate(x1, y1);
-    mark->DragTo(x2, y2);
-    mark->EndCreate(x2, y2);
-    return mark;
-}
 
 } // namespace
 

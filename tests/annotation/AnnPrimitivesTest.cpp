@@ -14,15 +14,6 @@ using namespace anntest;
 
 namespace {
 
-template <class T>
-T& Drawn(T& o, int x1, int y1, int x2, int y2)
-{
-    o.BeginCreate(x1, y1);
-    o.DragTo(x2, y2);
-    o.EndCreate(x2, y2);
-    return o;
-}
-
 void ExpectPoint(const POINT& p, int x, int y) { EXPECT_TRUE(p.x == x && p.y == y) << p.x << "," << p.y; }
 
 } // namespace
@@ -34,15 +25,15 @@ TEST(AnnPrimitives, LineShadowAndHit)
     } shadows[] = {{30, 15, 0, 1}, {12, 40, 1, 0}, {10, 40, 1, 0}, {-20, -40, 1, 0}, {-20, 10, 0, 1}};
     for (auto& s : shadows) {
         COrbelAnnLine line;
-        Drawn(line, 10, 10, s.x2, s.y2);
+        Drawn(&line, 10, 10, s.x2, s.y2);
         EXPECT_TRUE(line.shadowDx == s.dx && line.shadowDy == s.dy) << s.x2 << "," << s.y2;
     }
     COrbelAnnLine shortLine;
-    Drawn(shortLine, 10, 10, 11, 10);
+    Drawn(&shortLine, 10, 10, 11, 10);
     EXPECT_EQ(shortLine.HitTest(11, 11), &shortLine);
     EXPECT_EQ(shortLine.dragPart, COrbelAnnLine::kDragStart);
     COrbelAnnLine line;
-    Drawn(line, 10, 10, 50, 10);
+    Drawn(&line, 10, 10, 50, 10);
     EXPECT_EQ(line.HitTest(30, 10), &line);
     line.DragTo(35, 12);
     line.EndCreate(35, 12);
@@ -54,12 +45,12 @@ TEST(AnnPrimitives, LineShadowAndHit)
 TEST(AnnPrimitives, ArrowHeads)
 {
     COrbelAnnArrow arrow;
-    Drawn(arrow, 100, 100, 200, 100);
+    Drawn(&arrow, 100, 100, 200, 100);
     ExpectPoint(arrow.wing1Tip, 190, 95);
     ExpectPoint(arrow.wing2Tip, 190, 105);
     ExpectPoint(arrow.wing1.viewStart, 200, 100);
     COrbelAnnArrow dot;
-    Drawn(dot, 50, 60, 50, 60);
+    Drawn(&dot, 50, 60, 50, 60);
     ExpectPoint(dot.wing1Tip, 50, 60);
     ExpectPoint(dot.wing2Tip, 50, 60);
 
@@ -84,7 +75,7 @@ TEST(AnnPrimitives, ArrowHeads)
 TEST(AnnPrimitives, RectangleDragsAndSelectionAnswers)
 {
     COrbelAnnRectangle r;
-    Drawn(r, 10, 10, 50, 40);
+    Drawn(&r, 10, 10, 50, 40);
     EXPECT_EQ(r.HitTest(50, 10), &r); // corner (x2, y1)
     EXPECT_EQ(r.dragPart, COrbelAnnRectangle::kDragCorner21);
     r.DragTo(60, 5);
@@ -155,32 +146,27 @@ TEST_F(AnnDrawing, CompleteShapesAreWhiteOverBlackShadow)
     const uint32_t white = 0xFFFFFF, black = 0;
     struct Case {
         const char* name;
-        std::function<void(HDC)> draw;
+        COrbelAnnObject* shape;
         std::set<std::pair<int, int>> outline; // white pixels
         int sx, sy;                            // the black copy's offset
     };
     std::set<std::pair<int, int>> row, column, box;
-    for (int i = 10; i < 40; ++i) {
-        row.insert({i, 20});
-        column.insert({20, i});
-    }
-    for (int x = 10; x <= 30; ++x)
-        box.insert({x, 12}), box.insert({x, 25});
+    for (int i = 10; i < 40; ++i)
+        row.insert({i, 20}), column.insert({20, i});
+    for (int i = 10; i <= 30; ++i)
+        box.insert({i, 12}), box.insert({i, 25});
     for (int y = 12; y <= 25; ++y)
         box.insert({10, y}), box.insert({30, y});
     COrbelAnnLine h, v;
-    Drawn(h, 10, 20, 40, 20);
-    Drawn(v, 20, 10, 20, 40);
     COrbelAnnRectangle r;
-    Drawn(r, 30, 25, 10, 12); // drawn from the bottom right
-    Case cases[] = {{"horizontal", [&](HDC dc) { h.Draw(dc); }, row, 0, 1},
-                    {"vertical", [&](HDC dc) { v.Draw(dc); }, column, 1, 0},
-                    {"rectangle", [&](HDC dc) { r.Draw(dc); }, box, 1, 1}};
+    Case cases[] = {{"horizontal", Drawn(&h, 10, 20, 40, 20), row, 0, 1},
+                    {"vertical", Drawn(&v, 20, 10, 20, 40), column, 1, 0},
+                    {"rectangle", Drawn(&r, 30, 25, 10, 12), box, 1, 1}}; // drawn from the bottom right
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         Canvas c(48, 48, 5);
         const std::vector<uint8_t> before = c.Pixels();
-        Draw(c, k.draw);
+        Draw(c, [&](HDC dc) { k.shape->Draw(dc); });
         const std::vector<uint8_t> after = c.Pixels();
         int wrong = 0;
         for (int y = 0; y < c.h; ++y)
@@ -204,7 +190,7 @@ TEST_F(AnnDrawing, WithoutPensTheContextPenStays)
     HPEN red = CreatePen(PS_SOLID, 1, RGB(255, 0, 0));
     HGDIOBJ old = SelectObject(c.dc, red);
     COrbelAnnLine h;
-    Drawn(h, 10, 20, 40, 20);
+    Drawn(&h, 10, 20, 40, 20);
     Draw(c, [&](HDC dc) { h.Draw(dc); });
     EXPECT_EQ(GetPixel(c.dc, 25, 20), RGB(255, 0, 0));
     EXPECT_EQ(GetPixel(c.dc, 25, 21), RGB(255, 0, 0));

@@ -41,6 +41,16 @@ inline COrbelAnnLine* Line(int x1, int y1, int x2, int y2, int complete, int cre
     return l;
 }
 
+// Draws an object out with the mouse: press, move, release.
+template <class T>
+T* Drawn(T* o, int x1, int y1, int x2, int y2)
+{
+    o->BeginCreate(x1, y1);
+    o->DragTo(x2, y2);
+    o->EndCreate(x2, y2);
+    return o;
+}
+
 constexpr int kBig = 1 << 28;
 
 // Line, rectangle, arrow and arrow mark, in that order, with flags and coordinates the
@@ -50,13 +60,10 @@ inline void FillMixed(COrbelAnnContainer& c)
     c.Add(Line(-5, 7, kBig, -kBig, 1, 0, 1));
     auto* r = new COrbelAnnRectangle();
     r->imageRect = RECT{-kBig, 3, 40, kBig};
-    r->complete = 0;
     r->creating = 1;
-    r->selected = 0;
     c.Add(r);
     auto* a = new COrbelAnnArrow();
-    a->complete = 1;
-    a->selected = 1;
+    a->complete = a->selected = 1;
     a->shaft.imageStart = POINT{100, -100};
     a->shaft.imageEnd = POINT{-2147483647 - 1, 2147483647};
     a->shaft.complete = 1;
@@ -65,7 +72,6 @@ inline void FillMixed(COrbelAnnContainer& c)
     c.Add(a);
     auto* m = new COrbelAnnArrowMark();
     m->complete = 1;
-    m->selected = 0;
     m->arrow.shaft.imageStart = POINT{12, 34};
     m->arrow.shaft.imageEnd = POINT{56, -78};
     c.Add(m);

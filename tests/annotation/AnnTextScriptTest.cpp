@@ -61,15 +61,3 @@ TEST(AnnTextScript, IndependentReaderAgreesBothWays)
     EXPECT_EQ(Load(text, back), "");
     EXPECT_EQ(Store(back), text);
 }
-
-TEST(AnnTextScript, RecordSizes)
-{
-    COrbelAnnContainer mixed;
-    FillMixed(mixed);
-    const size_t sizes[] = {55, 65, 202, 251};
-    for (int i = 0; i < 4; ++i) {
-        COrbelArchive ar(0);
-        mixed.At(i)->Serialize(ar);
-        EXPECT_EQ(ar.Remaining(), sizes[i]) << i;
-    }
-}
