@@ -196,4 +196,11 @@ TEST_F(AnnDamagedText, UnknownClassNameStopsLoading)
     const std::string error = Load(COrbelArchive::ToHex(ar, text), held);
     EXPECT_NE(error.find("\"COrbelAnnLinf\""), std::string::npos) << error;
     EXPECT_EQ(held.Count(), 3);
+
+    // A stored type id does not make an arrow mark pass for another class.
+    COrbelAnnContainer foreign, back;
+    foreign.Add(new COrbelAnnArrowMark());
+    foreign.At(0)->type = kAnnTypeTextMark;
+    EXPECT_EQ(Load(Store(foreign), back), "");
+    EXPECT_EQ(back.At(0)->type, kAnnTypeArrowMark);
 }
