@@ -56,22 +56,18 @@ AnnViewMapping Mapping(int mirror, int turns, double zoom, int ox, int oy, int w
 TEST(AnnMapping, WorkedValuesAndTurnIndex)
 {
     const AnnViewMapping m = Mapping(0, 0, 2.0, 10, 20, 100, 80);
-    EXPECT_EQ(MapViewToImage(m, 30, 40).x, 10);
-    EXPECT_EQ(MapViewToImage(m, 30, 40).y, 10);
-    EXPECT_EQ(MapImageToView(m, 10, 10).x, 30);
-    EXPECT_EQ(MapImageToView(m, 10, 10).y, 40);
+    ExpectPoint(MapViewToImage(m, 30, 40), 10, 10);
+    ExpectPoint(MapImageToView(m, 10, 10), 30, 40);
     for (auto [turns, same] : {std::pair{-1, 3}, {5, 1}}) {
         const POINT a = MapImageToView(Mapping(1, turns, 1.0, 3, 4, 50, 40), 7, 9);
         const POINT b = MapImageToView(Mapping(1, same, 1.0, 3, 4, 50, 40), 7, 9);
-        EXPECT_EQ(a.x, b.x) << turns;
-        EXPECT_EQ(a.y, b.y) << turns;
+        ExpectPoint(a, b.x, b.y);
     }
     // A zoom that no view has counts as 1:1.
     AnnViewMapping odd = Mapping(0, 0, 0.0, 10, 20, 100, 80);
     odd.zoomY = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_EQ(MapImageToView(odd, 5, 6).x, 15);
-    EXPECT_EQ(MapImageToView(odd, 5, 6).y, 26);
-    EXPECT_EQ(MapViewToImage(odd, 15, 26).y, 6);
+    ExpectPoint(MapImageToView(odd, 5, 6), 15, 26);
+    ExpectPoint(MapViewToImage(odd, 15, 26), 5, 6);
 }
 
 TEST(AnnMapping, EveryOrientationAgainstMatrixAndBack)
@@ -169,8 +165,7 @@ TEST(AnnContainer, HitSelectionAndDeletion)
     EXPECT_EQ(c.At(1)->mapping, &m);
     c.At(1)->SetSelected(true);
     EXPECT_EQ(c.HitTest(40, 10), c.At(0));
-    EXPECT_TRUE(c.At(0)->IsSelected());
-    EXPECT_FALSE(c.At(1)->IsSelected());
+    EXPECT_TRUE(c.At(0)->IsSelected() && !c.At(1)->IsSelected());
     c.SelectAll();
     EXPECT_EQ(c.HitTest(40, 200), nullptr);
     EXPECT_FALSE(c.At(0)->IsSelected() || c.At(1)->IsSelected());

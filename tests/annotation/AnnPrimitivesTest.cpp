@@ -12,12 +12,6 @@
 
 using namespace anntest;
 
-namespace {
-
-void ExpectPoint(const POINT& p, int x, int y) { EXPECT_TRUE(p.x == x && p.y == y) << p.x << "," << p.y; }
-
-} // namespace
-
 TEST(AnnPrimitives, LineShadowAndHit)
 {
     struct {
@@ -55,12 +49,11 @@ TEST(AnnPrimitives, ArrowHeads)
     ExpectPoint(dot.wing2Tip, 50, 60);
 
     // Loaded arrows carry only image points; the head comes back at ImageToView.
-    COrbelAnnArrow source;
-    source.shaft.imageStart = POINT{100, 100};
-    source.shaft.imageEnd = POINT{200, 100};
-    COrbelAnnContainer one;
-    one.Add(new COrbelAnnArrow(source));
-    COrbelAnnContainer back;
+    COrbelAnnContainer one, back;
+    auto* source = new COrbelAnnArrow();
+    source->shaft.imageStart = POINT{100, 100};
+    source->shaft.imageEnd = POINT{200, 100};
+    one.Add(source);
     ASSERT_EQ(Load(Store(one), back), "");
     AnnViewMapping m;
     m.mirror = 0;

@@ -7,6 +7,8 @@
 #include "annotation/OrbelAnnRectangle.h"
 #include "platform/Gdi.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,6 +42,8 @@ inline COrbelAnnLine* Line(int x1, int y1, int x2, int y2, int complete, int cre
     l->selected = selected;
     return l;
 }
+
+inline void ExpectPoint(const POINT& p, int x, int y) { EXPECT_TRUE(p.x == x && p.y == y) << p.x << "," << p.y; }
 
 // Draws an object out with the mouse: press, move, release.
 template <class T>
