@@ -1,0 +1,292 @@
+// Row walks of the processor-specific nearest and linear kernels, shared by the sibling
+// files WarpSse.cpp (positions in single precision) and WarpSse2.cpp (double precision).
+// A family supplies a Walk: the running positions, the sampled indices with their fractions
+// or 14-bit weights, and the 8-bit interpolation in its own instruction set. Everything else
+// (addressing, the float and 16-bit arithmetic, stores) is here. Results are defined to the
+// bit: built with -ffp-contract=off, single-precision steps in the order stated below.
+#pragma once
+
+#include "image/WarpAffine.h"
+#include "image/WarpVariants.h"
+
+#include <xmmintrin.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace warp_simd {
+
+// C samples computed per pixel, S samples per interleaved pixel (1 for planes), P planar.
+template <typename T, int C, int S, bool P>
+struct Format {
+    using Sample = T;
+    static constexpr int channels = C;
+    static constexpr int stride = S;
+    static constexpr bool planar = P;
+    static constexpr int planes = P ? C : 1;
+};
+
+template <class F>
+struct Source {
+    using T = typename F::Sample;
+    const char* base[F::planes];
+    ptrdiff_t step;
+    Source(const void* src, int srcStep) : step(srcStep)
+    {
+        if constexpr (F::planar) {
+            for (int c = 0; c < F::planes; ++c)
+                base[c] = static_cast<const char*>(static_cast<const void* const*>(src)[c]);
+        } else {
+            base[0] = static_cast<const char*>(src);
+        }
+    }
+    const T* at(int i, int j, int c) const
+    {
+        if constexpr (F::planar)
+            return reinterpret_cast<const T*>(base[c] + j * step) + i;
+        else
+            return reinterpret_cast<const T*>(base[0] + j * step) + static_cast<ptrdiff_t>(i) * F::stride + c;
+    }
+};
+
+// The destination row (each plane's row); the caller's plane array is only read.
+template <class F>
+struct Dest {
+    using T = typename F::Sample;
+    char* row[F::planes];
+    ptrdiff_t step;
+    Dest(void* dst, int dstStep) : step(dstStep)
+    {
+        if constexpr (F::planar) {
+            for (int c = 0; c < F::planes; ++c)
+                row[c] = static_cast<char*>(static_cast<void* const*>(dst)[c]);
+        } else {
+            row[0] = static_cast<char*>(dst);
+        }
+    }
+    T* at(ptrdiff_t X, int c) const
+    {
+        if constexpr (F::planar)
+            return reinterpret_cast<T*>(row[c]) + X;
+        else
+            return reinterpret_cast<T*>(row[0]) + X * F::stride + c;
+    }
+    void next()
+    {
+        for (int c = 0; c < F::planes; ++c)
+            row[c] += step;
+    }
+};
+
+inline uint16_t Load16(const void* p)
+{
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+inline uint32_t Load32(const void* p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// The 8-bit samples of pixels (i, j) and (i + 1, j). Interleaved: in memory order (2, 6 or
+// 8 bytes, never read past pixel i + 1). Planar: plane c's two samples at byte 2c, 2c + 1.
+template <class F>
+inline uint64_t Row8(const Source<F>& s, int i, int j)
+{
+    if constexpr (F::planar) {
+        uint64_t u = 0;
+        for (int c = 0; c < F::planes; ++c)
+            u |= static_cast<uint64_t>(Load16(s.at(i, j, c))) << (16 * c);
+        return u;
+    } else if constexpr (F::stride == 1) {
+        return Load16(s.at(i, j, 0));
+    } else if constexpr (F::stride == 3) {
+        const uint8_t* p = s.at(i, j, 0);
+        return Load32(p) | static_cast<uint64_t>(Load16(p + 4)) << 32;
+    } else {
+        uint64_t u;
+        std::memcpy(&u, s.at(i, j, 0), 8);
+        return u;
+    }
+}
+
+// Channel c's result in byte c of v; rgbx keeps its fourth sample.
+template <class F>
+inline void Store8(const Dest<F>& d, ptrdiff_t X, uint32_t v)
+{
+    if constexpr (F::planar) {
+        for (int c = 0; c < F::planes; ++c)
+            *d.at(X, c) = static_cast<uint8_t>(v >> (8 * c));
+    } else {
+        std::memcpy(d.at(X, 0), &v, F::channels);
+    }
+}
+
+template <class F>
+inline void CopyPixel(const Source<F>& s, int i, int j, const Dest<F>& d, ptrdiff_t X)
+{
+    using T = typename F::Sample;
+    if constexpr (F::planar) {
+        for (int c = 0; c < F::planes; ++c)
+            *d.at(X, c) = *s.at(i, j, c);
+    } else {
+        std::memcpy(d.at(X, 0), s.at(i, j, 0), sizeof(T) * F::channels);
+    }
+}
+
+// 16-bit results round to nearest, ties to even (the default rounding mode), then clamp.
+inline uint16_t Round16(float v)
+{
+    const int r = _mm_cvtss_si32(_mm_set_ss(v));
+    return static_cast<uint16_t>(std::min(std::max(r, 0), 65535));
+}
+
+// Single-precision bilinear value of 16-bit and float formats; fx, fy in [0, 1].
+template <class F>
+inline void BlendFloat(const Source<F>& s, int i, int j, float fx, float fy, const Dest<F>& d, ptrdiff_t X)
+{
+    using T = typename F::Sample;
+    for (int c = 0; c < F::channels; ++c) {
+        const float p00 = static_cast<float>(*s.at(i, j, c));
+        const float p01 = static_cast<float>(*s.at(i + 1, j, c));
+        const float p10 = static_cast<float>(*s.at(i, j + 1, c));
+        const float p11 = static_cast<float>(*s.at(i + 1, j + 1, c));
+        float r;
+        if constexpr (F::channels == 1 && !F::planar && sizeof(T) == 4) {
+            const float gx = 1.0f - fx;
+            r = (p00 * gx + p01 * fx) * (1.0f - fy) + (p10 * gx + p11 * fx) * fy; // horizontal first
+        } else if constexpr (F::channels == 1 && !F::planar) {
+            const float gy = 1.0f - fy;
+            r = (p00 * gy + p10 * fy) * (1.0f - fx) + (p01 * gy + p11 * fy) * fx; // vertical first
+        } else {
+            const float top = p00 + (p01 - p00) * fx;
+            const float bottom = p10 + (p11 - p10) * fx;
+            r = top + (bottom - top) * fy;
+        }
+        if constexpr (sizeof(T) == 4)
+            *d.at(X, c) = r;
+        else
+            *d.at(X, c) = Round16(r);
+    }
+}
+
+// Nearest: the row start carries the 0.5; indices are the truncated positions, held to the
+// source so that no drift of the running sums reads outside it.
+template <class Walk, class F>
+void warp_row_nearest_simd(const void* src, void* dst, int srcStep, int dstStep, int firstRow, int lastRow,
+                           const int32_t* spans, const double* inv, int xmax, int ymax, const void*)
+{
+    if (lastRow - firstRow < 0)
+        return;
+    const Source<F> s(src, srcStep);
+    Dest<F> d(dst, dstStep);
+    Walk walk(inv, firstRow, xmax, ymax);
+    const ptrdiff_t rows = static_cast<ptrdiff_t>(lastRow) - firstRow + 1;
+    for (ptrdiff_t k = 0; k < rows; ++k, walk.nextRow(), d.next()) {
+        const int x0 = spans[2 * k], x1 = spans[2 * k + 1];
+        if (x1 < x0)
+            continue;
+        auto p = walk.startNearest(x0);
+        for (ptrdiff_t X = x0; X <= x1; ++X, p = walk.next(p)) {
+            int i, j;
+            walk.nearest(p, i, j);
+            CopyPixel<F>(s, i, j, d, X);
+        }
+    }
+    Walk::finish();
+}
+
+// Linear: 8-bit formats in 14-bit fixed point through the family's own instructions,
+// 16-bit and float formats in single precision.
+template <class Walk, class F>
+void warp_row_linear_simd(const void* src, void* dst, int srcStep, int dstStep, int firstRow, int lastRow,
+                          const int32_t* spans, const double* inv, int xmax, int ymax, const void*)
+{
+    if (lastRow - firstRow < 0)
+        return;
+    const Source<F> s(src, srcStep);
+    Dest<F> d(dst, dstStep);
+    Walk walk(inv, firstRow, xmax, ymax);
+    const ptrdiff_t rows = static_cast<ptrdiff_t>(lastRow) - firstRow + 1;
+    for (ptrdiff_t k = 0; k < rows; ++k, walk.nextRow(), d.next()) {
+        const int x0 = spans[2 * k], x1 = spans[2 * k + 1];
+        if (x1 < x0)
+            continue;
+        auto p = walk.start(x0);
+        for (ptrdiff_t X = x0; X <= x1; ++X, p = walk.next(p)) {
+            int i, j;
+            if constexpr (sizeof(typename F::Sample) == 1) {
+                typename Walk::Weights w;
+                walk.linear8(p, i, j, w);
+                Store8<F>(d, X, Walk::template blend8<F>(Row8<F>(s, i, j), Row8<F>(s, i, j + 1), w));
+            } else {
+                float fx, fy;
+                walk.linearFloat(p, i, j, fx, fy);
+                BlendFloat<F>(s, i, j, fx, fy, d, X);
+            }
+        }
+    }
+    Walk::finish();
+}
+
+} // namespace warp_simd
+
+// Formats in table order: name, sample type, channels computed, samples per pixel, planar.
+#define WARP_SIMD_FORMATS(X)                 \
+    X(gray8, uint8_t, 1, 1, false)           \
+    X(rgb8, uint8_t, 3, 3, false)            \
+    X(rgbx8, uint8_t, 3, 4, false)           \
+    X(planar3_8, uint8_t, 3, 1, true)        \
+    X(rgba8, uint8_t, 4, 4, false)           \
+    X(planar4_8, uint8_t, 4, 1, true)        \
+    X(gray32f, float, 1, 1, false)           \
+    X(rgb32f, float, 3, 3, false)            \
+    X(rgbx32f, float, 3, 4, false)           \
+    X(planar3_32f, float, 3, 1, true)        \
+    X(rgba32f, float, 4, 4, false)           \
+    X(planar4_32f, float, 4, 1, true)        \
+    X(gray16, uint16_t, 1, 1, false)         \
+    X(rgb16, uint16_t, 3, 3, false)          \
+    X(rgbx16, uint16_t, 3, 4, false)         \
+    X(planar3_16, uint16_t, 3, 1, true)      \
+    X(rgba16, uint16_t, 4, 4, false)         \
+    X(planar4_16, uint16_t, 4, 1, true)
+
+// Kernels of the double-precision family, which the SSE2, SSE3 and SSSE3 tables share.
+#define WARP_SSE2_FAMILY_DECL(name, T, C, S, P) \
+    WARP_KERNEL_DECL(warp_sse2_nearest_##name)  \
+    WARP_KERNEL_DECL(warp_sse2_linear_##name)
+WARP_SIMD_FORMATS(WARP_SSE2_FAMILY_DECL)
+#undef WARP_SSE2_FAMILY_DECL
+
+// A table's three slots of one format: its nearest and linear kernels, the generic cubic.
+#define WARP_SSE2_FAMILY_SLOTS(name, T, C, S, P) &warp_sse2_nearest_##name, &warp_sse2_linear_##name, &warp_row_cubic_##name,
+
+// A variant's driver (the shared driver with its table and a coordinate buffer for cubic)
+// and its four entry wrappers.
+#define WARP_VARIANT_DEFINE(variant, table)                                                                    \
+    int warp_affine_##variant(const void* src, int srcWidth, int srcHeight, int srcStep, int sx, int sy, int sw, \
+                              int sh, void* dst, int dstStep, int dx, int dy, int dw, int dh, int format,        \
+                              const double* coeffs, int interpolation)                                          \
+    {                                                                                                           \
+        return warp_affine_with_kernels(table, true, src, srcWidth, srcHeight, srcStep, sx, sy, sw, sh, dst,      \
+                                        dstStep, dx, dy, dw, dh, format, coeffs, interpolation);                \
+    }                                                                                                           \
+    WARP_VARIANT_WRAPPER(variant, gray8)                                                                        \
+    WARP_VARIANT_WRAPPER(variant, rgb8)                                                                         \
+    WARP_VARIANT_WRAPPER(variant, rgbx8)                                                                        \
+    WARP_VARIANT_WRAPPER(variant, gray16)
+
+#define WARP_VARIANT_WRAPPER(variant, fmt)                                                                     \
+    int warp_affine_##fmt##_##variant(const void* src, int srcWidth, int srcHeight, int srcStep, int sx, int sy,  \
+                                      int sw, int sh, void* dst, int dstStep, int dx, int dy, int dw, int dh,    \
+                                      const double* coeffs, int interpolation)                                  \
+    {                                                                                                           \
+        return warp_affine_##variant(src, srcWidth, srcHeight, srcStep, sx, sy, sw, sh, dst, dstStep, dx, dy, dw, \
+                                     dh, warp_##fmt, coeffs, interpolation);                                    \
+    }
