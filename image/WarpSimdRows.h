@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdint>
 #include <cstring>
 
 namespace warp_simd {
@@ -55,8 +56,9 @@ struct Source {
 template <class F>
 struct Dest {
     using T = typename F::Sample;
-    char* row[F::planes];
-    ptrdiff_t step;
+    char* row[F::planes] = {};
+    ptrdiff_t step = 0;
+    Dest() = default;
     Dest(void* dst, int dstStep) : step(dstStep)
     {
         if constexpr (F::planar) {
@@ -175,63 +177,98 @@ inline void BlendFloat(const Source<F>& s, int i, int j, float fx, float fy, con
     }
 }
 
+// One linear pixel at position p of a walk.
+template <class Walk, class F, class Pos>
+inline void LinearPixel(const Walk& walk, Pos p, const Source<F>& s, const Dest<F>& d, ptrdiff_t X)
+{
+    int i, j;
+    if constexpr (sizeof(typename F::Sample) == 1) {
+        typename Walk::Weights w;
+        walk.linear8(p, i, j, w);
+        Store8<F>(d, X, Walk::template blend8<F>(Row8<F>(s, i, j), Row8<F>(s, i, j + 1), w));
+    } else {
+        float fx, fy;
+        walk.linearFloat(p, i, j, fx, fy);
+        BlendFloat<F>(s, i, j, fx, fy, d, X);
+    }
+}
+
+// Bands of rows walked in tiles of columns, so that a steep or turned map keeps its source
+// reads within a few pages. Each row's positions are still one running sum from its first
+// pixel, in increasing column order, so tiling changes no result. run(walk, p, dest, X, last)
+// writes pixels X..last of a row from position p and returns the position after last.
+template <class Walk, class F, class Run>
+inline void WalkRows(void* dst, int dstStep, int firstRow, int lastRow, const int32_t* spans, const double* inv,
+                     int xmax, int ymax, bool nearest, Run run)
+{
+    if (lastRow - firstRow < 0)
+        return;
+    constexpr int kBand = 16;
+    constexpr ptrdiff_t kTile = 64;
+    Dest<F> d(dst, dstStep);
+    Walk walk(inv, firstRow, xmax, ymax);
+    const ptrdiff_t rows = static_cast<ptrdiff_t>(lastRow) - firstRow + 1;
+    for (ptrdiff_t k0 = 0; k0 < rows; k0 += kBand) {
+        const int n = static_cast<int>(std::min<ptrdiff_t>(kBand, rows - k0));
+        typename Walk::Pos p[kBand];
+        ptrdiff_t next[kBand], last[kBand];
+        Dest<F> rowDest[kBand];
+        ptrdiff_t lo = PTRDIFF_MAX, hi = PTRDIFF_MIN;
+        for (int r = 0; r < n; ++r, walk.nextRow(), d.next()) {
+            rowDest[r] = d;
+            next[r] = spans[2 * (k0 + r)];
+            last[r] = spans[2 * (k0 + r) + 1];
+            if (last[r] < next[r])
+                continue; // an empty row: the destination still moves on by one step
+            p[r] = nearest ? walk.startNearest(static_cast<int>(next[r])) : walk.start(static_cast<int>(next[r]));
+            lo = std::min(lo, next[r]);
+            hi = std::max(hi, last[r]);
+        }
+        for (ptrdiff_t c = lo; c <= hi; c += kTile)
+            for (int r = 0; r < n; ++r) {
+                const ptrdiff_t stop = std::min(last[r], c + kTile - 1);
+                if (next[r] > stop)
+                    continue;
+                p[r] = run(walk, p[r], rowDest[r], next[r], stop);
+                next[r] = stop + 1;
+            }
+    }
+    Walk::finish();
+}
+
 // Nearest: the row start carries the 0.5; indices are the truncated positions, held to the
 // source so that no drift of the running sums reads outside it.
 template <class Walk, class F>
 void warp_row_nearest_simd(const void* src, void* dst, int srcStep, int dstStep, int firstRow, int lastRow,
                            const int32_t* spans, const double* inv, int xmax, int ymax, const void*)
 {
-    if (lastRow - firstRow < 0)
-        return;
     const Source<F> s(src, srcStep);
-    Dest<F> d(dst, dstStep);
-    Walk walk(inv, firstRow, xmax, ymax);
-    const ptrdiff_t rows = static_cast<ptrdiff_t>(lastRow) - firstRow + 1;
-    for (ptrdiff_t k = 0; k < rows; ++k, walk.nextRow(), d.next()) {
-        const int x0 = spans[2 * k], x1 = spans[2 * k + 1];
-        if (x1 < x0)
-            continue;
-        auto p = walk.startNearest(x0);
-        for (ptrdiff_t X = x0; X <= x1; ++X, p = walk.next(p)) {
-            int i, j;
-            walk.nearest(p, i, j);
-            CopyPixel<F>(s, i, j, d, X);
-        }
-    }
-    Walk::finish();
+    WalkRows<Walk, F>(dst, dstStep, firstRow, lastRow, spans, inv, xmax, ymax, true,
+                      [&s](const Walk& walk, typename Walk::Pos p, const Dest<F>& d, ptrdiff_t X, ptrdiff_t stop) {
+                          for (; X <= stop; ++X, p = walk.next(p)) {
+                              int i, j;
+                              walk.nearest(p, i, j);
+                              CopyPixel<F>(s, i, j, d, X);
+                          }
+                          return p;
+                      });
 }
 
 // Linear: 8-bit formats in 14-bit fixed point through the family's own instructions,
-// 16-bit and float formats in single precision.
+// 16-bit and float formats in single precision; four pixels at a time where a row allows.
 template <class Walk, class F>
 void warp_row_linear_simd(const void* src, void* dst, int srcStep, int dstStep, int firstRow, int lastRow,
                           const int32_t* spans, const double* inv, int xmax, int ymax, const void*)
 {
-    if (lastRow - firstRow < 0)
-        return;
     const Source<F> s(src, srcStep);
-    Dest<F> d(dst, dstStep);
-    Walk walk(inv, firstRow, xmax, ymax);
-    const ptrdiff_t rows = static_cast<ptrdiff_t>(lastRow) - firstRow + 1;
-    for (ptrdiff_t k = 0; k < rows; ++k, walk.nextRow(), d.next()) {
-        const int x0 = spans[2 * k], x1 = spans[2 * k + 1];
-        if (x1 < x0)
-            continue;
-        auto p = walk.start(x0);
-        for (ptrdiff_t X = x0; X <= x1; ++X, p = walk.next(p)) {
-            int i, j;
-            if constexpr (sizeof(typename F::Sample) == 1) {
-                typename Walk::Weights w;
-                walk.linear8(p, i, j, w);
-                Store8<F>(d, X, Walk::template blend8<F>(Row8<F>(s, i, j), Row8<F>(s, i, j + 1), w));
-            } else {
-                float fx, fy;
-                walk.linearFloat(p, i, j, fx, fy);
-                BlendFloat<F>(s, i, j, fx, fy, d, X);
-            }
-        }
-    }
-    Walk::finish();
+    WalkRows<Walk, F>(dst, dstStep, firstRow, lastRow, spans, inv, xmax, ymax, false,
+                      [&s](const Walk& walk, typename Walk::Pos p, const Dest<F>& d, ptrdiff_t X, ptrdiff_t stop) {
+                          for (; X + 3 <= stop; X += 4)
+                              p = walk.template linearFour<F>(p, s, d, X);
+                          for (; X <= stop; ++X, p = walk.next(p))
+                              LinearPixel(walk, p, s, d, X);
+                          return p;
+                      });
 }
 
 } // namespace warp_simd

@@ -12,6 +12,7 @@ namespace {
 using warp_simd::Format;
 
 struct SseWalk {
+    using Pos = __m128;
     __m128 base, rowStep, pixStep, limit;
     int xmax, ymax;
 
@@ -67,6 +68,15 @@ struct SseWalk {
         const __m128 f = fraction(p, i, j);
         fx = _mm_cvtss_f32(f);
         fy = _mm_cvtss_f32(_mm_shuffle_ps(f, f, 1));
+    }
+
+    // Four pixels one after the other; returns the position of the next.
+    template <class F>
+    __m128 linearFour(__m128 p, const warp_simd::Source<F>& s, const warp_simd::Dest<F>& d, ptrdiff_t X) const
+    {
+        for (int k = 0; k < 4; ++k, p = next(p))
+            warp_simd::LinearPixel(*this, p, s, d, X + k);
+        return p;
     }
 
     // One row's samples (Row8 order) to (left, right) int16 pairs: channels 0, 1 and 2, 3.

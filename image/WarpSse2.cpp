@@ -10,6 +10,7 @@ namespace {
 using warp_simd::Format;
 
 struct Sse2Walk {
+    using Pos = __m128d;
     __m128d base, rowStep, pixStep, limit;
     __m128i limitIndex;
 
@@ -71,6 +72,151 @@ struct Sse2Walk {
         fx = _mm_cvtss_f32(f);
         fy = _mm_cvtss_f32(_mm_shuffle_ps(f, f, 1));
         split(index, i, j);
+    }
+
+    // Four pixels: positions one after the other as ever, then their weights together and,
+    // for grey, their values together. Returns the position of the next pixel.
+    template <class F>
+    __m128d linearFour(__m128d p, const warp_simd::Source<F>& s, const warp_simd::Dest<F>& d, ptrdiff_t X) const
+    {
+        using T = typename F::Sample;
+        __m128i index[4];
+        __m128d frac[4];
+        for (int k = 0; k < 4; ++k, p = next(p)) {
+            index[k] = clampedIndex(p);
+            index[k] = _mm_add_epi32(index[k], _mm_cmpeq_epi32(index[k], limitIndex));
+            frac[k] = _mm_min_pd(_mm_sub_pd(p, _mm_cvtepi32_pd(index[k])), _mm_set1_pd(1.0));
+        }
+        int i[4], j[4];
+        for (int k = 0; k < 4; ++k)
+            split(index[k], i[k], j[k]);
+        if constexpr (sizeof(T) == 1)
+            blendFour8<F>(frac, i, j, s, d, X);
+        else
+            blendFourFloat<F>(frac, i, j, s, d, X);
+        return p;
+    }
+
+    template <class F>
+    static void blendFour8(const __m128d* frac, const int* i, const int* j, const warp_simd::Source<F>& s,
+                           const warp_simd::Dest<F>& d, ptrdiff_t X)
+    {
+        __m128i scaled[4];
+        for (int k = 0; k < 4; ++k)
+            scaled[k] = _mm_cvtpd_epi32(_mm_mul_pd(frac[k], _mm_set1_pd(16384.0)));
+        // (Fx, Fy) of the four pixels as int16; a fraction below 0 converted to a negative
+        // value, which the maximum holds at 0. Then (16384 - F, F) pairs: wx and wy hold
+        // pixel k's pair in 32-bit lane k.
+        const __m128i upper = _mm_max_epi16(_mm_packs_epi32(_mm_unpacklo_epi64(scaled[0], scaled[1]),
+                                                            _mm_unpacklo_epi64(scaled[2], scaled[3])),
+                                            _mm_setzero_si128());
+        const __m128i lower = _mm_sub_epi16(_mm_set1_epi16(16384), upper);
+        const __m128 w01 = _mm_castsi128_ps(_mm_unpacklo_epi16(lower, upper));
+        const __m128 w23 = _mm_castsi128_ps(_mm_unpackhi_epi16(lower, upper));
+        const __m128i wx = _mm_castps_si128(_mm_shuffle_ps(w01, w23, _MM_SHUFFLE(2, 0, 2, 0)));
+        const __m128i wy = _mm_castps_si128(_mm_shuffle_ps(w01, w23, _MM_SHUFFLE(3, 1, 3, 1)));
+        if constexpr (F::channels == 1 && !F::planar) {
+            // (left, right) pairs of the four pixels, one register per source row.
+            uint64_t top = 0, bottom = 0;
+            for (int k = 0; k < 4; ++k) {
+                top |= static_cast<uint64_t>(warp_simd::Load16(s.at(i[k], j[k], 0))) << (16 * k);
+                bottom |= static_cast<uint64_t>(warp_simd::Load16(s.at(i[k], j[k] + 1, 0))) << (16 * k);
+            }
+            const __m128i zero = _mm_setzero_si128();
+            const __m128i t = _mm_srai_epi32(
+                _mm_madd_epi16(_mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(top)), zero), wx), 8);
+            const __m128i b = _mm_srai_epi32(
+                _mm_madd_epi16(_mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(bottom)), zero), wx), 8);
+            const __m128i tb = _mm_packs_epi32(t, b);
+            const __m128i vertical = _mm_unpacklo_epi16(tb, _mm_srli_si128(tb, 8));
+            const __m128i r =
+                _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(vertical, wy), _mm_set1_epi32(0x80000)), 20);
+            const __m128i r16 = _mm_packs_epi32(r, r);
+            const uint32_t bytes = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(r16, r16)));
+            std::memcpy(d.at(X, 0), &bytes, 4);
+        } else {
+            alignas(16) int32_t xs[4], ys[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(xs), wx);
+            _mm_store_si128(reinterpret_cast<__m128i*>(ys), wy);
+            for (int k = 0; k < 4; ++k) {
+                const Weights w = {_mm_set1_epi32(xs[k]), _mm_set1_epi32(ys[k])};
+                warp_simd::Store8<F>(d, X + k, blend8<F>(warp_simd::Row8<F>(s, i[k], j[k]),
+                                                         warp_simd::Row8<F>(s, i[k], j[k] + 1), w));
+            }
+        }
+    }
+
+    template <class F>
+    static void blendFourFloat(const __m128d* frac, const int* i, const int* j, const warp_simd::Source<F>& s,
+                               const warp_simd::Dest<F>& d, ptrdiff_t X)
+    {
+        using T = typename F::Sample;
+        // Fractions held at 0 from below, in single precision: fx and fy of the four pixels.
+        __m128 f[4];
+        for (int k = 0; k < 4; ++k)
+            f[k] = _mm_cvtpd_ps(_mm_max_pd(frac[k], _mm_setzero_pd()));
+        const __m128 f01 = _mm_movelh_ps(f[0], f[1]), f23 = _mm_movelh_ps(f[2], f[3]);
+        const __m128 fx = _mm_shuffle_ps(f01, f23, _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128 fy = _mm_shuffle_ps(f01, f23, _MM_SHUFFLE(3, 1, 3, 1));
+        if constexpr (F::channels == 1 && !F::planar) {
+            __m128 p00, p01, p10, p11;
+            if constexpr (sizeof(T) == 4) {
+                __m128 r0[2], r1[2];
+                for (int h = 0; h < 2; ++h) {
+                    const float* a0 = s.at(i[2 * h], j[2 * h], 0);
+                    const float* a1 = s.at(i[2 * h], j[2 * h] + 1, 0);
+                    const float* b0 = s.at(i[2 * h + 1], j[2 * h + 1], 0);
+                    const float* b1 = s.at(i[2 * h + 1], j[2 * h + 1] + 1, 0);
+                    r0[h] = _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(a0))),
+                                         reinterpret_cast<const __m64*>(b0));
+                    r1[h] = _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(a1))),
+                                         reinterpret_cast<const __m64*>(b1));
+                }
+                p00 = _mm_shuffle_ps(r0[0], r0[1], _MM_SHUFFLE(2, 0, 2, 0));
+                p01 = _mm_shuffle_ps(r0[0], r0[1], _MM_SHUFFLE(3, 1, 3, 1));
+                p10 = _mm_shuffle_ps(r1[0], r1[1], _MM_SHUFFLE(2, 0, 2, 0));
+                p11 = _mm_shuffle_ps(r1[0], r1[1], _MM_SHUFFLE(3, 1, 3, 1));
+                const __m128 one = _mm_set1_ps(1.0f), gx = _mm_sub_ps(one, fx);
+                // Horizontal first.
+                const __m128 r = _mm_add_ps(
+                    _mm_mul_ps(_mm_add_ps(_mm_mul_ps(p00, gx), _mm_mul_ps(p01, fx)), _mm_sub_ps(one, fy)),
+                    _mm_mul_ps(_mm_add_ps(_mm_mul_ps(p10, gx), _mm_mul_ps(p11, fx)), fy));
+                _mm_storeu_ps(d.at(X, 0), r);
+            } else {
+                const __m128i row0 =
+                    _mm_set_epi32(static_cast<int>(warp_simd::Load32(s.at(i[3], j[3], 0))),
+                                  static_cast<int>(warp_simd::Load32(s.at(i[2], j[2], 0))),
+                                  static_cast<int>(warp_simd::Load32(s.at(i[1], j[1], 0))),
+                                  static_cast<int>(warp_simd::Load32(s.at(i[0], j[0], 0))));
+                const __m128i row1 =
+                    _mm_set_epi32(static_cast<int>(warp_simd::Load32(s.at(i[3], j[3] + 1, 0))),
+                                  static_cast<int>(warp_simd::Load32(s.at(i[2], j[2] + 1, 0))),
+                                  static_cast<int>(warp_simd::Load32(s.at(i[1], j[1] + 1, 0))),
+                                  static_cast<int>(warp_simd::Load32(s.at(i[0], j[0] + 1, 0))));
+                const __m128i low = _mm_set1_epi32(0xFFFF);
+                p00 = _mm_cvtepi32_ps(_mm_and_si128(row0, low));
+                p01 = _mm_cvtepi32_ps(_mm_srli_epi32(row0, 16));
+                p10 = _mm_cvtepi32_ps(_mm_and_si128(row1, low));
+                p11 = _mm_cvtepi32_ps(_mm_srli_epi32(row1, 16));
+                const __m128 one = _mm_set1_ps(1.0f), gy = _mm_sub_ps(one, fy);
+                // Vertical first.
+                const __m128 r = _mm_add_ps(
+                    _mm_mul_ps(_mm_add_ps(_mm_mul_ps(p00, gy), _mm_mul_ps(p10, fy)), _mm_sub_ps(one, fx)),
+                    _mm_mul_ps(_mm_add_ps(_mm_mul_ps(p01, gy), _mm_mul_ps(p11, fy)), fx));
+                // Ties to even, then held to 0..65535 by a signed pack around 32768.
+                const __m128i bias = _mm_set1_epi32(32768);
+                const __m128i packed =
+                    _mm_packs_epi32(_mm_sub_epi32(_mm_cvtps_epi32(r), bias), _mm_setzero_si128());
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(d.at(X, 0)),
+                                 _mm_xor_si128(packed, _mm_set1_epi16(static_cast<short>(0x8000))));
+            }
+        } else {
+            alignas(16) float xs[4], ys[4];
+            _mm_store_ps(xs, fx);
+            _mm_store_ps(ys, fy);
+            for (int k = 0; k < 4; ++k)
+                warp_simd::BlendFloat<F>(s, i[k], j[k], xs[k], ys[k], d, X + k);
+        }
     }
 
     // Samples of row 0 and row 1 (Row8 order) to (left, right) int16 pairs per channel.

@@ -226,27 +226,30 @@ TEST(WarpVariantKernels, PositionsBeyondTheEdgesTakeTheEdgeSample)
                 for (const auto& p : beyond) {
                     const int ex = std::min(std::max(static_cast<int>(p[0]), 0), 4);
                     const int ey = std::min(std::max(static_cast<int>(p[1]), 0), 3);
-                    for (int c = 0; c < src.channelsStored(); ++c) {
-                        if (Layout(format) == warp_layout_rgbx && c == 3)
-                            continue;
-                        double got;
-                        if ((format >> 3) == warp_sample_8u)
-                            got = OutSample(format, RunRow<uint8_t>(*kTables[t], format, interp, src, p[0], p[1], 0,
-                                                                    0, 1, 0),
-                                            1, 0, c);
-                        else if ((format >> 3) == warp_sample_16u)
-                            got = OutSample(format, RunRow<uint16_t>(*kTables[t], format, interp, src, p[0], p[1],
-                                                                     0, 0, 1, 0),
-                                            1, 0, c);
-                        else
-                            got = OutSample(format, RunRow<float>(*kTables[t], format, interp, src, p[0], p[1], 0, 0,
-                                                                  1, 0),
-                                            1, 0, c);
-                        // The lerp form p00 + (p01 - p00) at fraction 1 may miss a float sample by its last bit.
-                        const double slack = (format >> 3) == warp_sample_32f ? 1e-4 : 0.0;
-                        ASSERT_NEAR(src.get(ex, ey, c), got, slack) << "table " << t << " format " << format << " interp "
-                                                           << interp << " at " << p[0] << "," << p[1];
-                    }
+                    // Four pixels at the same place: the kernels take pixels four at a time too.
+                    for (int X = 0; X < 4; ++X)
+                        for (int c = 0; c < src.channelsStored(); ++c) {
+                            if (Layout(format) == warp_layout_rgbx && c == 3)
+                                continue;
+                            double got;
+                            if ((format >> 3) == warp_sample_8u)
+                                got = OutSample(format, RunRow<uint8_t>(*kTables[t], format, interp, src, p[0], p[1],
+                                                                        0, 0, 4, 0),
+                                                4, X, c);
+                            else if ((format >> 3) == warp_sample_16u)
+                                got = OutSample(format, RunRow<uint16_t>(*kTables[t], format, interp, src, p[0],
+                                                                         p[1], 0, 0, 4, 0),
+                                                4, X, c);
+                            else
+                                got = OutSample(format, RunRow<float>(*kTables[t], format, interp, src, p[0], p[1], 0,
+                                                                      0, 4, 0),
+                                                4, X, c);
+                            // The lerp form p00 + (p01 - p00) at fraction 1 may miss a float sample by its last bit.
+                            const double slack = (format >> 3) == warp_sample_32f ? 1e-4 : 0.0;
+                            ASSERT_NEAR(src.get(ex, ey, c), got, slack)
+                                << "table " << t << " format " << format << " interp " << interp << " at " << p[0]
+                                << "," << p[1];
+                        }
                 }
         }
     // White stays white: 60000 then 65535, read 0.3 past the right edge.
@@ -255,8 +258,11 @@ TEST(WarpVariantKernels, PositionsBeyondTheEdgesTakeTheEdgeSample)
         edge.set(0, y, 0, 60000);
         edge.set(1, y, 0, 65535);
     }
-    for (const warp_kernel_table* table : kTables)
-        EXPECT_EQ(65535, RunRow<uint16_t>(*table, warp_gray16, warp_linear, edge, 1.3, 0.0, 0, 0, 1, 0)[0]);
+    for (const warp_kernel_table* table : kTables) {
+        const auto out = RunRow<uint16_t>(*table, warp_gray16, warp_linear, edge, 1.3, 0.0, 0, 0, 4, 0);
+        for (int X = 0; X < 4; ++X)
+            EXPECT_EQ(65535, OutSample(warp_gray16, out, 4, X, 0));
+    }
 }
 
 TEST(WarpVariantKernels, CloseToTheGenericKernels)
