@@ -95,25 +95,36 @@ inline uint32_t Load32(const void* p)
     return v;
 }
 
-// The 8-bit samples of pixels (i, j) and (i + 1, j). Interleaved: in memory order (2, 6 or
-// 8 bytes, never read past pixel i + 1). Planar: plane c's two samples at byte 2c, 2c + 1.
+// The 8-bit samples of pixels (i, j) and (i + 1, j), and of the row below. Interleaved: in
+// memory order (2, 6 or 8 bytes, never read past pixel i + 1). Planar: plane c's two samples
+// at byte 2c, 2c + 1.
 template <class F>
-inline uint64_t Row8(const Source<F>& s, int i, int j)
+inline uint64_t Row8At(const uint8_t* p)
 {
-    if constexpr (F::planar) {
-        uint64_t u = 0;
-        for (int c = 0; c < F::planes; ++c)
-            u |= static_cast<uint64_t>(Load16(s.at(i, j, c))) << (16 * c);
-        return u;
-    } else if constexpr (F::stride == 1) {
-        return Load16(s.at(i, j, 0));
+    if constexpr (F::stride == 1) {
+        return Load16(p);
     } else if constexpr (F::stride == 3) {
-        const uint8_t* p = s.at(i, j, 0);
         return Load32(p) | static_cast<uint64_t>(Load16(p + 4)) << 32;
     } else {
         uint64_t u;
-        std::memcpy(&u, s.at(i, j, 0), 8);
+        std::memcpy(&u, p, 8);
         return u;
+    }
+}
+template <class F>
+inline void Rows8(const Source<F>& s, int i, int j, uint64_t& row0, uint64_t& row1)
+{
+    if constexpr (F::planar) {
+        row0 = row1 = 0;
+        for (int c = 0; c < F::planes; ++c) {
+            const uint8_t* p = s.at(i, j, c);
+            row0 |= static_cast<uint64_t>(Load16(p)) << (16 * c);
+            row1 |= static_cast<uint64_t>(Load16(p + s.step)) << (16 * c);
+        }
+    } else {
+        const uint8_t* p = s.at(i, j, 0);
+        row0 = Row8At<F>(p);
+        row1 = Row8At<F>(p + s.step);
     }
 }
 
@@ -154,10 +165,10 @@ inline void BlendFloat(const Source<F>& s, int i, int j, float fx, float fy, con
 {
     using T = typename F::Sample;
     for (int c = 0; c < F::channels; ++c) {
-        const float p00 = static_cast<float>(*s.at(i, j, c));
-        const float p01 = static_cast<float>(*s.at(i + 1, j, c));
-        const float p10 = static_cast<float>(*s.at(i, j + 1, c));
-        const float p11 = static_cast<float>(*s.at(i + 1, j + 1, c));
+        const T* a = s.at(i, j, c);
+        const T* b = reinterpret_cast<const T*>(reinterpret_cast<const char*>(a) + s.step);
+        const float p00 = static_cast<float>(a[0]), p01 = static_cast<float>(a[F::stride]);
+        const float p10 = static_cast<float>(b[0]), p11 = static_cast<float>(b[F::stride]);
         float r;
         if constexpr (F::channels == 1 && !F::planar && sizeof(T) == 4) {
             const float gx = 1.0f - fx;
@@ -185,7 +196,9 @@ inline void LinearPixel(const Walk& walk, Pos p, const Source<F>& s, const Dest<
     if constexpr (sizeof(typename F::Sample) == 1) {
         typename Walk::Weights w;
         walk.linear8(p, i, j, w);
-        Store8<F>(d, X, Walk::template blend8<F>(Row8<F>(s, i, j), Row8<F>(s, i, j + 1), w));
+        uint64_t row0, row1;
+        Rows8<F>(s, i, j, row0, row1);
+        Store8<F>(d, X, Walk::template blend8<F>(row0, row1, w));
     } else {
         float fx, fy;
         walk.linearFloat(p, i, j, fx, fy);

@@ -119,8 +119,9 @@ struct Sse2Walk {
             // (left, right) pairs of the four pixels, one register per source row.
             uint64_t top = 0, bottom = 0;
             for (int k = 0; k < 4; ++k) {
-                top |= static_cast<uint64_t>(warp_simd::Load16(s.at(i[k], j[k], 0))) << (16 * k);
-                bottom |= static_cast<uint64_t>(warp_simd::Load16(s.at(i[k], j[k] + 1, 0))) << (16 * k);
+                const uint8_t* a = s.at(i[k], j[k], 0);
+                top |= static_cast<uint64_t>(warp_simd::Load16(a)) << (16 * k);
+                bottom |= static_cast<uint64_t>(warp_simd::Load16(a + s.step)) << (16 * k);
             }
             const __m128i zero = _mm_setzero_si128();
             const __m128i t = _mm_srai_epi32(
@@ -140,8 +141,9 @@ struct Sse2Walk {
             _mm_store_si128(reinterpret_cast<__m128i*>(ys), wy);
             for (int k = 0; k < 4; ++k) {
                 const Weights w = {_mm_set1_epi32(xs[k]), _mm_set1_epi32(ys[k])};
-                warp_simd::Store8<F>(d, X + k, blend8<F>(warp_simd::Row8<F>(s, i[k], j[k]),
-                                                         warp_simd::Row8<F>(s, i[k], j[k] + 1), w));
+                uint64_t row0, row1;
+                warp_simd::Rows8<F>(s, i[k], j[k], row0, row1);
+                warp_simd::Store8<F>(d, X + k, blend8<F>(row0, row1, w));
             }
         }
     }
@@ -163,10 +165,10 @@ struct Sse2Walk {
             if constexpr (sizeof(T) == 4) {
                 __m128 r0[2], r1[2];
                 for (int h = 0; h < 2; ++h) {
-                    const float* a0 = s.at(i[2 * h], j[2 * h], 0);
-                    const float* a1 = s.at(i[2 * h], j[2 * h] + 1, 0);
-                    const float* b0 = s.at(i[2 * h + 1], j[2 * h + 1], 0);
-                    const float* b1 = s.at(i[2 * h + 1], j[2 * h + 1] + 1, 0);
+                    const char* a0 = reinterpret_cast<const char*>(s.at(i[2 * h], j[2 * h], 0));
+                    const char* a1 = a0 + s.step;
+                    const char* b0 = reinterpret_cast<const char*>(s.at(i[2 * h + 1], j[2 * h + 1], 0));
+                    const char* b1 = b0 + s.step;
                     r0[h] = _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(a0))),
                                          reinterpret_cast<const __m64*>(b0));
                     r1[h] = _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(a1))),
@@ -183,16 +185,13 @@ struct Sse2Walk {
                     _mm_mul_ps(_mm_add_ps(_mm_mul_ps(p10, gx), _mm_mul_ps(p11, fx)), fy));
                 _mm_storeu_ps(d.at(X, 0), r);
             } else {
-                const __m128i row0 =
-                    _mm_set_epi32(static_cast<int>(warp_simd::Load32(s.at(i[3], j[3], 0))),
-                                  static_cast<int>(warp_simd::Load32(s.at(i[2], j[2], 0))),
-                                  static_cast<int>(warp_simd::Load32(s.at(i[1], j[1], 0))),
-                                  static_cast<int>(warp_simd::Load32(s.at(i[0], j[0], 0))));
-                const __m128i row1 =
-                    _mm_set_epi32(static_cast<int>(warp_simd::Load32(s.at(i[3], j[3] + 1, 0))),
-                                  static_cast<int>(warp_simd::Load32(s.at(i[2], j[2] + 1, 0))),
-                                  static_cast<int>(warp_simd::Load32(s.at(i[1], j[1] + 1, 0))),
-                                  static_cast<int>(warp_simd::Load32(s.at(i[0], j[0] + 1, 0))));
+                const char* a[4];
+                for (int k = 0; k < 4; ++k)
+                    a[k] = reinterpret_cast<const char*>(s.at(i[k], j[k], 0));
+                auto word = [](const char* q) { return static_cast<int>(warp_simd::Load32(q)); };
+                const __m128i row0 = _mm_set_epi32(word(a[3]), word(a[2]), word(a[1]), word(a[0]));
+                const __m128i row1 = _mm_set_epi32(word(a[3] + s.step), word(a[2] + s.step), word(a[1] + s.step),
+                                                   word(a[0] + s.step));
                 const __m128i low = _mm_set1_epi32(0xFFFF);
                 p00 = _mm_cvtepi32_ps(_mm_and_si128(row0, low));
                 p01 = _mm_cvtepi32_ps(_mm_srli_epi32(row0, 16));
