@@ -13,8 +13,10 @@ using warp_simd::Format;
 
 struct SseWalk {
     using Pos = __m128;
-    __m128 base, rowStep, pixStep, limit;
+    __m128 base, rowStep, pixStep, limit, limitPair;
+    __m64 limitIndex;
     int xmax, ymax;
+    bool exact; // both limits exact in single precision: four pixels need no integer bound
 
     SseWalk(const double* c, int firstRow, int xMax, int yMax) : xmax(xMax), ymax(yMax)
     {
@@ -26,6 +28,9 @@ struct SseWalk {
         rowStep = _mm_set_ps(0.0f, 0.0f, c4, c1);
         pixStep = _mm_set_ps(0.0f, 0.0f, c3, c0);
         limit = _mm_set_ps(0.0f, 0.0f, static_cast<float>(yMax), static_cast<float>(xMax));
+        limitPair = _mm_movelh_ps(limit, limit);
+        limitIndex = _mm_set_pi32(yMax, xMax);
+        exact = xMax < (1 << 24) && yMax < (1 << 24);
     }
     __m128 start(int x0) const { return _mm_add_ps(_mm_mul_ps(_mm_set1_ps(static_cast<float>(x0)), pixStep), base); }
     __m128 startNearest(int x0) const { return _mm_add_ps(start(x0), _mm_set1_ps(0.5f)); }
@@ -70,13 +75,141 @@ struct SseWalk {
         fy = _mm_cvtss_f32(_mm_shuffle_ps(f, f, 1));
     }
 
-    // Four pixels one after the other; returns the position of the next.
+    // Four pixels: positions one after the other as ever, then indices and fractions of two
+    // pixels per register and, for grey, values of two pixels per multiply-add. Returns the
+    // position of the next pixel.
     template <class F>
     __m128 linearFour(__m128 p, const warp_simd::Source<F>& s, const warp_simd::Dest<F>& d, ptrdiff_t X) const
     {
+        if (!exact) {
+            for (int k = 0; k < 4; ++k, p = next(p))
+                warp_simd::LinearPixel(*this, p, s, d, X + k);
+            return p;
+        }
+        __m128 q[4];
         for (int k = 0; k < 4; ++k, p = next(p))
-            warp_simd::LinearPixel(*this, p, s, d, X + k);
+            q[k] = p;
+        const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
+        const __m128 a = _mm_movelh_ps(q[0], q[1]), b = _mm_movelh_ps(q[2], q[3]); // x0 y0 x1 y1, x2 y2 x3 y3
+        const __m128 ha = _mm_min_ps(_mm_max_ps(a, zero), limitPair);
+        const __m128 hb = _mm_min_ps(_mm_max_ps(b, zero), limitPair);
+        __m64 t[4] = {_mm_cvttps_pi32(ha), _mm_cvttps_pi32(_mm_movehl_ps(ha, ha)), _mm_cvttps_pi32(hb),
+                      _mm_cvttps_pi32(_mm_movehl_ps(hb, hb))};
+        for (int k = 0; k < 4; ++k)
+            t[k] = _mm_add_pi32(t[k], _mm_cmpeq_pi32(t[k], limitIndex));
+        const __m128 fa = _mm_min_ps(_mm_max_ps(_mm_sub_ps(a, _mm_cvtpi32x2_ps(t[0], t[1])), zero), one);
+        const __m128 fb = _mm_min_ps(_mm_max_ps(_mm_sub_ps(b, _mm_cvtpi32x2_ps(t[2], t[3])), zero), one);
+        int i[4], j[4];
+        for (int k = 0; k < 4; ++k) {
+            const uint64_t ij = static_cast<uint64_t>(_mm_cvtm64_si64(t[k]));
+            i[k] = static_cast<int32_t>(ij);
+            j[k] = static_cast<int32_t>(ij >> 32);
+        }
+        if constexpr (sizeof(typename F::Sample) == 1)
+            fourBytes<F>(fa, fb, i, j, s, d, X);
+        else
+            fourFloats<F>(fa, fb, i, j, s, d, X);
         return p;
+    }
+
+    template <class F>
+    static void fourBytes(__m128 fa, __m128 fb, const int* i, const int* j, const warp_simd::Source<F>& s,
+                          const warp_simd::Dest<F>& d, ptrdiff_t X)
+    {
+        const __m128 scale = _mm_set1_ps(16384.0f);
+        const __m128 sa = _mm_mul_ps(fa, scale), sb = _mm_mul_ps(fb, scale);
+        // (Fx, Fy) of pixels 0, 1 and 2, 3 as int16, then (16384 - F, F): w[k] holds pixel
+        // k's x pair in its low 32 bits and its y pair in its high 32 bits.
+        const __m64 u01 = _mm_packs_pi32(_mm_cvtps_pi32(sa), _mm_cvtps_pi32(_mm_movehl_ps(sa, sa)));
+        const __m64 u23 = _mm_packs_pi32(_mm_cvtps_pi32(sb), _mm_cvtps_pi32(_mm_movehl_ps(sb, sb)));
+        const __m64 full = _mm_set1_pi16(16384);
+        const __m64 l01 = _mm_sub_pi16(full, u01), l23 = _mm_sub_pi16(full, u23);
+        const __m64 w[4] = {_mm_unpacklo_pi16(l01, u01), _mm_unpackhi_pi16(l01, u01), _mm_unpacklo_pi16(l23, u23),
+                            _mm_unpackhi_pi16(l23, u23)};
+        if constexpr (F::channels == 1 && !F::planar) {
+            const __m64 zero = _mm_setzero_si64();
+            __m64 r[2];
+            for (int h = 0; h < 2; ++h) {
+                const int A = 2 * h, B = 2 * h + 1;
+                const Weights pair = {_mm_unpacklo_pi32(w[A], w[B]), _mm_unpackhi_pi32(w[A], w[B])};
+                const uint8_t* pa = s.at(i[A], j[A], 0);
+                const uint8_t* pb = s.at(i[B], j[B], 0);
+                const __m64 row0 = _mm_unpacklo_pi8(
+                    _mm_cvtsi32_si64(static_cast<int>(warp_simd::Load16(pa) | warp_simd::Load16(pb) << 16)), zero);
+                const __m64 row1 = _mm_unpacklo_pi8(
+                    _mm_cvtsi32_si64(static_cast<int>(warp_simd::Load16(pa + s.step) |
+                                                      warp_simd::Load16(pb + s.step) << 16)),
+                    zero);
+                r[h] = blendTwo(row0, row1, pair);
+            }
+            const __m64 r16 = _mm_packs_pi32(r[0], r[1]);
+            const uint32_t bytes = static_cast<uint32_t>(_mm_cvtsi64_si32(_mm_packs_pu16(r16, r16)));
+            std::memcpy(d.at(X, 0), &bytes, 4);
+        } else {
+            for (int k = 0; k < 4; ++k) {
+                const Weights pair = {_mm_unpacklo_pi32(w[k], w[k]), _mm_unpackhi_pi32(w[k], w[k])};
+                uint64_t row0, row1;
+                warp_simd::Rows8<F>(s, i[k], j[k], row0, row1);
+                warp_simd::Store8<F>(d, X + k, blend8<F>(row0, row1, pair));
+            }
+        }
+    }
+
+    template <class F>
+    static void fourFloats(__m128 fa, __m128 fb, const int* i, const int* j, const warp_simd::Source<F>& s,
+                           const warp_simd::Dest<F>& d, ptrdiff_t X)
+    {
+        using T = typename F::Sample;
+        const __m128 fx = _mm_shuffle_ps(fa, fb, _MM_SHUFFLE(2, 0, 2, 0));
+        const __m128 fy = _mm_shuffle_ps(fa, fb, _MM_SHUFFLE(3, 1, 3, 1));
+        if constexpr (F::channels == 1 && !F::planar) {
+            // Samples (left, right) of two pixels per register, one register per row and pair.
+            __m128 r0[2], r1[2];
+            for (int h = 0; h < 2; ++h) {
+                const char* a = reinterpret_cast<const char*>(s.at(i[2 * h], j[2 * h], 0));
+                const char* b = reinterpret_cast<const char*>(s.at(i[2 * h + 1], j[2 * h + 1], 0));
+                if constexpr (sizeof(T) == 4) {
+                    r0[h] = _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(a)),
+                                         reinterpret_cast<const __m64*>(b));
+                    r1[h] = _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(a + s.step)),
+                                         reinterpret_cast<const __m64*>(b + s.step));
+                } else {
+                    auto word = [](const char* w) { return static_cast<int>(warp_simd::Load32(w)); };
+                    r0[h] = _mm_cvtpu16_ps(_mm_set_pi32(word(b), word(a)));
+                    r1[h] = _mm_cvtpu16_ps(_mm_set_pi32(word(b + s.step), word(a + s.step)));
+                }
+            }
+            const __m128 p00 = _mm_shuffle_ps(r0[0], r0[1], _MM_SHUFFLE(2, 0, 2, 0));
+            const __m128 p01 = _mm_shuffle_ps(r0[0], r0[1], _MM_SHUFFLE(3, 1, 3, 1));
+            const __m128 p10 = _mm_shuffle_ps(r1[0], r1[1], _MM_SHUFFLE(2, 0, 2, 0));
+            const __m128 p11 = _mm_shuffle_ps(r1[0], r1[1], _MM_SHUFFLE(3, 1, 3, 1));
+            const __m128 one = _mm_set1_ps(1.0f);
+            if constexpr (sizeof(T) == 4) {
+                const __m128 gx = _mm_sub_ps(one, fx); // horizontal first
+                const __m128 r = _mm_add_ps(
+                    _mm_mul_ps(_mm_add_ps(_mm_mul_ps(p00, gx), _mm_mul_ps(p01, fx)), _mm_sub_ps(one, fy)),
+                    _mm_mul_ps(_mm_add_ps(_mm_mul_ps(p10, gx), _mm_mul_ps(p11, fx)), fy));
+                _mm_storeu_ps(d.at(X, 0), r);
+            } else {
+                const __m128 gy = _mm_sub_ps(one, fy); // vertical first
+                const __m128 r = _mm_add_ps(
+                    _mm_mul_ps(_mm_add_ps(_mm_mul_ps(p00, gy), _mm_mul_ps(p10, fy)), _mm_sub_ps(one, fx)),
+                    _mm_mul_ps(_mm_add_ps(_mm_mul_ps(p01, gy), _mm_mul_ps(p11, fy)), fx));
+                // Ties to even, then held to 0..65535 by a signed pack around 32768.
+                const __m64 bias = _mm_set1_pi32(32768);
+                const __m64 lo = _mm_sub_pi32(_mm_cvtps_pi32(r), bias);
+                const __m64 hi = _mm_sub_pi32(_mm_cvtps_pi32(_mm_movehl_ps(r, r)), bias);
+                const __m64 packed = _mm_xor_si64(_mm_packs_pi32(lo, hi), _mm_set1_pi16(static_cast<short>(0x8000)));
+                const long long bits = _mm_cvtm64_si64(packed);
+                std::memcpy(d.at(X, 0), &bits, 8);
+            }
+        } else {
+            alignas(16) float xs[4], ys[4];
+            _mm_store_ps(xs, fx);
+            _mm_store_ps(ys, fy);
+            for (int k = 0; k < 4; ++k)
+                warp_simd::BlendFloat<F>(s, i[k], j[k], xs[k], ys[k], d, X + k);
+        }
     }
 
     // One row's samples (Row8 order) to (left, right) int16 pairs: channels 0, 1 and 2, 3.
