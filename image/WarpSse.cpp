@@ -155,6 +155,14 @@ struct SseWalk {
         }
     }
 
+    // Two floats from any address, in the low half.
+    static __m128 loadTwo(const char* p)
+    {
+        __m64 v;
+        std::memcpy(&v, p, 8);
+        return _mm_loadl_pi(_mm_setzero_ps(), &v);
+    }
+
     template <class F>
     static void fourFloats(__m128 fa, __m128 fb, const int* i, const int* j, const warp_simd::Source<F>& s,
                            const warp_simd::Dest<F>& d, ptrdiff_t X)
@@ -169,10 +177,8 @@ struct SseWalk {
                 const char* a = reinterpret_cast<const char*>(s.at(i[2 * h], j[2 * h], 0));
                 const char* b = reinterpret_cast<const char*>(s.at(i[2 * h + 1], j[2 * h + 1], 0));
                 if constexpr (sizeof(T) == 4) {
-                    r0[h] = _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(a)),
-                                         reinterpret_cast<const __m64*>(b));
-                    r1[h] = _mm_loadh_pi(_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(a + s.step)),
-                                         reinterpret_cast<const __m64*>(b + s.step));
+                    r0[h] = _mm_movelh_ps(loadTwo(a), loadTwo(b));
+                    r1[h] = _mm_movelh_ps(loadTwo(a + s.step), loadTwo(b + s.step));
                 } else {
                     auto word = [](const char* w) { return static_cast<int>(warp_simd::Load32(w)); };
                     r0[h] = _mm_cvtpu16_ps(_mm_set_pi32(word(b), word(a)));

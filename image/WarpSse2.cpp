@@ -169,10 +169,10 @@ struct Sse2Walk {
                     const char* a1 = a0 + s.step;
                     const char* b0 = reinterpret_cast<const char*>(s.at(i[2 * h + 1], j[2 * h + 1], 0));
                     const char* b1 = b0 + s.step;
-                    r0[h] = _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(a0))),
-                                         reinterpret_cast<const __m64*>(b0));
-                    r1[h] = _mm_loadh_pi(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(a1))),
-                                         reinterpret_cast<const __m64*>(b1));
+                    r0[h] = _mm_castsi128_ps(_mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a0)),
+                                                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b0))));
+                    r1[h] = _mm_castsi128_ps(_mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a1)),
+                                                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b1))));
                 }
                 p00 = _mm_shuffle_ps(r0[0], r0[1], _MM_SHUFFLE(2, 0, 2, 0));
                 p01 = _mm_shuffle_ps(r0[0], r0[1], _MM_SHUFFLE(3, 1, 3, 1));

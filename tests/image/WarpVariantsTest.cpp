@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <string>
 
@@ -12,26 +11,26 @@ using namespace warptest;
 
 namespace {
 
-const int kFormats[18] = {warp_gray8,      warp_rgb8,      warp_rgbx8,       warp_planar3_8,   warp_rgba8,
-                          warp_planar4_8,  warp_gray32f,   warp_rgb32f,      warp_rgbx32f,     warp_planar3_32f,
-                          warp_rgba32f,    warp_planar4_32f, warp_gray16,    warp_rgb16,       warp_rgbx16,
+const int kFormats[18] = {warp_gray8,     warp_rgb8,       warp_rgbx8,       warp_planar3_8,   warp_rgba8,
+                          warp_planar4_8, warp_gray32f,    warp_rgb32f,      warp_rgbx32f,     warp_planar3_32f,
+                          warp_rgba32f,   warp_planar4_32f, warp_gray16,     warp_rgb16,       warp_rgbx16,
                           warp_planar3_16, warp_rgba16,    warp_planar4_16};
 // Variant index - 1.
 const warp_kernel_table* const kTables[4] = {&warp_sse_kernels, &warp_sse2_kernels, &warp_sse3_kernels,
                                              &warp_ssse3_kernels};
 
+bool Kept(int format, int c) { return Layout(format) == warp_layout_rgbx && c == 3; }
+
 // 8-bit and 16-bit samples over their whole range; floats signed.
 void FillSource(Image& img, std::mt19937& rng)
 {
-    if ((img.format >> 3) == warp_sample_32f) {
-        std::uniform_real_distribution<double> d(-1000.0, 1000.0);
-        for (int y = 0; y < img.height; ++y)
-            for (int x = 0; x < img.width; ++x)
-                for (int c = 0; c < img.channelsStored(); ++c)
-                    img.set(x, y, c, d(rng));
-    } else {
-        img.fillRandom(rng, (img.format >> 3) == warp_sample_8u ? 256 : 65536);
-    }
+    std::uniform_real_distribution<double> d(-1000.0, 1000.0);
+    if ((img.format >> 3) != warp_sample_32f)
+        return img.fillRandom(rng, (img.format >> 3) == warp_sample_8u ? 256 : 65536);
+    for (int y = 0; y < img.height; ++y)
+        for (int x = 0; x < img.width; ++x)
+            for (int c = 0; c < img.channelsStored(); ++c)
+                img.set(x, y, c, d(rng));
 }
 
 void FillCanary(Image& img)
@@ -52,30 +51,22 @@ void RandomMap(std::mt19937& rng, int sw, int sh, int dw, int dh, double m[6])
     m[5] = u(rng) * dh - (m[3] * sw + m[4] * sh) * 0.5;
 }
 
-// One kernel over one destination row of `count` pixels from source position (x, y) in
-// steps (ax, ay); destination holds 4 samples per pixel (planes: 4 planes of `count`).
-template <typename T>
-std::vector<T> RunRow(const warp_kernel_table& table, int format, int interp, Image& src, double x, double y,
-                      double ax, double ay, int count, T canary)
+// One kernel over rows 0..lastRow of dst with the given spans and inverse coefficients.
+void RunKernel(const warp_kernel_table& table, int interp, Image& src, Image& dst, int lastRow, const int32_t* spans,
+               const double* inv)
 {
-    std::vector<T> out(4 * static_cast<size_t>(count), canary);
-    T* planes[4];
-    for (int c = 0; c < 4; ++c)
-        planes[c] = out.data() + c * count;
-    void* dst = Planar(format) ? static_cast<void*>(planes) : static_cast<void*>(out.data());
-    const int32_t span[2] = {0, count - 1};
-    const double inv[6] = {ax, 0, x, ay, 0, y};
-    warp_kernel_at(table, warp_kernel_slot(format, interp))(src.arg(), dst, src.step,
-                                                            static_cast<int>(4 * count * sizeof(T)), 0, 0, span,
-                                                            inv, src.width - 1, src.height - 1, nullptr);
-    return out;
+    warp_kernel_at(table, warp_kernel_slot(src.format, interp))(src.arg(), dst.arg(), src.step, dst.step, 0, lastRow,
+                                                                spans, inv, src.width - 1, src.height - 1, nullptr);
 }
 
-// Sample c of destination pixel X as RunRow lays it out.
-template <typename T>
-T OutSample(int format, const std::vector<T>& out, int count, int X, int c)
+// Four destination pixels all sampling source position (x, y).
+Image FourAt(const warp_kernel_table& table, int interp, Image& src, double x, double y)
 {
-    return Planar(format) ? out[c * count + X] : out[X * Stride(format) + c];
+    Image out(src.format, 4, 1);
+    const int32_t span[2] = {0, 3};
+    const double inv[6] = {0, 0, x, 0, 0, y};
+    RunKernel(table, interp, src, out, 0, span, inv);
+    return out;
 }
 
 } // namespace
@@ -92,10 +83,8 @@ TEST(WarpVariantSwitch, IndexFollowsTheEnvironment)
     }
     const char* expected = std::getenv("ORBEL_EXPECT_WARP_VARIANT");
     const char* given = std::getenv("ORBEL_WARP_VARIANT");
-    if (expected) {
-        EXPECT_EQ(std::atoi(expected), index);
-    } else if (!given || !*given) {
-        EXPECT_EQ(0, index);
+    if (expected || !given || !*given) {
+        EXPECT_EQ(expected ? std::atoi(expected) : 0, index);
     }
 
     const std::pair<const char*, int> texts[] = {{"generic", 0}, {"sse", 1}, {"sse2", 2}, {"sse3", 3}, {"ssse3", 4},
@@ -109,14 +98,12 @@ TEST(WarpVariantSwitch, EntryPointsFollowTheIndex)
 {
     // 16-bit samples 1 and 2 halfway: the variants round to even (2), the generic body truncates (1).
     Image src(warp_gray16, 2, 2), dst(warp_gray16, 1, 1);
-    src.set(0, 0, 0, 1);
-    src.set(1, 0, 0, 2);
-    src.set(0, 1, 0, 1);
-    src.set(1, 1, 0, 2);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 2; ++x)
+            src.set(x, y, 0, 1 + x);
     const double half[6] = {1, 0, -0.5, 0, 1, 0}; // destination 0 takes source x = 0.5
     for (int index : {0, 1, 2, 3, 4, 7, -1}) {
         ScopedWarpVariant variant(index);
-        dst.fill(0);
         ASSERT_EQ(0, warp_affine_gray16(src.arg(), 2, 2, src.step, 0, 0, 2, 2, dst.arg(), dst.step, 0, 0, 1, 1, half,
                                         warp_linear));
         EXPECT_EQ(index >= 1 && index <= 4 ? 2 : 1, dst.get(0, 0, 0)) << "index " << index;
@@ -151,7 +138,7 @@ TEST(WarpVariantModel, EverySlotMatchesTheScalarModelBitForBit)
                     const int expected =
                         warpmodel::Warp(t == 0, src.arg(), src.width, src.height, src.step, 0, 0, src.width,
                                         src.height, model.arg(), model.step, 0, 0, dw, dh, format, m, interp);
-                    ASSERT_EQ(expected == 30 ? 30 : warp_ok, status);
+                    ASSERT_EQ(expected, status);
                     ASSERT_EQ(model.planes, ours.planes);
                 }
 }
@@ -160,56 +147,45 @@ TEST(WarpVariantKernels, ValuesOfTheRules)
 {
     const warp_kernel_table& table = warp_sse2_kernels;
     std::mt19937 rng(7);
-    // No rows, and an empty first row: nothing there, the next row one step further on.
     for (int format : kFormats)
         for (int interp : {warp_nearest, warp_linear}) {
-            Image src(format, 6, 5), dst(format, 4, 3);
+            SCOPED_TRACE(::testing::Message() << "format " << format << " interp " << interp);
+            Image src(format, 6, 5), dst(format, 4, 3), before(format, 4, 3);
             FillSource(src, rng);
             FillCanary(dst);
-            const auto canary = dst.planes;
+            FillCanary(before);
+            // No rows: nothing written. An empty first row: the second lands one step on.
             const int32_t spans[4] = {1, 0, 0, 3};
             const double inv[6] = {1, 0, 0.25, 0, 1, 0};
-            void* rows[4];
-            for (int c = 0; c < 4; ++c)
-                rows[c] = c < static_cast<int>(dst.pointers.size()) ? dst.pointers[c] : nullptr;
-            void* d = Planar(format) ? static_cast<void*>(rows) : dst.pointers[0];
-            warp_row_kernel k = warp_kernel_at(table, warp_kernel_slot(format, interp));
-            k(src.arg(), d, src.step, dst.step, 2, 1, spans, inv, 5, 4, nullptr);
-            ASSERT_EQ(canary, dst.planes) << format;
-            k(src.arg(), d, src.step, dst.step, 0, 1, spans, inv, 5, 4, nullptr);
+            RunKernel(table, interp, src, dst, -1, spans, inv);
+            ASSERT_EQ(before.planes, dst.planes);
+            RunKernel(table, interp, src, dst, 1, spans, inv);
             for (int y = 0; y < 3; ++y)
                 for (int x = 0; x < 4; ++x)
                     for (int c = 0; c < dst.channelsStored(); ++c) {
-                        Image before(format, 4, 3);
-                        before.planes = canary;
-                        const bool written = y == 1 && !(Layout(format) == warp_layout_rgbx && c == 3);
-                        if (!written) {
-                            ASSERT_EQ(before.get(x, y, c), dst.get(x, y, c)) << format << " " << x << "," << y;
+                        if (y != 1 || Kept(format, c)) { // the fourth sample of rgbx is kept
+                            ASSERT_EQ(before.get(x, y, c), dst.get(x, y, c)) << x << "," << y << "," << c;
                         } else if (interp == warp_nearest) {
-                            ASSERT_EQ(src.get(x, 1, c), dst.get(x, y, c)) << format << " " << x;
+                            ASSERT_EQ(src.get(x, 1, c), dst.get(x, y, c)) << x << "," << c;
                         }
                     }
         }
     // Linear at column xMax gives that column exactly.
     Image ramp(warp_gray8, 4, 2);
     FillSource(ramp, rng);
-    EXPECT_EQ(ramp.get(3, 1, 0), RunRow<uint8_t>(table, warp_gray8, warp_linear, ramp, 3.0, 1.0, 0, 0, 1, 0)[0]);
-    // 8-bit halfway: 0 and 255 give 128 (top = bottom = 8160); 0 and 1 give 1.
-    Image two8(warp_gray8, 2, 2);
-    for (int y = 0; y < 2; ++y)
-        two8.set(1, y, 0, 255);
-    EXPECT_EQ(128, RunRow<uint8_t>(table, warp_gray8, warp_linear, two8, 0.5, 0.0, 0, 0, 1, 0)[0]);
-    for (int y = 0; y < 2; ++y)
-        two8.set(1, y, 0, 1);
-    EXPECT_EQ(1, RunRow<uint8_t>(table, warp_gray8, warp_linear, two8, 0.5, 0.0, 0, 0, 1, 0)[0]);
-    // 16-bit halfway rounds ties to even: 2.5 -> 2, 3.5 -> 4, (1 + 2) / 2 -> 2.
-    Image two16(warp_gray16, 2, 2);
-    for (const auto& c : {std::array<int, 3>{2, 3, 2}, std::array<int, 3>{3, 4, 4}, std::array<int, 3>{1, 2, 2}}) {
-        for (int y = 0; y < 2; ++y) {
-            two16.set(0, y, 0, c[0]);
-            two16.set(1, y, 0, c[1]);
-        }
-        EXPECT_EQ(c[2], RunRow<uint16_t>(table, warp_gray16, warp_linear, two16, 0.5, 0.0, 0, 0, 1, 0)[0]);
+    EXPECT_EQ(ramp.get(3, 1, 0), FourAt(table, warp_linear, ramp, 3.0, 1.0).get(0, 0, 0));
+    // Halfway between two columns: 8-bit 0 and 255 give 128 (top = bottom = 8160), 0 and 1
+    // give 1; 16-bit 2 and 3 give 2, 3 and 4 give 4, 1 and 2 give 2 (ties to even).
+    const int halfway[5][4] = {{0, 255, 128, warp_gray8}, {0, 1, 1, warp_gray8}, {2, 3, 2, warp_gray16},
+                               {3, 4, 4, warp_gray16},    {1, 2, 2, warp_gray16}};
+    for (const auto& h : halfway) {
+        Image two(h[3], 2, 2);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 2; ++x)
+                two.set(x, y, 0, h[x]);
+        const Image out = FourAt(table, warp_linear, two, 0.5, 0.0);
+        for (int X = 0; X < 4; ++X)
+            EXPECT_EQ(h[2], out.get(X, 0, 0)) << h[0] << " and " << h[1];
     }
 }
 
@@ -222,34 +198,20 @@ TEST(WarpVariantKernels, PositionsBeyondTheEdgesTakeTheEdgeSample)
         for (int format : kFormats) {
             Image src(format, 5, 4); // exact size: a read outside is a sanitizer report
             FillSource(src, rng);
+            // The lerp form p00 + (p01 - p00) at fraction 1 may miss a float sample by its last bit.
+            const double slack = (format >> 3) == warp_sample_32f ? 1e-4 : 0.0;
             for (int interp : {warp_nearest, warp_linear})
                 for (const auto& p : beyond) {
+                    const Image out = FourAt(*kTables[t], interp, src, p[0], p[1]);
                     const int ex = std::min(std::max(static_cast<int>(p[0]), 0), 4);
                     const int ey = std::min(std::max(static_cast<int>(p[1]), 0), 3);
-                    // Four pixels at the same place: the kernels take pixels four at a time too.
                     for (int X = 0; X < 4; ++X)
-                        for (int c = 0; c < src.channelsStored(); ++c) {
-                            if (Layout(format) == warp_layout_rgbx && c == 3)
-                                continue;
-                            double got;
-                            if ((format >> 3) == warp_sample_8u)
-                                got = OutSample(format, RunRow<uint8_t>(*kTables[t], format, interp, src, p[0], p[1],
-                                                                        0, 0, 4, 0),
-                                                4, X, c);
-                            else if ((format >> 3) == warp_sample_16u)
-                                got = OutSample(format, RunRow<uint16_t>(*kTables[t], format, interp, src, p[0],
-                                                                         p[1], 0, 0, 4, 0),
-                                                4, X, c);
-                            else
-                                got = OutSample(format, RunRow<float>(*kTables[t], format, interp, src, p[0], p[1], 0,
-                                                                      0, 4, 0),
-                                                4, X, c);
-                            // The lerp form p00 + (p01 - p00) at fraction 1 may miss a float sample by its last bit.
-                            const double slack = (format >> 3) == warp_sample_32f ? 1e-4 : 0.0;
-                            ASSERT_NEAR(src.get(ex, ey, c), got, slack)
-                                << "table " << t << " format " << format << " interp " << interp << " at " << p[0]
-                                << "," << p[1];
-                        }
+                        for (int c = 0; c < src.channelsStored(); ++c)
+                            if (!Kept(format, c)) {
+                                ASSERT_NEAR(src.get(ex, ey, c), out.get(X, 0, c), slack)
+                                    << "table " << t << " format " << format << " interp " << interp << " at "
+                                    << p[0] << "," << p[1];
+                            }
                 }
         }
     // White stays white: 60000 then 65535, read 0.3 past the right edge.
@@ -258,18 +220,16 @@ TEST(WarpVariantKernels, PositionsBeyondTheEdgesTakeTheEdgeSample)
         edge.set(0, y, 0, 60000);
         edge.set(1, y, 0, 65535);
     }
-    for (const warp_kernel_table* table : kTables) {
-        const auto out = RunRow<uint16_t>(*table, warp_gray16, warp_linear, edge, 1.3, 0.0, 0, 0, 4, 0);
+    for (const warp_kernel_table* table : kTables)
         for (int X = 0; X < 4; ++X)
-            EXPECT_EQ(65535, OutSample(warp_gray16, out, 4, X, 0));
-    }
+            EXPECT_EQ(65535, FourAt(*table, warp_linear, edge, 1.3, 0.0).get(X, 0, 0));
 }
 
 TEST(WarpVariantKernels, CloseToTheGenericKernels)
 {
     std::mt19937 rng(99);
     std::uniform_int_distribution<int> size(4, 30);
-    double worst[3] = {0, 0, 0}; // 8-bit, float (of range), 16-bit linear
+    double worst[3] = {0, 0, 0}; // linear: 8-bit, float (of the value range), 16-bit
     for (int format : kFormats)
         for (int interp : {warp_nearest, warp_linear})
             for (int iter = 0; iter < 6; ++iter) {
@@ -278,70 +238,63 @@ TEST(WarpVariantKernels, CloseToTheGenericKernels)
                 FillSource(src, rng);
                 double m[6];
                 RandomMap(rng, src.width, src.height, 48, 40, m);
-                Image generic(format, 48, 40);
-                FillCanary(generic);
-                ASSERT_EQ(0, warp_affine_generic(src.arg(), src.width, src.height, src.step, 0, 0, src.width,
-                                                 src.height, generic.arg(), generic.step, 0, 0, 48, 40, format, m,
-                                                 interp) % 30);
-                std::vector<Image> ours;
-                for (int t = 1; t < 4; ++t) {
-                    ours.emplace_back(format, 48, 40);
-                    FillCanary(ours.back());
-                    kWarpDrivers[t + 1](src.arg(), src.width, src.height, src.step, 0, 0, src.width, src.height,
-                                        ours.back().arg(), ours.back().step, 0, 0, 48, 40, format, m, interp);
+                std::vector<Image> out; // generic, SSE2, SSE3, SSSE3 (planes move, pointers stay valid)
+                out.reserve(4);
+                for (int t = 0; t < 4; ++t) {
+                    out.emplace_back(format, 48, 40);
+                    FillCanary(out[t]);
+                    kWarpDrivers[t == 0 ? 0 : t + 1](src.arg(), src.width, src.height, src.step, 0, 0, src.width,
+                                                     src.height, out[t].arg(), out[t].step, 0, 0, 48, 40, format, m,
+                                                     interp);
                 }
-                ASSERT_EQ(ours[0].planes, ours[1].planes);
-                ASSERT_EQ(ours[0].planes, ours[2].planes);
-                // Skip pixels whose source position lies within 1e-6 of a rounding boundary.
+                ASSERT_EQ(out[1].planes, out[2].planes);
+                ASSERT_EQ(out[1].planes, out[3].planes);
+                // Pixels whose source position lies within 1e-6 of a rounding boundary are skipped.
                 double q[8], inv[6];
                 warp_map_source_roi(m, 0, 0, src.width - 1, src.height - 1, q);
                 warp_inverse_from_quadrangle(q, 0, 0, src.width - 1, src.height - 1, 0, inv);
+                const double shift = interp == warp_nearest ? 0.5 : 0.0;
                 for (int Y = 0; Y < 40; ++Y)
                     for (int X = 0; X < 48; ++X) {
-                        const double shift = interp == warp_nearest ? 0.5 : 0.0;
                         const double x = inv[0] * X + inv[1] * Y + inv[2] + shift;
                         const double y = inv[3] * X + inv[4] * Y + inv[5] + shift;
                         const double dx = x - std::floor(x), dy = y - std::floor(y);
                         if (std::min(dx, 1 - dx) < 1e-6 || std::min(dy, 1 - dy) < 1e-6)
                             continue;
-                        for (int c = 0; c < generic.channelsStored(); ++c) {
-                            const double a = generic.get(X, Y, c), b = ours[0].get(X, Y, c);
+                        for (int c = 0; c < out[0].channelsStored(); ++c) {
+                            const double a = out[0].get(X, Y, c), b = out[1].get(X, Y, c);
                             if (interp == warp_nearest) {
                                 ASSERT_EQ(a, b) << X << "," << Y;
-                                continue;
                             }
                             const int type = format >> 3;
-                            const double d = std::fabs(a - b) / (type == warp_sample_32f ? 2000.0 : 1.0);
-                            worst[type] = std::max(worst[type], d);
+                            worst[type] = std::max(worst[type], std::fabs(a - b) / (type == warp_sample_32f ? 2000 : 1));
                         }
                     }
             }
     EXPECT_LE(worst[warp_sample_8u], 1.0);
     EXPECT_LE(worst[warp_sample_16u], 1.0);
     EXPECT_LE(worst[warp_sample_32f], 1e-6);
-    RecordProperty("worst_linear_8u_16u_32f", ::testing::PrintToString(std::vector<double>(worst, worst + 3)));
+    std::printf("largest linear difference from the generic kernels: 8-bit %g, 16-bit %g, float %g of the range\n",
+                worst[warp_sample_8u], worst[warp_sample_16u], worst[warp_sample_32f]);
 
     // Coefficients exact in single precision: the SSE table equals the SSE2 table.
     const double steps[] = {0.5, 0.25, -1.5, 1.0, -0.75, 0.0};
     std::uniform_int_distribution<int> pick(0, 5);
+    int32_t spans[2 * 24];
+    for (int r = 0; r < 24; ++r) {
+        spans[2 * r] = r % 5;
+        spans[2 * r + 1] = 31 - r % 3;
+    }
     for (int format : kFormats)
         for (int interp : {warp_nearest, warp_linear}) {
-            Image src(format, 17, 13);
+            Image src(format, 17, 13), a(format, 32, 24), b(format, 32, 24);
             FillSource(src, rng);
-            const double inv[6] = {steps[pick(rng)], steps[pick(rng)], 0.25 * pick(rng), steps[pick(rng)],
-                                   steps[pick(rng)], 0.5 * pick(rng)};
-            int32_t spans[2 * 24];
-            for (int r = 0; r < 24; ++r) {
-                spans[2 * r] = r % 5;
-                spans[2 * r + 1] = 31 - r % 3;
-            }
-            Image a(format, 32, 24), b(format, 32, 24);
             FillCanary(a);
             FillCanary(b);
-            warp_kernel_at(warp_sse_kernels, warp_kernel_slot(format, interp))(src.arg(), a.arg(), src.step, a.step, 0,
-                                                                              23, spans, inv, 16, 12, nullptr);
-            warp_kernel_at(warp_sse2_kernels, warp_kernel_slot(format, interp))(src.arg(), b.arg(), src.step, b.step,
-                                                                               0, 23, spans, inv, 16, 12, nullptr);
+            const double inv[6] = {steps[pick(rng)], steps[pick(rng)], 0.25 * pick(rng), steps[pick(rng)],
+                                   steps[pick(rng)], 0.5 * pick(rng)};
+            RunKernel(warp_sse_kernels, interp, src, a, 23, spans, inv);
+            RunKernel(warp_sse2_kernels, interp, src, b, 23, spans, inv);
             ASSERT_EQ(b.planes, a.planes) << format << " " << interp;
         }
 }
@@ -366,10 +319,9 @@ TEST(WarpVariantDriver, AllocationsAndPlanePointers)
     MakeMap(0.3, 2.5, 2.5, 0.0, false, false, 3.0, 1.0, m);
     for (int t = 1; t < 5; ++t) {
         SCOPED_TRACE(t);
-        const WarpDriver driver = kWarpDrivers[t];
         auto run = [&](Image& src, Image& dst, const double* c, int interp) {
-            return driver(src.arg(), src.width, src.height, src.step, 0, 0, src.width, src.height, dst.arg(),
-                          dst.step, 0, 0, dst.width, dst.height, src.format, c, interp);
+            return kWarpDrivers[t](src.arg(), src.width, src.height, src.step, 0, 0, src.width, src.height,
+                                   dst.arg(), dst.step, 0, 0, dst.width, dst.height, src.format, c, interp);
         };
         // Cubic on a 3-pixel-wide source runs the linear kernel and allocates the span table only.
         Image narrow(warp_gray8, 3, 9), cubic(warp_gray8, 16, 30), linear(warp_gray8, 16, 30);
@@ -384,7 +336,7 @@ TEST(WarpVariantDriver, AllocationsAndPlanePointers)
         before = warp_alloc_counters.allocations;
         EXPECT_EQ(warp_bad_coefficients, run(narrow, cubic, singular, warp_cubic | warp_smooth_edges_bit));
         EXPECT_EQ(before, warp_alloc_counters.allocations);
-        // No coordinate buffer: nothing done, the span table released.
+        // No coordinate buffer: nothing done, the span table released; with it, both released.
         Image src(warp_gray8, 12, 12), dst(warp_gray8, 40, 40);
         FillSource(src, rng);
         FillCanary(dst);
@@ -394,9 +346,6 @@ TEST(WarpVariantDriver, AllocationsAndPlanePointers)
         EXPECT_EQ(warp_nothing_to_do, run(src, dst, m, warp_cubic));
         EXPECT_EQ(0, warp_alloc_counters.failNext);
         EXPECT_EQ(untouched, dst.planes);
-        EXPECT_EQ(1, warp_alloc_counters.allocations - prior.allocations);
-        EXPECT_EQ(1, warp_alloc_counters.releases - prior.releases);
-        // And with it, cubic allocates both and releases both.
         ASSERT_EQ(0, run(src, dst, m, warp_cubic));
         EXPECT_EQ(3, warp_alloc_counters.allocations - prior.allocations);
         EXPECT_EQ(3, warp_alloc_counters.releases - prior.releases);
