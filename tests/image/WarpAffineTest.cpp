@@ -23,12 +23,12 @@ struct EntryCase {
     int format;
 };
 
-// The driver of the current variant with a fixed format, so it can be tested like an entry point.
+// The generic driver with a fixed format, so it can be tested like an entry point.
 template <int Format>
 int GenericAs(const void* s, int sw0, int sh0, int ss, int x, int y, int w, int h, void* d, int ds, int dx, int dy,
               int dw, int dh, const double* c, int i)
 {
-    return CurrentDriver()(s, sw0, sh0, ss, x, y, w, h, d, ds, dx, dy, dw, dh, Format, c, i);
+    return warp_affine_generic(s, sw0, sh0, ss, x, y, w, h, d, ds, dx, dy, dw, dh, Format, c, i);
 }
 
 const EntryCase kEntries[] = {
@@ -36,7 +36,7 @@ const EntryCase kEntries[] = {
     {"rgb8", warp_affine_rgb8, 1},
     {"rgbx8", warp_affine_rgbx8, 2},
     {"gray16", warp_affine_gray16, 16},
-    {"driver", GenericAs<16>, 16},
+    {"generic", GenericAs<16>, 16},
 };
 
 } // namespace
