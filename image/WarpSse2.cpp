@@ -12,7 +12,8 @@ using warp_simd::Format;
 struct Sse2Walk {
     using Pos = __m128d;
     __m128d base, rowStep, pixStep, limit;
-    __m128i limitIndex;
+    __m128i limitIndex, limitPairIndex;
+    bool fixedPoint; // positions x 16384 fit 32 bits
 
     Sse2Walk(const double* c, int firstRow, int xmax, int ymax)
     {
@@ -21,6 +22,8 @@ struct Sse2Walk {
         pixStep = _mm_set_pd(c[3], c[0]);
         limit = _mm_set_pd(ymax, xmax);
         limitIndex = _mm_set_epi32(0, 0, ymax, xmax);
+        limitPairIndex = _mm_set_epi32(ymax, xmax, ymax, xmax);
+        fixedPoint = xmax < (1 << 17) && ymax < (1 << 17);
     }
     __m128d start(int x0) const { return _mm_add_pd(_mm_mul_pd(_mm_set1_pd(x0), pixStep), base); }
     __m128d startNearest(int x0) const { return _mm_add_pd(start(x0), _mm_set1_pd(0.5)); }
@@ -80,36 +83,85 @@ struct Sse2Walk {
     __m128d linearFour(__m128d p, const warp_simd::Source<F>& s, const warp_simd::Dest<F>& d, ptrdiff_t X) const
     {
         using T = typename F::Sample;
-        __m128i index[4];
-        __m128d frac[4];
-        for (int k = 0; k < 4; ++k, p = next(p)) {
-            index[k] = clampedIndex(p);
-            index[k] = _mm_add_epi32(index[k], _mm_cmpeq_epi32(index[k], limitIndex));
-            frac[k] = _mm_min_pd(_mm_sub_pd(p, _mm_cvtepi32_pd(index[k])), _mm_set1_pd(1.0));
+        if constexpr (sizeof(T) == 1) {
+            __m128i ij[2], upper;
+            if (fixedPoint) {
+                // R = round(held position x 16384) holds index and weight at once: for a position
+                // s >= 0, R - 16384 floor(s) is round(frac(s) x 16384), as both products are exact
+                // and 16384 floor(s) is even. A weight that rounds up to 16384 appears as weight 0
+                // on the next index, which gives the same sums; at the last column or row both
+                // forms step back one with weight 16384.
+                __m128i r[4];
+                for (int k = 0; k < 4; ++k, p = next(p))
+                    r[k] = _mm_cvtpd_epi32(_mm_mul_pd(_mm_min_pd(_mm_max_pd(p, _mm_setzero_pd()), limit),
+                                                      _mm_set1_pd(16384.0)));
+                __m128i f[2];
+                for (int h = 0; h < 2; ++h) {
+                    const __m128i both = _mm_unpacklo_epi64(r[2 * h], r[2 * h + 1]);
+                    const __m128i index = _mm_srai_epi32(both, 14);
+                    const __m128i edge = _mm_cmpeq_epi32(index, limitPairIndex);
+                    ij[h] = _mm_add_epi32(index, edge);
+                    f[h] = _mm_add_epi32(_mm_and_si128(both, _mm_set1_epi32(16383)),
+                                         _mm_and_si128(edge, _mm_set1_epi32(16384)));
+                }
+                upper = _mm_packs_epi32(f[0], f[1]);
+            } else {
+                __m128i index[4], scaled[4];
+                for (int k = 0; k < 4; ++k, p = next(p)) {
+                    index[k] = clampedIndex(p);
+                    index[k] = _mm_add_epi32(index[k], _mm_cmpeq_epi32(index[k], limitIndex));
+                    const __m128d f = _mm_min_pd(_mm_sub_pd(p, _mm_cvtepi32_pd(index[k])), _mm_set1_pd(1.0));
+                    scaled[k] = _mm_cvtpd_epi32(_mm_mul_pd(f, _mm_set1_pd(16384.0)));
+                }
+                // A fraction below 0 converted to a negative value, which the maximum holds at 0.
+                upper = _mm_max_epi16(_mm_packs_epi32(_mm_unpacklo_epi64(scaled[0], scaled[1]),
+                                                      _mm_unpacklo_epi64(scaled[2], scaled[3])),
+                                      _mm_setzero_si128());
+                ij[0] = _mm_unpacklo_epi64(index[0], index[1]);
+                ij[1] = _mm_unpacklo_epi64(index[2], index[3]);
+            }
+            blendFour8<F>(upper, ij, s, d, X);
+        } else {
+            __m128i index[4];
+            __m128d frac[4];
+            for (int k = 0; k < 4; ++k, p = next(p)) {
+                index[k] = clampedIndex(p);
+                index[k] = _mm_add_epi32(index[k], _mm_cmpeq_epi32(index[k], limitIndex));
+                frac[k] = _mm_min_pd(_mm_sub_pd(p, _mm_cvtepi32_pd(index[k])), _mm_set1_pd(1.0));
+            }
+            const __m128i ij[2] = {_mm_unpacklo_epi64(index[0], index[1]), _mm_unpacklo_epi64(index[2], index[3])};
+            blendFourFloat<F>(frac, ij, s, d, X);
         }
-        int i[4], j[4];
-        for (int k = 0; k < 4; ++k)
-            split(index[k], i[k], j[k]);
-        if constexpr (sizeof(T) == 1)
-            blendFour8<F>(frac, i, j, s, d, X);
-        else
-            blendFourFloat<F>(frac, i, j, s, d, X);
         return p;
     }
 
+    // Byte offsets j * step + i * bytes of four pixels from (i, j) pairs; never negative.
+    static void offsets(const __m128i* ij, ptrdiff_t step, int bytes, int64_t* out)
+    {
+        const __m128i rowStep = _mm_set1_epi64x(step), pixel = _mm_set1_epi64x(bytes);
+        for (int h = 0; h < 2; ++h) {
+            const __m128i rows = _mm_mul_epu32(_mm_srli_epi64(ij[h], 32), rowStep);
+            _mm_store_si128(reinterpret_cast<__m128i*>(out + 2 * h), _mm_add_epi64(rows, _mm_mul_epu32(ij[h], pixel)));
+        }
+    }
+    // (i, j) of four pixels from their pairs.
+    static void indices(const __m128i* ij, int* i, int* j)
+    {
+        alignas(16) int32_t v[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(v), ij[0]);
+        _mm_store_si128(reinterpret_cast<__m128i*>(v + 4), ij[1]);
+        for (int k = 0; k < 4; ++k) {
+            i[k] = v[2 * k];
+            j[k] = v[2 * k + 1];
+        }
+    }
+
+    // upper: (Fx, Fy) of the four pixels as int16; ij: their (i, j) pairs.
     template <class F>
-    static void blendFour8(const __m128d* frac, const int* i, const int* j, const warp_simd::Source<F>& s,
+    static void blendFour8(__m128i upper, const __m128i* ij, const warp_simd::Source<F>& s,
                            const warp_simd::Dest<F>& d, ptrdiff_t X)
     {
-        __m128i scaled[4];
-        for (int k = 0; k < 4; ++k)
-            scaled[k] = _mm_cvtpd_epi32(_mm_mul_pd(frac[k], _mm_set1_pd(16384.0)));
-        // (Fx, Fy) of the four pixels as int16; a fraction below 0 converted to a negative
-        // value, which the maximum holds at 0. Then (16384 - F, F) pairs: wx and wy hold
-        // pixel k's pair in 32-bit lane k.
-        const __m128i upper = _mm_max_epi16(_mm_packs_epi32(_mm_unpacklo_epi64(scaled[0], scaled[1]),
-                                                            _mm_unpacklo_epi64(scaled[2], scaled[3])),
-                                            _mm_setzero_si128());
+        // (16384 - F, F) pairs: wx and wy hold pixel k's pair in 32-bit lane k.
         const __m128i lower = _mm_sub_epi16(_mm_set1_epi16(16384), upper);
         const __m128 w01 = _mm_castsi128_ps(_mm_unpacklo_epi16(lower, upper));
         const __m128 w23 = _mm_castsi128_ps(_mm_unpackhi_epi16(lower, upper));
@@ -117,9 +169,11 @@ struct Sse2Walk {
         const __m128i wy = _mm_castps_si128(_mm_shuffle_ps(w01, w23, _MM_SHUFFLE(3, 1, 3, 1)));
         if constexpr (F::channels == 1 && !F::planar) {
             // (left, right) pairs of the four pixels, one register per source row.
+            alignas(16) int64_t offset[4];
+            offsets(ij, s.step, 1, offset);
             uint64_t top = 0, bottom = 0;
             for (int k = 0; k < 4; ++k) {
-                const uint8_t* a = s.at(i[k], j[k], 0);
+                const char* a = s.base[0] + offset[k];
                 top |= static_cast<uint64_t>(warp_simd::Load16(a)) << (16 * k);
                 bottom |= static_cast<uint64_t>(warp_simd::Load16(a + s.step)) << (16 * k);
             }
@@ -136,6 +190,8 @@ struct Sse2Walk {
             const uint32_t bytes = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(r16, r16)));
             std::memcpy(d.at(X, 0), &bytes, 4);
         } else {
+            int i[4], j[4];
+            indices(ij, i, j);
             alignas(16) int32_t xs[4], ys[4];
             _mm_store_si128(reinterpret_cast<__m128i*>(xs), wx);
             _mm_store_si128(reinterpret_cast<__m128i*>(ys), wy);
@@ -149,7 +205,7 @@ struct Sse2Walk {
     }
 
     template <class F>
-    static void blendFourFloat(const __m128d* frac, const int* i, const int* j, const warp_simd::Source<F>& s,
+    static void blendFourFloat(const __m128d* frac, const __m128i* ij, const warp_simd::Source<F>& s,
                                const warp_simd::Dest<F>& d, ptrdiff_t X)
     {
         using T = typename F::Sample;
@@ -161,13 +217,15 @@ struct Sse2Walk {
         const __m128 fx = _mm_shuffle_ps(f01, f23, _MM_SHUFFLE(2, 0, 2, 0));
         const __m128 fy = _mm_shuffle_ps(f01, f23, _MM_SHUFFLE(3, 1, 3, 1));
         if constexpr (F::channels == 1 && !F::planar) {
+            alignas(16) int64_t offset[4];
+            offsets(ij, s.step, sizeof(T), offset);
             __m128 p00, p01, p10, p11;
             if constexpr (sizeof(T) == 4) {
                 __m128 r0[2], r1[2];
                 for (int h = 0; h < 2; ++h) {
-                    const char* a0 = reinterpret_cast<const char*>(s.at(i[2 * h], j[2 * h], 0));
+                    const char* a0 = s.base[0] + offset[2 * h];
                     const char* a1 = a0 + s.step;
-                    const char* b0 = reinterpret_cast<const char*>(s.at(i[2 * h + 1], j[2 * h + 1], 0));
+                    const char* b0 = s.base[0] + offset[2 * h + 1];
                     const char* b1 = b0 + s.step;
                     r0[h] = _mm_castsi128_ps(_mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a0)),
                                                                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b0))));
@@ -187,7 +245,7 @@ struct Sse2Walk {
             } else {
                 const char* a[4];
                 for (int k = 0; k < 4; ++k)
-                    a[k] = reinterpret_cast<const char*>(s.at(i[k], j[k], 0));
+                    a[k] = s.base[0] + offset[k];
                 auto word = [](const char* q) { return static_cast<int>(warp_simd::Load32(q)); };
                 const __m128i row0 = _mm_set_epi32(word(a[3]), word(a[2]), word(a[1]), word(a[0]));
                 const __m128i row1 = _mm_set_epi32(word(a[3] + s.step), word(a[2] + s.step), word(a[1] + s.step),
@@ -210,6 +268,8 @@ struct Sse2Walk {
                                  _mm_xor_si128(packed, _mm_set1_epi16(static_cast<short>(0x8000))));
             }
         } else {
+            int i[4], j[4];
+            indices(ij, i, j);
             alignas(16) float xs[4], ys[4];
             _mm_store_ps(xs, fx);
             _mm_store_ps(ys, fy);
