@@ -145,6 +145,25 @@ TEST(WarpVariantModel, EverySlotMatchesTheScalarModelBitForBit)
                 }
 }
 
+TEST(WarpVariantModel, SourcesWiderThanFixedPointPositions)
+{
+    // 2^17 columns and more: the 8-bit kernels take their fractions in double precision.
+    std::mt19937 rng(17);
+    for (int format : {warp_gray8, warp_rgb8, warp_rgbx8, warp_planar3_8, warp_rgba8, warp_planar4_8}) {
+        Image src(format, (1 << 17) + 3, 3);
+        FillSource(src, rng);
+        const double m[6] = {64.0 / src.width, 0.01, 0.3, 0.001, 1.3, 0.2}; // the width onto 64 columns
+        for (int t = 0; t < 4; ++t) {
+            Image ours(format, 64, 4), model(format, 64, 4);
+            ASSERT_EQ(0, kWarpDrivers[t + 1](src.arg(), src.width, 3, src.step, 0, 0, src.width, 3, ours.arg(),
+                                             ours.step, 0, 0, 64, 4, format, m, warp_linear));
+            warpmodel::Warp(t == 0, src.arg(), src.width, 3, src.step, 0, 0, src.width, 3, model.arg(), model.step, 0,
+                            0, 64, 4, format, m, warp_linear);
+            ASSERT_EQ(model.planes, ours.planes) << "table " << t << " format " << format;
+        }
+    }
+}
+
 TEST(WarpVariantKernels, ValuesOfTheRules)
 {
     const warp_kernel_table& table = warp_sse2_kernels;
