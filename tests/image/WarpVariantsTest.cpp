@@ -152,13 +152,13 @@ TEST(WarpVariantModel, SourcesWiderThanFixedPointPositions)
     for (int format : {warp_gray8, warp_rgb8, warp_rgbx8, warp_planar3_8, warp_rgba8, warp_planar4_8}) {
         Image src(format, (1 << 17) + 3, 3);
         FillSource(src, rng);
-        const double m[6] = {64.0 / src.width, 0.01, 0.3, 0.001, 1.3, 0.2}; // the width onto 64 columns
+        const double m[6] = {1024.0 / src.width, 0.01, 0.3, 0.001, 1.3, 0.2}; // the width onto 1024 columns
         for (int t = 0; t < 4; ++t) {
-            Image ours(format, 64, 4), model(format, 64, 4);
+            Image ours(format, 1024, 4), model(format, 1024, 4);
             ASSERT_EQ(0, kWarpDrivers[t + 1](src.arg(), src.width, 3, src.step, 0, 0, src.width, 3, ours.arg(),
-                                             ours.step, 0, 0, 64, 4, format, m, warp_linear));
+                                             ours.step, 0, 0, 1024, 4, format, m, warp_linear));
             warpmodel::Warp(t == 0, src.arg(), src.width, 3, src.step, 0, 0, src.width, 3, model.arg(), model.step, 0,
-                            0, 64, 4, format, m, warp_linear);
+                            0, 1024, 4, format, m, warp_linear);
             ASSERT_EQ(model.planes, ours.planes) << "table " << t << " format " << format;
         }
     }
