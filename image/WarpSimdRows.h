@@ -196,9 +196,7 @@ inline void LinearPixel(const Walk& walk, Pos p, const Source<F>& s, const Dest<
     if constexpr (sizeof(typename F::Sample) == 1) {
         typename Walk::Weights w;
         walk.linear8(p, i, j, w);
-        uint64_t row0, row1;
-        Rows8<F>(s, i, j, row0, row1);
-        Store8<F>(d, X, Walk::template blend8<F>(row0, row1, w));
+        Store8<F>(d, X, Walk::template blend8<F>(s, i, j, w));
     } else {
         float fx, fy;
         walk.linearFloat(p, i, j, fx, fy);

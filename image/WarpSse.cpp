@@ -148,9 +148,7 @@ struct SseWalk {
         } else {
             for (int k = 0; k < 4; ++k) {
                 const Weights pair = {_mm_unpacklo_pi32(w[k], w[k]), _mm_unpackhi_pi32(w[k], w[k])};
-                uint64_t row0, row1;
-                warp_simd::Rows8<F>(s, i[k], j[k], row0, row1);
-                warp_simd::Store8<F>(d, X + k, blend8<F>(row0, row1, pair));
+                warp_simd::Store8<F>(d, X + k, blend8<F>(s, i[k], j[k], pair));
             }
         }
     }
@@ -244,8 +242,10 @@ struct SseWalk {
         return _mm_srai_pi32(_mm_add_pi32(_mm_madd_pi16(vertical, w.y), _mm_set1_pi32(0x80000)), 20);
     }
     template <class F>
-    static uint32_t blend8(uint64_t row0, uint64_t row1, const Weights& w)
+    static uint32_t blend8(const warp_simd::Source<F>& s, int i, int j, const Weights& w)
     {
+        uint64_t row0, row1;
+        warp_simd::Rows8<F>(s, i, j, row0, row1);
         __m64 lo0, hi0, lo1, hi1;
         pairs<F>(row0, lo0, hi0);
         pairs<F>(row1, lo1, hi1);

@@ -182,8 +182,7 @@ struct Sse2Walk {
                 _mm_madd_epi16(_mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(top)), zero), wx), 8);
             const __m128i b = _mm_srai_epi32(
                 _mm_madd_epi16(_mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(bottom)), zero), wx), 8);
-            const __m128i tb = _mm_packs_epi32(t, b);
-            const __m128i vertical = _mm_unpacklo_epi16(tb, _mm_srli_si128(tb, 8));
+            const __m128i vertical = _mm_or_si128(t, _mm_slli_epi32(b, 16));
             const __m128i r =
                 _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(vertical, wy), _mm_set1_epi32(0x80000)), 20);
             const __m128i r16 = _mm_packs_epi32(r, r);
@@ -197,9 +196,7 @@ struct Sse2Walk {
             _mm_store_si128(reinterpret_cast<__m128i*>(ys), wy);
             for (int k = 0; k < 4; ++k) {
                 const Weights w = {_mm_set1_epi32(xs[k]), _mm_set1_epi32(ys[k])};
-                uint64_t row0, row1;
-                warp_simd::Rows8<F>(s, i[k], j[k], row0, row1);
-                warp_simd::Store8<F>(d, X + k, blend8<F>(row0, row1, w));
+                warp_simd::Store8<F>(d, X + k, blend8<F>(s, i[k], j[k], w));
             }
         }
     }
@@ -278,25 +275,39 @@ struct Sse2Walk {
         }
     }
 
-    // Samples of row 0 and row 1 (Row8 order) to (left, right) int16 pairs per channel.
+    // (left, right) int16 pairs per channel of pixels (i, j) and (i + 1, j), and of the row
+    // below. Interleaved pixels come as two 4-byte loads that never pass pixel i + 1.
     template <class F>
-    static __m128i pairs(uint64_t row)
+    static void pairs(const warp_simd::Source<F>& s, int i, int j, __m128i& row0, __m128i& row1)
     {
-        const __m128i a = _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(row)), _mm_setzero_si128());
-        if constexpr (F::planar || F::stride == 1)
-            return a;
-        else if constexpr (F::stride == 3)
-            return _mm_unpacklo_epi16(a, _mm_srli_si128(a, 6));
-        else
-            return _mm_unpacklo_epi16(a, _mm_srli_si128(a, 8));
+        const __m128i zero = _mm_setzero_si128();
+        if constexpr (F::planar || F::stride == 1) {
+            uint64_t a, b;
+            warp_simd::Rows8<F>(s, i, j, a, b);
+            row0 = _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(a)), zero);
+            row1 = _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(b)), zero);
+        } else {
+            const char* p = reinterpret_cast<const char*>(s.at(i, j, 0));
+            auto word = [](const char* q) { return _mm_cvtsi32_si128(static_cast<int>(warp_simd::Load32(q))); };
+            // Pixel i + 1 of rgb starts 3 bytes on: read from byte 2 and drop that byte.
+            auto right = [&](const char* q) {
+                return F::stride == 3 ? _mm_srli_epi32(word(q + 2), 8) : word(q + 4);
+            };
+            row0 = _mm_unpacklo_epi8(_mm_unpacklo_epi8(word(p), right(p)), zero);
+            row1 = _mm_unpacklo_epi8(_mm_unpacklo_epi8(word(p + s.step), right(p + s.step)), zero);
+        }
     }
+    // Horizontal sums of both rows, then the vertical sum, per channel. The horizontal sums
+    // lie in 0..16320, so the 16-bit saturation of the rule never acts and (top, bottom)
+    // pairs form by a shift.
     template <class F>
-    static uint32_t blend8(uint64_t row0, uint64_t row1, const Weights& w)
+    static uint32_t blend8(const warp_simd::Source<F>& s, int i, int j, const Weights& w)
     {
-        const __m128i top = _mm_srai_epi32(_mm_madd_epi16(pairs<F>(row0), w.x), 8);
-        const __m128i bottom = _mm_srai_epi32(_mm_madd_epi16(pairs<F>(row1), w.x), 8);
-        const __m128i tb = _mm_packs_epi32(top, bottom);
-        const __m128i vertical = _mm_unpacklo_epi16(tb, _mm_srli_si128(tb, 8));
+        __m128i row0, row1;
+        pairs<F>(s, i, j, row0, row1);
+        const __m128i top = _mm_srai_epi32(_mm_madd_epi16(row0, w.x), 8);
+        const __m128i bottom = _mm_srai_epi32(_mm_madd_epi16(row1, w.x), 8);
+        const __m128i vertical = _mm_or_si128(top, _mm_slli_epi32(bottom, 16));
         const __m128i r =
             _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(vertical, w.y), _mm_set1_epi32(0x80000)), 20);
         const __m128i r16 = _mm_packs_epi32(r, r);
