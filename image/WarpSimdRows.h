@@ -256,6 +256,8 @@ void warp_row_nearest_simd(const void* src, void* dst, int srcStep, int dstStep,
     const Source<F> s(src, srcStep);
     WalkRows<Walk, F>(dst, dstStep, firstRow, lastRow, spans, inv, xmax, ymax, true,
                       [&s](const Walk& walk, typename Walk::Pos p, const Dest<F>& d, ptrdiff_t X, ptrdiff_t stop) {
+                          for (; X + 3 <= stop; X += 4)
+                              p = walk.template nearestFour<F>(p, s, d, X);
                           for (; X <= stop; ++X, p = walk.next(p)) {
                               int i, j;
                               walk.nearest(p, i, j);

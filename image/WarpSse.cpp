@@ -16,7 +16,8 @@ struct SseWalk {
     __m128 base, rowStep, pixStep, limit, limitPair;
     __m64 limitIndex;
     int xmax, ymax;
-    bool exact; // both limits exact in single precision: four pixels need no integer bound
+    bool exact;      // both limits exact in single precision: four pixels need no integer bound
+    bool fixedPoint; // positions x 16384 fit 32 bits
 
     SseWalk(const double* c, int firstRow, int xMax, int yMax) : xmax(xMax), ymax(yMax)
     {
@@ -31,6 +32,7 @@ struct SseWalk {
         limitPair = _mm_movelh_ps(limit, limit);
         limitIndex = _mm_set_pi32(yMax, xMax);
         exact = xMax < (1 << 24) && yMax < (1 << 24);
+        fixedPoint = xMax < (1 << 17) && yMax < (1 << 17);
     }
     __m128 start(int x0) const { return _mm_add_ps(_mm_mul_ps(_mm_set1_ps(static_cast<float>(x0)), pixStep), base); }
     __m128 startNearest(int x0) const { return _mm_add_ps(start(x0), _mm_set1_ps(0.5f)); }
@@ -75,6 +77,49 @@ struct SseWalk {
         fy = _mm_cvtss_f32(_mm_shuffle_ps(f, f, 1));
     }
 
+    // Truncated indices of four positions, two pixels per register; a and b hold the
+    // positions of pixels 0, 1 and 2, 3 as (x, y, x, y).
+    void indicesFour(__m128 a, __m128 b, __m64* t) const
+    {
+        const __m128 zero = _mm_setzero_ps();
+        const __m128 ha = _mm_min_ps(_mm_max_ps(a, zero), limitPair);
+        const __m128 hb = _mm_min_ps(_mm_max_ps(b, zero), limitPair);
+        t[0] = _mm_cvttps_pi32(ha);
+        t[1] = _mm_cvttps_pi32(_mm_movehl_ps(ha, ha));
+        t[2] = _mm_cvttps_pi32(hb);
+        t[3] = _mm_cvttps_pi32(_mm_movehl_ps(hb, hb));
+    }
+    static void split(__m64 t, int& i, int& j)
+    {
+        const uint64_t ij = static_cast<uint64_t>(_mm_cvtm64_si64(t));
+        i = static_cast<int32_t>(ij);
+        j = static_cast<int32_t>(ij >> 32);
+    }
+
+    template <class F>
+    __m128 nearestFour(__m128 p, const warp_simd::Source<F>& s, const warp_simd::Dest<F>& d, ptrdiff_t X) const
+    {
+        if (!exact) {
+            for (int k = 0; k < 4; ++k, p = next(p)) {
+                int i, j;
+                nearest(p, i, j);
+                warp_simd::CopyPixel<F>(s, i, j, d, X + k);
+            }
+            return p;
+        }
+        __m128 q[4];
+        for (int k = 0; k < 4; ++k, p = next(p))
+            q[k] = p;
+        __m64 t[4];
+        indicesFour(_mm_movelh_ps(q[0], q[1]), _mm_movelh_ps(q[2], q[3]), t);
+        for (int k = 0; k < 4; ++k) {
+            int i, j;
+            split(t[k], i, j);
+            warp_simd::CopyPixel<F>(s, i, j, d, X + k);
+        }
+        return p;
+    }
+
     // Four pixels: positions one after the other as ever, then indices and fractions of two
     // pixels per register and, for grey, values of two pixels per multiply-add. Returns the
     // position of the next pixel.
@@ -91,37 +136,53 @@ struct SseWalk {
             q[k] = p;
         const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
         const __m128 a = _mm_movelh_ps(q[0], q[1]), b = _mm_movelh_ps(q[2], q[3]); // x0 y0 x1 y1, x2 y2 x3 y3
-        const __m128 ha = _mm_min_ps(_mm_max_ps(a, zero), limitPair);
-        const __m128 hb = _mm_min_ps(_mm_max_ps(b, zero), limitPair);
-        __m64 t[4] = {_mm_cvttps_pi32(ha), _mm_cvttps_pi32(_mm_movehl_ps(ha, ha)), _mm_cvttps_pi32(hb),
-                      _mm_cvttps_pi32(_mm_movehl_ps(hb, hb))};
+        __m64 t[4];
+        int i[4], j[4];
+        if constexpr (sizeof(typename F::Sample) == 1) {
+            if (fixedPoint) {
+                // R = round(held position x 16384) holds index and weight at once, as in the
+                // double-precision family: both products are exact in single precision too.
+                const __m128 scale = _mm_set1_ps(16384.0f);
+                const __m128 sa = _mm_mul_ps(_mm_min_ps(_mm_max_ps(a, zero), limitPair), scale);
+                const __m128 sb = _mm_mul_ps(_mm_min_ps(_mm_max_ps(b, zero), limitPair), scale);
+                const __m64 r[4] = {_mm_cvtps_pi32(sa), _mm_cvtps_pi32(_mm_movehl_ps(sa, sa)), _mm_cvtps_pi32(sb),
+                                    _mm_cvtps_pi32(_mm_movehl_ps(sb, sb))};
+                __m64 f[4];
+                for (int k = 0; k < 4; ++k) {
+                    const __m64 index = _mm_srai_pi32(r[k], 14);
+                    const __m64 edge = _mm_cmpeq_pi32(index, limitIndex);
+                    split(_mm_add_pi32(index, edge), i[k], j[k]);
+                    f[k] = _mm_add_pi32(_mm_and_si64(r[k], _mm_set1_pi32(16383)),
+                                        _mm_and_si64(edge, _mm_set1_pi32(16384)));
+                }
+                fourBytes<F>(_mm_packs_pi32(f[0], f[1]), _mm_packs_pi32(f[2], f[3]), i, j, s, d, X);
+                return p;
+            }
+        }
+        indicesFour(a, b, t);
         for (int k = 0; k < 4; ++k)
             t[k] = _mm_add_pi32(t[k], _mm_cmpeq_pi32(t[k], limitIndex));
         const __m128 fa = _mm_min_ps(_mm_max_ps(_mm_sub_ps(a, _mm_cvtpi32x2_ps(t[0], t[1])), zero), one);
         const __m128 fb = _mm_min_ps(_mm_max_ps(_mm_sub_ps(b, _mm_cvtpi32x2_ps(t[2], t[3])), zero), one);
-        int i[4], j[4];
-        for (int k = 0; k < 4; ++k) {
-            const uint64_t ij = static_cast<uint64_t>(_mm_cvtm64_si64(t[k]));
-            i[k] = static_cast<int32_t>(ij);
-            j[k] = static_cast<int32_t>(ij >> 32);
-        }
-        if constexpr (sizeof(typename F::Sample) == 1)
-            fourBytes<F>(fa, fb, i, j, s, d, X);
-        else
+        for (int k = 0; k < 4; ++k)
+            split(t[k], i[k], j[k]);
+        if constexpr (sizeof(typename F::Sample) == 1) {
+            const __m128 scale = _mm_set1_ps(16384.0f);
+            const __m128 sa = _mm_mul_ps(fa, scale), sb = _mm_mul_ps(fb, scale);
+            fourBytes<F>(_mm_packs_pi32(_mm_cvtps_pi32(sa), _mm_cvtps_pi32(_mm_movehl_ps(sa, sa))),
+                         _mm_packs_pi32(_mm_cvtps_pi32(sb), _mm_cvtps_pi32(_mm_movehl_ps(sb, sb))), i, j, s, d, X);
+        } else {
             fourFloats<F>(fa, fb, i, j, s, d, X);
+        }
         return p;
     }
 
     template <class F>
-    static void fourBytes(__m128 fa, __m128 fb, const int* i, const int* j, const warp_simd::Source<F>& s,
+    // u01, u23: (Fx, Fy) of pixels 0, 1 and 2, 3 as int16. Then (16384 - F, F): w[k] holds
+    // pixel k's x pair in its low 32 bits and its y pair in its high 32 bits.
+    static void fourBytes(__m64 u01, __m64 u23, const int* i, const int* j, const warp_simd::Source<F>& s,
                           const warp_simd::Dest<F>& d, ptrdiff_t X)
     {
-        const __m128 scale = _mm_set1_ps(16384.0f);
-        const __m128 sa = _mm_mul_ps(fa, scale), sb = _mm_mul_ps(fb, scale);
-        // (Fx, Fy) of pixels 0, 1 and 2, 3 as int16, then (16384 - F, F): w[k] holds pixel
-        // k's x pair in its low 32 bits and its y pair in its high 32 bits.
-        const __m64 u01 = _mm_packs_pi32(_mm_cvtps_pi32(sa), _mm_cvtps_pi32(_mm_movehl_ps(sa, sa)));
-        const __m64 u23 = _mm_packs_pi32(_mm_cvtps_pi32(sb), _mm_cvtps_pi32(_mm_movehl_ps(sb, sb)));
         const __m64 full = _mm_set1_pi16(16384);
         const __m64 l01 = _mm_sub_pi16(full, u01), l23 = _mm_sub_pi16(full, u23);
         const __m64 w[4] = {_mm_unpacklo_pi16(l01, u01), _mm_unpackhi_pi16(l01, u01), _mm_unpacklo_pi16(l23, u23),
@@ -238,7 +299,8 @@ struct SseWalk {
     {
         const __m64 top = _mm_srai_pi32(_mm_madd_pi16(row0, w.x), 8);
         const __m64 bottom = _mm_srai_pi32(_mm_madd_pi16(row1, w.x), 8);
-        const __m64 vertical = _mm_shuffle_pi16(_mm_packs_pi32(top, bottom), _MM_SHUFFLE(3, 1, 2, 0));
+        // The horizontal sums lie in 0..16320: the 16-bit saturation never acts.
+        const __m64 vertical = _mm_or_si64(top, _mm_slli_pi32(bottom, 16));
         return _mm_srai_pi32(_mm_add_pi32(_mm_madd_pi16(vertical, w.y), _mm_set1_pi32(0x80000)), 20);
     }
     template <class F>

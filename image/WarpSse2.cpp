@@ -77,6 +77,17 @@ struct Sse2Walk {
         split(index, i, j);
     }
 
+    template <class F>
+    __m128d nearestFour(__m128d p, const warp_simd::Source<F>& s, const warp_simd::Dest<F>& d, ptrdiff_t X) const
+    {
+        for (int k = 0; k < 4; ++k, p = next(p)) {
+            int i, j;
+            nearest(p, i, j);
+            warp_simd::CopyPixel<F>(s, i, j, d, X + k);
+        }
+        return p;
+    }
+
     // Four pixels: positions one after the other as ever, then their weights together and,
     // for grey, their values together. Returns the position of the next pixel.
     template <class F>
