@@ -47,12 +47,15 @@ struct Samples {
     void put(void* base, long i, int c, double v) const
     {
         char* p = at(base, 0, i, 0, c);
-        const float f = static_cast<float>(v);
-        const uint16_t u = static_cast<uint16_t>(v);
-        if (type == 0)
+        if (type == 0) {
             *p = static_cast<char>(static_cast<uint8_t>(v));
-        else
-            std::memcpy(p, type == 1 ? static_cast<const void*>(&f) : &u, bytes);
+        } else if (type == 1) {
+            const float f = static_cast<float>(v);
+            std::memcpy(p, &f, 4);
+        } else {
+            const uint16_t u = static_cast<uint16_t>(v);
+            std::memcpy(p, &u, 2);
+        }
     }
 };
 
