@@ -284,6 +284,79 @@ void warp_row_linear_simd(const void* src, void* dst, int srcStep, int dstStep, 
                       });
 }
 
+// Cubic: per row, the source points in single precision into the coordinate buffer (n x
+// values, then n y values), from running sums in double; then the family's span loop.
+// Without a buffer (a direct call) the kernel makes its own for the call.
+template <class Spans, class F>
+void warp_row_cubic_simd(const void* src, void* dst, int srcStep, int dstStep, int firstRow, int lastRow,
+                         const int32_t* spans, const double* inv, int xmax, int ymax, const void* aux)
+{
+    if (lastRow - firstRow < 0)
+        return;
+    const ptrdiff_t rows = static_cast<ptrdiff_t>(lastRow) - firstRow + 1;
+    float* xs = static_cast<float*>(const_cast<void*>(aux));
+    void* own = nullptr;
+    if (!xs) {
+        ptrdiff_t widest = 1;
+        for (ptrdiff_t k = 0; k < rows; ++k)
+            widest = std::max<ptrdiff_t>(widest, static_cast<ptrdiff_t>(spans[2 * k + 1]) - spans[2 * k] + 1);
+        own = warp_alloc_aligned_bytes(static_cast<size_t>(widest) * 8);
+        if (!own)
+            return;
+        xs = static_cast<float*>(own);
+    }
+    const Source<F> s(src, srcStep);
+    Dest<F> d(dst, dstStep);
+    double bx = inv[1] * firstRow + inv[2], by = inv[4] * firstRow + inv[5];
+    for (ptrdiff_t k = 0; k < rows; ++k, bx += inv[1], by += inv[4], d.next()) {
+        const int x0 = spans[2 * k], x1 = spans[2 * k + 1];
+        if (x1 < x0)
+            continue;
+        const ptrdiff_t n = static_cast<ptrdiff_t>(x1) - x0 + 1;
+        float* ys = xs + n;
+        double sx = inv[0] * x0 + bx, sy = inv[3] * x0 + by;
+        for (ptrdiff_t i = 0; i < n; ++i, sx += inv[0], sy += inv[3]) {
+            xs[i] = static_cast<float>(sx);
+            ys[i] = static_cast<float>(sy);
+        }
+        Spans::template span<F>(s, d, x0, xs, ys, n, xmax, ymax);
+    }
+    Spans::finish();
+    warp_free_aligned(own);
+}
+
+// The window of a cubic point: its first column (row) and the distance of the point from
+// it. Points below -1 or beyond the width (height) are skipped, and so is a NaN; the start
+// is held to 0 so that a point at -1 reads inside the source.
+struct CubicWindow {
+    int sx, sy;
+    float dx, dy;
+    bool set(float x, float y, int xmax, int ymax)
+    {
+        if (!(x >= -1.0f && y >= -1.0f && x <= static_cast<float>(xmax + 1) && y <= static_cast<float>(ymax + 1)))
+            return false;
+        sx = Start(_mm_cvttss_si32(_mm_set_ss(x)), xmax);
+        sy = Start(_mm_cvttss_si32(_mm_set_ss(y)), ymax);
+        dx = x - static_cast<float>(sx);
+        dy = y - static_cast<float>(sy);
+        return true;
+    }
+    static int Start(int i, int max)
+    {
+        int s = std::min(i, max - 2); // width - 3
+        if (s > 0)
+            --s;
+        return std::max(s, 0);
+    }
+};
+
+// Entry index of a distance from the window start, quantised to 1/512 pixel and held to
+// the table.
+inline int CubicEntry(float d)
+{
+    return std::min(std::max(_mm_cvtss_si32(_mm_set_ss(d * 512.0f)), 0), 1536);
+}
+
 } // namespace warp_simd
 
 // Formats in table order: name, sample type, channels computed, samples per pixel, planar.
@@ -310,12 +383,13 @@ void warp_row_linear_simd(const void* src, void* dst, int srcStep, int dstStep, 
 // Kernels of the double-precision family, which the SSE2, SSE3 and SSSE3 tables share.
 #define WARP_SSE2_FAMILY_DECL(name, T, C, S, P) \
     WARP_KERNEL_DECL(warp_sse2_nearest_##name)  \
-    WARP_KERNEL_DECL(warp_sse2_linear_##name)
+    WARP_KERNEL_DECL(warp_sse2_linear_##name)   \
+    WARP_KERNEL_DECL(warp_sse2_cubic_##name)
 WARP_SIMD_FORMATS(WARP_SSE2_FAMILY_DECL)
 #undef WARP_SSE2_FAMILY_DECL
 
-// A table's three slots of one format: its nearest and linear kernels, the generic cubic.
-#define WARP_SSE2_FAMILY_SLOTS(name, T, C, S, P) &warp_sse2_nearest_##name, &warp_sse2_linear_##name, &warp_row_cubic_##name,
+// A table's three slots of one format.
+#define WARP_SSE2_FAMILY_SLOTS(name, T, C, S, P) &warp_sse2_nearest_##name, &warp_sse2_linear_##name, &warp_sse2_cubic_##name,
 
 // A variant's driver (the shared driver with its table and a coordinate buffer for cubic)
 // and its four entry wrappers.

@@ -1,6 +1,7 @@
 #include "WarpSimdModel.h"
 
 #include "image/WarpAffine.h"
+#include "image/WarpCubicWeights.h"
 
 #include <algorithm>
 #include <cmath>
@@ -61,9 +62,90 @@ struct Samples {
 
 } // namespace
 
+namespace {
+
+// Window start of a cubic point along one axis: min(trunc, max - 2), one back when above 0,
+// never below 0.
+long CubicStart(float v, int max)
+{
+    long start = std::min(Truncated(v), static_cast<long>(max) - 2);
+    if (start > 0)
+        --start;
+    return std::max(start, 0L);
+}
+
+void CubicRows(int format, const void* src, void* dst, int srcStep, int dstStep, int firstRow, int lastRow,
+               const int32_t* spans, const double* inv, int xmax, int ymax)
+{
+    const Samples s(format);
+    const auto& table = cubic_weight_block;
+    double bx = inv[1] * firstRow + inv[2], by = inv[4] * firstRow + inv[5];
+    char* planes[4] = {};
+    for (long k = 0; k <= static_cast<long>(lastRow) - firstRow; ++k, bx += inv[1], by += inv[4]) {
+        void* row = static_cast<char*>(dst) + k * dstStep;
+        if (s.planar) {
+            for (int c = 0; c < s.channels; ++c)
+                planes[c] = static_cast<char**>(dst)[c] + k * dstStep;
+            row = planes;
+        }
+        double px = inv[0] * spans[2 * k] + bx, py = inv[3] * spans[2 * k] + by;
+        for (long X = spans[2 * k]; X <= spans[2 * k + 1]; ++X, px += inv[0], py += inv[3]) {
+            const float x = static_cast<float>(px), y = static_cast<float>(py);
+            if (!(x >= -1.0f && y >= -1.0f && x <= xmax + 1.0f && y <= ymax + 1.0f))
+                continue;
+            const long sx = CubicStart(x, xmax), sy = CubicStart(y, ymax);
+            const float dx = x - static_cast<float>(sx), dy = y - static_cast<float>(sy);
+            // 8-bit: table weights at 1/512 pixel, taps 0, 1 from entry k, taps 3, 2 mirrored.
+            int wx[4], wy[4];
+            const int kx = Held(static_cast<long>(std::nearbyint(dx * 512.0f)), 0, 1536);
+            const int ky = Held(static_cast<long>(std::nearbyint(dy * 512.0f)), 0, 1536);
+            for (int j = 0; j < 2; ++j) {
+                wx[j] = table.pairs[kx][j];
+                wx[3 - j] = table.pairs[1536 - kx][j];
+                wy[j] = table.pairs[ky][j];
+                wy[3 - j] = table.pairs[1536 - ky][j];
+            }
+            // 16-bit and float: tap j's weight (C3 f^3 + C2 f^2) + (C1 f + C0), rows in tap order 3..0.
+            float fx[4], fy[4];
+            const float f = dx - 1.0f, g = dy - 1.0f;
+            for (int j = 0; j < 4; ++j) {
+                const float(*c)[4] = table.poly;
+                fx[j] = (c[3][3 - j] * (f * (f * f)) + c[2][3 - j] * (f * f)) + (c[1][3 - j] * f + c[0][3 - j]);
+                fy[j] = (c[3][3 - j] * (g * (g * g)) + c[2][3 - j] * (g * g)) + (c[1][3 - j] * g + c[0][3 - j]);
+            }
+            for (int c = 0; c < s.channels; ++c) {
+                if (s.type == 0) {
+                    long v = 0;
+                    for (int r = 0; r < 4; ++r) {
+                        long h = 0;
+                        for (int t = 0; t < 4; ++t)
+                            h += static_cast<long>(s.get(src, srcStep, sx + t, sy + r, c)) * wx[t];
+                        v += (h >> 8) * wy[r];
+                    }
+                    s.put(row, X, c, Held((v + 524288) >> 20, 0, 255));
+                    continue;
+                }
+                float h[4];
+                for (int r = 0; r < 4; ++r) {
+                    float p[4];
+                    for (int t = 0; t < 4; ++t)
+                        p[t] = static_cast<float>(s.get(src, srcStep, sx + t, sy + r, c));
+                    h[r] = (p[0] * fx[0] + p[1] * fx[1]) + (p[2] * fx[2] + p[3] * fx[3]);
+                }
+                const float v = (h[1] * fy[1] + h[3] * fy[3]) + (h[0] * fy[0] + h[2] * fy[2]);
+                s.put(row, X, c, s.type == 1 ? v : Held(static_cast<long>(std::nearbyint(v)), 0, 65535));
+            }
+        }
+    }
+}
+
+} // namespace
+
 void RowKernel(bool single, int format, int interpolation, const void* src, void* dst, int srcStep, int dstStep,
                int firstRow, int lastRow, const int32_t* spans, const double* inv, int xmax, int ymax)
 {
+    if (interpolation == 4)
+        return CubicRows(format, src, dst, srcStep, dstStep, firstRow, lastRow, spans, inv, xmax, ymax);
     const Samples s(format);
     const bool nearest = interpolation == 1;
     // Single precision: coefficients rounded, the first row base formed in double from them.
@@ -134,6 +216,8 @@ void RowKernel(bool single, int format, int interpolation, const void* src, void
 int Warp(bool single, const void* src, int srcWidth, int srcHeight, int srcStep, int sx, int sy, int sw, int sh,
          void* dst, int dstStep, int dx, int dy, int dw, int dh, int format, const double* coeffs, int interpolation)
 {
+    if (interpolation == 4 && (srcWidth < 4 || srcHeight < 4))
+        interpolation = 2;
     const int x1 = sx + std::min(srcWidth - sx, sw) - 1, y1 = sy + std::min(srcHeight - sy, sh) - 1;
     double quad[8], inv[6];
     if (warp_map_source_roi(coeffs, sx, sy, x1, y1, quad) < 0)

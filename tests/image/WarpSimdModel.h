@@ -1,14 +1,17 @@
-// Scalar model of the processor-specific nearest and linear row kernels, written from their
-// arithmetic rules with plain float and double operations: positions as running sums (single
-// precision for the SSE table, double for the others), truncated indices with the edge rule
-// and the bounds, 14-bit fixed point for 8-bit samples, single precision otherwise.
+// Scalar model of the processor-specific row kernels, written from their arithmetic rules
+// with plain float and double operations. Nearest and linear: positions as running sums
+// (single precision for the SSE table, double for the others), truncated indices with the
+// edge rule and the bounds, 14-bit fixed point for 8-bit samples, single precision
+// otherwise. Cubic: points rounded to single precision, the 4 x 4 window with its start held
+// to the source, table weights at 1/512 pixel for 8-bit samples, single-precision weight
+// polynomials otherwise.
 #pragma once
 
 #include <cstdint>
 
 namespace warpmodel {
 
-// One row kernel call, arguments as the real kernels take them. interpolation 1 or 2.
+// One row kernel call, arguments as the real kernels take them. interpolation 1, 2 or 4.
 void RowKernel(bool singlePrecision, int format, int interpolation, const void* src, void* dst, int srcStep,
                int dstStep, int firstRow, int lastRow, const int32_t* spans, const double* inv, int xmax, int ymax);
 
