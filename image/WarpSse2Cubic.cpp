@@ -134,9 +134,22 @@ struct Sse2CubicSpans {
                 const __m128 wx = WeightsFloat(w.dx), wy = WeightsFloat(w.dy);
                 for (int c = 0; c < F::channels; ++c) {
                     __m128 col[4];
-                    for (int k = 0; k < 4; ++k) {
-                        auto at = [&](int r) { return static_cast<float>(*s.at(w.sx + k, w.sy + r, c)); };
-                        col[k] = _mm_set_ps(at(3), at(2), at(1), at(0));
+                    if constexpr (F::planar || F::channels == 1) {
+                        // Window rows are contiguous: load them and turn them into columns.
+                        for (int r = 0; r < 4; ++r) {
+                            const T* q = s.at(w.sx, w.sy + r, c);
+                            if constexpr (sizeof(T) == 4)
+                                col[r] = _mm_loadu_ps(q);
+                            else
+                                col[r] = _mm_cvtepi32_ps(_mm_unpacklo_epi16(
+                                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q)), _mm_setzero_si128()));
+                        }
+                        _MM_TRANSPOSE4_PS(col[0], col[1], col[2], col[3]);
+                    } else {
+                        for (int k = 0; k < 4; ++k) {
+                            auto at = [&](int r) { return static_cast<float>(*s.at(w.sx + k, w.sy + r, c)); };
+                            col[k] = _mm_set_ps(at(3), at(2), at(1), at(0));
+                        }
                     }
                     const float v = Vertical(Horizontal(col, wx), wy);
                     if constexpr (sizeof(T) == 4)
