@@ -7,6 +7,7 @@
 #pragma once
 
 #include "image/WarpAffine.h"
+#include "image/WarpCubicWeights.h"
 #include "image/WarpVariants.h"
 
 #include <xmmintrin.h>
@@ -355,6 +356,32 @@ struct CubicWindow {
 inline int CubicEntry(float d)
 {
     return std::min(std::max(_mm_cvtss_si32(_mm_set_ss(d * 512.0f)), 0), 1536);
+}
+
+// Tap weights of a distance, lanes in tap order 3, 2, 1, 0.
+inline __m128 CubicWeightsFloat(float d)
+{
+    const __m128 f = _mm_set1_ps(d - 1.0f);
+    const __m128 f2 = _mm_mul_ps(f, f), f3 = _mm_mul_ps(f, f2);
+    const float(*c)[4] = cubic_weight_block.poly;
+    return _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_load_ps(c[3]), f3), _mm_mul_ps(_mm_load_ps(c[2]), f2)),
+                      _mm_add_ps(_mm_mul_ps(_mm_load_ps(c[1]), f), _mm_load_ps(c[0])));
+}
+
+// (h1 wy1 + h3 wy3) + (h0 wy0 + h2 wy2), h in lanes 0..3, wy in tap order 3..0.
+inline float CubicVertical(__m128 h, __m128 wy)
+{
+    const __m128 prod = _mm_mul_ps(h, _mm_shuffle_ps(wy, wy, _MM_SHUFFLE(0, 1, 2, 3)));
+    const __m128 t = _mm_add_ps(prod, _mm_movehl_ps(prod, prod)); // p0 + p2, p1 + p3
+    return _mm_cvtss_f32(_mm_add_ss(_mm_shuffle_ps(t, t, 1), t));
+}
+// (col0 wx0 + col1 wx1) + (col2 wx2 + col3 wx3), columns with one lane per window row.
+inline __m128 CubicHorizontal(const __m128* col, __m128 wx)
+{
+    return _mm_add_ps(_mm_add_ps(_mm_mul_ps(col[0], _mm_shuffle_ps(wx, wx, 0xFF)),
+                                 _mm_mul_ps(col[1], _mm_shuffle_ps(wx, wx, 0xAA))),
+                      _mm_add_ps(_mm_mul_ps(col[2], _mm_shuffle_ps(wx, wx, 0x55)),
+                                 _mm_mul_ps(col[3], _mm_shuffle_ps(wx, wx, 0x00))));
 }
 
 } // namespace warp_simd

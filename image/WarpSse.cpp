@@ -339,7 +339,10 @@ namespace {
 WARP_SIMD_FORMATS(WARP_SSE_KERNEL_DEF)
 } // namespace
 
-#define WARP_SSE_SLOTS(name, T, C, S, P) &warp_sse_nearest_##name, &warp_sse_linear_##name, &warp_row_cubic_##name,
+#define WARP_SSE_CUBIC_DECL(name, T, C, S, P) WARP_KERNEL_DECL(warp_sse_cubic_##name)
+WARP_SIMD_FORMATS(WARP_SSE_CUBIC_DECL)
+
+#define WARP_SSE_SLOTS(name, T, C, S, P) &warp_sse_nearest_##name, &warp_sse_linear_##name, &warp_sse_cubic_##name,
 
 const warp_kernel_table warp_sse_kernels = {WARP_SIMD_FORMATS(WARP_SSE_SLOTS)};
 

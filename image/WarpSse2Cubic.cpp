@@ -25,16 +25,6 @@ __m128i Weights8(float d)
     return _mm_set_epi32(static_cast<int>(b), static_cast<int>(a), static_cast<int>(b), static_cast<int>(a));
 }
 
-// Tap weights of a distance, lanes in tap order 3, 2, 1, 0.
-__m128 WeightsFloat(float d)
-{
-    const __m128 f = _mm_set1_ps(d - 1.0f);
-    const __m128 f2 = _mm_mul_ps(f, f), f3 = _mm_mul_ps(f, f2);
-    const float(*c)[4] = cubic_weight_block.poly;
-    return _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_load_ps(c[3]), f3), _mm_mul_ps(_mm_load_ps(c[2]), f2)),
-                      _mm_add_ps(_mm_mul_ps(_mm_load_ps(c[1]), f), _mm_load_ps(c[0])));
-}
-
 // (V + 2^19) >> 20 of 32-bit sums, clamped to 0..255 by saturating packs.
 uint32_t Round8(__m128i v)
 {
@@ -95,22 +85,6 @@ struct Sse2CubicSpans {
         return Round8(v);
     }
 
-    // (h1 wy1 + h3 wy3) + (h0 wy0 + h2 wy2), h in lanes 0..3, wy in tap order 3..0.
-    static float Vertical(__m128 h, __m128 wy)
-    {
-        const __m128 prod = _mm_mul_ps(h, _mm_shuffle_ps(wy, wy, _MM_SHUFFLE(0, 1, 2, 3)));
-        const __m128 t = _mm_add_ps(prod, _mm_movehl_ps(prod, prod)); // p0 + p2, p1 + p3
-        return _mm_cvtss_f32(_mm_add_ss(_mm_shuffle_ps(t, t, 1), t));
-    }
-    // (col0 wx0 + col1 wx1) + (col2 wx2 + col3 wx3), columns with one lane per window row.
-    static __m128 Horizontal(const __m128* col, __m128 wx)
-    {
-        return _mm_add_ps(_mm_add_ps(_mm_mul_ps(col[0], _mm_shuffle_ps(wx, wx, 0xFF)),
-                                     _mm_mul_ps(col[1], _mm_shuffle_ps(wx, wx, 0xAA))),
-                          _mm_add_ps(_mm_mul_ps(col[2], _mm_shuffle_ps(wx, wx, 0x55)),
-                                     _mm_mul_ps(col[3], _mm_shuffle_ps(wx, wx, 0x00))));
-    }
-
     template <class F>
     static void span(const Source<F>& s, const Dest<F>& d, ptrdiff_t x0, const float* xs, const float* ys,
                      ptrdiff_t n, int xmax, int ymax)
@@ -131,7 +105,7 @@ struct Sse2CubicSpans {
                                                           wx, wy));
                 }
             } else {
-                const __m128 wx = WeightsFloat(w.dx), wy = WeightsFloat(w.dy);
+                const __m128 wx = warp_simd::CubicWeightsFloat(w.dx), wy = warp_simd::CubicWeightsFloat(w.dy);
                 for (int c = 0; c < F::channels; ++c) {
                     __m128 col[4];
                     if constexpr (F::planar || F::channels == 1) {
@@ -151,7 +125,7 @@ struct Sse2CubicSpans {
                             col[k] = _mm_set_ps(at(3), at(2), at(1), at(0));
                         }
                     }
-                    const float v = Vertical(Horizontal(col, wx), wy);
+                    const float v = warp_simd::CubicVertical(warp_simd::CubicHorizontal(col, wx), wy);
                     if constexpr (sizeof(T) == 4)
                         *d.at(X, c) = v;
                     else
