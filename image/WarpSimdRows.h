@@ -1,5 +1,6 @@
-// Row walks of the processor-specific nearest and linear kernels, shared by the sibling
-// files WarpSse.cpp (positions in single precision) and WarpSse2.cpp (double precision).
+// Row walks of the processor-specific kernels, shared by the sibling files: nearest and
+// linear in WarpSse.cpp (positions in single precision) and WarpSse2.cpp (double precision),
+// cubic in WarpSseCubic.cpp and WarpSse2Cubic.cpp (points in single precision for all).
 // A family supplies a Walk: the running positions, the sampled indices with their fractions
 // or 14-bit weights, and the 8-bit interpolation in its own instruction set. Everything else
 // (addressing, the float and 16-bit arithmetic, stores) is here. Results are defined to the

@@ -5,8 +5,9 @@
 
 #include "image/WarpAffine.h"
 
-// Kernel tables, laid out like warp_generic_kernels. The SSE table carries source positions
-// in single precision, the other three in double precision and compute identically.
+// Kernel tables, laid out like warp_generic_kernels. For nearest and linear the SSE table
+// carries source positions in single precision, the other three in double precision; the
+// SSE2, SSE3 and SSSE3 tables compute identically, and all four cubic kernels do.
 extern const warp_kernel_table warp_sse_kernels;
 extern const warp_kernel_table warp_sse2_kernels;
 extern const warp_kernel_table warp_sse3_kernels;
