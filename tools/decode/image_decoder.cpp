@@ -14,6 +14,10 @@
 #include <algorithm>
 #include <cmath>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Destroys the codestream however the decode ends.
@@ -76,13 +80,34 @@ struct line_converter {
         // Clipped as floating point first: a corrupt stream may give values whose
         // conversion to an integer would overflow.
         const double flo = double(lo - offset), fhi = double(hi - offset);
-        for (int i = 0; i < width; i++) {
-            double v = std::floor(double(sp[i].fval) * scale + 0.5);
-            if (!(v >= flo)) // also catches NaN
-                v = flo;
-            else if (v > fhi)
-                v = fhi;
-            out[i] = clip(int64_t(v));
+        // floor(x * 2^depth + 0.5) clipped to [flo, fhi]: floor is monotonic and the
+        // bounds are whole, so clipping first gives the same value and keeps the
+        // truncating conversion, corrected downwards for negative fractions, in range.
+        // Every step is exact in double precision, two samples at a time or one.
+        int i = 0;
+#ifdef __SSE2__
+        {
+            const __m128d vs = _mm_set1_pd(scale), half = _mm_set1_pd(0.5);
+            const __m128d vlo = _mm_set1_pd(flo), vhi = _mm_set1_pd(fhi);
+            const __m128i off = _mm_set1_epi32(int32_t(offset));
+            for (; i + 2 <= width; i += 2) {
+                __m128 f = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(sp + i)));
+                __m128d v = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(f), vs), half);
+                v = _mm_min_pd(_mm_max_pd(v, vlo), vhi); // a NaN takes the low bound
+                __m128i t = _mm_cvttpd_epi32(v);
+                __m128d above = _mm_cmpgt_pd(_mm_cvtepi32_pd(t), v);
+                t = _mm_add_epi32(t, _mm_shuffle_epi32(_mm_castpd_si128(above), 0x08));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_add_epi32(t, off));
+            }
+        }
+#endif
+        for (; i < width; i++) {
+            double v = double(sp[i].fval) * scale + 0.5;
+            v = v >= flo ? v : flo; // also catches NaN
+            v = v <= fhi ? v : fhi;
+            int64_t t = int64_t(v);
+            t -= double(t) > v ? 1 : 0;
+            out[i] = clip(t);
         }
     }
 };
@@ -114,10 +139,13 @@ void decode_tile(rvd_codestream& cs, rvd_tile tile, const std::vector<rvd_dims>&
 {
     // The network would ask for a resolution that does not exist; say why instead.
     const int num_codestream_components = cs.get_num_components(false);
+    bool irreversible = false;
     for (int c = 0; c < num_codestream_components; c++) {
         rvd_tile_comp tc = tile.access_component(c);
         if (tc.exists() && tc.get_num_resolutions() < 1)
             throw decode_error("more resolution levels discarded than a tile-component has");
+        if (tc.exists() && !tc.get_reversible())
+            irreversible = true;
     }
     const rvd_coords idx = tile.get_tile_idx();
     const int n = int(shapes.size());
@@ -158,7 +186,11 @@ void decode_tile(rvd_codestream& cs, rvd_tile tile, const std::vector<rvd_dims>&
             row_buf.resize(std::max(row_buf.size(), size_t(img.width)));
     network_guard guard;
     rvd_multi_synthesis& net = guard.net;
-    net.create(cs, tile, settings.precise, false, settings.fastest && !settings.precise);
+    // 16-bit lines carry irreversible samples with too little precision for the
+    // conformance limits on some streams, so only --fastest takes them there; reversible
+    // ones are exact on 16-bit lines wherever the network chooses them.
+    const bool precise = settings.precise || (irreversible && !settings.fastest);
+    net.create(cs, tile, precise, false, settings.fastest && !settings.precise);
     for (int y = 0; y < rows; y++)
         for (int c = 0; c < n; c++) {
             const rvd_dims& d = td[size_t(c)];
