@@ -20,6 +20,9 @@ Colour (full mode only): an RGB 2048x2048 8-bit scene of value noise and sharp-e
 disks, encoded with opj_compress defaults (reversible colour transform, lossless) and
 with -I -r 384,192,96,48,24 (9/7, five layers), full, -r 2 and a 1024x1024 region;
 samples count every component (3 per pixel).
+Tall (full mode only): a 200x1000000 RGB 8-bit image of smooth colour waves, encoded with
+-I -r 20, decoded whole in two rounds; the table's peak-memory columns (maximum resident
+set of each program, in MB) show what each holds of an image whose PGX files take 600 MB.
 --quick (for CI) keeps the CT image and three pairs, and asserts nothing.
 """
 import argparse
@@ -157,6 +160,19 @@ def rgb_scene(size=2048, seed=3):
         yield bytes(out)
 
 
+def tall_rows(width=200, height=1000000):
+    """RGB rows as bytes: 256 rows of smooth colour waves, repeated down the image."""
+    base = []
+    for k in range(256):
+        row = bytearray(3 * width)
+        for x in range(width):
+            for c in range(3):
+                row[3 * x + c] = int(128 + 90 * math.sin((x * (c + 1) + 3 * k) / 40.0) * math.cos(k / 41.0 + c))
+        base.append(bytes(row))
+    for y in range(height):
+        yield base[y % 256]
+
+
 ENCODINGS = [("lossless", []), ("n1", ["-n", "1"]), ("irr", ["-I", "-r", "20"])]
 # Colour: reversible colour transform (opj_compress defaults), and 9/7 with five layers.
 COLOUR_ENCODINGS = [("lossless", []), ("irr5", ["-I", "-r", "384,192,96,48,24"])]
@@ -202,6 +218,19 @@ def make_streams(work, quick, colour_only=False):
         path = os.path.join(work, stream + ".j2k")
         encode(ppm, path, args)
         out.append((name, size, stream, path))
+    if colour_only:
+        return out
+    path = os.path.join(work, "tall200x1000000_irr.j2k")
+    if not os.path.exists(path):
+        ppm = os.path.join(work, "tall.ppm")
+        with open(ppm + ".tmp", "wb") as f:
+            f.write(b"P6\n200 1000000\n255\n")
+            for row in tall_rows():
+                f.write(row)
+        os.replace(ppm + ".tmp", ppm)
+        encode(ppm, path, ["-I", "-r", "20"])
+        os.remove(ppm)  # 600 MB
+    out.append(("tall", 200, "tall200x1000000_irr", path))
     return out
 
 
@@ -209,6 +238,8 @@ def cases_for(streams):
     cases = []
     for name, size, stream, path in streams:
         cases.append(("%s full" % stream, path, 0, None))
+        if name == "tall":
+            continue
         if not stream.endswith("_n1"):  # no levels to discard
             cases.append(("%s r2" % stream, path, 2, None))
         side = 1024 if size >= 2048 else 256
@@ -217,12 +248,20 @@ def cases_for(streams):
     return cases
 
 
+PEAK_KB = {}  # program name -> largest resident set of its runs in the current case
+
+
 def timed(cmd):
     t0 = time.perf_counter()
-    r = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    p = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    err = p.stderr.read()
+    _, status, usage = os.wait4(p.pid, 0)
     t = time.perf_counter() - t0
-    if r.returncode != 0:
-        raise RuntimeError("%s failed: %s" % (" ".join(cmd), r.stderr.decode(errors="replace")))
+    p.returncode = os.waitstatus_to_exitcode(status)
+    if p.returncode != 0:
+        raise RuntimeError("%s failed: %s" % (" ".join(cmd), err.decode(errors="replace")))
+    name = os.path.basename(cmd[0])
+    PEAK_KB[name] = max(PEAK_KB.get(name, 0), usage.ru_maxrss)
     return t
 
 
@@ -276,12 +315,13 @@ def main():
     ours_bin = os.path.join(a.build, "tools", "decode", "j2k_decode")
     bench_bin = os.path.join(a.build, "bench", "bench_decode")
     cases = cases_for(streams)
-    rates = bench_rates(bench_bin, cases, work)
+    # bench_decode gathers whole images in memory: not the tall one.
+    rates = bench_rates(bench_bin, [c for c in cases if not c[0].startswith("tall")], work)
     out_dir = tempfile.mkdtemp(prefix="compare_%d_" % os.getpid(), dir=work)
     have_grk = shutil.which("grk_decompress") is not None
-    print("%-28s %9s %8s %8s %8s %8s %8s %6s %6s %9s" % (
+    print("%-28s %10s %8s %8s %8s %8s %8s %6s %6s %6s %6s %9s" % (
         "case", "samples", "opj ms", "grk ms", "ours ms", "opj MS/s", "our MS/s", "opj/us", "grk/us",
-        "bench MS/s"))
+        "opj MB", "our MB", "bench MS/s"))
     worst = worst_grk = None
     for label, path, r, region in cases:
         ours = [ours_bin, "--reduce", str(r)]
@@ -297,10 +337,13 @@ def main():
         for f in os.listdir(out_dir):  # no component files left from the case before
             os.remove(os.path.join(out_dir, f))
         others = [opj, grk] if have_grk else [opj]
-        for cmd in [ours] + others:  # warm-up
-            timed(cmd)
+        tall = label.startswith("tall")
+        PEAK_KB.clear()
+        if not tall:  # the tall image takes seconds a run: no warm-up, two rounds
+            for cmd in [ours] + others:
+                timed(cmd)
         t_ours, t_other, ratios = [], [[] for _ in others], [[] for _ in others]
-        for _ in range(pairs):
+        for _ in range(2 if tall else pairs):
             a_t = timed(ours)
             t_ours.append(a_t)
             for k, cmd in enumerate(others):
@@ -320,9 +363,10 @@ def main():
             if r == 0 and not region:
                 worst_grk = g if worst_grk is None else min(worst_grk, g)
         bench = rates.get(label.replace(" ", "_"))
-        print("%-28s %9d %8.1f %8s %8.1f %8.2f %8.2f %6.2f %6s %9s" % (
+        print("%-28s %10d %8.1f %8s %8.1f %8.2f %8.2f %6.2f %6s %6.0f %6.0f %9s" % (
             label, samples, mp * 1e3, grk_ms, mo * 1e3, samples / mp / 1e6, samples / mo / 1e6, ratio,
-            grk_ratio, "%.2f" % bench if bench else "-"), flush=True)
+            grk_ratio, PEAK_KB.get("opj_decompress", 0) / 1024.0,
+            PEAK_KB.get(os.path.basename(ours_bin), 0) / 1024.0, "%.2f" % bench if bench else "-"), flush=True)
     print("worst opj ratio %.2f (target: at least 2.0 on every case, one thread)" % worst)
     if worst_grk is not None:
         print("worst grk ratio at full resolution %.2f (target: at least 1.3)" % worst_grk)
