@@ -1,14 +1,17 @@
-// The vector forms of the 16-bit dequantisation against the per-sample form they stand
-// in for: a whole 32- or 64-wide block row goes through the vector form, the same words
-// as two narrower regions go through the per-sample one, and every value must agree
-// exactly - rounding ties, saturation at both ends, infinite products, the sign of zero.
+// Vector forms against the portable forms they stand in for, value for value.
+// Dequantisation: a whole 32- or 64-wide block row goes through the vector form, the same
+// words as two narrower regions through the per-sample one - rounding ties, saturation at
+// both ends, infinite products. Floating-point lifting: the symmetric two-tap step on lines
+// of every length against the processor level that forces the portable loop.
 #include "codec/coding/rv_decoder.h"
+#include "codec/coding/rv_lifting_step.h"
 #include "tests/codec/support/processor_form.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -36,7 +39,7 @@ std::vector<std::int16_t> convert(const rv_dequantizer& dq, const std::vector<st
     return line;
 }
 
-TEST(DequantVector, WholeRowsEqualThePerSampleForm)
+TEST(VectorForms, DequantisedRowsEqualThePerSampleForm)
 {
     codec_test::processor_form_guard sse2(std::max(rvd_mmx_level, 2));
     std::mt19937 rng(49);
@@ -63,6 +66,36 @@ TEST(DequantVector, WholeRowsEqualThePerSampleForm)
         for (int width : {32, 64})
             ASSERT_EQ(convert(dq, words, width, false), convert(dq, words, width, true))
                 << "trial " << trial << " width " << width << " K_max " << dq.K_max;
+    }
+}
+
+TEST(VectorForms, SymmetricFloatLiftingEqualsThePortableLoop)
+{
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> value(-1.0f, 1.0f);
+    rv_lifting_step step;
+    step.support_length = 2;
+    for (int count = 0; count < 40; count++) {
+        std::vector<float> a(size_t(count) + 1), b(size_t(count) + 1), y(size_t(count) + 1);
+        for (size_t i = 0; i < a.size(); i++) {
+            a[i] = value(rng);
+            b[i] = value(rng) * 1.0e-3f;
+            y[i] = value(rng);
+        }
+        const float k = value(rng) * 1.7f;
+        step.coefficients.assign(2, k);
+        const float* src[2] = {a.data(), b.data()};
+        std::vector<float> by_vector = y, portable = y;
+        {
+            codec_test::processor_form_guard vector_form(std::max(rvd_mmx_level, 2));
+            rv_lift_floats(step, by_vector.data(), src, count);
+        }
+        {
+            codec_test::processor_form_guard portable_form(0);
+            rv_lift_floats(step, portable.data(), src, count);
+        }
+        ASSERT_EQ(0, std::memcmp(by_vector.data(), portable.data(), portable.size() * sizeof(float))) << count;
+        ASSERT_EQ(by_vector[size_t(count)], y[size_t(count)]); // nothing beyond the count
     }
 }
 
