@@ -17,6 +17,7 @@
 #include "tests/codec/support/block_extract.h"
 #include "tests/codec/support/processor_form.h"
 
+#include "tests/support/TestTools.h"
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -40,7 +41,7 @@ block_test::extracted_block load(const std::string& name)
     static bool made = false;
     const std::string dir = "bench_streams";
     if (!made) {
-        std::string cmd = "python3 '" + source_root() + "/tools/make_test_streams.py' " + dir + " blocks";
+        std::string cmd = OrbelTest::pythonCommand(source_root() + "/tools/make_test_streams.py") + " " + dir + " blocks";
         if (std::system(cmd.c_str()) != 0)
             throw std::runtime_error("stream generator failed: " + cmd);
         made = true;
