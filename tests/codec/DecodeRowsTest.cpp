@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -31,7 +32,8 @@ TEST(DecodeRows, RowByRowFilesMatchTheWholeImageWriter)
         img.height = 2;
         img.depth = depth;
         img.is_signed = depth % 2 == 0;
-        img.samples = {0, 1, -1, (1 << (depth - 1)) - 1, -(1 << (depth - 1)), 0x5A5A5A5A & ((1 << depth) - 1)};
+        const int64_t half = int64_t(1) << (depth - 1);
+        img.samples = {0, 1, -1, int32_t(half - 1), int32_t(-half), int32_t(0x5A5A5A5A & (2 * half - 1))};
         const std::string path = scratch(std::to_string(depth) + ".pgx");
         pgx_row_writer w(path, img);
         w.put(img.samples.data());
