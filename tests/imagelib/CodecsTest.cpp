@@ -212,6 +212,10 @@ TEST(IcoCodec, Values)
     EXPECT_EQ(masked.GetPixelIndex(1, 1), 4);
     EXPECT_EQ(masked.GetPixelIndex(1, 0), 1);
     EXPECT_FALSE(masked.AlphaIsValid());
+    Bytes png = Icon(1, 0, 0, 0); // an entry holding PNG data is refused
+    std::copy_n("\x89PNG", 4, png.begin() + 22);
+    RxImage refused;
+    EXPECT_FALSE(Decode(refused, png, RXIMAGE_FORMAT_ICO));
     RxImage rgba(3, 2, 24);
     rgba.AlphaCreate();
     rgba.AlphaSet(1, 0, 0);
