@@ -1,5 +1,6 @@
 // PCX decoding of untrusted bytes: headers declaring more than 4096 x 4096 pixels are
-// skipped; a decoded image that the encoder accepts must decode again to the same colours.
+// skipped; a decoded image that the encoder accepts must decode again to the same colours
+// (1-bit images: to black and white in the same order of brightness).
 #include "imagelib/RxImage.h"
 
 #include <cstdint>
@@ -35,8 +36,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!again.Decode(buffer, DWORD(length), RXIMAGE_FORMAT_PCX) || again.GetWidth() != image.GetWidth() ||
         again.GetHeight() != image.GetHeight())
         std::abort();
+    // 1-bit PCX is black and white: the brighter entry comes back white, the other black.
+    auto luma = [&](int i) {
+        const RGBQUAD c = image.GetPaletteColor(BYTE(i));
+        return (601 * c.rgbGreen + 306 * c.rgbRed + 117 * c.rgbBlue) >> 10;
+    };
+    const bool mono = image.GetBpp() == 1, invert = mono && luma(0) > luma(1);
     for (long y = 0; y < long(image.GetHeight()); ++y)
         for (long x = 0; x < long(image.GetWidth()); ++x) {
+            if (mono) {
+                if (again.GetPixelIndex(x, y) != (invert ? 1 - image.GetPixelIndex(x, y) : image.GetPixelIndex(x, y)))
+                    std::abort();
+                continue;
+            }
             const RGBQUAD a = image.GetPixelColor(x, y, false), b = again.GetPixelColor(x, y, false);
             if (a.rgbRed != b.rgbRed || a.rgbGreen != b.rgbGreen || a.rgbBlue != b.rgbBlue)
                 std::abort();
