@@ -40,6 +40,10 @@ public:
     int get_num_threads() const;
     int get_thread_idx() const { return thread_idx; }
     bool exists() const { return group != nullptr; }
+    bool same_group(const rvd_thread_entity* other) const
+    {
+        return group != nullptr && other != nullptr && group == other->group;
+    }
     rvd_thread_entity* get_current_thread_entity() const;
 
     rvd_thread_queue* add_queue(rvd_worker* worker, rvd_thread_queue* parent, const char* name,

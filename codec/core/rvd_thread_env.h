@@ -75,3 +75,26 @@ public:
 void rv_complete_block_closing(rv_precinct* p, rv_precinct_block* blk);
 // The entity of the calling thread when it belongs to a thread group, else null.
 rvd_thread_entity* rv_calling_thread_entity();
+
+// Lock 0 of the environment's group for a scope, taken after re-raising a failure that
+// another thread recorded; nothing without an environment.
+class rv_env_lock {
+public:
+    explicit rv_env_lock(rvd_thread_env* env) : env(env)
+    {
+        if (env != nullptr) {
+            env->raise_group_failure();
+            env->acquire_lock(0);
+        }
+    }
+    ~rv_env_lock()
+    {
+        if (env != nullptr)
+            env->release_lock(0);
+    }
+    rv_env_lock(const rv_env_lock&) = delete;
+    rv_env_lock& operator=(const rv_env_lock&) = delete;
+
+private:
+    rvd_thread_env* env;
+};
