@@ -6,6 +6,7 @@
 #include "codec/coding/rvd_multi_synthesis.h"
 #include "codec/core/rvd_codestream.h"
 #include "codec/core/rvd_processor.h"
+#include "codec/core/rvd_thread_env.h"
 #include "codec/jp2/rvd_line_buf.h"
 #include "tools/decode/decode_error.h"
 
@@ -13,16 +14,31 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace {
 
-// Destroys the codestream however the decode ends.
+// The thread environment, when asked for, and the codestream: the codestream goes first,
+// then the environment, however the decode ends.
 struct codestream_guard {
+    std::unique_ptr<rvd_thread_env> env;
     rvd_codestream cs;
     ~codestream_guard()
     {
         if (cs.exists())
             cs.destroy();
+        env.reset();
+    }
+};
+
+// The tile's queue, terminated with everything under it however the tile's decode ends.
+struct tile_queue_guard {
+    rvd_thread_env* env;
+    rvd_thread_queue* queue;
+    ~tile_queue_guard()
+    {
+        if (queue != nullptr)
+            env->terminate(queue, false);
     }
 };
 
@@ -88,7 +104,8 @@ struct network_guard {
 // One open tile through its multi-component network: row by row, outputs 0 to n-1 in
 // turn, so that outputs sharing a transform never wait on each other.
 void decode_tile(rvd_codestream& cs, rvd_tile tile, const std::vector<rvd_dims>& comp_dims,
-                 std::vector<pgx_image>& images, const decode_settings& settings)
+                 std::vector<pgx_image>& images, const decode_settings& settings,
+                 rvd_thread_env* env)
 {
     // The network would ask for a resolution that does not exist; say why instead.
     const int num_codestream_components = cs.get_num_components(false);
@@ -117,15 +134,17 @@ void decode_tile(rvd_codestream& cs, rvd_tile tile, const std::vector<rvd_dims>&
             rows = std::max(rows, d.size.y);
     }
 
+    tile_queue_guard tq{env, env != nullptr ? env->add_queue(nullptr, nullptr, "tile") : nullptr};
     network_guard guard;
     rvd_multi_synthesis& net = guard.net;
-    net.create(cs, tile, settings.precise, false, settings.fastest && !settings.precise);
+    net.create(cs, tile, settings.precise, false, settings.fastest && !settings.precise,
+               settings.stripe, env, tq.queue, settings.double_buffer);
     for (int y = 0; y < rows; y++)
         for (int c = 0; c < n; c++) {
             const rvd_dims& d = td[size_t(c)];
             if (d.is_empty() || y >= d.size.y)
                 continue;
-            const rvd_line_buf* line = net.get_line(c, nullptr);
+            const rvd_line_buf* line = net.get_line(c, env);
             if (line == nullptr || line->get_width() != d.size.x)
                 throw decode_error("the multi-component synthesis gave no line for an output component");
             pgx_image& img = images[size_t(c)];
@@ -133,6 +152,8 @@ void decode_tile(rvd_codestream& cs, rvd_tile tile, const std::vector<rvd_dims>&
             const int64_t col = int64_t(d.pos.x) - comp_dims[size_t(c)].pos.x;
             conv[size_t(c)].convert(*line, d.size.x, img.samples.data() + row * int64_t(img.width) + col);
         }
+    // Destroying the network terminates its component queues; the guard then terminates
+    // the tile's queue, after which every thread has settled its closings.
 }
 
 } // namespace
@@ -153,8 +174,17 @@ std::vector<pgx_image> decode_components(rvd_compressed_source* source,
 {
     decode_library_startup();
     codestream_guard guard;
+    rvd_thread_env* env = nullptr;
+    if (settings.threads > 0) {
+        guard.env.reset(new rvd_thread_env);
+        env = guard.env.get();
+        env->create();
+        for (int i = 1; i < settings.threads; i++)
+            if (!env->add_thread())
+                throw decode_error("a worker thread could not be started");
+    }
     rvd_codestream& cs = guard.cs;
-    cs.create(source);
+    cs.create(source, env);
     if (settings.mode == decode_parse_mode::resilient)
         cs.set_resilient();
     else if (settings.mode == decode_parse_mode::fussy)
@@ -192,9 +222,9 @@ std::vector<pgx_image> decode_components(rvd_compressed_source* source,
     cs.get_valid_tiles(tiles);
     for (int ty = 0; ty < tiles.size.y; ty++)
         for (int tx = 0; tx < tiles.size.x; tx++) {
-            rvd_tile tile = cs.open_tile(rvd_coords(tiles.pos.y + ty, tiles.pos.x + tx));
-            decode_tile(cs, tile, comp_dims, images, settings);
-            tile.close();
+            rvd_tile tile = cs.open_tile(rvd_coords(tiles.pos.y + ty, tiles.pos.x + tx), env);
+            decode_tile(cs, tile, comp_dims, images, settings, env);
+            tile.close(env);
         }
     return images;
 }
