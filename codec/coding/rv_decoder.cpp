@@ -1,6 +1,8 @@
 #include "codec/coding/rv_decoder.h"
 
 #include "codec/coding/rvd_decoder.h"
+#include "codec/core/rv_codestream.h"
+#include "codec/core/rv_subband.h"
 #include "codec/core/rvd_params.h"
 #include "codec/core/rvd_processor.h"
 #include "codec/core/rvd_resolution.h"
@@ -264,6 +266,14 @@ rv_decoder::rv_decoder(const rv_band_shape& shape, rv_block_access* access,
         align_offset = (use_shorts ? (8 - first_block_width % 8) % 8
                                    : (4 - first_block_width % 4) % 4);
     band_height = rows_left;
+    // The threaded jobs place blocks from the partition alone.
+    const int nr = valid_blocks.size.y, nc = valid_blocks.size.x;
+    lead_height = (shape.rows_reversed && nr >= 2)
+                      ? rows_left - first_block_height - (nr - 2) * block_height
+                      : first_block_height;
+    lead_width = (shape.cols_reversed && nc >= 2)
+                     ? width - first_block_width - (nc - 2) * block_width
+                     : first_block_width;
     buffer_lines = std::min(rows_left, block_height);
     if (env != nullptr) {
         queue = env->add_queue(this, env_queue, "block decoder");
@@ -274,7 +284,7 @@ rv_decoder::rv_decoder(const rv_band_shape& shape, rv_block_access* access,
             jobs_per_row = int(std::max<std::int64_t>(1, std::min<std::int64_t>(32, samples)));
             if (rows_left > block_height && shape.band_idx <= 8 / jobs_per_row + 1) {
                 work_ahead = true;
-                buffer_lines = block_height + std::min(block_height, rows_left - first_block_height);
+                buffer_lines = block_height + std::min(block_height, rows_left - lead_height);
                 sequence = std::uint32_t(64 - shape.dwt_level);
             }
         }
@@ -318,8 +328,8 @@ void rv_decoder::start(rvd_thread_env* env)
 int rv_decoder::row_lines(int row) const
 {
     if (row == 0)
-        return std::min(first_block_height, band_height);
-    const int first = first_block_height + (row - 1) * block_height;
+        return std::min(lead_height, band_height);
+    const int first = lead_height + (row - 1) * block_height;
     return std::max(0, std::min(block_height, band_height - first));
 }
 
@@ -343,9 +353,9 @@ void rv_decoder::decode_columns(rvd_thread_env* env, int row, int job)
     rows.s16 = lines.s16 != nullptr && !lines16.empty() ? lines.s16 + half : nullptr;
     rows.i32 = lines.i32 != nullptr && !lines_i32.empty() ? lines.i32 + half : nullptr;
     rows.f32 = lines.f32 != nullptr && !lines_f32.empty() ? lines.f32 + half : nullptr;
-    int x_off = c0 == 0 ? 0 : first_block_width + (c0 - 1) * block_width;
+    int x_off = c0 == 0 ? 0 : lead_width + (c0 - 1) * block_width;
     for (int j = c0; j < c1; j++) {
-        const int expected = std::min(j == 0 ? first_block_width : block_width, width - x_off);
+        const int expected = std::min(j == 0 ? lead_width : block_width, width - x_off);
         rvd_coords idx(valid_blocks.pos.y + row, valid_blocks.pos.x + j);
         rvd_block* block = access->open_block(idx, env);
         if (block == nullptr)
@@ -494,6 +504,9 @@ rv_band_shape rv_band_shape_of(rvd_subband band)
     s.K_max_prime = band.get_K_max_prime();
     s.reversible = band.get_reversible();
     s.delta = band.get_delta();
+    const rv_codestream* cs = band.get_state()->resolution->codestream;
+    s.rows_reversed = cs->vflip;
+    s.cols_reversed = cs->hflip;
     s.band_idx = band.get_band_idx();
     s.dwt_level = band.access_resolution().get_dwt_level();
     return s;

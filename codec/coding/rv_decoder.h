@@ -23,6 +23,9 @@ struct rv_band_shape {
     int K_max = 0, K_max_prime = 0;
     bool reversible = false;
     float delta = 0.0f;
+    // The view runs the real partition backwards: the first apparent block row (column) is
+    // the real last one.
+    bool rows_reversed = false, cols_reversed = false;
     int band_idx = 0;  // decides whether a threaded decoder works a block row ahead
     int dwt_level = 0; // ranks the band's jobs: lower resolutions first
 };
@@ -107,6 +110,7 @@ private:
     bool work_ahead = false;
     std::uint32_t sequence = 0;
     int band_height = 0;
+    int lead_height = 0, lead_width = 0; // the first apparent block row's height, column's width
     int row_lines(int row) const; // lines of block row `row`
     void schedule_row(rvd_thread_env* env);
     void decode_columns(rvd_thread_env* env, int row, int job);
