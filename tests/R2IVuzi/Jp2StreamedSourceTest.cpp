@@ -8,6 +8,7 @@
 #include "codec/jp2/jp2_family_src.h"
 #include "codec/jp2/jp2_source.h"
 
+#include "tests/support/TestTools.h"
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -72,7 +73,7 @@ public:
         std::string pattern = (fs::temp_directory_path() / "orbel-jp2-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir = pattern;
-        std::string cmd = "python3 '" + std::string(ORBEL_SOURCE_DIR) + "/tests/R2IVuzi/jp2_fixture.py' '" + dir + "'";
+        std::string cmd = OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tests/R2IVuzi/jp2_fixture.py") + " '" + dir + "'";
         ASSERT_EQ(std::system(cmd.c_str()), 0) << "needs python3 and libopenjp2-tools (scripts/install-deps)";
     }
     static void TearDownTestSuite()

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Makes the JP2 test files with opj_compress, streams each through the loopback server's
 offline mode and describes each file with an independent box walker.
 
