@@ -12,6 +12,7 @@
 #include "tests/codec/support/databin_split.h"
 #include "tests/codec/support/decode_cases.h"
 #include "tests/codec/support/test_sources.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -64,6 +65,7 @@ std::string work_ahead_stream()
 
 TEST(ThreadedDecodeConcurrency, SmallStreamsOnFourThreadsDecodeAsUnthreaded)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const std::string dir = stream_dir("input");
     stream_dir("multi");
     struct row {
@@ -239,6 +241,7 @@ std::vector<uint8_t> noisy_stream()
 
 TEST(ThreadedDecodeConcurrency, EnvironmentsLeaveCodestreamsCleanly)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const std::vector<uint8_t> bytes = noisy_stream();
     // What closing three blocks leaves behind without an environment.
     memory_source s0(bytes);

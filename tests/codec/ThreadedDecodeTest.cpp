@@ -7,6 +7,7 @@
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/decode_cases.h"
 #include "tests/codec/support/test_sources.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -122,6 +123,7 @@ std::vector<threaded_case> all_cases()
 
 TEST(ThreadedDecode, EqualsTheUnthreadedDecode)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const std::vector<threaded_case> cases = all_cases();
     ASSERT_GT(cases.size(), 60u);
     const int thread_counts[] = {1, 2, 3, 8};
