@@ -114,9 +114,13 @@ void rv_codestream::leave_thread_stores()
         return;
     // Checked before anything is torn down, so that a refused call leaves the codestream
     // whole for a later destroy from the right thread.
-    rvd_thread_entity* me = rv_calling_thread_entity();
-    for (rv_thread_buffer_store* s = buf_server->stores; s != nullptr; s = s->next_store)
-        if (me == nullptr || s->owner == nullptr || !me->same_group(s->owner->env))
+    rvd_thread_entity* me = nullptr;
+    for (rv_thread_buffer_store* s = buf_server->stores; s != nullptr; s = s->next_store) {
+        rvd_thread_entity* mine =
+            s->owner != nullptr ? s->owner->env->get_current_thread_entity() : nullptr;
+        if (me == nullptr)
+            me = mine;
+        if (mine == nullptr || !me->same_group(mine))
             rv_raise_core_error(
                 "You have invoked `rvd_codestream::destroy' from one thread, thread queues "
                 "remain in which other threads may potentially do work.  This is OK, so long "
@@ -127,6 +131,7 @@ void rv_codestream::leave_thread_stores()
                 "which invokes the `rvd_thread_entity::create' and "
                 "`rvd_thread_entity::add_thread' functions which build cooperating "
                 "multi-threaded processing systems.");
+    }
     me->acquire_lock(0);
     while (buf_server->stores != nullptr) {
         rv_thread_buffer_store* s = buf_server->stores;

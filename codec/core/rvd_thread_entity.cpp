@@ -24,8 +24,6 @@ namespace {
 const int max_threads = 64;
 const int queues_per_block = 32;
 
-thread_local rvd_thread_entity* current_entity = nullptr;
-
 // Pins the calling thread to the mask's processors that the machine has; a mask naming
 // none of them changes nothing.
 void apply_affinity(std::uint64_t mask)
@@ -46,8 +44,6 @@ void apply_affinity(std::uint64_t mask)
 }
 
 } // namespace
-
-rvd_thread_entity* rv_calling_thread_entity() { return current_entity; }
 
 // A numbered lock: a mutex with its holder and the holder's depth of nesting.
 struct rv_thread_lock {
@@ -360,7 +356,6 @@ void rvd_thread_entity::create(std::uint64_t cpu_affinity)
     thread_id = GetCurrentThreadId();
     group->slots[0].entity = this;
     group->affinity = cpu_affinity;
-    current_entity = this;
     apply_affinity(cpu_affinity);
 }
 
@@ -393,14 +388,12 @@ bool rvd_thread_entity::add_thread(int)
                 boost::unique_lock<boost::mutex> lk2(g->mutex);
                 self->thread_id = GetCurrentThreadId();
             }
-            current_entity = self;
             apply_affinity(g->affinity);
             try {
                 self->pool_loop();
             } catch (...) {
                 // Nothing may leave a pool thread; failures were recorded in the group.
             }
-            current_entity = nullptr;
         });
     } catch (...) {
         slot.entity = nullptr;
@@ -670,8 +663,7 @@ bool rvd_thread_entity::terminate(rvd_thread_queue* queue, bool descendants_only
     try {
         do_sync(failed);
     } catch (...) {
-        lk.lock();
-        throw;
+        // A failure here is the group's, already reported through the result.
     }
     lk.lock();
     g->terminating = true;
@@ -717,8 +709,6 @@ bool rvd_thread_entity::destroy()
         delete g->slots[i].entity;
         g->slots[i].entity = nullptr;
     }
-    if (current_entity == this)
-        current_entity = nullptr;
     group = nullptr;
     owns_group = false;
     delete g;

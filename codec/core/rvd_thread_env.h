@@ -73,8 +73,6 @@ public:
 // The precinct bookkeeping of a code-block closing on an input codestream (the caller
 // holds lock 0 when threads are involved).
 void rv_complete_block_closing(rv_precinct* p, rv_precinct_block* blk);
-// The entity of the calling thread when it belongs to a thread group, else null.
-rvd_thread_entity* rv_calling_thread_entity();
 
 // Lock 0 of the environment's group for a scope, taken after re-raising a failure that
 // another thread recorded; nothing without an environment.
