@@ -11,6 +11,7 @@
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/databin_split.h"
 #include "tests/codec/support/decode_cases.h"
+#include "tests/codec/support/grey_streams.h"
 #include "tests/codec/support/test_sources.h"
 #include "tests/support/TestTools.h"
 
@@ -18,9 +19,8 @@
 
 #include <boost/thread/thread.hpp>
 
-#include <dirent.h>
-
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <memory>
@@ -29,38 +29,10 @@ namespace {
 
 using namespace codec_test;
 
-int count_process_threads()
+int process_threads()
 {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/task")) {
-        while (dirent* e = readdir(d))
-            n += e->d_name[0] != '.';
-        closedir(d);
-    }
-    return n;
-}
-
-std::vector<pgx_image> must_decode(const std::string& path, const decode_settings& s)
-{
-    return decode_file(path, s);
-}
-
-// 128 x 512 grey with 32 x 32 blocks: every subband decoder of several block rows works
-// one row ahead with threads.
-std::string work_ahead_stream()
-{
-    const std::string dir = stream_dir("input");
-    const std::string pgm = dir + "/ahead_128x512.pgm", j2k = dir + "/ahead_128x512.j2k";
-    std::ofstream out(pgm, std::ios::binary);
-    out << "P5\n128 512\n255\n";
-    for (int y = 0; y < 512; y++)
-        for (int x = 0; x < 128; x++)
-            out.put(char((x * 5 + y * 3 + (x * y) % 13) & 0xFF));
-    out.close();
-    const std::string cmd = "opj_compress -i '" + pgm + "' -o '" + j2k + "' -b 32,32 -n 3 -I > /dev/null 2>&1";
-    if (std::system(cmd.c_str()) != 0)
-        throw std::runtime_error("opj_compress failed");
-    return j2k;
+    auto d = std::filesystem::directory_iterator("/proc/self/task");
+    return int(std::distance(begin(d), end(d)));
 }
 
 TEST(ThreadedDecodeConcurrency, SmallStreamsOnFourThreadsDecodeAsUnthreaded)
@@ -77,15 +49,18 @@ TEST(ThreadedDecodeConcurrency, SmallStreamsOnFourThreadsDecodeAsUnthreaded)
         {dir + "/plt_rpcl.j2k", false, 1},      // tiles and precincts
         {dir + "/mc_rgb8_ict.j2k", true, 4},    // colour transform, double buffered
         {dir + "/small_sop_eph.j2k", true, 1},
-        {work_ahead_stream(), false, 1},
+        // Every subband decoder of several block rows works one row ahead.
+        {grey_stream("ahead_128x512", 128, 512, [](int x, int y) { return x * 5 + y * 3 + (x * y) % 13; },
+                     "-b 32,32 -n 3 -I"),
+         false, 1},
     };
     for (const row& r : rows) {
         decode_settings s;
-        const std::vector<pgx_image> ref = must_decode(r.stream, s);
+        const std::vector<pgx_image> ref = decode_file(r.stream, s);
         s.threads = 4;
         s.double_buffer = r.double_buffer;
         s.stripe = r.stripe;
-        const std::vector<pgx_image> got = must_decode(r.stream, s);
+        const std::vector<pgx_image> got = decode_file(r.stream, s);
         ASSERT_EQ(got.size(), ref.size()) << r.stream;
         for (size_t k = 0; k < ref.size(); k++)
             EXPECT_TRUE(got[k].samples == ref[k].samples) << r.stream << " component " << k;
@@ -177,7 +152,7 @@ TEST(ThreadedDecodeConcurrency, DamagedSopStreamFailsOrConcealsAsUnthreaded)
     std::ofstream(damaged, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 
-    const int before = count_process_threads();
+    const int before = process_threads();
     for (decode_parse_mode mode : {decode_parse_mode::fussy, decode_parse_mode::resilient}) {
         decode_settings s;
         s.mode = mode;
@@ -202,7 +177,7 @@ TEST(ThreadedDecodeConcurrency, DamagedSopStreamFailsOrConcealsAsUnthreaded)
         for (size_t k = 0; k < ref.size(); k++)
             EXPECT_TRUE(got[k].samples == ref[k].samples) << "component " << k;
     }
-    EXPECT_EQ(count_process_threads(), before);
+    EXPECT_EQ(process_threads(), before);
 }
 
 // Opens and closes the first blocks of the highest resolution's first subband.
@@ -220,29 +195,14 @@ void open_and_close(rvd_tile t, rvd_thread_env* env, int count)
 
 int64_t full_groups(rvd_codestream& cs) { return cs.get_state()->buf_server->get_full_groups(); }
 
-// 256 x 256 lossless noise, 64 x 64 blocks: every block holds thousands of bytes.
-std::vector<uint8_t> noisy_stream()
-{
-    const std::string dir = stream_dir("input");
-    const std::string pgm = dir + "/noise_256.pgm", j2k = dir + "/noise_256.j2k";
-    std::ofstream out(pgm, std::ios::binary);
-    out << "P5\n256 256\n255\n";
-    uint32_t v = 12345;
-    for (int i = 0; i < 256 * 256; i++) {
-        v = v * 1103515245u + 12345u;
-        out.put(char(v >> 24));
-    }
-    out.close();
-    const std::string cmd = "opj_compress -i '" + pgm + "' -o '" + j2k + "' -b 64,64 -n 2 > /dev/null 2>&1";
-    if (std::system(cmd.c_str()) != 0)
-        throw std::runtime_error("opj_compress failed");
-    return read_file(j2k);
-}
-
 TEST(ThreadedDecodeConcurrency, EnvironmentsLeaveCodestreamsCleanly)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
-    const std::vector<uint8_t> bytes = noisy_stream();
+    // Lossless noise in 64 x 64 blocks: every block holds thousands of bytes.
+    uint32_t seed = 12345;
+    const std::vector<uint8_t> bytes = read_file(grey_stream(
+        "noise_256", 256, 256, [&](int, int) { return int((seed = seed * 1103515245u + 12345u) >> 24); },
+        "-b 64,64 -n 2"));
     // What closing three blocks leaves behind without an environment.
     memory_source s0(bytes);
     rvd_codestream ref;
