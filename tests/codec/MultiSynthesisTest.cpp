@@ -214,15 +214,6 @@ TEST(MultiSynthesisNetwork, RefusedConfigurations)
     using codec_test::codec_error;
     {
         fake_source src = three_comps(true, 8);
-        src.add_default_stage();
-        std::unique_ptr<rv_multi_synthesis> e(new rv_multi_synthesis);
-        int dummy = 0;
-        EXPECT_THROW(e->create(src, false, false, false, 1,
-                               reinterpret_cast<rvd_thread_env*>(&dummy), nullptr, false),
-                     codec_error);
-    }
-    {
-        fake_source src = three_comps(true, 8);
         src.ycc = true;
         src.comps[2].size = src.outputs[2].size = rvd_coords(2, 3);
         src.add_default_stage();

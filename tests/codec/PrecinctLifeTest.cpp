@@ -230,17 +230,12 @@ TEST(PrecinctLife, ParkedPrecinctsMakeRoomUnderTheCacheThreshold)
     EXPECT_TRUE(no_warnings());
 }
 
-TEST(PrecinctLife, ThreadEnvironmentsAndWritingAreRefused)
+TEST(PrecinctLife, PrecinctHandlesAreRefusedOnInputCodestreams)
 {
     memory_source src(plt_stream());
     rvd_codestream cs;
     cs.create(&src);
     rvd_tile t = cs.open_tile(rvd_coords(0, 0));
-    rvd_subband band = top_band(t);
-    rvd_thread_env* env = reinterpret_cast<rvd_thread_env*>(&src);
-    EXPECT_NE(error_text([&] { band.open_block(rvd_coords(0, 0), nullptr, env); })
-                  .find("thread environment"),
-              std::string::npos);
     EXPECT_NE(error_text([&] { t.access_component(0).access_resolution().open_precinct(rvd_coords()); })
                   .find("interchange codestream objects"),
               std::string::npos);

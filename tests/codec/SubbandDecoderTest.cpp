@@ -382,19 +382,3 @@ TEST(SubbandDecoder, BlocksDecideTheLayoutOfTheirRow)
 
 } // namespace
 
-namespace {
-
-TEST(SubbandDecoder, ThreadEnvironmentsAreRefusedForNow)
-{
-    // Never dereferenced: the engines refuse any environment before using it.
-    int dummy = 0;
-    rvd_thread_env* env = reinterpret_cast<rvd_thread_env*>(&dummy);
-    rvd_sample_allocator alloc;
-    EXPECT_THROW(rvd_decoder(rvd_subband(), &alloc, false, 1.0f, 0, env, nullptr),
-                 codec_test::codec_error);
-    EXPECT_THROW(rvd_synthesis(rvd_node(), &alloc, false, 1.0f, 0, env, nullptr),
-                 codec_test::codec_error);
-    EXPECT_EQ(alloc.get_bytes_reserved(), 0u);
-}
-
-} // namespace
