@@ -13,13 +13,28 @@ COrbelAnnDicom::COrbelAnnDicom(HWND window, int tool) : mapping(new AnnViewMappi
 COrbelAnnDicom::~COrbelAnnDicom()
 {
     DropCurrent();
-    // An open gesture leaves the mouse captured and the cursor confined.
-    if (window && GetCapture() == window) {
-        ReleaseCapture();
-        ClipCursor(nullptr);
-    }
+    EndGesture();
     container.Clear();
     delete mapping;
+}
+
+// An open gesture leaves the mouse captured and the cursor confined until it ends.
+void COrbelAnnDicom::EndGesture()
+{
+    if (!gestureOpen)
+        return;
+    gestureOpen = false;
+    if (GetCapture() == window)
+        ReleaseCapture();
+    ClipCursor(nullptr);
+}
+
+void COrbelAnnDicom::WindowGone(HWND hwnd)
+{
+    if (hwnd != window)
+        return;
+    DropCurrent();
+    EndGesture();
 }
 
 void COrbelAnnDicom::InvalidateClient()
@@ -100,6 +115,7 @@ void COrbelAnnDicom::ButtonDown(int x, int y)
     const RECT clip{tl.x, tl.y, br.x, br.y};
     SetCapture(window);
     ClipCursor(&clip);
+    gestureOpen = true;
 
     if (pendingReset) {
         container.UnmarkAll();
@@ -189,6 +205,7 @@ int COrbelAnnDicom::ButtonUp(int x, int y)
     }
     ReleaseCapture();
     ClipCursor(nullptr);
+    gestureOpen = false;
     return 1;
 }
 

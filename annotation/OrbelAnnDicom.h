@@ -23,6 +23,8 @@ public:
     bool IsModified() const { return modified != 0; }
     void SetModified(bool on) { modified = on ? 1 : 0; }
     HWND GetEditWindow() const { return editWindow; }
+    // The window is being destroyed: an open gesture on it lets the mouse and cursor go.
+    void WindowGone(HWND window);
 
     COrbelAnnContainer container;
     AnnViewMapping* mapping;
@@ -36,6 +38,7 @@ private:
     // Forgets current, deleting it when it is this document's own, unadded figure.
     void DropCurrent();
     void InvalidateClient();
+    void EndGesture();
 
     HWND window;
     HWND editWindow = nullptr;
@@ -45,4 +48,5 @@ private:
     int dragging = 0;
     int pendingReset = 0;
     BYTE modified = 0;
+    bool gestureOpen = false; // a press captured the mouse and confined the cursor
 };

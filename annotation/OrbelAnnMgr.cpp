@@ -89,10 +89,8 @@ LRESULT COrbelAnnMgr::WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lP
     const WNDPROC previous = sub->second.first;
     if (msg == WM_NCDESTROY) {
         // A gesture cut short by the window's end must not leave the cursor confined.
-        if (GetCapture() == window) {
-            ReleaseCapture();
-            ClipCursor(nullptr);
-        }
+        if (COrbelAnnDicom* doc = Document(bound->second))
+            doc->WindowGone(window);
         const LRESULT result = CallWindowProcW(previous, window, msg, wParam, lParam);
         subclassed.erase(window);
         bindings.erase(window);
