@@ -248,5 +248,9 @@ void COrbelAnnText::ImageToView()
     const POINT a = MapImageToView(*mapping, imageCorner1.x, imageCorner1.y);
     const POINT b = MapImageToView(*mapping, imageCorner2.x, imageCorner2.y);
     viewRect = RECT{a.x, a.y, b.x, b.y};
+    // The anchor stays as stored: mapped to the view and back it may land a pixel off
+    // (the view rounds toward zero), and every view change would move it again.
+    const POINT anchor = imageCorner1;
     FitToText(a.x, a.y);
+    imageCorner1 = anchor;
 }
