@@ -7,37 +7,27 @@
 #include "annotation/OrbelAnnTextMark.h"
 #include "diagnostics/Logging.h"
 #include "platform/ModuleStartup.h"
-#include "tests/support/TestTools.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 using namespace anntest;
 
 namespace {
 
-std::string RunScript(const std::string& mode, const std::string& input)
-{
-    const std::string path = std::string(ORBEL_BINARY_DIR) + "/ann_doc_" + mode + ".in";
-    std::ofstream(path) << input;
-    const std::string cmd = OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tools/ann_text.py") + " " +
-                            mode + " < '" + path + "'";
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string out;
-    char buf[4096];
-    for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;)
-        out.append(buf, n);
-    EXPECT_TRUE(p && pclose(p) == 0) << cmd;
-    return out;
-}
-
 class AnnDocumentTest : public AnnWindowTest {};
 
 void CountCall(void* context) { ++*static_cast<int*>(context); }
+
+// A listing without the text boxes' far corners.
+std::string WithoutFarCorners(std::string listing)
+{
+    for (size_t at; (at = listing.find(" imageCorner2.")) != std::string::npos;)
+        listing.erase(at, listing.find_first_of(" \n", at + 1) - at);
+    return listing;
+}
 
 } // namespace
 
@@ -406,9 +396,7 @@ TEST_F(AnnDocumentTest, EveryClassRoundTripsAndMalformedTextChangesNothing)
     m2.extentY = 200;
     back.SetGeometry(&m2);
     back.ImageToView();
-    const std::regex farCorner(" imageCorner2\\.[xy]=-?[0-9]+");
-    EXPECT_EQ(std::regex_replace(RunScript("decode", Store(back)), farCorner, ""),
-              std::regex_replace(listing, farCorner, ""));
+    EXPECT_EQ(WithoutFarCorners(RunScript("decode", Store(back))), WithoutFarCorners(listing));
 
     // A malformed text: false, one ERROR record, the document as it was.
     const std::string drive = std::string(ORBEL_BINARY_DIR) + "/ann_doc_log";
