@@ -123,19 +123,15 @@ TEST_F(Identity, TextsByUnit)
     for (const Row& r : rows) {
         m.scaleA = r.sA;
         m.scaleB = r.sB;
-        std::unique_ptr<COrbelAnnObject> o;
-        COrbelAnnLabel* label;
-        if (r.square) {
-            auto* s = new COrbelAnnSquare();
-            s->SetGeometry(&m);
-            o.reset(Drawn(s, r.x1, r.y1, r.x2, r.y2));
-            label = &s->label;
+        std::unique_ptr<COrbelAnnRuler> ruler;
+        std::unique_ptr<COrbelAnnSquare> square(r.square ? new COrbelAnnSquare() : nullptr);
+        if (square) {
+            square->SetGeometry(&m);
+            Drawn(square.get(), r.x1, r.y1, r.x2, r.y2);
         } else {
-            auto* ruler = Ruler(r.x1, r.y1, r.x2, r.y2);
-            o.reset(ruler);
-            label = &ruler->label;
+            ruler.reset(Ruler(r.x1, r.y1, r.x2, r.y2));
         }
-        EXPECT_EQ(Narrow(label->text.GetText()), r.text);
+        EXPECT_EQ(Narrow((square ? square->label : ruler->label).text.GetText()), r.text);
     }
 }
 
