@@ -35,6 +35,7 @@ void COrbelAnnDicom::WindowGone(HWND hwnd)
         return;
     DropCurrent();
     EndGesture();
+    editWindow = nullptr; // an open editor, a child, goes with the window
 }
 
 void COrbelAnnDicom::InvalidateClient()
