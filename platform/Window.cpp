@@ -28,6 +28,8 @@ void Surface::resize(int w, int h)
     height = h;
 }
 
+LRESULT editControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
 namespace {
 LRESULT scrollBarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
@@ -120,6 +122,11 @@ void registerSystemClassesLocked(State& s)
     sb->proc = scrollBarProc;
     sb->system = true;
     s.classes[lower(sb->name)] = sb;
+    auto edit = std::make_shared<WindowClass>();
+    edit->name = u"EDIT";
+    edit->proc = editControlProc;
+    edit->system = true;
+    s.classes[lower(edit->name)] = edit;
 }
 
 void sendSizeMove(HWND h, const RECT& r)
