@@ -508,6 +508,8 @@ std::string ResourceFolder(HMODULE module);
 bool ThreadHasPendingMessages();
 // Timers set on the calling thread's windows.
 int ThreadTimerCount();
+// The visible top-level windows owned by owner, bottom of the z-order first.
+std::vector<HWND> VisibleOwnedPopups(HWND owner);
 // Unregisters the window classes whose procedure lies in the shared object holding
 // codeAddress (a module about to be unloaded); returns how many went.
 int UnregisterClassesOfCode(const void* codeAddress);

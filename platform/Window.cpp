@@ -1219,3 +1219,16 @@ platform::SurfaceView platform::SurfaceOf(HWND hwnd)
     v.stride = v.width * 4;
     return v;
 }
+
+std::vector<HWND> platform::VisibleOwnedPopups(HWND owner)
+{
+    State& s = state();
+    boost::lock_guard<boost::mutex> g(s.lock);
+    std::vector<HWND> out;
+    for (auto it = s.topLevels.rbegin(); it != s.topLevels.rend(); ++it) {
+        auto w = findLocked(*it);
+        if (w && owner && w->owner == owner && visibleLocked(*w))
+            out.push_back(*it);
+    }
+    return out;
+}
