@@ -603,7 +603,6 @@ private:
         }
         if (!ok) {
             std::cerr << "timeout line " << c.line << "\n";
-            print("timeout line " + std::to_string(c.line));
             throw Failure{3};
         }
     }

@@ -460,14 +460,8 @@ static bool parseLine(const std::string& line, int lineNumber, Command& cmd, std
         return false;
     }
     if (v == "echo") {
-        // The rest of the line as written, after one blank.
-        size_t start = line.find("echo") + 4;
-        while (start < line.size() && (line[start] == ' ' || line[start] == '\t'))
-            ++start;
-        size_t end = line.size();
-        while (end > start && (line[end - 1] == '\r' || line[end - 1] == '\n'))
-            --end;
-        cmd.text = line.substr(start, end - start);
+        for (size_t i = 1; i < n; ++i)
+            cmd.text += (i > 1 ? " " : "") + w[i].text;
         return true;
     }
     error = "unknown command " + v;
