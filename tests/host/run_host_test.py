@@ -35,7 +35,7 @@ def main():
     os.makedirs(work)
     # The script's folder holds its inputs; outputs land in the work folder.
     for f in os.listdir(os.path.dirname(script)):
-        if f.endswith(".txt"):
+        if f.endswith(".txt") and f != "CMakeLists.txt":
             shutil.copy(os.path.join(os.path.dirname(script), f), work)
     local = os.path.join(work, os.path.basename(script))
     shutil.copy(script, local)
