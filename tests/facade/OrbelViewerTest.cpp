@@ -2,6 +2,7 @@
 #include "facade/BstrText.h"
 #include "facade/OrbelViewer.h"
 #include "facade/OrbelViewerIds.h"
+#include "R2IVuzi/StartupValues.h"
 
 #include "platform/ModuleStartup.h"
 #include "platform/TextConv.h"
@@ -195,6 +196,12 @@ TEST_F(Viewer, SurfaceMatchesThePublishedTables)
     EXPECT_EQ(name.str(), u"OrbelViewer Class");
     EXPECT_EQ(doc.str(), u"QuillonActiveX 1.0 Type Library");
     info->Release();
+
+    // The two entries outside dispatch write the maximum-layout map the constructor zeroed.
+    EXPECT_EQ(GetMaxLayoutMap(), (LayoutMap{{0, {0, 0}}, {1, {0, 0}}}));
+    control->SetMaxLayout1(4, 5);
+    control->SetMaxLayout0(2, 3);
+    EXPECT_EQ(GetMaxLayoutMap(), (LayoutMap{{0, {2, 3}}, {1, {4, 5}}}));
 }
 
 TEST_F(Viewer, EachRaiserDeliversItsDispidAndArgumentsWithTrueAsOne)
