@@ -256,6 +256,10 @@ def make_noisy_block_streams(out_dir):
     for m in (0, 1, 4, 63):
         encode(out_dir, "noisy_s12_m%d" % m, "n.raw", raw(samples, 2, True),
                ["-F", "64,64,1,12,s", "-n", "1", "-b", "64,64", "-M", str(m)])
+    # Sparse: one sample in 32 nonzero, the rest zero (long runs for the cleanup pass).
+    sparse = [rng.randrange(-2048, 2048) if rng.randrange(32) == 0 else 0 for _ in range(64 * 64)]
+    encode(out_dir, "sparse_s12_m0", "n.raw", raw(sparse, 2, True),
+           ["-F", "64,64,1,12,s", "-n", "1", "-b", "64,64", "-M", "0"])
 
 
 def make_conformance_facts(out_dir):

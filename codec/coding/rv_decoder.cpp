@@ -1,5 +1,7 @@
 #include "codec/coding/rv_decoder.h"
 
+#include "codec/coding/rv_dequant_sse2.h"
+
 #include "codec/coding/rvd_decoder.h"
 #include "codec/core/rvd_params.h"
 #include "codec/core/rvd_processor.h"
@@ -136,6 +138,36 @@ struct fast_irr16 {
     }
 };
 
+// The same rows through the vector forms, when the build has them and no sample needs the
+// region-of-interest shift.
+void convert_fast_rev16(const rvd_block& block, std::int16_t* const* lines, int x_off, const roi_shift& roi,
+                        const rev16& f)
+{
+    if (roi.shift > 0 || !rv_dequant_sse2_built()) {
+        convert_fast(block, lines, x_off, roi, f);
+        return;
+    }
+    const int W = block.size.x;
+    for (int i = 0; i < block.region.size.y; i++)
+        rv_dequant_rev16_sse2(reinterpret_cast<const std::uint32_t*>(block.sample_buffer) +
+                                  std::ptrdiff_t(block.region.pos.y + i) * W,
+                              lines[i] + x_off, W, f.shift);
+}
+
+void convert_fast_irr16(const rvd_block& block, std::int16_t* const* lines, int x_off, const roi_shift& roi,
+                        const fast_irr16& f)
+{
+    if (roi.shift > 0 || !rv_dequant_sse2_built()) {
+        convert_fast(block, lines, x_off, roi, f);
+        return;
+    }
+    const int W = block.size.x;
+    for (int i = 0; i < block.region.size.y; i++)
+        rv_dequant_irr16_sse2(reinterpret_cast<const std::uint32_t*>(block.sample_buffer) +
+                                  std::ptrdiff_t(block.region.pos.y + i) * W,
+                              lines[i] + x_off, W, f.scale);
+}
+
 template <class T>
 void zero_region(const rvd_block& block, T* const* lines, int x_off)
 {
@@ -194,7 +226,7 @@ void rv_dequantizer::convert(const rvd_block& block, const rv_line_ptrs& lines, 
             check();
             rev16 f{31 - std::max(0, K_max)};
             if (fast)
-                convert_fast(block, l16, x_off, roi, f);
+                convert_fast_rev16(block, l16, x_off, roi, f);
             else
                 convert_region(block, l16, x_off, roi, f);
         } else if (allow_fast && rvd_mmx_level >= 2) {
@@ -203,7 +235,7 @@ void rv_dequantizer::convert(const rvd_block& block, const rv_line_ptrs& lines, 
             double s = scale * 8192.0;
             s = std::min(s, 1.0e30);
             if (fast)
-                convert_fast(block, l16, x_off, roi, fast_irr16{float(s)});
+                convert_fast_irr16(block, l16, x_off, roi, fast_irr16{float(s)});
             else
                 convert_region(block, l16, x_off, roi, fast_irr16{float(s)});
         } else {

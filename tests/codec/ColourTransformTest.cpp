@@ -201,6 +201,7 @@ TEST(ColourTransforms, CoefficientBlockAtStartUp)
 
 #include "codec/core/rvd_processor.h"
 #include "tests/codec/support/codec_messages.h"
+#include "tests/codec/support/processor_form.h"
 
 namespace {
 
@@ -219,8 +220,7 @@ struct LineSet {
 
 TEST(ColourLineEntryPoints, KindAndWidthChooseTheWork)
 {
-    const int saved = rvd_mmx_level;
-    rvd_mmx_level = 0;
+    codec_test::processor_form_guard portable(0); // restored however the test ends
     // Absolute 16-bit lines: RCT; a width of 2 leaves samples 2.. untouched.
     LineSet s(5, true, true);
     for (int i = 0; i < 5; ++i) {
@@ -266,7 +266,6 @@ TEST(ColourLineEntryPoints, KindAndWidthChooseTheWork)
     r.l[2].get_buf32()[0].fval = 0.0f;
     rvd_convert_ycc_to_rgb(r.l[0], r.l[1], r.l[2], -1);
     EXPECT_EQ(r.l[2].get_buf32()[0].fval, 0.25f);
-    rvd_mmx_level = saved;
 }
 
 TEST(ColourLineEntryPoints, MismatchedLinesRaiseACodecError)

@@ -3,6 +3,7 @@
 #include "codec/core/rvd_processor.h"
 #include "platform/ModuleStartup.h"
 #include "tests/codec/support/codec_messages.h"
+#include "tests/codec/support/processor_form.h"
 
 #include <gtest/gtest.h>
 
@@ -104,9 +105,9 @@ std::int16_t* s16(rvd_line_buf& l) { return l.get_buf16(); }
 std::int32_t* s32(rvd_line_buf& l) { return &l.get_buf32()->ival; }
 float* f32(rvd_line_buf& l) { return &l.get_buf32()->fval; }
 
-struct mmx_level_guard {
-    int saved = rvd_mmx_level;
-    ~mmx_level_guard() { rvd_mmx_level = saved; }
+// Restores the processor level however the test ends.
+struct mmx_level_guard : codec_test::processor_form_guard {
+    mmx_level_guard() : processor_form_guard(rvd_mmx_level) {}
 };
 
 TEST(LiftingStep, FixedPointFormsOfTheStandardKernels)

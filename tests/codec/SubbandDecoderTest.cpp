@@ -6,6 +6,7 @@
 #include "codec/coding/rvd_synthesis.h"
 #include "codec/core/rvd_processor.h"
 #include "tests/codec/support/codec_messages.h"
+#include "tests/codec/support/processor_form.h"
 
 #include <gtest/gtest.h>
 
@@ -22,9 +23,9 @@ std::uint32_t sm(std::int64_t v) // sign-magnitude word
     return v < 0 ? (0x80000000u | std::uint32_t(-v)) : std::uint32_t(v);
 }
 
-struct mmx_level_guard {
-    int saved = rvd_mmx_level;
-    ~mmx_level_guard() { rvd_mmx_level = saved; }
+// Restores the processor level however the test ends.
+struct mmx_level_guard : codec_test::processor_form_guard {
+    mmx_level_guard() : processor_form_guard(rvd_mmx_level) {}
 };
 
 // A block whose region is its whole rows x cols, holding `words`.

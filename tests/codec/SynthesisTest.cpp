@@ -6,6 +6,7 @@
 #include "codec/coding/rvd_kernels.h"
 #include "codec/core/rvd_processor.h"
 #include "tests/codec/support/codec_messages.h"
+#include "tests/codec/support/processor_form.h"
 
 #include <gtest/gtest.h>
 
@@ -360,9 +361,9 @@ run_result round_trip(mode m, rvd_dims image, rvd_dims region, std::vector<level
 
 std::vector<level_split> mallat(int levels) { return std::vector<level_split>(size_t(levels), {true, true}); }
 
-struct mmx_level_guard {
-    int saved = rvd_mmx_level;
-    ~mmx_level_guard() { rvd_mmx_level = saved; }
+// Restores the processor level however the test ends.
+struct mmx_level_guard : codec_test::processor_form_guard {
+    mmx_level_guard() : processor_form_guard(rvd_mmx_level) {}
 };
 
 const rvd_dims sizes[] = {
