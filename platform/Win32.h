@@ -510,7 +510,19 @@ struct SurfaceView {
 };
 SurfaceView SurfaceOf(HWND hwnd);
 
-// The folder resources are read from: $ORBEL_RESOURCES, else resources/ beside the module.
-std::string ResourceFolder();
+// The folder a module's resources are read from: $ORBEL_RESOURCES, else resources/
+// beside the module's file (null or unknown: the main program).
+std::string ResourceFolder(HMODULE module);
+
+// True when the calling thread has sent, posted or input messages waiting, or a window
+// of it needs painting.
+bool ThreadHasPendingMessages();
+// Timers set on the calling thread's windows.
+int ThreadTimerCount();
+// The visible top-level windows owned by owner, bottom of the z-order first.
+std::vector<HWND> VisibleOwnedPopups(HWND owner);
+// Unregisters the window classes whose procedure lies in the shared object holding
+// codeAddress (a module about to be unloaded); returns how many went.
+int UnregisterClassesOfCode(const void* codeAddress);
 
 } // namespace platform

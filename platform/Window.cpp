@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <dlfcn.h>
 
 namespace platform {
 namespace detail {
@@ -585,6 +586,29 @@ BOOL UnregisterClassW(LPCWSTR className, HINSTANCE)
             return FALSE; // still in use
     s.classes.erase(it);
     return TRUE;
+}
+
+int platform::UnregisterClassesOfCode(const void* codeAddress)
+{
+    Dl_info mine{};
+    if (!codeAddress || !dladdr(codeAddress, &mine) || !mine.dli_fbase)
+        return 0;
+    State& s = state();
+    boost::lock_guard<boost::mutex> g(s.lock);
+    int removed = 0;
+    for (auto it = s.classes.begin(); it != s.classes.end();) {
+        Dl_info where{};
+        bool inModule = !it->second->system && it->second->proc &&
+                        dladdr(reinterpret_cast<const void*>(it->second->proc), &where) &&
+                        where.dli_fbase == mine.dli_fbase;
+        if (inModule) {
+            it = s.classes.erase(it);
+            ++removed;
+        } else {
+            ++it;
+        }
+    }
+    return removed;
 }
 
 // ---- windows ---------------------------------------------------------------------
@@ -1201,4 +1225,17 @@ platform::SurfaceView platform::SurfaceOf(HWND hwnd)
     v.height = top->surface->height;
     v.stride = v.width * 4;
     return v;
+}
+
+std::vector<HWND> platform::VisibleOwnedPopups(HWND owner)
+{
+    State& s = state();
+    boost::lock_guard<boost::mutex> g(s.lock);
+    std::vector<HWND> out;
+    for (auto it = s.topLevels.rbegin(); it != s.topLevels.rend(); ++it) {
+        auto w = findLocked(*it);
+        if (w && owner && w->owner == owner && visibleLocked(*w))
+            out.push_back(*it);
+    }
+    return out;
 }
