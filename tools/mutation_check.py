@@ -78,8 +78,9 @@ def program_path(build_dir, name):
     return os.path.join(build_dir, "tests", folder, name)
 
 
-def run_program(build_dir, name, jobs, timeout, excluded):
-    """Runs one test program split into `jobs` shards; returns (passed, failed test names, timed out)."""
+def run_program(build_dir, name, jobs, timeout, excluded, every=False):
+    """Runs one test program split into `jobs` shards; returns (passed, failed test names, timed out).
+    The first failing shard ends the run unless `every` asks for every failing test."""
     exe = program_path(build_dir, name)
     args = [exe, "--gtest_brief=1"]
     if excluded:
@@ -101,7 +102,7 @@ def run_program(build_dir, name, jobs, timeout, excluded):
                 pending.discard(k)
                 if procs[k].returncode != 0:
                     failed = True
-        if failed or time.monotonic() > deadline:
+        if (failed and not every) or time.monotonic() > deadline:
             timed_out = not failed
             break
         time.sleep(0.05)
@@ -112,6 +113,9 @@ def run_program(build_dir, name, jobs, timeout, excluded):
             pass
         procs[k].wait()
     names = sorted(set(re.findall(r"^\[  FAILED  \] ([\w/.]+)", "".join(outputs), re.M)))
+    for k in range(jobs):
+        if procs[k].returncode not in (0, 1, -signal.SIGKILL):
+            names.append("%s:shard%d:exit%d" % (name, k, procs[k].returncode))
     return not failed and not timed_out, names, timed_out
 
 
@@ -125,6 +129,8 @@ def main():
     ap.add_argument("--only", default="", help="regular expression on '<file> <text>' to pick mutants")
     ap.add_argument("--out", default="", help="also write one tab-separated line per mutant here")
     ap.add_argument("--check", action="store_true", help="only check that every mutant applies")
+    ap.add_argument("--every", action="store_true",
+                    help="run every program to its end and write every failing test to --out")
     a = ap.parse_args()
 
     mutants = [m for m in read_mutants(a.list)
@@ -165,15 +171,17 @@ def main():
                 fh.write(text)
             progs = programs_for(m["file"])
             if not build(a.build, progs, a.jobs, log):
-                verdict, detail = "no-build", ""
+                verdict, detail, killers = "no-build", "", []
             else:
-                verdict, detail = "survived", ""
+                verdict, killers = "survived", []
                 for p in progs:
-                    ok, names, timed_out = run_program(a.build, p, a.jobs, limits[p], excluded[p])
+                    ok, names, timed_out = run_program(a.build, p, a.jobs, limits[p], excluded[p], a.every)
                     if not ok:
                         verdict = "killed"
-                        detail = "timeout in " + p if timed_out else ", ".join(names[:3]) or p
-                        break
+                        killers += ["timeout in " + p] if timed_out else names or [p]
+                        if not a.every:
+                            break
+                detail = ", ".join(killers[:3]) + (" ..." if len(killers) > 3 else "")
         finally:
             with open(path, "w", encoding="utf-8") as fh:
                 fh.write(original)
@@ -182,7 +190,8 @@ def main():
         print("%-8s %s  (%.0f s)%s" % (verdict, what, time.monotonic() - start,
                                          "  [" + detail + "]" if detail else ""), flush=True)
         if out:
-            out.write("%s\t%d\t%s\t%s\t%s\n" % (verdict, m["line"], m["file"], m["pairs"][0][0], detail))
+            out.write("%s\t%d\t%s\t%s\t%s\n" % (verdict, m["line"], m["file"], m["pairs"][0][0],
+                                                " ".join(killers) if verdict == "killed" else ""))
             out.flush()
     build(a.build, programs, a.jobs, log)
     print("killed %d, survived %d, did not build %d, of %d mutants" %
