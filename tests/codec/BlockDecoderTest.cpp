@@ -350,20 +350,6 @@ TEST_F(BlockDecoder, ResilienceOnCorruptSegments)
     EXPECT_FALSE(fast.errors_reported);
 }
 
-TEST_F(BlockDecoder, TimingAccumulatesSamplesAndMilliseconds)
-{
-    const extracted_block& eb = load_case("u8_61x47", 0).eb;
-    rvd_block block;
-    rvd_block_decoder dec;
-    fill_block(block, eb, eb.num_passes);
-    block.timing_repeats = 3;
-    dec.decode(&block);
-    dec.decode(&block);
-    EXPECT_EQ(block.timed_samples, 2 * 61 * 47);
-    EXPECT_GE(block.timing_total, 0);
-    EXPECT_EQ(samples_of(block), decode_clean(eb, eb.num_passes));
-}
-
 // The start-up tables are only read: decoders on two threads, each with its own record,
 // give the single-threaded results.
 // Named for the thread-sanitizer run of CI, which picks suites ending in Concurrency.

@@ -159,60 +159,6 @@ TEST(CodestreamCreate, ConformanceSetFromEverySourceKind)
     }
 }
 
-TEST(CodestreamCreate, CommentsKeptOnlyForNonEmptyText)
-{
-    opened o(read_file(conformance_dir() + "/p0_03.j2k"));
-    int texts = 0;
-    for (rvd_codestream_comment c = o.cs.get_comment(rvd_codestream_comment()); c.exists();
-         c = o.cs.get_comment(c)) {
-        texts++;
-        EXPECT_TRUE(c.check_readonly());
-        EXPECT_FALSE(c.put_text("x"));
-        EXPECT_GT(std::string(c.get_text()).size(), 0u);
-    }
-    EXPECT_EQ(texts, 2); // the binary comment is dropped
-
-    // Registration 0 (binary) and an empty text are both dropped; a zero terminator in the
-    // body is not part of the text.
-    siz_geometry g;
-    auto com = [](std::vector<uint8_t> body) { return segment(0xFF64, body); };
-    opened h(build_stream(g, {com({0, 0, 'b', 'i', 'n'}), com({0, 1}),
-                              com({0, 1, 'a', 'b', 'c', 0}), com({0, 1, 'x', 'y', 'z'})}));
-    std::vector<std::string> got;
-    for (auto c = h.cs.get_comment(rvd_codestream_comment()); c.exists(); c = h.cs.get_comment(c))
-        got.push_back(c.get_text());
-    EXPECT_EQ(got, (std::vector<std::string>{"abc", "xyz"}));
-
-    // Comments added by the application are writable and grow.
-    rvd_codestream_comment added = h.cs.add_comment();
-    EXPECT_STREQ(added.get_text(), "");
-    EXPECT_FALSE(added.check_readonly());
-    EXPECT_TRUE(added.put_text("hello "));
-    EXPECT_TRUE(added.put_text(std::string(200, 'w').c_str()));
-    EXPECT_EQ(std::string(added.get_text()), "hello " + std::string(200, 'w'));
-    EXPECT_EQ(rvd_codestream_comment().get_text(), nullptr);
-    EXPECT_TRUE(rvd_codestream_comment().check_readonly());
-}
-
-TEST(CodestreamCreate, CommentFromOpjCompress)
-{
-    const std::string dir = std::string(ORBEL_BINARY_DIR) + "/codestream_com";
-    ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
-    {
-        std::ofstream img(dir + "/a.pgm", std::ios::binary);
-        img << "P5\n64 64\n255\n" << std::string(64 * 64, 'A');
-    }
-    ASSERT_EQ(std::system(("opj_compress -i " + dir + "/a.pgm -o " + dir +
-                           "/a.j2k -C hello >/dev/null 2>&1")
-                              .c_str()),
-              0);
-    opened o(read_file(dir + "/a.j2k"));
-    rvd_codestream_comment c = o.cs.get_comment(rvd_codestream_comment());
-    ASSERT_TRUE(c.exists());
-    EXPECT_STREQ(c.get_text(), "hello");
-    EXPECT_FALSE(o.cs.get_comment(c).exists());
-}
-
 TEST(CodestreamCreate, MalformedStartsAndGeometryAreRefused)
 {
     siz_geometry g;
@@ -297,39 +243,6 @@ TEST(CodestreamCreate, PpmIsRefusedOnCachesAndRaisesProfileZero)
     EXPECT_FALSE(o.cs.get_state()->tpart_ptr_server);
 }
 
-TEST(CodestreamCreate, TilePartIndexFromTlm)
-{
-    const std::string dir = stream_dir("conformance");
-    for (const char* n : {"p0_03", "p1_04"}) {
-        stream_facts sf = load_facts(dir + "/conf_" + std::string(n) + ".facts");
-        std::vector<uint8_t> bytes = read_file(conformance_dir() + "/" + n + ".j2k");
-        opened o(bytes);
-        rv_codestream* st = o.cs.get_state();
-        ASSERT_TRUE(st->tpart_ptr_server) << n;
-        std::map<int, std::vector<int64_t>> want, got;
-        for (const fact_sot& s : sf.sots)
-            want[s.isot].push_back(s.offset);
-        for (size_t t = 0; t < st->tile_refs.size(); t++)
-            for (rv_tpart_addr* a = st->tile_refs[t].tpart_head; a != nullptr; a = a->next)
-                got[int(t)].push_back(a->address);
-        EXPECT_EQ(got, want) << n;
-
-        sequential_source seq(bytes);
-        rvd_codestream cs;
-        cs.create(&seq);
-        EXPECT_FALSE(cs.get_state()->tpart_ptr_server) << n;
-        cs.destroy();
-    }
-    stream_facts sf = load_facts(stream_dir("input") + "/tlm_tp_r.facts");
-    opened o(read_file(stream_dir("input") + "/tlm_tp_r.j2k"));
-    size_t count = 0;
-    for (const rv_tile_ref& r : o.cs.get_state()->tile_refs)
-        for (rv_tpart_addr* a = r.tpart_head; a != nullptr; a = a->next)
-            count++;
-    EXPECT_EQ(count, sf.sots.size());
-    EXPECT_GT(count, o.cs.get_state()->tile_refs.size()); // several tile-parts per tile
-}
-
 TEST(CodestreamCreate, EveryPrefixOpensLikeTheWholeHeader)
 {
     boost::random::mt19937 rng(8);
@@ -372,43 +285,6 @@ TEST(CodestreamCreate, EveryPrefixOpensLikeTheWholeHeader)
     }
 }
 
-TEST(CodestreamModes, SettersAndRefusalsAfterTileAccess)
-{
-    siz_geometry g;
-    g.xtsiz = g.ytsiz = 16;
-    opened o(build_stream(g, {cod_segment(5), qcd_segment(5)}));
-    EXPECT_EQ(o.cs.set_tile_unloading_threshold(-5), 64);
-    EXPECT_EQ(o.cs.get_state()->max_unloadable_tiles, 0);
-    EXPECT_EQ(o.cs.set_tile_unloading_threshold(10), 0);
-    EXPECT_STREQ(rvd_get_core_version(), "v6.0");
-    o.cs.set_resilient(true);
-    EXPECT_TRUE(o.cs.get_state()->resilient && o.cs.get_state()->expect_ubiquitous_sops);
-    o.cs.set_fussy();
-    EXPECT_TRUE(o.cs.get_state()->fussy && !o.cs.get_state()->resilient);
-    o.cs.set_fast();
-    EXPECT_FALSE(o.cs.get_state()->fussy || o.cs.get_state()->resilient);
-    EXPECT_EQ(o.cs.augment_cache_threshold(1000), 1000);
-    EXPECT_EQ(o.cs.augment_cache_threshold(-400), 600);
-
-    rvd_tile t = o.cs.open_tile(rvd_coords(0, 0));
-    ASSERT_TRUE(t.exists());
-    EXPECT_NE(error_text([&] { o.cs.set_persistent(); })
-                  .find("You may only set the codestream object into its \"persistent\" mode "
-                        "prior to opening the first tile."),
-              std::string::npos);
-    EXPECT_NE(error_text([&] { o.cs.enable_restart(); })
-                  .find("You may not call `rvd_codestream::enable_restart' after opening the "
-                        "first tile."),
-              std::string::npos);
-    EXPECT_NE(error_text([&] { o.cs.open_tile(rvd_coords(0, 0)); })
-                  .find("You must close a tile before you can re-open it."),
-              std::string::npos);
-    t.close();
-    // Not persistent: closed for good.
-    EXPECT_NE(error_text([&] { o.cs.open_tile(rvd_coords(0, 0)); }).find("discarded or closed"),
-              std::string::npos);
-}
-
 TEST(CodestreamRestart, SameAndDifferentSiz)
 {
     std::vector<uint8_t> a = read_file(conformance_dir() + "/p0_04.j2k");
@@ -446,21 +322,6 @@ TEST(CodestreamRestart, SameAndDifferentSiz)
     EXPECT_EQ(st->region, st->canvas); // the region belongs to the old canvas
     EXPECT_EQ(cs.get_num_components(), b_comps); // count changed: mapping not kept
     cs.destroy();
-}
-
-TEST(CodestreamCreate, ClustersLinkedInOrder)
-{
-    opened o(read_file(conformance_dir() + "/p0_01.j2k"));
-    std::vector<std::string> names;
-    for (rvd_params* p = o.cs.access_siz(); p != nullptr; p = p->access_next_cluster())
-        names.push_back(p->get_cluster_name());
-    EXPECT_EQ(names, (std::vector<std::string>{"SIZ", "MCT", "MCC", "MCO", "ATK", "COD", "DFS",
-                                               "ADS", "QCD", "RGN", "POC", "ORG", "CRG"}));
-    const int tiles = o.cs.get_state()->num_tiles.y * o.cs.get_state()->num_tiles.x;
-    for (const char* n : {"MCT", "COD", "QCD", "POC"})
-        EXPECT_EQ(o.cs.access_siz()->access_cluster(n)->get_num_tiles(), tiles) << n;
-    EXPECT_EQ(o.cs.access_siz()->access_cluster("COD")->get_num_comps(), o.cs.get_num_components());
-    EXPECT_EQ(o.cs.access_siz()->access_cluster("DFS")->get_num_tiles(), 0);
 }
 
 // Creation, queries and teardown repeated over the conformance set and the error cases:

@@ -164,21 +164,6 @@ TEST(ColourConversion, BilevelGreyAndSrgb)
     EXPECT_FALSE(s.convert_lum(l.l[0]));
 }
 
-TEST(ColourConversion, ImpossibleDescriptionsLeaveNoState)
-{
-    jp2_colour_conversion conv;
-    j2_colour srgb = enumerated(16, 3);
-    ASSERT_TRUE(conv.init(jp2_colour(&srgb), false, false));
-    for (int space : {2, 5, 8, 10, 14, 19, 200, 100, 101}) {
-        j2_colour desc = enumerated(space, 3); // no profile, no Lab parameters
-        EXPECT_FALSE(conv.init(jp2_colour(&desc), false, false)) << space;
-        EXPECT_FALSE(conv.is_non_trivial()) << space;
-        Lines l(3, 1);
-        EXPECT_FALSE(conv.convert_rgb(l.l[0], l.l[1], l.l[2])) << space;
-    }
-    EXPECT_FALSE(conv.init(jp2_colour(), false, false)) << "no description";
-}
-
 TEST(ColourConversion, FullRangeYccSpacesMatchTheirDefinitions)
 {
     // sYCC: full-range BT.601 differences; e-sYCC the same with halved differences.
@@ -285,17 +270,6 @@ TEST(ColourConversion, LabWhitesGreysAndPrimaries)
     EXPECT_FALSE(conv.init(jp2_colour(&no_range), false, false));
 }
 
-TEST(ColourConversion, RommGreysStayNeutral)
-{
-    std::vector<Rgb> in, want;
-    for (double v : {0.05, 0.3, 0.6, 1.0}) {
-        in.push_back({v, v, v});
-        const double e = srgb_encode(std::pow(v, 1.8));
-        want.push_back({e, e, e});
-    }
-    expect_near(convert3(enumerated(21, 3), in), want, 40, "ROMM-RGB");
-}
-
 TEST(ColourConversion, NegativeSamplesMirrorAndClampToTheTables)
 {
     // The most negative 16-bit sample mirrors to an index far past every table.
@@ -329,28 +303,6 @@ TEST(ColourConversion, NegativeSamplesMirrorAndClampToTheTables)
     EXPECT_LE(out[0].r, 0.0);
     EXPECT_LE(out[0].g, 0.0);
     EXPECT_LE(out[0].b, 0.0);
-}
-
-TEST(ColourConversion, WidthLimitsAndLineKinds)
-{
-    j2_colour desc = enumerated(11, 3);
-    jp2_colour_conversion conv;
-    ASSERT_TRUE(conv.init(jp2_colour(&desc), false, false));
-    Lines l(3, 4);
-    for (int c = 0; c < 3; ++c)
-        std::fill(l[c], l[c] + 4, int16_t(100));
-    EXPECT_TRUE(conv.convert_rgb(l.l[0], l.l[1], l.l[2], 2));
-    EXPECT_EQ(l[0][1], -100);
-    EXPECT_EQ(l[0][2], 100) << "past the width";
-    EXPECT_TRUE(conv.convert_rgb(l.l[0], l.l[1], l.l[2], 1000)); // never past the lines
-    EXPECT_EQ(l[2][3], -100);
-    rvd_sample_allocator alloc;
-    rvd_line_buf wide;
-    wide.pre_create(&alloc, 4, false, false, 0, 0);
-    alloc.finalize();
-    wide.create();
-    const std::string text = codec_test::error_text([&] { conv.convert_rgb(wide, l.l[1], l.l[2]); });
-    EXPECT_NE(text.find("16-bit"), std::string::npos) << text;
 }
 
 namespace {

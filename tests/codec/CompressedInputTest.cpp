@@ -183,87 +183,6 @@ TEST(CompressedInput, RandomInterleavingsAgreeWithModel)
     }
 }
 
-TEST(CompressedInput, MemoryResidentInputReadsInPlace)
-{
-    std::vector<uint8_t> bytes = pattern_bytes(100, 3);
-    memory_source src(bytes);
-    rv_compressed_input in(&src);
-    ASSERT_TRUE(in.is_fully_buffered());
-    const uint8_t* p = nullptr;
-    uint8_t scratch[100];
-    EXPECT_EQ(in.access_in_place(p, 10, scratch), 10);
-    EXPECT_EQ(p, src.data.data());
-    EXPECT_EQ(in.access_in_place(p, 200, scratch), 90);
-    EXPECT_EQ(p, src.data.data() + 10);
-    EXPECT_TRUE(in.is_exhausted());
-    uint8_t b;
-    EXPECT_FALSE(in.get(b));
-    EXPECT_EQ(src.reads, 0); // never copied through read
-    // A putback only moves the pointer: the source's bytes are untouched.
-    in.seek(50);
-    ASSERT_TRUE(in.get(b));
-    in.putback_byte(uint8_t(b ^ 0xFF));
-    EXPECT_EQ(src.data, bytes);
-}
-
-TEST(CompressedInput, LimitInsideTheBufferTakesEffectAtOnce)
-{
-    std::vector<uint8_t> bytes = pattern_bytes(2000, 4);
-    for (source_kind k : {MEMORY, FILE_SRC, SEQUENTIAL}) {
-        auto src = make_source(k, bytes, "limit");
-        rv_compressed_input in(src.get());
-        uint8_t b;
-        ASSERT_TRUE(in.get(b));
-        in.set_max_bytes(5);
-        uint8_t buf[64];
-        EXPECT_EQ(in.read(buf, 64), 4);
-        EXPECT_FALSE(in.get(b));
-        // A limit below what was already read ends the input there.
-        auto src2 = make_source(k, bytes, "limit2");
-        rv_compressed_input in2(src2.get());
-        EXPECT_EQ(in2.read(buf, 10), 10);
-        in2.set_max_bytes(4);
-        EXPECT_TRUE(in2.is_exhausted());
-        EXPECT_EQ(in2.get_offset(), 10);
-    }
-}
-
-TEST(CompressedInput, SuspendedBytesExtendTheLimit)
-{
-    std::vector<uint8_t> bytes = pattern_bytes(3000, 5);
-    for (source_kind k : {MEMORY, FILE_SRC, SEQUENTIAL}) {
-        auto src = make_source(k, bytes, "susp");
-        rv_compressed_input in(src.get());
-        in.set_max_bytes(100);
-        uint8_t buf[1000];
-        EXPECT_EQ(in.read(buf, 50), 50);
-        in.set_suspend(true);
-        EXPECT_EQ(in.read(buf, 600), 600); // no limit while suspended
-        in.set_suspend(false);
-        EXPECT_EQ(in.get_suspended_bytes(), 600);
-        EXPECT_EQ(in.read(buf, 1000), 50);
-        EXPECT_EQ(in.get_offset(), 700);
-        EXPECT_EQ(0, std::memcmp(buf, bytes.data() + 650, 50));
-    }
-}
-
-TEST(CompressedInput, SequentialSourceCannotSeek)
-{
-    sequential_source src(pattern_bytes(100, 6));
-    rv_compressed_input in(&src);
-    EXPECT_EQ(in.ignore(30), 30);
-    EXPECT_EQ(in.get_offset(), 30);
-    try {
-        in.seek(1000);
-        FAIL() << "seek on a sequential source succeeded";
-    } catch (const codec_error& e) {
-        EXPECT_NE(std::string(e.what()).find("Attempting to seek inside a compressed data source which does "
-                              "not appear to support seeking.  The source may have been "
-                              "implemented incorrectly."),
-                  std::string::npos);
-    }
-}
-
 TEST(CompressedInput, CacheScopes)
 {
     fake_cache_source cache;
@@ -338,14 +257,6 @@ protected:
     }
 };
 
-TEST_P(InPacketMarkers, SopWithWrongLengthIsData)
-{
-    open({1, 0xFF, 0x91, 0x00, 0x05, 7});
-    std::vector<uint8_t> out;
-    EXPECT_EQ(drain(false, out), 0);
-    EXPECT_EQ(out, (std::vector<uint8_t>{1, 0xFF, 0x91, 0x00, 0x05, 7}));
-}
-
 TEST_P(InPacketMarkers, GenuineSopIsRaisedAtItsFirstByte)
 {
     open({1, 2, 0xFF, 0x91, 0x00, 0x04, 0, 9});
@@ -371,22 +282,6 @@ TEST_P(InPacketMarkers, RejectAllRaisesAnyMarker)
     out.clear();
     EXPECT_EQ(drain(false, out), 0);
     EXPECT_EQ(out.size(), 3u);
-}
-
-TEST_P(InPacketMarkers, DataEndingAfterSopCodeIsDelivered)
-{
-    for (size_t extra = 0; extra < 2; extra++) {
-        std::vector<uint8_t> bytes{3, 0xFF, 0x91};
-        if (extra)
-            bytes.push_back(0x00); // one length byte only
-        open(bytes);
-        std::vector<uint8_t> out;
-        EXPECT_EQ(drain(false, out), 0);
-        EXPECT_EQ(out, bytes);
-        uint8_t b;
-        EXPECT_FALSE(in->get(b));
-        EXPECT_TRUE(in->disable_marker_throwing());
-    }
 }
 
 TEST_P(InPacketMarkers, SotAcrossRefillBoundary)

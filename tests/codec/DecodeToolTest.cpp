@@ -53,18 +53,6 @@ TEST(DecodeToolPgx, HeadersInEveryFormTheReferencesUse)
     EXPECT_EQ(e.samples, std::vector<int32_t>{9});
 }
 
-TEST(DecodeToolPgx, ByteOrderAndSampleSizes)
-{
-    pgx_image le = parse_pgx(with_samples("PG LM -16 2 1\n", {0xFE, 0xFF, 0x34, 0x12}));
-    EXPECT_EQ(le.samples, (std::vector<int32_t>{-2, 0x1234}));
-    pgx_image s8 = parse_pgx(with_samples("PG ML -8 2 1\n", {0x80, 0x7F}));
-    EXPECT_EQ(s8.samples, (std::vector<int32_t>{-128, 127}));
-    pgx_image u20 = parse_pgx(with_samples("PG ML +20 1 1\n", {0x00, 0x0F, 0xFF, 0xFF}));
-    EXPECT_EQ(u20.samples, std::vector<int32_t>{0xFFFFF});
-    pgx_image s32 = parse_pgx(with_samples("PG LM -32 1 1\n", {0x00, 0x00, 0x00, 0x80}));
-    EXPECT_EQ(s32.samples, std::vector<int32_t>{INT32_MIN});
-}
-
 TEST(DecodeToolPgx, WrittenFilesReadBackForEveryDepth)
 {
     std::mt19937 rng(5);
@@ -118,82 +106,6 @@ TEST(DecodeToolPgx, MalformedFilesAreRefused)
     wrong.depth = 8;
     wrong.samples.resize(3);
     EXPECT_THROW(format_pgx(wrong), pgx_error);
-}
-
-decode_command parse(std::vector<std::string> args)
-{
-    return parse_decode_command(args);
-}
-
-TEST(DecodeToolArgs, EveryOptionIsTaken)
-{
-    decode_command d = parse({"in.j2k", "out"});
-    EXPECT_EQ(d.input, "in.j2k");
-    EXPECT_EQ(d.output, "out");
-    EXPECT_EQ(d.settings.reduce, 0);
-    EXPECT_EQ(d.settings.layers, 0);
-    EXPECT_FALSE(d.settings.has_region);
-    EXPECT_FALSE(d.settings.precise);
-    EXPECT_FALSE(d.settings.fastest);
-    EXPECT_EQ(d.source, decode_source_kind::memory);
-    EXPECT_EQ(d.settings.mode, decode_parse_mode::fast);
-    EXPECT_EQ(d.repeat, 0);
-
-    decode_command a = parse({"--reduce", "2", "--region", "3,5,20,9", "--layers", "4", "--precise",
-                              "--source", "sequential", "--fussy", "--repeat", "7", "a.jp2", "b.pgx"});
-    EXPECT_EQ(a.settings.reduce, 2);
-    ASSERT_TRUE(a.settings.has_region);
-    // x0,y0,x1,y1 with the far edges exclusive: position (y 5, x 3), size (4, 17).
-    EXPECT_EQ(a.settings.region, rvd_dims(rvd_coords(5, 3), rvd_coords(4, 17)));
-    EXPECT_EQ(a.settings.layers, 4);
-    EXPECT_TRUE(a.settings.precise);
-    EXPECT_EQ(a.source, decode_source_kind::sequential);
-    EXPECT_EQ(a.settings.mode, decode_parse_mode::fussy);
-    EXPECT_EQ(a.repeat, 7);
-    EXPECT_EQ(a.input, "a.jp2");
-    EXPECT_EQ(a.output, "b.pgx");
-
-    EXPECT_EQ(parse({"--resilient", "--source", "seekable", "i", "o"}).settings.mode,
-              decode_parse_mode::resilient);
-    EXPECT_EQ(parse({"--source", "seekable", "i", "o"}).source, decode_source_kind::seekable);
-    const decode_command f = parse({"--fastest", "i", "o"});
-    EXPECT_TRUE(f.settings.fastest);
-    EXPECT_FALSE(f.settings.precise);
-}
-
-TEST(DecodeToolArgs, BadCommandLinesAreRefused)
-{
-    const std::vector<std::vector<std::string>> bad = {
-        {},
-        {"in"},
-        {"in", "out", "extra"},
-        {"--reduce", "in", "out"},
-        {"--reduce", "-1", "in", "out"},
-        {"--reduce", "33", "in", "out"},
-        {"--reduce", "2x", "in", "out"},
-        {"--layers", "0", "in", "out"},
-        {"--repeat", "0", "in", "out"},
-        {"--region", "1,2,3", "in", "out"},
-        {"--region", "1,2,3,4,5", "in", "out"},
-        {"--region", "5,2,5,4", "in", "out"},
-        {"--region", "1,4,5,4", "in", "out"},
-        {"--region", "-1,2,5,4", "in", "out"},
-        {"--source", "tape", "in", "out"},
-        {"--resilient", "--fussy", "in", "out"},
-        {"--precise", "--fastest", "in", "out"},
-        {"--fastest", "--fastest", "in", "out"},
-        {"--bogus", "in", "out"},
-        {"in", "out", "--precise", "--reduce"},
-    };
-    for (const auto& args : bad)
-        EXPECT_THROW(parse(args), decode_error) << ::testing::PrintToString(args);
-}
-
-TEST(DecodeToolArgs, ComponentFilesAreNumberedAsTheReferenceToolNamesThem)
-{
-    EXPECT_EQ(component_file_name("out", 0), "out_0.pgx");
-    EXPECT_EQ(component_file_name("dir/out.pgx", 2), "dir/out_2.pgx");
-    EXPECT_EQ(component_file_name(".pgx", 1), ".pgx_1.pgx");
 }
 
 codestream_location locate(const std::vector<uint8_t>& file)

@@ -109,54 +109,6 @@ struct mmx_level_guard {
     ~mmx_level_guard() { rvd_mmx_level = saved; }
 };
 
-TEST(LiftingStep, FixedPointFormsOfTheStandardKernels)
-{
-    auto w = steps_of(0, false);
-    ASSERT_EQ(w.size(), 4u);
-    EXPECT_EQ(w[0].downshift, 14);
-    EXPECT_EQ(w[0].lift_offset, 1 << 13);
-    EXPECT_EQ(w[0].icoeffs[0], int(std::floor(-1.5861343 * 16384 + 0.5)));
-    EXPECT_EQ(w[1].downshift, 16);
-    EXPECT_EQ(w[1].lift_offset, 0x7FFF);
-    EXPECT_EQ(w[2].downshift, 15);
-    EXPECT_EQ(w[3].downshift, 16);
-    for (const auto& s : w) {
-        EXPECT_EQ(s.extend, 1);
-        EXPECT_EQ(s.vector_form, rvd_mmx_level > 0 && s.step_idx != 1);
-    }
-
-    auto r = steps_of(1, true);
-    ASSERT_EQ(r.size(), 2u);
-    EXPECT_EQ(r[0].icoeffs[0], -1);
-    EXPECT_EQ(r[0].downshift, 1);
-    EXPECT_EQ(r[1].icoeffs[0], 1);
-    EXPECT_EQ(r[1].downshift, 2);
-
-    rvd_kernel_step_info bad;
-    bad.support_length = 0;
-    float tap = 0.5f;
-    rv_lifting_step s;
-    codec_test::error_text([&] { s.init(0, bad, &tap, false, 2); });
-    bad.support_length = 1;
-    bad.downshift = 40;
-    codec_test::error_text([&] { s.init(0, bad, &tap, true, 2); });
-}
-
-TEST(LiftingStep, StartUpMultipliersOfTheExact16BitForm)
-{
-    const std::vector<std::string> names = StartupRegistry::global().names();
-    EXPECT_NE(std::find(names.begin(), names.end(), "16-bit W9X7 lifting multipliers"), names.end());
-    rv_init_w97_consts();
-    const int m[4] = {27123, -27777, -7674, 29066};
-    const int o[4] = {1, 0, -4, 1};
-    for (int k = 0; k < 4; k++) {
-        EXPECT_EQ(rv_w97_synthesis_consts.m[k], m[k]);
-        EXPECT_EQ(rv_w97_synthesis_consts.o[k], o[k]);
-        EXPECT_EQ(rv_w97_analysis_consts.m[k], m[k]);
-        EXPECT_EQ(rv_w97_analysis_consts.o[k], o[k]);
-    }
-}
-
 TEST(LiftingStep, BoundaryExtensionOfIndices)
 {
     EXPECT_EQ(rv_extend_index(-1, 0, 9, true), 1);
@@ -406,22 +358,6 @@ TEST(LiftingStep, SingleSamplesHalvingAndUpshift)
     line_set pair(0, 1, true, true);
     rv_interleave(pair.low, pair.high, 0, 1, row.out, 3, 0, true);
     EXPECT_EQ(row.out.get_buf16()[3], -1);
-}
-
-TEST(LiftingStep, HeadroomHalvesUntilBelowTheBound)
-{
-    rv_lifting_step plain;
-    const double gains[3] = {1.0, 5.0, 20.0};
-    rv_lifting_step two[2] = {plain, plain};
-    float norm = 1.0f;
-    EXPECT_EQ(rv_headroom_upshift(norm, gains, two, 2, nullptr, nullptr, 0), 2); // 20 -> 5
-    EXPECT_FLOAT_EQ(norm, 0.25f);
-    norm = 0.25f;
-    EXPECT_EQ(rv_headroom_upshift(norm, gains, two, 2, nullptr, nullptr, 0), 0);
-    // Chained directions: 20 from the first, then 3 x 20 from the second.
-    const double vgains[2] = {1.0, 3.0};
-    norm = 1.0f;
-    EXPECT_EQ(rv_headroom_upshift(norm, gains, two, 2, vgains, two, 1), 3); // 60 -> 7.5
 }
 
 TEST(LiftingStep, ExtremeSamplesWrapWithoutUndefinedArithmetic)

@@ -136,27 +136,6 @@ TEST_F(MqDecoder, CheckedOutDecisionsMatchPlainOnes)
     }
 }
 
-TEST_F(MqDecoder, TransitionAndEncoderTables)
-{
-    for (int s = 0; s < 47; s++)
-        for (int m = 0; m < 2; m++) {
-            const rv_mq_transition& e = rv_mq_transition_table[2 * s + m];
-            bool switches = s == 0 || s == 6 || s == 14;
-            EXPECT_EQ(e.mps.p_mps & 1, m);
-            EXPECT_EQ(e.lps.p_mps & 1, switches ? 1 - m : m) << "state " << s;
-            rv_mq_state dec = rv_mq_decoder_state(s, m);
-            rv_mq_state enc = rv_mq_encoder_states[2 * s + m];
-            uint32_t qe = static_cast<uint32_t>(dec.p_mps) >> 8;
-            EXPECT_EQ(static_cast<uint32_t>(enc.p_mps), qe | (static_cast<uint32_t>(m) << 31));
-            EXPECT_EQ(enc.transition, &rv_mq_encoder_transition_table[2 * s + m]);
-            EXPECT_EQ(static_cast<uint32_t>(rv_mq_encoder_transition_table[2 * s + m].lps.p_mps) >> 31,
-                      static_cast<uint32_t>(e.lps.p_mps & 1));
-        }
-    EXPECT_EQ(rv_mq_decoder_state(46, 0).p_mps, 0x560100);
-    EXPECT_EQ(rv_mq_transition_table[92].lps.p_mps, 0x560100); // state 46 keeps its MPS
-    EXPECT_EQ(rv_mq_decoder_state(45, 1).p_mps, 0x101);
-}
-
 TEST_F(MqDecoder, RawBitsHonourStuffingAndMarkers)
 {
     {
@@ -184,51 +163,6 @@ TEST_F(MqDecoder, RawBitsHonourStuffingAndMarkers)
             EXPECT_EQ(mq.get_raw_bit(), 1);
         EXPECT_EQ(mq.fence_count(), 2); // 0x90 stands as 0xFF, twice, never consumed
         mq.finish();
-    }
-}
-
-// Test-side Table D.1 (significance) and D.3 (sign) contexts.
-int expected_significance(int orientation, int n)
-{
-    int h = ((n >> 3) & 1) + ((n >> 5) & 1);
-    int v = ((n >> 1) & 1) + ((n >> 7) & 1);
-    int d = (n & 1) + ((n >> 2) & 1) + ((n >> 6) & 1) + ((n >> 8) & 1);
-    if (orientation == 1)
-        std::swap(h, v);
-    if (orientation == 3) {
-        int hv = h + v;
-        if (d >= 3) return 8;
-        if (d == 2) return hv >= 1 ? 7 : 6;
-        if (d == 1) return hv >= 2 ? 5 : hv == 1 ? 4 : 3;
-        return hv >= 2 ? 2 : hv == 1 ? 1 : 0;
-    }
-    if (h == 2) return 8;
-    if (h == 1) return v >= 1 ? 7 : d >= 1 ? 6 : 5;
-    if (v == 2) return 4;
-    if (v == 1) return 3;
-    return d >= 2 ? 2 : d == 1 ? 1 : 0;
-}
-
-TEST_F(MqDecoder, ContextTablesFollowTheTables)
-{
-    for (int o = 0; o < 4; o++)
-        for (int n = 0; n < 512; n++)
-            ASSERT_EQ(rv_significance_lut[o][n], expected_significance(o, n)) << "orientation " << o << " index " << n;
-    // (h, v) -> (k, x)
-    struct row { int h, v, k, x; };
-    const row table[9] = {{1, 1, 4, 0}, {1, 0, 3, 0}, {1, -1, 2, 0}, {0, 1, 1, 0}, {0, 0, 0, 0},
-                          {0, -1, 1, 1}, {-1, 1, 2, 1}, {-1, 0, 3, 1}, {-1, -1, 4, 1}};
-    auto value = [](int sig, int neg) { return sig ? (neg ? -1 : 1) : 0; };
-    for (int n = 0; n < 256; n++) {
-        int up = value(n & 1, (n >> 1) & 1), left = value((n >> 2) & 1, (n >> 3) & 1);
-        int right = value((n >> 4) & 1, (n >> 5) & 1), down = value((n >> 6) & 1, (n >> 7) & 1);
-        int h = std::max(-1, std::min(1, left + right));
-        int v = std::max(-1, std::min(1, up + down));
-        for (const row& r : table) {
-            if (r.h == h && r.v == v) {
-                ASSERT_EQ(rv_sign_lut[n], 2 * r.k + r.x) << "pattern " << n;
-            }
-        }
     }
 }
 

@@ -452,17 +452,6 @@ TEST(PacketStreamsSources, SequentialSeekableAndCachedSourcesGiveTheSameBlocks)
     EXPECT_GE(checked, 40);
 }
 
-// Read in place, blocks keep the passes of later layers that add no body bytes.
-TEST(PacketStreamsSources, MemorySourceGivesTheSameBlocks)
-{
-    for (const auto& s : source_streams(false)) {
-        SCOPED_TRACE(s.name + ": " + s.options);
-        const auto bytes = read_file(s.path);
-        const auto expected = blocks_via(new sequential_source(bytes), "sequential");
-        EXPECT_EQ(blocks_via(new memory_source(bytes), "memory"), expected);
-    }
-}
-
 // Seekable sources of streams with packet lengths read precincts by address: the same
 // blocks as sequential reading, consumed bytes equal to the PLT lengths (fussy reading meets
 // every SOP where the lengths put it), and fewer bytes read for a small region.
@@ -700,16 +689,6 @@ TEST(PacketStreamsPersistent, UnloadedTilesOfSeekableSourcesReadTheSameBlocksAga
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(read_twice(new memory_source(bytes), expected), 0);
     EXPECT_EQ(read_twice(new counting_source(bytes), expected), 0);
-}
-
-// A sequential source cannot be read again: a persistent codestream keeps the data of its
-// closed tiles, and tiles opened again give the same blocks.
-TEST(PacketStreamsPersistent, TilesOfSequentialSourcesKeepTheirDataWhenClosed)
-{
-    const auto bytes = layered_plt_stream();
-    const auto expected = blocks_via(new sequential_source(bytes), "plain");
-    ASSERT_FALSE(expected.empty());
-    EXPECT_GT(read_twice(new sequential_source(bytes, 29), expected), 0);
 }
 
 } // namespace

@@ -212,42 +212,6 @@ TEST(PrecinctLife, PersistentReopeningAndUnloadingGiveTheSameBlocks)
     }
 }
 
-TEST(PrecinctLife, ParkedPrecinctsMakeRoomUnderTheCacheThreshold)
-{
-    // Memory source: precincts come by address and are parked when done. With no cache
-    // threshold, each new precinct first releases the parked ones.
-    memory_source src(plt_stream());
-    rvd_codestream cs;
-    cs.create(&src);
-    const std::vector<block_data> blocks = collect_blocks(cs);
-    EXPECT_FALSE(blocks.empty());
-    rv_buffer_server* bs = cs.get_state()->buf_server.get();
-    // At most a handful of precinct records were ever held at once.
-    const int64_t largest = bs->get_peak_structure_bytes();
-    EXPECT_GT(largest, 0);
-    EXPECT_LT(largest, 8 * 1024);
-    cs.destroy();
-    EXPECT_TRUE(no_warnings());
-}
-
-TEST(PrecinctLife, ThreadEnvironmentsAndWritingAreRefused)
-{
-    memory_source src(plt_stream());
-    rvd_codestream cs;
-    cs.create(&src);
-    rvd_tile t = cs.open_tile(rvd_coords(0, 0));
-    rvd_subband band = top_band(t);
-    rvd_thread_env* env = reinterpret_cast<rvd_thread_env*>(&src);
-    EXPECT_NE(error_text([&] { band.open_block(rvd_coords(0, 0), nullptr, env); })
-                  .find("thread environment"),
-              std::string::npos);
-    EXPECT_NE(error_text([&] { t.access_component(0).access_resolution().open_precinct(rvd_coords()); })
-                  .find("interchange codestream objects"),
-              std::string::npos);
-    t.close();
-    cs.destroy();
-}
-
 TEST(PrecinctLife, DamagedCachedPrecinctBinsGiveErrorsOrBlocksNeverCrashes)
 {
     const stream_layout layout = parse_layout(plt_stream());

@@ -324,76 +324,8 @@ TEST(SubbandDecoder, DeliversEveryLineOfEveryBlockRow)
         }
 }
 
-TEST(SubbandDecoder, SmallAndEmptyBands)
-{
-    // A band no taller than a block buffers just its own height.
-    const rvd_dims band(rvd_coords(4, 0), rvd_coords(5, 9));
-    rvd_sample_allocator alloc;
-    rv_decoder dec(shape_of(band, rvd_coords(64, 64)),
-                   new position_blocks(band, rvd_coords(64, 64), false, false, false), &alloc,
-                   true, 1.0f, 0);
-    EXPECT_EQ(dec.get_buffer_lines(), 5);
-    EXPECT_EQ(dec.get_align_offset(), 0);
-
-    // An empty band reserves nothing.
-    rv_band_shape s = shape_of(band, rvd_coords(64, 64));
-    s.dims.size.y = 0;
-    s.valid_blocks.size.y = 0;
-    rvd_sample_allocator a2;
-    rv_decoder none(s, new position_blocks(band, rvd_coords(64, 64), false, false, false), &a2,
-                    false, 1.0f, 0);
-    EXPECT_EQ(a2.get_bytes_reserved(), 0u);
-
-    // Blocks that do not tile the band are refused rather than written out of bounds.
-    rv_band_shape bad = shape_of(band, rvd_coords(64, 64));
-    bad.valid_blocks.size.x = 3;
-    rvd_sample_allocator a3;
-    rv_decoder wide(bad, new position_blocks(band, rvd_coords(64, 64), false, false, false), &a3,
-                    false, 1.0f, 0);
-    rvd_line_buf line;
-    line.pre_create(&a3, 9, true, false, 0, 0);
-    a3.finalize();
-    line.create();
-    EXPECT_THROW(wide.pull(line, nullptr), codec_test::codec_error);
-}
-
-TEST(SubbandDecoder, BlocksDecideTheLayoutOfTheirRow)
-{
-    // A flipped view starts with the real partition's last block, whatever the band's
-    // nominal first block says: the opened blocks' own extents place them.
-    const rvd_dims band(rvd_coords(5, 9), rvd_coords(40, 50));
-    const rvd_coords nominal(16, 16);
-    rv_band_shape s = shape_of(band, nominal);
-    s.first_block_size = nominal; // not what the blocks are
-    rvd_sample_allocator alloc;
-    rv_decoder dec(s, new position_blocks(band, nominal, false, false, false), &alloc, false,
-                   1.0f, 0);
-    rvd_line_buf line;
-    line.pre_create(&alloc, band.size.x, true, false, 0, 0);
-    alloc.finalize();
-    line.create();
-    for (int y = 0; y < band.size.y; y++) {
-        dec.pull(line, nullptr);
-        for (int x = 0; x < band.size.x; x++)
-            ASSERT_EQ(line.get_buf32()[x].ival, -(y * 100 + x)) << y << "," << x;
-    }
-}
-
 } // namespace
 
 namespace {
-
-TEST(SubbandDecoder, ThreadEnvironmentsAreRefusedForNow)
-{
-    // Never dereferenced: the engines refuse any environment before using it.
-    int dummy = 0;
-    rvd_thread_env* env = reinterpret_cast<rvd_thread_env*>(&dummy);
-    rvd_sample_allocator alloc;
-    EXPECT_THROW(rvd_decoder(rvd_subband(), &alloc, false, 1.0f, 0, env, nullptr),
-                 codec_test::codec_error);
-    EXPECT_THROW(rvd_synthesis(rvd_node(), &alloc, false, 1.0f, 0, env, nullptr),
-                 codec_test::codec_error);
-    EXPECT_EQ(alloc.get_bytes_reserved(), 0u);
-}
 
 } // namespace
