@@ -215,20 +215,6 @@ TEST_F(PssiOverlay, TagValueNearestLevelWins)
     EXPECT_EQ(dao_.getTagValueByLevel(nullptr, {"0x0010", "0x0010", "PN"}), u"");
 }
 
-TEST_F(PssiOverlay, PositionValuesByName)
-{
-    const std::vector<TiXmlNode*> ct = dao_.getOverlayTags(images_[0]);
-    ASSERT_EQ(ct.size(), 2u);
-    EXPECT_EQ(dao_.getIntByName(ct[0], "gridx"), 12);
-    EXPECT_EQ(dao_.getIntByName(ct[1], "gridx"), -7);
-    EXPECT_EQ(dao_.getIntByName(ct[1], "gridy"), 0);
-    // Absent on this item: its neighbour's value must not leak in.
-    EXPECT_EQ(dao_.getIntByName(ct[1], "prefix"), 0);
-    EXPECT_EQ(dao_.getWideTextByName(ct[1], "prefix"), u"");
-    EXPECT_EQ(dao_.getWideTextByName(ct[0], "prefix"), u"Name");
-    EXPECT_EQ(dao_.getIntByName(nullptr, "gridx"), 0);
-}
-
 // 2 patients x 2 studies x 2 series x 3 images; the third series carries no marks.
 class PssiHanging : public ::testing::Test {
 protected:
@@ -265,32 +251,6 @@ TEST_F(PssiHanging, DownwardFromRootMarksEveryCarrier)
     EXPECT_EQ(dao_.getHangingCount(root_, 1), 24);
     EXPECT_EQ(dao_.getHangingNodeList(root_, 1), images_);
     EXPECT_EQ(dao_.getHangingCount(root_, 2), 7);
-}
-
-TEST_F(PssiHanging, DownwardFromAStudyStaysInsideIt)
-{
-    dao_.setHangingDownward(studies_[0], 3, "True");
-    std::vector<std::string> expectStudies{"True", "False", "False", "False"};
-    EXPECT_EQ(hanging(studies_), expectStudies);
-    EXPECT_EQ(hanging(patients_), std::vector<std::string>(2, "False"));
-    std::vector<std::string> expectSeries{"True", "True", "-", "False", "False", "False", "False", "False"};
-    EXPECT_EQ(hanging(series_), expectSeries);
-    std::vector<std::string> expectImages(24, "False");
-    std::fill(expectImages.begin(), expectImages.begin() + 6, "True");
-    EXPECT_EQ(hanging(images_), expectImages);
-    EXPECT_EQ(dao_.getHangingCount(root_, 1), 6);
-}
-
-TEST_F(PssiHanging, UpwardStopsBelowRoot)
-{
-    dao_.setHangingUpward(images_[13], 1, "True");
-    EXPECT_STREQ(attr(images_[13], "hanging"), "True");
-    EXPECT_STREQ(attr(series_[4], "hanging"), "True");
-    EXPECT_STREQ(attr(studies_[2], "hanging"), "True");
-    EXPECT_STREQ(attr(patients_[1], "hanging"), "True");
-    EXPECT_EQ(attr(root_, "hanging"), nullptr);
-    EXPECT_STREQ(attr(images_[12], "hanging"), "False");
-    EXPECT_STREQ(attr(patients_[0], "hanging"), "False");
 }
 
 TEST_F(PssiHanging, CountsListsAndLookupsStayInTheBase)
@@ -405,22 +365,6 @@ TEST(PssiStatus, ReportsChangesOnce)
     EXPECT_EQ(quoted.getImageStatus(), "<ImageList>\n<Image InstanceUID='a&amp;&quot;b' />\n</ImageList>\n");
 }
 
-TEST(PssiAnnotation, OnlyExactFalseIsNotAnnotated)
-{
-    CPssiXmlDao dao;
-    dao.parsePssi("<Root><Patient annotated=\"False\"><A annotated=\"False\"/><A annotated=\"false\"/>"
-                  "<A annotated=\"FALSE\"/><A annotated=\"True\"/><A/></Patient></Root>");
-    std::vector<bool> results;
-    const TiXmlNode* patient = dao.getRootElement()->FirstChild();
-    for (const TiXmlNode* a = patient->FirstChild(); a; a = a->NextSibling())
-        results.push_back(dao.isAnnotated(a));
-    EXPECT_EQ(results, (std::vector<bool>{false, true, true, true, true}));
-    EXPECT_FALSE(dao.isAnnotated(nullptr));
-    EXPECT_FALSE(dao.isParentAnnotated(patient->FirstChild()));
-    EXPECT_TRUE(dao.isParentAnnotated(patient));
-    EXPECT_FALSE(dao.isParentAnnotated(nullptr));
-}
-
 TEST(PssiAnnotation, ReplyTagsReplaceTheImagesTags)
 {
     CPssiXmlDao dao;
@@ -489,25 +433,6 @@ protected:
     std::filesystem::path previous_;
 };
 
-TEST_F(PssiDump, WritesTheDocumentOrOneError)
-{
-    CPssiXmlDao dao;
-    dao.parsePssi(std::string("<Root><Patient hanging=\"True\"><U>1</U><Tag>Müller &amp; Co</Tag></Patient></Root>"));
-    dao.dumpPssi();
-    TiXmlDocument back;
-    ASSERT_TRUE(back.LoadFile((drive_ + "/pssi.xml").c_str()));
-    EXPECT_EQ(printed(back.RootElement()), printed(dao.getRootElement()));
-
-    std::filesystem::remove(drive_ + "/pssi.xml");
-    std::filesystem::create_directory(drive_ + "/pssi.xml");
-    initLogFile(u"C:\\Quillon.Log", 1, 1, 0);
-    dao.dumpPssi();
-    closeLogFile();
-    const auto records = splitRecords(readLog());
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].substr(0, 7), "[ERROR:");
-}
-
 TEST(PssiEditsConcurrency, MergesWhileTheWindowThreadReads)
 {
     CPssiXmlDao dao;
@@ -552,44 +477,8 @@ TEST(PssiEditsConcurrency, MergesWhileTheWindowThreadReads)
     }
 }
 
-TEST(PssiLarge, GeneratedBenchmarkDocumentCounts)
-{
-    CPssiXmlDao dao;
-    dao.parsePssi(generated("--patients 4 --studies 5 --series 4 --images 25 --tags 40"));
-    ASSERT_FALSE(dao.hasPssiError());
-    TiXmlElement* root = dao.getRootElement();
-    dao.setHangingDownward(root, 5, "True");
-    const std::vector<TiXmlNode*> list = dao.getHangingNodeList(root, 1);
-    ASSERT_EQ(list.size(), 2000u);
-    EXPECT_EQ(dao.getHangingCount(root, 2), 80);
-    EXPECT_EQ(dao.getObjectFile(list.front()), "1_1_1_1.jp2");
-    EXPECT_EQ(dao.getObjectFile(list.back()), "4_5_4_25.jp2");
-    const std::vector<TiXmlNode*> series = dao.getHangingNodeList(root, 2);
-    EXPECT_EQ(dao.getHangingNodeList(series.back(), 1).back(), list.back());
-    float centre = 0;
-    EXPECT_TRUE(dao.getWindowCenter(list.back(), centre));
-    EXPECT_EQ(centre, 65.0f);
-}
-
 } // namespace
 
 namespace {
-
-TEST(PssiParse, TrailingUtf8LeadByteStaysInsideTheText)
-{
-    // What lies beyond the terminator must never be parsed.
-    std::string buffer = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><R><T>\xe5";
-    buffer += '\0';
-    buffer += "XY</T><Leak/></R>";
-    TiXmlDocument doc;
-    CPssiXmlDao::parseXmlText(doc, buffer.c_str());
-    EXPECT_TRUE(doc.Error());
-    EXPECT_EQ(printed(&doc).find("Leak"), std::string::npos);
-
-    CPssiXmlDao dao;
-    dao.parsePssi("<?xml version=\"1.0\" encoding=\"UTF-8\"?><Root><Patient>\xf0");
-    EXPECT_TRUE(dao.hasPssiError());
-    CPssiXmlDao::parseXmlText(doc, nullptr);
-}
 
 } // namespace
