@@ -52,42 +52,6 @@ struct Change {
     LONG l;
 };
 
-TEST(Variants, ChangeTypeTable)
-{
-    auto r8 = [](double d) { return Variant::fromDouble(d); };
-    auto str = [](const char16_t* s) { return Variant::fromString(s); };
-    std::vector<Change> table = {
-        {r8(2.5), VT_I4, S_OK, 2},          {r8(3.5), VT_I4, S_OK, 4},
-        {r8(-2.5), VT_I4, S_OK, -2},        {r8(-0.4), VT_I4, S_OK, 0},
-        {r8(2.6), VT_I4, S_OK, 3},          {r8(3e9), VT_I4, DISP_E_OVERFLOW, 0},
-        {str(u"42"), VT_I4, S_OK, 42},      {str(u"-7"), VT_I4, S_OK, -7},
-        {str(u"4.5"), VT_I4, DISP_E_TYPEMISMATCH, 0}, {str(u"12abc"), VT_I4, DISP_E_TYPEMISMATCH, 0},
-        {str(u""), VT_I4, DISP_E_TYPEMISMATCH, 0},   {str(u"99999999999"), VT_I4, DISP_E_OVERFLOW, 0},
-        {Variant::fromBool(true), VT_I4, S_OK, -1},    {Variant(), VT_I4, S_OK, 0},
-        {Variant::fromLong(5), VT_BOOL, S_OK, VARIANT_TRUE}, {Variant::fromLong(0), VT_BOOL, S_OK, VARIANT_FALSE},
-        {r8(0.1), VT_BOOL, S_OK, VARIANT_TRUE},         {str(u"3"), VT_BOOL, S_OK, VARIANT_TRUE},
-    };
-    for (size_t i = 0; i < table.size(); ++i) {
-        Variant out;
-        HRESULT hr = VariantChangeType(&out, &table[i].in, 0, table[i].to);
-        EXPECT_EQ(hr, table[i].hr) << "row " << i;
-        if (SUCCEEDED(hr)) {
-            EXPECT_EQ(out.vt, table[i].to) << "row " << i;
-            LONG got = table[i].to == VT_BOOL ? out.boolVal : out.lVal;
-            EXPECT_EQ(got, table[i].l) << "row " << i;
-        }
-    }
-    // In place, and to text.
-    Variant v = Variant::fromLong(-12);
-    ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_BSTR), S_OK);
-    EXPECT_EQ(std::u16string(v.bstrVal), u"-12");
-    Variant copy;
-    VariantCopy(&copy, &v);
-    EXPECT_NE(copy.bstrVal, v.bstrVal); // a deep copy
-    EXPECT_EQ(VariantClear(&copy), S_OK);
-    EXPECT_EQ(copy.vt, VT_EMPTY);
-}
-
 // An object whose IDispatch is a dispatch table.
 class Calculator : public IDispatch {
 public:

@@ -164,48 +164,4 @@ TEST_F(Input, WheelAndKeysGoToTheFocusWindow)
     EXPECT_EQ(chars[0].wParam, WPARAM(u'a'));
 }
 
-TEST_F(Input, CursorsAndMonitors)
-{
-    HCURSOR arrow = LoadCursorW(nullptr, IDC_ARROW);
-    HCURSOR no = LoadCursorW(nullptr, IDC_NO);
-    ASSERT_TRUE(arrow);
-    ASSERT_TRUE(no);
-    EXPECT_NE(arrow, no);
-    EXPECT_EQ(LoadCursorW(nullptr, IDC_ARROW), arrow);
-    SetCursor(arrow);
-    EXPECT_EQ(SetCursor(no), arrow);
-    EXPECT_EQ(SetCursor(nullptr), no);
-    EXPECT_EQ(GetCursor(), nullptr);
-    EXPECT_EQ(LoadCursorW(reinterpret_cast<HINSTANCE>(uintptr_t(1)), MAKEINTRESOURCEW(65000)), nullptr);
-
-    // A class cursor is set through WM_SETCURSOR before each mouse message.
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = recordingProc;
-    wc.hCursor = no;
-    wc.lpszClassName = u"TestCursor";
-    ASSERT_TRUE(RegisterClassExW(&wc));
-    classes_.push_back(u"TestCursor");
-    make(nullptr, 0, 0, 10, 10, WS_VISIBLE, u"TestCursor");
-    platform::InjectMouseMove(5, 5);
-    platform::PumpPending();
-    EXPECT_EQ(GetCursor(), no);
-
-    MONITORINFO mi{sizeof mi, {}, {}, 0};
-    HMONITOR m = MonitorFromPoint(POINT{5000, 5000}, MONITOR_DEFAULTTONEAREST);
-    ASSERT_TRUE(GetMonitorInfoW(m, &mi));
-    EXPECT_EQ(mi.rcMonitor.right, 1920);
-    EXPECT_EQ(mi.rcWork.bottom, 1040);
-    EXPECT_EQ(MonitorFromPoint(POINT{5000, 5000}, MONITOR_DEFAULTTONULL), nullptr);
-    platform::SetMonitors({{RECT{0, 0, 800, 600}, RECT{0, 0, 800, 560}}, {RECT{800, 0, 1600, 600}, RECT{800, 0, 1600, 600}}});
-    m = MonitorFromPoint(POINT{2000, 10}, MONITOR_DEFAULTTONEAREST);
-    ASSERT_TRUE(GetMonitorInfoW(m, &mi));
-    EXPECT_EQ(mi.rcMonitor.left, 800);
-    EXPECT_EQ(mi.dwFlags, 0u);
-    m = MonitorFromPoint(POINT{2000, 10}, MONITOR_DEFAULTTOPRIMARY);
-    ASSERT_TRUE(GetMonitorInfoW(m, &mi));
-    EXPECT_EQ(mi.rcWork.bottom, 560);
-    platform::SetMonitors({});
-}
-
 } // namespace

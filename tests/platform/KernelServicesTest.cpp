@@ -39,19 +39,6 @@ TEST(CodePages, CountTerminatorsAnswerSizeQueriesAndTreatAcpAsUtf8)
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
 }
 
-TEST(KernelServices, LastErrorIsPerThread)
-{
-    SetLastError(5);
-    DWORD other = 1;
-    boost::thread t([&] {
-        other = GetLastError();
-        SetLastError(9);
-    });
-    t.join();
-    EXPECT_EQ(other, 0u);
-    EXPECT_EQ(GetLastError(), 5u);
-}
-
 TEST(KernelServices, ManualClockMovesTicksAndLocalTime)
 {
     SYSTEMTIME before, after;

@@ -163,22 +163,4 @@ TEST_F(Messages, PeekFiltersAndQuit)
     EXPECT_FALSE(PostMessageW(reinterpret_cast<HWND>(uintptr_t(0x7777777)), WM_USER, 0, 0));
 }
 
-TEST_F(Messages, DeadWindowsAnswerZeroAtOnce)
-{
-    HWND w = make(nullptr, 0, 0, 10, 10);
-    platform::PumpPending();
-    PostMessageW(w, WM_USER, 0, 0);
-    DestroyWindow(w);
-    log().clear();
-    EXPECT_EQ(SendMessageW(w, WM_USER, 0, 0), 0);
-    EXPECT_EQ(SendMessageW(nullptr, WM_USER, 0, 0), 0);
-    LRESULT fromThread = -1;
-    boost::thread t([&] { fromThread = SendMessageW(w, WM_USER, 0, 0); });
-    t.join(); // returns without this thread pumping
-    EXPECT_EQ(fromThread, 0);
-    EXPECT_FALSE(PostMessageW(w, WM_USER, 0, 0));
-    EXPECT_EQ(platform::PumpPending(), 0); // the queued post went with the window
-    EXPECT_TRUE(log().empty());
-}
-
 } // namespace

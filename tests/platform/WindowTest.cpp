@@ -144,60 +144,6 @@ TEST_F(Windows, SubclassChainRunsNewestFirstAndCanStop)
     EXPECT_EQ(g_chain, (std::vector<std::string>{"B", "A", "O"}));
 }
 
-TEST_F(Windows, GeometryTextAndLongs)
-{
-    HWND w = make(nullptr, 100, 50, 200, 100);
-    HWND c = make(w, 10, 10, 30, 30);
-    ASSERT_TRUE(SetWindowPos(c, nullptr, 20, 25, 40, 45, SWP_NOZORDER));
-    RECT r;
-    GetClientRect(c, &r);
-    EXPECT_EQ(r.right, 40);
-    EXPECT_EQ(r.bottom, 45);
-    log().clear();
-    SetWindowPos(c, nullptr, 0, 0, 41, 45, SWP_NOMOVE | SWP_NOZORDER);
-    EXPECT_EQ(messagesFor(c, {WM_SIZE, WM_MOVE}), (std::vector<UINT>{WM_SIZE}));
-    SetWindowPos(c, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_HIDEWINDOW);
-    EXPECT_FALSE(IsWindowVisible(c));
-    EXPECT_FALSE(ShowWindow(c, SW_SHOW));
-    EXPECT_TRUE(IsWindowVisible(c));
-    ShowWindow(w, SW_HIDE);
-    EXPECT_FALSE(IsWindowVisible(c)); // a hidden parent hides the child
-
-    POINT pts[2] = {{0, 0}, {5, 5}};
-    MapWindowPoints(c, nullptr, pts, 2);
-    EXPECT_EQ(pts[1].x, 125);
-    EXPECT_EQ(pts[1].y, 80);
-    POINT back{125, 80};
-    ScreenToClient(c, &back);
-    EXPECT_EQ(back.x, 5);
-
-    EXPECT_TRUE(SetWindowTextW(w, u"caption \u00e9"));
-    char16_t buf[5];
-    EXPECT_EQ(GetWindowTextW(w, buf, 5), 4);
-    EXPECT_EQ(std::u16string(buf), u"capt");
-    EXPECT_EQ(GetWindowTextLengthW(w), 9);
-
-    SetWindowLongPtrW(c, GWLP_USERDATA, 1234);
-    SetWindowLongPtrW(c, GWLP_ID, 77);
-    EXPECT_EQ(GetWindowLongPtrW(c, GWLP_USERDATA), 1234);
-    EXPECT_EQ(GetWindowLongPtrW(c, GWLP_ID), 77);
-    EXPECT_TRUE(GetWindowLongPtrW(c, GWL_STYLE) & WS_CHILD);
-
-    RECT a{0, 0, 10, 10}, b{5, 5, 20, 20}, out;
-    EXPECT_TRUE(IntersectRect(&out, &a, &b));
-    EXPECT_EQ(out.left, 5);
-    EXPECT_EQ(out.right, 10);
-    RECT far{30, 30, 40, 40};
-    EXPECT_FALSE(IntersectRect(&out, &a, &far));
-    EXPECT_TRUE(IsRectEmpty(&out));
-    EXPECT_TRUE(PtInRect(&a, POINT{0, 9}));
-    EXPECT_FALSE(PtInRect(&a, POINT{10, 5}));
-    EXPECT_EQ(GET_X_LPARAM(MAKELPARAM(-3, -4)), -3);
-    EXPECT_EQ(GET_Y_LPARAM(MAKELPARAM(-3, -4)), -4);
-    EXPECT_EQ(GET_WHEEL_DELTA_WPARAM(MAKEWPARAM(MK_SHIFT, -240)), -240);
-    EXPECT_EQ(GET_KEYSTATE_WPARAM(MAKEWPARAM(MK_SHIFT, -240)), MK_SHIFT);
-}
-
 // ---- surfaces -------------------------------------------------------------------------
 
 uint32_t pixel(HWND h, int x, int y)
@@ -275,23 +221,6 @@ TEST_F(Windows, SurfacesEraseClipAndFollowTheWindowSize)
     EXPECT_EQ(GetSysColor(COLOR_WINDOW), 0xFFFFFFu);
 }
 
-TEST_F(Windows, HugeSizesAreBoundedAndFarTextIsRefused)
-{
-    HWND top = make(nullptr, 0, 0, 10, 10);
-    MoveWindow(top, 2000000000, 0, 2000000000, 2000000000, TRUE);
-    RECT r;
-    GetWindowRect(top, &r);
-    EXPECT_GT(r.right, r.left); // no overflow
-    platform::SurfaceView v = platform::SurfaceOf(top);
-    EXPECT_LE(int64_t(v.width) * v.height, int64_t(1) << 26);
-    platform::PumpPending();
-    HDC dc = GetDC(top);
-    EXPECT_FALSE(TextOutW(dc, 2147483647, 0, u"x", 1));
-    RECT far{-2147483647, 0, 2147483647, 10};
-    EXPECT_EQ(DrawTextW(dc, u"x", 1, &far, DT_SINGLELINE), 0);
-    ReleaseDC(top, dc);
-}
-
 TEST_F(Windows, PaintComesParentsFirstAndOnlyOnce)
 {
     HWND top = make(nullptr, 0, 0, 40, 30);
@@ -344,45 +273,6 @@ TEST_F(Windows, ScrollBarSubclassSeesTheMessageFirst)
 }
 
 // ---- menus ------------------------------------------------------------------------------
-
-TEST_F(Windows, MenusCheckByCommandInsideSubmenus)
-{
-    HMENU root = CreatePopupMenu();
-    HMENU sub = CreatePopupMenu();
-    AppendMenuW(sub, MF_STRING, 11, u"One");
-    AppendMenuW(sub, MF_STRING, 12, u"Two");
-    AppendMenuW(sub, MF_STRING, 13, u"Three");
-    AppendMenuW(root, MF_STRING, 1, u"Top");
-    AppendMenuW(root, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(root, MF_POPUP, reinterpret_cast<UINT_PTR>(sub), u"Sub");
-    InsertMenuW(root, 0, MF_BYPOSITION | MF_STRING | MF_GRAYED, 2, u"First");
-    EXPECT_EQ(GetMenuItemCount(root), 4);
-    EXPECT_EQ(GetMenuItemID(root, 0), 2u);
-    EXPECT_EQ(GetSubMenu(root, 3), sub);
-    EXPECT_EQ(GetMenuItemID(root, 3), UINT(-1));
-    char16_t text[8];
-    EXPECT_EQ(GetMenuStringW(root, 12, text, 8, MF_BYCOMMAND), 3);
-    EXPECT_EQ(std::u16string(text), u"Two");
-
-    EXPECT_TRUE(CheckMenuRadioItem(root, 11, 13, 12, MF_BYCOMMAND));
-    EXPECT_EQ(GetMenuState(sub, 12, MF_BYCOMMAND) & MF_CHECKED, UINT(MF_CHECKED));
-    EXPECT_EQ(GetMenuState(sub, 11, MF_BYCOMMAND) & MF_CHECKED, 0u);
-    EXPECT_TRUE(CheckMenuRadioItem(root, 11, 13, 13, MF_BYCOMMAND));
-    EXPECT_EQ(GetMenuState(sub, 12, MF_BYCOMMAND) & MF_CHECKED, 0u);
-    EXPECT_EQ(CheckMenuItem(root, 1, MF_CHECKED), DWORD(MF_UNCHECKED));
-    EXPECT_EQ(CheckMenuItem(root, 1, MF_UNCHECKED), DWORD(MF_CHECKED));
-    EXPECT_EQ(CheckMenuItem(root, 99, MF_CHECKED), DWORD(-1));
-    EXPECT_EQ(GetMenuState(root, 3, MF_BYPOSITION) >> 8, 3u); // a popup reports its item count
-
-    // RemoveMenu keeps the submenu, DeleteMenu destroys it.
-    ASSERT_TRUE(RemoveMenu(root, 3, MF_BYPOSITION));
-    EXPECT_TRUE(IsMenu(sub));
-    AppendMenuW(root, MF_POPUP, reinterpret_cast<UINT_PTR>(sub), u"Sub");
-    ASSERT_TRUE(DeleteMenu(root, 3, MF_BYPOSITION));
-    EXPECT_FALSE(IsMenu(sub));
-    EXPECT_TRUE(DestroyMenu(root));
-    EXPECT_FALSE(IsMenu(root));
-}
 
 TEST_F(Windows, TrackPopupMenuPostsTheChoiceAfterReturning)
 {
