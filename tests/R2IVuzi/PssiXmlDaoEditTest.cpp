@@ -417,22 +417,6 @@ TEST(PssiAnnotation, TreeReplyMergesLevelByLevel)
     EXPECT_EQ(all(dao, "Image")[0]->FirstChildElement("Tag")->Attribute("n"), nullptr);
 }
 
-class PssiDump : public LogFileFixture {
-protected:
-    void SetUp() override
-    {
-        LogFileFixture::SetUp();
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(drive_);
-    }
-    void TearDown() override
-    {
-        std::filesystem::current_path(previous_);
-        LogFileFixture::TearDown();
-    }
-    std::filesystem::path previous_;
-};
-
 TEST(PssiEditsConcurrency, MergesWhileTheWindowThreadReads)
 {
     CPssiXmlDao dao;

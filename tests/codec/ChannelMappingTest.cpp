@@ -25,8 +25,6 @@ using jp2_test::cat;
 
 namespace {
 
-const std::string kLeadIn = "Error in Ravade Region Decompressor:\n";
-
 bytes ihdr(uint32_t h, uint32_t w, uint16_t nc, uint8_t bpc)
 {
     bytes b;
@@ -82,42 +80,6 @@ bytes jp2_file(const bytes& header_boxes)
 }
 
 } // namespace
-
-TEST(ChannelMapping, FromCodestreamCountsAndSubsampling)
-{
-    struct Case {
-        std::vector<siz_geometry::comp> comps;
-        int channels;
-    };
-    siz_geometry::comp u8, s12{12, true, 1, 1}, sub{8, false, 2, 1};
-    std::vector<Case> cases = {
-        {{u8}, 1},
-        {{u8, u8}, 1},                // two components: grey plus something, not colour
-        {{s12, u8, u8}, 3},
-        {{u8, u8, u8, u8}, 3},        // the fourth is not a colour channel
-        {{u8, sub, u8}, 1},           // differently subsampled chroma: grey only
-        {{u8, u8, sub}, 1},
-    };
-    for (size_t i = 0; i < cases.size(); ++i) {
-        siz_geometry g;
-        g.comps = cases[i].comps;
-        memory_source src(build_stream(g, {}));
-        rvd_codestream cs;
-        cs.create(&src);
-        rvd_channel_mapping m;
-        EXPECT_TRUE(m.configure(cs));
-        EXPECT_EQ(m.num_channels, cases[i].channels) << i;
-        EXPECT_EQ(m.num_colour_channels, cases[i].channels) << i;
-        for (int c = 0; c < m.num_channels; ++c) {
-            EXPECT_EQ(m.source_components[size_t(c)], c) << i;
-            EXPECT_EQ(m.default_rendering_precision[size_t(c)], cases[i].comps[size_t(c)].precision) << i;
-            EXPECT_EQ(m.default_rendering_signed[size_t(c)], cases[i].comps[size_t(c)].is_signed) << i;
-        }
-        EXPECT_EQ(m.palette_bits, 0);
-        EXPECT_EQ(m.colour_converter.get_state(), nullptr) << i;
-        cs.destroy();
-    }
-}
 
 TEST(ChannelMapping, Jp2FormDirectComponentsAndConversion)
 {

@@ -270,41 +270,6 @@ TEST(ColourConversion, LabWhitesGreysAndPrimaries)
     EXPECT_FALSE(conv.init(jp2_colour(&no_range), false, false));
 }
 
-TEST(ColourConversion, NegativeSamplesMirrorAndClampToTheTables)
-{
-    // The most negative 16-bit sample mirrors to an index far past every table.
-    for (int space : {0, 1, 3, 9, 21}) {
-        const int colours = space == 0 ? 1 : 3;
-        j2_colour desc = enumerated(space, colours);
-        jp2_colour_conversion conv;
-        ASSERT_TRUE(conv.init(jp2_colour(&desc), false, false));
-        Lines l(3, 4);
-        const int16_t v[4] = {-32768, 32767, -4200, -5000};
-        // Luminance-difference spaces get neutral differences, so each row is a grey.
-        const bool ycc = space == 1 || space == 3 || space == 9;
-        for (int c = 0; c < 3; ++c)
-            for (int i = 0; i < 4; ++i)
-                l[c][i] = c > 0 && ycc ? int16_t(space == 9 ? to_line(0.5 + (c == 1 ? 0.1094 : 0.0352)) : 0) : v[i];
-        if (colours == 1) {
-            EXPECT_TRUE(conv.convert_lum(l.l[0]));
-            EXPECT_EQ(l[0][0], -4096); // -8192 minus the last entry (-4096)
-            EXPECT_EQ(l[0][1], -4096);
-        } else {
-            EXPECT_TRUE(conv.convert_rgb(l.l[0], l.l[1], l.l[2]));
-            // Below black stays below black, monotonic in the input.
-            for (int c = 0; c < 3; ++c) {
-                EXPECT_LE(l[c][0], l[c][3]) << space;
-                EXPECT_LT(l[c][3], l[c][1]) << space;
-            }
-        }
-    }
-    // Just below black on a video space stays at or below black instead of turning bright.
-    std::vector<Rgb> out = convert3(enumerated(1, 3), {{0.0625 - 0.01, 0.5, 0.5}});
-    EXPECT_LE(out[0].r, 0.0);
-    EXPECT_LE(out[0].g, 0.0);
-    EXPECT_LE(out[0].b, 0.0);
-}
-
 namespace {
 
 // A display profile with three curves and colorants, PCS XYZ.

@@ -307,49 +307,4 @@ TEST_P(InPacketMarkers, SotAcrossRefillBoundary)
 
 INSTANTIATE_TEST_SUITE_P(Sources, InPacketMarkers, ::testing::Values(MEMORY, FILE_SRC, SEQUENTIAL));
 
-TEST(PackedHeaderInput, ReplaysAddedBytesAcrossBuffers)
-{
-    rv_buffer_server srv;
-    std::vector<uint8_t> bytes = pattern_bytes(1500, 11);
-    {
-        rv_pph_input in(&srv);
-        uint8_t b;
-        EXPECT_FALSE(in.get(b)); // nothing added yet
-        in.add_bytes(bytes.data(), 100);
-        in.add_bytes(bytes.data() + 100, 1400);
-        std::vector<uint8_t> got(1600);
-        EXPECT_EQ(in.read(got.data(), 1600), 1500);
-        got.resize(1500);
-        EXPECT_EQ(got, bytes);
-        EXPECT_GT(srv.get_full_groups(), 0);
-    }
-    EXPECT_EQ(srv.get_full_groups(), 0); // every buffer went back
-}
-
-TEST(CompressedInput, ReadIntoBufferChain)
-{
-    rv_buffer_server srv;
-    std::vector<uint8_t> bytes = pattern_bytes(300, 12);
-    sequential_source src(bytes, 50);
-    rv_compressed_input in(&src);
-    rv_buffer* first = srv.get();
-    rv_buffer* cur = first;
-    int pos = 0;
-    EXPECT_EQ(in.read_to_chain(cur, pos, &srv, 100), 100);
-    EXPECT_EQ(in.read_to_chain(cur, pos, &srv, 500), 200);
-    EXPECT_EQ(pos, 300 - 5 * RV_BUFFER_PAYLOAD);
-    std::vector<uint8_t> got;
-    for (rv_buffer* b = first; b != nullptr; b = b->next)
-        got.insert(got.end(), b->data(), b->data() + (b == cur ? pos : RV_BUFFER_PAYLOAD));
-    EXPECT_EQ(got, bytes);
-    // At the end no empty buffer is chained.
-    int64_t groups_before = srv.get_full_groups();
-    rv_buffer* last = cur;
-    pos = RV_BUFFER_PAYLOAD;
-    EXPECT_EQ(in.read_to_chain(cur, pos, &srv, 10), 0);
-    EXPECT_EQ(cur, last);
-    EXPECT_EQ(srv.get_full_groups(), groups_before);
-    srv.release_chain(first);
-}
-
 } // namespace

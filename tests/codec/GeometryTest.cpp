@@ -32,14 +32,6 @@ TEST(Geometry, CeilAndFloorDivisionMatchExactQuotient)
         }
 }
 
-TEST(Geometry, RegionMappedToCoarserGridDividesEdges)
-{
-    // Canvas 0..9 on a grid sub-sampled by 4 covers 0..2; 1..3 holds no sample.
-    EXPECT_EQ(rvd_ceil_ratio(0, 4), 0);
-    EXPECT_EQ(rvd_ceil_ratio(10, 4) - rvd_ceil_ratio(0, 4), 3);
-    EXPECT_EQ(rvd_ceil_ratio(4, 4) - rvd_ceil_ratio(1, 4), 0);
-}
-
 TEST(Geometry, IntersectionAndOverlap)
 {
     rvd_dims a = rect(0, 0, 10, 10), b = rect(20, 30, 5, 5);
@@ -151,44 +143,6 @@ TEST(PartitionGeometry, PartitionIndicesMatchBruteForce)
             ASSERT_EQ(got.pos.y, first);
             ASSERT_EQ(got.size.y, last - first + 1);
         }
-    }
-}
-
-TEST(PartitionGeometry, PowerOfTwoAndPartitionChecks)
-{
-    EXPECT_FALSE(rv_is_power_of_2(0));
-    EXPECT_TRUE(rv_is_power_of_2(1));
-    EXPECT_TRUE(rv_is_power_of_2(1 << 30));
-    EXPECT_FALSE(rv_is_power_of_2(-4));
-    EXPECT_FALSE(rv_is_power_of_2(6));
-    EXPECT_NO_THROW(rv_check_coding_partition(1, 0, 64, 32));
-    try {
-        rv_check_coding_partition(2, 0, 64, 64);
-        FAIL() << "origin 2 accepted";
-    } catch (const codec_test::codec_error& e) {
-        EXPECT_NE(std::string(e.what()).find("must have origin coordinates equal to 1 or 0 only!"),
-                  std::string::npos);
-    }
-    try {
-        rv_check_coding_partition(0, 0, 64, 48);
-        FAIL() << "size 48 accepted";
-    } catch (const codec_test::codec_error& e) {
-        EXPECT_NE(std::string(e.what()).find("must have exact power-of-2 dimensions!"), std::string::npos);
-    }
-}
-
-TEST(PartitionGeometry, SequenceDifferenceIsModulo65536)
-{
-    EXPECT_EQ(rv_sequence_difference(0, 65535), 1);
-    EXPECT_EQ(rv_sequence_difference(65535, 0), -1);
-    EXPECT_EQ(rv_sequence_difference(32768, 0), -32768);
-    EXPECT_EQ(rv_sequence_difference(5, 5), 0);
-    boost::random::mt19937 rng(65536);
-    boost::random::uniform_int_distribution<int> v(-(1 << 20), 1 << 20);
-    for (int i = 0; i < 1000000; i++) {
-        int a = v(rng), b = v(rng);
-        int m = (((a - b + 32768) % 65536) + 65536) % 65536 - 32768;
-        ASSERT_EQ(rv_sequence_difference(a, b), m) << a << " " << b;
     }
 }
 

@@ -62,67 +62,6 @@ bytes res_sub(const char* type, uint16_t vn, uint16_t vd, uint16_t hn, uint16_t 
     return box(type, b);
 }
 
-// A minimal ICC profile: header, tag table, tags laid out behind it.
-struct Icc {
-    const char* device = "mntr";
-    const char* space = "RGB ";
-    const char* pcs = "XYZ ";
-    std::vector<std::pair<const char*, bytes>> tags;
-    int declared = -1;
-    bytes build() const
-    {
-        bytes out(128, 0);
-        auto set32 = [&](size_t at, uint32_t v) {
-            for (int i = 0; i < 4; ++i)
-                out[at + size_t(i)] = uint8_t(v >> (24 - 8 * i));
-        };
-        set32(12, fourcc(device));
-        set32(16, fourcc(space));
-        set32(20, fourcc(pcs));
-        put32(out, uint32_t(tags.size()));
-        size_t data = 132 + 12 * tags.size();
-        bytes body;
-        for (auto& t : tags) {
-            put32(out, fourcc(t.first));
-            put32(out, uint32_t(data + body.size()));
-            put32(out, uint32_t(t.second.size()));
-            body.insert(body.end(), t.second.begin(), t.second.end());
-        }
-        out.insert(out.end(), body.begin(), body.end());
-        set32(0, declared >= 0 ? uint32_t(declared) : uint32_t(out.size()));
-        return out;
-    }
-};
-
-bytes curv(std::vector<uint16_t> points)
-{
-    bytes b;
-    put32(b, fourcc("curv"));
-    put32(b, 0);
-    put32(b, uint32_t(points.size()));
-    for (auto p : points)
-        put16(b, p);
-    return b;
-}
-
-bytes xyz(int32_t x, int32_t y, int32_t z)
-{
-    bytes b;
-    put32(b, fourcc("XYZ "));
-    put32(b, 0);
-    put32(b, uint32_t(x));
-    put32(b, uint32_t(y));
-    put32(b, uint32_t(z));
-    return b;
-}
-
-bytes colr_icc(const bytes& profile, uint8_t meth = 2)
-{
-    bytes b = {meth, 0, 0};
-    b.insert(b.end(), profile.begin(), profile.end());
-    return box("colr", b);
-}
-
 class Jp2Source : public ::testing::Test {
 public:
     void SetUp() override { old = rvd_customize_errors(&throwing_sink()); }
@@ -313,48 +252,4 @@ TEST_F(Jp2Source, DimensionsPaletteChannelsAndResolution)
     load(grey({box("res ", res_sub("resc", 1, 1, 1, 1, 0, 127))}));
     ASSERT_TRUE(header());
     EXPECT_EQ(source->get_resolution().get_aspect_ratio(false), 1.0f);
-}
-
-TEST_F(Jp2Source, IccCurvesAndColorants)
-{
-    Icc icc;
-    icc.device = "mntr";
-    std::vector<uint16_t> pl = {0, 1000, 30000, 65535};
-    icc.tags = {{"rTRC", curv({})}, {"gTRC", curv({563})}, {"bTRC", curv(pl)},
-                {"rXYZ", xyz(0x10000, -0x8000, 3)}, {"gXYZ", xyz(0x20000, 5, 6)}, {"bXYZ", xyz(7, 8, 0x30000)}};
-    load(cat({kSignature, ftyp(), box("jp2h", cat({ihdr(2, 2, 3, 7), colr_icc(icc.build())}))}));
-    ASSERT_TRUE(header());
-    auto c = source->get_colour();
-    EXPECT_EQ(c.get_space(), 101);
-    const int k = 8, n = 1 << k;
-    std::vector<float> s(n);
-    ASSERT_TRUE(c.get_curve(0, k, s.data()));
-    for (int i = 0; i < n; ++i)
-        EXPECT_NEAR(s[size_t(i)], i / 255.0, 1e-6);
-    ASSERT_TRUE(c.get_curve(1, k, s.data()));
-    for (int i = 0; i < n; i += 17)
-        EXPECT_NEAR(s[size_t(i)], std::pow(i / 255.0, 563.0 / 256.0), 1e-6);
-    ASSERT_TRUE(c.get_curve(2, k, s.data()));
-    for (int i = 0; i < n; i += 5) {
-        double x = i / 255.0 * 3, frac = x - std::floor(x);
-        int lo = std::min(int(x), 2);
-        if (lo == 2 && x >= 3)
-            frac = 1;
-        EXPECT_NEAR(s[size_t(i)], (pl[size_t(lo)] * (1 - frac) + pl[size_t(lo) + 1] * frac) / 65535.0, 1e-6) << i;
-    }
-    float m[9];
-    ASSERT_TRUE(c.get_colorant_matrix(m));
-    const float want[9] = {1.0f, 2.0f, 7 / 65536.0f, -0.5f, 5 / 65536.0f, 8 / 65536.0f, 3 / 65536.0f, 6 / 65536.0f, 3.0f};
-    for (int i = 0; i < 9; ++i)
-        EXPECT_FLOAT_EQ(m[i], want[i]) << i;
-
-    // An input profile missing a curve is accepted as not simple.
-    Icc scanner;
-    scanner.device = "scnr";
-    scanner.tags = {{"rTRC", curv({})}};
-    load(cat({kSignature, ftyp(), box("jp2h", cat({ihdr(2, 2, 3, 7), colr_icc(scanner.build(), 3)}))}));
-    ASSERT_TRUE(header());
-    EXPECT_EQ(source->get_colour().get_space(), 102);
-    EXPECT_TRUE(source->get_colour().get_icc_profile()->not_simple);
-    EXPECT_FALSE(source->get_colour().get_curve(0, k, s.data()));
 }

@@ -360,32 +360,4 @@ TEST(LiftingStep, SingleSamplesHalvingAndUpshift)
     EXPECT_EQ(row.out.get_buf16()[3], -1);
 }
 
-TEST(LiftingStep, ExtremeSamplesWrapWithoutUndefinedArithmetic)
-{
-    mmx_level_guard guard;
-    auto r53 = steps_of(1, true);
-    auto i97 = steps_of(0, false);
-    const int n = 8;
-    std::int32_t y[n], a[n], b[n];
-    std::int16_t ys[n], as[n], bs[n];
-    for (int i = 0; i < n; i++) {
-        y[i] = (i & 1) ? INT32_MIN : INT32_MAX;
-        a[i] = b[i] = (i & 2) ? INT32_MIN : INT32_MAX;
-        ys[i] = (i & 1) ? INT16_MIN : INT16_MAX;
-        as[i] = bs[i] = (i & 2) ? INT16_MIN : INT16_MAX;
-    }
-    const std::int32_t* src[2] = {a, b};
-    const std::int16_t* src16[2] = {as, bs};
-    rv_lift_ints(r53[0], y, src, n);
-    rv_lift_ints(r53[1], y, src, n);
-    for (int level = 0; level < 2; level++) {
-        rvd_mmx_level = level;
-        for (const auto& s : i97)
-            rv_lift_shorts(s, ys, src16, n);
-    }
-    rv_lift_shorts(r53[0], ys, src16, n);
-    // y = MAX - (((-1)(MAX + MAX) + 1) >> 1) wraps to MAX + MAX = -2.
-    EXPECT_EQ(y[0], std::int32_t(std::uint32_t(INT32_MAX) * 2u - std::uint32_t((std::int64_t(2) * INT32_MAX + 2) >> 2)));
-}
-
 } // namespace

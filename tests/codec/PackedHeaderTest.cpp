@@ -220,42 +220,6 @@ public:
     bool read_marker_segment(uint16_t, int, const uint8_t*, int) override { return false; }
 };
 
-TEST(PrecinctIndex, SequencingComesFromTileParameters)
-{
-    standin_params siz("SIZ", false, false, false);
-    auto* cod = new standin_params("COD", true, true, false);
-    cod->link(&siz, -1, -1, 3, 1);
-    auto* poc = new standin_params("POC", true, false, true);
-    poc->link(&siz, -1, -1, 3, 0);
-    cod->set("Clayers", 0, 0, 2);
-    cod->set("Corder", 0, 0, 4);
-    rvd_params* t1 = cod->access_relation(1, -1, 0, false);
-    t1->set("Corder", 0, 0, 1); // RLCP in tile 1
-    rvd_params* p2 = poc->access_relation(2, -1, 0, false);
-    for (int f = 0; f < 6; f++)
-        p2->set("Porder", 0, f, f == 2 ? 2 : (f == 5 ? 4 : 0));
-    rv_tile_sequencing s0 = rv_get_tile_sequencing(&siz, 0);
-    rv_tile_sequencing s1 = rv_get_tile_sequencing(t1, 1);
-    rv_tile_sequencing s2 = rv_get_tile_sequencing(poc, 2);
-    EXPECT_EQ(s0.layers, 2);
-    EXPECT_EQ(s0.order, 4);
-    EXPECT_FALSE(s0.has_porder);
-    EXPECT_TRUE(s0.allows_index());
-    EXPECT_EQ(s1.order, 1);
-    EXPECT_FALSE(s1.allows_index());
-    EXPECT_TRUE(s2.has_porder);
-    EXPECT_FALSE(s2.allows_index());
-
-    rv_buffer_server srv;
-    for (int t = 0; t < 3; t++) {
-        rv_precinct_pointer_server idx;
-        idx.init(&srv);
-        idx.add_plt_marker(make_marker(RV_PLT, {0, 10, 20}), &siz, t);
-        idx.start_tpart_body(100, 30, &siz, t, false, false);
-        EXPECT_EQ(idx.get_precinct_address(), t == 0 ? 100 : -1) << t;
-    }
-}
-
 // Nppm chunks of concatenated PPM bodies, split here.
 std::vector<std::vector<uint8_t>> ppm_chunks(const stream_facts& f)
 {
@@ -342,50 +306,6 @@ TEST(PackedHeaders, PptBodiesTransferWhole)
         }
         EXPECT_GT(with_ppt, 0) << n;
     }
-}
-
-TEST(HeaderBits, BitsStuffingAndEnd)
-{
-    rv_buffer_server srv;
-    rv_pph_input in(&srv);
-    const uint8_t bytes[] = {0xA5, 0xFF, 0x7F, 0x80};
-    in.add_bytes(bytes, 4);
-    rv_header_in h(&in);
-    EXPECT_EQ(h.get_bits(8), 0xA5u);
-    EXPECT_EQ(h.get_bits(8), 0xFFu);
-    EXPECT_EQ(h.get_bits(7), 0x7Fu); // only 7 bits after 0xFF
-    EXPECT_EQ(h.get_bit(), 1);
-    EXPECT_EQ(h.get_bits(7), 0u);
-    try {
-        h.get_bit();
-        FAIL() << "no end signalled";
-    } catch (rv_header_in* p) {
-        EXPECT_EQ(p, &h);
-    }
-    // A header ending on 0xFF: finish consumes the stuffed byte.
-    rv_pph_input in2(&srv);
-    const uint8_t b2[] = {0xFF, 0x00, 0x42};
-    in2.add_bytes(b2, 3);
-    rv_header_in h2(&in2);
-    EXPECT_EQ(h2.get_bits(8), 0xFFu);
-    h2.finish();
-    uint8_t next;
-    ASSERT_TRUE(in2.get(next));
-    EXPECT_EQ(next, 0x42);
-    // Finishing mid-byte or after an ordinary byte reads nothing.
-    rv_pph_input in3(&srv);
-    const uint8_t b3[] = {0x12, 0x34};
-    in3.add_bytes(b3, 2);
-    rv_header_in h3(&in3);
-    h3.get_bits(8);
-    h3.finish();
-    ASSERT_TRUE(in3.get(next));
-    EXPECT_EQ(next, 0x34);
-    rv_pph_input in4(&srv);
-    in4.add_bytes(b2, 1);
-    rv_header_in h4(&in4);
-    h4.get_bits(8);
-    EXPECT_THROW(h4.finish(), rv_header_in*);
 }
 
 } // namespace

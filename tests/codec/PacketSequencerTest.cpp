@@ -302,24 +302,6 @@ geometry small_geometry(int order, int xr = 1)
     return g;
 }
 
-TEST(PacketSequencer, ZeroLayerRecordYieldsNothingAndTheNextRecordFollows)
-{
-    for (int order = 0; order < 5; order++) {
-        SCOPED_TRACE(order);
-        geometry g = small_geometry(0);
-        g.main_poc = {{0, 0, 0, 3, 2, order}, {0, 0, 3, 3, 2, 0}};
-        geometry plain = small_geometry(0);
-        opened a(g), b(plain);
-        a.seq->start();
-        b.seq->start();
-        EXPECT_EQ(a.drain(), b.drain());
-        g.main_poc = {{0, 0, 0, 3, 2, order}};
-        opened c(g);
-        c.seq->start();
-        EXPECT_TRUE(c.drain().empty());
-    }
-}
-
 TEST(PacketSequencer, SubSamplingThreeForbidsOnlyPositionOverComponentOrders)
 {
     const std::string text = "Attempting to use a spatially progressive packet sequence where "
@@ -342,83 +324,6 @@ TEST(PacketSequencer, SubSamplingThreeForbidsOnlyPositionOverComponentOrders)
             EXPECT_NE(error_text([&] { p.seq->start(); }).find(text), std::string::npos);
         else
             EXPECT_TRUE(p.seq->start());
-    }
-}
-
-TEST(PacketSequencer, LaterTilePartRecordsWaitForTheirTilePart)
-{
-    geometry g = small_geometry(0);
-    g.tile_poc0 = {{0, 0, 1, 3, 2, 0}};
-    g.tile_poc1 = {{0, 0, 3, 3, 2, 2}};
-    opened o(g);
-    EXPECT_TRUE(o.seq->start());
-    const auto first = o.drain();
-    EXPECT_FALSE(first.empty());
-    for (const auto& p : first)
-        EXPECT_EQ(std::get<0>(p), 0);
-    // Asking again before the second tile-part changes nothing.
-    EXPECT_TRUE(o.drain().empty());
-    EXPECT_FALSE(o.seq->next_progression());
-    o.seq->set_tparts_seen(2);
-    const auto rest = o.drain();
-    EXPECT_EQ(int64_t(first.size() + rest.size()), o.seq->get_total_packets());
-}
-
-TEST(PacketSequencer, RestoreStateReturnsToTheSavedPoint)
-{
-    for (int order = 0; order < 5; order++) {
-        SCOPED_TRACE(order);
-        geometry g = small_geometry(order);
-        g.main_poc = {{0, 0, 2, 2, 2, order}, {1, 0, 3, 3, 2, (order + 2) % 5}};
-        opened whole(g), o(g);
-        whole.seq->start();
-        const auto all = whole.drain();
-        o.seq->start();
-        rv_resolution* res = nullptr;
-        rvd_coords idx;
-        for (int i = 0; i < 5; i++)
-            ASSERT_NE(o.seq->next_packet(res, idx), nullptr);
-        o.seq->save_state();
-        // Run into the second record, then roll back twice.
-        for (int k = 0; k < 2; k++) {
-            for (int i = 0; i < 30 && o.seq->next_packet(res, idx) != nullptr; i++) {
-            }
-            o.seq->restore_state();
-        }
-        auto rest = o.drain();
-        ASSERT_GE(all.size(), 5u);
-        EXPECT_EQ(std::vector<packet>(all.begin() + 5, all.end()), rest);
-    }
-}
-
-TEST(PacketSequencer, ProfileZeroFirstRecordMustStartAtZero)
-{
-    for (int start_res : {0, 1}) {
-        SCOPED_TRACE(start_res);
-        geometry g = small_geometry(0);
-        g.siz.rsiz = 1; // profile 0
-        // 32x32 blocks and one precinct per resolution, so that opening the tile breaks no
-        // other Profile-0 rule.
-        g.cblk_exp = 3;
-        g.ppx = {{15, 15, 15}, {15, 15}};
-        g.ppy = g.ppx;
-        g.main_poc = {{start_res, 0, 3, 3, 2, 0}, {0, 1, 3, 3, 2, 0}};
-        clear_captured_warnings();
-        opened o(g);
-        ASSERT_EQ(o.cs.get_state()->profile, 0);
-        o.seq->start();
-        o.drain();
-        if (start_res == 0) {
-            // A later record starting elsewhere is fine.
-            EXPECT_TRUE(no_warnings());
-            EXPECT_EQ(o.cs.get_state()->profile, 0);
-        } else {
-            EXPECT_TRUE(warning_seen("Profile violation detected (code-stream is technically "
-                                     "illegal).  In a Profile-0 code-stream, the first "
-                                     "progression specification"));
-            EXPECT_EQ(captured_warnings().size(), 1u);
-            EXPECT_EQ(o.cs.get_state()->profile, 2);
-        }
     }
 }
 

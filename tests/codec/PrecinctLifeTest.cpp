@@ -64,10 +64,6 @@ rvd_subband top_band(rvd_tile t)
     return tc.access_resolution(tc.get_num_resolutions() - 1).access_subband(1);
 }
 
-const char* const open_once_text =
-    "You are permitted to open each code-block only once from an open tile before closing "
-    "that tile.";
-
 } // namespace
 
 TEST(PrecinctLife, PacketLengthsAddressPrecinctsThatAreReadOnlyWhenOpened)
@@ -100,56 +96,6 @@ TEST(PrecinctLife, PacketLengthsAddressPrecinctsThatAreReadOnlyWhenOpened)
     EXPECT_EQ(c.addressed, n - 4);
     cs.destroy();
     EXPECT_TRUE(no_warnings()); // every buffer and every record went back
-}
-
-TEST(PrecinctLife, SequentialPrecinctsAreReleasedForGoodAndCannotBeOpenedTwice)
-{
-    sequential_source src(plt_stream());
-    rvd_codestream cs;
-    cs.create(&src);
-    rvd_tile t = cs.open_tile(rvd_coords(0, 0));
-    rvd_subband band = top_band(t);
-    rvd_dims valid;
-    band.get_valid_blocks(valid);
-    rvd_block* b = band.open_block(valid.pos);
-    const int passes = b->num_passes;
-    EXPECT_GT(passes, 0);
-    band.close_block(b);
-    // With 32x32 precincts and 64x64 blocks each precinct of the top level holds one
-    // block per band: closing the three bands' blocks gives the precinct up for good.
-    rvd_resolution res = band.access_resolution();
-    for (int k = 2; k <= 3; k++) {
-        rvd_subband other = res.access_subband(k);
-        other.close_block(other.open_block(valid.pos));
-    }
-    const std::string text = error_text([&] { band.open_block(valid.pos); });
-    EXPECT_NE(text.find(open_once_text), std::string::npos) << text;
-    t.close();
-    cs.destroy();
-}
-
-TEST(PrecinctLife, PacketCountsWithAndWithoutParsing)
-{
-    for (bool seekable : {false, true}) {
-        SCOPED_TRACE(seekable);
-        memory_source mem(plt_stream());
-        sequential_source seq(plt_stream());
-        rvd_codestream cs;
-        cs.create(seekable ? static_cast<rvd_compressed_source*>(&mem)
-                           : static_cast<rvd_compressed_source*>(&seq));
-        rvd_tile t = cs.open_tile(rvd_coords(0, 0));
-        rvd_resolution res = t.access_component(0).access_resolution();
-        rvd_dims valid;
-        res.get_valid_precincts(valid);
-        const int64_t before = cs.get_total_bytes();
-        rvd_coords last(valid.pos.y + valid.size.y - 1, valid.pos.x + valid.size.x - 1);
-        EXPECT_EQ(res.get_precinct_packets(last, false), 0);
-        EXPECT_EQ(cs.get_total_bytes(), before); // nothing was read for it
-        EXPECT_EQ(res.get_precinct_packets(last, true), 3);
-        EXPECT_EQ(res.get_precinct_packets(valid.pos, true), 3);
-        t.close();
-        cs.destroy();
-    }
 }
 
 TEST(PrecinctLife, PrecinctsOutsideTheRegionLeaveAsSoonAsTheyAreRead)

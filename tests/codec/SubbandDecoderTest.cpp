@@ -194,36 +194,6 @@ TEST(SubbandDecoderDequantisation, FastPathMatchesPlainPath)
         }
 }
 
-TEST(SubbandDecoderDequantisation, TransposeAndFlips)
-{
-    // A 2 x 3 region (rows as the block coder sees them) holding 1..6.
-    hand_block hb(2, 3, {1, 2, 3, 4, 5, 6});
-    struct expect {
-        bool t, v, h;
-        std::vector<std::vector<int>> rows;
-    };
-    const std::vector<expect> cases = {
-        {false, false, false, {{1, 2, 3}, {4, 5, 6}}},
-        {false, true, false, {{4, 5, 6}, {1, 2, 3}}},
-        {false, false, true, {{3, 2, 1}, {6, 5, 4}}},
-        {false, true, true, {{6, 5, 4}, {3, 2, 1}}},
-        {true, false, false, {{1, 4}, {2, 5}, {3, 6}}}, // block column c into line c
-        {true, true, false, {{3, 6}, {2, 5}, {1, 4}}},
-        {true, false, true, {{4, 1}, {5, 2}, {6, 3}}},
-        {true, true, true, {{6, 3}, {5, 2}, {4, 1}}},
-    };
-    for (const expect& e : cases) {
-        hb.b.transpose = e.t;
-        hb.b.vflip = e.v;
-        hb.b.hflip = e.h;
-        lines_of l(3, 5);
-        dq(31, 31, true, false, 0.0f).convert(hb.b, l.ptrs, 1);
-        for (size_t i = 0; i < e.rows.size(); i++)
-            for (size_t j = 0; j < e.rows[i].size(); j++)
-                EXPECT_EQ(l.i32[i][j + 1], e.rows[i][j]) << e.t << e.v << e.h << " " << i << "," << j;
-    }
-}
-
 // Blocks of a band whose samples code their apparent position (row x 100 + column
 // within the band), in any view; blocks in `empty_rows` have no passes.
 class position_blocks : public rv_block_access {

@@ -45,13 +45,6 @@ TEST(Bstr, NullEmptyAndEmbeddedNuls)
     EXPECT_EQ(copy.str(), std::u16string(u"x\0y", 3));
 }
 
-struct Change {
-    Variant in;
-    VARTYPE to;
-    HRESULT hr;
-    LONG l;
-};
-
 // An object whose IDispatch is a dispatch table.
 class Calculator : public IDispatch {
 public:

@@ -36,8 +36,6 @@ struct Canvas {
     }
 };
 
-using Shape = std::function<void(HDC)>;
-
 TEST(GdiRop2, LineAndClosedOutlineInvertEachPixelOnce)
 {
     Canvas c(20, 12);
