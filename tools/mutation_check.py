@@ -125,16 +125,17 @@ def main():
     ap.add_argument("--list", default=os.path.join(ROOT, "tools", "mutants.txt"))
     ap.add_argument("--jobs", type=int, default=3, help="build jobs and test shards")
     ap.add_argument("--timeout", type=float, default=0,
-                    help="seconds per test program (default: 4 x its clean run, at least 60)")
+                    help="seconds per test program (default: 3 x its clean run, at least 30)")
     ap.add_argument("--only", default="", help="regular expression on '<file> <text>' to pick mutants")
     ap.add_argument("--out", default="", help="also write one tab-separated line per mutant here")
+    ap.add_argument("--from-line", type=int, default=0, help="skip mutants listed above this line")
     ap.add_argument("--check", action="store_true", help="only check that every mutant applies")
     ap.add_argument("--every", action="store_true",
                     help="run every program to its end and write every failing test to --out")
     a = ap.parse_args()
 
     mutants = [m for m in read_mutants(a.list)
-               if not a.only or re.search(a.only, m["file"] + " " + m["pairs"][0][0])]
+               if (not a.only or re.search(a.only, m["file"] + " " + m["pairs"][0][0])) and m["line"] >= a.from_line]
     bad = [(m, mutated_text(m)[2]) for m in mutants if mutated_text(m)[2]]
     for m, why in bad:
         print("line %d: %s: %s" % (m["line"], m["file"], why))
@@ -156,11 +157,11 @@ def main():
         ok, names, _ = run_program(a.build, p, a.jobs, 3600, [])
         took = time.monotonic() - start
         excluded[p] = names
-        limits[p] = a.timeout or max(60.0, 4 * took)
+        limits[p] = a.timeout or max(30.0, 3 * took)
         print("clean run of %s: %.0f s%s" % (p, took, "" if ok else ", failing already: " + " ".join(names)),
               flush=True)
 
-    out = open(a.out, "w") if a.out else None
+    out = open(a.out, "a" if a.from_line else "w") if a.out else None
     counts = {"killed": 0, "survived": 0, "no-build": 0}
     for m in mutants:
         path = os.path.join(ROOT, m["file"])
