@@ -213,26 +213,3 @@ TEST_F(JpipParserLog, MemoryLimitGivesParseErrorKeepingEarlierMessages)
     std::string text = log();
     EXPECT_NE(text.find("JpipParser(323)] Exception happened in parse\r\n"), std::string::npos) << text;
 }
-
-TEST_F(JpipParserLog, ChunkBodiesTellWhetherTheWindowIsDone)
-{
-    CJpipParser p;
-    rvd_cache c;
-    for (int reason = 0; reason <= 7; ++reason) {
-        std::vector<uint8_t> body = {0x70, 0x06, 0x00, 0x00, 0x01, 0xFF, 0x00, uint8_t(reason), 0x00};
-        if (reason == 0)
-            body.resize(6);
-        EXPECT_EQ(processChunkBody(p, &c, body.data(), body.size()), reason == 1 || reason == 2) << reason;
-    }
-    std::vector<uint8_t> bad = {0x05};
-    try {
-        processChunkBody(p, &c, bad.data(), bad.size());
-        ADD_FAILURE();
-    } catch (const CJ2KException& e) {
-        EXPECT_EQ(std::string(e.what()), "error when parse the databin.");
-        EXPECT_EQ(e.getSourceFile(), ".\\R2IVuzi\\J2KRequest");
-        EXPECT_EQ(e.getLine(), 54);
-    }
-    std::string text = log();
-    EXPECT_NE(text.find("J2KRequest(52)] Exception happened in processChunkData \r\n"), std::string::npos) << text;
-}

@@ -109,23 +109,6 @@ TEST_F(BridgeChain, RandomStreamsKeepTheirTextWithinLines)
     }
 }
 
-TEST_F(BridgeChain, ErrorsStayIndependentAndUnwindingIsNotInterrupted)
-{
-    EXPECT_STREQ(raise("first ", 1).what(), "Ravade Core Error:\nfirst 1\n");
-    EXPECT_STREQ(raise("second").what(), "Ravade Core Error:\nsecond\n");
-
-    bool originalArrived = false;
-    try {
-        rvd_error e("Ravade Core Error:\n");
-        e << "half a message";
-        throw std::out_of_range("original");
-    } catch (const std::out_of_range& e) {
-        originalArrived = std::string(e.what()) == "original";
-    }
-    EXPECT_TRUE(originalArrived);
-    EXPECT_STREQ(raise("third").what(), "Ravade Core Error:\nthird\n");
-}
-
 TEST(OrbelRvdErrorMessage, WarningsAndClearedFlagThrowNothing)
 {
     Orbel_Rvd_Error_Message quiet(false);

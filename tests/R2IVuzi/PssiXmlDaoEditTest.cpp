@@ -106,23 +106,6 @@ protected:
     std::vector<TiXmlNode*> images_;
 };
 
-TEST_F(PssiOverlay, MergeKeepsKnownModalitiesAndAppendsNewOnes)
-{
-    const std::string ctBefore = printed(dao_.getRootElement()->FirstChildElement("overlay")->FirstChildElement());
-    dao_.updateOverlayConfig("<Root><overlay><modality name=\"CT\"><Tag group=\"0x0020\" element=\"0x0011\"/>"
-                             "</modality><modality name=\"MR\"><Tag group=\"0x0018\" element=\"0x0050\"/>"
-                             "</modality><modality><Tag/></modality></overlay></Root>");
-    const TiXmlElement* overlay = dao_.getRootElement()->FirstChildElement("overlay");
-    EXPECT_EQ(printed(overlay->FirstChildElement()), ctBefore);
-    const TiXmlElement* last = overlay->LastChild()->ToElement();
-    EXPECT_STREQ(last->Attribute("name"), "MR");
-    EXPECT_STREQ(last->FirstChildElement("Tag")->Attribute("element"), "0x0050");
-    int modalities = 0;
-    for (const TiXmlElement* m = overlay->FirstChildElement(); m; m = m->NextSiblingElement())
-        ++modalities;
-    EXPECT_EQ(modalities, 3); // the nameless one is skipped
-}
-
 TEST(PssiOverlayMerge, WithoutOverlayTheWholeOverlayGoesInOnce)
 {
     const char merge[] = "<Root><overlay font=\"F\"><modality name=\"CT\"/><modality name=\"MR\"/></overlay></Root>";
@@ -146,35 +129,6 @@ TEST(PssiOverlayMerge, WithoutOverlayTheWholeOverlayGoesInOnce)
     empty.updateOverlayConfig("<Root><overlay><modality name='Q'");
     empty.updateOverlayConfig(nullptr);
     EXPECT_EQ(printed(empty.getRootElement()), before);
-}
-
-TEST_F(PssiOverlay, FontFromTheSingleOverlay)
-{
-    const OverlayFontInfo font = dao_.getOverlayFont();
-    EXPECT_EQ(font.faceName, "Courier");
-    EXPECT_EQ(font.size, 12.0f);
-
-    CPssiXmlDao sizeOnly;
-    sizeOnly.parsePssi("<Root><overlay fontsize=\"12\"/></Root>");
-    EXPECT_EQ(sizeOnly.getOverlayFont().faceName, "Arial");
-    EXPECT_EQ(sizeOnly.getOverlayFont().size, 12.0f);
-
-    CPssiXmlDao two;
-    two.parsePssi("<Root><overlay font=\"A\" fontsize=\"9\"/><overlay/></Root>");
-    EXPECT_EQ(two.getOverlayFont().faceName, "Arial");
-    EXPECT_EQ(two.getOverlayFont().size, 2.0f);
-
-    CPssiXmlDao bad;
-    bad.parsePssi("<Root><overlay fontsize=\"abc\"/></Root>");
-    EXPECT_THROW(bad.getOverlayFont(), boost::bad_lexical_cast);
-    bool locked = false;
-    boost::thread other([&] {
-        locked = bad.recursiveMutex().try_lock();
-        if (locked)
-            bad.recursiveMutex().unlock();
-    });
-    other.join();
-    EXPECT_TRUE(locked);
 }
 
 TEST_F(PssiOverlay, TagsFollowTheImagesModality)
@@ -251,34 +205,6 @@ TEST_F(PssiHanging, DownwardFromRootMarksEveryCarrier)
     EXPECT_EQ(dao_.getHangingCount(root_, 1), 24);
     EXPECT_EQ(dao_.getHangingNodeList(root_, 1), images_);
     EXPECT_EQ(dao_.getHangingCount(root_, 2), 7);
-}
-
-TEST_F(PssiHanging, CountsListsAndLookupsStayInTheBase)
-{
-    EXPECT_EQ(dao_.getHangingCount(nullptr, 1), 1);
-    EXPECT_TRUE(dao_.getHangingNodeList(nullptr, 1).empty());
-    EXPECT_EQ(dao_.getHangingCount(root_, 1), 0);
-    dao_.setHangingDownward(root_, 5, "True");
-    EXPECT_EQ(uidsOf(dao_.getHangingNodeList(series_[3], 1)),
-        (std::vector<std::string>{"1.1.2.2.1", "1.1.2.2.2", "1.1.2.2.3"}));
-    EXPECT_EQ(dao_.getHangingCount(series_[3], 1), 3);
-    EXPECT_EQ(dao_.getHangingCount(root_, 9), 0);
-
-    EXPECT_EQ(dao_.getLevelNode(patients_[1], 3, 0, false), studies_[2]);
-    EXPECT_EQ(dao_.getLevelNode(patients_[1], 3, 1, true), studies_[3]);
-    EXPECT_EQ(dao_.getLevelNode(patients_[1], 3, 5, false), nullptr);
-    EXPECT_EQ(dao_.getLevelNode(patients_[1], 3, -1, false), nullptr);
-    EXPECT_EQ(dao_.getLevelNode(nullptr, 3, 0, false), nullptr);
-
-    EXPECT_EQ(dao_.findNodeByUID(root_, "//Image", "1.2.2.2.3"), images_[23]);
-    EXPECT_EQ(dao_.findNodeByUID(root_, "//Patient", "1.2"), patients_[1]);
-    EXPECT_EQ(dao_.findNodeByUID(root_, "//Patient", "1"), nullptr);
-    EXPECT_EQ(dao_.findNodeByUID(patients_[0], "//Study", "1.2.1"), nullptr);
-    EXPECT_EQ(dao_.findNodeByUID(nullptr, "//Study", "1.2.1"), nullptr);
-
-    CPssiXmlDao prefix;
-    prefix.parsePssi("<Root><Patient><U>1.23</U></Patient></Root>");
-    EXPECT_EQ(prefix.findNodeByUID(prefix.getRootElement(), "//Patient", "1.2"), nullptr);
 }
 
 TEST_F(PssiHanging, InsertStudyPlacesTheCopy)
