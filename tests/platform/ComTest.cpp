@@ -13,38 +13,6 @@ using platform::Variant;
 
 namespace {
 
-TEST(Bstr, NullEmptyAndEmbeddedNuls)
-{
-    EXPECT_EQ(SysStringLen(nullptr), 0u);
-    SysFreeString(nullptr);
-    EXPECT_EQ(SysAllocString(nullptr), nullptr);
-
-    BSTR empty = SysAllocString(u"");
-    ASSERT_NE(empty, nullptr);
-    EXPECT_EQ(SysStringLen(empty), 0u);
-    EXPECT_EQ(empty[0], 0);
-    SysFreeString(empty);
-
-    const char16_t text[] = {u'a', 0, u'b', 0};
-    BSTR b = SysAllocStringLen(text, 3);
-    EXPECT_EQ(SysStringLen(b), 3u);
-    EXPECT_EQ(SysStringByteLen(b), 6u);
-    EXPECT_EQ(b[2], u'b');
-    EXPECT_EQ(b[3], 0); // terminated past the length
-    uint32_t prefix;
-    std::memcpy(&prefix, reinterpret_cast<uint8_t*>(b) - 4, 4);
-    EXPECT_EQ(prefix, 6u);
-    SysFreeString(b);
-
-    BSTR blank = SysAllocStringLen(nullptr, 2);
-    EXPECT_EQ(SysStringLen(blank), 2u);
-    SysFreeString(blank);
-
-    BStr owner(std::u16string(u"x\0y", 3));
-    BStr copy = owner;
-    EXPECT_EQ(copy.str(), std::u16string(u"x\0y", 3));
-}
-
 // An object whose IDispatch is a dispatch table.
 class Calculator : public IDispatch {
 public:

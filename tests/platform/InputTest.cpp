@@ -54,40 +54,6 @@ TEST_F(Input, PressGoesToTheDeepestWindowInClientCoordinates)
     EXPECT_EQ(moves[0].hwnd, top);
 }
 
-TEST_F(Input, CaptureGivesNegativeCoordinatesAndNoSetCursor)
-{
-    HWND top = make(nullptr, 100, 100, 200, 200);
-    platform::PumpPending();
-    EXPECT_EQ(SetCapture(top), nullptr);
-    EXPECT_EQ(GetCapture(), top);
-    log().clear();
-    platform::InjectMouseMove(40, 120);
-    platform::InjectMouseMove(41, 121); // moves are not coalesced
-    platform::PumpPending();
-    auto got = mouseLog({WM_SETCURSOR, WM_MOUSEMOVE});
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0].message, UINT(WM_MOUSEMOVE));
-    EXPECT_EQ(got[0].hwnd, top);
-    EXPECT_EQ(GET_X_LPARAM(got[0].lParam), -60);
-    EXPECT_EQ(GET_Y_LPARAM(got[0].lParam), 20);
-    EXPECT_TRUE(ReleaseCapture());
-    EXPECT_EQ(GetCapture(), nullptr);
-
-    // ClipCursor confines positions, right and bottom exclusive; NULL releases.
-    RECT clip{100, 100, 110, 110};
-    ASSERT_TRUE(ClipCursor(&clip));
-    platform::InjectMouseMove(500, 5);
-    POINT p;
-    GetCursorPos(&p);
-    EXPECT_EQ(p.x, 109);
-    EXPECT_EQ(p.y, 100);
-    ClipCursor(nullptr);
-    platform::InjectMouseMove(500, 5);
-    GetCursorPos(&p);
-    EXPECT_EQ(p.x, 500);
-    platform::PumpPending();
-}
-
 TEST_F(Input, DoubleClicksOnlyForTheClassThatAsksCloseInTimeAndSpace)
 {
     HWND plain = make(nullptr, 0, 0, 100, 100);

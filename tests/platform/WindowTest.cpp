@@ -76,26 +76,6 @@ TEST_F(Windows, DestroyOrderAndStaleHandles)
     EXPECT_NE(again, g);
 }
 
-TEST_F(Windows, HandlerDestroyingASiblingDuringTeardown)
-{
-    HWND p = make(nullptr, 0, 0, 100, 100);
-    HWND c1 = make(p, 0, 0, 10, 10);
-    HWND c2 = make(p, 20, 0, 10, 10);
-    HWND other = make(nullptr, 0, 0, 10, 10);
-    handlers()[c1] = [&](HWND, UINT m, WPARAM, LPARAM, LRESULT&) {
-        if (m == WM_DESTROY) {
-            DestroyWindow(c2);    // part of the same teardown
-            DestroyWindow(other); // unrelated: destroyed at once
-        }
-        return false;
-    };
-    ASSERT_TRUE(DestroyWindow(p));
-    EXPECT_FALSE(IsWindow(c1));
-    EXPECT_FALSE(IsWindow(other));
-    EXPECT_FALSE(IsWindow(c2));
-    EXPECT_EQ(messagesFor(c2, {WM_DESTROY, WM_NCDESTROY}), (std::vector<UINT>{WM_DESTROY, WM_NCDESTROY}));
-}
-
 // Subclassing: B installed over A over the original O.
 WNDPROC g_prevA = nullptr;
 WNDPROC g_prevB = nullptr;
@@ -244,69 +224,6 @@ TEST_F(Windows, PaintComesParentsFirstAndOnlyOnce)
     EXPECT_LE(platform::PumpPending(), 2);
 }
 
-TEST_F(Windows, ScrollBarSubclassSeesTheMessageFirst)
-{
-    HWND top = make(nullptr, 0, 0, 100, 100);
-    HWND sb = CreateWindowExW(0, u"ScrollBar", u"", WS_CHILD | WS_VISIBLE | SBS_VERT, 0, 0, 16, 100, top, nullptr,
-                              nullptr, nullptr);
-    ASSERT_TRUE(sb);
-    made_.push_back(sb);
-    static WNDPROC system = nullptr;
-    static std::vector<UINT> seen;
-    seen.clear();
-    system = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
-        sb, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(+[](HWND h, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
-            seen.push_back(m);
-            return CallWindowProcW(system, h, m, wp, lp);
-        })));
-    SCROLLINFO si{sizeof si, SIF_RANGE | SIF_PAGE | SIF_POS, 0, 99, 10, 95, 0};
-    EXPECT_EQ(SetScrollInfo(sb, SB_CTL, &si, TRUE), 90); // the position stays where a page fits
-    EXPECT_EQ(seen.front(), UINT(SBM_SETSCROLLINFO));
-    SCROLLINFO only{sizeof only, SIF_POS, 0, 0, 0, 5, 0};
-    SetScrollInfo(sb, SB_CTL, &only, FALSE);
-    SCROLLINFO out{sizeof out, SIF_ALL, -1, -1, 0, -1, -1};
-    ASSERT_TRUE(GetScrollInfo(sb, SB_CTL, &out));
-    EXPECT_EQ(out.nMin, 0);
-    EXPECT_EQ(out.nMax, 99);
-    EXPECT_EQ(out.nPage, 10u);
-    EXPECT_EQ(out.nPos, 5);
-}
-
 // ---- menus ------------------------------------------------------------------------------
-
-TEST_F(Windows, TrackPopupMenuPostsTheChoiceAfterReturning)
-{
-    HWND owner = make(nullptr, 0, 0, 10, 10);
-    HMENU menu = CreatePopupMenu();
-    AppendMenuW(menu, MF_STRING, 5, u"Go");
-    AppendMenuW(menu, MF_STRING | MF_GRAYED, 6, u"Off");
-    platform::PumpPending();
-
-    // No chooser: nothing happens.
-    EXPECT_FALSE(TrackPopupMenu(menu, TPM_LEFTALIGN, 0, 0, 0, owner, nullptr));
-    UINT wanted = 5;
-    int calls = 0;
-    platform::SetMenuChooser([&](HMENU m, int, int, HWND o) {
-        EXPECT_EQ(m, menu);
-        EXPECT_EQ(o, owner);
-        ++calls;
-        return wanted;
-    });
-    log().clear();
-    EXPECT_TRUE(TrackPopupMenu(menu, TPM_LEFTALIGN, 3, 4, 0, owner, nullptr));
-    EXPECT_TRUE(messagesFor(owner, {WM_COMMAND}).empty()); // not yet
-    platform::PumpPending();
-    ASSERT_EQ(messagesFor(owner, {WM_COMMAND}).size(), 1u);
-    EXPECT_EQ(LOWORD(log().back().wParam), 5);
-
-    EXPECT_EQ(TrackPopupMenu(menu, TPM_RETURNCMD, 0, 0, 0, owner, nullptr), 5);
-    wanted = 6; // grayed
-    log().clear();
-    EXPECT_FALSE(TrackPopupMenu(menu, 0, 0, 0, 0, owner, nullptr));
-    platform::PumpPending();
-    EXPECT_TRUE(messagesFor(owner, {WM_COMMAND}).empty());
-    EXPECT_EQ(calls, 3);
-    DestroyMenu(menu);
-}
 
 } // namespace
