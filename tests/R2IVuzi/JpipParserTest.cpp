@@ -87,36 +87,6 @@ std::string raised(rvd_cache* cache, const std::vector<uint8_t>& body, CJpipPars
 const std::string kIllegal = "Received a JPIP stream message containing an illegal header or one which contains a "
                              "ridiculously large parameter.|.\\R2IVuzi\\JpipParser|276";
 
-class LogDrive : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "orbel-jpp-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        drive = pattern;
-        setenv("ORBEL_DRIVE_C", drive.c_str(), 1);
-        setMinLogLevel(0);
-        initLogFile(u"C:\\Quillon.Log", 1, 1, 0);
-    }
-    void TearDown() override
-    {
-        initLogFile(nullptr, 0, 1, 1);
-        unsetenv("ORBEL_DRIVE_C");
-        std::error_code ec;
-        std::filesystem::remove_all(drive, ec);
-    }
-    std::string log()
-    {
-        closeLogFile();
-        std::ifstream in(drive + "/Quillon.Log", std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    std::string drive;
-};
-
-using JpipParserLog = LogDrive;
 
 } // namespace
 
@@ -197,19 +167,4 @@ TEST(JpipParser, HostileHeadersRaiseTheIllegalHeaderException)
     // Class identifiers above 9 reach the cache, which ignores them.
     EXPECT_EQ(raised(&c, {0x60, 0x0A, 0x00, 0x01, 0x7F}, p), "none");
     EXPECT_EQ(c.get_next_codestream(-1), -1);
-}
-
-TEST_F(JpipParserLog, MemoryLimitGivesParseErrorKeepingEarlierMessages)
-{
-    CJ2KCache c;
-    c.set_memory_limit(1 << 20);
-    Writer w;
-    w.data(6, 0, 0, 0, {1, 2, 3, 4}, true);
-    w.data(0, 0, 2, 1 << 30, {1}, false);
-    CJpipParser p;
-    EXPECT_EQ(raised(&c, w.body, p), "Parse error.|.\\R2IVuzi\\JpipParser|325");
-    EXPECT_EQ(c.get_databin_length(3, 0, 0), 4);
-    EXPECT_EQ(c.get_databin_length(0, 0, 2), 0);
-    std::string text = log();
-    EXPECT_NE(text.find("JpipParser(323)] Exception happened in parse\r\n"), std::string::npos) << text;
 }

@@ -106,31 +106,6 @@ protected:
     std::vector<TiXmlNode*> images_;
 };
 
-TEST(PssiOverlayMerge, WithoutOverlayTheWholeOverlayGoesInOnce)
-{
-    const char merge[] = "<Root><overlay font=\"F\"><modality name=\"CT\"/><modality name=\"MR\"/></overlay></Root>";
-    CPssiXmlDao withPatients;
-    withPatients.parsePssi("<Root><X/><Patient><PatientUID>1</PatientUID></Patient><Patient/></Root>");
-    withPatients.updateOverlayConfig(merge);
-    const TiXmlElement* root = withPatients.getRootElement();
-    EXPECT_STREQ(root->FirstChildElement()->NextSiblingElement()->Value(), "overlay");
-    EXPECT_STREQ(root->FirstChildElement("overlay")->NextSiblingElement()->Value(), "Patient");
-    EXPECT_EQ(printed(root->FirstChildElement("overlay")), "<overlay font=\"F\">\n    <modality name=\"CT\" />\n"
-                                                           "    <modality name=\"MR\" />\n</overlay>\n");
-
-    CPssiXmlDao empty;
-    empty.parsePssi("<Root><X/></Root>");
-    empty.updateOverlayConfig(merge);
-    EXPECT_STREQ(empty.getRootElement()->LastChild()->Value(), "overlay");
-    EXPECT_EQ(empty.getRootElement()->LastChild()->PreviousSibling()->Value(), std::string("X"));
-
-    // Garbage and a null text change nothing.
-    const std::string before = printed(empty.getRootElement());
-    empty.updateOverlayConfig("<Root><overlay><modality name='Q'");
-    empty.updateOverlayConfig(nullptr);
-    EXPECT_EQ(printed(empty.getRootElement()), before);
-}
-
 TEST_F(PssiOverlay, TagsFollowTheImagesModality)
 {
     const std::vector<TiXmlNode*> ct = dao_.getOverlayTags(images_[0]);
@@ -260,36 +235,6 @@ public:
     std::string uid_, state_, last_;
     bool modified_ = false;
 };
-
-TEST(PssiStatus, ReportsChangesOnce)
-{
-    CPssiXmlDao dao;
-    EXPECT_EQ(dao.getImageStatus(), "<ImageList />\n");
-    EXPECT_FALSE(dao.isStatusModified());
-
-    auto b = boost::make_shared<FakeImage>("2.2", "ff");
-    auto a = boost::make_shared<FakeImage>("1.1", "0a0b");
-    dao.registerImage("b.jp2", b);
-    dao.registerImage("a.jp2", a);
-    EXPECT_EQ(dao.getImageStatus(), "<ImageList>\n<Image InstanceUID=\"1.1\" Status=\"0a0b\" />\n"
-                                    "<Image InstanceUID=\"2.2\" Status=\"ff\" />\n</ImageList>\n");
-    EXPECT_TRUE(dao.isStatusModified());
-    EXPECT_EQ(dao.getImageStatus(), "<ImageList>\n<Image InstanceUID=\"1.1\" />\n"
-                                    "<Image InstanceUID=\"2.2\" />\n</ImageList>\n");
-    EXPECT_FALSE(dao.isStatusModified());
-
-    b->modified_ = true;
-    EXPECT_EQ(dao.getImageStatus(), "<ImageList>\n<Image InstanceUID=\"1.1\" />\n"
-                                    "<Image InstanceUID=\"2.2\" Annotation=\"abcd\" />\n</ImageList>\n");
-    EXPECT_TRUE(dao.isStatusModified());
-    EXPECT_FALSE(b->modified_);
-    EXPECT_EQ(dao.getImageStatus().find("Annotation"), std::string::npos);
-    EXPECT_FALSE(dao.isStatusModified());
-
-    CPssiXmlDao quoted;
-    quoted.registerImage("q", boost::make_shared<FakeImage>("a&\"b", ""));
-    EXPECT_EQ(quoted.getImageStatus(), "<ImageList>\n<Image InstanceUID='a&amp;&quot;b' />\n</ImageList>\n");
-}
 
 TEST(PssiAnnotation, ReplyTagsReplaceTheImagesTags)
 {

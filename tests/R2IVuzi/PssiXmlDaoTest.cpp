@@ -254,32 +254,6 @@ TEST_F(PssiDao, LookupTables)
     EXPECT_THROW(withModality("3\\x\\16", 3), boost::bad_lexical_cast);
 }
 
-TEST_F(PssiDao, FailurePaths)
-{
-    initLogFile(u"C:\\Quillon.Log", 1, 1, 0);
-    float slope = 7.0f;
-    EXPECT_FALSE(dao_.getRescaleSlope(b_, slope));
-    EXPECT_EQ(slope, 7.0f);
-    const auto records = splitRecords(readLog());
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].substr(0, 6), "[INFO:");
-    const std::string header = "PssiXmlDao(1258)] ";
-    const size_t at = records[0].find(header);
-    ASSERT_NE(at, std::string::npos);
-    EXPECT_EQ(records[0].substr(at + header.size()), "Exception happened in getDicomNodeInfo");
-
-    float centre = 0;
-    EXPECT_THROW(dao_.getWindowCenter(b_, centre), boost::bad_lexical_cast);
-    bool other = false;
-    boost::thread t([&] {
-        other = dao_.recursiveMutex().try_lock();
-        if (other)
-            dao_.recursiveMutex().unlock();
-    });
-    t.join();
-    EXPECT_TRUE(other);
-}
-
 class fake_image : public IImageStatusSource {
 public:
     explicit fake_image(std::string uid) : uid_(std::move(uid)) {}
