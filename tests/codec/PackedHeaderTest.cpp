@@ -31,16 +31,6 @@ rv_marker make_marker(uint16_t code, const std::vector<uint8_t>& body)
     return rv_marker(m);
 }
 
-void expect_error(const std::function<void()>& f, const std::string& fragment)
-{
-    try {
-        f();
-        ADD_FAILURE() << "no error; expected: " << fragment;
-    } catch (const codec_error& e) {
-        EXPECT_NE(std::string(e.what()).find(fragment), std::string::npos) << e.what();
-    }
-}
-
 uint32_t be(const std::vector<uint8_t>& b, size_t at, int n)
 {
     uint32_t v = 0;
@@ -75,46 +65,6 @@ std::vector<const fact_marker*> tpart_markers(const stream_facts& f, int64_t sot
             out.push_back(&m);
     }
     return out;
-}
-
-TEST(TileParts, TlmGivesEachTileItsSotOffsets)
-{
-    struct stream {
-        std::string facts, name;
-        int stlm;
-    };
-    std::string conf = stream_dir("conformance"), gen = stream_dir("input");
-    for (const stream& s : {stream{conf + "/conf_p0_03.facts", "p0_03", 0x60},
-                            stream{conf + "/conf_p0_15.facts", "p0_15", 0x60},
-                            stream{conf + "/conf_p1_04.facts", "p1_04", 0x40},
-                            stream{gen + "/tlm_tp_r.facts", "tlm_tp_r", 0x50}}) {
-        stream_facts f = load_facts(s.facts);
-        int tiles = num_tiles(f);
-        ASSERT_GT(tiles, 0) << s.name;
-        if (s.name == "p1_04") {
-            EXPECT_EQ(tiles, 64);
-        }
-        rv_tpart_pointer_server server;
-        for (const fact_marker& m : f.markers)
-            if (m.code == RV_TLM) {
-                EXPECT_EQ(m.body[1], s.stlm) << s.name;
-                server.add_tlm_marker(make_marker(RV_TLM, m.body));
-            }
-        std::vector<rv_tile_ref> refs;
-        refs.resize(size_t(tiles));
-        server.translate_markers(f.sots.at(0).offset, tiles, refs.data());
-        EXPECT_TRUE(server.is_translated());
-        for (int t = 0; t < tiles; t++) {
-            server.add_address(&refs[size_t(t)], 999999); // must not be appended
-            std::vector<int64_t> want, got;
-            for (const fact_sot& sot : f.sots)
-                if (sot.isot == t)
-                    want.push_back(sot.offset);
-            for (rv_tpart_addr* a = refs[size_t(t)].tpart_head; a != nullptr; a = a->next)
-                got.push_back(a->address);
-            EXPECT_EQ(got, want) << s.name << " tile " << t;
-        }
-    }
 }
 
 // Packet lengths of PLT bodies, decoded here from their 7-bit groups.
@@ -219,93 +169,5 @@ public:
     bool check_marker_segment(uint16_t, int, const uint8_t*, int&) override { return false; }
     bool read_marker_segment(uint16_t, int, const uint8_t*, int) override { return false; }
 };
-
-// Nppm chunks of concatenated PPM bodies, split here.
-std::vector<std::vector<uint8_t>> ppm_chunks(const stream_facts& f)
-{
-    std::vector<const fact_marker*> ppms;
-    for (const fact_marker& m : f.markers)
-        if (m.code == RV_PPM)
-            ppms.push_back(&m);
-    std::stable_sort(ppms.begin(), ppms.end(),
-                     [](const fact_marker* a, const fact_marker* b) { return a->body[0] < b->body[0]; });
-    std::vector<uint8_t> all;
-    for (const fact_marker* m : ppms)
-        all.insert(all.end(), m->body.begin() + 1, m->body.end());
-    std::vector<std::vector<uint8_t>> out;
-    for (size_t p = 0; p + 4 <= all.size();) {
-        uint32_t n = be(all, p, 4);
-        out.emplace_back(all.begin() + long(p + 4), all.begin() + long(p + 4 + n));
-        p += 4 + n;
-    }
-    return out;
-}
-
-std::vector<uint8_t> drain(rv_pph_input& in)
-{
-    std::vector<uint8_t> out;
-    uint8_t b;
-    while (in.get(b))
-        out.push_back(b);
-    return out;
-}
-
-TEST(PackedHeaders, PpmTransfersOneTilePartEach)
-{
-    std::string dir = stream_dir("conformance");
-    for (const char* n : {"p1_03", "p1_05"}) {
-        stream_facts f = load_facts(dir + "/conf_" + std::string(n) + ".facts");
-        std::vector<std::vector<uint8_t>> chunks = ppm_chunks(f);
-        EXPECT_EQ(chunks.size(), f.sots.size()) << n;
-        for (int alternate = 0; alternate < 2; alternate++) {
-            rv_buffer_server srv;
-            rv_pp_markers ppm;
-            for (const fact_marker& m : f.markers)
-                if (m.code == RV_PPM)
-                    ppm.add_marker(make_marker(RV_PPM, m.body));
-            EXPECT_TRUE(ppm.is_ppm());
-            for (size_t i = 0; i < chunks.size(); i++) {
-                if (alternate && (i % 2) == 1) {
-                    ppm.ignore_tpart();
-                    continue;
-                }
-                rv_pph_input in(&srv);
-                ppm.transfer_tpart(&in);
-                ASSERT_EQ(drain(in), chunks[i]) << n << " tile-part " << i;
-            }
-            EXPECT_TRUE(ppm.empty());
-            expect_error([&] { ppm.ignore_tpart(); },
-                         "Insufficient packet header data in PPM marker segments!");
-        }
-    }
-}
-
-TEST(PackedHeaders, PptBodiesTransferWhole)
-{
-    std::string dir = stream_dir("conformance");
-    for (const char* n : {"p1_02", "p1_06"}) {
-        stream_facts f = load_facts(dir + "/conf_" + std::string(n) + ".facts");
-        rv_buffer_server srv;
-        int with_ppt = 0;
-        for (const fact_sot& sot : f.sots) {
-            std::vector<const fact_marker*> ppts = tpart_markers(f, sot.offset, RV_PPT);
-            if (ppts.empty())
-                continue;
-            with_ppt++;
-            rv_pp_markers list;
-            std::vector<uint8_t> want;
-            for (const fact_marker* m : ppts) {
-                list.add_marker(make_marker(RV_PPT, m->body));
-                want.insert(want.end(), m->body.begin() + 1, m->body.end());
-            }
-            EXPECT_FALSE(list.is_ppm());
-            rv_pph_input in(&srv);
-            list.transfer_tpart(&in);
-            EXPECT_EQ(drain(in), want) << n;
-            EXPECT_TRUE(list.empty());
-        }
-        EXPECT_GT(with_ppt, 0) << n;
-    }
-}
 
 } // namespace

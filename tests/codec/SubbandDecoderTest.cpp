@@ -166,34 +166,6 @@ TEST(SubbandDecoderDequantisation, SaturationAndPrecisionLimits)
     }
 }
 
-TEST(SubbandDecoderDequantisation, FastPathMatchesPlainPath)
-{
-    mmx_level_guard guard;
-    rvd_mmx_level = 2;
-    std::mt19937 rng(5);
-    for (int width : {32, 64})
-        for (bool reversible : {true, false}) {
-            const int rows = 5;
-            std::vector<std::uint32_t> w(size_t(rows * width));
-            std::uniform_int_distribution<std::uint32_t> mag(0, 0x7FFFFFFF);
-            for (auto& v : w)
-                v = mag(rng) >> (rng() % 20) | (rng() & 0x80000000u);
-            hand_block hb(rows, width, w);
-            for (int K_max : {6, 9, 14}) {
-                // A step size that puts the band's full scale near 1.5.
-                const float delta = std::ldexp(1.5f, -K_max);
-                lines_of a(rows, width), b(rows, width);
-                dq(K_max, K_max + 2, reversible, true, delta, false).convert(hb.b, a.ptrs, 0);
-                dq(K_max, K_max + 2, reversible, true, delta, true).convert(hb.b, b.ptrs, 0);
-                for (int i = 0; i < rows; i++)
-                    for (int j = 0; j < width; j++) {
-                        int d = std::abs(a.s16[size_t(i)][size_t(j)] - b.s16[size_t(i)][size_t(j)]);
-                        EXPECT_LE(d, reversible ? 0 : 1) << width << " " << K_max;
-                    }
-            }
-        }
-}
-
 // Blocks of a band whose samples code their apparent position (row x 100 + column
 // within the band), in any view; blocks in `empty_rows` have no passes.
 class position_blocks : public rv_block_access {
@@ -236,63 +208,6 @@ public:
     int opened = 0, closed = 0;
     rvd_block blk;
 };
-
-rv_band_shape shape_of(rvd_dims band, rvd_coords nominal)
-{
-    rv_band_shape s;
-    s.dims = band;
-    int y0 = band.pos.y / nominal.y, x0 = band.pos.x / nominal.x;
-    int y1 = (band.pos.y + band.size.y - 1) / nominal.y, x1 = (band.pos.x + band.size.x - 1) / nominal.x;
-    s.valid_blocks = rvd_dims(rvd_coords(y0, x0), rvd_coords(y1 - y0 + 1, x1 - x0 + 1));
-    s.block_size = nominal;
-    rvd_dims first(rvd_coords(y0 * nominal.y, x0 * nominal.x), nominal);
-    first &= band;
-    s.first_block_size = first.size;
-    s.K_max = s.K_max_prime = 31; // magnitudes are the values themselves
-    s.reversible = true;
-    return s;
-}
-
-TEST(SubbandDecoder, DeliversEveryLineOfEveryBlockRow)
-{
-    const rvd_dims band(rvd_coords(13, 21), rvd_coords(45, 70));
-    const rvd_coords nominal(16, 32);
-    for (bool shorts : {false, true})
-        for (int view = 0; view < 8; view++) {
-            bool t = view & 4, v = view & 2, h = view & 1;
-            SCOPED_TRACE("view " + std::to_string(view) + (shorts ? " 16-bit" : " 32-bit"));
-            auto* access = new position_blocks(band, nominal, t, v, h);
-            access->empty_row = 2; // block row index 2 (rows 19..34 of the band)
-            rvd_sample_allocator alloc;
-            const int offset = 3;
-            rv_decoder dec(shape_of(band, nominal), access, &alloc, shorts, 1.0f, offset);
-            EXPECT_EQ(dec.get_buffer_lines(), nominal.y);
-            EXPECT_EQ(dec.get_align_offset(), shorts ? (8 - 11 % 8) : (4 - 11 % 4));
-            rvd_line_buf line, narrow;
-            line.pre_create(&alloc, offset + band.size.x, true, shorts, 0, 0);
-            narrow.pre_create(&alloc, offset, true, shorts, 0, 0);
-            alloc.finalize();
-            line.create();
-            narrow.create();
-            dec.start(nullptr);
-            // A line no wider than the pull offset is left alone and uses up nothing.
-            dec.pull(narrow, nullptr);
-            EXPECT_EQ(access->opened, 0);
-            for (int y = 0; y < band.size.y; y++) {
-                dec.pull(line, nullptr);
-                int block_row = (band.pos.y + y) / nominal.y;
-                for (int x = 0; x < band.size.x; x++) {
-                    int want = (block_row == 2) ? 0 : -(y * 100 + x);
-                    int got = shorts ? line.get_buf16()[offset + x] : line.get_buf32()[offset + x].ival;
-                    ASSERT_EQ(got, want) << y << "," << x;
-                }
-            }
-            EXPECT_EQ(access->opened, 4 * 3);
-            EXPECT_EQ(access->closed, 4 * 3);
-            EXPECT_LE(alloc.get_bytes_used(), alloc.get_size());
-            EXPECT_THROW(dec.pull(line, nullptr), codec_test::codec_error);
-        }
-}
 
 } // namespace
 
