@@ -7,6 +7,7 @@
 #include "tests/codec/support/databin_blocks.h"
 #include "tests/codec/support/databin_split.h"
 #include "tests/codec/support/databin_streams.h"
+#include "tests/codec/support/packet_read.h"
 #include "tests/codec/support/test_sources.h"
 
 #include <gtest/gtest.h>
@@ -387,3 +388,43 @@ TEST(PacketStreamsDamage, MemoryStaysBoundedWhenTilesAreReadOneByOne)
 }
 
 } // namespace
+
+TEST(PacketStreamsDamage, InconsistentTilePartLengthsAreErrorsNotEndlessWalks)
+{
+    const std::string path = stream_dir("input") + "/tlm_tp_r";
+    const stream_facts f = load_facts(path + ".facts");
+    const std::vector<uint8_t> bytes = read_file(path + ".j2k");
+    int64_t tlm = -1;
+    for (const fact_marker& m : f.markers)
+        if (m.code == 0xFF55)
+            tlm = m.offset;
+    ASSERT_GT(tlm, 0);
+    ASSERT_EQ(bytes[size_t(tlm) + 5], 0x50); // 8-bit tile numbers, 32-bit lengths
+    {
+        // The first tile-part, tile 0's, listed as tile 1's.
+        std::vector<uint8_t> bad = bytes;
+        bad[size_t(tlm) + 6] = 1;
+        memory_source src(bad);
+        rvd_codestream cs;
+        cs.create(&src);
+        EXPECT_NE(error_text([&] { cs.open_tile(rvd_coords(0, 1)); })
+                      .find("points to a tile-part of another tile"),
+                  std::string::npos);
+        cs.destroy();
+    }
+    for (bool seekable : {false, true}) {
+        // A tile-part length shorter than its own SOT segment.
+        std::vector<uint8_t> bad = bytes;
+        const int64_t sot = f.sots.at(1).offset;
+        bad[size_t(sot) + 6] = bad[size_t(sot) + 7] = bad[size_t(sot) + 8] = 0;
+        bad[size_t(sot) + 9] = 5;
+        memory_source mem(bad);
+        sequential_source seq(bad);
+        rvd_codestream cs;
+        cs.create(seekable ? static_cast<rvd_compressed_source*>(&mem)
+                           : static_cast<rvd_compressed_source*>(&seq));
+        const std::string text = error_text([&] { packet_test::collect_blocks(cs); });
+        EXPECT_NE(text.find("tile-part length is smaller"), std::string::npos) << text;
+        cs.destroy();
+    }
+}
