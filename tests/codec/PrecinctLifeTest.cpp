@@ -98,6 +98,32 @@ TEST(PrecinctLife, PacketLengthsAddressPrecinctsThatAreReadOnlyWhenOpened)
     EXPECT_TRUE(no_warnings()); // every buffer and every record went back
 }
 
+TEST(PrecinctLife, SequentialPrecinctsAreReleasedForGoodAndCannotBeOpenedTwice)
+{
+    sequential_source src(plt_stream());
+    rvd_codestream cs;
+    cs.create(&src);
+    rvd_tile t = cs.open_tile(rvd_coords(0, 0));
+    rvd_subband band = top_band(t);
+    rvd_dims valid;
+    band.get_valid_blocks(valid);
+    rvd_block* b = band.open_block(valid.pos);
+    const int passes = b->num_passes;
+    EXPECT_GT(passes, 0);
+    band.close_block(b);
+    // With 32x32 precincts and 64x64 blocks each precinct of the top level holds one
+    // block per band: closing the three bands' blocks gives the precinct up for good.
+    rvd_resolution res = band.access_resolution();
+    for (int k = 2; k <= 3; k++) {
+        rvd_subband other = res.access_subband(k);
+        other.close_block(other.open_block(valid.pos));
+    }
+    const std::string text = error_text([&] { band.open_block(valid.pos); });
+    EXPECT_NE(text.find("open each code-block only once"), std::string::npos) << text;
+    t.close();
+    cs.destroy();
+}
+
 TEST(PrecinctLife, PrecinctsOutsideTheRegionLeaveAsSoonAsTheyAreRead)
 {
     sequential_source src(plt_stream());
