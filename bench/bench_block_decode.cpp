@@ -6,6 +6,7 @@
 #include "codec/coding/rvd_block_decoder.h"
 #include "tests/codec/support/block_extract.h"
 
+#include "tests/support/TestTools.h"
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -26,7 +27,7 @@ block_test::extracted_block load_noisy(int mode)
     static bool made = false;
     const std::string dir = "bench_streams";
     if (!made) {
-        std::string cmd = "python3 '" + source_root() + "/tools/make_test_streams.py' " + dir + " blocks";
+        std::string cmd = OrbelTest::pythonCommand(source_root() + "/tools/make_test_streams.py") + " " + dir + " blocks";
         if (std::system(cmd.c_str()) != 0)
             throw std::runtime_error("stream generator failed: " + cmd);
         made = true;

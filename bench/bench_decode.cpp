@@ -10,6 +10,7 @@
 #include "tools/decode/decode_sources.h"
 #include "tools/decode/image_decoder.h"
 
+#include "tests/support/TestTools.h"
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -49,7 +50,7 @@ std::vector<std::string> split(const std::string& text, char sep)
 
 void make_streams(const std::string& dir, const std::string& which)
 {
-    const std::string cmd = "python3 '" + source_root() + "/bench/compare_decode.py' " + which +
+    const std::string cmd = OrbelTest::pythonCommand(source_root() + "/bench/compare_decode.py") + " " + which +
                             " --make-streams " + dir + " > /dev/null";
     if (std::system(cmd.c_str()) != 0)
         throw std::runtime_error("stream generator failed: " + cmd);

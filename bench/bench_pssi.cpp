@@ -3,6 +3,7 @@
 // recursive TinyXML walk over the same elements.
 #include "R2IVuzi/PssiXmlDao.h"
 
+#include "tests/support/TestTools.h"
 #include <benchmark/benchmark.h>
 #include <tinyxml.h>
 
@@ -20,7 +21,7 @@ std::string generatedText()
 {
     const std::string script =
         (std::filesystem::path(__FILE__).parent_path().parent_path() / "tools" / "make_pssi.py").string();
-    const std::string command = "python3 '" + script + "' --patients 4 --studies 5 --series 4 --images 25 --tags 40";
+    const std::string command = OrbelTest::pythonCommand(script) + " --patients 4 --studies 5 --series 4 --images 25 --tags 40";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), &pclose);
     std::string text;
     char buffer[65536];

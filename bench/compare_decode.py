@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Times j2k_decode beside opj_decompress (one thread) in the same run.
 
 compare_decode.py [--build DIR] [--work DIR] [--quick] [--pairs N]

@@ -26,6 +26,20 @@ option(ORBEL_CONCURRENCY_ONLY "Test suites hold only the sources with ...Concurr
 add_link_options(${ORBEL_SAN_FLAGS})
 include_directories(${CMAKE_SOURCE_DIR})
 
+# Debian's interpreter, which sees the python3-* packages (numpy, pydicom, PIL): the first
+# python3 on a PATH may be another one without them. Every test and tool that runs Python
+# gets it as ORBEL_PYTHON (a compile definition and an environment variable).
+if(NOT Python3_EXECUTABLE AND EXISTS /usr/bin/python3)
+  set(Python3_EXECUTABLE /usr/bin/python3 CACHE FILEPATH "Debian's Python interpreter")
+endif()
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(ORBEL_PYTHON ${Python3_EXECUTABLE})
+
+# orbel_python_env(<tests>...): hands ORBEL_PYTHON to tests added with add_test.
+function(orbel_python_env)
+  set_property(TEST ${ARGN} APPEND PROPERTY ENVIRONMENT "ORBEL_PYTHON=${ORBEL_PYTHON}")
+endfunction()
+
 # orbel_add_library(<name> FOLDER <dir> [DEPS libs...])
 # One static library per source folder, collecting every .cpp below it.
 function(orbel_add_library name)
@@ -75,7 +89,7 @@ function(orbel_add_test_suite folder)
   endif()
   target_compile_definitions(${target} PRIVATE
     ORBEL_SOURCE_DIR="${CMAKE_SOURCE_DIR}" ORBEL_BINARY_DIR="${CMAKE_BINARY_DIR}"
-    ORBEL_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
+    ORBEL_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data" ORBEL_PYTHON="${ORBEL_PYTHON}"
     ORBEL_CONFORMANCE_DIR="${CMAKE_SOURCE_DIR}/tests/data/conformance")
   if(A_DISCOVERY_FILTER)
     set(filter_args TEST_FILTER ${A_DISCOVERY_FILTER})
@@ -84,7 +98,7 @@ function(orbel_add_test_suite folder)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 300
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-    PROPERTIES TIMEOUT 600)
+    PROPERTIES TIMEOUT 600 ENVIRONMENT "ORBEL_PYTHON=${ORBEL_PYTHON}")
 endfunction()
 
 # Every project library, for programs that may reach anything (fuzzers, benchmarks).
@@ -105,6 +119,7 @@ function(orbel_add_fuzz_target name)
     add_executable(${name} ${CMAKE_SOURCE_DIR}/fuzz/${name}.cpp ${CMAKE_SOURCE_DIR}/fuzz/ReplayMain.cpp)
     add_test(NAME ${name}_replay COMMAND ${name} ${CMAKE_SOURCE_DIR}/fuzz/corpus/${name})
     set_tests_properties(${name}_replay PROPERTIES TIMEOUT 600)
+    orbel_python_env(${name}_replay)
   endif()
   target_link_libraries(${name} PRIVATE ${libs} ${libs} Threads::Threads)
 endfunction()
@@ -115,4 +130,5 @@ function(orbel_add_benchmark name)
   orbel_all_libraries(libs)
   add_executable(${name} ${CMAKE_SOURCE_DIR}/bench/${name}.cpp)
   target_link_libraries(${name} PRIVATE ${libs} ${libs} benchmark::benchmark_main Threads::Threads)
+  target_compile_definitions(${name} PRIVATE ORBEL_PYTHON="${ORBEL_PYTHON}")
 endfunction()

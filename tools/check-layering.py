@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Fails when a source folder includes a header of a folder that comes later in the
 layering order (each folder may use only the folders before it)."""
 import os

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Loopback JPIP test server.
 
   serve --root DIR [--port N] [--lifetime S] [--exit-on-stdin-eof] [--log F] [--fault SPEC]...

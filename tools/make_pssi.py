@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Writes a generated PSSI document (Root/Patient/Study/Series/Image) to standard output.
 
 UIDs are "1.p", "1.p.s", "1.p.s.r" and "1.p.s.r.i" (counting from 1); each image's

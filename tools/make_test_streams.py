@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Makes the codec's test codestreams and their facts.
 
 make_test_streams.py OUT_DIR [GROUP ...]

@@ -3,6 +3,7 @@
 #include "R2IVuzi/PssiXmlDao.h"
 #include "tests/diagnostics/LogTestSupport.h"
 
+#include "tests/support/TestTools.h"
 #include <boost/lexical_cast.hpp>
 #include <boost/make_shared.hpp>
 #include <boost/thread/condition_variable.hpp>
@@ -23,7 +24,7 @@ namespace {
 // A document from tools/make_pssi.py.
 std::string generated(const std::string& args)
 {
-    const std::string command = "python3 " ORBEL_SOURCE_DIR "/tools/make_pssi.py " + args;
+    const std::string command = OrbelTest::pythonCommand(ORBEL_SOURCE_DIR "/tools/make_pssi.py") + " " + args;
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), &pclose);
     std::string text;
     char buffer[4096];

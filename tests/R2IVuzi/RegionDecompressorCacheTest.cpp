@@ -14,6 +14,7 @@
 #include "platform/ModuleStartup.h"
 #include "tools/decode/pgx_image.h"
 
+#include "tests/support/TestTools.h"
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -136,8 +137,8 @@ public:
         std::string pattern = (fs::temp_directory_path() / "orbel-region-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir = pattern;
-        const std::string cmd = "python3 '" + std::string(ORBEL_SOURCE_DIR) +
-                                "/tests/R2IVuzi/region_fixture.py' '" + dir + "'";
+        const std::string cmd = OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) +
+                                                          "/tests/R2IVuzi/region_fixture.py") + " '" + dir + "'";
         ASSERT_EQ(std::system(cmd.c_str()), 0) << "needs python3 and libopenjp2-tools (scripts/install-deps)";
         // Decoding needs the constant tables that module load builds.
         ASSERT_TRUE(StartupRegistry::global().load());

@@ -3,6 +3,7 @@
 #include "R2IVuzi/J2KCache.h"
 #include "R2IVuzi/JpipParser.h"
 
+#include "tests/support/TestTools.h"
 #include <boost/regex.hpp>
 #include <gtest/gtest.h>
 
@@ -50,8 +51,8 @@ TEST(ServerStream, CacheHoldsExactlyTheServersBins)
     }
     const std::string server = std::string(ORBEL_SOURCE_DIR) + "/tools/jpip_test_server.py";
     std::string cmd = "cd '" + dir.string() + "' && opj_compress -i g.raw -F 201,150,1,8,u -o g.j2k -PLT -t 64,64 "
-                      "-n 4 -r 20,5,1 -p RPCL >/dev/null && python3 '" + server + "' stream g.j2k --out out --len 3000 && "
-                      "python3 '" + server + "' index g.j2k > index.json";
+                      "-n 4 -r 20,5,1 -p RPCL >/dev/null && " + OrbelTest::pythonCommand(server) + " stream g.j2k --out out --len 3000 && "
+                      + OrbelTest::pythonCommand(server) + " index g.j2k > index.json";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << "needs opj_compress and python3 (scripts/install-deps)";
 
     CJ2KCache cache;

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Test data for rendering regions through the viewer's cache: codestreams and JP2 files
 made with opj_compress (a palette file built here around an opj codestream), streamed by
 the loopback server's offline mode, with opj_decompress's decodes to compare with (the

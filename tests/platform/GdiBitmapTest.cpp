@@ -2,6 +2,7 @@
 
 #include "WindowTestSupport.h"
 
+#include "tests/support/TestTools.h"
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -289,7 +290,7 @@ TEST(GdiSave, BmpAndPngReadBackByPython)
     }
     ASSERT_TRUE(platform::SaveBmp(m.bm, base + ".bmp"));
     ASSERT_TRUE(platform::SavePng(m.bm, base + ".png"));
-    std::string cmd = "python3 " + std::string(ORBEL_SOURCE_DIR) + "/tests/platform/scripts/check_saved.py " + base +
+    std::string cmd = OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tests/platform/scripts/check_saved.py") + " " + base +
                       ".raw " + base + ".bmp " + base + ".png";
     EXPECT_EQ(std::system(cmd.c_str()), 0);
 }

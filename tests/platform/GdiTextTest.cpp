@@ -1,6 +1,7 @@
 #include "platform/Gdi.h"
 #include "platform/TextConv.h"
 
+#include "tests/support/TestTools.h"
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -58,7 +59,7 @@ TEST(GdiText, ExtentsMatchAnIndependentReadingOfTheFont)
         for (auto& c : cases)
             f << c.first << '\t' << Utf16ToUtf8(c.second) << '\n';
     }
-    std::string cmd = "python3 " + std::string(ORBEL_SOURCE_DIR) + "/tests/platform/scripts/font_extents.py " + font +
+    std::string cmd = OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tests/platform/scripts/font_extents.py") + " " + font +
                       " < " + input;
     FILE* p = popen(cmd.c_str(), "r");
     ASSERT_NE(p, nullptr);

@@ -1,5 +1,6 @@
 #include "tests/support/JpipTestServer.h"
 
+#include "tests/support/TestTools.h"
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -54,7 +55,7 @@ JpipTestServer::JpipTestServer(const std::string& root, const std::vector<std::s
     m_logPath = m_dir + "/requests.log";
     const std::string errPath = m_dir + "/stderr.txt";
 
-    std::vector<std::string> args = {"python3", std::string(ORBEL_SOURCE_DIR) + "/tools/jpip_test_server.py",
+    std::vector<std::string> args = {OrbelTest::python(), std::string(ORBEL_SOURCE_DIR) + "/tools/jpip_test_server.py",
                                      "serve", "--root", root, "--port", "0", "--exit-on-stdin-eof",
                                      "--log", m_logPath};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());

@@ -11,7 +11,9 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import jppkit  # noqa: E402
+import orbel_tools  # noqa: E402
 
 SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
                       "jpip_test_server.py")
@@ -157,8 +159,7 @@ class Corpus(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         for tool in ("opj_compress", "opj_decompress"):
-            if shutil.which(tool) is None:
-                raise AssertionError("%s missing: run scripts/install-deps" % tool)
+            orbel_tools.require_tool(tool, "libopenjp2-tools")
         if Corpus.tmp is not None:
             return
         tmp = tempfile.mkdtemp(prefix="jpiptest-")

@@ -1,6 +1,7 @@
 // Compares the engine with xmllint on absolute expressions where both follow XPath 1.0.
 #include "xpath/xpath_processor.h"
 
+#include "tests/support/TestTools.h"
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
@@ -66,15 +67,9 @@ std::vector<std::string> attribute_items(const std::string& listing)
     return items;
 }
 
-bool have_xmllint()
-{
-    return std::system("xmllint --version >/dev/null 2>&1") == 0;
-}
-
 TEST(XPathDifferential, AgreesWithXmllint)
 {
-    if (!have_xmllint())
-        GTEST_SKIP() << "xmllint (libxml2-utils) is not installed";
+    ORBEL_REQUIRE_TOOL("xmllint", "libxml2-utils");
     std::ifstream list(kDir + "expressions.txt");
     ASSERT_TRUE(list.good());
     std::map<std::string, std::unique_ptr<TiXmlDocument>> docs;

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Checks the j2k_decode program from outside.
 
 check_j2k_decode.py J2K_DECODE WORK_DIR

@@ -3,6 +3,7 @@
 #include "tests/codec/support/codec_messages.h"
 
 
+#include "tests/support/TestTools.h"
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -135,8 +136,8 @@ std::string stream_dir(const std::string& group)
     std::string dir = std::string(ORBEL_BINARY_DIR) + "/test_streams";
     boost::lock_guard<boost::mutex> lock(mtx);
     if (made.insert(group).second) {
-        std::string cmd = "python3 '" + std::string(ORBEL_SOURCE_DIR) +
-                          "/tools/make_test_streams.py' '" + dir + "' " + group;
+        std::string cmd = OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tools/make_test_streams.py") +
+                          " '" + dir + "' " + group;
         if (std::system(cmd.c_str()) != 0)
             throw std::runtime_error("stream generator failed: " + cmd);
     }

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Reads a saved BMP and PNG with the standard library and compares both with a raw
 dump (width, height as 32-bit little-endian, then B, G, R, 0 rows top-down)."""
 import struct

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Independent text extents: reads a TrueType font's head, OS/2, hhea, cmap (format 4)
 and hmtx tables with the standard library and prints, for each "height<TAB>text" line
 on stdin, "width height" in pixels."""
