@@ -61,50 +61,6 @@ protected:
     TiXmlElement* c_ = nullptr;
 };
 
-TEST(PssiDaoConfig, SettingsResourcesMenu)
-{
-    CPssiXmlDao dao;
-    dao.parseConfig(fixture("config.xml"));
-    ASSERT_FALSE(dao.hasConfigError());
-    EXPECT_EQ(dao.getLanguage(), std::optional<std::string>("DE"));
-    EXPECT_EQ(dao.getMaxLayout(), std::optional<int>(4));
-    EXPECT_EQ(dao.getHangMode(), std::optional<int>(3));
-    EXPECT_EQ(dao.getAnnTool(), std::optional<int>(12));
-    EXPECT_EQ(dao.getSelectMode(), std::optional<int>(0));
-    EXPECT_EQ(dao.getRetryTimes(), 5);
-    EXPECT_EQ(dao.getPacketSize(), 10240);
-
-    EXPECT_EQ(dao.getResourceText("Zoom"), u"Vergrößern");
-    EXPECT_EQ(dao.getResourceText("Empty"), u"Raw Value");
-    EXPECT_EQ(dao.getResourceText("Missing"), u"Raw Value");
-
-    const auto menu = dao.getMenuItems();
-    ASSERT_EQ(menu.size(), 3u);
-    EXPECT_EQ(menu.at(0).id, 30);
-    EXPECT_EQ(menu.at(0).text, u"Drei");
-    EXPECT_EQ(menu.at(0).hotkey, "C");
-    EXPECT_EQ(menu.at(1).id, 10);
-    EXPECT_EQ(menu.at(1).text, u"");
-    EXPECT_EQ(menu.at(1).hotkey, "");
-    EXPECT_EQ(menu.count(2), 0u);
-    EXPECT_EQ(menu.at(3).id, 20);
-
-    CPssiXmlDao other;
-    other.parseConfig(fixture("config-defaults.xml"));
-    EXPECT_FALSE(other.getHangMode().has_value());
-    EXPECT_FALSE(other.getWorkingTool().has_value());
-    EXPECT_EQ(other.getRetryTimes(), 7);
-    EXPECT_EQ(other.getPacketSize(), 10240);
-    EXPECT_THROW(other.getMaxLayout(), boost::bad_lexical_cast);
-
-    // Nothing stored: every setting is absent and the defaults hold.
-    CPssiXmlDao empty;
-    EXPECT_TRUE(empty.hasConfigError());
-    EXPECT_FALSE(empty.getLanguage().has_value());
-    EXPECT_EQ(empty.getRetryTimes(), 5);
-    EXPECT_TRUE(empty.getMenuItems().empty());
-}
-
 class PssiDaoStamps : public LogFileFixture {
 protected:
     void SetUp() override
