@@ -389,7 +389,7 @@ TEST(PacketStreamsDamage, MemoryStaysBoundedWhenTilesAreReadOneByOne)
 
 } // namespace
 
-TEST(PacketStreamsDamage, InconsistentTilePartLengthsAreErrorsNotEndlessWalks)
+TEST(PacketStreamsDamage, InconsistentTilePartHeadersAreErrorsNotEndlessWalks)
 {
     const std::string path = stream_dir("input") + "/tlm_tp_r";
     const stream_facts f = load_facts(path + ".facts");
@@ -425,6 +425,26 @@ TEST(PacketStreamsDamage, InconsistentTilePartLengthsAreErrorsNotEndlessWalks)
                            : static_cast<rvd_compressed_source*>(&seq));
         const std::string text = error_text([&] { packet_test::collect_blocks(cs); });
         EXPECT_NE(text.find("tile-part length is smaller"), std::string::npos) << text;
+        cs.destroy();
+    }
+    {
+        // A tile number one past the last tile.
+        memory_source whole(bytes);
+        rvd_codestream probe;
+        probe.create(&whole);
+        rvd_dims tiles;
+        probe.get_valid_tiles(tiles);
+        probe.destroy();
+        const int count = tiles.size.x * tiles.size.y;
+        std::vector<uint8_t> bad = bytes;
+        const size_t sot = size_t(f.sots.at(1).offset);
+        bad[sot + 4] = uint8_t(count >> 8);
+        bad[sot + 5] = uint8_t(count);
+        sequential_source seq(bad);
+        rvd_codestream cs;
+        cs.create(&seq);
+        const std::string text = error_text([&] { packet_test::collect_blocks(cs); });
+        EXPECT_NE(text.find("tile-number lies outside the range"), std::string::npos) << text;
         cs.destroy();
     }
 }
