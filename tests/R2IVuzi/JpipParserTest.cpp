@@ -1,5 +1,5 @@
 // The JPP-stream parser: listed edge cases, a round trip with an independent writer,
-// cut bodies, hostile headers and the chunk entry point.
+// cut bodies and hostile headers.
 #include "R2IVuzi/J2KCache.h"
 #include "R2IVuzi/J2KException.h"
 #include "R2IVuzi/JpipParser.h"

@@ -1,5 +1,5 @@
-// The editing half of the data-access object: overlays, hanging marks, study insertion,
-// the status document and the annotation merge.
+// The editing half of the data-access object: overlays, hanging marks, study insertion
+// and the annotation merge.
 #include "R2IVuzi/PssiXmlDao.h"
 #include "tests/diagnostics/LogTestSupport.h"
 

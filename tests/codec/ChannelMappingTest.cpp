@@ -1,5 +1,5 @@
-// Channel mapping from hand-built JP2 headers, from opj_compress files and from bare
-// codestreams: channel counts, source components, palette tables, alpha and errors.
+// Channel mapping from hand-built JP2 headers and from opj_compress files: direct
+// components and their conversion, alpha channels, and both forms agreeing on real files.
 #include "codec/core/rvd_codestream.h"
 #include "codec/jp2/jp2_family_src.h"
 #include "codec/jp2/jp2_source.h"

@@ -1,5 +1,5 @@
-// Codestream creation, main header, teardown and modes: the conformance set against the
-// independent scanner's facts and opj_dump, hand-built streams for every error path.
+// Codestream creation: the conformance set from every source kind against the independent
+// scanner's facts and opj_dump, and hand-built malformed starts and geometries refused.
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rvd_codestream.h"
 #include "tests/codec/support/codec_messages.h"

@@ -1,5 +1,4 @@
-// Views and geometry queries: the documented cases, properties of the appearance mapping
-// over the conformance set, opj_decompress sizes, tile lookup and unloading.
+// Views: the dimensions every view reports equal the sizes of opj_decompress's output.
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rvd_codestream.h"
 #include "tests/codec/support/codec_messages.h"

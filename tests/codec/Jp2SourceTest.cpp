@@ -1,5 +1,5 @@
-// JP2 source and header boxes from hand-built meta-data bins: the error table, stage
-// resumption, palette, component map, channels, resolution and ICC profiles.
+// JP2 source and header boxes from hand-built meta-data bins: stage resumption as bins
+// arrive, palette, component map, channels and resolution.
 #include "tests/codec/support/jp2_errors.h"
 #include "codec/core/rvd_message.h"
 #include "codec/jp2/jp2_family_src.h"

@@ -1,6 +1,6 @@
 // Packet sequencing against the independent packet-order model: random geometries built as
 // hand-made main headers (SIZ, COD, COC, QCD, POC), progression records in the main header
-// and in the tile's first and second tile-part headers, plus the sequencer's edge cases.
+// and in the tile's first and second tile-part headers.
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rv_packet_sequencer.h"
 #include "codec/core/rv_tile.h"

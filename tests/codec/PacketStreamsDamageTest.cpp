@@ -1,6 +1,6 @@
 // Damaged and unusual packet streams: random byte flips and truncations read in resilient
-// mode, the texts of fussy reading, SOP numbers across the 16-bit wrap, conflicting
-// tile-part counts, and memory bounds when a large tiled stream is read tile by tile.
+// mode, SOP numbers across the 16-bit wrap, inconsistent tile-part headers, lengths and
+// counts, and memory bounds when a large tiled stream is read tile by tile.
 #include "codec/core/rvd_codestream.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/codestream_bytes.h"

@@ -1,4 +1,4 @@
-// The precinct life cycle: reference words, parking and release, blocks to close,
+// The precinct life cycle: reference words, release, blocks to close,
 // re-reading by address, unloading, and the errors of code-block access.
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rvd_codestream.h"

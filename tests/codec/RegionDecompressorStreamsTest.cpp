@@ -1,6 +1,6 @@
 // The region decompressor on opj_compress codestreams, against opj_decompress's own
 // decodes: grey at every discard level and over regions, colour in the packed form, deep
-// colour at precision 8, increments, expansion and the failure paths.
+// colour at precision 8, increments and expansion.
 #include "codec/core/rvd_codestream.h"
 #include "codec/jp2/rvd_channel_mapping.h"
 #include "codec/jp2/rvd_region_decompressor.h"

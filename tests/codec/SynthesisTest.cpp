@@ -1,7 +1,7 @@
 // The inverse wavelet engine against a textbook forward transform written here in double
 // precision: subbands go in through fake leaves, the image must come back exactly (5/3)
 // or within a small tolerance (9/7), whole or over a region, for odd sizes and offsets,
-// single rows and columns, one-direction splits and 1 to 7 levels.
+// one-direction splits and 1 to 7 levels.
 #include "codec/coding/rv_synthesis.h"
 #include "codec/coding/rvd_kernels.h"
 #include "codec/core/rvd_processor.h"
