@@ -1,4 +1,10 @@
+#include "R2IVuzi/J2KRequest.h"
+
 #include "R2IVuzi/J2KException.h"
+#include "R2IVuzi/J2KImage.h"
+#include "R2IVuzi/J2KImageLoader.h"
+#include "R2IVuzi/J2KObserver.h"
+#include "R2IVuzi/JpipHttp.h"
 #include "R2IVuzi/JpipParser.h"
 #include "diagnostics/Logging.h"
 
@@ -14,4 +20,33 @@ bool processChunkBody(CJpipParser& parser, rvd_cache* cache, const uint8_t* data
     }
     const JpipResponseStatus& status = parser.getStatus();
     return status.imageDone || status.windowDone;
+}
+
+CJ2KRequest::CJ2KRequest(const boost::shared_ptr<CJ2KObserver>& observer, const boost::shared_ptr<CJ2KImage>& image)
+    : m_observer(observer), m_image(image)
+{
+}
+
+CJ2KRequest::~CJ2KRequest() = default;
+
+bool CJ2KRequest::processChunkData(const JpipBuffer& body)
+{
+    m_lastBodyCut = false;
+    boost::shared_ptr<CJpipParser> parser;
+    boost::shared_ptr<CJ2KCache> cache;
+    try {
+        CJ2KImageLoader* loader = m_observer ? m_observer->getImageLoader() : nullptr;
+        if (loader)
+            parser = loader->getParser();
+        if (m_image)
+            cache = m_image->getCache();
+    } catch (...) {
+    }
+    if (!parser || !cache) {
+        ORBEL_LOG_AT(INFO, 52) << "Exception happened in processChunkData ";
+        ORBEL_THROW_AT(CJ2KException, 54, "error when parse the databin.", "");
+    }
+    const bool done = processChunkBody(*parser, cache.get(), reinterpret_cast<const uint8_t*>(body.data()), body.size());
+    m_lastBodyCut = parser->getStatus().bodyCut;
+    return done;
 }

@@ -56,6 +56,7 @@ void CJpipParser::parse(rvd_cache* cache, const uint8_t* data, size_t length)
 {
     m_status = JpipResponseStatus();
     Cursor in(data, length);
+    auto cut = [this] { m_status.bodyCut = true; };
     int64_t classId = 0, codestream = 0;
     while (in.left() > 0) {
         uint8_t b;
@@ -66,7 +67,7 @@ void CJpipParser::parse(rvd_cache* cache, const uint8_t* data, size_t length)
         if (b == 0) {
             uint8_t reason;
             if (!in.byte(reason))
-                return;
+                return cut();
             eorReason = reason;
         } else {
             const int form = (b >> 5) & 3;
@@ -76,33 +77,33 @@ void CJpipParser::parse(rvd_cache* cache, const uint8_t* data, size_t length)
             uint8_t last = b;
             while (last & 0x80) {
                 if (!in.byte(last))
-                    return;
+                    return cut();
                 if (binId > (kMax63 >> 7))
                     ORBEL_THROW_AT(CJ2KException, 276, kIllegalHeader, "");
                 binId = (binId << 7) | (last & 0x7F);
             }
             if (form >= 2 && !in.vbas(msgClass, kMax31))
-                return;
+                return cut();
             if (form == 3 && !in.vbas(msgCodestream, kMax63))
-                return;
+                return cut();
             if (!in.vbas(offset, kMax31))
-                return;
+                return cut();
         }
         if (!in.vbas(msgLength, kMax31))
-            return;
+            return cut();
         if (eorReason < 0) {
             if (offset + msgLength > kMax31)
                 ORBEL_THROW_AT(CJ2KException, 276, kIllegalHeader, "");
             if (msgClass & 1) {
                 int64_t aux;
                 if (!in.vbas(aux, kMax63))
-                    return;
+                    return cut();
             }
             if (msgClass / 2 == RVD_MAIN_HEADER_DATABIN && binId != 0)
                 ORBEL_THROW_AT(CJ2KException, 276, kIllegalHeader, "");
         }
         if (in.left() < size_t(msgLength))
-            return;
+            return cut();
         if (eorReason >= 0) {
             in.skip(size_t(msgLength));
             switch (eorReason) {

@@ -13,6 +13,9 @@ struct JpipResponseStatus {
     bool byteLimitReached = false;
     bool qualityLimitReached = false;
     bool sessionLimitReached = false;
+    // The body ended inside a message: its bytes are lost, though the server counts
+    // them as sent.
+    bool bodyCut = false;
 };
 
 class CJpipParser {

@@ -10,6 +10,17 @@
 
 std::atomic<int> g_retryCount{kDefaultRetryCount};
 std::atomic<int> g_packetSize{kDefaultPacketSize};
+std::atomic<int> g_jpipEmptyExchangeLimit{kDefaultJpipEmptyExchangeLimit};
+std::atomic<int> g_jpipConnectTimeoutSeconds{kDefaultJpipConnectTimeoutSeconds};
+std::atomic<int> g_jpipLowSpeedSeconds{kDefaultJpipLowSpeedSeconds};
+int g_hangingMode = 2;
+int g_workingSetMode = 0;
+int g_selectMode = 0;
+bool g_linkFlag = false;
+bool g_showOverlay = true;
+bool g_showAnnotation = true;
+bool g_showRuler = true;
+float g_overlayTextSize = 2.0f;
 
 namespace {
 
@@ -67,10 +78,19 @@ const StartupRegistrar kAnnotationLanguage(
 
 // A reload must find the first values, as a freshly loaded module would.
 const StartupRegistrar kPlainSettings(
-    7, 1, "retry count and packet size",
+    7, 1, "plain settings",
     [] {
         g_retryCount = kDefaultRetryCount;
         g_packetSize = kDefaultPacketSize;
+        g_jpipEmptyExchangeLimit = kDefaultJpipEmptyExchangeLimit;
+        g_jpipConnectTimeoutSeconds = kDefaultJpipConnectTimeoutSeconds;
+        g_jpipLowSpeedSeconds = kDefaultJpipLowSpeedSeconds;
+        g_hangingMode = 2;
+        g_workingSetMode = 0;
+        g_selectMode = 0;
+        g_linkFlag = false;
+        g_showOverlay = g_showAnnotation = g_showRuler = true;
+        g_overlayTextSize = 2.0f;
     },
     nullptr);
 

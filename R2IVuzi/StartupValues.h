@@ -40,3 +40,24 @@ const int kDefaultRetryCount = 5;
 const int kDefaultPacketSize = 10240; // bytes of a JPIP region request
 extern std::atomic<int> g_retryCount;
 extern std::atomic<int> g_packetSize;
+
+// JPIP transfer limits; tests lower them. A region request gives up after this many
+// exchanges in a row that bring no new byte; every libcurl handle gives up connecting
+// after the connect timeout and a transfer slower than 1 byte/s for the low-speed time.
+const int kDefaultJpipEmptyExchangeLimit = 3;
+const int kDefaultJpipConnectTimeoutSeconds = 10;
+const int kDefaultJpipLowSpeedSeconds = 30;
+extern std::atomic<int> g_jpipEmptyExchangeLimit;
+extern std::atomic<int> g_jpipConnectTimeoutSeconds;
+extern std::atomic<int> g_jpipLowSpeedSeconds;
+
+// Viewer settings, one set per process, written by the control and the frame and read
+// by frames, sub-frames and grids on the user-interface thread.
+extern int g_hangingMode;     // 2 at start
+extern int g_workingSetMode;  // 0
+extern int g_selectMode;      // 0
+extern bool g_linkFlag;       // false
+extern bool g_showOverlay;    // true
+extern bool g_showAnnotation; // true
+extern bool g_showRuler;      // true
+extern float g_overlayTextSize; // 2.0 until the PSSI document gives another

@@ -1,12 +1,14 @@
 #include "image/ImageBase.h"
 
+#include "diagnostics/Logging.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-namespace {
+ORBEL_SOURCE_NAME(".\\image\\ImageBase")
 
 // Window values may come from stored display-state text: never let a non-finite or
 // out-of-range value reach a float or integer conversion.
@@ -16,6 +18,8 @@ float NarrowToFloat(double v)
         return 0.0f;
     return static_cast<float>(std::max(-static_cast<double>(FLT_MAX), std::min(v, static_cast<double>(FLT_MAX))));
 }
+
+namespace {
 
 double FiniteOr(double v, double fallback) { return std::isfinite(v) ? v : fallback; }
 
@@ -322,6 +326,14 @@ void CImageBase::InitImage(int height, int width, int levelCount, int bitsStored
     levelCount_ = t.levelCount;
     levelWidth_ = t.levelWidth;
     levelHeight_ = t.levelHeight;
+    // A new source: its buffer is made at the first level the view asks for.
+    sourcePixels_.clear();
+    sourcePixels_.shrink_to_fit();
+    heldLevel_ = -1;
+    knownGood_ = lastDecoded_ = decodedRect_ = RECT{0, 0, 0, 0};
+    firstRequest_ = true;
+    for (int i = 0; i < 7; ++i)
+        currentRegion_[i] = pendingRegion_[i] = 0;
 
     range_ = static_cast<float>(PowerOfTwo(bitsStored));
     halfRange_ = static_cast<uint16_t>(PowerOfTwo(bitsStored - 1));
@@ -335,6 +347,9 @@ void CImageBase::InitImage(int height, int width, int levelCount, int bitsStored
             windowWidth_ = range_;
             windowCentre_ = range_ / 2.0f;
         }
+        // The first render must not fold the same drag again.
+        if (drag_.IsPending())
+            drag_.resetRequest = true;
         FoldPendingDrag(false);
         BuildGreyLutFromWindow();
     } else {
@@ -344,6 +359,8 @@ void CImageBase::InitImage(int height, int width, int levelCount, int bitsStored
             brightness_ = NarrowToFloat(block_.firstValue);
             contrast_ = NarrowToFloat(block_.secondValue);
         }
+        if (drag_.IsPending())
+            drag_.resetRequest = true;
         FoldPendingDrag(false);
         RebuildColourTable();
     }
@@ -389,8 +406,35 @@ void CImageBase::SelectVoiLut(int32_t index)
     BuildGreyLutFromWindow();
 }
 
+void CImageBase::WarnReplaced(const char* what, double value)
+{
+    char key[96];
+    std::snprintf(key, sizeof key, "%s=%.17g", what, value);
+    if (!warned_.insert(key).second)
+        return;
+    ORBEL_LOG(WARNING) << "Image " << imageWidth_ << "x" << imageHeight_ << " at " << static_cast<const void*>(this)
+                       << ": " << what << " " << value << " replaced";
+}
+
+void CImageBase::SanitiseRescale()
+{
+    // A zero or non-finite rescale would turn every value into the intercept: no rescale.
+    const float slope = dicom_.rescaleSlope, intercept = dicom_.rescaleIntercept;
+    if (slope == 0.0f || !std::isfinite(slope) || !std::isfinite(intercept)) {
+        WarnReplaced(slope == 0.0f || !std::isfinite(slope) ? "rescale slope" : "rescale intercept",
+                     slope == 0.0f || !std::isfinite(slope) ? slope : intercept);
+        dicom_.rescaleSlope = 1.0f;
+        dicom_.rescaleIntercept = 0.0f;
+    }
+}
+
 void CImageBase::ApplyDicomWindow()
 {
+    if (!std::isfinite(dicom_.windowWidth) || !std::isfinite(dicom_.windowCentre)) {
+        WarnReplaced("DICOM window", std::isfinite(dicom_.windowWidth) ? dicom_.windowCentre : dicom_.windowWidth);
+        dicom_.windowWidth = -1.0f;
+        dicom_.windowCentre = 0.0f;
+    }
     if (dicom_.windowWidth != -1.0f) {
         if (dicom_.windowWidth != lastDicomWidth_ || dicom_.windowCentre != lastDicomCentre_) {
             // The user's window and a stored display state outrank the DICOM window.
@@ -405,6 +449,7 @@ void CImageBase::ApplyDicomWindow()
         lastDicomWidth_ = dicom_.windowWidth;
         lastDicomCentre_ = dicom_.windowCentre;
     }
+    SanitiseRescale();
     if (dicom_.rescaleSlope != 1.0f || dicom_.rescaleIntercept != 0.0f) {
         slope_ = dicom_.rescaleSlope;
         intercept_ = dicom_.rescaleIntercept;
@@ -516,6 +561,7 @@ PixelReadout& CImageBase::GetPixelReadout(PixelReadout& out, int x, int y, std::
         raw = ReadSample<uint16_t>(sourcePixels_, index);
     else
         raw = sourcePixels_[index];
+    SanitiseRescale();
     const int shown = TruncSample(raw * static_cast<double>(dicom_.rescaleSlope) + dicom_.rescaleIntercept);
     if (!modality.empty() && bitsStored_ > 8 && modality == "CT") {
         char text[100];

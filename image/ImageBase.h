@@ -4,14 +4,18 @@
 #pragma once
 
 #include "image/DisplayStateBlock.h"
+#include "image/ImageDisplayState.h"
+#include "image/ImageInterpolation.h"
 #include "image/ImageTransform.h"
 #include "image/VoiLutEntry.h"
+#include "platform/Gdi.h"
 #include "platform/WinTypes.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -77,6 +81,9 @@ struct BitmapInfoHeader {
     uint32_t clrImportant = 0;
 };
 
+// The seven words of a region: source rectangle at the level, level width and height, level.
+enum RegionWord { kRegionLeft, kRegionTop, kRegionRight, kRegionBottom, kRegionWidth, kRegionHeight, kRegionLevel };
+
 class CImageBase {
 public:
     CImageBase();
@@ -113,6 +120,41 @@ public:
     std::string& GetWindowLevelText(std::string& out);
     OrientationMarkers& GetOrientationMarkers(OrientationMarkers& out, const std::vector<float>& cosines);
 
+    // Rendering: view buffers, regions, drawing.
+    // Top, left, bottom, right (inclusive); the window handle is not used.
+    void SetViewRect(int top, int left, int bottom, int right, HWND window, bool render);
+    void GetPendingRegion(int32_t out[7]);
+    void GetTransformRegion(int32_t out[7]);
+    void SetDecodedRegion(int x0, int y0, int x1, int y1, int level, bool valid);
+    void OnRegionDecoded(int x0, int y0, int x1, int y1);
+    // Acts only for a rectangle of the view's size less one pixel (the cell bitmap's size).
+    void DrawToBitmap(HDC dc, HBITMAP bitmap, bool refresh, int left, int top, int right, int bottom);
+    void BuildDisplayMatrix(int mode, int sx0, int sy0, int dx0, int dy0, int sw, int sh, int dw, int dh,
+                            int mirrorHeight, int mirrorWidth, bool oriented);
+    const double* DisplayMatrix() const { return displayMatrix_; }
+
+    // View commands; the trailing render flag decides how much is brought up to date.
+    void Zoom(float factor, bool render, bool actualSize);
+    void SetFitMode(int mode, bool render);
+    void Flip(bool horizontal, bool render);
+    void InvertGrey(bool render);
+    void Rotate(bool clockwise, bool render);
+    void Pan(int dx, int dy, bool render);
+    void AdjustWindowLevel(int dx, int dy, bool render, bool fine);
+    void ZoomToRect(int x0, int y0, int x1, int y1);
+    void ResetView(bool render);
+    void GetImageRectInView(int32_t out[4]);
+    void GetZoomFactors(double out[2]);
+
+    // Magnifier over the view samples.
+    void RenderMagnifier(int x, int y, int left, int top, int right, int bottom, int factor);
+    bool DrawMagnifier(HDC dc);
+
+    // Display state.
+    void GetDisplayState(ImageDisplayState& out);
+    std::string& GetDisplayStateText(std::string& out);
+    void SetDisplayStateText(const std::string& text);
+
     // Read access for the view code and tests.
     CImageTransform& Transform() { return *transform_; }
     const VoiLutEntry& GreyTable() const { return greyTable_; }
@@ -132,13 +174,45 @@ public:
     int LevelHeight() const { return levelHeight_; }
     WindowDrag& Drag() { return drag_; }
     DisplayStateBlock& Block() { return block_; }
+    bool IsInverted() const { return inverted_; }
+    int Rotation() const { return rotation_; }
+    bool HorizontalFlip() const { return horizontalFlip_; }
+    bool VerticalFlip() const { return verticalFlip_; }
+    int ViewWidth() const { return viewWidth_; }
+    // The view samples: view width x view height resampled stored values.
+    const std::vector<uint8_t>& ViewSamples() const { return viewSamples_; }
+    int ViewHeight() const { return viewHeight_; }
 
 private:
     friend class CImageBaseTestAccess;
 
+    struct DeferredCommand {
+        double zoom = 1.0;
+        RECT view = {0, 0, 0, 0};
+        int32_t kind = 2; // 0 zoom by the factor, 2 refit
+    };
+
     void BuildGreyLutFromWindow();
     void FoldPendingDrag(bool clear);
     double SafeWidth() const;
+    // One warning per image and value when a display value from outside is replaced.
+    void WarnReplaced(const char* what, double value);
+    void SanitiseRescale();
+
+    size_t SampleBytes() const;
+    void RecordView(const RECT& r);
+    bool ResizeViewBuffers(const RECT& r);
+    void ReplayDeferred();
+    void AdaptToLevel();
+    void UpdateRegionRequest();
+    void UpdateViewBuffers(bool actualSize);
+    void RefreshRegionViewRect();
+    void CopyDecodedToView();
+    void CopyDirect();
+    void CopyViaZoomedImage(const RECT& r);
+    void CopyFromZoomedImage();
+    void ConvertToDisplay(const RECT& area);
+    void RebuildCurrentTable();
 
     int32_t imageWidth_ = 0;
     int32_t imageHeight_ = 0;
@@ -193,6 +267,40 @@ private:
     int32_t viewWidth_ = 0;
     int32_t viewHeight_ = 0;
 
+    // View commands.
+    double displayMatrix_[6] = {1, 0, 0, 0, 1, 0};
+    bool actualSize_ = false;
+
+    // Rendering.
+    RECT viewRect_ = {0, 0, 0, 0};
+    std::vector<uint8_t> displayBuffer_;
+    int32_t displayRowBytes_ = 0;
+    int32_t allocWidth_ = 0;
+    int32_t allocHeight_ = 0;
+    int32_t currentRegion_[7] = {};
+    int32_t pendingRegion_[7] = {};
+    bool decodeNeeded_ = false;
+    RECT knownGood_ = {0, 0, 0, 0};
+    RECT lastDecoded_ = {0, 0, 0, 0};
+    bool decodedValid_ = false;
+    bool firstRequest_ = true;
+    RECT decodedRect_ = {0, 0, 0, 0};
+    RECT decodedViewRect_ = {0, 0, 0, 0};
+    int32_t decodedExtentX_ = 0;
+    int32_t decodedExtentY_ = 0;
+    bool fullRecopy_ = false;
+    std::vector<uint8_t> zoomedImage_;
+    bool zoomedPresent_ = false;
+    int32_t zoomedWidth_ = 0;
+    int32_t zoomedHeight_ = 0;
+    int32_t heldLevel_ = -1; // level of the source buffer; -1 before one exists
+    int32_t displayMode_ = 2;
+    std::vector<DeferredCommand> deferredQueue_;
+    DeferredCommand deferredRecord_;
+    bool recording_ = false;
+    RECT lastRecordedRect_ = {0, 0, 0, 0};
+    std::set<std::string> warned_;
+
     // Magnifier.
     RECT magnifierRect_ = {0, 0, 0, 0};
     RECT magnifierDestRect_ = {0, 0, 0, 0};
@@ -201,7 +309,16 @@ private:
     bool magnifierValid_ = false;
     int32_t magnifierBitmapSize_ = 0;
     int32_t magnifierRowBytes_ = 0;
+    int32_t magnifierSamplesWidth_ = 0;  // box the samples were made for
+    int32_t magnifierSamplesHeight_ = 0;
+    int32_t magnifierBitsWidth_ = 0;     // box the bitmap bits were made for
+    int32_t magnifierBitsHeight_ = 0;
+    CImageInterpolation magnifierResampler_;
 };
+
+// Narrows a display value from outside to float: non-finite gives 0, the rest is held to
+// +-FLT_MAX.
+float NarrowToFloat(double v);
 
 // 1 for n = 0, otherwise 2^n.
 uint32_t PowerOfTwo(int n);

@@ -1,5 +1,7 @@
 #include "platform/ModuleStartup.h"
 
+#include <atomic>
+
 #include <algorithm>
 
 void StartupRegistry::add(int slot, int order, const std::string& name, Step init, Step teardown)
@@ -71,3 +73,15 @@ StartupRegistrar::StartupRegistrar(int slot, int order, const char* name, Startu
 bool ModuleLoad() { return StartupRegistry::global().load(); }
 
 void ModuleUnload() { StartupRegistry::global().unload(); }
+
+namespace {
+std::atomic<HINSTANCE> g_moduleInstance{nullptr};
+}
+
+void SetModuleInstance(HINSTANCE instance) { g_moduleInstance = instance; }
+
+HINSTANCE ModuleInstance()
+{
+    HINSTANCE instance = g_moduleInstance;
+    return instance ? instance : GetModuleHandleW(nullptr);
+}

@@ -7,6 +7,8 @@
 // (CMake: $<LINK_LIBRARY:WHOLE_ARCHIVE,lib>), or the linker drops them silently.
 #pragma once
 
+#include "platform/Kernel.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -49,3 +51,8 @@ struct StartupRegistrar {
 // The module's entry points for load and unload; ModuleLoad is idempotent while loaded.
 bool ModuleLoad();
 void ModuleUnload();
+
+// The module handle that resource loads and window classes pass: what the module
+// recorded with SetModuleInstance, else the main program's handle.
+void SetModuleInstance(HINSTANCE instance);
+HINSTANCE ModuleInstance();

@@ -8,10 +8,19 @@
 // this block follows in the packet) and an 8-bit pass count; then the body bytes, or
 // for in-memory sources a pointer to them at the next multiple of 4 (no pointer when
 // the packet gave the block no bytes).
+//
+// When compressing, the chain holds one record per coding pass (16-bit slope, 16-bit
+// length), then all coded bytes; the decoding fields carry over: msbs_value (missing
+// MSBs; the minimum in upper nodes), passes_kept (the block's passes), passes_parsed
+// (passes sent), inclusion_value (first-inclusion layer, 0xFFFF while none; the minimum
+// in upper nodes), inclusion_bound and msbs_bound (tag-tree lower bounds; msbs_bound
+// becomes Lblock at first inclusion, as when reading).
 #pragma once
 
 #include "codec/core/rv_buffer_server.h"
 #include "codec/core/rv_header_in.h"
+#include "codec/core/rv_header_out.h"
+#include "codec/core/rvd_output.h"
 #include "codec/coding/rvd_block.h"
 
 #include <cstdint>
@@ -36,6 +45,12 @@ struct rv_precinct_block {
     uint8_t modes;
     uint16_t packet_bytes;
     rv_precinct_block* parent;
+    // Compressing: what the current layer adds, and the tag-tree bounds saved while a
+    // packet is only being sized.
+    uint16_t layer_passes;
+    uint32_t layer_bytes;
+    uint16_t saved_inclusion_bound;
+    uint8_t saved_msbs_bound;
 
     // All fields zero: a fresh tree node or a block nothing has been read for.
     void reset() { *this = rv_precinct_block(); }
@@ -68,6 +83,32 @@ struct rv_precinct_block {
 
     // Returns the chain to the server; the block keeps its header state.
     void release_chain(rv_buffer_server* server);
+
+    // Zeroed tag-tree levels for a grid of width x height blocks, built at the cursor,
+    // which moves past them; returns the first (leaf) node. Each node links to node
+    // (x / 2, y / 2) of the next level; the single top node links to nothing.
+    static rv_precinct_block* build_tree(int width, int height, rv_precinct_block*& cursor);
+
+    // Compressing. Records an encoded block: missing MSBs, one (slope, length) record per
+    // pass, then the bytes; the cursor goes back to the chain's start.
+    void store_data(const rvd_block* block, rv_buffer_server* server);
+    // Upper tree levels to their start state before the first packet.
+    static void reset_output_tree(rv_precinct_block* nodes, int width, int height);
+    // Around a packet that is only sized: the tag-tree bounds of every node.
+    static void save_output_tree(rv_precinct_block* nodes, int width, int height);
+    static void restore_output_tree(rv_precinct_block* nodes, int width, int height);
+    // The passes and bytes layer `layer` adds: the passes not yet sent up to the last
+    // truncation point before the first one whose slope is not above the threshold.
+    // Returns the bytes.
+    uint32_t start_packet(int layer, uint16_t slope_threshold);
+    // This block's part of the packet header (blocks in raster order).
+    void write_packet_header(rv_header_out& out, int layer, bool simulate);
+    // Copies the layer's bytes and moves past them.
+    void write_body_bytes(rvd_output* out);
+    // Drops the passes no layer at this threshold would send: their records are zeroed
+    // and the buffers behind the last kept byte go back to the server. False when every
+    // pass stays.
+    bool trim_data(uint16_t slope_threshold, rv_buffer_server* server);
 
 private:
     void new_buffer(rv_buffer_server* server);

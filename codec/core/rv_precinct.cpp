@@ -239,27 +239,9 @@ rv_precinct* rv_create_precinct(rv_resolution* res, uint64_t* ref)
         int rows = pb.block_indices.size.y, cols_b = pb.block_indices.size.x;
         if (rows < 1 || cols_b < 1)
             continue;
-        // Level by level; every node's parent is in the next level.
-        rv_precinct_block* level = nodes;
-        for (;;) {
-            const int n = rows * cols_b;
-            for (int k = 0; k < n; k++) {
-                level[k].reset();
-                level[k].modes = uint8_t(modes);
-            }
-            if (rows == 1 && cols_b == 1) {
-                nodes = level + 1;
-                break;
-            }
-            const int prow = (rows + 1) / 2, pcol = (cols_b + 1) / 2;
-            rv_precinct_block* up = level + n;
-            for (int y = 0; y < rows; y++)
-                for (int x = 0; x < cols_b; x++)
-                    level[y * cols_b + x].parent = up + (y / 2) * pcol + (x / 2);
-            level = up;
-            rows = prow;
-            cols_b = pcol;
-        }
+        rv_precinct_block* first = rv_precinct_block::build_tree(cols_b, rows, nodes);
+        for (rv_precinct_block* n = first; n != nodes; n++)
+            n->modes = uint8_t(modes);
     }
 
     if (old != 0 && (old & 1) != 0 && old != RV_PRECINCT_RELEASED_FOR_GOOD) {

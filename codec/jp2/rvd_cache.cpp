@@ -72,6 +72,7 @@ struct rvd_cache_state {
     uint64_t in_use = 0; // bytes of segment blocks, index nodes, bin and codestream records
     uint64_t peak = 0;
     uint64_t limit = rvd_cache::default_memory_limit;
+    uint64_t new_bytes = 0; // bytes that were not held before their write; survives close
 
     std::map<int64_t, rvd_cache_codestream*> codestreams;
     int64_t num_nodes = 0;
@@ -269,9 +270,11 @@ void rvd_cache::close_unlocked()
     }
     uint64_t limit = state->limit;
     uint64_t peak = state->peak;
+    uint64_t new_bytes = state->new_bytes;
     *state = rvd_cache_state();
     state->limit = limit;
     state->peak = peak;
+    state->new_bytes = new_bytes;
 }
 
 bool rvd_cache::close()
@@ -491,8 +494,11 @@ void rvd_cache::add_to_databin(int cls, int64_t codestream_id, int64_t bin_id, c
     uint64_t after = bin->contiguous;
     for (auto& h : holes)
         after += h.second;
-    if (after > before && mark_if_augmented)
-        bin->mark = true;
+    if (after > before) {
+        st.new_bytes += after - before;
+        if (mark_if_augmented)
+            bin->mark = true;
+    }
 }
 
 int rvd_cache::get_databin_length(int cls, int64_t codestream_id, int64_t bin_id, bool* is_complete)
@@ -745,6 +751,12 @@ void rvd_cache::set_memory_limit(uint64_t bytes)
 {
     lock_guard guard(this);
     state->limit = bytes;
+}
+
+uint64_t rvd_cache::get_total_new_bytes()
+{
+    lock_guard guard(this);
+    return state->new_bytes;
 }
 
 uint64_t rvd_cache::get_class_bytes(int cls, int64_t codestream_id)

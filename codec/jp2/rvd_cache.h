@@ -74,6 +74,9 @@ public:
     void set_memory_limit(uint64_t bytes);
     // Bytes received for a class of a codestream, duplicates included.
     uint64_t get_class_bytes(int cls, int64_t codestream_id);
+    // Bytes written that the cache did not hold before, over its whole life; a reader
+    // compares two readings to tell whether a reply brought anything new.
+    uint64_t get_total_new_bytes();
 
     static const uint64_t default_memory_limit = uint64_t(1) << 30;
 

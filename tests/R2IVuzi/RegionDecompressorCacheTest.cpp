@@ -4,6 +4,7 @@
 // persistent, mapped and rendered with the decode step's call pattern; compared with
 // opj_decompress's decodes.
 #include "tests/codec/support/jp2_errors.h"
+#include "tests/R2IVuzi/RegionRender.h"
 #include "R2IVuzi/J2KCache.h"
 #include "R2IVuzi/JpipParser.h"
 #include "codec/core/rvd_codestream.h"
@@ -83,51 +84,11 @@ struct cached_image {
     }
 };
 
-struct rendering {
-    std::vector<uint32_t> pixels; // packed, or grey samples
-    rvd_dims region;
-    int calls = 0;
-    bool ended = false;
-    bool finished = false;
-};
-
-// The decode step: the whole image at level 0, packed for colour, 8-bit for grey.
+// The decode step: the whole image at level 0.
 rendering render(cached_image& img, int max_calls = 1000)
 {
-    rendering r;
-    img.cs.apply_input_restrictions(0, 0, 0, 0, nullptr, RVD_WANT_OUTPUT_COMPONENTS);
-    img.cs.get_dims(img.mapping.source_components[0], r.region, true);
-    const size_t n = size_t(r.region.size.y) * size_t(r.region.size.x);
     rvd_region_decompressor d;
-    if (!d.start(img.cs, &img.mapping, -1, 0, 0, r.region, rvd_coords(1, 1)))
-        return r;
-    std::vector<uint8_t> grey(img.mapping.num_channels > 1 ? 0 : n);
-    r.pixels.assign(n, 0);
-    const int offsets[1] = {0};
-    rvd_dims incomplete = r.region, fresh;
-    while (r.calls < max_calls) {
-        r.calls++;
-        const bool more = img.mapping.num_channels > 1
-                              ? d.process(r.pixels.data(), r.region.pos, r.region.size.x, 1000000, int(n),
-                                          incomplete, fresh)
-                              : d.process(grey.data(), offsets, 1, r.region.pos, r.region.size.x, 1000000,
-                                          int(n), incomplete, fresh, 0, true);
-        if (!more && incomplete.is_empty()) {
-            r.ended = true;
-            break;
-        }
-    }
-    r.finished = d.finish();
-    if (!grey.empty())
-        std::copy(grey.begin(), grey.end(), r.pixels.begin());
-    return r;
-}
-
-// Channel c of packed pixels: 0 red (bits 16-23), 1 green, 2 blue, 3 alpha (bits 24-31).
-int channel_of(uint32_t px, int c)
-{
-    static const int shift[4] = {16, 8, 0, 24};
-    return int((px >> shift[c]) & 0xFF);
+    return render_level(img.cs, img.mapping, d, 0, max_calls);
 }
 
 class RegionDecompressorCache : public ::testing::Test {

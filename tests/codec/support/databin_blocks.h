@@ -11,6 +11,7 @@
 #include "codec/core/rvd_codestream.h"
 #include "codec/core/rvd_subband.h"
 #include "codec/core/rvd_tile.h"
+#include "codec/encode/rv_distortion_tables.h"
 
 #include <cstdint>
 #include <ostream>
@@ -47,12 +48,14 @@ inline std::ostream& operator<<(std::ostream& s, const block_data& b)
              << b.missing_msbs << " passes " << b.num_passes << " bytes " << b.bytes.size();
 }
 
-// The block decoder's tables, which module start-up builds in the viewer.
+// The block coders' tables, which module start-up builds in the viewer.
 inline void init_block_coding_tables()
 {
     static const bool done = [] {
         rv_init_mq_tables();
         rv_init_context_tables();
+        rv_init_significance_distortion_luts();
+        rv_init_refinement_distortion_luts();
         return true;
     }();
     (void)done;

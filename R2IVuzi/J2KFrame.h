@@ -1,0 +1,47 @@
+// The viewer's top-level window: owns the data-access object and the two frame loaders.
+// Minimal: construction and destruction in their fixed orders and the accessors the
+// grids' parent walks need.
+#pragma once
+
+#include "platform/AtlWindow.h"
+
+#include <boost/enable_shared_from_this.hpp>
+#include <boost/shared_ptr.hpp>
+
+#include <cstdint>
+
+class CPssiXmlDao;
+class CJ2KImageLoaderMgr;
+class CJ2KAnnotationLoader;
+class COrbelViewer;
+
+class CJ2KFrame : public CWindowImplBase, public boost::enable_shared_from_this<CJ2KFrame> {
+public:
+    explicit CJ2KFrame(COrbelViewer* owner);
+    // Stops both loader threads, then cleans up libcurl; never touches windows.
+    ~CJ2KFrame() override;
+
+    boost::shared_ptr<CPssiXmlDao> getPssiXmlDao() const { return m_dao; }
+    boost::shared_ptr<CJ2KImageLoaderMgr> getImageLoaderMgr() const { return m_loaderMgr; }
+    boost::shared_ptr<CJ2KAnnotationLoader> getAnnotationLoader() const { return m_annotationLoader; }
+    int32_t getWorkingTool() const { return m_workingTool; }
+    int32_t getWheelStep() const { return m_wheelStep; }
+
+protected:
+    ClassInfo GetWndClassInfo() const override;
+
+private:
+    int32_t m_rows = 0;
+    int32_t m_columns = 0;
+    int32_t m_subFramesPerPage = 1;
+    int32_t m_totalPages = 0;
+    int32_t m_currentPage = 0;
+    // Released in reverse: the annotation loader's thread ends before the data-access
+    // object it edits goes.
+    boost::shared_ptr<CPssiXmlDao> m_dao;
+    boost::shared_ptr<CJ2KImageLoaderMgr> m_loaderMgr;
+    boost::shared_ptr<CJ2KAnnotationLoader> m_annotationLoader;
+    int32_t m_workingTool = 0;
+    COrbelViewer* m_owner;
+    int32_t m_wheelStep = 2;
+};

@@ -1,0 +1,173 @@
+// One cell of a sub-frame: shows one streamed image. Loader threads reach it only
+// through its CJ2KObserver face, whose notifications become messages to its window
+// (WM_APP + n), handled on the user-interface thread while the loader waits.
+#pragma once
+
+#include "R2IVuzi/J2KObserver.h"
+#include "platform/AtlWindow.h"
+
+#include <boost/enable_shared_from_this.hpp>
+#include <boost/shared_ptr.hpp>
+#include <boost/weak_ptr.hpp>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+class CJ2KImage;
+class CJ2KImageLoaderMgr;
+class CJ2KSubFrame;
+class CJ2KGridHangingStackManager;
+class CJ2KToolTip;
+class TiXmlNode;
+
+// The loader-to-window messages.
+enum : UINT {
+    WM_J2K_DATA_ARRIVED = WM_APP + 3,
+    WM_J2K_START_PROCESS = WM_APP + 5,
+    WM_J2K_ERROR = WM_APP + 6,
+    WM_J2K_START_RENDER_TIMER = WM_APP + 7,
+    WM_J2K_START_PRESENTATION = WM_APP + 8,
+    WM_J2K_UPDATE_REGION = WM_APP + 11,
+    WM_J2K_LOADER_READY = WM_APP + 12,
+};
+
+class CJ2KGrid : public CWindowImplBase, public CJ2KObserver, public boost::enable_shared_from_this<CJ2KGrid> {
+public:
+    CJ2KGrid(const boost::shared_ptr<CJ2KSubFrame>& subFrame, int row, int column);
+    // Never touches windows: safe on any thread. Destroy the window first.
+    ~CJ2KGrid() override;
+
+    // A child of parent with WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN.
+    HWND CreateGridWindow(HWND parent, const RECT& rect);
+
+    // CJ2KObserver
+    void startRenderTimer(const std::string& target) override;
+    void dataArrived(const std::string& target, const int region[5]) override;
+    void updateView() override;
+    void startProcess(const std::string& target) override;
+    void startPresentation(const std::string& target) override;
+    void updateRegion(const std::string& target, const int region[5]) override;
+    void setLoaderReady(const std::string& target) override;
+    void reportError(int kind, std::unique_ptr<CJ2KException> error) override;
+    CJ2KImageLoader* getImageLoader() override { return m_loader; }
+    void setImageLoader(CJ2KImageLoader* loader) override { m_loader = loader; }
+    // User-interface thread only.
+    std::string getTarget() override { return m_target; }
+    void setTarget(std::string target) override { m_target = std::move(target); }
+    boost::shared_ptr<CPssiXmlDao> getPssiXmlDao() override;
+    boost::shared_ptr<CJ2KAnnotationLoader> getAnnotationLoader() override;
+
+    LRESULT ProcessWindowMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
+
+    // Opening (grid open).
+    virtual void openTargetImage(bool retry);
+    virtual void openTargetOverlay();
+    virtual void showStackItem();
+    // Decoding (grid decode).
+    virtual void decodeStep();
+    virtual void requestServerModelUpdate();
+    void stopTimers();
+    // Painting (grid paint).
+    virtual void drawImage(HDC dc);
+    // Presentation (grid present).
+    virtual void presentImage();
+    virtual void prepareImageStatus();
+    virtual void prepareImageAnnotation();
+    virtual void prepareDicomLUT();
+    virtual void prepareDicomInfo();
+    // Overlay (grid overlay).
+    virtual void prepareOverlayInfo();
+    virtual void drawOverlay(HDC dc);
+    virtual std::string getOverlayText();
+    // Errors (grid errors).
+    virtual void handleConnectionError(std::unique_ptr<CJ2KException> error);
+    virtual void handleOpenStreamError(std::unique_ptr<CJ2KException> error);
+    virtual void handleAnnotationConnectionError(std::unique_ptr<CJ2KException> error);
+    virtual void handleParseError(std::unique_ptr<CJ2KException> error);
+    virtual void handleMemoryError();
+    static void onOutOfMemory();
+    // Services and decorations.
+    void startAnimation();
+    void stopAnimation();
+    void layout();
+    void syncAnnotationGeometry();
+    virtual void drawDecorations(HDC dc);
+    static std::string formatDate(const std::string& text);
+    static std::string formatTime(const std::string& text);
+    boost::shared_ptr<CJ2KImageLoaderMgr> getImageLoaderMgr();
+
+    // State read by the sub-frame and tests.
+    boost::shared_ptr<CJ2KImage> getImage() const { return m_image; }
+    void setImage(const boost::shared_ptr<CJ2KImage>& image) { m_image = image; }
+    TiXmlNode* getImageElement() const { return m_element; }
+    void setImageElement(TiXmlNode* element) { m_element = element; }
+    const std::string& getUid() const { return m_uid; }
+    void setUid(const std::string& uid) { m_uid = uid; }
+    UINT_PTR getDecodeTimer() const { return m_decodeTimer; }
+    UINT_PTR getAnimationTimer() const { return m_animationTimer; }
+    bool isSelected() const { return m_selected; }
+    void setSelected(bool selected) { m_selected = selected; }
+    int getRow() const { return m_row; }
+    int getColumn() const { return m_column; }
+
+protected:
+    ClassInfo GetWndClassInfo() const override;
+
+    // Message handlers; each returns the message result.
+    virtual LRESULT OnStartRenderTimer(const std::string& target);
+    virtual LRESULT OnDataArrived(const std::string& target, const int region[5]);
+    virtual LRESULT OnStartProcess(const std::string& target);
+    virtual LRESULT OnStartPresentation(const std::string& target);
+    virtual LRESULT OnError(int kind, std::unique_ptr<CJ2KException> error);
+    virtual LRESULT OnUpdateRegion(const std::string& target, const int region[5]);
+    virtual LRESULT OnLoaderReady(const std::string& target);
+    virtual LRESULT OnPaint(bool refresh);
+    virtual LRESULT OnTimer(UINT_PTR id);
+    virtual LRESULT OnDestroy();
+    // Input (grid input).
+    virtual LRESULT OnLButtonDown(WPARAM wParam, LPARAM lParam);
+    virtual LRESULT OnLButtonUp(WPARAM wParam, LPARAM lParam);
+    virtual LRESULT OnMouseMove(WPARAM wParam, LPARAM lParam);
+    virtual LRESULT OnLButtonDblClk(WPARAM wParam, LPARAM lParam);
+    virtual LRESULT OnKeyDown(WPARAM wParam, LPARAM lParam);
+    virtual LRESULT OnRButtonDown(WPARAM wParam, LPARAM lParam);
+    virtual LRESULT OnRButtonUp(WPARAM wParam, LPARAM lParam);
+    virtual LRESULT OnSetCursor(WPARAM wParam, LPARAM lParam, bool& handled);
+    // Commands (grid commands, grid view commands); false leaves the id unhandled.
+    virtual bool OnCommand(UINT id);
+
+    bool isCurrentTarget(const std::string& target) const;
+    boost::shared_ptr<CJ2KSubFrame> lockSubFrame(int line, const char* message) const;
+
+    // ---- observer and pipeline state -----------------------------------------
+    boost::weak_ptr<CJ2KSubFrame> m_subFrame;
+    boost::shared_ptr<CJ2KGridHangingStackManager> m_stacks;
+    RECT m_view = {0, 0, 0, 0};
+    TiXmlNode* m_element = nullptr;
+    std::string m_target;
+    std::string m_uid;
+    boost::shared_ptr<CJ2KImage> m_image;
+    std::atomic<CJ2KImageLoader*> m_loader{nullptr};
+    UINT_PTR m_decodeTimer = 0;
+    UINT_PTR m_animationTimer = 0;
+    int m_connectionRetries = 0;
+    int m_openStreamRetries = 0;
+    bool m_annotationFailed = false;
+    bool m_selected = true;
+    int m_row;
+    int m_column;
+
+    // ---- services and decorations --------------------------------------------
+    int m_animationFrame = 240;
+    bool m_overlayFailed = false;
+    std::unique_ptr<CJ2KToolTip> m_toolTip;
+    HMENU m_voiMenu = nullptr;
+
+    // ---- input ----------------------------------------------------------------
+    POINT m_pressPoint = {0, 0};
+    POINT m_lastPoint = {0, 0};
+    RECT m_dragRect = {0, 0, 0, 0};
+    bool m_leftDown = false;
+    bool m_rightDown = false;
+};

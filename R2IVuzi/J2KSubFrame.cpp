@@ -1,0 +1,34 @@
+#include "R2IVuzi/J2KSubFrame.h"
+
+#include "R2IVuzi/J2KException.h"
+#include "platform/Gdi.h"
+
+ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KSubFrame")
+
+CJ2KSubFrame::CJ2KSubFrame(const boost::shared_ptr<CJ2KFrame>& frame, int column, int row)
+    : m_column(column), m_row(row), m_frame(frame)
+{
+}
+
+CJ2KSubFrame::~CJ2KSubFrame() = default;
+
+HWND CJ2KSubFrame::CreateSubFrameWindow(HWND parent, const RECT& rect)
+{
+    return Create(parent, rect, WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN);
+}
+
+boost::shared_ptr<CJ2KFrame> CJ2KSubFrame::getFrame() const
+{
+    boost::shared_ptr<CJ2KFrame> frame = m_frame.lock();
+    if (!frame)
+        ORBEL_THROW_AT(CJ2KWeakPtrCastingException, 1182, "Parent frame invalid.", "");
+    return frame;
+}
+
+CWindowImplBase::ClassInfo CJ2KSubFrame::GetWndClassInfo() const
+{
+    ClassInfo info;
+    info.name = u"J2KSubFrame";
+    info.background = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    return info;
+}

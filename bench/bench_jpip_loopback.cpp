@@ -1,0 +1,203 @@
+// The JPIP client over loopback against the test server, 2048 x 2048 grey and RGB:
+// whole-image fetch rate beside parsing the same bodies from memory and a plain memcpy
+// of their bytes; the time to the first complete level-2 window beside parsing its
+// replies offline. One run each; the server's own pace is part of the loopback figures.
+#include "R2IVuzi/J2KCache.h"
+#include "R2IVuzi/J2KCommenceRequest.h"
+#include "R2IVuzi/J2KImage.h"
+#include "R2IVuzi/J2KImageLoader.h"
+#include "R2IVuzi/J2KKillImageLoaderRequest.h"
+#include "R2IVuzi/J2KUpdateServerModelRequest.h"
+#include "R2IVuzi/JpipHttp.h"
+#include "R2IVuzi/JpipParser.h"
+#include "platform/ModuleStartup.h"
+#include "tests/R2IVuzi/NullObserver.h"
+#include "tests/support/JpipTestServer.h"
+#include "tests/support/TestTools.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const int kSide = 2048;
+
+struct Corpus {
+    std::string dir;
+    std::unique_ptr<OrbelTest::JpipTestServer> server;
+    // Per image: whole-image replies and level-2 window replies, offline.
+    std::vector<std::vector<uint8_t>> whole[2], level2[2];
+};
+
+std::vector<std::vector<uint8_t>> replies(const std::string& folder)
+{
+    std::vector<fs::path> names;
+    for (auto& e : fs::directory_iterator(folder))
+        names.push_back(e.path());
+    std::sort(names.begin(), names.end());
+    std::vector<std::vector<uint8_t>> out;
+    for (const fs::path& p : names) {
+        std::ifstream in(p, std::ios::binary);
+        out.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return out;
+}
+
+Corpus& corpus()
+{
+    static Corpus c = [] {
+        Corpus k;
+        std::string pattern = (fs::temp_directory_path() / "orbel-bench-jpip-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            std::abort();
+        k.dir = pattern;
+        if (!ModuleLoad())
+            std::abort();
+        for (int comps : {1, 3}) {
+            std::ofstream raw(k.dir + "/img" + std::to_string(comps) + ".raw", std::ios::binary);
+            for (int c = 0; c < comps; ++c)
+                for (int y = 0; y < kSide; ++y)
+                    for (int x = 0; x < kSide; ++x)
+                        raw.put(char((x * (c + 1) + y * (3 - c) + (x ^ y) / 9) & 255));
+        }
+        const std::string server = std::string(ORBEL_SOURCE_DIR) + "/tools/jpip_test_server.py";
+        for (int i = 0; i < 2; ++i) {
+            const std::string n = "img" + std::to_string(i ? 3 : 1);
+            const std::string cmd = "cd '" + k.dir + "' && opj_compress -i " + n + ".raw -F 2048,2048," +
+                                    (i ? "3" : "1") + ",8,u -o " + n + (i ? ".jp2" : ".j2k") +
+                                    " -n 6 -t 512,512 -r 20,5,1 -PLT >/dev/null && mv " + n + (i ? ".jp2" : ".j2k") +
+                                    " " + n + "_1.jp2 && " + OrbelTest::python() + " " + server + " stream " + n +
+                                    "_1.jp2 --out " + n + "_whole && " + OrbelTest::python() + " " + server + " stream " + n +
+                                    "_1.jp2 --out " + n + "_l2 --fsiz 512,512";
+            if (std::system(cmd.c_str()) != 0)
+                std::abort();
+            k.whole[i] = replies(k.dir + "/" + n + "_whole");
+            k.level2[i] = replies(k.dir + "/" + n + "_l2");
+        }
+        k.server.reset(new OrbelTest::JpipTestServer(k.dir));
+        jpipGlobalInit();
+        return k;
+    }();
+    return c;
+}
+
+// Runs the requests without windows: the start notice posts the model update, the end
+// notice wakes the waiting thread.
+class Fetcher : public NullObserver, public boost::enable_shared_from_this<Fetcher> {
+public:
+    Fetcher(const std::string& target, const int32_t window[5])
+        : NullObserver(new CJ2KImageLoader), image(new CJ2KImage(target, "uid", nullptr))
+    {
+        std::copy(window, window + 5, this->window);
+    }
+    ~Fetcher() override
+    {
+        loader->quit();
+        CJ2KKillImageLoaderRequest(loader).execute();
+    }
+    bool run()
+    {
+        loader->postRequest(boost::shared_ptr<CJ2KRequest>(new CJ2KCommenceRequest(shared_from_this(), image, false)));
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return ended; });
+        return ok;
+    }
+    void startProcess(const std::string&) override
+    {
+        loader->postRequest(boost::shared_ptr<CJ2KRequest>(
+            new CJ2KUpdateServerModelRequest(shared_from_this(), image, window, std::string())));
+    }
+    void dataArrived(const std::string&, const int region[5]) override { finish(region[0] >= 0); }
+    void reportError(int, std::unique_ptr<CJ2KException>) override { finish(false); }
+    void finish(bool good)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ended = true;
+        ok = ok && good;
+        changed.notify_all();
+    }
+
+    boost::shared_ptr<CJ2KImage> image;
+    int32_t window[5];
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool ended = false, ok = true;
+};
+
+uint64_t totalBytes(const std::vector<std::vector<uint8_t>>& bodies)
+{
+    uint64_t n = 0;
+    for (const auto& b : bodies)
+        n += b.size();
+    return n;
+}
+
+void fetch(benchmark::State& state, int image, int level)
+{
+    Corpus& c = corpus();
+    const std::string name = image ? "img3" : "img1";
+    const int side = kSide >> level;
+    const int32_t window[5] = {level, 0, 0, side - 1, side - 1};
+    uint64_t bytes = 0;
+    for (auto _ : state) {
+        boost::shared_ptr<Fetcher> f(new Fetcher(c.server->imageTarget(name), window));
+        if (!f->run())
+            state.SkipWithError("the fetch failed");
+        bytes += f->image->getCache()->get_total_new_bytes();
+    }
+    state.SetBytesProcessed(int64_t(bytes));
+}
+
+void parse(benchmark::State& state, const std::vector<std::vector<uint8_t>>& bodies)
+{
+    for (auto _ : state) {
+        CJ2KCache cache;
+        CJpipParser parser;
+        for (const auto& b : bodies)
+            processChunkBody(parser, &cache, b.data(), b.size());
+        benchmark::DoNotOptimize(cache.get_total_new_bytes());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations() * totalBytes(bodies)));
+}
+
+void copy(benchmark::State& state, const std::vector<std::vector<uint8_t>>& bodies)
+{
+    std::vector<uint8_t> to(totalBytes(bodies));
+    for (auto _ : state) {
+        size_t at = 0;
+        for (const auto& b : bodies) {
+            std::memcpy(to.data() + at, b.data(), b.size());
+            at += b.size();
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations() * to.size()));
+}
+
+void BM_WholeFetchLoopback(benchmark::State& s) { fetch(s, int(s.range(0)), 0); }
+void BM_WholeParseFromMemory(benchmark::State& s) { parse(s, corpus().whole[s.range(0)]); }
+void BM_WholeMemcpy(benchmark::State& s) { copy(s, corpus().whole[s.range(0)]); }
+void BM_FirstLevel2WindowLoopback(benchmark::State& s) { fetch(s, int(s.range(0)), 2); }
+void BM_FirstLevel2WindowParseOffline(benchmark::State& s) { parse(s, corpus().level2[s.range(0)]); }
+
+// Arguments: 0 grey, 1 RGB.
+BENCHMARK(BM_WholeFetchLoopback)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WholeParseFromMemory)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeMemcpy)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FirstLevel2WindowLoopback)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FirstLevel2WindowParseOffline)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+} // namespace

@@ -1,0 +1,569 @@
+// Reading: the byte and code readers, extensions, the frame counter, the decoder and the
+// composition of frames onto the screen; writing: the file structure around the codes.
+#include "imagelib/RxImageGIF.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+long Get16(const BYTE* p)
+{
+    return long(p[0]) | (long(p[1]) << 8);
+}
+
+// The table size code of a packed byte: 2^(n + 1) entries.
+int TableSize(BYTE packed)
+{
+    return 2 << (packed & 7);
+}
+
+int DepthFor(int colours)
+{
+    return colours <= 2 ? 1 : colours <= 16 ? 4 : 8;
+}
+
+} // namespace
+
+RxImageGIF::RxImageGIF() : RxImage(RXIMAGE_FORMAT_GIF)
+{
+    // Everything the codec adds starts cleared (the object is plain data past RxImage).
+    std::memset(&gifgce, 0, sizeof gifgce);
+    curx = cury = CountDown = 0;
+    cur_accum = 0;
+    cur_bits = 0;
+    interlaced = iypos = istep = iheight = ipass = 0;
+    outRow = -1;
+    ibf = GIFBUFTAM;
+    ibfmax = 0;
+    std::memset(buf, 0, sizeof buf);
+    curr_size = clear = ending = newcodes = top_slot = slot = navail_bytes = nbits_left = 0;
+    b1 = 0;
+    std::memset(byte_buff, 0, sizeof byte_buff);
+    pbytes = byte_buff;
+    std::memset(stack, 0, sizeof stack);
+    std::memset(suffix, 0, sizeof suffix);
+    std::memset(prefix, 0, sizeof prefix);
+    std::memset(htab, 0, sizeof htab);
+    std::memset(codetab, 0, sizeof codetab);
+    n_bits = maxcode = free_ent = clear_flg = g_init_bits = 0;
+    g_outfile = nullptr;
+    ClearCode = EOFCode = a_count = 0;
+    std::memset(accum, 0, sizeof accum);
+    m_writeFailed = false;
+    std::memset(m_comment, 0, sizeof m_comment);
+    m_loops = 0;
+    m_dispmeth = 0;
+}
+
+void RxImageGIF::SetComment(const char* text)
+{
+    std::strncpy(m_comment, text ? text : "", sizeof m_comment - 1);
+    m_comment[sizeof m_comment - 1] = 0;
+}
+
+// ---- readers --------------------------------------------------------------------------
+
+int RxImageGIF::GetByte(RxFile* f)
+{
+    if (ibf >= GIFBUFTAM) {
+        ibfmax = long(f->Read(buf, 1, GIFBUFTAM));
+        if (ibfmax < GIFBUFTAM)
+            buf[ibfmax] = 255;
+        ibf = 0;
+    }
+    if (ibf >= ibfmax)
+        return -1;
+    return buf[ibf++];
+}
+
+int RxImageGIF::GetNextCode(RxFile* f)
+{
+    auto nextByte = [&]() -> int {
+        if (navail_bytes <= 0) {
+            pbytes = byte_buff;
+            navail_bytes = GetByte(f);
+            if (navail_bytes <= 0) // a zero length ends the data: no stale bytes are used
+                return navail_bytes < 0 ? navail_bytes : -1;
+            for (int i = 0; i < navail_bytes; ++i) {
+                const int x = GetByte(f);
+                if (x < 0)
+                    return x;
+                byte_buff[i] = BYTE(x);
+            }
+        }
+        b1 = *pbytes++;
+        --navail_bytes;
+        return 0;
+    };
+    if (nbits_left == 0) {
+        if (const int r = nextByte(); r < 0)
+            return r;
+        nbits_left = 8;
+    }
+    int ret = b1 >> (8 - nbits_left);
+    while (curr_size > nbits_left) {
+        if (const int r = nextByte(); r < 0)
+            return r;
+        ret |= int(b1) << nbits_left;
+        nbits_left += 8;
+    }
+    nbits_left -= curr_size;
+    return ret & ((1 << curr_size) - 1);
+}
+
+void RxImageGIF::StartInterlace(const Frame& frame)
+{
+    interlaced = (frame.flags & 0x40) != 0;
+    iheight = int(frame.height);
+    ipass = 0;
+    iypos = 0;
+    istep = 8;
+    outRow = frame.height - 1; // the top row: rows are stored bottom-up
+    ibf = GIFBUFTAM;           // the read-ahead starts afresh with every frame
+    navail_bytes = nbits_left = 0;
+}
+
+int RxImageGIF::OutLine(RxImage* target, BYTE* pixels, long length)
+{
+    if (!target || outRow < 0)
+        return 0; // rows past the frame are ignored
+    const int bpp = target->GetBpp();
+    if (bpp < 8) { // pack in place; indices above the depth are masked
+        const int perByte = 8 / bpp, mask = (1 << bpp) - 1;
+        BYTE acc = 0;
+        for (long x = 0; x < length; ++x) {
+            acc |= BYTE((pixels[x] & mask) << (bpp * (perByte - 1 - x % perByte)));
+            if (x % perByte == perByte - 1 || x == length - 1) {
+                pixels[x / perByte] = acc;
+                acc = 0;
+            }
+        }
+    }
+    const size_t bytes = std::min<size_t>((size_t(length) * size_t(bpp) + 7) / 8, target->GetEffWidth());
+    std::memcpy(target->GetBits(DWORD(outRow)), pixels, bytes);
+    if (!interlaced) {
+        --outRow;
+        return 0;
+    }
+    iypos += istep;
+    while (iypos >= iheight) { // a pass starting at or past the height moves on
+        switch (++ipass) {
+        case 1: iypos = 4, istep = 8; break;
+        case 2: iypos = 2, istep = 4; break;
+        case 3: iypos = 1, istep = 2; break;
+        default: outRow = -1; return 0; // after the fourth pass every row is ignored
+        }
+    }
+    outRow = iheight - iypos - 1;
+    return 0;
+}
+
+bool RxImageGIF::DecodeExtension(RxFile* f)
+{
+    BYTE label, count;
+    if (f->Read(&label, 1, 1) != 1)
+        return false;
+    BYTE data[256];
+    if (label == 0xF9) {
+        if (f->Read(&count, 1, 1) != 1)
+            return false;
+        if (f->Read(data, 1, 4) == count) {
+            gifgce.flags = data[0];
+            gifgce.delaytime = WORD(Get16(data + 1));
+            gifgce.transpcolindex = data[3];
+            if (gifgce.flags & 1)
+                info.nBkgndIndex = gifgce.transpcolindex;
+            info.dwFrameDelay = gifgce.delaytime;
+            m_dispmeth = (gifgce.flags >> 2) & 7;
+        }
+    } else if (label == 0xFE) {
+        if (f->Read(&count, 1, 1) != 1)
+            return false;
+        const size_t n = f->Read(m_comment, 1, count);
+        m_comment[n] = 0;
+    } else if (label == 0xFF) {
+        if (f->Read(&count, 1, 1) != 1 || count != 11 || f->Read(data, 1, 11) != 11 || f->Read(&count, 1, 1) != 1)
+            return false;
+        const size_t n = f->Read(data, 1, count);
+        if (n > 2)
+            m_loops = long(data[2]) * 256 + data[1];
+    }
+    while (f->Read(&count, 1, 1) == 1 && count) // skip the remaining sub-blocks
+        f->Seek(count, 1);
+    return true;
+}
+
+bool RxImageGIF::ReadFrame(RxFile* f, Frame& frame, RGBQUAD* table, int& colours)
+{
+    BYTE d[9];
+    if (f->Read(d, 1, 9) != 9)
+        return false;
+    frame = Frame{Get16(d), Get16(d + 2), Get16(d + 4), Get16(d + 6), d[8]};
+    if (frame.flags & 0x80) {
+        colours = TableSize(frame.flags);
+        BYTE rgb[256 * 3] = {};
+        f->Read(rgb, 3, size_t(colours));
+        for (int i = 0; i < colours; ++i)
+            table[i] = RGBQUAD{rgb[i * 3 + 2], rgb[i * 3 + 1], rgb[i * 3], 0};
+    }
+    return true;
+}
+
+void RxImageGIF::AfterFrame(RxFile* f, long dataStart, int badCodes)
+{
+    if (!badCodes) {
+        f->Seek(ibf - ibfmax + 1, 1); // one past the last byte consumed: the terminator
+        return;
+    }
+    // Resynchronise at the next image separator that follows a zero byte.
+    f->Seek(dataStart, 0);
+    int previous = -1;
+    BYTE c;
+    while (f->Read(&c, 1, 1) == 1) {
+        if (previous == 0 && c == 0x2C) {
+            f->Seek(-1, 1);
+            return;
+        }
+        previous = c;
+    }
+}
+
+void RxImageGIF::SkipToZero(RxFile* f)
+{
+    BYTE c;
+    while (f->Read(&c, 1, 1) == 1 && c != 0) {
+    }
+}
+
+long RxImageGIF::CountFrames(RxFile* f, long screenW, long screenH)
+{
+    // Extensions are read on the way; what they set is read again by the decoder.
+    const Info saved = info;
+    const auto savedGce = gifgce;
+    const int savedDisposal = m_dispmeth;
+    const long savedLoops = m_loops;
+    char savedComment[sizeof m_comment];
+    std::memcpy(savedComment, m_comment, sizeof m_comment);
+
+    const long start = f->Tell();
+    long count = 0;
+    BYTE ch;
+    while (f->Read(&ch, 1, 1) == 1) {
+        if (ch == 0x21) {
+            if (!DecodeExtension(f))
+                break;
+        } else if (ch == 0x3B) {
+            break;
+        } else if (ch == 0x2C) {
+            Frame frame;
+            RGBQUAD table[256];
+            int colours = 0;
+            if (!ReadFrame(f, frame, table, colours))
+                break;
+            if (frame.left + frame.width <= screenW && frame.top + frame.height <= screenH)
+                ++count;
+            const long dataStart = f->Tell();
+            StartInterlace(frame);
+            int bad = 0;
+            DecodeLzw(f, nullptr, std::max(1L, frame.width), bad);
+            AfterFrame(f, dataStart, bad);
+        } else {
+            SkipToZero(f);
+        }
+    }
+    f->Seek(start, 0);
+    info = saved;
+    gifgce = savedGce;
+    m_dispmeth = savedDisposal;
+    m_loops = savedLoops;
+    std::memcpy(m_comment, savedComment, sizeof m_comment);
+    return count;
+}
+
+// ---- decoder --------------------------------------------------------------------------
+
+bool RxImageGIF::Decode(RxFile* f)
+{
+    if (!f)
+        return false;
+    BYTE hdr[13];
+    if (f->Read(hdr, 1, 13) != 13 || std::memcmp(hdr, "GIF8", 4) != 0)
+        return false;
+    const long screenW = Get16(hdr + 6), screenH = Get16(hdr + 8);
+    if (info.nEscape == -1) {
+        head.biWidth = screenW;
+        head.biHeight = screenH;
+        return true;
+    }
+    RGBQUAD global[256] = {};
+    int globalColours = 0;
+    int mosaic = 0;
+    if (hdr[10] & 0x80) {
+        globalColours = TableSize(hdr[10]);
+        BYTE rgb[256 * 3] = {};
+        f->Read(rgb, 3, size_t(globalColours));
+        for (int i = 0; i < globalColours; ++i)
+            global[i] = RGBQUAD{rgb[i * 3 + 2], rgb[i * 3 + 1], rgb[i * 3], 0};
+    } else {
+        mosaic = 1;
+    }
+    const long frames = CountFrames(f, screenW, screenH);
+    info.nNumFrames = frames;
+    if (info.nFrame < 0 || info.nFrame >= frames)
+        return false;
+
+    RxImage mosaicImage;
+    bool mosaicMode = false;
+    long image = 0, remembered = -1;
+    BYTE clearIndex = 0;
+    int prevDisposal = 0;
+    Frame prev{};
+    BYTE ch;
+    while (f->Read(&ch, 1, 1) == 1) {
+        if (info.nEscape)
+            return false;
+        if (ch == 0x21) {
+            if (!DecodeExtension(f))
+                break;
+            continue;
+        }
+        if (ch == 0x3B)
+            break;
+        if (ch != 0x2C) {
+            SkipToZero(f);
+            continue;
+        }
+        Frame fr;
+        RGBQUAD table[256];
+        std::copy(global, global + 256, table);
+        int colours = globalColours;
+        if (!ReadFrame(f, fr, table, colours))
+            break;
+        const long dataStart = f->Tell();
+        const bool inside = fr.left + fr.width <= screenW && fr.top + fr.height <= screenH;
+        // A graphic control applies to the one image that follows it.
+        const long frameTrans = (gifgce.flags & 1) ? gifgce.transpcolindex : -1;
+        const int frameDisposal = (gifgce.flags >> 2) & 7;
+        gifgce.flags = 0;
+        if (!inside) { // skipped: its data is read past
+            StartInterlace(fr);
+            int bad = 0;
+            DecodeLzw(f, nullptr, std::max(1L, fr.width), bad);
+            AfterFrame(f, dataStart, bad);
+            continue;
+        }
+        if (image == 0 && fr.width != screenW && fr.height != screenH)
+            ++mosaic;
+        mosaicMode = mosaic == 2 && frames > 1;
+        const int depth = DepthFor(colours);
+        if (image == 0) {
+            if (!Create(DWORD(screenW), DWORD(screenH), DWORD(depth), RXIMAGE_FORMAT_GIF))
+                return false;
+            remembered = info.nBkgndIndex;
+            clearIndex = gifgce.transpcolindex;
+            Clear(clearIndex);
+        } else {
+            if (depth > GetBpp())
+                Deepen(depth);
+            if (prevDisposal == 2) // restore only what the previous frame covered
+                FillRect(prev, BYTE(remembered >= 0 ? remembered : clearIndex), screenH);
+        }
+        RxImage frameImage;
+        const bool haveFrame = frameImage.Create(DWORD(fr.width), DWORD(fr.height), DWORD(depth), RXIMAGE_FORMAT_GIF);
+        if (haveFrame) {
+            RGBQUAD pal[256];
+            std::copy(table, table + 256, pal);
+            const bool pad = info.nBkgndIndex >= 0 && colours < 256;
+            for (int i = colours; pad && i < 256; ++i)
+                pal[i] = RGBQUAD{255, 255, 255, 0};
+            frameImage.SetPalette(pal, pad ? 256 : DWORD(colours));
+        }
+        StartInterlace(fr);
+        int bad = 0;
+        DecodeLzw(f, haveFrame ? &frameImage : nullptr, std::max(1L, fr.width), bad);
+        if (info.nEscape)
+            return false;
+        if (haveFrame && mosaicMode) {
+            info.nFrame = frames - 1;
+            if (!mosaicImage.IsValid() && !mosaicImage.Create(DWORD(screenW), DWORD(screenH), 24, RXIMAGE_FORMAT_GIF))
+                return false;
+            for (long y = 0; y < fr.height; ++y)
+                for (long x = 0; x < fr.width; ++x)
+                    mosaicImage.SetPixelColor(fr.left + x, screenH - 1 - (fr.top + y),
+                                              frameImage.GetPixelColor(x, fr.height - 1 - y, false));
+        } else if (haveFrame) {
+            Compose(frameImage, fr.left, fr.top, frameTrans, screenH);
+            SetPalette(frameImage.GetPalette(), frameImage.GetPaletteSize() / 4);
+            info.nBkgndIndex = remembered;
+        }
+        AfterFrame(f, dataStart, bad);
+        prevDisposal = frameDisposal;
+        prev = fr;
+        if (image++ == info.nFrame)
+            break;
+    }
+    if (image == 0)
+        return false;
+    if (mosaicMode && mosaicImage.IsValid()) {
+        if (info.nBkgndIndex >= 0) {
+            SetTransColor(GetPaletteColor(BYTE(info.nBkgndIndex)));
+            info.nBkgndIndex = 0;
+        }
+        if (!Create(DWORD(screenW), DWORD(screenH), 24, RXIMAGE_FORMAT_GIF))
+            return false;
+        std::memcpy(GetBits(), mosaicImage.GetBits(), head.biSizeImage);
+    }
+    return true;
+}
+
+// Lays the frame's non-transparent pixels onto the screen image at (left, top).
+void RxImageGIF::Compose(RxImage& frame, long left, long top, long frameTrans, long screenH)
+{
+    const long w = long(frame.GetWidth()), h = long(frame.GetHeight());
+    if (frame.GetBpp() == 8 && GetBpp() == 8) { // the common case, row by row
+        for (long y = 0; y < h; ++y) {
+            const BYTE* src = frame.GetBits(DWORD(h - 1 - y));
+            BYTE* dst = GetBits(DWORD(screenH - 1 - (top + y))) + left;
+            if (frameTrans < 0) {
+                std::memcpy(dst, src, size_t(w));
+                continue;
+            }
+            for (long x = 0; x < w; ++x)
+                if (src[x] != frameTrans)
+                    dst[x] = src[x];
+        }
+        return;
+    }
+    for (long y = 0; y < h; ++y)
+        for (long x = 0; x < w; ++x) {
+            const BYTE idx = frame.GetPixelIndex(x, h - 1 - y);
+            if (idx != frameTrans)
+                SetPixelIndex(left + x, screenH - 1 - (top + y), idx);
+        }
+}
+
+void RxImageGIF::Deepen(int depth)
+{
+    RxImage old(*this);
+    if (!Create(GetWidth(), GetHeight(), DWORD(depth), RXIMAGE_FORMAT_GIF))
+        return;
+    SetPalette(old.GetPalette(), old.GetPaletteSize() / 4);
+    for (long y = 0; y < long(GetHeight()); ++y)
+        for (long x = 0; x < long(GetWidth()); ++x)
+            SetPixelIndex(x, y, old.GetPixelIndex(x, y));
+}
+
+void RxImageGIF::FillRect(const Frame& fr, BYTE index, long screenH)
+{
+    for (long y = 0; y < fr.height; ++y)
+        for (long x = 0; x < fr.width; ++x)
+            SetPixelIndex(fr.left + x, screenH - 1 - (fr.top + y), index);
+}
+
+// ---- writing the file structure -------------------------------------------------------
+
+void RxImageGIF::Put(RxFile* f, const void* data, size_t size)
+{
+    if (size && f->Write(data, 1, size) != size)
+        m_writeFailed = true;
+}
+
+void RxImageGIF::Put16(RxFile* f, long value)
+{
+    const BYTE b[2] = {BYTE(value), BYTE(value >> 8)};
+    Put(f, b, 2);
+}
+
+bool RxImageGIF::Encode(RxFile* f)
+{
+    if (CheckEncodeTarget(f))
+        return false;
+    if (GetWidth() > 65535 || GetHeight() > 65535) {
+        SetLastError("Can't save this image as GIF"); // the format holds 16-bit sizes
+        return false;
+    }
+    m_writeFailed = false;
+    if (GetBpp() == 24) {
+        EncodeMosaic(f);
+    } else {
+        EncodeHeader(f, true);
+        EncodeExtension(f);
+        EncodeComment(f);
+        EncodeBody(f, false);
+        Put(f, ";", 1);
+    }
+    if (m_writeFailed || f->Error() != 0) {
+        SetLastError("Write Error in GIF file");
+        return false;
+    }
+    return true;
+}
+
+void RxImageGIF::EncodeHeader(RxFile* f, bool globalTable)
+{
+    const int bpp = GetBpp();
+    Put(f, "GIF89a", 6);
+    Put16(f, long(GetWidth()));
+    Put16(f, long(GetHeight()));
+    const BYTE packed[3] = {BYTE(globalTable ? 0x80 | ((bpp - 1) & 3) << 5 | (bpp - 1) : 0x11), 0, 0};
+    Put(f, packed, 3);
+    if (globalTable)
+        PutTable(f);
+}
+
+void RxImageGIF::PutTable(RxFile* f)
+{
+    BYTE rgb[256 * 3];
+    const int n = 1 << GetBpp();
+    for (int i = 0; i < n; ++i) {
+        const RGBQUAD c = GetPaletteColor(BYTE(i));
+        rgb[i * 3] = c.rgbRed, rgb[i * 3 + 1] = c.rgbGreen, rgb[i * 3 + 2] = c.rgbBlue;
+    }
+    Put(f, rgb, size_t(n) * 3);
+}
+
+void RxImageGIF::EncodeExtension(RxFile* f)
+{
+    const BYTE gce[8] = {0x21, 0xF9, 0x04, BYTE((m_dispmeth & 7) << 2 | (info.nBkgndIndex >= 0 ? 1 : 0)),
+                         BYTE(info.dwFrameDelay), BYTE(info.dwFrameDelay >> 8), BYTE(info.nBkgndIndex), 0};
+    Put(f, gce, sizeof gce);
+}
+
+void RxImageGIF::EncodeComment(RxFile* f)
+{
+    const size_t n = std::min<size_t>(std::strlen(m_comment), 255);
+    if (n == 0)
+        return;
+    const BYTE head[3] = {0x21, 0xFE, BYTE(n)};
+    Put(f, head, 3);
+    Put(f, m_comment, n);
+    Put(f, "", 1);
+}
+
+void RxImageGIF::EncodeBody(RxFile* f, bool localTable)
+{
+    const int bpp = GetBpp();
+    Put(f, ",", 1);
+    Put16(f, info.xOffset);
+    Put16(f, info.yOffset);
+    Put16(f, long(GetWidth()));
+    Put16(f, long(GetHeight()));
+    const BYTE packed = BYTE(localTable ? (bpp - 1) | 0x80 : 0);
+    Put(f, &packed, 1);
+    if (localTable)
+        PutTable(f);
+    const int codeSize = std::max(2, bpp);
+    const BYTE sizeByte = BYTE(codeSize);
+    Put(f, &sizeByte, 1);
+    curx = 0;
+    cury = long(GetHeight()) - 1; // reading order: the top row first
+    CountDown = long(GetWidth()) * long(GetHeight());
+    switch (GetCodecOption(RXIMAGE_FORMAT_GIF)) {
+    case 1: CompressNone(codeSize + 1, f); break;
+    case 2: CompressRle(codeSize + 1, f); break;
+    default: Compress(codeSize + 1, f); break;
+    }
+    Put(f, "", 1);
+}
+

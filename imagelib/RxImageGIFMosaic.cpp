@@ -1,0 +1,46 @@
+// 24-bit images as GIF: a mosaic of tiles of at most 17 x 15 pixels, each an 8-bit frame
+// whose local palette holds one entry per tile pixel (entry 0 is kept for transparency).
+#include "imagelib/RxImageGIF.h"
+
+#include <algorithm>
+
+namespace {
+constexpr long kTileW = 17, kTileH = 15;
+}
+
+bool RxImageGIF::EncodeMosaic(RxFile* f)
+{
+    EncodeHeader(f, false);
+    EncodeComment(f);
+    const long w = long(GetWidth()), h = long(GetHeight());
+    const bool transparent = info.nBkgndIndex >= 0;
+    for (long top = 0; top < h; top += kTileH)
+        for (long left = 0; left < w; left += kTileW) {
+            const long tw = std::min(kTileW, w - left), th = std::min(kTileH, h - top);
+            RxImageGIF tile;
+            if (!tile.Create(DWORD(tw), DWORD(th), 8, RXIMAGE_FORMAT_GIF)) {
+                m_writeFailed = true;
+                return false;
+            }
+            RGBQUAD pal[256] = {};
+            if (transparent)
+                pal[0] = GetTransColor();
+            for (long y = 0; y < th; ++y)
+                for (long x = 0; x < tw; ++x) {
+                    const BYTE entry = BYTE(1 + y * kTileW + x);
+                    pal[entry] = GetPixelColor(left + x, h - 1 - (top + y), false);
+                    tile.SetPixelIndex(x, th - 1 - y, entry);
+                }
+            tile.SetPalette(pal, 256);
+            tile.SetOffset(left, top);
+            tile.SetTransIndex(transparent ? 0 : -1);
+            tile.SetFrameDelay(info.dwFrameDelay);
+            tile.SetDisposalMethod(m_dispmeth);
+            tile.SetCodecOption(GetCodecOption(RXIMAGE_FORMAT_GIF), RXIMAGE_FORMAT_GIF);
+            tile.EncodeExtension(f);
+            tile.EncodeBody(f, true);
+            m_writeFailed = m_writeFailed || tile.m_writeFailed;
+        }
+    Put(f, ";", 1);
+    return !m_writeFailed;
+}

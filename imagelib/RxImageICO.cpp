@@ -1,0 +1,203 @@
+#include "imagelib/RxImageICO.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+DWORD Get32(const BYTE* p)
+{
+    return DWORD(p[0]) | DWORD(p[1]) << 8 | DWORD(p[2]) << 16 | DWORD(p[3]) << 24;
+}
+int Get16(const BYTE* p)
+{
+    return p[0] | (p[1] << 8);
+}
+void Put16(std::vector<BYTE>& out, DWORD v)
+{
+    out.insert(out.end(), {BYTE(v), BYTE(v >> 8)});
+}
+void Put32(std::vector<BYTE>& out, DWORD v)
+{
+    Put16(out, v);
+    Put16(out, v >> 16);
+}
+
+bool MaskBit(const BYTE* mask, size_t rowBytes, long x, long y)
+{
+    return (mask[size_t(y) * rowBytes + size_t(x) / 8] >> (7 - x % 8)) & 1;
+}
+
+} // namespace
+
+bool RxImageICO::Decode(RxFile* f)
+{
+    if (!f)
+        return false;
+    const long start = f->Tell();
+    BYTE dir[6];
+    if (f->Read(dir, 1, 6) != 6 || Get16(dir) != 0 || (Get16(dir + 2) != 1 && Get16(dir + 2) != 2))
+        return false;
+    const int count = Get16(dir + 4);
+    info.nNumFrames = count;
+    std::vector<BYTE> entries(size_t(count) * 16);
+    if (f->Read(entries.data(), 1, entries.size()) != entries.size() || info.nFrame < 0 || info.nFrame >= count)
+        return false;
+    const BYTE* entry = &entries[size_t(info.nFrame) * 16];
+    const DWORD width = entry[0] ? entry[0] : 256, height = entry[1] ? entry[1] : 256; // 0 means 256
+    BYTE bih[40];
+    if (!f->Seek(start + long(Get32(entry + 12)), 0) || f->Read(bih, 1, 40) != 40 || Get32(bih) != 40)
+        return false; // PNG-compressed entries among others
+    const int bits = Get16(bih + 14);
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
+        return false;
+    DWORD colours = Get32(bih + 32);
+    if (colours == 0 && bits <= 8)
+        colours = 1u << bits;
+    if (bits <= 8 && colours > (1u << bits))
+        return false;
+    if (!Create(width, height, DWORD(bits), RXIMAGE_FORMAT_ICO))
+        return false; // Create's text stays
+    std::vector<BYTE> pal(size_t(colours) * 4);
+    if (f->Read(pal.data(), 1, pal.size()) != pal.size()) {
+        Destroy();
+        return false;
+    }
+    SetPalette(reinterpret_cast<const RGBQUAD*>(pal.data()), colours); // entries past ours skipped
+    if (bits == 32) {
+        std::vector<BYTE> px(size_t(width) * height * 4);
+        if (f->Read(px.data(), 1, px.size()) != px.size() || !AlphaCreate()) {
+            Destroy();
+            return false;
+        }
+        for (DWORD y = 0; y < height; ++y)
+            for (DWORD x = 0; x < width; ++x) {
+                const BYTE* p = &px[(size_t(y) * width + x) * 4];
+                std::memcpy(GetBits(y) + x * 3, p, 3);
+                AlphaSet(long(x), long(y), p[3]);
+            }
+    } else if (f->Read(GetBits(), 1, head.biSizeImage) != head.biSizeImage) {
+        Destroy();
+        return false;
+    }
+    const size_t rowBytes = ((size_t(width) + 31) / 32) * 4;
+    std::vector<BYTE> mask(rowBytes * height);
+    if (f->Read(mask.data(), 1, mask.size()) != mask.size())
+        return true; // no mask: the image as read
+    ApplyMask(mask.data(), rowBytes, bits);
+    return true;
+}
+
+void RxImageICO::ApplyMask(const BYTE* mask, size_t rowBytes, int fileBits)
+{
+    const long w = long(GetWidth()), h = long(GetHeight());
+    if (std::all_of(mask, mask + rowBytes * size_t(h), [](BYTE b) { return b == 0xFF; })) {
+        info.nBkgndIndex = 0;
+        Negative();
+        return;
+    }
+    const bool hadAlpha = AlphaIsValid();
+    AlphaCreate();
+    bool anyMasked = false;
+    for (long y = 0; y < h; ++y)
+        for (long x = 0; x < w; ++x)
+            if (MaskBit(mask, rowBytes, x, y)) {
+                AlphaSet(x, y, 0);
+                anyMasked = true;
+            }
+    if (!anyMasked) {
+        if (!hadAlpha)
+            AlphaDelete();
+        return;
+    }
+    if (fileBits == 24) { // one colour under the whole mask becomes the transparent colour
+        bool same = true, seen = false;
+        RGBQUAD colour{};
+        for (long y = 0; y < h && same; ++y)
+            for (long x = 0; x < w && same; ++x)
+                if (MaskBit(mask, rowBytes, x, y)) {
+                    const RGBQUAD c = GetPixelColor(x, y, false);
+                    same = !seen || std::memcmp(&c, &colour, 3) == 0;
+                    colour = c, seen = true;
+                }
+        if (same) {
+            SetTransColor(colour);
+            info.nBkgndIndex = 0;
+            AlphaDelete();
+        }
+        return;
+    }
+    if (GetBpp() > 8)
+        return;
+    std::vector<bool> used(size_t(1) << GetBpp(), false);
+    for (long y = 0; y < h; ++y)
+        for (long x = 0; x < w; ++x)
+            used[GetPixelIndex(x, y)] = true;
+    const auto unused = std::find(used.begin(), used.end(), false);
+    if (unused == used.end())
+        return; // every index is in use: the alpha plane stays
+    const BYTE index = BYTE(unused - used.begin());
+    for (long y = 0; y < h; ++y)
+        for (long x = 0; x < w; ++x)
+            if (MaskBit(mask, rowBytes, x, y))
+                SetPixelIndex(x, y, index);
+    info.nBkgndIndex = index;
+    AlphaDelete();
+}
+
+bool RxImageICO::Encode(RxFile* f)
+{
+    if (CheckEncodeTarget(f))
+        return false;
+    const DWORD w = GetWidth(), h = GetHeight();
+    if (w > 255 || h > 255) {
+        SetLastError("Can't save this image as icon");
+        return false;
+    }
+    if (GetBpp() <= 8 && !GetPalette())
+        return false;
+    const bool alpha32 = GetBpp() == 24 && AlphaIsValid();
+    const DWORD bits = alpha32 ? 32 : GetBpp();
+    const DWORD pixelSize = alpha32 ? w * h * 4 : head.biSizeImage;
+    const DWORD rowBytes = ((w + 31) / 32) * 4, maskSize = rowBytes * h;
+    std::vector<BYTE> out;
+    Put16(out, 0), Put16(out, 1), Put16(out, 1);
+    out.insert(out.end(), {BYTE(w), BYTE(h), BYTE(head.biClrUsed), 0});
+    Put16(out, 0), Put16(out, bits);
+    Put32(out, pixelSize + GetPaletteSize() + 40 + maskSize);
+    Put32(out, 22);
+    Put32(out, 40), Put32(out, w), Put32(out, h * 2), Put16(out, 1), Put16(out, bits);
+    Put32(out, 0), Put32(out, pixelSize);
+    out.resize(out.size() + 16, 0);
+    const BYTE* pal = reinterpret_cast<const BYTE*>(GetPalette());
+    if (pal)
+        out.insert(out.end(), pal, pal + GetPaletteSize());
+    if (alpha32) {
+        for (DWORD y = 0; y < h; ++y)
+            for (DWORD x = 0; x < w; ++x) {
+                const BYTE* p = GetBits(y) + x * 3;
+                out.insert(out.end(), {p[0], p[1], p[2], AlphaGet(long(x), long(y))});
+            }
+    } else {
+        out.insert(out.end(), GetBits(), GetBits() + head.biSizeImage);
+    }
+    std::vector<BYTE> mask(maskSize, 0);
+    const bool paletteAlpha = IsPaletteAlpha();
+    const RGBQUAD trans = GetTransColor();
+    for (DWORD y = 0; y < h; ++y)
+        for (DWORD x = 0; x < w; ++x) {
+            const RGBQUAD c = GetPixelColor(long(x), long(y), false);
+            const bool masked = (AlphaIsValid() && AlphaGet(long(x), long(y)) == 0) ||
+                                (paletteAlpha && GetPaletteColor(GetPixelIndex(long(x), long(y))).rgbReserved == 0) ||
+                                (info.nBkgndIndex >= 0 && std::memcmp(&c, &trans, 3) == 0);
+            if (masked)
+                mask[y * rowBytes + x / 8] |= BYTE(0x80 >> (x % 8));
+        }
+    out.insert(out.end(), mask.begin(), mask.end());
+    if (f->Write(out.data(), 1, out.size()) != out.size()) {
+        SetLastError("Write Error in ICO file");
+        return false;
+    }
+    return true;
+}

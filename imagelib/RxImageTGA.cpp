@@ -1,0 +1,178 @@
+#include "imagelib/RxImageTGA.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+struct TgaError {
+    const char* text;
+};
+
+int Get16(const BYTE* p)
+{
+    return p[0] | (p[1] << 8);
+}
+
+// One pixel of the file's depth as blue, green, red, alpha.
+RGBQUAD Convert(const BYTE* p, int depth)
+{
+    switch (depth) {
+    case 15:
+    case 16: {
+        const int w = Get16(p);
+        return RGBQUAD{BYTE((w & 31) * 8), BYTE((w >> 2) & 0xF8), BYTE((w >> 7) & 0xF8), 255};
+    }
+    case 24: return RGBQUAD{p[0], p[1], p[2], 255};
+    case 32: return RGBQUAD{p[0], p[1], p[2], p[3]};
+    default: return RGBQUAD{p[0], p[0], p[0], 255};
+    }
+}
+
+// Reads pixels, plain or in run-length packets whose runs may cross rows.
+class PixelSource {
+public:
+    PixelSource(RxFile* f, int depth, bool rle) : f(f), bytes((depth + 7) / 8), rle(rle) {}
+    // The next pixel's bytes; false at the end of the data.
+    bool Next(BYTE* px)
+    {
+        if (!rle)
+            return f->Read(px, 1, size_t(bytes)) == size_t(bytes);
+        if (left == 0) {
+            const long h = f->GetC();
+            if (h < 0)
+                return false;
+            repeat = h >= 128;
+            left = repeat ? h - 127 : h + 1;
+            if (repeat && f->Read(value, 1, size_t(bytes)) != size_t(bytes))
+                return false;
+        }
+        --left;
+        if (repeat) {
+            std::memcpy(px, value, size_t(bytes));
+            return true;
+        }
+        return f->Read(px, 1, size_t(bytes)) == size_t(bytes);
+    }
+    bool Pending() const { return left > 0; }
+
+private:
+    RxFile* f;
+    int bytes;
+    bool rle, repeat = false;
+    long left = 0;
+    BYTE value[4] = {};
+};
+
+} // namespace
+
+bool RxImageTGA::Decode(RxFile* f)
+{
+    if (!f)
+        return false;
+    try {
+        BYTE h[18];
+        if (f->Read(h, 1, 18) != 18)
+            throw TgaError{"Not a TGA"};
+        const int type = h[2], first = Get16(h + 3), mapLength = Get16(h + 5), entrySize = h[7];
+        const int width = Get16(h + 12), height = Get16(h + 14), depth = h[16];
+        const bool rightToLeft = h[17] & 0x10, topDown = h[17] & 0x20;
+        if (type != 1 && type != 2 && type != 3 && type != 9 && type != 10 && type != 11)
+            throw TgaError{"Unknown TGA image type"};
+        const bool mapped = h[1] == 1;
+        if (width == 0 || height == 0 || mapLength > 256 ||
+            (depth != 8 && depth != 15 && depth != 16 && depth != 24 && depth != 32) ||
+            (mapped && entrySize != 15 && entrySize != 16 && entrySize != 24 && entrySize != 32))
+            throw TgaError{"bad TGA header"};
+        f->Seek(h[0], 1);
+        if (!Create(DWORD(width), DWORD(height), DWORD(depth), RXIMAGE_FORMAT_TGA))
+            throw TgaError{"TGA Create failed"};
+        if (depth == 32)
+            AlphaCreate();
+        if (info.nEscape)
+            throw TgaError{"Cancelled"};
+        if (mapped) { // entries of the declared size; entry i is palette entry first + i
+            const int size = (entrySize + 7) / 8;
+            BYTE e[4];
+            for (int i = 0; i < mapLength; ++i)
+                if (f->Read(e, 1, size_t(size)) == size_t(size) && first + i < 256)
+                    SetPaletteColor(BYTE(first + i), Convert(e, entrySize == 32 ? 24 : entrySize));
+        }
+        if (type == 3 || type == 11)
+            SetGrayPalette();
+        PixelSource source(f, depth, type >= 9);
+        BYTE px[4];
+        for (int r = 0; r < height; ++r) {
+            if (info.nEscape)
+                throw TgaError{"Cancelled"};
+            if (!source.Pending() && f->Eof())
+                throw TgaError{"corrupted TGA"};
+            BYTE* row = GetBits(DWORD(topDown ? height - 1 - r : r));
+            for (int x = 0; x < width; ++x) {
+                if (!source.Next(px))
+                    break; // a short row stays 0
+                if (depth == 8) {
+                    row[x] = px[0];
+                    continue;
+                }
+                const RGBQUAD c = Convert(px, depth);
+                std::memcpy(row + x * 3, &c, 3);
+                if (depth == 32)
+                    AlphaSet(x, r, c.rgbReserved);
+            }
+        }
+        if (rightToLeft)
+            Mirror();
+        if (topDown && depth == 32)
+            AlphaFlip();
+        return true;
+    } catch (const TgaError& e) {
+        SetLastError(e.text);
+        Destroy();
+        return false;
+    }
+}
+
+bool RxImageTGA::Encode(RxFile* f)
+{
+    if (CheckEncodeTarget(f))
+        return false;
+    if (GetBpp() < 8) {
+        SetLastError("Bit depth must be 8 or 24");
+        return false;
+    }
+    if (GetWidth() > 65535 || GetHeight() > 65535) {
+        SetLastError("Can't save this image as TGA"); // the header holds 16-bit sizes
+        return false;
+    }
+    const bool indexed = GetBpp() == 8, alpha = !indexed && AlphaIsValid();
+    const int width = int(GetWidth()), height = int(GetHeight());
+    std::vector<BYTE> out(18, 0);
+    out[1] = GetPalette() ? 1 : 0;
+    out[2] = indexed ? 1 : 2;
+    out[6] = indexed ? 1 : 0; // 256 entries
+    out[7] = indexed ? 24 : 0;
+    out[12] = BYTE(width), out[13] = BYTE(width >> 8);
+    out[14] = BYTE(height), out[15] = BYTE(height >> 8);
+    out[16] = BYTE(alpha ? 32 : GetBpp());
+    if (indexed)
+        for (int i = 0; i < 256; ++i) {
+            const RGBQUAD c = GetPaletteColor(BYTE(i));
+            out.insert(out.end(), {c.rgbBlue, c.rgbGreen, c.rgbRed});
+        }
+    for (int y = 0; y < height; ++y) {
+        const BYTE* row = GetBits(DWORD(y));
+        if (!alpha) {
+            out.insert(out.end(), row, row + width * (indexed ? 1 : 3));
+            continue;
+        }
+        for (int x = 0; x < width; ++x)
+            out.insert(out.end(), {row[x * 3], row[x * 3 + 1], row[x * 3 + 2],
+                                   BYTE(AlphaGet(x, y) * info.nAlphaMax / 255)});
+    }
+    if (f->Write(out.data(), 1, out.size()) != out.size()) {
+        SetLastError("Write Error in TGA file");
+        return false;
+    }
+    return true;
+}

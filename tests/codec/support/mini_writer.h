@@ -1,0 +1,20 @@
+// A minimal codestream writer for tests, independent of the codec's writing side: one
+// tile, no wavelet levels, reversible, LRCP with one precinct per component. Each
+// code-block goes through the block encoder and the precinct blocks' packet operations;
+// the main header comes from the parameter tree. Outside decoders then check the result.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace codec_test {
+
+// `attributes`: parameter text, one attribute per blank-separated token (Ssize,
+// Scomponents, Sprecision, Ssigned, Clevels=0, Clayers, Cblk, Cmodes, Creversible=yes).
+// `samples`: per component, height x width values as the image holds them (unsigned
+// components not level-shifted).
+std::vector<uint8_t> write_mini_codestream(const std::string& attributes,
+                                           const std::vector<std::vector<int32_t>>& samples);
+
+} // namespace codec_test

@@ -1,0 +1,11 @@
+// Reaches what the library keeps private, for tests only.
+#pragma once
+
+#include "imagelib/RxImage.h"
+#include "imagelib/RxMemFile.h"
+
+struct RxTestAccess {
+    static long Capacity(const RxMemFile& f) { return f.m_Edge; }
+    // The library has no selection editor yet; tests plant a mask directly.
+    static BYTE*& Selection(RxImage& image) { return image.pSelection; }
+};
