@@ -7,7 +7,7 @@
 cd "${1:-.}"
 src() { find "$@" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.py' \) 2>/dev/null; }
 n() { src "$@" | xargs -r cat | wc -l; }
-for d in codec R2IVuzi image xpath platform diagnostics; do
+for d in $(ls -d tests/*/ | cut -d/ -f2 | grep -vE "^(data|support|tools)$"); do
   printf '%-12s code %6d  tests %6d\n' "$d" "$(n $d)" "$(n tests/$d)"
 done
 p=$(src . | grep -vE '^\./(tests|bench|fuzz|build[^/]*)/|^\./tools/(make_[a-z_]+\.py|jpip_test_server\.py|jpiptest/|mutation_check\.py|decode/check_j2k_decode\.py)' | xargs cat | wc -l)
