@@ -8,7 +8,7 @@
 #include "codec/core/rvd_message.h"
 #include "codec/coding/rvd_kernels.h"
 #include "codec/core/rv_kernel_description.h"
-#include "fuzz/param_tree.h"
+#include "tests/codec/support/param_tree.h"
 #include "fuzz/fuzz_support.h"
 
 #include <cstdint>

@@ -6,7 +6,7 @@
 // Input: byte 0 selects the component count (3 or 300); then records of code (2 bytes),
 // tile (1 byte, 255 = main header), tile-part (1 byte), body length (2 bytes) and the body.
 #include "codec/core/rvd_message.h"
-#include "fuzz/mct_tree.h"
+#include "tests/codec/support/mct_tree.h"
 #include "fuzz/fuzz_support.h"
 
 #include <cstdint>

@@ -9,7 +9,7 @@
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rv_mct_stage.h"
 #include "codec/core/rvd_message.h"
-#include "fuzz/mct_tree.h"
+#include "tests/codec/support/mct_tree.h"
 #include "fuzz/fuzz_support.h"
 
 #include <cstdint>

@@ -2,7 +2,7 @@
 // for one tile) and looked up against a tree of the test classes; the tree is then
 // printed. Rejections must arrive through the codec's error sink as exceptions.
 #include "codec/core/rvd_message.h"
-#include "fuzz/test_clusters.h"
+#include "tests/codec/support/test_clusters.h"
 #include "fuzz/fuzz_support.h"
 
 #include <cstdint>

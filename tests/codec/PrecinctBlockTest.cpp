@@ -4,8 +4,8 @@
 #include "codec/coding/rvd_block_decoder.h"
 #include "codec/core/rv_compressed_input.h"
 #include "codec/core/rv_header_out.h"
-#include "codec/core/rvd_output.h"
 #include "tests/codec/support/block_streams.h"
+#include "tests/codec/support/test_clusters.h"
 #include "tests/codec/support/test_sources.h"
 
 #include <gtest/gtest.h>
@@ -18,26 +18,6 @@
 #include <vector>
 
 namespace {
-
-// Keeps every byte written to it.
-class vector_output : public rvd_output {
-public:
-    std::vector<uint8_t> bytes;
-    const std::vector<uint8_t>& finish()
-    {
-        flush_buf();
-        return bytes;
-    }
-
-protected:
-    int flush_buf() override
-    {
-        int n = static_cast<int>(next_buf - buffer);
-        bytes.insert(bytes.end(), buffer, next_buf);
-        next_buf = buffer;
-        return n;
-    }
-};
 
 // Bytes of a finished header written through rv_header_out.
 class header_writer {
@@ -71,7 +51,7 @@ public:
     }
 
 private:
-    vector_output out;
+    codec_test::vector_output out;
     rv_header_out hout;
 };
 

@@ -12,7 +12,7 @@
 #include "codec/core/qcd_params.h"
 #include "codec/core/rgn_params.h"
 #include "codec/core/siz_params.h"
-#include "fuzz/test_clusters.h"
+#include "tests/codec/support/test_clusters.h"
 
 namespace codec_test {
 

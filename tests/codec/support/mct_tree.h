@@ -5,7 +5,7 @@
 #include "codec/core/mcc_params.h"
 #include "codec/core/mco_params.h"
 #include "codec/core/mct_params.h"
-#include "fuzz/param_tree.h"
+#include "tests/codec/support/param_tree.h"
 
 namespace codec_test {
 

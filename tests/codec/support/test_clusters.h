@@ -1,6 +1,7 @@
-// Stand-ins for the 13 marker classes: the real cluster names, structure flags and
+// Test stand-ins for the 13 marker classes: the real cluster names, structure flags and
 // companion lists, each with a set of generic attributes (one per field type) and, for
-// COD, POC and MCT, the real rows. Header-only, shared by the parameter fuzz targets.
+// COD, POC and MCT, the real rows the text tests use. Header-only so the fuzz targets
+// can share it.
 #pragma once
 
 #include "codec/core/rv_field_reader.h"
