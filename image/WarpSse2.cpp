@@ -199,6 +199,48 @@ struct Sse2Walk {
             const __m128i r16 = _mm_packs_epi32(r, r);
             const uint32_t bytes = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(r16, r16)));
             std::memcpy(d.at(X, 0), &bytes, 4);
+        } else if constexpr (!F::planar && F::stride == 4) {
+            // Two pixels per register: each pixel's (left, right) bytes interleave into int16
+            // pairs per channel; the four results leave in one 16-byte store, rgbx putting
+            // back the fourth samples it read.
+            alignas(16) int64_t offset[4];
+            offsets(ij, s.step, 4, offset);
+            const __m128i zero = _mm_setzero_si128(), round = _mm_set1_epi32(0x80000);
+            auto interleave = [](const char* a, const char* b) {
+                const __m128i t = _mm_shuffle_epi32(
+                    _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)),
+                                       _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b))),
+                    _MM_SHUFFLE(3, 1, 2, 0));
+                return _mm_unpacklo_epi8(t, _mm_srli_si128(t, 8));
+            };
+            auto pixel = [&](__m128i top, __m128i bottom, __m128i x, __m128i y) {
+                const __m128i t = _mm_srai_epi32(_mm_madd_epi16(top, x), 8);
+                const __m128i b = _mm_srai_epi32(_mm_madd_epi16(bottom, x), 8);
+                const __m128i v = _mm_or_si128(t, _mm_slli_epi32(b, 16));
+                return _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(v, y), round), 20);
+            };
+            const __m128i xk[4] = {_mm_shuffle_epi32(wx, 0x00), _mm_shuffle_epi32(wx, 0x55),
+                                   _mm_shuffle_epi32(wx, 0xAA), _mm_shuffle_epi32(wx, 0xFF)};
+            const __m128i yk[4] = {_mm_shuffle_epi32(wy, 0x00), _mm_shuffle_epi32(wy, 0x55),
+                                   _mm_shuffle_epi32(wy, 0xAA), _mm_shuffle_epi32(wy, 0xFF)};
+            __m128i half[2];
+            for (int h = 0; h < 2; ++h) {
+                const char* a = s.base[0] + offset[2 * h];
+                const char* b = s.base[0] + offset[2 * h + 1];
+                const __m128i top = interleave(a, b), bottom = interleave(a + s.step, b + s.step);
+                const __m128i ra = pixel(_mm_unpacklo_epi8(top, zero), _mm_unpacklo_epi8(bottom, zero), xk[2 * h],
+                                         yk[2 * h]);
+                const __m128i rb = pixel(_mm_unpackhi_epi8(top, zero), _mm_unpackhi_epi8(bottom, zero),
+                                         xk[2 * h + 1], yk[2 * h + 1]);
+                half[h] = _mm_packs_epi32(ra, rb);
+            }
+            __m128i bytes = _mm_packus_epi16(half[0], half[1]);
+            __m128i* out = reinterpret_cast<__m128i*>(d.at(X, 0));
+            if constexpr (F::channels == 3) {
+                const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+                bytes = _mm_or_si128(_mm_andnot_si128(keep, bytes), _mm_and_si128(keep, _mm_loadu_si128(out)));
+            }
+            _mm_storeu_si128(out, bytes);
         } else {
             int i[4], j[4];
             indices(ij, i, j);
