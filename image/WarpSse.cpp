@@ -206,6 +206,34 @@ struct SseWalk {
             const __m64 r16 = _mm_packs_pi32(r[0], r[1]);
             const uint32_t bytes = static_cast<uint32_t>(_mm_cvtsi64_si32(_mm_packs_pu16(r16, r16)));
             std::memcpy(d.at(X, 0), &bytes, 4);
+        } else if constexpr (!F::planar && F::stride == 4) {
+            // Each pixel's (left, right) samples straight into MMX registers; two pixels leave
+            // in one 8-byte store, rgbx putting back the fourth samples it read.
+            const __m64 zero = _mm_setzero_si64();
+            for (int h = 0; h < 2; ++h) {
+                __m64 r[2];
+                for (int e = 0; e < 2; ++e) {
+                    const int k = 2 * h + e;
+                    const Weights pair = {_mm_unpacklo_pi32(w[k], w[k]), _mm_unpackhi_pi32(w[k], w[k])};
+                    const char* p = reinterpret_cast<const char*>(s.at(i[k], j[k], 0));
+                    __m64 m0, m1;
+                    std::memcpy(&m0, p, 8);
+                    std::memcpy(&m1, p + s.step, 8);
+                    const __m64 l0 = _mm_unpacklo_pi8(m0, zero), r0 = _mm_unpackhi_pi8(m0, zero);
+                    const __m64 l1 = _mm_unpacklo_pi8(m1, zero), r1 = _mm_unpackhi_pi8(m1, zero);
+                    r[e] = _mm_packs_pi32(blendTwo(_mm_unpacklo_pi16(l0, r0), _mm_unpacklo_pi16(l1, r1), pair),
+                                          blendTwo(_mm_unpackhi_pi16(l0, r0), _mm_unpackhi_pi16(l1, r1), pair));
+                }
+                __m64 out = _mm_packs_pu16(r[0], r[1]);
+                char* q = reinterpret_cast<char*>(d.at(X + 2 * h, 0));
+                if constexpr (F::channels == 3) {
+                    const __m64 keep = _mm_set1_pi32(static_cast<int>(0xFF000000u));
+                    __m64 old;
+                    std::memcpy(&old, q, 8);
+                    out = _mm_or_si64(_mm_andnot_si64(keep, out), _mm_and_si64(keep, old));
+                }
+                std::memcpy(q, &out, 8);
+            }
         } else {
             for (int k = 0; k < 4; ++k) {
                 const Weights pair = {_mm_unpacklo_pi32(w[k], w[k]), _mm_unpackhi_pi32(w[k], w[k])};
