@@ -182,17 +182,18 @@ struct Sse2Walk {
             // (left, right) pairs of the four pixels, one register per source row.
             alignas(16) int64_t offset[4];
             offsets(ij, s.step, 1, offset);
-            uint64_t top = 0, bottom = 0;
-            for (int k = 0; k < 4; ++k) {
-                const char* a = s.base[0] + offset[k];
-                top |= static_cast<uint64_t>(warp_simd::Load16(a)) << (16 * k);
-                bottom |= static_cast<uint64_t>(warp_simd::Load16(a + s.step)) << (16 * k);
-            }
+            // Each pair goes straight into its 16-bit lane.
+            const char* a[4] = {s.base[0] + offset[0], s.base[0] + offset[1], s.base[0] + offset[2],
+                                s.base[0] + offset[3]};
+            auto lanes = [&a](ptrdiff_t o) {
+                __m128i v = _mm_cvtsi32_si128(warp_simd::Load16(a[0] + o));
+                v = _mm_insert_epi16(v, warp_simd::Load16(a[1] + o), 1);
+                v = _mm_insert_epi16(v, warp_simd::Load16(a[2] + o), 2);
+                return _mm_insert_epi16(v, warp_simd::Load16(a[3] + o), 3);
+            };
             const __m128i zero = _mm_setzero_si128();
-            const __m128i t = _mm_srai_epi32(
-                _mm_madd_epi16(_mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(top)), zero), wx), 8);
-            const __m128i b = _mm_srai_epi32(
-                _mm_madd_epi16(_mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(bottom)), zero), wx), 8);
+            const __m128i t = _mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(lanes(0), zero), wx), 8);
+            const __m128i b = _mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(lanes(s.step), zero), wx), 8);
             const __m128i vertical = _mm_or_si128(t, _mm_slli_epi32(b, 16));
             const __m128i r =
                 _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(vertical, wy), _mm_set1_epi32(0x80000)), 20);
