@@ -100,6 +100,7 @@ struct SseWalk {
     __m128 nearestFour(__m128 p, const warp_simd::Source<F>& s, const warp_simd::Dest<F>& d, ptrdiff_t X) const
     {
         if (!exact) {
+            #pragma GCC unroll 4
             for (int k = 0; k < 4; ++k, p = next(p)) {
                 int i, j;
                 nearest(p, i, j);
@@ -108,10 +109,12 @@ struct SseWalk {
             return p;
         }
         __m128 q[4];
+        #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k, p = next(p))
             q[k] = p;
         __m64 t[4];
         indicesFour(_mm_movelh_ps(q[0], q[1]), _mm_movelh_ps(q[2], q[3]), t);
+        #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) {
             int i, j;
             split(t[k], i, j);
@@ -127,11 +130,13 @@ struct SseWalk {
     __m128 linearFour(__m128 p, const warp_simd::Source<F>& s, const warp_simd::Dest<F>& d, ptrdiff_t X) const
     {
         if (!exact) {
+            #pragma GCC unroll 4
             for (int k = 0; k < 4; ++k, p = next(p))
                 warp_simd::LinearPixel(*this, p, s, d, X + k);
             return p;
         }
         __m128 q[4];
+        #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k, p = next(p))
             q[k] = p;
         const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
@@ -148,6 +153,7 @@ struct SseWalk {
                 const __m64 r[4] = {_mm_cvtps_pi32(sa), _mm_cvtps_pi32(_mm_movehl_ps(sa, sa)), _mm_cvtps_pi32(sb),
                                     _mm_cvtps_pi32(_mm_movehl_ps(sb, sb))};
                 __m64 f[4];
+                #pragma GCC unroll 4
                 for (int k = 0; k < 4; ++k) {
                     const __m64 index = _mm_srai_pi32(r[k], 14);
                     const __m64 edge = _mm_cmpeq_pi32(index, limitIndex);
@@ -160,10 +166,12 @@ struct SseWalk {
             }
         }
         indicesFour(a, b, t);
+        #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k)
             t[k] = _mm_add_pi32(t[k], _mm_cmpeq_pi32(t[k], limitIndex));
         const __m128 fa = _mm_min_ps(_mm_max_ps(_mm_sub_ps(a, _mm_cvtpi32x2_ps(t[0], t[1])), zero), one);
         const __m128 fb = _mm_min_ps(_mm_max_ps(_mm_sub_ps(b, _mm_cvtpi32x2_ps(t[2], t[3])), zero), one);
+        #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k)
             split(t[k], i[k], j[k]);
         if constexpr (sizeof(typename F::Sample) == 1) {
@@ -190,6 +198,7 @@ struct SseWalk {
         if constexpr (F::channels == 1 && !F::planar) {
             const __m64 zero = _mm_setzero_si64();
             __m64 r[2];
+            #pragma GCC unroll 4
             for (int h = 0; h < 2; ++h) {
                 const int A = 2 * h, B = 2 * h + 1;
                 const Weights pair = {_mm_unpacklo_pi32(w[A], w[B]), _mm_unpackhi_pi32(w[A], w[B])};
@@ -235,6 +244,7 @@ struct SseWalk {
                 std::memcpy(q, &out, 8);
             }
         } else {
+            #pragma GCC unroll 4
             for (int k = 0; k < 4; ++k) {
                 const Weights pair = {_mm_unpacklo_pi32(w[k], w[k]), _mm_unpackhi_pi32(w[k], w[k])};
                 warp_simd::Store8<F>(d, X + k, blend8<F>(s, i[k], j[k], pair));
@@ -260,6 +270,7 @@ struct SseWalk {
         if constexpr (F::channels == 1 && !F::planar) {
             // Samples (left, right) of two pixels per register, one register per row and pair.
             __m128 r0[2], r1[2];
+            #pragma GCC unroll 4
             for (int h = 0; h < 2; ++h) {
                 const char* a = reinterpret_cast<const char*>(s.at(i[2 * h], j[2 * h], 0));
                 const char* b = reinterpret_cast<const char*>(s.at(i[2 * h + 1], j[2 * h + 1], 0));
@@ -300,6 +311,7 @@ struct SseWalk {
             alignas(16) float xs[4], ys[4];
             _mm_store_ps(xs, fx);
             _mm_store_ps(ys, fy);
+            #pragma GCC unroll 4
             for (int k = 0; k < 4; ++k)
                 warp_simd::BlendFloat<F>(s, i[k], j[k], xs[k], ys[k], d, X + k);
         }
