@@ -80,7 +80,6 @@ struct Sse2Walk {
     template <class F>
     __m128d nearestFour(__m128d p, const warp_simd::Source<F>& s, const warp_simd::Dest<F>& d, ptrdiff_t X) const
     {
-        #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k, p = next(p)) {
             int i, j;
             nearest(p, i, j);
@@ -139,7 +138,6 @@ struct Sse2Walk {
         } else {
             __m128i index[4];
             __m128d frac[4];
-            #pragma GCC unroll 4
             for (int k = 0; k < 4; ++k, p = next(p)) {
                 index[k] = clampedIndex(p);
                 index[k] = _mm_add_epi32(index[k], _mm_cmpeq_epi32(index[k], limitIndex));
@@ -155,7 +153,6 @@ struct Sse2Walk {
     static void offsets(const __m128i* ij, ptrdiff_t step, int bytes, int64_t* out)
     {
         const __m128i rowStep = _mm_set1_epi64x(step), pixel = _mm_set1_epi64x(bytes);
-        #pragma GCC unroll 4
         for (int h = 0; h < 2; ++h) {
             const __m128i rows = _mm_mul_epu32(_mm_srli_epi64(ij[h], 32), rowStep);
             _mm_store_si128(reinterpret_cast<__m128i*>(out + 2 * h), _mm_add_epi64(rows, _mm_mul_epu32(ij[h], pixel)));
@@ -167,7 +164,6 @@ struct Sse2Walk {
         alignas(16) int32_t v[8];
         _mm_store_si128(reinterpret_cast<__m128i*>(v), ij[0]);
         _mm_store_si128(reinterpret_cast<__m128i*>(v + 4), ij[1]);
-        #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) {
             i[k] = v[2 * k];
             j[k] = v[2 * k + 1];
@@ -271,7 +267,6 @@ struct Sse2Walk {
         using T = typename F::Sample;
         // Fractions held at 0 from below, in single precision: fx and fy of the four pixels.
         __m128 f[4];
-        #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k)
             f[k] = _mm_cvtpd_ps(_mm_max_pd(frac[k], _mm_setzero_pd()));
         const __m128 f01 = _mm_movelh_ps(f[0], f[1]), f23 = _mm_movelh_ps(f[2], f[3]);
@@ -283,7 +278,6 @@ struct Sse2Walk {
             __m128 p00, p01, p10, p11;
             if constexpr (sizeof(T) == 4) {
                 __m128 r0[2], r1[2];
-                #pragma GCC unroll 4
                 for (int h = 0; h < 2; ++h) {
                     const char* a0 = s.base[0] + offset[2 * h];
                     const char* a1 = a0 + s.step;
@@ -306,7 +300,6 @@ struct Sse2Walk {
                 _mm_storeu_ps(d.at(X, 0), r);
             } else {
                 const char* a[4];
-                #pragma GCC unroll 4
                 for (int k = 0; k < 4; ++k)
                     a[k] = s.base[0] + offset[k];
                 auto word = [](const char* q) { return static_cast<int>(warp_simd::Load32(q)); };
@@ -336,7 +329,6 @@ struct Sse2Walk {
             alignas(16) float xs[4], ys[4];
             _mm_store_ps(xs, fx);
             _mm_store_ps(ys, fy);
-            #pragma GCC unroll 4
             for (int k = 0; k < 4; ++k)
                 warp_simd::BlendFloat<F>(s, i[k], j[k], xs[k], ys[k], d, X + k);
         }
