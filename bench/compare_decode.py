@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Times j2k_decode beside opj_decompress (one thread) in the same run.
+"""Times j2k_decode beside opj_decompress and grk_decompress (one thread each) in the same run.
 
 compare_decode.py [--build DIR] [--work DIR] [--quick] [--pairs N]
 compare_decode.py --make-streams DIR [--quick | --colour-only]
@@ -10,21 +10,35 @@ noise. Each is encoded with opj_compress defaults (5/3 lossless, 6 resolutions, 
 blocks, one layer), with -n 1 (block decoding dominates) and with -I -r 20. Every case
 (full, -r 2 where there are levels to discard, and a region: 1024x1024 of the DX
 image, 256x256 of the CT one) runs
-`j2k_decode --reduce R [--region] IN OUT` and `opj_decompress -threads 1 -r R [-d] -i IN
--o OUT.pgx` alternately: one warm-up each, then N pairs (at least 5). Printed per case:
-samples, both median wall times, megasamples per second, the median of opj's time over
-ours (above 1: ours is faster), and bench_decode's in-process rate for the same case.
+`j2k_decode --reduce R [--region] IN OUT`, `opj_decompress -threads 1 -r R [-d] -i IN
+-o OUT.pgx` and `grk_decompress -H 1 -r R [-d] -i IN -o OUT.pgx` in turn: one warm-up
+each, then N rounds (at least 5). Printed per case: samples, the median wall times,
+megasamples per second, the medians of opj's and grk's time over ours (above 1: ours is
+faster), and bench_decode's in-process rate for the same case. grk_decompress is left
+out when it is not installed.
 Colour (full mode only): an RGB 2048x2048 8-bit scene of value noise and sharp-edged
 disks, encoded with opj_compress defaults (reversible colour transform, lossless) and
 with -I -r 384,192,96,48,24 (9/7, five layers), full, -r 2 and a 1024x1024 region;
 samples count every component (3 per pixel).
+Tall (full mode only): a 200x1000000 RGB 8-bit image of smooth colour waves, encoded with
+-I -r 20, decoded whole in two rounds; the table's peak-memory columns (maximum resident
+set of each program, in MB) show what each holds of an image whose PGX files take 600 MB.
 --quick (for CI) keeps the CT image and three pairs, and asserts nothing.
+
+compare_decode.py --threads 1,2,4,8 [--build DIR] [--work DIR] [--rounds N]
+times the full decodes of dx2048_lossless, dx2048_irr, rgb2048_lossless and rgb2048_irr5
+with each thread count: `j2k_decode --threads N --double-buffer`, `opj_decompress
+-threads N` and `grk_decompress -H N` in turn, one warm-up each, then N rounds (at least
+5). Every one of our outputs must be byte-identical to our one-thread output. Printed:
+the medians, our speed-up over our one-thread run, opj's and grk's time over ours, and
+the processor count. --quick adds ct512_lossless at 1 and 2 threads after its table.
 """
 import argparse
 import json
 import math
 import os
 import random
+import shutil
 import statistics
 import subprocess
 import sys
@@ -154,6 +168,19 @@ def rgb_scene(size=2048, seed=3):
         yield bytes(out)
 
 
+def tall_rows(width=200, height=1000000):
+    """RGB rows as bytes: 256 rows of smooth colour waves, repeated down the image."""
+    base = []
+    for k in range(256):
+        row = bytearray(3 * width)
+        for x in range(width):
+            for c in range(3):
+                row[3 * x + c] = int(128 + 90 * math.sin((x * (c + 1) + 3 * k) / 40.0) * math.cos(k / 41.0 + c))
+        base.append(bytes(row))
+    for y in range(height):
+        yield base[y % 256]
+
+
 ENCODINGS = [("lossless", []), ("n1", ["-n", "1"]), ("irr", ["-I", "-r", "20"])]
 # Colour: reversible colour transform (opj_compress defaults), and 9/7 with five layers.
 COLOUR_ENCODINGS = [("lossless", []), ("irr5", ["-I", "-r", "384,192,96,48,24"])]
@@ -199,6 +226,19 @@ def make_streams(work, quick, colour_only=False):
         path = os.path.join(work, stream + ".j2k")
         encode(ppm, path, args)
         out.append((name, size, stream, path))
+    if colour_only:
+        return out
+    path = os.path.join(work, "tall200x1000000_irr.j2k")
+    if not os.path.exists(path):
+        ppm = os.path.join(work, "tall.ppm")
+        with open(ppm + ".tmp", "wb") as f:
+            f.write(b"P6\n200 1000000\n255\n")
+            for row in tall_rows():
+                f.write(row)
+        os.replace(ppm + ".tmp", ppm)
+        encode(ppm, path, ["-I", "-r", "20"])
+        os.remove(ppm)  # 600 MB
+    out.append(("tall", 200, "tall200x1000000_irr", path))
     return out
 
 
@@ -206,6 +246,8 @@ def cases_for(streams):
     cases = []
     for name, size, stream, path in streams:
         cases.append(("%s full" % stream, path, 0, None))
+        if name == "tall":
+            continue
         if not stream.endswith("_n1"):  # no levels to discard
             cases.append(("%s r2" % stream, path, 2, None))
         side = 1024 if size >= 2048 else 256
@@ -214,12 +256,20 @@ def cases_for(streams):
     return cases
 
 
+PEAK_KB = {}  # program name -> largest resident set of its runs in the current case
+
+
 def timed(cmd):
     t0 = time.perf_counter()
-    r = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    p = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    err = p.stderr.read()
+    _, status, usage = os.wait4(p.pid, 0)
     t = time.perf_counter() - t0
-    if r.returncode != 0:
-        raise RuntimeError("%s failed: %s" % (" ".join(cmd), r.stderr.decode(errors="replace")))
+    p.returncode = os.waitstatus_to_exitcode(status)
+    if p.returncode != 0:
+        raise RuntimeError("%s failed: %s" % (" ".join(cmd), err.decode(errors="replace")))
+    name = os.path.basename(cmd[0])
+    PEAK_KB[name] = max(PEAK_KB.get(name, 0), usage.ru_maxrss)
     return t
 
 
@@ -254,6 +304,69 @@ def bench_rates(bench, cases, work):
     return rates
 
 
+def grk_available():
+    return any(os.access(os.path.join(d, "grk_decompress"), os.X_OK)
+               for d in os.environ.get("PATH", "/usr/bin:/bin").split(":") if d)
+
+
+def same_outputs(stem_a, stem_b):
+    c = 0
+    while os.path.exists("%s_%d.pgx" % (stem_a, c)):
+        with open("%s_%d.pgx" % (stem_a, c), "rb") as f, open("%s_%d.pgx" % (stem_b, c), "rb") as g:
+            if f.read() != g.read():
+                return False
+        c += 1
+    return c > 0 and not os.path.exists("%s_%d.pgx" % (stem_b, c))
+
+
+def thread_table(ours_bin, streams, counts, rounds, out_dir):
+    """Full decodes with each thread count, ours beside opj_decompress and grk_decompress."""
+    cores = len(os.sched_getaffinity(0))
+    grk = grk_available()
+    print("%-18s %3s %9s %9s %9s %8s %8s %8s" % ("stream", "N", "ours ms", "opj ms", "grk ms",
+                                                "speed-up", "opj/ours", "grk/ours"))
+    ok = True
+    for stream, path in streams:
+        base_stem = os.path.join(out_dir, "base")
+        timed([ours_bin, "--threads", "1", path, base_stem])
+        one = None
+        for n in counts:
+            stem = os.path.join(out_dir, "ours%d" % n)
+            ours = [ours_bin, "--threads", str(n), "--double-buffer", path, stem]
+            opj = ["opj_decompress", "-threads", str(n), "-i", path, "-o",
+                   os.path.join(out_dir, "opj.pgx")]
+            grk_cmd = ["grk_decompress", "-H", str(n), "-i", path, "-o",
+                       os.path.join(out_dir, "grk.pgx")]
+            cmds = [ours, opj] + ([grk_cmd] if grk else [])
+            for c in cmds:  # warm-up
+                timed(c)
+            times = [[] for _ in cmds]
+            for _ in range(rounds):
+                for k, c in enumerate(cmds):
+                    times[k].append(timed(c))
+            if not same_outputs(base_stem, stem):
+                print("FAIL: %s with %d threads differs from the one-thread output" % (stream, n))
+                ok = False
+            med = [statistics.median(t) for t in times]
+            if n == 1:
+                one = med[0]
+            speed = "%.2f" % (one / med[0]) if one else "-"
+            grk_ms = "%9.1f" % (med[2] * 1e3) if grk else "%9s" % "-"
+            grk_ratio = "%8.2f" % (med[2] / med[0]) if grk else "%8s" % "-"
+            print("%-18s %3d %9.1f %9.1f %s %8s %8.2f %s" % (stream, n, med[0] * 1e3, med[1] * 1e3,
+                                                           grk_ms, speed, med[1] / med[0],
+                                                           grk_ratio))
+            for f in os.listdir(out_dir):
+                if f.startswith("ours%d_" % n) or f.startswith(("opj", "grk")):
+                    os.remove(os.path.join(out_dir, f))
+        for f in os.listdir(out_dir):
+            os.remove(os.path.join(out_dir, f))
+    note = "" if cores >= 8 else " (this machine has fewer than 8: the speed-up target does not apply)"
+    print("%d processors%s; targets at 8 threads: our time at most half of opj's, our speed-up "
+          "at least 5 on 8 processors" % (cores, note))
+    return ok
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default=os.path.join(ROOT, "build-plain"))
@@ -262,54 +375,95 @@ def main():
     ap.add_argument("--pairs", type=int, default=5)
     ap.add_argument("--make-streams", metavar="DIR")
     ap.add_argument("--colour-only", action="store_true", help="with --make-streams")
+    ap.add_argument("--threads", metavar="LIST", help="thread counts, e.g. 1,2,4,8")
+    ap.add_argument("--rounds", type=int, default=5)
     a = ap.parse_args()
     if a.make_streams:
         for _, _, stream, path in make_streams(a.make_streams, a.quick, a.colour_only):
             print(path)
         return 0
     work = a.work or os.path.join(a.build, "compare_decode")
+    ours_bin = os.path.join(a.build, "tools", "decode", "j2k_decode")
+    if a.threads:
+        counts = [int(v) for v in a.threads.split(",")]
+        wanted = ["dx2048_lossless", "dx2048_irr", "rgb2048_lossless", "rgb2048_irr5"]
+        found = {stream: path for _, _, stream, path in make_streams(work, False)}
+        out_dir = tempfile.mkdtemp(prefix="threads_%d_" % os.getpid(), dir=work)
+        ok = thread_table(ours_bin, [(s, found[s]) for s in wanted], counts, max(5, a.rounds),
+                          out_dir)
+        os.rmdir(out_dir)
+        return 0 if ok else 1
     streams = make_streams(work, a.quick)
     pairs = 3 if a.quick else max(5, a.pairs)
-    ours_bin = os.path.join(a.build, "tools", "decode", "j2k_decode")
     bench_bin = os.path.join(a.build, "bench", "bench_decode")
     cases = cases_for(streams)
-    rates = bench_rates(bench_bin, cases, work)
+    # bench_decode gathers whole images in memory: not the tall one.
+    rates = bench_rates(bench_bin, [c for c in cases if not c[0].startswith("tall")], work)
     out_dir = tempfile.mkdtemp(prefix="compare_%d_" % os.getpid(), dir=work)
-    print("%-28s %9s %9s %9s %8s %8s %7s %9s" % ("case", "samples", "opj ms", "ours ms", "opj MS/s",
-                                                 "our MS/s", "ratio", "bench MS/s"))
-    worst = None
+    have_grk = shutil.which("grk_decompress") is not None
+    print("%-28s %10s %8s %8s %8s %8s %8s %6s %6s %6s %6s %9s" % (
+        "case", "samples", "opj ms", "grk ms", "ours ms", "opj MS/s", "our MS/s", "opj/us", "grk/us",
+        "opj MB", "our MB", "bench MS/s"))
+    worst = worst_grk = None
     for label, path, r, region in cases:
         ours = [ours_bin, "--reduce", str(r)]
         opj = ["opj_decompress", "-threads", "1", "-r", str(r), "-i", path,
                "-o", os.path.join(out_dir, "opj.pgx")]
+        grk = ["grk_decompress", "-H", "1", "-r", str(r), "-i", path,
+               "-o", os.path.join(out_dir, "grk.pgx")]
         if region:
             ours += ["--region", "%d,%d,%d,%d" % region]
             opj += ["-d", "%d,%d,%d,%d" % region]
+            grk += ["-d", "%d,%d,%d,%d" % region]
         ours += [path, os.path.join(out_dir, "ours")]
         for f in os.listdir(out_dir):  # no component files left from the case before
             os.remove(os.path.join(out_dir, f))
-        timed(ours)  # warm-up
-        timed(opj)
-        t_ours, t_opj, ratios = [], [], []
-        for _ in range(pairs):
+        others = [opj, grk] if have_grk else [opj]
+        tall = label.startswith("tall")
+        PEAK_KB.clear()
+        if not tall:  # the tall image takes seconds a run: no warm-up, two rounds
+            for cmd in [ours] + others:
+                timed(cmd)
+        t_ours, t_other, ratios = [], [[] for _ in others], [[] for _ in others]
+        for _ in range(2 if tall else pairs):
             a_t = timed(ours)
-            b_t = timed(opj)
             t_ours.append(a_t)
-            t_opj.append(b_t)
-            ratios.append(b_t / a_t)
+            for k, cmd in enumerate(others):
+                b_t = timed(cmd)
+                t_other[k].append(b_t)
+                ratios[k].append(b_t / a_t)
         samples = pgx_samples(os.path.join(out_dir, "ours"))
-        mo, mp = statistics.median(t_ours), statistics.median(t_opj)
-        ratio = statistics.median(ratios)
+        mo = statistics.median(t_ours)
+        mp = statistics.median(t_other[0])
+        ratio = statistics.median(ratios[0])
         worst = ratio if worst is None else min(worst, ratio)
+        grk_ms = grk_ratio = "-"
+        if have_grk:
+            g = statistics.median(ratios[1])
+            grk_ms = "%.1f" % (statistics.median(t_other[1]) * 1e3)
+            grk_ratio = "%.2f" % g
+            if r == 0 and not region:
+                worst_grk = g if worst_grk is None else min(worst_grk, g)
         bench = rates.get(label.replace(" ", "_"))
-        print("%-28s %9d %9.1f %9.1f %8.2f %8.2f %7.2f %9s" % (
-            label, samples, mp * 1e3, mo * 1e3, samples / mp / 1e6, samples / mo / 1e6, ratio,
-            "%.2f" % bench if bench else "-"))
-    print("worst ratio %.2f (target: at least 1.0 on every case, one thread)" % worst)
+        print("%-28s %10d %8.1f %8s %8.1f %8.2f %8.2f %6.2f %6s %6.0f %6.0f %9s" % (
+            label, samples, mp * 1e3, grk_ms, mo * 1e3, samples / mp / 1e6, samples / mo / 1e6, ratio,
+            grk_ratio, PEAK_KB.get("opj_decompress", 0) / 1024.0,
+            PEAK_KB.get(os.path.basename(ours_bin), 0) / 1024.0, "%.2f" % bench if bench else "-"), flush=True)
+    print("worst opj ratio %.2f (target: at least 2.0 on every case, one thread)" % worst)
+    if worst_grk is not None:
+        print("worst grk ratio at full resolution %.2f (target: at least 1.3)" % worst_grk)
+    try:
+        print("load average: %.2f %.2f %.2f" % os.getloadavg())
+    except OSError:
+        pass
     for f in os.listdir(out_dir):
         os.remove(os.path.join(out_dir, f))
+    ok = True
+    if a.quick:
+        ct = [(stream, path) for _, _, stream, path in streams if stream == "ct512_lossless"]
+        ok = thread_table(ours_bin, ct, [1, 2], 3, out_dir)
     os.rmdir(out_dir)
-    return 0
+    return 0 if ok else 1
 
 
 if __name__ == "__main__":

@@ -4,7 +4,8 @@
 compare_imagelib.py --build DIR [--work DIR] [--runs N]
 
 Writes 2048x2048 files: BMP (24-bit and 8-bit by Pillow, RLE8 by ImageMagick) of a blocky
-pattern with noise, and an 8-bit GIF (Pillow) of a smooth field with noise and flat areas.
+pattern with noise, an 8-bit GIF (Pillow) of a smooth field with noise and flat areas, and
+TGA (24-bit raw and run-length, 32-bit) and PCX (8- and 24-bit) files by Pillow.
 Times Pillow's in-process Image.open(...).load() on each and save() to memory (GIF: LZW),
 median of N runs; runs DIR/bench/bench_bmp and bench_gif on the same files
 (ORBEL_BENCH_IMAGES) and prints both medians in milliseconds and their ratio (Pillow's time
@@ -44,6 +45,13 @@ def make_files(work):
         40 if (x // 256 + y // 256) % 3 == 0 else ((x + y) // 16 + noise[y * SIZE + x]) & 255
         for y in range(SIZE) for x in range(SIZE)))
     field.convert("P", palette=Image.ADAPTIVE, colors=256).save(os.path.join(work, "gif8.gif"), optimize=False)
+    rgb.save(os.path.join(work, "tga24.tga"))
+    rgb.save(os.path.join(work, "tga24_rle.tga"), compression="tga_rle")
+    rgba = rgb.convert("RGBA")
+    rgba.putalpha(grey)
+    rgba.save(os.path.join(work, "tga32.tga"))
+    pal.save(os.path.join(work, "pcx8.pcx"))
+    rgb.save(os.path.join(work, "pcx24.pcx"))
 
 
 def median_ms(fn, runs):
@@ -74,13 +82,21 @@ def pillow_times(work, runs):
     out["BM_EncodeGifLzw"] = median_ms(lambda: im.save(io.BytesIO(), "GIF", optimize=False), runs)
     out["BM_EncodeGifUncompressed"] = None
     out["BM_EncodeGifRunLength"] = None
+    for name, ext, fmt in (("Tga24", "tga24.tga", "TGA"), ("Tga24Rle", "tga24_rle.tga", None),
+                           ("Tga32", "tga32.tga", "TGA"), ("Pcx8", "pcx8.pcx", "PCX"), ("Pcx24", "pcx24.pcx", "PCX")):
+        path = os.path.join(work, ext)
+        out["BM_Decode" + name] = median_ms(lambda: Image.open(path).load(), runs)
+        if fmt:
+            im = Image.open(path)
+            im.load()
+            out["BM_Encode" + name] = median_ms(lambda: im.save(io.BytesIO(), fmt), runs)
     return out
 
 
 def ours(build, work, runs):
     env = dict(os.environ, ORBEL_BENCH_IMAGES=work)
     out = {}
-    for program in ("bench_bmp", "bench_gif"):
+    for program in ("bench_bmp", "bench_gif", "bench_tga_pcx"):
         r = subprocess.run([os.path.join(build, "bench", program), "--benchmark_format=json",
                             "--benchmark_repetitions=%d" % runs, "--benchmark_report_aggregates_only=true"],
                            env=env, capture_output=True, text=True, check=True)

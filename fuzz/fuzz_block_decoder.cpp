@@ -1,4 +1,6 @@
-// Decodes one code-block chosen entirely by the input, in fast, resilient and fussy mode.
+// Decodes one code-block chosen entirely by the input, in fast, resilient and fussy mode,
+// with the hand-written and with the portable passes; any difference between the two is a
+// finding.
 //
 // Input: shape, width, height, modes, orientation, missing MSBs, magnitude planes,
 // pass count, flags, number of pass lengths n; then n 16-bit big-endian pass lengths;
@@ -8,6 +10,7 @@
 #include "codec/coding/rv_mq_decoder.h"
 #include "codec/coding/rvd_block_decoder.h"
 #include "codec/core/rvd_message.h"
+#include "codec/core/rvd_processor.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -33,6 +36,7 @@ bool prepared()
 {
     static throwing_sink errors;
     static silent_sink warnings;
+    rv_init_processor_words();
     rv_init_mq_tables();
     rv_init_context_tables();
     rvd_customize_errors(&errors);
@@ -73,33 +77,53 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     size_t pos = 10;
     if (pos + 2 * n > size)
         n = (size - pos) / 2;
-    rvd_block block;
-    block.set_max_passes(static_cast<int>(std::max<size_t>(n, 1)));
-    for (size_t i = 0; i < n; i++)
-        block.pass_lengths[i] = (data[pos + 2 * i] << 8) | data[pos + 2 * i + 1];
-    pos += 2 * n;
-    int bytes = static_cast<int>(size - pos);
-    block.set_max_bytes(no_fence_room ? std::max(bytes, 1) : bytes + 2);
-    if (bytes > 0)
-        std::memcpy(block.byte_buffer, data + pos, static_cast<size_t>(bytes));
-    block.size = rvd_coords(height, width);
-    block.modes = modes;
-    block.orientation = orientation;
-    block.missing_msbs = missing_msbs;
-    block.magnitude_planes = magnitude_planes;
+    rvd_block blocks[2];
+    int bytes = static_cast<int>(size - pos - 2 * n);
+    for (rvd_block& block : blocks) {
+        block.set_max_passes(static_cast<int>(std::max<size_t>(n, 1)));
+        for (size_t i = 0; i < n; i++)
+            block.pass_lengths[i] = (data[pos + 2 * i] << 8) | data[pos + 2 * i + 1];
+        block.set_max_bytes(no_fence_room ? std::max(bytes, 1) : bytes + 2);
+        if (bytes > 0)
+            std::memcpy(block.byte_buffer, data + pos + 2 * n, static_cast<size_t>(bytes));
+        block.size = rvd_coords(height, width);
+        block.modes = modes;
+        block.orientation = orientation;
+        block.missing_msbs = missing_msbs;
+        block.magnitude_planes = magnitude_planes;
+    }
 
-    rvd_block_decoder decoder;
+    // The processor words choose the passes when a decoder is made: level 0 forces the
+    // portable ones.
+    rvd_block_decoder hand;
+    int level = rvd_mmx_level;
+    rvd_mmx_level = 0;
+    rvd_block_decoder portable;
+    rvd_mmx_level = level;
+    rvd_block_decoder* decoders[2] = {&hand, &portable};
     for (int mode = 0; mode < 3; mode++) {
-        block.num_passes = num_passes;
-        block.resilient = mode == 1;
-        block.fussy = mode == 2;
-        try {
-            decoder.decode(&block);
-        } catch (const fuzz_error&) {
+        bool failed[2] = {false, false};
+        for (int k = 0; k < 2; k++) {
+            rvd_block& block = blocks[k];
+            block.num_passes = num_passes;
+            block.resilient = mode == 1;
+            block.fussy = mode == 2;
+            try {
+                decoders[k]->decode(&block);
+            } catch (const fuzz_error&) {
+                failed[k] = true;
+            }
+            // Decoding only ever lowers the pass count.
+            if (block.num_passes > num_passes)
+                __builtin_trap();
         }
-        // Decoding only ever lowers the pass count.
-        if (block.num_passes > num_passes)
+        if (failed[0] != failed[1] || blocks[0].num_passes != blocks[1].num_passes)
             __builtin_trap();
+        if (!failed[0] && width * height <= 4096) {
+            size_t words = static_cast<size_t>(4 * ((height + 3) / 4) * width);
+            if (std::memcmp(blocks[0].sample_buffer, blocks[1].sample_buffer, words * sizeof(int32_t)) != 0)
+                __builtin_trap();
+        }
     }
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "image/WarpAffine.h"
 
+#include "image/WarpVariants.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -20,10 +22,10 @@ int TypeOf(int format) { return format >> 3; }
 int BlendChannels(int layout)
 {
     switch (layout) {
-    case 0:
+    case warp_layout_gray:
         return 1;
-    case 1:
-    case 3:
+    case warp_layout_rgb:
+    case warp_layout_planar3:
         return 3;
     default:
         return 4;
@@ -33,17 +35,17 @@ int BlendChannels(int layout)
 int PixelStride(int layout)
 {
     switch (layout) {
-    case 1:
+    case warp_layout_rgb:
         return 3;
-    case 2:
-    case 4:
+    case warp_layout_rgbx:
+    case warp_layout_rgba:
         return 4;
     default:
         return 1;
     }
 }
 
-bool IsPlanar(int layout) { return layout == 3 || layout == 5; }
+bool IsPlanar(int layout) { return layout == warp_layout_planar3 || layout == warp_layout_planar4; }
 
 // Ceiling and floor as the span rules state them; values are bounded by the corner limit.
 double CeilOf(double v) { return std::ceil(v); }
@@ -236,17 +238,42 @@ void warp_clip_quadrangle(double* poly, int* count, int X0, int Y0, int X1, int 
     *count = m;
 }
 
+warp_alloc_seam warp_alloc_counters = {0, 0, 0};
+
+void* warp_alloc_aligned_bytes(size_t count)
+{
+    if (count < 1)
+        return nullptr;
+    // A failure asked for by a test counts down to the allocation it names.
+    int pending = __atomic_load_n(&warp_alloc_counters.failNext, __ATOMIC_RELAXED);
+    while (pending > 0) {
+        if (__atomic_compare_exchange_n(&warp_alloc_counters.failNext, &pending, pending - 1, false,
+                                        __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
+            if (pending == 1)
+                return nullptr;
+            break;
+        }
+    }
+    void* block = nullptr;
+    if (posix_memalign(&block, 32, count) != 0)
+        return nullptr;
+    __atomic_fetch_add(&warp_alloc_counters.allocations, 1, __ATOMIC_RELAXED);
+    return block;
+}
+
 void* warp_alloc_aligned(ptrdiff_t count)
 {
     if (count < 1 || static_cast<size_t>(count) > std::numeric_limits<size_t>::max() / 4)
         return nullptr;
-    void* block = nullptr;
-    if (posix_memalign(&block, 32, static_cast<size_t>(count) * 4) != 0)
-        return nullptr;
-    return block;
+    return warp_alloc_aligned_bytes(static_cast<size_t>(count) * 4);
 }
 
-void warp_free_aligned(void* block) { std::free(block); }
+void warp_free_aligned(void* block)
+{
+    if (block)
+        __atomic_fetch_add(&warp_alloc_counters.releases, 1, __ATOMIC_RELAXED);
+    std::free(block);
+}
 
 void warp_fill_spans(const double* p, int n, int orientation, int firstRow, int rowCount, int X0, int X1,
                      int32_t* table)
@@ -397,10 +424,10 @@ void warp_blend_pixel(void* dst, int dstStep, int format, int tx, int ty, double
     const int stride = PixelStride(layout);
     const bool planar = IsPlanar(layout);
     switch (TypeOf(format)) {
-    case 0:
+    case warp_sample_8u:
         BlendTyped<uint8_t>(dst, dstStep, planar, channels, stride, tx, ty, wt, nx, ny, wn);
         break;
-    case 1:
+    case warp_sample_32f:
         BlendTyped<float>(dst, dstStep, planar, channels, stride, tx, ty, wt, nx, ny, wn);
         break;
     default:
@@ -456,7 +483,7 @@ void warp_smooth_edges(void* dst, int dstStep, int format, const double quad[8],
     }
 }
 
-int warp_affine_with_kernels(const warp_kernel_table& kernels, const void* kernelAux, const void* src,
+int warp_affine_with_kernels(const warp_kernel_table& kernels, bool coordinateBuffer, const void* src,
                              int srcWidth, int srcHeight, int srcStep, int sx, int sy, int sw, int sh, void* dst,
                              int dstStep, int dx, int dy, int dw, int dh, int format, const double* coeffs,
                              int interpolation)
@@ -470,16 +497,16 @@ int warp_affine_with_kernels(const warp_kernel_table& kernels, const void* kerne
     if (srcStep < 1 || dstStep < 1)
         return warp_bad_step;
     int interp = interpolation & 0x7fffffff;
-    if (interp != 1 && interp != 2 && interp != 4)
+    if (interp != warp_nearest && interp != warp_linear && interp != warp_cubic)
         return warp_bad_interpolation;
     const int layout = LayoutOf(format);
     const int type = TypeOf(format);
-    if (layout > 5 || type > 2 || format < 0)
+    if (layout > warp_layout_planar4 || type > warp_sample_16u || format < 0)
         return warp_bad_size;
     if (IsPlanar(layout)) {
         const void* const* sp = static_cast<const void* const*>(src);
         void* const* dp = static_cast<void* const*>(dst);
-        const int planes = layout == 5 ? 4 : 3;
+        const int planes = layout == warp_layout_planar4 ? 4 : 3;
         for (int i = 0; i < planes; ++i)
             if (!sp[i] || !dp[i])
                 return warp_null_pointer;
@@ -495,9 +522,9 @@ int warp_affine_with_kernels(const warp_kernel_table& kernels, const void* kerne
             return warp_bad_coefficients;
     }
     if (srcWidth == 1 || srcHeight == 1)
-        interp = 1;
-    else if (interp == 4 && (srcWidth < 4 || srcHeight < 4))
-        interp = 2;
+        interp = warp_nearest;
+    else if (interp == warp_cubic && (srcWidth < 4 || srcHeight < 4))
+        interp = warp_linear;
     if (sx >= srcWidth || sy >= srcHeight)
         return warp_source_outside;
     const int w = std::min(srcWidth - sx, sw);
@@ -518,21 +545,34 @@ int warp_affine_with_kernels(const warp_kernel_table& kernels, const void* kerne
     if (!warp_build_spans(quad, orientation, X0, Y0, X1, Y1, spans))
         return warp_nothing_to_do;
 
-    const warp_row_kernel kernel = warp_kernel_at(kernels, (layout + 6 * type) * 3 + interp / 2);
+    // The cubic kernels of the processor variants park each row's source positions here:
+    // two floats per pixel of the widest span.
+    void* aux = nullptr;
+    if (coordinateBuffer && interp == warp_cubic) {
+        int32_t widest = 0;
+        for (int r = 0; r <= spans.lastRow - spans.firstRow; ++r)
+            widest = std::max(widest, spans.spans[2 * r + 1] - spans.spans[2 * r] + 1);
+        aux = warp_alloc_aligned_bytes(static_cast<size_t>(std::max(widest, 1)) * 8);
+        if (!aux)
+            return warp_nothing_to_do;
+    }
+
+    const warp_row_kernel kernel = warp_kernel_at(kernels, warp_kernel_slot(format, interp));
     const ptrdiff_t rowOffset = static_cast<ptrdiff_t>(dstStep) * spans.firstRow;
     if (IsPlanar(layout)) {
         // The caller's plane array is never written: the kernel gets advanced copies.
         void* planes[4] = {};
         void* const* given = static_cast<void* const*>(dst);
-        const int count = layout == 5 ? 4 : 3;
+        const int count = layout == warp_layout_planar4 ? 4 : 3;
         for (int i = 0; i < count; ++i)
             planes[i] = static_cast<char*>(given[i]) + rowOffset;
         kernel(src, planes, srcStep, dstStep, spans.firstRow, spans.lastRow, spans.spans, inv, srcWidth - 1,
-               srcHeight - 1, kernelAux);
+               srcHeight - 1, aux);
     } else {
         kernel(src, static_cast<char*>(dst) + rowOffset, srcStep, dstStep, spans.firstRow, spans.lastRow,
-               spans.spans, inv, srcWidth - 1, srcHeight - 1, kernelAux);
+               spans.spans, inv, srcWidth - 1, srcHeight - 1, aux);
     }
+    warp_free_aligned(aux);
     warp_free_aligned(spans.spans);
     spans.spans = nullptr;
 
@@ -545,7 +585,7 @@ int warp_affine_generic(const void* src, int srcWidth, int srcHeight, int srcSte
                         void* dst, int dstStep, int dx, int dy, int dw, int dh, int format, const double* coeffs,
                         int interpolation)
 {
-    return warp_affine_with_kernels(warp_generic_kernels, nullptr, src, srcWidth, srcHeight, srcStep, sx, sy, sw,
+    return warp_affine_with_kernels(warp_generic_kernels, false, src, srcWidth, srcHeight, srcStep, sx, sy, sw,
                                     sh, dst, dstStep, dx, dy, dw, dh, format, coeffs, interpolation);
 }
 
@@ -557,27 +597,25 @@ int warp_affine_generic(const void* src, int srcWidth, int srcHeight, int srcSte
                                    dh, code, coeffs, interpolation);                                         \
     }
 
-WARP_GENERIC_BODY(warp_affine_gray8_generic, 0)
-WARP_GENERIC_BODY(warp_affine_rgb8_generic, 1)
-WARP_GENERIC_BODY(warp_affine_rgbx8_generic, 2)
-WARP_GENERIC_BODY(warp_affine_gray16_generic, 16)
+WARP_GENERIC_BODY(warp_affine_gray8_generic, warp_gray8)
+WARP_GENERIC_BODY(warp_affine_rgb8_generic, warp_rgb8)
+WARP_GENERIC_BODY(warp_affine_rgbx8_generic, warp_rgbx8)
+WARP_GENERIC_BODY(warp_affine_gray16_generic, warp_gray16)
 
 namespace {
-// Entries 1-4 belong to the processor-specific variants; until they exist the generic body
-// stands in for them.
-const warp_entry kGray8Table[5] = {warp_affine_gray8_generic, warp_affine_gray8_generic, warp_affine_gray8_generic,
-                                   warp_affine_gray8_generic, warp_affine_gray8_generic};
-const warp_entry kRgb8Table[5] = {warp_affine_rgb8_generic, warp_affine_rgb8_generic, warp_affine_rgb8_generic,
-                                  warp_affine_rgb8_generic, warp_affine_rgb8_generic};
-const warp_entry kRgbx8Table[5] = {warp_affine_rgbx8_generic, warp_affine_rgbx8_generic, warp_affine_rgbx8_generic,
-                                   warp_affine_rgbx8_generic, warp_affine_rgbx8_generic};
-const warp_entry kGray16Table[5] = {warp_affine_gray16_generic, warp_affine_gray16_generic,
-                                    warp_affine_gray16_generic, warp_affine_gray16_generic,
-                                    warp_affine_gray16_generic};
+// The one dispatch point: entry 0 generic, 1 SSE, 2 SSE2, 3 SSE3, 4 SSSE3.
+const warp_entry kGray8Table[5] = {warp_affine_gray8_generic, warp_affine_gray8_sse, warp_affine_gray8_sse2,
+                                   warp_affine_gray8_sse3, warp_affine_gray8_ssse3};
+const warp_entry kRgb8Table[5] = {warp_affine_rgb8_generic, warp_affine_rgb8_sse, warp_affine_rgb8_sse2,
+                                  warp_affine_rgb8_sse3, warp_affine_rgb8_ssse3};
+const warp_entry kRgbx8Table[5] = {warp_affine_rgbx8_generic, warp_affine_rgbx8_sse, warp_affine_rgbx8_sse2,
+                                   warp_affine_rgbx8_sse3, warp_affine_rgbx8_ssse3};
+const warp_entry kGray16Table[5] = {warp_affine_gray16_generic, warp_affine_gray16_sse, warp_affine_gray16_sse2,
+                                    warp_affine_gray16_sse3, warp_affine_gray16_ssse3};
 
 int VariantIndex()
 {
-    const int i = cpu_variant_index;
+    const int i = warp_variant_index();
     return i >= 0 && i < 5 ? i : 0;
 }
 } // namespace

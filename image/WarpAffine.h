@@ -14,8 +14,59 @@
 #include <cstddef>
 #include <cstdint>
 
-// Processor variant of the entry points: 0 generic, 1-4 processor-specific. Only read here.
+// Processor variant of the entry points: 0 generic, 1 SSE, 2 SSE2, 3 SSE3, 4 SSSE3. Read and
+// written only through warp_variant_index() and warp_store_variant_index() (WarpVariants.h).
 extern int cpu_variant_index;
+
+enum warp_layout {
+    warp_layout_gray = 0,
+    warp_layout_rgb = 1,
+    warp_layout_rgbx = 2, // RGB plus a fourth sample that is kept
+    warp_layout_planar3 = 3,
+    warp_layout_rgba = 4,
+    warp_layout_planar4 = 5,
+};
+
+enum warp_sample_type {
+    warp_sample_8u = 0,
+    warp_sample_32f = 1,
+    warp_sample_16u = 2,
+};
+
+// Format code: layout + 8 x sample type.
+enum warp_format {
+    warp_gray8 = 0,
+    warp_rgb8 = 1,
+    warp_rgbx8 = 2,
+    warp_planar3_8 = 3,
+    warp_rgba8 = 4,
+    warp_planar4_8 = 5,
+    warp_gray32f = 8,
+    warp_rgb32f = 9,
+    warp_rgbx32f = 10,
+    warp_planar3_32f = 11,
+    warp_rgba32f = 12,
+    warp_planar4_32f = 13,
+    warp_gray16 = 16,
+    warp_rgb16 = 17,
+    warp_rgbx16 = 18,
+    warp_planar3_16 = 19,
+    warp_rgba16 = 20,
+    warp_planar4_16 = 21,
+};
+
+enum warp_interpolation {
+    warp_nearest = 1,
+    warp_linear = 2,
+    warp_cubic = 4,
+};
+
+constexpr int warp_format_code(int layout, int type) { return layout + 8 * type; }
+// Kernel slot of a format and interpolation in every kernel table.
+constexpr int warp_kernel_slot(int format, int interpolation)
+{
+    return ((format & 7) + 6 * (format >> 3)) * 3 + interpolation / 2;
+}
 
 constexpr int warp_ok = 0;
 constexpr int warp_null_pointer = -8;
@@ -67,8 +118,9 @@ int warp_affine_generic(const void* src, int srcWidth, int srcHeight, int srcSte
                         const double* coeffs, int interpolation);
 
 // The driver behind warp_affine_generic, shared by the processor-specific variants: their
-// kernel table and the word passed to the kernels as their last argument.
-int warp_affine_with_kernels(const warp_kernel_table& kernels, const void* kernelAux, const void* src,
+// kernel table, and whether cubic kernels get a coordinate buffer (8 bytes per pixel of the
+// widest span) as their last argument. Without it, or for other interpolations, they get null.
+int warp_affine_with_kernels(const warp_kernel_table& kernels, bool coordinateBuffer, const void* src,
                              int srcWidth, int srcHeight, int srcStep, int sx, int sy, int sw, int sh, void* dst,
                              int dstStep, int dx, int dy, int dw, int dh, int format, const double* coeffs,
                              int interpolation);
@@ -100,7 +152,18 @@ void warp_clip_quadrangle(double* poly, int* count, int X0, int Y0, int X1, int 
 
 // 32-byte aligned block of count 4-byte words; null when count < 1, on overflow or failure.
 void* warp_alloc_aligned(ptrdiff_t count);
+// The same with the count in bytes; null when count < 1 or on failure.
+void* warp_alloc_aligned_bytes(size_t count);
 void warp_free_aligned(void* block);
+
+// Test seam of the two allocations above: counts blocks handed out and released, and makes
+// the failNext-th allocation from now fail (0: none). Off unless a test sets it.
+struct warp_alloc_seam {
+    int allocations;
+    int releases;
+    int failNext;
+};
+extern warp_alloc_seam warp_alloc_counters;
 
 // Span table: first and last column per row from firstRow to lastRow, owned.
 struct warp_span_table {

@@ -14,10 +14,10 @@ bool RxImageGIF::EncodeMosaic(RxFile* f)
     EncodeComment(f);
     const long w = long(GetWidth()), h = long(GetHeight());
     const bool transparent = info.nBkgndIndex >= 0;
+    RxImageGIF tile; // one object for every tile: its coder tables are large to set up
     for (long top = 0; top < h; top += kTileH)
         for (long left = 0; left < w; left += kTileW) {
             const long tw = std::min(kTileW, w - left), th = std::min(kTileH, h - top);
-            RxImageGIF tile;
             if (!tile.Create(DWORD(tw), DWORD(th), 8, RXIMAGE_FORMAT_GIF)) {
                 m_writeFailed = true;
                 return false;
@@ -37,6 +37,7 @@ bool RxImageGIF::EncodeMosaic(RxFile* f)
             tile.SetFrameDelay(info.dwFrameDelay);
             tile.SetDisposalMethod(m_dispmeth);
             tile.SetCodecOption(GetCodecOption(RXIMAGE_FORMAT_GIF), RXIMAGE_FORMAT_GIF);
+            tile.m_writeFailed = false;
             tile.EncodeExtension(f);
             tile.EncodeBody(f, true);
             m_writeFailed = m_writeFailed || tile.m_writeFailed;

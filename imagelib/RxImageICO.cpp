@@ -59,12 +59,14 @@ bool RxImageICO::Decode(RxFile* f)
         return false;
     if (!Create(width, height, DWORD(bits), RXIMAGE_FORMAT_ICO))
         return false; // Create's text stays
-    std::vector<BYTE> pal(size_t(colours) * 4);
-    if (f->Read(pal.data(), 1, pal.size()) != pal.size()) {
+    // Entries past the image's palette are skipped, not read: the count is the file's word.
+    const DWORD kept = std::min<DWORD>(colours, 256);
+    BYTE pal[256 * 4];
+    if (f->Read(pal, 4, kept) != kept || (colours > kept && !f->Seek(long(colours - kept) * 4, 1))) {
         Destroy();
         return false;
     }
-    SetPalette(reinterpret_cast<const RGBQUAD*>(pal.data()), colours); // entries past ours skipped
+    SetPalette(reinterpret_cast<const RGBQUAD*>(pal), kept);
     if (bits == 32) {
         std::vector<BYTE> px(size_t(width) * height * 4);
         if (f->Read(px.data(), 1, px.size()) != px.size() || !AlphaCreate()) {

@@ -51,7 +51,7 @@ bool RxImagePCX::Decode(RxFile* f)
         if (planes > 4)
             throw PcxError{"Can't handle image with more than 4 planes"};
         // Lines shorter than their pixels, or depths the unpacking does not know.
-        if ((bpp != 1 && bpp != 2 && bpp != 4 && bpp != 8) || (width > 0 && bpl < (width * bpp + 7) / 8))
+        if ((bpp != 1 && bpp != 2 && bpp != 4 && bpp != 8) || planes < 1 || (width > 0 && bpl < (width * bpp + 7) / 8))
             throw PcxError{"Can't read PCX image"};
         // A run pair yields at most 63 bytes: data the file cannot hold is refused before
         // anything is allocated.
@@ -83,7 +83,7 @@ bool RxImagePCX::Decode(RxFile* f)
                 throw PcxError{"corrupted PCX"};
             if (count > data.size() - i)
                 throw PcxError{"repeat count spans end of image"};
-            std::memset(&data[i], int(v), count);
+            std::memset(data.data() + i, int(v), count);
             i += count;
         }
         RGBQUAD pal[256] = {};
@@ -105,7 +105,7 @@ bool RxImagePCX::Decode(RxFile* f)
         for (long y = 0; y < height; ++y) {
             if (info.nEscape)
                 throw PcxError{"Cancelled"};
-            const BYTE* row = &data[size_t(y) * line];
+            const BYTE* row = data.data() + size_t(y) * line;
             const long iy = height - 1 - y;
             if (planes >= 3 && bpp == 8) {
                 for (long x = 0; x < width; ++x) {

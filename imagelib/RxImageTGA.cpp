@@ -100,25 +100,33 @@ bool RxImageTGA::Decode(RxFile* f)
         }
         if (type == 3 || type == 11)
             SetGrayPalette();
-        PixelSource source(f, depth, type >= 9);
-        BYTE px[4];
+        const bool rle = type >= 9;
+        const int bytes = (depth + 7) / 8;
+        PixelSource source(f, depth, rle);
+        std::vector<BYTE> line(size_t(width) * size_t(bytes));
         for (int r = 0; r < height; ++r) {
             if (info.nEscape)
                 throw TgaError{"Cancelled"};
             if (!source.Pending() && f->Eof())
                 throw TgaError{"corrupted TGA"};
+            // The row's file pixels first (a short row stays 0), then converted.
+            size_t got = 0;
+            if (!rle)
+                got = f->Read(line.data(), size_t(bytes), size_t(width));
+            else
+                while (got < size_t(width) && source.Next(&line[got * size_t(bytes)]))
+                    ++got;
             BYTE* row = GetBits(DWORD(topDown ? height - 1 - r : r));
-            for (int x = 0; x < width; ++x) {
-                if (!source.Next(px))
-                    break; // a short row stays 0
-                if (depth == 8) {
-                    row[x] = px[0];
-                    continue;
-                }
-                const RGBQUAD c = Convert(px, depth);
+            if (depth == 8 || depth == 24) {
+                std::memcpy(row, line.data(), got * size_t(bytes));
+                continue;
+            }
+            BYTE* a = depth == 32 ? AlphaGetPointer(0, r) : nullptr; // file row r: flipped below
+            for (size_t x = 0; x < got; ++x) {
+                const RGBQUAD c = Convert(&line[x * size_t(bytes)], depth);
                 std::memcpy(row + x * 3, &c, 3);
-                if (depth == 32)
-                    AlphaSet(x, r, c.rgbReserved);
+                if (a)
+                    a[x] = c.rgbReserved;
             }
         }
         if (rightToLeft)
@@ -160,15 +168,21 @@ bool RxImageTGA::Encode(RxFile* f)
             const RGBQUAD c = GetPaletteColor(BYTE(i));
             out.insert(out.end(), {c.rgbBlue, c.rgbGreen, c.rgbRed});
         }
+    const size_t pixelBytes = size_t(alpha ? 4 : indexed ? 1 : 3), start = out.size();
+    out.resize(start + size_t(width) * size_t(height) * pixelBytes);
+    BYTE* dst = &out[start];
     for (int y = 0; y < height; ++y) {
         const BYTE* row = GetBits(DWORD(y));
         if (!alpha) {
-            out.insert(out.end(), row, row + width * (indexed ? 1 : 3));
+            std::memcpy(dst, row, size_t(width) * pixelBytes);
+            dst += size_t(width) * pixelBytes;
             continue;
         }
-        for (int x = 0; x < width; ++x)
-            out.insert(out.end(), {row[x * 3], row[x * 3 + 1], row[x * 3 + 2],
-                                   BYTE(AlphaGet(x, y) * info.nAlphaMax / 255)});
+        const BYTE* a = AlphaGetPointer(0, y);
+        for (int x = 0; x < width; ++x, dst += 4) {
+            std::memcpy(dst, row + x * 3, 3);
+            dst[3] = BYTE(a[x] * info.nAlphaMax / 255);
+        }
     }
     if (f->Write(out.data(), 1, out.size()) != out.size()) {
         SetLastError("Write Error in TGA file");

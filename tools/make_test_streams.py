@@ -6,7 +6,7 @@ make_test_streams.py OUT_DIR [GROUP ...]
 Synthetic images are made here, encoded with opj_compress, and each codestream gets a
 <name>.facts file from the scanner below. Groups: "input" (tile-part and packet-length
 streams), "blocks" (single code-block streams for every block coding mode), "conformance"
-(facts for the shared conformance codestreams, which stay where they are), "params"
+(facts for the conformance codestreams under tests/data/conformance), "params"
 (streams for the coding-parameter classes, and for them and every conformance codestream
 a <name>.dump file: the SIZ fields decoded here and the values opj_dump -i reports),
 "decode" (streams with opj_decompress's decodes to compare with, listed below),
@@ -51,7 +51,7 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-CONFORMANCE = os.path.join(HERE, "..", "..", "shared", "testdata", "conformance", "codestreams")
+CONFORMANCE = os.path.join(HERE, "..", "tests", "data", "conformance", "codestreams")
 
 NO_SEGMENT = {0xFF4F, 0xFF93, 0xFFD9, 0xFF92}
 
@@ -256,6 +256,10 @@ def make_noisy_block_streams(out_dir):
     for m in (0, 1, 4, 63):
         encode(out_dir, "noisy_s12_m%d" % m, "n.raw", raw(samples, 2, True),
                ["-F", "64,64,1,12,s", "-n", "1", "-b", "64,64", "-M", str(m)])
+    # Sparse: one sample in 32 nonzero, the rest zero (long runs for the cleanup pass).
+    sparse = [rng.randrange(-2048, 2048) if rng.randrange(32) == 0 else 0 for _ in range(64 * 64)]
+    encode(out_dir, "sparse_s12_m0", "n.raw", raw(sparse, 2, True),
+           ["-F", "64,64,1,12,s", "-n", "1", "-b", "64,64", "-M", "0"])
 
 
 def make_conformance_facts(out_dir):

@@ -1,6 +1,7 @@
 #include "codec/coding/rv_block_decoder.h"
 
 #include "codec/coding/rv_block_passes.h"
+#include "codec/coding/rv_block_passes_hand.h"
 #include "codec/core/rvd_message.h"
 #include "codec/core/rvd_processor.h"
 
@@ -132,11 +133,17 @@ int rv_block_decoder::decode_once(rvd_block* block, int num_stripes)
         }
         if (z == 0 || (modes & rvd_block_reset))
             reset_states(states);
+        // The one dispatch point between the portable and the hand-written MQ passes;
+        // bypass segments always take the portable raw forms.
         bool raw = !coder.is_mq();
+        bool hand = use_hand_passes && !raw;
         switch (type) {
         case significance_pass:
             if (raw)
                 rv_decode_significance_pass_raw(coder, p, causal, samples, contexts, width, num_stripes, stride);
+            else if (hand)
+                rv_decode_significance_pass_hand(coder, states, p, causal, block->orientation, samples, contexts,
+                                                 width, num_stripes, stride);
             else
                 rv_decode_significance_pass(coder, states, p, causal, block->orientation, samples, contexts,
                                             width, num_stripes, stride);
@@ -144,12 +151,18 @@ int rv_block_decoder::decode_once(rvd_block* block, int num_stripes)
         case refinement_pass:
             if (raw)
                 rv_decode_refinement_pass_raw(coder, p, samples, contexts, width, num_stripes, stride);
+            else if (hand)
+                rv_decode_refinement_pass_hand(coder, states, p, samples, contexts, width, num_stripes, stride);
             else
                 rv_decode_refinement_pass(coder, states, p, samples, contexts, width, num_stripes, stride);
             break;
         case cleanup_pass:
-            rv_decode_cleanup_pass(coder, states, p, causal, block->orientation, samples, contexts, width,
-                                   num_stripes, stride);
+            if (hand)
+                rv_decode_cleanup_pass_hand(coder, states, p, causal, block->orientation, samples, contexts,
+                                            width, num_stripes, stride);
+            else
+                rv_decode_cleanup_pass(coder, states, p, causal, block->orientation, samples, contexts, width,
+                                       num_stripes, stride);
             break;
         }
         if (type == cleanup_pass && (modes & rvd_block_segmark)) {

@@ -8,8 +8,9 @@ public:
     rv_block_decoder();
     void decode(rvd_block* block) override;
 
-    // Set where hand-written passes would pay; the portable passes give identical
-    // results and are the only ones built, so it selects nothing.
+    // Chooses the hand-written MQ passes (identical results) over the portable ones; set
+    // at construction from the processor words, so a test lowers rvd_mmx_level to 0
+    // before creating a decoder to force the portable forms.
     bool use_hand_passes;
 
 private:

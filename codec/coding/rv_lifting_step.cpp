@@ -1,5 +1,7 @@
 #include "codec/coding/rv_lifting_step.h"
 
+#include "codec/coding/rv_lifting_sse2.h"
+
 #include "codec/core/rvd_params.h"
 #include "codec/core/rvd_processor.h"
 #include "platform/ModuleStartup.h"
@@ -266,6 +268,8 @@ void rv_lift_floats(const rv_lifting_step& step, float* y, const float* const* s
         const float* a = src[0];
         const float* b = src[1];
         float k = c[0];
+        if (rvd_mmx_level >= 2 && rv_lift_floats_sym2_sse2(y, a, b, k, count))
+            return;
         for (int n = 0; n < count; n++)
             y[n] -= k * (a[n] + b[n]);
         return;

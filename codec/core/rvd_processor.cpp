@@ -18,14 +18,11 @@ namespace {
 
 bool cpuid_leaf1(unsigned& edx, unsigned& ecx)
 {
-#if defined(__x86_64__) || defined(__i386__)
-    unsigned eax = 0, ebx = 0;
-    ecx = edx = 0;
-    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0;
-#else
-    edx = ecx = 0;
-    return false;
-#endif
+    unsigned regs[4];
+    const bool ok = rv_cpuid(1, 0, regs);
+    ecx = regs[2];
+    edx = regs[3];
+    return ok;
 }
 
 bool sse2_trial()
@@ -46,6 +43,18 @@ StartupRegistrar processor_words_step(12, 0, "processor words", [] { rv_init_pro
                                       nullptr);
 
 } // namespace
+
+bool rv_cpuid(unsigned leaf, unsigned subleaf, unsigned regs[4])
+{
+    regs[0] = regs[1] = regs[2] = regs[3] = 0;
+#if defined(__x86_64__) || defined(__i386__)
+    return __get_cpuid_count(leaf, subleaf, &regs[0], &regs[1], &regs[2], &regs[3]) != 0;
+#else
+    (void)leaf;
+    (void)subleaf;
+    return false;
+#endif
+}
 
 int rv_mmx_level_from_cpuid(unsigned edx, unsigned ecx, bool sse2_trial_ok)
 {

@@ -51,6 +51,7 @@ int64_t peak_error(const colour_case& c, bool precise)
     const std::string dir = codec_test::stream_dir("multi");
     decode_settings s = c.settings;
     s.precise = precise;
+    s.fastest = !precise; // 16-bit lines wherever the depth allows
     const std::vector<pgx_image> got = codec_test::decode_file(dir + "/" + c.stream + ".j2k", s);
     if (int(got.size()) != c.ncomp)
         return -1;

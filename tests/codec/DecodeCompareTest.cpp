@@ -3,6 +3,7 @@
 // our own full decodes for regions and transposed or flipped views.
 #include "codec/core/rvd_processor.h"
 #include "tests/codec/support/decode_cases.h"
+#include "tests/codec/support/processor_form.h"
 #include "tools/decode/image_decoder.h"
 
 #include <gtest/gtest.h>
@@ -53,14 +54,8 @@ const char* lines_of(bool precise)
 
 // Forces the general (level 0) forms of every processor-specific step while alive.
 struct plain_kernels {
-    int saved;
-    plain_kernels()
-    {
-        decode_library_startup(); // a later start-up must not undo the switch
-        saved = rvd_mmx_level;
-        rvd_mmx_level = 0;
-    }
-    ~plain_kernels() { rvd_mmx_level = saved; }
+    bool started = (decode_library_startup(), true); // a later start-up must not undo the switch
+    codec_test::processor_form_guard portable{0};
 };
 
 void expect_exact(const char* kind)

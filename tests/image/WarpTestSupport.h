@@ -2,6 +2,7 @@
 #pragma once
 
 #include "image/WarpAffine.h"
+#include "image/WarpVariants.h"
 
 #include <cmath>
 #include <cstdint>
@@ -122,12 +123,37 @@ struct Image {
     }
 };
 
+typedef int (*WarpDriver)(const void*, int, int, int, int, int, int, int, void*, int, int, int, int, int, int,
+                          const double*, int);
+// The driver of each variant index.
+const WarpDriver kWarpDrivers[warp_variant_count] = {warp_affine_generic, warp_affine_sse, warp_affine_sse2,
+                                                     warp_affine_sse3, warp_affine_ssse3};
+
+inline WarpDriver CurrentDriver()
+{
+    const int i = warp_variant_index();
+    return kWarpDrivers[i >= 0 && i < warp_variant_count ? i : 0];
+}
+
+// Any format through the driver of the current variant index.
 inline int Warp(Image& src, int sx, int sy, int sw, int sh, Image& dst, int dx, int dy, int dw, int dh,
                 const double* c, int interp)
 {
-    return warp_affine_generic(src.arg(), src.width, src.height, src.step, sx, sy, sw, sh, dst.arg(), dst.step, dx,
-                               dy, dw, dh, src.format, c, interp);
+    return CurrentDriver()(src.arg(), src.width, src.height, src.step, sx, sy, sw, sh, dst.arg(), dst.step, dx, dy,
+                           dw, dh, src.format, c, interp);
 }
+
+// Sets the variant index for a scope.
+class ScopedWarpVariant {
+public:
+    explicit ScopedWarpVariant(int index) : saved_(warp_variant_index()) { warp_store_variant_index(index); }
+    ~ScopedWarpVariant() { warp_store_variant_index(saved_); }
+    ScopedWarpVariant(const ScopedWarpVariant&) = delete;
+    ScopedWarpVariant& operator=(const ScopedWarpVariant&) = delete;
+
+private:
+    int saved_;
+};
 
 // Forward matrix: rotate by angle, scale each axis, shear, optional mirrors, translate.
 inline void MakeMap(double angle, double scaleX, double scaleY, double shear, bool mirrorX, bool mirrorY,

@@ -170,6 +170,7 @@ TEST(PcxCodec, Values)
                           Case{"palette marker", 5, Cat(PcxHeader(8, 1, 2, 2, 1), {5, 5, 11}), "bad color map signature"},
                           Case{"huge", 5, PcxHeader(8, 3, 65535, 65535, 65535), "corrupted PCX"},
                           Case{"short lines", 5, Cat(PcxHeader(8, 1, 4, 10, 1), Bytes(800)), "Can't read PCX image"},
+                          Case{"no planes", 5, Cat(PcxHeader(1, 0, 2, 10, 1), Bytes(800)), "Can't read PCX image"},
                           Case{"manufacturer", 5, Bytes(128, 1), "Error: Not a PCX file"}})
         Check(c);
 }
@@ -212,6 +213,10 @@ TEST(IcoCodec, Values)
     EXPECT_EQ(masked.GetPixelIndex(1, 1), 4);
     EXPECT_EQ(masked.GetPixelIndex(1, 0), 1);
     EXPECT_FALSE(masked.AlphaIsValid());
+    Bytes png = Icon(1, 0, 0, 0); // an entry holding PNG data is refused
+    std::copy_n("\x89PNG", 4, png.begin() + 22);
+    RxImage refused;
+    EXPECT_FALSE(Decode(refused, png, RXIMAGE_FORMAT_ICO));
     RxImage rgba(3, 2, 24);
     rgba.AlphaCreate();
     rgba.AlphaSet(1, 0, 0);

@@ -17,11 +17,15 @@ struct decode_settings {
     int layers = 0;          // quality layers kept; 0 keeps all
     bool has_region = false; // region on the full-resolution canvas
     rvd_dims region;
-    bool precise = false;    // 32-bit lines even where 16-bit lines would do
-    bool fastest = false;    // 16-bit lines even for deep irreversible data (unless precise)
+    bool precise = false;    // 32-bit lines for every component
+    bool fastest = false;    // 16-bit lines wherever the depth allows, irreversible data included
+                             // (the default keeps irreversible data on 32-bit lines)
     decode_parse_mode mode = decode_parse_mode::fast;
     bool transpose = false, vflip = false, hflip = false; // view of the codestream
     int64_t max_samples = 0; // refuse larger images (all components); 0: no limit
+    int threads = 0;         // threads of a thread environment; 0: no environment
+    bool double_buffer = false; // component jobs fill one stripe while the other is read
+    int stripe = 1;          // rows per component job
 };
 
 struct decode_command {

@@ -6,6 +6,7 @@
 #include "codec/coding/rvd_multi_synthesis.h"
 #include "codec/core/rvd_codestream.h"
 #include "codec/core/rvd_processor.h"
+#include "codec/core/rvd_thread_env.h"
 #include "codec/jp2/rvd_line_buf.h"
 #include "tools/decode/decode_error.h"
 
@@ -13,16 +14,35 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
-// Destroys the codestream however the decode ends.
+// The thread environment, when asked for, and the codestream: the codestream goes first,
+// then the environment, however the decode ends.
 struct codestream_guard {
+    std::unique_ptr<rvd_thread_env> env;
     rvd_codestream cs;
     ~codestream_guard()
     {
         if (cs.exists())
             cs.destroy();
+        env.reset();
+    }
+};
+
+// The tile's queue, terminated with everything under it however the tile's decode ends.
+struct tile_queue_guard {
+    rvd_thread_env* env;
+    rvd_thread_queue* queue;
+    ~tile_queue_guard()
+    {
+        if (queue != nullptr)
+            env->terminate(queue, false);
     }
 };
 
@@ -46,6 +66,18 @@ struct line_converter {
     {
         if (line.is_shorts()) {
             const rvd_sample16* sp = line.get_buf16();
+            if (depth <= 16) {
+                // The same arithmetic in 32 bits, which the compiler turns into vector
+                // code: 16-bit samples shifted by at most 16 bits cannot overflow.
+                const int32_t o = int32_t(offset), l = int32_t(lo), h = int32_t(hi);
+                if (line.is_absolute())
+                    for (int i = 0; i < width; i++)
+                        out[i] = std::clamp(int32_t(sp[i]) + o, l, h);
+                else
+                    for (int i = 0; i < width; i++)
+                        out[i] = std::clamp(((int32_t(sp[i]) * (1 << depth) + 4096) >> 13) + o, l, h);
+                return;
+            }
             if (line.is_absolute())
                 for (int i = 0; i < width; i++)
                     out[i] = clip(sp[i]);
@@ -64,13 +96,34 @@ struct line_converter {
         // Clipped as floating point first: a corrupt stream may give values whose
         // conversion to an integer would overflow.
         const double flo = double(lo - offset), fhi = double(hi - offset);
-        for (int i = 0; i < width; i++) {
-            double v = std::floor(double(sp[i].fval) * scale + 0.5);
-            if (!(v >= flo)) // also catches NaN
-                v = flo;
-            else if (v > fhi)
-                v = fhi;
-            out[i] = clip(int64_t(v));
+        // floor(x * 2^depth + 0.5) clipped to [flo, fhi]: floor is monotonic and the
+        // bounds are whole, so clipping first gives the same value and keeps the
+        // truncating conversion, corrected downwards for negative fractions, in range.
+        // Every step is exact in double precision, two samples at a time or one.
+        int i = 0;
+#ifdef __SSE2__
+        {
+            const __m128d vs = _mm_set1_pd(scale), half = _mm_set1_pd(0.5);
+            const __m128d vlo = _mm_set1_pd(flo), vhi = _mm_set1_pd(fhi);
+            const __m128i off = _mm_set1_epi32(int32_t(offset));
+            for (; i + 2 <= width; i += 2) {
+                __m128 f = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(sp + i)));
+                __m128d v = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(f), vs), half);
+                v = _mm_min_pd(_mm_max_pd(v, vlo), vhi); // a NaN takes the low bound
+                __m128i t = _mm_cvttpd_epi32(v);
+                __m128d above = _mm_cmpgt_pd(_mm_cvtepi32_pd(t), v);
+                t = _mm_add_epi32(t, _mm_shuffle_epi32(_mm_castpd_si128(above), 0x08));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_add_epi32(t, off));
+            }
+        }
+#endif
+        for (; i < width; i++) {
+            double v = double(sp[i].fval) * scale + 0.5;
+            v = v >= flo ? v : flo; // also catches NaN
+            v = v <= fhi ? v : fhi;
+            int64_t t = int64_t(v);
+            t -= double(t) > v ? 1 : 0;
+            out[i] = clip(t);
         }
     }
 };
@@ -85,55 +138,117 @@ struct network_guard {
     }
 };
 
+// Where one tile-component's rows go: straight to the receiver when the tile spans the
+// component's width, else into the band that gathers the tile row.
+struct row_target {
+    int64_t first_row = 0; // the tile-component's first row in the component
+    int64_t col = 0;       // its first column
+    int32_t* band = nullptr;
+    int64_t band_width = 0;
+};
+
 // One open tile through its multi-component network: row by row, outputs 0 to n-1 in
 // turn, so that outputs sharing a transform never wait on each other.
 void decode_tile(rvd_codestream& cs, rvd_tile tile, const std::vector<rvd_dims>& comp_dims,
-                 std::vector<pgx_image>& images, const decode_settings& settings)
+                 const std::vector<pgx_image>& shapes, const decode_settings& settings,
+                 std::vector<std::vector<int32_t>>& bands, bool direct, decoded_rows& out,
+                 rvd_thread_env* env)
 {
     // The network would ask for a resolution that does not exist; say why instead.
     const int num_codestream_components = cs.get_num_components(false);
+    bool irreversible = false;
     for (int c = 0; c < num_codestream_components; c++) {
         rvd_tile_comp tc = tile.access_component(c);
         if (tc.exists() && tc.get_num_resolutions() < 1)
             throw decode_error("more resolution levels discarded than a tile-component has");
+        if (tc.exists() && !tc.get_reversible())
+            irreversible = true;
     }
     const rvd_coords idx = tile.get_tile_idx();
-    const int n = int(images.size());
+    const int n = int(shapes.size());
     std::vector<rvd_dims> td(static_cast<size_t>(n));
     std::vector<line_converter> conv;
+    std::vector<row_target> targets(static_cast<size_t>(n));
     conv.reserve(size_t(n));
     int rows = 0;
     for (int c = 0; c < n; c++) {
         rvd_dims& d = td[size_t(c)];
         cs.get_tile_dims(idx, c, d, true);
-        const pgx_image& img = images[size_t(c)];
+        const pgx_image& img = shapes[size_t(c)];
         const int64_t y0 = int64_t(d.pos.y) - comp_dims[size_t(c)].pos.y;
         const int64_t x0 = int64_t(d.pos.x) - comp_dims[size_t(c)].pos.x;
         if (!d.is_empty() &&
             (y0 < 0 || x0 < 0 || y0 + d.size.y > img.height || x0 + d.size.x > img.width))
             throw decode_error("tile-component region lies outside the component");
+        if (direct && !d.is_empty() && (x0 != 0 || d.size.x != img.width))
+            throw decode_error("a tile does not span the component it alone covers");
         conv.emplace_back(img.depth, img.is_signed);
+        row_target& t = targets[size_t(c)];
+        t.first_row = y0;
+        t.col = x0;
+        if (!direct) {
+            t.band_width = img.width;
+            const size_t need = size_t(std::max(0, d.size.y)) * size_t(img.width);
+            if (bands[size_t(c)].size() < need)
+                bands[size_t(c)].resize(need);
+            t.band = bands[size_t(c)].data();
+        }
         if (!d.is_empty())
             rows = std::max(rows, d.size.y);
     }
 
+    std::vector<int32_t> row_buf;
+    if (direct)
+        for (const pgx_image& img : shapes)
+            row_buf.resize(std::max(row_buf.size(), size_t(img.width)));
+    tile_queue_guard tq{env, env != nullptr ? env->add_queue(nullptr, nullptr, "tile") : nullptr};
     network_guard guard;
     rvd_multi_synthesis& net = guard.net;
-    net.create(cs, tile, settings.precise, false, settings.fastest && !settings.precise);
+    // 16-bit lines carry irreversible samples with too little precision for the
+    // conformance limits on some streams, so only --fastest takes them there; reversible
+    // ones are exact on 16-bit lines wherever the network chooses them.
+    const bool precise = settings.precise || (irreversible && !settings.fastest);
+    net.create(cs, tile, precise, false, settings.fastest && !settings.precise,
+               settings.stripe, env, tq.queue, settings.double_buffer);
     for (int y = 0; y < rows; y++)
         for (int c = 0; c < n; c++) {
             const rvd_dims& d = td[size_t(c)];
             if (d.is_empty() || y >= d.size.y)
                 continue;
-            const rvd_line_buf* line = net.get_line(c, nullptr);
+            const rvd_line_buf* line = net.get_line(c, env);
             if (line == nullptr || line->get_width() != d.size.x)
                 throw decode_error("the multi-component synthesis gave no line for an output component");
-            pgx_image& img = images[size_t(c)];
-            const int64_t row = int64_t(d.pos.y) - comp_dims[size_t(c)].pos.y + y;
-            const int64_t col = int64_t(d.pos.x) - comp_dims[size_t(c)].pos.x;
-            conv[size_t(c)].convert(*line, d.size.x, img.samples.data() + row * int64_t(img.width) + col);
+            const row_target& t = targets[size_t(c)];
+            if (direct) {
+                conv[size_t(c)].convert(*line, d.size.x, row_buf.data());
+                out.put(c, t.first_row + y, row_buf.data());
+            } else {
+                conv[size_t(c)].convert(*line, d.size.x, t.band + int64_t(y) * t.band_width + t.col);
+            }
         }
+    // Destroying the network terminates its component queues; the guard then terminates
+    // the tile's queue, after which every thread has settled its closings.
 }
+
+// Gathers the rows into whole images.
+class image_rows : public decoded_rows {
+public:
+    explicit image_rows(std::vector<pgx_image>& images) : images(images) {}
+    void start(const std::vector<pgx_image>& shapes) override
+    {
+        images = shapes;
+        for (pgx_image& img : images)
+            img.samples.assign(size_t(img.width) * size_t(img.height), 0);
+    }
+    void put(int c, int64_t row, const int32_t* samples) override
+    {
+        pgx_image& img = images[size_t(c)];
+        std::copy(samples, samples + img.width, img.samples.begin() + row * int64_t(img.width));
+    }
+
+private:
+    std::vector<pgx_image>& images;
+};
 
 } // namespace
 
@@ -148,13 +263,21 @@ void decode_library_startup()
     });
 }
 
-std::vector<pgx_image> decode_components(rvd_compressed_source* source,
-                                         const decode_settings& settings)
+void decode_components(rvd_compressed_source* source, const decode_settings& settings, decoded_rows& out)
 {
     decode_library_startup();
     codestream_guard guard;
+    rvd_thread_env* env = nullptr;
+    if (settings.threads > 0) {
+        guard.env.reset(new rvd_thread_env);
+        env = guard.env.get();
+        env->create();
+        for (int i = 1; i < settings.threads; i++)
+            if (!env->add_thread())
+                throw decode_error("a worker thread could not be started");
+    }
     rvd_codestream& cs = guard.cs;
-    cs.create(source);
+    cs.create(source, env);
     if (settings.mode == decode_parse_mode::resilient)
         cs.set_resilient();
     else if (settings.mode == decode_parse_mode::fussy)
@@ -164,8 +287,8 @@ std::vector<pgx_image> decode_components(rvd_compressed_source* source,
     cs.change_appearance(settings.transpose, settings.vflip, settings.hflip);
 
     const int num_components = cs.get_num_components(true);
-    std::vector<pgx_image> images(size_t(std::max(0, num_components)));
-    std::vector<rvd_dims> comp_dims(images.size());
+    std::vector<pgx_image> shapes(size_t(std::max(0, num_components)));
+    std::vector<rvd_dims> comp_dims(shapes.size());
     int64_t total = 0;
     for (int c = 0; c < num_components; c++) {
         cs.get_dims(c, comp_dims[size_t(c)], true);
@@ -176,7 +299,7 @@ std::vector<pgx_image> decode_components(rvd_compressed_source* source,
     if (settings.has_region && total == 0)
         throw decode_error("the region does not meet the image");
     for (int c = 0; c < num_components; c++) {
-        pgx_image& img = images[size_t(c)];
+        pgx_image& img = shapes[size_t(c)];
         img.depth = cs.get_bit_depth(c, true);
         img.is_signed = cs.get_signed(c, true);
         if (img.depth < 1 || img.depth > 31)
@@ -185,16 +308,50 @@ std::vector<pgx_image> decode_components(rvd_compressed_source* source,
         img.x0 = comp_dims[size_t(c)].pos.x;
         img.width = std::max(0, comp_dims[size_t(c)].size.x);
         img.height = std::max(0, comp_dims[size_t(c)].size.y);
-        img.samples.assign(size_t(img.width) * size_t(img.height), 0);
     }
+    out.start(shapes);
 
     rvd_dims tiles;
     cs.get_valid_tiles(tiles);
-    for (int ty = 0; ty < tiles.size.y; ty++)
+    // With one tile across, every pulled row is whole and goes out at once; otherwise a
+    // tile row is gathered in bands first.
+    const bool direct = tiles.size.x == 1;
+    std::vector<std::vector<int32_t>> bands(shapes.size());
+    for (int ty = 0; ty < tiles.size.y; ty++) {
+        std::vector<int64_t> first_rows(shapes.size(), -1), band_rows(shapes.size(), 0);
         for (int tx = 0; tx < tiles.size.x; tx++) {
-            rvd_tile tile = cs.open_tile(rvd_coords(tiles.pos.y + ty, tiles.pos.x + tx));
-            decode_tile(cs, tile, comp_dims, images, settings);
-            tile.close();
+            const rvd_coords idx(tiles.pos.y + ty, tiles.pos.x + tx);
+            if (!direct)
+                for (int c = 0; c < num_components; c++) {
+                    rvd_dims d;
+                    cs.get_tile_dims(idx, c, d, true);
+                    if (d.is_empty())
+                        continue;
+                    const int64_t y0 = int64_t(d.pos.y) - comp_dims[size_t(c)].pos.y;
+                    // Tiles of one row share their rows; the band starts at the first.
+                    if (first_rows[size_t(c)] < 0) {
+                        first_rows[size_t(c)] = y0;
+                        band_rows[size_t(c)] = d.size.y;
+                    } else if (first_rows[size_t(c)] != y0 || band_rows[size_t(c)] != d.size.y) {
+                        throw decode_error("tiles of one row cover different rows");
+                    }
+                }
+            rvd_tile tile = cs.open_tile(idx, env);
+            decode_tile(cs, tile, comp_dims, shapes, settings, bands, direct, out, env);
+            tile.close(env);
         }
+        if (!direct)
+            for (int c = 0; c < num_components; c++)
+                for (int64_t y = 0; y < band_rows[size_t(c)]; y++)
+                    out.put(c, first_rows[size_t(c)] + y, bands[size_t(c)].data() + y * shapes[size_t(c)].width);
+    }
+}
+
+std::vector<pgx_image> decode_components(rvd_compressed_source* source,
+                                         const decode_settings& settings)
+{
+    std::vector<pgx_image> images;
+    image_rows rows(images);
+    decode_components(source, settings, rows);
     return images;
 }

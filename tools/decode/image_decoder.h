@@ -15,7 +15,21 @@ class rvd_compressed_source;
 // context and MQ tables) once, as module start-up would; decode_components calls it.
 void decode_library_startup();
 
-// Decodes the codestream the source delivers. Codec failures arrive as whatever the
-// installed codec error handler throws; the tool's own as decode_error.
+// Receives the decoded image row by row: `start` once with every output component's
+// shape (samples left empty), then each component's rows in order, each row whole.
+class decoded_rows {
+public:
+    virtual ~decoded_rows() = default;
+    virtual void start(const std::vector<pgx_image>& shapes) = 0;
+    virtual void put(int component, int64_t row, const int32_t* samples) = 0;
+};
+
+// Decodes the codestream the source delivers, handing rows to `out` as they are pulled;
+// with several tiles across, one tile row of the image is held until it is complete.
+// Codec failures arrive as whatever the installed codec error handler throws; the tool's
+// own as decode_error.
+void decode_components(rvd_compressed_source* source, const decode_settings& settings, decoded_rows& out);
+
+// The same, gathering the whole image.
 std::vector<pgx_image> decode_components(rvd_compressed_source* source,
                                          const decode_settings& settings);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -19,31 +20,64 @@ namespace {
 throwing_codec_sink error_sink;
 printing_codec_sink warning_sink(stderr);
 
+// Streams each component's rows into its PGX file as they are decoded.
+class pgx_files : public decoded_rows {
+public:
+    explicit pgx_files(const std::string& output) : output(output) {}
+    void start(const std::vector<pgx_image>& shapes) override
+    {
+        for (size_t c = 0; c < shapes.size(); c++)
+            writers.emplace_back(new pgx_row_writer(component_file_name(output, int(c)), shapes[c]));
+    }
+    void put(int c, int64_t, const int32_t* samples) override { writers[size_t(c)]->put(samples); }
+    void finish()
+    {
+        for (auto& w : writers)
+            w->finish();
+    }
+
+private:
+    std::string output;
+    std::vector<std::unique_ptr<pgx_row_writer>> writers;
+};
+
+// Counts samples and keeps nothing: the timed runs of --repeat.
+class counted_rows : public decoded_rows {
+public:
+    double samples = 0;
+    void start(const std::vector<pgx_image>& shapes) override
+    {
+        samples = 0;
+        for (const pgx_image& img : shapes)
+            samples += double(img.width) * img.height;
+    }
+    void put(int, int64_t, const int32_t*) override {}
+};
+
 int run(const decode_command& cmd)
 {
     decode_input input(cmd.input, cmd.source);
-    std::vector<pgx_image> images;
-    std::vector<double> seconds;
-    const int runs = std::max(1, cmd.repeat);
-    for (int r = 0; r < runs; r++) {
-        auto t0 = std::chrono::steady_clock::now();
-        auto source = input.open_source();
-        images = decode_components(source.get(), cmd.settings);
-        seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-    }
     if (cmd.repeat > 0) {
-        double samples = 0;
-        for (const pgx_image& img : images)
-            samples += double(img.width) * img.height;
+        std::vector<double> seconds;
+        counted_rows counted;
+        for (int r = 0; r < cmd.repeat; r++) {
+            auto t0 = std::chrono::steady_clock::now();
+            auto source = input.open_source();
+            decode_components(source.get(), cmd.settings, counted);
+            seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        }
         std::vector<double> sorted = seconds;
         std::sort(sorted.begin(), sorted.end());
         const double median = sorted[sorted.size() / 2];
         std::printf("decode: %d runs, median %.3f ms, best %.3f ms, %.0f samples, %.2f MS/s\n",
-                    runs, median * 1e3, sorted.front() * 1e3, samples,
-                    median > 0 ? samples / median / 1e6 : 0.0);
+                    cmd.repeat, median * 1e3, sorted.front() * 1e3, counted.samples,
+                    median > 0 ? counted.samples / median / 1e6 : 0.0);
     }
-    for (size_t c = 0; c < images.size(); c++)
-        write_pgx(component_file_name(cmd.output, int(c)), images[c]);
+    // Files are written while the image is decoded: no more than a tile row of it is held.
+    pgx_files files(cmd.output);
+    auto source = input.open_source();
+    decode_components(source.get(), cmd.settings, files);
+    files.finish();
     return 0;
 }
 

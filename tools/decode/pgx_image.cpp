@@ -1,5 +1,6 @@
 #include "tools/decode/pgx_image.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -113,23 +114,96 @@ pgx_image read_pgx(const std::string& path)
     return parse_pgx(bytes);
 }
 
-std::vector<uint8_t> format_pgx(const pgx_image& image)
+namespace {
+
+std::string pgx_header(const pgx_image& image)
 {
-    if (image.depth < 1 || image.depth > 32 || image.width < 0 || image.height < 0 ||
-        image.samples.size() != size_t(image.width) * size_t(image.height))
+    if (image.depth < 1 || image.depth > 32 || image.width < 0 || image.height < 0)
         throw pgx_error("inconsistent image given to the PGX writer");
     char head[64];
     int n = std::snprintf(head, sizeof(head), "PG ML %c%d %d %d\n", image.is_signed ? '-' : '+',
                           image.depth, image.width, image.height);
-    const int nbytes = pgx_image::bytes_per_sample(image.depth);
-    std::vector<uint8_t> out(head, head + n);
-    out.reserve(out.size() + image.samples.size() * size_t(nbytes));
-    for (int32_t s : image.samples) {
-        uint32_t v = uint32_t(s);
-        for (int b = nbytes - 1; b >= 0; b--)
-            out.push_back(uint8_t(v >> (8 * b)));
+    return std::string(head, size_t(n));
+}
+
+// `count` samples as big-endian words of `nbytes` bytes (the low bytes of each sample).
+void put_big_endian(const int32_t* samples, size_t count, int nbytes, uint8_t* out)
+{
+    if (nbytes == 1) {
+        for (size_t i = 0; i < count; i++)
+            out[i] = uint8_t(samples[i]);
+    } else if (nbytes == 2) {
+        for (size_t i = 0; i < count; i++) {
+            uint32_t v = uint32_t(samples[i]);
+            out[2 * i] = uint8_t(v >> 8);
+            out[2 * i + 1] = uint8_t(v);
+        }
+    } else {
+        for (size_t i = 0; i < count; i++) {
+            uint32_t v = uint32_t(samples[i]);
+            out[4 * i] = uint8_t(v >> 24);
+            out[4 * i + 1] = uint8_t(v >> 16);
+            out[4 * i + 2] = uint8_t(v >> 8);
+            out[4 * i + 3] = uint8_t(v);
+        }
     }
+}
+
+} // namespace
+
+std::vector<uint8_t> format_pgx(const pgx_image& image)
+{
+    if (image.samples.size() != size_t(image.width) * size_t(image.height))
+        throw pgx_error("inconsistent image given to the PGX writer");
+    const std::string head = pgx_header(image);
+    const int nbytes = pgx_image::bytes_per_sample(image.depth);
+    std::vector<uint8_t> out(head.size() + image.samples.size() * size_t(nbytes));
+    std::copy(head.begin(), head.end(), out.begin());
+    put_big_endian(image.samples.data(), image.samples.size(), nbytes, out.data() + head.size());
     return out;
+}
+
+pgx_row_writer::pgx_row_writer(const std::string& path, const pgx_image& shape)
+    : path(path), width(shape.width), height(shape.height), nbytes(pgx_image::bytes_per_sample(shape.depth))
+{
+    const std::string head = pgx_header(shape);
+    file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        throw pgx_error("cannot create " + path);
+    std::setvbuf(file, nullptr, _IOFBF, 1 << 20);
+    bytes.resize(size_t(width) * size_t(nbytes));
+    if (std::fwrite(head.data(), 1, head.size(), file) != head.size())
+        throw pgx_error("cannot write " + path);
+}
+
+pgx_row_writer::~pgx_row_writer()
+{
+    if (file != nullptr) {
+        std::fclose(file);
+        std::remove(path.c_str());
+    }
+}
+
+void pgx_row_writer::put(const int32_t* samples)
+{
+    if (file == nullptr || rows_written >= height)
+        throw pgx_error("more rows than the PGX header announces for " + path);
+    put_big_endian(samples, size_t(width), nbytes, bytes.data());
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size())
+        throw pgx_error("cannot write " + path);
+    rows_written++;
+}
+
+void pgx_row_writer::finish()
+{
+    if (file == nullptr)
+        return;
+    if (rows_written != height)
+        throw pgx_error("fewer rows than the PGX header announces for " + path);
+    std::FILE* f = file;
+    file = nullptr;
+    if (std::fclose(f) != 0)
+        throw pgx_error("cannot write " + path);
 }
 
 void write_pgx(const std::string& path, const pgx_image& image)

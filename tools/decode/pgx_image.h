@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -35,3 +36,25 @@ pgx_image read_pgx(const std::string& path);
 // Big-endian ("ML") with the sign before the depth, as "PG ML +8 128 128".
 std::vector<uint8_t> format_pgx(const pgx_image& image);
 void write_pgx(const std::string& path, const pgx_image& image);
+
+// Writes one PGX file row by row, in the format of format_pgx: the header from the
+// image's shape (its samples are not used), then `height` rows of `width` samples.
+// `finish` checks that every row came and everything reached the file; a writer
+// destroyed unfinished removes its file.
+class pgx_row_writer {
+public:
+    pgx_row_writer(const std::string& path, const pgx_image& shape);
+    ~pgx_row_writer();
+    pgx_row_writer(const pgx_row_writer&) = delete;
+    pgx_row_writer& operator=(const pgx_row_writer&) = delete;
+
+    void put(const int32_t* samples);
+    void finish();
+
+private:
+    std::string path;
+    std::FILE* file = nullptr;
+    int width, height, nbytes;
+    int rows_written = 0;
+    std::vector<uint8_t> bytes;
+};

@@ -133,6 +133,9 @@ class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "JpipTestServer/1.0"
     sys_version = ""
+    # A reply goes out in two writes (the log record must be on disk before the last chunk):
+    # with Nagle's algorithm the second waits for the client's delayed acknowledgement.
+    disable_nagle_algorithm = True
 
     def log_message(self, *args):
         pass

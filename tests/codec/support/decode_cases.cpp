@@ -96,6 +96,9 @@ decode_settings settings_for(const decode_case& c, bool precise)
     s.has_region = c.has_region;
     s.region = c.region;
     s.precise = precise;
+    // The 16-bit lines of these cases: where the default took them before irreversible
+    // data moved to 32-bit lines (up to 8 bits); deeper ones stay as the default has them.
+    s.fastest = !precise && c.depth <= 8;
     return s;
 }
 

@@ -1,5 +1,7 @@
 #include "tests/imagelib/support/ExternalTools.h"
 
+#include "tests/support/TestTools.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -13,13 +15,12 @@ namespace rxtest {
 
 bool InCi()
 {
-    const char* ci = std::getenv("CI");
-    return ci && std::string(ci) == "true";
+    return OrbelTest::runningInCi();
 }
 
 const std::string& Python()
 {
-    static const std::string python = ORBEL_PYTHON;
+    static const std::string python = OrbelTest::python();
     return python;
 }
 
@@ -40,7 +41,7 @@ int Run(const std::string& command, std::string* out)
 
 bool HaveTool(const std::string& name)
 {
-    return Run("command -v " + name + " >/dev/null 2>&1") == 0;
+    return OrbelTest::programOnPath(name);
 }
 
 bool HaveImageMagick()
@@ -54,7 +55,7 @@ bool HaveImageMagick()
 
 bool HavePillow()
 {
-    static const bool present = Run(Quote(Python()) + " -c 'import PIL' 2>/dev/null") == 0;
+    static const bool present = OrbelTest::pythonHasModule("PIL");
     return present;
 }
 

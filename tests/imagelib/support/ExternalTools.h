@@ -21,7 +21,7 @@ struct RgbImage {
 };
 
 bool InCi();
-const std::string& Python(); // Debian's interpreter, chosen by CMake
+const std::string& Python(); // Debian's interpreter (tests/support/TestTools.h)
 // Runs a shell command; stdout goes to *out. Returns the exit status (-1 when not run).
 int Run(const std::string& command, std::string* out = nullptr);
 bool HaveTool(const std::string& name);

@@ -1,0 +1,47 @@
+// Each annotation document's mapping between view coordinates (client pixels of the
+// image window) and image coordinates (image pixels), and the small geometry shared by
+// the annotation objects. Stored coordinates are untrusted: every conversion computes in
+// double, truncates toward zero and clamps to the drawing layer's coordinate limit.
+#pragma once
+
+#include "annotation/AnnViewGeometry.h"
+#include "platform/Win32.h"
+
+#include <cstdint>
+
+// Filled from the viewer core's geometry record at each view change; until then a
+// mapping that maps the image 1:1 with the mirror set and the spacing unknown (< 0).
+struct AnnViewMapping {
+    int mirror = 1; // only the low byte is tested
+    int quarterTurns = 0;
+    double zoomX = 1.0;
+    double zoomY = 1.0;
+    double scaleA = -1.0; // millimetres per image pixel along x; < 0 unknown
+    double scaleB = -1.0; // along y
+    int originX = 0;
+    int originY = 0;
+    int rect2 = 0;
+    int rect3 = 0;
+    int extentX = 0;
+    int extentY = 0;
+    HWND window = nullptr; // the document's window; not part of the geometry record
+};
+
+// The largest coordinate magnitude any conversion yields.
+constexpr int kAnnCoordinateLimit = 1 << 28;
+
+// Truncates toward zero and clamps to +-kAnnCoordinateLimit; NaN gives 0.
+int AnnToInt(double value);
+// a + d, clamped as AnnToInt does.
+int AnnOffset(int a, int64_t d);
+
+POINT MapViewToImage(const AnnViewMapping& mapping, int x, int y);
+POINT MapImageToView(const AnnViewMapping& mapping, int x, int y);
+
+// q within the 4 x 4 box around p (left and top inclusive, right and bottom exclusive).
+bool IsNearPoint(const POINT& p, const POINT& q);
+// p on segment ab: the detour |pa| + |pb| - |ab| is at most 0.1.
+bool IsOnSegment(const POINT& a, const POINT& b, const POINT& p);
+// Sine and cosine of the direction p1 -> p2; 0.0 for a segment shorter than 1e-10.
+double DirectionSine(const POINT& p1, const POINT& p2);
+double DirectionCosine(const POINT& p1, const POINT& p2);

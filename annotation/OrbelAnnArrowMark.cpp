@@ -1,0 +1,57 @@
+#include "annotation/OrbelAnnArrowMark.h"
+
+namespace {
+
+const CString kName = u"COrbelAnnArrowMark";
+
+} // namespace
+
+void COrbelAnnArrowMark::EndCreate(int x, int y)
+{
+    arrow.EndCreate(x, y);
+    SyncCoordinates(true);
+}
+
+COrbelAnnObject* COrbelAnnArrowMark::HitTest(int x, int y)
+{
+    if (!arrow.HitTest(x, y))
+        return nullptr;
+    lastPoint = POINT{x, y};
+    creating = 1;
+    return this;
+}
+
+void COrbelAnnArrowMark::Serialize(COrbelArchive& ar)
+{
+    if (ar.IsLoading()) {
+        // The stored type is read past, not taken: the type id says which class an
+        // object is, and a text must not make an arrow mark pass for another class.
+        int storedType = 0;
+        ar >> storedType >> complete >> selected;
+        SkipMemberName(ar);
+        arrow.Serialize(ar);
+    } else {
+        ar << kName << type << complete << selected;
+        arrow.Serialize(ar);
+    }
+}
+
+void COrbelAnnArrowMark::SyncCoordinates(bool fromView)
+{
+    if (fromView)
+        ViewToImage();
+    else
+        ImageToView();
+}
+
+void COrbelAnnArrowMark::SetGeometry(AnnViewMapping* m)
+{
+    mapping = m;
+    arrow.SetGeometry(m);
+}
+
+void COrbelAnnArrowMark::SetSelected(bool on)
+{
+    selected = on;
+    arrow.SetSelected(on);
+}

@@ -1,0 +1,27 @@
+#include "annotation/OrbelAnnObject.h"
+
+#include "annotation/AnnShared.h"
+
+void COrbelAnnObject::DrawXor(HDC dc)
+{
+    AnnRopScope rop(dc, R2_NOTXORPEN);
+    DrawMembers(dc);
+}
+
+void COrbelAnnPoint::ViewToImage()
+{
+    if (mapping)
+        image = MapViewToImage(*mapping, view.x, view.y);
+}
+
+void COrbelAnnPoint::ImageToView()
+{
+    if (mapping)
+        view = MapImageToView(*mapping, image.x, image.y);
+}
+
+void SkipMemberName(COrbelArchive& ar)
+{
+    CString name;
+    ar >> name;
+}

@@ -1,0 +1,71 @@
+// Hand-written forms of the three MQ coding passes, one file each. They take the same
+// arguments and give the same samples and context words as the portable forms of
+// rv_block_passes.h; the block decoder chooses between them at its one dispatch point.
+#pragma once
+
+#include "codec/coding/rv_block_passes.h"
+#include "codec/coding/rv_context_tables.h"
+#include "codec/coding/rv_mq_hand.h"
+
+void rv_decode_significance_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, int p, bool causal,
+                                      int orientation, int32_t* samples, int32_t* contexts, int width,
+                                      int num_stripes, int stride);
+void rv_decode_refinement_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, int p, int32_t* samples,
+                                    int32_t* contexts, int width, int num_stripes, int stride);
+void rv_decode_cleanup_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, int p, bool causal,
+                                 int orientation, int32_t* samples, int32_t* contexts, int width,
+                                 int num_stripes, int stride);
+
+namespace rv_hand {
+
+// Sign-table index for row R of a column word, with the column words beside it. The four
+// neighbour significance bits sit two apart from bit 3R + 1, the signs above and below six
+// apart from bit 18 + 3R (the one below row 3 is bit 31).
+template <int R>
+inline uint32_t sign_index(uint32_t w, uint32_t left, uint32_t right)
+{
+    uint32_t below_above;
+    if (R < 3)
+        below_above = ((w >> (18 + 3 * R)) & 0x41) << 1;
+    else
+        below_above = (((w >> 27) & 1) << 1) | ((w >> 31) << 7);
+    return ((w >> (3 * R + 1)) & 0x55) | below_above | (((left >> (21 + 3 * R)) & 1) << 3) |
+           (((right >> (21 + 3 * R)) & 1) << 5);
+}
+
+// Row R of the column at cp became significant with sign `neg`; `w` is the caller's copy
+// of the column's word, the neighbours' words are updated in place.
+template <int R>
+inline void make_significant(uint32_t* cp, uint32_t& w, uint32_t neg, bool causal, int stride)
+{
+    w |= rv_ctx::sig(R) | (neg << (21 + 3 * R));
+    cp[-1] |= 1u << (3 * R + 5);
+    cp[1] |= 1u << (3 * R + 3);
+    if (R == 0 && !causal) {
+        uint32_t* up = cp - stride;
+        up[-1] |= 1u << 17;
+        up[0] |= (1u << 16) | (neg << 31);
+        up[1] |= 1u << 15;
+    } else if (R == 3) {
+        uint32_t* down = cp + stride;
+        down[-1] |= 1u << 2;
+        down[0] |= (1u << 1) | (neg << 18);
+        down[1] |= 1u;
+    }
+}
+
+// Significance and sign of row R once its significance symbol is to be decoded; returns
+// whether it became significant. `lut` is the orientation's significance table.
+template <int R>
+inline void code_row(rv_mq_registers& r, int32_t& D, rv_mq_state* states, const uint8_t* lut, uint32_t* cp,
+                     uint32_t& w, int32_t* sp, int width, int32_t one_and_half, bool causal, int stride)
+{
+    if (!rv_mq_hand_decide(r, D, states[lut[(w >> (3 * R)) & 0x1FF]]))
+        return;
+    uint32_t e = rv_sign_lut[sign_index<R>(w, cp[-1], cp[1])];
+    uint32_t neg = static_cast<uint32_t>(rv_mq_hand_decide(r, D, states[rv_first_sign_context + (e >> 1)])) ^ (e & 1);
+    make_significant<R>(cp, w, neg, causal, stride);
+    sp[R * width] = static_cast<int32_t>((neg << 31) | static_cast<uint32_t>(one_and_half));
+}
+
+} // namespace rv_hand

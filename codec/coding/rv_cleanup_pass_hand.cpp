@@ -1,0 +1,91 @@
+#include "codec/coding/rv_block_passes_hand.h"
+#include "codec/coding/rv_context_tables.h"
+
+namespace {
+
+using namespace rv_ctx;
+
+template <int R>
+inline void cleanup_row(rv_mq_registers& r, int32_t& D, rv_mq_state* states, const uint8_t* lut, uint32_t* cp,
+                        uint32_t& w, int32_t* sp, int width, int32_t one_and_half, bool causal, int stride)
+{
+    if ((w & (sig(R) | visited(R) | sign(R))) != 0)
+        return;
+    rv_hand::code_row<R>(r, D, states, lut, cp, w, sp, width, one_and_half, causal, stride);
+}
+
+} // namespace
+
+void rv_decode_cleanup_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, int p, bool causal,
+                                 int orientation, int32_t* samples, int32_t* contexts, int width,
+                                 int num_stripes, int stride)
+{
+    const uint8_t* lut = rv_significance_lut[orientation & 3];
+    const int32_t one_and_half = static_cast<int32_t>(3u << (p - 1));
+    rv_mq_state& run = states[rv_run_context];
+    rv_mq_registers r;
+    coder.check_out(r);
+    int32_t D = r.D;
+    for (int s = 0; s < num_stripes; s++) {
+        uint32_t* cp = reinterpret_cast<uint32_t*>(contexts) + (s + 1) * stride + 1;
+        uint32_t* end = cp + width;
+        int32_t* sp = samples + 4 * s * width;
+        for (; cp < end; cp++, sp++) {
+            uint32_t w = *cp;
+            int first_row = 0;
+            if (w == 0) {
+                if ((run.p_mps & 1) == 0 && cp[3] == 0) {
+                    // Four zero columns whose run symbols all fit in the distance: each
+                    // would be an MPS that leaves the state as it is.
+                    int32_t four = 4 * (run.p_mps & ~1);
+                    if (D >= four) {
+                        D -= four;
+                        cp += 3;
+                        sp += 3;
+                        continue;
+                    }
+                }
+                if (rv_mq_hand_decide(r, D, run) == 0)
+                    continue;
+                int row = rv_mq_hand_run(r, D);
+                // No neighbour is significant: the first sign context, no prediction.
+                uint32_t neg = static_cast<uint32_t>(rv_mq_hand_decide(r, D, states[rv_first_sign_context]));
+                switch (row) {
+                case 0:
+                    rv_hand::make_significant<0>(cp, w, neg, causal, stride);
+                    break;
+                case 1:
+                    rv_hand::make_significant<1>(cp, w, neg, causal, stride);
+                    break;
+                case 2:
+                    rv_hand::make_significant<2>(cp, w, neg, causal, stride);
+                    break;
+                default:
+                    rv_hand::make_significant<3>(cp, w, neg, causal, stride);
+                    break;
+                }
+                sp[row * width] = static_cast<int32_t>((neg << 31) | static_cast<uint32_t>(one_and_half));
+                first_row = row + 1;
+            }
+            switch (first_row) {
+            case 0:
+                cleanup_row<0>(r, D, states, lut, cp, w, sp, width, one_and_half, causal, stride);
+                // fall through
+            case 1:
+                cleanup_row<1>(r, D, states, lut, cp, w, sp, width, one_and_half, causal, stride);
+                // fall through
+            case 2:
+                cleanup_row<2>(r, D, states, lut, cp, w, sp, width, one_and_half, causal, stride);
+                // fall through
+            case 3:
+                cleanup_row<3>(r, D, states, lut, cp, w, sp, width, one_and_half, causal, stride);
+                break;
+            default:
+                break;
+            }
+            *cp = (w & ~visited_mask) | ((w & sig_mask) << 15);
+        }
+    }
+    r.D = D;
+    coder.check_in(r);
+}

@@ -1,0 +1,13 @@
+// Vector forms of the 16-bit dequantisation of whole block rows (counts a multiple of 8),
+// giving exactly the portable conversions' values; chosen by rv_dequantizer::convert.
+#pragma once
+
+#include <cstdint>
+
+// Whether this build carries the vector forms.
+bool rv_dequant_sse2_built();
+// Reversible: magnitude >> shift with the sign, saturated to 16 bits.
+void rv_dequant_rev16_sse2(const std::uint32_t* sp, std::int16_t* dp, int n, int shift);
+// Irreversible: the signed magnitude times `scale` in single precision, rounded to the
+// nearest (ties to even) and saturated to 16 bits.
+void rv_dequant_irr16_sse2(const std::uint32_t* sp, std::int16_t* dp, int n, float scale);

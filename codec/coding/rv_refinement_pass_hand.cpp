@@ -1,0 +1,48 @@
+#include "codec/coding/rv_block_passes_hand.h"
+
+namespace {
+
+using namespace rv_ctx;
+
+// Row R of a column with something to refine. The context and the sample's update are
+// formed without branches on the sample or on the decoded bit.
+template <int R>
+inline void refinement_row(rv_mq_registers& r, int32_t& D, rv_mq_state* states, uint32_t w, int32_t* sp,
+                           int width, int p, uint32_t half)
+{
+    if ((w & refine(R)) == 0)
+        return;
+    uint32_t v = static_cast<uint32_t>(sp[R * width]);
+    // First refinement (magnitude below 4 x 2^p): context 15, or 16 with a significant
+    // neighbour; later ones context 17.
+    int ctx = rv_first_refine_context + (((w >> (3 * R)) & 0x1EF) != 0 ? 1 : 0);
+    ctx = ((v & 0x7FFFFFFF) >> p) >= 4 ? rv_first_refine_context + 2 : ctx;
+    uint32_t bit = static_cast<uint32_t>(rv_mq_hand_decide(r, D, states[ctx]));
+    sp[R * width] = static_cast<int32_t>((v & ~(half << 1)) | (bit << p) | half);
+}
+
+} // namespace
+
+void rv_decode_refinement_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, int p, int32_t* samples,
+                                    int32_t* contexts, int width, int num_stripes, int stride)
+{
+    const uint32_t half = 1u << (p - 1);
+    rv_mq_registers r;
+    coder.check_out(r);
+    int32_t D = r.D;
+    for (int s = 0; s < num_stripes; s++) {
+        const uint32_t* cp = reinterpret_cast<const uint32_t*>(contexts) + (s + 1) * stride + 1;
+        int32_t* sp = samples + 4 * s * width;
+        for (int c = 0; c < width; c++) {
+            uint32_t w = cp[c];
+            if ((w & refine_mask) == 0)
+                continue;
+            refinement_row<0>(r, D, states, w, sp + c, width, p, half);
+            refinement_row<1>(r, D, states, w, sp + c, width, p, half);
+            refinement_row<2>(r, D, states, w, sp + c, width, p, half);
+            refinement_row<3>(r, D, states, w, sp + c, width, p, half);
+        }
+    }
+    r.D = D;
+    coder.check_in(r);
+}

@@ -1,0 +1,56 @@
+#include "codec/coding/rv_block_passes_hand.h"
+#include "codec/coding/rv_context_tables.h"
+
+namespace {
+
+using namespace rv_ctx;
+
+template <int R>
+inline void significance_row(rv_mq_registers& r, int32_t& D, rv_mq_state* states, const uint8_t* lut,
+                             uint32_t* cp, uint32_t& w, int32_t* sp, int width, int32_t one_and_half,
+                             bool causal, int stride)
+{
+    // Coded when some neighbour is significant and the row is neither significant nor
+    // outside the block; coded rows are marked whatever their symbol.
+    if ((w & (sig(R) | sign(R))) != 0 || ((w >> (3 * R)) & 0x1EF) == 0)
+        return;
+    w |= visited(R);
+    rv_hand::code_row<R>(r, D, states, lut, cp, w, sp, width, one_and_half, causal, stride);
+}
+
+} // namespace
+
+void rv_decode_significance_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, int p, bool causal,
+                                      int orientation, int32_t* samples, int32_t* contexts, int width,
+                                      int num_stripes, int stride)
+{
+    const uint8_t* lut = rv_significance_lut[orientation & 3];
+    const int32_t one_and_half = static_cast<int32_t>(3u << (p - 1));
+    rv_mq_registers r;
+    coder.check_out(r);
+    int32_t D = r.D;
+    for (int s = 0; s < num_stripes; s++) {
+        uint32_t* cp = reinterpret_cast<uint32_t*>(contexts) + (s + 1) * stride + 1;
+        uint32_t* end = cp + width;
+        int32_t* sp = samples + 4 * s * width;
+        for (; cp < end; cp++, sp++) {
+            uint32_t w = *cp;
+            if (w == 0) {
+                // Zero words at c and c + 3 mean zero words between them; the extra words
+                // behind the row are never zero, so no skip runs past it.
+                while (cp[3] == 0) {
+                    cp += 3;
+                    sp += 3;
+                }
+                continue;
+            }
+            significance_row<0>(r, D, states, lut, cp, w, sp, width, one_and_half, causal, stride);
+            significance_row<1>(r, D, states, lut, cp, w, sp, width, one_and_half, causal, stride);
+            significance_row<2>(r, D, states, lut, cp, w, sp, width, one_and_half, causal, stride);
+            significance_row<3>(r, D, states, lut, cp, w, sp, width, one_and_half, causal, stride);
+            *cp = w;
+        }
+    }
+    r.D = D;
+    coder.check_in(r);
+}

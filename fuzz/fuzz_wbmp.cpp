@@ -1,0 +1,51 @@
+// WBMP decoding of untrusted bytes: headers declaring more than 4096 x 4096 pixels are
+// skipped; a decoded image that the encoder accepts must decode again to the same colours.
+#include "imagelib/RxImage.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+// The declared size: two multi-byte integers after the type and header bytes.
+uint64_t Declared(const uint8_t* d, size_t n)
+{
+    uint64_t dims[2] = {0, 0};
+    size_t p = 2;
+    for (uint64_t& v : dims)
+        for (int i = 0; i < 4 && p < n; ++i) {
+            v = (v << 7) | (d[p] & 0x7F);
+            if (!(d[p++] & 0x80))
+                break;
+        }
+    return dims[0] * dims[1];
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (Declared(data, size) > 4096u * 4096u)
+        return 0;
+    std::vector<BYTE> bytes(data, data + size);
+    RxImage image;
+    if (!image.Decode(bytes.data(), DWORD(bytes.size()), RXIMAGE_FORMAT_WBMP))
+        return 0;
+    BYTE* buffer = nullptr;
+    long length = 0;
+    if (!1 || !image.Encode(buffer, length, RXIMAGE_FORMAT_WBMP))
+        return 0;
+    RxImage again;
+    if (!again.Decode(buffer, DWORD(length), RXIMAGE_FORMAT_WBMP) || again.GetWidth() != image.GetWidth() ||
+        again.GetHeight() != image.GetHeight())
+        std::abort();
+    for (long y = 0; y < long(image.GetHeight()); ++y)
+        for (long x = 0; x < long(image.GetWidth()); ++x) {
+            const RGBQUAD a = image.GetPixelColor(x, y, false), b = again.GetPixelColor(x, y, false);
+            if (a.rgbRed != b.rgbRed || a.rgbGreen != b.rgbGreen || a.rgbBlue != b.rgbBlue)
+                std::abort();
+        }
+    std::free(buffer);
+    return 0;
+}
