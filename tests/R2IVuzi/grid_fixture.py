@@ -13,6 +13,7 @@ Writes OUTDIR/<p_s_r_i>_1.jp2 for the images of a make_pssi.py document with one
 
 Fields are smooth ramps with seeded noise, coded lossless in several layers.
 """
+import fcntl
 import os
 import struct
 import subprocess
@@ -61,6 +62,17 @@ def write(out, name, planes, bits, signed, extra=()):
 def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
+    # CTest runs each test in a process of its own, several at once: the first makes the
+    # corpus under the lock, the others wait and find it done.
+    with open(out + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        done = os.path.join(out, "done")
+        if not os.path.exists(done):
+            make(out)
+            open(done, "w").close()
+
+
+def make(out):
     g16 = field(W, H, 0, 65535, 4)
     g16[0, 0] = 65535
     write(out, "1_1_1_1", [field(W, H, 0, 255, 1)], 8, False)
