@@ -19,7 +19,7 @@ struct AnnAngle : ::testing::Test {
         annShared.currentWindow = nullptr;
         m.mirror = 0;
     }
-    // Each click a press and a release at the point, as the document sends them.
+    // Each click a move there, a press and a release, as the document sends them.
     template <class T>
     T* Clicked(T* o, std::initializer_list<POINT> clicks)
     {
@@ -40,10 +40,13 @@ struct AnnAngle : ::testing::Test {
     }
 };
 
-void ExpectLine(const COrbelAnnLine& l, int x1, int y1, int x2, int y2)
+// The lines' view end points, start then end of each.
+std::vector<int> Ends(std::initializer_list<const COrbelAnnLine*> lines)
 {
-    ExpectPoint(l.viewStart, x1, y1);
-    ExpectPoint(l.viewEnd, x2, y2);
+    std::vector<int> out;
+    for (const COrbelAnnLine* l : lines)
+        out.insert(out.end(), {int(l->viewStart.x), int(l->viewStart.y), int(l->viewEnd.x), int(l->viewEnd.y)});
+    return out;
 }
 
 POINT Centre(const RECT& r) { return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
@@ -64,22 +67,21 @@ TEST_F(AnnAngle, ProtractorValuesArcsAndSteps)
     };
     for (const Row& r : rows) {
         COrbelAnnProtractor p;
-        Clicked(&p, {{100, 100}});
-        EXPECT_FALSE(p.IsComplete());
-        Clicked(&p, {r.a});
-        EXPECT_FALSE(p.IsComplete());
+        for (const POINT& click : {POINT{100, 100}, r.a}) {
+            Clicked(&p, {click});
+            EXPECT_FALSE(p.IsComplete());
+        }
         Clicked(&p, {r.b});
         EXPECT_TRUE(p.IsComplete());
         EXPECT_EQ(p.label.text.GetText(), r.text);
-        ExpectPoint(p.arcStart.view, r.arcStart.x, r.arcStart.y);
-        ExpectPoint(p.arcEnd.view, r.arcEnd.x, r.arcEnd.y);
-        ExpectPoint(p.arcBoxMin.view, 85, 85);
-        ExpectPoint(p.arcBoxMax.view, 115, 115);
+        EXPECT_EQ((std::vector<int>{p.arcStart.view.x, p.arcStart.view.y, p.arcEnd.view.x, p.arcEnd.view.y,
+                                    p.arcBoxMin.view.x, p.arcBoxMin.view.y, p.arcBoxMax.view.x, p.arcBoxMax.view.y}),
+                  (std::vector<int>{r.arcStart.x, r.arcStart.y, r.arcEnd.x, r.arcEnd.y, 85, 85, 115, 115}));
         COrbelAnnLabel placed;
         placed.SetText(r.text);
         placed.PlaceAt(135, 65, 100, 100);
         EXPECT_TRUE(EqualRect(&placed.text.viewRect, &p.label.text.viewRect));
-        ExpectLine(p.label.arrow.shaft, placed.arrow.shaft.viewStart.x, placed.arrow.shaft.viewStart.y, 100, 100);
+        EXPECT_EQ(Ends({&p.label.arrow.shaft}), Ends({&placed.arrow.shaft}));
     }
     // An arm of no length: no arc at all.
     COrbelAnnProtractor zero;
@@ -95,23 +97,25 @@ TEST_F(AnnAngle, ProtractorValuesArcsAndSteps)
 
 TEST_F(AnnAngle, ProtractorDrags)
 {
-    std::unique_ptr<COrbelAnnProtractor> p(Clicked(new COrbelAnnProtractor(), {{100, 100}, {200, 100}, {100, 0}}));
-    Drag(*p, {100, 100}, {110, 110}); // the vertex
-    ExpectLine(p->arm1, 110, 110, 200, 100);
-    ExpectLine(p->arm2, 110, 110, 100, 0);
-
-    p.reset(Clicked(new COrbelAnnProtractor(), {{100, 100}, {200, 100}, {100, 0}}));
-    Drag(*p, {150, 100}, {160, 120}); // arm1 as a whole
-    ExpectLine(p->arm1, 110, 120, 210, 120);
-    ExpectLine(p->arm2, 110, 120, 110, 20);
-    EXPECT_EQ(p->label.text.GetText(), u"90.0°");
-    EXPECT_FALSE(p->arm1.creating || p->arm2.creating);
-
-    const RECT box = p->label.text.viewRect;
-    const POINT c = Centre(box);
-    Drag(*p, c, {c.x + 15, c.y + 5});
-    EXPECT_EQ(p->label.text.viewRect.left, box.left + 15);
-    EXPECT_EQ(p->label.text.GetText(), u"90.0°");
+    struct Row {
+        POINT from, to;
+        std::vector<int> arms;
+        const char16_t* text;
+    } rows[] = {
+        {{100, 100}, {110, 110}, {110, 110, 200, 100, 110, 110, 100, 0}, u"88.9°"}, // the vertex
+        {{150, 100}, {160, 120}, {110, 120, 210, 120, 110, 120, 110, 20}, u"90.0°"}, // arm1 as a whole
+    };
+    for (const Row& r : rows) {
+        std::unique_ptr<COrbelAnnProtractor> p(Clicked(new COrbelAnnProtractor(), {{100, 100}, {200, 100}, {100, 0}}));
+        Drag(*p, r.from, r.to);
+        EXPECT_EQ(Ends({&p->arm1, &p->arm2}), r.arms);
+        EXPECT_EQ(p->label.text.GetText(), r.text);
+        EXPECT_FALSE(p->arm1.creating || p->arm2.creating);
+        const RECT box = p->label.text.viewRect;
+        Drag(*p, Centre(box), {Centre(box).x + 15, Centre(box).y + 5});
+        EXPECT_EQ(p->label.text.viewRect.left, box.left + 15);
+        EXPECT_EQ(p->label.text.GetText(), r.text);
+    }
 }
 
 TEST_F(AnnAngle, CobbAngleCases)
@@ -133,13 +137,11 @@ TEST_F(AnnAngle, CobbAngleCases)
         EXPECT_EQ(c.step, 2);
         Clicked(&c, {r.p1, r.s2, r.e2, r.p2});
         ASSERT_TRUE(c.IsComplete());
-        ExpectLine(c.perp1, r.p1.x, r.p1.y, 200, 300);
-        ExpectLine(c.perp2, r.p2.x, r.p2.y, r.foot2.x, r.foot2.y);
+        EXPECT_EQ(Ends({&c.perp1, &c.perp2}), (std::vector<int>{r.p1.x, r.p1.y, 200, 300, r.p2.x, r.p2.y, r.foot2.x,
+                                                                 r.foot2.y}));
         EXPECT_EQ(c.gaugeShown, r.text != nullptr);
         EXPECT_EQ(c.angleValid, r.text != nullptr);
-        if (r.text) {
-            EXPECT_EQ(c.gauge.label.text.GetText(), r.text);
-        }
+        EXPECT_EQ(c.gauge.label.text.GetText(), r.text ? r.text : u"");
     }
     COrbelAnnCobbAngle c;
     Clicked(&c, {{100, 300}, {300, 300}, {200, 150}, {100, 100}, {273, 200}, {180, 262}});
@@ -150,47 +152,38 @@ TEST_F(AnnAngle, CobbAngleCases)
     EXPECT_FALSE(c.gaugeShown);
     c.EndCreate(200, 190);
     EXPECT_TRUE(c.gaugeShown);
-    // A drag taking line1 from under perp1's foot is undone.
+    // A drag taking line1 from under perp1's foot is undone; the gauge's label moves alone.
+    const std::vector<int> lines = Ends({&c.line1, &c.perp1, &c.line2, &c.perp2});
     ASSERT_EQ(c.HitTest(100, 300), &c);
     c.DragTo(250, 300);
-    ExpectLine(c.line1, 100, 300, 300, 300);
+    EXPECT_EQ(Ends({&c.line1, &c.perp1, &c.line2, &c.perp2}), lines);
     c.EndCreate(250, 300);
-    ExpectLine(c.line1, 100, 300, 300, 300);
-    // The gauge's label moves alone.
-    const COrbelAnnLine lines[4] = {c.line1, c.perp1, c.line2, c.perp2};
     const RECT box = c.gauge.label.text.viewRect;
     Drag(c, Centre(box), {Centre(box).x + 20, Centre(box).y + 10});
     EXPECT_EQ(c.gauge.label.text.viewRect.top, box.top + 10);
-    const COrbelAnnLine* after[4] = {&c.line1, &c.perp1, &c.line2, &c.perp2};
-    for (int i = 0; i < 4; ++i)
-        ExpectLine(*after[i], lines[i].viewStart.x, lines[i].viewStart.y, lines[i].viewEnd.x, lines[i].viewEnd.y);
+    EXPECT_EQ(Ends({&c.line1, &c.perp1, &c.line2, &c.perp2}), lines);
 }
 
 TEST_F(AnnAngle, BladeKeepsItsOutlineClosed)
 {
-    const auto blade = [&] { return Clicked(new COrbelAnnBlade(), {{0, 0}, {100, 0}, {100, 50}, {0, 50}}); };
-    std::unique_ptr<COrbelAnnBlade> b(blade());
-    ASSERT_TRUE(b->IsComplete());
-    ExpectLine(b->sides[0], 0, 0, 100, 0);
-    ExpectLine(b->sides[1], 100, 0, 100, 50);
-    ExpectLine(b->sides[2], 100, 50, 0, 50);
-    ExpectLine(b->sides[3], 0, 50, 0, 0);
-    ExpectLine(b->closing, 0, 0, 0, 0);
-    Drag(*b, {100, 0}, {120, 10});
-    ExpectLine(b->sides[0], 0, 0, 120, 10);
-    ExpectLine(b->sides[1], 120, 10, 100, 50);
-    ExpectLine(b->sides[2], 100, 50, 0, 50);
-    ExpectLine(b->sides[3], 0, 50, 0, 0);
-
-    b.reset(blade());
-    Drag(*b, {100, 25}, {110, 25});
-    ExpectLine(b->sides[0], 0, 0, 110, 0);
-    ExpectLine(b->sides[1], 110, 0, 110, 50);
-    ExpectLine(b->sides[2], 110, 50, 0, 50);
-    b->SetSelected(true);
-    EXPECT_TRUE(b->IsSelected());
-    for (const COrbelAnnLine& side : b->sides)
-        EXPECT_EQ(side.selected, 0);
+    struct Row {
+        POINT from, to;
+        std::vector<int> sides;
+    } rows[] = {
+        {{0, 0}, {0, 0}, {0, 0, 100, 0, 100, 0, 100, 50, 100, 50, 0, 50, 0, 50, 0, 0, 0, 0, 0, 0}},
+        {{100, 0}, {120, 10}, {0, 0, 120, 10, 120, 10, 100, 50, 100, 50, 0, 50, 0, 50, 0, 0, 0, 0, 0, 0}},
+        {{100, 25}, {110, 25}, {0, 0, 110, 0, 110, 0, 110, 50, 110, 50, 0, 50, 0, 50, 0, 0, 0, 0, 0, 0}},
+    };
+    for (const Row& r : rows) {
+        COrbelAnnBlade b;
+        Clicked(&b, {{0, 0}, {100, 0}, {100, 50}, {0, 50}});
+        ASSERT_TRUE(b.IsComplete());
+        if (r.from.x)
+            Drag(b, r.from, r.to);
+        EXPECT_EQ(Ends({&b.sides[0], &b.sides[1], &b.sides[2], &b.sides[3], &b.closing}), r.sides);
+        b.SetSelected(true);
+        EXPECT_TRUE(b.IsSelected() && !b.sides[0].selected && !b.sides[3].selected);
+    }
 }
 
 TEST_F(AnnAngle, RecordsSizesAndRoundTrips)
@@ -202,11 +195,10 @@ TEST_F(AnnAngle, RecordsSizesAndRoundTrips)
     COrbelAnnContainer c;
     auto* p = Clicked(new COrbelAnnProtractor(), {{100, 300}, {400, 100}, {200, 300}});
     auto* cobb = Clicked(new COrbelAnnCobbAngle(), {{100, 300}, {300, 300}, {200, 150}, {100, 100}, {273, 200}, {180, 262}});
-    auto* blade = Clicked(new COrbelAnnBlade(), {{0, 0}, {100, 0}, {100, 50}, {0, 50}});
     const size_t n = cobb->gauge.label.text.GetText().size() + p->label.text.GetText().size();
     c.Add(p);
     c.Add(cobb);
-    c.Add(blade);
+    c.Add(Clicked(new COrbelAnnBlade(), {{0, 0}, {100, 0}, {100, 50}, {0, 50}}));
     const std::string first = Store(c);
     EXPECT_EQ(first.size(), 2 * (8 + 516 + 791 + 319 + 2 * n));
     COrbelAnnContainer loaded, again;
@@ -217,12 +209,10 @@ TEST_F(AnnAngle, RecordsSizesAndRoundTrips)
     EXPECT_EQ(static_cast<COrbelAnnProtractor*>(again.At(0))->angle, p->angle);
 
     const std::string listing = RunScript("decode", second);
-    EXPECT_NE(listing.find("COrbelAnnProtractor type=9 complete=1 creating=0 selected=0 hideArms=0 step=3 "
-                           "angle=33.69007159742446 "),
-              std::string::npos)
-        << listing;
-    EXPECT_NE(listing.find("COrbelAnnBlade type=0 complete=1 visible=0\n"), std::string::npos);
-    EXPECT_NE(listing.find("creating=0 selected=0 hideArms=1 step=3 "),
-              std::string::npos);
+    for (const char* record : {"COrbelAnnProtractor type=9 complete=1 creating=0 selected=0 hideArms=0 step=3 "
+                               "angle=33.69007159742446 ",
+                               "COrbelAnnCobbAngle type=14 complete=1 gaugeShown=1 step=6 labelPlaced=1 selected=0\n",
+                               "creating=0 selected=0 hideArms=1 step=3 ", "COrbelAnnBlade type=0 complete=1 visible=0\n"})
+        EXPECT_NE(listing.find(record), std::string::npos) << record << "\n" << listing;
     EXPECT_EQ(RunScript("encode", listing), second + "\n");
 }
