@@ -133,7 +133,7 @@ TEST_F(AnnAngle, CobbAngleCases)
     };
     for (const Row& r : rows) {
         COrbelAnnCobbAngle c;
-        Clicked(&c, {r.s1, r.e1, {350, 150}}); // foot beyond line1's end
+        Clicked(&c, {r.s1, r.e1, {301, 150}}); // foot a pixel beyond line1's end
         EXPECT_EQ(c.step, 2);
         Clicked(&c, {r.p1, r.s2, r.e2, r.p2});
         ASSERT_TRUE(c.IsComplete());
