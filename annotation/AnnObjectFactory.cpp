@@ -3,6 +3,8 @@
 #include "annotation/AnnShared.h"
 #include "annotation/OrbelAnnArrow.h"
 #include "annotation/OrbelAnnArrowMark.h"
+#include "annotation/OrbelAnnBlade.h"
+#include "annotation/OrbelAnnCobbAngle.h"
 #include "annotation/OrbelAnnLine.h"
 #include "annotation/OrbelAnnLabel.h"
 #include "annotation/OrbelAnnRectangle.h"
@@ -33,6 +35,8 @@ const ToolEntry kTools[] = {
     {kAnnTypeSquare, Make<COrbelAnnSquare>},
     {kAnnTypeTextMark, Make<COrbelAnnTextMark>},
     {kAnnTypeRuler, Make<COrbelAnnRuler>},
+    {kAnnTypeProtractor, Make<COrbelAnnProtractor>},
+    {kAnnTypeCobbAngle, Make<COrbelAnnCobbAngle>},
     {kAnnTypeArrowMark, Make<COrbelAnnArrowMark>},
 };
 
@@ -42,6 +46,9 @@ const NameEntry kNames[] = {
     {u"COrbelAnnRectangle", Make<COrbelAnnRectangle>},
     {u"COrbelAnnArrow", Make<COrbelAnnArrow>},
     {u"COrbelAnnRuler", Make<COrbelAnnRuler>},
+    {u"COrbelAnnProtractor", Make<COrbelAnnProtractor>},
+    {u"COrbelAnnCobbAngle", Make<COrbelAnnCobbAngle>},
+    {u"COrbelAnnBlade", Make<COrbelAnnBlade>},
     {u"COrbelAnnSquare", Make<COrbelAnnSquare>},
     {u"COrbelAnnTextMark", Make<COrbelAnnTextMark>},
     {u"COrbelAnnText", Make<COrbelAnnText>},

@@ -1,6 +1,6 @@
 // Annotation texts from the page and the server: each input is loaded, mapped into a
 // rotated, mirrored view at zoom 2 and drawn; what it stores must load and store again
-// unchanged.
+// unchanged; every loaded object is then hit-tested at a few points.
 #include "annotation/AnnShared.h"
 #include "annotation/OrbelAnnContainer.h"
 #include "platform/Gdi.h"
@@ -58,5 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Load(first, again);
     if (again.Count() != loaded.Count() || Store(again) != first)
         std::abort();
+    const POINT probes[] = {{0, 0}, {10, 10}, {40, 20}, {-3, 47}, {63, 0}};
+    for (int i = 0; i < loaded.Count(); ++i)
+        for (const POINT& p : probes)
+            loaded.At(i)->HitTest(p.x, p.y);
     return 0;
 }

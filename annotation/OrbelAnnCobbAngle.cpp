@@ -1,0 +1,342 @@
+#include "annotation/OrbelAnnCobbAngle.h"
+
+#include <cmath>
+
+namespace {
+
+const CString kName = u"COrbelAnnCobbAngle";
+
+double SegmentLength(const POINT& a, const POINT& b)
+{
+    // Coordinates stay within 2^28, so the squares' sum fits in 64 bits.
+    const int64_t dx = int64_t(b.x) - a.x, dy = int64_t(b.y) - a.y;
+    return std::sqrt(double(dx * dx + dy * dy));
+}
+
+int64_t Orientation(const POINT& a, const POINT& b, const POINT& c)
+{
+    return (int64_t(a.y) - c.y) * b.x + (int64_t(c.y) - b.y) * a.x + (int64_t(b.y) - a.y) * c.x;
+}
+
+// The two values lie on different sides (by the sign bit) or both on the line.
+bool Straddles(int64_t d1, int64_t d2) { return (d1 < 0) != (d2 < 0) || (d1 == 0 && d2 == 0); }
+
+bool SamePoint(const POINT& a, const POINT& b) { return a.x == b.x && a.y == b.y; }
+
+} // namespace
+
+POINT PerpendicularFoot(const COrbelAnnLine& line, const POINT& p)
+{
+    const POINT a = line.viewStart, b = line.viewEnd;
+    const double c = DirectionCosine(a, b), s = DirectionSine(a, b);
+    const double t = std::trunc((double(p.x) - a.x) * c + (double(p.y) - a.y) * s);
+    return POINT{AnnOffset(a.x, AnnToInt(t * c)), AnnOffset(a.y, AnnToInt(t * s))};
+}
+
+bool IsOnLine(const POINT& a, const POINT& b, const POINT& f)
+{
+    return std::fabs(SegmentLength(a, b) - (SegmentLength(a, f) + SegmentLength(f, b))) < 0.5;
+}
+
+bool SegmentsCross(const POINT& p1, const POINT& p2, const POINT& p3, const POINT& p4)
+{
+    if (SamePoint(p1, p2) || SamePoint(p3, p4))
+        return false;
+    return Straddles(Orientation(p1, p2, p3), Orientation(p1, p2, p4)) &&
+           Straddles(Orientation(p3, p4, p1), Orientation(p3, p4, p2));
+}
+
+COrbelAnnCobbAngle::COrbelAnnCobbAngle() : COrbelAnnObject(kAnnTypeCobbAngle)
+{
+    creating = 1;
+    gauge.hideArms = 1;
+}
+
+void COrbelAnnCobbAngle::Draw(HDC dc)
+{
+    if (!visible)
+        return;
+    line1.Draw(dc);
+    perp1.Draw(dc);
+    line2.Draw(dc);
+    perp2.Draw(dc);
+    if (gaugeShown)
+        gauge.Draw(dc);
+}
+
+bool COrbelAnnCobbAngle::DropPerpendicular(const COrbelAnnLine& line, COrbelAnnLine& perp, int x, int y,
+                                           bool creatingNow)
+{
+    const POINT foot = PerpendicularFoot(line, POINT{x, y});
+    if (!IsOnLine(line.viewStart, line.viewEnd, foot))
+        return false;
+    perp.SetEnds(POINT{x, y}, foot, creatingNow);
+    return true;
+}
+
+void COrbelAnnCobbAngle::BeginCreate(int x, int y)
+{
+    switch (step) {
+    case 0:
+        line1.BeginCreate(x, y);
+        step = 1;
+        break;
+    case 1:
+        line1.EndCreate(x, y);
+        step = 2;
+        break;
+    case 2:
+        if (DropPerpendicular(line1, perp1, x, y, false))
+            step = 3;
+        break;
+    case 3:
+        line2.BeginCreate(x, y);
+        step = 4;
+        break;
+    case 4:
+        line2.EndCreate(x, y);
+        step = 5;
+        break;
+    case 5:
+        if (DropPerpendicular(line2, perp2, x, y, false)) {
+            creating = 0;
+            complete = 1;
+            step = 6;
+            Recompute(false);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void COrbelAnnCobbAngle::DragTo(int x, int y)
+{
+    if (step != 6) {
+        if (step == 1)
+            line1.DragTo(x, y);
+        else if (step == 4)
+            line2.DragTo(x, y);
+        else if (step == 2)
+            DropPerpendicular(line1, perp1, x, y, true);
+        else if (step == 5)
+            DropPerpendicular(line2, perp2, x, y, true);
+        lastPoint = POINT{x, y};
+        return;
+    }
+    if (hitPart == kPartLabel) {
+        gauge.hitPart = COrbelAnnProtractor::kPartLabel;
+        gauge.DragTo(x, y);
+        lastPoint = POINT{x, y};
+        return;
+    }
+    COrbelAnnLine* lines[4] = {&line1, &perp1, &line2, &perp2};
+    const COrbelAnnLine saved[4] = {line1, perp1, line2, perp2};
+    const int parts[4] = {kPartLine1, kPartPerp1, kPartLine2, kPartPerp2};
+    for (int i = 0; i < 4; ++i)
+        if (hitPart == parts[i])
+            lines[i]->DragTo(x, y);
+    if (!RefitPerpendiculars())
+        for (int i = 0; i < 4; ++i)
+            *lines[i] = saved[i];
+    Recompute(true);
+
+    for (COrbelAnnLine* line : lines)
+        line->creating = 1;
+    switch (hitPart) {
+    case kPartLine1:
+        line2.creating = perp2.creating = 0;
+        if (line1.dragPart == COrbelAnnLine::kDragWhole)
+            perp1.creating = 0;
+        break;
+    case kPartLine2:
+        line1.creating = perp1.creating = 0;
+        if (line2.dragPart == COrbelAnnLine::kDragWhole)
+            perp2.creating = 0;
+        break;
+    case kPartPerp1:
+        line1.creating = line2.creating = perp2.creating = 0;
+        break;
+    case kPartPerp2:
+        line1.creating = line2.creating = perp1.creating = 0;
+        break;
+    default:
+        break;
+    }
+    lastPoint = POINT{x, y};
+}
+
+void COrbelAnnCobbAngle::EndCreate(int x, int y)
+{
+    if (step != 6) {
+        hitPart = kPartNone;
+        return;
+    }
+    if (hitPart == kPartLabel) {
+        gauge.hitPart = COrbelAnnProtractor::kPartLabel;
+        gauge.label.EndCreate(x, y);
+        return;
+    }
+    COrbelAnnLine* lines[4] = {&line1, &perp1, &line2, &perp2};
+    const COrbelAnnLine saved[4] = {line1, perp1, line2, perp2};
+    if (RefitPerpendiculars()) {
+        Recompute(false);
+    } else {
+        for (int i = 0; i < 4; ++i)
+            *lines[i] = saved[i];
+    }
+    for (COrbelAnnLine* line : lines)
+        line->creating = 0;
+    hitPart = kPartNone;
+}
+
+COrbelAnnObject* COrbelAnnCobbAngle::HitTest(int x, int y)
+{
+    hitPart = kPartNone;
+    if (line1.HitTest(x, y))
+        hitPart = kPartLine1;
+    else if (perp1.HitTest(x, y))
+        hitPart = kPartPerp1;
+    else if (line2.HitTest(x, y))
+        hitPart = kPartLine2;
+    else if (perp2.HitTest(x, y))
+        hitPart = kPartPerp2;
+    else if (gauge.label.HitTest(x, y))
+        hitPart = kPartLabel;
+    else
+        return nullptr;
+    creating = 1;
+    lastPoint = POINT{x, y};
+    marked = 1;
+    return this;
+}
+
+bool COrbelAnnCobbAngle::RefitPerpendiculars()
+{
+    const POINT f1 = PerpendicularFoot(line1, perp1.viewStart);
+    if (!IsOnLine(line1.viewStart, line1.viewEnd, f1))
+        return false;
+    perp1.viewEnd = f1;
+    perp1.complete = 1;
+    const POINT f2 = PerpendicularFoot(line2, perp2.viewStart);
+    if (!IsOnLine(line2.viewStart, line2.viewEnd, f2))
+        return false;
+    perp2.viewEnd = f2;
+    perp2.complete = 1;
+    return true;
+}
+
+void COrbelAnnCobbAngle::Recompute(bool dragging)
+{
+    // Parallel perpendiculars (on one straight line, say) meet nowhere: no gauge.
+    const int64_t rx = int64_t(perp1.viewEnd.x) - perp1.viewStart.x, ry = int64_t(perp1.viewEnd.y) - perp1.viewStart.y;
+    const int64_t sx = int64_t(perp2.viewEnd.x) - perp2.viewStart.x, sy = int64_t(perp2.viewEnd.y) - perp2.viewStart.y;
+    const bool parallel = rx * sy - ry * sx == 0;
+    const bool cross = !parallel && SegmentsCross(perp2.viewEnd, perp2.viewStart, perp1.viewEnd, perp1.viewStart);
+    if (cross && !dragging) {
+        UpdateCobbAngle();
+        SyncCoordinates(true);
+        gaugeShown = 1;
+        angleValid = 1;
+    } else {
+        angleValid = 0;
+        SyncCoordinates(true);
+        gaugeShown = 0;
+    }
+}
+
+void COrbelAnnCobbAngle::UpdateCobbAngle()
+{
+    const POINT p1 = perp1.viewStart, f1 = perp1.viewEnd, p2 = perp2.viewStart, f2 = perp2.viewEnd;
+    const double rx = double(f1.x) - p1.x, ry = double(f1.y) - p1.y;
+    const double sx = double(f2.x) - p2.x, sy = double(f2.y) - p2.y;
+    const double t = ((double(p2.x) - p1.x) * sy - (double(p2.y) - p1.y) * sx) / (rx * sy - ry * sx);
+    const POINT x{AnnToInt(p1.x + t * rx + 0.5), AnnToInt(p1.y + t * ry + 0.5)};
+
+    const POINT s1 = line1.viewStart, e1 = line1.viewEnd, s2 = line2.viewStart, e2 = line2.viewEnd;
+    const double b2 = std::atan2(double(e2.y) - s2.y, double(s2.x) - e2.x) * kAnnDegreesPerRadian;
+    const double b1 = std::atan2(double(e1.y) - s1.y, double(s1.x) - e1.x) * kAnnDegreesPerRadian;
+    double theta = std::fabs(b2 - b1);
+    if (theta > 180)
+        theta = 360 - theta;
+    const double shown = theta - 90 <= 0.01 ? theta : 180 - theta;
+
+    const bool obtuse = theta > 90.01;
+    gauge.arm1.SetEnds(x, obtuse ? p1 : f1, false);
+    gauge.arm2.SetEnds(x, p2, false);
+    gauge.OrderArms();
+    gauge.UpdateAngle();
+    if (gauge.angle - 90 > 0.01) {
+        gauge.arm1.SetEnds(x, obtuse ? f1 : p1, false);
+        gauge.arm2.SetEnds(x, p2, false);
+    }
+    gauge.step = 3;
+    gauge.OrderArms();
+    gauge.label.SetText(FormatDegrees(shown));
+    creating = 0;
+    gauge.creating = 0;
+    gauge.hitPart = COrbelAnnProtractor::kPartNone;
+    if (!labelPlaced) {
+        gauge.label.PlaceAt(AnnOffset(x.x, 35), AnnOffset(x.y, -35), x.x, x.y);
+        labelPlaced = 1;
+    } else {
+        gauge.label.PointLeaderAt(x.x, x.y);
+    }
+    gauge.ViewToImage();
+}
+
+void COrbelAnnCobbAngle::Serialize(COrbelArchive& ar)
+{
+    COrbelAnnObject* members[5] = {&line1, &perp1, &line2, &perp2, &gauge};
+    if (ar.IsLoading()) {
+        int storedType = 0;
+        ar >> storedType >> complete >> gaugeShown >> step >> labelPlaced >> selected;
+        for (COrbelAnnObject* member : members) {
+            SkipMemberName(ar);
+            member->Serialize(ar);
+        }
+    } else {
+        ar << kName << int(kAnnTypeCobbAngle) << complete << gaugeShown << step << labelPlaced << selected;
+        for (COrbelAnnObject* member : members)
+            member->Serialize(ar);
+    }
+}
+
+void COrbelAnnCobbAngle::SyncCoordinates(bool fromView)
+{
+    if (fromView)
+        ViewToImage();
+    else
+        ImageToView();
+}
+
+void COrbelAnnCobbAngle::ViewToImage()
+{
+    for (COrbelAnnObject* member : {&line1, &perp1, &line2, &perp2})
+        member->ViewToImage();
+    gauge.ViewToImage();
+}
+
+void COrbelAnnCobbAngle::ImageToView()
+{
+    for (COrbelAnnObject* member : {&line1, &perp1, &line2, &perp2})
+        member->ImageToView();
+    gauge.ImageToView();
+    gauge.label.AttachLeaderToText();
+}
+
+void COrbelAnnCobbAngle::SetGeometry(AnnViewMapping* m)
+{
+    mapping = m;
+    for (COrbelAnnObject* member : {&line1, &perp1, &line2, &perp2})
+        member->SetGeometry(m);
+    gauge.SetGeometry(m);
+}
+
+void COrbelAnnCobbAngle::SetSelected(bool on)
+{
+    selected = on;
+    for (COrbelAnnObject* member : {&line1, &perp1, &line2, &perp2})
+        member->SetSelected(on);
+    gauge.SetSelected(on);
+}
