@@ -5,7 +5,7 @@
 
 #include "imagelib/RxImage.h"
 
-class RxImageWMF : public RxImage {
+class RX_EXPORT RxImageWMF : public RxImage {
 public:
     RxImageWMF() : RxImage(RXIMAGE_FORMAT_WMF) {}
     ~RxImageWMF() override { Destroy(); }
