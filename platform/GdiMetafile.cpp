@@ -183,10 +183,59 @@ private:
     }
     bool drawable() const { return width_ != 0 && height_ != 0; }
 
+    // Pens wider than twice the picture draw nothing more; hostile widths would cost a
+    // square of pixels at every step of a line.
+    int widestPen() const
+    {
+        const int64_t side = std::max<int64_t>(int64_t(rc_.right) - rc_.left, int64_t(rc_.bottom) - rc_.top);
+        return int(std::min<int64_t>(1024, std::max<int64_t>(1, 2 * side + 1)));
+    }
     int penWidth(double w) const
     {
         const double scaled = std::fabs(w * (rc_.right - rc_.left) / width_);
-        return scaled >= 1024 ? 1024 : std::max(1, int(scaled));
+        return scaled >= widestPen() ? widestPen() : std::max(1, int(scaled));
+    }
+
+    // A line from a to b (b's pixel excluded), clipped to the play rectangle widened by the
+    // widest pen: hostile coordinates would otherwise walk far outside the picture.
+    void segment(POINT a, POINT b)
+    {
+        const double m = widestPen() + 2.0;
+        const double x0 = a.x, y0 = a.y, dx = double(b.x) - x0, dy = double(b.y) - y0;
+        const double p[4] = {-dx, dx, -dy, dy};
+        const double q[4] = {x0 - (rc_.left - m), (rc_.right + m) - x0, y0 - (rc_.top - m), (rc_.bottom + m) - y0};
+        double t0 = 0, t1 = 1;
+        for (int i = 0; i < 4; ++i) {
+            if (p[i] == 0) {
+                if (q[i] < 0)
+                    return;
+                continue;
+            }
+            const double t = q[i] / p[i];
+            if (p[i] < 0)
+                t0 = std::max(t0, t);
+            else
+                t1 = std::min(t1, t);
+        }
+        if (t0 > t1)
+            return;
+        if (t0 > 0)
+            a = POINT{clamp(x0 + t0 * dx), clamp(y0 + t0 * dy)};
+        if (t1 < 1)
+            b = POINT{clamp(x0 + t1 * dx), clamp(y0 + t1 * dy)};
+        MoveToEx(hdc_, a.x, a.y, nullptr);
+        LineTo(hdc_, b.x, b.y);
+    }
+
+    void lineTo(POINT b)
+    {
+        segment(pos_, b);
+        moveTo(b);
+    }
+    void moveTo(POINT b)
+    {
+        pos_ = b;
+        MoveToEx(hdc_, b.x, b.y, nullptr);
     }
 
     void setWindowOrg(double x, double y)
@@ -269,10 +318,18 @@ private:
             const double y = bytes == 2 ? s16(p + 2) : s32(p + 4);
             pts[i] = POINT{mapX(x), mapY(y)};
         }
-        if (polygon)
+        if (polygon) {
+            // The fill here, the outline by clipped segments.
+            const HGDIOBJ pen = SelectObject(hdc_, GetStockObject(NULL_PEN));
             Polygon(hdc_, pts.data(), int(count));
-        else
-            Polyline(hdc_, pts.data(), int(count));
+            SelectObject(hdc_, pen);
+            for (size_t i = 0; count > 1 && i < count; ++i)
+                segment(pts[i], pts[(i + 1) % count]);
+        } else {
+            for (size_t i = 1; i < count; ++i)
+                segment(pts[i - 1], pts[i]);
+        }
+        MoveToEx(hdc_, pos_.x, pos_.y, nullptr);
     }
 
     void wmfRecord(const Record& r)
@@ -290,11 +347,11 @@ private:
             break;
         case 0x0214:
             if (n >= 4 && drawable())
-                MoveToEx(hdc_, mapX(s16(p + 2)), mapY(s16(p)), nullptr);
+                moveTo(POINT{mapX(s16(p + 2)), mapY(s16(p))});
             break;
         case 0x0213:
             if (n >= 4 && drawable())
-                LineTo(hdc_, mapX(s16(p + 2)), mapY(s16(p)));
+                lineTo(POINT{mapX(s16(p + 2)), mapY(s16(p))});
             break;
         case 0x041B:
         case 0x0418:
@@ -367,11 +424,11 @@ private:
             break;
         case 27:
             if (n >= 16 && drawable())
-                MoveToEx(hdc_, mapX(s32(p + 8)), mapY(s32(p + 12)), nullptr);
+                moveTo(POINT{mapX(s32(p + 8)), mapY(s32(p + 12))});
             break;
         case 54:
             if (n >= 16 && drawable())
-                LineTo(hdc_, mapX(s32(p + 8)), mapY(s32(p + 12)));
+                lineTo(POINT{mapX(s32(p + 8)), mapY(s32(p + 12))});
             break;
         case 42:
         case 43:
@@ -418,6 +475,7 @@ private:
     double left_ = 0, top_ = 0, width_ = 0, height_ = 0;
     HGDIOBJ oldPen_ = nullptr, oldBrush_ = nullptr;
     POINT oldPos_{0, 0};
+    POINT pos_{0, 0}; // the metafile's current position, in device units
 };
 
 } // namespace

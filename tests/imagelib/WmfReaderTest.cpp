@@ -8,12 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
-
-#ifndef ORBEL_LIBERATION_FONT
-#define ORBEL_LIBERATION_FONT "/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf"
-#endif
 
 namespace {
 
@@ -140,9 +137,12 @@ TEST(CodecTools, WmfAgainstWmf2gd)
     RX_REQUIRE_TOOL(rxtest::HaveImageMagick(), "ImageMagick");
     const std::string dir = rxtest::ScratchDir();
     // The renderer insists on loading its standard fonts: any outline font stands for them.
+    std::string font = "/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf";
+    if (!std::ifstream(font))
+        font = "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf";
     std::string fontmap;
     for (const char* face : {"Times-Roman", "Helvetica", "Courier", "Symbol"})
-        fontmap += std::string("/") + face + " (" + ORBEL_LIBERATION_FONT + ") ;\n";
+        fontmap += std::string("/") + face + " (" + font + ") ;\n";
     ASSERT_TRUE(rxtest::WriteFile(dir + "/Fontmap", MetaBytes(fontmap.begin(), fontmap.end())));
     int index = 0;
     for (const MetaBytes& file : {ShapesWmf(false)}) {
@@ -195,6 +195,13 @@ TEST(CodecHostile, WmfPrefixesAndBadRecords)
     rxtest::Put32(tooLong.records, 0x7FFFFFFF);
     rxtest::Put16(tooLong.records, 0x041B);
     files.push_back(tooLong.bytes());
+    // Thick pens over lines reaching far outside the picture.
+    WmfBuilder far;
+    far.objects = 1;
+    far.rec(0x020C, {1, 1}).rec(0x02FA, {0, 30000, 0, 0, 0}).rec(0x012D, {0});
+    far.rec(0x0214, {-32000, -32000}).rec(0x0213, {32000, 32000});
+    far.rec(0x0325, {3, -32000, 0, 32000, 1, -32000, 2}).rec(0x0324, {3, -32000, 0, 32000, 1, 0, 32000});
+    files.push_back(far.bytes());
     EmfBuilder emf;
     emf.rec(38, {5, 0, 1, 1, 0}).rec(37, {0x7FFFFFFF}).rec(37, {0x80000063}).rec(86, {0, 0, 0, 0, 0x40000000});
     emf.rec(9, {0, 0}).rec(43, {0, 0, 5, 5}).rec(3, {0, 0, 0, 0, 1, 1});

@@ -39,7 +39,7 @@ TEST(GdiMetafile, EmfPolygonAndPolyline)
     e.handles = 3;
     e.rec(39, {1, 0, 0x0000FF, 0}).rec(37, {1}).rec(37, {0x80000008});
     e.rec(86, {0, 0, 0, 0, 4, XY(20, 20), XY(80, 20), XY(80, 60), XY(20, 60)});
-    e.rec(38, {2, 0, 2, 0, 0xFF0000}).rec(37, {2}).rec(4, {0, 0, 0, 0, 2, 0, 90, 98, 90});
+    e.rec(38, {2, 0, 2, 0, 0xFF0000}).rec(37, {2}).rec(4, {0, 0, 0, 0, 2, -100000000, 90, 98, 90});
     const MetaBytes file = e.bytes(0, 0, 100, 100);
     HENHMETAFILE h = SetEnhMetaFileBits(UINT(file.size()), file.data());
     ASSERT_TRUE(h);
