@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <set>
 
 namespace platform {
 namespace gdi {
@@ -138,6 +139,8 @@ public:
             width_ = double(b.right) - b.left;
             height_ = double(b.bottom) - b.top;
         }
+        for (size_t i = 0; i < slots_.size(); ++i)
+            free_.insert(free_.end(), i);
         oldPen_ = GetCurrentObject(hdc, OBJ_PEN);
         oldBrush_ = GetCurrentObject(hdc, OBJ_BRUSH);
         MoveToEx(hdc, 0, 0, &oldPos_);
@@ -253,6 +256,7 @@ private:
     {
         release(index);
         slots_[index] = Slot{true, owned, h};
+        free_.erase(index);
     }
 
     void release(size_t index)
@@ -267,6 +271,7 @@ private:
         if (s.owned)
             DeleteObject(s.handle);
         s = Slot();
+        free_.insert(index);
     }
 
     void select(HGDIOBJ h)
@@ -289,13 +294,7 @@ private:
         return CreateSolidBrush(colour & 0xFFFFFF); // hatched brushes drawn solid
     }
 
-    int freeSlot() const
-    {
-        for (size_t i = 0; i < slots_.size(); ++i)
-            if (!slots_[i].used)
-                return int(i);
-        return -1;
-    }
+    int freeSlot() const { return free_.empty() ? -1 : int(*free_.begin()); }
 
     void box(bool ellipse, double l, double t, double r, double b)
     {
@@ -472,6 +471,7 @@ private:
     const Metafile& m_;
     RECT rc_;
     std::vector<Slot> slots_;
+    std::set<size_t> free_; // unused slots: a WMF object takes the lowest
     double left_ = 0, top_ = 0, width_ = 0, height_ = 0;
     HGDIOBJ oldPen_ = nullptr, oldBrush_ = nullptr;
     POINT oldPos_{0, 0};

@@ -58,9 +58,10 @@ struct Decoded {
     rxtest::RgbImage pixels;
 };
 
-Decoded DecodeWmf(MetaBytes file, long maxWidth = 0, long maxHeight = 0)
+Decoded DecodeWmf(MetaBytes file, long maxWidth = 0, long maxHeight = 0, long start = 0)
 {
     RxMemFile f(file.data(), DWORD(file.size()));
+    f.Seek(start, 0);
     RxImageWMF image;
     const bool ok = image.Decode(&f, maxWidth, maxHeight);
     return Decoded{ok, image.GetLastError(), ok ? rxtest::PixelsOf(image) : rxtest::RgbImage()};
@@ -94,6 +95,14 @@ TEST(WmfReader, Sizes)
         EXPECT_EQ(d.pixels.height, c.height);
     }
     EXPECT_EQ(DecodeWmf(RectangleWmf(), 30, 20).pixels.width, 30);
+    // A metafile further into a stream: its records are found after its own header.
+    MetaBytes embedded(7, 0xEE);
+    rxtest::Put16(embedded, 0); // odd offsets too
+    const MetaBytes rect = RectangleWmf();
+    embedded.insert(embedded.end(), rect.begin(), rect.end());
+    const Decoded inner = DecodeWmf(embedded, 0, 0, 9);
+    EXPECT_TRUE(inner.ok) << inner.error;
+    EXPECT_EQ(inner.pixels, DecodeWmf(rect).pixels);
     RxImage image(4, 4, 24);
     BYTE* buffer = nullptr;
     long size = 0;
