@@ -124,7 +124,7 @@ bool wmfCreatesObject(unsigned fn)
 
 class Player {
 public:
-    Player(HDC hdc, const Metafile& m, const RECT& rc) : hdc_(hdc), m_(m), rc_(rc), slots_(m.objects)
+    Player(HDC hdc, const Metafile& m, const RECT& rc) : hdc_(hdc), m_(m), rc_(rc), limit_(m.objects)
     {
         if (m.wmf) {
             // Window records are played as they come; without an extent a unit is a pixel.
@@ -139,8 +139,6 @@ public:
             width_ = double(b.right) - b.left;
             height_ = double(b.bottom) - b.top;
         }
-        for (size_t i = 0; i < slots_.size(); ++i)
-            free_.insert(free_.end(), i);
         oldPen_ = GetCurrentObject(hdc, OBJ_PEN);
         oldBrush_ = GetCurrentObject(hdc, OBJ_BRUSH);
         MoveToEx(hdc, 0, 0, &oldPos_);
@@ -255,12 +253,18 @@ private:
     void place(size_t index, HGDIOBJ h, bool owned)
     {
         release(index);
+        if (index >= slots_.size())
+            slots_.resize(index + 1);
         slots_[index] = Slot{true, owned, h};
-        free_.erase(index);
+        if (index == unused_)
+            ++unused_;
+        released_.erase(index);
     }
 
     void release(size_t index)
     {
+        if (index >= slots_.size())
+            return;
         Slot& s = slots_[index];
         if (!s.used)
             return;
@@ -271,7 +275,7 @@ private:
         if (s.owned)
             DeleteObject(s.handle);
         s = Slot();
-        free_.insert(index);
+        released_.insert(index);
     }
 
     void select(HGDIOBJ h)
@@ -294,7 +298,14 @@ private:
         return CreateSolidBrush(colour & 0xFFFFFF); // hatched brushes drawn solid
     }
 
-    int freeSlot() const { return free_.empty() ? -1 : int(*free_.begin()); }
+    // WMF objects fill the table from the bottom, so every index from unused_ up is free.
+    int freeSlot() const
+    {
+        if (!released_.empty())
+            return int(*released_.begin());
+        return unused_ < limit_ ? int(unused_) : -1;
+    }
+    HGDIOBJ handleAt(size_t index) const { return index < slots_.size() ? slots_[index].handle : nullptr; }
 
     void box(bool ellipse, double l, double t, double r, double b)
     {
@@ -380,11 +391,11 @@ private:
             break;
         }
         case 0x012D:
-            if (n >= 2 && le16(p) < slots_.size())
-                select(slots_[le16(p)].handle);
+            if (n >= 2)
+                select(handleAt(le16(p)));
             break;
         case 0x01F0:
-            if (n >= 2 && le16(p) < slots_.size())
+            if (n >= 2)
                 release(le16(p));
             break;
         default:
@@ -435,13 +446,13 @@ private:
                 box(r.type == 42, s32(p + 8), s32(p + 12), s32(p + 16), s32(p + 20));
             break;
         case 38:
-            if (n >= 28 && le32(p + 8) < slots_.size()) {
+            if (n >= 28 && le32(p + 8) < limit_) {
                 const int style = int(le32(p + 12) & 0x0F);
                 place(le32(p + 8), makePen(style == PS_NULL ? PS_NULL : PS_SOLID, s32(p + 16), le32(p + 24)), true);
             }
             break;
         case 39:
-            if (n >= 24 && le32(p + 8) < slots_.size()) {
+            if (n >= 24 && le32(p + 8) < limit_) {
                 const uint32_t style = le32(p + 12);
                 place(le32(p + 8), makeBrush(style == 1 ? 1 : 0, le32(p + 16)), style != 1);
             }
@@ -454,9 +465,9 @@ private:
                     const uint32_t stockIndex = index & 0x7FFFFFFFu;
                     if (r.type == 37 && (stockIndex == WHITE_BRUSH || (stockIndex >= BLACK_BRUSH && stockIndex <= NULL_PEN)))
                         select(GetStockObject(int(stockIndex)));
-                } else if (index < slots_.size()) {
+                } else {
                     if (r.type == 37)
-                        select(slots_[index].handle);
+                        select(handleAt(index));
                     else
                         release(index);
                 }
@@ -470,8 +481,10 @@ private:
     HDC hdc_;
     const Metafile& m_;
     RECT rc_;
-    std::vector<Slot> slots_;
-    std::set<size_t> free_; // unused slots: a WMF object takes the lowest
+    size_t limit_;             // the header's table size
+    std::vector<Slot> slots_;  // grown as objects are made
+    std::set<size_t> released_; // freed again below unused_
+    size_t unused_ = 0;
     double left_ = 0, top_ = 0, width_ = 0, height_ = 0;
     HGDIOBJ oldPen_ = nullptr, oldBrush_ = nullptr;
     POINT oldPos_{0, 0};
