@@ -4,7 +4,10 @@
 #include "annotation/OrbelAnnArrow.h"
 #include "annotation/OrbelAnnArrowMark.h"
 #include "annotation/OrbelAnnLine.h"
+#include "annotation/OrbelAnnLabel.h"
 #include "annotation/OrbelAnnRectangle.h"
+#include "annotation/OrbelAnnSquare.h"
+#include "annotation/OrbelAnnTextMark.h"
 
 #include <new>
 
@@ -27,6 +30,9 @@ struct NameEntry {
 };
 
 const ToolEntry kTools[] = {
+    {kAnnTypeSquare, Make<COrbelAnnSquare>},
+    {kAnnTypeTextMark, Make<COrbelAnnTextMark>},
+    {kAnnTypeRuler, Make<COrbelAnnRuler>},
     {kAnnTypeArrowMark, Make<COrbelAnnArrowMark>},
 };
 
@@ -35,6 +41,11 @@ const NameEntry kNames[] = {
     {u"COrbelAnnLine", Make<COrbelAnnLine>},
     {u"COrbelAnnRectangle", Make<COrbelAnnRectangle>},
     {u"COrbelAnnArrow", Make<COrbelAnnArrow>},
+    {u"COrbelAnnRuler", Make<COrbelAnnRuler>},
+    {u"COrbelAnnSquare", Make<COrbelAnnSquare>},
+    {u"COrbelAnnTextMark", Make<COrbelAnnTextMark>},
+    {u"COrbelAnnText", Make<COrbelAnnText>},
+    {u"COrbelAnnLabel", Make<COrbelAnnLabel>},
 };
 
 } // namespace

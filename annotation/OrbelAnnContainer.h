@@ -35,6 +35,9 @@ public:
     // Deletes the selected members, sparing a text mark whose editor is open.
     void DeleteSelected();
     void Clear();
+    // Commits the first text mark with an edit pending in an open editor; editWindow
+    // receives that mark's editor window (0 after the commit). False when none was open.
+    bool CommitTextEdit(HWND& editWindow);
     int Count() const { return static_cast<int>(objects_.size()); }
     COrbelAnnObject* At(int index) const { return objects_[size_t(index)]; }
 

@@ -24,6 +24,14 @@ Tall (full mode only): a 200x1000000 RGB 8-bit image of smooth colour waves, enc
 -I -r 20, decoded whole in two rounds; the table's peak-memory columns (maximum resident
 set of each program, in MB) show what each holds of an image whose PGX files take 600 MB.
 --quick (for CI) keeps the CT image and three pairs, and asserts nothing.
+
+compare_decode.py --threads 1,2,4,8 [--build DIR] [--work DIR] [--rounds N]
+times the full decodes of dx2048_lossless, dx2048_irr, rgb2048_lossless and rgb2048_irr5
+with each thread count: `j2k_decode --threads N --double-buffer`, `opj_decompress
+-threads N` and `grk_decompress -H N` in turn, one warm-up each, then N rounds (at least
+5). Every one of our outputs must be byte-identical to our one-thread output. Printed:
+the medians, our speed-up over our one-thread run, opj's and grk's time over ours, and
+the processor count. --quick adds ct512_lossless at 1 and 2 threads after its table.
 """
 import argparse
 import json
@@ -296,6 +304,69 @@ def bench_rates(bench, cases, work):
     return rates
 
 
+def grk_available():
+    return any(os.access(os.path.join(d, "grk_decompress"), os.X_OK)
+               for d in os.environ.get("PATH", "/usr/bin:/bin").split(":") if d)
+
+
+def same_outputs(stem_a, stem_b):
+    c = 0
+    while os.path.exists("%s_%d.pgx" % (stem_a, c)):
+        with open("%s_%d.pgx" % (stem_a, c), "rb") as f, open("%s_%d.pgx" % (stem_b, c), "rb") as g:
+            if f.read() != g.read():
+                return False
+        c += 1
+    return c > 0 and not os.path.exists("%s_%d.pgx" % (stem_b, c))
+
+
+def thread_table(ours_bin, streams, counts, rounds, out_dir):
+    """Full decodes with each thread count, ours beside opj_decompress and grk_decompress."""
+    cores = len(os.sched_getaffinity(0))
+    grk = grk_available()
+    print("%-18s %3s %9s %9s %9s %8s %8s %8s" % ("stream", "N", "ours ms", "opj ms", "grk ms",
+                                                "speed-up", "opj/ours", "grk/ours"))
+    ok = True
+    for stream, path in streams:
+        base_stem = os.path.join(out_dir, "base")
+        timed([ours_bin, "--threads", "1", path, base_stem])
+        one = None
+        for n in counts:
+            stem = os.path.join(out_dir, "ours%d" % n)
+            ours = [ours_bin, "--threads", str(n), "--double-buffer", path, stem]
+            opj = ["opj_decompress", "-threads", str(n), "-i", path, "-o",
+                   os.path.join(out_dir, "opj.pgx")]
+            grk_cmd = ["grk_decompress", "-H", str(n), "-i", path, "-o",
+                       os.path.join(out_dir, "grk.pgx")]
+            cmds = [ours, opj] + ([grk_cmd] if grk else [])
+            for c in cmds:  # warm-up
+                timed(c)
+            times = [[] for _ in cmds]
+            for _ in range(rounds):
+                for k, c in enumerate(cmds):
+                    times[k].append(timed(c))
+            if not same_outputs(base_stem, stem):
+                print("FAIL: %s with %d threads differs from the one-thread output" % (stream, n))
+                ok = False
+            med = [statistics.median(t) for t in times]
+            if n == 1:
+                one = med[0]
+            speed = "%.2f" % (one / med[0]) if one else "-"
+            grk_ms = "%9.1f" % (med[2] * 1e3) if grk else "%9s" % "-"
+            grk_ratio = "%8.2f" % (med[2] / med[0]) if grk else "%8s" % "-"
+            print("%-18s %3d %9.1f %9.1f %s %8s %8.2f %s" % (stream, n, med[0] * 1e3, med[1] * 1e3,
+                                                           grk_ms, speed, med[1] / med[0],
+                                                           grk_ratio))
+            for f in os.listdir(out_dir):
+                if f.startswith("ours%d_" % n) or f.startswith(("opj", "grk")):
+                    os.remove(os.path.join(out_dir, f))
+        for f in os.listdir(out_dir):
+            os.remove(os.path.join(out_dir, f))
+    note = "" if cores >= 8 else " (this machine has fewer than 8: the speed-up target does not apply)"
+    print("%d processors%s; targets at 8 threads: our time at most half of opj's, our speed-up "
+          "at least 5 on 8 processors" % (cores, note))
+    return ok
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default=os.path.join(ROOT, "build-plain"))
@@ -304,15 +375,26 @@ def main():
     ap.add_argument("--pairs", type=int, default=5)
     ap.add_argument("--make-streams", metavar="DIR")
     ap.add_argument("--colour-only", action="store_true", help="with --make-streams")
+    ap.add_argument("--threads", metavar="LIST", help="thread counts, e.g. 1,2,4,8")
+    ap.add_argument("--rounds", type=int, default=5)
     a = ap.parse_args()
     if a.make_streams:
         for _, _, stream, path in make_streams(a.make_streams, a.quick, a.colour_only):
             print(path)
         return 0
     work = a.work or os.path.join(a.build, "compare_decode")
+    ours_bin = os.path.join(a.build, "tools", "decode", "j2k_decode")
+    if a.threads:
+        counts = [int(v) for v in a.threads.split(",")]
+        wanted = ["dx2048_lossless", "dx2048_irr", "rgb2048_lossless", "rgb2048_irr5"]
+        found = {stream: path for _, _, stream, path in make_streams(work, False)}
+        out_dir = tempfile.mkdtemp(prefix="threads_%d_" % os.getpid(), dir=work)
+        ok = thread_table(ours_bin, [(s, found[s]) for s in wanted], counts, max(5, a.rounds),
+                          out_dir)
+        os.rmdir(out_dir)
+        return 0 if ok else 1
     streams = make_streams(work, a.quick)
     pairs = 3 if a.quick else max(5, a.pairs)
-    ours_bin = os.path.join(a.build, "tools", "decode", "j2k_decode")
     bench_bin = os.path.join(a.build, "bench", "bench_decode")
     cases = cases_for(streams)
     # bench_decode gathers whole images in memory: not the tall one.
@@ -376,8 +458,12 @@ def main():
         pass
     for f in os.listdir(out_dir):
         os.remove(os.path.join(out_dir, f))
+    ok = True
+    if a.quick:
+        ct = [(stream, path) for _, _, stream, path in streams if stream == "ct512_lossless"]
+        ok = thread_table(ours_bin, ct, [1, 2], 3, out_dir)
     os.rmdir(out_dir)
-    return 0
+    return 0 if ok else 1
 
 
 if __name__ == "__main__":

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iomanip>
+#include <new>
 #include <string>
 #include <sys/file.h>
 #include <unistd.h>
@@ -40,9 +41,12 @@ struct LogFile {
 };
 
 // Never destroyed, so records written while the process exits still find their lock.
+// Static storage rather than the heap: a module that is unloaded takes it along instead
+// of leaving an allocation behind on every load.
 LogFile& logFile()
 {
-    static LogFile* file = new LogFile;
+    alignas(LogFile) static unsigned char storage[sizeof(LogFile)];
+    static LogFile* file = new (storage) LogFile;
     return *file;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/Kernel.h"
+#include "platform/Win32.h"
 #include "platform/WinTypes.h"
 
 #include <functional>
@@ -25,6 +26,7 @@
 #define DISP_E_BADVARTYPE ((HRESULT)0x80020008L)
 #define DISP_E_EXCEPTION ((HRESULT)0x80020009L)
 #define DISP_E_OVERFLOW ((HRESULT)0x8002000AL)
+#define DISP_E_BADINDEX ((HRESULT)0x8002000BL)
 #define DISP_E_BADPARAMCOUNT ((HRESULT)0x8002000EL)
 #define DISP_E_PARAMNOTOPTIONAL ((HRESULT)0x8002000FL)
 #define CLASS_E_NOAGGREGATION ((HRESULT)0x80040110L)
@@ -232,6 +234,87 @@ struct IPropertyNotifySink : IUnknown {
 
 protected:
     ~IPropertyNotifySink() = default;
+};
+
+// ---- OLE control interfaces (the members a container uses here) -------------------
+extern const IID IID_IOleObject;
+extern const IID IID_IOleInPlaceObject;
+extern const IID IID_IOleInPlaceActiveObject;
+extern const IID IID_IOleControl;
+extern const IID IID_IPersistPropertyBag;
+extern const IID IID_IPropertyBag;
+extern const IID IID_ITypeInfo;
+
+#define OLEIVERB_INPLACEACTIVATE (-5)
+#define OLECLOSE_SAVEIFDIRTY 0
+#define OLECLOSE_NOSAVE 1
+#define MEMBERID_NIL DISPID_UNKNOWN
+typedef DISPID MEMBERID;
+
+// The container's side; the control keeps it but asks nothing of it.
+struct IOleClientSite : IUnknown {
+protected:
+    ~IOleClientSite() = default;
+};
+
+struct IOleObject : IUnknown {
+    virtual HRESULT SetClientSite(IOleClientSite* site) = 0;
+    virtual HRESULT DoVerb(LONG verb, MSG* msg, IOleClientSite* site, LONG index, HWND parent,
+                           const RECT* position) = 0;
+    virtual HRESULT Close(DWORD saveOption) = 0;
+
+protected:
+    ~IOleObject() = default;
+};
+
+struct IOleInPlaceObject : IUnknown {
+    virtual HRESULT GetWindow(HWND* hwnd) = 0;
+    virtual HRESULT InPlaceDeactivate() = 0;
+    virtual HRESULT SetObjectRects(const RECT* position, const RECT* clip) = 0;
+
+protected:
+    ~IOleInPlaceObject() = default;
+};
+
+struct IOleInPlaceActiveObject : IUnknown {
+    // S_OK: the control consumed the message; S_FALSE: dispatch it as usual.
+    virtual HRESULT TranslateAccelerator(MSG* msg) = 0;
+
+protected:
+    ~IOleInPlaceActiveObject() = default;
+};
+
+struct IOleControl : IUnknown {
+    virtual HRESULT FreezeEvents(BOOL freeze) = 0;
+
+protected:
+    ~IOleControl() = default;
+};
+
+struct IPropertyBag : IUnknown {
+    virtual HRESULT Read(LPCOLESTR name, VARIANT* value, void* errorLog) = 0;
+    virtual HRESULT Write(LPCOLESTR name, VARIANT* value) = 0;
+
+protected:
+    ~IPropertyBag() = default;
+};
+
+struct IPersistPropertyBag : IUnknown {
+    virtual HRESULT InitNew() = 0;
+    virtual HRESULT Load(IPropertyBag* bag, void* errorLog) = 0;
+    virtual HRESULT Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) = 0;
+
+protected:
+    ~IPersistPropertyBag() = default;
+};
+
+struct ITypeInfo : IUnknown {
+    virtual HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) = 0;
+    // MEMBERID_NIL describes the type itself.
+    virtual HRESULT GetDocumentation(MEMBERID id, BSTR* name, BSTR* doc, DWORD* helpContext, BSTR* helpFile) = 0;
+
+protected:
+    ~ITypeInfo() = default;
 };
 
 // ---- BSTR: length prefix (bytes), NUL end, embedded NULs kept; NULL means empty ----

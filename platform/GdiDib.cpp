@@ -154,11 +154,11 @@ HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT usage, void** bits, H
     return addBitmap(b, true);
 }
 
-HBITMAP LoadBitmapW(HINSTANCE, LPCWSTR name)
+HBITMAP LoadBitmapW(HINSTANCE inst, LPCWSTR name)
 {
     if (!IS_INTRESOURCE(name))
         return nullptr;
-    std::string path = platform::ResourceFolder() + "/bitmaps/" + std::to_string(uintptr_t(name)) + ".bmp";
+    std::string path = platform::ResourceFolder(inst) + "/bitmaps/" + std::to_string(uintptr_t(name)) + ".bmp";
     std::ifstream f(path, std::ios::binary);
     if (!f)
         return nullptr;

@@ -375,7 +375,7 @@ HCURSOR LoadCursorW(HINSTANCE inst, LPCWSTR name)
     UINT id = UINT(reinterpret_cast<uintptr_t>(name));
     bool system = inst == nullptr;
     if (!system) {
-        std::ifstream f(platform::ResourceFolder() + "/cursors/" + std::to_string(id) + ".cur", std::ios::binary);
+        std::ifstream f(platform::ResourceFolder(inst) + "/cursors/" + std::to_string(id) + ".cur", std::ios::binary);
         if (!f)
             return nullptr;
     } else if (id < 32512 || id > 32651) {

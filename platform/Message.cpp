@@ -469,3 +469,23 @@ bool platform::WaitForSentMessage(DWORD limitMs)
             return !q->sent.empty();
     return true;
 }
+
+bool platform::ThreadHasPendingMessages()
+{
+    State& s = state();
+    boost::lock_guard<boost::mutex> g(s.lock);
+    auto q = myQueueLocked();
+    return !q->sent.empty() || !q->posted.empty() || !q->input.empty() ||
+           paintCandidateLocked(GetCurrentThreadId(), nullptr);
+}
+
+int platform::ThreadTimerCount()
+{
+    State& s = state();
+    boost::lock_guard<boost::mutex> g(s.lock);
+    DWORD me = GetCurrentThreadId();
+    int n = 0;
+    for (const Timer& t : s.timers)
+        n += t.thread == me && t.hwnd != nullptr;
+    return n;
+}

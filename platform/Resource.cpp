@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
+#include <iterator>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -43,19 +43,17 @@ boost::mutex g_resLock;
 std::map<std::string, std::unique_ptr<LoadedResource>> g_resources; // by path, loaded once
 }
 
-std::string platform::ResourceFolder()
+std::string platform::ResourceFolder(HMODULE module)
 {
     if (const char* env = std::getenv("ORBEL_RESOURCES"); env && *env)
         return env;
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&platform::ResourceFolder), &info) && info.dli_fname) {
-        std::string p = info.dli_fname;
-        if (p.find('/') == std::string::npos) {
-            char buf[4096];
-            ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-            if (n > 0)
-                p.assign(buf, size_t(n));
-        }
+    // Null and unknown handles mean the main program, whose resources sit beside it.
+    WCHAR buf[4096];
+    DWORD n = module ? GetModuleFileNameW(module, buf, DWORD(std::size(buf))) : 0;
+    if (n == 0 || n >= std::size(buf))
+        n = GetModuleFileNameW(nullptr, buf, DWORD(std::size(buf)));
+    if (n > 0 && n < std::size(buf)) {
+        std::string p = Utf16ToUtf8(std::u16string(buf, n));
         size_t slash = p.find_last_of('/');
         if (slash != std::string::npos)
             return p.substr(0, slash) + "/resources";
@@ -63,9 +61,9 @@ std::string platform::ResourceFolder()
     return "resources";
 }
 
-int LoadStringW(HINSTANCE, UINT id, LPWSTR buffer, int maxCount)
+int LoadStringW(HINSTANCE inst, UINT id, LPWSTR buffer, int maxCount)
 {
-    std::ifstream f(platform::ResourceFolder() + "/strings.txt", std::ios::binary);
+    std::ifstream f(platform::ResourceFolder(inst) + "/strings.txt", std::ios::binary);
     if (!f || !buffer || maxCount <= 0)
         return 0;
     std::string line;
@@ -89,14 +87,14 @@ int LoadStringW(HINSTANCE, UINT id, LPWSTR buffer, int maxCount)
     return 0;
 }
 
-HRSRC FindResourceW(HMODULE, LPCWSTR name, LPCWSTR type)
+HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type)
 {
     if (!name || !type)
         return nullptr;
     std::string t = typeName(type), n = idName(name);
     if (!safeName(t) || !safeName(n))
         return nullptr;
-    std::string path = platform::ResourceFolder() + "/" + t + "/" + n + ".rgs";
+    std::string path = platform::ResourceFolder(module) + "/" + t + "/" + n + ".rgs";
     std::ifstream f(path, std::ios::binary);
     if (!f)
         return nullptr;

@@ -122,10 +122,21 @@ struct MONITORINFO {
 #define WS_BORDER 0x00800000L
 #define WS_VSCROLL 0x00200000L
 #define WS_HSCROLL 0x00100000L
+#define WS_GROUP 0x00020000L
 #define WS_TABSTOP 0x00010000L
 #define WS_EX_TOPMOST 0x00000008L
 #define WS_EX_TRANSPARENT 0x00000020L
 #define WS_EX_TOOLWINDOW 0x00000080L
+#define WS_EX_STATICEDGE 0x00020000L
+
+// The "EDIT" control: its styles and messages.
+#define ES_MULTILINE 0x0004L
+#define ES_AUTOHSCROLL 0x0080L
+#define ES_WANTRETURN 0x1000L
+#define EM_GETSEL 0x00B0
+#define EM_SETSEL 0x00B1
+#define EM_SCROLLCARET 0x00B7
+#define EM_REPLACESEL 0x00C2
 #define CW_USEDEFAULT ((int)0x80000000)
 #define HWND_MESSAGE ((HWND)(LONG_PTR)-3)
 
@@ -510,7 +521,19 @@ struct SurfaceView {
 };
 SurfaceView SurfaceOf(HWND hwnd);
 
-// The folder resources are read from: $ORBEL_RESOURCES, else resources/ beside the module.
-std::string ResourceFolder();
+// The folder a module's resources are read from: $ORBEL_RESOURCES, else resources/
+// beside the module's file (null or unknown: the main program).
+std::string ResourceFolder(HMODULE module);
+
+// True when the calling thread has sent, posted or input messages waiting, or a window
+// of it needs painting.
+bool ThreadHasPendingMessages();
+// Timers set on the calling thread's windows.
+int ThreadTimerCount();
+// The visible top-level windows owned by owner, bottom of the z-order first.
+std::vector<HWND> VisibleOwnedPopups(HWND owner);
+// Unregisters the window classes whose procedure lies in the shared object holding
+// codeAddress (a module about to be unloaded); returns how many went.
+int UnregisterClassesOfCode(const void* codeAddress);
 
 } // namespace platform

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <dlfcn.h>
 
 namespace platform {
 namespace detail {
@@ -27,6 +28,8 @@ void Surface::resize(int w, int h)
     width = w;
     height = h;
 }
+
+LRESULT editControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 namespace {
 LRESULT scrollBarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -120,6 +123,11 @@ void registerSystemClassesLocked(State& s)
     sb->proc = scrollBarProc;
     sb->system = true;
     s.classes[lower(sb->name)] = sb;
+    auto edit = std::make_shared<WindowClass>();
+    edit->name = u"EDIT";
+    edit->proc = editControlProc;
+    edit->system = true;
+    s.classes[lower(edit->name)] = edit;
 }
 
 void sendSizeMove(HWND h, const RECT& r)
@@ -578,6 +586,29 @@ BOOL UnregisterClassW(LPCWSTR className, HINSTANCE)
             return FALSE; // still in use
     s.classes.erase(it);
     return TRUE;
+}
+
+int platform::UnregisterClassesOfCode(const void* codeAddress)
+{
+    Dl_info mine{};
+    if (!codeAddress || !dladdr(codeAddress, &mine) || !mine.dli_fbase)
+        return 0;
+    State& s = state();
+    boost::lock_guard<boost::mutex> g(s.lock);
+    int removed = 0;
+    for (auto it = s.classes.begin(); it != s.classes.end();) {
+        Dl_info where{};
+        bool inModule = !it->second->system && it->second->proc &&
+                        dladdr(reinterpret_cast<const void*>(it->second->proc), &where) &&
+                        where.dli_fbase == mine.dli_fbase;
+        if (inModule) {
+            it = s.classes.erase(it);
+            ++removed;
+        } else {
+            ++it;
+        }
+    }
+    return removed;
 }
 
 // ---- windows ---------------------------------------------------------------------
@@ -1194,4 +1225,17 @@ platform::SurfaceView platform::SurfaceOf(HWND hwnd)
     v.height = top->surface->height;
     v.stride = v.width * 4;
     return v;
+}
+
+std::vector<HWND> platform::VisibleOwnedPopups(HWND owner)
+{
+    State& s = state();
+    boost::lock_guard<boost::mutex> g(s.lock);
+    std::vector<HWND> out;
+    for (auto it = s.topLevels.rbegin(); it != s.topLevels.rend(); ++it) {
+        auto w = findLocked(*it);
+        if (w && owner && w->owner == owner && visibleLocked(*w))
+            out.push_back(*it);
+    }
+    return out;
 }

@@ -29,6 +29,17 @@ CLASSES = {
                        ("shaft", "member"), ("wing1", "member"), ("wing2", "member")],
     "COrbelAnnArrowMark": [("type", "i"), ("complete", "i"), ("selected", "b"),
                            ("arrow", "member")],
+    "COrbelAnnText": [("complete", "i"), ("creating", "i"), ("selected", "b"),
+                      ("imageCorner2.x", "i"), ("imageCorner2.y", "i"),
+                      ("imageCorner1.x", "i"), ("imageCorner1.y", "i"),
+                      ("text", "s"), ("turnsCaptured", "i"), ("storedTurns", "i")],
+    "COrbelAnnTextMark": [("type", "i"), ("complete", "i"), ("pending", "i"), ("editing", "i"),
+                          ("done", "i"), ("selected", "b"), ("text", "member")],
+    "COrbelAnnLabel": [("complete", "i"), ("selected", "b"), ("arrow", "member"), ("text", "member")],
+    "COrbelAnnRuler": [("type", "i"), ("complete", "i"), ("selected", "b"), ("measured", "member"),
+                       ("tick1", "member"), ("tick2", "member"), ("label", "member")],
+    "COrbelAnnSquare": [("type", "i"), ("complete", "i"), ("selected", "b"), ("rect", "member"),
+                        ("label", "member")],
 }
 
 VERSION = 1017
@@ -72,7 +83,9 @@ def decode_object(reader, name, depth, role, out):
         elif kind == "d":
             fields.append("%s=%r" % (field, reader.double()))
         elif kind == "s":
-            fields.append("%s=%s" % (field, reader.string().encode("unicode_escape").decode("ascii")))
+            # Blanks are escaped too, so that a value stays one word of the listing.
+            text = reader.string().encode("unicode_escape").decode("ascii")
+            fields.append("%s=%s" % (field, text.replace(" ", "\\x20")))
         else:
             members.append(field)
     head = "  " * depth + (role + ": " if role else "") + name

@@ -3,8 +3,12 @@
 #include "codec/coding/rv_dequant_sse2.h"
 
 #include "codec/coding/rvd_decoder.h"
+#include "codec/core/rv_codestream.h"
+#include "codec/core/rv_subband.h"
 #include "codec/core/rvd_params.h"
 #include "codec/core/rvd_processor.h"
+#include "codec/core/rvd_resolution.h"
+#include "codec/core/rvd_thread_env.h"
 
 #include <algorithm>
 #include <cmath>
@@ -261,8 +265,8 @@ void rv_dequantizer::convert(const rvd_block& block, const rv_line_ptrs& lines, 
 
 rv_decoder::rv_decoder(const rv_band_shape& shape, rv_block_access* access,
                        rvd_sample_allocator* allocator, bool use_shorts, float normalization,
-                       int pull_offset)
-    : access(access), allocator(allocator), pull_offset(pull_offset)
+                       int pull_offset, rvd_thread_env* env, rvd_thread_queue* env_queue)
+    : access(access), creator_env(env), allocator(allocator), pull_offset(pull_offset)
 {
     if (allocator == nullptr || access == nullptr || pull_offset < 0)
         rv_raise_core_error("Invalid arguments given to the subband decoder.");
@@ -293,7 +297,30 @@ rv_decoder::rv_decoder(const rv_band_shape& shape, rv_block_access* access,
     if (valid_blocks.size.x > 1)
         align_offset = (use_shorts ? (8 - first_block_width % 8) % 8
                                    : (4 - first_block_width % 4) % 4);
+    band_height = rows_left;
+    // The threaded jobs place blocks from the partition alone.
+    const int nr = valid_blocks.size.y, nc = valid_blocks.size.x;
+    lead_height = (shape.rows_reversed && nr >= 2)
+                      ? rows_left - first_block_height - (nr - 2) * block_height
+                      : first_block_height;
+    lead_width = (shape.cols_reversed && nc >= 2)
+                     ? width - first_block_width - (nc - 2) * block_width
+                     : first_block_width;
     buffer_lines = std::min(rows_left, block_height);
+    if (env != nullptr) {
+        queue = env->add_queue(this, env_queue, "block decoder");
+        const int threads = env->get_num_threads();
+        if (threads > 1) {
+            const std::int64_t samples =
+                std::int64_t(std::min(block_height, rows_left)) * width / 8192;
+            jobs_per_row = int(std::max<std::int64_t>(1, std::min<std::int64_t>(32, samples)));
+            if (rows_left > block_height && shape.band_idx <= 8 / jobs_per_row + 1) {
+                work_ahead = true;
+                buffer_lines = block_height + std::min(block_height, rows_left - lead_height);
+                sequence = std::uint32_t(64 - shape.dwt_level);
+            }
+        }
+    }
     std::uint64_t samples = std::uint64_t(align_offset) + std::uint64_t(width);
     line_bytes = use_shorts ? 16 * ((samples + 10) / 8) : 16 * ((samples + 6) / 4);
     for (int i = 0; i < buffer_lines; i++)
@@ -304,27 +331,93 @@ rv_decoder::~rv_decoder() = default;
 
 void rv_decoder::start(rvd_thread_env* env)
 {
-    (void)env;
     if (started)
         return;
-    started = true;
-    const std::uint64_t front = std::uint64_t(align_offset) * (dq.use_shorts ? 2 : 4);
-    for (int i = 0; i < buffer_lines; i++) {
-        std::uint8_t* p = static_cast<std::uint8_t*>(allocator->alloc_bytes(line_bytes)) + front;
-        if (dq.use_shorts)
-            lines16.push_back(reinterpret_cast<std::int16_t*>(p));
-        else if (dq.reversible)
-            lines_i32.push_back(reinterpret_cast<std::int32_t*>(p));
-        else
-            lines_f32.push_back(reinterpret_cast<float*>(p));
+    rvd_thread_env* e = env != nullptr ? env : creator_env;
+    {
+        // The allocator is shared by the tile's engines.
+        rv_env_lock lock(queue != nullptr ? e : nullptr);
+        started = true;
+        const std::uint64_t front = std::uint64_t(align_offset) * (dq.use_shorts ? 2 : 4);
+        for (int i = 0; i < buffer_lines; i++) {
+            std::uint8_t* p =
+                static_cast<std::uint8_t*>(allocator->alloc_bytes(line_bytes)) + front;
+            if (dq.use_shorts)
+                lines16.push_back(reinterpret_cast<std::int16_t*>(p));
+            else if (dq.reversible)
+                lines_i32.push_back(reinterpret_cast<std::int32_t*>(p));
+            else
+                lines_f32.push_back(reinterpret_cast<float*>(p));
+        }
+        lines.s16 = lines16.data();
+        lines.i32 = lines_i32.data();
+        lines.f32 = lines_f32.data();
     }
-    lines.s16 = lines16.data();
-    lines.i32 = lines_i32.data();
-    lines.f32 = lines_f32.data();
+    if (queue != nullptr && rows_left > 0)
+        schedule_row(e);
+}
+
+int rv_decoder::row_lines(int row) const
+{
+    if (row == 0)
+        return std::min(lead_height, band_height);
+    const int first = lead_height + (row - 1) * block_height;
+    return std::max(0, std::min(block_height, band_height - first));
+}
+
+void rv_decoder::schedule_row(rvd_thread_env* env)
+{
+    const bool last = rows_scheduled + 1 >= valid_blocks.size.y;
+    rows_scheduled++;
+    env->add_jobs(queue, jobs_per_row, last, sequence);
+}
+
+// One job's share of a block row: contiguous block columns, each checked against the
+// partition the band's shape describes.
+void rv_decoder::decode_columns(rvd_thread_env* env, int row, int job)
+{
+    const int n = valid_blocks.size.x;
+    const int c0 = int(std::int64_t(job) * n / jobs_per_row);
+    const int c1 = int(std::int64_t(job + 1) * n / jobs_per_row);
+    const int height = row_lines(row);
+    const int half = (work_ahead && (row & 1)) ? block_height : 0;
+    rv_line_ptrs rows;
+    rows.s16 = lines.s16 != nullptr && !lines16.empty() ? lines.s16 + half : nullptr;
+    rows.i32 = lines.i32 != nullptr && !lines_i32.empty() ? lines.i32 + half : nullptr;
+    rows.f32 = lines.f32 != nullptr && !lines_f32.empty() ? lines.f32 + half : nullptr;
+    int x_off = c0 == 0 ? 0 : lead_width + (c0 - 1) * block_width;
+    for (int j = c0; j < c1; j++) {
+        const int expected = std::min(j == 0 ? lead_width : block_width, width - x_off);
+        rvd_coords idx(valid_blocks.pos.y + row, valid_blocks.pos.x + j);
+        rvd_block* block = access->open_block(idx, env);
+        if (block == nullptr)
+            rv_raise_core_error("Code-block could not be opened for decoding.");
+        rvd_coords ext = block->region.size;
+        if (block->transpose)
+            ext.transpose();
+        if (ext.y != height || height < 1 || half + height > buffer_lines || ext.x != expected ||
+            expected < 1 || block->region.pos.y < 0 || block->region.pos.x < 0 ||
+            block->region.pos.y + block->region.size.y > block->size.y ||
+            block->region.pos.x + block->region.size.x > block->size.x) {
+            access->close_block(block, env);
+            rv_raise_core_error("Code-block region does not match the subband's code-block "
+                                "partition.");
+        }
+        if (access->decode(block_decoder, block))
+            dq.convert(*block, rows, x_off);
+        else
+            dq.zero(*block, rows, x_off);
+        access->close_block(block, env);
+        x_off += ext.x;
+    }
 }
 
 void rv_decoder::do_job(rvd_thread_env* env, int job_idx)
 {
+    if (queue != nullptr) {
+        decode_columns(env, job_idx / jobs_per_row, job_idx % jobs_per_row);
+        return;
+    }
     const int row = job_idx / jobs_per_row;
     int height = -1;
     int x_off = 0;
@@ -379,9 +472,21 @@ void rv_decoder::pull(rvd_line_buf& line, rvd_thread_env* env)
         if (rows_fetched >= valid_blocks.size.y)
             rv_raise_core_error("Code-block region does not match the subband's code-block "
                                 "partition.");
-        do_job(env, rows_fetched * jobs_per_row);
-        lines_ready = row_height;
-        next_line = 0;
+        if (queue != nullptr) {
+            rvd_thread_env* e = env != nullptr ? env : creator_env;
+            if (work_ahead && rows_fetched == 0 && rows_scheduled < valid_blocks.size.y)
+                schedule_row(e);
+            e->process_jobs(queue, false, true);
+            next_line = (work_ahead && (rows_fetched & 1)) ? block_height : 0;
+            lines_ready = next_line + row_lines(rows_fetched);
+            if (lines_ready == next_line)
+                rv_raise_core_error("Code-block region does not match the subband's code-block "
+                                    "partition.");
+        } else {
+            do_job(env, rows_fetched * jobs_per_row);
+            lines_ready = row_height;
+            next_line = 0;
+        }
         rows_fetched++;
     }
     const int n = std::min(width, line.get_width() - pull_offset);
@@ -394,6 +499,9 @@ void rv_decoder::pull(rvd_line_buf& line, rvd_thread_env* env)
     std::memcpy(dst + size_t(pull_offset) * bytes, src, size_t(n) * bytes);
     next_line++;
     rows_left--;
+    // The row's half is free again: its next block row can be decoded meanwhile.
+    if (queue != nullptr && next_line == lines_ready && rows_scheduled < valid_blocks.size.y)
+        schedule_row(env != nullptr ? env : creator_env);
 }
 
 // Subband glue ----------------------------------------------------------------------------
@@ -428,25 +536,28 @@ rv_band_shape rv_band_shape_of(rvd_subband band)
     s.K_max_prime = band.get_K_max_prime();
     s.reversible = band.get_reversible();
     s.delta = band.get_delta();
+    const rv_codestream* cs = band.get_state()->resolution->codestream;
+    s.rows_reversed = cs->vflip;
+    s.cols_reversed = cs->hflip;
+    s.band_idx = band.get_band_idx();
+    s.dwt_level = band.access_resolution().get_dwt_level();
     return s;
 }
 
 rvd_pull_ifc_base* rv_make_decoder(rvd_subband band, rvd_sample_allocator* allocator,
-                                   bool use_shorts, float normalization, int pull_offset)
+                                   bool use_shorts, float normalization, int pull_offset,
+                                   rvd_thread_env* env, rvd_thread_queue* env_queue)
 {
     return new rv_decoder(rv_band_shape_of(band), new subband_access(band), allocator,
-                          use_shorts, normalization, pull_offset);
+                          use_shorts, normalization, pull_offset, env, env_queue);
 }
 
 rvd_decoder::rvd_decoder(rvd_subband band, rvd_sample_allocator* allocator, bool use_shorts,
                          float normalization, int pull_offset, rvd_thread_env* env,
                          rvd_thread_queue* env_queue)
 {
-    (void)env_queue;
-    if (env != nullptr)
-        rv_raise_core_error("Thread environments are not yet supported by the subband decoder "
-                            "and inverse wavelet transform; pass a null environment.");
     if (!band.exists())
         rv_raise_core_error("Subband decoder requested for a missing subband.");
-    state = rv_make_decoder(band, allocator, use_shorts, normalization, pull_offset);
+    state = rv_make_decoder(band, allocator, use_shorts, normalization, pull_offset, env,
+                            env_queue);
 }

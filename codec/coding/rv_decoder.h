@@ -23,6 +23,11 @@ struct rv_band_shape {
     int K_max = 0, K_max_prime = 0;
     bool reversible = false;
     float delta = 0.0f;
+    // The view runs the real partition backwards: the first apparent block row (column) is
+    // the real last one.
+    bool rows_reversed = false, cols_reversed = false;
+    int band_idx = 0;  // decides whether a threaded decoder works a block row ahead
+    int dwt_level = 0; // ranks the band's jobs: lower resolutions first
 };
 
 rv_band_shape rv_band_shape_of(rvd_subband band);
@@ -66,9 +71,12 @@ struct rv_dequantizer {
 class rv_decoder : public rvd_pull_ifc_base, public rvd_worker {
 public:
     // `access` is owned by the decoder, also when construction fails.
+    // With an environment, block rows are decoded as jobs of a "block decoder" queue
+    // under `env_queue`.
     rv_decoder(const rv_band_shape& shape, rv_block_access* access,
                rvd_sample_allocator* allocator, bool use_shorts, float normalization,
-               int pull_offset);
+               int pull_offset, rvd_thread_env* env = nullptr,
+               rvd_thread_queue* env_queue = nullptr);
     ~rv_decoder() override;
     void start(rvd_thread_env* env) override;
     void pull(rvd_line_buf& line, rvd_thread_env* env) override;
@@ -76,6 +84,8 @@ public:
 
     int get_buffer_lines() const { return buffer_lines; }
     int get_align_offset() const { return align_offset; }
+    int get_jobs_per_row() const { return jobs_per_row; }
+    bool works_ahead() const { return work_ahead; }
 
 private:
     rvd_block_decoder block_decoder;
@@ -91,7 +101,19 @@ private:
     int buffer_lines = 0;
     int next_line = 0, lines_ready = 0;
     int rows_fetched = 0;
-    int row_height = 0; // lines of the block row decoded last
+    int row_height = 0; // lines of the block row decoded last (unthreaded)
+    // Threaded: the queue, block rows whose jobs were added, and whether odd block rows
+    // go to the buffer's second half.
+    rvd_thread_queue* queue = nullptr;
+    rvd_thread_env* creator_env = nullptr;
+    int rows_scheduled = 0;
+    bool work_ahead = false;
+    std::uint32_t sequence = 0;
+    int band_height = 0;
+    int lead_height = 0, lead_width = 0; // the first apparent block row's height, column's width
+    int row_lines(int row) const; // lines of block row `row`
+    void schedule_row(rvd_thread_env* env);
+    void decode_columns(rvd_thread_env* env, int row, int job);
     std::uint64_t line_bytes = 0;
     rvd_sample_allocator* allocator = nullptr;
     std::vector<std::int16_t*> lines16; // sample 0 of each buffer line
@@ -103,4 +125,6 @@ private:
 
 // The engine a leaf of the synthesis tree gets.
 rvd_pull_ifc_base* rv_make_decoder(rvd_subband band, rvd_sample_allocator* allocator,
-                                   bool use_shorts, float normalization, int pull_offset);
+                                   bool use_shorts, float normalization, int pull_offset,
+                                   rvd_thread_env* env = nullptr,
+                                   rvd_thread_queue* env_queue = nullptr);

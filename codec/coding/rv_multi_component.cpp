@@ -1,5 +1,7 @@
 #include "codec/coding/rv_multi_component.h"
 
+#include "codec/core/rvd_thread_env.h"
+
 #include <algorithm>
 
 void rv_multi_component::do_job(rvd_thread_env* env, int job_idx)
@@ -27,4 +29,18 @@ void rv_multi_component::fill_stripe(int rows_left, rvd_thread_env* env)
     do_job(env, 0);
     next_buffer = 0;
     num_available = num_job_rows;
+}
+
+void rv_multi_component::take_stripe(rvd_thread_env* env)
+{
+    env->process_jobs(queue, false, true);
+    next_buffer = first_job_buffer;
+    num_available = num_job_rows;
+    const int remaining = line.size.y - rows_queued;
+    if (remaining <= 0 || num_job_rows <= 0)
+        return;
+    first_job_buffer = first_job_buffer == 0 ? num_job_rows : 0;
+    num_job_rows = std::min(stripe_height, remaining);
+    rows_queued += num_job_rows;
+    env->add_jobs(queue, 1, rows_queued == line.size.y);
 }

@@ -20,6 +20,9 @@ public:
     void set_buffering(int stripe, int height);
     // Pulls min(stripe, rows_left) rows into buffers from 0.
     void fill_stripe(int rows_left, rvd_thread_env* env);
+    // Double buffering: waits for the running job, makes its rows available and queues
+    // the next stripe into the other half.
+    void take_stripe(rvd_thread_env* env);
 
     int comp_idx = 0;
     rvd_thread_queue* queue = nullptr;
@@ -29,6 +32,7 @@ public:
     int num_available = 0;
     int first_job_buffer = 0;
     int num_job_rows = 0;
+    int rows_queued = 0; // rows of all jobs queued so far
     int stripe_height = 1;
     int num_buffers = 0;
     std::unique_ptr<rvd_line_buf[]> buffers;

@@ -1,4 +1,5 @@
 #include "codec/coding/rv_multi_synthesis.h"
+#include "codec/core/rvd_thread_env.h"
 
 #include "codec/coding/rv_multi_source.h"
 #include "codec/coding/rvd_colour.h"
@@ -58,16 +59,6 @@ namespace {
     handler_returned();
 }
 
-[[noreturn]] void threads_error()
-{
-    {
-        rvd_error e("Ravade Core Error:\n");
-        e << "Multi-component synthesis cannot use a thread environment yet; create it "
-             "without one.";
-    }
-    handler_returned();
-}
-
 // Shares one flag between two lines; true when either changed.
 bool share_flag(bool& a, bool& b)
 {
@@ -84,18 +75,23 @@ bool size_known(const rvd_coords& s)
 
 } // namespace
 
-rv_multi_synthesis::~rv_multi_synthesis() {}
+rv_multi_synthesis::~rv_multi_synthesis()
+{
+    // No job may still run on engines about to be freed.
+    if (queues_live)
+        try {
+            terminate_queues(creator_env);
+        } catch (...) {
+        }
+}
 
 std::int64_t rv_multi_synthesis::create(rv_multi_source& source, bool force_precise,
                                         bool skip_ycc, bool want_fastest, int stripe_height,
                                         rvd_thread_env* env, rvd_thread_queue* queue,
                                         bool double_buffering)
 {
-    // Double buffering and component jobs need the worker pool.
-    if (env != nullptr)
-        threads_error();
-    (void)queue;
-    (void)double_buffering;
+    creator_env = env;
+    env_queue = env != nullptr ? queue : nullptr;
     stripe_height = std::max(1, stripe_height);
 
     // 1. Colour transform.
@@ -121,6 +117,11 @@ std::int64_t rv_multi_synthesis::create(rv_multi_source& source, bool force_prec
         for (int i = 0; i < n; ++i)
             components[i].comp_idx = stage_inputs[i];
     }
+    if (env != nullptr) {
+        queues_live = true;
+        for (int i = 0; i < n; ++i)
+            components[i].queue = env->add_queue(&components[i], queue, "component processor", 0);
+    }
     if (use_ycc && n < 3)
         use_ycc = false;
 
@@ -140,7 +141,11 @@ std::int64_t rv_multi_synthesis::create(rv_multi_source& source, bool force_prec
             line.need_precise = line.reversible ? true : !want_fastest;
         line.bit_depth = source.get_bit_depth(comp.comp_idx, false);
         line.size = source.get_comp_size(comp.comp_idx);
-        comp.double_buffering = false;
+        comp.double_buffering = env != nullptr && double_buffering && n >= 2 &&
+                                env->get_num_threads() >= 2 && line.size.y >= 1 &&
+                                line.size.x >= 1;
+        if (env != nullptr && !comp.double_buffering)
+            env->add_jobs(comp.queue, 0, true);
         comp.set_buffering(stripe_height, line.size.y);
     }
 
@@ -251,6 +256,15 @@ std::int64_t rv_multi_synthesis::create(rv_multi_source& source, bool force_prec
     next_row.assign(std::size_t(last->num_components), 0);
     for (int i = 0; i < n; ++i)
         components[i].engine.start(env);
+    for (int i = 0; i < n; ++i) {
+        rv_multi_component& comp = components[i];
+        if (!comp.double_buffering)
+            continue;
+        comp.first_job_buffer = 0;
+        comp.num_job_rows = std::min(comp.stripe_height, comp.line.size.y);
+        comp.rows_queued = comp.num_job_rows;
+        env->add_jobs(comp.queue, 1, comp.rows_queued == comp.line.size.y);
+    }
     return std::int64_t(allocator.get_size());
 }
 
@@ -459,7 +473,18 @@ void rv_multi_synthesis::create_resources(rv_multi_source& source, rvd_thread_en
 
 void rv_multi_synthesis::terminate_queues(rvd_thread_env* env)
 {
-    (void)env; // no queues without the worker pool
+    if (env == nullptr || !queues_live)
+        return;
+    queues_live = false;
+    if (env_queue != nullptr) {
+        env->terminate(env_queue, true);
+    } else {
+        for (int i = 0; i < num_codestream_components; ++i)
+            if (components[i].queue != nullptr)
+                env->terminate(components[i].queue, false);
+    }
+    for (int i = 0; i < num_codestream_components; ++i)
+        components[i].queue = nullptr;
 }
 
 rvd_coords rv_multi_synthesis::get_size(int comp_idx) const
@@ -485,8 +510,6 @@ bool rv_multi_synthesis::is_line_absolute(int comp_idx) const
 
 rvd_line_buf* rv_multi_synthesis::get_line(int comp_idx, rvd_thread_env* env)
 {
-    if (env != nullptr)
-        threads_error();
     if (output_collection == nullptr || comp_idx < 0 || comp_idx >= output_collection->num_components)
         return nullptr;
     rv_multi_line* l = output_collection->components[std::size_t(comp_idx)];
@@ -507,8 +530,12 @@ void rv_multi_synthesis::advance_components(rv_multi_line* line, int r, rvd_thre
     const int count = (use_ycc && line->collection_idx < 3) ? 3 : 1;
     for (int i = first; i < first + count; ++i) {
         rv_multi_component& comp = components[i];
-        if (comp.num_available == 0)
-            comp.fill_stripe(comp.line.size.y - r, env);
+        if (comp.num_available == 0) {
+            if (comp.double_buffering)
+                comp.take_stripe(env != nullptr ? env : creator_env);
+            else
+                comp.fill_stripe(comp.line.size.y - r, env);
+        }
         // Hand the filled buffer to the line; its old storage is filled again later.
         std::swap(comp.line.line, comp.buffers[comp.next_buffer]);
         comp.next_buffer++;

@@ -16,7 +16,8 @@ public:
     ~rv_multi_synthesis() override;
 
     // Builds the network from `source` (kept only while building) and returns the bytes
-    // of line storage held. Only a null thread environment is served.
+    // of line storage held. With a thread environment each codestream component gets a
+    // "component processor" queue under `queue`.
     std::int64_t create(rv_multi_source& source, bool force_precise, bool skip_ycc,
                         bool want_fastest, int stripe_height, rvd_thread_env* env,
                         rvd_thread_queue* queue, bool double_buffering);
@@ -36,4 +37,6 @@ private:
     void create_resources(rv_multi_source& source, rvd_thread_env* env);
 
     std::vector<int> next_row; // per output component
+    rvd_thread_env* creator_env = nullptr;
+    bool queues_live = false;  // component queues exist and were not terminated
 };

@@ -1,5 +1,7 @@
 #include "codec/coding/rv_synthesis.h"
 
+#include "codec/core/rvd_thread_env.h"
+
 #include "codec/coding/rv_decoder.h"
 #include "codec/coding/rvd_synthesis.h"
 #include "codec/core/rv_codestream.h"
@@ -288,13 +290,17 @@ void rv_synthesis::start(rvd_thread_env* env)
 {
     if (started)
         return;
-    for (rv_dwt_line& r : records) {
-        r.halves[0].create();
-        r.halves[1].create();
+    {
+        // The allocator is shared by the tile's engines.
+        rv_env_lock lock(env);
+        for (rv_dwt_line& r : records) {
+            r.halves[0].create();
+            r.halves[1].create();
+        }
+        scratch.halves[0].create();
+        scratch.halves[1].create();
+        started = true;
     }
-    scratch.halves[0].create();
-    scratch.halves[1].create();
-    started = true;
     for (rvd_pull_ifc& c : children)
         if (c.exists())
             c.start(env);
@@ -302,7 +308,7 @@ void rv_synthesis::start(rvd_thread_env* env)
         queue.set_records(&records);
 }
 
-void rv_synthesis::load_row(int row, rv_dwt_line& line)
+void rv_synthesis::load_row(int row, rv_dwt_line& line, rvd_thread_env* env)
 {
     int a = 0, b = 1;
     if (vert_split && (row & 1)) {
@@ -312,12 +318,12 @@ void rv_synthesis::load_row(int row, rv_dwt_line& line)
     if (line.halves[0].get_width() > 0) {
         if (!children[a].exists())
             inconsistent();
-        children[a].pull(line.halves[0], nullptr);
+        children[a].pull(line.halves[0], env);
     }
     if (line.halves[1].get_width() > 0) {
         if (!children[b].exists())
             inconsistent();
-        children[b].pull(line.halves[1], nullptr);
+        children[b].pull(line.halves[1], env);
     }
     if (!vertical_first)
         horizontal_stage(line);
@@ -416,13 +422,13 @@ void rv_synthesis::pull(rvd_line_buf& line, rvd_thread_env* env)
                             "size or no storage.");
     int row = region.pos.y + next_row;
     if (vert_split) {
-        rv_dwt_line& rec = queue.get_row(row, [this](int r, rv_dwt_line& l) { load_row(r, l); });
+        rv_dwt_line& rec = queue.get_row(row, [this, env](int r, rv_dwt_line& l) { load_row(r, l, env); });
         deliver(rec, row, line);
     } else {
         // One record: rows before the region (grown children) are pulled and dropped.
         rv_dwt_line& rec = records[0];
         for (int r = (next_row == 0 ? row_first : row); r <= row; r++)
-            load_row(r, rec);
+            load_row(r, rec, env);
         deliver(rec, row, line);
     }
     next_row++;
@@ -432,22 +438,18 @@ void rv_synthesis::pull(rvd_line_buf& line, rvd_thread_env* env)
 
 namespace {
 
-[[noreturn]] void no_thread_env()
-{
-    rv_raise_core_error("Thread environments are not yet supported by the subband decoder "
-                        "and inverse wavelet transform; pass a null environment.");
-}
-
 rvd_pull_ifc_base* make_node_engine(rvd_node node, rvd_sample_allocator* allocator,
-                                    bool use_shorts, float normalization, int pull_offset)
+                                    bool use_shorts, float normalization, int pull_offset,
+                                    rvd_thread_env* env, rvd_thread_queue* env_queue)
 {
     rv_synthesis_shape shape = rv_synthesis_shape_of(node);
-    auto maker = [node, allocator, use_shorts](int idx, float norm) -> rvd_pull_ifc_base* {
+    auto maker = [node, allocator, use_shorts, env, env_queue](int idx,
+                                                               float norm) -> rvd_pull_ifc_base* {
         rvd_node child = node.access_child(idx);
         rvd_subband band = child.access_subband();
         if (band.exists())
-            return rv_make_decoder(band, allocator, use_shorts, norm, 0);
-        return make_node_engine(child, allocator, use_shorts, norm, 0);
+            return rv_make_decoder(band, allocator, use_shorts, norm, 0, env, env_queue);
+        return make_node_engine(child, allocator, use_shorts, norm, 0, env, env_queue);
     };
     return new rv_synthesis(shape, maker, allocator, use_shorts, normalization, pull_offset);
 }
@@ -458,12 +460,10 @@ rvd_synthesis::rvd_synthesis(rvd_node node, rvd_sample_allocator* allocator, boo
                              float normalization, int pull_offset, rvd_thread_env* env,
                              rvd_thread_queue* env_queue)
 {
-    (void)env_queue;
-    if (env != nullptr)
-        no_thread_env();
     if (!node.exists())
         rv_raise_core_error("Inverse wavelet transform requested for a missing node.");
-    state = make_node_engine(node, allocator, use_shorts, normalization, pull_offset);
+    state = make_node_engine(node, allocator, use_shorts, normalization, pull_offset, env,
+                             env_queue);
 }
 
 rvd_synthesis::rvd_synthesis(rvd_resolution resolution, rvd_sample_allocator* allocator,

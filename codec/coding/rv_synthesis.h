@@ -57,7 +57,7 @@ public:
     int get_num_line_records() const { return int(records.size()); }
 
 private:
-    void load_row(int row, rv_dwt_line& line);
+    void load_row(int row, rv_dwt_line& line, rvd_thread_env* env);
     void horizontal_stage(rv_dwt_line& line);
     void deliver(const rv_dwt_line& line, int row, rvd_line_buf& out);
 

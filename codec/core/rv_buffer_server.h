@@ -70,6 +70,7 @@ public:
 
 private:
     friend class rv_thread_buffer_store;
+    friend class rv_codestream;
     rv_buffer_block* blocks = nullptr;
     rv_buffer* free_list = nullptr;
     int64_t total_groups = 0;

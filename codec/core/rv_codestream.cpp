@@ -1,4 +1,5 @@
 #include "codec/core/rv_codestream.h"
+#include "codec/core/rvd_thread_env.h"
 
 #include "codec/core/ads_params.h"
 #include "codec/core/atk_params.h"
@@ -105,6 +106,40 @@ void rv_codestream::free_comments()
         delete c;
     }
     comtail = nullptr;
+}
+
+void rv_codestream::leave_thread_stores()
+{
+    if (!buf_server || buf_server.use_count() != 1 || buf_server->stores == nullptr)
+        return;
+    // Checked before anything is torn down, so that a refused call leaves the codestream
+    // whole for a later destroy from the right thread.
+    rvd_thread_entity* me = nullptr;
+    for (rv_thread_buffer_store* s = buf_server->stores; s != nullptr; s = s->next_store) {
+        rvd_thread_entity* mine =
+            s->owner != nullptr ? s->owner->env->get_current_thread_entity() : nullptr;
+        if (me == nullptr)
+            me = mine;
+        if (mine == nullptr || !me->same_group(mine))
+            rv_raise_core_error(
+                "You have invoked `rvd_codestream::destroy' from one thread, thread queues "
+                "remain in which other threads may potentially do work.  This is OK, so long "
+                "as the thread from which you invoke `rvd_codestream::destroy' is one of the "
+                "threads participating in the `rvd_thread_entity' group to which the "
+                "above-mentioned thread queues belong.  However, this does not appear to be the "
+                "case here.  Typically, it is best to destroy codestreams from the same thread "
+                "which invokes the `rvd_thread_entity::create' and "
+                "`rvd_thread_entity::add_thread' functions which build cooperating "
+                "multi-threaded processing systems.");
+    }
+    me->acquire_lock(0);
+    while (buf_server->stores != nullptr) {
+        rv_thread_buffer_store* s = buf_server->stores;
+        if (s->owner != nullptr)
+            s->owner->drop_closings_of(this);
+        s->detach();
+    }
+    me->release_lock(0);
 }
 
 void rv_codestream::destroy_buffer_server()
@@ -509,7 +544,7 @@ const char* rvd_get_core_version()
 
 void rvd_codestream::create(rvd_compressed_source* source, rvd_thread_env* env)
 {
-    (void)env; // no group lock while the viewer passes no environment
+    rv_env_lock lock(env);
     // Owned until complete: an error part-way frees everything made so far.
     std::unique_ptr<rv_codestream> st(new rv_codestream);
     st->create_for_input(source);
@@ -518,7 +553,7 @@ void rvd_codestream::create(rvd_compressed_source* source, rvd_thread_env* env)
 
 void rvd_codestream::restart(rvd_compressed_source* source, rvd_thread_env* env)
 {
-    (void)env;
+    rv_env_lock lock(env);
     if (state == nullptr)
         return;
     if (!state->allow_restart)
@@ -584,6 +619,8 @@ void rvd_codestream::restart(rvd_compressed_source* source, rvd_thread_env* env)
 
 void rvd_codestream::destroy()
 {
+    if (state != nullptr)
+        state->leave_thread_stores();
     delete state;
     state = nullptr;
 }

@@ -50,6 +50,9 @@ struct rv_output_comp_info {
 
 class rv_codestream {
 public:
+    // Detaches the thread stores still on the buffer server; the caller must belong to
+    // their thread group.
+    void leave_thread_stores();
     rv_codestream();
     ~rv_codestream();
     rv_codestream(const rv_codestream&) = delete;

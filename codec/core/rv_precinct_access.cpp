@@ -6,15 +6,9 @@
 #include "codec/core/rvd_precinct.h"
 #include "codec/core/rvd_resolution.h"
 #include "codec/core/rvd_subband.h"
+#include "codec/core/rvd_thread_env.h"
 
 namespace {
-
-void refuse_threads(rvd_thread_env* env)
-{
-    if (env != nullptr)
-        rv_raise_core_error("Multi-threaded code-block access is not supported by this "
-                            "codestream implementation; pass no thread environment.");
-}
 
 void refuse_output(const rv_codestream* cs)
 {
@@ -103,16 +97,16 @@ void bring_up_to_date(rv_precinct* p)
 
 } // namespace
 
-rvd_block* rvd_subband::open_block(rvd_coords block_idx, int* return_tpart,
-                                   rvd_thread_env* env) const
+namespace {
+
+// Opening steps 1 to 6 into `out`; the caller holds lock 0 when threads are involved.
+rvd_block* open_into(rv_subband* band, rvd_coords block_idx, int* return_tpart, rvd_block* out,
+                     rv_precinct*& p_out, rv_precinct_block*& state_out)
 {
-    refuse_threads(env);
-    rv_subband* band = state;
     rv_resolution* res = band->resolution;
     rv_tile_comp* tc = res->tile_comp;
     rv_tile* t = tc->tile;
     rv_codestream* cs = res->codestream;
-    refuse_output(cs);
     block_idx.from_apparent(cs->transpose, cs->vflip, cs->hflip);
     uint64_t* ref = precinct_ref_of(band, block_idx);
     if (ref == nullptr)
@@ -124,7 +118,6 @@ rvd_block* rvd_subband::open_block(rvd_coords block_idx, int* return_tpart,
     if (blk == nullptr)
         rv_raise_core_error("Attempting to open a code-block which lies outside its subband.");
 
-    rvd_block* out = &cs->rd.block;
     const rvd_dims& bp = band->block_partition;
     rvd_dims cell(rvd_coords(bp.pos.y + block_idx.y * bp.size.y, bp.pos.x + block_idx.x * bp.size.x),
                   bp.size);
@@ -153,25 +146,36 @@ rvd_block* rvd_subband::open_block(rvd_coords block_idx, int* return_tpart,
         if ((res->res_level + res->dwt_level) * (tf % 256) > 256 * res->dwt_level)
             left_out++;
     }
+    // Copied under the lock too: another thread's sequential reading may still append
+    // later layers to the chains of this precinct.
     blk->retrieve_data(out, p->required_layers, left_out, rv_packet_reader::bodies_by_pointer(cs));
-    cs->rd.block_precinct = p;
-    cs->rd.block_state = blk;
+    p_out = p;
+    state_out = blk;
     if (return_tpart != nullptr)
         *return_tpart = t->rd.num_tparts_read - 1;
     return out;
 }
 
-void rvd_subband::close_block(rvd_block* block, rvd_thread_env* env) const
+} // namespace
+
+rvd_block* rvd_subband::open_block(rvd_coords block_idx, int* return_tpart,
+                                   rvd_thread_env* env) const
 {
-    refuse_threads(env);
     rv_codestream* cs = state->resolution->codestream;
     refuse_output(cs);
-    rv_precinct* p = cs->rd.block_precinct;
-    rv_precinct_block* blk = cs->rd.block_state;
-    if (block != &cs->rd.block || p == nullptr)
-        return;
-    cs->rd.block_precinct = nullptr;
-    cs->rd.block_state = nullptr;
+    if (env == nullptr)
+        return open_into(state, block_idx, return_tpart, &cs->rd.block, cs->rd.block_precinct,
+                         cs->rd.block_state);
+    rv_thread_codestream_state* st = env->get_state();
+    rv_env_lock lock(env);
+    st->use_codestream(cs);
+    return open_into(state, block_idx, return_tpart, &st->block, st->open_precinct,
+                     st->open_state);
+}
+
+void rv_complete_block_closing(rv_precinct* p, rv_precinct_block* blk)
+{
+    rv_codestream* cs = p->codestream();
     if (!cs->persistent) {
         // Later packets of the block are still parsed, to stay in step, but not kept.
         blk->release_chain(cs->buf_server.get());
@@ -192,6 +196,31 @@ void rvd_subband::close_block(rvd_block* block, rvd_thread_env* env) const
                 rv_release_precinct(p);
         }
     }
+}
+
+void rvd_subband::close_block(rvd_block* block, rvd_thread_env* env) const
+{
+    rv_codestream* cs = state->resolution->codestream;
+    refuse_output(cs);
+    if (env != nullptr) {
+        // The precinct bookkeeping waits in one of the thread's slots.
+        rv_thread_codestream_state* st = env->get_state();
+        rv_precinct* p = st->open_precinct;
+        if (block != &st->block || p == nullptr)
+            return;
+        rv_precinct_block* blk = st->open_state;
+        st->open_precinct = nullptr;
+        st->open_state = nullptr;
+        st->defer_closing(p, blk);
+        return;
+    }
+    rv_precinct* p = cs->rd.block_precinct;
+    rv_precinct_block* blk = cs->rd.block_state;
+    if (block != &cs->rd.block || p == nullptr)
+        return;
+    cs->rd.block_precinct = nullptr;
+    cs->rd.block_state = nullptr;
+    rv_complete_block_closing(p, blk);
 }
 
 rvd_precinct rvd_resolution::open_precinct(rvd_coords) const

@@ -1,5 +1,7 @@
 #include "codec/core/rv_thread_buffer_store.h"
 
+#include "codec/core/rvd_thread_env.h"
+
 void rv_thread_buffer_store::attach(rv_buffer_server* srv)
 {
     if (server != nullptr)
@@ -59,7 +61,14 @@ void rv_thread_buffer_store::augment(bool lock_held)
         acquire_general_lock();
     }
     rv_buffer* chain_tail = nullptr;
-    rv_buffer* chain = server->get_groups(groups, chain_tail);
+    rv_buffer* chain = nullptr;
+    try {
+        chain = server->get_groups(groups, chain_tail);
+    } catch (...) {
+        if (!lock_held)
+            release_general_lock();
+        throw;
+    }
     if (!lock_held)
         release_general_lock();
     if (tail == nullptr)
@@ -69,4 +78,22 @@ void rv_thread_buffer_store::augment(bool lock_held)
     tail = chain_tail;
     available += 4 * groups;
     mark += 4 * groups;
+}
+
+void rv_thread_buffer_store::raise_group_failure()
+{
+    if (owner != nullptr)
+        owner->env->raise_group_failure();
+}
+
+void rv_thread_buffer_store::acquire_general_lock()
+{
+    if (owner != nullptr)
+        owner->env->acquire_lock(0);
+}
+
+void rv_thread_buffer_store::release_general_lock()
+{
+    if (owner != nullptr)
+        owner->env->release_lock(0);
 }

@@ -4,7 +4,7 @@
 
 #include "codec/core/rv_buffer_server.h"
 
-class rv_thread_state; // the per-thread codestream state that owns the store
+class rv_thread_codestream_state; // the per-thread codestream state that owns the store
 
 class rv_thread_buffer_store {
 public:
@@ -34,7 +34,7 @@ public:
         return b;
     }
 
-    rv_thread_state* owner = nullptr;
+    rv_thread_codestream_state* owner = nullptr;
     int reserve = 0;
     int available = 0;
     int mark = 0;
@@ -45,9 +45,8 @@ public:
     rv_thread_buffer_store* prev_store = nullptr;
 
 private:
-    // Re-raising the thread group's recorded failure and taking its general lock belong
-    // to the worker-thread pool; until that exists they do nothing.
-    void raise_group_failure() {}
-    void acquire_general_lock() {}
-    void release_general_lock() {}
+    // Through the owner's thread environment; nothing without an owner.
+    void raise_group_failure();
+    void acquire_general_lock();
+    void release_general_lock();
 };

@@ -1,4 +1,5 @@
 // Finding, creating and unloading tile records.
+#include "codec/core/rvd_thread_env.h"
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rvd_codestream.h"
 
@@ -125,7 +126,7 @@ void rv_codestream::unload_tiles_to_cache_threshold()
 
 rvd_tile rvd_codestream::open_tile(rvd_coords tile_idx, rvd_thread_env* env)
 {
-    (void)env;
+    rv_env_lock lock(env);
     rv_codestream* st = state;
     if (st == nullptr)
         return rvd_tile();
@@ -157,8 +158,9 @@ rvd_tile rvd_codestream::open_tile(rvd_coords tile_idx, rvd_thread_env* env)
     return rvd_tile(t);
 }
 
-void rvd_tile::close()
+void rvd_tile::close(rvd_thread_env* env)
 {
+    rv_env_lock lock(env);
     if (state == nullptr || !state->is_open)
         return;
     rv_codestream* cs = state->codestream;

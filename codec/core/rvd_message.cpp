@@ -22,6 +22,16 @@ public:
 
 rv_process_terminator g_terminator;
 
+} // namespace
+
+boost::recursive_mutex& rv_message_mutex()
+{
+    static boost::recursive_mutex m;
+    return m;
+}
+
+namespace {
+
 struct rv_text_record {
     uint32_t id;
     bool wide;

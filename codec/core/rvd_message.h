@@ -4,11 +4,15 @@
 // the code that raised it: either the handler throws from flush(true), or the process
 // ends with exit code -1.
 //
-// Handlers and the text registry are process-wide and take no lock: they are set up
-// before decoding starts and only read afterwards, on the thread that runs the codec.
+// Handlers and the text registry are process-wide and take no lock of their own: they are
+// set up before decoding starts and only read afterwards. Worker threads of a thread
+// group raise messages at once, so each message holds one process-wide recursive lock
+// from its start until after its final flush: texts never interleave in a handler.
 #pragma once
 
 #include <boost/shared_ptr.hpp>
+#include <boost/thread/recursive_mutex.hpp>
+#include <boost/thread/lock_types.hpp>
 
 #include <cstdint>
 #include <string>
@@ -73,9 +77,15 @@ private:
     rvd_message* output;
 };
 
+// The lock every message holds while it is being written.
+boost::recursive_mutex& rv_message_mutex();
+
 // What rvd_error and rvd_warning share: the captured handler and the cursors into a
 // translated body.
 struct rv_message_route {
+    // First member: taken before the handler is captured and released last, also when
+    // the handler throws from the final flush.
+    boost::unique_lock<boost::recursive_mutex> message_lock{rv_message_mutex()};
     rvd_message* handler = nullptr;
     boost::shared_ptr<const std::string> narrow_body; // keeps the cursor's text alive
     const char* narrow_cursor = nullptr;

@@ -36,6 +36,7 @@ public:
     rvd_block* open_block(rvd_coords block_idx, int* return_tpart = nullptr,
                           rvd_thread_env* env = nullptr) const;
     void close_block(rvd_block* block, rvd_thread_env* env = nullptr) const;
+    rv_subband* get_state() const { return state; }
 
 private:
     rv_subband* state = nullptr;

@@ -7,6 +7,7 @@
 #include "codec/core/rvd_tile_comp.h"
 
 class rv_tile;
+class rvd_thread_env;
 
 class rvd_tile {
 public:
@@ -18,7 +19,8 @@ public:
     bool operator!=(const rvd_tile& o) const { return state != o.state; }
 
     // Ends this access; a tile of a persistent codestream may be opened again.
-    void close();
+    // Under lock 0 of the environment's group when one is given.
+    void close(rvd_thread_env* env = nullptr);
     // Apparent tile index.
     rvd_coords get_tile_idx() const;
     int get_tnum() const;

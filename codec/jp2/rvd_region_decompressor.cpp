@@ -1,5 +1,7 @@
 #include "codec/jp2/rvd_region_decompressor.h"
 
+#include "codec/core/rvd_thread_env.h"
+
 #include "codec/core/rvd_message.h"
 #include "codec/jp2/jp2_colour_conversion.h"
 #include "codec/jp2/rvd_region_kernels.h"
@@ -354,7 +356,10 @@ bool rvd_region_decompressor::start(rvd_codestream cs, rvd_channel_mapping* mapp
         codestream.get_valid_tiles(valid_tiles);
         next_tile_idx = valid_tiles.pos;
         return true;
-    } catch (int) {
+    } catch (int code) {
+        // The other threads of the group learn of the failure too.
+        if (env != nullptr)
+            env->handle_exception(code);
         finish();
         return false;
     }
@@ -767,6 +772,11 @@ bool rvd_region_decompressor::process_generic(int sample_bytes, int pixel_gap, r
     } catch (const std::bad_alloc&) {
         end_region();
         throw;
+    } catch (int code) {
+        end_region();
+        if (env != nullptr)
+            env->handle_exception(code);
+        return false;
     } catch (...) {
         end_region();
         return false;

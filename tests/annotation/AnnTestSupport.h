@@ -6,10 +6,13 @@
 #include "annotation/OrbelAnnContainer.h"
 #include "annotation/OrbelAnnRectangle.h"
 #include "platform/Gdi.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -41,6 +44,22 @@ inline COrbelAnnLine* Line(int x1, int y1, int x2, int y2, int complete, int cre
     l->creating = creating;
     l->selected = selected;
     return l;
+}
+
+// Runs tools/ann_text.py (decode or encode) on input; returns its standard output.
+inline std::string RunScript(const std::string& mode, const std::string& input)
+{
+    const std::string path = std::string(ORBEL_BINARY_DIR) + "/ann_text_" + mode + ".in";
+    std::ofstream(path) << input;
+    const std::string cmd = OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tools/ann_text.py") + " " +
+                            mode + " < '" + path + "'";
+    FILE* p = popen(cmd.c_str(), "r");
+    std::string out;
+    char buf[4096];
+    for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;)
+        out.append(buf, n);
+    EXPECT_TRUE(p && pclose(p) == 0) << cmd;
+    return out;
 }
 
 inline void ExpectPoint(const POINT& p, int x, int y) { EXPECT_TRUE(p.x == x && p.y == y) << p.x << "," << p.y; }

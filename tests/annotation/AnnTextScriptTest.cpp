@@ -1,34 +1,11 @@
 // The stored text against an independent reader and writer (tools/ann_text.py).
 #include "AnnTestSupport.h"
 
-#include "tests/support/TestTools.h"
-
 #include <gtest/gtest.h>
-
-#include <cstdio>
-#include <fstream>
 
 using namespace anntest;
 
 namespace {
-
-// Runs the script with input on standard input; returns its standard output.
-std::string RunScript(const std::string& mode, const std::string& input)
-{
-    const std::string path = std::string(ORBEL_BINARY_DIR) + "/ann_text_" + mode + ".in";
-    std::ofstream(path) << input;
-    const std::string cmd =
-        OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tools/ann_text.py") + " " + mode + " < '" + path + "'";
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string out;
-    if (!p)
-        return out;
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
-        out.append(buf, n);
-    EXPECT_EQ(pclose(p), 0) << cmd;
-    return out;
-}
 
 const char* const kMixedListing =
     "COrbelAnnContainer version=1017 count=4\n"

@@ -11,6 +11,8 @@ every kind of source; irreversible ones within 2 on 16-bit lines and, for the co
 transform, within 1 on 32-bit lines. The multi-component transform streams of
 make_mct_streams.py decode to their expected outputs. Truncated and garbled streams end with exit status 0 or 1,
 never a signal or a sanitizer report; inputs that cannot be decoded at all end with 1.
+Every decode is repeated with worker threads (THREADED below): the PGX files are
+byte-identical to the unthreaded ones, and damaged inputs end with the same status.
 """
 import os
 import random
@@ -20,6 +22,7 @@ import sys
 import tempfile
 
 SANITIZER_MARKS = (b"ERROR: AddressSanitizer", b"runtime error:", b"ERROR: LeakSanitizer")
+THREADED = (["--threads", "3", "--double-buffer", "--stripe", "8"], ["--threads", "8"])
 
 
 def read_pgx(path):
@@ -43,6 +46,28 @@ def read_pgx(path):
 def run(cmd, env=None):
     return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
                           timeout=120)
+
+
+def same_when_threaded(j2k_decode, args, src, out, failures):
+    """Decodes again with each THREADED option set; every OUT_k.pgx must come back equal."""
+    folder, stem = os.path.split(out)
+    plain = sorted(f for f in os.listdir(folder) if f.startswith(stem + "_") and f.endswith(".pgx"))
+    for extra in THREADED:
+        thr = out + "_thr"
+        r = run([j2k_decode] + args + extra + [src, thr])
+        if r.returncode != 0:
+            failures.append("%s %s %s: exit %d: %s" % (os.path.basename(src), args, extra,
+                                                       r.returncode, r.stderr[-300:]))
+            continue
+        for f in plain:
+            mine = os.path.join(folder, f)
+            theirs = thr + f[len(stem):]
+            if not os.path.exists(theirs) or open(mine, "rb").read() != open(theirs, "rb").read():
+                failures.append("%s %s %s: %s differs from the unthreaded decode"
+                                % (os.path.basename(src), args, extra, f))
+        for f in os.listdir(folder):
+            if f.startswith(stem + "_thr"):
+                os.remove(os.path.join(folder, f))
 
 
 def make_streams(work):
@@ -86,6 +111,7 @@ def compare(j2k_decode, work, name, ours_args, opj_args, failures):
     if r.returncode != 0:
         failures.append("%s %s: exit %d: %s" % (name, ours_args, r.returncode, r.stderr[-300:]))
         return
+    same_when_threaded(j2k_decode, ours_args, src, ours, failures)
     o = run(["opj_decompress", "-i", src, "-o", theirs] + opj_args)
     if o.returncode != 0:
         failures.append("%s: opj_decompress %s failed" % (name, opj_args))
@@ -136,6 +162,7 @@ def check_mct_streams(j2k_decode, work, failures):
             if r.returncode != 0:
                 failures.append("%s %s: exit %d: %s" % (case, extra, r.returncode, r.stderr[-300:]))
                 continue
+            same_when_threaded(j2k_decode, extra, os.path.join(mct_dir, case + ".j2k"), out, failures)
             for c in range(n):
                 path = "%s_%d.pgx" % (out, c)
                 if not os.path.exists(path):
@@ -184,6 +211,12 @@ def check_damaged(j2k_decode, work, failures):
             if r.returncode not in (0, 1) or bad_report or (must_fail and r.returncode != 1):
                 failures.append("%s %s: exit %d %s" % (name, extra, r.returncode,
                                                        r.stderr[-400:].decode(errors="replace")))
+            for threads in THREADED:
+                t = run([j2k_decode] + extra + threads + [path, os.path.join(work, "dmg_thr")], env)
+                if t.returncode != r.returncode or any(m in t.stderr for m in SANITIZER_MARKS):
+                    failures.append("%s %s %s: exit %d, unthreaded %d %s"
+                                    % (name, extra, threads, t.returncode, r.returncode,
+                                       t.stderr[-400:].decode(errors="replace")))
 
 
 def main():

@@ -7,7 +7,7 @@
 const char* const decode_usage =
     "usage: j2k_decode [--reduce R] [--region x0,y0,x1,y1] [--layers L] [--precise|--fastest]\n"
     "                  [--source memory|seekable|sequential] [--resilient|--fussy]\n"
-    "                  [--repeat N] IN OUT\n"
+    "                  [--threads N [--double-buffer] [--stripe S]] [--repeat N] IN OUT\n"
     "writes OUT_0.pgx, OUT_1.pgx, ... (one per component); the region is on the\n"
     "full-resolution canvas with x1 and y1 exclusive\n";
 
@@ -84,6 +84,14 @@ decode_command parse_decode_command(const std::vector<std::string>& args)
                 throw decode_error("--resilient and --fussy exclude each other");
             mode_given = true;
             cmd.settings.mode = a == "--resilient" ? decode_parse_mode::resilient : decode_parse_mode::fussy;
+        } else if (a == "--threads") {
+            cmd.settings.threads = to_int(value(), a, 1);
+            if (cmd.settings.threads > 64)
+                throw decode_error("--threads must be at most 64");
+        } else if (a == "--double-buffer") {
+            cmd.settings.double_buffer = true;
+        } else if (a == "--stripe") {
+            cmd.settings.stripe = to_int(value(), a, 1);
         } else if (a == "--repeat") {
             cmd.repeat = to_int(value(), a, 1);
         } else if (a.size() > 1 && a[0] == '-') {

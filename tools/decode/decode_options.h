@@ -23,6 +23,9 @@ struct decode_settings {
     decode_parse_mode mode = decode_parse_mode::fast;
     bool transpose = false, vflip = false, hflip = false; // view of the codestream
     int64_t max_samples = 0; // refuse larger images (all components); 0: no limit
+    int threads = 0;         // threads of a thread environment; 0: no environment
+    bool double_buffer = false; // component jobs fill one stripe while the other is read
+    int stripe = 1;          // rows per component job
 };
 
 struct decode_command {

@@ -6,6 +6,7 @@
 #include "codec/coding/rvd_multi_synthesis.h"
 #include "codec/core/rvd_codestream.h"
 #include "codec/core/rvd_processor.h"
+#include "codec/core/rvd_thread_env.h"
 #include "codec/jp2/rvd_line_buf.h"
 #include "tools/decode/decode_error.h"
 
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -20,13 +22,27 @@
 
 namespace {
 
-// Destroys the codestream however the decode ends.
+// The thread environment, when asked for, and the codestream: the codestream goes first,
+// then the environment, however the decode ends.
 struct codestream_guard {
+    std::unique_ptr<rvd_thread_env> env;
     rvd_codestream cs;
     ~codestream_guard()
     {
         if (cs.exists())
             cs.destroy();
+        env.reset();
+    }
+};
+
+// The tile's queue, terminated with everything under it however the tile's decode ends.
+struct tile_queue_guard {
+    rvd_thread_env* env;
+    rvd_thread_queue* queue;
+    ~tile_queue_guard()
+    {
+        if (queue != nullptr)
+            env->terminate(queue, false);
     }
 };
 
@@ -135,7 +151,8 @@ struct row_target {
 // turn, so that outputs sharing a transform never wait on each other.
 void decode_tile(rvd_codestream& cs, rvd_tile tile, const std::vector<rvd_dims>& comp_dims,
                  const std::vector<pgx_image>& shapes, const decode_settings& settings,
-                 std::vector<std::vector<int32_t>>& bands, bool direct, decoded_rows& out)
+                 std::vector<std::vector<int32_t>>& bands, bool direct, decoded_rows& out,
+                 rvd_thread_env* env)
 {
     // The network would ask for a resolution that does not exist; say why instead.
     const int num_codestream_components = cs.get_num_components(false);
@@ -184,19 +201,21 @@ void decode_tile(rvd_codestream& cs, rvd_tile tile, const std::vector<rvd_dims>&
     if (direct)
         for (const pgx_image& img : shapes)
             row_buf.resize(std::max(row_buf.size(), size_t(img.width)));
+    tile_queue_guard tq{env, env != nullptr ? env->add_queue(nullptr, nullptr, "tile") : nullptr};
     network_guard guard;
     rvd_multi_synthesis& net = guard.net;
     // 16-bit lines carry irreversible samples with too little precision for the
     // conformance limits on some streams, so only --fastest takes them there; reversible
     // ones are exact on 16-bit lines wherever the network chooses them.
     const bool precise = settings.precise || (irreversible && !settings.fastest);
-    net.create(cs, tile, precise, false, settings.fastest && !settings.precise);
+    net.create(cs, tile, precise, false, settings.fastest && !settings.precise,
+               settings.stripe, env, tq.queue, settings.double_buffer);
     for (int y = 0; y < rows; y++)
         for (int c = 0; c < n; c++) {
             const rvd_dims& d = td[size_t(c)];
             if (d.is_empty() || y >= d.size.y)
                 continue;
-            const rvd_line_buf* line = net.get_line(c, nullptr);
+            const rvd_line_buf* line = net.get_line(c, env);
             if (line == nullptr || line->get_width() != d.size.x)
                 throw decode_error("the multi-component synthesis gave no line for an output component");
             const row_target& t = targets[size_t(c)];
@@ -207,6 +226,8 @@ void decode_tile(rvd_codestream& cs, rvd_tile tile, const std::vector<rvd_dims>&
                 conv[size_t(c)].convert(*line, d.size.x, t.band + int64_t(y) * t.band_width + t.col);
             }
         }
+    // Destroying the network terminates its component queues; the guard then terminates
+    // the tile's queue, after which every thread has settled its closings.
 }
 
 // Gathers the rows into whole images.
@@ -246,8 +267,17 @@ void decode_components(rvd_compressed_source* source, const decode_settings& set
 {
     decode_library_startup();
     codestream_guard guard;
+    rvd_thread_env* env = nullptr;
+    if (settings.threads > 0) {
+        guard.env.reset(new rvd_thread_env);
+        env = guard.env.get();
+        env->create();
+        for (int i = 1; i < settings.threads; i++)
+            if (!env->add_thread())
+                throw decode_error("a worker thread could not be started");
+    }
     rvd_codestream& cs = guard.cs;
-    cs.create(source);
+    cs.create(source, env);
     if (settings.mode == decode_parse_mode::resilient)
         cs.set_resilient();
     else if (settings.mode == decode_parse_mode::fussy)
@@ -306,9 +336,9 @@ void decode_components(rvd_compressed_source* source, const decode_settings& set
                         throw decode_error("tiles of one row cover different rows");
                     }
                 }
-            rvd_tile tile = cs.open_tile(idx);
-            decode_tile(cs, tile, comp_dims, shapes, settings, bands, direct, out);
-            tile.close();
+            rvd_tile tile = cs.open_tile(idx, env);
+            decode_tile(cs, tile, comp_dims, shapes, settings, bands, direct, out, env);
+            tile.close(env);
         }
         if (!direct)
             for (int c = 0; c < num_components; c++)

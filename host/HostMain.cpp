@@ -1,0 +1,850 @@
+// orbel-host: plays page and container for the control module. It loads the module,
+// creates and activates the control in a top-level window at screen (0, 0), runs a
+// script of calls, waits and injected input, prints what the control answers and raises,
+// and saves what it painted.
+#include "host/script/HostScript.h"
+
+#include "platform/Com.h"
+#include "platform/Gdi.h"
+#include "platform/TextConv.h"
+#include "platform/Win32.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#ifndef ORBEL_DEFAULT_MODULE
+#define ORBEL_DEFAULT_MODULE "liborbelviewer.so"
+#endif
+
+namespace {
+
+using hostscript::Command;
+
+const CLSID kViewerClsid = {0x34D6249F, 0xF98A, 0x4F07, {0x81, 0x6D, 0x87, 0xA1, 0x7A, 0x47, 0xD2, 0xD8}};
+const IID kViewerEvents = {0x4E7B4DC2, 0x1FE9, 0x4057, {0x8E, 0x63, 0x34, 0x92, 0xAC, 0x0D, 0xF7, 0x1B}};
+
+// The viewer's events by DISPID (the host's own copy, so it names what it prints).
+const char* eventName(DISPID id)
+{
+    static const char* const names[] = {nullptr,           "OnSetWorkingTool",     "OnSetHangingMode",
+                                        "OnSetSelectMode", "OnSetFitType",         "OnSetLayout",
+                                        "OnTurn",          "OnTotalPagesChanged",  "OnCurrentPageChanged",
+                                        "OnImageStatusModified", "OnShowRuler",    "OnShowAnnotation",
+                                        "OnShowOverlay",   "OnInitFinished",       "OnLoadDataFinished",
+                                        "OnConfigStampFinished"};
+    return id >= 1 && id <= 15 ? names[id] : nullptr;
+}
+
+std::string hresultName(HRESULT hr)
+{
+    static const std::map<HRESULT, const char*> names = {
+        {S_OK, "S_OK"},
+        {S_FALSE, "S_FALSE"},
+        {E_NOTIMPL, "E_NOTIMPL"},
+        {E_NOINTERFACE, "E_NOINTERFACE"},
+        {E_POINTER, "E_POINTER"},
+        {E_ABORT, "E_ABORT"},
+        {E_FAIL, "E_FAIL"},
+        {E_UNEXPECTED, "E_UNEXPECTED"},
+        {E_ACCESSDENIED, "E_ACCESSDENIED"},
+        {E_OUTOFMEMORY, "E_OUTOFMEMORY"},
+        {E_INVALIDARG, "E_INVALIDARG"},
+        {DISP_E_UNKNOWNINTERFACE, "DISP_E_UNKNOWNINTERFACE"},
+        {DISP_E_MEMBERNOTFOUND, "DISP_E_MEMBERNOTFOUND"},
+        {DISP_E_PARAMNOTFOUND, "DISP_E_PARAMNOTFOUND"},
+        {DISP_E_TYPEMISMATCH, "DISP_E_TYPEMISMATCH"},
+        {DISP_E_UNKNOWNNAME, "DISP_E_UNKNOWNNAME"},
+        {DISP_E_NONAMEDARGS, "DISP_E_NONAMEDARGS"},
+        {DISP_E_BADVARTYPE, "DISP_E_BADVARTYPE"},
+        {DISP_E_EXCEPTION, "DISP_E_EXCEPTION"},
+        {DISP_E_OVERFLOW, "DISP_E_OVERFLOW"},
+        {DISP_E_BADINDEX, "DISP_E_BADINDEX"},
+        {DISP_E_BADPARAMCOUNT, "DISP_E_BADPARAMCOUNT"},
+        {DISP_E_PARAMNOTOPTIONAL, "DISP_E_PARAMNOTOPTIONAL"},
+        {CLASS_E_NOAGGREGATION, "CLASS_E_NOAGGREGATION"},
+        {CLASS_E_CLASSNOTAVAILABLE, "CLASS_E_CLASSNOTAVAILABLE"},
+    };
+    auto it = names.find(hr);
+    if (it != names.end())
+        return it->second;
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08X", unsigned(hr));
+    return buf;
+}
+
+std::string valueText(const VARIANT& v)
+{
+    switch (v.vt) {
+    case VT_I4: return std::to_string(v.lVal);
+    case VT_I2: return std::to_string(v.iVal);
+    case VT_BOOL: return std::to_string(int(v.boolVal));
+    case VT_BSTR: return hostscript::QuoteText(v.bstrVal ? std::u16string(v.bstrVal, SysStringLen(v.bstrVal))
+                                                         : std::u16string());
+    case VT_EMPTY: return "";
+    default: return "<vt " + std::to_string(v.vt) + ">";
+    }
+}
+
+uint32_t crc32(const std::vector<uint8_t>& bytes)
+{
+    static uint32_t table[256];
+    static bool ready = false;
+    if (!ready) {
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            table[n] = c;
+        }
+        ready = true;
+    }
+    uint32_t c = 0xFFFFFFFFu;
+    for (uint8_t b : bytes)
+        c = table[(c ^ b) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
+}
+
+struct Options {
+    std::string module = ORBEL_DEFAULT_MODULE;
+    int width = 1024, height = 768;
+    std::string script = "-";
+    std::string events;
+    bool manualClock = false;
+    CLSID clsid = kViewerClsid;
+};
+
+class Host;
+
+// Unknown-only base for the host's sinks, which live as long as the host.
+template <class I>
+struct StaticObject : I {
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }
+};
+
+struct EventSink : StaticObject<IDispatch> {
+    Host* host = nullptr;
+    HRESULT QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = (riid == IID_IUnknown || riid == IID_IDispatch || riid == kViewerEvents)
+                   ? static_cast<IDispatch*>(this)
+                   : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    HRESULT GetTypeInfoCount(UINT* n) override
+    {
+        if (n)
+            *n = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override;
+};
+
+struct NotifySink : StaticObject<IPropertyNotifySink> {
+    Host* host = nullptr;
+    bool refuse = false;
+    HRESULT QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = (riid == IID_IUnknown || riid == IID_IPropertyNotifySink) ? static_cast<IPropertyNotifySink*>(this)
+                                                                          : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    HRESULT OnChanged(DISPID id) override;
+    HRESULT OnRequestEdit(DISPID id) override;
+};
+
+struct Failure {
+    int status;
+};
+
+class Host {
+public:
+    explicit Host(const Options& o) : opt_(o)
+    {
+        events_.host = this;
+        notify_.host = this;
+        if (!opt_.events.empty()) {
+            eventsFile_.open(opt_.events, std::ios::binary | std::ios::trunc);
+            if (!eventsFile_) {
+                std::cerr << "cannot write " << opt_.events << "\n";
+                throw Failure{1};
+            }
+        }
+    }
+
+    void print(const std::string& line, bool copy = false)
+    {
+        std::cout << line << "\n" << std::flush;
+        if (copy && eventsFile_)
+            eventsFile_ << line << "\n" << std::flush;
+        if (copy && line.compare(0, 6, "event ") == 0) {
+            std::string name = line.substr(6, line.find(' ', 6) - 6);
+            ++eventCounts_[name];
+        }
+    }
+
+    int run(std::istream& in, const std::string& folder)
+    {
+        folder_ = folder;
+        if (opt_.manualClock)
+            platform::AdvanceClock(0);
+        createHostWindow();
+        platform::SetMenuChooser([this](HMENU menu, int x, int y, HWND) { return chooseMenu(menu, x, y); });
+        int status = 0;
+        std::string line;
+        int number = 0;
+        try {
+            while (std::getline(in, line)) {
+                ++number;
+                Command cmd;
+                std::string error;
+                if (!hostscript::ParseLine(line, number, cmd, error)) {
+                    std::cerr << "error line " << number << ": " << error << "\n";
+                    status = 2;
+                    break;
+                }
+                if (cmd.verb.empty())
+                    continue;
+                execute(cmd);
+                pump();
+            }
+        } catch (const Failure& f) {
+            status = f.status;
+        }
+        if (control_)
+            releaseControl();
+        platform::SetMenuChooser(nullptr);
+        if (window_)
+            DestroyWindow(window_);
+        if (module_)
+            FreeLibrary(module_);
+        return status;
+    }
+
+    std::map<std::string, int> eventCounts_;
+    NotifySink notify_;
+
+private:
+    void scriptError(int line, const std::string& what)
+    {
+        std::cerr << "error line " << line << ": " << what << "\n";
+        throw Failure{2};
+    }
+
+    std::string resolve(const std::string& path) const
+    {
+        if (path.empty() || path[0] == '/' || folder_.empty())
+            return path;
+        return folder_ + "/" + path;
+    }
+
+    static LRESULT CALLBACK hostProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
+    {
+        if (msg == WM_PAINT) {
+            PAINTSTRUCT ps;
+            BeginPaint(hwnd, &ps);
+            EndPaint(hwnd, &ps);
+            return 0;
+        }
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    }
+
+    void createHostWindow()
+    {
+        WNDCLASSEXW wc = {};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = &Host::hostProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
+        wc.lpszClassName = u"OrbelHost";
+        RegisterClassExW(&wc);
+        window_ = CreateWindowExW(0, u"OrbelHost", u"orbel-host", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
+                                  opt_.width, opt_.height, nullptr, nullptr, wc.hInstance, nullptr);
+        if (!window_) {
+            std::cerr << "cannot create the host window\n";
+            throw Failure{1};
+        }
+        pump();
+    }
+
+    // Key messages go to the control's accelerator hook first.
+    int pump()
+    {
+        int handled = 0;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ++handled;
+            if (msg.message == WM_QUIT)
+                continue;
+            if (msg.message >= WM_KEYDOWN && msg.message <= WM_SYSCHAR && active_ &&
+                active_->TranslateAccelerator(&msg) == S_OK)
+                continue;
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        return handled;
+    }
+
+    void createStep(const char* step, HRESULT hr)
+    {
+        if (FAILED(hr)) {
+            print(std::string("create ") + step + " " + hresultName(hr));
+            throw Failure{1};
+        }
+    }
+
+    void create()
+    {
+        if (control_) {
+            print("create S_FALSE");
+            return;
+        }
+        if (!module_) {
+            module_ = LoadLibraryW(Utf8ToUtf16(opt_.module).c_str());
+            if (!module_)
+                createStep("LoadLibraryW", HRESULT(0x80070000u | (GetLastError() & 0xFFFF)));
+        }
+        using GetClassObject = HRESULT (*)(REFCLSID, REFIID, void**);
+        auto getClassObject = reinterpret_cast<GetClassObject>(GetProcAddress(module_, "DllGetClassObject"));
+        if (!getClassObject)
+            createStep("GetProcAddress", E_FAIL);
+        platform::ComPtr<IClassFactory> factory;
+        createStep("DllGetClassObject",
+                   getClassObject(opt_.clsid, IID_IClassFactory, reinterpret_cast<void**>(factory.out())));
+        createStep("CreateInstance",
+                   factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(control_.out())));
+        factory.reset();
+        platform::ComPtr<IObjectSafety> safety;
+        createStep("QueryInterface", control_->QueryInterface(IID_IObjectSafety, reinterpret_cast<void**>(safety.out())));
+        const DWORD safe = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
+        createStep("SetInterfaceSafetyOptions", safety->SetInterfaceSafetyOptions(IID_IDispatch, safe, safe));
+        platform::ComPtr<IPersistPropertyBag> persist;
+        createStep("QueryInterface",
+                   control_->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(persist.out())));
+        createStep("InitNew", persist->InitNew());
+        platform::ComPtr<IConnectionPointContainer> points;
+        createStep("QueryInterface",
+                   control_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(points.out())));
+        createStep("FindConnectionPoint", points->FindConnectionPoint(kViewerEvents, eventPoint_.out()));
+        createStep("Advise", eventPoint_->Advise(static_cast<IDispatch*>(&events_), &eventCookie_));
+        createStep("FindConnectionPoint", points->FindConnectionPoint(IID_IPropertyNotifySink, notifyPoint_.out()));
+        createStep("Advise", notifyPoint_->Advise(static_cast<IPropertyNotifySink*>(&notify_), &notifyCookie_));
+        createStep("QueryInterface", control_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(ole_.out())));
+        createStep("QueryInterface",
+                   control_->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(inPlace_.out())));
+        createStep("QueryInterface",
+                   control_->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(active_.out())));
+        RECT client;
+        GetClientRect(window_, &client);
+        createStep("DoVerb", ole_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, nullptr, 0, window_, &client));
+        HWND child = nullptr;
+        createStep("GetWindow", inPlace_->GetWindow(&child));
+        SetFocus(child);
+        print("create S_OK");
+    }
+
+    void releaseControl()
+    {
+        if (eventPoint_)
+            eventPoint_->Unadvise(eventCookie_);
+        if (notifyPoint_)
+            notifyPoint_->Unadvise(notifyCookie_);
+        eventPoint_.reset();
+        notifyPoint_.reset();
+        if (ole_)
+            ole_->Close(OLECLOSE_NOSAVE);
+        ole_.reset();
+        inPlace_.reset();
+        active_.reset();
+        control_.reset();
+        pump();
+        using CanUnload = HRESULT (*)();
+        auto canUnload = reinterpret_cast<CanUnload>(GetProcAddress(module_, "DllCanUnloadNow"));
+        print("unload " + (canUnload ? hresultName(canUnload()) : std::string("E_FAIL")));
+    }
+
+    void needControl(const Command& c)
+    {
+        if (!control_)
+            scriptError(c.line, c.verb + " before create");
+    }
+
+    platform::Variant argVariant(const Command& c, const hostscript::Arg& a)
+    {
+        switch (a.kind) {
+        case hostscript::Arg::Long: return platform::Variant::fromLong(a.number);
+        case hostscript::Arg::Bool: {
+            platform::Variant v;
+            v.vt = VT_BOOL;
+            v.boolVal = VARIANT_BOOL(a.number);
+            return v;
+        }
+        case hostscript::Arg::String: return platform::Variant::fromString(a.text);
+        case hostscript::Arg::File: {
+            std::ifstream f(resolve(a.path), std::ios::binary);
+            if (!f)
+                scriptError(c.line, "cannot read " + a.path);
+            std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+            return platform::Variant::fromString(Utf8ToUtf16(bytes));
+        }
+        }
+        return platform::Variant();
+    }
+
+    // The DISPID of a name, or the failure printed as the command's result.
+    bool dispid(const std::string& name, DISPID& id, HRESULT& hr)
+    {
+        std::u16string wide = Utf8ToUtf16(name);
+        LPOLESTR names[] = {wide.data()};
+        hr = control_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+        return SUCCEEDED(hr);
+    }
+
+    void call(const Command& c)
+    {
+        needControl(c);
+        DISPID id = 0;
+        HRESULT hr;
+        if (!dispid(c.name, id, hr)) {
+            print("result " + c.name + " " + hresultName(hr), true);
+            return;
+        }
+        std::vector<platform::Variant> args;
+        for (auto it = c.args.rbegin(); it != c.args.rend(); ++it)
+            args.push_back(argVariant(c, *it));
+        std::vector<VARIANT> raw(args.begin(), args.end());
+        DISPPARAMS params{raw.empty() ? nullptr : raw.data(), nullptr, UINT(raw.size()), 0};
+        platform::Variant result;
+        EXCEPINFO excep{};
+        UINT argErr = 0;
+        hr = control_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, &excep, &argErr);
+        SysFreeString(excep.bstrSource);
+        SysFreeString(excep.bstrDescription);
+        SysFreeString(excep.bstrHelpFile);
+        std::string line = "result " + c.name + " " + hresultName(hr);
+        std::string value = valueText(result);
+        if (!value.empty())
+            line += " " + value;
+        print(line, true);
+        if (!c.file.empty() && result.vt == VT_BSTR) {
+            std::ofstream f(resolve(c.file), std::ios::binary | std::ios::trunc);
+            f << Utf16ToUtf8(result.bstrVal ? std::u16string(result.bstrVal, SysStringLen(result.bstrVal))
+                                            : std::u16string());
+            if (!f)
+                scriptError(c.line, "cannot write " + c.file);
+        }
+    }
+
+    void property(const Command& c)
+    {
+        needControl(c);
+        DISPID id = 0;
+        HRESULT hr;
+        if (!dispid(c.name, id, hr)) {
+            print(c.verb + " " + c.name + " " + hresultName(hr));
+            return;
+        }
+        platform::Variant result;
+        EXCEPINFO excep{};
+        UINT argErr = 0;
+        if (c.verb == "get") {
+            DISPPARAMS none{nullptr, nullptr, 0, 0};
+            hr = control_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, &excep,
+                                  &argErr);
+            std::string value = valueText(result);
+            print("get " + c.name + " " + hresultName(hr) + (value.empty() ? "" : " " + value));
+        } else {
+            platform::Variant v = argVariant(c, c.args[0]);
+            DISPID named = DISPID_PROPERTYPUT;
+            DISPPARAMS params{&v, &named, 1, 1};
+            hr = control_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, &excep,
+                                  &argErr);
+            print("put " + c.name + " " + hresultName(hr));
+        }
+        SysFreeString(excep.bstrSource);
+        SysFreeString(excep.bstrDescription);
+        SysFreeString(excep.bstrHelpFile);
+    }
+
+    std::vector<uint8_t> surfaceRgb(int x, int y, int w, int h)
+    {
+        std::vector<uint8_t> rgb(size_t(w) * size_t(h) * 3, 0);
+        auto blit = [&](HWND source) {
+            platform::SurfaceView s = platform::SurfaceOf(source);
+            RECT r;
+            GetWindowRect(source, &r);
+            for (int row = 0; row < h; ++row)
+                for (int col = 0; col < w; ++col) {
+                    int sx = x + col - r.left, sy = y + row - r.top;
+                    if (!s.pixels || sx < 0 || sy < 0 || sx >= s.width || sy >= s.height)
+                        continue;
+                    const uint8_t* p = s.pixels + size_t(sy) * size_t(s.stride) + size_t(sx) * 4;
+                    uint8_t* o = &rgb[(size_t(row) * size_t(w) + size_t(col)) * 3];
+                    o[0] = p[2];
+                    o[1] = p[1];
+                    o[2] = p[0];
+                }
+        };
+        blit(window_);
+        for (HWND popup : platform::VisibleOwnedPopups(window_))
+            blit(popup);
+        return rgb;
+    }
+
+    void snapshot(const Command& c)
+    {
+        RECT client;
+        GetClientRect(window_, &client);
+        int x = 0, y = 0, w = client.right, h = client.bottom;
+        if (c.hasRect) {
+            x = int(c.numbers[0]);
+            y = int(c.numbers[1]);
+            w = int(std::min<int64_t>(c.numbers[2], 8192));
+            h = int(std::min<int64_t>(c.numbers[3], 8192));
+        }
+        std::vector<uint8_t> rgb = surfaceRgb(x, y, w, h);
+        BITMAPINFO bi = {};
+        bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        bi.bmiHeader.biWidth = w;
+        bi.bmiHeader.biHeight = -h;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        bi.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        HBITMAP bitmap = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (!bitmap)
+            scriptError(c.line, "snapshot too large");
+        auto* out = static_cast<uint8_t*>(bits);
+        for (size_t i = 0; i < size_t(w) * size_t(h); ++i) {
+            out[i * 4 + 0] = rgb[i * 3 + 2];
+            out[i * 4 + 1] = rgb[i * 3 + 1];
+            out[i * 4 + 2] = rgb[i * 3 + 0];
+            out[i * 4 + 3] = 0;
+        }
+        std::string path = resolve(c.file);
+        bool bmp = path.size() >= 4 && (path.compare(path.size() - 4, 4, ".bmp") == 0 ||
+                                         path.compare(path.size() - 4, 4, ".BMP") == 0);
+        bool ok = bmp ? platform::SaveBmp(bitmap, path) : platform::SavePng(bitmap, path);
+        DeleteObject(bitmap);
+        if (!ok)
+            scriptError(c.line, "cannot write " + c.file);
+        char line[64];
+        std::snprintf(line, sizeof line, " %dx%d crc32=%08X", w, h, unsigned(crc32(rgb)));
+        print("snapshot " + c.file + line);
+    }
+
+    // Pumps until done() holds or limit ms pass (real time, or the manual clock moved
+    // in 10 ms steps).
+    bool pumpUntil(const std::function<bool()>& done, int64_t limit)
+    {
+        DWORD start = GetTickCount();
+        for (;;) {
+            pump();
+            if (done())
+                return true;
+            if (DWORD(GetTickCount() - start) >= DWORD(limit))
+                return false;
+            if (opt_.manualClock) {
+                platform::AdvanceClock(10);
+            } else {
+                platform::PumpUntil([] { return platform::ThreadHasPendingMessages(); }, 10);
+            }
+        }
+    }
+
+    void wait(const Command& c)
+    {
+        if (c.sub == "ms") {
+            if (opt_.manualClock) {
+                for (int64_t left = c.numbers[0]; left > 0; left -= 10) {
+                    platform::AdvanceClock(DWORD(std::min<int64_t>(left, 10)));
+                    pump();
+                }
+            } else {
+                DWORD start = GetTickCount();
+                pumpUntil([&] { return DWORD(GetTickCount() - start) >= DWORD(c.numbers[0]); }, c.numbers[0] + 1000);
+            }
+            return;
+        }
+        bool ok;
+        if (c.sub == "event") {
+            ok = pumpUntil([&] { return eventCounts_[c.name] >= c.count; }, c.max);
+        } else {
+            uint32_t lastCrc = 0;
+            DWORD quietSince = GetTickCount();
+            ok = pumpUntil(
+                [&] {
+                    RECT client;
+                    GetClientRect(window_, &client);
+                    uint32_t crc = crc32(surfaceRgb(0, 0, client.right, client.bottom));
+                    if (pump() > 0 || platform::ThreadTimerCount() > 0 || crc != lastCrc) {
+                        lastCrc = crc;
+                        quietSince = GetTickCount();
+                        return false;
+                    }
+                    return DWORD(GetTickCount() - quietSince) >= DWORD(c.quiet);
+                },
+                c.max);
+        }
+        if (!ok) {
+            std::cerr << "timeout line " << c.line << "\n";
+            throw Failure{3};
+        }
+    }
+
+    void mouse(const Command& c)
+    {
+        auto button = c.name == "right" ? platform::MouseButton::Right : platform::MouseButton::Left;
+        int x = int(c.numbers[0]), y = int(c.numbers[1]);
+        platform::InjectMouseMove(x, y);
+        pump();
+        auto press = [&](bool down) {
+            platform::InjectButton(button, down);
+            pump();
+        };
+        if (c.sub == "down")
+            press(true);
+        else if (c.sub == "up")
+            press(false);
+        else if (c.sub == "click" || c.sub == "dblclick") {
+            for (int i = c.sub == "click" ? 1 : 2; i > 0; --i) {
+                press(true);
+                press(false);
+            }
+        }
+    }
+
+    void drag(const Command& c)
+    {
+        auto button = c.name == "right" ? platform::MouseButton::Right : platform::MouseButton::Left;
+        const int64_t x1 = c.numbers[0], y1 = c.numbers[1], x2 = c.numbers[2], y2 = c.numbers[3], n = c.count;
+        platform::InjectMouseMove(int(x1), int(y1));
+        pump();
+        platform::InjectButton(button, true);
+        pump();
+        auto step = [](int64_t a, int64_t b, int64_t i, int64_t n) {
+            double t = double(i) * double(b - a) / double(n);
+            return int(a + int64_t(t < 0 ? t - 0.5 : t + 0.5));
+        };
+        for (int64_t i = 1; i <= n; ++i) {
+            platform::InjectMouseMove(step(x1, x2, i, n), step(y1, y2, i, n));
+            pump();
+        }
+        platform::InjectButton(button, false);
+        pump();
+    }
+
+    void key(const Command& c)
+    {
+        UINT vk = hostscript::KeyCode(c.name);
+        char16_t ch = c.text.empty() ? 0 : Utf8ToUtf16(c.text)[0];
+        if (c.sub == "down" || c.sub == "press") {
+            platform::InjectKey(vk, true, ch);
+            pump();
+        }
+        if (c.sub == "up" || c.sub == "press") {
+            platform::InjectKey(vk, false);
+            pump();
+        }
+    }
+
+    void printMenu(HMENU menu, const std::string& indent)
+    {
+        int count = GetMenuItemCount(menu);
+        for (int i = 0; i < count; ++i) {
+            WCHAR text[256] = {};
+            GetMenuStringW(menu, UINT(i), text, 256, MF_BYPOSITION);
+            UINT state = GetMenuState(menu, UINT(i), MF_BYPOSITION);
+            HMENU sub = GetSubMenu(menu, i);
+            std::string line = indent + std::to_string(sub ? 0 : GetMenuItemID(menu, i)) + " " +
+                               hostscript::QuoteText(text);
+            if (state & MF_CHECKED)
+                line += " checked";
+            if (state & MF_GRAYED)
+                line += " grayed";
+            if (sub)
+                line += " popup";
+            print(line);
+            if (sub)
+                printMenu(sub, indent + "  ");
+        }
+    }
+
+    UINT chooseMenu(HMENU menu, int x, int y)
+    {
+        print("menu " + std::to_string(x) + " " + std::to_string(y));
+        printMenu(menu, "  ");
+        UINT choice = menuChoice_;
+        menuChoice_ = 0;
+        print("menu choice " + (choice ? std::to_string(choice) : std::string("none")));
+        return choice;
+    }
+
+    void execute(const Command& c)
+    {
+        const std::string& v = c.verb;
+        if (v == "create")
+            create();
+        else if (v == "release") {
+            needControl(c);
+            releaseControl();
+        } else if (v == "call")
+            call(c);
+        else if (v == "get" || v == "put")
+            property(c);
+        else if (v == "wait")
+            wait(c);
+        else if (v == "mouse")
+            mouse(c);
+        else if (v == "drag")
+            drag(c);
+        else if (v == "wheel") {
+            platform::InjectWheel(int(c.numbers[0]));
+            pump();
+        } else if (v == "key")
+            key(c);
+        else if (v == "menu")
+            menuChoice_ = c.sub == "choose" ? UINT(c.numbers[0]) : 0;
+        else if (v == "resize") {
+            SetWindowPos(window_, nullptr, 0, 0, int(c.numbers[0]), int(c.numbers[1]), SWP_NOMOVE | SWP_NOZORDER);
+            if (inPlace_) {
+                RECT r = {0, 0, LONG(c.numbers[0]), LONG(c.numbers[1])};
+                inPlace_->SetObjectRects(&r, &r);
+            }
+        } else if (v == "snapshot")
+            snapshot(c);
+        else if (v == "propnotify")
+            notify_.refuse = c.text == "on";
+        else if (v == "echo")
+            print(c.text);
+    }
+
+    Options opt_;
+    std::ofstream eventsFile_;
+    std::string folder_;
+    EventSink events_;
+    HWND window_ = nullptr;
+    HMODULE module_ = nullptr;
+    platform::ComPtr<IDispatch> control_;
+    platform::ComPtr<IOleObject> ole_;
+    platform::ComPtr<IOleInPlaceObject> inPlace_;
+    platform::ComPtr<IOleInPlaceActiveObject> active_;
+    platform::ComPtr<IConnectionPoint> eventPoint_;
+    platform::ComPtr<IConnectionPoint> notifyPoint_;
+    DWORD eventCookie_ = 0;
+    DWORD notifyCookie_ = 0;
+    UINT menuChoice_ = 0;
+};
+
+HRESULT EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*)
+{
+    const char* name = eventName(id);
+    std::string line = std::string("event ") + (name ? name : "#" + std::to_string(id));
+    // Arguments arrive last first.
+    for (UINT i = params ? params->cArgs : 0; i > 0; --i)
+        line += " " + valueText(params->rgvarg[i - 1]);
+    host->print(line, true);
+    return S_OK;
+}
+
+HRESULT NotifySink::OnChanged(DISPID id)
+{
+    host->print("propnotify OnChanged " + std::to_string(id));
+    return S_OK;
+}
+
+HRESULT NotifySink::OnRequestEdit(DISPID id)
+{
+    host->print("propnotify OnRequestEdit " + std::to_string(id));
+    return refuse ? S_FALSE : S_OK;
+}
+
+int usage()
+{
+    std::cerr << "usage: orbel-host [--module FILE] [--size WxH] [--script FILE|-] [--events FILE]\n"
+                 "                  [--drive-c DIR] [--clock real|manual] [--clsid {GUID}]\n";
+    return 1;
+}
+
+bool parseGuid(const std::string& s, GUID& g)
+{
+    unsigned a, b, c, d[8];
+    if (s.size() != 38 ||
+        std::sscanf(s.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &a, &b, &c, &d[0], &d[1], &d[2], &d[3],
+                    &d[4], &d[5], &d[6], &d[7]) != 11)
+        return false;
+    g.Data1 = a;
+    g.Data2 = uint16_t(b);
+    g.Data3 = uint16_t(c);
+    for (int i = 0; i < 8; ++i)
+        g.Data4[i] = uint8_t(d[i]);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options opt;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (i + 1 >= argc)
+            return usage();
+        std::string v = argv[++i];
+        if (a == "--module")
+            opt.module = v;
+        else if (a == "--size") {
+            int w = 0, h = 0;
+            char x = 0, extra = 0;
+            if (std::sscanf(v.c_str(), "%d%c%d%c", &w, &x, &h, &extra) != 3 || x != 'x' || w <= 0 || h <= 0 ||
+                w > 8192 || h > 8192)
+                return usage();
+            opt.width = w;
+            opt.height = h;
+        } else if (a == "--script")
+            opt.script = v;
+        else if (a == "--events")
+            opt.events = v;
+        else if (a == "--drive-c")
+            setenv("ORBEL_DRIVE_C", v.c_str(), 1);
+        else if (a == "--clock" && (v == "real" || v == "manual"))
+            opt.manualClock = v == "manual";
+        else if (a == "--clsid") {
+            if (!parseGuid(v, opt.clsid))
+                return usage();
+        } else
+            return usage();
+    }
+    std::ifstream file;
+    std::string folder;
+    if (opt.script != "-") {
+        file.open(opt.script);
+        if (!file) {
+            std::cerr << "cannot read " << opt.script << "\n";
+            return 1;
+        }
+        size_t slash = opt.script.find_last_of('/');
+        folder = slash == std::string::npos ? "." : opt.script.substr(0, slash);
+    }
+    try {
+        Host host(opt);
+        return host.run(opt.script == "-" ? std::cin : file, folder);
+    } catch (const Failure& f) {
+        return f.status;
+    }
+}

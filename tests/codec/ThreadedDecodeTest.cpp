@@ -1,0 +1,161 @@
+// Decoding with a thread environment gives exactly the samples of decoding without one,
+// whatever the thread count, double buffering and stripe height: the generated decode
+// cases, the "multi" and "views" groups (views rotating through transposition and flips),
+// every fifth packet-matrix stream, the conformance codestreams, and tall streams whose
+// subband decoders work a block row ahead. A stream that fails unthreaded fails threaded
+// with the same text.
+#include "tests/codec/support/codec_messages.h"
+#include "tests/codec/support/decode_cases.h"
+#include "tests/codec/support/grey_streams.h"
+#include "tests/codec/support/test_sources.h"
+#include "tests/support/TestTools.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using namespace codec_test;
+
+struct outcome {
+    std::vector<pgx_image> images;
+    std::string error;
+};
+
+outcome decode(const std::string& path, const decode_settings& s)
+{
+    outcome o;
+    try {
+        o.images = decode_file(path, s);
+    } catch (const std::exception& e) {
+        o.error = e.what();
+    }
+    return o;
+}
+
+struct threaded_case {
+    std::string name, path;
+    decode_settings settings;
+};
+
+std::vector<std::string> manifest_column(const std::string& file, int column)
+{
+    std::vector<std::string> names;
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream f(line);
+        std::string v;
+        for (int i = 0; i <= column && (f >> v); i++) {
+        }
+        if (!v.empty() && line[0] != '#')
+            names.push_back(v);
+    }
+    return names;
+}
+
+std::vector<threaded_case> all_cases()
+{
+    std::vector<threaded_case> cases;
+    auto add = [&](const std::string& name, const std::string& path, decode_settings s) {
+        cases.push_back(threaded_case{name, path, s});
+    };
+    for (const decode_case& c : load_decode_cases())
+        add(c.name(), c.stream, settings_for(c, false));
+    const std::string dir = stream_dir("multi");
+    std::set<std::string> multi;
+    for (const std::string& s : manifest_column(dir + "/multi_cases.txt", 1))
+        if (multi.insert(s).second)
+            add(s, dir + "/" + s + ".j2k", decode_settings());
+    stream_dir("views");
+    std::set<std::string> views;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        const std::string f = e.path().filename().string();
+        if (f.rfind("pv_", 0) == 0 && e.path().extension() == ".j2k")
+            views.insert(e.path().stem().string());
+    }
+    int view = 0;
+    for (const std::string& s : views) {
+        decode_settings v;
+        v.transpose = view & 1;
+        v.vflip = view & 2;
+        v.hflip = view & 4;
+        view++;
+        add(s, dir + "/" + s + ".j2k", v);
+    }
+    stream_dir("packet_matrix");
+    const std::vector<std::string> matrix = manifest_column(dir + "/packets.list", 0);
+    for (size_t i = 0; i < matrix.size(); i += 5)
+        add(matrix[i], dir + "/" + matrix[i] + ".j2k", decode_settings());
+    for (const std::string& c : conformance_names()) {
+        decode_settings s;
+        s.reduce = c == "p0_08" ? 1 : 0;
+        add(c, conformance_dir() + "/" + c + ".j2k", s);
+    }
+    // Tall bands of many block rows: their decoders work a block row ahead.
+    auto texture = [](int x, int y) { return x * 7 + y * 3 + (x * y) % 29; };
+    add("tall 64x4096", grey_stream("tall_64x4096", 64, 4096, texture, "-b 64,64 -n 3"),
+        decode_settings());
+    add("tall 512x1024 irreversible",
+        grey_stream("tall_512x1024", 512, 1024, texture, "-b 64,64 -I -n 2"), decode_settings());
+    return cases;
+}
+
+TEST(ThreadedDecode, EqualsTheUnthreadedDecode)
+{
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    const std::vector<threaded_case> cases = all_cases();
+    ASSERT_GT(cases.size(), 60u);
+    const int thread_counts[] = {1, 2, 3, 8};
+    int rot = 0, compared = 0;
+    for (const threaded_case& c : cases)
+        for (bool precise : {false, true}) {
+            decode_settings s = c.settings;
+            s.precise = precise;
+            const outcome ref = decode(c.path, s);
+            s.threads = thread_counts[rot % 4];
+            s.double_buffer = (rot / 4) % 2 == 0;
+            s.stripe = (rot / 2) % 2 ? 8 : 1;
+            rot++;
+            const outcome got = decode(c.path, s);
+            std::ostringstream how;
+            how << c.name << (precise ? " 32-bit" : " 16-bit") << ", " << s.threads
+                << " threads, stripe " << s.stripe << (s.double_buffer ? ", double buffered" : "");
+            EXPECT_EQ(got.error, ref.error) << how.str();
+            ASSERT_EQ(got.images.size(), ref.images.size()) << how.str();
+            for (size_t k = 0; k < ref.images.size(); k++)
+                EXPECT_TRUE(got.images[k].samples == ref.images[k].samples &&
+                            got.images[k].width == ref.images[k].width)
+                    << how.str() << " component " << k;
+            compared++;
+        }
+    EXPECT_EQ(compared, int(2 * cases.size()));
+}
+
+// Run as the CTest test "conformance_threads".
+TEST(ThreadedDecode, ConformanceWithFourThreadsAndDoubleBuffering)
+{
+    int n = 0;
+    for (const std::string& c : conformance_names()) {
+        decode_settings s;
+        s.reduce = c == "p0_08" ? 1 : 0;
+        const outcome ref = decode(conformance_dir() + "/" + c + ".j2k", s);
+        s.threads = 4;
+        s.double_buffer = true;
+        const outcome got = decode(conformance_dir() + "/" + c + ".j2k", s);
+        EXPECT_EQ(got.error, ref.error) << c;
+        ASSERT_EQ(got.images.size(), ref.images.size()) << c;
+        for (size_t k = 0; k < ref.images.size(); k++)
+            EXPECT_TRUE(got.images[k].samples == ref.images[k].samples) << c << " component " << k;
+        n++;
+    }
+    EXPECT_EQ(n, 22);
+}
+
+} // namespace
