@@ -80,7 +80,7 @@ TEST(WmfReader, Sizes)
         {"2541 units per inch tried as EMF", BlackShapes().bytes(true, 0, 0, 2541, 1270, 2541), "corrupted WMF", 0, 0},
         {"1000 x 500 at 1000 per inch", RectangleWmf(), "", 96, 48},
         {"box right to left", BlackShapes().bytes(true, 1000, 500, 0, 0, 1000), "", 96, 48},
-        {"box of zero width", BlackShapes().bytes(true, 10, 0, 10, 500, 1000), "empty WMF", 0, 0},
+        {"box of zero size", BlackShapes().bytes(true, 10, 5, 10, 5, 1000), "empty WMF", 0, 0},
         {"EMF 10000 x 2000", EmfBuilder().bytes(0, 0, 10000, 2000), "", 4000, 800},
         {"EMF 2000 x 10000", EmfBuilder().bytes(0, 0, 2000, 10000), "", 800, 4000},
         {"EMF bounds (0, 0, -1, -1)", EmfBuilder().bytes(0, 0, -1, -1), "empty WMF", 0, 0},
