@@ -6,6 +6,7 @@
 #include "imagelib/RxImagePCX.h"
 #include "imagelib/RxImageTGA.h"
 #include "imagelib/RxImageWBMP.h"
+#include "imagelib/RxImageWMF.h"
 #include "imagelib/RxMemFile.h"
 
 namespace {
@@ -35,7 +36,7 @@ RxCodecEntry codecs[RXIMAGE_FORMATS] = {
     EntryOf<RxImageTGA>(), // 4
     EntryOf<RxImagePCX>(), // 5
     EntryOf<RxImageWBMP>(), // 6
-    {},                   // 7 WMF
+    EntryOf<RxImageWMF>(), // 7
 };
 
 // The order in which type 0 probes the formats.

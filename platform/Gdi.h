@@ -18,8 +18,15 @@ typedef HPEN__* HPEN;
 typedef HFONT__* HFONT;
 typedef HBITMAP__* HBITMAP;
 typedef HRGN__* HRGN;
+struct HPALETTE__;
+struct HMETAFILE__;
+struct HENHMETAFILE__;
+typedef HPALETTE__* HPALETTE;
+typedef HMETAFILE__* HMETAFILE;
+typedef HENHMETAFILE__* HENHMETAFILE;
 
 #define CLR_INVALID 0xFFFFFFFFu
+#define GDI_ERROR 0xFFFFFFFFu
 
 // ---- structures --------------------------------------------------------------------
 struct BITMAP {
@@ -79,6 +86,51 @@ struct LOGFONTW {
     WCHAR lfFaceName[LF_FACESIZE];
 };
 static_assert(sizeof(LOGFONTW) == 92, "LOGFONTW is 92 bytes");
+
+struct PALETTEENTRY {
+    BYTE peRed;
+    BYTE peGreen;
+    BYTE peBlue;
+    BYTE peFlags;
+};
+
+// Longer palettes follow palPalEntry in the caller's memory.
+struct LOGPALETTE {
+    WORD palVersion;
+    WORD palNumEntries;
+    PALETTEENTRY palPalEntry[1];
+};
+
+struct METAFILEPICT {
+    LONG mm;
+    LONG xExt;
+    LONG yExt;
+    HMETAFILE hMF;
+};
+
+// Filled field by field from the metafile's header record.
+struct ENHMETAHEADER {
+    DWORD iType;
+    DWORD nSize;
+    RECT rclBounds;
+    RECT rclFrame;
+    DWORD dSignature;
+    DWORD nVersion;
+    DWORD nBytes;
+    DWORD nRecords;
+    WORD nHandles;
+    WORD sReserved;
+    DWORD nDescription;
+    DWORD offDescription;
+    DWORD nPalEntries;
+    SIZE szlDevice;
+    SIZE szlMillimeters;
+    DWORD cbPixelFormat;
+    DWORD offPixelFormat;
+    DWORD bOpenGL;
+    SIZE szlMicrometers;
+};
+static_assert(sizeof(ENHMETAHEADER) == 108, "ENHMETAHEADER is 108 bytes");
 
 // ---- constants ----------------------------------------------------------------------
 #define BI_RGB 0
@@ -153,6 +205,7 @@ static_assert(sizeof(LOGFONTW) == 92, "LOGFONTW is 92 bytes");
 #define OBJ_PEN 1
 #define OBJ_BRUSH 2
 #define OBJ_DC 3
+#define OBJ_PAL 5
 #define OBJ_FONT 6
 #define OBJ_BITMAP 7
 #define OBJ_REGION 8
@@ -164,6 +217,10 @@ static_assert(sizeof(LOGFONTW) == 92, "LOGFONTW is 92 bytes");
 #define PLANES 14
 #define LOGPIXELSX 88
 #define LOGPIXELSY 90
+
+#define MM_TEXT 1
+#define MM_ANISOTROPIC 8
+#define ENHMETA_SIGNATURE 0x464D4520u
 
 #define RGN_ERROR 0
 #define NULLREGION 1
@@ -260,6 +317,22 @@ HRGN CreateRectRgnIndirect(const RECT* rc);
 int SelectClipRgn(HDC hdc, HRGN region);
 int ExtSelectClipRgn(HDC hdc, HRGN region, int mode);
 int GetClipBox(HDC hdc, RECT* rc);
+
+// ---- palettes ---------------------------------------------------------------------
+// Surfaces are 32-bit: a realised palette changes no pixel.
+HPALETTE CreatePalette(const LOGPALETTE* palette);
+HPALETTE SelectPalette(HDC hdc, HPALETTE palette, BOOL forceBackground);
+UINT RealizePalette(HDC hdc);
+
+// ---- metafiles ---------------------------------------------------------------------
+// The data is copied and its header checked (NULL when malformed); records are checked as
+// they are played. A handle holding a WMF reports its played window as bounds.
+HENHMETAFILE SetWinMetaFileBits(UINT size, const BYTE* data, HDC reference, const METAFILEPICT* picture);
+HENHMETAFILE SetEnhMetaFileBits(UINT size, const BYTE* data);
+UINT GetEnhMetaFileHeader(HENHMETAFILE metafile, UINT size, ENHMETAHEADER* header);
+UINT GetEnhMetaFilePaletteEntries(HENHMETAFILE metafile, UINT count, PALETTEENTRY* entries);
+BOOL DeleteEnhMetaFile(HENHMETAFILE metafile);
+BOOL PlayEnhMetaFile(HDC hdc, HENHMETAFILE metafile, const RECT* rc);
 
 namespace platform {
 // GDI objects alive now, stock objects excluded (leak tests).

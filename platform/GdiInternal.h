@@ -16,7 +16,7 @@
 namespace platform {
 namespace gdi {
 
-enum class Kind { Pen = 1, Brush = 2, Font = 6, Bitmap = 7, Region = 8 };
+enum class Kind { Pen = 1, Brush = 2, Palette = 5, Font = 6, Bitmap = 7, Region = 8, Metafile = 100 };
 
 struct Bitmap {
     int width = 0;
@@ -29,6 +29,7 @@ struct Bitmap {
 };
 
 struct Font;
+struct Metafile;
 
 struct Object {
     Kind kind = Kind::Brush;
@@ -41,6 +42,8 @@ struct Object {
     std::shared_ptr<Bitmap> bitmap;
     std::shared_ptr<Font> font;
     Region region;
+    std::vector<PALETTEENTRY> palette;
+    std::shared_ptr<const Metafile> metafile;
 };
 
 struct DC {
@@ -53,6 +56,7 @@ struct DC {
     HGDIOBJ brush = nullptr;
     HGDIOBJ font = nullptr;
     HGDIOBJ bitmap = nullptr; // memory contexts
+    HGDIOBJ palette = nullptr;
     COLORREF textColor = 0;
     COLORREF bkColor = 0xFFFFFF;
     int bkMode = 2; // OPAQUE

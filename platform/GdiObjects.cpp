@@ -301,6 +301,8 @@ BOOL DeleteObject(HGDIOBJ h)
         return FALSE;
     if (it->second->stock)
         return TRUE; // stock objects stay
+    if (it->second->kind == Kind::Metafile)
+        return FALSE; // DeleteEnhMetaFile's
     if (it->second->selections > 0 || it->second->selectedIn)
         return FALSE;
     g.objects.erase(it);
@@ -320,7 +322,7 @@ void destroyDC(HDC hdc)
     if (it == g.dcs.end())
         return;
     DC& d = *it->second;
-    for (HGDIOBJ h : {d.pen, d.brush, d.font}) {
+    for (HGDIOBJ h : {d.pen, d.brush, d.font, d.palette}) {
         auto o = g.objects.find(h);
         if (o != g.objects.end() && o->second->selections > 0)
             --o->second->selections;
@@ -730,4 +732,41 @@ int GetClipBox(HDC hdc, RECT* rc)
         area.intersect(d->clip);
     *rc = area.bounds();
     return platform::gdi::regionKind(area);
+}
+
+// ---- palettes ------------------------------------------------------------------------
+
+HPALETTE CreatePalette(const LOGPALETTE* palette)
+{
+    if (!palette || palette->palVersion != 0x300 || palette->palNumEntries == 0)
+        return nullptr;
+    auto o = std::make_shared<Object>();
+    o->kind = Kind::Palette;
+    o->palette.assign(palette->palPalEntry, palette->palPalEntry + palette->palNumEntries);
+    return reinterpret_cast<HPALETTE>(addObject(o));
+}
+
+HPALETTE SelectPalette(HDC hdc, HPALETTE palette, BOOL)
+{
+    auto d = dc(hdc);
+    auto o = object(palette);
+    if (!d || !o || o->kind != Kind::Palette)
+        return nullptr;
+    GdiState& g = gdi();
+    boost::lock_guard<boost::mutex> lock(g.lock);
+    HGDIOBJ old = d->palette;
+    if (old == palette)
+        return reinterpret_cast<HPALETTE>(old);
+    auto prev = g.objects.find(old);
+    if (prev != g.objects.end() && prev->second->selections > 0)
+        --prev->second->selections;
+    ++o->selections;
+    d->palette = palette;
+    return reinterpret_cast<HPALETTE>(old);
+}
+
+UINT RealizePalette(HDC hdc)
+{
+    auto d = dc(hdc);
+    return d && d->palette ? 0 : GDI_ERROR;
 }

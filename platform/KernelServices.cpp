@@ -1,5 +1,6 @@
 #include "platform/Kernel.h"
 #include "platform/TextConv.h"
+#include "platform/Win32.h"
 
 #include <boost/thread/lock_guard.hpp>
 #include <boost/thread/mutex.hpp>
@@ -12,6 +13,7 @@
 #include <exception>
 #include <map>
 #include <memory>
+#include <new>
 #include <unistd.h>
 
 namespace {
@@ -273,4 +275,68 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
     std::memcpy(buffer, wide.data(), wide.size() * sizeof(WCHAR));
     buffer[wide.size()] = 0;
     return DWORD(wide.size());
+}
+
+// ---- global memory ---------------------------------------------------------------------
+// Blocks never move; a handle is valid from GlobalAlloc to GlobalFree, and unknown handles
+// are refused rather than dereferenced.
+
+namespace {
+struct GlobalBlock {
+    std::unique_ptr<unsigned char[]> bytes;
+    UINT locks = 0;
+};
+boost::mutex g_globalLock;
+std::map<HGLOBAL, std::unique_ptr<GlobalBlock>> g_globals;
+} // namespace
+
+HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes)
+{
+    auto block = std::make_unique<GlobalBlock>();
+    const size_t n = bytes ? bytes : 1;
+    block->bytes.reset(flags & GMEM_ZEROINIT ? new (std::nothrow) unsigned char[n]() : new (std::nothrow) unsigned char[n]);
+    if (!block->bytes) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    HGLOBAL h = block.get();
+    boost::lock_guard<boost::mutex> lock(g_globalLock);
+    g_globals[h] = std::move(block);
+    return h;
+}
+
+LPVOID GlobalLock(HGLOBAL mem)
+{
+    boost::lock_guard<boost::mutex> lock(g_globalLock);
+    auto it = g_globals.find(mem);
+    if (it == g_globals.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    ++it->second->locks;
+    return it->second->bytes.get();
+}
+
+BOOL GlobalUnlock(HGLOBAL mem)
+{
+    boost::lock_guard<boost::mutex> lock(g_globalLock);
+    auto it = g_globals.find(mem);
+    if (it == g_globals.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (it->second->locks > 0)
+        --it->second->locks;
+    SetLastError(ERROR_SUCCESS);
+    return it->second->locks > 0 ? TRUE : FALSE;
+}
+
+HGLOBAL GlobalFree(HGLOBAL mem)
+{
+    boost::lock_guard<boost::mutex> lock(g_globalLock);
+    if (!g_globals.erase(mem)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return mem;
+    }
+    return nullptr;
 }
