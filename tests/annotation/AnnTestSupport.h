@@ -8,6 +8,7 @@
 #include "platform/Gdi.h"
 #include "tests/support/TestTools.h"
 
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -49,7 +50,9 @@ inline COrbelAnnLine* Line(int x1, int y1, int x2, int y2, int complete, int cre
 // Runs tools/ann_text.py (decode or encode) on input; returns its standard output.
 inline std::string RunScript(const std::string& mode, const std::string& input)
 {
-    const std::string path = std::string(ORBEL_BINARY_DIR) + "/ann_text_" + mode + ".in";
+    // One input file per process: CTest runs several tests at once.
+    const std::string path =
+        std::string(ORBEL_BINARY_DIR) + "/ann_text_" + mode + "_" + std::to_string(getpid()) + ".in";
     std::ofstream(path) << input;
     const std::string cmd = OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tools/ann_text.py") + " " +
                             mode + " < '" + path + "'";
@@ -59,6 +62,7 @@ inline std::string RunScript(const std::string& mode, const std::string& input)
     for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;)
         out.append(buf, n);
     EXPECT_TRUE(p && pclose(p) == 0) << cmd;
+    std::remove(path.c_str());
     return out;
 }
 

@@ -5,6 +5,7 @@
 #include "tests/imagelib/support/FailingFile.h"
 #include "tests/imagelib/support/RandomImage.h"
 
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -115,7 +116,7 @@ TEST(BmpCodec, Values)
 // Fixtures of other writers, made once into the build tree; an empty name list: tools missing.
 std::vector<std::string> Fixtures(std::string& dir)
 {
-    dir = std::string(ORBEL_BINARY_DIR) + "/tests/imagelib/bmp_fixtures";
+    dir = std::string(ORBEL_BINARY_DIR) + "/tests/imagelib/bmp_fixtures_" + std::to_string(getpid()); // per process: CTest runs tests side by side
     static const int status = rxtest::Run(rxtest::Quote(rxtest::Python()) + " " +
                                           rxtest::Quote(rxtest::Script("make_bmp_fixtures.py")) + " fixtures " +
                                           rxtest::Quote(dir));

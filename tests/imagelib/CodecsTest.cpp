@@ -5,6 +5,7 @@
 #include "tests/imagelib/support/FailingFile.h"
 #include "tests/imagelib/support/RandomImage.h"
 
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -228,7 +229,7 @@ TEST(IcoCodec, Values)
 
 std::vector<std::string> CodecFixtures(std::string& dir)
 {
-    dir = std::string(ORBEL_BINARY_DIR) + "/tests/imagelib/codec_fixtures";
+    dir = std::string(ORBEL_BINARY_DIR) + "/tests/imagelib/codec_fixtures_" + std::to_string(getpid()); // per process: CTest runs tests side by side
     static const int status = rxtest::Run(rxtest::Quote(rxtest::Python()) + " " +
                                           rxtest::Quote(rxtest::Script("make_codec_fixtures.py")) + " fixtures " +
                                           rxtest::Quote(dir));

@@ -6,6 +6,7 @@
 #include "tests/imagelib/support/FailingFile.h"
 #include "tests/imagelib/support/RandomImage.h"
 
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -310,7 +311,7 @@ struct Fixture {
 };
 std::vector<Fixture> GifFixtures(std::string& dir)
 {
-    dir = std::string(ORBEL_BINARY_DIR) + "/tests/imagelib/gif_fixtures";
+    dir = std::string(ORBEL_BINARY_DIR) + "/tests/imagelib/gif_fixtures_" + std::to_string(getpid()); // per process: CTest runs tests side by side
     static const int status = rxtest::Run(rxtest::Quote(rxtest::Python()) + " " +
                                           rxtest::Quote(rxtest::Script("make_gif_fixtures.py")) + " fixtures " +
                                           rxtest::Quote(dir));
