@@ -7,6 +7,7 @@
 #include "annotation/OrbelAnnLabel.h"
 #include "annotation/OrbelAnnRectangle.h"
 #include "annotation/OrbelAnnSquare.h"
+#include "annotation/OrbelAnnStamp.h"
 #include "annotation/OrbelAnnTextMark.h"
 
 #include <new>
@@ -34,6 +35,7 @@ const ToolEntry kTools[] = {
     {kAnnTypeTextMark, Make<COrbelAnnTextMark>},
     {kAnnTypeRuler, Make<COrbelAnnRuler>},
     {kAnnTypeArrowMark, Make<COrbelAnnArrowMark>},
+    {kAnnTypeStamp, CreateStampForTool},
 };
 
 const NameEntry kNames[] = {
@@ -46,6 +48,7 @@ const NameEntry kNames[] = {
     {u"COrbelAnnTextMark", Make<COrbelAnnTextMark>},
     {u"COrbelAnnText", Make<COrbelAnnText>},
     {u"COrbelAnnLabel", Make<COrbelAnnLabel>},
+    {u"COrbelAnnStamp", Make<COrbelAnnStamp>},
 };
 
 } // namespace
