@@ -180,6 +180,10 @@ bool RxImage::Rotate(float angle, RxImage* destination)
 {
     if (!pDib)
         return false;
+    if (!std::isfinite(angle)) {
+        SetLastError("RxImage::Rotate : the angle is not a finite number");
+        return false;
+    }
     const double theta = -double(angle) * std::acos(0.0) / 90.0;
     const double c = std::cos(theta), s = std::sin(theta);
     const double width = head.biWidth, height = head.biHeight;

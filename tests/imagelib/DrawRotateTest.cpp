@@ -293,6 +293,8 @@ TEST(Rotate, FailureAndEscapeKeepImages)
     EXPECT_STRNE(tall.GetLastError(), "");
     EXPECT_EQ(Display(keep), destBefore);
     EXPECT_EQ(tall.GetHeight(), 1u << 20);
+    EXPECT_FALSE(keep.Rotate(std::nanf("")));
+    EXPECT_EQ(Display(keep), destBefore);
 
     RxImage stop = RandomImage(40, 40, 24, 3);
     stop.SetEscape(1);
