@@ -9,6 +9,7 @@
 #include "annotation/OrbelAnnLabel.h"
 #include "annotation/OrbelAnnRectangle.h"
 #include "annotation/OrbelAnnSquare.h"
+#include "annotation/OrbelAnnStamp.h"
 #include "annotation/OrbelAnnTextMark.h"
 
 #include <new>
@@ -38,6 +39,7 @@ const ToolEntry kTools[] = {
     {kAnnTypeProtractor, Make<COrbelAnnProtractor>},
     {kAnnTypeCobbAngle, Make<COrbelAnnCobbAngle>},
     {kAnnTypeArrowMark, Make<COrbelAnnArrowMark>},
+    {kAnnTypeStamp, CreateStampForTool},
 };
 
 const NameEntry kNames[] = {
@@ -53,6 +55,7 @@ const NameEntry kNames[] = {
     {u"COrbelAnnTextMark", Make<COrbelAnnTextMark>},
     {u"COrbelAnnText", Make<COrbelAnnText>},
     {u"COrbelAnnLabel", Make<COrbelAnnLabel>},
+    {u"COrbelAnnStamp", Make<COrbelAnnStamp>},
 };
 
 } // namespace

@@ -1,7 +1,8 @@
 // BMP decoding of untrusted bytes: the dimensions first (huge pictures are skipped), then a
 // decode as BMP and one through the type-0 probe; every decoded image must encode and
-// decode again to the same pixels.
+// decode again to the same pixels. Small ones are also turned and drawn scaled and smoothed.
 #include "imagelib/RxImage.h"
+#include "platform/Gdi.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -32,6 +33,24 @@ void RoundTrip(RxImage& image)
     std::free(buffer);
 }
 
+void TurnAndDraw(RxImage& image)
+{
+    static HDC dc = [] {
+        HDC memory = CreateCompatibleDC(nullptr);
+        SelectObject(memory, CreateCompatibleBitmap(memory, 64, 64));
+        return memory;
+    }();
+    if (image.GetWidth() > 256 || image.GetHeight() > 256)
+        return;
+    for (float angle : {90.0f, -37.5f}) {
+        RxImage turned;
+        if (!image.Rotate(angle, &turned) || !turned.IsValid())
+            std::abort();
+    }
+    RECT clip{3, 5, 60, 61};
+    image.Draw(dc, -7, 2, 70, 45, &clip, true);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -44,8 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     for (DWORD type : {DWORD(RXIMAGE_FORMAT_BMP), DWORD(RXIMAGE_FORMAT_UNKNOWN)}) {
         RxImage image;
-        if (image.Decode(bytes.data(), DWORD(bytes.size()), type))
+        if (image.Decode(bytes.data(), DWORD(bytes.size()), type)) {
             RoundTrip(image);
+            TurnAndDraw(image);
+        }
     }
     return 0;
 }

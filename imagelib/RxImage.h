@@ -111,10 +111,26 @@ public:
     bool Mirror();
     bool Negative();
 
+    // Resampling: the colour at a real point by one of sixteen methods (1 nearest, 2 bilinear,
+    // 3-16 convolution kernels) with an edge rule for outside points (1 fixed colour,
+    // 2 background, 3 transparent, 4 wrap, 5 clamp, 6 mirror). Needs bitmap memory.
+    RGBQUAD SampleInterpolated(float x, float y, long method, long edgeRule, RGBQUAD* replacement = nullptr) const;
+    RGBQUAD GetPixelColorEdged(long x, long y, long edgeRule, RGBQUAD* replacement) const;
+    void MoveIntoImage(long& x, long& y, long edgeRule) const;
+    void MoveIntoImage(float& x, float& y, long edgeRule) const;
+    // First-order Bessel function of the first kind (the Bessel kernel's).
+    static float BesselJ1(float x);
+
+    // Painting into a device context (1 when painted) and turning by degrees.
+    long Draw(HDC dc, long x, long y, long cx = -1, long cy = -1, RECT* clip = nullptr, bool smooth = false);
+    long Draw(HDC dc, const RECT& rect, RECT* clip = nullptr, bool smooth = false);
+    bool Rotate(float angle, RxImage* destination = nullptr);
+
 protected:
     void InitFields(DWORD type);
     bool CheckEncodeTarget(RxFile* file);
     void SetLastError(const char* text);
+    RGBQUAD PixelColorInside(long x, long y) const;
 
     // Settings copied as a whole by CopySettings, BorrowFrom, TakeOver and Copy.
     struct Info {

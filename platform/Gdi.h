@@ -317,6 +317,8 @@ HRGN CreateRectRgnIndirect(const RECT* rc);
 int SelectClipRgn(HDC hdc, HRGN region);
 int ExtSelectClipRgn(HDC hdc, HRGN region, int mode);
 int GetClipBox(HDC hdc, RECT* rc);
+// Copies the context's clip into region: 1, or 0 when it has none (region untouched), -1 on error.
+int GetClipRgn(HDC hdc, HRGN region);
 
 // ---- palettes ---------------------------------------------------------------------
 // Surfaces are 32-bit: a realised palette changes no pixel.

@@ -722,6 +722,18 @@ int ExtSelectClipRgn(HDC hdc, HRGN region, int mode)
     return platform::gdi::setClip(*d, &o->region, mode);
 }
 
+int GetClipRgn(HDC hdc, HRGN region)
+{
+    auto d = dc(hdc);
+    auto o = region ? object(region) : nullptr;
+    if (!d || !o || o->kind != Kind::Region)
+        return -1;
+    if (!d->hasClip)
+        return 0;
+    o->region = d->clip;
+    return 1;
+}
+
 int GetClipBox(HDC hdc, RECT* rc)
 {
     auto d = dc(hdc);

@@ -18,7 +18,8 @@ import struct
 import sys
 
 # One entry per stored class: (field, kind); kind "i" int32, "b" byte, "d" double,
-# "s" string, or a member role with the member's class name stored first.
+# "s" string, "m" bitmap (32-bit byte count, then a BMP file image; listed in hexadecimal),
+# or a member role with the member's class name stored first.
 CLASSES = {
     "COrbelAnnLine": [("complete", "i"), ("creating", "i"), ("selected", "b"),
                       ("imageStart.x", "i"), ("imageStart.y", "i"),
@@ -50,6 +51,10 @@ CLASSES = {
                        ("side2", "member"), ("side3", "member"), ("side4", "member"), ("closing", "member")],
     "COrbelAnnSquare": [("type", "i"), ("complete", "i"), ("selected", "b"), ("rect", "member"),
                         ("label", "member")],
+    "COrbelAnnStamp": [("stampName", "s"), ("sourceImage", "m"), ("type", "i"), ("complete", "i"),
+                       ("creating", "i"), ("selected", "b"), ("imageCorner1.x", "i"),
+                       ("imageCorner1.y", "i"), ("imageCorner2.x", "i"), ("imageCorner2.y", "i"),
+                       ("turnsCaptured", "b"), ("storedTurns", "i")],
 }
 
 VERSION = 1017
@@ -96,6 +101,8 @@ def decode_object(reader, name, depth, role, out):
             # Blanks are escaped too, so that a value stays one word of the listing.
             text = reader.string().encode("unicode_escape").decode("ascii")
             fields.append("%s=%s" % (field, text.replace(" ", "\\x20")))
+        elif kind == "m":
+            fields.append("%s=%s" % (field, reader.take(max(reader.int32(), 0)).hex()))
         else:
             members.append(field)
     head = "  " * depth + (role + ": " if role else "") + name
@@ -152,6 +159,10 @@ def encode_object(writer, lines, index, depth):
             writer.data += struct.pack("<d", float(values[field]))
         elif kind == "s":
             writer.string(values[field].encode("ascii").decode("unicode_escape"))
+        elif kind == "m":
+            raw = bytes.fromhex(values[field])
+            writer.int32(len(raw))
+            writer.data += raw
     for field, kind in CLASSES[name]:
         if kind == "member":
             index = encode_object(writer, lines, index, depth + 1)
