@@ -1,4 +1,4 @@
-// Vector forms of the 16-bit dequantisation of whole block rows (counts a multiple of 8),
+// Vector forms of the dequantisation of block rows (16-bit ones: counts a multiple of 8),
 // giving exactly the portable conversions' values; chosen by rv_dequantizer::convert.
 #pragma once
 
