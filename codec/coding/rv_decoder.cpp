@@ -256,6 +256,13 @@ void rv_dequantizer::convert(const rvd_block& block, const rv_line_ptrs& lines, 
             check();
             convert_region(block, lines.i32, x_off, roi,
                            rev32{31 - std::max(0, K_max)});
+        } else if (roi.shift == 0 && rvd_mmx_level >= 2 && rv_dequant_sse2_built() && !block.transpose &&
+                   !block.vflip && !block.hflip) {
+            const std::uint32_t* base = reinterpret_cast<const std::uint32_t*>(block.sample_buffer) +
+                                        std::ptrdiff_t(block.region.pos.y) * block.size.x + block.region.pos.x;
+            for (int i = 0; i < block.region.size.y; i++)
+                rv_dequant_irr32_sse2(base + std::ptrdiff_t(i) * block.size.x, lines.f32[i] + x_off,
+                                      block.region.size.x, float(scale));
         } else {
             convert_region(block, lines.f32, x_off, roi,
                            irr32{float(scale)});

@@ -49,10 +49,26 @@ void rv_dequant_irr16_sse2(const std::uint32_t* sp, std::int16_t* dp, int n, flo
     }
 }
 
+void rv_dequant_irr32_sse2(const std::uint32_t* sp, float* dp, int n, float scale)
+{
+    const __m128i mask = _mm_set1_epi32(0x7FFFFFFF);
+    const __m128 s = _mm_set1_ps(scale);
+    int j = 0;
+    for (; j + 4 <= n; j += 4) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sp + j));
+        _mm_storeu_ps(dp + j, _mm_mul_ps(_mm_cvtepi32_ps(signed_of(a, _mm_and_si128(a, mask))), s));
+    }
+    for (; j < n; j++) {
+        std::int32_t v = std::int32_t(sp[j] & 0x7FFFFFFFu);
+        dp[j] = float((sp[j] & 0x80000000u) ? -v : v) * scale;
+    }
+}
+
 #else
 
 bool rv_dequant_sse2_built() { return false; }
 void rv_dequant_rev16_sse2(const std::uint32_t*, std::int16_t*, int, int) {}
 void rv_dequant_irr16_sse2(const std::uint32_t*, std::int16_t*, int, float) {}
+void rv_dequant_irr32_sse2(const std::uint32_t*, float*, int, float) {}
 
 #endif

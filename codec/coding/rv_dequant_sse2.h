@@ -1,4 +1,4 @@
-// Vector forms of the 16-bit dequantisation of whole block rows (counts a multiple of 8),
+// Vector forms of the dequantisation of block rows (16-bit ones: counts a multiple of 8),
 // giving exactly the portable conversions' values; chosen by rv_dequantizer::convert.
 #pragma once
 
@@ -11,3 +11,6 @@ void rv_dequant_rev16_sse2(const std::uint32_t* sp, std::int16_t* dp, int n, int
 // Irreversible: the signed magnitude times `scale` in single precision, rounded to the
 // nearest (ties to even) and saturated to 16 bits.
 void rv_dequant_irr16_sse2(const std::uint32_t* sp, std::int16_t* dp, int n, float scale);
+// Irreversible on 32-bit lines: the signed magnitude times `scale` in single precision,
+// any count.
+void rv_dequant_irr32_sse2(const std::uint32_t* sp, float* dp, int n, float scale);
