@@ -1,6 +1,8 @@
 // One COM text of a codestream, linked into the codestream's comment list.
 #pragma once
 
+class rvd_output;
+
 class rv_codestream_comment {
 public:
     rv_codestream_comment() = default;
@@ -11,6 +13,10 @@ public:
     // Loads the text bytes of a COM segment read from a codestream; read-only from then on.
     void init(int length, const unsigned char* bytes);
     bool put_text(const char* string);
+    // Sizes the COM marker segment (marker code included) and writes it when `out` is
+    // given; a non-zero `force_length` pads or cuts the text to that total. Marks the
+    // comment read-only. A text a segment cannot hold raises an error before any byte.
+    int write_marker(rvd_output* out, int force_length = 0);
 
     bool readonly = false;
     int max_chars = 0;
