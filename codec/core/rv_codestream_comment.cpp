@@ -63,6 +63,8 @@ const char* rvd_codestream_comment::get_text() const
 int rv_codestream_comment::write_marker(rvd_output* out, int force_length)
 {
     int chars = num_chars, padding = 0;
+    if (force_length == 0)
+        force_length = forced_length;
     if (force_length != 0) {
         const int available = force_length > 6 ? force_length - 6 : 0;
         if (chars > available)

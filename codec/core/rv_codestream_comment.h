@@ -16,6 +16,7 @@ public:
     // Sizes the COM marker segment (marker code included) and writes it when `out` is
     // given; a non-zero `force_length` pads or cuts the text to that total. Marks the
     // comment read-only. A text a segment cannot hold raises an error before any byte.
+    // Without a `force_length` the comment's own `forced_length` applies.
     int write_marker(rvd_output* out, int force_length = 0);
 
     bool readonly = false;
@@ -23,6 +24,8 @@ public:
     int num_chars = 0;
     char* text = nullptr;
     rv_codestream_comment* next = nullptr;
+    int forced_length = 0; // a segment length reserved before the text was known
+
 
 private:
     void grow(int min_chars);

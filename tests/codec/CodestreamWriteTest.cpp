@@ -2,6 +2,8 @@
 // output; then whole codestreams through them, read back by outside decoders.
 #include "codec/core/rv_codestream_comment.h"
 #include "codec/core/rv_compressed_output.h"
+#include "codec/core/rv_codestream.h"
+#include "codec/core/rv_tile_writing.h"
 #include "codec/core/rv_tlm_generator.h"
 #include "codec/core/rvd_codestream.h"
 #include "tests/codec/support/codec_messages.h"
@@ -222,5 +224,50 @@ TEST(CodestreamWrite, TilePartsWithTlmDecodeOutside)
         ASSERT_EQ(size_t(c.comps), ours.size());
         for (int k = 0; k < c.comps; k++)
             EXPECT_EQ(src[size_t(k)], ours[size_t(k)].samples);
+    }
+}
+
+TEST(CodestreamWrite, VersionAndLayerInformationComments)
+{
+    const std::vector<std::vector<int32_t>> src = {std::vector<int32_t>(64, 7)};
+    const std::string attrs = "Ssize={8,8} Scomponents=1 Sprecision=8 Ssigned=no Clevels=0 Clayers=1 Creversible=yes";
+    for (const std::vector<std::string>& given : {std::vector<std::string>{"x"}, {"Ravade-v6.0"}}) {
+        memory_target t;
+        write_mini_codestream(&t, attrs, src, given, false);
+        memory_source ms(t.bytes);
+        rvd_codestream cs;
+        cs.create(&ms);
+        rv_codestream_writing w;
+        rv_add_version_comment(cs.get_state(), w);
+        rv_add_version_comment(cs.get_state(), w);
+        const int64_t sizes[3] = {1234, 56789, 1234567};
+        const uint16_t thresholds[3] = {60000, 50000, 0};
+        for (int round = 0; round < 2; round++) {
+            rv_reserve_layer_info_comment(cs.get_state(), w, 3);
+            rv_write_layer_info_comment(cs.get_state(), w, 3, sizes, thresholds);
+        }
+        int versions = 0, infos = 0;
+        for (auto c = cs.get_comment(rvd_codestream_comment()); c.exists(); c = cs.get_comment(c)) {
+            const std::string text = c.get_text();
+            versions += text == "Ravade-v6.0";
+            if (text.rfind("Rvd-Layer-Info: ", 0) != 0)
+                continue;
+            infos++;
+            EXPECT_EQ(125, c.get_state()->write_marker(nullptr));
+            std::istringstream lines(text);
+            std::string line;
+            std::getline(lines, line);
+            for (int l = 0; l < 3; l++) {
+                ASSERT_TRUE(std::getline(lines, line));
+                EXPECT_EQ(16u, line.size());
+                double slope = 0, bytes = 0;
+                ASSERT_EQ(2, std::sscanf(line.c_str(), "%lf, %lf", &slope, &bytes));
+                EXPECT_NEAR((thresholds[l] - 65536.0) / 256.0, slope, 0.05);
+                EXPECT_NEAR(double(sizes[l]), bytes, 0.05 * double(sizes[l]));
+            }
+        }
+        EXPECT_EQ(1, versions);
+        EXPECT_EQ(1, infos);
+        cs.destroy();
     }
 }
