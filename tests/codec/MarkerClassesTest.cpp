@@ -141,7 +141,7 @@ TEST(PocParams, RecordsFieldWidthsAndChecks)
         {"Porder={2,0,1,2,3,LRCP}", "Illegal upper bound (exclusive), 2, for resolution level indices in progression order change attribute.  Legal range is from the lower bound + 1 to 33."},
         {"Porder={33,0,1,34,3,LRCP}", "Illegal lower bound, 33, for resolution level indices in progression order change attribute.  Legal range is from 0 to 32."},
         {"Porder={0,3,1,2,3,LRCP}", "Illegal lower bound, 3, for component indices in progression order change attribute.  Legal range is from 0 to 2."},
-        {"Porder={0,1,1,2,4,LRCP}", "Illegal upper bound (exclusive), 4, for component indices in progression order change attribute.  Legal range is from the lower bound + 1 to 3."},
+        {"Porder={0,1,1,2,257,LRCP}", "Illegal upper bound (exclusive), 257, for component indices in progression order change attribute.  Legal range is from the lower bound + 1 to 256."},
         {"Porder={0,0,65536,2,3,LRCP}", "Illegal upper bound (exclusive), 65536, for layer indices in progression order change attribute.  Legal range is from 0 to 65535."},
     };
     for (auto& b : bad) {
