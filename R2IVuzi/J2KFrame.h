@@ -26,6 +26,10 @@ public:
     boost::shared_ptr<CJ2KAnnotationLoader> getAnnotationLoader() const { return m_annotationLoader; }
     int32_t getWorkingTool() const { return m_workingTool; }
     int32_t getWheelStep() const { return m_wheelStep; }
+    // Set by the tool commands; tests set them directly.
+    void setWorkingTool(int32_t tool) { m_workingTool = tool; }
+    int32_t getMagnification() const { return m_magnification; }
+    void setMagnification(int32_t factor) { m_magnification = factor; }
 
 protected:
     ClassInfo GetWndClassInfo() const override;
@@ -44,4 +48,5 @@ private:
     int32_t m_workingTool = 0;
     COrbelViewer* m_owner;
     int32_t m_wheelStep = 2;
+    int32_t m_magnification = 2;
 };

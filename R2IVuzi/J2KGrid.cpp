@@ -241,11 +241,11 @@ void CJ2KGrid::stopAnimation()
 
 void CJ2KGrid::stopTimers()
 {
+    // Each timer on its own: after an early error only the animation may run.
     HWND h = m_hWnd;
-    if (m_decodeTimer && h) {
+    if (m_decodeTimer && h)
         KillTimer(h, kDecodeTimer);
-        KillTimer(h, kAnimationTimer);
-        m_decodeTimer = 0;
-        m_animationTimer = 0;
-    }
+    m_decodeTimer = 0;
+    if (m_animationTimer)
+        stopAnimation();
 }

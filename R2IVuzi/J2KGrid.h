@@ -5,6 +5,7 @@
 
 #include "R2IVuzi/J2KObserver.h"
 #include "platform/AtlWindow.h"
+#include "platform/Gdi.h"
 
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
@@ -20,6 +21,7 @@ class CJ2KSubFrame;
 class CJ2KGridHangingStackManager;
 class CJ2KToolTip;
 class TiXmlNode;
+struct HangingItem;
 
 // The loader-to-window messages.
 enum : UINT {
@@ -63,13 +65,14 @@ public:
     // Opening (grid open).
     virtual void openTargetImage(bool retry);
     virtual void openTargetOverlay();
-    virtual void showStackItem();
+    virtual void showStackItem(const HangingItem& item);
     // Decoding (grid decode).
     virtual void decodeStep();
     virtual void requestServerModelUpdate();
+    // Kills each running timer.
     void stopTimers();
     // Painting (grid paint).
-    virtual void drawImage(HDC dc);
+    virtual void drawImage(HDC dc, HBITMAP bitmap, bool refresh);
     // Presentation (grid present).
     virtual void presentImage();
     virtual void prepareImageStatus();
@@ -96,6 +99,12 @@ public:
     static std::string formatDate(const std::string& text);
     static std::string formatTime(const std::string& text);
     boost::shared_ptr<CJ2KImageLoaderMgr> getImageLoaderMgr();
+    // Ruler text size for a view height and the overlay text scale.
+    static int rulerTextSize(int viewHeight, double textScale);
+    // The label of the vertical (true) or horizontal ruler for the current view.
+    std::string rulerLabel(bool vertical);
+    // Registered with the annotations when an image opens.
+    static void onAnnotationCreated(void* context);
 
     // State read by the sub-frame and tests.
     boost::shared_ptr<CJ2KImage> getImage() const { return m_image; }
@@ -110,6 +119,19 @@ public:
     void setSelected(bool selected) { m_selected = selected; }
     int getRow() const { return m_row; }
     int getColumn() const { return m_column; }
+    const RECT& getViewRect() const { return m_view; }
+    int getAnimationFrame() const { return m_animationFrame; }
+    bool isAnnotationFailed() const { return m_annotationFailed; }
+    void setAnnotationFailed(bool failed) { m_annotationFailed = failed; }
+    CJ2KToolTip* getToolTip() const { return m_toolTip.get(); }
+    // Input state read by the decorations (set by the input handlers; tests set it).
+    void setInputState(bool leftDown, const RECT& dragRect, POINT current)
+    {
+        m_leftDown = leftDown;
+        m_dragRect = dragRect;
+        m_lastPoint = current;
+    }
+    const RECT& getDragRect() const { return m_dragRect; }
 
 protected:
     ClassInfo GetWndClassInfo() const override;
@@ -138,6 +160,11 @@ protected:
     virtual bool OnCommand(UINT id);
 
     bool isCurrentTarget(const std::string& target) const;
+    void drawLoadingMark(HDC dc);
+    void drawRulers(HDC dc);
+    void drawRuler(HDC dc, bool vertical, int textSize);
+    void drawMagnifier(HDC dc);
+    int workingTool() const;
     boost::shared_ptr<CJ2KSubFrame> lockSubFrame(int line, const char* message) const;
 
     // ---- observer and pipeline state -----------------------------------------

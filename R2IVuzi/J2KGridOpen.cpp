@@ -1,12 +1,167 @@
-// Placeholder, replaced whole when grids open their images.
+// The road from "this grid shows that image" to a decodable image: registry lookup,
+// loader thread, channel open, codestream open and the first server-model update.
+#include "R2IVuzi/J2KAbortRequest.h"
+#include "R2IVuzi/J2KAnnotationLoader.h"
+#include "R2IVuzi/J2KAnnotationRequest.h"
+#include "R2IVuzi/J2KCommenceRequest.h"
+#include "R2IVuzi/J2KException.h"
 #include "R2IVuzi/J2KGrid.h"
+#include "R2IVuzi/J2KGridHangingStackManager.h"
+#include "R2IVuzi/J2KImage.h"
+#include "R2IVuzi/J2KImageLoader.h"
+#include "R2IVuzi/J2KROIRequest.h"
+#include "R2IVuzi/PssiXmlDao.h"
+#include "codec/jp2/rvd_channel_mapping.h"
+#include "diagnostics/Logging.h"
+#include "image/ImageBase.h"
 
-void CJ2KGrid::openTargetImage(bool) {}
+ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KGrid")
 
-void CJ2KGrid::openTargetOverlay() {}
+void CJ2KGrid::showStackItem(const HangingItem& item)
+{
+    if (!m_selected)
+        return;
+    m_target = item.objectFile;
+    m_uid = item.instanceUID;
+    m_element = item.node;
+    openTargetImage(false);
+    try {
+        getAnnotationLoader()->retryCounter() = 0;
+    } catch (const std::exception& e) {
+        ORBEL_LOG(INFO) << "Exception happened in showStackItem: " << e.what();
+    }
+    openTargetOverlay();
+}
 
-void CJ2KGrid::showStackItem() {}
+void CJ2KGrid::onAnnotationCreated(void*) {}
 
-void CJ2KGrid::updateView() {}
+void CJ2KGrid::openTargetImage(bool retry)
+{
+    try {
+        if (!m_loader) {
+            try {
+                m_loader = new CJ2KImageLoader;
+            } catch (const CJ2KCreateNewThreadException&) {
+                ORBEL_LOG(ERROR) << "Can't Create New Thread Any More !";
+                return;
+            }
+        }
+        CJ2KImageLoader* loader = m_loader;
+        loader->setReady(false);
+        if (m_decodeTimer && m_hWnd)
+            KillTimer(m_hWnd, 1);
+        m_decodeTimer = 0;
+        stopAnimation();
+        if (m_target.empty()) {
+            if (m_image) {
+                m_image.reset();
+                loader->postRequest(boost::shared_ptr<CJ2KRequest>(new CJ2KAbortRequest(shared_from_this(), 0, "")));
+            }
+        } else {
+            boost::shared_ptr<CPssiXmlDao> dao = getPssiXmlDao();
+            boost::shared_ptr<CJ2KImage> found = boost::dynamic_pointer_cast<CJ2KImage>(dao->findImage(m_target));
+            if (found) {
+                m_image = found;
+            } else {
+                m_image.reset(new CJ2KImage(m_target, m_uid, m_element));
+                dao->registerImage(m_target, m_image);
+            }
+            if (m_hWnd)
+                m_image->getAnnWrapper().Attach(m_hWnd);
+            OrbelAnnWrapper::SetPen(0, 1);
+            OrbelAnnWrapper::SetObjectCreatedCallback(&CJ2KGrid::onAnnotationCreated, this);
+            loader->postRequest(
+                boost::shared_ptr<CJ2KRequest>(new CJ2KCommenceRequest(shared_from_this(), m_image, retry)));
+        }
+        if (m_hWnd)
+            InvalidateRect(m_hWnd, nullptr, TRUE);
+    } catch (...) {
+        ORBEL_LOG(INFO) << "Exception happened in openTargetImage";
+    }
+}
 
-LRESULT CJ2KGrid::OnStartProcess(const std::string&) { return 0; }
+void CJ2KGrid::openTargetOverlay()
+{
+    if (m_uid.empty())
+        return;
+    m_annotationFailed = false;
+    try {
+        boost::shared_ptr<CPssiXmlDao> dao = getPssiXmlDao();
+        if (dao->isAnnotated(m_element)) {
+            // The document already holds what presentation needs: present it now, as no
+            // reply will come to do so.
+            OnStartPresentation(m_target);
+            return;
+        }
+        const bool detail = dao->isParentAnnotated(m_element);
+        getAnnotationLoader()->postRequest(
+            boost::shared_ptr<CJ2KRequest>(new CJ2KAnnotationRequest(shared_from_this(), m_target, m_uid, detail)));
+    } catch (...) {
+        ORBEL_LOG(INFO) << "Exception happened in openTargetOverlay";
+    }
+}
+
+LRESULT CJ2KGrid::OnStartProcess(const std::string& target)
+{
+    if (!isCurrentTarget(target)) {
+        stopAnimation();
+        return 0;
+    }
+    try {
+        if (!m_image)
+            return 0;
+        CJ2KImage& image = *m_image;
+        CImageBase& base = image.getImageBase();
+        if (!image.isOpened()) {
+            image.getCache()->set_read_scope(3, 0, 0);
+            image.openSource(image.getCache());
+            image.openCodestream();
+            const bool grey = image.getChannelMapping()->num_channels == 1;
+            base.InitImage(image.getHeight(), image.getWidth(), image.getDiscardLevels(), image.getBitDepth(), grey,
+                           image.isSigned());
+            image.setOpened(true);
+            std::string status;
+            image.setStatus(base.GetDisplayStateText(status));
+        }
+        base.SetViewRect(m_view.top, m_view.left, m_view.bottom, m_view.right, m_hWnd, true);
+        int32_t region[7];
+        base.GetTransformRegion(region);
+        syncAnnotationGeometry();
+        requestServerModelUpdate();
+        if (region[kRegionRight] != region[kRegionLeft] && region[kRegionBottom] != region[kRegionTop])
+            base.OnRegionDecoded(region[kRegionLeft], region[kRegionTop], region[kRegionRight], region[kRegionBottom]);
+    } catch (const std::exception& e) {
+        ORBEL_LOG(INFO) << "Exception happened in OnStartProcess";
+        // No second start message comes for this image: the retry path reopens it.
+        handleOpenStreamError(std::unique_ptr<CJ2KException>(
+            new CJ2KOpenStreamException(e.what(), kOrbelSourceName, __LINE__, m_target)));
+    } catch (...) {
+        ORBEL_LOG(INFO) << "Exception happened in OnStartProcess";
+        handleOpenStreamError(std::unique_ptr<CJ2KException>(
+            new CJ2KOpenStreamException("Unknown failure!", kOrbelSourceName, __LINE__, m_target)));
+    }
+    return 0;
+}
+
+void CJ2KGrid::updateView()
+{
+    if (!m_hWnd || !m_element || m_target.empty() || !m_image)
+        return;
+    CImageBase& base = m_image->getImageBase();
+    if (m_image->isOpened()) {
+        int32_t pending[7];
+        base.GetPendingRegion(pending);
+        CJ2KImageLoader* loader = m_loader;
+        if ((pending[kRegionRight] != 0 || pending[kRegionBottom] != 0) && loader && loader->isReady()) {
+            base.SetDecodedRegion(pending[kRegionLeft], pending[kRegionTop], pending[kRegionRight],
+                                  pending[kRegionBottom], pending[kRegionLevel], false);
+            startAnimation();
+            const int32_t window[5] = {pending[kRegionLevel], pending[kRegionLeft], pending[kRegionTop],
+                                       pending[kRegionRight], pending[kRegionBottom]};
+            loader->postRequest(boost::shared_ptr<CJ2KRequest>(new CJ2KROIRequest(shared_from_this(), m_image, window)));
+        }
+    }
+    int32_t region[7];
+    base.GetTransformRegion(region);
+    base.OnRegionDecoded(region[kRegionLeft], region[kRegionTop], region[kRegionRight], region[kRegionBottom]);
+}

@@ -1,6 +1,65 @@
-// Placeholder, replaced whole by grid painting.
+// The cell is composed off screen and copied in one blit, so increments, animation ticks
+// and annotation edits never flicker.
 #include "R2IVuzi/J2KGrid.h"
+#include "R2IVuzi/J2KImage.h"
+#include "R2IVuzi/StartupValues.h"
+#include "diagnostics/Logging.h"
+#include "image/ImageBase.h"
+#include "platform/Gdi.h"
 
-LRESULT CJ2KGrid::OnPaint(bool) { return 0; }
+ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KGrid")
 
-void CJ2KGrid::drawImage(HDC) {}
+LRESULT CJ2KGrid::OnPaint(bool refresh)
+{
+    HWND h = m_hWnd;
+    if (!h)
+        return 0;
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(h, &ps);
+    const int width = m_view.right - m_view.left, height = m_view.bottom - m_view.top;
+    if (dc && width > 0 && height > 0) {
+        HDC memory = CreateCompatibleDC(dc);
+        HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        drawImage(memory, bitmap, refresh);
+        if (m_element)
+            drawLoadingMark(memory);
+        if (g_showRuler)
+            drawRulers(memory);
+        drawOverlay(memory);
+        drawDecorations(memory);
+        BitBlt(dc, m_view.left, m_view.top, width, height, memory, m_view.left, m_view.top, SRCCOPY);
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+        DeleteDC(memory);
+    }
+    EndPaint(h, &ps);
+    return 0;
+}
+
+void CJ2KGrid::drawImage(HDC dc, HBITMAP bitmap, bool refresh)
+{
+    if (!m_image) {
+        FillRect(dc, &m_view, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        return;
+    }
+    if (!m_image->isOpened())
+        return;
+    CImageBase& base = m_image->getImageBase();
+    base.DrawToBitmap(dc, bitmap, refresh, m_view.left, m_view.top, m_view.right, m_view.bottom);
+    const int tool = workingTool();
+    if (tool >= 11 && tool <= 18) {
+        int32_t r[4];
+        base.GetImageRectInView(r);
+        HPEN pen = CreatePen(PS_DOT, 1, RGB(100, 100, 100));
+        HGDIOBJ old = SelectObject(dc, pen);
+        const int left = r[0] + 2, top = r[1] + 2, right = r[2] - 2, bottom = r[3] - 2;
+        MoveToEx(dc, left, top, nullptr);
+        LineTo(dc, right, top);
+        LineTo(dc, right, bottom);
+        LineTo(dc, left, bottom);
+        LineTo(dc, left, top);
+        SelectObject(dc, old);
+        DeleteObject(pen);
+    }
+}

@@ -1,4 +1,5 @@
-// The pixel-value tool's pop-up window.
+// The pixel-value tool's pop-up window: a framed text beside the pointer, shown only
+// while the point lies in the parent's client area.
 #pragma once
 
 #include "platform/AtlWindow.h"
@@ -7,6 +8,16 @@
 
 class CJ2KToolTip : public CWindowImplBase {
 public:
+    // A pop-up owned by parent.
+    HWND CreateToolTip(HWND parent);
+    void SetText(const std::u16string& text) { m_text = text; }
+    // In the parent's client coordinates.
+    void SetPoint(int x, int y) { m_point = POINT{x, y}; }
+    // Sizes, paints and places the window at the point, or hides it when the point is
+    // outside the parent's client rectangle.
+    void Update();
+    void Hide();
+
     std::u16string m_text;
     POINT m_point = {0, 0};
     HWND m_parent = nullptr;

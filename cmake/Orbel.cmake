@@ -90,7 +90,7 @@ function(orbel_add_test_suite folder)
   target_compile_definitions(${target} PRIVATE
     ORBEL_SOURCE_DIR="${CMAKE_SOURCE_DIR}" ORBEL_BINARY_DIR="${CMAKE_BINARY_DIR}"
     ORBEL_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data" ORBEL_PYTHON="${ORBEL_PYTHON}"
-    ORBEL_CONFORMANCE_DIR="${CMAKE_SOURCE_DIR}/../shared/testdata/conformance")
+    ORBEL_CONFORMANCE_DIR="${CMAKE_SOURCE_DIR}/tests/data/conformance")
   if(A_DISCOVERY_FILTER)
     set(filter_args TEST_FILTER ${A_DISCOVERY_FILTER})
   endif()

@@ -100,6 +100,7 @@ struct SseWalk {
     __m128 nearestFour(__m128 p, const warp_simd::Source<F>& s, const warp_simd::Dest<F>& d, ptrdiff_t X) const
     {
         if (!exact) {
+            #pragma GCC unroll 4
             for (int k = 0; k < 4; ++k, p = next(p)) {
                 int i, j;
                 nearest(p, i, j);
@@ -108,10 +109,12 @@ struct SseWalk {
             return p;
         }
         __m128 q[4];
+        #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k, p = next(p))
             q[k] = p;
         __m64 t[4];
         indicesFour(_mm_movelh_ps(q[0], q[1]), _mm_movelh_ps(q[2], q[3]), t);
+        #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) {
             int i, j;
             split(t[k], i, j);
@@ -127,11 +130,13 @@ struct SseWalk {
     __m128 linearFour(__m128 p, const warp_simd::Source<F>& s, const warp_simd::Dest<F>& d, ptrdiff_t X) const
     {
         if (!exact) {
+            #pragma GCC unroll 4
             for (int k = 0; k < 4; ++k, p = next(p))
                 warp_simd::LinearPixel(*this, p, s, d, X + k);
             return p;
         }
         __m128 q[4];
+        #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k, p = next(p))
             q[k] = p;
         const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f);
@@ -148,6 +153,7 @@ struct SseWalk {
                 const __m64 r[4] = {_mm_cvtps_pi32(sa), _mm_cvtps_pi32(_mm_movehl_ps(sa, sa)), _mm_cvtps_pi32(sb),
                                     _mm_cvtps_pi32(_mm_movehl_ps(sb, sb))};
                 __m64 f[4];
+                #pragma GCC unroll 4
                 for (int k = 0; k < 4; ++k) {
                     const __m64 index = _mm_srai_pi32(r[k], 14);
                     const __m64 edge = _mm_cmpeq_pi32(index, limitIndex);
@@ -160,10 +166,12 @@ struct SseWalk {
             }
         }
         indicesFour(a, b, t);
+        #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k)
             t[k] = _mm_add_pi32(t[k], _mm_cmpeq_pi32(t[k], limitIndex));
         const __m128 fa = _mm_min_ps(_mm_max_ps(_mm_sub_ps(a, _mm_cvtpi32x2_ps(t[0], t[1])), zero), one);
         const __m128 fb = _mm_min_ps(_mm_max_ps(_mm_sub_ps(b, _mm_cvtpi32x2_ps(t[2], t[3])), zero), one);
+        #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k)
             split(t[k], i[k], j[k]);
         if constexpr (sizeof(typename F::Sample) == 1) {
@@ -190,6 +198,7 @@ struct SseWalk {
         if constexpr (F::channels == 1 && !F::planar) {
             const __m64 zero = _mm_setzero_si64();
             __m64 r[2];
+            #pragma GCC unroll 4
             for (int h = 0; h < 2; ++h) {
                 const int A = 2 * h, B = 2 * h + 1;
                 const Weights pair = {_mm_unpacklo_pi32(w[A], w[B]), _mm_unpackhi_pi32(w[A], w[B])};
@@ -206,7 +215,36 @@ struct SseWalk {
             const __m64 r16 = _mm_packs_pi32(r[0], r[1]);
             const uint32_t bytes = static_cast<uint32_t>(_mm_cvtsi64_si32(_mm_packs_pu16(r16, r16)));
             std::memcpy(d.at(X, 0), &bytes, 4);
+        } else if constexpr (!F::planar && F::stride == 4) {
+            // Each pixel's (left, right) samples straight into MMX registers; two pixels leave
+            // in one 8-byte store, rgbx putting back the fourth samples it read.
+            const __m64 zero = _mm_setzero_si64();
+            for (int h = 0; h < 2; ++h) {
+                __m64 r[2];
+                for (int e = 0; e < 2; ++e) {
+                    const int k = 2 * h + e;
+                    const Weights pair = {_mm_unpacklo_pi32(w[k], w[k]), _mm_unpackhi_pi32(w[k], w[k])};
+                    const char* p = reinterpret_cast<const char*>(s.at(i[k], j[k], 0));
+                    __m64 m0, m1;
+                    std::memcpy(&m0, p, 8);
+                    std::memcpy(&m1, p + s.step, 8);
+                    const __m64 l0 = _mm_unpacklo_pi8(m0, zero), r0 = _mm_unpackhi_pi8(m0, zero);
+                    const __m64 l1 = _mm_unpacklo_pi8(m1, zero), r1 = _mm_unpackhi_pi8(m1, zero);
+                    r[e] = _mm_packs_pi32(blendTwo(_mm_unpacklo_pi16(l0, r0), _mm_unpacklo_pi16(l1, r1), pair),
+                                          blendTwo(_mm_unpackhi_pi16(l0, r0), _mm_unpackhi_pi16(l1, r1), pair));
+                }
+                __m64 out = _mm_packs_pu16(r[0], r[1]);
+                char* q = reinterpret_cast<char*>(d.at(X + 2 * h, 0));
+                if constexpr (F::channels == 3) {
+                    const __m64 keep = _mm_set1_pi32(static_cast<int>(0xFF000000u));
+                    __m64 old;
+                    std::memcpy(&old, q, 8);
+                    out = _mm_or_si64(_mm_andnot_si64(keep, out), _mm_and_si64(keep, old));
+                }
+                std::memcpy(q, &out, 8);
+            }
         } else {
+            #pragma GCC unroll 4
             for (int k = 0; k < 4; ++k) {
                 const Weights pair = {_mm_unpacklo_pi32(w[k], w[k]), _mm_unpackhi_pi32(w[k], w[k])};
                 warp_simd::Store8<F>(d, X + k, blend8<F>(s, i[k], j[k], pair));
@@ -232,6 +270,7 @@ struct SseWalk {
         if constexpr (F::channels == 1 && !F::planar) {
             // Samples (left, right) of two pixels per register, one register per row and pair.
             __m128 r0[2], r1[2];
+            #pragma GCC unroll 4
             for (int h = 0; h < 2; ++h) {
                 const char* a = reinterpret_cast<const char*>(s.at(i[2 * h], j[2 * h], 0));
                 const char* b = reinterpret_cast<const char*>(s.at(i[2 * h + 1], j[2 * h + 1], 0));
@@ -272,6 +311,7 @@ struct SseWalk {
             alignas(16) float xs[4], ys[4];
             _mm_store_ps(xs, fx);
             _mm_store_ps(ys, fy);
+            #pragma GCC unroll 4
             for (int k = 0; k < 4; ++k)
                 warp_simd::BlendFloat<F>(s, i[k], j[k], xs[k], ys[k], d, X + k);
         }

@@ -7,6 +7,10 @@ hanging="False" and annotated="False", except the series numbered by --unmarked-
 (counting from 0 over the whole document), which has neither. Each series holds the
 modality Tag (0008,0060) "CT"; each image holds its window centre and width first, then
 filler Tags up to --tags in all.
+
+--object-base B makes each ObjectFile the server target B + "p_s_r_i" (served as
+"p_s_r_i_1.jp2"); --annotated marks every element annotated="True", so that showing an
+image sends no annotation request.
 """
 import argparse
 import sys
@@ -24,10 +28,12 @@ def main():
     ap.add_argument("--images", type=int, default=3)
     ap.add_argument("--tags", type=int, default=4)
     ap.add_argument("--unmarked-series", type=int, default=-1)
+    ap.add_argument("--object-base")
+    ap.add_argument("--annotated", action="store_true")
     args = ap.parse_args()
 
     out = ['<?xml version="1.0" encoding="UTF-8"?>', "<Root>"]
-    marks = ' hanging="False" annotated="False"'
+    marks = ' hanging="False" annotated="%s"' % ("True" if args.annotated else "False")
     series_number = 0
     for p in range(1, args.patients + 1):
         out.append('<Patient%s><PatientUID>1.%d</PatientUID>' % (marks, p))
@@ -41,7 +47,9 @@ def main():
                 out.append(tag(0x0008, 0x0060, "CT"))
                 for i in range(1, args.images + 1):
                     out.append('<Image%s><ImageUID>1.%d.%d.%d.%d</ImageUID>' % (marks, p, s, r, i))
-                    out.append('<ObjectFile>%d_%d_%d_%d.jp2</ObjectFile>' % (p, s, r, i))
+                    name = "%d_%d_%d_%d" % (p, s, r, i)
+                    target = args.object_base + name if args.object_base else name + ".jp2"
+                    out.append('<ObjectFile>%s</ObjectFile>' % target)
                     out.append('<InstanceUID>1.%d.%d.%d.%d</InstanceUID>' % (p, s, r, i))
                     tags = [tag(0x0028, 0x1050, str(40 + i)), tag(0x0028, 0x1051, "400")]
                     tags += [tag(0x0009, 0x1000 + k, "v%d" % k) for k in range(max(0, args.tags - 2))]

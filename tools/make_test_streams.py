@@ -6,7 +6,7 @@ make_test_streams.py OUT_DIR [GROUP ...]
 Synthetic images are made here, encoded with opj_compress, and each codestream gets a
 <name>.facts file from the scanner below. Groups: "input" (tile-part and packet-length
 streams), "blocks" (single code-block streams for every block coding mode), "conformance"
-(facts for the shared conformance codestreams, which stay where they are), "params"
+(facts for the conformance codestreams under tests/data/conformance), "params"
 (streams for the coding-parameter classes, and for them and every conformance codestream
 a <name>.dump file: the SIZ fields decoded here and the values opj_dump -i reports),
 "decode" (streams with opj_decompress's decodes to compare with, listed below),
@@ -51,7 +51,7 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-CONFORMANCE = os.path.join(HERE, "..", "..", "shared", "testdata", "conformance", "codestreams")
+CONFORMANCE = os.path.join(HERE, "..", "tests", "data", "conformance", "codestreams")
 
 NO_SEGMENT = {0xFF4F, 0xFF93, 0xFFD9, 0xFF92}
 

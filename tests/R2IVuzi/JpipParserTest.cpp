@@ -1,5 +1,5 @@
 // The JPP-stream parser: listed edge cases, a round trip with an independent writer,
-// cut bodies, hostile headers and the chunk entry point.
+// cut bodies and hostile headers.
 #include "R2IVuzi/J2KCache.h"
 #include "R2IVuzi/J2KException.h"
 #include "R2IVuzi/JpipParser.h"
@@ -87,36 +87,6 @@ std::string raised(rvd_cache* cache, const std::vector<uint8_t>& body, CJpipPars
 const std::string kIllegal = "Received a JPIP stream message containing an illegal header or one which contains a "
                              "ridiculously large parameter.|.\\R2IVuzi\\JpipParser|276";
 
-class LogDrive : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "orbel-jpp-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        drive = pattern;
-        setenv("ORBEL_DRIVE_C", drive.c_str(), 1);
-        setMinLogLevel(0);
-        initLogFile(u"C:\\Quillon.Log", 1, 1, 0);
-    }
-    void TearDown() override
-    {
-        initLogFile(nullptr, 0, 1, 1);
-        unsetenv("ORBEL_DRIVE_C");
-        std::error_code ec;
-        std::filesystem::remove_all(drive, ec);
-    }
-    std::string log()
-    {
-        closeLogFile();
-        std::ifstream in(drive + "/Quillon.Log", std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    std::string drive;
-};
-
-using JpipParserLog = LogDrive;
 
 } // namespace
 
@@ -197,42 +167,4 @@ TEST(JpipParser, HostileHeadersRaiseTheIllegalHeaderException)
     // Class identifiers above 9 reach the cache, which ignores them.
     EXPECT_EQ(raised(&c, {0x60, 0x0A, 0x00, 0x01, 0x7F}, p), "none");
     EXPECT_EQ(c.get_next_codestream(-1), -1);
-}
-
-TEST_F(JpipParserLog, MemoryLimitGivesParseErrorKeepingEarlierMessages)
-{
-    CJ2KCache c;
-    c.set_memory_limit(1 << 20);
-    Writer w;
-    w.data(6, 0, 0, 0, {1, 2, 3, 4}, true);
-    w.data(0, 0, 2, 1 << 30, {1}, false);
-    CJpipParser p;
-    EXPECT_EQ(raised(&c, w.body, p), "Parse error.|.\\R2IVuzi\\JpipParser|325");
-    EXPECT_EQ(c.get_databin_length(3, 0, 0), 4);
-    EXPECT_EQ(c.get_databin_length(0, 0, 2), 0);
-    std::string text = log();
-    EXPECT_NE(text.find("JpipParser(323)] Exception happened in parse\r\n"), std::string::npos) << text;
-}
-
-TEST_F(JpipParserLog, ChunkBodiesTellWhetherTheWindowIsDone)
-{
-    CJpipParser p;
-    rvd_cache c;
-    for (int reason = 0; reason <= 7; ++reason) {
-        std::vector<uint8_t> body = {0x70, 0x06, 0x00, 0x00, 0x01, 0xFF, 0x00, uint8_t(reason), 0x00};
-        if (reason == 0)
-            body.resize(6);
-        EXPECT_EQ(processChunkBody(p, &c, body.data(), body.size()), reason == 1 || reason == 2) << reason;
-    }
-    std::vector<uint8_t> bad = {0x05};
-    try {
-        processChunkBody(p, &c, bad.data(), bad.size());
-        ADD_FAILURE();
-    } catch (const CJ2KException& e) {
-        EXPECT_EQ(std::string(e.what()), "error when parse the databin.");
-        EXPECT_EQ(e.getSourceFile(), ".\\R2IVuzi\\J2KRequest");
-        EXPECT_EQ(e.getLine(), 54);
-    }
-    std::string text = log();
-    EXPECT_NE(text.find("J2KRequest(52)] Exception happened in processChunkData \r\n"), std::string::npos) << text;
 }

@@ -228,14 +228,10 @@ public:
         loader = new CJ2KImageLoader;
         grid->setImageLoader(loader);
     }
+    // Destroying the grid's window hands its loader to the frame's manager.
     ~Harness()
     {
         frame->DestroyWindow();
-        if (loader) {
-            frame->getImageLoaderMgr()->postRequest(
-                boost::shared_ptr<CJ2KKillImageLoaderRequest>(new CJ2KKillImageLoaderRequest(loader)));
-            loader->postRequest(boost::shared_ptr<CJ2KRequest>(new CJ2KAbortRequest(grid, 1, grid->getTarget())));
-        }
         frame.reset();
     }
     void commence() { post(new CJ2KCommenceRequest(grid, image, false)); }

@@ -70,62 +70,6 @@ TEST_F(BridgeChain, LongErrorBecomesOneExceptionInLines)
     EXPECT_EQ(e.getContext(), "");
 }
 
-TEST_F(BridgeChain, RandomStreamsKeepTheirTextWithinLines)
-{
-    std::mt19937 rng(20261206);
-    for (int round = 0; round < 1000; ++round) {
-        std::string all;
-        std::vector<std::string> pieces;
-        const int count = std::uniform_int_distribution<int>(1, 40)(rng);
-        for (int i = 0; i < count; ++i) {
-            const int kind = std::uniform_int_distribution<int>(0, 9)(rng);
-            std::string piece;
-            if (kind < 6) {
-                const int len = std::uniform_int_distribution<int>(1, 120)(rng);
-                for (int k = 0; k < len; ++k)
-                    piece += char('a' + std::uniform_int_distribution<int>(0, 25)(rng));
-            } else {
-                piece = std::string(size_t(std::uniform_int_distribution<int>(1, 3)(rng)),
-                                    " \t\n "[kind - 6]);
-            }
-            pieces.push_back(piece);
-            all += piece;
-        }
-        try {
-            rvd_error e("Ravade Core Error:\n");
-            for (const std::string& p : pieces)
-                e << p.c_str();
-        } catch (const CJ2KException& caught) {
-            const std::string text = caught.what();
-            SCOPED_TRACE("round " + std::to_string(round));
-            EXPECT_EQ(text.rfind("Ravade Core Error:\n", 0), 0u);
-            expectLaidOutInLines(text);
-            EXPECT_EQ(withoutWhitespace(text), "RavadeCoreError:" + withoutWhitespace(all));
-            if (HasFailure())
-                return;
-            continue;
-        }
-        FAIL() << "no exception in round " << round;
-    }
-}
-
-TEST_F(BridgeChain, ErrorsStayIndependentAndUnwindingIsNotInterrupted)
-{
-    EXPECT_STREQ(raise("first ", 1).what(), "Ravade Core Error:\nfirst 1\n");
-    EXPECT_STREQ(raise("second").what(), "Ravade Core Error:\nsecond\n");
-
-    bool originalArrived = false;
-    try {
-        rvd_error e("Ravade Core Error:\n");
-        e << "half a message";
-        throw std::out_of_range("original");
-    } catch (const std::out_of_range& e) {
-        originalArrived = std::string(e.what()) == "original";
-    }
-    EXPECT_TRUE(originalArrived);
-    EXPECT_STREQ(raise("third").what(), "Ravade Core Error:\nthird\n");
-}
-
 TEST(OrbelRvdErrorMessage, WarningsAndClearedFlagThrowNothing)
 {
     Orbel_Rvd_Error_Message quiet(false);

@@ -1,5 +1,5 @@
-// The editing half of the data-access object: overlays, hanging marks, study insertion,
-// the status document and the annotation merge.
+// The editing half of the data-access object: overlays, hanging marks, study insertion
+// and the annotation merge.
 #include "R2IVuzi/PssiXmlDao.h"
 #include "tests/diagnostics/LogTestSupport.h"
 
@@ -107,77 +107,6 @@ protected:
     std::vector<TiXmlNode*> images_;
 };
 
-TEST_F(PssiOverlay, MergeKeepsKnownModalitiesAndAppendsNewOnes)
-{
-    const std::string ctBefore = printed(dao_.getRootElement()->FirstChildElement("overlay")->FirstChildElement());
-    dao_.updateOverlayConfig("<Root><overlay><modality name=\"CT\"><Tag group=\"0x0020\" element=\"0x0011\"/>"
-                             "</modality><modality name=\"MR\"><Tag group=\"0x0018\" element=\"0x0050\"/>"
-                             "</modality><modality><Tag/></modality></overlay></Root>");
-    const TiXmlElement* overlay = dao_.getRootElement()->FirstChildElement("overlay");
-    EXPECT_EQ(printed(overlay->FirstChildElement()), ctBefore);
-    const TiXmlElement* last = overlay->LastChild()->ToElement();
-    EXPECT_STREQ(last->Attribute("name"), "MR");
-    EXPECT_STREQ(last->FirstChildElement("Tag")->Attribute("element"), "0x0050");
-    int modalities = 0;
-    for (const TiXmlElement* m = overlay->FirstChildElement(); m; m = m->NextSiblingElement())
-        ++modalities;
-    EXPECT_EQ(modalities, 3); // the nameless one is skipped
-}
-
-TEST(PssiOverlayMerge, WithoutOverlayTheWholeOverlayGoesInOnce)
-{
-    const char merge[] = "<Root><overlay font=\"F\"><modality name=\"CT\"/><modality name=\"MR\"/></overlay></Root>";
-    CPssiXmlDao withPatients;
-    withPatients.parsePssi("<Root><X/><Patient><PatientUID>1</PatientUID></Patient><Patient/></Root>");
-    withPatients.updateOverlayConfig(merge);
-    const TiXmlElement* root = withPatients.getRootElement();
-    EXPECT_STREQ(root->FirstChildElement()->NextSiblingElement()->Value(), "overlay");
-    EXPECT_STREQ(root->FirstChildElement("overlay")->NextSiblingElement()->Value(), "Patient");
-    EXPECT_EQ(printed(root->FirstChildElement("overlay")), "<overlay font=\"F\">\n    <modality name=\"CT\" />\n"
-                                                           "    <modality name=\"MR\" />\n</overlay>\n");
-
-    CPssiXmlDao empty;
-    empty.parsePssi("<Root><X/></Root>");
-    empty.updateOverlayConfig(merge);
-    EXPECT_STREQ(empty.getRootElement()->LastChild()->Value(), "overlay");
-    EXPECT_EQ(empty.getRootElement()->LastChild()->PreviousSibling()->Value(), std::string("X"));
-
-    // Garbage and a null text change nothing.
-    const std::string before = printed(empty.getRootElement());
-    empty.updateOverlayConfig("<Root><overlay><modality name='Q'");
-    empty.updateOverlayConfig(nullptr);
-    EXPECT_EQ(printed(empty.getRootElement()), before);
-}
-
-TEST_F(PssiOverlay, FontFromTheSingleOverlay)
-{
-    const OverlayFontInfo font = dao_.getOverlayFont();
-    EXPECT_EQ(font.faceName, "Courier");
-    EXPECT_EQ(font.size, 12.0f);
-
-    CPssiXmlDao sizeOnly;
-    sizeOnly.parsePssi("<Root><overlay fontsize=\"12\"/></Root>");
-    EXPECT_EQ(sizeOnly.getOverlayFont().faceName, "Arial");
-    EXPECT_EQ(sizeOnly.getOverlayFont().size, 12.0f);
-
-    CPssiXmlDao two;
-    two.parsePssi("<Root><overlay font=\"A\" fontsize=\"9\"/><overlay/></Root>");
-    EXPECT_EQ(two.getOverlayFont().faceName, "Arial");
-    EXPECT_EQ(two.getOverlayFont().size, 2.0f);
-
-    CPssiXmlDao bad;
-    bad.parsePssi("<Root><overlay fontsize=\"abc\"/></Root>");
-    EXPECT_THROW(bad.getOverlayFont(), boost::bad_lexical_cast);
-    bool locked = false;
-    boost::thread other([&] {
-        locked = bad.recursiveMutex().try_lock();
-        if (locked)
-            bad.recursiveMutex().unlock();
-    });
-    other.join();
-    EXPECT_TRUE(locked);
-}
-
 TEST_F(PssiOverlay, TagsFollowTheImagesModality)
 {
     const std::vector<TiXmlNode*> ct = dao_.getOverlayTags(images_[0]);
@@ -216,20 +145,6 @@ TEST_F(PssiOverlay, TagValueNearestLevelWins)
     EXPECT_EQ(dao_.getTagValueByLevel(nullptr, {"0x0010", "0x0010", "PN"}), u"");
 }
 
-TEST_F(PssiOverlay, PositionValuesByName)
-{
-    const std::vector<TiXmlNode*> ct = dao_.getOverlayTags(images_[0]);
-    ASSERT_EQ(ct.size(), 2u);
-    EXPECT_EQ(dao_.getIntByName(ct[0], "gridx"), 12);
-    EXPECT_EQ(dao_.getIntByName(ct[1], "gridx"), -7);
-    EXPECT_EQ(dao_.getIntByName(ct[1], "gridy"), 0);
-    // Absent on this item: its neighbour's value must not leak in.
-    EXPECT_EQ(dao_.getIntByName(ct[1], "prefix"), 0);
-    EXPECT_EQ(dao_.getWideTextByName(ct[1], "prefix"), u"");
-    EXPECT_EQ(dao_.getWideTextByName(ct[0], "prefix"), u"Name");
-    EXPECT_EQ(dao_.getIntByName(nullptr, "gridx"), 0);
-}
-
 // 2 patients x 2 studies x 2 series x 3 images; the third series carries no marks.
 class PssiHanging : public ::testing::Test {
 protected:
@@ -266,60 +181,6 @@ TEST_F(PssiHanging, DownwardFromRootMarksEveryCarrier)
     EXPECT_EQ(dao_.getHangingCount(root_, 1), 24);
     EXPECT_EQ(dao_.getHangingNodeList(root_, 1), images_);
     EXPECT_EQ(dao_.getHangingCount(root_, 2), 7);
-}
-
-TEST_F(PssiHanging, DownwardFromAStudyStaysInsideIt)
-{
-    dao_.setHangingDownward(studies_[0], 3, "True");
-    std::vector<std::string> expectStudies{"True", "False", "False", "False"};
-    EXPECT_EQ(hanging(studies_), expectStudies);
-    EXPECT_EQ(hanging(patients_), std::vector<std::string>(2, "False"));
-    std::vector<std::string> expectSeries{"True", "True", "-", "False", "False", "False", "False", "False"};
-    EXPECT_EQ(hanging(series_), expectSeries);
-    std::vector<std::string> expectImages(24, "False");
-    std::fill(expectImages.begin(), expectImages.begin() + 6, "True");
-    EXPECT_EQ(hanging(images_), expectImages);
-    EXPECT_EQ(dao_.getHangingCount(root_, 1), 6);
-}
-
-TEST_F(PssiHanging, UpwardStopsBelowRoot)
-{
-    dao_.setHangingUpward(images_[13], 1, "True");
-    EXPECT_STREQ(attr(images_[13], "hanging"), "True");
-    EXPECT_STREQ(attr(series_[4], "hanging"), "True");
-    EXPECT_STREQ(attr(studies_[2], "hanging"), "True");
-    EXPECT_STREQ(attr(patients_[1], "hanging"), "True");
-    EXPECT_EQ(attr(root_, "hanging"), nullptr);
-    EXPECT_STREQ(attr(images_[12], "hanging"), "False");
-    EXPECT_STREQ(attr(patients_[0], "hanging"), "False");
-}
-
-TEST_F(PssiHanging, CountsListsAndLookupsStayInTheBase)
-{
-    EXPECT_EQ(dao_.getHangingCount(nullptr, 1), 1);
-    EXPECT_TRUE(dao_.getHangingNodeList(nullptr, 1).empty());
-    EXPECT_EQ(dao_.getHangingCount(root_, 1), 0);
-    dao_.setHangingDownward(root_, 5, "True");
-    EXPECT_EQ(uidsOf(dao_.getHangingNodeList(series_[3], 1)),
-        (std::vector<std::string>{"1.1.2.2.1", "1.1.2.2.2", "1.1.2.2.3"}));
-    EXPECT_EQ(dao_.getHangingCount(series_[3], 1), 3);
-    EXPECT_EQ(dao_.getHangingCount(root_, 9), 0);
-
-    EXPECT_EQ(dao_.getLevelNode(patients_[1], 3, 0, false), studies_[2]);
-    EXPECT_EQ(dao_.getLevelNode(patients_[1], 3, 1, true), studies_[3]);
-    EXPECT_EQ(dao_.getLevelNode(patients_[1], 3, 5, false), nullptr);
-    EXPECT_EQ(dao_.getLevelNode(patients_[1], 3, -1, false), nullptr);
-    EXPECT_EQ(dao_.getLevelNode(nullptr, 3, 0, false), nullptr);
-
-    EXPECT_EQ(dao_.findNodeByUID(root_, "//Image", "1.2.2.2.3"), images_[23]);
-    EXPECT_EQ(dao_.findNodeByUID(root_, "//Patient", "1.2"), patients_[1]);
-    EXPECT_EQ(dao_.findNodeByUID(root_, "//Patient", "1"), nullptr);
-    EXPECT_EQ(dao_.findNodeByUID(patients_[0], "//Study", "1.2.1"), nullptr);
-    EXPECT_EQ(dao_.findNodeByUID(nullptr, "//Study", "1.2.1"), nullptr);
-
-    CPssiXmlDao prefix;
-    prefix.parsePssi("<Root><Patient><U>1.23</U></Patient></Root>");
-    EXPECT_EQ(prefix.findNodeByUID(prefix.getRootElement(), "//Patient", "1.2"), nullptr);
 }
 
 TEST_F(PssiHanging, InsertStudyPlacesTheCopy)
@@ -376,52 +237,6 @@ public:
     bool modified_ = false;
 };
 
-TEST(PssiStatus, ReportsChangesOnce)
-{
-    CPssiXmlDao dao;
-    EXPECT_EQ(dao.getImageStatus(), "<ImageList />\n");
-    EXPECT_FALSE(dao.isStatusModified());
-
-    auto b = boost::make_shared<FakeImage>("2.2", "ff");
-    auto a = boost::make_shared<FakeImage>("1.1", "0a0b");
-    dao.registerImage("b.jp2", b);
-    dao.registerImage("a.jp2", a);
-    EXPECT_EQ(dao.getImageStatus(), "<ImageList>\n<Image InstanceUID=\"1.1\" Status=\"0a0b\" />\n"
-                                    "<Image InstanceUID=\"2.2\" Status=\"ff\" />\n</ImageList>\n");
-    EXPECT_TRUE(dao.isStatusModified());
-    EXPECT_EQ(dao.getImageStatus(), "<ImageList>\n<Image InstanceUID=\"1.1\" />\n"
-                                    "<Image InstanceUID=\"2.2\" />\n</ImageList>\n");
-    EXPECT_FALSE(dao.isStatusModified());
-
-    b->modified_ = true;
-    EXPECT_EQ(dao.getImageStatus(), "<ImageList>\n<Image InstanceUID=\"1.1\" />\n"
-                                    "<Image InstanceUID=\"2.2\" Annotation=\"abcd\" />\n</ImageList>\n");
-    EXPECT_TRUE(dao.isStatusModified());
-    EXPECT_FALSE(b->modified_);
-    EXPECT_EQ(dao.getImageStatus().find("Annotation"), std::string::npos);
-    EXPECT_FALSE(dao.isStatusModified());
-
-    CPssiXmlDao quoted;
-    quoted.registerImage("q", boost::make_shared<FakeImage>("a&\"b", ""));
-    EXPECT_EQ(quoted.getImageStatus(), "<ImageList>\n<Image InstanceUID='a&amp;&quot;b' />\n</ImageList>\n");
-}
-
-TEST(PssiAnnotation, OnlyExactFalseIsNotAnnotated)
-{
-    CPssiXmlDao dao;
-    dao.parsePssi("<Root><Patient annotated=\"False\"><A annotated=\"False\"/><A annotated=\"false\"/>"
-                  "<A annotated=\"FALSE\"/><A annotated=\"True\"/><A/></Patient></Root>");
-    std::vector<bool> results;
-    const TiXmlNode* patient = dao.getRootElement()->FirstChild();
-    for (const TiXmlNode* a = patient->FirstChild(); a; a = a->NextSibling())
-        results.push_back(dao.isAnnotated(a));
-    EXPECT_EQ(results, (std::vector<bool>{false, true, true, true, true}));
-    EXPECT_FALSE(dao.isAnnotated(nullptr));
-    EXPECT_FALSE(dao.isParentAnnotated(patient->FirstChild()));
-    EXPECT_TRUE(dao.isParentAnnotated(patient));
-    EXPECT_FALSE(dao.isParentAnnotated(nullptr));
-}
-
 TEST(PssiAnnotation, ReplyTagsReplaceTheImagesTags)
 {
     CPssiXmlDao dao;
@@ -474,41 +289,6 @@ TEST(PssiAnnotation, TreeReplyMergesLevelByLevel)
     EXPECT_EQ(all(dao, "Image")[0]->FirstChildElement("Tag")->Attribute("n"), nullptr);
 }
 
-class PssiDump : public LogFileFixture {
-protected:
-    void SetUp() override
-    {
-        LogFileFixture::SetUp();
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(drive_);
-    }
-    void TearDown() override
-    {
-        std::filesystem::current_path(previous_);
-        LogFileFixture::TearDown();
-    }
-    std::filesystem::path previous_;
-};
-
-TEST_F(PssiDump, WritesTheDocumentOrOneError)
-{
-    CPssiXmlDao dao;
-    dao.parsePssi(std::string("<Root><Patient hanging=\"True\"><U>1</U><Tag>Müller &amp; Co</Tag></Patient></Root>"));
-    dao.dumpPssi();
-    TiXmlDocument back;
-    ASSERT_TRUE(back.LoadFile((drive_ + "/pssi.xml").c_str()));
-    EXPECT_EQ(printed(back.RootElement()), printed(dao.getRootElement()));
-
-    std::filesystem::remove(drive_ + "/pssi.xml");
-    std::filesystem::create_directory(drive_ + "/pssi.xml");
-    initLogFile(u"C:\\Quillon.Log", 1, 1, 0);
-    dao.dumpPssi();
-    closeLogFile();
-    const auto records = splitRecords(readLog());
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].substr(0, 7), "[ERROR:");
-}
-
 TEST(PssiEditsConcurrency, MergesWhileTheWindowThreadReads)
 {
     CPssiXmlDao dao;
@@ -553,44 +333,8 @@ TEST(PssiEditsConcurrency, MergesWhileTheWindowThreadReads)
     }
 }
 
-TEST(PssiLarge, GeneratedBenchmarkDocumentCounts)
-{
-    CPssiXmlDao dao;
-    dao.parsePssi(generated("--patients 4 --studies 5 --series 4 --images 25 --tags 40"));
-    ASSERT_FALSE(dao.hasPssiError());
-    TiXmlElement* root = dao.getRootElement();
-    dao.setHangingDownward(root, 5, "True");
-    const std::vector<TiXmlNode*> list = dao.getHangingNodeList(root, 1);
-    ASSERT_EQ(list.size(), 2000u);
-    EXPECT_EQ(dao.getHangingCount(root, 2), 80);
-    EXPECT_EQ(dao.getObjectFile(list.front()), "1_1_1_1.jp2");
-    EXPECT_EQ(dao.getObjectFile(list.back()), "4_5_4_25.jp2");
-    const std::vector<TiXmlNode*> series = dao.getHangingNodeList(root, 2);
-    EXPECT_EQ(dao.getHangingNodeList(series.back(), 1).back(), list.back());
-    float centre = 0;
-    EXPECT_TRUE(dao.getWindowCenter(list.back(), centre));
-    EXPECT_EQ(centre, 65.0f);
-}
-
 } // namespace
 
 namespace {
-
-TEST(PssiParse, TrailingUtf8LeadByteStaysInsideTheText)
-{
-    // What lies beyond the terminator must never be parsed.
-    std::string buffer = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><R><T>\xe5";
-    buffer += '\0';
-    buffer += "XY</T><Leak/></R>";
-    TiXmlDocument doc;
-    CPssiXmlDao::parseXmlText(doc, buffer.c_str());
-    EXPECT_TRUE(doc.Error());
-    EXPECT_EQ(printed(&doc).find("Leak"), std::string::npos);
-
-    CPssiXmlDao dao;
-    dao.parsePssi("<?xml version=\"1.0\" encoding=\"UTF-8\"?><Root><Patient>\xf0");
-    EXPECT_TRUE(dao.hasPssiError());
-    CPssiXmlDao::parseXmlText(doc, nullptr);
-}
 
 } // namespace

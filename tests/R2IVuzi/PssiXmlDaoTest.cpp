@@ -61,50 +61,6 @@ protected:
     TiXmlElement* c_ = nullptr;
 };
 
-TEST(PssiDaoConfig, SettingsResourcesMenu)
-{
-    CPssiXmlDao dao;
-    dao.parseConfig(fixture("config.xml"));
-    ASSERT_FALSE(dao.hasConfigError());
-    EXPECT_EQ(dao.getLanguage(), std::optional<std::string>("DE"));
-    EXPECT_EQ(dao.getMaxLayout(), std::optional<int>(4));
-    EXPECT_EQ(dao.getHangMode(), std::optional<int>(3));
-    EXPECT_EQ(dao.getAnnTool(), std::optional<int>(12));
-    EXPECT_EQ(dao.getSelectMode(), std::optional<int>(0));
-    EXPECT_EQ(dao.getRetryTimes(), 5);
-    EXPECT_EQ(dao.getPacketSize(), 10240);
-
-    EXPECT_EQ(dao.getResourceText("Zoom"), u"Vergrößern");
-    EXPECT_EQ(dao.getResourceText("Empty"), u"Raw Value");
-    EXPECT_EQ(dao.getResourceText("Missing"), u"Raw Value");
-
-    const auto menu = dao.getMenuItems();
-    ASSERT_EQ(menu.size(), 3u);
-    EXPECT_EQ(menu.at(0).id, 30);
-    EXPECT_EQ(menu.at(0).text, u"Drei");
-    EXPECT_EQ(menu.at(0).hotkey, "C");
-    EXPECT_EQ(menu.at(1).id, 10);
-    EXPECT_EQ(menu.at(1).text, u"");
-    EXPECT_EQ(menu.at(1).hotkey, "");
-    EXPECT_EQ(menu.count(2), 0u);
-    EXPECT_EQ(menu.at(3).id, 20);
-
-    CPssiXmlDao other;
-    other.parseConfig(fixture("config-defaults.xml"));
-    EXPECT_FALSE(other.getHangMode().has_value());
-    EXPECT_FALSE(other.getWorkingTool().has_value());
-    EXPECT_EQ(other.getRetryTimes(), 7);
-    EXPECT_EQ(other.getPacketSize(), 10240);
-    EXPECT_THROW(other.getMaxLayout(), boost::bad_lexical_cast);
-
-    // Nothing stored: every setting is absent and the defaults hold.
-    CPssiXmlDao empty;
-    EXPECT_TRUE(empty.hasConfigError());
-    EXPECT_FALSE(empty.getLanguage().has_value());
-    EXPECT_EQ(empty.getRetryTimes(), 5);
-    EXPECT_TRUE(empty.getMenuItems().empty());
-}
-
 class PssiDaoStamps : public LogFileFixture {
 protected:
     void SetUp() override
@@ -252,32 +208,6 @@ TEST_F(PssiDao, LookupTables)
     EXPECT_FALSE(withModality("3\\0\\8", 3).first);
     EXPECT_FALSE(withModality("3\\0", 3).first);
     EXPECT_THROW(withModality("3\\x\\16", 3), boost::bad_lexical_cast);
-}
-
-TEST_F(PssiDao, FailurePaths)
-{
-    initLogFile(u"C:\\Quillon.Log", 1, 1, 0);
-    float slope = 7.0f;
-    EXPECT_FALSE(dao_.getRescaleSlope(b_, slope));
-    EXPECT_EQ(slope, 7.0f);
-    const auto records = splitRecords(readLog());
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].substr(0, 6), "[INFO:");
-    const std::string header = "PssiXmlDao(1258)] ";
-    const size_t at = records[0].find(header);
-    ASSERT_NE(at, std::string::npos);
-    EXPECT_EQ(records[0].substr(at + header.size()), "Exception happened in getDicomNodeInfo");
-
-    float centre = 0;
-    EXPECT_THROW(dao_.getWindowCenter(b_, centre), boost::bad_lexical_cast);
-    bool other = false;
-    boost::thread t([&] {
-        other = dao_.recursiveMutex().try_lock();
-        if (other)
-            dao_.recursiveMutex().unlock();
-    });
-    t.join();
-    EXPECT_TRUE(other);
 }
 
 class fake_image : public IImageStatusSource {

@@ -1,5 +1,5 @@
-// Channel mapping from hand-built JP2 headers, from opj_compress files and from bare
-// codestreams: channel counts, source components, palette tables, alpha and errors.
+// Channel mapping from hand-built JP2 headers and from opj_compress files: direct
+// components and their conversion, alpha channels, and both forms agreeing on real files.
 #include "codec/core/rvd_codestream.h"
 #include "codec/jp2/jp2_family_src.h"
 #include "codec/jp2/jp2_source.h"
@@ -25,8 +25,6 @@ using jp2_test::cat;
 
 namespace {
 
-const std::string kLeadIn = "Error in Ravade Region Decompressor:\n";
-
 bytes ihdr(uint32_t h, uint32_t w, uint16_t nc, uint8_t bpc)
 {
     bytes b;
@@ -42,31 +40,6 @@ bytes colr(uint32_t space)
     bytes b = {1, 0, 0};
     jp2_test::put32(b, space);
     return box("colr", b);
-}
-
-// A palette of 8-bit unsigned tables; entries[e][t] is entry e of table t.
-bytes pclr(const std::vector<std::vector<uint8_t>>& entries)
-{
-    bytes b;
-    jp2_test::put16(b, uint32_t(entries.size()));
-    size_t tables = entries.front().size();
-    b.push_back(uint8_t(tables));
-    b.insert(b.end(), tables, 7);
-    for (auto& e : entries)
-        b.insert(b.end(), e.begin(), e.end());
-    return box("pclr", b);
-}
-
-// Each channel: component, mapping type (0 direct, 1 palette), table.
-bytes cmap(const std::vector<std::array<uint8_t, 3>>& chans)
-{
-    bytes b;
-    for (auto& c : chans) {
-        jp2_test::put16(b, c[0]);
-        b.push_back(c[1]);
-        b.push_back(c[2]);
-    }
-    return box("cmap", b);
 }
 
 // Each definition: channel, type (0 colour, 1 opacity, 2 premultiplied), association.
@@ -106,98 +79,7 @@ bytes jp2_file(const bytes& header_boxes)
     return cat({box("jP  ", {0x0D, 0x0A, 0x87, 0x0A}), box("ftyp", ftyp), box("jp2h", header_boxes)});
 }
 
-int palette_bits_for(int entries)
-{
-    std::vector<std::vector<uint8_t>> e;
-    for (int i = 0; i < entries; ++i)
-        e.push_back({uint8_t(i)});
-    header_source h(jp2_file(cat({ihdr(4, 4, 1, 7), colr(17), pclr(e), cmap({{0, 1, 0}})})));
-    rvd_channel_mapping m;
-    EXPECT_TRUE(m.configure(&h.source, true));
-    EXPECT_EQ(m.palette[0].size(), size_t(1) << m.palette_bits);
-    return m.palette_bits;
-}
-
 } // namespace
-
-TEST(ChannelMapping, FromCodestreamCountsAndSubsampling)
-{
-    struct Case {
-        std::vector<siz_geometry::comp> comps;
-        int channels;
-    };
-    siz_geometry::comp u8, s12{12, true, 1, 1}, sub{8, false, 2, 1};
-    std::vector<Case> cases = {
-        {{u8}, 1},
-        {{u8, u8}, 1},                // two components: grey plus something, not colour
-        {{s12, u8, u8}, 3},
-        {{u8, u8, u8, u8}, 3},        // the fourth is not a colour channel
-        {{u8, sub, u8}, 1},           // differently subsampled chroma: grey only
-        {{u8, u8, sub}, 1},
-    };
-    for (size_t i = 0; i < cases.size(); ++i) {
-        siz_geometry g;
-        g.comps = cases[i].comps;
-        memory_source src(build_stream(g, {}));
-        rvd_codestream cs;
-        cs.create(&src);
-        rvd_channel_mapping m;
-        EXPECT_TRUE(m.configure(cs));
-        EXPECT_EQ(m.num_channels, cases[i].channels) << i;
-        EXPECT_EQ(m.num_colour_channels, cases[i].channels) << i;
-        for (int c = 0; c < m.num_channels; ++c) {
-            EXPECT_EQ(m.source_components[size_t(c)], c) << i;
-            EXPECT_EQ(m.default_rendering_precision[size_t(c)], cases[i].comps[size_t(c)].precision) << i;
-            EXPECT_EQ(m.default_rendering_signed[size_t(c)], cases[i].comps[size_t(c)].is_signed) << i;
-        }
-        EXPECT_EQ(m.palette_bits, 0);
-        EXPECT_EQ(m.colour_converter.get_state(), nullptr) << i;
-        cs.destroy();
-    }
-}
-
-TEST(ChannelMapping, SetNumChannelsKeepsEntriesAndDefaultsNewOnes)
-{
-    rvd_channel_mapping m;
-    m.set_num_channels(2);
-    m.source_components[1] = 5;
-    m.set_num_channels(1);
-    m.set_num_channels(3);
-    EXPECT_EQ(m.num_channels, 3);
-    EXPECT_EQ(m.source_components, (std::vector<int>{-1, 5, -1}));
-    EXPECT_EQ(m.default_rendering_precision, (std::vector<int>{8, 8, 8}));
-    EXPECT_EQ(m.default_rendering_signed, (std::vector<bool>{false, false, false}));
-    EXPECT_TRUE(m.palette[2].empty());
-}
-
-TEST(ChannelMapping, PaletteBitsAndPadding)
-{
-    EXPECT_EQ(palette_bits_for(1), 1);
-    EXPECT_EQ(palette_bits_for(2), 1);
-    EXPECT_EQ(palette_bits_for(3), 2);
-    EXPECT_EQ(palette_bits_for(256), 8);
-    EXPECT_EQ(palette_bits_for(257), 9);
-    EXPECT_EQ(palette_bits_for(1024), 10);
-
-    // Five entries fill eight; the last three repeat entry 4. 8-bit values v are centred
-    // with 13 fraction bits: (v - 128) * 32.
-    std::vector<std::vector<uint8_t>> e = {{0, 255, 10}, {64, 128, 20}, {128, 0, 30}, {192, 64, 40}, {255, 32, 50}};
-    header_source h(jp2_file(cat({ihdr(4, 4, 1, 7), colr(16), pclr(e), cmap({{0, 1, 0}, {0, 1, 1}, {0, 1, 2}})})));
-    rvd_channel_mapping m;
-    ASSERT_TRUE(m.configure(&h.source, false));
-    EXPECT_EQ(m.num_channels, 3);
-    EXPECT_EQ(m.num_colour_channels, 3);
-    EXPECT_EQ(m.palette_bits, 3);
-    for (int t = 0; t < 3; ++t) {
-        ASSERT_EQ(m.palette[size_t(t)].size(), 8u);
-        EXPECT_EQ(m.source_components[size_t(t)], 0);
-        EXPECT_EQ(m.default_rendering_precision[size_t(t)], 8);
-        EXPECT_FALSE(m.default_rendering_signed[size_t(t)]);
-        for (int i = 0; i < 8; ++i)
-            EXPECT_EQ(m.palette[size_t(t)][size_t(i)], (e[size_t(std::min(i, 4))][size_t(t)] - 128) * 32)
-                << t << "," << i;
-    }
-}
 
 TEST(ChannelMapping, Jp2FormDirectComponentsAndConversion)
 {
@@ -277,67 +159,6 @@ TEST(ChannelMapping, AlphaChannels)
         EXPECT_EQ(m.num_channels, 4);
         EXPECT_EQ(m.source_components[3], 3);
     }
-}
-
-TEST(ChannelMapping, ReconfiguringDiscardsEverything)
-{
-    std::vector<std::vector<uint8_t>> e = {{0}, {1}, {2}};
-    header_source h(jp2_file(cat({ihdr(4, 4, 1, 7), colr(17), pclr(e), cmap({{0, 1, 0}})})));
-    rvd_channel_mapping m;
-    ASSERT_TRUE(m.configure(&h.source, false));
-    EXPECT_EQ(m.palette_bits, 2);
-    siz_geometry g;
-    memory_source src(build_stream(g, {}));
-    rvd_codestream cs;
-    cs.create(&src);
-    m.set_num_channels(4);
-    EXPECT_TRUE(m.configure(cs));
-    EXPECT_EQ(m.num_channels, 1);
-    EXPECT_EQ(m.palette_bits, 0);
-    EXPECT_TRUE(m.palette[0].empty());
-    EXPECT_EQ(m.colour_converter.get_state(), nullptr);
-    cs.destroy();
-    m.clear();
-    EXPECT_EQ(m.num_channels, 0);
-    EXPECT_TRUE(m.source_components.empty());
-}
-
-TEST(ChannelMapping, ErrorsAndRefusals)
-{
-    // An ICC profile that is not a display description cannot become sRGB.
-    bytes icc(128, 0);
-    icc[3] = 128;
-    for (int i = 0; i < 4; ++i) {
-        icc[size_t(12 + i)] = uint8_t("scnr"[i]);
-        icc[size_t(16 + i)] = uint8_t("CMYK"[i]);
-        icc[size_t(20 + i)] = uint8_t("XYZ "[i]);
-    }
-    icc.insert(icc.end(), {0, 0, 0, 0});
-    icc[3] = 132;
-    bytes colr_icc = {2, 0, 0};
-    colr_icc.insert(colr_icc.end(), icc.begin(), icc.end());
-    header_source h(jp2_file(cat({ihdr(4, 4, 4, 7), box("colr", colr_icc)})));
-    rvd_channel_mapping m;
-    EXPECT_FALSE(m.configure(h.source.get_colour(), h.source.get_channels(), 0, h.source.get_palette(),
-                             h.source.get_dimensions()));
-    EXPECT_EQ(error_text([&] { m.configure(&h.source, false); }),
-              kLeadIn + "Cannot perform colour conversion from the colour description embedded in a JP2 (or "
-                        "JP2-compatible) data source, to the sRGB colour space.  This should not happen with "
-                        "truly JP2-compatible descriptions.");
-
-    // Channels from another codestream are refused and leave nothing behind.
-    header_source rgb(jp2_file(cat({ihdr(4, 4, 3, 7), colr(16)})));
-    EXPECT_FALSE(m.configure(rgb.source.get_colour(), rgb.source.get_channels(), 1, rgb.source.get_palette(),
-                             rgb.source.get_dimensions()));
-    EXPECT_EQ(m.num_channels, 0);
-    EXPECT_EQ(m.colour_converter.get_state(), nullptr);
-
-    // No channel description at all.
-    EXPECT_EQ(error_text([&] {
-                  m.configure(rgb.source.get_colour(), jp2_channels(), 0, rgb.source.get_palette(),
-                              rgb.source.get_dimensions());
-              }),
-              kLeadIn + "JP2 object supplied to `rvd_channel_mapping::configure' has no colour channels!");
 }
 
 namespace {

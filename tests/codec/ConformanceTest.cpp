@@ -2,9 +2,8 @@
 // network, colour transform included) at full resolution (p0_08 with one level
 // discarded) and compared with their class-1 references: by default and with --precise,
 // peak absolute error and mean squared error per component within the limits of the
-// set's table; with --fastest within the peak plus 2. Run as the CTest
-// test "conformance"; skipped with a message when the set is absent, unless
-// ORBEL_REQUIRE_CONFORMANCE=1.
+// set's table; with --fastest within the peak plus 2. Run as the CTest test
+// "conformance"; the set lives in tests/data/conformance.
 #include "tests/codec/support/decode_cases.h"
 
 #include <gtest/gtest.h>
@@ -53,12 +52,6 @@ const conformance_row table[] = {
     {"p1_07", 2, {0, 0}, {0, 0}, 0},
 };
 
-bool conformance_required()
-{
-    const char* v = std::getenv("ORBEL_REQUIRE_CONFORMANCE");
-    return v != nullptr && std::string(v) == "1";
-}
-
 enum class line_choice { by_default, precise, fastest };
 
 // By default and on 32-bit lines within the table's limits; with --fastest (16-bit lines
@@ -97,12 +90,7 @@ void check_row(const conformance_row& row, line_choice choice)
 
 TEST(Conformance, EveryCodestreamMeetsTheClassOneLimits)
 {
-    if (!std::filesystem::is_directory(ORBEL_CONFORMANCE_DIR)) {
-        if (conformance_required())
-            FAIL() << "conformance set missing: " << ORBEL_CONFORMANCE_DIR;
-        GTEST_SKIP() << "conformance set not found at " << ORBEL_CONFORMANCE_DIR
-                     << " (set ORBEL_REQUIRE_CONFORMANCE=1 to make this a failure)";
-    }
+    ASSERT_TRUE(std::filesystem::is_directory(ORBEL_CONFORMANCE_DIR)) << ORBEL_CONFORMANCE_DIR;
     int checked = 0;
     for (const conformance_row& row : table) {
         SCOPED_TRACE(row.name);

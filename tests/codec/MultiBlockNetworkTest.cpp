@@ -151,36 +151,6 @@ TEST(MultiBlockNetwork, MatrixWithOffsetsAndConstantOutputs)
     }
 }
 
-TEST(MultiBlockNetwork, ConstantInputsGiveConstantMatrixOutputs)
-{
-    // Stage 0: a null block with no inputs makes two constant components (10 and 20);
-    // stage 1: a matrix of them, so outputs are offsets plus weighted constants.
-    for (bool precise : {true, false}) {
-        fake_source src;
-        add_comps(src, 1, true, 8);
-        add_outputs(src, 2, 8);
-        fake_block nb;
-        nb.out_idx = {0, 1};
-        nb.irrev_off = {10.0f, 20.0f};
-        nb.rev_off = {10, 20};
-        fake_stage s0 = one_block_stage(1, 2, nb);
-        src.stages.push_back(s0);
-        fake_block mb;
-        mb.kind = block_kind::matrix;
-        mb.in_idx = {0, 1};
-        mb.out_idx = {0, 1};
-        mb.irrev_off = {1.0f, -2.0f};
-        mb.matrix = {0.5f, 1.0f, -1.0f, 0.25f};
-        src.stages.push_back(one_block_stage(2, 2, mb));
-        planes out = decode(src, precise);
-        for (int y = 0; y < H; ++y)
-            for (int x = 0; x < W; ++x) {
-                EXPECT_NEAR(out.at(0, y, x), 1.0 + 0.5 * 10 + 1.0 * 20, precise ? 1e-4 : 0.05);
-                EXPECT_NEAR(out.at(1, y, x), -2.0 - 10 + 0.25 * 20, precise ? 1e-4 : 0.05);
-            }
-    }
-}
-
 TEST(MultiBlockNetwork, ReversibleMatrixUndoesItsForwardSteps)
 {
     const int n = 3;

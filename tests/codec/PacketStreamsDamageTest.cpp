@@ -1,12 +1,13 @@
 // Damaged and unusual packet streams: random byte flips and truncations read in resilient
-// mode, the texts of fussy reading, SOP numbers across the 16-bit wrap, conflicting
-// tile-part counts, and memory bounds when a large tiled stream is read tile by tile.
+// mode, SOP numbers across the 16-bit wrap, inconsistent tile-part headers, lengths and
+// counts, and memory bounds when a large tiled stream is read tile by tile.
 #include "codec/core/rvd_codestream.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/codestream_bytes.h"
 #include "tests/codec/support/databin_blocks.h"
 #include "tests/codec/support/databin_split.h"
 #include "tests/codec/support/databin_streams.h"
+#include "tests/codec/support/packet_read.h"
 #include "tests/codec/support/test_sources.h"
 
 #include <gtest/gtest.h>
@@ -168,72 +169,9 @@ std::vector<uint8_t> matrix_bytes(const std::string& name)
     throw std::runtime_error("no matrix stream " + name);
 }
 
-std::string fussy_error(const std::vector<uint8_t>& bytes)
-{
-    return error_text([&] {
-        opened o(bytes);
-        o.cs.set_fussy();
-        all_block_samples(o.cs);
-    });
-}
-
 bool contains(const std::string& text, const std::string& fragment)
 {
     return text.find(fragment) != std::string::npos;
-}
-
-TEST(PacketStreamsDamage, FussyReadingReportsTheDocumentedTexts)
-{
-    const auto sop = matrix_bytes("pm_rgb_n5_sop");
-    const stream_layout L = parse_layout(sop);
-    const auto packets = sop_packets(L);
-    ASSERT_GE(packets.size(), 4u);
-    {
-        auto b = sop;
-        b[packets[1].start + 1] = 0x94; // not a marker a packet may start with
-        const std::string t = fussy_error(b);
-        EXPECT_TRUE(contains(t, "Illegal marker code found while attempting to read a packet "
-                                "from the code-stream!"))
-            << t;
-    }
-    {
-        auto b = sop;
-        b[packets[1].start + 5] = 7;
-        const std::string t = fussy_error(b);
-        EXPECT_TRUE(contains(t, "Out-of-sequence SOP marker found while attempting to read a "
-                                "packet from the code-stream!\n\tFound sequence number 7, but "
-                                "expected 1."))
-            << t;
-    }
-    {
-        // A packet whose body ends on 0xFF.
-        size_t i = 0;
-        while (i + 1 < packets.size() && packets[i].end - packets[i].start < 12)
-            i++;
-        ASSERT_LT(i + 1, packets.size());
-        auto b = sop;
-        b[packets[i].end - 1] = 0xFF;
-        const std::string t = fussy_error(b);
-        EXPECT_TRUE(contains(t, "Packet body terminated with an FF!")) << t;
-    }
-    {
-        const auto eph = matrix_bytes("pm_rgb_n4_sopeph");
-        const stream_layout E = parse_layout(eph);
-        size_t at = E.parts.front().body + 6;
-        while (!(eph[at] == 0xFF && eph[at + 1] == 0x92))
-            at++;
-        auto b = eph;
-        b[at + 1] = 0x12;
-        const std::string t = fussy_error(b);
-        EXPECT_TRUE(contains(t, "Expected to find EPH marker following packet header.  Found "))
-            << t;
-        // The undamaged streams read cleanly in fussy mode.
-        opened a(eph), c(sop);
-        a.cs.set_fussy();
-        c.cs.set_fussy();
-        all_block_samples(a.cs);
-        all_block_samples(c.cs);
-    }
 }
 
 // One component, 2x2, one level, `layers` layers of empty packets, each behind its SOP,
@@ -450,3 +388,63 @@ TEST(PacketStreamsDamage, MemoryStaysBoundedWhenTilesAreReadOneByOne)
 }
 
 } // namespace
+
+TEST(PacketStreamsDamage, InconsistentTilePartHeadersAreErrorsNotEndlessWalks)
+{
+    const std::string path = stream_dir("input") + "/tlm_tp_r";
+    const stream_facts f = load_facts(path + ".facts");
+    const std::vector<uint8_t> bytes = read_file(path + ".j2k");
+    int64_t tlm = -1;
+    for (const fact_marker& m : f.markers)
+        if (m.code == 0xFF55)
+            tlm = m.offset;
+    ASSERT_GT(tlm, 0);
+    ASSERT_EQ(bytes[size_t(tlm) + 5], 0x50); // 8-bit tile numbers, 32-bit lengths
+    {
+        // The first tile-part, tile 0's, listed as tile 1's.
+        std::vector<uint8_t> bad = bytes;
+        bad[size_t(tlm) + 6] = 1;
+        memory_source src(bad);
+        rvd_codestream cs;
+        cs.create(&src);
+        EXPECT_NE(error_text([&] { cs.open_tile(rvd_coords(0, 1)); })
+                      .find("points to a tile-part of another tile"),
+                  std::string::npos);
+        cs.destroy();
+    }
+    for (bool seekable : {false, true}) {
+        // A tile-part length shorter than its own SOT segment.
+        std::vector<uint8_t> bad = bytes;
+        const int64_t sot = f.sots.at(1).offset;
+        bad[size_t(sot) + 6] = bad[size_t(sot) + 7] = bad[size_t(sot) + 8] = 0;
+        bad[size_t(sot) + 9] = 5;
+        memory_source mem(bad);
+        sequential_source seq(bad);
+        rvd_codestream cs;
+        cs.create(seekable ? static_cast<rvd_compressed_source*>(&mem)
+                           : static_cast<rvd_compressed_source*>(&seq));
+        const std::string text = error_text([&] { packet_test::collect_blocks(cs); });
+        EXPECT_NE(text.find("tile-part length is smaller"), std::string::npos) << text;
+        cs.destroy();
+    }
+    {
+        // A tile number one past the last tile.
+        memory_source whole(bytes);
+        rvd_codestream probe;
+        probe.create(&whole);
+        rvd_dims tiles;
+        probe.get_valid_tiles(tiles);
+        probe.destroy();
+        const int count = tiles.size.x * tiles.size.y;
+        std::vector<uint8_t> bad = bytes;
+        const size_t sot = size_t(f.sots.at(1).offset);
+        bad[sot + 4] = uint8_t(count >> 8);
+        bad[sot + 5] = uint8_t(count);
+        sequential_source seq(bad);
+        rvd_codestream cs;
+        cs.create(&seq);
+        const std::string text = error_text([&] { packet_test::collect_blocks(cs); });
+        EXPECT_NE(text.find("tile-number lies outside the range"), std::string::npos) << text;
+        cs.destroy();
+    }
+}

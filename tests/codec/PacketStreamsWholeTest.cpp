@@ -200,25 +200,6 @@ TEST(PacketStreamsWhole, EveryPacketOfEveryTileIsRead)
     }
 }
 
-TEST(PacketStreamsWhole, FussyReadingOfSopStreamsFindsEachSopWherePltPutsIt)
-{
-    // With SOP markers and PLT, fussy reading meets each packet's SOP exactly at the end of
-    // the previous packet: the bytes consumed per packet equal its PLT length.
-    int checked = 0;
-    for (const auto& s : matrix_streams()) {
-        if (!s.has("-SOP") || !s.has("-PLT"))
-            continue;
-        SCOPED_TRACE(s.name);
-        each_case(s.name + " sequential", [&] {
-            opened o(new sequential_source(read_file(s.path), 5));
-            o.cs.set_fussy();
-            read_every_packet(o.cs, s.name);
-        });
-        checked++;
-    }
-    EXPECT_GE(checked, 3);
-}
-
 TEST(PacketStreamsWhole, ResilientReadingOfTerminatedConformanceStreamsFindsNoCorruption)
 {
     for (const char* n : {"p0_02", "p0_11", "p0_13", "p1_01", "p1_05", "p1_06"}) {
@@ -452,52 +433,6 @@ TEST(PacketStreamsSources, SequentialSeekableAndCachedSourcesGiveTheSameBlocks)
     EXPECT_GE(checked, 40);
 }
 
-// Read in place, blocks keep the passes of later layers that add no body bytes.
-TEST(PacketStreamsSources, MemorySourceGivesTheSameBlocks)
-{
-    for (const auto& s : source_streams(false)) {
-        SCOPED_TRACE(s.name + ": " + s.options);
-        const auto bytes = read_file(s.path);
-        const auto expected = blocks_via(new sequential_source(bytes), "sequential");
-        EXPECT_EQ(blocks_via(new memory_source(bytes), "memory"), expected);
-    }
-}
-
-// Seekable sources of streams with packet lengths read precincts by address: the same
-// blocks as sequential reading, consumed bytes equal to the PLT lengths (fussy reading meets
-// every SOP where the lengths put it), and fewer bytes read for a small region.
-TEST(PacketStreamsSources, SeekableSourcesWithPacketLengths)
-{
-    for (const auto& s : source_streams(true)) {
-        SCOPED_TRACE(s.name + ": " + s.options);
-        const auto bytes = read_file(s.path);
-        const auto expected = blocks_via(new sequential_source(bytes), "sequential");
-        EXPECT_EQ(blocks_via(new memory_source(bytes), "memory"), expected);
-        EXPECT_EQ(blocks_via(new file_source(s.path), "file"), expected);
-        EXPECT_EQ(blocks_via(new counting_source(bytes), "seekable"), expected);
-        if (s.has("-SOP"))
-            each_case(s.name + " fussy", [&] {
-                opened m(new file_source(s.path));
-                m.cs.set_fussy();
-                read_every_packet(m.cs, s.name);
-            });
-    }
-    const std::string path = stream_dir("input") + "/plt_rpcl.j2k";
-    const auto bytes = read_file(path);
-    counting_source* whole_src = new counting_source(bytes);
-    opened whole(whole_src);
-    all_block_data(whole.cs);
-    counting_source* part_src = new counting_source(bytes);
-    opened part(part_src);
-    const rvd_dims region(rvd_coords(0, 0), rvd_coords(8, 8));
-    part.cs.apply_input_restrictions(0, 0, 0, 0, &region, RVD_WANT_CODESTREAM_COMPONENTS);
-    const auto some = all_block_data(part.cs);
-    EXPECT_FALSE(some.empty());
-    EXPECT_GE(whole_src->bytes_read, int64_t(bytes.size()) * 9 / 10);
-    EXPECT_LT(part_src->bytes_read * 3, whole_src->bytes_read)
-        << part_src->bytes_read << " of " << whole_src->bytes_read;
-}
-
 TEST(PacketStreamsSources, PackedHeadersGiveTheSameBlocksAndAreRefusedOnTheCache)
 {
     int checked = 0;
@@ -535,40 +470,6 @@ TEST(PacketStreamsSources, PackedHeadersGiveTheSameBlocksAndAreRefusedOnTheCache
 std::vector<uint8_t> layered_plt_stream()
 {
     return read_file(stream_dir("input") + "/plt_lrcp.j2k");
-}
-
-TEST(PacketStreamsCache, FirstPacketsOfEveryPrecinctEqualTheLayerLimit)
-{
-    const auto bytes = layered_plt_stream();
-    for (int k = 1; k <= 3; k++) {
-        SCOPED_TRACE(k);
-        split_options opt;
-        opt.max_packets = k;
-        const auto limited = blocks_via(new sequential_source(bytes), "sequential", k);
-        ASSERT_FALSE(limited.empty());
-        EXPECT_EQ(blocks_via(cache_of(bytes, opt), "cache"), limited);
-    }
-}
-
-TEST(PacketStreamsCache, CompletedBinsReachAPersistentCodestreamOnReopening)
-{
-    const auto bytes = layered_plt_stream();
-    const auto expected = blocks_via(new sequential_source(bytes), "sequential");
-    ASSERT_FALSE(expected.empty());
-    const auto first = blocks_via(new sequential_source(bytes), "sequential", 1);
-    ASSERT_NE(first, expected);
-
-    split_options opt;
-    opt.max_packets = 1;
-    auto* src = cache_of(bytes, opt);
-    opened cache(src);
-    cache.cs.set_persistent();
-    EXPECT_EQ(all_block_data(cache.cs), first);
-    // The bins grow; tiles opened again read the grown bins.
-    fake_cache_source full;
-    split_into_databins(parse_layout(bytes), full);
-    src->precincts = full.precincts;
-    EXPECT_EQ(all_block_data(cache.cs), expected);
 }
 
 TEST(PacketStreamsCache, ABinCutInsideAPacketBodyGivesOnlyTheCompletePasses)
@@ -660,56 +561,5 @@ TEST(PacketStreamsCache, AMissingTileHeaderBinGivesEmptyBlocksUntilItArrives)
 } // namespace
 
 namespace {
-
-// Reads a persistent codestream twice, the second time in the reverse tile order, with
-// closed tiles unloaded at once; returns the data memory held between the two passes.
-int64_t read_twice(rvd_compressed_source* src, const std::vector<block_data>& expected)
-{
-    int64_t held = -1;
-    each_case("persistent", [&] {
-        opened o(src);
-        o.cs.set_persistent();
-        o.cs.set_tile_unloading_threshold(0);
-        o.cs.augment_cache_threshold(int(-o.cs.augment_cache_threshold(0)));
-        EXPECT_EQ(all_block_data(o.cs), expected);
-        held = o.cs.get_compressed_data_memory(false);
-        std::vector<block_data> again;
-        rvd_dims tiles;
-        o.cs.get_valid_tiles(tiles);
-        for (int i = tiles.size.y * tiles.size.x - 1; i >= 0; i--) {
-            rvd_tile t = o.cs.open_tile(
-                rvd_coords(tiles.pos.y + i / tiles.size.x, tiles.pos.x + i % tiles.size.x));
-            std::vector<block_data> one;
-            visit_tile_blocks(t, [&](const block_place& at, const rvd_subband&, rvd_block* b) {
-                one.push_back(record_block(at, b));
-            });
-            t.close();
-            again.insert(again.begin(), one.begin(), one.end());
-        }
-        EXPECT_EQ(again, expected);
-    });
-    return held;
-}
-
-// Tiles of a seekable source give up their data when unloaded and read it again when
-// opened again.
-TEST(PacketStreamsPersistent, UnloadedTilesOfSeekableSourcesReadTheSameBlocksAgain)
-{
-    const auto bytes = layered_plt_stream();
-    const auto expected = blocks_via(new sequential_source(bytes), "plain");
-    ASSERT_FALSE(expected.empty());
-    EXPECT_EQ(read_twice(new memory_source(bytes), expected), 0);
-    EXPECT_EQ(read_twice(new counting_source(bytes), expected), 0);
-}
-
-// A sequential source cannot be read again: a persistent codestream keeps the data of its
-// closed tiles, and tiles opened again give the same blocks.
-TEST(PacketStreamsPersistent, TilesOfSequentialSourcesKeepTheirDataWhenClosed)
-{
-    const auto bytes = layered_plt_stream();
-    const auto expected = blocks_via(new sequential_source(bytes), "plain");
-    ASSERT_FALSE(expected.empty());
-    EXPECT_GT(read_twice(new sequential_source(bytes, 29), expected), 0);
-}
 
 } // namespace

@@ -1,4 +1,4 @@
-// The precinct life cycle: reference words, parking and release, blocks to close,
+// The precinct life cycle: reference words, release, blocks to close,
 // re-reading by address, unloading, and the errors of code-block access.
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rvd_codestream.h"
@@ -64,10 +64,6 @@ rvd_subband top_band(rvd_tile t)
     return tc.access_resolution(tc.get_num_resolutions() - 1).access_subband(1);
 }
 
-const char* const open_once_text =
-    "You are permitted to open each code-block only once from an open tile before closing "
-    "that tile.";
-
 } // namespace
 
 TEST(PrecinctLife, PacketLengthsAddressPrecinctsThatAreReadOnlyWhenOpened)
@@ -123,33 +119,9 @@ TEST(PrecinctLife, SequentialPrecinctsAreReleasedForGoodAndCannotBeOpenedTwice)
         other.close_block(other.open_block(valid.pos));
     }
     const std::string text = error_text([&] { band.open_block(valid.pos); });
-    EXPECT_NE(text.find(open_once_text), std::string::npos) << text;
+    EXPECT_NE(text.find("open each code-block only once"), std::string::npos) << text;
     t.close();
     cs.destroy();
-}
-
-TEST(PrecinctLife, PacketCountsWithAndWithoutParsing)
-{
-    for (bool seekable : {false, true}) {
-        SCOPED_TRACE(seekable);
-        memory_source mem(plt_stream());
-        sequential_source seq(plt_stream());
-        rvd_codestream cs;
-        cs.create(seekable ? static_cast<rvd_compressed_source*>(&mem)
-                           : static_cast<rvd_compressed_source*>(&seq));
-        rvd_tile t = cs.open_tile(rvd_coords(0, 0));
-        rvd_resolution res = t.access_component(0).access_resolution();
-        rvd_dims valid;
-        res.get_valid_precincts(valid);
-        const int64_t before = cs.get_total_bytes();
-        rvd_coords last(valid.pos.y + valid.size.y - 1, valid.pos.x + valid.size.x - 1);
-        EXPECT_EQ(res.get_precinct_packets(last, false), 0);
-        EXPECT_EQ(cs.get_total_bytes(), before); // nothing was read for it
-        EXPECT_EQ(res.get_precinct_packets(last, true), 3);
-        EXPECT_EQ(res.get_precinct_packets(valid.pos, true), 3);
-        t.close();
-        cs.destroy();
-    }
 }
 
 TEST(PrecinctLife, PrecinctsOutsideTheRegionLeaveAsSoonAsTheyAreRead)
@@ -210,37 +182,6 @@ TEST(PrecinctLife, PersistentReopeningAndUnloadingGiveTheSameBlocks)
         cs.destroy();
         EXPECT_TRUE(no_warnings());
     }
-}
-
-TEST(PrecinctLife, ParkedPrecinctsMakeRoomUnderTheCacheThreshold)
-{
-    // Memory source: precincts come by address and are parked when done. With no cache
-    // threshold, each new precinct first releases the parked ones.
-    memory_source src(plt_stream());
-    rvd_codestream cs;
-    cs.create(&src);
-    const std::vector<block_data> blocks = collect_blocks(cs);
-    EXPECT_FALSE(blocks.empty());
-    rv_buffer_server* bs = cs.get_state()->buf_server.get();
-    // At most a handful of precinct records were ever held at once.
-    const int64_t largest = bs->get_peak_structure_bytes();
-    EXPECT_GT(largest, 0);
-    EXPECT_LT(largest, 8 * 1024);
-    cs.destroy();
-    EXPECT_TRUE(no_warnings());
-}
-
-TEST(PrecinctLife, PrecinctHandlesAreRefusedOnInputCodestreams)
-{
-    memory_source src(plt_stream());
-    rvd_codestream cs;
-    cs.create(&src);
-    rvd_tile t = cs.open_tile(rvd_coords(0, 0));
-    EXPECT_NE(error_text([&] { t.access_component(0).access_resolution().open_precinct(rvd_coords()); })
-                  .find("interchange codestream objects"),
-              std::string::npos);
-    t.close();
-    cs.destroy();
 }
 
 TEST(PrecinctLife, DamagedCachedPrecinctBinsGiveErrorsOrBlocksNeverCrashes)

@@ -1,6 +1,6 @@
 // The region decompressor on opj_compress codestreams, against opj_decompress's own
 // decodes: grey at every discard level and over regions, colour in the packed form, deep
-// colour at precision 8, increments, expansion and the failure paths.
+// colour at precision 8, increments and expansion.
 #include "codec/core/rvd_codestream.h"
 #include "codec/jp2/rvd_channel_mapping.h"
 #include "codec/jp2/rvd_region_decompressor.h"
@@ -369,66 +369,6 @@ TEST(RegionDecompressorStreams, IncrementsAndExpansion)
         checked++;
     }
     EXPECT_EQ(checked, 3);
-}
-
-// Discard levels above the stream's and a corrupted packet body in fussy mode each end
-// the region: process false with an empty incomplete region within a bounded number of
-// calls, and finish false; the codestream then serves the next region as usual. A
-// truncated stream is read as one whose data has not all arrived: the region ends, and
-// what arrived is rendered exactly.
-TEST(RegionDecompressorStreams, FailuresEndTheRegion)
-{
-    const std::string dir = stream_dir("region");
-    const std::string path = dir + "/rgb8_layers.j2k";
-    {
-        opened o(path);
-        const rvd_dims full = dims_at(o.cs, 0);
-        const render_result r = render(o.cs, nullptr, 6, dims_at(o.cs, 6), 1000000, rvd_coords(1, 1), 20);
-        EXPECT_TRUE(r.ended);
-        EXPECT_LE(r.calls, 2);
-        EXPECT_FALSE(r.finished);
-        const render_result again = render(o.cs, nullptr, 0, full);
-        EXPECT_TRUE(again.finished);
-    }
-    const std::vector<uint8_t> bytes = read_file(path);
-    const stream_facts facts = load_facts(dir + "/rgb8_layers.facts");
-    ASSERT_GE(facts.sods.size(), 2u);
-    ASSERT_GE(facts.sots.size(), 3u);
-    // The first tile's packet bodies scrambled, past its first packets.
-    std::vector<uint8_t> corrupt = bytes;
-    for (int64_t i = facts.sods[0] + 2 + 40; i < facts.sots[1].offset; i += 3)
-        corrupt[size_t(i)] = uint8_t(corrupt[size_t(i)] * 37 + 11);
-    const std::vector<uint8_t> truncated(bytes.begin(), bytes.begin() + std::ptrdiff_t(facts.sots[2].offset + 100));
-    pgx_image ref[3];
-    for (int c = 0; c < 3; ++c)
-        ref[c] = read_pgx(dir + "/rgb8_layers_c" + std::to_string(c) + ".pgx");
-    for (int which = 0; which < 2; ++which) {
-        SCOPED_TRACE(which == 0 ? "corrupt" : "truncated");
-        static const bool tables = StartupRegistry::global().load();
-        ASSERT_TRUE(tables);
-        memory_source src(which == 0 ? corrupt : truncated);
-        multi_test::codestream_guard g;
-        g.cs.create(&src);
-        g.cs.set_persistent();
-        g.cs.set_fussy();
-        const rvd_dims full = dims_at(g.cs, 0);
-        rvd_channel_mapping m;
-        m.configure(g.cs);
-        const render_result r = render(g.cs, &m, 0, full, 1000000, rvd_coords(1, 1), 200);
-        EXPECT_TRUE(r.ended);
-        if (which == 0) {
-            EXPECT_FALSE(r.finished);
-            continue;
-        }
-        // The first two tiles arrived whole.
-        for (int y = 0; y < 64; ++y)
-            for (int x = 0; x < 128; ++x) {
-                const size_t i = size_t(y) * size_t(full.size.x) + size_t(x);
-                const uint32_t want = 0xFF000000u | uint32_t(ref[0].samples[i]) << 16 |
-                                      uint32_t(ref[1].samples[i]) << 8 | uint32_t(ref[2].samples[i]);
-                ASSERT_EQ(uint32_t(r.samples[i]), want) << y << "," << x;
-            }
-    }
 }
 
 // The conformance codestreams that the network decodes on its own, rendered at native

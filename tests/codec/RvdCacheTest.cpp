@@ -20,22 +20,6 @@ struct CodecError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Collects a codec error's text and ends it by throwing.
-class ThrowingSink : public rvd_message {
-public:
-    void put_text(const char* t) override { text += t; }
-    void put_text(const char16_t*) override {}
-    void flush(bool end) override
-    {
-        if (end) {
-            std::string t;
-            t.swap(text);
-            throw CodecError(t);
-        }
-    }
-    std::string text;
-};
-
 uint8_t sourceByte(int cls, int64_t cs, int64_t id, int64_t pos)
 {
     uint64_t h = uint64_t(cls) * 0x9E3779B97F4A7C15ull ^ uint64_t(cs) * 0xC2B2AE3D27D4EB4Full ^
@@ -323,47 +307,6 @@ TEST(RvdCache, ListedEdgeCases)
     EXPECT_EQ(d.read(buf, 16), 6);
     EXPECT_EQ(buf[0], 3);
     EXPECT_EQ(d.get_capabilities(), 6);
-}
-
-TEST(RvdCache, ScopesNeedAReadScopeFirstAndReadTileHeadersAndPrecincts)
-{
-    ThrowingSink sink;
-    rvd_message* old = rvd_customize_errors(&sink);
-    rvd_cache c;
-    const std::string lead = "Error in Ravade JPIP Cache:\n";
-    try {
-        c.set_tileheader_scope(0, 1);
-        ADD_FAILURE();
-    } catch (const CodecError& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  lead + "Attempting to invoke `rvd_cache::set_tileheader_scope' without first calling "
-                         "`rvd_cache::set_read_scope' to identify the code-stream which is being accessed.");
-    }
-    try {
-        c.set_precinct_scope(0);
-        ADD_FAILURE();
-    } catch (const CodecError& e) {
-        EXPECT_NE(std::string(e.what()).find("`rvd_cache::set_precinct_scope' without"), std::string::npos);
-    }
-    rvd_customize_errors(old);
-
-    uint8_t data[100];
-    for (int i = 0; i < 100; ++i)
-        data[i] = uint8_t(200 - i);
-    c.add_to_databin(3, 2, 0, data, 0, 10, true);
-    c.add_to_databin(1, 2, 4, data, 0, 6, true);
-    c.add_to_databin(1, 2, 5, data, 0, 6, false);
-    c.add_to_databin(0, 2, 1 + (int64_t(1) << 40), data, 0, 100, false);
-    c.set_read_scope(3, 2, 0);
-    EXPECT_TRUE(c.set_tileheader_scope(4, 9));
-    uint8_t buf[100];
-    EXPECT_EQ(c.read(buf, 100), 6);
-    EXPECT_FALSE(c.set_tileheader_scope(5, 9));
-    EXPECT_FALSE(c.set_tileheader_scope(6, 9));
-    EXPECT_TRUE(c.set_precinct_scope(1 + (int64_t(1) << 40)));
-    c.seek(50);
-    EXPECT_EQ(c.read(buf, 100), 50);
-    EXPECT_EQ(buf[0], 150);
 }
 
 TEST(RvdCache, RefusesWritesBeyondItsMemoryLimitKeepingWhatItHolds)

@@ -1,7 +1,7 @@
 // The inverse wavelet engine against a textbook forward transform written here in double
 // precision: subbands go in through fake leaves, the image must come back exactly (5/3)
 // or within a small tolerance (9/7), whole or over a region, for odd sizes and offsets,
-// single rows and columns, one-direction splits and 1 to 7 levels.
+// one-direction splits and 1 to 7 levels.
 #include "codec/coding/rv_synthesis.h"
 #include "codec/coding/rvd_kernels.h"
 #include "codec/core/rvd_processor.h"
@@ -470,111 +470,6 @@ TEST(Synthesis, ColumnsFirstUndoesARowsFirstAnalysisExactly)
                rvd_dims(rvd_coords(10, 9), rvd_coords(17, 1)), mallat(3), true, 12, 5);
     run_result r = round_trip({false, true, true}, image, image, mallat(4), false, 8, 6);
     EXPECT_LE(r.peak, 1.5);
-}
-
-TEST(Synthesis, HeldRowsDoNotGrowWithTheNodeHeight)
-{
-    // The dry run fixes the records before pulling; a node 10 times taller holds no more.
-    for (bool reversible : {true, false}) {
-        run_result short_node = round_trip({reversible, false}, rvd_dims(rvd_coords(0, 0), rvd_coords(40, 8)),
-                                           rvd_dims(rvd_coords(0, 0), rvd_coords(40, 8)), mallat(1), false, 8, 1);
-        run_result tall_node = round_trip({reversible, false}, rvd_dims(rvd_coords(1, 0), rvd_coords(400, 8)),
-                                          rvd_dims(rvd_coords(1, 0), rvd_coords(400, 8)), mallat(1), false, 8, 2);
-        EXPECT_EQ(short_node.max_records, tall_node.max_records);
-        EXPECT_LE(tall_node.max_records, reversible ? 10 : 20);
-    }
-}
-
-TEST(Synthesis, SixteenBitIrreversibleNodesKeepHeadroom)
-{
-    // Full-range 8-bit data through five 9/7 levels on 16-bit lines would overflow
-    // without the up-shift; with it the peak error stays small.
-    run_result r = round_trip({false, true}, rvd_dims(rvd_coords(0, 0), rvd_coords(64, 64)),
-                              rvd_dims(rvd_coords(0, 0), rvd_coords(64, 64)), mallat(5), false, 8, 11);
-    EXPECT_GT(r.upshift_sum, 0);
-    EXPECT_LE(r.peak, 1.5);
-}
-
-TEST(Synthesis, EdgeCases)
-{
-    rvd_sample_allocator alloc;
-    // An empty node builds no children and delivers nothing.
-    rv_synthesis_shape shape;
-    shape.region = rvd_dims(rvd_coords(4, 4), rvd_coords(0, 9));
-    for (int c = 0; c < 4; c++)
-        shape.child_exists[c] = true;
-    int made = 0;
-    auto maker = [&](int, float) -> rvd_pull_ifc_base* {
-        made++;
-        return nullptr;
-    };
-    rvd_pull_ifc empty(new rv_synthesis(shape, maker, &alloc, false, 1.0f, 0));
-    EXPECT_EQ(made, 0);
-    EXPECT_EQ(alloc.get_bytes_reserved(), 0u);
-
-    // A reversible single odd row is halved, a single even row is not.
-    for (int row : {5, 6}) {
-        std::vector<std::int32_t> band = {10, -7, 3};
-        rv_synthesis_shape s;
-        s.region = rvd_dims(rvd_coords(row, 0), rvd_coords(1, 3));
-        s.reversible = true;
-        s.child_exists[0] = s.child_exists[2] = true; // vertical split only
-        s.child_dims[0] = rvd_dims(rvd_coords(3, 0), rvd_coords(row & 1 ? 0 : 1, 3));
-        s.child_dims[2] = rvd_dims(rvd_coords(2, 0), rvd_coords(row & 1 ? 1 : 0, 3));
-        s.vert = kernel_of(true).dir;
-        struct leaf : rvd_pull_ifc_base {
-            std::vector<std::int32_t> v;
-            void start(rvd_thread_env*) override {}
-            void pull(rvd_line_buf& l, rvd_thread_env*) override
-            {
-                for (size_t j = 0; j < v.size(); j++)
-                    l.get_buf32()[j].ival = v[j];
-            }
-        };
-        rvd_sample_allocator a;
-        rvd_pull_ifc node(new rv_synthesis(
-            s,
-            [&](int, float) -> rvd_pull_ifc_base* {
-                auto* l = new leaf;
-                l->v = band;
-                return l;
-            },
-            &a, false, 1.0f, 2));
-        rvd_line_buf out, narrow;
-        out.pre_create(&a, 5, true, false, 0, 0);
-        narrow.pre_create(&a, 2, true, false, 0, 0);
-        a.finalize();
-        out.create();
-        narrow.create();
-        // A line no wider than the pull offset is left alone and the row is not used up.
-        narrow.get_buf32()[0].ival = narrow.get_buf32()[1].ival = 99;
-        node.pull(narrow, nullptr);
-        EXPECT_EQ(narrow.get_buf32()[1].ival, 99);
-        node.pull(out, nullptr);
-        for (int j = 0; j < 3; j++)
-            EXPECT_EQ(out.get_buf32()[2 + j].ival, (row & 1) ? band[size_t(j)] >> 1 : band[size_t(j)]);
-        EXPECT_THROW(node.pull(out, nullptr), codec_test::codec_error);
-    }
-}
-
-TEST(Synthesis, InconsistentChildRegionsAreRefused)
-{
-    rvd_sample_allocator alloc;
-    rv_synthesis_shape s;
-    s.region = rvd_dims(rvd_coords(0, 0), rvd_coords(8, 8));
-    s.reversible = true;
-    for (int c = 0; c < 4; c++) {
-        s.child_exists[c] = true;
-        s.child_dims[c] = rvd_dims(rvd_coords(0, 0), rvd_coords(4, 4));
-    }
-    s.child_dims[3].size.y = 2; // HH shorter than LH
-    s.horz = s.vert = kernel_of(true).dir;
-    auto maker = [](int, float) -> rvd_pull_ifc_base* { return nullptr; };
-    EXPECT_THROW(rv_synthesis(s, maker, &alloc, false, 1.0f, 0), codec_test::codec_error);
-    s.child_dims[3].size.y = 4;
-    s.child_dims[1].pos.x = 7; // high columns apart from the low ones
-    s.child_dims[3].pos.x = 7;
-    EXPECT_THROW(rv_synthesis(s, maker, &alloc, false, 1.0f, 0), codec_test::codec_error);
 }
 
 } // namespace

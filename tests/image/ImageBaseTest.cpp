@@ -59,47 +59,6 @@ VoiLutEntry Ramp(int count, int first, int start, int step)
 
 } // namespace
 
-TEST(VoiLutEntry, LookupAndRange)
-{
-    VoiLutEntry e = Ramp(4, 10, 100, 10);
-    EXPECT_EQ(100, e.Lookup(3));
-    EXPECT_EQ(120, e.Lookup(12));
-    EXPECT_EQ(130, e.Lookup(99));
-    // A count field larger than the data is held to the data.
-    e.entryCount = 1000;
-    EXPECT_EQ(130, e.Lookup(500));
-    int32_t mn, mx;
-    e.GetRange(mn, mx);
-    EXPECT_EQ(100, mn);
-    EXPECT_EQ(130, mx);
-    VoiLutEntry empty;
-    EXPECT_EQ(0, empty.Lookup(5));
-    empty.GetRange(mn, mx);
-    EXPECT_EQ(0, mn);
-    EXPECT_EQ(0, mx);
-    // 65536 entries are legal, more are not.
-    VoiLutEntry full = Ramp(65536, 0, 0, 1);
-    EXPECT_TRUE(full.HasData());
-    full.data.push_back(0);
-    EXPECT_FALSE(full.HasData());
-}
-
-TEST(ImageBaseGreyTable, DefaultWindowAndMonochrome1)
-{
-    for (const char* pi : {"MONOCHROME2", "MONOCHROME1X", "MONO", ""}) {
-        CImageBase b;
-        InitGrey(b, 8, false, pi);
-        EXPECT_EQ(256.0f, b.WindowWidth());
-        EXPECT_EQ(128.0f, b.WindowCentre());
-        EXPECT_EQ(0, Entry(b, 0)) << pi;
-        EXPECT_EQ(254, Entry(b, 255)) << pi;
-    }
-    CImageBase m1;
-    InitGrey(m1, 8, false, "MONOCHROME1");
-    EXPECT_EQ(255, Entry(m1, 0));
-    EXPECT_EQ(0, Entry(m1, 255));
-}
-
 TEST(ImageBaseGreyTable, VoiAndModalityTables)
 {
     // VOI data 100..300: the entry whose VOI value is 200 maps to 127, whatever the window.
@@ -201,27 +160,6 @@ TEST(ImageBaseGreyTable, MonotonicAndDegenerateWindows)
     }
 }
 
-TEST(ImageBaseColourTable, BrightnessShiftsAndClamps)
-{
-    CImageBase b;
-    b.InitImage(8, 8, 0, 8, false, false);
-    ASSERT_EQ(256u, b.ColourTable().data.size());
-    Access::Brightness(b) = 1000.0f;
-    b.RebuildColourTable();
-    for (int v : b.ColourTable().data)
-        ASSERT_EQ(255, v);
-    Access::Brightness(b) = -5000.0f;
-    b.RebuildColourTable();
-    EXPECT_EQ(-1000.0f, b.Brightness());
-    for (int v : b.ColourTable().data)
-        ASSERT_EQ(0, v);
-    Access::Brightness(b) = 4.0f;
-    b.RebuildColourTable();
-    EXPECT_EQ(1, b.ColourTable().data[0]);
-    EXPECT_EQ(255, b.ColourTable().data[254]);
-    EXPECT_EQ(255, b.ColourTable().data[255]);
-}
-
 TEST(ImageBaseWindow, DicomDragVoiAndInitRules)
 {
     // A DICOM window applied twice folds a pending drag once (12 bits: 3 per step).
@@ -319,37 +257,6 @@ TEST(ImageBaseWindow, PrecedenceAndAutomaticWindow)
     EXPECT_EQ(4096.0f, shortBuffer.WindowWidth());
 }
 
-TEST(ImageBaseInit, GeometryGivenBeforeSurvives)
-{
-    CImageBase b;
-    CImageTransform& t = b.Transform();
-    t.SetView(0, 0, 99, 49);
-    t.rotation = 1;
-    t.Flip(true);
-    t.panX = 7;
-    t.panY = -3;
-    b.InitImage(300, 50, 2, 8, true, false);
-    EXPECT_EQ(1, t.rotation);
-    EXPECT_TRUE(t.horizontalFlip);
-    EXPECT_EQ(7, t.panX);
-    EXPECT_EQ(-3, t.panY);
-    EXPECT_EQ(0, t.fitType);
-    // Sides exchanged: the 300-high image lies along the 200-wide view.
-    EXPECT_DOUBLE_EQ(std::min(100.0 / 301.0, 50.0 / 51.0), t.zoomX);
-    EXPECT_EQ(300, t.fullHeight);
-    EXPECT_EQ(1, t.level);
-
-    CImageBase colour;
-    colour.InitImage(10, 10, 0, 12, false, true);
-    EXPECT_EQ(4, colour.GetPixelFormat().bytesPerPixel);
-    EXPECT_EQ(4, colour.GetPixelFormat().channels);
-    EXPECT_FALSE(colour.GetPixelFormat().isSigned);
-    EXPECT_FALSE(colour.IsSigned());
-    size_t size = 123;
-    EXPECT_EQ(nullptr, colour.GetPixelBuffer(size));
-    EXPECT_EQ(0u, size);
-}
-
 TEST(ImageBaseWindow, RegionScans)
 {
     // View samples 16 x 8; the image fills the view.
@@ -409,33 +316,6 @@ TEST(ImageBaseWindow, RegionScans)
     }
 }
 
-TEST(ImageBaseBias, AddSubtractCoversTheWholeBufferAndWraps)
-{
-    std::mt19937 rng(2);
-    std::vector<uint16_t> v(7 * 5);
-    for (auto& s : v)
-        s = static_cast<uint16_t>(rng());
-    const std::vector<uint16_t> original = v;
-    AddToRegion16(v.data(), 7, 5, 1, 1, 6, 4, 0x8000);
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 7; ++x)
-            ASSERT_EQ(static_cast<uint16_t>(original[y * 7 + x] + 0x8000), v[y * 7 + x]) << x << "," << y;
-    SubtractFromRegion16(v.data(), 7, 5, 1, 1, 6, 4, 0x8000);
-    EXPECT_EQ(original, v);
-    // Growth 0 touches exactly the rectangle; growth 3 reaches the border and no further.
-    AddToRegion16(v.data(), 7, 5, 2, 1, 4, 3, 1, 0);
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 7; ++x)
-            ASSERT_EQ(static_cast<uint16_t>(original[y * 7 + x] + (x >= 2 && x < 4 && y >= 1 && y < 3)),
-                      v[y * 7 + x]);
-    SubtractFromRegion16(v.data(), 7, 5, 2, 1, 4, 3, 1, 0);
-    AddToRegion16(v.data(), 7, 5, 6, 4, 7, 5, 9, 3);
-    SubtractFromRegion16(v.data(), 7, 5, 6, 4, 7, 5, 9, 3);
-    EXPECT_EQ(original, v);
-    EXPECT_EQ(1u, PowerOfTwo(0));
-    EXPECT_EQ(4096u, PowerOfTwo(12));
-}
-
 TEST(ImageBaseReadout, ValuesAndBounds)
 {
     // 12-bit CT: slope 1, intercept -1024, stored 1000.
@@ -480,51 +360,6 @@ TEST(ImageBaseReadout, ValuesAndBounds)
     colour.GetPixelReadout(r, 2, 3, "US");
     EXPECT_EQ("X=2, Y=3,RGB=18,52,86", r.value);
     EXPECT_EQ("0", r.position);
-}
-
-TEST(ImageBaseReadout, WindowLevelText)
-{
-    CImageBase b;
-    InitGrey(b, 8, false, "MONOCHROME1");
-    Access::Width(b) = 301;
-    Access::Centre(b) = 100;
-    std::string text;
-    EXPECT_EQ("W : 301, L : 156", b.GetWindowLevelText(text));
-    b.GetPhotometricInterpretation().photometricInterpretation = "MONOCHROME2";
-    Access::Centre(b) = 100.5f; // exact halves round to even
-    EXPECT_EQ("W : 301, L : 100", b.GetWindowLevelText(text));
-    CImageBase colour;
-    colour.InitImage(4, 4, 0, 8, false, false);
-    EXPECT_EQ("C : 1, B : 0", colour.GetWindowLevelText(text));
-    // Before initialisation the display state's first value stands in for the range.
-    CImageBase fresh;
-    fresh.Block().firstValue = 500;
-    Access::Centre(fresh) = 120;
-    EXPECT_EQ("W : 1, L : 380", fresh.GetWindowLevelText(text));
-}
-
-TEST(ImageBaseReadout, OrientationLettersByRotation)
-{
-    CImageBase b;
-    b.Transform().SetView(0, 0, 99, 99);
-    b.InitImage(100, 100, 0, 8, true, false);
-    const std::vector<float> axial = {1, 0, 0, 0, 1, 0};
-    OrientationMarkers m;
-    const char* expected[5][2] = {{"R", "A"}, {"P", "R"}, {"L", "P"}, {"A", "L"}, {"R", "A"}};
-    for (int turns = 0; turns <= 4; ++turns) {
-        b.Transform().rotation = turns % 4;
-        b.GetOrientationMarkers(m, axial);
-        EXPECT_EQ(expected[turns][0], m.left) << turns;
-        EXPECT_EQ(expected[turns][1], m.top) << turns;
-    }
-    b.Transform().rotation = 0;
-    EXPECT_EQ("", b.GetOrientationMarkers(m, {0.49f, 0, -0.49f, 0, 0, 0.49f}).left);
-    EXPECT_EQ("", m.top);
-    EXPECT_EQ("R", b.GetOrientationMarkers(m, {0.5f, 0, 0, 0, -0.5f, 0}).left);
-    EXPECT_EQ("P", m.top);
-    EXPECT_EQ("R", b.GetOrientationMarkers(m, {0.7f, 0.7f, 0, 0, 0, -1}).left);
-    EXPECT_EQ("H", m.top);
-    EXPECT_EQ("", b.GetOrientationMarkers(m, {1, 0, 0}).left);
 }
 
 namespace {

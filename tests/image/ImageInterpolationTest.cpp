@@ -21,60 +21,6 @@ std::vector<uint8_t> RandomBytes(size_t n, unsigned seed)
 
 } // namespace
 
-TEST(ImageInterpolation, EntryPointFollowsChannelsAndBytes)
-{
-    const double m[6] = {1.5, 0.2, 1, -0.2, 1.5, 2};
-    const auto src = RandomBytes(10 * 8 * 4, 1);
-    struct Case {
-        int channels, bytes;
-        warp_entry entry;
-    } cases[] = {{4, 4, warp_affine_rgbx8}, {3, 3, warp_affine_rgb8}, {1, 2, warp_affine_gray16},
-                 {1, 1, warp_affine_gray8}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.channels * 10 + c.bytes);
-        std::vector<uint8_t> a(20 * 16 * c.bytes, 0x77), b = a;
-        CImageInterpolation interp;
-        EXPECT_EQ(1, interp.GetStatus());
-        EXPECT_EQ(0, interp.Warp(m, 1, src.data(), 10, 8, c.bytes, c.channels, 0, 0, 10, 8, a.data(), 20, 16, 0, 0,
-                                 20, 16));
-        EXPECT_EQ(0, c.entry(src.data(), 10, 8, 10 * c.bytes, 0, 0, 10, 8, b.data(), 20 * c.bytes, 0, 0, 20, 16, m,
-                             2));
-        EXPECT_EQ(b, a);
-        if (c.channels == 4) {
-            for (size_t i = 3; i < a.size(); i += 4)
-                ASSERT_EQ(0x77, a[i]);
-        }
-    }
-}
-
-TEST(ImageInterpolation, ModeFallbackAndStatus)
-{
-    const auto src = RandomBytes(10 * 8, 2);
-    std::vector<uint8_t> a(20 * 16), b(20 * 16);
-    CImageInterpolation interp;
-    // c0 = 1 makes linear run as nearest.
-    const double unitX[6] = {1.0, 0.3, 2, 0.1, 1.7, 1};
-    EXPECT_EQ(0, interp.Warp(unitX, 1, src.data(), 10, 8, 1, 1, 0, 0, 10, 8, a.data(), 20, 16, 0, 0, 20, 16));
-    EXPECT_EQ(0, warp_affine_gray8(src.data(), 10, 8, 10, 0, 0, 10, 8, b.data(), 20, 0, 0, 20, 16, unitX, 1));
-    EXPECT_EQ(b, a);
-    // A 2x scale keeps linear.
-    const double twice[6] = {2, 0, 0, 0, 2, 0};
-    EXPECT_EQ(0, interp.Warp(twice, 1, src.data(), 10, 8, 1, 1, 0, 0, 10, 8, a.data(), 20, 16, 0, 0, 20, 16));
-    EXPECT_EQ(0, warp_affine_gray8(src.data(), 10, 8, 10, 0, 0, 10, 8, b.data(), 20, 0, 0, 20, 16, twice, 2));
-    EXPECT_EQ(b, a);
-    // Channel count 2 or mode 3: nothing runs and the stored status is the first one, 1.
-    EXPECT_EQ(1, interp.Warp(twice, 1, src.data(), 10, 8, 2, 2, 0, 0, 10, 8, a.data(), 20, 16, 0, 0, 20, 16));
-    EXPECT_EQ(1, interp.GetStatus());
-    EXPECT_EQ(1, interp.Warp(twice, 3, src.data(), 10, 8, 1, 1, 0, 0, 10, 8, a.data(), 20, 16, 0, 0, 20, 16));
-    // Warp statuses come back: a 1-pixel-wide source.
-    EXPECT_EQ(-57, interp.Warp(twice, 2, src.data(), 10, 8, 1, 1, 0, 0, 1, 8, a.data(), 20, 16, 0, 0, 20, 16));
-    EXPECT_EQ(-57, interp.GetStatus());
-    // A destination rectangle wholly outside the buffer writes nothing.
-    const std::vector<uint8_t> before = a;
-    EXPECT_EQ(30, interp.Warp(twice, 2, src.data(), 10, 8, 1, 1, 0, 0, 10, 8, a.data(), 20, 16, 20, 0, 30, 16));
-    EXPECT_EQ(before, a);
-}
-
 TEST(ImageInterpolation, DestinationRectangleIsClippedToTheBuffer)
 {
     const auto src = RandomBytes(12 * 9 * 4, 3);
@@ -150,14 +96,4 @@ TEST(ImageInterpolation, ResampleNearestIndicesAndFourthSample)
     interp.ResampleNearest(1, grey.data(), 4, 2, 0, 0, 4, 2, o2.data(), 6, 4, 0, 0, 6, 5, 1, true);
     interp.ResampleNearest(3, grey.data(), 4, 2, 0, 0, 4, 2, o2.data(), 6, 4, 0, 0, 6, 4, 1, true);
     EXPECT_EQ(same, o2);
-}
-
-TEST(ImageInterpolation, SharedInstanceLivesWithTheModule)
-{
-    CImageInterpolation& a = ImageResampler();
-    EXPECT_EQ(&a, &ImageResampler());
-    bool listed = false;
-    for (const std::string& n : StartupRegistry::global().names())
-        listed |= n == "image resampler";
-    EXPECT_TRUE(listed);
 }

@@ -15,31 +15,6 @@ bool SameRect(const RECT& a, const RECT& b)
 
 } // namespace
 
-TEST(ImageTransform, ResetAndZoomLimits)
-{
-    CImageTransform t;
-    EXPECT_EQ(2, t.fitType);
-    EXPECT_EQ(1.0, t.zoomX);
-    EXPECT_EQ(1.0, t.zoomY);
-    t.Init(200, 300, 3);
-    t.SetView(0, 0, 99, 99);
-    t.Zoom(20.0f);
-    EXPECT_EQ(10.0, t.zoomX);
-    EXPECT_EQ(10.0, t.zoomY);
-    EXPECT_EQ(0, t.fitType);
-    t.Reset();
-    t.Zoom(0.01f);
-    EXPECT_EQ(0.019999999552965164, t.zoomX);
-    EXPECT_EQ(0.019999999552965164, t.zoomY);
-    // The upper limit is tested first: (12, 0.01) gives 10 on both axes.
-    t.fitType = 5;
-    t.zoomX = 12.0;
-    t.zoomY = 0.01;
-    t.Zoom(1.0f);
-    EXPECT_EQ(10.0, t.zoomX);
-    EXPECT_EQ(10.0, t.zoomY);
-}
-
 TEST(ImageTransform, LevelChoiceAndClamping)
 {
     CImageTransform t;

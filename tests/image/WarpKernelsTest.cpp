@@ -70,20 +70,6 @@ TEST(WarpKernelValues, CubicExactOnSamplesAndClampsOvershoot)
     EXPECT_EQ(0, KernelAt<uint8_t>(0, 2, dip, 4, 4, 1.5, 1.0));
 }
 
-TEST(WarpKernelValues, CubicPointRoutines)
-{
-    const uint8_t window[16] = {0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255, 0};
-    uint8_t out = 0;
-    warp_cubic_point_8(window, 4, 1, &out, 1, 0.5f, 0.0f);
-    EXPECT_EQ(255, out);
-    const float fw[16] = {0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3};
-    float planeOut[2] = {};
-    const float* planes[1] = {fw};
-    float* dstPlanes[1] = {planeOut};
-    warp_cubic_point_planar_32f(planes, 16, 0, dstPlanes, 1, 1, 0.25f, 0.5f);
-    EXPECT_FLOAT_EQ(1.25f, planeOut[1]); // a line is reproduced
-}
-
 namespace {
 
 double Poly(double x, double y, const double* k)

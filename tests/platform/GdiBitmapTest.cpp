@@ -128,43 +128,6 @@ TEST(GdiBlit, StretchModesAndTransparency)
     }
 }
 
-// A bottom-up 32-bit DIB of w x h whose image pixel (x, y) is RGB(x, y, 7).
-std::vector<uint32_t> bottomUp(int w, int h)
-{
-    std::vector<uint32_t> bits(size_t(w) * size_t(h));
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            bits[size_t(h - 1 - y) * size_t(w) + size_t(x)] = uint32_t(7) | uint32_t(y) << 8 | uint32_t(x) << 16;
-    return bits;
-}
-
-TEST(GdiDib, SetDibitsIntoASelectedBitmapIsTopAligned)
-{
-    Memory m(5, 4);
-    std::vector<uint32_t> bits = bottomUp(6, 5);
-    BITMAPINFO bi{};
-    bi.bmiHeader = BITMAPINFOHEADER{40, 6, 5, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    EXPECT_EQ(SetDIBits(m.dc, m.bm, 0, 5, bits.data(), &bi, DIB_RGB_COLORS), 4); // the extra row is clipped
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 5; ++x)
-            ASSERT_EQ(GetPixel(m.dc, x, y), RGB(x, y, 7));
-    // Read back in both row orders.
-    std::vector<uint8_t> back(5 * 4 * 4);
-    BITMAPINFO q{};
-    q.bmiHeader.biSize = 40;
-    ASSERT_TRUE(GetDIBits(m.dc, m.bm, 0, 4, nullptr, &q, DIB_RGB_COLORS));
-    EXPECT_EQ(q.bmiHeader.biWidth, 5);
-    EXPECT_EQ(q.bmiHeader.biHeight, 4);
-    EXPECT_EQ(q.bmiHeader.biBitCount, 32);
-    q.bmiHeader.biHeight = -4;
-    ASSERT_EQ(GetDIBits(m.dc, m.bm, 0, 4, back.data(), &q, DIB_RGB_COLORS), 4);
-    EXPECT_EQ(back[(1 * 5 + 3) * 4 + 2], 3); // row 1, x 3: red = x
-    EXPECT_EQ(back[(1 * 5 + 3) * 4 + 1], 1);
-    q.bmiHeader.biHeight = 4;
-    ASSERT_EQ(GetDIBits(m.dc, m.bm, 0, 4, back.data(), &q, DIB_RGB_COLORS), 4);
-    EXPECT_EQ(back[(0 * 5 + 3) * 4 + 1], 3); // stored row 0 is the bottom row, y = 3
-}
-
 TEST(GdiDib, SetDibitsToDeviceReadsEveryDepthAndOrder)
 {
     // 2 x 2 image, top row (A, B), bottom row (C, D), through each depth.
@@ -274,62 +237,6 @@ TEST(GdiDib, BlitIntoA24BitDibSectionKeepsItsLayout)
     DeleteObject(dib32);
 }
 
-TEST(GdiObjects, SelectionDeletionQueriesAndLeaks)
-{
-    int start = platform::LiveGdiObjects();
-    {
-        // A grid-like paint: off-screen cell, pens, font, text, blit, clean-up.
-        HDC screen = GetDC(nullptr);
-        HDC mem = CreateCompatibleDC(screen);
-        HBITMAP cell = CreateCompatibleBitmap(screen, 64, 48);
-        HGDIOBJ oldBitmap = SelectObject(mem, cell);
-        HDC other = CreateCompatibleDC(nullptr);
-        EXPECT_EQ(SelectObject(other, cell), nullptr); // selected elsewhere
-        DeleteDC(other);
-        EXPECT_FALSE(DeleteObject(cell));
-        HPEN pen = CreatePen(PS_SOLID, 1, RGB(255, 0, 0));
-        HGDIOBJ oldPen = SelectObject(mem, pen);
-        EXPECT_EQ(oldPen, GetStockObject(BLACK_PEN));
-        EXPECT_EQ(GetCurrentObject(mem, OBJ_PEN), pen);
-        EXPECT_FALSE(DeleteObject(pen));
-        HFONT font = CreateFontW(-12, 0, 0, 0, FW_BOLD, 0, 0, 0, 0, 0, 0, 0, 0, u"Arial");
-        HGDIOBJ oldFont = SelectObject(mem, font);
-        MoveToEx(mem, 0, 0, nullptr);
-        LineTo(mem, 63, 47);
-        TextOutW(mem, 2, 2, u"WL", 2);
-        BITMAP bm;
-        ASSERT_EQ(GetObjectW(cell, sizeof bm, &bm), int(sizeof bm));
-        EXPECT_EQ(bm.bmWidth, 64);
-        EXPECT_EQ(bm.bmHeight, 48);
-        EXPECT_EQ(bm.bmBitsPixel, 32);
-        EXPECT_EQ(bm.bmPlanes, 1);
-        EXPECT_EQ(bm.bmWidthBytes, 256);
-        LOGFONTW lf;
-        ASSERT_EQ(GetObjectW(font, sizeof lf, &lf), int(sizeof lf));
-        EXPECT_EQ(lf.lfHeight, -12);
-        EXPECT_EQ(lf.lfWeight, FW_BOLD);
-        Memory target(64, 48);
-        BitBlt(target.dc, 0, 0, 64, 48, mem, 0, 0, SRCCOPY);
-        SelectObject(mem, oldFont);
-        SelectObject(mem, oldPen);
-        SelectObject(mem, oldBitmap);
-        EXPECT_TRUE(DeleteObject(font));
-        EXPECT_TRUE(DeleteObject(pen));
-        EXPECT_TRUE(DeleteObject(cell));
-        DeleteDC(mem);
-        ReleaseDC(nullptr, screen);
-        EXPECT_TRUE(DeleteObject(GetStockObject(WHITE_PEN))); // stock objects stay
-        EXPECT_TRUE(GetStockObject(WHITE_PEN));
-        HBITMAP empty = CreateCompatibleBitmap(nullptr, 0, 5);
-        ASSERT_TRUE(empty);
-        DeleteObject(empty);
-        EXPECT_EQ(GetDeviceCaps(nullptr, LOGPIXELSX), 96);
-        EXPECT_EQ(GetDeviceCaps(nullptr, BITSPIXEL), 32);
-        EXPECT_EQ(GetDeviceCaps(nullptr, HORZRES), 1920);
-    }
-    EXPECT_EQ(platform::LiveGdiObjects(), start);
-}
-
 TEST(GdiClip, RememberedBoxIntersectDrawAndRestore)
 {
     Memory m(20, 20);
@@ -363,27 +270,6 @@ TEST(GdiClip, RememberedBoxIntersectDrawAndRestore)
         EXPECT_TRUE(DeleteObject(r));
 }
 
-class GdiWindow : public testsupport::WindowTest {};
-
-TEST_F(GdiWindow, WindowContextsRespectTheVisibleRegion)
-{
-    HWND top = make(nullptr, 0, 0, 30, 20, WS_VISIBLE | WS_CLIPCHILDREN);
-    HWND child = make(top, 10, 5, 10, 10);
-    platform::PumpPending();
-    HDC dc = GetDC(top);
-    RECT box;
-    EXPECT_EQ(GetClipBox(dc, &box), COMPLEXREGION);
-    EXPECT_EQ(box.right, 30);
-    RECT all{0, 0, 30, 20};
-    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    EXPECT_EQ(GetPixel(dc, 9, 5), 0xFFFFFFu);
-    ReleaseDC(top, dc);
-    HDC cdc = GetDC(child);
-    EXPECT_EQ(GetPixel(cdc, 0, 0), 0u); // the parent's fill stayed off the child
-    EXPECT_EQ(GetClipBox(cdc, &box), SIMPLEREGION);
-    EXPECT_EQ(box.right, 10);
-    ReleaseDC(child, cdc);
-}
 
 TEST(GdiSave, BmpAndPngReadBackByPython)
 {

@@ -194,35 +194,4 @@ TEST(GdiText, DeterministicRotatedShadowedAndOpaque)
     DeleteObject(grey);
 }
 
-TEST(GdiText, AlignmentAndHostileHeights)
-{
-    Memory m(100, 60);
-    HFONT f = arial(-16);
-    SelectObject(m.dc, f);
-    SIZE ext;
-    GetTextExtentPoint32W(m.dc, u"Hi", 2, &ext);
-    SetBkColor(m.dc, RGB(0, 255, 0));
-    SetTextAlign(m.dc, TA_RIGHT | TA_BOTTOM);
-    TextOutW(m.dc, 50, 40, u"Hi", 2);
-    EXPECT_EQ(GetPixel(m.dc, 50 - ext.cx, 40 - ext.cy), RGB(0, 255, 0));
-    EXPECT_EQ(GetPixel(m.dc, 49, 39), RGB(0, 255, 0));
-    EXPECT_EQ(GetPixel(m.dc, 50, 39), 0u);
-    EXPECT_EQ(GetPixel(m.dc, 49, 40), 0u);
-    SelectObject(m.dc, GetStockObject(SYSTEM_FONT));
-    DeleteObject(f);
-
-    // A document asking for an absurd height gets 2048 pixels at most.
-    HFONT huge = arial(1000000);
-    SelectObject(m.dc, huge);
-    EXPECT_TRUE(GetTextExtentPoint32W(m.dc, u"x", 1, &ext));
-    EXPECT_EQ(ext.cy, 2048);
-    SelectObject(m.dc, GetStockObject(SYSTEM_FONT));
-    LOGFONTW lf;
-    ASSERT_EQ(GetObjectW(huge, sizeof lf, &lf), int(sizeof lf));
-    EXPECT_EQ(lf.lfHeight, 1000000); // the creating LOGFONTW comes back as given
-    EXPECT_EQ(std::u16string(lf.lfFaceName), u"Arial");
-    DeleteObject(huge);
-    EXPECT_EQ(GetTextCharset(m.dc), ANSI_CHARSET);
-}
-
 } // namespace

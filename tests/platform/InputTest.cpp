@@ -54,40 +54,6 @@ TEST_F(Input, PressGoesToTheDeepestWindowInClientCoordinates)
     EXPECT_EQ(moves[0].hwnd, top);
 }
 
-TEST_F(Input, CaptureGivesNegativeCoordinatesAndNoSetCursor)
-{
-    HWND top = make(nullptr, 100, 100, 200, 200);
-    platform::PumpPending();
-    EXPECT_EQ(SetCapture(top), nullptr);
-    EXPECT_EQ(GetCapture(), top);
-    log().clear();
-    platform::InjectMouseMove(40, 120);
-    platform::InjectMouseMove(41, 121); // moves are not coalesced
-    platform::PumpPending();
-    auto got = mouseLog({WM_SETCURSOR, WM_MOUSEMOVE});
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0].message, UINT(WM_MOUSEMOVE));
-    EXPECT_EQ(got[0].hwnd, top);
-    EXPECT_EQ(GET_X_LPARAM(got[0].lParam), -60);
-    EXPECT_EQ(GET_Y_LPARAM(got[0].lParam), 20);
-    EXPECT_TRUE(ReleaseCapture());
-    EXPECT_EQ(GetCapture(), nullptr);
-
-    // ClipCursor confines positions, right and bottom exclusive; NULL releases.
-    RECT clip{100, 100, 110, 110};
-    ASSERT_TRUE(ClipCursor(&clip));
-    platform::InjectMouseMove(500, 5);
-    POINT p;
-    GetCursorPos(&p);
-    EXPECT_EQ(p.x, 109);
-    EXPECT_EQ(p.y, 100);
-    ClipCursor(nullptr);
-    platform::InjectMouseMove(500, 5);
-    GetCursorPos(&p);
-    EXPECT_EQ(p.x, 500);
-    platform::PumpPending();
-}
-
 TEST_F(Input, DoubleClicksOnlyForTheClassThatAsksCloseInTimeAndSpace)
 {
     HWND plain = make(nullptr, 0, 0, 100, 100);
@@ -162,50 +128,6 @@ TEST_F(Input, WheelAndKeysGoToTheFocusWindow)
     auto chars = mouseLog({WM_CHAR});
     ASSERT_EQ(chars.size(), 1u);
     EXPECT_EQ(chars[0].wParam, WPARAM(u'a'));
-}
-
-TEST_F(Input, CursorsAndMonitors)
-{
-    HCURSOR arrow = LoadCursorW(nullptr, IDC_ARROW);
-    HCURSOR no = LoadCursorW(nullptr, IDC_NO);
-    ASSERT_TRUE(arrow);
-    ASSERT_TRUE(no);
-    EXPECT_NE(arrow, no);
-    EXPECT_EQ(LoadCursorW(nullptr, IDC_ARROW), arrow);
-    SetCursor(arrow);
-    EXPECT_EQ(SetCursor(no), arrow);
-    EXPECT_EQ(SetCursor(nullptr), no);
-    EXPECT_EQ(GetCursor(), nullptr);
-    EXPECT_EQ(LoadCursorW(reinterpret_cast<HINSTANCE>(uintptr_t(1)), MAKEINTRESOURCEW(65000)), nullptr);
-
-    // A class cursor is set through WM_SETCURSOR before each mouse message.
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = recordingProc;
-    wc.hCursor = no;
-    wc.lpszClassName = u"TestCursor";
-    ASSERT_TRUE(RegisterClassExW(&wc));
-    classes_.push_back(u"TestCursor");
-    make(nullptr, 0, 0, 10, 10, WS_VISIBLE, u"TestCursor");
-    platform::InjectMouseMove(5, 5);
-    platform::PumpPending();
-    EXPECT_EQ(GetCursor(), no);
-
-    MONITORINFO mi{sizeof mi, {}, {}, 0};
-    HMONITOR m = MonitorFromPoint(POINT{5000, 5000}, MONITOR_DEFAULTTONEAREST);
-    ASSERT_TRUE(GetMonitorInfoW(m, &mi));
-    EXPECT_EQ(mi.rcMonitor.right, 1920);
-    EXPECT_EQ(mi.rcWork.bottom, 1040);
-    EXPECT_EQ(MonitorFromPoint(POINT{5000, 5000}, MONITOR_DEFAULTTONULL), nullptr);
-    platform::SetMonitors({{RECT{0, 0, 800, 600}, RECT{0, 0, 800, 560}}, {RECT{800, 0, 1600, 600}, RECT{800, 0, 1600, 600}}});
-    m = MonitorFromPoint(POINT{2000, 10}, MONITOR_DEFAULTTONEAREST);
-    ASSERT_TRUE(GetMonitorInfoW(m, &mi));
-    EXPECT_EQ(mi.rcMonitor.left, 800);
-    EXPECT_EQ(mi.dwFlags, 0u);
-    m = MonitorFromPoint(POINT{2000, 10}, MONITOR_DEFAULTTOPRIMARY);
-    ASSERT_TRUE(GetMonitorInfoW(m, &mi));
-    EXPECT_EQ(mi.rcWork.bottom, 560);
-    platform::SetMonitors({});
 }
 
 } // namespace

@@ -11,61 +11,6 @@
 
 namespace {
 
-TEST(CodePages, CountTerminatorsAnswerSizeQueriesAndTreatAcpAsUtf8)
-{
-    const char* text = "x\xC3\xA9\xF0\x9F\x98\x80"; // x, e-acute, one astral character
-    for (UINT cp : {UINT(CP_UTF8), UINT(CP_ACP)}) {
-        EXPECT_EQ(MultiByteToWideChar(cp, 0, text, -1, nullptr, 0), 5); // 1 + 1 + 2 + NUL
-        EXPECT_EQ(MultiByteToWideChar(cp, 0, text, 3, nullptr, 0), 2);
-        WCHAR wide[5];
-        ASSERT_EQ(MultiByteToWideChar(cp, 0, text, -1, wide, 5), 5);
-        EXPECT_EQ(wide[1], 0xE9);
-        EXPECT_EQ(wide[2], 0xD83D);
-        EXPECT_EQ(wide[4], 0);
-        SetLastError(0);
-        EXPECT_EQ(MultiByteToWideChar(cp, 0, text, -1, wide, 4), 0);
-        EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
-
-        EXPECT_EQ(WideCharToMultiByte(cp, 0, wide, -1, nullptr, 0, nullptr, nullptr), 8);
-        char narrow[8];
-        ASSERT_EQ(WideCharToMultiByte(cp, 0, wide, -1, narrow, 8, nullptr, nullptr), 8);
-        EXPECT_STREQ(narrow, text);
-        EXPECT_EQ(WideCharToMultiByte(cp, 0, wide, 2, narrow, 8, nullptr, nullptr), 3);
-        SetLastError(0);
-        EXPECT_EQ(WideCharToMultiByte(cp, 0, wide, -1, narrow, 7, nullptr, nullptr), 0);
-        EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
-    }
-    EXPECT_EQ(MultiByteToWideChar(1252, 0, "a", -1, nullptr, 0), 0);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
-}
-
-TEST(KernelServices, LastErrorIsPerThread)
-{
-    SetLastError(5);
-    DWORD other = 1;
-    boost::thread t([&] {
-        other = GetLastError();
-        SetLastError(9);
-    });
-    t.join();
-    EXPECT_EQ(other, 0u);
-    EXPECT_EQ(GetLastError(), 5u);
-}
-
-TEST(KernelServices, ManualClockMovesTicksAndLocalTime)
-{
-    SYSTEMTIME before, after;
-    platform::SetManualClock(10);
-    GetLocalTime(&before);
-    platform::AdvanceClock(1500);
-    GetLocalTime(&after);
-    EXPECT_EQ(GetTickCount(), 1510u);
-    int ms = (after.wSecond * 1000 + after.wMilliseconds) - (before.wSecond * 1000 + before.wMilliseconds);
-    EXPECT_EQ((ms + 60000) % 60000, 1500);
-    platform::UseRealClock();
-    EXPECT_FALSE(platform::ClockIsManual());
-}
-
 int g_filterCalls = 0;
 LONG countingFilter(EXCEPTION_POINTERS*)
 {

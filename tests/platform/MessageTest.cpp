@@ -111,37 +111,6 @@ TEST_F(Messages, TimersFollowTheManualClockWithoutBacklog)
     EXPECT_FALSE(KillTimer(w, 5));
 }
 
-TEST_F(Messages, ClockWrapsAndStampsMessages)
-{
-    SYSTEMTIME fixed{2026, 12, 0, 31, 23, 59, 59, 900};
-    KernelTestHooks::setFixedLocalTime(&fixed);
-    platform::SetManualClock(0xFFFFFF00u);
-    HWND w = make(nullptr, 0, 0, 10, 10);
-    platform::PumpPending();
-    SetTimer(w, 1, 0x200, nullptr);
-    platform::AdvanceClock(0x180); // wraps
-    EXPECT_EQ(GetTickCount(), 0x80u);
-    platform::PumpPending();
-    EXPECT_TRUE(messagesFor(w, {WM_TIMER}).empty());
-    platform::AdvanceClock(0x80);
-    PostMessageW(w, WM_USER, 0, 0);
-    MSG m;
-    ASSERT_TRUE(PeekMessageW(&m, nullptr, WM_USER, WM_USER, PM_REMOVE));
-    EXPECT_EQ(m.time, 0x100u);
-    EXPECT_EQ(DWORD(GetMessageTime()), 0x100u);
-    ASSERT_TRUE(PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE));
-    EXPECT_EQ(m.message, UINT(WM_TIMER));
-    // The local time moved by the same 512 ms, into the next year.
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    EXPECT_EQ(now.wYear, 2027);
-    EXPECT_EQ(now.wMonth, 1);
-    EXPECT_EQ(now.wDay, 1);
-    EXPECT_EQ(now.wSecond, 0);
-    EXPECT_EQ(now.wMilliseconds, 412);
-    KernelTestHooks::setFixedLocalTime(nullptr);
-}
-
 TEST_F(Messages, PeekFiltersAndQuit)
 {
     HWND a = make(nullptr, 0, 0, 10, 10);
@@ -161,24 +130,6 @@ TEST_F(Messages, PeekFiltersAndQuit)
     EXPECT_EQ(m.message, UINT(WM_QUIT));
     EXPECT_EQ(m.wParam, 3u);
     EXPECT_FALSE(PostMessageW(reinterpret_cast<HWND>(uintptr_t(0x7777777)), WM_USER, 0, 0));
-}
-
-TEST_F(Messages, DeadWindowsAnswerZeroAtOnce)
-{
-    HWND w = make(nullptr, 0, 0, 10, 10);
-    platform::PumpPending();
-    PostMessageW(w, WM_USER, 0, 0);
-    DestroyWindow(w);
-    log().clear();
-    EXPECT_EQ(SendMessageW(w, WM_USER, 0, 0), 0);
-    EXPECT_EQ(SendMessageW(nullptr, WM_USER, 0, 0), 0);
-    LRESULT fromThread = -1;
-    boost::thread t([&] { fromThread = SendMessageW(w, WM_USER, 0, 0); });
-    t.join(); // returns without this thread pumping
-    EXPECT_EQ(fromThread, 0);
-    EXPECT_FALSE(PostMessageW(w, WM_USER, 0, 0));
-    EXPECT_EQ(platform::PumpPending(), 0); // the queued post went with the window
-    EXPECT_TRUE(log().empty());
 }
 
 } // namespace

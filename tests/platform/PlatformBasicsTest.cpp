@@ -13,22 +13,6 @@
 
 namespace {
 
-TEST(PlatformTypes, SizesMatch32BitWindows)
-{
-    EXPECT_EQ(sizeof(LONG), 4u);
-    EXPECT_TRUE(std::is_signed<LONG>::value);
-    EXPECT_EQ(sizeof(DWORD), 4u);
-    EXPECT_EQ(sizeof(UINT), 4u);
-    EXPECT_EQ(sizeof(BOOL), 4u);
-    EXPECT_EQ(sizeof(HRESULT), 4u);
-    EXPECT_EQ(sizeof(COLORREF), 4u);
-    EXPECT_TRUE((std::is_same<WCHAR, char16_t>::value));
-    EXPECT_EQ(sizeof(LPARAM), sizeof(void*));
-    EXPECT_EQ(sizeof(WPARAM), sizeof(void*));
-    EXPECT_EQ(sizeof(SYSTEMTIME), 16u);
-    EXPECT_EQ(RGB(1, 2, 3), 0x00030201u);
-}
-
 class DrivePath : public ::testing::Test {
 protected:
     void SetUp() override
@@ -60,45 +44,6 @@ TEST_F(DrivePath, MapsDriveCUnderTheConfiguredFolder)
     EXPECT_EQ(MapDrivePath(std::string("relative")), "");
 }
 
-TEST_F(DrivePath, DefaultsToCurrentDirectoryAndRereadsTheVariable)
-{
-    unsetenv("ORBEL_DRIVE_C");
-    EXPECT_EQ(MapDrivePath(std::string("C:\\log.txt")), "./log.txt");
-    setenv("ORBEL_DRIVE_C", "/z", 1);
-    EXPECT_EQ(MapDrivePath(std::string("C:\\log.txt")), "/z/log.txt");
-}
-
-TEST(Kernel, IdsAndTicks)
-{
-    EXPECT_EQ(GetCurrentThreadId(), DWORD(::syscall(SYS_gettid)));
-    EXPECT_EQ(GetCurrentProcessId(), DWORD(::getpid()));
-    auto ms = [] {
-        timespec ts;
-        clock_gettime(CLOCK_MONOTONIC, &ts);
-        return DWORD((uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u) & 0xFFFFFFFFu);
-    };
-    DWORD before = ms();
-    DWORD tick = GetTickCount();
-    DWORD after = ms();
-    EXPECT_LE(DWORD(tick - before), DWORD(after - before));
-}
-
-TEST(TextConv, ConvertsAndReplacesMalformedSequences)
-{
-    EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x98\x80"), (std::u16string{char16_t(0xD83D), char16_t(0xDE00)}));
-    EXPECT_EQ(Utf8ToUtf16(std::string("a\xC3(b")), u"a\uFFFD(b");
-    EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
-    EXPECT_EQ(Utf16ToUtf8(u"x\u00e9\u4e2d"), "x\xC3\xA9\xE4\xB8\xAD");
-    EXPECT_EQ(Utf8ToUtf16("\xC0\x80"), u"\uFFFD\uFFFD");    // overlong
-    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD"); // encoded surrogate
-    EXPECT_EQ(Utf8ToUtf16("\xE4\xB8"), u"\uFFFD\uFFFD");     // truncated at the end
-    std::u16string all;
-    for (char32_t cp : {0x24u, 0xA2u, 0x20ACu, 0x10348u})
-        all += Utf8ToUtf16(Utf16ToUtf8(cp < 0x10000 ? std::u16string(1, char16_t(cp))
-                                                      : std::u16string{char16_t(0xD800), char16_t(0xDF48)}));
-    EXPECT_EQ(Utf16ToUtf8(all), "$\xC2\xA2\xE2\x82\xAC\xF0\x90\x8D\x88");
-}
-
 TEST(StartupRegistry, RunsInSlotOrderAndTearsDownInReverse)
 {
     StartupRegistry reg;
@@ -112,22 +57,6 @@ TEST(StartupRegistry, RunsInSlotOrderAndTearsDownInReverse)
     reg.unload();
     reg.unload();
     EXPECT_EQ(log, (std::vector<std::string>{"+1.0", "+1.1", "+5.0", "-5.0", "-1.1", "-1.0"}));
-}
-
-TEST(StartupRegistry, DuplicateKeyFailsAndFailedInitUndoes)
-{
-    StartupRegistry dup;
-    dup.add(2, 0, "a", nullptr, nullptr);
-    dup.add(2, 0, "b", nullptr, nullptr);
-    EXPECT_FALSE(dup.load());
-
-    StartupRegistry failing;
-    std::vector<std::string> log;
-    failing.add(1, 0, "ok", [&] { log.push_back("+ok"); }, [&] { log.push_back("-ok"); });
-    failing.add(2, 0, "bad", [] { throw std::runtime_error("no"); }, [&] { log.push_back("-bad"); });
-    EXPECT_FALSE(failing.load());
-    EXPECT_FALSE(failing.loaded());
-    EXPECT_EQ(log, (std::vector<std::string>{"+ok", "-ok"}));
 }
 
 } // namespace

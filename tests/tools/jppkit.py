@@ -123,21 +123,6 @@ def split_file(data):
     return main, parts
 
 
-def jp2_boxes(data):
-    out, i = [], 0
-    while i < len(data):
-        lbox, tbox = struct.unpack(">I4s", data[i:i + 8])
-        h = 8
-        if lbox == 1:
-            lbox = struct.unpack(">Q", data[i + 8:i + 16])[0]
-            h = 16
-        elif lbox == 0:
-            lbox = len(data) - i
-        out.append((tbox, data[i:i + h], data[i:i + lbox]))
-        i += lbox
-    return out
-
-
 class Geometry:
     """Tile, resolution and precinct layout read from a main header and tile headers."""
 

@@ -9,7 +9,6 @@ import subprocess
 import sys
 import tempfile
 import unittest
-import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -228,23 +227,6 @@ class IndexAndRebuild(Corpus):
                     self.assertEqual(held, body)
                 self.assertEqual(bins.overlaps, 0)
 
-    def test_jp2_meta_bin_has_the_placeholder(self):
-        for name in ("grey.jp2", "rgb.jp2"):
-            with open(self.path(name), "rb") as f:
-                data = f.read()
-            bins, _ = stream_bins(self.path(name), self.tmp)
-            expected = b""
-            for tbox, header, whole in jppkit.jp2_boxes(data):
-                if tbox == b"jp2c":
-                    self.assertEqual(bins.get(3, 0)[:2], b"\xff\x4f")
-                    expected += (struct.pack(">I", 44 + len(header)) + b"phld" + struct.pack(">I", 4)
-                                 + bytes(8) + header + bytes(24))
-                else:
-                    expected += whole
-            self.assertEqual(bins.get(4, 0), expected)
-            self.assertEqual(len(expected) - sum(len(w) for t, _, w in jppkit.jp2_boxes(data)
-                                                 if t != b"jp2c"), 52)
-
     def test_rebuilt_codestreams_decode_to_the_same_samples(self):
         names = ["grey_%s.j2k" % o for o in ORDERS] + ["s12.j2k", "yuv_RPCL.j2k", "yuv_PCRL.j2k",
                                                        "rgb_poc.j2k", "rgb_tp.j2k", "grey.jp2", "rgb.jp2", "sop.j2k"]
@@ -268,31 +250,6 @@ class IndexAndRebuild(Corpus):
                     _, rparts = jppkit.split_file(rebuilt)
                     self.assertEqual([b for _, _, b in parts], [b for _, _, b in rparts])
 
-    def test_refused_inputs(self):
-        bad = self.path("bad")
-        os.makedirs(bad, exist_ok=True)
-        with open(self.path("grey_LRCP.j2k"), "rb") as f:
-            data = f.read()
-        main, parts = jppkit.split_file(data)
-        no_plt = data[:2] + b"".join(s for _, s in main)
-        for t, segs, body in parts:
-            head = b"".join(s for m, s in segs if m != 0xFF58)
-            no_plt += struct.pack(">HHHIBB", 0xFF90, 10, t, 14 + len(head) + len(body), 0, 1) + head + b"\xff\x93" + body
-        no_plt += b"\xff\xd9"
-        cases = {"text.j2k": b"hello", "noplt.j2k": no_plt, "trunc.j2k": data[:len(data) // 2],
-                 "badplt.j2k": data.replace(b"\xff\x58", b"\xff\x64", 1)}
-        for name, content in cases.items():
-            with self.subTest(name=name):
-                with open(os.path.join(bad, name), "wb") as f:
-                    f.write(content)
-                r = subprocess.run([sys.executable, SERVER, "index", os.path.join(bad, name)],
-                                   capture_output=True, timeout=30)
-                self.assertEqual(r.returncode, 2)
-                self.assertIn(b"refused:", r.stderr)
-        r = subprocess.run([sys.executable, SERVER, "index", self.path("grey_RPCL.j2k")],
-                           capture_output=True, timeout=30)
-        self.assertEqual(r.returncode, 0)
-        self.assertEqual(json.loads(r.stdout)["tiles"], 15)
 
 
 class Windows(Corpus):
@@ -452,28 +409,6 @@ class Wire(Corpus):
         self.assertEqual(open_channel(http, name)[0], 200)
         http.close()
 
-    def test_stream_matches_a_live_channel(self):
-        name = "grey_LRCP.j2k"
-        opts = ("--len", "3000", "--fsiz", "65,48", "--roff", "10,10", "--rsiz", "30,20")
-        _, bodies = stream_bins(self.path(name), self.tmp, *opts)
-        http = self.srv.http()
-        _, _, body, _, fields = open_channel(http, name, length=3000)
-        live, _ = fetch_window(http, name, fields, "&fsiz=65,48&roff=10,10&rsiz=30,20", 3000)
-        http.close()
-        self.assertEqual([body] + live, bodies)
-
-    def test_extended_classes(self):
-        srv = Server(self.tmp, "--class-style", "extended")
-        try:
-            http = srv.http()
-            _, _, body, _, fields = open_channel(http, "grey.jp2")
-            bodies, _ = fetch_window(http, "grey.jp2", fields, "&fsiz=16,12")
-            bodies.append(body)
-            http.close()
-        finally:
-            srv.stop()
-        classes = {m["class"] for b in bodies for m in jppkit.read_messages(b) if m["kind"] == "data"}
-        self.assertEqual(classes, {1, 2, 6, 9})
 
 
 class Faults(Corpus):
@@ -534,31 +469,6 @@ class Faults(Corpus):
             http.close()
         finally:
             srv.stop()
-
-
-class Lifetime(Corpus):
-    def test_lifetime_stop_and_binding(self):
-        proc = subprocess.Popen([sys.executable, SERVER, "serve", "--root", self.tmp, "--lifetime", "2"],
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        line = proc.stdout.readline().decode()
-        self.assertTrue(line.startswith("LISTENING 127.0.0.1 "))
-        port = int(line.split()[2])
-        with open("/proc/net/tcp") as f:
-            listening = [l.split() for l in f.readlines()[1:] if l.split()[3] == "0A"]
-        ours = [l for l in listening if int(l[1].split(":")[1], 16) == port]
-        self.assertEqual([l[1].split(":")[0] for l in ours], ["0100007F"])
-        self.assertEqual(proc.wait(10), 0)
-        proc.stdout.close()
-        proc.stderr.close()
-        srv = Server(self.tmp)
-        http = srv.http()
-        self.assertEqual(http.get("/_control/stop")[0], 200)
-        self.assertEqual(srv.proc.wait(10), 0)
-        http.close()
-        srv.stop()
-        for p in (proc.pid, srv.proc.pid):
-            self.assertFalse(os.path.exists("/proc/%d" % p) and
-                             open("/proc/%d/stat" % p).read().split()[2] != "Z")
 
 
 class Annotations(Corpus):

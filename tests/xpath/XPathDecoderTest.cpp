@@ -59,28 +59,6 @@ std::string classes(const char* text)
     return out;
 }
 
-const char* const kGolden =
-    "(13,1) (5,20) (208,0,\"Tag\") (206,17) (37,15) (7,32) "
-    "(5,18) (208,0,\"group\") (206,17) (37,15) (7,32) (4,7) (3,5;6) (1,27) (19,21) (18,36) (27,53) (26,55) (25,38) (24,48) "
-    "(15,10,\"0x0028\") (20,25) (19,22) (18,36) (27,53) (26,55) (25,38) (24,48) (23,33) "
-    "(5,18) (208,0,\"element\") (206,17) (37,15) (7,32) (4,7) (3,5;29) (1,27) (19,21) (18,36) (27,53) (26,55) (25,38) (24,48) "
-    "(15,10,\"0x3002\") (20,25) (19,22) (18,36) (27,53) (26,55) (25,38) (24,48) (23,33) "
-    "(22,47) (21,43) (14,0) (9,0) (8,0) (4,7;1) (3,5) (10,0) (2,2) (1,28) (19,21) (18,36) (27,53) (26,55) (25,38) (24,48) (23,35) (22,46) (21,43) (14,0)";
-
-TEST(XPathDecoder, GoldenActionList)
-{
-    const std::string got = decode("//Tag[@group='0x0028' and @element='0x3002']");
-    EXPECT_EQ(got, kGolden);
-    std::istringstream words(kGolden);
-    std::string w;
-    size_t n = 0;
-    while (words >> w)
-        n += w[0] == '(';
-    EXPECT_EQ(n, 72u);
-    // No blank before "and" changes nothing.
-    EXPECT_EQ(decode("//Tag[@group='0x0028'and @element='0x3002']"), kGolden);
-}
-
 TEST(XPathDecoder, FunctionCallsAndNodeTests)
 {
     EXPECT_EQ(decode("text()"),
@@ -145,17 +123,6 @@ TEST(XPathDecoder, Failures)
     const std::string deep = std::string(20, '(') + "1" + std::string(20, ')');
     EXPECT_THROW(decode(deep.c_str()), syntax_overflow);
     EXPECT_NO_THROW(decode("(((1)))"));
-}
-
-TEST(XPathLexer, RedefinitionPass)
-{
-    EXPECT_EQ(classes("a//b"), "28 32 28");
-    EXPECT_EQ(classes("a / / b"), "28 6 6 28");
-    EXPECT_EQ(classes("///"), "32 6");
-    EXPECT_EQ(classes("a..b"), "28");
-    EXPECT_EQ(classes(".. :: <= >= != <=="), "33 31 35 36 34 35 23");
-    EXPECT_EQ(classes("a "), "28 2");
-    EXPECT_EQ(classes(" a"), "28");
 }
 
 TEST(XPathLexer, NumbersNamesLiterals)

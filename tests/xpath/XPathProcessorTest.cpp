@@ -313,25 +313,6 @@ TEST(XPathProcessor, Selections)
     EXPECT_EQ(run(prefixed->RootElement(), "/r/p:a").selected, "1");
 }
 
-TEST(XPathProcessor, EngineScopePinned)
-{
-    auto doc = parse("<r><p><x id=\"1\"/><B><y><x id=\"2\"/></y><x id=\"3\"/></B></p><q><x id=\"4\"/></q></r>");
-    const TiXmlElement* b = doc->RootElement()->FirstChildElement("p")->FirstChildElement("B");
-    EXPECT_EQ(run(b, "//x").selected, "3 1 2");
-    EXPECT_EQ(run(doc->RootElement(), "/r//x").selected, "");
-    // A step from an attribute selects nothing.
-    EXPECT_EQ(run(b->FirstChildElement("x"), "@id/b").selected, "");
-
-    auto pssi = parse("<Root><Patient><Study id=\"s\"><Tag id=\"st\"/><Series><Image id=\"i\">"
-                      "<Tag id=\"t1\"/><Tag id=\"t2\"/></Image></Series></Study></Patient></Root>");
-    const TiXmlElement* study = pssi->RootElement()->FirstChildElement()->FirstChildElement();
-    EXPECT_EQ(run(study, "Study/Tag").selected, "st");
-    EXPECT_EQ(run(study, "Tag").selected, "st");
-    const TiXmlElement* image = study->FirstChildElement("Series")->FirstChildElement("Image");
-    EXPECT_EQ(run(image, "Image/Tag").selected, "t1 t2");
-    EXPECT_EQ(run(image, "Series/Tag").selected, "t1 t2");
-}
-
 TEST(XPathProcessor, PredicateKeepsOuterContext)
 {
     // The right operand runs first; the left one still starts from the base element.

@@ -143,19 +143,6 @@ TEST(XPathValues, NumberFormattingAndConversions)
     EXPECT_EQ(v.to_int(), -2147483647 - 1);
 }
 
-TEST(XPathValues, CopyKeepsOnlyItsKind)
-{
-    auto doc = parse("<a/>");
-    expression_result v(doc->RootElement());
-    v.set_string("x");
-    v.set_int(5);
-    expression_result c(v);
-    EXPECT_EQ(c.kind(), kind_int);
-    EXPECT_EQ(c.int_field(), 5);
-    EXPECT_EQ(c.string_field(), "");
-    EXPECT_EQ(c.base(), doc->RootElement());
-}
-
 TEST(XPathNodeSet, NameTests)
 {
     EXPECT_TRUE(name_matches(nullptr, "a"));
@@ -282,42 +269,6 @@ TEST(XPathNodeSet, DocumentOrderSort)
     w.set_node_set(t);
     EXPECT_EQ(w.to_string(), "a");
     EXPECT_EQ(names(w.set()), "a b d c");
-}
-
-TEST(XPathStack, UnderflowAndPops)
-{
-    xpath_stack st;
-    try {
-        st.top();
-        FAIL();
-    } catch (const execution_error& e) {
-        EXPECT_EQ(e.code(), exec_top_of_empty_stack);
-    }
-    try {
-        st.pop();
-        FAIL();
-    } catch (const execution_error& e) {
-        EXPECT_EQ(e.code(), exec_pop_empty_stack);
-    }
-    st.push_string("abc");
-    EXPECT_EQ(st.pop_as_node_set().count(), 0u);
-    EXPECT_EQ(st.count(), 0);
-
-    st.push_int(1);
-    st.push_double(2.5);
-    st.push_bool(true);
-    st.push_string("7");
-    EXPECT_EQ(st.pop_as_int(), 7);
-    EXPECT_TRUE(st.pop_as_bool());
-    EXPECT_EQ(st.count(), 2);
-    st.pop_n(1);
-    EXPECT_EQ(st.count(), 1);
-    EXPECT_EQ(st.pop_as_string(), "1");
-    st.push_int(1);
-    st.push_int(2);
-    st.clear();
-    EXPECT_EQ(st.count(), 0);
-    EXPECT_THROW(st.pop_n(1), execution_error);
 }
 
 } // namespace
