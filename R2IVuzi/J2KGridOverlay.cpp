@@ -176,7 +176,9 @@ void CJ2KGrid::drawOverlay(HDC dc)
         x = clampPosition(x);
         int64_t previous = 0;
         for (const OverlayItem& item : group.items()) {
-            const int64_t gap = clampPosition((int64_t(item.order) - previous - 1) * lineHeight / 2);
+            // Order 0, or an order equal to the previous one, would give a negative gap:
+            // texts would overlap or pass the anchor's margin, so they touch instead.
+            const int64_t gap = clampPosition(std::max<int64_t>(0, int64_t(item.order) - previous - 1) * lineHeight / 2);
             previous = item.order;
             if (isTag(item, "0x1301", "0x0002")) {
                 if (item.value != u"Y")
