@@ -8,6 +8,7 @@
 #include "platform/Gdi.h"
 #include "platform/TextConv.h"
 #include "tests/R2IVuzi/support/GridHarness.h"
+#include "tests/R2IVuzi/support/GridPixels.h"
 
 #include <gtest/gtest.h>
 #include <tinyxml.h>
@@ -147,11 +148,14 @@ TEST_F(Overlay, PaintedWhereTheLayoutPutsIt)
         return int(s.cx);
     };
     const int a = w(u"A"), bb = w(u"BB");
+    const gridtest::Bitmap picture = gridtest::readBitmap(226);
+    ASSERT_GT(picture.width, 0);
     const struct {
         const char* name;
         std::vector<Item> items;
         std::vector<Text> texts;
         bool show;
+        POINT picture = {-1, -1};
     } cases[] = {
         {"anchors",
          {{"0x0009", "0x0001", "", "A", "", "", 0, 0, 1, 0}, {"0x0009", "0x0002", "", "BB", "", "", 2, 0, 0, 0},
@@ -175,6 +179,11 @@ TEST_F(Overlay, PaintedWhereTheLayoutPutsIt)
          {{"0x0018", "0x0050", "DS", "", "P", "S", 0, 0, 1, 0}, {"0x1301", "0x0002", "", "N", "", "", 0, 0, 2, 0}},
          {{u"PS", left, top}},
          true},
+        {"picture",
+         {{"0x1301", "0x0002", "", "Y", "", "", 0, 0, 1, 0}, {"0x0009", "0x0001", "", "A", "", "", 0, 0, 2, 0}},
+         {{u"A", left + picture.width, top}},
+         true,
+         {left, top}},
         // Equal order numbers touch instead of overlapping.
         {"equal orders",
          {{"0x0009", "0x0001", "", "A", "", "", 0, 0, 1, 0}, {"0x0009", "0x0002", "", "BB", "", "", 0, 0, 1, 0}},
@@ -204,6 +213,13 @@ TEST_F(Overlay, PaintedWhereTheLayoutPutsIt)
                 TextOutW(expected.dc, t.x + (pass ? 0 : 1), t.y + (pass ? 0 : 1), t.text, n);
             }
         SelectObject(expected.dc, old);
+        // The picture without its green.
+        for (int y = 0; c.picture.x >= 0 && y < picture.height; ++y)
+            for (int x = 0; x < picture.width; ++x) {
+                const COLORREF p = picture.pixels[size_t(y) * picture.width + x];
+                if (p != RGB(0, 255, 0))
+                    SetPixel(expected.dc, c.picture.x + x, c.picture.y + y, p);
+            }
         EXPECT_TRUE(painted == expected);
     }
     DeleteObject(font);
