@@ -26,6 +26,8 @@ PROGRAMS = [
     ("R2IVuzi/", ["tests_R2IVuzi"]),
     ("xpath/", ["tests_xpath"]),
     ("image/", ["tests_image"]),
+    ("imagelib/", ["tests_imagelib"]),
+    ("annotation/", ["tests_annotation"]),
     ("platform/", ["tests_platform"]),
     ("diagnostics/", ["tests_diagnostics"]),
 ]

@@ -122,16 +122,18 @@ int poc_params::write_marker_segment(rvd_output* out, rvd_params* ref, int tpart
                                 ", for component indices in progression order change attribute. "
                                 " Legal range is from 0 to " +
                                 std::to_string(comps - 1) + ".");
-        if (ce <= cs || ce > comps)
+        // One-byte fields read CEpoc 0 as 256: taking it back keeps read-then-write stable.
+        const int ce_limit = width == 1 ? 256 : comps;
+        if (ce <= cs || ce > ce_limit)
             rv_raise_core_error("Illegal upper bound (exclusive), " + std::to_string(ce) +
                                 ", for component indices in progression order change attribute. "
                                 " Legal range is from the lower bound + 1 to " +
-                                std::to_string(comps) + ".");
+                                std::to_string(ce_limit) + ".");
         if (lye < 0 || lye > 65535)
             rv_raise_core_error("Illegal upper bound (exclusive), " + std::to_string(lye) +
                                 ", for layer indices in progression order change attribute.  "
                                 "Legal range is from 0 to 65535.");
-        if (ce == comps && width == 1)
+        if (width == 1 && (ce == comps || ce == 256))
             ce = 0;
         auto put_field = [&](int value, int nbytes) {
             for (int b = nbytes - 1; b >= 0; b--)

@@ -1,6 +1,10 @@
 #include "codec/core/rv_codestream_comment.h"
 
+#include "codec/core/rvd_output.h"
+#include "codec/core/rvd_params.h"
+
 #include <cstring>
+#include <string>
 
 void rv_codestream_comment::grow(int min_chars)
 {
@@ -54,4 +58,34 @@ const char* rvd_codestream_comment::get_text() const
     if (state == nullptr)
         return nullptr;
     return state->text == nullptr ? "" : state->text;
+}
+
+int rv_codestream_comment::write_marker(rvd_output* out, int force_length)
+{
+    int chars = num_chars, padding = 0;
+    if (force_length == 0)
+        force_length = forced_length;
+    if (force_length != 0) {
+        const int available = force_length > 6 ? force_length - 6 : 0;
+        if (chars > available)
+            chars = available;
+        else
+            padding = available - chars;
+    }
+    // Lcom counts itself and Rcom: a longer text would wrap its 16 bits.
+    if (chars + padding > 65531)
+        rv_raise_core_error("Codestream comment of " + std::to_string(chars + padding) +
+                            " bytes is too long: a COM marker segment holds at most 65531 "
+                            "bytes of text.");
+    readonly = true;
+    if (out != nullptr) {
+        out->put(uint16_t(0xFF64));
+        out->put(uint16_t(chars + padding + 4));
+        out->put(uint16_t(1));
+        if (chars > 0)
+            out->write(reinterpret_cast<const uint8_t*>(text), chars);
+        for (int k = 0; k < padding; k++)
+            out->put(uint8_t(0));
+    }
+    return chars + padding + 6;
 }

@@ -1,6 +1,8 @@
 // One COM text of a codestream, linked into the codestream's comment list.
 #pragma once
 
+class rvd_output;
+
 class rv_codestream_comment {
 public:
     rv_codestream_comment() = default;
@@ -11,12 +13,19 @@ public:
     // Loads the text bytes of a COM segment read from a codestream; read-only from then on.
     void init(int length, const unsigned char* bytes);
     bool put_text(const char* string);
+    // Sizes the COM marker segment (marker code included) and writes it when `out` is
+    // given; a non-zero `force_length` pads or cuts the text to that total. Marks the
+    // comment read-only. A text a segment cannot hold raises an error before any byte.
+    // Without a `force_length` the comment's own `forced_length` applies.
+    int write_marker(rvd_output* out, int force_length = 0);
 
     bool readonly = false;
     int max_chars = 0;
     int num_chars = 0;
     char* text = nullptr;
     rv_codestream_comment* next = nullptr;
+    int forced_length = 0; // a segment length reserved before the text was known
+
 
 private:
     void grow(int min_chars);

@@ -48,6 +48,8 @@ TEST(JpipHttp, WindowTexts)
     jpipFrameSize(11, 13, 251, 197, 2, w, h);
     EXPECT_EQ(w, 63);
     EXPECT_EQ(h, 49);
+    jpipFrameSize(0, 0, 5, 3, 1, w, h); // ceil(5 / 2), ceil(3 / 2)
+    EXPECT_EQ(std::make_pair(w, h), std::make_pair(3, 2));
 }
 
 TEST(JpipHttp, AppendRefusesPastItsLimit)

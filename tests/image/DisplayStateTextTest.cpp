@@ -167,14 +167,3 @@ TEST(DisplayStateText, UnknownFieldsWrittenBack)
     b.SetDisplayStateText(Hex(bytes, sizeof bytes));
     EXPECT_EQ(Hex(bytes, sizeof bytes), Text(b));
 }
-
-TEST(DisplayStateText, SpacingRowAndColumn)
-{
-    CImageBase b;
-    b.GetPhotometricInterpretation().pixelSpacingRow = 0.3;
-    b.GetPhotometricInterpretation().pixelSpacingColumn = 0.5;
-    ImageDisplayState s;
-    b.GetDisplayState(s);
-    EXPECT_EQ(0.3f, s.spacingRow);
-    EXPECT_EQ(0.5f, s.spacingColumn);
-}

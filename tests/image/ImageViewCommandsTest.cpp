@@ -103,8 +103,10 @@ TEST(ImageViewCommands, ZoomToRect)
         Cell cell(257, 191);
         Shown(cell, 8, true);
         const double before = cell.image.Transform().zoomX;
-        float target[2], centre[2];
+        float target[2], centre[2], a[2], b[2], top[2], bottom[2];
         cell.image.Transform().ViewToImage((k.x0 + k.x1) / 2.0f, (k.y0 + k.y1) / 2.0f, target);
+        cell.image.Transform().ViewToImage(float(k.x0), float(k.y0), a);
+        cell.image.Transform().ViewToImage(float(k.x1), float(k.y1), b);
         cell.image.ZoomToRect(k.x0, k.y0, k.x1, k.y1);
         EXPECT_EQ(k.zooms, cell.image.Transform().zoomX != before) << k.x0 << "," << k.x1;
         if (!k.zooms)
@@ -113,6 +115,10 @@ TEST(ImageViewCommands, ZoomToRect)
         cell.image.Transform().ViewToImage(128.0f, 95.0f, centre);
         EXPECT_NEAR(target[0], centre[0], 2.0);
         EXPECT_NEAR(target[1], centre[1], 2.0);
+        // The whole rectangle fits: the view spans at least its height in the image.
+        cell.image.Transform().ViewToImage(128.0f, 0.0f, top);
+        cell.image.Transform().ViewToImage(128.0f, 190.0f, bottom);
+        EXPECT_GE(std::fabs(bottom[1] - top[1]) + 1.0f, std::fabs(b[1] - a[1]));
     }
 }
 

@@ -41,12 +41,6 @@ TEST(WarpCubicWeights, TableMatchesExactFractions)
         ASSERT_EQ(low, cubic_weight_block.pairs[k][0]) << k;
         ASSERT_EQ(high, cubic_weight_block.pairs[k][1]) << k;
     }
-    const int16_t known[7][3] = {{0, 16384, 0},   {256, 5120, 15360}, {512, 0, 16384}, {768, -1024, 9216},
-                                 {1024, 0, 0},    {1280, 1024, -5120}, {1536, 0, 0}};
-    for (const auto& e : known) {
-        EXPECT_EQ(e[1], cubic_weight_block.pairs[e[0]][0]) << e[0];
-        EXPECT_EQ(e[2], cubic_weight_block.pairs[e[0]][1]) << e[0];
-    }
     // The low half comes first in memory; the block is 16-byte aligned.
     uint8_t bytes[4];
     std::memcpy(bytes, cubic_weight_block.pairs[256], 4);
@@ -60,10 +54,6 @@ TEST(WarpCubicWeights, TableMatchesExactFractions)
             const float w = c[3][3 - tap] * f * f * f + c[2][3 - tap] * f * f + c[1][3 - tap] * f + c[0][3 - tap];
             EXPECT_NEAR(tap == node ? 1.0 : 0.0, w, 1e-6) << tap << " at " << node;
         }
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(512.0f, cubic_weight_block.scale[i]);
-        EXPECT_EQ(1.0f, cubic_weight_block.unit[i]);
-    }
 }
 
 TEST(WarpCubicVariants, ValuesOfTheRules)

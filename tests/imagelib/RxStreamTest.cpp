@@ -2,7 +2,6 @@
 #include "imagelib/RxIOFile.h"
 #include "imagelib/RxMemFile.h"
 #include "tests/imagelib/support/ExternalTools.h"
-#include "tests/imagelib/support/RxTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -152,17 +151,6 @@ TEST(RxStreams, DocumentedValues)
         EXPECT_TRUE(f.Close());
         EXPECT_EQ(f.GetBuffer(false), hundred) << "a caller's buffer stays";
         EXPECT_EQ(f.Size(), 100);
-    }
-    struct Growth {
-        size_t written;
-        long capacity;
-    };
-    for (const Growth& g : {Growth{1, 4096}, Growth{4096, 8192}, Growth{4095, 4096}}) {
-        RxMemFile f;
-        ASSERT_TRUE(f.Open());
-        std::vector<uint8_t> bytes(g.written, 1);
-        ASSERT_EQ(f.Write(bytes.data(), 1, bytes.size()), bytes.size());
-        EXPECT_EQ(RxTestAccess::Capacity(f), g.capacity) << g.written << " bytes";
     }
     RxMemFile none;
     RxIOFile noFile;

@@ -6,16 +6,10 @@
                    ImageMagick agree on, hand-made ones those worked out here
   read DIR         Pillow's reading of every DIR/*.bmp, as *.pil.ppm
   apply LIST       for each line "OP IN OUT": Pillow's OP (flip, mirror, negative) of IN, in OUT
-Files are written under temporary names and renamed: parallel test processes share DIR.
 """
-import os, random, shutil, struct, subprocess, sys, tempfile
+import os, random, struct, subprocess, sys, tempfile
 
-
-def put(path, data):
-    fd, tmp = tempfile.mkstemp(dir=os.path.dirname(path), prefix=".tmp_")
-    with os.fdopen(fd, "wb") as f:
-        f.write(data)
-    os.replace(tmp, path)
+from fixture_files import put, require
 
 
 def ppm(w, h, pixels):
@@ -147,12 +141,7 @@ def fixtures(out):
     os.makedirs(out, exist_ok=True)
     if os.path.exists(os.path.join(out, "fixtures.txt")):
         return
-    try:
-        import PIL  # noqa: F401
-    except ImportError:
-        sys.exit(3)
-    if any(shutil.which(t) is None for t in ("bmptopnm", "ppmtoppm", "ppmtobmp", "convert-im6.q16")):
-        sys.exit(3)
+    require(*("bmptopnm", "ppmtoppm", "ppmtobmp", "convert-im6.q16"))
     rnd = random.Random(37)
     with tempfile.TemporaryDirectory(dir=out) as tmp:
         files = {**hand_made(rnd), **tool_made(rnd, tmp)}

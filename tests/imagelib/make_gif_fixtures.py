@@ -7,16 +7,10 @@
                  giftopnm -image=N+1; KIND pil: Pillow's composed frame after seek(N).
   read DIR       for every DIR/*.gif: Pillow's indices and palette (*.idx), comment (*.txt) and
                  last frame (*.last.ppm), giftopnm's colours (*.nb.ppm)
-Files are written under temporary names and renamed: parallel test processes share DIR.
 """
-import os, random, shutil, subprocess, sys, tempfile
+import os, random, subprocess, sys, tempfile
 
-
-def put(path, data):
-    fd, tmp = tempfile.mkstemp(dir=os.path.dirname(path), prefix=".tmp_")
-    with os.fdopen(fd, "wb") as f:
-        f.write(data)
-    os.replace(tmp, path)
+from fixture_files import put, require
 
 
 def palette_image(rnd, w, h, colours, runs=False):
@@ -133,12 +127,7 @@ def fixtures(out):
     os.makedirs(out, exist_ok=True)
     if os.path.exists(os.path.join(out, "fixtures.txt")):
         return
-    try:
-        import PIL  # noqa: F401
-    except ImportError:
-        sys.exit(3)
-    if any(shutil.which(t) is None for t in ("pamtogif", "giftopnm", "ppmtoppm", "gifbuild")):
-        sys.exit(3)
+    require(*("pamtogif", "giftopnm", "ppmtoppm", "gifbuild"))
     lines = []
     with tempfile.TemporaryDirectory(dir=out) as tmp:
         for name, (path, kind, frames) in make_all(tmp, random.Random(45)).items():

@@ -1,6 +1,9 @@
 #include "tests/codec/support/mini_writer.h"
 
 #include "codec/coding/rv_precinct_block.h"
+#include "codec/core/rv_compressed_output.h"
+#include "codec/core/rv_codestream_comment.h"
+#include "codec/core/rv_tlm_generator.h"
 #include "codec/encode/rvd_block_encoder.h"
 #include "tests/codec/support/databin_blocks.h"
 #include "tests/codec/support/mct_tree.h"
@@ -47,8 +50,60 @@ std::vector<int> planes_from_header(const std::vector<uint8_t>& h, int comps)
 
 } // namespace
 
+namespace {
+
+void release_all(std::vector<component_plan>& plans, rv_buffer_server& server)
+{
+    for (component_plan& plan : plans)
+        for (int k = 0; k < plan.blocks_x * plan.blocks_y; k++)
+            plan.leaves[k].release_chain(&server);
+}
+
+// Layer l's packets of every component in LRCP order.
+void write_layer(rvd_output& out, std::vector<component_plan>& plans, int l, uint16_t threshold)
+{
+    for (component_plan& plan : plans) {
+        const int n = plan.blocks_x * plan.blocks_y;
+        bool any = false;
+        for (int k = 0; k < n; k++) {
+            plan.leaves[k].start_packet(l, threshold);
+            any = any || plan.leaves[k].layer_passes > 0;
+        }
+        rv_header_out hout(&out);
+        hout.put_bit(any ? 1 : 0);
+        if (any)
+            for (int k = 0; k < n; k++)
+                plan.leaves[k].write_packet_header(hout, l, false);
+        hout.finish();
+        if (any)
+            for (int k = 0; k < n; k++)
+                plan.leaves[k].write_body_bytes(&out);
+    }
+}
+
+} // namespace
+
+// Both forms share the coding; without a target the bytes come back in one tile-part.
+std::vector<uint8_t> write_mini(rvd_compressed_target* target, const std::string& attributes,
+                                const std::vector<std::vector<int32_t>>& samples,
+                                const std::vector<std::string>& comments, bool tlm);
+
 std::vector<uint8_t> write_mini_codestream(const std::string& attributes,
                                            const std::vector<std::vector<int32_t>>& samples)
+{
+    return write_mini(nullptr, attributes, samples, {}, false);
+}
+
+void write_mini_codestream(rvd_compressed_target* target, const std::string& attributes,
+                           const std::vector<std::vector<int32_t>>& samples,
+                           const std::vector<std::string>& comments, bool tlm)
+{
+    write_mini(target, attributes, samples, comments, tlm);
+}
+
+std::vector<uint8_t> write_mini(rvd_compressed_target* target, const std::string& attributes,
+                                const std::vector<std::vector<int32_t>>& samples,
+                                const std::vector<std::string>& comments, bool tlm)
 {
     init_block_coding_tables();
     const int comps = int(samples.size());
@@ -145,43 +200,58 @@ std::vector<uint8_t> write_mini_codestream(const std::string& attributes,
                                  ? 0
                                  : slopes[size_t(l + 1) * slopes.size() / size_t(layers)]);
 
-    const size_t sot = out.finish().size();
-    out.put(uint16_t(0xFF90));
-    out.put(uint16_t(10));
-    out.put(uint16_t(0));
-    out.put(uint32_t(0)); // Psot, patched below
-    out.put(uint8_t(0));
-    out.put(uint8_t(1));
-    out.put(uint16_t(0xFF93));
-    for (int l = 0; l < layers; l++)
-        for (int c = 0; c < comps; c++) {
-            component_plan& plan = plans[size_t(c)];
-            const int n = plan.blocks_x * plan.blocks_y;
-            bool any = false;
-            for (int k = 0; k < n; k++)
-                {
-                plan.leaves[k].start_packet(l, thresholds[size_t(l)]);
-                any = any || plan.leaves[k].layer_passes > 0;
-            }
-            rv_header_out hout(&out);
-            hout.put_bit(any ? 1 : 0);
-            if (any)
-                for (int k = 0; k < n; k++)
-                    plan.leaves[k].write_packet_header(hout, l, false);
-            hout.finish();
-            if (any)
-                for (int k = 0; k < n; k++)
-                    plan.leaves[k].write_body_bytes(&out);
-        }
-    out.put(uint16_t(0xFFD9));
-    std::vector<uint8_t> bytes = out.finish();
-    const size_t psot = bytes.size() - 2 - sot;
-    for (int i = 0; i < 4; i++)
-        bytes[sot + 6 + size_t(i)] = uint8_t(psot >> (24 - 8 * i));
-    for (component_plan& plan : plans)
-        for (int k = 0; k < plan.blocks_x * plan.blocks_y; k++)
-            plan.leaves[k].release_chain(&server);
-    return bytes;
+    if (target == nullptr) {
+        const size_t sot = out.finish().size();
+        out.put(uint16_t(0xFF90));
+        out.put(uint16_t(10));
+        out.put(uint16_t(0));
+        out.put(uint32_t(0)); // Psot, patched below
+        out.put(uint8_t(0));
+        out.put(uint8_t(1));
+        out.put(uint16_t(0xFF93));
+        for (int l = 0; l < layers; l++)
+            write_layer(out, plans, l, thresholds[size_t(l)]);
+        out.put(uint16_t(0xFFD9));
+        std::vector<uint8_t> bytes = out.finish();
+        const size_t psot = bytes.size() - 2 - sot;
+        for (int i = 0; i < 4; i++)
+            bytes[sot + 6 + size_t(i)] = uint8_t(psot >> (24 - 8 * i));
+        release_all(plans, server);
+        return bytes;
+    }
+
+    rv_compressed_output cout(target);
+    const std::vector<uint8_t>& head = out.finish();
+    cout.write(head.data(), int(head.size()));
+    for (const std::string& text : comments) {
+        rv_codestream_comment com;
+        com.put_text(text.c_str());
+        com.write_marker(&cout);
+    }
+    rv_tlm_generator tlms;
+    if (tlm && tlms.init(1, layers))
+        tlms.write_dummy_tlms(&cout);
+    for (int l = 0; l < layers; l++) {
+        vector_output body;
+        write_layer(body, plans, l, thresholds[size_t(l)]);
+        const std::vector<uint8_t>& b = body.finish();
+        const int64_t psot = 14 + int64_t(b.size());
+        cout.put(uint16_t(0xFF90));
+        cout.put(uint16_t(10));
+        cout.put(uint16_t(0));
+        cout.put(uint32_t(psot));
+        cout.put(uint8_t(l));
+        cout.put(uint8_t(layers));
+        cout.put(uint16_t(0xFF93));
+        cout.write(b.data(), int(b.size()));
+        tlms.add_tpart_length(0, psot);
+    }
+    cout.flush();
+    tlms.write_final_tlms(target, 0, 0);
+    cout.put(uint16_t(0xFFD9));
+    cout.flush();
+    release_all(plans, server);
+    return {};
 }
 
 } // namespace codec_test

@@ -4,6 +4,8 @@
 // the main header comes from the parameter tree. Outside decoders then check the result.
 #pragma once
 
+#include "codec/core/rvd_compressed_target.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,5 +18,12 @@ namespace codec_test {
 // components not level-shifted).
 std::vector<uint8_t> write_mini_codestream(const std::string& attributes,
                                            const std::vector<std::vector<int32_t>>& samples);
+
+// The same codestream through the codec's writing pieces onto `target`: the comments
+// follow the main header as COM segments, each layer goes into a tile-part of its own,
+// and with `tlm` the reserved TLM segments are filled in at the end.
+void write_mini_codestream(rvd_compressed_target* target, const std::string& attributes,
+                           const std::vector<std::vector<int32_t>>& samples,
+                           const std::vector<std::string>& comments, bool tlm);
 
 } // namespace codec_test

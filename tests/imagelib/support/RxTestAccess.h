@@ -5,7 +5,6 @@
 #include "imagelib/RxMemFile.h"
 
 struct RxTestAccess {
-    static long Capacity(const RxMemFile& f) { return f.m_Edge; }
     // The library has no selection editor yet; tests plant a mask directly.
     static BYTE*& Selection(RxImage& image) { return image.pSelection; }
     // Settings without a public setter (alpha max, enabled flag, progress).
