@@ -22,6 +22,7 @@ class CJ2KGridHangingStackManager;
 class CJ2KToolTip;
 class TiXmlNode;
 struct HangingItem;
+struct OverlayItem;
 
 // The loader-to-window messages.
 enum : UINT {
@@ -74,15 +75,15 @@ public:
     // Painting (grid paint).
     virtual void drawImage(HDC dc, HBITMAP bitmap, bool refresh);
     // Presentation (grid present).
-    virtual void presentImage();
-    virtual void prepareImageStatus();
-    virtual void prepareImageAnnotation();
-    virtual void prepareDicomLUT();
-    virtual void prepareDicomInfo();
+    virtual void presentImage(const std::string& target);
+    virtual void prepareImageStatus(const boost::shared_ptr<CJ2KImage>& image);
+    virtual void prepareImageAnnotation(const boost::shared_ptr<CJ2KImage>& image);
+    virtual void prepareDicomLUT(const boost::shared_ptr<CJ2KImage>& image);
+    virtual void prepareDicomInfo(const boost::shared_ptr<CJ2KImage>& image);
     // Overlay (grid overlay).
-    virtual void prepareOverlayInfo();
+    virtual void prepareOverlayInfo(const boost::shared_ptr<CJ2KImage>& image);
     virtual void drawOverlay(HDC dc);
-    virtual std::string getOverlayText();
+    virtual std::u16string getOverlayText(const OverlayItem& item);
     // Errors (grid errors).
     virtual void handleConnectionError(std::unique_ptr<CJ2KException> error);
     virtual void handleOpenStreamError(std::unique_ptr<CJ2KException> error);

@@ -6,6 +6,7 @@
 
 #include "R2IVuzi/ImageStatusSource.h"
 #include "R2IVuzi/J2KCache.h"
+#include "R2IVuzi/J2KOverlayRecord.h"
 #include "annotation/OrbelAnnWrapper.h"
 #include "codec/core/rvd_dims.h"
 
@@ -77,6 +78,17 @@ public:
     void setPresented(bool presented) { m_presented = presented; }
     const std::string& getStatus() const { return m_status; }
     void setStatus(const std::string& status) { m_status = status; }
+    // The annotation text presentation stored as the base for change reports.
+    const std::string& getStoredAnnotation() const { return m_storedAnnotation; }
+    void setStoredAnnotation(const std::string& text) { m_storedAnnotation = text; }
+    // The overlay layout, replaced whole at presentation. User-interface thread only.
+    const std::vector<OverlayLayoutEntry>& getOverlayEntries() const { return m_overlayEntries; }
+    const std::vector<CJ2KOverlayRecord>& getOverlayGroups() const { return m_overlayGroups; }
+    void setOverlayLayout(const std::vector<OverlayLayoutEntry>& entries, const std::vector<CJ2KOverlayRecord>& groups)
+    {
+        m_overlayEntries = entries;
+        m_overlayGroups = groups;
+    }
 
     // IImageStatusSource
     std::string getInstanceUID() const override { return m_uid; }
@@ -115,6 +127,9 @@ private:
     std::unique_ptr<CImageBase> m_imageBase;
     TiXmlNode* m_element;
     std::string m_status;
+    std::string m_storedAnnotation;
+    std::vector<OverlayLayoutEntry> m_overlayEntries;
+    std::vector<CJ2KOverlayRecord> m_overlayGroups;
     std::string m_information;
     bool m_opened = false;
     mutable OrbelAnnWrapper m_annotations;

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the grid's status bitmaps: 229 (loading failed) and 240-247 (the frames of the
-loading animation). 24-bit BMPs drawn on black, which painting treats as transparent.
+"""Writes the grid's bitmaps: 229 (loading failed) and 240-247 (the frames of the loading
+animation), 24-bit BMPs drawn on black, which painting treats as transparent; and 226, the
+overlay's picture item, drawn on pure green, its transparent colour.
 
     make_resources.py [resources-folder]   (default: the project's resources/)
 """
@@ -63,11 +64,26 @@ def spinner(step):
     return p
 
 
+def picture():
+    """A sheet with a folded corner and three text lines, on pure green."""
+    p = [[(0, 255, 0)] * SIZE for _ in range(SIZE)]
+    for y in range(2, SIZE - 2):
+        for x in range(4, SIZE - 4):
+            if x - (SIZE - 9) > y - 2:
+                continue  # the folded corner
+            edge = y in (2, SIZE - 3) or x in (4, SIZE - 5) or x - (SIZE - 9) == y - 2
+            p[y][x] = (40, 40, 40) if edge else (250, 250, 250)
+    for y in (8, 11, 14):
+        for x in range(7, SIZE - 7):
+            p[y][x] = (30, 90, 200)
+    return p
+
+
 def main():
     root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "resources")
     folder = os.path.join(root, "bitmaps")
     os.makedirs(folder, exist_ok=True)
-    images = {229: failure()}
+    images = {226: picture(), 229: failure()}
     for step in range(8):
         images[240 + step] = spinner(step)
     for ident, pixels in images.items():

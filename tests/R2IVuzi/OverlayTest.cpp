@@ -1,0 +1,226 @@
+// Overlay text: item texts from values written by hand, and the painted overlay compared
+// pixel for pixel with a drawing the test makes itself at positions it works out from
+// the cell, the line height and the stand-in's text extents.
+#include "R2IVuzi/J2KImage.h"
+#include "R2IVuzi/PssiXmlDao.h"
+#include "R2IVuzi/StartupValues.h"
+#include "image/ImageBase.h"
+#include "platform/Gdi.h"
+#include "platform/TextConv.h"
+#include "tests/R2IVuzi/support/GridHarness.h"
+#include "tests/R2IVuzi/support/GridPixels.h"
+
+#include <gtest/gtest.h>
+#include <tinyxml.h>
+
+#include <cstring>
+
+namespace {
+
+struct Item {
+    const char *group, *element, *vr, *value, *prefix, *suffix;
+    int gridx, gridy, offsetx, offsety;
+};
+
+// A CT series with one image carrying each item's value, and a CT overlay of the items.
+std::string document(const std::vector<Item>& items)
+{
+    std::string image, overlay;
+    for (const Item& i : items) {
+        image += std::string("<Tag group=\"") + i.group + "\" element=\"" + i.element + "\">" + i.value + "</Tag>";
+        overlay += std::string("<Tag group=\"") + i.group + "\" element=\"" + i.element + "\" vr=\"" + i.vr +
+                   "\"><gridx>" + std::to_string(i.gridx) + "</gridx><gridy>" + std::to_string(i.gridy) +
+                   "</gridy><offsetx>" + std::to_string(i.offsetx) + "</offsetx><offsety>" +
+                   std::to_string(i.offsety) + "</offsety><prefix>" + i.prefix + "</prefix><suffix>" + i.suffix +
+                   "</suffix></Tag>";
+    }
+    return "<Root><Patient><Study><Series><Tag group=\"0x0008\" element=\"0x0060\">CT</Tag><Image>" + image +
+           "</Image></Series></Study></Patient><overlay><modality name=\"CT\">" + overlay +
+           "</modality></overlay></Root>";
+}
+
+class Overlay : public ::testing::Test {
+protected:
+    void load(const std::vector<Item>& items)
+    {
+        auto dao = h.frame->getPssiXmlDao();
+        dao->parsePssi(document(items));
+        TiXmlNode* element = dao->getRootElement()->FirstChildElement("Patient")->FirstChildElement("Study")
+                                 ->FirstChildElement("Series")->FirstChildElement("Image");
+        image.reset(new CJ2KImage("t", "u", element));
+        h.grid->setImage(image);
+        h.grid->setImageElement(element);
+        h.grid->prepareOverlayInfo(image);
+    }
+    gridtest::GridHarness h{240, 180};
+    boost::shared_ptr<CJ2KImage> image;
+};
+
+// A black 32-bit surface the size of the cell.
+struct Surface {
+    Surface(int w, int h) : width(w), height(h)
+    {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = w;
+        info.bmiHeader.biHeight = -h;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        dc = CreateCompatibleDC(nullptr);
+        bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
+        old = SelectObject(dc, bitmap);
+        std::memset(bits, 0, size_t(w) * size_t(h) * 4);
+    }
+    ~Surface()
+    {
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+    }
+    bool operator==(const Surface& o) const { return std::memcmp(bits, o.bits, size_t(width) * height * 4) == 0; }
+    int width, height;
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ old;
+    uint8_t* bits = nullptr;
+};
+
+} // namespace
+
+TEST_F(Overlay, ItemTexts)
+{
+    load({});
+    image->getImageBase().InitImage(64, 64, 1, 8, true, false);
+    auto dao = h.frame->getPssiXmlDao();
+    dao->parseConfig("<root><resource><L>left</L><R>right</R><A>front</A><P>back</P><H>head</H><F>foot</F>"
+                     "</resource></root>");
+    const struct {
+        const char *group, *element, *vr, *value, *text;
+    } cases[] = {
+        {"0x1901", "0x000D", "", "12.7", "12"},
+        {"0x1901", "0x000E", "", "-3.9", "-3"},
+        {"0x1901", "0x000F", "", "1e300", ""},
+        {"0x1901", "0x000D", "", "abc", ""},
+        {"0x1901", "0x0006", "", "1\\0\\0\\0\\1", ""},
+        // Rows run towards the patient's left, columns to the back: the left edge shows the
+        // patient's right, the top edge the front.
+        {"0x1901", "0x0006", "", "1\\0\\0\\0\\1\\0", "right"},
+        {"0x1901", "0x0007", "", "1\\0\\0\\0\\1\\0", "front"},
+        {"0x1901", "0x0007", "", "1\\x\\0\\0\\1\\0", ""},
+        {"0x1901", "0x0001", "", "5", ""},
+        {"0x1901", "0x0005", "", "5", ""},
+        {"0x0018", "0x0050", "DA", "5.000", "5.000"},
+        {"0x0008", "0x0020", "DA", "20040119", "2004/01/19"},
+        {"0x0008", "0x0030", "TM", "072730", "07:27:30"},
+        {"0x0010", "0x0010", "PN", "Doe^J", "Doe^J"},
+    };
+    for (const auto& c : cases) {
+        OverlayItem item;
+        item.group = c.group;
+        item.element = c.element;
+        item.vr = c.vr;
+        item.value = Utf8ToUtf16(c.value);
+        EXPECT_EQ(Utf16ToUtf8(h.grid->getOverlayText(item)), c.text) << c.group << c.element << " " << c.value;
+        h.grid->setImageElement(nullptr);
+        EXPECT_EQ(h.grid->getOverlayText(item), u"") << c.value;
+        h.grid->setImageElement(image->getElement());
+    }
+}
+
+TEST_F(Overlay, PaintedWhereTheLayoutPutsIt)
+{
+    const RECT v = h.grid->getViewRect();
+    const int W = v.right - v.left, H = v.bottom - v.top, lh = std::min(20, std::max(6, H / 20));
+    const int left = v.left + 5, right = v.right - 5, top = v.top + 5, bottom = v.bottom - 5;
+    // The expected drawing: text at (x, y), from the test's own reading of the layout;
+    // x as a function of the extents of "A", "BB" and "PS".
+    struct Text {
+        const char16_t* text;
+        int x, y;
+    };
+    Surface probe(8, 8);
+    HFONT font = CreateFontW(lh, 0, 0, 0, 400, 0, 0, 0, 1, 0, 0, 0, 0, Utf8ToUtf16(GetDefaultOverlayFontName()).c_str());
+    SelectObject(probe.dc, font);
+    auto w = [&](const char16_t* t) {
+        SIZE s;
+        GetTextExtentPoint32W(probe.dc, t, int(std::char_traits<char16_t>::length(t)), &s);
+        return int(s.cx);
+    };
+    const int a = w(u"A"), bb = w(u"BB");
+    const gridtest::Bitmap picture = gridtest::readBitmap(226);
+    ASSERT_GT(picture.width, 0);
+    const struct {
+        const char* name;
+        std::vector<Item> items;
+        std::vector<Text> texts;
+        bool show;
+        POINT picture = {-1, -1};
+    } cases[] = {
+        {"anchors",
+         {{"0x0009", "0x0001", "", "A", "", "", 0, 0, 1, 0}, {"0x0009", "0x0002", "", "BB", "", "", 2, 0, 0, 0},
+          {"0x0009", "0x0003", "", "A", "", "", 1, 1, 1, 0}},
+         {{u"A", left, top}, {u"BB", right - bb, top}, {u"A", v.left + W * 4 / 8, v.top + H * 4 / 8}},
+         true},
+        {"rightwards with a gap",
+         {{"0x0009", "0x0001", "", "A", "", "", 0, 0, 1, 0}, {"0x0009", "0x0002", "", "BB", "", "", 0, 0, 3, 0}},
+         {{u"A", left, top}, {u"BB", left + a + lh / 2, top}},
+         true},
+        {"leftwards",
+         {{"0x0009", "0x0001", "", "A", "", "", 2, 0, -1, 0}, {"0x0009", "0x0002", "", "BB", "", "", 2, 0, -2, 0}},
+         {{u"A", right - a, top}, {u"BB", right - a - bb, top}},
+         true},
+        {"bottom lines",
+         {{"0x0009", "0x0001", "", "A", "", "", 0, 2, 1, -1}, {"0x0009", "0x0002", "", "BB", "", "", 1, 2, 1, 0},
+          {"0x0009", "0x0003", "", "A", "", "", 2, 2, 0, 1}},
+         {{u"A", left, bottom - lh}, {u"BB", v.left + W / 2, bottom}, {u"A", right - a, bottom}},
+         true},
+        {"empty value and a picture refused",
+         {{"0x0018", "0x0050", "DS", "", "P", "S", 0, 0, 1, 0}, {"0x1301", "0x0002", "", "N", "", "", 0, 0, 2, 0}},
+         {{u"PS", left, top}},
+         true},
+        {"picture",
+         {{"0x1301", "0x0002", "", "Y", "", "", 0, 0, 1, 0}, {"0x0009", "0x0001", "", "A", "", "", 0, 0, 2, 0}},
+         {{u"A", left + picture.width, top}},
+         true,
+         {left, top}},
+        // Equal order numbers touch instead of overlapping.
+        {"equal orders",
+         {{"0x0009", "0x0001", "", "A", "", "", 0, 0, 1, 0}, {"0x0009", "0x0002", "", "BB", "", "", 0, 0, 1, 0}},
+         {{u"A", left, top}, {u"BB", left + a, top}},
+         true},
+        // Extreme document numbers land off the cell without overflow.
+        {"extremes",
+         {{"0x0009", "0x0001", "", "A", "", "", 2147483647, 0, -2147483647 - 1, 0},
+          {"0x0009", "0x0002", "", "BB", "", "", 0, -2147483647 - 1, 1, 2147483647}},
+         {},
+         true},
+        {"toggle off", {{"0x0009", "0x0001", "", "A", "", "", 0, 0, 1, 0}}, {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        load(c.items);
+        g_showOverlay = c.show;
+        Surface painted(v.right, v.bottom), expected(v.right, v.bottom);
+        h.grid->drawOverlay(painted.dc);
+        g_showOverlay = true;
+        HGDIOBJ old = SelectObject(expected.dc, font);
+        SetBkMode(expected.dc, TRANSPARENT);
+        for (int pass = 0; pass < 2; ++pass)
+            for (const Text& t : c.texts) {
+                SetTextColor(expected.dc, pass ? RGB(255, 255, 255) : RGB(0, 0, 0));
+                const int n = int(std::char_traits<char16_t>::length(t.text));
+                TextOutW(expected.dc, t.x + (pass ? 0 : 1), t.y + (pass ? 0 : 1), t.text, n);
+            }
+        SelectObject(expected.dc, old);
+        // The picture without its green.
+        for (int y = 0; c.picture.x >= 0 && y < picture.height; ++y)
+            for (int x = 0; x < picture.width; ++x) {
+                const COLORREF p = picture.pixels[size_t(y) * picture.width + x];
+                if (p != RGB(0, 255, 0))
+                    SetPixel(expected.dc, c.picture.x + x, c.picture.y + y, p);
+            }
+        EXPECT_TRUE(painted == expected);
+    }
+    DeleteObject(font);
+}
