@@ -130,6 +130,11 @@ public:
     void setSelected(bool selected) { m_selected = selected; }
     int getRow() const { return m_row; }
     int getColumn() const { return m_column; }
+    void setPosition(int row, int column)
+    {
+        m_row = row;
+        m_column = column;
+    }
     const RECT& getViewRect() const { return m_view; }
     int getAnimationFrame() const { return m_animationFrame; }
     bool isAnnotationFailed() const { return m_annotationFailed; }
