@@ -1,6 +1,8 @@
 // The grid's view commands over its selected stack items: the shown image renders at
 // once, the others keep the change in their registered images until a grid opens them.
 #include "R2IVuzi/J2KImage.h"
+#include "R2IVuzi/J2KImageLoaderMgr.h"
+#include "R2IVuzi/J2KKillImageLoaderRequest.h"
 #include "R2IVuzi/PssiXmlDao.h"
 #include "R2IVuzi/StartupValues.h"
 #include "image/ImageBase.h"
@@ -9,6 +11,7 @@
 #include "support/GridPixels.h"
 #include "tests/diagnostics/LogTestSupport.h"
 
+#include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -132,6 +135,10 @@ TEST_F(ViewCommands, UnselectedGridAndFailuresStop)
     keep.reset();
     h.grid->rotate(true);
     EXPECT_EQ(turns(h.grid->getImage()), 1);
+    // The grid can no longer hand its loader on when its window goes: do it here.
+    h.frame->getImageLoaderMgr()->postRequest(
+        boost::make_shared<CJ2KKillImageLoaderRequest>(h.grid->getImageLoader()));
+    h.grid->setImageLoader(nullptr);
     closeLogFile();
     EXPECT_NE(readLog().find("Unknown Error occurs when Handling " + h.item(1).objectFile), std::string::npos);
 }
