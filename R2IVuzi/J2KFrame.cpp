@@ -36,3 +36,18 @@ CWindowImplBase::ClassInfo CJ2KFrame::GetWndClassInfo() const
     info.background = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     return info;
 }
+
+void CJ2KFrame::setRememberedSubLayout(int column, int row, int subColumns, int subRows, int hangingPage)
+{
+    auto it = m_savedStates.find({column, row});
+    if (it == m_savedStates.end()) {
+        SavedSubFrameState state;
+        state.framePage = m_currentPage;
+        state.frameColumns = m_columns;
+        state.frameRows = m_rows;
+        state.hangingPage = hangingPage;
+        it = m_savedStates.emplace(std::make_pair(column, row), state).first;
+    }
+    it->second.subColumns = subColumns;
+    it->second.subRows = subRows;
+}

@@ -9,11 +9,23 @@
 #include <boost/shared_ptr.hpp>
 
 #include <cstdint>
+#include <map>
+#include <utility>
 
 class CPssiXmlDao;
 class CJ2KImageLoaderMgr;
 class CJ2KAnnotationLoader;
 class COrbelViewer;
+
+// What a sub-frame position showed before the frame shrank.
+struct SavedSubFrameState {
+    int32_t framePage = 0;
+    int32_t frameColumns = 0;
+    int32_t frameRows = 0;
+    int32_t subRows = 1;
+    int32_t subColumns = 1;
+    int32_t hangingPage = 0;
+};
 
 class CJ2KFrame : public CWindowImplBase, public boost::enable_shared_from_this<CJ2KFrame> {
 public:
@@ -31,6 +43,12 @@ public:
     int32_t getMagnification() const { return m_magnification; }
     void setMagnification(int32_t factor) { m_magnification = factor; }
 
+    // The sub-layout remembered for the sub-frame at (column, row); a missing record is
+    // made from the frame's current page and layout and the given hanging page.
+    void setRememberedSubLayout(int column, int row, int subColumns, int subRows, int hangingPage);
+    // Saved states by (column, row).
+    const std::map<std::pair<int, int>, SavedSubFrameState>& getSavedStates() const { return m_savedStates; }
+
 protected:
     ClassInfo GetWndClassInfo() const override;
 
@@ -40,6 +58,7 @@ private:
     int32_t m_subFramesPerPage = 1;
     int32_t m_totalPages = 0;
     int32_t m_currentPage = 0;
+    std::map<std::pair<int, int>, SavedSubFrameState> m_savedStates;
     // Released in reverse: the annotation loader's thread ends before the data-access
     // object it edits goes.
     boost::shared_ptr<CPssiXmlDao> m_dao;

@@ -2,12 +2,15 @@
 
 #include "R2IVuzi/J2KException.h"
 #include "R2IVuzi/J2KFrame.h"
+#include "R2IVuzi/J2KGridHangingStackManager.h"
 #include "R2IVuzi/J2KImage.h"
 #include "R2IVuzi/J2KImageLoader.h"
 #include "R2IVuzi/J2KSubFrame.h"
 #include "R2IVuzi/J2KToolTip.h"
 #include "image/ImageBase.h"
 #include "platform/Gdi.h"
+
+#include <boost/make_shared.hpp>
 
 ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KGrid")
 
@@ -21,7 +24,8 @@ bool inRange(UINT id, UINT first, UINT last) { return id >= first && id <= last;
 } // namespace
 
 CJ2KGrid::CJ2KGrid(const boost::shared_ptr<CJ2KSubFrame>& subFrame, int row, int column)
-    : m_subFrame(subFrame), m_row(row), m_column(column)
+    : m_subFrame(subFrame), m_stacks(boost::make_shared<CJ2KGridHangingStackManager>()),
+      m_row(row), m_column(column)
 {
 }
 

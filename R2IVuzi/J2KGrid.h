@@ -67,6 +67,7 @@ public:
     virtual void openTargetImage(bool retry);
     virtual void openTargetOverlay();
     virtual void showStackItem(const HangingItem& item);
+    const boost::shared_ptr<CJ2KGridHangingStackManager>& getStackManager() const { return m_stacks; }
     // Decoding (grid decode).
     virtual void decodeStep();
     virtual void requestServerModelUpdate();
@@ -91,6 +92,16 @@ public:
     virtual void handleParseError(std::unique_ptr<CJ2KException> error);
     virtual void handleMemoryError();
     static void onOutOfMemory();
+    // View commands: on a selected grid, the shown image renders the change at once and
+    // every other selected stack item keeps it in its (registered) image's view state.
+    void setFitType(int mode);
+    void invertGrey();
+    void resetView();
+    void flip(bool horizontal);
+    void rotate(bool clockwise);
+    void adjustWindowLevel(int dx, int dy, bool fine);
+    void pan(int dx, int dy);
+    void zoom(float factor, bool actualSize);
     // Services and decorations.
     void startAnimation();
     void stopAnimation();
@@ -120,6 +131,11 @@ public:
     void setSelected(bool selected) { m_selected = selected; }
     int getRow() const { return m_row; }
     int getColumn() const { return m_column; }
+    void setPosition(int row, int column)
+    {
+        m_row = row;
+        m_column = column;
+    }
     const RECT& getViewRect() const { return m_view; }
     int getAnimationFrame() const { return m_animationFrame; }
     bool isAnnotationFailed() const { return m_annotationFailed; }
@@ -167,6 +183,8 @@ protected:
     void drawMagnifier(HDC dc);
     int workingTool() const;
     boost::shared_ptr<CJ2KSubFrame> lockSubFrame(int line, const char* message) const;
+    template <typename Operation>
+    void applyViewCommand(Operation operation);
 
     // ---- observer and pipeline state -----------------------------------------
     boost::weak_ptr<CJ2KSubFrame> m_subFrame;

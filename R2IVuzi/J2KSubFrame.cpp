@@ -1,16 +1,26 @@
 #include "R2IVuzi/J2KSubFrame.h"
 
 #include "R2IVuzi/J2KException.h"
+#include "R2IVuzi/J2KGrid.h"
+#include "R2IVuzi/J2KSubFrameHangingStackManager.h"
 #include "platform/Gdi.h"
+
+#include <boost/make_shared.hpp>
 
 ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KSubFrame")
 
 CJ2KSubFrame::CJ2KSubFrame(const boost::shared_ptr<CJ2KFrame>& frame, int column, int row)
-    : m_column(column), m_row(row), m_frame(frame)
+    : m_column(column), m_row(row), m_stacks(boost::make_shared<CJ2KSubFrameHangingStackManager>()), m_frame(frame)
 {
 }
 
-CJ2KSubFrame::~CJ2KSubFrame() = default;
+CJ2KSubFrame::~CJ2KSubFrame()
+{
+    // A grid is destroyed only after its window.
+    for (const auto& grid : m_grids)
+        if (grid->m_hWnd)
+            grid->DestroyWindow();
+}
 
 HWND CJ2KSubFrame::CreateSubFrameWindow(HWND parent, const RECT& rect)
 {
