@@ -9,6 +9,8 @@
 #include "image/ImageBase.h"
 #include "platform/Gdi.h"
 
+#include <new>
+
 ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KGrid")
 
 namespace {
@@ -23,6 +25,8 @@ bool inRange(UINT id, UINT first, UINT last) { return id >= first && id <= last;
 CJ2KGrid::CJ2KGrid(const boost::shared_ptr<CJ2KSubFrame>& subFrame, int row, int column)
     : m_subFrame(subFrame), m_row(row), m_column(column)
 {
+    // A failed allocation anywhere raises the grid's out-of-memory exception.
+    std::set_new_handler(&CJ2KGrid::onOutOfMemory);
 }
 
 CJ2KGrid::~CJ2KGrid()
