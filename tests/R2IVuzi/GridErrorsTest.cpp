@@ -21,6 +21,7 @@
 #include <iterator>
 #include <fstream>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -134,7 +135,7 @@ TEST(GridErrors, AnnotationFailuresRetryThenGiveUp)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
-        const std::string reply = std::filesystem::current_path().string() + "/annotation-reply.xml";
+        const std::string reply = std::filesystem::current_path().string() + "/errors-reply-" + std::to_string(getpid()) + ".xml";
         std::ofstream(reply) << "<Root><Image><ImageUID>@UID@</ImageUID><Tag>I</Tag></Image></Root>";
         gridtest::GridHarness h(240, 180, {"--fault", c.fault, "--annotation-default", reply}, false);
         h.frame->getAnnotationLoader()->setServerAddress(h.server->annotationAddress());
