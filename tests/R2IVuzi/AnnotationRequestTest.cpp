@@ -175,6 +175,7 @@ TEST(AnnotationRequest, RequestsTheTextAndMergesTheReply)
             << lines[0];
         // The handle's set-up: the same agent as the image loader's.
         EXPECT_NE(lines[0].find("User-Agent"), std::string::npos) << lines[0];
+        EXPECT_NE(lines[0].find("\"time\": "), std::string::npos) << lines[0];
         const std::string log = f.log();
         const size_t got = findRecord(log, "J2KAnnotationRequest", 83, "Get reply from annotation server!");
         EXPECT_NE(got, std::string::npos) << log;
