@@ -153,6 +153,7 @@ TEST(GridErrors, AnnotationFailuresRetryThenGiveUp)
         EXPECT_TRUE(h.grid->isAnnotationFailed());
         EXPECT_EQ(h.frame->getAnnotationLoader()->retryCounter(), before);
         EXPECT_EQ(h.grid->presentations, 1);
+        std::filesystem::remove(reply);
     }
 }
 
