@@ -98,6 +98,12 @@ void CJ2KAnnotationLoader::stop(int waitSeconds)
     boost::shared_ptr<boost::thread> thread = m_state->thread;
     if (!thread || !thread->joinable())
         return;
+    // A request that held the last reference to its loader ends it on the loader's own
+    // thread, which cannot join itself: it leaves its loop once the request returns.
+    if (thread->get_id() == boost::this_thread::get_id()) {
+        thread->detach();
+        return;
+    }
     if (!thread->try_join_for(boost::chrono::seconds(waitSeconds))) {
         thread->detach();
         ORBEL_LOG(ERROR) << "Annotation Loader did not quit within " << waitSeconds << " seconds; left running";

@@ -15,6 +15,10 @@ public:
     const std::string& getUid() const { return m_uid; }
     bool getDetail() const { return m_detail; }
 
+    // Parses a status-200 reply body and merges this image's part of it into the PSSI
+    // document; a body that is not XML is logged and merges nothing.
+    void handleReply(const char* body);
+
 private:
     std::string m_key;
     std::string m_uid;

@@ -11,6 +11,7 @@
 #include "platform/Gdi.h"
 
 #include <boost/make_shared.hpp>
+#include <new>
 
 ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KGrid")
 
@@ -27,6 +28,8 @@ CJ2KGrid::CJ2KGrid(const boost::shared_ptr<CJ2KSubFrame>& subFrame, int row, int
     : m_subFrame(subFrame), m_stacks(boost::make_shared<CJ2KGridHangingStackManager>()),
       m_row(row), m_column(column)
 {
+    // A failed allocation anywhere raises the grid's out-of-memory exception.
+    std::set_new_handler(&CJ2KGrid::onOutOfMemory);
 }
 
 CJ2KGrid::~CJ2KGrid()

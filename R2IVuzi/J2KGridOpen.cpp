@@ -21,6 +21,12 @@ void CJ2KGrid::showStackItem(const HangingItem& item)
 {
     if (!m_selected)
         return;
+    // Each image gets its own retries: counts left over from earlier images would make
+    // this one give up at its first failure.
+    if (item.objectFile != m_target) {
+        m_connectionRetries = 0;
+        m_openStreamRetries = 0;
+    }
     m_target = item.objectFile;
     m_uid = item.instanceUID;
     m_element = item.node;

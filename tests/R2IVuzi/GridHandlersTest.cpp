@@ -1,4 +1,5 @@
 // The grid's handlers on the real road, one case per row of behaviour.
+#include "R2IVuzi/J2KAnnotationLoader.h"
 #include "R2IVuzi/J2KImage.h"
 #include "R2IVuzi/J2KImageLoader.h"
 #include "codec/core/rvd_codestream.h"
@@ -6,6 +7,10 @@
 
 #include <boost/thread/exceptions.hpp>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 using gridtest::GridHarness;
 using gridtest::RecordingGrid;
@@ -86,8 +91,14 @@ TEST(GridHandlers, FailuresAndAnnotationRequests)
         // Annotated elements are presented at once, with no request.
         EXPECT_EQ(h.grid->presentations, 1);
     }
-    // "False": the annotations are requested (the reply presents), not presented now.
-    GridHarness h(240, 180, {}, false);
+    // "False": the annotations are requested, and the reply presents.
+    const std::string reply = std::filesystem::current_path().string() + "/handlers-reply-" +
+                              std::to_string(getpid()) + ".xml";
+    std::ofstream(reply) << "<Root><Image><ImageUID>@UID@</ImageUID></Image></Root>";
+    GridHarness h(240, 180, {"--annotation-default", reply}, false);
+    h.frame->getAnnotationLoader()->setServerAddress(h.server->annotationAddress());
     ASSERT_TRUE(h.show(1));
-    EXPECT_EQ(h.grid->presentations, 0);
+    ASSERT_TRUE(h.until([&] { return h.grid->presentations == 1; }));
+    EXPECT_EQ(h.serverLines("\"kind\": \"annotation\"").size(), 1u);
+    std::filesystem::remove(reply);
 }

@@ -5,6 +5,7 @@ import secrets
 import socket
 import sys
 import threading
+import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
@@ -114,6 +115,8 @@ class State:
 
     def add_log(self, record):
         with self.lock:
+            # Monotonic seconds when written, so tests can measure waits between requests.
+            record["time"] = time.monotonic()
             self.log.append(record)
             if self.log_file:
                 self.log_file.write(json.dumps(record) + "\n")
