@@ -1,0 +1,322 @@
+#!/usr/bin/python3
+"""Checks what the demo left in OUT (demo/run's output folder).
+
+  check_demo.py OUT            one line per failed check, then a summary; exit 1 on failure
+  check_demo.py --self-test OUT  checks the pixel oracle itself on frames made from it
+
+- Events: OUT/events.txt equals demo/expected-events.txt, where a line ending in " ..."
+  stands for any line that starts with the rest (the status text varies).
+- status.xml parses, names only the PSSI's images, includes every image shown, and each
+  "Status" is lower-case hexadecimal of even length; Quillon.Log holds "Init Done!" and
+  "Parse Done!" and no FATAL record; every region the server was asked for lies in its frame.
+- Pixels: each FRAMES row's cell holds its image as the DICOM standard's linear window
+  shows it, within 2 grey levels (mean within 1), searched within 8 pixels of where it is
+  centred; fit frames hold an image (at least 8 grey levels) in each grid's central half.
+"""
+import collections
+import json
+import os
+import re
+import sys
+import urllib.parse
+import xml.etree.ElementTree as ET
+
+import numpy as np
+import pydicom
+from PIL import Image
+from pydicom.pixel_data_handlers.util import apply_modality_lut
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+# Grids of the 2 x 2 layout in a 1024 x 768 host: origin by cell (column, row), and size.
+GRIDS = {(0, 0): (2, 2), (1, 0): (513, 2), (0, 1): (2, 385), (1, 1): (513, 385)}
+GRID_W, GRID_H = 493, 381
+SEARCH = 8      # pixels around the predicted place
+RING = 3        # left out at the image's edge (the grid's drawing leaves out 2)
+MAX_DIFF = 2    # the viewer's 255/W around C, truncated, against the standard's: at most 1.7 here
+MAX_MEAN = 1.0
+MIN_LEVELS = 8
+
+# One row per checked cell. window: (centre, width) in place of the image's own; mirror:
+# "h" (left-right) or "v" (top-bottom) as the cell shows it.
+Cell = collections.namedtuple("Cell", "frame cell image inverted window mirror", defaults=(False, None, None))
+FRAMES = [
+    Cell("exact-2x2.png", (0, 0), "CT_small"),
+    Cell("exact-2x2.png", (1, 0), "MR_small"),
+    Cell("exact-2x2.png", (0, 1), "CT5N_1"),
+    Cell("exact-2x2.png", (1, 1), "MR700_1"),
+    Cell("exact-inverted.png", (0, 0), "CT_small", True),
+    Cell("exact-inverted.png", (1, 0), "MR_small", True),
+    Cell("exact-inverted.png", (0, 1), "CT5N_1", True),
+    Cell("exact-inverted.png", (1, 1), "MR700_1", True),
+    Cell("exact-next.png", (0, 1), "CT5N_2"),
+    Cell("exact-next.png", (1, 1), "MR700_2"),
+]
+FIT_FRAMES = ["loaded-2x2.png", "final-2x2.png"]
+
+
+class Report:
+    def __init__(self):
+        self.checks = self.failed = self.warned = 0
+
+    def check(self, ok, what):
+        self.checks += 1
+        if not ok:
+            self.failed += 1
+            print("FAIL " + what)
+        return ok
+
+    def warn(self, what):
+        self.warned += 1
+        print("WARN " + what)
+
+
+def read_text(path):
+    with open(path, "rb") as f:
+        return f.read().decode("utf-8", "replace")
+
+
+def load_images(out):
+    with open(os.path.join(out, "demo-data.json"), encoding="utf-8") as f:
+        return {im["name"]: im for im in json.load(f)["images"]}
+
+
+def check_events(out, r):
+    expected = read_text(os.path.join(HERE, "expected-events.txt")).splitlines()
+    path = os.path.join(out, "events.txt")
+    if not r.check(os.path.exists(path), "events: no %s" % path):
+        return
+    got = read_text(path).splitlines()
+    for i in range(max(len(expected), len(got))):
+        want = expected[i] if i < len(expected) else "(nothing)"
+        have = got[i] if i < len(got) else "(nothing)"
+        same = have.startswith(want[:-3]) if want.endswith(" ...") and i < len(got) else want == have
+        if not r.check(same, "events line %d: expected %r, got %r" % (i + 1, want, have[:120])):
+            return
+
+
+def check_status(out, images, r):
+    pssi = ET.parse(os.path.join(out, "BasePssi.xml")).getroot()
+    known = {e.text for e in pssi.iter("InstanceUID")}
+    path = os.path.join(out, "status.xml")
+    try:
+        status = ET.parse(path).getroot()
+    except (OSError, ET.ParseError) as e:
+        r.check(False, "status.xml does not parse: %s" % e)
+        return
+    r.check(status.tag == "ImageList", "status.xml: root element %s, not ImageList" % status.tag)
+    listed = set()
+    for image in status.iter("Image"):
+        uid = image.get("InstanceUID")
+        listed.add(uid)
+        r.check(uid in known, "status.xml: InstanceUID %r is not an image of BasePssi.xml" % uid)
+        text = image.get("Status")
+        if text is not None:
+            r.check(re.fullmatch(r"(?:[0-9a-f]{2})+", text) is not None,
+                    "status.xml: Status of %s is not even-length lower-case hex: %r" % (uid, text[:60]))
+    for name in sorted({c.image for c in FRAMES}):
+        r.check(images[name]["uid"] in listed, "status.xml: %s (%s), which was shown, is missing"
+                % (name, images[name]["uid"]))
+
+
+def check_log(out, r):
+    path = os.path.join(out, "Quillon.Log")
+    if not r.check(os.path.exists(path), "no log at %s" % path):
+        return
+    log = read_text(path)
+    for text in ("Init Done!", "Parse Done!"):
+        r.check(text in log, "Quillon.Log lacks %r" % text)
+    fatal = [line for line in log.splitlines() if "FATAL" in line]
+    r.check(not fatal, "Quillon.Log has a FATAL record: %s" % (fatal[:1] or [""])[0][:160])
+
+
+def pair(text):
+    a, b = text.split(",")[:2]
+    return int(a), int(b)
+
+
+def check_server_log(out, r):
+    path = os.path.join(out, "server-log.jsonl")
+    if not r.check(os.path.exists(path), "no server log at %s" % path):
+        return 0
+    regions = 0
+    for line in read_text(path).splitlines():
+        record = json.loads(line)
+        if record.get("kind") not in ("cnew", "region"):
+            continue
+        query = dict(urllib.parse.parse_qsl(urllib.parse.urlsplit(record["target"]).query))
+        if "fsiz" not in query:
+            continue
+        regions += 1
+        fw, fh = pair(query["fsiz"])
+        x, y = pair(query["roff"]) if "roff" in query else (0, 0)
+        w, h = pair(query["rsiz"]) if "rsiz" in query else (fw - x, fh - y)
+        r.check(0 <= x and 0 <= y and x + w <= fw and y + h <= fh,
+                "server log: request %s asks for %d,%d %dx%d outside its frame %dx%d"
+                % (record.get("seq"), x, y, w, h, fw, fh))
+    return regions
+
+
+def grey_window(x, centre, width):
+    """The standard's linear window: 0 to 255 over width - 1 around centre - 0.5."""
+    c, w = centre - 0.5, width - 1.0
+    y = ((x - c) / w + 0.5) * 255.0
+    return np.where(x <= c - w / 2, 0.0, np.where(x > c + w / 2, 255.0, y))
+
+
+def first_value(value):
+    return float(value[0] if isinstance(value, pydicom.multival.MultiValue) else value)
+
+
+def values_and_window(images, row):
+    """The image's modality values and the window the row shows them with."""
+    info = images[row.image]
+    ds = pydicom.dcmread(info["file"])
+    values = apply_modality_lut(ds.pixel_array, ds).astype(np.float64)
+    if row.window:
+        return values, row.window
+    if "WindowCenter" in ds and "WindowWidth" in ds:
+        return values, (first_value(ds.WindowCenter), first_value(ds.WindowWidth))
+    return values, tuple(info["reply_window"])
+
+
+def as_shown(grey, row):
+    grey = 255.0 - grey if row.inverted else grey
+    return grey[:, ::-1] if row.mirror == "h" else grey[::-1, :] if row.mirror == "v" else grey
+
+
+def oracle(images, row):
+    """The cell's expected grey levels, float, as the image lies in the cell."""
+    values, (centre, width) = values_and_window(images, row)
+    return as_shown(grey_window(values, centre, width), row)
+
+
+def predicted(cell, w, h):
+    ox, oy = GRIDS[cell]
+    return ox + (GRID_W - w) // 2, oy + (GRID_H - h) // 2
+
+
+def match_cell(frame, expected, cell):
+    """(ok, message, offset): the best place within SEARCH pixels and how it compares."""
+    h, w = expected.shape
+    px, py = predicted(cell, w, h)
+    inner = expected[RING:h - RING, RING:w - RING]
+    best = None
+    offsets = sorted(((dx, dy) for dx in range(-SEARCH, SEARCH + 1) for dy in range(-SEARCH, SEARCH + 1)),
+                     key=lambda d: d[0] * d[0] + d[1] * d[1])
+    for dx, dy in offsets:
+        x, y = px + dx + RING, py + dy + RING
+        if x < 0 or y < 0 or y + inner.shape[0] > frame.shape[0] or x + inner.shape[1] > frame.shape[1]:
+            continue
+        got = frame[y:y + inner.shape[0], x:x + inner.shape[1]].astype(np.float64)
+        mean = np.abs(got - inner[:, :, None]).mean()
+        if best is None or mean < best[0]:
+            best = (mean, dx, dy, got)
+    mean, dx, dy, got = best
+    grey = (got[:, :, 0] == got[:, :, 1]).all() and (got[:, :, 1] == got[:, :, 2]).all()
+    worst = np.abs(got[:, :, 0] - inner).max()
+    ok = grey and worst <= MAX_DIFF and mean <= MAX_MEAN
+    message = "at %+d,%+d from (%d, %d): mean difference %.2f, largest %.1f%s" % (
+        dx, dy, px, py, mean, worst, "" if grey else ", not grey")
+    return ok, message, (dx, dy)
+
+
+def read_frame(path):
+    return np.asarray(Image.open(path).convert("RGB")).astype(np.int16)
+
+
+def check_pixels(out, images, r, frames=None):
+    """Checks every FRAMES row; returns the rows that failed."""
+    frames = frames or {}
+    failed = []
+    for row in FRAMES:
+        path = os.path.join(out, row.frame)
+        if row.frame not in frames:
+            found = r.check(os.path.exists(path), "%s: no frame" % row.frame)
+            frames[row.frame] = read_frame(path) if found else None
+        if frames[row.frame] is None:
+            failed.append(row)
+            continue
+        ok, message, offset = match_cell(frames[row.frame], oracle(images, row), row.cell)
+        what = "%s cell %s %s%s" % (row.frame, row.cell, row.image, " inverted" if row.inverted else "")
+        if not r.check(ok, "%s: %s" % (what, message)):
+            failed.append(row)
+        elif offset != (0, 0):
+            r.warn("%s: not where predicted, %s" % (what, message))
+    return failed
+
+
+def check_fit_frames(out, r):
+    for name in FIT_FRAMES:
+        path = os.path.join(out, name)
+        if not r.check(os.path.exists(path), "%s: no frame" % name):
+            continue
+        frame = read_frame(path)
+        for cell, (ox, oy) in sorted(GRIDS.items()):
+            part = frame[oy + GRID_H // 4:oy + GRID_H - GRID_H // 4, ox + GRID_W // 4:ox + GRID_W - GRID_W // 4]
+            grey = (part[:, :, 0] == part[:, :, 1]) & (part[:, :, 1] == part[:, :, 2])
+            levels = len(np.unique(part[:, :, 0][grey]))
+            r.check(levels >= MIN_LEVELS, "%s cell %s: %d grey levels in the grid's central half, an image has at "
+                    "least %d" % (name, cell, levels, MIN_LEVELS))
+
+
+def self_test(out):
+    """Frames drawn as the viewer draws (255/W around C, truncated) pass, also shifted a few
+    pixels; with a centre 10 off, a width 5% off or the other inversion every frame fails."""
+    images = load_images(out)
+    variants = [("as predicted", (0, 0), 0, 1.0, False), ("shifted", (3, -2), 0, 1.0, False),
+                ("centre + 10", (0, 0), 10, 1.0, False), ("centre - 10", (0, 0), -10, 1.0, False),
+                ("width + 5%", (0, 0), 0, 1.05, False), ("width - 5%", (0, 0), 0, 0.95, False),
+                ("inversion swapped", (0, 0), 0, 1.0, True)]
+    wrong = 0
+    for label, (sx, sy), dc, fw, swap in variants:
+        frames = {}
+        for row in FRAMES:
+            frame = frames.setdefault(row.frame, np.zeros((768, 1024, 3), np.int16))
+            values, (c, w) = values_and_window(images, row)
+            c, w = c + dc, w * fw
+            v = np.clip(values * 255.0 / w + 127.5 - c * 255.0 / w, 0.0, 255.0)
+            grey = np.trunc(as_shown(v, row._replace(inverted=row.inverted != swap)))
+            x, y = predicted(row.cell, grey.shape[1], grey.shape[0])
+            frame[y + sy:y + sy + grey.shape[0], x + sx:x + sx + grey.shape[1]] = grey[:, :, None]
+        stdout, sys.stdout = sys.stdout, open(os.devnull, "w")
+        try:
+            failed = check_pixels(out, images, Report(), frames)
+        finally:
+            sys.stdout.close()
+            sys.stdout = stdout
+        should_pass = (dc, fw, swap) == (0, 1.0, False)
+        ok = not failed if should_pass else {row.frame for row in failed} == set(frames)
+        wrong += not ok
+        odd = failed if should_pass else [row for row in FRAMES if row not in failed]
+        print("%-18s %2d of %d cells fail%s%s" % (label, len(failed), len(FRAMES), "" if ok else "  <- WRONG",
+              "".join("; %s %s %s" % ("fails:" if should_pass else "passes:", row.frame, row.image) for row in odd)))
+    print("self-test %s" % ("failed" if wrong else "passed"))
+    return 1 if wrong else 0
+
+
+def main(argv):
+    if len(argv) == 3 and argv[1] == "--self-test":
+        return self_test(argv[2])
+    if len(argv) != 2:
+        print(__doc__, file=sys.stderr)
+        return 2
+    out = argv[1]
+    r = Report()
+    if not os.path.exists(os.path.join(out, "demo-data.json")):
+        print("FAIL %s holds no demo data (demo/make_demo_data.py writes it)" % out)
+        return 1
+    images = load_images(out)
+    check_events(out, r)
+    check_status(out, images, r)
+    check_log(out, r)
+    regions = check_server_log(out, r)
+    check_pixels(out, images, r)
+    check_fit_frames(out, r)
+    print("demo check: %d checks, %d failed, %d warnings; %d frames, %d cells, %d region requests"
+          % (r.checks, r.failed, r.warned, len({c.frame for c in FRAMES}) + len(FIT_FRAMES), len(FRAMES), regions))
+    return 1 if r.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
