@@ -1,8 +1,18 @@
-// The viewer's top-level window: owns the data-access object and the two frame loaders.
-// Minimal: construction and destruction in their fixed orders and the accessors the
-// grids' parent walks need.
+// The viewer's top-level window, a child of the control's window: owns the documents
+// (through the data-access object), the two loaders, the sub-frames with their layout
+// and paging state, the working tool with its cursor, and the context menu.
+//
+// Where each behaviour lives:
+//   J2KFrame.cpp            construction, destruction, window, events through the owner
+//   J2KFrameConfig.cpp      configuration, working tool, context menu, stamp names
+//   J2KFrameLayout.cpp      layout table, distribution over pages, paging, arranging
+//   J2KFrameForwarders.cpp  one operation applied to every sub-frame
+//
+// Every walk over the sub-frames runs over a copy of the shared pointers: an event fired
+// inside a walk may rebuild the layout, and must not free a sub-frame still in use.
 #pragma once
 
+#include "R2IVuzi/PssiXmlDao.h"
 #include "platform/AtlWindow.h"
 
 #include <boost/enable_shared_from_this.hpp>
@@ -10,12 +20,27 @@
 
 #include <cstdint>
 #include <map>
+#include <string>
 #include <utility>
+#include <vector>
 
 class CPssiXmlDao;
 class CJ2KImageLoaderMgr;
 class CJ2KAnnotationLoader;
-class COrbelViewer;
+class CJ2KSubFrame;
+class TiXmlNode;
+
+// The events the frame raises, through the control that owns it.
+class IJ2KFrameOwner {
+public:
+    virtual HRESULT Fire_OnSetWorkingTool(LONG tool) = 0;
+    virtual HRESULT Fire_OnSetFitType(LONG type) = 0;
+    virtual HRESULT Fire_OnTotalPagesChanged(LONG totalPages) = 0;
+    virtual HRESULT Fire_OnCurrentPageChanged(LONG currentPage) = 0;
+
+protected:
+    ~IJ2KFrameOwner() = default;
+};
 
 // What a sub-frame position showed before the frame shrank.
 struct SavedSubFrameState {
@@ -27,21 +52,121 @@ struct SavedSubFrameState {
     int32_t hangingPage = 0;
 };
 
+// Menu command ids.
+enum : UINT {
+    ID_TOOL_FIRST = 10000,      // + working tool
+    ID_TOOL_STAMP = 10018,
+    ID_STAMP_FIRST = 10019,     // + stamp index
+    ID_SELECT_FIRST = 20001,    // + select mode
+    ID_FIT_FIRST = 30001,
+    ID_FIT_LAST = 30004,
+    ID_SHOW_OVERLAY = 60001,
+    ID_SHOW_ANNOTATION = 60002,
+    ID_SHOW_RULER = 60003,
+};
+
+const int kStampTool = 18;
+const int kNoTool = 10;
+const UINT kScrollBarBitmap = 212;  // its width is the scroll bar column's
+
 class CJ2KFrame : public CWindowImplBase, public boost::enable_shared_from_this<CJ2KFrame> {
 public:
-    explicit CJ2KFrame(COrbelViewer* owner);
-    // Stops both loader threads, then cleans up libcurl; never touches windows.
+    typedef std::vector<boost::shared_ptr<CJ2KSubFrame>> SubFrames;
+
+    explicit CJ2KFrame(IJ2KFrameOwner* owner);
+    // Destroys the window first (grids post their kill requests, so no loader waits on a
+    // send), releases the sub-frames, stops both loaders, cleans up libcurl, and frees the
+    // data-access object last.
     ~CJ2KFrame() override;
+
+    // WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN over rect.
+    HWND CreateFrameWindow(HWND parent, const RECT& rect);
+    // The window with every sub-frame (grids post their loaders' kills); the frame can
+    // then be laid out again in a new window.
+    void destroyFrameWindow();
+    LRESULT ProcessWindowMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
 
     boost::shared_ptr<CPssiXmlDao> getPssiXmlDao() const { return m_dao; }
     boost::shared_ptr<CJ2KImageLoaderMgr> getImageLoaderMgr() const { return m_loaderMgr; }
     boost::shared_ptr<CJ2KAnnotationLoader> getAnnotationLoader() const { return m_annotationLoader; }
-    int32_t getWorkingTool() const { return m_workingTool; }
+    IJ2KFrameOwner* getOwner() const { return m_owner; }
     int32_t getWheelStep() const { return m_wheelStep; }
-    // Set by the tool commands; tests set them directly.
-    void setWorkingTool(int32_t tool) { m_workingTool = tool; }
+    void setWheelStep(int32_t step) { m_wheelStep = step; }
     int32_t getMagnification() const { return m_magnification; }
     void setMagnification(int32_t factor) { m_magnification = factor; }
+
+    // ---- configuration, tools, menu (J2KFrameConfig.cpp) ----------------------
+    void applyConfiguration();
+    void buildContextMenu();
+    // Maps the tool to the annotation layer's, checks its menu item, loads its cursor
+    // and, when asked, fires OnSetWorkingTool.
+    void setWorkingTool(int32_t tool, bool fireEvent = false);
+    int32_t getWorkingTool() const { return m_workingTool; }
+    HCURSOR getToolCursor() const { return m_toolCursor; }
+    void refreshStampNames();
+    const std::map<int, std::u16string>& getStampNames() const { return m_stampNames; }
+    const std::map<int, MenuItemInfo>& getMenuItems() const { return m_menuItems; }
+    HMENU getPopupMenu() const { return m_popupMenu; }
+    // The id of the first menu item (in id order) whose hotkey is exactly hotkey, or -1.
+    int findMenuHotkey(const std::string& hotkey) const;
+    // The annotation layer's tool for a working tool (0: none).
+    static int annotationToolOf(int32_t tool);
+
+    // ---- layout and paging (J2KFrameLayout.cpp) -------------------------------
+    void setHangingLevel(int32_t level) { m_hangingLevel = level; }
+    int32_t getHangingLevel() const { return m_hangingLevel; }
+    // Grows or shrinks the sub-frames to layout entry 0; with the sub-layout, every
+    // sub-frame also takes entry 1.
+    void applyLayout(bool withSubLayout);
+    void saveSubFrameStates();
+    void clearSavedStates() { m_savedStates.clear(); }
+    // Sub-frames whose position has a record of the current page get its stack position.
+    void restoreSavedHangingPages();
+    // Hangs the items over sub-frames and pages; fires OnTotalPagesChanged.
+    void distribute();
+    // Back to page 0 when past the end (firing OnCurrentPageChanged), then every
+    // sub-frame shows the current page.
+    void showCurrentPage();
+    // Fires OnCurrentPageChanged, moved or not; whether it moved.
+    bool turnPage(bool previous);
+    void arrangeWindows();
+    int32_t getRows() const { return m_rows; }
+    int32_t getColumns() const { return m_columns; }
+    int32_t getTotalPages() const { return m_totalPages; }
+    int32_t getCurrentPage() const { return m_currentPage; }
+    int32_t getSubFramesPerPage() const { return m_subFramesPerPage; }
+    SubFrames getSubFrames() const { return m_subFrames; }
+
+    // ---- every sub-frame (J2KFrameForwarders.cpp) -----------------------------
+    void setFitType(int type);
+    void invertWindowLevel();
+    void resetView();
+    void flip(bool horizontal);
+    void rotate(bool clockwise);
+    void adjustWindowLevel(int dx, int dy, bool fine);
+    void pan(int dx, int dy);
+    void zoom(float factor, bool actualSize);
+    void deselectAll();
+    void selectAll();
+    void selectGridsOfSelected();
+    void clearHanging();
+    void setPageAndShow();
+    void repaint();
+    void markTurned();
+    void rewindSubPage();
+    bool turnHangingPage(bool previous);
+    // The frame moves to the page of the sub-frame holding node (firing
+    // OnCurrentPageChanged); whether one did.
+    bool pageToNode(const TiXmlNode* node);
+    void selectHolders(const TiXmlNode* node);
+    boost::shared_ptr<CJ2KSubFrame> findAt(int column, int row) const;
+    HWND lastSelectedWindow() const;
+    HWND firstSelectedGridWindow() const;
+    // The wheel or scroll bar moved a sub-frame: back to the first page when past the
+    // end, every sub-frame on the current page key, grids refreshed.
+    void refreshSubFrames();
+    void raiseCurrentPageChanged(int32_t page);
+    void raiseFitTypeChanged(int32_t type);
 
     // The sub-layout remembered for the sub-frame at (column, row); a missing record is
     // made from the frame's current page and layout and the given hanging page.
@@ -53,19 +178,39 @@ protected:
     ClassInfo GetWndClassInfo() const override;
 
 private:
+    // Items to hang: the working roots with hanging mode 6, else the marked nodes of the
+    // hanging level below the root.
+    std::vector<TiXmlNode*> itemsToHang() const;
+    void grow();
+    void shrink();
+    void reassignPositions();
+    const SavedSubFrameState* savedStateFor(int column, int row) const;
+    void destroySubFrameWindows(CJ2KSubFrame& subFrame);
+
     int32_t m_rows = 0;
     int32_t m_columns = 0;
+    // Kept in (row, column) order: new cells are appended in that order and positions are
+    // reassigned along it.
+    SubFrames m_subFrames;
+    std::map<std::pair<int, int>, SavedSubFrameState> m_savedStates;
+    int32_t m_hangingLevel = 3;
     int32_t m_subFramesPerPage = 1;
     int32_t m_totalPages = 0;
     int32_t m_currentPage = 0;
-    std::map<std::pair<int, int>, SavedSubFrameState> m_savedStates;
+    // Counts layout rebuilds, so a walk that fired an event sees whether a nested command
+    // rebuilt the layout under it.
+    uint32_t m_rebuilds = 0;
     // Released in reverse: the annotation loader's thread ends before the data-access
     // object it edits goes.
     boost::shared_ptr<CPssiXmlDao> m_dao;
     boost::shared_ptr<CJ2KImageLoaderMgr> m_loaderMgr;
     boost::shared_ptr<CJ2KAnnotationLoader> m_annotationLoader;
+    std::map<int, MenuItemInfo> m_menuItems;
+    HMENU m_popupMenu = nullptr;
+    std::map<int, std::u16string> m_stampNames;
     int32_t m_workingTool = 0;
-    COrbelViewer* m_owner;
+    HCURSOR m_toolCursor = nullptr;
+    IJ2KFrameOwner* m_owner;
     int32_t m_wheelStep = 2;
     int32_t m_magnification = 2;
 };

@@ -71,6 +71,8 @@ public:
     // Decoding (grid decode).
     virtual void decodeStep();
     virtual void requestServerModelUpdate();
+    // The request window (level, first and last sample) of an image region.
+    static void requestWindow(const int32_t region[7], int32_t window[5]);
     // Kills each running timer.
     void stopTimers();
     // Painting (grid paint).

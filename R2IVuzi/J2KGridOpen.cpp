@@ -15,6 +15,8 @@
 #include "diagnostics/Logging.h"
 #include "image/ImageBase.h"
 
+#include <algorithm>
+
 ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KGrid")
 
 void CJ2KGrid::showStackItem(const HangingItem& item)
@@ -149,6 +151,17 @@ LRESULT CJ2KGrid::OnStartProcess(const std::string& target)
     return 0;
 }
 
+void CJ2KGrid::requestWindow(const int32_t region[7], int32_t window[5])
+{
+    // The image's regions end one past their last sample; a request window names its last
+    // sample, so a region asked as it is would reach one sample past the image.
+    window[0] = region[kRegionLevel];
+    window[1] = region[kRegionLeft];
+    window[2] = region[kRegionTop];
+    window[3] = std::max(region[kRegionRight] - 1, region[kRegionLeft]);
+    window[4] = std::max(region[kRegionBottom] - 1, region[kRegionTop]);
+}
+
 void CJ2KGrid::updateView()
 {
     if (!m_hWnd || !m_element || m_target.empty() || !m_image)
@@ -162,8 +175,8 @@ void CJ2KGrid::updateView()
             base.SetDecodedRegion(pending[kRegionLeft], pending[kRegionTop], pending[kRegionRight],
                                   pending[kRegionBottom], pending[kRegionLevel], false);
             startAnimation();
-            const int32_t window[5] = {pending[kRegionLevel], pending[kRegionLeft], pending[kRegionTop],
-                                       pending[kRegionRight], pending[kRegionBottom]};
+            int32_t window[5];
+            requestWindow(pending, window);
             loader->postRequest(boost::shared_ptr<CJ2KRequest>(new CJ2KROIRequest(shared_from_this(), m_image, window)));
         }
     }

@@ -61,8 +61,8 @@ void CJ2KGrid::requestServerModelUpdate()
     base.GetPendingRegion(pending);
     base.SetDecodedRegion(pending[kRegionLeft], pending[kRegionTop], pending[kRegionRight], pending[kRegionBottom],
                           pending[kRegionLevel], false);
-    const int32_t window[5] = {pending[kRegionLevel], pending[kRegionLeft], pending[kRegionTop],
-                               pending[kRegionRight], pending[kRegionBottom]};
+    int32_t window[5];
+    requestWindow(pending, window);
     loader->postRequest(boost::shared_ptr<CJ2KRequest>(
         new CJ2KUpdateServerModelRequest(shared_from_this(), m_image, window, model)));
 }

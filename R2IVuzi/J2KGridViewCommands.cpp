@@ -32,6 +32,9 @@ void CJ2KGrid::applyViewCommand(Operation operation)
                     operation(m_image->getImageBase(), true);
                     syncAnnotationGeometry();
                     updateView();
+                    // The image renders into its own buffer; the cell shows it at the next paint.
+                    if (m_hWnd)
+                        InvalidateRect(m_hWnd, nullptr, FALSE);
                 }
                 continue;
             }

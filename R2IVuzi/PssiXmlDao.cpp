@@ -69,12 +69,17 @@ void CPssiXmlDao::setPssiDocument(std::unique_ptr<TiXmlDocument> doc)
     Lock lock(*this);
     retire(pssi_);
     pssi_ = std::move(doc);
+    workingRoots_.clear();
+    currentNode_ = nullptr;
 }
 
 void CPssiXmlDao::parsePssi(const std::string& utf8)
 {
     Lock lock(*this);
-    parseXmlText(*freshDocument(pssi_, "BasePssi.xml"), utf8.c_str());
+    TiXmlDocument* doc = freshDocument(pssi_, "BasePssi.xml");
+    workingRoots_.clear();
+    currentNode_ = nullptr;
+    parseXmlText(*doc, utf8.c_str());
 }
 
 bool CPssiXmlDao::hasPssiError() const

@@ -89,7 +89,10 @@ public:
     boost::shared_ptr<IImageStatusSource> findImage(const std::string& target) const;
     void registerImage(const std::string& target, const boost::shared_ptr<IImageStatusSource>& image);
 
-    // Working roots.
+    // Working roots and the current node: both belong to one PSSI document, and a new
+    // document empties them.
+    void setCurrentNode(TiXmlNode* node) { currentNode_ = node; }
+    TiXmlNode* getCurrentNode() const { return currentNode_; }
     void addWorkingRoot(TiXmlNode* node);
     void clearWorkingRoots();
     size_t getWorkingRootCount() const { return workingRoots_.size(); }
@@ -187,5 +190,6 @@ private:
     std::vector<std::unique_ptr<TiXmlDocument>> retired_;
     std::map<std::string, boost::shared_ptr<IImageStatusSource>> images_;
     std::vector<TiXmlNode*> workingRoots_;
+    TiXmlNode* currentNode_ = nullptr;
     bool statusModified_ = false;
 };

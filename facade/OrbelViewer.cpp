@@ -4,14 +4,33 @@
 #include "facade/OrbelViewerTypeInfo.h"
 #include "R2IVuzi/StartupValues.h"
 #include "codec/core/rvd_message.h"
+#include "diagnostics/Logging.h"
+#include "platform/Kernel.h"
 
 #include <new>
 
+ORBEL_SOURCE_NAME(".\\facade\\OrbelViewer")
+
+namespace {
+
+LONG fatalErrorFilter(EXCEPTION_POINTERS*)
+{
+    ORBEL_LOG(FATAL) << "FATAL Error";
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+} // namespace
+
 COrbelViewer::COrbelViewer() : OleControlBase(DIID__IOrbelViewerEvents, IID_IOrbelViewer)
 {
-    rvd_customize_errors(&GetCodecErrorFormatter());
+    setFlag(kFlagActivateWhenVisible, true);
+    setFlag(kFlagWindowOnly, false);
+    // One filter for the process, however many controls it makes.
+    static const bool filterInstalled = (SetUnhandledExceptionFilter(fatalErrorFilter), true);
+    (void)filterInstalled;
     GetMaxLayoutMap()[0] = {0, 0};
     GetMaxLayoutMap()[1] = {0, 0};
+    rvd_customize_errors(&GetCodecErrorFormatter());
     buildTable();
 }
 
@@ -88,41 +107,6 @@ void COrbelViewer::buildTable()
         });
     }
 }
-
-// The method bodies arrive with the frame; until then every method says so.
-HRESULT COrbelViewer::LoadData(BSTR) { return E_NOTIMPL; }
-HRESULT COrbelViewer::SetHangingMode(LONG) { return E_NOTIMPL; }
-HRESULT COrbelViewer::SetLayout(LONG, LONG) { return E_NOTIMPL; }
-HRESULT COrbelViewer::SetSubLayout(LONG, LONG) { return E_NOTIMPL; }
-HRESULT COrbelViewer::SetWorkingRoot(BSTR, BSTR, BSTR, BSTR) { return E_NOTIMPL; }
-HRESULT COrbelViewer::SetWorkingTool(LONG) { return E_NOTIMPL; }
-HRESULT COrbelViewer::TurnLayoutPage(VARIANT_BOOL) { return E_NOTIMPL; }
-HRESULT COrbelViewer::TurnSubLayoutPage(VARIANT_BOOL) { return E_NOTIMPL; }
-HRESULT COrbelViewer::InvertWidthLevel() { return E_NOTIMPL; }
-HRESULT COrbelViewer::Flip(VARIANT_BOOL) { return E_NOTIMPL; }
-HRESULT COrbelViewer::Rotate(VARIANT_BOOL) { return E_NOTIMPL; }
-HRESULT COrbelViewer::Reset() { return E_NOTIMPL; }
-HRESULT COrbelViewer::SetSelectMode(LONG) { return E_NOTIMPL; }
-HRESULT COrbelViewer::InsertStudy(BSTR, BSTR, BSTR, BSTR) { return E_NOTIMPL; }
-HRESULT COrbelViewer::SetWorkingSetMode(LONG) { return E_NOTIMPL; }
-HRESULT COrbelViewer::SetLink(VARIANT_BOOL) { return E_NOTIMPL; }
-HRESULT COrbelViewer::SetAnnotationServerAddress(BSTR) { return E_NOTIMPL; }
-HRESULT COrbelViewer::Init(BSTR) { return E_NOTIMPL; }
-HRESULT COrbelViewer::SetAnnTool(LONG) { return E_NOTIMPL; }
-HRESULT COrbelViewer::SetFitType(LONG) { return E_NOTIMPL; }
-HRESULT COrbelViewer::ShowOverlay() { return E_NOTIMPL; }
-HRESULT COrbelViewer::ShowAnnotation() { return E_NOTIMPL; }
-HRESULT COrbelViewer::ShowRuler() { return E_NOTIMPL; }
-HRESULT COrbelViewer::UpdateOverlayConfig(BSTR) { return E_NOTIMPL; }
-HRESULT COrbelViewer::GetImageStatus(BSTR* imageStatus)
-{
-    if (!imageStatus)
-        return E_POINTER;
-    *imageStatus = nullptr;
-    return E_NOTIMPL;
-}
-HRESULT COrbelViewer::SetStamp(BSTR) { return E_NOTIMPL; }
-HRESULT COrbelViewer::ConfigStamp(BSTR) { return E_NOTIMPL; }
 
 HRESULT COrbelViewer::SetMaxLayout0(LONG first, LONG second)
 {

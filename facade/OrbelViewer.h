@@ -3,11 +3,20 @@
 // framework) and it raises _IOrbelViewerEvents through one raiser per event.
 #pragma once
 
+#include "R2IVuzi/J2KFrame.h"
 #include "platform/OleControl.h"
 
 #include <boost/enable_shared_from_this.hpp>
+#include <boost/shared_ptr.hpp>
 
-class COrbelViewer : public OleControlBase, public boost::enable_shared_from_this<COrbelViewer> {
+// Where each behaviour lives:
+//   OrbelViewer.cpp          construction, dispatch table
+//   OrbelViewerDocuments.cpp the document methods (Init, LoadData, stamps, status, ...)
+//   OrbelViewerCommands.cpp  the view and mode commands and the automatic layout
+//   OrbelViewerEvents.cpp    the event raisers
+class COrbelViewer : public OleControlBase,
+                     public IJ2KFrameOwner,
+                     public boost::enable_shared_from_this<COrbelViewer> {
 public:
     COrbelViewer();
 
@@ -45,14 +54,14 @@ public:
     virtual HRESULT SetMaxLayout1(LONG first, LONG second);
 
     // Event raisers: synchronous, sinks in Advise order; booleans travel as 1 or 0.
-    HRESULT Fire_OnSetWorkingTool(LONG tool);
+    HRESULT Fire_OnSetWorkingTool(LONG tool) override;
     HRESULT Fire_OnSetHangingMode(LONG hangMode);
     HRESULT Fire_OnSetSelectMode(LONG mode);
-    HRESULT Fire_OnSetFitType(LONG type);
+    HRESULT Fire_OnSetFitType(LONG type) override;
     HRESULT Fire_OnSetLayout(LONG rows, LONG columns);
     HRESULT Fire_OnTurn(LONG canGo);
-    HRESULT Fire_OnTotalPagesChanged(LONG totalPages);
-    HRESULT Fire_OnCurrentPageChanged(LONG currentPage);
+    HRESULT Fire_OnTotalPagesChanged(LONG totalPages) override;
+    HRESULT Fire_OnCurrentPageChanged(LONG currentPage) override;
     HRESULT Fire_OnImageStatusModified(VARIANT_BOOL modified);
     HRESULT Fire_OnShowRuler(VARIANT_BOOL show);
     HRESULT Fire_OnShowAnnotation(VARIANT_BOOL show);
@@ -64,6 +73,12 @@ public:
     // Creates a control and queries it for riid (the class factory's work).
     static HRESULT CreateInstance(REFIID riid, void** ppv);
 
+    // The frame made by the last Init (empty before); tests look at it.
+    boost::shared_ptr<CJ2KFrame> getFrame() const { return m_frame; }
+    // Lays out n items under the maximum layout, fires OnSetLayout and writes layout
+    // entries 0 and 1.
+    bool computeAutoLayout();
+
 protected:
     ~COrbelViewer() override = default;
     const platform::DispatchTable& dispatchTable() const override { return table_; }
@@ -71,8 +86,15 @@ protected:
     std::u16string windowClassName() const override { return u"OrbelViewer"; }
 
 private:
+    bool frameHasWindow() const;
+    // The second LoadData of a frame: its earlier window and sub-frames go first.
+    void dropFrameWindow();
     HRESULT fireLong(DISPID id, LONG value);
     HRESULT fireBool(DISPID id, VARIANT_BOOL value);
     void buildTable();
     platform::DispatchTable table_;
+    boost::shared_ptr<CJ2KFrame> m_frame;
+    // Key repeat state of the window's key handling.
+    DWORD m_previousKeyTime = 0;
+    DWORD m_previousKeyCode = 0;
 };

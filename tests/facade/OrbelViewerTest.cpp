@@ -179,14 +179,18 @@ TEST_F(Viewer, SurfaceMatchesThePublishedTables)
         BStr name, doc;
         ASSERT_EQ(info->GetDocumentation(m.id, name.out(), doc.out(), nullptr, nullptr), S_OK);
         EXPECT_EQ(doc.str(), m.help);
-        // Every method takes its declared arguments and, until the frame lands, declines.
+        // Every method takes its declared arguments; before Init (left out here) there is no
+        // frame, and only the settings that live without one say S_OK.
+        if (m.id == 26)
+            continue;
         std::vector<platform::Variant> args;
         for (auto it = m.args.rbegin(); it != m.args.rend(); ++it)
             args.push_back(*it == VT_BSTR ? platform::Variant::fromString(u"x")
                                           : *it == VT_BOOL ? platform::Variant::fromBool(true)
                                                            : platform::Variant::fromLong(1));
         platform::Variant result;
-        EXPECT_EQ(invoke(m.id, DISPATCH_METHOD, args, &result), E_NOTIMPL) << Utf16ToUtf8(m.name);
+        const bool withoutFrame = m.id == 21 || m.id == 24 || (m.id >= 29 && m.id <= 31) || m.id == 33;
+        EXPECT_EQ(invoke(m.id, DISPATCH_METHOD, args, &result), withoutFrame ? S_OK : S_FALSE) << Utf16ToUtf8(m.name);
     }
     for (DISPID gap : {3, 14, 15, 16, 17, 19, 22, 23})
         EXPECT_EQ(invoke(gap, DISPATCH_METHOD, {}), DISP_E_MEMBERNOTFOUND) << gap;

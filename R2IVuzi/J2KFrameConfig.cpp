@@ -1,0 +1,114 @@
+// The frame's configuration: the process-wide settings from the configuration document,
+// the working tool with its cursor and menu group, the context menu, the stamp names.
+#include "R2IVuzi/J2KFrame.h"
+#include "R2IVuzi/PssiXmlDao.h"
+#include "R2IVuzi/StartupValues.h"
+#include "annotation/OrbelAnnWrapper.h"
+#include "platform/ModuleStartup.h"
+#include "platform/Win32.h"
+
+namespace {
+
+const UINT kCursorFirst = 1000;  // + working tool
+const int kLastTool = 18;
+
+} // namespace
+
+int CJ2KFrame::annotationToolOf(int32_t tool)
+{
+    switch (tool) {
+    case 11: return 1;
+    case 12: return 10;
+    case 13: return 2;
+    case 14: return 9;
+    case 15: return 7;
+    case 16: return 8;
+    case 17: return 14;
+    case kStampTool: return 11;
+    default: return 0;
+    }
+}
+
+void CJ2KFrame::applyConfiguration()
+{
+    // A key that is missing keeps the setting it had.
+    if (auto mode = m_dao->getWorkingMode())
+        g_workingSetMode = *mode;
+    if (auto maxLayout = m_dao->getMaxLayout())
+        GetMaxLayoutMap()[0] = {*maxLayout, *maxLayout};
+    if (auto mode = m_dao->getHangMode())
+        g_hangingMode = *mode;
+    if (auto language = m_dao->getLanguage())
+        GetAnnotationLanguage() = *language;
+    if (auto tool = m_dao->getWorkingTool(); tool && *tool != -1)
+        setWorkingTool(*tool, true);
+    if (auto tool = m_dao->getAnnTool(); tool && *tool != -1)
+        setWorkingTool(*tool, true);
+    if (auto mode = m_dao->getSelectMode())
+        g_selectMode = *mode;
+    g_retryCount = m_dao->getRetryTimes();
+    g_packetSize = m_dao->getPacketSize();
+}
+
+void CJ2KFrame::setWorkingTool(int32_t tool, bool fireEvent)
+{
+    OrbelAnnWrapper::SetTool(annotationToolOf(tool));
+    m_workingTool = tool;
+    if (m_popupMenu && fireEvent)
+        CheckMenuRadioItem(m_popupMenu, ID_TOOL_FIRST, ID_TOOL_STAMP, ID_TOOL_FIRST + UINT(tool), MF_BYCOMMAND);
+    if (m_toolCursor)
+        DestroyCursor(m_toolCursor);
+    m_toolCursor = nullptr;
+    // Tool 10 (none) has no cursor resource.
+    if (tool >= 0 && tool <= kLastTool)
+        m_toolCursor = LoadCursorW(ModuleInstance(), MAKEINTRESOURCEW(kCursorFirst + UINT(tool)));
+    SetCursor(m_toolCursor);
+    if (fireEvent && m_owner)
+        m_owner->Fire_OnSetWorkingTool(tool);
+}
+
+void CJ2KFrame::buildContextMenu()
+{
+    if (m_popupMenu)
+        DestroyMenu(m_popupMenu);
+    m_popupMenu = CreatePopupMenu();
+    // The document's items come keyed by position; the menu and the hotkeys go by id
+    // (the first item of an id stands).
+    m_menuItems.clear();
+    for (const auto& entry : m_dao->getMenuItems())
+        m_menuItems.emplace(entry.second.id, entry.second);
+    const std::u16string version = u"Version " + GetModuleVersionText();
+    AppendMenuW(m_popupMenu, MF_STRING, 0, version.c_str());
+    AppendMenuW(m_popupMenu, MF_SEPARATOR, 0, nullptr);
+    for (const auto& entry : m_menuItems) {
+        const MenuItemInfo& item = entry.second;
+        if (item.id == 0) {
+            AppendMenuW(m_popupMenu, MF_SEPARATOR, 0, nullptr);
+            continue;
+        }
+        std::u16string text = item.text;
+        if (!item.hotkey.empty())
+            text += u"(" + utf8ToWide(item.hotkey.c_str()) + u")";
+        AppendMenuW(m_popupMenu, MF_STRING, UINT_PTR(UINT(item.id)), text.c_str());
+        if (item.id == int(ID_TOOL_STAMP))
+            EnableMenuItem(m_popupMenu, ID_TOOL_STAMP, MF_BYCOMMAND | MF_GRAYED);
+    }
+    // The display toggles start checked, whatever the flags hold.
+    CheckMenuItem(m_popupMenu, ID_SHOW_OVERLAY, MF_BYCOMMAND | MF_CHECKED);
+    CheckMenuItem(m_popupMenu, ID_SHOW_RULER, MF_BYCOMMAND | MF_CHECKED);
+    CheckMenuItem(m_popupMenu, ID_SHOW_ANNOTATION, MF_BYCOMMAND | MF_CHECKED);
+    CheckMenuRadioItem(m_popupMenu, ID_TOOL_FIRST, ID_TOOL_FIRST + 16, ID_TOOL_FIRST + UINT(m_workingTool),
+                       MF_BYCOMMAND);
+    CheckMenuRadioItem(m_popupMenu, ID_SELECT_FIRST, ID_SELECT_FIRST + 4, ID_SELECT_FIRST + UINT(g_selectMode),
+                       MF_BYCOMMAND);
+}
+
+void CJ2KFrame::refreshStampNames() { m_stampNames = m_dao->getStampNames(int(ID_TOOL_STAMP)); }
+
+int CJ2KFrame::findMenuHotkey(const std::string& hotkey) const
+{
+    for (const auto& entry : m_menuItems)
+        if (entry.second.hotkey == hotkey)
+            return entry.first;
+    return -1;
+}

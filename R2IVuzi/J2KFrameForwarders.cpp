@@ -1,0 +1,187 @@
+// One operation applied to every sub-frame, in the frame's order. Each walk runs over a
+// copy of the set: an event or a nested command may rebuild the layout meanwhile.
+#include "R2IVuzi/J2KFrame.h"
+#include "R2IVuzi/J2KGrid.h"
+#include "R2IVuzi/J2KSubFrame.h"
+#include "R2IVuzi/J2KSubFrameHangingStackManager.h"
+
+void CJ2KFrame::setFitType(int type)
+{
+    for (const auto& s : getSubFrames())
+        s->setFitType(type);
+}
+
+void CJ2KFrame::invertWindowLevel()
+{
+    for (const auto& s : getSubFrames())
+        s->invertWindowLevel();
+}
+
+void CJ2KFrame::resetView()
+{
+    for (const auto& s : getSubFrames())
+        s->resetView();
+}
+
+void CJ2KFrame::flip(bool horizontal)
+{
+    for (const auto& s : getSubFrames())
+        s->flip(horizontal);
+}
+
+void CJ2KFrame::rotate(bool clockwise)
+{
+    for (const auto& s : getSubFrames())
+        s->rotate(clockwise);
+}
+
+void CJ2KFrame::adjustWindowLevel(int dx, int dy, bool fine)
+{
+    for (const auto& s : getSubFrames())
+        s->adjustWindowLevel(dx, dy, fine);
+}
+
+void CJ2KFrame::pan(int dx, int dy)
+{
+    for (const auto& s : getSubFrames())
+        s->pan(dx, dy);
+}
+
+void CJ2KFrame::zoom(float factor, bool actualSize)
+{
+    for (const auto& s : getSubFrames())
+        s->zoom(factor, actualSize);
+}
+
+void CJ2KFrame::deselectAll()
+{
+    for (const auto& s : getSubFrames()) {
+        s->setSelected(false);
+        s->deselectAllGrids();
+    }
+}
+
+void CJ2KFrame::selectAll()
+{
+    for (const auto& s : getSubFrames()) {
+        s->setSelected(true);
+        s->selectAllGrids();
+    }
+}
+
+void CJ2KFrame::selectGridsOfSelected()
+{
+    for (const auto& s : getSubFrames())
+        if (s->isSelected())
+            s->selectAllGrids();
+}
+
+void CJ2KFrame::clearHanging()
+{
+    for (const auto& s : getSubFrames()) {
+        s->resetAll();
+        s->setCurrentKey(0);
+    }
+}
+
+void CJ2KFrame::setPageAndShow()
+{
+    for (const auto& s : getSubFrames()) {
+        s->setCurrentKey(m_currentPage);
+        s->setChanged(true);
+        s->refreshGrids();
+    }
+}
+
+void CJ2KFrame::refreshSubFrames()
+{
+    if (m_currentPage >= m_totalPages) {
+        m_currentPage = 0;
+        raiseCurrentPageChanged(0);
+    }
+    // Only sub-frames whose page moved show anew.
+    for (const auto& s : getSubFrames()) {
+        s->setCurrentKey(m_currentPage);
+        s->refreshGrids();
+    }
+}
+
+void CJ2KFrame::repaint()
+{
+    for (const auto& s : getSubFrames()) {
+        if (!s->m_hWnd)
+            continue;
+        InvalidateRect(s->m_hWnd, nullptr, TRUE);
+        for (const auto& grid : s->getGrids())
+            if (grid->m_hWnd)
+                InvalidateRect(grid->m_hWnd, nullptr, TRUE);
+    }
+}
+
+void CJ2KFrame::markTurned()
+{
+    for (const auto& s : getSubFrames())
+        s->setChanged(true);
+}
+
+void CJ2KFrame::rewindSubPage()
+{
+    for (const auto& s : getSubFrames())
+        if (s->isSelected())
+            s->getStackManager()->setCurrent(s->getStackManager()->currentKey(), 0);
+}
+
+bool CJ2KFrame::turnHangingPage(bool previous)
+{
+    bool moved = false;
+    for (const auto& s : getSubFrames())
+        moved = s->turn(previous) || moved;
+    return moved;
+}
+
+bool CJ2KFrame::pageToNode(const TiXmlNode* node)
+{
+    bool found = false;
+    for (const auto& s : getSubFrames()) {
+        const int page = s->pageOfNode(node);
+        if (page < 0)
+            continue;
+        m_currentPage = page;
+        raiseCurrentPageChanged(page);
+        found = true;
+    }
+    return found;
+}
+
+void CJ2KFrame::selectHolders(const TiXmlNode* node)
+{
+    for (const auto& s : getSubFrames())
+        if (s->pageOfNode(node) >= 0)
+            s->setSelected(true);
+}
+
+boost::shared_ptr<CJ2KSubFrame> CJ2KFrame::findAt(int column, int row) const
+{
+    for (const auto& s : m_subFrames)
+        if (s->getColumn() == column && s->getRow() == row)
+            return s;
+    return {};
+}
+
+HWND CJ2KFrame::lastSelectedWindow() const
+{
+    HWND window = nullptr;
+    for (const auto& s : m_subFrames)
+        if (s->isSelected())
+            window = s->m_hWnd;
+    return window;
+}
+
+HWND CJ2KFrame::firstSelectedGridWindow() const
+{
+    for (const auto& s : m_subFrames)
+        if (s->isSelected())
+            if (HWND window = s->firstSelectedGridWindow())
+                return window;
+    return nullptr;
+}
