@@ -188,6 +188,8 @@ void CJ2KSubFrame::updateScrollBar()
     auto record = m_stacks->records().find(m_stacks->currentKey());
     const int count = record == m_stacks->records().end() ? 0 : record->second.pageCount;
     m_scrollBar->setPages(count, m_stacks->currentPage());
+    if (HWND bar = m_scrollBar->hwnd())
+        InvalidateRect(bar, nullptr, FALSE);
 }
 
 void CJ2KSubFrame::setCurrentKey(int key) { m_stacks->setCurrentKey(key); }
