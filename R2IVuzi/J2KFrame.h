@@ -37,6 +37,10 @@ public:
     virtual HRESULT Fire_OnSetFitType(LONG type) = 0;
     virtual HRESULT Fire_OnTotalPagesChanged(LONG totalPages) = 0;
     virtual HRESULT Fire_OnCurrentPageChanged(LONG currentPage) = 0;
+    virtual HRESULT Fire_OnSetSelectMode(LONG mode) = 0;
+    virtual HRESULT Fire_OnShowRuler(VARIANT_BOOL show) = 0;
+    virtual HRESULT Fire_OnShowAnnotation(VARIANT_BOOL show) = 0;
+    virtual HRESULT Fire_OnShowOverlay(VARIANT_BOOL show) = 0;
 
 protected:
     ~IJ2KFrameOwner() = default;
@@ -107,6 +111,10 @@ public:
     const std::map<int, std::u16string>& getStampNames() const { return m_stampNames; }
     const std::map<int, MenuItemInfo>& getMenuItems() const { return m_menuItems; }
     HMENU getPopupMenu() const { return m_popupMenu; }
+    // The stamp submenu, inserted into the popup menu by the first grid that prepares the
+    // menu (null until then); it goes with the popup menu.
+    HMENU getStampMenu() const { return m_stampMenu; }
+    void setStampMenu(HMENU menu) { m_stampMenu = menu; }
     // The id of the first menu item (in id order) whose hotkey is exactly hotkey, or -1.
     int findMenuHotkey(const std::string& hotkey) const;
     // The annotation layer's tool for a working tool (0: none).
@@ -207,6 +215,7 @@ private:
     boost::shared_ptr<CJ2KAnnotationLoader> m_annotationLoader;
     std::map<int, MenuItemInfo> m_menuItems;
     HMENU m_popupMenu = nullptr;
+    HMENU m_stampMenu = nullptr;
     std::map<int, std::u16string> m_stampNames;
     int32_t m_workingTool = 0;
     HCURSOR m_toolCursor = nullptr;

@@ -69,8 +69,10 @@ void CJ2KFrame::setWorkingTool(int32_t tool, bool fireEvent)
 
 void CJ2KFrame::buildContextMenu()
 {
+    // Destroying the menu takes its submenus (the stamps', the grids' VOI tables) along.
     if (m_popupMenu)
         DestroyMenu(m_popupMenu);
+    m_stampMenu = nullptr;
     m_popupMenu = CreatePopupMenu();
     // The document's items come keyed by position; the menu and the hotkeys go by id
     // (the first item of an id stands).

@@ -15,6 +15,8 @@
 #include <memory>
 #include <string>
 
+class CImageBase;
+class CJ2KFrame;
 class CJ2KImage;
 class CJ2KImageLoaderMgr;
 class CJ2KSubFrame;
@@ -119,6 +121,13 @@ public:
     std::string rulerLabel(bool vertical);
     // Registered with the annotations when an image opens.
     static void onAnnotationCreated(void* context);
+    // Commands and context menu (grid commands).
+    // The right click without a drag: the frame's menu, fitted to this cell's image, at
+    // the cursor; the tool is 0, without events, while it is up. The choice arrives later
+    // as WM_COMMAND.
+    void showContextMenu();
+    // The selection a click makes under the process-wide select mode, then a repaint.
+    void selectOnClick();
 
     // State read by the sub-frame and tests.
     boost::shared_ptr<CJ2KImage> getImage() const { return m_image; }
@@ -177,6 +186,22 @@ protected:
     virtual LRESULT OnSetCursor(WPARAM wParam, LPARAM lParam, bool& handled);
     // Commands (grid commands, grid view commands); false leaves the id unhandled.
     virtual bool OnCommand(UINT id);
+    bool runCommand(UINT id);
+    // Clears the drag sums, then the frame's tool setter.
+    void setToolFromGrid(CJ2KFrame& frame, int tool, bool fireEvent);
+    static void checkRadio(const CJ2KFrame& frame, UINT first, UINT last, UINT id);
+    static void runViewCommand(CJ2KFrame& frame, UINT id);
+    static void toggleDisplayFlag(CJ2KFrame& frame, UINT id);
+    void selectVoiTable(int table);
+    void selectStamp(UINT id);
+    void prepareContextMenu(CJ2KFrame& frame);
+    void appendVoiMenu(HMENU menu, int tables, int selected);
+    static void prepareStampMenu(CJ2KFrame& frame);
+    // Takes this grid's VOI submenu out of the frame's menu before the grid goes.
+    void detachVoiMenu();
+    // The image's CImageBase when the image is open, else null.
+    CImageBase* openImageBase() const;
+    boost::shared_ptr<CJ2KFrame> lockFrame(int line) const;
 
     bool isCurrentTarget(const std::string& target) const;
     void drawLoadingMark(HDC dc);
@@ -211,6 +236,7 @@ protected:
     bool m_overlayFailed = false;
     std::unique_ptr<CJ2KToolTip> m_toolTip;
     HMENU m_voiMenu = nullptr;
+    int m_voiMenuTables = 0; // the VOI table count the submenu lists
 
     // ---- input ----------------------------------------------------------------
     POINT m_pressPoint = {0, 0};
@@ -218,4 +244,5 @@ protected:
     RECT m_dragRect = {0, 0, 0, 0};
     bool m_leftDown = false;
     bool m_rightDown = false;
+    POINT m_dragSum = {0, 0}; // window/level and zoom drags, summed until they apply
 };

@@ -71,6 +71,7 @@ LRESULT CJ2KGrid::OnDestroy()
 {
     if (m_toolTip && m_toolTip->m_hWnd)
         m_toolTip->DestroyWindow();
+    detachVoiMenu();
     if (m_decodeTimer && m_hWnd)
         KillTimer(m_hWnd, 1);
     m_decodeTimer = 0;

@@ -56,16 +56,16 @@ public:
     // Event raisers: synchronous, sinks in Advise order; booleans travel as 1 or 0.
     HRESULT Fire_OnSetWorkingTool(LONG tool) override;
     HRESULT Fire_OnSetHangingMode(LONG hangMode);
-    HRESULT Fire_OnSetSelectMode(LONG mode);
+    HRESULT Fire_OnSetSelectMode(LONG mode) override;
     HRESULT Fire_OnSetFitType(LONG type) override;
     HRESULT Fire_OnSetLayout(LONG rows, LONG columns);
     HRESULT Fire_OnTurn(LONG canGo);
     HRESULT Fire_OnTotalPagesChanged(LONG totalPages) override;
     HRESULT Fire_OnCurrentPageChanged(LONG currentPage) override;
     HRESULT Fire_OnImageStatusModified(VARIANT_BOOL modified);
-    HRESULT Fire_OnShowRuler(VARIANT_BOOL show);
-    HRESULT Fire_OnShowAnnotation(VARIANT_BOOL show);
-    HRESULT Fire_OnShowOverlay(VARIANT_BOOL show);
+    HRESULT Fire_OnShowRuler(VARIANT_BOOL show) override;
+    HRESULT Fire_OnShowAnnotation(VARIANT_BOOL show) override;
+    HRESULT Fire_OnShowOverlay(VARIANT_BOOL show) override;
     HRESULT Fire_OnInitFinished(VARIANT_BOOL finished);
     HRESULT Fire_OnLoadDataFinished(VARIANT_BOOL finished);
     HRESULT Fire_OnConfigStampFinished(VARIANT_BOOL finished);

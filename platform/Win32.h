@@ -346,6 +346,7 @@ struct MONITORINFO {
 #define TPM_NONOTIFY 0x0080L
 #define TPM_RETURNCMD 0x0100L
 #define TPM_VERTICAL 0x0040L
+#define TPM_VERPOSANIMATION 0x1000L
 
 // ---- rectangles ------------------------------------------------------------------
 BOOL IntersectRect(RECT* dst, const RECT* a, const RECT* b);
