@@ -121,13 +121,16 @@ public:
     std::string rulerLabel(bool vertical);
     // Registered with the annotations when an image opens.
     static void onAnnotationCreated(void* context);
-    // Commands and context menu (grid commands).
-    // The right click without a drag: the frame's menu, fitted to this cell's image, at
-    // the cursor; the tool is 0, without events, while it is up. The choice arrives later
-    // as WM_COMMAND.
-    void showContextMenu();
-    // The selection a click makes under the process-wide select mode, then a repaint.
+
+    // Input (grid input), also used by the commands.
+    // Clears the drag sums, then the frame sets the tool (and its cursor and menu mark).
+    void setWorkingTool(int tool, bool fireEvent);
+    // The select mode's selection for a click on this grid; every sub-frame repaints.
     void selectOnClick();
+    // The frame's context menu for this grid (grid commands): fitted to this cell's image,
+    // shown at the cursor with the tool 0 (no events) while it is up; the choice arrives
+    // later as WM_COMMAND.
+    void showContextMenu();
 
     // State read by the sub-frame and tests.
     boost::shared_ptr<CJ2KImage> getImage() const { return m_image; }
@@ -187,8 +190,6 @@ protected:
     // Commands (grid commands, grid view commands); false leaves the id unhandled.
     virtual bool OnCommand(UINT id);
     bool runCommand(UINT id);
-    // Clears the drag sums, then the frame's tool setter.
-    void setToolFromGrid(CJ2KFrame& frame, int tool, bool fireEvent);
     static void checkRadio(const CJ2KFrame& frame, UINT first, UINT last, UINT id);
     static void runViewCommand(CJ2KFrame& frame, UINT id);
     static void toggleDisplayFlag(CJ2KFrame& frame, UINT id);
@@ -201,7 +202,6 @@ protected:
     void detachVoiMenu();
     // The image's CImageBase when the image is open, else null.
     CImageBase* openImageBase() const;
-    boost::shared_ptr<CJ2KFrame> lockFrame(int line) const;
 
     bool isCurrentTarget(const std::string& target) const;
     void drawLoadingMark(HDC dc);
@@ -210,6 +210,7 @@ protected:
     void drawMagnifier(HDC dc);
     int workingTool() const;
     boost::shared_ptr<CJ2KSubFrame> lockSubFrame(int line, const char* message) const;
+    boost::shared_ptr<CJ2KFrame> lockFrame() const;
     template <typename Operation>
     void applyViewCommand(Operation operation);
 
@@ -242,7 +243,9 @@ protected:
     POINT m_pressPoint = {0, 0};
     POINT m_lastPoint = {0, 0};
     RECT m_dragRect = {0, 0, 0, 0};
+    // Movement summed until window/level or zoom applies.
+    int m_sumX = 0;
+    int m_sumY = 0;
     bool m_leftDown = false;
     bool m_rightDown = false;
-    POINT m_dragSum = {0, 0}; // window/level and zoom drags, summed until they apply
 };

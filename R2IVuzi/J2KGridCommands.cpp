@@ -84,36 +84,6 @@ void fillStampMenu(HMENU menu, const std::map<int, std::u16string>& names)
 
 } // namespace
 
-boost::shared_ptr<CJ2KFrame> CJ2KGrid::lockFrame(int line) const
-{
-    return lockSubFrame(line, "Parent Sub-frame invalid.")->getFrame();
-}
-
-void CJ2KGrid::setToolFromGrid(CJ2KFrame& frame, int tool, bool fireEvent)
-{
-    m_dragSum = POINT{0, 0};
-    frame.setWorkingTool(tool, fireEvent);
-}
-
-void CJ2KGrid::selectOnClick()
-{
-    boost::shared_ptr<CJ2KSubFrame> subFrame = lockSubFrame(__LINE__, "Parent Sub-frame invalid.");
-    boost::shared_ptr<CJ2KFrame> frame = subFrame->getFrame();
-    if (g_selectMode == 1 || g_selectMode == 2) {
-        frame->selectAll();
-    } else if (g_selectMode == 0 || g_selectMode == 3 || g_selectMode == 4) {
-        const bool ctrl = (GetAsyncKeyState(VK_LCONTROL) & 0x8000) || (GetAsyncKeyState(VK_RCONTROL) & 0x8000);
-        if (!g_linkFlag && !ctrl)
-            frame->deselectAll();
-        subFrame->setSelected(true);
-        if (g_selectMode == 0)
-            m_selected = true;
-        else
-            subFrame->selectAllGrids();
-    }
-    frame->repaint();
-}
-
 bool CJ2KGrid::OnCommand(UINT id)
 {
     // A command that fails is reported here: nothing up the window procedure expects one.
@@ -128,15 +98,15 @@ bool CJ2KGrid::OnCommand(UINT id)
 bool CJ2KGrid::runCommand(UINT id)
 {
     if (inRange(id, ID_TOOL_FIRST, ID_TOOL_LAST) || inRange(id, ID_ANN_TOOL_FIRST, ID_TOOL_STAMP)) {
-        boost::shared_ptr<CJ2KFrame> frame = lockFrame(__LINE__);
+        boost::shared_ptr<CJ2KFrame> frame = lockFrame();
         // The stamp root only opens its submenu: a hotkey on it sets no tool.
         if (id != ID_TOOL_STAMP)
-            setToolFromGrid(*frame, int(id - ID_TOOL_FIRST), true);
+            setWorkingTool(int(id - ID_TOOL_FIRST), true);
         checkRadio(*frame, ID_TOOL_FIRST, ID_TOOL_RADIO_LAST, id);
         return true;
     }
     if (inRange(id, ID_SELECT_FIRST, ID_SELECT_LAST)) {
-        boost::shared_ptr<CJ2KFrame> frame = lockFrame(__LINE__);
+        boost::shared_ptr<CJ2KFrame> frame = lockFrame();
         g_selectMode = int(id - ID_SELECT_FIRST);
         selectOnClick();
         checkRadio(*frame, ID_SELECT_FIRST, ID_SELECT_LAST, id);
@@ -145,7 +115,7 @@ bool CJ2KGrid::runCommand(UINT id)
         return true;
     }
     if (inRange(id, ID_FIT_FIRST, ID_FIT_LAST)) {
-        boost::shared_ptr<CJ2KFrame> frame = lockFrame(__LINE__);
+        boost::shared_ptr<CJ2KFrame> frame = lockFrame();
         const int type = kFitTypes[id - ID_FIT_FIRST];
         frame->setFitType(type);
         checkRadio(*frame, ID_FIT_FIRST, ID_FIT_LAST, id);
@@ -153,11 +123,11 @@ bool CJ2KGrid::runCommand(UINT id)
         return true;
     }
     if (inRange(id, ID_FLIP_HORIZONTAL, ID_ROTATE_CLOCKWISE)) {
-        runViewCommand(*lockFrame(__LINE__), id);
+        runViewCommand(*lockFrame(), id);
         return true;
     }
     if (inRange(id, ID_SHOW_OVERLAY, ID_SHOW_RULER)) {
-        toggleDisplayFlag(*lockFrame(__LINE__), id);
+        toggleDisplayFlag(*lockFrame(), id);
         return true;
     }
     if (inRange(id, ID_VOI_NONE, ID_VOI_LAST)) {
@@ -241,8 +211,8 @@ void CJ2KGrid::selectStamp(UINT id)
 {
     if (!openImageBase())
         return;
-    boost::shared_ptr<CJ2KFrame> frame = lockFrame(__LINE__);
-    setToolFromGrid(*frame, kStampTool, true);
+    boost::shared_ptr<CJ2KFrame> frame = lockFrame();
+    setWorkingTool(kStampTool, true);
     // Looked up, not indexed: a missing id must not add an empty stamp to the table.
     const std::map<int, std::u16string>& names = frame->getStampNames();
     const auto it = names.find(int(id));
@@ -256,13 +226,13 @@ void CJ2KGrid::showContextMenu()
 {
     // The chooser may run a modal loop: the grid and its frame stay alive until it returns.
     boost::shared_ptr<CJ2KGrid> self = shared_from_this();
-    boost::shared_ptr<CJ2KFrame> frame = lockFrame(__LINE__);
+    boost::shared_ptr<CJ2KFrame> frame = lockFrame();
     const HWND owner = m_hWnd;
     const HMENU menu = frame->getPopupMenu();
     if (!owner || !menu)
         return;
     const int32_t tool = frame->getWorkingTool();
-    setToolFromGrid(*frame, 0, false);
+    setWorkingTool(0, false);
     try {
         prepareContextMenu(*frame);
         POINT at = {0, 0};
@@ -275,10 +245,10 @@ void CJ2KGrid::showContextMenu()
         }
         TrackPopupMenu(menu, kTrackFlags, at.x, at.y, 0, owner, nullptr);
     } catch (...) {
-        setToolFromGrid(*frame, tool, false);
+        setWorkingTool(tool, false);
         throw;
     }
-    setToolFromGrid(*frame, tool, false);
+    setWorkingTool(tool, false);
 }
 
 void CJ2KGrid::prepareContextMenu(CJ2KFrame& frame)
@@ -305,16 +275,18 @@ void CJ2KGrid::appendVoiMenu(HMENU menu, int tables, int selected)
 {
     if (tables <= 0)
         return;
-    // Built for the table count of the image shown when it was built: another count, or a
-    // submenu that went with an earlier frame menu, gets a new one.
+    // The submenu lists the count it was built for: another image's count, or a submenu
+    // destroyed with an earlier frame menu, gets a new one.
     if (!m_voiMenu || !IsMenu(m_voiMenu) || m_voiMenuTables != tables) {
         if (m_voiMenu && IsMenu(m_voiMenu))
             DestroyMenu(m_voiMenu);
         m_voiMenu = CreatePopupMenu();
         m_voiMenuTables = tables;
         AppendMenuW(m_voiMenu, MF_STRING, ID_VOI_NONE, u"None");
-        for (int i = 1; i <= tables; ++i)
-            AppendMenuW(m_voiMenu, MF_STRING, UINT_PTR(ID_VOI_NONE + UINT(i)), utf8ToWide(std::to_string(i).c_str()).c_str());
+        for (int i = 1; i <= tables; ++i) {
+            const std::u16string text = utf8ToWide(std::to_string(i).c_str());
+            AppendMenuW(m_voiMenu, MF_STRING, UINT_PTR(ID_VOI_NONE + UINT(i)), text.c_str());
+        }
     }
     AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(m_voiMenu), kVoiText);
     CheckMenuRadioItem(menu, ID_VOI_NONE, ID_VOI_LAST, ID_VOI_NONE + UINT(std::max(selected, 0)), MF_BYCOMMAND);
@@ -356,4 +328,37 @@ void CJ2KGrid::detachVoiMenu()
     } catch (const CJ2KException&) {
         // The frame went first, and its menu with it.
     }
+}
+
+// ---- the grid-input helpers the commands share ------------------------------------------
+
+boost::shared_ptr<CJ2KFrame> CJ2KGrid::lockFrame() const
+{
+    return lockSubFrame(3610, "Parent Subframe invalid.")->getFrame();
+}
+
+void CJ2KGrid::setWorkingTool(int tool, bool fireEvent)
+{
+    m_sumX = m_sumY = 0;
+    lockFrame()->setWorkingTool(tool, fireEvent);
+}
+
+void CJ2KGrid::selectOnClick()
+{
+    boost::shared_ptr<CJ2KSubFrame> subFrame = lockSubFrame(3610, "Parent Subframe invalid.");
+    boost::shared_ptr<CJ2KFrame> frame = subFrame->getFrame();
+    const bool adding =
+        g_linkFlag || (GetAsyncKeyState(VK_LCONTROL) & 0x8000) || (GetAsyncKeyState(VK_RCONTROL) & 0x8000);
+    if (g_selectMode == 1 || g_selectMode == 2) {
+        frame->selectAll();
+    } else if (g_selectMode == 0 || g_selectMode == 3 || g_selectMode == 4) {
+        if (!adding)
+            frame->deselectAll();
+        subFrame->setSelected(true);
+        if (g_selectMode == 0)
+            m_selected = true;
+        else
+            subFrame->selectAllGrids();
+    }
+    frame->repaint();
 }

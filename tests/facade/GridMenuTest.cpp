@@ -157,7 +157,8 @@ protected:
     {
         for (const auto& s : control->getFrame()->getSubFrames()) {
             const std::string& t = s->getGrids().at(0)->getTarget();
-            if (name.empty() ? t.empty() : t.size() > name.size() && t.compare(t.size() - name.size(), name.size(), name) == 0)
+            const size_t n = name.size();
+            if (name.empty() ? t.empty() : t.size() > n && t.compare(t.size() - n, n, name) == 0)
                 return *s->getGrids()[0];
         }
         throw std::runtime_error("no grid shows " + name);
