@@ -82,6 +82,8 @@ protected:
         ASSERT_NE(mkdtemp(data.data()), nullptr);
         setenv("ORBEL_DRIVE_C", data.c_str(), 1);
         setenv("ORBEL_RESOURCES", ORBEL_SOURCE_DIR "/resources", 1);
+        // Clicks 600 ms apart never pair into double clicks; waits move the clock on.
+        platform::SetManualClock(100000);
         const std::string fixture = ORBEL_SOURCE_DIR "/tests/facade/menu_fixture.py";
         ASSERT_EQ(std::system((OrbelTest::pythonCommand(fixture) + " '" + data + "'").c_str()), 0);
         server = std::make_unique<OrbelTest::JpipTestServer>(data);
@@ -128,6 +130,7 @@ protected:
         platform::PumpPending();
         ModuleUnload();
         server.reset();
+        platform::UseRealClock();
         std::error_code ec;
         std::filesystem::remove_all(data, ec);
     }
@@ -137,20 +140,27 @@ protected:
         return "<root><stamps><item name=\"" + a + "\" data=\"424d01\"/><item/><item name=\"" + b +
                "\" data=\"424d02\"/></stamps></root>";
     }
+    // Pumps, moving the clock on while nothing comes, until done() holds; false after 60 s.
+    static bool until(const std::function<bool()>& done)
+    {
+        for (int i = 0; i < 1200; ++i) {
+            if (platform::PumpUntil([&] { return platform::PumpPending(), done(); }, 50))
+                return true;
+            platform::AdvanceClock(100);
+        }
+        return false;
+    }
     // Every image is open and presented, and no loader request or decoding is under way.
     void idle()
     {
-        ASSERT_TRUE(platform::PumpUntil(
-            [this] {
-                platform::PumpPending();
-                for (const auto& s : control->getFrame()->getSubFrames())
-                    for (const auto& g : s->getGrids())
-                        if (!g->getTarget().empty() && (!g->getImage() || !g->getImage()->isOpened() ||
-                                                        !g->getImage()->isPresented() || g->getAnimationTimer()))
-                            return false;
-                return !platform::ThreadHasPendingMessages();
-            },
-            30000));
+        ASSERT_TRUE(until([this] {
+            for (const auto& s : control->getFrame()->getSubFrames())
+                for (const auto& g : s->getGrids())
+                    if (!g->getTarget().empty() && (!g->getImage() || !g->getImage()->isOpened() ||
+                                                    !g->getImage()->isPresented() || g->getAnimationTimer()))
+                        return false;
+            return !platform::ThreadHasPendingMessages();
+        }));
     }
     // The grid whose target ends in name; "" the empty cell.
     CJ2KGrid& grid(const std::string& name)
@@ -172,9 +182,11 @@ protected:
         platform::InjectMouseMove((r.left + r.right) / 2, (r.top + r.bottom) / 2);
         answer = choice;
         const size_t before = shown.size();
+        platform::PumpPending();
+        platform::AdvanceClock(600);
         for (bool down : {true, false}) {
-            platform::PumpPending();
             platform::InjectButton(platform::MouseButton::Right, down);
+            platform::PumpPending();
         }
         platform::PumpPending();
         if (shown.size() == before) // while the right release does not open it
@@ -334,13 +346,10 @@ TEST_F(GridMenu, ViewCommandsPaintAsReferenceRuns)
 {
     // Both cells decode on their own: wait until they paint alike, and unlike before.
     auto settled = [this](const Pixels& before) {
-        return platform::PumpUntil(
-            [&] {
-                platform::PumpPending();
-                const Pixels a = cell(grid("ramp"));
-                return a != before && a == cell(grid("ramq"));
-            },
-            30000);
+        return until([&] {
+            const Pixels a = cell(grid("ramp"));
+            return a != before && a == cell(grid("ramq"));
+        });
     };
     open(grid("ramp"), 20001); // select mode 0: the ramp alone
     ASSERT_FALSE(grid("ramq").isSelected());
