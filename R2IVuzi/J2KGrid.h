@@ -199,6 +199,8 @@ protected:
     // Input helpers (grid input).
     boost::shared_ptr<CJ2KFrame> lockFrame() const;
     void beginPress(bool left, POINT point);
+    // The mouse to this grid and the cursor confined to its client area, or both freed.
+    void captureMouse();
     void endCapture();
     void dragLeft(int tool, POINT delta);
     void releaseLeft(int tool);

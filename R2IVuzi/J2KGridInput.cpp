@@ -152,6 +152,14 @@ void CJ2KGrid::beginPress(bool left, POINT point)
         m_savedTool = workingTool();
         m_rightPressPoint = point;
     }
+    captureMouse();
+    guarded("selectOnClick", [&] { selectOnClick(); });
+    if (left)
+        m_dragRect = RECT{0, 0, 0, 0};
+}
+
+void CJ2KGrid::captureMouse()
+{
     RECT client = {0, 0, 0, 0};
     GetClientRect(m_hWnd, &client);
     POINT topLeft = {client.left, client.top}, bottomRight = {client.right, client.bottom};
@@ -160,9 +168,6 @@ void CJ2KGrid::beginPress(bool left, POINT point)
     const RECT screen = {topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
     SetCapture(m_hWnd);
     ClipCursor(&screen);
-    guarded("selectOnClick", [&] { selectOnClick(); });
-    if (left)
-        m_dragRect = RECT{0, 0, 0, 0};
 }
 
 void CJ2KGrid::endCapture()
@@ -290,9 +295,12 @@ LRESULT CJ2KGrid::OnLButtonUp(WPARAM, LPARAM lParam)
     guarded("OnLButtonUp", [&] { releaseLeft(workingTool()); });
     m_previousPoint = m_lastPoint;
     m_leftDown = false;
-    // A right button still down keeps the capture for its own release.
+    // A right button still down keeps the capture for its own release, even when the
+    // annotation layer, which sees the release first, let it go.
     if (!m_rightDown)
         endCapture();
+    else if (GetCapture() != m_hWnd)
+        captureMouse();
     return 0;
 }
 

@@ -4,7 +4,7 @@
   input_fixture.py OUTDIR
 
 OUTDIR/images/<name>_1.jp2 for the JPIP test server; OUTDIR/pssi.xml (object base "@BASE@",
-one series per cell of a 2 x 2 layout: three CT images, an 8-bit RGB, an 8-bit ramp whose
+one series per cell of a 2 x 2 layout: three 256 x 256 CT images, an 8-bit RGB, an 8-bit ramp whose
 value is its column; the fourth cell stays empty); config.xml, stamps.xml; and ct1_hu.raw,
 pydicom's Hounsfield values of the first CT (little-endian int16, row by row).
 """
@@ -30,7 +30,7 @@ def compress(out, name, planes, bits, levels):
             f.write(p.astype(">u2" if bits > 8 else "u1").tobytes())
     fmt = "%d,%d,%d,%s" % (w, h, len(planes), ",".join(["%d,u@1x1" % bits] * len(planes)))
     subprocess.run(["opj_compress", "-i", raw, "-F", fmt, "-o", os.path.join(out, name + "_1.jp2"), "-n",
-                    str(levels)], check=True, **QUIET)
+                    str(levels), "-PLT"], check=True, **QUIET)
     os.remove(raw)
 
 
@@ -77,14 +77,14 @@ def make(out):
     images = os.path.join(out, "images")
     os.makedirs(images, exist_ok=True)
     rng = np.random.default_rng(40)
-    y, x = np.mgrid[0:128, 0:128]
+    y, x = np.mgrid[0:256, 0:256]
     for k in (1, 2, 3):
-        ct = np.rint(np.clip(1024 + 600 * np.sin(x / (9.0 + k)) * np.cos(y / 13.0) + rng.normal(0, 30, x.shape),
+        ct = np.rint(np.clip(1024 + 600 * np.sin(x / (18.0 + 2 * k)) * np.cos(y / 26.0) + rng.normal(0, 30, x.shape),
                              0, 4095)).astype(np.uint16)
-        compress(images, "ct%d" % k, [ct], 16, 5)
+        compress(images, "ct%d" % k, [ct], 16, 6)
         if k == 1:
             hounsfield(out, ct)
-    compress(images, "rgb", [(x * 2 + c * 40) % 256 for c in range(3)], 8, 4)
+    compress(images, "rgb", [(x + c * 40)[::2, ::2] % 256 for c in range(3)], 8, 4)
     compress(images, "ramp", [np.tile(np.arange(256), (64, 1))], 8, 4)
     ct_tags = [tag(0x28, 0x4, "MONOCHROME2"), tag(0x28, 0x103, "0"), tag(0x28, 0x1052, "-1024"),
                tag(0x28, 0x1053, "1"), tag(0x28, 0x1050, "40"), tag(0x28, 0x1051, "400"), luts(0x3010, 2, 4)]
