@@ -130,7 +130,7 @@ TEST_F(ControlWindow, KeepsTheFrameOverItsClientAreaAndIsBlackBeforeIt)
 
     load();
     MoveWindow(window, 0, 0, 360, 280, TRUE);
-    pump();
+    ASSERT_TRUE(settle());
     RECT r = {};
     GetWindowRect(frame().m_hWnd, &r);
     EXPECT_EQ(r.right - r.left, 360);

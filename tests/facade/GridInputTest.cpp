@@ -213,7 +213,10 @@ TEST_F(GridInput, RegionWindowPixelValueAndMagnifierTools)
         drag(at(ct), {{2, 2}}, false);
         EXPECT_EQ(GetCursor(), nullptr);
         EXPECT_EQ(frame().getMagnification(), 2 << (tool - 7));
-        EXPECT_GT(green(pixels(ct.m_hWnd)), 0);
+        const Pixels shown = pixels(ct.m_hWnd);
+        EXPECT_GT(green(shown), 0);
+        move(at(ct, -40, 0));
+        EXPECT_NE(pixels(ct.m_hWnd), shown);  // the box follows the pointer to the edge
         button(false);
         EXPECT_EQ(green(pixels(ct.m_hWnd)), 0);
     }
