@@ -307,3 +307,12 @@ TEST_F(GridInput, KeysBecomeHotkeyCommandsDumpsAndArrowPans)
     ASSERT_TRUE(settle());
     EXPECT_EQ(pixels(grid(0, 0).m_hWnd), expected);
 }
+
+TEST_F(GridInput, AnAnnotationCreatedSelectsToolEleven)
+{
+    control->SetWorkingTool(16);
+    sink.events.clear();
+    drag(at(grid(0, 0), -20, -10), {{10, 5}, {30, 10}});
+    EXPECT_EQ(sink.events, std::vector<std::string>{"SetWorkingTool(11)"});
+    EXPECT_EQ(frame().getWorkingTool(), 11);
+}
