@@ -134,6 +134,7 @@ void CJ2KSubFrame::refreshGrids()
     showPosition(page);
     for (const auto& grid : m_grids)
         grid->showStackItem(grid->getStackManager()->currentItem());
+    updateScrollBar();
 }
 
 int CJ2KSubFrame::findInStacks(int key, const TiXmlNode* node, boost::shared_ptr<CJ2KGrid>* found) const

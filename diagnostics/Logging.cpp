@@ -1,4 +1,5 @@
 #include "diagnostics/Logging.h"
+#include "platform/ModuleStartup.h"
 
 #include "platform/Kernel.h"
 
@@ -133,6 +134,16 @@ void initLogFile(const WCHAR* path, int toFile, int lockMode, int append)
     }
     openLocked(f);
 }
+
+// The record lives in static storage, but its path is on the heap: a module that is
+// unloaded closes the file and frees the path, or the path would outlive every pointer
+// to it.
+const StartupRegistrar kLogFileRelease(0, 4, "log file", nullptr, [] {
+    LogFile& f = logFile();
+    boost::lock_guard<boost::mutex> guard(f.lock);
+    closeLocked(f);
+    std::u16string().swap(f.path);
+});
 
 void closeLogFile()
 {

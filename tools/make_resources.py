@@ -2,6 +2,9 @@
 """Writes the grid's bitmaps: 229 (loading failed) and 240-247 (the frames of the loading
 animation), 24-bit BMPs drawn on black, which painting treats as transparent; and 226, the
 overlay's picture item, drawn on pure green, its transparent colour.
+The sub-frame scroll bar's bitmaps 209-223 (normal, pressed, spare and single-page sets;
+the frame sizes the bar's column by the width of the up arrow 212, so arrows are 16 wide)
+and the tool cursors cursors/1000-1009.cur and 1011-1018.cur (tool 10 has none).
 
     make_resources.py [resources-folder]   (default: the project's resources/)
 """
@@ -79,6 +82,106 @@ def picture():
     return p
 
 
+BAR = 16  # the scroll bar's width: arrows, track and thumb
+
+
+def shade(colour, factor):
+    return tuple(int(c * factor) for c in colour)
+
+
+def bar_track(fill, edge):
+    """Vertical strips only, so stretching keeps its look."""
+    return [[edge if x in (0, BAR - 1) else fill for x in range(BAR)] for _ in range(BAR)]
+
+
+def bar_thumb(fill, edge):
+    return [[edge if x in (0, BAR - 1) or y in (0, BAR - 1) else fill for x in range(BAR)] for y in range(BAR)]
+
+
+def bar_arrow(fill, edge, glyph, up):
+    """A framed button holding a triangle pointing up or down."""
+    p = bar_thumb(fill, edge)
+    for row in range(5):  # the triangle's rows, tip first
+        y = 5 + row if up else BAR - 6 - row
+        for x in range(BAR // 2 - 1 - row, BAR // 2 + 1 + row):
+            p[y][x] = glyph
+    return p
+
+
+def scroll_bar_set(factor):
+    """Thumb, down arrow, track, up arrow (in the order of their ids) scaled by factor."""
+    fill, edge, glyph = shade((192, 192, 192), factor), shade((96, 96, 96), factor), shade((40, 40, 40), factor)
+    return [bar_thumb(shade((128, 128, 128), factor), edge), bar_arrow(fill, edge, glyph, False),
+            bar_track(shade((224, 224, 224), factor), shade((176, 176, 176), factor)), bar_arrow(fill, edge, glyph, True)]
+
+
+def scroll_bar():
+    normal, pressed = scroll_bar_set(1.0), scroll_bar_set(0.8)
+    flat, faint = (208, 208, 208), (176, 176, 176)
+    images = dict(zip(range(209, 213), normal))
+    # The pressed set's ids run thumb, down, up, track.
+    images.update(zip(range(213, 217), (pressed[0], pressed[1], pressed[3], pressed[2])))
+    images.update(zip(range(217, 221), normal))  # loaded with the others, never drawn
+    images[221] = bar_arrow(flat, flat, faint, False)
+    images[222] = bar_track(flat, flat)
+    images[223] = bar_arrow(flat, flat, faint, True)
+    return images
+
+
+# 3 x 5 digits, rows top first, for telling the tool cursors apart.
+DIGITS = ["111101101101111", "010110010010111", "111001111100111", "111001111001111", "101101111001001",
+          "111100111001111", "111100111101111", "111001001001001", "111101111101111", "111101111001111"]
+CURSOR = 32
+
+
+def cur(black, white, hotspot):
+    """A monochrome 32 x 32 .cur: black and white are sets of (x, y); the rest is transparent."""
+    row_bytes = CURSOR // 8
+    xor, mask = bytearray(), bytearray()
+    for y in range(CURSOR - 1, -1, -1):  # bottom-up
+        x_row, m_row = bytearray(row_bytes), bytearray(row_bytes)
+        for x in range(CURSOR):
+            bit = 0x80 >> (x % 8)
+            if (x, y) in white:
+                x_row[x // 8] |= bit
+            elif (x, y) not in black:
+                m_row[x // 8] |= bit
+        xor += x_row
+        mask += m_row
+    palette = bytes((0, 0, 0, 0, 255, 255, 255, 0))
+    info = struct.pack("<IiiHHIIiiII", 40, CURSOR, 2 * CURSOR, 1, 1, 0, len(xor) + len(mask), 0, 0, 2, 0)
+    image = info + palette + bytes(xor) + bytes(mask)
+    directory = struct.pack("<HHH", 0, 2, 1)
+    entry = struct.pack("<BBBBHHII", CURSOR, CURSOR, 0, 0, hotspot[0], hotspot[1], len(image), 6 + 16)
+    return directory + entry + image
+
+
+def outlined(points):
+    """Black points with a white rim, so the glyph shows on any image."""
+    black = set(points)
+    white = {(x + dx, y + dy) for x, y in black for dx in (-1, 0, 1) for dy in (-1, 0, 1)}
+    return black, {(x, y) for x, y in white - black if 0 <= x < CURSOR and 0 <= y < CURSOR}
+
+
+# The plain pointer: W white rim, B black body.
+ARROW = ["W", "WW", "WBW", "WBBW", "WBBBW", "WBBBBW", "WBBBBBW", "WBBBBBBW", "WBBBBBBBW", "WBBBBBBBBW",
+         "WBBBBBBBBBW", "WBBBBBWWWWW", "WBBWBBW", "WBW WBBW", "WW  WBBW", "W    WBBW", "     WBBW", "      WW"]
+
+
+def tool_cursor(tool):
+    """Tool 0, the plain pointer, is an arrow; the others a cross hair with the tool's number."""
+    if tool == 0:
+        black = {(x, y) for y, row in enumerate(ARROW) for x, c in enumerate(row) if c == "B"}
+        white = {(x, y) for y, row in enumerate(ARROW) for x, c in enumerate(row) if c == "W"}
+        return cur(black, white, (0, 0))
+    points = [(15, y) for y in range(6, 25) if abs(y - 15) > 1] + [(x, 15) for x in range(6, 25) if abs(x - 15) > 1]
+    for i, ch in enumerate(str(tool)):
+        bits = DIGITS[int(ch)]
+        points += [(19 + 4 * i + k % 3, 19 + k // 3) for k in range(15) if bits[k] == "1"]
+    black, white = outlined(points)
+    return cur(black, white, (15, 15))
+
+
 def main():
     root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "resources")
     folder = os.path.join(root, "bitmaps")
@@ -89,6 +192,14 @@ def main():
     for ident, pixels in images.items():
         with open(os.path.join(folder, "%d.bmp" % ident), "wb") as f:
             f.write(bmp(pixels, SIZE, SIZE))
+    for ident, pixels in scroll_bar().items():
+        with open(os.path.join(folder, "%d.bmp" % ident), "wb") as f:
+            f.write(bmp(pixels, BAR, BAR))
+    cursors = os.path.join(root, "cursors")
+    os.makedirs(cursors, exist_ok=True)
+    for tool in list(range(10)) + list(range(11, 19)):
+        with open(os.path.join(cursors, "%d.cur" % (1000 + tool)), "wb") as f:
+            f.write(tool_cursor(tool))
 
 
 if __name__ == "__main__":
