@@ -138,10 +138,6 @@ TEST_F(ViewerCommands, ContextMenuToolsAndCursors)
     EXPECT_EQ(GetMenuState(menu, 10012, MF_BYCOMMAND) & MF_CHECKED, 0u);
 
     // Only tool 10 (no tool) goes without a cursor resource.
-    const std::string resources = drive + "/resources";
-    std::filesystem::create_directories(resources + "/cursors");
-    std::ofstream(resources + "/cursors/1012.cur") << "cursor";
-    setenv("ORBEL_RESOURCES", resources.c_str(), 1);
     for (int tool : {12, 10}) {
         EXPECT_EQ(control->SetWorkingTool(tool), S_OK);
         EXPECT_EQ(frame().getToolCursor() != nullptr, tool == 12) << tool;
