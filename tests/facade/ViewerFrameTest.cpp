@@ -199,15 +199,16 @@ TEST_F(ViewerFrame, ShrinkGrowBackAndReassign)
         EXPECT_NE(std::find(again.begin(), again.end(), s), again.end());
     EXPECT_EQ(subLayouts(), before);
 
-    // As many cells in other rows: the same sub-frames and windows, placed anew.
+    // 2 x 3 to 3 x 2: the same sub-frames and windows, placed anew.
+    ASSERT_EQ(control->SetLayout(2, 3), S_OK);
+    const CJ2KFrame::SubFrames six = frame().getSubFrames();
     sink.take();
-    ASSERT_EQ(control->SetLayout(1, 9), S_OK);
-    EXPECT_EQ(frame().getSubFrames(), again);
-    for (const auto& s : again)
+    ASSERT_EQ(control->SetLayout(3, 2), S_OK);
+    EXPECT_EQ(frame().getSubFrames(), six);
+    for (const auto& s : six)
         EXPECT_TRUE(IsWindow(s->m_hWnd) && IsWindow(s->getScrollBarWindow()));
-    for (int i = 0; i < 9; ++i)
-        EXPECT_EQ(positions()[size_t(i)], std::make_pair(i, 0));
-    EXPECT_EQ(sink.take(), Events{"TotalPagesChanged(1)"});
+    EXPECT_EQ(positions(), (std::vector<std::pair<int, int>>{{0, 0}, {1, 0}, {0, 1}, {1, 1}, {0, 2}, {1, 2}}));
+    EXPECT_EQ(sink.take(), Events{"TotalPagesChanged(2)"});
 }
 
 TEST_F(ViewerFrame, ThreeColumnsOf301Pixels)
