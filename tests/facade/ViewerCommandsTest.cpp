@@ -231,3 +231,24 @@ TEST_F(ViewerCommands, SetLayoutFromTotalPagesEventDuringLoadData)
     EXPECT_EQ(control->TurnLayoutPage(VARIANT_FALSE), S_OK);
     EXPECT_EQ(shownAt(0, 0), "1.1.1.1.2");
 }
+
+// What a page may hand the control that the viewer must survive: a layout far beyond any
+// screen, a configuration value that is no number, and working roots in a document that
+// did not parse.
+TEST_F(ViewerCommands, OutsizedLayoutsBadValuesAndBrokenDocumentsAreContained)
+{
+    ASSERT_EQ(init(config("<hangmode>1</hangmode><maxlayout>x</maxlayout><selectmode>3</selectmode>")), S_OK);
+    EXPECT_EQ(records(), Events{"ERROR Invalid configuration value: maxlayout"});
+    EXPECT_EQ(g_selectMode, 3); // the keys after the bad one are still read
+    EXPECT_NE(frame().getPopupMenu(), nullptr);
+
+    ASSERT_EQ(loadData(makePssi(images(2))), S_OK);
+    EXPECT_EQ(control->SetLayout(1000, 3), S_OK);
+    EXPECT_EQ(frame().getRows(), kMaxLayoutSide);
+    EXPECT_EQ(frame().getSubFrames().size(), size_t(kMaxLayoutSide) * 3);
+    EXPECT_EQ(control->SetSubLayout(1, 1000), S_OK);
+    EXPECT_EQ(at(0, 0)->getSubColumns(), kMaxLayoutSide);
+
+    EXPECT_EQ(loadData("<Root><broken>"), S_FALSE);
+    EXPECT_EQ(workingRoot("", "", "", ""), S_FALSE);
+}
