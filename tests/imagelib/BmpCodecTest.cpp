@@ -202,11 +202,11 @@ TEST(BmpHostile, MalformedFiles)
     RxImage rle;
     ASSERT_TRUE(Decode(rle, rows[0].file));
     EXPECT_EQ(rle.GetPixelIndex(2, 1), 9) << "the runs inside the image still land";
-    Bytes runs = palette16; // a run filling row 0, one passing row 1's end, then row 2
+    Bytes runs = palette16; // a run filling row 0, one passing row 1's end (cut there), then row 2
     runs.insert(runs.end(), {4, 1, 0, 0, 5, 2, 0, 0, 4, 3});
     ASSERT_TRUE(Decode(rle, Bmp(4, 3, 8, 1, runs, 16)));
     EXPECT_EQ(std::vector<int>({rle.GetPixelIndex(3, 0), rle.GetPixelIndex(3, 1), rle.GetPixelIndex(0, 2)}),
-              std::vector<int>({1, 2, 0}));
+              std::vector<int>({1, 2, 3}));
 }
 
 // Other writers' files read as the tools agree, by type and by detection; every prefix
