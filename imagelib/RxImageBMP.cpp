@@ -161,20 +161,24 @@ public:
     }
     void Put8(int64_t x, int64_t y, long value) const
     {
-        if (Inside(x, y))
+        if (Inside(x, y, x))
             bits[y * eff + x] = BYTE(value);
     }
     // 4-bit pixel: the high nibble of its byte for even x.
     void Put4(int64_t x, int64_t y, long value) const
     {
-        if (!Inside(x, y))
+        if (!Inside(x, y, x / 2))
             return;
         BYTE& b = bits[y * eff + x / 2];
         b = (x & 1) ? BYTE((b & 0xF0) | (value & 0x0F)) : BYTE((b & 0x0F) | (value & 0x0F) << 4);
     }
 
 private:
-    bool Inside(int64_t x, int64_t y) const { return x >= 0 && x < width && y >= 0 && y < height; }
+    // Also inside the row's bytes: run-length 8-bit data may come with a 1- or 4-bit image.
+    bool Inside(int64_t x, int64_t y, int64_t byte) const
+    {
+        return x >= 0 && x < width && byte < eff && y >= 0 && y < height;
+    }
     BYTE* bits;
     int64_t eff, width, height;
 };
