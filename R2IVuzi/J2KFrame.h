@@ -68,7 +68,9 @@ enum : UINT {
 
 const int kStampTool = 18;
 const int kNoTool = 10;
-const UINT kScrollBarBitmap = 212;  // its width is the scroll bar column's
+const UINT kScrollBarBitmap = 212;
+// The most rows or columns a layout or sub-layout takes.
+const int kMaxLayoutSide = 16;  // its width is the scroll bar column's
 
 class CJ2KFrame : public CWindowImplBase, public boost::enable_shared_from_this<CJ2KFrame> {
 public:
