@@ -68,9 +68,12 @@ enum : UINT {
 
 const int kStampTool = 18;
 const int kNoTool = 10;
-const UINT kScrollBarBitmap = 212;
+const UINT kScrollBarBitmap = 212;  // its width is the scroll bar column's
 // The most rows or columns a layout or sub-layout takes.
-const int kMaxLayoutSide = 16;  // its width is the scroll bar column's
+const int kMaxLayoutSide = 16;
+// The wheel step, which is the magnifier's factor, stays within these.
+const int32_t kMinWheelStep = 1;
+const int32_t kMaxWheelStep = 16;
 
 class CJ2KFrame : public CWindowImplBase, public boost::enable_shared_from_this<CJ2KFrame> {
 public:
@@ -94,9 +97,9 @@ public:
     boost::shared_ptr<CJ2KAnnotationLoader> getAnnotationLoader() const { return m_annotationLoader; }
     IJ2KFrameOwner* getOwner() const { return m_owner; }
     // The magnifier's factor is the wheel step: a magnifier tool's press sets it, the
-    // wheel moves it while the button is held. Kept within 1 to 16.
+    // wheel moves it while the button is held.
     int32_t getWheelStep() const { return m_wheelStep; }
-    void setWheelStep(int32_t step) { m_wheelStep = std::min(16, std::max(1, step)); }
+    void setWheelStep(int32_t step) { m_wheelStep = std::min(kMaxWheelStep, std::max(kMinWheelStep, step)); }
     int32_t getMagnification() const { return m_wheelStep; }
     void setMagnification(int32_t factor) { setWheelStep(factor); }
 

@@ -30,7 +30,10 @@ enum Tool {
     kRegionWindowTool = 4,
     kPixelValueTool = 5,
     kZoomRectTool = 6,
+    kFirstMagnifierTool = 7,
+    kLastMagnifierTool = 9,
     kFirstAnnotationTool = 11,
+    kLastAnnotationTool = 18,
 };
 
 // Summed movement at which a window/level or zoom step applies.
@@ -42,8 +45,10 @@ const float kZoomPerPixel = 1.005f;
 const int kCornerBoxSide = 32;
 const int kCornerBoxInset = 2;
 
-bool isMagnifier(int tool) { return tool >= 7 && tool <= 9; }
-bool isAnnotationTool(int tool) { return tool >= 11 && tool <= 18; }
+bool isMagnifier(int tool) { return tool >= kFirstMagnifierTool && tool <= kLastMagnifierTool; }
+bool isAnnotationTool(int tool) { return tool >= kFirstAnnotationTool && tool <= kLastAnnotationTool; }
+// The magnifier tools start at the factors 2, 4 and 8.
+int initialMagnification(int tool) { return 2 << (tool - kFirstMagnifierTool); }
 bool keyDown(int vk) { return (GetAsyncKeyState(vk) & 0x8000) != 0; }
 bool ctrlDown() { return keyDown(VK_LCONTROL) || keyDown(VK_RCONTROL); }
 POINT pointOf(LPARAM lParam) { return POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}; }
@@ -209,7 +214,7 @@ LRESULT CJ2KGrid::OnLButtonDown(WPARAM, LPARAM lParam)
             showPixelValue();
         } else if (isMagnifier(tool) && m_image) {
             m_savedCursor = SetCursor(nullptr);
-            lockFrame()->setMagnification(2 << (tool - 7));
+            lockFrame()->setMagnification(initialMagnification(tool));
         }
     });
     return 0;

@@ -3,7 +3,6 @@
 // pre-translated before the container dispatches them.
 #include "facade/OrbelViewer.h"
 
-#include "R2IVuzi/J2KSubFrame.h"
 #include "annotation/OrbelAnnWrapper.h"
 #include "platform/Gdi.h"
 
@@ -13,6 +12,7 @@ namespace {
 const DWORD kKeyRepeatMs = 350;
 // The wheel never takes the magnifier below this step (it stops there going down).
 const int32_t kWheelFloor = 2;
+const int32_t kPanTool = 3;
 
 bool isMagnifierTool(int32_t tool) { return tool >= 7 && tool <= 9; }
 
@@ -118,7 +118,7 @@ bool COrbelViewer::PreTranslateAccelerator(MSG* msg)
     const boost::shared_ptr<CJ2KFrame> frame = m_frame;
     // Only a key press pages: a release or a character with the same code must not.
     const bool press = msg->message == WM_KEYDOWN || msg->message == WM_SYSKEYDOWN;
-    if (frame && press && frame->getWorkingTool() != 3 && (msg->wParam == VK_PRIOR || msg->wParam == VK_NEXT)) {
+    if (frame && press && frame->getWorkingTool() != kPanTool && (msg->wParam == VK_PRIOR || msg->wParam == VK_NEXT)) {
         if (HWND target = frame->lastSelectedWindow())
             SendMessageW(target, WM_VSCROLL, msg->wParam == VK_PRIOR ? SB_LINEUP : SB_LINEDOWN, 0);
         return true;
