@@ -119,22 +119,23 @@ TEST_F(ControlWindow, WheelPagesTheSelectionOrStepsTheMagnifier)
 
 TEST_F(ControlWindow, KeepsTheFrameOverItsClientAreaAndIsBlackBeforeIt)
 {
-    HDC dc = GetDC(window);
-    const RECT all = {0, 0, 400, 300};
+    HDC dc = GetDC(parent);
+    const RECT all = {0, 0, 240, 180};
     FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    ReleaseDC(window, dc);
-    MoveWindow(window, 0, 0, 300, 200, TRUE);
+    ReleaseDC(parent, dc);
+    MoveWindow(window, 0, 0, 200, 150, TRUE);
     const Pixels before = pixels(window);
-    EXPECT_EQ(before.size(), 300u * 200u);
+    EXPECT_EQ(before.size(), 200u * 150u);
     EXPECT_TRUE(std::all_of(before.begin(), before.end(), [](uint32_t p) { return p == 0; }));
+    EXPECT_EQ(pixels(parent).back(), 0xFFFFFFu);  // beside the control, still white
 
     load();
-    MoveWindow(window, 0, 0, 360, 280, TRUE);
+    MoveWindow(window, 0, 0, 230, 170, TRUE);
     ASSERT_TRUE(settle());
     RECT r = {};
     GetWindowRect(frame().m_hWnd, &r);
-    EXPECT_EQ(r.right - r.left, 360);
-    EXPECT_EQ(r.bottom - r.top, 280);
+    EXPECT_EQ(r.right - r.left, 230);
+    EXPECT_EQ(r.bottom - r.top, 170);
     for (int c = 0; c < 2; ++c)
         for (int row = 0; row < 2; ++row)
             spy(grid(c, row).m_hWnd);

@@ -244,8 +244,10 @@ TEST_F(GridInput, SelectionByModeAndDoubleClicks)
     int mode = -1;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.mode != mode)
-            control->SetSelectMode(mode = c.mode);  // which deselects
+        if (c.mode != mode) {
+            control->SetSelectMode(mode = c.mode);
+            frame().deselectAll();  // each mode starts from nothing selected
+        }
         control->SetLink(c.link ? VARIANT_TRUE : VARIANT_FALSE);
         if (c.ctrl)
             key(VK_LCONTROL);
