@@ -18,6 +18,7 @@
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -72,6 +73,11 @@ enum : UINT {
 const int kStampTool = 18;
 const int kNoTool = 10;
 const UINT kScrollBarBitmap = 212;  // its width is the scroll bar column's
+// The most rows or columns a layout or sub-layout takes.
+const int kMaxLayoutSide = 16;
+// The wheel step, which is the magnifier's factor, stays within these.
+const int32_t kMinWheelStep = 1;
+const int32_t kMaxWheelStep = 16;
 
 class CJ2KFrame : public CWindowImplBase, public boost::enable_shared_from_this<CJ2KFrame> {
 public:
@@ -94,10 +100,12 @@ public:
     boost::shared_ptr<CJ2KImageLoaderMgr> getImageLoaderMgr() const { return m_loaderMgr; }
     boost::shared_ptr<CJ2KAnnotationLoader> getAnnotationLoader() const { return m_annotationLoader; }
     IJ2KFrameOwner* getOwner() const { return m_owner; }
+    // The magnifier's factor is the wheel step: a magnifier tool's press sets it, the
+    // wheel moves it while the button is held.
     int32_t getWheelStep() const { return m_wheelStep; }
-    void setWheelStep(int32_t step) { m_wheelStep = step; }
-    int32_t getMagnification() const { return m_magnification; }
-    void setMagnification(int32_t factor) { m_magnification = factor; }
+    void setWheelStep(int32_t step) { m_wheelStep = std::min(kMaxWheelStep, std::max(kMinWheelStep, step)); }
+    int32_t getMagnification() const { return m_wheelStep; }
+    void setMagnification(int32_t factor) { setWheelStep(factor); }
 
     // ---- configuration, tools, menu (J2KFrameConfig.cpp) ----------------------
     void applyConfiguration();
@@ -221,5 +229,4 @@ private:
     HCURSOR m_toolCursor = nullptr;
     IJ2KFrameOwner* m_owner;
     int32_t m_wheelStep = 2;
-    int32_t m_magnification = 2;
 };

@@ -4,8 +4,11 @@
 #include "R2IVuzi/PssiXmlDao.h"
 #include "R2IVuzi/StartupValues.h"
 #include "annotation/OrbelAnnWrapper.h"
+#include "diagnostics/Logging.h"
 #include "platform/ModuleStartup.h"
 #include "platform/Win32.h"
+
+ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KFrame")
 
 namespace {
 
@@ -29,25 +32,55 @@ int CJ2KFrame::annotationToolOf(int32_t tool)
     }
 }
 
+namespace {
+
+// Reads one setting; a value that does not convert is logged by its key and the setting
+// keeps what it had, so one bad value neither stops Init nor leaves the rest unread.
+template <typename Apply>
+void readSetting(const char* key, Apply apply)
+{
+    try {
+        apply();
+    } catch (const std::exception&) {
+        ORBEL_LOG(ERROR) << "Invalid configuration value: " << key;
+    }
+}
+
+} // namespace
+
 void CJ2KFrame::applyConfiguration()
 {
     // A key that is missing keeps the setting it had.
-    if (auto mode = m_dao->getWorkingMode())
-        g_workingSetMode = *mode;
-    if (auto maxLayout = m_dao->getMaxLayout())
-        GetMaxLayoutMap()[0] = {*maxLayout, *maxLayout};
-    if (auto mode = m_dao->getHangMode())
-        g_hangingMode = *mode;
-    if (auto language = m_dao->getLanguage())
-        GetAnnotationLanguage() = *language;
-    if (auto tool = m_dao->getWorkingTool(); tool && *tool != -1)
-        setWorkingTool(*tool, true);
-    if (auto tool = m_dao->getAnnTool(); tool && *tool != -1)
-        setWorkingTool(*tool, true);
-    if (auto mode = m_dao->getSelectMode())
-        g_selectMode = *mode;
-    g_retryCount = m_dao->getRetryTimes();
-    g_packetSize = m_dao->getPacketSize();
+    readSetting("workingmode", [&] {
+        if (auto mode = m_dao->getWorkingMode())
+            g_workingSetMode = *mode;
+    });
+    readSetting("maxlayout", [&] {
+        if (auto maxLayout = m_dao->getMaxLayout())
+            GetMaxLayoutMap()[0] = {*maxLayout, *maxLayout};
+    });
+    readSetting("hangmode", [&] {
+        if (auto mode = m_dao->getHangMode())
+            g_hangingMode = *mode;
+    });
+    readSetting("language", [&] {
+        if (auto language = m_dao->getLanguage())
+            GetAnnotationLanguage() = *language;
+    });
+    readSetting("workingtool", [&] {
+        if (auto tool = m_dao->getWorkingTool(); tool && *tool != -1)
+            setWorkingTool(*tool, true);
+    });
+    readSetting("anntool", [&] {
+        if (auto tool = m_dao->getAnnTool(); tool && *tool != -1)
+            setWorkingTool(*tool, true);
+    });
+    readSetting("selectmode", [&] {
+        if (auto mode = m_dao->getSelectMode())
+            g_selectMode = *mode;
+    });
+    readSetting("retrytimes", [&] { g_retryCount = m_dao->getRetryTimes(); });
+    readSetting("packetsize", [&] { g_packetSize = m_dao->getPacketSize(); });
 }
 
 void CJ2KFrame::setWorkingTool(int32_t tool, bool fireEvent)

@@ -19,11 +19,12 @@ namespace {
 const int kWorkingRootsMode = 6;
 
 // A layout side below 1 counts as 1: a frame always shows at least one cell, and paging
-// never divides by zero cells.
+// never divides by zero cells. A page may ask for any size; past kMaxLayoutSide the cells
+// (each with windows and grids) would exhaust the process long before they could be seen.
 std::pair<int32_t, int32_t> frameLayout()
 {
     auto entry = GetLayoutMap()[0];
-    return {std::max(entry.first, 1), std::max(entry.second, 1)};
+    return {std::clamp(entry.first, 1, kMaxLayoutSide), std::clamp(entry.second, 1, kMaxLayoutSide)};
 }
 
 int cellEdge(int from, int to, int n, int i)

@@ -119,8 +119,10 @@ public:
     static int rulerTextSize(int viewHeight, double textScale);
     // The label of the vertical (true) or horizontal ruler for the current view.
     std::string rulerLabel(bool vertical);
-    // Registered with the annotations when an image opens.
+    // Registered with the annotations when an image opens; a context whose grid is gone
+    // is ignored.
     static void onAnnotationCreated(void* context);
+    void registerAnnotationCallback();
 
     // Input (grid input), also used by the commands.
     // Clears the drag sums, then the frame sets the tool (and its cursor and menu mark).
@@ -210,7 +212,16 @@ protected:
     void drawMagnifier(HDC dc);
     int workingTool() const;
     boost::shared_ptr<CJ2KSubFrame> lockSubFrame(int line, const char* message) const;
+    // Input helpers (grid input).
     boost::shared_ptr<CJ2KFrame> lockFrame() const;
+    void beginPress(bool left, POINT point);
+    // The mouse to this grid and the cursor confined to its client area, or both freed.
+    void captureMouse();
+    void endCapture();
+    void dragLeft(int tool, POINT delta);
+    void releaseLeft(int tool);
+    void showPixelValue();
+    bool inCornerBox(POINT point) const;
     template <typename Operation>
     void applyViewCommand(Operation operation);
 
@@ -240,12 +251,19 @@ protected:
     int m_voiMenuTables = 0; // the VOI table count the submenu lists
 
     // ---- input ----------------------------------------------------------------
+    POINT m_rightPressPoint = {0, 0};
     POINT m_pressPoint = {0, 0};
-    POINT m_lastPoint = {0, 0};
+    POINT m_previousPoint = {0, 0};
+    POINT m_lastPoint = {0, 0};  // the current point
     RECT m_dragRect = {0, 0, 0, 0};
+    float m_lastZoom = 1.0f;
     // Movement summed until window/level or zoom applies.
     int m_sumX = 0;
     int m_sumY = 0;
+    int m_savedTool = 0;  // the tool a right drag replaced
+    bool m_rightDrag = false;
+    bool m_cornerHover = false;
+    HCURSOR m_savedCursor = nullptr;  // while a magnifier hides the pointer
     bool m_leftDown = false;
     bool m_rightDown = false;
 };

@@ -330,35 +330,3 @@ void CJ2KGrid::detachVoiMenu()
     }
 }
 
-// ---- the grid-input helpers the commands share ------------------------------------------
-
-boost::shared_ptr<CJ2KFrame> CJ2KGrid::lockFrame() const
-{
-    return lockSubFrame(3610, "Parent Subframe invalid.")->getFrame();
-}
-
-void CJ2KGrid::setWorkingTool(int tool, bool fireEvent)
-{
-    m_sumX = m_sumY = 0;
-    lockFrame()->setWorkingTool(tool, fireEvent);
-}
-
-void CJ2KGrid::selectOnClick()
-{
-    boost::shared_ptr<CJ2KSubFrame> subFrame = lockSubFrame(3610, "Parent Subframe invalid.");
-    boost::shared_ptr<CJ2KFrame> frame = subFrame->getFrame();
-    const bool adding =
-        g_linkFlag || (GetAsyncKeyState(VK_LCONTROL) & 0x8000) || (GetAsyncKeyState(VK_RCONTROL) & 0x8000);
-    if (g_selectMode == 1 || g_selectMode == 2) {
-        frame->selectAll();
-    } else if (g_selectMode == 0 || g_selectMode == 3 || g_selectMode == 4) {
-        if (!adding)
-            frame->deselectAll();
-        subFrame->setSelected(true);
-        if (g_selectMode == 0)
-            m_selected = true;
-        else
-            subFrame->selectAllGrids();
-    }
-    frame->repaint();
-}

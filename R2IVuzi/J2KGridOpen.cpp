@@ -41,8 +41,6 @@ void CJ2KGrid::showStackItem(const HangingItem& item)
     openTargetOverlay();
 }
 
-void CJ2KGrid::onAnnotationCreated(void*) {}
-
 void CJ2KGrid::openTargetImage(bool retry)
 {
     try {
@@ -77,7 +75,7 @@ void CJ2KGrid::openTargetImage(bool retry)
             if (m_hWnd)
                 m_image->getAnnWrapper().Attach(m_hWnd);
             OrbelAnnWrapper::SetPen(0, 1);
-            OrbelAnnWrapper::SetObjectCreatedCallback(&CJ2KGrid::onAnnotationCreated, this);
+            registerAnnotationCallback();
             loader->postRequest(
                 boost::shared_ptr<CJ2KRequest>(new CJ2KCommenceRequest(shared_from_this(), m_image, retry)));
         }

@@ -316,8 +316,7 @@ void CJ2KSubFrame::selectFromScrollBar()
     if (g_selectMode == 1 || g_selectMode == 2) {
         frame->selectAll();
     } else {
-        const bool ctrl = (GetKeyState(VK_LCONTROL) & 0x8000) || (GetKeyState(VK_RCONTROL) & 0x8000) ||
-                          (GetKeyState(VK_CONTROL) & 0x8000);
+        const bool ctrl = (GetAsyncKeyState(VK_LCONTROL) & 0x8000) || (GetAsyncKeyState(VK_RCONTROL) & 0x8000);
         if (!g_linkFlag && !ctrl)
             frame->deselectAll();
         m_selected = true;

@@ -29,9 +29,9 @@ void CJ2KSubFrame::setSubLayout(int columns, int rows)
 {
     if (!m_selected)
         return;
-    // A side of 0 would leave no cell to page through.
-    columns = std::max(columns, 1);
-    rows = std::max(rows, 1);
+    // A side of 0 would leave no cell to page through; a huge one would exhaust windows.
+    columns = std::clamp(columns, 1, kMaxLayoutSide);
+    rows = std::clamp(rows, 1, kMaxLayoutSide);
     const size_t cells = size_t(columns) * size_t(rows);
     const bool grows = cells > m_grids.size();
     m_subColumns = columns;

@@ -14,6 +14,7 @@
 //   OrbelViewerDocuments.cpp the document methods (Init, LoadData, stamps, status, ...)
 //   OrbelViewerCommands.cpp  the view and mode commands and the automatic layout
 //   OrbelViewerEvents.cpp    the event raisers
+//   OrbelViewerWindow.cpp    the control's window: size, drawing, wheel, key pre-translation
 class COrbelViewer : public OleControlBase,
                      public IJ2KFrameOwner,
                      public boost::enable_shared_from_this<COrbelViewer> {
@@ -84,6 +85,12 @@ protected:
     const platform::DispatchTable& dispatchTable() const override { return table_; }
     ITypeInfo* typeInfo() override;
     std::u16string windowClassName() const override { return u"OrbelViewer"; }
+    // WM_SIZE, WM_DESTROY and WM_MOUSEWHEEL; the rest to the framework.
+    LRESULT ProcessWindowMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
+    void OnDraw(const OleDrawInfo& info) override;
+    // Damps key repeats, pages with PageUp and PageDown, and hands the rest to the first
+    // selected grid; true consumes the message.
+    bool PreTranslateAccelerator(MSG* msg) override;
 
 private:
     bool frameHasWindow() const;
@@ -92,6 +99,8 @@ private:
     HRESULT fireLong(DISPID id, LONG value);
     HRESULT fireBool(DISPID id, VARIANT_BOOL value);
     void buildTable();
+    LRESULT onSize();
+    LRESULT onMouseWheel(WPARAM wParam, LPARAM lParam);
     platform::DispatchTable table_;
     boost::shared_ptr<CJ2KFrame> m_frame;
     // Key repeat state of the window's key handling.

@@ -131,7 +131,11 @@ HRESULT COrbelViewer::SetSubLayout(LONG columns, LONG rows)
 HRESULT COrbelViewer::SetWorkingRoot(BSTR patientInstanceUID, BSTR studyInstanceUID, BSTR seriesInstanceUID,
                                      BSTR imageInstanceUID)
 {
-    if (!m_frame || !m_frame->getPssiXmlDao()->hasPssiDocument() || !m_frame->m_hWnd)
+    if (!m_frame || !m_frame->m_hWnd)
+        return S_FALSE;
+    // A document that did not parse has nothing to find a root in.
+    const boost::shared_ptr<CPssiXmlDao> checked = m_frame->getPssiXmlDao();
+    if (!checked->hasPssiDocument() || checked->hasPssiError() || !checked->getRootElement())
         return S_FALSE;
     const boost::shared_ptr<CJ2KFrame> frame = m_frame;
     CPssiXmlDao& dao = *frame->getPssiXmlDao();

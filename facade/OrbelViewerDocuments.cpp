@@ -119,7 +119,11 @@ HRESULT COrbelViewer::LoadData(BSTR pssiXML)
         rc.top += 1;
         rc.bottom += 1;
     }
-    frame->CreateFrameWindow(m_hWnd, rc);
+    // Without a window nothing could show the images the layout would start loading.
+    if (!frame->CreateFrameWindow(m_hWnd, rc)) {
+        ORBEL_LOG(ERROR) << "The frame window could not be created";
+        return S_FALSE;
+    }
     frame->setHangingLevel(g_hangingMode + 1);
     frame->applyLayout(true);
     frame->clearHanging();

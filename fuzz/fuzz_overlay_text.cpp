@@ -29,6 +29,8 @@ struct Cell {
         grid->CreateGridWindow(frame->m_hWnd, rect);
         grid->layout();
     }
+    // The windows go before the objects that handle them.
+    ~Cell() { frame->DestroyWindow(); }
     boost::shared_ptr<CJ2KFrame> frame;
     boost::shared_ptr<CJ2KSubFrame> subFrame;
     boost::shared_ptr<CJ2KGrid> grid;

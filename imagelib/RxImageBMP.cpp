@@ -16,6 +16,7 @@ constexpr DWORD kRle8 = 1;
 constexpr DWORD kRle4 = 2;
 constexpr DWORD kBitFields = 3;
 constexpr const char* kDimensionsReturned = "output dimensions returned";
+constexpr const char* kUnsupportedHeader = "unsupported BMP header";
 
 // Decoding stops by throwing its message; Decode catches it.
 struct BmpError {
@@ -49,6 +50,11 @@ void Put32(BYTE*& p, DWORD v)
 __int128 FileImageBytes(WORD bitCount, LONG width, LONG height)
 {
     return __int128((int64_t(bitCount) * width + 31) / 32) * 4 * height;
+}
+
+bool KnownBitCount(WORD bits)
+{
+    return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
 }
 
 int CountBits16(DWORD mask)
@@ -125,7 +131,11 @@ bool RxImageBMP::ReadBitmapInfo(RxFile* file, BITMAPINFOHEADER* out)
     } else if (h.biSize > 40) {
         const bool plain = h.biCompression == BI_RGB && h.biPlanes == 1 && h.biClrUsed == 0 &&
                            __int128(h.biSizeImage) == FileImageBytes(h.biBitCount, h.biWidth, h.biHeight);
-        if (!plain || !file->Seek(long(h.biSize) - 40, 1))
+        if (!plain) {
+            SetLastError(kUnsupportedHeader); // masks, colour counts or compression in a newer header
+            return false;
+        }
+        if (!file->Seek(long(h.biSize) - 40, 1))
             return false;
     } else if (h.biSize != 40) {
         return false;
@@ -141,25 +151,63 @@ bool RxImageBMP::ReadBitmapInfo(RxFile* file, BITMAPINFOHEADER* out)
 namespace {
 
 // Run-length decoders: every step consumes at least one byte, so the end of the stream
-// ends them; a write whose byte lies outside the pixel data is dropped.
+// ends them. Positions count pixels; pixels past the row's end, or outside the image, are
+// dropped and decoding goes on (encoders pad runs to the row's stored width).
 class RleTarget {
 public:
-    RleTarget(BYTE* bits, DWORD effWidth, DWORD height) : bits(bits), eff(effWidth), height(height) {}
-    BYTE* At(int64_t x, int64_t y) const
+    RleTarget(BYTE* bits, DWORD effWidth, DWORD width, DWORD height)
+        : bits(bits), eff(effWidth), width(width), height(height)
     {
-        if (y < 0 || y >= int64_t(height) || x < 0)
-            return nullptr;
-        const int64_t pos = y * int64_t(eff) + x;
-        return pos < int64_t(eff) * int64_t(height) ? bits + pos : nullptr;
+    }
+    void Put8(int64_t x, int64_t y, long value) const
+    {
+        if (Inside(x, y, x))
+            bits[y * eff + x] = BYTE(value);
+    }
+    // 4-bit pixel: the high nibble of its byte for even x.
+    void Put4(int64_t x, int64_t y, long value) const
+    {
+        if (!Inside(x, y, x / 2))
+            return;
+        BYTE& b = bits[y * eff + x / 2];
+        b = (x & 1) ? BYTE((b & 0xF0) | (value & 0x0F)) : BYTE((b & 0x0F) | (value & 0x0F) << 4);
     }
 
 private:
+    // Also inside the row's bytes: run-length 8-bit data may come with a 1- or 4-bit image.
+    bool Inside(int64_t x, int64_t y, int64_t byte) const
+    {
+        return x >= 0 && x < width && byte < eff && y >= 0 && y < height;
+    }
     BYTE* bits;
-    int64_t eff;
-    DWORD height;
+    int64_t eff, width, height;
 };
 
-void DecodeRle8(RxFile* f, const RleTarget& t, DWORD effWidth)
+// Pixel k of a run or of an absolute block: the high nibble of its byte for even k.
+long Nibble(long b, long k)
+{
+    return (k & 1) ? b & 0x0F : b >> 4;
+}
+
+// Shared by both depths: end of line, end of bitmap, delta. False when decoding ends.
+bool Escape(RxFile* f, long c, int64_t& x, int64_t& y)
+{
+    if (c == 0) {
+        x = 0;
+        ++y;
+        return true;
+    }
+    if (c == 1)
+        return false;
+    const long dx = f->GetC(), dy = f->GetC(); // c == 2: a delta, counted in pixels
+    if (dx < 0 || dy < 0)
+        return false;
+    x += dx;
+    y += dy;
+    return true;
+}
+
+void DecodeRle8(RxFile* f, const RleTarget& t)
 {
     int64_t x = 0, y = 0;
     for (;;) {
@@ -170,55 +218,34 @@ void DecodeRle8(RxFile* f, const RleTarget& t, DWORD effWidth)
             const long v = f->GetC();
             if (v < 0)
                 return;
-            for (long i = 0; i < n; ++i) {
-                // A run passing the row's end ends the bitmap; one that only fills the
-                // row, as encoders write rows of a multiple of 4 pixels, goes on.
-                if (x >= int64_t(effWidth))
-                    return;
-                if (BYTE* p = t.At(x, y))
-                    *p = BYTE(v);
-                ++x;
-            }
+            for (long i = 0; i < n; ++i)
+                t.Put8(x + i, y, v);
+            x += n;
             continue;
         }
         const long c = f->GetC();
-        if (c < 0 || c == 1)
+        if (c < 0)
             return;
-        if (c == 0) {
-            x = 0;
-            ++y;
-        } else if (c == 2) {
-            const long dx = f->GetC(), dy = f->GetC();
-            if (dx < 0 || dy < 0)
+        if (c <= 2) {
+            if (!Escape(f, c, x, y))
                 return;
-            x += dx;
-            y += dy;
-        } else {
-            for (long i = 0; i < c; ++i) {
-                const long v = f->GetC();
-                if (v < 0)
-                    return;
-                if (BYTE* p = t.At(x + i, y))
-                    *p = BYTE(v);
-            }
-            if ((c & 1) && f->GetC() < 0)
-                return;
-            x += c;
+            continue;
         }
+        for (long i = 0; i < c; ++i) {
+            const long v = f->GetC();
+            if (v < 0)
+                return;
+            t.Put8(x + i, y, v);
+        }
+        if ((c & 1) && f->GetC() < 0) // blocks are padded to 16 bits
+            return;
+        x += c;
     }
 }
 
 void DecodeRle4(RxFile* f, const RleTarget& t)
 {
     int64_t x = 0, y = 0;
-    bool low = false; // the next pixel goes to the low nibble
-    auto put = [&](long b) {
-        if (BYTE* p = t.At(x, y))
-            *p = low ? BYTE(*p | (b & 0x0F)) : BYTE(b & 0xF0);
-        if (low)
-            ++x;
-        low = !low;
-    };
     for (;;) {
         const long n = f->GetC();
         if (n < 0)
@@ -227,36 +254,28 @@ void DecodeRle4(RxFile* f, const RleTarget& t)
             const long b = f->GetC();
             if (b < 0)
                 return;
-            for (long i = 0; i < n; ++i)
-                put(b);
+            for (long k = 0; k < n; ++k)
+                t.Put4(x + k, y, Nibble(b, k));
+            x += n;
             continue;
         }
         const long c = f->GetC();
-        if (c < 0 || c == 1)
+        if (c < 0)
             return;
-        if (c == 0) {
-            x = 0;
-            ++y;
-            low = false;
-        } else if (c == 2) {
-            const long dx = f->GetC(), dy = f->GetC();
-            if (dx < 0 || dy < 0)
+        if (c <= 2) {
+            if (!Escape(f, c, x, y))
                 return;
-            x += dx / 2;
-            y += dy;
-        } else {
-            long b = f->GetC();
-            if (b < 0)
-                return;
-            for (long i = 0; i < c; ++i) {
-                const bool wasLow = low;
-                put(b);
-                if (wasLow && i + 1 < c && (b = f->GetC()) < 0)
-                    return;
-            }
-            if (((c + 1) & 2) && f->GetC() < 0)
-                return;
+            continue;
         }
+        long b = 0;
+        for (long k = 0; k < c; ++k) {
+            if (!(k & 1) && (b = f->GetC()) < 0)
+                return;
+            t.Put4(x + k, y, Nibble(b, k));
+        }
+        if ((((c + 1) / 2) & 1) && f->GetC() < 0) // (c + 1) / 2 bytes, padded to 16 bits
+            return;
+        x += c;
     }
 }
 
@@ -297,9 +316,9 @@ void RxImageBMP::ReadPixels(RxFile* file, const BITMAPINFOHEADER& bih, long star
         if (bih.biCompression == BI_RGB)
             file->Read(pBits, 1, fileSize);
         else if (bih.biCompression == kRle8)
-            DecodeRle8(file, RleTarget(pBits, info.dwEffWidth, GetHeight()), info.dwEffWidth);
+            DecodeRle8(file, RleTarget(pBits, info.dwEffWidth, GetWidth(), GetHeight()));
         else if (bih.biCompression == kRle4)
-            DecodeRle4(file, RleTarget(pBits, info.dwEffWidth, GetHeight()));
+            DecodeRle4(file, RleTarget(pBits, info.dwEffWidth, GetWidth(), GetHeight()));
         else
             Fail("compression type not supported");
         break;
@@ -312,25 +331,38 @@ void RxImageBMP::ReadPixels(RxFile* file, const BITMAPINFOHEADER& bih, long star
     case 16:
         Read16(file, bih, start, dataOffset);
         break;
-    case 32:
-        seekData();
+    case 32: {
         if (bih.biCompression != BI_RGB && bih.biCompression != kBitFields)
             Fail("unknown compression");
-        Read32(file);
+        DWORD masks[3] = {0x00FF0000, 0x0000FF00, 0x000000FF};
+        if (bih.biCompression == kBitFields && !ReadMasks(file, masks))
+            Fail("unknown compression");
+        seekData();
+        Read32(file, masks);
         break;
-    default:
-        break; // the pixels stay as created
     }
+    default:
+        Fail("unsupported bit count"); // Decode refuses these before creating the image
+    }
+}
+
+// Red, green and blue masks after the information header: reading them also steps past
+// them when the pixels follow without a data offset. False when a mask is 0.
+bool RxImageBMP::ReadMasks(RxFile* file, DWORD masks[3])
+{
+    BYTE m[12] = {};
+    file->Read(m, 1, sizeof m);
+    for (int i = 0; i < 3; ++i)
+        masks[i] = Get32(m + 4 * i);
+    return masks[0] && masks[1] && masks[2];
 }
 
 void RxImageBMP::Read16(RxFile* file, const BITMAPINFOHEADER& bih, long start, DWORD dataOffset)
 {
-    DWORD rMask = 0x7C00, gMask = 0x03E0, bMask = 0x001F;
-    if (bih.biCompression == kBitFields) {
-        BYTE m[12] = {};
-        file->Read(m, 1, sizeof m);
-        rMask = Get32(m), gMask = Get32(m + 4), bMask = Get32(m + 8);
-    }
+    DWORD masks[3] = {0x7C00, 0x03E0, 0x001F};
+    if (bih.biCompression == kBitFields)
+        ReadMasks(file, masks); // a zero mask is refused below
+    const DWORD rMask = masks[0], gMask = masks[1], bMask = masks[2];
     const int r = CountBits16(rMask), g = CountBits16(gMask), b = CountBits16(bMask);
     const int blueShift = 8 - r, greenShift = r + g - 8, redShift = r + g + b - 8; // left, right, right
     const auto bad = [](int s) { return s < 0 || s >= 32; };
@@ -352,7 +384,19 @@ void RxImageBMP::Read16(RxFile* file, const BITMAPINFOHEADER& bih, long start, D
         }
 }
 
-void RxImageBMP::Read32(RxFile* file)
+namespace {
+
+// The top 8 bits of a channel; a channel narrower than 8 bits is shifted up.
+BYTE Channel(DWORD pixel, DWORD mask)
+{
+    const int top = 31 - __builtin_clz(mask);
+    const DWORD v = pixel & mask;
+    return BYTE(top >= 7 ? v >> (top - 7) : v << (7 - top));
+}
+
+} // namespace
+
+void RxImageBMP::Read32(RxFile* file, const DWORD masks[3])
 {
     const size_t width = GetWidth(), height = GetHeight(), rowBytes = width * 4;
     BYTE* row = static_cast<BYTE*>(std::malloc(rowBytes));
@@ -362,8 +406,12 @@ void RxImageBMP::Read32(RxFile* file)
         const size_t got = file->Read(row, 1, rowBytes);
         std::memset(row + got, 0, rowBytes - got);
         BYTE* dst = pBits + y * info.dwEffWidth;
-        for (size_t x = 0; x < width; ++x)
-            std::memcpy(dst + x * 3, row + x * 4, 3); // blue, green, red; the fourth dropped
+        for (size_t x = 0; x < width; ++x) { // blue, green, red; anything else is dropped
+            const DWORD p = Get32(row + x * 4);
+            dst[x * 3] = Channel(p, masks[2]);
+            dst[x * 3 + 1] = Channel(p, masks[1]);
+            dst[x * 3 + 2] = Channel(p, masks[0]);
+        }
         if (got < rowBytes)
             break; // the rest stays zero
     }
@@ -386,8 +434,9 @@ bool RxImageBMP::Decode(RxFile* file)
             dataOffset = 0;
         }
         BITMAPINFOHEADER bih;
+        SetLastError("");
         if (!ReadBitmapInfo(file, &bih) || bih.biHeight == INT32_MIN)
-            Fail("Error reading BMP info");
+            Fail(std::strcmp(GetLastError(), kUnsupportedHeader) == 0 ? kUnsupportedHeader : "Error reading BMP info");
         const bool topDown = bih.biHeight < 0;
         if (topDown)
             bih.biHeight = -bih.biHeight;
@@ -396,6 +445,8 @@ bool RxImageBMP::Decode(RxFile* file)
             head.biHeight = bih.biHeight;
             Fail(kDimensionsReturned);
         }
+        if (!KnownBitCount(bih.biBitCount))
+            Fail("unsupported bit count");
         if (!Create(DWORD(bih.biWidth), DWORD(bih.biHeight), bih.biBitCount, RXIMAGE_FORMAT_BMP))
             Fail("Can't allocate memory");
         head.biXPelsPerMeter = bih.biXPelsPerMeter;

@@ -20,5 +20,6 @@ private:
     void ReadPalette(RxFile* file, const BITMAPINFOHEADER& bih);
     void ReadPixels(RxFile* file, const BITMAPINFOHEADER& bih, long start, DWORD dataOffset);
     void Read16(RxFile* file, const BITMAPINFOHEADER& bih, long start, DWORD dataOffset);
-    void Read32(RxFile* file);
+    bool ReadMasks(RxFile* file, DWORD masks[3]);
+    void Read32(RxFile* file, const DWORD masks[3]);
 };

@@ -102,6 +102,7 @@ bool RxImage::Decode(RxFile* file, DWORD type)
         return false;
     }
     codec->CopySettings(*this);
+    codec->SetLastError(""); // a success leaves no failure of an earlier attempt behind
     bool ok = entry.decode(*codec, file);
     if (ok) {
         ok = TakeOver(*codec);

@@ -162,29 +162,28 @@ int RxImageGIF::OutLine(RxImage* target, BYTE* pixels, long length)
 bool RxImageGIF::DecodeExtension(RxFile* f)
 {
     BYTE label, count;
-    if (f->Read(&label, 1, 1) != 1)
+    if (f->Read(&label, 1, 1) != 1 || f->Read(&count, 1, 1) != 1)
         return false;
+    if (count == 0) // no data blocks: that was the terminator
+        return true;
     BYTE data[256];
-    if (label == 0xF9) {
-        if (f->Read(&count, 1, 1) != 1)
-            return false;
-        if (f->Read(data, 1, 4) == count) {
-            gifgce.flags = data[0];
-            gifgce.delaytime = WORD(Get16(data + 1));
-            gifgce.transpcolindex = data[3];
-            if (gifgce.flags & 1)
-                info.nBkgndIndex = gifgce.transpcolindex;
-            info.dwFrameDelay = gifgce.delaytime;
-            m_dispmeth = (gifgce.flags >> 2) & 7;
-        }
+    const size_t got = f->Read(data, 1, count);
+    if (label == 0xF9 && count == 4 && got == 4) {
+        gifgce.flags = data[0];
+        gifgce.delaytime = WORD(Get16(data + 1));
+        gifgce.transpcolindex = data[3];
+        if (gifgce.flags & 1)
+            info.nBkgndIndex = gifgce.transpcolindex;
+        info.dwFrameDelay = gifgce.delaytime;
+        m_dispmeth = (gifgce.flags >> 2) & 7;
     } else if (label == 0xFE) {
-        if (f->Read(&count, 1, 1) != 1)
-            return false;
-        const size_t n = f->Read(m_comment, 1, count);
-        m_comment[n] = 0;
+        std::memcpy(m_comment, data, got);
+        m_comment[got] = 0;
     } else if (label == 0xFF) {
-        if (f->Read(&count, 1, 1) != 1 || count != 11 || f->Read(data, 1, 11) != 11 || f->Read(&count, 1, 1) != 1)
+        if (count != 11 || got != 11 || f->Read(&count, 1, 1) != 1)
             return false;
+        if (count == 0)
+            return true;
         const size_t n = f->Read(data, 1, count);
         if (n > 2)
             m_loops = long(data[2]) * 256 + data[1];
@@ -283,13 +282,21 @@ long RxImageGIF::CountFrames(RxFile* f, long screenW, long screenH)
 
 // ---- decoder --------------------------------------------------------------------------
 
+bool RxImageGIF::Refuse(const char* text)
+{
+    if (text != GetLastError())
+        SetLastError(text);
+    Destroy();
+    return false;
+}
+
 bool RxImageGIF::Decode(RxFile* f)
 {
     if (!f)
         return false;
     BYTE hdr[13];
     if (f->Read(hdr, 1, 13) != 13 || std::memcmp(hdr, "GIF8", 4) != 0)
-        return false;
+        return Refuse("not a GIF");
     const long screenW = Get16(hdr + 6), screenH = Get16(hdr + 8);
     if (info.nEscape == -1) {
         head.biWidth = screenW;
@@ -310,19 +317,22 @@ bool RxImageGIF::Decode(RxFile* f)
     }
     const long frames = CountFrames(f, screenW, screenH);
     info.nNumFrames = frames;
+    if (frames == 0)
+        return Refuse("no frame inside the logical screen");
     if (info.nFrame < 0 || info.nFrame >= frames)
-        return false;
+        return Refuse("bad frame number");
 
     RxImage mosaicImage;
     bool mosaicMode = false;
-    long image = 0, remembered = -1;
-    BYTE clearIndex = 0;
+    Screen screen;
+    screen.width = screenW, screen.height = screenH;
+    long image = 0;
     int prevDisposal = 0;
     Frame prev{};
     BYTE ch;
     while (f->Read(&ch, 1, 1) == 1) {
         if (info.nEscape)
-            return false;
+            return Refuse("Cancelled");
         if (ch == 0x21) {
             if (!DecodeExtension(f))
                 break;
@@ -357,18 +367,6 @@ bool RxImageGIF::Decode(RxFile* f)
             ++mosaic;
         mosaicMode = mosaic == 2 && frames > 1;
         const int depth = DepthFor(colours);
-        if (image == 0) {
-            if (!Create(DWORD(screenW), DWORD(screenH), DWORD(depth), RXIMAGE_FORMAT_GIF))
-                return false;
-            remembered = info.nBkgndIndex;
-            clearIndex = gifgce.transpcolindex;
-            Clear(clearIndex);
-        } else {
-            if (depth > GetBpp())
-                Deepen(depth);
-            if (prevDisposal == 2) // restore only what the previous frame covered
-                FillRect(prev, BYTE(remembered >= 0 ? remembered : clearIndex), screenH);
-        }
         RxImage frameImage;
         const bool haveFrame = frameImage.Create(DWORD(fr.width), DWORD(fr.height), DWORD(depth), RXIMAGE_FORMAT_GIF);
         if (haveFrame) {
@@ -379,23 +377,40 @@ bool RxImageGIF::Decode(RxFile* f)
                 pal[i] = RGBQUAD{255, 255, 255, 0};
             frameImage.SetPalette(pal, pad ? 256 : DWORD(colours));
         }
+        if (image == 0) {
+            if (!Create(DWORD(screenW), DWORD(screenH), DWORD(depth), RXIMAGE_FORMAT_GIF))
+                return Refuse(GetLastError());
+            screen.transparent = info.nBkgndIndex;
+            screen.clearIndex = gifgce.transpcolindex;
+            Clear(screen.clearIndex);
+        } else if (!mosaicMode && !PrepareScreen(screen, prev, prevDisposal, table, colours, depth)) {
+            return Refuse(GetLastError());
+        }
+        if (frameDisposal == 3 && !mosaicMode) // restore to previous: keep what it covers
+            screen.saved.Copy(*this, true, false, false);
         StartInterlace(fr);
         int bad = 0;
-        DecodeLzw(f, haveFrame ? &frameImage : nullptr, std::max(1L, fr.width), bad);
+        const int result = DecodeLzw(f, haveFrame ? &frameImage : nullptr, std::max(1L, fr.width), bad);
         if (info.nEscape)
-            return false;
+            return Refuse("Cancelled");
+        if (result == GIF_BAD_CODE_SIZE)
+            return Refuse("bad LZW code size");
         if (haveFrame && mosaicMode) {
             info.nFrame = frames - 1;
             if (!mosaicImage.IsValid() && !mosaicImage.Create(DWORD(screenW), DWORD(screenH), 24, RXIMAGE_FORMAT_GIF))
-                return false;
+                return Refuse(mosaicImage.GetLastError());
             for (long y = 0; y < fr.height; ++y)
                 for (long x = 0; x < fr.width; ++x)
                     mosaicImage.SetPixelColor(fr.left + x, screenH - 1 - (fr.top + y),
                                               frameImage.GetPixelColor(x, fr.height - 1 - y, false));
         } else if (haveFrame) {
             Compose(frameImage, fr.left, fr.top, frameTrans, screenH);
-            SetPalette(frameImage.GetPalette(), frameImage.GetPaletteSize() / 4);
-            info.nBkgndIndex = remembered;
+            if (GetBpp() == 24) {
+                info.nBkgndIndex = screen.transparent >= 0 ? 0 : -1; // the transparent colour stands
+            } else {
+                SetPalette(frameImage.GetPalette(), frameImage.GetPaletteSize() / 4);
+                info.nBkgndIndex = screen.transparent;
+            }
         }
         AfterFrame(f, dataStart, bad);
         prevDisposal = frameDisposal;
@@ -404,20 +419,70 @@ bool RxImageGIF::Decode(RxFile* f)
             break;
     }
     if (image == 0)
-        return false;
+        return Refuse("no frame inside the logical screen");
     if (mosaicMode && mosaicImage.IsValid()) {
         if (info.nBkgndIndex >= 0) {
             SetTransColor(GetPaletteColor(BYTE(info.nBkgndIndex)));
             info.nBkgndIndex = 0;
         }
         if (!Create(DWORD(screenW), DWORD(screenH), 24, RXIMAGE_FORMAT_GIF))
-            return false;
+            return Refuse(GetLastError());
         std::memcpy(GetBits(), mosaicImage.GetBits(), head.biSizeImage);
     }
     return true;
 }
 
-// Lays the frame's non-transparent pixels onto the screen image at (left, top).
+// Before a later frame: the previous frame's disposal and a screen that can show the
+// frame's colours. A table other than the screen's turns the screen to 24 bits, as a palette
+// screen would repaint every earlier pixel through the newest table.
+bool RxImageGIF::PrepareScreen(Screen& screen, const Frame& prev, int prevDisposal, const RGBQUAD* table, int colours,
+                               int depth)
+{
+    if (prevDisposal == 3) // the saved screen has the depth it has now
+        RestoreScreen(screen.saved);
+    const BYTE fillIndex = BYTE(screen.transparent >= 0 ? screen.transparent : screen.clearIndex);
+    bool same = GetBpp() != 24;
+    for (int i = 0; i < colours && same; ++i) {
+        const RGBQUAD c = GetPaletteColor(BYTE(i));
+        same = c.rgbRed == table[i].rgbRed && c.rgbGreen == table[i].rgbGreen && c.rgbBlue == table[i].rgbBlue;
+    }
+    if (!same && GetBpp() != 24 && !ToTrueColour(screen, fillIndex))
+        return false;
+    if (same && depth > GetBpp())
+        Deepen(depth);
+    if (prevDisposal == 2) // restore only what the previous frame covered
+        FillRect(prev, fillIndex, screen);
+    return true;
+}
+
+bool RxImageGIF::ToTrueColour(Screen& screen, BYTE fillIndex)
+{
+    const RxImage old(*this);
+    screen.fill = GetPaletteColor(fillIndex);
+    if (screen.transparent >= 0)
+        SetTransColor(GetPaletteColor(BYTE(screen.transparent)));
+    if (!Create(GetWidth(), GetHeight(), 24, RXIMAGE_FORMAT_GIF))
+        return false;
+    for (long y = 0; y < long(GetHeight()); ++y)
+        for (long x = 0; x < long(GetWidth()); ++x)
+            SetPixelColor(x, y, old.GetPixelColor(x, y, false));
+    return true;
+}
+
+// The screen as saved before a frame that restores the previous picture; its depth is the
+// screen's, as depths change only before the save.
+void RxImageGIF::RestoreScreen(const RxImage& saved)
+{
+    if (!saved.IsValid() || saved.GetBpp() != GetBpp() || saved.GetWidth() != GetWidth() ||
+        saved.GetHeight() != GetHeight())
+        return;
+    if (GetPalette())
+        std::memcpy(GetPalette(), saved.GetPalette(), GetPaletteSize());
+    std::memcpy(GetBits(), saved.GetBits(), head.biSizeImage);
+}
+
+// Lays the frame's non-transparent pixels onto the screen image at (left, top): by index
+// on a palette screen, by colour on a 24-bit one.
 void RxImageGIF::Compose(RxImage& frame, long left, long top, long frameTrans, long screenH)
 {
     const long w = long(frame.GetWidth()), h = long(frame.GetHeight());
@@ -435,10 +500,15 @@ void RxImageGIF::Compose(RxImage& frame, long left, long top, long frameTrans, l
         }
         return;
     }
+    const bool byColour = GetBpp() == 24;
     for (long y = 0; y < h; ++y)
         for (long x = 0; x < w; ++x) {
             const BYTE idx = frame.GetPixelIndex(x, h - 1 - y);
-            if (idx != frameTrans)
+            if (idx == frameTrans)
+                continue;
+            if (byColour)
+                SetPixelColor(left + x, screenH - 1 - (top + y), frame.GetPaletteColor(idx));
+            else
                 SetPixelIndex(left + x, screenH - 1 - (top + y), idx);
         }
 }
@@ -454,11 +524,16 @@ void RxImageGIF::Deepen(int depth)
             SetPixelIndex(x, y, old.GetPixelIndex(x, y));
 }
 
-void RxImageGIF::FillRect(const Frame& fr, BYTE index, long screenH)
+void RxImageGIF::FillRect(const Frame& fr, BYTE index, const Screen& screen)
 {
     for (long y = 0; y < fr.height; ++y)
-        for (long x = 0; x < fr.width; ++x)
-            SetPixelIndex(fr.left + x, screenH - 1 - (fr.top + y), index);
+        for (long x = 0; x < fr.width; ++x) {
+            const long sx = fr.left + x, sy = screen.height - 1 - (fr.top + y);
+            if (GetBpp() == 24)
+                SetPixelColor(sx, sy, screen.fill);
+            else
+                SetPixelIndex(sx, sy, index);
+        }
 }
 
 // ---- writing the file structure -------------------------------------------------------

@@ -29,6 +29,14 @@ protected:
         long left, top, width, height;
         BYTE flags;
     };
+    // What the decoder keeps about the screen between frames.
+    struct Screen {
+        long width = 0, height = 0;
+        long transparent = -1; // the first frame's transparent index
+        BYTE clearIndex = 0;    // what the screen starts as
+        RGBQUAD fill{};         // disposal 2's colour once the screen is 24-bit
+        RxImage saved;          // the screen before a frame of disposal 3
+    };
 
     // Reading
     int GetByte(RxFile* f);
@@ -41,8 +49,13 @@ protected:
     void SkipToZero(RxFile* f);
     long CountFrames(RxFile* f, long screenW, long screenH);
     void StartInterlace(const Frame& frame);
+    bool Refuse(const char* text);
+    bool PrepareScreen(Screen& screen, const Frame& prev, int prevDisposal, const RGBQUAD* table, int colours,
+                       int depth);
+    bool ToTrueColour(Screen& screen, BYTE fillIndex);
+    void RestoreScreen(const RxImage& saved);
     void Deepen(int depth);
-    void FillRect(const Frame& frame, BYTE index, long screenH);
+    void FillRect(const Frame& frame, BYTE index, const Screen& screen);
 
     // Writing
     void Put(RxFile* f, const void* data, size_t size);

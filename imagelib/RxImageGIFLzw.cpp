@@ -37,6 +37,7 @@ int RxImageGIF::DecodeLzw(RxFile* f, RxImage* target, long lineWidth, int& badCo
         return OutLine(target, line, lineWidth);
     };
     int oc = 0, fc = 0, c;
+    bool first = true; // the data starts as after a clear code, whether it has one or not
     while ((c = GetNextCode(f)) != ending) {
         if (c < 0)
             goto done; // the data ran out
@@ -44,12 +45,11 @@ int RxImageGIF::DecodeLzw(RxFile* f, RxImage* target, long lineWidth, int& badCo
             curr_size = size + 1;
             slot = newcodes;
             top_slot = 1 << curr_size;
-            while ((c = GetNextCode(f)) == clear) {
-            }
-            if (c < 0)
-                goto done;
-            if (c == ending)
-                break;
+            first = true;
+            continue;
+        }
+        if (first) { // a plain pixel that adds no table entry
+            first = false;
             if (c >= slot)
                 c = 0;
             oc = fc = c;

@@ -35,60 +35,75 @@ bool RxImageICO::Decode(RxFile* f)
 {
     if (!f)
         return false;
+    const char* failure = DecodeEntry(f);
+    if (!failure)
+        return true;
+    if (failure != GetLastError())
+        SetLastError(failure);
+    Destroy();
+    return false;
+}
+
+// Reads the requested entry; the failure's text, or null.
+const char* RxImageICO::DecodeEntry(RxFile* f)
+{
     const long start = f->Tell();
     BYTE dir[6];
     if (f->Read(dir, 1, 6) != 6 || Get16(dir) != 0 || (Get16(dir + 2) != 1 && Get16(dir + 2) != 2))
-        return false;
+        return "not an icon";
     const int count = Get16(dir + 4);
     info.nNumFrames = count;
     std::vector<BYTE> entries(size_t(count) * 16);
-    if (f->Read(entries.data(), 1, entries.size()) != entries.size() || info.nFrame < 0 || info.nFrame >= count)
-        return false;
+    if (f->Read(entries.data(), 1, entries.size()) != entries.size())
+        return "not an icon";
+    if (info.nFrame < 0 || info.nFrame >= count)
+        return "bad frame number";
     const BYTE* entry = &entries[size_t(info.nFrame) * 16];
     const DWORD width = entry[0] ? entry[0] : 256, height = entry[1] ? entry[1] : 256; // 0 means 256
     BYTE bih[40];
-    if (!f->Seek(start + long(Get32(entry + 12)), 0) || f->Read(bih, 1, 40) != 40 || Get32(bih) != 40)
-        return false; // PNG-compressed entries among others
+    if (!f->Seek(start + long(Get32(entry + 12)), 0) || f->Read(bih, 1, 40) != 40)
+        return "corrupted icon";
+    if (std::memcmp(bih, "\x89PNG", 4) == 0)
+        return "PNG icon entries not supported";
     const int bits = Get16(bih + 14);
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
-        return false;
+    if (Get32(bih) != 40 || (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32))
+        return "unsupported icon entry";
     DWORD colours = Get32(bih + 32);
     if (colours == 0 && bits <= 8)
         colours = 1u << bits;
     if (bits <= 8 && colours > (1u << bits))
-        return false;
+        return "unsupported icon entry";
     if (!Create(width, height, DWORD(bits), RXIMAGE_FORMAT_ICO))
-        return false; // Create's text stays
+        return GetLastError(); // Create's text
     // Entries past the image's palette are skipped, not read: the count is the file's word.
     const DWORD kept = std::min<DWORD>(colours, 256);
     BYTE pal[256 * 4];
-    if (f->Read(pal, 4, kept) != kept || (colours > kept && !f->Seek(long(colours - kept) * 4, 1))) {
-        Destroy();
-        return false;
-    }
+    if (f->Read(pal, 4, kept) != kept || (colours > kept && !f->Seek(long(colours - kept) * 4, 1)))
+        return "corrupted icon";
     SetPalette(reinterpret_cast<const RGBQUAD*>(pal), kept);
+    bool ownAlpha = false;
     if (bits == 32) {
         std::vector<BYTE> px(size_t(width) * height * 4);
-        if (f->Read(px.data(), 1, px.size()) != px.size() || !AlphaCreate()) {
-            Destroy();
-            return false;
-        }
+        if (f->Read(px.data(), 1, px.size()) != px.size() || !AlphaCreate())
+            return "corrupted icon";
         for (DWORD y = 0; y < height; ++y)
             for (DWORD x = 0; x < width; ++x) {
                 const BYTE* p = &px[(size_t(y) * width + x) * 4];
                 std::memcpy(GetBits(y) + x * 3, p, 3);
                 AlphaSet(long(x), long(y), p[3]);
+                ownAlpha = ownAlpha || p[3] != 0;
             }
     } else if (f->Read(GetBits(), 1, head.biSizeImage) != head.biSizeImage) {
-        Destroy();
-        return false;
+        return "corrupted icon";
     }
+    if (ownAlpha)
+        return nullptr; // its own alpha rules: the mask is for readers without alpha
     const size_t rowBytes = ((size_t(width) + 31) / 32) * 4;
     std::vector<BYTE> mask(rowBytes * height);
     if (f->Read(mask.data(), 1, mask.size()) != mask.size())
-        return true; // no mask: the image as read
+        return nullptr; // no mask: the image as read
     ApplyMask(mask.data(), rowBytes, bits);
-    return true;
+    return nullptr;
 }
 
 void RxImageICO::ApplyMask(const BYTE* mask, size_t rowBytes, int fileBits)

@@ -14,5 +14,6 @@ public:
     bool Encode(RxFile* file);
 
 private:
+    const char* DecodeEntry(RxFile* file);
     void ApplyMask(const BYTE* mask, size_t rowBytes, int fileBits);
 };

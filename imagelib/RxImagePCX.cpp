@@ -61,7 +61,8 @@ bool RxImagePCX::Decode(RxFile* f)
             throw PcxError{"corrupted PCX"};
         SetXDPI(Get16(h + 12));
         SetYDPI(Get16(h + 14));
-        const DWORD depth = (planes >= 3 && bpp == 8) ? 24 : (planes == 4 && bpp == 1) ? 4 : DWORD(bpp);
+        // Two to four one-bit planes make up to 16 colours.
+        const DWORD depth = (planes >= 3 && bpp == 8) ? 24 : (planes >= 2 && bpp == 1) ? 4 : DWORD(bpp);
         if (!Create(DWORD(width), DWORD(height), depth, RXIMAGE_FORMAT_PCX))
             return false; // Create's text stays
         if (planes == 4 && bpp == 8)

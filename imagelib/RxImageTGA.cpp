@@ -82,7 +82,8 @@ bool RxImageTGA::Decode(RxFile* f)
         const bool mapped = h[1] == 1;
         if (width == 0 || height == 0 || mapLength > 256 ||
             (depth != 8 && depth != 15 && depth != 16 && depth != 24 && depth != 32) ||
-            (mapped && entrySize != 15 && entrySize != 16 && entrySize != 24 && entrySize != 32))
+            (mapped && entrySize != 15 && entrySize != 16 && entrySize != 24 && entrySize != 32) ||
+            ((type == 3 || type == 11) && depth != 8)) // grey with alpha is not read
             throw TgaError{"bad TGA header"};
         f->Seek(h[0], 1);
         if (!Create(DWORD(width), DWORD(height), DWORD(depth), RXIMAGE_FORMAT_TGA))

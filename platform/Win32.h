@@ -290,6 +290,8 @@ struct MONITORINFO {
 #define VK_RIGHT 0x27
 #define VK_DOWN 0x28
 #define VK_DELETE 0x2E
+#define VK_NUMPAD0 0x60
+#define VK_NUMPAD9 0x69
 #define VK_F1 0x70
 #define VK_F12 0x7B
 #define VK_LSHIFT 0xA0

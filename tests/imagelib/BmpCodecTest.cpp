@@ -170,6 +170,8 @@ TEST(BmpHostile, MalformedFiles)
     Bytes deltas = palette16; // deltas far past the image, then runs and literals
     for (int i = 0; i < 4; ++i)
         deltas.insert(deltas.end(), {0, 2, 255, 255, 2, 7, 0, 3, 1, 2, 3, 0});
+    Bytes rle8In4 = palette16; // byte runs as long as the rows have pixels, not bytes
+    rle8In4.insert(rle8In4.end(), {7, 5, 0, 0, 7, 6, 0, 1});
     const Bytes masks0 = {0, 0, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0, 1, 2, 3, 4};
     const Bytes masksHuge = {0xFF, 0xFF, 0xFF, 0xFF, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0, 1, 2, 3, 4};
     struct Row {
@@ -183,6 +185,7 @@ TEST(BmpHostile, MalformedFiles)
         {"rle8 deltas", Bmp(5, 3, 8, 1, deltas, 16), true, ""},
         {"rle4 past the last row", Bmp(5, 2, 4, 2, pastRows, 16), true, ""},
         {"rle4 deltas", Bmp(3, 3, 4, 2, deltas, 16), true, ""},
+        {"rle8 data in a 4-bit image", Bmp(7, 2, 4, 1, rle8In4, 16), true, ""},
         {"zero 16-bit mask", Bmp(2, 1, 16, 3, masks0), false, "unknown compression"},
         {"oversized 16-bit mask", Bmp(2, 1, 16, 3, masksHuge), false, "unknown compression"},
         {"size field beyond the image", Bmp(2, 2, 24, 0, Bytes(64, 7), 0, 0x7FFFFFF0), true, ""},
@@ -202,11 +205,11 @@ TEST(BmpHostile, MalformedFiles)
     RxImage rle;
     ASSERT_TRUE(Decode(rle, rows[0].file));
     EXPECT_EQ(rle.GetPixelIndex(2, 1), 9) << "the runs inside the image still land";
-    Bytes runs = palette16; // a run filling row 0, one passing row 1's end, then row 2
+    Bytes runs = palette16; // a run filling row 0, one passing row 1's end (cut there), then row 2
     runs.insert(runs.end(), {4, 1, 0, 0, 5, 2, 0, 0, 4, 3});
     ASSERT_TRUE(Decode(rle, Bmp(4, 3, 8, 1, runs, 16)));
     EXPECT_EQ(std::vector<int>({rle.GetPixelIndex(3, 0), rle.GetPixelIndex(3, 1), rle.GetPixelIndex(0, 2)}),
-              std::vector<int>({1, 2, 0}));
+              std::vector<int>({1, 2, 3}));
 }
 
 // Other writers' files read as the tools agree, by type and by detection; every prefix
