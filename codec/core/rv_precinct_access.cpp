@@ -10,13 +10,6 @@
 
 namespace {
 
-void refuse_output(const rv_codestream* cs)
-{
-    if (!cs->in)
-        rv_raise_core_error("Code-block access on a codestream without a compressed data "
-                            "source is not supported by this implementation.");
-}
-
 int floor_div(int64_t a, int64_t b)
 {
     int64_t q = a / b;
@@ -156,13 +149,80 @@ rvd_block* open_into(rv_subband* band, rvd_coords block_idx, int* return_tpart, 
     return out;
 }
 
+// Output: the block's record, empty, for the encoder to fill.
+rvd_block* open_for_output(rv_subband* band, rvd_coords block_idx, rvd_block* out,
+                           rv_precinct*& p_out, rv_precinct_block*& state_out)
+{
+    rv_resolution* res = band->resolution;
+    rv_tile_comp* tc = res->tile_comp;
+    rv_tile* t = tc->tile;
+    rv_codestream* cs = res->codestream;
+    block_idx.from_apparent(cs->transpose, cs->vflip, cs->hflip);
+    uint64_t* ref = precinct_ref_of(band, block_idx);
+    if (ref == nullptr)
+        rv_raise_core_error("Attempting to open a code-block which lies outside its subband.");
+    rv_precinct* p = precinct_for_open(res, ref);
+    const int band_idx = int(band - res->subbands.data());
+    rv_precinct_block* blk = p->find_block(band_idx, block_idx);
+    if (blk == nullptr)
+        rv_raise_core_error("Attempting to open a code-block which lies outside its subband.");
+    if (blk->first_buf != nullptr)
+        rv_raise_core_error("Attempting to open the same code-block more than once for writing!");
+    const rvd_dims& bp = band->block_partition;
+    rvd_dims cell(rvd_coords(bp.pos.y + block_idx.y * bp.size.y, bp.pos.x + block_idx.x * bp.size.x),
+                  bp.size);
+    cell &= band->dims;
+    out->size = cell.size;
+    out->region = rvd_dims(rvd_coords(0, 0), cell.size);
+    out->modes = t->rd.comp_modes.empty() ? 0 : t->rd.comp_modes[size_t(tc->cnum)];
+    out->orientation = res->res_level == 0
+                           ? 0
+                           : (band->branch_x == 1 ? 1 : 0) + (band->branch_y == 1 ? 2 : 0);
+    out->magnitude_planes = band->K_max_prime;
+    out->missing_msbs = 0;
+    out->num_passes = 0;
+    out->transpose = cs->transpose;
+    out->vflip = cs->vflip;
+    out->hflip = cs->hflip;
+    out->resilient = out->fussy = false;
+    p_out = p;
+    state_out = blk;
+    return out;
+}
+
+// Output: the coded passes go into the precinct; rate statistics learn of them.
+void close_for_output(rv_codestream* cs, rv_precinct* p, rv_precinct_block* blk,
+                      const rvd_block* block)
+{
+    blk->store_data(block, cs->buf_server.get());
+    if (p->num_outstanding_blocks > 0)
+        p->num_outstanding_blocks--;
+    rv_rate_stats* stats = cs->wr.stats.get();
+    if (stats != nullptr && stats->update(block)) {
+        stats->find_thresholds();
+        rv_trim_compressed_data(cs);
+    } else if (stats != nullptr) {
+        stats->find_thresholds();
+    }
+}
+
 } // namespace
 
 rvd_block* rvd_subband::open_block(rvd_coords block_idx, int* return_tpart,
                                    rvd_thread_env* env) const
 {
     rv_codestream* cs = state->resolution->codestream;
-    refuse_output(cs);
+    if (!cs->in) {
+        if (return_tpart != nullptr)
+            *return_tpart = 0;
+        if (env == nullptr)
+            return open_for_output(state, block_idx, &cs->rd.block, cs->rd.block_precinct,
+                                   cs->rd.block_state);
+        rv_thread_codestream_state* st = env->get_state();
+        rv_env_lock lock(env);
+        st->use_codestream(cs);
+        return open_for_output(state, block_idx, &st->block, st->open_precinct, st->open_state);
+    }
     if (env == nullptr)
         return open_into(state, block_idx, return_tpart, &cs->rd.block, cs->rd.block_precinct,
                          cs->rd.block_state);
@@ -201,7 +261,20 @@ void rv_complete_block_closing(rv_precinct* p, rv_precinct_block* blk)
 void rvd_subband::close_block(rvd_block* block, rvd_thread_env* env) const
 {
     rv_codestream* cs = state->resolution->codestream;
-    refuse_output(cs);
+    if (!cs->in) {
+        rv_precinct*& pr = env == nullptr ? cs->rd.block_precinct : env->get_state()->open_precinct;
+        rv_precinct_block*& bs = env == nullptr ? cs->rd.block_state : env->get_state()->open_state;
+        rvd_block* mine = env == nullptr ? &cs->rd.block : &env->get_state()->block;
+        if (block != mine || pr == nullptr)
+            return;
+        rv_precinct* p = pr;
+        rv_precinct_block* blk = bs;
+        pr = nullptr;
+        bs = nullptr;
+        rv_env_lock lock(env);
+        close_for_output(cs, p, blk, block);
+        return;
+    }
     if (env != nullptr) {
         // The precinct bookkeeping waits in one of the thread's slots.
         rv_thread_codestream_state* st = env->get_state();

@@ -102,6 +102,8 @@ rv_tile* rv_codestream::create_tile(rvd_coords idx)
         recycled_tiles = t;
         throw;
     }
+    if (out)
+        add_to_output_list(t);
     return t;
 }
 

@@ -446,7 +446,15 @@ bool rvd_codestream::can_flip(bool check_current_appearance_only)
 
 int64_t rvd_codestream::get_total_bytes(bool exclude_main_header)
 {
-    if (state == nullptr || !state->in)
+    if (state == nullptr)
+        return 0;
+    if (state->out) {
+        int64_t n = state->out->get_bytes_written();
+        if (exclude_main_header)
+            n -= state->main_header_length;
+        return n;
+    }
+    if (!state->in)
         return 0;
     int64_t n = state->in->get_bytes_read() - state->in->get_suspended_bytes();
     if (exclude_main_header)

@@ -1,0 +1,293 @@
+// Whole codestreams written through the output codestream (creation, blocks, tile-parts,
+// flushing) and read back by outside decoders and our own.
+#include "codec/core/rvd_codestream.h"
+#include "codec/core/siz_params.h"
+#include "tests/codec/support/block_feeder.h"
+#include "tests/codec/support/codec_messages.h"
+#include "tests/codec/support/decode_cases.h"
+#include "tests/codec/support/memory_target.h"
+#include "tests/codec/support/packet_locator.h"
+#include "tests/codec/support/test_sources.h"
+#include "tests/support/TestTools.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+using namespace codec_test;
+
+namespace {
+
+uint32_t be(const std::vector<uint8_t>& b, size_t p, int n)
+{
+    uint32_t v = 0;
+    for (int k = 0; k < n; k++)
+        v = (v << 8) | b[p + size_t(k)];
+    return v;
+}
+
+std::vector<std::string> tokens(const std::string& text)
+{
+    std::istringstream in(text);
+    std::vector<std::string> out;
+    for (std::string t; in >> t;)
+        out.push_back(t);
+    return out;
+}
+
+struct written_stream {
+    std::vector<uint8_t> bytes;
+    std::vector<int64_t> layer_bytes;
+    std::vector<uint16_t> thresholds;
+    int num_tparts = 0;
+    int64_t total_bytes = 0;
+};
+
+// SIZ attributes go to the object handed to create, the others to the codestream's tree.
+// `thresholds` non-empty selects threshold flushing, else `targets` are byte targets.
+written_stream write_stream(const std::string& siz_text, const std::string& coding,
+                            const std::vector<std::vector<int32_t>>& samples,
+                            std::vector<int64_t> targets, std::vector<uint16_t> thresholds = {},
+                            memory_target* target = nullptr)
+{
+    memory_target own;
+    memory_target& t = target != nullptr ? *target : own;
+    siz_params siz;
+    for (const std::string& a : tokens(siz_text))
+        if (!siz.parse_string(a.c_str()))
+            throw std::runtime_error("not taken: " + a);
+    rvd_codestream cs;
+    cs.create(&siz, &t, nullptr);
+    written_stream w;
+    try {
+        for (const std::string& a : tokens(coding))
+            if (!cs.access_siz()->parse_string(a.c_str()))
+                throw std::runtime_error("not taken: " + a);
+        cs.access_siz()->finalize_all();
+        feed_blocks(cs, samples);
+        const int n = int(std::max(targets.size(), thresholds.size()));
+        targets.resize(size_t(n), 0);
+        thresholds.resize(size_t(n), 0);
+        cs.flush(targets.data(), n, thresholds.data());
+        w.layer_bytes = targets;
+        w.thresholds = thresholds;
+        w.num_tparts = cs.get_num_tparts();
+        w.total_bytes = cs.get_total_bytes();
+    } catch (...) {
+        cs.destroy();
+        throw;
+    }
+    cs.destroy();
+    w.bytes = t.bytes;
+    return w;
+}
+
+std::vector<std::vector<int32_t>> random_image(std::mt19937& rng, int comps, int h, int w,
+                                               int precision, bool is_signed, int smooth)
+{
+    std::vector<std::vector<int32_t>> src(static_cast<size_t>(comps));
+    const int64_t lo = is_signed ? -(int64_t(1) << (precision - 1)) : 0;
+    const int64_t span = int64_t(1) << precision;
+    for (auto& v : src) {
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                // Partly smooth, partly noise: many passes with varied slopes.
+                const int64_t base = (int64_t(x + y) * span) / int64_t(h + w + 1);
+                const int64_t noise = smooth > 0 ? int64_t(rng() % uint32_t(smooth)) : int64_t(rng() % span);
+                v.push_back(int32_t(lo + (base + noise) % span));
+            }
+    }
+    return src;
+}
+
+// Runs a decoder on the file; its components as PGX sample lists.
+std::vector<std::vector<int32_t>> outside_decode(const std::string& tool, const std::string& path,
+                                                 const std::string& stem, int comps,
+                                                 const std::string& extra = "")
+{
+    std::system(("rm -f " + stem + "*.pgx").c_str());
+    const int rc = std::system((tool + " -i " + path + " -o " + stem + ".pgx " + extra +
+                                " > /dev/null 2>&1")
+                                   .c_str());
+    std::vector<std::vector<int32_t>> out;
+    if (rc != 0)
+        return out;
+    for (int k = 0; k < comps; k++) {
+        std::string f = stem + "_" + std::to_string(k) + ".pgx";
+        if (comps == 1 && !std::ifstream(f))
+            f = stem + ".pgx";
+        out.push_back(read_pgx(f).samples);
+    }
+    return out;
+}
+
+std::string out_dir()
+{
+    const std::string dir = std::string(ORBEL_BINARY_DIR) + "/codestream_output";
+    std::system(("mkdir -p " + dir).c_str());
+    return dir;
+}
+
+void save(const std::string& path, const std::vector<uint8_t>& b)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), long(b.size()));
+}
+
+// Psot of every tile-part, walking from the first SOT; the TLM entries of the main header.
+struct tpart_walk {
+    std::vector<uint32_t> psot, tlm;
+    std::vector<int> isot, tpsot, tnsot;
+    bool reaches_eoc = false;
+};
+
+tpart_walk walk_tparts(const std::vector<uint8_t>& b)
+{
+    tpart_walk w;
+    size_t p = 2;
+    while (p + 4 <= b.size() && be(b, p, 2) != 0xFF90) {
+        const uint32_t code = be(b, p, 2), len = be(b, p + 2, 2);
+        if (code == 0xFF55)
+            for (size_t e = p + 6; e < p + 2 + len; e += 6)
+                w.tlm.push_back(be(b, e + 2, 4));
+        p += 2 + len;
+    }
+    while (p + 12 <= b.size() && be(b, p, 2) == 0xFF90) {
+        w.isot.push_back(int(be(b, p + 4, 2)));
+        w.psot.push_back(be(b, p + 6, 4));
+        w.tpsot.push_back(b[p + 10]);
+        w.tnsot.push_back(b[p + 11]);
+        if (w.psot.back() == 0)
+            break;
+        p += w.psot.back();
+    }
+    w.reaches_eoc = p + 2 == b.size() && be(b, p, 2) == 0xFFD9;
+    return w;
+}
+
+} // namespace
+
+// Lossless streams of the output path decode exactly with both outside decoders and ours.
+TEST(CodestreamOutput, LosslessStreamsDecodeExactly)
+{
+    ORBEL_REQUIRE_TOOL("opj_decompress", "libopenjp2-tools");
+    ORBEL_REQUIRE_TOOL("grk_decompress", "grokj2k-tools");
+    struct {
+        const char* name;
+        int h, w, comps, precision; // h, w: image size, from the origin on
+        int oy, ox;
+        bool is_signed;
+        const char* siz_extra;
+        const char* coding;
+        std::vector<uint16_t> thresholds; // empty: one open layer target per layer
+        int layers;
+    } cases[] = {
+        {"one", 61, 47, 1, 12, 0, 0, false, "", "Clevels=0 Clayers=1 Cblk={32,32} Creversible=yes", {}, 1},
+        {"rgb3", 64, 64, 3, 8, 0, 0, false, "", "Clevels=0 Clayers=3 Cblk={16,16} Creversible=yes Cycc=no",
+         {50000, 40000, 1}, 3},
+        {"tiles", 70, 90, 2, 16, 0, 0, true, "Stiles={32,32}",
+         "Clevels=0 Clayers=2 Cblk={16,32} Creversible=yes Corder=RLCP Cuse_sop=yes Cuse_eph=yes",
+         {45000, 1}, 2},
+        {"tlm", 40, 40, 1, 8, 0, 0, false, "Stiles={16,16}",
+         "Clevels=0 Clayers=2 Cblk={8,8} Creversible=yes ORGgen_tlm=3 ORGgen_plt=yes", {}, 2},
+        {"origins", 47, 55, 1, 10, 3, 5, false, "Stile_origin={1,2} Stiles={20,25}",
+         "Clevels=0 Clayers=4 Cblk={8,16} Creversible=yes Cmodes=BYPASS|RESTART Corder=PCRL", {}, 4},
+        {"modes", 33, 33, 1, 9, 0, 0, true, "",
+         "Clevels=0 Clayers=3 Cblk={16,16} Creversible=yes Cmodes=RESET|CAUSAL|ERTERM|SEGMARK Corder=CPRL",
+         {}, 3},
+    };
+    const std::string dir = out_dir();
+    std::mt19937 rng(5050);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto src = random_image(rng, c.comps, c.h, c.w, c.precision, c.is_signed, 40);
+        std::ostringstream siz;
+        siz << "Ssize={" << c.h + c.oy << "," << c.w + c.ox << "} Sorigin={" << c.oy << ","
+            << c.ox << "} Ssampling={1,1} Scomponents=" << c.comps
+            << " Sprecision=" << c.precision << " Ssigned=" << (c.is_signed ? "yes" : "no") << " "
+            << c.siz_extra;
+        std::string siz_text = siz.str();
+        written_stream w;
+        std::vector<int64_t> targets(size_t(c.layers), 0);
+        ASSERT_NO_THROW(w = write_stream(siz_text, c.coding, src, targets, c.thresholds));
+        const tpart_walk walk = walk_tparts(w.bytes);
+        EXPECT_TRUE(walk.reaches_eoc);
+        EXPECT_EQ(int(walk.psot.size()), w.num_tparts);
+        EXPECT_EQ(int64_t(w.bytes.size()), w.total_bytes);
+        if (!walk.tlm.empty())
+            EXPECT_EQ(walk.psot, walk.tlm);
+        EXPECT_EQ(int64_t(w.bytes.size()) - 2, w.layer_bytes.back());
+        const std::string path = dir + "/" + c.name + ".j2k";
+        save(path, w.bytes);
+        for (const std::string tool : {"opj_decompress", "grk_decompress"}) {
+            const auto got = outside_decode(tool, path, dir + "/" + c.name + "_" + tool, c.comps);
+            ASSERT_EQ(size_t(c.comps), got.size()) << tool;
+            for (int k = 0; k < c.comps; k++)
+                EXPECT_EQ(src[size_t(k)], got[size_t(k)]) << tool << " component " << k;
+        }
+        decode_settings ds;
+        std::vector<pgx_image> ours = decode_file(path, ds);
+        ASSERT_EQ(size_t(c.comps), ours.size());
+        for (int k = 0; k < c.comps; k++)
+            EXPECT_EQ(src[size_t(k)], ours[size_t(k)].samples) << "ours component " << k;
+    }
+}
+
+// Byte targets: every reported cumulative size within its target, and close to it; the
+// file ends at the last reported size.
+TEST(CodestreamOutput, ByteTargetsAreMet)
+{
+    ORBEL_REQUIRE_TOOL("opj_decompress", "libopenjp2-tools");
+    struct {
+        const char* name;
+        const char* coding;
+        std::vector<double> fractions; // of the raw bytes; 0 = chosen by rate control
+    } cases[] = {
+        {"three", "Clayers=4 Corder=LRCP", {0.01, 0.05, 0.20, 0}},
+        {"gaps", "Clayers=4 Corder=RPCL", {0, 0.05, 0, 0.20}},
+        {"sop_plt", "Clayers=3 Cuse_sop=yes Cuse_eph=yes ORGgen_plt=yes", {0.02, 0.10, 0}},
+        {"tiles_tlm", "Clayers=3 ORGgen_tlm=2 ORGtparts=L", {0.03, 0.08, 0.25}},
+    };
+    const int h = 192, w = 160, precision = 12;
+    std::mt19937 rng(77);
+    const auto src = random_image(rng, 1, h, w, precision, false, 300);
+    const double raw = double(h) * w * precision / 8.0;
+    const std::string dir = out_dir();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<int64_t> targets;
+        for (double f : c.fractions)
+            targets.push_back(int64_t(f * raw));
+        std::ostringstream siz;
+        siz << "Ssize={" << h << "," << w << "} Ssampling={1,1} Scomponents=1 Sprecision=" << precision
+            << " Ssigned=no" << (std::string(c.name) == "tiles_tlm" ? " Stiles={64,64}" : "");
+        const std::string coding =
+            std::string("Clevels=0 Cblk={16,16} Creversible=yes ") + c.coding;
+        written_stream ws;
+        ASSERT_NO_THROW(ws = write_stream(siz.str(), coding, src, targets));
+        ASSERT_EQ(targets.size(), ws.layer_bytes.size());
+        for (size_t l = 0; l < targets.size(); l++) {
+            SCOPED_TRACE(l);
+            if (targets[l] == 0)
+                continue;
+            EXPECT_LE(ws.layer_bytes[l], targets[l]);
+            if (targets[l] >= 4096)
+                EXPECT_GE(double(ws.layer_bytes[l]), 0.97 * double(targets[l]));
+        }
+        for (size_t l = 1; l < targets.size(); l++)
+            EXPECT_LE(ws.layer_bytes[l - 1], ws.layer_bytes[l]);
+        EXPECT_EQ(int64_t(ws.bytes.size()), ws.layer_bytes.back() + 2);
+        const tpart_walk walk = walk_tparts(ws.bytes);
+        EXPECT_TRUE(walk.reaches_eoc);
+        if (!walk.tlm.empty())
+            EXPECT_EQ(walk.psot, walk.tlm);
+        const std::string path = dir + "/rate_" + c.name + ".j2k";
+        save(path, ws.bytes);
+        const auto got = outside_decode("opj_decompress", path, dir + "/rate_" + c.name, 1);
+        ASSERT_EQ(1u, got.size());
+        if (c.fractions.back() == 0)
+            EXPECT_EQ(src[0], got[0]); // the open last layer holds every pass
+    }
+}

@@ -1,0 +1,90 @@
+#include "tests/codec/support/block_feeder.h"
+
+#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_resolution.h"
+#include "codec/core/rvd_subband.h"
+#include "codec/core/rvd_tile.h"
+#include "codec/core/rvd_tile_comp.h"
+#include "codec/encode/rvd_block_encoder.h"
+#include "tests/codec/support/databin_blocks.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace codec_test {
+
+namespace {
+
+// Quantised sign-magnitude words of a block, missing MSBs and coding passes as the
+// block encoder expects them.
+void quantise(rvd_block* blk, const std::vector<int32_t>& values)
+{
+    const int K = blk->magnitude_planes;
+    uint32_t any = 0;
+    if (blk->max_samples < int(values.size()))
+        blk->set_max_samples(int(values.size()));
+    for (size_t k = 0; k < values.size(); k++) {
+        const int32_t v = values[k];
+        const uint32_t mag = uint32_t(v < 0 ? -int64_t(v) : v) << (31 - K);
+        any |= mag;
+        blk->sample_buffer[k] = int32_t(mag | (v < 0 ? 0x80000000u : 0u));
+    }
+    const int missing = any == 0 ? K : __builtin_clz(any) - 1;
+    blk->missing_msbs = missing;
+    blk->num_passes = any == 0 ? 0 : 3 * (K - missing) - 2;
+}
+
+} // namespace
+
+void feed_blocks(rvd_codestream& cs, const std::vector<std::vector<int32_t>>& samples)
+{
+    init_block_coding_tables();
+    rvd_block_encoder encoder;
+    rvd_dims tiles;
+    cs.get_valid_tiles(tiles);
+    const int comps = cs.get_num_components();
+    std::vector<rvd_dims> comp_dims(static_cast<size_t>(comps));
+    for (int c = 0; c < comps; c++)
+        cs.get_dims(c, comp_dims[size_t(c)]);
+    for (int ty = 0; ty < tiles.size.y; ty++)
+        for (int tx = 0; tx < tiles.size.x; tx++) {
+            rvd_tile tile = cs.open_tile(rvd_coords(tiles.pos.y + ty, tiles.pos.x + tx));
+            for (int c = 0; c < comps; c++) {
+                rvd_tile_comp tc = tile.access_component(c);
+                const bool is_signed = cs.get_signed(c);
+                const int32_t shift = is_signed ? 0 : int32_t(1) << (cs.get_bit_depth(c) - 1);
+                if (tc.get_num_resolutions() != 1)
+                    throw std::runtime_error("block feeder: wavelet levels not supported");
+                rvd_resolution res = tc.access_resolution(0);
+                rvd_subband band = res.access_subband(0);
+                rvd_dims bd, blocks;
+                band.get_dims(bd);
+                band.get_valid_blocks(blocks);
+                rvd_coords nominal, first;
+                band.get_block_size(nominal, first);
+                const rvd_dims& cd = comp_dims[size_t(c)];
+                for (int by = 0; by < blocks.size.y; by++)
+                    for (int bx = 0; bx < blocks.size.x; bx++) {
+                        const rvd_coords idx(blocks.pos.y + by, blocks.pos.x + bx);
+                        rvd_block* blk = band.open_block(idx);
+                        const int y0 = std::max(bd.pos.y, idx.y * nominal.y);
+                        const int x0 = std::max(bd.pos.x, idx.x * nominal.x);
+                        std::vector<int32_t> values;
+                        for (int y = y0; y < y0 + blk->size.y; y++)
+                            for (int x = x0; x < x0 + blk->size.x; x++)
+                                values.push_back(
+                                    samples[size_t(c)][size_t(y - cd.pos.y) * size_t(cd.size.x) +
+                                                       size_t(x - cd.pos.x)] -
+                                    shift);
+                        quantise(blk, values);
+                        encoder.encode(blk, tc.get_reversible(), band.get_msb_wmse(),
+                                       uint16_t(band.get_conservative_slope_threshold()));
+                        band.close_block(blk);
+                    }
+            }
+            tile.close();
+        }
+}
+
+} // namespace codec_test
