@@ -11,7 +11,7 @@ namespace codec_test {
 
 // `samples`: per component, its rows as the image holds them (unsigned components not
 // level-shifted), on the component's grid over the whole canvas. Reversible tiles without
-// wavelet levels are supported.
+// Mallat wavelet levels (5/3) are supported.
 void feed_blocks(rvd_codestream& cs, const std::vector<std::vector<int32_t>>& samples);
 
 } // namespace codec_test
