@@ -4,6 +4,7 @@
 #include "codec/core/siz_params.h"
 #include "tests/codec/support/block_feeder.h"
 #include "tests/codec/support/codec_messages.h"
+#include "tests/codec/support/databin_split.h"
 #include "tests/codec/support/decode_cases.h"
 #include "tests/codec/support/memory_target.h"
 #include "tests/codec/support/packet_locator.h"
@@ -15,6 +16,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <iterator>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -329,5 +332,174 @@ TEST(CodestreamOutput, ByteTargetsAreMet)
         ASSERT_EQ(1u, got.size());
         if (c.fractions.back() == 0)
             EXPECT_EQ(src[0], got[0]); // the open last layer holds every pass
+    }
+}
+
+namespace {
+
+// 3 x 4 tiles of a two-level, two-layer, three-component image.
+const char* const grid_siz = "Ssize={90,120} Ssampling={1,1} Scomponents=3 Sprecision=8 Ssigned=no Stiles={32,32}";
+const char* const grid_coding = "Clevels=2 Clayers=2 Cblk={8,8} Creversible=yes Cycc=no";
+
+std::vector<std::vector<int32_t>> grid_image()
+{
+    std::mt19937 rng(3412);
+    std::vector<std::vector<int32_t>> src;
+    for (int k = 0; k < 3; k++)
+        src.push_back(random_image(rng, 1, 90, 120, 8, false, 60)[0]);
+    return src;
+}
+
+} // namespace
+
+// Fixed tile-part counts: every TLM entry is its SOT's Psot, padding tile-parts are 14
+// bytes, and our reader finds every tile-part through the TLM.
+TEST(CodestreamOutput, FixedTilePartCountsAndTlm)
+{
+    const auto src = grid_image();
+    const std::string dir = out_dir();
+    for (int m : {1, 2, 3}) {
+        SCOPED_TRACE(m);
+        written_stream w = write_stream(grid_siz, std::string(grid_coding) + " ORGgen_tlm=" + std::to_string(m),
+                                        src, {}, {60000, 1});
+        const tpart_walk walk = walk_tparts(w.bytes);
+        EXPECT_TRUE(walk.reaches_eoc);
+        EXPECT_EQ(size_t(12 * m), walk.psot.size());
+        EXPECT_EQ(walk.psot, walk.tlm);
+        std::map<int, std::vector<uint32_t>> per_tile;
+        for (size_t k = 0; k < walk.psot.size(); k++) {
+            EXPECT_EQ(m, walk.tnsot[k]);
+            EXPECT_EQ(int(per_tile[walk.isot[k]].size()), walk.tpsot[k]);
+            per_tile[walk.isot[k]].push_back(walk.psot[k]);
+        }
+        ASSERT_EQ(12u, per_tile.size());
+        for (auto& [tile, lengths] : per_tile) {
+            EXPECT_GT(lengths[0], 14u);
+            for (size_t k = 1; k < lengths.size(); k++)
+                EXPECT_EQ(14u, lengths[k]) << "tile " << tile;
+        }
+        const std::string path = dir + "/tlm" + std::to_string(m) + ".j2k";
+        save(path, w.bytes);
+        std::vector<pgx_image> ours = decode_file(path, decode_settings());
+        ASSERT_EQ(3u, ours.size());
+        for (int k = 0; k < 3; k++)
+            EXPECT_EQ(src[size_t(k)], ours[size_t(k)].samples);
+        if (std::system("command -v opj_dump > /dev/null") == 0)
+            EXPECT_EQ(0, std::system(("opj_dump -i " + path + " > /dev/null 2>&1").c_str()));
+    }
+    // A target that cannot go back: a warning and no TLM.
+    memory_target refusing(false);
+    written_stream w = write_stream(grid_siz, std::string(grid_coding) + " ORGgen_tlm=2", src, {},
+                                    {60000, 1}, &refusing);
+    EXPECT_TRUE(warning_seen("does not appear to support rewriting"));
+    EXPECT_TRUE(walk_tparts(refusing.bytes).tlm.empty());
+    EXPECT_TRUE(walk_tparts(refusing.bytes).reaches_eoc);
+}
+
+// Tile-part division by resolution, layer and component gives opj_compress's tile-part
+// counts for each tile; PLT lengths equal the packet locator's.
+TEST(CodestreamOutput, TilePartDivisionAndPlt)
+{
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    const auto src = grid_image();
+    const std::string dir = out_dir();
+    {
+        std::ofstream ppm(dir + "/grid.ppm", std::ios::binary);
+        ppm << "P6\n120 90\n255\n";
+        for (size_t k = 0; k < src[0].size(); k++)
+            for (int c = 0; c < 3; c++)
+                ppm.put(char(src[size_t(c)][k]));
+    }
+    for (const char* order : {"LRCP", "RLCP", "RPCL"})
+        for (const char* tp : {"R", "L", "C"}) {
+            SCOPED_TRACE(std::string(order) + " " + tp);
+            written_stream w = write_stream(grid_siz,
+                                            std::string(grid_coding) + " ORGgen_plt=yes Corder=" + order +
+                                                " ORGtparts=" + tp,
+                                            src, {}, {60000, 1});
+            const std::string ref = dir + "/grid_" + order + tp + ".j2k";
+            ASSERT_EQ(0, std::system(("opj_compress -i " + dir + "/grid.ppm -o " + ref +
+                                      " -t 32,32 -n 3 -r 40,1 -b 8,8 -mct 0 -p " + order + " -TP " + tp +
+                                      " > /dev/null 2>&1")
+                                         .c_str()));
+            std::ifstream in(ref, std::ios::binary);
+            std::vector<uint8_t> theirs((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            auto counts = [](const tpart_walk& wk) {
+                std::map<int, int> n;
+                for (int t : wk.isot)
+                    n[t]++;
+                return n;
+            };
+            const tpart_walk mine = walk_tparts(w.bytes);
+            EXPECT_TRUE(mine.reaches_eoc);
+            EXPECT_EQ(counts(walk_tparts(theirs)), counts(mine));
+            // Within each tile the tile-parts come in index order.
+            std::map<int, int> next;
+            for (size_t k = 0; k < mine.isot.size(); k++)
+                EXPECT_EQ(next[mine.isot[k]]++, mine.tpsot[k]);
+
+            stream_layout with_plt = parse_layout(w.bytes);
+            stream_layout located = parse_layout(w.bytes);
+            locate_packets(located);
+            ASSERT_EQ(with_plt.parts.size(), located.parts.size());
+            for (size_t k = 0; k < located.parts.size(); k++)
+                EXPECT_EQ(located.parts[k].plt, with_plt.parts[k].plt) << "tile-part " << k;
+            const std::string path = dir + "/grid_ours_" + order + tp + ".j2k";
+            save(path, w.bytes);
+            std::vector<pgx_image> ours = decode_file(path, decode_settings());
+            ASSERT_EQ(3u, ours.size());
+            for (int k = 0; k < 3; k++)
+                EXPECT_EQ(src[size_t(k)], ours[size_t(k)].samples);
+        }
+}
+
+// The limits of tile-part generation and the profile-0 order rule.
+TEST(CodestreamOutput, TilePartLimitsAndProfileOrder)
+{
+    const auto src = grid_image();
+    // Layer division with a fixed count too small for it.
+    EXPECT_NE(std::string::npos,
+              error_text([&] {
+                  write_stream(grid_siz, std::string(grid_coding) + " ORGgen_tlm=1 ORGtparts=L", src, {},
+                               {60000, 1});
+              }).find("has been fixed by the `ORGgen_tlm' parameter attribute to 1."));
+    // 256 tile-parts of one tile: a layer each.
+    {
+        std::mt19937 rng(9);
+        const auto small = random_image(rng, 1, 8, 8, 8, false, 0);
+        EXPECT_NE(std::string::npos,
+                  error_text([&] {
+                      write_stream("Ssize={8,8} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no",
+                                   "Clevels=0 Clayers=256 Creversible=yes ORGtparts=L", small, {},
+                                   std::vector<uint16_t>(256, 1));
+                  }).find("No tile may have more than 255 parts."));
+        written_stream ok = write_stream("Ssize={8,8} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no",
+                                         "Clevels=0 Clayers=255 Creversible=yes ORGtparts=L", small, {},
+                                         std::vector<uint16_t>(255, 1));
+        EXPECT_EQ(255, ok.num_tparts);
+    }
+    // Tiles coded last-first: their first tile-parts come out of order in profile 0.
+    {
+        std::mt19937 rng(10);
+        const auto img = random_image(rng, 1, 256, 256, 8, false, 30);
+        siz_params siz;
+        for (const std::string& a : tokens("Ssize={256,256} Ssampling={1,1} Scomponents=1 Sprecision=8 "
+                                           "Ssigned=no Stiles={128,128} Sprofile=PROFILE0"))
+            ASSERT_TRUE(siz.parse_string(a.c_str()));
+        memory_target t;
+        rvd_codestream cs;
+        cs.create(&siz, &t, nullptr);
+        for (const std::string& a : tokens("Clevels=1 Clayers=2 Creversible=yes"))
+            ASSERT_TRUE(cs.access_siz()->parse_string(a.c_str()));
+        cs.access_siz()->finalize_all();
+        EXPECT_TRUE(no_warnings());
+        // The last tile is coded first: it heads the output list.
+        feed_blocks(cs, img, true);
+        std::vector<uint16_t> thr = {60000, 1};
+        cs.flush(nullptr, 2, thr.data());
+        EXPECT_TRUE(warning_seen("all first tile-parts of all tiles must appear first"));
+        EXPECT_TRUE(walk_tparts(t.bytes).reaches_eoc);
+        EXPECT_EQ(3, walk_tparts(t.bytes).isot.front());
+        cs.destroy();
     }
 }

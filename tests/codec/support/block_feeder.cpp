@@ -67,7 +67,8 @@ void feed_band(rvd_block_encoder& encoder, rvd_subband band, bool reversible,
 
 } // namespace
 
-void feed_blocks(rvd_codestream& cs, const std::vector<std::vector<int32_t>>& samples)
+void feed_blocks(rvd_codestream& cs, const std::vector<std::vector<int32_t>>& samples,
+                 bool reverse_tiles)
 {
     init_block_coding_tables();
     rvd_block_encoder encoder;
@@ -77,8 +78,11 @@ void feed_blocks(rvd_codestream& cs, const std::vector<std::vector<int32_t>>& sa
     std::vector<rvd_dims> comp_dims(static_cast<size_t>(comps));
     for (int c = 0; c < comps; c++)
         cs.get_dims(c, comp_dims[size_t(c)]);
-    for (int ty = 0; ty < tiles.size.y; ty++)
-        for (int tx = 0; tx < tiles.size.x; tx++) {
+    const int num = tiles.size.y * tiles.size.x;
+    for (int k = 0; k < num; k++) {
+        {
+            const int n = reverse_tiles ? num - 1 - k : k;
+            const int ty = n / tiles.size.x, tx = n % tiles.size.x;
             rvd_tile tile = cs.open_tile(rvd_coords(tiles.pos.y + ty, tiles.pos.x + tx));
             // Level-shifted tile-component samples; the reversible colour transform on
             // the first three when the tile uses it.
@@ -121,6 +125,7 @@ void feed_blocks(rvd_codestream& cs, const std::vector<std::vector<int32_t>>& sa
             }
             tile.close();
         }
+    }
 }
 
 } // namespace codec_test

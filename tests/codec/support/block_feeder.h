@@ -12,6 +12,8 @@ namespace codec_test {
 // `samples`: per component, its rows as the image holds them (unsigned components not
 // level-shifted), on the component's grid over the whole canvas. Reversible tiles without
 // Mallat wavelet levels (5/3) are supported.
-void feed_blocks(rvd_codestream& cs, const std::vector<std::vector<int32_t>>& samples);
+// With `reverse_tiles` the tiles are coded last first.
+void feed_blocks(rvd_codestream& cs, const std::vector<std::vector<int32_t>>& samples,
+                 bool reverse_tiles = false);
 
 } // namespace codec_test
