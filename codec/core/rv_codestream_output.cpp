@@ -183,6 +183,7 @@ void rv_codestream::restart_output(rvd_compressed_target* target)
     wr.layer_sizes.clear();
     wr.layer_targets.clear();
     wr.layer_thresholds.clear();
+    wr.layer_reached.clear();
     wr.fixed_overhead = -1;
     wr.layer_overhead = 0;
     wr.stats.reset();

@@ -77,6 +77,7 @@ struct rv_codestream_writing {
     std::vector<int64_t> layer_sizes;   // bytes generated per layer (entry 0 has headers)
     std::vector<int64_t> layer_targets; // cumulative byte targets
     std::vector<uint16_t> layer_thresholds;
+    std::vector<int64_t> layer_reached; // cumulative sizes rate control arrived at
     int64_t fixed_overhead = -1, layer_overhead = 0;
 
     std::unique_ptr<rv_rate_stats> stats; // from set_max_bytes
@@ -108,6 +109,8 @@ struct rv_tpart_generator {
     // The main header's and a tile-part's marker segments (generated on first use).
     static const std::vector<uint8_t>& main_segments(rv_codestream* cs);
     static const std::vector<uint8_t>& tpart_segments(rv_tile* t, int tpart_idx);
+    // Tile-parts the division flags will cut the tile's whole packet sequence into.
+    static int count_tparts(rv_tile* t);
     // Bytes of an empty packet under the tile's SOP/EPH use.
     static int empty_packet_bytes(const rv_tile* t);
 };

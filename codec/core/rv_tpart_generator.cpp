@@ -154,6 +154,34 @@ void rv_tpart_generator::instantiate_precincts(rv_tile* t)
                     rv_create_precinct(&res, &ref);
 }
 
+int rv_tpart_generator::count_tparts(rv_tile* t)
+{
+    rv_packet_sequencer* seq = t->rd.sequencer.get();
+    const int flags = t->wr.tpart_flags;
+    if (flags == 0 || seq == nullptr)
+        return 1;
+    seq->save_state();
+    int n = 0, r0 = -1, c0 = -1, l0 = -1;
+    for (;;) {
+        rv_resolution* res = nullptr;
+        rvd_coords idx;
+        if (seq->next_packet(res, idx) == nullptr)
+            break;
+        const int c = res->tile_comp->cnum, r = res->res_level;
+        const int l = seq->get_next_layer(c, r, idx) - 1;
+        if (n == 0 || ((flags & RV_TPARTS_BY_RESOLUTION) && r != r0) ||
+            ((flags & RV_TPARTS_BY_COMPONENT) && c != c0) ||
+            ((flags & RV_TPARTS_BY_LAYER) && l != l0)) {
+            n++;
+            r0 = r;
+            c0 = c;
+            l0 = l;
+        }
+    }
+    seq->restore_state();
+    return std::max(n, 1);
+}
+
 int64_t rv_tpart_generator::simulate_packet(rv_precinct* p, int layer, uint16_t threshold,
                                             int64_t limit, bool finalize)
 {
@@ -352,7 +380,15 @@ int64_t rv_tpart_generator::generate_tpart(rv_tile* t)
         }
     }
     out->put(uint16_t(0xFF93));
-    w.layer_sizes[0] += header + plt_total;
+    // Each packet's length entry counts in its own layer, as rate control sized it.
+    int64_t entries = 0;
+    for (const tpart_packet& pk : packets)
+        if (tw.gen_plt) {
+            const int e = iplt_bytes(pk.p->packet_bytes[size_t(pk.layer)]);
+            w.layer_sizes[size_t(std::min(pk.layer, w.num_layer_specs - 1))] += e;
+            entries += e;
+        }
+    w.layer_sizes[0] += header + plt_total - entries;
     const int specs = w.num_layer_specs;
     for (const tpart_packet& pk : packets) {
         const int li = std::min(pk.layer, specs - 1);

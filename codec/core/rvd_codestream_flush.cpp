@@ -128,10 +128,10 @@ int64_t tile_header_bytes(rv_tile* t)
     int64_t n = int64_t(rv_tpart_generator::tpart_segments(t, 0).size()) + 14;
     const int m = t->codestream->wr.fixed_tparts > 0 ? t->codestream->wr.fixed_tparts
                                                       : requested_tlm_tparts(t->codestream);
-    if (m > 1)
-        n += 14 * int64_t(m - 1);
+    const int parts = std::max(m, rv_tpart_generator::count_tparts(t));
+    n += 14 * int64_t(parts - 1);
     if (t->wr.gen_plt)
-        n += 5;
+        n += 5 * int64_t(rv_tpart_generator::count_tparts(t));
     return n;
 }
 
@@ -251,9 +251,9 @@ void pcrd_opt(rv_codestream* cs, bool trim_to_rate, double tolerance)
     for (int l = 0; l + 1 < n; l++)
         any_zero_inside = any_zero_inside || targets[size_t(l)] == 0;
     if (any_zero_inside) {
+        // Targets are whole codestream sizes: the specified ones stay as they are (raising
+        // them by the overheads would overshoot), the filled ones carry the overheads.
         int z = 0;
-        for (; z < n && targets[size_t(z)] != 0; z++)
-            targets[size_t(z)] += int64_t(z + 1) * per + fixed;
         while (z < n - 1) {
             if (targets[size_t(z)] != 0) {
                 z++;
@@ -313,10 +313,9 @@ void pcrd_opt(rv_codestream* cs, bool trim_to_rate, double tolerance)
         }
         w.layer_thresholds[size_t(l)] = best;
         committed += rv_simulate_output(cs, l, best, true, last, no_limit);
+        w.layer_reached[size_t(l)] = earlier + committed;
         if (was_zero[size_t(l)])
             w.layer_targets[size_t(l)] = earlier + committed + eoc;
-        else
-            w.layer_targets[size_t(l)] = targets[size_t(l)];
     }
 }
 
@@ -338,6 +337,7 @@ void rvd_codestream::flush(int64_t* layer_bytes, int num_layer_specs, uint16_t* 
         w.layer_sizes.assign(size_t(n), 0);
         w.layer_targets.assign(size_t(n), 0);
         w.layer_thresholds.assign(size_t(n), 0);
+        w.layer_reached.assign(size_t(n), 0);
         for (int l = 0; l < num_layer_specs; l++) {
             if (layer_bytes != nullptr)
                 w.layer_targets[size_t(l)] = layer_bytes[l];
@@ -367,7 +367,7 @@ void rvd_codestream::flush(int64_t* layer_bytes, int num_layer_specs, uint16_t* 
             cumulative += w.layer_sizes[size_t(l)];
             cumulative += rv_simulate_output(cs, l, w.layer_thresholds[size_t(l)], true,
                                              l == n - 1, no_limit);
-            w.layer_targets[size_t(l)] = cumulative;
+            w.layer_targets[size_t(l)] = w.layer_reached[size_t(l)] = cumulative;
         }
     } else {
         pcrd_opt(cs, trim_to_rate, tolerance);
@@ -375,7 +375,7 @@ void rvd_codestream::flush(int64_t* layer_bytes, int num_layer_specs, uint16_t* 
 
     if (w.layer_info_reserved > 0 && !w.header_generated) {
         // The sizes the layers will reach, as simulated.
-        rv_write_layer_info_comment(cs, w, n, w.layer_targets.data(), w.layer_thresholds.data());
+        rv_write_layer_info_comment(cs, w, n, w.layer_reached.data(), w.layer_thresholds.data());
     }
     rv_generate_codestream(cs, n);
 

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -250,8 +251,9 @@ TEST(CodestreamOutput, LosslessStreamsDecodeExactly)
         EXPECT_TRUE(walk.reaches_eoc);
         EXPECT_EQ(int(walk.psot.size()), w.num_tparts);
         EXPECT_EQ(int64_t(w.bytes.size()), w.total_bytes);
-        if (!walk.tlm.empty())
+        if (!walk.tlm.empty()) {
             EXPECT_EQ(walk.psot, walk.tlm);
+        }
         EXPECT_EQ(int64_t(w.bytes.size()) - 2, w.layer_bytes.back());
         const std::string path = dir + "/" + c.name + ".j2k";
         save(path, w.bytes);
@@ -272,8 +274,9 @@ TEST(CodestreamOutput, LosslessStreamsDecodeExactly)
         decode_settings ds;
         std::vector<pgx_image> ours = decode_file(path, ds);
         ASSERT_EQ(size_t(c.comps), ours.size());
-        for (int k = 0; k < c.comps; k++)
+        for (int k = 0; k < c.comps; k++) {
             EXPECT_EQ(src[size_t(k)], ours[size_t(k)].samples) << "ours component " << k;
+        }
         EXPECT_GE(outside_exact, 1);
     }
 }
@@ -316,16 +319,19 @@ TEST(CodestreamOutput, ByteTargetsAreMet)
             if (targets[l] == 0)
                 continue;
             EXPECT_LE(ws.layer_bytes[l], targets[l]);
-            if (targets[l] >= 4096)
+            if (targets[l] >= 4096) {
                 EXPECT_GE(double(ws.layer_bytes[l]), 0.97 * double(targets[l]));
+            }
         }
-        for (size_t l = 1; l < targets.size(); l++)
+        for (size_t l = 1; l < targets.size(); l++) {
             EXPECT_LE(ws.layer_bytes[l - 1], ws.layer_bytes[l]);
+        }
         EXPECT_EQ(int64_t(ws.bytes.size()), ws.layer_bytes.back() + 2);
         const tpart_walk walk = walk_tparts(ws.bytes);
         EXPECT_TRUE(walk.reaches_eoc);
-        if (!walk.tlm.empty())
+        if (!walk.tlm.empty()) {
             EXPECT_EQ(walk.psot, walk.tlm);
+        }
         const std::string path = dir + "/rate_" + c.name + ".j2k";
         save(path, ws.bytes);
         const auto got = outside_decode("opj_decompress", path, dir + "/rate_" + c.name, 1);
@@ -375,17 +381,20 @@ TEST(CodestreamOutput, FixedTilePartCountsAndTlm)
         ASSERT_EQ(12u, per_tile.size());
         for (auto& [tile, lengths] : per_tile) {
             EXPECT_GT(lengths[0], 14u);
-            for (size_t k = 1; k < lengths.size(); k++)
+            for (size_t k = 1; k < lengths.size(); k++) {
                 EXPECT_EQ(14u, lengths[k]) << "tile " << tile;
+            }
         }
         const std::string path = dir + "/tlm" + std::to_string(m) + ".j2k";
         save(path, w.bytes);
         std::vector<pgx_image> ours = decode_file(path, decode_settings());
         ASSERT_EQ(3u, ours.size());
-        for (int k = 0; k < 3; k++)
+        for (int k = 0; k < 3; k++) {
             EXPECT_EQ(src[size_t(k)], ours[size_t(k)].samples);
-        if (std::system("command -v opj_dump > /dev/null") == 0)
+        }
+        if (std::system("command -v opj_dump > /dev/null") == 0) {
             EXPECT_EQ(0, std::system(("opj_dump -i " + path + " > /dev/null 2>&1").c_str()));
+        }
     }
     // A target that cannot go back: a warning and no TLM.
     memory_target refusing(false);
@@ -435,21 +444,24 @@ TEST(CodestreamOutput, TilePartDivisionAndPlt)
             EXPECT_EQ(counts(walk_tparts(theirs)), counts(mine));
             // Within each tile the tile-parts come in index order.
             std::map<int, int> next;
-            for (size_t k = 0; k < mine.isot.size(); k++)
+            for (size_t k = 0; k < mine.isot.size(); k++) {
                 EXPECT_EQ(next[mine.isot[k]]++, mine.tpsot[k]);
+            }
 
             stream_layout with_plt = parse_layout(w.bytes);
             stream_layout located = parse_layout(w.bytes);
             locate_packets(located);
             ASSERT_EQ(with_plt.parts.size(), located.parts.size());
-            for (size_t k = 0; k < located.parts.size(); k++)
+            for (size_t k = 0; k < located.parts.size(); k++) {
                 EXPECT_EQ(located.parts[k].plt, with_plt.parts[k].plt) << "tile-part " << k;
+            }
             const std::string path = dir + "/grid_ours_" + order + tp + ".j2k";
             save(path, w.bytes);
             std::vector<pgx_image> ours = decode_file(path, decode_settings());
             ASSERT_EQ(3u, ours.size());
-            for (int k = 0; k < 3; k++)
+            for (int k = 0; k < 3; k++) {
                 EXPECT_EQ(src[size_t(k)], ours[size_t(k)].samples);
+            }
         }
 }
 
@@ -501,5 +513,137 @@ TEST(CodestreamOutput, TilePartLimitsAndProfileOrder)
         EXPECT_TRUE(walk_tparts(t.bytes).reaches_eoc);
         EXPECT_EQ(3, walk_tparts(t.bytes).isot.front());
         cs.destroy();
+    }
+}
+
+namespace {
+
+// A 12-bit phantom: nested ellipses over a gentle ramp, with a little noise.
+std::vector<int32_t> phantom(int size, std::mt19937& rng)
+{
+    std::vector<int32_t> v;
+    const double c = size / 2.0;
+    for (int y = 0; y < size; y++)
+        for (int x = 0; x < size; x++) {
+            const double dy = (y - c) / c, dx = (x - c) / c;
+            double val = 200 + 300.0 * x / size;
+            if (dx * dx / 0.8 + dy * dy / 0.95 < 0.8)
+                val += 1800;
+            if ((dx - 0.2) * (dx - 0.2) + dy * dy * 3 < 0.05)
+                val += 900;
+            if ((dx + 0.3) * (dx + 0.3) * 4 + (dy + 0.2) * (dy + 0.2) < 0.04)
+                val -= 700;
+            val += double(rng() % 64);
+            v.push_back(int32_t(std::min(4095.0, std::max(0.0, val))));
+        }
+    return v;
+}
+
+} // namespace
+
+TEST(RateControl, PhantomTargetsWithFiveLevels)
+{
+    std::mt19937 rng(512);
+    const std::vector<std::vector<int32_t>> src = {phantom(512, rng)};
+    const int64_t raw = 512 * 512 * 12 / 8;
+    const char* siz = "Ssize={512,512} Ssampling={1,1} Scomponents=1 Sprecision=12 Ssigned=no";
+    struct {
+        const char* name;
+        const char* coding;
+        std::vector<int64_t> targets;
+    } cases[] = {
+        {"plain", "Corder=LRCP Cuse_sop=yes", {raw / 100, raw / 20, raw / 5, 0}},
+        {"zeros", "Corder=RPCL", {raw / 100, 0, raw / 20, 0, raw / 5, 0}},
+        {"plt_tlm_tparts", "Corder=RLCP ORGgen_plt=yes ORGgen_tlm=6 ORGtparts=R Cprecincts={64,64}",
+         {raw / 100, raw / 20, raw / 5, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string coding = std::string("Clevels=5 Creversible=yes Clayers=") +
+                                   std::to_string(c.targets.size()) + " " + c.coding;
+        written_stream w = write_stream(siz, coding, src, c.targets);
+        for (size_t l = 0; l < c.targets.size(); l++) {
+            SCOPED_TRACE(l);
+            if (l > 0) {
+                EXPECT_LE(w.layer_bytes[l - 1], w.layer_bytes[l]);
+                EXPECT_LE(w.thresholds[l], w.thresholds[l - 1]);
+            }
+            if (c.targets[l] == 0)
+                continue;
+            EXPECT_LE(w.layer_bytes[l], c.targets[l]);
+            if (c.targets[l] >= 4096) {
+                EXPECT_GE(double(w.layer_bytes[l]), 0.97 * double(c.targets[l]));
+            }
+        }
+        EXPECT_EQ(int64_t(w.bytes.size()), w.layer_bytes.back() + 2);
+        std::cout << "[ figures  ] " << c.name << ":";
+        for (size_t l = 0; l < c.targets.size(); l++)
+            std::cout << " " << w.layer_bytes[l] << "/" << c.targets[l];
+        std::cout << "\n";
+        if (std::string(c.name) == "plain") {
+            // One tile, LRCP, SOP: layer l's first packet starts at the previous layer's size.
+            const int per_layer = 6; // one precinct in each of the six resolutions
+            for (size_t l = 1; l < c.targets.size(); l++) {
+                const uint16_t nsop = uint16_t(l * per_layer);
+                size_t at = 0;
+                for (size_t p = 0; p + 6 <= w.bytes.size(); p++)
+                    if (be(w.bytes, p, 2) == 0xFF91 && be(w.bytes, p + 2, 2) == 4 &&
+                        be(w.bytes, p + 4, 2) == nsop) {
+                        at = p;
+                        break;
+                    }
+                EXPECT_EQ(w.layer_bytes[l - 1], int64_t(at)) << "layer " << l;
+            }
+            // Thresholds given back to flush: the same sizes, without a search.
+            written_stream again = write_stream(siz, coding, src, {}, w.thresholds);
+            EXPECT_EQ(w.layer_bytes, again.layer_bytes);
+            EXPECT_EQ(w.bytes, again.bytes);
+        }
+        if (std::system("command -v opj_decompress > /dev/null") == 0) {
+            const std::string path = out_dir() + "/phantom_" + c.name + ".j2k";
+            save(path, w.bytes);
+            const auto got = outside_decode("opj_decompress", path, out_dir() + "/phantom_" + c.name, 1);
+            ASSERT_EQ(1u, got.size());
+            EXPECT_EQ(src[0], got[0]);
+        }
+    }
+}
+
+// The layer-information comment: 125 bytes for three layers, its lines the sizes that
+// flush reported; the version comment once.
+TEST(CodestreamWrite, LayerInformationCommentMatchesFlush)
+{
+    std::mt19937 rng(125);
+    const auto src = random_image(rng, 1, 64, 64, 10, false, 100);
+    written_stream w = write_stream("Ssize={64,64} Ssampling={1,1} Scomponents=1 Sprecision=10 Ssigned=no",
+                                    "Clevels=2 Clayers=3 Creversible=yes", src, {1500, 3000, 0});
+    memory_source ms(w.bytes);
+    rvd_codestream cs;
+    cs.create(&ms);
+    std::vector<std::string> texts;
+    for (auto k = cs.get_comment(rvd_codestream_comment()); k.exists(); k = cs.get_comment(k))
+        texts.push_back(k.get_text());
+    cs.destroy();
+    ASSERT_EQ(2u, texts.size());
+    EXPECT_EQ("Ravade-v6.0", texts[0]);
+    // Segment length: find the COM holding the text.
+    size_t p = 2;
+    int com_len = 0;
+    while (p + 4 <= w.bytes.size() && be(w.bytes, p, 2) != 0xFF90) {
+        if (be(w.bytes, p, 2) == 0xFF64 && w.bytes[p + 6] == 'R' && w.bytes[p + 7] == 'v')
+            com_len = int(be(w.bytes, p + 2, 2)) + 2;
+        p += 2 + be(w.bytes, p + 2, 2);
+    }
+    EXPECT_EQ(125, com_len);
+    std::istringstream lines(texts[1]);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ("Rvd-Layer-Info: log_2{Delta-D(MSE)/[2^16*Delta-L(bytes)]}, L(bytes)", line);
+    for (int l = 0; l < 3; l++) {
+        ASSERT_TRUE(bool(std::getline(lines, line)));
+        char expect[64];
+        std::snprintf(expect, sizeof expect, "%6.1f, %8.1e", (double(w.thresholds[size_t(l)]) - 65536.0) / 256.0,
+                      double(w.layer_bytes[size_t(l)]));
+        EXPECT_EQ(std::string(expect), line.substr(0, std::string(expect).size()));
     }
 }
