@@ -336,8 +336,9 @@ TEST(CodestreamOutput, ByteTargetsAreMet)
         save(path, ws.bytes);
         const auto got = outside_decode("opj_decompress", path, dir + "/rate_" + c.name, 1);
         ASSERT_EQ(1u, got.size());
-        if (c.fractions.back() == 0)
+        if (c.fractions.back() == 0) {
             EXPECT_EQ(src[0], got[0]); // the open last layer holds every pass
+        }
     }
 }
 
