@@ -92,6 +92,8 @@ public:
     void flush(int64_t* layer_bytes, int num_layer_specs, uint16_t* layer_thresholds = nullptr,
                bool trim_to_rate = true, bool record_in_comseg = true, double tolerance = 0.0,
                rvd_thread_env* env = nullptr);
+    // Writing: whether a flush now would write something.
+    bool ready_for_flush(rvd_thread_env* env = nullptr);
     // Writing: byte budget statistics for early trimming.
     void set_max_bytes(int64_t max_bytes, bool simulate_parsing = false, bool allow_shorts = true);
 

@@ -173,6 +173,8 @@ int64_t rv_simulate_output(rv_codestream* cs, int layer, uint16_t threshold, boo
                     if (!rv_precinct::ref_in_memory(ref))
                         continue;
                     rv_precinct* p = rv_precinct::from_ref(ref);
+                    if (p->num_outstanding_blocks > 0)
+                        continue; // not ready: a later flush sizes it
                     int64_t n = rv_tpart_generator::simulate_packet(p, layer, threshold,
                                                                     limit - total, finalize);
                     if (t->wr.gen_plt)
@@ -423,4 +425,32 @@ void rvd_codestream::set_max_bytes(int64_t max_bytes, bool simulate_parsing, boo
     }
     cs->wr.stats.reset(new rv_rate_stats);
     cs->wr.stats->init(max_bytes, samples, allow_shorts);
+}
+
+bool rvd_codestream::ready_for_flush(rvd_thread_env* env)
+{
+    rv_env_lock lock(env);
+    rv_codestream* cs = state;
+    if (cs == nullptr || !cs->out)
+        return false;
+    for (rv_tile* t = cs->output_head; t != nullptr; t = t->output_next) {
+        rv_packet_sequencer* seq = t->rd.sequencer.get();
+        if (!t->initialized || seq == nullptr || t->wr.complete)
+            continue;
+        seq->save_state();
+        rv_resolution* res = nullptr;
+        rvd_coords idx;
+        uint64_t* ref = seq->next_packet(res, idx);
+        bool ready = false;
+        if (ref != nullptr) {
+            if (*ref == 0)
+                rv_create_precinct(res, ref);
+            ready = rv_precinct::ref_in_memory(*ref) &&
+                    rv_precinct::from_ref(*ref)->num_outstanding_blocks == 0;
+        }
+        seq->restore_state();
+        if (ready)
+            return true;
+    }
+    return false;
 }

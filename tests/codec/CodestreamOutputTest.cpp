@@ -507,7 +507,9 @@ TEST(CodestreamOutput, TilePartLimitsAndProfileOrder)
         cs.access_siz()->finalize_all();
         EXPECT_TRUE(no_warnings());
         // The last tile is coded first: it heads the output list.
-        feed_blocks(cs, img, true);
+        feed_options reversed;
+        reversed.reverse_tiles = true;
+        feed_blocks(cs, img, reversed);
         std::vector<uint16_t> thr = {60000, 1};
         cs.flush(nullptr, 2, thr.data());
         EXPECT_TRUE(warning_seen("all first tile-parts of all tiles must appear first"));

@@ -10,6 +10,7 @@
 #include "tests/codec/support/reference_dwt.h"
 
 #include <algorithm>
+#include <memory>
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
@@ -37,9 +38,16 @@ void quantise(rvd_block* blk, const std::vector<int32_t>& values)
     blk->num_passes = any == 0 ? 0 : 3 * (K - missing) - 2;
 }
 
-// Codes one band from its plane of (reversible, integer) coefficients.
-void feed_band(rvd_block_encoder& encoder, rvd_subband band, bool reversible,
-               reference_dwt::plane& p)
+// One code-block's place: its band, index, coefficients and the image row it starts.
+struct block_job {
+    rvd_subband band;
+    rvd_coords idx;
+    const reference_dwt::plane* p;
+    int64_t image_row;
+};
+
+void add_band_jobs(std::vector<block_job>& jobs, rvd_subband band, int dwt_level,
+                   const reference_dwt::plane& p)
 {
     rvd_dims bd, blocks;
     band.get_dims(bd);
@@ -51,24 +59,38 @@ void feed_band(rvd_block_encoder& encoder, rvd_subband band, bool reversible,
     for (int by = 0; by < blocks.size.y; by++)
         for (int bx = 0; bx < blocks.size.x; bx++) {
             const rvd_coords idx(blocks.pos.y + by, blocks.pos.x + bx);
-            rvd_block* blk = band.open_block(idx);
-            const int y0 = std::max(bd.pos.y, idx.y * nominal.y);
-            const int x0 = std::max(bd.pos.x, idx.x * nominal.x);
-            std::vector<int32_t> values;
-            for (int y = y0; y < y0 + blk->size.y; y++)
-                for (int x = x0; x < x0 + blk->size.x; x++)
-                    values.push_back(int32_t(std::lround(p.at(y, x))));
-            quantise(blk, values);
-            encoder.encode(blk, reversible, band.get_msb_wmse(),
-                           uint16_t(band.get_conservative_slope_threshold()));
-            band.close_block(blk);
+            const int64_t y0 = std::max(bd.pos.y, idx.y * nominal.y);
+            jobs.push_back(block_job{band, idx, &p, y0 << dwt_level});
         }
+}
+
+void code_block(rvd_block_encoder& encoder, const block_job& job, bool reversible, double step)
+{
+    rvd_dims bd;
+    job.band.get_dims(bd);
+    rvd_coords nominal, first;
+    job.band.get_block_size(nominal, first);
+    rvd_block* blk = job.band.open_block(job.idx);
+    const int y0 = std::max(bd.pos.y, job.idx.y * nominal.y);
+    const int x0 = std::max(bd.pos.x, job.idx.x * nominal.x);
+    std::vector<int32_t> values;
+    for (int y = y0; y < y0 + blk->size.y; y++)
+        for (int x = x0; x < x0 + blk->size.x; x++) {
+            const double v = job.p->v[size_t((y - job.p->dims.pos.y) * job.p->dims.size.x + x -
+                                             job.p->dims.pos.x)];
+            // Irreversible: the quantisation index, truncated towards zero.
+            values.push_back(reversible ? int32_t(std::lround(v)) : int32_t(v / step));
+        }
+    quantise(blk, values);
+    encoder.encode(blk, reversible, job.band.get_msb_wmse(),
+                   uint16_t(job.band.get_conservative_slope_threshold()));
+    job.band.close_block(blk);
 }
 
 } // namespace
 
 void feed_blocks(rvd_codestream& cs, const std::vector<std::vector<int32_t>>& samples,
-                 bool reverse_tiles)
+                 const feed_options& options)
 {
     init_block_coding_tables();
     rvd_block_encoder encoder;
@@ -80,51 +102,87 @@ void feed_blocks(rvd_codestream& cs, const std::vector<std::vector<int32_t>>& sa
         cs.get_dims(c, comp_dims[size_t(c)]);
     const int num = tiles.size.y * tiles.size.x;
     for (int k = 0; k < num; k++) {
-        {
-            const int n = reverse_tiles ? num - 1 - k : k;
-            const int ty = n / tiles.size.x, tx = n % tiles.size.x;
-            rvd_tile tile = cs.open_tile(rvd_coords(tiles.pos.y + ty, tiles.pos.x + tx));
-            // Level-shifted tile-component samples; the reversible colour transform on
-            // the first three when the tile uses it.
-            std::vector<reference_dwt::plane> planes;
-            for (int c = 0; c < comps; c++) {
-                rvd_tile_comp tc = tile.access_component(c);
-                if (!tc.get_reversible())
-                    throw std::runtime_error("block feeder: reversible tiles only");
-                const int32_t shift =
-                    cs.get_signed(c) ? 0 : int32_t(1) << (cs.get_bit_depth(c) - 1);
-                rvd_dims td;
-                tc.get_dims(td);
-                const rvd_dims& cd = comp_dims[size_t(c)];
-                reference_dwt::plane p(td);
-                for (int y = td.pos.y; y < td.pos.y + td.size.y; y++)
-                    for (int x = td.pos.x; x < td.pos.x + td.size.x; x++)
-                        p.at(y, x) = samples[size_t(c)][size_t(y - cd.pos.y) * size_t(cd.size.x) +
-                                                        size_t(x - cd.pos.x)] -
-                                     shift;
-                planes.push_back(p);
+        const int n = options.reverse_tiles ? num - 1 - k : k;
+        const int ty = n / tiles.size.x, tx = n % tiles.size.x;
+        rvd_tile tile = cs.open_tile(rvd_coords(tiles.pos.y + ty, tiles.pos.x + tx));
+        // Level-shifted tile-component samples; the reversible colour transform on the
+        // first three when the tile uses it.
+        std::vector<reference_dwt::plane> planes;
+        std::vector<bool> reversible;
+        std::vector<double> steps;
+        for (int c = 0; c < comps; c++) {
+            rvd_tile_comp tc = tile.access_component(c);
+            reversible.push_back(tc.get_reversible());
+            const int32_t shift = cs.get_signed(c) ? 0 : int32_t(1) << (cs.get_bit_depth(c) - 1);
+            rvd_dims td;
+            tc.get_dims(td);
+            const rvd_dims& cd = comp_dims[size_t(c)];
+            reference_dwt::plane p(td);
+            for (int y = td.pos.y; y < td.pos.y + td.size.y; y++)
+                for (int x = td.pos.x; x < td.pos.x + td.size.x; x++)
+                    p.at(y, x) = samples[size_t(c)][size_t(y - cd.pos.y) * size_t(cd.size.x) +
+                                                    size_t(x - cd.pos.x)] -
+                                 shift;
+            // The step of the band in sample units: delta is relative to 2^precision.
+            double step = 1.0;
+            if (!reversible.back()) {
+                if (tc.get_num_resolutions() != 1)
+                    throw std::runtime_error("block feeder: irreversible tiles without levels only");
+                step = double(tc.access_resolution(0).access_subband(0).get_delta()) *
+                       std::ldexp(1.0, cs.get_bit_depth(c));
             }
-            if (tile.get_ycc())
-                for (size_t k = 0; k < planes[0].v.size(); k++) {
-                    const double r = planes[0].v[k], g = planes[1].v[k], b = planes[2].v[k];
-                    planes[0].v[k] = std::floor((r + 2 * g + b) / 4.0);
-                    planes[1].v[k] = b - g;
-                    planes[2].v[k] = r - g;
-                }
-            for (int c = 0; c < comps; c++) {
-                rvd_tile_comp tc = tile.access_component(c);
-                reference_dwt::plane ll = planes[size_t(c)];
-                for (int r = tc.get_num_resolutions() - 1; r >= 1; r--) {
-                    reference_dwt::bands bs = reference_dwt::analyse2d(ll, true, true, true, false);
-                    rvd_resolution res = tc.access_resolution(r);
-                    for (int b = 1; b <= 3; b++)
-                        feed_band(encoder, res.access_subband(b), true, bs.b[b]);
-                    ll = bs.b[0];
-                }
-                feed_band(encoder, tc.access_resolution(0).access_subband(0), true, ll);
-            }
-            tile.close();
+            steps.push_back(step);
+            planes.push_back(p);
         }
+        if (tile.get_ycc() && reversible[0])
+            for (size_t i = 0; i < planes[0].v.size(); i++) {
+                const double r = planes[0].v[i], g = planes[1].v[i], b = planes[2].v[i];
+                planes[0].v[i] = std::floor((r + 2 * g + b) / 4.0);
+                planes[1].v[i] = b - g;
+                planes[2].v[i] = r - g;
+            }
+        // Every band's coefficients, kept until the tile's blocks are coded.
+        std::vector<std::unique_ptr<reference_dwt::plane>> kept;
+        std::vector<block_job> jobs;
+        std::vector<int> job_comp;
+        for (int c = 0; c < comps; c++) {
+            rvd_tile_comp tc = tile.access_component(c);
+            reference_dwt::plane ll = planes[size_t(c)];
+            for (int r = tc.get_num_resolutions() - 1; r >= 1; r--) {
+                reference_dwt::bands bs = reference_dwt::analyse2d(ll, true, true, true, false);
+                rvd_resolution res = tc.access_resolution(r);
+                for (int b = 1; b <= 3; b++) {
+                    kept.emplace_back(new reference_dwt::plane(bs.b[b]));
+                    add_band_jobs(jobs, res.access_subband(b), res.get_dwt_level(), *kept.back());
+                }
+                ll = bs.b[0];
+            }
+            kept.emplace_back(new reference_dwt::plane(ll));
+            rvd_resolution res0 = tc.access_resolution(0);
+            add_band_jobs(jobs, res0.access_subband(0), res0.get_dwt_level(), *kept.back());
+            job_comp.resize(jobs.size(), c);
+        }
+        std::vector<size_t> order(jobs.size());
+        for (size_t i = 0; i < order.size(); i++)
+            order[i] = i;
+        if (options.stripe_rows > 0)
+            std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+                return jobs[a].image_row < jobs[b].image_row;
+            });
+        int64_t stripe = -1;
+        for (size_t i : order) {
+            if (options.stripe_rows > 0) {
+                const int64_t s = jobs[i].image_row / options.stripe_rows;
+                if (stripe >= 0 && s != stripe && options.after_stripe)
+                    options.after_stripe();
+                stripe = s;
+            }
+            const int c = job_comp[i];
+            code_block(encoder, jobs[i], reversible[size_t(c)], steps[size_t(c)]);
+        }
+        if (options.stripe_rows > 0 && options.after_stripe)
+            options.after_stripe();
+        tile.close();
     }
 }
 

@@ -5,15 +5,25 @@
 #include "codec/core/rvd_codestream.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace codec_test {
 
+struct feed_options {
+    bool reverse_tiles = false; // tiles coded last first
+    // With stripe_rows > 0 a tile's blocks are coded in order of the first image row
+    // they describe, and after_stripe runs each time a multiple of stripe_rows is passed
+    // (and once at the tile's end), with the tile still open.
+    int stripe_rows = 0;
+    std::function<void()> after_stripe;
+};
+
 // `samples`: per component, its rows as the image holds them (unsigned components not
-// level-shifted), on the component's grid over the whole canvas. Reversible tiles without
-// Mallat wavelet levels (5/3) are supported.
-// With `reverse_tiles` the tiles are coded last first.
+// level-shifted), on the component's grid over the whole canvas. Reversible tiles take
+// Mallat 5/3 levels and the reversible colour transform; irreversible tiles have no
+// levels and are quantised with their "Qabs_steps" step.
 void feed_blocks(rvd_codestream& cs, const std::vector<std::vector<int32_t>>& samples,
-                 bool reverse_tiles = false);
+                 const feed_options& options = feed_options());
 
 } // namespace codec_test
