@@ -256,8 +256,9 @@ bool rv_generate_codestream(rv_codestream* cs, int max_layers)
         w.final_written = true;
         out->flush();
         if (w.tlm.exists()) {
-            // Only recorded tile-parts follow the reserved space.
-            w.tlm.write_final_tlms(out->access_target(), 0, 0);
+            // Behind the reserved space: earlier fragments' tile-parts, then ours.
+            w.tlm.write_final_tlms(out->access_target(), w.fragment_tiles_before,
+                                   w.fragment_bytes_before);
         }
         if (w.emit_eoc)
             out->put(uint16_t(0xFFD9));
