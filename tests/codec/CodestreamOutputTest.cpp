@@ -650,3 +650,94 @@ TEST(CodestreamWrite, LayerInformationCommentMatchesFlush)
         EXPECT_EQ(std::string(expect), line.substr(0, std::string(expect).size()));
     }
 }
+
+namespace {
+
+struct incremental_result {
+    std::vector<uint8_t> bytes;
+    int64_t peak = 0;
+    int flushes = 0;
+};
+
+// Writes the image flushing at the thresholds whenever a stripe of `stripe` rows is done
+// and a flush can write (stripe 0: one flush at the end).
+incremental_result write_incrementally(const std::string& siz_text, const std::string& coding,
+                                       const std::vector<std::vector<int32_t>>& src,
+                                       const std::vector<uint16_t>& thresholds, int stripe)
+{
+    siz_params siz;
+    for (const std::string& a : tokens(siz_text))
+        if (!siz.parse_string(a.c_str()))
+            throw std::runtime_error("not taken: " + a);
+    memory_target t;
+    rvd_codestream cs;
+    cs.create(&siz, &t, nullptr);
+    incremental_result r;
+    try {
+        for (const std::string& a : tokens(coding))
+            if (!cs.access_siz()->parse_string(a.c_str()))
+                throw std::runtime_error("not taken: " + a);
+        cs.access_siz()->finalize_all();
+        auto flush = [&] {
+            std::vector<uint16_t> thr = thresholds;
+            cs.flush(nullptr, int(thr.size()), thr.data());
+            r.flushes++;
+        };
+        feed_options fo;
+        fo.stripe_rows = stripe;
+        if (stripe > 0)
+            fo.after_stripe = [&] {
+                if (cs.ready_for_flush())
+                    flush();
+            };
+        feed_blocks(cs, src, fo);
+        flush();
+        r.peak = cs.get_compressed_data_memory(true);
+    } catch (...) {
+        cs.destroy();
+        throw;
+    }
+    cs.destroy();
+    r.bytes = t.bytes;
+    return r;
+}
+
+} // namespace
+
+// A single tile coded precinct row by row and flushed whenever it can: the same image
+// with under half the buffer peak; in LRCP the second flush cannot size written precincts.
+TEST(IncrementalFlush, PrecinctRowsAtFixedThresholds)
+{
+    std::mt19937 rng(1024);
+    const std::vector<std::vector<int32_t>> src = {random_image(rng, 1, 1024, 1024, 8, false, 24)[0]};
+    const std::string siz = "Ssize={1024,1024} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no";
+    const std::string coding = "Clevels=3 Clayers=2 Cblk={32,32} Creversible=yes "
+                               "Cprecincts={128,128},{64,64},{32,32},{16,16} Corder=PCRL";
+    const std::vector<uint16_t> thr = {50000, 0};
+    incremental_result once = write_incrementally(siz, coding, src, thr, 0);
+    incremental_result rows = write_incrementally(siz, coding, src, thr, 128);
+    EXPECT_GE(rows.flushes, 8);
+    EXPECT_LT(2 * rows.peak, once.peak);
+    std::cout << "[ figures  ] buffer peak one-shot " << once.peak << ", by rows " << rows.peak
+              << " in " << rows.flushes << " flushes\n";
+    const std::string dir = out_dir();
+    save(dir + "/incr_once.j2k", once.bytes);
+    save(dir + "/incr_rows.j2k", rows.bytes);
+    std::vector<pgx_image> a = decode_file(dir + "/incr_once.j2k", decode_settings());
+    std::vector<pgx_image> b = decode_file(dir + "/incr_rows.j2k", decode_settings());
+    ASSERT_EQ(1u, a.size());
+    ASSERT_EQ(1u, b.size());
+    EXPECT_EQ(src[0], a[0].samples);
+    EXPECT_EQ(src[0], b[0].samples);
+    if (std::system("command -v opj_decompress > /dev/null") == 0) {
+        const auto got = outside_decode("opj_decompress", dir + "/incr_rows.j2k", dir + "/incr_rows", 1);
+        ASSERT_EQ(1u, got.size());
+        EXPECT_EQ(src[0], got[0]);
+    }
+    const std::string lrcp = "Clevels=3 Clayers=2 Cblk={32,32} Creversible=yes "
+                             "Cprecincts={128,128},{64,64},{32,32},{16,16} Corder=LRCP";
+    EXPECT_NE(std::string::npos,
+              error_text([&] { write_incrementally(siz, lrcp, src, thr, 128); })
+                  .find("incremental code-stream flushing feature with one of the progression "
+                        "orders, LRCP or RLCP."));
+}
