@@ -105,7 +105,7 @@ void rvd_codestream::create(siz_params* params, rvd_compressed_target* target,
                 "The fragment region supplied to `rvd_codestream::create' represents too many "
                 "tiles, allowing for the number of tiles indicated for previously generated "
                 "fragments.");
-        cs->tile_span = span;
+        cs->wr.fragment_span = span;
         cs->wr.tiles_total = here;
         cs->wr.emit_header = fragment_tiles_generated == 0;
         cs->wr.emit_eoc = fragment_tiles_generated + here == total;

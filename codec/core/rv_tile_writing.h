@@ -5,6 +5,7 @@
 
 #include "codec/core/rv_rate_stats.h"
 #include "codec/core/rv_tlm_generator.h"
+#include "codec/core/rvd_dims.h"
 #include "codec/core/rvd_output.h"
 
 #include <cstdint>
@@ -72,6 +73,7 @@ struct rv_codestream_writing {
     int fragment_tiles_before = 0;
     int64_t fragment_bytes_before = 0;
     int fragment_tiles_total = 0;
+    rvd_dims fragment_span; // tile indices of this fragment
 
     int num_layer_specs = 0;
     std::vector<int64_t> layer_sizes;   // bytes generated per layer (entry 0 has headers)

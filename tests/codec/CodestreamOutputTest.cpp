@@ -741,3 +741,67 @@ TEST(IncrementalFlush, PrecinctRowsAtFixedThresholds)
                   .find("incremental code-stream flushing feature with one of the progression "
                         "orders, LRCP or RLCP."));
 }
+
+// A 4 x 4-tile codestream written in fragments of tile rows equals the one-shot stream
+// byte for byte, TLM included.
+TEST(IncrementalFlush, FragmentsOfTileRows)
+{
+    std::mt19937 rng(44);
+    const std::vector<std::vector<int32_t>> src = {random_image(rng, 1, 100, 96, 8, false, 50)[0]};
+    const std::string siz_text =
+        "Ssize={100,96} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no Stiles={25,24}";
+    const std::string coding = "Clevels=2 Clayers=1 Cblk={8,8} Creversible=yes ORGgen_tlm=1";
+    auto write = [&](int fragments) {
+        memory_target t;
+        int tiles_before = 0;
+        int64_t bytes_before = 0;
+        const int rows = 4 / fragments;
+        std::vector<bool> last;
+        for (int f = 0; f < fragments; f++) {
+            siz_params siz;
+            for (const std::string& a : tokens(siz_text))
+                EXPECT_TRUE(siz.parse_string(a.c_str()));
+            rvd_dims region(rvd_coords(25 * rows * f, 0), rvd_coords(25 * rows, 96));
+            rvd_codestream cs;
+            cs.create(&siz, &t, &region, tiles_before, bytes_before);
+            for (const std::string& a : tokens(coding))
+                EXPECT_TRUE(cs.access_siz()->parse_string(a.c_str()));
+            cs.access_siz()->finalize_all();
+            feed_blocks(cs, src);
+            int64_t target = 0;
+            cs.flush(&target, 1, nullptr, true, false);
+            last.push_back(cs.is_last_fragment());
+            tiles_before += 4 * rows;
+            bytes_before += cs.get_total_bytes(true);
+            cs.destroy();
+        }
+        EXPECT_TRUE(last.back());
+        for (size_t k = 0; k + 1 < last.size(); k++)
+            EXPECT_FALSE(last[k]);
+        return t.bytes;
+    };
+    const std::vector<uint8_t> whole = write(1);
+    const tpart_walk walk = walk_tparts(whole);
+    EXPECT_TRUE(walk.reaches_eoc);
+    EXPECT_EQ(walk.psot, walk.tlm);
+    EXPECT_EQ(16u, walk.psot.size());
+    EXPECT_EQ(whole, write(2));
+    EXPECT_EQ(whole, write(4));
+
+    siz_params siz;
+    for (const std::string& a : tokens(siz_text))
+        ASSERT_TRUE(siz.parse_string(a.c_str()));
+    memory_target t;
+    auto create_text = [&](rvd_dims region, int before) {
+        return error_text([&] {
+            rvd_codestream cs;
+            cs.create(&siz, &t, &region, before, 0);
+            cs.destroy();
+        });
+    };
+    EXPECT_NE(std::string::npos, create_text(rvd_dims(rvd_coords(0, 0), rvd_coords(0, 96)), 0).find("is empty."));
+    EXPECT_NE(std::string::npos,
+              create_text(rvd_dims(rvd_coords(0, 0), rvd_coords(30, 96)), 0).find("whole number of tiles"));
+    EXPECT_NE(std::string::npos,
+              create_text(rvd_dims(rvd_coords(0, 0), rvd_coords(50, 96)), 12).find("represents too many tiles"));
+}
