@@ -65,6 +65,12 @@ public:
     std::vector<int64_t> packet_bytes;
     int sim_layers = 0;
     int layers_written = 0;
+    // Interchange: packets and bytes sized or generated so far, whether any was not
+    // empty, and whether packets are being generated (not sized).
+    int ic_packets = 0;
+    int64_t ic_bytes = 0;
+    bool ic_significant = false;
+    bool ic_output = false;
 };
 
 // One size class: records holding a number of subbands and up to max_nodes block states.

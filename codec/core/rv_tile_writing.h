@@ -106,6 +106,11 @@ struct rv_tpart_generator {
                                    bool finalize);
     // Writes the precinct's next packet; its byte count.
     static int64_t write_packet(rv_precinct* p, int layer, uint16_t threshold, rvd_output* out);
+    // Interchange packets of a precinct (rvd_precinct::size_packets, get_packets).
+    static bool size_packets(rv_precinct* p, int& cumulative_packets, int& cumulative_bytes,
+                             bool& is_significant);
+    static bool get_packets(rv_precinct* p, int skip_packets, int skip_bytes,
+                            int& cumulative_packets, int& cumulative_bytes, rvd_output* out);
     // Every precinct of the tile as a record (created when missing).
     static void instantiate_precincts(rv_tile* t);
     // The main header's and a tile-part's marker segments (generated on first use).

@@ -436,3 +436,77 @@ int64_t rv_tpart_generator::generate_tpart(rv_tile* t)
     }
     return total;
 }
+
+namespace {
+
+// Discards what is written to it.
+class rv_dummy_target : public rvd_output {
+protected:
+    int flush_buf() override
+    {
+        const int n = int(next_buf - buffer);
+        next_buf = buffer;
+        return n;
+    }
+};
+
+} // namespace
+
+bool rv_tpart_generator::size_packets(rv_precinct* p, int& cumulative_packets,
+                                      int& cumulative_bytes, bool& is_significant)
+{
+    if (p->num_outstanding_blocks > 0)
+        return false;
+    rv_tile* t = p->tile();
+    if (p->ic_output || p->packet_bytes.empty()) {
+        p->ic_output = false;
+        p->ic_packets = 0;
+        p->ic_bytes = 0;
+        p->ic_significant = false;
+        p->sim_layers = 0;
+        p->layers_written = 0;
+        p->packet_bytes.assign(size_t(std::max(1, t->num_layers)), empty_packet_bytes(t));
+    }
+    const int want_packets = std::min(cumulative_packets, t->num_layers);
+    while (p->ic_packets < t->num_layers &&
+           (p->ic_packets < want_packets || p->ic_bytes < cumulative_bytes)) {
+        const int l = p->ic_packets;
+        const int64_t n = simulate_packet(p, l, uint16_t(65534 - l), 0, true);
+        if (n > empty_packet_bytes(t))
+            p->ic_significant = true;
+        p->ic_bytes += n;
+        p->ic_packets++;
+    }
+    cumulative_packets = p->ic_packets;
+    cumulative_bytes = int(p->ic_bytes);
+    is_significant = p->ic_significant;
+    return true;
+}
+
+bool rv_tpart_generator::get_packets(rv_precinct* p, int skip_packets, int skip_bytes,
+                                     int& cumulative_packets, int& cumulative_bytes,
+                                     rvd_output* out)
+{
+    if (p->num_outstanding_blocks > 0)
+        return false;
+    rv_tile* t = p->tile();
+    if (!p->ic_output) {
+        p->ic_output = true;
+        p->ic_packets = 0;
+        p->ic_bytes = 0;
+        p->layers_written = 0;
+    }
+    const int want_packets = std::min(cumulative_packets, t->num_layers);
+    rv_dummy_target discard;
+    while (p->ic_packets < t->num_layers &&
+           (p->ic_packets < want_packets || p->ic_bytes < cumulative_bytes)) {
+        const int l = p->ic_packets;
+        const bool skipped = l < skip_packets || p->ic_bytes < skip_bytes;
+        rvd_output* sink = skipped ? static_cast<rvd_output*>(&discard) : out;
+        p->ic_bytes += write_packet(p, l, uint16_t(65534 - l), sink);
+        p->ic_packets++;
+    }
+    cumulative_packets = p->ic_packets;
+    cumulative_bytes = int(p->ic_bytes);
+    return true;
+}

@@ -1,9 +1,18 @@
 // Whole codestreams written through the output codestream (creation, blocks, tile-parts,
 // flushing) and read back by outside decoders and our own.
+#include "codec/coding/rvd_block.h"
+#include "codec/core/rv_tile_writing.h"
 #include "codec/core/rvd_codestream.h"
+#include "codec/core/rvd_precinct.h"
+#include "codec/core/rvd_resolution.h"
+#include "codec/core/rvd_subband.h"
+#include "codec/core/rvd_tile.h"
+#include "codec/core/rvd_tile_comp.h"
+#include "codec/encode/rvd_block_encoder.h"
 #include "codec/core/siz_params.h"
 #include "tests/codec/support/block_feeder.h"
 #include "tests/codec/support/codec_messages.h"
+#include "tests/codec/support/databin_blocks.h"
 #include "tests/codec/support/databin_split.h"
 #include "tests/codec/support/decode_cases.h"
 #include "tests/codec/support/memory_target.h"
@@ -804,4 +813,176 @@ TEST(IncrementalFlush, FragmentsOfTileRows)
               create_text(rvd_dims(rvd_coords(0, 0), rvd_coords(30, 96)), 0).find("whole number of tiles"));
     EXPECT_NE(std::string::npos,
               create_text(rvd_dims(rvd_coords(0, 0), rvd_coords(50, 96)), 12).find("represents too many tiles"));
+}
+
+namespace {
+
+// Random coefficients for a block, coded and marked for three layers: the last pass of
+// layer l carries slope 0xFFFF - l, the others none (as transcoded blocks are).
+void fill_block(rvd_block* blk, uint32_t seed, int layers)
+{
+    std::mt19937 rng(seed);
+    const int K = blk->magnitude_planes;
+    const int n = blk->size.y * blk->size.x;
+    if (blk->max_samples < n)
+        blk->set_max_samples(n);
+    uint32_t any = 0;
+    const int planes = std::min(K, 6);
+    for (int k = 0; k < n; k++) {
+        const uint32_t mag = uint32_t(rng() % (1u << planes)) << (31 - K);
+        any |= mag;
+        blk->sample_buffer[k] = int32_t(mag | ((rng() & 1) ? 0x80000000u : 0u));
+    }
+    const int missing = any == 0 ? K : __builtin_clz(any) - 1;
+    blk->missing_msbs = missing;
+    blk->num_passes = any == 0 ? 0 : 3 * (K - missing) - 2;
+    static rvd_block_encoder encoder;
+    encoder.encode(blk, true, 1.0, 0);
+    for (int z = 0; z < blk->num_passes; z++) {
+        const int layer = z * layers / blk->num_passes;
+        const bool last = (z + 1) * layers / blk->num_passes != layer || z + 1 == blk->num_passes;
+        blk->pass_slopes[z] = last ? uint16_t(0xFFFF - layer) : 0;
+    }
+}
+
+uint32_t block_seed(int res, int band, rvd_coords idx)
+{
+    return uint32_t(res * 1000003 + band * 10007 + idx.y * 101 + idx.x);
+}
+
+} // namespace
+
+// Precincts of an interchange codestream hand out the packets that writing the same
+// blocks into a codestream gives; leading packets and bytes can be skipped.
+TEST(Interchange, PrecinctPacketsEqualWrittenOnes)
+{
+    init_block_coding_tables();
+    const std::string siz_text = "Ssize={64,64} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no";
+    const std::string coding = "Clevels=2 Clayers=3 Cblk={8,8} Creversible=yes Cprecincts={16,16} Corder=RLCP";
+    auto make = [&](rvd_codestream& cs, memory_target* t) {
+        siz_params siz;
+        for (const std::string& a : tokens(siz_text))
+            ASSERT_TRUE(siz.parse_string(a.c_str()));
+        if (t != nullptr)
+            cs.create(&siz, t, nullptr);
+        else
+            cs.create(&siz);
+        for (const std::string& a : tokens(coding))
+            ASSERT_TRUE(cs.access_siz()->parse_string(a.c_str()));
+        cs.access_siz()->finalize_all();
+    };
+    // The written codestream, through the subbands.
+    memory_target target;
+    {
+        rvd_codestream cs;
+        make(cs, &target);
+        rvd_tile tile = cs.open_tile(rvd_coords(0, 0));
+        rvd_tile_comp tc = tile.access_component(0);
+        for (int r = 0; r < tc.get_num_resolutions(); r++) {
+            rvd_resolution res = tc.access_resolution(r);
+            int min_b = 0;
+            const int nb = res.get_valid_band_indices(min_b);
+            for (int b = min_b; b < min_b + nb; b++) {
+                rvd_subband band = res.access_subband(b);
+                rvd_dims blocks;
+                band.get_valid_blocks(blocks);
+                for (int y = 0; y < blocks.size.y; y++)
+                    for (int x = 0; x < blocks.size.x; x++) {
+                        const rvd_coords idx(blocks.pos.y + y, blocks.pos.x + x);
+                        rvd_block* blk = band.open_block(idx);
+                        fill_block(blk, block_seed(r, b, idx), 3);
+                        band.close_block(blk);
+                    }
+            }
+        }
+        tile.close();
+        std::vector<uint16_t> thr = {65534, 65533, 65532};
+        cs.flush(nullptr, 3, thr.data(), true, false);
+        cs.destroy();
+    }
+    const std::string path = out_dir() + "/interchange_ref.j2k";
+    save(path, target.bytes);
+    if (std::system("command -v opj_decompress > /dev/null") == 0)
+        EXPECT_EQ(0, std::system(("opj_decompress -i " + path + " -o " + out_dir() +
+                                  "/interchange_ref.pgx > /dev/null 2>&1")
+                                     .c_str()));
+    stream_layout L = parse_layout(target.bytes);
+    locate_packets(L);
+    const std::vector<layout_packet> written = tile_packets(L, 0);
+
+    // The interchange codestream, through its precincts.
+    rvd_codestream ic;
+    make(ic, nullptr);
+    rvd_tile tile = ic.open_tile(rvd_coords(0, 0));
+    rvd_tile_comp tc = tile.access_component(0);
+    int compared = 0;
+    for (int r = 0; r < tc.get_num_resolutions(); r++) {
+        rvd_resolution res = tc.access_resolution(r);
+        rvd_dims precincts;
+        res.get_valid_precincts(precincts);
+        for (int py = 0; py < precincts.size.y; py++)
+            for (int px = 0; px < precincts.size.x; px++) {
+                rvd_precinct p = res.open_precinct(rvd_coords(precincts.pos.y + py, precincts.pos.x + px));
+                ASSERT_TRUE(p.exists());
+                int min_b = 0;
+                const int nb = res.get_valid_band_indices(min_b);
+                for (int b = min_b; b < min_b + nb; b++) {
+                    rvd_dims blocks;
+                    if (!p.get_valid_blocks(b, blocks))
+                        continue;
+                    for (int y = 0; y < blocks.size.y; y++)
+                        for (int x = 0; x < blocks.size.x; x++) {
+                            const rvd_coords idx(blocks.pos.y + y, blocks.pos.x + x);
+                            rvd_block* blk = p.open_block(b, idx);
+                            fill_block(blk, block_seed(r, b, idx), 3);
+                            p.close_block(blk);
+                        }
+                }
+                EXPECT_TRUE(p.check_loaded());
+                int packets = 3, bytes = 0;
+                bool significant = false;
+                ASSERT_TRUE(p.size_packets(packets, bytes, significant));
+                EXPECT_EQ(3, packets);
+                // The written packets of this precinct, in layer order.
+                std::vector<uint8_t> expect;
+                std::vector<size_t> lengths;
+                const int prec = py * precincts.size.x + px;
+                for (const layout_packet& pk : written)
+                    if (pk.res == r && pk.prec == prec) {
+                        expect.insert(expect.end(), target.bytes.begin() + long(pk.offset),
+                                      target.bytes.begin() + long(pk.offset + pk.length));
+                        lengths.push_back(pk.length);
+                    }
+                ASSERT_EQ(3u, lengths.size());
+                EXPECT_EQ(int(expect.size()), bytes);
+                rv_bytes_output got;
+                int gp = 3, gb = 0;
+                ASSERT_TRUE(p.get_packets(0, 0, gp, gb, &got));
+                EXPECT_EQ(expect, got.finish());
+                // Skipping the first packet leaves the tail of the sequence.
+                ASSERT_TRUE(p.size_packets(packets, bytes, significant));
+                rv_bytes_output tail;
+                gp = 3;
+                gb = 0;
+                ASSERT_TRUE(p.get_packets(1, 0, gp, gb, &tail));
+                EXPECT_EQ(std::vector<uint8_t>(expect.begin() + long(lengths[0]), expect.end()),
+                          tail.finish());
+                EXPECT_EQ(int(expect.size()), gb);
+                compared++;
+                p.close();
+            }
+    }
+    EXPECT_GT(compared, 10);
+    tile.close();
+    ic.destroy();
+
+    // Precincts belong to interchange codestreams only.
+    rvd_codestream out;
+    memory_target t2;
+    make(out, &t2);
+    rvd_tile t0 = out.open_tile(rvd_coords(0, 0));
+    EXPECT_NE(std::string::npos,
+              error_text([&] { t0.access_component(0).access_resolution(0).open_precinct(rvd_coords(0, 0)); })
+                  .find("permitted only with interchange codestream objects"));
+    out.destroy();
 }
