@@ -58,6 +58,7 @@ struct written_stream {
     std::vector<uint16_t> thresholds;
     int num_tparts = 0;
     int64_t total_bytes = 0;
+    int64_t peak = 0; // compressed-data buffer peak
 };
 
 // SIZ attributes go to the object handed to create, the others to the codestream's tree.
@@ -65,7 +66,7 @@ struct written_stream {
 written_stream write_stream(const std::string& siz_text, const std::string& coding,
                             const std::vector<std::vector<int32_t>>& samples,
                             std::vector<int64_t> targets, std::vector<uint16_t> thresholds = {},
-                            memory_target* target = nullptr)
+                            memory_target* target = nullptr, int64_t max_bytes = 0)
 {
     memory_target own;
     memory_target& t = target != nullptr ? *target : own;
@@ -81,6 +82,8 @@ written_stream write_stream(const std::string& siz_text, const std::string& codi
             if (!cs.access_siz()->parse_string(a.c_str()))
                 throw std::runtime_error("not taken: " + a);
         cs.access_siz()->finalize_all();
+        if (max_bytes > 0)
+            cs.set_max_bytes(max_bytes);
         feed_blocks(cs, samples);
         const int n = int(std::max(targets.size(), thresholds.size()));
         targets.resize(size_t(n), 0);
@@ -90,6 +93,7 @@ written_stream write_stream(const std::string& siz_text, const std::string& codi
         w.thresholds = thresholds;
         w.num_tparts = cs.get_num_tparts();
         w.total_bytes = cs.get_total_bytes();
+        w.peak = cs.get_compressed_data_memory(true);
     } catch (...) {
         cs.destroy();
         throw;
@@ -985,4 +989,35 @@ TEST(Interchange, PrecinctPacketsEqualWrittenOnes)
               error_text([&] { t0.access_component(0).access_resolution(0).open_precinct(rvd_coords(0, 0)); })
                   .find("permitted only with interchange codestream objects"));
     out.destroy();
+}
+
+// A byte budget lets passes go early: a lower buffer peak, the same targets met.
+TEST(RateControl, TrimmingUnderMaxBytes)
+{
+    std::mt19937 rng(513);
+    const std::vector<std::vector<int32_t>> src = {phantom(512, rng)};
+    const int64_t raw = 512 * 512 * 12 / 8;
+    const char* siz = "Ssize={512,512} Ssampling={1,1} Scomponents=1 Sprecision=12 Ssigned=no";
+    const std::string coding = "Clevels=5 Creversible=yes Clayers=3 Corder=RPCL";
+    const std::vector<int64_t> targets = {raw / 100, raw / 20, raw / 10};
+    written_stream plain = write_stream(siz, coding, src, targets);
+    written_stream trimmed = write_stream(siz, coding, src, targets, {}, nullptr, raw / 10);
+    std::cout << "[ figures  ] buffer peak " << plain.peak << " untrimmed, " << trimmed.peak
+              << " under set_max_bytes\n";
+    EXPECT_LT(trimmed.peak, plain.peak);
+    for (size_t l = 0; l < targets.size(); l++) {
+        EXPECT_LE(trimmed.layer_bytes[l], targets[l]);
+        EXPECT_GE(double(trimmed.layer_bytes[l]), 0.97 * double(targets[l]));
+    }
+    // Called twice: refused.
+    siz_params sp;
+    for (const std::string& a : tokens(siz))
+        ASSERT_TRUE(sp.parse_string(a.c_str()));
+    memory_target t;
+    rvd_codestream cs;
+    cs.create(&sp, &t, nullptr);
+    cs.set_max_bytes(1000);
+    EXPECT_NE(std::string::npos, error_text([&] { cs.set_max_bytes(2000); })
+                                     .find("\"rvd_codestream::set_max_bytes\" may not be called multiple times."));
+    cs.destroy();
 }
