@@ -1021,3 +1021,46 @@ TEST(RateControl, TrimmingUnderMaxBytes)
                                      .find("\"rvd_codestream::set_max_bytes\" may not be called multiple times."));
     cs.destroy();
 }
+
+// Irreversible streams without levels decode within a step (plus 1) of the source, and
+// outside decoders within 1 of ours.
+TEST(CodestreamOutput, IrreversibleWithoutLevels)
+{
+    ORBEL_REQUIRE_TOOL("opj_decompress", "libopenjp2-tools");
+    struct {
+        int precision;
+        bool is_signed;
+        const char* step;
+        double step_value;
+    } cases[] = {{8, false, "0.00390625", 1.0 / 256}, {8, true, "0.015625", 1.0 / 64},
+                 {12, false, "0.015625", 1.0 / 64}};
+    std::mt19937 rng(256);
+    const std::string dir = out_dir();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        const auto src = random_image(rng, 1, 40, 50, c.precision, c.is_signed, 0);
+        std::ostringstream siz;
+        siz << "Ssize={40,50} Ssampling={1,1} Scomponents=1 Sprecision=" << c.precision
+            << " Ssigned=" << (c.is_signed ? "yes" : "no");
+        const std::string coding =
+            std::string("Clevels=0 Clayers=1 Cblk={16,16} Creversible=no Qstep=") + c.step;
+        written_stream w = write_stream(siz.str(), coding, src, {0});
+        const std::string path = dir + "/irrev_" + std::to_string(c.precision) + c.step + ".j2k";
+        save(path, w.bytes);
+        std::vector<pgx_image> ours = decode_file(path, decode_settings());
+        ASSERT_EQ(1u, ours.size());
+        const double step = c.step_value * double(int64_t(1) << c.precision);
+        for (size_t k = 0; k < src[0].size(); k++)
+            ASSERT_LE(std::abs(ours[0].samples[k] - src[0][k]), step + 1) << k;
+        for (const std::string tool : {"opj_decompress", "grk_decompress"}) {
+            if (std::system(("command -v " + tool + " > /dev/null").c_str()) != 0)
+                continue;
+            const auto got = outside_decode(tool, path, dir + "/irrev_" + tool, 1);
+            ASSERT_EQ(1u, got.size()) << tool;
+            for (size_t k = 0; k < src[0].size(); k++) {
+                ASSERT_LE(std::abs(got[0][k] - src[0][k]), step + 1) << tool << " " << k;
+                ASSERT_LE(std::abs(got[0][k] - ours[0].samples[k]), 1) << tool << " " << k;
+            }
+        }
+    }
+}
