@@ -196,7 +196,8 @@ int64_t rv_tpart_generator::simulate_packet(rv_precinct* p, int layer, uint16_t 
             "packets have already been written to the code-stream.  Problem is most likely "
             "caused by trying to use the incremental code-stream flushing feature with one of "
             "the progression orders, LRCP or RLCP.");
-    if (p->packet_bytes.empty())
+    // Sizing from the first layer again forgets what earlier sizings recorded.
+    if (p->packet_bytes.empty() || (layer == 0 && finalize))
         p->packet_bytes.assign(size_t(std::max(1, t->num_layers)), empty_packet_bytes(t));
     if (layer >= int(p->packet_bytes.size()))
         return 0;

@@ -92,6 +92,11 @@ public:
     void flush(int64_t* layer_bytes, int num_layer_specs, uint16_t* layer_thresholds = nullptr,
                bool trim_to_rate = true, bool record_in_comseg = true, double tolerance = 0.0,
                rvd_thread_env* env = nullptr);
+    // Writing an input codestream's layers again (blocks copied with slopes 0xFFFF - layer
+    // on each layer's last pass) within `max_bytes` (0: no limit): as many whole layers as
+    // fit. `layer_bytes` receives the cumulative sizes; returns the layers written.
+    int trans_out(int64_t max_bytes = 0, int64_t* layer_bytes = nullptr, int layer_bytes_entries = 0,
+                  bool record_in_comseg = false, rvd_thread_env* env = nullptr);
     // Writing: whether a flush now would write something.
     bool ready_for_flush(rvd_thread_env* env = nullptr);
     // Writing: byte budget statistics for early trimming.

@@ -454,3 +454,71 @@ bool rvd_codestream::ready_for_flush(rvd_thread_env* env)
     }
     return false;
 }
+
+int rvd_codestream::trans_out(int64_t max_bytes, int64_t* layer_bytes, int layer_bytes_entries,
+                              bool record_in_comseg, rvd_thread_env* env)
+{
+    rv_env_lock lock(env);
+    rv_codestream* cs = state;
+    if (cs == nullptr || !cs->out)
+        return 0;
+    complete_structures(cs);
+    rv_codestream_writing& w = cs->wr;
+    if (w.num_layer_specs == 0) {
+        int n = 1;
+        for (rv_tile* t = cs->output_head; t != nullptr; t = t->output_next)
+            if (t->initialized)
+                n = std::max(n, t->num_layers);
+        w.num_layer_specs = n;
+        w.layer_sizes.assign(size_t(n), 0);
+        w.layer_targets.assign(size_t(n), 0);
+        w.layer_reached.assign(size_t(n), 0);
+        w.layer_thresholds.assign(size_t(n), 0);
+        for (int l = 0; l < n; l++)
+            w.layer_thresholds[size_t(l)] = uint16_t(65534 - std::min(l, 65534));
+        w.layer_targets[size_t(n - 1)] = max_bytes > 0 ? max_bytes : (int64_t(1) << 52);
+    }
+    const int n = w.num_layer_specs;
+    const int64_t budget = w.layer_targets[size_t(n - 1)];
+    rv_add_version_comment(cs, w);
+    if (record_in_comseg && !w.header_generated)
+        rv_reserve_layer_info_comment(cs, w, n);
+    int64_t usable = budget - (w.emit_eoc ? 2 : 0);
+    for (int l = 0; l < n; l++)
+        usable -= w.layer_sizes[size_t(l)];
+
+    // The most layers whose packets (with the remaining ones left empty) fit.
+    std::vector<uint16_t> original(w.layer_thresholds);
+    int chosen = 0;
+    for (int L = n; L >= 1 && chosen == 0; L--) {
+        int64_t total = 0;
+        for (int l = 0; l < L; l++) {
+            total += rv_simulate_output(cs, l, original[size_t(l)], true, l == L - 1, no_limit);
+            w.layer_reached[size_t(l)] = total;
+        }
+        if (total <= usable)
+            chosen = L;
+    }
+    if (chosen == 0)
+        rv_raise_core_error("You have set the byte limit too low.  All compressed data would have "
+                            "to be discarded in the call to `rvd_codestream::trans_out'!");
+    // Layers beyond the chosen ones repeat the last threshold: their packets are empty.
+    for (int l = chosen; l < n; l++) {
+        w.layer_thresholds[size_t(l)] = original[size_t(chosen - 1)];
+        w.layer_reached[size_t(l)] = w.layer_reached[size_t(chosen - 1)];
+    }
+    if (w.layer_info_reserved > 0 && !w.header_generated)
+        rv_write_layer_info_comment(cs, w, n, w.layer_reached.data(), w.layer_thresholds.data());
+    rv_generate_codestream(cs, n);
+    w.layer_thresholds = original;
+    w.layer_targets[size_t(n - 1)] = budget;
+    int64_t cumulative = 0, total = 0;
+    for (int l = 0; l < n; l++)
+        total += w.layer_sizes[size_t(l)];
+    for (int l = 0; l < layer_bytes_entries && layer_bytes != nullptr; l++) {
+        if (l < n)
+            cumulative += w.layer_sizes[size_t(l)];
+        layer_bytes[l] = l + 1 >= chosen ? total : cumulative;
+    }
+    return chosen;
+}

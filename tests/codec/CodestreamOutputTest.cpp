@@ -18,6 +18,7 @@
 #include "tests/codec/support/memory_target.h"
 #include "tests/codec/support/packet_locator.h"
 #include "tests/codec/support/test_sources.h"
+#include "tests/codec/support/transcoder.h"
 #include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
@@ -1063,4 +1064,62 @@ TEST(CodestreamOutput, IrreversibleWithoutLevels)
             }
         }
     }
+}
+
+namespace {
+
+// opj_decompress's components of a file as PGX sample lists; `layers` 0 for all.
+std::vector<std::vector<int32_t>> opj_components(const std::string& path, const std::string& stem,
+                                                 int layers)
+{
+    std::system(("rm -f " + stem + "*.pgx").c_str());
+    const std::string extra = layers > 0 ? " -l " + std::to_string(layers) : "";
+    if (std::system(("opj_decompress -i " + path + " -o " + stem + ".pgx" + extra +
+                     " > /dev/null 2>&1")
+                        .c_str()) != 0)
+        return {};
+    std::vector<std::vector<int32_t>> out;
+    for (int k = 0;; k++) {
+        std::string f = stem + "_" + std::to_string(k) + ".pgx";
+        if (!std::ifstream(f)) {
+            if (k == 0 && std::ifstream(stem + ".pgx"))
+                out.push_back(read_pgx(stem + ".pgx").samples);
+            break;
+        }
+        out.push_back(read_pgx(f).samples);
+    }
+    return out;
+}
+
+} // namespace
+
+// The conformance codestreams written again by trans_out without a budget decode as
+// their inputs.
+TEST(IncrementalFlush, TransOutOfConformanceStreams)
+{
+    ORBEL_REQUIRE_TOOL("opj_decompress", "libopenjp2-tools");
+    const std::string dir = std::string(ORBEL_CONFORMANCE_DIR) + "/codestreams";
+    const std::string out = out_dir();
+    int done = 0;
+    for (const char* name : {"p0_01", "p0_02", "p0_03", "p0_04", "p0_05", "p0_06", "p0_08", "p0_09",
+                             "p0_10", "p0_11", "p0_12", "p0_13", "p0_14", "p0_15", "p0_16", "p1_01",
+                             "p1_02", "p1_03", "p1_04", "p1_05", "p1_06", "p1_07"}) {
+        SCOPED_TRACE(name);
+        const std::string in_path = dir + "/" + name + ".j2k";
+        if (!std::ifstream(in_path))
+            continue;
+        memory_target t;
+        transcode_result r;
+        ASSERT_NO_THROW(r = transcode(read_file(in_path), &t, 0));
+        EXPECT_EQ(int(r.layer_bytes.size()), r.layers);
+        EXPECT_EQ(int64_t(t.bytes.size()), r.layer_bytes.back() + 2);
+        const std::string out_path = out + "/trans_" + name + ".j2k";
+        save(out_path, t.bytes);
+        const auto a = opj_components(in_path, out + "/trans_in_" + name, 0);
+        const auto b = opj_components(out_path, out + "/trans_out_" + name, 0);
+        ASSERT_FALSE(b.empty());
+        EXPECT_EQ(a, b);
+        done++;
+    }
+    EXPECT_GE(done, 20);
 }
