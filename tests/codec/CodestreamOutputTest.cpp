@@ -1123,3 +1123,41 @@ TEST(IncrementalFlush, TransOutOfConformanceStreams)
     }
     EXPECT_GE(done, 20);
 }
+
+// Budgets between layer sizes keep the most layers that fit.
+TEST(IncrementalFlush, TransOutBudgets)
+{
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    const std::string dir = out_dir();
+    std::mt19937 rng(9);
+    const auto img = random_image(rng, 1, 96, 128, 8, false, 80);
+    {
+        std::ofstream pgm(dir + "/budget.pgm", std::ios::binary);
+        pgm << "P5\n128 96\n255\n";
+        for (int32_t v : img[0])
+            pgm.put(char(v));
+    }
+    const std::string in_path = dir + "/budget_in.j2k";
+    ASSERT_EQ(0, std::system(("opj_compress -i " + dir + "/budget.pgm -o " + in_path +
+                              " -r 60,20,8,1 -n 4 -t 64,64 > /dev/null 2>&1")
+                                 .c_str()));
+    const std::vector<uint8_t> input = read_file(in_path);
+    memory_target full;
+    const transcode_result all = transcode(input, &full, 0);
+    ASSERT_EQ(4, all.layers);
+    for (int L = 1; L < 4; L++) {
+        SCOPED_TRACE(L);
+        const int64_t budget = (all.layer_bytes[size_t(L - 1)] + all.layer_bytes[size_t(L)]) / 2 + 2;
+        memory_target t;
+        const transcode_result r = transcode(input, &t, budget);
+        EXPECT_EQ(L, r.layers);
+        EXPECT_LE(int64_t(t.bytes.size()), budget);
+        const std::string out_path = dir + "/budget_out" + std::to_string(L) + ".j2k";
+        save(out_path, t.bytes);
+        EXPECT_EQ(opj_components(in_path, dir + "/budget_in_l", L),
+                  opj_components(out_path, dir + "/budget_out_l", 0));
+    }
+    memory_target tiny;
+    EXPECT_NE(std::string::npos, error_text([&] { transcode(input, &tiny, 40); })
+                                     .find("You have set the byte limit too low."));
+}
