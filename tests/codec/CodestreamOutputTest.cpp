@@ -1161,3 +1161,44 @@ TEST(IncrementalFlush, TransOutBudgets)
     EXPECT_NE(std::string::npos, error_text([&] { transcode(input, &tiny, 40); })
                                      .find("You have set the byte limit too low."));
 }
+
+// Blocks coded as jobs of four threads give the unthreaded codestream byte for byte, and
+// byte targets are met the same way.
+TEST(WritingConcurrency, FourThreadsWriteTheUnthreadedStream)
+{
+    std::mt19937 rng(4);
+    const auto src = random_image(rng, 2, 150, 130, 10, false, 90);
+    const std::string siz =
+        "Ssize={150,130} Ssampling={1,1} Scomponents=2 Sprecision=10 Ssigned=no Stiles={64,64}";
+    const std::string coding = "Clevels=3 Clayers=3 Cblk={16,16} Creversible=yes Corder=RPCL";
+    auto write = [&](rvd_thread_env* env, std::vector<int64_t> targets) {
+        siz_params sp;
+        for (const std::string& a : tokens(siz))
+            EXPECT_TRUE(sp.parse_string(a.c_str()));
+        memory_target t;
+        rvd_codestream cs;
+        cs.create(&sp, &t, nullptr);
+        for (const std::string& a : tokens(coding))
+            EXPECT_TRUE(cs.access_siz()->parse_string(a.c_str()));
+        cs.access_siz()->finalize_all();
+        feed_options fo;
+        fo.env = env;
+        feed_blocks(cs, src, fo);
+        cs.flush(targets.data(), int(targets.size()), nullptr, true, true, 0.0, env);
+        EXPECT_EQ(0, cs.get_compressed_data_memory(false) > 0 ? 1 : 0);
+        cs.destroy();
+        return std::make_pair(t.bytes, targets);
+    };
+    const std::vector<int64_t> targets = {2000, 8000, 0};
+    const auto plain = write(nullptr, targets);
+    rvd_thread_env env;
+    env.create();
+    for (int k = 0; k < 3; k++)
+        ASSERT_TRUE(env.add_thread());
+    const auto threaded = write(&env, targets);
+    env.destroy();
+    EXPECT_EQ(plain.first, threaded.first);
+    EXPECT_EQ(plain.second, threaded.second);
+    EXPECT_LE(threaded.second[0], 2000);
+    EXPECT_LE(threaded.second[1], 8000);
+}

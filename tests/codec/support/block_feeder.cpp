@@ -5,6 +5,7 @@
 #include "codec/core/rvd_subband.h"
 #include "codec/core/rvd_tile.h"
 #include "codec/core/rvd_tile_comp.h"
+#include "codec/coding/rvd_worker.h"
 #include "codec/encode/rvd_block_encoder.h"
 #include "tests/codec/support/databin_blocks.h"
 #include "tests/codec/support/reference_dwt.h"
@@ -64,13 +65,14 @@ void add_band_jobs(std::vector<block_job>& jobs, rvd_subband band, int dwt_level
         }
 }
 
-void code_block(rvd_block_encoder& encoder, const block_job& job, bool reversible, double step)
+void code_block(rvd_block_encoder& encoder, const block_job& job, bool reversible, double step,
+                rvd_thread_env* env = nullptr)
 {
     rvd_dims bd;
     job.band.get_dims(bd);
     rvd_coords nominal, first;
     job.band.get_block_size(nominal, first);
-    rvd_block* blk = job.band.open_block(job.idx);
+    rvd_block* blk = job.band.open_block(job.idx, nullptr, env);
     const int y0 = std::max(bd.pos.y, job.idx.y * nominal.y);
     const int x0 = std::max(bd.pos.x, job.idx.x * nominal.x);
     std::vector<int32_t> values;
@@ -84,8 +86,22 @@ void code_block(rvd_block_encoder& encoder, const block_job& job, bool reversibl
     quantise(blk, values);
     encoder.encode(blk, reversible, job.band.get_msb_wmse(),
                    uint16_t(job.band.get_conservative_slope_threshold()));
-    job.band.close_block(blk);
+    job.band.close_block(blk, env);
 }
+
+// The tile's blocks as jobs of a thread group, each with its thread's environment.
+struct block_worker : rvd_worker {
+    const std::vector<block_job>* jobs;
+    const std::vector<int>* job_comp;
+    const std::vector<bool>* reversible;
+    const std::vector<double>* steps;
+    void do_job(rvd_thread_env* env, int idx) override
+    {
+        thread_local rvd_block_encoder encoder;
+        const int c = (*job_comp)[size_t(idx)];
+        code_block(encoder, (*jobs)[size_t(idx)], (*reversible)[size_t(c)], (*steps)[size_t(c)], env);
+    }
+};
 
 } // namespace
 
@@ -169,6 +185,19 @@ void feed_blocks(rvd_codestream& cs, const std::vector<std::vector<int32_t>>& sa
             std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
                 return jobs[a].image_row < jobs[b].image_row;
             });
+        if (options.env != nullptr) {
+            block_worker w;
+            w.jobs = &jobs;
+            w.job_comp = &job_comp;
+            w.reversible = &reversible;
+            w.steps = &steps;
+            rvd_thread_queue* q = options.env->add_queue(&w, nullptr, "blocks");
+            options.env->add_jobs(q, int(jobs.size()), true);
+            options.env->process_jobs(q);
+            options.env->terminate(q, false);
+            tile.close();
+            continue;
+        }
         int64_t stripe = -1;
         for (size_t i : order) {
             if (options.stripe_rows > 0) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "codec/core/rvd_codestream.h"
+#include "codec/core/rvd_thread_env.h"
 
 #include <cstdint>
 #include <functional>
@@ -17,6 +18,9 @@ struct feed_options {
     // (and once at the tile's end), with the tile still open.
     int stripe_rows = 0;
     std::function<void()> after_stripe;
+    // With an environment of a thread group, each tile's blocks are coded as jobs of the
+    // group's threads (opened and closed through the environments).
+    rvd_thread_env* env = nullptr;
 };
 
 // `samples`: per component, its rows as the image holds them (unsigned components not
