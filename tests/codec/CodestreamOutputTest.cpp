@@ -516,8 +516,9 @@ TEST(CodestreamOutput, TilePartLimitsAndProfileOrder)
         memory_target t;
         rvd_codestream cs;
         cs.create(&siz, &t, nullptr);
-        for (const std::string& a : tokens("Clevels=1 Clayers=2 Creversible=yes"))
+        for (const std::string& a : tokens("Clevels=1 Clayers=2 Creversible=yes")) {
             ASSERT_TRUE(cs.access_siz()->parse_string(a.c_str()));
+        }
         cs.access_siz()->finalize_all();
         EXPECT_TRUE(no_warnings());
         // The last tile is coded first: it heads the output list.
@@ -773,13 +774,15 @@ TEST(IncrementalFlush, FragmentsOfTileRows)
         std::vector<bool> last;
         for (int f = 0; f < fragments; f++) {
             siz_params siz;
-            for (const std::string& a : tokens(siz_text))
+            for (const std::string& a : tokens(siz_text)) {
                 EXPECT_TRUE(siz.parse_string(a.c_str()));
+            }
             rvd_dims region(rvd_coords(25 * rows * f, 0), rvd_coords(25 * rows, 96));
             rvd_codestream cs;
             cs.create(&siz, &t, &region, tiles_before, bytes_before);
-            for (const std::string& a : tokens(coding))
+            for (const std::string& a : tokens(coding)) {
                 EXPECT_TRUE(cs.access_siz()->parse_string(a.c_str()));
+            }
             cs.access_siz()->finalize_all();
             feed_blocks(cs, src);
             int64_t target = 0;
@@ -790,8 +793,9 @@ TEST(IncrementalFlush, FragmentsOfTileRows)
             cs.destroy();
         }
         EXPECT_TRUE(last.back());
-        for (size_t k = 0; k + 1 < last.size(); k++)
+        for (size_t k = 0; k + 1 < last.size(); k++) {
             EXPECT_FALSE(last[k]);
+        }
         return t.bytes;
     };
     const std::vector<uint8_t> whole = write(1);
@@ -803,8 +807,9 @@ TEST(IncrementalFlush, FragmentsOfTileRows)
     EXPECT_EQ(whole, write(4));
 
     siz_params siz;
-    for (const std::string& a : tokens(siz_text))
+    for (const std::string& a : tokens(siz_text)) {
         ASSERT_TRUE(siz.parse_string(a.c_str()));
+    }
     memory_target t;
     auto create_text = [&](rvd_dims region, int before) {
         return error_text([&] {
@@ -866,14 +871,16 @@ TEST(Interchange, PrecinctPacketsEqualWrittenOnes)
     const std::string coding = "Clevels=2 Clayers=3 Cblk={8,8} Creversible=yes Cprecincts={16,16} Corder=RLCP";
     auto make = [&](rvd_codestream& cs, memory_target* t) {
         siz_params siz;
-        for (const std::string& a : tokens(siz_text))
+        for (const std::string& a : tokens(siz_text)) {
             ASSERT_TRUE(siz.parse_string(a.c_str()));
+        }
         if (t != nullptr)
             cs.create(&siz, t, nullptr);
         else
             cs.create(&siz);
-        for (const std::string& a : tokens(coding))
+        for (const std::string& a : tokens(coding)) {
             ASSERT_TRUE(cs.access_siz()->parse_string(a.c_str()));
+        }
         cs.access_siz()->finalize_all();
     };
     // The written codestream, through the subbands.
@@ -907,10 +914,11 @@ TEST(Interchange, PrecinctPacketsEqualWrittenOnes)
     }
     const std::string path = out_dir() + "/interchange_ref.j2k";
     save(path, target.bytes);
-    if (std::system("command -v opj_decompress > /dev/null") == 0)
+    if (std::system("command -v opj_decompress > /dev/null") == 0) {
         EXPECT_EQ(0, std::system(("opj_decompress -i " + path + " -o " + out_dir() +
                                   "/interchange_ref.pgx > /dev/null 2>&1")
                                      .c_str()));
+    }
     stream_layout L = parse_layout(target.bytes);
     locate_packets(L);
     const std::vector<layout_packet> written = tile_packets(L, 0);
@@ -1012,8 +1020,9 @@ TEST(RateControl, TrimmingUnderMaxBytes)
     }
     // Called twice: refused.
     siz_params sp;
-    for (const std::string& a : tokens(siz))
+    for (const std::string& a : tokens(siz)) {
         ASSERT_TRUE(sp.parse_string(a.c_str()));
+    }
     memory_target t;
     rvd_codestream cs;
     cs.create(&sp, &t, nullptr);
@@ -1051,8 +1060,9 @@ TEST(CodestreamOutput, IrreversibleWithoutLevels)
         std::vector<pgx_image> ours = decode_file(path, decode_settings());
         ASSERT_EQ(1u, ours.size());
         const double step = c.step_value * double(int64_t(1) << c.precision);
-        for (size_t k = 0; k < src[0].size(); k++)
+        for (size_t k = 0; k < src[0].size(); k++) {
             ASSERT_LE(std::abs(ours[0].samples[k] - src[0][k]), step + 1) << k;
+        }
         for (const std::string tool : {"opj_decompress", "grk_decompress"}) {
             if (std::system(("command -v " + tool + " > /dev/null").c_str()) != 0)
                 continue;
@@ -1173,13 +1183,15 @@ TEST(WritingConcurrency, FourThreadsWriteTheUnthreadedStream)
     const std::string coding = "Clevels=3 Clayers=3 Cblk={16,16} Creversible=yes Corder=RPCL";
     auto write = [&](rvd_thread_env* env, std::vector<int64_t> targets) {
         siz_params sp;
-        for (const std::string& a : tokens(siz))
+        for (const std::string& a : tokens(siz)) {
             EXPECT_TRUE(sp.parse_string(a.c_str()));
+        }
         memory_target t;
         rvd_codestream cs;
         cs.create(&sp, &t, nullptr);
-        for (const std::string& a : tokens(coding))
+        for (const std::string& a : tokens(coding)) {
             EXPECT_TRUE(cs.access_siz()->parse_string(a.c_str()));
+        }
         cs.access_siz()->finalize_all();
         feed_options fo;
         fo.env = env;
@@ -1193,8 +1205,9 @@ TEST(WritingConcurrency, FourThreadsWriteTheUnthreadedStream)
     const auto plain = write(nullptr, targets);
     rvd_thread_env env;
     env.create();
-    for (int k = 0; k < 3; k++)
+    for (int k = 0; k < 3; k++) {
         ASSERT_TRUE(env.add_thread());
+    }
     const auto threaded = write(&env, targets);
     env.destroy();
     EXPECT_EQ(plain.first, threaded.first);
