@@ -48,7 +48,8 @@ void copy_tile(rvd_tile in_tile, rvd_tile out_tile)
                                   dst->pass_lengths);
                         std::copy(src->pass_slopes, src->pass_slopes + src->num_passes,
                                   dst->pass_slopes);
-                        std::memcpy(dst->byte_buffer, src->byte_buffer, size_t(bytes));
+                        if (bytes > 0)
+                            std::memcpy(dst->byte_buffer, src->byte_buffer, size_t(bytes));
                         ib.close_block(src);
                         ob.close_block(dst);
                     }
