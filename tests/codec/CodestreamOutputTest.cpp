@@ -412,6 +412,23 @@ TEST(CodestreamOutput, FixedTilePartCountsAndTlm)
         }
         const std::string path = dir + "/tlm" + std::to_string(m) + ".j2k";
         save(path, w.bytes);
+        // The scanner's SOT lines agree: Psot per tile-part, each reaching the next SOT.
+        {
+            const std::string cmd = OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) +
+                                                             "/tools/make_test_streams.py") +
+                                    " --scan " + path;
+            FILE* f = popen(cmd.c_str(), "r");
+            ASSERT_NE(nullptr, f);
+            std::vector<uint32_t> scanned;
+            char line[4096];
+            while (std::fgets(line, sizeof line, f) != nullptr) {
+                unsigned long pos = 0, isot = 0, psot = 0;
+                if (std::sscanf(line, "sot %lu %lu %lu", &pos, &isot, &psot) == 3)
+                    scanned.push_back(uint32_t(psot));
+            }
+            EXPECT_EQ(0, pclose(f));
+            EXPECT_EQ(walk.tlm, scanned);
+        }
         std::vector<pgx_image> ours = decode_file(path, decode_settings());
         ASSERT_EQ(3u, ours.size());
         for (int k = 0; k < 3; k++) {
