@@ -297,6 +297,22 @@ TEST(CodestreamOutput, LosslessStreamsDecodeExactly)
         for (int k = 0; k < c.comps; k++) {
             EXPECT_EQ(src[size_t(k)], ours[size_t(k)].samples) << "ours component " << k;
         }
+        // Fewer layers: opj_decompress -l k against ours with k layers.
+        if (c.layers > 1 && std::string(c.coding).find("Porder") == std::string::npos) {
+            for (int k : {1, c.layers - 1}) {
+                const auto theirs = outside_decode("opj_decompress", path,
+                                                   dir + "/" + c.name + "_l" + std::to_string(k), c.comps,
+                                                   "-l " + std::to_string(k));
+                decode_settings dk;
+                dk.layers = k;
+                std::vector<pgx_image> mine = decode_file(path, dk);
+                ASSERT_EQ(size_t(c.comps), theirs.size());
+                ASSERT_EQ(size_t(c.comps), mine.size());
+                for (int q = 0; q < c.comps; q++) {
+                    EXPECT_EQ(theirs[size_t(q)], mine[size_t(q)].samples) << k << " layers, component " << q;
+                }
+            }
+        }
         // A POC record reaching the last component is written with CEpoc 0 (meaning 256):
         // the outside decoders here take 0 as no component, so ours alone decides.
         if (std::string(c.coding).find("Porder") == std::string::npos) {
