@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -170,23 +171,17 @@ void rv_codestream::restart_output(rvd_compressed_target* target)
     main_header_done = false;
     main_header_length = 0;
     siz->clear_marks();
-    const rv_codestream_writing fresh;
-    wr.layer_info_reserved = fresh.layer_info_reserved;
-    wr.version_comment_added = false;
-    wr.header_generated = false;
-    wr.next_first_tpart_tile = 0;
-    wr.fixed_tparts = 0;
-    wr.tlm = rv_tlm_generator();
-    wr.header_end = 0;
-    wr.tiles_complete = 0;
-    wr.num_layer_specs = 0;
-    wr.layer_sizes.clear();
-    wr.layer_targets.clear();
-    wr.layer_thresholds.clear();
-    wr.layer_reached.clear();
-    wr.fixed_overhead = -1;
-    wr.layer_overhead = 0;
-    wr.stats.reset();
+    // Everything written is forgotten; what the fragment set-up fixed stays.
+    rv_codestream_writing fresh;
+    fresh.emit_header = wr.emit_header;
+    fresh.emit_eoc = wr.emit_eoc;
+    fresh.tiles_total = wr.tiles_total;
+    fresh.fragment_tiles_before = wr.fragment_tiles_before;
+    fresh.fragment_bytes_before = wr.fragment_bytes_before;
+    fresh.fragment_tiles_total = wr.fragment_tiles_total;
+    fresh.fragment_span = wr.fragment_span;
+    fresh.next_first_tpart_tile = wr.fragment_tiles_total > 0 ? -1 : 0;
+    wr = std::move(fresh);
     tiles_accessed = false;
     num_tparts = 0;
     num_open_tiles = 0;

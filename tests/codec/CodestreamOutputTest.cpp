@@ -23,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -1305,4 +1306,59 @@ TEST(CodestreamWrite, ConformanceMainHeadersRegenerate)
         same += expect == got ? 1 : 0;
     }
     EXPECT_EQ(22, same);
+}
+
+namespace {
+
+int count_of(const std::vector<uint8_t>& b, const std::string& text)
+{
+    int n = 0;
+    for (auto it = b.begin(); (it = std::search(it, b.end(), text.begin(), text.end())) != b.end(); ++it)
+        n++;
+    return n;
+}
+
+} // namespace
+
+// The version comment appears once, also after incremental flushes and trans_out; a
+// restarted output codestream writes the same stream again to its new target.
+TEST(CodestreamWrite, VersionCommentOnceAndRestart)
+{
+    std::mt19937 rng(60);
+    const std::vector<std::vector<int32_t>> src = {random_image(rng, 1, 256, 128, 8, false, 30)[0]};
+    const std::string siz = "Ssize={256,128} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no";
+    const std::string coding = "Clevels=2 Clayers=2 Cblk={16,16} Creversible=yes "
+                               "Cprecincts={32,32},{16,16},{8,8} Corder=PCRL";
+    incremental_result rows = write_incrementally(siz, coding, src, {50000, 0}, 32);
+    EXPECT_GT(rows.flushes, 2);
+    EXPECT_EQ(1, count_of(rows.bytes, "Ravade-v6.0"));
+    memory_target t;
+    transcode(rows.bytes, &t, 0);
+    EXPECT_EQ(1, count_of(t.bytes, "Ravade-v6.0"));
+
+    siz_params sp;
+    for (const std::string& a : tokens(siz))
+        ASSERT_TRUE(sp.parse_string(a.c_str()));
+    memory_target first, second;
+    rvd_codestream cs;
+    cs.create(&sp, &first, nullptr);
+    cs.enable_restart();
+    for (const std::string& a : tokens(coding))
+        ASSERT_TRUE(cs.access_siz()->parse_string(a.c_str()));
+    cs.access_siz()->finalize_all();
+    for (memory_target* target : {&first, &second}) {
+        if (target == &second)
+            cs.restart(target);
+        feed_blocks(cs, src);
+        std::vector<uint16_t> thr = {50000, 0};
+        cs.flush(nullptr, 2, thr.data());
+    }
+    EXPECT_NE(std::string::npos,
+              error_text([&] {
+                  rvd_tile open = cs.open_tile(rvd_coords(0, 0));
+                  (void)open;
+              }).find("already been discarded or closed"));
+    cs.destroy();
+    EXPECT_FALSE(first.bytes.empty());
+    EXPECT_EQ(first.bytes, second.bytes);
 }
