@@ -403,6 +403,8 @@ void rv_codestream::read_main_header()
     // cached source's main-header bin is the whole header, without the SOT that follows.
     if (sot_seen || cached_source)
         siz->finalize_all(-1, true);
+    if (sot_seen)
+        main_header_length = in->get_bytes_read() - 12; // up to the first SOT
     if (tpart_ptr_server) {
         if (ppm_markers) {
             tpart_ptr_server.reset();

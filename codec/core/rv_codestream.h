@@ -152,6 +152,7 @@ public:
     int num_tparts = 0;
     int64_t main_header_length = 0;
     bool tlm_seen = false;
+    bool simulate_parsing = false; // set_max_bytes on input: unwanted packets not counted
     std::clock_t start_time = 0;
 
     // Unloadable closed tiles; the scan position runs past tiles that meet the region.

@@ -397,11 +397,11 @@ void rvd_codestream::flush(int64_t* layer_bytes, int num_layer_specs, uint16_t* 
 
 void rvd_codestream::set_max_bytes(int64_t max_bytes, bool simulate_parsing, bool allow_shorts)
 {
-    (void)simulate_parsing;
     rv_codestream* cs = state;
     if (cs == nullptr)
         return;
     if (cs->in) {
+        cs->simulate_parsing = simulate_parsing;
         if (max_bytes < cs->main_header_length)
             rv_raise_core_error("Attempting to impose too small a limit on the number of "
                                 "code-stream bytes. " +

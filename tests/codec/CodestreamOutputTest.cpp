@@ -1362,3 +1362,86 @@ TEST(CodestreamWrite, VersionCommentOnceAndRestart)
     EXPECT_FALSE(first.bytes.empty());
     EXPECT_EQ(first.bytes, second.bytes);
 }
+
+namespace {
+
+// Passes and bytes of every code-block of a codestream read under a byte limit (0: none)
+// with at most `layers` layers (0: all).
+std::vector<std::pair<int, std::vector<uint8_t>>> read_blocks(const std::vector<uint8_t>& bytes,
+                                                              int64_t limit, bool simulate, int layers)
+{
+    memory_source ms(bytes);
+    rvd_codestream cs;
+    cs.create(&ms);
+    std::vector<std::pair<int, std::vector<uint8_t>>> out;
+    try {
+        if (layers > 0)
+            cs.apply_input_restrictions(0, 0, 0, layers, nullptr);
+        if (limit > 0)
+            cs.set_max_bytes(limit, simulate);
+        rvd_dims tiles;
+        cs.get_valid_tiles(tiles);
+        for (int ty = 0; ty < tiles.size.y; ty++)
+            for (int tx = 0; tx < tiles.size.x; tx++) {
+                rvd_tile tile = cs.open_tile(rvd_coords(tiles.pos.y + ty, tiles.pos.x + tx));
+                rvd_tile_comp tc = tile.access_component(0);
+                for (int r = 0; r < tc.get_num_resolutions(); r++) {
+                    rvd_resolution res = tc.access_resolution(r);
+                    int min_b = 0;
+                    const int nb = res.get_valid_band_indices(min_b);
+                    for (int b = min_b; b < min_b + nb; b++) {
+                        rvd_subband band = res.access_subband(b);
+                        rvd_dims blocks;
+                        band.get_valid_blocks(blocks);
+                        for (int y = 0; y < blocks.size.y; y++)
+                            for (int x = 0; x < blocks.size.x; x++) {
+                                rvd_block* blk = band.open_block(rvd_coords(blocks.pos.y + y, blocks.pos.x + x));
+                                int n = 0;
+                                for (int z = 0; z < blk->num_passes; z++)
+                                    n += blk->pass_lengths[z];
+                                out.emplace_back(blk->num_passes,
+                                                 std::vector<uint8_t>(blk->byte_buffer, blk->byte_buffer + n));
+                                band.close_block(blk);
+                            }
+                    }
+                }
+                tile.close();
+            }
+    } catch (...) {
+        cs.destroy();
+        throw;
+    }
+    cs.destroy();
+    return out;
+}
+
+} // namespace
+
+// A byte limit on input: the blocks of the stream cut there; in simulate-parsing mode only
+// wanted packets count, so the wanted layer comes whole within its own size.
+TEST(RateControl, InputByteLimits)
+{
+    std::mt19937 rng(31);
+    const std::vector<std::vector<int32_t>> src = {random_image(rng, 1, 96, 96, 8, false, 60)[0]};
+    const std::string siz = "Ssize={96,96} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no";
+    written_stream w = write_stream(siz, "Clevels=2 Clayers=3 Cblk={16,16} Creversible=yes Corder=RPCL "
+                                         "Cprecincts={16,16}",
+                                    src, {}, {50000, 40000, 0});
+    const int64_t cut = w.layer_bytes[1] / 2;
+    const std::vector<uint8_t> head(w.bytes.begin(), w.bytes.begin() + long(cut));
+    EXPECT_EQ(read_blocks(head, 0, false, 0), read_blocks(w.bytes, cut, false, 0));
+    // Layer 0 alone: its packets and the headers fit in the layer's reported size.
+    const auto first_layer = read_blocks(w.bytes, 0, false, 1);
+    const auto simulated = read_blocks(w.bytes, w.layer_bytes[0], true, 1);
+    EXPECT_EQ(first_layer, simulated);
+    for (size_t k = 0; k < std::min(first_layer.size(), simulated.size()); k++)
+        if (first_layer[k] != simulated[k]) {
+            ADD_FAILURE() << "block " << k << " of " << first_layer.size() << ": passes "
+                          << first_layer[k].first << " / " << simulated[k].first << ", bytes "
+                          << first_layer[k].second.size() << " / " << simulated[k].second.size();
+            break;
+        }
+    EXPECT_NE(first_layer, read_blocks(w.bytes, w.layer_bytes[0], false, 1));
+    EXPECT_NE(std::string::npos, error_text([&] { read_blocks(w.bytes, 20, false, 0); })
+                                     .find("bytes is insufficient to accomodate even the main header!"));
+}
