@@ -1432,15 +1432,7 @@ TEST(RateControl, InputByteLimits)
     EXPECT_EQ(read_blocks(head, 0, false, 0), read_blocks(w.bytes, cut, false, 0));
     // Layer 0 alone: its packets and the headers fit in the layer's reported size.
     const auto first_layer = read_blocks(w.bytes, 0, false, 1);
-    const auto simulated = read_blocks(w.bytes, w.layer_bytes[0], true, 1);
-    EXPECT_EQ(first_layer, simulated);
-    for (size_t k = 0; k < std::min(first_layer.size(), simulated.size()); k++)
-        if (first_layer[k] != simulated[k]) {
-            ADD_FAILURE() << "block " << k << " of " << first_layer.size() << ": passes "
-                          << first_layer[k].first << " / " << simulated[k].first << ", bytes "
-                          << first_layer[k].second.size() << " / " << simulated[k].second.size();
-            break;
-        }
+    EXPECT_EQ(first_layer, read_blocks(w.bytes, w.layer_bytes[0], true, 1));
     EXPECT_NE(first_layer, read_blocks(w.bytes, w.layer_bytes[0], false, 1));
     EXPECT_NE(std::string::npos, error_text([&] { read_blocks(w.bytes, 20, false, 0); })
                                      .find("bytes is insufficient to accomodate even the main header!"));
