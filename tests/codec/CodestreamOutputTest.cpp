@@ -1437,3 +1437,43 @@ TEST(RateControl, InputByteLimits)
     EXPECT_NE(std::string::npos, error_text([&] { read_blocks(w.bytes, 20, false, 0); })
                                      .find("bytes is insufficient to accomodate even the main header!"));
 }
+
+// Misuse and corner cases of flushing: a changed number of layer specifications, and a
+// target too small to hold even the headers before an unspecified one.
+TEST(RateControl, FlushMisuseAndTinyTargets)
+{
+    std::mt19937 rng(17);
+    const auto src = random_image(rng, 1, 64, 64, 8, false, 40);
+    const std::string siz = "Ssize={64,64} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no";
+    const std::string coding = "Clevels=2 Clayers=3 Cblk={16,16} Creversible=yes Corder=PCRL "
+                               "Cprecincts={16,16}";
+    // A first target below the headers: the unspecified one between still gets a finite size.
+    written_stream w = write_stream(siz, coding, src, {10, 0, 2000});
+    EXPECT_GT(w.layer_bytes[1], w.layer_bytes[0]);
+    EXPECT_LE(w.layer_bytes[1], w.layer_bytes[2]);
+    EXPECT_LE(w.layer_bytes[2], 2000);
+
+    siz_params sp;
+    for (const std::string& a : tokens(siz))
+        ASSERT_TRUE(sp.parse_string(a.c_str()));
+    memory_target t;
+    rvd_codestream cs;
+    cs.create(&sp, &t, nullptr);
+    for (const std::string& a : tokens(coding))
+        ASSERT_TRUE(cs.access_siz()->parse_string(a.c_str()));
+    cs.access_siz()->finalize_all();
+    feed_options fo;
+    fo.stripe_rows = 16;
+    int flushes = 0;
+    fo.after_stripe = [&] {
+        if (flushes++ == 0) {
+            std::vector<uint16_t> thr = {50000, 40000, 0};
+            cs.flush(nullptr, 3, thr.data());
+        }
+    };
+    feed_blocks(cs, src, fo);
+    std::vector<uint16_t> four = {50000, 40000, 30000, 0};
+    EXPECT_NE(std::string::npos, error_text([&] { cs.flush(nullptr, 4, four.data()); })
+                                     .find("must provide the same number of quality layer specifications."));
+    cs.destroy();
+}
