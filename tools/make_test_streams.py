@@ -2,6 +2,7 @@
 """Makes the codec's test codestreams and their facts.
 
 make_test_streams.py OUT_DIR [GROUP ...]
+make_test_streams.py --scan FILE    (prints FILE's facts lines)
 
 Synthetic images are made here, encoded with opj_compress, and each codestream gets a
 <name>.facts file from the scanner below. Groups: "input" (tile-part and packet-length
@@ -1031,6 +1032,10 @@ def make_bypass_streams(out_dir):
 
 
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--scan":
+        with open(sys.argv[2], "rb") as f:
+            print("\n".join(scan(f.read())))
+        return
     out_dir = sys.argv[1]
     groups = sys.argv[2:] or ["input", "blocks", "conformance"]
     os.makedirs(out_dir, exist_ok=True)

@@ -75,6 +75,7 @@ rv_codestream::~rv_codestream()
         delete t;
     }
     in.reset();
+    out.reset();
     siz.reset();
     marker.reset();
     ppm_markers.reset();
@@ -218,7 +219,7 @@ void rv_codestream::construct_common()
         rv_raise_core_error(
             "Illegal canvas coordinates: the first tile is required to have a non-empty "
             "intersection with the image on the high resolution grid.");
-    siz->finalize(true);
+    siz->finalize(!out);
     siz->get("Sprofile", 0, 0, profile);
     siz->get("Scomponents", 0, 0, num_components);
     canvas = rvd_dims(rvd_coords(oy, ox), rvd_coords(ny - oy, nx - ox));
@@ -402,6 +403,8 @@ void rv_codestream::read_main_header()
     // cached source's main-header bin is the whole header, without the SOT that follows.
     if (sot_seen || cached_source)
         siz->finalize_all(-1, true);
+    if (sot_seen)
+        main_header_length = in->get_bytes_read() - 12; // up to the first SOT
     if (tpart_ptr_server) {
         if (ppm_markers) {
             tpart_ptr_server.reset();
@@ -714,11 +717,6 @@ int64_t rvd_codestream::augment_cache_threshold(int extra_bytes)
     if (state == nullptr || !state->buf_server)
         return 0;
     return state->buf_server->augment_cache_threshold(extra_bytes);
-}
-
-bool rvd_codestream::is_last_fragment()
-{
-    return false; // only output codestreams have fragments
 }
 
 rvd_codestream_comment rvd_codestream::get_comment(rvd_codestream_comment prev)

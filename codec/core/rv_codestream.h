@@ -5,6 +5,7 @@
 #include "codec/core/rv_buffer_server.h"
 #include "codec/core/rv_codestream_comment.h"
 #include "codec/core/rv_compressed_input.h"
+#include "codec/core/rv_compressed_output.h"
 #include "codec/core/rv_mct_stage.h"
 #include "codec/core/rv_marker.h"
 #include "codec/core/rv_pp_markers.h"
@@ -12,6 +13,7 @@
 #include "codec/core/rv_tile.h"
 #include "codec/core/rv_tile_ref.h"
 #include "codec/core/rv_tile_reading.h"
+#include "codec/core/rv_tile_writing.h"
 #include "codec/core/rv_tpart_pointer_server.h"
 #include "codec/core/rvd_dims.h"
 #include "codec/core/siz_params.h"
@@ -64,6 +66,9 @@ public:
     static void read_soc_and_siz(rv_marker& reader, std::vector<uint8_t>& siz_body);
     void create_from_siz(std::unique_ptr<rv_compressed_input> input,
                          std::unique_ptr<rv_marker> reader, const std::vector<uint8_t>& siz_body);
+    // Output (with a target) and interchange (without) forms: parameters copied.
+    void create_for_output(siz_params* params, rvd_compressed_target* target);
+    void restart_output(rvd_compressed_target* target);
     // Re-reads the main header over a new input whose SIZ equals the current one.
     void restart_input(std::unique_ptr<rv_compressed_input> input,
                        std::unique_ptr<rv_marker> reader);
@@ -88,6 +93,8 @@ public:
     // Objects owned.
     std::unique_ptr<rv_compressed_input> in;
     std::unique_ptr<rv_marker> marker;
+    std::unique_ptr<rv_compressed_output> out;
+    bool interchange = false;
     std::unique_ptr<siz_params> siz;
     std::vector<uint8_t> siz_segment; // body of the SIZ read, to compare on restart
     std::unique_ptr<rv_pp_markers> ppm_markers;
@@ -145,6 +152,7 @@ public:
     int num_tparts = 0;
     int64_t main_header_length = 0;
     bool tlm_seen = false;
+    bool simulate_parsing = false; // set_max_bytes on input: unwanted packets not counted
     std::clock_t start_time = 0;
 
     // Unloadable closed tiles; the scan position runs past tiles that meet the region.
@@ -158,6 +166,9 @@ public:
     int num_output_tiles = 0;
     rv_tile* recycled_tiles = nullptr;
     rv_codestream_reading rd; // packet reading and precincts
+    rv_codestream_writing wr; // tile-parts, rate control and comments when writing
+    // Adds a newly created output tile to the end of the output list.
+    void add_to_output_list(rv_tile* t);
 
 private:
     void construct_common();

@@ -110,16 +110,20 @@ void rv_compressed_input::seek(int64_t position)
         buf_bytes = cut_end - area;
         cut_end = nullptr;
     }
-    if (position >= limit) {
+    // Bytes consumed while counting was suspended extend the limit; while it is
+    // suspended there is none.
+    const int64_t reach =
+        suspend_ptr != nullptr ? MAX_LIMIT : std::min<int64_t>(MAX_LIMIT, limit + suspended_bytes);
+    if (position >= reach) {
         exhausted = true;
         if (!fully_buffered) {
-            buf_pos = limit;
+            buf_pos = reach;
             buf_bytes = 0;
             first_unwritten = area;
         } else {
             // In memory too the input stops at the limit, not at the end of the bytes; the
             // rest stays behind the cut for a later seek back.
-            int64_t keep = std::clamp<int64_t>(limit - buf_pos, 0, buf_bytes);
+            int64_t keep = std::clamp<int64_t>(reach - buf_pos, 0, buf_bytes);
             cut_end = first_unwritten;
             first_unwritten = area + keep;
             buf_bytes = keep;
@@ -153,7 +157,7 @@ void rv_compressed_input::seek(int64_t position)
         e << "Attempting to seek inside a compressed data source which does not appear to "
              "support seeking.  The source may have been implemented incorrectly.";
     }
-    fill(limit - position);
+    fill(reach - position);
 }
 
 bool rv_compressed_input::set_tileheader_scope(int tnum, int num_tiles)

@@ -724,6 +724,20 @@ bool rv_packet_reader::read_packet(rv_precinct* p)
                             "from this error.");
     }
 
+    // Simulated parsing: a packet nobody wants counts nothing against the byte limit,
+    // until it ends (on every way out of here).
+    struct suspension {
+        rv_compressed_input* in;
+        bool on;
+        ~suspension()
+        {
+            if (on)
+                in->set_suspend(false);
+        }
+    } suspended{in, cs->simulate_parsing &&
+                        (p->num_layers_parsed >= p->required_layers || !p->relevant)};
+    if (suspended.on)
+        in->set_suspend(true);
     rv_input* hsrc = rd.packed_headers ? static_cast<rv_input*>(rd.packed_headers.get())
                                        : static_cast<rv_input*>(in);
     const bool packed = rd.packed_headers != nullptr;

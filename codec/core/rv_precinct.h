@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <map>
 #include <utility>
+#include <vector>
 
 class rv_codestream;
 class rv_resolution;
@@ -58,6 +59,18 @@ public:
     rv_precinct* prev;        // inactive list
     rv_precinct* next;
     rv_precinct_server* server;
+    // Writing: each layer's packet size once simulated for good, the layers so
+    // simulated (their passes count as sent for the next layer's sizing) and the
+    // packets written.
+    std::vector<int64_t> packet_bytes;
+    int sim_layers = 0;
+    int layers_written = 0;
+    // Interchange: packets and bytes sized or generated so far, whether any was not
+    // empty, and whether packets are being generated (not sized).
+    int ic_packets = 0;
+    int64_t ic_bytes = 0;
+    bool ic_significant = false;
+    bool ic_output = false;
 };
 
 // One size class: records holding a number of subbands and up to max_nodes block states.

@@ -7,15 +7,9 @@
 #include "codec/core/rvd_resolution.h"
 #include "codec/core/rvd_subband.h"
 #include "codec/core/rvd_thread_env.h"
+#include "codec/core/rvd_output.h"
 
 namespace {
-
-void refuse_output(const rv_codestream* cs)
-{
-    if (!cs->in)
-        rv_raise_core_error("Code-block access on a codestream without a compressed data "
-                            "source is not supported by this implementation.");
-}
 
 int floor_div(int64_t a, int64_t b)
 {
@@ -156,13 +150,89 @@ rvd_block* open_into(rv_subband* band, rvd_coords block_idx, int* return_tpart, 
     return out;
 }
 
+// Output: the precinct's block at a real band and block index, its record empty for
+// the encoder to fill.
+rvd_block* open_output_block(rv_precinct* p, int band_idx, rvd_coords block_idx, rvd_block* out,
+                             rv_precinct_block*& state_out)
+{
+    rv_resolution* res = p->resolution;
+    rv_tile_comp* tc = res->tile_comp;
+    rv_tile* t = tc->tile;
+    rv_codestream* cs = res->codestream;
+    rv_precinct_block* blk = p->find_block(band_idx, block_idx);
+    if (blk == nullptr)
+        rv_raise_core_error("Attempting to open a code-block which lies outside its subband.");
+    if (blk->first_buf != nullptr)
+        rv_raise_core_error("Attempting to open the same code-block more than once for writing!");
+    const rv_subband* band = &res->subbands[size_t(band_idx)];
+    const rvd_dims& bp = band->block_partition;
+    rvd_dims cell(rvd_coords(bp.pos.y + block_idx.y * bp.size.y, bp.pos.x + block_idx.x * bp.size.x),
+                  bp.size);
+    cell &= band->dims;
+    out->size = cell.size;
+    out->region = rvd_dims(rvd_coords(0, 0), cell.size);
+    out->modes = t->rd.comp_modes.empty() ? 0 : t->rd.comp_modes[size_t(tc->cnum)];
+    out->orientation = res->res_level == 0
+                           ? 0
+                           : (band->branch_x == 1 ? 1 : 0) + (band->branch_y == 1 ? 2 : 0);
+    out->magnitude_planes = band->K_max_prime;
+    out->missing_msbs = 0;
+    out->num_passes = 0;
+    out->transpose = cs->transpose;
+    out->vflip = cs->vflip;
+    out->hflip = cs->hflip;
+    out->resilient = out->fussy = false;
+    state_out = blk;
+    return out;
+}
+
+rvd_block* open_for_output(rv_subband* band, rvd_coords block_idx, rvd_block* out,
+                           rv_precinct*& p_out, rv_precinct_block*& state_out)
+{
+    rv_resolution* res = band->resolution;
+    rv_codestream* cs = res->codestream;
+    block_idx.from_apparent(cs->transpose, cs->vflip, cs->hflip);
+    uint64_t* ref = precinct_ref_of(band, block_idx);
+    if (ref == nullptr)
+        rv_raise_core_error("Attempting to open a code-block which lies outside its subband.");
+    rv_precinct* p = precinct_for_open(res, ref);
+    p_out = p;
+    return open_output_block(p, int(band - res->subbands.data()), block_idx, out, state_out);
+}
+
+// Output: the coded passes go into the precinct; rate statistics learn of them.
+void close_for_output(rv_codestream* cs, rv_precinct* p, rv_precinct_block* blk,
+                      const rvd_block* block)
+{
+    blk->store_data(block, cs->buf_server.get());
+    if (p->num_outstanding_blocks > 0)
+        p->num_outstanding_blocks--;
+    rv_rate_stats* stats = cs->wr.stats.get();
+    if (stats != nullptr && stats->update(block)) {
+        stats->find_thresholds();
+        rv_trim_compressed_data(cs);
+    } else if (stats != nullptr) {
+        stats->find_thresholds();
+    }
+}
+
 } // namespace
 
 rvd_block* rvd_subband::open_block(rvd_coords block_idx, int* return_tpart,
                                    rvd_thread_env* env) const
 {
     rv_codestream* cs = state->resolution->codestream;
-    refuse_output(cs);
+    if (!cs->in) {
+        if (return_tpart != nullptr)
+            *return_tpart = 0;
+        if (env == nullptr)
+            return open_for_output(state, block_idx, &cs->rd.block, cs->rd.block_precinct,
+                                   cs->rd.block_state);
+        rv_thread_codestream_state* st = env->get_state();
+        rv_env_lock lock(env);
+        st->use_codestream(cs);
+        return open_for_output(state, block_idx, &st->block, st->open_precinct, st->open_state);
+    }
     if (env == nullptr)
         return open_into(state, block_idx, return_tpart, &cs->rd.block, cs->rd.block_precinct,
                          cs->rd.block_state);
@@ -201,7 +271,20 @@ void rv_complete_block_closing(rv_precinct* p, rv_precinct_block* blk)
 void rvd_subband::close_block(rvd_block* block, rvd_thread_env* env) const
 {
     rv_codestream* cs = state->resolution->codestream;
-    refuse_output(cs);
+    if (!cs->in) {
+        rv_precinct*& pr = env == nullptr ? cs->rd.block_precinct : env->get_state()->open_precinct;
+        rv_precinct_block*& bs = env == nullptr ? cs->rd.block_state : env->get_state()->open_state;
+        rvd_block* mine = env == nullptr ? &cs->rd.block : &env->get_state()->block;
+        if (block != mine || pr == nullptr)
+            return;
+        rv_precinct* p = pr;
+        rv_precinct_block* blk = bs;
+        pr = nullptr;
+        bs = nullptr;
+        rv_env_lock lock(env);
+        close_for_output(cs, p, blk, block);
+        return;
+    }
     if (env != nullptr) {
         // The precinct bookkeeping waits in one of the thread's slots.
         rv_thread_codestream_state* st = env->get_state();
@@ -221,13 +304,6 @@ void rvd_subband::close_block(rvd_block* block, rvd_thread_env* env) const
     cs->rd.block_precinct = nullptr;
     cs->rd.block_state = nullptr;
     rv_complete_block_closing(p, blk);
-}
-
-rvd_precinct rvd_resolution::open_precinct(rvd_coords) const
-{
-    rv_raise_core_error("Calls to `rvd_resolution::open_precinct' are permitted only with "
-                        "interchange codestream objects (i.e., those which have neither a "
-                        "compressed data source nor a compressed data target).");
 }
 
 int rvd_resolution::get_precinct_packets(rvd_coords p_idx, bool parse_if_necessary) const
@@ -263,10 +339,124 @@ int rvd_resolution::get_precinct_packets(rvd_coords p_idx, bool parse_if_necessa
     return n;
 }
 
-// Precinct handles belong to interchange codestreams, which this build does not create.
-int64_t rvd_precinct::get_unique_id() const { return 0; }
-bool rvd_precinct::check_loaded() const { return true; }
-bool rvd_precinct::get_valid_blocks(int, rvd_dims&) const { return false; }
-rvd_block* rvd_precinct::open_block(int, rvd_coords, rvd_thread_env*) { return nullptr; }
-void rvd_precinct::close_block(rvd_block*, rvd_thread_env*) {}
-void rvd_precinct::close() { state = nullptr; }
+
+// ---------------------------------------------------------------------------------------
+// Precincts of interchange codestreams.
+
+rvd_precinct rvd_resolution::open_precinct(rvd_coords p_idx) const
+{
+    rv_resolution* res = state;
+    rv_codestream* cs = res->codestream;
+    if (cs->in || cs->out)
+        rv_raise_core_error("Calls to `rvd_resolution::open_precinct' are permitted only with "
+                            "interchange codestream objects (i.e., those which have neither a "
+                            "compressed data source nor a compressed data target).");
+    p_idx.from_apparent(cs->transpose, cs->vflip, cs->hflip);
+    const int py = p_idx.y - res->precinct_indices.pos.y, px = p_idx.x - res->precinct_indices.pos.x;
+    if (py < 0 || px < 0 || py >= res->precinct_indices.size.y || px >= res->precinct_indices.size.x)
+        return rvd_precinct();
+    uint64_t* ref = &res->precinct_refs[size_t(py) * size_t(res->precinct_indices.size.x) + size_t(px)];
+    return rvd_precinct(precinct_for_open(res, ref));
+}
+
+int64_t rvd_precinct::get_unique_id() const
+{
+    if (state == nullptr)
+        return -1;
+    rv_resolution* res = state->resolution;
+    rvd_coords idx(res->precinct_indices.pos.y + state->idx.y, res->precinct_indices.pos.x + state->idx.x);
+    const rv_codestream* cs = res->codestream;
+    idx.to_apparent(cs->transpose, cs->vflip, cs->hflip);
+    return rvd_resolution(res).get_precinct_id(idx);
+}
+
+bool rvd_precinct::check_loaded() const
+{
+    return state != nullptr && state->num_outstanding_blocks == 0;
+}
+
+namespace {
+
+// The real band of an apparent band index: numbered from 1 above level 0, swapped with
+// its partner in a transposed view.
+int real_band(const rv_precinct* p, int band_idx)
+{
+    const rv_resolution* res = p->resolution;
+    int b = res->res_level == 0 ? band_idx : band_idx - 1;
+    if (b < 0 || b >= p->num_bands)
+        return -1;
+    if (res->codestream->transpose)
+        b = res->subbands[size_t(b)].transpose_band_idx;
+    return b;
+}
+
+} // namespace
+
+bool rvd_precinct::get_valid_blocks(int band_idx, rvd_dims& indices) const
+{
+    const int b = state == nullptr ? -1 : real_band(state, band_idx);
+    if (b < 0)
+        return false;
+    indices = state->bands[b].block_indices;
+    const rv_codestream* cs = state->resolution->codestream;
+    indices.transpose_and_flip(cs->transpose, cs->vflip, cs->hflip);
+    return !indices.is_empty();
+}
+
+rvd_block* rvd_precinct::open_block(int band_idx, rvd_coords block_idx, rvd_thread_env* env)
+{
+    const int b = state == nullptr ? -1 : real_band(state, band_idx);
+    if (b < 0)
+        rv_raise_core_error("Attempting to open a code-block which lies outside its subband.");
+    rv_codestream* cs = state->resolution->codestream;
+    block_idx.from_apparent(cs->transpose, cs->vflip, cs->hflip);
+    if (env == nullptr) {
+        cs->rd.block_precinct = state;
+        return open_output_block(state, b, block_idx, &cs->rd.block, cs->rd.block_state);
+    }
+    rv_thread_codestream_state* st = env->get_state();
+    rv_env_lock lock(env);
+    st->use_codestream(cs);
+    st->open_precinct = state;
+    return open_output_block(state, b, block_idx, &st->block, st->open_state);
+}
+
+void rvd_precinct::close_block(rvd_block* block, rvd_thread_env* env)
+{
+    if (state == nullptr)
+        return;
+    rvd_subband(&state->resolution->subbands[0]).close_block(block, env);
+}
+
+void rvd_precinct::close()
+{
+    if (state != nullptr && state->num_outstanding_blocks == 0)
+        rv_release_precinct(state);
+    state = nullptr;
+}
+
+bool rvd_precinct::size_packets(int& cumulative_packets, int& cumulative_bytes, bool& is_significant)
+{
+    return state != nullptr &&
+           rv_tpart_generator::size_packets(state, cumulative_packets, cumulative_bytes,
+                                            is_significant);
+}
+
+bool rvd_precinct::get_packets(int leading_skip_packets, int leading_skip_bytes,
+                               int& cumulative_packets, int& cumulative_bytes, rvd_output* out)
+{
+    return state != nullptr &&
+           rv_tpart_generator::get_packets(state, leading_skip_packets, leading_skip_bytes,
+                                           cumulative_packets, cumulative_bytes, out);
+}
+
+void rvd_precinct::restart()
+{
+    if (state != nullptr && state->num_outstanding_blocks == 0) {
+        state->ic_packets = 0;
+        state->ic_bytes = 0;
+        state->ic_significant = false;
+        state->ic_output = false;
+        state->sim_layers = 0;
+    }
+}

@@ -8,6 +8,7 @@
 #include "codec/core/rvd_dims.h"
 #include "codec/core/rv_tile_comp.h"
 #include "codec/core/rv_tile_reading.h"
+#include "codec/core/rv_tile_writing.h"
 
 #include <memory>
 #include <vector>
@@ -96,6 +97,7 @@ public:
     // Per component, -1 until computed: gain on all output components, on those of interest.
     std::vector<float> gain_all, gain_of_interest;
     rv_tile_reading rd; // tile-parts, packets and the sequencer
+    rv_tile_writing wr; // tile-parts written
 };
 
 // Step size `delta` and magnitude bit-planes less guard bits `epsilon` of the band that is

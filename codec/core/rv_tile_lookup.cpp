@@ -77,7 +77,12 @@ rv_tile* rv_codestream::create_tile(rvd_coords idx)
     if (ref == nullptr)
         return nullptr;
     const rvd_dims d = tile_region(idx);
-    if (in && !persistent && !allow_restart && !d.intersects(region)) {
+    const rvd_dims& fs = wr.fragment_span;
+    const bool outside_fragment =
+        out && wr.fragment_tiles_total > 0 &&
+        (idx.y < fs.pos.y || idx.x < fs.pos.x || idx.y >= fs.pos.y + fs.size.y ||
+         idx.x >= fs.pos.x + fs.size.x);
+    if ((in && !persistent && !allow_restart && !d.intersects(region)) || outside_fragment) {
         ref->tile = rv_tile_expired();
         return ref->tile;
     }
@@ -102,6 +107,8 @@ rv_tile* rv_codestream::create_tile(rvd_coords idx)
         recycled_tiles = t;
         throw;
     }
+    if (out)
+        add_to_output_list(t);
     return t;
 }
 

@@ -346,7 +346,7 @@ void rv_tile::initialize(bool header_read)
             res.tile_comp = &tc;
             res.res_level = r;
             res.dwt_level = r == 0 ? levels : levels - r + 1;
-            res.propagate_roi = false;
+            res.propagate_roi = !cs->in && res.dwt_level <= get_int(rgn, "Rlevels", 0, 0, 0);
             res.hor_depth = hor_depth;
             res.vert_depth = vert_depth;
             res.dims = res.region = res.relevance_region = d;
@@ -437,6 +437,22 @@ void rv_tile::initialize(bool header_read)
                 band.energy_weight =
                     cs->in ? 0.0f : float(rv_band_energy_gain(kernels, band));
                 band.visual_weight = 0.0f;
+                if (!cs->in) {
+                    // Visual weights steer rate control only: "Cweight" for the component,
+                    // times the level's and the band's entries above the lowest level.
+                    float cw = 1.0f, lw = 1.0f, bw = 1.0f;
+                    if (cod == nullptr || !cod->get("Cweight", 0, 0, cw))
+                        cw = 1.0f;
+                    if (r > 0) {
+                        const int orient = (band.branch_x == 1 ? 1 : 0) + (band.branch_y == 1 ? 2 : 0);
+                        if (cod == nullptr || !cod->get("Clev_weights", res.dwt_level - 1, 0, lw))
+                            lw = 1.0f;
+                        if (orient == 0 ||
+                            !cod->get("Cband_weights", 3 * res.dwt_level - orient, 0, bw))
+                            bw = 1.0f;
+                    }
+                    band.visual_weight = cw * lw * bw;
+                }
 
                 // Code-block partition: the nominal size, limited by the precinct cell as
                 // seen in the band.
@@ -472,6 +488,8 @@ void rv_tile::initialize(bool header_read)
     if (!cs->persistent)
         apply_restrictions();
     rv_packet_reader::start_tile(this);
+    if (cs->out)
+        rv_tpart_generator::start_tile(this);
     record_typical_flags();
 }
 

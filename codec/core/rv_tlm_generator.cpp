@@ -39,21 +39,25 @@ void rv_tlm_generator::add_tpart_length(int tnum, int64_t length)
 
 void rv_tlm_generator::write_segments(rvd_output* out, int first_entry, bool with_entries) const
 {
-    int segment = first_entry / max_entries_per_segment;
+    // Entries are written from first_entry on; a segment header only where a segment
+    // starts. Recorded entries belong to the entries from first_entry on.
     int entry = first_entry;
     while (entry < num_tparts) {
+        const int segment = entry / max_entries_per_segment;
         const int seg_end = (segment + 1) * max_entries_per_segment;
         const int end = seg_end < num_tparts ? seg_end : num_tparts;
-        out->put(uint16_t(0xFF55));
-        out->put(uint16_t(6 * (end - segment * max_entries_per_segment) + 4));
-        out->put(uint8_t(segment));
-        out->put(uint8_t(0x60));
-        for (; entry < end; entry++) {
-            const bool known = with_entries && entry < num_recorded;
-            out->put(uint16_t(known ? records[size_t(entry)].tnum : 0));
-            out->put(uint32_t(known ? records[size_t(entry)].length : 0));
+        if (entry % max_entries_per_segment == 0) {
+            out->put(uint16_t(0xFF55));
+            out->put(uint16_t(6 * (end - segment * max_entries_per_segment) + 4));
+            out->put(uint8_t(segment));
+            out->put(uint8_t(0x60));
         }
-        segment++;
+        for (; entry < end; entry++) {
+            const int k = entry - first_entry;
+            const bool known = with_entries && k < num_recorded;
+            out->put(uint16_t(known ? records[size_t(k)].tnum : 0));
+            out->put(uint32_t(known ? records[size_t(k)].length : 0));
+        }
     }
 }
 
@@ -68,19 +72,13 @@ void rv_tlm_generator::write_final_tlms(rvd_compressed_target* target, int tiles
 {
     if (num_tiles <= 0)
         return;
-    // Entries of tiles rewritten before lie behind us with the headers of the segments
-    // they started; the rewrite begins exactly at the first entry still zero, or at
-    // the segment header it opens.
+    // Entries of tiles rewritten before (earlier fragments) stay as they are: the rewrite
+    // starts at the first entry of this generator's tiles, behind the headers of the
+    // segments up to and including the one that entry lies in (unless it opens one).
     const int done = tiles_rewritten * tparts_per_tile;
-    const int done_segments = (done + max_entries_per_segment - 1) / max_entries_per_segment;
-    int64_t skip = 6 * int64_t(done) + 6 * int64_t(done_segments);
-    int first = done;
-    if (done % max_entries_per_segment != 0) {
-        // Resume inside a segment: rewrite it from its header on.
-        const int seg_start = (done / max_entries_per_segment) * max_entries_per_segment;
-        skip -= 6 + 6 * int64_t(done - seg_start);
-        first = seg_start;
-    }
+    const int64_t skip = 6 * int64_t(done) + 6 * int64_t(done / max_entries_per_segment) +
+                         (done % max_entries_per_segment != 0 ? 6 : 0);
+    const int first = done;
     const int64_t backtrack = tlm_bytes + total_tpart_bytes + extra_bytes - skip;
     if (!target->start_rewrite(backtrack))
         rv_raise_core_error("Attempting to invoke `rv_tlm_generator::write_final_tlms' with a "

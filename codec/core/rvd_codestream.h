@@ -11,6 +11,7 @@
 
 class rv_codestream;
 class rvd_compressed_source;
+class rvd_compressed_target;
 class rvd_message;
 class rvd_thread_env;
 class siz_params;
@@ -29,7 +30,16 @@ public:
     bool operator!() const { return state == nullptr; }
 
     void create(rvd_compressed_source* source, rvd_thread_env* env = nullptr);
+    // Output form: parameters copied from `siz`; the codestream is written to `target`.
+    // With a fragment region only those whole tiles are written here, after
+    // `fragment_tiles_generated` tiles of `fragment_tile_bytes_generated` bytes that
+    // earlier fragments wrote.
+    void create(siz_params* siz, rvd_compressed_target* target, rvd_dims* fragment_region,
+                int fragment_tiles_generated = 0, int64_t fragment_tile_bytes_generated = 0);
+    // Interchange form: parameters only, neither source nor target.
+    void create(siz_params* siz);
     void restart(rvd_compressed_source* source, rvd_thread_env* env = nullptr);
+    void restart(rvd_compressed_target* target);
     void destroy();
     siz_params* access_siz();
 
@@ -75,6 +85,22 @@ public:
     int get_min_dwt_levels();
     int get_max_tile_layers();
     bool can_flip(bool check_current_appearance_only);
+
+    // Writing. Cumulative byte targets per layer (0 where rate control chooses), or
+    // slope thresholds (first non-zero selects them); both arrays receive what was
+    // used: sizes generated and thresholds.
+    void flush(int64_t* layer_bytes, int num_layer_specs, uint16_t* layer_thresholds = nullptr,
+               bool trim_to_rate = true, bool record_in_comseg = true, double tolerance = 0.0,
+               rvd_thread_env* env = nullptr);
+    // Writing an input codestream's layers again (blocks copied with slopes 0xFFFF - layer
+    // on each layer's last pass) within `max_bytes` (0: no limit): as many whole layers as
+    // fit. `layer_bytes` receives the cumulative sizes; returns the layers written.
+    int trans_out(int64_t max_bytes = 0, int64_t* layer_bytes = nullptr, int layer_bytes_entries = 0,
+                  bool record_in_comseg = false, rvd_thread_env* env = nullptr);
+    // Writing: whether a flush now would write something.
+    bool ready_for_flush(rvd_thread_env* env = nullptr);
+    // Writing: byte budget statistics for early trimming.
+    void set_max_bytes(int64_t max_bytes, bool simulate_parsing = false, bool allow_shorts = true);
 
     int64_t get_total_bytes(bool exclude_main_header = false);
     int get_num_tparts();

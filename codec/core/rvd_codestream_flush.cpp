@@ -1,9 +1,15 @@
 // Flushing a written codestream: the informative comments.
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rv_tile_writing.h"
+#include "codec/core/rvd_codestream.h"
+#include "codec/core/rvd_params.h"
+#include "codec/core/rvd_thread_env.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -66,4 +72,453 @@ void rv_write_layer_info_comment(rv_codestream* cs, const rv_codestream_writing&
     }
     com->forced_length = w.layer_info_reserved;
     com->readonly = true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Simulation, rate control and flushing.
+
+namespace {
+
+const int64_t no_limit = int64_t(1) << 62;
+
+int iplt_size(int64_t length)
+{
+    int n = 1;
+    for (; length >= 128; length >>= 7)
+        n++;
+    return n;
+}
+
+int requested_tlm_tparts(rv_codestream* cs)
+{
+    int m = 0;
+    rvd_params* org = cs->siz->access_cluster("ORG");
+    if (org == nullptr || !org->get("ORGgen_tlm", 0, 0, m) || m <= 0)
+        return 0;
+    return std::min(m, 255);
+}
+
+// Bytes of the main header as it will be written: SOC, segments, comments, the
+// reserved layer-information comment and reserved TLMs.
+int64_t main_header_bytes(rv_codestream* cs)
+{
+    rv_codestream_writing& w = cs->wr;
+    if (w.header_generated || !w.emit_header)
+        return 0;
+    rv_add_version_comment(cs, w);
+    int64_t n = 2 + int64_t(rv_tpart_generator::main_segments(cs).size());
+    for (rv_codestream_comment* c = cs->comhead; c != nullptr; c = c->next)
+        n += c->write_marker(nullptr);
+    n += w.layer_info_reserved;
+    const int m = requested_tlm_tparts(cs);
+    if (m > 0) {
+        rv_tlm_generator g;
+        if (g.init(w.fragment_tiles_total > 0 ? w.fragment_tiles_total : w.tiles_total, m))
+            n += g.get_tlm_bytes();
+    }
+    return n;
+}
+
+// Header bytes of a tile not yet started: its first tile-part's header, the padding
+// tile-parts of a fixed count, and a PLT segment header.
+int64_t tile_header_bytes(rv_tile* t)
+{
+    if (t->wr.tparts_written > 0)
+        return 0;
+    int64_t n = int64_t(rv_tpart_generator::tpart_segments(t, 0).size()) + 14;
+    const int m = t->codestream->wr.fixed_tparts > 0 ? t->codestream->wr.fixed_tparts
+                                                      : requested_tlm_tparts(t->codestream);
+    const int parts = std::max(m, rv_tpart_generator::count_tparts(t));
+    n += 14 * int64_t(parts - 1);
+    if (t->wr.gen_plt)
+        n += 5 * int64_t(rv_tpart_generator::count_tparts(t));
+    return n;
+}
+
+int64_t tile_precinct_count(const rv_tile* t)
+{
+    return t->rd.total_precincts;
+}
+
+void complete_structures(rv_codestream* cs)
+{
+    if (!cs->geometry_finalized)
+        cs->finalize_geometry();
+}
+
+} // namespace
+
+int64_t rv_simulate_output(rv_codestream* cs, int layer, uint16_t threshold, bool finalize,
+                           bool last_layer, int64_t limit)
+{
+    int64_t total = layer == 0 ? main_header_bytes(cs) : 0;
+    for (rv_tile* t = cs->output_head; t != nullptr; t = t->output_next)
+        if (t->initialized) {
+            rv_tpart_generator::instantiate_precincts(t);
+            if (layer == 0)
+                total += tile_header_bytes(t);
+            if (last_layer && t->num_layers > layer + 1)
+                total += int64_t(t->num_layers - layer - 1) *
+                         (rv_tpart_generator::empty_packet_bytes(t) + (t->wr.gen_plt ? 1 : 0)) *
+                         tile_precinct_count(t);
+        }
+    if (!finalize && total > limit)
+        return total;
+    for (rv_tile* t = cs->output_head; t != nullptr; t = t->output_next) {
+        if (!t->initialized || layer >= t->num_layers)
+            continue;
+        for (rv_tile_comp& tc : t->comps)
+            for (rv_resolution& res : tc.resolutions)
+                for (uint64_t& ref : res.precinct_refs) {
+                    if (!rv_precinct::ref_in_memory(ref))
+                        continue;
+                    rv_precinct* p = rv_precinct::from_ref(ref);
+                    if (p->num_outstanding_blocks > 0)
+                        continue; // not ready: a later flush sizes it
+                    int64_t n = rv_tpart_generator::simulate_packet(p, layer, threshold,
+                                                                    limit - total, finalize);
+                    if (t->wr.gen_plt)
+                        n += iplt_size(n);
+                    total += n;
+                    if (!finalize && total > limit)
+                        return total;
+                }
+    }
+    return total;
+}
+
+void rv_trim_compressed_data(rv_codestream* cs)
+{
+    const rv_rate_stats* stats = cs->wr.stats.get();
+    if (stats == nullptr)
+        return;
+    const int threshold = stats->trimming_threshold();
+    if (threshold < 2)
+        return;
+    for (rv_tile* t = cs->output_head; t != nullptr; t = t->output_next)
+        for (rv_tile_comp& tc : t->comps)
+            for (rv_resolution& res : tc.resolutions)
+                for (uint64_t ref : res.precinct_refs) {
+                    if (!rv_precinct::ref_in_memory(ref))
+                        continue;
+                    rv_precinct* p = rv_precinct::from_ref(ref);
+                    if (p->num_outstanding_blocks > 0 || p->layers_written > 0)
+                        continue;
+                    for (int b = 0; b < p->num_bands; b++) {
+                        const rv_precinct_band& pb = p->bands[b];
+                        const int n = pb.block_indices.size.y * pb.block_indices.size.x;
+                        for (int k = 0; k < n && pb.block_indices.size.x > 0; k++)
+                            pb.blocks[k].trim_data(uint16_t(threshold), cs->buf_server.get());
+                    }
+                }
+}
+
+namespace {
+
+// Per-layer and fixed overheads of headers and empty packets.
+void estimate_header_overheads(rv_codestream* cs)
+{
+    rv_codestream_writing& w = cs->wr;
+    int64_t fixed = main_header_bytes(cs), per_layer = 0;
+    for (rv_tile* t = cs->output_head; t != nullptr; t = t->output_next) {
+        if (!t->initialized)
+            continue;
+        fixed += tile_header_bytes(t);
+        per_layer += tile_precinct_count(t) * rv_tpart_generator::empty_packet_bytes(t);
+    }
+    w.fixed_overhead = fixed;
+    w.layer_overhead = per_layer;
+}
+
+void pcrd_opt(rv_codestream* cs, bool trim_to_rate, double tolerance)
+{
+    (void)trim_to_rate;
+    rv_codestream_writing& w = cs->wr;
+    const int n = w.num_layer_specs;
+    const double t = std::min(tolerance, 0.5);
+    estimate_header_overheads(cs);
+    const int64_t fixed = w.fixed_overhead, per = w.layer_overhead;
+    const int64_t eoc = w.emit_eoc ? 2 : 0;
+
+    std::vector<int64_t> targets(w.layer_targets);
+    std::vector<bool> was_zero(static_cast<size_t>(n), false);
+    for (int l = 0; l < n; l++)
+        was_zero[size_t(l)] = targets[size_t(l)] == 0;
+    int64_t end_total = targets[size_t(n - 1)];
+    if (end_total == 0)
+        end_total = rv_simulate_output(cs, 0, 0, false, true, no_limit) + eoc;
+
+    // Unspecified targets between specified ones: log-linear between the neighbours.
+    bool any_zero_inside = false;
+    for (int l = 0; l + 1 < n; l++)
+        any_zero_inside = any_zero_inside || targets[size_t(l)] == 0;
+    if (any_zero_inside) {
+        // Targets are whole codestream sizes: the specified ones stay as they are (raising
+        // them by the overheads would overshoot), the filled ones carry the overheads.
+        int z = 0;
+        while (z < n - 1) {
+            if (targets[size_t(z)] != 0) {
+                z++;
+                continue;
+            }
+            int m = z;
+            while (m < n - 1 && targets[size_t(m)] == 0)
+                m++;
+            const int64_t next = targets[size_t(m)] != 0 ? targets[size_t(m)] : end_total;
+            const double B = std::max<double>(double(next - int64_t(m + 1) * per - fixed), 1.0);
+            const int p = z - 1;
+            double A;
+            if (p >= 0)
+                A = std::max<double>(double(targets[size_t(p)] - int64_t(p + 1) * per - fixed), 1.0);
+            else
+                A = B * std::pow(2.0, -double(m - p) / 2.0);
+            for (int k = z; k < m; k++) {
+                const double f = double(k - p) / double(m - p);
+                targets[size_t(k)] = int64_t(std::exp((1.0 - f) * std::log(A) + f * std::log(B))) +
+                                     int64_t(k + 1) * per + fixed;
+            }
+            z = m;
+        }
+    }
+
+    int64_t committed = 0;
+    int64_t earlier = 0; // bytes of earlier flushes for layers 0..l
+    for (int l = 0; l < n; l++) {
+        earlier += w.layer_sizes[size_t(l)];
+        const bool last = l == n - 1;
+        const int64_t T = targets[size_t(l)];
+        uint16_t best = 0;
+        if (T != 0) {
+            const int64_t limit = T - eoc - earlier - committed;
+            int64_t minimum = limit;
+            if (t > 0.0) {
+                double O = double(per + (l == 0 ? fixed : 0));
+                if (earlier > 0 && earlier < T)
+                    O -= std::floor(O * double(earlier) / double(T));
+                if (double(limit) > std::floor(O))
+                    minimum = limit - int64_t(std::floor(t * (double(limit) - O)));
+            }
+            int lo = 0, hi = l == 0 ? 65536 : int(w.layer_thresholds[size_t(l - 1)]) + 1;
+            best = uint16_t(hi - 1);
+            while (hi > lo) {
+                const int mid = (lo + hi) >> 1;
+                const int64_t size = rv_simulate_output(cs, l, uint16_t(mid), false, last, limit);
+                if (size > limit) {
+                    lo = mid + 1;
+                } else {
+                    best = uint16_t(mid);
+                    hi = mid;
+                    if (size >= minimum)
+                        break;
+                }
+            }
+        }
+        w.layer_thresholds[size_t(l)] = best;
+        committed += rv_simulate_output(cs, l, best, true, last, no_limit);
+        w.layer_reached[size_t(l)] = earlier + committed;
+        if (was_zero[size_t(l)])
+            w.layer_targets[size_t(l)] = earlier + committed + eoc;
+    }
+}
+
+} // namespace
+
+void rvd_codestream::flush(int64_t* layer_bytes, int num_layer_specs, uint16_t* layer_thresholds,
+                           bool trim_to_rate, bool record_in_comseg, double tolerance,
+                           rvd_thread_env* env)
+{
+    rv_env_lock lock(env);
+    rv_codestream* cs = state;
+    if (cs == nullptr || !cs->out)
+        return;
+    complete_structures(cs);
+    rv_codestream_writing& w = cs->wr;
+    const int n = std::max(1, num_layer_specs);
+    if (w.num_layer_specs == 0) {
+        w.num_layer_specs = n;
+        w.layer_sizes.assign(size_t(n), 0);
+        w.layer_targets.assign(size_t(n), 0);
+        w.layer_thresholds.assign(size_t(n), 0);
+        w.layer_reached.assign(size_t(n), 0);
+        for (int l = 0; l < num_layer_specs; l++) {
+            if (layer_bytes != nullptr)
+                w.layer_targets[size_t(l)] = layer_bytes[l];
+            if (layer_thresholds != nullptr)
+                w.layer_thresholds[size_t(l)] = layer_thresholds[l];
+        }
+    } else {
+        if (n != w.num_layer_specs)
+            rv_raise_core_error(
+                "When generating code-stream output incrementally, each call to "
+                "`rvd_codestream::flush' must provide the same number of quality layer "
+                "specifications.");
+        if (layer_thresholds != nullptr && w.layer_thresholds[0] != 0)
+            for (int l = 0; l < n; l++)
+                if (layer_thresholds[l] != 0)
+                    w.layer_thresholds[size_t(l)] = layer_thresholds[l];
+    }
+    const bool threshold_mode = w.layer_thresholds[0] != 0;
+    const bool open_last = !threshold_mode && w.layer_targets[size_t(n - 1)] == 0;
+    rv_add_version_comment(cs, w);
+    if (record_in_comseg && !w.header_generated)
+        rv_reserve_layer_info_comment(cs, w, n);
+
+    if (threshold_mode) {
+        int64_t cumulative = 0;
+        for (int l = 0; l < n; l++) {
+            cumulative += w.layer_sizes[size_t(l)];
+            cumulative += rv_simulate_output(cs, l, w.layer_thresholds[size_t(l)], true,
+                                             l == n - 1, no_limit);
+            w.layer_targets[size_t(l)] = w.layer_reached[size_t(l)] = cumulative;
+        }
+    } else {
+        pcrd_opt(cs, trim_to_rate, tolerance);
+    }
+
+    if (w.layer_info_reserved > 0 && !w.header_generated) {
+        // The sizes the layers will reach, as simulated.
+        rv_write_layer_info_comment(cs, w, n, w.layer_reached.data(), w.layer_thresholds.data());
+    }
+    rv_generate_codestream(cs, n);
+
+    int64_t cumulative = 0;
+    for (int l = 0; l < n; l++) {
+        cumulative += w.layer_sizes[size_t(l)];
+        if (layer_bytes != nullptr && l < num_layer_specs)
+            layer_bytes[l] = cumulative;
+        if (layer_thresholds != nullptr && l < num_layer_specs)
+            layer_thresholds[l] = w.layer_thresholds[size_t(l)];
+    }
+    if (!threshold_mode)
+        std::fill(w.layer_thresholds.begin(), w.layer_thresholds.end(), uint16_t(0));
+    if (open_last)
+        w.layer_targets[size_t(n - 1)] = 0;
+}
+
+void rvd_codestream::set_max_bytes(int64_t max_bytes, bool simulate_parsing, bool allow_shorts)
+{
+    rv_codestream* cs = state;
+    if (cs == nullptr)
+        return;
+    if (cs->in) {
+        cs->simulate_parsing = simulate_parsing;
+        if (max_bytes < cs->main_header_length)
+            rv_raise_core_error("Attempting to impose too small a limit on the number of "
+                                "code-stream bytes. " +
+                                std::to_string(max_bytes) +
+                                " bytes is insufficient to accomodate even the main header!");
+        cs->in->set_max_bytes(max_bytes);
+        return;
+    }
+    if (!cs->out)
+        return;
+    if (cs->wr.stats)
+        rv_raise_core_error("\"rvd_codestream::set_max_bytes\" may not be called multiple "
+                            "times.");
+    int64_t samples = 0;
+    for (const rv_comp_info& ci : cs->comp_info) {
+        const int64_t h = rv_extent_at_depth(cs->canvas.pos.y, int64_t(cs->canvas.pos.y) + cs->canvas.size.y,
+                                             ci.sub_sampling.y, 0);
+        const int64_t wdt = rv_extent_at_depth(cs->canvas.pos.x, int64_t(cs->canvas.pos.x) + cs->canvas.size.x,
+                                               ci.sub_sampling.x, 0);
+        samples += h * wdt;
+    }
+    cs->wr.stats.reset(new rv_rate_stats);
+    cs->wr.stats->init(max_bytes, samples, allow_shorts);
+}
+
+bool rvd_codestream::ready_for_flush(rvd_thread_env* env)
+{
+    rv_env_lock lock(env);
+    rv_codestream* cs = state;
+    if (cs == nullptr || !cs->out)
+        return false;
+    for (rv_tile* t = cs->output_head; t != nullptr; t = t->output_next) {
+        rv_packet_sequencer* seq = t->rd.sequencer.get();
+        if (!t->initialized || seq == nullptr || t->wr.complete)
+            continue;
+        seq->save_state();
+        rv_resolution* res = nullptr;
+        rvd_coords idx;
+        uint64_t* ref = seq->next_packet(res, idx);
+        bool ready = false;
+        if (ref != nullptr) {
+            if (*ref == 0)
+                rv_create_precinct(res, ref);
+            ready = rv_precinct::ref_in_memory(*ref) &&
+                    rv_precinct::from_ref(*ref)->num_outstanding_blocks == 0;
+        }
+        seq->restore_state();
+        if (ready)
+            return true;
+    }
+    return false;
+}
+
+int rvd_codestream::trans_out(int64_t max_bytes, int64_t* layer_bytes, int layer_bytes_entries,
+                              bool record_in_comseg, rvd_thread_env* env)
+{
+    rv_env_lock lock(env);
+    rv_codestream* cs = state;
+    if (cs == nullptr || !cs->out)
+        return 0;
+    complete_structures(cs);
+    rv_codestream_writing& w = cs->wr;
+    if (w.num_layer_specs == 0) {
+        int n = 1;
+        for (rv_tile* t = cs->output_head; t != nullptr; t = t->output_next)
+            if (t->initialized)
+                n = std::max(n, t->num_layers);
+        w.num_layer_specs = n;
+        w.layer_sizes.assign(size_t(n), 0);
+        w.layer_targets.assign(size_t(n), 0);
+        w.layer_reached.assign(size_t(n), 0);
+        w.layer_thresholds.assign(size_t(n), 0);
+        for (int l = 0; l < n; l++)
+            w.layer_thresholds[size_t(l)] = uint16_t(65534 - std::min(l, 65534));
+        w.layer_targets[size_t(n - 1)] = max_bytes > 0 ? max_bytes : (int64_t(1) << 52);
+    }
+    const int n = w.num_layer_specs;
+    const int64_t budget = w.layer_targets[size_t(n - 1)];
+    rv_add_version_comment(cs, w);
+    if (record_in_comseg && !w.header_generated)
+        rv_reserve_layer_info_comment(cs, w, n);
+    int64_t usable = budget - (w.emit_eoc ? 2 : 0);
+    for (int l = 0; l < n; l++)
+        usable -= w.layer_sizes[size_t(l)];
+
+    // The most layers whose packets (with the remaining ones left empty) fit.
+    std::vector<uint16_t> original(w.layer_thresholds);
+    int chosen = 0;
+    for (int L = n; L >= 1 && chosen == 0; L--) {
+        int64_t total = 0;
+        for (int l = 0; l < L; l++) {
+            total += rv_simulate_output(cs, l, original[size_t(l)], true, l == L - 1, no_limit);
+            w.layer_reached[size_t(l)] = total;
+        }
+        if (total <= usable)
+            chosen = L;
+    }
+    if (chosen == 0)
+        rv_raise_core_error("You have set the byte limit too low.  All compressed data would have "
+                            "to be discarded in the call to `rvd_codestream::trans_out'!");
+    // Layers beyond the chosen ones repeat the last threshold: their packets are empty.
+    for (int l = chosen; l < n; l++) {
+        w.layer_thresholds[size_t(l)] = original[size_t(chosen - 1)];
+        w.layer_reached[size_t(l)] = w.layer_reached[size_t(chosen - 1)];
+    }
+    if (w.layer_info_reserved > 0 && !w.header_generated)
+        rv_write_layer_info_comment(cs, w, n, w.layer_reached.data(), w.layer_thresholds.data());
+    rv_generate_codestream(cs, n);
+    w.layer_thresholds = original;
+    w.layer_targets[size_t(n - 1)] = budget;
+    int64_t cumulative = 0, total = 0;
+    for (int l = 0; l < n; l++)
+        total += w.layer_sizes[size_t(l)];
+    for (int l = 0; l < layer_bytes_entries && layer_bytes != nullptr; l++) {
+        if (l < n)
+            cumulative += w.layer_sizes[size_t(l)];
+        layer_bytes[l] = l + 1 >= chosen ? total : cumulative;
+    }
+    return chosen;
 }

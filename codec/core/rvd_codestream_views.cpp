@@ -317,6 +317,9 @@ void rvd_codestream::get_valid_tiles(rvd_dims& indices)
         return;
     const rvd_dims& r = st->region;
     const rvd_dims& tp = st->tile_partition;
+    if (st->out && st->wr.fragment_tiles_total > 0) {
+        indices = st->wr.fragment_span; // a fragment writes only its own tiles
+    } else {
     indices.pos.y = int32_t(rvd_floor_ratio64(int64_t(r.pos.y) - tp.pos.y, tp.size.y));
     indices.pos.x = int32_t(rvd_floor_ratio64(int64_t(r.pos.x) - tp.pos.x, tp.size.x));
     if (r.size.y > 0)
@@ -325,6 +328,7 @@ void rvd_codestream::get_valid_tiles(rvd_dims& indices)
     if (r.size.x > 0)
         indices.size.x = int32_t(
             rvd_ceil_ratio64(int64_t(r.pos.x) + r.size.x - tp.pos.x, tp.size.x) - indices.pos.x);
+    }
     if (st->transpose) {
         indices.pos.transpose();
         indices.size.transpose();
@@ -446,7 +450,15 @@ bool rvd_codestream::can_flip(bool check_current_appearance_only)
 
 int64_t rvd_codestream::get_total_bytes(bool exclude_main_header)
 {
-    if (state == nullptr || !state->in)
+    if (state == nullptr)
+        return 0;
+    if (state->out) {
+        int64_t n = state->out->get_bytes_written();
+        if (exclude_main_header)
+            n -= state->main_header_length;
+        return n;
+    }
+    if (!state->in)
         return 0;
     int64_t n = state->in->get_bytes_read() - state->in->get_suspended_bytes();
     if (exclude_main_header)

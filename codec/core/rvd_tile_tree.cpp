@@ -280,9 +280,13 @@ double rvd_subband::get_msb_wmse() const
 
 int rvd_subband::get_conservative_slope_threshold() const
 {
-    // Rate statistics exist only while a codestream is written; reading keeps every pass.
+    // Rate statistics exist only while a codestream is written with a byte budget;
+    // otherwise every pass is kept. Worked as an int and clamped before narrowing.
     const rv_codestream* cs = state->resolution->codestream;
-    return std::max(1, int(cs->min_slope_threshold));
+    int threshold = 1;
+    if (cs->out && cs->wr.stats)
+        threshold = std::max(1, 16 * cs->wr.stats->conservative_bin - 1);
+    return std::min(0xFFFF, std::max(threshold, int(cs->min_slope_threshold)));
 }
 
 void rvd_subband::get_dims(rvd_dims& dims) const { rvd_node(state).get_dims(dims); }

@@ -7,6 +7,7 @@
 #include "codec/core/rvd_processor.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/processor_form.h"
+#include "tests/codec/support/reference_dwt.h"
 
 #include <gtest/gtest.h>
 
@@ -20,129 +21,7 @@
 
 namespace {
 
-const double w97[4] = {-1.586134342059924, -0.052980118572961, 0.882911075530934,
-                       0.443506852043971};
-
-int mirror(int i, int first, int last)
-{
-    if (first == last)
-        return first;
-    while (i < first || i > last)
-        i = (i < first) ? 2 * first - i : 2 * last - i;
-    return i;
-}
-
-int ceil_half(int v) { return (v >= 0) ? (v + 1) / 2 : -((-v) / 2); }
-int floor_half(int v) { return (v >= 0) ? v / 2 : -((-v + 1) / 2); }
-
-// One-dimensional analysis of x at positions first..last. A lone odd sample doubles
-// when reversible; irreversible high bands are normalised to a Nyquist gain of 1, which
-// leaves it as it is.
-void analyse(std::vector<double>& x, int first, int last, bool reversible)
-{
-    if (first == last) {
-        if ((first & 1) && reversible)
-            x[0] *= 2.0;
-        return;
-    }
-    auto at = [&](int p) { return x[size_t(mirror(p, first, last) - first)]; };
-    if (reversible) {
-        for (int p = first; p <= last; p++)
-            if (p & 1)
-                x[size_t(p - first)] -= std::floor((at(p - 1) + at(p + 1)) / 2.0);
-        for (int p = first; p <= last; p++)
-            if (!(p & 1))
-                x[size_t(p - first)] += std::floor((at(p - 1) + at(p + 1) + 2) / 4.0);
-        return;
-    }
-    for (int k = 0; k < 4; k++)
-        for (int p = first; p <= last; p++)
-            if ((p & 1) == ((k & 1) == 0 ? 1 : 0))
-                x[size_t(p - first)] += w97[k] * (at(p - 1) + at(p + 1));
-}
-
-struct plane {
-    rvd_dims dims;
-    std::vector<double> v;
-    plane() = default;
-    explicit plane(rvd_dims d) : dims(d), v(size_t(std::max(0, d.size.y * d.size.x)), 0.0) {}
-    double& at(int y, int x) { return v[size_t((y - dims.pos.y) * dims.size.x + x - dims.pos.x)]; }
-};
-
-// Range of child indices holding positions of parity `high` within [first, first+size).
-void child_range(int first, int size, bool high, int& pos, int& count)
-{
-    int last = first + size - 1;
-    pos = high ? floor_half(first) : ceil_half(first);
-    int end = high ? floor_half(last - 1) : floor_half(last);
-    count = std::max(0, end - pos + 1);
-}
-
-struct bands {
-    plane b[4];
-};
-
-// One level of analysis: columns then rows, as the synthesis undoes rows then columns;
-// or rows first for a synthesis that takes columns first.
-bands analyse2d(const plane& img, bool hsplit, bool vsplit, bool reversible, bool rows_first)
-{
-    plane p = img;
-    const rvd_dims& d = img.dims;
-    auto columns = [&] {
-        if (vsplit && d.size.y > 0)
-            for (int x = d.pos.x; x < d.pos.x + d.size.x; x++) {
-                std::vector<double> col;
-                for (int y = d.pos.y; y < d.pos.y + d.size.y; y++)
-                    col.push_back(p.at(y, x));
-                analyse(col, d.pos.y, d.pos.y + d.size.y - 1, reversible);
-                for (int y = d.pos.y; y < d.pos.y + d.size.y; y++)
-                    p.at(y, x) = col[size_t(y - d.pos.y)];
-            }
-    };
-    auto rows = [&] {
-        if (hsplit && d.size.x > 0)
-            for (int y = d.pos.y; y < d.pos.y + d.size.y; y++) {
-                std::vector<double> row;
-                for (int x = d.pos.x; x < d.pos.x + d.size.x; x++)
-                    row.push_back(p.at(y, x));
-                analyse(row, d.pos.x, d.pos.x + d.size.x - 1, reversible);
-                for (int x = d.pos.x; x < d.pos.x + d.size.x; x++)
-                    p.at(y, x) = row[size_t(x - d.pos.x)];
-            }
-    };
-    if (rows_first) {
-        rows();
-        columns();
-    } else {
-        columns();
-        rows();
-    }
-    bands out;
-    for (int c = 0; c < 4; c++) {
-        bool hx = (c & 1) != 0, hy = (c & 2) != 0;
-        if ((hx && !hsplit) || (hy && !vsplit))
-            continue;
-        rvd_dims cd;
-        if (vsplit)
-            child_range(d.pos.y, d.size.y, hy, cd.pos.y, cd.size.y);
-        else {
-            cd.pos.y = d.pos.y;
-            cd.size.y = d.size.y;
-        }
-        if (hsplit)
-            child_range(d.pos.x, d.size.x, hx, cd.pos.x, cd.size.x);
-        else {
-            cd.pos.x = d.pos.x;
-            cd.size.x = d.size.x;
-        }
-        plane& b = out.b[c];
-        b = plane(cd);
-        for (int y = cd.pos.y; y < cd.pos.y + cd.size.y; y++)
-            for (int x = cd.pos.x; x < cd.pos.x + cd.size.x; x++)
-                b.at(y, x) = p.at(vsplit ? 2 * y + (hy ? 1 : 0) : y, hsplit ? 2 * x + (hx ? 1 : 0) : x);
-    }
-    return out;
-}
+using namespace reference_dwt;
 
 struct kernel_info {
     rv_synthesis_direction dir;
