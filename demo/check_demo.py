@@ -51,6 +51,15 @@ FRAMES = [
     Cell("exact-inverted.png", (1, 1), "MR700_1", True),
     Cell("exact-next.png", (0, 1), "CT5N_2"),
     Cell("exact-next.png", (1, 1), "MR700_2"),
+    # CT_small's window dragged by (+30, -12): width 400 + 4 x 30, centre 40 - 4 x 12.
+    Cell("exact-wl.png", (0, 0), "CT_small", window=(-8, 520)),
+    Cell("exact-wl.png", (1, 0), "MR_small"),
+    Cell("exact-wl.png", (0, 1), "CT5N_2"),
+    Cell("exact-wl.png", (1, 1), "MR700_2"),
+    Cell("exact-flip.png", (0, 0), "CT_small", window=(-8, 520)),
+    Cell("exact-flip.png", (1, 0), "MR_small", mirror="h"),
+    Cell("exact-flip.png", (0, 1), "CT5N_2"),
+    Cell("exact-flip.png", (1, 1), "MR700_2"),
 ]
 FIT_FRAMES = ["loaded-2x2.png", "final-2x2.png"]
 
@@ -295,6 +304,26 @@ def self_test(out):
     return 1 if wrong else 0
 
 
+def check_host(out, r):
+    """The context menu the container was shown, and that its choice set no tool."""
+    try:
+        with open(os.path.join(out, "host.txt"), encoding="utf-8", errors="replace") as f:
+            lines = [line.rstrip("\n") for line in f]
+    except OSError as e:
+        r.check(False, "host.txt: %s" % e)
+        return
+    shown = [i for i, line in enumerate(lines) if re.match(r"menu -?\d+ -?\d+$", line)]
+    r.check(bool(shown), "host.txt shows a context menu")
+    for i in shown:
+        first = lines[i + 1] if i + 1 < len(lines) else ""
+        r.check("Version " in first, "the context menu starts with \"Version\": %r" % first)
+    chosen = [i for i, line in enumerate(lines) if line.startswith("menu choice 50001")]
+    r.check(bool(chosen), "host.txt shows the menu choice 50001")
+    for i in chosen:
+        after = lines[i + 1] if i + 1 < len(lines) else ""
+        r.check(not after.startswith("event OnSetWorkingTool"), "no tool event after the menu choice: %r" % after)
+
+
 def main(argv):
     if len(argv) == 3 and argv[1] == "--self-test":
         return self_test(argv[2])
@@ -311,6 +340,7 @@ def main(argv):
     check_status(out, images, r)
     check_log(out, r)
     regions = check_server_log(out, r)
+    check_host(out, r)
     check_pixels(out, images, r)
     check_fit_frames(out, r)
     print("demo check: %d checks, %d failed, %d warnings; %d frames, %d cells, %d region requests"

@@ -89,6 +89,10 @@ struct Owner : IJ2KFrameOwner {
     HRESULT Fire_OnSetFitType(LONG type) override { return record("fit ", type); }
     HRESULT Fire_OnTotalPagesChanged(LONG pages) override { return record("total ", pages); }
     HRESULT Fire_OnCurrentPageChanged(LONG page) override { return record("page ", page); }
+    HRESULT Fire_OnSetSelectMode(LONG mode) override { return record("select ", mode); }
+    HRESULT Fire_OnShowRuler(VARIANT_BOOL show) override { return record("ruler ", show); }
+    HRESULT Fire_OnShowAnnotation(VARIANT_BOOL show) override { return record("annotation ", show); }
+    HRESULT Fire_OnShowOverlay(VARIANT_BOOL show) override { return record("overlay ", show); }
     HRESULT record(const std::string& what, LONG value)
     {
         events.push_back(what + std::to_string(value));
