@@ -2,6 +2,8 @@
 // handle.
 #pragma once
 
+#include "R2IVuzi/J2KRequestWorker.h"
+
 #include <boost/shared_ptr.hpp>
 
 #include <atomic>
@@ -20,7 +22,8 @@ public:
 
     void postRequest(const boost::shared_ptr<CJ2KRequest>& request);
     // Waits at most waitSeconds (60 by default), then leaves the thread running on its
-    // own, with what it uses.
+    // own, with what it uses. Called from a request on the loader's own thread (one that
+    // held the last reference), the thread ends once that request returns.
     void stop(int waitSeconds = 60);
 
     // Whether stop has been called.
@@ -37,4 +40,5 @@ public:
 
 private:
     boost::shared_ptr<State> m_state;
+    CJ2KRequestWorker m_worker;
 };

@@ -21,8 +21,6 @@ CJ2KImageLoader::CJ2KImageLoader()
 CJ2KImageLoader::~CJ2KImageLoader()
 {
     closeChannel();
-    if (m_thread && m_thread->joinable())
-        m_thread->detach();
 }
 
 void CJ2KImageLoader::start()
@@ -30,44 +28,16 @@ void CJ2KImageLoader::start()
     try {
         if (s_beforeThreadStart)
             s_beforeThreadStart();
-        m_thread.reset(new boost::thread([this] { run(); }));
+        m_worker.start();
     } catch (const boost::thread_resource_error&) {
         ORBEL_LOG_AT(INFO, 133) << "Exception happened in CJ2KImageLoader.start ";
         ORBEL_THROW_AT(CJ2KCreateNewThreadException, 134, "Can't create new thread !", "");
     }
 }
 
-void CJ2KImageLoader::run()
-{
-    for (;;) {
-        boost::shared_ptr<CJ2KRequest> request;
-        {
-            boost::unique_lock<boost::mutex> lock(m_mutex);
-            while (!m_pending) {
-                if (m_quit)
-                    return;
-                m_condition.wait(lock);
-            }
-            request.swap(m_pending);
-            m_interrupt = false;
-        }
-        try {
-            request->Execute();
-        } catch (...) {
-        }
-        request.reset();
-    }
-}
-
 void CJ2KImageLoader::postRequest(const boost::shared_ptr<CJ2KRequest>& request)
 {
-    {
-        boost::lock_guard<boost::mutex> lock(m_mutex);
-        m_pending = request;
-        if (request && request->interruptsRunning())
-            m_interrupt = true;
-    }
-    m_condition.notify_all();
+    m_worker.post(request);
 }
 
 bool CJ2KImageLoader::isReady()
@@ -103,21 +73,10 @@ void CJ2KImageLoader::closeChannel()
 
 void CJ2KImageLoader::quit()
 {
-    {
-        boost::lock_guard<boost::mutex> lock(m_mutex);
-        m_quit = true;
-    }
-    m_condition.notify_all();
+    m_worker.quit();
 }
 
 void CJ2KImageLoader::join()
 {
-    if (m_thread && m_thread->joinable())
-        m_thread->join();
-}
-
-bool CJ2KImageLoader::waitInterruptible(int ms)
-{
-    boost::unique_lock<boost::mutex> lock(m_mutex);
-    return m_condition.wait_for(lock, boost::chrono::milliseconds(ms), [this] { return m_interrupt.load(); });
+    m_worker.join();
 }

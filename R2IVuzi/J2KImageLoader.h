@@ -2,6 +2,7 @@
 // channel. A single pending slot: a newer request replaces one that has not started.
 #pragma once
 
+#include "R2IVuzi/J2KRequestWorker.h"
 #include "R2IVuzi/JpipHttp.h"
 
 #include <boost/shared_ptr.hpp>
@@ -23,7 +24,8 @@ class CJ2KImageLoader {
 public:
     // Starts the thread; CJ2KCreateNewThreadException when it cannot.
     CJ2KImageLoader();
-    // Also closes a channel still held. Join the thread first.
+    // Also closes a channel still held. Join the thread first; a thread still running is
+    // told to quit and left to end on its own.
     ~CJ2KImageLoader();
     CJ2KImageLoader(const CJ2KImageLoader&) = delete;
     CJ2KImageLoader& operator=(const CJ2KImageLoader&) = delete;
@@ -46,33 +48,29 @@ public:
     boost::shared_ptr<rvd_stripe_decompressor> getStripeDecompressor() const { return m_stripe; }
     // Ends the thread after the request it runs (abort mode 1).
     void quit();
-    // Waits without limit for the thread to end.
+    // Waits without limit for the thread to end; from the loader's own thread, leaves it to
+    // end once its request returns.
     void join();
 
     // Interruption of the running request.
-    bool isInterrupted() const { return m_interrupt; }
-    void clearInterrupt() { m_interrupt = false; }
+    bool isInterrupted() const { return m_worker.isInterrupted(); }
+    void clearInterrupt() { m_worker.clearInterrupt(); }
     // Waits up to ms milliseconds; true when interrupted meanwhile.
-    bool waitInterruptible(int ms);
+    bool waitInterruptible(int ms) { return m_worker.waitInterruptible(ms); }
 
     // Test hook: runs before the thread is made; may throw boost::thread_resource_error.
     static std::function<void()> s_beforeThreadStart;
 
 private:
     void start();
-    void run();
 
-    boost::mutex m_mutex;
-    boost::condition_variable m_condition;
-    bool m_quit = false;
-    boost::shared_ptr<boost::thread> m_thread;
+    CJ2KRequestWorker m_worker{CJ2KRequestWorker::ReplacePending};
+    boost::mutex m_mutex; // ready flag and channel id
     boost::shared_ptr<CJpipParser> m_parser;
     boost::shared_ptr<rvd_region_decompressor> m_region;
     boost::shared_ptr<rvd_stripe_decompressor> m_stripe;
-    boost::shared_ptr<CJ2KRequest> m_pending;
     JpipCurlHandle m_channel;
     std::string m_path;
     std::string m_cid;
     bool m_ready = false;
-    std::atomic<bool> m_interrupt{false};
 };

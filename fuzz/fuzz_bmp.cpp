@@ -1,7 +1,8 @@
 // BMP decoding of untrusted bytes: the dimensions first (huge pictures are skipped), then a
-// decode as BMP and one through the type-0 probe; every decoded image must encode and
-// decode again to the same pixels. Small ones are also turned and drawn scaled and smoothed.
-#include "imagelib/RxImage.h"
+// decode as BMP, or through the type-0 probe when that fails (the probe tries BMP first);
+// a decoded image of at most kRoundTripPixels must encode and decode again to the same
+// pixels. Small ones are also turned and drawn scaled and smoothed.
+#include "fuzz/fuzz_raster.h"
 #include "platform/Gdi.h"
 
 #include <cstdint>
@@ -63,10 +64,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     for (DWORD type : {DWORD(RXIMAGE_FORMAT_BMP), DWORD(RXIMAGE_FORMAT_UNKNOWN)}) {
         RxImage image;
-        if (image.Decode(bytes.data(), DWORD(bytes.size()), type)) {
+        if (!image.Decode(bytes.data(), DWORD(bytes.size()), type))
+            continue;
+        if (SmallEnough(image))
             RoundTrip(image);
-            TurnAndDraw(image);
-        }
+        TurnAndDraw(image);
+        break;
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 // ICO decoding of untrusted bytes: headers declaring more than 4096 x 4096 pixels are
-// skipped; a decoded image that the encoder accepts must decode again to the same colours.
-#include "imagelib/RxImage.h"
+// skipped; a decoded image of at most kRoundTripPixels that the encoder accepts must decode
+// again to the same colours.
+#include "fuzz/fuzz_raster.h"
 
 #include <cstdint>
 #include <cstdlib>

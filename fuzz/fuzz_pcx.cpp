@@ -1,7 +1,8 @@
 // PCX decoding of untrusted bytes: headers declaring more than 4096 x 4096 pixels are
-// skipped; a decoded image that the encoder accepts must decode again to the same colours
+// skipped; a decoded image of at most kRoundTripPixels that the encoder accepts must decode
+// again to the same colours
 // (1-bit images: to black and white in the same order of brightness).
-#include "imagelib/RxImage.h"
+#include "fuzz/fuzz_raster.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -30,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     BYTE* buffer = nullptr;
     long length = 0;
-    if (!1 || !image.Encode(buffer, length, RXIMAGE_FORMAT_PCX))
+    if (!SmallEnough(image) || !image.Encode(buffer, length, RXIMAGE_FORMAT_PCX))
         return 0;
     RxImage again;
     if (!again.Decode(buffer, DWORD(length), RXIMAGE_FORMAT_PCX) || again.GetWidth() != image.GetWidth() ||

@@ -25,4 +25,8 @@ public:
     virtual long Error() = 0;
     virtual bool PutC(unsigned char c);
     virtual long GetC() = 0;
+
+    // Bytes after the position, or -1 when the stream cannot tell: decoders weigh what a
+    // header declares against what is really there before allocating for it.
+    long BytesLeft();
 };

@@ -1,5 +1,7 @@
 #include "imagelib/RxImage.h"
 
+#include "imagelib/RxAllocation.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -84,7 +86,7 @@ void* RxImage::Create(DWORD width, DWORD height, DWORD bpp, DWORD type)
     head.biSizeImage = DWORD(imageSize);
     head.biClrImportant = 0;
     // Zeroed pixels too: a truncated file must not leave heap bytes for a later encode.
-    pDib = std::calloc(1, size_t(GetSize()));
+    pDib = RxAllocate(size_t(GetSize()), true);
     if (!pDib) {
         SetLastError("RxImage::Create can't allocate memory");
         return nullptr;
@@ -123,7 +125,7 @@ bool RxImage::Destroy()
 
 static BYTE* DuplicatePlane(const BYTE* plane, size_t size)
 {
-    BYTE* copy = static_cast<BYTE*>(std::malloc(size));
+    BYTE* copy = static_cast<BYTE*>(RxAllocate(size));
     if (copy)
         std::memcpy(copy, plane, size);
     return copy;

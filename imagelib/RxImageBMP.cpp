@@ -1,5 +1,7 @@
 #include "imagelib/RxImageBMP.h"
 
+#include "imagelib/RxAllocation.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -55,6 +57,20 @@ __int128 FileImageBytes(WORD bitCount, LONG width, LONG height)
 bool KnownBitCount(WORD bits)
 {
     return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+// Refuses, before anything is allocated, pixels the file cannot hold: uncompressed data must
+// hold at least one row (a truncated file keeps the rows it has); run-length data moves at
+// most 255 rows down per 4-byte delta, so it reaches at most 64 rows per byte.
+void CheckDeclaredSize(RxFile* file, const BITMAPINFOHEADER& bih, long dataStart)
+{
+    const long size = file->Size();
+    if (size < 0 || bih.biWidth <= 0 || bih.biHeight <= 0)
+        return; // unknown size, or dimensions that Create refuses anyway
+    const int64_t left = std::max<int64_t>(0, int64_t(size) - dataStart);
+    const bool rle = bih.biCompression == kRle8 || bih.biCompression == kRle4;
+    if (rle ? int64_t(bih.biHeight) > 1 + 64 * left : __int128(left) < FileImageBytes(bih.biBitCount, bih.biWidth, 1))
+        Fail("Corrupted BMP: the file cannot hold the declared pixels");
 }
 
 int CountBits16(DWORD mask)
@@ -399,7 +415,7 @@ BYTE Channel(DWORD pixel, DWORD mask)
 void RxImageBMP::Read32(RxFile* file, const DWORD masks[3])
 {
     const size_t width = GetWidth(), height = GetHeight(), rowBytes = width * 4;
-    BYTE* row = static_cast<BYTE*>(std::malloc(rowBytes));
+    BYTE* row = static_cast<BYTE*>(RxAllocate(rowBytes));
     if (!row)
         Fail("can't allocate memory");
     for (size_t y = 0; y < height; ++y) {
@@ -447,6 +463,7 @@ bool RxImageBMP::Decode(RxFile* file)
         }
         if (!KnownBitCount(bih.biBitCount))
             Fail("unsupported bit count");
+        CheckDeclaredSize(file, bih, dataOffset ? start + long(dataOffset) : file->Tell());
         if (!Create(DWORD(bih.biWidth), DWORD(bih.biHeight), bih.biBitCount, RXIMAGE_FORMAT_BMP))
             Fail("Can't allocate memory");
         head.biXPelsPerMeter = bih.biXPelsPerMeter;

@@ -3,6 +3,7 @@
 #include "imagelib/RxImageGIF.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -17,6 +18,10 @@ int TableSize(BYTE packed)
 {
     return 2 << (packed & 7);
 }
+
+// Twelve-bit codes yield at most 4096 pixels each, and shorter codes shorter strings: LZW data
+// never comes near this many pixels per byte.
+constexpr uint64_t kLzwMostPixelsPerByte = 8192;
 
 int DepthFor(int colours)
 {
@@ -315,6 +320,11 @@ bool RxImageGIF::Decode(RxFile* f)
     } else {
         mosaic = 1;
     }
+    // The screen is refused before anything is allocated when no data the file holds could
+    // cover more than its first row.
+    const long left = f->BytesLeft();
+    if (left >= 0 && uint64_t(screenW) * uint64_t(screenH) > uint64_t(screenW) + kLzwMostPixelsPerByte * uint64_t(left))
+        return Refuse("Corrupted GIF: a screen larger than its data can cover");
     const long frames = CountFrames(f, screenW, screenH);
     info.nNumFrames = frames;
     if (frames == 0)

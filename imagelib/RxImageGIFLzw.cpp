@@ -2,6 +2,8 @@
 // uncompressed option, and that option.
 #include "imagelib/RxImageGIF.h"
 
+#include "imagelib/RxAllocation.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -21,7 +23,7 @@ int RxImageGIF::DecodeLzw(RxFile* f, RxImage* target, long lineWidth, int& badCo
     std::memset(stack, 0, sizeof stack);
     std::memset(suffix, 0, sizeof suffix);
     std::memset(prefix, 0, sizeof prefix);
-    BYTE* line = static_cast<BYTE*>(std::malloc(size_t(lineWidth) + 1));
+    BYTE* line = static_cast<BYTE*>(RxAllocate(size_t(lineWidth) + 1));
     if (!line)
         return GIF_OUT_OF_MEMORY;
     BYTE* bufptr = line;

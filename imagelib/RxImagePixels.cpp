@@ -1,6 +1,8 @@
 // Accessors, palette, pixels, alpha plane, selection and the whole-image operations.
 #include "imagelib/RxImage.h"
 
+#include "imagelib/RxAllocation.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -72,7 +74,7 @@ static size_t PlaneSize(const BITMAPINFOHEADER& h)
 bool RxImage::AlphaCreate()
 {
     if (!pAlpha && pDib) {
-        pAlpha = static_cast<BYTE*>(std::malloc(PlaneSize(head)));
+        pAlpha = static_cast<BYTE*>(RxAllocate(PlaneSize(head)));
         if (pAlpha)
             std::memset(pAlpha, 255, PlaneSize(head));
     }
@@ -115,7 +117,7 @@ void RxImage::AlphaFlip()
     if (!pAlpha)
         return;
     const size_t w = size_t(head.biWidth), h = size_t(head.biHeight);
-    BYTE* flipped = static_cast<BYTE*>(std::malloc(w * h));
+    BYTE* flipped = static_cast<BYTE*>(RxAllocate(w * h));
     if (!flipped)
         return;
     for (size_t y = 0; y < h; ++y)
@@ -129,7 +131,7 @@ void RxImage::AlphaMirror()
     if (!pAlpha)
         return;
     const size_t w = size_t(head.biWidth), h = size_t(head.biHeight);
-    BYTE* mirrored = static_cast<BYTE*>(std::malloc(w * h));
+    BYTE* mirrored = static_cast<BYTE*>(RxAllocate(w * h));
     if (!mirrored)
         return;
     for (size_t y = 0; y < h; ++y)

@@ -1,5 +1,6 @@
 #include "imagelib/RxImageTGA.h"
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -64,6 +65,21 @@ private:
     BYTE value[4] = {};
 };
 
+// Refuses, before anything is allocated, pixels the file cannot hold: plain data must hold at
+// least one row (the colour map counts, to stay lenient); a run-length packet of 2 bytes or
+// more yields at most 128 pixels.
+void CheckDeclaredSize(RxFile* f, int width, int height, int depth, bool rle)
+{
+    const long left = f->BytesLeft();
+    if (left < 0)
+        return;
+    const uint64_t pixels = uint64_t(width) * uint64_t(height), rowBytes = uint64_t(width) * uint64_t((depth + 7) / 8);
+    if (!rle && uint64_t(left) < rowBytes)
+        throw TgaError{"corrupted TGA"};
+    if (rle && pixels > uint64_t(width) + 64 * uint64_t(left))
+        throw TgaError{"corrupted TGA"};
+}
+
 } // namespace
 
 bool RxImageTGA::Decode(RxFile* f)
@@ -86,6 +102,7 @@ bool RxImageTGA::Decode(RxFile* f)
             ((type == 3 || type == 11) && depth != 8)) // grey with alpha is not read
             throw TgaError{"bad TGA header"};
         f->Seek(h[0], 1);
+        CheckDeclaredSize(f, width, height, depth, type >= 9);
         if (!Create(DWORD(width), DWORD(height), DWORD(depth), RXIMAGE_FORMAT_TGA))
             throw TgaError{"TGA Create failed"};
         if (depth == 32)

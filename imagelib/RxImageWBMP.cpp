@@ -50,10 +50,14 @@ bool RxImageWBMP::Decode(RxFile* f)
         const DWORD width = ReadInt(f), height = ReadInt(f);
         if (width == 0 || height == 0)
             throw WbmpError{"Corrupted WBMP"};
+        const size_t rowBytes = (size_t(width) + 7) / 8;
+        // A header of a few bytes may declare gigabytes; a file that holds one row decodes.
+        const long left = f->BytesLeft();
+        if (left >= 0 && size_t(left) < rowBytes)
+            throw WbmpError{"Corrupted WBMP: shorter than one row"};
         if (!Create(width, height, 1, RXIMAGE_FORMAT_WBMP))
             throw WbmpError{"WBMP Create failed"};
         SetGrayPalette();
-        const size_t rowBytes = (size_t(width) + 7) / 8;
         for (DWORD r = 0; r < height; ++r)
             if (f->Read(GetBits(height - 1 - r), 1, rowBytes) != rowBytes)
                 break; // what the file does not hold stays 0

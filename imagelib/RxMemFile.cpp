@@ -97,7 +97,11 @@ bool RxMemFile::Grow(long needed)
         return true;
     if (needed > LONG_MAX - 4096)
         return false;
-    const long edge = (needed & ~4095L) + 4096;
+    // Doubling keeps a long run of small writes linear: a fixed step copied the whole
+    // buffer again every few kilobytes.
+    long edge = (needed & ~4095L) + 4096;
+    if (m_Edge <= LONG_MAX / 2 && edge < 2 * m_Edge)
+        edge = 2 * m_Edge;
     BYTE* grown;
     if (!m_bFreeOnClose) {
         // Not ours to resize: move the valid bytes into a block we own.

@@ -1,0 +1,160 @@
+#include "R2IVuzi/J2KRequestWorker.h"
+
+#include "R2IVuzi/J2KRequest.h"
+
+#include <boost/thread/condition_variable.hpp>
+#include <boost/thread/lock_guard.hpp>
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/thread.hpp>
+
+#include <atomic>
+#include <deque>
+
+struct CJ2KRequestWorker::State {
+    State(Order o, Hooks h) : order(o), hooks(std::move(h)) {}
+    const Order order;
+    const Hooks hooks;
+    mutable boost::mutex mutex;
+    boost::condition_variable condition;
+    bool quit = false;
+    std::atomic<bool> interrupt{false};
+    boost::shared_ptr<boost::thread> thread;
+    std::deque<boost::shared_ptr<CJ2KRequest>> queue;
+};
+
+namespace {
+
+using State = CJ2KRequestWorker::State;
+
+// The next request, or null once the thread is to end.
+boost::shared_ptr<CJ2KRequest> nextRequest(State& s)
+{
+    boost::unique_lock<boost::mutex> lock(s.mutex);
+    while (s.queue.empty() && !s.quit)
+        s.condition.wait(lock);
+    if (s.queue.empty() || (s.quit && s.order == CJ2KRequestWorker::NewestFirst))
+        return nullptr;
+    boost::shared_ptr<CJ2KRequest> request = s.queue.back();
+    s.queue.pop_back();
+    s.interrupt = false;
+    return request;
+}
+
+void serve(const boost::shared_ptr<State>& s)
+{
+    if (s->hooks.begin)
+        s->hooks.begin();
+    while (boost::shared_ptr<CJ2KRequest> request = nextRequest(*s)) {
+        try {
+            request->Execute();
+        } catch (...) {
+        }
+    }
+    std::deque<boost::shared_ptr<CJ2KRequest>> dropped;
+    {
+        boost::lock_guard<boost::mutex> lock(s->mutex);
+        dropped.swap(s->queue);
+    }
+    dropped.clear(); // outside the lock: a request's destructor may post again
+    if (s->hooks.end)
+        s->hooks.end();
+}
+
+} // namespace
+
+CJ2KRequestWorker::CJ2KRequestWorker(Order order, Hooks hooks) : m_state(new State(order, std::move(hooks))) {}
+
+CJ2KRequestWorker::~CJ2KRequestWorker()
+{
+    quit();
+    boost::shared_ptr<boost::thread> thread = m_state->thread;
+    if (thread && thread->joinable())
+        thread->detach();
+}
+
+void CJ2KRequestWorker::start()
+{
+    boost::shared_ptr<State> s = m_state;
+    boost::shared_ptr<boost::thread> thread(new boost::thread([s] { serve(s); }));
+    boost::lock_guard<boost::mutex> lock(m_state->mutex);
+    m_state->thread = thread;
+}
+
+void CJ2KRequestWorker::post(const boost::shared_ptr<CJ2KRequest>& request)
+{
+    boost::shared_ptr<CJ2KRequest> replaced;
+    {
+        boost::lock_guard<boost::mutex> lock(m_state->mutex);
+        if (m_state->order == ReplacePending && !m_state->queue.empty()) {
+            replaced = m_state->queue.back(); // released outside the lock
+            m_state->queue.clear();
+        }
+        m_state->queue.push_back(request);
+        if (request && request->interruptsRunning())
+            m_state->interrupt = true;
+    }
+    m_state->condition.notify_all();
+}
+
+void CJ2KRequestWorker::quit()
+{
+    {
+        boost::lock_guard<boost::mutex> lock(m_state->mutex);
+        m_state->quit = true;
+    }
+    m_state->condition.notify_all();
+}
+
+bool CJ2KRequestWorker::quitting() const
+{
+    boost::lock_guard<boost::mutex> lock(m_state->mutex);
+    return m_state->quit;
+}
+
+bool CJ2KRequestWorker::onOwnThread() const
+{
+    boost::lock_guard<boost::mutex> lock(m_state->mutex);
+    return m_state->thread && m_state->thread->get_id() == boost::this_thread::get_id();
+}
+
+bool CJ2KRequestWorker::join(int waitSeconds)
+{
+    boost::shared_ptr<boost::thread> thread;
+    {
+        boost::lock_guard<boost::mutex> lock(m_state->mutex);
+        thread = m_state->thread;
+    }
+    if (!thread || !thread->joinable())
+        return true;
+    // A request that ends its own loader runs on the loader's thread, which cannot join
+    // itself: it leaves its loop once the request returns.
+    if (thread->get_id() == boost::this_thread::get_id()) {
+        thread->detach();
+        return false;
+    }
+    if (waitSeconds < 0) {
+        thread->join();
+        return true;
+    }
+    if (thread->try_join_for(boost::chrono::seconds(waitSeconds)))
+        return true;
+    thread->detach();
+    return false;
+}
+
+bool CJ2KRequestWorker::isInterrupted() const
+{
+    return m_state->interrupt;
+}
+
+void CJ2KRequestWorker::clearInterrupt()
+{
+    m_state->interrupt = false;
+}
+
+bool CJ2KRequestWorker::waitInterruptible(int ms)
+{
+    boost::unique_lock<boost::mutex> lock(m_state->mutex);
+    return m_state->condition.wait_for(lock, boost::chrono::milliseconds(ms),
+                                       [this] { return m_state->interrupt.load(); });
+}
