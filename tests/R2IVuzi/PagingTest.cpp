@@ -56,11 +56,8 @@ struct Corpus {
         }
         dir = folder;
     }
-    ~Corpus()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
+    ~Corpus() { std::filesystem::remove_all(dir, ignored); }
+    std::error_code ignored;
     std::string dir;
 };
 
@@ -133,9 +130,10 @@ protected:
         }
         CPssiXmlDao& dao = *frame->getPssiXmlDao();
         dao.parsePssi(pssi);
-        ASSERT_NE(dao.getRootElement(), nullptr);
-        dao.setHangingDownward(dao.getRootElement(), 5, "True");
-        TiXmlHandle series = TiXmlHandle(dao.getRootElement()).FirstChild("Patient").FirstChild("Study").FirstChild("Series");
+        TiXmlElement* root = dao.getRootElement();
+        ASSERT_NE(root, nullptr);
+        dao.setHangingDownward(root, 5, "True");
+        TiXmlHandle series = TiXmlHandle(root).FirstChild("Patient").FirstChild("Study").FirstChild("Series");
         for (TiXmlElement* i = series.FirstChild("Image").ToElement(); i; i = i->NextSiblingElement("Image"))
             images.push_back(i);
         ASSERT_EQ(images.size(), 7u);
@@ -435,46 +433,33 @@ TEST_F(Paging, SelectedWindowsFollowRowColumnOrder)
     frame->zoom(2.0f, false);
     frame->selectAll();
     frame->setPageAndShow();
-    frame->rewindSubPage();
-    EXPECT_FALSE(frame->turnHangingPage(false));
-    EXPECT_FALSE(frame->pageToNode(images[0]));
+    EXPECT_FALSE(frame->turnHangingPage(false) || frame->pageToNode(images[0]));
     EXPECT_EQ(frame->lastSelectedWindow(), nullptr);
     EXPECT_EQ(frame->firstSelectedGridWindow(), nullptr);
     EXPECT_TRUE(owner.events.empty());
 
     build(2, 2, 2, 2);
-    typedef std::pair<int, int> At;  // (column, row)
-    auto window = [&](At s, At g) -> HWND {
-        if (s.first < 0)
-            return nullptr;
-        auto subFrame = frame->findAt(s.first, s.second);
-        for (const auto& grid : subFrame->getGrids())
-            if (grid->getColumn() == g.first && grid->getRow() == g.second)
-                return grid->m_hWnd;
-        return subFrame->m_hWnd;  // g (-1, -1): the sub-frame's own
+    auto grid = [&](int subColumn, int subRow, int column, int row) {
+        for (const auto& g : frame->findAt(subColumn, subRow)->getGrids())
+            if (g->getColumn() == column && g->getRow() == row)
+                return g;
+        return boost::shared_ptr<CJ2KGrid>();
     };
-    const At none = {-1, -1};
-    struct Case {
-        std::vector<At> subFrames;
-        std::vector<std::pair<At, At>> grids;  // (sub-frame, grid)
-        At last;
-        std::pair<At, At> firstGrid;
-    };
-    const Case cases[] = {
-        {{{1, 0}, {0, 1}}, {{{1, 0}, {0, 1}}, {{1, 0}, {1, 0}}, {{0, 1}, {0, 0}}}, {0, 1}, {{1, 0}, {1, 0}}},
-        {{{0, 0}, {1, 1}}, {{{1, 1}, {1, 0}}}, {1, 1}, {{1, 1}, {1, 0}}},
-        {{}, {{{0, 0}, {0, 0}}}, none, {none, none}},
-    };
-    for (const Case& c : cases) {
-        frame->deselectAll();
-        for (At s : c.subFrames)
-            frame->findAt(s.first, s.second)->setSelected(true);
-        for (const auto& [s, g] : c.grids)
-            for (const auto& grid : frame->findAt(s.first, s.second)->getGrids())
-                grid->setSelected(grid->isSelected() || (grid->getColumn() == g.first && grid->getRow() == g.second));
-        EXPECT_EQ(frame->lastSelectedWindow(), window(c.last, none));
-        EXPECT_EQ(frame->firstSelectedGridWindow(), window(c.firstGrid.first, c.firstGrid.second));
-    }
+    // Column order would put (0, 1) first in both sets.
+    frame->deselectAll();
+    frame->findAt(1, 0)->setSelected(true);
+    frame->findAt(0, 1)->setSelected(true);
+    grid(1, 0, 0, 1)->setSelected(true);
+    grid(1, 0, 1, 0)->setSelected(true);
+    grid(0, 1, 0, 0)->setSelected(true);
+    EXPECT_EQ(frame->lastSelectedWindow(), HWND(frame->findAt(0, 1)->m_hWnd));
+    EXPECT_EQ(frame->firstSelectedGridWindow(), HWND(grid(1, 0, 1, 0)->m_hWnd));
+    // Grids count only in selected sub-frames.
+    frame->findAt(1, 0)->setSelected(false);
+    EXPECT_EQ(frame->firstSelectedGridWindow(), HWND(grid(0, 1, 0, 0)->m_hWnd));
+    frame->findAt(0, 1)->setSelected(false);
+    EXPECT_EQ(frame->lastSelectedWindow(), nullptr);
+    EXPECT_EQ(frame->firstSelectedGridWindow(), nullptr);
 }
 
 TEST_F(Paging, ShowCurrentPageReturnsToFirstWhenPastTheEnd)
