@@ -56,6 +56,16 @@ inline LRESULT CALLBACK spyProc(HWND h, UINT m, WPARAM w, LPARAM l)
     return CallWindowProcW(spy.first, h, m, w, l);
 }
 
+// Hands every spied window its own procedure back: a spy forgotten while its window lives
+// would swallow the window's WM_DESTROY (its grid would never hand its loader on).
+inline void unspyAll()
+{
+    for (auto& entry : spies())
+        if (IsWindow(entry.first) && GetWindowLongPtrW(entry.first, GWLP_WNDPROC) == LONG_PTR(spyProc))
+            SetWindowLongPtrW(entry.first, GWLP_WNDPROC, LONG_PTR(entry.second.first));
+    spies().clear();
+}
+
 class ContainerPump : public ViewerTest {
 protected:
     void SetUp() override
@@ -69,7 +79,7 @@ protected:
     }
     void TearDown() override
     {
-        spies().clear();
+        unspyAll();
         ViewerTest::TearDown();
         server.reset();
         platform::UseRealClock();
@@ -85,7 +95,7 @@ protected:
     // A fresh control with the document loaded and settled.
     void restart()
     {
-        spies().clear();
+        unspyAll();
         stop();
         platform::ResetInput();
         start();
