@@ -12,10 +12,17 @@
 - Pixels: each FRAMES row's cell holds its image as the DICOM standard's linear window
   shows it, within 2 grey levels (mean within 1), searched within 8 pixels of where it is
   centred; fit frames hold an image (at least 8 grey levels) in each grid's central half.
+- Annotations, decoded with tools/ann_text.py from each step's status: the ruler dragged on
+  CT_small (its end points, its length in mm from (0028,0030), its line white over a black
+  shadow as plain, rotated and flipped views place it), the protractor clicked on MR_small
+  (arms, angle, text, white arms) and the stamp clicked on CT_small (its pixels on screen
+  and in the stored BMP equal stamp.bmp's; no other entry changed).
 """
 import collections
 import json
+import math
 import os
+import struct
 import re
 import sys
 import urllib.parse
@@ -27,6 +34,8 @@ from PIL import Image
 from pydicom.pixel_data_handlers.util import apply_modality_lut
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tools"))
+import ann_text  # noqa: E402  (the repository's own reader, beside this folder)
 
 # Grids of the 2 x 2 layout in a 1024 x 768 host: origin by cell (column, row), and size.
 GRIDS = {(0, 0): (2, 2), (1, 0): (513, 2), (0, 1): (2, 385), (1, 1): (513, 385)}
@@ -234,9 +243,11 @@ def read_frame(path):
     return np.asarray(Image.open(path).convert("RGB")).astype(np.int16)
 
 
-def check_pixels(out, images, r, frames=None):
-    """Checks every FRAMES row; returns the rows that failed."""
+def check_pixels(out, images, r, frames=None, offsets=None):
+    """Checks every FRAMES row; returns the rows that failed. offsets gets each image's
+    offset from where it was predicted, as its first unmirrored row found it."""
     frames = frames or {}
+    offsets = {} if offsets is None else offsets
     failed = []
     for row in FRAMES:
         path = os.path.join(out, row.frame)
@@ -248,6 +259,8 @@ def check_pixels(out, images, r, frames=None):
             continue
         ok, message, offset = match_cell(frames[row.frame], oracle(images, row), row.cell)
         what = "%s cell %s %s%s" % (row.frame, row.cell, row.image, " inverted" if row.inverted else "")
+        if ok and not row.mirror:
+            offsets.setdefault(row.image, offset)
         if not r.check(ok, "%s: %s" % (what, message)):
             failed.append(row)
         elif offset != (0, 0):
@@ -324,6 +337,229 @@ def check_host(out, r):
         r.check(not after.startswith("event OnSetWorkingTool"), "no tool event after the menu choice: %r" % after)
 
 
+# The annotation steps (demo.script.in): host points, and the cells the images lie in.
+RULER_DRAG = ((218, 192), (278, 192))
+PROTRACTOR_CLICKS = ((737, 213), (782, 213), (757, 168))  # vertex, then the two arm ends
+STAMP_CLICK = (190, 135)
+CT_CELL, MR_CELL = (0, 0), (1, 0)
+DEGREES = 57.29577791868205  # the viewer's own factor (not 180 / pi from the eighth digit)
+
+
+def image_origin(images, name, cell, offsets):
+    """Where the image's top-left corner lies at actual size: centred, moved by the offset
+    the pixel check found for it."""
+    info = images[name]
+    x, y = predicted(cell, info["width"], info["height"])
+    dx, dy = offsets.get(name, (0, 0))
+    return x + dx, y + dy
+
+
+def listing_tree(listing):
+    """ann_text.py's listing as objects: {"class", "fields", "members": {role: object}}."""
+    roots, stack = [], []
+    for line in listing.splitlines()[1:]:
+        depth, name, values = ann_text.parse_line(line)
+        first = line.split()[0]
+        node = {"class": name, "fields": values, "members": {}}
+        del stack[depth:]
+        if depth:
+            stack[-1]["members"][first[:-1]] = node
+        else:
+            roots.append(node)
+        stack.append(node)
+    return roots
+
+
+def point(obj, which):
+    f = obj["fields"]
+    return int(f[which + ".x"]), int(f[which + ".y"])
+
+
+def text_of(obj):
+    return obj["fields"]["text"].encode("ascii").decode("unicode_escape")
+
+
+def read_annotations(out, name, r):
+    """{InstanceUID: (attributes, objects or None)} of a status file; None when unreadable."""
+    try:
+        root = ET.parse(os.path.join(out, name)).getroot()
+    except (OSError, ET.ParseError) as e:
+        r.check(False, "%s does not parse: %s" % (name, e))
+        return None
+    found = {}
+    for image in root.iter("Image"):
+        text, objects = image.get("Annotation"), None
+        if text is not None:
+            try:
+                objects = listing_tree(ann_text.decode(text))
+            except (ValueError, KeyError, IndexError) as e:
+                r.check(False, "%s: the annotation of %s does not decode: %s" % (name, image.get("InstanceUID"), e))
+        found[image.get("InstanceUID")] = (dict(image.attrib), objects)
+    return found
+
+
+def only_annotated(status, uid, name, r):
+    """The objects of uid, checking that no other entry carries an annotation."""
+    others = [u for u, (attrs, _) in status.items() if u != uid and "Annotation" in attrs]
+    r.check(not others, "%s: entries other than %s carry an annotation: %s" % (name, uid, others))
+    attrs, objects = status.get(uid, ({}, None))
+    r.check(objects is not None, "%s: %s carries no readable annotation" % (name, uid))
+    return objects or []
+
+
+def white(frame, x, y):
+    return 0 <= y < frame.shape[0] and 0 <= x < frame.shape[1] and (frame[y, x] == 255).all()
+
+
+def black(frame, x, y):
+    return 0 <= y < frame.shape[0] and 0 <= x < frame.shape[1] and (frame[y, x] == 0).all()
+
+
+def shows_segment(frame, a, b, what, r, shadow=False):
+    """White pixels along a to b (within a pixel at each of 9 inner points); with shadow, an
+    axis-aligned segment exactly: white on it and black one pixel right and below, leaving
+    out two pixels at each end, where ticks and the leader cross."""
+    if shadow:
+        n = max(abs(b[0] - a[0]), abs(b[1] - a[1]))
+        if not r.check((a[0] == b[0] or a[1] == b[1]) and n > 4, "%s: %s-%s is not a long axis-aligned line"
+                       % (what, a, b)):
+            return
+        sx, sy = (b[0] - a[0]) // n, (b[1] - a[1]) // n
+        inner = [(a[0] + sx * i, a[1] + sy * i) for i in range(2, n - 1)]
+        bad = [p for p in inner if not (white(frame, *p) and black(frame, p[0] + 1, p[1] + 1))]
+        r.check(not bad, "%s: line %s-%s is not white over a black shadow at %d of %d points, first %s"
+                % (what, a, b, len(bad), len(inner), bad[:1]))
+        return
+    samples = [(a[0] + (b[0] - a[0]) * t / 10.0, a[1] + (b[1] - a[1]) * t / 10.0) for t in range(1, 10)]
+    bad = [(round(x), round(y)) for x, y in samples
+           if not any(white(frame, round(x) + dx, round(y) + dy) for dx in (-1, 0, 1) for dy in (-1, 0, 1))]
+    r.check(not bad, "%s: no white pixel along %s-%s near %s" % (what, a, b, bad))
+
+
+def ruler_views(ox, oy, w, h):
+    """Image point to host point as each ruler frame shows CT_small: plain, turned a quarter
+    clockwise, then flipped left to right as well (pixel corners, so no -1)."""
+    return [("ruler.png", lambda x, y: (ox + x, oy + y)),
+            ("ruler-rotated.png", lambda x, y: (ox + h - y, oy + x)),
+            ("ruler-flipped.png", lambda x, y: (ox + y, oy + x))]
+
+
+def check_ruler(out, images, offsets, r):
+    status = read_annotations(out, "status-ruler.xml", r)
+    if status is None:
+        return
+    info = images["CT_small"]
+    objects = only_annotated(status, info["uid"], "status-ruler.xml", r)
+    rulers = [o for o in objects if o["class"] == "COrbelAnnRuler"]
+    if not r.check(len(objects) == 1 and len(rulers) == 1, "status-ruler.xml: CT_small holds %s, not one ruler"
+                   % [o["class"] for o in objects]):
+        return
+    ruler = rulers[0]
+    ox, oy = image_origin(images, "CT_small", CT_CELL, offsets)
+    line = ruler["members"]["measured"]
+    ends = [point(line, "imageStart"), point(line, "imageEnd")]
+    want = [(x - ox, y - oy) for x, y in RULER_DRAG]
+    r.check(ends == want, "ruler: image end points %s, the drag gives %s" % (ends, want))
+    rows, columns = (float(v) for v in pydicom.dcmread(info["file"]).PixelSpacing)
+    length = math.hypot((ends[1][0] - ends[0][0]) * columns, (ends[1][1] - ends[0][1]) * rows)
+    label = ruler["members"]["label"]
+    r.check(text_of(label["members"]["text"]) == "%.2fmm" % length, "ruler: text %r, its length is %.4f mm"
+            % (text_of(label["members"]["text"]), length))
+    leader = label["members"]["arrow"]["members"]["shaft"]
+    for name, view in ruler_views(ox, oy, info["width"], info["height"]):
+        path = os.path.join(out, name)
+        if not r.check(os.path.exists(path), "%s: no frame" % name):
+            continue
+        frame = read_frame(path)
+        shows_segment(frame, view(*ends[0]), view(*ends[1]), name + " ruler", r, shadow=True)
+        shows_segment(frame, view(*point(leader, "imageStart")), view(*point(leader, "imageEnd")),
+                      name + " leader", r)
+
+
+def protractor_angle(v, a, b):
+    """The angle at vertex v between the arms to a (arm1) and b (arm2), as the viewer
+    computes it: each arm's direction by atan2 times its factor, then |180 - |a1 - a2||."""
+    a1 = math.atan2(a[1] - v[1], v[0] - a[0]) * DEGREES
+    a2 = math.atan2(v[1] - b[1], b[0] - v[0]) * DEGREES
+    return abs(180.0 - abs(a1 - a2))
+
+
+def check_protractor(out, images, offsets, r):
+    status = read_annotations(out, "status-protractor.xml", r)
+    if status is None:
+        return
+    objects = only_annotated(status, images["MR_small"]["uid"], "status-protractor.xml", r)
+    if not r.check([o["class"] for o in objects] == ["COrbelAnnProtractor"],
+                   "status-protractor.xml: MR_small holds %s, not one protractor" % [o["class"] for o in objects]):
+        return
+    p = objects[0]
+    ox, oy = image_origin(images, "MR_small", MR_CELL, offsets)
+    vertex, end1, end2 = [(x - ox, y - oy) for x, y in PROTRACTOR_CLICKS]
+    arms = [p["members"][a] for a in ("arm1", "arm2")]
+    got = sorted((point(a, "imageStart"), point(a, "imageEnd")) for a in arms)
+    want = sorted([(vertex, end1), (vertex, end2)])
+    r.check(got == want, "protractor: arms %s, the clicks give %s" % (got, want))
+    angle = protractor_angle(vertex, point(arms[0], "imageEnd"), point(arms[1], "imageEnd"))
+    stored = float(p["fields"]["angle"])
+    r.check(abs(stored - angle) <= 1e-9, "protractor: stored angle %r, the clicks give %r" % (stored, angle))
+    text = text_of(p["members"]["label"]["members"]["text"])
+    r.check(text == "%.1f\u00b0" % angle, "protractor: text %r for %.4f degrees" % (text, angle))
+    path = os.path.join(out, "protractor.png")
+    if r.check(os.path.exists(path), "protractor.png: no frame"):
+        frame = read_frame(path)
+        for a, b in want:
+            shows_segment(frame, (a[0] + ox, a[1] + oy), (b[0] + ox, b[1] + oy), "protractor.png arm", r)
+
+
+def bmp_pixels(data):
+    """A 24-bit uncompressed BMP's pixels as rows of (r, g, b), top row first."""
+    offset, = struct.unpack_from("<I", data, 10)
+    _, w, h, _, bits, compression = struct.unpack_from("<IiiHHI", data, 14)
+    if bits != 24 or compression != 0 or w <= 0 or h == 0:
+        raise ValueError("not an uncompressed 24-bit BMP (%d bits, compression %d)" % (bits, compression))
+    stride = (w * 3 + 3) // 4 * 4
+    rows = []
+    for y in range(abs(h)):
+        at = offset + (abs(h) - 1 - y if h > 0 else y) * stride
+        rows.append([tuple(data[at + 3 * x:at + 3 * x + 3][::-1]) for x in range(w)])
+    return rows
+
+
+def check_stamp(out, images, r):
+    try:
+        with open(os.path.join(out, "stamp.bmp"), "rb") as f:
+            want = bmp_pixels(f.read())
+    except (OSError, ValueError, struct.error) as e:
+        r.check(False, "stamp.bmp: %s" % e)
+        return
+    path = os.path.join(out, "stamp.png")
+    if r.check(os.path.exists(path), "stamp.png: no frame"):
+        x, y = STAMP_CLICK
+        shown = read_frame(path)[y:y + len(want), x:x + len(want[0])]
+        wrong = int((shown != np.array(want, np.int16)).any(axis=2).sum())
+        r.check(wrong == 0, "stamp.png: %d of the stamp's pixels from %s differ from stamp.bmp" % (wrong, STAMP_CLICK))
+    status = read_annotations(out, "status-stamp.xml", r)
+    if status is None:
+        return
+    uid = images["CT_small"]["uid"]
+    changed = [u for u, (attrs, _) in status.items() if u != uid and ("Annotation" in attrs or "Status" in attrs)]
+    r.check(not changed, "status-stamp.xml: entries other than CT_small changed: %s" % changed)
+    objects = only_annotated(status, uid, "status-stamp.xml", r)
+    stamps = [o for o in objects if o["class"] == "COrbelAnnStamp"]
+    rulers = [o for o in objects if o["class"] == "COrbelAnnRuler"]
+    if not r.check(len(stamps) == 1 and len(rulers) == 1 and len(objects) == 2,
+                   "status-stamp.xml: CT_small holds %s, not the ruler and one stamp" % [o["class"] for o in objects]):
+        return
+    stamp = stamps[0]["fields"]
+    r.check(stamp["stampName"] == "OK", "stamp: named %r, not 'OK'" % stamp["stampName"])
+    try:
+        stored = bmp_pixels(bytes.fromhex(stamp["sourceImage"]))
+    except (ValueError, struct.error) as e:
+        r.check(False, "stamp: its stored picture does not read: %s" % e)
+        return
+    r.check(stored == want, "stamp: its stored picture differs from stamp.bmp")
+
+
 def main(argv):
     if len(argv) == 3 and argv[1] == "--self-test":
         return self_test(argv[2])
@@ -341,8 +577,12 @@ def main(argv):
     check_log(out, r)
     regions = check_server_log(out, r)
     check_host(out, r)
-    check_pixels(out, images, r)
+    offsets = {}
+    check_pixels(out, images, r, offsets=offsets)
     check_fit_frames(out, r)
+    check_ruler(out, images, offsets, r)
+    check_protractor(out, images, offsets, r)
+    check_stamp(out, images, r)
     print("demo check: %d checks, %d failed, %d warnings; %d frames, %d cells, %d region requests"
           % (r.checks, r.failed, r.warned, len({c.frame for c in FRAMES}) + len(FIT_FRAMES), len(FRAMES), regions))
     return 1 if r.failed else 0

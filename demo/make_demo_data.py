@@ -14,10 +14,13 @@ lossless with opj_compress into OUT/images/<name>_1.jp2. Written beside them:
   annotation-default.xml the reply for every other image: <Root/>
   demo.script           demo/demo.script.in with the server's port
   demo-data.json        each image's name, file, UID, size and series, for check_demo.py
+  stamp.bmp             the stamp "OK": 32 x 16, 24-bit, bottom-up, no grey pixel
+  stamps.xml            the stamp document: item "OK" holds stamp.bmp in hexadecimal
 """
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 from xml.sax.saxutils import escape, quoteattr
@@ -201,6 +204,32 @@ def write_reply(out, im, centre, width):
     im["reply_window"] = [float(centre), float(width)]
 
 
+STAMP_SIZE = (32, 16)
+
+
+def stamp_pixel(x, y):
+    """(r, g, b) of the stamp at (x, y), top row first: a gradient that is nowhere grey, so
+    the image beneath never passes for it."""
+    return 255 - 4 * x, 32 + 12 * y, 40 + 6 * x
+
+
+def stamp_bmp():
+    """The stamp as a BMP file: 24-bit, rows bottom-up, 96 bytes each (no padding)."""
+    w, h = STAMP_SIZE
+    rows = b"".join(bytes(c for x in range(w) for c in stamp_pixel(x, y)[::-1]) for y in reversed(range(h)))
+    info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 24, 0, len(rows), 2835, 2835, 0, 0)
+    head = struct.pack("<2sIHHI", b"BM", 14 + len(info) + len(rows), 0, 0, 14 + len(info))
+    return head + info + rows
+
+
+def write_stamps(out):
+    data = stamp_bmp()
+    with open(os.path.join(out, "stamp.bmp"), "wb") as f:
+        f.write(data)
+    write(os.path.join(out, "stamps.xml"), '<?xml version="1.0" encoding="UTF-8"?>\n<root>\n  <stamps>\n'
+          '    <item name="OK" data="%s"/>\n  </stamps>\n</root>\n' % data.hex())
+
+
 def main():
     if len(sys.argv) != 3 or not sys.argv[2].isdigit():
         sys.exit("usage: make_demo_data.py OUT PORT")
@@ -216,6 +245,7 @@ def main():
         if im["name"] in REPLY_WINDOW:
             write_reply(out, im, *REPLY_WINDOW[im["name"]])
     write(os.path.join(out, "annotation-default.xml"), "<Root/>\n")
+    write_stamps(out)
     shutil.copyfile(os.path.join(HERE, "Config.xml"), os.path.join(out, "Config.xml"))
     with open(os.path.join(HERE, "demo.script.in"), encoding="utf-8") as f:
         write(os.path.join(out, "demo.script"), f.read().replace("@PORT@", str(port)))
