@@ -209,15 +209,17 @@ def oracle(images, row):
     return as_shown(grey_window(values, centre, width), row)
 
 
-def predicted(cell, w, h):
+def predicted(cell, w, h, mirror=None):
+    """Where a centred w x h image starts; a mirror turns the odd spare pixel to the other side."""
     ox, oy = GRIDS[cell]
-    return ox + (GRID_W - w) // 2, oy + (GRID_H - h) // 2
+    x, y = ox + (GRID_W - w) // 2, oy + (GRID_H - h) // 2
+    return x + ((GRID_W - w) % 2 if mirror == "h" else 0), y + ((GRID_H - h) % 2 if mirror == "v" else 0)
 
 
-def match_cell(frame, expected, cell):
+def match_cell(frame, expected, cell, mirror=None):
     """(ok, message, offset): the best place within SEARCH pixels and how it compares."""
     h, w = expected.shape
-    px, py = predicted(cell, w, h)
+    px, py = predicted(cell, w, h, mirror)
     inner = expected[RING:h - RING, RING:w - RING]
     best = None
     offsets = sorted(((dx, dy) for dx in range(-SEARCH, SEARCH + 1) for dy in range(-SEARCH, SEARCH + 1)),
@@ -257,7 +259,7 @@ def check_pixels(out, images, r, frames=None, offsets=None):
         if frames[row.frame] is None:
             failed.append(row)
             continue
-        ok, message, offset = match_cell(frames[row.frame], oracle(images, row), row.cell)
+        ok, message, offset = match_cell(frames[row.frame], oracle(images, row), row.cell, row.mirror)
         what = "%s cell %s %s%s" % (row.frame, row.cell, row.image, " inverted" if row.inverted else "")
         if ok and not row.mirror:
             offsets.setdefault(row.image, offset)
