@@ -73,6 +73,10 @@ enum : UINT {
 const int kStampTool = 18;
 const int kNoTool = 10;
 const UINT kScrollBarBitmap = 212;  // its width is the scroll bar column's
+// Edge i of n equal cells over [from, to): rounded to the nearest pixel, the last edge at
+// `to` itself. Frames lay out sub-frames and sub-frames lay out grids with it.
+int layoutCellEdge(int from, int to, int n, int i);
+
 // The most rows or columns a layout or sub-layout takes.
 const int kMaxLayoutSide = 16;
 // The wheel step, which is the magnifier's factor, stays within these.
@@ -194,6 +198,10 @@ protected:
     ClassInfo GetWndClassInfo() const override;
 
 private:
+    template <typename Operation>
+    void forEachSubFrame(Operation operation);
+    // Back to page 0, firing OnCurrentPageChanged, when the current page is past the end.
+    void rewindPastTheEnd();
     // Items to hang: the working roots with hanging mode 6, else the marked nodes of the
     // hanging level below the root.
     std::vector<TiXmlNode*> itemsToHang() const;

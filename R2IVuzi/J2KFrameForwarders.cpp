@@ -5,52 +5,28 @@
 #include "R2IVuzi/J2KSubFrame.h"
 #include "R2IVuzi/J2KSubFrameHangingStackManager.h"
 
-void CJ2KFrame::setFitType(int type)
+template <typename Operation>
+void CJ2KFrame::forEachSubFrame(Operation operation)
 {
     for (const auto& s : getSubFrames())
-        s->setFitType(type);
+        operation(*s);
 }
 
-void CJ2KFrame::invertWindowLevel()
-{
-    for (const auto& s : getSubFrames())
-        s->invertWindowLevel();
-}
-
-void CJ2KFrame::resetView()
-{
-    for (const auto& s : getSubFrames())
-        s->resetView();
-}
-
-void CJ2KFrame::flip(bool horizontal)
-{
-    for (const auto& s : getSubFrames())
-        s->flip(horizontal);
-}
-
-void CJ2KFrame::rotate(bool clockwise)
-{
-    for (const auto& s : getSubFrames())
-        s->rotate(clockwise);
-}
+void CJ2KFrame::setFitType(int type) { forEachSubFrame([&](CJ2KSubFrame& s) { s.setFitType(type); }); }
+void CJ2KFrame::invertWindowLevel() { forEachSubFrame([](CJ2KSubFrame& s) { s.invertWindowLevel(); }); }
+void CJ2KFrame::resetView() { forEachSubFrame([](CJ2KSubFrame& s) { s.resetView(); }); }
+void CJ2KFrame::flip(bool horizontal) { forEachSubFrame([&](CJ2KSubFrame& s) { s.flip(horizontal); }); }
+void CJ2KFrame::rotate(bool clockwise) { forEachSubFrame([&](CJ2KSubFrame& s) { s.rotate(clockwise); }); }
 
 void CJ2KFrame::adjustWindowLevel(int dx, int dy, bool fine)
 {
-    for (const auto& s : getSubFrames())
-        s->adjustWindowLevel(dx, dy, fine);
+    forEachSubFrame([&](CJ2KSubFrame& s) { s.adjustWindowLevel(dx, dy, fine); });
 }
 
-void CJ2KFrame::pan(int dx, int dy)
-{
-    for (const auto& s : getSubFrames())
-        s->pan(dx, dy);
-}
-
+void CJ2KFrame::pan(int dx, int dy) { forEachSubFrame([&](CJ2KSubFrame& s) { s.pan(dx, dy); }); }
 void CJ2KFrame::zoom(float factor, bool actualSize)
 {
-    for (const auto& s : getSubFrames())
-        s->zoom(factor, actualSize);
+    forEachSubFrame([&](CJ2KSubFrame& s) { s.zoom(factor, actualSize); });
 }
 
 void CJ2KFrame::deselectAll()
@@ -95,10 +71,7 @@ void CJ2KFrame::setPageAndShow()
 
 void CJ2KFrame::refreshSubFrames()
 {
-    if (m_currentPage >= m_totalPages) {
-        m_currentPage = 0;
-        raiseCurrentPageChanged(0);
-    }
+    rewindPastTheEnd();
     // Only sub-frames whose page moved show anew.
     for (const auto& s : getSubFrames()) {
         s->setCurrentKey(m_currentPage);

@@ -27,15 +27,15 @@ std::pair<int32_t, int32_t> frameLayout()
     return {std::clamp(entry.first, 1, kMaxLayoutSide), std::clamp(entry.second, 1, kMaxLayoutSide)};
 }
 
-int cellEdge(int from, int to, int n, int i)
+} // namespace
+
+int layoutCellEdge(int from, int to, int n, int i)
 {
     if (i >= n)
         return to;
     const double cell = double(to - from) / double(n);
     return static_cast<int>(std::floor(from + i * cell + 0.5));
 }
-
-} // namespace
 
 void CJ2KFrame::applyLayout(bool withSubLayout)
 {
@@ -176,12 +176,17 @@ void CJ2KFrame::distribute()
         }
 }
 
-void CJ2KFrame::showCurrentPage()
+void CJ2KFrame::rewindPastTheEnd()
 {
     if (m_currentPage >= m_totalPages) {
         m_currentPage = 0;
         raiseCurrentPageChanged(0);
     }
+}
+
+void CJ2KFrame::showCurrentPage()
+{
+    rewindPastTheEnd();
     setPageAndShow();
 }
 
@@ -224,10 +229,10 @@ void CJ2KFrame::arrangeWindows()
             boost::shared_ptr<CJ2KSubFrame> subFrame = findAt(c, r);
             if (!subFrame)
                 continue;
-            const int top = cellEdge(rc.top, rc.bottom, m_rows, r);
-            const int bottom = cellEdge(rc.top, rc.bottom, m_rows, r + 1);
-            const int left = cellEdge(rc.left, rc.right, m_columns, c);
-            const int right = cellEdge(rc.left, rc.right, m_columns, c + 1);
+            const int top = layoutCellEdge(rc.top, rc.bottom, m_rows, r);
+            const int bottom = layoutCellEdge(rc.top, rc.bottom, m_rows, r + 1);
+            const int left = layoutCellEdge(rc.left, rc.right, m_columns, c);
+            const int right = layoutCellEdge(rc.left, rc.right, m_columns, c + 1);
             if (HWND bar = subFrame->getScrollBarWindow()) {
                 MoveWindow(bar, right - barWidth, top, barWidth, bottom - top, TRUE);
                 ShowWindow(bar, SW_SHOW);

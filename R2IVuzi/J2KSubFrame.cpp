@@ -28,15 +28,6 @@ void fillSolid(HDC dc, int x, int y, int w, int h, COLORREF colour)
     SetBkColor(dc, old);
 }
 
-// Cell edges of n equal parts of [from, to): rounded, the last one ending at `to`.
-int cellEdge(int from, int to, int n, int i)
-{
-    if (i >= n)
-        return to;
-    const double cell = double(to - from) / double(n);
-    return static_cast<int>(i * cell + from + 0.5);
-}
-
 } // namespace
 
 CJ2KSubFrame::CJ2KSubFrame(const boost::shared_ptr<CJ2KFrame>& frame, int column, int row)
@@ -170,10 +161,10 @@ void CJ2KSubFrame::layOut()
     const auto grids = m_grids;
     for (const auto& grid : grids) {
         const int r = grid->getRow(), c = grid->getColumn();
-        const int top = cellEdge(rc.top, rc.bottom, m_subRows, r);
-        const int bottom = cellEdge(rc.top, rc.bottom, m_subRows, r + 1);
-        const int left = cellEdge(rc.left, rc.right, m_subColumns, c);
-        const int right = cellEdge(rc.left, rc.right, m_subColumns, c + 1);
+        const int top = layoutCellEdge(rc.top, rc.bottom, m_subRows, r);
+        const int bottom = layoutCellEdge(rc.top, rc.bottom, m_subRows, r + 1);
+        const int left = layoutCellEdge(rc.left, rc.right, m_subColumns, c);
+        const int right = layoutCellEdge(rc.left, rc.right, m_subColumns, c + 1);
         if (!grid->m_hWnd)
             continue;
         SetWindowPos(grid->m_hWnd, nullptr, left, top, right - left, bottom - top, SWP_NOZORDER | SWP_SHOWWINDOW);
@@ -220,52 +211,30 @@ HWND CJ2KSubFrame::firstSelectedGridWindow() const
     return nullptr;
 }
 
-void CJ2KSubFrame::setFitType(int type)
+template <typename Command>
+void CJ2KSubFrame::forEachGrid(Command command)
 {
-    for (const auto& grid : std::vector<boost::shared_ptr<CJ2KGrid>>(m_grids))
-        grid->setFitType(type);
+    // Over a copy: a command may page or rebuild the grids under it.
+    const std::vector<boost::shared_ptr<CJ2KGrid>> grids = m_grids;
+    for (const auto& grid : grids)
+        command(*grid);
 }
 
-void CJ2KSubFrame::invertWindowLevel()
-{
-    for (const auto& grid : std::vector<boost::shared_ptr<CJ2KGrid>>(m_grids))
-        grid->invertGrey();
-}
-
-void CJ2KSubFrame::resetView()
-{
-    for (const auto& grid : std::vector<boost::shared_ptr<CJ2KGrid>>(m_grids))
-        grid->resetView();
-}
-
-void CJ2KSubFrame::flip(bool horizontal)
-{
-    for (const auto& grid : std::vector<boost::shared_ptr<CJ2KGrid>>(m_grids))
-        grid->flip(horizontal);
-}
-
-void CJ2KSubFrame::rotate(bool clockwise)
-{
-    for (const auto& grid : std::vector<boost::shared_ptr<CJ2KGrid>>(m_grids))
-        grid->rotate(clockwise);
-}
+void CJ2KSubFrame::setFitType(int type) { forEachGrid([&](CJ2KGrid& g) { g.setFitType(type); }); }
+void CJ2KSubFrame::invertWindowLevel() { forEachGrid([](CJ2KGrid& g) { g.invertGrey(); }); }
+void CJ2KSubFrame::resetView() { forEachGrid([](CJ2KGrid& g) { g.resetView(); }); }
+void CJ2KSubFrame::flip(bool horizontal) { forEachGrid([&](CJ2KGrid& g) { g.flip(horizontal); }); }
+void CJ2KSubFrame::rotate(bool clockwise) { forEachGrid([&](CJ2KGrid& g) { g.rotate(clockwise); }); }
 
 void CJ2KSubFrame::adjustWindowLevel(int dx, int dy, bool fine)
 {
-    for (const auto& grid : std::vector<boost::shared_ptr<CJ2KGrid>>(m_grids))
-        grid->adjustWindowLevel(dx, dy, fine);
+    forEachGrid([&](CJ2KGrid& g) { g.adjustWindowLevel(dx, dy, fine); });
 }
 
-void CJ2KSubFrame::pan(int dx, int dy)
-{
-    for (const auto& grid : std::vector<boost::shared_ptr<CJ2KGrid>>(m_grids))
-        grid->pan(dx, dy);
-}
-
+void CJ2KSubFrame::pan(int dx, int dy) { forEachGrid([&](CJ2KGrid& g) { g.pan(dx, dy); }); }
 void CJ2KSubFrame::zoom(float factor, bool actualSize)
 {
-    for (const auto& grid : std::vector<boost::shared_ptr<CJ2KGrid>>(m_grids))
-        grid->zoom(factor, actualSize);
+    forEachGrid([&](CJ2KGrid& g) { g.zoom(factor, actualSize); });
 }
 
 void CJ2KSubFrame::toggleSingleView()

@@ -107,6 +107,8 @@ protected:
     ClassInfo GetWndClassInfo() const override;
 
 private:
+    template <typename Command>
+    void forEachGrid(Command command);
     void paint();
     void selectFromScrollBar();
     LRESULT pageByWheel(WPARAM wParam);

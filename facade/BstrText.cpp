@@ -14,3 +14,9 @@ std::unique_ptr<char[]> BstrToUtf8(BSTR text)
         return nullptr;
     return out;
 }
+
+std::string BstrToUtf8String(BSTR text)
+{
+    const std::unique_ptr<char[]> utf8 = BstrToUtf8(text);
+    return utf8 ? std::string(utf8.get()) : std::string();
+}

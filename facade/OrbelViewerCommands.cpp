@@ -22,17 +22,21 @@ const int kRootLevel = 5;
 const int kImageLevel = 1;
 const int32_t kLayoutCap = 8;
 
-std::string textOf(BSTR text)
-{
-    const auto utf8 = BstrToUtf8(text);
-    return utf8 ? std::string(utf8.get()) : std::string();
-}
-
 // Checks one item of a menu group by id; a frame without a menu has nothing to check.
 void checkRadio(const CJ2KFrame& frame, UINT first, UINT last, UINT id)
 {
     if (HMENU menu = frame.getPopupMenu())
         CheckMenuRadioItem(menu, first, last, id, MF_BYCOMMAND);
+}
+
+// A command every grid carries out: S_FALSE before Init.
+template <typename Command>
+HRESULT toEveryGrid(const boost::shared_ptr<CJ2KFrame>& frame, Command command)
+{
+    if (!frame)
+        return S_FALSE;
+    command(*frame);
+    return S_OK;
 }
 
 } // namespace
@@ -141,8 +145,8 @@ HRESULT COrbelViewer::SetWorkingRoot(BSTR patientInstanceUID, BSTR studyInstance
     CPssiXmlDao& dao = *frame->getPssiXmlDao();
     SetSelectMode(0);
     frame->clearSavedStates();
-    const std::string uids[] = {textOf(patientInstanceUID), textOf(studyInstanceUID), textOf(seriesInstanceUID),
-                                textOf(imageInstanceUID)};
+    const std::string uids[] = {BstrToUtf8String(patientInstanceUID), BstrToUtf8String(studyInstanceUID),
+                                BstrToUtf8String(seriesInstanceUID), BstrToUtf8String(imageInstanceUID)};
     const char* const expressions[] = {"//Patient", "//Study", "//Series", "//Image"};
     TiXmlElement* root = dao.getRootElement();
     TiXmlNode* target = root;
@@ -231,34 +235,22 @@ HRESULT COrbelViewer::TurnSubLayoutPage(VARIANT_BOOL previous)
 
 HRESULT COrbelViewer::InvertWidthLevel()
 {
-    if (!m_frame)
-        return S_FALSE;
-    m_frame->invertWindowLevel();
-    return S_OK;
+    return toEveryGrid(m_frame, [&](CJ2KFrame& f) { f.invertWindowLevel(); });
 }
 
 HRESULT COrbelViewer::Flip(VARIANT_BOOL direction)
 {
-    if (!m_frame)
-        return S_FALSE;
-    m_frame->flip(direction != 0);
-    return S_OK;
+    return toEveryGrid(m_frame, [&](CJ2KFrame& f) { f.flip(direction != 0); });
 }
 
 HRESULT COrbelViewer::Rotate(VARIANT_BOOL direction)
 {
-    if (!m_frame)
-        return S_FALSE;
-    m_frame->rotate(direction != 0);
-    return S_OK;
+    return toEveryGrid(m_frame, [&](CJ2KFrame& f) { f.rotate(direction != 0); });
 }
 
 HRESULT COrbelViewer::Reset()
 {
-    if (!m_frame)
-        return S_FALSE;
-    m_frame->resetView();
-    return S_OK;
+    return toEveryGrid(m_frame, [&](CJ2KFrame& f) { f.resetView(); });
 }
 
 HRESULT COrbelViewer::SetFitType(LONG type)

@@ -23,8 +23,6 @@ namespace {
 const WCHAR kLogPath[] = u"C:\\Quillon.Log";
 bool g_loggingStarted = false;
 
-std::string textOf(const std::unique_ptr<char[]>& utf8) { return utf8 ? std::string(utf8.get()) : std::string(); }
-
 // The status text as a BSTR through the process's ANSI code page; null when it cannot be
 // allocated.
 BSTR ansiToBstr(const std::string& text)
@@ -66,10 +64,10 @@ HRESULT COrbelViewer::Init(BSTR config)
     setMinLogLevel(ORBEL_LOG_SEVERITY_INFO);
     g_loggingStarted = true;
 
-    const std::unique_ptr<char[]> text = BstrToUtf8(config);
+    const std::string text = BstrToUtf8String(config);
     CPssiXmlDao& dao = *m_frame->getPssiXmlDao();
     dao.setConfigDocument(std::make_unique<TiXmlDocument>("Config.xml"));
-    dao.parseConfig(textOf(text));
+    dao.parseConfig(text);
     if (dao.hasConfigError()) {
         ORBEL_LOG(FATAL) << "Parse Configuration  Error";
         return S_FALSE;
@@ -90,10 +88,10 @@ HRESULT COrbelViewer::LoadData(BSTR pssiXML)
     if (frame->getAnnotationLoader()->getServerAddress().empty())
         ORBEL_LOG(ERROR) << "The Annotation Server Address is not set";
 
-    const std::unique_ptr<char[]> text = BstrToUtf8(pssiXML);
+    const std::string text = BstrToUtf8String(pssiXML);
     CPssiXmlDao& dao = *frame->getPssiXmlDao();
     dao.setPssiDocument(std::make_unique<TiXmlDocument>("BasePssi.xml"));
-    dao.parsePssi(textOf(text));
+    dao.parsePssi(text);
     if (dao.hasPssiError()) {
         ORBEL_LOG(FATAL) << "Parse PSSI Error";
         return S_FALSE;
@@ -140,11 +138,9 @@ HRESULT COrbelViewer::InsertStudy(BSTR parentPatientUID, BSTR OldUnclePatientUID
 {
     if (!m_frame)
         return S_FALSE;
-    const auto parent = BstrToUtf8(parentPatientUID);
-    const auto uncle = BstrToUtf8(OldUnclePatientUID);
-    const auto study = BstrToUtf8(studyUID);
-    const auto xml = BstrToUtf8(studyXML);
-    m_frame->getPssiXmlDao()->insertStudy(textOf(parent), textOf(uncle), textOf(study), xml ? xml.get() : "");
+    const std::string xml = BstrToUtf8String(studyXML);
+    m_frame->getPssiXmlDao()->insertStudy(BstrToUtf8String(parentPatientUID), BstrToUtf8String(OldUnclePatientUID),
+                                          BstrToUtf8String(studyUID), xml.c_str());
     return S_OK;
 }
 
@@ -152,8 +148,7 @@ HRESULT COrbelViewer::UpdateOverlayConfig(BSTR overlayConfig)
 {
     if (!m_frame)
         return S_FALSE;
-    const auto text = BstrToUtf8(overlayConfig);
-    m_frame->getPssiXmlDao()->updateOverlayConfig(text ? text.get() : "");
+    m_frame->getPssiXmlDao()->updateOverlayConfig(BstrToUtf8String(overlayConfig).c_str());
     return S_OK;
 }
 
@@ -161,10 +156,10 @@ HRESULT COrbelViewer::ConfigStamp(BSTR stampXML)
 {
     if (!m_frame)
         return S_FALSE;
-    const auto text = BstrToUtf8(stampXML);
+    const std::string text = BstrToUtf8String(stampXML);
     CPssiXmlDao& dao = *m_frame->getPssiXmlDao();
     dao.setStampDocument(std::make_unique<TiXmlDocument>("stampConfig.xml"));
-    dao.parseStamp(textOf(text));
+    dao.parseStamp(text);
     // The names are refreshed from whatever parsed, before the result is looked at.
     m_frame->refreshStampNames();
     if (dao.hasStampError()) {
@@ -180,8 +175,7 @@ HRESULT COrbelViewer::SetStamp(BSTR name)
     if (!m_frame)
         return S_FALSE;
     m_frame->setWorkingTool(kStampTool, true);
-    const auto text = BstrToUtf8(name);
-    currentStampName = utf8ToWide(text ? text.get() : "");
+    currentStampName = utf8ToWide(BstrToUtf8String(name).c_str());
     m_frame->getPssiXmlDao()->loadCurrentStampData();
     return S_OK;
 }
@@ -190,7 +184,7 @@ HRESULT COrbelViewer::SetAnnotationServerAddress(BSTR address)
 {
     if (!m_frame)
         return S_FALSE;
-    const std::string text = textOf(BstrToUtf8(address));
+    const std::string text = BstrToUtf8String(address);
     ORBEL_LOG(INFO) << "Annotation Server Address is set to " << text;
     m_frame->getAnnotationLoader()->setServerAddress(text);
     return S_OK;

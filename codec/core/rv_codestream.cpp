@@ -554,25 +554,30 @@ void rvd_codestream::create(rvd_compressed_source* source, rvd_thread_env* env)
     state = st.release();
 }
 
+void rv_codestream::check_restart(bool right_form, const char* form)
+{
+    if (!allow_restart)
+        rv_raise_core_error(
+            "You may not use the `rvd_codestream::restart' function unless "
+            "`rvd_codestream::enable_restart' was called after the code-stream management "
+            "machinery was first created.");
+    if (!right_form)
+        rv_raise_core_error(std::string("You may not use the ") + form +
+                            " form of `rvd_codestream::restart' if the code-stream "
+                            "management machinery was originally created using anything other than the " +
+                            form + " form of `rvd_codestream::create'.");
+    for (rv_tile_ref& ref : tile_refs)
+        if (ref.tile != nullptr && ref.tile != rv_tile_expired() && ref.tile->is_open)
+            rv_raise_core_error("You must close all open tile interfaces before calling "
+                                "`rvd_codestream::restart'.");
+}
+
 void rvd_codestream::restart(rvd_compressed_source* source, rvd_thread_env* env)
 {
     rv_env_lock lock(env);
     if (state == nullptr)
         return;
-    if (!state->allow_restart)
-        rv_raise_core_error(
-            "You may not use the `rvd_codestream::restart' function unless "
-            "`rvd_codestream::enable_restart' was called after the code-stream management "
-            "machinery was first created.");
-    if (!state->in)
-        rv_raise_core_error(
-            "You may not use the input form of `rvd_codestream::restart' if the code-stream "
-            "management machinery was originally created using anything other than the input "
-            "form of `rvd_codestream::create'.");
-    for (rv_tile_ref& ref : state->tile_refs)
-        if (ref.tile != nullptr && ref.tile != rv_tile_expired() && ref.tile->is_open)
-            rv_raise_core_error("You must close all open tile interfaces before calling "
-                                "`rvd_codestream::restart'.");
+    state->check_restart(state->in != nullptr, "input");
 
     std::unique_ptr<rv_compressed_input> input(new rv_compressed_input(source));
     std::unique_ptr<rv_marker> reader(new rv_marker(input.get()));

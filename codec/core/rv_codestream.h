@@ -69,6 +69,9 @@ public:
     // Output (with a target) and interchange (without) forms: parameters copied.
     void create_for_output(siz_params* params, rvd_compressed_target* target);
     void restart_output(rvd_compressed_target* target);
+    // Raises unless restarting is enabled, the machinery was created in the given form
+    // ("input" or "output", which right_form says it was), and no tile is open.
+    void check_restart(bool right_form, const char* form);
     // Re-reads the main header over a new input whose SIZ equals the current one.
     void restart_input(std::unique_ptr<rv_compressed_input> input,
                        std::unique_ptr<rv_marker> reader);

@@ -129,20 +129,7 @@ void rvd_codestream::restart(rvd_compressed_target* target)
 {
     if (state == nullptr)
         return;
-    if (!state->allow_restart)
-        rv_raise_core_error(
-            "You may not use the `rvd_codestream::restart' function unless "
-            "`rvd_codestream::enable_restart' was called after the code-stream management "
-            "machinery was first created.");
-    if (!state->out)
-        rv_raise_core_error(
-            "You may not use the output form of `rvd_codestream::restart' if the code-stream "
-            "management machinery was originally created using anything other than the output "
-            "form of `rvd_codestream::create'.");
-    for (rv_tile_ref& ref : state->tile_refs)
-        if (ref.tile != nullptr && ref.tile != rv_tile_expired() && ref.tile->is_open)
-            rv_raise_core_error("You must close all open tile interfaces before calling "
-                                "`rvd_codestream::restart'.");
+    state->check_restart(state->out != nullptr, "output");
     state->restart_output(target);
 }
 
