@@ -1,5 +1,7 @@
 #include "annotation/AnnGeometry.h"
 
+#include "annotation/AnnViewMapping.h"
+
 #include <cmath>
 #include <cstdint>
 
@@ -63,4 +65,40 @@ bool SegmentsCross(const POINT& p1, const POINT& p2, const POINT& p3, const POIN
         return false;
     return Straddles(Orientation(p1, p2, p3), Orientation(p1, p2, p4)) &&
            Straddles(Orientation(p3, p4, p1), Orientation(p3, p4, p2));
+}
+
+int RectPartAt(const RECT& r, const POINT& p)
+{
+    const POINT c11{r.left, r.top}, c22{r.right, r.bottom}, c21{r.right, r.top}, c12{r.left, r.bottom};
+    if (IsNearPoint(c11, p))
+        return kAnnRectLeftTop;
+    if (IsNearPoint(c22, p))
+        return kAnnRectRightBottom;
+    if (IsNearPoint(c21, p))
+        return kAnnRectRightTop;
+    if (IsNearPoint(c12, p))
+        return kAnnRectLeftBottom;
+    if (IsOnSegment(c11, c12, p))
+        return kAnnRectLeft;
+    if (IsOnSegment(c11, c21, p))
+        return kAnnRectTop;
+    if (IsOnSegment(c21, c22, p))
+        return kAnnRectRight;
+    if (IsOnSegment(c22, c12, p))
+        return kAnnRectBottom;
+    return kAnnRectNone;
+}
+
+bool MoveRectCorner(RECT& r, int part, int x, int y)
+{
+    if (part < kAnnRectLeftTop || part > kAnnRectLeftBottom)
+        return false;
+    (part == kAnnRectLeftTop || part == kAnnRectLeftBottom ? r.left : r.right) = x;
+    (part == kAnnRectLeftTop || part == kAnnRectRightTop ? r.top : r.bottom) = y;
+    return true;
+}
+
+RECT ShiftedRect(const RECT& r, int64_t dx, int64_t dy)
+{
+    return RECT{AnnOffset(r.left, dx), AnnOffset(r.top, dy), AnnOffset(r.right, dx), AnnOffset(r.bottom, dy)};
 }
