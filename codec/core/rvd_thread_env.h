@@ -3,7 +3,7 @@
 // work takes no lock. Lock 0 guards general codestream state, lock 2 deferred closings.
 #pragma once
 
-#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_block.h"
 #include "codec/core/rv_thread_buffer_store.h"
 #include "codec/core/rvd_thread_entity.h"
 
