@@ -184,3 +184,40 @@ TEST_F(Overlay, PaintedWhereTheLayoutPutsIt)
     }
     DeleteObject(font);
 }
+
+TEST_F(Overlay, WindowAndZoomTexts)
+{
+    load({});
+    OverlayItem window, zoom;
+    window.group = zoom.group = "0x1901";
+    window.element = "0x0003";
+    zoom.element = "0x0004";
+    const struct {
+        const char* name;
+        bool grey;
+        const char* window;
+    } cases[] = {
+        // A stored state with brightness 30 and contrast 2.6 (rounded as shown).
+        {"colour", false, "C : 3, B : 30"},
+        // Width 400, centre 40; without a photometric value the image counts as
+        // MONOCHROME1, whose level is read from the top of the 8-bit range.
+        {"grey", true, "W : 400, L : 216"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        image.reset(new CJ2KImage("t", "u", image->getElement()));
+        h.grid->setImage(image);
+        CImageBase& base = image->getImageBase();
+        base.InitImage(384, 512, 3, 8, c.grey, false);
+        // The byte form holds the second value (contrast or centre) at byte 16 and the
+        // first (brightness or width) at byte 24, as little-endian doubles.
+        std::string state;
+        base.GetDisplayStateText(state);
+        state.replace(32, 32, c.grey ? "00000000000044400000000000007940" : "cdcccccccccc04400000000000003e40");
+        base.SetDisplayStateText(state);
+        base.SetViewRect(0, 0, 256, 256, nullptr, false);
+        EXPECT_EQ(Utf16ToUtf8(h.grid->getOverlayText(window)), c.window);
+        // 512 x 384 fitted into 256 x 256.
+        EXPECT_EQ(Utf16ToUtf8(h.grid->getOverlayText(zoom)), "0.50");
+    }
+}
