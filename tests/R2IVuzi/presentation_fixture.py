@@ -19,7 +19,6 @@ Reads pydicom's CT_small.dcm and writes into OUTDIR:
                     script's own reading of the DICOM file and the overlay rules
   seeds/            the documents as they reach the overlay fuzzer
 """
-import fcntl
 import json
 import os
 import struct
@@ -29,6 +28,9 @@ import sys
 import numpy as np
 import pydicom
 from pydicom.data import get_testdata_file
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from grid_fixture import make_once  # noqa: E402
 
 QUIET = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -229,16 +231,7 @@ def make(out):
 
 
 def main():
-    out = sys.argv[1]
-    os.makedirs(out, exist_ok=True)
-    # CTest runs each test in a process of its own, several at once: the first makes the
-    # fixture under the lock, the others wait and find it done.
-    with open(out + ".lock", "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        done = os.path.join(out, "done")
-        if not os.path.exists(done):
-            make(out)
-            open(done, "w").close()
+    make_once(sys.argv[1], make)
 
 
 if __name__ == "__main__":

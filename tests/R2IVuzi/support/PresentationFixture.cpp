@@ -4,17 +4,11 @@
 #include "R2IVuzi/J2KImage.h"
 #include "R2IVuzi/J2KImageLoader.h"
 #include "R2IVuzi/PssiXmlDao.h"
-#include "R2IVuzi/StartupValues.h"
-#include "codec/core/rvd_message.h"
-#include "platform/ModuleStartup.h"
-#include "tests/support/TestTools.h"
 
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <tinyxml.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -38,17 +32,7 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
 
 const std::string& presentationDir()
 {
-    static const std::string dir = [] {
-        const std::string out = (std::filesystem::current_path() / "presentation-fixture").string();
-        const std::string cmd =
-            OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tests/R2IVuzi/presentation_fixture.py") +
-            " '" + out + "'";
-        if (std::system(cmd.c_str()) != 0)
-            return std::string();
-        if (StartupRegistry::global().load())
-            rvd_customize_errors(&GetCodecErrorFormatter());
-        return out;
-    }();
+    static const std::string dir = makeFixture("presentation_fixture.py", "presentation-fixture");
     return dir;
 }
 
