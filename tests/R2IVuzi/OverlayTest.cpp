@@ -220,4 +220,8 @@ TEST_F(Overlay, WindowAndZoomTexts)
         // 512 x 384 fitted into 256 x 256.
         EXPECT_EQ(Utf16ToUtf8(h.grid->getOverlayText(zoom)), "0.50");
     }
+    // Both need the image.
+    h.grid->setImage(boost::shared_ptr<CJ2KImage>());
+    EXPECT_EQ(h.grid->getOverlayText(window), u"");
+    EXPECT_EQ(h.grid->getOverlayText(zoom), u"");
 }
