@@ -273,8 +273,12 @@ TEST_F(Presentation, CtFixtureEndToEnd)
     ASSERT_FALSE(dir.empty());
     const PresentationExpected& expected = gridtest::presentationExpected();
     ASSERT_EQ(expected.hounsfield.size(), size_t(expected.width) * expected.height);
-    const float savedSize = g_overlayTextSize;
-    g_overlayTextSize = -3.5f; // 10-pixel lines in the 128-pixel cell
+    // 10-pixel lines in the 128-pixel cell, whatever ends the test.
+    struct TextSize {
+        float saved = g_overlayTextSize;
+        ~TextSize() { g_overlayTextSize = saved; }
+    } restore;
+    g_overlayTextSize = -3.5f;
 
     // The annotation reply is the document itself: it adds nothing.
     PresentationCell cell("False", {"--annotation-default", dir + "/pssi.xml"});
@@ -335,7 +339,6 @@ TEST_F(Presentation, CtFixtureEndToEnd)
     // Opening after presentation keeps the stored status as the base of later comparisons.
     EXPECT_EQ(before.image()->getStatus(), expected.status);
     EXPECT_EQ(late->getStatus(), expected.status);
-    g_overlayTextSize = savedSize;
 }
 
 TEST_F(Presentation, CtFixtureVariants)
