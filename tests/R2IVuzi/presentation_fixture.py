@@ -74,7 +74,7 @@ def status_text(inverted, quarter_turns):
 
 
 def annotation_text():
-    out = subprocess.run(["/usr/bin/python3", os.path.join(HERE, "..", "..", "tools", "ann_text.py"), "encode"],
+    out = subprocess.run([sys.executable, os.path.join(HERE, "..", "..", "tools", "ann_text.py"), "encode"],
                          input=ANNOTATION.encode(), capture_output=True, check=True)
     return out.stdout.decode().strip()
 
