@@ -10,6 +10,7 @@
 #include <tinyxml.h>
 
 #include <fstream>
+#include <string>
 #include <iterator>
 
 namespace gridtest {
@@ -26,6 +27,12 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
 {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
+}
+
+// Numbers read as text: the tree's own integer reading warns in optimised builds.
+int number(const boost::property_tree::ptree& tree, const char* key)
+{
+    return std::stoi(tree.get<std::string>(key));
 }
 
 } // namespace
@@ -49,8 +56,8 @@ const PresentationExpected& presentationExpected()
         e.annotation = tree.get<std::string>("annotation");
         e.window = tree.get<std::string>("window");
         e.replyWindow = tree.get<std::string>("reply_window");
-        e.width = tree.get<int>("width");
-        e.height = tree.get<int>("height");
+        e.width = number(tree, "width");
+        e.height = number(tree, "height");
         for (const auto& child : tree.get_child("items")) {
             const auto& t = child.second;
             PresentationExpected::Item item;
@@ -59,14 +66,14 @@ const PresentationExpected& presentationExpected()
             item.prefix = t.get<std::string>("prefix");
             item.suffix = t.get<std::string>("suffix");
             item.text = t.get<std::string>("text");
-            item.gridx = t.get<int>("gridx");
-            item.gridy = t.get<int>("gridy");
-            item.offsetx = t.get<int>("offsetx");
-            item.offsety = t.get<int>("offsety");
+            item.gridx = number(t, "gridx");
+            item.gridy = number(t, "gridy");
+            item.offsetx = number(t, "offsetx");
+            item.offsety = number(t, "offsety");
             e.items.push_back(item);
         }
         for (const auto& child : tree.get_child("hounsfield"))
-            e.hounsfield.push_back(child.second.get_value<int>());
+            e.hounsfield.push_back(std::stoi(child.second.data()));
         return e;
     }();
     return expected;
