@@ -126,8 +126,12 @@ LRESULT CJ2KGrid::OnStartProcess(const std::string& target)
             base.InitImage(image.getHeight(), image.getWidth(), image.getDiscardLevels(), image.getBitDepth(), grey,
                            image.isSigned());
             image.setOpened(true);
-            std::string status;
-            image.setStatus(base.GetDisplayStateText(status));
+            // Presentation may have come first: the status it stored is the base the
+            // status document compares with, whichever message arrived first.
+            if (!image.isPresented()) {
+                std::string status;
+                image.setStatus(base.GetDisplayStateText(status));
+            }
         }
         base.SetViewRect(m_view.top, m_view.left, m_view.bottom, m_view.right, m_hWnd, true);
         int32_t region[7];
