@@ -55,7 +55,7 @@ void CJ2KGrid::openTargetImage(bool retry)
         CJ2KImageLoader* loader = m_loader;
         loader->setReady(false);
         if (m_decodeTimer && m_hWnd)
-            KillTimer(m_hWnd, 1);
+            KillTimer(m_hWnd, kJ2KDecodeTimer);
         m_decodeTimer = 0;
         stopAnimation();
         if (m_target.empty()) {
