@@ -62,8 +62,11 @@ void CJ2KGrid::startRenderTimer(const std::string& target)
 
 void CJ2KGrid::dataArrived(const std::string& target, const int region[5])
 {
-    if (HWND h = m_hWnd)
+    if (HWND h = m_hWnd) {
+        ++m_endsPending;
         SendMessageW(h, WM_J2K_DATA_ARRIVED, reinterpret_cast<WPARAM>(&target), reinterpret_cast<LPARAM>(region));
+        --m_endsPending;
+    }
 }
 
 void CJ2KGrid::startProcess(const std::string& target)
