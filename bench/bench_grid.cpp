@@ -7,6 +7,7 @@
 // 2048 x 2048 12-bit lossless with 256 x 256 tiles; 1_1_1_2_1.jp2, 512 x 512 12-bit CT;
 // 1_1_1_3_1.jp2, 2048 x 2048 RGB 9/7. Without it the paint and presentation cases use the
 // grid tests' images and the road cases are skipped. ORBEL_BENCH_QUICK=1 runs one round.
+#include "bench/BenchQuick.h"
 #include "bench/LoopbackFetcher.h"
 #include "R2IVuzi/J2KImage.h"
 #include "R2IVuzi/J2KImageLoader.h"
@@ -47,12 +48,6 @@ double median(std::vector<double> v)
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-bool quick()
-{
-    const char* q = std::getenv("ORBEL_BENCH_QUICK");
-    return q && *q && std::strcmp(q, "0") != 0;
 }
 
 // The module's start-up steps and the codec's error formatter, as the viewer's module
@@ -206,14 +201,12 @@ void imageOnScreen(benchmark::State& state, int n, int side)
     state.counters["budget_ms"] = median(stream) + 1.5 * median(j2k);
 }
 
-int rounds(int full) { return quick() ? 1 : full; }
-
 void BM_OnScreenCT512(benchmark::State& s) { imageOnScreen(s, 2, 512); }
 void BM_OnScreenDX2048Lossless(benchmark::State& s) { imageOnScreen(s, 1, 2048); }
 void BM_OnScreenRGB2048Irreversible(benchmark::State& s) { imageOnScreen(s, 3, 2048); }
-BENCHMARK(BM_OnScreenCT512)->Unit(benchmark::kMillisecond)->Iterations(rounds(5))->UseManualTime();
-BENCHMARK(BM_OnScreenDX2048Lossless)->Unit(benchmark::kMillisecond)->Iterations(rounds(3))->UseManualTime();
-BENCHMARK(BM_OnScreenRGB2048Irreversible)->Unit(benchmark::kMillisecond)->Iterations(rounds(3))->UseManualTime();
+BENCHMARK(BM_OnScreenCT512)->Unit(benchmark::kMillisecond)->Iterations(benchRuns(5))->UseManualTime();
+BENCHMARK(BM_OnScreenDX2048Lossless)->Unit(benchmark::kMillisecond)->Iterations(benchRuns(3))->UseManualTime();
+BENCHMARK(BM_OnScreenRGB2048Irreversible)->Unit(benchmark::kMillisecond)->Iterations(benchRuns(3))->UseManualTime();
 
 // The largest image served: 1 when present (compare_grid.sh's quick form has only 2).
 int paintImage(const std::string& dir) { return served(dir, 1) ? 1 : 2; }
