@@ -256,12 +256,14 @@ void addOverlay(CPssiXmlDao& dao)
 {
     std::string text = "<overlay><modality name=\"CT\">";
     for (int i = 0; i < 20; ++i) {
-        // Five places, four lines each: the corners and the bottom edge's middle.
+        // Five places, four lines each: the corners and the bottom edge's middle; lines
+        // run down from the top and up from the bottom, right-hand items right to left.
         const int place = i / 4, line = i % 4;
         const int gridx = place == 4 ? 1 : (place % 2) * 2, gridy = place == 4 ? 2 : (place / 2) * 2;
+        const int offsetx = gridx == 2 ? -1 : 1, offsety = gridy == 2 ? line - 4 : line + 1;
         text += std::string("<Tag group=\"") + kOverlay[i][0] + "\" element=\"" + kOverlay[i][1] +
                 "\" vr=\"LO\"><gridx>" + std::to_string(gridx) + "</gridx><gridy>" + std::to_string(gridy) +
-                "</gridy><offsetx>" + std::to_string(1 + line % 2) + "</offsetx><offsety>" + std::to_string(line / 2) +
+                "</gridy><offsetx>" + std::to_string(offsetx) + "</offsetx><offsety>" + std::to_string(offsety) +
                 "</offsety><prefix>Item " + std::to_string(i) + ": </prefix><suffix></suffix></Tag>";
     }
     text += "</modality></overlay>";
@@ -298,6 +300,9 @@ void BM_GridPaint1024Overlay(benchmark::State& state)
     g_showOverlay = state.range(0) != 0;
     for (auto _ : state)
         h.grid->OnPaint(true);
+    // ORBEL_GRID_BENCH_PNG=path: the painted cell, to look at.
+    if (const char* png = std::getenv("ORBEL_GRID_BENCH_PNG"))
+        platform::SavePng(h.frame->m_hWnd, png + std::to_string(state.range(0)) + ".png");
     g_showOverlay = shown;
 }
 BENCHMARK(BM_GridPaint1024Overlay)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
