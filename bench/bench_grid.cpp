@@ -9,6 +9,7 @@
 // grid tests' images and the road cases are skipped. ORBEL_BENCH_QUICK=1 runs one round.
 #include "bench/BenchQuick.h"
 #include "bench/LoopbackFetcher.h"
+#include "bench/PssiDocument.h"
 #include "R2IVuzi/J2KImage.h"
 #include "R2IVuzi/J2KImageLoader.h"
 #include "R2IVuzi/PssiXmlDao.h"
@@ -72,6 +73,19 @@ std::string benchDir()
 
 // The served images: compare_grid.sh's folder, else the grid tests' own.
 std::string servedDir() { return benchDir().empty() ? gridtest::corpusDir() : benchDir(); }
+
+// The module loaded and the served folder, or empty with the case skipped.
+std::string readyServedDir(benchmark::State& state)
+{
+    if (!loadModule()) {
+        state.SkipWithError("the module's start-up failed");
+        return std::string();
+    }
+    const std::string dir = servedDir();
+    if (dir.empty())
+        state.SkipWithError("no served images");
+    return dir;
+}
 
 bool served(const std::string& dir, int n)
 {
@@ -214,15 +228,9 @@ int paintImage(const std::string& dir) { return served(dir, 1) ? 1 : 2; }
 // A 1024 x 1024 cell showing the largest served image, decoded; null when that failed.
 std::unique_ptr<gridtest::GridHarness> shownCell(benchmark::State& state)
 {
-    if (!loadModule()) {
-        state.SkipWithError("the module's start-up failed");
+    const std::string dir = readyServedDir(state);
+    if (dir.empty())
         return nullptr;
-    }
-    const std::string dir = servedDir();
-    if (dir.empty()) {
-        state.SkipWithError("no served images");
-        return nullptr;
-    }
     std::unique_ptr<gridtest::GridHarness> h(new gridtest::GridHarness(1024, 1024, {}, true, dir));
     if (!h->show(paintImage(dir))) {
         state.SkipWithError("the view did not end");
@@ -277,15 +285,9 @@ void addOverlay(CPssiXmlDao& dao)
 // The same paint with 20 overlay items shown (range 1) and with the toggle off (range 0).
 void BM_GridPaint1024Overlay(benchmark::State& state)
 {
-    if (!loadModule()) {
-        state.SkipWithError("the module's start-up failed");
+    const std::string dir = readyServedDir(state);
+    if (dir.empty())
         return;
-    }
-    const std::string dir = servedDir();
-    if (dir.empty()) {
-        state.SkipWithError("no served images");
-        return;
-    }
     gridtest::GridHarness h(1024, 1024, {}, true, dir);
     addOverlay(*h.frame->getPssiXmlDao());
     if (!h.show(paintImage(dir))) {
@@ -310,11 +312,10 @@ BENCHMARK(BM_GridPaint1024Overlay)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond
 // The stand-in's bare paint path for the same cell: compatible bitmap, SetDIBits, BitBlt.
 void BM_BarePaint1024(benchmark::State& state)
 {
-    if (!loadModule() || servedDir().empty()) {
-        state.SkipWithError("no served images");
+    const std::string dir = readyServedDir(state);
+    if (dir.empty())
         return;
-    }
-    gridtest::GridHarness h(1024, 1024, {}, true, servedDir());
+    gridtest::GridHarness h(1024, 1024, {}, true, dir);
     std::vector<uint32_t> bits(1024 * 1024, 0x00336699);
     BITMAPINFO info = {};
     info.bmiHeader.biSize = 40;
@@ -337,20 +338,6 @@ void BM_BarePaint1024(benchmark::State& state)
     }
 }
 BENCHMARK(BM_BarePaint1024)->Unit(benchmark::kMicrosecond);
-
-// bench_pssi's document: 2,000 images of 40 Tags each.
-std::string pssiDocument()
-{
-    const std::string command = OrbelTest::pythonCommand(ORBEL_SOURCE_DIR "/tools/make_pssi.py") +
-                                " --patients 4 --studies 5 --series 4 --images 25 --tags 40";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), &pclose);
-    std::string text;
-    char buffer[65536];
-    size_t n;
-    while (pipe && (n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0)
-        text.append(buffer, n);
-    return text;
-}
 
 // The image in the middle of the document (patient 2, study 3, series 2, image 13).
 TiXmlElement* middleImage(TiXmlElement* root)
@@ -376,18 +363,12 @@ const char* const kSeven[][2] = {{"0x0028", "0x0004"}, {"0x0028", "0x0103"}, {"0
 // of the same seven values from the image and its ancestors (range 0).
 void BM_PresentOneOf2000(benchmark::State& state)
 {
-    if (!loadModule()) {
-        state.SkipWithError("the module's start-up failed");
+    const std::string dir = readyServedDir(state);
+    if (dir.empty())
         return;
-    }
-    const std::string dir = servedDir();
-    if (dir.empty()) {
-        state.SkipWithError("no served images");
-        return;
-    }
     gridtest::GridHarness h(512, 512, {}, true, dir);
     boost::shared_ptr<CPssiXmlDao> dao = h.frame->getPssiXmlDao();
-    dao->parsePssi(pssiDocument());
+    dao->parsePssi(pssi2000Text());
     TiXmlElement* element = dao->getRootElement() ? middleImage(dao->getRootElement()) : nullptr;
     if (!element) {
         state.SkipWithError("tools/make_pssi.py gave no document");

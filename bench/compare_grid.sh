@@ -50,8 +50,13 @@ rm -f "$work"/*.raw
 
 echo "== bench_grid (load average: $(cut -d' ' -f1-3 /proc/loadavg))"
 if [ "$quick" = 1 ]; then
-    ORBEL_GRID_BENCH_DIR="$work" ORBEL_BENCH_QUICK=1 "$bench" --benchmark_min_time=0
+    ORBEL_GRID_BENCH_DIR="$work" ORBEL_BENCH_QUICK=1 "$bench" --benchmark_min_time=0 | tee "$work/out.txt"
 else
-    ORBEL_GRID_BENCH_DIR="$work" "$bench"
+    ORBEL_GRID_BENCH_DIR="$work" "$bench" | tee "$work/out.txt"
 fi
 echo "== load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+# A case that failed (not one skipped for an image this form does not make) fails the run.
+if grep 'ERROR OCCURRED' "$work/out.txt" | grep -qv "set ORBEL_"; then
+    echo "== a case failed" >&2
+    exit 1
+fi
