@@ -64,8 +64,11 @@ void CJ2KGrid::dataArrived(const std::string& target, const int region[5])
 {
     if (HWND h = m_hWnd) {
         ++m_endsPending;
+        struct Pending {
+            std::atomic<int>& count;
+            ~Pending() { --count; }
+        } pending{m_endsPending};
         SendMessageW(h, WM_J2K_DATA_ARRIVED, reinterpret_cast<WPARAM>(&target), reinterpret_cast<LPARAM>(region));
-        --m_endsPending;
     }
 }
 

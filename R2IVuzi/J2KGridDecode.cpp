@@ -25,10 +25,11 @@ const int kIncrement = 1000000;
 LRESULT CJ2KGrid::OnTimer(UINT_PTR id)
 {
     if (m_decodeTimer && id == m_decodeTimer) {
+        m_onDecodeTick = true;
         struct TickScope {
             bool& on;
             ~TickScope() { on = false; }
-        } tick{m_onDecodeTick = true};
+        } tick{m_onDecodeTick};
         decodeStep();
     }
     if (m_hWnd)
