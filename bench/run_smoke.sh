@@ -7,10 +7,12 @@
 # run_smoke.sh [BUILD_DIR]   (default build-plain)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build-plain}
+build=$(cd "${1:-$root/build-plain}" && pwd)
 log=$(mktemp "${TMPDIR:-/tmp}/bench_smoke.$$.XXXXXX")
 trap 'rm -f "$log"' EXIT
 status=0 count=0
+# What the programs make in their working folder (streams, corpora) stays in the build tree.
+cd "$build/bench"
 for bench in "$build"/bench/bench_*; do
     [ -f "$bench" ] && [ -x "$bench" ] || continue
     count=$((count + 1))
