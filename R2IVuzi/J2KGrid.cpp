@@ -59,8 +59,14 @@ void CJ2KGrid::startRenderTimer(const std::string& target)
 
 void CJ2KGrid::dataArrived(const std::string& target, const int region[5])
 {
-    if (HWND h = m_hWnd)
+    if (HWND h = m_hWnd) {
+        ++m_endsPending;
+        struct Pending {
+            std::atomic<int>& count;
+            ~Pending() { --count; }
+        } pending{m_endsPending};
         SendMessageW(h, WM_J2K_DATA_ARRIVED, reinterpret_cast<WPARAM>(&target), reinterpret_cast<LPARAM>(region));
+    }
 }
 
 void CJ2KGrid::startProcess(const std::string& target)

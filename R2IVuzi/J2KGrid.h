@@ -240,6 +240,10 @@ protected:
     std::atomic<CJ2KImageLoader*> m_loader{nullptr};
     UINT_PTR m_decodeTimer = 0;
     UINT_PTR m_animationTimer = 0;
+    // Set while a decode-timer tick runs its step; ends of request a loader thread is
+    // sending to this window (it waits until the step ends and the message is handled).
+    bool m_onDecodeTick = false;
+    std::atomic<int> m_endsPending{0};
     int m_connectionRetries = 0;
     int m_openStreamRetries = 0;
     bool m_annotationFailed = false;

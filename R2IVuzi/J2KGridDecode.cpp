@@ -24,8 +24,14 @@ const int kIncrement = 1000000;
 
 LRESULT CJ2KGrid::OnTimer(UINT_PTR id)
 {
-    if (m_decodeTimer && id == m_decodeTimer)
+    if (m_decodeTimer && id == m_decodeTimer) {
+        m_onDecodeTick = true;
+        struct TickScope {
+            bool& on;
+            ~TickScope() { on = false; }
+        } tick{m_onDecodeTick};
         decodeStep();
+    }
     if (m_hWnd)
         InvalidateRect(m_hWnd, nullptr, TRUE);
     return 0;
@@ -127,6 +133,11 @@ void CJ2KGrid::decodeStep()
             base.OnRegionDecoded(nx0, ny0, nx0 + fresh.size.x, ny0 + fresh.size.y);
             OnPaint(false);
             if (incomplete.is_empty())
+                break;
+            // An end of request waiting on this thread decodes the same region again at
+            // once, from at least the data this tick sees: the rest of the tick's
+            // increments would be painted over before anything else runs.
+            if (m_onDecodeTick && m_endsPending.load() > 0)
                 break;
         }
         started = false;

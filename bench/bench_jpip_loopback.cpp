@@ -2,16 +2,11 @@
 // whole-image fetch rate beside parsing the same bodies from memory and a plain memcpy
 // of their bytes; the time to the first complete level-2 window beside parsing its
 // replies offline. One run each; the server's own pace is part of the loopback figures.
+#include "bench/LoopbackFetcher.h"
 #include "R2IVuzi/J2KCache.h"
-#include "R2IVuzi/J2KCommenceRequest.h"
-#include "R2IVuzi/J2KImage.h"
-#include "R2IVuzi/J2KImageLoader.h"
-#include "R2IVuzi/J2KKillImageLoaderRequest.h"
-#include "R2IVuzi/J2KUpdateServerModelRequest.h"
 #include "R2IVuzi/JpipHttp.h"
 #include "R2IVuzi/JpipParser.h"
 #include "platform/ModuleStartup.h"
-#include "tests/R2IVuzi/NullObserver.h"
 #include "tests/support/JpipTestServer.h"
 #include "tests/support/TestTools.h"
 
@@ -19,13 +14,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -94,49 +87,6 @@ Corpus& corpus()
     return c;
 }
 
-// Runs the requests without windows: the start notice posts the model update, the end
-// notice wakes the waiting thread.
-class Fetcher : public NullObserver, public boost::enable_shared_from_this<Fetcher> {
-public:
-    Fetcher(const std::string& target, const int32_t window[5])
-        : NullObserver(new CJ2KImageLoader), image(new CJ2KImage(target, "uid", nullptr))
-    {
-        std::copy(window, window + 5, this->window);
-    }
-    ~Fetcher() override
-    {
-        loader->quit();
-        CJ2KKillImageLoaderRequest(loader).execute();
-    }
-    bool run()
-    {
-        loader->postRequest(boost::shared_ptr<CJ2KRequest>(new CJ2KCommenceRequest(shared_from_this(), image, false)));
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return ended; });
-        return ok;
-    }
-    void startProcess(const std::string&) override
-    {
-        loader->postRequest(boost::shared_ptr<CJ2KRequest>(
-            new CJ2KUpdateServerModelRequest(shared_from_this(), image, window, std::string())));
-    }
-    void dataArrived(const std::string&, const int region[5]) override { finish(region[0] >= 0); }
-    void reportError(int, std::unique_ptr<CJ2KException>) override { finish(false); }
-    void finish(bool good)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        ended = true;
-        ok = ok && good;
-        changed.notify_all();
-    }
-
-    boost::shared_ptr<CJ2KImage> image;
-    int32_t window[5];
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool ended = false, ok = true;
-};
-
 uint64_t totalBytes(const std::vector<std::vector<uint8_t>>& bodies)
 {
     uint64_t n = 0;
@@ -153,7 +103,7 @@ void fetch(benchmark::State& state, int image, int level)
     const int32_t window[5] = {level, 0, 0, side - 1, side - 1};
     uint64_t bytes = 0;
     for (auto _ : state) {
-        boost::shared_ptr<Fetcher> f(new Fetcher(c.server->imageTarget(name), window));
+        boost::shared_ptr<LoopbackFetcher> f(new LoopbackFetcher(c.server->imageTarget(name), window));
         if (!f->run())
             state.SkipWithError("the fetch failed");
         bytes += f->image->getCache()->get_total_new_bytes();

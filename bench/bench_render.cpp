@@ -4,6 +4,7 @@
 // the same source, forward matrix and sizes: one warp (cv::warpAffine on one thread with a
 // constant border when OpenCV is present, our generic gray16 warp otherwise) and a pass of
 // the 65536-entry table into 32-bit rows; "ours/reference" is our time over its.
+#include "bench/BenchQuick.h"
 #include "image/ImageBase.h"
 #include "image/WarpAffine.h"
 #include "platform/Gdi.h"
@@ -82,7 +83,7 @@ double TimeReference(CImageBase& image)
 #endif
     warp();
     lut();
-    const int runs = 5;
+    const int runs = benchRuns(5);
     const auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < runs; ++i) {
         warp();
@@ -123,4 +124,4 @@ void BM_Render(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_Render)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->MinTime(0.5);
+BENCHMARK(BM_Render)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->MinTime(benchMinTime(0.5));

@@ -5,6 +5,7 @@
 // body's in the same run. With OpenCV present, the same run times cv::warpAffine (one
 // thread, constant border) on the same forward matrix and reports our time over its.
 // OpenCV is a speed reference only: its positions are quantised, so its pixels differ.
+#include "bench/BenchQuick.h"
 #include "image/WarpAffine.h"
 #include "image/WarpVariants.h"
 
@@ -68,7 +69,7 @@ double TimeGeneric(const Format& f, const std::vector<uint8_t>& src, std::vector
     auto it = cache.find(key);
     if (it != cache.end())
         return it->second;
-    const double t = Mean(3, [&] {
+    const double t = Mean(benchRuns(3), [&] {
         benchmark::DoNotOptimize(f.generic(src.data(), kSrc, kSrc, kSrc * f.bytes, 0, 0, kSrc, kSrc, dst.data(),
                                            kDst * f.bytes, 0, 0, kDst, kDst, m, interp));
     });
@@ -119,7 +120,7 @@ double TimeOpenCv(const Format& f, const std::vector<uint8_t>& srcBytes, const d
     cv::Mat dst(kDst, kDst, CvType(f), cv::Scalar::all(0));
     cv::Mat M = (cv::Mat_<double>(2, 3) << m[0], m[1], m[2], m[3], m[4], m[5]);
     return cache[key] =
-               Mean(5, [&] { cv::warpAffine(src, dst, M, dst.size(), CvInterp(interp), cv::BORDER_CONSTANT); });
+               Mean(benchRuns(5), [&] { cv::warpAffine(src, dst, M, dst.size(), CvInterp(interp), cv::BORDER_CONSTANT); });
 }
 #endif
 
@@ -164,4 +165,4 @@ void BM_Warp(benchmark::State& state)
 BENCHMARK(BM_Warp)
     ->ArgsProduct({{0, 1, 2}, {1, 2, 4}, {0, 1}, {0, 1, 2, 3, 4}})
     ->Unit(benchmark::kMillisecond)
-    ->MinTime(0.5);
+    ->MinTime(benchMinTime(0.5));

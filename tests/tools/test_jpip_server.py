@@ -411,6 +411,50 @@ class Wire(Corpus):
 
 
 
+class RepeatedWindows(Corpus):
+    """A channel keeps each window's bins and where its held bins end; every reply must
+    match, byte for byte, one worked out from scratch for the same model."""
+
+    def test_replies_match_a_channel_that_keeps_nothing(self):
+        sys.path.insert(0, os.path.join(os.path.dirname(SERVER)))
+        from jpiptest import channel, codestream
+
+        def fresh_reply(ch, win, limit):
+            ch.held = {}
+            saved = channel.window_bins
+            channel.window_bins = channel._window_bins
+            try:
+                return ch.reply(win, limit)
+            finally:
+                channel.window_bins = saved
+
+        whole = {"fsiz": "%d,%d" % (W, H)}
+        half = {"fsiz": "%d,%d" % (-(-W // 2), -(-H // 2))}
+        corner = {"fsiz": "%d,%d" % (W, H), "roff": "30,20", "rsiz": "70,50"}
+        # (file, windows visited in turn, reply length)
+        cases = (("grey_LRCP.j2k", (half, whole, corner, whole), 700),
+                 ("rgb_poc.j2k", (corner, half, whole), 2000),
+                 ("yuv_RPCL.j2k", (whole, corner, half, whole), 333),
+                 ("sop.j2k", (corner, whole), 10240))
+        for name, windows, limit in cases:
+            with self.subTest(name=name):
+                image = codestream.index_file(self.path(name))
+                kept = channel.Channel("k", "ch0", name, image)
+                scratch = channel.Channel("s", "ch1", name, codestream.index_file(self.path(name)))
+                self.assertEqual(kept.reply(None, limit)[0], fresh_reply(scratch, None, limit)[0])
+                replies = 0
+                for query in windows:
+                    win = channel.make_window(image, query)
+                    other = channel.make_window(scratch.image, query)
+                    for _ in range(1000):
+                        body, reason, bins = kept.reply(win, limit)
+                        self.assertEqual((body, reason, bins), fresh_reply(scratch, other, limit), query)
+                        replies += 1
+                        if reason != 4:
+                            break
+                self.assertGreater(replies, len(windows))
+
+
 class Faults(Corpus):
     def test_fault_switches(self):
         srv = Server(self.tmp, "--fault", "cut:on=cnew", "--fault", "status:code=503,on=region,after=1,times=1")

@@ -118,7 +118,19 @@ GROW = 16  # samples of a resolution covering the 5/3 and 9/7 supports
 
 
 def window_bins(image, win):
-    """Tile headers and (layer-ordered) packet ranges of the window, in sending order."""
+    """Tile headers and (layer-ordered) packet ranges of the window, in sending order.
+
+    A client repeats the same window many times while its data arrives: the answer is
+    kept per image and window (the caller must not change the lists)."""
+    cache = image.__dict__.setdefault("window_bins_cache", {})
+    key = (win.d, win.canvas)
+    found = cache.get(key)
+    if found is None:
+        found = cache[key] = _window_bins(image, win)
+    return found
+
+
+def _window_bins(image, win):
     X0, Y0, X1, Y1 = win.canvas
     if X1 <= X0 or Y1 <= Y0:
         return [], []
@@ -192,6 +204,9 @@ class Channel:
         self.token, self.path, self.name, self.image = token, path, name, image
         self.lock = threading.Lock()
         self.model = {}
+        # Per window: how many leading bins of its plan the client holds whole. The model
+        # only grows, so a bin held whole stays held and the next reply starts there.
+        self.held = {}
 
     def record(self, key):
         rec = self.model.get(key)
@@ -228,13 +243,19 @@ class Channel:
         plan += [(CLS_PRECINCT, 0, bin_id, (a, b)) for _, bin_id, a, b in packets]
         writer = jpp.Writer(extended)
         out, sent, used, stopped = [], [], 0, False
-        for cls, codestream, ident, rng in plan:
+        plan_key = None if win is None else (win.d, win.canvas)
+        start = self.held.get(plan_key, 0)
+        held = start
+        for i in range(start, len(plan)):
+            cls, codestream, ident, rng = plan[i]
             data = img.bins[(cls, codestream, ident)]
             a, b = rng if rng else (0, len(data))
             rec = self.record((cls, codestream, ident))
             pieces = rec.missing(a, b)
             if b == len(data) and not rec.final and not pieces:
                 pieces = [(b, b)]
+            if not pieces and held == i:
+                held = i + 1
             for s, e in pieces:
                 final = e == len(data)
                 hdr = writer.header(cls, codestream, ident, s, e - s, final)
@@ -261,6 +282,7 @@ class Channel:
                 sent.append((cls, codestream, ident, s, e - s, final))
             if stopped:
                 break
+        self.held[plan_key] = held
         if stopped:
             reason = 4
         elif self.image_done():
