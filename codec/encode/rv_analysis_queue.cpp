@@ -108,8 +108,10 @@ int rv_analysis_queue::source_row(int x) const { return rv_extend_index(x, y0, y
 
 bool rv_analysis_queue::sources_held(int r, int count) const
 {
+    // A furthest row inside the region must have arrived; one outside it (above y0 too,
+    // when every source is mirrored down from there) is settled by the loop below.
     const int furthest = r + 2 * (count - 1);
-    if (furthest <= y1 && !holds(furthest))
+    if (furthest >= y0 && furthest <= y1 && !holds(furthest))
         return false;
     for (int j = 0; j < count; j++)
         if (!holds(source_row(r + 2 * j)))
