@@ -8,6 +8,7 @@
 #include "codec/core/siz_params.h"
 #include "codec/coding/rv_lifting_step.h"
 #include "codec/encode/rv_roi_level.h"
+#include "codec/encode/rvd_analysis.h"
 #include "codec/encode/rvd_roi_rectangles.h"
 #include "tests/codec/support/codec_messages.h"
 
@@ -247,6 +248,91 @@ TEST(RoiMask, SourceIsReleasedOnceHoweverTheBandsEnd)
         EXPECT_EQ(releases, 1);
         EXPECT_EQ(deletions, 1);
     }
+}
+
+// A band engine that takes a mask row with every line, as the subband encoder does.
+class mask_taker : public rvd_push_ifc_base {
+public:
+    mask_taker(rvd_subband band, rvd_roi_node* roi, std::map<int, mask_plane>& out)
+        : roi(roi), out(out[band.get_band_idx() + 4 * band.access_resolution().get_dwt_level()])
+    {
+        band.get_dims(this->out.dims);
+    }
+    ~mask_taker() override
+    {
+        if (roi != nullptr) {
+            roi->release();
+            delete roi;
+        }
+    }
+    void push(rvd_line_buf& line, rvd_thread_env*) override
+    {
+        EXPECT_EQ(line.get_width(), out.dims.size.x);
+        std::vector<std::uint8_t> row(size_t(line.get_width()), 1); // no mask: foreground
+        if (roi != nullptr)
+            roi->pull(row.data(), line.get_width());
+        out.v.insert(out.v.end(), row.begin(), row.end());
+    }
+
+private:
+    rvd_roi_node* roi;
+    mask_plane& out;
+};
+
+TEST(RoiMask, ForwardTransformHandsMasksToTheLevelsThatKeepThem)
+{
+    // Two levels, masks kept through one ("Rlevels=1"): the second level's bands count
+    // as foreground entirely, and the source goes once its last band engine is done.
+    siz_params siz;
+    for (const std::string& a : tokens("Ssize={37,29} Sorigin={1,0} Ssampling={1,1} "
+                                       "Scomponents=1 Sprecision=8 Ssigned=no"))
+        ASSERT_TRUE(siz.parse_string(a.c_str())) << a;
+    rvd_codestream cs;
+    cs.create(&siz);
+    for (const std::string& a : tokens("Clevels=2 Creversible=yes Rlevels=1"))
+        ASSERT_TRUE(cs.access_siz()->parse_string(a.c_str())) << a;
+    cs.access_siz()->finalize_all();
+    rvd_tile tile = cs.open_tile(rvd_coords(0, 0));
+    rvd_resolution top = tile.access_component(0).access_resolution();
+    mask_plane src;
+    top.get_dims(src.dims);
+    src.v.assign(size_t(src.dims.size.y * src.dims.size.x), 0);
+    src.v[size_t(20 * src.dims.size.x + 14)] = 1;
+    int releases = 0, deletions = 0;
+    std::map<int, mask_plane> bands;
+    rvd_sample_allocator alloc;
+    {
+        rvd_analysis engine(top, &alloc, false, 1.0f, new plane_source(src, &releases, &deletions),
+                            nullptr, nullptr,
+                            [&](rvd_subband band, rvd_sample_allocator*, bool, float,
+                                rvd_roi_node* roi, rvd_thread_env*, rvd_thread_queue*) {
+                                return new mask_taker(band, roi, bands);
+                            });
+        rvd_line_buf line;
+        line.pre_create(&alloc, src.dims.size.x, true, false, 0, 0);
+        alloc.finalize();
+        line.create();
+        for (int y = 0; y < src.dims.size.y; y++)
+            engine.push(line, nullptr);
+    }
+    EXPECT_EQ(releases, 1); // once the band engines are gone
+    EXPECT_EQ(deletions, 1);
+    ASSERT_EQ(bands.size(), 7u);
+    for (const auto& b : bands) {
+        SCOPED_TRACE("band " + std::to_string(b.first % 4) + " of level " + std::to_string(b.first / 4));
+        ASSERT_EQ(b.second.v.size(), size_t(b.second.dims.size.y * b.second.dims.size.x));
+        int marked = 0;
+        for (std::uint8_t m : b.second.v)
+            marked += m;
+        if (b.first / 4 == 1)
+            EXPECT_GT(marked, 0) << "a mask row per line, the sample's neighbourhood marked";
+        if (b.first / 4 == 1)
+            EXPECT_LT(marked, int(b.second.v.size()) / 2);
+        else
+            EXPECT_EQ(marked, int(b.second.v.size())) << "no mask below the kept levels";
+    }
+    tile.close();
+    cs.destroy();
 }
 
 TEST(RoiMask, RectanglesMarkTheirSamples)
