@@ -11,21 +11,6 @@ namespace {
 
 int floor_half(int v) { return (v >= 0) ? v / 2 : -((1 - v) / 2); }
 
-std::vector<rv_lifting_step> make_steps(const rv_synthesis_direction& d, bool reversible,
-                                        int kernel_id)
-{
-    std::vector<rv_lifting_step> steps(size_t(std::max(0, d.num_steps)));
-    size_t at = 0;
-    for (int k = 0; k < d.num_steps; k++) {
-        const rvd_kernel_step_info& info = d.steps[size_t(k)];
-        if (info.support_length < 1 || at + size_t(info.support_length) > d.coefficients.size())
-            rv_raise_core_error("Unusable lifting step in wavelet kernel description.");
-        steps[size_t(k)].init(k, info, &d.coefficients[at], reversible, kernel_id);
-        at += size_t(info.support_length);
-    }
-    return steps;
-}
-
 [[noreturn]] void inconsistent()
 {
     rv_raise_core_error("Inconsistent subband regions found while building the forward "
@@ -61,6 +46,13 @@ void split_row(const T* in, int n, int x0, bool hor_split, T* low, T* high, int 
     }
     if (k < n)
         *low = scaled(in[k]);
+}
+
+// The 32-bit samples of a line, null for a half without samples.
+std::int32_t* ints(const rvd_line_buf& line)
+{
+    rvd_sample32* b = line.get_buf32();
+    return b == nullptr ? nullptr : &b->ival;
 }
 
 void double_samples(rvd_line_buf& line, bool shorts)
@@ -112,24 +104,17 @@ rv_analysis::rv_analysis(const rv_synthesis_shape& shape, const rv_analysis_chil
                 inconsistent();
     }
     if (many_cols) {
-        hsteps = make_steps(shape.horz, reversible, shape.kernel_id);
+        hsteps = rv_make_lifting_steps(shape.horz, reversible, shape.kernel_id);
         hsymmetric = shape.horz.symmetric_extension;
     }
     if (many_rows) {
-        vsteps = make_steps(shape.vert, reversible, shape.kernel_id);
+        vsteps = rv_make_lifting_steps(shape.vert, reversible, shape.kernel_id);
         vsymmetric = shape.vert.symmetric_extension;
     }
 
     // Children take their samples divided by the gains of the analysis above them.
-    for (int c = 0; c < 4; c++)
-        child_norm[c] = normalization;
+    rv_child_normalizations(shape, many_rows, many_cols, normalization, child_norm);
     if (!reversible) {
-        for (int c = 0; c < 4; c++) {
-            if (many_rows)
-                child_norm[c] /= (c & 2) ? shape.vert.high_gain : shape.vert.low_gain;
-            if (many_cols)
-                child_norm[c] /= (c & 1) ? shape.horz.high_gain : shape.horz.low_gain;
-        }
         if (use_shorts) {
             const bool hg = many_cols && shape.horz.bibo_gains.size() == hsteps.size() + 1;
             const bool vg = many_rows && shape.vert.bibo_gains.size() == vsteps.size() + 1;
@@ -248,8 +233,8 @@ void rv_analysis::load_row(const rvd_line_buf& line, rv_analysis_row& row)
         split_row(line.get_buf16(), n, x0, hor_split, row.halves[0].get_buf16(),
                   row.halves[1].get_buf16(), extra_shift);
     else
-        split_row(&line.get_buf32()->ival, n, x0, hor_split, &row.halves[0].get_buf32()->ival,
-                  widths[1] > 0 ? &row.halves[1].get_buf32()->ival : nullptr, 0);
+        split_row(&line.get_buf32()->ival, n, x0, hor_split, ints(row.halves[0]),
+                  ints(row.halves[1]), 0);
 }
 
 void rv_analysis::horizontal(rv_analysis_row& row)
