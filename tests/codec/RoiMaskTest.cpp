@@ -1,5 +1,5 @@
 // Region-of-interest masks split level by level: for nodes of real tile trees (5/3, 9/7,
-// Mallat and one-direction splits, odd origins) one foreground sample must mark, in each
+// ATK kernels, Mallat, one-direction and inner splits, odd origins) one foreground sample must mark, in each
 // band, exactly the samples whose synthesis support (from the node's kernel
 // description) reaches it, worked out here from the sample's side; the source is
 // released once and deleted, however the bands' nodes end.
@@ -147,14 +147,22 @@ TEST(RoiMask, OneForegroundSampleMarksExactlyTheBandsSupports)
     struct row {
         const char* coding;
         bool zero_mask;
+        int kernel_id = 1;
     };
     const row table[] = {
         {"Clevels=3 Creversible=yes Ckernels=W5X3", false},
-        {"Clevels=2 Creversible=no Ckernels=W9X7", false},
+        {"Clevels=2 Creversible=no Ckernels=W9X7", false, 0},
         {"Clevels=3 Creversible=yes Ckernels=W5X3 Cdecomp=H(-),V(-),B(-:-:-)", false},
-        {"Clevels=2 Creversible=no Ckernels=W9X7 Cdecomp=V(-),H(-)", false},
+        {"Clevels=2 Creversible=no Ckernels=W9X7 Cdecomp=V(-),H(-)", false, 0},
         {"Clevels=2 Creversible=yes Ckernels=W5X3 Cdecomp=B(H:H:H)", false},
-        {"Clevels=1 Creversible=no Ckernels=W9X7 Cdecomp=B(B:B:B)", false},
+        {"Clevels=1 Creversible=no Ckernels=W9X7 Cdecomp=B(B:B:B)", false, 0},
+        {"Clevels=2 Creversible=yes Ckernels=ATK Catk=2 Kreversible:I2=yes Ksymmetric:I2=no "
+         "Kextension:I2=SYM Ksteps:I2={1,0,0,0},{1,0,1,1} Kcoeffs:I2=-1,0.5",
+         false, -1},
+        {"Clevels=2 Creversible=yes Ckernels=ATK Catk=3 Kreversible:I3=yes Ksymmetric:I3=no "
+         "Kextension:I3=CON Ksteps:I3={2,0,1,1},{3,-1,2,2},{1,-1,1,1} "
+         "Kcoeffs:I3=-0.5,-0.5,0.25,0.125,0.25,0.5 Cdecomp=B(-:-:-),H(-)",
+         false, -1},
         {"Clevels=3 Creversible=yes Ckernels=W5X3", true},
     };
     std::mt19937 rng(51);
@@ -177,6 +185,7 @@ TEST(RoiMask, OneForegroundSampleMarksExactlyTheBandsSupports)
             rvd_tile tile = cs.open_tile(rvd_coords(0, 0));
             rvd_resolution top = tile.access_component(0).access_resolution();
             rvd_node node = top.access_node();
+            EXPECT_EQ(node.get_kernel_id(), r.kernel_id);
             mask_plane src;
             node.get_dims(src.dims);
             src.v.assign(size_t(src.dims.size.y * src.dims.size.x), 0);
@@ -324,12 +333,12 @@ TEST(RoiMask, ForwardTransformHandsMasksToTheLevelsThatKeepThem)
         int marked = 0;
         for (std::uint8_t m : b.second.v)
             marked += m;
-        if (b.first / 4 == 1)
-            EXPECT_GT(marked, 0) << "a mask row per line, the sample's neighbourhood marked";
-        if (b.first / 4 == 1)
+        if (b.first / 4 == 1) {
+            EXPECT_GT(marked, 0) << "the sample's neighbourhood marked";
             EXPECT_LT(marked, int(b.second.v.size()) / 2);
-        else
+        } else {
             EXPECT_EQ(marked, int(b.second.v.size())) << "no mask below the kept levels";
+        }
     }
     tile.close();
     cs.destroy();
