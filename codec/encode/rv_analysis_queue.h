@@ -28,7 +28,12 @@ public:
     // A free buffer; a codec error when none is left (the planning run was wrong).
     rv_analysis_row* take();
     void give(rv_analysis_row* row);
-    void add(rv_analysis_row* row) { give(row), in_use++; }
+    // A buffer the pool did not have before (not counted as in use).
+    void add(rv_analysis_row* row)
+    {
+        row->next = head;
+        head = row;
+    }
     int get_in_use() const { return in_use; }
     int get_peak() const { return peak; }
 
