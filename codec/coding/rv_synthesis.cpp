@@ -50,21 +50,6 @@ bool working_range(int low_start, int low_count, int high_start, int high_count,
     return true;
 }
 
-std::vector<rv_lifting_step> make_steps(const rv_synthesis_direction& d, bool reversible,
-                                        int kernel_id)
-{
-    std::vector<rv_lifting_step> steps(size_t(std::max(0, d.num_steps)));
-    size_t at = 0;
-    for (int k = 0; k < d.num_steps; k++) {
-        const rvd_kernel_step_info& info = d.steps[size_t(k)];
-        if (info.support_length < 1 || at + size_t(info.support_length) > d.coefficients.size())
-            rv_raise_core_error("Unusable lifting step in wavelet kernel description.");
-        steps[size_t(k)].init(k, info, &d.coefficients[at], reversible, kernel_id);
-        at += size_t(info.support_length);
-    }
-    return steps;
-}
-
 template <class T>
 void copy_out(bool hor_split, int col_first, int low_col0, int high_col0, const T* low,
               const T* high, int x0, int n, T* out)
@@ -154,6 +139,35 @@ rv_synthesis_shape rv_synthesis_shape_of(rvd_node node)
     return shape;
 }
 
+std::vector<rv_lifting_step> rv_make_lifting_steps(const rv_synthesis_direction& d, bool reversible,
+                                        int kernel_id)
+{
+    std::vector<rv_lifting_step> steps(size_t(std::max(0, d.num_steps)));
+    size_t at = 0;
+    for (int k = 0; k < d.num_steps; k++) {
+        const rvd_kernel_step_info& info = d.steps[size_t(k)];
+        if (info.support_length < 1 || at + size_t(info.support_length) > d.coefficients.size())
+            rv_raise_core_error("Unusable lifting step in wavelet kernel description.");
+        steps[size_t(k)].init(k, info, &d.coefficients[at], reversible, kernel_id);
+        at += size_t(info.support_length);
+    }
+    return steps;
+}
+
+void rv_child_normalizations(const rv_synthesis_shape& shape, bool many_rows, bool many_cols,
+                             float normalization, float child_norm[4])
+{
+    for (int c = 0; c < 4; c++) {
+        child_norm[c] = normalization;
+        if (shape.reversible)
+            continue;
+        if (many_rows)
+            child_norm[c] /= (c & 2) ? shape.vert.high_gain : shape.vert.low_gain;
+        if (many_cols)
+            child_norm[c] /= (c & 1) ? shape.horz.high_gain : shape.horz.low_gain;
+    }
+}
+
 rv_synthesis::rv_synthesis(const rv_synthesis_shape& shape, const rv_child_maker& make_child,
                            rvd_sample_allocator* allocator, bool use_shorts,
                            float normalization, int pull_offset)
@@ -216,25 +230,18 @@ rv_synthesis::rv_synthesis(const rv_synthesis_shape& shape, const rv_child_maker
     const bool many_rows = vert_split && row_last > row_first;
     const bool many_cols = hor_split && col_last > col_first;
     if (many_cols) {
-        hsteps = make_steps(shape.horz, reversible, shape.kernel_id);
+        hsteps = rv_make_lifting_steps(shape.horz, reversible, shape.kernel_id);
         hsymmetric = shape.horz.symmetric_extension;
     }
     if (many_rows) {
-        vsteps = make_steps(shape.vert, reversible, shape.kernel_id);
+        vsteps = rv_make_lifting_steps(shape.vert, reversible, shape.kernel_id);
         vsymmetric = shape.vert.symmetric_extension;
     }
 
     // Children deliver their samples divided by the gains of the synthesis that follows,
     // so that every node works on values of the image's nominal range.
-    for (int c = 0; c < 4; c++)
-        child_norm[c] = normalization;
+    rv_child_normalizations(shape, many_rows, many_cols, normalization, child_norm);
     if (!reversible) {
-        for (int c = 0; c < 4; c++) {
-            if (many_rows)
-                child_norm[c] /= (c & 2) ? shape.vert.high_gain : shape.vert.low_gain;
-            if (many_cols)
-                child_norm[c] /= (c & 1) ? shape.horz.high_gain : shape.horz.low_gain;
-        }
         if (use_shorts) {
             const bool hg = many_cols && shape.horz.bibo_gains.size() == hsteps.size() + 1;
             const bool vg = many_rows && shape.vert.bibo_gains.size() == vsteps.size() + 1;

@@ -42,6 +42,15 @@ typedef std::function<rvd_pull_ifc_base*(int idx, float normalization)> rv_child
 
 rv_synthesis_shape rv_synthesis_shape_of(rvd_node node);
 
+// The steps of one direction in their working form (a codec error for unusable steps).
+std::vector<rv_lifting_step> rv_make_lifting_steps(const rv_synthesis_direction& d,
+                                                   bool reversible, int kernel_id);
+// The normalisation of each child (LL, HL, LH, HH): the node's, divided, for irreversible
+// kernels, by the low- or high-pass gain of each direction that splits more than one
+// sample.
+void rv_child_normalizations(const rv_synthesis_shape& shape, bool many_rows, bool many_cols,
+                             float normalization, float child_norm[4]);
+
 class rv_synthesis : public rvd_pull_ifc_base {
 public:
     // Children come from `make_child`; their lines and the node's are reserved in

@@ -19,6 +19,9 @@ public:
 
     int get_res_level() const;
     int get_dwt_level() const;
+    // True when region-of-interest masks must reach the levels below this one.
+    bool propagate_roi() const;
+    bool get_reversible() const;
     rvd_resolution access_next() const; // the next lower level; empty at level 0
     rvd_node access_node() const;
     int get_valid_band_indices(int& min_idx) const;

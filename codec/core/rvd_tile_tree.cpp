@@ -108,6 +108,8 @@ rvd_resolution rvd_tile_comp::access_resolution() const
 
 int rvd_resolution::get_res_level() const { return state->res_level; }
 int rvd_resolution::get_dwt_level() const { return state->dwt_level; }
+bool rvd_resolution::propagate_roi() const { return state->propagate_roi; }
+bool rvd_resolution::get_reversible() const { return state->tile_comp->reversible; }
 
 rvd_resolution rvd_resolution::access_next() const
 {
