@@ -6,7 +6,7 @@
 // mirrored at the bottom edge). Released buffers go to the front of the engine's pool.
 #pragma once
 
-#include "codec/jp2/rvd_line_buf.h"
+#include "codec/core/rvd_line_buf.h"
 
 #include <deque>
 

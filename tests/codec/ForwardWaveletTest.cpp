@@ -3,7 +3,7 @@
 // kernels) or within a sample step (9/7 at 8 bits); 5/3 bands equal those of
 // reference_dwt.h and 9/7 bands equal them up to one factor per band. Row buffers, row
 // order and the empty queues at the end are checked on the way.
-#include "codec/coding/rvd_kernels.h"
+#include "codec/core/rvd_kernels.h"
 #include "codec/encode/rvd_analysis.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/processor_form.h"
