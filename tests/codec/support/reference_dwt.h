@@ -74,8 +74,10 @@ struct bands {
 };
 
 // One level of analysis: columns then rows, as the synthesis undoes rows then columns;
-// or rows first for a synthesis that takes columns first.
-inline bands analyse2d(const plane& img, bool hsplit, bool vsplit, bool reversible, bool rows_first)
+// or rows first for a synthesis that takes columns first. `analyse1d(x, first, last)`
+// transforms one column or row.
+template <class F>
+bands analyse2d_with(const plane& img, bool hsplit, bool vsplit, bool rows_first, F analyse1d)
 {
     plane p = img;
     const rvd_dims& d = img.dims;
@@ -85,7 +87,7 @@ inline bands analyse2d(const plane& img, bool hsplit, bool vsplit, bool reversib
                 std::vector<double> col;
                 for (int y = d.pos.y; y < d.pos.y + d.size.y; y++)
                     col.push_back(p.at(y, x));
-                analyse(col, d.pos.y, d.pos.y + d.size.y - 1, reversible);
+                analyse1d(col, d.pos.y, d.pos.y + d.size.y - 1);
                 for (int y = d.pos.y; y < d.pos.y + d.size.y; y++)
                     p.at(y, x) = col[size_t(y - d.pos.y)];
             }
@@ -96,7 +98,7 @@ inline bands analyse2d(const plane& img, bool hsplit, bool vsplit, bool reversib
                 std::vector<double> row;
                 for (int x = d.pos.x; x < d.pos.x + d.size.x; x++)
                     row.push_back(p.at(y, x));
-                analyse(row, d.pos.x, d.pos.x + d.size.x - 1, reversible);
+                analyse1d(row, d.pos.x, d.pos.x + d.size.x - 1);
                 for (int x = d.pos.x; x < d.pos.x + d.size.x; x++)
                     p.at(y, x) = row[size_t(x - d.pos.x)];
             }
@@ -133,6 +135,59 @@ inline bands analyse2d(const plane& img, bool hsplit, bool vsplit, bool reversib
                 b.at(y, x) = p.at(vsplit ? 2 * y + (hy ? 1 : 0) : y, hsplit ? 2 * x + (hx ? 1 : 0) : x);
     }
     return out;
+}
+
+inline bands analyse2d(const plane& img, bool hsplit, bool vsplit, bool reversible, bool rows_first)
+{
+    return analyse2d_with(img, hsplit, vsplit, rows_first, [reversible](std::vector<double>& x, int first, int last) {
+        analyse(x, first, last, reversible);
+    });
+}
+
+// A lifting step as a kernel description gives it: `length` taps from `min`, reversible
+// steps adding (sum of integer taps x sources + offset) >> downshift.
+struct lifting_step {
+    int length, min, downshift, offset;
+    std::vector<double> taps;
+};
+
+// One-dimensional analysis by arbitrary lifting steps (step s updates the odd positions
+// when s is even), extending each step's sources by mirroring or, without symmetric
+// extension, with the nearest position of the same parity.
+inline void analyse_steps(std::vector<double>& x, int first, int last, bool reversible,
+                          const std::vector<lifting_step>& steps, bool symmetric)
+{
+    if (first == last) {
+        if ((first & 1) && reversible)
+            x[0] *= 2.0;
+        return;
+    }
+    auto at = [&](int p) {
+        if (p < first || p > last) {
+            if (symmetric)
+                p = mirror(p, first, last);
+            else {
+                const int edge = p < first ? first : last;
+                p = ((edge ^ p) & 1) == 0 ? edge : (p < first ? edge + 1 : edge - 1);
+            }
+        }
+        return x[size_t(p - first)];
+    };
+    for (size_t s = 0; s < steps.size(); s++) {
+        const lifting_step& st = steps[s];
+        const int parity = (s % 2 == 0) ? 1 : 0;
+        for (int p = first; p <= last; p++) {
+            if ((p & 1) != parity)
+                continue;
+            double sum = 0.0;
+            for (int t = 0; t < st.length; t++) {
+                const double tap = reversible ? std::floor(st.taps[size_t(t)] * std::ldexp(1.0, st.downshift) + 0.5)
+                                              : st.taps[size_t(t)];
+                sum += tap * at((p ^ 1) + 2 * (st.min + t));
+            }
+            x[size_t(p - first)] += reversible ? std::floor((sum + st.offset) / std::ldexp(1.0, st.downshift)) : sum;
+        }
+    }
 }
 
 } // namespace reference_dwt
