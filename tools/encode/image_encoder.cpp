@@ -158,13 +158,10 @@ std::vector<std::string> encode_attributes(const std::vector<encode_component>& 
     return out;
 }
 
-int64_t encode_components(const std::vector<encode_component>& image,
-                          const encode_settings& settings, rvd_compressed_target* target)
+void open_codestream(rvd_codestream& cs, siz_params& siz, const std::vector<encode_component>& image,
+                     const std::vector<std::string>& attrs, rvd_compressed_target* target)
 {
-    encode_library_startup();
     check_image(image);
-    const std::vector<std::string> attrs = encode_attributes(image, settings);
-    siz_params siz;
     const int n = int(image.size());
     siz.set("Scomponents", 0, 0, n);
     for (int c = 0; c < n; c++) {
@@ -191,6 +188,19 @@ int64_t encode_components(const std::vector<encode_component>& image,
     siz.set("Ssize", 0, 0, int(sy));
     siz.set("Ssize", 0, 1, int(sx));
 
+    cs.create(&siz, target, nullptr);
+    for (const std::string& a : attrs)
+        if (!a.empty() && a[0] != 'S' && !cs.access_siz()->parse_string(a.c_str()))
+            throw encode_error("attribute not understood: " + a);
+    cs.access_siz()->finalize_all();
+}
+
+int64_t encode_components(const std::vector<encode_component>& image,
+                          const encode_settings& settings, rvd_compressed_target* target)
+{
+    encode_library_startup();
+    const std::vector<std::string> attrs = encode_attributes(image, settings);
+    siz_params siz; // outlives the codestream
     codestream_guard guard;
     rvd_thread_env* env = nullptr;
     if (settings.threads > 0) {
@@ -202,11 +212,8 @@ int64_t encode_components(const std::vector<encode_component>& image,
                 throw encode_error("a worker thread could not be started");
     }
     rvd_codestream& cs = guard.cs;
-    cs.create(&siz, target, nullptr);
-    for (const std::string& a : attrs)
-        if (!a.empty() && a[0] != 'S' && !cs.access_siz()->parse_string(a.c_str()))
-            throw encode_error("attribute not understood: " + a);
-    cs.access_siz()->finalize_all();
+    open_codestream(cs, siz, image, attrs, target);
+    const int n = int(image.size());
     std::vector<rvd_dims> comp_dims(static_cast<size_t>(n));
     for (int c = 0; c < n; c++) {
         cs.get_dims(c, comp_dims[size_t(c)], true);

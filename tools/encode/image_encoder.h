@@ -4,7 +4,9 @@
 #pragma once
 
 #include "codec/core/rvd_compressed_target.h"
+#include "codec/core/rvd_codestream.h"
 #include "codec/core/rvd_dims.h"
+#include "codec/core/siz_params.h"
 
 #include <cstdint>
 #include <stdexcept>
@@ -50,6 +52,11 @@ void encode_library_startup();
 // first three components share their sub-sampling), then the settings' own.
 std::vector<std::string> encode_attributes(const std::vector<encode_component>& image,
                                            const encode_settings& settings);
+
+// Creates `cs` for writing the image to `target` with the attributes (SIZ attributes go to
+// `siz`, which must outlive the call, the others to the codestream) and finalises them.
+void open_codestream(rvd_codestream& cs, siz_params& siz, const std::vector<encode_component>& image,
+                     const std::vector<std::string>& attrs, rvd_compressed_target* target);
 
 // Writes the codestream of `image` to `target`; returns the bytes written. Codec errors
 // reach the caller as the installed error handler throws them.
