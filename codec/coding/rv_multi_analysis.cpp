@@ -86,7 +86,8 @@ std::int64_t rv_multi_analysis::create(rv_multi_source& source, bool force_preci
 void rv_multi_analysis::prepare_for_inversion()
 {
     const char* reason = nullptr;
-    for (rv_multi_block* b = block_head; b != nullptr; b = b->next) {
+    // Last stage first: a block's outputs lose consumers when later blocks give up.
+    for (rv_multi_block* b = block_tail; b != nullptr; b = b->prev) {
         if (b->is_null_transform)
             continue;
         const char* text = b->prepare_for_inversion();
@@ -274,9 +275,12 @@ void rv_multi_analysis::push_row(rv_multi_line* line, int r, rvd_thread_env* env
         if (b->inputs[k] != nullptr && b->inputs[k]->row_idx == r)
             drop_input(b, k);
     b->perform_analysis();
+    // Each input's own offsets go, as a copy into it would remove them.
     for (rv_multi_line* in : b->inputs)
-        if (in != nullptr && !in->is_constant)
+        if (in != nullptr && !in->is_constant) {
+            rv_line_add_offset(in->samples(), -in->rev_offset, -in->irrev_offset);
             push_row(in, r, env);
+        }
 }
 
 // The component's line joins its row queue, taking a free buffer in exchange; a full

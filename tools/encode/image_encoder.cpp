@@ -17,6 +17,13 @@
 
 namespace {
 
+// Attributes of the SIZ cluster: the canvas, the codestream and the output components.
+bool siz_attribute(const std::string& a)
+{
+    return (!a.empty() && a[0] == 'S') || a.compare(0, 11, "Mcomponents") == 0 ||
+           a.compare(0, 10, "Mprecision") == 0 || a.compare(0, 7, "Msigned") == 0;
+}
+
 bool has_attribute(const std::vector<std::string>& attrs, const std::string& name)
 {
     for (const std::string& a : attrs) {
@@ -172,7 +179,7 @@ void open_codestream(rvd_codestream& cs, siz_params& siz, const std::vector<enco
         siz.set("Ssampling", c, 1, ec.dx);
     }
     for (const std::string& a : attrs)
-        if (!a.empty() && a[0] == 'S' && !siz.parse_string(a.c_str()))
+        if (siz_attribute(a) && !siz.parse_string(a.c_str()))
             throw encode_error("attribute not understood: " + a);
     int oy = 0, ox = 0;
     siz.get("Sorigin", 0, 0, oy);
@@ -188,9 +195,11 @@ void open_codestream(rvd_codestream& cs, siz_params& siz, const std::vector<enco
     siz.set("Ssize", 0, 0, int(sy));
     siz.set("Ssize", 0, 1, int(sx));
 
+    // The output components and the extension flags are fixed when the codestream is made.
+    siz.finalize();
     cs.create(&siz, target, nullptr);
     for (const std::string& a : attrs)
-        if (!a.empty() && a[0] != 'S' && !cs.access_siz()->parse_string(a.c_str()))
+        if (!siz_attribute(a) && !cs.access_siz()->parse_string(a.c_str()))
             throw encode_error("attribute not understood: " + a);
     cs.access_siz()->finalize_all();
 }
