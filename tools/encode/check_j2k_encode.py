@@ -10,7 +10,9 @@ modes, orders, tiles and origins, SOP/EPH, PLT/TLM/tile-parts, layers) and decod
 opj_decompress, grk_decompress and j2k_decode: at least two of the three must give back
 the samples exactly, and every disagreement is printed. With --rates, opj_decompress
 -l k equals j2k_decode --layers k for every k. Truncated and malformed PGM, PPM, PGX and
-raw inputs end with exit status 1, never a signal or a sanitizer report.
+raw inputs end with exit status 1, never a signal or a sanitizer report. Reversible matrix
+and dependency stages given as attribute text come back exactly through j2k_decode, with
+the transform flagged in COD; an irreversible matrix is refused with the codec's error.
 """
 import os
 import random
@@ -143,6 +145,44 @@ def check_lossless(j2k_encode, j2k_decode, work, failures, notes):
             failures.append("%s: exact from %s only" % (name, exact))
 
 
+MCT_STAGE = ["Mcomponents=3", "Mprecision=8", "Msigned=no", "Mnum_stages=1", "Mstages=1",
+             "Mstage_inputs:I1={0,2}", "Mstage_outputs:I1={0,2}", "Mstage_collections:I1={3,3}"]
+MCT_CASES = [
+    # name, block attributes, exact round trip expected (else the forward-transform error)
+    ("reversible matrix", ["Mstage_xforms:I1={MATRIX,1,0,1,0}", "Mmatrix_size:I1=12",
+                           "Mmatrix_coeffs:I1=1,0,1,1,2,0,1,0,0,0,0,1"], True),
+    ("reversible dependency", ["Mstage_xforms:I1={DEP,1,0,1,0}", "Mtriang_size:I1=5",
+                               "Mtriang_coeffs:I1=1,1,0,1,2"], True),
+    ("irreversible matrix", ["Mstage_xforms:I1={MATRIX,1,0,0,0}", "Mmatrix_size:I1=9",
+                             "Mmatrix_coeffs:I1=1,0,0,0,1,0,0,0,1", "Creversible=no"], False),
+]
+
+
+def check_mct(j2k_encode, j2k_decode, work, failures):
+    """Multi-component stages given as attribute text: reversible blocks round-trip exactly
+    through j2k_encode and j2k_decode with Cmct written; blocks not inverted are refused."""
+    rng = random.Random(9)
+    src = os.path.join(work, "mct.raw")
+    expected = make_raw(rng, src, 17, 20, 3, 8, False, None)
+    stream = os.path.join(work, "mct.j2k")
+    for name, attrs, exact in MCT_CASES:
+        r = run([j2k_encode] + MCT_STAGE + attrs + ["Clevels=2", "--raw", "17,20,3,8,u", src, stream])
+        if not exact:
+            if r.returncode != 1 or b"Cannot perform forward multi-component transform" not in r.stderr:
+                failures.append("%s: exit %d, not refused: %s" % (name, r.returncode, r.stderr[-200:]))
+            continue
+        if r.returncode != 0:
+            failures.append("%s: j2k_encode exit %d: %s" % (name, r.returncode, r.stderr[-300:]))
+            continue
+        data = open(stream, "rb").read()
+        cod = data.find(b"\xff\x52")
+        if cod < 0 or data[cod + 8] != 2:  # SGcod multi-component byte
+            failures.append("%s: COD does not flag the array transform" % name)
+        res = decode_all(j2k_decode, stream, work, 3)
+        if res["j2k_decode"] != expected:
+            failures.append("%s: j2k_decode does not give the samples back" % name)
+
+
 def check_layers(j2k_encode, j2k_decode, work, failures):
     rng = random.Random(7)
     src = os.path.join(work, "in.raw")
@@ -204,6 +244,7 @@ def main():
     failures, notes = [], []
     check_lossless(j2k_encode, j2k_decode, work, failures, notes)
     check_layers(j2k_encode, j2k_decode, work, failures)
+    check_mct(j2k_encode, j2k_decode, work, failures)
     check_bad_inputs(j2k_encode, work, failures)
     for n in notes:
         print("note: " + n)
