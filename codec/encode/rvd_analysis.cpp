@@ -248,8 +248,10 @@ void rv_analysis::load_row(const rvd_line_buf& line, rv_analysis_row& row)
         split_row(line.get_buf16(), n, x0, hor_split, row.halves[0].get_buf16(),
                   row.halves[1].get_buf16(), extra_shift);
     else
-        split_row(&line.get_buf32()->ival, n, x0, hor_split, &row.halves[0].get_buf32()->ival,
-                  widths[1] > 0 ? &row.halves[1].get_buf32()->ival : nullptr, 0);
+        // Cast, not member access: a half without samples has no storage.
+        split_row(reinterpret_cast<std::int32_t*>(line.get_buf32()), n, x0, hor_split,
+                  reinterpret_cast<std::int32_t*>(row.halves[0].get_buf32()),
+                  reinterpret_cast<std::int32_t*>(row.halves[1].get_buf32()), 0);
 }
 
 void rv_analysis::horizontal(rv_analysis_row& row)
