@@ -299,3 +299,46 @@ void rv_multi_dependency_block::perform_synthesis()
         rv_line_add_offset(out_samples[std::size_t(t)], outputs[t].rev_offset,
                            outputs[t].irrev_offset);
 }
+
+// Inversion for compression: every internal line must be obtainable from downstream.
+const char* rv_multi_rxform_block::prepare_for_inversion()
+{
+    for (int t = 0; t < num_outputs; ++t)
+        if (outputs[t].num_consumers <= 0)
+            return "Reversible decorrelation transform block cannot be inverted unless all of its "
+                   "outputs can be computed by downstream transform blocks, or by the application "
+                   "supplying them.";
+    outstanding = 0;
+    return nullptr;
+}
+
+void rv_multi_rxform_block::perform_analysis()
+{
+    gather_samples();
+    arith.analyze(out_samples.data(), in_ptrs.data());
+}
+
+const char* rv_multi_dependency_block::prepare_for_inversion()
+{
+    for (int t = 0; t < num_outputs; ++t)
+        if (outputs[t].num_consumers <= 0)
+            return "Dependency transform block cannot be inverted or partially inverted unless a "
+                   "contiguous prefix of the output components can be computed by downstream "
+                   "transform blocks, or by the application supplying them.";
+    if (!arith.reversible) {
+        for (const rv_multi_line* in : inputs)
+            if (in != nullptr && in->reversible)
+                return "Encountered an irreversible dependency transform block which operates "
+                       "on reversible codestream sample data.  Such transforms are processed "
+                       "during decompression, but cannot be inverted during compression.";
+        return "Unimplemented multi-component transform block inversion procedure.";
+    }
+    outstanding = 0;
+    return nullptr;
+}
+
+void rv_multi_dependency_block::perform_analysis()
+{
+    gather_samples();
+    arith.analyze(out_samples.data(), in_ptrs.data());
+}

@@ -104,6 +104,8 @@ public:
                     int num_block_outputs, rv_multi_collection* input_collection,
                     rv_multi_collection* output_collection, rv_multi_transform* owner) override;
     void perform_synthesis() override;
+    const char* prepare_for_inversion() override;
+    void perform_analysis() override;
 
     rv_rxform_arith arith;
 
@@ -119,6 +121,8 @@ public:
                     rv_multi_collection* output_collection, rv_multi_transform* owner) override;
     void normalize() override;
     void perform_synthesis() override;
+    const char* prepare_for_inversion() override;
+    void perform_analysis() override;
 
     rv_dependency_arith arith;
 };

@@ -308,6 +308,37 @@ void rv_rxform_arith::synthesize(const rv_line_samples* const* inputs,
         rv_line_add_offset(lines[t], offsets[t], 0.0f);
 }
 
+void rv_rxform_arith::analyze(const rv_line_samples* lines, const rv_line_samples* const* inputs)
+{
+    if (n <= 0)
+        return;
+    const int width = lines[0].width;
+    const int cols = n + 1;
+    acc.resize(size_t(width));
+    // The steps undone last first; each update reads only lines its step leaves alone.
+    for (int s = n; s >= 0; --s) {
+        const int t = n - 1 - (s % n);
+        int v = coefficients[size_t(t) * cols + s];
+        const bool negated = (s == n) && v < 0;
+        if (negated)
+            v = (v == -2147483647 - 1) ? 0 : -v;
+        const int k = exact_log2(v);
+        if (k < 0)
+            divisor_error(rxform_divisor_text, coefficients[size_t(t) * cols + s]);
+        std::fill(acc.begin(), acc.end(), int64_t(v / 2));
+        accumulate_int(acc, width, lines, &coefficients[s], cols, n, t);
+        const rv_line_samples& target = lines[t];
+        for (int x = 0; x < width; ++x) {
+            const int64_t update = acc[x] >> k;
+            const int64_t cur = int_sample(target, x);
+            store_int(target, x, negated ? update - cur : cur + update);
+        }
+    }
+    for (int t = 0; t < n; ++t)
+        if (inputs[t] != nullptr)
+            rv_line_copy(*inputs[t], lines[t], 0, 0.0f);
+}
+
 bool rv_dependency_arith::normalize(const rv_line_samples* const* inputs, rv_line_samples* outputs)
 {
     if (reversible) {
@@ -491,4 +522,27 @@ void rv_dwt_synthesize_level(const rv_lifting_step* steps, int num_steps, bool s
             rv_vertical_step(st, work[t], src.data(), width);
         }
     }
+}
+
+void rv_dependency_arith::analyze(const rv_line_samples* lines, const rv_line_samples* const* inputs)
+{
+    if (n <= 0 || !reversible)
+        return;
+    const int width = lines[0].width;
+    acc.resize(size_t(width));
+    // Predictions removed from the last row up, each from rows its own removal leaves.
+    for (int r = n - 1; r >= 1; --r) {
+        const int v = int_coefficients[size_t(r) * n + r];
+        const int k = exact_log2(v);
+        if (k < 0)
+            divisor_error(dependency_divisor_text, v);
+        std::fill(acc.begin(), acc.end(), int64_t(v / 2));
+        accumulate_int(acc, width, lines, &int_coefficients[size_t(r) * n], 1, r, -1);
+        const rv_line_samples& line = lines[r];
+        for (int x = 0; x < width; ++x)
+            store_int(line, x, int_sample(line, x) - (acc[x] >> k));
+    }
+    for (int r = 0; r < n; ++r)
+        if (inputs[r] != nullptr)
+            rv_line_copy(*inputs[r], lines[r], -int_offsets[r], 0.0f);
 }

@@ -54,6 +54,9 @@ struct rv_rxform_arith {
     // then adds offsets[t] to line t. Raises the divisor error.
     void synthesize(const rv_line_samples* const* inputs, const rv_line_samples* lines,
                     const int* offsets);
+    // The exact inverse without the offsets: the steps undone last first over the lines,
+    // which are then copied to the present inputs.
+    void analyze(const rv_line_samples* lines, const rv_line_samples* const* inputs);
 
     std::vector<int64_t> acc;
 };
@@ -73,6 +76,9 @@ struct rv_dependency_arith {
     bool normalize(const rv_line_samples* const* inputs, rv_line_samples* outputs);
     // Rows 0 .. N-1 in order. Raises the divisor error (reversible form).
     void synthesize(const rv_line_samples* const* inputs, const rv_line_samples* lines);
+    // Reversible form: the exact inverse without the outputs' own offsets; the present
+    // inputs receive the lines less the block's offsets.
+    void analyze(const rv_line_samples* lines, const rv_line_samples* const* inputs);
 
     std::vector<int16_t> coeffs16;
     int downshift = 0;

@@ -5,9 +5,11 @@
 #pragma once
 
 #include "codec/coding/rvd_pull_ifc.h"
+#include "codec/coding/rvd_push_ifc.h"
 #include "codec/core/rv_kernel_description.h"
 #include "codec/core/rvd_coords.h"
 
+class rvd_roi_image;
 class rvd_sample_allocator;
 class rvd_thread_env;
 class rvd_thread_queue;
@@ -58,4 +60,9 @@ public:
     // `allocator`.
     virtual rvd_pull_ifc create_engine(int comp, rvd_sample_allocator* allocator, bool use_shorts,
                                        rvd_thread_env* env, rvd_thread_queue* queue) = 0;
+    // The engine taking component `comp`'s lines for compression, with the component's
+    // mask from `roi` (may be null). Sources that only decode refuse with a codec error.
+    virtual rvd_push_ifc create_push_engine(int comp, rvd_sample_allocator* allocator,
+                                            bool use_shorts, rvd_roi_image* roi,
+                                            rvd_thread_env* env, rvd_thread_queue* queue);
 };

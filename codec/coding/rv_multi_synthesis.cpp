@@ -85,14 +85,11 @@ rv_multi_synthesis::~rv_multi_synthesis()
         }
 }
 
-std::int64_t rv_multi_synthesis::create(rv_multi_source& source, bool force_precise,
-                                        bool skip_ycc, bool want_fastest, int stripe_height,
-                                        rvd_thread_env* env, rvd_thread_queue* queue,
-                                        bool double_buffering)
+// Steps shared by both directions: the codestream components, stages and blocks, constant
+// lines, output slots, precisions, normalisation, level adjustment and simplification.
+void rv_multi_transform::build_network(rv_multi_source& source, bool force_precise,
+                                       bool skip_ycc, bool want_fastest)
 {
-    creator_env = env;
-    env_queue = env != nullptr ? queue : nullptr;
-    stripe_height = std::max(1, stripe_height);
 
     // 1. Colour transform.
     use_ycc = !skip_ycc && source.get_ycc();
@@ -117,11 +114,6 @@ std::int64_t rv_multi_synthesis::create(rv_multi_source& source, bool force_prec
         for (int i = 0; i < n; ++i)
             components[i].comp_idx = stage_inputs[i];
     }
-    if (env != nullptr) {
-        queues_live = true;
-        for (int i = 0; i < n; ++i)
-            components[i].queue = env->add_queue(&components[i], queue, "component processor", 0);
-    }
     if (use_ycc && n < 3)
         use_ycc = false;
 
@@ -141,12 +133,6 @@ std::int64_t rv_multi_synthesis::create(rv_multi_source& source, bool force_prec
             line.need_precise = line.reversible ? true : !want_fastest;
         line.bit_depth = source.get_bit_depth(comp.comp_idx, false);
         line.size = source.get_comp_size(comp.comp_idx);
-        comp.double_buffering = env != nullptr && double_buffering && n >= 2 &&
-                                env->get_num_threads() >= 2 && line.size.y >= 1 &&
-                                line.size.x >= 1;
-        if (env != nullptr && !comp.double_buffering)
-            env->add_jobs(comp.queue, 0, true);
-        comp.set_buffering(stripe_height, line.size.y);
     }
 
     // 5. Stages and blocks.
@@ -251,9 +237,37 @@ std::int64_t rv_multi_synthesis::create(rv_multi_source& source, bool force_prec
     // 13, 14. Null blocks step aside wherever offsets and depths allow.
     simplify();
 
+}
+
+std::int64_t rv_multi_synthesis::create(rv_multi_source& source, bool force_precise,
+                                        bool skip_ycc, bool want_fastest, int stripe_height,
+                                        rvd_thread_env* env, rvd_thread_queue* queue,
+                                        bool double_buffering)
+{
+    creator_env = env;
+    env_queue = env != nullptr ? queue : nullptr;
+    stripe_height = std::max(1, stripe_height);
+    build_network(source, force_precise, skip_ycc, want_fastest);
+    const int n = num_codestream_components;
+    if (env != nullptr) {
+        queues_live = true;
+        for (int i = 0; i < n; ++i)
+            components[i].queue = env->add_queue(&components[i], queue, "component processor", 0);
+    }
+    for (int i = 0; i < n; ++i) {
+        rv_multi_component& comp = components[i];
+        const rv_multi_line& line = comp.line;
+        comp.double_buffering = env != nullptr && double_buffering && n >= 2 &&
+                                env->get_num_threads() >= 2 && line.size.y >= 1 &&
+                                line.size.x >= 1;
+        if (env != nullptr && !comp.double_buffering)
+            env->add_jobs(comp.queue, 0, true);
+        comp.set_buffering(stripe_height, line.size.y);
+    }
+
     // 15 - 17.
     create_resources(source, env);
-    next_row.assign(std::size_t(last->num_components), 0);
+    next_row.assign(std::size_t(output_collection->num_components), 0);
     for (int i = 0; i < n; ++i)
         components[i].engine.start(env);
     for (int i = 0; i < n; ++i) {
@@ -268,7 +282,7 @@ std::int64_t rv_multi_synthesis::create(rv_multi_source& source, bool force_prec
     return std::int64_t(allocator.get_size());
 }
 
-bool rv_multi_synthesis::propagate(bool force_precise)
+bool rv_multi_transform::propagate(bool force_precise)
 {
     bool changed = false;
     if (use_ycc) {
@@ -380,7 +394,7 @@ bool rv_multi_synthesis::propagate(bool force_precise)
     return changed;
 }
 
-void rv_multi_synthesis::simplify()
+void rv_multi_transform::simplify()
 {
     for (rv_multi_block* b = block_head; b != nullptr; b = b->next) {
         for (rv_multi_line*& in : b->inputs)

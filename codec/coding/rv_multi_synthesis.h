@@ -29,11 +29,9 @@ public:
     bool is_line_absolute(int comp_idx) const override;
 
 private:
-    bool propagate(bool force_precise);
     // The line holding row r of `line`, or null when it cannot be produced yet.
     rv_multi_line* get_row(rv_multi_line* line, int r, rvd_thread_env* env);
     void advance_components(rv_multi_line* line, int r, rvd_thread_env* env);
-    void simplify();
     void create_resources(rv_multi_source& source, rvd_thread_env* env);
 
     std::vector<int> next_row; // per output component

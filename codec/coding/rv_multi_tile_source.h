@@ -34,6 +34,9 @@ public:
     bool get_output_signed(int out) override;
     rvd_pull_ifc create_engine(int comp, rvd_sample_allocator* allocator, bool use_shorts,
                                rvd_thread_env* env, rvd_thread_queue* queue) override;
+    rvd_push_ifc create_push_engine(int comp, rvd_sample_allocator* allocator, bool use_shorts,
+                                    rvd_roi_image* roi, rvd_thread_env* env,
+                                    rvd_thread_queue* queue) override;
 
 private:
     rvd_tile_comp component(int comp);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+class rv_multi_source;
 class rvd_thread_queue;
 
 class rv_multi_transform {
@@ -37,6 +38,14 @@ public:
     rvd_thread_queue* env_queue = nullptr;
 
 protected:
+    // Builds the network from `source` as far as both directions share it: the lines,
+    // blocks and collections with their precisions, offsets and bypasses settled.
+    void build_network(rv_multi_source& source, bool force_precise, bool skip_ycc,
+                       bool want_fastest);
+    // One round of precision, size and bit-depth propagation; true when anything changed.
+    bool propagate(bool force_precise);
+    // Null blocks step aside wherever offsets and depths allow.
+    void simplify();
     void append_block(rv_multi_block* block);
     void append_collection(rv_multi_collection* collection);
 

@@ -1,5 +1,6 @@
 #include "codec/core/cod_params.h"
 
+#include "codec/core/mcc_params.h"
 #include "codec/core/rgn_params.h"
 #include "codec/core/rv_field_reader.h"
 #include "codec/core/rvd_message.h"
@@ -11,6 +12,38 @@
 #include <string>
 
 namespace {
+
+// The kinds of multi-component transform block the tile's MCO and MCC objects describe
+// (ARRAY 2 for dependency and matrix blocks, DWT 4), or -1 when there is no transform.
+int described_mct_kinds(rvd_params* cod, int tile_idx)
+{
+    rvd_params* siz = cod->access_cluster("SIZ");
+    int mcomps = 0;
+    if (siz == nullptr || !siz->get("Mcomponents", 0, 0, mcomps) || mcomps <= 0)
+        return -1;
+    rvd_params* mco_cluster = cod->access_cluster("MCO");
+    rvd_params* mco =
+        mco_cluster == nullptr ? nullptr : mco_cluster->access_relation(tile_idx, -1, 0, true);
+    int stages = 0;
+    if (mco == nullptr || !mco->get("Mnum_stages", 0, 0, stages) || stages <= 0)
+        return -1;
+    rvd_params* mcc_cluster = cod->access_cluster("MCC");
+    int kinds = 0;
+    for (int s = 0; s < stages; s++) {
+        int inst = 0;
+        if (mcc_cluster == nullptr || !mco->get("Mstages", s, 0, inst, true, false))
+            continue;
+        rvd_params* mcc = mcc_cluster->access_relation(tile_idx, -1, inst, true);
+        int type = 0;
+        for (int b = 0; mcc != nullptr && mcc->get("Mstage_xforms", b, 0, type, true, false); b++) {
+            if (type == Mxform_DEP || type == Mxform_MATRIX || type == Mxform_MAT)
+                kinds |= 2;
+            else if (type == Mxform_DWT)
+                kinds |= 4;
+        }
+    }
+    return kinds;
+}
 const char* const cod_name = "COD";
 const uint16_t COD_CODE = 0xFF52;
 const uint16_t COC_CODE = 0xFF53;
@@ -944,6 +977,12 @@ void cod_params::finalize(bool after_reading)
         if (!get("Cmct", 0, 0, mct)) {
             mct = 0;
             set("Cmct", 0, 0, 0);
+        }
+        // Written codestreams flag the transform blocks their description holds.
+        const int kinds = described_mct_kinds(this, tile_idx);
+        if (kinds >= 0 && kinds != mct) {
+            mct = kinds;
+            set("Cmct", 0, 0, mct);
         }
         int comps = rv_tree_components(this);
         if (!get("Cycc", 0, 0, b)) {
