@@ -4,8 +4,6 @@
 #include "codec/coding/rvd_synthesis.h"
 #include "codec/core/rvd_message.h"
 #include "codec/core/rvd_params.h"
-#include "codec/encode/rvd_analysis.h"
-#include "codec/encode/rvd_roi_image.h"
 #include "codec/core/rvd_resolution.h"
 
 #include <stdexcept>
@@ -123,23 +121,4 @@ rvd_push_ifc rv_multi_source::create_push_engine(int, rvd_sample_allocator*, boo
                                                  rvd_thread_env*, rvd_thread_queue*)
 {
     rv_raise_core_error("This multi-component source cannot take lines for compression.");
-}
-
-rvd_push_ifc rv_multi_tile_source::create_push_engine(int comp, rvd_sample_allocator* allocator,
-                                                      bool use_shorts, rvd_roi_image* roi,
-                                                      rvd_thread_env* env, rvd_thread_queue* queue)
-{
-    rvd_resolution res = component(comp).access_resolution();
-    rvd_roi_node* node = nullptr;
-    if (roi != nullptr) {
-        rvd_dims dims;
-        res.get_dims(dims);
-        node = roi->acquire_node(comp, dims);
-    }
-    // Each engine owns the node from here, also when it fails.
-    if (res.get_res_level() == 0)
-        return rvd_push_ifc(rv_create_subband_encoder(res.access_subband(0), allocator, use_shorts,
-                                                      1.0f, node, env, queue));
-    rvd_analysis analysis(res, allocator, use_shorts, 1.0f, node, env, queue);
-    return rvd_push_ifc(analysis.release());
 }

@@ -8,7 +8,7 @@
 
 #include "codec/coding/rv_decoder.h"
 #include "codec/coding/rvd_push_ifc.h"
-#include "codec/coding/rvd_worker.h"
+#include "codec/core/rvd_worker.h"
 #include "codec/core/rvd_subband.h"
 #include "codec/encode/rvd_block_encoder.h"
 #include "codec/encode/rvd_roi_node.h"
