@@ -5,12 +5,12 @@
 #include "R2IVuzi/J2KImage.h"
 #include "R2IVuzi/StartupValues.h"
 #include "image/ImageBase.h"
+#include "tests/R2IVuzi/LoaderHarness.h"
 #include "tests/R2IVuzi/support/GridChecks.h"
 #include "tests/R2IVuzi/support/GridHarness.h"
 #include "tests/R2IVuzi/support/GridPixels.h"
 #include "tests/support/TestTools.h"
 
-#include <boost/regex.hpp>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -40,29 +40,7 @@ const std::string& recoveryDir()
 
 std::string name(int n) { return "1_1_1_" + std::to_string(n); }
 
-// A server record: its kind, whether a fault hit it, and when it was written.
-struct Record {
-    std::string kind;
-    bool faulted = false;
-    double time = 0;
-};
-
-std::vector<Record> records(const GridHarness& h)
-{
-    static const boost::regex kind("\"kind\": \"(\\w+)\""), faults("\"faults\": \\[([^\\]]*)\\]"),
-        time("\"time\": ([0-9.eE+-]+)");
-    std::vector<Record> out;
-    for (const std::string& line : h.server->logLines()) {
-        boost::smatch k, f, t;
-        if (!boost::regex_search(line, k, kind) || !boost::regex_search(line, f, faults) ||
-            !boost::regex_search(line, t, time))
-            continue;
-        out.push_back({k[1], f[1].length() > 0, std::stod(t[1])});
-    }
-    return out;
-}
-
-size_t opens(const GridHarness& h) { return h.serverLines("\"kind\": \"cnew\"").size(); }
+size_t opens(const GridHarness& h) { return harness::countKind(*h.server, "cnew"); }
 
 // One image shown in a 520 x 400 cell (level 0, so every bin is asked for) under the
 // given faults, by a grid that retries its failed opens, with a log and stalls cut at 2 s.
@@ -134,7 +112,7 @@ TEST(GridJpipRecovery, EachFaultIsRetriedAfterASecondAndNothingIsLost)
             EXPECT_EQ(r.retries(c.text, n, std::to_string(c.retries)), 1u);
             // The retry flag's wait, measured by the server: every failed request is
             // followed by a channel open at least a second later.
-            const std::vector<Record> seen = records(r.h);
+            const std::vector<harness::ServerRecord> seen = harness::records(*r.h.server);
             int faulted = 0;
             for (size_t i = 0; i < seen.size(); ++i) {
                 if (!seen[i].faulted)

@@ -3,7 +3,7 @@
 // loopback server's `index`; and the log file a test reads its records from.
 #pragma once
 
-#include "R2IVuzi/J2KCache.h"
+#include "codec/jp2/rvd_cache.h"
 #include "diagnostics/Logging.h"
 #include "image/ImageBase.h"
 #include "tools/decode/pgx_image.h"
@@ -104,7 +104,7 @@ inline void expectSamples(CImageBase& image, const std::string& corpus, const st
 
 // The cache holds exactly the data-bins of the server's `index` output, each complete and
 // byte for byte; returns how many it lists.
-inline size_t expectCacheHoldsIndex(CJ2KCache& cache, const std::string& indexJson)
+inline size_t expectCacheHoldsIndex(rvd_cache& cache, const std::string& indexJson)
 {
     static const boost::regex entry(
         "\\{\"class\": (\\d+), \"codestream\": (\\d+), \"id\": (\\d+), \"length\": (\\d+), \"data\": \"([0-9a-f]*)\"\\}");
