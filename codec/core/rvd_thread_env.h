@@ -9,7 +9,7 @@
 
 class rv_codestream;
 class rv_precinct;
-class rv_precinct_block;
+struct rv_precinct_block;
 class rv_thread_codestream_state;
 
 class rvd_thread_env : public rvd_thread_entity {

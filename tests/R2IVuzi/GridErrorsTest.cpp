@@ -9,7 +9,9 @@
 #include "R2IVuzi/PssiXmlDao.h"
 #include "R2IVuzi/StartupValues.h"
 #include "diagnostics/Logging.h"
+#include "tests/R2IVuzi/support/GridChecks.h"
 #include "tests/R2IVuzi/support/GridHarness.h"
+#include "tests/R2IVuzi/support/GridPixels.h"
 
 #include <gtest/gtest.h>
 #include <tinyxml.h>
@@ -137,6 +139,7 @@ TEST(GridErrors, AnnotationFailuresRetryThenGiveUp)
         SCOPED_TRACE(c.fault);
         const std::string reply = std::filesystem::current_path().string() + "/errors-reply-" + std::to_string(getpid()) + ".xml";
         std::ofstream(reply) << "<Root><Image><ImageUID>@UID@</ImageUID><Tag>I</Tag></Image></Root>";
+        gridtest::ScopedLog log;
         gridtest::GridHarness h(240, 180, {"--fault", c.fault, "--annotation-default", reply}, false);
         h.frame->getAnnotationLoader()->setServerAddress(h.server->annotationAddress());
         ASSERT_TRUE(h.show(1));
@@ -144,6 +147,18 @@ TEST(GridErrors, AnnotationFailuresRetryThenGiveUp)
         EXPECT_EQ(h.serverLines("\"kind\": \"annotation\"").size(), c.requests);
         EXPECT_EQ(h.grid->isAnnotationFailed(), c.failed);
         EXPECT_EQ(h.frame->getAnnotationLoader()->retryCounter(), int(c.requests) - 1);
+        const std::string text = log.text();
+        for (size_t n = 1; n <= c.requests; ++n)
+            EXPECT_EQ(gridtest::ScopedLog::count(text, "J2KGrid", 890,
+                                                 "Annotation Sever Connection Error When handling " +
+                                                     h.item(1).objectFile + " Retrying: " + std::to_string(n)),
+                      n < c.requests ? 1u : 0u)
+                << n;
+        // Given up, the cell shows the failure mark once the image is loaded.
+        ASSERT_TRUE(h.until([&] { return !h.grid->getDecodeTimer() && !h.grid->getAnimationTimer(); }));
+        h.paint();
+        EXPECT_EQ(gridtest::showsBitmap(h.frame->m_hWnd, 229, 2, 180 - gridtest::readBitmap(229).height - 2, true),
+                  c.failed);
         // A failure reported for an image the grid no longer shows is not retried.
         const int before = h.frame->getAnnotationLoader()->retryCounter();
         h.grid->setAnnotationFailed(false);

@@ -4,9 +4,9 @@
 #include "R2IVuzi/J2KImage.h"
 #include "R2IVuzi/StartupValues.h"
 #include "image/ImageBase.h"
+#include "tests/R2IVuzi/support/GridChecks.h"
 #include "tests/R2IVuzi/support/GridHarness.h"
 #include "tests/support/TestTools.h"
-#include "tools/decode/pgx_image.h"
 
 #include <gtest/gtest.h>
 
@@ -18,55 +18,9 @@ using gridtest::GridHarness;
 
 namespace {
 
-// The level image opj_decompress wrote: grey samples, or 0x00RRGGBB for colour.
-struct Reference {
-    int width = 0, height = 0;
-    std::vector<int64_t> samples;
-};
-
-Reference readReference(const std::string& base, bool colour)
-{
-    Reference r;
-    if (!colour) {
-        const pgx_image p = read_pgx(base + ".pgx");
-        r.width = p.width;
-        r.height = p.height;
-        r.samples.assign(p.samples.begin(), p.samples.end());
-        return r;
-    }
-    std::ifstream in(base + ".ppm", std::ios::binary);
-    std::string magic;
-    int maxval = 0;
-    in >> magic;
-    while ((in >> std::ws).peek() == '#')
-        in.ignore(1 << 20, '\n');
-    in >> r.width >> r.height >> maxval;
-    in.get();
-    std::vector<unsigned char> rgb(size_t(r.width) * r.height * 3);
-    in.read(reinterpret_cast<char*>(rgb.data()), std::streamsize(rgb.size()));
-    for (size_t i = 0; i < rgb.size(); i += 3)
-        r.samples.push_back((int64_t(rgb[i]) << 16) | (rgb[i + 1] << 8) | rgb[i + 2]);
-    return r;
-}
-
-// The pixel buffer equals opj's decode over the decoded region C.
 void expectSamples(CImageBase& base, const std::string& name, const int32_t c[7])
 {
-    const bool colour = base.GetPixelFormat().bytesPerPixel == 4;
-    const Reference ref = readReference(gridtest::corpusDir() + "/" + name + "_r" + std::to_string(c[6]), colour);
-    size_t bytes = 0;
-    const uint8_t* buffer = base.GetPixelBuffer(bytes);
-    ASSERT_TRUE(buffer);
-    const int bpp = base.GetPixelFormat().bytesPerPixel, w = base.LevelWidth();
-    ASSERT_LE(w, ref.width);
-    for (int y = c[1]; y < c[3]; ++y)
-        for (int x = c[0]; x < c[2]; ++x) {
-            const uint8_t* p = buffer + (size_t(y) * w + x) * bpp;
-            int64_t got = bpp == 1 ? (base.IsSigned() ? int8_t(*p) : *p)
-                          : bpp == 2 ? (base.IsSigned() ? int64_t(int16_t(p[0] | p[1] << 8)) : p[0] | p[1] << 8)
-                                     : (int64_t(p[2]) << 16) | (p[1] << 8) | p[0];
-            ASSERT_EQ(got, ref.samples[size_t(y) * ref.width + x]) << name << " at " << x << "," << y;
-        }
+    gridtest::expectSamples(base, gridtest::corpusDir(), name, c);
 }
 
 // Paints the cell, saves it, and checks it with view_oracle.py against opj's decode.

@@ -19,6 +19,7 @@
 #include "codec/core/rvd_codestream.h"
 #include "platform/ModuleStartup.h"
 #include "tests/R2IVuzi/RegionRender.h"
+#include "tests/R2IVuzi/support/GridChecks.h"
 #include "tests/support/JpipTestServer.h"
 #include "tests/support/TestTools.h"
 #include "tools/decode/pgx_image.h"
@@ -58,19 +59,16 @@ inline const std::string& fixtureDir()
     return dir;
 }
 
-inline std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using gridtest::slurp;
 
 // One request record of the server's log.
 struct ServerRecord {
     std::string kind, target, cid, line;
     int status = 0;
     int eor = -1;
+    // Whether a fault switch hit it, and when it was written (monotonic seconds).
+    bool faulted = false;
+    double time = 0;
     // cache class, codestream, bin id, offset, length, final
     std::vector<std::array<long long, 6>> bins;
 };
@@ -80,7 +78,8 @@ inline std::vector<ServerRecord> records(const OrbelTest::JpipTestServer& server
     static const boost::regex kind("\"kind\": \"(\\w+)\""), target("\"target\": \"([^\"]*)\""),
         status("\"status\": (\\d+)"), eor("\"eor\": (\\d+)"), cid("\"cid\": \"([^\"]*)\""),
         bins("\"bins\": \\[((?:\\[[^\\]]*\\](?:, )?)*)\\]"),
-        bin("\\[(\\d+), (\\d+), (\\d+), (\\d+), (\\d+), (true|false)\\]");
+        bin("\\[(\\d+), (\\d+), (\\d+), (\\d+), (\\d+), (true|false)\\]"),
+        faults("\"faults\": \\[([^\\]]*)\\]"), time("\"time\": ([0-9.eE+-]+)");
     std::vector<ServerRecord> out;
     for (const std::string& line : server.logLines()) {
         ServerRecord r;
@@ -96,6 +95,10 @@ inline std::vector<ServerRecord> records(const OrbelTest::JpipTestServer& server
             r.eor = std::stoi(m[1]);
         if (boost::regex_search(line, m, cid))
             r.cid = m[1];
+        if (boost::regex_search(line, m, faults))
+            r.faulted = m[1].length() > 0;
+        if (boost::regex_search(line, m, time))
+            r.time = std::stod(m[1]);
         if (boost::regex_search(line, m, bins)) {
             const std::string list = m[1];
             for (boost::sregex_iterator it(list.begin(), list.end(), bin), end; it != end; ++it)
@@ -269,18 +272,8 @@ inline void expectExact(const rendering& r, const std::string& name, int level, 
 // The cache holds exactly the bins of the server's index, each complete.
 inline void expectIndexedBins(rvd_cache& cache, const std::string& name)
 {
-    const std::string index = slurp(fixtureDir() + "/" + name + ".index.json");
-    static const boost::regex entry("\\{\"class\": (\\d+), \"codestream\": (\\d+), \"id\": (\\d+), \"length\": (\\d+)");
-    size_t listed = 0;
-    for (boost::sregex_iterator it(index.begin(), index.end(), entry), end; it != end; ++it, ++listed) {
-        const int cls = std::stoi((*it)[1]) / 2;
-        bool complete = false;
-        EXPECT_EQ(cache.get_databin_length(cls, std::stoll((*it)[2]), std::stoll((*it)[3]), &complete),
-                  std::stoi((*it)[4]))
-            << name << " class " << cls << " bin " << (*it)[3];
-        EXPECT_TRUE(complete) << name << " class " << cls << " bin " << (*it)[3];
-    }
-    EXPECT_EQ(snapshot(cache).size(), listed) << name;
+    SCOPED_TRACE(name);
+    gridtest::expectCacheHoldsIndex(cache, slurp(fixtureDir() + "/" + name + ".index.json"));
 }
 
 } // namespace harness

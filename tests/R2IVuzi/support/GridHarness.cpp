@@ -77,6 +77,8 @@ void RecordingGrid::decodeStep()
 void RecordingGrid::handleOpenStreamError(std::unique_ptr<CJ2KException> error)
 {
     openStreamErrors.push_back(error ? error->what() : "");
+    if (handleOpenErrors)
+        CJ2KGrid::handleOpenStreamError(std::move(error));
 }
 
 LRESULT RecordingGrid::ProcessWindowMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool& handled)
@@ -86,6 +88,7 @@ LRESULT RecordingGrid::ProcessWindowMessage(HWND hwnd, UINT msg, WPARAM wParam, 
         handled = true;
         return 0;
     }
+    errorReports += msg == WM_APP + 6;
     return CJ2KGrid::ProcessWindowMessage(hwnd, msg, wParam, lParam, handled);
 }
 

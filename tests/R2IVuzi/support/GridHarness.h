@@ -34,6 +34,10 @@ public:
     int increments = 0;
     std::vector<std::pair<int, int>> stepIncrements;
     std::vector<std::string> openStreamErrors;
+    // Whether failed opens also go on to the grid's own handling (retry or give up).
+    bool handleOpenErrors = false;
+    // Failure reports (WM_APP + 6) received.
+    int errorReports = 0;
     // The arrivals count when a posted WM_APP + 100 was handled (-1: not yet).
     int testMessageArrivals = -1;
     LRESULT ProcessWindowMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;

@@ -45,16 +45,19 @@ inline Bitmap readBitmap(int id)
     return b;
 }
 
-// Whether bitmap id shows at (left, top) over a black cell, black being transparent.
-inline bool showsBitmap(HWND hwnd, int id, int left, int top)
+// Whether bitmap id shows at (left, top) over a black cell, black being transparent; over
+// an image only its other pixels are compared.
+inline bool showsBitmap(HWND hwnd, int id, int left, int top, bool overImage = false)
 {
     const Bitmap b = readBitmap(id);
     if (b.pixels.empty())
         return false;
     for (int y = 0; y < b.height; ++y)
-        for (int x = 0; x < b.width; ++x)
-            if (pixelAt(hwnd, left + x, top + y) != b.pixels[size_t(y) * b.width + x])
+        for (int x = 0; x < b.width; ++x) {
+            const COLORREF want = b.pixels[size_t(y) * b.width + x];
+            if ((want != 0 || !overImage) && pixelAt(hwnd, left + x, top + y) != want)
                 return false;
+        }
     return true;
 }
 

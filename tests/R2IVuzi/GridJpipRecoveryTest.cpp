@@ -1,0 +1,218 @@
+// Failed JPIP requests end to end over the loopback server: each fault on a raw codestream
+// and on a JP2 file is retried after the one-second wait and nothing is lost (the cache
+// against the server's index, the pixels against opj_decompress); faults that persist end
+// in a bounded give-up; each image gets retries of its own.
+#include "R2IVuzi/J2KImage.h"
+#include "R2IVuzi/StartupValues.h"
+#include "image/ImageBase.h"
+#include "tests/R2IVuzi/LoaderHarness.h"
+#include "tests/R2IVuzi/support/GridChecks.h"
+#include "tests/R2IVuzi/support/GridHarness.h"
+#include "tests/R2IVuzi/support/GridPixels.h"
+#include "tests/support/TestTools.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using gridtest::GridHarness;
+using gridtest::ScopedLog;
+
+namespace {
+
+const char* const kConnection = "JPIP Server Connection Error";
+const char* const kOpen = "Open JPIP file Error";
+
+// recovery_fixture.py's folder, made from the grid corpus once per test program.
+const std::string& recoveryDir()
+{
+    static const std::string dir = [] {
+        if (gridtest::corpusDir().empty())
+            return std::string();
+        const std::string out = gridtest::corpusDir() + "/recovery";
+        const std::string cmd =
+            OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tests/R2IVuzi/recovery_fixture.py") + " '" +
+            gridtest::corpusDir() + "' '" + out + "'";
+        return std::system(cmd.c_str()) == 0 ? out : std::string();
+    }();
+    return dir;
+}
+
+std::string name(int n) { return "1_1_1_" + std::to_string(n); }
+
+size_t opens(const GridHarness& h) { return harness::countKind(*h.server, "cnew"); }
+
+// One image shown in a 520 x 400 cell (level 0, so every bin is asked for) under the
+// given faults, by a grid that retries its failed opens, with a log and stalls cut at 2 s.
+struct Streamed {
+    explicit Streamed(const std::vector<std::string>& faults) : h(520, 400, serverArgs(faults), true, recoveryDir())
+    {
+        g_jpipLowSpeedSeconds = 2;
+        h.grid->handleOpenErrors = true;
+    }
+    ~Streamed() { g_jpipLowSpeedSeconds = kDefaultJpipLowSpeedSeconds; }
+    static std::vector<std::string> serverArgs(const std::vector<std::string>& faults)
+    {
+        std::vector<std::string> args;
+        for (const std::string& f : faults)
+            args.insert(args.end(), {"--fault", f});
+        return args;
+    }
+    bool timersStopped() const { return !h.grid->getDecodeTimer() && !h.grid->getAnimationTimer(); }
+    // Shows image n and pumps until its sixth failure is handled (the last the limit allows).
+    bool giveUp(int n)
+    {
+        h.grid->showStackItem(h.item(n));
+        return h.until([&] { return h.grid->errorReports >= 6 && timersStopped(); });
+    }
+    // Retry records for image n ("Retrying: <number>"; any number when empty).
+    size_t retries(const std::string& text, int n, const std::string& number = "")
+    {
+        return ScopedLog::count(log.text(), "J2KGrid", 0,
+                                text + " When handling " + h.item(n).objectFile + " Retrying: " + number);
+    }
+    // Everything arrived and decoded: the cache against the server's index, the level-0
+    // pixels against opj_decompress.
+    void expectComplete(int n)
+    {
+        CJ2KImage& image = *h.grid->getImage();
+        gridtest::expectCacheHoldsIndex(*image.getCache(),
+                                        gridtest::slurp(recoveryDir() + "/" + name(n) + ".index.json"));
+        int32_t c[7];
+        image.getImageBase().GetTransformRegion(c);
+        EXPECT_EQ(c[6], 0);
+        gridtest::expectSamples(image.getImageBase(), gridtest::corpusDir(), name(n), c);
+    }
+
+    ScopedLog log;
+    GridHarness h;
+};
+
+} // namespace
+
+TEST(GridJpipRecovery, EachFaultIsRetriedAfterASecondAndNothingIsLost)
+{
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ASSERT_FALSE(recoveryDir().empty());
+    const struct {
+        const char* fault;
+        const char* text;
+        int retries;
+    } cases[] = {
+        {"drop:on=region,after=400,times=1", kConnection, 1}, {"status:code=500,on=region,times=2", kConnection, 2},
+        {"stall:on=region,times=1", kConnection, 1},          {"cut:on=region,times=1", kConnection, 1},
+        {"no-cnew:on=cnew,times=1", kOpen, 1},                {"status:code=503,on=cnew,times=3", kOpen, 3},
+    };
+    for (int n : {1, 5})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(name(n) + " under " + c.fault);
+            Streamed r({c.fault});
+            ASSERT_TRUE(r.h.show(n));
+            EXPECT_EQ(r.retries(c.text, n), size_t(c.retries));
+            EXPECT_EQ(r.retries(c.text, n, std::to_string(c.retries)), 1u);
+            // The retry flag's wait, measured by the server: every failed request is
+            // followed by a channel open at least a second later.
+            const std::vector<harness::ServerRecord> seen = harness::records(*r.h.server);
+            int faulted = 0;
+            for (size_t i = 0; i < seen.size(); ++i) {
+                if (!seen[i].faulted)
+                    continue;
+                ++faulted;
+                size_t next = i + 1;
+                while (next < seen.size() && seen[next].kind != "cnew")
+                    ++next;
+                ASSERT_LT(next, seen.size()) << "no channel open after failure " << faulted;
+                EXPECT_GE(seen[next].time - seen[i].time, 1.0) << "failure " << faulted;
+            }
+            EXPECT_EQ(faulted, c.retries);
+            r.expectComplete(n);
+        }
+}
+
+TEST(GridJpipRecovery, GivingUpIsBoundedAndKeepsWhatArrived)
+{
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ASSERT_FALSE(recoveryDir().empty());
+    // Image 2 is missing from the folder served.
+    {
+        SCOPED_TRACE("missing file");
+        Streamed r({});
+        // A test message posted after the first failure is handled while the retries run.
+        bool posted = false;
+        size_t opensAtTestMessage = 0;
+        r.h.grid->showStackItem(r.h.item(2));
+        ASSERT_TRUE(r.h.until([&] {
+            if (!posted && r.h.grid->errorReports >= 1)
+                posted = PostMessageW(r.h.grid->m_hWnd, WM_APP + 100, 0, 0);
+            if (posted && r.h.grid->testMessageArrivals >= 0 && !opensAtTestMessage)
+                opensAtTestMessage = opens(r.h);
+            return r.h.grid->errorReports >= 6 && r.timersStopped();
+        }));
+        EXPECT_GE(opensAtTestMessage, 1u);
+        EXPECT_LT(opensAtTestMessage, 6u);
+        EXPECT_EQ(opens(r.h), 6u);
+        EXPECT_EQ(r.h.grid->getTarget(), "");
+        EXPECT_FALSE(r.h.grid->getImage());
+        EXPECT_EQ(r.retries(kOpen, 2), 5u);
+        r.h.paint();
+        EXPECT_TRUE(gridtest::showsBitmap(r.h.frame->m_hWnd, 229, 2, 400 - gridtest::readBitmap(229).height - 2));
+        // A seventh open would come a second after the last failure.
+        EXPECT_FALSE(platform::PumpUntil([&] { return opens(r.h) > 6; }, 1500));
+    }
+    // Region requests fail for good after two: the image stays with what those brought.
+    {
+        SCOPED_TRACE("status 500 after two region requests");
+        Streamed r({"status:code=500,on=region,skip=2"});
+        ASSERT_TRUE(r.giveUp(1));
+        EXPECT_EQ(r.retries(kConnection, 1), 5u);
+        EXPECT_EQ(r.h.grid->getTarget(), r.h.item(1).objectFile);
+        ASSERT_NE(r.h.grid->getImage(), nullptr);
+        CImageBase& base = r.h.grid->getImage()->getImageBase();
+        int32_t c[7];
+        base.GetTransformRegion(c);
+        // The decode of part of the data: near the full image, nowhere near an empty buffer.
+        const gridtest::SampleDiff part =
+            gridtest::compareSamples(base, gridtest::corpusDir() + "/" + name(1) + "_r0", c);
+        EXPECT_GT(part.differing, 0u);
+        EXPECT_LT(part.meanAbs, 16.0);
+        EXPECT_GT(part.compared, 512u * 384 - 1);
+        r.h.paint();
+        EXPECT_FALSE(gridtest::showsBitmap(r.h.frame->m_hWnd, 229, 2, 400 - gridtest::readBitmap(229).height - 2, true));
+    }
+    // Replies never end the request: every exchange after the data runs dry fails.
+    {
+        SCOPED_TRACE("permanent no-eor");
+        Streamed r({"no-eor:on=region"});
+        ASSERT_TRUE(r.giveUp(5));
+        EXPECT_LE(opens(r.h), 6u);
+        EXPECT_EQ(r.h.grid->getTarget(), r.h.item(5).objectFile);
+        r.expectComplete(5);
+    }
+}
+
+// An image that used up a counter leaves the next image its own retries: its failure of the
+// same kind is retried, and it completes.
+TEST(GridJpipRecovery, TheNextImageGetsItsOwnRetries)
+{
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ASSERT_FALSE(recoveryDir().empty());
+    const struct {
+        int first;
+        std::vector<std::string> faults;
+        int next;
+        const char* text;
+    } cases[] = {
+        {2, {"status:code=503,on=cnew,skip=6,times=1"}, 1, kOpen},
+        {1, {"status:code=500,on=region,times=6", "drop:on=region,after=400,skip=6,times=1"}, 5, kConnection},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(name(c.first) + " then " + name(c.next));
+        Streamed r(c.faults);
+        ASSERT_TRUE(r.giveUp(c.first));
+        EXPECT_EQ(r.retries(c.text, c.first), 5u);
+        ASSERT_TRUE(r.h.show(c.next));
+        EXPECT_EQ(r.retries(c.text, c.next), 1u);
+        EXPECT_EQ(r.h.grid->errorReports, 7);
+        r.expectComplete(c.next);
+    }
+}
