@@ -116,6 +116,11 @@ TEST(AtkParams, ChecksAndFinalizeRules)
     rvd_params* many = kernel(f.get(), 7, {{2, 0, 0, 0}}, {0.1, 0.2, 0.3});
     many->set("Kreversible", 0, 0, false);
     EXPECT_NE(std::string::npos, error_text([&] { many->finalize(false); }).find("Too many `Kcoeffs'"));
+    rvd_params* deep = kernel(f.get(), 10, {{2, 0, 25, 1}, {2, -1, 2, 2}}, {-0.5, -0.5, 0.25, 0.25});
+    deep->set("Kreversible", 0, 0, true);
+    EXPECT_EQ(lead + "Invalid downshifting value (3'rd field) found while checking supplied `Ksteps' attributes.  "
+                     "Values must be in the range 0 to 24.",
+              error_text([&] { deep->finalize(false); }));
     rvd_params* nokrev = kernel(f.get(), 8, {{2, 0, 0, 0}}, {0.1, 0.2});
     EXPECT_NE(std::string::npos, error_text([&] { nokrev->finalize(false); }).find("without also providing a value for the `Kreversible'"));
     // Decided: more than 256 coefficients in all are refused, reading and finalizing.

@@ -76,3 +76,35 @@ TEST(QcdParams, ReadingStylesAndErrors)
     ASSERT_TRUE(cut.read(0xFF52, {0, 0, 0, 1, 0, 5, 4, 4, 0, 1}));
     cut.root->finalize_all(true);
 }
+
+// Written fields have their widths: three bits of guard count, five bits of range.
+TEST(QcdParams, WritingRefusesValuesWiderThanTheirFields)
+{
+    const struct {
+        int guard, range;
+        std::string error; // empty: written
+    } cases[] = {
+        {7, 31, ""},
+        {8, 11, lead + "Illegal number of guard bits, 8. Legal range is from 0 to 7."},
+        {2, 32, lead + "Absolute ranging parameters for reversibly compressed subbands must be non-negative, "
+                       "no larger than 31!"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.guard * 100 + c.range);
+        qcd_tree t(1);
+        ASSERT_TRUE(t.read(0xFF52, {0, 0, 0, 1, 0, 3, 4, 4, 0, 1}));
+        ASSERT_TRUE(t.read(0xFF5C, {0x40, 0x48, 0x50, 0x50, 0x58, 0x50, 0x50, 0x58, 0x50, 0x50, 0x58}));
+        t.root->finalize_all(true);
+        t.root->clear_marks();
+        t.qcd->set("Qguard", 0, 0, c.guard);
+        t.qcd->set("Qabs_ranges", 9, 0, c.range);
+        if (c.error.empty()) {
+            const std::vector<uint8_t> s = t.qcd_segment();
+            ASSERT_EQ(15u, s.size());
+            EXPECT_EQ(0xE0, s[4]);      // Sqcd: guard bits above the style
+            EXPECT_EQ(31 << 3, s[14]); // the last band's range
+        } else {
+            EXPECT_EQ(c.error, error_text([&] { t.qcd_segment(); }));
+        }
+    }
+}
