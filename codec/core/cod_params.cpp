@@ -251,7 +251,8 @@ int cod_params::expand_decomp_bands(int val, int16_t descriptors[])
 {
     int primary = val & 3;
     band root{0, 0, 0, 0};
-    band prim[4];
+    // Zeroed: an optimising build cannot see that split_band fills every entry it counts.
+    band prim[4] = {};
     int np = split_band(root, primary, prim);
     int n = 0;
     descriptors[n++] = descriptor(prim[0]);
@@ -262,7 +263,7 @@ int cod_params::expand_decomp_bands(int val, int16_t descriptors[])
             descriptors[n++] = descriptor(b);
             continue;
         }
-        band kids[4];
+        band kids[4] = {};
         int nk = split_band(b, first, kids);
         for (int j = 0; j < nk; j++) {
             int code = code_at(val, k, j + 1);
@@ -270,7 +271,7 @@ int cod_params::expand_decomp_bands(int val, int16_t descriptors[])
                 descriptors[n++] = descriptor(kids[j]);
                 continue;
             }
-            band grand[4];
+            band grand[4] = {};
             int ng = split_band(kids[j], code, grand);
             for (int g = 0; g < ng; g++)
                 descriptors[n++] = descriptor(grand[g]);

@@ -123,4 +123,46 @@ TEST(LiftingStep, SingleSamplesHalvingAndUpshift)
     EXPECT_EQ(row.out.get_buf16()[3], -1);
 }
 
+// Step descriptions that cannot be applied raise the codec's error; the nearest usable
+// ones build, so a bound moved by one shows.
+TEST(LiftingStep, UnusableStepsAreRefusedAtTheirBounds)
+{
+    const std::string unusable = "Ravade Core Error:\nUnusable lifting step in wavelet kernel description.";
+    const float taps[2] = {0.25f, 0.25f}; // small enough for 32 fraction bits: only the shift bound refuses
+    const float huge[2] = {1.0e4f, 0.5f};
+    const float large[2] = {9.0e3f, 0.5f};
+    const struct {
+        const char* what;
+        int length, min, downshift;
+        const float* taps;
+        bool reversible, usable;
+    } cases[] = {
+        {"downshift 31", 2, 0, 31, taps, true, true},
+        {"downshift 32", 2, 0, 32, taps, true, false},
+        {"downshift -1", 2, 0, -1, taps, true, false},
+        {"no taps", 0, 0, 1, taps, true, false},
+        {"reach 255", 2, -255, 1, taps, true, true},
+        {"reach 256", 2, -256, 1, taps, true, false},
+        {"tap below 1e4", 2, 0, 0, large, false, true},
+        {"tap of 1e4", 2, 0, 0, huge, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        rvd_kernel_step_info info;
+        info.support_length = c.length;
+        info.support_min = c.min;
+        info.downshift = c.downshift;
+        info.rounding_offset = 1;
+        rv_lifting_step step;
+        if (!c.usable) {
+            EXPECT_EQ(unusable, codec_test::error_text([&] { step.init(0, info, c.taps, c.reversible, 2); }));
+            continue;
+        }
+        step.init(0, info, c.taps, c.reversible, 2);
+        if (c.reversible) {
+            EXPECT_EQ(c.downshift, step.downshift);
+        }
+    }
+}
+
 } // namespace

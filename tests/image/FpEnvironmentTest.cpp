@@ -23,11 +23,14 @@ protected:
     uint16_t control_ = fp_get_x87_control();
 };
 
-// Divided on the x87 unit, in a call the compiler cannot fold.
+// Divided on the x87 unit, in a call the compiler cannot fold. The quotient goes through a
+// volatile too: a caller that drops it (the zero-divide check) would otherwise let an
+// optimising build clone the call without the division, and no flag would be raised.
 __attribute__((noinline)) long double Divide(long double a, long double b)
 {
     volatile long double x = a, y = b;
-    return x / y;
+    volatile long double q = x / y;
+    return q;
 }
 
 } // namespace

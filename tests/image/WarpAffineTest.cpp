@@ -14,7 +14,119 @@ namespace {
 const double kIdentity[6] = {1, 0, 0, 0, 1, 0};
 const int kAllFormats[18] = {0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, 16, 17, 18, 19, 20, 21};
 
+typedef int (*EntryFn)(const void*, int, int, int, int, int, int, int, void*, int, int, int, int, int,
+                       const double*, int);
+
+struct EntryCase {
+    const char* name;
+    EntryFn fn;
+    int format;
+};
+
+// The generic driver with a fixed format, so it can be tested like an entry point.
+template <int Format>
+int GenericAs(const void* s, int sw0, int sh0, int ss, int x, int y, int w, int h, void* d, int ds, int dx, int dy,
+              int dw, int dh, const double* c, int i)
+{
+    return warp_affine_generic(s, sw0, sh0, ss, x, y, w, h, d, ds, dx, dy, dw, dh, Format, c, i);
+}
+
+const EntryCase kEntries[] = {
+    {"gray8", warp_affine_gray8, 0},
+    {"rgb8", warp_affine_rgb8, 1},
+    {"rgbx8", warp_affine_rgbx8, 2},
+    {"gray16", warp_affine_gray16, 16},
+    {"generic", GenericAs<16>, 16},
+};
+
 } // namespace
+
+TEST(WarpStatus, ArgumentChecksAtEveryEntryPoint)
+{
+    for (const EntryCase& e : kEntries) {
+        SCOPED_TRACE(e.name);
+        Image src(e.format, 8, 8), dst(e.format, 8, 8);
+        auto run = [&](const void* s, int w0, int h0, int ss, int x, int y, int w, int h, void* d, int ds, int dx,
+                       int dy, int dw, int dh, const double* c, int interp) {
+            return e.fn(s, w0, h0, ss, x, y, w, h, d, ds, dx, dy, dw, dh, c, interp);
+        };
+        void* s = src.arg();
+        void* d = dst.arg();
+        const int ss = src.step, ds = dst.step;
+        EXPECT_EQ(0, run(s, 8, 8, ss, 0, 0, 8, 8, d, ds, 0, 0, 8, 8, kIdentity, 1));
+        EXPECT_EQ(-8, run(nullptr, 8, 8, ss, 0, 0, 8, 8, d, ds, 0, 0, 8, 8, kIdentity, 1));
+        EXPECT_EQ(-8, run(s, 8, 8, ss, 0, 0, 8, 8, nullptr, ds, 0, 0, 8, 8, kIdentity, 1));
+        // Each size and origin field.
+        EXPECT_EQ(-6, run(s, 0, 8, ss, 0, 0, 8, 8, d, ds, 0, 0, 8, 8, kIdentity, 1));
+        EXPECT_EQ(-6, run(s, 8, 0, ss, 0, 0, 8, 8, d, ds, 0, 0, 8, 8, kIdentity, 1));
+        EXPECT_EQ(-6, run(s, 8, 8, ss, -1, 0, 8, 8, d, ds, 0, 0, 8, 8, kIdentity, 1));
+        EXPECT_EQ(-6, run(s, 8, 8, ss, 0, -1, 8, 8, d, ds, 0, 0, 8, 8, kIdentity, 1));
+        EXPECT_EQ(-6, run(s, 8, 8, ss, 0, 0, 0, 8, d, ds, 0, 0, 8, 8, kIdentity, 1));
+        EXPECT_EQ(-6, run(s, 8, 8, ss, 0, 0, 8, 0, d, ds, 0, 0, 8, 8, kIdentity, 1));
+        EXPECT_EQ(-6, run(s, 8, 8, ss, 0, 0, 8, 8, d, ds, -1, 0, 8, 8, kIdentity, 1));
+        EXPECT_EQ(-6, run(s, 8, 8, ss, 0, 0, 8, 8, d, ds, 0, -1, 8, 8, kIdentity, 1));
+        EXPECT_EQ(-6, run(s, 8, 8, ss, 0, 0, 8, 8, d, ds, 0, 0, 0, 8, kIdentity, 1));
+        EXPECT_EQ(-6, run(s, 8, 8, ss, 0, 0, 8, 8, d, ds, 0, 0, 8, 0, kIdentity, 1));
+        // Rectangle ends past INT_MAX.
+        EXPECT_EQ(-6, run(s, 8, 8, ss, 0, 0, 8, 8, d, ds, INT_MAX - 5, 0, 10, 8, kIdentity, 1));
+        EXPECT_EQ(-6, run(s, 8, 8, ss, 0, 0, 8, 8, d, ds, 0, INT_MAX - 5, 8, 10, kIdentity, 1));
+        EXPECT_EQ(-6, run(s, 8, 8, ss, 5, 0, INT_MAX, 8, d, ds, 0, 0, 8, 8, kIdentity, 1));
+        EXPECT_EQ(-14, run(s, 8, 8, 0, 0, 0, 8, 8, d, ds, 0, 0, 8, 8, kIdentity, 1));
+        EXPECT_EQ(-14, run(s, 8, 8, ss, 0, 0, 8, 8, d, -3, 0, 0, 8, 8, kIdentity, 1));
+        EXPECT_EQ(-22, run(s, 8, 8, ss, 0, 0, 8, 8, d, ds, 0, 0, 8, 8, kIdentity, 3));
+        EXPECT_EQ(-22, run(s, 8, 8, ss, 0, 0, 8, 8, d, ds, 0, 0, 8, 8, kIdentity, 0));
+        EXPECT_EQ(-22, run(s, 8, 8, ss, 0, 0, 8, 8, d, ds, 0, 0, 8, 8, kIdentity, warp_smooth_edges_bit | 8));
+        const double singular[6] = {1, 1, 0, 1, 1, 0};
+        EXPECT_EQ(-56, run(s, 8, 8, ss, 0, 0, 8, 8, d, ds, 0, 0, 8, 8, singular, 1));
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        const double inf = std::numeric_limits<double>::infinity();
+        for (int i = 0; i < 6; ++i) {
+            double c[6] = {1, 0, 0, 0, 1, 0};
+            c[i] = nan;
+            EXPECT_EQ(-56, run(s, 8, 8, ss, 0, 0, 8, 8, d, ds, 0, 0, 8, 8, c, 2)) << "NaN at " << i;
+            c[i] = -inf;
+            EXPECT_EQ(-56, run(s, 8, 8, ss, 0, 0, 8, 8, d, ds, 0, 0, 8, 8, c, 2)) << "inf at " << i;
+        }
+        // Finite, non-singular, but the corners land beyond 2^30.
+        const double huge[6] = {1e154, 1e151, 0, 1e150, 1e154, 0};
+        EXPECT_EQ(-56, run(s, 8, 8, ss, 0, 0, 8, 8, d, ds, 0, 0, 8, 8, huge, 4));
+        // Coefficient test: relative, and the |c1 c3| branch for a swap of the axes.
+        const double thin[6] = {1, 0, 0, 0, 1e-13, 0};
+        const double swap[6] = {0, 1, 0, 1, 0, 0};
+        EXPECT_NE(-56, run(s, 8, 8, ss, 0, 0, 8, 8, d, ds, 0, 0, 8, 8, thin, 1));
+        EXPECT_EQ(0, run(s, 8, 8, ss, 0, 0, 8, 8, d, ds, 0, 0, 8, 8, swap, 1));
+        for (int interp : {1, 2, 4}) {
+            EXPECT_EQ(-57, run(s, 1, 8, ss, 0, 0, 1, 8, d, ds, 0, 0, 8, 8, kIdentity, interp));
+            EXPECT_EQ(-57, run(s, 8, 1, ss, 0, 0, 8, 1, d, ds, 0, 0, 8, 8, kIdentity, interp));
+            EXPECT_EQ(-57, run(s, 8, 8, ss, 0, 0, 1, 8, d, ds, 0, 0, 8, 8, kIdentity, interp));
+            EXPECT_EQ(-57, run(s, 8, 8, ss, 7, 0, 5, 8, d, ds, 0, 0, 8, 8, kIdentity, interp));
+        }
+        EXPECT_EQ(29, run(s, 8, 8, ss, 8, 0, 2, 8, d, ds, 0, 0, 8, 8, kIdentity, 1));
+        EXPECT_EQ(29, run(s, 8, 8, ss, 0, 8, 8, 2, d, ds, 0, 0, 8, 8, kIdentity, 1));
+        // Wholly left of the destination rectangle: 30 and the destination untouched.
+        for (auto& p : dst.planes)
+            std::fill(p.begin(), p.end(), 0xA5);
+        const std::vector<std::vector<uint8_t>> before = dst.planes;
+        const double left[6] = {1, 0, -20, 0, 1, 0};
+        EXPECT_EQ(30, run(s, 8, 8, ss, 0, 0, 8, 8, d, ds, 0, 0, 8, 8, left, 4 | warp_smooth_edges_bit));
+        EXPECT_EQ(before, dst.planes);
+    }
+}
+
+TEST(WarpStatus, NullPlanePointers)
+{
+    for (int format : {3, 5, 11, 13, 19, 21}) {
+        SCOPED_TRACE(format);
+        const int planes = PlaneCount(format);
+        for (int which = 0; which < planes; ++which) {
+            for (bool inSource : {true, false}) {
+                Image src(format, 8, 8), dst(format, 8, 8);
+                (inSource ? src : dst).pointers[which] = nullptr;
+                EXPECT_EQ(-8, Warp(src, 0, 0, 8, 8, dst, 0, 0, 8, 8, kIdentity, 1));
+            }
+        }
+    }
+}
 
 TEST(WarpQuadrangle, CheckAndOrientation)
 {
@@ -83,6 +195,20 @@ TEST(WarpIdentity, AllFormatsAndInterpolationsCopyExactly)
                             expected.set(x, y, c, src.get(x, y, c));
             ASSERT_EQ(expected.planes, dst.planes);
         }
+    }
+}
+
+TEST(WarpIdentity, ThreeByThreeCubicRunsAsLinear)
+{
+    std::mt19937 rng(3);
+    for (int format : {0, 16, 8}) {
+        Image src(format, 3, 3), a(format, 12, 12), b(format, 12, 12);
+        src.fillRandom(rng, format == 0 ? 256 : 60000);
+        double m[6];
+        MakeMap(0.4, 3.1, 2.7, 0.1, false, false, 4.3, 0.7, m);
+        ASSERT_EQ(0, Warp(src, 0, 0, 3, 3, a, 0, 0, 12, 12, m, 4));
+        ASSERT_EQ(0, Warp(src, 0, 0, 3, 3, b, 0, 0, 12, 12, m, 2));
+        EXPECT_EQ(a.planes, b.planes) << format;
     }
 }
 
@@ -170,6 +296,102 @@ TEST(WarpCoverage, NearestWritesExactlyTheMappedIntegerPoints)
     EXPECT_GT(judged, 1000000);
 }
 
+TEST(WarpSmoothEdges, OnlyOutsideEdgePixelsChangeByTheBlend)
+{
+    std::mt19937 rng(5);
+    // Pure scaling: every edge is axis-parallel, so the pass changes nothing.
+    {
+        Image src(2, 10, 8), a(2, 40, 40), b(2, 40, 40);
+        src.fillRandom(rng, 256);
+        const double scale[6] = {2.5, 0, 3, 0, 3.5, 2};
+        ASSERT_EQ(0, Warp(src, 0, 0, 10, 8, a, 0, 0, 40, 40, scale, 2));
+        ASSERT_EQ(0, Warp(src, 0, 0, 10, 8, b, 0, 0, 40, 40, scale, 2 | warp_smooth_edges_bit));
+        EXPECT_EQ(a.planes, b.planes);
+    }
+    for (bool mirrored : {false, true}) {
+        SCOPED_TRACE(mirrored);
+        Image src(2, 20, 14), plain(2, 60, 60), smooth(2, 60, 60);
+        src.fillRandom(rng, 256);
+        double m[6];
+        MakeMap(30.0 * 3.141592653589793 / 180.0, 1.7, 1.7, 0.0, mirrored, false, 0, 0, m);
+        m[2] = 30 - (m[0] * 9.5 + m[1] * 6.5);
+        m[5] = 30 - (m[3] * 9.5 + m[4] * 6.5);
+        for (Image* d : {&plain, &smooth})
+            for (int y = 0; y < 60; ++y)
+                for (int x = 0; x < 60; ++x)
+                    for (int c = 0; c < 4; ++c)
+                        d->set(x, y, c, (x * 7 + y * 3 + c * 50) & 255);
+        ASSERT_EQ(0, Warp(src, 0, 0, 20, 14, plain, 0, 0, 60, 60, m, 2));
+        ASSERT_EQ(0, Warp(src, 0, 0, 20, 14, smooth, 0, 0, 60, 60, m, 2 | warp_smooth_edges_bit));
+        Oracle o;
+        o.init(m, 0, 0, 19, 13);
+        int changed = 0;
+        for (int Y = 0; Y < 60; ++Y)
+            for (int X = 0; X < 60; ++X) {
+                bool differs = false;
+                for (int c = 0; c < 4; ++c)
+                    differs |= plain.get(X, Y, c) != smooth.get(X, Y, c);
+                if (!differs)
+                    continue;
+                ++changed;
+                bool nearCorner = false;
+                for (int i = 0; i < 4; ++i)
+                    nearCorner |= std::fabs(X - o.qx[i]) < 2.5 && std::fabs(Y - o.qy[i]) < 2.5;
+                if (nearCorner)
+                    continue; // two edges may blend the same pixel there
+                // The changed pixel lies outside, one step from an edge crossing of its row
+                // (steep edge) or column (shallow edge), and is the blend with the other side.
+                ASSERT_EQ(0, o.classify(X, Y, 0.0)) << X << "," << Y;
+                bool matched = false;
+                for (int i = 0; i < 4 && !matched; ++i) {
+                    const int j = (i + 1) % 4;
+                    const double ex = o.qx[j] - o.qx[i], ey = o.qy[j] - o.qy[i];
+                    double pos, own;
+                    int nx = X, ny = Y;
+                    if (std::fabs(ey) > std::fabs(ex)) {
+                        if (Y < std::min(o.qy[i], o.qy[j]) || Y > std::max(o.qy[i], o.qy[j]))
+                            continue;
+                        pos = o.qx[i] + (Y - o.qy[i]) * ex / ey;
+                        own = X;
+                        if (std::floor(pos) == X)
+                            nx = X + 1;
+                        else if (std::ceil(pos) == X)
+                            nx = X - 1;
+                        else
+                            continue;
+                    } else {
+                        if (X < std::min(o.qx[i], o.qx[j]) || X > std::max(o.qx[i], o.qx[j]))
+                            continue;
+                        pos = o.qy[i] + (X - o.qx[i]) * ey / ex;
+                        own = Y;
+                        if (std::floor(pos) == Y)
+                            ny = Y + 1;
+                        else if (std::ceil(pos) == Y)
+                            ny = Y - 1;
+                        else
+                            continue;
+                    }
+                    const double other = nx != X ? nx : ny;
+                    bool all = true;
+                    for (int c = 0; c < 4; ++c) {
+                        const double v = plain.get(X, Y, c) * std::fabs(pos - own) +
+                                         plain.get(nx, ny, c) * std::fabs(pos - other);
+                        all &= static_cast<int>(v + 0.5) == smooth.get(X, Y, c);
+                    }
+                    matched = all;
+                }
+                EXPECT_TRUE(matched) << "pixel " << X << "," << Y;
+            }
+        EXPECT_GT(changed, 60);
+        // The fourth sample of layout 2 is blended too.
+        bool fourthChanged = false;
+        for (int Y = 0; Y < 60; ++Y)
+            for (int X = 0; X < 60; ++X)
+                fourthChanged |= plain.get(X, Y, 3) != smooth.get(X, Y, 3);
+        EXPECT_TRUE(fourthChanged);
+    }
+}
+
 TEST(WarpRobustness, RandomWarpsStayInsideTheirBuffers)
 {
     std::mt19937 rng(777);
@@ -221,4 +443,16 @@ TEST(WarpRobustness, RandomWarpsStayInsideTheirBuffers)
     }
     EXPECT_GT(done, 1000);
     EXPECT_EQ(6u, seen.size()) << "every status but -8, -14 and -22 is reached";
+}
+
+TEST(WarpMemory, AlignedBlocks)
+{
+    void* p = warp_alloc_aligned(10);
+    ASSERT_NE(nullptr, p);
+    EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(p) % 32);
+    warp_free_aligned(p);
+    warp_free_aligned(nullptr);
+    EXPECT_EQ(nullptr, warp_alloc_aligned(0));
+    EXPECT_EQ(nullptr, warp_alloc_aligned(-4));
+    EXPECT_EQ(nullptr, warp_alloc_aligned(PTRDIFF_MAX));
 }
