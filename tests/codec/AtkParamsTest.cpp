@@ -1,6 +1,6 @@
 // Arbitrary kernels: the 5/3 kernel as an ATK segment, finalize checks, and random
 // kernels written and read back.
-#include "codec/coding/rvd_kernels.h"
+#include "codec/core/rvd_kernels.h"
 #include "codec/core/rv_kernel_description.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/param_tree.h"

@@ -1,6 +1,6 @@
 // Quantisation: step-size form, reading and writing, derivation of ranges and steps
 // from the kernels, and the decided check on too few values.
-#include "codec/coding/rvd_kernels.h"
+#include "codec/core/rvd_kernels.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/param_tree.h"
 
