@@ -127,8 +127,9 @@ struct rv_tpart_generator {
 // `finalize` the sizes are recorded for writing; otherwise sizing stops past `limit`.
 int64_t rv_simulate_output(rv_codestream* cs, int layer, uint16_t threshold, bool finalize,
                            bool last_layer, int64_t limit);
-// Drops stored passes that cannot survive the byte budget of set_max_bytes.
-void rv_trim_compressed_data(rv_codestream* cs);
+// Drops stored passes of the waiting precincts with slopes at or below the threshold
+// (from the statistics of set_max_bytes; below 2 nothing goes).
+void rv_trim_compressed_data(rv_codestream* cs, int threshold);
 
 // Main header on the first call, then every tile-part that can be written, then (when
 // every tile is complete) the final TLMs and EOC. True once every tile is written.

@@ -143,6 +143,13 @@ void rv_tpart_generator::start_tile(rv_tile* t)
     // Writing walks the sequence from the first packet: started here, not on demand.
     t->rd.sequencer_started = true;
     t->rd.sequencer->start();
+    // Incremental flushing projects each (depth, component) pair's area from the tiles seen.
+    rv_codestream* cs = t->codestream;
+    cs->finalize_geometry(); // before any tile is counted: it starts the records afresh
+    for (int d = 0; d <= RV_MAX_DISCARD_LEVELS; d++)
+        for (int c = 0; c < cs->num_components && c < int(t->comps.size()); c++)
+            cs->rescomp[size_t(d * cs->num_components + c)].notify_tile_status(
+                t->dims, d <= t->comps[size_t(c)].dwt_levels);
 }
 
 void rv_tpart_generator::instantiate_precincts(rv_tile* t)
@@ -400,8 +407,13 @@ int64_t rv_tpart_generator::generate_tpart(rv_tile* t)
                                 " bytes written where its sizing found " +
                                 std::to_string(pk.p->packet_bytes[size_t(pk.layer)]) + ".");
         w.layer_sizes[size_t(li)] += n;
-        if (pk.p->layers_written >= t->num_layers)
-            rv_release_precinct(pk.p); // all its packets are out
+        if (pk.p->layers_written >= t->num_layers) {
+            // All its packets are out.
+            if (rv_rescomp_progress* rec = rv_progress_of(pk.p->resolution))
+                rec->close_ready_precinct(pk.p);
+            else
+                rv_release_precinct(pk.p);
+        }
     }
     if (out->get_bytes_written() - start != total)
         rv_raise_core_error("Tile-part of " + std::to_string(out->get_bytes_written() - start) +

@@ -164,53 +164,55 @@ int64_t rv_simulate_output(rv_codestream* cs, int layer, uint16_t threshold, boo
         }
     if (!finalize && total > limit)
         return total;
-    for (rv_tile* t = cs->output_head; t != nullptr; t = t->output_next) {
-        if (!t->initialized || layer >= t->num_layers)
-            continue;
-        for (rv_tile_comp& tc : t->comps)
-            for (rv_resolution& res : tc.resolutions)
-                for (uint64_t& ref : res.precinct_refs) {
-                    if (!rv_precinct::ref_in_memory(ref))
-                        continue;
-                    rv_precinct* p = rv_precinct::from_ref(ref);
-                    if (p->num_outstanding_blocks > 0)
-                        continue; // not ready: a later flush sizes it
-                    int64_t n = rv_tpart_generator::simulate_packet(p, layer, threshold,
-                                                                    limit - total, finalize);
-                    if (t->wr.gen_plt)
-                        n += iplt_size(n);
-                    total += n;
-                    if (!finalize && total > limit)
-                        return total;
-                }
-    }
+    // Pair by pair, lowest resolutions first. A pair of which only part is ready stands
+    // for all it has still to write: its share of the limit and its bytes scale by the
+    // ready fraction, so that an incremental flush spends the budget by area.
+    const int nc = cs->num_components;
+    for (int d = RV_MAX_DISCARD_LEVELS; d >= 0; d--)
+        for (int c = 0; c < nc; c++) {
+            rv_rescomp_progress& rec = cs->rescomp[size_t(d * nc + c)];
+            if (rec.first_ready == nullptr)
+                continue;
+            const double f = rec.get_ready_fraction();
+            const bool scaled = f < 1.0;
+            int64_t pair_limit = limit - total;
+            if (scaled && pair_limit > 0)
+                pair_limit = int64_t(double(pair_limit) * f);
+            int64_t pair_bytes = 0;
+            for (rv_precinct* p = rec.first_ready; p != nullptr; p = p->ready_next) {
+                rv_tile* t = p->tile();
+                if (!t->initialized || layer >= t->num_layers)
+                    continue;
+                int64_t n = rv_tpart_generator::simulate_packet(p, layer, threshold,
+                                                                pair_limit - pair_bytes, finalize);
+                if (t->wr.gen_plt)
+                    n += iplt_size(n);
+                pair_bytes += n;
+                if (!finalize && pair_bytes > pair_limit)
+                    break;
+            }
+            total += scaled ? int64_t(double(pair_bytes) * rec.reciprocal_fraction) + 1 : pair_bytes;
+            if (!finalize && total > limit)
+                return total;
+        }
     return total;
 }
 
-void rv_trim_compressed_data(rv_codestream* cs)
+void rv_trim_compressed_data(rv_codestream* cs, int threshold)
 {
-    const rv_rate_stats* stats = cs->wr.stats.get();
-    if (stats == nullptr)
-        return;
-    const int threshold = stats->trimming_threshold();
     if (threshold < 2)
         return;
-    for (rv_tile* t = cs->output_head; t != nullptr; t = t->output_next)
-        for (rv_tile_comp& tc : t->comps)
-            for (rv_resolution& res : tc.resolutions)
-                for (uint64_t ref : res.precinct_refs) {
-                    if (!rv_precinct::ref_in_memory(ref))
-                        continue;
-                    rv_precinct* p = rv_precinct::from_ref(ref);
-                    if (p->num_outstanding_blocks > 0 || p->layers_written > 0)
-                        continue;
-                    for (int b = 0; b < p->num_bands; b++) {
-                        const rv_precinct_band& pb = p->bands[b];
-                        const int n = pb.block_indices.size.y * pb.block_indices.size.x;
-                        for (int k = 0; k < n && pb.block_indices.size.x > 0; k++)
-                            pb.blocks[k].trim_data(uint16_t(threshold), cs->buf_server.get());
-                    }
-                }
+    for (rv_rescomp_progress& rec : cs->rescomp)
+        for (rv_precinct* p = rec.first_ready; p != nullptr; p = p->ready_next) {
+            if (p->layers_written > 0)
+                continue;
+            for (int b = 0; b < p->num_bands; b++) {
+                const rv_precinct_band& pb = p->bands[b];
+                const int n = pb.block_indices.size.y * pb.block_indices.size.x;
+                for (int k = 0; k < n && pb.block_indices.size.x > 0; k++)
+                    pb.blocks[k].trim_data(uint16_t(threshold), cs->buf_server.get());
+            }
+        }
 }
 
 namespace {

@@ -285,7 +285,8 @@ int rvd_subband::get_conservative_slope_threshold() const
     const rv_codestream* cs = state->resolution->codestream;
     int threshold = 1;
     if (cs->out && cs->wr.stats)
-        threshold = std::max(1, 16 * cs->wr.stats->conservative_bin - 1);
+        threshold = std::max(1, 16 * cs->wr.stats->published_conservative_bin.load(
+                                         std::memory_order_relaxed) - 1);
     return std::min(0xFFFF, std::max(threshold, int(cs->min_slope_threshold)));
 }
 

@@ -68,7 +68,8 @@ struct written_stream {
 written_stream write_stream(const std::string& siz_text, const std::string& coding,
                             const std::vector<std::vector<int32_t>>& samples,
                             std::vector<int64_t> targets, std::vector<uint16_t> thresholds = {},
-                            memory_target* target = nullptr, int64_t max_bytes = 0)
+                            memory_target* target = nullptr, int64_t max_bytes = 0,
+                            rvd_thread_env* env = nullptr)
 {
     memory_target own;
     memory_target& t = target != nullptr ? *target : own;
@@ -86,11 +87,13 @@ written_stream write_stream(const std::string& siz_text, const std::string& codi
         cs.access_siz()->finalize_all();
         if (max_bytes > 0)
             cs.set_max_bytes(max_bytes);
-        feed_blocks(cs, samples);
+        feed_options fo;
+        fo.env = env;
+        feed_blocks(cs, samples, fo);
         const int n = int(std::max(targets.size(), thresholds.size()));
         targets.resize(size_t(n), 0);
         thresholds.resize(size_t(n), 0);
-        cs.flush(targets.data(), n, thresholds.data());
+        cs.flush(targets.data(), n, thresholds.data(), true, true, 0.0, env);
         w.layer_bytes = targets;
         w.thresholds = thresholds;
         w.num_tparts = cs.get_num_tparts();
@@ -716,13 +719,16 @@ struct incremental_result {
     std::vector<uint8_t> bytes;
     int64_t peak = 0;
     int flushes = 0;
+    std::vector<std::vector<int64_t>> layer_bytes; // as each flush reported them
 };
 
-// Writes the image flushing at the thresholds whenever a stripe of `stripe` rows is done
-// and a flush can write (stripe 0: one flush at the end).
+// Writes the image flushing at the thresholds (or, with `targets`, to the byte targets)
+// whenever a stripe of `stripe` rows is done and a flush can write (stripe 0: one flush
+// at the end).
 incremental_result write_incrementally(const std::string& siz_text, const std::string& coding,
                                        const std::vector<std::vector<int32_t>>& src,
-                                       const std::vector<uint16_t>& thresholds, int stripe)
+                                       const std::vector<uint16_t>& thresholds, int stripe,
+                                       const std::vector<int64_t>& targets = {})
 {
     siz_params siz;
     for (const std::string& a : tokens(siz_text))
@@ -739,7 +745,12 @@ incremental_result write_incrementally(const std::string& siz_text, const std::s
         cs.access_siz()->finalize_all();
         auto flush = [&] {
             std::vector<uint16_t> thr = thresholds;
-            cs.flush(nullptr, int(thr.size()), thr.data());
+            std::vector<int64_t> sizes = targets;
+            if (sizes.empty())
+                cs.flush(nullptr, int(thr.size()), thr.data());
+            else
+                cs.flush(sizes.data(), int(sizes.size()), nullptr);
+            r.layer_bytes.push_back(sizes);
             r.flushes++;
         };
         feed_options fo;
@@ -799,6 +810,58 @@ TEST(IncrementalFlush, PrecinctRowsAtFixedThresholds)
               error_text([&] { write_incrementally(siz, lrcp, src, thr, 128); })
                   .find("incremental code-stream flushing feature with one of the progression "
                         "orders, LRCP or RLCP."));
+}
+
+// Byte targets flushed precinct row by row: each flush spends the budget by the area it
+// writes, so the rows come out alike and the targets are met as by one flush.
+TEST(IncrementalFlush, ByteTargetsScaleByArea)
+{
+    std::mt19937 rng(2048);
+    const std::vector<std::vector<int32_t>> src = {random_image(rng, 1, 1024, 1024, 8, false, 24)[0]};
+    const std::string siz = "Ssize={1024,1024} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no";
+    const std::string coding = "Clevels=3 Clayers=2 Cblk={32,32} Creversible=yes "
+                               "Cprecincts={128,128},{64,64},{32,32},{16,16} Corder=PCRL";
+    const std::vector<int64_t> targets = {20000, 80000};
+    incremental_result once = write_incrementally(siz, coding, src, {}, 0, targets);
+    incremental_result rows = write_incrementally(siz, coding, src, {}, 128, targets);
+    ASSERT_GE(rows.flushes, 8);
+    std::cout << "[ figures  ] one flush " << once.layer_bytes.back()[0] << "/"
+              << once.layer_bytes.back()[1] << ", " << rows.flushes << " flushes";
+    for (const auto& lb : rows.layer_bytes)
+        std::cout << " " << lb[0] << "/" << lb[1];
+    std::cout << "\n";
+    for (size_t l = 0; l < targets.size(); l++) {
+        SCOPED_TRACE(l);
+        const int64_t got = rows.layer_bytes.back()[l];
+        EXPECT_LE(got, targets[l]);
+        EXPECT_GE(double(got), 0.9 * double(targets[l]));
+        // The first row (an eighth of the image) takes about its share, not the budget.
+        EXPECT_LT(double(rows.layer_bytes.front()[l]), 0.25 * double(targets[l]));
+    }
+    EXPECT_EQ(int64_t(rows.bytes.size()), rows.layer_bytes.back()[1] + 2);
+    // Rows alike: the error of the top and bottom halves within a factor 1.5 of each other
+    // and of the one-flush stream's.
+    const std::string dir = out_dir();
+    save(dir + "/incr_targets_once.j2k", once.bytes);
+    save(dir + "/incr_targets_rows.j2k", rows.bytes);
+    auto half_errors = [&](const std::string& path) {
+        std::vector<pgx_image> img = decode_file(path, decode_settings());
+        double e[2] = {0, 0};
+        if (img.size() != 1 || img[0].samples.size() != src[0].size())
+            return std::make_pair(-1.0, -1.0);
+        for (size_t k = 0; k < src[0].size(); k++) {
+            const double d = double(img[0].samples[k]) - double(src[0][k]);
+            e[k < src[0].size() / 2 ? 0 : 1] += d * d;
+        }
+        return std::make_pair(e[0], e[1]);
+    };
+    const auto a = half_errors(dir + "/incr_targets_once.j2k");
+    const auto b = half_errors(dir + "/incr_targets_rows.j2k");
+    std::cout << "[ figures  ] squared error top/bottom: one flush " << a.first << "/" << a.second
+              << ", by rows " << b.first << "/" << b.second << "\n";
+    ASSERT_GT(b.first, 0.0);
+    EXPECT_LT(std::max(b.first, b.second) / std::min(b.first, b.second), 1.5);
+    EXPECT_LT(b.first + b.second, 1.5 * (a.first + a.second));
 }
 
 // A 4 x 4-tile codestream written in fragments of tile rows equals the one-shot stream
@@ -1258,6 +1321,34 @@ TEST(WritingConcurrency, FourThreadsWriteTheUnthreadedStream)
     EXPECT_EQ(plain.second, threaded.second);
     EXPECT_LE(threaded.second[0], 2000);
     EXPECT_LE(threaded.second[1], 8000);
+}
+
+// Early trimming with the statistics of four threads merged as they go: the buffer peak
+// falls as unthreaded, and the targets are met.
+TEST(WritingConcurrency, ThreadsTrimUnderMaxBytes)
+{
+    std::mt19937 rng(514);
+    const std::vector<std::vector<int32_t>> src = {phantom(512, rng)};
+    const int64_t raw = 512 * 512 * 12 / 8;
+    const char* siz = "Ssize={512,512} Ssampling={1,1} Scomponents=1 Sprecision=12 Ssigned=no";
+    const std::string coding = "Clevels=5 Creversible=yes Clayers=3 Corder=RPCL Cblk={32,32}";
+    const std::vector<int64_t> targets = {raw / 100, raw / 20, raw / 10};
+    rvd_thread_env env;
+    env.create();
+    for (int k = 0; k < 3; k++) {
+        ASSERT_TRUE(env.add_thread());
+    }
+    written_stream plain = write_stream(siz, coding, src, targets, {}, nullptr, 0, &env);
+    written_stream trimmed = write_stream(siz, coding, src, targets, {}, nullptr, raw / 10, &env);
+    env.destroy();
+    std::cout << "[ figures  ] threaded buffer peak " << plain.peak << " untrimmed, " << trimmed.peak
+              << " under set_max_bytes\n";
+    // The threads' buffer reserves count in both peaks.
+    EXPECT_LT(3 * trimmed.peak, 2 * plain.peak);
+    for (size_t l = 0; l < targets.size(); l++) {
+        EXPECT_LE(trimmed.layer_bytes[l], targets[l]);
+        EXPECT_GE(double(trimmed.layer_bytes[l]), 0.97 * double(targets[l]));
+    }
 }
 
 // Main headers of the conformance codestreams, read into the parameters and generated
