@@ -65,6 +65,10 @@ public:
     std::vector<int64_t> packet_bytes;
     int sim_layers = 0;
     int layers_written = 0;
+    // Writing: the final flush's last layer may take this precinct one threshold lower
+    // to fill the budget (fill_layer -1: no such layer).
+    int fill_layer = -1;
+    uint16_t fill_threshold = 0;
     // Writing: complete and waiting on its (depth, component) ready list.
     bool ready = false;
     rv_precinct* ready_prev = nullptr;

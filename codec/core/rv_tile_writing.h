@@ -118,6 +118,8 @@ struct rv_tpart_generator {
     static const std::vector<uint8_t>& tpart_segments(rv_tile* t, int tpart_idx);
     // Tile-parts the division flags will cut the tile's whole packet sequence into.
     static int count_tparts(rv_tile* t);
+    // Refuses a tile-part too long for Psot's 32 bits (before any of it is written).
+    static void check_tpart_length(int64_t length);
     // Bytes of an empty packet under the tile's SOP/EPH use.
     static int empty_packet_bytes(const rv_tile* t);
 };

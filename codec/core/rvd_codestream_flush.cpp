@@ -148,6 +148,19 @@ void complete_structures(rv_codestream* cs)
 
 } // namespace
 
+namespace {
+
+// A packet's bytes with its length entry when PLT segments are written.
+int64_t packet_cost(rv_precinct* p, int layer, uint16_t threshold, int64_t limit, bool finalize)
+{
+    int64_t n = rv_tpart_generator::simulate_packet(p, layer, threshold, limit, finalize);
+    if (p->tile()->wr.gen_plt)
+        n += iplt_size(n);
+    return n;
+}
+
+} // namespace
+
 int64_t rv_simulate_output(rv_codestream* cs, int layer, uint16_t threshold, bool finalize,
                            bool last_layer, int64_t limit)
 {
@@ -183,11 +196,8 @@ int64_t rv_simulate_output(rv_codestream* cs, int layer, uint16_t threshold, boo
                 rv_tile* t = p->tile();
                 if (!t->initialized || layer >= t->num_layers)
                     continue;
-                int64_t n = rv_tpart_generator::simulate_packet(p, layer, threshold,
-                                                                pair_limit - pair_bytes, finalize);
-                if (t->wr.gen_plt)
-                    n += iplt_size(n);
-                pair_bytes += n;
+                const uint16_t thr = layer == p->fill_layer ? p->fill_threshold : threshold;
+                pair_bytes += packet_cost(p, layer, thr, pair_limit - pair_bytes, finalize);
                 if (!finalize && pair_bytes > pair_limit)
                     break;
             }
@@ -232,9 +242,43 @@ void estimate_header_overheads(rv_codestream* cs)
     w.layer_overhead = per_layer;
 }
 
+// Every pair has all it still has to write ready: the final flush.
+bool all_ready(rv_codestream* cs)
+{
+    for (const rv_rescomp_progress& rec : cs->rescomp)
+        if (rec.ready_area < rec.remaining_area)
+            return false;
+    return true;
+}
+
+// The last layer, sized at `best`, leaves `slack` bytes below its limit: precinct by
+// precinct, in sizing order, those whose packet at the next lower threshold still fits
+// take it.
+void fill_last_layer(rv_codestream* cs, int layer, uint16_t best, int64_t slack)
+{
+    if (best == 0 || slack <= 0)
+        return;
+    const uint16_t lower = uint16_t(best - 1);
+    const int nc = cs->num_components;
+    for (int d = RV_MAX_DISCARD_LEVELS; d >= 0; d--)
+        for (int c = 0; c < nc; c++)
+            for (rv_precinct* p = cs->rescomp[size_t(d * nc + c)].first_ready; p != nullptr;
+                 p = p->ready_next) {
+                rv_tile* t = p->tile();
+                if (!t->initialized || layer >= t->num_layers)
+                    continue;
+                const int64_t more = packet_cost(p, layer, lower, no_limit, false) -
+                                     packet_cost(p, layer, best, no_limit, false);
+                if (more <= 0 || more > slack)
+                    continue;
+                p->fill_layer = layer;
+                p->fill_threshold = lower;
+                slack -= more;
+            }
+}
+
 void pcrd_opt(rv_codestream* cs, bool trim_to_rate, double tolerance)
 {
-    (void)trim_to_rate;
     rv_codestream_writing& w = cs->wr;
     const int n = w.num_layer_specs;
     const double t = std::min(tolerance, 0.5);
@@ -316,6 +360,10 @@ void pcrd_opt(rv_codestream* cs, bool trim_to_rate, double tolerance)
             }
         }
         w.layer_thresholds[size_t(l)] = best;
+        if (last && trim_to_rate && T != 0) {
+            const int64_t limit = T - eoc - earlier - committed;
+            fill_last_layer(cs, l, best, limit - rv_simulate_output(cs, l, best, false, true, no_limit));
+        }
         committed += rv_simulate_output(cs, l, best, true, last, no_limit);
         w.layer_reached[size_t(l)] = earlier + committed;
         if (was_zero[size_t(l)])
@@ -374,7 +422,8 @@ void rvd_codestream::flush(int64_t* layer_bytes, int num_layer_specs, uint16_t* 
             w.layer_targets[size_t(l)] = w.layer_reached[size_t(l)] = cumulative;
         }
     } else {
-        pcrd_opt(cs, trim_to_rate, tolerance);
+        // Filling the last layer to the byte is for the flush that writes what remains.
+        pcrd_opt(cs, trim_to_rate && all_ready(cs), tolerance);
     }
 
     if (w.layer_info_reserved > 0 && !w.header_generated) {

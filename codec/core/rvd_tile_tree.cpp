@@ -274,6 +274,12 @@ double rvd_subband::get_msb_wmse() const
         return 1.0;
     double wmse = std::ldexp(double(state->delta), state->K_max_prime - 1);
     wmse *= wmse * double(state->energy_weight);
+    // How much the component's errors weigh in the output components (colour or
+    // multi-component transform), as the tile cached it when it was initialised.
+    const rv_tile_comp* tc = state->resolution->tile_comp;
+    const std::vector<float>& gains = tc->tile->gain_all;
+    if (size_t(tc->cnum) < gains.size() && gains[size_t(tc->cnum)] > 0.0f)
+        wmse *= double(gains[size_t(tc->cnum)]);
     wmse *= double(state->visual_weight) * double(state->visual_weight);
     return wmse;
 }

@@ -69,7 +69,7 @@ written_stream write_stream(const std::string& siz_text, const std::string& codi
                             const std::vector<std::vector<int32_t>>& samples,
                             std::vector<int64_t> targets, std::vector<uint16_t> thresholds = {},
                             memory_target* target = nullptr, int64_t max_bytes = 0,
-                            rvd_thread_env* env = nullptr)
+                            rvd_thread_env* env = nullptr, bool trim_to_rate = true)
 {
     memory_target own;
     memory_target& t = target != nullptr ? *target : own;
@@ -93,7 +93,7 @@ written_stream write_stream(const std::string& siz_text, const std::string& codi
         const int n = int(std::max(targets.size(), thresholds.size()));
         targets.resize(size_t(n), 0);
         thresholds.resize(size_t(n), 0);
-        cs.flush(targets.data(), n, thresholds.data(), true, true, 0.0, env);
+        cs.flush(targets.data(), n, thresholds.data(), trim_to_rate, true, 0.0, env);
         w.layer_bytes = targets;
         w.thresholds = thresholds;
         w.num_tparts = cs.get_num_tparts();
@@ -530,6 +530,14 @@ TEST(CodestreamOutput, TilePartDivisionAndPlt)
 // The limits of tile-part generation and the profile-0 order rule.
 TEST(CodestreamOutput, TilePartLimitsAndProfileOrder)
 {
+    // Psot holds 32 bits: the longest tile-part passes, one byte more is refused before
+    // anything of it is written.
+    EXPECT_NO_THROW(rv_tpart_generator::check_tpart_length(int64_t(0xFFFFFFFF)));
+    EXPECT_NE(std::string::npos,
+              error_text([] { rv_tpart_generator::check_tpart_length(int64_t(1) << 32); })
+                  .find("exceeds the maximum value which can be represented by the 32-bit length "
+                        "field in the SOT marker!  You will have to split the code-stream into "
+                        "smaller tile-parts -- see the \"ORGtparts\" parameter attribute."));
     const auto src = grid_image();
     // Layer division with a fixed count too small for it.
     EXPECT_NE(std::string::npos,
@@ -670,6 +678,90 @@ TEST(RateControl, PhantomTargetsWithFiveLevels)
             const auto got = outside_decode("opj_decompress", path, out_dir() + "/phantom_" + c.name, 1);
             ASSERT_EQ(1u, got.size());
             EXPECT_EQ(src[0], got[0]);
+        }
+    }
+}
+
+// Trimming to rate fills what the last layer's threshold leaves below its target with
+// packets one threshold lower; the stream stays valid for an outside decoder.
+TEST(RateControl, TrimToRateFillsTheLastLayer)
+{
+    std::mt19937 rng(515);
+    const std::vector<std::vector<int32_t>> src = {phantom(512, rng)};
+    const int64_t raw = 512 * 512 * 12 / 8;
+    const char* siz = "Ssize={512,512} Ssampling={1,1} Scomponents=1 Sprecision=12 Ssigned=no";
+    struct {
+        const char* name;
+        const char* coding;
+    } cases[] = {
+        {"rpcl", "Corder=RPCL Cprecincts={64,64}"},
+        {"plt_sop", "Corder=LRCP Cuse_sop=yes Cuse_eph=yes ORGgen_plt=yes Cprecincts={32,32}"},
+    };
+    const std::vector<int64_t> targets = {raw / 100, raw / 20, raw / 7};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string coding = std::string("Clevels=5 Creversible=yes Clayers=3 ") + c.coding;
+        written_stream plain = write_stream(siz, coding, src, targets, {}, nullptr, 0, nullptr, false);
+        written_stream filled = write_stream(siz, coding, src, targets, {}, nullptr, 0, nullptr, true);
+        const int64_t before = targets.back() - plain.layer_bytes.back();
+        const int64_t after = targets.back() - filled.layer_bytes.back();
+        std::cout << "[ figures  ] " << c.name << ": last layer " << plain.layer_bytes.back() << " -> "
+                  << filled.layer_bytes.back() << " of " << targets.back() << "\n";
+        EXPECT_GE(after, 0);
+        EXPECT_LT(after, before);
+        EXPECT_EQ(plain.layer_bytes[0], filled.layer_bytes[0]);
+        EXPECT_EQ(int64_t(filled.bytes.size()), filled.layer_bytes.back() + 2);
+        const std::string path = out_dir() + "/fill_" + c.name + ".j2k";
+        save(path, filled.bytes);
+        std::vector<pgx_image> ours = decode_file(path, decode_settings());
+        ASSERT_EQ(1u, ours.size());
+        if (std::system("command -v opj_decompress > /dev/null") == 0) {
+            const auto got = outside_decode("opj_decompress", path, out_dir() + "/fill_" + c.name, 1);
+            ASSERT_EQ(1u, got.size());
+            EXPECT_EQ(ours[0].samples, got[0]);
+        }
+    }
+}
+
+// A component's weight in the output image scales its subbands' distortion: the squared
+// inverse colour-transform coefficients summed over the outputs (1 without a transform).
+TEST(CodestreamOutput, ComponentWeightInMsbWmse)
+{
+    auto wmse = [](const std::string& coding, int c) {
+        siz_params sp;
+        for (const std::string& a : tokens("Ssize={64,64} Ssampling={1,1} Scomponents=3 Sprecision=8 "
+                                           "Ssigned=no"))
+            EXPECT_TRUE(sp.parse_string(a.c_str()));
+        memory_target t;
+        rvd_codestream cs;
+        cs.create(&sp, &t, nullptr);
+        for (const std::string& a : tokens(coding))
+            EXPECT_TRUE(cs.access_siz()->parse_string(a.c_str()));
+        cs.access_siz()->finalize_all();
+        rvd_tile tile = cs.open_tile(rvd_coords(0, 0));
+        const double v = tile.access_component(c).access_resolution(1).access_subband(1).get_msb_wmse();
+        tile.close();
+        cs.destroy();
+        return v;
+    };
+    const double cr = 1.402, cg = 0.344136, crg = 0.714136, cb = 1.772;
+    struct {
+        const char* name;
+        const char* coding;
+        double gain[3];
+    } cases[] = {
+        {"irreversible", "Clevels=1 Creversible=no Cycc=yes",
+         {3.0, cg * cg + cb * cb, cr * cr + crg * crg}},
+        {"reversible", "Clevels=1 Creversible=yes Cycc=yes", {3.0, 0.6875, 0.6875}},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        const std::string plain = std::string(k.coding).replace(std::string(k.coding).find("Cycc=yes"), 8, "Cycc=no");
+        for (int c = 0; c < 3; c++) {
+            SCOPED_TRACE(c);
+            const double without = wmse(plain, c);
+            ASSERT_GT(without, 0.0);
+            EXPECT_NEAR(k.gain[c], wmse(k.coding, c) / without, 1e-5 * k.gain[c]);
         }
     }
 }
