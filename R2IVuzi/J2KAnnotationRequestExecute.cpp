@@ -72,7 +72,7 @@ void CJ2KAnnotationRequest::Execute()
             }
         }
         try {
-            m_observer->reportError(1, std::unique_ptr<CJ2KException>(new CJ2KOverlayConnectionException(e)));
+            m_observer->reportError(errorKind(J2KErrorKind::AnnotationConnection), std::unique_ptr<CJ2KException>(new CJ2KOverlayConnectionException(e)));
         } catch (const CJ2KWeakPtrCastingException&) {
         } catch (...) {
             ORBEL_LOG_AT(INFO, 182) << "Exception happened in CJ2KAnnotationRequest::Execute";

@@ -76,13 +76,13 @@ void CJ2KCommenceRequest::Execute()
         loader->closeChannel();
         headers.release();
         body.release();
-        m_observer->reportError(2, std::unique_ptr<CJ2KException>(new CJ2KOpenStreamException(e)));
+        m_observer->reportError(errorKind(J2KErrorKind::OpenStream), std::unique_ptr<CJ2KException>(new CJ2KOpenStreamException(e)));
     } catch (const CJ2KConnectionException& e) {
         handle.reset();
         loader->closeChannel();
         headers.release();
         body.release();
-        m_observer->reportError(0, std::unique_ptr<CJ2KException>(new CJ2KConnectionException(e)));
+        m_observer->reportError(errorKind(J2KErrorKind::Connection), std::unique_ptr<CJ2KException>(new CJ2KConnectionException(e)));
     } catch (const Interrupted&) {
         handle.reset();
         loader->closeChannel();

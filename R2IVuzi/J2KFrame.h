@@ -57,14 +57,28 @@ struct SavedSubFrameState {
     int32_t hangingPage = 0;
 };
 
-// Menu command ids.
+// Menu command ids, the frame's and its grids'.
 enum : UINT {
     ID_TOOL_FIRST = 10000,      // + working tool
+    ID_TOOL_LAST = ID_TOOL_FIRST + 9,
+    ID_ANN_TOOL_FIRST = ID_TOOL_FIRST + 11,
+    ID_TOOL_RADIO_LAST = ID_TOOL_FIRST + 16, // the grid's group leaves out 10017 and 10018
     ID_TOOL_STAMP = 10018,
     ID_STAMP_FIRST = 10019,     // + stamp index
+    ID_STAMP_LAST = 10118,
     ID_SELECT_FIRST = 20001,    // + select mode
+    ID_SELECT_LAST = ID_SELECT_FIRST + 4,
     ID_FIT_FIRST = 30001,
     ID_FIT_LAST = 30004,
+    ID_MODALITY_LUT = 40000,
+    ID_VOI_NONE = 40001,        // + VOI table number
+    ID_VOI_LAST = 40011,        // table 10; further tables are listed but not handled
+    ID_FLIP_HORIZONTAL = 50001,
+    ID_FLIP_VERTICAL = 50002,
+    ID_INVERT = 50003,
+    ID_RESET = 50004,
+    ID_ROTATE_ANTICLOCKWISE = 50005,
+    ID_ROTATE_CLOCKWISE = 50006,
     ID_SHOW_OVERLAY = 60001,
     ID_SHOW_ANNOTATION = 60002,
     ID_SHOW_RULER = 60003,

@@ -17,9 +17,6 @@ ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KGrid")
 
 namespace {
 
-const UINT_PTR kDecodeTimer = 1;
-const UINT_PTR kAnimationTimer = 2;
-
 bool inRange(UINT id, UINT first, UINT last) { return id >= first && id <= last; }
 
 } // namespace
@@ -185,9 +182,11 @@ LRESULT CJ2KGrid::ProcessWindowMessage(HWND, UINT msg, WPARAM wParam, LPARAM lPa
         return OnSetCursor(wParam, lParam, handled);
     case WM_COMMAND: {
         const UINT id = LOWORD(wParam);
-        if (inRange(id, 10000, 10009) || inRange(id, 20001, 20005) || inRange(id, 30001, 30004) ||
-            inRange(id, 10011, 10018) || inRange(id, 50001, 50006) || inRange(id, 60001, 60003) ||
-            inRange(id, 40001, 40011) || inRange(id, 10019, 10118) || id == 40000) {
+        if (inRange(id, ID_TOOL_FIRST, ID_TOOL_LAST) || inRange(id, ID_SELECT_FIRST, ID_SELECT_LAST) ||
+            inRange(id, ID_FIT_FIRST, ID_FIT_LAST) || inRange(id, ID_ANN_TOOL_FIRST, ID_TOOL_STAMP) ||
+            inRange(id, ID_FLIP_HORIZONTAL, ID_ROTATE_CLOCKWISE) || inRange(id, ID_SHOW_OVERLAY, ID_SHOW_RULER) ||
+            inRange(id, ID_VOI_NONE, ID_VOI_LAST) || inRange(id, ID_STAMP_FIRST, ID_STAMP_LAST) ||
+            id == ID_MODALITY_LUT) {
             OnCommand(id);
             return 0;
         }
@@ -206,7 +205,7 @@ LRESULT CJ2KGrid::OnStartRenderTimer(const std::string& target)
 {
     if (isCurrentTarget(target)) {
         if (HWND h = m_hWnd)
-            m_decodeTimer = SetTimer(h, kDecodeTimer, 100, nullptr);
+            m_decodeTimer = SetTimer(h, kJ2KDecodeTimer, 100, nullptr);
     } else {
         stopAnimation();
     }
@@ -236,13 +235,13 @@ void CJ2KGrid::startAnimation()
     if (m_animationTimer || !h)
         return;
     m_animationFrame = 240;
-    m_animationTimer = SetTimer(h, kAnimationTimer, 10, nullptr);
+    m_animationTimer = SetTimer(h, kJ2KAnimationTimer, 10, nullptr);
 }
 
 void CJ2KGrid::stopAnimation()
 {
     if (HWND h = m_hWnd)
-        KillTimer(h, kAnimationTimer);
+        KillTimer(h, kJ2KAnimationTimer);
     m_animationTimer = 0;
 }
 
@@ -251,7 +250,7 @@ void CJ2KGrid::stopTimers()
     // Each timer on its own: after an early error only the animation may run.
     HWND h = m_hWnd;
     if (m_decodeTimer && h)
-        KillTimer(h, kDecodeTimer);
+        KillTimer(h, kJ2KDecodeTimer);
     m_decodeTimer = 0;
     if (m_animationTimer)
         stopAnimation();

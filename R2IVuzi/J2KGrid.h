@@ -27,6 +27,10 @@ struct HangingItem;
 struct OverlayItem;
 
 // The loader-to-window messages.
+// The grid's two timers: the decode step and the loading animation.
+const UINT_PTR kJ2KDecodeTimer = 1;
+const UINT_PTR kJ2KAnimationTimer = 2;
+
 enum : UINT {
     WM_J2K_DATA_ARRIVED = WM_APP + 3,
     WM_J2K_START_PROCESS = WM_APP + 5,

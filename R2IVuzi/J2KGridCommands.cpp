@@ -21,22 +21,6 @@ ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KGrid")
 
 namespace {
 
-// Ranges of the commands beyond the frame's own ids.
-const UINT ID_TOOL_LAST = ID_TOOL_FIRST + 9;
-const UINT ID_ANN_TOOL_FIRST = ID_TOOL_FIRST + 11;
-const UINT ID_TOOL_RADIO_LAST = ID_TOOL_FIRST + 16; // the grid's group leaves out 10017 and 10018
-const UINT ID_SELECT_LAST = ID_SELECT_FIRST + 4;
-const UINT ID_STAMP_LAST = 10118;
-const UINT ID_MODALITY_LUT = 40000;
-const UINT ID_VOI_NONE = 40001;    // + VOI table number
-const UINT ID_VOI_LAST = 40011;    // table 10; further tables are listed but not handled
-const UINT ID_FLIP_HORIZONTAL = 50001;
-const UINT ID_FLIP_VERTICAL = 50002;
-const UINT ID_INVERT = 50003;
-const UINT ID_RESET = 50004;
-const UINT ID_ROTATE_ANTICLOCKWISE = 50005;
-const UINT ID_ROTATE_CLOCKWISE = 50006;
-
 const char16_t kModalityText[] = u"Modality LUT";
 const char16_t kVoiText[] = u"VOI LUT";
 const UINT kTrackFlags = TPM_VERTICAL | TPM_VERPOSANIMATION;

@@ -34,7 +34,7 @@ LRESULT CJ2KGrid::OnTimer(UINT_PTR id)
 LRESULT CJ2KGrid::OnDataArrived(const std::string& target, const int region[5])
 {
     if (m_decodeTimer && m_hWnd)
-        KillTimer(m_hWnd, 1);
+        KillTimer(m_hWnd, kJ2KDecodeTimer);
     m_decodeTimer = 0;
     if (isCurrentTarget(target)) {
         decodeStep();

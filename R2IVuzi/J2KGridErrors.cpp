@@ -13,7 +13,6 @@
 ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KGrid")
 
 namespace {
-const UINT_PTR kDecodeTimer = 1;
 
 // The context of a report; a missing object counts as one with an empty context.
 std::string contextOf(const std::unique_ptr<CJ2KException>& error)
@@ -25,20 +24,20 @@ std::string contextOf(const std::unique_ptr<CJ2KException>& error)
 LRESULT CJ2KGrid::OnError(int kind, std::unique_ptr<CJ2KException> error)
 {
     // The grid owns the object from here on; every path below frees it.
-    switch (kind) {
-    case 0:
+    switch (static_cast<J2KErrorKind>(kind)) {
+    case J2KErrorKind::Connection:
         handleConnectionError(std::move(error));
         break;
-    case 1:
+    case J2KErrorKind::AnnotationConnection:
         handleAnnotationConnectionError(std::move(error));
         break;
-    case 2:
+    case J2KErrorKind::OpenStream:
         handleOpenStreamError(std::move(error));
         break;
-    case 3:
+    case J2KErrorKind::Parse:
         handleParseError(std::move(error));
         break;
-    case 5:
+    case J2KErrorKind::StopQuietly:
         stopTimers();
         break;
     default:
@@ -52,7 +51,7 @@ LRESULT CJ2KGrid::OnError(int kind, std::unique_ptr<CJ2KException> error)
 void CJ2KGrid::handleConnectionError(std::unique_ptr<CJ2KException> error)
 {
     if (m_decodeTimer && m_hWnd)
-        KillTimer(m_hWnd, kDecodeTimer);
+        KillTimer(m_hWnd, kJ2KDecodeTimer);
     m_decodeTimer = 0;
     // An empty target has nothing to reopen, and a missing object names no image.
     if (!m_target.empty() && contextOf(error) == m_target && m_connectionRetries < g_retryCount) {

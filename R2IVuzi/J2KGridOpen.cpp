@@ -55,7 +55,7 @@ void CJ2KGrid::openTargetImage(bool retry)
         CJ2KImageLoader* loader = m_loader;
         loader->setReady(false);
         if (m_decodeTimer && m_hWnd)
-            KillTimer(m_hWnd, 1);
+            KillTimer(m_hWnd, kJ2KDecodeTimer);
         m_decodeTimer = 0;
         stopAnimation();
         if (m_target.empty()) {
@@ -126,8 +126,12 @@ LRESULT CJ2KGrid::OnStartProcess(const std::string& target)
             base.InitImage(image.getHeight(), image.getWidth(), image.getDiscardLevels(), image.getBitDepth(), grey,
                            image.isSigned());
             image.setOpened(true);
-            std::string status;
-            image.setStatus(base.GetDisplayStateText(status));
+            // Presentation may have come first: the status it stored is the base the
+            // status document compares with, whichever message arrived first.
+            if (!image.isPresented()) {
+                std::string status;
+                image.setStatus(base.GetDisplayStateText(status));
+            }
         }
         base.SetViewRect(m_view.top, m_view.left, m_view.bottom, m_view.right, m_hWnd, true);
         int32_t region[7];

@@ -1,5 +1,6 @@
 // Overlay text: the layout an image's modality configures, the text of each item and
 // its drawing at the nine anchors of the cell.
+#include "R2IVuzi/DicomTags.h"
 #include "R2IVuzi/J2KGrid.h"
 #include "R2IVuzi/J2KImage.h"
 #include "R2IVuzi/J2KOverlayRecord.h"
@@ -30,9 +31,9 @@ int64_t clampPosition(int64_t v) { return std::max(-kCoordinateLimit, std::min(k
 
 int32_t clampInt(int64_t v) { return int32_t(std::max<int64_t>(INT_MIN, std::min<int64_t>(INT_MAX, v))); }
 
-bool isTag(const OverlayItem& item, const char* group, const char* element)
+bool isTag(const OverlayItem& item, const DicomTag& tag)
 {
-    return item.group == group && item.element == element;
+    return item.group == tag.group && item.element == tag.element;
 }
 
 std::u16string widen(const std::string& text) { return Utf8ToUtf16(text); }
@@ -84,9 +85,9 @@ std::u16string CJ2KGrid::getOverlayText(const OverlayItem& item)
     if (!m_element)
         return std::u16string();
     try {
-        if (item.group == "0x1901") {
-            const std::string& e = item.element;
-            if (e == "0x000D" || e == "0x000E" || e == "0x000F") {
+        if (item.group == dicom::kOverlayValueGroup) {
+            if (isTag(item, dicom::OverlayWholeNumberFirst) || isTag(item, dicom::OverlayWholeNumberSecond) ||
+                isTag(item, dicom::OverlayWholeNumberThird)) {
                 if (item.value.empty())
                     return std::u16string();
                 const double v = boost::lexical_cast<double>(Utf16ToUtf8(item.value));
@@ -95,21 +96,22 @@ std::u16string CJ2KGrid::getOverlayText(const OverlayItem& item)
                     return std::u16string();
                 return widen(std::to_string(int(v)));
             }
-            if (e == "0x0001" || e == "0x0005" || !m_image)
+            if (isTag(item, dicom::OverlayEmpty) || isTag(item, dicom::OverlayEmptyToo) || !m_image)
                 return std::u16string();
             CImageBase& base = m_image->getImageBase();
-            if (e == "0x0003") {
+            if (isTag(item, dicom::OverlayWindowText)) {
                 std::string text;
                 return widen(base.GetWindowLevelText(text));
             }
-            if (e == "0x0004") {
+            if (isTag(item, dicom::OverlayZoom)) {
                 double zoom[2] = {0.0, 0.0};
                 base.GetZoomFactors(zoom);
                 char text[64];
                 std::snprintf(text, sizeof text, "%.2f", zoom[0]);
                 return widen(text);
             }
-            if (e == "0x0006" || e == "0x0007") {
+            const bool left = isTag(item, dicom::OverlayOrientationLeft);
+            if (left || isTag(item, dicom::OverlayOrientationTop)) {
                 std::vector<float> cosines;
                 const std::string value = Utf16ToUtf8(item.value);
                 size_t start = 0;
@@ -124,17 +126,17 @@ std::u16string CJ2KGrid::getOverlayText(const OverlayItem& item)
                     return std::u16string();
                 OrientationMarkers markers;
                 base.GetOrientationMarkers(markers, cosines);
-                const std::string& marker = e == "0x0006" ? markers.left : markers.top;
+                const std::string& marker = left ? markers.left : markers.top;
                 // An unknown direction has no letter; its lookup would show a placeholder.
                 if (marker.empty())
                     return std::u16string();
                 return getPssiXmlDao()->getResourceText(marker);
             }
         }
-        if (item.group == "0x0018" &&
-            (item.element == "0x0050" || item.element == "0x1120" || item.element == "0x1314" ||
-             item.element == "0x0080" || item.element == "0x0081" || item.element == "0x0082"))
-            return item.value;
+        for (const DicomTag& shownAsStored : {dicom::SliceThickness, dicom::GantryDetectorTilt, dicom::FlipAngle,
+                                              dicom::RepetitionTime, dicom::EchoTime, dicom::InversionTime})
+            if (isTag(item, shownAsStored))
+                return item.value;
         if (item.vr == "DA")
             return widen(formatDate(Utf16ToUtf8(item.value)));
         if (item.vr == "TM")
@@ -180,7 +182,7 @@ void CJ2KGrid::drawOverlay(HDC dc)
             // texts would overlap or pass the anchor's margin, so they touch instead.
             const int64_t gap = clampPosition(std::max<int64_t>(0, int64_t(item.order) - previous - 1) * lineHeight / 2);
             previous = item.order;
-            if (isTag(item, "0x1301", "0x0002")) {
+            if (isTag(item, dicom::OverlayPicture)) {
                 if (item.value != u"Y")
                     continue;
                 HBITMAP bitmap = LoadBitmapW(ModuleInstance(), MAKEINTRESOURCEW(226));

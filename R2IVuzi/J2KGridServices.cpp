@@ -73,7 +73,7 @@ LRESULT CJ2KGrid::OnDestroy()
         m_toolTip->DestroyWindow();
     detachVoiMenu();
     if (m_decodeTimer && m_hWnd)
-        KillTimer(m_hWnd, 1);
+        KillTimer(m_hWnd, kJ2KDecodeTimer);
     m_decodeTimer = 0;
     CJ2KImageLoader* loader = m_loader;
     if (loader) {

@@ -14,6 +14,18 @@ class CJ2KImageLoader;
 class CJ2KAnnotationLoader;
 class CPssiXmlDao;
 
+// What failed, as a loader reports it (the wParam of the error message). Any other value
+// is a generic error.
+enum class J2KErrorKind : int {
+    Connection = 0,           // the JPIP server connection
+    AnnotationConnection = 1, // the annotation server connection
+    OpenStream = 2,           // the JPIP stream was not opened
+    Parse = 3,                // the JPIP packets were not parsed
+    StopQuietly = 5
+};
+
+inline int errorKind(J2KErrorKind kind) { return static_cast<int>(kind); }
+
 class CJ2KObserver {
 public:
     virtual ~CJ2KObserver() = default;
@@ -26,8 +38,7 @@ public:
     virtual void startPresentation(const std::string& target) = 0;
     virtual void updateRegion(const std::string& target, const int region[5]) = 0;
     virtual void setLoaderReady(const std::string& target) = 0;
-    // kind: 0 JPIP server connection, 1 annotation server, 2 open stream. The receiver
-    // owns the exception.
+    // kind: one of J2KErrorKind. The receiver owns the exception.
     virtual void reportError(int kind, std::unique_ptr<CJ2KException> error) = 0;
     virtual CJ2KImageLoader* getImageLoader() = 0;
     virtual void setImageLoader(CJ2KImageLoader* loader) = 0;

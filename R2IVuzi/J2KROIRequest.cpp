@@ -91,7 +91,7 @@ bool CJ2KROIRequest::fetch(const std::string* model, int curlLine, int statusLin
         m_observer->dataArrived(target, m_window);
         headers.release();
         body.release();
-        m_observer->reportError(0, std::unique_ptr<CJ2KException>(new CJ2KConnectionException(e)));
+        m_observer->reportError(errorKind(J2KErrorKind::Connection), std::unique_ptr<CJ2KException>(new CJ2KConnectionException(e)));
     } catch (...) {
         loader->closeChannel();
         m_window[0] = -1;

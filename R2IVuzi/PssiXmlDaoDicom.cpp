@@ -2,6 +2,8 @@
 // recursive lock, because the annotation loader's thread edits the same tree.
 #include "R2IVuzi/PssiXmlDao.h"
 
+#include "R2IVuzi/DicomTags.h"
+
 #include "diagnostics/Logging.h"
 #include "xpath/xpath_processor.h"
 
@@ -129,42 +131,42 @@ bool CPssiXmlDao::getDicomNodeInfo(const TiXmlNode* node, int& value, const std:
 
 bool CPssiXmlDao::getPhotometricInterpretation(const TiXmlNode* node, std::string& value) const
 {
-    return getDicomNodeInfo(node, value, "0x0028", "0x0004");
+    return getDicomNodeInfo(node, value, dicom::PhotometricInterpretation.group, dicom::PhotometricInterpretation.element);
 }
 
 bool CPssiXmlDao::getRescaleIntercept(const TiXmlNode* node, float& value) const
 {
-    return getDicomNodeInfo(node, value, "0x0028", "0x1052");
+    return getDicomNodeInfo(node, value, dicom::RescaleIntercept.group, dicom::RescaleIntercept.element);
 }
 
 bool CPssiXmlDao::getRescaleSlope(const TiXmlNode* node, float& value) const
 {
-    return getDicomNodeInfo(node, value, "0x0028", "0x1053");
+    return getDicomNodeInfo(node, value, dicom::RescaleSlope.group, dicom::RescaleSlope.element);
 }
 
 bool CPssiXmlDao::getPixelRepresentation(const TiXmlNode* node, int& value) const
 {
-    return getDicomNodeInfo(node, value, "0x0028", "0x0103");
+    return getDicomNodeInfo(node, value, dicom::PixelRepresentation.group, dicom::PixelRepresentation.element);
 }
 
 std::string CPssiXmlDao::getModality(const TiXmlNode* node) const
 {
     Lock lock(*this);
-    const char* text = node ? selectedText(node->Parent(), "//Tag[@group='0x0008' and @element='0x0060']") : nullptr;
+    const char* text = node ? selectedText(node->Parent(), dicom::tagPath("//Tag", dicom::Modality).c_str()) : nullptr;
     return text ? text : std::string();
 }
 
 std::string CPssiXmlDao::getImageStatusTag(const TiXmlNode* node) const
 {
     Lock lock(*this);
-    const char* text = selectedText(node, "Image/Tag[@group='0x0011' and @element='0x101B']");
+    const char* text = selectedText(node, dicom::tagPath("Image/Tag", dicom::StoredDisplayState).c_str());
     return text ? text : std::string();
 }
 
 std::string CPssiXmlDao::getAnnotationTag(const TiXmlNode* node) const
 {
     Lock lock(*this);
-    const char* text = selectedText(node, "Image/Tag[@group='0x0011'and @element='0x101D']");
+    const char* text = selectedText(node, dicom::tagPath("Image/Tag", dicom::StoredAnnotation).c_str());
     return text ? text : std::string();
 }
 
@@ -183,12 +185,12 @@ bool CPssiXmlDao::readWindow(const TiXmlNode* node, const char* expression, floa
 
 bool CPssiXmlDao::getWindowCenter(const TiXmlNode* node, float& value) const
 {
-    return readWindow(node, "Image/Tag[@group='0x0028' and @element='0x1050']", value);
+    return readWindow(node, dicom::tagPath("Image/Tag", dicom::WindowCenter).c_str(), value);
 }
 
 bool CPssiXmlDao::getWindowWidth(const TiXmlNode* node, float& value) const
 {
-    return readWindow(node, "Image/Tag[@group='0x0028' and @element='0x1051']", value);
+    return readWindow(node, dicom::tagPath("Image/Tag", dicom::WindowWidth).c_str(), value);
 }
 
 bool CPssiXmlDao::getPixelSpacing(const TiXmlNode* node, double& rowSpacing, double& columnSpacing) const
@@ -196,7 +198,7 @@ bool CPssiXmlDao::getPixelSpacing(const TiXmlNode* node, double& rowSpacing, dou
     Lock lock(*this);
     rowSpacing = -1.0;
     columnSpacing = -1.0;
-    const TiXmlNode* tag = XPath::first_xpath_node(node, "Image/Tag[@group='0x0028'and @element='0x0030']");
+    const TiXmlNode* tag = XPath::first_xpath_node(node, dicom::tagPath("Image/Tag", dicom::PixelSpacing).c_str());
     if (!tag)
         return false;
     const char* text = textOf(tag);
@@ -212,7 +214,7 @@ bool CPssiXmlDao::getPixelSpacing(const TiXmlNode* node, double& rowSpacing, dou
 bool CPssiXmlDao::readLut(const TiXmlNode* item, int pixelRepresentation, bool refuse8Bit, VoiLutEntry& lut) const
 {
     Lock lock(*this);
-    const char* descriptor = selectedText(item, "Tag/Tag[@group='0x0028' and @element='0x3002']");
+    const char* descriptor = selectedText(item, dicom::tagPath("Tag/Tag", dicom::LUTDescriptor).c_str());
     if (!descriptor)
         return false;
     const std::vector<std::string> parts = splitValues(descriptor);
@@ -228,7 +230,7 @@ bool CPssiXmlDao::readLut(const TiXmlNode* item, int pixelRepresentation, bool r
     if (refuse8Bit && lut.bitsPerEntry == 8)
         return false;
     std::string data;
-    if (!getDicomNodeInfo(item, data, "0x0028", "0x3006"))
+    if (!getDicomNodeInfo(item, data, dicom::LUTData.group, dicom::LUTData.element))
         return false;
     // A record filled before starts over rather than growing past its count.
     lut.data.clear();
@@ -251,7 +253,7 @@ const TiXmlElement* firstItem(const TiXmlNode* sequence)
     for (const TiXmlElement* e = sequence->FirstChildElement("Tag"); e; e = e->NextSiblingElement("Tag")) {
         const char* g = e->Attribute("group");
         const char* el = e->Attribute("element");
-        if (g && el && std::string(g) == "0xFFFE" && std::string(el) == "0xE000")
+        if (g && el && std::string(g) == dicom::Item.group && std::string(el) == dicom::Item.element)
             return e;
     }
     return nullptr;
@@ -262,7 +264,7 @@ const TiXmlElement* firstItem(const TiXmlNode* sequence)
 bool CPssiXmlDao::getModalityLUT(const TiXmlNode* node, VoiLutEntry& lut) const
 {
     Lock lock(*this);
-    const TiXmlNode* sequence = XPath::first_xpath_node(node, "Image/Tag[@group='0x0028' and @element='0x3000']");
+    const TiXmlNode* sequence = XPath::first_xpath_node(node, dicom::tagPath("Image/Tag", dicom::ModalityLUTSequence).c_str());
     if (!sequence)
         return false;
     // The sequence's own item: a "//" query here would reach the image's VOI items too.
@@ -278,10 +280,11 @@ bool CPssiXmlDao::getModalityLUT(const TiXmlNode* node, VoiLutEntry& lut) const
 bool CPssiXmlDao::getVOILUT(const TiXmlNode* node, std::map<int, VoiLutEntry>& luts) const
 {
     Lock lock(*this);
-    const TiXmlNode* sequence = XPath::first_xpath_node(node, "Image/Tag[@group='0x0028' and @element='0x3010']");
+    const TiXmlNode* sequence = XPath::first_xpath_node(node, dicom::tagPath("Image/Tag", dicom::VOILUTSequence).c_str());
     if (!sequence)
         return false;
-    XPath::xpath_processor p(sequence, "Image/Tag/Tag[@group='0xFFFE' and @element='0xE000']");
+    const std::string items = dicom::tagPath("Image/Tag/Tag", dicom::Item);
+    XPath::xpath_processor p(sequence, items.c_str());
     const unsigned count = p.compute_node_set_count();
     if (count == 0)
         return false;

@@ -3,6 +3,8 @@
 // into expression literals, where an apostrophe would change the expression.
 #include "R2IVuzi/PssiXmlDao.h"
 
+#include "R2IVuzi/DicomTags.h"
+
 #include "xpath/xpath_processor.h"
 
 #include <boost/lexical_cast.hpp>
@@ -75,11 +77,11 @@ std::vector<TiXmlNode*> CPssiXmlDao::getOverlayTags(const TiXmlNode* image) cons
     Lock lock(*this);
     // The modality of the image's own series: a series without one must not borrow a
     // neighbour's.
-    const OverlayTagInfo modalityTag{"0x0008", "0x0060", ""};
+    const OverlayTagInfo modalityTag{dicom::Modality.group, dicom::Modality.element, ""};
     const TiXmlNode* series = image->Parent();
     const TiXmlNode* found = series && series->ToElement() ? levelTag(series, modalityTag) : nullptr;
     for (const TiXmlNode* t : found ? std::vector<TiXmlNode*>() : descendants(series, "Tag", false))
-        if (!found && attributeIs(t, "group", "0x0008") && attributeIs(t, "element", "0x0060"))
+        if (!found && attributeIs(t, "group", dicom::Modality.group) && attributeIs(t, "element", dicom::Modality.element))
             found = t;
     const char* text = textOf(found);
     const std::string modality = text ? text : "";

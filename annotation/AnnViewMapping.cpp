@@ -10,8 +10,6 @@ double UsableZoom(double zoom) { return zoom == 0.0 || !std::isfinite(zoom) ? 1.
 
 int Rotation(int quarterTurns) { return ((quarterTurns % 4) + 4) % 4; }
 
-double Length(double dx, double dy) { return std::sqrt(dx * dx + dy * dy); }
-
 } // namespace
 
 int AnnToInt(double value)
@@ -76,32 +74,6 @@ POINT MapImageToView(const AnnViewMapping& m, int x, int y)
     }
     return POINT{AnnToInt(x1 * UsableZoom(m.zoomX) + m.originX + 0.5),
                  AnnToInt(y1 * UsableZoom(m.zoomY) + m.originY + 0.5)};
-}
-
-bool IsNearPoint(const POINT& p, const POINT& q)
-{
-    const int64_t px = p.x, py = p.y;
-    return q.x >= px - 2 && q.x < px + 2 && q.y >= py - 2 && q.y < py + 2;
-}
-
-bool IsOnSegment(const POINT& a, const POINT& b, const POINT& p)
-{
-    const double pa = Length(double(a.x) - p.x, double(a.y) - p.y);
-    const double pb = Length(double(b.x) - p.x, double(b.y) - p.y);
-    const double ab = Length(double(b.x) - a.x, double(b.y) - a.y);
-    return pa + pb - ab <= 0.1;
-}
-
-double DirectionSine(const POINT& p1, const POINT& p2)
-{
-    const double len = Length(double(p2.x) - p1.x, double(p2.y) - p1.y);
-    return len < 1e-10 ? 0.0 : (double(p2.y) - p1.y) / len;
-}
-
-double DirectionCosine(const POINT& p1, const POINT& p2)
-{
-    const double len = Length(double(p2.x) - p1.x, double(p2.y) - p1.y);
-    return len < 1e-10 ? 0.0 : (double(p2.x) - p1.x) / len;
 }
 
 // The viewer core fills the record field by field; its layout is fixed all the same.

@@ -1,9 +1,9 @@
 // Each annotation document's mapping between view coordinates (client pixels of the
-// image window) and image coordinates (image pixels), and the small geometry shared by
-// the annotation objects. Stored coordinates are untrusted: every conversion computes in
+// image window) and image coordinates (image pixels). Stored coordinates are untrusted: every conversion computes in
 // double, truncates toward zero and clamps to the drawing layer's coordinate limit.
 #pragma once
 
+#include "annotation/AnnGeometry.h"
 #include "annotation/AnnViewGeometry.h"
 #include "platform/Win32.h"
 
@@ -37,11 +37,3 @@ int AnnOffset(int a, int64_t d);
 
 POINT MapViewToImage(const AnnViewMapping& mapping, int x, int y);
 POINT MapImageToView(const AnnViewMapping& mapping, int x, int y);
-
-// q within the 4 x 4 box around p (left and top inclusive, right and bottom exclusive).
-bool IsNearPoint(const POINT& p, const POINT& q);
-// p on segment ab: the detour |pa| + |pb| - |ab| is at most 0.1.
-bool IsOnSegment(const POINT& a, const POINT& b, const POINT& p);
-// Sine and cosine of the direction p1 -> p2; 0.0 for a segment shorter than 1e-10.
-double DirectionSine(const POINT& p1, const POINT& p2);
-double DirectionCosine(const POINT& p1, const POINT& p2);

@@ -36,22 +36,3 @@ void COrbelAnnArrowMark::Serialize(COrbelArchive& ar)
     }
 }
 
-void COrbelAnnArrowMark::SyncCoordinates(bool fromView)
-{
-    if (fromView)
-        ViewToImage();
-    else
-        ImageToView();
-}
-
-void COrbelAnnArrowMark::SetGeometry(AnnViewMapping* m)
-{
-    mapping = m;
-    arrow.SetGeometry(m);
-}
-
-void COrbelAnnArrowMark::SetSelected(bool on)
-{
-    selected = on;
-    arrow.SetSelected(on);
-}

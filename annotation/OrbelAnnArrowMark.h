@@ -3,23 +3,21 @@
 #pragma once
 
 #include "annotation/OrbelAnnArrow.h"
+#include "annotation/OrbelAnnComposite.h"
 
-class COrbelAnnArrowMark : public COrbelAnnObject {
+class COrbelAnnArrowMark : public COrbelAnnComposite {
 public:
-    COrbelAnnArrowMark() : COrbelAnnObject(kAnnTypeArrowMark) {}
+    COrbelAnnArrowMark() : COrbelAnnComposite(kAnnTypeArrowMark) {}
 
     void Draw(HDC dc) override { arrow.Draw(dc); }
-    bool IsSelected() override { return selected != 0; }
     void BeginCreate(int x, int y) override { arrow.BeginCreate(x, y); }
     void EndCreate(int x, int y) override;
     void DragTo(int x, int y) override { arrow.DragTo(x, y); }
     COrbelAnnObject* HitTest(int x, int y) override;
     void Serialize(COrbelArchive& ar) override;
-    void SyncCoordinates(bool fromView) override;
-    void ViewToImage() override { arrow.ViewToImage(); }
-    void ImageToView() override { arrow.ImageToView(); }
-    void SetGeometry(AnnViewMapping* m) override;
-    void SetSelected(bool on) override;
 
     COrbelAnnArrow arrow;
+
+protected:
+    AnnMembers Members() override { return {&arrow}; }
 };

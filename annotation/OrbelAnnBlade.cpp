@@ -110,32 +110,3 @@ void COrbelAnnBlade::Serialize(COrbelArchive& ar)
     }
 }
 
-void COrbelAnnBlade::SyncCoordinates(bool fromView)
-{
-    if (fromView)
-        ViewToImage();
-    else
-        ImageToView();
-}
-
-void COrbelAnnBlade::ViewToImage()
-{
-    for (COrbelAnnLine& side : sides)
-        side.ViewToImage();
-    closing.ViewToImage();
-}
-
-void COrbelAnnBlade::ImageToView()
-{
-    for (COrbelAnnLine& side : sides)
-        side.ImageToView();
-    closing.ImageToView();
-}
-
-void COrbelAnnBlade::SetGeometry(AnnViewMapping* m)
-{
-    mapping = m;
-    for (COrbelAnnLine& side : sides)
-        side.SetGeometry(m);
-    closing.SetGeometry(m);
-}

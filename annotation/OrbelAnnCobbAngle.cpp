@@ -6,23 +6,6 @@ namespace {
 
 const CString kName = u"COrbelAnnCobbAngle";
 
-double SegmentLength(const POINT& a, const POINT& b)
-{
-    // Coordinates stay within 2^28, so the squares' sum fits in 64 bits.
-    const int64_t dx = int64_t(b.x) - a.x, dy = int64_t(b.y) - a.y;
-    return std::sqrt(double(dx * dx + dy * dy));
-}
-
-int64_t Orientation(const POINT& a, const POINT& b, const POINT& c)
-{
-    return (int64_t(a.y) - c.y) * b.x + (int64_t(c.y) - b.y) * a.x + (int64_t(b.y) - a.y) * c.x;
-}
-
-// The two values lie on different sides (by the sign bit) or both on the line.
-bool Straddles(int64_t d1, int64_t d2) { return (d1 < 0) != (d2 < 0) || (d1 == 0 && d2 == 0); }
-
-bool SamePoint(const POINT& a, const POINT& b) { return a.x == b.x && a.y == b.y; }
-
 } // namespace
 
 POINT PerpendicularFoot(const COrbelAnnLine& line, const POINT& p)
@@ -33,20 +16,7 @@ POINT PerpendicularFoot(const COrbelAnnLine& line, const POINT& p)
     return POINT{AnnOffset(a.x, AnnToInt(t * c)), AnnOffset(a.y, AnnToInt(t * s))};
 }
 
-bool IsOnLine(const POINT& a, const POINT& b, const POINT& f)
-{
-    return std::fabs(SegmentLength(a, b) - (SegmentLength(a, f) + SegmentLength(f, b))) < 0.5;
-}
-
-bool SegmentsCross(const POINT& p1, const POINT& p2, const POINT& p3, const POINT& p4)
-{
-    if (SamePoint(p1, p2) || SamePoint(p3, p4))
-        return false;
-    return Straddles(Orientation(p1, p2, p3), Orientation(p1, p2, p4)) &&
-           Straddles(Orientation(p3, p4, p1), Orientation(p3, p4, p2));
-}
-
-COrbelAnnCobbAngle::COrbelAnnCobbAngle() : COrbelAnnObject(kAnnTypeCobbAngle)
+COrbelAnnCobbAngle::COrbelAnnCobbAngle() : COrbelAnnComposite(kAnnTypeCobbAngle)
 {
     creating = 1;
     gauge.hideArms = 1;
@@ -302,41 +272,8 @@ void COrbelAnnCobbAngle::Serialize(COrbelArchive& ar)
     }
 }
 
-void COrbelAnnCobbAngle::SyncCoordinates(bool fromView)
-{
-    if (fromView)
-        ViewToImage();
-    else
-        ImageToView();
-}
-
-void COrbelAnnCobbAngle::ViewToImage()
-{
-    for (COrbelAnnObject* member : {&line1, &perp1, &line2, &perp2})
-        member->ViewToImage();
-    gauge.ViewToImage();
-}
-
 void COrbelAnnCobbAngle::ImageToView()
 {
-    for (COrbelAnnObject* member : {&line1, &perp1, &line2, &perp2})
-        member->ImageToView();
-    gauge.ImageToView();
+    COrbelAnnComposite::ImageToView();
     gauge.label.AttachLeaderToText();
-}
-
-void COrbelAnnCobbAngle::SetGeometry(AnnViewMapping* m)
-{
-    mapping = m;
-    for (COrbelAnnObject* member : {&line1, &perp1, &line2, &perp2})
-        member->SetGeometry(m);
-    gauge.SetGeometry(m);
-}
-
-void COrbelAnnCobbAngle::SetSelected(bool on)
-{
-    selected = on;
-    for (COrbelAnnObject* member : {&line1, &perp1, &line2, &perp2})
-        member->SetSelected(on);
-    gauge.SetSelected(on);
 }

@@ -18,8 +18,6 @@ POINT AlongArm(const POINT& from, const POINT& to)
     return POINT{AnnOffset(from.x, AnnToInt(kArcRadius * c)), AnnOffset(from.y, AnnToInt(kArcRadius * s))};
 }
 
-bool SamePoint(const POINT& a, const POINT& b) { return a.x == b.x && a.y == b.y; }
-
 } // namespace
 
 CString FormatDegrees(double value)
@@ -31,7 +29,7 @@ CString FormatDegrees(double value)
     return text;
 }
 
-COrbelAnnProtractor::COrbelAnnProtractor() : COrbelAnnObject(kAnnTypeProtractor) { creating = 1; }
+COrbelAnnProtractor::COrbelAnnProtractor() : COrbelAnnComposite(kAnnTypeProtractor) { creating = 1; }
 
 void COrbelAnnProtractor::Draw(HDC dc)
 {
@@ -227,47 +225,8 @@ void COrbelAnnProtractor::Serialize(COrbelArchive& ar)
     }
 }
 
-void COrbelAnnProtractor::SyncCoordinates(bool fromView)
-{
-    if (fromView)
-        ViewToImage();
-    else
-        ImageToView();
-}
-
-void COrbelAnnProtractor::ViewToImage()
-{
-    arm1.ViewToImage();
-    arm2.ViewToImage();
-    for (COrbelAnnPoint* p : {&arcStart, &arcEnd, &arcBoxMin, &arcBoxMax})
-        p->ViewToImage();
-    label.ViewToImage();
-}
-
 void COrbelAnnProtractor::ImageToView()
 {
-    arm1.ImageToView();
-    arm2.ImageToView();
-    for (COrbelAnnPoint* p : {&arcStart, &arcEnd, &arcBoxMin, &arcBoxMax})
-        p->ImageToView();
-    label.ImageToView();
+    COrbelAnnComposite::ImageToView();
     OrderArms();
-}
-
-void COrbelAnnProtractor::SetGeometry(AnnViewMapping* m)
-{
-    mapping = m;
-    arm1.SetGeometry(m);
-    arm2.SetGeometry(m);
-    for (COrbelAnnPoint* p : {&arcStart, &arcEnd, &arcBoxMin, &arcBoxMax})
-        p->SetGeometry(m);
-    label.SetGeometry(m);
-}
-
-void COrbelAnnProtractor::SetSelected(bool on)
-{
-    selected = on;
-    arm1.SetSelected(on);
-    arm2.SetSelected(on);
-    label.SetSelected(on);
 }

@@ -4,6 +4,7 @@
 // view, where the image's pixels are shown square.
 #pragma once
 
+#include "annotation/OrbelAnnComposite.h"
 #include "annotation/OrbelAnnLabel.h"
 #include "annotation/OrbelAnnLine.h"
 
@@ -14,7 +15,7 @@ constexpr double kAnnDegreesPerRadian = 57.29577791868205;
 // value with one decimal and the degree sign, whatever the process's locale.
 CString FormatDegrees(double value);
 
-class COrbelAnnProtractor : public COrbelAnnObject {
+class COrbelAnnProtractor : public COrbelAnnComposite {
 public:
     enum Part { kPartNone = 0, kPartArm1 = 1, kPartArm2 = 2, kPartLabel = 6 };
 
@@ -22,17 +23,12 @@ public:
 
     void Draw(HDC dc) override;
     bool IsComplete() override { return step == 3; }
-    bool IsSelected() override { return selected != 0; }
     void BeginCreate(int x, int y) override;
     void EndCreate(int x, int y) override;
     void DragTo(int x, int y) override;
     COrbelAnnObject* HitTest(int x, int y) override;
     void Serialize(COrbelArchive& ar) override;
-    void SyncCoordinates(bool fromView) override;
-    void ViewToImage() override;
     void ImageToView() override;
-    void SetGeometry(AnnViewMapping* m) override;
-    void SetSelected(bool on) override;
 
     // Exchanges the far ends when needed so that the arc runs counter-clockwise on the
     // screen from arm1 to arm2 through the smaller angle; then places the arc.
@@ -51,6 +47,10 @@ public:
     BYTE hideArms = 0;
     int hitPart = kPartNone;
     int step = 0;
+
+protected:
+    AnnMembers Members() override { return {&arm1, &arm2, &arcStart, &arcEnd, &arcBoxMin, &arcBoxMax, &label}; }
+    AnnMembers SelectedMembers() override { return {&arm1, &arm2, &label}; }
 
 private:
     void DragArm(COrbelAnnLine& arm, COrbelAnnLine& other, int x, int y);

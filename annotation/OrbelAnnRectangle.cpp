@@ -50,36 +50,10 @@ void COrbelAnnRectangle::BeginCreate(int x, int y)
 
 void COrbelAnnRectangle::DragTo(int x, int y)
 {
-    RECT& r = viewRect;
-    switch (dragPart) {
-    case kDragCorner22:
-        r.right = x;
-        r.bottom = y;
-        break;
-    case kDragCorner11:
-        r.left = x;
-        r.top = y;
-        break;
-    case kDragCorner21:
-        r.top = y;
-        r.right = x;
-        break;
-    case kDragCorner12:
-        r.left = x;
-        r.bottom = y;
-        break;
-    case kDragLeft:
-    case kDragRight:
-    case kDragTop:
-    case kDragBottom: {
-        const int64_t dx = int64_t(x) - lastPoint.x, dy = int64_t(y) - lastPoint.y;
-        r = RECT{AnnOffset(r.left, dx), AnnOffset(r.top, dy), AnnOffset(r.right, dx), AnnOffset(r.bottom, dy)};
-        lastPoint = POINT{x, y};
-        break;
-    }
-    default:
-        break;
-    }
+    if (MoveRectCorner(viewRect, dragPart, x, y) || dragPart <= kDragNone || dragPart > kDragBottom)
+        return;
+    viewRect = ShiftedRect(viewRect, int64_t(x) - lastPoint.x, int64_t(y) - lastPoint.y);
+    lastPoint = POINT{x, y};
 }
 
 void COrbelAnnRectangle::EndCreate(int x, int y)
@@ -94,26 +68,8 @@ void COrbelAnnRectangle::EndCreate(int x, int y)
 COrbelAnnObject* COrbelAnnRectangle::HitTest(int x, int y)
 {
     const POINT p{x, y};
-    const RECT& r = viewRect;
-    const POINT c11{r.left, r.top}, c22{r.right, r.bottom}, c21{r.right, r.top}, c12{r.left, r.bottom};
-    dragPart = kDragNone;
-    if (IsNearPoint(c11, p))
-        dragPart = kDragCorner11;
-    else if (IsNearPoint(c22, p))
-        dragPart = kDragCorner22;
-    else if (IsNearPoint(c21, p))
-        dragPart = kDragCorner21;
-    else if (IsNearPoint(c12, p))
-        dragPart = kDragCorner12;
-    else if (IsOnSegment(c11, c12, p))
-        dragPart = kDragLeft;
-    else if (IsOnSegment(c11, c21, p))
-        dragPart = kDragTop;
-    else if (IsOnSegment(c21, c22, p))
-        dragPart = kDragRight;
-    else if (IsOnSegment(c22, c12, p))
-        dragPart = kDragBottom;
-    else
+    dragPart = RectPartAt(viewRect, p);
+    if (dragPart == kDragNone)
         return nullptr;
     creating = 1;
     lastPoint = p;

@@ -8,15 +8,15 @@
 class COrbelAnnRectangle : public COrbelAnnObject {
 public:
     enum DragPart {
-        kDragNone = 0,
-        kDragLeft = 1,
-        kDragRight = 2,
-        kDragTop = 3,
-        kDragBottom = 4,
-        kDragCorner11 = 5, // (x1, y1)
-        kDragCorner22 = 6, // (x2, y2)
-        kDragCorner21 = 7, // (x2, y1)
-        kDragCorner12 = 8  // (x1, y2)
+        kDragNone = kAnnRectNone,
+        kDragLeft = kAnnRectLeft,
+        kDragRight = kAnnRectRight,
+        kDragTop = kAnnRectTop,
+        kDragBottom = kAnnRectBottom,
+        kDragCorner11 = kAnnRectLeftTop,     // (x1, y1)
+        kDragCorner22 = kAnnRectRightBottom, // (x2, y2)
+        kDragCorner21 = kAnnRectRightTop,    // (x2, y1)
+        kDragCorner12 = kAnnRectLeftBottom   // (x1, y2)
     };
 
     void Draw(HDC dc) override;

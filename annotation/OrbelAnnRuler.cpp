@@ -33,7 +33,7 @@ CString FormatMeasure(double value, const char* unit)
     return CString(text.begin(), text.end());
 }
 
-COrbelAnnRuler::COrbelAnnRuler() : COrbelAnnObject(kAnnTypeRuler) {}
+COrbelAnnRuler::COrbelAnnRuler() : COrbelAnnComposite(kAnnTypeRuler) {}
 
 void COrbelAnnRuler::DrawMembers(HDC dc)
 {
@@ -185,39 +185,8 @@ void COrbelAnnRuler::Serialize(COrbelArchive& ar)
     }
 }
 
-void COrbelAnnRuler::SyncCoordinates(bool fromView)
-{
-    if (fromView)
-        ViewToImage();
-    else
-        ImageToView();
-}
-
-void COrbelAnnRuler::ViewToImage()
-{
-    measured.ViewToImage();
-    label.ViewToImage();
-}
-
 void COrbelAnnRuler::ImageToView()
 {
-    measured.ImageToView();
+    COrbelAnnComposite::ImageToView();
     UpdateTicks();
-    label.ImageToView();
-}
-
-void COrbelAnnRuler::SetGeometry(AnnViewMapping* m)
-{
-    mapping = m;
-    measured.SetGeometry(m);
-    label.SetGeometry(m);
-}
-
-void COrbelAnnRuler::SetSelected(bool on)
-{
-    selected = on;
-    measured.SetSelected(on);
-    tick1.SetSelected(on);
-    tick2.SetSelected(on);
-    label.SetSelected(on);
 }

@@ -3,6 +3,7 @@
 // image's pixel spacing is known, in pixels ("pt") otherwise.
 #pragma once
 
+#include "annotation/OrbelAnnComposite.h"
 #include "annotation/OrbelAnnLabel.h"
 #include "annotation/OrbelAnnLine.h"
 
@@ -13,24 +14,19 @@ bool IsSpacingKnown(const AnnViewMapping* mapping);
 // value with two decimals and the unit, whatever the process's locale.
 CString FormatMeasure(double value, const char* unit);
 
-class COrbelAnnRuler : public COrbelAnnObject {
+class COrbelAnnRuler : public COrbelAnnComposite {
 public:
     COrbelAnnRuler();
 
     void Draw(HDC dc) override;
     void DrawMembers(HDC dc) override;
     bool IsComplete() override { return true; }
-    bool IsSelected() override { return selected != 0; }
     void BeginCreate(int x, int y) override;
     void EndCreate(int x, int y) override;
     void DragTo(int x, int y) override;
     COrbelAnnObject* HitTest(int x, int y) override;
     void Serialize(COrbelArchive& ar) override;
-    void SyncCoordinates(bool fromView) override;
-    void ViewToImage() override;
     void ImageToView() override;
-    void SetGeometry(AnnViewMapping* m) override;
-    void SetSelected(bool on) override;
     void SetMarked(bool on) override { label.SetMarked(on); }
 
     COrbelAnnLine measured;
@@ -40,6 +36,10 @@ public:
     int activePart = 1; // 1 the line, 2 the label, 0 nothing
     int lengthDue = 0;
     int tickEnds[8] = {};
+
+protected:
+    AnnMembers Members() override { return {&measured, &label}; }
+    AnnMembers SelectedMembers() override { return {&measured, &tick1, &tick2, &label}; }
 
 private:
     void UpdateTicks();

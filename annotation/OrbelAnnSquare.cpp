@@ -11,7 +11,7 @@ const CString kName = u"COrbelAnnSquare";
 
 } // namespace
 
-COrbelAnnSquare::COrbelAnnSquare() : COrbelAnnObject(kAnnTypeSquare) {}
+COrbelAnnSquare::COrbelAnnSquare() : COrbelAnnComposite(kAnnTypeSquare) {}
 
 void COrbelAnnSquare::DrawMembers(HDC dc)
 {
@@ -142,36 +142,3 @@ void COrbelAnnSquare::Serialize(COrbelArchive& ar)
     }
 }
 
-void COrbelAnnSquare::SyncCoordinates(bool fromView)
-{
-    if (fromView)
-        ViewToImage();
-    else
-        ImageToView();
-}
-
-void COrbelAnnSquare::ViewToImage()
-{
-    rect.ViewToImage();
-    label.ViewToImage();
-}
-
-void COrbelAnnSquare::ImageToView()
-{
-    rect.ImageToView();
-    label.ImageToView();
-}
-
-void COrbelAnnSquare::SetGeometry(AnnViewMapping* m)
-{
-    mapping = m;
-    rect.SetGeometry(m);
-    label.SetGeometry(m);
-}
-
-void COrbelAnnSquare::SetSelected(bool on)
-{
-    selected = on;
-    rect.SetSelected(on);
-    label.SetSelected(on);
-}

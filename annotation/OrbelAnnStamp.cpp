@@ -109,23 +109,9 @@ void COrbelAnnStamp::EndCreate(int x, int y)
 
 void COrbelAnnStamp::DragTo(int x, int y)
 {
-    RECT& r = viewRect;
-    switch (dragMode) {
-    case kDragCorner2: r.right = x; r.bottom = y; break;
-    case kDragCorner1: r.left = x; r.top = y; break;
-    case kDragCorner21: r.right = x; r.top = y; break;
-    case kDragCorner12: r.left = x; r.bottom = y; break;
-    case kDragLeft:
-    case kDragRight:
-    case kDragTop:
-    case kDragBottom:
-    case kDragInside: {
-        const int64_t dx = int64_t(x) - lastPoint.x, dy = int64_t(y) - lastPoint.y;
-        r = RECT{AnnOffset(r.left, dx), AnnOffset(r.top, dy), AnnOffset(r.right, dx), AnnOffset(r.bottom, dy)};
+    if (!MoveRectCorner(viewRect, dragMode, x, y) && dragMode > kDragNone && dragMode <= kDragInside) {
+        viewRect = ShiftedRect(viewRect, int64_t(x) - lastPoint.x, int64_t(y) - lastPoint.y);
         lastPoint = POINT{x, y};
-        break;
-    }
-    default: break;
     }
     ViewToImage();
 }
@@ -138,26 +124,10 @@ COrbelAnnObject* COrbelAnnStamp::HitTest(int x, int y)
     const int x1 = std::min(v.left, v.right), x2 = std::max(v.left, v.right);
     const int y1 = std::min(v.top, v.bottom), y2 = std::max(v.top, v.bottom);
     const POINT p{x, y};
-    auto inSquare = [&](int cx, int cy) { return x >= cx - 2 && x < cx + 2 && y >= cy - 2 && y < cy + 2; };
-    if (inSquare(x1, y1))
-        dragMode = kDragCorner1;
-    else if (inSquare(x2, y2))
-        dragMode = kDragCorner2;
-    else if (IsNearPoint(POINT{x2, y1}, p))
-        dragMode = kDragCorner21;
-    else if (IsNearPoint(POINT{x1, y2}, p))
-        dragMode = kDragCorner12;
-    else if (IsOnSegment(POINT{x1, y1}, POINT{x1, y2}, p))
-        dragMode = kDragLeft;
-    else if (IsOnSegment(POINT{x1, y1}, POINT{x2, y1}, p))
-        dragMode = kDragTop;
-    else if (IsOnSegment(POINT{x2, y2}, POINT{x2, y1}, p))
-        dragMode = kDragRight;
-    else if (IsOnSegment(POINT{x2, y2}, POINT{x1, y2}, p))
-        dragMode = kDragBottom;
-    else if (x >= x1 && x < x2 && y >= y1 && y < y2)
+    dragMode = RectPartAt(RECT{x1, y1, x2, y2}, p);
+    if (dragMode == kDragNone && x >= x1 && x < x2 && y >= y1 && y < y2)
         dragMode = kDragInside;
-    else
+    if (dragMode == kDragNone)
         return nullptr;
     creating = 1;
     lastPoint = p;

@@ -9,15 +9,15 @@
 class COrbelAnnStamp : public COrbelAnnObject {
 public:
     enum DragMode {
-        kDragNone = 0,
-        kDragLeft = 1,
-        kDragRight = 2,
-        kDragTop = 3,
-        kDragBottom = 4,
-        kDragCorner1 = 5,
-        kDragCorner2 = 6,
-        kDragCorner21 = 7, // (x2, y1)
-        kDragCorner12 = 8, // (x1, y2)
+        kDragNone = kAnnRectNone,
+        kDragLeft = kAnnRectLeft,
+        kDragRight = kAnnRectRight,
+        kDragTop = kAnnRectTop,
+        kDragBottom = kAnnRectBottom,
+        kDragCorner1 = kAnnRectLeftTop,
+        kDragCorner2 = kAnnRectRightBottom,
+        kDragCorner21 = kAnnRectRightTop,   // (x2, y1)
+        kDragCorner12 = kAnnRectLeftBottom, // (x1, y2)
         kDragInside = 9
     };
 

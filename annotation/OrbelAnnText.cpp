@@ -170,39 +170,13 @@ void COrbelAnnText::EndCreate(int x, int y)
 
 void COrbelAnnText::DragTo(int x, int y)
 {
-    RECT& r = viewRect;
-    switch (dragMode) {
-    case kDragCorner2:
-        r.right = x;
-        r.bottom = y;
-        break;
-    case kDragCorner1:
-        r.left = x;
-        r.top = y;
-        break;
-    case kDragX2Y1:
-        r.right = x;
-        r.top = y;
-        break;
-    case kDragX1Y2:
-        r.left = x;
-        r.bottom = y;
-        break;
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case kDragWhole: {
+    if (!MoveRectCorner(viewRect, dragMode, x, y) && dragMode > kDragNone && dragMode <= kDragWhole) {
         const int64_t dx = int64_t(x) - lastPoint.x, dy = int64_t(y) - lastPoint.y;
         // Small jitter of the hand does not move the box.
-        if (std::llabs(dx) < 6 && std::llabs(dy) < 6)
-            break;
-        r = RECT{AnnOffset(r.left, dx), AnnOffset(r.top, dy), AnnOffset(r.right, dx), AnnOffset(r.bottom, dy)};
-        lastPoint = POINT{x, y};
-        break;
-    }
-    default:
-        break;
+        if (std::llabs(dx) >= 6 || std::llabs(dy) >= 6) {
+            viewRect = ShiftedRect(viewRect, dx, dy);
+            lastPoint = POINT{x, y};
+        }
     }
     ViewToImage();
 }

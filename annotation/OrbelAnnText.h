@@ -8,7 +8,14 @@
 
 class COrbelAnnText : public COrbelAnnObject {
 public:
-    enum DragMode { kDragNone = 0, kDragWhole = 9, kDragCorner1 = 5, kDragCorner2 = 6, kDragX2Y1 = 7, kDragX1Y2 = 8 };
+    enum DragMode {
+        kDragNone = kAnnRectNone,
+        kDragWhole = 9,
+        kDragCorner1 = kAnnRectLeftTop,
+        kDragCorner2 = kAnnRectRightBottom,
+        kDragX2Y1 = kAnnRectRightTop,
+        kDragX1Y2 = kAnnRectLeftBottom
+    };
 
     void Draw(HDC dc) override;
     void BeginCreate(int x, int y) override;

@@ -13,7 +13,7 @@ constexpr DWORD kReopenedEditorStyle = WS_CHILD | WS_VISIBLE | WS_GROUP | ES_AUT
 
 } // namespace
 
-COrbelAnnTextMark::COrbelAnnTextMark() : COrbelAnnObject(kAnnTypeTextMark) {}
+COrbelAnnTextMark::COrbelAnnTextMark() : COrbelAnnComposite(kAnnTypeTextMark) {}
 
 // The editor window goes with the mark, so no editor outlives its text.
 COrbelAnnTextMark::~COrbelAnnTextMark() { CloseEditor(); }
@@ -134,26 +134,6 @@ bool COrbelAnnTextMark::CommitEdit()
     pending = 0;
     done = 1;
     return true;
-}
-
-void COrbelAnnTextMark::SyncCoordinates(bool fromView)
-{
-    if (fromView)
-        ViewToImage();
-    else
-        ImageToView();
-}
-
-void COrbelAnnTextMark::SetGeometry(AnnViewMapping* m)
-{
-    mapping = m;
-    text.SetGeometry(m);
-}
-
-void COrbelAnnTextMark::SetSelected(bool on)
-{
-    selected = on;
-    text.SetSelected(on);
 }
 
 void COrbelAnnTextMark::Serialize(COrbelArchive& ar)

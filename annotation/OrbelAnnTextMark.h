@@ -2,10 +2,11 @@
 // editor; committing the edit shows the text. A double click reopens the editor.
 #pragma once
 
+#include "annotation/OrbelAnnComposite.h"
 #include "annotation/OrbelAnnText.h"
 #include "annotation/TransEdit.h"
 
-class COrbelAnnTextMark : public COrbelAnnObject {
+class COrbelAnnTextMark : public COrbelAnnComposite {
 public:
     COrbelAnnTextMark();
     ~COrbelAnnTextMark() override;
@@ -14,18 +15,12 @@ public:
 
     void Draw(HDC dc) override;
     bool IsComplete() override { return done == 1; }
-    bool IsSelected() override { return selected != 0; }
     void BeginCreate(int x, int y) override;
     void EndCreate(int x, int y) override;
     void DragTo(int x, int y) override;
     COrbelAnnObject* HitTest(int x, int y) override;
     void Serialize(COrbelArchive& ar) override;
     bool BeginTextEdit() override;
-    void SyncCoordinates(bool fromView) override;
-    void ViewToImage() override { text.ViewToImage(); }
-    void ImageToView() override { text.ImageToView(); }
-    void SetGeometry(AnnViewMapping* m) override;
-    void SetSelected(bool on) override;
     void SetMarked(bool on) override { text.SetMarked(on); }
     HWND GetEditWindow() override { return editWindow; }
 
@@ -38,6 +33,9 @@ public:
     int pending = 1;
     int editing = 0;
     HWND editWindow = nullptr;
+
+protected:
+    AnnMembers Members() override { return {&text}; }
 
 private:
     bool OpenEditor(const RECT& rc, DWORD style);

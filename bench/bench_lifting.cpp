@@ -2,7 +2,7 @@
 // boundary extension) of a 2048-sample line, and one vertical step over 2048 samples,
 // for each line kind. Reports samples per second.
 #include "codec/coding/rv_lifting_step.h"
-#include "codec/coding/rvd_kernels.h"
+#include "codec/core/rvd_kernels.h"
 #include "codec/core/rvd_processor.h"
 
 #include <benchmark/benchmark.h>

@@ -3,7 +3,7 @@
 // decoder's dequantisation of a 64x64 block. Reports samples per second.
 #include "codec/coding/rv_decoder.h"
 #include "codec/coding/rv_synthesis.h"
-#include "codec/coding/rvd_kernels.h"
+#include "codec/core/rvd_kernels.h"
 #include "codec/core/rvd_processor.h"
 
 #include <benchmark/benchmark.h>

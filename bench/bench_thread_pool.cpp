@@ -2,7 +2,7 @@
 // steps each) through one queue on 1, 2, 4 and 8 threads, beside a plain loop calling the
 // same worker. Reports the time per job and jobs per second; the difference to the loop
 // on one thread is the scheduling cost.
-#include "codec/coding/rvd_worker.h"
+#include "codec/core/rvd_worker.h"
 #include "codec/core/rvd_thread_env.h"
 
 #include <benchmark/benchmark.h>

@@ -6,7 +6,7 @@
 // records of code (2 bytes), tile (1 byte, 255 = main header), tile-part (1 byte), body
 // length (2 bytes) and the body.
 #include "codec/core/rvd_message.h"
-#include "codec/coding/rvd_kernels.h"
+#include "codec/core/rvd_kernels.h"
 #include "codec/core/rv_kernel_description.h"
 #include "tests/codec/support/param_tree.h"
 #include "fuzz/fuzz_support.h"

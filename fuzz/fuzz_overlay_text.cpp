@@ -17,6 +17,8 @@
 
 namespace {
 
+// A cell of its own per input: the data-access object keeps every document it replaced
+// (registered images may still point into them), so one shared frame would grow without end.
 struct Cell {
     Cell()
     {
@@ -56,7 +58,7 @@ TiXmlNode* firstImage(TiXmlNode* root)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static Cell cell;
+    Cell cell;
     boost::shared_ptr<CPssiXmlDao> dao = cell.frame->getPssiXmlDao();
     dao->parsePssi(std::string(reinterpret_cast<const char*>(data), size));
     TiXmlNode* element = dao->getRootElement() ? firstImage(dao->getRootElement()) : nullptr;
@@ -73,6 +75,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     SelectObject(dc, old);
     DeleteObject(bitmap);
     DeleteDC(dc);
-    cell.grid->setImage(boost::shared_ptr<CJ2KImage>());
     return 0;
 }

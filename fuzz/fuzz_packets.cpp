@@ -5,7 +5,7 @@
 // everywhere, fussy; bit 2 sequential source; bit 3 whole codestream; bit 4 persistent),
 // a coding byte for the fixed header (order = (value & 7) % 5; 0x08 SOP, 0x10 EPH, 0x20 two
 // layers, 0x40 bypass and restart), then the tile-parts or the codestream.
-#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_block.h"
 #include "codec/coding/rvd_block_decoder.h"
 #include "codec/coding/rv_context_tables.h"
 #include "codec/coding/rv_mq_decoder.h"

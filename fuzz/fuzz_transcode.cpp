@@ -4,7 +4,7 @@
 // Input: a budget byte (0: no limit, else value x 64 bytes), then the codestream.
 #include "codec/coding/rv_context_tables.h"
 #include "codec/coding/rv_mq_decoder.h"
-#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_block.h"
 #include "codec/core/rvd_codestream.h"
 #include "codec/core/rvd_compressed_source.h"
 #include "codec/core/rvd_compressed_target.h"

@@ -6,36 +6,6 @@ namespace {
 
 using namespace rv_ctx;
 
-// Index into the sign table for row r of a column word, with the column words beside it.
-inline uint32_t sign_index(uint32_t w, uint32_t left, uint32_t right, int r)
-{
-    uint32_t s = 3 * static_cast<uint32_t>(r);
-    uint32_t lower_neg = r == 3 ? (w >> 31) : (w >> (24 + s));
-    return ((w >> (s + 1)) & 1) | (((w >> (18 + s)) & 1) << 1) | (((w >> (s + 3)) & 1) << 2) |
-           (((left >> (21 + s)) & 1) << 3) | (((w >> (s + 5)) & 1) << 4) | (((right >> (21 + s)) & 1) << 5) |
-           (((w >> (s + 7)) & 1) << 6) | ((lower_neg & 1) << 7);
-}
-
-// Records that row r of the column at cp became significant. The column's own word is
-// the caller's local `w`; the neighbours' words are updated in place.
-inline void make_significant(uint32_t* cp, uint32_t& w, int r, uint32_t neg, bool causal, int stride)
-{
-    w |= sig(r) | (neg << (21 + 3 * r));
-    cp[-1] |= 1u << (3 * r + 5);
-    cp[1] |= 1u << (3 * r + 3);
-    if (r == 0 && !causal) {
-        uint32_t* up = cp - stride;
-        up[-1] |= 1u << 17;
-        up[0] |= (1u << 16) | (neg << 31);
-        up[1] |= 1u << 15;
-    } else if (r == 3) {
-        uint32_t* down = cp + stride;
-        down[-1] |= 1u << 2;
-        down[0] |= (1u << 1) | (neg << 18);
-        down[1] |= 1u;
-    }
-}
-
 inline int32_t new_sample(uint32_t neg, int p)
 {
     return static_cast<int32_t>((neg << 31) | (3u << (p - 1)));
@@ -53,9 +23,9 @@ template <bool RAW, int R>
 inline void significance_row(rv_mq_registers& r, rv_mq_state* states, const uint8_t* lut, uint32_t* cp,
                              uint32_t& w, int32_t* sp, int width, int p, bool causal, int stride)
 {
-    if ((w & (sig(R) | sign(R))) != 0 || ((w >> (3 * R)) & 0x1EF) == 0)
+    if ((w & (sig(R) | sign(R))) != 0 || ((w >> (3 * R)) & neighbours) == 0)
         return;
-    int bit = RAW ? rv_mq_raw_bit(r) : rv_mq_decode_checked(r, states[lut[(w >> (3 * R)) & 0x1FF]]);
+    int bit = RAW ? rv_mq_raw_bit(r) : rv_mq_decode_checked(r, states[lut[(w >> (3 * R)) & neighbourhood_index]]);
     w |= visited(R);
     if (!bit)
         return;
@@ -110,10 +80,10 @@ inline void refinement_row(rv_mq_registers& r, rv_mq_state* states, uint32_t w, 
         bit = rv_mq_raw_bit(r);
     } else {
         int ctx;
-        if (((static_cast<uint32_t>(sample) & 0x7FFFFFFF) >> p) >= 4)
+        if (((static_cast<uint32_t>(sample) & magnitude_mask) >> p) >= 4)
             ctx = rv_first_refine_context + 2;
         else
-            ctx = rv_first_refine_context + (((w >> (3 * R)) & 0x1EF) != 0 ? 1 : 0);
+            ctx = rv_first_refine_context + (((w >> (3 * R)) & neighbours) != 0 ? 1 : 0);
         bit = rv_mq_decode_checked(r, states[ctx]);
     }
     refine_sample(sample, bit, p);
@@ -148,7 +118,7 @@ inline void cleanup_row(rv_mq_registers& r, rv_mq_state* states, const uint8_t* 
 {
     if ((w & (sig(R) | visited(R) | sign(R))) != 0)
         return;
-    if (!rv_mq_decode_checked(r, states[lut[(w >> (3 * R)) & 0x1FF]]))
+    if (!rv_mq_decode_checked(r, states[lut[(w >> (3 * R)) & neighbourhood_index]]))
         return;
     uint32_t e = rv_sign_lut[sign_index(w, cp[-1], cp[1], R)];
     uint32_t neg =
@@ -235,7 +205,7 @@ void rv_decode_cleanup_pass(rv_mq_decoder& coder, rv_mq_state* states, int p, bo
             default:
                 break;
             }
-            cp[c] = (w & ~visited_mask) | ((w & sig_mask) << 15);
+            cp[c] = (w & ~visited_mask) | ((w & sig_mask) << refine_shift);
         }
     }
     coder.check_in(r);

@@ -19,39 +19,19 @@ void rv_decode_cleanup_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, int 
 namespace rv_hand {
 
 // Sign-table index for row R of a column word, with the column words beside it. The four
-// neighbour significance bits sit two apart from bit 3R + 1, the signs above and below six
-// apart from bit 18 + 3R (the one below row 3 is bit 31).
+// neighbour significance bits sit two apart from sig_pos(R - 1), the signs above and below
+// six apart from sign_pos(R - 1) (the one below row 3 is below_sign_pos).
 template <int R>
 inline uint32_t sign_index(uint32_t w, uint32_t left, uint32_t right)
 {
+    using namespace rv_ctx;
     uint32_t below_above;
     if (R < 3)
-        below_above = ((w >> (18 + 3 * R)) & 0x41) << 1;
+        below_above = ((w >> sign_pos(R - 1)) & 0x41) << 1;
     else
-        below_above = (((w >> 27) & 1) << 1) | ((w >> 31) << 7);
-    return ((w >> (3 * R + 1)) & 0x55) | below_above | (((left >> (21 + 3 * R)) & 1) << 3) |
-           (((right >> (21 + 3 * R)) & 1) << 5);
-}
-
-// Row R of the column at cp became significant with sign `neg`; `w` is the caller's copy
-// of the column's word, the neighbours' words are updated in place.
-template <int R>
-inline void make_significant(uint32_t* cp, uint32_t& w, uint32_t neg, bool causal, int stride)
-{
-    w |= rv_ctx::sig(R) | (neg << (21 + 3 * R));
-    cp[-1] |= 1u << (3 * R + 5);
-    cp[1] |= 1u << (3 * R + 3);
-    if (R == 0 && !causal) {
-        uint32_t* up = cp - stride;
-        up[-1] |= 1u << 17;
-        up[0] |= (1u << 16) | (neg << 31);
-        up[1] |= 1u << 15;
-    } else if (R == 3) {
-        uint32_t* down = cp + stride;
-        down[-1] |= 1u << 2;
-        down[0] |= (1u << 1) | (neg << 18);
-        down[1] |= 1u;
-    }
+        below_above = (bit_at(w, sign_pos(R - 1)) << 1) | ((w >> below_sign_pos) << 7);
+    return ((w >> sig_pos(R - 1)) & 0x55) | below_above | (bit_at(left, sign_pos(R)) << 3) |
+           (bit_at(right, sign_pos(R)) << 5);
 }
 
 // Significance and sign of row R once its significance symbol is to be decoded; returns
@@ -60,11 +40,11 @@ template <int R>
 inline void code_row(rv_mq_registers& r, int32_t& D, rv_mq_state* states, const uint8_t* lut, uint32_t* cp,
                      uint32_t& w, int32_t* sp, int width, int32_t one_and_half, bool causal, int stride)
 {
-    if (!rv_mq_hand_decide(r, D, states[lut[(w >> (3 * R)) & 0x1FF]]))
+    if (!rv_mq_hand_decide(r, D, states[lut[(w >> (3 * R)) & rv_ctx::neighbourhood_index]]))
         return;
     uint32_t e = rv_sign_lut[sign_index<R>(w, cp[-1], cp[1])];
     uint32_t neg = static_cast<uint32_t>(rv_mq_hand_decide(r, D, states[rv_first_sign_context + (e >> 1)])) ^ (e & 1);
-    make_significant<R>(cp, w, neg, causal, stride);
+    rv_ctx::make_significant(cp, w, R, neg, causal, stride);
     sp[R * width] = static_cast<int32_t>((neg << 31) | static_cast<uint32_t>(one_and_half));
 }
 

@@ -52,16 +52,16 @@ void rv_decode_cleanup_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, int 
                 uint32_t neg = static_cast<uint32_t>(rv_mq_hand_decide(r, D, states[rv_first_sign_context]));
                 switch (row) {
                 case 0:
-                    rv_hand::make_significant<0>(cp, w, neg, causal, stride);
+                    make_significant(cp, w, 0, neg, causal, stride);
                     break;
                 case 1:
-                    rv_hand::make_significant<1>(cp, w, neg, causal, stride);
+                    make_significant(cp, w, 1, neg, causal, stride);
                     break;
                 case 2:
-                    rv_hand::make_significant<2>(cp, w, neg, causal, stride);
+                    make_significant(cp, w, 2, neg, causal, stride);
                     break;
                 default:
-                    rv_hand::make_significant<3>(cp, w, neg, causal, stride);
+                    make_significant(cp, w, 3, neg, causal, stride);
                     break;
                 }
                 sp[row * width] = static_cast<int32_t>((neg << 31) | static_cast<uint32_t>(one_and_half));
@@ -83,7 +83,7 @@ void rv_decode_cleanup_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, int 
             default:
                 break;
             }
-            *cp = (w & ~visited_mask) | ((w & sig_mask) << 15);
+            *cp = (w & ~visited_mask) | ((w & sig_mask) << refine_shift);
         }
     }
     r.D = D;

@@ -3,10 +3,10 @@
 // on how the codestream holds them.
 #pragma once
 
-#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_block.h"
 #include "codec/coding/rvd_block_decoder.h"
 #include "codec/coding/rvd_pull_ifc.h"
-#include "codec/coding/rvd_worker.h"
+#include "codec/core/rvd_worker.h"
 #include "codec/core/rvd_dims.h"
 #include "codec/core/rvd_subband.h"
 

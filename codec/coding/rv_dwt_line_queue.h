@@ -6,7 +6,7 @@
 #pragma once
 
 #include "codec/coding/rv_lifting_step.h"
-#include "codec/jp2/rvd_line_buf.h"
+#include "codec/core/rvd_line_buf.h"
 
 #include <functional>
 #include <vector>

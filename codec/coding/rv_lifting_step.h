@@ -6,7 +6,7 @@
 #pragma once
 
 #include "codec/core/rv_kernel_description.h"
-#include "codec/jp2/rvd_line_buf.h"
+#include "codec/core/rvd_line_buf.h"
 
 #include <cstdint>
 #include <vector>

@@ -6,7 +6,7 @@
 #include "codec/coding/rv_lifting_step.h"
 #include "codec/coding/rv_multi_block_arith.h"
 #include "codec/coding/rv_multi_line.h"
-#include "codec/coding/rvd_kernels.h"
+#include "codec/core/rvd_kernels.h"
 
 #include <memory>
 #include <vector>

@@ -4,7 +4,7 @@
 
 #include "codec/coding/rv_multi_line.h"
 #include "codec/coding/rvd_pull_ifc.h"
-#include "codec/coding/rvd_worker.h"
+#include "codec/core/rvd_worker.h"
 
 #include <memory>
 

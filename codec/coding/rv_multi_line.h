@@ -4,7 +4,7 @@
 
 #include "codec/coding/rv_multi_line_ops.h"
 #include "codec/core/rvd_coords.h"
-#include "codec/jp2/rvd_line_buf.h"
+#include "codec/core/rvd_line_buf.h"
 
 class rv_multi_block;
 

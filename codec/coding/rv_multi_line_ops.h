@@ -3,7 +3,7 @@
 // samples, so block arithmetic can be driven on hand-set lines apart from the network.
 #pragma once
 
-#include "codec/jp2/rvd_line_buf.h"
+#include "codec/core/rvd_line_buf.h"
 
 #include <cstdint>
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "codec/core/rvd_coords.h"
-#include "codec/jp2/rvd_line_buf.h"
+#include "codec/core/rvd_line_buf.h"
 
 class rvd_thread_env;
 

@@ -6,7 +6,7 @@
 #include "codec/coding/rv_multi_collection.h"
 #include "codec/coding/rv_multi_component.h"
 #include "codec/coding/rv_multi_line.h"
-#include "codec/jp2/rvd_sample_allocator.h"
+#include "codec/core/rvd_sample_allocator.h"
 
 #include <memory>
 #include <vector>

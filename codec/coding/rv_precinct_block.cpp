@@ -1,4 +1,4 @@
-#include "codec/coding/rv_precinct_block.h"
+#include "codec/core/rv_precinct_block.h"
 
 #include "codec/coding/rvd_block_decoder.h"
 

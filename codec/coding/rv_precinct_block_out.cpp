@@ -1,6 +1,6 @@
 // The compressing side of rv_precinct_block: stored passes, tag trees and packet
 // contributions.
-#include "codec/coding/rv_precinct_block.h"
+#include "codec/core/rv_precinct_block.h"
 
 #include "codec/coding/rvd_block_decoder.h"
 

@@ -15,8 +15,8 @@ inline void refinement_row(rv_mq_registers& r, int32_t& D, rv_mq_state* states, 
     uint32_t v = static_cast<uint32_t>(sp[R * width]);
     // First refinement (magnitude below 4 x 2^p): context 15, or 16 with a significant
     // neighbour; later ones context 17.
-    int ctx = rv_first_refine_context + (((w >> (3 * R)) & 0x1EF) != 0 ? 1 : 0);
-    ctx = ((v & 0x7FFFFFFF) >> p) >= 4 ? rv_first_refine_context + 2 : ctx;
+    int ctx = rv_first_refine_context + (((w >> (3 * R)) & rv_ctx::neighbours) != 0 ? 1 : 0);
+    ctx = ((v & rv_ctx::magnitude_mask) >> p) >= 4 ? rv_first_refine_context + 2 : ctx;
     uint32_t bit = static_cast<uint32_t>(rv_mq_hand_decide(r, D, states[ctx]));
     sp[R * width] = static_cast<int32_t>((v & ~(half << 1)) | (bit << p) | half);
 }

@@ -12,7 +12,7 @@ inline void significance_row(rv_mq_registers& r, int32_t& D, rv_mq_state* states
 {
     // Coded when some neighbour is significant and the row is neither significant nor
     // outside the block; coded rows are marked whatever their symbol.
-    if ((w & (sig(R) | sign(R))) != 0 || ((w >> (3 * R)) & 0x1EF) == 0)
+    if ((w & (sig(R) | sign(R))) != 0 || ((w >> (3 * R)) & neighbours) == 0)
         return;
     w |= visited(R);
     rv_hand::code_row<R>(r, D, states, lut, cp, w, sp, width, one_and_half, causal, stride);

@@ -2,7 +2,7 @@
 // samples that already carry the mid-point of their last decoded bit-plane.
 #pragma once
 
-#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_block.h"
 
 // Code-block style bits.
 const int rvd_block_bypass = 0x01;

@@ -8,7 +8,7 @@
 // with 13 fraction bits (1.0 = 8192); 32-bit real samples are floats in normalised units.
 #pragma once
 
-#include "codec/jp2/rvd_line_buf.h"
+#include "codec/core/rvd_line_buf.h"
 
 #include <cstdint>
 

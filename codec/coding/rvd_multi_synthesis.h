@@ -6,7 +6,7 @@
 #include "codec/core/rvd_codestream.h"
 #include "codec/core/rvd_coords.h"
 #include "codec/core/rvd_tile.h"
-#include "codec/jp2/rvd_line_buf.h"
+#include "codec/core/rvd_line_buf.h"
 
 #include <cstdint>
 

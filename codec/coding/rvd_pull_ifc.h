@@ -3,7 +3,7 @@
 // destroys it (children first) when it is destroyed or destroy() is called.
 #pragma once
 
-#include "codec/jp2/rvd_line_buf.h"
+#include "codec/core/rvd_line_buf.h"
 
 class rvd_thread_env;
 class rvd_thread_queue;

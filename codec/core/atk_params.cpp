@@ -1,6 +1,6 @@
 #include "codec/core/atk_params.h"
 
-#include "codec/coding/rvd_kernels.h"
+#include "codec/core/rvd_kernels.h"
 #include "codec/core/rv_field_reader.h"
 #include "codec/core/rvd_output.h"
 

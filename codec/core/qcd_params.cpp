@@ -1,6 +1,6 @@
 #include "codec/core/qcd_params.h"
 
-#include "codec/coding/rvd_kernels.h"
+#include "codec/core/rvd_kernels.h"
 #include "codec/core/cod_params.h"
 #include "codec/core/rgn_params.h"
 #include "codec/core/rv_field_reader.h"

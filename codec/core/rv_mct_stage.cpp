@@ -1,6 +1,6 @@
 #include "codec/core/rv_mct_stage.h"
 
-#include "codec/coding/rvd_kernels.h"
+#include "codec/core/rvd_kernels.h"
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rvd_params.h"
 

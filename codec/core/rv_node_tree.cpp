@@ -1,7 +1,7 @@
 // The decomposition tree of a resolution level and the gains of its inner nodes.
 #include "codec/core/rv_node_tree.h"
 
-#include "codec/coding/rvd_kernels.h"
+#include "codec/core/rvd_kernels.h"
 #include "codec/core/cod_params.h"
 #include "codec/core/rv_partition_geometry.h"
 #include "codec/core/rv_resolution.h"

@@ -4,7 +4,7 @@
 // other than 3 a re-readable address (2 x address + 1), 3 released for good.
 #pragma once
 
-#include "codec/coding/rv_precinct_block.h"
+#include "codec/core/rv_precinct_block.h"
 #include "codec/core/rvd_coords.h"
 #include "codec/core/rvd_dims.h"
 

@@ -1,6 +1,6 @@
 #include "codec/core/rv_rate_stats.h"
 
-#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_block.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // Packet-reading state of a tile and of a codestream.
 #pragma once
 
-#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_block.h"
 #include "codec/core/rv_packet_sequencer.h"
 #include "codec/core/rv_pp_markers.h"
 #include "codec/core/rv_pph_input.h"

@@ -1,6 +1,6 @@
 // Building a tile's record tree from its coding parameters, fitting it to the view, and
 // the handles that walk it.
-#include "codec/coding/rvd_kernels.h"
+#include "codec/core/rvd_kernels.h"
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rv_kernel_description.h"
 #include "codec/core/rv_node_tree.h"

@@ -1,6 +1,6 @@
 #include "codec/core/rvd_thread_entity.h"
 
-#include "codec/coding/rvd_worker.h"
+#include "codec/core/rvd_worker.h"
 #include "codec/core/rvd_thread_env.h"
 #include "platform/Kernel.h"
 

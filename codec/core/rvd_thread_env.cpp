@@ -1,6 +1,6 @@
 #include "codec/core/rvd_thread_env.h"
 
-#include "codec/coding/rv_precinct_block.h"
+#include "codec/core/rv_precinct_block.h"
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rv_precinct.h"
 #include "codec/core/rv_tile_writing.h"

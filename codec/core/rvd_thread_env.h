@@ -4,8 +4,8 @@
 // statistics, lock 2 deferred closings.
 #pragma once
 
-#include "codec/coding/rvd_block.h"
 #include "codec/core/rv_rate_stats.h"
+#include "codec/core/rvd_block.h"
 #include "codec/core/rv_thread_buffer_store.h"
 #include "codec/core/rvd_thread_entity.h"
 

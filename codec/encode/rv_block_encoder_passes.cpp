@@ -14,52 +14,6 @@ inline uint32_t low_bits(uint32_t mag, int p, uint32_t mask)
     return (p >= 5 ? (mag >> (p - 5)) : (mag << (5 - p))) & mask;
 }
 
-// Stripe rows -1 and 4 are the rows above and below the stripe, so sig(-1), sign(-1)
-// and sig(4) name the neighbour bits kept for them; a column's left and right
-// neighbours in row r sit just below and above sig(r).
-const uint32_t below_sign = 1u << 31; // sign of the sample below row 3
-const uint32_t magnitude_mask = 0x7FFFFFFF; // of a sample word; bit 31 is its sign
-// Row r's neighbourhood lies in bits 3r to 3r + 8 (its own significance in the middle):
-// shifted down by 3r, the significance-table index and the mask of the eight neighbours.
-const uint32_t neighbourhood_index = 0x1FF;
-const uint32_t neighbours = neighbourhood_index & ~sig(0);
-// refine(r) == sig(r) << refine_shift.
-const int refine_shift = 15;
-static_assert((sig(2) << refine_shift) == refine(2), "refinement bits mirror significance bits");
-
-inline uint32_t has(uint32_t w, uint32_t mask)
-{
-    return (w & mask) != 0 ? 1u : 0u;
-}
-
-// Index into the sign table for row r of a column word, with the column words beside it.
-inline uint32_t sign_index(uint32_t w, uint32_t left, uint32_t right, int r)
-{
-    uint32_t lower_sign = r == 3 ? below_sign : sign(r + 1);
-    return has(w, sig(r - 1)) | has(w, sign(r - 1)) << 1 | has(w, sig(r) >> 1) << 2 | has(left, sign(r)) << 3 |
-           has(w, sig(r) << 1) << 4 | has(right, sign(r)) << 5 | has(w, sig(r + 1)) << 6 | has(w, lower_sign) << 7;
-}
-
-// Records that row r of the column at cp became significant, in its own word `w` and in
-// the words of its eight neighbours, exactly as the decoder does.
-inline void make_significant(uint32_t* cp, uint32_t& w, int r, uint32_t neg, bool causal, int stride)
-{
-    w |= sig(r) | (neg ? sign(r) : 0);
-    cp[-1] |= sig(r) << 1; // the right neighbour of the column to the left
-    cp[1] |= sig(r) >> 1;  // the left neighbour of the column to the right
-    if (r == 0 && !causal) {
-        uint32_t* up = cp - stride; // row 4 of the stripe above
-        up[-1] |= sig(4) << 1;
-        up[0] |= sig(4) | (neg ? below_sign : 0);
-        up[1] |= sig(4) >> 1;
-    } else if (r == 3) {
-        uint32_t* down = cp + stride; // row -1 of the stripe below
-        down[-1] |= sig(-1) << 1;
-        down[0] |= sig(-1) | (neg ? sign(-1) : 0);
-        down[1] |= sig(-1) >> 1;
-    }
-}
-
 // Codes the sign of a newly significant sample and records it.
 template <bool RAW>
 inline void code_sign(rv_mq_encoder_regs& c, rv_mq_state* states, uint32_t* cp, uint32_t& w, int r, uint32_t neg,

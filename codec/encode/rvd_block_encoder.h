@@ -2,7 +2,7 @@
 // coding passes, each with its byte count and, on request, a rate-distortion slope.
 #pragma once
 
-#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_block.h"
 
 #include <cstdint>
 

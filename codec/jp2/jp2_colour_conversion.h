@@ -4,7 +4,7 @@
 #pragma once
 
 #include "codec/jp2/jp2_colour.h"
-#include "codec/jp2/rvd_line_buf.h"
+#include "codec/core/rvd_line_buf.h"
 
 #include <cstdint>
 #include <memory>

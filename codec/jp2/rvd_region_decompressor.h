@@ -10,8 +10,8 @@
 #include "codec/core/rvd_dims.h"
 #include "codec/core/rvd_tile.h"
 #include "codec/jp2/rvd_channel_mapping.h"
-#include "codec/jp2/rvd_line_buf.h"
-#include "codec/jp2/rvd_sample_allocator.h"
+#include "codec/core/rvd_line_buf.h"
+#include "codec/core/rvd_sample_allocator.h"
 
 #include <cstdint>
 #include <memory>

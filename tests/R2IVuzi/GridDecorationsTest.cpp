@@ -19,6 +19,9 @@ TEST(GridDecorations, RulerTextSizeDatesAndTimes)
     EXPECT_EQ(CJ2KGrid::rulerTextSize(100, 2.0), 6);
     EXPECT_EQ(CJ2KGrid::rulerTextSize(400, std::nan("")), 20);
     EXPECT_EQ(CJ2KGrid::rulerTextSize(400, -1e9), 20);
+    // 1.1 squared of 20 is 24, past the top; a huge size gives 0, below the bottom.
+    EXPECT_EQ(CJ2KGrid::rulerTextSize(400, 0.0), 20);
+    EXPECT_EQ(CJ2KGrid::rulerTextSize(400, 1e9), 6);
     const struct {
         const char *in, *date, *time;
     } cases[] = {{"20240105", "2024/01/05", "20:24:0105"}, {"093000.25", "0930/00/.25", "09:30:00"},

@@ -9,11 +9,10 @@
 #include "platform/TextConv.h"
 #include "tests/R2IVuzi/support/GridHarness.h"
 #include "tests/R2IVuzi/support/GridPixels.h"
+#include "tests/R2IVuzi/support/OverlayReference.h"
 
 #include <gtest/gtest.h>
 #include <tinyxml.h>
-
-#include <cstring>
 
 namespace {
 
@@ -54,36 +53,6 @@ protected:
     }
     gridtest::GridHarness h{240, 180};
     boost::shared_ptr<CJ2KImage> image;
-};
-
-// A black 32-bit surface the size of the cell.
-struct Surface {
-    Surface(int w, int h) : width(w), height(h)
-    {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = w;
-        info.bmiHeader.biHeight = -h;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        dc = CreateCompatibleDC(nullptr);
-        bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
-        old = SelectObject(dc, bitmap);
-        std::memset(bits, 0, size_t(w) * size_t(h) * 4);
-    }
-    ~Surface()
-    {
-        SelectObject(dc, old);
-        DeleteObject(bitmap);
-        DeleteDC(dc);
-    }
-    bool operator==(const Surface& o) const { return std::memcmp(bits, o.bits, size_t(width) * height * 4) == 0; }
-    int width, height;
-    HDC dc;
-    HBITMAP bitmap;
-    HGDIOBJ old;
-    uint8_t* bits = nullptr;
 };
 
 } // namespace
@@ -135,11 +104,8 @@ TEST_F(Overlay, PaintedWhereTheLayoutPutsIt)
     const int left = v.left + 5, right = v.right - 5, top = v.top + 5, bottom = v.bottom - 5;
     // The expected drawing: text at (x, y), from the test's own reading of the layout;
     // x as a function of the extents of "A", "BB" and "PS".
-    struct Text {
-        const char16_t* text;
-        int x, y;
-    };
-    Surface probe(8, 8);
+    using Text = gridtest::PlacedText;
+    gridtest::Surface probe(8, 8);
     HFONT font = CreateFontW(lh, 0, 0, 0, 400, 0, 0, 0, 1, 0, 0, 0, 0, Utf8ToUtf16(GetDefaultOverlayFontName()).c_str());
     SelectObject(probe.dc, font);
     auto w = [&](const char16_t* t) {
@@ -201,17 +167,11 @@ TEST_F(Overlay, PaintedWhereTheLayoutPutsIt)
         SCOPED_TRACE(c.name);
         load(c.items);
         g_showOverlay = c.show;
-        Surface painted(v.right, v.bottom), expected(v.right, v.bottom);
+        gridtest::Surface painted(v.right, v.bottom), expected(v.right, v.bottom);
         h.grid->drawOverlay(painted.dc);
         g_showOverlay = true;
         HGDIOBJ old = SelectObject(expected.dc, font);
-        SetBkMode(expected.dc, TRANSPARENT);
-        for (int pass = 0; pass < 2; ++pass)
-            for (const Text& t : c.texts) {
-                SetTextColor(expected.dc, pass ? RGB(255, 255, 255) : RGB(0, 0, 0));
-                const int n = int(std::char_traits<char16_t>::length(t.text));
-                TextOutW(expected.dc, t.x + (pass ? 0 : 1), t.y + (pass ? 0 : 1), t.text, n);
-            }
+        gridtest::drawOverlayTexts(expected.dc, c.texts);
         SelectObject(expected.dc, old);
         // The picture without its green.
         for (int y = 0; c.picture.x >= 0 && y < picture.height; ++y)
@@ -223,4 +183,45 @@ TEST_F(Overlay, PaintedWhereTheLayoutPutsIt)
         EXPECT_TRUE(painted == expected);
     }
     DeleteObject(font);
+}
+
+TEST_F(Overlay, WindowAndZoomTexts)
+{
+    load({});
+    OverlayItem window, zoom;
+    window.group = zoom.group = "0x1901";
+    window.element = "0x0003";
+    zoom.element = "0x0004";
+    const struct {
+        const char* name;
+        bool grey;
+        const char* window;
+    } cases[] = {
+        // A stored state with brightness 30 and contrast 2.6 (rounded as shown).
+        {"colour", false, "C : 3, B : 30"},
+        // Width 400, centre 40; without a photometric value the image counts as
+        // MONOCHROME1, whose level is read from the top of the 8-bit range.
+        {"grey", true, "W : 400, L : 216"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        image.reset(new CJ2KImage("t", "u", image->getElement()));
+        h.grid->setImage(image);
+        CImageBase& base = image->getImageBase();
+        base.InitImage(384, 512, 3, 8, c.grey, false);
+        // The byte form holds the second value (contrast or centre) at byte 16 and the
+        // first (brightness or width) at byte 24, as little-endian doubles.
+        std::string state;
+        base.GetDisplayStateText(state);
+        state.replace(32, 32, c.grey ? "00000000000044400000000000007940" : "cdcccccccccc04400000000000003e40");
+        base.SetDisplayStateText(state);
+        base.SetViewRect(0, 0, 256, 256, nullptr, false);
+        EXPECT_EQ(Utf16ToUtf8(h.grid->getOverlayText(window)), c.window);
+        // 512 x 384 fitted into 256 x 256.
+        EXPECT_EQ(Utf16ToUtf8(h.grid->getOverlayText(zoom)), "0.50");
+    }
+    // Both need the image.
+    h.grid->setImage(boost::shared_ptr<CJ2KImage>());
+    EXPECT_EQ(h.grid->getOverlayText(window), u"");
+    EXPECT_EQ(h.grid->getOverlayText(zoom), u"");
 }

@@ -1,15 +1,25 @@
 // Presentation from a PSSI document whose values were written by hand
 // (tests/data/pssi/pssi.xml): the logged steps, the DICOM values, lookup tables and
-// stored texts an image takes from it, and what a failing step leaves behind.
+// stored texts an image takes from it, and what a failing step leaves behind; then a CT
+// image on the real road against presentation_fixture.py's reading of it.
 #include "R2IVuzi/J2KImage.h"
 #include "R2IVuzi/PssiXmlDao.h"
 #include "image/ImageBase.h"
+#include "R2IVuzi/StartupValues.h"
+#include "platform/Gdi.h"
+#include "platform/TextConv.h"
 #include "tests/R2IVuzi/support/GridHarness.h"
+#include "tests/R2IVuzi/support/GridPixels.h"
+#include "tests/R2IVuzi/support/OverlayReference.h"
+#include "tests/R2IVuzi/support/PresentationFixture.h"
 #include "tests/diagnostics/LogTestSupport.h"
+#include "tools/decode/pgx_image.h"
 
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
+#include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
@@ -152,4 +162,228 @@ TEST_F(Presentation, FailingStepKeepsTheImageUnpresentedUntilALaterMessage)
     const size_t before = readLog().size();
     send(h, "unknown");
     EXPECT_EQ(readLog().substr(before).find("prepare"), std::string::npos);
+}
+
+// The CT fixture on the real road, everything presentation should show checked against
+// presentation_fixture.py's own reading of the DICOM file and the document.
+namespace {
+
+using gridtest::PresentationCell;
+using gridtest::PresentationExpected;
+
+std::vector<uint8_t> pixelBuffer(CImageBase& base)
+{
+    size_t bytes = 0;
+    const uint8_t* p = base.GetPixelBuffer(bytes);
+    return p ? std::vector<uint8_t>(p, p + bytes) : std::vector<uint8_t>();
+}
+
+struct Shown {
+    std::string state, window;
+    std::vector<uint8_t> buffer;
+};
+
+Shown shown(CJ2KImage& image)
+{
+    CImageBase& base = image.getImageBase();
+    Shown s;
+    base.GetDisplayStateText(s.state);
+    base.GetWindowLevelText(s.window);
+    s.buffer = pixelBuffer(base);
+    return s;
+}
+
+const OverlayItem* overlayItem(CJ2KImage& image, const PresentationExpected::Item& e)
+{
+    for (const OverlayLayoutEntry& entry : image.getOverlayEntries())
+        if (entry.item.group == e.group && entry.item.element == e.element)
+            return &entry.item;
+    return nullptr;
+}
+
+// Every pixel the reference drawing of the expected texts paints white is white in the
+// painted cell; both are saved as PNG when not.
+void expectOverlayPainted(PresentationCell& cell, const PresentationExpected& expected)
+{
+    const RECT v = cell.grid->getViewRect();
+    const int lh = std::min(20, std::max(6, int(std::pow(1.1, 2.0 - g_overlayTextSize) * ((v.bottom - v.top) / 20))));
+    gridtest::Surface reference(v.right, v.bottom);
+    HFONT font = CreateFontW(lh, 0, 0, 0, 400, 0, 0, 0, 1, 0, 0, 0, 0, Utf8ToUtf16(GetDefaultOverlayFontName()).c_str());
+    HGDIOBJ old = SelectObject(reference.dc, font);
+    std::vector<gridtest::OverlaySpec> specs;
+    for (const PresentationExpected::Item& i : expected.items) {
+        const bool picture = i.group == "0x1301" && i.element == "0x0002";
+        specs.push_back({Utf8ToUtf16(i.prefix + i.text + i.suffix), i.gridx, i.gridy, i.offsetx, i.offsety,
+                         picture ? gridtest::readBitmap(226).width : -1});
+    }
+    gridtest::drawOverlayTexts(reference.dc, gridtest::layOutOverlay(specs, v, lh, reference.dc));
+    SelectObject(reference.dc, old);
+    DeleteObject(font);
+    cell.paint();
+    const platform::SurfaceView painted = platform::SurfaceOf(cell.frame->m_hWnd);
+    int white = 0, missing = 0;
+    for (int y = v.top + 1; y < v.bottom - 1; ++y)
+        for (int x = v.left + 1; x < v.right - 1; ++x)
+            if (reference.white(x, y)) {
+                ++white;
+                const uint8_t* p = painted.pixels + size_t(y) * painted.stride + size_t(x) * 4;
+                missing += !(p[0] == 255 && p[1] == 255 && p[2] == 255);
+            }
+    EXPECT_GT(white, 500);
+    EXPECT_EQ(missing, 0);
+    if (missing) {
+        platform::SavePng(cell.frame->m_hWnd, gridtest::presentationDir() + "/painted.png");
+        platform::SavePng(reference.bitmap, gridtest::presentationDir() + "/reference.png");
+    }
+}
+
+// Marked annotated, the image is presented at once, before the loader reports it open.
+bool presentBeforeOpening(PresentationCell& cell)
+{
+    cell.grid->showStackItem(cell.ctItem);
+    boost::shared_ptr<CJ2KImage> image = cell.image();
+    EXPECT_TRUE(image && image->isPresented() && !image->isOpened());
+    return image && cell.settle(1) && cell.settleView() && image->isOpened();
+}
+
+// Registered as presented until it opened, then presented by WM_APP + 8; the view is
+// asked for again, so a region request follows.
+bool presentAfterOpening(PresentationCell& cell)
+{
+    boost::shared_ptr<CJ2KImage> image(new CJ2KImage(cell.ctItem.objectFile, cell.ctItem.instanceUID, cell.ctItem.node));
+    image->setPresented(true);
+    cell.frame->getPssiXmlDao()->registerImage(cell.ctItem.objectFile, image);
+    cell.grid->showStackItem(cell.ctItem);
+    if (!cell.settle(1) || !image->isOpened())
+        return false;
+    image->setPresented(false);
+    SendMessageW(cell.grid->m_hWnd, WM_J2K_START_PRESENTATION, reinterpret_cast<WPARAM>(&cell.ctItem.objectFile), 0);
+    EXPECT_TRUE(image->isPresented());
+    const bool settled = cell.settleView();
+    // The view is asked for again: a region request goes out unless the one after opening
+    // already brought the whole region, so at least one is in the server's log (written
+    // after it answers: wait for the line).
+    EXPECT_TRUE(platform::PumpUntil([&] { return !cell.serverLines("\"kind\": \"region\"").empty(); }, 10000));
+    return settled;
+}
+
+} // namespace
+
+TEST_F(Presentation, CtFixtureEndToEnd)
+{
+    const std::string& dir = gridtest::presentationDir();
+    ASSERT_FALSE(dir.empty());
+    const PresentationExpected& expected = gridtest::presentationExpected();
+    ASSERT_EQ(expected.hounsfield.size(), size_t(expected.width) * expected.height);
+    // 10-pixel lines in the 128-pixel cell, whatever ends the test.
+    struct TextSize {
+        float saved = g_overlayTextSize;
+        ~TextSize() { g_overlayTextSize = saved; }
+    } restore;
+    g_overlayTextSize = -3.5f;
+
+    // The annotation reply is the document itself: it adds nothing.
+    PresentationCell cell("False", {"--annotation-default", dir + "/pssi.xml"});
+    ASSERT_TRUE(cell.showPresented());
+    boost::shared_ptr<CJ2KImage> image = cell.image();
+    CImageBase& base = image->getImageBase();
+    EXPECT_EQ(cell.serverLines("\"kind\": \"annotation\"").size(), 1u);
+    EXPECT_NE(findInOrder(readLog(), kSteps), std::string::npos) << readLog();
+    EXPECT_FALSE(cell.grid->isAnnotationFailed());
+
+    EXPECT_EQ(base.GetVoiLuts().size(), 2u);
+    EXPECT_TRUE(base.IsVoiEnabled());
+    ImageDisplayState state;
+    base.GetDisplayState(state);
+    EXPECT_EQ(state.quarterTurns, 1);
+    EXPECT_TRUE(base.IsInverted());
+    EXPECT_EQ(image->getStatus(), expected.status);
+    EXPECT_EQ(image->getStoredAnnotation(), expected.annotation);
+    EXPECT_EQ(image->getAnnotationText(), expected.annotation);
+
+    for (const PresentationExpected::Item& e : expected.items) {
+        SCOPED_TRACE(e.group + "," + e.element);
+        const OverlayItem* item = overlayItem(*image, e);
+        ASSERT_NE(item, nullptr);
+        if (e.group != "0x1301") {
+            EXPECT_EQ(Utf16ToUtf8(cell.grid->getOverlayText(*item)), e.text);
+        }
+    }
+    expectOverlayPainted(cell, expected);
+
+    const RECT v = cell.grid->getViewRect();
+    PixelReadout readout;
+    base.GetPixelReadout(readout, (v.left + v.right) / 2, (v.top + v.bottom) / 2, "CT");
+    int x = -1, y = -1, hu = 0;
+    ASSERT_EQ(std::sscanf(readout.value.c_str(), "X=%d, Y=%d, Hounsfield= %d", &x, &y, &hu), 3) << readout.value;
+    ASSERT_TRUE(x >= 0 && x < expected.width && y >= 0 && y < expected.height);
+    EXPECT_EQ(hu, expected.hounsfield[size_t(y) * expected.width + x]) << readout.value;
+
+    const pgx_image reference = read_pgx(dir + "/ct_r0.pgx");
+    const std::vector<uint8_t> buffer = pixelBuffer(base);
+    ASSERT_EQ(buffer.size(), reference.samples.size() * 2);
+    size_t wrong = 0;
+    for (size_t i = 0; i < reference.samples.size(); ++i)
+        wrong += int16_t(buffer[2 * i] | buffer[2 * i + 1] << 8) != reference.samples[i];
+    EXPECT_EQ(wrong, 0u);
+
+    PresentationCell before("True"), after("True");
+    ASSERT_TRUE(presentBeforeOpening(before));
+    ASSERT_TRUE(presentAfterOpening(after));
+    boost::shared_ptr<CJ2KImage> late = after.image();
+    const Shown a = shown(*before.image()), b = shown(*late), c = shown(*image);
+    EXPECT_EQ(a.window, expected.window);
+    EXPECT_EQ(a.state, b.state);
+    EXPECT_EQ(a.state, c.state);
+    EXPECT_EQ(a.window, b.window);
+    EXPECT_EQ(a.window, c.window);
+    EXPECT_TRUE(a.buffer == b.buffer && a.buffer == c.buffer);
+    // Opening after presentation keeps the stored status as the base of later comparisons.
+    EXPECT_EQ(before.image()->getStatus(), expected.status);
+    EXPECT_EQ(late->getStatus(), expected.status);
+}
+
+TEST_F(Presentation, CtFixtureVariants)
+{
+    ASSERT_FALSE(gridtest::presentationDir().empty());
+    const struct {
+        const char* name;
+        bool first;        // presented before the codestream opens
+        bool statusTag;    // the document keeps (0011,101B)
+    } cases[] = {
+        {"status tag, presented first", true, true},
+        {"no status tag, presented first", true, false},
+        {"no status tag, presented after opening", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PresentationCell cell("True");
+        if (!c.statusTag) {
+            TiXmlElement* element = cell.ctItem.node->ToElement();
+            for (TiXmlElement* t = element->FirstChildElement("Tag"); t; t = t->NextSiblingElement("Tag"))
+                if (std::string(t->Attribute("element")) == "0x101B") {
+                    element->RemoveChild(t);
+                    break;
+                }
+        }
+        ASSERT_TRUE(c.first ? presentBeforeOpening(cell) : presentAfterOpening(cell));
+        boost::shared_ptr<CJ2KImage> image = cell.image();
+        CImageBase& base = image->getImageBase();
+        std::string state;
+        base.GetDisplayStateText(state);
+        if (!c.statusTag) {
+            EXPECT_EQ(image->getStatus(), state);
+        }
+        // A second message for the image only repaints.
+        const Shown was = shown(*image);
+        const std::string log = readLog(), status = image->getStatus();
+        SendMessageW(cell.grid->m_hWnd, WM_J2K_START_PRESENTATION, reinterpret_cast<WPARAM>(&cell.ctItem.objectFile), 0);
+        ASSERT_TRUE(cell.settleView());
+        const Shown now = shown(*image);
+        EXPECT_TRUE(was.state == now.state && was.window == now.window && was.buffer == now.buffer);
+        EXPECT_EQ(image->getStatus(), status);
+        const std::string second = readLog().substr(log.size());
+        EXPECT_NE(second.find("Start Presentation"), std::string::npos);
+        EXPECT_EQ(second.find("prepare"), std::string::npos) << second;
+    }
 }

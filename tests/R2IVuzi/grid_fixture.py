@@ -59,17 +59,20 @@ def write(out, name, planes, bits, signed, extra=()):
             os.replace(os.path.join(tmp, made[0]), os.path.join(out, "%s_r%d%s" % (name, level, ext)))
 
 
-def main():
-    out = sys.argv[1]
+def make_once(out, make):
+    """CTest runs each test in a process of its own, several at once: the first makes the
+    folder under the lock, the others wait and find it done."""
     os.makedirs(out, exist_ok=True)
-    # CTest runs each test in a process of its own, several at once: the first makes the
-    # corpus under the lock, the others wait and find it done.
     with open(out + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         done = os.path.join(out, "done")
         if not os.path.exists(done):
             make(out)
             open(done, "w").close()
+
+
+def main():
+    make_once(sys.argv[1], make)
 
 
 def make(out):

@@ -1,6 +1,6 @@
 // Whole codestreams written through the output codestream (creation, blocks, tile-parts,
 // flushing) and read back by outside decoders and our own.
-#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_block.h"
 #include "codec/core/rv_tile_writing.h"
 #include "codec/core/rvd_codestream.h"
 #include "codec/core/rvd_precinct.h"

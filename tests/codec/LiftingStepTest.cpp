@@ -1,7 +1,7 @@
 // The lifting steps' fixed-point forms of the standard kernels and the single-sample
 // line, which whole-image decodes do not reach.
 #include "codec/coding/rv_lifting_step.h"
-#include "codec/coding/rvd_kernels.h"
+#include "codec/core/rvd_kernels.h"
 #include "codec/core/rvd_processor.h"
 #include "platform/ModuleStartup.h"
 #include "tests/codec/support/codec_messages.h"

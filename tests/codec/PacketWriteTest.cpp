@@ -1,6 +1,6 @@
 // Packet contributions of compressed code-blocks, read back through the packet-header
 // parser of the reading side.
-#include "codec/coding/rv_precinct_block.h"
+#include "codec/core/rv_precinct_block.h"
 #include "codec/coding/rvd_block_decoder.h"
 #include "codec/core/rv_compressed_input.h"
 #include "tests/codec/support/test_clusters.h"

@@ -1,6 +1,6 @@
 #include "codec/coding/rv_context_tables.h"
 #include "codec/coding/rv_mq_decoder.h"
-#include "codec/coding/rv_precinct_block.h"
+#include "codec/core/rv_precinct_block.h"
 #include "codec/coding/rvd_block_decoder.h"
 #include "codec/core/rv_compressed_input.h"
 #include "codec/core/rv_header_out.h"

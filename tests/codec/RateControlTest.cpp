@@ -1,5 +1,5 @@
 // Rate statistics: trimming checks, histogram thresholds, worked by hand.
-#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_block.h"
 #include "codec/core/rv_rate_stats.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // or within a small tolerance (9/7), whole or over a region, for odd sizes and offsets,
 // one-direction splits and 1 to 7 levels.
 #include "codec/coding/rv_synthesis.h"
-#include "codec/coding/rvd_kernels.h"
+#include "codec/core/rvd_kernels.h"
 #include "codec/core/rvd_processor.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/processor_form.h"

@@ -3,7 +3,7 @@
 // before them, failures reach the waiting thread as thrown, threads come and go with the
 // group, and the numbered locks are re-entrant. Run under the thread sanitizer too; no
 // scheduling order is checked.
-#include "codec/coding/rvd_worker.h"
+#include "codec/core/rvd_worker.h"
 #include "codec/core/rvd_thread_env.h"
 #include "tests/codec/support/codec_messages.h"
 

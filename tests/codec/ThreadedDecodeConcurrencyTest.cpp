@@ -7,7 +7,7 @@
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rvd_codestream.h"
 #include "codec/core/rvd_thread_env.h"
-#include "codec/jp2/rvd_line_buf.h"
+#include "codec/core/rvd_line_buf.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/databin_split.h"
 #include "tests/codec/support/decode_cases.h"

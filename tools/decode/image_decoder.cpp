@@ -7,7 +7,7 @@
 #include "codec/core/rvd_codestream.h"
 #include "codec/core/rvd_processor.h"
 #include "codec/core/rvd_thread_env.h"
-#include "codec/jp2/rvd_line_buf.h"
+#include "codec/core/rvd_line_buf.h"
 #include "tools/decode/decode_error.h"
 
 #include <boost/thread/once.hpp>

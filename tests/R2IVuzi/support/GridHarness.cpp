@@ -46,19 +46,21 @@ void collectImages(TiXmlNode* node, std::vector<TiXmlNode*>& out)
 
 } // namespace
 
+std::string makeFixture(const std::string& script, const std::string& folder)
+{
+    const std::string out = (std::filesystem::current_path() / folder).string();
+    const std::string cmd =
+        OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tests/R2IVuzi/" + script) + " '" + out + "'";
+    if (std::system(cmd.c_str()) != 0)
+        return std::string();
+    if (StartupRegistry::global().load())
+        rvd_customize_errors(&GetCodecErrorFormatter());
+    return out;
+}
+
 const std::string& corpusDir()
 {
-    static const std::string dir = [] {
-        const std::string out = (std::filesystem::current_path() / "grid-corpus").string();
-        const std::string cmd =
-            OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tests/R2IVuzi/grid_fixture.py") + " '" + out +
-            "'";
-        if (std::system(cmd.c_str()) != 0)
-            return std::string();
-        if (StartupRegistry::global().load())
-            rvd_customize_errors(&GetCodecErrorFormatter());
-        return out;
-    }();
+    static const std::string dir = makeFixture("grid_fixture.py", "grid-corpus");
     return dir;
 }
 

@@ -17,6 +17,9 @@
 
 namespace gridtest {
 
+// Runs a fixture script of tests/R2IVuzi into `folder` of the working directory and
+// loads the module's start-up values; the folder's path, or empty when the script failed.
+std::string makeFixture(const std::string& script, const std::string& folder);
 // grid_fixture.py's folder, made once per test program; empty when it failed.
 const std::string& corpusDir();
 

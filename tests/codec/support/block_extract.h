@@ -3,7 +3,7 @@
 // encoder's own segments. Header-only, so the benchmarks share it with the tests.
 #pragma once
 
-#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_block.h"
 
 #include <algorithm>
 #include <cstdint>

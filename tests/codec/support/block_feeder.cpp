@@ -1,11 +1,11 @@
 #include "tests/codec/support/block_feeder.h"
 
-#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_block.h"
 #include "codec/core/rvd_resolution.h"
 #include "codec/core/rvd_subband.h"
 #include "codec/core/rvd_tile.h"
 #include "codec/core/rvd_tile_comp.h"
-#include "codec/coding/rvd_worker.h"
+#include "codec/core/rvd_worker.h"
 #include "codec/encode/rvd_block_encoder.h"
 #include "tests/codec/support/databin_blocks.h"
 #include "tests/codec/support/reference_dwt.h"

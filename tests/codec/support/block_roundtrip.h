@@ -5,7 +5,7 @@
 // otherwise all passes). Header-only: the fuzz target and the benchmark share it.
 #pragma once
 
-#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_block.h"
 #include "codec/coding/rvd_block_decoder.h"
 #include "codec/encode/rvd_block_encoder.h"
 

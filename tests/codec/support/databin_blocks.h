@@ -4,7 +4,7 @@
 // through different sources or rewritten on the test side can be compared block by block.
 #pragma once
 
-#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_block.h"
 #include "codec/coding/rvd_block_decoder.h"
 #include "codec/coding/rv_context_tables.h"
 #include "codec/coding/rv_mq_decoder.h"

@@ -1,6 +1,6 @@
 #include "tests/codec/support/mini_writer.h"
 
-#include "codec/coding/rv_precinct_block.h"
+#include "codec/core/rv_precinct_block.h"
 #include "codec/core/rv_compressed_output.h"
 #include "codec/core/rv_codestream_comment.h"
 #include "codec/core/rv_tlm_generator.h"

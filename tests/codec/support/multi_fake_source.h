@@ -4,7 +4,7 @@
 #pragma once
 
 #include "codec/coding/rv_multi_source.h"
-#include "codec/jp2/rvd_line_buf.h"
+#include "codec/core/rvd_line_buf.h"
 
 #include <cmath>
 #include <cstdint>

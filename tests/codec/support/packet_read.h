@@ -3,7 +3,7 @@
 // that rebuilds component planes from LL blocks.
 #pragma once
 
-#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_block.h"
 #include "codec/coding/rvd_block_decoder.h"
 #include "codec/coding/rv_context_tables.h"
 #include "codec/coding/rv_mq_decoder.h"

@@ -6,7 +6,7 @@
 
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rvd_codestream.h"
-#include "codec/jp2/rvd_line_buf.h"
+#include "codec/core/rvd_line_buf.h"
 #include "codec/jp2/rvd_region_decompressor.h"
 
 #include <gtest/gtest.h>

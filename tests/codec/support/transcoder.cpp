@@ -1,6 +1,6 @@
 #include "tests/codec/support/transcoder.h"
 
-#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_block.h"
 #include "codec/core/rvd_codestream.h"
 #include "codec/core/rvd_resolution.h"
 #include "codec/core/rvd_subband.h"

@@ -1,4 +1,4 @@
-#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_block.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "codec/jp2/rvd_sample_allocator.h"
+#include "codec/core/rvd_sample_allocator.h"
 
 #include "codec/core/rvd_params.h"
 

@@ -2,7 +2,7 @@
 // rvd_sample_allocator block. Copied by value; the storage belongs to the allocator.
 #pragma once
 
-#include "codec/jp2/rvd_sample_allocator.h"
+#include "codec/core/rvd_sample_allocator.h"
 
 #include <cstdint>
 

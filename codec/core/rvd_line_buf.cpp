@@ -1,4 +1,4 @@
-#include "codec/jp2/rvd_line_buf.h"
+#include "codec/core/rvd_line_buf.h"
 
 #include "codec/core/rvd_params.h"
 

@@ -22,7 +22,7 @@
 #include "codec/core/rv_header_in.h"
 #include "codec/core/rv_header_out.h"
 #include "codec/core/rvd_output.h"
-#include "codec/coding/rvd_block.h"
+#include "codec/core/rvd_block.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "codec/coding/rvd_kernels.h"
+#include "codec/core/rvd_kernels.h"
 
 #include "codec/core/rvd_params.h"
 

@@ -1,0 +1,29 @@
+// The base of objects built from member objects: the measuring figures and the marks. A
+// class names its members once; mapping, coordinate conversion and selection then reach
+// each member in that order, and a class adds only what follows from its members' new
+// state.
+#pragma once
+
+#include "annotation/OrbelAnnObject.h"
+
+#include <boost/container/static_vector.hpp>
+
+using AnnMembers = boost::container::static_vector<COrbelAnnObject*, 8>;
+
+class COrbelAnnComposite : public COrbelAnnObject {
+public:
+    using COrbelAnnObject::COrbelAnnObject;
+
+    bool IsSelected() override { return selected != 0; }
+    void SyncCoordinates(bool fromView) override;
+    void ViewToImage() override;
+    void ImageToView() override;
+    void SetGeometry(AnnViewMapping* m) override;
+    void SetSelected(bool on) override;
+
+protected:
+    // The members that carry coordinates: each is mapped and converted, in this order.
+    virtual AnnMembers Members() = 0;
+    // The members that show the selection; every member unless a class says otherwise.
+    virtual AnnMembers SelectedMembers() { return Members(); }
+};
