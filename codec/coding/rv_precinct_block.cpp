@@ -62,7 +62,8 @@ int pointer_position(int pos)
 
 } // namespace
 
-void rv_precinct_block::new_buffer(rv_buffer_server* server)
+template <class Source>
+void rv_precinct_block::new_buffer(Source* server)
 {
     rv_buffer* nb = server->get();
     nb->next = nullptr;
@@ -74,7 +75,8 @@ void rv_precinct_block::new_buffer(rv_buffer_server* server)
     buf_pos = 0;
 }
 
-void rv_precinct_block::put_word(uint16_t value, rv_buffer_server* server)
+template <class Source>
+void rv_precinct_block::put_word(uint16_t value, Source* server)
 {
     int pos = buf_pos + (buf_pos & 1);
     if (current_buf == nullptr || pos > RV_BUFFER_PAYLOAD - 2) {
@@ -93,7 +95,8 @@ void rv_precinct_block::put_byte(uint8_t value, rv_buffer_server* server)
     current_buf->data()[buf_pos++] = value;
 }
 
-void rv_precinct_block::put_bytes(const uint8_t* bytes, int n, rv_buffer_server* server)
+template <class Source>
+void rv_precinct_block::put_bytes(const uint8_t* bytes, int n, Source* server)
 {
     while (n > 0) {
         if (current_buf == nullptr || buf_pos >= RV_BUFFER_PAYLOAD)
@@ -118,6 +121,14 @@ void rv_precinct_block::put_pointer(const uint8_t* body, rv_buffer_server* serve
     std::memcpy(current_buf->data() + pos, &body, sizeof(body));
     buf_pos = uint8_t(pos + int(sizeof(body)));
 }
+
+// Buffers come from the shared server, or from a thread's local store without a lock.
+template void rv_precinct_block::new_buffer(rv_buffer_server*);
+template void rv_precinct_block::new_buffer(rv_thread_buffer_store*);
+template void rv_precinct_block::put_word(uint16_t, rv_buffer_server*);
+template void rv_precinct_block::put_word(uint16_t, rv_thread_buffer_store*);
+template void rv_precinct_block::put_bytes(const uint8_t*, int, rv_buffer_server*);
+template void rv_precinct_block::put_bytes(const uint8_t*, int, rv_thread_buffer_store*);
 
 uint8_t* rv_precinct_block::read_bytes(rv_buffer*& buf, int& pos, uint8_t* dest, int n)
 {

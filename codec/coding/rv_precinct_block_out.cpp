@@ -102,6 +102,17 @@ rv_precinct_block* rv_precinct_block::build_tree(int width, int height, rv_preci
 
 void rv_precinct_block::store_data(const rvd_block* block, rv_buffer_server* server)
 {
+    store_passes(block, server);
+}
+
+void rv_precinct_block::store_data_threaded(const rvd_block* block, rv_thread_buffer_store* store)
+{
+    store_passes(block, store);
+}
+
+template <class Source>
+void rv_precinct_block::store_passes(const rvd_block* block, Source* server)
+{
     msbs_value = uint8_t(block->missing_msbs);
     first_buf = current_buf = nullptr;
     buf_pos = 0;

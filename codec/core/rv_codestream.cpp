@@ -318,9 +318,7 @@ void rv_codestream::construct_common()
     flip_incompatible = false;
     rescomp.assign(static_cast<size_t>(RV_MAX_DISCARD_LEVELS + 1) * comp_info.size(),
                    rv_rescomp_progress());
-    for (int d = 0; d <= RV_MAX_DISCARD_LEVELS; d++)
-        for (int c = 0; c < num_components; c++)
-            rescomp[static_cast<size_t>(d * num_components + c)].initialize(this, d, c);
+    init_progress();
     start_time = std::clock();
 }
 
@@ -423,6 +421,13 @@ void rv_codestream::read_main_header()
     finalize_geometry();
 }
 
+void rv_codestream::init_progress()
+{
+    for (int d = 0; d <= RV_MAX_DISCARD_LEVELS; d++)
+        for (int c = 0; c < num_components; c++)
+            rescomp[static_cast<size_t>(d * num_components + c)].initialize(this, d, c);
+}
+
 void rv_codestream::finalize_geometry()
 {
     if (geometry_finalized)
@@ -449,6 +454,8 @@ void rv_codestream::finalize_geometry()
     }
     if (uses_mct)
         build_main_mct_stages();
+    if (out)
+        init_progress(); // the areas at each depth follow the decomposition just read
     geometry_finalized = true;
 }
 

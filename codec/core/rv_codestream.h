@@ -79,6 +79,8 @@ public:
     rv_tile* create_tile(rvd_coords idx);
     void unload_tiles_to_cache_threshold();
     void finalize_geometry();
+    // (Re)starts the per-(depth, component) progress records over the current region.
+    void init_progress();
 
     // Effective sub-sampling of a component, discarded levels folded in.
     rvd_coords effective_subsampling(const rv_comp_info* ci) const;

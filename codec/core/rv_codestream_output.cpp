@@ -147,6 +147,7 @@ void rv_codestream::restart_output(rvd_compressed_target* target)
     out.reset(); // the old target's bytes are passed on first
     out.reset(new rv_compressed_output(target));
     release_tiles();
+    init_progress();
     for (rv_tile_ref& ref : tile_refs)
         ref = rv_tile_ref();
     while (recycled_tiles != nullptr) {

@@ -257,6 +257,8 @@ rv_precinct* rv_create_precinct(rv_resolution* res, uint64_t* ref)
     }
     p->num_outstanding_blocks = p->relevant ? rv_count_blocks_to_close(p) : 0;
     *ref = p->as_ref();
+    if (cs->out && p->num_outstanding_blocks == 0)
+        rv_precinct_ready(p); // nothing to code: waits for output at once
     return p;
 }
 
@@ -294,10 +296,19 @@ void rv_activate_precinct(rv_precinct* p)
     }
 }
 
+void rv_precinct_ready(rv_precinct* p)
+{
+    if (rv_rescomp_progress* rec = rv_progress_of(p->resolution))
+        rec->add_ready_precinct(p);
+}
+
 void rv_release_precinct(rv_precinct* p)
 {
     rv_codestream* cs = p->codestream();
     rv_unlink_inactive(p);
+    if (p->ready)
+        if (rv_rescomp_progress* rec = rv_progress_of(p->resolution))
+            rec->unlink(p);
     rv_buffer_server* bs = cs->buf_server.get();
     for (int b = 0; b < p->num_bands; b++) {
         rv_precinct_band& pb = p->bands[b];

@@ -65,6 +65,14 @@ public:
     std::vector<int64_t> packet_bytes;
     int sim_layers = 0;
     int layers_written = 0;
+    // Writing: the final flush's last layer may take this precinct one threshold lower
+    // to fill the budget (fill_layer -1: no such layer).
+    int fill_layer = -1;
+    uint16_t fill_threshold = 0;
+    // Writing: complete and waiting on its (depth, component) ready list.
+    bool ready = false;
+    rv_precinct* ready_prev = nullptr;
+    rv_precinct* ready_next = nullptr;
     // Interchange: packets and bytes sized or generated so far, whether any was not
     // empty, and whether packets are being generated (not sized).
     int ic_packets = 0;
@@ -106,6 +114,8 @@ int rv_tag_tree_nodes(int rows, int cols);
 rv_precinct* rv_create_precinct(rv_resolution* res, uint64_t* ref);
 // Brings a parked or released record back into use.
 void rv_activate_precinct(rv_precinct* p);
+// Writing: all its code-blocks are coded; it joins its pair's ready list.
+void rv_precinct_ready(rv_precinct* p);
 // Returns the record to its class; the reference becomes its address or 3.
 void rv_release_precinct(rv_precinct* p);
 // Appends a fully read, addressable precinct to the inactive list.

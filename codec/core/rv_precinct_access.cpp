@@ -205,18 +205,23 @@ void close_for_output(rv_codestream* cs, rv_precinct* p, rv_precinct_block* blk,
                       const rvd_block* block)
 {
     blk->store_data(block, cs->buf_server.get());
-    if (p->num_outstanding_blocks > 0)
-        p->num_outstanding_blocks--;
+    rv_complete_output_closing(p);
     rv_rate_stats* stats = cs->wr.stats.get();
-    if (stats != nullptr && stats->update(block)) {
-        stats->find_thresholds();
-        rv_trim_compressed_data(cs);
-    } else if (stats != nullptr) {
-        stats->find_thresholds();
-    }
+    if (stats == nullptr)
+        return;
+    const bool trim = stats->update(block);
+    stats->find_thresholds();
+    if (trim)
+        rv_trim_compressed_data(cs, stats->trimming_threshold());
 }
 
 } // namespace
+
+void rv_complete_output_closing(rv_precinct* p)
+{
+    if (p->num_outstanding_blocks > 0 && --p->num_outstanding_blocks == 0)
+        rv_precinct_ready(p);
+}
 
 rvd_block* rvd_subband::open_block(rvd_coords block_idx, int* return_tpart,
                                    rvd_thread_env* env) const
@@ -281,8 +286,10 @@ void rvd_subband::close_block(rvd_block* block, rvd_thread_env* env) const
         rv_precinct_block* blk = bs;
         pr = nullptr;
         bs = nullptr;
-        rv_env_lock lock(env);
-        close_for_output(cs, p, blk, block);
+        if (env == nullptr)
+            close_for_output(cs, p, blk, block);
+        else
+            env->get_state()->close_output_block(p, blk, block);
         return;
     }
     if (env != nullptr) {

@@ -18,6 +18,7 @@
 #pragma once
 
 #include "codec/core/rv_buffer_server.h"
+#include "codec/core/rv_thread_buffer_store.h"
 #include "codec/core/rv_header_in.h"
 #include "codec/core/rv_header_out.h"
 #include "codec/core/rvd_output.h"
@@ -66,10 +67,13 @@ struct rv_precinct_block {
     uint16_t parse_packet_header(rv_header_in& header, rv_buffer_server* server, int layer);
 
     // Appends a 16-bit item at the next even position, in a new buffer when above 56.
-    void put_word(uint16_t value, rv_buffer_server* server);
+    // Buffers come from a server or a thread's store (anything with get()).
+    template <class Source>
+    void put_word(uint16_t value, Source* server);
     void put_byte(uint8_t value, rv_buffer_server* server);
     // Appends body bytes, filling each buffer to its end.
-    void put_bytes(const uint8_t* bytes, int n, rv_buffer_server* server);
+    template <class Source>
+    void put_bytes(const uint8_t* bytes, int n, Source* server);
     // Appends the address of an in-memory body at the next multiple of 4, or at the
     // start of a fresh buffer when it does not fit.
     void put_pointer(const uint8_t* body, rv_buffer_server* server);
@@ -92,6 +96,8 @@ struct rv_precinct_block {
     // Compressing. Records an encoded block: missing MSBs, one (slope, length) record per
     // pass, then the bytes; the cursor goes back to the chain's start.
     void store_data(const rvd_block* block, rv_buffer_server* server);
+    // The same with buffers from a thread's local store: no lock is needed.
+    void store_data_threaded(const rvd_block* block, rv_thread_buffer_store* store);
     // Upper tree levels to their start state before the first packet.
     static void reset_output_tree(rv_precinct_block* nodes, int width, int height);
     // Around a packet that is only sized: the tag-tree bounds of every node.
@@ -111,5 +117,8 @@ struct rv_precinct_block {
     bool trim_data(uint16_t slope_threshold, rv_buffer_server* server);
 
 private:
-    void new_buffer(rv_buffer_server* server);
+    template <class Source>
+    void new_buffer(Source* server);
+    template <class Source>
+    void store_passes(const rvd_block* block, Source* server);
 };

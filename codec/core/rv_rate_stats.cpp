@@ -6,7 +6,14 @@
 
 void rv_rate_stats::reset()
 {
-    *this = rv_rate_stats();
+    ratio = 0.0;
+    total_samples = next_trim_samples = margin_samples = samples_done = 0;
+    std::fill(histogram, histogram + num_bins, int64_t(0));
+    min_bin = num_bins - 1;
+    max_bin = 0;
+    conservative_bin = final_bin = 0;
+    trimming_enabled = false;
+    published_conservative_bin.store(0, std::memory_order_relaxed);
 }
 
 void rv_rate_stats::init(int64_t max_bytes, int64_t samples, bool trimming)
@@ -82,6 +89,7 @@ void rv_rate_stats::find_thresholds()
         if (conservative_found && final_found)
             break;
     }
+    published_conservative_bin.store(conservative_bin, std::memory_order_relaxed);
 }
 
 int rv_rate_stats::trimming_threshold() const

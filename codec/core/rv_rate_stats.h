@@ -2,6 +2,7 @@
 // learn which coding passes cannot survive a final byte budget.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 class rvd_block;
@@ -29,6 +30,8 @@ public:
     int min_bin = num_bins - 1, max_bin = 0;
     int conservative_bin = 0, final_bin = 0;
     bool trimming_enabled = false;
+    // conservative_bin as encoders on other threads read it, without the statistics lock.
+    std::atomic<int> published_conservative_bin{0};
 
 private:
     bool trimming_due();

@@ -118,6 +118,8 @@ struct rv_tpart_generator {
     static const std::vector<uint8_t>& tpart_segments(rv_tile* t, int tpart_idx);
     // Tile-parts the division flags will cut the tile's whole packet sequence into.
     static int count_tparts(rv_tile* t);
+    // Refuses a tile-part too long for Psot's 32 bits (before any of it is written).
+    static void check_tpart_length(int64_t length);
     // Bytes of an empty packet under the tile's SOP/EPH use.
     static int empty_packet_bytes(const rv_tile* t);
 };
@@ -127,8 +129,9 @@ struct rv_tpart_generator {
 // `finalize` the sizes are recorded for writing; otherwise sizing stops past `limit`.
 int64_t rv_simulate_output(rv_codestream* cs, int layer, uint16_t threshold, bool finalize,
                            bool last_layer, int64_t limit);
-// Drops stored passes that cannot survive the byte budget of set_max_bytes.
-void rv_trim_compressed_data(rv_codestream* cs);
+// Drops stored passes of the waiting precincts with slopes at or below the threshold
+// (from the statistics of set_max_bytes; below 2 nothing goes).
+void rv_trim_compressed_data(rv_codestream* cs, int threshold);
 
 // Main header on the first call, then every tile-part that can be written, then (when
 // every tile is complete) the final TLMs and EOC. True once every tile is written.

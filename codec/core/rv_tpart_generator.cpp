@@ -3,6 +3,7 @@
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rv_precinct.h"
 #include "codec/core/rvd_params.h"
+#include "codec/core/rvd_tile.h"
 
 #include <algorithm>
 #include <string>
@@ -123,6 +124,15 @@ const std::vector<uint8_t>& rv_tpart_generator::tpart_segments(rv_tile* t, int t
     return tw.header_bytes;
 }
 
+void rv_tpart_generator::check_tpart_length(int64_t length)
+{
+    if (length > int64_t(0xFFFFFFFF))
+        rv_raise_core_error(
+            "Length of current tile-part exceeds the maximum value which can be represented by "
+            "the 32-bit length field in the SOT marker!  You will have to split the code-stream "
+            "into smaller tile-parts -- see the \"ORGtparts\" parameter attribute.");
+}
+
 int rv_tpart_generator::empty_packet_bytes(const rv_tile* t)
 {
     return 1 + (t->rd.use_sop ? 6 : 0) + (t->rd.use_eph ? 2 : 0);
@@ -143,6 +153,17 @@ void rv_tpart_generator::start_tile(rv_tile* t)
     // Writing walks the sequence from the first packet: started here, not on demand.
     t->rd.sequencer_started = true;
     t->rd.sequencer->start();
+    // Incremental flushing projects each (depth, component) pair's area from the tiles seen.
+    rv_codestream* cs = t->codestream;
+    cs->finalize_geometry(); // before any tile is counted: it starts the records afresh
+    for (int d = 0; d <= RV_MAX_DISCARD_LEVELS; d++)
+        for (int c = 0; c < cs->num_components && c < int(t->comps.size()); c++)
+            cs->rescomp[size_t(d * cs->num_components + c)].notify_tile_status(
+                t->dims, d <= t->comps[size_t(c)].dwt_levels);
+    // Each component's weight in the output components, cached now: encoders on any
+    // thread read it through get_msb_wmse.
+    for (int c = 0; c < int(t->comps.size()); c++)
+        rvd_tile(t).find_component_gain_info(c, false);
 }
 
 void rv_tpart_generator::instantiate_precincts(rv_tile* t)
@@ -334,11 +355,7 @@ int64_t rv_tpart_generator::generate_tpart(rv_tile* t)
     const std::vector<uint8_t>& segs = tpart_segments(t, tpidx);
     const int64_t header = int64_t(segs.size()) + 14;
     const int64_t total = header + plt_total + body;
-    if (total > int64_t(0xFFFFFFFF))
-        rv_raise_core_error(
-            "Length of current tile-part exceeds the maximum value which can be represented by "
-            "the 32-bit length field in the SOT marker!  You will have to split the code-stream "
-            "into smaller tile-parts -- see the \"ORGtparts\" parameter attribute.");
+    check_tpart_length(total);
     if (cs->profile == 0 && w.next_first_tpart_tile >= 0) {
         if (tpidx != 0 || N != w.next_first_tpart_tile) {
             rv_issue_core_warning(
@@ -393,15 +410,21 @@ int64_t rv_tpart_generator::generate_tpart(rv_tile* t)
     const int specs = w.num_layer_specs;
     for (const tpart_packet& pk : packets) {
         const int li = std::min(pk.layer, specs - 1);
-        const uint16_t thr = w.layer_thresholds[size_t(li)];
+        const uint16_t thr =
+            pk.layer == pk.p->fill_layer ? pk.p->fill_threshold : w.layer_thresholds[size_t(li)];
         const int64_t n = write_packet(pk.p, pk.layer, thr, out);
         if (n != pk.p->packet_bytes[size_t(pk.layer)])
             rv_raise_core_error("Packet of " + std::to_string(n) +
                                 " bytes written where its sizing found " +
                                 std::to_string(pk.p->packet_bytes[size_t(pk.layer)]) + ".");
         w.layer_sizes[size_t(li)] += n;
-        if (pk.p->layers_written >= t->num_layers)
-            rv_release_precinct(pk.p); // all its packets are out
+        if (pk.p->layers_written >= t->num_layers) {
+            // All its packets are out.
+            if (rv_rescomp_progress* rec = rv_progress_of(pk.p->resolution))
+                rec->close_ready_precinct(pk.p);
+            else
+                rv_release_precinct(pk.p);
+        }
     }
     if (out->get_bytes_written() - start != total)
         rv_raise_core_error("Tile-part of " + std::to_string(out->get_bytes_written() - start) +

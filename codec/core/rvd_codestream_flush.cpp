@@ -148,6 +148,19 @@ void complete_structures(rv_codestream* cs)
 
 } // namespace
 
+namespace {
+
+// A packet's bytes with its length entry when PLT segments are written.
+int64_t packet_cost(rv_precinct* p, int layer, uint16_t threshold, int64_t limit, bool finalize)
+{
+    int64_t n = rv_tpart_generator::simulate_packet(p, layer, threshold, limit, finalize);
+    if (p->tile()->wr.gen_plt)
+        n += iplt_size(n);
+    return n;
+}
+
+} // namespace
+
 int64_t rv_simulate_output(rv_codestream* cs, int layer, uint16_t threshold, bool finalize,
                            bool last_layer, int64_t limit)
 {
@@ -164,53 +177,52 @@ int64_t rv_simulate_output(rv_codestream* cs, int layer, uint16_t threshold, boo
         }
     if (!finalize && total > limit)
         return total;
-    for (rv_tile* t = cs->output_head; t != nullptr; t = t->output_next) {
-        if (!t->initialized || layer >= t->num_layers)
-            continue;
-        for (rv_tile_comp& tc : t->comps)
-            for (rv_resolution& res : tc.resolutions)
-                for (uint64_t& ref : res.precinct_refs) {
-                    if (!rv_precinct::ref_in_memory(ref))
-                        continue;
-                    rv_precinct* p = rv_precinct::from_ref(ref);
-                    if (p->num_outstanding_blocks > 0)
-                        continue; // not ready: a later flush sizes it
-                    int64_t n = rv_tpart_generator::simulate_packet(p, layer, threshold,
-                                                                    limit - total, finalize);
-                    if (t->wr.gen_plt)
-                        n += iplt_size(n);
-                    total += n;
-                    if (!finalize && total > limit)
-                        return total;
-                }
-    }
+    // Pair by pair, lowest resolutions first. A pair of which only part is ready stands
+    // for all it has still to write: its share of the limit and its bytes scale by the
+    // ready fraction, so that an incremental flush spends the budget by area.
+    const int nc = cs->num_components;
+    for (int d = RV_MAX_DISCARD_LEVELS; d >= 0; d--)
+        for (int c = 0; c < nc; c++) {
+            rv_rescomp_progress& rec = cs->rescomp[size_t(d * nc + c)];
+            if (rec.first_ready == nullptr)
+                continue;
+            const double f = rec.get_ready_fraction();
+            const bool scaled = f < 1.0;
+            int64_t pair_limit = limit - total;
+            if (scaled && pair_limit > 0)
+                pair_limit = int64_t(double(pair_limit) * f);
+            int64_t pair_bytes = 0;
+            for (rv_precinct* p = rec.first_ready; p != nullptr; p = p->ready_next) {
+                rv_tile* t = p->tile();
+                if (!t->initialized || layer >= t->num_layers)
+                    continue;
+                const uint16_t thr = layer == p->fill_layer ? p->fill_threshold : threshold;
+                pair_bytes += packet_cost(p, layer, thr, pair_limit - pair_bytes, finalize);
+                if (!finalize && pair_bytes > pair_limit)
+                    break;
+            }
+            total += scaled ? int64_t(double(pair_bytes) * rec.reciprocal_fraction) + 1 : pair_bytes;
+            if (!finalize && total > limit)
+                return total;
+        }
     return total;
 }
 
-void rv_trim_compressed_data(rv_codestream* cs)
+void rv_trim_compressed_data(rv_codestream* cs, int threshold)
 {
-    const rv_rate_stats* stats = cs->wr.stats.get();
-    if (stats == nullptr)
-        return;
-    const int threshold = stats->trimming_threshold();
     if (threshold < 2)
         return;
-    for (rv_tile* t = cs->output_head; t != nullptr; t = t->output_next)
-        for (rv_tile_comp& tc : t->comps)
-            for (rv_resolution& res : tc.resolutions)
-                for (uint64_t ref : res.precinct_refs) {
-                    if (!rv_precinct::ref_in_memory(ref))
-                        continue;
-                    rv_precinct* p = rv_precinct::from_ref(ref);
-                    if (p->num_outstanding_blocks > 0 || p->layers_written > 0)
-                        continue;
-                    for (int b = 0; b < p->num_bands; b++) {
-                        const rv_precinct_band& pb = p->bands[b];
-                        const int n = pb.block_indices.size.y * pb.block_indices.size.x;
-                        for (int k = 0; k < n && pb.block_indices.size.x > 0; k++)
-                            pb.blocks[k].trim_data(uint16_t(threshold), cs->buf_server.get());
-                    }
-                }
+    for (rv_rescomp_progress& rec : cs->rescomp)
+        for (rv_precinct* p = rec.first_ready; p != nullptr; p = p->ready_next) {
+            if (p->layers_written > 0)
+                continue;
+            for (int b = 0; b < p->num_bands; b++) {
+                const rv_precinct_band& pb = p->bands[b];
+                const int n = pb.block_indices.size.y * pb.block_indices.size.x;
+                for (int k = 0; k < n && pb.block_indices.size.x > 0; k++)
+                    pb.blocks[k].trim_data(uint16_t(threshold), cs->buf_server.get());
+            }
+        }
 }
 
 namespace {
@@ -230,9 +242,43 @@ void estimate_header_overheads(rv_codestream* cs)
     w.layer_overhead = per_layer;
 }
 
+// Every pair has all it still has to write ready: the final flush.
+bool all_ready(rv_codestream* cs)
+{
+    for (const rv_rescomp_progress& rec : cs->rescomp)
+        if (rec.ready_area < rec.remaining_area)
+            return false;
+    return true;
+}
+
+// The last layer, sized at `best`, leaves `slack` bytes below its limit: precinct by
+// precinct, in sizing order, those whose packet at the next lower threshold still fits
+// take it.
+void fill_last_layer(rv_codestream* cs, int layer, uint16_t best, int64_t slack)
+{
+    if (best == 0 || slack <= 0)
+        return;
+    const uint16_t lower = uint16_t(best - 1);
+    const int nc = cs->num_components;
+    for (int d = RV_MAX_DISCARD_LEVELS; d >= 0; d--)
+        for (int c = 0; c < nc; c++)
+            for (rv_precinct* p = cs->rescomp[size_t(d * nc + c)].first_ready; p != nullptr;
+                 p = p->ready_next) {
+                rv_tile* t = p->tile();
+                if (!t->initialized || layer >= t->num_layers)
+                    continue;
+                const int64_t more = packet_cost(p, layer, lower, no_limit, false) -
+                                     packet_cost(p, layer, best, no_limit, false);
+                if (more <= 0 || more > slack)
+                    continue;
+                p->fill_layer = layer;
+                p->fill_threshold = lower;
+                slack -= more;
+            }
+}
+
 void pcrd_opt(rv_codestream* cs, bool trim_to_rate, double tolerance)
 {
-    (void)trim_to_rate;
     rv_codestream_writing& w = cs->wr;
     const int n = w.num_layer_specs;
     const double t = std::min(tolerance, 0.5);
@@ -314,6 +360,10 @@ void pcrd_opt(rv_codestream* cs, bool trim_to_rate, double tolerance)
             }
         }
         w.layer_thresholds[size_t(l)] = best;
+        if (last && trim_to_rate && T != 0) {
+            const int64_t limit = T - eoc - earlier - committed;
+            fill_last_layer(cs, l, best, limit - rv_simulate_output(cs, l, best, false, true, no_limit));
+        }
         committed += rv_simulate_output(cs, l, best, true, last, no_limit);
         w.layer_reached[size_t(l)] = earlier + committed;
         if (was_zero[size_t(l)])
@@ -372,7 +422,8 @@ void rvd_codestream::flush(int64_t* layer_bytes, int num_layer_specs, uint16_t* 
             w.layer_targets[size_t(l)] = w.layer_reached[size_t(l)] = cumulative;
         }
     } else {
-        pcrd_opt(cs, trim_to_rate, tolerance);
+        // Filling the last layer to the byte is for the flush that writes what remains.
+        pcrd_opt(cs, trim_to_rate && all_ready(cs), tolerance);
     }
 
     if (w.layer_info_reserved > 0 && !w.header_generated) {

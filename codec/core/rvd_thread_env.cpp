@@ -3,18 +3,24 @@
 #include "codec/core/rv_precinct_block.h"
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rv_precinct.h"
+#include "codec/core/rv_tile_writing.h"
 
 namespace {
 
-// Lock 0 for the scope, released also when the work inside throws.
+// A lock of the group for the scope (lock 0 unless told), released also when the work
+// inside throws.
 struct general_lock {
     rvd_thread_env* env;
+    int idx;
     bool held;
-    general_lock(rvd_thread_env* env, bool wait) : env(env), held(env->acquire_lock(0, wait)) {}
+    general_lock(rvd_thread_env* env, bool wait, int idx = 0)
+        : env(env), idx(idx), held(env->acquire_lock(idx, wait))
+    {
+    }
     ~general_lock()
     {
         if (held)
-            env->release_lock(0);
+            env->release_lock(idx);
     }
 };
 
@@ -76,10 +82,30 @@ void rv_thread_codestream_state::defer_closing(rv_precinct* p, rv_precinct_block
         flush(num_deferred == 8);
 }
 
+void rv_thread_codestream_state::close_output_block(rv_precinct* p, rv_precinct_block* blk,
+                                                    const rvd_block* block)
+{
+    rv_codestream* cs = p->codestream();
+    blk->store_data_threaded(block, &store);
+    if (cs->wr.stats)
+        stats.update(block); // the thread's own: its trimming check waits for the merge
+    defer_closing(p, blk);
+}
+
 void rv_thread_codestream_state::flush(bool wait)
 {
     if (num_deferred == 0)
         return;
+    // What this thread coded joins the codestream's statistics first, under their own
+    // lock, so that encoders on every thread see the budget's progress.
+    rv_codestream* cs = deferred[0].precinct->codestream();
+    if (stats.samples_done > 0 && cs->out && cs->wr.stats) {
+        env->raise_group_failure();
+        general_lock stats_lock(env, true, 1);
+        if (cs->wr.stats->merge(stats))
+            trim_due = true;
+        cs->wr.stats->find_thresholds();
+    }
     env->raise_group_failure();
     general_lock lock(env, wait);
     if (!lock.held)
@@ -87,9 +113,25 @@ void rv_thread_codestream_state::flush(bool wait)
     while (num_deferred > 0) {
         rv_deferred_closing d = deferred[--num_deferred];
         deferred[num_deferred] = rv_deferred_closing();
-        rv_complete_block_closing(d.precinct, d.block);
+        if (d.precinct->codestream()->in)
+            rv_complete_block_closing(d.precinct, d.block);
+        else
+            rv_complete_output_closing(d.precinct);
     }
     env->sync_pending = false;
+    if (trim_due && cs->out && cs->wr.stats) {
+        trim_due = false;
+        int threshold;
+        {
+            general_lock stats_lock(env, true, 1);
+            threshold = cs->wr.stats->trimming_threshold();
+        }
+        rv_trim_compressed_data(cs, threshold);
+    }
+    if (cs->out && store.server != nullptr) {
+        store.update_reserve();
+        store.augment(true);
+    }
 }
 
 void rv_thread_codestream_state::discard()
@@ -99,7 +141,7 @@ void rv_thread_codestream_state::discard()
         for (int i = 0; i < num_deferred; i++) {
             rv_deferred_closing& d = deferred[i];
             rv_codestream* cs = d.precinct->codestream();
-            if (!cs->persistent) {
+            if (!cs->in || !cs->persistent) {
                 d.block->release_chain(cs->buf_server.get());
                 d.block->passes_kept = 255;
             }
@@ -107,6 +149,8 @@ void rv_thread_codestream_state::discard()
         }
         num_deferred = 0;
     }
+    stats.reset();
+    trim_due = false;
     env->sync_pending = false;
 }
 
@@ -119,6 +163,8 @@ void rv_thread_codestream_state::leave_codestream()
     codestream = nullptr;
     open_precinct = nullptr;
     open_state = nullptr;
+    stats.reset();
+    trim_due = false;
 }
 
 void rv_thread_codestream_state::drop_closings_of(rv_codestream* cs)
@@ -133,6 +179,8 @@ void rv_thread_codestream_state::drop_closings_of(rv_codestream* cs)
     if (num_deferred == 0)
         env->sync_pending = false;
     if (codestream == cs) {
+        stats.reset();
+        trim_due = false;
         codestream = nullptr;
         open_precinct = nullptr;
         open_state = nullptr;

@@ -1,8 +1,10 @@
 // A thread group participant that the codestream core understands: besides the pool's
 // entity it carries per-thread codestream state, so that most of a worker's code-block
-// work takes no lock. Lock 0 guards general codestream state, lock 2 deferred closings.
+// work takes no lock. Lock 0 guards general codestream state, lock 1 the merged rate
+// statistics, lock 2 deferred closings.
 #pragma once
 
+#include "codec/core/rv_rate_stats.h"
 #include "codec/core/rvd_block.h"
 #include "codec/core/rv_thread_buffer_store.h"
 #include "codec/core/rvd_thread_entity.h"
@@ -49,6 +51,9 @@ public:
     void use_codestream(rv_codestream* cs);
     // Parks a closing; six pending are completed, eight must be.
     void defer_closing(rv_precinct* p, rv_precinct_block* blk);
+    // Output: stores the block's passes from the thread's buffers and counts them in the
+    // thread's statistics, then parks the precinct bookkeeping. No lock on the way.
+    void close_output_block(rv_precinct* p, rv_precinct_block* blk, const rvd_block* block);
     // Completes the pending closings under lock 0: with `wait` always, otherwise only when
     // the lock is free at once.
     void flush(bool wait);
@@ -63,6 +68,8 @@ public:
     rvd_block block;
     rv_codestream* codestream = nullptr;
     rv_thread_buffer_store store;
+    rv_rate_stats stats; // blocks closed since the last merge into the codestream's
+    bool trim_due = false; // a merge asked for trimming that lock 0 has not yet allowed
     int num_deferred = 0;
     rv_deferred_closing deferred[8];
     // The block handed out by open_block and not yet closed.
@@ -73,6 +80,9 @@ public:
 // The precinct bookkeeping of a code-block closing on an input codestream (the caller
 // holds lock 0 when threads are involved).
 void rv_complete_block_closing(rv_precinct* p, rv_precinct_block* blk);
+// The same for a codestream being written: a precinct whose last block this was waits
+// for output.
+void rv_complete_output_closing(rv_precinct* p);
 
 // Lock 0 of the environment's group for a scope, taken after re-raising a failure that
 // another thread recorded; nothing without an environment.

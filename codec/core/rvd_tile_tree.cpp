@@ -276,6 +276,12 @@ double rvd_subband::get_msb_wmse() const
         return 1.0;
     double wmse = std::ldexp(double(state->delta), state->K_max_prime - 1);
     wmse *= wmse * double(state->energy_weight);
+    // How much the component's errors weigh in the output components (colour or
+    // multi-component transform), as the tile cached it when it was initialised.
+    const rv_tile_comp* tc = state->resolution->tile_comp;
+    const std::vector<float>& gains = tc->tile->gain_all;
+    if (size_t(tc->cnum) < gains.size() && gains[size_t(tc->cnum)] > 0.0f)
+        wmse *= double(gains[size_t(tc->cnum)]);
     wmse *= double(state->visual_weight) * double(state->visual_weight);
     return wmse;
 }
@@ -287,7 +293,8 @@ int rvd_subband::get_conservative_slope_threshold() const
     const rv_codestream* cs = state->resolution->codestream;
     int threshold = 1;
     if (cs->out && cs->wr.stats)
-        threshold = std::max(1, 16 * cs->wr.stats->conservative_bin - 1);
+        threshold = std::max(1, 16 * cs->wr.stats->published_conservative_bin.load(
+                                         std::memory_order_relaxed) - 1);
     return std::min(0xFFFF, std::max(threshold, int(cs->min_slope_threshold)));
 }
 

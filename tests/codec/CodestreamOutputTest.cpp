@@ -68,7 +68,8 @@ struct written_stream {
 written_stream write_stream(const std::string& siz_text, const std::string& coding,
                             const std::vector<std::vector<int32_t>>& samples,
                             std::vector<int64_t> targets, std::vector<uint16_t> thresholds = {},
-                            memory_target* target = nullptr, int64_t max_bytes = 0)
+                            memory_target* target = nullptr, int64_t max_bytes = 0,
+                            rvd_thread_env* env = nullptr, bool trim_to_rate = true)
 {
     memory_target own;
     memory_target& t = target != nullptr ? *target : own;
@@ -86,11 +87,13 @@ written_stream write_stream(const std::string& siz_text, const std::string& codi
         cs.access_siz()->finalize_all();
         if (max_bytes > 0)
             cs.set_max_bytes(max_bytes);
-        feed_blocks(cs, samples);
+        feed_options fo;
+        fo.env = env;
+        feed_blocks(cs, samples, fo);
         const int n = int(std::max(targets.size(), thresholds.size()));
         targets.resize(size_t(n), 0);
         thresholds.resize(size_t(n), 0);
-        cs.flush(targets.data(), n, thresholds.data());
+        cs.flush(targets.data(), n, thresholds.data(), trim_to_rate, true, 0.0, env);
         w.layer_bytes = targets;
         w.thresholds = thresholds;
         w.num_tparts = cs.get_num_tparts();
@@ -527,6 +530,14 @@ TEST(CodestreamOutput, TilePartDivisionAndPlt)
 // The limits of tile-part generation and the profile-0 order rule.
 TEST(CodestreamOutput, TilePartLimitsAndProfileOrder)
 {
+    // Psot holds 32 bits: the longest tile-part passes, one byte more is refused before
+    // anything of it is written.
+    EXPECT_NO_THROW(rv_tpart_generator::check_tpart_length(int64_t(0xFFFFFFFF)));
+    EXPECT_NE(std::string::npos,
+              error_text([] { rv_tpart_generator::check_tpart_length(int64_t(1) << 32); })
+                  .find("exceeds the maximum value which can be represented by the 32-bit length "
+                        "field in the SOT marker!  You will have to split the code-stream into "
+                        "smaller tile-parts -- see the \"ORGtparts\" parameter attribute."));
     const auto src = grid_image();
     // Layer division with a fixed count too small for it.
     EXPECT_NE(std::string::npos,
@@ -601,14 +612,29 @@ std::vector<int32_t> phantom(int size, std::mt19937& rng)
     return v;
 }
 
+// A 512 x 512 phantom of one component, with its raw size and SIZ text.
+struct phantom_stream {
+    std::vector<std::vector<int32_t>> src;
+    const int64_t raw = 512 * 512 * 12 / 8;
+    const char* siz = "Ssize={512,512} Ssampling={1,1} Scomponents=1 Sprecision=12 Ssigned=no";
+};
+
+phantom_stream phantom_of(unsigned seed)
+{
+    std::mt19937 rng(seed);
+    phantom_stream p;
+    p.src = {phantom(512, rng)};
+    return p;
+}
+
 } // namespace
 
 TEST(RateControl, PhantomTargetsWithFiveLevels)
 {
-    std::mt19937 rng(512);
-    const std::vector<std::vector<int32_t>> src = {phantom(512, rng)};
-    const int64_t raw = 512 * 512 * 12 / 8;
-    const char* siz = "Ssize={512,512} Ssampling={1,1} Scomponents=1 Sprecision=12 Ssigned=no";
+    const phantom_stream ph = phantom_of(512);
+    const auto& src = ph.src;
+    const int64_t raw = ph.raw;
+    const char* siz = ph.siz;
     struct {
         const char* name;
         const char* coding;
@@ -671,6 +697,89 @@ TEST(RateControl, PhantomTargetsWithFiveLevels)
     }
 }
 
+// Trimming to rate fills what the last layer's threshold leaves below its target with
+// packets one threshold lower; the stream stays valid for an outside decoder.
+TEST(RateControl, TrimToRateFillsTheLastLayer)
+{
+    const phantom_stream ph = phantom_of(515);
+    const auto& src = ph.src;
+    const int64_t raw = ph.raw;
+    const char* siz = ph.siz;
+    struct {
+        const char* name;
+        const char* coding;
+    } cases[] = {
+        {"rpcl", "Corder=RPCL Cprecincts={64,64}"},
+        {"plt_sop", "Corder=LRCP Cuse_sop=yes Cuse_eph=yes ORGgen_plt=yes Cprecincts={32,32}"},
+    };
+    const std::vector<int64_t> targets = {raw / 100, raw / 20, raw / 7};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string coding = std::string("Clevels=5 Creversible=yes Clayers=3 ") + c.coding;
+        written_stream plain = write_stream(siz, coding, src, targets, {}, nullptr, 0, nullptr, false);
+        written_stream filled = write_stream(siz, coding, src, targets, {}, nullptr, 0, nullptr, true);
+        const int64_t before = targets.back() - plain.layer_bytes.back();
+        const int64_t after = targets.back() - filled.layer_bytes.back();
+        std::cout << "[ figures  ] " << c.name << ": last layer " << plain.layer_bytes.back() << " -> "
+                  << filled.layer_bytes.back() << " of " << targets.back() << "\n";
+        EXPECT_GE(after, 0);
+        EXPECT_LT(after, before);
+        EXPECT_EQ(plain.layer_bytes[0], filled.layer_bytes[0]);
+        EXPECT_EQ(int64_t(filled.bytes.size()), filled.layer_bytes.back() + 2);
+        const std::string path = out_dir() + "/fill_" + c.name + ".j2k";
+        save(path, filled.bytes);
+        std::vector<pgx_image> ours = decode_file(path, decode_settings());
+        ASSERT_EQ(1u, ours.size());
+        if (std::system("command -v opj_decompress > /dev/null") == 0) {
+            const auto got = outside_decode("opj_decompress", path, out_dir() + "/fill_" + c.name, 1);
+            ASSERT_EQ(1u, got.size());
+            EXPECT_EQ(ours[0].samples, got[0]);
+        }
+    }
+}
+
+// A component's weight in the output image scales its subbands' distortion: the squared
+// inverse colour-transform coefficients summed over the outputs (1 without a transform).
+TEST(CodestreamOutput, ComponentWeightInMsbWmse)
+{
+    auto wmse = [](const std::string& coding, int c) {
+        siz_params sp;
+        for (const std::string& a : tokens("Ssize={64,64} Ssampling={1,1} Scomponents=3 Sprecision=8 "
+                                           "Ssigned=no"))
+            EXPECT_TRUE(sp.parse_string(a.c_str()));
+        memory_target t;
+        rvd_codestream cs;
+        cs.create(&sp, &t, nullptr);
+        for (const std::string& a : tokens(coding))
+            EXPECT_TRUE(cs.access_siz()->parse_string(a.c_str()));
+        cs.access_siz()->finalize_all();
+        rvd_tile tile = cs.open_tile(rvd_coords(0, 0));
+        const double v = tile.access_component(c).access_resolution(1).access_subband(1).get_msb_wmse();
+        tile.close();
+        cs.destroy();
+        return v;
+    };
+    // Inverse transform coefficients: R = Y + 1.402 Cr, G = Y - 0.344136 Cb - 0.714136 Cr,
+    // B = Y + 1.772 Cb; reversibly G = Y - (U + V) / 4, R = V + G, B = U + G.
+    const double cr = 1.402, cg = 0.344136, crg = 0.714136, cb = 1.772;
+    struct {
+        const char* coding;
+        double gain[3];
+    } cases[] = {
+        {"Clevels=1 Creversible=no", {3.0, cg * cg + cb * cb, cr * cr + crg * crg}},
+        {"Clevels=1 Creversible=yes", {3.0, 0.75 * 0.75 + 2 * 0.0625, 0.75 * 0.75 + 2 * 0.0625}},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.coding);
+        for (int c = 0; c < 3; c++) {
+            SCOPED_TRACE(c);
+            const double without = wmse(std::string(k.coding) + " Cycc=no", c);
+            ASSERT_GT(without, 0.0);
+            EXPECT_NEAR(k.gain[c], wmse(std::string(k.coding) + " Cycc=yes", c) / without, 1e-5 * k.gain[c]);
+        }
+    }
+}
+
 // The layer-information comment: 125 bytes for three layers, its lines the sizes that
 // flush reported; the version comment once.
 TEST(CodestreamWrite, LayerInformationCommentMatchesFlush)
@@ -716,13 +825,16 @@ struct incremental_result {
     std::vector<uint8_t> bytes;
     int64_t peak = 0;
     int flushes = 0;
+    std::vector<std::vector<int64_t>> layer_bytes; // as each flush reported them
 };
 
-// Writes the image flushing at the thresholds whenever a stripe of `stripe` rows is done
-// and a flush can write (stripe 0: one flush at the end).
+// Writes the image flushing at the thresholds (or, with `targets`, to the byte targets)
+// whenever a stripe of `stripe` rows is done and a flush can write (stripe 0: one flush
+// at the end).
 incremental_result write_incrementally(const std::string& siz_text, const std::string& coding,
                                        const std::vector<std::vector<int32_t>>& src,
-                                       const std::vector<uint16_t>& thresholds, int stripe)
+                                       const std::vector<uint16_t>& thresholds, int stripe,
+                                       const std::vector<int64_t>& targets = {})
 {
     siz_params siz;
     for (const std::string& a : tokens(siz_text))
@@ -739,7 +851,12 @@ incremental_result write_incrementally(const std::string& siz_text, const std::s
         cs.access_siz()->finalize_all();
         auto flush = [&] {
             std::vector<uint16_t> thr = thresholds;
-            cs.flush(nullptr, int(thr.size()), thr.data());
+            std::vector<int64_t> sizes = targets;
+            if (sizes.empty())
+                cs.flush(nullptr, int(thr.size()), thr.data());
+            else
+                cs.flush(sizes.data(), int(sizes.size()), nullptr);
+            r.layer_bytes.push_back(sizes);
             r.flushes++;
         };
         feed_options fo;
@@ -799,6 +916,58 @@ TEST(IncrementalFlush, PrecinctRowsAtFixedThresholds)
               error_text([&] { write_incrementally(siz, lrcp, src, thr, 128); })
                   .find("incremental code-stream flushing feature with one of the progression "
                         "orders, LRCP or RLCP."));
+}
+
+// Byte targets flushed precinct row by row: each flush spends the budget by the area it
+// writes, so the rows come out alike and the targets are met as by one flush.
+TEST(IncrementalFlush, ByteTargetsScaleByArea)
+{
+    std::mt19937 rng(2048);
+    const std::vector<std::vector<int32_t>> src = {random_image(rng, 1, 1024, 1024, 8, false, 24)[0]};
+    const std::string siz = "Ssize={1024,1024} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no";
+    const std::string coding = "Clevels=3 Clayers=2 Cblk={32,32} Creversible=yes "
+                               "Cprecincts={128,128},{64,64},{32,32},{16,16} Corder=PCRL";
+    const std::vector<int64_t> targets = {20000, 80000};
+    incremental_result once = write_incrementally(siz, coding, src, {}, 0, targets);
+    incremental_result rows = write_incrementally(siz, coding, src, {}, 128, targets);
+    ASSERT_GE(rows.flushes, 8);
+    std::cout << "[ figures  ] one flush " << once.layer_bytes.back()[0] << "/"
+              << once.layer_bytes.back()[1] << ", " << rows.flushes << " flushes";
+    for (const auto& lb : rows.layer_bytes)
+        std::cout << " " << lb[0] << "/" << lb[1];
+    std::cout << "\n";
+    for (size_t l = 0; l < targets.size(); l++) {
+        SCOPED_TRACE(l);
+        const int64_t got = rows.layer_bytes.back()[l];
+        EXPECT_LE(got, targets[l]);
+        EXPECT_GE(double(got), 0.9 * double(targets[l]));
+        // The first row (an eighth of the image) takes about its share, not the budget.
+        EXPECT_LT(double(rows.layer_bytes.front()[l]), 0.25 * double(targets[l]));
+    }
+    EXPECT_EQ(int64_t(rows.bytes.size()), rows.layer_bytes.back()[1] + 2);
+    // Rows alike: the error of the top and bottom halves within a factor 1.5 of each other
+    // and of the one-flush stream's.
+    const std::string dir = out_dir();
+    save(dir + "/incr_targets_once.j2k", once.bytes);
+    save(dir + "/incr_targets_rows.j2k", rows.bytes);
+    auto half_errors = [&](const std::string& path) {
+        std::vector<pgx_image> img = decode_file(path, decode_settings());
+        double e[2] = {0, 0};
+        if (img.size() != 1 || img[0].samples.size() != src[0].size())
+            return std::make_pair(-1.0, -1.0);
+        for (size_t k = 0; k < src[0].size(); k++) {
+            const double d = double(img[0].samples[k]) - double(src[0][k]);
+            e[k < src[0].size() / 2 ? 0 : 1] += d * d;
+        }
+        return std::make_pair(e[0], e[1]);
+    };
+    const auto a = half_errors(dir + "/incr_targets_once.j2k");
+    const auto b = half_errors(dir + "/incr_targets_rows.j2k");
+    std::cout << "[ figures  ] squared error top/bottom: one flush " << a.first << "/" << a.second
+              << ", by rows " << b.first << "/" << b.second << "\n";
+    ASSERT_GT(b.first, 0.0);
+    EXPECT_LT(std::max(b.first, b.second) / std::min(b.first, b.second), 1.5);
+    EXPECT_LT(b.first + b.second, 1.5 * (a.first + a.second));
 }
 
 // A 4 x 4-tile codestream written in fragments of tile rows equals the one-shot stream
@@ -1047,10 +1216,10 @@ TEST(Interchange, PrecinctPacketsEqualWrittenOnes)
 // A byte budget lets passes go early: a lower buffer peak, the same targets met.
 TEST(RateControl, TrimmingUnderMaxBytes)
 {
-    std::mt19937 rng(513);
-    const std::vector<std::vector<int32_t>> src = {phantom(512, rng)};
-    const int64_t raw = 512 * 512 * 12 / 8;
-    const char* siz = "Ssize={512,512} Ssampling={1,1} Scomponents=1 Sprecision=12 Ssigned=no";
+    const phantom_stream ph = phantom_of(513);
+    const auto& src = ph.src;
+    const int64_t raw = ph.raw;
+    const char* siz = ph.siz;
     const std::string coding = "Clevels=5 Creversible=yes Clayers=3 Corder=RPCL";
     const std::vector<int64_t> targets = {raw / 100, raw / 20, raw / 10};
     written_stream plain = write_stream(siz, coding, src, targets);
@@ -1258,6 +1427,34 @@ TEST(WritingConcurrency, FourThreadsWriteTheUnthreadedStream)
     EXPECT_EQ(plain.second, threaded.second);
     EXPECT_LE(threaded.second[0], 2000);
     EXPECT_LE(threaded.second[1], 8000);
+}
+
+// Early trimming with the statistics of four threads merged as they go: the buffer peak
+// falls as unthreaded, and the targets are met.
+TEST(WritingConcurrency, ThreadsTrimUnderMaxBytes)
+{
+    const phantom_stream ph = phantom_of(514);
+    const auto& src = ph.src;
+    const int64_t raw = ph.raw;
+    const char* siz = ph.siz;
+    const std::string coding = "Clevels=5 Creversible=yes Clayers=3 Corder=RPCL Cblk={32,32}";
+    const std::vector<int64_t> targets = {raw / 100, raw / 20, raw / 10};
+    rvd_thread_env env;
+    env.create();
+    for (int k = 0; k < 3; k++) {
+        ASSERT_TRUE(env.add_thread());
+    }
+    written_stream plain = write_stream(siz, coding, src, targets, {}, nullptr, 0, &env);
+    written_stream trimmed = write_stream(siz, coding, src, targets, {}, nullptr, raw / 10, &env);
+    env.destroy();
+    std::cout << "[ figures  ] threaded buffer peak " << plain.peak << " untrimmed, " << trimmed.peak
+              << " under set_max_bytes\n";
+    // The threads' buffer reserves count in both peaks.
+    EXPECT_LT(3 * trimmed.peak, 2 * plain.peak);
+    for (size_t l = 0; l < targets.size(); l++) {
+        EXPECT_LE(trimmed.layer_bytes[l], targets[l]);
+        EXPECT_GE(double(trimmed.layer_bytes[l]), 0.97 * double(targets[l]));
+    }
 }
 
 // Main headers of the conformance codestreams, read into the parameters and generated
