@@ -1,5 +1,6 @@
-// GIF decoding of untrusted bytes: the screen size first (huge screens are skipped), then
-// frame 0 and the last frame; a decoded image of at most kRoundTripPixels must encode with
+// GIF decoding of untrusted bytes: the screen size first (screens above kGifScreenPixels are
+// skipped: composing frames on them, pixel by pixel, takes seconds under the sanitizer), then
+// frame 0 and the last frame; a decoded image of at most kGifRoundTripPixels must encode with
 // one code writer, picked by the input's length, and decode again to the same colours.
 #include "fuzz/fuzz_raster.h"
 
@@ -9,19 +10,19 @@
 
 namespace {
 
+// Reading the library's own output back, a code at a time, costs most of a round trip: at
+// 128 x 128 every code writer still fills its table and clears it, and a run keeps its pace.
+constexpr uint64_t kGifRoundTripPixels = 128 * 128, kGifScreenPixels = 256 * 256;
+
 void RoundTrip(RxImage& image, DWORD option)
 {
-    if (!SmallEnough(image))
+    if (uint64_t(image.GetWidth()) * image.GetHeight() > kGifRoundTripPixels)
         return;
     image.SetCodecOption(option, RXIMAGE_FORMAT_GIF);
     RxImage again;
     if (!EncodeAndDecode(image, RXIMAGE_FORMAT_GIF, again))
         std::abort();
-    // A 24-bit picture at most 17 wide or 15 high has tiles as wide or as high as the screen,
-    // and readers take such a file for one picture, not a mosaic: only its size is checked.
-    const bool mosaicUnseen = image.GetBpp() == 24 && (image.GetWidth() <= 17 || image.GetHeight() <= 15);
-    if (again.GetWidth() != image.GetWidth() || again.GetHeight() != image.GetHeight() ||
-        (!mosaicUnseen && !SameColours(image, again)))
+    if (!SameColours(image, again))
         std::abort();
 }
 
@@ -33,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     RxImage probe;
     probe.SetEscape(-1);
     if (!probe.Decode(bytes.data(), DWORD(bytes.size()), RXIMAGE_FORMAT_GIF) ||
-        uint64_t(probe.GetWidth()) * probe.GetHeight() > 4096u * 4096u)
+        uint64_t(probe.GetWidth()) * probe.GetHeight() > kGifScreenPixels)
         return 0;
     RxImage first;
     if (!first.Decode(bytes.data(), DWORD(bytes.size()), RXIMAGE_FORMAT_GIF))

@@ -17,3 +17,9 @@ uint64_t RxAllocatedBytes()
 {
     return allocated.load(std::memory_order_relaxed);
 }
+
+bool RxMayDecodeDeclared(uint64_t declaredBytes, uint64_t heldBytes)
+{
+    constexpr uint64_t kFreeBytes = uint64_t(64) << 20, kMostExpansion = 64;
+    return declaredBytes <= kFreeBytes || declaredBytes / kMostExpansion <= heldBytes;
+}

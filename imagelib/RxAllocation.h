@@ -11,3 +11,8 @@
 // malloc, or calloc when zeroed.
 void* RxAllocate(size_t size, bool zeroed = false);
 RX_EXPORT uint64_t RxAllocatedBytes();
+
+// Whether uncompressed pixel data of declaredBytes may be decoded from a file that holds
+// heldBytes of it: a truncated file still decodes the rows it has, but a few bytes never cost
+// more than 64 MiB, nor more than 64 times what they hold. Callers also ask for one whole row.
+bool RxMayDecodeDeclared(uint64_t declaredBytes, uint64_t heldBytes);

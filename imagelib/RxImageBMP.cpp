@@ -60,8 +60,9 @@ bool KnownBitCount(WORD bits)
 }
 
 // Refuses, before anything is allocated, pixels the file cannot hold: uncompressed data must
-// hold at least one row (a truncated file keeps the rows it has); run-length data moves at
-// most 255 rows down per 4-byte delta, so it reaches at most 64 rows per byte.
+// hold at least one row and not far less than it declares (a truncated file keeps the rows it
+// has); run-length data moves at most 255 rows down per 4-byte delta, so it reaches at most
+// 64 rows per byte.
 void CheckDeclaredSize(RxFile* file, const BITMAPINFOHEADER& bih, long dataStart)
 {
     const long size = file->Size();
@@ -69,7 +70,11 @@ void CheckDeclaredSize(RxFile* file, const BITMAPINFOHEADER& bih, long dataStart
         return; // unknown size, or dimensions that Create refuses anyway
     const int64_t left = std::max<int64_t>(0, int64_t(size) - dataStart);
     const bool rle = bih.biCompression == kRle8 || bih.biCompression == kRle4;
-    if (rle ? int64_t(bih.biHeight) > 1 + 64 * left : __int128(left) < FileImageBytes(bih.biBitCount, bih.biWidth, 1))
+    const __int128 declared = FileImageBytes(bih.biBitCount, bih.biWidth, bih.biHeight);
+    const bool refused = rle ? int64_t(bih.biHeight) > 1 + 64 * left
+                             : __int128(left) < FileImageBytes(bih.biBitCount, bih.biWidth, 1) ||
+                                   !RxMayDecodeDeclared(uint64_t(std::min<__int128>(declared, UINT64_MAX)), uint64_t(left));
+    if (refused)
         Fail("Corrupted BMP: the file cannot hold the declared pixels");
 }
 

@@ -373,7 +373,7 @@ bool RxImageGIF::Decode(RxFile* f)
             AfterFrame(f, dataStart, bad);
             continue;
         }
-        if (image == 0 && fr.width != screenW && fr.height != screenH)
+        if (image == 0 && StartsMosaic(fr, screenW, screenH))
             ++mosaic;
         mosaicMode = mosaic == 2 && frames > 1;
         const int depth = DepthFor(colours);
@@ -440,6 +440,18 @@ bool RxImageGIF::Decode(RxFile* f)
         std::memcpy(GetBits(), mosaicImage.GetBits(), head.biSizeImage);
     }
     return true;
+}
+
+// A first frame narrower and lower than the screen starts a mosaic (with no global table).
+// So does the mosaic encoder's first tile when the picture is at most one tile wide or high:
+// it differs from the screen in one side only, and read as one frame it would show one tile.
+bool RxImageGIF::StartsMosaic(const Frame& first, long screenW, long screenH)
+{
+    if (first.width != screenW && first.height != screenH)
+        return true;
+    const bool tileShape = first.left == 0 && first.top == 0 && first.width == std::min<long>(MOSAIC_TILE_W, screenW) &&
+                           first.height == std::min<long>(MOSAIC_TILE_H, screenH);
+    return tileShape && (first.width != screenW || first.height != screenH);
 }
 
 // Before a later frame: the previous frame's disposal and a screen that can show the

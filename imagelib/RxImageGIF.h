@@ -24,6 +24,7 @@ public:
 protected:
     enum { GIFBUFTAM = 16383, HSIZE = 5003, MAXCODES = 4096 };
     enum { GIF_BAD_CODE_SIZE = -20, GIF_OUT_OF_MEMORY = -10 };
+    enum { MOSAIC_TILE_W = 17, MOSAIC_TILE_H = 15 }; // 255 pixels: one palette entry each, one kept
 
     struct Frame {
         long left, top, width, height;
@@ -50,6 +51,7 @@ protected:
     long CountFrames(RxFile* f, long screenW, long screenH);
     void StartInterlace(const Frame& frame);
     bool Refuse(const char* text);
+    static bool StartsMosaic(const Frame& first, long screenW, long screenH);
     bool PrepareScreen(Screen& screen, const Frame& prev, int prevDisposal, const RGBQUAD* table, int colours,
                        int depth);
     bool ToTrueColour(Screen& screen, BYTE fillIndex);

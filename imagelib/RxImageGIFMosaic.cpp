@@ -4,15 +4,11 @@
 
 #include <algorithm>
 
-namespace {
-constexpr long kTileW = 17, kTileH = 15;
-}
-
 bool RxImageGIF::EncodeMosaic(RxFile* f)
 {
     EncodeHeader(f, false);
     EncodeComment(f);
-    const long w = long(GetWidth()), h = long(GetHeight());
+    const long w = long(GetWidth()), h = long(GetHeight()), kTileW = MOSAIC_TILE_W, kTileH = MOSAIC_TILE_H;
     const bool transparent = info.nBkgndIndex >= 0;
     RxImageGIF tile; // one object for every tile: its coder tables are large to set up
     for (long top = 0; top < h; top += kTileH)

@@ -98,11 +98,16 @@ const char* RxImageICO::DecodeEntry(RxFile* f)
     }
     if (ownAlpha)
         return nullptr; // its own alpha rules: the mask is for readers without alpha
+    // Alpha 0 everywhere is no alpha (written by tools that leave the byte unset), not an
+    // invisible icon: the entry is read as a 24-bit one, opaque but where its mask says.
+    const int maskBits = bits == 32 ? 24 : bits;
+    if (bits == 32)
+        AlphaDelete();
     const size_t rowBytes = ((size_t(width) + 31) / 32) * 4;
     std::vector<BYTE> mask(rowBytes * height);
     if (f->Read(mask.data(), 1, mask.size()) != mask.size())
         return nullptr; // no mask: the image as read
-    ApplyMask(mask.data(), rowBytes, bits);
+    ApplyMask(mask.data(), rowBytes, maskBits);
     return nullptr;
 }
 

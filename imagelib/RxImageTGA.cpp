@@ -1,5 +1,7 @@
 #include "imagelib/RxImageTGA.h"
 
+#include "imagelib/RxAllocation.h"
+
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -66,15 +68,15 @@ private:
 };
 
 // Refuses, before anything is allocated, pixels the file cannot hold: plain data must hold at
-// least one row (the colour map counts, to stay lenient); a run-length packet of 2 bytes or
-// more yields at most 128 pixels.
+// least one row and not far less than it declares (the colour map counts, to stay lenient);
+// a run-length packet of 2 bytes or more yields at most 128 pixels.
 void CheckDeclaredSize(RxFile* f, int width, int height, int depth, bool rle)
 {
     const long left = f->BytesLeft();
     if (left < 0)
         return;
     const uint64_t pixels = uint64_t(width) * uint64_t(height), rowBytes = uint64_t(width) * uint64_t((depth + 7) / 8);
-    if (!rle && uint64_t(left) < rowBytes)
+    if (!rle && (uint64_t(left) < rowBytes || !RxMayDecodeDeclared(rowBytes * uint64_t(height), uint64_t(left))))
         throw TgaError{"corrupted TGA"};
     if (rle && pixels > uint64_t(width) + 64 * uint64_t(left))
         throw TgaError{"corrupted TGA"};

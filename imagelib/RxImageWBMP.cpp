@@ -1,5 +1,7 @@
 #include "imagelib/RxImageWBMP.h"
 
+#include "imagelib/RxAllocation.h"
+
 #include <vector>
 
 namespace {
@@ -55,6 +57,8 @@ bool RxImageWBMP::Decode(RxFile* f)
         const long left = f->BytesLeft();
         if (left >= 0 && size_t(left) < rowBytes)
             throw WbmpError{"Corrupted WBMP: shorter than one row"};
+        if (left >= 0 && !RxMayDecodeDeclared(uint64_t(rowBytes) * height, uint64_t(left)))
+            throw WbmpError{"Corrupted WBMP: the file cannot hold the declared pixels"};
         if (!Create(width, height, 1, RXIMAGE_FORMAT_WBMP))
             throw WbmpError{"WBMP Create failed"};
         SetGrayPalette();

@@ -394,20 +394,31 @@ TEST(GifTools, OthersReadOurFiles)
                     rgb.insert(rgb.end(), {pal[i * 4 + 2], pal[i * 4 + 1], pal[i * 4]});
                 written.push_back({path, px, rgb, rxtest::PixelsOf(gif), comment, n * 10 - 10, (n - 1) % 4, trans});
             }
-    RxImage mosaic(40, 33, 24);
-    rxtest::FillRandom(mosaic, 47, false);
-    BYTE* buffer = nullptr;
-    long size = 0;
-    ASSERT_TRUE(mosaic.Encode(buffer, size, RXIMAGE_FORMAT_GIF));
-    ASSERT_TRUE(rxtest::WriteFile(dir + "/mosaic.gif", Bytes(buffer, buffer + size)));
-    RxImage back;
-    EXPECT_TRUE(back.Decode(buffer, DWORD(size), RXIMAGE_FORMAT_GIF));
-    std::free(buffer);
-    EXPECT_TRUE(rxtest::PixelsOf(back) == rxtest::PixelsOf(mosaic));
+    // 24-bit pictures go out as mosaics of 17 x 15 tiles: many tiles, and at most one tile
+    // wide or high (the first tile then differs from the screen in one side only), read back
+    // whole by us and by Pillow's composition of the last frame.
+    std::vector<std::pair<std::string, rxtest::RgbImage>> mosaics;
+    for (const auto& [w, h] : {std::pair<DWORD, DWORD>{40, 33}, {10, 40}, {1, 16}, {17, 31}, {18, 15}, {40, 1}, {16, 15}}) {
+        RxImage mosaic(w, h, 24);
+        rxtest::FillRandom(mosaic, 47, false);
+        const std::string name = "mosaic" + std::to_string(w) + "x" + std::to_string(h);
+        SCOPED_TRACE(name);
+        BYTE* buffer = nullptr;
+        long size = 0;
+        ASSERT_TRUE(mosaic.Encode(buffer, size, RXIMAGE_FORMAT_GIF));
+        ASSERT_TRUE(rxtest::WriteFile(dir + "/" + name + ".gif", Bytes(buffer, buffer + size)));
+        RxImage back;
+        EXPECT_TRUE(back.Decode(buffer, DWORD(size), RXIMAGE_FORMAT_GIF));
+        std::free(buffer);
+        EXPECT_TRUE(rxtest::PixelsOf(back) == rxtest::PixelsOf(mosaic));
+        mosaics.emplace_back(name, rxtest::PixelsOf(mosaic));
+    }
     ASSERT_EQ(rxtest::Run(rxtest::Quote(rxtest::Python()) + " " + rxtest::Quote(rxtest::Script("make_gif_fixtures.py")) +
                           " read " + rxtest::Quote(dir)),
               0);
-    EXPECT_TRUE(rxtest::ReadImage(dir + "/mosaic.last.ppm") == rxtest::PixelsOf(mosaic)) << "Pillow's composition";
+    for (const auto& [name, pixels] : mosaics)
+        EXPECT_TRUE(rxtest::ReadImage(dir + "/" + name + ".last.ppm") == pixels)
+            << name << ": Pillow's composition";
     for (const Written& wr : written) {
         SCOPED_TRACE(wr.path);
         Bytes idx, comment;

@@ -80,7 +80,7 @@ Bytes Wbmp(uint32_t w, uint32_t h, const Bytes& data = kData)
     return Cat(b, data);
 }
 
-Bytes Tga(int type, uint32_t w, uint32_t h, int depth)
+Bytes Tga(int type, uint32_t w, uint32_t h, int depth, const Bytes& data = kData)
 {
     Bytes b{0, uint8_t(type == 1 || type == 9), uint8_t(type), 0, 0};
     Put16(b, type == 1 || type == 9 ? 2 : 0);
@@ -89,7 +89,7 @@ Bytes Tga(int type, uint32_t w, uint32_t h, int depth)
         Put16(b, v);
     b.push_back(uint8_t(depth));
     b.push_back(0);
-    return Cat(Cat(b, Bytes(type == 1 || type == 9 ? 6 : 0, 0x40)), kData);
+    return Cat(Cat(b, Bytes(type == 1 || type == 9 ? 6 : 0, 0x40)), data);
 }
 
 Bytes Gif(uint32_t w, uint32_t h)
@@ -160,6 +160,11 @@ std::vector<Declared> HugeHeaders()
         {"BMP 8-bit top-down 65535^2", RXIMAGE_FORMAT_BMP, Bmp(65535, uint32_t(-65535), 8, 0), "Corrupted BMP: the file cannot hold the declared pixels"},
         {"BMP most", RXIMAGE_FORMAT_BMP, Bmp(bmpMost, bmpMost, 1, 0), "Corrupted BMP: the file cannot hold the declared pixels"},
         {"BMP core 65535^2", RXIMAGE_FORMAT_BMP, BmpCore(65535, 65535, 8), "Corrupted BMP: the file cannot hold the declared pixels"},
+        // Narrow and very tall: the few bytes hold a row, not the 64th part of the pixels.
+        {"BMP 1-bit 1 x 2^28 rows", RXIMAGE_FORMAT_BMP, Bmp(1, 1u << 28, 1, 0), "Corrupted BMP: the file cannot hold the declared pixels"},
+        {"WBMP 1 x most", RXIMAGE_FORMAT_WBMP, Wbmp(1, wbmpMost), "Corrupted WBMP: the file cannot hold the declared pixels"},
+        {"WBMP a byte short of 1/64", RXIMAGE_FORMAT_WBMP, Wbmp(8, 1u << 27, Bytes((1u << 21) - 1, 0x55)), "Corrupted WBMP: the file cannot hold the declared pixels"},
+        {"TGA 32-bit 512 x 65535, one row", RXIMAGE_FORMAT_TGA, Tga(2, 512, 65535, 32, Bytes(2048, 0x55)), "corrupted TGA"},
         {"WBMP 65535^2", RXIMAGE_FORMAT_WBMP, Wbmp(65535, 65535), "Corrupted WBMP: shorter than one row"},
         {"WBMP most", RXIMAGE_FORMAT_WBMP, Wbmp(wbmpMost, wbmpMost), "Corrupted WBMP: shorter than one row"},
         {"TGA 24-bit 65535^2", RXIMAGE_FORMAT_TGA, Tga(2, 65535, 65535, 24), "corrupted TGA"},
@@ -231,6 +236,8 @@ TEST(HostileSizes, FilesThatHoldTheirRowsDecode)
         {"WBMP one row of three", RXIMAGE_FORMAT_WBMP, Wbmp(16, 3, Bytes{0xA5, 0x0F}), 16, 3},
         {"BMP one row of 1000", RXIMAGE_FORMAT_BMP, Bmp(3, 1000, 24, 0, Bytes(12, 0x33)), 3, 1000},
         {"BMP deltas to the last row", RXIMAGE_FORMAT_BMP, Bmp(1, 255 * 40 + 1, 8, 1, reach), 1, 255 * 40 + 1},
+        // Declared pixels beyond 64 MiB decode while the file holds a 64th part of them.
+        {"WBMP holding 1/64 of 128 MiB", RXIMAGE_FORMAT_WBMP, Wbmp(8, 1u << 27, Bytes(1u << 21, 0x55)), 8, 1u << 27},
     };
     for (const Held& c : cases) {
         SCOPED_TRACE(c.name);

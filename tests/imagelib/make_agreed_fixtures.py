@@ -289,6 +289,14 @@ def pcx_ico_cases():
     mask = grid(8, 6, lambda x, y: int(x < 4))
     cases["alpha32.ico"] = (ico32(8, 6, px, mask), [(0, ["pil", "im", "nb"], stated(
         [[p if p[3] else (0, 0, 0, 0) for p in r] for r in px]))])
+    # 32-bit icons whose alpha is 0 everywhere carry no alpha: opaque but where the mask is
+    # set, under varied colours or one. Pillow and ImageMagick show them wholly transparent.
+    for name, colour in (("zero_alpha32", lambda x, y: ((x * 30) % 256, (y * 40) % 256, 90)),
+                         ("zero_alpha32_one_colour", lambda x, y: (200, 10, 10) if x < 3 else (x * 30, y * 40, 90))):
+        px = grid(8, 6, lambda x, y: colour(x, y) + (0,))
+        mask = grid(8, 6, lambda x, y: int(x < 3))
+        cases[name + ".ico"] = (ico32(8, 6, px, mask), [(0, ["nb"], stated(
+            [[(0, 0, 0, 0) if m else p[:3] + (255,) for p, m in zip(r, mr)] for r, mr in zip(px, mask)]))])
     return cases
 
 
