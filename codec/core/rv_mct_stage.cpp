@@ -2,6 +2,7 @@
 
 #include "codec/core/rvd_kernels.h"
 #include "codec/core/rv_codestream.h"
+#include "codec/core/rvd_coords.h"
 #include "codec/core/rvd_params.h"
 
 #include <algorithm>
@@ -499,10 +500,15 @@ void rv_mct_block::find_required_inputs()
             int first_odd = s | 1;
             int num_odd = (e > first_odd) ? (e - first_odd + 1) / 2 : 0;
             high_end -= num_odd;
-            for (int q = first_odd; q < e; q += 2)
-                if (mark[size_t(q - s)])
-                    input_required[size_t(high_end + (q - first_odd) / 2)] = 1;
-            int ns = (s + 1) / 2, ne = (e + 1) / 2;
+            // A block whose levels take more high-pass inputs than it has gets no index
+            // below the first input.
+            for (int q = first_odd; q < e; q += 2) {
+                const int input = high_end + (q - first_odd) / 2;
+                if (mark[size_t(q - s)] && input >= 0 && input < num_inputs)
+                    input_required[size_t(input)] = 1;
+            }
+            // The low-pass positions of the next level: ceilings, also for negative origins.
+            int ns = rvd_ceil_ratio(s, 2), ne = rvd_ceil_ratio(e, 2);
             std::vector<uint8_t> next(size_t(std::max(ne - ns, 0)), 0);
             for (int q = ns * 2; q < e; q += 2)
                 next[size_t(q / 2 - ns)] = mark[size_t(q - s)];
