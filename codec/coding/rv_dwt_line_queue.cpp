@@ -13,10 +13,14 @@ void rv_dwt_line_queue::init(int first, int last, const rv_lifting_step* steps, 
     this->steps = steps;
     this->num_steps = num_steps;
     this->symmetric = symmetric;
+    // Until a dry run measures it, the reach is the sum of every step's widest source.
     reach = 0;
+    widest = 0;
     for (int k = 0; k < num_steps; k++) {
         int lo = steps[k].support_min, hi = steps[k].support_min + steps[k].support_length - 1;
-        reach += 1 + 2 * std::max(std::abs(lo), std::abs(hi));
+        int w = 1 + 2 * std::max(std::abs(lo), std::abs(hi));
+        reach += w;
+        widest = std::max(widest, w);
     }
     records = nullptr;
     capacity = 0;
@@ -34,14 +38,23 @@ int rv_dwt_line_queue::dry_run(int out_first, int out_last)
 {
     records = nullptr;
     // Every row at most once in the window: the dry run's stages live in a plain array.
+    // Nothing leaves it here; the run finds how far above each output row its schedule
+    // reaches and how far below it loads, and the window follows from both.
     capacity = last - first + 1;
     dry_stage.assign(size_t(std::max(0, capacity)), num_steps);
     reset();
+    std::vector<int> loaded_after;
+    int lookback = 0;
     for (int r = out_first; r <= out_last; r++) {
-        held_first = std::max(held_first, r - reach);
+        lowest_touched = r;
         ensure(r, 0, nullptr);
+        lookback = std::max(lookback, r - lowest_touched);
+        loaded_after.push_back(loaded_last);
     }
-    int result = max_held;
+    reach = lookback;
+    int result = 0;
+    for (int r = out_first; r <= out_last; r++)
+        result = std::max(result, loaded_after[size_t(r - out_first)] - std::max(first, r - reach) + 1);
     dry_stage.clear();
     dry_stage.shrink_to_fit();
     capacity = 0;
@@ -93,17 +106,52 @@ void rv_dwt_line_queue::load_through(int row, const loader* load)
     }
 }
 
-void rv_dwt_line_queue::ensure(int row, int level, const loader* load)
+int* rv_dwt_line_queue::stage_of(int row, const loader* load)
 {
     if (row > loaded_last)
         load_through(row, load);
-    int* stage = (load == nullptr) ? &dry_stage[size_t(row - first)] : &slot(row)->stage;
+    if (load == nullptr) {
+        lowest_touched = std::min(lowest_touched, row);
+        return &dry_stage[size_t(row - first)];
+    }
+    rv_dwt_line* line = slot(row);
+    if (line->row != row)
+        rv_raise_core_error("Synthesis line records exhausted; the pull schedule "
+                            "differs from its dry run.");
+    return &line->stage;
+}
+
+void rv_dwt_line_queue::ensure_readers(int row, int step_idx, const loader* load)
+{
+    // Rows that step `step_idx` updates and that read `row`, directly or mirrored back at
+    // an edge; either way they lie within twice the widest support.
+    const rv_lifting_step& step = steps[step_idx];
+    const int reader_parity = ((step_idx & 1) == 0) ? 1 : 0;
+    const int from = std::max(first, row - 2 * widest), to = std::min(last, row + 2 * widest);
+    for (int t = from; t <= to; t++) {
+        if ((t & 1) != reader_parity)
+            continue;
+        int base = (t ^ 1) + 2 * step.support_min;
+        for (int i = 0; i < step.support_length; i++)
+            if (rv_extend_index(base + 2 * i, first, last, symmetric) == row) {
+                ensure(t, step_idx, load);
+                break;
+            }
+    }
+}
+
+void rv_dwt_line_queue::ensure(int row, int level, const loader* load)
+{
+    int* stage = stage_of(row, load);
     const rvd_line_buf* src_halves[2][256];
     while (*stage > level) {
         int k = *stage - 1;
         const rv_lifting_step& step = steps[k];
         // Even steps update the odd (high-pass) rows, odd steps the even ones.
         if (((k & 1) == 0) == ((row & 1) != 0)) {
+            // Whoever reads this row before step k must have done so first.
+            if (k + 1 < num_steps)
+                ensure_readers(row, k + 1, load);
             int base = (row ^ 1) + 2 * step.support_min;
             for (int t = 0; t < step.support_length; t++) {
                 int src = rv_extend_index(base + 2 * t, first, last, symmetric);

@@ -1,8 +1,11 @@
 // The rows a vertical synthesis holds while it works: a window of consecutive node rows,
 // each at some point of the lifting sequence. Rows enter at the bottom in increasing
 // order (fresh from the children), are lifted step by step on demand, and leave from
-// the top once no later output row can depend on them. The window's capacity is fixed
-// before pulling starts, by a dry run of the same schedule, so pulling never allocates.
+// the top once no later output row can depend on them. A row is lifted past a stage only
+// after every row that reads it at that stage has been lifted: with uneven supports, or
+// rows mirrored back at an edge, a reader can lie below rows already delivered. The
+// window's capacity and how far back a row can be needed are fixed before pulling
+// starts, by a dry run of the same schedule, so pulling never allocates.
 #pragma once
 
 #include "codec/coding/rv_lifting_step.h"
@@ -37,13 +40,17 @@ private:
     void reset();
     rv_dwt_line* slot(int row);
     void ensure(int row, int level, const loader* load);
+    void ensure_readers(int row, int step, const loader* load);
+    int* stage_of(int row, const loader* load);
     void load_through(int row, const loader* load);
 
     int first = 0, last = -1;
     const rv_lifting_step* steps = nullptr;
     int num_steps = 0;
     bool symmetric = true;
-    int reach = 0;          // rows an output row can depend on, either side
+    int reach = 0;          // rows above an output row that it can still need
+    int widest = 0;         // furthest a step's source lies from its target
+    int lowest_touched = 0; // dry run: the smallest row its schedule visited
     int capacity = 0;
     int held_first = 0;     // rows below this are no longer needed
     int loaded_last = 0;    // last row loaded so far (first - 1: none)
