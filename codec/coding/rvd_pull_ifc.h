@@ -3,6 +3,7 @@
 // destroys it (children first) when it is destroyed or destroy() is called.
 #pragma once
 
+#include "codec/coding/rv_engine_owner.h"
 #include "codec/core/rvd_line_buf.h"
 
 class rvd_thread_env;
@@ -23,35 +24,9 @@ public:
 };
 
 // Move-only owner of one engine.
-class rvd_pull_ifc {
+class rvd_pull_ifc : public rv_engine_owner<rvd_pull_ifc_base> {
 public:
-    rvd_pull_ifc() = default;
-    explicit rvd_pull_ifc(rvd_pull_ifc_base* engine) : state(engine) {}
-    ~rvd_pull_ifc() { destroy(); }
-    rvd_pull_ifc(const rvd_pull_ifc&) = delete;
-    rvd_pull_ifc& operator=(const rvd_pull_ifc&) = delete;
-    rvd_pull_ifc(rvd_pull_ifc&& other) noexcept : state(other.state) { other.state = nullptr; }
-    rvd_pull_ifc& operator=(rvd_pull_ifc&& other) noexcept
-    {
-        if (this != &other) {
-            destroy();
-            state = other.state;
-            other.state = nullptr;
-        }
-        return *this;
-    }
-
-    bool exists() const { return state != nullptr; }
-    bool operator!() const { return state == nullptr; }
-    rvd_pull_ifc_base* get() const { return state; }
-    void destroy()
-    {
-        delete state;
-        state = nullptr;
-    }
+    using rv_engine_owner::rv_engine_owner;
     void start(rvd_thread_env* env) { state->start(env); }
     void pull(rvd_line_buf& line, rvd_thread_env* env) { state->pull(line, env); }
-
-protected:
-    rvd_pull_ifc_base* state = nullptr;
 };

@@ -3,6 +3,7 @@
 // engine and destroys it (children first) when it is destroyed or destroy() is called.
 #pragma once
 
+#include "codec/coding/rv_engine_owner.h"
 #include "codec/core/rvd_line_buf.h"
 
 class rvd_thread_env;
@@ -23,41 +24,8 @@ public:
 };
 
 // Move-only owner of one engine.
-class rvd_push_ifc {
+class rvd_push_ifc : public rv_engine_owner<rvd_push_ifc_base> {
 public:
-    rvd_push_ifc() = default;
-    explicit rvd_push_ifc(rvd_push_ifc_base* engine) : state(engine) {}
-    ~rvd_push_ifc() { destroy(); }
-    rvd_push_ifc(const rvd_push_ifc&) = delete;
-    rvd_push_ifc& operator=(const rvd_push_ifc&) = delete;
-    rvd_push_ifc(rvd_push_ifc&& other) noexcept : state(other.state) { other.state = nullptr; }
-    rvd_push_ifc& operator=(rvd_push_ifc&& other) noexcept
-    {
-        if (this != &other) {
-            destroy();
-            state = other.state;
-            other.state = nullptr;
-        }
-        return *this;
-    }
-
-    bool exists() const { return state != nullptr; }
-    bool operator!() const { return state == nullptr; }
-    rvd_push_ifc_base* get() const { return state; }
-    // Gives up ownership without destroying the engine.
-    rvd_push_ifc_base* release()
-    {
-        rvd_push_ifc_base* engine = state;
-        state = nullptr;
-        return engine;
-    }
-    void destroy()
-    {
-        delete state;
-        state = nullptr;
-    }
+    using rv_engine_owner::rv_engine_owner;
     void push(rvd_line_buf& line, rvd_thread_env* env) { state->push(line, env); }
-
-protected:
-    rvd_push_ifc_base* state = nullptr;
 };
