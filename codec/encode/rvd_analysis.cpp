@@ -434,7 +434,7 @@ rvd_analysis::rvd_analysis(rvd_node node, rvd_sample_allocator* allocator, bool 
                            rvd_thread_queue* env_queue, const rv_band_encoder_maker& make_band)
 {
     if (!node.exists()) {
-        roi_guard{roi};
+        roi_guard guard{roi}; // released as the error leaves
         rv_raise_core_error("Forward wavelet transform requested for a missing node.");
     }
     state = make_node_engine(node, allocator, use_shorts, normalization, roi, env, env_queue,
