@@ -2,16 +2,13 @@
 // composition of frames onto the screen; writing: the file structure around the codes.
 #include "imagelib/RxImageGIF.h"
 
+#include "imagelib/RxBytes.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 namespace {
-
-long Get16(const BYTE* p)
-{
-    return long(p[0]) | (long(p[1]) << 8);
-}
 
 // The table size code of a packed byte: 2^(n + 1) entries.
 int TableSize(BYTE packed)
@@ -175,7 +172,7 @@ bool RxImageGIF::DecodeExtension(RxFile* f)
     const size_t got = f->Read(data, 1, count);
     if (label == 0xF9 && count == 4 && got == 4) {
         gifgce.flags = data[0];
-        gifgce.delaytime = WORD(Get16(data + 1));
+        gifgce.delaytime = RxGet16(data + 1);
         gifgce.transpcolindex = data[3];
         if (gifgce.flags & 1)
             info.nBkgndIndex = gifgce.transpcolindex;
@@ -203,7 +200,7 @@ bool RxImageGIF::ReadFrame(RxFile* f, Frame& frame, RGBQUAD* table, int& colours
     BYTE d[9];
     if (f->Read(d, 1, 9) != 9)
         return false;
-    frame = Frame{Get16(d), Get16(d + 2), Get16(d + 4), Get16(d + 6), d[8]};
+    frame = Frame{RxGet16(d), RxGet16(d + 2), RxGet16(d + 4), RxGet16(d + 6), d[8]};
     if (frame.flags & 0x80) {
         colours = TableSize(frame.flags);
         BYTE rgb[256 * 3] = {};
@@ -302,7 +299,7 @@ bool RxImageGIF::Decode(RxFile* f)
     BYTE hdr[13];
     if (f->Read(hdr, 1, 13) != 13 || std::memcmp(hdr, "GIF8", 4) != 0)
         return Refuse("not a GIF");
-    const long screenW = Get16(hdr + 6), screenH = Get16(hdr + 8);
+    const long screenW = RxGet16(hdr + 6), screenH = RxGet16(hdr + 8);
     if (info.nEscape == -1) {
         head.biWidth = screenW;
         head.biHeight = screenH;
@@ -568,7 +565,8 @@ void RxImageGIF::Put(RxFile* f, const void* data, size_t size)
 
 void RxImageGIF::Put16(RxFile* f, long value)
 {
-    const BYTE b[2] = {BYTE(value), BYTE(value >> 8)};
+    BYTE b[2];
+    RxPut16(b, WORD(value));
     Put(f, b, 2);
 }
 
