@@ -170,7 +170,7 @@ bool RxImageGIF::DecodeExtension(RxFile* f)
         return true;
     BYTE data[256];
     const size_t got = f->Read(data, 1, count);
-    if (label == 0xF9 && count == 4 && got == 4) {
+    if (label == kGraphicControlLabel && count == 4 && got == 4) {
         gifgce.flags = data[0];
         gifgce.delaytime = RxGet16(data + 1);
         gifgce.transpcolindex = data[3];
@@ -178,10 +178,10 @@ bool RxImageGIF::DecodeExtension(RxFile* f)
             info.nBkgndIndex = gifgce.transpcolindex;
         info.dwFrameDelay = gifgce.delaytime;
         m_dispmeth = (gifgce.flags >> 2) & 7;
-    } else if (label == 0xFE) {
+    } else if (label == kCommentLabel) {
         std::memcpy(m_comment, data, got);
         m_comment[got] = 0;
-    } else if (label == 0xFF) {
+    } else if (label == kApplicationLabel) {
         if (count != 11 || got != 11 || f->Read(&count, 1, 1) != 1)
             return false;
         if (count == 0)
@@ -222,7 +222,7 @@ void RxImageGIF::AfterFrame(RxFile* f, long dataStart, int badCodes)
     int previous = -1;
     BYTE c;
     while (f->Read(&c, 1, 1) == 1) {
-        if (previous == 0 && c == 0x2C) {
+        if (previous == 0 && c == kImageSeparator) {
             f->Seek(-1, 1);
             return;
         }
@@ -251,12 +251,12 @@ long RxImageGIF::CountFrames(RxFile* f, long screenW, long screenH)
     long count = 0;
     BYTE ch;
     while (f->Read(&ch, 1, 1) == 1) {
-        if (ch == 0x21) {
+        if (ch == kExtensionIntroducer) {
             if (!DecodeExtension(f))
                 break;
-        } else if (ch == 0x3B) {
+        } else if (ch == kTrailer) {
             break;
-        } else if (ch == 0x2C) {
+        } else if (ch == kImageSeparator) {
             Frame frame;
             RGBQUAD table[256];
             int colours = 0;
@@ -340,14 +340,14 @@ bool RxImageGIF::Decode(RxFile* f)
     while (f->Read(&ch, 1, 1) == 1) {
         if (info.nEscape)
             return Refuse("Cancelled");
-        if (ch == 0x21) {
+        if (ch == kExtensionIntroducer) {
             if (!DecodeExtension(f))
                 break;
             continue;
         }
-        if (ch == 0x3B)
+        if (ch == kTrailer)
             break;
-        if (ch != 0x2C) {
+        if (ch != kImageSeparator) {
             SkipToZero(f);
             continue;
         }
@@ -586,7 +586,7 @@ bool RxImageGIF::Encode(RxFile* f)
         EncodeExtension(f);
         EncodeComment(f);
         EncodeBody(f, false);
-        Put(f, ";", 1);
+        Put(f, &kTrailer, 1);
     }
     if (m_writeFailed || f->Error() != 0) {
         SetLastError("Write Error in GIF file");
@@ -620,8 +620,9 @@ void RxImageGIF::PutTable(RxFile* f)
 
 void RxImageGIF::EncodeExtension(RxFile* f)
 {
-    const BYTE gce[8] = {0x21, 0xF9, 0x04, BYTE((m_dispmeth & 7) << 2 | (info.nBkgndIndex >= 0 ? 1 : 0)),
-                         BYTE(info.dwFrameDelay), BYTE(info.dwFrameDelay >> 8), BYTE(info.nBkgndIndex), 0};
+    const BYTE packed = BYTE((m_dispmeth & 7) << 2 | (info.nBkgndIndex >= 0 ? 1 : 0));
+    BYTE gce[8] = {kExtensionIntroducer, kGraphicControlLabel, 4, packed, 0, 0, BYTE(info.nBkgndIndex), 0};
+    RxPut16(gce + 4, WORD(info.dwFrameDelay));
     Put(f, gce, sizeof gce);
 }
 
@@ -630,7 +631,7 @@ void RxImageGIF::EncodeComment(RxFile* f)
     const size_t n = std::min<size_t>(std::strlen(m_comment), 255);
     if (n == 0)
         return;
-    const BYTE head[3] = {0x21, 0xFE, BYTE(n)};
+    const BYTE head[3] = {kExtensionIntroducer, kCommentLabel, BYTE(n)};
     Put(f, head, 3);
     Put(f, m_comment, n);
     Put(f, "", 1);
@@ -639,7 +640,7 @@ void RxImageGIF::EncodeComment(RxFile* f)
 void RxImageGIF::EncodeBody(RxFile* f, bool localTable)
 {
     const int bpp = GetBpp();
-    Put(f, ",", 1);
+    Put(f, &kImageSeparator, 1);
     Put16(f, info.xOffset);
     Put16(f, info.yOffset);
     Put16(f, long(GetWidth()));

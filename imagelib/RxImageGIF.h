@@ -26,6 +26,14 @@ protected:
     enum { GIF_BAD_CODE_SIZE = -20, GIF_OUT_OF_MEMORY = -10 };
     enum { MOSAIC_TILE_W = 17, MOSAIC_TILE_H = 15 }; // 255 pixels: one palette entry each, one kept
 
+    // The bytes that open the stream's blocks, and the labels of the extensions read.
+    static constexpr BYTE kExtensionIntroducer = 0x21;
+    static constexpr BYTE kImageSeparator = 0x2C;
+    static constexpr BYTE kTrailer = 0x3B;
+    static constexpr BYTE kGraphicControlLabel = 0xF9;
+    static constexpr BYTE kCommentLabel = 0xFE;
+    static constexpr BYTE kApplicationLabel = 0xFF;
+
     struct Frame {
         long left, top, width, height;
         BYTE flags;

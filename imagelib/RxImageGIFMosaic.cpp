@@ -38,6 +38,6 @@ bool RxImageGIF::EncodeMosaic(RxFile* f)
             tile.EncodeBody(f, true);
             m_writeFailed = m_writeFailed || tile.m_writeFailed;
         }
-    Put(f, ";", 1);
+    Put(f, &kTrailer, 1);
     return !m_writeFailed;
 }
