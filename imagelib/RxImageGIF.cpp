@@ -139,7 +139,7 @@ bool RxImageGIF::DecodeExtension(RxFile* f)
     DecodeState& d = m_decode;
     BYTE label, count;
     if (f->Read(&label, 1, 1) != 1 || f->Read(&count, 1, 1) != 1)
-        return false;
+        return Stop("Corrupted GIF: extension cut short");
     if (count == 0) // no data blocks: that was the terminator
         return true;
     BYTE data[256];
@@ -156,8 +156,10 @@ bool RxImageGIF::DecodeExtension(RxFile* f)
         std::memcpy(m_comment, data, got);
         m_comment[got] = 0;
     } else if (label == kApplicationLabel) {
-        if (count != 11 || got != 11 || f->Read(&count, 1, 1) != 1)
-            return false;
+        if (count != 11)
+            return Stop("Corrupted GIF: application extension block size not 11");
+        if (got != 11 || f->Read(&count, 1, 1) != 1)
+            return Stop("Corrupted GIF: extension cut short");
         if (count == 0)
             return true;
         const size_t n = f->Read(data, 1, count);
@@ -173,7 +175,7 @@ bool RxImageGIF::ReadFrame(RxFile* f, Frame& frame, RGBQUAD* table, int& colours
 {
     BYTE d[9];
     if (f->Read(d, 1, 9) != 9)
-        return false;
+        return Stop("Corrupted GIF: image descriptor cut short");
     frame = Frame{RxGet16(d), RxGet16(d + 2), RxGet16(d + 4), RxGet16(d + 6), d[8]};
     if (frame.flags & 0x80) {
         colours = TableSize(frame.flags);
@@ -223,6 +225,7 @@ long RxImageGIF::CountFrames(RxFile* f, long screenW, long screenH)
     std::memcpy(savedComment, m_comment, sizeof m_comment);
 
     const long start = f->Tell();
+    m_decode.stopped = nullptr;
     long count = 0;
     BYTE ch;
     while (f->Read(&ch, 1, 1) == 1) {
@@ -259,6 +262,13 @@ long RxImageGIF::CountFrames(RxFile* f, long screenW, long screenH)
 
 // ---- decoder --------------------------------------------------------------------------
 
+// A damaged block ends the walk through the stream; a walk that found no frame says why.
+bool RxImageGIF::Stop(const char* why)
+{
+    m_decode.stopped = why;
+    return false;
+}
+
 bool RxImageGIF::Refuse(const char* text)
 {
     if (text != GetLastError())
@@ -270,7 +280,7 @@ bool RxImageGIF::Refuse(const char* text)
 bool RxImageGIF::Decode(RxFile* f)
 {
     if (!f)
-        return false;
+        return Refuse("null file handler");
     BYTE hdr[13];
     if (f->Read(hdr, 1, 13) != 13 || std::memcmp(hdr, "GIF8", 4) != 0)
         return Refuse("not a GIF");
@@ -300,7 +310,7 @@ bool RxImageGIF::Decode(RxFile* f)
     const long frames = CountFrames(f, screenW, screenH);
     info.nNumFrames = frames;
     if (frames == 0)
-        return Refuse("no frame inside the logical screen");
+        return Refuse(m_decode.stopped ? m_decode.stopped : "no frame inside the logical screen");
     if (info.nFrame < 0 || info.nFrame >= frames)
         return Refuse("bad frame number");
 
@@ -442,8 +452,8 @@ bool RxImageGIF::PrepareScreen(Screen& screen, const Frame& prev, int prevDispos
     }
     if (!same && GetBpp() != 24 && !ToTrueColour(screen, fillIndex))
         return false;
-    if (same && depth > GetBpp())
-        Deepen(depth);
+    if (same && depth > GetBpp() && !Deepen(depth))
+        return false;
     if (prevDisposal == 2) // restore only what the previous frame covered
         FillRect(prev, fillIndex, screen);
     return true;
@@ -507,15 +517,17 @@ void RxImageGIF::Compose(RxImage& frame, long left, long top, long frameTrans, l
         }
 }
 
-void RxImageGIF::Deepen(int depth)
+// A screen that cannot take the deeper depth fails the decode: Create has dropped its pixels.
+bool RxImageGIF::Deepen(int depth)
 {
     RxImage old(*this);
     if (!Create(GetWidth(), GetHeight(), DWORD(depth), RXIMAGE_FORMAT_GIF))
-        return;
+        return false;
     SetPalette(old.GetPalette(), old.GetPaletteSize() / 4);
     for (long y = 0; y < long(GetHeight()); ++y)
         for (long x = 0; x < long(GetWidth()); ++x)
             SetPixelIndex(x, y, old.GetPixelIndex(x, y));
+    return true;
 }
 
 void RxImageGIF::FillRect(const Frame& fr, BYTE index, const Screen& screen)

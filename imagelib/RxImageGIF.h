@@ -59,12 +59,13 @@ protected:
     long CountFrames(RxFile* f, long screenW, long screenH);
     void StartInterlace(const Frame& frame);
     bool Refuse(const char* text);
+    bool Stop(const char* why);
     static bool StartsMosaic(const Frame& first, long screenW, long screenH);
     bool PrepareScreen(Screen& screen, const Frame& prev, int prevDisposal, const RGBQUAD* table, int colours,
                        int depth);
     bool ToTrueColour(Screen& screen, BYTE fillIndex);
     void RestoreScreen(const RxImage& saved);
-    void Deepen(int depth);
+    bool Deepen(int depth);
     void FillRect(const Frame& frame, BYTE index, const Screen& screen);
 
     // Writing
@@ -132,6 +133,8 @@ protected:
         bool interlaced = false;
         int rowPos = 0, rowStep = 0, height = 0, pass = 0;
         long outRow = -1;
+        // Why the last walk through the stream stopped before its trailer, if it did
+        const char* stopped = nullptr;
     };
     // What writing keeps: the pixel reader, the code output and its packet, the LZW hash.
     struct EncodeState {
