@@ -102,6 +102,7 @@ protected:
     void Compress(int initBits, RxFile* f);
     void CompressNone(int initBits, RxFile* f);
     void CompressRle(int initBits, RxFile* f);
+    void StartOutput(int initBits, RxFile* f);
     void Output(int code);
     void ClearHash();
     void CharOut(int c);

@@ -106,7 +106,8 @@ void RxImageGIF::ClearHash()
         h = -1;
 }
 
-void RxImageGIF::Compress(int initBits, RxFile* f)
+// The code output of both code writers, at its initial width with an empty packet.
+void RxImageGIF::StartOutput(int initBits, RxFile* f)
 {
     EncodeState& e = m_encode;
     e.initBits = initBits;
@@ -120,6 +121,12 @@ void RxImageGIF::Compress(int initBits, RxFile* f)
     e.packetLength = 0;
     e.accum = 0;
     e.accumBits = 0;
+}
+
+void RxImageGIF::Compress(int initBits, RxFile* f)
+{
+    StartOutput(initBits, f);
+    EncodeState& e = m_encode;
     int hshift = 0;
     for (long fcode = kHashSize; fcode < 65536; fcode *= 2)
         ++hshift;
@@ -167,18 +174,8 @@ void RxImageGIF::Compress(int initBits, RxFile* f)
 
 void RxImageGIF::CompressNone(int initBits, RxFile* f)
 {
+    StartOutput(initBits, f);
     EncodeState& e = m_encode;
-    e.initBits = initBits;
-    e.out = f;
-    e.clearPending = false;
-    e.bits = initBits;
-    e.maxCode = (1 << e.bits) - 1;
-    e.clearCode = 1 << (initBits - 1);
-    e.endCode = e.clearCode + 1;
-    e.freeCode = e.clearCode + 2;
-    e.packetLength = 0;
-    e.accum = 0;
-    e.accumBits = 0;
     Output(e.clearCode);
     for (int c; (c = NextPixel()) >= 0;) {
         Output(c);
