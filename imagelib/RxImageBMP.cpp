@@ -1,6 +1,7 @@
 #include "imagelib/RxImageBMP.h"
 
 #include "imagelib/RxAllocation.h"
+#include "imagelib/RxBytes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -27,25 +28,6 @@ struct BmpError {
 [[noreturn]] void Fail(const char* text)
 {
     throw BmpError{text};
-}
-
-WORD Get16(const BYTE* p)
-{
-    return WORD(p[0] | (p[1] << 8));
-}
-DWORD Get32(const BYTE* p)
-{
-    return DWORD(p[0]) | (DWORD(p[1]) << 8) | (DWORD(p[2]) << 16) | (DWORD(p[3]) << 24);
-}
-void Put16(BYTE*& p, WORD v)
-{
-    *p++ = BYTE(v);
-    *p++ = BYTE(v >> 8);
-}
-void Put32(BYTE*& p, DWORD v)
-{
-    Put16(p, WORD(v));
-    Put16(p, WORD(v >> 16));
 }
 
 // Bytes of pixel data for the file's depth, wide enough for any header's fields.
@@ -91,22 +73,22 @@ bool RxImageBMP::Encode(RxFile* file)
         return false;
     BYTE header[kFileHeaderSize + kInfoHeaderSize];
     BYTE* p = header;
-    Put16(p, kSignature);
-    Put32(p, DWORD(kFileHeaderSize) + GetSize());
-    Put16(p, 0);
-    Put16(p, 0);
-    Put32(p, DWORD(kFileHeaderSize + kInfoHeaderSize) + GetPaletteSize());
-    Put32(p, head.biSize);
-    Put32(p, DWORD(head.biWidth));
-    Put32(p, DWORD(head.biHeight));
-    Put16(p, head.biPlanes);
-    Put16(p, head.biBitCount);
-    Put32(p, head.biCompression);
-    Put32(p, head.biSizeImage);
-    Put32(p, DWORD(head.biXPelsPerMeter));
-    Put32(p, DWORD(head.biYPelsPerMeter));
-    Put32(p, head.biClrUsed);
-    Put32(p, head.biClrImportant);
+    p = RxPut16(p, kSignature);
+    p = RxPut32(p, DWORD(kFileHeaderSize) + GetSize());
+    p = RxPut16(p, 0);
+    p = RxPut16(p, 0);
+    p = RxPut32(p, DWORD(kFileHeaderSize + kInfoHeaderSize) + GetPaletteSize());
+    p = RxPut32(p, head.biSize);
+    p = RxPut32(p, DWORD(head.biWidth));
+    p = RxPut32(p, DWORD(head.biHeight));
+    p = RxPut16(p, head.biPlanes);
+    p = RxPut16(p, head.biBitCount);
+    p = RxPut32(p, head.biCompression);
+    p = RxPut32(p, head.biSizeImage);
+    p = RxPut32(p, DWORD(head.biXPelsPerMeter));
+    p = RxPut32(p, DWORD(head.biYPelsPerMeter));
+    p = RxPut32(p, head.biClrUsed);
+    p = RxPut32(p, head.biClrImportant);
     std::memcpy(pDib, &head, sizeof head); // drawing reads the in-memory copy
     const BYTE* rest = static_cast<const BYTE*>(pDib) + kInfoHeaderSize;
     const size_t restSize = GetSize() - kInfoHeaderSize;
@@ -125,22 +107,22 @@ bool RxImageBMP::ReadBitmapInfo(RxFile* file, BITMAPINFOHEADER* out)
     if (file->Read(b, 1, sizeof b) != sizeof b)
         return false;
     BITMAPINFOHEADER h;
-    h.biSize = Get32(b);
-    h.biWidth = LONG(Get32(b + 4));
-    h.biHeight = LONG(Get32(b + 8));
-    h.biPlanes = Get16(b + 12);
-    h.biBitCount = Get16(b + 14);
-    h.biCompression = Get32(b + 16);
-    h.biSizeImage = Get32(b + 20);
-    h.biXPelsPerMeter = LONG(Get32(b + 24));
-    h.biYPelsPerMeter = LONG(Get32(b + 28));
-    h.biClrUsed = Get32(b + 32);
-    h.biClrImportant = Get32(b + 36);
+    h.biSize = RxGet32(b);
+    h.biWidth = LONG(RxGet32(b + 4));
+    h.biHeight = LONG(RxGet32(b + 8));
+    h.biPlanes = RxGet16(b + 12);
+    h.biBitCount = RxGet16(b + 14);
+    h.biCompression = RxGet32(b + 16);
+    h.biSizeImage = RxGet32(b + 20);
+    h.biXPelsPerMeter = LONG(RxGet32(b + 24));
+    h.biYPelsPerMeter = LONG(RxGet32(b + 28));
+    h.biClrUsed = RxGet32(b + 32);
+    h.biClrImportant = RxGet32(b + 36);
     if (h.biSize == 12) {
-        h.biWidth = Get16(b + 4);
-        h.biHeight = Get16(b + 6);
-        h.biPlanes = Get16(b + 8);
-        h.biBitCount = Get16(b + 10);
+        h.biWidth = RxGet16(b + 4);
+        h.biHeight = RxGet16(b + 6);
+        h.biPlanes = RxGet16(b + 8);
+        h.biBitCount = RxGet16(b + 10);
         h.biCompression = h.biSizeImage = 0;
         h.biXPelsPerMeter = h.biYPelsPerMeter = 0;
         h.biClrUsed = h.biClrImportant = 0;
@@ -374,7 +356,7 @@ bool RxImageBMP::ReadMasks(RxFile* file, DWORD masks[3])
     BYTE m[12] = {};
     file->Read(m, 1, sizeof m);
     for (int i = 0; i < 3; ++i)
-        masks[i] = Get32(m + 4 * i);
+        masks[i] = RxGet32(m + 4 * i);
     return masks[0] && masks[1] && masks[2];
 }
 
@@ -397,7 +379,7 @@ void RxImageBMP::Read16(RxFile* file, const BITMAPINFOHEADER& bih, long start, D
     // In place, from the end: every 24-bit pixel lies at or after its 16-bit source.
     for (size_t y = height; y-- > 0;)
         for (size_t x = width; x-- > 0;) {
-            const DWORD w = Get16(pBits + y * srcRow + x * 2);
+            const DWORD w = RxGet16(pBits + y * srcRow + x * 2);
             BYTE* p = pBits + y * eff + x * 3;
             p[0] = BYTE((w & bMask) << blueShift);
             p[1] = BYTE((w & gMask) >> greenShift);
@@ -428,7 +410,7 @@ void RxImageBMP::Read32(RxFile* file, const DWORD masks[3])
         std::memset(row + got, 0, rowBytes - got);
         BYTE* dst = pBits + y * info.dwEffWidth;
         for (size_t x = 0; x < width; ++x) { // blue, green, red; anything else is dropped
-            const DWORD p = Get32(row + x * 4);
+            const DWORD p = RxGet32(row + x * 4);
             dst[x * 3] = Channel(p, masks[2]);
             dst[x * 3 + 1] = Channel(p, masks[1]);
             dst[x * 3 + 2] = Channel(p, masks[0]);
@@ -448,8 +430,8 @@ bool RxImageBMP::Decode(RxFile* file)
         BYTE fh[kFileHeaderSize];
         if (file->Read(fh, 1, sizeof fh) != sizeof fh)
             Fail("Not a BMP");
-        DWORD dataOffset = Get32(fh + 10);
-        if (Get16(fh) != kSignature) {
+        DWORD dataOffset = RxGet32(fh + 10);
+        if (RxGet16(fh) != kSignature) {
             // A bare information header: the pixels follow the palette.
             file->Seek(start, 0);
             dataOffset = 0;

@@ -2,16 +2,13 @@
 // composition of frames onto the screen; writing: the file structure around the codes.
 #include "imagelib/RxImageGIF.h"
 
+#include "imagelib/RxBytes.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 namespace {
-
-long Get16(const BYTE* p)
-{
-    return long(p[0]) | (long(p[1]) << 8);
-}
 
 // The table size code of a packed byte: 2^(n + 1) entries.
 int TableSize(BYTE packed)
@@ -30,37 +27,6 @@ int DepthFor(int colours)
 
 } // namespace
 
-RxImageGIF::RxImageGIF() : RxImage(RXIMAGE_FORMAT_GIF)
-{
-    // Everything the codec adds starts cleared (the object is plain data past RxImage).
-    std::memset(&gifgce, 0, sizeof gifgce);
-    curx = cury = CountDown = 0;
-    cur_accum = 0;
-    cur_bits = 0;
-    interlaced = iypos = istep = iheight = ipass = 0;
-    outRow = -1;
-    ibf = GIFBUFTAM;
-    ibfmax = 0;
-    std::memset(buf, 0, sizeof buf);
-    curr_size = clear = ending = newcodes = top_slot = slot = navail_bytes = nbits_left = 0;
-    b1 = 0;
-    std::memset(byte_buff, 0, sizeof byte_buff);
-    pbytes = byte_buff;
-    std::memset(stack, 0, sizeof stack);
-    std::memset(suffix, 0, sizeof suffix);
-    std::memset(prefix, 0, sizeof prefix);
-    std::memset(htab, 0, sizeof htab);
-    std::memset(codetab, 0, sizeof codetab);
-    n_bits = maxcode = free_ent = clear_flg = g_init_bits = 0;
-    g_outfile = nullptr;
-    ClearCode = EOFCode = a_count = 0;
-    std::memset(accum, 0, sizeof accum);
-    m_writeFailed = false;
-    std::memset(m_comment, 0, sizeof m_comment);
-    m_loops = 0;
-    m_dispmeth = 0;
-}
-
 void RxImageGIF::SetComment(const char* text)
 {
     std::strncpy(m_comment, text ? text : "", sizeof m_comment - 1);
@@ -71,67 +37,71 @@ void RxImageGIF::SetComment(const char* text)
 
 int RxImageGIF::GetByte(RxFile* f)
 {
-    if (ibf >= GIFBUFTAM) {
-        ibfmax = long(f->Read(buf, 1, GIFBUFTAM));
-        if (ibfmax < GIFBUFTAM)
-            buf[ibfmax] = 255;
-        ibf = 0;
+    DecodeState& d = m_decode;
+    if (d.readPos >= kReadAhead) {
+        d.readFill = long(f->Read(d.readAhead, 1, kReadAhead));
+        if (d.readFill < kReadAhead)
+            d.readAhead[d.readFill] = 255;
+        d.readPos = 0;
     }
-    if (ibf >= ibfmax)
+    if (d.readPos >= d.readFill)
         return -1;
-    return buf[ibf++];
+    return d.readAhead[d.readPos++];
 }
 
 int RxImageGIF::GetNextCode(RxFile* f)
 {
+    DecodeState& d = m_decode;
     auto nextByte = [&]() -> int {
-        if (navail_bytes <= 0) {
-            pbytes = byte_buff;
-            navail_bytes = GetByte(f);
-            if (navail_bytes <= 0) // a zero length ends the data: no stale bytes are used
-                return navail_bytes < 0 ? navail_bytes : -1;
-            for (int i = 0; i < navail_bytes; ++i) {
+        if (d.blockLeft <= 0) {
+            d.blockPos = d.block;
+            d.blockLeft = GetByte(f);
+            if (d.blockLeft <= 0) // a zero length ends the data: no stale bytes are used
+                return d.blockLeft < 0 ? d.blockLeft : -1;
+            for (int i = 0; i < d.blockLeft; ++i) {
                 const int x = GetByte(f);
                 if (x < 0)
                     return x;
-                byte_buff[i] = BYTE(x);
+                d.block[i] = BYTE(x);
             }
         }
-        b1 = *pbytes++;
-        --navail_bytes;
+        d.codeByte = *d.blockPos++;
+        --d.blockLeft;
         return 0;
     };
-    if (nbits_left == 0) {
+    if (d.bitsLeft == 0) {
         if (const int r = nextByte(); r < 0)
             return r;
-        nbits_left = 8;
+        d.bitsLeft = 8;
     }
-    int ret = b1 >> (8 - nbits_left);
-    while (curr_size > nbits_left) {
+    int ret = d.codeByte >> (8 - d.bitsLeft);
+    while (d.codeSize > d.bitsLeft) {
         if (const int r = nextByte(); r < 0)
             return r;
-        ret |= int(b1) << nbits_left;
-        nbits_left += 8;
+        ret |= int(d.codeByte) << d.bitsLeft;
+        d.bitsLeft += 8;
     }
-    nbits_left -= curr_size;
-    return ret & ((1 << curr_size) - 1);
+    d.bitsLeft -= d.codeSize;
+    return ret & ((1 << d.codeSize) - 1);
 }
 
 void RxImageGIF::StartInterlace(const Frame& frame)
 {
-    interlaced = (frame.flags & 0x40) != 0;
-    iheight = int(frame.height);
-    ipass = 0;
-    iypos = 0;
-    istep = 8;
-    outRow = frame.height - 1; // the top row: rows are stored bottom-up
-    ibf = GIFBUFTAM;           // the read-ahead starts afresh with every frame
-    navail_bytes = nbits_left = 0;
+    DecodeState& d = m_decode;
+    d.interlaced = (frame.flags & 0x40) != 0;
+    d.height = int(frame.height);
+    d.pass = 0;
+    d.rowPos = 0;
+    d.rowStep = 8;
+    d.outRow = frame.height - 1; // the top row: rows are stored bottom-up
+    d.readPos = kReadAhead;      // the read-ahead starts afresh with every frame
+    d.blockLeft = d.bitsLeft = 0;
 }
 
 int RxImageGIF::OutLine(RxImage* target, BYTE* pixels, long length)
 {
-    if (!target || outRow < 0)
+    DecodeState& d = m_decode;
+    if (!target || d.outRow < 0)
         return 0; // rows past the frame are ignored
     const int bpp = target->GetBpp();
     if (bpp < 8) { // pack in place; indices above the depth are masked
@@ -146,47 +116,50 @@ int RxImageGIF::OutLine(RxImage* target, BYTE* pixels, long length)
         }
     }
     const size_t bytes = std::min<size_t>((size_t(length) * size_t(bpp) + 7) / 8, target->GetEffWidth());
-    std::memcpy(target->GetBits(DWORD(outRow)), pixels, bytes);
-    if (!interlaced) {
-        --outRow;
+    std::memcpy(target->GetBits(DWORD(d.outRow)), pixels, bytes);
+    if (!d.interlaced) {
+        --d.outRow;
         return 0;
     }
-    iypos += istep;
-    while (iypos >= iheight) { // a pass starting at or past the height moves on
-        switch (++ipass) {
-        case 1: iypos = 4, istep = 8; break;
-        case 2: iypos = 2, istep = 4; break;
-        case 3: iypos = 1, istep = 2; break;
-        default: outRow = -1; return 0; // after the fourth pass every row is ignored
+    d.rowPos += d.rowStep;
+    while (d.rowPos >= d.height) { // a pass starting at or past the height moves on
+        switch (++d.pass) {
+        case 1: d.rowPos = 4, d.rowStep = 8; break;
+        case 2: d.rowPos = 2, d.rowStep = 4; break;
+        case 3: d.rowPos = 1, d.rowStep = 2; break;
+        default: d.outRow = -1; return 0; // after the fourth pass every row is ignored
         }
     }
-    outRow = iheight - iypos - 1;
+    d.outRow = d.height - d.rowPos - 1;
     return 0;
 }
 
 bool RxImageGIF::DecodeExtension(RxFile* f)
 {
+    DecodeState& d = m_decode;
     BYTE label, count;
     if (f->Read(&label, 1, 1) != 1 || f->Read(&count, 1, 1) != 1)
-        return false;
+        return Stop("Corrupted GIF: extension cut short");
     if (count == 0) // no data blocks: that was the terminator
         return true;
     BYTE data[256];
     const size_t got = f->Read(data, 1, count);
-    if (label == 0xF9 && count == 4 && got == 4) {
-        gifgce.flags = data[0];
-        gifgce.delaytime = WORD(Get16(data + 1));
-        gifgce.transpcolindex = data[3];
-        if (gifgce.flags & 1)
-            info.nBkgndIndex = gifgce.transpcolindex;
-        info.dwFrameDelay = gifgce.delaytime;
-        m_dispmeth = (gifgce.flags >> 2) & 7;
-    } else if (label == 0xFE) {
+    if (label == kGraphicControlLabel && count == 4 && got == 4) {
+        d.gce.flags = data[0];
+        d.gce.delay = RxGet16(data + 1);
+        d.gce.transparent = data[3];
+        if (d.gce.flags & 1)
+            info.nBkgndIndex = d.gce.transparent;
+        info.dwFrameDelay = d.gce.delay;
+        m_disposal = (d.gce.flags >> 2) & 7;
+    } else if (label == kCommentLabel) {
         std::memcpy(m_comment, data, got);
         m_comment[got] = 0;
-    } else if (label == 0xFF) {
-        if (count != 11 || got != 11 || f->Read(&count, 1, 1) != 1)
-            return false;
+    } else if (label == kApplicationLabel) {
+        if (count != 11)
+            return Stop("Corrupted GIF: application extension block size not 11");
+        if (got != 11 || f->Read(&count, 1, 1) != 1)
+            return Stop("Corrupted GIF: extension cut short");
         if (count == 0)
             return true;
         const size_t n = f->Read(data, 1, count);
@@ -202,8 +175,8 @@ bool RxImageGIF::ReadFrame(RxFile* f, Frame& frame, RGBQUAD* table, int& colours
 {
     BYTE d[9];
     if (f->Read(d, 1, 9) != 9)
-        return false;
-    frame = Frame{Get16(d), Get16(d + 2), Get16(d + 4), Get16(d + 6), d[8]};
+        return Stop("Corrupted GIF: image descriptor cut short");
+    frame = Frame{RxGet16(d), RxGet16(d + 2), RxGet16(d + 4), RxGet16(d + 6), d[8]};
     if (frame.flags & 0x80) {
         colours = TableSize(frame.flags);
         BYTE rgb[256 * 3] = {};
@@ -216,8 +189,9 @@ bool RxImageGIF::ReadFrame(RxFile* f, Frame& frame, RGBQUAD* table, int& colours
 
 void RxImageGIF::AfterFrame(RxFile* f, long dataStart, int badCodes)
 {
+    DecodeState& d = m_decode;
     if (!badCodes) {
-        f->Seek(ibf - ibfmax + 1, 1); // one past the last byte consumed: the terminator
+        f->Seek(d.readPos - d.readFill + 1, 1); // one past the last byte consumed: the terminator
         return;
     }
     // Resynchronise at the next image separator that follows a zero byte.
@@ -225,7 +199,7 @@ void RxImageGIF::AfterFrame(RxFile* f, long dataStart, int badCodes)
     int previous = -1;
     BYTE c;
     while (f->Read(&c, 1, 1) == 1) {
-        if (previous == 0 && c == 0x2C) {
+        if (previous == 0 && c == kImageSeparator) {
             f->Seek(-1, 1);
             return;
         }
@@ -244,22 +218,23 @@ long RxImageGIF::CountFrames(RxFile* f, long screenW, long screenH)
 {
     // Extensions are read on the way; what they set is read again by the decoder.
     const Info saved = info;
-    const auto savedGce = gifgce;
-    const int savedDisposal = m_dispmeth;
+    const auto savedGce = m_decode.gce;
+    const int savedDisposal = m_disposal;
     const long savedLoops = m_loops;
     char savedComment[sizeof m_comment];
     std::memcpy(savedComment, m_comment, sizeof m_comment);
 
     const long start = f->Tell();
+    m_decode.stopped = nullptr;
     long count = 0;
     BYTE ch;
     while (f->Read(&ch, 1, 1) == 1) {
-        if (ch == 0x21) {
+        if (ch == kExtensionIntroducer) {
             if (!DecodeExtension(f))
                 break;
-        } else if (ch == 0x3B) {
+        } else if (ch == kTrailer) {
             break;
-        } else if (ch == 0x2C) {
+        } else if (ch == kImageSeparator) {
             Frame frame;
             RGBQUAD table[256];
             int colours = 0;
@@ -278,14 +253,21 @@ long RxImageGIF::CountFrames(RxFile* f, long screenW, long screenH)
     }
     f->Seek(start, 0);
     info = saved;
-    gifgce = savedGce;
-    m_dispmeth = savedDisposal;
+    m_decode.gce = savedGce;
+    m_disposal = savedDisposal;
     m_loops = savedLoops;
     std::memcpy(m_comment, savedComment, sizeof m_comment);
     return count;
 }
 
 // ---- decoder --------------------------------------------------------------------------
+
+// A damaged block ends the walk through the stream; a walk that found no frame says why.
+bool RxImageGIF::Stop(const char* why)
+{
+    m_decode.stopped = why;
+    return false;
+}
 
 bool RxImageGIF::Refuse(const char* text)
 {
@@ -298,11 +280,11 @@ bool RxImageGIF::Refuse(const char* text)
 bool RxImageGIF::Decode(RxFile* f)
 {
     if (!f)
-        return false;
+        return Refuse("null file handler");
     BYTE hdr[13];
     if (f->Read(hdr, 1, 13) != 13 || std::memcmp(hdr, "GIF8", 4) != 0)
         return Refuse("not a GIF");
-    const long screenW = Get16(hdr + 6), screenH = Get16(hdr + 8);
+    const long screenW = RxGet16(hdr + 6), screenH = RxGet16(hdr + 8);
     if (info.nEscape == -1) {
         head.biWidth = screenW;
         head.biHeight = screenH;
@@ -328,7 +310,7 @@ bool RxImageGIF::Decode(RxFile* f)
     const long frames = CountFrames(f, screenW, screenH);
     info.nNumFrames = frames;
     if (frames == 0)
-        return Refuse("no frame inside the logical screen");
+        return Refuse(m_decode.stopped ? m_decode.stopped : "no frame inside the logical screen");
     if (info.nFrame < 0 || info.nFrame >= frames)
         return Refuse("bad frame number");
 
@@ -343,14 +325,14 @@ bool RxImageGIF::Decode(RxFile* f)
     while (f->Read(&ch, 1, 1) == 1) {
         if (info.nEscape)
             return Refuse("Cancelled");
-        if (ch == 0x21) {
+        if (ch == kExtensionIntroducer) {
             if (!DecodeExtension(f))
                 break;
             continue;
         }
-        if (ch == 0x3B)
+        if (ch == kTrailer)
             break;
-        if (ch != 0x2C) {
+        if (ch != kImageSeparator) {
             SkipToZero(f);
             continue;
         }
@@ -363,9 +345,9 @@ bool RxImageGIF::Decode(RxFile* f)
         const long dataStart = f->Tell();
         const bool inside = fr.left + fr.width <= screenW && fr.top + fr.height <= screenH;
         // A graphic control applies to the one image that follows it.
-        const long frameTrans = (gifgce.flags & 1) ? gifgce.transpcolindex : -1;
-        const int frameDisposal = (gifgce.flags >> 2) & 7;
-        gifgce.flags = 0;
+        const long frameTrans = (m_decode.gce.flags & 1) ? m_decode.gce.transparent : -1;
+        const int frameDisposal = (m_decode.gce.flags >> 2) & 7;
+        m_decode.gce.flags = 0;
         if (!inside) { // skipped: its data is read past
             StartInterlace(fr);
             int bad = 0;
@@ -391,7 +373,7 @@ bool RxImageGIF::Decode(RxFile* f)
             if (!Create(DWORD(screenW), DWORD(screenH), DWORD(depth), RXIMAGE_FORMAT_GIF))
                 return Refuse(GetLastError());
             screen.transparent = info.nBkgndIndex;
-            screen.clearIndex = gifgce.transpcolindex;
+            screen.clearIndex = m_decode.gce.transparent;
             Clear(screen.clearIndex);
         } else if (!mosaicMode && !PrepareScreen(screen, prev, prevDisposal, table, colours, depth)) {
             return Refuse(GetLastError());
@@ -403,7 +385,7 @@ bool RxImageGIF::Decode(RxFile* f)
         const int result = DecodeLzw(f, haveFrame ? &frameImage : nullptr, std::max(1L, fr.width), bad);
         if (info.nEscape)
             return Refuse("Cancelled");
-        if (result == GIF_BAD_CODE_SIZE)
+        if (result == kBadCodeSize)
             return Refuse("bad LZW code size");
         if (haveFrame && mosaicMode) {
             info.nFrame = frames - 1;
@@ -449,8 +431,8 @@ bool RxImageGIF::StartsMosaic(const Frame& first, long screenW, long screenH)
 {
     if (first.width != screenW && first.height != screenH)
         return true;
-    const bool tileShape = first.left == 0 && first.top == 0 && first.width == std::min<long>(MOSAIC_TILE_W, screenW) &&
-                           first.height == std::min<long>(MOSAIC_TILE_H, screenH);
+    const bool tileShape = first.left == 0 && first.top == 0 && first.width == std::min<long>(kMosaicTileW, screenW) &&
+                           first.height == std::min<long>(kMosaicTileH, screenH);
     return tileShape && (first.width != screenW || first.height != screenH);
 }
 
@@ -470,8 +452,8 @@ bool RxImageGIF::PrepareScreen(Screen& screen, const Frame& prev, int prevDispos
     }
     if (!same && GetBpp() != 24 && !ToTrueColour(screen, fillIndex))
         return false;
-    if (same && depth > GetBpp())
-        Deepen(depth);
+    if (same && depth > GetBpp() && !Deepen(depth))
+        return false;
     if (prevDisposal == 2) // restore only what the previous frame covered
         FillRect(prev, fillIndex, screen);
     return true;
@@ -535,15 +517,17 @@ void RxImageGIF::Compose(RxImage& frame, long left, long top, long frameTrans, l
         }
 }
 
-void RxImageGIF::Deepen(int depth)
+// A screen that cannot take the deeper depth fails the decode: Create has dropped its pixels.
+bool RxImageGIF::Deepen(int depth)
 {
     RxImage old(*this);
     if (!Create(GetWidth(), GetHeight(), DWORD(depth), RXIMAGE_FORMAT_GIF))
-        return;
+        return false;
     SetPalette(old.GetPalette(), old.GetPaletteSize() / 4);
     for (long y = 0; y < long(GetHeight()); ++y)
         for (long x = 0; x < long(GetWidth()); ++x)
             SetPixelIndex(x, y, old.GetPixelIndex(x, y));
+    return true;
 }
 
 void RxImageGIF::FillRect(const Frame& fr, BYTE index, const Screen& screen)
@@ -563,12 +547,13 @@ void RxImageGIF::FillRect(const Frame& fr, BYTE index, const Screen& screen)
 void RxImageGIF::Put(RxFile* f, const void* data, size_t size)
 {
     if (size && f->Write(data, 1, size) != size)
-        m_writeFailed = true;
+        m_encode.writeFailed = true;
 }
 
 void RxImageGIF::Put16(RxFile* f, long value)
 {
-    const BYTE b[2] = {BYTE(value), BYTE(value >> 8)};
+    BYTE b[2];
+    RxPut16(b, WORD(value));
     Put(f, b, 2);
 }
 
@@ -580,7 +565,7 @@ bool RxImageGIF::Encode(RxFile* f)
         SetLastError("Can't save this image as GIF"); // the format holds 16-bit sizes
         return false;
     }
-    m_writeFailed = false;
+    m_encode.writeFailed = false;
     if (GetBpp() == 24) {
         EncodeMosaic(f);
     } else {
@@ -588,9 +573,9 @@ bool RxImageGIF::Encode(RxFile* f)
         EncodeExtension(f);
         EncodeComment(f);
         EncodeBody(f, false);
-        Put(f, ";", 1);
+        Put(f, &kTrailer, 1);
     }
-    if (m_writeFailed || f->Error() != 0) {
+    if (m_encode.writeFailed || f->Error() != 0) {
         SetLastError("Write Error in GIF file");
         return false;
     }
@@ -622,8 +607,9 @@ void RxImageGIF::PutTable(RxFile* f)
 
 void RxImageGIF::EncodeExtension(RxFile* f)
 {
-    const BYTE gce[8] = {0x21, 0xF9, 0x04, BYTE((m_dispmeth & 7) << 2 | (info.nBkgndIndex >= 0 ? 1 : 0)),
-                         BYTE(info.dwFrameDelay), BYTE(info.dwFrameDelay >> 8), BYTE(info.nBkgndIndex), 0};
+    const BYTE packed = BYTE((m_disposal & 7) << 2 | (info.nBkgndIndex >= 0 ? 1 : 0));
+    BYTE gce[8] = {kExtensionIntroducer, kGraphicControlLabel, 4, packed, 0, 0, BYTE(info.nBkgndIndex), 0};
+    RxPut16(gce + 4, WORD(info.dwFrameDelay));
     Put(f, gce, sizeof gce);
 }
 
@@ -632,7 +618,7 @@ void RxImageGIF::EncodeComment(RxFile* f)
     const size_t n = std::min<size_t>(std::strlen(m_comment), 255);
     if (n == 0)
         return;
-    const BYTE head[3] = {0x21, 0xFE, BYTE(n)};
+    const BYTE head[3] = {kExtensionIntroducer, kCommentLabel, BYTE(n)};
     Put(f, head, 3);
     Put(f, m_comment, n);
     Put(f, "", 1);
@@ -640,8 +626,9 @@ void RxImageGIF::EncodeComment(RxFile* f)
 
 void RxImageGIF::EncodeBody(RxFile* f, bool localTable)
 {
+    EncodeState& e = m_encode;
     const int bpp = GetBpp();
-    Put(f, ",", 1);
+    Put(f, &kImageSeparator, 1);
     Put16(f, info.xOffset);
     Put16(f, info.yOffset);
     Put16(f, long(GetWidth()));
@@ -653,9 +640,9 @@ void RxImageGIF::EncodeBody(RxFile* f, bool localTable)
     const int codeSize = std::max(2, bpp);
     const BYTE sizeByte = BYTE(codeSize);
     Put(f, &sizeByte, 1);
-    curx = 0;
-    cury = long(GetHeight()) - 1; // reading order: the top row first
-    CountDown = long(GetWidth()) * long(GetHeight());
+    e.column = 0;
+    e.row = long(GetHeight()) - 1; // reading order: the top row first
+    e.pixelsLeft = long(GetWidth()) * long(GetHeight());
     switch (GetCodecOption(RXIMAGE_FORMAT_GIF)) {
     case 1: CompressNone(codeSize + 1, f); break;
     case 2: CompressRle(codeSize + 1, f); break;

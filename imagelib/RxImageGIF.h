@@ -9,7 +9,7 @@
 
 class RxImageGIF : public RxImage {
 public:
-    RxImageGIF();
+    RxImageGIF() : RxImage(RXIMAGE_FORMAT_GIF) {}
     ~RxImageGIF() override { Destroy(); }
 
     bool Decode(RxFile* file);
@@ -17,14 +17,22 @@ public:
 
     void SetComment(const char* text);
     const char* GetComment() const { return m_comment; }
-    void SetDisposalMethod(int method) { m_dispmeth = method; }
-    int GetDisposalMethod() const { return m_dispmeth; }
+    void SetDisposalMethod(int method) { m_disposal = method; }
+    int GetDisposalMethod() const { return m_disposal; }
     long GetLoops() const { return m_loops; }
 
 protected:
-    enum { GIFBUFTAM = 16383, HSIZE = 5003, MAXCODES = 4096 };
-    enum { GIF_BAD_CODE_SIZE = -20, GIF_OUT_OF_MEMORY = -10 };
-    enum { MOSAIC_TILE_W = 17, MOSAIC_TILE_H = 15 }; // 255 pixels: one palette entry each, one kept
+    enum { kReadAhead = 16383, kHashSize = 5003, kMaxCodes = 4096 };
+    enum { kBadCodeSize = -20, kOutOfMemory = -10 }; // results of DecodeLzw
+    enum { kMosaicTileW = 17, kMosaicTileH = 15 }; // 255 pixels: one palette entry each, one kept
+
+    // The bytes that open the stream's blocks, and the labels of the extensions read.
+    static constexpr BYTE kExtensionIntroducer = 0x21;
+    static constexpr BYTE kImageSeparator = 0x2C;
+    static constexpr BYTE kTrailer = 0x3B;
+    static constexpr BYTE kGraphicControlLabel = 0xF9;
+    static constexpr BYTE kCommentLabel = 0xFE;
+    static constexpr BYTE kApplicationLabel = 0xFF;
 
     struct Frame {
         long left, top, width, height;
@@ -51,12 +59,13 @@ protected:
     long CountFrames(RxFile* f, long screenW, long screenH);
     void StartInterlace(const Frame& frame);
     bool Refuse(const char* text);
+    bool Stop(const char* why);
     static bool StartsMosaic(const Frame& first, long screenW, long screenH);
     bool PrepareScreen(Screen& screen, const Frame& prev, int prevDisposal, const RGBQUAD* table, int colours,
                        int depth);
     bool ToTrueColour(Screen& screen, BYTE fillIndex);
     void RestoreScreen(const RxImage& saved);
-    void Deepen(int depth);
+    bool Deepen(int depth);
     void FillRect(const Frame& frame, BYTE index, const Screen& screen);
 
     // Writing
@@ -71,19 +80,21 @@ protected:
     // The encoder's pixel reader: top row first, left to right; -1 after the last pixel.
     int NextPixel()
     {
-        if (CountDown <= 0)
+        EncodeState& e = m_encode;
+        if (e.pixelsLeft <= 0)
             return -1;
-        --CountDown;
-        const BYTE* row = pBits + size_t(info.dwEffWidth) * size_t(cury);
+        --e.pixelsLeft;
+        const BYTE* row = pBits + size_t(info.dwEffWidth) * size_t(e.row);
+        const long x = e.column;
         int r;
         switch (head.biBitCount) {
-        case 8: r = row[curx]; break;
-        case 4: r = (curx & 1) ? row[curx >> 1] & 0x0F : row[curx >> 1] >> 4; break;
-        default: r = (row[curx >> 3] >> (7 - (curx & 7))) & 1; break;
+        case 8: r = row[x]; break;
+        case 4: r = (x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4; break;
+        default: r = (row[x >> 3] >> (7 - (x & 7))) & 1; break;
         }
-        if (++curx == long(head.biWidth)) {
-            curx = 0;
-            --cury;
+        if (++e.column == long(head.biWidth)) {
+            e.column = 0;
+            --e.row;
         }
         return r;
     }
@@ -91,48 +102,62 @@ protected:
     void Compress(int initBits, RxFile* f);
     void CompressNone(int initBits, RxFile* f);
     void CompressRle(int initBits, RxFile* f);
+    void StartOutput(int initBits, RxFile* f);
     void Output(int code);
     void ClearHash();
     void CharOut(int c);
     void FlushChar();
 
-    // Graphic-control block
-    struct {
-        BYTE flags;
-        WORD delaytime;
-        BYTE transpcolindex;
-    } gifgce;
+    // What reading keeps: the last graphic control, the read-ahead, and for the frame being
+    // decoded the code reader, the LZW tables and the line writer's place.
+    struct DecodeState {
+        struct GraphicControl {
+            BYTE flags = 0;
+            WORD delay = 0;
+            BYTE transparent = 0;
+        } gce;
+        // Read-ahead
+        long readPos = kReadAhead, readFill = 0;
+        BYTE readAhead[kReadAhead + 1] = {};
+        // Code reader: the current data sub-block and the bits of its current byte
+        int codeSize = 0, blockLeft = 0, bitsLeft = 0;
+        BYTE codeByte = 0;
+        BYTE block[257] = {};
+        BYTE* blockPos = block;
+        // LZW tables
+        int clearCode = 0, endCode = 0, firstFree = 0, nextFree = 0, topSlot = 0;
+        BYTE stack[kMaxCodes] = {};
+        BYTE suffix[kMaxCodes] = {};
+        WORD prefix[kMaxCodes] = {};
+        // Line writer: interlace passes and the stored row the next line goes to (-1 once
+        // the frame is full)
+        bool interlaced = false;
+        int rowPos = 0, rowStep = 0, height = 0, pass = 0;
+        long outRow = -1;
+        // Why the last walk through the stream stopped before its trailer, if it did
+        const char* stopped = nullptr;
+    };
+    // What writing keeps: the pixel reader, the code output and its packet, the LZW hash.
+    struct EncodeState {
+        // Pixel reader
+        long column = 0, row = 0, pixelsLeft = 0;
+        // Code output
+        unsigned long accum = 0;
+        int accumBits = 0;
+        int bits = 0, maxCode = 0, freeCode = 0, initBits = 0, clearCode = 0, endCode = 0;
+        bool clearPending = false;
+        RxFile* out = nullptr;
+        int packetLength = 0;
+        BYTE packet[256] = {};
+        // LZW hash
+        long hashKeys[kHashSize] = {};
+        WORD hashCodes[kHashSize] = {};
+        bool writeFailed = false;
+    };
 
-    // Encoder pixel reader
-    long curx, cury, CountDown;
-    // Code output
-    unsigned long cur_accum;
-    int cur_bits;
-    // Interlace and line writer state
-    int interlaced, iypos, istep, iheight, ipass;
-    long outRow; // stored row the next line goes to; -1 once the frame is full
-    // Read-ahead
-    long ibf, ibfmax;
-    BYTE buf[GIFBUFTAM + 1];
-    // LZW decoder
-    int curr_size, clear, ending, newcodes, top_slot, slot, navail_bytes, nbits_left;
-    BYTE b1;
-    BYTE byte_buff[257];
-    BYTE* pbytes;
-    BYTE stack[MAXCODES];
-    BYTE suffix[MAXCODES];
-    WORD prefix[MAXCODES];
-    // LZW encoder
-    long htab[HSIZE];
-    WORD codetab[HSIZE];
-    int n_bits, maxcode, free_ent, clear_flg, g_init_bits;
-    RxFile* g_outfile;
-    int ClearCode, EOFCode;
-    int a_count;
-    BYTE accum[256];
-    bool m_writeFailed;
-
-    char m_comment[256];
-    long m_loops;
-    int m_dispmeth;
+    DecodeState m_decode;
+    EncodeState m_encode;
+    char m_comment[256] = {};
+    long m_loops = 0;
+    int m_disposal = 0;
 };

@@ -9,23 +9,24 @@
 
 int RxImageGIF::DecodeLzw(RxFile* f, RxImage* target, long lineWidth, int& badCodes)
 {
+    DecodeState& d = m_decode;
     const int size = GetByte(f);
     if (size < 0)
         return size;
     if (size < 2 || size > 9)
-        return GIF_BAD_CODE_SIZE;
-    curr_size = size + 1;
-    top_slot = 1 << curr_size;
-    clear = 1 << size;
-    ending = clear + 1;
-    slot = newcodes = ending + 1;
-    navail_bytes = nbits_left = 0;
-    std::memset(stack, 0, sizeof stack);
-    std::memset(suffix, 0, sizeof suffix);
-    std::memset(prefix, 0, sizeof prefix);
+        return kBadCodeSize;
+    d.codeSize = size + 1;
+    d.topSlot = 1 << d.codeSize;
+    d.clearCode = 1 << size;
+    d.endCode = d.clearCode + 1;
+    d.nextFree = d.firstFree = d.endCode + 1;
+    d.blockLeft = d.bitsLeft = 0;
+    std::memset(d.stack, 0, sizeof d.stack);
+    std::memset(d.suffix, 0, sizeof d.suffix);
+    std::memset(d.prefix, 0, sizeof d.prefix);
     BYTE* line = static_cast<BYTE*>(RxAllocate(size_t(lineWidth) + 1));
     if (!line)
-        return GIF_OUT_OF_MEMORY;
+        return kOutOfMemory;
     BYTE* bufptr = line;
     long bufcnt = lineWidth;
     int ret = 0;
@@ -40,19 +41,19 @@ int RxImageGIF::DecodeLzw(RxFile* f, RxImage* target, long lineWidth, int& badCo
     };
     int oc = 0, fc = 0, c;
     bool first = true; // the data starts as after a clear code, whether it has one or not
-    while ((c = GetNextCode(f)) != ending) {
+    while ((c = GetNextCode(f)) != d.endCode) {
         if (c < 0)
             goto done; // the data ran out
-        if (c == clear) {
-            curr_size = size + 1;
-            slot = newcodes;
-            top_slot = 1 << curr_size;
+        if (c == d.clearCode) {
+            d.codeSize = size + 1;
+            d.nextFree = d.firstFree;
+            d.topSlot = 1 << d.codeSize;
             first = true;
             continue;
         }
         if (first) { // a plain pixel that adds no table entry
             first = false;
-            if (c >= slot)
+            if (c >= d.nextFree)
                 c = 0;
             oc = fc = c;
             if ((ret = emit(c)) < 0)
@@ -60,33 +61,33 @@ int RxImageGIF::DecodeLzw(RxFile* f, RxImage* target, long lineWidth, int& badCo
             continue;
         }
         int code = c;
-        BYTE* sp = stack;
-        if (code >= slot) {
-            if (code > slot)
+        BYTE* sp = d.stack;
+        if (code >= d.nextFree) {
+            if (code > d.nextFree)
                 ++badCodes;
             code = oc;
             *sp++ = BYTE(fc);
         }
         // A chain longer than the stack only comes from a corrupt table: a bad code.
-        while (code >= newcodes) {
-            if (sp >= stack + MAXCODES - 1) {
+        while (code >= d.firstFree) {
+            if (sp >= d.stack + kMaxCodes - 1) {
                 ++badCodes;
                 goto done;
             }
-            *sp++ = suffix[code];
-            code = prefix[code];
+            *sp++ = d.suffix[code];
+            code = d.prefix[code];
         }
         *sp++ = BYTE(code);
-        if (slot < top_slot) {
-            suffix[slot] = BYTE(fc = code);
-            prefix[slot++] = WORD(oc);
+        if (d.nextFree < d.topSlot) {
+            d.suffix[d.nextFree] = BYTE(fc = code);
+            d.prefix[d.nextFree++] = WORD(oc);
             oc = c;
         }
-        if (slot >= top_slot && curr_size < 12) {
-            top_slot <<= 1;
-            ++curr_size;
+        if (d.nextFree >= d.topSlot && d.codeSize < 12) {
+            d.topSlot <<= 1;
+            ++d.codeSize;
         }
-        while (sp > stack)
+        while (sp > d.stack)
             if ((ret = emit(*--sp)) < 0)
                 goto done;
     }
@@ -101,140 +102,142 @@ done:
 
 void RxImageGIF::ClearHash()
 {
-    for (long& h : htab)
+    for (long& h : m_encode.hashKeys)
         h = -1;
+}
+
+// The code output of both code writers, at its initial width with an empty packet.
+void RxImageGIF::StartOutput(int initBits, RxFile* f)
+{
+    EncodeState& e = m_encode;
+    e.initBits = initBits;
+    e.out = f;
+    e.clearPending = false;
+    e.bits = initBits;
+    e.maxCode = (1 << e.bits) - 1;
+    e.clearCode = 1 << (initBits - 1);
+    e.endCode = e.clearCode + 1;
+    e.freeCode = e.clearCode + 2;
+    e.packetLength = 0;
+    e.accum = 0;
+    e.accumBits = 0;
 }
 
 void RxImageGIF::Compress(int initBits, RxFile* f)
 {
-    g_init_bits = initBits;
-    g_outfile = f;
-    clear_flg = 0;
-    n_bits = initBits;
-    maxcode = (1 << n_bits) - 1;
-    ClearCode = 1 << (initBits - 1);
-    EOFCode = ClearCode + 1;
-    free_ent = ClearCode + 2;
-    a_count = 0;
-    cur_accum = 0;
-    cur_bits = 0;
+    StartOutput(initBits, f);
+    EncodeState& e = m_encode;
     int hshift = 0;
-    for (long fcode = HSIZE; fcode < 65536; fcode *= 2)
+    for (long fcode = kHashSize; fcode < 65536; fcode *= 2)
         ++hshift;
     hshift = 8 - hshift;
     ClearHash();
-    Output(ClearCode);
+    Output(e.clearCode);
     long ent = NextPixel();
     for (int c; (c = NextPixel()) >= 0;) {
         const long fcode = (long(c) << 12) + ent;
         long i = (long(c) << hshift) ^ ent;
-        if (htab[i] == fcode) {
-            ent = codetab[i];
+        if (e.hashKeys[i] == fcode) {
+            ent = e.hashCodes[i];
             continue;
         }
-        if (htab[i] >= 0) { // occupied: probe with the secondary displacement
-            const long disp = i == 0 ? 1 : HSIZE - i;
+        if (e.hashKeys[i] >= 0) { // occupied: probe with the secondary displacement
+            const long disp = i == 0 ? 1 : kHashSize - i;
             bool found = false;
             do {
                 if ((i -= disp) < 0)
-                    i += HSIZE;
-                if (htab[i] == fcode) {
-                    ent = codetab[i];
+                    i += kHashSize;
+                if (e.hashKeys[i] == fcode) {
+                    ent = e.hashCodes[i];
                     found = true;
                     break;
                 }
-            } while (htab[i] > 0);
+            } while (e.hashKeys[i] > 0);
             if (found)
                 continue;
         }
         Output(int(ent));
         ent = c;
-        if (free_ent < MAXCODES) {
-            codetab[i] = WORD(free_ent++);
-            htab[i] = fcode;
+        if (e.freeCode < kMaxCodes) {
+            e.hashCodes[i] = WORD(e.freeCode++);
+            e.hashKeys[i] = fcode;
         } else {
             ClearHash();
-            free_ent = ClearCode + 2;
-            clear_flg = 1;
-            Output(ClearCode);
+            e.freeCode = e.clearCode + 2;
+            e.clearPending = true;
+            Output(e.clearCode);
         }
     }
     Output(int(ent));
-    Output(EOFCode);
+    Output(e.endCode);
 }
 
 void RxImageGIF::CompressNone(int initBits, RxFile* f)
 {
-    g_init_bits = initBits;
-    g_outfile = f;
-    clear_flg = 0;
-    n_bits = initBits;
-    maxcode = (1 << n_bits) - 1;
-    ClearCode = 1 << (initBits - 1);
-    EOFCode = ClearCode + 1;
-    free_ent = ClearCode + 2;
-    a_count = 0;
-    cur_accum = 0;
-    cur_bits = 0;
-    Output(ClearCode);
+    StartOutput(initBits, f);
+    EncodeState& e = m_encode;
+    Output(e.clearCode);
     for (int c; (c = NextPixel()) >= 0;) {
         Output(c);
-        if (free_ent < MAXCODES) {
-            ++free_ent;
+        if (e.freeCode < kMaxCodes) {
+            ++e.freeCode;
         } else { // the decoder's table is full: start it again
-            free_ent = ClearCode + 2;
-            clear_flg = 1;
-            Output(ClearCode);
+            e.freeCode = e.clearCode + 2;
+            e.clearPending = true;
+            Output(e.clearCode);
         }
     }
-    Output(EOFCode);
+    Output(e.endCode);
 }
 
 void RxImageGIF::Output(int code)
 {
-    cur_accum &= (1ul << cur_bits) - 1;
-    cur_accum |= (unsigned long)code << cur_bits;
-    cur_bits += n_bits;
-    while (cur_bits >= 8) {
-        CharOut(int(cur_accum & 0xFF));
-        cur_accum >>= 8;
-        cur_bits -= 8;
+    EncodeState& e = m_encode;
+    e.accum &= (1ul << e.accumBits) - 1;
+    e.accum |= (unsigned long)code << e.accumBits;
+    e.accumBits += e.bits;
+    while (e.accumBits >= 8) {
+        CharOut(int(e.accum & 0xFF));
+        e.accum >>= 8;
+        e.accumBits -= 8;
     }
     // Widths follow the decoder: one more bit once the next free code passes the maximum.
-    if (free_ent > maxcode || clear_flg) {
-        if (clear_flg) {
-            n_bits = g_init_bits;
-            maxcode = (1 << n_bits) - 1;
-            clear_flg = 0;
+    if (e.freeCode > e.maxCode || e.clearPending) {
+        if (e.clearPending) {
+            e.bits = e.initBits;
+            e.maxCode = (1 << e.bits) - 1;
+            e.clearPending = false;
         } else {
-            ++n_bits;
-            maxcode = n_bits == 12 ? MAXCODES : (1 << n_bits) - 1;
+            ++e.bits;
+            e.maxCode = e.bits == 12 ? kMaxCodes : (1 << e.bits) - 1;
         }
     }
-    if (code == EOFCode) {
-        while (cur_bits > 0) {
-            CharOut(int(cur_accum & 0xFF));
-            cur_accum >>= 8;
-            cur_bits -= 8;
+    if (code == e.endCode) {
+        while (e.accumBits > 0) {
+            CharOut(int(e.accum & 0xFF));
+            e.accum >>= 8;
+            e.accumBits -= 8;
         }
         FlushChar();
-        g_outfile->Flush();
+        e.out->Flush();
     }
 }
 
 void RxImageGIF::CharOut(int c)
 {
-    accum[a_count++] = BYTE(c);
-    if (a_count >= 254)
+    EncodeState& e = m_encode;
+    e.packet[e.packetLength++] = BYTE(c);
+    if (e.packetLength >= 254)
         FlushChar();
 }
 
 void RxImageGIF::FlushChar()
 {
-    if (a_count > 0) {
-        const BYTE n = BYTE(a_count);
-        Put(g_outfile, &n, 1);
-        Put(g_outfile, accum, size_t(a_count));
-        a_count = 0;
+    EncodeState& e = m_encode;
+    if (e.packetLength > 0) {
+        const BYTE n = BYTE(e.packetLength);
+        Put(e.out, &n, 1);
+        Put(e.out, e.packet, size_t(e.packetLength));
+        e.packetLength = 0;
     }
 }

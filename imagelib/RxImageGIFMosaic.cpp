@@ -8,14 +8,14 @@ bool RxImageGIF::EncodeMosaic(RxFile* f)
 {
     EncodeHeader(f, false);
     EncodeComment(f);
-    const long w = long(GetWidth()), h = long(GetHeight()), kTileW = MOSAIC_TILE_W, kTileH = MOSAIC_TILE_H;
+    const long w = long(GetWidth()), h = long(GetHeight()), kTileW = kMosaicTileW, kTileH = kMosaicTileH;
     const bool transparent = info.nBkgndIndex >= 0;
     RxImageGIF tile; // one object for every tile: its coder tables are large to set up
     for (long top = 0; top < h; top += kTileH)
         for (long left = 0; left < w; left += kTileW) {
             const long tw = std::min(kTileW, w - left), th = std::min(kTileH, h - top);
             if (!tile.Create(DWORD(tw), DWORD(th), 8, RXIMAGE_FORMAT_GIF)) {
-                m_writeFailed = true;
+                m_encode.writeFailed = true;
                 return false;
             }
             RGBQUAD pal[256] = {};
@@ -31,13 +31,13 @@ bool RxImageGIF::EncodeMosaic(RxFile* f)
             tile.SetOffset(left, top);
             tile.SetTransIndex(transparent ? 0 : -1);
             tile.SetFrameDelay(info.dwFrameDelay);
-            tile.SetDisposalMethod(m_dispmeth);
+            tile.SetDisposalMethod(m_disposal);
             tile.SetCodecOption(GetCodecOption(RXIMAGE_FORMAT_GIF), RXIMAGE_FORMAT_GIF);
-            tile.m_writeFailed = false;
+            tile.m_encode.writeFailed = false;
             tile.EncodeExtension(f);
             tile.EncodeBody(f, true);
-            m_writeFailed = m_writeFailed || tile.m_writeFailed;
+            m_encode.writeFailed = m_encode.writeFailed || tile.m_encode.writeFailed;
         }
-    Put(f, ";", 1);
-    return !m_writeFailed;
+    Put(f, &kTrailer, 1);
+    return !m_encode.writeFailed;
 }

@@ -1,28 +1,12 @@
 #include "imagelib/RxImageICO.h"
 
+#include "imagelib/RxBytes.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 namespace {
-
-DWORD Get32(const BYTE* p)
-{
-    return DWORD(p[0]) | DWORD(p[1]) << 8 | DWORD(p[2]) << 16 | DWORD(p[3]) << 24;
-}
-int Get16(const BYTE* p)
-{
-    return p[0] | (p[1] << 8);
-}
-void Put16(std::vector<BYTE>& out, DWORD v)
-{
-    out.insert(out.end(), {BYTE(v), BYTE(v >> 8)});
-}
-void Put32(std::vector<BYTE>& out, DWORD v)
-{
-    Put16(out, v);
-    Put16(out, v >> 16);
-}
 
 bool MaskBit(const BYTE* mask, size_t rowBytes, long x, long y)
 {
@@ -49,9 +33,9 @@ const char* RxImageICO::DecodeEntry(RxFile* f)
 {
     const long start = f->Tell();
     BYTE dir[6];
-    if (f->Read(dir, 1, 6) != 6 || Get16(dir) != 0 || (Get16(dir + 2) != 1 && Get16(dir + 2) != 2))
+    if (f->Read(dir, 1, 6) != 6 || RxGet16(dir) != 0 || (RxGet16(dir + 2) != 1 && RxGet16(dir + 2) != 2))
         return "not an icon";
-    const int count = Get16(dir + 4);
+    const int count = RxGet16(dir + 4);
     info.nNumFrames = count;
     std::vector<BYTE> entries(size_t(count) * 16);
     if (f->Read(entries.data(), 1, entries.size()) != entries.size())
@@ -61,14 +45,14 @@ const char* RxImageICO::DecodeEntry(RxFile* f)
     const BYTE* entry = &entries[size_t(info.nFrame) * 16];
     const DWORD width = entry[0] ? entry[0] : 256, height = entry[1] ? entry[1] : 256; // 0 means 256
     BYTE bih[40];
-    if (!f->Seek(start + long(Get32(entry + 12)), 0) || f->Read(bih, 1, 40) != 40)
+    if (!f->Seek(start + long(RxGet32(entry + 12)), 0) || f->Read(bih, 1, 40) != 40)
         return "corrupted icon";
     if (std::memcmp(bih, "\x89PNG", 4) == 0)
         return "PNG icon entries not supported";
-    const int bits = Get16(bih + 14);
-    if (Get32(bih) != 40 || (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32))
+    const int bits = RxGet16(bih + 14);
+    if (RxGet32(bih) != 40 || (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32))
         return "unsupported icon entry";
-    DWORD colours = Get32(bih + 32);
+    DWORD colours = RxGet32(bih + 32);
     if (colours == 0 && bits <= 8)
         colours = 1u << bits;
     if (bits <= 8 && colours > (1u << bits))
@@ -184,13 +168,13 @@ bool RxImageICO::Encode(RxFile* f)
     const DWORD pixelSize = alpha32 ? w * h * 4 : head.biSizeImage;
     const DWORD rowBytes = ((w + 31) / 32) * 4, maskSize = rowBytes * h;
     std::vector<BYTE> out;
-    Put16(out, 0), Put16(out, 1), Put16(out, 1);
+    RxAppend16(out, 0), RxAppend16(out, 1), RxAppend16(out, 1);
     out.insert(out.end(), {BYTE(w), BYTE(h), BYTE(head.biClrUsed), 0});
-    Put16(out, 0), Put16(out, bits);
-    Put32(out, pixelSize + GetPaletteSize() + 40 + maskSize);
-    Put32(out, 22);
-    Put32(out, 40), Put32(out, w), Put32(out, h * 2), Put16(out, 1), Put16(out, bits);
-    Put32(out, 0), Put32(out, pixelSize);
+    RxAppend16(out, 0), RxAppend16(out, bits);
+    RxAppend32(out, pixelSize + GetPaletteSize() + 40 + maskSize);
+    RxAppend32(out, 22);
+    RxAppend32(out, 40), RxAppend32(out, w), RxAppend32(out, h * 2), RxAppend16(out, 1), RxAppend16(out, bits);
+    RxAppend32(out, 0), RxAppend32(out, pixelSize);
     out.resize(out.size() + 16, 0);
     const BYTE* pal = reinterpret_cast<const BYTE*>(GetPalette());
     if (pal)

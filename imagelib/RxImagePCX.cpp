@@ -1,5 +1,6 @@
 #include "imagelib/RxImagePCX.h"
 
+#include "imagelib/RxBytes.h"
 #include "imagelib/RxMemFile.h"
 
 #include <cstdint>
@@ -11,11 +12,6 @@ namespace {
 struct PcxError {
     const char* text;
 };
-
-int Get16(const BYTE* p)
-{
-    return p[0] | (p[1] << 8);
-}
 
 // Run-length coding of one plane line: runs of at most 63, a marked count before a value
 // that repeats or that could be taken for a count.
@@ -46,8 +42,9 @@ bool RxImagePCX::Decode(RxFile* f)
             throw PcxError{"Error: Not a PCX file"};
         if (h[2] != 1)
             throw PcxError{"PCX file has unknown encoding scheme"};
-        const int bpp = h[3], planes = h[65], bpl = Get16(h + 66);
-        const long width = long(Get16(h + 8)) - Get16(h + 4) + 1, height = long(Get16(h + 10)) - Get16(h + 6) + 1;
+        const int bpp = h[3], planes = h[65], bpl = RxGet16(h + 66);
+        const long width = long(RxGet16(h + 8)) - RxGet16(h + 4) + 1;
+        const long height = long(RxGet16(h + 10)) - RxGet16(h + 6) + 1;
         if (planes > 4)
             throw PcxError{"Can't handle image with more than 4 planes"};
         // Lines shorter than their pixels, or depths the unpacking does not know.
@@ -59,8 +56,8 @@ bool RxImagePCX::Decode(RxFile* f)
         const uint64_t dataSize = uint64_t(bpl) * uint64_t(planes) * uint64_t(height > 0 ? height : 0);
         if (dataSize > 32 * uint64_t(rest > 0 ? rest : 0))
             throw PcxError{"corrupted PCX"};
-        SetXDPI(Get16(h + 12));
-        SetYDPI(Get16(h + 14));
+        SetXDPI(RxGet16(h + 12));
+        SetYDPI(RxGet16(h + 14));
         // Two to four one-bit planes make up to 16 colours.
         const DWORD depth = (planes >= 3 && bpp == 8) ? 24 : (planes >= 2 && bpp == 1) ? 4 : DWORD(bpp);
         if (!Create(DWORD(width), DWORD(height), depth, RXIMAGE_FORMAT_PCX))
@@ -149,10 +146,10 @@ bool RxImagePCX::Encode(RxFile* f)
     }
     BYTE h[128] = {};
     h[0] = 10, h[1] = 5, h[2] = 1;
-    h[8] = BYTE(width - 1), h[9] = BYTE((width - 1) >> 8);
-    h[10] = BYTE(height - 1), h[11] = BYTE((height - 1) >> 8);
-    h[12] = BYTE(info.xDPI), h[13] = BYTE(info.xDPI >> 8);
-    h[14] = BYTE(info.yDPI), h[15] = BYTE(info.yDPI >> 8);
+    RxPut16(h + 8, WORD(width - 1));
+    RxPut16(h + 10, WORD(height - 1));
+    RxPut16(h + 12, WORD(info.xDPI));
+    RxPut16(h + 14, WORD(info.yDPI));
     h[68] = GetPalette() ? 0 : 1;
     int planes, bpl;
     if (bits >= 8) {
@@ -170,7 +167,7 @@ bool RxImagePCX::Encode(RxFile* f)
     }
     bpl += bpl & 1;
     h[65] = BYTE(planes);
-    h[66] = BYTE(bpl), h[67] = BYTE(bpl >> 8);
+    RxPut16(h + 66, WORD(bpl));
 
     std::vector<BYTE> out(h, h + 128), line(static_cast<size_t>(bpl));
     if (bits == 24) {

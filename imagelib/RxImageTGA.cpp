@@ -1,6 +1,7 @@
 #include "imagelib/RxImageTGA.h"
 
 #include "imagelib/RxAllocation.h"
+#include "imagelib/RxBytes.h"
 
 #include <cstdint>
 #include <cstring>
@@ -12,18 +13,13 @@ struct TgaError {
     const char* text;
 };
 
-int Get16(const BYTE* p)
-{
-    return p[0] | (p[1] << 8);
-}
-
 // One pixel of the file's depth as blue, green, red, alpha.
 RGBQUAD Convert(const BYTE* p, int depth)
 {
     switch (depth) {
     case 15:
     case 16: {
-        const int w = Get16(p);
+        const int w = RxGet16(p);
         return RGBQUAD{BYTE((w & 31) * 8), BYTE((w >> 2) & 0xF8), BYTE((w >> 7) & 0xF8), 255};
     }
     case 24: return RGBQUAD{p[0], p[1], p[2], 255};
@@ -92,8 +88,8 @@ bool RxImageTGA::Decode(RxFile* f)
         BYTE h[18];
         if (f->Read(h, 1, 18) != 18)
             throw TgaError{"Not a TGA"};
-        const int type = h[2], first = Get16(h + 3), mapLength = Get16(h + 5), entrySize = h[7];
-        const int width = Get16(h + 12), height = Get16(h + 14), depth = h[16];
+        const int type = h[2], first = RxGet16(h + 3), mapLength = RxGet16(h + 5), entrySize = h[7];
+        const int width = RxGet16(h + 12), height = RxGet16(h + 14), depth = h[16];
         const bool rightToLeft = h[17] & 0x10, topDown = h[17] & 0x20;
         if (type != 1 && type != 2 && type != 3 && type != 9 && type != 10 && type != 11)
             throw TgaError{"Unknown TGA image type"};
@@ -180,8 +176,8 @@ bool RxImageTGA::Encode(RxFile* f)
     out[2] = indexed ? 1 : 2;
     out[6] = indexed ? 1 : 0; // 256 entries
     out[7] = indexed ? 24 : 0;
-    out[12] = BYTE(width), out[13] = BYTE(width >> 8);
-    out[14] = BYTE(height), out[15] = BYTE(height >> 8);
+    RxPut16(&out[12], WORD(width));
+    RxPut16(&out[14], WORD(height));
     out[16] = BYTE(alpha ? 32 : GetBpp());
     if (indexed)
         for (int i = 0; i < 256; ++i) {

@@ -1,5 +1,6 @@
 #include "imagelib/RxImageWMF.h"
 
+#include "imagelib/RxBytes.h"
 #include "platform/Win32.h"
 
 #include <algorithm>
@@ -13,9 +14,6 @@ namespace {
 const long kMaxSide = 4000;
 const size_t kPlaceableSize = 22;
 const size_t kWmfHeaderSize = 18;
-
-uint16_t le16(const BYTE* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t le32(const BYTE* p) { return uint32_t(le16(p)) | uint32_t(le16(p + 2)) << 16; }
 
 struct Placeable {
     int16_t left, top, right, bottom;
@@ -53,19 +51,19 @@ struct Resources {
 HENHMETAFILE LoadPlaceable(RxFile* f, long start, HDC screen, Placeable& box)
 {
     BYTE head[kPlaceableSize];
-    if (f->Read(head, 1, sizeof head) != sizeof head || le32(head) != 0x9AC6CDD7u)
+    if (f->Read(head, 1, sizeof head) != sizeof head || RxGet32(head) != 0x9AC6CDD7u)
         return nullptr;
     uint16_t check = 0;
     for (int i = 0; i < 10; ++i)
-        check ^= le16(head + 2 * i);
-    box = Placeable{int16_t(le16(head + 6)), int16_t(le16(head + 8)), int16_t(le16(head + 10)),
-                    int16_t(le16(head + 12)), le16(head + 14)};
-    if (check != le16(head + 20) || box.unitsPerInch == 0 || box.unitsPerInch >= 2541)
+        check ^= RxGet16(head + 2 * i);
+    box = Placeable{int16_t(RxGet16(head + 6)), int16_t(RxGet16(head + 8)), int16_t(RxGet16(head + 10)),
+                    int16_t(RxGet16(head + 12)), RxGet16(head + 14)};
+    if (check != RxGet16(head + 20) || box.unitsPerInch == 0 || box.unitsPerInch >= 2541)
         return nullptr;
     BYTE mh[kWmfHeaderSize];
-    if (f->Read(mh, 1, sizeof mh) != sizeof mh || (le16(mh) != 1 && le16(mh) != 2))
+    if (f->Read(mh, 1, sizeof mh) != sizeof mh || (RxGet16(mh) != 1 && RxGet16(mh) != 2))
         return nullptr;
-    const uint64_t bytes = uint64_t(le32(mh + 6)) * 2;
+    const uint64_t bytes = uint64_t(RxGet32(mh + 6)) * 2;
     const long streamSize = f->Size();
     if (bytes < kWmfHeaderSize || streamSize < 0 || bytes > uint64_t(streamSize))
         return nullptr;

@@ -577,4 +577,90 @@ TEST(GifHostile, EveryPrefixAndShortWrites)
     }
 }
 
+
+// A screen of w x h with a two-entry global table, then the given blocks.
+Bytes ScreenThen(uint16_t w, uint16_t h, const Bytes& blocks)
+{
+    Bytes g{'G', 'I', 'F', '8', '9', 'a', BYTE(w), BYTE(w >> 8), BYTE(h), BYTE(h >> 8), 0x80, 0, 0, 0, 0, 0, 255, 255, 255};
+    g.insert(g.end(), blocks.begin(), blocks.end());
+    return g;
+}
+
+// Every refusal leaves a reason: bytes in, exact text out.
+TEST(GifHostile, EveryRefusalSaysWhy)
+{
+    const Bytes frame1x1{0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0}; // codes clear, 0, end
+    const Bytes frame0x0{0x2C, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 0x44, 0x01, 0};
+    struct Case {
+        const char* name;
+        Bytes file;
+        long escape;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"extension cut after its introducer", ScreenThen(1, 1, {0x21}), 0, "Corrupted GIF: extension cut short"},
+        {"extension cut after its label", ScreenThen(1, 1, {0x21, 0xFE}), 0, "Corrupted GIF: extension cut short"},
+        {"application block cut", ScreenThen(1, 1, {0x21, 0xFF, 11, 'N', 'E'}), 0,
+         "Corrupted GIF: extension cut short"},
+        {"application block of 5 bytes", ScreenThen(1, 1, {0x21, 0xFF, 5, 1, 2, 3, 4, 5, 0, 0x3B}), 0,
+         "Corrupted GIF: application extension block size not 11"},
+        {"image descriptor cut", ScreenThen(1, 1, {0x2C, 0, 0, 0, 0}), 0, "Corrupted GIF: image descriptor cut short"},
+        {"screen of no pixels", ScreenThen(0, 0, frame0x0), 0,
+         "RxImage::Create : width and height must be greater than zero"},
+        {"cancelled", ScreenThen(1, 1, frame1x1), 1, "Cancelled"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RxImage image;
+        image.SetEscape(c.escape);
+        EXPECT_FALSE(DecodeGif(image, c.file));
+        EXPECT_STREQ(image.GetLastError(), c.reason);
+        EXPECT_FALSE(image.IsValid());
+    }
+    RxImageGIF direct;
+    EXPECT_FALSE(direct.Decode(nullptr));
+    EXPECT_STREQ(direct.GetLastError(), "null file handler");
+
+    // Every cut of a two-frame file with a comment decodes or says why.
+    RxImageGIF one, two;
+    Fill(one, 4, 3, 8, std::vector<int>(12, 1), 0);
+    one.SetComment("cut");
+    Fill(two, 2, 2, 8, std::vector<int>(4, 2), 0);
+    const Bytes both = TwoFrames(one, two);
+    for (size_t n = 0; n < both.size(); ++n)
+        for (long frame : {0L, 1L}) {
+            RxImage part;
+            part.SetFrame(frame);
+            if (!DecodeGif(part, Bytes(both.begin(), both.begin() + long(n)))) {
+                EXPECT_STRNE(part.GetLastError(), "") << n << " bytes, frame " << frame;
+            }
+        }
+}
+
+// A later frame with a wider table deepens a 1-bit screen; at 46341 x 46341 the 8-bit screen
+// passes the library's size limit, and the decode fails instead of returning no pixels.
+TEST(GifHostile, ScreenThatCannotDeepenFails)
+{
+    Bytes wide{0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0x87}; // a 256-entry table starting as the global one
+    Bytes table(768, 0);
+    std::fill(table.begin() + 3, table.begin() + 6, 255);
+    wide.insert(wide.end(), table.begin(), table.end());
+    const Bytes codes = PackCodes({256, 0, 257}, 8);
+    wide.insert(wide.end(), codes.begin(), codes.end());
+    Bytes blocks{0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44, 0x01, 0};
+    blocks.insert(blocks.end(), wide.begin(), wide.end());
+    // Enough data bytes, as a comment, for the screen to pass the data-size check.
+    blocks.insert(blocks.end(), {0x21, 0xFE});
+    for (int i = 0; i < 1100; ++i) {
+        blocks.push_back(255);
+        blocks.insert(blocks.end(), 255, 0);
+    }
+    blocks.insert(blocks.end(), {0, 0x3B});
+    RxImage image;
+    image.SetFrame(1);
+    EXPECT_FALSE(DecodeGif(image, ScreenThen(46341, 46341, blocks)));
+    EXPECT_STREQ(image.GetLastError(), "RXIMAGE_MAX_MEMORY exceeded");
+    EXPECT_FALSE(image.IsValid());
+}
+
 } // namespace
