@@ -70,18 +70,11 @@ void COrbelAnnArrow::UpdateHead(bool creatingNow)
 
 void COrbelAnnArrow::Serialize(COrbelArchive& ar)
 {
-    if (ar.IsLoading()) {
+    if (ar.IsLoading())
         ar >> complete >> selected;
-        for (COrbelAnnLine* line : {&shaft, &wing1, &wing2}) {
-            SkipMemberName(ar);
-            line->Serialize(ar);
-        }
-    } else {
+    else
         ar << kName << complete << selected;
-        shaft.Serialize(ar);
-        wing1.Serialize(ar);
-        wing2.Serialize(ar);
-    }
+    SerializeMembers(ar, {&shaft, &wing1, &wing2});
 }
 
 void COrbelAnnArrow::ViewToImage() { shaft.ViewToImage(); }

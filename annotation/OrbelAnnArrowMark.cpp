@@ -28,11 +28,9 @@ void COrbelAnnArrowMark::Serialize(COrbelArchive& ar)
         // object is, and a text must not make an arrow mark pass for another class.
         int storedType = 0;
         ar >> storedType >> complete >> selected;
-        SkipMemberName(ar);
-        arrow.Serialize(ar);
     } else {
         ar << kName << type << complete << selected;
-        arrow.Serialize(ar);
     }
+    SerializeMembers(ar, {&arrow});
 }
 

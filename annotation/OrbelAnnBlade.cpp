@@ -96,17 +96,9 @@ void COrbelAnnBlade::Serialize(COrbelArchive& ar)
         ar >> storedType >> complete >> visible;
         // A stored blade is kept but never shown.
         visible = 0;
-        for (COrbelAnnLine& side : sides) {
-            SkipMemberName(ar);
-            side.Serialize(ar);
-        }
-        SkipMemberName(ar);
-        closing.Serialize(ar);
     } else {
         ar << kName << int(kAnnTypeNone) << complete << visible;
-        for (COrbelAnnLine& side : sides)
-            side.Serialize(ar);
-        closing.Serialize(ar);
     }
+    SerializeMembers(ar, {&sides[0], &sides[1], &sides[2], &sides[3], &closing});
 }
 

@@ -257,19 +257,13 @@ void COrbelAnnCobbAngle::UpdateCobbAngle()
 
 void COrbelAnnCobbAngle::Serialize(COrbelArchive& ar)
 {
-    COrbelAnnObject* members[5] = {&line1, &perp1, &line2, &perp2, &gauge};
     if (ar.IsLoading()) {
         int storedType = 0;
         ar >> storedType >> complete >> gaugeShown >> step >> labelPlaced >> selected;
-        for (COrbelAnnObject* member : members) {
-            SkipMemberName(ar);
-            member->Serialize(ar);
-        }
     } else {
         ar << kName << int(kAnnTypeCobbAngle) << complete << gaugeShown << step << labelPlaced << selected;
-        for (COrbelAnnObject* member : members)
-            member->Serialize(ar);
     }
+    SerializeMembers(ar, {&line1, &perp1, &line2, &perp2, &gauge});
 }
 
 void COrbelAnnCobbAngle::ImageToView()

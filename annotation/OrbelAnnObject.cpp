@@ -25,3 +25,12 @@ void SkipMemberName(COrbelArchive& ar)
     CString name;
     ar >> name;
 }
+
+void SerializeMembers(COrbelArchive& ar, std::initializer_list<COrbelAnnObject*> members)
+{
+    for (COrbelAnnObject* member : members) {
+        if (ar.IsLoading())
+            SkipMemberName(ar);
+        member->Serialize(ar);
+    }
+}

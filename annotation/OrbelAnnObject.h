@@ -9,6 +9,8 @@
 #include "annotation/OrbelArchive.h"
 #include "platform/Gdi.h"
 
+#include <initializer_list>
+
 // Type ids: the tool that creates the class; 0 for classes no tool creates.
 enum AnnObjectType {
     kAnnTypeNone = 0,
@@ -78,3 +80,5 @@ public:
 
 // Reads the member class name that precedes a member record and drops it.
 void SkipMemberName(COrbelArchive& ar);
+// Stores or loads the member records in this order; each loaded one's class name is skipped.
+void SerializeMembers(COrbelArchive& ar, std::initializer_list<COrbelAnnObject*> members);

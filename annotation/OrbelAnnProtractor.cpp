@@ -206,23 +206,17 @@ void COrbelAnnProtractor::UpdateAngle()
 void COrbelAnnProtractor::Serialize(COrbelArchive& ar)
 {
     COrbelAnnPoint* points[4] = {&arcStart, &arcEnd, &arcBoxMin, &arcBoxMax};
-    COrbelAnnObject* members[3] = {&arm1, &arm2, &label};
     if (ar.IsLoading()) {
         int storedType = 0;
         ar >> storedType >> complete >> creating >> selected >> hideArms >> step >> angle;
         for (COrbelAnnPoint* p : points)
             ar >> p->image.x >> p->image.y;
-        for (COrbelAnnObject* member : members) {
-            SkipMemberName(ar);
-            member->Serialize(ar);
-        }
     } else {
         ar << kName << int(kAnnTypeProtractor) << complete << creating << selected << hideArms << step << angle;
         for (COrbelAnnPoint* p : points)
             ar << int(p->image.x) << int(p->image.y);
-        for (COrbelAnnObject* member : members)
-            member->Serialize(ar);
     }
+    SerializeMembers(ar, {&arm1, &arm2, &label});
 }
 
 void COrbelAnnProtractor::ImageToView()

@@ -171,18 +171,10 @@ void COrbelAnnRuler::Serialize(COrbelArchive& ar)
     if (ar.IsLoading()) {
         int storedType = 0;
         ar >> storedType >> complete >> selected;
-        for (COrbelAnnObject* member : {static_cast<COrbelAnnObject*>(&measured), static_cast<COrbelAnnObject*>(&tick1),
-                                        static_cast<COrbelAnnObject*>(&tick2), static_cast<COrbelAnnObject*>(&label)}) {
-            SkipMemberName(ar);
-            member->Serialize(ar);
-        }
     } else {
         ar << kName << int(kAnnTypeRuler) << complete << selected;
-        measured.Serialize(ar);
-        tick1.Serialize(ar);
-        tick2.Serialize(ar);
-        label.Serialize(ar);
     }
+    SerializeMembers(ar, {&measured, &tick1, &tick2, &label});
 }
 
 void COrbelAnnRuler::ImageToView()

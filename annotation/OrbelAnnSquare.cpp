@@ -131,14 +131,9 @@ void COrbelAnnSquare::Serialize(COrbelArchive& ar)
     if (ar.IsLoading()) {
         int storedType = 0;
         ar >> storedType >> complete >> selected;
-        SkipMemberName(ar);
-        rect.Serialize(ar);
-        SkipMemberName(ar);
-        label.Serialize(ar);
     } else {
         ar << kName << int(kAnnTypeSquare) << complete << selected;
-        rect.Serialize(ar);
-        label.Serialize(ar);
     }
+    SerializeMembers(ar, {&rect, &label});
 }
 
