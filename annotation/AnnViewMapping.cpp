@@ -76,6 +76,24 @@ POINT MapImageToView(const AnnViewMapping& m, int x, int y)
                  AnnToInt(y1 * UsableZoom(m.zoomY) + m.originY + 0.5)};
 }
 
+bool MapViewToImage(const AnnViewMapping* m, const POINT& a, const POINT& b, POINT& toA, POINT& toB)
+{
+    if (!m)
+        return false;
+    toA = MapViewToImage(*m, a.x, a.y);
+    toB = MapViewToImage(*m, b.x, b.y);
+    return true;
+}
+
+bool MapImageToView(const AnnViewMapping* m, const POINT& a, const POINT& b, POINT& toA, POINT& toB)
+{
+    if (!m)
+        return false;
+    toA = MapImageToView(*m, a.x, a.y);
+    toB = MapImageToView(*m, b.x, b.y);
+    return true;
+}
+
 // The viewer core fills the record field by field; its layout is fixed all the same.
 static_assert(offsetof(AnnViewGeometry, zoomX) == 8 && offsetof(AnnViewGeometry, zoomY) == 16 &&
                   offsetof(AnnViewGeometry, scaleA) == 48 && offsetof(AnnViewGeometry, scaleB) == 56,

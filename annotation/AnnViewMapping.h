@@ -37,3 +37,7 @@ int AnnOffset(int a, int64_t d);
 
 POINT MapViewToImage(const AnnViewMapping& mapping, int x, int y);
 POINT MapImageToView(const AnnViewMapping& mapping, int x, int y);
+// Both ends of a segment (or corners of a box) mapped into `to`; false, and nothing
+// written, without a mapping.
+bool MapViewToImage(const AnnViewMapping* mapping, const POINT& a, const POINT& b, POINT& toA, POINT& toB);
+bool MapImageToView(const AnnViewMapping* mapping, const POINT& a, const POINT& b, POINT& toA, POINT& toB);

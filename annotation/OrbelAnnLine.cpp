@@ -136,19 +136,10 @@ void COrbelAnnLine::Serialize(COrbelArchive& ar)
     }
 }
 
-void COrbelAnnLine::ViewToImage()
-{
-    if (!mapping)
-        return;
-    imageStart = MapViewToImage(*mapping, viewStart.x, viewStart.y);
-    imageEnd = MapViewToImage(*mapping, viewEnd.x, viewEnd.y);
-}
+void COrbelAnnLine::ViewToImage() { MapViewToImage(mapping, viewStart, viewEnd, imageStart, imageEnd); }
 
 void COrbelAnnLine::ImageToView()
 {
-    if (!mapping)
-        return;
-    viewStart = MapImageToView(*mapping, imageStart.x, imageStart.y);
-    viewEnd = MapImageToView(*mapping, imageEnd.x, imageEnd.y);
-    UpdateShadow();
+    if (MapImageToView(mapping, imageStart, imageEnd, viewStart, viewEnd))
+        UpdateShadow();
 }
