@@ -50,11 +50,7 @@ void COrbelAnnArrow::EndCreate(int x, int y)
 
 COrbelAnnObject* COrbelAnnArrow::HitTest(int x, int y)
 {
-    if (!shaft.HitTest(x, y))
-        return nullptr;
-    creating = 1;
-    marked = 1;
-    return this;
+    return shaft.HitTest(x, y) ? Hold(x, y) : nullptr;
 }
 
 void COrbelAnnArrow::UpdateHead(bool creatingNow)

@@ -14,11 +14,7 @@ void COrbelAnnArrowMark::EndCreate(int x, int y)
 
 COrbelAnnObject* COrbelAnnArrowMark::HitTest(int x, int y)
 {
-    if (!arrow.HitTest(x, y))
-        return nullptr;
-    lastPoint = POINT{x, y};
-    creating = 1;
-    return this;
+    return arrow.HitTest(x, y) ? Hold(x, y) : nullptr;
 }
 
 void COrbelAnnArrowMark::Serialize(COrbelArchive& ar)

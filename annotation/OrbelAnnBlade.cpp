@@ -77,16 +77,8 @@ void COrbelAnnBlade::AdjustSides(bool dragging, int x, int y)
 
 COrbelAnnObject* COrbelAnnBlade::HitTest(int x, int y)
 {
-    hitPart = 0;
-    for (int i = 0; i < 4 && !hitPart; ++i)
-        if (sides[i].HitTest(x, y))
-            hitPart = i + 1;
-    if (!hitPart)
-        return nullptr;
-    creating = 1;
-    lastPoint = POINT{x, y};
-    marked = 1;
-    return this;
+    hitPart = HitPart({{&sides[0], 1}, {&sides[1], 2}, {&sides[2], 3}, {&sides[3], 4}}, x, y);
+    return hitPart ? Hold(x, y) : nullptr;
 }
 
 void COrbelAnnBlade::Serialize(COrbelArchive& ar)

@@ -162,23 +162,13 @@ void COrbelAnnCobbAngle::EndCreate(int x, int y)
 
 COrbelAnnObject* COrbelAnnCobbAngle::HitTest(int x, int y)
 {
-    hitPart = kPartNone;
-    if (line1.HitTest(x, y))
-        hitPart = kPartLine1;
-    else if (perp1.HitTest(x, y))
-        hitPart = kPartPerp1;
-    else if (line2.HitTest(x, y))
-        hitPart = kPartLine2;
-    else if (perp2.HitTest(x, y))
-        hitPart = kPartPerp2;
-    else if (gauge.label.HitTest(x, y))
-        hitPart = kPartLabel;
-    else
-        return nullptr;
-    creating = 1;
-    lastPoint = POINT{x, y};
-    marked = 1;
-    return this;
+    hitPart = HitPart({{&line1, kPartLine1},
+                       {&perp1, kPartPerp1},
+                       {&line2, kPartLine2},
+                       {&perp2, kPartPerp2},
+                       {&gauge.label, kPartLabel}},
+                      x, y);
+    return hitPart != kPartNone ? Hold(x, y) : nullptr;
 }
 
 bool COrbelAnnCobbAngle::RefitPerpendiculars()

@@ -1,5 +1,13 @@
 #include "annotation/OrbelAnnComposite.h"
 
+int HitPart(std::initializer_list<AnnPart> parts, int x, int y)
+{
+    for (const AnnPart& p : parts)
+        if (p.member->HitTest(x, y))
+            return p.part;
+    return 0;
+}
+
 void COrbelAnnComposite::SyncCoordinates(bool fromView)
 {
     if (fromView)

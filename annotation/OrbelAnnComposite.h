@@ -10,6 +10,15 @@
 
 using AnnMembers = boost::container::static_vector<COrbelAnnObject*, 8>;
 
+// A member a hit test tries, and the part number a hit on it gives.
+struct AnnPart {
+    COrbelAnnObject* member;
+    int part;
+};
+// The part of the first of parts whose member is hit at (x, y); 0 when none is. Members
+// after the first hit are not tried.
+int HitPart(std::initializer_list<AnnPart> parts, int x, int y);
+
 class COrbelAnnComposite : public COrbelAnnObject {
 public:
     using COrbelAnnObject::COrbelAnnObject;

@@ -99,11 +99,9 @@ COrbelAnnObject* COrbelAnnLine::HitTest(int x, int y)
         dragPart = kDragWhole;
     else
         return nullptr;
-    creating = 1;
     lastX = x;
     lastY = y;
-    marked = 1;
-    return this;
+    return Hold(x, y);
 }
 
 void COrbelAnnLine::UpdateShadow()

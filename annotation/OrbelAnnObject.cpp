@@ -8,6 +8,14 @@ void COrbelAnnObject::DrawXor(HDC dc)
     DrawMembers(dc);
 }
 
+COrbelAnnObject* COrbelAnnObject::Hold(int x, int y)
+{
+    creating = 1;
+    lastPoint = POINT{x, y};
+    marked = 1;
+    return this;
+}
+
 void COrbelAnnPoint::ViewToImage()
 {
     if (mapping)

@@ -53,6 +53,9 @@ public:
     virtual void SetMarked(bool) {}
     virtual HWND GetEditWindow() { return nullptr; }
 
+    // A hit's answer: the object is held for a drag from (x, y) and drawn normally next.
+    COrbelAnnObject* Hold(int x, int y);
+
     POINT lastPoint{0, 0}; // previous mouse point of a drag, for classes moving by offsets
     int visible = 1;
     int creating = 0; // drawn out or moved with the mouse: drawn as a rubber band

@@ -158,19 +158,8 @@ void COrbelAnnProtractor::EndCreate(int x, int y)
 
 COrbelAnnObject* COrbelAnnProtractor::HitTest(int x, int y)
 {
-    hitPart = kPartNone;
-    if (arm1.HitTest(x, y))
-        hitPart = kPartArm1;
-    else if (arm2.HitTest(x, y))
-        hitPart = kPartArm2;
-    else if (label.HitTest(x, y))
-        hitPart = kPartLabel;
-    else
-        return nullptr;
-    creating = 1;
-    lastPoint = POINT{x, y};
-    marked = 1;
-    return this;
+    hitPart = HitPart({{&arm1, kPartArm1}, {&arm2, kPartArm2}, {&label, kPartLabel}}, x, y);
+    return hitPart != kPartNone ? Hold(x, y) : nullptr;
 }
 
 void COrbelAnnProtractor::OrderArms()

@@ -59,14 +59,8 @@ void COrbelAnnRectangle::EndCreate(int x, int y)
 
 COrbelAnnObject* COrbelAnnRectangle::HitTest(int x, int y)
 {
-    const POINT p{x, y};
-    dragPart = RectPartAt(viewRect, p);
-    if (dragPart == kDragNone)
-        return nullptr;
-    creating = 1;
-    lastPoint = p;
-    marked = 1;
-    return this;
+    dragPart = RectPartAt(viewRect, POINT{x, y});
+    return dragPart != kDragNone ? Hold(x, y) : nullptr;
 }
 
 void COrbelAnnRectangle::Serialize(COrbelArchive& ar)

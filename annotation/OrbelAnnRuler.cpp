@@ -107,16 +107,8 @@ void COrbelAnnRuler::EndCreate(int x, int y)
 
 COrbelAnnObject* COrbelAnnRuler::HitTest(int x, int y)
 {
-    activePart = 0;
-    if (measured.HitTest(x, y))
-        activePart = 1;
-    else if (label.HitTest(x, y))
-        activePart = 2;
-    else
-        return nullptr;
-    creating = 1;
-    marked = 1;
-    return this;
+    activePart = HitPart({{&measured, 1}, {&label, 2}}, x, y);
+    return activePart ? Hold(x, y) : nullptr;
 }
 
 void COrbelAnnRuler::UpdateTicks()

@@ -76,17 +76,8 @@ void COrbelAnnSquare::EndCreate(int x, int y)
 
 COrbelAnnObject* COrbelAnnSquare::HitTest(int x, int y)
 {
-    activePart = 0;
-    if (rect.HitTest(x, y))
-        activePart = 1;
-    else if (label.HitTest(x, y))
-        activePart = 2;
-    else
-        return nullptr;
-    lastPoint = POINT{x, y};
-    creating = 1;
-    marked = 1;
-    return this;
+    activePart = HitPart({{&rect, 1}, {&label, 2}}, x, y);
+    return activePart ? Hold(x, y) : nullptr;
 }
 
 void COrbelAnnSquare::UpdateAreaText()

@@ -114,16 +114,10 @@ COrbelAnnObject* COrbelAnnStamp::HitTest(int x, int y)
     dragMode = kDragNone;
     ImageToView();
     const RECT box = SortedRect(viewRect);
-    const POINT p{x, y};
-    dragMode = RectPartAt(box, p);
+    dragMode = RectPartAt(box, POINT{x, y});
     if (dragMode == kDragNone && x >= box.left && x < box.right && y >= box.top && y < box.bottom)
         dragMode = kDragInside;
-    if (dragMode == kDragNone)
-        return nullptr;
-    creating = 1;
-    lastPoint = p;
-    marked = 1;
-    return this;
+    return dragMode != kDragNone ? Hold(x, y) : nullptr;
 }
 
 void COrbelAnnStamp::Serialize(COrbelArchive& ar)

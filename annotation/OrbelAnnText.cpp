@@ -175,11 +175,8 @@ COrbelAnnObject* COrbelAnnText::HitTest(int x, int y)
     const RECT b = Normalised();
     if (x < b.left || x >= b.right || y < b.top || y >= b.bottom)
         return nullptr;
-    creating = 1;
-    marked = 1;
     dragMode = kDragWhole;
-    lastPoint = POINT{x, y};
-    return this;
+    return Hold(x, y);
 }
 
 void COrbelAnnText::Serialize(COrbelArchive& ar)
