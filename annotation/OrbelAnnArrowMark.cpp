@@ -19,14 +19,8 @@ COrbelAnnObject* COrbelAnnArrowMark::HitTest(int x, int y)
 
 void COrbelAnnArrowMark::Serialize(COrbelArchive& ar)
 {
-    if (ar.IsLoading()) {
-        // The stored type is read past, not taken: the type id says which class an
-        // object is, and a text must not make an arrow mark pass for another class.
-        int storedType = 0;
-        ar >> storedType >> complete >> selected;
-    } else {
-        ar << kName << type << complete << selected;
-    }
-    SerializeMembers(ar, {&arrow});
+    // The stored type is read past, not taken: the type id says which class an object is,
+    // and a text must not make an arrow mark pass for another class.
+    SerializeRecord(ar, kName, type, {&arrow});
 }
 

@@ -31,6 +31,11 @@ public:
     void SetSelected(bool on) override;
 
 protected:
+    // The plain record: class name, type id, complete and selected, then the member
+    // records. The stored type id is read past: the class name decides the class.
+    void SerializeRecord(COrbelArchive& ar, const CString& name, int typeId,
+                         std::initializer_list<COrbelAnnObject*> records);
+
     // The members that carry coordinates: each is mapped and converted, in this order.
     virtual AnnMembers Members() = 0;
     // The members that show the selection; every member unless a class says otherwise.

@@ -55,13 +55,7 @@ POINT COrbelAnnRuler::LabelAnchor() const
 
 void COrbelAnnRuler::Serialize(COrbelArchive& ar)
 {
-    if (ar.IsLoading()) {
-        int storedType = 0;
-        ar >> storedType >> complete >> selected;
-    } else {
-        ar << kName << int(kAnnTypeRuler) << complete << selected;
-    }
-    SerializeMembers(ar, {&measured, &tick1, &tick2, &label});
+    SerializeRecord(ar, kName, kAnnTypeRuler, {&measured, &tick1, &tick2, &label});
 }
 
 void COrbelAnnRuler::ImageToView()

@@ -38,12 +38,6 @@ AnnCorners COrbelAnnSquare::FigureCorners() const
 
 void COrbelAnnSquare::Serialize(COrbelArchive& ar)
 {
-    if (ar.IsLoading()) {
-        int storedType = 0;
-        ar >> storedType >> complete >> selected;
-    } else {
-        ar << kName << int(kAnnTypeSquare) << complete << selected;
-    }
-    SerializeMembers(ar, {&rect, &label});
+    SerializeRecord(ar, kName, kAnnTypeSquare, {&rect, &label});
 }
 
