@@ -33,7 +33,8 @@ enum AnnRectPart {
     kAnnRectLeftTop = 5,
     kAnnRectRightBottom = 6,
     kAnnRectRightTop = 7,
-    kAnnRectLeftBottom = 8
+    kAnnRectLeftBottom = 8,
+    kAnnRectWhole = 9 // inside a box that moves as a whole (text, stamp)
 };
 // The part of r at p: a corner near p (left-top, right-bottom, right-top, left-bottom
 // first), else a side p lies on (left, top, right, bottom), else kAnnRectNone.

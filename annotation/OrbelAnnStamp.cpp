@@ -88,7 +88,7 @@ void COrbelAnnStamp::BeginCreate(int x, int y)
     ViewToImage();
     creating = 0;
     complete = 1;
-    dragMode = kDragNone;
+    dragMode = kAnnRectNone;
 }
 
 void COrbelAnnStamp::EndCreate(int x, int y)
@@ -97,12 +97,12 @@ void COrbelAnnStamp::EndCreate(int x, int y)
     ViewToImage();
     creating = 0;
     complete = 1;
-    dragMode = kDragNone;
+    dragMode = kAnnRectNone;
 }
 
 void COrbelAnnStamp::DragTo(int x, int y)
 {
-    if (!MoveRectCorner(viewRect, dragMode, x, y) && dragMode > kDragNone && dragMode <= kDragInside) {
+    if (!MoveRectCorner(viewRect, dragMode, x, y) && dragMode > kAnnRectNone && dragMode <= kAnnRectWhole) {
         viewRect = ShiftedRect(viewRect, int64_t(x) - lastPoint.x, int64_t(y) - lastPoint.y);
         lastPoint = POINT{x, y};
     }
@@ -111,13 +111,13 @@ void COrbelAnnStamp::DragTo(int x, int y)
 
 COrbelAnnObject* COrbelAnnStamp::HitTest(int x, int y)
 {
-    dragMode = kDragNone;
+    dragMode = kAnnRectNone;
     ImageToView();
     const RECT box = SortedRect(viewRect);
     dragMode = RectPartAt(box, POINT{x, y});
-    if (dragMode == kDragNone && x >= box.left && x < box.right && y >= box.top && y < box.bottom)
-        dragMode = kDragInside;
-    return dragMode != kDragNone ? Hold(x, y) : nullptr;
+    if (dragMode == kAnnRectNone && x >= box.left && x < box.right && y >= box.top && y < box.bottom)
+        dragMode = kAnnRectWhole;
+    return dragMode != kAnnRectNone ? Hold(x, y) : nullptr;
 }
 
 void COrbelAnnStamp::Serialize(COrbelArchive& ar)

@@ -142,7 +142,7 @@ void COrbelAnnText::Draw(HDC dc)
 void COrbelAnnText::BeginCreate(int x, int y)
 {
     viewRect = RECT{x, y, x, y};
-    dragMode = kDragCorner2;
+    dragMode = kAnnRectRightBottom;
     creating = 1;
     ViewToImage();
 }
@@ -151,14 +151,14 @@ void COrbelAnnText::EndCreate(int x, int y)
 {
     DragTo(x, y);
     creating = 0;
-    dragMode = kDragNone;
+    dragMode = kAnnRectNone;
     complete = 1;
     ViewToImage();
 }
 
 void COrbelAnnText::DragTo(int x, int y)
 {
-    if (!MoveRectCorner(viewRect, dragMode, x, y) && dragMode > kDragNone && dragMode <= kDragWhole) {
+    if (!MoveRectCorner(viewRect, dragMode, x, y) && dragMode > kAnnRectNone && dragMode <= kAnnRectWhole) {
         const int64_t dx = int64_t(x) - lastPoint.x, dy = int64_t(y) - lastPoint.y;
         // Small jitter of the hand does not move the box.
         if (std::llabs(dx) >= 6 || std::llabs(dy) >= 6) {
@@ -171,11 +171,11 @@ void COrbelAnnText::DragTo(int x, int y)
 
 COrbelAnnObject* COrbelAnnText::HitTest(int x, int y)
 {
-    dragMode = kDragNone;
+    dragMode = kAnnRectNone;
     const RECT b = Normalised();
     if (x < b.left || x >= b.right || y < b.top || y >= b.bottom)
         return nullptr;
-    dragMode = kDragWhole;
+    dragMode = kAnnRectWhole;
     return Hold(x, y);
 }
 
