@@ -20,11 +20,8 @@ void COrbelAnnArrow::Draw(HDC dc)
 
 void COrbelAnnArrow::DrawMembers(HDC dc)
 {
-    if (!visible)
-        return;
-    shaft.Draw(dc);
-    wing1.Draw(dc);
-    wing2.Draw(dc);
+    if (visible)
+        DrawEach(dc, {&shaft, &wing1, &wing2});
 }
 
 void COrbelAnnArrow::BeginCreate(int x, int y)

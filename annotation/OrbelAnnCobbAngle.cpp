@@ -26,10 +26,7 @@ void COrbelAnnCobbAngle::Draw(HDC dc)
 {
     if (!visible)
         return;
-    line1.Draw(dc);
-    perp1.Draw(dc);
-    line2.Draw(dc);
-    perp2.Draw(dc);
+    DrawEach(dc, {&line1, &perp1, &line2, &perp2});
     if (gaugeShown)
         gauge.Draw(dc);
 }

@@ -28,6 +28,12 @@ void COrbelAnnPoint::ImageToView()
         view = MapImageToView(*mapping, image.x, image.y);
 }
 
+void DrawEach(HDC dc, std::initializer_list<COrbelAnnObject*> members)
+{
+    for (COrbelAnnObject* member : members)
+        member->Draw(dc);
+}
+
 void SkipMemberName(COrbelArchive& ar)
 {
     CString name;

@@ -81,6 +81,9 @@ public:
     POINT image{0, 0};
 };
 
+// Draws each member in this order.
+void DrawEach(HDC dc, std::initializer_list<COrbelAnnObject*> members);
+
 // Reads the member class name that precedes a member record and drops it.
 void SkipMemberName(COrbelArchive& ar);
 // Stores or loads the member records in this order; each loaded one's class name is skipped.
