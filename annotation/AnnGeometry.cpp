@@ -2,6 +2,7 @@
 
 #include "annotation/AnnViewMapping.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -101,4 +102,10 @@ bool MoveRectCorner(RECT& r, int part, int x, int y)
 RECT ShiftedRect(const RECT& r, int64_t dx, int64_t dy)
 {
     return RECT{AnnOffset(r.left, dx), AnnOffset(r.top, dy), AnnOffset(r.right, dx), AnnOffset(r.bottom, dy)};
+}
+
+RECT SortedRect(const RECT& r)
+{
+    return RECT{std::min(r.left, r.right), std::min(r.top, r.bottom), std::max(r.left, r.right),
+                std::max(r.top, r.bottom)};
 }

@@ -33,7 +33,8 @@ enum AnnRectPart {
     kAnnRectLeftTop = 5,
     kAnnRectRightBottom = 6,
     kAnnRectRightTop = 7,
-    kAnnRectLeftBottom = 8
+    kAnnRectLeftBottom = 8,
+    kAnnRectWhole = 9 // inside a box that moves as a whole (text, stamp)
 };
 // The part of r at p: a corner near p (left-top, right-bottom, right-top, left-bottom
 // first), else a side p lies on (left, top, right, bottom), else kAnnRectNone.
@@ -42,3 +43,10 @@ int RectPartAt(const RECT& r, const POINT& p);
 bool MoveRectCorner(RECT& r, int part, int x, int y);
 // r moved by (dx, dy), each side clamped as AnnToInt does.
 RECT ShiftedRect(const RECT& r, int64_t dx, int64_t dy);
+// r with left <= right and top <= bottom.
+RECT SortedRect(const RECT& r);
+// A box kept as two corners in the order drawn: (left, top) is the first, (right, bottom)
+// the second.
+inline POINT FirstCorner(const RECT& r) { return POINT{r.left, r.top}; }
+inline POINT SecondCorner(const RECT& r) { return POINT{r.right, r.bottom}; }
+inline RECT CornerRect(const POINT& first, const POINT& second) { return RECT{first.x, first.y, second.x, second.y}; }

@@ -22,49 +22,40 @@ COrbelAnnObject* Make()
     return new (std::nothrow) T();
 }
 
-struct ToolEntry {
-    int tool;
-    COrbelAnnObject* (*make)();
-};
+using Maker = COrbelAnnObject* (*)();
 
-struct NameEntry {
+// Each stored class by its stored name; the classes a tool draws also by that tool.
+struct ClassEntry {
     const char16_t* name;
-    COrbelAnnObject* (*make)();
+    Maker make;
+    int tool;
+    Maker makeForTool;
 };
 
-const ToolEntry kTools[] = {
-    {kAnnTypeSquare, Make<COrbelAnnSquare>},
-    {kAnnTypeTextMark, Make<COrbelAnnTextMark>},
-    {kAnnTypeRuler, Make<COrbelAnnRuler>},
-    {kAnnTypeProtractor, Make<COrbelAnnProtractor>},
-    {kAnnTypeCobbAngle, Make<COrbelAnnCobbAngle>},
-    {kAnnTypeArrowMark, Make<COrbelAnnArrowMark>},
-    {kAnnTypeStamp, CreateStampForTool},
-};
-
-const NameEntry kNames[] = {
-    {u"COrbelAnnArrowMark", Make<COrbelAnnArrowMark>},
-    {u"COrbelAnnLine", Make<COrbelAnnLine>},
-    {u"COrbelAnnRectangle", Make<COrbelAnnRectangle>},
-    {u"COrbelAnnArrow", Make<COrbelAnnArrow>},
-    {u"COrbelAnnRuler", Make<COrbelAnnRuler>},
-    {u"COrbelAnnProtractor", Make<COrbelAnnProtractor>},
-    {u"COrbelAnnCobbAngle", Make<COrbelAnnCobbAngle>},
-    {u"COrbelAnnBlade", Make<COrbelAnnBlade>},
-    {u"COrbelAnnSquare", Make<COrbelAnnSquare>},
-    {u"COrbelAnnTextMark", Make<COrbelAnnTextMark>},
-    {u"COrbelAnnText", Make<COrbelAnnText>},
-    {u"COrbelAnnLabel", Make<COrbelAnnLabel>},
-    {u"COrbelAnnStamp", Make<COrbelAnnStamp>},
+const ClassEntry kClasses[] = {
+    {u"COrbelAnnArrowMark", Make<COrbelAnnArrowMark>, kAnnTypeArrowMark, Make<COrbelAnnArrowMark>},
+    {u"COrbelAnnLine", Make<COrbelAnnLine>, kAnnTypeNone, nullptr},
+    {u"COrbelAnnRectangle", Make<COrbelAnnRectangle>, kAnnTypeNone, nullptr},
+    {u"COrbelAnnArrow", Make<COrbelAnnArrow>, kAnnTypeNone, nullptr},
+    {u"COrbelAnnRuler", Make<COrbelAnnRuler>, kAnnTypeRuler, Make<COrbelAnnRuler>},
+    {u"COrbelAnnProtractor", Make<COrbelAnnProtractor>, kAnnTypeProtractor, Make<COrbelAnnProtractor>},
+    {u"COrbelAnnCobbAngle", Make<COrbelAnnCobbAngle>, kAnnTypeCobbAngle, Make<COrbelAnnCobbAngle>},
+    {u"COrbelAnnBlade", Make<COrbelAnnBlade>, kAnnTypeNone, nullptr},
+    {u"COrbelAnnSquare", Make<COrbelAnnSquare>, kAnnTypeSquare, Make<COrbelAnnSquare>},
+    {u"COrbelAnnTextMark", Make<COrbelAnnTextMark>, kAnnTypeTextMark, Make<COrbelAnnTextMark>},
+    {u"COrbelAnnText", Make<COrbelAnnText>, kAnnTypeNone, nullptr},
+    {u"COrbelAnnLabel", Make<COrbelAnnLabel>, kAnnTypeNone, nullptr},
+    // A stamp drawn with the tool takes the current stamp selection's picture.
+    {u"COrbelAnnStamp", Make<COrbelAnnStamp>, kAnnTypeStamp, CreateStampForTool},
 };
 
 } // namespace
 
 COrbelAnnObject* CreateAnnObjectForTool(AnnViewMapping* mapping)
 {
-    for (const ToolEntry& e : kTools)
-        if (e.tool == annShared.currentTool) {
-            COrbelAnnObject* object = e.make();
+    for (const ClassEntry& e : kClasses)
+        if (e.makeForTool && e.tool == annShared.currentTool) {
+            COrbelAnnObject* object = e.makeForTool();
             if (object)
                 object->SetGeometry(mapping);
             return object;
@@ -74,7 +65,7 @@ COrbelAnnObject* CreateAnnObjectForTool(AnnViewMapping* mapping)
 
 COrbelAnnObject* CreateAnnObjectByName(const CString& name)
 {
-    for (const NameEntry& e : kNames)
+    for (const ClassEntry& e : kClasses)
         if (name == e.name)
             return e.make();
     return nullptr;

@@ -50,3 +50,12 @@ namespace {
 const StartupRegistrar kAnnotationPens(0, 3, "annotation pens", nullptr, [] { DeleteSharedPens(); });
 
 } // namespace
+
+void DrawBoxOutline(HDC dc, const RECT& box)
+{
+    MoveToEx(dc, box.left, box.top, nullptr);
+    LineTo(dc, box.right, box.top);
+    LineTo(dc, box.right, box.bottom);
+    LineTo(dc, box.left, box.bottom);
+    LineTo(dc, box.left, box.top);
+}

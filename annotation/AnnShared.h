@@ -48,6 +48,9 @@ private:
     bool changed_ = false;
 };
 
+// Strokes the four sides of box with the current pen, from its left-top corner round.
+void DrawBoxOutline(HDC dc, const RECT& box);
+
 // Sets a raster operation for one drawing and restores the previous one.
 class AnnRopScope {
 public:

@@ -76,6 +76,31 @@ POINT MapImageToView(const AnnViewMapping& m, int x, int y)
                  AnnToInt(y1 * UsableZoom(m.zoomY) + m.originY + 0.5)};
 }
 
+namespace {
+
+using PointMap = POINT (*)(const AnnViewMapping&, int, int);
+
+bool MapPair(PointMap map, const AnnViewMapping* m, const POINT& a, const POINT& b, POINT& toA, POINT& toB)
+{
+    if (!m)
+        return false;
+    toA = map(*m, a.x, a.y);
+    toB = map(*m, b.x, b.y);
+    return true;
+}
+
+} // namespace
+
+bool MapViewToImage(const AnnViewMapping* m, const POINT& a, const POINT& b, POINT& toA, POINT& toB)
+{
+    return MapPair(MapViewToImage, m, a, b, toA, toB);
+}
+
+bool MapImageToView(const AnnViewMapping* m, const POINT& a, const POINT& b, POINT& toA, POINT& toB)
+{
+    return MapPair(MapImageToView, m, a, b, toA, toB);
+}
+
 // The viewer core fills the record field by field; its layout is fixed all the same.
 static_assert(offsetof(AnnViewGeometry, zoomX) == 8 && offsetof(AnnViewGeometry, zoomY) == 16 &&
                   offsetof(AnnViewGeometry, scaleA) == 48 && offsetof(AnnViewGeometry, scaleB) == 56,

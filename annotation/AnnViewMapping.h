@@ -9,21 +9,12 @@
 
 #include <cstdint>
 
-// Filled from the viewer core's geometry record at each view change; until then a
-// mapping that maps the image 1:1 with the mirror set and the spacing unknown (< 0).
-struct AnnViewMapping {
-    int mirror = 1; // only the low byte is tested
-    int quarterTurns = 0;
-    double zoomX = 1.0;
-    double zoomY = 1.0;
-    double scaleA = -1.0; // millimetres per image pixel along x; < 0 unknown
-    double scaleB = -1.0; // along y
-    int originX = 0;
-    int originY = 0;
-    int rect2 = 0;
-    int rect3 = 0;
-    int extentX = 0;
-    int extentY = 0;
+// The viewer core's geometry record as last handed over, at each view change; until then
+// a mapping that maps the image 1:1 with the mirror set and the spacing unknown. Only the
+// mirror's low byte is tested; a scale below 0 is an unknown spacing.
+struct AnnViewMapping : AnnViewGeometry {
+    AnnViewMapping() : AnnViewGeometry{1, 0, 1.0, 1.0, 0, 0, 0, 0, 0, 0, -1.0, -1.0} {}
+
     HWND window = nullptr; // the document's window; not part of the geometry record
 };
 
@@ -37,3 +28,7 @@ int AnnOffset(int a, int64_t d);
 
 POINT MapViewToImage(const AnnViewMapping& mapping, int x, int y);
 POINT MapImageToView(const AnnViewMapping& mapping, int x, int y);
+// Both ends of a segment (or corners of a box) mapped into `to`; false, and nothing
+// written, without a mapping.
+bool MapViewToImage(const AnnViewMapping* mapping, const POINT& a, const POINT& b, POINT& toA, POINT& toB);
+bool MapImageToView(const AnnViewMapping* mapping, const POINT& a, const POINT& b, POINT& toA, POINT& toB);

@@ -20,11 +20,8 @@ void COrbelAnnArrow::Draw(HDC dc)
 
 void COrbelAnnArrow::DrawMembers(HDC dc)
 {
-    if (!visible)
-        return;
-    shaft.Draw(dc);
-    wing1.Draw(dc);
-    wing2.Draw(dc);
+    if (visible)
+        DrawEach(dc, {&shaft, &wing1, &wing2});
 }
 
 void COrbelAnnArrow::BeginCreate(int x, int y)
@@ -50,11 +47,7 @@ void COrbelAnnArrow::EndCreate(int x, int y)
 
 COrbelAnnObject* COrbelAnnArrow::HitTest(int x, int y)
 {
-    if (!shaft.HitTest(x, y))
-        return nullptr;
-    creating = 1;
-    marked = 1;
-    return this;
+    return shaft.HitTest(x, y) ? Hold(x, y) : nullptr;
 }
 
 void COrbelAnnArrow::UpdateHead(bool creatingNow)
@@ -70,18 +63,11 @@ void COrbelAnnArrow::UpdateHead(bool creatingNow)
 
 void COrbelAnnArrow::Serialize(COrbelArchive& ar)
 {
-    if (ar.IsLoading()) {
+    if (ar.IsLoading())
         ar >> complete >> selected;
-        for (COrbelAnnLine* line : {&shaft, &wing1, &wing2}) {
-            SkipMemberName(ar);
-            line->Serialize(ar);
-        }
-    } else {
+    else
         ar << kName << complete << selected;
-        shaft.Serialize(ar);
-        wing1.Serialize(ar);
-        wing2.Serialize(ar);
-    }
+    SerializeMembers(ar, {&shaft, &wing1, &wing2});
 }
 
 void COrbelAnnArrow::ViewToImage() { shaft.ViewToImage(); }

@@ -14,25 +14,13 @@ void COrbelAnnArrowMark::EndCreate(int x, int y)
 
 COrbelAnnObject* COrbelAnnArrowMark::HitTest(int x, int y)
 {
-    if (!arrow.HitTest(x, y))
-        return nullptr;
-    lastPoint = POINT{x, y};
-    creating = 1;
-    return this;
+    return arrow.HitTest(x, y) ? Hold(x, y) : nullptr;
 }
 
 void COrbelAnnArrowMark::Serialize(COrbelArchive& ar)
 {
-    if (ar.IsLoading()) {
-        // The stored type is read past, not taken: the type id says which class an
-        // object is, and a text must not make an arrow mark pass for another class.
-        int storedType = 0;
-        ar >> storedType >> complete >> selected;
-        SkipMemberName(ar);
-        arrow.Serialize(ar);
-    } else {
-        ar << kName << type << complete << selected;
-        arrow.Serialize(ar);
-    }
+    // The stored type is read past, not taken: the type id says which class an object is,
+    // and a text must not make an arrow mark pass for another class.
+    SerializeRecord(ar, kName, type, {&arrow});
 }
 

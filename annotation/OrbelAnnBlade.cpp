@@ -77,16 +77,8 @@ void COrbelAnnBlade::AdjustSides(bool dragging, int x, int y)
 
 COrbelAnnObject* COrbelAnnBlade::HitTest(int x, int y)
 {
-    hitPart = 0;
-    for (int i = 0; i < 4 && !hitPart; ++i)
-        if (sides[i].HitTest(x, y))
-            hitPart = i + 1;
-    if (!hitPart)
-        return nullptr;
-    creating = 1;
-    lastPoint = POINT{x, y};
-    marked = 1;
-    return this;
+    hitPart = HitPart({{&sides[0], 1}, {&sides[1], 2}, {&sides[2], 3}, {&sides[3], 4}}, x, y);
+    return hitPart ? Hold(x, y) : nullptr;
 }
 
 void COrbelAnnBlade::Serialize(COrbelArchive& ar)
@@ -96,17 +88,9 @@ void COrbelAnnBlade::Serialize(COrbelArchive& ar)
         ar >> storedType >> complete >> visible;
         // A stored blade is kept but never shown.
         visible = 0;
-        for (COrbelAnnLine& side : sides) {
-            SkipMemberName(ar);
-            side.Serialize(ar);
-        }
-        SkipMemberName(ar);
-        closing.Serialize(ar);
     } else {
         ar << kName << int(kAnnTypeNone) << complete << visible;
-        for (COrbelAnnLine& side : sides)
-            side.Serialize(ar);
-        closing.Serialize(ar);
     }
+    SerializeMembers(ar, {&sides[0], &sides[1], &sides[2], &sides[3], &closing});
 }
 

@@ -26,10 +26,7 @@ void COrbelAnnCobbAngle::Draw(HDC dc)
 {
     if (!visible)
         return;
-    line1.Draw(dc);
-    perp1.Draw(dc);
-    line2.Draw(dc);
-    perp2.Draw(dc);
+    DrawEach(dc, {&line1, &perp1, &line2, &perp2});
     if (gaugeShown)
         gauge.Draw(dc);
 }
@@ -46,51 +43,33 @@ bool COrbelAnnCobbAngle::DropPerpendicular(const COrbelAnnLine& line, COrbelAnnL
 
 void COrbelAnnCobbAngle::BeginCreate(int x, int y)
 {
-    switch (step) {
-    case 0:
-        line1.BeginCreate(x, y);
-        step = 1;
-        break;
-    case 1:
-        line1.EndCreate(x, y);
-        step = 2;
-        break;
-    case 2:
-        if (DropPerpendicular(line1, perp1, x, y, false))
-            step = 3;
-        break;
-    case 3:
-        line2.BeginCreate(x, y);
-        step = 4;
-        break;
-    case 4:
-        line2.EndCreate(x, y);
-        step = 5;
-        break;
-    case 5:
-        if (DropPerpendicular(line2, perp2, x, y, false)) {
-            creating = 0;
-            complete = 1;
-            step = 6;
-            Recompute(false);
-        }
-        break;
-    default:
-        break;
+    // Three clicks a line: its start, its end, the perpendicular's foot.
+    if (step < 0 || step > 5)
+        return;
+    COrbelAnnLine& line = step < 3 ? line1 : line2;
+    if (step % 3 == 0)
+        line.BeginCreate(x, y);
+    else if (step % 3 == 1)
+        line.EndCreate(x, y);
+    else if (!DropPerpendicular(line, step < 3 ? perp1 : perp2, x, y, false))
+        return;
+    if (++step == 6) {
+        creating = 0;
+        complete = 1;
+        Recompute(false);
     }
 }
 
 void COrbelAnnCobbAngle::DragTo(int x, int y)
 {
     if (step != 6) {
-        if (step == 1)
-            line1.DragTo(x, y);
-        else if (step == 4)
-            line2.DragTo(x, y);
-        else if (step == 2)
-            DropPerpendicular(line1, perp1, x, y, true);
-        else if (step == 5)
-            DropPerpendicular(line2, perp2, x, y, true);
+        if (step >= 0 && step <= 5) {
+            COrbelAnnLine& line = step < 3 ? line1 : line2;
+            if (step % 3 == 1)
+                line.DragTo(x, y);
+            else if (step % 3 == 2)
+                DropPerpendicular(line, step < 3 ? perp1 : perp2, x, y, true);
+        }
         lastPoint = POINT{x, y};
         return;
     }
@@ -162,23 +141,13 @@ void COrbelAnnCobbAngle::EndCreate(int x, int y)
 
 COrbelAnnObject* COrbelAnnCobbAngle::HitTest(int x, int y)
 {
-    hitPart = kPartNone;
-    if (line1.HitTest(x, y))
-        hitPart = kPartLine1;
-    else if (perp1.HitTest(x, y))
-        hitPart = kPartPerp1;
-    else if (line2.HitTest(x, y))
-        hitPart = kPartLine2;
-    else if (perp2.HitTest(x, y))
-        hitPart = kPartPerp2;
-    else if (gauge.label.HitTest(x, y))
-        hitPart = kPartLabel;
-    else
-        return nullptr;
-    creating = 1;
-    lastPoint = POINT{x, y};
-    marked = 1;
-    return this;
+    hitPart = HitPart({{&line1, kPartLine1},
+                       {&perp1, kPartPerp1},
+                       {&line2, kPartLine2},
+                       {&perp2, kPartPerp2},
+                       {&gauge.label, kPartLabel}},
+                      x, y);
+    return hitPart != kPartNone ? Hold(x, y) : nullptr;
 }
 
 bool COrbelAnnCobbAngle::RefitPerpendiculars()
@@ -257,19 +226,13 @@ void COrbelAnnCobbAngle::UpdateCobbAngle()
 
 void COrbelAnnCobbAngle::Serialize(COrbelArchive& ar)
 {
-    COrbelAnnObject* members[5] = {&line1, &perp1, &line2, &perp2, &gauge};
     if (ar.IsLoading()) {
         int storedType = 0;
         ar >> storedType >> complete >> gaugeShown >> step >> labelPlaced >> selected;
-        for (COrbelAnnObject* member : members) {
-            SkipMemberName(ar);
-            member->Serialize(ar);
-        }
     } else {
         ar << kName << int(kAnnTypeCobbAngle) << complete << gaugeShown << step << labelPlaced << selected;
-        for (COrbelAnnObject* member : members)
-            member->Serialize(ar);
     }
+    SerializeMembers(ar, {&line1, &perp1, &line2, &perp2, &gauge});
 }
 
 void COrbelAnnCobbAngle::ImageToView()

@@ -1,5 +1,25 @@
 #include "annotation/OrbelAnnComposite.h"
 
+int HitPart(std::initializer_list<AnnPart> parts, int x, int y)
+{
+    for (const AnnPart& p : parts)
+        if (p.member->HitTest(x, y))
+            return p.part;
+    return 0;
+}
+
+void COrbelAnnComposite::SerializeRecord(COrbelArchive& ar, const CString& name, int typeId,
+                                         std::initializer_list<COrbelAnnObject*> records)
+{
+    if (ar.IsLoading()) {
+        int storedType = 0;
+        ar >> storedType >> complete >> selected;
+    } else {
+        ar << name << typeId << complete << selected;
+    }
+    SerializeMembers(ar, records);
+}
+
 void COrbelAnnComposite::SyncCoordinates(bool fromView)
 {
     if (fromView)

@@ -112,23 +112,17 @@ void COrbelAnnContainer::SetGeometry(AnnViewMapping* m)
         o->SetGeometry(m);
 }
 
-void COrbelAnnContainer::SelectAll()
+void COrbelAnnContainer::SetEach(void (COrbelAnnObject::*setter)(bool), bool on)
 {
     for (COrbelAnnObject* o : objects_)
-        o->SetSelected(true);
+        (o->*setter)(on);
 }
 
-void COrbelAnnContainer::DeselectAll()
-{
-    for (COrbelAnnObject* o : objects_)
-        o->SetSelected(false);
-}
+void COrbelAnnContainer::SelectAll() { SetEach(&COrbelAnnObject::SetSelected, true); }
 
-void COrbelAnnContainer::UnmarkAll()
-{
-    for (COrbelAnnObject* o : objects_)
-        o->SetMarked(false);
-}
+void COrbelAnnContainer::DeselectAll() { SetEach(&COrbelAnnObject::SetSelected, false); }
+
+void COrbelAnnContainer::UnmarkAll() { SetEach(&COrbelAnnObject::SetMarked, false); }
 
 void COrbelAnnContainer::DeleteSelected()
 {

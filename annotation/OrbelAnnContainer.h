@@ -43,6 +43,8 @@ public:
 
 private:
     void Load(COrbelArchive& ar);
+    // Calls one of the members' setters on every member.
+    void SetEach(void (COrbelAnnObject::*setter)(bool), bool on);
 
     std::vector<COrbelAnnObject*> objects_;
 };

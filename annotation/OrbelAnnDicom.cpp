@@ -56,19 +56,7 @@ void COrbelAnnDicom::DropCurrent()
 
 void COrbelAnnDicom::SetViewGeometry(const AnnViewGeometry& g)
 {
-    AnnViewMapping& m = *mapping;
-    m.mirror = g.mirror;
-    m.quarterTurns = g.quarterTurns;
-    m.zoomX = g.zoomX;
-    m.zoomY = g.zoomY;
-    m.scaleA = g.scaleA;
-    m.scaleB = g.scaleB;
-    m.originX = g.originX;
-    m.originY = g.originY;
-    m.rect2 = g.rect2;
-    m.rect3 = g.rect3;
-    m.extentX = g.extentX;
-    m.extentY = g.extentY;
+    static_cast<AnnViewGeometry&>(*mapping) = g;
     container.SyncCoordinates(false);
 }
 

@@ -73,17 +73,11 @@ void COrbelAnnLabel::AttachLeaderToText()
 
 void COrbelAnnLabel::Serialize(COrbelArchive& ar)
 {
-    if (ar.IsLoading()) {
+    if (ar.IsLoading())
         ar >> complete >> selected;
-        SkipMemberName(ar);
-        arrow.Serialize(ar);
-        SkipMemberName(ar);
-        text.Serialize(ar);
-    } else {
+    else
         ar << kName << complete << selected;
-        arrow.Serialize(ar);
-        text.Serialize(ar);
-    }
+    SerializeMembers(ar, {&arrow, &text});
 }
 
 void COrbelAnnLabel::ViewToImage()

@@ -99,11 +99,9 @@ COrbelAnnObject* COrbelAnnLine::HitTest(int x, int y)
         dragPart = kDragWhole;
     else
         return nullptr;
-    creating = 1;
     lastX = x;
     lastY = y;
-    marked = 1;
-    return this;
+    return Hold(x, y);
 }
 
 void COrbelAnnLine::UpdateShadow()
@@ -136,19 +134,10 @@ void COrbelAnnLine::Serialize(COrbelArchive& ar)
     }
 }
 
-void COrbelAnnLine::ViewToImage()
-{
-    if (!mapping)
-        return;
-    imageStart = MapViewToImage(*mapping, viewStart.x, viewStart.y);
-    imageEnd = MapViewToImage(*mapping, viewEnd.x, viewEnd.y);
-}
+void COrbelAnnLine::ViewToImage() { MapViewToImage(mapping, viewStart, viewEnd, imageStart, imageEnd); }
 
 void COrbelAnnLine::ImageToView()
 {
-    if (!mapping)
-        return;
-    viewStart = MapImageToView(*mapping, imageStart.x, imageStart.y);
-    viewEnd = MapImageToView(*mapping, imageEnd.x, imageEnd.y);
-    UpdateShadow();
+    if (MapImageToView(mapping, imageStart, imageEnd, viewStart, viewEnd))
+        UpdateShadow();
 }

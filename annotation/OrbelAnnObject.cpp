@@ -8,6 +8,14 @@ void COrbelAnnObject::DrawXor(HDC dc)
     DrawMembers(dc);
 }
 
+COrbelAnnObject* COrbelAnnObject::Hold(int x, int y)
+{
+    creating = 1;
+    lastPoint = POINT{x, y};
+    marked = 1;
+    return this;
+}
+
 void COrbelAnnPoint::ViewToImage()
 {
     if (mapping)
@@ -20,8 +28,23 @@ void COrbelAnnPoint::ImageToView()
         view = MapImageToView(*mapping, image.x, image.y);
 }
 
+void DrawEach(HDC dc, std::initializer_list<COrbelAnnObject*> members)
+{
+    for (COrbelAnnObject* member : members)
+        member->Draw(dc);
+}
+
 void SkipMemberName(COrbelArchive& ar)
 {
     CString name;
     ar >> name;
+}
+
+void SerializeMembers(COrbelArchive& ar, std::initializer_list<COrbelAnnObject*> members)
+{
+    for (COrbelAnnObject* member : members) {
+        if (ar.IsLoading())
+            SkipMemberName(ar);
+        member->Serialize(ar);
+    }
 }

@@ -9,6 +9,8 @@
 #include "annotation/OrbelArchive.h"
 #include "platform/Gdi.h"
 
+#include <initializer_list>
+
 // Type ids: the tool that creates the class; 0 for classes no tool creates.
 enum AnnObjectType {
     kAnnTypeNone = 0,
@@ -51,6 +53,9 @@ public:
     virtual void SetMarked(bool) {}
     virtual HWND GetEditWindow() { return nullptr; }
 
+    // A hit's answer: the object is held for a drag from (x, y) and drawn normally next.
+    COrbelAnnObject* Hold(int x, int y);
+
     POINT lastPoint{0, 0}; // previous mouse point of a drag, for classes moving by offsets
     int visible = 1;
     int creating = 0; // drawn out or moved with the mouse: drawn as a rubber band
@@ -76,5 +81,10 @@ public:
     POINT image{0, 0};
 };
 
+// Draws each member in this order.
+void DrawEach(HDC dc, std::initializer_list<COrbelAnnObject*> members);
+
 // Reads the member class name that precedes a member record and drops it.
 void SkipMemberName(COrbelArchive& ar);
+// Stores or loads the member records in this order; each loaded one's class name is skipped.
+void SerializeMembers(COrbelArchive& ar, std::initializer_list<COrbelAnnObject*> members);

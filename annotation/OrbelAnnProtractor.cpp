@@ -158,19 +158,8 @@ void COrbelAnnProtractor::EndCreate(int x, int y)
 
 COrbelAnnObject* COrbelAnnProtractor::HitTest(int x, int y)
 {
-    hitPart = kPartNone;
-    if (arm1.HitTest(x, y))
-        hitPart = kPartArm1;
-    else if (arm2.HitTest(x, y))
-        hitPart = kPartArm2;
-    else if (label.HitTest(x, y))
-        hitPart = kPartLabel;
-    else
-        return nullptr;
-    creating = 1;
-    lastPoint = POINT{x, y};
-    marked = 1;
-    return this;
+    hitPart = HitPart({{&arm1, kPartArm1}, {&arm2, kPartArm2}, {&label, kPartLabel}}, x, y);
+    return hitPart != kPartNone ? Hold(x, y) : nullptr;
 }
 
 void COrbelAnnProtractor::OrderArms()
@@ -206,23 +195,17 @@ void COrbelAnnProtractor::UpdateAngle()
 void COrbelAnnProtractor::Serialize(COrbelArchive& ar)
 {
     COrbelAnnPoint* points[4] = {&arcStart, &arcEnd, &arcBoxMin, &arcBoxMax};
-    COrbelAnnObject* members[3] = {&arm1, &arm2, &label};
     if (ar.IsLoading()) {
         int storedType = 0;
         ar >> storedType >> complete >> creating >> selected >> hideArms >> step >> angle;
         for (COrbelAnnPoint* p : points)
             ar >> p->image.x >> p->image.y;
-        for (COrbelAnnObject* member : members) {
-            SkipMemberName(ar);
-            member->Serialize(ar);
-        }
     } else {
         ar << kName << int(kAnnTypeProtractor) << complete << creating << selected << hideArms << step << angle;
         for (COrbelAnnPoint* p : points)
             ar << int(p->image.x) << int(p->image.y);
-        for (COrbelAnnObject* member : members)
-            member->Serialize(ar);
     }
+    SerializeMembers(ar, {&arm1, &arm2, &label});
 }
 
 void COrbelAnnProtractor::ImageToView()

@@ -2,7 +2,6 @@
 
 #include "annotation/AnnShared.h"
 
-#include <algorithm>
 
 namespace {
 
@@ -12,14 +11,7 @@ const CString kName = u"COrbelAnnRectangle";
 
 void COrbelAnnRectangle::Outline(HDC dc, int offset) const
 {
-    const RECT& r = viewRect;
-    const int left = AnnOffset(std::min(r.left, r.right), offset), right = AnnOffset(std::max(r.left, r.right), offset);
-    const int top = AnnOffset(std::min(r.top, r.bottom), offset), bottom = AnnOffset(std::max(r.top, r.bottom), offset);
-    MoveToEx(dc, left, top, nullptr);
-    LineTo(dc, right, top);
-    LineTo(dc, right, bottom);
-    LineTo(dc, left, bottom);
-    LineTo(dc, left, top);
+    DrawBoxOutline(dc, ShiftedRect(SortedRect(viewRect), offset, offset));
 }
 
 void COrbelAnnRectangle::Draw(HDC dc)
@@ -67,14 +59,8 @@ void COrbelAnnRectangle::EndCreate(int x, int y)
 
 COrbelAnnObject* COrbelAnnRectangle::HitTest(int x, int y)
 {
-    const POINT p{x, y};
-    dragPart = RectPartAt(viewRect, p);
-    if (dragPart == kDragNone)
-        return nullptr;
-    creating = 1;
-    lastPoint = p;
-    marked = 1;
-    return this;
+    dragPart = RectPartAt(viewRect, POINT{x, y});
+    return dragPart != kDragNone ? Hold(x, y) : nullptr;
 }
 
 void COrbelAnnRectangle::Serialize(COrbelArchive& ar)
@@ -90,18 +76,14 @@ void COrbelAnnRectangle::Serialize(COrbelArchive& ar)
 
 void COrbelAnnRectangle::ViewToImage()
 {
-    if (!mapping)
-        return;
-    const POINT a = MapViewToImage(*mapping, viewRect.left, viewRect.top);
-    const POINT b = MapViewToImage(*mapping, viewRect.right, viewRect.bottom);
-    imageRect = RECT{a.x, a.y, b.x, b.y};
+    POINT a, b;
+    if (MapViewToImage(mapping, FirstCorner(viewRect), SecondCorner(viewRect), a, b))
+        imageRect = CornerRect(a, b);
 }
 
 void COrbelAnnRectangle::ImageToView()
 {
-    if (!mapping)
-        return;
-    const POINT a = MapImageToView(*mapping, imageRect.left, imageRect.top);
-    const POINT b = MapImageToView(*mapping, imageRect.right, imageRect.bottom);
-    viewRect = RECT{a.x, a.y, b.x, b.y};
+    POINT a, b;
+    if (MapImageToView(mapping, FirstCorner(imageRect), SecondCorner(imageRect), a, b))
+        viewRect = CornerRect(a, b);
 }

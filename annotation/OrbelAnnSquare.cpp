@@ -3,7 +3,6 @@
 #include "annotation/AnnShared.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
@@ -11,85 +10,9 @@ const CString kName = u"COrbelAnnSquare";
 
 } // namespace
 
-COrbelAnnSquare::COrbelAnnSquare() : COrbelAnnComposite(kAnnTypeSquare) {}
+COrbelAnnSquare::COrbelAnnSquare() : COrbelAnnMeasure(kAnnTypeSquare) {}
 
-void COrbelAnnSquare::DrawMembers(HDC dc)
-{
-    if (!visible)
-        return;
-    rect.Draw(dc);
-    label.Draw(dc);
-}
-
-void COrbelAnnSquare::Draw(HDC dc)
-{
-    if (!visible)
-        return;
-    if (marked) {
-        DrawMembers(dc);
-        marked = 0;
-    } else if (creating && activePart == 1) {
-        {
-            AnnRopScope rop(dc, R2_XORPEN);
-            rect.Draw(dc);
-        }
-        label.Draw(dc);
-    } else {
-        DrawMembers(dc);
-    }
-}
-
-void COrbelAnnSquare::BeginCreate(int x, int y)
-{
-    if (activePart == 1)
-        rect.BeginCreate(x, y);
-    else if (activePart == 2)
-        label.BeginCreate(x, y);
-    creating = 1;
-}
-
-void COrbelAnnSquare::DragTo(int x, int y)
-{
-    if (activePart == 1)
-        rect.DragTo(x, y);
-    else if (activePart == 2)
-        label.DragTo(x, y);
-}
-
-void COrbelAnnSquare::EndCreate(int x, int y)
-{
-    if (activePart == 1) {
-        rect.EndCreate(x, y);
-        rect.ViewToImage();
-        UpdateAreaText();
-        PlaceSquareLabel();
-    } else if (activePart == 2) {
-        label.EndCreate(x, y);
-        UpdateAreaText();
-        PlaceSquareLabel();
-    }
-    creating = 0;
-    activePart = 0;
-    complete = 1;
-    label.ViewToImage();
-}
-
-COrbelAnnObject* COrbelAnnSquare::HitTest(int x, int y)
-{
-    activePart = 0;
-    if (rect.HitTest(x, y))
-        activePart = 1;
-    else if (label.HitTest(x, y))
-        activePart = 2;
-    else
-        return nullptr;
-    lastPoint = POINT{x, y};
-    creating = 1;
-    marked = 1;
-    return this;
-}
-
-void COrbelAnnSquare::UpdateAreaText()
+void COrbelAnnSquare::UpdateValueText()
 {
     if (rect.lastDragPart < COrbelAnnRectangle::kDragCorner11 || rect.lastDragPart > COrbelAnnRectangle::kDragCorner12)
         return;
@@ -101,44 +24,20 @@ void COrbelAnnSquare::UpdateAreaText()
     label.SetText(FormatMeasure(width * height, IsSpacingKnown(mapping) ? "mm2" : "pt2"));
 }
 
-void COrbelAnnSquare::PlaceSquareLabel()
+POINT COrbelAnnSquare::LabelAnchor() const
 {
     const RECT& v = rect.viewRect;
-    if (!complete) {
-        const int ax = std::max(v.left, v.right), ay = std::max(v.top, v.bottom);
-        label.PlaceAt(AnnOffset(ax, 10), AnnOffset(ay, 10), ax, ay);
-        return;
-    }
-    const RECT& t = label.text.viewRect;
-    const POINT ours[4] = {{v.left, v.top}, {v.right, v.top}, {v.right, v.bottom}, {v.left, v.bottom}};
-    const POINT theirs[4] = {{t.left, t.top}, {t.right, t.top}, {t.right, t.bottom}, {t.left, t.bottom}};
-    POINT bestOurs = ours[0], bestTheirs = theirs[0];
-    double best = -1;
-    for (const POINT& a : ours)
-        for (const POINT& b : theirs) {
-            const double d = std::hypot(double(a.x) - b.x, double(a.y) - b.y);
-            if (best < 0 || d < best) {
-                best = d;
-                bestOurs = a;
-                bestTheirs = b;
-            }
-        }
-    label.SetLeader(bestTheirs.x, bestTheirs.y, bestOurs.x, bestOurs.y);
+    return POINT{std::max(v.left, v.right), std::max(v.top, v.bottom)};
+}
+
+AnnCorners COrbelAnnSquare::FigureCorners() const
+{
+    const RECT& v = rect.viewRect;
+    return {{v.left, v.top}, {v.right, v.top}, {v.right, v.bottom}, {v.left, v.bottom}};
 }
 
 void COrbelAnnSquare::Serialize(COrbelArchive& ar)
 {
-    if (ar.IsLoading()) {
-        int storedType = 0;
-        ar >> storedType >> complete >> selected;
-        SkipMemberName(ar);
-        rect.Serialize(ar);
-        SkipMemberName(ar);
-        label.Serialize(ar);
-    } else {
-        ar << kName << int(kAnnTypeSquare) << complete << selected;
-        rect.Serialize(ar);
-        label.Serialize(ar);
-    }
+    SerializeRecord(ar, kName, kAnnTypeSquare, {&rect, &label});
 }
 

@@ -5,7 +5,6 @@
 #include "diagnostics/Logging.h"
 #include "diagnostics/SourceName.h"
 
-#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -54,9 +53,7 @@ void COrbelAnnStamp::Body(HDC dc, bool flag)
     if (!visible)
         return;
     ImageToView();
-    const RECT& v = viewRect;
-    const RECT box{std::min(v.left, v.right), std::min(v.top, v.bottom), std::max(v.left, v.right),
-                   std::max(v.top, v.bottom)};
+    const RECT box = SortedRect(viewRect);
     if (!creating) {
         shownImage.Draw(dc, box);
         return;
@@ -67,11 +64,7 @@ void COrbelAnnStamp::Body(HDC dc, bool flag)
         shownImage.Draw(dc, box);
     }
     pen.Use(selected ? kAnnPenDottedWhite : kAnnPenWhite);
-    MoveToEx(dc, box.left, box.top, nullptr);
-    LineTo(dc, box.right, box.top);
-    LineTo(dc, box.right, box.bottom);
-    LineTo(dc, box.left, box.bottom);
-    LineTo(dc, box.left, box.top);
+    DrawBoxOutline(dc, box);
 }
 
 void COrbelAnnStamp::Draw(HDC dc)
@@ -95,7 +88,7 @@ void COrbelAnnStamp::BeginCreate(int x, int y)
     ViewToImage();
     creating = 0;
     complete = 1;
-    dragMode = kDragNone;
+    dragMode = kAnnRectNone;
 }
 
 void COrbelAnnStamp::EndCreate(int x, int y)
@@ -104,12 +97,12 @@ void COrbelAnnStamp::EndCreate(int x, int y)
     ViewToImage();
     creating = 0;
     complete = 1;
-    dragMode = kDragNone;
+    dragMode = kAnnRectNone;
 }
 
 void COrbelAnnStamp::DragTo(int x, int y)
 {
-    if (!MoveRectCorner(viewRect, dragMode, x, y) && dragMode > kDragNone && dragMode <= kDragInside) {
+    if (!MoveRectCorner(viewRect, dragMode, x, y) && dragMode > kAnnRectNone && dragMode <= kAnnRectWhole) {
         viewRect = ShiftedRect(viewRect, int64_t(x) - lastPoint.x, int64_t(y) - lastPoint.y);
         lastPoint = POINT{x, y};
     }
@@ -118,21 +111,13 @@ void COrbelAnnStamp::DragTo(int x, int y)
 
 COrbelAnnObject* COrbelAnnStamp::HitTest(int x, int y)
 {
-    dragMode = kDragNone;
+    dragMode = kAnnRectNone;
     ImageToView();
-    const RECT& v = viewRect;
-    const int x1 = std::min(v.left, v.right), x2 = std::max(v.left, v.right);
-    const int y1 = std::min(v.top, v.bottom), y2 = std::max(v.top, v.bottom);
-    const POINT p{x, y};
-    dragMode = RectPartAt(RECT{x1, y1, x2, y2}, p);
-    if (dragMode == kDragNone && x >= x1 && x < x2 && y >= y1 && y < y2)
-        dragMode = kDragInside;
-    if (dragMode == kDragNone)
-        return nullptr;
-    creating = 1;
-    lastPoint = p;
-    marked = 1;
-    return this;
+    const RECT box = SortedRect(viewRect);
+    dragMode = RectPartAt(box, POINT{x, y});
+    if (dragMode == kAnnRectNone && x >= box.left && x < box.right && y >= box.top && y < box.bottom)
+        dragMode = kAnnRectWhole;
+    return dragMode != kAnnRectNone ? Hold(x, y) : nullptr;
 }
 
 void COrbelAnnStamp::Serialize(COrbelArchive& ar)
@@ -175,19 +160,14 @@ void COrbelAnnStamp::SyncCoordinates(bool fromView)
 
 void COrbelAnnStamp::ViewToImage()
 {
-    if (!mapping)
-        return;
-    imageCorner1 = MapViewToImage(*mapping, viewRect.left, viewRect.top);
-    imageCorner2 = MapViewToImage(*mapping, viewRect.right, viewRect.bottom);
+    MapViewToImage(mapping, FirstCorner(viewRect), SecondCorner(viewRect), imageCorner1, imageCorner2);
 }
 
 void COrbelAnnStamp::ImageToView()
 {
-    if (!mapping)
-        return;
-    const POINT a = MapImageToView(*mapping, imageCorner1.x, imageCorner1.y);
-    const POINT b = MapImageToView(*mapping, imageCorner2.x, imageCorner2.y);
-    viewRect = RECT{a.x, a.y, b.x, b.y};
+    POINT a, b;
+    if (MapImageToView(mapping, imageCorner1, imageCorner2, a, b))
+        viewRect = CornerRect(a, b);
 }
 
 void COrbelAnnStamp::SetGeometry(AnnViewMapping* m)

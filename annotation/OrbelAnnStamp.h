@@ -8,19 +8,6 @@
 
 class COrbelAnnStamp : public COrbelAnnObject {
 public:
-    enum DragMode {
-        kDragNone = kAnnRectNone,
-        kDragLeft = kAnnRectLeft,
-        kDragRight = kAnnRectRight,
-        kDragTop = kAnnRectTop,
-        kDragBottom = kAnnRectBottom,
-        kDragCorner1 = kAnnRectLeftTop,
-        kDragCorner2 = kAnnRectRightBottom,
-        kDragCorner21 = kAnnRectRightTop,   // (x2, y1)
-        kDragCorner12 = kAnnRectLeftBottom, // (x1, y2)
-        kDragInside = 9
-    };
-
     COrbelAnnStamp() : COrbelAnnObject(kAnnTypeStamp) {}
 
     void Draw(HDC dc) override;
@@ -47,7 +34,7 @@ public:
     RxImage sourceImage;
     CString stampName;
     RECT viewRect{0, 0, 0, 0}; // x1, y1, x2, y2 as left, top, right, bottom
-    int dragMode = kDragNone;
+    int dragMode = kAnnRectNone; // the AnnRectPart held
     BYTE turnsCaptured = 0;
     int storedTurns = 0;
 

@@ -44,12 +44,7 @@ int COrbelAnnText::RelativeTurns()
     return int(((int64_t(turns) - storedTurns) % 4 + 4) % 4);
 }
 
-RECT COrbelAnnText::Normalised() const
-{
-    const RECT& r = viewRect;
-    return RECT{std::min(r.left, r.right), std::min(r.top, r.bottom), std::max(r.left, r.right),
-                std::max(r.top, r.bottom)};
-}
+RECT COrbelAnnText::Normalised() const { return SortedRect(viewRect); }
 
 void COrbelAnnText::FitToText(int x, int y)
 {
@@ -86,11 +81,9 @@ void COrbelAnnText::DrawTextProper(HDC dc)
         return;
     const int r = RelativeTurns();
     RECT box = Normalised();
-    if (mapping) {
-        const POINT a = MapImageToView(*mapping, imageCorner1.x, imageCorner1.y);
-        const POINT b = MapImageToView(*mapping, imageCorner2.x, imageCorner2.y);
-        box = RECT{std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y)};
-    }
+    POINT a, b;
+    if (MapImageToView(mapping, imageCorner1, imageCorner2, a, b))
+        box = SortedRect(CornerRect(a, b));
     POINT origin{box.left, box.top};
     int escapement = 0;
     if (r == 1) {
@@ -126,12 +119,7 @@ void COrbelAnnText::DrawBody(HDC dc, bool shadow)
         }
         pen.Use(kAnnPenWhite);
         if (creating) {
-            const RECT b = Normalised();
-            MoveToEx(dc, b.left, b.top, nullptr);
-            LineTo(dc, b.right, b.top);
-            LineTo(dc, b.right, b.bottom);
-            LineTo(dc, b.left, b.bottom);
-            LineTo(dc, b.left, b.top);
+            DrawBoxOutline(dc, Normalised());
         }
     }
     if (!creating)
@@ -154,7 +142,7 @@ void COrbelAnnText::Draw(HDC dc)
 void COrbelAnnText::BeginCreate(int x, int y)
 {
     viewRect = RECT{x, y, x, y};
-    dragMode = kDragCorner2;
+    dragMode = kAnnRectRightBottom;
     creating = 1;
     ViewToImage();
 }
@@ -163,14 +151,14 @@ void COrbelAnnText::EndCreate(int x, int y)
 {
     DragTo(x, y);
     creating = 0;
-    dragMode = kDragNone;
+    dragMode = kAnnRectNone;
     complete = 1;
     ViewToImage();
 }
 
 void COrbelAnnText::DragTo(int x, int y)
 {
-    if (!MoveRectCorner(viewRect, dragMode, x, y) && dragMode > kDragNone && dragMode <= kDragWhole) {
+    if (!MoveRectCorner(viewRect, dragMode, x, y) && dragMode > kAnnRectNone && dragMode <= kAnnRectWhole) {
         const int64_t dx = int64_t(x) - lastPoint.x, dy = int64_t(y) - lastPoint.y;
         // Small jitter of the hand does not move the box.
         if (std::llabs(dx) >= 6 || std::llabs(dy) >= 6) {
@@ -183,15 +171,12 @@ void COrbelAnnText::DragTo(int x, int y)
 
 COrbelAnnObject* COrbelAnnText::HitTest(int x, int y)
 {
-    dragMode = kDragNone;
+    dragMode = kAnnRectNone;
     const RECT b = Normalised();
     if (x < b.left || x >= b.right || y < b.top || y >= b.bottom)
         return nullptr;
-    creating = 1;
-    marked = 1;
-    dragMode = kDragWhole;
-    lastPoint = POINT{x, y};
-    return this;
+    dragMode = kAnnRectWhole;
+    return Hold(x, y);
 }
 
 void COrbelAnnText::Serialize(COrbelArchive& ar)
@@ -209,19 +194,15 @@ void COrbelAnnText::Serialize(COrbelArchive& ar)
 
 void COrbelAnnText::ViewToImage()
 {
-    if (!mapping)
-        return;
-    imageCorner1 = MapViewToImage(*mapping, viewRect.left, viewRect.top);
-    imageCorner2 = MapViewToImage(*mapping, viewRect.right, viewRect.bottom);
+    MapViewToImage(mapping, FirstCorner(viewRect), SecondCorner(viewRect), imageCorner1, imageCorner2);
 }
 
 void COrbelAnnText::ImageToView()
 {
-    if (!mapping)
+    POINT a, b;
+    if (!MapImageToView(mapping, imageCorner1, imageCorner2, a, b))
         return;
-    const POINT a = MapImageToView(*mapping, imageCorner1.x, imageCorner1.y);
-    const POINT b = MapImageToView(*mapping, imageCorner2.x, imageCorner2.y);
-    viewRect = RECT{a.x, a.y, b.x, b.y};
+    viewRect = CornerRect(a, b);
     // The anchor stays as stored: mapped to the view and back it may land a pixel off
     // (the view rounds toward zero), and every view change would move it again.
     const POINT anchor = imageCorner1;

@@ -8,15 +8,6 @@
 
 class COrbelAnnText : public COrbelAnnObject {
 public:
-    enum DragMode {
-        kDragNone = kAnnRectNone,
-        kDragWhole = 9,
-        kDragCorner1 = kAnnRectLeftTop,
-        kDragCorner2 = kAnnRectRightBottom,
-        kDragX2Y1 = kAnnRectRightTop,
-        kDragX1Y2 = kAnnRectLeftBottom
-    };
-
     void Draw(HDC dc) override;
     void BeginCreate(int x, int y) override;
     void EndCreate(int x, int y) override;
@@ -40,7 +31,7 @@ public:
     POINT imageCorner2{0, 0};
     CString text;
     RECT viewRect{0, 0, 0, 0}; // x1, y1, x2, y2 as drawn, not sorted
-    int dragMode = kDragNone;
+    int dragMode = kAnnRectNone; // the AnnRectPart held: a corner, or the whole box
     int storedTurns = 0;
     int turnsCaptured = 0;
 

@@ -143,13 +143,11 @@ void COrbelAnnTextMark::Serialize(COrbelArchive& ar)
         ar >> storedType >> complete >> pending >> editing >> done >> selected;
         // A stored text has no editor behind it.
         editing = 0;
-        SkipMemberName(ar);
-        text.Serialize(ar);
     } else {
         // An open editor is not part of the text: its flags go out as 0, the live ones stay.
         const bool open = editor != nullptr;
         ar << kName << int(kAnnTypeTextMark) << complete << (open ? 0 : pending) << (open ? 0 : editing) << done
            << selected;
-        text.Serialize(ar);
     }
+    SerializeMembers(ar, {&text});
 }
