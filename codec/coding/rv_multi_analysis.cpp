@@ -86,10 +86,18 @@ std::int64_t rv_multi_analysis::create(rv_multi_source& source, bool force_preci
 void rv_multi_analysis::prepare_for_inversion()
 {
     const char* reason = nullptr;
-    // Last stage first: a block's outputs lose consumers when later blocks give up.
+    // Last stage first: a block's outputs lose consumers when later blocks give up, and a
+    // block prepares (a matrix block choosing the outputs it inverts from) only once every
+    // later block, null ones included, has settled what it takes.
     for (rv_multi_block* b = block_tail; b != nullptr; b = b->prev) {
-        if (b->is_null_transform)
+        if (b->is_null_transform) {
+            for (int j = 0; j < b->num_outputs && j < b->num_inputs; ++j) {
+                const rv_multi_line& out = b->outputs[j];
+                if (out.bypass == nullptr && (out.num_consumers == 0 || out.is_constant))
+                    drop_input(b, std::size_t(j));
+            }
             continue;
+        }
         const char* text = b->prepare_for_inversion();
         if (text == nullptr)
             continue;
@@ -98,15 +106,6 @@ void rv_multi_analysis::prepare_for_inversion()
             b->outputs[j].is_constant = true;
         for (std::size_t k = 0; k < b->inputs.size(); ++k)
             drop_input(b, k);
-    }
-    for (rv_multi_block* b = block_head; b != nullptr; b = b->next) {
-        if (!b->is_null_transform)
-            continue;
-        for (int j = 0; j < b->num_outputs && j < b->num_inputs; ++j) {
-            const rv_multi_line& out = b->outputs[j];
-            if (out.bypass == nullptr && (out.num_consumers == 0 || out.is_constant))
-                drop_input(b, std::size_t(j));
-        }
     }
     for (int i = 0; i < num_codestream_components; ++i)
         if (components[i].line.num_consumers <= 0)
