@@ -27,6 +27,15 @@ namespace {
     throw std::logic_error("codec error handler returned");
 }
 
+// A null block's output that steps aside for its input is that input line itself: the
+// block neither reads the input nor holds a consumer of it (the output's consumers moved
+// onto the line), so it must not claim the line or give a consumer back.
+bool bypassed(const rv_multi_block* b, std::size_t k)
+{
+    return b->is_null_transform && k < std::size_t(b->num_outputs) &&
+           b->outputs[k].bypass != nullptr;
+}
+
 void drop_input(rv_multi_block* b, std::size_t k)
 {
     rv_multi_line*& in = b->inputs[k];
@@ -115,7 +124,7 @@ void rv_multi_analysis::prepare_for_inversion()
     for (rv_multi_block* b = block_head; b != nullptr; b = b->next)
         for (std::size_t k = 0; k < b->inputs.size(); ++k) {
             rv_multi_line* in = b->inputs[k];
-            if (in == nullptr)
+            if (in == nullptr || bypassed(b, k))
                 continue;
             if (!claimed.insert(in).second)
                 drop_input(b, k);

@@ -150,8 +150,11 @@ def check_lossless(j2k_encode, j2k_decode, work, failures, notes):
 
 
 def mct_stage(outs, ins=None):
-    """One stage of one block taking `ins` codestream components to `outs` output components."""
+    """One stage of one block taking `ins` codestream components to `outs` output components
+    (`ins` 0: the case's attributes describe the stages themselves)."""
     ins = outs if ins is None else ins
+    if ins == 0:
+        return ["Mcomponents=%d" % outs, "Mprecision=8", "Msigned=no"]
     return ["Mcomponents=%d" % outs, "Mprecision=8", "Msigned=no", "Mnum_stages=1", "Mstages=1",
             "Mstage_inputs:I1={0,%d}" % (ins - 1), "Mstage_outputs:I1={0,%d}" % (outs - 1),
             "Mstage_collections:I1={%d,%d}" % (ins, outs)] + \
@@ -159,6 +162,16 @@ def mct_stage(outs, ins=None):
 
 
 FINE = ["Creversible=no", "Qstep=0.0002"]
+
+
+def stage(idx, block):
+    """Stage `idx` of one block over three components."""
+    return ["Mstage_inputs:I%d={0,2}" % idx, "Mstage_outputs:I%d={0,2}" % idx,
+            "Mstage_collections:I%d={3,3}" % idx, "Mstage_xforms:I%d=%s" % (idx, block)]
+
+
+TWO_STAGES = ["Mnum_stages=2", "Mstages=1,2"]
+REV_MATRIX = ["Mmatrix_size:I1=12", "Mmatrix_coeffs:I1=1,0,1,1,2,0,1,0,0,0,0,1"]
 NEAR_SINGULAR = "Near singular irreversible decorrelation transform block"
 UNDERDETERMINED = "Encountered underdetermined system"
 MCT_CASES = [
@@ -189,6 +202,16 @@ MCT_CASES = [
     ("irreversible null block with offsets", 3, 3,
      ["Mstage_xforms:I1={MATRIX,0,1,0,0}", "Mvector_size:I1=3", "Mvector_coeffs:I1=5,-3,2"] + FINE,
      1, None),
+    # A null stage beside a block stage: its outputs step aside for its inputs, which
+    # it then neither claims nor holds.
+    ("reversible matrix, then null stage", 3, 0,
+     TWO_STAGES + stage(1, "{MATRIX,1,0,1,0}") + stage(2, "{MATRIX,0,0,0,0}") + REV_MATRIX, 0, None),
+    ("null stage, then reversible matrix", 3, 0,
+     TWO_STAGES + stage(1, "{MATRIX,0,0,0,0}") + stage(2, "{MATRIX,1,0,1,0}") + REV_MATRIX, 0, None),
+    ("irreversible matrix, then null stage with offsets", 3, 0,
+     TWO_STAGES + stage(1, "{MATRIX,1,0,0,0}") + stage(2, "{MATRIX,0,2,0,0}") +
+     ["Mmatrix_size:I1=9", "Mmatrix_coeffs:I1=1,0,1.402,1,-0.344136,-0.714136,1,1.772,0",
+      "Mvector_size:I2=3", "Mvector_coeffs:I2=0.05,-0.03,0.02"] + FINE, 1, None),
     ("irreversible matrix on reversible data", 3, 3,
      ["Mstage_xforms:I1={MATRIX,1,0,0,0}", "Mmatrix_size:I1=9",
       "Mmatrix_coeffs:I1=1,0,0,0,1,0,0,0,1"], "operates on reversible codestream sample data", None),
@@ -229,7 +252,7 @@ def check_mct(j2k_encode, j2k_decode, work, failures):
             continue
         data = open(stream, "rb").read()
         cod = data.find(b"\xff\x52")
-        flag = 4 if attrs[0].startswith("Mstage_xforms:I1={DWT") else 2  # wavelet or array
+        flag = 4 if any(a.startswith("Mstage_xforms:I1={DWT") for a in attrs) else 2  # wavelet or array
         if cod < 0 or data[cod + 8] != flag:  # SGcod multi-component byte
             failures.append("%s: COD does not flag the transform (%s)"
                             % (name, data[cod + 8] if cod >= 0 else "no COD"))
