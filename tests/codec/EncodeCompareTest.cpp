@@ -24,14 +24,13 @@ namespace {
 using namespace codec_test;
 namespace fs = std::filesystem;
 
-const fs::path& work_dir()
+// One folder per test: CTest runs the tests of this suite side by side.
+fs::path work_dir()
 {
-    static const fs::path dir = [] {
-        fs::path d = fs::path(ORBEL_BINARY_DIR) / "encode_compare";
-        fs::create_directories(d);
-        return d;
-    }();
-    return dir;
+    const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+    fs::path d = fs::path(ORBEL_BINARY_DIR) / "encode_compare" / (info != nullptr ? info->name() : "any");
+    fs::create_directories(d);
+    return d;
 }
 
 void write_file(const fs::path& path, const std::vector<uint8_t>& bytes)
