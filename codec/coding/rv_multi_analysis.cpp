@@ -27,6 +27,15 @@ namespace {
     throw std::logic_error("codec error handler returned");
 }
 
+// A null block's output that steps aside for its input is that input line itself: the
+// block neither reads the input nor holds a consumer of it (the output's consumers moved
+// onto the line), so it must not claim the line or give a consumer back.
+bool bypassed(const rv_multi_block* b, std::size_t k)
+{
+    return b->is_null_transform && k < std::size_t(b->num_outputs) &&
+           b->outputs[k].bypass != nullptr;
+}
+
 void drop_input(rv_multi_block* b, std::size_t k)
 {
     rv_multi_line*& in = b->inputs[k];
@@ -86,10 +95,18 @@ std::int64_t rv_multi_analysis::create(rv_multi_source& source, bool force_preci
 void rv_multi_analysis::prepare_for_inversion()
 {
     const char* reason = nullptr;
-    // Last stage first: a block's outputs lose consumers when later blocks give up.
+    // Last stage first: a block's outputs lose consumers when later blocks give up, and a
+    // block prepares (a matrix block choosing the outputs it inverts from) only once every
+    // later block, null ones included, has settled what it takes.
     for (rv_multi_block* b = block_tail; b != nullptr; b = b->prev) {
-        if (b->is_null_transform)
+        if (b->is_null_transform) {
+            for (int j = 0; j < b->num_outputs && j < b->num_inputs; ++j) {
+                const rv_multi_line& out = b->outputs[j];
+                if (out.bypass == nullptr && (out.num_consumers == 0 || out.is_constant))
+                    drop_input(b, std::size_t(j));
+            }
             continue;
+        }
         const char* text = b->prepare_for_inversion();
         if (text == nullptr)
             continue;
@@ -99,15 +116,6 @@ void rv_multi_analysis::prepare_for_inversion()
         for (std::size_t k = 0; k < b->inputs.size(); ++k)
             drop_input(b, k);
     }
-    for (rv_multi_block* b = block_head; b != nullptr; b = b->next) {
-        if (!b->is_null_transform)
-            continue;
-        for (int j = 0; j < b->num_outputs && j < b->num_inputs; ++j) {
-            const rv_multi_line& out = b->outputs[j];
-            if (out.bypass == nullptr && (out.num_consumers == 0 || out.is_constant))
-                drop_input(b, std::size_t(j));
-        }
-    }
     for (int i = 0; i < num_codestream_components; ++i)
         if (components[i].line.num_consumers <= 0)
             no_path_back(reason);
@@ -116,7 +124,7 @@ void rv_multi_analysis::prepare_for_inversion()
     for (rv_multi_block* b = block_head; b != nullptr; b = b->next)
         for (std::size_t k = 0; k < b->inputs.size(); ++k) {
             rv_multi_line* in = b->inputs[k];
-            if (in == nullptr)
+            if (in == nullptr || bypassed(b, k))
                 continue;
             if (!claimed.insert(in).second)
                 drop_input(b, k);

@@ -325,16 +325,73 @@ const char* rv_multi_dependency_block::prepare_for_inversion()
             return "Dependency transform block cannot be inverted or partially inverted unless a "
                    "contiguous prefix of the output components can be computed by downstream "
                    "transform blocks, or by the application supplying them.";
-    if (!arith.reversible) {
+    if (!arith.reversible)
         for (const rv_multi_line* in : inputs)
             if (in != nullptr && in->reversible)
                 return "Encountered an irreversible dependency transform block which operates "
                        "on reversible codestream sample data.  Such transforms are processed "
                        "during decompression, but cannot be inverted during compression.";
-        return "Unimplemented multi-component transform block inversion procedure.";
+    outstanding = 0;
+    return nullptr;
+}
+
+const char* rv_multi_matrix_block::prepare_for_inversion()
+{
+    for (const rv_multi_line* in : inputs)
+        if (in != nullptr && in->reversible)
+            return "Encountered an irreversible decorrelation transform block which operates on "
+                   "reversible codestream sample data.  Such transforms are processed during "
+                   "decompression, but cannot be inverted during compression.";
+    inv_rows.clear();
+    inv_cols.clear();
+    for (int j = 0; j < num_outputs; ++j)
+        if (outputs[j].num_consumers > 0 && !outputs[j].is_constant)
+            inv_rows.push_back(j);
+    for (int i = 0; i < num_inputs; ++i)
+        if (inputs[std::size_t(i)] != nullptr)
+            inv_cols.push_back(i);
+    if (inv_rows.size() < inv_cols.size())
+        return "Encountered underdetermined system while trying to invert a multi-component "
+               "transform block so as to convert MCT output components into codestream "
+               "components during compression.";
+    if (!arith.least_squares_inverse(inv_rows, inv_cols, inverse))
+        return "Near singular irreversible decorrelation transform block encountered in "
+               "multi-component transform description.  This may prevent compression if no "
+               "other path leads back from the output components to the codestream components.";
+    // Inverse coefficients the 16-bit form would clip need 32-bit lines throughout.
+    if (rv_coefficients_need_precise(inverse.coefficients.data(), int(inverse.coefficients.size()))) {
+        for (int j : inv_rows)
+            outputs[j].need_precise = true;
+        for (int i : inv_cols)
+            inputs[std::size_t(i)]->need_precise = true;
     }
     outstanding = 0;
     return nullptr;
+}
+
+void rv_multi_matrix_block::perform_analysis()
+{
+    gather_samples();
+    inv_in.clear();
+    inv_out.clear();
+    for (int j : inv_rows)
+        inv_in.push_back(&out_samples[std::size_t(j)]);
+    // An input reached through another path since inversion was prepared takes its
+    // result into scratch.
+    const rv_line_samples shape = out_samples.empty() ? rv_line_samples() : out_samples[0];
+    inv_scratch.assign(std::size_t(std::max(0, shape.width)), 0.0f);
+    for (int i : inv_cols) {
+        if (inputs[std::size_t(i)] != nullptr) {
+            inv_out.push_back(in_samples[std::size_t(i)]);
+            continue;
+        }
+        rv_line_samples scratch = shape;
+        scratch.buf = inv_scratch.data(); // floats are as wide as any sample
+        inv_out.push_back(scratch);
+    }
+    // The outputs arrive without their offsets, so the inverse adds none.
+    inv_offsets.assign(inv_out.size(), 0.0f);
+    inverse.synthesize(inv_in.data(), inv_out.data(), inv_offsets.data());
 }
 
 void rv_multi_dependency_block::perform_analysis()

@@ -90,11 +90,21 @@ public:
                     rv_multi_collection* output_collection, rv_multi_transform* owner) override;
     void normalize() override;
     void perform_synthesis() override;
+    const char* prepare_for_inversion() override;
+    void perform_analysis() override;
 
     rv_matrix_arith arith;
 
 private:
     std::vector<float> offsets;
+    // Compression: the least-squares inverse from the outputs with consumers (rows) back
+    // to the present inputs (cols).
+    rv_matrix_arith inverse;
+    std::vector<int> inv_rows, inv_cols;
+    std::vector<const rv_line_samples*> inv_in;
+    std::vector<rv_line_samples> inv_out;
+    std::vector<float> inv_offsets;
+    std::vector<float> inv_scratch;
 };
 
 class rv_multi_rxform_block : public rv_multi_block {
@@ -137,6 +147,10 @@ public:
     void normalize() override;
     bool propagate_bit_depths(bool need_input_depth, bool need_output_depth) override;
     void perform_synthesis() override;
+    // Compression (codec/encode/rv_multi_dwt_analysis.cpp): the forward transform from
+    // the finest level's lines down to the subbands.
+    const char* prepare_for_inversion() override;
+    void perform_analysis() override;
 
     struct level {
         int canvas_min = 0;  // first canvas index of the level

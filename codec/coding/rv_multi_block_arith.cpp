@@ -116,6 +116,29 @@ void matrix_row16(std::vector<Acc>& acc, const std::vector<term16>& terms,
     }
 }
 
+// The 16-bit multiplier and shift rv_dwt_load uses for a unit factor f: `mult` above
+// 16383 and at most 32767 in magnitude with f = mult / 2^k; false when f has no scale.
+bool dwt_multiplier(double f, int64_t& mult, int& k)
+{
+    if (!(std::fabs(f) > 0.0) || !std::isfinite(f))
+        return false;
+    const bool negative = f < 0;
+    f = std::fabs(f);
+    k = 0;
+    while (f <= 16383.0) {
+        f *= 2.0;
+        ++k;
+    }
+    while (f > 32767.0) {
+        f *= 0.5;
+        --k;
+    }
+    mult = std::min<int64_t>(32767, int64_t(std::floor(f + 0.5)));
+    if (negative)
+        mult = -mult;
+    return true;
+}
+
 } // namespace
 
 int rv_make_16bit_coefficients(const float* c, const bool* mask, int count, float m_floor,
@@ -380,16 +403,8 @@ void rv_dependency_arith::synthesize(const rv_line_samples* const* inputs,
         return;
     const int width = lines[0].width;
     acc.resize(size_t(width));
-    if (!reversible && !have16 && !lines[0].precise) {
-        std::unique_ptr<bool[]> lower(new bool[size_t(n) * n]);
-        for (int r = 0; r < n; ++r)
-            for (int c = 0; c < n; ++c)
-                lower[size_t(r) * n + c] = c < r;
-        coeffs16.resize(size_t(n) * n);
-        downshift = rv_make_16bit_coefficients(real_coefficients.data(), lower.get(), n * n, 0.0f,
-                                               coeffs16.data());
-        have16 = true;
-    }
+    if (!reversible && !have16 && !lines[0].precise)
+        make_16bit_coefficients();
     for (int r = 0; r < n; ++r) {
         const rv_line_samples& line = lines[r];
         const int ioff = reversible ? int_offsets[r] : 0;
@@ -409,32 +424,54 @@ void rv_dependency_arith::synthesize(const rv_line_samples* const* inputs,
             accumulate_int(acc, width, lines, &int_coefficients[size_t(r) * n], 1, r, -1);
             for (int x = 0; x < width; ++x)
                 store_int(line, x, int_sample(line, x) + (acc[x] >> k));
-        } else if (line.precise) {
-            float* d = line.f32();
-            for (int c = 0; c < r; ++c) {
-                const float w = real_coefficients[size_t(r) * n + c];
-                if (w == 0.0f)
-                    continue;
-                const float* s = lines[c].f32();
-                for (int x = 0; x < width; ++x)
-                    d[x] += w * s[x];
-            }
         } else {
-            const int d = downshift;
-            std::fill(acc.begin(), acc.end(), (int64_t(1) << d) / 2);
-            for (int c = 0; c < r; ++c) {
-                const int64_t h = coeffs16[size_t(r) * n + c];
-                if (h == 0)
-                    continue;
-                const int16_t* s = lines[c].s16();
-                for (int x = 0; x < width; ++x)
-                    acc[x] += h * s[x];
-            }
-            int16_t* dst = line.s16();
-            for (int x = 0; x < width; ++x)
-                dst[x] = wrap16(dst[x] + (acc[x] >> d));
+            predict_real(lines, r, 1);
         }
     }
+}
+
+void rv_dependency_arith::make_16bit_coefficients()
+{
+    std::unique_ptr<bool[]> lower(new bool[size_t(n) * n]);
+    for (int r = 0; r < n; ++r)
+        for (int c = 0; c < n; ++c)
+            lower[size_t(r) * n + c] = c < r;
+    coeffs16.resize(size_t(n) * n);
+    downshift = rv_make_16bit_coefficients(real_coefficients.data(), lower.get(), n * n, 0.0f,
+                                           coeffs16.data());
+    have16 = true;
+}
+
+void rv_dependency_arith::predict_real(const rv_line_samples* lines, int r, int sign)
+{
+    const rv_line_samples& line = lines[r];
+    const int width = line.width;
+    if (line.precise) {
+        float* d = line.f32();
+        for (int c = 0; c < r; ++c) {
+            const float w = real_coefficients[size_t(r) * n + c] * float(sign);
+            if (w == 0.0f)
+                continue;
+            const float* s = lines[c].f32();
+            for (int x = 0; x < width; ++x)
+                d[x] += w * s[x];
+        }
+        return;
+    }
+    const int d = downshift;
+    std::fill(acc.begin(), acc.end(), (int64_t(1) << d) / 2);
+    for (int c = 0; c < r; ++c) {
+        const int64_t h = coeffs16[size_t(r) * n + c];
+        if (h == 0)
+            continue;
+        const int16_t* s = lines[c].s16();
+        for (int x = 0; x < width; ++x)
+            acc[x] += h * s[x];
+    }
+    // The same rounded prediction either way, so removing it undoes adding it exactly.
+    int16_t* dst = line.s16();
+    for (int x = 0; x < width; ++x)
+        dst[x] = wrap16(dst[x] + sign * (acc[x] >> d));
 }
 
 void rv_dwt_load(const rv_line_samples& work, const rv_line_samples* src, bool reversible, float gain)
@@ -468,27 +505,15 @@ void rv_dwt_load(const rv_line_samples& work, const rv_line_samples* src, bool r
         }
         return;
     }
-    double f = std::ldexp(double(gain), -work.bit_depth) *
-               (src->reversible ? 8192.0 : std::ldexp(1.0, src->bit_depth));
+    const double f = std::ldexp(double(gain), -work.bit_depth) *
+                     (src->reversible ? 8192.0 : std::ldexp(1.0, src->bit_depth));
     int16_t* d = work.s16();
-    if (!(std::fabs(f) > 0.0) || !std::isfinite(f)) { // nothing to scale to a multiplier
+    int64_t mult = 0;
+    int k = 0;
+    if (!dwt_multiplier(f, mult, k)) { // nothing to scale to a multiplier
         std::fill_n(d, n, int16_t(0));
         return;
     }
-    const bool negative = f < 0;
-    f = std::fabs(f);
-    int k = 0;
-    while (f <= 16383.0) {
-        f *= 2.0;
-        ++k;
-    }
-    while (f > 32767.0) {
-        f *= 0.5;
-        --k;
-    }
-    int64_t mult = std::min<int64_t>(32767, int64_t(std::floor(f + 0.5)));
-    if (negative)
-        mult = -mult;
     if (k >= 0) {
         const int64_t half = k > 0 ? (int64_t(1) << (k - 1)) : 0;
         const int kk = std::min(k, 62);
@@ -526,10 +551,23 @@ void rv_dwt_synthesize_level(const rv_lifting_step* steps, int num_steps, bool s
 
 void rv_dependency_arith::analyze(const rv_line_samples* lines, const rv_line_samples* const* inputs)
 {
-    if (n <= 0 || !reversible)
+    if (n <= 0)
         return;
     const int width = lines[0].width;
     acc.resize(size_t(width));
+    if (!reversible) {
+        if (!have16 && !lines[0].precise)
+            make_16bit_coefficients();
+        for (int r = n - 1; r >= 1; --r)
+            predict_real(lines, r, -1);
+        for (int r = 0; r < n; ++r) {
+            if (inputs[r] == nullptr)
+                continue;
+            rv_line_add_offset(lines[r], 0, -real_offsets[r]);
+            rv_line_copy(*inputs[r], lines[r], 0, 0.0f);
+        }
+        return;
+    }
     // Predictions removed from the last row up, each from rows its own removal leaves.
     for (int r = n - 1; r >= 1; --r) {
         const int v = int_coefficients[size_t(r) * n + r];
@@ -545,4 +583,107 @@ void rv_dependency_arith::analyze(const rv_line_samples* lines, const rv_line_sa
     for (int r = 0; r < n; ++r)
         if (inputs[r] != nullptr)
             rv_line_copy(*inputs[r], lines[r], -int_offsets[r], 0.0f);
+}
+
+bool rv_matrix_arith::least_squares_inverse(const std::vector<int>& rows, const std::vector<int>& cols,
+                                            rv_matrix_arith& inverse) const
+{
+    const size_t m = rows.size(), p = cols.size();
+    auto a = [&](size_t r, size_t c) {
+        return double(coefficients[size_t(rows[r]) * size_t(num_inputs) + size_t(cols[c])]);
+    };
+    // Normal equations A'A, factorised as L L'.
+    std::vector<double> l(p * p, 0.0);
+    double largest = 0.0;
+    for (size_t i = 0; i < p; ++i)
+        for (size_t j = 0; j <= i; ++j) {
+            double v = 0.0;
+            for (size_t r = 0; r < m; ++r)
+                v += a(r, i) * a(r, j);
+            l[i * p + j] = v;
+            if (i == j)
+                largest = std::max(largest, v);
+        }
+    for (size_t k = 0; k < p; ++k) {
+        double d = l[k * p + k];
+        for (size_t j = 0; j < k; ++j)
+            d -= l[k * p + j] * l[k * p + j];
+        if (!(d > 1e-13 * largest))
+            return false;
+        d = std::sqrt(d);
+        l[k * p + k] = d;
+        for (size_t i = k + 1; i < p; ++i) {
+            double v = l[i * p + k];
+            for (size_t j = 0; j < k; ++j)
+                v -= l[i * p + j] * l[k * p + j];
+            l[i * p + k] = v / d;
+        }
+    }
+    // Column r of the inverse solves L L' x = (row r of A)'.
+    inverse.num_inputs = int(m);
+    inverse.num_outputs = int(p);
+    inverse.coefficients.assign(m * p, 0.0f);
+    inverse.coeffs16.clear();
+    std::vector<double> x(p);
+    for (size_t r = 0; r < m; ++r) {
+        for (size_t i = 0; i < p; ++i) {
+            double v = a(r, i);
+            for (size_t j = 0; j < i; ++j)
+                v -= l[i * p + j] * x[j];
+            x[i] = v / l[i * p + i];
+        }
+        for (size_t i = p; i-- > 0;) {
+            double v = x[i];
+            for (size_t j = i + 1; j < p; ++j)
+                v -= l[j * p + i] * x[j];
+            x[i] = v / l[i * p + i];
+        }
+        for (size_t i = 0; i < p; ++i)
+            inverse.coefficients[i * m + r] = float(x[i]);
+    }
+    return true;
+}
+
+
+void rv_dwt_unload(const rv_line_samples& work, const rv_line_samples& src, bool reversible, float gain)
+{
+    if (reversible) {
+        rv_line_copy(src, work, 0, 0.0f);
+        return;
+    }
+    const int n = work.width;
+    if (work.precise) {
+        const float* s = work.f32();
+        if (src.reversible) { // refused by the block's inversion; kept whole for safety
+            const float f = std::ldexp(1.0f, work.bit_depth) / gain;
+            for (int x = 0; x < n; ++x)
+                store_int(src, x, int64_t(std::floor(double(s[x] * f) + 0.5)));
+            return;
+        }
+        const float f = std::ldexp(1.0f, work.bit_depth - src.bit_depth) / gain;
+        if (src.precise) {
+            float* d = src.f32();
+            for (int x = 0; x < n; ++x)
+                d[x] = s[x] * f;
+        } else {
+            int16_t* d = src.s16();
+            for (int x = 0; x < n; ++x)
+                d[x] = wrap16(int64_t(std::floor(double(s[x] * f * 8192.0f) + 0.5)));
+        }
+        return;
+    }
+    const double f = std::ldexp(double(gain), -work.bit_depth) *
+                     (src.reversible ? 8192.0 : std::ldexp(1.0, src.bit_depth));
+    int64_t mult = 0;
+    int k = 0;
+    const int16_t* s = work.s16();
+    if (!dwt_multiplier(f, mult, k)) {
+        for (int x = 0; x < n; ++x)
+            store_int(src, x, 0);
+        return;
+    }
+    // The loaded sample was about source x mult / 2^k; divide it back out.
+    const double back = std::ldexp(1.0, k) / double(mult);
+    for (int x = 0; x < n; ++x)
+        store_int(src, x, int64_t(std::floor(double(s[x]) * back + 0.5)));
 }

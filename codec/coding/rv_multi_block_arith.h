@@ -36,6 +36,11 @@ struct rv_matrix_arith {
     // One row of every output: offsets[j] is output j's real offset.
     void synthesize(const rv_line_samples* const* inputs, const rv_line_samples* outputs,
                     const float* offsets);
+    // The least-squares inverse over the given outputs (rows) and present inputs (cols):
+    // `inverse` maps those outputs back to those inputs. False when the normal equations
+    // are near singular (a Cholesky pivot at or below 1e-13 of the largest diagonal entry).
+    bool least_squares_inverse(const std::vector<int>& rows, const std::vector<int>& cols,
+                               rv_matrix_arith& inverse) const;
 
     std::vector<int16_t> coeffs16; // made on first 16-bit row
     int downshift = 0;
@@ -76,14 +81,20 @@ struct rv_dependency_arith {
     bool normalize(const rv_line_samples* const* inputs, rv_line_samples* outputs);
     // Rows 0 .. N-1 in order. Raises the divisor error (reversible form).
     void synthesize(const rv_line_samples* const* inputs, const rv_line_samples* lines);
-    // Reversible form: the exact inverse without the outputs' own offsets; the present
-    // inputs receive the lines less the block's offsets.
+    // The inverse without the outputs' own offsets; the present inputs receive the lines
+    // less the block's offsets. Exact for the reversible and the 16-bit forms, whose
+    // predictions are recomputed from the same integers.
     void analyze(const rv_line_samples* lines, const rv_line_samples* const* inputs);
 
     std::vector<int16_t> coeffs16;
     int downshift = 0;
     bool have16 = false;
     std::vector<int64_t> acc;
+
+private:
+    void make_16bit_coefficients();
+    // Irreversible row r's prediction from lines 0 .. r-1, added (sign 1) or removed (-1).
+    void predict_real(const rv_line_samples* lines, int r, int sign);
 };
 
 // DWT block, one level: loading a subband line into its work line, and the inverse
@@ -94,6 +105,8 @@ struct rv_dependency_arith {
 // lines by gain / 2^Bw (reversible source) or gain 2^Bs / 2^Bw (real source); 16-bit
 // work lines by a 16-bit multiplier above 16383 and at most 32767 with a matching shift.
 void rv_dwt_load(const rv_line_samples& work, const rv_line_samples* src, bool reversible, float gain);
+// The inverse of rv_dwt_load for compression: `work` back into `src` (not null).
+void rv_dwt_unload(const rv_line_samples& work, const rv_line_samples& src, bool reversible, float gain);
 // Inverts the steps (last first) over the `count` work lines of one level, positions
 // counted from the level's first line: even positions low-pass, odd high-pass; sources
 // beyond the ends are mirrored (symmetric) or repeat the nearest same-parity line. A

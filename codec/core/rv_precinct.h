@@ -65,10 +65,22 @@ public:
     std::vector<int64_t> packet_bytes;
     int sim_layers = 0;
     int layers_written = 0;
-    // Writing: the final flush's last layer may take this precinct one threshold lower
-    // to fill the budget (fill_layer -1: no such layer).
-    int fill_layer = -1;
-    uint16_t fill_threshold = 0;
+    // Writing: the final flush may let a layer's packet take passes below the layer's
+    // threshold to fill the layer's budget: down to `threshold` for the first `leaves`
+    // code-blocks (counted band by band, -1: all of them).
+    struct layer_fill {
+        int layer = -1;
+        uint16_t threshold = 0;
+        int leaves = -1;
+    };
+    std::vector<layer_fill> fills;
+    const layer_fill* fill_of(int layer) const
+    {
+        for (const layer_fill& f : fills)
+            if (f.layer == layer)
+                return &f;
+        return nullptr;
+    }
     // Writing: complete and waiting on its (depth, component) ready list.
     bool ready = false;
     rv_precinct* ready_prev = nullptr;

@@ -34,6 +34,8 @@ int64_t prepare_layer(rv_precinct* p, int layer, uint16_t threshold, bool& any)
 {
     int64_t bytes = 0;
     any = false;
+    const rv_precinct::layer_fill* fill = p->fill_of(layer);
+    int leaf_count = 0; // over every band, for the fill's share of the leaves
     for_each_band(p, [&](const band_leaves& b) {
         const int n = b.cols * b.rows;
         const int total = rv_tag_tree_nodes(b.rows, b.cols);
@@ -43,7 +45,9 @@ int64_t prepare_layer(rv_precinct* p, int layer, uint16_t threshold, bool& any)
             rv_precinct_block& leaf = b.leaves[k];
             if (layer > 0 && leaf.passes_parsed == 0)
                 leaf.inclusion_value = 0xFFFF;
-            bytes += leaf.start_packet(layer, threshold);
+            const bool filled = fill != nullptr && (fill->leaves < 0 || leaf_count < fill->leaves);
+            leaf_count++;
+            bytes += leaf.start_packet(layer, filled ? fill->threshold : threshold);
             any = any || leaf.layer_passes > 0;
         }
         for (int k = n; k < total; k++)
@@ -410,9 +414,7 @@ int64_t rv_tpart_generator::generate_tpart(rv_tile* t)
     const int specs = w.num_layer_specs;
     for (const tpart_packet& pk : packets) {
         const int li = std::min(pk.layer, specs - 1);
-        const uint16_t thr =
-            pk.layer == pk.p->fill_layer ? pk.p->fill_threshold : w.layer_thresholds[size_t(li)];
-        const int64_t n = write_packet(pk.p, pk.layer, thr, out);
+        const int64_t n = write_packet(pk.p, pk.layer, w.layer_thresholds[size_t(li)], out);
         if (n != pk.p->packet_bytes[size_t(pk.layer)])
             rv_raise_core_error("Packet of " + std::to_string(n) +
                                 " bytes written where its sizing found " +

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -196,8 +197,7 @@ int64_t rv_simulate_output(rv_codestream* cs, int layer, uint16_t threshold, boo
                 rv_tile* t = p->tile();
                 if (!t->initialized || layer >= t->num_layers)
                     continue;
-                const uint16_t thr = layer == p->fill_layer ? p->fill_threshold : threshold;
-                pair_bytes += packet_cost(p, layer, thr, pair_limit - pair_bytes, finalize);
+                pair_bytes += packet_cost(p, layer, threshold, pair_limit - pair_bytes, finalize);
                 if (!finalize && pair_bytes > pair_limit)
                     break;
             }
@@ -251,30 +251,97 @@ bool all_ready(rv_codestream* cs)
     return true;
 }
 
-// The last layer, sized at `best`, leaves `slack` bytes below its limit: precinct by
-// precinct, in sizing order, those whose packet at the next lower threshold still fits
-// take it.
-void fill_last_layer(rv_codestream* cs, int layer, uint16_t best, int64_t slack)
+// Leaves (code-blocks) of a precinct, over all its bands.
+int precinct_leaves(const rv_precinct* p)
 {
-    if (best == 0 || slack <= 0)
+    int n = 0;
+    for (int b = 0; b < p->num_bands; b++) {
+        const rvd_coords& size = p->bands[b].block_indices.size;
+        if (size.y > 0 && size.x > 0)
+            n += size.y * size.x;
+    }
+    return n;
+}
+
+// The last layer, sized at `best`, leaves `slack` bytes below its limit: one threshold
+// step at a time below `best` (down to an octave when `deep`, else one step), precincts in
+// sizing order take the passes of the lower step, for all their blocks when that fits,
+// else (when `deep`) for as many leading blocks as fit, which closes them. Passes come
+// whole, and a single slope step can hold several large ones: one step for whole
+// precincts left the layer short of its target by more than a large pass.
+void fill_last_layer(rv_codestream* cs, int layer, uint16_t best, int64_t slack, bool deep)
+{
+    if (best <= 1 || slack <= 0)
         return;
-    const uint16_t lower = uint16_t(best - 1);
     const int nc = cs->num_components;
+    std::vector<rv_precinct*> ready;
     for (int d = RV_MAX_DISCARD_LEVELS; d >= 0; d--)
         for (int c = 0; c < nc; c++)
             for (rv_precinct* p = cs->rescomp[size_t(d * nc + c)].first_ready; p != nullptr;
                  p = p->ready_next) {
                 rv_tile* t = p->tile();
-                if (!t->initialized || layer >= t->num_layers)
-                    continue;
-                const int64_t more = packet_cost(p, layer, lower, no_limit, false) -
-                                     packet_cost(p, layer, best, no_limit, false);
-                if (more <= 0 || more > slack)
-                    continue;
-                p->fill_layer = layer;
-                p->fill_threshold = lower;
-                slack -= more;
+                if (t->initialized && layer < t->num_layers && p->fill_of(layer) == nullptr)
+                    ready.push_back(p);
             }
+    std::vector<int64_t> cost(ready.size());
+    for (size_t k = 0; k < ready.size(); k++)
+        cost[k] = packet_cost(ready[k], layer, best, no_limit, false);
+    std::vector<bool> closed(ready.size(), false);
+    const int lowest = std::max(1, int(best) - (deep ? 256 : 1));
+    for (int lower = int(best) - 1; lower >= lowest && slack > 0; lower--)
+        for (size_t k = 0; k < ready.size() && slack > 0; k++) {
+            if (closed[k])
+                continue;
+            rv_precinct* p = ready[k];
+            if (p->fill_of(layer) != nullptr) {
+                // Every block already went lower: the next step for all of them, or none.
+                rv_precinct::layer_fill& f = p->fills.back();
+                f.threshold = uint16_t(lower);
+                const int64_t c = packet_cost(p, layer, best, no_limit, false);
+                if (c - cost[k] <= slack) {
+                    slack -= c - cost[k];
+                    cost[k] = c;
+                } else {
+                    f.threshold = uint16_t(lower + 1);
+                    closed[k] = true;
+                }
+                continue;
+            }
+            p->fills.push_back({layer, uint16_t(lower), -1});
+            const int64_t all = packet_cost(p, layer, best, no_limit, false);
+            if (all - cost[k] <= slack) {
+                slack -= all - cost[k];
+                cost[k] = all;
+                continue;
+            }
+            // The most leading blocks whose lower passes fit; the rest keep the layer's
+            // threshold. Costs grow with the count.
+            closed[k] = true;
+            if (!deep) {
+                p->fills.pop_back();
+                continue;
+            }
+            int lo = 0, hi = precinct_leaves(p);
+            int64_t lo_cost = cost[k];
+            while (hi - lo > 1) {
+                const int mid = (lo + hi) / 2;
+                p->fills.back().leaves = mid;
+                const int64_t c = packet_cost(p, layer, best, no_limit, false);
+                if (c - cost[k] <= slack) {
+                    lo = mid;
+                    lo_cost = c;
+                } else {
+                    hi = mid;
+                }
+            }
+            if (lo == 0) {
+                p->fills.pop_back();
+                continue;
+            }
+            p->fills.back().leaves = lo;
+            slack -= lo_cost - cost[k];
+            cost[k] = lo_cost;
+        }
 }
 
 void pcrd_opt(rv_codestream* cs, bool trim_to_rate, double tolerance)
@@ -362,7 +429,10 @@ void pcrd_opt(rv_codestream* cs, bool trim_to_rate, double tolerance)
         w.layer_thresholds[size_t(l)] = best;
         if (last && trim_to_rate && T != 0) {
             const int64_t limit = T - eoc - earlier - committed;
-            fill_last_layer(cs, l, best, limit - rv_simulate_output(cs, l, best, false, true, no_limit));
+            // After earlier flushes, the written precincts' overheads are estimates: one
+            // step for whole precincts only, as those estimates allow.
+            fill_last_layer(cs, l, best, limit - rv_simulate_output(cs, l, best, false, true, no_limit),
+                            earlier == 0);
         }
         committed += rv_simulate_output(cs, l, best, true, last, no_limit);
         w.layer_reached[size_t(l)] = earlier + committed;

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -22,6 +23,18 @@ bool siz_attribute(const std::string& a)
 {
     return (!a.empty() && a[0] == 'S') || a.compare(0, 11, "Mcomponents") == 0 ||
            a.compare(0, 10, "Mprecision") == 0 || a.compare(0, 7, "Msigned") == 0;
+}
+
+// Whether the attributes ask for irreversible coding of every component.
+bool irreversible(const std::vector<std::string>& attrs)
+{
+    bool found = false;
+    for (const std::string& a : attrs)
+        if (a.rfind("Creversible=", 0) == 0) {
+            const std::string v = a.substr(12);
+            found = v == "no" || v == "false" || v == "0";
+        }
+    return found;
 }
 
 bool has_attribute(const std::vector<std::string>& attrs, const std::string& name)
@@ -156,6 +169,16 @@ std::vector<std::string> encode_attributes(const std::vector<encode_component>& 
     fallback("Clayers", std::to_string(std::max<size_t>(1, layers)));
     fallback("Creversible", "yes");
     fallback("Corder", "LRCP");
+    // The codec's default base step suits 8-bit samples; deeper ones would have their
+    // quality capped far below what their bytes allow. One step per sample level instead.
+    if (irreversible(user) && !has_attribute(user, "Qstep") && !has_attribute(user, "Qabs_steps")) {
+        int depth = 1;
+        for (const encode_component& c : image)
+            depth = std::max(depth, c.depth);
+        char step[32];
+        std::snprintf(step, sizeof step, "%.9g", std::ldexp(1.0, -depth));
+        fallback("Qstep", step);
+    }
     const bool ycc = image.size() >= 3 && image[0].dy == image[1].dy && image[0].dy == image[2].dy &&
                      image[0].dx == image[1].dx && image[0].dx == image[2].dx &&
                      image[0].depth == image[1].depth && image[0].depth == image[2].depth;
@@ -164,6 +187,22 @@ std::vector<std::string> encode_attributes(const std::vector<encode_component>& 
     out.insert(out.end(), user.begin(), user.end());
     return out;
 }
+
+namespace {
+
+void finish_codestream(rvd_codestream& cs, siz_params& siz, const std::vector<std::string>& attrs,
+                       rvd_compressed_target* target)
+{
+    // The output components and the extension flags are fixed when the codestream is made.
+    siz.finalize();
+    cs.create(&siz, target, nullptr);
+    for (const std::string& a : attrs)
+        if (!siz_attribute(a) && !cs.access_siz()->parse_string(a.c_str()))
+            throw encode_error("attribute not understood: " + a);
+    cs.access_siz()->finalize_all();
+}
+
+} // namespace
 
 void open_codestream(rvd_codestream& cs, siz_params& siz, const std::vector<encode_component>& image,
                      const std::vector<std::string>& attrs, rvd_compressed_target* target)
@@ -186,7 +225,12 @@ void open_codestream(rvd_codestream& cs, siz_params& siz, const std::vector<enco
     siz.get("Sorigin", 0, 1, ox);
     if (oy < 0 || ox < 0)
         throw encode_error("negative image origin");
-    // The smallest canvas giving component 0 its rows and columns.
+    // The smallest canvas giving component 0 its rows and columns, unless one is given
+    // (with sub-sampling, other components may need a particular one).
+    if (has_attribute(attrs, "Ssize")) {
+        finish_codestream(cs, siz, attrs, target);
+        return;
+    }
     const encode_component& c0 = image[0];
     const int64_t sy = int64_t(c0.dy) * ((int64_t(oy) + c0.dy - 1) / c0.dy + c0.height - 1) + 1;
     const int64_t sx = int64_t(c0.dx) * ((int64_t(ox) + c0.dx - 1) / c0.dx + c0.width - 1) + 1;
@@ -194,14 +238,7 @@ void open_codestream(rvd_codestream& cs, siz_params& siz, const std::vector<enco
         throw encode_error("image too large for the canvas");
     siz.set("Ssize", 0, 0, int(sy));
     siz.set("Ssize", 0, 1, int(sx));
-
-    // The output components and the extension flags are fixed when the codestream is made.
-    siz.finalize();
-    cs.create(&siz, target, nullptr);
-    for (const std::string& a : attrs)
-        if (!siz_attribute(a) && !cs.access_siz()->parse_string(a.c_str()))
-            throw encode_error("attribute not understood: " + a);
-    cs.access_siz()->finalize_all();
+    finish_codestream(cs, siz, attrs, target);
 }
 
 int64_t encode_components(const std::vector<encode_component>& image,
@@ -250,6 +287,7 @@ int64_t encode_components(const std::vector<encode_component>& image,
     std::vector<uint16_t> slopes = settings.layer_slopes;
     const bool by_slope = !slopes.empty();
     slopes.resize(size_t(layers), 0);
-    cs.flush(bytes.data(), layers, by_slope ? slopes.data() : nullptr, true, true, 0.0, env);
+    // No layer-information comment: the budget goes to the image (nothing reads it).
+    cs.flush(bytes.data(), layers, by_slope ? slopes.data() : nullptr, true, false, 0.0, env);
     return cs.get_total_bytes();
 }

@@ -49,7 +49,8 @@ void encode_library_startup();
 
 // The attributes the settings lead to for the image: the defaults (5 levels, 64 x 64
 // blocks, one layer or one per target, reversible, LRCP, the colour transform when the
-// first three components share their sub-sampling), then the settings' own.
+// first three components share their sub-sampling; irreversibly, a base step of one level
+// of the deepest component), then the settings' own.
 std::vector<std::string> encode_attributes(const std::vector<encode_component>& image,
                                            const encode_settings& settings);
 
