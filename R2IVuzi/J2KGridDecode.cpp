@@ -109,6 +109,8 @@ void CJ2KGrid::decodeStep()
         const int offsets[1] = {0};
         rvd_dims incomplete = region, fresh, last;
         bool delivered = false;
+        // True while the view samples hold the last increment: nothing was decoded since.
+        bool copied = false;
         // Each call that goes on delivers at least a row; a codec error that recurs at
         // every call would otherwise loop without end.
         const int maxCalls = region.size.y + 2;
@@ -132,6 +134,7 @@ void CJ2KGrid::decodeStep()
             const int nx0 = fresh.pos.x - origin.x, ny0 = fresh.pos.y - origin.y;
             base.OnRegionDecoded(nx0, ny0, nx0 + fresh.size.x, ny0 + fresh.size.y);
             OnPaint(false);
+            copied = true;
             if (incomplete.is_empty())
                 break;
             // An end of request waiting on this thread decodes the same region again at
@@ -139,10 +142,12 @@ void CJ2KGrid::decodeStep()
             // increments would be painted over before anything else runs.
             if (m_onDecodeTick && m_endsPending.load() > 0)
                 break;
+            copied = false;
         }
         started = false;
         decompressor->finish();
-        if (delivered && !last.is_empty()) {
+        // Finishing writes no pixels: a copy right after the loop's own would repeat it.
+        if (delivered && !last.is_empty() && !copied) {
             const int nx0 = last.pos.x - origin.x, ny0 = last.pos.y - origin.y;
             base.OnRegionDecoded(nx0, ny0, nx0 + last.size.x, ny0 + last.size.y);
         }

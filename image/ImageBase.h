@@ -212,6 +212,7 @@ private:
     void CopyViaZoomedImage(const RECT& r);
     void CopyFromZoomedImage();
     void ConvertToDisplay(const RECT& area);
+    void ClearOutside(const RECT& area, bool all);
     void RebuildCurrentTable();
 
     int32_t imageWidth_ = 0;
@@ -275,6 +276,20 @@ private:
     RECT viewRect_ = {0, 0, 0, 0};
     std::vector<uint8_t> displayBuffer_;
     int32_t displayRowBytes_ = 0;
+    // What the display buffer was last converted from: a repaint of unchanged samples
+    // through an unchanged table reuses it.
+    struct DisplayInputs {
+        uint64_t samples = 0;
+        RECT area = {0, 0, 0, 0};
+        bool grey = false, isSigned = false;
+        int bytes = 0, halfRange = 0;
+        int32_t width = 0, height = 0, rowBytes = 0;
+        bool operator==(const DisplayInputs& o) const;
+    };
+    uint64_t viewSamplesGeneration_ = 0;
+    bool displayConverted_ = false;
+    DisplayInputs displayInputs_;
+    VoiLutEntry displayTable_;
     int32_t allocWidth_ = 0;
     int32_t allocHeight_ = 0;
     int32_t currentRegion_[7] = {};

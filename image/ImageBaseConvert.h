@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace image_display {
 
@@ -35,9 +36,23 @@ void GreyToDisplay(const uint8_t* samples, size_t stride, const RECT& area, int 
     const int32_t* t = table.data.data();
     if (n < 1)
         return;
+    // When every sample lands inside the table, as with a full-range table, no clamp is needed.
+    const bool inside = static_cast<int64_t>(std::numeric_limits<T>::min()) + offset >= 0 &&
+                        static_cast<int64_t>(std::numeric_limits<T>::max()) + offset <= n - 1;
     for (int y = area.top; y < area.bottom; ++y) {
         const uint8_t* in = samples + static_cast<size_t>(y) * stride * sizeof(T);
         uint8_t* out = bits + static_cast<size_t>(rows - 1 - y) * rowBytes;
+        if (inside) {
+            const int32_t* to = t + offset;
+            for (int x = area.left; x < area.right; ++x) {
+                T s;
+                std::memcpy(&s, in + static_cast<size_t>(x) * sizeof(T), sizeof(T));
+                const uint32_t g = static_cast<uint32_t>(to[s]) & 0xFF;
+                const uint32_t pixel = g * 0x010101u;
+                std::memcpy(out + static_cast<size_t>(x) * 4, &pixel, 4);
+            }
+            continue;
+        }
         for (int x = area.left; x < area.right; ++x) {
             T s;
             std::memcpy(&s, in + static_cast<size_t>(x) * sizeof(T), sizeof(T));
@@ -60,6 +75,17 @@ inline void ColourToDisplay(const uint8_t* samples, size_t stride, const RECT& a
     for (int y = area.top; y < area.bottom; ++y) {
         const uint8_t* in = samples + static_cast<size_t>(y) * stride * 4;
         uint8_t* out = bits + static_cast<size_t>(rows - 1 - y) * rowBytes;
+        if (n >= 256) {
+            // Every byte indexes the table: a whole pixel is built and stored at once.
+            for (int x = area.left; x < area.right; ++x) {
+                const uint8_t* s = in + static_cast<size_t>(x) * 4;
+                const uint32_t pixel = (static_cast<uint32_t>(t[s[0]]) & 0xFF) |
+                                       (static_cast<uint32_t>(t[s[1]]) & 0xFF) << 8 |
+                                       (static_cast<uint32_t>(t[s[2]]) & 0xFF) << 16;
+                std::memcpy(out + static_cast<size_t>(x) * 4, &pixel, 4);
+            }
+            continue;
+        }
         for (int x = area.left; x < area.right; ++x) {
             const uint8_t* s = in + static_cast<size_t>(x) * 4;
             uint8_t* p = out + static_cast<size_t>(x) * 4;

@@ -213,6 +213,7 @@ bool CImageBase::ResizeViewBuffers(const RECT& r)
 {
     const int64_t vw = int64_t(r.right) - r.left + 1, vh = int64_t(r.bottom) - r.top + 1;
     if (vw < 1 || vh < 1) {
+        ++viewSamplesGeneration_;
         viewWidth_ = viewHeight_ = allocWidth_ = allocHeight_ = 0;
         std::vector<uint8_t>().swap(displayBuffer_);
         std::vector<uint8_t>().swap(viewSamples_);
@@ -227,6 +228,7 @@ bool CImageBase::ResizeViewBuffers(const RECT& r)
     displayHeader_.bitCount = 32;
     const size_t pixels = static_cast<size_t>(vw) * static_cast<size_t>(vh);
     if (viewWidth_ != allocWidth_ || viewHeight_ != allocHeight_ || viewSamples_.size() != pixels * SampleBytes()) {
+        ++viewSamplesGeneration_;
         displayBuffer_.assign(static_cast<size_t>(displayRowBytes_) * static_cast<size_t>(vh), 0);
         viewSamples_.assign(pixels * SampleBytes(), 0);
         allocWidth_ = viewWidth_;
@@ -433,6 +435,7 @@ void CImageBase::CopyDecodedToView()
     const size_t pixels = static_cast<size_t>(std::max(viewWidth_, 0)) * static_cast<size_t>(std::max(viewHeight_, 0));
     if (pixels == 0 || viewSamples_.size() != pixels * bpp)
         return;
+    ++viewSamplesGeneration_;
     std::fill(viewSamples_.begin(), viewSamples_.end(), 0);
     const double zx = transform_->zoomX, zy = transform_->zoomY;
     const bool sourceReady = !sourcePixels_.empty() && sourcePixels_.size() == static_cast<size_t>(levelWidth_) *
@@ -456,6 +459,7 @@ void CImageBase::CopyDecodedToView()
 
 void CImageBase::CopyDirect()
 {
+    ++viewSamplesGeneration_;
     const int mode = actualSize_ ? 2 : 0;
     const RECT& r = decodedRect_;
     const RECT& v = decodedViewRect_;
@@ -497,6 +501,7 @@ void CImageBase::CopyViaZoomedImage(const RECT& r)
 
 void CImageBase::CopyFromZoomedImage()
 {
+    ++viewSamplesGeneration_;
     RefreshRegionViewRect();
     const RECT v = decodedViewRect_;
     if (IsEmpty(v) || v.right > viewWidth_ || v.bottom > viewHeight_)
@@ -528,6 +533,13 @@ void CImageBase::ConvertToDisplay(const RECT& a)
                                     viewHeight_);
 }
 
+bool CImageBase::DisplayInputs::operator==(const DisplayInputs& o) const
+{
+    return samples == o.samples && EqualRect(&area, &o.area) && grey == o.grey && isSigned == o.isSigned &&
+           bytes == o.bytes && halfRange == o.halfRange && width == o.width && height == o.height &&
+           rowBytes == o.rowBytes;
+}
+
 void CImageBase::DrawToBitmap(HDC dc, HBITMAP bitmap, bool, int left, int top, int right, int bottom)
 {
     if (viewWidth_ < 1 || viewHeight_ < 1 || int64_t(right) - left != viewWidth_ - 1 ||
@@ -537,13 +549,34 @@ void CImageBase::DrawToBitmap(HDC dc, HBITMAP bitmap, bool, int left, int top, i
     if (viewSamples_.size() != pixels * SampleBytes() ||
         displayBuffer_.size() != static_cast<size_t>(displayRowBytes_) * static_cast<size_t>(viewHeight_))
         return;
-    std::fill(displayBuffer_.begin(), displayBuffer_.end(), 0);
     RefreshRegionViewRect();
     const RECT& v = decodedViewRect_;
     const RECT a = {v.left + 2, v.top + 2, v.right - 2, v.bottom - 2};
-    if (IsEmpty(v) || IsEmpty(a) || a.left < 0 || a.top < 0 || a.right > viewWidth_ || a.bottom > viewHeight_)
+    if (IsEmpty(v) || IsEmpty(a) || a.left < 0 || a.top < 0 || a.right > viewWidth_ || a.bottom > viewHeight_) {
+        std::fill(displayBuffer_.begin(), displayBuffer_.end(), 0);
+        displayConverted_ = false;
         return;
-    ConvertToDisplay(a);
+    }
+    DisplayInputs inputs;
+    inputs.samples = viewSamplesGeneration_;
+    inputs.area = a;
+    inputs.grey = grey_;
+    inputs.isSigned = signedSamples_;
+    inputs.bytes = static_cast<int>(SampleBytes());
+    inputs.halfRange = halfRange_;
+    inputs.width = viewWidth_;
+    inputs.height = viewHeight_;
+    inputs.rowBytes = displayRowBytes_;
+    const VoiLutEntry& table = grey_ ? greyTable_ : colourTable_;
+    const bool sameTable = displayTable_.entryCount == table.entryCount && displayTable_.data == table.data;
+    if (!displayConverted_ || !sameTable || !(inputs == displayInputs_)) {
+        ClearOutside(a, image_display::TableSize(table) < 1);
+        ConvertToDisplay(a);
+        displayInputs_ = inputs;
+        if (!sameTable)
+            displayTable_ = table;
+        displayConverted_ = true;
+    }
     // The header describes the display buffer itself, whatever the bitmap's format.
     BITMAPINFO info = {};
     info.bmiHeader.biSize = 40;
@@ -554,4 +587,26 @@ void CImageBase::DrawToBitmap(HDC dc, HBITMAP bitmap, bool, int left, int top, i
     drawingHeader_.width = viewWidth_;
     drawingHeader_.height = viewHeight_;
     SetDIBits(dc, bitmap, 0, static_cast<UINT>(viewHeight_), displayBuffer_.data(), &info, DIB_RGB_COLORS);
+}
+
+// Zeroes the display pixels outside the area the conversion writes (all of them when it
+// writes none): the same buffer as zeroing it whole first, without writing the area twice.
+void CImageBase::ClearOutside(const RECT& a, bool all)
+{
+    if (all) {
+        std::fill(displayBuffer_.begin(), displayBuffer_.end(), 0);
+        return;
+    }
+    const size_t rowBytes = static_cast<size_t>(displayRowBytes_);
+    uint8_t* bits = displayBuffer_.data();
+    // Rows are bottom-up: view row y is display row height - 1 - y.
+    const size_t below = static_cast<size_t>(viewHeight_ - a.bottom), above = static_cast<size_t>(a.top);
+    std::memset(bits, 0, below * rowBytes);
+    std::memset(bits + (static_cast<size_t>(viewHeight_) - above) * rowBytes, 0, above * rowBytes);
+    const size_t leftBytes = static_cast<size_t>(a.left) * 4, rightAt = static_cast<size_t>(a.right) * 4;
+    for (size_t row = below; row < static_cast<size_t>(viewHeight_) - above; ++row) {
+        uint8_t* r = bits + row * rowBytes;
+        std::memset(r, 0, leftBytes);
+        std::memset(r + rightAt, 0, rowBytes - rightAt);
+    }
 }

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -68,6 +69,50 @@ void ResampleNearestT(const void* srcv, int srcRowLength, int srcHeight, int sl,
             }
         }
     }
+}
+
+// A matrix that only shifts by whole pixels maps each source sample onto one destination
+// pixel: the warp then fills exactly the shifted source rectangle (its last row and column
+// included) clipped to the destination, with the samples themselves, whatever the
+// interpolation; the fourth byte of four-byte colour is kept. Done here as a row copy;
+// false leaves every other case, and every refusal, to the warp.
+bool CopyShifted(const double* m, const void* src, int srcWidth, int srcHeight, int srcStep, int pixelBytes,
+                 bool keepFourth, int sx, int sy, int sw, int sh, void* dst, int dstStep, int dx, int dy, int dw,
+                 int dh)
+{
+    const double limit = 1 << 29;
+    if (m[0] != 1.0 || m[1] != 0.0 || m[3] != 0.0 || m[4] != 1.0 || !(std::fabs(m[2]) < limit) ||
+        !(std::fabs(m[5]) < limit) || m[2] != std::floor(m[2]) || m[5] != std::floor(m[5]))
+        return false;
+    if (!src || !dst || srcWidth < 1 || srcHeight < 1 || srcStep < 1 || dstStep < 1 || sx < 0 || sy < 0 ||
+        sw < 1 || sh < 1 || dx < 0 || dy < 0 || dw < 1 || dh < 1 || sx >= srcWidth || sy >= srcHeight ||
+        sw >= limit || sh >= limit || dx >= limit || dy >= limit || dw >= limit || dh >= limit)
+        return false;
+    const int64_t w = std::min(srcWidth - sx, sw), h = std::min(srcHeight - sy, sh);
+    if (w < 2 || h < 2)
+        return false;
+    const int64_t tx = static_cast<int64_t>(m[2]), ty = static_cast<int64_t>(m[5]);
+    const int64_t x0 = std::max<int64_t>(sx + tx, dx), x1 = std::min<int64_t>(sx + w - 1 + tx, int64_t(dx) + dw - 1);
+    const int64_t y0 = std::max<int64_t>(sy + ty, dy), y1 = std::min<int64_t>(sy + h - 1 + ty, int64_t(dy) + dh - 1);
+    if (x0 > x1 || y0 > y1)
+        return false;
+    const size_t count = static_cast<size_t>(x1 - x0 + 1);
+    for (int64_t y = y0; y <= y1; ++y) {
+        const uint8_t* in = static_cast<const uint8_t*>(src) + (y - ty) * srcStep + (x0 - tx) * pixelBytes;
+        uint8_t* out = static_cast<uint8_t*>(dst) + y * dstStep + x0 * pixelBytes;
+        if (!keepFourth) {
+            std::memcpy(out, in, count * static_cast<size_t>(pixelBytes));
+            continue;
+        }
+        for (size_t i = 0; i < count; ++i) {
+            uint32_t a, b;
+            std::memcpy(&a, in + i * 4, 4);
+            std::memcpy(&b, out + i * 4, 4);
+            const uint32_t pixel = (a & 0x00FFFFFFu) | (b & 0xFF000000u);
+            std::memcpy(out + i * 4, &pixel, 4);
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -148,6 +193,13 @@ int CImageInterpolation::Run(int interpolation)
     const int64_t dstStep = int64_t(dstWidth_) * bytesPerPixel_;
     if (srcStep > INT_MAX || dstStep > INT_MAX) {
         status_ = warp_bad_size;
+        return status_;
+    }
+    const int pixelBytes = channels_ == 4 ? 4 : channels_ == 3 ? 3 : bytesPerPixel_ == 2 ? 2 : 1;
+    if (CopyShifted(matrix_, srcPixels_, srcWidth_, srcHeight_, static_cast<int>(srcStep), pixelBytes, channels_ == 4,
+                    srcRect_[0], srcRect_[1], srcRect_[2], srcRect_[3], dstPixels_, static_cast<int>(dstStep),
+                    dstRect_[0], dstRect_[1], dstRect_[2], dstRect_[3])) {
+        status_ = warp_ok;
         return status_;
     }
     status_ = entry(srcPixels_, srcWidth_, srcHeight_, static_cast<int>(srcStep), srcRect_[0], srcRect_[1],

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -43,6 +44,49 @@ TEST(ImageInterpolation, DestinationRectangleIsClippedToTheBuffer)
                 ASSERT_EQ(big[static_cast<size_t>(y) * BW * bpp + x], exact[static_cast<size_t>(y) * W * bpp + x])
                     << channels << ": " << x << "," << y;
     }
+}
+
+// A whole-pixel shift is copied without the warp: same pixels written, same samples, same
+// status as the warp itself gives, for every layout, overlap, clipping and refusal.
+TEST(ImageInterpolation, WholePixelShiftsMatchTheWarp)
+{
+    struct Layout {
+        int channels, bytes, format;
+    };
+    const Layout layouts[] = {{1, 1, warp_gray8}, {1, 2, warp_gray16}, {3, 3, warp_rgb8}, {4, 4, warp_rgbx8}};
+    std::mt19937 rng(58);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    int copied = 0;
+    for (const Layout& l : layouts)
+        for (int run = 0; run < 400; ++run) {
+            const int sw = pick(1, 24), sh = pick(1, 24), dw = pick(1, 30), dh = pick(1, 30);
+            const bool edge = run % 5 == 0; // rectangles from the far edge, often refused
+            const int sl = pick(0, edge ? sw + 1 : sw / 2), st = pick(0, edge ? sh + 1 : sh / 2);
+            const int sr = sl + pick(-1, 26), sb = st + pick(-1, 26);
+            const int dl = pick(-3, edge ? dw : dw / 2), dt = pick(-3, edge ? dh : dh / 2), dr = dl + pick(-1, 34), db = dt + pick(-1, 34);
+            // Mostly shifts that land the source on the destination rectangle, some far off.
+            const int far = run % 8 == 0 ? 40 : 6;
+            const double m[6] = {1, 0, double(dl - sl + pick(-far, far)), 0, 1, double(dt - st + pick(-far, far))};
+            SCOPED_TRACE(::testing::Message() << "format " << l.format << " run " << run << " shift " << m[2] << ","
+                                              << m[5]);
+            const auto src = RandomBytes(size_t(sw) * sh * l.bytes, unsigned(run));
+            const auto canary = RandomBytes(size_t(dw) * dh * l.bytes, unsigned(run) + 7u);
+            std::vector<uint8_t> ours = canary, theirs = canary;
+            CImageInterpolation interp;
+            const int status = interp.Warp(m, pick(0, 2), src.data(), sw, sh, l.bytes, l.channels, sl, st, sr, sb,
+                                           ours.data(), dw, dh, dl, dt, dr, db);
+            // The warp on the rectangles the resampler hands it.
+            const int cl = std::max(dl, 0), ct = std::max(dt, 0), cw = std::min(dr, dw) - cl,
+                      ch = std::min(db, dh) - ct;
+            int expected = warp_nothing_to_do;
+            if (cw >= 1 && ch >= 1)
+                expected = warp_affine_generic(src.data(), sw, sh, sw * l.bytes, sl, st, sr - sl, sb - st,
+                                               theirs.data(), dw * l.bytes, cl, ct, cw, ch, l.format, m, warp_nearest);
+            ASSERT_EQ(expected, status);
+            ASSERT_EQ(theirs, ours);
+            copied += status == warp_ok && theirs != canary;
+        }
+    EXPECT_GT(copied, 400); // a quarter of the cases or more write something
 }
 
 TEST(ImageInterpolation, ResampleNearestIndicesAndFourthSample)

@@ -299,3 +299,61 @@ TEST(ImageRender, RandomCommandsKeepBuffersConsistent)
         }
     }
 }
+
+// A repaint may reuse the last conversion only while samples, table and view are unchanged:
+// a cell drawn before each change must end exactly like one that was not, and the change
+// must show.
+TEST(ImageRender, RepaintShowsEveryChangeSinceTheLastDraw)
+{
+    const Source* kinds[] = {&kSources[0], &kSources[1], &kSources[3], &kSources[4]};
+    const std::pair<const char*, std::function<void(Cell&)>> changes[] = {
+        {"new samples", [](Cell& c) { c.sample = [](int x, int y) { return Noise(9, x, y, 0, 255); }; c.Decode(); }},
+        {"window", [](Cell& c) { c.image.AdjustWindowLevel(25, -40, true, false); }},
+        {"invert", [](Cell& c) { c.image.InvertGrey(true); }},
+        {"zoom", [](Cell& c) { c.image.Zoom(2.0f, true, false); c.Decode(); }},
+        {"view size", [](Cell& c) { c.image.SetViewRect(0, 0, c.vh - 1, c.vw - 1 - 16, nullptr, true); c.Decode(); }},
+    };
+    for (const Source* s : kinds)
+        for (const auto& change : changes) {
+            if (!s->grey && std::string(change.first) == "invert")
+                continue;
+            SCOPED_TRACE(std::string(s->name) + ", " + change.first);
+            Cell drawn(257, 191), plain(257, 191);
+            std::vector<uint8_t> before;
+            for (Cell* c : {&drawn, &plain}) {
+                DicomRecord& d = c->image.GetPhotometricInterpretation();
+                d = DicomRecord{s->photometric, 0, s->slope, s->intercept, s->windowWidth, s->windowCentre, -1, -1};
+                c->Init(200, 150, 2, s->bits, s->grey, s->isSigned, s->sample);
+                c->image.ApplyDicomWindow();
+                c->SetView(true);
+                c->Decode();
+                if (c == &drawn) {
+                    c->Draw();
+                    before = c->Pixels();
+                    c->Draw();
+                    EXPECT_EQ(before, c->Pixels());
+                }
+                change.second(*c);
+            }
+            // The smaller view draws into a bitmap of its own size.
+            const bool resized = std::string(change.first) == "view size";
+            Cell* cells[] = {&drawn, &plain};
+            std::vector<uint8_t> after[2];
+            for (int i = 0; i < 2; ++i) {
+                HBITMAP target = resized ? CreateCompatibleBitmap(cells[i]->dc, cells[i]->vw - 17, cells[i]->vh - 1)
+                                         : nullptr;
+                HGDIOBJ old = target ? SelectObject(cells[i]->dc, target) : nullptr;
+                cells[i]->image.DrawToBitmap(cells[i]->dc, target ? target : cells[i]->bitmap, true, 0, 0,
+                                             cells[i]->vw - 1 - (resized ? 16 : 0), cells[i]->vh - 1);
+                if (target)
+                    SelectObject(cells[i]->dc, old);
+                after[i] = cells[i]->Pixels(target);
+                if (target)
+                    DeleteObject(target);
+            }
+            EXPECT_EQ(after[1], after[0]);
+            if (!resized) {
+                EXPECT_NE(before, after[0]);
+            }
+        }
+}
