@@ -257,9 +257,7 @@ std::int64_t rv_multi_synthesis::create(rv_multi_source& source, bool force_prec
     for (int i = 0; i < n; ++i) {
         rv_multi_component& comp = components[i];
         const rv_multi_line& line = comp.line;
-        // A lone component is double buffered too: its synthesis then runs on the pool
-        // while the caller takes the other stripe.
-        comp.double_buffering = env != nullptr && double_buffering &&
+        comp.double_buffering = env != nullptr && double_buffering && n >= 2 &&
                                 env->get_num_threads() >= 2 && line.size.y >= 1 &&
                                 line.size.x >= 1;
         if (env != nullptr && !comp.double_buffering)
