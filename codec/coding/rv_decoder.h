@@ -27,8 +27,8 @@ struct rv_band_shape {
     // The view runs the real partition backwards: the first apparent block row (column) is
     // the real last one.
     bool rows_reversed = false, cols_reversed = false;
-    int band_idx = 0;  // decides whether a threaded decoder works a block row ahead
-    int dwt_level = 0; // ranks the band's jobs: lower resolutions first
+    int band_idx = 0;  // decides whether a threaded encoder double-buffers its rows
+    int dwt_level = 0; // ranks the band's jobs (band rows scale to tile-component rows)
 };
 
 rv_band_shape rv_band_shape_of(rvd_subband band);
