@@ -30,8 +30,9 @@ times the full decodes of dx2048_lossless, dx2048_irr, rgb2048_lossless and rgb2
 with each thread count: `j2k_decode --threads N --double-buffer`, `opj_decompress
 -threads N` and `grk_decompress -H N` in turn, one warm-up each, then N rounds (at least
 5). Every one of our outputs must be byte-identical to our one-thread output. Printed:
-the medians, our speed-up over our one-thread run, opj's and grk's time over ours, and
-the processor count. --quick adds ct512_lossless at 1 and 2 threads after its table.
+the medians, our speed-up over our one-thread run, opj's and grk's time over ours, the
+one-minute load average after each row, and the processor count. --quick adds
+ct512_lossless at 1 and 2 threads after its table.
 """
 import argparse
 import json
@@ -323,8 +324,8 @@ def thread_table(ours_bin, streams, counts, rounds, out_dir):
     """Full decodes with each thread count, ours beside opj_decompress and grk_decompress."""
     cores = len(os.sched_getaffinity(0))
     grk = grk_available()
-    print("%-18s %3s %9s %9s %9s %8s %8s %8s" % ("stream", "N", "ours ms", "opj ms", "grk ms",
-                                                "speed-up", "opj/ours", "grk/ours"))
+    print("%-18s %3s %9s %9s %9s %8s %8s %8s %6s" % ("stream", "N", "ours ms", "opj ms", "grk ms",
+                                                    "speed-up", "opj/ours", "grk/ours", "load"))
     ok = True
     for stream, path in streams:
         base_stem = os.path.join(out_dir, "base")
@@ -353,9 +354,12 @@ def thread_table(ours_bin, streams, counts, rounds, out_dir):
             speed = "%.2f" % (one / med[0]) if one else "-"
             grk_ms = "%9.1f" % (med[2] * 1e3) if grk else "%9s" % "-"
             grk_ratio = "%8.2f" % (med[2] / med[0]) if grk else "%8s" % "-"
-            print("%-18s %3d %9.1f %9.1f %s %8s %8.2f %s" % (stream, n, med[0] * 1e3, med[1] * 1e3,
-                                                           grk_ms, speed, med[1] / med[0],
-                                                           grk_ratio))
+            # Other work on the machine takes processors from every program alike; the
+            # one-minute load average when the row was timed says how much.
+            print("%-18s %3d %9.1f %9.1f %s %8s %8.2f %s %6.1f" % (stream, n, med[0] * 1e3,
+                                                                  med[1] * 1e3, grk_ms, speed,
+                                                                  med[1] / med[0], grk_ratio,
+                                                                  os.getloadavg()[0]))
             for f in os.listdir(out_dir):
                 if f.startswith("ours%d_" % n) or f.startswith(("opj", "grk")):
                     os.remove(os.path.join(out_dir, f))

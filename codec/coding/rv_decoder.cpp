@@ -17,6 +17,11 @@
 
 namespace {
 
+// Block rows a threaded band decoder keeps in flight, and the bytes their lines may take
+// before it keeps fewer (never fewer than two).
+const int max_rows_ahead = 4;
+const std::uint64_t max_ahead_bytes = std::uint64_t(16) << 20;
+
 inline std::int16_t sat16(std::int64_t v)
 {
     return std::int16_t(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
@@ -314,22 +319,31 @@ rv_decoder::rv_decoder(const rv_band_shape& shape, rv_block_access* access,
                      ? width - first_block_width - (nc - 2) * block_width
                      : first_block_width;
     buffer_lines = std::min(rows_left, block_height);
-    if (env != nullptr) {
-        queue = env->add_queue(this, env_queue, "block decoder");
-        const int threads = env->get_num_threads();
-        if (threads > 1) {
-            const std::int64_t samples =
-                std::int64_t(std::min(block_height, rows_left)) * width / 8192;
-            jobs_per_row = int(std::max<std::int64_t>(1, std::min<std::int64_t>(32, samples)));
-            if (rows_left > block_height && shape.band_idx <= 8 / jobs_per_row + 1) {
-                work_ahead = true;
-                buffer_lines = block_height + std::min(block_height, rows_left - lead_height);
-                sequence = std::uint32_t(64 - shape.dwt_level);
-            }
-        }
-    }
     std::uint64_t samples = std::uint64_t(align_offset) + std::uint64_t(width);
     line_bytes = use_shorts ? 16 * ((samples + 10) / 8) : 16 * ((samples + 6) / 4);
+    if (env != nullptr) {
+        dwt_level = shape.dwt_level;
+        queue = env->add_queue(nullptr, env_queue, "block decoder");
+        if (env->get_num_threads() > 1) {
+            const std::int64_t per_row =
+                std::int64_t(std::min(block_height, rows_left)) * width / 8192;
+            jobs_per_row = int(std::max<std::int64_t>(1, std::min<std::int64_t>(32, per_row)));
+            // Block rows decode ahead of the pulls in every band, so that the pool has
+            // work while the caller synthesises; very wide bands keep fewer in memory.
+            depth = std::min(nr, max_rows_ahead);
+            while (depth > 2 &&
+                   std::uint64_t(depth) * std::uint64_t(block_height) * line_bytes > max_ahead_bytes)
+                depth--;
+            if (depth > 1)
+                buffer_lines = depth * block_height;
+        }
+        slots.reset(new row_slot[std::size_t(depth)]);
+        for (int k = 0; k < depth; k++) {
+            slots[k].owner = this;
+            slots[k].index = k;
+            slots[k].queue = env->add_queue(&slots[k], queue, "block row");
+        }
+    }
     for (int i = 0; i < buffer_lines; i++)
         allocator->pre_alloc(line_bytes);
 }
@@ -360,23 +374,38 @@ void rv_decoder::start(rvd_thread_env* env)
         lines.i32 = lines_i32.data();
         lines.f32 = lines_f32.data();
     }
-    if (queue != nullptr && rows_left > 0)
-        schedule_row(e);
+    if (queue != nullptr)
+        while (rows_scheduled < std::min(depth, valid_blocks.size.y))
+            schedule_row(e);
 }
 
 int rv_decoder::row_lines(int row) const
 {
     if (row == 0)
         return std::min(lead_height, band_height);
-    const int first = lead_height + (row - 1) * block_height;
-    return std::max(0, std::min(block_height, band_height - first));
+    return std::max(0, std::min(block_height, band_height - row_start(row)));
 }
 
+int rv_decoder::row_start(int row) const
+{
+    return row == 0 ? 0 : lead_height + (row - 1) * block_height;
+}
+
+// Rows are ranked by when the caller will need them: their first line in the band, in
+// rows of the full-resolution tile-component (smaller secondary sequences run first).
 void rv_decoder::schedule_row(rvd_thread_env* env)
 {
-    const bool last = rows_scheduled + 1 >= valid_blocks.size.y;
-    rows_scheduled++;
-    env->add_jobs(queue, jobs_per_row, last, sequence);
+    const int row = rows_scheduled++;
+    const bool last = row + depth >= valid_blocks.size.y;
+    const std::uint64_t need = std::uint64_t(row_start(row)) << std::min(std::max(dwt_level, 0), 31);
+    const std::uint32_t seq = std::uint32_t(1 + std::min<std::uint64_t>(need, 0x7FFFFFFFu));
+    env->add_jobs(slots[row % depth].queue, jobs_per_row, last, seq);
+}
+
+void rv_decoder::row_slot::do_job(rvd_thread_env* env, int job_idx)
+{
+    const int row = index + owner->depth * (job_idx / owner->jobs_per_row);
+    owner->decode_columns(env, row, job_idx % owner->jobs_per_row);
 }
 
 // One job's share of a block row: contiguous block columns, each checked against the
@@ -387,7 +416,7 @@ void rv_decoder::decode_columns(rvd_thread_env* env, int row, int job)
     const int c0 = int(std::int64_t(job) * n / jobs_per_row);
     const int c1 = int(std::int64_t(job + 1) * n / jobs_per_row);
     const int height = row_lines(row);
-    const int half = (work_ahead && (row & 1)) ? block_height : 0;
+    const int half = (row % depth) * block_height;
     rv_line_ptrs rows;
     rows.s16 = lines.s16 != nullptr && !lines16.empty() ? lines.s16 + half : nullptr;
     rows.i32 = lines.i32 != nullptr && !lines_i32.empty() ? lines.i32 + half : nullptr;
@@ -481,10 +510,9 @@ void rv_decoder::pull(rvd_line_buf& line, rvd_thread_env* env)
                                 "partition.");
         if (queue != nullptr) {
             rvd_thread_env* e = env != nullptr ? env : creator_env;
-            if (work_ahead && rows_fetched == 0 && rows_scheduled < valid_blocks.size.y)
-                schedule_row(e);
-            e->process_jobs(queue, false, true);
-            next_line = (work_ahead && (rows_fetched & 1)) ? block_height : 0;
+            const int k = rows_fetched % depth;
+            e->process_jobs(slots[k].queue, false, true);
+            next_line = k * block_height;
             lines_ready = next_line + row_lines(rows_fetched);
             if (lines_ready == next_line)
                 rv_raise_core_error("Code-block region does not match the subband's code-block "
@@ -506,7 +534,7 @@ void rv_decoder::pull(rvd_line_buf& line, rvd_thread_env* env)
     std::memcpy(dst + size_t(pull_offset) * bytes, src, size_t(n) * bytes);
     next_line++;
     rows_left--;
-    // The row's half is free again: its next block row can be decoded meanwhile.
+    // The row's slot is free again: a later block row can be decoded into it meanwhile.
     if (queue != nullptr && next_line == lines_ready && rows_scheduled < valid_blocks.size.y)
         schedule_row(env != nullptr ? env : creator_env);
 }

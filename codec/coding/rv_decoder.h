@@ -13,6 +13,7 @@
 #include <boost/scoped_ptr.hpp>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 struct rv_band_shape {
@@ -26,8 +27,8 @@ struct rv_band_shape {
     // The view runs the real partition backwards: the first apparent block row (column) is
     // the real last one.
     bool rows_reversed = false, cols_reversed = false;
-    int band_idx = 0;  // decides whether a threaded decoder works a block row ahead
-    int dwt_level = 0; // ranks the band's jobs: lower resolutions first
+    int band_idx = 0;  // decides whether a threaded encoder double-buffers its rows
+    int dwt_level = 0; // ranks the band's jobs (band rows scale to tile-component rows)
 };
 
 rv_band_shape rv_band_shape_of(rvd_subband band);
@@ -85,9 +86,19 @@ public:
     int get_buffer_lines() const { return buffer_lines; }
     int get_align_offset() const { return align_offset; }
     int get_jobs_per_row() const { return jobs_per_row; }
-    bool works_ahead() const { return work_ahead; }
+    bool works_ahead() const { return depth > 1; }
+    int get_depth() const { return depth; }
 
 private:
+    // One block-row slot of the buffer: its own queue, so that a pull waits for the one
+    // block row it needs while later rows decode in the other slots.
+    struct row_slot : rvd_worker {
+        rv_decoder* owner = nullptr;
+        int index = 0;
+        rvd_thread_queue* queue = nullptr;
+        void do_job(rvd_thread_env* env, int job_idx) override;
+    };
+
     rvd_block_decoder block_decoder;
     boost::scoped_ptr<rv_block_access> access;
     rv_dequantizer dq;
@@ -102,16 +113,18 @@ private:
     int next_line = 0, lines_ready = 0;
     int rows_fetched = 0;
     int row_height = 0; // lines of the block row decoded last (unthreaded)
-    // Threaded: the queue, block rows whose jobs were added, and whether odd block rows
-    // go to the buffer's second half.
+    // Threaded: the band's queue, its slots (block row r goes to slot r % depth, at line
+    // slot * block_height) and the block rows whose jobs were added.
     rvd_thread_queue* queue = nullptr;
     rvd_thread_env* creator_env = nullptr;
+    int depth = 1;
+    std::unique_ptr<row_slot[]> slots;
     int rows_scheduled = 0;
-    bool work_ahead = false;
-    std::uint32_t sequence = 0;
+    int dwt_level = 0;
     int band_height = 0;
     int lead_height = 0, lead_width = 0; // the first apparent block row's height, column's width
     int row_lines(int row) const; // lines of block row `row`
+    int row_start(int row) const; // the band line where block row `row` begins
     void schedule_row(rvd_thread_env* env);
     void decode_columns(rvd_thread_env* env, int row, int job);
     std::uint64_t line_bytes = 0;

@@ -42,5 +42,5 @@ void rv_multi_component::take_stripe(rvd_thread_env* env)
     first_job_buffer = first_job_buffer == 0 ? num_job_rows : 0;
     num_job_rows = std::min(stripe_height, remaining);
     rows_queued += num_job_rows;
-    env->add_jobs(queue, 1, rows_queued == line.size.y);
+    env->add_jobs(queue, 1, rows_queued == line.size.y, rv_stripe_job_rank);
 }

@@ -6,9 +6,14 @@
 #include "codec/coding/rvd_pull_ifc.h"
 #include "codec/core/rvd_worker.h"
 
+#include <cstdint>
 #include <memory>
 
 class rvd_thread_queue;
+
+// Secondary sequence of a component's stripe jobs: ahead of every block row, since a
+// stripe job's pulls are what schedule further block rows.
+const std::uint32_t rv_stripe_job_rank = 1;
 
 class rv_multi_component : public rvd_worker {
 public:

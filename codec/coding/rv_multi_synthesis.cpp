@@ -277,7 +277,7 @@ std::int64_t rv_multi_synthesis::create(rv_multi_source& source, bool force_prec
         comp.first_job_buffer = 0;
         comp.num_job_rows = std::min(comp.stripe_height, comp.line.size.y);
         comp.rows_queued = comp.num_job_rows;
-        env->add_jobs(comp.queue, 1, comp.rows_queued == comp.line.size.y);
+        env->add_jobs(comp.queue, 1, comp.rows_queued == comp.line.size.y, rv_stripe_job_rank);
     }
     return std::int64_t(allocator.get_size());
 }

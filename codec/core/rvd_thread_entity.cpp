@@ -191,6 +191,31 @@ public:
         }
     }
 
+    // Recomputes the highest priority among runnable jobs for q and its ancestors, so
+    // that a queue whose urgent jobs have all started no longer draws threads past
+    // siblings with more urgent ones.
+    static void refresh_priority(rvd_thread_queue* q)
+    {
+        for (rvd_thread_queue* n = q; n != nullptr; n = n->parent) {
+            std::uint64_t p = n->own_runnable() > 0 ? n->priority : 0;
+            for (rvd_thread_queue* c = n->first_child; c != nullptr; c = c->next_sibling)
+                if (c->runnable > 0)
+                    p = std::max(p, c->tree_priority);
+            n->tree_priority = p;
+        }
+    }
+
+    // Hands out q's next job index (the group mutex held).
+    static int start_job(rvd_thread_queue* q)
+    {
+        const int idx = int(q->jobs_started++);
+        for (rvd_thread_queue* a = q; a != nullptr; a = a->parent)
+            a->runnable--;
+        q->working++;
+        refresh_priority(q);
+        return idx;
+    }
+
     rvd_thread_queue* find_job(rvd_thread_queue* wanted)
     {
         if (wanted != nullptr && wanted->active && wanted->runnable > 0)
@@ -222,9 +247,15 @@ public:
     {
         q->active = true;
         std::int64_t r = q->own_runnable();
-        for (rvd_thread_queue* c = q->first_child; c != nullptr; c = c->next_sibling)
-            r += set_active(c);
+        std::uint64_t p = r > 0 ? q->priority : 0;
+        for (rvd_thread_queue* c = q->first_child; c != nullptr; c = c->next_sibling) {
+            const std::int64_t cr = set_active(c);
+            r += cr;
+            if (cr > 0)
+                p = std::max(p, c->tree_priority);
+        }
         q->runnable = r;
+        q->tree_priority = p;
         return r;
     }
 
@@ -479,8 +510,8 @@ void rvd_thread_entity::add_jobs(rvd_thread_queue* queue, int num_jobs, bool fin
                 a->outstanding += n;
                 if (queue->active)
                     a->runnable += n;
-                a->tree_priority = std::max(a->tree_priority, queue->priority);
             }
+            group->refresh_priority(queue);
             if (queue->active)
                 group->wake_idle(n);
             return;
@@ -564,10 +595,7 @@ bool rvd_thread_entity::process_jobs(rvd_thread_queue* queue, bool, bool throw_o
             return !g->failed;
         rvd_thread_queue* q = g->find_job(queue);
         if (q != nullptr) {
-            const int idx = int(q->jobs_started++);
-            for (rvd_thread_queue* a = q; a != nullptr; a = a->parent)
-                a->runnable--;
-            q->working++;
+            const int idx = g->start_job(q);
             lk.unlock();
             run_job(q->worker, idx);
             lk.lock();
@@ -592,10 +620,7 @@ void rvd_thread_entity::pool_loop()
             return;
         rvd_thread_queue* q = g->find_job(nullptr);
         if (q != nullptr) {
-            const int idx = int(q->jobs_started++);
-            for (rvd_thread_queue* a = q; a != nullptr; a = a->parent)
-                a->runnable--;
-            q->working++;
+            const int idx = g->start_job(q);
             lk.unlock();
             run_job(q->worker, idx);
             lk.lock();

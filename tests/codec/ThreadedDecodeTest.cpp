@@ -9,6 +9,9 @@
 #include "tests/codec/support/grey_streams.h"
 #include "tests/codec/support/test_sources.h"
 #include "tests/support/TestTools.h"
+#include "tools/decode/decode_error.h"
+#include "tools/decode/decode_sources.h"
+#include "tools/decode/image_decoder.h"
 
 #include <gtest/gtest.h>
 
@@ -136,6 +139,112 @@ TEST(ThreadedDecode, EqualsTheUnthreadedDecode)
             compared++;
         }
     EXPECT_EQ(compared, int(2 * cases.size()));
+}
+
+// Rows as the decode hands them over, failing on one row of component 0 when asked.
+class recording_rows : public decoded_rows {
+public:
+    int64_t fail_at = -1;
+    std::vector<std::vector<int64_t>> order; // rows of each component, as handed over
+    std::vector<pgx_image> images;
+    void start(const std::vector<pgx_image>& shapes) override
+    {
+        images = shapes;
+        order.assign(shapes.size(), {});
+        for (pgx_image& img : images)
+            img.samples.assign(size_t(img.width) * size_t(img.height), 0);
+    }
+    void put(int c, int64_t row, const int32_t* samples) override
+    {
+        if (c == 0 && row == fail_at)
+            throw decode_error("receiver refused row " + std::to_string(row));
+        order[size_t(c)].push_back(row);
+        pgx_image& img = images[size_t(c)];
+        std::copy(samples, samples + img.width, img.samples.begin() + row * int64_t(img.width));
+    }
+};
+
+// An RGB image of value waves, encoded reversibly with the colour transform.
+std::string colour_stream(const std::string& name, int width, int height)
+{
+    const std::string dir = stream_dir("input");
+    const std::string ppm = dir + "/" + name + ".ppm", j2k = dir + "/" + name + ".j2k";
+    std::ofstream out(ppm, std::ios::binary);
+    out << "P6\n" << width << " " << height << "\n255\n";
+    for (int y = 0; y < height; y++)
+        for (int x = 0; x < width; x++)
+            for (int c = 0; c < 3; c++)
+                out.put(char((x * (3 + c) + y * (5 - c) + (x ^ y) % 37) & 0xFF));
+    out.close();
+    const std::string cmd = "opj_compress -i '" + ppm + "' -o '" + j2k + "' -b 32,32 > /dev/null 2>&1";
+    if (std::system(cmd.c_str()) != 0)
+        throw std::runtime_error("opj_compress failed: " + cmd);
+    return j2k;
+}
+
+// Output stripes run on the pool: the receiver still gets each row once, in order, the
+// unthreaded samples, and a receiver that fails ends the decode with its own error after
+// exactly the rows before the failing one.
+TEST(ThreadedDecode, ReceiverGetsEveryRowOnceInOrderOrItsOwnFailure)
+{
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    auto texture = [](int x, int y) { return x * 5 + y * 9 + (x * y) % 31; };
+    const std::string streams[] = {
+        colour_stream("rgb_waves_300x200", 300, 200),
+        grey_stream("rows_512x1024", 512, 1024, texture, "-b 64,64 -I -n 2")};
+    struct row_case {
+        int threads;
+        bool double_buffer;
+        int stripe;
+        int64_t fail_at;
+    } cases[] = {
+        {2, false, 1, -1}, {8, true, 16, -1}, {3, true, 8, -1}, {8, false, 1, -1},
+        {8, true, 16, 0},  {8, true, 16, 15}, {2, true, 1, 16}, {4, false, 1, 150},
+    };
+    for (const std::string& path : streams) {
+        const std::vector<uint8_t> bytes = read_file(path);
+        decode_memory_source ref_source(bytes.data(), int64_t(bytes.size()));
+        recording_rows ref;
+        decode_components(&ref_source, decode_settings(), ref);
+        ASSERT_FALSE(ref.images.empty()) << path;
+        for (const row_case& c : cases) {
+            SCOPED_TRACE(path + ", " + std::to_string(c.threads) + " threads, stripe " +
+                         std::to_string(c.stripe) + (c.double_buffer ? ", double buffered" : "") +
+                         ", failing at row " + std::to_string(c.fail_at));
+            decode_settings s;
+            s.threads = c.threads;
+            s.double_buffer = c.double_buffer;
+            s.stripe = c.stripe;
+            decode_memory_source source(bytes.data(), int64_t(bytes.size()));
+            recording_rows got;
+            got.fail_at = c.fail_at;
+            std::string error;
+            try {
+                decode_components(&source, s, got);
+            } catch (const decode_error& e) {
+                error = e.what();
+            }
+            const int64_t height = ref.images[0].height;
+            if (c.fail_at >= 0) {
+                EXPECT_EQ(error, "receiver refused row " + std::to_string(c.fail_at));
+            } else {
+                EXPECT_EQ(error, "");
+                for (size_t k = 0; k < ref.images.size(); k++)
+                    EXPECT_TRUE(got.images[k].samples == ref.images[k].samples) << "component " << k;
+            }
+            const int64_t rows0 = c.fail_at >= 0 ? c.fail_at : height;
+            ASSERT_EQ(got.order.size(), ref.images.size());
+            for (size_t k = 0; k < got.order.size(); k++) {
+                // Component 0 stops at the failing row; the others may have been handed
+                // that row before it.
+                const int64_t expect = k == 0 ? rows0 : std::min<int64_t>(height, rows0 + 1);
+                ASSERT_GE(int64_t(got.order[k].size()), k == 0 ? expect : rows0) << "component " << k;
+                ASSERT_LE(int64_t(got.order[k].size()), expect) << "component " << k;
+                for (size_t r = 0; r < got.order[k].size(); r++)
+                    ASSERT_EQ(got.order[k][r], int64_t(r)) << "component " << k;
+            }
+        }
+    }
 }
 
 // Run as the CTest test "conformance_threads".

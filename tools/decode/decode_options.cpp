@@ -13,6 +13,9 @@ const char* const decode_usage =
 
 namespace {
 
+// Rows per component job with --double-buffer when --stripe is not given.
+const int double_buffer_stripe = 16;
+
 int to_int(const std::string& text, const std::string& option, int min_value)
 {
     int v;
@@ -49,6 +52,7 @@ decode_command parse_decode_command(const std::vector<std::string>& args)
     decode_command cmd;
     std::vector<std::string> files;
     bool mode_given = false;
+    bool stripe_given = false;
     for (size_t i = 0; i < args.size(); i++) {
         const std::string& a = args[i];
         auto value = [&]() -> const std::string& {
@@ -92,6 +96,7 @@ decode_command parse_decode_command(const std::vector<std::string>& args)
             cmd.settings.double_buffer = true;
         } else if (a == "--stripe") {
             cmd.settings.stripe = to_int(value(), a, 1);
+            stripe_given = true;
         } else if (a == "--repeat") {
             cmd.repeat = to_int(value(), a, 1);
         } else if (a.size() > 1 && a[0] == '-') {
@@ -100,6 +105,9 @@ decode_command parse_decode_command(const std::vector<std::string>& args)
             files.push_back(a);
         }
     }
+    // A job per row would cost more in hand-overs than the row's synthesis.
+    if (cmd.settings.double_buffer && !stripe_given)
+        cmd.settings.stripe = double_buffer_stripe;
     if (files.size() != 2)
         throw decode_error("expected IN and OUT");
     cmd.input = files[0];

@@ -8,6 +8,8 @@
 #include "codec/core/rvd_processor.h"
 #include "codec/core/rvd_thread_env.h"
 #include "codec/core/rvd_line_buf.h"
+#include "codec/core/rvd_sample_allocator.h"
+#include "codec/core/rvd_worker.h"
 #include "tools/decode/decode_error.h"
 
 #include <boost/thread/once.hpp>
@@ -147,6 +149,109 @@ struct row_target {
     int64_t band_width = 0;
 };
 
+// With worker threads, rows of a tile that spans its components are converted and handed
+// to the receiver by a pool job, a stripe at a time, while the caller pulls the next
+// stripe from the network. One stripe job runs at a time, so rows arrive in order.
+class output_stripes : public rvd_worker {
+public:
+    output_stripes(rvd_thread_env* env, rvd_thread_queue* parent, rvd_multi_synthesis& net,
+                   const std::vector<line_converter>& conv, const std::vector<row_target>& targets,
+                   const std::vector<rvd_dims>& td, int rows, decoded_rows& out)
+        : env(env), conv(conv), targets(targets), td(td), rows(rows), out(out)
+    {
+        const size_t n = td.size();
+        int64_t width = 1;
+        for (const rvd_dims& d : td)
+            width = std::max<int64_t>(width, d.size.x);
+        // Two stripes of every component's rows, within a few megabytes however wide.
+        const int64_t fit = max_bytes / (2 * 4 * width * int64_t(n));
+        stripe = int(std::clamp<int64_t>(fit, 1, max_stripe));
+        for (int h = 0; h < 2; h++) {
+            lines[h].reset(new rvd_line_buf[size_t(stripe) * n]);
+            have[h].assign(size_t(stripe) * n, false);
+            for (int k = 0; k < stripe; k++)
+                for (size_t c = 0; c < n; c++)
+                    lines[h][size_t(k) * n + c].pre_create(
+                        &allocator, std::max(1, td[c].size.x), net.is_line_absolute(int(c)),
+                        !net.is_line_precise(int(c)), 0, 0);
+        }
+        allocator.finalize();
+        for (int h = 0; h < 2; h++)
+            for (size_t i = 0; i < size_t(stripe) * n; i++)
+                lines[h][i].create();
+        for (const rvd_dims& d : td)
+            row_buf.resize(std::max(row_buf.size(), size_t(std::max(0, d.size.x))));
+        queue = env->add_queue(this, parent, "output rows");
+    }
+
+    // Keeps component c's line of the row being gathered.
+    void keep(int c, const rvd_line_buf& line)
+    {
+        const size_t i = size_t(filled) * td.size() + size_t(c);
+        rvd_line_buf& to = lines[fill][i];
+        if (line.is_shorts() != to.is_shorts() || line.is_absolute() != to.is_absolute())
+            throw decode_error("an output line changed its sample format");
+        const size_t w = size_t(td[size_t(c)].size.x);
+        if (to.is_shorts())
+            std::copy(line.get_buf16(), line.get_buf16() + w, to.get_buf16());
+        else
+            std::copy(line.get_buf32(), line.get_buf32() + w, to.get_buf32());
+        have[fill][i] = true;
+    }
+
+    // The row is complete; a full stripe, or the tile's last, goes to the pool.
+    void row_done()
+    {
+        filled++;
+        if (filled < stripe && first + filled < rows)
+            return;
+        env->process_jobs(queue, false, true); // the other stripe is free again
+        job_half = fill;
+        job_first = first;
+        job_rows = filled;
+        first += filled;
+        env->add_jobs(queue, 1, first >= rows, rank);
+        fill ^= 1;
+        filled = 0;
+        std::fill(have[fill].begin(), have[fill].end(), false);
+    }
+
+    // Waits for the last stripe's rows to reach the receiver.
+    void finish() { env->process_jobs(queue, false, true); }
+
+    void do_job(rvd_thread_env*, int) override
+    {
+        const size_t n = td.size();
+        for (int k = 0; k < job_rows; k++)
+            for (size_t c = 0; c < n; c++) {
+                const size_t i = size_t(k) * n + c;
+                if (!have[job_half][i])
+                    continue;
+                conv[c].convert(lines[job_half][i], td[c].size.x, row_buf.data());
+                out.put(int(c), targets[c].first_row + job_first + k, row_buf.data());
+            }
+    }
+
+private:
+    static constexpr int64_t max_bytes = int64_t(8) << 20;
+    static constexpr int64_t max_stripe = 16;
+    static constexpr std::uint32_t rank = 1; // ahead of block rows: the caller waits on it
+    rvd_thread_env* env;
+    rvd_thread_queue* queue = nullptr;
+    const std::vector<line_converter>& conv;
+    const std::vector<row_target>& targets;
+    const std::vector<rvd_dims>& td;
+    int rows;
+    decoded_rows& out;
+    rvd_sample_allocator allocator;
+    int stripe = 1;
+    std::unique_ptr<rvd_line_buf[]> lines[2];
+    std::vector<bool> have[2];
+    std::vector<int32_t> row_buf;
+    int fill = 0, filled = 0, first = 0;          // the stripe being gathered
+    int job_half = 0, job_first = 0, job_rows = 0; // the stripe being handed over
+};
+
 // One open tile through its multi-component network: row by row, outputs 0 to n-1 in
 // turn, so that outputs sharing a transform never wait on each other.
 void decode_tile(rvd_codestream& cs, rvd_tile tile, const std::vector<rvd_dims>& comp_dims,
@@ -201,6 +306,8 @@ void decode_tile(rvd_codestream& cs, rvd_tile tile, const std::vector<rvd_dims>&
     if (direct)
         for (const pgx_image& img : shapes)
             row_buf.resize(std::max(row_buf.size(), size_t(img.width)));
+    // Outlives the tile's queue, whose termination waits for its last job.
+    std::unique_ptr<output_stripes> stage;
     tile_queue_guard tq{env, env != nullptr ? env->add_queue(nullptr, nullptr, "tile") : nullptr};
     network_guard guard;
     rvd_multi_synthesis& net = guard.net;
@@ -210,7 +317,9 @@ void decode_tile(rvd_codestream& cs, rvd_tile tile, const std::vector<rvd_dims>&
     const bool precise = settings.precise || (irreversible && !settings.fastest);
     net.create(cs, tile, precise, false, settings.fastest && !settings.precise,
                settings.stripe, env, tq.queue, settings.double_buffer);
-    for (int y = 0; y < rows; y++)
+    if (direct && env != nullptr && env->get_num_threads() >= 2)
+        stage.reset(new output_stripes(env, tq.queue, net, conv, targets, td, rows, out));
+    for (int y = 0; y < rows; y++) {
         for (int c = 0; c < n; c++) {
             const rvd_dims& d = td[size_t(c)];
             if (d.is_empty() || y >= d.size.y)
@@ -219,13 +328,20 @@ void decode_tile(rvd_codestream& cs, rvd_tile tile, const std::vector<rvd_dims>&
             if (line == nullptr || line->get_width() != d.size.x)
                 throw decode_error("the multi-component synthesis gave no line for an output component");
             const row_target& t = targets[size_t(c)];
-            if (direct) {
+            if (stage) {
+                stage->keep(c, *line);
+            } else if (direct) {
                 conv[size_t(c)].convert(*line, d.size.x, row_buf.data());
                 out.put(c, t.first_row + y, row_buf.data());
             } else {
                 conv[size_t(c)].convert(*line, d.size.x, t.band + int64_t(y) * t.band_width + t.col);
             }
         }
+        if (stage)
+            stage->row_done();
+    }
+    if (stage)
+        stage->finish();
     // Destroying the network terminates its component queues; the guard then terminates
     // the tile's queue, after which every thread has settled its closings.
 }
