@@ -37,13 +37,13 @@ inline uint32_t sign_index(uint32_t w, uint32_t left, uint32_t right)
 // Significance and sign of row R once its significance symbol is to be decoded; returns
 // whether it became significant. `lut` is the orientation's significance table.
 template <int R>
-inline void code_row(rv_mq_registers& r, int32_t& D, rv_mq_state* states, const uint8_t* lut, uint32_t* cp,
+inline void code_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state* states, const uint8_t* lut, uint32_t* cp,
                      uint32_t& w, int32_t* sp, int width, int32_t one_and_half, bool causal, int stride)
 {
-    if (!rv_mq_hand_decide(r, D, states[lut[(w >> (3 * R)) & rv_ctx::neighbourhood_index]]))
+    if (!rv_mq_hand_decide(q, r, states[lut[(w >> (3 * R)) & rv_ctx::neighbourhood_index]]))
         return;
     uint32_t e = rv_sign_lut[sign_index<R>(w, cp[-1], cp[1])];
-    uint32_t neg = static_cast<uint32_t>(rv_mq_hand_decide(r, D, states[rv_first_sign_context + (e >> 1)])) ^ (e & 1);
+    uint32_t neg = static_cast<uint32_t>(rv_mq_hand_decide(q, r, states[rv_first_sign_context + (e >> 1)])) ^ (e & 1);
     rv_ctx::make_significant(cp, w, R, neg, causal, stride);
     sp[R * width] = static_cast<int32_t>((neg << 31) | static_cast<uint32_t>(one_and_half));
 }

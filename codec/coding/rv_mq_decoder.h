@@ -49,6 +49,7 @@ struct rv_mq_registers {
     uint32_t temp;
     const uint8_t* next;
     int32_t S;
+    const uint8_t* end; // just past the two fence bytes: no read reaches it
 };
 
 // Byte-in: a byte after 0xFF carries 7 bits; a byte of 0x90 or more there is a marker
@@ -207,6 +208,7 @@ public:
         r.temp = temp;
         r.next = buf_next;
         r.S = S;
+        r.end = buf_start + segment_length + 2;
         if (mq_mode)
             rv_mq_form_distance(r);
         lent_out = true;

@@ -1,45 +1,79 @@
 #include "codec/coding/rv_mq_hand.h"
 
-#include <cstddef>
+#include <cstring>
 
-uint64_t rv_mq_hand_exchange(rv_mq_registers& r, rv_mq_state& state, int32_t D)
+namespace {
+
+// Flags (in bit 7 of the byte) every 0xFF byte of x; may also flag a byte just above a
+// flagged one, which only sends a fill down the careful path.
+inline uint64_t ff_bytes(uint64_t x)
 {
-    uint32_t pm = static_cast<uint32_t>(state.p_mps);
-    uint32_t p = pm & ~1u;
-    // The true registers are the checked-out ones plus the distance before this
-    // decision's subtraction, D + p.
-    uint32_t A = r.A + static_cast<uint32_t>(D);
-    uint32_t C = r.C + static_cast<uint32_t>(D) + p;
-    // D ran out, so one of C and A - 0x800000 (one of which D stood for) is below p: the
-    // decision lies in the lower sub-interval, or the upper one leaves A short of full
-    // scale. Either way the state moves and A is renormalised.
-    // Masks rather than branches: the outcome is close to a coin toss here.
-    uint32_t lower = static_cast<uint32_t>(-static_cast<int32_t>(C < p));
-    uint32_t lps = (A < p ? 1u : 0u) ^ (lower & 1);
-    C -= p & ~lower;
-    A = (p & lower) | (A & ~lower);
-    const char* entry = reinterpret_cast<const char*>(state.transition);
-    state = *reinterpret_cast<const rv_mq_state*>(entry + lps * offsetof(rv_mq_transition, lps));
-    uint32_t sym = (pm & 1) ^ lps;
+    uint64_t v = ~x;
+    return (v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull;
+}
 
-    int shift = __builtin_clz(A) - 8;
-    int32_t t = r.t;
-    if (__builtin_expect(shift > t, 0)) {
-        do {
-            A <<= t;
-            C <<= t;
-            shift -= t;
-            t = 0;
-            rv_mq_fill_lsbs(C, t, r.temp, r.next, r.S);
-        } while (shift > t);
+} // namespace
+
+rv_mq_wide_fill_result rv_mq_wide_fill(rv_mq_registers& r, uint64_t C, int64_t t, int64_t need)
+{
+    const uint8_t* next = r.next;
+    // The next byte's bits go just below the bits C still holds: at 32 - t, that is, where
+    // the narrow decoder adds it (bit 0 of its C) once its t has run out.
+    if (r.temp != 0xFF && next + 8 <= r.end) {
+        uint64_t x;
+        std::memcpy(&x, next, 8);
+        x = __builtin_bswap64(x);
+        // As many whole bytes as fit above bit 0 (3 to 5, since t < need <= 15).
+        int64_t n = (40 - t) >> 3;
+        int64_t drop = 64 - 8 * n;
+        if ((ff_bytes(x) >> drop) == 0) {
+            uint64_t bytes = x >> drop;
+            r.next = next + n;
+            r.temp = static_cast<uint32_t>(bytes & 0xFF);
+            return {C + (bytes << (40 - t - 8 * n)), t + 8 * n};
+        }
     }
-    A <<= shift;
-    C <<= shift;
-    r.t = t - shift;
+    // Near a 0xFF, a marker or the segment's end: the narrow decoder's byte-in, one byte
+    // at a time and only as many as this renormalisation needs.
+    uint32_t temp = r.temp;
+    do {
+        uint32_t b = *next;
+        if (temp == 0xFF) {
+            if (b < 0x90) {
+                next++;
+                C += static_cast<uint64_t>(b) << (rv_mq_wide_shift + 1 - t);
+                t += 7;
+                temp = b;
+            } else {
+                r.S++;
+                C += static_cast<uint64_t>(0xFF) << (rv_mq_wide_shift - t);
+                t += 8;
+            }
+        } else {
+            next++;
+            C += static_cast<uint64_t>(b) << (rv_mq_wide_shift - t);
+            t += 8;
+            temp = b;
+        }
+    } while (t < need);
+    r.next = next;
+    r.temp = temp;
+    return {C, t};
+}
 
-    uint32_t room = A - static_cast<uint32_t>(rv_mq_full_scale);
-    uint32_t d = C < room ? C : room;
-    r.A = A - d;
-    r.C = C - d;
-    return d | (static_cast<uint64_t>(sym) << 32);
+void rv_mq_wide_hand_back(rv_mq_decoder& coder, rv_mq_registers& r, uint64_t A, uint64_t C, int64_t wide_t)
+{
+    int64_t unread = wide_t >> 3;
+    int32_t t = static_cast<int32_t>(wide_t & 7);
+    if (unread > 0) {
+        r.next -= unread;
+        r.temp = r.next[-1];
+    }
+    // The narrow C has its low 8 - t bits clear: the unread bytes' bits start there.
+    uint64_t kept = ~((uint64_t{1} << (rv_mq_wide_shift + 8 - t)) - 1);
+    r.A = static_cast<uint32_t>(A >> rv_mq_wide_shift);
+    r.C = static_cast<uint32_t>((C & kept) >> rv_mq_wide_shift);
+    r.D = 0;
+    r.t = t;
+    coder.check_in(r);
 }

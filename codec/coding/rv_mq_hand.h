@@ -1,35 +1,120 @@
-// Decisions of the hand-written coding passes. Across a pass only the distance D (see
-// rv_mq_registers) is held in a processor register; A, C and the byte-in registers stay in
-// the checked-out record, touched only by one shared out-of-line routine that is entered
-// when D runs out. That routine settles the LPS or exchange, the successor state and the
-// renormalisation with conditional moves rather than branches on the decoded symbol, and
-// forms D afresh, so the passes' own loops keep their registers for their own values.
+// Decisions of the hand-written coding passes. A pass checks the registers out into an
+// rv_mq_wide held in processor registers: A and C widened to 64 bits and scaled up by 2^32,
+// so that C carries up to five coded bytes below its active part. A decision, its LPS or
+// exchange and its renormalisation are then a few register operations without a loop;
+// only when C runs out of coded bits does one shared out-of-line routine take in bytes,
+// several at once where no 0xFF is among them. Check-in gives back exactly the registers
+// the portable decoder would hold (bytes taken in early are handed back unread), so the
+// two forms can alternate on one segment and the termination test sees the same state.
 #pragma once
 
 #include "codec/coding/rv_mq_decoder.h"
 
-// The decision whose subtraction left `D` negative, on registers checked out of an MQ
-// segment. Returns the new distance in the low 32 bits and the symbol in bit 32.
-uint64_t rv_mq_hand_exchange(rv_mq_registers& r, rv_mq_state& state, int32_t D);
+#include <cstddef>
+
+// A and C are held less D, as in rv_mq_registers; t counts the shifts C can take before it
+// needs more coded bits, the bytes taken in early included (8 shifts each).
+struct rv_mq_wide {
+    uint64_t A;
+    uint64_t C;
+    int64_t D;
+    int64_t t;
+};
+
+// The scale of the wide registers over the narrow ones.
+const int rv_mq_wide_shift = 32;
+const uint64_t rv_mq_wide_full = static_cast<uint64_t>(rv_mq_full_scale) << rv_mq_wide_shift;
+
+struct rv_mq_wide_fill_result {
+    uint64_t C;
+    int64_t t;
+};
+
+// Takes in coded bytes until C can take `need` more shifts. Out of line: it runs once in
+// several decisions, and keeps the byte pointer, `temp` and `S` out of the passes' loops.
+rv_mq_wide_fill_result rv_mq_wide_fill(rv_mq_registers& r, uint64_t C, int64_t t, int64_t need);
+
+RV_MQ_INLINE void rv_mq_wide_form_distance(rv_mq_wide& q, uint64_t A, uint64_t C)
+{
+    uint64_t room = A - rv_mq_wide_full;
+    uint64_t d = C < room ? C : room;
+    q.A = A - d;
+    q.C = C - d;
+    q.D = static_cast<int64_t>(d);
+}
+
+// Widens registers checked out of an MQ segment.
+RV_MQ_INLINE void rv_mq_wide_check_out(rv_mq_decoder& coder, rv_mq_registers& r, rv_mq_wide& q)
+{
+    coder.check_out(r);
+    uint64_t A = static_cast<uint64_t>(r.A + static_cast<uint32_t>(r.D)) << rv_mq_wide_shift;
+    uint64_t C = static_cast<uint64_t>(r.C + static_cast<uint32_t>(r.D)) << rv_mq_wide_shift;
+    q.t = r.t;
+    rv_mq_wide_form_distance(q, A, C);
+}
+
+// Narrows the registers and hands them back. Bytes taken in early are whole 8-bit bytes
+// (never 0xFF nor after one), and the narrow decoder leaves at most 7 shifts at a
+// decision's end, so t splits into the narrow t and a count of unread bytes; C loses
+// those bytes' bits, which all sit below the narrow t's position.
+void rv_mq_wide_hand_back(rv_mq_decoder& coder, rv_mq_registers& r, uint64_t A, uint64_t C, int64_t t);
+
+// By value: the wide registers' address never escapes, so they stay in processor registers.
+RV_MQ_INLINE void rv_mq_wide_check_in(rv_mq_decoder& coder, rv_mq_registers& r, const rv_mq_wide& q)
+{
+    rv_mq_wide_hand_back(coder, r, q.A + static_cast<uint64_t>(q.D), q.C + static_cast<uint64_t>(q.D), q.t);
+}
+
+// The decision whose subtraction left D negative: LPS or exchange, the successor state and
+// the renormalisation, with selects rather than branches on the outcome (close to a coin
+// toss here). Returns the symbol.
+RV_MQ_INLINE int rv_mq_wide_exchange(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state& state, int32_t pm,
+                                     uint64_t p)
+{
+    uint64_t A = q.A + static_cast<uint64_t>(q.D);     // A less p
+    uint64_t C = q.C + static_cast<uint64_t>(q.D) + p; // C
+    // D ran out, so the decision lies in the lower sub-interval or leaves A short of full
+    // scale: either way the state moves and A is renormalised.
+    // Selects, which the compiler is told not to turn into a branch on `lower`.
+    bool lower = __builtin_expect_with_probability(C < p, 1, 0.5);
+    uint32_t lps = static_cast<uint32_t>(A < p) ^ static_cast<uint32_t>(lower);
+    uint64_t upper_C = C - p;
+    C = lower ? C : upper_C;
+    A = lower ? p : A;
+    const char* entry = reinterpret_cast<const char*>(state.transition);
+    state = *reinterpret_cast<const rv_mq_state*>(entry + lps * offsetof(rv_mq_transition, lps));
+    // The doublings that bring A back to full scale (bit 55).
+    int64_t s = 55 - (63 - __builtin_clzll(A));
+    int64_t t = q.t;
+    if (__builtin_expect(s > t, 0)) {
+        rv_mq_wide_fill_result f = rv_mq_wide_fill(r, C, t, s);
+        C = f.C;
+        t = f.t;
+    }
+    A <<= s;
+    C <<= s;
+    q.t = t - s;
+    rv_mq_wide_form_distance(q, A, C);
+    return static_cast<int>((static_cast<uint32_t>(pm) & 1) ^ lps);
+}
 
 // One decision: MPS runs cost one subtraction and a sign test.
-RV_MQ_INLINE int rv_mq_hand_decide(rv_mq_registers& r, int32_t& D, rv_mq_state& state)
+RV_MQ_INLINE int rv_mq_hand_decide(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state& state)
 {
     int32_t pm = state.p_mps;
-    D -= pm & ~1;
-    if (__builtin_expect(D >= 0, 1))
+    uint64_t p = static_cast<uint64_t>(static_cast<uint32_t>(pm) & ~1u) << rv_mq_wide_shift;
+    q.D -= static_cast<int64_t>(p);
+    if (__builtin_expect(q.D >= 0, 1))
         return pm & 1;
-    uint64_t v = rv_mq_hand_exchange(r, state, D);
-    D = static_cast<int32_t>(static_cast<uint32_t>(v));
-    return static_cast<int>(v >> 32);
+    return rv_mq_wide_exchange(q, r, state, pm, p);
 }
 
 // Two decisions with a fresh uniform state, most significant first (0-3).
-RV_MQ_INLINE int rv_mq_hand_run(rv_mq_registers& r, int32_t& D)
+RV_MQ_INLINE int rv_mq_hand_run(rv_mq_wide& q, rv_mq_registers& r)
 {
     rv_mq_state uniform = rv_mq_decoder_state(46, 0);
-    int hi = rv_mq_hand_decide(r, D, uniform);
+    int hi = rv_mq_hand_decide(q, r, uniform);
     uniform = rv_mq_decoder_state(46, 0);
-    int lo = rv_mq_hand_decide(r, D, uniform);
+    int lo = rv_mq_hand_decide(q, r, uniform);
     return (hi << 1) | lo;
 }

@@ -5,10 +5,11 @@ namespace {
 using namespace rv_ctx;
 
 // Row R of a column with something to refine. The context and the sample's update are
-// formed without branches on the sample or on the decoded bit.
+// formed without branches on the sample or on the decoded bit, and without shifts by the
+// plane (the decision's renormalisation wants the shift register).
 template <int R>
-inline void refinement_row(rv_mq_registers& r, int32_t& D, rv_mq_state* states, uint32_t w, int32_t* sp,
-                           int width, int p, uint32_t half)
+inline void refinement_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state* states, uint32_t w, int32_t* sp,
+                           int width, uint32_t bit_p, uint32_t bits_p_and_half)
 {
     if ((w & refine(R)) == 0)
         return;
@@ -16,9 +17,10 @@ inline void refinement_row(rv_mq_registers& r, int32_t& D, rv_mq_state* states, 
     // First refinement (magnitude below 4 x 2^p): context 15, or 16 with a significant
     // neighbour; later ones context 17.
     int ctx = rv_first_refine_context + (((w >> (3 * R)) & rv_ctx::neighbours) != 0 ? 1 : 0);
-    ctx = ((v & rv_ctx::magnitude_mask) >> p) >= 4 ? rv_first_refine_context + 2 : ctx;
-    uint32_t bit = static_cast<uint32_t>(rv_mq_hand_decide(r, D, states[ctx]));
-    sp[R * width] = static_cast<int32_t>((v & ~(half << 1)) | (bit << p) | half);
+    ctx = (v & rv_ctx::magnitude_mask) >= 4 * bit_p ? rv_first_refine_context + 2 : ctx;
+    uint32_t bit = static_cast<uint32_t>(rv_mq_hand_decide(q, r, states[ctx]));
+    // Bit p set and cleared again for a 0; the half step below it set.
+    sp[R * width] = static_cast<int32_t>((v | bits_p_and_half) ^ (bit_p & (bit - 1)));
 }
 
 } // namespace
@@ -26,10 +28,11 @@ inline void refinement_row(rv_mq_registers& r, int32_t& D, rv_mq_state* states, 
 void rv_decode_refinement_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, int p, int32_t* samples,
                                     int32_t* contexts, int width, int num_stripes, int stride)
 {
-    const uint32_t half = 1u << (p - 1);
+    const uint32_t bit_p = 1u << p;
+    const uint32_t bits_p_and_half = bit_p | (bit_p >> 1);
     rv_mq_registers r;
-    coder.check_out(r);
-    int32_t D = r.D;
+    rv_mq_wide q;
+    rv_mq_wide_check_out(coder, r, q);
     for (int s = 0; s < num_stripes; s++) {
         const uint32_t* cp = reinterpret_cast<const uint32_t*>(contexts) + (s + 1) * stride + 1;
         int32_t* sp = samples + 4 * s * width;
@@ -37,12 +40,11 @@ void rv_decode_refinement_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, i
             uint32_t w = cp[c];
             if ((w & refine_mask) == 0)
                 continue;
-            refinement_row<0>(r, D, states, w, sp + c, width, p, half);
-            refinement_row<1>(r, D, states, w, sp + c, width, p, half);
-            refinement_row<2>(r, D, states, w, sp + c, width, p, half);
-            refinement_row<3>(r, D, states, w, sp + c, width, p, half);
+            refinement_row<0>(q, r, states, w, sp + c, width, bit_p, bits_p_and_half);
+            refinement_row<1>(q, r, states, w, sp + c, width, bit_p, bits_p_and_half);
+            refinement_row<2>(q, r, states, w, sp + c, width, bit_p, bits_p_and_half);
+            refinement_row<3>(q, r, states, w, sp + c, width, bit_p, bits_p_and_half);
         }
     }
-    r.D = D;
-    coder.check_in(r);
+    rv_mq_wide_check_in(coder, r, q);
 }

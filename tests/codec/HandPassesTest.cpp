@@ -1,7 +1,9 @@
 // The hand-written MQ passes against the portable ones, decision for decision: the same
 // samples and the same pass counts on real blocks in all 64 modes and every orientation,
 // cut after every pass, and with flipped bytes in fast and resilient mode (where the
-// recovery depends on the passes' registers at each segment's end).
+// recovery depends on the passes' registers at each segment's end), and on bodies dense in
+// the bytes the wide registers must take in one at a time (0xFF, stuffed bytes of 0x80-0x8F
+// whose extra bit carries into the 0xFF before them, markers).
 #include "codec/coding/rv_context_tables.h"
 #include "codec/coding/rv_mq_decoder.h"
 #include "codec/coding/rvd_block_decoder.h"
@@ -11,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <string>
@@ -41,13 +44,15 @@ protected:
     // Decodes `eb`'s first `passes` passes with both forms, with `flip` XORed into the
     // byte at `at`; expects identical results.
     void compare(const extracted_block& eb, int passes, int orientation, bool resilient, size_t at = 0,
-                 uint8_t flip = 0)
+                 uint8_t flip = 0, const std::vector<uint8_t>* body = nullptr)
     {
         rvd_block b[2];
         rvd_block_decoder* decoders[2] = {&hand, portable.get()};
         for (int k = 0; k < 2; k++) {
             fill_block(b[k], eb, passes, resilient, false);
             b[k].orientation = orientation;
+            if (body)
+                std::copy(body->begin(), body->end(), b[k].byte_buffer);
             if (at < eb.body.size())
                 b[k].byte_buffer[at] ^= flip;
             decoders[k]->decode(&b[k]);
@@ -93,6 +98,42 @@ TEST_F(HandPasses, SameRecoveryFromFlippedBytes)
                 size_t at = rng() % eb.body.size();
                 uint8_t flip = static_cast<uint8_t>(1 + rng() % 255);
                 compare(eb, eb.num_passes, n & 3, (n & 1) != 0, at, flip);
+            }
+        }
+}
+
+TEST_F(HandPasses, SameSamplesFromBytesNearMarkers)
+{
+    // Byte kinds and their weights: each kind sends the wide registers down another path.
+    struct byte_kind {
+        const char* what;
+        int low, high, weight;
+    };
+    const byte_kind kinds[] = {
+        {"0xFF", 0xFF, 0xFF, 3},        // the next byte is stuffed or a marker
+        {"stuffed high", 0x80, 0x8F, 2}, // after 0xFF: a carry into it
+        {"marker", 0x90, 0xFE, 1},       // after 0xFF: never consumed, counted
+        {"plain", 0x00, 0x7F, 4},        // groups of these are taken in at once
+    };
+    std::vector<int> pick;
+    for (size_t k = 0; k < sizeof(kinds) / sizeof(kinds[0]); k++)
+        pick.insert(pick.end(), static_cast<size_t>(kinds[k].weight), static_cast<int>(k));
+    std::mt19937 rng(4949);
+    for (const char* image : {"s12_64x64", "u16_61x47"})
+        for (int mode : {0, 16, 32, 48, 63}) {
+            SCOPED_TRACE(std::string(image) + " mode " + std::to_string(mode));
+            extracted_block eb = load(image, mode);
+            for (int n = 0; n < 12; n++) {
+                // Runs of one kind, so that plain stretches long enough for a group
+                // alternate with clusters of 0xFF and the bytes after them.
+                std::vector<uint8_t> body(eb.body.size());
+                for (size_t i = 0; i < body.size();) {
+                    const byte_kind& kind = kinds[pick[rng() % pick.size()]];
+                    size_t run = 1 + rng() % (kind.low == 0 ? 24 : 3);
+                    for (; run > 0 && i < body.size(); run--, i++)
+                        body[i] = static_cast<uint8_t>(kind.low + static_cast<int>(rng() % (kind.high - kind.low + 1)));
+                }
+                compare(eb, eb.num_passes, n & 3, (n & 1) != 0, eb.body.size(), 0, &body);
             }
         }
 }
