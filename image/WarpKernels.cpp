@@ -84,12 +84,6 @@ inline CubicWeights Weights(float tf)
 }
 
 template <typename T>
-inline const T* RowAt(const void* base, ptrdiff_t step, ptrdiff_t row)
-{
-    return reinterpret_cast<const T*>(static_cast<const char*>(base) + step * row);
-}
-
-template <typename T>
 inline double CubicChannel(const T* w0, ptrdiff_t step, int stride, const CubicWeights& wx, const CubicWeights& wy)
 {
     double s[4];
@@ -122,24 +116,15 @@ inline void CubicPointPlanar(const T* const* planes, ptrdiff_t step, ptrdiff_t w
 }
 
 // Cubic window origin along one axis: the 4-sample window always lies inside [0, max].
+// Written as selects, which vectorise; xb lies in [-0.5, max + 1].
 inline int CubicOrigin(double xb, int max)
-{
-    if (!(xb < max - 1))
-        return max - 3;
-    if (xb < 1.0)
-        return 0;
-    return static_cast<int>(xb) - 1;
-}
-
-// CubicOrigin as selects, which vectorise; xb lies in [-0.5, max + 1].
-inline int CubicOriginSelect(double xb, int max)
 {
     const int inner = xb < 1.0 ? 0 : static_cast<int>(xb) - 1;
     return xb < max - 1 ? inner : max - 3;
 }
 
 // Destination rows walked together, and columns per tile: at a steep angle a whole row
-// touches a new source row every few pixels, while a 16 x 64 tile's footprint stays cached.
+// touches a new source row every few pixels, while an 8 x 128 tile's footprint stays cached.
 constexpr int kBandRows = 8;
 constexpr int kTileColumns = 128;
 
@@ -230,18 +215,30 @@ struct Axis {
     const double* list; // null for a run
 };
 
-// f(k, position) for the first n positions.
-template <class F>
-inline void ForPositions(const Axis& a, int n, F f)
+// f(k, position) for the first n positions; a run that stands still (one coordinate of an
+// axis-aligned map) is worked out once and spread over the row with spread(n).
+template <class F, class S>
+inline void ForPositions(const Axis& a, int n, F f, S spread)
 {
     if (a.list) {
         const double* __restrict p = a.list;
         for (int k = 0; k < n; ++k)
             f(k, p[k]);
+    } else if (a.d == 0.0) {
+        f(0, a.v);
+        spread(n);
     } else {
         for (int k = 0; k < n; ++k)
             f(k, a.v + kRamp.j[k] * a.d);
     }
+}
+
+// Entries 1..n-1 of every array take entry 0.
+template <typename... A>
+inline void Spread(int n, A*... arrays)
+{
+    for (int k = 1; k < n; ++k)
+        ((arrays[k] = arrays[0]), ...);
 }
 
 // The next n positions of a walk from v, as a run when one covers them all; v moves on.
@@ -292,6 +289,16 @@ struct TileContext {
     }
 };
 
+// Mask of byte c of a pixel word, in memory order.
+inline uint32_t WordMask(int c)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return 0xFFu << (24 - 8 * c);
+#else
+    return 0xFFu << (8 * c);
+#endif
+}
+
 // Channel c of a whole gathered pixel word: byte c in memory order.
 inline int32_t WordChannel(uint32_t w, int c)
 {
@@ -308,12 +315,22 @@ void NearestTile(const TileContext<T, Channels, Stride, Planar>& t, const Axis& 
     ptrdiff_t offset[kTileColumns];
     int32_t ix[kTileColumns], iy[kTileColumns];
     // x + 0.5 is never -0, so the held zero has the sign std::max gives.
-    ForPositions(xs, n, [&](int k, double x) { ix[k] = static_cast<int>(AtMost(AtLeast(x + 0.5, 0.0), t.xmax)); });
-    ForPositions(ys, n, [&](int k, double y) { iy[k] = static_cast<int>(AtMost(AtLeast(y + 0.5, 0.0), t.ymax)); });
+    ForPositions(
+        xs, n, [&](int k, double x) { ix[k] = static_cast<int>(AtMost(AtLeast(x + 0.5, 0.0), t.xmax)); },
+        [&](int m) { Spread(m, ix); });
+    ForPositions(
+        ys, n, [&](int k, double y) { iy[k] = static_cast<int>(AtMost(AtLeast(y + 0.5, 0.0), t.ymax)); },
+        [&](int m) { Spread(m, iy); });
     WindowOffsets(t, ix, iy, n, offset);
-    if constexpr (kWordPixels<T, Stride, Planar> && Channels == Stride) {
+    if constexpr (kWordPixels<T, Stride, Planar>) {
+        // Whole pixels; rgbx keeps the destination's fourth byte.
         for (int k = 0; k < n; ++k) {
-            const uint32_t w = t.word(offset[k]);
+            uint32_t w = t.word(offset[k]);
+            if constexpr (Channels < Stride) {
+                uint32_t old;
+                std::memcpy(&old, t.dst(0, X + k), sizeof old);
+                w = (w & ~WordMask(Channels)) | (old & WordMask(Channels));
+            }
             std::memcpy(t.dst(0, X + k), &w, sizeof w);
         }
     } else {
@@ -434,8 +451,12 @@ void LinearTile(const TileContext<T, Channels, Stride, Planar>& t, const Axis& x
         index = i;
         fraction = edge ? 1.0 : c - i;
     };
-    ForPositions(xs, n, [&](int k, double x) { split(x, t.hiX, t.xmax, t.ixmax, ix[k], fx[k]); });
-    ForPositions(ys, n, [&](int k, double y) { split(y, t.hiY, t.ymax, t.iymax, iy[k], fy[k]); });
+    ForPositions(
+        xs, n, [&](int k, double x) { split(x, t.hiX, t.xmax, t.ixmax, ix[k], fx[k]); },
+        [&](int m) { Spread(m, ix, fx); });
+    ForPositions(
+        ys, n, [&](int k, double y) { split(y, t.hiY, t.ymax, t.iymax, iy[k], fy[k]); },
+        [&](int m) { Spread(m, iy, fy); });
     ptrdiff_t offset[kTileColumns];
     WindowOffsets(t, ix, iy, n, offset);
     TileWindows<T, Channels, Stride, Planar, 2> s;
@@ -471,14 +492,18 @@ void CubicTile(const TileContext<T, Channels, Stride, Planar>& t, const Axis& xs
     double wx[4][kTileColumns], wy[4][kTileColumns];
     auto window = [](double v, double hi, int imax, int32_t& origin, double (*w)[kTileColumns], int k) {
         const double c = AtMost(AtLeast(v, -0.5), hi);
-        const int o = CubicOriginSelect(c + 1e-7, imax);
+        const int o = CubicOrigin(c + 1e-7, imax);
         origin = o;
         const CubicWeights cw = Weights(static_cast<float>(c - 1 - o));
         for (int i = 0; i < 4; ++i)
             w[i][k] = cw.w[i];
     };
-    ForPositions(xs, n, [&](int k, double x) { window(x, t.hiX, t.ixmax, sx[k], wx, k); });
-    ForPositions(ys, n, [&](int k, double y) { window(y, t.hiY, t.iymax, sy[k], wy, k); });
+    ForPositions(
+        xs, n, [&](int k, double x) { window(x, t.hiX, t.ixmax, sx[k], wx, k); },
+        [&](int m) { Spread(m, sx, wx[0], wx[1], wx[2], wx[3]); });
+    ForPositions(
+        ys, n, [&](int k, double y) { window(y, t.hiY, t.iymax, sy[k], wy, k); },
+        [&](int m) { Spread(m, sy, wy[0], wy[1], wy[2], wy[3]); });
     ptrdiff_t offset[kTileColumns];
     WindowOffsets(t, sx, sy, n, offset);
     TileWindows<T, Channels, Stride, Planar, 4> s;
