@@ -18,6 +18,16 @@
 
 namespace {
 
+// The per-pixel helpers of the tile loops must be inlined there to vectorise; GCC's
+// heuristics leave some out of line for some sample types.
+#if defined(__GNUC__)
+#define WARP_INLINE inline __attribute__((always_inline))
+#define WARP_TILE __attribute__((flatten))
+#else
+#define WARP_INLINE inline
+#define WARP_TILE
+#endif
+
 template <typename T>
 inline T StoreLinear(double v);
 template <>
@@ -68,7 +78,7 @@ struct CubicWeights {
 };
 
 // 4-point Lagrange weights on the samples at -1, 0, 1, 2.
-inline CubicWeights Weights(float tf)
+WARP_INLINE CubicWeights Weights(float tf)
 {
     const double t = tf;
     const double sixth = 1.0 / 6.0;
@@ -117,7 +127,7 @@ inline void CubicPointPlanar(const T* const* planes, ptrdiff_t step, ptrdiff_t w
 
 // Cubic window origin along one axis: the 4-sample window always lies inside [0, max].
 // Written as selects, which vectorise; xb lies in [-0.5, max + 1].
-inline int CubicOrigin(double xb, int max)
+WARP_INLINE int CubicOrigin(double xb, int max)
 {
     const int inner = xb < 1.0 ? 0 : static_cast<int>(xb) - 1;
     return xb < max - 1 ? inner : max - 3;
@@ -220,7 +230,7 @@ struct Axis {
 // whose two ends pass inside() takes the plain form g instead: positions of a run are
 // monotone, and so is every test inside() makes.
 template <class F, class G, class I, class S>
-inline void ForPositions(const Axis& a, int n, F f, G g, I inside, S spread)
+WARP_INLINE void ForPositions(const Axis& a, int n, F f, G g, I inside, S spread)
 {
     if (a.list) {
         const double* __restrict p = a.list;
@@ -261,8 +271,8 @@ inline Axis Advance(double& v, double step, int n, bool runs, double* buffer)
 
 // max(v, lo) and min(v, hi) in the forms that compile to single max and min instructions;
 // they differ from std::max and std::min only for NaN and in the sign of a zero result.
-inline double AtLeast(double v, double lo) { return v > lo ? v : lo; }
-inline double AtMost(double v, double hi) { return v < hi ? v : hi; }
+WARP_INLINE double AtLeast(double v, double lo) { return v > lo ? v : lo; }
+WARP_INLINE double AtMost(double v, double hi) { return v < hi ? v : hi; }
 
 // Integer samples are gathered as 32-bit integers, floats as floats; both convert to
 // double exactly.
@@ -315,7 +325,7 @@ inline int32_t WordChannel(uint32_t w, int c)
 }
 
 template <typename T, int Channels, int Stride, bool Planar>
-void NearestTile(const TileContext<T, Channels, Stride, Planar>& t, const Axis& xs, const Axis& ys, int X, int n)
+WARP_TILE void NearestTile(const TileContext<T, Channels, Stride, Planar>& t, const Axis& xs, const Axis& ys, int X, int n)
 {
     ptrdiff_t offset[kTileColumns];
     int32_t ix[kTileColumns], iy[kTileColumns];
@@ -445,7 +455,7 @@ void StoreChannel(const TileContext<T, Channels, Stride, Planar>& t, int c, int 
 }
 
 template <typename T, int Channels, int Stride, bool Planar>
-void LinearTile(const TileContext<T, Channels, Stride, Planar>& t, const Axis& xs, const Axis& ys, int X, int n)
+WARP_TILE void LinearTile(const TileContext<T, Channels, Stride, Planar>& t, const Axis& xs, const Axis& ys, int X, int n)
 {
     int32_t ix[kTileColumns], iy[kTileColumns];
     double fx[kTileColumns], fy[kTileColumns];
@@ -501,7 +511,7 @@ inline T StoreCubicClamped(double v)
 }
 
 template <typename T, int Channels, int Stride, bool Planar>
-void CubicTile(const TileContext<T, Channels, Stride, Planar>& t, const Axis& xs, const Axis& ys, int X, int n)
+WARP_TILE void CubicTile(const TileContext<T, Channels, Stride, Planar>& t, const Axis& xs, const Axis& ys, int X, int n)
 {
     int32_t sx[kTileColumns], sy[kTileColumns];
     double wx[4][kTileColumns], wy[4][kTileColumns];
