@@ -59,7 +59,8 @@ rv_multi_analysis::~rv_multi_analysis()
 
 std::int64_t rv_multi_analysis::create(rv_multi_source& source, bool force_precise,
                                        rvd_roi_image* roi, bool want_fastest, int stripe_height,
-                                       rvd_thread_env* env, rvd_thread_queue* queue)
+                                       rvd_thread_env* env, rvd_thread_queue* queue,
+                                       bool double_buffering)
 {
     creator_env = env;
     env_queue = env != nullptr ? queue : nullptr;
@@ -76,15 +77,27 @@ std::int64_t rv_multi_analysis::create(rv_multi_source& source, bool force_preci
                     components[2].line.need_precise))
         for (int i = 0; i < 3; ++i)
             components[i].line.need_precise = true;
+    pushers.assign(std::size_t(n), rv_stripe_pusher());
     if (env != nullptr) {
         queues_live = true;
         for (int i = 0; i < n; ++i)
-            components[i].queue = env->add_queue(&components[i], queue, "component processor", 0);
+            components[i].queue = env->add_queue(&pushers[std::size_t(i)], queue, "component processor", 0);
     }
-    for (int i = 0; i < n; ++i)
-        components[i].set_buffering(std::max(1, stripe_height), components[i].line.size.y);
+    for (int i = 0; i < n; ++i) {
+        rv_multi_component& comp = components[i];
+        comp.double_buffering = env != nullptr && double_buffering && n >= 2 &&
+                                env->get_num_threads() >= 2 && comp.line.size.y >= 1 &&
+                                comp.line.size.x >= 1;
+        comp.set_buffering(std::max(1, stripe_height), comp.line.size.y);
+    }
     create_resources(source, roi, env);
+    for (int i = 0; i < n; ++i) {
+        rv_stripe_pusher& p = pushers[std::size_t(i)];
+        p.engine = &engines[std::size_t(i)];
+        p.buffers = components[i].buffers.get();
+    }
     rows_stored.assign(std::size_t(n), 0);
+    stripe_start.assign(std::size_t(n), 0);
     next_row.assign(std::size_t(output_collection->num_components), 0);
     return std::int64_t(allocator.get_size());
 }
@@ -291,8 +304,16 @@ void rv_multi_analysis::push_row(rv_multi_line* line, int r, rvd_thread_env* env
         }
 }
 
+void rv_stripe_pusher::do_job(rvd_thread_env* env, int job_idx)
+{
+    (void)job_idx;
+    for (int k = 0; k < count; ++k)
+        engine->push(buffers[first + k], env);
+}
+
 // The component's line joins its row queue, taking a free buffer in exchange; a full
-// stripe, or the last row, goes to the spatial engine.
+// stripe, or the last row, goes to the spatial engine: at once, or, double buffered, by a
+// job once the job pushing the other half is done (its buffers are filled next).
 void rv_multi_analysis::store_row(int c, rvd_thread_env* env)
 {
     rv_multi_component& comp = components[c];
@@ -301,10 +322,23 @@ void rv_multi_analysis::store_row(int c, rvd_thread_env* env)
     comp.line.outstanding_consumers = 0;
     int& stored = rows_stored[std::size_t(c)];
     stored++;
-    if (comp.next_buffer < comp.num_buffers && stored < comp.line.size.y)
+    int& start = stripe_start[std::size_t(c)];
+    if (comp.next_buffer - start < comp.stripe_height && stored < comp.line.size.y)
         return;
-    const int count = comp.next_buffer;
-    comp.next_buffer = 0;
-    for (int k = 0; k < count; ++k)
-        engines[std::size_t(c)].push(comp.buffers[k], env);
+    const int count = comp.next_buffer - start;
+    if (!comp.double_buffering) {
+        comp.next_buffer = 0;
+        for (int k = 0; k < count; ++k)
+            engines[std::size_t(c)].push(comp.buffers[k], env);
+        return;
+    }
+    rvd_thread_env* e = env != nullptr ? env : creator_env;
+    e->process_jobs(comp.queue, false, true);
+    rv_stripe_pusher& p = pushers[std::size_t(c)];
+    p.first = start;
+    p.count = count;
+    comp.rows_queued += count;
+    e->add_jobs(comp.queue, 1, comp.rows_queued == comp.line.size.y, rv_stripe_job_rank);
+    start = start == 0 ? comp.stripe_height : 0;
+    comp.next_buffer = start;
 }

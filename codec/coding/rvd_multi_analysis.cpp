@@ -11,13 +11,11 @@ std::int64_t rvd_multi_analysis::create(rvd_codestream codestream, rvd_tile tile
                                         rvd_thread_env* env, rvd_thread_queue* env_queue,
                                         bool double_buffering)
 {
-    // Stripes are pushed on the calling thread; block coding alone runs on the pool.
-    (void)double_buffering;
     destroy(env);
     std::unique_ptr<rv_multi_analysis> engine(new rv_multi_analysis);
     rv_multi_tile_source source(codestream, tile);
     const std::int64_t bytes = engine->create(source, force_precise, roi, want_fastest,
-                                              processing_stripe_height, env, env_queue);
+                                              processing_stripe_height, env, env_queue, double_buffering);
     state = engine.release();
     return bytes;
 }
