@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Times j2k_decode beside opj_decompress and grk_decompress (one thread each) in the same run.
 
-compare_decode.py [--build DIR] [--work DIR] [--quick] [--pairs N]
+compare_decode.py [--build DIR] [--work DIR] [--quick] [--pairs N] [--baseline BIN]
 compare_decode.py --make-streams DIR [--quick | --colour-only]
 
 Images come from a fixed-seed generator: a CT-like 512x512 12-bit phantom of ellipses
@@ -24,6 +24,8 @@ Tall (full mode only): a 200x1000000 RGB 8-bit image of smooth colour waves, enc
 -I -r 20, decoded whole in two rounds; the table's peak-memory columns (maximum resident
 set of each program, in MB) show what each holds of an image whose PGX files take 600 MB.
 --quick (for CI) keeps the CT image and three pairs, and asserts nothing.
+--baseline BIN times another j2k_decode (an earlier build, say) in the same rotation and
+adds its median time and its time over ours; its output must equal ours byte for byte.
 
 compare_decode.py --threads 1,2,4,8 [--build DIR] [--work DIR] [--rounds N]
 times the full decodes of dx2048_lossless, dx2048_irr, rgb2048_lossless and rgb2048_irr5
@@ -257,7 +259,7 @@ def cases_for(streams):
     return cases
 
 
-PEAK_KB = {}  # program name -> largest resident set of its runs in the current case
+PEAK_KB = {}  # program as run -> largest resident set of its runs in the current case
 
 
 def timed(cmd):
@@ -269,8 +271,8 @@ def timed(cmd):
     p.returncode = os.waitstatus_to_exitcode(status)
     if p.returncode != 0:
         raise RuntimeError("%s failed: %s" % (" ".join(cmd), err.decode(errors="replace")))
-    name = os.path.basename(cmd[0])
-    PEAK_KB[name] = max(PEAK_KB.get(name, 0), usage.ru_maxrss)
+    # Keyed by the path as given: a baseline j2k_decode is kept apart from ours.
+    PEAK_KB[cmd[0]] = max(PEAK_KB.get(cmd[0], 0), usage.ru_maxrss)
     return t
 
 
@@ -381,6 +383,7 @@ def main():
     ap.add_argument("--colour-only", action="store_true", help="with --make-streams")
     ap.add_argument("--threads", metavar="LIST", help="thread counts, e.g. 1,2,4,8")
     ap.add_argument("--rounds", type=int, default=5)
+    ap.add_argument("--baseline", metavar="BIN", help="an earlier j2k_decode, timed beside ours")
     a = ap.parse_args()
     if a.make_streams:
         for _, _, stream, path in make_streams(a.make_streams, a.quick, a.colour_only):
@@ -405,9 +408,9 @@ def main():
     rates = bench_rates(bench_bin, [c for c in cases if not c[0].startswith("tall")], work)
     out_dir = tempfile.mkdtemp(prefix="compare_%d_" % os.getpid(), dir=work)
     have_grk = shutil.which("grk_decompress") is not None
-    print("%-28s %10s %8s %8s %8s %8s %8s %6s %6s %6s %6s %9s" % (
+    print("%-28s %10s %8s %8s %8s %8s %8s %6s %6s %6s %6s %9s%s" % (
         "case", "samples", "opj ms", "grk ms", "ours ms", "opj MS/s", "our MS/s", "opj/us", "grk/us",
-        "opj MB", "our MB", "bench MS/s"))
+        "opj MB", "our MB", "bench MS/s", " %8s %7s" % ("base ms", "base/us") if a.baseline else ""))
     worst = worst_grk = None
     for label, path, r, region in cases:
         ours = [ours_bin, "--reduce", str(r)]
@@ -423,6 +426,10 @@ def main():
         for f in os.listdir(out_dir):  # no component files left from the case before
             os.remove(os.path.join(out_dir, f))
         others = [opj, grk] if have_grk else [opj]
+        if a.baseline:
+            # Last, so that the opj and grk columns stay others[0] and others[1].
+            base = [a.baseline] + ours[1:-1] + [os.path.join(out_dir, "base")]
+            others.append(base)
         tall = label.startswith("tall")
         PEAK_KB.clear()
         if not tall:  # the tall image takes seconds a run: no warm-up, two rounds
@@ -449,10 +456,16 @@ def main():
             if r == 0 and not region:
                 worst_grk = g if worst_grk is None else min(worst_grk, g)
         bench = rates.get(label.replace(" ", "_"))
-        print("%-28s %10d %8.1f %8s %8.1f %8.2f %8.2f %6.2f %6s %6.0f %6.0f %9s" % (
+        base_cols = ""
+        if a.baseline:
+            if not same_outputs(os.path.join(out_dir, "ours"), os.path.join(out_dir, "base")):
+                raise RuntimeError("%s: the baseline's output differs from ours" % label)
+            base_cols = " %8.1f %7.2f" % (statistics.median(t_other[-1]) * 1e3, statistics.median(ratios[-1]))
+        print("%-28s %10d %8.1f %8s %8.1f %8.2f %8.2f %6.2f %6s %6.0f %6.0f %9s%s" % (
             label, samples, mp * 1e3, grk_ms, mo * 1e3, samples / mp / 1e6, samples / mo / 1e6, ratio,
             grk_ratio, PEAK_KB.get("opj_decompress", 0) / 1024.0,
-            PEAK_KB.get(os.path.basename(ours_bin), 0) / 1024.0, "%.2f" % bench if bench else "-"), flush=True)
+            PEAK_KB.get(ours_bin, 0) / 1024.0, "%.2f" % bench if bench else "-",
+            base_cols), flush=True)
     print("worst opj ratio %.2f (target: at least 2.0 on every case, one thread)" % worst)
     if worst_grk is not None:
         print("worst grk ratio at full resolution %.2f (target: at least 1.3)" % worst_grk)

@@ -4,7 +4,10 @@
 #include "tools/decode/decode_error.h"
 #include "tools/decode/decode_sources.h"
 
+#include <algorithm>
 #include <fstream>
+
+#include <sys/mman.h>
 
 decode_input::decode_input(const std::string& path, decode_source_kind kind)
     : path(path), kind(kind)
@@ -26,19 +29,28 @@ decode_input::decode_input(const std::string& path, decode_source_kind kind)
     offset = loc.offset;
     length = loc.length;
     if (kind == decode_source_kind::memory) {
-        bytes.resize(size_t(length));
+        const size_t size = std::max<size_t>(size_t(length), 1);
+        void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (p == MAP_FAILED)
+            throw decode_error("cannot hold " + path + " in memory");
+        bytes = std::unique_ptr<uint8_t, unmap>(static_cast<uint8_t*>(p), unmap{size});
         in.clear();
         in.seekg(offset);
-        in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(length));
+        in.read(reinterpret_cast<char*>(bytes.get()), std::streamsize(length));
         if (int64_t(in.gcount()) != length)
             throw decode_error("cannot read " + path);
     }
 }
 
+void decode_input::unmap::operator()(uint8_t* p) const
+{
+    munmap(p, size);
+}
+
 std::unique_ptr<rvd_compressed_source> decode_input::open_source() const
 {
     if (kind == decode_source_kind::memory)
-        return std::make_unique<decode_memory_source>(bytes.data(), int64_t(bytes.size()));
+        return std::make_unique<decode_memory_source>(bytes.get(), length);
     return std::make_unique<decode_file_source>(path, offset, length,
                                                 kind == decode_source_kind::seekable);
 }

@@ -7,7 +7,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 class decode_input {
 public:
@@ -21,5 +20,12 @@ private:
     decode_source_kind kind;
     int64_t offset = 0;
     int64_t length = 0;
-    std::vector<uint8_t> bytes; // the codestream, for memory sources
+    // The codestream, for memory sources: pages mapped in one call before the read fills
+    // them, as zeroing megabytes first, or faulting them in one at a time, costs more than
+    // the read.
+    struct unmap {
+        size_t size;
+        void operator()(uint8_t* p) const;
+    };
+    std::unique_ptr<uint8_t, unmap> bytes{nullptr, unmap{0}};
 };
