@@ -585,8 +585,8 @@ int warp_affine_generic(const void* src, int srcWidth, int srcHeight, int srcSte
                         void* dst, int dstStep, int dx, int dy, int dw, int dh, int format, const double* coeffs,
                         int interpolation)
 {
-    return warp_affine_with_kernels(warp_generic_kernels, false, src, srcWidth, srcHeight, srcStep, sx, sy, sw,
-                                    sh, dst, dstStep, dx, dy, dw, dh, format, coeffs, interpolation);
+    return warp_affine_with_kernels(warp_generic_kernels_native(), false, src, srcWidth, srcHeight, srcStep, sx,
+                                    sy, sw, sh, dst, dstStep, dx, dy, dw, dh, format, coeffs, interpolation);
 }
 
 #define WARP_GENERIC_BODY(name, code)                                                                        \

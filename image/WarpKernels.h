@@ -57,6 +57,10 @@ constexpr int warp_kernel_count = 54;
 // The generic kernels.
 extern const warp_kernel_table warp_generic_kernels;
 
+// The generic kernels as built for this processor (AVX2 where it has it): the same results
+// bit for bit, faster. The warp entry points use these.
+const warp_kernel_table& warp_generic_kernels_native();
+
 // Slot (layout + 6 x type) x 3 + interpolation / 2 of a table; null for a slot out of range.
 warp_row_kernel warp_kernel_at(const warp_kernel_table& table, int slot);
 

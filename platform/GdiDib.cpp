@@ -202,10 +202,19 @@ int SetDIBits(HDC, HBITMAP bitmap, UINT start, UINT lines, const void* bits, con
         const uint8_t* row = src + size_t(i) * size_t(dib.stride);
         int w = std::min(dib.width, b->width);
         if (dib.bpp == 32 && b->bpp == 32) {
+            // One pass over the row: whole pixels, the fourth byte cleared.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+            const uint32_t keep = 0xFFFFFF00u;
+#else
+            const uint32_t keep = 0x00FFFFFFu;
+#endif
             uint8_t* out = b->rowPtr(y);
-            std::memcpy(out, row, size_t(w) * 4u);
-            for (int x = 0; x < w; ++x)
-                out[x * 4 + 3] = 0;
+            for (int x = 0; x < w; ++x) {
+                uint32_t p;
+                std::memcpy(&p, row + size_t(x) * 4u, 4);
+                p &= keep;
+                std::memcpy(out + size_t(x) * 4u, &p, 4);
+            }
         } else {
             for (int x = 0; x < w; ++x)
                 putBitmapPixel(*b, x, y, dib.pixel(row, x));

@@ -392,3 +392,36 @@ TEST(GdiDib, LoadBitmapReadsFixturesAndRejectsDamage)
 }
 
 } // namespace
+
+TEST(GdiDib, SetDIBitsCopies32BitRowsAndClearsTheFourthByte)
+{
+    // A 32-bit DIB section shows the stored bytes: colours kept, every fourth byte zero, rows
+    // placed by the header's direction, a wider source cut to the bitmap.
+    struct Case {
+        int srcWidth, srcHeight; // negative height: top-down
+    };
+    for (Case c : {Case{5, 2}, Case{5, -2}, Case{7, 2}}) {
+        BITMAPINFO target{};
+        target.bmiHeader = BITMAPINFOHEADER{40, 5, -2, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        void* raw = nullptr;
+        HBITMAP dib = CreateDIBSection(nullptr, &target, DIB_RGB_COLORS, &raw, nullptr, 0);
+        ASSERT_TRUE(dib);
+        std::vector<uint8_t> src(static_cast<size_t>(c.srcWidth) * 2 * 4);
+        for (size_t i = 0; i < src.size(); ++i)
+            src[i] = static_cast<uint8_t>(i % 4 == 3 ? 0xFF : 1 + i);
+        BITMAPINFO info{};
+        info.bmiHeader = BITMAPINFOHEADER{40, c.srcWidth, c.srcHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        EXPECT_EQ(SetDIBits(nullptr, dib, 0, 2, src.data(), &info, DIB_RGB_COLORS), 2);
+        const auto* bits = static_cast<const uint8_t*>(raw);
+        for (int y = 0; y < 2; ++y) {
+            // Stored row 0 is the top row of a top-down source, the bottom row otherwise.
+            const int stored = c.srcHeight < 0 ? y : 1 - y;
+            for (int x = 0; x < 5; ++x)
+                for (int b = 0; b < 4; ++b)
+                    EXPECT_EQ(bits[(y * 5 + x) * 4 + b],
+                              b == 3 ? 0 : src[(static_cast<size_t>(stored) * c.srcWidth + x) * 4 + b])
+                        << "width " << c.srcWidth << ", height " << c.srcHeight << ", pixel " << x << "," << y;
+        }
+        DeleteObject(dib);
+    }
+}
