@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <algorithm>
 #include <random>
 #include <tuple>
@@ -581,8 +582,13 @@ TEST(GifHostile, EveryPrefixAndShortWrites)
 // A screen of w x h with a two-entry global table, then the given blocks.
 Bytes ScreenThen(uint16_t w, uint16_t h, const Bytes& blocks)
 {
-    Bytes g{'G', 'I', 'F', '8', '9', 'a', BYTE(w), BYTE(w >> 8), BYTE(h), BYTE(h >> 8), 0x80, 0, 0, 0, 0, 0, 255, 255, 255};
-    g.insert(g.end(), blocks.begin(), blocks.end());
+    const BYTE head[] = {'G', 'I', 'F', '8', '9', 'a', BYTE(w), BYTE(w >> 8), BYTE(h), BYTE(h >> 8),
+                         0x80, 0, 0, 0, 0, 0, 255, 255, 255};
+    // Sized once and filled in place: GCC 12 at -O3 misreads a grow-by-insert here as an
+    // out-of-bounds copy.
+    Bytes g(sizeof head + blocks.size());
+    std::copy(std::begin(head), std::end(head), g.begin());
+    std::copy(blocks.begin(), blocks.end(), g.begin() + long(sizeof head));
     return g;
 }
 
