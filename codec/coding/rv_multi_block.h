@@ -175,4 +175,7 @@ private:
     std::vector<rv_multi_line*> element_src; // per element, null when absent
     std::vector<rvd_line_buf*> work_bufs;
     std::vector<const rvd_line_buf*> step_src;
+    // The rows step `st` reads for element c of first..last (work buffers, extended at the
+    // ends); valid until the next call.
+    const rvd_line_buf* const* step_sources(const rv_lifting_step& st, int c, int first, int last);
 };

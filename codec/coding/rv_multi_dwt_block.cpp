@@ -264,17 +264,10 @@ void rv_multi_dwt_block::perform_synthesis()
             const rv_lifting_step& st = steps[std::size_t(s)];
             // Even steps update the high-pass (odd) indices, odd steps the low-pass ones.
             const int parity = (st.step_idx & 1) == 0 ? 1 : 0;
-            step_src.resize(st.support_length);
-            for (int c = first; c <= last; ++c) {
-                if ((c & 1) != parity)
-                    continue;
-                for (int k = 0; k < st.support_length; ++k) {
-                    const int i = (c ^ 1) + 2 * (st.support_min + k);
-                    step_src[std::size_t(k)] =
-                        work_bufs[std::size_t(rv_extend_index(i, first, last, symmetric_extension) - first)];
-                }
-                rv_vertical_step(st, *work_bufs[std::size_t(c - first)], step_src.data(), width);
-            }
+            for (int c = first; c <= last; ++c)
+                if ((c & 1) == parity)
+                    rv_vertical_step(st, *work_bufs[std::size_t(c - first)],
+                                     step_sources(st, c, first, last), width);
         }
         if (lv.extra_upshift > 0)
             for (int p = 0; p < lv.num_elements; ++p) {
@@ -292,4 +285,16 @@ void rv_multi_dwt_block::perform_synthesis()
     }
     for (int j = 0; j < n && j < num_outputs; ++j)
         rv_line_add_offset(outputs[j].samples(), outputs[j].rev_offset, outputs[j].irrev_offset);
+}
+
+const rvd_line_buf* const* rv_multi_dwt_block::step_sources(const rv_lifting_step& st, int c,
+                                                            int first, int last)
+{
+    step_src.resize(std::size_t(st.support_length));
+    for (int k = 0; k < st.support_length; ++k) {
+        const int i = (c ^ 1) + 2 * (st.support_min + k);
+        step_src[std::size_t(k)] =
+            work_bufs[std::size_t(rv_extend_index(i, first, last, symmetric_extension) - first)];
+    }
+    return step_src.data();
 }

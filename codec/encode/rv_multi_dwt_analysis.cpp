@@ -74,17 +74,11 @@ void rv_multi_dwt_block::perform_analysis()
                 const rv_lifting_step& st = steps[std::size_t(s)];
                 // Even steps update the high-pass (odd) indices, odd steps the low-pass ones.
                 const int parity = (st.step_idx & 1) == 0 ? 1 : 0;
-                step_src.resize(st.support_length);
                 for (int c = first; c <= last; ++c) {
                     if ((c & 1) != parity)
                         continue;
-                    for (int k = 0; k < st.support_length; ++k) {
-                        const int i = (c ^ 1) + 2 * (st.support_min + k);
-                        step_src[std::size_t(k)] = work_bufs[std::size_t(
-                            rv_extend_index(i, first, last, symmetric_extension) - first)];
-                    }
                     rvd_line_buf& target = *work_bufs[std::size_t(c - first)];
-                    rv_analysis_vertical_step(st, step_src.data(), target, target);
+                    rv_analysis_vertical_step(st, step_sources(st, c, first, last), target, target);
                 }
             }
         }
