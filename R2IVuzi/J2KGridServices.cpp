@@ -77,13 +77,15 @@ LRESULT CJ2KGrid::OnDestroy()
     m_decodeTimer = 0;
     CJ2KImageLoader* loader = m_loader;
     if (loader) {
+        // The abort goes to the loader before the manager is handed the loader: the kill
+        // request joins and deletes it on the manager's thread, at once if it may.
+        loader->postRequest(boost::shared_ptr<CJ2KRequest>(new CJ2KAbortRequest(shared_from_this(), 1, m_target)));
         try {
             getImageLoaderMgr()->postRequest(
                 boost::shared_ptr<CJ2KKillImageLoaderRequest>(new CJ2KKillImageLoaderRequest(loader)));
         } catch (const std::exception& e) {
             ORBEL_LOG(ERROR) << e.what();
         }
-        loader->postRequest(boost::shared_ptr<CJ2KRequest>(new CJ2KAbortRequest(shared_from_this(), 1, m_target)));
     }
     return 0;
 }
