@@ -2,6 +2,7 @@
 // the synthesis's subtraction (rv_lift_floats, rv_lift_ints, rv_lift_shorts) for the same
 // step record, so that a reversible round trip is exact on every line size.
 #include "codec/encode/rvd_analysis.h"
+#include "codec/encode/rv_analysis_lifting_sse2.h"
 
 #include "codec/core/rvd_params.h"
 #include "codec/core/rvd_processor.h"
@@ -84,6 +85,8 @@ void perform_analysis_lifting_step_32(const rv_lifting_step& step, const rvd_sam
                                       int first)
 {
     const int n0 = first, n1 = first + count;
+    if (rv_analysis_lift32_sse2(step, src, in, out, n0, n1))
+        return;
     if (step.reversible) {
         const std::int32_t* s[256];
         for (int t = 0; t < step.support_length; t++)
@@ -101,7 +104,12 @@ void perform_analysis_lifting_step_16(const rv_lifting_step& step, const std::in
                                       const std::int16_t* in, std::int16_t* out, int count,
                                       int first)
 {
-    // The same choice of form as rv_lift_shorts makes when decoding.
+    if (rv_analysis_lift16_sse2(step, src, in, out, first, first + count))
+        return;
+    // The same choice of form as rv_lift_shorts makes when decoding, so that the synthesis
+    // undoes every step exactly: the W9X7 form serves all four steps, step 1 included,
+    // although only the others count as vector steps in the headroom rule (step 1 forms
+    // no sum of two samples).
     if (step.kernel_id == 0 && step.support_length == 2 && step.step_idx < 4 && rvd_mmx_level >= 1)
         w97_shorts(step.step_idx, src, in, out, first, first + count);
     else

@@ -1,4 +1,5 @@
 #include "codec/encode/rvd_analysis.h"
+#include "codec/encode/rv_analysis_lifting_sse2.h"
 
 #include "codec/core/rvd_params.h"
 #include "codec/core/rvd_thread_env.h"
@@ -229,12 +230,17 @@ bool rv_analysis::is_drained() const
 void rv_analysis::load_row(const rvd_line_buf& line, rv_analysis_row& row)
 {
     const int n = x1 - x0 + 1;
-    if (use_shorts)
-        split_row(line.get_buf16(), n, x0, hor_split, row.halves[0].get_buf16(),
-                  row.halves[1].get_buf16(), extra_shift);
-    else
-        split_row(&line.get_buf32()->ival, n, x0, hor_split, ints(row.halves[0]),
-                  ints(row.halves[1]), 0);
+    if (use_shorts) {
+        std::int16_t* low = row.halves[0].get_buf16();
+        std::int16_t* high = row.halves[1].get_buf16();
+        if (!hor_split || !rv_split_line16_sse2(line.get_buf16(), n, x0, low, high, extra_shift))
+            split_row(line.get_buf16(), n, x0, hor_split, low, high, extra_shift);
+    } else {
+        std::int32_t* low = ints(row.halves[0]);
+        std::int32_t* high = ints(row.halves[1]);
+        if (!hor_split || !rv_split_line32_sse2(&line.get_buf32()->ival, n, x0, low, high))
+            split_row(&line.get_buf32()->ival, n, x0, hor_split, low, high, 0);
+    }
 }
 
 void rv_analysis::horizontal(rv_analysis_row& row)

@@ -4,6 +4,7 @@
 // reference_dwt.h and 9/7 bands equal them up to one factor per band. Row buffers, row
 // order and the empty queues at the end are checked on the way.
 #include "codec/core/rvd_kernels.h"
+#include "codec/encode/rv_analysis_lifting_sse2.h"
 #include "codec/encode/rvd_analysis.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/processor_form.h"
@@ -12,7 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
@@ -83,6 +86,13 @@ const kernel_case six{"ATK 6 steps",
                        0.125f, 0.25f, 0.375f, -0.125f}};
 const kernel_case six_const{"ATK 6 steps, constant extension", -1, true, six.steps, six.taps,
                             false};
+// Taps of +1 and -1 with shifts from 0 to 14 and offsets of either sign and beyond 16
+// bits, as the vector forms take them.
+const kernel_case unit{"ATK unit taps",
+                       -1,
+                       true,
+                       {step(2, 0, 3, -5), step(2, -1, 0, 7), step(2, 0, 14, 40000), step(2, -1, 2, -3)},
+                       {-0.125f, -0.125f, 1.0f, 1.0f, 1.0f / 16384, 1.0f / 16384, -0.25f, -0.25f}};
 const kernel_case irr{"ATK irreversible",
                       -1,
                       false,
@@ -428,6 +438,178 @@ TEST(ForwardWavelet, BandsMatchTheTextbookTransform)
                 }
                 EXPECT_EQ(compared, d.size.x * d.size.y);
             }
+}
+
+TEST(ForwardWavelet, VectorFormsGiveThePlainBands)
+{
+    // Every band at processor level 2 (vector lifting and line splits) equals the plain
+    // routines' band bit for bit. 16-bit 9/7 takes its own fixed-point form from level 1
+    // on, whose plain loop is the reference there. Full-range samples make the integer
+    // steps wrap.
+    struct row {
+        mode m;
+        int bits;
+        int plain_level;
+    };
+    const row table[] = {
+        {{&w53, true}, 16, 0},  {{&w53, false}, 31, 0},  {{&w53, true, true}, 16, 0},
+        {{&w97, true}, 12, 1},  {{&w97, false}, 12, 0},  {{&w97, true, true}, 12, 1},
+        {{&irr, false}, 12, 0}, {{&unit, true}, 16, 0},  {{&unit, false}, 31, 0},
+        {{&haar, true}, 16, 0}, {{&six, true}, 16, 0},
+    };
+    const std::vector<split> patterns[] = {{{true, true}, {true, true}},
+                                           {{true, false}, {false, true}, {true, true}}};
+    codec_test::processor_form_guard guard(rvd_mmx_level);
+    for (const row& r : table)
+        for (int width = 1; width <= 67; width++)
+            for (int offset = 0; offset < 2; offset++) {
+                const rvd_dims d(rvd_coords(offset ^ (width & 1), offset),
+                                 rvd_coords(1 + (width * 7) % 13, width));
+                const std::vector<split>& s = patterns[(width + offset) & 1];
+                SCOPED_TRACE(describe(r.m, d, s));
+                rvd_mmx_level = r.plain_level;
+                const outcome plain = round_trip(r.m, d, s, r.bits, unsigned(width));
+                rvd_mmx_level = 2;
+                const outcome vec = round_trip(r.m, d, s, r.bits, unsigned(width));
+                ASSERT_EQ(plain.bands.size(), vec.bands.size());
+                for (const auto& b : plain.bands)
+                    ASSERT_EQ(b.second.v, vec.bands.at(b.first).v)
+                        << "level " << b.first.first << " band " << b.first.second;
+            }
+}
+
+TEST(ForwardWavelet, VectorStepsMatchThePlainSteps)
+{
+    // Single steps over every run length up to 67, from index 0 and 1, in place and into
+    // another line, on samples that reach the ends of their range; the synthesis's step
+    // takes integer results back to the input.
+    rv_init_w97_consts();
+    struct row {
+        const char* name;
+        int kernel_id;
+        bool reversible;
+        int step_idx;
+        float tap; // both taps; the second is `tap2` when set
+        int shift, offset;
+        float tap2 = 0.0f;
+    };
+    const row table[] = {
+        {"W9X7 step 0", 0, false, 0, -1.586134342f, 0, 0},
+        {"W9X7 step 1", 0, false, 1, -0.052980118f, 0, 0},
+        {"W9X7 step 2", 0, false, 2, 0.882911075f, 0, 0},
+        {"W9X7 step 3", 0, false, 3, 0.443506852f, 0, 0},
+        {"+1, shift 0", -1, true, 0, 1.0f, 0, 0},
+        {"-1/2 as 5/3", 1, true, 0, -0.5f, 1, 1},
+        {"+1/4 as 5/3", 1, true, 1, 0.25f, 2, 2},
+        {"-1, shift 5, negative offset", -1, true, 1, -1.0f / 32, 5, -70000},
+        {"+1, shift 14, large offset", -1, true, 0, 1.0f / 16384, 14, INT_MAX},
+        {"-1, shift 15 (plain only on 16 bits)", -1, true, 0, -1.0f / 32768, 15, 3},
+        {"+1, shift 30", -1, true, 0, 1.0f / (1 << 30), 30, INT_MIN},
+        {"-1, shift 31 (plain only)", -1, true, 0, -1.0f / 2147483648.0f, 31, 0},
+        {"+2 (plain only)", -1, true, 0, 2.0f, 0, 0},
+        {"irreversible, unequal taps", -1, false, 0, 0.3f, 0, 0, -0.45f},
+        {"irreversible, tiny taps", -1, false, 1, 1e-30f, 0, 0},
+    };
+    std::mt19937 rng(51);
+    codec_test::processor_form_guard guard(rvd_mmx_level);
+    for (const row& r : table) {
+        rv_lifting_step st;
+        const float taps[2] = {r.tap, r.tap2 != 0.0f ? r.tap2 : r.tap};
+        st.init(r.step_idx, step(2, 0, r.shift, r.offset), taps, r.reversible, r.kernel_id);
+        for (int count = 0; count <= 67; count++)
+            for (int first = 0; first < 2; first++)
+                for (bool in_place : {false, true}) {
+                    SCOPED_TRACE(std::string(r.name) + " count " + std::to_string(count) +
+                                 " first " + std::to_string(first) + (in_place ? " in place" : ""));
+                    const int n = first + count;
+                    // 16-bit lines
+                    std::vector<std::int16_t> a(size_t(n) + 1), b(a), in(a), out[2];
+                    for (auto* v : {&a, &b, &in})
+                        for (auto& x : *v)
+                            x = std::int16_t(rng() % 4 == 0 ? (rng() & 1 ? 32767 : -32768) : int(rng()));
+                    const std::int16_t* src16[2] = {a.data(), b.data()};
+                    for (int k = 0; k < 2; k++) {
+                        rvd_mmx_level = k == 0 ? (r.kernel_id == 0 ? 1 : 0) : 2;
+                        out[k] = in;
+                        perform_analysis_lifting_step_16(st, src16, in_place ? out[k].data() : in.data(),
+                                                         out[k].data(), count, first);
+                    }
+                    EXPECT_EQ(out[0], out[1]) << "16-bit";
+                    // The synthesis's step undoes it exactly: the same form, W9X7 step 1
+                    // included, at the same level.
+                    const std::int16_t* back16[2] = {a.data() + first, b.data() + first};
+                    rv_lift_shorts(st, out[1].data() + first, back16, count);
+                    EXPECT_EQ(out[1], in) << "16-bit, undone";
+                    // 32-bit lines: integers, or floats of every magnitude
+                    std::vector<rvd_sample32> a32(size_t(n) + 1), b32(a32), in32(a32), out32[2];
+                    for (auto* v : {&a32, &b32, &in32})
+                        for (rvd_sample32& x : *v) {
+                            if (r.reversible)
+                                x.ival = rng() % 4 == 0 ? (rng() & 1 ? INT_MAX : INT_MIN) : std::int32_t(rng());
+                            else
+                                x.fval = std::ldexp(float(std::int32_t(rng())), int(rng() % 40) - 50);
+                        }
+                    const rvd_sample32* src32[2] = {a32.data(), b32.data()};
+                    for (int k = 0; k < 2; k++) {
+                        rvd_mmx_level = k == 0 ? 0 : 2;
+                        out32[k] = in32;
+                        perform_analysis_lifting_step_32(st, src32, in_place ? out32[k].data() : in32.data(),
+                                                         out32[k].data(), count, first);
+                    }
+                    EXPECT_EQ(std::memcmp(out32[0].data(), out32[1].data(), out32[0].size() * 4), 0)
+                        << "32-bit";
+                    if (r.reversible) {
+                        const std::int32_t* back32[2] = {&a32[size_t(first)].ival, &b32[size_t(first)].ival};
+                        rv_lift_ints(st, &out32[1][size_t(first)].ival, back32, count);
+                        EXPECT_EQ(std::memcmp(out32[1].data(), in32.data(), in32.size() * 4), 0)
+                            << "32-bit, undone";
+                    }
+                }
+    }
+}
+
+TEST(ForwardWavelet, VectorSplitSeparatesColumnsWithRounding)
+{
+    // Even columns to the low half, odd ones to the high half, 16-bit samples shifted down
+    // by 0 to 15 with rounding in 32 bits (so 32767 rounds up without wrapping).
+    codec_test::processor_form_guard guard(2);
+    std::mt19937 rng(7);
+    for (int shift = 0; shift <= 15; shift++)
+        for (int n = 1; n <= 40; n++)
+            for (int x0 = 0; x0 < 2; x0++) {
+                SCOPED_TRACE("shift " + std::to_string(shift) + " samples " + std::to_string(n) +
+                             " from column " + std::to_string(x0));
+                std::vector<std::int16_t> in(static_cast<size_t>(n));
+                std::vector<std::int32_t> in32(static_cast<size_t>(n));
+                for (int k = 0; k < n; k++) {
+                    in[size_t(k)] = std::int16_t(k % 5 == 0 ? 32767 : k % 7 == 0 ? -32768 : int(rng()));
+                    in32[size_t(k)] = std::int32_t(rng());
+                }
+                std::vector<std::int16_t> want[2], got[2];
+                std::vector<std::int32_t> want32[2], got32[2];
+                for (int k = 0; k < n; k++) {
+                    const int parity = (x0 + k) & 1;
+                    const std::int32_t v = in[size_t(k)];
+                    want[parity].push_back(std::int16_t(shift ? (v + (1 << (shift - 1))) >> shift : v));
+                    want32[parity].push_back(in32[size_t(k)]);
+                }
+                for (int h = 0; h < 2; h++) {
+                    got[h].assign(want[h].size() + 1, 0);
+                    got32[h].assign(want32[h].size() + 1, 0);
+                }
+                ASSERT_TRUE(rv_split_line16_sse2(in.data(), n, x0, got[0].data(), got[1].data(), shift));
+                ASSERT_TRUE(rv_split_line32_sse2(in32.data(), n, x0, got32[0].data(), got32[1].data()));
+                for (int h = 0; h < 2; h++) {
+                    got[h].pop_back();
+                    got32[h].pop_back();
+                    EXPECT_EQ(got[h], want[h]) << "half " << h;
+                    EXPECT_EQ(got32[h], want32[h]) << "half " << h;
+                }
+            }
+    // Below SSE2 the caller's plain loop runs.
+    codec_test::processor_form_guard mmx(1);
+    std::int16_t s[2] = {1, 2}, lo = 0, hi = 0;
+    EXPECT_FALSE(rv_split_line16_sse2(s, 2, 0, &lo, &hi, 0));
 }
 
 TEST(ForwardWavelet, RowsLeaveTheVerticalStageInScheduleOrder)
