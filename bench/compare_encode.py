@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Times j2k_encode beside opj_compress and grk_compress in the same run, and compares quality.
 
-compare_encode.py [--build DIR] [--work DIR] [--quick] [--rounds N]
+compare_encode.py [--build DIR] [--work DIR] [--quick] [--rounds N] [--threads N,...]
+                  [--versus J2K_ENCODE]
 
 Images come from compare_decode.py's generators: the 512x512 12-bit CT phantom, the
 2048x2048 12-bit DX image and the 2048x2048 8-bit RGB scene (--quick: the CT one only).
@@ -11,7 +12,9 @@ layer), -n 1 (no levels: block coding dominates), and 9/7 in five layers (-I -r
 384,192,96,48,24; our byte targets are the raw size divided by those ratios); with one
 thread and with the processor count. Printed per case: median times, megasamples per
 second, opj's and grk's time over ours (above 1: ours is faster), stream sizes and, for
-the lossy case, each stream's PSNR after opj_decompress. Nothing is asserted.
+the lossy case, each stream's PSNR after opj_decompress. Nothing is asserted. --threads
+picks the thread counts; --versus times another j2k_encode (an earlier build) in the same
+rotation and prints its time over ours.
 
 compare_encode.py --quality [--quick] [--build DIR] [--work DIR]
 For each image, at 0.25, 0.5, 1 and 2 bits per sample in one layer and in five (the
@@ -126,7 +129,7 @@ def timed(cmd):
     return time.perf_counter() - t0
 
 
-def encoders(ours, image, case, threads, out_dir):
+def encoders(ours, image, case, threads, out_dir, versus=None):
     """(name, command, output path) per encoder for one case."""
     _, path, w, h, comps, bits = image
     raw_bytes = w * h * comps * bits / 8.0
@@ -138,8 +141,11 @@ def encoders(ours, image, case, threads, out_dir):
         theirs = ["-I", "-r", ",".join(map(str, RATIOS5))]
     cmds = []
     o = os.path.join(out_dir, "ours.j2k")
-    cmds.append(("ours", [ours] + mine + ([] if threads == 1 else ["--threads", str(threads)])
-                 + [path, o], o))
+    ours_args = mine + ([] if threads == 1 else ["--threads", str(threads)]) + [path]
+    cmds.append(("ours", [ours] + ours_args + [o], o))
+    if versus:
+        o = os.path.join(out_dir, "versus.j2k")
+        cmds.append(("versus", [versus] + ours_args + [o], o))
     o = os.path.join(out_dir, "opj.j2k")
     cmds.append(("opj", ["opj_compress", "-threads", str(threads), "-i", path, "-o", o] + theirs, o))
     if shutil.which("grk_compress"):
@@ -148,18 +154,19 @@ def encoders(ours, image, case, threads, out_dir):
     return cmds
 
 
-def speed_table(ours, images, rounds, out_dir):
+def speed_table(ours, images, rounds, out_dir, thread_counts=None, versus=None):
     cores = len(os.sched_getaffinity(0))
-    print("%-18s %3s %9s %9s %9s %8s %8s %8s %8s %9s %9s %9s %7s %7s %7s" % (
+    print("%-18s %3s %9s %9s %9s %8s %8s %8s %8s %9s %9s %9s %7s %7s %7s%s" % (
         "case", "N", "ours ms", "opj ms", "grk ms", "our MS/s", "opj MS/s", "opj/ours", "grk/ours",
-        "our B", "opj B", "grk B", "our dB", "opj dB", "grk dB"))
+        "our B", "opj B", "grk B", "our dB", "opj dB", "grk dB",
+        " %9s %8s" % ("vs ms", "vs/ours") if versus else ""))
     for image in images:
         name, _, w, h, comps, bits = image
         samples = w * h * comps
         original = read_pnm(image[1])
         for case in ("lossless", "n1", "irr5"):
-            for n in sorted({1, cores}):
-                cmds = encoders(ours, image, case, n, out_dir)
+            for n in thread_counts or sorted({1, cores}):
+                cmds = encoders(ours, image, case, n, out_dir, versus)
                 for _, cmd, _ in cmds:  # warm-up
                     timed(cmd)
                 times = [[] for _ in cmds]
@@ -169,11 +176,11 @@ def speed_table(ours, images, rounds, out_dir):
                 med = {cmds[k][0]: statistics.median(t) for k, t in enumerate(times)}
                 size = {nm: os.path.getsize(o) for nm, _, o in cmds}
                 db = {nm: (psnr_after_opj(o, original, bits, out_dir) if case == "irr5" else None)
-                      for nm, _, o in cmds}
+                      for nm, _, o in cmds if nm != "versus"}
 
                 def col(nm, fmt, value):
                     return fmt % value if nm in med else "%*s" % (len(fmt % 0), "-")
-                print("%-18s %3d %9.1f %9.1f %s %8.2f %8.2f %8.2f %s %9d %9d %s %s %s %s" % (
+                print("%-18s %3d %9.1f %9.1f %s %8.2f %8.2f %8.2f %s %9d %9d %s %s %s %s%s" % (
                     "%s %s" % (name, case), n, med["ours"] * 1e3, med["opj"] * 1e3,
                     col("grk", "%9.1f", med.get("grk", 0) * 1e3),
                     samples / med["ours"] / 1e6, samples / med["opj"] / 1e6, med["opj"] / med["ours"],
@@ -181,7 +188,9 @@ def speed_table(ours, images, rounds, out_dir):
                     size["ours"], size["opj"], col("grk", "%9d", size.get("grk", 0)),
                     "%7.2f" % db["ours"] if db["ours"] else "%7s" % "-",
                     "%7.2f" % db["opj"] if db["opj"] else "%7s" % "-",
-                    "%7.2f" % db["grk"] if db.get("grk") else "%7s" % "-"), flush=True)
+                    "%7.2f" % db["grk"] if db.get("grk") else "%7s" % "-",
+                    " %9.1f %8.2f" % (med["versus"] * 1e3, med["versus"] / med["ours"])
+                    if versus else ""), flush=True)
     print("%d processors; target: opj/ours at least 1.0 at one thread" % cores)
 
 
@@ -229,6 +238,8 @@ def main():
     ap.add_argument("--quick", action="store_true")
     ap.add_argument("--quality", action="store_true")
     ap.add_argument("--rounds", type=int, default=5)
+    ap.add_argument("--threads", help="thread counts, comma-separated (default: 1 and the processors)")
+    ap.add_argument("--versus", help="another j2k_encode timed beside ours")
     a = ap.parse_args()
     ours = a.encoder or os.path.join(a.build, "tools", "encode", "j2k_encode")
     missing = [t for t in ("opj_compress", "opj_decompress") if shutil.which(t) is None]
@@ -241,7 +252,8 @@ def main():
     try:
         if a.quality:
             return 1 if quality_table(ours, images, out_dir) else 0
-        speed_table(ours, images, max(5, a.rounds), out_dir)
+        counts = [int(n) for n in a.threads.split(",")] if a.threads else None
+        speed_table(ours, images, max(5, a.rounds), out_dir, counts, a.versus)
         print("load average: %.2f %.2f %.2f" % os.getloadavg())
         return 0
     finally:
