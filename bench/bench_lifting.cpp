@@ -1,9 +1,11 @@
-// Lifting-step speed over sample lines: a whole horizontal synthesis (all steps, with
-// boundary extension) of a 2048-sample line, and one vertical step over 2048 samples,
-// for each line kind. Reports samples per second.
+// Lifting-step speed over sample lines: a whole horizontal synthesis or analysis (all
+// steps, with boundary extension) of a 2048-sample line, and one vertical step over 2048
+// samples, for each line kind; the analysis at the plain level and with the vector forms.
+// Reports samples per second.
 #include "codec/coding/rv_lifting_step.h"
 #include "codec/core/rvd_kernels.h"
 #include "codec/core/rvd_processor.h"
+#include "codec/encode/rvd_analysis.h"
 
 #include <benchmark/benchmark.h>
 
@@ -95,7 +97,44 @@ void BM_VerticalStep(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * line_width);
 }
 
+// Analysis: each kind at its plain level, then with the vector forms (level 2). 16-bit
+// 9/7 is plain at level 1, where its own fixed-point form starts.
+// 0/1: 5/3 32-bit, 2/3: 5/3 16-bit, 4/5: 9/7 float, 6/7: 9/7 16-bit
+const kind analysis_kinds[] = {{1, true, false, 0}, {1, true, false, 2}, {1, true, true, 0},
+                               {1, true, true, 2},  {0, false, false, 0}, {0, false, false, 2},
+                               {0, false, true, 1}, {0, false, true, 2}};
+
+void BM_HorizontalAnalysis(benchmark::State& state)
+{
+    const kind& k = analysis_kinds[state.range(0)];
+    setup(k);
+    auto steps = steps_of(k.kernel_id, k.reversible);
+    lines l(k, line_width / 2);
+    for (auto _ : state) {
+        rv_horizontal_analysis(steps.data(), int(steps.size()), true, l.buf[0], l.buf[1], 0,
+                               line_width - 1);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * line_width);
+}
+
+void BM_AnalysisVerticalStep(benchmark::State& state)
+{
+    const kind& k = analysis_kinds[state.range(0)];
+    setup(k);
+    auto steps = steps_of(k.kernel_id, k.reversible);
+    lines l(k, line_width);
+    const rvd_line_buf* src[2] = {&l.buf[1], &l.buf[2]};
+    for (auto _ : state) {
+        rv_analysis_vertical_step(steps[0], src, l.buf[0], l.buf[3]);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * line_width);
+}
+
 BENCHMARK(BM_HorizontalSynthesis)->DenseRange(0, 4);
 BENCHMARK(BM_VerticalStep)->DenseRange(0, 4);
+BENCHMARK(BM_HorizontalAnalysis)->DenseRange(0, 7);
+BENCHMARK(BM_AnalysisVerticalStep)->DenseRange(0, 7);
 
 } // namespace
