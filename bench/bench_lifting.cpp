@@ -69,32 +69,34 @@ void setup(const kind& k)
     rvd_mmx_level = k.mmx_level;
 }
 
-void BM_HorizontalSynthesis(benchmark::State& state)
+// Times `op(steps, lines)` over lines of `width` samples of kind `k`.
+template <class Op>
+void time_lines(benchmark::State& state, const kind& k, int width, Op op)
 {
-    const kind& k = kinds[state.range(0)];
     setup(k);
     auto steps = steps_of(k.kernel_id, k.reversible);
-    lines l(k, line_width / 2);
+    lines l(k, width);
     for (auto _ : state) {
-        rv_horizontal_synthesis(steps.data(), int(steps.size()), true, l.buf[0], l.buf[1], 0,
-                                line_width - 1);
+        op(steps, l);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * line_width);
 }
 
+void BM_HorizontalSynthesis(benchmark::State& state)
+{
+    time_lines(state, kinds[state.range(0)], line_width / 2, [](auto& steps, lines& l) {
+        rv_horizontal_synthesis(steps.data(), int(steps.size()), true, l.buf[0], l.buf[1], 0,
+                                line_width - 1);
+    });
+}
+
 void BM_VerticalStep(benchmark::State& state)
 {
-    const kind& k = kinds[state.range(0)];
-    setup(k);
-    auto steps = steps_of(k.kernel_id, k.reversible);
-    lines l(k, line_width);
-    const rvd_line_buf* src[2] = {&l.buf[1], &l.buf[2]};
-    for (auto _ : state) {
+    time_lines(state, kinds[state.range(0)], line_width, [](auto& steps, lines& l) {
+        const rvd_line_buf* src[2] = {&l.buf[1], &l.buf[2]};
         rv_vertical_step(steps[0], l.buf[0], src, line_width);
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * line_width);
+    });
 }
 
 // Analysis: each kind at its plain level, then with the vector forms (level 2). 16-bit
@@ -106,30 +108,18 @@ const kind analysis_kinds[] = {{1, true, false, 0}, {1, true, false, 2}, {1, tru
 
 void BM_HorizontalAnalysis(benchmark::State& state)
 {
-    const kind& k = analysis_kinds[state.range(0)];
-    setup(k);
-    auto steps = steps_of(k.kernel_id, k.reversible);
-    lines l(k, line_width / 2);
-    for (auto _ : state) {
+    time_lines(state, analysis_kinds[state.range(0)], line_width / 2, [](auto& steps, lines& l) {
         rv_horizontal_analysis(steps.data(), int(steps.size()), true, l.buf[0], l.buf[1], 0,
                                line_width - 1);
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * line_width);
+    });
 }
 
 void BM_AnalysisVerticalStep(benchmark::State& state)
 {
-    const kind& k = analysis_kinds[state.range(0)];
-    setup(k);
-    auto steps = steps_of(k.kernel_id, k.reversible);
-    lines l(k, line_width);
-    const rvd_line_buf* src[2] = {&l.buf[1], &l.buf[2]};
-    for (auto _ : state) {
+    time_lines(state, analysis_kinds[state.range(0)], line_width, [](auto& steps, lines& l) {
+        const rvd_line_buf* src[2] = {&l.buf[1], &l.buf[2]};
         rv_analysis_vertical_step(steps[0], src, l.buf[0], l.buf[3]);
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * line_width);
+    });
 }
 
 BENCHMARK(BM_HorizontalSynthesis)->DenseRange(0, 4);

@@ -37,28 +37,38 @@ void run_step(const Op& op, const T* a, const T* b, const T* in, T* out, int n0,
 }
 
 // The exact 16-bit W9X7 steps (every addition wraps in 16 bits; mulhi is the upper half
-// of the signed product, as the plain form's (x m) >> 16).
+// of the signed product, as the plain form's (x m) >> 16), one type per step so that the
+// loop holds no branch.
+template <int STEP>
 struct w97_op {
-    int step_idx;
     __m128i m, o;
     __m128i operator()(__m128i in, __m128i a, __m128i b) const
     {
-        const __m128i s = _mm_add_epi16(a, b);
-        const __m128i h = _mm_mulhi_epi16(_mm_add_epi16(s, o), m);
-        switch (step_idx) {
-        case 0: return _mm_add_epi16(_mm_sub_epi16(_mm_sub_epi16(in, s), s), h); // in - 2s + h
-        case 1: {
+        if (STEP == 1) {
             // in + ((h(b) - h(-a) + 4) >> 3): the small step keeps three more bits
             const __m128i neg_a = _mm_sub_epi16(_mm_setzero_si128(), a);
             __m128i t = _mm_sub_epi16(_mm_mulhi_epi16(b, m), _mm_mulhi_epi16(neg_a, m));
             t = _mm_srai_epi16(_mm_add_epi16(t, _mm_set1_epi16(4)), 3);
             return _mm_add_epi16(in, t);
         }
-        case 2: return _mm_add_epi16(_mm_add_epi16(in, s), h); // in + s + h
-        default: return _mm_add_epi16(in, h);                  // in + h
-        }
+        const __m128i s = _mm_add_epi16(a, b);
+        const __m128i h = _mm_mulhi_epi16(_mm_add_epi16(s, o), m);
+        if (STEP == 0)
+            return _mm_add_epi16(_mm_sub_epi16(_mm_sub_epi16(in, s), s), h); // in - 2s + h
+        if (STEP == 2)
+            return _mm_add_epi16(_mm_add_epi16(in, s), h); // in + s + h
+        return _mm_add_epi16(in, h);                       // in + h
     }
 };
+
+template <int STEP>
+void run_w97(const std::int16_t* const* src, const std::int16_t* in, std::int16_t* out, int n0,
+             int n1)
+{
+    const w97_op<STEP> op{_mm_set1_epi16(rv_w97_analysis_consts.m[STEP]),
+                          _mm_set1_epi16(rv_w97_analysis_consts.o[STEP])};
+    run_step(op, src[0], src[1], in, out, n0, n1);
+}
 
 // Taps of +1 (or -1): in + floor((a + b + off) / 2^k) (or floor((off - a - b) / 2^k)),
 // which the plain routine forms in 64 bits and wraps to the line's size. Without the
@@ -146,9 +156,12 @@ bool rv_analysis_lift16_sse2(const rv_lifting_step& step, const std::int16_t* co
     if (rvd_mmx_level < 2 || step.support_length != 2)
         return false;
     if (step.kernel_id == 0 && step.step_idx < 4) {
-        const w97_op op{step.step_idx, _mm_set1_epi16(rv_w97_analysis_consts.m[step.step_idx]),
-                        _mm_set1_epi16(rv_w97_analysis_consts.o[step.step_idx])};
-        run_step(op, src[0], src[1], in, out, n0, n1);
+        switch (step.step_idx) {
+        case 0: run_w97<0>(src, in, out, n0, n1); break;
+        case 1: run_w97<1>(src, in, out, n0, n1); break;
+        case 2: run_w97<2>(src, in, out, n0, n1); break;
+        default: run_w97<3>(src, in, out, n0, n1); break;
+        }
         return true;
     }
     const int tap = unit_tap(step);
