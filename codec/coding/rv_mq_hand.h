@@ -106,7 +106,9 @@ RV_MQ_INLINE int rv_mq_wide_exchange(rv_mq_wide& q, rv_mq_registers& r, rv_mq_st
 RV_MQ_INLINE int rv_mq_hand_decide(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state& state)
 {
     int32_t pm = state.p_mps;
-    uint64_t p = static_cast<uint64_t>(static_cast<uint32_t>(pm) & ~1u) << rv_mq_wide_shift;
+    // p without the MPS bit, by shifts: masking it off takes a 64-bit constant, which
+    // would hold a register through the passes' loops.
+    uint64_t p = static_cast<uint64_t>(static_cast<uint32_t>(pm) >> 1) << (rv_mq_wide_shift + 1);
     q.D -= static_cast<int64_t>(p);
     if (__builtin_expect(q.D >= 0, 1))
         return pm & 1;
