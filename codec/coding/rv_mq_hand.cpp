@@ -23,7 +23,7 @@ rv_mq_wide_fill_result rv_mq_wide_fill(rv_mq_registers& r, uint64_t C, int64_t t
         uint64_t x;
         std::memcpy(&x, next, 8);
         x = __builtin_bswap64(x);
-        // As many whole bytes as fit above bit 0 (3 to 5, since t < need <= 15).
+        // As many whole bytes as fit above bit 0 (3 to 6, since -15 <= t < need <= 15).
         int64_t n = (40 - t) >> 3;
         int64_t drop = 64 - 8 * n;
         if ((ff_bytes(x) >> drop) == 0) {

@@ -30,7 +30,8 @@ struct rv_mq_wide_fill_result {
     int64_t t;
 };
 
-// Takes in coded bytes until C can take `need` more shifts. Out of line: it runs once in
+// Takes in coded bytes until C can take `need` more shifts; t may be negative (C shifted
+// ahead of its bytes). Out of line: it runs once in
 // several decisions, and keeps the byte pointer, `temp` and `S` out of the passes' loops.
 rv_mq_wide_fill_result rv_mq_wide_fill(rv_mq_registers& r, uint64_t C, int64_t t, int64_t need);
 
@@ -83,26 +84,31 @@ RV_MQ_INLINE int rv_mq_wide_exchange(rv_mq_wide& q, rv_mq_registers& r, rv_mq_st
     A = lower ? p : A;
     const char* entry = reinterpret_cast<const char*>(state.transition);
     state = *reinterpret_cast<const rv_mq_state*>(entry + lps * offsetof(rv_mq_transition, lps));
-    // The doublings that bring A back to full scale (bit 55).
+    int symbol = static_cast<int>((static_cast<uint32_t>(pm) & 1) ^ lps);
+    // The doublings that bring A back to full scale (bit 55). Coded bytes are taken in
+    // after the shift, where they would have gone before it, so that the shift count
+    // need not live across the call.
     int64_t s = 55 - (63 - __builtin_clzll(A));
-    int64_t t = q.t;
-    if (__builtin_expect(s > t, 0)) {
-        rv_mq_wide_fill_result f = rv_mq_wide_fill(r, C, t, s);
+    A <<= s;
+    C <<= s;
+    int64_t t = q.t - s;
+    if (__builtin_expect(t < 0, 0)) {
+        rv_mq_wide_fill_result f = rv_mq_wide_fill(r, C, t, 0);
         C = f.C;
         t = f.t;
     }
-    A <<= s;
-    C <<= s;
-    q.t = t - s;
+    q.t = t;
     rv_mq_wide_form_distance(q, A, C);
-    return static_cast<int>((static_cast<uint32_t>(pm) & 1) ^ lps);
+    return symbol;
 }
 
 // One decision: MPS runs cost one subtraction and a sign test.
 RV_MQ_INLINE int rv_mq_hand_decide(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state& state)
 {
     int32_t pm = state.p_mps;
-    uint64_t p = static_cast<uint64_t>(static_cast<uint32_t>(pm) & ~1u) << rv_mq_wide_shift;
+    // p without the MPS bit, by shifts: masking it off takes a 64-bit constant, which
+    // would hold a register through the passes' loops.
+    uint64_t p = static_cast<uint64_t>(static_cast<uint32_t>(pm) >> 1) << (rv_mq_wide_shift + 1);
     q.D -= static_cast<int64_t>(p);
     if (__builtin_expect(q.D >= 0, 1))
         return pm & 1;
