@@ -2,6 +2,7 @@
 #include "codec/core/rvd_thread_env.h"
 
 #include "codec/coding/rv_multi_source.h"
+#include "codec/coding/rv_strip_synthesis.h"
 #include "codec/coding/rvd_colour.h"
 #include "codec/core/rvd_message.h"
 
@@ -257,9 +258,11 @@ std::int64_t rv_multi_synthesis::create(rv_multi_source& source, bool force_prec
     for (int i = 0; i < n; ++i) {
         rv_multi_component& comp = components[i];
         const rv_multi_line& line = comp.line;
+        // A component wide enough for column strips is synthesised on the pool already;
+        // a stripe job pulling it could wait there on a strip job suspended beneath it.
         comp.double_buffering = env != nullptr && double_buffering && n >= 2 &&
                                 env->get_num_threads() >= 2 && line.size.y >= 1 &&
-                                line.size.x >= 1;
+                                line.size.x >= 1 && rv_synthesis_strips(line.size.x, env) < 2;
         if (env != nullptr && !comp.double_buffering)
             env->add_jobs(comp.queue, 0, true);
         comp.set_buffering(stripe_height, line.size.y);
