@@ -34,7 +34,8 @@ with each thread count: `j2k_decode --threads N --double-buffer`, `opj_decompres
 -threads N` and `grk_decompress -H N` in turn, one warm-up each, then N rounds (at least
 5). Every one of our outputs must be byte-identical to our one-thread output. Printed:
 the medians, our speed-up over our one-thread run, opj's and grk's time over ours, the
-one-minute load average after each row, and the processor count. --quick adds
+one-minute load average after each row, and the processor count. --baseline BIN adds an
+earlier j2k_decode to the rotation (its median and speed-up; its outputs must equal ours). --quick adds
 ct512_lossless at 1 and 2 threads after its table.
 """
 import argparse
@@ -344,17 +345,20 @@ def same_outputs(stem_a, stem_b):
     return c > 0 and not os.path.exists("%s_%d.pgx" % (stem_b, c))
 
 
-def thread_table(ours_bin, streams, counts, rounds, out_dir):
-    """Full decodes with each thread count, ours beside opj_decompress and grk_decompress."""
+def thread_table(ours_bin, streams, counts, rounds, out_dir, baseline=None):
+    """Full decodes with each thread count, ours beside opj_decompress and grk_decompress
+    (and an earlier j2k_decode when given, whose outputs must equal ours)."""
     cores = len(os.sched_getaffinity(0))
     grk = grk_available()
-    print("%-18s %3s %9s %9s %9s %8s %8s %8s %6s" % ("stream", "N", "ours ms", "opj ms", "grk ms",
-                                                    "speed-up", "opj/ours", "grk/ours", "load"))
+    base_head = " %9s %8s" % ("base ms", "base s-u") if baseline else ""
+    print("%-18s %3s %9s %9s %9s %8s %8s %8s%s %6s" % ("stream", "N", "ours ms", "opj ms", "grk ms",
+                                                      "speed-up", "opj/ours", "grk/ours",
+                                                      base_head, "load"))
     ok = True
     for stream, path in streams:
         base_stem = os.path.join(out_dir, "base")
         timed([ours_bin, "--threads", "1", path, base_stem])
-        one = None
+        one = base_one = None
         for n in counts:
             stem = os.path.join(out_dir, "ours%d" % n)
             ours = [ours_bin, "--threads", str(n), "--double-buffer", path, stem]
@@ -363,6 +367,9 @@ def thread_table(ours_bin, streams, counts, rounds, out_dir):
             grk_cmd = ["grk_decompress", "-H", str(n), "-i", path, "-o",
                        os.path.join(out_dir, "grk.pgx")]
             cmds = [ours, opj] + ([grk_cmd] if grk else [])
+            if baseline:
+                cmds.append([baseline, "--threads", str(n), "--double-buffer", path,
+                             os.path.join(out_dir, "earlier%d" % n)])
             for c in cmds:  # warm-up
                 timed(c)
             times = [[] for _ in cmds]
@@ -372,20 +379,29 @@ def thread_table(ours_bin, streams, counts, rounds, out_dir):
             if not same_outputs(base_stem, stem):
                 print("FAIL: %s with %d threads differs from the one-thread output" % (stream, n))
                 ok = False
+            if baseline and not same_outputs(base_stem, os.path.join(out_dir, "earlier%d" % n)):
+                print("FAIL: %s with %d threads: the baseline's output differs from ours" % (stream, n))
+                ok = False
             med = [statistics.median(t) for t in times]
             if n == 1:
                 one = med[0]
+                base_one = med[-1] if baseline else None
             speed = "%.2f" % (one / med[0]) if one else "-"
             grk_ms = "%9.1f" % (med[2] * 1e3) if grk else "%9s" % "-"
             grk_ratio = "%8.2f" % (med[2] / med[0]) if grk else "%8s" % "-"
+            base_cols = ""
+            if baseline:
+                base_cols = " %9.1f %8s" % (med[-1] * 1e3,
+                                            "%.2f" % (base_one / med[-1]) if base_one else "-")
             # Other work on the machine takes processors from every program alike; the
             # one-minute load average when the row was timed says how much.
-            print("%-18s %3d %9.1f %9.1f %s %8s %8.2f %s %6.1f" % (stream, n, med[0] * 1e3,
-                                                                  med[1] * 1e3, grk_ms, speed,
-                                                                  med[1] / med[0], grk_ratio,
-                                                                  os.getloadavg()[0]))
+            print("%-18s %3d %9.1f %9.1f %s %8s %8.2f %s%s %6.1f" % (stream, n, med[0] * 1e3,
+                                                                    med[1] * 1e3, grk_ms, speed,
+                                                                    med[1] / med[0], grk_ratio,
+                                                                    base_cols,
+                                                                    os.getloadavg()[0]))
             for f in os.listdir(out_dir):
-                if f.startswith("ours%d_" % n) or f.startswith(("opj", "grk")):
+                if f.startswith(("ours%d_" % n, "earlier%d_" % n, "opj", "grk")):
                     os.remove(os.path.join(out_dir, f))
         for f in os.listdir(out_dir):
             os.remove(os.path.join(out_dir, f))
@@ -419,7 +435,7 @@ def main():
         found = {stream: path for _, _, stream, path in make_streams(work, False)}
         out_dir = output_dir(work, "threads_%d_" % os.getpid())
         ok = thread_table(ours_bin, [(s, found[s]) for s in wanted], counts, max(5, a.rounds),
-                          out_dir)
+                          out_dir, a.baseline)
         os.rmdir(out_dir)
         return 0 if ok else 1
     streams = make_streams(work, a.quick)

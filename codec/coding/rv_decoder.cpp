@@ -277,9 +277,13 @@ void rv_dequantizer::convert(const rvd_block& block, const rv_line_ptrs& lines, 
 
 rv_decoder::rv_decoder(const rv_band_shape& shape, rv_block_access* access,
                        rvd_sample_allocator* allocator, bool use_shorts, float normalization,
-                       int pull_offset, rvd_thread_env* env, rvd_thread_queue* env_queue)
+                       int pull_offset, rvd_thread_env* env, rvd_thread_queue* env_queue,
+                       int readers, int min_depth)
     : access(access), creator_env(env), allocator(allocator), pull_offset(pull_offset)
 {
+    num_readers = std::max(1, readers);
+    if (num_readers > 1 && (env == nullptr || env->get_num_threads() < 2))
+        rv_raise_core_error("Invalid arguments given to the subband decoder.");
     if (allocator == nullptr || access == nullptr || pull_offset < 0)
         rv_raise_core_error("Invalid arguments given to the subband decoder.");
     dq.K_max = shape.K_max;
@@ -334,10 +338,17 @@ rv_decoder::rv_decoder(const rv_band_shape& shape, rv_block_access* access,
             while (depth > 2 &&
                    std::uint64_t(depth) * std::uint64_t(block_height) * line_bytes > max_ahead_bytes)
                 depth--;
+            // Strips read apart by up to a few stripes: every row one of them may reach
+            // must have its slot, whatever the memory.
+            if (num_readers > 1)
+                depth = std::min(nr, std::max(depth, min_depth));
             if (depth > 1)
                 buffer_lines = depth * block_height;
         }
         slots.reset(new row_slot[std::size_t(depth)]);
+        places.reset(new reader_place[std::size_t(num_readers)]);
+        for (int r = 0; r < num_readers; r++)
+            places[r].rows_left = rows_left;
         for (int k = 0; k < depth; k++) {
             slots[k].owner = this;
             slots[k].index = k;
@@ -395,8 +406,13 @@ int rv_decoder::row_start(int row) const
 // rows of the full-resolution tile-component (smaller secondary sequences run first).
 void rv_decoder::schedule_row(rvd_thread_env* env)
 {
-    const int row = rows_scheduled++;
+    schedule_row_at(rows_scheduled++, env);
+}
+
+void rv_decoder::schedule_row_at(int row, rvd_thread_env* env)
+{
     const bool last = row + depth >= valid_blocks.size.y;
+    slots[row % depth].row.store(row);
     const std::uint64_t need = std::uint64_t(row_start(row)) << std::min(std::max(dwt_level, 0), 31);
     const std::uint32_t seq = std::uint32_t(1 + std::min<std::uint64_t>(need, 0x7FFFFFFFu));
     env->add_jobs(slots[row % depth].queue, jobs_per_row, last, seq);
@@ -539,6 +555,60 @@ void rv_decoder::pull(rvd_line_buf& line, rvd_thread_env* env)
         schedule_row(env != nullptr ? env : creator_env);
 }
 
+void rv_decoder::pull_columns(int reader, rvd_line_buf& line, int first_col, int count,
+                              rvd_thread_env* env)
+{
+    rvd_thread_env* e = env != nullptr ? env : creator_env;
+    if (queue == nullptr || reader < 0 || reader >= num_readers || !started)
+        rv_raise_core_error("Invalid arguments given to the subband decoder.");
+    reader_place& at = places[reader];
+    if (at.rows_left <= 0)
+        rv_raise_core_error("Attempting to pull more lines from a subband decoder than its "
+                            "subband has.");
+    if (first_col < 0 || count < 0 || first_col + count > width || count > line.get_width() ||
+        line.is_shorts() != dq.use_shorts ||
+        (dq.use_shorts ? line.get_buf16() == nullptr : line.get_buf32() == nullptr))
+        rv_raise_core_error("Line given to the subband decoder has the wrong sample size or "
+                            "no storage.");
+    if (at.next_line == at.lines_ready) {
+        const int k = at.rows_fetched % depth;
+        if (at.rows_fetched >= valid_blocks.size.y)
+            rv_raise_core_error("Code-block region does not match the subband's code-block "
+                                "partition.");
+        // A slot still holding an earlier row would mean the strips ran further apart
+        // than the slots allow; waiting here could never end.
+        if (slots[k].row.load() != at.rows_fetched)
+            rv_raise_core_error("Column strips of a subband ran too far apart.");
+        e->process_jobs(slots[k].queue, false, true);
+        at.next_line = k * block_height;
+        at.lines_ready = at.next_line + row_lines(at.rows_fetched);
+        if (at.lines_ready == at.next_line)
+            rv_raise_core_error("Code-block region does not match the subband's code-block "
+                                "partition.");
+        at.rows_fetched++;
+    }
+    const size_t bytes = dq.use_shorts ? 2 : 4;
+    std::uint8_t* dst = dq.use_shorts ? reinterpret_cast<std::uint8_t*>(line.get_buf16())
+                                      : reinterpret_cast<std::uint8_t*>(line.get_buf32());
+    const std::uint8_t* src = static_cast<const std::uint8_t*>(
+        dq.use_shorts ? static_cast<const void*>(lines16[size_t(at.next_line)])
+        : dq.reversible ? static_cast<const void*>(lines_i32[size_t(at.next_line)])
+                        : static_cast<const void*>(lines_f32[size_t(at.next_line)]));
+    std::memcpy(dst, src + size_t(first_col) * bytes, size_t(count) * bytes);
+    at.next_line++;
+    at.rows_left--;
+    if (at.next_line != at.lines_ready)
+        return;
+    // The last reader to leave a block row frees its slot for the row `depth` later.
+    const int row = at.rows_fetched - 1;
+    row_slot& slot = slots[row % depth];
+    if (slot.readers_done.fetch_add(1) + 1 == num_readers) {
+        slot.readers_done.store(0);
+        if (row + depth < valid_blocks.size.y)
+            schedule_row_at(row + depth, e);
+    }
+}
+
 // Subband glue ----------------------------------------------------------------------------
 
 namespace {
@@ -585,6 +655,14 @@ rvd_pull_ifc_base* rv_make_decoder(rvd_subband band, rvd_sample_allocator* alloc
 {
     return new rv_decoder(rv_band_shape_of(band), new subband_access(band), allocator,
                           use_shorts, normalization, pull_offset, env, env_queue);
+}
+
+rv_decoder* rv_make_shared_decoder(rvd_subband band, rvd_sample_allocator* allocator,
+                                   bool use_shorts, float normalization, rvd_thread_env* env,
+                                   rvd_thread_queue* env_queue, int readers, int min_depth)
+{
+    return new rv_decoder(rv_band_shape_of(band), new subband_access(band), allocator,
+                          use_shorts, normalization, 0, env, env_queue, readers, min_depth);
 }
 
 rvd_decoder::rvd_decoder(rvd_subband band, rvd_sample_allocator* allocator, bool use_shorts,

@@ -12,6 +12,7 @@
 
 #include <boost/scoped_ptr.hpp>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -74,14 +75,21 @@ public:
     // `access` is owned by the decoder, also when construction fails.
     // With an environment, block rows are decoded as jobs of a "block decoder" queue
     // under `env_queue`.
+    // With `readers` > 1 (threaded only) the band is read by that many column strips,
+    // each through pull_columns, and at least `min_depth` block rows stay in flight.
     rv_decoder(const rv_band_shape& shape, rv_block_access* access,
                rvd_sample_allocator* allocator, bool use_shorts, float normalization,
                int pull_offset, rvd_thread_env* env = nullptr,
-               rvd_thread_queue* env_queue = nullptr);
+               rvd_thread_queue* env_queue = nullptr, int readers = 1, int min_depth = 0);
     ~rv_decoder() override;
     void start(rvd_thread_env* env) override;
     void pull(rvd_line_buf& line, rvd_thread_env* env) override;
     void do_job(rvd_thread_env* env, int job_idx) override;
+    // Reader `reader`'s next line: `count` samples from band column `first_col`, written
+    // from the line's sample 0. Readers may run on different threads at once; a block
+    // row's slot is decoded again once every reader has passed it.
+    void pull_columns(int reader, rvd_line_buf& line, int first_col, int count,
+                      rvd_thread_env* env);
 
     int get_buffer_lines() const { return buffer_lines; }
     int get_align_offset() const { return align_offset; }
@@ -96,7 +104,13 @@ private:
         rv_decoder* owner = nullptr;
         int index = 0;
         rvd_thread_queue* queue = nullptr;
+        std::atomic<int> row{-1};     // the block row last scheduled into the slot
+        std::atomic<int> readers_done{0};
         void do_job(rvd_thread_env* env, int job_idx) override;
+    };
+    // Where one reader of a shared band stands.
+    struct reader_place {
+        int next_line = 0, lines_ready = 0, rows_fetched = 0, rows_left = 0;
     };
 
     rvd_block_decoder block_decoder;
@@ -126,6 +140,9 @@ private:
     int row_lines(int row) const; // lines of block row `row`
     int row_start(int row) const; // the band line where block row `row` begins
     void schedule_row(rvd_thread_env* env);
+    void schedule_row_at(int row, rvd_thread_env* env);
+    int num_readers = 1;
+    std::unique_ptr<reader_place[]> places;
     void decode_columns(rvd_thread_env* env, int row, int job);
     std::uint64_t line_bytes = 0;
     rvd_sample_allocator* allocator = nullptr;
@@ -141,3 +158,9 @@ rvd_pull_ifc_base* rv_make_decoder(rvd_subband band, rvd_sample_allocator* alloc
                                    bool use_shorts, float normalization, int pull_offset,
                                    rvd_thread_env* env = nullptr,
                                    rvd_thread_queue* env_queue = nullptr);
+
+// A decoder of `band` read by `readers` column strips at once (pull_columns), keeping at
+// least `min_depth` block rows in flight; needs an environment of two threads or more.
+rv_decoder* rv_make_shared_decoder(rvd_subband band, rvd_sample_allocator* allocator,
+                                   bool use_shorts, float normalization, rvd_thread_env* env,
+                                   rvd_thread_queue* env_queue, int readers, int min_depth);

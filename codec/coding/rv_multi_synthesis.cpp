@@ -2,6 +2,7 @@
 #include "codec/core/rvd_thread_env.h"
 
 #include "codec/coding/rv_multi_source.h"
+#include "codec/coding/rv_strip_synthesis.h"
 #include "codec/coding/rvd_colour.h"
 #include "codec/core/rvd_message.h"
 
@@ -257,12 +258,19 @@ std::int64_t rv_multi_synthesis::create(rv_multi_source& source, bool force_prec
     for (int i = 0; i < n; ++i) {
         rv_multi_component& comp = components[i];
         const rv_multi_line& line = comp.line;
+        // A component wide enough for column strips is synthesised on the pool already;
+        // a stripe job pulling it could wait there on a strip job suspended beneath it.
         comp.double_buffering = env != nullptr && double_buffering && n >= 2 &&
                                 env->get_num_threads() >= 2 && line.size.y >= 1 &&
-                                line.size.x >= 1;
+                                line.size.x >= 1 && rv_synthesis_strips(line.size.x, env) < 2;
         if (env != nullptr && !comp.double_buffering)
             env->add_jobs(comp.queue, 0, true);
         comp.set_buffering(stripe_height, line.size.y);
+    }
+
+    if (env != nullptr && use_ycc && env->get_num_threads() >= 2) {
+        colour.owner = this;
+        colour.queue = env->add_queue(&colour, queue, "colour rows");
     }
 
     // 15 - 17.
@@ -496,7 +504,10 @@ void rv_multi_synthesis::terminate_queues(rvd_thread_env* env)
         for (int i = 0; i < num_codestream_components; ++i)
             if (components[i].queue != nullptr)
                 env->terminate(components[i].queue, false);
+        if (colour.queue != nullptr)
+            env->terminate(colour.queue, false);
     }
+    colour.queue = nullptr;
     for (int i = 0; i < num_codestream_components; ++i)
         components[i].queue = nullptr;
 }
@@ -542,6 +553,7 @@ void rv_multi_synthesis::advance_components(rv_multi_line* line, int r, rvd_thre
 {
     const int first = (use_ycc && line->collection_idx < 3) ? 0 : line->collection_idx;
     const int count = (use_ycc && line->collection_idx < 3) ? 3 : 1;
+    bool filled = false;
     for (int i = first; i < first + count; ++i) {
         rv_multi_component& comp = components[i];
         if (comp.num_available == 0) {
@@ -549,21 +561,75 @@ void rv_multi_synthesis::advance_components(rv_multi_line* line, int r, rvd_thre
                 comp.take_stripe(env != nullptr ? env : creator_env);
             else
                 comp.fill_stripe(comp.line.size.y - r, env);
+            filled = true;
         }
+    }
+    if (count == 3 && filled)
+        colour_rows_done = colour_whole_stripe(env != nullptr ? env : creator_env)
+                               ? components[0].num_available
+                               : 0;
+    const bool done = count == 3 && colour_rows_done > 0;
+    for (int i = first; i < first + count; ++i) {
+        rv_multi_component& comp = components[i];
         // Hand the filled buffer to the line; its old storage is filled again later.
         std::swap(comp.line.line, comp.buffers[comp.next_buffer]);
         comp.next_buffer++;
         comp.num_available--;
     }
-    if (count == 3) {
-        rvd_convert_ycc_to_rgb(components[0].line.line, components[1].line.line,
-                               components[2].line.line, -1);
+    if (done) {
+        colour_rows_done--;
+    } else {
+        if (count == 3)
+            rvd_convert_ycc_to_rgb(components[0].line.line, components[1].line.line,
+                                   components[2].line.line, -1);
+        for (int i = first; i < first + count; ++i) {
+            rv_multi_line& l = components[i].line;
+            rv_line_add_offset(l.samples(), l.rev_offset, l.irrev_offset);
+        }
     }
     for (int i = first; i < first + count; ++i) {
         rv_multi_line& l = components[i].line;
-        rv_line_add_offset(l.samples(), l.rev_offset, l.irrev_offset);
         l.row_idx = r;
         l.outstanding_consumers = l.num_consumers;
+    }
+}
+
+// The colour components' new stripe through the colour transform and offsets on the
+// pool, when all three hold the same rows; false leaves it to the rows one by one.
+bool rv_multi_synthesis::colour_whole_stripe(rvd_thread_env* env)
+{
+    const rv_multi_component* c = &components[0];
+    if (colour.queue == nullptr || env == nullptr)
+        return false;
+    for (int i = 1; i < 3; ++i)
+        if (c[i].next_buffer != c[0].next_buffer || c[i].num_available != c[0].num_available)
+            return false;
+    colour.first_buffer = c[0].next_buffer;
+    colour.rows = c[0].num_available;
+    colour.parts = std::max(1, std::min(env->get_num_threads(), colour.rows / 2));
+    colour.first_job = colour.jobs_added;
+    colour.jobs_added += colour.parts;
+    env->add_jobs(colour.queue, colour.parts, false, rv_stripe_job_rank);
+    env->process_jobs(colour.queue, false, true);
+    return true;
+}
+
+void rv_multi_synthesis::colour_stripe::do_job(rvd_thread_env*, int job_idx)
+{
+    owner->colour_rows(first_buffer, rows, job_idx - first_job, parts);
+}
+
+void rv_multi_synthesis::colour_rows(int first_buffer, int rows, int part, int parts)
+{
+    for (int k = part; k < rows; k += parts) {
+        const int b = first_buffer + k;
+        rvd_convert_ycc_to_rgb(components[0].buffers[b], components[1].buffers[b],
+                               components[2].buffers[b], -1);
+        for (int i = 0; i < 3; ++i) {
+            const rv_multi_line& l = components[i].line;
+            rv_line_add_offset(rv_samples_of(components[i].buffers[b], l.bit_depth),
+                               l.rev_offset, l.irrev_offset);
+        }
     }
 }
 

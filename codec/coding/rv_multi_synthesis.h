@@ -4,6 +4,7 @@
 
 #include "codec/coding/rv_multi_synthesis_base.h"
 #include "codec/coding/rv_multi_transform.h"
+#include "codec/core/rvd_worker.h"
 
 #include <cstdint>
 #include <vector>
@@ -33,6 +34,18 @@ private:
     rv_multi_line* get_row(rv_multi_line* line, int r, rvd_thread_env* env);
     void advance_components(rv_multi_line* line, int r, rvd_thread_env* env);
     void create_resources(rv_multi_source& source, rvd_thread_env* env);
+    // With threads, the colour transform and offsets of a stripe that the three colour
+    // components hold at once run as pool jobs, row k on job k % parts.
+    struct colour_stripe : rvd_worker {
+        rv_multi_synthesis* owner = nullptr;
+        rvd_thread_queue* queue = nullptr;
+        int first_buffer = 0, rows = 0, parts = 1, first_job = 0, jobs_added = 0;
+        void do_job(rvd_thread_env* env, int job_idx) override;
+    };
+    bool colour_whole_stripe(rvd_thread_env* env);
+    void colour_rows(int first_buffer, int rows, int part, int parts);
+    colour_stripe colour;
+    int colour_rows_done = 0; // rows of the colour components' stripe already transformed
 
     std::vector<int> next_row; // per output component
     rvd_thread_env* creator_env = nullptr;

@@ -3,6 +3,7 @@
 #include "codec/core/rvd_thread_env.h"
 
 #include "codec/coding/rv_decoder.h"
+#include "codec/coding/rv_strip_synthesis.h"
 #include "codec/coding/rvd_synthesis.h"
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rvd_params.h"
@@ -469,6 +470,16 @@ rvd_synthesis::rvd_synthesis(rvd_node node, rvd_sample_allocator* allocator, boo
 {
     if (!node.exists())
         rv_raise_core_error("Inverse wavelet transform requested for a missing node.");
+    rvd_dims dims;
+    node.get_dims(dims);
+    // Wide nodes synthesise in column strips on the pool; a lone chain of engines on the
+    // pulling thread would be the whole decode's bottleneck.
+    const int strips = rv_synthesis_strips(dims.size.x, env);
+    if (strips >= 2 && node.access_child(1).exists()) {
+        state = rv_make_strip_synthesis(node, strips, allocator, use_shorts, normalization,
+                                        pull_offset, env, env_queue);
+        return;
+    }
     state = make_node_engine(node, allocator, use_shorts, normalization, pull_offset, env,
                              env_queue);
 }

@@ -13,8 +13,9 @@ public:
     // Builds the engines of the node and everything below it, reserving their lines in
     // `allocator` (which must still be pre-creating). Lines are 16-bit fixed point with
     // `use_shorts`, else 32-bit; each pulled line receives the node's row from sample
-    // `pull_offset` onward. A non-null `env` is not supported yet and raises a codec
-    // error.
+    // `pull_offset` onward. With an environment of two threads or more, a node wide
+    // enough is synthesised in column strips on the pool (rv_strip_synthesis.h); the
+    // subband decoders' jobs run under `env_queue` either way.
     rvd_synthesis(rvd_node node, rvd_sample_allocator* allocator, bool use_shorts,
                   float normalization, int pull_offset, rvd_thread_env* env,
                   rvd_thread_queue* env_queue);

@@ -4,6 +4,7 @@
 // every fifth packet-matrix stream, the conformance codestreams, and tall streams whose
 // subband decoders work a block row ahead. A stream that fails unthreaded fails threaded
 // with the same text.
+#include "codec/coding/rv_strip_synthesis.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/decode_cases.h"
 #include "tests/codec/support/grey_streams.h"
@@ -139,6 +140,41 @@ TEST(ThreadedDecode, EqualsTheUnthreadedDecode)
             compared++;
         }
     EXPECT_EQ(compared, int(2 * cases.size()));
+}
+
+// Narrow strips for the scope, so that small streams are synthesised in column strips.
+struct strip_width_guard {
+    int saved;
+    explicit strip_width_guard(int columns) : saved(rv_set_min_strip_width(columns)) {}
+    ~strip_width_guard() { rv_set_min_strip_width(saved); }
+};
+
+// Every case again with strips of 32 columns and up: samples cut at a strip's edge must
+// never reach the strip's own columns, at any level, kernel, view or region.
+TEST(ThreadedDecode, ColumnStripsEqualTheUnthreadedDecode)
+{
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    const std::vector<threaded_case> cases = all_cases();
+    const strip_width_guard narrow(32);
+    const int thread_counts[] = {2, 3, 8};
+    int rot = 0;
+    for (const threaded_case& c : cases)
+        for (bool precise : {false, true}) {
+            decode_settings s = c.settings;
+            s.precise = precise;
+            const outcome ref = decode(c.path, s);
+            s.threads = thread_counts[rot++ % 3];
+            s.double_buffer = true;
+            const outcome got = decode(c.path, s);
+            const std::string how = c.name + (precise ? " 32-bit, " : " 16-bit, ") +
+                                    std::to_string(s.threads) + " threads";
+            EXPECT_EQ(got.error, ref.error) << how;
+            ASSERT_EQ(got.images.size(), ref.images.size()) << how;
+            for (size_t k = 0; k < ref.images.size(); k++)
+                EXPECT_TRUE(got.images[k].samples == ref.images[k].samples &&
+                            got.images[k].width == ref.images[k].width)
+                    << how << " component " << k;
+        }
 }
 
 // Rows as the decode hands them over, failing on one row of component 0 when asked.

@@ -15,6 +15,7 @@
 #include <boost/thread/once.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
 
@@ -149,9 +150,10 @@ struct row_target {
     int64_t band_width = 0;
 };
 
-// With worker threads, rows of a tile that spans its components are converted and handed
-// to the receiver by a pool job, a stripe at a time, while the caller pulls the next
-// stripe from the network. One stripe job runs at a time, so rows arrive in order.
+// With worker threads, rows of a tile that spans its components are converted by pool
+// jobs, a stripe at a time split across the threads, while the caller pulls the next
+// stripe from the network; the stripe's last job to finish hands its rows to the
+// receiver. One stripe is in the pool at a time, so rows arrive in order.
 class output_stripes : public rvd_worker {
 public:
     output_stripes(rvd_thread_env* env, rvd_thread_queue* parent, rvd_multi_synthesis& net,
@@ -179,8 +181,9 @@ public:
         for (int h = 0; h < 2; h++)
             for (size_t i = 0; i < size_t(stripe) * n; i++)
                 lines[h][i].create();
-        for (const rvd_dims& d : td)
-            row_buf.resize(std::max(row_buf.size(), size_t(std::max(0, d.size.x))));
+        samples.resize(size_t(stripe) * n * size_t(width));
+        row_width = size_t(width);
+        jobs_per_stripe = std::max(1, std::min(stripe, env->get_num_threads()));
         queue = env->add_queue(this, parent, "output rows");
     }
 
@@ -209,8 +212,12 @@ public:
         job_half = fill;
         job_first = first;
         job_rows = filled;
+        job_count = std::min(jobs_per_stripe, filled);
+        first_job_idx = jobs_added;
+        jobs_done.store(0);
+        jobs_added += job_count;
         first += filled;
-        env->add_jobs(queue, 1, first >= rows, rank);
+        env->add_jobs(queue, job_count, first >= rows, rank);
         fill ^= 1;
         filled = 0;
         std::fill(have[fill].begin(), have[fill].end(), false);
@@ -219,16 +226,23 @@ public:
     // Waits for the last stripe's rows to reach the receiver.
     void finish() { env->process_jobs(queue, false, true); }
 
-    void do_job(rvd_thread_env*, int) override
+    void do_job(rvd_thread_env*, int job_idx) override
     {
         const size_t n = td.size();
+        const int j = job_idx - first_job_idx;
+        for (int k = j; k < job_rows; k += job_count)
+            for (size_t c = 0; c < n; c++) {
+                const size_t i = size_t(k) * n + c;
+                if (have[job_half][i])
+                    conv[c].convert(lines[job_half][i], td[c].size.x, &samples[i * row_width]);
+            }
+        if (jobs_done.fetch_add(1) + 1 < job_count)
+            return;
         for (int k = 0; k < job_rows; k++)
             for (size_t c = 0; c < n; c++) {
                 const size_t i = size_t(k) * n + c;
-                if (!have[job_half][i])
-                    continue;
-                conv[c].convert(lines[job_half][i], td[c].size.x, row_buf.data());
-                out.put(int(c), targets[c].first_row + job_first + k, row_buf.data());
+                if (have[job_half][i])
+                    out.put(int(c), targets[c].first_row + job_first + k, &samples[i * row_width]);
             }
     }
 
@@ -247,9 +261,13 @@ private:
     int stripe = 1;
     std::unique_ptr<rvd_line_buf[]> lines[2];
     std::vector<bool> have[2];
-    std::vector<int32_t> row_buf;
+    std::vector<int32_t> samples; // the stripe in the pool, converted
+    size_t row_width = 0;
+    int jobs_per_stripe = 1;
     int fill = 0, filled = 0, first = 0;          // the stripe being gathered
     int job_half = 0, job_first = 0, job_rows = 0; // the stripe being handed over
+    int job_count = 0, first_job_idx = 0, jobs_added = 0;
+    std::atomic<int> jobs_done{0};
 };
 
 // One open tile through its multi-component network: row by row, outputs 0 to n-1 in
