@@ -442,11 +442,19 @@ struct TileWindows {
         const bool first = channel < 0;
         channel = c;
         if constexpr (words) {
+            // Side-by-side pixels of a window row load in pairs.
             if (first)
                 for (int k = 0; k < n; ++k)
                     for (int j = 0; j < Taps; ++j)
-                        for (int i = 0; i < Taps; ++i)
-                            pixel[j * Taps + i][k] = t.word(offset[k] + j * t.sstep + i * t.pixelBytes);
+                        for (int i = 0; i < Taps; i += 2) {
+                            uint64_t pair;
+                            std::memcpy(&pair, t.chan[0] + offset[k] + j * t.sstep + i * t.pixelBytes, sizeof pair);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+                            pair = pair << 32 | pair >> 32;
+#endif
+                            pixel[j * Taps + i][k] = static_cast<uint32_t>(pair);
+                            pixel[j * Taps + i + 1][k] = static_cast<uint32_t>(pair >> 32);
+                        }
         } else if constexpr (packed) {
             for (int k = 0; k < n; ++k)
                 for (int j = 0; j < Taps; ++j)
