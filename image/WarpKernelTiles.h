@@ -360,24 +360,43 @@ void CopyRowRun(const TileContext<T, Channels, Stride, Planar>& t, int32_t y, in
     }
 }
 
+// Nearest index along one axis: x + 0.5 is never -0, so the held zero has the sign
+// std::max gives.
+template <class Index>
+WARP_INLINE void NearestAxis(const Axis& a, int n, double max, Index* __restrict index)
+{
+    ForPositions(
+        a, n, [&](int k, double v) { index[k] = static_cast<int>(AtMost(AtLeast(v + 0.5, 0.0), max)); },
+        [&](int k, double v) { index[k] = static_cast<int>(v + 0.5); },
+        [&](double v) { return v + 0.5 >= 0.0 && v + 0.5 <= max; }, [&](int m) { Spread(m, index); });
+}
+
+// A tile row on one source row (every unrotated map) whose samples lie side by side (a zoom
+// near 1) is copied; false, having written nothing, otherwise. Kept out of the general
+// loop, whose code it would otherwise perturb.
+template <typename T, int Channels, int Stride, bool Planar>
+WARP_NOINLINE bool NearestRowRun(const TileContext<T, Channels, Stride, Planar>& t, const Axis& xs, double y, int X,
+                                 int n)
+{
+    int32_t ix[kTileColumns];
+    if (n < 1)
+        return false;
+    NearestAxis(xs, n, t.xmax, ix);
+    if (!Consecutive(ix, n))
+        return false;
+    CopyRowRun(t, static_cast<int>(AtMost(AtLeast(y + 0.5, 0.0), t.ymax)), ix[0], X, n);
+    return true;
+}
+
 template <typename T, int Channels, int Stride, bool Planar>
 WARP_TILE void NearestTile(const TileContext<T, Channels, Stride, Planar>& t, const Axis& xs, const Axis& ys, int X, int n)
 {
     ptrdiff_t offset[kTileColumns];
     int32_t ix[kTileColumns], iy[kTileColumns];
-    // x + 0.5 is never -0, so the held zero has the sign std::max gives.
-    auto axis = [n](const Axis& a, double max, int32_t* __restrict index) {
-        ForPositions(
-            a, n, [&](int k, double v) { index[k] = static_cast<int>(AtMost(AtLeast(v + 0.5, 0.0), max)); },
-            [&](int k, double v) { index[k] = static_cast<int>(v + 0.5); },
-            [&](double v) { return v + 0.5 >= 0.0 && v + 0.5 <= max; }, [&](int m) { Spread(m, index); });
-    };
-    axis(xs, t.xmax, ix);
-    axis(ys, t.ymax, iy);
-    if (Stands(ys) && Consecutive(ix, n)) {
-        CopyRowRun(t, iy[0], ix[0], X, n);
+    if (Stands(ys) && NearestRowRun(t, xs, ys.v, X, n))
         return;
-    }
+    NearestAxis(xs, n, t.xmax, ix);
+    NearestAxis(ys, n, t.ymax, iy);
     WindowOffsets(t, ix, iy, n, offset);
     if constexpr (kWordPixels<T, Stride, Planar>) {
         // Whole pixels; rgbx keeps the destination's fourth byte.
