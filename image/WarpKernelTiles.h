@@ -371,6 +371,10 @@ WARP_INLINE void NearestAxis(const Axis& a, int n, double max, Index* __restrict
         [&](double v) { return v + 0.5 >= 0.0 && v + 0.5 <= max; }, [&](int m) { Spread(m, index); });
 }
 
+// Whether a run's nearest samples can lie side by side: only if its n positions spread over
+// about n - 1 pixels. A filter only; the copy checks the samples themselves.
+inline bool MaySitSideBySide(const Axis& a, int n) { return a.list || std::fabs((a.d - 1.0) * (n - 1)) < 1.5; }
+
 // A tile row on one source row (every unrotated map) whose samples lie side by side (a zoom
 // near 1) is copied; false, having written nothing, otherwise. Kept out of the general
 // loop, whose code it would otherwise perturb.
@@ -393,7 +397,7 @@ WARP_TILE void NearestTile(const TileContext<T, Channels, Stride, Planar>& t, co
 {
     ptrdiff_t offset[kTileColumns];
     int32_t ix[kTileColumns], iy[kTileColumns];
-    if (Stands(ys) && NearestRowRun(t, xs, ys.v, X, n))
+    if (Stands(ys) && MaySitSideBySide(xs, n) && NearestRowRun(t, xs, ys.v, X, n))
         return;
     NearestAxis(xs, n, t.xmax, ix);
     NearestAxis(ys, n, t.ymax, iy);
