@@ -304,6 +304,9 @@ private:
     int32_t decodedExtentX_ = 0;
     int32_t decodedExtentY_ = 0;
     bool fullRecopy_ = false;
+    // A copy into the view samples starts from zero: the first warp into them zeroes only
+    // what it leaves; whatever remains pending is zeroed at the copy's end.
+    bool viewZeroPending_ = false;
     std::vector<uint8_t> zoomedImage_;
     bool zoomedPresent_ = false;
     int32_t zoomedWidth_ = 0;

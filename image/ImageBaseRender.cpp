@@ -436,7 +436,7 @@ void CImageBase::CopyDecodedToView()
     if (pixels == 0 || viewSamples_.size() != pixels * bpp)
         return;
     ++viewSamplesGeneration_;
-    std::fill(viewSamples_.begin(), viewSamples_.end(), 0);
+    viewZeroPending_ = true;
     const double zx = transform_->zoomX, zy = transform_->zoomY;
     const bool sourceReady = !sourcePixels_.empty() && sourcePixels_.size() == static_cast<size_t>(levelWidth_) *
                                                                                     static_cast<size_t>(levelHeight_) * bpp;
@@ -452,6 +452,9 @@ void CImageBase::CopyDecodedToView()
         else
             CopyFromZoomedImage();
     }
+    if (viewZeroPending_)
+        std::fill(viewSamples_.begin(), viewSamples_.end(), 0);
+    viewZeroPending_ = false;
     fullRecopy_ = false;
     lastZoomX_ = zx;
     lastZoomY_ = zy;
@@ -471,7 +474,9 @@ void CImageBase::CopyDirect()
                       kBiasGrowth);
     ImageResampler().Warp(displayMatrix_, mode, sourcePixels_.data(), levelWidth_, levelHeight_,
                           pixelFormat_.bytesPerPixel, pixelFormat_.channels, r.left, r.top, r.right, r.bottom,
-                          viewSamples_.data(), viewWidth_, viewHeight_, v.left, v.top, v.right, v.bottom);
+                          viewSamples_.data(), viewWidth_, viewHeight_, v.left, v.top, v.right, v.bottom,
+                          viewZeroPending_);
+    viewZeroPending_ = false;
     if (signedSamples_) {
         SubtractFromRegion16(As<uint16_t>(viewSamples_), viewWidth_, viewHeight_, v.left, v.top, v.right, v.bottom,
                              half, 0);
@@ -519,7 +524,8 @@ void CImageBase::CopyFromZoomedImage()
         return;
     ImageResampler().Warp(displayMatrix_, displayMode_, zoomedImage_.data(), zw, zh, pixelFormat_.bytesPerPixel,
                           pixelFormat_.channels, z.left, z.top, z.right, z.bottom, viewSamples_.data(), viewWidth_,
-                          viewHeight_, e.left, e.top, e.right, e.bottom);
+                          viewHeight_, e.left, e.top, e.right, e.bottom, viewZeroPending_);
+    viewZeroPending_ = false;
     if (signedSamples_)
         SubtractFromRegion16(As<uint16_t>(viewSamples_), viewWidth_, viewHeight_, e.left, e.top, e.right, e.bottom,
                              halfRange_, 0);

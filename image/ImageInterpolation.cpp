@@ -74,11 +74,16 @@ void ResampleNearestT(const void* srcv, int srcRowLength, int srcHeight, int sl,
 // A matrix that only shifts by whole pixels maps each source sample onto one destination
 // pixel: the warp then fills exactly the shifted source rectangle (its last row and column
 // included) clipped to the destination, with the samples themselves, whatever the
-// interpolation; the fourth byte of four-byte colour is kept. Done here as a row copy;
-// false leaves every other case, and every refusal, to the warp.
-bool CopyShifted(const double* m, const void* src, int srcWidth, int srcHeight, int srcStep, int pixelBytes,
-                 bool keepFourth, int sx, int sy, int sw, int sh, void* dst, int dstStep, int dx, int dy, int dw,
-                 int dh)
+// interpolation; the fourth byte of four-byte colour is kept. The rectangle is worked out
+// here and copied row by row (CopyShifted); false leaves every other case, and every
+// refusal, to the warp.
+struct ShiftedArea {
+    int64_t x0, y0, x1, y1; // destination, inclusive
+    int64_t tx, ty;         // the shift
+};
+
+bool FindShiftedArea(const double* m, const void* src, int srcWidth, int srcHeight, int srcStep, int sx, int sy,
+                     int sw, int sh, void* dst, int dstStep, int dx, int dy, int dw, int dh, ShiftedArea& a)
 {
     const double limit = 1 << 29;
     if (m[0] != 1.0 || m[1] != 0.0 || m[3] != 0.0 || m[4] != 1.0 || !(std::fabs(m[2]) < limit) ||
@@ -91,28 +96,62 @@ bool CopyShifted(const double* m, const void* src, int srcWidth, int srcHeight, 
     const int64_t w = std::min(srcWidth - sx, sw), h = std::min(srcHeight - sy, sh);
     if (w < 2 || h < 2)
         return false;
-    const int64_t tx = static_cast<int64_t>(m[2]), ty = static_cast<int64_t>(m[5]);
-    const int64_t x0 = std::max<int64_t>(sx + tx, dx), x1 = std::min<int64_t>(sx + w - 1 + tx, int64_t(dx) + dw - 1);
-    const int64_t y0 = std::max<int64_t>(sy + ty, dy), y1 = std::min<int64_t>(sy + h - 1 + ty, int64_t(dy) + dh - 1);
-    if (x0 > x1 || y0 > y1)
-        return false;
-    const size_t count = static_cast<size_t>(x1 - x0 + 1);
-    for (int64_t y = y0; y <= y1; ++y) {
-        const uint8_t* in = static_cast<const uint8_t*>(src) + (y - ty) * srcStep + (x0 - tx) * pixelBytes;
-        uint8_t* out = static_cast<uint8_t*>(dst) + y * dstStep + x0 * pixelBytes;
+    a.tx = static_cast<int64_t>(m[2]);
+    a.ty = static_cast<int64_t>(m[5]);
+    a.x0 = std::max<int64_t>(sx + a.tx, dx);
+    a.x1 = std::min<int64_t>(sx + w - 1 + a.tx, int64_t(dx) + dw - 1);
+    a.y0 = std::max<int64_t>(sy + a.ty, dy);
+    a.y1 = std::min<int64_t>(sy + h - 1 + a.ty, int64_t(dy) + dh - 1);
+    return a.x0 <= a.x1 && a.y0 <= a.y1;
+}
+
+void CopyShifted(const ShiftedArea& a, const void* src, int srcStep, int pixelBytes, bool keepFourth, void* dst,
+                 int dstStep)
+{
+    const size_t count = static_cast<size_t>(a.x1 - a.x0 + 1);
+    for (int64_t y = a.y0; y <= a.y1; ++y) {
+        const uint8_t* in = static_cast<const uint8_t*>(src) + (y - a.ty) * srcStep + (a.x0 - a.tx) * pixelBytes;
+        uint8_t* out = static_cast<uint8_t*>(dst) + y * dstStep + a.x0 * pixelBytes;
         if (!keepFourth) {
             std::memcpy(out, in, count * static_cast<size_t>(pixelBytes));
             continue;
         }
         for (size_t i = 0; i < count; ++i) {
-            uint32_t a, b;
-            std::memcpy(&a, in + i * 4, 4);
-            std::memcpy(&b, out + i * 4, 4);
-            const uint32_t pixel = (a & 0x00FFFFFFu) | (b & 0xFF000000u);
+            uint32_t p, q;
+            std::memcpy(&p, in + i * 4, 4);
+            std::memcpy(&q, out + i * 4, 4);
+            const uint32_t pixel = (p & 0x00FFFFFFu) | (q & 0xFF000000u);
             std::memcpy(out + i * 4, &pixel, 4);
         }
     }
+}
+
+bool SpanOf(const warp_span_table& t, int y, int64_t& first, int64_t& last)
+{
+    if (!t.spans || y < t.firstRow || y > t.lastRow)
+        return false;
+    first = t.spans[2 * (y - t.firstRow)];
+    last = t.spans[2 * (y - t.firstRow) + 1];
     return true;
+}
+
+// Zeroes the pixels of rows 0 .. height - 1 outside each row's span; span(y, first, last)
+// gives a row's inclusive columns, false (or first > last) for a row with none.
+template <class Span>
+void ZeroOutsideSpans(void* buffer, size_t rowBytes, int width, int height, size_t pixelBytes, Span span)
+{
+    uint8_t* base = static_cast<uint8_t*>(buffer);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = base + static_cast<size_t>(y) * rowBytes;
+        int64_t first = 0, last = -1;
+        if (!span(y, first, last) || first > last || first < 0 || last >= width) {
+            std::memset(row, 0, rowBytes);
+            continue;
+        }
+        std::memset(row, 0, static_cast<size_t>(first) * pixelBytes);
+        const size_t end = static_cast<size_t>(last + 1) * pixelBytes;
+        std::memset(row + end, 0, rowBytes - end);
+    }
 }
 
 } // namespace
@@ -127,7 +166,21 @@ CImageInterpolation& ImageResampler()
 int CImageInterpolation::Warp(const double* matrix, int mode, const void* src, int srcWidth, int srcHeight,
                               int bytesPerPixel, int channels, int srcLeft, int srcTop, int srcRight,
                               int srcBottom, void* dst, int dstWidth, int dstHeight, int dstLeft, int dstTop,
-                              int dstRight, int dstBottom)
+                              int dstRight, int dstBottom, bool zeroRest)
+{
+    zeroRest_ = zeroRest;
+    Start(matrix, mode, src, srcWidth, srcHeight, bytesPerPixel, channels, srcLeft, srcTop, srcRight, srcBottom, dst,
+          dstWidth, dstHeight, dstLeft, dstTop, dstRight, dstBottom);
+    // Whatever wrote nothing leaves the destination to be zeroed whole.
+    if (zeroRest_)
+        ZeroDestination();
+    return status_;
+}
+
+void CImageInterpolation::Start(const double* matrix, int mode, const void* src, int srcWidth, int srcHeight,
+                                int bytesPerPixel, int channels, int srcLeft, int srcTop, int srcRight,
+                                int srcBottom, void* dst, int dstWidth, int dstHeight, int dstLeft, int dstTop,
+                                int dstRight, int dstBottom)
 {
     srcPixels_ = src;
     dstPixels_ = dst;
@@ -154,23 +207,26 @@ int CImageInterpolation::Warp(const double* matrix, int mode, const void* src, i
         matrix_[i] = matrix ? matrix[i] : 0.0;
     status_ = 1;
     if (!matrix)
-        return status_;
+        return;
 
     if (NearOne(matrix_[0]) || NearOne(matrix_[1]) || NearOne(matrix_[3]) || NearOne(matrix_[4]))
         mode = 0;
     if (mode < 0 || mode > 2 || (channels != 1 && channels != 3 && channels != 4))
-        return status_;
+        return;
     if (dstRect_[2] < 1 || dstRect_[3] < 1) {
         status_ = warp_nothing_to_do;
-        return status_;
+        return;
     }
     switch (mode) {
     case 0:
-        return WarpNearest();
+        WarpNearest();
+        break;
     case 1:
-        return WarpLinear();
+        WarpLinear();
+        break;
     default:
-        return WarpCubic();
+        WarpCubic();
+        break;
     }
 }
 
@@ -196,16 +252,58 @@ int CImageInterpolation::Run(int interpolation)
         return status_;
     }
     const int pixelBytes = channels_ == 4 ? 4 : channels_ == 3 ? 3 : bytesPerPixel_ == 2 ? 2 : 1;
-    if (CopyShifted(matrix_, srcPixels_, srcWidth_, srcHeight_, static_cast<int>(srcStep), pixelBytes, channels_ == 4,
-                    srcRect_[0], srcRect_[1], srcRect_[2], srcRect_[3], dstPixels_, static_cast<int>(dstStep),
-                    dstRect_[0], dstRect_[1], dstRect_[2], dstRect_[3])) {
+    // Four-byte colour keeps each written pixel's fourth byte, which must be zero too; rows
+    // are zeroed around the spans only where the warp's pixels are the buffer's.
+    const bool zeroSpans = zeroRest_ && channels_ != 4 && dstPixels_ && pixelBytes == bytesPerPixel_;
+    if (zeroRest_ && !zeroSpans)
+        ZeroDestination();
+    ShiftedArea a;
+    if (FindShiftedArea(matrix_, srcPixels_, srcWidth_, srcHeight_, static_cast<int>(srcStep), srcRect_[0],
+                        srcRect_[1], srcRect_[2], srcRect_[3], dstPixels_, static_cast<int>(dstStep), dstRect_[0],
+                        dstRect_[1], dstRect_[2], dstRect_[3], a)) {
+        if (zeroSpans)
+            ZeroOutsideSpans(dstPixels_, static_cast<size_t>(dstStep), dstWidth_, dstHeight_, pixelBytes,
+                             [&](int y, int64_t& first, int64_t& last) {
+                                 first = a.x0;
+                                 last = a.x1;
+                                 return y >= a.y0 && y <= a.y1;
+                             });
+        zeroRest_ = false;
+        CopyShifted(a, srcPixels_, static_cast<int>(srcStep), pixelBytes, channels_ == 4, dstPixels_,
+                    static_cast<int>(dstStep));
         status_ = warp_ok;
         return status_;
     }
+    warp_span_table spans;
+    if (zeroSpans) {
+        if (warp_affine_spans(srcWidth_, srcHeight_, srcRect_[0], srcRect_[1], srcRect_[2], srcRect_[3], dstRect_[0],
+                              dstRect_[1], dstRect_[2], dstRect_[3], matrix_, spans) != warp_ok)
+            spans.lastRow = spans.firstRow - 1;
+        ZeroOutsideSpans(dstPixels_, static_cast<size_t>(dstStep), dstWidth_, dstHeight_, pixelBytes,
+                         [&](int y, int64_t& first, int64_t& last) { return SpanOf(spans, y, first, last); });
+    }
+    zeroRest_ = false;
     status_ = entry(srcPixels_, srcWidth_, srcHeight_, static_cast<int>(srcStep), srcRect_[0], srcRect_[1],
                     srcRect_[2], srcRect_[3], dstPixels_, static_cast<int>(dstStep), dstRect_[0], dstRect_[1],
                     dstRect_[2], dstRect_[3], matrix_, interpolation);
+    // A refusing warp wrote nothing: its spans are still to be zeroed.
+    if (zeroSpans && status_ != warp_ok)
+        for (int y = spans.firstRow; y <= spans.lastRow; ++y) {
+            int64_t first = 0, last = -1;
+            if (SpanOf(spans, y, first, last) && first <= last && first >= 0 && last < dstWidth_ && y >= 0 &&
+                y < dstHeight_)
+                std::memset(static_cast<uint8_t*>(dstPixels_) + y * dstStep + first * pixelBytes, 0,
+                            static_cast<size_t>(last - first + 1) * pixelBytes);
+        }
     return status_;
+}
+
+void CImageInterpolation::ZeroDestination()
+{
+    zeroRest_ = false;
+    if (dstPixels_ && dstWidth_ > 0 && dstHeight_ > 0 && bytesPerPixel_ > 0)
+        std::memset(dstPixels_, 0,
+                    static_cast<size_t>(dstWidth_) * static_cast<size_t>(dstHeight_) * static_cast<size_t>(bytesPerPixel_));
 }
 
 void CImageInterpolation::ResampleNearest(int sampleSize, const void* src, int srcRowLength, int srcHeight,

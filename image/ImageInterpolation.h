@@ -10,10 +10,11 @@ public:
     // Forward matrix c0..c5 (X = c0 x + c1 y + c2, Y = c3 x + c4 y + c5); mode 0 nearest,
     // 1 linear, 2 cubic. Rectangles are left, top, right, bottom (right and bottom
     // exclusive); the destination rectangle is clipped to the destination buffer. Returns
-    // the warp's status, 1 when nothing ran.
+    // the warp's status, 1 when nothing ran. With zeroRest the whole destination buffer
+    // ends as if zeroed before the warp, though only the pixels the warp leaves are zeroed.
     int Warp(const double* matrix, int mode, const void* src, int srcWidth, int srcHeight, int bytesPerPixel,
              int channels, int srcLeft, int srcTop, int srcRight, int srcBottom, void* dst, int dstWidth,
-             int dstHeight, int dstLeft, int dstTop, int dstRight, int dstBottom);
+             int dstHeight, int dstLeft, int dstTop, int dstRight, int dstBottom, bool zeroRest = false);
     int WarpNearest();
     int WarpLinear();
     int WarpCubic();
@@ -34,7 +35,11 @@ public:
     int GetStatus() const { return status_; }
 
 private:
+    void Start(const double* matrix, int mode, const void* src, int srcWidth, int srcHeight, int bytesPerPixel,
+               int channels, int srcLeft, int srcTop, int srcRight, int srcBottom, void* dst, int dstWidth,
+               int dstHeight, int dstLeft, int dstTop, int dstRight, int dstBottom);
     int Run(int interpolation);
+    void ZeroDestination();
 
     const void* srcPixels_ = nullptr;
     void* dstPixels_ = nullptr;
@@ -48,6 +53,7 @@ private:
     int dstHeight_ = 0;
     double matrix_[6] = {};
     int status_ = 1;
+    bool zeroRest_ = false; // the destination still awaits zeroing outside what is written
 };
 
 // The resampler instance all images share; created at module load (or first use), torn

@@ -121,6 +121,45 @@ bool RectEndTooFar(int origin, int extent)
     return static_cast<int64_t>(origin) + static_cast<int64_t>(extent) - 1 > INT_MAX;
 }
 
+// Finite and far enough from singular.
+bool CoefficientsUsable(const double* coeffs)
+{
+    for (int i = 0; i < 6; ++i)
+        if (!std::isfinite(coeffs[i]))
+            return false;
+    const double d = coeffs[0] * coeffs[4];
+    const double r = std::fabs(d) > 1e-200 ? std::fabs((d - coeffs[1] * coeffs[3]) / d)
+                                           : std::fabs(coeffs[1] * coeffs[3]);
+    return r > 1e-12;
+}
+
+bool SizesUsable(int srcWidth, int srcHeight, int sx, int sy, int sw, int sh, int dx, int dy, int dw, int dh)
+{
+    return !(srcWidth < 1 || srcHeight < 1 || sx < 0 || sy < 0 || sw < 1 || sh < 1 || dx < 0 || dy < 0 || dw < 1 ||
+             dh < 1 || RectEndTooFar(sx, sw) || RectEndTooFar(sy, sh) || RectEndTooFar(dx, dw) ||
+             RectEndTooFar(dy, dh));
+}
+
+// The destination rows and columns a warp fills, after its argument checks: the source
+// rectangle's quadrangle, the inverse map and the spans, or the status that ends the warp.
+int PlanSpans(int srcWidth, int srcHeight, int sx, int sy, int sw, int sh, int dx, int dy, int dw, int dh,
+              const double* coeffs, double quad[8], double inv[6], int& orientation, warp_span_table& spans)
+{
+    if (sx >= srcWidth || sy >= srcHeight)
+        return warp_source_outside;
+    const int w = std::min(srcWidth - sx, sw);
+    const int h = std::min(srcHeight - sy, sh);
+    if (w < 2 || h < 2)
+        return warp_source_too_small;
+    const int x0 = sx, y0 = sy, x1 = sx + w - 1, y1 = sy + h - 1;
+    if (warp_map_source_roi(coeffs, x0, y0, x1, y1, quad) < 0)
+        return warp_bad_coefficients;
+    orientation = warp_inverse_from_quadrangle(quad, x0, y0, x1, y1, 0, inv);
+    if (!warp_build_spans(quad, orientation, dx, dy, dx + dw - 1, dy + dh - 1, spans))
+        return warp_nothing_to_do;
+    return warp_ok;
+}
+
 } // namespace
 
 void warp_map_rect_corners(const double* c, double x0, double y0, double x1, double y1, double quad[8])
@@ -490,9 +529,7 @@ int warp_affine_with_kernels(const warp_kernel_table& kernels, bool coordinateBu
 {
     if (!src || !dst || !coeffs)
         return warp_null_pointer;
-    if (srcWidth < 1 || srcHeight < 1 || sx < 0 || sy < 0 || sw < 1 || sh < 1 || dx < 0 || dy < 0 || dw < 1 ||
-        dh < 1 || RectEndTooFar(sx, sw) || RectEndTooFar(sy, sh) || RectEndTooFar(dx, dw) ||
-        RectEndTooFar(dy, dh))
+    if (!SizesUsable(srcWidth, srcHeight, sx, sy, sw, sh, dx, dy, dw, dh))
         return warp_bad_size;
     if (srcStep < 1 || dstStep < 1)
         return warp_bad_step;
@@ -511,39 +548,20 @@ int warp_affine_with_kernels(const warp_kernel_table& kernels, bool coordinateBu
             if (!sp[i] || !dp[i])
                 return warp_null_pointer;
     }
-    for (int i = 0; i < 6; ++i)
-        if (!std::isfinite(coeffs[i]))
-            return warp_bad_coefficients;
-    {
-        const double d = coeffs[0] * coeffs[4];
-        const double r = std::fabs(d) > 1e-200 ? std::fabs((d - coeffs[1] * coeffs[3]) / d)
-                                               : std::fabs(coeffs[1] * coeffs[3]);
-        if (!(r > 1e-12))
-            return warp_bad_coefficients;
-    }
+    if (!CoefficientsUsable(coeffs))
+        return warp_bad_coefficients;
     if (srcWidth == 1 || srcHeight == 1)
         interp = warp_nearest;
     else if (interp == warp_cubic && (srcWidth < 4 || srcHeight < 4))
         interp = warp_linear;
-    if (sx >= srcWidth || sy >= srcHeight)
-        return warp_source_outside;
-    const int w = std::min(srcWidth - sx, sw);
-    const int h = std::min(srcHeight - sy, sh);
-    if (w < 2 || h < 2)
-        return warp_source_too_small;
-
-    const int x0 = sx, y0 = sy, x1 = sx + w - 1, y1 = sy + h - 1;
-    double quad[8];
-    const int check = warp_map_source_roi(coeffs, x0, y0, x1, y1, quad);
-    if (check < 0)
-        return warp_bad_coefficients;
-    double inv[6];
-    const int orientation = warp_inverse_from_quadrangle(quad, x0, y0, x1, y1, 0, inv);
-
-    const int X0 = dx, Y0 = dy, X1 = dx + dw - 1, Y1 = dy + dh - 1;
+    double quad[8], inv[6];
+    int orientation = 0;
     warp_span_table spans;
-    if (!warp_build_spans(quad, orientation, X0, Y0, X1, Y1, spans))
-        return warp_nothing_to_do;
+    const int planned = PlanSpans(srcWidth, srcHeight, sx, sy, sw, sh, dx, dy, dw, dh, coeffs, quad, inv,
+                                  orientation, spans);
+    if (planned != warp_ok)
+        return planned;
+    const int X0 = dx, Y0 = dy, X1 = dx + dw - 1, Y1 = dy + dh - 1;
 
     // The cubic kernels of the processor variants park each row's source positions here:
     // two floats per pixel of the widest span.
@@ -579,6 +597,20 @@ int warp_affine_with_kernels(const warp_kernel_table& kernels, bool coordinateBu
     if (interpolation & warp_smooth_edges_bit)
         warp_smooth_edges(dst, dstStep, format, quad, X0, Y0, X1, Y1, orientation);
     return warp_ok;
+}
+
+int warp_affine_spans(int srcWidth, int srcHeight, int sx, int sy, int sw, int sh, int dx, int dy, int dw, int dh,
+                      const double* coeffs, warp_span_table& out)
+{
+    if (!coeffs)
+        return warp_null_pointer;
+    if (!SizesUsable(srcWidth, srcHeight, sx, sy, sw, sh, dx, dy, dw, dh))
+        return warp_bad_size;
+    if (!CoefficientsUsable(coeffs))
+        return warp_bad_coefficients;
+    double quad[8], inv[6];
+    int orientation = 0;
+    return PlanSpans(srcWidth, srcHeight, sx, sy, sw, sh, dx, dy, dw, dh, coeffs, quad, inv, orientation, out);
 }
 
 int warp_affine_generic(const void* src, int srcWidth, int srcHeight, int srcStep, int sx, int sy, int sw, int sh,

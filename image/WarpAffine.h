@@ -183,6 +183,13 @@ void warp_fill_spans(const double* poly, int n, int orientation, int firstRow, i
 bool warp_build_spans(const double quad[8], int orientation, int X0, int Y0, int X1, int Y1,
                       warp_span_table& out);
 
+// The destination pixels a warp with these arguments (and valid pointers, steps, format and
+// interpolation) fills: warp_ok with each row's span in `out`, or the status that warp
+// returns having written nothing. Every processor variant fills each span whole and writes
+// nothing outside the spans but the smooth-edge blends.
+int warp_affine_spans(int srcWidth, int srcHeight, int sx, int sy, int sw, int sh, int dx, int dy, int dw, int dh,
+                      const double* coeffs, warp_span_table& out);
+
 // Blends every channel of pixel (tx, ty) with pixel (nx, ny): target = t wt + n wn.
 void warp_blend_pixel(void* dst, int dstStep, int format, int tx, int ty, double wt, int nx, int ny, double wn);
 // Softens the slanted edges of the warped area inside the inclusive bounds.

@@ -110,6 +110,12 @@ WARP_INLINE int CubicOrigin(double xb, int max)
 // touches a new source row every few pixels, while an 8 x 128 tile's footprint stays cached.
 constexpr int kBandRows = 8;
 constexpr int kTileColumns = 128;
+// Rows of 4-byte pixels walked mostly down the source's columns (near a quarter turn) touch
+// a new source line every pixel; 8 rows leave each line before the next band returns to
+// it, 32 rows reuse it while 64-column tiles keep the band's footprint in the first cache.
+constexpr int kDownBandRows = 32;
+constexpr int kDownTileColumns = 64;
+static_assert(kDownBandRows >= kBandRows && kDownTileColumns <= kTileColumns, "the walk's arrays hold both shapes");
 
 // The run form of RunningSum holds only when additions round to nearest, ties to even.
 bool RoundsToNearest()
@@ -125,6 +131,11 @@ bool RoundsToNearest()
 // that leaves (lo, 2 lo] or changes sign ends the run; so do tiny values.
 int RunLength(double v, double step, int room, double& d)
 {
+    // A standing coordinate: v + 0 is v in every binade (but -0 + 0 is +0).
+    if (step == 0.0 && v != 0.0 && std::isfinite(v)) {
+        d = 0.0;
+        return room;
+    }
     const double a = std::fabs(v);
     if (!(a >= 0x1p-900))
         return 0;
@@ -229,13 +240,25 @@ inline void Spread(int n, A*... arrays)
         ((arrays[k] = arrays[0]), ...);
 }
 
+// The last run looked up along one axis: the rows of a band often start at the same
+// position (every row of an unrotated map does).
+struct RunMemo {
+    double v = 0.0, step = 0.0, d = 0.0;
+    int n = 0, length = 0;
+};
+
 // The next n positions of a walk from v, as a run when one covers them all; v moves on.
-inline Axis Advance(double& v, double step, int n, bool runs, double* buffer)
+inline Axis Advance(double& v, double step, int n, bool runs, double* buffer, RunMemo& memo)
 {
-    double d = 0.0;
-    if (runs && RunLength(v, step, n, d) == n) {
-        const Axis a = {v, d, nullptr};
-        v = v + n * d;
+    if (runs && !(memo.n == n && memo.v == v && memo.step == step)) {
+        memo.length = RunLength(v, step, n, memo.d);
+        memo.v = v;
+        memo.step = step;
+        memo.n = n;
+    }
+    if (runs && memo.length == n) {
+        const Axis a = {v, memo.d, nullptr};
+        v = v + n * memo.d;
         return a;
     }
     v = RunningSum(v, step, n, runs, buffer);
@@ -297,20 +320,87 @@ inline int32_t WordChannel(uint32_t w, int c)
 #endif
 }
 
+// A coordinate that keeps one value along the tile row.
+inline bool Stands(const Axis& a) { return !a.list && a.d == 0.0; }
+
+// index[k] = index[0] + k for every k: nearest samples side by side in the source.
+WARP_INLINE bool Consecutive(const int32_t* __restrict index, int n)
+{
+    uint32_t off = 0;
+    const uint32_t first = static_cast<uint32_t>(index[0]);
+    for (int k = 0; k < n; ++k)
+        off |= static_cast<uint32_t>(index[k]) ^ (first + static_cast<uint32_t>(k));
+    return off == 0;
+}
+
+// n source pixels from (x, y) on, copied to the tile row from column X.
+template <typename T, int Channels, int Stride, bool Planar>
+void CopyRowRun(const TileContext<T, Channels, Stride, Planar>& t, int32_t y, int32_t x, int X, int n)
+{
+    const ptrdiff_t at = y * t.sstep + x * t.pixelBytes;
+    if constexpr (Planar || Channels == Stride) {
+        for (int c = 0; c < (Planar ? Channels : 1); ++c)
+            std::memcpy(t.dst(c, X), t.chan[c] + at, static_cast<size_t>(n) * t.pixelBytes);
+    } else if constexpr (kWordPixels<T, Stride, Planar>) {
+        // The fourth byte of every destination pixel stays.
+        const uint32_t keep = WordMask(Channels);
+        for (int k = 0; k < n; ++k) {
+            uint32_t w, old;
+            std::memcpy(&w, t.chan[0] + at + k * t.pixelBytes, sizeof w);
+            std::memcpy(&old, t.dst(0, X + k), sizeof old);
+            w = (w & ~keep) | (old & keep);
+            std::memcpy(t.dst(0, X + k), &w, sizeof w);
+        }
+    } else {
+        for (int c = 0; c < Channels; ++c) {
+            T* __restrict d = t.dst(c, X);
+            for (int k = 0; k < n; ++k)
+                d[k * t.outStep] = t.sample(c, at + k * t.pixelBytes);
+        }
+    }
+}
+
+// Nearest index along one axis: x + 0.5 is never -0, so the held zero has the sign
+// std::max gives.
+template <class Index>
+WARP_INLINE void NearestAxis(const Axis& a, int n, double max, Index* __restrict index)
+{
+    ForPositions(
+        a, n, [&](int k, double v) { index[k] = static_cast<int>(AtMost(AtLeast(v + 0.5, 0.0), max)); },
+        [&](int k, double v) { index[k] = static_cast<int>(v + 0.5); },
+        [&](double v) { return v + 0.5 >= 0.0 && v + 0.5 <= max; }, [&](int m) { Spread(m, index); });
+}
+
+// Whether a run's nearest samples can lie side by side: only if its n positions spread over
+// about n - 1 pixels. A filter only; the copy checks the samples themselves.
+inline bool MaySitSideBySide(const Axis& a, int n) { return a.list || std::fabs((a.d - 1.0) * (n - 1)) < 1.5; }
+
+// A tile row on one source row (every unrotated map) whose samples lie side by side (a zoom
+// near 1) is copied; false, having written nothing, otherwise. Kept out of the general
+// loop, whose code it would otherwise perturb.
+template <typename T, int Channels, int Stride, bool Planar>
+WARP_NOINLINE bool NearestRowRun(const TileContext<T, Channels, Stride, Planar>& t, const Axis& xs, double y, int X,
+                                 int n)
+{
+    int32_t ix[kTileColumns];
+    if (n < 1)
+        return false;
+    NearestAxis(xs, n, t.xmax, ix);
+    if (!Consecutive(ix, n))
+        return false;
+    CopyRowRun(t, static_cast<int>(AtMost(AtLeast(y + 0.5, 0.0), t.ymax)), ix[0], X, n);
+    return true;
+}
+
 template <typename T, int Channels, int Stride, bool Planar>
 WARP_TILE void NearestTile(const TileContext<T, Channels, Stride, Planar>& t, const Axis& xs, const Axis& ys, int X, int n)
 {
     ptrdiff_t offset[kTileColumns];
     int32_t ix[kTileColumns], iy[kTileColumns];
-    // x + 0.5 is never -0, so the held zero has the sign std::max gives.
-    auto axis = [n](const Axis& a, double max, int32_t* __restrict index) {
-        ForPositions(
-            a, n, [&](int k, double v) { index[k] = static_cast<int>(AtMost(AtLeast(v + 0.5, 0.0), max)); },
-            [&](int k, double v) { index[k] = static_cast<int>(v + 0.5); },
-            [&](double v) { return v + 0.5 >= 0.0 && v + 0.5 <= max; }, [&](int m) { Spread(m, index); });
-    };
-    axis(xs, t.xmax, ix);
-    axis(ys, t.ymax, iy);
+    if (Stands(ys) && MaySitSideBySide(xs, n) && NearestRowRun(t, xs, ys.v, X, n))
+        return;
+    NearestAxis(xs, n, t.xmax, ix);
+    NearestAxis(ys, n, t.ymax, iy);
     WindowOffsets(t, ix, iy, n, offset);
     if constexpr (kWordPixels<T, Stride, Planar>) {
         // Whole pixels; rgbx keeps the destination's fourth byte.
@@ -375,11 +465,19 @@ struct TileWindows {
         const bool first = channel < 0;
         channel = c;
         if constexpr (words) {
+            // Side-by-side pixels of a window row load in pairs.
             if (first)
                 for (int k = 0; k < n; ++k)
                     for (int j = 0; j < Taps; ++j)
-                        for (int i = 0; i < Taps; ++i)
-                            pixel[j * Taps + i][k] = t.word(offset[k] + j * t.sstep + i * t.pixelBytes);
+                        for (int i = 0; i < Taps; i += 2) {
+                            uint64_t pair;
+                            std::memcpy(&pair, t.chan[0] + offset[k] + j * t.sstep + i * t.pixelBytes, sizeof pair);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+                            pair = pair << 32 | pair >> 32;
+#endif
+                            pixel[j * Taps + i][k] = static_cast<uint32_t>(pair);
+                            pixel[j * Taps + i + 1][k] = static_cast<uint32_t>(pair >> 32);
+                        }
         } else if constexpr (packed) {
             for (int k = 0; k < n; ++k)
                 for (int j = 0; j < Taps; ++j)
@@ -427,6 +525,44 @@ void StoreChannel(const TileContext<T, Channels, Stride, Planar>& t, int c, int 
         d[k * t.outStep] = v[k];
 }
 
+// Bit position of byte c of a pixel word, in memory order.
+constexpr int WordShift(int c)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return 24 - 8 * c;
+#else
+    return 8 * c;
+#endif
+}
+
+// A tile row's results, channel by channel: 4-byte pixels are written whole once every
+// channel is in (a kept fourth byte kept), other layouts channel by channel.
+template <typename T, int Channels, int Stride, bool Planar>
+struct TileResults {
+    static constexpr bool words = kWordPixels<T, Stride, Planar>;
+    using Context = TileContext<T, Channels, Stride, Planar>;
+    T v[words ? Channels : 1][kTileColumns];
+
+    T* channel(int c) { return v[words ? c : 0]; }
+    void done(const Context& t, int c, int X, int n)
+    {
+        if constexpr (!words)
+            StoreChannel(t, c, X, n, v[0]);
+        else if (c == Channels - 1)
+            for (int k = 0; k < n; ++k) {
+                uint32_t w = 0;
+                for (int i = 0; i < Channels; ++i)
+                    w |= static_cast<uint32_t>(v[i][k]) << WordShift(i);
+                if constexpr (Channels < Stride) {
+                    uint32_t old;
+                    std::memcpy(&old, t.dst(0, X + k), sizeof old);
+                    w |= old & WordMask(Channels);
+                }
+                std::memcpy(t.dst(0, X + k), &w, sizeof w);
+            }
+    }
+};
+
 template <typename T, int Channels, int Stride, bool Planar>
 WARP_TILE void LinearTile(const TileContext<T, Channels, Stride, Planar>& t, const Axis& xs, const Axis& ys, int X, int n)
 {
@@ -458,16 +594,17 @@ WARP_TILE void LinearTile(const TileContext<T, Channels, Stride, Planar>& t, con
     ptrdiff_t offset[kTileColumns];
     WindowOffsets(t, ix, iy, n, offset);
     TileWindows<T, Channels, Stride, Planar, 2> s;
+    TileResults<T, Channels, Stride, Planar> out;
     for (int c = 0; c < Channels; ++c) {
         s.gather(t, offset, n, c);
-        T v[kTileColumns];
+        T* __restrict v = out.channel(c);
         for (int k = 0; k < n; ++k) {
             const double p00 = s.tap(0, k), p01 = s.tap(1, k), p10 = s.tap(2, k), p11 = s.tap(3, k);
             const double top = p00 + (p01 - p00) * fx[k];
             const double bottom = p10 + (p11 - p10) * fx[k];
             v[k] = StoreLinear<T>(top + (bottom - top) * fy[k]);
         }
-        StoreChannel(t, c, X, n, v);
+        out.done(t, c, X, n);
     }
 }
 
@@ -509,6 +646,7 @@ WARP_TILE void CubicTile(const TileContext<T, Channels, Stride, Planar>& t, cons
     ptrdiff_t offset[kTileColumns];
     WindowOffsets(t, sx, sy, n, offset);
     TileWindows<T, Channels, Stride, Planar, 4> s;
+    TileResults<T, Channels, Stride, Planar> out;
     for (int c = 0; c < Channels; ++c) {
         s.gather(t, offset, n, c);
         double sum[kTileColumns];
@@ -519,10 +657,10 @@ WARP_TILE void CubicTile(const TileContext<T, Channels, Stride, Planar>& t, cons
             };
             sum[k] = wy[0][k] * row(0) + wy[1][k] * row(1) + wy[2][k] * row(2) + wy[3][k] * row(3);
         }
-        T v[kTileColumns];
+        T* __restrict v = out.channel(c);
         for (int k = 0; k < n; ++k)
             v[k] = StoreCubicClamped<T>(sum[k]);
-        StoreChannel(t, c, X, n, v);
+        out.done(t, c, X, n);
     }
 }
 
@@ -562,13 +700,17 @@ void RowKernel(const void* src, void* dst, int srcStep, int dstStep, int firstRo
     const bool runs = RoundsToNearest();
 
     // Each band row's walk: the position of its next column, that column and its last.
-    double wx[kBandRows], wy[kBandRows];
-    int64_t next[kBandRows], last[kBandRows];
+    const bool down = kWordPixels<T, Stride, Planar> && std::fabs(a3) > std::fabs(a0);
+    const int bandRows = down ? kDownBandRows : kBandRows;
+    const int tileColumns = down ? kDownTileColumns : kTileColumns;
+    double wx[kDownBandRows], wy[kDownBandRows];
+    int64_t next[kDownBandRows], last[kDownBandRows];
     double xs[kTileColumns], ys[kTileColumns];
+    RunMemo memoX, memoY;
     double rx = a1 * firstRow + a2;
     double ry = a4 * firstRow + a5;
-    for (int64_t band = firstRow; band <= lastRow; band += kBandRows) {
-        const int rows = static_cast<int>(std::min<int64_t>(kBandRows, lastRow - band + 1));
+    for (int64_t band = firstRow; band <= lastRow; band += bandRows) {
+        const int rows = static_cast<int>(std::min<int64_t>(bandRows, lastRow - band + 1));
         int64_t from = INT64_MAX, to = INT64_MIN;
         for (int r = 0; r < rows; ++r) {
             const ptrdiff_t i = band - firstRow + r;
@@ -583,15 +725,15 @@ void RowKernel(const void* src, void* dst, int srcStep, int dstStep, int firstRo
             rx += a1;
             ry += a4;
         }
-        for (int64_t tile = from; tile <= to; tile += kTileColumns) {
-            const int64_t tileEnd = std::min<int64_t>(tile + kTileColumns - 1, to);
+        for (int64_t tile = from; tile <= to; tile += tileColumns) {
+            const int64_t tileEnd = std::min<int64_t>(tile + tileColumns - 1, to);
             for (int r = 0; r < rows; ++r) {
                 if (next[r] > last[r] || next[r] > tileEnd)
                     continue;
                 const int X = static_cast<int>(next[r]);
                 const int n = static_cast<int>(std::min(last[r], tileEnd) - X + 1);
-                const Axis ax = Advance(wx[r], a0, n, runs, xs);
-                const Axis ay = Advance(wy[r], a3, n, runs, ys);
+                const Axis ax = Advance(wx[r], a0, n, runs, xs, memoX);
+                const Axis ay = Advance(wy[r], a3, n, runs, ys, memoY);
                 next[r] += n;
                 const ptrdiff_t i = band - firstRow + r;
                 for (int c = 0; c < Channels; ++c)

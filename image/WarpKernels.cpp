@@ -21,9 +21,11 @@
 #if defined(__GNUC__)
 #define WARP_INLINE inline __attribute__((always_inline))
 #define WARP_TILE __attribute__((flatten))
+#define WARP_NOINLINE __attribute__((noinline))
 #else
 #define WARP_INLINE inline
 #define WARP_TILE
+#define WARP_NOINLINE
 #endif
 
 namespace {

@@ -1,6 +1,7 @@
 #include "image/ImageInterpolation.h"
 #include "image/WarpAffine.h"
 #include "platform/ModuleStartup.h"
+#include "WarpTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -87,6 +88,81 @@ TEST(ImageInterpolation, WholePixelShiftsMatchTheWarp)
             copied += status == warp_ok && theirs != canary;
         }
     EXPECT_GT(copied, 400); // a quarter of the cases or more write something
+}
+
+// Asked to zero the rest, the resampler zeroes only what the warp leaves: the buffer must
+// end exactly as zeroing it whole and warping does, over the warp and the shifted copy,
+// every layout and processor variant, clipping, and warps that refuse before or after
+// their spans are known.
+TEST(ImageInterpolation, ZeroingTheRestEqualsZeroingFirst)
+{
+    struct Layout {
+        int channels, bytes;
+    };
+    const Layout layouts[] = {{1, 1}, {1, 2}, {3, 3}, {4, 4}};
+    std::mt19937 rng(5858);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    auto real = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
+    int partial = 0, failedLate = 0;
+    for (int run = 0; run < 1200; ++run) {
+        const Layout& l = layouts[run % 4];
+        const int variant = run / 4 % warp_variant_count;
+        const int sw = pick(1, 40), sh = pick(1, 40), dw = pick(1, 60), dh = pick(1, 60);
+        double m[6];
+        switch (run / 20 % 5) {
+        case 0: // whole-pixel shift: the copy
+            m[0] = m[4] = 1;
+            m[1] = m[3] = 0;
+            m[2] = pick(-20, 30);
+            m[5] = pick(-20, 30);
+            break;
+        case 1: // quarter turn
+            warptest::MakeMap(1.5707963267948966, 1.5, 1.5, 0, false, false, 0, 0, m);
+            break;
+        case 2: // singular: refused before the spans
+            m[0] = m[1] = 1;
+            m[3] = m[4] = 2;
+            m[2] = m[5] = 0;
+            break;
+        default:
+            warptest::MakeMap(real(0, 6.3), real(0.3, 3), real(0.3, 3), real(-0.3, 0.3), run % 2, false, 0, 0, m);
+        }
+        if (m[0] != 1 || m[1] != 0) { // the source's centre near the destination's
+            m[2] = dw * real(0.2, 0.8) - (m[0] * sw + m[1] * sh) * 0.5;
+            m[5] = dh * real(0.2, 0.8) - (m[3] * sw + m[4] * sh) * 0.5;
+        }
+        const bool odd = run % 9 == 0; // rectangles that are empty, outside or past the edge
+        const int sl = pick(0, odd ? sw : 2), st = pick(0, odd ? sh : 2);
+        const int sr = odd ? sl + pick(-1, sw) : sw - pick(0, 2), sb = odd ? st + pick(-1, sh) : sh - pick(0, 2);
+        const int dl = pick(-3, odd ? dw : 8), dt = pick(-3, odd ? dh : 8);
+        const int dr = odd ? dl + pick(-1, dw + 3) : dw - pick(-3, 8), db = odd ? dt + pick(-1, dh + 3) : dh - pick(-3, 8);
+        const int mode = run % 50 == 0 ? 3 : pick(0, 2); // 3 is refused
+        // The variants' cubic kernels allocate a third block, after the spans are known.
+        const int fail = run % 7 == 0 ? pick(1, 3) : 0;
+        SCOPED_TRACE(::testing::Message() << "run " << run << " channels " << l.channels << " variant " << variant
+                                          << " mode " << mode << " failing allocation " << fail);
+        const auto src = RandomBytes(size_t(sw) * sh * l.bytes, unsigned(run));
+        std::vector<uint8_t> ours = RandomBytes(size_t(dw) * dh * l.bytes, unsigned(run) + 1u);
+        std::vector<uint8_t> theirs(ours.size(), 0);
+        warptest::ScopedWarpVariant scoped(variant);
+        CImageInterpolation interp;
+        warp_alloc_counters.failNext = fail;
+        const int status = interp.Warp(m, mode, src.data(), sw, sh, l.bytes, l.channels, sl, st, sr, sb, ours.data(),
+                                       dw, dh, dl, dt, dr, db, true);
+        warp_alloc_counters.failNext = 0;
+        // A warp that refuses writes nothing: all zero. One that runs writes what it writes.
+        if (status == warp_ok) {
+            ASSERT_EQ(warp_ok, interp.Warp(m, mode, src.data(), sw, sh, l.bytes, l.channels, sl, st, sr, sb,
+                                           theirs.data(), dw, dh, dl, dt, dr, db));
+        }
+        ASSERT_EQ(theirs, ours);
+        // Written in part: both the zeroing and the warp had something to do.
+        const auto zeros = std::count(ours.begin(), ours.end(), 0);
+        partial += status == warp_ok && zeros > 0 && zeros < static_cast<ptrdiff_t>(ours.size()) * 3 / 4;
+        failedLate += fail > 0 && status == warp_nothing_to_do;
+    }
+    EXPECT_GT(partial, 150);
+    EXPECT_GT(failedLate, 3);
 }
 
 TEST(ImageInterpolation, ResampleNearestIndicesAndFourthSample)

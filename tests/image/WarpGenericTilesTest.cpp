@@ -56,6 +56,11 @@ const MapCase kMaps[] = {
     {"shrink sheared", 0.7, 0.3, 0.45, 0.4, false, 400, 300, 150, 120},
     {"zoom 7", -0.2, 7.0, 7.0, 0.0, true, 23, 19, 170, 140},
     {"nearly identity", 1e-9, 1.0, 1.0, 0.0, false, 150, 20, 151, 21},
+    // Unrotated: rows stand, nearest samples mostly side by side, a repeat now and then.
+    {"unrotated zoom 1.001", 0.0, 1.0009784735812133, 1.0009784735812133, 0.0, false, 300, 40, 301, 41},
+    {"unrotated, same size", 0.0, 1.0, 1.0, 0.0, false, 290, 20, 300, 23},
+    // Near a quarter turn 4-byte pixels walk in taller bands of shorter tiles.
+    {"quarter turn, tall", 1.5707963267948966, 1.3, 1.3, 0.0, false, 120, 60, 150, 100},
 };
 
 // Any map through both kernel tables over every format and interpolation.
@@ -123,6 +128,9 @@ const RowCase kRows[] = {
     {"steps wider than a binade", 0.3, 0.77, 29.0, -0.41},
     {"outside the source both ways", -7.5, 0.21, 44.0, -0.05},
     {"subnormal start", 4.9e-324, 1e-310, 1.0, 1e-300},
+    // A coordinate standing on a power of two, where a run's sums meet its binade's start.
+    {"standing on a power of two", 0.3, 0.13, 4.0, 0.0},
+    {"moving down a standing column", 16.0, 0.0, 0.7, 0.09},
 };
 
 class ScopedRounding {
