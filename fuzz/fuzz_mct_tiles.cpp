@@ -22,17 +22,6 @@ namespace {
 throwing_handler error_handler;
 rvd_message quiet_handler;
 
-void put16(std::vector<uint8_t>& v, size_t x)
-{
-    v.push_back(uint8_t(x >> 8));
-    v.push_back(uint8_t(x));
-}
-void put32(std::vector<uint8_t>& v, uint32_t x)
-{
-    put16(v, x >> 16);
-    put16(v, x & 0xFFFF);
-}
-
 // SOC, a Part-2 SIZ (64x48 in two 32x48 tiles), COD without levels, QCD.
 std::vector<uint8_t> main_header(int comps)
 {

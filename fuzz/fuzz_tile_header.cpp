@@ -18,17 +18,6 @@ namespace {
 throwing_handler error_handler;
 rvd_message quiet_handler;
 
-void put16(std::vector<uint8_t>& v, int x)
-{
-    v.push_back(uint8_t(x >> 8));
-    v.push_back(uint8_t(x));
-}
-void put32(std::vector<uint8_t>& v, uint32_t x)
-{
-    put16(v, int(x >> 16));
-    put16(v, int(x & 0xFFFF));
-}
-
 std::vector<uint8_t> main_header()
 {
     std::vector<uint8_t> v = {0xFF, 0x4F, 0xFF, 0x51};
