@@ -23,9 +23,6 @@
 
 namespace {
 
-throwing_handler error_handler;
-rvd_message quiet_handler;
-
 // Two components (the second sub-sampled by 2 across), 32x24, one tile, two DWT levels,
 // 8x8 blocks, reversible, no colour transform.
 std::vector<uint8_t> main_header(int coding)
@@ -110,14 +107,13 @@ void read_tile(rvd_tile t, rvd_block_decoder& dec)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static bool installed = [] {
-        rvd_customize_errors(&error_handler);
-        rvd_customize_warnings(&quiet_handler);
+    install_quiet_sinks();
+    static bool tables = [] {
         rv_init_mq_tables();
         rv_init_context_tables();
         return true;
     }();
-    (void)installed;
+    (void)tables;
     if (size < 2)
         return 0;
     const int flags = data[0], coding = data[1];

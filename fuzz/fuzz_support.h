@@ -26,6 +26,19 @@ public:
     }
 };
 
+// Codec errors through a throwing_handler and warnings dropped, set once per process.
+inline void install_quiet_sinks()
+{
+    static throwing_handler errors;
+    static rvd_message quiet;
+    static bool installed = [] {
+        rvd_customize_errors(&errors);
+        rvd_customize_warnings(&quiet);
+        return true;
+    }();
+    (void)installed;
+}
+
 // Big-endian fields of made-up marker segments.
 using codec_test::put16;
 using codec_test::put32;

@@ -15,9 +15,6 @@
 
 namespace {
 
-throwing_handler error_handler;
-rvd_message quiet_handler;
-
 std::vector<uint8_t> main_header()
 {
     std::vector<uint8_t> v = {0xFF, 0x4F, 0xFF, 0x51};
@@ -111,12 +108,7 @@ void walk(rvd_tile t)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static bool installed = [] {
-        rvd_customize_errors(&error_handler);
-        rvd_customize_warnings(&quiet_handler);
-        return true;
-    }();
-    (void)installed;
+    install_quiet_sinks();
     if (size < 1)
         return 0;
     const int flags = data[0];

@@ -23,9 +23,6 @@
 
 namespace {
 
-throwing_handler error_handler;
-rvd_message quiet_handler;
-
 class memory_target : public rvd_compressed_target {
 public:
     bool write(const uint8_t* buf, int n) override
@@ -83,14 +80,13 @@ void transcode(rvd_codestream& in, rvd_codestream& out, memory_target& t, int64_
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static bool installed = [] {
-        rvd_customize_errors(&error_handler);
-        rvd_customize_warnings(&quiet_handler);
+    install_quiet_sinks();
+    static bool tables = [] {
         rv_init_mq_tables();
         rv_init_context_tables();
         return true;
     }();
-    (void)installed;
+    (void)tables;
     if (size < 2)
         return 0;
     const int64_t budget = int64_t(data[0]) * 64;
