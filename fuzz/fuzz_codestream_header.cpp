@@ -11,9 +11,6 @@
 
 namespace {
 
-throwing_handler error_handler;
-rvd_message quiet_handler;
-
 class bytes_source : public rvd_compressed_source {
 public:
     bytes_source(const uint8_t* d, size_t n) : data(d), size(n) {}
@@ -79,12 +76,7 @@ void query_everything(rvd_codestream& cs)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static bool installed = [] {
-        rvd_customize_errors(&error_handler);
-        rvd_customize_warnings(&quiet_handler);
-        return true;
-    }();
-    (void)installed;
+    install_quiet_sinks();
     if (size < 6)
         return 0;
     const int discard = int(data[0] % 43) - 2; // -2..40, outside the legal range included

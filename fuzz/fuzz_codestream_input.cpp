@@ -18,9 +18,6 @@
 
 namespace {
 
-throwing_handler error_handler;
-rvd_message quiet_handler;
-
 class bytes_source : public rvd_compressed_source {
 public:
     bytes_source(const uint8_t* d, size_t n, bool memory, int chunk)
@@ -90,12 +87,7 @@ void read_packet(rv_compressed_input& in, bool reject_all, int bits)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static bool installed = [] {
-        rvd_customize_errors(&error_handler);
-        rvd_customize_warnings(&quiet_handler);
-        return true;
-    }();
-    (void)installed;
+    install_quiet_sinks();
     if (size < 2)
         return 0;
     const int mode = data[0], chunk = data[1];

@@ -27,21 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     int comps = (data[0] & 1) ? 300 : 3;
     std::unique_ptr<siz_params> root = codec_test::make_param_tree(4, comps, true);
-    size_t pos = 1;
-    while (pos + 6 <= size) {
-        uint16_t code = static_cast<uint16_t>((data[pos] << 8) | data[pos + 1]);
-        int tile = (data[pos + 2] == 255) ? -1 : data[pos + 2] % 8;
-        int tpart = data[pos + 3];
-        size_t len = (size_t(data[pos + 4]) << 8) | data[pos + 5];
-        pos += 6;
-        if (len > size - pos)
-            len = size - pos;
-        try {
-            root->translate_marker_segment(code, static_cast<int>(len), data + pos, tile, tpart);
-        } catch (const fuzz_codec_error&) {
-        }
-        pos += len;
-    }
+    translate_records(root.get(), data, size, 1, 8);
     try {
         root->finalize_all(true);
         // The kernel of every coding-style object, described and analysed.

@@ -19,20 +19,6 @@
 
 namespace {
 
-throwing_handler error_handler;
-rvd_message quiet_handler;
-
-void put16(std::vector<uint8_t>& v, size_t x)
-{
-    v.push_back(uint8_t(x >> 8));
-    v.push_back(uint8_t(x));
-}
-void put32(std::vector<uint8_t>& v, uint32_t x)
-{
-    put16(v, x >> 16);
-    put16(v, x & 0xFFFF);
-}
-
 // SOC, a Part-2 SIZ (64x48 in two 32x48 tiles), COD without levels, QCD.
 std::vector<uint8_t> main_header(int comps)
 {
@@ -105,12 +91,7 @@ void walk(rvd_tile t)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static bool installed = [] {
-        rvd_customize_errors(&error_handler);
-        rvd_customize_warnings(&quiet_handler);
-        return true;
-    }();
-    (void)installed;
+    install_quiet_sinks();
     if (size < 1)
         return 0;
     const int flags = data[0];

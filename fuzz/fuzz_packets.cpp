@@ -23,20 +23,6 @@
 
 namespace {
 
-throwing_handler error_handler;
-rvd_message quiet_handler;
-
-void put16(std::vector<uint8_t>& v, int x)
-{
-    v.push_back(uint8_t(x >> 8));
-    v.push_back(uint8_t(x));
-}
-void put32(std::vector<uint8_t>& v, uint32_t x)
-{
-    put16(v, int(x >> 16));
-    put16(v, int(x & 0xFFFF));
-}
-
 // Two components (the second sub-sampled by 2 across), 32x24, one tile, two DWT levels,
 // 8x8 blocks, reversible, no colour transform.
 std::vector<uint8_t> main_header(int coding)
@@ -87,36 +73,6 @@ private:
     size_t size, pos = 0;
 };
 
-class in_memory : public rvd_compressed_source {
-public:
-    in_memory(const uint8_t* d, size_t n) : data(d), size(n) {}
-    int get_capabilities() override { return RVD_SOURCE_CAP_SEEKABLE | RVD_SOURCE_CAP_IN_MEMORY; }
-    int read(uint8_t* buf, int n) override
-    {
-        const size_t k = std::min<size_t>(size_t(std::max(n, 0)), size - pos);
-        if (k > 0)
-            std::memcpy(buf, data + pos, k);
-        pos += k;
-        return int(k);
-    }
-    bool seek(int64_t offset) override
-    {
-        pos = size_t(std::clamp<int64_t>(offset, 0, int64_t(size)));
-        return true;
-    }
-    int64_t get_pos() override { return int64_t(pos); }
-    const uint8_t* access_memory(int64_t& p, const uint8_t*& lim) override
-    {
-        p = int64_t(pos);
-        lim = data + size;
-        return data + pos;
-    }
-
-private:
-    const uint8_t* data;
-    size_t size, pos = 0;
-};
-
 void read_tile(rvd_tile t, rvd_block_decoder& dec)
 {
     for (int c = 0; c < t.get_num_components(); c++) {
@@ -151,14 +107,13 @@ void read_tile(rvd_tile t, rvd_block_decoder& dec)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static bool installed = [] {
-        rvd_customize_errors(&error_handler);
-        rvd_customize_warnings(&quiet_handler);
+    install_quiet_sinks();
+    static bool tables = [] {
         rv_init_mq_tables();
         rv_init_context_tables();
         return true;
     }();
-    (void)installed;
+    (void)tables;
     if (size < 2)
         return 0;
     const int flags = data[0], coding = data[1];
@@ -173,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (flags & 4)
         src.reset(new sequential(stream.data(), stream.size()));
     else
-        src.reset(new in_memory(stream.data(), stream.size()));
+        src.reset(new fuzz_memory_source(stream.data(), stream.size()));
     rvd_codestream cs;
     try {
         cs.create(src.get());

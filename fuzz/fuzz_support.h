@@ -1,10 +1,13 @@
 // Shared by the codec's fuzz targets: an error sink that ends the raising code by
-// throwing (never while another exception unwinds), and a cached source serving a
-// main-header bin, a few tile-header bins and empty precinct bins.
+// throwing (never while another exception unwinds), a source over the input bytes, a
+// cached source serving a main-header bin, a few tile-header bins and empty precinct bins,
+// big-endian writers for made-up headers, and the reader of marker-segment records.
 #pragma once
 
 #include "codec/core/rvd_compressed_source.h"
 #include "codec/core/rvd_message.h"
+#include "codec/core/rvd_params.h"
+#include "tests/codec/support/codestream_bytes.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -22,6 +25,76 @@ public:
             throw fuzz_codec_error{};
     }
 };
+
+// Codec errors through a throwing_handler and warnings dropped, set once per process.
+inline void install_quiet_sinks()
+{
+    static throwing_handler errors;
+    static rvd_message quiet;
+    static bool installed = [] {
+        rvd_customize_errors(&errors);
+        rvd_customize_warnings(&quiet);
+        return true;
+    }();
+    (void)installed;
+}
+
+// Big-endian fields of made-up marker segments.
+using codec_test::put16;
+using codec_test::put32;
+
+// The input bytes as a seekable source in memory.
+class fuzz_memory_source : public rvd_compressed_source {
+public:
+    fuzz_memory_source(const uint8_t* d, size_t n) : data(d), size(n) {}
+    int get_capabilities() override { return RVD_SOURCE_CAP_SEEKABLE | RVD_SOURCE_CAP_IN_MEMORY; }
+    int read(uint8_t* buf, int n) override
+    {
+        const size_t k = std::min<size_t>(size_t(std::max(n, 0)), size - pos);
+        if (k > 0)
+            std::memcpy(buf, data + pos, k);
+        pos += k;
+        return int(k);
+    }
+    bool seek(int64_t offset) override
+    {
+        pos = size_t(std::clamp<int64_t>(offset, 0, int64_t(size)));
+        return true;
+    }
+    int64_t get_pos() override { return int64_t(pos); }
+    const uint8_t* access_memory(int64_t& p, const uint8_t*& lim) override
+    {
+        p = int64_t(pos);
+        lim = data + size;
+        return data + pos;
+    }
+
+private:
+    const uint8_t* data;
+    size_t size, pos = 0;
+};
+
+// Translates the records from data[pos] on into `root`: code (2 bytes), tile (1 byte,
+// 255 = main header, else taken modulo `tiles`), tile-part (1 byte), body length (2 bytes,
+// cut to what is left) and the body. A rejected segment is passed over.
+inline void translate_records(rvd_params* root, const uint8_t* data, size_t size, size_t pos,
+                              int tiles)
+{
+    while (pos + 6 <= size) {
+        uint16_t code = static_cast<uint16_t>((data[pos] << 8) | data[pos + 1]);
+        int tile = (data[pos + 2] == 255) ? -1 : data[pos + 2] % tiles;
+        int tpart = data[pos + 3];
+        size_t len = (size_t(data[pos + 4]) << 8) | data[pos + 5];
+        pos += 6;
+        if (len > size - pos)
+            len = size - pos;
+        try {
+            root->translate_marker_segment(code, static_cast<int>(len), data + pos, tile, tpart);
+        } catch (const fuzz_codec_error&) {
+        }
+        pos += len;
+    }
+}
 
 class fuzz_cache_source : public rvd_compressed_source {
 public:

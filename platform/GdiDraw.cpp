@@ -231,6 +231,35 @@ inline void clampRange(int& lo, int& hi, int boxLo, int boxHi, int margin)
     hi = int(std::min<int64_t>(hi, int64_t(boxHi) + margin));
 }
 
+// f(x, y) for each pixel of [l, r) x [t, b) within `margin` of the part of the target a
+// call can change, row by row.
+template <class F>
+void eachPixelNear(const Target& tg, int l, int t, int r, int b, int margin, F f)
+{
+    RECT box = boxOf(tg);
+    clampRange(l, r, box.left, box.right, margin);
+    clampRange(t, b, box.top, box.bottom, margin);
+    for (int y = t; y < b; ++y)
+        for (int x = l; x < r; ++x)
+            f(x, y);
+}
+
+enum class BoxStart { Failed, Empty, Draw };
+
+// The start of a call drawing in a box given by corners in either order: the DC and its
+// target (Failed for an unknown DC), the corners put in order, and Empty when the box
+// holds no pixel (nothing to draw, yet success).
+BoxStart beginBox(HDC hdc, std::shared_ptr<DC>& d, Target& t, int& left, int& top, int& right,
+                  int& bottom)
+{
+    if (!begin(hdc, d, t))
+        return BoxStart::Failed;
+    normalise(left, top, right, bottom);
+    if (int64_t(right) - left < 1 || int64_t(bottom) - top < 1)
+        return BoxStart::Empty;
+    return BoxStart::Draw;
+}
+
 } // namespace
 
 BOOL MoveToEx(HDC hdc, int x, int y, POINT* previous)
@@ -283,11 +312,8 @@ BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom)
 {
     std::shared_ptr<DC> d;
     Target t;
-    if (!begin(hdc, d, t))
-        return FALSE;
-    normalise(left, top, right, bottom);
-    if (int64_t(right) - left < 1 || int64_t(bottom) - top < 1)
-        return TRUE;
+    if (BoxStart s = beginBox(hdc, d, t, left, top, right, bottom); s != BoxStart::Draw)
+        return s == BoxStart::Empty ? TRUE : FALSE;
     Pen pen = penOf(*d);
     PixelSet outline(boxOf(t)), fill(boxOf(t));
     int phase = 0;
@@ -307,13 +333,7 @@ BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom)
     if (brushOf(*d, brush)) {
         // Without a pen the interior reaches one pixel further up and left.
         int l = pen.visible ? left + 1 : left, tp = pen.visible ? top + 1 : top;
-        int r = right - 1, b = bottom - 1;
-        RECT box = boxOf(t);
-        clampRange(l, r, box.left, box.right, 0);
-        clampRange(tp, b, box.top, box.bottom, 0);
-        for (int y = tp; y < b; ++y)
-            for (int x = l; x < r; ++x)
-                fill.add(x, y);
+        eachPixelNear(t, l, tp, right - 1, bottom - 1, 0, [&](int x, int y) { fill.add(x, y); });
     }
     applyFilled(t, fill, outline, brush, pen.colour, d->rop2);
     return TRUE;
@@ -323,11 +343,8 @@ BOOL Ellipse(HDC hdc, int left, int top, int right, int bottom)
 {
     std::shared_ptr<DC> d;
     Target t;
-    if (!begin(hdc, d, t))
-        return FALSE;
-    normalise(left, top, right, bottom);
-    if (int64_t(right) - left < 1 || int64_t(bottom) - top < 1)
-        return TRUE;
+    if (BoxStart s = beginBox(hdc, d, t, left, top, right, bottom); s != BoxStart::Draw)
+        return s == BoxStart::Empty ? TRUE : FALSE;
     EllipseShape e(left, top, right, bottom);
     Pen pen = penOf(*d);
     pen.on = pen.period = 0; // outlines of curves are drawn solid
@@ -335,23 +352,14 @@ BOOL Ellipse(HDC hdc, int left, int top, int right, int bottom)
     bool filled = brushOf(*d, brush);
     PixelSet outline(boxOf(t)), inner(boxOf(t));
     int phase = 0;
-    RECT box = boxOf(t);
-    int y0 = top, y1 = bottom, x0 = left, x1 = right;
-    clampRange(x0, x1, box.left, box.right, pen.width);
-    clampRange(y0, y1, box.top, box.bottom, pen.width);
-    for (int y = y0; y < y1; ++y)
-        for (int x = x0; x < x1; ++x) {
-            if (!e.inside(x, y))
-                continue;
-            if (e.edge(x, y)) {
-                if (pen.visible)
-                    plot(outline, pen, phase, x, y);
-                else if (filled)
-                    inner.add(x, y);
-            } else if (filled) {
-                inner.add(x, y);
-            }
-        }
+    eachPixelNear(t, left, top, right, bottom, pen.width, [&](int x, int y) {
+        if (!e.inside(x, y))
+            return;
+        if (e.edge(x, y) && pen.visible)
+            plot(outline, pen, phase, x, y);
+        else if (filled)
+            inner.add(x, y);
+    });
     applyFilled(t, inner, outline, brush, pen.colour, d->rop2);
     return TRUE;
 }
@@ -360,11 +368,8 @@ BOOL Arc(HDC hdc, int left, int top, int right, int bottom, int xStart, int ySta
 {
     std::shared_ptr<DC> d;
     Target t;
-    if (!begin(hdc, d, t))
-        return FALSE;
-    normalise(left, top, right, bottom);
-    if (int64_t(right) - left < 1 || int64_t(bottom) - top < 1)
-        return TRUE;
+    if (BoxStart s = beginBox(hdc, d, t, left, top, right, bottom); s != BoxStart::Draw)
+        return s == BoxStart::Empty ? TRUE : FALSE;
     EllipseShape e(left, top, right, bottom);
     Pen pen = penOf(*d);
     if (!pen.visible)
@@ -382,20 +387,15 @@ BOOL Arc(HDC hdc, int left, int top, int right, int bottom, int xStart, int ySta
         sweep += twoPi; // equal rays: the whole ellipse
     PixelSet outline(boxOf(t));
     int phase = 0;
-    RECT box = boxOf(t);
-    int y0 = top, y1 = bottom, x0 = left, x1 = right;
-    clampRange(x0, x1, box.left, box.right, pen.width);
-    clampRange(y0, y1, box.top, box.bottom, pen.width);
-    for (int y = y0; y < y1; ++y)
-        for (int x = x0; x < x1; ++x) {
-            if (!e.edge(x, y))
-                continue;
-            double rel = angle(x, y) - a0;
-            if (rel < 0)
-                rel += twoPi;
-            if (rel <= sweep + 1e-12)
-                plot(outline, pen, phase, x, y);
-        }
+    eachPixelNear(t, left, top, right, bottom, pen.width, [&](int x, int y) {
+        if (!e.edge(x, y))
+            return;
+        double rel = angle(x, y) - a0;
+        if (rel < 0)
+            rel += twoPi;
+        if (rel <= sweep + 1e-12)
+            plot(outline, pen, phase, x, y);
+    });
     outline.finish();
     applySet(t, outline, pen.colour, d->rop2);
     return TRUE;

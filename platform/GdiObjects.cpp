@@ -518,103 +518,62 @@ BOOL DeleteDC(HDC hdc)
     return TRUE;
 }
 
-#define DC_ATTRIBUTE(Setter, Getter, Type, field, bad)                                                            \
-    Type Setter(HDC hdc, Type value)                                                                              \
-    {                                                                                                             \
-        auto d = dc(hdc);                                                                                         \
-        if (!d)                                                                                                   \
-            return bad;                                                                                           \
-        Type old = d->field;                                                                                      \
-        d->field = value;                                                                                         \
-        return old;                                                                                               \
-    }                                                                                                             \
-    Type Getter(HDC hdc)                                                                                          \
-    {                                                                                                             \
-        auto d = dc(hdc);                                                                                         \
-        return d ? d->field : bad;                                                                                \
-    }
+namespace {
 
-DC_ATTRIBUTE(SetTextAlign, GetTextAlign, UINT, textAlign, UINT(0xFFFFFFFF))
+// Replaces one attribute of the DC and answers the old value; `bad` for an unknown DC or a
+// value the attribute does not take (the DC is left as it was).
+template <class T>
+T swapAttribute(HDC hdc, T DC::*field, T value, bool valid, T bad)
+{
+    auto d = dc(hdc);
+    if (!d || !valid)
+        return bad;
+    T old = (*d).*field;
+    (*d).*field = value;
+    return old;
+}
+
+template <class T>
+T attribute(HDC hdc, T DC::*field, T bad)
+{
+    auto d = dc(hdc);
+    return d ? (*d).*field : bad;
+}
+
+} // namespace
+
+UINT SetTextAlign(HDC hdc, UINT align) { return swapAttribute(hdc, &DC::textAlign, align, true, UINT(0xFFFFFFFF)); }
+UINT GetTextAlign(HDC hdc) { return attribute(hdc, &DC::textAlign, UINT(0xFFFFFFFF)); }
 
 COLORREF SetTextColor(HDC hdc, COLORREF color)
 {
-    auto d = dc(hdc);
-    if (!d)
-        return CLR_INVALID;
-    COLORREF old = d->textColor;
-    d->textColor = color & 0xFFFFFF;
-    return old;
+    return swapAttribute(hdc, &DC::textColor, color & 0xFFFFFF, true, CLR_INVALID);
 }
-
-COLORREF GetTextColor(HDC hdc)
-{
-    auto d = dc(hdc);
-    return d ? d->textColor : CLR_INVALID;
-}
+COLORREF GetTextColor(HDC hdc) { return attribute(hdc, &DC::textColor, CLR_INVALID); }
 
 COLORREF SetBkColor(HDC hdc, COLORREF color)
 {
-    auto d = dc(hdc);
-    if (!d)
-        return CLR_INVALID;
-    COLORREF old = d->bkColor;
-    d->bkColor = color & 0xFFFFFF;
-    return old;
+    return swapAttribute(hdc, &DC::bkColor, color & 0xFFFFFF, true, CLR_INVALID);
 }
-
-COLORREF GetBkColor(HDC hdc)
-{
-    auto d = dc(hdc);
-    return d ? d->bkColor : CLR_INVALID;
-}
+COLORREF GetBkColor(HDC hdc) { return attribute(hdc, &DC::bkColor, CLR_INVALID); }
 
 int SetBkMode(HDC hdc, int mode)
 {
-    auto d = dc(hdc);
-    if (!d || (mode != TRANSPARENT && mode != OPAQUE))
-        return 0;
-    int old = d->bkMode;
-    d->bkMode = mode;
-    return old;
+    return swapAttribute(hdc, &DC::bkMode, mode, mode == TRANSPARENT || mode == OPAQUE, 0);
 }
-
-int GetBkMode(HDC hdc)
-{
-    auto d = dc(hdc);
-    return d ? d->bkMode : 0;
-}
+int GetBkMode(HDC hdc) { return attribute(hdc, &DC::bkMode, 0); }
 
 int SetROP2(HDC hdc, int rop2)
 {
-    auto d = dc(hdc);
-    if (!d || rop2 < R2_BLACK || rop2 > R2_WHITE)
-        return 0;
-    int old = d->rop2;
-    d->rop2 = rop2;
-    return old;
+    return swapAttribute(hdc, &DC::rop2, rop2, rop2 >= R2_BLACK && rop2 <= R2_WHITE, 0);
 }
-
-int GetROP2(HDC hdc)
-{
-    auto d = dc(hdc);
-    return d ? d->rop2 : 0;
-}
+int GetROP2(HDC hdc) { return attribute(hdc, &DC::rop2, 0); }
 
 int SetStretchBltMode(HDC hdc, int mode)
 {
-    auto d = dc(hdc);
-    if (!d || mode < BLACKONWHITE || mode > HALFTONE)
-        return 0;
-    int old = d->stretchMode;
-    d->stretchMode = mode;
-    return old;
+    return swapAttribute(hdc, &DC::stretchMode, mode, mode >= BLACKONWHITE && mode <= HALFTONE, 0);
 }
-
-int GetStretchBltMode(HDC hdc)
-{
-    auto d = dc(hdc);
-    return d ? d->stretchMode : 0;
-}
+int GetStretchBltMode(HDC hdc) { return attribute(hdc, &DC::stretchMode, 0); }
 
 // ---- regions ----------------------------------------------------------------------------
 

@@ -96,6 +96,28 @@ void rv_multi_block::gather_samples()
         out_samples[std::size_t(j)] = outputs[j].samples();
 }
 
+int rv_multi_block::square_size(int num_block_inputs, int num_block_outputs)
+{
+    const int n = std::max(0, num_block_inputs);
+    if (num_block_outputs < 0 || num_block_outputs > n)
+        malformed_block();
+    return n;
+}
+
+void rv_multi_block::mark_square_lines(bool rev, bool precise)
+{
+    for (rv_multi_line* in : inputs)
+        if (in != nullptr && rev) {
+            in->reversible = true;
+            in->need_precise |= precise;
+        }
+    for (int t = 0; t < num_outputs; ++t) {
+        outputs[t].reversible = rev;
+        outputs[t].need_irreversible = !rev;
+        outputs[t].need_precise = precise;
+    }
+}
+
 void rv_multi_null_block::initialize(int stage_idx, int block_idx, rv_multi_source& source,
                                      int num_block_inputs, int num_block_outputs,
                                      rv_multi_collection* input_collection,
@@ -192,25 +214,14 @@ void rv_multi_rxform_block::initialize(int stage_idx, int block_idx, rv_multi_so
                                        rv_multi_collection* output_collection,
                                        rv_multi_transform* owner)
 {
-    const int n = std::max(0, num_block_inputs);
-    if (num_block_outputs < 0 || num_block_outputs > n)
-        malformed_block();
+    const int n = square_size(num_block_inputs, num_block_outputs);
     arith.n = n;
     arith.coefficients.assign(std::size_t(n) * std::size_t(n + 1), 0);
     std::vector<int> active(std::size_t(num_block_outputs) + 1, -1);
     source.get_mct_rxform_info(stage_idx, block_idx, arith.coefficients.data(), active.data());
     bind(stage_idx, block_idx, source, n, num_block_outputs, n, active.data(), input_collection,
          output_collection, owner);
-    const bool precise = arith.needs_precise();
-    for (rv_multi_line* in : inputs)
-        if (in != nullptr) {
-            in->reversible = true;
-            in->need_precise |= precise;
-        }
-    for (int t = 0; t < n; ++t) {
-        outputs[t].reversible = true;
-        outputs[t].need_precise = precise;
-    }
+    mark_square_lines(true, arith.needs_precise());
     for (int i = 0; i < num_block_outputs; ++i)
         outputs[active[std::size_t(i)]].rev_offset = rev_offsets[std::size_t(i)];
     offsets.assign(std::size_t(n), 0);
@@ -230,9 +241,7 @@ void rv_multi_dependency_block::initialize(int stage_idx, int block_idx, rv_mult
                                            rv_multi_collection* output_collection,
                                            rv_multi_transform* owner)
 {
-    const int n = std::max(0, num_block_inputs);
-    if (num_block_outputs < 0 || num_block_outputs > n)
-        malformed_block();
+    const int n = square_size(num_block_inputs, num_block_outputs);
     arith.n = n;
     const std::size_t packed = std::size_t(n) * std::size_t(n + 1) / 2;
     std::vector<float> rc(packed + 1, 0.0f), ro(std::size_t(n) + 1, 0.0f);
@@ -261,17 +270,7 @@ void rv_multi_dependency_block::initialize(int stage_idx, int block_idx, rv_mult
     }
     bind(stage_idx, block_idx, source, n, num_block_outputs, n, active.data(), input_collection,
          output_collection, owner);
-    const bool precise = rev && arith.normalize(nullptr, nullptr);
-    for (rv_multi_line* in : inputs)
-        if (in != nullptr && rev) {
-            in->reversible = true;
-            in->need_precise |= precise;
-        }
-    for (int t = 0; t < n; ++t) {
-        outputs[t].reversible = rev;
-        outputs[t].need_irreversible = !rev;
-        outputs[t].need_precise = precise;
-    }
+    mark_square_lines(rev, rev && arith.normalize(nullptr, nullptr));
 }
 
 void rv_multi_dependency_block::normalize()

@@ -67,6 +67,12 @@ protected:
     void drop_input(int i);
     // Views of the inputs (null where absent) and of the owned lines.
     void gather_samples();
+    // The size of a square block (as many lines as inputs, at most that many outputs);
+    // other counts raise a codec error.
+    static int square_size(int num_block_inputs, int num_block_outputs);
+    // After binding a square block: its owned lines integer or real as `rev` says, the
+    // present inputs integer too when `rev`; all of them 32-bit where `precise`.
+    void mark_square_lines(bool rev, bool precise);
 
     std::vector<int> rev_offsets;     // per block output
     std::vector<float> irrev_offsets; // per block output

@@ -32,6 +32,25 @@ rvd_dims to_component_grid(const rvd_dims& d, rvd_coords subs)
                     rvd_coords(int32_t(y1 - y0), int32_t(x1 - x0)));
 }
 
+// Settles the geometry and finds the visible component `comp_idx` names, a negative index
+// standing for the canvas itself (ci null). False without state, or where the index names
+// no visible component: the query then answers empty.
+bool open_view(rv_codestream* st, int comp_idx, bool want_output_comps, rv_comp_info*& ci)
+{
+    ci = nullptr;
+    if (st == nullptr)
+        return false;
+    st->finalize_geometry();
+    return comp_idx < 0 || (ci = st->visible_comp(comp_idx, want_output_comps)) != nullptr;
+}
+
+// As open_view, for queries that need a component: null where there is none.
+rv_comp_info* open_component(rv_codestream* st, int comp_idx, bool want_output_comps)
+{
+    rv_comp_info* ci = nullptr;
+    return open_view(st, comp_idx, want_output_comps, ci) ? ci : nullptr;
+}
+
 } // namespace
 
 rv_comp_info* rv_codestream::visible_comp(int comp_idx, bool want_output_comps) const
@@ -203,17 +222,10 @@ void rvd_codestream::get_dims(int comp_idx, rvd_dims& dims, bool want_output_com
 {
     dims = rvd_dims();
     rv_codestream* st = state;
-    if (st == nullptr)
+    rv_comp_info* ci = nullptr;
+    if (!open_view(st, comp_idx, want_output_comps, ci))
         return;
-    st->finalize_geometry();
-    if (comp_idx < 0)
-        dims = st->region;
-    else {
-        rv_comp_info* ci = st->visible_comp(comp_idx, want_output_comps);
-        if (ci == nullptr)
-            return; // names no visible component: an empty rectangle
-        dims = to_component_grid(st->region, st->effective_subsampling(ci));
-    }
+    dims = ci == nullptr ? st->region : to_component_grid(st->region, st->effective_subsampling(ci));
     dims.transpose_and_flip(st->transpose, st->vflip, st->hflip);
 }
 
@@ -222,11 +234,8 @@ void rvd_codestream::get_tile_dims(rvd_coords tile_idx, int comp_idx, rvd_dims& 
 {
     dims = rvd_dims();
     rv_codestream* st = state;
-    if (st == nullptr)
-        return;
-    st->finalize_geometry();
     rv_comp_info* ci = nullptr;
-    if (comp_idx >= 0 && (ci = st->visible_comp(comp_idx, want_output_comps)) == nullptr)
+    if (!open_view(st, comp_idx, want_output_comps, ci))
         return;
     tile_idx.from_apparent(st->transpose, st->vflip, st->hflip);
     rvd_dims d;
@@ -249,10 +258,7 @@ void rvd_codestream::get_tile_dims(rvd_coords tile_idx, int comp_idx, rvd_dims& 
 void rvd_codestream::get_subsampling(int comp_idx, rvd_coords& subs, bool want_output_comps)
 {
     subs = rvd_coords(0, 0);
-    if (state == nullptr)
-        return;
-    state->finalize_geometry();
-    rv_comp_info* ci = state->visible_comp(comp_idx, want_output_comps);
+    rv_comp_info* ci = open_component(state, comp_idx, want_output_comps);
     if (ci == nullptr)
         return;
     subs = state->effective_subsampling(ci);
@@ -264,10 +270,7 @@ void rvd_codestream::get_registration(int comp_idx, rvd_coords scale, rvd_coords
                                       bool want_output_comps)
 {
     crg = rvd_coords(0, 0);
-    if (state == nullptr)
-        return;
-    state->finalize_geometry();
-    rv_comp_info* ci = state->visible_comp(comp_idx, want_output_comps);
+    rv_comp_info* ci = open_component(state, comp_idx, want_output_comps);
     if (ci == nullptr)
         return;
     if (state->transpose)
@@ -282,11 +285,8 @@ void rvd_codestream::map_region(int comp_idx, rvd_dims comp_region, rvd_dims& hi
 {
     hires_region = rvd_dims();
     rv_codestream* st = state;
-    if (st == nullptr)
-        return;
-    st->finalize_geometry();
     rv_comp_info* ci = nullptr;
-    if (comp_idx >= 0 && (ci = st->visible_comp(comp_idx, want_output_comps)) == nullptr)
+    if (!open_view(st, comp_idx, want_output_comps, ci))
         return;
     comp_region.from_apparent(st->transpose, st->vflip, st->hflip);
     if (ci != nullptr) {
@@ -343,10 +343,8 @@ bool rvd_codestream::find_tile(int comp_idx, rvd_coords loc, rvd_coords& tile_id
                                bool want_output_comps)
 {
     rv_codestream* st = state;
-    if (st == nullptr || comp_idx < 0)
-        return false;
-    st->finalize_geometry();
-    rv_comp_info* ci = st->visible_comp(comp_idx, want_output_comps);
+    // A tile holding a location needs a component: no geometry is settled without one.
+    rv_comp_info* ci = comp_idx < 0 ? nullptr : open_component(st, comp_idx, want_output_comps);
     if (ci == nullptr)
         return false;
     loc.from_apparent(st->transpose, st->vflip, st->hflip);

@@ -54,6 +54,41 @@ std::vector<std::string> tokens(const std::string& text)
     return out;
 }
 
+// Parses each attribute of `text` into `p`; one it does not take fails the test.
+void parse_into(siz_params& p, const std::string& text)
+{
+    for (const std::string& a : tokens(text))
+        if (!p.parse_string(a.c_str()))
+            throw std::runtime_error("not taken: " + a);
+}
+
+// Coding attributes go to the codestream's own tree, which is then finalized.
+void apply_coding(rvd_codestream& cs, const std::string& coding)
+{
+    parse_into(*cs.access_siz(), coding);
+    cs.access_siz()->finalize_all();
+}
+
+// An output codestream on `t` (nullptr: the interchange form, no target) set up from
+// the SIZ and coding attributes; a fragment region and what came before pass through.
+void create_output(rvd_codestream& cs, const std::string& siz_text, const std::string& coding,
+                   rvd_compressed_target* t, rvd_dims* region = nullptr, int tiles_before = 0,
+                   int64_t bytes_before = 0)
+{
+    siz_params siz;
+    parse_into(siz, siz_text);
+    if (t != nullptr)
+        cs.create(&siz, t, region, tiles_before, bytes_before);
+    else
+        cs.create(&siz);
+    try {
+        apply_coding(cs, coding);
+    } catch (...) {
+        cs.destroy();
+        throw;
+    }
+}
+
 struct written_stream {
     std::vector<uint8_t> bytes;
     std::vector<int64_t> layer_bytes;
@@ -73,18 +108,10 @@ written_stream write_stream(const std::string& siz_text, const std::string& codi
 {
     memory_target own;
     memory_target& t = target != nullptr ? *target : own;
-    siz_params siz;
-    for (const std::string& a : tokens(siz_text))
-        if (!siz.parse_string(a.c_str()))
-            throw std::runtime_error("not taken: " + a);
     rvd_codestream cs;
-    cs.create(&siz, &t, nullptr);
+    create_output(cs, siz_text, coding, &t);
     written_stream w;
     try {
-        for (const std::string& a : tokens(coding))
-            if (!cs.access_siz()->parse_string(a.c_str()))
-                throw std::runtime_error("not taken: " + a);
-        cs.access_siz()->finalize_all();
         if (max_bytes > 0)
             cs.set_max_bytes(max_bytes);
         feed_options fo;
@@ -124,6 +151,20 @@ std::vector<std::vector<int32_t>> random_image(std::mt19937& rng, int comps, int
             }
     }
     return src;
+}
+
+// One unsigned 8-bit plane of `h` x `w` random samples and the SIZ text describing it.
+struct gray_plane {
+    std::vector<std::vector<int32_t>> src;
+    std::string siz;
+};
+
+gray_plane gray_plane_of(uint32_t seed, int h, int w, int smooth)
+{
+    std::mt19937 rng(seed);
+    return {random_image(rng, 1, h, w, 8, false, smooth),
+            "Ssize={" + std::to_string(h) + "," + std::to_string(w) +
+                "} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no"};
 }
 
 // Runs a decoder on the file; its components as PGX sample lists.
@@ -564,17 +605,12 @@ TEST(CodestreamOutput, TilePartLimitsAndProfileOrder)
     {
         std::mt19937 rng(10);
         const auto img = random_image(rng, 1, 256, 256, 8, false, 30);
-        siz_params siz;
-        for (const std::string& a : tokens("Ssize={256,256} Ssampling={1,1} Scomponents=1 Sprecision=8 "
-                                           "Ssigned=no Stiles={128,128} Sprofile=PROFILE0"))
-            ASSERT_TRUE(siz.parse_string(a.c_str()));
         memory_target t;
         rvd_codestream cs;
-        cs.create(&siz, &t, nullptr);
-        for (const std::string& a : tokens("Clevels=1 Clayers=2 Creversible=yes")) {
-            ASSERT_TRUE(cs.access_siz()->parse_string(a.c_str()));
-        }
-        cs.access_siz()->finalize_all();
+        create_output(cs,
+                      "Ssize={256,256} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no "
+                      "Stiles={128,128} Sprofile=PROFILE0",
+                      "Clevels=1 Clayers=2 Creversible=yes", &t);
         EXPECT_TRUE(no_warnings());
         // The last tile is coded first: it heads the output list.
         feed_options reversed;
@@ -743,16 +779,9 @@ TEST(RateControl, TrimToRateFillsTheLastLayer)
 TEST(CodestreamOutput, ComponentWeightInMsbWmse)
 {
     auto wmse = [](const std::string& coding, int c) {
-        siz_params sp;
-        for (const std::string& a : tokens("Ssize={64,64} Ssampling={1,1} Scomponents=3 Sprecision=8 "
-                                           "Ssigned=no"))
-            EXPECT_TRUE(sp.parse_string(a.c_str()));
         memory_target t;
         rvd_codestream cs;
-        cs.create(&sp, &t, nullptr);
-        for (const std::string& a : tokens(coding))
-            EXPECT_TRUE(cs.access_siz()->parse_string(a.c_str()));
-        cs.access_siz()->finalize_all();
+        create_output(cs, "Ssize={64,64} Ssampling={1,1} Scomponents=3 Sprecision=8 Ssigned=no", coding, &t);
         rvd_tile tile = cs.open_tile(rvd_coords(0, 0));
         const double v = tile.access_component(c).access_resolution(1).access_subband(1).get_msb_wmse();
         tile.close();
@@ -836,19 +865,11 @@ incremental_result write_incrementally(const std::string& siz_text, const std::s
                                        const std::vector<uint16_t>& thresholds, int stripe,
                                        const std::vector<int64_t>& targets = {})
 {
-    siz_params siz;
-    for (const std::string& a : tokens(siz_text))
-        if (!siz.parse_string(a.c_str()))
-            throw std::runtime_error("not taken: " + a);
     memory_target t;
     rvd_codestream cs;
-    cs.create(&siz, &t, nullptr);
+    create_output(cs, siz_text, coding, &t);
     incremental_result r;
     try {
-        for (const std::string& a : tokens(coding))
-            if (!cs.access_siz()->parse_string(a.c_str()))
-                throw std::runtime_error("not taken: " + a);
-        cs.access_siz()->finalize_all();
         auto flush = [&] {
             std::vector<uint16_t> thr = thresholds;
             std::vector<int64_t> sizes = targets;
@@ -884,9 +905,9 @@ incremental_result write_incrementally(const std::string& siz_text, const std::s
 // with under half the buffer peak; in LRCP the second flush cannot size written precincts.
 TEST(IncrementalFlush, PrecinctRowsAtFixedThresholds)
 {
-    std::mt19937 rng(1024);
-    const std::vector<std::vector<int32_t>> src = {random_image(rng, 1, 1024, 1024, 8, false, 24)[0]};
-    const std::string siz = "Ssize={1024,1024} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no";
+    const gray_plane g = gray_plane_of(1024, 1024, 1024, 24);
+    const auto& src = g.src;
+    const std::string& siz = g.siz;
     const std::string coding = "Clevels=3 Clayers=2 Cblk={32,32} Creversible=yes "
                                "Cprecincts={128,128},{64,64},{32,32},{16,16} Corder=PCRL";
     const std::vector<uint16_t> thr = {50000, 0};
@@ -922,9 +943,9 @@ TEST(IncrementalFlush, PrecinctRowsAtFixedThresholds)
 // writes, so the rows come out alike and the targets are met as by one flush.
 TEST(IncrementalFlush, ByteTargetsScaleByArea)
 {
-    std::mt19937 rng(2048);
-    const std::vector<std::vector<int32_t>> src = {random_image(rng, 1, 1024, 1024, 8, false, 24)[0]};
-    const std::string siz = "Ssize={1024,1024} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no";
+    const gray_plane g = gray_plane_of(2048, 1024, 1024, 24);
+    const auto& src = g.src;
+    const std::string& siz = g.siz;
     const std::string coding = "Clevels=3 Clayers=2 Cblk={32,32} Creversible=yes "
                                "Cprecincts={128,128},{64,64},{32,32},{16,16} Corder=PCRL";
     const std::vector<int64_t> targets = {20000, 80000};
@@ -974,10 +995,9 @@ TEST(IncrementalFlush, ByteTargetsScaleByArea)
 // byte for byte, TLM included.
 TEST(IncrementalFlush, FragmentsOfTileRows)
 {
-    std::mt19937 rng(44);
-    const std::vector<std::vector<int32_t>> src = {random_image(rng, 1, 100, 96, 8, false, 50)[0]};
-    const std::string siz_text =
-        "Ssize={100,96} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no Stiles={25,24}";
+    const gray_plane g = gray_plane_of(44, 100, 96, 50);
+    const auto& src = g.src;
+    const std::string siz_text = g.siz + " Stiles={25,24}";
     const std::string coding = "Clevels=2 Clayers=1 Cblk={8,8} Creversible=yes ORGgen_tlm=1";
     auto write = [&](int fragments) {
         memory_target t;
@@ -986,17 +1006,9 @@ TEST(IncrementalFlush, FragmentsOfTileRows)
         const int rows = 4 / fragments;
         std::vector<bool> last;
         for (int f = 0; f < fragments; f++) {
-            siz_params siz;
-            for (const std::string& a : tokens(siz_text)) {
-                EXPECT_TRUE(siz.parse_string(a.c_str()));
-            }
             rvd_dims region(rvd_coords(25 * rows * f, 0), rvd_coords(25 * rows, 96));
             rvd_codestream cs;
-            cs.create(&siz, &t, &region, tiles_before, bytes_before);
-            for (const std::string& a : tokens(coding)) {
-                EXPECT_TRUE(cs.access_siz()->parse_string(a.c_str()));
-            }
-            cs.access_siz()->finalize_all();
+            create_output(cs, siz_text, coding, &t, &region, tiles_before, bytes_before);
             feed_blocks(cs, src);
             int64_t target = 0;
             cs.flush(&target, 1, nullptr, true, false);
@@ -1020,9 +1032,7 @@ TEST(IncrementalFlush, FragmentsOfTileRows)
     EXPECT_EQ(whole, write(4));
 
     siz_params siz;
-    for (const std::string& a : tokens(siz_text)) {
-        ASSERT_TRUE(siz.parse_string(a.c_str()));
-    }
+    parse_into(siz, siz_text);
     memory_target t;
     auto create_text = [&](rvd_dims region, int before) {
         return error_text([&] {
@@ -1082,44 +1092,16 @@ TEST(Interchange, PrecinctPacketsEqualWrittenOnes)
     init_block_coding_tables();
     const std::string siz_text = "Ssize={64,64} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no";
     const std::string coding = "Clevels=2 Clayers=3 Cblk={8,8} Creversible=yes Cprecincts={16,16} Corder=RLCP";
-    auto make = [&](rvd_codestream& cs, memory_target* t) {
-        siz_params siz;
-        for (const std::string& a : tokens(siz_text)) {
-            ASSERT_TRUE(siz.parse_string(a.c_str()));
-        }
-        if (t != nullptr)
-            cs.create(&siz, t, nullptr);
-        else
-            cs.create(&siz);
-        for (const std::string& a : tokens(coding)) {
-            ASSERT_TRUE(cs.access_siz()->parse_string(a.c_str()));
-        }
-        cs.access_siz()->finalize_all();
-    };
+    auto make = [&](rvd_codestream& cs, memory_target* t) { create_output(cs, siz_text, coding, t); };
     // The written codestream, through the subbands.
     memory_target target;
     {
         rvd_codestream cs;
         make(cs, &target);
         rvd_tile tile = cs.open_tile(rvd_coords(0, 0));
-        rvd_tile_comp tc = tile.access_component(0);
-        for (int r = 0; r < tc.get_num_resolutions(); r++) {
-            rvd_resolution res = tc.access_resolution(r);
-            int min_b = 0;
-            const int nb = res.get_valid_band_indices(min_b);
-            for (int b = min_b; b < min_b + nb; b++) {
-                rvd_subband band = res.access_subband(b);
-                rvd_dims blocks;
-                band.get_valid_blocks(blocks);
-                for (int y = 0; y < blocks.size.y; y++)
-                    for (int x = 0; x < blocks.size.x; x++) {
-                        const rvd_coords idx(blocks.pos.y + y, blocks.pos.x + x);
-                        rvd_block* blk = band.open_block(idx);
-                        fill_block(blk, block_seed(r, b, idx), 3);
-                        band.close_block(blk);
-                    }
-            }
-        }
+        visit_tile_blocks(tile, [](const block_place& at, const rvd_subband&, rvd_block* blk) {
+            fill_block(blk, block_seed(at.res, at.band, at.idx), 3);
+        });
         tile.close();
         std::vector<uint16_t> thr = {65534, 65533, 65532};
         cs.flush(nullptr, 3, thr.data(), true, false);
@@ -1233,9 +1215,7 @@ TEST(RateControl, TrimmingUnderMaxBytes)
     }
     // Called twice: refused.
     siz_params sp;
-    for (const std::string& a : tokens(siz)) {
-        ASSERT_TRUE(sp.parse_string(a.c_str()));
-    }
+    parse_into(sp, siz);
     memory_target t;
     rvd_codestream cs;
     cs.create(&sp, &t, nullptr);
@@ -1395,17 +1375,9 @@ TEST(WritingConcurrency, FourThreadsWriteTheUnthreadedStream)
         "Ssize={150,130} Ssampling={1,1} Scomponents=2 Sprecision=10 Ssigned=no Stiles={64,64}";
     const std::string coding = "Clevels=3 Clayers=3 Cblk={16,16} Creversible=yes Corder=RPCL";
     auto write = [&](rvd_thread_env* env, std::vector<int64_t> targets) {
-        siz_params sp;
-        for (const std::string& a : tokens(siz)) {
-            EXPECT_TRUE(sp.parse_string(a.c_str()));
-        }
         memory_target t;
         rvd_codestream cs;
-        cs.create(&sp, &t, nullptr);
-        for (const std::string& a : tokens(coding)) {
-            EXPECT_TRUE(cs.access_siz()->parse_string(a.c_str()));
-        }
-        cs.access_siz()->finalize_all();
+        create_output(cs, siz, coding, &t);
         feed_options fo;
         fo.env = env;
         feed_blocks(cs, src, fo);
@@ -1521,9 +1493,9 @@ int count_of(const std::vector<uint8_t>& b, const std::string& text)
 // restarted output codestream writes the same stream again to its new target.
 TEST(CodestreamWrite, VersionCommentOnceAndRestart)
 {
-    std::mt19937 rng(60);
-    const std::vector<std::vector<int32_t>> src = {random_image(rng, 1, 256, 128, 8, false, 30)[0]};
-    const std::string siz = "Ssize={256,128} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no";
+    const gray_plane g = gray_plane_of(60, 256, 128, 30);
+    const auto& src = g.src;
+    const std::string& siz = g.siz;
     const std::string coding = "Clevels=2 Clayers=2 Cblk={16,16} Creversible=yes "
                                "Cprecincts={32,32},{16,16},{8,8} Corder=PCRL";
     incremental_result rows = write_incrementally(siz, coding, src, {50000, 0}, 32);
@@ -1534,15 +1506,12 @@ TEST(CodestreamWrite, VersionCommentOnceAndRestart)
     EXPECT_EQ(1, count_of(t.bytes, "Ravade-v6.0"));
 
     siz_params sp;
-    for (const std::string& a : tokens(siz))
-        ASSERT_TRUE(sp.parse_string(a.c_str()));
+    parse_into(sp, siz);
     memory_target first, second;
     rvd_codestream cs;
     cs.create(&sp, &first, nullptr);
     cs.enable_restart();
-    for (const std::string& a : tokens(coding))
-        ASSERT_TRUE(cs.access_siz()->parse_string(a.c_str()));
-    cs.access_siz()->finalize_all();
+    apply_coding(cs, coding);
     for (memory_target* target : {&first, &second}) {
         if (target == &second)
             cs.restart(target);
@@ -1576,34 +1545,11 @@ std::vector<std::pair<int, std::vector<uint8_t>>> read_blocks(const std::vector<
             cs.apply_input_restrictions(0, 0, 0, layers, nullptr);
         if (limit > 0)
             cs.set_max_bytes(limit, simulate);
-        rvd_dims tiles;
-        cs.get_valid_tiles(tiles);
-        for (int ty = 0; ty < tiles.size.y; ty++)
-            for (int tx = 0; tx < tiles.size.x; tx++) {
-                rvd_tile tile = cs.open_tile(rvd_coords(tiles.pos.y + ty, tiles.pos.x + tx));
-                rvd_tile_comp tc = tile.access_component(0);
-                for (int r = 0; r < tc.get_num_resolutions(); r++) {
-                    rvd_resolution res = tc.access_resolution(r);
-                    int min_b = 0;
-                    const int nb = res.get_valid_band_indices(min_b);
-                    for (int b = min_b; b < min_b + nb; b++) {
-                        rvd_subband band = res.access_subband(b);
-                        rvd_dims blocks;
-                        band.get_valid_blocks(blocks);
-                        for (int y = 0; y < blocks.size.y; y++)
-                            for (int x = 0; x < blocks.size.x; x++) {
-                                rvd_block* blk = band.open_block(rvd_coords(blocks.pos.y + y, blocks.pos.x + x));
-                                int n = 0;
-                                for (int z = 0; z < blk->num_passes; z++)
-                                    n += blk->pass_lengths[z];
-                                out.emplace_back(blk->num_passes,
-                                                 std::vector<uint8_t>(blk->byte_buffer, blk->byte_buffer + n));
-                                band.close_block(blk);
-                            }
-                    }
-                }
-                tile.close();
-            }
+        // The streams read here have one component.
+        visit_blocks(cs, [&](const block_place& at, const rvd_subband&, rvd_block* blk) {
+            block_data d = record_block(at, blk);
+            out.emplace_back(d.num_passes, std::move(d.bytes));
+        });
     } catch (...) {
         cs.destroy();
         throw;
@@ -1618,9 +1564,9 @@ std::vector<std::pair<int, std::vector<uint8_t>>> read_blocks(const std::vector<
 // wanted packets count, so the wanted layer comes whole within its own size.
 TEST(RateControl, InputByteLimits)
 {
-    std::mt19937 rng(31);
-    const std::vector<std::vector<int32_t>> src = {random_image(rng, 1, 96, 96, 8, false, 60)[0]};
-    const std::string siz = "Ssize={96,96} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no";
+    const gray_plane g = gray_plane_of(31, 96, 96, 60);
+    const auto& src = g.src;
+    const std::string& siz = g.siz;
     written_stream w = write_stream(siz, "Clevels=2 Clayers=3 Cblk={16,16} Creversible=yes Corder=RPCL "
                                          "Cprecincts={16,16}",
                                     src, {}, {50000, 40000, 0});
@@ -1639,9 +1585,9 @@ TEST(RateControl, InputByteLimits)
 // target too small to hold even the headers before an unspecified one.
 TEST(RateControl, FlushMisuseAndTinyTargets)
 {
-    std::mt19937 rng(17);
-    const auto src = random_image(rng, 1, 64, 64, 8, false, 40);
-    const std::string siz = "Ssize={64,64} Ssampling={1,1} Scomponents=1 Sprecision=8 Ssigned=no";
+    const gray_plane g = gray_plane_of(17, 64, 64, 40);
+    const auto& src = g.src;
+    const std::string& siz = g.siz;
     const std::string coding = "Clevels=2 Clayers=3 Cblk={16,16} Creversible=yes Corder=PCRL "
                                "Cprecincts={16,16}";
     // A first target below the headers: the unspecified one between still gets a finite size.
@@ -1650,15 +1596,9 @@ TEST(RateControl, FlushMisuseAndTinyTargets)
     EXPECT_LE(w.layer_bytes[1], w.layer_bytes[2]);
     EXPECT_LE(w.layer_bytes[2], 2000);
 
-    siz_params sp;
-    for (const std::string& a : tokens(siz))
-        ASSERT_TRUE(sp.parse_string(a.c_str()));
     memory_target t;
     rvd_codestream cs;
-    cs.create(&sp, &t, nullptr);
-    for (const std::string& a : tokens(coding))
-        ASSERT_TRUE(cs.access_siz()->parse_string(a.c_str()));
-    cs.access_siz()->finalize_all();
+    create_output(cs, siz, coding, &t);
     feed_options fo;
     fo.stripe_rows = 16;
     int flushes = 0;

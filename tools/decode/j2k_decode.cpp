@@ -1,24 +1,17 @@
 // j2k_decode: decodes a codestream (or the first codestream of a JP2-family file) into
 // one PGX file per component. Exit status 0 on success, 1 on any failure: every error,
 // the codec's included, is caught here, so no input can abort the program.
-#include "tools/decode/codec_message_sinks.h"
 #include "tools/decode/decode_error.h"
 #include "tools/decode/decode_input.h"
 #include "tools/decode/image_decoder.h"
+#include "tools/decode/tool_main.h"
 
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <exception>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
 namespace {
-
-throwing_codec_sink error_sink;
-printing_codec_sink warning_sink(stderr);
 
 // Streams each component's rows into its PGX file as they are decoded.
 class pgx_files : public decoded_rows {
@@ -66,12 +59,7 @@ int run(const decode_command& cmd)
             decode_components(source.get(), cmd.settings, counted);
             seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
         }
-        std::vector<double> sorted = seconds;
-        std::sort(sorted.begin(), sorted.end());
-        const double median = sorted[sorted.size() / 2];
-        std::printf("decode: %d runs, median %.3f ms, best %.3f ms, %.0f samples, %.2f MS/s\n",
-                    cmd.repeat, median * 1e3, sorted.front() * 1e3, counted.samples,
-                    median > 0 ? counted.samples / median / 1e6 : 0.0);
+        print_run_times("decode", seconds, counted.samples);
     }
     // Files are written while the image is decoded: no more than a tile row of it is held.
     pgx_files files(cmd.output);
@@ -85,23 +73,5 @@ int run(const decode_command& cmd)
 
 int main(int argc, char** argv)
 {
-    rvd_customize_errors(&error_sink);
-    rvd_customize_warnings(&warning_sink);
-    try {
-        decode_command cmd;
-        try {
-            cmd = parse_decode_command(std::vector<std::string>(argv + 1, argv + argc));
-        } catch (const decode_error& e) {
-            std::fprintf(stderr, "j2k_decode: %s\n%s", e.what(), decode_usage);
-            return 1;
-        }
-        return run(cmd);
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "j2k_decode: out of memory\n");
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "j2k_decode: %s\n", e.what());
-    } catch (...) {
-        std::fprintf(stderr, "j2k_decode: unknown failure\n");
-    }
-    return 1;
+    return run_tool<decode_error>("j2k_decode", decode_usage, argc, argv, parse_decode_command, run);
 }

@@ -1,19 +1,14 @@
 // j2k_encode: compresses a PGM, PPM, PGX or raw image into a codestream. Exit status 0 on
 // success, 1 on any failure: every error, the codec's included, is caught here, so no
 // input can abort the program.
-#include "tools/decode/codec_message_sinks.h"
+#include "tools/decode/tool_main.h"
 #include "tools/encode/encode_options.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <exception>
-#include <new>
 
 namespace {
-
-throwing_codec_sink error_sink;
-printing_codec_sink warning_sink(stderr);
 
 // Keeps the codestream in memory: the file is written only once it is whole.
 class memory_sink : public rvd_compressed_target {
@@ -65,11 +60,7 @@ int run(encode_command& cmd)
             encode_components(image, cmd.settings, &scratch);
             seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
         }
-        std::sort(seconds.begin(), seconds.end());
-        const double median = seconds[seconds.size() / 2];
-        std::printf("encode: %d runs, median %.3f ms, best %.3f ms, %.0f samples, %.2f MS/s\n",
-                    cmd.repeat, median * 1e3, seconds.front() * 1e3, samples,
-                    median > 0 ? samples / median / 1e6 : 0.0);
+        print_run_times("encode", seconds, samples);
     }
     memory_sink out;
     encode_components(image, cmd.settings, &out);
@@ -88,23 +79,5 @@ int run(encode_command& cmd)
 
 int main(int argc, char** argv)
 {
-    rvd_customize_errors(&error_sink);
-    rvd_customize_warnings(&warning_sink);
-    try {
-        encode_command cmd;
-        try {
-            cmd = parse_encode_command(std::vector<std::string>(argv + 1, argv + argc));
-        } catch (const encode_error& e) {
-            std::fprintf(stderr, "j2k_encode: %s\n%s", e.what(), encode_usage);
-            return 1;
-        }
-        return run(cmd);
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "j2k_encode: out of memory\n");
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "j2k_encode: %s\n", e.what());
-    } catch (...) {
-        std::fprintf(stderr, "j2k_encode: unknown failure\n");
-    }
-    return 1;
+    return run_tool<encode_error>("j2k_encode", encode_usage, argc, argv, parse_encode_command, run);
 }
