@@ -120,7 +120,8 @@ public:
           m_((cv::Mat_<double>(2, 3) << m[0], m[1], m[2], m[3], m[4], m[5])), interp_(CvInterp(interp))
     {
         cv::setNumThreads(1);
-        Seconds(); // warm-up
+        if (!benchQuick())
+            Seconds(); // warm-up
     }
     double Seconds()
     {
