@@ -1,5 +1,5 @@
-// The generic warp kernels' tile loops. Included by WarpKernels.cpp once per instruction
-// set it builds them for, each time inside its own anonymous namespace; no include guard.
+// The generic warp kernels' tile loops. Included by WarpKernels.cpp and one file per
+// instruction set, each time inside its own anonymous namespace; no include guard.
 
 template <typename T>
 inline T StoreLinear(double v);
@@ -112,8 +112,8 @@ constexpr int kBandRows = 8;
 constexpr int kTileColumns = 128;
 // Rows of 4-byte pixels walked mostly down the source's columns (near a quarter turn) touch
 // a new source line every pixel; 8 rows leave each line before the next band returns to
-// it, 32 rows reuse it while 64-column tiles keep the band's footprint in the first cache.
-constexpr int kDownBandRows = 32;
+// it, 64 rows reuse it while 64-column tiles keep the band's footprint in the first cache.
+constexpr int kDownBandRows = 64;
 constexpr int kDownTileColumns = 64;
 static_assert(kDownBandRows >= kBandRows && kDownTileColumns <= kTileColumns, "the walk's arrays hold both shapes");
 

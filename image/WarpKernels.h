@@ -57,8 +57,11 @@ constexpr int warp_kernel_count = 54;
 // The generic kernels.
 extern const warp_kernel_table warp_generic_kernels;
 
-// The generic kernels as built for this processor (AVX2 where it has it): the same results
-// bit for bit, faster. The warp entry points use these.
+// The generic kernels built for processor level `level` (0 portable, 1 AVX2, 2 AVX-512): the
+// same results bit for bit, faster; null where this processor or build lacks the level.
+const warp_kernel_table* warp_generic_kernels_at(int level);
+
+// The fastest of them on this processor. The warp entry points use these.
 const warp_kernel_table& warp_generic_kernels_native();
 
 // Slot (layout + 6 x type) x 3 + interpolation / 2 of a table; null for a slot out of range.

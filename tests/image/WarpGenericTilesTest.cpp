@@ -84,6 +84,18 @@ void CompareWarps(const MapCase& m, std::mt19937& rng, const std::string& label)
                                                         src.step, 0, 0, src.width, src.height, ref.arg(), ref.step,
                                                         0, 0, ref.width, ref.height, format, c, flags));
             ExpectSame(ours, ref, "warp");
+            // Each build the processor runs below the one the entry point picks.
+            for (int level = 0; level <= 2; ++level) {
+                const warp_kernel_table* table = warp_generic_kernels_at(level);
+                if (!table || table == &warp_generic_kernels_native())
+                    continue;
+                Image lower = Canvas(format, m.dstW, m.dstH);
+                ASSERT_EQ(warp_ok, warp_affine_with_kernels(*table, false, src.arg(), src.width, src.height,
+                                                            src.step, 0, 0, src.width, src.height, lower.arg(),
+                                                            lower.step, 0, 0, lower.width, lower.height, format, c,
+                                                            flags));
+                ExpectSame(lower, ref, "warp, processor level " + std::to_string(level));
+            }
         }
     }
 }
@@ -100,13 +112,15 @@ void CompareRow(int format, int interp, double x0, double ax, double y0, double 
     Image ref = Canvas(format, 310, 1);
     warp_kernel_at(warpref::kernels, slot)(src.arg(), ref.arg(), src.step, ref.step, 0, 0, span, inv,
                                            src.width - 1, src.height - 1, nullptr);
-    // The portable build and the one for this processor (the warp entry points use it).
-    const warp_kernel_table* tables[] = {&warp_generic_kernels, &warp_generic_kernels_native()};
-    for (const warp_kernel_table* table : tables) {
+    // The portable build and every build this processor runs (the warp entry points use the last).
+    for (int level = 0; level <= 2; ++level) {
+        const warp_kernel_table* table = warp_generic_kernels_at(level);
+        if (!table)
+            continue;
         Image ours = Canvas(format, 310, 1);
         warp_kernel_at(*table, slot)(src.arg(), ours.arg(), src.step, ours.step, 0, 0, span, inv, src.width - 1,
                                      src.height - 1, nullptr);
-        ExpectSame(ours, ref, table == &warp_generic_kernels ? "row, portable" : "row, this processor");
+        ExpectSame(ours, ref, "row, processor level " + std::to_string(level));
     }
 }
 
