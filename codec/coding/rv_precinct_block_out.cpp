@@ -200,6 +200,22 @@ uint32_t rv_precinct_block::start_packet(int layer, uint16_t slope_threshold)
     return layer_bytes;
 }
 
+uint16_t rv_precinct_block::next_truncation(uint16_t slope_threshold, uint32_t& added_bytes) const
+{
+    added_bytes = 0;
+    bool below = false; // past the passes the threshold already takes
+    for (int z = passes_parsed; first_buf != nullptr && passes_kept != 255 && z < passes_kept; z++) {
+        const uint16_t slope = get_word(record_word(first_buf, 2 * z));
+        below = below || (slope != 0 && slope <= slope_threshold);
+        if (!below)
+            continue;
+        added_bytes += get_word(record_word(first_buf, 2 * z + 1));
+        if (slope != 0)
+            return slope;
+    }
+    return 0;
+}
+
 void rv_precinct_block::write_packet_header(rv_header_out& out, int layer, bool simulate)
 {
     const bool first = passes_parsed == 0;

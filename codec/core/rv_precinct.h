@@ -66,12 +66,13 @@ public:
     int sim_layers = 0;
     int layers_written = 0;
     // Writing: the final flush may let a layer's packet take passes below the layer's
-    // threshold to fill the layer's budget: down to `threshold` for the first `leaves`
-    // code-blocks (counted band by band, -1: all of them).
+    // threshold to fill the layer's budget: down to `threshold` for every code-block, or,
+    // when `leaf_thresholds` is not empty, down to its entry for each (counted band by
+    // band).
     struct layer_fill {
         int layer = -1;
         uint16_t threshold = 0;
-        int leaves = -1;
+        std::vector<uint16_t> leaf_thresholds;
     };
     std::vector<layer_fill> fills;
     const layer_fill* fill_of(int layer) const

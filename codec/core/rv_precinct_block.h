@@ -107,6 +107,9 @@ struct rv_precinct_block {
     // truncation point before the first one whose slope is not above the threshold.
     // Returns the bytes.
     uint32_t start_packet(int layer, uint16_t slope_threshold);
+    // The next truncation point a lower threshold would add to what `start_packet` takes
+    // at `slope_threshold`: its slope and the bytes it adds; slope 0 when there is none.
+    uint16_t next_truncation(uint16_t slope_threshold, uint32_t& added_bytes) const;
     // This block's part of the packet header (blocks in raster order).
     void write_packet_header(rv_header_out& out, int layer, bool simulate);
     // Copies the layer's bytes and moves past them.

@@ -35,7 +35,7 @@ int64_t prepare_layer(rv_precinct* p, int layer, uint16_t threshold, bool& any)
     int64_t bytes = 0;
     any = false;
     const rv_precinct::layer_fill* fill = p->fill_of(layer);
-    int leaf_count = 0; // over every band, for the fill's share of the leaves
+    int leaf_count = 0; // over every band, as the fill counts its leaves
     for_each_band(p, [&](const band_leaves& b) {
         const int n = b.cols * b.rows;
         const int total = rv_tag_tree_nodes(b.rows, b.cols);
@@ -45,9 +45,13 @@ int64_t prepare_layer(rv_precinct* p, int layer, uint16_t threshold, bool& any)
             rv_precinct_block& leaf = b.leaves[k];
             if (layer > 0 && leaf.passes_parsed == 0)
                 leaf.inclusion_value = 0xFFFF;
-            const bool filled = fill != nullptr && (fill->leaves < 0 || leaf_count < fill->leaves);
+            uint16_t own = threshold;
+            if (fill != nullptr) {
+                const std::vector<uint16_t>& each = fill->leaf_thresholds;
+                own = size_t(leaf_count) < each.size() ? each[size_t(leaf_count)] : fill->threshold;
+            }
             leaf_count++;
-            bytes += leaf.start_packet(layer, filled ? fill->threshold : threshold);
+            bytes += leaf.start_packet(layer, own);
             any = any || leaf.layer_passes > 0;
         }
         for (int k = n; k < total; k++)

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <queue>
 #include <string>
 #include <vector>
 
@@ -251,24 +252,50 @@ bool all_ready(rv_codestream* cs)
     return true;
 }
 
-// Leaves (code-blocks) of a precinct, over all its bands.
-int precinct_leaves(const rv_precinct* p)
+// Leaves (code-blocks) of a precinct, in the order the fill's entries count them.
+std::vector<rv_precinct_block*> precinct_leaves(const rv_precinct* p)
 {
-    int n = 0;
+    std::vector<rv_precinct_block*> leaves;
     for (int b = 0; b < p->num_bands; b++) {
         const rvd_coords& size = p->bands[b].block_indices.size;
         if (size.y > 0 && size.x > 0)
-            n += size.y * size.x;
+            for (int k = 0; k < size.y * size.x; k++)
+                leaves.push_back(&p->bands[b].blocks[k]);
     }
-    return n;
+    return leaves;
 }
 
-// The last layer, sized at `best`, leaves `slack` bytes below its limit: one threshold
-// step at a time below `best` (down to an octave when `deep`, else one step), precincts in
-// sizing order take the passes of the lower step, for all their blocks when that fits,
-// else (when `deep`) for as many leading blocks as fit, which closes them. Passes come
-// whole, and a single slope step can hold several large ones: one step for whole
-// precincts left the layer short of its target by more than a large pass.
+// Sizing a packet visits each of its leaves, so trying a pass in a large precinct is
+// dear: the fill gives up once refusals in a row have cost this many leaf visits (the
+// slack is then mostly below what a block's header bits alone add) or all its tries this
+// many, so that its work cannot grow with the square of the precinct size.
+const int64_t fill_refusal_visits = int64_t(1) << 20;
+const int64_t fill_visit_limit = int64_t(1) << 23;
+
+// One code-block's next truncation point below what the fill gives it so far.
+struct fill_candidate {
+    uint16_t slope;
+    uint32_t bytes; // body bytes it adds
+    size_t precinct;
+    int leaf;
+    bool operator<(const fill_candidate& o) const
+    {
+        // Highest slope first; ties in sizing order.
+        if (slope != o.slope)
+            return slope < o.slope;
+        if (precinct != o.precinct)
+            return precinct > o.precinct;
+        return leaf > o.leaf;
+    }
+};
+
+// The last layer, sized at `best`, leaves `slack` bytes below its limit. After earlier
+// flushes (not `deep`) precincts in sizing order take, whole, the passes one threshold
+// step lower as far as they fit, since the overheads of written precincts are only
+// estimates. Otherwise code-blocks take their next truncation points below `best` in
+// order of falling slope, each where its packet's exact growth (header and body) fits:
+// the budget goes where it lowers distortion most, block by block, rather than to whole
+// precincts or runs of blocks.
 void fill_last_layer(rv_codestream* cs, int layer, uint16_t best, int64_t slack, bool deep)
 {
     if (best <= 1 || slack <= 0)
@@ -286,62 +313,61 @@ void fill_last_layer(rv_codestream* cs, int layer, uint16_t best, int64_t slack,
     std::vector<int64_t> cost(ready.size());
     for (size_t k = 0; k < ready.size(); k++)
         cost[k] = packet_cost(ready[k], layer, best, no_limit, false);
-    std::vector<bool> closed(ready.size(), false);
-    const int lowest = std::max(1, int(best) - (deep ? 256 : 1));
-    for (int lower = int(best) - 1; lower >= lowest && slack > 0; lower--)
+    if (!deep) {
         for (size_t k = 0; k < ready.size() && slack > 0; k++) {
-            if (closed[k])
-                continue;
-            rv_precinct* p = ready[k];
-            if (p->fill_of(layer) != nullptr) {
-                // Every block already went lower: the next step for all of them, or none.
-                rv_precinct::layer_fill& f = p->fills.back();
-                f.threshold = uint16_t(lower);
-                const int64_t c = packet_cost(p, layer, best, no_limit, false);
-                if (c - cost[k] <= slack) {
-                    slack -= c - cost[k];
-                    cost[k] = c;
-                } else {
-                    f.threshold = uint16_t(lower + 1);
-                    closed[k] = true;
-                }
-                continue;
-            }
-            p->fills.push_back({layer, uint16_t(lower), -1});
-            const int64_t all = packet_cost(p, layer, best, no_limit, false);
-            if (all - cost[k] <= slack) {
-                slack -= all - cost[k];
-                cost[k] = all;
-                continue;
-            }
-            // The most leading blocks whose lower passes fit; the rest keep the layer's
-            // threshold. Costs grow with the count.
-            closed[k] = true;
-            if (!deep) {
-                p->fills.pop_back();
-                continue;
-            }
-            int lo = 0, hi = precinct_leaves(p);
-            int64_t lo_cost = cost[k];
-            while (hi - lo > 1) {
-                const int mid = (lo + hi) / 2;
-                p->fills.back().leaves = mid;
-                const int64_t c = packet_cost(p, layer, best, no_limit, false);
-                if (c - cost[k] <= slack) {
-                    lo = mid;
-                    lo_cost = c;
-                } else {
-                    hi = mid;
-                }
-            }
-            if (lo == 0) {
-                p->fills.pop_back();
-                continue;
-            }
-            p->fills.back().leaves = lo;
-            slack -= lo_cost - cost[k];
-            cost[k] = lo_cost;
+            ready[k]->fills.push_back({layer, uint16_t(best - 1), {}});
+            const int64_t c = packet_cost(ready[k], layer, best, no_limit, false);
+            if (c - cost[k] <= slack)
+                slack -= c - cost[k];
+            else
+                ready[k]->fills.pop_back();
         }
+        return;
+    }
+
+    std::vector<std::vector<rv_precinct_block*>> leaves(ready.size());
+    std::priority_queue<fill_candidate> queue;
+    auto offer = [&](size_t k, int leaf, uint16_t threshold) {
+        uint32_t bytes = 0;
+        const uint16_t slope = leaves[k][size_t(leaf)]->next_truncation(threshold, bytes);
+        if (slope > 1 && int64_t(bytes) <= slack)
+            queue.push({slope, bytes, k, leaf});
+    };
+    for (size_t k = 0; k < ready.size(); k++) {
+        leaves[k] = precinct_leaves(ready[k]);
+        for (int j = 0; j < int(leaves[k].size()); j++)
+            offer(k, j, best);
+    }
+    std::vector<bool> changed(ready.size(), false);
+    for (size_t k = 0; k < ready.size(); k++)
+        ready[k]->fills.push_back({layer, best, std::vector<uint16_t>(leaves[k].size(), best)});
+    int64_t visits = 0;
+    int64_t refused = 0; // visits of the refusals since the last pass taken
+    while (!queue.empty() && slack > 0 && visits < fill_visit_limit && refused < fill_refusal_visits) {
+        const fill_candidate c = queue.top();
+        queue.pop();
+        if (int64_t(c.bytes) > slack)
+            continue; // its later points are larger still
+        uint16_t& own = ready[c.precinct]->fills.back().leaf_thresholds[size_t(c.leaf)];
+        const uint16_t before = own;
+        own = uint16_t(c.slope - 1);
+        const int64_t grown = packet_cost(ready[c.precinct], layer, best, no_limit, false);
+        const int64_t visited = int64_t(leaves[c.precinct].size());
+        visits += visited;
+        if (grown - cost[c.precinct] > slack) {
+            own = before;
+            refused += visited;
+            continue;
+        }
+        refused = 0;
+        slack -= grown - cost[c.precinct];
+        cost[c.precinct] = grown;
+        changed[c.precinct] = true;
+        offer(c.precinct, c.leaf, own);
+    }
+    for (size_t k = 0; k < ready.size(); k++)
+        if (!changed[k])
+            ready[k]->fills.pop_back();
 }
 
 void pcrd_opt(rv_codestream* cs, bool trim_to_rate, double tolerance)
