@@ -23,6 +23,8 @@ namespace {
 
 const int max_threads = 64;
 const int queues_per_block = 32;
+// Threads from which the group's owner leaves foreign jobs to the pool threads.
+const int owner_focus_threads = 3;
 
 // Pins the calling thread to the mask's processors that the machine has; a mask naming
 // none of them changes nothing.
@@ -216,11 +218,11 @@ public:
         return idx;
     }
 
-    rvd_thread_queue* find_job(rvd_thread_queue* wanted)
+    rvd_thread_queue* find_job(rvd_thread_queue* wanted, bool anywhere = true)
     {
         if (wanted != nullptr && wanted->active && wanted->runnable > 0)
             return descend(wanted);
-        if (root.runnable > 0)
+        if (anywhere && root.runnable > 0)
             return descend(&root);
         return nullptr;
     }
@@ -593,7 +595,7 @@ bool rvd_thread_entity::process_jobs(rvd_thread_queue* queue, bool, bool throw_o
         }
         if (queue->outstanding <= 0)
             return !g->failed;
-        rvd_thread_queue* q = g->find_job(queue);
+        rvd_thread_queue* q = g->find_job(queue, helps_anywhere(g));
         if (q != nullptr) {
             const int idx = g->start_job(q);
             lk.unlock();
@@ -608,6 +610,14 @@ bool rvd_thread_entity::process_jobs(rvd_thread_queue* queue, bool, bool throw_o
         auto& w = queue->waiters;
         w.erase(std::remove(w.begin(), w.end(), thread_idx), w.end());
     }
+}
+
+// The group's owner drives the caller's pipeline: every job it ran while waiting for one
+// queue delayed the rows behind it, so with enough pool threads to take the rest it runs
+// only the work it waits for.
+bool rvd_thread_entity::helps_anywhere(const rv_thread_group* g) const
+{
+    return thread_idx != 0 || g->num_threads < owner_focus_threads;
 }
 
 void rvd_thread_entity::pool_loop()

@@ -77,6 +77,8 @@ protected:
 private:
     friend class rv_thread_group;
     void release_all_locks();
+    // Whether a wait may run jobs outside the queue waited for.
+    bool helps_anywhere(const rv_thread_group* g) const;
     // A pool thread's life: jobs from anywhere in the group until the group closes.
     void pool_loop();
     // Runs one job outside the group mutex, recording what it throws.
