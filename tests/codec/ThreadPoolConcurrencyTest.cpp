@@ -241,6 +241,57 @@ TEST(ThreadPoolConcurrency, EveryJobRunsOnceAndWaitsCoverWhatWasAdded)
         run_contract(threads);
 }
 
+// A job of a queue nobody waits on, noting when the owner ran it during the owner's wait
+// for another queue.
+struct bystander_worker : rvd_worker {
+    explicit bystander_worker(int work) : work(work) {}
+    const int work;
+    pthread_t owner = pthread_self();
+    boost::atomic<bool> owner_waiting{false};
+    boost::atomic<long> completed{0}, run_by_waiting_owner{0};
+    void do_job(rvd_thread_env*, int) override
+    {
+        volatile unsigned spin = 0;
+        for (int i = 0; i < work; i++)
+            spin = spin + unsigned(i);
+        if (owner_waiting && pthread_equal(pthread_self(), owner))
+            run_by_waiting_owner++;
+        completed++;
+    }
+};
+
+// From three threads on, the owner waiting for one queue leaves other queues' jobs to the
+// pool threads (it drives the caller's rows, which such a job would delay); with one pool
+// thread it still helps with everything.
+TEST(ThreadPoolConcurrency, OwnerWaitingOnAQueueRunsOnlyItsJobsFromThreeThreads)
+{
+    for (int threads : {2, 3, 4, 8}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        // The waited queue's jobs are the longer: near its end the owner finds none left
+        // to start while the others still run theirs.
+        bystander_worker other(2000), waited(50000);
+        {
+            rvd_thread_env env;
+            env.create();
+            for (int i = 1; i < threads; i++)
+                ASSERT_TRUE(env.add_thread());
+            rvd_thread_queue* other_q = env.add_queue(&other, nullptr, "other");
+            rvd_thread_queue* waited_q = env.add_queue(&waited, nullptr, "waited");
+            env.add_jobs(other_q, 4000, true);
+            other.owner_waiting = true;
+            env.add_jobs(waited_q, 400, true);
+            EXPECT_TRUE(env.process_jobs(waited_q, false, true));
+            other.owner_waiting = false;
+            EXPECT_EQ(waited.completed.load(), 400);
+            EXPECT_TRUE(env.process_jobs(other_q, false, true));
+            EXPECT_EQ(other.completed.load(), 4000);
+        }
+        if (threads >= 3) {
+            EXPECT_EQ(other.run_by_waiting_owner.load(), 0);
+        }
+    }
+}
+
 TEST(ThreadPoolConcurrency, FailuresReachTheWaitingThreadAsThrown)
 {
     auto codec_failure = [] {
