@@ -241,53 +241,84 @@ TEST(ThreadPoolConcurrency, EveryJobRunsOnceAndWaitsCoverWhatWasAdded)
         run_contract(threads);
 }
 
-// A job of a queue nobody waits on, noting when the owner ran it during the owner's wait
-// for another queue.
-struct bystander_worker : rvd_worker {
-    explicit bystander_worker(int work) : work(work) {}
-    const int work;
+// A chain of short jobs, each adding the next, so that at most one waits at a time; notes
+// the jobs the owner ran while it waited for another queue.
+struct chain_worker : rvd_worker {
+    explicit chain_worker(int length) : length(length) {}
+    const int length;
+    rvd_thread_queue* queue = nullptr;
     pthread_t owner = pthread_self();
     boost::atomic<bool> owner_waiting{false};
     boost::atomic<long> completed{0}, run_by_waiting_owner{0};
-    void do_job(rvd_thread_env*, int) override
+    boost::mutex m;
+    boost::condition_variable cv;
+    bool done = false;
+    void do_job(rvd_thread_env* env, int idx) override
     {
-        volatile unsigned spin = 0;
-        for (int i = 0; i < work; i++)
-            spin = spin + unsigned(i);
         if (owner_waiting && pthread_equal(pthread_self(), owner))
             run_by_waiting_owner++;
         completed++;
+        if (idx + 1 < length) {
+            env->add_jobs(queue, 1, idx + 2 == length);
+            return;
+        }
+        boost::unique_lock<boost::mutex> lk(m);
+        done = true;
+        cv.notify_all();
     }
 };
 
-// From three threads on, the owner waiting for one queue leaves other queues' jobs to the
-// pool threads (it drives the caller's rows, which such a job would delay); with one pool
-// thread it still helps with everything.
-TEST(ThreadPoolConcurrency, OwnerWaitingOnAQueueRunsOnlyItsJobsFromThreeThreads)
+// Holds a pool thread until the chain has ended.
+struct holding_worker : rvd_worker {
+    chain_worker* chain = nullptr;
+    bool started = false; // guarded by the chain's mutex
+    void do_job(rvd_thread_env*, int) override
+    {
+        boost::unique_lock<boost::mutex> lk(chain->m);
+        started = true;
+        chain->cv.notify_all();
+        while (!chain->done)
+            chain->cv.wait(lk);
+    }
+};
+
+// The owner waiting for one queue takes another queue's jobs only when more are waiting
+// than sleeping or starting pool threads could take (it drives the caller's rows, which
+// such a job would delay): with one job at a time and pool threads free, never; with its
+// one pool thread held, every one.
+TEST(ThreadPoolConcurrency, OwnerWaitingOnAQueueLeavesOtherJobsToSleepingPoolThreads)
 {
-    for (int threads : {2, 3, 4, 8}) {
+    const int length = 2000;
+    for (int threads : {2, 4, 8}) {
         SCOPED_TRACE(std::to_string(threads) + " threads");
-        // The waited queue's jobs are the longer: near its end the owner finds none left
-        // to start while the others still run theirs.
-        bystander_worker other(2000), waited(50000);
+        chain_worker chain(length);
+        holding_worker holder;
+        holder.chain = &chain;
         {
             rvd_thread_env env;
             env.create();
             for (int i = 1; i < threads; i++)
                 ASSERT_TRUE(env.add_thread());
-            rvd_thread_queue* other_q = env.add_queue(&other, nullptr, "other");
-            rvd_thread_queue* waited_q = env.add_queue(&waited, nullptr, "waited");
-            env.add_jobs(other_q, 4000, true);
-            other.owner_waiting = true;
-            env.add_jobs(waited_q, 400, true);
-            EXPECT_TRUE(env.process_jobs(waited_q, false, true));
-            other.owner_waiting = false;
-            EXPECT_EQ(waited.completed.load(), 400);
-            EXPECT_TRUE(env.process_jobs(other_q, false, true));
-            EXPECT_EQ(other.completed.load(), 4000);
+            rvd_thread_queue* held = env.add_queue(&holder, nullptr, "held");
+            chain.queue = env.add_queue(&chain, nullptr, "chain");
+            // On a pool thread: the owner is outside the pool until the holder has started.
+            env.add_jobs(held, 1, true);
+            {
+                boost::unique_lock<boost::mutex> lk(chain.m);
+                while (!holder.started)
+                    chain.cv.wait(lk);
+            }
+            chain.owner_waiting = true;
+            env.add_jobs(chain.queue, 1, false);
+            EXPECT_TRUE(env.process_jobs(held, false, true));
+            chain.owner_waiting = false;
+            EXPECT_TRUE(env.process_jobs(chain.queue, false, true));
         }
-        if (threads >= 3) {
-            EXPECT_EQ(other.run_by_waiting_owner.load(), 0);
+        EXPECT_EQ(chain.completed.load(), length);
+        if (threads == 2) {
+            EXPECT_EQ(chain.run_by_waiting_owner.load(), length);
+        } else {
+            EXPECT_EQ(chain.run_by_waiting_owner.load(), 0);
         }
     }
 }
