@@ -23,6 +23,8 @@ namespace {
 
 const int max_threads = 64;
 const int queues_per_block = 32;
+// Threads from which the group's owner leaves foreign jobs to the pool threads.
+const int owner_focus_threads = 3;
 
 // Pins the calling thread to the mask's processors that the machine has; a mask naming
 // none of them changes nothing.
@@ -76,6 +78,7 @@ public:
     int num_threads = 1;
     rv_thread_slot slots[max_threads];
     std::vector<int> idle;
+    int starting = 0; // pool threads started that have not yet looked for work
     rvd_thread_queue root;
     std::vector<rvd_thread_queue*> waiting_banks; // top-level queues of later banks
     std::map<std::uint64_t, int> active_banks;    // top-level queues under the root by bank
@@ -112,12 +115,15 @@ public:
         s.event.notify_one();
     }
 
+    bool owner_focused() const { return num_threads >= owner_focus_threads; }
+
+    // New jobs wake sleeping pool threads; a focused owner wakes only for its own queue.
     void wake_idle(std::int64_t n)
     {
         for (int idx : idle) {
             if (n <= 0)
                 break;
-            if (!slots[idx].signalled) {
+            if (!slots[idx].signalled && (idx != 0 || !owner_focused())) {
                 wake(idx);
                 n--;
             }
@@ -216,11 +222,11 @@ public:
         return idx;
     }
 
-    rvd_thread_queue* find_job(rvd_thread_queue* wanted)
+    rvd_thread_queue* find_job(rvd_thread_queue* wanted, bool anywhere = true)
     {
         if (wanted != nullptr && wanted->active && wanted->runnable > 0)
             return descend(wanted);
-        if (root.runnable > 0)
+        if (anywhere && root.runnable > 0)
             return descend(&root);
         return nullptr;
     }
@@ -432,6 +438,7 @@ bool rvd_thread_entity::add_thread(int)
         return false;
     }
     group->num_threads++;
+    group->starting++;
     return true;
 }
 
@@ -593,7 +600,7 @@ bool rvd_thread_entity::process_jobs(rvd_thread_queue* queue, bool, bool throw_o
         }
         if (queue->outstanding <= 0)
             return !g->failed;
-        rvd_thread_queue* q = g->find_job(queue);
+        rvd_thread_queue* q = g->find_job(queue, helps_anywhere(g));
         if (q != nullptr) {
             const int idx = g->start_job(q);
             lk.unlock();
@@ -610,11 +617,21 @@ bool rvd_thread_entity::process_jobs(rvd_thread_queue* queue, bool, bool throw_o
     }
 }
 
+// The group's owner drives the caller's pipeline: every job it runs while waiting for one
+// queue delays the rows behind it. With enough pool threads it takes other jobs only when
+// more are waiting than sleeping or starting pool threads could take.
+bool rvd_thread_entity::helps_anywhere(const rv_thread_group* g) const
+{
+    return thread_idx != 0 || !g->owner_focused() ||
+           g->root.runnable > std::int64_t(g->idle.size()) + g->starting;
+}
+
 void rvd_thread_entity::pool_loop()
 {
     rv_thread_group* g = group;
     std::vector<rv_sync_point> due;
     boost::unique_lock<boost::mutex> lk(g->mutex);
+    g->starting--;
     for (;;) {
         if (g->closing)
             return;

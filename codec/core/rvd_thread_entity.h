@@ -54,7 +54,8 @@ public:
     void register_synchronized_job(rvd_worker* worker, rvd_thread_queue* queue,
                                    bool group_wide);
     // Works on the pool until every job added so far to the queue (the whole group when
-    // null) and its descendants has completed; false when the group has failed.
+    // null) and its descendants has completed; false when the group has failed. From
+    // three threads on, the group's owner works only on jobs under that queue.
     bool process_jobs(rvd_thread_queue* queue, bool waiting_for_sync = false,
                       bool throw_on_failure = true);
     bool synchronize(rvd_thread_queue* queue = nullptr, bool unused1 = false,
@@ -77,6 +78,8 @@ protected:
 private:
     friend class rv_thread_group;
     void release_all_locks();
+    // Whether a wait may run jobs outside the queue waited for.
+    bool helps_anywhere(const rv_thread_group* g) const;
     // A pool thread's life: jobs from anywhere in the group until the group closes.
     void pool_loop();
     // Runs one job outside the group mutex, recording what it throws.

@@ -241,6 +241,88 @@ TEST(ThreadPoolConcurrency, EveryJobRunsOnceAndWaitsCoverWhatWasAdded)
         run_contract(threads);
 }
 
+// A chain of short jobs, each adding the next, so that at most one waits at a time; notes
+// the jobs the owner ran while it waited for another queue.
+struct chain_worker : rvd_worker {
+    explicit chain_worker(int length) : length(length) {}
+    const int length;
+    rvd_thread_queue* queue = nullptr;
+    pthread_t owner = pthread_self();
+    boost::atomic<bool> owner_waiting{false};
+    boost::atomic<long> completed{0}, run_by_waiting_owner{0};
+    boost::mutex m;
+    boost::condition_variable cv;
+    bool done = false;
+    void do_job(rvd_thread_env* env, int idx) override
+    {
+        if (owner_waiting && pthread_equal(pthread_self(), owner))
+            run_by_waiting_owner++;
+        completed++;
+        if (idx + 1 < length) {
+            env->add_jobs(queue, 1, idx + 2 == length);
+            return;
+        }
+        boost::unique_lock<boost::mutex> lk(m);
+        done = true;
+        cv.notify_all();
+    }
+};
+
+// Holds a pool thread until the chain has ended.
+struct holding_worker : rvd_worker {
+    chain_worker* chain = nullptr;
+    bool started = false; // guarded by the chain's mutex
+    void do_job(rvd_thread_env*, int) override
+    {
+        boost::unique_lock<boost::mutex> lk(chain->m);
+        started = true;
+        chain->cv.notify_all();
+        while (!chain->done)
+            chain->cv.wait(lk);
+    }
+};
+
+// The owner waiting for one queue takes another queue's jobs only when more are waiting
+// than sleeping or starting pool threads could take (it drives the caller's rows, which
+// such a job would delay): with one job at a time and pool threads free, never; with its
+// one pool thread held, every one.
+TEST(ThreadPoolConcurrency, OwnerWaitingOnAQueueLeavesOtherJobsToSleepingPoolThreads)
+{
+    const int length = 2000;
+    for (int threads : {2, 4, 8}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        chain_worker chain(length);
+        holding_worker holder;
+        holder.chain = &chain;
+        {
+            rvd_thread_env env;
+            env.create();
+            for (int i = 1; i < threads; i++)
+                ASSERT_TRUE(env.add_thread());
+            rvd_thread_queue* held = env.add_queue(&holder, nullptr, "held");
+            chain.queue = env.add_queue(&chain, nullptr, "chain");
+            // On a pool thread: the owner is outside the pool until the holder has started.
+            env.add_jobs(held, 1, true);
+            {
+                boost::unique_lock<boost::mutex> lk(chain.m);
+                while (!holder.started)
+                    chain.cv.wait(lk);
+            }
+            chain.owner_waiting = true;
+            env.add_jobs(chain.queue, 1, false);
+            EXPECT_TRUE(env.process_jobs(held, false, true));
+            chain.owner_waiting = false;
+            EXPECT_TRUE(env.process_jobs(chain.queue, false, true));
+        }
+        EXPECT_EQ(chain.completed.load(), length);
+        if (threads == 2) {
+            EXPECT_EQ(chain.run_by_waiting_owner.load(), length);
+        } else {
+            EXPECT_EQ(chain.run_by_waiting_owner.load(), 0);
+        }
+    }
+}
+
 TEST(ThreadPoolConcurrency, FailuresReachTheWaitingThreadAsThrown)
 {
     auto codec_failure = [] {

@@ -12,6 +12,9 @@
 #include "codec/core/rvd_worker.h"
 #include "tools/decode/decode_error.h"
 
+#include <boost/thread/condition_variable.hpp>
+#include <boost/thread/locks.hpp>
+#include <boost/thread/mutex.hpp>
 #include <boost/thread/once.hpp>
 
 #include <algorithm>
@@ -152,9 +155,11 @@ struct row_target {
 
 // With worker threads, rows of a tile that spans its components are converted by pool
 // jobs, a stripe at a time split across the threads, while the caller pulls the next
-// stripe from the network; the stripe's last job to finish hands its rows to the
-// receiver. One stripe is in the pool at a time, so rows arrive in order.
-class output_stripes : public rvd_worker {
+// stripes from the network. Several stripes may be in the pool at once, each in its own
+// slot with its own queue; they reach the receiver in order: the job that finishes a
+// stripe's conversion hands it over when every earlier stripe has gone, and then hands
+// over the later stripes already converted.
+class output_stripes {
 public:
     output_stripes(rvd_thread_env* env, rvd_thread_queue* parent, rvd_multi_synthesis& net,
                    const std::vector<line_converter>& conv, const std::vector<row_target>& targets,
@@ -165,33 +170,36 @@ public:
         int64_t width = 1;
         for (const rvd_dims& d : td)
             width = std::max<int64_t>(width, d.size.x);
-        // Two stripes of every component's rows, within a few megabytes however wide.
-        const int64_t fit = max_bytes / (2 * 4 * width * int64_t(n));
+        // Every slot's rows of every component, within a few megabytes however wide.
+        const int64_t fit = max_bytes / (num_slots * 4 * width * int64_t(n));
         stripe = int(std::clamp<int64_t>(fit, 1, max_stripe));
-        for (int h = 0; h < 2; h++) {
-            lines[h].reset(new rvd_line_buf[size_t(stripe) * n]);
-            have[h].assign(size_t(stripe) * n, false);
+        row_width = size_t(width);
+        for (slot& s : slots) {
+            s.owner = this;
+            s.lines.reset(new rvd_line_buf[size_t(stripe) * n]);
+            s.have.assign(size_t(stripe) * n, false);
             for (int k = 0; k < stripe; k++)
                 for (size_t c = 0; c < n; c++)
-                    lines[h][size_t(k) * n + c].pre_create(
+                    s.lines[size_t(k) * n + c].pre_create(
                         &allocator, std::max(1, td[c].size.x), net.is_line_absolute(int(c)),
                         !net.is_line_precise(int(c)), 0, 0);
         }
         allocator.finalize();
-        for (int h = 0; h < 2; h++)
+        for (slot& s : slots) {
             for (size_t i = 0; i < size_t(stripe) * n; i++)
-                lines[h][i].create();
-        samples.resize(size_t(stripe) * n * size_t(width));
-        row_width = size_t(width);
+                s.lines[i].create();
+            s.samples.resize(size_t(stripe) * n * row_width);
+            s.queue = env->add_queue(&s, parent, "output rows");
+        }
         jobs_per_stripe = std::max(1, std::min(stripe, env->get_num_threads()));
-        queue = env->add_queue(this, parent, "output rows");
     }
 
     // Keeps component c's line of the row being gathered.
     void keep(int c, const rvd_line_buf& line)
     {
+        slot& s = slots[size_t(gathering % num_slots)];
         const size_t i = size_t(filled) * td.size() + size_t(c);
-        rvd_line_buf& to = lines[fill][i];
+        rvd_line_buf& to = s.lines[i];
         if (line.is_shorts() != to.is_shorts() || line.is_absolute() != to.is_absolute())
             throw decode_error("an output line changed its sample format");
         const size_t w = size_t(td[size_t(c)].size.x);
@@ -199,7 +207,7 @@ public:
             std::copy(line.get_buf16(), line.get_buf16() + w, to.get_buf16());
         else
             std::copy(line.get_buf32(), line.get_buf32() + w, to.get_buf32());
-        have[fill][i] = true;
+        s.have[i] = true;
     }
 
     // The row is complete; a full stripe, or the tile's last, goes to the pool.
@@ -208,50 +216,123 @@ public:
         filled++;
         if (filled < stripe && first + filled < rows)
             return;
-        env->process_jobs(queue, false, true); // the other stripe is free again
-        job_half = fill;
-        job_first = first;
-        job_rows = filled;
-        job_count = std::min(jobs_per_stripe, filled);
-        first_job_idx = jobs_added;
-        jobs_done.store(0);
-        jobs_added += job_count;
+        slot& s = slots[size_t(gathering % num_slots)];
+        s.first = first;
+        s.rows = filled;
+        s.job_count = std::min(jobs_per_stripe, filled);
+        s.jobs_done.store(0);
         first += filled;
-        env->add_jobs(queue, job_count, first >= rows, rank);
-        fill ^= 1;
+        env->add_jobs(s.queue, s.job_count, false, rank);
+        gathering++;
         filled = 0;
-        std::fill(have[fill].begin(), have[fill].end(), false);
+        // The next slot's stripe must have reached the receiver before it is refilled.
+        if (gathering >= num_slots)
+            wait_handed_over(gathering - num_slots);
+        slot& next = slots[size_t(gathering % num_slots)];
+        std::fill(next.have.begin(), next.have.end(), false);
     }
 
     // Waits for the last stripe's rows to reach the receiver.
-    void finish() { env->process_jobs(queue, false, true); }
-
-    void do_job(rvd_thread_env*, int job_idx) override
+    void finish()
     {
-        const size_t n = td.size();
-        const int j = job_idx - first_job_idx;
-        for (int k = j; k < job_rows; k += job_count)
-            for (size_t c = 0; c < n; c++) {
-                const size_t i = size_t(k) * n + c;
-                if (have[job_half][i])
-                    conv[c].convert(lines[job_half][i], td[c].size.x, &samples[i * row_width]);
-            }
-        if (jobs_done.fetch_add(1) + 1 < job_count)
-            return;
-        for (int k = 0; k < job_rows; k++)
-            for (size_t c = 0; c < n; c++) {
-                const size_t i = size_t(k) * n + c;
-                if (have[job_half][i])
-                    out.put(int(c), targets[c].first_row + job_first + k, &samples[i * row_width]);
-            }
+        if (gathering > 0)
+            wait_handed_over(gathering - 1);
     }
 
 private:
+    struct slot : rvd_worker {
+        output_stripes* owner = nullptr;
+        rvd_thread_queue* queue = nullptr;
+        std::unique_ptr<rvd_line_buf[]> lines;
+        std::vector<bool> have;
+        std::vector<int32_t> samples; // the stripe, converted
+        int first = 0, rows = 0, job_count = 0;
+        std::atomic<int> jobs_done{0};
+        bool converted = false; // guarded by the owner's order lock
+        void do_job(rvd_thread_env*, int job_idx) override { owner->convert(*this, job_idx); }
+    };
+
+    void convert(slot& s, int job_idx)
+    {
+        const size_t n = td.size();
+        const int j = job_idx % s.job_count;
+        for (int k = j; k < s.rows; k += s.job_count)
+            for (size_t c = 0; c < n; c++) {
+                const size_t i = size_t(k) * n + c;
+                if (s.have[i])
+                    conv[c].convert(s.lines[i], td[c].size.x, &s.samples[i * row_width]);
+            }
+        if (s.jobs_done.fetch_add(1) + 1 == s.job_count)
+            hand_over(s);
+    }
+
+    // The stripe in `s` is converted: hands over every stripe whose turn has come, unless
+    // another thread already is.
+    void hand_over(slot& s)
+    {
+        boost::unique_lock<boost::mutex> lk(order);
+        s.converted = true;
+        if (handing || failed)
+            return;
+        handing = true;
+        try {
+            for (;;) {
+                slot& next = slots[size_t(handed % num_slots)];
+                // The slot holds the stripe whose turn it is, or one not yet converted.
+                if (!next.converted)
+                    break;
+                lk.unlock();
+                put_rows(next);
+                lk.lock();
+                next.converted = false;
+                handed++;
+                handed_cv.notify_all();
+            }
+        } catch (...) {
+            if (!lk.owns_lock())
+                lk.lock();
+            failed = true;
+            handing = false;
+            handed_cv.notify_all();
+            throw;
+        }
+        handing = false;
+    }
+
+    void put_rows(const slot& s)
+    {
+        const size_t n = td.size();
+        for (int k = 0; k < s.rows; k++)
+            for (size_t c = 0; c < n; c++) {
+                const size_t i = size_t(k) * n + c;
+                if (s.have[i])
+                    out.put(int(c), targets[c].first_row + s.first + k, &s.samples[i * row_width]);
+            }
+    }
+
+    void wait_handed_over(int stripe_no)
+    {
+        // Its conversion jobs first (the caller may run them), then its turn at the
+        // receiver, which a thread already handing over stripes gives it without waiting
+        // on anything else.
+        env->process_jobs(slots[size_t(stripe_no % num_slots)].queue, false, true);
+        boost::unique_lock<boost::mutex> lk(order);
+        while (handed <= stripe_no && !failed)
+            handed_cv.wait(lk);
+        if (failed) {
+            lk.unlock();
+            // The failing job's exception, once the group has recorded it.
+            for (slot& s : slots)
+                env->process_jobs(s.queue, false, true);
+            throw decode_error("the output rows could not be written");
+        }
+    }
+
+    static constexpr int num_slots = 4;
     static constexpr int64_t max_bytes = int64_t(8) << 20;
     static constexpr int64_t max_stripe = 16;
     static constexpr std::uint32_t rank = 1; // ahead of block rows: the caller waits on it
     rvd_thread_env* env;
-    rvd_thread_queue* queue = nullptr;
     const std::vector<line_converter>& conv;
     const std::vector<row_target>& targets;
     const std::vector<rvd_dims>& td;
@@ -259,15 +340,14 @@ private:
     decoded_rows& out;
     rvd_sample_allocator allocator;
     int stripe = 1;
-    std::unique_ptr<rvd_line_buf[]> lines[2];
-    std::vector<bool> have[2];
-    std::vector<int32_t> samples; // the stripe in the pool, converted
     size_t row_width = 0;
     int jobs_per_stripe = 1;
-    int fill = 0, filled = 0, first = 0;          // the stripe being gathered
-    int job_half = 0, job_first = 0, job_rows = 0; // the stripe being handed over
-    int job_count = 0, first_job_idx = 0, jobs_added = 0;
-    std::atomic<int> jobs_done{0};
+    slot slots[num_slots];
+    int gathering = 0, filled = 0, first = 0; // the stripe being gathered: number, rows, first row
+    boost::mutex order;
+    boost::condition_variable handed_cv;
+    int handed = 0; // stripes that reached the receiver
+    bool handing = false, failed = false;
 };
 
 // One open tile through its multi-component network: row by row, outputs 0 to n-1 in
