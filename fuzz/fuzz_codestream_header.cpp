@@ -7,39 +7,8 @@
 #include "fuzz/fuzz_support.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
-
-class bytes_source : public rvd_compressed_source {
-public:
-    bytes_source(const uint8_t* d, size_t n) : data(d), size(n) {}
-    int get_capabilities() override { return RVD_SOURCE_CAP_SEEKABLE | RVD_SOURCE_CAP_IN_MEMORY; }
-    int read(uint8_t* buf, int n) override
-    {
-        size_t k = std::min<size_t>(size_t(n), size - pos);
-        if (k > 0)
-            std::memcpy(buf, data + pos, k);
-        pos += k;
-        return int(k);
-    }
-    bool seek(int64_t offset) override
-    {
-        pos = size_t(std::clamp<int64_t>(offset, 0, int64_t(size)));
-        return true;
-    }
-    const uint8_t* access_memory(int64_t& p, const uint8_t*& lim) override
-    {
-        p = int64_t(pos);
-        lim = data + size;
-        return data + pos;
-    }
-
-private:
-    const uint8_t* data;
-    size_t size;
-    size_t pos = 0;
-};
 
 void query_everything(rvd_codestream& cs)
 {
@@ -84,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int max_comps = data[2] & 0x07;
     const int flags = data[3];
     const int roi_a = data[4], roi_b = data[5];
-    bytes_source src(data + 6, size - 6);
+    fuzz_memory_source src(data + 6, size - 6);
     rvd_codestream cs;
     try {
         cs.create(&src);

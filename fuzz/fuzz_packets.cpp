@@ -16,9 +16,6 @@
 #include "codec/core/rvd_tile.h"
 #include "fuzz/fuzz_support.h"
 
-#include <algorithm>
-#include <cstring>
-#include <memory>
 #include <vector>
 
 namespace {
@@ -55,23 +52,6 @@ std::vector<uint8_t> main_header(int coding)
         v.push_back(uint8_t((8 + (b > 0) + (b > 0 && b % 3 == 0)) << 3));
     return v;
 }
-
-class sequential : public rvd_compressed_source {
-public:
-    sequential(const uint8_t* d, size_t n) : data(d), size(n) {}
-    int read(uint8_t* buf, int n) override
-    {
-        const size_t k = std::min<size_t>(size_t(std::max(n, 0)), size - pos);
-        if (k > 0)
-            std::memcpy(buf, data + pos, k);
-        pos += k;
-        return int(k);
-    }
-
-private:
-    const uint8_t* data;
-    size_t size, pos = 0;
-};
 
 void read_tile(rvd_tile t, rvd_block_decoder& dec)
 {
@@ -124,14 +104,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         stream = main_header(coding);
         stream.insert(stream.end(), data + 2, data + size);
     }
-    std::unique_ptr<rvd_compressed_source> src;
-    if (flags & 4)
-        src.reset(new sequential(stream.data(), stream.size()));
-    else
-        src.reset(new fuzz_memory_source(stream.data(), stream.size()));
+    fuzz_memory_source src(stream.data(), stream.size(), (flags & 4) != 0);
     rvd_codestream cs;
     try {
-        cs.create(src.get());
+        cs.create(&src);
     } catch (const fuzz_codec_error&) {
         return 0;
     }

@@ -43,11 +43,18 @@ inline void install_quiet_sinks()
 using codec_test::put16;
 using codec_test::put32;
 
-// The input bytes as a seekable source in memory.
+// The input bytes as a source: seekable and in memory, or, when `sequential`, read in order
+// only (no seeking, no position, no direct access).
 class fuzz_memory_source : public rvd_compressed_source {
 public:
-    fuzz_memory_source(const uint8_t* d, size_t n) : data(d), size(n) {}
-    int get_capabilities() override { return RVD_SOURCE_CAP_SEEKABLE | RVD_SOURCE_CAP_IN_MEMORY; }
+    fuzz_memory_source(const uint8_t* d, size_t n, bool sequential = false)
+        : data(d), size(n), sequential(sequential)
+    {
+    }
+    int get_capabilities() override
+    {
+        return sequential ? RVD_SOURCE_CAP_SEQUENTIAL : RVD_SOURCE_CAP_SEEKABLE | RVD_SOURCE_CAP_IN_MEMORY;
+    }
     int read(uint8_t* buf, int n) override
     {
         const size_t k = std::min<size_t>(size_t(std::max(n, 0)), size - pos);
@@ -58,12 +65,16 @@ public:
     }
     bool seek(int64_t offset) override
     {
+        if (sequential)
+            return false;
         pos = size_t(std::clamp<int64_t>(offset, 0, int64_t(size)));
         return true;
     }
-    int64_t get_pos() override { return int64_t(pos); }
+    int64_t get_pos() override { return sequential ? -1 : int64_t(pos); }
     const uint8_t* access_memory(int64_t& p, const uint8_t*& lim) override
     {
+        if (sequential)
+            return nullptr;
         p = int64_t(pos);
         lim = data + size;
         return data + pos;
@@ -72,6 +83,7 @@ public:
 private:
     const uint8_t* data;
     size_t size, pos = 0;
+    bool sequential;
 };
 
 // Translates the records from data[pos] on into `root`: code (2 bytes), tile (1 byte,
