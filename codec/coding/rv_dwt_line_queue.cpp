@@ -127,6 +127,15 @@ void rv_dwt_line_queue::ensure_readers(int row, int step_idx, const loader* load
     // an edge; either way they lie within twice the widest support.
     const rv_lifting_step& step = steps[step_idx];
     const int reader_parity = ((step_idx & 1) == 0) ? 1 : 0;
+    if (row - 3 * widest >= first && row + 3 * widest <= last) {
+        // Away from the edges no source is mirrored: the readers are the rows whose
+        // support holds `row` itself, taken in increasing order as below.
+        if ((row & 1) == reader_parity)
+            return;
+        for (int i = step.support_length - 1; i >= 0; i--)
+            ensure((row - 2 * step.support_min - 2 * i) ^ 1, step_idx, load);
+        return;
+    }
     const int from = std::max(first, row - 2 * widest), to = std::min(last, row + 2 * widest);
     for (int t = from; t <= to; t++) {
         if ((t & 1) != reader_parity)

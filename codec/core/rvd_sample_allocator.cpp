@@ -5,14 +5,27 @@
 #include <limits>
 #include <new>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 namespace {
-constexpr std::align_val_t block_alignment{16};
+// Large blocks start on a 2 MiB boundary and are offered to the kernel as huge pages:
+// the lines are first written by whichever threads decode into them, and thousands of
+// small-page faults from several threads at once queue on the same page-table lock.
+constexpr std::size_t huge_page = std::size_t(1) << 21;
+constexpr std::uint64_t huge_block = std::uint64_t(4) << 20;
+
+std::align_val_t block_alignment(bool huge)
+{
+    return std::align_val_t{huge ? huge_page : 16};
+}
 } // namespace
 
 rvd_sample_allocator::~rvd_sample_allocator()
 {
     if (block != nullptr)
-        ::operator delete[](block, block_alignment);
+        ::operator delete[](block, block_alignment(huge));
 }
 
 void rvd_sample_allocator::restart()
@@ -44,13 +57,18 @@ void rvd_sample_allocator::finalize()
     if (bytes_reserved > std::numeric_limits<std::size_t>::max() - slack)
         throw std::bad_alloc();
     if (block != nullptr) {
-        ::operator delete[](block, block_alignment);
+        ::operator delete[](block, block_alignment(huge));
         block = nullptr;
         block_size = 0;
     }
+    huge = bytes_reserved >= huge_block;
     block = static_cast<std::uint8_t*>(
-        ::operator new[](std::size_t(bytes_reserved + slack), block_alignment));
+        ::operator new[](std::size_t(bytes_reserved + slack), block_alignment(huge)));
     block_size = bytes_reserved;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (huge)
+        ::madvise(block, std::size_t(bytes_reserved + slack) & ~(huge_page - 1), MADV_HUGEPAGE);
+#endif
 }
 
 void* rvd_sample_allocator::alloc_bytes(std::uint64_t num_bytes)

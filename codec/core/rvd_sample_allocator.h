@@ -38,4 +38,5 @@ private:
     std::uint64_t bytes_used = 0;
     std::uint64_t block_size = 0;
     std::uint8_t* block = nullptr; // 16-byte aligned
+    bool huge = false;             // a large block on huge-page boundaries
 };

@@ -44,6 +44,38 @@ TEST(DecodeRows, RowByRowFilesMatchTheWholeImageWriter)
     }
 }
 
+TEST(DecodeRows, AnExistingFileIsWrittenOverAndCutToTheImage)
+{
+    pgx_image img;
+    img.width = 4;
+    img.height = 3;
+    img.depth = 12;
+    for (int i = 0; i < 12; i++)
+        img.samples.push_back(i * 300);
+    const std::string path = scratch("over.pgx");
+    // Longer, shorter and empty earlier files: none of their bytes may survive.
+    for (size_t before : {size_t(5000), size_t(3), size_t(0)}) {
+        {
+            std::FILE* f = std::fopen(path.c_str(), "wb");
+            ASSERT_NE(f, nullptr);
+            std::vector<uint8_t> junk(before, 0xEE);
+            std::fwrite(junk.data(), 1, junk.size(), f);
+            std::fclose(f);
+        }
+        pgx_row_writer w(path, img);
+        for (int r = 0; r < 3; r++)
+            w.put(img.samples.data() + 4 * r);
+        w.finish();
+        EXPECT_EQ(codec_test::read_file(path), format_pgx(img)) << before;
+    }
+    // A decode that fails over an earlier file leaves no file, as a fresh one would.
+    {
+        pgx_row_writer w(path, img);
+        w.put(img.samples.data());
+    }
+    EXPECT_FALSE(exists(path));
+}
+
 TEST(DecodeRows, UnfinishedFilesAreRemovedAndMissingRowsAreAnError)
 {
     pgx_image img;

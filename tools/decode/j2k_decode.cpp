@@ -7,6 +7,7 @@
 #include "tools/decode/tool_main.h"
 
 #include <chrono>
+#include <malloc.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -73,5 +74,10 @@ int run(const decode_command& cmd)
 
 int main(int argc, char** argv)
 {
+    // One decode per process: freed blocks stay in the heap for the next stripe or tile
+    // instead of going back to the kernel and faulting in again (unmapping them also
+    // interrupts every pool thread to flush its address translations).
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
     return run_tool<decode_error>("j2k_decode", decode_usage, argc, argv, parse_decode_command, run);
 }

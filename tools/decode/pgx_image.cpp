@@ -6,6 +6,9 @@
 #include <iterator>
 #include <limits>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 bool is_space(uint8_t c)
@@ -167,9 +170,18 @@ pgx_row_writer::pgx_row_writer(const std::string& path, const pgx_image& shape)
     : path(path), width(shape.width), height(shape.height), nbytes(pgx_image::bytes_per_sample(shape.depth))
 {
     const std::string head = pgx_header(shape);
-    file = std::fopen(path.c_str(), "wb");
+    // An existing file is written over in place and cut to length at the end: truncating
+    // it first would free its pages only to allocate them again row by row.
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        file = std::fopen(path.c_str(), "r+b");
+        in_place = file != nullptr;
+    }
+    if (file == nullptr)
+        file = std::fopen(path.c_str(), "wb");
     if (file == nullptr)
         throw pgx_error("cannot create " + path);
+    size = int64_t(head.size()) + int64_t(width) * height * nbytes;
     std::setvbuf(file, nullptr, _IOFBF, 1 << 20);
     bytes.resize(size_t(width) * size_t(nbytes));
     if (std::fwrite(head.data(), 1, head.size(), file) != head.size())
@@ -202,8 +214,11 @@ void pgx_row_writer::finish()
         throw pgx_error("fewer rows than the PGX header announces for " + path);
     std::FILE* f = file;
     file = nullptr;
-    if (std::fclose(f) != 0)
+    bool cut = !in_place || (std::fflush(f) == 0 && ::ftruncate(::fileno(f), off_t(size)) == 0);
+    if (std::fclose(f) != 0 || !cut) {
+        std::remove(path.c_str());
         throw pgx_error("cannot write " + path);
+    }
 }
 
 void write_pgx(const std::string& path, const pgx_image& image)

@@ -56,5 +56,7 @@ private:
     std::FILE* file = nullptr;
     int width, height, nbytes;
     int rows_written = 0;
+    int64_t size = 0;      // of the whole file
+    bool in_place = false; // written over an existing file, cut to `size` at the end
     std::vector<uint8_t> bytes;
 };
