@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <utility>
 
 void rv_dwt_line_queue::init(int first, int last, const rv_lifting_step* steps, int num_steps,
                              bool symmetric)
@@ -35,6 +37,32 @@ void rv_dwt_line_queue::reset()
 }
 
 int rv_dwt_line_queue::dry_run(int out_first, int out_last)
+{
+    // Components and column strips of one tile repeat the same schedules: the outcome
+    // depends only on the rows, the edge rule and the steps' supports, so the last ones
+    // worked out on this thread are kept.
+    std::vector<int> key = {first, last, out_first, out_last, symmetric ? 1 : 0, num_steps};
+    for (int k = 0; k < num_steps; k++) {
+        key.push_back(steps[k].support_min);
+        key.push_back(steps[k].support_length);
+    }
+    thread_local std::map<std::vector<int>, std::pair<int, int>> known;
+    auto hit = known.find(key);
+    if (hit != known.end()) {
+        records = nullptr;
+        capacity = 0;
+        reset();
+        reach = hit->second.first;
+        return hit->second.second;
+    }
+    if (known.size() >= 64)
+        known.clear();
+    const int result = run_dry(out_first, out_last);
+    known.emplace(std::move(key), std::make_pair(reach, result));
+    return result;
+}
+
+int rv_dwt_line_queue::run_dry(int out_first, int out_last)
 {
     records = nullptr;
     // Every row at most once in the window: the dry run's stages live in a plain array.

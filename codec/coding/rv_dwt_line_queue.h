@@ -38,6 +38,7 @@ public:
 
 private:
     void reset();
+    int run_dry(int out_first, int out_last);
     rv_dwt_line* slot(int row);
     void ensure(int row, int level, const loader* load);
     void ensure_readers(int row, int step, const loader* load);
