@@ -2,6 +2,7 @@
 
 #include "codec/core/rvd_worker.h"
 #include "codec/core/rvd_thread_env.h"
+#include "codec/core/rvd_processor.h"
 #include "platform/Kernel.h"
 
 #include <boost/atomic.hpp>
@@ -25,6 +26,16 @@ const int max_threads = 64;
 const int queues_per_block = 32;
 // Threads from which the group's owner leaves foreign jobs to the pool threads.
 const int owner_focus_threads = 3;
+// An idle thread watches for work this long (in pause instructions, ~10 to 40 us)
+// before it sleeps, in groups no larger than the machine.
+const int spin_rounds = 1000;
+
+inline void cpu_pause()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
 
 // Pins the calling thread to the mask's processors that the machine has; a mask naming
 // none of them changes nothing.
@@ -45,6 +56,27 @@ void apply_affinity(std::uint64_t mask)
         pthread_setaffinity_np(pthread_self(), sizeof(set), &set);
 }
 
+// Locks are held for a few hundred nanoseconds: a thread that finds one taken tries again
+// a little before it sleeps in the kernel, where a wake-up costs tens of microseconds.
+const int lock_spins = 200;
+
+inline void relock(boost::unique_lock<boost::mutex>& lk)
+{
+    for (int i = 0; i < lock_spins; i++) {
+        if (lk.try_lock())
+            return;
+        cpu_pause();
+    }
+    relock(lk);
+}
+
+inline boost::unique_lock<boost::mutex> hold(boost::mutex& m)
+{
+    boost::unique_lock<boost::mutex> lk(m, boost::defer_lock);
+    relock(lk);
+    return lk;
+}
+
 } // namespace
 
 // A numbered lock: a mutex with its holder and the holder's depth of nesting.
@@ -60,7 +92,7 @@ struct rv_thread_slot {
     // The thread's auto-reset event: the flag, guarded by the group mutex, survives a
     // set that comes before the wait.
     boost::condition_variable event;
-    bool signalled = false;
+    boost::atomic<bool> signalled{false}; // set and cleared under the group mutex
     bool idle = false;
     bool acked = false;
 };
@@ -75,7 +107,8 @@ public:
     }
 
     std::uint64_t affinity = 0;
-    int num_threads = 1;
+    boost::atomic<int> num_threads{1}; // changed under the mutex
+    const int processors = rvd_get_num_processors();
     rv_thread_slot slots[max_threads];
     std::vector<int> idle;
     int starting = 0; // pool threads started that have not yet looked for work
@@ -84,6 +117,7 @@ public:
     std::map<std::uint64_t, int> active_banks;    // top-level queues under the root by bank
     std::uint64_t next_bank = 1;
     bool failed = false;
+    boost::atomic<bool> failed_hint{false}; // `failed`, readable without the mutex
     int code = -1;
     std::exception_ptr failure;
     bool terminating = false, closing = false;
@@ -143,6 +177,14 @@ public:
         rv_thread_slot& s = slots[idx];
         s.idle = true;
         idle.push_back(idx);
+        if (!s.signalled && num_threads <= processors) {
+            // Work usually comes back within microseconds: watching the flag a while
+            // costs less than falling asleep and being woken through the kernel.
+            lk.unlock();
+            for (int i = 0; i < spin_rounds && !s.signalled.load(boost::memory_order_relaxed); i++)
+                cpu_pause();
+            relock(lk);
+        }
         while (!s.signalled)
             s.event.wait(lk);
         s.signalled = false;
@@ -400,7 +442,7 @@ bool rvd_thread_entity::add_thread(int)
 {
     if (group == nullptr)
         return false;
-    boost::unique_lock<boost::mutex> lk(group->mutex);
+    boost::unique_lock<boost::mutex> lk = hold(group->mutex);
     if (group->num_threads >= max_threads || group->closing)
         return false;
     const int idx = group->num_threads;
@@ -446,8 +488,7 @@ int rvd_thread_entity::get_num_threads() const
 {
     if (group == nullptr)
         return 0;
-    boost::unique_lock<boost::mutex> lk(group->mutex);
-    return group->num_threads;
+    return group->num_threads.load();
 }
 
 rvd_thread_entity* rvd_thread_entity::get_current_thread_entity() const
@@ -455,7 +496,7 @@ rvd_thread_entity* rvd_thread_entity::get_current_thread_entity() const
     if (group == nullptr)
         return nullptr;
     const unsigned long id = GetCurrentThreadId();
-    boost::unique_lock<boost::mutex> lk(group->mutex);
+    boost::unique_lock<boost::mutex> lk = hold(group->mutex);
     for (int i = 0; i < group->num_threads; i++)
         if (group->slots[i].entity != nullptr && group->slots[i].entity->thread_id == id)
             return group->slots[i].entity;
@@ -467,7 +508,7 @@ rvd_thread_queue* rvd_thread_entity::add_queue(rvd_worker* worker, rvd_thread_qu
 {
     if (group == nullptr)
         return nullptr;
-    boost::unique_lock<boost::mutex> lk(group->mutex);
+    boost::unique_lock<boost::mutex> lk = hold(group->mutex);
     rvd_thread_queue* q = group->new_queue();
     q->worker = worker;
     q->name = name != nullptr ? name : "";
@@ -500,7 +541,7 @@ void rvd_thread_entity::add_jobs(rvd_thread_queue* queue, int num_jobs, bool fin
     if (group == nullptr || queue == nullptr)
         return;
     {
-        boost::unique_lock<boost::mutex> lk(group->mutex);
+        boost::unique_lock<boost::mutex> lk = hold(group->mutex);
         if (!group->failed) {
             const std::int64_t n = std::max(0, num_jobs);
             if (queue->worker == nullptr && n > 0)
@@ -533,7 +574,7 @@ void rvd_thread_entity::register_synchronized_job(rvd_worker* worker, rvd_thread
     if (group == nullptr || worker == nullptr)
         return;
     release_all_locks();
-    boost::unique_lock<boost::mutex> lk(group->mutex);
+    boost::unique_lock<boost::mutex> lk = hold(group->mutex);
     rvd_thread_queue* target = queue;
     if (target == nullptr || (group_wide && group->num_threads >= 2))
         target = &group->root;
@@ -578,7 +619,7 @@ void run_due(rvd_thread_entity* e, std::vector<rv_sync_point>& due,
         if (e->need_sync())
             e->on_finished(e->group_failed());
     }
-    lk.lock();
+    relock(lk);
 }
 
 } // namespace
@@ -591,7 +632,7 @@ bool rvd_thread_entity::process_jobs(rvd_thread_queue* queue, bool, bool throw_o
     if (queue == nullptr)
         queue = &g->root;
     std::vector<rv_sync_point> due;
-    boost::unique_lock<boost::mutex> lk(g->mutex);
+    boost::unique_lock<boost::mutex> lk = hold(g->mutex);
     g->activate_bank_of(queue);
     for (;;) {
         if (g->failed && throw_on_failure) {
@@ -605,7 +646,7 @@ bool rvd_thread_entity::process_jobs(rvd_thread_queue* queue, bool, bool throw_o
             const int idx = g->start_job(q);
             lk.unlock();
             run_job(q->worker, idx);
-            lk.lock();
+            relock(lk);
             g->complete(q, due);
             run_due(this, due, lk, &rvd_thread_entity::run_job);
             continue;
@@ -630,7 +671,7 @@ void rvd_thread_entity::pool_loop()
 {
     rv_thread_group* g = group;
     std::vector<rv_sync_point> due;
-    boost::unique_lock<boost::mutex> lk(g->mutex);
+    boost::unique_lock<boost::mutex> lk = hold(g->mutex);
     g->starting--;
     for (;;) {
         if (g->closing)
@@ -640,7 +681,7 @@ void rvd_thread_entity::pool_loop()
             const int idx = g->start_job(q);
             lk.unlock();
             run_job(q->worker, idx);
-            lk.lock();
+            relock(lk);
             g->complete(q, due);
             run_due(this, due, lk, &rvd_thread_entity::run_job);
             continue;
@@ -653,7 +694,7 @@ void rvd_thread_entity::pool_loop()
                 do_sync(failed);
             } catch (...) {
             }
-            lk.lock();
+            relock(lk);
             me.acked = true;
             if (++g->num_acked >= g->acks_needed && g->terminator >= 0)
                 g->wake(g->terminator);
@@ -681,14 +722,14 @@ bool rvd_thread_entity::terminate(rvd_thread_queue* queue, bool descendants_only
     release_all_locks();
     if (queue == nullptr || queue == &g->root) {
         {
-            boost::unique_lock<boost::mutex> lk(g->mutex);
+            boost::unique_lock<boost::mutex> lk = hold(g->mutex);
             g->activate_banks(true);
         }
         queue = &g->root;
         descendants_only = true;
     }
     process_jobs(queue, true, false);
-    boost::unique_lock<boost::mutex> lk(g->mutex);
+    boost::unique_lock<boost::mutex> lk = hold(g->mutex);
     const bool failed = g->failed;
     if (failed && exception_code != nullptr)
         *exception_code = g->code;
@@ -707,7 +748,7 @@ bool rvd_thread_entity::terminate(rvd_thread_queue* queue, bool descendants_only
     } catch (...) {
         // A failure here is the group's, already reported through the result.
     }
-    lk.lock();
+    relock(lk);
     g->terminating = true;
     g->terminator = thread_idx;
     g->num_acked = 0;
@@ -722,6 +763,7 @@ bool rvd_thread_entity::terminate(rvd_thread_queue* queue, bool descendants_only
     for (int i = 0; i < g->num_threads; i++)
         g->slots[i].acked = false;
     g->failed = false;
+    g->failed_hint.store(false);
     g->code = -1;
     g->failure = nullptr;
     return !failed;
@@ -736,13 +778,13 @@ bool rvd_thread_entity::destroy()
     rv_thread_group* g = group;
     bool ok;
     {
-        boost::unique_lock<boost::mutex> lk(g->mutex);
+        boost::unique_lock<boost::mutex> lk = hold(g->mutex);
         ok = !g->failed;
     }
     handle_exception(-1);
     terminate(nullptr, false, nullptr);
     {
-        boost::unique_lock<boost::mutex> lk(g->mutex);
+        boost::unique_lock<boost::mutex> lk = hold(g->mutex);
         g->closing = true;
         g->wake_all(0);
     }
@@ -765,9 +807,10 @@ void rvd_thread_entity::handle_exception(int code)
         return;
     }
     rv_thread_group* g = group;
-    boost::unique_lock<boost::mutex> lk(g->mutex);
+    boost::unique_lock<boost::mutex> lk = hold(g->mutex);
     if (!g->failed) {
         g->failed = true;
+        g->failed_hint.store(true);
         g->code = code;
         g->failure = pending_failure;
     }
@@ -783,20 +826,21 @@ void rvd_thread_entity::handle_exception(int code)
 
 bool rvd_thread_entity::group_failed() const
 {
-    if (group == nullptr)
+    if (group == nullptr || !group->failed_hint.load())
         return false;
-    boost::unique_lock<boost::mutex> lk(group->mutex);
+    boost::unique_lock<boost::mutex> lk = hold(group->mutex);
     return group->failed;
 }
 
 void rvd_thread_entity::raise_group_failure() const
 {
-    if (group == nullptr)
+    // Asked before every block and lock: the common answer comes without the mutex.
+    if (group == nullptr || !group->failed_hint.load())
         return;
     int code;
     std::exception_ptr failure;
     {
-        boost::unique_lock<boost::mutex> lk(group->mutex);
+        boost::unique_lock<boost::mutex> lk = hold(group->mutex);
         if (!group->failed)
             return;
         code = group->code;
@@ -816,10 +860,15 @@ bool rvd_thread_entity::acquire_lock(int idx, bool wait)
         l.depth++;
         return true;
     }
-    if (wait)
-        l.mutex.lock();
-    else if (!l.mutex.try_lock())
-        return false;
+    if (!l.mutex.try_lock()) {
+        if (!wait)
+            return false;
+        int i = 0;
+        for (; i < lock_spins && !l.mutex.try_lock(); i++)
+            cpu_pause();
+        if (i == lock_spins)
+            l.mutex.lock();
+    }
     l.holder.store(this);
     l.depth = 1;
     return true;
