@@ -185,10 +185,22 @@ public:
                         !net.is_line_precise(int(c)), 0, 0);
         }
         allocator.finalize();
+        // A receiver that takes formatted rows gets them formatted by the jobs too, each
+        // component's rows of a stripe side by side, so that they go out in one piece.
+        formatted = true;
+        size_t bytes = 0;
+        for (size_t c = 0; c < n; c++) {
+            row_bytes.push_back(out.formatted_row_bytes(int(c)));
+            byte_offset.push_back(bytes);
+            bytes += size_t(stripe) * row_bytes.back();
+            formatted = formatted && row_bytes.back() > 0;
+        }
         for (slot& s : slots) {
             for (size_t i = 0; i < size_t(stripe) * n; i++)
                 s.lines[i].create();
             s.samples.resize(size_t(stripe) * n * row_width);
+            if (formatted)
+                s.bytes.resize(bytes);
             s.queue = env->add_queue(&s, parent, "output rows");
         }
         jobs_per_stripe = std::max(1, std::min(stripe, env->get_num_threads()));
@@ -246,6 +258,7 @@ private:
         std::unique_ptr<rvd_line_buf[]> lines;
         std::vector<bool> have;
         std::vector<int32_t> samples; // the stripe, converted
+        std::vector<uint8_t> bytes;   // and formatted, component by component
         int first = 0, rows = 0, job_count = 0;
         std::atomic<int> jobs_done{0};
         bool converted = false; // guarded by the owner's order lock
@@ -259,8 +272,11 @@ private:
         for (int k = j; k < s.rows; k += s.job_count)
             for (size_t c = 0; c < n; c++) {
                 const size_t i = size_t(k) * n + c;
-                if (s.have[i])
-                    conv[c].convert(s.lines[i], td[c].size.x, &s.samples[i * row_width]);
+                if (!s.have[i])
+                    continue;
+                conv[c].convert(s.lines[i], td[c].size.x, &s.samples[i * row_width]);
+                if (formatted)
+                    out.format(int(c), &s.samples[i * row_width], &s.bytes[byte_offset[c] + size_t(k) * row_bytes[c]]);
             }
         if (s.jobs_done.fetch_add(1) + 1 == s.job_count)
             hand_over(s);
@@ -302,6 +318,23 @@ private:
     void put_rows(const slot& s)
     {
         const size_t n = td.size();
+        if (formatted) {
+            // Each component's runs of rows (a component may end before the others).
+            for (size_t c = 0; c < n; c++)
+                for (int k = 0; k < s.rows;) {
+                    if (!s.have[size_t(k) * n + c]) {
+                        k++;
+                        continue;
+                    }
+                    int end = k + 1;
+                    while (end < s.rows && s.have[size_t(end) * n + c])
+                        end++;
+                    out.put_bytes(int(c), targets[c].first_row + s.first + k, end - k,
+                                  &s.bytes[byte_offset[c] + size_t(k) * row_bytes[c]]);
+                    k = end;
+                }
+            return;
+        }
         for (int k = 0; k < s.rows; k++)
             for (size_t c = 0; c < n; c++) {
                 const size_t i = size_t(k) * n + c;
@@ -342,6 +375,8 @@ private:
     int stripe = 1;
     size_t row_width = 0;
     int jobs_per_stripe = 1;
+    bool formatted = false;
+    std::vector<size_t> row_bytes, byte_offset; // per component, when formatted
     slot slots[num_slots];
     int gathering = 0, filled = 0, first = 0; // the stripe being gathered: number, rows, first row
     boost::mutex order;

@@ -22,6 +22,12 @@ public:
     virtual ~decoded_rows() = default;
     virtual void start(const std::vector<pgx_image>& shapes) = 0;
     virtual void put(int component, int64_t row, const int32_t* samples) = 0;
+    // Optionally, rows as final bytes, formatted by worker threads: a receiver whose
+    // rows have a byte size gets `format` calls from any thread, then each component's
+    // formatted rows in order through `put_bytes` instead of `put`.
+    virtual size_t formatted_row_bytes(int) const { return 0; }
+    virtual void format(int, const int32_t*, uint8_t*) const {}
+    virtual void put_bytes(int, int64_t, int, const uint8_t*) {}
 };
 
 // Decodes the codestream the source delivers, handing rows to `out` as they are pulled;

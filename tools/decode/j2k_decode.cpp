@@ -24,6 +24,15 @@ public:
             writers.emplace_back(new pgx_row_writer(component_file_name(output, int(c)), shapes[c]));
     }
     void put(int c, int64_t, const int32_t* samples) override { writers[size_t(c)]->put(samples); }
+    size_t formatted_row_bytes(int c) const override { return writers[size_t(c)]->row_bytes(); }
+    void format(int c, const int32_t* samples, uint8_t* row) const override
+    {
+        writers[size_t(c)]->format(samples, row);
+    }
+    void put_bytes(int c, int64_t, int count, const uint8_t* rows) override
+    {
+        writers[size_t(c)]->put_bytes(rows, count);
+    }
     void finish()
     {
         for (auto& w : writers)

@@ -198,12 +198,23 @@ pgx_row_writer::~pgx_row_writer()
 
 void pgx_row_writer::put(const int32_t* samples)
 {
-    if (file == nullptr || rows_written >= height)
+    format(samples, bytes.data());
+    put_bytes(bytes.data(), 1);
+}
+
+void pgx_row_writer::format(const int32_t* samples, uint8_t* row) const
+{
+    put_big_endian(samples, size_t(width), nbytes, row);
+}
+
+void pgx_row_writer::put_bytes(const uint8_t* rows, int count)
+{
+    if (file == nullptr || count < 0 || count > height - rows_written)
         throw pgx_error("more rows than the PGX header announces for " + path);
-    put_big_endian(samples, size_t(width), nbytes, bytes.data());
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size())
+    const size_t n = size_t(count) * row_bytes();
+    if (std::fwrite(rows, 1, n, file) != n)
         throw pgx_error("cannot write " + path);
-    rows_written++;
+    rows_written += count;
 }
 
 void pgx_row_writer::finish()

@@ -49,6 +49,11 @@ public:
     pgx_row_writer& operator=(const pgx_row_writer&) = delete;
 
     void put(const int32_t* samples);
+    // The same in two steps: `format` gives a row's bytes (from any thread), `put_bytes`
+    // writes `count` formatted rows in order.
+    size_t row_bytes() const { return size_t(width) * size_t(nbytes); }
+    void format(const int32_t* samples, uint8_t* row) const;
+    void put_bytes(const uint8_t* rows, int count);
     void finish();
 
 private:
