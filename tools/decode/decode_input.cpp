@@ -30,9 +30,16 @@ decode_input::decode_input(const std::string& path, decode_source_kind kind)
     length = loc.length;
     if (kind == decode_source_kind::memory) {
         const size_t size = std::max<size_t>(size_t(length), 1);
-        void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        // Megabytes go on huge pages where the kernel has them: fewer faults to fill.
+        const bool large = size >= (size_t(4) << 20);
+        void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | (large ? 0 : MAP_POPULATE), -1, 0);
         if (p == MAP_FAILED)
             throw decode_error("cannot hold " + path + " in memory");
+#ifdef MADV_HUGEPAGE
+        if (large)
+            madvise(p, size, MADV_HUGEPAGE);
+#endif
         bytes = std::unique_ptr<uint8_t, unmap>(static_cast<uint8_t*>(p), unmap{size});
         in.clear();
         in.seekg(offset);

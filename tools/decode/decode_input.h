@@ -21,8 +21,8 @@ private:
     int64_t offset = 0;
     int64_t length = 0;
     // The codestream, for memory sources: pages mapped in one call before the read fills
-    // them, as zeroing megabytes first, or faulting them in one at a time, costs more than
-    // the read.
+    // them (huge pages for large files), as faulting small pages in one at a time costs
+    // more than the read.
     struct unmap {
         size_t size;
         void operator()(uint8_t* p) const;
