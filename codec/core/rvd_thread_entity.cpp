@@ -67,7 +67,7 @@ inline void relock(boost::unique_lock<boost::mutex>& lk)
             return;
         cpu_pause();
     }
-    relock(lk);
+    lk.lock();
 }
 
 inline boost::unique_lock<boost::mutex> hold(boost::mutex& m)
