@@ -58,8 +58,9 @@ TEST(DecodeRows, AnExistingFileIsWrittenOverAndCutToTheImage)
         {
             std::FILE* f = std::fopen(path.c_str(), "wb");
             ASSERT_NE(f, nullptr);
-            std::vector<uint8_t> junk(before, 0xEE);
-            std::fwrite(junk.data(), 1, junk.size(), f);
+            const std::vector<uint8_t> junk(before, 0xEE);
+            if (!junk.empty())
+                std::fwrite(junk.data(), 1, junk.size(), f);
             std::fclose(f);
         }
         pgx_row_writer w(path, img);
