@@ -4,12 +4,19 @@
 #include "tools/decode/decode_error.h"
 #include "tools/decode/decode_sources.h"
 
+#include <boost/thread/thread.hpp>
+
 #include <algorithm>
+#include <atomic>
 #include <fstream>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <sys/mman.h>
 
-decode_input::decode_input(const std::string& path, decode_source_kind kind)
+decode_input::decode_input(const std::string& path, decode_source_kind kind, int readers)
     : path(path), kind(kind)
 {
     std::ifstream in(path, std::ios::binary);
@@ -41,12 +48,52 @@ decode_input::decode_input(const std::string& path, decode_source_kind kind)
             madvise(p, size, MADV_HUGEPAGE);
 #endif
         bytes = std::unique_ptr<uint8_t, unmap>(static_cast<uint8_t*>(p), unmap{size});
-        in.clear();
-        in.seekg(offset);
-        in.read(reinterpret_cast<char*>(bytes.get()), std::streamsize(length));
-        if (int64_t(in.gcount()) != length)
-            throw decode_error("cannot read " + path);
+        if (!read_parts(bytes.get(), large ? readers : 1)) {
+            in.clear();
+            in.seekg(offset);
+            in.read(reinterpret_cast<char*>(bytes.get()), std::streamsize(length));
+            if (int64_t(in.gcount()) != length)
+                throw decode_error("cannot read " + path);
+        }
     }
+}
+
+// With worker threads asked for, a large codestream is read in as many parts at once
+// (each part's pages filled by its own thread). False when it was not read this way.
+bool decode_input::read_parts(uint8_t* to, int parts) const
+{
+    if (parts < 2)
+        return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const int64_t part = ((length + parts - 1) / parts + 4095) & ~int64_t(4095);
+    std::atomic<bool> ok{true};
+    auto read_part = [&](int64_t first) {
+        const int64_t end = std::min(length, first + part);
+        for (int64_t at = first; at < end && ok;) {
+            const ssize_t n = ::pread(fd, to + at, size_t(end - at), off_t(offset + at));
+            if (n <= 0)
+                ok = false;
+            else
+                at += n;
+        }
+    };
+    std::vector<boost::thread> others;
+    try {
+        others.reserve(size_t(parts));
+        for (int64_t first = part; first < length; first += part)
+            others.emplace_back(read_part, first);
+    } catch (...) {
+        ok = false;
+    }
+    read_part(0);
+    for (boost::thread& t : others)
+        t.join();
+    ::close(fd);
+    if (!ok)
+        throw decode_error("cannot read " + path);
+    return true;
 }
 
 void decode_input::unmap::operator()(uint8_t* p) const

@@ -10,12 +10,15 @@
 
 class decode_input {
 public:
-    // Throws decode_error when the file cannot be read or holds no codestream.
-    decode_input(const std::string& path, decode_source_kind kind);
+    // Throws decode_error when the file cannot be read or holds no codestream. A large
+    // codestream held in memory is read by up to `readers` threads at once.
+    decode_input(const std::string& path, decode_source_kind kind, int readers = 1);
     // A fresh source positioned at the codestream's first byte.
     std::unique_ptr<rvd_compressed_source> open_source() const;
 
 private:
+    bool read_parts(uint8_t* to, int parts) const;
+
     std::string path;
     decode_source_kind kind;
     int64_t offset = 0;

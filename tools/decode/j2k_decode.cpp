@@ -59,7 +59,7 @@ public:
 
 int run(const decode_command& cmd)
 {
-    decode_input input(cmd.input, cmd.source);
+    decode_input input(cmd.input, cmd.source, cmd.settings.threads);
     if (cmd.repeat > 0) {
         std::vector<double> seconds;
         counted_rows counted;
