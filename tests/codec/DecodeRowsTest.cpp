@@ -1,7 +1,10 @@
 // The decode tool's row-by-row output: a PGX file written row by row holds the bytes the
 // whole-image writer gives, and a file left unfinished (a failed decode) is removed, so
 // a partial image never stands as a result.
+// The tool's input held in memory holds the file's bytes however many threads read it.
+#include "codec/core/rvd_compressed_source.h"
 #include "tests/codec/support/test_sources.h"
+#include "tools/decode/decode_input.h"
 #include "tools/decode/pgx_image.h"
 
 #include <gtest/gtest.h>
@@ -75,6 +78,35 @@ TEST(DecodeRows, AnExistingFileIsWrittenOverAndCutToTheImage)
         w.put(img.samples.data());
     }
     EXPECT_FALSE(exists(path));
+}
+
+TEST(DecodeRows, ALargeInputReadInPartsHoldsEveryByte)
+{
+    // Over the size read in parts, and not a whole number of pages or parts.
+    std::vector<uint8_t> file((size_t(4) << 20) + 12345);
+    uint32_t x = 12345;
+    for (uint8_t& b : file) {
+        x = x * 1103515245u + 12345u;
+        b = uint8_t(x >> 24);
+    }
+    file[0] = 0xFF;
+    file[1] = 0x4F;
+    const std::string path = scratch("large.j2k");
+    {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(std::fwrite(file.data(), 1, file.size(), f), file.size());
+        std::fclose(f);
+    }
+    for (int readers : {1, 3, 8}) {
+        decode_input input(path, decode_source_kind::memory, readers);
+        auto source = input.open_source();
+        std::vector<uint8_t> back(file.size() + 1);
+        ASSERT_EQ(source->read(back.data(), int(back.size())), int(file.size())) << readers;
+        back.pop_back();
+        EXPECT_TRUE(back == file) << readers;
+    }
+    std::remove(path.c_str());
 }
 
 TEST(DecodeRows, UnfinishedFilesAreRemovedAndMissingRowsAreAnError)
