@@ -3,10 +3,12 @@
 // row goes through the vector form, the same words as two narrower regions through the
 // per-sample one - rounding ties, saturation at both ends, infinite products; on 32-bit float
 // lines, rows of several lengths against the portable form. Floating-point lifting: the
-// symmetric two-tap step on lines of every length against the portable loop. Inverse
+// symmetric two-tap step on lines of every length against the portable loop; the wide
+// interleaving of 32-bit halves. Inverse
 // irreversible colour transform: whole lines against the same pixels one at a time. Output
 // conversion of float lines: worked values, then random lines of every length.
 #include "codec/coding/rv_decoder.h"
+#include "codec/coding/rv_lifting_sse2.h"
 #include "codec/coding/rv_lifting_step.h"
 #include "codec/coding/rvd_colour.h"
 #include "tests/codec/support/processor_form.h"
@@ -136,6 +138,34 @@ TEST(VectorForms, SymmetricFloatLiftingEqualsThePortableLoop)
             ASSERT_EQ(0, std::memcmp(by_vector.data(), portable.data(), portable.size() * sizeof(float)))
                 << count << " " << f.name;
             ASSERT_EQ(by_vector[size_t(count)], y[size_t(count)]) << f.name; // nothing beyond the count
+        }
+    }
+}
+
+TEST(VectorForms, InterleavedHalvesAlternateLowAndHigh)
+{
+    struct form {
+        const char* name;
+        int avx_level;
+        bool (*interleave)(const void*, const void*, int, void*);
+    };
+    const form forms[] = {{"AVX2", 1, rv_interleave32_avx2}, {"AVX-512", 2, rv_interleave32_avx512}};
+    std::vector<std::int32_t> low(50), high(50);
+    for (int i = 0; i < 50; i++) {
+        low[size_t(i)] = 1000 + i;
+        high[size_t(i)] = -1000 - i;
+    }
+    for (const form& f : forms) {
+        if (rvd_avx_level < f.avx_level)
+            continue;
+        for (int pairs = 0; pairs <= 50; pairs++) {
+            std::vector<std::int32_t> out(size_t(2 * pairs) + 1, 7);
+            ASSERT_TRUE(f.interleave(low.data(), high.data(), pairs, out.data())) << f.name;
+            for (int i = 0; i < pairs; i++) {
+                ASSERT_EQ(out[size_t(2 * i)], 1000 + i) << f.name << " " << pairs;
+                ASSERT_EQ(out[size_t(2 * i + 1)], -1000 - i) << f.name << " " << pairs;
+            }
+            ASSERT_EQ(out.back(), 7) << f.name; // nothing beyond the pairs
         }
     }
 }
