@@ -1,6 +1,7 @@
 // Lifting-step speed over sample lines: a whole horizontal synthesis or analysis (all
 // steps, with boundary extension) of a 2048-sample line, and one vertical step over 2048
-// samples, for each line kind; the analysis at the plain level and with the vector forms.
+// samples, for each line kind; the analysis at the plain level and with the vector forms;
+// the 9/7 float synthesis also with the AVX2 and AVX-512 forms where the processor has them.
 // Reports samples per second.
 #include "codec/coding/rv_lifting_step.h"
 #include "codec/core/rvd_kernels.h"
@@ -34,10 +35,13 @@ struct kind {
     int kernel_id;
     bool reversible, shorts;
     int mmx_level;
+    int avx_level = 0;
 };
-// 0: 5/3 32-bit, 1: 5/3 16-bit, 2: 9/7 float, 3: 9/7 16-bit exact form, 4: 9/7 16-bit general
-const kind kinds[] = {{1, true, false, 2}, {1, true, true, 2}, {0, false, false, 2},
-                      {0, false, true, 2}, {0, false, true, 0}};
+// 0: 5/3 32-bit, 1: 5/3 16-bit, 2: 9/7 float (SSE2), 3: 9/7 16-bit exact form, 4: 9/7 16-bit
+// general, 5: 9/7 float AVX2, 6: 9/7 float AVX-512
+const kind kinds[] = {{1, true, false, 2},    {1, true, true, 2},     {0, false, false, 2},
+                      {0, false, true, 2},    {0, false, true, 0},    {0, false, false, 2, 1},
+                      {0, false, false, 2, 2}};
 
 struct lines {
     rvd_sample_allocator alloc;
@@ -63,17 +67,23 @@ struct lines {
     }
 };
 
-void setup(const kind& k)
+// False when the processor lacks the kind's wide vectors.
+bool setup(const kind& k)
 {
     rv_init_w97_consts();
     rvd_mmx_level = k.mmx_level;
+    rvd_avx_level = k.avx_level;
+    return k.avx_level <= rvd_get_avx_level();
 }
 
 // Times `op(steps, lines)` over lines of `width` samples of kind `k`.
 template <class Op>
 void time_lines(benchmark::State& state, const kind& k, int width, Op op)
 {
-    setup(k);
+    if (!setup(k)) {
+        state.SkipWithError("the processor has no such vector form");
+        return;
+    }
     auto steps = steps_of(k.kernel_id, k.reversible);
     lines l(k, width);
     for (auto _ : state) {
@@ -122,8 +132,8 @@ void BM_AnalysisVerticalStep(benchmark::State& state)
     });
 }
 
-BENCHMARK(BM_HorizontalSynthesis)->DenseRange(0, 4);
-BENCHMARK(BM_VerticalStep)->DenseRange(0, 4);
+BENCHMARK(BM_HorizontalSynthesis)->DenseRange(0, 6);
+BENCHMARK(BM_VerticalStep)->DenseRange(0, 6);
 BENCHMARK(BM_HorizontalAnalysis)->DenseRange(0, 7);
 BENCHMARK(BM_AnalysisVerticalStep)->DenseRange(0, 7);
 

@@ -265,9 +265,15 @@ void rv_dequantizer::convert(const rvd_block& block, const rv_line_ptrs& lines, 
                    !block.vflip && !block.hflip) {
             const std::uint32_t* base = reinterpret_cast<const std::uint32_t*>(block.sample_buffer) +
                                         std::ptrdiff_t(block.region.pos.y) * block.size.x + block.region.pos.x;
-            for (int i = 0; i < block.region.size.y; i++)
-                rv_dequant_irr32_sse2(base + std::ptrdiff_t(i) * block.size.x, lines.f32[i] + x_off,
-                                      block.region.size.x, float(scale));
+            for (int i = 0; i < block.region.size.y; i++) {
+                const std::uint32_t* sp = base + std::ptrdiff_t(i) * block.size.x;
+                float* dp = lines.f32[i] + x_off;
+                const int n = block.region.size.x;
+                // The widest form the processor has.
+                if (!(rvd_avx_level >= 2 && rv_dequant_irr32_avx512(sp, dp, n, float(scale))) &&
+                    !(rvd_avx_level >= 1 && rv_dequant_irr32_avx2(sp, dp, n, float(scale))))
+                    rv_dequant_irr32_sse2(sp, dp, n, float(scale));
+            }
         } else {
             convert_region(block, lines.f32, x_off, roi,
                            irr32{float(scale)});

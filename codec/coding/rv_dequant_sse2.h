@@ -14,3 +14,7 @@ void rv_dequant_irr16_sse2(const std::uint32_t* sp, std::int16_t* dp, int n, flo
 // Irreversible on 32-bit lines: the signed magnitude times `scale` in single precision,
 // any count.
 void rv_dequant_irr32_sse2(const std::uint32_t* sp, float* dp, int n, float scale);
+// The same, 8 or 16 samples at a time, for AVX2 and AVX-512 processors; false when this
+// build has no such form.
+bool rv_dequant_irr32_avx2(const std::uint32_t* sp, float* dp, int n, float scale);
+bool rv_dequant_irr32_avx512(const std::uint32_t* sp, float* dp, int n, float scale);

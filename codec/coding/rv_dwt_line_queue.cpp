@@ -190,8 +190,9 @@ void rv_dwt_line_queue::ensure(int row, int level, const loader* load)
             if (k + 1 < num_steps)
                 ensure_readers(row, k + 1, load);
             int base = (row ^ 1) + 2 * step.support_min;
+            const bool inside = base >= first && base + 2 * (step.support_length - 1) <= last;
             for (int t = 0; t < step.support_length; t++) {
-                int src = rv_extend_index(base + 2 * t, first, last, symmetric);
+                int src = inside ? base + 2 * t : rv_extend_index(base + 2 * t, first, last, symmetric);
                 ensure(src, k + 1, load);
                 if (load != nullptr) {
                     rv_dwt_line* s = slot(src);

@@ -268,7 +268,10 @@ void rv_lift_floats(const rv_lifting_step& step, float* y, const float* const* s
         const float* a = src[0];
         const float* b = src[1];
         float k = c[0];
-        if (rvd_mmx_level >= 2 && rv_lift_floats_sym2_sse2(y, a, b, k, count))
+        if (rvd_mmx_level >= 2 &&
+            ((rvd_avx_level >= 2 && rv_lift_floats_sym2_avx512(y, a, b, k, count)) ||
+             (rvd_avx_level >= 1 && rv_lift_floats_sym2_avx2(y, a, b, k, count)) ||
+             rv_lift_floats_sym2_sse2(y, a, b, k, count)))
             return;
         for (int n = 0; n < count; n++)
             y[n] -= k * (a[n] + b[n]);

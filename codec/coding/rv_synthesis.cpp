@@ -3,10 +3,12 @@
 #include "codec/core/rvd_thread_env.h"
 
 #include "codec/coding/rv_decoder.h"
+#include "codec/coding/rv_lifting_sse2.h"
 #include "codec/coding/rv_strip_synthesis.h"
 #include "codec/coding/rvd_synthesis.h"
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rvd_params.h"
+#include "codec/core/rvd_processor.h"
 #include "codec/core/rvd_resolution.h"
 #include "codec/core/rvd_subband.h"
 
@@ -68,6 +70,13 @@ void copy_out(bool hor_split, int col_first, int low_col0, int high_col0, const 
         return;
     const T* lp = low + ((x0 + j - low_col0) >> 1);
     const T* hp = (n - j >= 2) ? high + ((x0 + j + 1 - high_col0) >> 1) : nullptr;
+    const int pairs = (n - j) / 2;
+    if (sizeof(T) == 4 && pairs > 0 && rvd_mmx_level >= 2 &&
+        ((rvd_avx_level >= 2 && rv_interleave32_avx512(lp, hp, pairs, out + j)) ||
+         (rvd_avx_level >= 1 && rv_interleave32_avx2(lp, hp, pairs, out + j)))) {
+        j += 2 * pairs;
+        lp += pairs;
+    }
     for (; j + 1 < n; j += 2) {
         out[j] = *lp++;
         out[j + 1] = *hp++;

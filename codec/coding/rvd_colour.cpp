@@ -1,6 +1,7 @@
 #include "codec/coding/rvd_colour.h"
 
 #include "codec/core/rvd_message.h"
+#include "codec/core/rvd_processor.h"
 #include "platform/ModuleStartup.h"
 
 #include <algorithm>
@@ -157,17 +158,22 @@ void rv_ict_forward_float(float* __restrict x, float* __restrict y, float* __res
 
 void rv_ict_inverse_float(float* __restrict x, float* __restrict y, float* __restrict z, int n)
 {
+    if (rvd_mmx_level >= 2 && ((rvd_avx_level >= 2 && rv_ict_inverse_float_avx512(x, y, z, n)) ||
+                               (rvd_avx_level >= 1 && rv_ict_inverse_float_avx2(x, y, z, n))))
+        return;
     int i = 0;
 #ifdef __SSE2__
     // Four pixels at a time, the same operations in the same order as the loop below, so
     // the results are the same to the bit.
-    const __m128 red_cr = _mm_set1_ps(1.402f), green_cr = _mm_set1_ps(0.7141362862010222f);
-    const __m128 green_cb = _mm_set1_ps(0.3441362862010222f), blue_cb = _mm_set1_ps(1.772f);
-    for (; i + 4 <= n; i += 4) {
-        const __m128 lum = _mm_loadu_ps(x + i), cb = _mm_loadu_ps(y + i), cr = _mm_loadu_ps(z + i);
-        _mm_storeu_ps(x + i, _mm_add_ps(lum, _mm_mul_ps(red_cr, cr)));
-        _mm_storeu_ps(y + i, _mm_sub_ps(_mm_sub_ps(lum, _mm_mul_ps(green_cr, cr)), _mm_mul_ps(green_cb, cb)));
-        _mm_storeu_ps(z + i, _mm_add_ps(lum, _mm_mul_ps(blue_cb, cb)));
+    if (rvd_mmx_level >= 2) {
+        const __m128 red_cr = _mm_set1_ps(1.402f), green_cr = _mm_set1_ps(0.7141362862010222f);
+        const __m128 green_cb = _mm_set1_ps(0.3441362862010222f), blue_cb = _mm_set1_ps(1.772f);
+        for (; i + 4 <= n; i += 4) {
+            const __m128 lum = _mm_loadu_ps(x + i), cb = _mm_loadu_ps(y + i), cr = _mm_loadu_ps(z + i);
+            _mm_storeu_ps(x + i, _mm_add_ps(lum, _mm_mul_ps(red_cr, cr)));
+            _mm_storeu_ps(y + i, _mm_sub_ps(_mm_sub_ps(lum, _mm_mul_ps(green_cr, cr)), _mm_mul_ps(green_cb, cb)));
+            _mm_storeu_ps(z + i, _mm_add_ps(lum, _mm_mul_ps(blue_cb, cb)));
+    }
     }
 #endif
     for (; i < n; ++i) {

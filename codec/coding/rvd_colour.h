@@ -31,6 +31,10 @@ void rv_rct_inverse16(int16_t* x, int16_t* y, int16_t* z, int n);
 // ICT, floats.
 void rv_ict_forward_float(float* x, float* y, float* z, int n);
 void rv_ict_inverse_float(float* x, float* y, float* z, int n);
+// Its wide forms (the same operations per pixel, 8 or 16 pixels at a time), which it
+// chooses from the processor words; false when this build has no such form.
+bool rv_ict_inverse_float_avx2(float* x, float* y, float* z, int n);
+bool rv_ict_inverse_float_avx512(float* x, float* y, float* z, int n);
 // ICT, 16-bit fixed point with 14-bit integer factors. Results that leave the 16-bit
 // range saturate instead of wrapping into the opposite colour.
 void rv_ict_forward16(int16_t* x, int16_t* y, int16_t* z, int n);

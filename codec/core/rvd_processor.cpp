@@ -13,6 +13,7 @@ int rvd_mmx_level = 0;
 bool rvd_pentium_cmov_exists = false;
 bool rvd_altivec_exists = false;
 bool rvd_sparcvis_exists = false;
+int rvd_avx_level = 0;
 
 namespace {
 
@@ -89,6 +90,39 @@ bool rvd_get_pentium_cmov_exists()
     return (edx & (1u << 15)) != 0;
 }
 
+int rv_avx_level_from_cpuid(unsigned leaf1_ecx, unsigned leaf7_ebx, unsigned long long xcr0)
+{
+    const unsigned osxsave = 1u << 27, avx = 1u << 28;
+    const unsigned avx2 = 1u << 5, avx512f = 1u << 16, avx512dq = 1u << 17, avx512bw = 1u << 30,
+                   avx512vl = 1u << 31;
+    const unsigned long long sse_ymm = 0x6, opmask_zmm = 0xE0; // XCR0 state components
+    if ((leaf1_ecx & (osxsave | avx)) != (osxsave | avx) || (xcr0 & sse_ymm) != sse_ymm ||
+        !(leaf7_ebx & avx2))
+        return 0;
+    const unsigned all512 = avx512f | avx512dq | avx512bw | avx512vl;
+    if ((leaf7_ebx & all512) == all512 && (xcr0 & opmask_zmm) == opmask_zmm)
+        return 2;
+    return 1;
+}
+
+int rvd_get_avx_level()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    unsigned regs1[4], regs7[4];
+    if (!rv_cpuid(1, 0, regs1) || !rv_cpuid(7, 0, regs7))
+        return 0;
+    unsigned long long xcr0 = 0;
+    if (regs1[2] & (1u << 27)) { // XGETBV is there only with OSXSAVE
+        unsigned lo, hi;
+        __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+        xcr0 = (static_cast<unsigned long long>(hi) << 32) | lo;
+    }
+    return rv_avx_level_from_cpuid(regs1[2], regs7[1], xcr0);
+#else
+    return 0;
+#endif
+}
+
 int rvd_get_num_processors()
 {
     // Every processor of the affinity set counts, however many there are.
@@ -104,4 +138,5 @@ void rv_init_processor_words()
 {
     rvd_mmx_level = rvd_get_mmx_level();
     rvd_pentium_cmov_exists = rvd_get_pentium_cmov_exists();
+    rvd_avx_level = rvd_mmx_level >= 2 ? rvd_get_avx_level() : 0;
 }

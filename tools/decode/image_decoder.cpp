@@ -11,6 +11,7 @@
 #include "codec/core/rvd_sample_allocator.h"
 #include "codec/core/rvd_worker.h"
 #include "tools/decode/decode_error.h"
+#include "tools/decode/float_line_conversion.h"
 
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/locks.hpp>
@@ -21,10 +22,6 @@
 #include <atomic>
 #include <cmath>
 #include <memory>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -98,39 +95,9 @@ struct line_converter {
                 out[i] = clip(sp[i].ival);
             return;
         }
-        const double scale = std::ldexp(1.0, depth);
-        // Clipped as floating point first: a corrupt stream may give values whose
-        // conversion to an integer would overflow.
-        const double flo = double(lo - offset), fhi = double(hi - offset);
-        // floor(x * 2^depth + 0.5) clipped to [flo, fhi]: floor is monotonic and the
-        // bounds are whole, so clipping first gives the same value and keeps the
-        // truncating conversion, corrected downwards for negative fractions, in range.
-        // Every step is exact in double precision, two samples at a time or one.
-        int i = 0;
-#ifdef __SSE2__
-        {
-            const __m128d vs = _mm_set1_pd(scale), half = _mm_set1_pd(0.5);
-            const __m128d vlo = _mm_set1_pd(flo), vhi = _mm_set1_pd(fhi);
-            const __m128i off = _mm_set1_epi32(int32_t(offset));
-            for (; i + 2 <= width; i += 2) {
-                __m128 f = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(sp + i)));
-                __m128d v = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(f), vs), half);
-                v = _mm_min_pd(_mm_max_pd(v, vlo), vhi); // a NaN takes the low bound
-                __m128i t = _mm_cvttpd_epi32(v);
-                __m128d above = _mm_cmpgt_pd(_mm_cvtepi32_pd(t), v);
-                t = _mm_add_epi32(t, _mm_shuffle_epi32(_mm_castpd_si128(above), 0x08));
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_add_epi32(t, off));
-            }
-        }
-#endif
-        for (; i < width; i++) {
-            double v = double(sp[i].fval) * scale + 0.5;
-            v = v >= flo ? v : flo; // also catches NaN
-            v = v <= fhi ? v : fhi;
-            int64_t t = int64_t(v);
-            t -= double(t) > v ? 1 : 0;
-            out[i] = clip(t);
-        }
+        const float_line_conversion f{std::ldexp(1.0, depth), double(lo - offset), double(hi - offset),
+                                      int32_t(offset)};
+        f.convert(&sp->fval, width, out);
     }
 };
 
