@@ -18,6 +18,40 @@ void rv_decode_cleanup_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, int 
 
 namespace rv_hand {
 
+// The refinement pass's stripe walk as the x86-64 form runs it (rv_refinement_pass_x64.cpp):
+// the wide registers and the three refinement contexts' states go in and come back through
+// the record, which the walk reads by fixed offsets. A state travels packed in one word:
+// its p as the wide D counts it (Qe << 40) above its transition entry's index (2 x state +
+// MPS, so bit 0 is the MPS).
+struct refine_walk {
+    uint64_t A;
+    uint64_t C;
+    int64_t D;
+    int64_t t;
+    rv_mq_registers* r;
+    uint64_t states[3];       // contexts 15-17, packed
+    const uint32_t* contexts; // stripe 0, column 0
+    int32_t* samples;
+    int64_t width;
+    int64_t num_stripes;
+    int64_t stride;
+    uint64_t bit_p;
+    uint64_t bits_p_and_half;
+};
+
+} // namespace rv_hand
+
+#if defined(__x86_64__)
+extern "C" __attribute__((visibility("hidden"))) void rv_refine_walk_x64(rv_hand::refine_walk* walk);
+// Packed successors, index 2 x (transition index) + LPS.
+extern "C" __attribute__((visibility("hidden"))) uint64_t rv_mq_packed_next[188];
+// The refinement pass on checked-out registers through rv_refine_walk_x64.
+void rv_refine_pass_x64(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state* states, int p, int32_t* samples,
+                        int32_t* contexts, int width, int num_stripes, int stride);
+#endif
+
+namespace rv_hand {
+
 // Sign-table index for row R of a column word, with the column words beside it. The four
 // neighbour significance bits sit two apart from sig_pos(R - 1), the signs above and below
 // six apart from sign_pos(R - 1) (the one below row 3 is below_sign_pos).

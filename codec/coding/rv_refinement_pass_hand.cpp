@@ -28,11 +28,14 @@ inline void refinement_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state* state
 void rv_decode_refinement_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, int p, int32_t* samples,
                                     int32_t* contexts, int width, int num_stripes, int stride)
 {
-    const uint32_t bit_p = 1u << p;
-    const uint32_t bits_p_and_half = bit_p | (bit_p >> 1);
     rv_mq_registers r;
     rv_mq_wide q;
     rv_mq_wide_check_out(coder, r, q);
+#if defined(__x86_64__)
+    rv_refine_pass_x64(q, r, states, p, samples, contexts, width, num_stripes, stride);
+#else
+    const uint32_t bit_p = 1u << p;
+    const uint32_t bits_p_and_half = bit_p | (bit_p >> 1);
     for (int s = 0; s < num_stripes; s++) {
         const uint32_t* cp = reinterpret_cast<const uint32_t*>(contexts) + (s + 1) * stride + 1;
         int32_t* sp = samples + 4 * s * width;
@@ -46,5 +49,6 @@ void rv_decode_refinement_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, i
             refinement_row<3>(q, r, states, w, sp + c, width, bit_p, bits_p_and_half);
         }
     }
+#endif
     rv_mq_wide_check_in(coder, r, q);
 }

@@ -1,0 +1,312 @@
+// The refinement pass's stripe walk in x86-64 assembly, for the hand-written form. Compiled,
+// the pass kept C and t on the stack (GCC runs out of registers with four inlined
+// decisions), and each exchange stored its context's state for the next decision, mostly
+// of the same context, to load again. Here A, C, D and t stay in r8-r11 from the first
+// stripe to the last, and the three refinement contexts' states in r12-r14, packed so
+// that p is one mask away and the successor one load. Same decisions, samples and states
+// as rv_mq_hand_decide; only the careful byte-in is called (rv_mq_wide_fill).
+#include "codec/coding/rv_block_passes_hand.h"
+
+#include <cstddef>
+
+#if defined(__x86_64__)
+
+static_assert(offsetof(rv_hand::refine_walk, A) == 0 && offsetof(rv_hand::refine_walk, C) == 8 &&
+                  offsetof(rv_hand::refine_walk, D) == 16 && offsetof(rv_hand::refine_walk, t) == 24 &&
+                  offsetof(rv_hand::refine_walk, r) == 32 && offsetof(rv_hand::refine_walk, states) == 40 &&
+                  offsetof(rv_hand::refine_walk, contexts) == 64 && offsetof(rv_hand::refine_walk, samples) == 72 &&
+                  offsetof(rv_hand::refine_walk, width) == 80 && offsetof(rv_hand::refine_walk, num_stripes) == 88 &&
+                  offsetof(rv_hand::refine_walk, stride) == 96 && offsetof(rv_hand::refine_walk, bit_p) == 104 &&
+                  offsetof(rv_hand::refine_walk, bits_p_and_half) == 112,
+              "rv_hand::refine_walk as the walk reads it");
+static_assert(rv_ctx::refine(0) == (1u << 19) && rv_ctx::refine_mask == 0x12480000u && rv_ctx::neighbours == 0x1EFu,
+              "context-word bits the walk tests");
+static_assert(rv_first_refine_context + 2 < rv_num_contexts, "three refinement contexts");
+
+uint64_t rv_mq_packed_next[188];
+
+namespace {
+
+// The packed word of a state: p scaled as the wide D counts it (Qe << 8 << 32, the MPS
+// bit dropped) above the transition entry's index, which stays below bit 8.
+uint64_t pack(const rv_mq_state& s)
+{
+    uint64_t index = static_cast<uint64_t>(s.transition - rv_mq_transition_table);
+    uint64_t p = static_cast<uint64_t>(static_cast<uint32_t>(s.p_mps) >> 1) << (rv_mq_wide_shift + 1);
+    return p | index;
+}
+
+// Entries of both tables follow from the state tables built at start-up; built once.
+bool build_packed_next()
+{
+    for (int i = 0; i < 94; i++) {
+        rv_mq_packed_next[2 * i] = pack(rv_mq_transition_table[i].mps);
+        rv_mq_packed_next[2 * i + 1] = pack(rv_mq_transition_table[i].lps);
+    }
+    return true;
+}
+
+} // namespace
+
+void rv_refine_pass_x64(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state* states, int p, int32_t* samples,
+                        int32_t* contexts, int width, int num_stripes, int stride)
+{
+    static const bool built = build_packed_next();
+    (void)built;
+    rv_mq_state* refine_states = states + rv_first_refine_context;
+    const uint64_t bit_p = uint64_t{1} << p;
+    rv_hand::refine_walk walk = {q.A, q.C, q.D, q.t, &r,
+                                 {pack(refine_states[0]), pack(refine_states[1]), pack(refine_states[2])},
+                                 reinterpret_cast<const uint32_t*>(contexts) + stride + 1, samples, width,
+                                 num_stripes, stride, bit_p, bit_p | (bit_p >> 1)};
+    rv_refine_walk_x64(&walk);
+    q = {walk.A, walk.C, walk.D, walk.t};
+    for (int k = 0; k < 3; k++)
+        refine_states[k] = rv_mq_decoder_states[walk.states[k] & 0xFF];
+}
+
+// Registers through the walk:
+//   r8 D, r9 A, r10 C, r11 t (rv_mq_wide)    rbx the column's context word
+//   rbp row 0's sample in this column        r15 bytes per sample row
+//   r12, r13, r14 the packed states of contexts 15, 16, 17
+//   rax, rcx, rdx (the row's packed state), rsi (its context less 15), rdi scratch
+// Frame: 0 the record, 8 the stripe row's end, 16 stripes left, 24 context word less
+// sample address, 32 its step from stripe to stripe, 40 2^p, 48 2^p | 2^(p-1), 56 4 x 2^p,
+// 64-72 values kept across the byte-in call.
+asm(R"(
+    .text
+
+# Row R: the context (15, 16 with a significant neighbour, 17 once the magnitude reaches
+# 4 x 2^p), the decision's MPS path inline, the sample's update. The exchange is
+# RV_REFINE_EXCHANGE R, out of line.
+.macro RV_REFINE_ROW R
+    test $(1 << (19 + 3 * \R)), %ebx
+    jz .Lrv_refine_skip\R
+  .if \R == 0
+    mov (%rbp), %ecx
+  .elseif \R == 1
+    mov (%rbp,%r15), %ecx
+  .elseif \R == 2
+    mov (%rbp,%r15,2), %ecx
+  .else
+    lea (%rbp,%r15,2), %rax
+    mov (%rax,%r15), %ecx
+  .endif
+    and $0x7fffffff, %ecx              # magnitude
+    xor %esi, %esi
+    mov %r12, %rdx
+    test $(0x1EF << (3 * \R)), %ebx    # any neighbour significant
+    setnz %sil
+    cmovnz %r13, %rdx
+    mov $2, %eax
+    cmp 56(%rsp), %rcx
+    cmovae %eax, %esi
+    cmovae %r14, %rdx
+    mov %rdx, %rcx
+    and $-256, %rcx                    # p
+    sub %rcx, %r8
+    js .Lrv_refine_exchange\R
+    mov %edx, %eax
+    and $1, %eax                       # the MPS
+.Lrv_refine_update\R:
+  .if \R == 0
+    mov (%rbp), %ecx
+  .elseif \R == 1
+    mov (%rbp,%r15), %ecx
+  .elseif \R == 2
+    mov (%rbp,%r15,2), %ecx
+  .else
+    lea (%rbp,%r15,2), %rdx
+    mov (%rdx,%r15), %ecx
+  .endif
+    or 48(%rsp), %ecx                  # bit p and the half step below it
+    dec %eax
+    and 40(%rsp), %eax
+    xor %eax, %ecx                     # bit p cleared again for a 0
+  .if \R == 0
+    mov %ecx, (%rbp)
+  .elseif \R == 1
+    mov %ecx, (%rbp,%r15)
+  .elseif \R == 2
+    mov %ecx, (%rbp,%r15,2)
+  .else
+    mov %ecx, (%rdx,%r15)
+  .endif
+.Lrv_refine_skip\R:
+.endm
+
+# D ran out: on entry r8 = D - p < 0, rcx = p, rdx the packed state, rsi its context less
+# 15. LPS or exchange, the successor state, the renormalisation (byte-in when t runs out)
+# and a fresh D, as rv_mq_wide_exchange.
+.macro RV_REFINE_EXCHANGE R
+.Lrv_refine_exchange\R:
+    add %r8, %r9                       # A less p
+    add %r8, %r10
+    add %rcx, %r10                     # C
+    xor %r8d, %r8d
+    cmp %rcx, %r9
+    setb %r8b                          # A less p below p
+    mov %r10, %rdi
+    sub %rcx, %rdi                     # carry: C in the lower sub-interval
+    cmovb %rcx, %r9                    # lower: A = p
+    cmovae %rdi, %r10                  # upper: C less p
+    adc $0, %r8d
+    and $1, %r8d                       # LPS taken
+    mov %edx, %eax
+    and $1, %eax
+    xor %r8d, %eax                     # the symbol: the MPS, flipped by an LPS
+    movzbl %dl, %edx
+    lea (%r8,%rdx,2), %rdx
+    lea rv_mq_packed_next(%rip), %rdi
+    mov (%rdi,%rdx,8), %rdx            # the successor
+    cmp $1, %esi
+    cmovb %rdx, %r12
+    cmove %rdx, %r13
+    cmova %rdx, %r14
+    bsr %r9, %rcx
+    neg %ecx
+    add $55, %ecx                      # doublings back to full scale (bit 55)
+    shl %cl, %r9
+    shl %cl, %r10
+    sub %rcx, %r11
+    js .Lrv_refine_fill\R
+.Lrv_refine_distance\R:
+    mov %r9, %r8
+    btr $55, %r8                       # A less full scale
+    cmp %r8, %r10
+    cmovb %r10, %r8                    # D = min(C, A less full scale)
+    sub %r8, %r9
+    sub %r8, %r10
+    jmp .Lrv_refine_update\R
+.Lrv_refine_fill\R:
+    mov %rax, 64(%rsp)
+    mov %r9, 72(%rsp)
+    mov 0(%rsp), %rdi
+    mov 32(%rdi), %rdi                 # the narrow registers
+    mov %r10, %rsi
+    mov %r11, %rdx
+    xor %ecx, %ecx
+    call _Z15rv_mq_wide_fillR15rv_mq_registersmll@PLT
+    mov %rax, %r10
+    mov %rdx, %r11
+    mov 64(%rsp), %rax
+    mov 72(%rsp), %r9
+    jmp .Lrv_refine_distance\R
+.endm
+
+    .p2align 4
+    .globl rv_refine_walk_x64
+    .hidden rv_refine_walk_x64
+    .type rv_refine_walk_x64, @function
+rv_refine_walk_x64:
+    .cfi_startproc
+    push %rbx
+    .cfi_adjust_cfa_offset 8
+    .cfi_rel_offset %rbx, 0
+    push %rbp
+    .cfi_adjust_cfa_offset 8
+    .cfi_rel_offset %rbp, 0
+    push %r12
+    .cfi_adjust_cfa_offset 8
+    .cfi_rel_offset %r12, 0
+    push %r13
+    .cfi_adjust_cfa_offset 8
+    .cfi_rel_offset %r13, 0
+    push %r14
+    .cfi_adjust_cfa_offset 8
+    .cfi_rel_offset %r14, 0
+    push %r15
+    .cfi_adjust_cfa_offset 8
+    .cfi_rel_offset %r15, 0
+    sub $88, %rsp                      # keeps calls 16-byte aligned
+    .cfi_adjust_cfa_offset 88
+    mov 88(%rdi), %rax
+    test %rax, %rax
+    jle .Lrv_refine_out
+    mov 80(%rdi), %r15
+    test %r15, %r15
+    jle .Lrv_refine_out
+    mov %rdi, 0(%rsp)
+    mov %rax, 16(%rsp)
+    shl $2, %r15                       # bytes per sample row
+    mov 64(%rdi), %rax
+    sub 72(%rdi), %rax
+    mov %rax, 24(%rsp)                 # context word less sample, stripe 0
+    mov 96(%rdi), %rax
+    lea (,%r15,4), %rcx
+    shl $2, %rax
+    sub %rcx, %rax
+    mov %rax, 32(%rsp)                 # a stripe on: one context row less four sample rows
+    mov 104(%rdi), %rax
+    mov %rax, 40(%rsp)
+    shl $2, %rax
+    mov %rax, 56(%rsp)
+    mov 112(%rdi), %rax
+    mov %rax, 48(%rsp)
+    mov 0(%rdi), %r9
+    mov 8(%rdi), %r10
+    mov 16(%rdi), %r8
+    mov 24(%rdi), %r11
+    mov 40(%rdi), %r12
+    mov 48(%rdi), %r13
+    mov 56(%rdi), %r14
+    mov 72(%rdi), %rbp
+.Lrv_refine_stripe:
+    lea (%rbp,%r15), %rax
+    mov %rax, 8(%rsp)
+.Lrv_refine_column:
+    mov 24(%rsp), %rax
+    mov (%rbp,%rax), %ebx
+    test $0x12480000, %ebx             # any row to refine
+    jz .Lrv_refine_next
+    RV_REFINE_ROW 0
+    RV_REFINE_ROW 1
+    RV_REFINE_ROW 2
+    RV_REFINE_ROW 3
+.Lrv_refine_next:
+    add $4, %rbp
+    cmp 8(%rsp), %rbp
+    jb .Lrv_refine_column
+    mov 32(%rsp), %rax
+    add %rax, 24(%rsp)
+    lea (%rbp,%r15,2), %rbp
+    add %r15, %rbp                     # three more sample rows: the next stripe
+    decq 16(%rsp)
+    jnz .Lrv_refine_stripe
+    mov 0(%rsp), %rax
+    mov %r9, 0(%rax)
+    mov %r10, 8(%rax)
+    mov %r8, 16(%rax)
+    mov %r11, 24(%rax)
+    mov %r12, 40(%rax)
+    mov %r13, 48(%rax)
+    mov %r14, 56(%rax)
+.Lrv_refine_out:
+    add $88, %rsp
+    .cfi_adjust_cfa_offset -88
+    pop %r15
+    .cfi_adjust_cfa_offset -8
+    pop %r14
+    .cfi_adjust_cfa_offset -8
+    pop %r13
+    .cfi_adjust_cfa_offset -8
+    pop %r12
+    .cfi_adjust_cfa_offset -8
+    pop %rbp
+    .cfi_adjust_cfa_offset -8
+    pop %rbx
+    .cfi_adjust_cfa_offset -8
+    ret
+    .cfi_adjust_cfa_offset 136
+    RV_REFINE_EXCHANGE 0
+    RV_REFINE_EXCHANGE 1
+    RV_REFINE_EXCHANGE 2
+    RV_REFINE_EXCHANGE 3
+    .cfi_endproc
+    .size rv_refine_walk_x64, .-rv_refine_walk_x64
+
+    .purgem RV_REFINE_ROW
+    .purgem RV_REFINE_EXCHANGE
+)");
+
+#endif
