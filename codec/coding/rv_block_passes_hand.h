@@ -20,9 +20,7 @@ namespace rv_hand {
 
 // The refinement pass's stripe walk as the x86-64 form runs it (rv_refinement_pass_x64.cpp):
 // the wide registers and the three refinement contexts' states go in and come back through
-// the record, which the walk reads by fixed offsets. A state travels packed in one word:
-// its p as the wide D counts it (Qe << 40) above its transition entry's index (2 x state +
-// MPS, so bit 0 is the MPS).
+// the record, which the walk reads by fixed offsets.
 struct refine_walk {
     uint64_t A;
     uint64_t C;
@@ -43,10 +41,8 @@ struct refine_walk {
 
 #if defined(__x86_64__)
 extern "C" __attribute__((visibility("hidden"))) void rv_refine_walk_x64(rv_hand::refine_walk* walk);
-// Packed successors, index 2 x (transition index) + LPS.
-extern "C" __attribute__((visibility("hidden"))) uint64_t rv_mq_packed_next[188];
-// The refinement pass on checked-out registers through rv_refine_walk_x64.
-void rv_refine_pass_x64(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state* states, int p, int32_t* samples,
+// The refinement pass on checked-out registers and packed states through rv_refine_walk_x64.
+void rv_refine_pass_x64(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states, int p, int32_t* samples,
                         int32_t* contexts, int width, int num_stripes, int stride);
 #endif
 
@@ -71,7 +67,7 @@ inline uint32_t sign_index(uint32_t w, uint32_t left, uint32_t right)
 // Significance and sign of row R once its significance symbol is to be decoded; returns
 // whether it became significant. `lut` is the orientation's significance table.
 template <int R>
-inline void code_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state* states, const uint8_t* lut, uint32_t* cp,
+inline void code_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states, const uint8_t* lut, uint32_t* cp,
                      uint32_t& w, int32_t* sp, int width, int32_t one_and_half, bool causal, int stride)
 {
     if (!rv_mq_hand_decide(q, r, states[lut[(w >> (3 * R)) & rv_ctx::neighbourhood_index]]))

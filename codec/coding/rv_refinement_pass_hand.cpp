@@ -8,7 +8,7 @@ using namespace rv_ctx;
 // formed without branches on the sample or on the decoded bit, and without shifts by the
 // plane (the decision's renormalisation wants the shift register).
 template <int R>
-inline void refinement_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state* states, uint32_t w, int32_t* sp,
+inline void refinement_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states, uint32_t w, int32_t* sp,
                            int width, uint32_t bit_p, uint32_t bits_p_and_half)
 {
     if ((w & refine(R)) == 0)
@@ -25,9 +25,12 @@ inline void refinement_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state* state
 
 } // namespace
 
-void rv_decode_refinement_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, int p, int32_t* samples,
+void rv_decode_refinement_pass_hand(rv_mq_decoder& coder, rv_mq_state* unpacked, int p, int32_t* samples,
                                     int32_t* contexts, int width, int num_stripes, int stride)
 {
+    // Only the refinement contexts are read or written.
+    rv_mq_packed states[rv_num_contexts];
+    rv_mq_pack_states(unpacked + rv_first_refine_context, states + rv_first_refine_context, 3);
     rv_mq_registers r;
     rv_mq_wide q;
     rv_mq_wide_check_out(coder, r, q);
@@ -51,4 +54,5 @@ void rv_decode_refinement_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, i
     }
 #endif
     rv_mq_wide_check_in(coder, r, q);
+    rv_mq_unpack_states(states + rv_first_refine_context, unpacked + rv_first_refine_context, 3);
 }

@@ -23,46 +23,18 @@ static_assert(rv_ctx::refine(0) == (1u << 19) && rv_ctx::refine_mask == 0x124800
               "context-word bits the walk tests");
 static_assert(rv_first_refine_context + 2 < rv_num_contexts, "three refinement contexts");
 
-uint64_t rv_mq_packed_next[188];
-
-namespace {
-
-// The packed word of a state: p scaled as the wide D counts it (Qe << 8 << 32, the MPS
-// bit dropped) above the transition entry's index, which stays below bit 8.
-uint64_t pack(const rv_mq_state& s)
-{
-    uint64_t index = static_cast<uint64_t>(s.transition - rv_mq_transition_table);
-    uint64_t p = static_cast<uint64_t>(static_cast<uint32_t>(s.p_mps) >> 1) << (rv_mq_wide_shift + 1);
-    return p | index;
-}
-
-// Entries of both tables follow from the state tables built at start-up; built once.
-bool build_packed_next()
-{
-    for (int i = 0; i < 94; i++) {
-        rv_mq_packed_next[2 * i] = pack(rv_mq_transition_table[i].mps);
-        rv_mq_packed_next[2 * i + 1] = pack(rv_mq_transition_table[i].lps);
-    }
-    return true;
-}
-
-} // namespace
-
-void rv_refine_pass_x64(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state* states, int p, int32_t* samples,
+void rv_refine_pass_x64(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states, int p, int32_t* samples,
                         int32_t* contexts, int width, int num_stripes, int stride)
 {
-    static const bool built = build_packed_next();
-    (void)built;
-    rv_mq_state* refine_states = states + rv_first_refine_context;
+    rv_mq_packed* refine_states = states + rv_first_refine_context;
     const uint64_t bit_p = uint64_t{1} << p;
-    rv_hand::refine_walk walk = {q.A, q.C, q.D, q.t, &r,
-                                 {pack(refine_states[0]), pack(refine_states[1]), pack(refine_states[2])},
+    rv_hand::refine_walk walk = {q.A, q.C, q.D, q.t, &r, {refine_states[0], refine_states[1], refine_states[2]},
                                  reinterpret_cast<const uint32_t*>(contexts) + stride + 1, samples, width,
                                  num_stripes, stride, bit_p, bit_p | (bit_p >> 1)};
     rv_refine_walk_x64(&walk);
     q = {walk.A, walk.C, walk.D, walk.t};
     for (int k = 0; k < 3; k++)
-        refine_states[k] = rv_mq_decoder_states[walk.states[k] & 0xFF];
+        refine_states[k] = walk.states[k];
 }
 
 // Registers through the walk:

@@ -6,7 +6,7 @@ namespace {
 using namespace rv_ctx;
 
 template <int R>
-inline void significance_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state* states, const uint8_t* lut,
+inline void significance_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states, const uint8_t* lut,
                              uint32_t* cp, uint32_t& w, int32_t* sp, int width, int32_t one_and_half,
                              bool causal, int stride)
 {
@@ -20,11 +20,13 @@ inline void significance_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state* sta
 
 // Causal mode as a constant: one register and one test fewer in the loop.
 template <bool CAUSAL>
-void significance_pass(rv_mq_decoder& coder, rv_mq_state* states, int p, int orientation, int32_t* samples,
+void significance_pass(rv_mq_decoder& coder, rv_mq_state* unpacked, int p, int orientation, int32_t* samples,
                        int32_t* contexts, int width, int num_stripes, int stride)
 {
     const uint8_t* lut = rv_significance_lut[orientation & 3];
     const int32_t one_and_half = static_cast<int32_t>(3u << (p - 1));
+    rv_mq_packed states[rv_num_contexts];
+    rv_mq_pack_states(unpacked, states, rv_num_contexts);
     rv_mq_registers r;
     rv_mq_wide q;
     rv_mq_wide_check_out(coder, r, q);
@@ -51,6 +53,7 @@ void significance_pass(rv_mq_decoder& coder, rv_mq_state* states, int p, int ori
         }
     }
     rv_mq_wide_check_in(coder, r, q);
+    rv_mq_unpack_states(states, unpacked, rv_num_contexts);
 }
 
 } // namespace
