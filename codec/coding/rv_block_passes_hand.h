@@ -37,9 +37,30 @@ struct refine_walk {
     uint64_t bits_p_and_half;
 };
 
+// The significance propagation pass's stripe walk (rv_significance_pass_x64.cpp), the
+// same way.
+struct significance_walk {
+    uint64_t A;
+    uint64_t C;
+    int64_t D;
+    int64_t t;
+    rv_mq_registers* r;
+    rv_mq_packed* states;     // all contexts
+    uint32_t* contexts;       // stripe 0, column 0
+    int32_t* samples;
+    int64_t width;
+    int64_t num_stripes;
+    int64_t stride;
+    const uint8_t* lut;       // the orientation's significance table
+    const uint8_t* sign_lut;  // rv_sign_lut
+    int64_t one_and_half;     // a new sample's magnitude
+    int64_t causal;
+};
+
 } // namespace rv_hand
 
 #if defined(__x86_64__)
+extern "C" __attribute__((visibility("hidden"))) void rv_significance_walk_x64(rv_hand::significance_walk* walk);
 extern "C" __attribute__((visibility("hidden"))) void rv_refine_walk_x64(rv_hand::refine_walk* walk);
 // The refinement pass on checked-out registers and packed states through rv_refine_walk_x64.
 void rv_refine_pass_x64(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states, int p, int32_t* samples,

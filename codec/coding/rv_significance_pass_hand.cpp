@@ -62,8 +62,24 @@ void rv_decode_significance_pass_hand(rv_mq_decoder& coder, rv_mq_state* states,
                                       int orientation, int32_t* samples, int32_t* contexts, int width,
                                       int num_stripes, int stride)
 {
+#if defined(__x86_64__)
+    rv_mq_packed packed[rv_num_contexts];
+    rv_mq_pack_states(states, packed, rv_num_contexts);
+    rv_mq_registers r;
+    rv_mq_wide q;
+    rv_mq_wide_check_out(coder, r, q);
+    rv_hand::significance_walk walk = {q.A, q.C, q.D, q.t, &r, packed,
+                                       reinterpret_cast<uint32_t*>(contexts) + stride + 1, samples, width,
+                                       num_stripes, stride, rv_significance_lut[orientation & 3], rv_sign_lut,
+                                       static_cast<int64_t>(3u << (p - 1)), causal ? 1 : 0};
+    rv_significance_walk_x64(&walk);
+    q = {walk.A, walk.C, walk.D, walk.t};
+    rv_mq_wide_check_in(coder, r, q);
+    rv_mq_unpack_states(packed, states, rv_num_contexts);
+#else
     if (causal)
         significance_pass<true>(coder, states, p, orientation, samples, contexts, width, num_stripes, stride);
     else
         significance_pass<false>(coder, states, p, orientation, samples, contexts, width, num_stripes, stride);
+#endif
 }
