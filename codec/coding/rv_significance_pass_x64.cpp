@@ -3,6 +3,8 @@
 // next one to load; here A, C, D and t stay in r8-r11 from the first stripe to the last.
 // Same decisions, samples, context words and states as significance_pass in
 // rv_significance_pass_hand.cpp; only the careful byte-in is called (rv_mq_wide_fill).
+// (The cleanup pass written the same way measured up to 7 % slower than the compiled one
+// on CT and DX lossless, so it stays compiled.)
 #include "codec/coding/rv_block_passes_hand.h"
 
 #include <cstddef>
