@@ -6,6 +6,7 @@
 // that p is one mask away and the successor one load. Same decisions, samples and states
 // as rv_mq_hand_decide; only the careful byte-in is called (rv_mq_wide_fill).
 #include "codec/coding/rv_block_passes_hand.h"
+#include "codec/coding/rv_mq_x64_macros.h"
 
 #include <cstddef>
 
@@ -41,7 +42,7 @@ void rv_refine_pass_x64(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states,
 //   r8 D, r9 A, r10 C, r11 t (rv_mq_wide)    rbx the column's context word
 //   rbp row 0's sample in this column        r15 bytes per sample row
 //   r12, r13, r14 the packed states of contexts 15, 16, 17
-//   rax, rcx, rdx (the row's packed state), rsi (its context less 15), rdi scratch
+//   rcx the row's packed state, rsi its context less 15; rax, rdx, rdi scratch
 // Frame: 0 the record, 8 the stripe row's end, 16 stripes left, 24 context word less
 // sample address, 32 its step from stripe to stripe, 40 2^p, 48 2^p | 2^(p-1), 56 4 x 2^p,
 // 64-72 values kept across the byte-in call.
@@ -49,36 +50,36 @@ asm(R"(
     .text
 
 # Row R: the context (15, 16 with a significant neighbour, 17 once the magnitude reaches
-# 4 x 2^p), the decision's MPS path inline, the sample's update. The exchange is
-# RV_REFINE_EXCHANGE R, out of line.
+# 4 x 2^p), the decision's MPS path inline, the sample's update. The exchange is out of
+# line.
 .macro RV_REFINE_ROW R
     test $(1 << (19 + 3 * \R)), %ebx
     jz .Lrv_refine_skip\R
   .if \R == 0
-    mov (%rbp), %ecx
+    mov (%rbp), %edx
   .elseif \R == 1
-    mov (%rbp,%r15), %ecx
+    mov (%rbp,%r15), %edx
   .elseif \R == 2
-    mov (%rbp,%r15,2), %ecx
+    mov (%rbp,%r15,2), %edx
   .else
     lea (%rbp,%r15,2), %rax
-    mov (%rax,%r15), %ecx
+    mov (%rax,%r15), %edx
   .endif
-    and $0x7fffffff, %ecx              # magnitude
+    and $0x7fffffff, %edx              # magnitude
     xor %esi, %esi
-    mov %r12, %rdx
+    mov %r12, %rcx
     test $(0x1EF << (3 * \R)), %ebx    # any neighbour significant
     setnz %sil
-    cmovnz %r13, %rdx
+    cmovnz %r13, %rcx
     mov $2, %eax
-    cmp 56(%rsp), %rcx
+    cmp 56(%rsp), %rdx
     cmovae %eax, %esi
-    cmovae %r14, %rdx
-    mov %rdx, %rcx
-    and $-256, %rcx                    # p
-    sub %rcx, %r8
+    cmovae %r14, %rcx
+    mov %rcx, %rax
+    and $-256, %rax                    # p
+    sub %rax, %r8
     js .Lrv_refine_exchange\R
-    mov %edx, %eax
+    mov %ecx, %eax
     and $1, %eax                       # the MPS
 .Lrv_refine_update\R:
   .if \R == 0
@@ -107,63 +108,12 @@ asm(R"(
 .Lrv_refine_skip\R:
 .endm
 
-# D ran out: on entry r8 = D - p < 0, rcx = p, rdx the packed state, rsi its context less
-# 15. LPS or exchange, the successor state, the renormalisation (byte-in when t runs out)
-# and a fresh D, as rv_mq_wide_exchange.
-.macro RV_REFINE_EXCHANGE R
-.Lrv_refine_exchange\R:
-    add %r8, %r9                       # A less p
-    add %r8, %r10
-    add %rcx, %r10                     # C
-    xor %r8d, %r8d
-    cmp %rcx, %r9
-    setb %r8b                          # A less p below p
-    mov %r10, %rdi
-    sub %rcx, %rdi                     # carry: C in the lower sub-interval
-    cmovb %rcx, %r9                    # lower: A = p
-    cmovae %rdi, %r10                  # upper: C less p
-    adc $0, %r8d
-    and $1, %r8d                       # LPS taken
-    mov %edx, %eax
-    and $1, %eax
-    xor %r8d, %eax                     # the symbol: the MPS, flipped by an LPS
-    movzbl %dl, %edx
-    lea (%r8,%rdx,2), %rdx
-    lea rv_mq_packed_next(%rip), %rdi
-    mov (%rdi,%rdx,8), %rdx            # the successor
+# An exchange's successor (rcx) back into the register of the row's context (rsi 0-2).
+.macro RV_REFINE_SUCCESSOR
     cmp $1, %esi
-    cmovb %rdx, %r12
-    cmove %rdx, %r13
-    cmova %rdx, %r14
-    bsr %r9, %rcx
-    neg %ecx
-    add $55, %ecx                      # doublings back to full scale (bit 55)
-    shl %cl, %r9
-    shl %cl, %r10
-    sub %rcx, %r11
-    js .Lrv_refine_fill\R
-.Lrv_refine_distance\R:
-    mov %r9, %r8
-    btr $55, %r8                       # A less full scale
-    cmp %r8, %r10
-    cmovb %r10, %r8                    # D = min(C, A less full scale)
-    sub %r8, %r9
-    sub %r8, %r10
-    jmp .Lrv_refine_update\R
-.Lrv_refine_fill\R:
-    mov %rax, 64(%rsp)
-    mov %r9, 72(%rsp)
-    mov 0(%rsp), %rdi
-    mov 32(%rdi), %rdi                 # the narrow registers
-    mov %r10, %rsi
-    mov %r11, %rdx
-    xor %ecx, %ecx
-    call _Z15rv_mq_wide_fillR15rv_mq_registersmll@PLT
-    mov %rax, %r10
-    mov %rdx, %r11
-    mov 64(%rsp), %rax
-    mov 72(%rsp), %r9
-    jmp .Lrv_refine_distance\R
+    cmovb %rcx, %r12
+    cmove %rcx, %r13
+    cmova %rcx, %r14
 .endm
 
     .p2align 4
@@ -172,26 +122,7 @@ asm(R"(
     .type rv_refine_walk_x64, @function
 rv_refine_walk_x64:
     .cfi_startproc
-    push %rbx
-    .cfi_adjust_cfa_offset 8
-    .cfi_rel_offset %rbx, 0
-    push %rbp
-    .cfi_adjust_cfa_offset 8
-    .cfi_rel_offset %rbp, 0
-    push %r12
-    .cfi_adjust_cfa_offset 8
-    .cfi_rel_offset %r12, 0
-    push %r13
-    .cfi_adjust_cfa_offset 8
-    .cfi_rel_offset %r13, 0
-    push %r14
-    .cfi_adjust_cfa_offset 8
-    .cfi_rel_offset %r14, 0
-    push %r15
-    .cfi_adjust_cfa_offset 8
-    .cfi_rel_offset %r15, 0
-    sub $88, %rsp                      # keeps calls 16-byte aligned
-    .cfi_adjust_cfa_offset 88
+    RV_MQ_ENTER 88
     mov 88(%rdi), %rax
     test %rax, %rax
     jle .Lrv_refine_out
@@ -254,31 +185,20 @@ rv_refine_walk_x64:
     mov %r13, 48(%rax)
     mov %r14, 56(%rax)
 .Lrv_refine_out:
-    add $88, %rsp
-    .cfi_adjust_cfa_offset -88
-    pop %r15
-    .cfi_adjust_cfa_offset -8
-    pop %r14
-    .cfi_adjust_cfa_offset -8
-    pop %r13
-    .cfi_adjust_cfa_offset -8
-    pop %r12
-    .cfi_adjust_cfa_offset -8
-    pop %rbp
-    .cfi_adjust_cfa_offset -8
-    pop %rbx
-    .cfi_adjust_cfa_offset -8
-    ret
-    .cfi_adjust_cfa_offset 136
-    RV_REFINE_EXCHANGE 0
-    RV_REFINE_EXCHANGE 1
-    RV_REFINE_EXCHANGE 2
-    RV_REFINE_EXCHANGE 3
+    RV_MQ_LEAVE 88
+.Lrv_refine_exchange0:
+    RV_MQ_EXCHANGE 0, RV_REFINE_SUCCESSOR, .Lrv_refine_update0
+.Lrv_refine_exchange1:
+    RV_MQ_EXCHANGE 1, RV_REFINE_SUCCESSOR, .Lrv_refine_update1
+.Lrv_refine_exchange2:
+    RV_MQ_EXCHANGE 2, RV_REFINE_SUCCESSOR, .Lrv_refine_update2
+.Lrv_refine_exchange3:
+    RV_MQ_EXCHANGE 3, RV_REFINE_SUCCESSOR, .Lrv_refine_update3
     .cfi_endproc
     .size rv_refine_walk_x64, .-rv_refine_walk_x64
 
     .purgem RV_REFINE_ROW
-    .purgem RV_REFINE_EXCHANGE
+    .purgem RV_REFINE_SUCCESSOR
 )");
 
 #endif
