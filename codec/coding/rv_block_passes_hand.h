@@ -18,6 +18,57 @@ void rv_decode_cleanup_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, int 
 
 namespace rv_hand {
 
+// The refinement pass's stripe walk as the x86-64 form runs it (rv_refinement_pass_x64.cpp):
+// the wide registers and the three refinement contexts' states go in and come back through
+// the record, which the walk reads by fixed offsets.
+struct refine_walk {
+    uint64_t A;
+    uint64_t C;
+    int64_t D;
+    int64_t t;
+    rv_mq_registers* r;
+    uint64_t states[3];       // contexts 15-17, packed
+    const uint32_t* contexts; // stripe 0, column 0
+    int32_t* samples;
+    int64_t width;
+    int64_t num_stripes;
+    int64_t stride;
+    uint64_t bit_p;
+    uint64_t bits_p_and_half;
+};
+
+// The significance propagation pass's stripe walk (rv_significance_pass_x64.cpp), the
+// same way.
+struct significance_walk {
+    uint64_t A;
+    uint64_t C;
+    int64_t D;
+    int64_t t;
+    rv_mq_registers* r;
+    rv_mq_packed* states;     // all contexts
+    uint32_t* contexts;       // stripe 0, column 0
+    int32_t* samples;
+    int64_t width;
+    int64_t num_stripes;
+    int64_t stride;
+    const uint8_t* lut;       // the orientation's significance table
+    const uint8_t* sign_lut;  // rv_sign_lut
+    int64_t one_and_half;     // a new sample's magnitude
+    int64_t causal;
+};
+
+} // namespace rv_hand
+
+#if defined(__x86_64__)
+extern "C" __attribute__((visibility("hidden"))) void rv_significance_walk_x64(rv_hand::significance_walk* walk);
+extern "C" __attribute__((visibility("hidden"))) void rv_refine_walk_x64(rv_hand::refine_walk* walk);
+// The refinement pass on checked-out registers and packed states through rv_refine_walk_x64.
+void rv_refine_pass_x64(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states, int p, int32_t* samples,
+                        int32_t* contexts, int width, int num_stripes, int stride);
+#endif
+
+namespace rv_hand {
+
 // Sign-table index for row R of a column word, with the column words beside it. The four
 // neighbour significance bits sit two apart from sig_pos(R - 1), the signs above and below
 // six apart from sign_pos(R - 1) (the one below row 3 is below_sign_pos).
@@ -37,7 +88,7 @@ inline uint32_t sign_index(uint32_t w, uint32_t left, uint32_t right)
 // Significance and sign of row R once its significance symbol is to be decoded; returns
 // whether it became significant. `lut` is the orientation's significance table.
 template <int R>
-inline void code_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state* states, const uint8_t* lut, uint32_t* cp,
+inline void code_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states, const uint8_t* lut, uint32_t* cp,
                      uint32_t& w, int32_t* sp, int width, int32_t one_and_half, bool causal, int stride)
 {
     if (!rv_mq_hand_decide(q, r, states[lut[(w >> (3 * R)) & rv_ctx::neighbourhood_index]]))

@@ -6,7 +6,7 @@ namespace {
 using namespace rv_ctx;
 
 template <int R>
-inline void cleanup_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state* states, const uint8_t* lut, uint32_t* cp,
+inline void cleanup_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states, const uint8_t* lut, uint32_t* cp,
                         uint32_t& w, int32_t* sp, int width, int32_t one_and_half, bool causal, int stride)
 {
     if ((w & (sig(R) | visited(R) | sign(R))) != 0)
@@ -16,12 +16,14 @@ inline void cleanup_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state* states, 
 
 // Causal mode as a constant: one register and one test fewer in the loop.
 template <bool CAUSAL>
-void cleanup_pass(rv_mq_decoder& coder, rv_mq_state* states, int p, int orientation, int32_t* samples,
+void cleanup_pass(rv_mq_decoder& coder, rv_mq_state* unpacked, int p, int orientation, int32_t* samples,
                   int32_t* contexts, int width, int num_stripes, int stride)
 {
     const uint8_t* lut = rv_significance_lut[orientation & 3];
     const int32_t one_and_half = static_cast<int32_t>(3u << (p - 1));
-    rv_mq_state& run = states[rv_run_context];
+    rv_mq_packed states[rv_num_contexts];
+    rv_mq_pack_states(unpacked, states, rv_num_contexts);
+    rv_mq_packed& run = states[rv_run_context];
     rv_mq_registers r;
     rv_mq_wide q;
     rv_mq_wide_check_out(coder, r, q);
@@ -33,10 +35,10 @@ void cleanup_pass(rv_mq_decoder& coder, rv_mq_state* states, int p, int orientat
             uint32_t w = *cp;
             int first_row = 0;
             if (w == 0) {
-                if ((run.p_mps & 1) == 0 && cp[3] == 0) {
+                if ((run & 1) == 0 && cp[3] == 0) {
                     // Four zero columns whose run symbols all fit in the distance: each
                     // would be an MPS that leaves the state as it is.
-                    int64_t four = static_cast<int64_t>(4 * (run.p_mps & ~1)) << rv_mq_wide_shift;
+                    int64_t four = static_cast<int64_t>(4 * (run & ~rv_mq_packed_index));
                     if (q.D >= four) {
                         q.D -= four;
                         cp += 3;
@@ -86,6 +88,7 @@ void cleanup_pass(rv_mq_decoder& coder, rv_mq_state* states, int p, int orientat
         }
     }
     rv_mq_wide_check_in(coder, r, q);
+    rv_mq_unpack_states(states, unpacked, rv_num_contexts);
 }
 
 } // namespace

@@ -66,11 +66,25 @@ RV_MQ_INLINE void rv_mq_wide_check_in(rv_mq_decoder& coder, rv_mq_registers& r, 
     rv_mq_wide_hand_back(coder, r, q.A + static_cast<uint64_t>(q.D), q.C + static_cast<uint64_t>(q.D), q.t);
 }
 
+// A context's state packed in one word for the hand passes: p as the wide D counts it
+// (Qe << 40, the MPS bit dropped) above the index of its transition entry (2 x state +
+// MPS, below bit 8, so bit 0 is the MPS). p is one mask away and an exchange's successor
+// one load, where the two-word state needed two shifts and a 16-byte copy.
+using rv_mq_packed = uint64_t;
+const rv_mq_packed rv_mq_packed_index = 0xFF;
+// Successors, index 2 x (transition index) + 1 for an LPS; the assembly passes read it too.
+extern "C" __attribute__((visibility("hidden"))) rv_mq_packed rv_mq_packed_next[188];
+// The fresh uniform state of run symbols.
+extern rv_mq_packed rv_mq_packed_uniform;
+
+// Packs states[0..n) for a pass (building the tables above on first use), and back.
+void rv_mq_pack_states(const rv_mq_state* states, rv_mq_packed* packed, int n);
+void rv_mq_unpack_states(const rv_mq_packed* packed, rv_mq_state* states, int n);
+
 // The decision whose subtraction left D negative: LPS or exchange, the successor state and
 // the renormalisation, with selects rather than branches on the outcome (close to a coin
 // toss here). Returns the symbol.
-RV_MQ_INLINE int rv_mq_wide_exchange(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state& state, int32_t pm,
-                                     uint64_t p)
+RV_MQ_INLINE int rv_mq_wide_exchange(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed& state, uint64_t p)
 {
     uint64_t A = q.A + static_cast<uint64_t>(q.D);     // A less p
     uint64_t C = q.C + static_cast<uint64_t>(q.D) + p; // C
@@ -82,16 +96,16 @@ RV_MQ_INLINE int rv_mq_wide_exchange(rv_mq_wide& q, rv_mq_registers& r, rv_mq_st
     uint64_t upper_C = C - p;
     C = lower ? C : upper_C;
     A = lower ? p : A;
-    const char* entry = reinterpret_cast<const char*>(state.transition);
-    state = *reinterpret_cast<const rv_mq_state*>(entry + lps * offsetof(rv_mq_transition, lps));
-    int symbol = static_cast<int>((static_cast<uint32_t>(pm) & 1) ^ lps);
+    rv_mq_packed s = state;
+    int symbol = static_cast<int>((static_cast<uint32_t>(s) & 1) ^ lps);
+    state = rv_mq_packed_next[2 * (s & rv_mq_packed_index) + lps];
     // The doublings that bring A back to full scale (bit 55). Coded bytes are taken in
     // after the shift, where they would have gone before it, so that the shift count
     // need not live across the call.
-    int64_t s = 55 - (63 - __builtin_clzll(A));
-    A <<= s;
-    C <<= s;
-    int64_t t = q.t - s;
+    int64_t sh = 55 - (63 - __builtin_clzll(A));
+    A <<= sh;
+    C <<= sh;
+    int64_t t = q.t - sh;
     if (__builtin_expect(t < 0, 0)) {
         rv_mq_wide_fill_result f = rv_mq_wide_fill(r, C, t, 0);
         C = f.C;
@@ -103,24 +117,22 @@ RV_MQ_INLINE int rv_mq_wide_exchange(rv_mq_wide& q, rv_mq_registers& r, rv_mq_st
 }
 
 // One decision: MPS runs cost one subtraction and a sign test.
-RV_MQ_INLINE int rv_mq_hand_decide(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state& state)
+RV_MQ_INLINE int rv_mq_hand_decide(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed& state)
 {
-    int32_t pm = state.p_mps;
-    // p without the MPS bit, by shifts: masking it off takes a 64-bit constant, which
-    // would hold a register through the passes' loops.
-    uint64_t p = static_cast<uint64_t>(static_cast<uint32_t>(pm) >> 1) << (rv_mq_wide_shift + 1);
+    rv_mq_packed s = state;
+    uint64_t p = s & ~rv_mq_packed_index;
     q.D -= static_cast<int64_t>(p);
     if (__builtin_expect(q.D >= 0, 1))
-        return pm & 1;
-    return rv_mq_wide_exchange(q, r, state, pm, p);
+        return static_cast<int>(s & 1);
+    return rv_mq_wide_exchange(q, r, state, p);
 }
 
 // Two decisions with a fresh uniform state, most significant first (0-3).
 RV_MQ_INLINE int rv_mq_hand_run(rv_mq_wide& q, rv_mq_registers& r)
 {
-    rv_mq_state uniform = rv_mq_decoder_state(46, 0);
+    rv_mq_packed uniform = rv_mq_packed_uniform;
     int hi = rv_mq_hand_decide(q, r, uniform);
-    uniform = rv_mq_decoder_state(46, 0);
+    uniform = rv_mq_packed_uniform;
     int lo = rv_mq_hand_decide(q, r, uniform);
     return (hi << 1) | lo;
 }

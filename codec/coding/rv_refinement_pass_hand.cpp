@@ -8,7 +8,7 @@ using namespace rv_ctx;
 // formed without branches on the sample or on the decoded bit, and without shifts by the
 // plane (the decision's renormalisation wants the shift register).
 template <int R>
-inline void refinement_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state* states, uint32_t w, int32_t* sp,
+inline void refinement_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states, uint32_t w, int32_t* sp,
                            int width, uint32_t bit_p, uint32_t bits_p_and_half)
 {
     if ((w & refine(R)) == 0)
@@ -25,14 +25,20 @@ inline void refinement_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_state* state
 
 } // namespace
 
-void rv_decode_refinement_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, int p, int32_t* samples,
+void rv_decode_refinement_pass_hand(rv_mq_decoder& coder, rv_mq_state* unpacked, int p, int32_t* samples,
                                     int32_t* contexts, int width, int num_stripes, int stride)
 {
-    const uint32_t bit_p = 1u << p;
-    const uint32_t bits_p_and_half = bit_p | (bit_p >> 1);
+    // Only the refinement contexts are read or written.
+    rv_mq_packed states[rv_num_contexts];
+    rv_mq_pack_states(unpacked + rv_first_refine_context, states + rv_first_refine_context, 3);
     rv_mq_registers r;
     rv_mq_wide q;
     rv_mq_wide_check_out(coder, r, q);
+#if defined(__x86_64__)
+    rv_refine_pass_x64(q, r, states, p, samples, contexts, width, num_stripes, stride);
+#else
+    const uint32_t bit_p = 1u << p;
+    const uint32_t bits_p_and_half = bit_p | (bit_p >> 1);
     for (int s = 0; s < num_stripes; s++) {
         const uint32_t* cp = reinterpret_cast<const uint32_t*>(contexts) + (s + 1) * stride + 1;
         int32_t* sp = samples + 4 * s * width;
@@ -46,5 +52,7 @@ void rv_decode_refinement_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, i
             refinement_row<3>(q, r, states, w, sp + c, width, bit_p, bits_p_and_half);
         }
     }
+#endif
     rv_mq_wide_check_in(coder, r, q);
+    rv_mq_unpack_states(states + rv_first_refine_context, unpacked + rv_first_refine_context, 3);
 }

@@ -3,7 +3,8 @@
 // cut after every pass, and with flipped bytes in fast and resilient mode (where the
 // recovery depends on the passes' registers at each segment's end), and on bodies dense in
 // the bytes the wide registers must take in one at a time (0xFF, stuffed bytes of 0x80-0x8F
-// whose extra bit carries into the 0xFF before them, markers).
+// whose extra bit carries into the 0xFF before them, markers), and on random bodies coded
+// from the top plane down (refinement's context thresholds near bit 31).
 #include "codec/coding/rv_context_tables.h"
 #include "codec/coding/rv_mq_decoder.h"
 #include "codec/coding/rvd_block_decoder.h"
@@ -42,9 +43,10 @@ protected:
     }
 
     // Decodes `eb`'s first `passes` passes with both forms, with `flip` XORed into the
-    // byte at `at`; expects identical results.
+    // byte at `at` (and `body` in place of its bytes, and its first pass on plane 30 when
+    // `top_plane`); expects identical results.
     void compare(const extracted_block& eb, int passes, int orientation, bool resilient, size_t at = 0,
-                 uint8_t flip = 0, const std::vector<uint8_t>* body = nullptr)
+                 uint8_t flip = 0, const std::vector<uint8_t>* body = nullptr, bool top_plane = false)
     {
         rvd_block b[2];
         rvd_block_decoder* decoders[2] = {&hand, portable.get()};
@@ -55,6 +57,10 @@ protected:
                 std::copy(body->begin(), body->end(), b[k].byte_buffer);
             if (at < eb.body.size())
                 b[k].byte_buffer[at] ^= flip;
+            if (top_plane) {
+                b[k].magnitude_planes = 31;
+                b[k].missing_msbs = 0;
+            }
             decoders[k]->decode(&b[k]);
         }
         ASSERT_EQ(b[0].num_passes, b[1].num_passes);
@@ -134,6 +140,24 @@ TEST_F(HandPasses, SameSamplesFromBytesNearMarkers)
                         body[i] = static_cast<uint8_t>(kind.low + static_cast<int>(rng() % (kind.high - kind.low + 1)));
                 }
                 compare(eb, eb.num_passes, n & 3, (n & 1) != 0, eb.body.size(), 0, &body);
+            }
+        }
+}
+
+TEST_F(HandPasses, SameSamplesFromTheTopPlaneDown)
+{
+    // Random bytes make samples significant early, so refinement runs from plane 29, where
+    // four times the plane's bit no longer fits in 31 bits, through every context.
+    std::mt19937 rng(2949);
+    for (const char* image : {"u16_64x64", "u16_61x47"})
+        for (int mode : {0, 8, 16, 63}) {
+            SCOPED_TRACE(std::string(image) + " mode " + std::to_string(mode));
+            extracted_block eb = load(image, mode);
+            for (int n = 0; n < 8; n++) {
+                std::vector<uint8_t> body(eb.body.size());
+                for (uint8_t& b : body)
+                    b = static_cast<uint8_t>(rng() % 0x90); // no markers: every pass reads on
+                compare(eb, eb.num_passes, n & 3, false, eb.body.size(), 0, &body, true);
             }
         }
 }

@@ -1,0 +1,115 @@
+// Assembler macros shared by the x86-64 pass walks (rv_refinement_pass_x64.cpp,
+// rv_significance_pass_x64.cpp): a top-level asm block that defines them before the
+// including file's own block (top-level asm comes out in source order). A walk keeps
+// D, A, C and t of rv_mq_wide in r8, r9, r10 and r11; its frame holds the walk's record
+// at 0(%rsp) (rv_mq_registers* at offset 32) and two free words at 64 and 72.
+#pragma once
+
+#if defined(__x86_64__)
+
+asm(R"(
+    .text
+
+# D ran out: on entry r8 = D - p < 0, rax = p, rcx the packed state. LPS or exchange, the
+# symbol into eax and the successor into rcx for the macro `successor` to store, the
+# renormalisation (byte-in when t runs out) and a fresh D, as rv_mq_wide_exchange; then
+# on to `back`.
+.macro RV_MQ_EXCHANGE id, successor, back
+    add %r8, %r9                       # A less p
+    add %r8, %r10
+    add %rax, %r10                     # C
+    xor %r8d, %r8d
+    cmp %rax, %r9
+    setb %r8b                          # A less p below p
+    mov %r10, %rdi
+    sub %rax, %rdi                     # carry: C in the lower sub-interval
+    cmovb %rax, %r9                    # lower: A = p
+    cmovae %rdi, %r10                  # upper: C less p
+    adc $0, %r8d
+    and $1, %r8d                       # LPS taken
+    mov %ecx, %eax
+    and $1, %eax
+    xor %r8d, %eax                     # the symbol: the MPS, flipped by an LPS
+    movzbl %cl, %ecx
+    lea (%r8,%rcx,2), %rcx
+    lea rv_mq_packed_next(%rip), %rdi
+    mov (%rdi,%rcx,8), %rcx            # the successor
+    \successor
+    bsr %r9, %rcx
+    neg %ecx
+    add $55, %ecx                      # doublings back to full scale (bit 55)
+    shl %cl, %r9
+    shl %cl, %r10
+    sub %rcx, %r11
+    js .Lrv_mq_fill\id
+.Lrv_mq_distance\id:
+    mov %r9, %r8
+    btr $55, %r8                       # A less full scale
+    cmp %r8, %r10
+    cmovb %r10, %r8                    # D = min(C, A less full scale)
+    sub %r8, %r9
+    sub %r8, %r10
+    jmp \back
+.Lrv_mq_fill\id:
+    mov %rax, 64(%rsp)
+    mov %r9, 72(%rsp)
+    mov 0(%rsp), %rdi
+    mov 32(%rdi), %rdi                 # the narrow registers
+    mov %r10, %rsi
+    mov %r11, %rdx
+    xor %ecx, %ecx
+    call _Z15rv_mq_wide_fillR15rv_mq_registersmll@PLT
+    mov %rax, %r10
+    mov %rdx, %r11
+    mov 64(%rsp), %rax
+    mov 72(%rsp), %r9
+    jmp .Lrv_mq_distance\id
+.endm
+
+# Saves the registers a walk keeps and opens a frame of `frame` bytes (8 mod 16, so that
+# calls stay 16-byte aligned).
+.macro RV_MQ_ENTER frame
+    push %rbx
+    .cfi_adjust_cfa_offset 8
+    .cfi_rel_offset %rbx, 0
+    push %rbp
+    .cfi_adjust_cfa_offset 8
+    .cfi_rel_offset %rbp, 0
+    push %r12
+    .cfi_adjust_cfa_offset 8
+    .cfi_rel_offset %r12, 0
+    push %r13
+    .cfi_adjust_cfa_offset 8
+    .cfi_rel_offset %r13, 0
+    push %r14
+    .cfi_adjust_cfa_offset 8
+    .cfi_rel_offset %r14, 0
+    push %r15
+    .cfi_adjust_cfa_offset 8
+    .cfi_rel_offset %r15, 0
+    sub $\frame, %rsp
+    .cfi_adjust_cfa_offset \frame
+.endm
+
+# Closes the frame and returns; code placed after it sees the walk's frame again.
+.macro RV_MQ_LEAVE frame
+    add $\frame, %rsp
+    .cfi_adjust_cfa_offset -\frame
+    pop %r15
+    .cfi_adjust_cfa_offset -8
+    pop %r14
+    .cfi_adjust_cfa_offset -8
+    pop %r13
+    .cfi_adjust_cfa_offset -8
+    pop %r12
+    .cfi_adjust_cfa_offset -8
+    pop %rbp
+    .cfi_adjust_cfa_offset -8
+    pop %rbx
+    .cfi_adjust_cfa_offset -8
+    ret
+    .cfi_adjust_cfa_offset (\frame + 48)
+.endm
+)");
+
+#endif
