@@ -62,9 +62,13 @@ struct significance_walk {
 #if defined(__x86_64__)
 extern "C" __attribute__((visibility("hidden"))) void rv_significance_walk_x64(rv_hand::significance_walk* walk);
 extern "C" __attribute__((visibility("hidden"))) void rv_refine_walk_x64(rv_hand::refine_walk* walk);
-// The refinement pass on checked-out registers and packed states through rv_refine_walk_x64.
+// The refinement and significance passes on checked-out registers and packed states
+// through the walks above.
 void rv_refine_pass_x64(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states, int p, int32_t* samples,
                         int32_t* contexts, int width, int num_stripes, int stride);
+void rv_significance_pass_x64(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states, int p, bool causal,
+                              int orientation, int32_t* samples, int32_t* contexts, int width, int num_stripes,
+                              int stride);
 #endif
 
 namespace rv_hand {

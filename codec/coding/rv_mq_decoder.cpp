@@ -1,4 +1,5 @@
 #include "codec/coding/rv_mq_decoder.h"
+#include "codec/coding/rv_mq_hand.h"
 
 #include "platform/ModuleStartup.h"
 
@@ -58,6 +59,7 @@ void rv_init_mq_tables()
     // Rebuilding gives the same values, so a repeated call is harmless.
     build(rv_mq_transition_table, rv_mq_decoder_states, false);
     build(rv_mq_encoder_transition_table, rv_mq_encoder_states, true);
+    rv_mq_build_packed_tables();
 }
 
 int rv_mq_decode_run_checked(rv_mq_registers& r)

@@ -78,7 +78,7 @@ void rv_mq_wide_hand_back(rv_mq_decoder& coder, rv_mq_registers& r, uint64_t A, 
     coder.check_in(r);
 }
 
-rv_mq_packed rv_mq_packed_next[188];
+rv_mq_packed rv_mq_packed_next[rv_mq_packed_successors];
 rv_mq_packed rv_mq_packed_uniform;
 
 namespace {
@@ -90,23 +90,19 @@ rv_mq_packed pack(const rv_mq_state& s)
     return p | index;
 }
 
-// From the state tables built at start-up; once, before the first pass packs its states.
-bool build_packed_tables()
+} // namespace
+
+void rv_mq_build_packed_tables()
 {
-    for (int i = 0; i < 94; i++) {
+    for (int i = 0; i < rv_mq_packed_successors / 2; i++) {
         rv_mq_packed_next[2 * i] = pack(rv_mq_transition_table[i].mps);
         rv_mq_packed_next[2 * i + 1] = pack(rv_mq_transition_table[i].lps);
     }
     rv_mq_packed_uniform = pack(rv_mq_decoder_state(46, 0));
-    return true;
 }
-
-} // namespace
 
 void rv_mq_pack_states(const rv_mq_state* states, rv_mq_packed* packed, int n)
 {
-    static const bool built = build_packed_tables();
-    (void)built;
     for (int i = 0; i < n; i++)
         packed[i] = pack(states[i]);
 }

@@ -73,11 +73,14 @@ RV_MQ_INLINE void rv_mq_wide_check_in(rv_mq_decoder& coder, rv_mq_registers& r, 
 using rv_mq_packed = uint64_t;
 const rv_mq_packed rv_mq_packed_index = 0xFF;
 // Successors, index 2 x (transition index) + 1 for an LPS; the assembly passes read it too.
-extern "C" __attribute__((visibility("hidden"))) rv_mq_packed rv_mq_packed_next[188];
+const int rv_mq_packed_successors = 2 * 94;
+extern "C" __attribute__((visibility("hidden"))) rv_mq_packed rv_mq_packed_next[rv_mq_packed_successors];
 // The fresh uniform state of run symbols.
 extern rv_mq_packed rv_mq_packed_uniform;
+// Builds the two above from the state tables; rv_init_mq_tables calls it.
+void rv_mq_build_packed_tables();
 
-// Packs states[0..n) for a pass (building the tables above on first use), and back.
+// Packs states[0..n) for a pass, and back.
 void rv_mq_pack_states(const rv_mq_state* states, rv_mq_packed* packed, int n);
 void rv_mq_unpack_states(const rv_mq_packed* packed, rv_mq_state* states, int n);
 

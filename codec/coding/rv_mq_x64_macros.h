@@ -91,6 +91,22 @@ asm(R"(
     .cfi_adjust_cfa_offset \frame
 .endm
 
+# The wide registers from and back to the walk's record at \rec (A, C, D, t at 0-24, as
+# rv_mq_wide): A in r9, C in r10, D in r8, t in r11.
+.macro RV_MQ_LOAD_WIDE rec
+    mov 0(\rec), %r9
+    mov 8(\rec), %r10
+    mov 16(\rec), %r8
+    mov 24(\rec), %r11
+.endm
+
+.macro RV_MQ_STORE_WIDE rec
+    mov %r9, 0(\rec)
+    mov %r10, 8(\rec)
+    mov %r8, 16(\rec)
+    mov %r11, 24(\rec)
+.endm
+
 # Closes the frame and returns; code placed after it sees the walk's frame again.
 .macro RV_MQ_LEAVE frame
     add $\frame, %rsp

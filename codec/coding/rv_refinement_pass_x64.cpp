@@ -146,10 +146,7 @@ rv_refine_walk_x64:
     mov %rax, 56(%rsp)
     mov 112(%rdi), %rax
     mov %rax, 48(%rsp)
-    mov 0(%rdi), %r9
-    mov 8(%rdi), %r10
-    mov 16(%rdi), %r8
-    mov 24(%rdi), %r11
+    RV_MQ_LOAD_WIDE %rdi
     mov 40(%rdi), %r12
     mov 48(%rdi), %r13
     mov 56(%rdi), %r14
@@ -177,10 +174,7 @@ rv_refine_walk_x64:
     decq 16(%rsp)
     jnz .Lrv_refine_stripe
     mov 0(%rsp), %rax
-    mov %r9, 0(%rax)
-    mov %r10, 8(%rax)
-    mov %r8, 16(%rax)
-    mov %r11, 24(%rax)
+    RV_MQ_STORE_WIDE %rax
     mov %r12, 40(%rax)
     mov %r13, 48(%rax)
     mov %r14, 56(%rax)

@@ -20,13 +20,11 @@ inline void significance_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* st
 
 // Causal mode as a constant: one register and one test fewer in the loop.
 template <bool CAUSAL>
-void significance_pass(rv_mq_decoder& coder, rv_mq_state* unpacked, int p, int orientation, int32_t* samples,
+void significance_pass(rv_mq_decoder& coder, rv_mq_packed* states, int p, int orientation, int32_t* samples,
                        int32_t* contexts, int width, int num_stripes, int stride)
 {
     const uint8_t* lut = rv_significance_lut[orientation & 3];
     const int32_t one_and_half = static_cast<int32_t>(3u << (p - 1));
-    rv_mq_packed states[rv_num_contexts];
-    rv_mq_pack_states(unpacked, states, rv_num_contexts);
     rv_mq_registers r;
     rv_mq_wide q;
     rv_mq_wide_check_out(coder, r, q);
@@ -53,7 +51,6 @@ void significance_pass(rv_mq_decoder& coder, rv_mq_state* unpacked, int p, int o
         }
     }
     rv_mq_wide_check_in(coder, r, q);
-    rv_mq_unpack_states(states, unpacked, rv_num_contexts);
 }
 
 } // namespace
@@ -62,24 +59,19 @@ void rv_decode_significance_pass_hand(rv_mq_decoder& coder, rv_mq_state* states,
                                       int orientation, int32_t* samples, int32_t* contexts, int width,
                                       int num_stripes, int stride)
 {
-#if defined(__x86_64__)
     rv_mq_packed packed[rv_num_contexts];
     rv_mq_pack_states(states, packed, rv_num_contexts);
+#if defined(__x86_64__)
     rv_mq_registers r;
     rv_mq_wide q;
     rv_mq_wide_check_out(coder, r, q);
-    rv_hand::significance_walk walk = {q.A, q.C, q.D, q.t, &r, packed,
-                                       reinterpret_cast<uint32_t*>(contexts) + stride + 1, samples, width,
-                                       num_stripes, stride, rv_significance_lut[orientation & 3], rv_sign_lut,
-                                       static_cast<int64_t>(3u << (p - 1)), causal ? 1 : 0};
-    rv_significance_walk_x64(&walk);
-    q = {walk.A, walk.C, walk.D, walk.t};
+    rv_significance_pass_x64(q, r, packed, p, causal, orientation, samples, contexts, width, num_stripes, stride);
     rv_mq_wide_check_in(coder, r, q);
-    rv_mq_unpack_states(packed, states, rv_num_contexts);
 #else
     if (causal)
-        significance_pass<true>(coder, states, p, orientation, samples, contexts, width, num_stripes, stride);
+        significance_pass<true>(coder, packed, p, orientation, samples, contexts, width, num_stripes, stride);
     else
-        significance_pass<false>(coder, states, p, orientation, samples, contexts, width, num_stripes, stride);
+        significance_pass<false>(coder, packed, p, orientation, samples, contexts, width, num_stripes, stride);
 #endif
+    rv_mq_unpack_states(packed, states, rv_num_contexts);
 }

@@ -32,6 +32,18 @@ static_assert(rv_ctx::sig(0) == (1u << 4) && rv_ctx::visited(0) == (1u << 20) &&
                   rv_ctx::neighbourhood_index == 0x1FFu && rv_first_sign_context == 10,
               "context-word bits the walk tests and sets");
 
+void rv_significance_pass_x64(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states, int p, bool causal,
+                              int orientation, int32_t* samples, int32_t* contexts, int width, int num_stripes,
+                              int stride)
+{
+    rv_hand::significance_walk walk = {q.A, q.C, q.D, q.t, &r, states,
+                                       reinterpret_cast<uint32_t*>(contexts) + stride + 1, samples, width,
+                                       num_stripes, stride, rv_significance_lut[orientation & 3], rv_sign_lut,
+                                       static_cast<int64_t>(3u << (p - 1)), causal ? 1 : 0};
+    rv_significance_walk_x64(&walk);
+    q = {walk.A, walk.C, walk.D, walk.t};
+}
+
 // Registers through the walk:
 //   r8 D, r9 A, r10 C, r11 t (rv_mq_wide)    r12 the column's context word (w)
 //   rbx the context word's address           rbp row 0's sample in this column
@@ -199,10 +211,7 @@ rv_significance_walk_x64:
     mov %rax, 80(%rsp)
     mov 112(%rdi), %rax
     mov %rax, 88(%rsp)
-    mov 0(%rdi), %r9
-    mov 8(%rdi), %r10
-    mov 16(%rdi), %r8
-    mov 24(%rdi), %r11
+    RV_MQ_LOAD_WIDE %rdi
     mov 40(%rdi), %r13
     mov 48(%rdi), %rbx
     mov 56(%rdi), %rbp
@@ -239,10 +248,7 @@ rv_significance_walk_x64:
     decq 16(%rsp)
     jnz .Lrv_sig_stripe
     mov 0(%rsp), %rax
-    mov %r9, 0(%rax)
-    mov %r10, 8(%rax)
-    mov %r8, 16(%rax)
-    mov %r11, 24(%rax)
+    RV_MQ_STORE_WIDE %rax
 .Lrv_sig_out:
     RV_MQ_LEAVE 104
 .Lrv_sig_exchanges0:

@@ -166,22 +166,17 @@ void rv_ict_inverse_float(float* __restrict x, float* __restrict y, float* __res
     // Four pixels at a time, the same operations in the same order as the loop below, so
     // the results are the same to the bit.
     if (rvd_mmx_level >= 2) {
-        const __m128 red_cr = _mm_set1_ps(1.402f), green_cr = _mm_set1_ps(0.7141362862010222f);
-        const __m128 green_cb = _mm_set1_ps(0.3441362862010222f), blue_cb = _mm_set1_ps(1.772f);
+        const __m128 red_cr = _mm_set1_ps(rv_ict::red_cr), green_cr = _mm_set1_ps(rv_ict::green_cr);
+        const __m128 green_cb = _mm_set1_ps(rv_ict::green_cb), blue_cb = _mm_set1_ps(rv_ict::blue_cb);
         for (; i + 4 <= n; i += 4) {
             const __m128 lum = _mm_loadu_ps(x + i), cb = _mm_loadu_ps(y + i), cr = _mm_loadu_ps(z + i);
             _mm_storeu_ps(x + i, _mm_add_ps(lum, _mm_mul_ps(red_cr, cr)));
             _mm_storeu_ps(y + i, _mm_sub_ps(_mm_sub_ps(lum, _mm_mul_ps(green_cr, cr)), _mm_mul_ps(green_cb, cb)));
             _mm_storeu_ps(z + i, _mm_add_ps(lum, _mm_mul_ps(blue_cb, cb)));
-    }
+        }
     }
 #endif
-    for (; i < n; ++i) {
-        const float lum = x[i], cb = y[i], cr = z[i];
-        x[i] = lum + 1.402f * cr;
-        y[i] = lum - 0.7141362862010222f * cr - 0.3441362862010222f * cb;
-        z[i] = lum + 1.772f * cb;
-    }
+    rv_ict::inverse_float_pixels(x, y, z, i, n);
 }
 
 void rv_ict_forward16(int16_t* __restrict x, int16_t* __restrict y, int16_t* __restrict z, int n)

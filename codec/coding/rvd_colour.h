@@ -35,6 +35,21 @@ void rv_ict_inverse_float(float* x, float* y, float* z, int n);
 // chooses from the processor words; false when this build has no such form.
 bool rv_ict_inverse_float_avx2(float* x, float* y, float* z, int n);
 bool rv_ict_inverse_float_avx512(float* x, float* y, float* z, int n);
+// The inverse ICT's factors and its arithmetic for pixels i..n-1, which every vector form
+// repeats operation for operation.
+namespace rv_ict {
+constexpr float red_cr = 1.402f, green_cr = 0.7141362862010222f, green_cb = 0.3441362862010222f,
+                blue_cb = 1.772f;
+inline void inverse_float_pixels(float* __restrict x, float* __restrict y, float* __restrict z, int i, int n)
+{
+    for (; i < n; ++i) {
+        const float lum = x[i], cb = y[i], cr = z[i];
+        x[i] = lum + red_cr * cr;
+        y[i] = lum - green_cr * cr - green_cb * cb;
+        z[i] = lum + blue_cb * cb;
+    }
+}
+} // namespace rv_ict
 // ICT, 16-bit fixed point with 14-bit integer factors. Results that leave the 16-bit
 // range saturate instead of wrapping into the opposite colour.
 void rv_ict_forward16(int16_t* x, int16_t* y, int16_t* z, int n);

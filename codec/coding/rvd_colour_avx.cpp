@@ -9,12 +9,7 @@
 
 RVD_WIDE_FORMS_BEGIN
 
-namespace {
-
-const float red_cr = 1.402f, green_cr = 0.7141362862010222f, green_cb = 0.3441362862010222f,
-            blue_cb = 1.772f;
-
-} // namespace
+using namespace rv_ict;
 
 RVD_TARGET_AVX2 bool rv_ict_inverse_float_avx2(float* x, float* y, float* z, int n)
 {
@@ -27,12 +22,7 @@ RVD_TARGET_AVX2 bool rv_ict_inverse_float_avx2(float* x, float* y, float* z, int
         _mm256_storeu_ps(y + i, _mm256_sub_ps(_mm256_sub_ps(lum, _mm256_mul_ps(gcr, cr)), _mm256_mul_ps(gcb, cb)));
         _mm256_storeu_ps(z + i, _mm256_add_ps(lum, _mm256_mul_ps(bcb, cb)));
     }
-    for (; i < n; ++i) {
-        const float lum = x[i], cb = y[i], cr = z[i];
-        x[i] = lum + red_cr * cr;
-        y[i] = lum - green_cr * cr - green_cb * cb;
-        z[i] = lum + blue_cb * cb;
-    }
+    inverse_float_pixels(x, y, z, i, n);
     return true;
 }
 

@@ -33,6 +33,11 @@ void float_line_conversion::convert(const float* sp, int width, std::int32_t* ou
         }
     }
 #endif
+    convert_from(i, sp, width, out);
+}
+
+void float_line_conversion::convert_from(int i, const float* sp, int width, std::int32_t* out) const
+{
     for (; i < width; i++) {
         double v = double(sp[i]) * scale + 0.5;
         v = v >= flo ? v : flo; // also catches NaN

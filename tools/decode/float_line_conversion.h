@@ -12,6 +12,8 @@ struct float_line_conversion {
     std::int32_t offset;
 
     void convert(const float* sp, int width, std::int32_t* out) const;
+    // Samples i..width-1 one at a time: the arithmetic every vector form repeats.
+    void convert_from(int i, const float* sp, int width, std::int32_t* out) const;
 };
 
 // The wide forms, each over a whole line; false when this build has no such form.

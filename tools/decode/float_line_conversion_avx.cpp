@@ -27,14 +27,7 @@ RVD_TARGET_AVX2 bool convert_float_line_avx2(const float_line_conversion& c, con
         __m128i fix = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(_mm256_castpd_si256(above), low_halves));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_add_epi32(_mm_add_epi32(t, fix), off));
     }
-    for (; i < width; i++) {
-        double v = double(sp[i]) * c.scale + 0.5;
-        v = v >= c.flo ? v : c.flo;
-        v = v <= c.fhi ? v : c.fhi;
-        std::int64_t t = std::int64_t(v);
-        t -= double(t) > v ? 1 : 0;
-        out[i] = std::int32_t(t + c.offset);
-    }
+    c.convert_from(i, sp, width, out);
     return true;
 }
 

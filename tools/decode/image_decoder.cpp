@@ -55,12 +55,14 @@ struct tile_queue_guard {
 struct line_converter {
     int depth;
     int64_t lo, hi, offset;
+    float_line_conversion floats; // for real samples on float lines
 
     line_converter(int depth, bool is_signed) : depth(depth)
     {
         offset = is_signed ? 0 : int64_t(1) << (depth - 1);
         lo = is_signed ? -(int64_t(1) << (depth - 1)) : 0;
         hi = is_signed ? (int64_t(1) << (depth - 1)) - 1 : (int64_t(1) << depth) - 1;
+        floats = {std::ldexp(1.0, depth), double(lo - offset), double(hi - offset), int32_t(offset)};
     }
 
     int32_t clip(int64_t v) const { return int32_t(std::clamp(v + offset, lo, hi)); }
@@ -95,9 +97,7 @@ struct line_converter {
                 out[i] = clip(sp[i].ival);
             return;
         }
-        const float_line_conversion f{std::ldexp(1.0, depth), double(lo - offset), double(hi - offset),
-                                      int32_t(offset)};
-        f.convert(&sp->fval, width, out);
+        floats.convert(&sp->fval, width, out);
     }
 };
 
