@@ -62,6 +62,9 @@ struct significance_walk {
 #if defined(__x86_64__)
 extern "C" __attribute__((visibility("hidden"))) void rv_significance_walk_x64(rv_hand::significance_walk* walk);
 extern "C" __attribute__((visibility("hidden"))) void rv_refine_walk_x64(rv_hand::refine_walk* walk);
+// The same walks with LZCNT and SHLX in the exchange (rvd_lzcnt_shlx_exists).
+extern "C" __attribute__((visibility("hidden"))) void rv_significance_walk_x64_lz(rv_hand::significance_walk* walk);
+extern "C" __attribute__((visibility("hidden"))) void rv_refine_walk_x64_lz(rv_hand::refine_walk* walk);
 // The refinement and significance passes on checked-out registers and packed states
 // through the walks above.
 void rv_refine_pass_x64(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states, int p, int32_t* samples,

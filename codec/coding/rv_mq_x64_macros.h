@@ -13,33 +13,47 @@ asm(R"(
 # D ran out: on entry r8 = D - p < 0, rax = p, rcx the packed state. LPS or exchange, the
 # symbol into eax and the successor into rcx for the macro `successor` to store, the
 # renormalisation (byte-in when t runs out) and a fresh D, as rv_mq_wide_exchange; then
-# on to `back`.
-.macro RV_MQ_EXCHANGE id, successor, back
+# on to `back`. `tb` and `tc` are scratch registers of the walk. Both successors are read
+# before the decision is known and one kept: the next decision of the same context waits
+# for a select, not for a load behind the decision. With `lz` set (the walks' _lz forms,
+# for processors with LZCNT and BMI2) the doublings are counted with LZCNT and made with
+# SHLX: fewer steps before the next decision than BSR's.
+.macro RV_MQ_EXCHANGE id, successor, back, lz, tb, tc
+    movzbl %cl, %ecx
+    add %ecx, %ecx                     # 2 x transition index: its MPS successor
+    lea rv_mq_packed_next(%rip), \tb
     add %r8, %r9                       # A less p
     add %r8, %r10
     add %rax, %r10                     # C
     xor %r8d, %r8d
     cmp %rax, %r9
     setb %r8b                          # A less p below p
-    mov %r10, %rdi
-    sub %rax, %rdi                     # carry: C in the lower sub-interval
+    mov %r10, \tc
+    sub %rax, \tc                      # carry: C in the lower sub-interval
     cmovb %rax, %r9                    # lower: A = p
-    cmovae %rdi, %r10                  # upper: C less p
+    cmovae \tc, %r10                   # upper: C less p
     adc $0, %r8d
     and $1, %r8d                       # LPS taken
+    mov (\tb,%rcx,8), \tc
+    cmovnz 8(\tb,%rcx,8), \tc          # the successor
     mov %ecx, %eax
+    shr $1, %eax
     and $1, %eax
     xor %r8d, %eax                     # the symbol: the MPS, flipped by an LPS
-    movzbl %cl, %ecx
-    lea (%r8,%rcx,2), %rcx
-    lea rv_mq_packed_next(%rip), %rdi
-    mov (%rdi,%rcx,8), %rcx            # the successor
+    mov \tc, %rcx
     \successor
+  .if \lz
+    lzcnt %r9, %rcx
+    sub $8, %ecx                       # doublings back to full scale (bit 55)
+    shlx %rcx, %r9, %r9
+    shlx %rcx, %r10, %r10
+  .else
     bsr %r9, %rcx
     neg %ecx
-    add $55, %ecx                      # doublings back to full scale (bit 55)
+    add $55, %ecx
     shl %cl, %r9
     shl %cl, %r10
+  .endif
     sub %rcx, %r11
     js .Lrv_mq_fill\id
 .Lrv_mq_distance\id:

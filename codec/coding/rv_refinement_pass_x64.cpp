@@ -7,6 +7,7 @@
 // as rv_mq_hand_decide; only the careful byte-in is called (rv_mq_wide_fill).
 #include "codec/coding/rv_block_passes_hand.h"
 #include "codec/coding/rv_mq_x64_macros.h"
+#include "codec/core/rvd_processor.h"
 
 #include <cstddef>
 
@@ -32,7 +33,10 @@ void rv_refine_pass_x64(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states,
     rv_hand::refine_walk walk = {q.A, q.C, q.D, q.t, &r, {refine_states[0], refine_states[1], refine_states[2]},
                                  reinterpret_cast<const uint32_t*>(contexts) + stride + 1, samples, width,
                                  num_stripes, stride, bit_p, bit_p | (bit_p >> 1)};
-    rv_refine_walk_x64(&walk);
+    if (rvd_lzcnt_shlx_exists)
+        rv_refine_walk_x64_lz(&walk);
+    else
+        rv_refine_walk_x64(&walk);
     q = {walk.A, walk.C, walk.D, walk.t};
     for (int k = 0; k < 3; k++)
         refine_states[k] = walk.states[k];
@@ -52,9 +56,9 @@ asm(R"(
 # Row R: the context (15, 16 with a significant neighbour, 17 once the magnitude reaches
 # 4 x 2^p), the decision's MPS path inline, the sample's update. The exchange is out of
 # line.
-.macro RV_REFINE_ROW R
+.macro RV_REFINE_ROW R, sfx
     test $(1 << (19 + 3 * \R)), %ebx
-    jz .Lrv_refine_skip\R
+    jz .Lrv_refine_skip\R\sfx
   .if \R == 0
     mov (%rbp), %edx
   .elseif \R == 1
@@ -78,10 +82,10 @@ asm(R"(
     mov %rcx, %rax
     and $-256, %rax                    # p
     sub %rax, %r8
-    js .Lrv_refine_exchange\R
+    js .Lrv_refine_exchange\R\sfx
     mov %ecx, %eax
     and $1, %eax                       # the MPS
-.Lrv_refine_update\R:
+.Lrv_refine_update\R\sfx:
   .if \R == 0
     mov (%rbp), %ecx
   .elseif \R == 1
@@ -105,7 +109,7 @@ asm(R"(
   .else
     mov %ecx, (%rdx,%r15)
   .endif
-.Lrv_refine_skip\R:
+.Lrv_refine_skip\R\sfx:
 .endm
 
 # An exchange's successor (rcx) back into the register of the row's context (rsi 0-2).
@@ -116,19 +120,21 @@ asm(R"(
     cmova %rcx, %r14
 .endm
 
+# The walk, named rv_refine_walk_x64 plus `sfx`; `lz` chooses the exchange's form.
+.macro RV_REFINE_WALK lz, sfx=
     .p2align 4
-    .globl rv_refine_walk_x64
-    .hidden rv_refine_walk_x64
-    .type rv_refine_walk_x64, @function
-rv_refine_walk_x64:
+    .globl rv_refine_walk_x64\sfx
+    .hidden rv_refine_walk_x64\sfx
+    .type rv_refine_walk_x64\sfx, @function
+rv_refine_walk_x64\sfx:
     .cfi_startproc
     RV_MQ_ENTER 88
     mov 88(%rdi), %rax
     test %rax, %rax
-    jle .Lrv_refine_out
+    jle .Lrv_refine_out\sfx
     mov 80(%rdi), %r15
     test %r15, %r15
-    jle .Lrv_refine_out
+    jle .Lrv_refine_out\sfx
     mov %rdi, 0(%rsp)
     mov %rax, 16(%rsp)
     shl $2, %r15                       # bytes per sample row
@@ -151,48 +157,53 @@ rv_refine_walk_x64:
     mov 48(%rdi), %r13
     mov 56(%rdi), %r14
     mov 72(%rdi), %rbp
-.Lrv_refine_stripe:
+.Lrv_refine_stripe\sfx:
     lea (%rbp,%r15), %rax
     mov %rax, 8(%rsp)
-.Lrv_refine_column:
+.Lrv_refine_column\sfx:
     mov 24(%rsp), %rax
     mov (%rbp,%rax), %ebx
     test $0x12480000, %ebx             # any row to refine
-    jz .Lrv_refine_next
-    RV_REFINE_ROW 0
-    RV_REFINE_ROW 1
-    RV_REFINE_ROW 2
-    RV_REFINE_ROW 3
-.Lrv_refine_next:
+    jz .Lrv_refine_next\sfx
+    RV_REFINE_ROW 0, \sfx
+    RV_REFINE_ROW 1, \sfx
+    RV_REFINE_ROW 2, \sfx
+    RV_REFINE_ROW 3, \sfx
+.Lrv_refine_next\sfx:
     add $4, %rbp
     cmp 8(%rsp), %rbp
-    jb .Lrv_refine_column
+    jb .Lrv_refine_column\sfx
     mov 32(%rsp), %rax
     add %rax, 24(%rsp)
     lea (%rbp,%r15,2), %rbp
     add %r15, %rbp                     # three more sample rows: the next stripe
     decq 16(%rsp)
-    jnz .Lrv_refine_stripe
+    jnz .Lrv_refine_stripe\sfx
     mov 0(%rsp), %rax
     RV_MQ_STORE_WIDE %rax
     mov %r12, 40(%rax)
     mov %r13, 48(%rax)
     mov %r14, 56(%rax)
-.Lrv_refine_out:
+.Lrv_refine_out\sfx:
     RV_MQ_LEAVE 88
-.Lrv_refine_exchange0:
-    RV_MQ_EXCHANGE 0, RV_REFINE_SUCCESSOR, .Lrv_refine_update0
-.Lrv_refine_exchange1:
-    RV_MQ_EXCHANGE 1, RV_REFINE_SUCCESSOR, .Lrv_refine_update1
-.Lrv_refine_exchange2:
-    RV_MQ_EXCHANGE 2, RV_REFINE_SUCCESSOR, .Lrv_refine_update2
-.Lrv_refine_exchange3:
-    RV_MQ_EXCHANGE 3, RV_REFINE_SUCCESSOR, .Lrv_refine_update3
+.Lrv_refine_exchange0\sfx:
+    RV_MQ_EXCHANGE 0\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update0\sfx, \lz, %rdx, %rdi
+.Lrv_refine_exchange1\sfx:
+    RV_MQ_EXCHANGE 1\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update1\sfx, \lz, %rdx, %rdi
+.Lrv_refine_exchange2\sfx:
+    RV_MQ_EXCHANGE 2\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update2\sfx, \lz, %rdx, %rdi
+.Lrv_refine_exchange3\sfx:
+    RV_MQ_EXCHANGE 3\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update3\sfx, \lz, %rdx, %rdi
     .cfi_endproc
-    .size rv_refine_walk_x64, .-rv_refine_walk_x64
+    .size rv_refine_walk_x64\sfx, .-rv_refine_walk_x64\sfx
+.endm
+
+    RV_REFINE_WALK 0
+    RV_REFINE_WALK 1, _lz
 
     .purgem RV_REFINE_ROW
     .purgem RV_REFINE_SUCCESSOR
+    .purgem RV_REFINE_WALK
 )");
 
 #endif

@@ -7,6 +7,7 @@
 // on CT and DX lossless, so it stays compiled.)
 #include "codec/coding/rv_block_passes_hand.h"
 #include "codec/coding/rv_mq_x64_macros.h"
+#include "codec/core/rvd_processor.h"
 
 #include <cstddef>
 
@@ -40,7 +41,10 @@ void rv_significance_pass_x64(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* s
                                        reinterpret_cast<uint32_t*>(contexts) + stride + 1, samples, width,
                                        num_stripes, stride, rv_significance_lut[orientation & 3], rv_sign_lut,
                                        static_cast<int64_t>(3u << (p - 1)), causal ? 1 : 0};
-    rv_significance_walk_x64(&walk);
+    if (rvd_lzcnt_shlx_exists)
+        rv_significance_walk_x64_lz(&walk);
+    else
+        rv_significance_walk_x64(&walk);
     q = {walk.A, walk.C, walk.D, walk.t};
 }
 
@@ -77,7 +81,7 @@ asm(R"(
 
 # Row R turned significant: its sign (context and prediction from the sign table), the
 # marks in this and the neighbouring words (make_significant) and the sample.
-.macro RV_SIG_SIGN R
+.macro RV_SIG_SIGN R, sfx
     mov %r12d, %eax
     shr $(1 + 3 * \R), %eax
     and $0x55, %eax                    # significance above, left, right, below
@@ -111,7 +115,7 @@ asm(R"(
     mov %r15d, %eax
     shr $1, %eax
     lea 80(%r13,%rax,8), %rdx          # sign contexts from 10
-    RV_SIG_DECIDE g\R
+    RV_SIG_DECIDE g\R\sfx
     and $1, %r15d
     xor %eax, %r15d                    # the sign
     or $(1 << (4 + 3 * \R)), %r12d
@@ -122,7 +126,7 @@ asm(R"(
     orl $(1 << (3 + 3 * \R)), 4(%rbx)    # left neighbour of the column to the right
   .if \R == 0
     testb $1, 88(%rsp)
-    jnz .Lrv_sig_causal\R
+    jnz .Lrv_sig_causal\R\sfx
     mov %rbx, %rdx
     sub 48(%rsp), %rdx                 # the stripe above, its row 4
     orl $(1 << 17), -4(%rdx)
@@ -131,7 +135,7 @@ asm(R"(
     or $(1 << 16), %eax
     or %eax, (%rdx)
     orl $(1 << 15), 4(%rdx)
-.Lrv_sig_causal\R:
+.Lrv_sig_causal\R\sfx:
   .elseif \R == 3
     mov 48(%rsp), %rcx                 # the stripe below, its row -1
     orl $(1 << 2), -4(%rbx,%rcx)
@@ -161,39 +165,41 @@ asm(R"(
 
 # Row R: coded when a neighbour is significant and the row is neither significant nor
 # outside the block; marked as coded whatever its symbol.
-.macro RV_SIG_ROW R
+.macro RV_SIG_ROW R, sfx
     test $((1 << (4 + 3 * \R)) | (1 << (21 + 3 * \R))), %r12d
-    jnz .Lrv_sig_skip\R
+    jnz .Lrv_sig_skip\R\sfx
     mov %r12d, %eax
   .if \R
     shr $(3 * \R), %eax
   .endif
     test $0x1EF, %eax
-    jz .Lrv_sig_skip\R
+    jz .Lrv_sig_skip\R\sfx
     or $(1 << (20 + 3 * \R)), %r12d
     and $0x1FF, %eax
     movzbl (%r14,%rax), %eax
     lea (%r13,%rax,8), %rdx
-    RV_SIG_DECIDE s\R
+    RV_SIG_DECIDE s\R\sfx
     test %eax, %eax
-    jz .Lrv_sig_skip\R
-    RV_SIG_SIGN \R
-.Lrv_sig_skip\R:
+    jz .Lrv_sig_skip\R\sfx
+    RV_SIG_SIGN \R, \sfx
+.Lrv_sig_skip\R\sfx:
 .endm
 
+# The walk, named rv_significance_walk_x64 plus `sfx`; `lz` chooses the exchange's form.
+.macro RV_SIG_WALK lz, sfx=
     .p2align 4
-    .globl rv_significance_walk_x64
-    .hidden rv_significance_walk_x64
-    .type rv_significance_walk_x64, @function
-rv_significance_walk_x64:
+    .globl rv_significance_walk_x64\sfx
+    .hidden rv_significance_walk_x64\sfx
+    .type rv_significance_walk_x64\sfx, @function
+rv_significance_walk_x64\sfx:
     .cfi_startproc
     RV_MQ_ENTER 104
     mov 72(%rdi), %rax
     test %rax, %rax
-    jle .Lrv_sig_out
+    jle .Lrv_sig_out\sfx
     mov 64(%rdi), %rcx
     test %rcx, %rcx
-    jle .Lrv_sig_out
+    jle .Lrv_sig_out\sfx
     mov %rdi, 0(%rsp)
     mov %rax, 16(%rsp)
     shl $2, %rcx
@@ -216,64 +222,69 @@ rv_significance_walk_x64:
     mov 48(%rdi), %rbx
     mov 56(%rdi), %rbp
     mov 88(%rdi), %r14
-.Lrv_sig_stripe:
+.Lrv_sig_stripe\sfx:
     mov 40(%rsp), %rax
     add %rbx, %rax
     mov %rax, 8(%rsp)
-.Lrv_sig_column:
+.Lrv_sig_column\sfx:
     mov (%rbx), %r12d
     test %r12d, %r12d
-    jnz .Lrv_sig_code
+    jnz .Lrv_sig_code\sfx
     # Zero words at c and c + 3 mean zero words between them; the extra words behind
     # the row are never zero, so no skip runs past it.
-.Lrv_sig_zeros:
+.Lrv_sig_zeros\sfx:
     cmpl $0, 12(%rbx)
-    jne .Lrv_sig_next
+    jne .Lrv_sig_next\sfx
     add $12, %rbx
     add $12, %rbp
-    jmp .Lrv_sig_zeros
-.Lrv_sig_code:
-    RV_SIG_ROW 0
-    RV_SIG_ROW 1
-    RV_SIG_ROW 2
-    RV_SIG_ROW 3
+    jmp .Lrv_sig_zeros\sfx
+.Lrv_sig_code\sfx:
+    RV_SIG_ROW 0, \sfx
+    RV_SIG_ROW 1, \sfx
+    RV_SIG_ROW 2, \sfx
+    RV_SIG_ROW 3, \sfx
     mov %r12d, (%rbx)
-.Lrv_sig_next:
+.Lrv_sig_next\sfx:
     add $4, %rbx
     add $4, %rbp
     cmp 8(%rsp), %rbx
-    jb .Lrv_sig_column
+    jb .Lrv_sig_column\sfx
     add 24(%rsp), %rbx                 # the words behind the stripe row
     add 32(%rsp), %rbp                 # three more sample rows: the next stripe
     decq 16(%rsp)
-    jnz .Lrv_sig_stripe
+    jnz .Lrv_sig_stripe\sfx
     mov 0(%rsp), %rax
     RV_MQ_STORE_WIDE %rax
-.Lrv_sig_out:
+.Lrv_sig_out\sfx:
     RV_MQ_LEAVE 104
-.Lrv_sig_exchanges0:
-    RV_MQ_EXCHANGE s0, RV_SIG_SUCCESSOR, .Lrv_sig_decideds0
-.Lrv_sig_exchangeg0:
-    RV_MQ_EXCHANGE g0, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg0
-.Lrv_sig_exchanges1:
-    RV_MQ_EXCHANGE s1, RV_SIG_SUCCESSOR, .Lrv_sig_decideds1
-.Lrv_sig_exchangeg1:
-    RV_MQ_EXCHANGE g1, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg1
-.Lrv_sig_exchanges2:
-    RV_MQ_EXCHANGE s2, RV_SIG_SUCCESSOR, .Lrv_sig_decideds2
-.Lrv_sig_exchangeg2:
-    RV_MQ_EXCHANGE g2, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg2
-.Lrv_sig_exchanges3:
-    RV_MQ_EXCHANGE s3, RV_SIG_SUCCESSOR, .Lrv_sig_decideds3
-.Lrv_sig_exchangeg3:
-    RV_MQ_EXCHANGE g3, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg3
+.Lrv_sig_exchanges0\sfx:
+    RV_MQ_EXCHANGE s0\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds0\sfx, \lz, %rsi, %rdi
+.Lrv_sig_exchangeg0\sfx:
+    RV_MQ_EXCHANGE g0\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg0\sfx, \lz, %rsi, %rdi
+.Lrv_sig_exchanges1\sfx:
+    RV_MQ_EXCHANGE s1\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds1\sfx, \lz, %rsi, %rdi
+.Lrv_sig_exchangeg1\sfx:
+    RV_MQ_EXCHANGE g1\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg1\sfx, \lz, %rsi, %rdi
+.Lrv_sig_exchanges2\sfx:
+    RV_MQ_EXCHANGE s2\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds2\sfx, \lz, %rsi, %rdi
+.Lrv_sig_exchangeg2\sfx:
+    RV_MQ_EXCHANGE g2\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg2\sfx, \lz, %rsi, %rdi
+.Lrv_sig_exchanges3\sfx:
+    RV_MQ_EXCHANGE s3\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds3\sfx, \lz, %rsi, %rdi
+.Lrv_sig_exchangeg3\sfx:
+    RV_MQ_EXCHANGE g3\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg3\sfx, \lz, %rsi, %rdi
     .cfi_endproc
-    .size rv_significance_walk_x64, .-rv_significance_walk_x64
+    .size rv_significance_walk_x64\sfx, .-rv_significance_walk_x64\sfx
+.endm
+
+    RV_SIG_WALK 0
+    RV_SIG_WALK 1, _lz
 
     .purgem RV_SIG_DECIDE
     .purgem RV_SIG_SUCCESSOR
     .purgem RV_SIG_SIGN
     .purgem RV_SIG_ROW
+    .purgem RV_SIG_WALK
 )");
 
 #endif

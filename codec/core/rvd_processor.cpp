@@ -14,6 +14,7 @@ bool rvd_pentium_cmov_exists = false;
 bool rvd_altivec_exists = false;
 bool rvd_sparcvis_exists = false;
 int rvd_avx_level = 0;
+bool rvd_lzcnt_shlx_exists = false;
 
 namespace {
 
@@ -123,6 +124,20 @@ int rvd_get_avx_level()
 #endif
 }
 
+bool rv_lzcnt_shlx_from_cpuid(unsigned ext1_ecx, unsigned leaf7_ebx)
+{
+    const unsigned lzcnt = 1u << 5, bmi2 = 1u << 8;
+    return (ext1_ecx & lzcnt) && (leaf7_ebx & bmi2);
+}
+
+bool rvd_get_lzcnt_shlx_exists()
+{
+    unsigned ext1[4], regs7[4];
+    if (!rv_cpuid(0x80000001u, 0, ext1) || !rv_cpuid(7, 0, regs7))
+        return false;
+    return rv_lzcnt_shlx_from_cpuid(ext1[2], regs7[1]);
+}
+
 int rvd_get_num_processors()
 {
     // Every processor of the affinity set counts, however many there are.
@@ -139,4 +154,5 @@ void rv_init_processor_words()
     rvd_mmx_level = rvd_get_mmx_level();
     rvd_pentium_cmov_exists = rvd_get_pentium_cmov_exists();
     rvd_avx_level = rvd_mmx_level >= 2 ? rvd_get_avx_level() : 0;
+    rvd_lzcnt_shlx_exists = rvd_get_lzcnt_shlx_exists();
 }

@@ -8,6 +8,9 @@ extern bool rvd_sparcvis_exists;     // never set on this platform
 // Wider vector forms beside the SSE ones: 0 none, 1 AVX2, 2 AVX-512 (F, BW, DQ and VL).
 // Only meaningful with rvd_mmx_level at least 2; the forms check both.
 extern int rvd_avx_level;
+// LZCNT and BMI2's SHLX both there: the block-coding passes' assembly walks count and
+// make an exchange's doublings with them.
+extern bool rvd_lzcnt_shlx_exists;
 
 int rvd_get_mmx_level();
 bool rvd_get_pentium_cmov_exists();
@@ -24,6 +27,10 @@ int rv_mmx_level_from_cpuid(unsigned edx, unsigned ecx, bool sse2_trial_ok);
 // instructions and the operating system's saving of the YMM (and ZMM) state.
 int rv_avx_level_from_cpuid(unsigned leaf1_ecx, unsigned leaf7_ebx, unsigned long long xcr0);
 int rvd_get_avx_level();
+
+// LZCNT from CPUID leaf 0x80000001 ECX, BMI2 from leaf 7 EBX.
+bool rv_lzcnt_shlx_from_cpuid(unsigned ext1_ecx, unsigned leaf7_ebx);
+bool rvd_get_lzcnt_shlx_exists();
 
 // Attributes building one routine for wider vectors than the build's own, beside its
 // portable and SSE forms; such routines run only where rvd_avx_level says the processor

@@ -48,9 +48,14 @@ protected:
     void compare(const extracted_block& eb, int passes, int orientation, bool resilient, size_t at = 0,
                  uint8_t flip = 0, const std::vector<uint8_t>* body = nullptr, bool top_plane = false)
     {
-        rvd_block b[2];
-        rvd_block_decoder* decoders[2] = {&hand, portable.get()};
-        for (int k = 0; k < 2; k++) {
+        // The hand form twice where the processor has LZCNT and SHLX: the walks with them
+        // and without.
+        rvd_block b[3];
+        rvd_block_decoder* decoders[3] = {&hand, portable.get(), &hand};
+        const bool lzcnt = rvd_lzcnt_shlx_exists;
+        const int forms = lzcnt ? 3 : 2;
+        for (int k = 0; k < forms; k++) {
+            rvd_lzcnt_shlx_exists = lzcnt && k < 2;
             fill_block(b[k], eb, passes, resilient, false);
             b[k].orientation = orientation;
             if (body)
@@ -63,8 +68,11 @@ protected:
             }
             decoders[k]->decode(&b[k]);
         }
-        ASSERT_EQ(b[0].num_passes, b[1].num_passes);
-        ASSERT_EQ(samples_of(b[0]), samples_of(b[1]));
+        rvd_lzcnt_shlx_exists = lzcnt;
+        for (int k = 1; k < forms; k++) {
+            ASSERT_EQ(b[0].num_passes, b[k].num_passes) << "form " << k;
+            ASSERT_EQ(samples_of(b[0]), samples_of(b[k])) << "form " << k;
+        }
     }
 
     std::unique_ptr<scoped_handlers> handlers{new scoped_handlers};

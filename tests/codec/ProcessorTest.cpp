@@ -89,6 +89,8 @@ TEST(ProcessorProbes, WordsMatchTheKernelsView)
         avx = 2;
     EXPECT_EQ(rvd_get_avx_level(), avx);
     EXPECT_EQ(rvd_avx_level, avx);
+    // The kernel calls LZCNT abm.
+    EXPECT_EQ(rvd_get_lzcnt_shlx_exists(), flags.count("abm") && flags.count("bmi2"));
     EXPECT_FALSE(rvd_altivec_exists);
     EXPECT_FALSE(rvd_sparcvis_exists);
 }

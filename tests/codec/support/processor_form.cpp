@@ -20,6 +20,7 @@ void apply_form_from_environment()
         rvd_mmx_level = 0;
         rvd_pentium_cmov_exists = false;
         rvd_avx_level = 0;
+        rvd_lzcnt_shlx_exists = false;
         return;
     }
     if (form == "avx2") {
@@ -31,6 +32,7 @@ void apply_form_from_environment()
         if (level < rvd_mmx_level)
             rvd_mmx_level = level;
         rvd_avx_level = 0;
+        rvd_lzcnt_shlx_exists = false;
         return;
     }
     throw std::invalid_argument("ORBEL_CODEC_FORM must be native, portable, avx2 or a level 0-4, not " +

@@ -16,7 +16,7 @@ public:
     explicit processor_form_guard(int mmx_level, bool cmov = rvd_pentium_cmov_exists,
                                   int avx_level = rvd_avx_level)
         : saved_level(rvd_mmx_level), saved_cmov(rvd_pentium_cmov_exists),
-          saved_avx(rvd_avx_level)
+          saved_avx(rvd_avx_level), saved_lzcnt(rvd_lzcnt_shlx_exists)
     {
         rvd_mmx_level = mmx_level;
         rvd_pentium_cmov_exists = cmov;
@@ -27,6 +27,7 @@ public:
         rvd_mmx_level = saved_level;
         rvd_pentium_cmov_exists = saved_cmov;
         rvd_avx_level = saved_avx;
+        rvd_lzcnt_shlx_exists = saved_lzcnt;
     }
     processor_form_guard(const processor_form_guard&) = delete;
     processor_form_guard& operator=(const processor_form_guard&) = delete;
@@ -35,6 +36,7 @@ private:
     int saved_level;
     bool saved_cmov;
     int saved_avx;
+    bool saved_lzcnt;
 };
 
 // A vector form the processor runs: an SSE level and a wide-vector level.
@@ -49,7 +51,7 @@ std::vector<vector_form> vector_forms();
 
 // Applies ORBEL_CODEC_FORM once the start-up probes have run: "portable" forces the
 // portable forms for the whole run, a number 0-4 forces that processor level (never above
-// the probed one) without wide vectors, "avx2" keeps AVX2 at most, "native" or no value
+// the probed one) without wide vectors or LZCNT, "avx2" keeps AVX2 at most, "native" or no value
 // keeps what the probes found.
 void apply_form_from_environment();
 
