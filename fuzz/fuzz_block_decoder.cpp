@@ -1,6 +1,6 @@
 // Decodes one code-block chosen entirely by the input, in fast, resilient and fussy mode,
-// with the hand-written and with the portable passes; any difference between the two is a
-// finding.
+// with the hand-written and with the portable passes (and the hand-written walks without
+// LZCNT where the processor has it); any difference between them is a finding.
 //
 // Input: shape, width, height, modes, orientation, missing MSBs, magnitude planes,
 // pass count, flags, number of pass lengths n; then n 16-bit big-endian pass lengths;
@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     size_t pos = 10;
     if (pos + 2 * n > size)
         n = (size - pos) / 2;
-    rvd_block blocks[2];
+    rvd_block blocks[3];
     int bytes = static_cast<int>(size - pos - 2 * n);
     for (rvd_block& block : blocks) {
         block.set_max_passes(static_cast<int>(std::max<size_t>(n, 1)));
@@ -100,11 +100,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     rvd_mmx_level = 0;
     rvd_block_decoder portable;
     rvd_mmx_level = level;
-    rvd_block_decoder* decoders[2] = {&hand, &portable};
+    rvd_block_decoder* decoders[3] = {&hand, &portable, &hand};
+    const bool lzcnt = rvd_lzcnt_shlx_exists;
+    const int forms = lzcnt ? 3 : 2;
     for (int mode = 0; mode < 3; mode++) {
-        bool failed[2] = {false, false};
-        for (int k = 0; k < 2; k++) {
+        bool failed[3] = {false, false, false};
+        for (int k = 0; k < forms; k++) {
             rvd_block& block = blocks[k];
+            rvd_lzcnt_shlx_exists = lzcnt && k < 2;
             block.num_passes = num_passes;
             block.resilient = mode == 1;
             block.fussy = mode == 2;
@@ -117,12 +120,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (block.num_passes > num_passes)
                 __builtin_trap();
         }
-        if (failed[0] != failed[1] || blocks[0].num_passes != blocks[1].num_passes)
-            __builtin_trap();
-        if (!failed[0] && width * height <= 4096) {
-            size_t words = static_cast<size_t>(4 * ((height + 3) / 4) * width);
-            if (std::memcmp(blocks[0].sample_buffer, blocks[1].sample_buffer, words * sizeof(int32_t)) != 0)
+        rvd_lzcnt_shlx_exists = lzcnt;
+        for (int k = 1; k < forms; k++) {
+            if (failed[0] != failed[k] || blocks[0].num_passes != blocks[k].num_passes)
                 __builtin_trap();
+            if (!failed[0] && width * height <= 4096) {
+                size_t words = static_cast<size_t>(4 * ((height + 3) / 4) * width);
+                if (std::memcmp(blocks[0].sample_buffer, blocks[k].sample_buffer, words * sizeof(int32_t)) != 0)
+                    __builtin_trap();
+            }
         }
     }
     return 0;
