@@ -64,6 +64,12 @@ asm(R"(
     sub %r8, %r9
     sub %r8, %r10
     jmp \back
+    RV_MQ_FILL \id, .Lrv_mq_distance\id
+.endm
+
+# .Lrv_mq_fill\id: a shift left t negative; coded bytes are taken in (rax and r9 kept, the
+# other scratch registers lost) and the decision goes on at `back`.
+.macro RV_MQ_FILL id, back
 .Lrv_mq_fill\id:
     mov %rax, 64(%rsp)
     mov %r9, 72(%rsp)
@@ -77,7 +83,7 @@ asm(R"(
     mov %rdx, %r11
     mov 64(%rsp), %rax
     mov 72(%rsp), %r9
-    jmp .Lrv_mq_distance\id
+    jmp \back
 .endm
 
 # Saves the registers a walk keeps and opens a frame of `frame` bytes (8 mod 16, so that

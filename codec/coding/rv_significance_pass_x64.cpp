@@ -63,7 +63,52 @@ asm(R"(
 
 # One decision with the packed state at (%rdx); the symbol in eax. The exchange is out of
 # line and comes back to .Lrv_sig_decided\id.
-.macro RV_SIG_DECIDE id
+# With `flat` (the _lz walk) every decision takes the same steps, whatever its outcome: no
+# branch that mispredicts. On real images this measured faster than the MPS branch even
+# for the skewed states (though slower on a synthetic sparse block, where MPS runs are
+# long).
+.macro RV_SIG_DECIDE id, flat
+  .if \flat
+    mov (%rdx), %rcx
+    mov %rcx, %rax
+    and $-256, %rax                    # p
+    add %r8, %r10                      # C
+    add %r8, %r9
+    sub %rax, %r9                      # A less p
+    xor %r8d, %r8d
+    cmp %rax, %r9
+    setb %r8b                          # A less p below p
+    mov %r10, %rdi
+    sub %rax, %rdi                     # carry: C in the lower sub-interval
+    cmovb %rax, %r9                    # lower: A = p
+    cmovae %rdi, %r10                  # upper: C less p
+    adc $0, %r8d
+    and $1, %r8d                       # LPS taken
+    movzbl %cl, %esi
+    add %esi, %esi                     # 2 x transition index
+    mov %esi, %eax
+    shr $1, %eax
+    and $1, %eax
+    xor %r8d, %eax                     # the symbol: the MPS, flipped by an LPS
+    add %r8d, %esi
+    lea rv_mq_packed_next(%rip), %rdi
+    mov (%rdi,%rsi,8), %rsi            # the successor
+    lzcnt %r9, %rdi
+    sub $8, %edi                       # doublings back to full scale: none keeps the state
+    cmovnz %rsi, %rcx
+    mov %rcx, (%rdx)
+    shlx %rdi, %r9, %r9
+    shlx %rdi, %r10, %r10
+    sub %rdi, %r11
+    js .Lrv_mq_fillf\id
+.Lrv_sig_distance\id:
+    mov %r9, %r8
+    btr $55, %r8                       # A less full scale
+    cmp %r8, %r10
+    cmovb %r10, %r8                    # D = min(C, A less full scale)
+    sub %r8, %r9
+    sub %r8, %r10
+  .else
     mov (%rdx), %rcx
     mov %rcx, %rax
     and $-256, %rax                    # p
@@ -71,6 +116,7 @@ asm(R"(
     js .Lrv_sig_exchange\id
     mov %ecx, %eax
     and $1, %eax                       # the MPS
+  .endif
 .Lrv_sig_decided\id:
 .endm
 
@@ -81,7 +127,7 @@ asm(R"(
 
 # Row R turned significant: its sign (context and prediction from the sign table), the
 # marks in this and the neighbouring words (make_significant) and the sample.
-.macro RV_SIG_SIGN R, sfx
+.macro RV_SIG_SIGN R, sfx, lz
     mov %r12d, %eax
     shr $(1 + 3 * \R), %eax
     and $0x55, %eax                    # significance above, left, right, below
@@ -115,7 +161,7 @@ asm(R"(
     mov %r15d, %eax
     shr $1, %eax
     lea 80(%r13,%rax,8), %rdx          # sign contexts from 10
-    RV_SIG_DECIDE g\R\sfx
+    RV_SIG_DECIDE g\R\sfx, \lz
     and $1, %r15d
     xor %eax, %r15d                    # the sign
     or $(1 << (4 + 3 * \R)), %r12d
@@ -165,7 +211,7 @@ asm(R"(
 
 # Row R: coded when a neighbour is significant and the row is neither significant nor
 # outside the block; marked as coded whatever its symbol.
-.macro RV_SIG_ROW R, sfx
+.macro RV_SIG_ROW R, sfx, lz
     test $((1 << (4 + 3 * \R)) | (1 << (21 + 3 * \R))), %r12d
     jnz .Lrv_sig_skip\R\sfx
     mov %r12d, %eax
@@ -178,10 +224,10 @@ asm(R"(
     and $0x1FF, %eax
     movzbl (%r14,%rax), %eax
     lea (%r13,%rax,8), %rdx
-    RV_SIG_DECIDE s\R\sfx
+    RV_SIG_DECIDE s\R\sfx, \lz
     test %eax, %eax
     jz .Lrv_sig_skip\R\sfx
-    RV_SIG_SIGN \R, \sfx
+    RV_SIG_SIGN \R, \sfx, \lz
 .Lrv_sig_skip\R\sfx:
 .endm
 
@@ -239,10 +285,10 @@ rv_significance_walk_x64\sfx:
     add $12, %rbp
     jmp .Lrv_sig_zeros\sfx
 .Lrv_sig_code\sfx:
-    RV_SIG_ROW 0, \sfx
-    RV_SIG_ROW 1, \sfx
-    RV_SIG_ROW 2, \sfx
-    RV_SIG_ROW 3, \sfx
+    RV_SIG_ROW 0, \sfx, \lz
+    RV_SIG_ROW 1, \sfx, \lz
+    RV_SIG_ROW 2, \sfx, \lz
+    RV_SIG_ROW 3, \sfx, \lz
     mov %r12d, (%rbx)
 .Lrv_sig_next\sfx:
     add $4, %rbx
@@ -257,6 +303,16 @@ rv_significance_walk_x64\sfx:
     RV_MQ_STORE_WIDE %rax
 .Lrv_sig_out\sfx:
     RV_MQ_LEAVE 104
+  .if \lz
+    RV_MQ_FILL fs0\sfx, .Lrv_sig_distances0\sfx
+    RV_MQ_FILL fg0\sfx, .Lrv_sig_distanceg0\sfx
+    RV_MQ_FILL fs1\sfx, .Lrv_sig_distances1\sfx
+    RV_MQ_FILL fg1\sfx, .Lrv_sig_distanceg1\sfx
+    RV_MQ_FILL fs2\sfx, .Lrv_sig_distances2\sfx
+    RV_MQ_FILL fg2\sfx, .Lrv_sig_distanceg2\sfx
+    RV_MQ_FILL fs3\sfx, .Lrv_sig_distances3\sfx
+    RV_MQ_FILL fg3\sfx, .Lrv_sig_distanceg3\sfx
+  .else
 .Lrv_sig_exchanges0\sfx:
     RV_MQ_EXCHANGE s0\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds0\sfx, \lz, %rsi, %rdi
 .Lrv_sig_exchangeg0\sfx:
@@ -273,6 +329,7 @@ rv_significance_walk_x64\sfx:
     RV_MQ_EXCHANGE s3\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds3\sfx, \lz, %rsi, %rdi
 .Lrv_sig_exchangeg3\sfx:
     RV_MQ_EXCHANGE g3\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg3\sfx, \lz, %rsi, %rdi
+  .endif
     .cfi_endproc
     .size rv_significance_walk_x64\sfx, .-rv_significance_walk_x64\sfx
 .endm
