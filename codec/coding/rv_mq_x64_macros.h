@@ -67,6 +67,54 @@ asm(R"(
     RV_MQ_FILL \id, .Lrv_mq_distance\id
 .endm
 
+# A decision with the packed state in rcx that takes the same steps whatever its outcome
+# (LPS, exchange or MPS, renormalised or not), for the walks' _lz forms: the symbol into
+# eax, the state (its successor where A was renormalised) into rcx for the macro
+# `successor` to store, then the doublings with LZCNT and SHLX and a fresh D. No branch
+# mispredicts; a byte-in goes through .Lrv_mq_fillf\id and comes back to
+# .Lrv_mq_distance\id. `tb` (with its 32-bit name `tb32`) and `tc` are scratch registers
+# of the walk.
+.macro RV_MQ_DECIDE_FLAT id, successor, tb, tb32, tc
+    mov %rcx, %rax
+    and $-256, %rax                    # p
+    add %r8, %r10                      # C
+    add %r8, %r9
+    sub %rax, %r9                      # A less p
+    xor %r8d, %r8d
+    cmp %rax, %r9
+    setb %r8b                          # A less p below p
+    mov %r10, \tc
+    sub %rax, \tc                      # carry: C in the lower sub-interval
+    cmovb %rax, %r9                    # lower: A = p
+    cmovae \tc, %r10                   # upper: C less p
+    adc $0, %r8d
+    and $1, %r8d                       # LPS taken
+    movzbl %cl, \tb32
+    add \tb32, \tb32                   # 2 x transition index
+    mov \tb32, %eax
+    shr $1, %eax
+    and $1, %eax
+    xor %r8d, %eax                     # the symbol: the MPS, flipped by an LPS
+    add %r8d, \tb32
+    lea rv_mq_packed_next(%rip), \tc
+    mov (\tc,\tb,8), \tb               # the successor
+    lzcnt %r9, \tc
+    sub $8, \tc                        # doublings back to full scale: none keeps the state
+    cmovnz \tb, %rcx
+    \successor
+    shlx \tc, %r9, %r9
+    shlx \tc, %r10, %r10
+    sub \tc, %r11
+    js .Lrv_mq_fillf\id
+.Lrv_mq_distance\id:
+    mov %r9, %r8
+    btr $55, %r8                       # A less full scale
+    cmp %r8, %r10
+    cmovb %r10, %r8                    # D = min(C, A less full scale)
+    sub %r8, %r9
+    sub %r8, %r10
+.endm
+
 # .Lrv_mq_fill\id: a shift left t negative; coded bytes are taken in (rax and r9 kept, the
 # other scratch registers lost) and the decision goes on at `back`.
 .macro RV_MQ_FILL id, back

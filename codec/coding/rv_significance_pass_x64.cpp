@@ -70,44 +70,7 @@ asm(R"(
 .macro RV_SIG_DECIDE id, flat
   .if \flat
     mov (%rdx), %rcx
-    mov %rcx, %rax
-    and $-256, %rax                    # p
-    add %r8, %r10                      # C
-    add %r8, %r9
-    sub %rax, %r9                      # A less p
-    xor %r8d, %r8d
-    cmp %rax, %r9
-    setb %r8b                          # A less p below p
-    mov %r10, %rdi
-    sub %rax, %rdi                     # carry: C in the lower sub-interval
-    cmovb %rax, %r9                    # lower: A = p
-    cmovae %rdi, %r10                  # upper: C less p
-    adc $0, %r8d
-    and $1, %r8d                       # LPS taken
-    movzbl %cl, %esi
-    add %esi, %esi                     # 2 x transition index
-    mov %esi, %eax
-    shr $1, %eax
-    and $1, %eax
-    xor %r8d, %eax                     # the symbol: the MPS, flipped by an LPS
-    add %r8d, %esi
-    lea rv_mq_packed_next(%rip), %rdi
-    mov (%rdi,%rsi,8), %rsi            # the successor
-    lzcnt %r9, %rdi
-    sub $8, %edi                       # doublings back to full scale: none keeps the state
-    cmovnz %rsi, %rcx
-    mov %rcx, (%rdx)
-    shlx %rdi, %r9, %r9
-    shlx %rdi, %r10, %r10
-    sub %rdi, %r11
-    js .Lrv_mq_fillf\id
-.Lrv_sig_distance\id:
-    mov %r9, %r8
-    btr $55, %r8                       # A less full scale
-    cmp %r8, %r10
-    cmovb %r10, %r8                    # D = min(C, A less full scale)
-    sub %r8, %r9
-    sub %r8, %r10
+    RV_MQ_DECIDE_FLAT \id, RV_SIG_SUCCESSOR, %rsi, %esi, %rdi
   .else
     mov (%rdx), %rcx
     mov %rcx, %rax
@@ -304,14 +267,14 @@ rv_significance_walk_x64\sfx:
 .Lrv_sig_out\sfx:
     RV_MQ_LEAVE 104
   .if \lz
-    RV_MQ_FILL fs0\sfx, .Lrv_sig_distances0\sfx
-    RV_MQ_FILL fg0\sfx, .Lrv_sig_distanceg0\sfx
-    RV_MQ_FILL fs1\sfx, .Lrv_sig_distances1\sfx
-    RV_MQ_FILL fg1\sfx, .Lrv_sig_distanceg1\sfx
-    RV_MQ_FILL fs2\sfx, .Lrv_sig_distances2\sfx
-    RV_MQ_FILL fg2\sfx, .Lrv_sig_distanceg2\sfx
-    RV_MQ_FILL fs3\sfx, .Lrv_sig_distances3\sfx
-    RV_MQ_FILL fg3\sfx, .Lrv_sig_distanceg3\sfx
+    RV_MQ_FILL fs0\sfx, .Lrv_mq_distances0\sfx
+    RV_MQ_FILL fg0\sfx, .Lrv_mq_distanceg0\sfx
+    RV_MQ_FILL fs1\sfx, .Lrv_mq_distances1\sfx
+    RV_MQ_FILL fg1\sfx, .Lrv_mq_distanceg1\sfx
+    RV_MQ_FILL fs2\sfx, .Lrv_mq_distances2\sfx
+    RV_MQ_FILL fg2\sfx, .Lrv_mq_distanceg2\sfx
+    RV_MQ_FILL fs3\sfx, .Lrv_mq_distances3\sfx
+    RV_MQ_FILL fg3\sfx, .Lrv_mq_distanceg3\sfx
   .else
 .Lrv_sig_exchanges0\sfx:
     RV_MQ_EXCHANGE s0\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds0\sfx, \lz, %rsi, %rdi
