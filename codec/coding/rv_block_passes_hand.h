@@ -94,14 +94,22 @@ inline uint32_t sign_index(uint32_t w, uint32_t left, uint32_t right)
 
 // Significance and sign of row R once its significance symbol is to be decoded; returns
 // whether it became significant. `lut` is the orientation's significance table.
-template <int R>
+// FLAT takes rv_mq_hand_decide_flat for both decisions.
+template <int R, bool FLAT = false>
 inline void code_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states, const uint8_t* lut, uint32_t* cp,
                      uint32_t& w, int32_t* sp, int width, int32_t one_and_half, bool causal, int stride)
 {
-    if (!rv_mq_hand_decide(q, r, states[lut[(w >> (3 * R)) & rv_ctx::neighbourhood_index]]))
+    auto decide = [&q, &r](rv_mq_packed& state) {
+#if defined(__x86_64__)
+        if (FLAT)
+            return rv_mq_hand_decide_flat(q, r, state);
+#endif
+        return rv_mq_hand_decide(q, r, state);
+    };
+    if (!decide(states[lut[(w >> (3 * R)) & rv_ctx::neighbourhood_index]]))
         return;
     uint32_t e = rv_sign_lut[sign_index<R>(w, cp[-1], cp[1])];
-    uint32_t neg = static_cast<uint32_t>(rv_mq_hand_decide(q, r, states[rv_first_sign_context + (e >> 1)])) ^ (e & 1);
+    uint32_t neg = static_cast<uint32_t>(decide(states[rv_first_sign_context + (e >> 1)])) ^ (e & 1);
     rv_ctx::make_significant(cp, w, R, neg, causal, stride);
     sp[R * width] = static_cast<int32_t>((neg << 31) | static_cast<uint32_t>(one_and_half));
 }

@@ -1,21 +1,24 @@
 #include "codec/coding/rv_block_passes_hand.h"
 #include "codec/coding/rv_context_tables.h"
+#include "codec/core/rvd_processor.h"
 
 namespace {
 
 using namespace rv_ctx;
 
-template <int R>
+template <int R, bool FLAT>
 inline void cleanup_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states, const uint8_t* lut, uint32_t* cp,
                         uint32_t& w, int32_t* sp, int width, int32_t one_and_half, bool causal, int stride)
 {
     if ((w & (sig(R) | visited(R) | sign(R))) != 0)
         return;
-    rv_hand::code_row<R>(q, r, states, lut, cp, w, sp, width, one_and_half, causal, stride);
+    rv_hand::code_row<R, FLAT>(q, r, states, lut, cp, w, sp, width, one_and_half, causal, stride);
 }
 
-// Causal mode as a constant: one register and one test fewer in the loop.
-template <bool CAUSAL>
+// Causal mode as a constant: one register and one test fewer in the loop. FLAT (with
+// LZCNT and BMI2) codes the rows' significance and signs with branch-free decisions; the
+// run symbols, mostly MPS, keep the branch.
+template <bool CAUSAL, bool FLAT>
 void cleanup_pass(rv_mq_decoder& coder, rv_mq_state* unpacked, int p, int orientation, int32_t* samples,
                   int32_t* contexts, int width, int num_stripes, int stride)
 {
@@ -70,16 +73,16 @@ void cleanup_pass(rv_mq_decoder& coder, rv_mq_state* unpacked, int p, int orient
             }
             switch (first_row) {
             case 0:
-                cleanup_row<0>(q, r, states, lut, cp, w, sp, width, one_and_half, CAUSAL, stride);
+                cleanup_row<0, FLAT>(q, r, states, lut, cp, w, sp, width, one_and_half, CAUSAL, stride);
                 // fall through
             case 1:
-                cleanup_row<1>(q, r, states, lut, cp, w, sp, width, one_and_half, CAUSAL, stride);
+                cleanup_row<1, FLAT>(q, r, states, lut, cp, w, sp, width, one_and_half, CAUSAL, stride);
                 // fall through
             case 2:
-                cleanup_row<2>(q, r, states, lut, cp, w, sp, width, one_and_half, CAUSAL, stride);
+                cleanup_row<2, FLAT>(q, r, states, lut, cp, w, sp, width, one_and_half, CAUSAL, stride);
                 // fall through
             case 3:
-                cleanup_row<3>(q, r, states, lut, cp, w, sp, width, one_and_half, CAUSAL, stride);
+                cleanup_row<3, FLAT>(q, r, states, lut, cp, w, sp, width, one_and_half, CAUSAL, stride);
                 break;
             default:
                 break;
@@ -97,8 +100,17 @@ void rv_decode_cleanup_pass_hand(rv_mq_decoder& coder, rv_mq_state* states, int 
                                  int orientation, int32_t* samples, int32_t* contexts, int width,
                                  int num_stripes, int stride)
 {
+#if defined(__x86_64__)
+    if (rvd_lzcnt_shlx_exists) {
+        if (causal)
+            cleanup_pass<true, true>(coder, states, p, orientation, samples, contexts, width, num_stripes, stride);
+        else
+            cleanup_pass<false, true>(coder, states, p, orientation, samples, contexts, width, num_stripes, stride);
+        return;
+    }
+#endif
     if (causal)
-        cleanup_pass<true>(coder, states, p, orientation, samples, contexts, width, num_stripes, stride);
+        cleanup_pass<true, false>(coder, states, p, orientation, samples, contexts, width, num_stripes, stride);
     else
-        cleanup_pass<false>(coder, states, p, orientation, samples, contexts, width, num_stripes, stride);
+        cleanup_pass<false, false>(coder, states, p, orientation, samples, contexts, width, num_stripes, stride);
 }

@@ -130,6 +130,59 @@ RV_MQ_INLINE int rv_mq_hand_decide(rv_mq_wide& q, rv_mq_registers& r, rv_mq_pack
     return rv_mq_wide_exchange(q, r, state, p);
 }
 
+#if defined(__x86_64__)
+// One decision that takes the same steps whatever its outcome (LPS, exchange or MPS),
+// for processors with LZCNT and BMI2 (rvd_lzcnt_shlx_exists): no branch that mispredicts
+// where the MPS branch of rv_mq_hand_decide would. Same symbol, state and registers; as
+// the assembly walks' RV_MQ_DECIDE_FLAT.
+RV_MQ_INLINE int rv_mq_hand_decide_flat(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed& state)
+{
+    uint64_t A = q.A, C = q.C, s = state, lps, symbol, sh;
+    int64_t D = q.D, t = q.t;
+    asm("mov %[s], %[sym]\n\t"
+        "and $-256, %[sym]\n\t"             // p
+        "add %[D], %[C]\n\t"                // C
+        "add %[D], %[A]\n\t"
+        "sub %[sym], %[A]\n\t"              // A less p
+        "xor %k[lps], %k[lps]\n\t"
+        "cmp %[sym], %[A]\n\t"
+        "setb %b[lps]\n\t"                  // A less p below p
+        "mov %[C], %[D]\n\t"
+        "sub %[sym], %[D]\n\t"              // carry: C in the lower sub-interval
+        "cmovb %[sym], %[A]\n\t"            // lower: A = p
+        "cmovae %[D], %[C]\n\t"             // upper: C less p
+        "adc $0, %k[lps]\n\t"
+        "and $1, %k[lps]\n\t"               // LPS taken
+        "movzbl %b[s], %k[sh]\n\t"
+        "add %k[sh], %k[sh]\n\t"            // 2 x transition index
+        "mov %k[sh], %k[sym]\n\t"
+        "shr $1, %k[sym]\n\t"
+        "and $1, %k[sym]\n\t"
+        "xor %k[lps], %k[sym]\n\t"          // the symbol
+        "add %k[lps], %k[sh]\n\t"
+        "mov (%[next],%[sh],8), %[D]\n\t"   // the successor
+        "lzcnt %[A], %[sh]\n\t"
+        "sub $8, %[sh]\n\t"                 // doublings: none keeps the state
+        "cmovnz %[D], %[s]\n\t"
+        "shlx %[sh], %[A], %[A]\n\t"
+        "shlx %[sh], %[C], %[C]\n\t"
+        "sub %[sh], %[t]"
+        : [A] "+r"(A), [C] "+r"(C), [D] "+r"(D), [t] "+r"(t), [s] "+r"(s), [lps] "=&r"(lps),
+          [sym] "=&r"(symbol), [sh] "=&r"(sh)
+        : [next] "r"(rv_mq_packed_next)
+        : "cc");
+    state = s;
+    if (__builtin_expect(t < 0, 0)) {
+        rv_mq_wide_fill_result f = rv_mq_wide_fill(r, C, t, 0);
+        C = f.C;
+        t = f.t;
+    }
+    q.t = t;
+    rv_mq_wide_form_distance(q, A, C);
+    return static_cast<int>(symbol);
+}
+#endif
+
 // Two decisions with a fresh uniform state, most significant first (0-3).
 RV_MQ_INLINE int rv_mq_hand_run(rv_mq_wide& q, rv_mq_registers& r)
 {
