@@ -44,6 +44,19 @@ RV_MQ_INLINE void rv_mq_wide_form_distance(rv_mq_wide& q, uint64_t A, uint64_t C
     q.D = static_cast<int64_t>(d);
 }
 
+// A and C shifted back to full scale, t counting the shifts left: coded bytes taken in
+// where t ran out, then a fresh distance.
+RV_MQ_INLINE void rv_mq_wide_renormalised(rv_mq_wide& q, rv_mq_registers& r, uint64_t A, uint64_t C, int64_t t)
+{
+    if (__builtin_expect(t < 0, 0)) {
+        rv_mq_wide_fill_result f = rv_mq_wide_fill(r, C, t, 0);
+        C = f.C;
+        t = f.t;
+    }
+    q.t = t;
+    rv_mq_wide_form_distance(q, A, C);
+}
+
 // Widens registers checked out of an MQ segment.
 RV_MQ_INLINE void rv_mq_wide_check_out(rv_mq_decoder& coder, rv_mq_registers& r, rv_mq_wide& q)
 {
@@ -108,14 +121,7 @@ RV_MQ_INLINE int rv_mq_wide_exchange(rv_mq_wide& q, rv_mq_registers& r, rv_mq_pa
     int64_t sh = 55 - (63 - __builtin_clzll(A));
     A <<= sh;
     C <<= sh;
-    int64_t t = q.t - sh;
-    if (__builtin_expect(t < 0, 0)) {
-        rv_mq_wide_fill_result f = rv_mq_wide_fill(r, C, t, 0);
-        C = f.C;
-        t = f.t;
-    }
-    q.t = t;
-    rv_mq_wide_form_distance(q, A, C);
+    rv_mq_wide_renormalised(q, r, A, C, q.t - sh);
     return symbol;
 }
 
@@ -172,13 +178,7 @@ RV_MQ_INLINE int rv_mq_hand_decide_flat(rv_mq_wide& q, rv_mq_registers& r, rv_mq
         : [next] "r"(rv_mq_packed_next)
         : "cc");
     state = s;
-    if (__builtin_expect(t < 0, 0)) {
-        rv_mq_wide_fill_result f = rv_mq_wide_fill(r, C, t, 0);
-        C = f.C;
-        t = f.t;
-    }
-    q.t = t;
-    rv_mq_wide_form_distance(q, A, C);
+    rv_mq_wide_renormalised(q, r, A, C, t);
     return static_cast<int>(symbol);
 }
 #endif

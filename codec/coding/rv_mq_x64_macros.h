@@ -10,6 +10,31 @@
 asm(R"(
     .text
 
+# A fresh D from A and C at full scale, both held less it.
+.macro RV_MQ_DISTANCE
+    mov %r9, %r8
+    btr $55, %r8                       # A less full scale
+    cmp %r8, %r10
+    cmovb %r10, %r8                    # D = min(C, A less full scale)
+    sub %r8, %r9
+    sub %r8, %r10
+.endm
+
+# The sub-interval of a decision: on entry r9 = A less p, r10 = C, rax = p; A and C of the
+# chosen sub-interval back into r9 and r10, and in r8d whether it was the LPS (ZF clear).
+# `tc` is a scratch register.
+.macro RV_MQ_SPLIT tc
+    xor %r8d, %r8d
+    cmp %rax, %r9
+    setb %r8b                          # A less p below p
+    mov %r10, \tc
+    sub %rax, \tc                      # carry: C in the lower sub-interval
+    cmovb %rax, %r9                    # lower: A = p
+    cmovae \tc, %r10                   # upper: C less p
+    adc $0, %r8d
+    and $1, %r8d                       # LPS taken
+.endm
+
 # D ran out: on entry r8 = D - p < 0, rax = p, rcx the packed state. LPS or exchange, the
 # symbol into eax and the successor into rcx for the macro `successor` to store, the
 # renormalisation (byte-in when t runs out) and a fresh D, as rv_mq_wide_exchange; then
@@ -25,15 +50,7 @@ asm(R"(
     add %r8, %r9                       # A less p
     add %r8, %r10
     add %rax, %r10                     # C
-    xor %r8d, %r8d
-    cmp %rax, %r9
-    setb %r8b                          # A less p below p
-    mov %r10, \tc
-    sub %rax, \tc                      # carry: C in the lower sub-interval
-    cmovb %rax, %r9                    # lower: A = p
-    cmovae \tc, %r10                   # upper: C less p
-    adc $0, %r8d
-    and $1, %r8d                       # LPS taken
+    RV_MQ_SPLIT \tc
     mov (\tb,%rcx,8), \tc
     cmovnz 8(\tb,%rcx,8), \tc          # the successor
     mov %ecx, %eax
@@ -57,12 +74,7 @@ asm(R"(
     sub %rcx, %r11
     js .Lrv_mq_fill\id
 .Lrv_mq_distance\id:
-    mov %r9, %r8
-    btr $55, %r8                       # A less full scale
-    cmp %r8, %r10
-    cmovb %r10, %r8                    # D = min(C, A less full scale)
-    sub %r8, %r9
-    sub %r8, %r10
+    RV_MQ_DISTANCE
     jmp \back
     RV_MQ_FILL \id, .Lrv_mq_distance\id
 .endm
@@ -80,15 +92,7 @@ asm(R"(
     add %r8, %r10                      # C
     add %r8, %r9
     sub %rax, %r9                      # A less p
-    xor %r8d, %r8d
-    cmp %rax, %r9
-    setb %r8b                          # A less p below p
-    mov %r10, \tc
-    sub %rax, \tc                      # carry: C in the lower sub-interval
-    cmovb %rax, %r9                    # lower: A = p
-    cmovae \tc, %r10                   # upper: C less p
-    adc $0, %r8d
-    and $1, %r8d                       # LPS taken
+    RV_MQ_SPLIT \tc
     movzbl %cl, \tb32
     add \tb32, \tb32                   # 2 x transition index
     mov \tb32, %eax
@@ -107,12 +111,7 @@ asm(R"(
     sub \tc, %r11
     js .Lrv_mq_fillf\id
 .Lrv_mq_distance\id:
-    mov %r9, %r8
-    btr $55, %r8                       # A less full scale
-    cmp %r8, %r10
-    cmovb %r10, %r8                    # D = min(C, A less full scale)
-    sub %r8, %r9
-    sub %r8, %r10
+    RV_MQ_DISTANCE
 .endm
 
 # .Lrv_mq_fill\id: a shift left t negative; coded bytes are taken in (rax and r9 kept, the

@@ -277,21 +277,21 @@ rv_significance_walk_x64\sfx:
     RV_MQ_FILL fg3\sfx, .Lrv_mq_distanceg3\sfx
   .else
 .Lrv_sig_exchanges0\sfx:
-    RV_MQ_EXCHANGE s0\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds0\sfx, \lz, %rsi, %rdi
+    RV_MQ_EXCHANGE s0\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds0\sfx, 0, %rsi, %rdi
 .Lrv_sig_exchangeg0\sfx:
-    RV_MQ_EXCHANGE g0\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg0\sfx, \lz, %rsi, %rdi
+    RV_MQ_EXCHANGE g0\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg0\sfx, 0, %rsi, %rdi
 .Lrv_sig_exchanges1\sfx:
-    RV_MQ_EXCHANGE s1\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds1\sfx, \lz, %rsi, %rdi
+    RV_MQ_EXCHANGE s1\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds1\sfx, 0, %rsi, %rdi
 .Lrv_sig_exchangeg1\sfx:
-    RV_MQ_EXCHANGE g1\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg1\sfx, \lz, %rsi, %rdi
+    RV_MQ_EXCHANGE g1\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg1\sfx, 0, %rsi, %rdi
 .Lrv_sig_exchanges2\sfx:
-    RV_MQ_EXCHANGE s2\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds2\sfx, \lz, %rsi, %rdi
+    RV_MQ_EXCHANGE s2\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds2\sfx, 0, %rsi, %rdi
 .Lrv_sig_exchangeg2\sfx:
-    RV_MQ_EXCHANGE g2\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg2\sfx, \lz, %rsi, %rdi
+    RV_MQ_EXCHANGE g2\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg2\sfx, 0, %rsi, %rdi
 .Lrv_sig_exchanges3\sfx:
-    RV_MQ_EXCHANGE s3\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds3\sfx, \lz, %rsi, %rdi
+    RV_MQ_EXCHANGE s3\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds3\sfx, 0, %rsi, %rdi
 .Lrv_sig_exchangeg3\sfx:
-    RV_MQ_EXCHANGE g3\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg3\sfx, \lz, %rsi, %rdi
+    RV_MQ_EXCHANGE g3\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg3\sfx, 0, %rsi, %rdi
   .endif
     .cfi_endproc
     .size rv_significance_walk_x64\sfx, .-rv_significance_walk_x64\sfx
