@@ -85,12 +85,15 @@ asm(R"(
 # `successor` to store, then the doublings with LZCNT and SHLX and a fresh D. No branch
 # mispredicts; a byte-in goes through .Lrv_mq_fillf\id and comes back to
 # .Lrv_mq_distance\id. `tb` (with its 32-bit name `tb32`) and `tc` are scratch registers
-# of the walk.
-.macro RV_MQ_DECIDE_FLAT id, successor, tb, tb32, tc
+# of the walk. With `held` 0 A and C are whole in r9 and r10 and no D is kept (a walk
+# whose every decision is flat): two additions and the distance fewer per decision.
+.macro RV_MQ_DECIDE_FLAT id, successor, tb, tb32, tc, held=1
     mov %rcx, %rax
     and $-256, %rax                    # p
+  .if \held
     add %r8, %r10                      # C
     add %r8, %r9
+  .endif
     sub %rax, %r9                      # A less p
     RV_MQ_SPLIT \tc
     movzbl %cl, \tb32
@@ -111,7 +114,9 @@ asm(R"(
     sub \tc, %r11
     js .Lrv_mq_fillf\id
 .Lrv_mq_distance\id:
+  .if \held
     RV_MQ_DISTANCE
+  .endif
 .endm
 
 # .Lrv_mq_fill\id: a shift left t negative; coded bytes are taken in (rax and r9 kept, the

@@ -70,7 +70,7 @@ asm(R"(
 .macro RV_SIG_DECIDE id, flat
   .if \flat
     mov (%rdx), %rcx
-    RV_MQ_DECIDE_FLAT \id, RV_SIG_SUCCESSOR, %rsi, %esi, %rdi
+    RV_MQ_DECIDE_FLAT \id, RV_SIG_SUCCESSOR, %rsi, %esi, %rdi, 0
   .else
     mov (%rdx), %rcx
     mov %rcx, %rax
@@ -227,6 +227,10 @@ rv_significance_walk_x64\sfx:
     mov 112(%rdi), %rax
     mov %rax, 88(%rsp)
     RV_MQ_LOAD_WIDE %rdi
+  .if \lz
+    add %r8, %r9                       # A and C whole: every decision is flat
+    add %r8, %r10
+  .endif
     mov 40(%rdi), %r13
     mov 48(%rdi), %rbx
     mov 56(%rdi), %rbp
@@ -262,6 +266,9 @@ rv_significance_walk_x64\sfx:
     add 32(%rsp), %rbp                 # three more sample rows: the next stripe
     decq 16(%rsp)
     jnz .Lrv_sig_stripe\sfx
+  .if \lz
+    RV_MQ_DISTANCE
+  .endif
     mov 0(%rsp), %rax
     RV_MQ_STORE_WIDE %rax
 .Lrv_sig_out\sfx:
