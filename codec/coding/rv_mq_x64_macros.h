@@ -10,14 +10,17 @@
 asm(R"(
     .text
 
-# A fresh D from A and C at full scale, both held less it.
-.macro RV_MQ_DISTANCE
+# A fresh D from A and C at full scale, both then held less it (with `held` 0 they stay
+# whole).
+.macro RV_MQ_DISTANCE held=1
     mov %r9, %r8
     btr $55, %r8                       # A less full scale
     cmp %r8, %r10
     cmovb %r10, %r8                    # D = min(C, A less full scale)
+  .if \held
     sub %r8, %r9
     sub %r8, %r10
+  .endif
 .endm
 
 # The sub-interval of a decision: on entry r9 = A less p, r10 = C, rax = p; A and C of the
@@ -38,18 +41,24 @@ asm(R"(
 # D ran out: on entry r8 = D - p < 0, rax = p, rcx the packed state. LPS or exchange, the
 # symbol into eax and the successor into rcx for the macro `successor` to store, the
 # renormalisation (byte-in when t runs out) and a fresh D, as rv_mq_wide_exchange; then
-# on to `back`. `tb` and `tc` are scratch registers of the walk. Both successors are read
+# on to `back`. `tb` and `tc` are scratch registers of the walk. With `held` 0 A and C are
+# whole in r9 and r10 (an MPS subtracts p from them as well as from D): the next
+# exchange's A and C do not wait for the distance. Both successors are read
 # before the decision is known and one kept: the next decision of the same context waits
 # for a select, not for a load behind the decision. With `lz` set (the walks' _lz forms,
 # for processors with LZCNT and BMI2) the doublings are counted with LZCNT and made with
 # SHLX: fewer steps before the next decision than BSR's.
-.macro RV_MQ_EXCHANGE id, successor, back, lz, tb, tc
+.macro RV_MQ_EXCHANGE id, successor, back, lz, tb, tc, held=1
     movzbl %cl, %ecx
     add %ecx, %ecx                     # 2 x transition index: its MPS successor
     lea rv_mq_packed_next(%rip), \tb
+  .if \held
     add %r8, %r9                       # A less p
     add %r8, %r10
     add %rax, %r10                     # C
+  .else
+    sub %rax, %r9                      # A less p
+  .endif
     RV_MQ_SPLIT \tc
     mov (\tb,%rcx,8), \tc
     cmovnz 8(\tb,%rcx,8), \tc          # the successor
@@ -74,7 +83,7 @@ asm(R"(
     sub %rcx, %r11
     js .Lrv_mq_fill\id
 .Lrv_mq_distance\id:
-    RV_MQ_DISTANCE
+    RV_MQ_DISTANCE \held
     jmp \back
     RV_MQ_FILL \id, .Lrv_mq_distance\id
 .endm

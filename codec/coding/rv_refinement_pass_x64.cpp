@@ -56,7 +56,7 @@ asm(R"(
 # Row R: the context (15, 16 with a significant neighbour, 17 once the magnitude reaches
 # 4 x 2^p), the decision's MPS path inline, the sample's update. The exchange is out of
 # line.
-.macro RV_REFINE_ROW R, sfx
+.macro RV_REFINE_ROW R, sfx, lz
     test $(1 << (19 + 3 * \R)), %ebx
     jz .Lrv_refine_skip\R\sfx
   .if \R == 0
@@ -83,6 +83,10 @@ asm(R"(
     and $-256, %rax                    # p
     sub %rax, %r8
     js .Lrv_refine_exchange\R\sfx
+  .if \lz
+    sub %rax, %r9                      # A and C kept whole
+    sub %rax, %r10
+  .endif
     mov %ecx, %eax
     and $1, %eax                       # the MPS
 .Lrv_refine_update\R\sfx:
@@ -153,6 +157,10 @@ rv_refine_walk_x64\sfx:
     mov 112(%rdi), %rax
     mov %rax, 48(%rsp)
     RV_MQ_LOAD_WIDE %rdi
+  .if \lz
+    add %r8, %r9                       # A and C whole, D beside them
+    add %r8, %r10
+  .endif
     mov 40(%rdi), %r12
     mov 48(%rdi), %r13
     mov 56(%rdi), %r14
@@ -165,10 +173,10 @@ rv_refine_walk_x64\sfx:
     mov (%rbp,%rax), %ebx
     test $0x12480000, %ebx             # any row to refine
     jz .Lrv_refine_next\sfx
-    RV_REFINE_ROW 0, \sfx
-    RV_REFINE_ROW 1, \sfx
-    RV_REFINE_ROW 2, \sfx
-    RV_REFINE_ROW 3, \sfx
+    RV_REFINE_ROW 0, \sfx, \lz
+    RV_REFINE_ROW 1, \sfx, \lz
+    RV_REFINE_ROW 2, \sfx, \lz
+    RV_REFINE_ROW 3, \sfx, \lz
 .Lrv_refine_next\sfx:
     add $4, %rbp
     cmp 8(%rsp), %rbp
@@ -179,6 +187,10 @@ rv_refine_walk_x64\sfx:
     add %r15, %rbp                     # three more sample rows: the next stripe
     decq 16(%rsp)
     jnz .Lrv_refine_stripe\sfx
+  .if \lz
+    sub %r8, %r9                       # held less D again
+    sub %r8, %r10
+  .endif
     mov 0(%rsp), %rax
     RV_MQ_STORE_WIDE %rax
     mov %r12, 40(%rax)
@@ -187,13 +199,13 @@ rv_refine_walk_x64\sfx:
 .Lrv_refine_out\sfx:
     RV_MQ_LEAVE 88
 .Lrv_refine_exchange0\sfx:
-    RV_MQ_EXCHANGE 0\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update0\sfx, \lz, %rdx, %rdi
+    RV_MQ_EXCHANGE 0\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update0\sfx, \lz, %rdx, %rdi, (1-\lz)
 .Lrv_refine_exchange1\sfx:
-    RV_MQ_EXCHANGE 1\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update1\sfx, \lz, %rdx, %rdi
+    RV_MQ_EXCHANGE 1\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update1\sfx, \lz, %rdx, %rdi, (1-\lz)
 .Lrv_refine_exchange2\sfx:
-    RV_MQ_EXCHANGE 2\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update2\sfx, \lz, %rdx, %rdi
+    RV_MQ_EXCHANGE 2\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update2\sfx, \lz, %rdx, %rdi, (1-\lz)
 .Lrv_refine_exchange3\sfx:
-    RV_MQ_EXCHANGE 3\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update3\sfx, \lz, %rdx, %rdi
+    RV_MQ_EXCHANGE 3\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update3\sfx, \lz, %rdx, %rdi, (1-\lz)
     .cfi_endproc
     .size rv_refine_walk_x64\sfx, .-rv_refine_walk_x64\sfx
 .endm
