@@ -94,7 +94,7 @@ inline uint32_t sign_index(uint32_t w, uint32_t left, uint32_t right)
 
 // Significance and sign of row R once its significance symbol is to be decoded; returns
 // whether it became significant. `lut` is the orientation's significance table.
-// FLAT takes rv_mq_hand_decide_flat for both decisions.
+// FLAT takes rv_mq_hand_decide_flat for both decisions, on whole registers.
 template <int R, bool FLAT = false>
 inline void code_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states, const uint8_t* lut, uint32_t* cp,
                      uint32_t& w, int32_t* sp, int width, int32_t one_and_half, bool causal, int stride)

@@ -17,7 +17,7 @@ inline void cleanup_row(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed* states,
 
 // Causal mode as a constant: one register and one test fewer in the loop. FLAT (with
 // LZCNT and BMI2) codes the rows' significance and signs with branch-free decisions; the
-// run symbols, mostly MPS, keep the branch.
+// run symbols, mostly MPS, keep the branch; A and C stay whole through the pass.
 template <bool CAUSAL, bool FLAT>
 void cleanup_pass(rv_mq_decoder& coder, rv_mq_state* unpacked, int p, int orientation, int32_t* samples,
                   int32_t* contexts, int width, int num_stripes, int stride)
@@ -30,6 +30,8 @@ void cleanup_pass(rv_mq_decoder& coder, rv_mq_state* unpacked, int p, int orient
     rv_mq_registers r;
     rv_mq_wide q;
     rv_mq_wide_check_out(coder, r, q);
+    if (FLAT)
+        rv_mq_wide_whole(q);
     for (int s = 0; s < num_stripes; s++) {
         uint32_t* cp = reinterpret_cast<uint32_t*>(contexts) + (s + 1) * stride + 1;
         uint32_t* end = cp + width;
@@ -44,16 +46,20 @@ void cleanup_pass(rv_mq_decoder& coder, rv_mq_state* unpacked, int p, int orient
                     int64_t four = static_cast<int64_t>(4 * (run & ~rv_mq_packed_index));
                     if (q.D >= four) {
                         q.D -= four;
+                        if (FLAT) {
+                            q.A -= static_cast<uint64_t>(four);
+                            q.C -= static_cast<uint64_t>(four);
+                        }
                         cp += 3;
                         sp += 3;
                         continue;
                     }
                 }
-                if (rv_mq_hand_decide(q, r, run) == 0)
+                if (rv_mq_hand_decide<FLAT>(q, r, run) == 0)
                     continue;
-                int row = rv_mq_hand_run(q, r);
+                int row = rv_mq_hand_run<FLAT>(q, r);
                 // No neighbour is significant: the first sign context, no prediction.
-                uint32_t neg = static_cast<uint32_t>(rv_mq_hand_decide(q, r, states[rv_first_sign_context]));
+                uint32_t neg = static_cast<uint32_t>(rv_mq_hand_decide<FLAT>(q, r, states[rv_first_sign_context]));
                 switch (row) {
                 case 0:
                     make_significant(cp, w, 0, neg, CAUSAL, stride);
@@ -90,6 +96,8 @@ void cleanup_pass(rv_mq_decoder& coder, rv_mq_state* unpacked, int p, int orient
             *cp = (w & ~visited_mask) | ((w & sig_mask) << refine_shift);
         }
     }
+    if (FLAT)
+        rv_mq_wide_held(q);
     rv_mq_wide_check_in(coder, r, q);
     rv_mq_unpack_states(states, unpacked, rv_num_contexts);
 }

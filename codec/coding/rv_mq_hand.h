@@ -46,6 +46,8 @@ RV_MQ_INLINE void rv_mq_wide_form_distance(rv_mq_wide& q, uint64_t A, uint64_t C
 
 // A and C shifted back to full scale, t counting the shifts left: coded bytes taken in
 // where t ran out, then a fresh distance.
+// WHOLE keeps A and C whole beside D (a pass that checks them out so, rv_mq_wide_whole).
+template <bool WHOLE = false>
 RV_MQ_INLINE void rv_mq_wide_renormalised(rv_mq_wide& q, rv_mq_registers& r, uint64_t A, uint64_t C, int64_t t)
 {
     if (__builtin_expect(t < 0, 0)) {
@@ -54,7 +56,29 @@ RV_MQ_INLINE void rv_mq_wide_renormalised(rv_mq_wide& q, rv_mq_registers& r, uin
         t = f.t;
     }
     q.t = t;
-    rv_mq_wide_form_distance(q, A, C);
+    if (WHOLE) {
+        uint64_t room = A - rv_mq_wide_full;
+        q.A = A;
+        q.C = C;
+        q.D = static_cast<int64_t>(C < room ? C : room);
+    } else {
+        rv_mq_wide_form_distance(q, A, C);
+    }
+}
+
+// The registers held less D made whole, and back: a pass whose decisions mostly
+// exchange keeps them whole, so that an exchange need not wait for D (an MPS then takes
+// p from all three).
+RV_MQ_INLINE void rv_mq_wide_whole(rv_mq_wide& q)
+{
+    q.A += static_cast<uint64_t>(q.D);
+    q.C += static_cast<uint64_t>(q.D);
+}
+
+RV_MQ_INLINE void rv_mq_wide_held(rv_mq_wide& q)
+{
+    q.A -= static_cast<uint64_t>(q.D);
+    q.C -= static_cast<uint64_t>(q.D);
 }
 
 // Widens registers checked out of an MQ segment.
@@ -100,10 +124,11 @@ void rv_mq_unpack_states(const rv_mq_packed* packed, rv_mq_state* states, int n)
 // The decision whose subtraction left D negative: LPS or exchange, the successor state and
 // the renormalisation, with selects rather than branches on the outcome (close to a coin
 // toss here). Returns the symbol.
+template <bool WHOLE = false>
 RV_MQ_INLINE int rv_mq_wide_exchange(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed& state, uint64_t p)
 {
-    uint64_t A = q.A + static_cast<uint64_t>(q.D);     // A less p
-    uint64_t C = q.C + static_cast<uint64_t>(q.D) + p; // C
+    uint64_t A = WHOLE ? q.A - p : q.A + static_cast<uint64_t>(q.D);  // A less p
+    uint64_t C = WHOLE ? q.C : q.C + static_cast<uint64_t>(q.D) + p; // C
     // D ran out, so the decision lies in the lower sub-interval or leaves A short of full
     // scale: either way the state moves and A is renormalised.
     // Selects, which the compiler is told not to turn into a branch on `lower`.
@@ -121,34 +146,38 @@ RV_MQ_INLINE int rv_mq_wide_exchange(rv_mq_wide& q, rv_mq_registers& r, rv_mq_pa
     int64_t sh = 55 - (63 - __builtin_clzll(A));
     A <<= sh;
     C <<= sh;
-    rv_mq_wide_renormalised(q, r, A, C, q.t - sh);
+    rv_mq_wide_renormalised<WHOLE>(q, r, A, C, q.t - sh);
     return symbol;
 }
 
 // One decision: MPS runs cost one subtraction and a sign test.
+template <bool WHOLE = false>
 RV_MQ_INLINE int rv_mq_hand_decide(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed& state)
 {
     rv_mq_packed s = state;
     uint64_t p = s & ~rv_mq_packed_index;
     q.D -= static_cast<int64_t>(p);
-    if (__builtin_expect(q.D >= 0, 1))
+    if (__builtin_expect(q.D >= 0, 1)) {
+        if (WHOLE) {
+            q.A -= p;
+            q.C -= p;
+        }
         return static_cast<int>(s & 1);
-    return rv_mq_wide_exchange(q, r, state, p);
+    }
+    return rv_mq_wide_exchange<WHOLE>(q, r, state, p);
 }
 
 #if defined(__x86_64__)
 // One decision that takes the same steps whatever its outcome (LPS, exchange or MPS),
 // for processors with LZCNT and BMI2 (rvd_lzcnt_shlx_exists): no branch that mispredicts
-// where the MPS branch of rv_mq_hand_decide would. Same symbol, state and registers; as
-// the assembly walks' RV_MQ_DECIDE_FLAT.
+// where the MPS branch of rv_mq_hand_decide would. Same symbol and state; as the
+// assembly walks' RV_MQ_DECIDE_FLAT with A and C whole (rv_mq_wide_whole).
 RV_MQ_INLINE int rv_mq_hand_decide_flat(rv_mq_wide& q, rv_mq_registers& r, rv_mq_packed& state)
 {
     uint64_t A = q.A, C = q.C, s = state, lps, symbol, sh;
     int64_t D = q.D, t = q.t;
     asm("mov %[s], %[sym]\n\t"
         "and $-256, %[sym]\n\t"             // p
-        "add %[D], %[C]\n\t"                // C
-        "add %[D], %[A]\n\t"
         "sub %[sym], %[A]\n\t"              // A less p
         "xor %k[lps], %k[lps]\n\t"
         "cmp %[sym], %[A]\n\t"
@@ -178,17 +207,18 @@ RV_MQ_INLINE int rv_mq_hand_decide_flat(rv_mq_wide& q, rv_mq_registers& r, rv_mq
         : [next] "r"(rv_mq_packed_next)
         : "cc");
     state = s;
-    rv_mq_wide_renormalised(q, r, A, C, t);
+    rv_mq_wide_renormalised<true>(q, r, A, C, t);
     return static_cast<int>(symbol);
 }
 #endif
 
 // Two decisions with a fresh uniform state, most significant first (0-3).
+template <bool WHOLE = false>
 RV_MQ_INLINE int rv_mq_hand_run(rv_mq_wide& q, rv_mq_registers& r)
 {
     rv_mq_packed uniform = rv_mq_packed_uniform;
-    int hi = rv_mq_hand_decide(q, r, uniform);
+    int hi = rv_mq_hand_decide<WHOLE>(q, r, uniform);
     uniform = rv_mq_packed_uniform;
-    int lo = rv_mq_hand_decide(q, r, uniform);
+    int lo = rv_mq_hand_decide<WHOLE>(q, r, uniform);
     return (hi << 1) | lo;
 }
