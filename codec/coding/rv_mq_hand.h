@@ -204,7 +204,8 @@ RV_MQ_INLINE int rv_mq_hand_decide_flat(rv_mq_wide& q, rv_mq_registers& r, rv_mq
         "sub %[sh], %[t]"
         : [A] "+r"(A), [C] "+r"(C), [D] "+r"(D), [t] "+r"(t), [s] "+r"(s), [lps] "=&r"(lps),
           [sym] "=&r"(symbol), [sh] "=&r"(sh)
-        : [next] "r"(rv_mq_packed_next)
+        : [next] "r"(rv_mq_packed_next),
+          "m"(*reinterpret_cast<const rv_mq_packed(*)[rv_mq_packed_successors]>(rv_mq_packed_next))
         : "cc");
     state = s;
     rv_mq_wide_renormalised<true>(q, r, A, C, t);
