@@ -62,7 +62,8 @@ struct significance_walk {
 #if defined(__x86_64__)
 extern "C" __attribute__((visibility("hidden"))) void rv_significance_walk_x64(rv_hand::significance_walk* walk);
 extern "C" __attribute__((visibility("hidden"))) void rv_refine_walk_x64(rv_hand::refine_walk* walk);
-// The same walks with LZCNT and SHLX in the exchange (rvd_lzcnt_shlx_exists).
+// The same walks with LZCNT and SHLX, A and C whole, and the significance walk's decisions
+// flat (rvd_lzcnt_shlx_exists).
 extern "C" __attribute__((visibility("hidden"))) void rv_significance_walk_x64_lz(rv_hand::significance_walk* walk);
 extern "C" __attribute__((visibility("hidden"))) void rv_refine_walk_x64_lz(rv_hand::refine_walk* walk);
 // The refinement and significance passes on checked-out registers and packed states

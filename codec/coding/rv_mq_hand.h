@@ -35,18 +35,19 @@ struct rv_mq_wide_fill_result {
 // several decisions, and keeps the byte pointer, `temp` and `S` out of the passes' loops.
 rv_mq_wide_fill_result rv_mq_wide_fill(rv_mq_registers& r, uint64_t C, int64_t t, int64_t need);
 
+// WHOLE keeps A and C whole beside D (a pass that checks them out so, rv_mq_wide_whole).
+template <bool WHOLE = false>
 RV_MQ_INLINE void rv_mq_wide_form_distance(rv_mq_wide& q, uint64_t A, uint64_t C)
 {
     uint64_t room = A - rv_mq_wide_full;
     uint64_t d = C < room ? C : room;
-    q.A = A - d;
-    q.C = C - d;
+    q.A = WHOLE ? A : A - d;
+    q.C = WHOLE ? C : C - d;
     q.D = static_cast<int64_t>(d);
 }
 
 // A and C shifted back to full scale, t counting the shifts left: coded bytes taken in
 // where t ran out, then a fresh distance.
-// WHOLE keeps A and C whole beside D (a pass that checks them out so, rv_mq_wide_whole).
 template <bool WHOLE = false>
 RV_MQ_INLINE void rv_mq_wide_renormalised(rv_mq_wide& q, rv_mq_registers& r, uint64_t A, uint64_t C, int64_t t)
 {
@@ -56,14 +57,7 @@ RV_MQ_INLINE void rv_mq_wide_renormalised(rv_mq_wide& q, rv_mq_registers& r, uin
         t = f.t;
     }
     q.t = t;
-    if (WHOLE) {
-        uint64_t room = A - rv_mq_wide_full;
-        q.A = A;
-        q.C = C;
-        q.D = static_cast<int64_t>(C < room ? C : room);
-    } else {
-        rv_mq_wide_form_distance(q, A, C);
-    }
+    rv_mq_wide_form_distance<WHOLE>(q, A, C);
 }
 
 // The registers held less D made whole, and back: a pass whose decisions mostly

@@ -41,23 +41,23 @@ asm(R"(
 # D ran out: on entry r8 = D - p < 0, rax = p, rcx the packed state. LPS or exchange, the
 # symbol into eax and the successor into rcx for the macro `successor` to store, the
 # renormalisation (byte-in when t runs out) and a fresh D, as rv_mq_wide_exchange; then
-# on to `back`. `tb` and `tc` are scratch registers of the walk. With `held` 0 A and C are
-# whole in r9 and r10 (an MPS subtracts p from them as well as from D): the next
-# exchange's A and C do not wait for the distance. Both successors are read
+# on to `back`. `tb` and `tc` are scratch registers of the walk. Both successors are read
 # before the decision is known and one kept: the next decision of the same context waits
-# for a select, not for a load behind the decision. With `lz` set (the walks' _lz forms,
-# for processors with LZCNT and BMI2) the doublings are counted with LZCNT and made with
-# SHLX: fewer steps before the next decision than BSR's.
-.macro RV_MQ_EXCHANGE id, successor, back, lz, tb, tc, held=1
+# for a select, not for a load behind the decision.
+# With `lz` set (the walks' _lz forms, for processors with LZCNT and BMI2) the doublings
+# are counted with LZCNT and made with SHLX, fewer steps than BSR's, and A and C are
+# whole in r9 and r10 (an MPS takes p from them as well as from D), so that the next
+# exchange's A and C do not wait for the distance.
+.macro RV_MQ_EXCHANGE id, successor, back, lz, tb, tc
     movzbl %cl, %ecx
     add %ecx, %ecx                     # 2 x transition index: its MPS successor
     lea rv_mq_packed_next(%rip), \tb
-  .if \held
+  .if \lz
+    sub %rax, %r9                      # A less p
+  .else
     add %r8, %r9                       # A less p
     add %r8, %r10
     add %rax, %r10                     # C
-  .else
-    sub %rax, %r9                      # A less p
   .endif
     RV_MQ_SPLIT \tc
     mov (\tb,%rcx,8), \tc
@@ -83,26 +83,21 @@ asm(R"(
     sub %rcx, %r11
     js .Lrv_mq_fill\id
 .Lrv_mq_distance\id:
-    RV_MQ_DISTANCE \held
+    RV_MQ_DISTANCE (1-\lz)
     jmp \back
     RV_MQ_FILL \id, .Lrv_mq_distance\id
 .endm
 
 # A decision with the packed state in rcx that takes the same steps whatever its outcome
-# (LPS, exchange or MPS, renormalised or not), for the walks' _lz forms: the symbol into
-# eax, the state (its successor where A was renormalised) into rcx for the macro
-# `successor` to store, then the doublings with LZCNT and SHLX and a fresh D. No branch
-# mispredicts; a byte-in goes through .Lrv_mq_fillf\id and comes back to
-# .Lrv_mq_distance\id. `tb` (with its 32-bit name `tb32`) and `tc` are scratch registers
-# of the walk. With `held` 0 A and C are whole in r9 and r10 and no D is kept (a walk
-# whose every decision is flat): two additions and the distance fewer per decision.
-.macro RV_MQ_DECIDE_FLAT id, successor, tb, tb32, tc, held=1
+# (LPS, exchange or MPS, renormalised or not), for a walk whose every decision is flat:
+# A and C whole in r9 and r10 and no D kept. The symbol into eax, the state (its
+# successor where A was renormalised) into rcx for the macro `successor` to store, then
+# the doublings with LZCNT and SHLX. No branch mispredicts; a byte-in goes through
+# .Lrv_mq_fillf\id and comes back to .Lrv_mq_flat_done\id. `tb` (with its 32-bit name
+# `tb32`) and `tc` are scratch registers of the walk.
+.macro RV_MQ_DECIDE_FLAT id, successor, tb, tb32, tc
     mov %rcx, %rax
     and $-256, %rax                    # p
-  .if \held
-    add %r8, %r10                      # C
-    add %r8, %r9
-  .endif
     sub %rax, %r9                      # A less p
     RV_MQ_SPLIT \tc
     movzbl %cl, \tb32
@@ -122,10 +117,7 @@ asm(R"(
     shlx \tc, %r10, %r10
     sub \tc, %r11
     js .Lrv_mq_fillf\id
-.Lrv_mq_distance\id:
-  .if \held
-    RV_MQ_DISTANCE
-  .endif
+.Lrv_mq_flat_done\id:
 .endm
 
 # .Lrv_mq_fill\id: a shift left t negative; coded bytes are taken in (rax and r9 kept, the

@@ -199,13 +199,13 @@ rv_refine_walk_x64\sfx:
 .Lrv_refine_out\sfx:
     RV_MQ_LEAVE 88
 .Lrv_refine_exchange0\sfx:
-    RV_MQ_EXCHANGE 0\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update0\sfx, \lz, %rdx, %rdi, (1-\lz)
+    RV_MQ_EXCHANGE 0\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update0\sfx, \lz, %rdx, %rdi
 .Lrv_refine_exchange1\sfx:
-    RV_MQ_EXCHANGE 1\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update1\sfx, \lz, %rdx, %rdi, (1-\lz)
+    RV_MQ_EXCHANGE 1\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update1\sfx, \lz, %rdx, %rdi
 .Lrv_refine_exchange2\sfx:
-    RV_MQ_EXCHANGE 2\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update2\sfx, \lz, %rdx, %rdi, (1-\lz)
+    RV_MQ_EXCHANGE 2\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update2\sfx, \lz, %rdx, %rdi
 .Lrv_refine_exchange3\sfx:
-    RV_MQ_EXCHANGE 3\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update3\sfx, \lz, %rdx, %rdi, (1-\lz)
+    RV_MQ_EXCHANGE 3\sfx, RV_REFINE_SUCCESSOR, .Lrv_refine_update3\sfx, \lz, %rdx, %rdi
     .cfi_endproc
     .size rv_refine_walk_x64\sfx, .-rv_refine_walk_x64\sfx
 .endm

@@ -68,11 +68,10 @@ asm(R"(
 # for the skewed states (though slower on a synthetic sparse block, where MPS runs are
 # long).
 .macro RV_SIG_DECIDE id, flat
+    mov (%rdx), %rcx
   .if \flat
-    mov (%rdx), %rcx
-    RV_MQ_DECIDE_FLAT \id, RV_SIG_SUCCESSOR, %rsi, %esi, %rdi, 0
+    RV_MQ_DECIDE_FLAT \id, RV_SIG_SUCCESSOR, %rsi, %esi, %rdi
   .else
-    mov (%rdx), %rcx
     mov %rcx, %rax
     and $-256, %rax                    # p
     sub %rax, %r8
@@ -194,6 +193,16 @@ asm(R"(
 .Lrv_sig_skip\R\sfx:
 .endm
 
+# The out-of-line part of decision `id`: its byte-in (flat) or its exchange.
+.macro RV_SIG_OUT_OF_LINE id, lz
+  .if \lz
+    RV_MQ_FILL f\id, .Lrv_mq_flat_done\id
+  .else
+.Lrv_sig_exchange\id:
+    RV_MQ_EXCHANGE \id, RV_SIG_SUCCESSOR, .Lrv_sig_decided\id, 0, %rsi, %rdi
+  .endif
+.endm
+
 # The walk, named rv_significance_walk_x64 plus `sfx`; `lz` chooses the exchange's form.
 .macro RV_SIG_WALK lz, sfx=
     .p2align 4
@@ -273,33 +282,14 @@ rv_significance_walk_x64\sfx:
     RV_MQ_STORE_WIDE %rax
 .Lrv_sig_out\sfx:
     RV_MQ_LEAVE 104
-  .if \lz
-    RV_MQ_FILL fs0\sfx, .Lrv_mq_distances0\sfx
-    RV_MQ_FILL fg0\sfx, .Lrv_mq_distanceg0\sfx
-    RV_MQ_FILL fs1\sfx, .Lrv_mq_distances1\sfx
-    RV_MQ_FILL fg1\sfx, .Lrv_mq_distanceg1\sfx
-    RV_MQ_FILL fs2\sfx, .Lrv_mq_distances2\sfx
-    RV_MQ_FILL fg2\sfx, .Lrv_mq_distanceg2\sfx
-    RV_MQ_FILL fs3\sfx, .Lrv_mq_distances3\sfx
-    RV_MQ_FILL fg3\sfx, .Lrv_mq_distanceg3\sfx
-  .else
-.Lrv_sig_exchanges0\sfx:
-    RV_MQ_EXCHANGE s0\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds0\sfx, 0, %rsi, %rdi
-.Lrv_sig_exchangeg0\sfx:
-    RV_MQ_EXCHANGE g0\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg0\sfx, 0, %rsi, %rdi
-.Lrv_sig_exchanges1\sfx:
-    RV_MQ_EXCHANGE s1\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds1\sfx, 0, %rsi, %rdi
-.Lrv_sig_exchangeg1\sfx:
-    RV_MQ_EXCHANGE g1\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg1\sfx, 0, %rsi, %rdi
-.Lrv_sig_exchanges2\sfx:
-    RV_MQ_EXCHANGE s2\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds2\sfx, 0, %rsi, %rdi
-.Lrv_sig_exchangeg2\sfx:
-    RV_MQ_EXCHANGE g2\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg2\sfx, 0, %rsi, %rdi
-.Lrv_sig_exchanges3\sfx:
-    RV_MQ_EXCHANGE s3\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decideds3\sfx, 0, %rsi, %rdi
-.Lrv_sig_exchangeg3\sfx:
-    RV_MQ_EXCHANGE g3\sfx, RV_SIG_SUCCESSOR, .Lrv_sig_decidedg3\sfx, 0, %rsi, %rdi
-  .endif
+    RV_SIG_OUT_OF_LINE s0\sfx, \lz
+    RV_SIG_OUT_OF_LINE g0\sfx, \lz
+    RV_SIG_OUT_OF_LINE s1\sfx, \lz
+    RV_SIG_OUT_OF_LINE g1\sfx, \lz
+    RV_SIG_OUT_OF_LINE s2\sfx, \lz
+    RV_SIG_OUT_OF_LINE g2\sfx, \lz
+    RV_SIG_OUT_OF_LINE s3\sfx, \lz
+    RV_SIG_OUT_OF_LINE g3\sfx, \lz
     .cfi_endproc
     .size rv_significance_walk_x64\sfx, .-rv_significance_walk_x64\sfx
 .endm
@@ -312,6 +302,7 @@ rv_significance_walk_x64\sfx:
     .purgem RV_SIG_SIGN
     .purgem RV_SIG_ROW
     .purgem RV_SIG_WALK
+    .purgem RV_SIG_OUT_OF_LINE
 )");
 
 #endif
