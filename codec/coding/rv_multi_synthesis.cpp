@@ -13,6 +13,9 @@
 
 namespace {
 
+// The fewest samples a pool job of the colour transform takes.
+constexpr std::int64_t colour_part_samples = 4096;
+
 [[noreturn]] void handler_returned()
 {
     throw std::logic_error("codec error handler returned");
@@ -606,7 +609,15 @@ bool rv_multi_synthesis::colour_whole_stripe(rvd_thread_env* env)
             return false;
     colour.first_buffer = c[0].next_buffer;
     colour.rows = c[0].num_available;
-    colour.parts = std::max(1, std::min(env->get_num_threads(), colour.rows / 2));
+    // A part of a few thousand samples costs less than waking a thread for it: a narrow
+    // stripe, or a stripe of one row, is transformed here.
+    const std::int64_t samples = std::int64_t(colour.rows) * std::max(1, c[0].line.size.x);
+    colour.parts = int(std::max<std::int64_t>(
+        1, std::min<std::int64_t>({env->get_num_threads(), colour.rows / 2, samples / colour_part_samples})));
+    if (colour.parts == 1) {
+        colour_rows(colour.first_buffer, colour.rows, 0, 1);
+        return true;
+    }
     colour.first_job = colour.jobs_added;
     colour.jobs_added += colour.parts;
     env->add_jobs(colour.queue, colour.parts, false, rv_stripe_job_rank);

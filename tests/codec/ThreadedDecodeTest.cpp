@@ -236,6 +236,9 @@ TEST(ThreadedDecode, ReceiverGetsEveryRowOnceInOrderOrItsOwnFailure)
     } cases[] = {
         {2, false, 1, -1}, {8, true, 16, -1}, {3, true, 8, -1}, {8, false, 1, -1},
         {8, true, 16, 0},  {8, true, 16, 15}, {2, true, 1, 16}, {4, false, 1, 150},
+        // Stripes chosen by the width: the narrow tiles' stripes are taller, their
+        // colour rows and output rows again split across the pool.
+        {8, true, 0, -1},  {3, true, 0, 100},
     };
     for (const std::string& path : streams) {
         const std::vector<uint8_t> bytes = read_file(path);

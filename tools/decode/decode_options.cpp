@@ -13,9 +13,6 @@ const char* const decode_usage =
 
 namespace {
 
-// Rows per component job with --double-buffer when --stripe is not given.
-const int double_buffer_stripe = 16;
-
 int to_int(const std::string& text, const std::string& option, int min_value)
 {
     int v;
@@ -105,9 +102,10 @@ decode_command parse_decode_command(const std::vector<std::string>& args)
             files.push_back(a);
         }
     }
-    // A job per row would cost more in hand-overs than the row's synthesis.
+    // A job per row would cost more in hand-overs than the row's synthesis: with
+    // --double-buffer and no --stripe, each tile's width decides.
     if (cmd.settings.double_buffer && !stripe_given)
-        cmd.settings.stripe = double_buffer_stripe;
+        cmd.settings.stripe = 0;
     if (files.size() != 2)
         throw decode_error("expected IN and OUT");
     cmd.input = files[0];

@@ -25,7 +25,7 @@ struct decode_settings {
     int64_t max_samples = 0; // refuse larger images (all components); 0: no limit
     int threads = 0;         // threads of a thread environment; 0: no environment
     bool double_buffer = false; // component jobs fill one stripe while the other is read
-    int stripe = 1;          // rows per component job
+    int stripe = 1;          // rows per component job; 0: by the tile's width (16 or more)
 };
 
 struct decode_command {

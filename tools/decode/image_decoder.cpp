@@ -25,6 +25,12 @@
 
 namespace {
 
+// Rows per component job when the settings leave it to the tile: at least 16, more for a
+// narrow tile, so that a job holds some 32K samples (at most 1,024 rows).
+constexpr int64_t default_stripe = 16;
+constexpr int64_t default_job_samples = 32768;
+constexpr int64_t default_max_stripe = 1024;
+
 // The thread environment, when asked for, and the codestream: the codestream goes first,
 // then the environment, however the decode ends.
 struct codestream_guard {
@@ -137,9 +143,12 @@ public:
         int64_t width = 1;
         for (const rvd_dims& d : td)
             width = std::max<int64_t>(width, d.size.x);
-        // Every slot's rows of every component, within a few megabytes however wide.
-        const int64_t fit = max_bytes / (num_slots * 4 * width * int64_t(n));
-        stripe = int(std::clamp<int64_t>(fit, 1, max_stripe));
+        // Every slot's rows of every component, within a few megabytes however wide; a
+        // narrow image takes more rows, so that a stripe is worth the jobs it wakes.
+        const int64_t row_samples = width * int64_t(n);
+        const int64_t fit = max_bytes / (num_slots * 4 * row_samples);
+        const int64_t wanted = std::max(max_stripe, (stripe_samples + row_samples - 1) / row_samples);
+        stripe = int(std::clamp<int64_t>(fit, 1, wanted));
         row_width = size_t(width);
         for (slot& s : slots) {
             s.owner = this;
@@ -170,7 +179,8 @@ public:
                 s.bytes.resize(bytes);
             s.queue = env->add_queue(&s, parent, "output rows");
         }
-        jobs_per_stripe = std::max(1, std::min(stripe, env->get_num_threads()));
+        jobs_per_stripe = int(std::max<int64_t>(
+            1, std::min<int64_t>({stripe, env->get_num_threads(), stripe * row_samples / job_samples})));
     }
 
     // Keeps component c's line of the row being gathered.
@@ -330,7 +340,9 @@ private:
 
     static constexpr int num_slots = 4;
     static constexpr int64_t max_bytes = int64_t(8) << 20;
-    static constexpr int64_t max_stripe = 16;
+    static constexpr int64_t max_stripe = 16;          // rows, unless the image is narrow
+    static constexpr int64_t stripe_samples = 65536;   // samples a stripe aims at
+    static constexpr int64_t job_samples = 4096;       // the fewest a conversion job takes
     static constexpr std::uint32_t rank = 1; // ahead of block rows: the caller waits on it
     rvd_thread_env* env;
     const std::vector<line_converter>& conv;
@@ -415,8 +427,16 @@ void decode_tile(rvd_codestream& cs, rvd_tile tile, const std::vector<rvd_dims>&
     // conformance limits on some streams, so only --fastest takes them there; reversible
     // ones are exact on 16-bit lines wherever the network chooses them.
     const bool precise = settings.precise || (irreversible && !settings.fastest);
-    net.create(cs, tile, precise, false, settings.fastest && !settings.precise,
-               settings.stripe, env, tq.queue, settings.double_buffer);
+    int stripe = settings.stripe;
+    if (stripe <= 0) {
+        int64_t widest = 1;
+        for (const rvd_dims& d : td)
+            widest = std::max<int64_t>(widest, d.size.x);
+        stripe = int(std::clamp<int64_t>((default_job_samples + widest - 1) / widest,
+                                         default_stripe, default_max_stripe));
+    }
+    net.create(cs, tile, precise, false, settings.fastest && !settings.precise, stripe, env,
+               tq.queue, settings.double_buffer);
     if (direct && env != nullptr && env->get_num_threads() >= 2)
         stage.reset(new output_stripes(env, tq.queue, net, conv, targets, td, rows, out));
     for (int y = 0; y < rows; y++) {
