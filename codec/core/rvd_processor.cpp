@@ -124,18 +124,14 @@ int rvd_get_avx_level()
 #endif
 }
 
-bool rv_lzcnt_shlx_from_cpuid(unsigned ext1_ecx, unsigned leaf7_ebx)
-{
-    const unsigned lzcnt = 1u << 5, bmi2 = 1u << 8;
-    return (ext1_ecx & lzcnt) && (leaf7_ebx & bmi2);
-}
-
 bool rvd_get_lzcnt_shlx_exists()
 {
+    // LZCNT in leaf 0x80000001's ECX, BMI2 in leaf 7's EBX.
+    const unsigned lzcnt = 1u << 5, bmi2 = 1u << 8;
     unsigned ext1[4], regs7[4];
     if (!rv_cpuid(0x80000001u, 0, ext1) || !rv_cpuid(7, 0, regs7))
         return false;
-    return rv_lzcnt_shlx_from_cpuid(ext1[2], regs7[1]);
+    return (ext1[2] & lzcnt) && (regs7[1] & bmi2);
 }
 
 int rvd_get_num_processors()

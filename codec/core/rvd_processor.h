@@ -28,8 +28,6 @@ int rv_mmx_level_from_cpuid(unsigned edx, unsigned ecx, bool sse2_trial_ok);
 int rv_avx_level_from_cpuid(unsigned leaf1_ecx, unsigned leaf7_ebx, unsigned long long xcr0);
 int rvd_get_avx_level();
 
-// LZCNT from CPUID leaf 0x80000001 ECX, BMI2 from leaf 7 EBX.
-bool rv_lzcnt_shlx_from_cpuid(unsigned ext1_ecx, unsigned leaf7_ebx);
 bool rvd_get_lzcnt_shlx_exists();
 
 // Attributes building one routine for wider vectors than the build's own, beside its

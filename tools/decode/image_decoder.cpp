@@ -31,6 +31,21 @@ constexpr int64_t default_stripe = 16;
 constexpr int64_t default_job_samples = 32768;
 constexpr int64_t default_max_stripe = 1024;
 
+// The widest of the tile-components (at least 1).
+int64_t widest(const std::vector<rvd_dims>& td)
+{
+    int64_t w = 1;
+    for (const rvd_dims& d : td)
+        w = std::max<int64_t>(w, d.size.x);
+    return w;
+}
+
+// Rows of `row_samples` samples that hold `samples`, and at least `at_least`.
+int64_t rows_holding(int64_t samples, int64_t row_samples, int64_t at_least)
+{
+    return std::max(at_least, (samples + row_samples - 1) / row_samples);
+}
+
 // The thread environment, when asked for, and the codestream: the codestream goes first,
 // then the environment, however the decode ends.
 struct codestream_guard {
@@ -140,15 +155,12 @@ public:
         : env(env), conv(conv), targets(targets), td(td), rows(rows), out(out)
     {
         const size_t n = td.size();
-        int64_t width = 1;
-        for (const rvd_dims& d : td)
-            width = std::max<int64_t>(width, d.size.x);
+        const int64_t width = widest(td);
         // Every slot's rows of every component, within a few megabytes however wide; a
         // narrow image takes more rows, so that a stripe is worth the jobs it wakes.
         const int64_t row_samples = width * int64_t(n);
         const int64_t fit = max_bytes / (num_slots * 4 * row_samples);
-        const int64_t wanted = std::max(max_stripe, (stripe_samples + row_samples - 1) / row_samples);
-        stripe = int(std::clamp<int64_t>(fit, 1, wanted));
+        stripe = int(std::clamp<int64_t>(fit, 1, rows_holding(stripe_samples, row_samples, max_stripe)));
         row_width = size_t(width);
         for (slot& s : slots) {
             s.owner = this;
@@ -427,14 +439,10 @@ void decode_tile(rvd_codestream& cs, rvd_tile tile, const std::vector<rvd_dims>&
     // conformance limits on some streams, so only --fastest takes them there; reversible
     // ones are exact on 16-bit lines wherever the network chooses them.
     const bool precise = settings.precise || (irreversible && !settings.fastest);
-    int stripe = settings.stripe;
-    if (stripe <= 0) {
-        int64_t widest = 1;
-        for (const rvd_dims& d : td)
-            widest = std::max<int64_t>(widest, d.size.x);
-        stripe = int(std::clamp<int64_t>((default_job_samples + widest - 1) / widest,
-                                         default_stripe, default_max_stripe));
-    }
+    const int stripe = settings.stripe > 0
+                           ? settings.stripe
+                           : int(std::min(rows_holding(default_job_samples, widest(td), default_stripe),
+                                          default_max_stripe));
     net.create(cs, tile, precise, false, settings.fastest && !settings.precise, stripe, env,
                tq.queue, settings.double_buffer);
     if (direct && env != nullptr && env->get_num_threads() >= 2)
