@@ -473,15 +473,18 @@ void CImageBase::SyncSignedness()
         return;
     signedSamples_ = wanted;
     pixelFormat_.isSigned = wanted;
-    // Everything held was converted the other way; the zoomed image holds signed samples
-    // moved by half the range, which the same move turns either way.
+    // Everything held was converted the other way.
     ReinterpretSigned16(Words(sourcePixels_), levelWidth_, 0, 0, levelWidth_,
                         static_cast<int>(sourcePixels_.size() / 2 / std::max(levelWidth_, 1)), bitsStored_, wanted);
     ReinterpretSigned16(Words(viewSamples_), viewWidth_, 0, 0, viewWidth_,
                         static_cast<int>(viewSamples_.size() / 2 / std::max(viewWidth_, 1)), bitsStored_, wanted);
-    if (zoomedPresent_)
-        AddToRegion16(Words(zoomedImage_), zoomedWidth_, zoomedHeight_, 0, 0, zoomedWidth_, zoomedHeight_,
-                      halfRange_, 0);
+    // The zoomed image holds signed samples moved up by half the range: a move by half the
+    // range, modulo the range, turns a held sample either way.
+    const uint32_t mask = PowerOfTwo(bitsStored_) - 1;
+    uint16_t* zoomed = Words(zoomedImage_);
+    for (size_t i = 0, n = zoomedPresent_ ? zoomedImage_.size() / 2 : 0; i < n; ++i)
+        zoomed[i] = static_cast<uint16_t>((zoomed[i] + halfRange_) & mask);
+    fullRecopy_ = true;
     ++viewSamplesGeneration_;
     BuildGreyLutFromWindow();
 }
