@@ -486,6 +486,12 @@ void CImageBase::SyncSignedness()
         zoomed[i] = static_cast<uint16_t>((zoomed[i] + halfRange_) & mask);
     fullRecopy_ = true;
     ++viewSamplesGeneration_;
+    // An automatic window measured the other signedness: start from the full range again,
+    // as a new image does (the caller tries the automatic window next).
+    if (!dicomWindowInUse_ && !userAdjusted_ && !windowFromDisplayState_) {
+        windowWidth_ = range_;
+        windowCentre_ = range_ / 2.0f;
+    }
     BuildGreyLutFromWindow();
 }
 

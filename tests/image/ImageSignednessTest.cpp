@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -56,13 +59,16 @@ TEST(ImageSignedness, PictureAndReadoutFollowThePixelRepresentation)
         int representation;
         bool representationFirst; // given before the samples arrive, else after
         bool expectSigned;
+        bool documentWindow; // else the automatic window (signed) or the full range
     } cases[] = {
-        {"unsigned codestream, signed document, before", false, 1, true, true},
-        {"unsigned codestream, signed document, after", false, 1, false, true},
-        {"signed codestream, unsigned document, before", true, 0, true, false},
-        {"signed codestream, unsigned document, after", true, 0, false, false},
-        {"signed codestream, no representation", true, -1, true, true},
-        {"unsigned codestream, agreeing document", false, 0, false, false},
+        {"unsigned codestream, signed document, before", false, 1, true, true, true},
+        {"unsigned codestream, signed document, after", false, 1, false, true, true},
+        {"signed codestream, unsigned document, before", true, 0, true, false, true},
+        {"signed codestream, unsigned document, after", true, 0, false, false, true},
+        {"signed codestream, no representation", true, -1, true, true, true},
+        {"unsigned codestream, agreeing document", false, 0, false, false, true},
+        {"unsigned codestream, signed document, after, no window", false, 1, false, true, false},
+        {"signed codestream, unsigned document, after, no window", true, 0, false, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -72,8 +78,8 @@ TEST(ImageSignedness, PictureAndReadoutFollowThePixelRepresentation)
         d.photometricInterpretation = "MONOCHROME2";
         d.rescaleSlope = 2.0f;
         d.rescaleIntercept = -100.0f;
-        d.windowWidth = 9000.0f;
-        d.windowCentre = 1000.0f;
+        d.windowWidth = c.documentWindow ? 9000.0f : -1.0f;
+        d.windowCentre = c.documentWindow ? 1000.0f : 0.0f;
         // The codestream writes the stored bits its own way: two's complement when signed.
         const bool cs = c.codestreamSigned;
         cell.Init(64, 64, 0, bits, true, cs, [&](int x, int y) {
@@ -90,11 +96,27 @@ TEST(ImageSignedness, PictureAndReadoutFollowThePixelRepresentation)
             const int s = storedValue(x, y);
             return (c.expectSigned ? s : s < 0 ? s + 2 * half : s) * 2 - 100;
         };
-        // Every readout and every painted pixel (edges aside) against the DICOM window.
+        double width = 9000, centre = 1000;
+        if (!c.documentWindow && !c.expectSigned) {
+            width = 2 * half;
+            centre = half;
+        } else if (!c.documentWindow) {
+            int lo = INT32_MAX, hi = INT32_MIN;
+            for (int y = 0; y < 64; ++y)
+                for (int x = 0; x < 64; ++x) {
+                    lo = std::min(lo, value(x, y));
+                    hi = std::max(hi, value(x, y));
+                }
+            width = hi - lo + 1.0;
+            centre = lo + width / 2;
+        }
+        // Every readout and every painted pixel (edges aside) against the window.
         auto check = [&](const char* stage) {
             SCOPED_TRACE(stage);
             cell.Draw();
             EXPECT_EQ(im.IsSigned(), c.expectSigned);
+            EXPECT_EQ(im.WindowWidth(), float(width));
+            EXPECT_EQ(im.WindowCentre(), float(centre));
             const std::vector<uint8_t> pixels = cell.Pixels();
             const RECT dest = cell.Dest();
             int wrong = 0, checked = 0, badReadouts = 0;
@@ -109,7 +131,7 @@ TEST(ImageSignedness, PictureAndReadoutFollowThePixelRepresentation)
                     }
                     badReadouts += r.value != std::to_string(value(ix, iy));
                     ++checked;
-                    wrong += std::abs(cell.Grey(pixels, x, y) - Windowed(value(ix, iy), 1000, 9000)) > 1.5;
+                    wrong += std::abs(cell.Grey(pixels, x, y) - Windowed(value(ix, iy), centre, width)) > 1.5;
                 }
             EXPECT_GT(checked, 3000);
             EXPECT_EQ(badReadouts, 0);
