@@ -132,6 +132,7 @@ void CJ2KGrid::decodeStep()
             last = fresh;
             delivered = true;
             const int nx0 = fresh.pos.x - origin.x, ny0 = fresh.pos.y - origin.y;
+            base.AdoptDecodedSamples(nx0, ny0, nx0 + fresh.size.x, ny0 + fresh.size.y);
             base.OnRegionDecoded(nx0, ny0, nx0 + fresh.size.x, ny0 + fresh.size.y);
             OnPaint(false);
             copied = true;

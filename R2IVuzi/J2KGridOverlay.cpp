@@ -99,6 +99,12 @@ std::u16string CJ2KGrid::getOverlayText(const OverlayItem& item)
             if (isTag(item, dicom::OverlayEmpty) || isTag(item, dicom::OverlayEmptyToo) || !m_image)
                 return std::u16string();
             CImageBase& base = m_image->getImageBase();
+            const bool view = isTag(item, dicom::OverlayWindowText) || isTag(item, dicom::OverlayZoom);
+            // Window and zoom are the image's once it is open and presentation has set them
+            // (or will not come); before, they are stand-ins the picture never uses.
+            const bool presentationDone = m_image->isPresented() || m_annotationFailed || m_uid.empty();
+            if (view && !(m_image->isOpened() && base.IsInitialised() && presentationDone))
+                return std::u16string();
             if (isTag(item, dicom::OverlayWindowText)) {
                 std::string text;
                 return widen(base.GetWindowLevelText(text));

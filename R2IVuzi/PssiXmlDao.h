@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+struct DicomTag;
 class TiXmlDocument;
 class TiXmlElement;
 class TiXmlNode;
@@ -141,6 +142,9 @@ public:
     OverlayTagInfo getTagAttributes(const TiXmlNode* overlayTag) const;
     // The tag's value on the image, else on its series, study or patient.
     std::u16string getTagValueByLevel(const TiXmlNode* image, const OverlayTagInfo& tag) const;
+    // The Tag child (group, element) of the node itself, else of its nearest ancestor up
+    // to three levels (an image's series, study, patient); never of another image.
+    static const TiXmlElement* nearestTag(const TiXmlNode* node, const std::string& group, const std::string& element);
     int getIntByName(const TiXmlNode* node, const std::string& name) const;
     std::u16string getWideTextByName(const TiXmlNode* node, const std::string& name) const;
     OverlayFontInfo getOverlayFont() const;
@@ -179,7 +183,7 @@ private:
     TiXmlDocument* freshDocument(std::unique_ptr<TiXmlDocument>& slot, const char* name);
     void retire(std::unique_ptr<TiXmlDocument>& slot);
     const TiXmlElement* configRoot() const;
-    bool readWindow(const TiXmlNode* node, const char* expression, float& value) const;
+    bool readWindow(const TiXmlNode* node, const DicomTag& tag, float& value) const;
     bool readLut(const TiXmlNode* item, int pixelRepresentation, bool refuse8Bit, VoiLutEntry& lut) const;
 
     mutable boost::recursive_mutex mutex_;

@@ -91,14 +91,27 @@ template <> bool convertInto<std::string>(const std::string& text, std::string& 
 
 } // namespace
 
+const TiXmlElement* CPssiXmlDao::nearestTag(const TiXmlNode* node, const std::string& group,
+    const std::string& element)
+{
+    const TiXmlNode* level = node;
+    for (int step = 0; step < 4 && level && level->ToElement(); ++step, level = level->Parent())
+        for (const TiXmlElement* t = level->FirstChildElement("Tag"); t; t = t->NextSiblingElement("Tag")) {
+            const char* g = t->Attribute("group");
+            const char* e = t->Attribute("element");
+            if (g && e && group == g && element == e)
+                return t;
+        }
+    return nullptr;
+}
+
 template <class T>
 static bool dicomNodeInfo(const CPssiXmlDao& dao, const TiXmlNode* node, T& value, const std::string& group,
     const std::string& element)
 {
     CPssiXmlDao::Lock lock(dao);
     try {
-        const std::string expression = "//Tag[@group='" + group + "' and @element='" + element + "']";
-        const char* text = selectedText(node, expression.c_str());
+        const char* text = textOf(dao.nearestTag(node, group, element));
         if (!text)
             return false;
         T converted;
@@ -170,10 +183,10 @@ std::string CPssiXmlDao::getAnnotationTag(const TiXmlNode* node) const
     return text ? text : std::string();
 }
 
-bool CPssiXmlDao::readWindow(const TiXmlNode* node, const char* expression, float& value) const
+bool CPssiXmlDao::readWindow(const TiXmlNode* node, const DicomTag& window, float& value) const
 {
     Lock lock(*this);
-    const TiXmlNode* tag = XPath::first_xpath_node(node, expression);
+    const TiXmlNode* tag = nearestTag(node, window.group, window.element);
     if (!tag)
         return false;
     const char* text = textOf(tag);
@@ -185,12 +198,12 @@ bool CPssiXmlDao::readWindow(const TiXmlNode* node, const char* expression, floa
 
 bool CPssiXmlDao::getWindowCenter(const TiXmlNode* node, float& value) const
 {
-    return readWindow(node, dicom::tagPath("Image/Tag", dicom::WindowCenter).c_str(), value);
+    return readWindow(node, dicom::WindowCenter, value);
 }
 
 bool CPssiXmlDao::getWindowWidth(const TiXmlNode* node, float& value) const
 {
-    return readWindow(node, dicom::tagPath("Image/Tag", dicom::WindowWidth).c_str(), value);
+    return readWindow(node, dicom::WindowWidth, value);
 }
 
 bool CPssiXmlDao::getPixelSpacing(const TiXmlNode* node, double& rowSpacing, double& columnSpacing) const
@@ -198,7 +211,7 @@ bool CPssiXmlDao::getPixelSpacing(const TiXmlNode* node, double& rowSpacing, dou
     Lock lock(*this);
     rowSpacing = -1.0;
     columnSpacing = -1.0;
-    const TiXmlNode* tag = XPath::first_xpath_node(node, dicom::tagPath("Image/Tag", dicom::PixelSpacing).c_str());
+    const TiXmlNode* tag = nearestTag(node, dicom::PixelSpacing.group, dicom::PixelSpacing.element);
     if (!tag)
         return false;
     const char* text = textOf(tag);

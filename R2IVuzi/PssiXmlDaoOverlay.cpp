@@ -107,11 +107,8 @@ std::u16string CPssiXmlDao::getTagValueByLevel(const TiXmlNode* image, const Ove
 {
     Lock lock(*this);
     // Image, series, study, patient: the nearest level holding the tag wins.
-    const TiXmlNode* level = image;
-    for (int step = 0; step < 4 && level && level->ToElement(); ++step, level = level->Parent())
-        if (const TiXmlElement* t = levelTag(level, tag))
-            return utf8ToWide(textOf(t));
-    return std::u16string();
+    const TiXmlElement* t = nearestTag(image, tag.group, tag.element);
+    return t ? utf8ToWide(textOf(t)) : std::u16string();
 }
 
 int CPssiXmlDao::getIntByName(const TiXmlNode* node, const std::string& name) const

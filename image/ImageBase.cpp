@@ -34,6 +34,8 @@ int64_t RoundToInt64(double v)
 
 int TruncSample(double v) { return TruncToInt(v); }
 
+uint16_t* Words(std::vector<uint8_t>& v) { return reinterpret_cast<uint16_t*>(v.data()); }
+
 const char* Opposite(const std::string& letter)
 {
     if (letter == "L")
@@ -167,6 +169,24 @@ void SubtractFromRegion16(uint16_t* samples, int width, int height, int left, in
     BiasRegion16(samples, width, height, left, top, right, bottom, value, growth, false);
 }
 
+void ReinterpretSigned16(uint16_t* samples, int width, int left, int top, int right, int bottom, int bits,
+                         bool toSigned)
+{
+    if (!samples || width < 1 || bits < 1 || bits > 16)
+        return;
+    const uint32_t range = PowerOfTwo(bits), mask = range - 1, half = range / 2;
+    left = std::max(left, 0);
+    right = std::min(right, width);
+    for (int64_t y = std::max(top, 0); y < bottom; ++y) {
+        uint16_t* row = samples + y * width;
+        for (int x = left; x < right; ++x) {
+            const uint32_t stored = row[x] & mask;
+            // Signed values are held as int16: bits above the stored ones copy its sign.
+            row[x] = static_cast<uint16_t>(toSigned && stored >= half ? stored - range : stored);
+        }
+    }
+}
+
 CImageBase::CImageBase() : transform_(new CImageTransform())
 {
     colourTable_.limit = VoiLutEntry::kDefaultLimit;
@@ -241,7 +261,7 @@ void CImageBase::BuildGreyLut(double a, double b, bool invert)
         a = 255.0 / span;
         b = 127.5 - 255.0 * (mn + span * 0.5) / span;
     }
-    const bool signedData = dicom_.pixelRepresentation != 0;
+    const bool signedData = signedSamples_;
     const bool modality = modalityLutEnabled_ && modalityLut_.HasData();
     const bool monochrome1 = dicom_.photometricInterpretation == "MONOCHROME1";
     const double range = range_;
@@ -298,7 +318,8 @@ void CImageBase::InitImage(int height, int width, int levelCount, int bitsStored
     imageWidth_ = width;
     imageHeight_ = height;
     // Colour is decoded as packed 32-bit pixels: never signed.
-    signedSamples_ = grey && signedSamples;
+    codestreamSigned_ = grey && signedSamples;
+    signedSamples_ = WantSigned();
     initialised_ = true;
     renderFlag_ = false;
     drag_.greyScaling = grey;
@@ -428,8 +449,64 @@ void CImageBase::SanitiseRescale()
     }
 }
 
+bool CImageBase::WantSigned()
+{
+    const int32_t representation = dicom_.pixelRepresentation;
+    if (!grey_ || (representation != 0 && representation != 1))
+        return codestreamSigned_;
+    const bool wanted = representation == 1;
+    // Up to 8 bits unsigned samples are held in bytes, signed ones in 16 bits: the holding
+    // would have to change under the decoder, so the codestream decides there.
+    if (wanted != codestreamSigned_ && bitsStored_ <= 8) {
+        WarnReplaced("pixel representation", representation);
+        return codestreamSigned_;
+    }
+    return wanted;
+}
+
+void CImageBase::SyncSignedness()
+{
+    if (!initialised_ || !grey_)
+        return;
+    const bool wanted = WantSigned();
+    if (wanted == signedSamples_)
+        return;
+    signedSamples_ = wanted;
+    pixelFormat_.isSigned = wanted;
+    // Everything held was converted the other way.
+    ReinterpretSigned16(Words(sourcePixels_), levelWidth_, 0, 0, levelWidth_,
+                        static_cast<int>(sourcePixels_.size() / 2 / std::max(levelWidth_, 1)), bitsStored_, wanted);
+    ReinterpretSigned16(Words(viewSamples_), viewWidth_, 0, 0, viewWidth_,
+                        static_cast<int>(viewSamples_.size() / 2 / std::max(viewWidth_, 1)), bitsStored_, wanted);
+    // The zoomed image holds signed samples moved up by half the range: a move by half the
+    // range, modulo the range, turns a held sample either way.
+    const uint32_t mask = PowerOfTwo(bitsStored_) - 1;
+    uint16_t* zoomed = Words(zoomedImage_);
+    for (size_t i = 0, n = zoomedPresent_ ? zoomedImage_.size() / 2 : 0; i < n; ++i)
+        zoomed[i] = static_cast<uint16_t>((zoomed[i] + halfRange_) & mask);
+    fullRecopy_ = true;
+    ++viewSamplesGeneration_;
+    // An automatic window measured the other signedness: start from the full range again,
+    // as a new image does (the caller tries the automatic window next).
+    if (!dicomWindowInUse_ && !userAdjusted_ && !windowFromDisplayState_) {
+        windowWidth_ = range_;
+        windowCentre_ = range_ / 2.0f;
+    }
+    BuildGreyLutFromWindow();
+}
+
+void CImageBase::AdoptDecodedSamples(int x0, int y0, int x1, int y1)
+{
+    if (signedSamples_ == codestreamSigned_ || bytesPerPixel_ != 2 || levelWidth_ < 1)
+        return;
+    const int rows = static_cast<int>(sourcePixels_.size() / 2 / static_cast<size_t>(levelWidth_));
+    ReinterpretSigned16(Words(sourcePixels_), levelWidth_, x0, y0, x1, std::min(y1, rows), bitsStored_,
+                        signedSamples_);
+}
+
 void CImageBase::ApplyDicomWindow()
 {
+    SyncSignedness();
     if (!std::isfinite(dicom_.windowWidth) || !std::isfinite(dicom_.windowCentre)) {
         WarnReplaced("DICOM window", std::isfinite(dicom_.windowWidth) ? dicom_.windowCentre : dicom_.windowWidth);
         dicom_.windowWidth = -1.0f;
@@ -500,8 +577,11 @@ void CImageBase::SetWindowFromRegion(int x0, int y0, int x1, int y1)
         int maximum = -static_cast<int>(PowerOfTwo(bitsStored_ - 1));
         ScanMinMaxS16(reinterpret_cast<const int16_t*>(viewSamples_.data()), viewWidth_, x0, y0, x1, y1, maximum,
                       minimum);
-        width = static_cast<double>(maximum) - minimum + 1;
-        centre = minimum + width / 2;
+        // The grey table rescales signed samples too: so must their window.
+        const double lo = minimum * static_cast<double>(slope_) + intercept_;
+        const double hi = maximum * static_cast<double>(slope_) + intercept_;
+        width = hi - lo + 1;
+        centre = lo + width / 2;
     } else if (bitsStored_ > 8) {
         int minimum = static_cast<int>(PowerOfTwo(bitsStored_)) - 1;
         int maximum = 0;

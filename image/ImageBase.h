@@ -38,7 +38,9 @@ struct WindowDrag {
 // DICOM values of the image, filled by the viewer core.
 struct DicomRecord {
     std::string photometricInterpretation = "MONOCHROME1";
-    int32_t pixelRepresentation = 0; // 0 unsigned, 1 signed
+    // (0028,0103): 0 unsigned, 1 signed; any other value (-1: not given) leaves the
+    // codestream's own signedness in force.
+    int32_t pixelRepresentation = -1;
     float rescaleSlope = 1.0f;
     float rescaleIntercept = 0.0f;
     float windowWidth = -1.0f; // -1: none
@@ -109,6 +111,9 @@ public:
     void ApplyDicomWindow();
     void AutoWindow();
     void SetWindowFromRegion(int x0, int y0, int x1, int y1);
+    // Samples the decoder has just written at the level (columns x0..x1-1, rows y0..y1-1),
+    // still in the codestream's signedness, are read as the DICOM attributes say.
+    void AdoptDecodedSamples(int x0, int y0, int x1, int y1);
 
     // Grey table from scale a and offset b (a VOI LUT in use replaces both).
     void BuildGreyLut(double a, double b, bool invert);
@@ -198,6 +203,11 @@ private:
     // One warning per image and value when a display value from outside is replaced.
     void WarnReplaced(const char* what, double value);
     void SanitiseRescale();
+    // Signedness the samples are read with: the pixel representation where it is given,
+    // else the codestream's.
+    bool WantSigned();
+    // Brings held samples and the tables to that signedness when the attributes change.
+    void SyncSignedness();
 
     size_t SampleBytes() const;
     void RecordView(const RECT& r);
@@ -221,7 +231,8 @@ private:
     int32_t bytesPerPixel_ = 0;
     bool grey_ = true;
     bool inverted_ = false;
-    bool signedSamples_ = false;
+    bool signedSamples_ = false;   // as the samples are held and read
+    bool codestreamSigned_ = false; // as the decoder writes them
     int32_t bitsStored_ = 0;
     uint16_t halfRange_ = 0;
     float range_ = 0.0f;
@@ -354,3 +365,9 @@ void AddToRegion16(uint16_t* samples, int width, int height, int left, int top, 
                    uint16_t value, int growth = 1);
 void SubtractFromRegion16(uint16_t* samples, int width, int height, int left, int top, int right, int bottom,
                           uint16_t value, int growth = 1);
+
+// Rewrites 16-bit samples of `bits` stored bits (columns left..right-1, rows top..bottom-1
+// of a buffer `width` samples wide) from one signedness to the other: signed takes the
+// two's complement of the stored bits, unsigned the stored bits themselves.
+void ReinterpretSigned16(uint16_t* samples, int width, int left, int top, int right, int bottom, int bits,
+                         bool toSigned);

@@ -216,6 +216,14 @@ TEST_F(Overlay, WindowAndZoomTexts)
         state.replace(32, 32, c.grey ? "00000000000044400000000000007940" : "cdcccccccccc04400000000000003e40");
         base.SetDisplayStateText(state);
         base.SetViewRect(0, 0, 256, 256, nullptr, false);
+        // Until the image is open and presented (the grid names a UID, so presentation
+        // will come) neither text shows.
+        h.grid->setUid("u");
+        EXPECT_EQ(h.grid->getOverlayText(window), u"");
+        EXPECT_EQ(h.grid->getOverlayText(zoom), u"");
+        image->setOpened(true);
+        EXPECT_EQ(h.grid->getOverlayText(window), u"");
+        image->setPresented(true);
         EXPECT_EQ(Utf16ToUtf8(h.grid->getOverlayText(window)), c.window);
         // 512 x 384 fitted into 256 x 256.
         EXPECT_EQ(Utf16ToUtf8(h.grid->getOverlayText(zoom)), "0.50");

@@ -3,6 +3,7 @@
 // stored texts an image takes from it, and what a failing step leaves behind; then a CT
 // image on the real road against presentation_fixture.py's reading of it.
 #include "R2IVuzi/J2KImage.h"
+#include "R2IVuzi/DicomTags.h"
 #include "R2IVuzi/PssiXmlDao.h"
 #include "image/ImageBase.h"
 #include "R2IVuzi/StartupValues.h"
@@ -18,8 +19,12 @@
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -106,9 +111,9 @@ TEST_F(Presentation, TakesTheDocumentsValuesOnceInOrder)
         {"all values", fixture(), "A", true, 350, 40, 1.5f, -1024, 1, 0.5, 0.25, 2, "0a0b", "0c"},
         {"no status tag", without(fixture(), "<Tag group=\"0x0011\" element=\"0x101B\">0a0b</Tag>"), "A", true, 350,
          40, 1.5f, -1024, 1, 0.5, 0.25, 2, nullptr, "0c"},
-        // No window on the image: the default (none) stays. The document-wide tag search
-        // (kept on purpose) takes slope, intercept and representation from the series and A.
-        {"no window", fixture(), "C", true, -1, 0, 1.5f, -1024, 1, -1.0, -1.0, 0, nullptr, nullptr},
+        // No window, intercept or representation on the image: the defaults stay (never
+        // image A's values); the slope comes from the series.
+        {"no window", fixture(), "C", true, -1, 0, 1.5f, 0, -1, -1.0, -1.0, 0, nullptr, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -385,5 +390,183 @@ TEST_F(Presentation, CtFixtureVariants)
         const std::string second = readLog().substr(log.size());
         EXPECT_NE(second.find("Start Presentation"), std::string::npos);
         EXPECT_EQ(second.find("prepare"), std::string::npos) << second;
+    }
+}
+
+// The CT's values shifted below zero, as 13-bit two's complement in an unsigned codestream,
+// with a document that says signed: the picture, five readouts, the automatic window, a
+// window from a region and the status text read the samples as the document says,
+// against pydicom's Hounsfield values through the DICOM linear window.
+namespace {
+
+// The DICOM linear window onto 0..255.
+double windowed(double x, double centre, double width)
+{
+    const double c = centre - 0.5, w = width - 1.0;
+    if (x <= c - w / 2)
+        return 0.0;
+    if (x > c + w / 2)
+        return 255.0;
+    return ((x - c) / w + 0.5) * 255.0;
+}
+
+void removeTags(TiXmlElement* element, const std::vector<std::string>& elements)
+{
+    for (const std::string& e : elements)
+        for (TiXmlElement* t = element->FirstChildElement("Tag"); t; t = t->NextSiblingElement("Tag"))
+            if (e == t->Attribute("element")) {
+                element->RemoveChild(t);
+                break;
+            }
+}
+
+// The cell shows ctu_1.jp2 without stored state, annotation or VOI table, its own intercept.
+void showSignedCodestream(PresentationCell& cell, bool documentWindow)
+{
+    TiXmlElement* element = cell.ctItem.node->ToElement();
+    removeTags(element, {"0x101B", "0x101D", "0x3010"});
+    if (!documentWindow)
+        removeTags(element, {"0x1050", "0x1051"});
+    for (TiXmlElement* t = element->FirstChildElement("Tag"); t; t = t->NextSiblingElement("Tag"))
+        if (std::string(t->Attribute("element")) == "0x1052")
+            t->FirstChild()->SetValue(std::to_string(gridtest::presentationExpected().signedIntercept).c_str());
+    cell.ctItem.objectFile = cell.server->imageTarget("ctu");
+    element->FirstChildElement("ObjectFile")->FirstChild()->SetValue(cell.ctItem.objectFile.c_str());
+}
+
+double stateValue(const std::string& text, size_t offset)
+{
+    uint8_t bytes[8];
+    for (size_t i = 0; i < 8; ++i)
+        bytes[i] = uint8_t(std::stoi(text.substr(2 * (offset + i), 2), nullptr, 16));
+    double v;
+    std::memcpy(&v, bytes, 8);
+    return v;
+}
+
+std::string windowText(double width, double centre)
+{
+    char text[100];
+    std::snprintf(text, sizeof text, "W : %.f, L : %.f", width, centre);
+    return text;
+}
+
+} // namespace
+
+TEST_F(Presentation, SignedValuesInAnUnsignedCodestreamReadAsTheDocumentSays)
+{
+    ASSERT_FALSE(gridtest::presentationDir().empty());
+    const PresentationExpected& expected = gridtest::presentationExpected();
+    const std::vector<int>& hu = expected.hounsfield;
+    const int w = expected.width, h = expected.height;
+    ASSERT_EQ(hu.size(), size_t(w) * h);
+    struct Decorations {
+        bool overlay = g_showOverlay, ruler = g_showRuler;
+        ~Decorations() { g_showOverlay = overlay, g_showRuler = ruler; }
+    } restore;
+    g_showOverlay = g_showRuler = false;
+    const int lowest = *std::min_element(hu.begin(), hu.end()), highest = *std::max_element(hu.begin(), hu.end());
+    const struct {
+        const char* name;
+        bool first;          // presented before the codestream opens
+        bool documentWindow; // else the automatic window
+    } cases[] = {
+        {"document window, presented first", true, true},
+        {"automatic window, presented first", true, false},
+        {"automatic window, presented after the data", false, false},
+        {"document window, presented after the data", false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PresentationCell cell("True");
+        showSignedCodestream(cell, c.documentWindow);
+        ASSERT_TRUE(c.first ? presentBeforeOpening(cell) : presentAfterOpening(cell));
+        CImageBase& base = cell.image()->getImageBase();
+        ASSERT_EQ(base.LevelWidth(), w);
+        const double width = c.documentWindow ? 400.0 : highest - lowest + 1.0;
+        const double centre = c.documentWindow ? 40.0 : lowest + width / 2;
+        std::string text;
+        EXPECT_EQ(base.GetWindowLevelText(text), windowText(width, centre));
+        // The status text carries the window: centre at byte 16, width at byte 24.
+        base.GetDisplayStateText(text);
+        EXPECT_EQ(stateValue(text, 16), centre);
+        EXPECT_EQ(stateValue(text, 24), width);
+
+        cell.paint();
+        const platform::SurfaceView painted = platform::SurfaceOf(cell.frame->m_hWnd);
+        int wrong = 0;
+        // The outermost ring is left to the edge checks.
+        for (int y = 3; y < h - 3; ++y)
+            for (int x = 3; x < w - 3; ++x) {
+                const int grey = painted.pixels[size_t(y) * painted.stride + size_t(x) * 4 + 1];
+                wrong += std::abs(grey - windowed(hu[size_t(y) * w + x], centre, width)) > 2.0;
+            }
+        EXPECT_EQ(wrong, 0);
+
+        const int points[][2] = {{3, 3}, {w - 4, 3}, {3, h - 4}, {w - 4, h - 4}, {w / 2, h / 2 + 5}};
+        for (const auto& p : points) {
+            PixelReadout readout;
+            base.GetPixelReadout(readout, p[0], p[1], "CT");
+            int x = -1, y = -1, value = 0;
+            ASSERT_EQ(std::sscanf(readout.value.c_str(), "X=%d, Y=%d, Hounsfield= %d", &x, &y, &value), 3)
+                << readout.value;
+            EXPECT_EQ(x, p[0]);
+            EXPECT_EQ(y, p[1]);
+            EXPECT_EQ(value, hu[size_t(p[1]) * w + p[0]]) << readout.value;
+        }
+
+        // Columns 10..49, rows 20..69 of the view are those of the image.
+        int low = INT32_MAX, high = INT32_MIN;
+        for (int y = 20; y < 70; ++y)
+            for (int x = 10; x < 50; ++x) {
+                low = std::min(low, hu[size_t(y) * w + x]);
+                high = std::max(high, hu[size_t(y) * w + x]);
+            }
+        base.SetWindowFromRegion(10, 20, 50, 70);
+        EXPECT_EQ(base.GetWindowLevelText(text), windowText(high - low + 1.0, low + (high - low + 1.0) / 2));
+    }
+}
+
+// Until an image is open and presented its window and zoom items show nothing, then the
+// document's window; a stalled server holds the image at each step.
+TEST_F(Presentation, WindowAndZoomTextsWaitForTheImage)
+{
+    ASSERT_FALSE(gridtest::presentationDir().empty());
+    const PresentationExpected& expected = gridtest::presentationExpected();
+    const struct {
+        const char* name;
+        const char* fault;
+        const char* kind;  // the stalled request
+        bool opened;
+        const char* window;
+        const char* zoom;
+    } cases[] = {
+        {"presented, channel stalled", "stall:on=cnew,times=1,secs=3", "cnew", false, "", ""},
+        {"presented and open, data stalled", "stall:on=region,times=1,secs=3", "region", true,
+         expected.window.c_str(), "1.00"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PresentationCell cell("True", {"--fault", c.fault});
+        cell.grid->showStackItem(cell.ctItem);
+        const std::string kind = std::string("\"kind\": \"") + c.kind + "\"";
+        ASSERT_TRUE(platform::PumpUntil(
+            [&] {
+                boost::shared_ptr<CJ2KImage> image = cell.image();
+                return image && image->isPresented() && image->isOpened() == c.opened &&
+                       !cell.serverLines(kind).empty();
+            },
+            10000));
+        boost::shared_ptr<CJ2KImage> image = cell.image();
+        std::string window = "missing", zoom = "missing";
+        for (const OverlayLayoutEntry& entry : image->getOverlayEntries()) {
+            const OverlayItem& item = entry.item;
+            if (item.group == dicom::OverlayWindowText.group && item.element == dicom::OverlayWindowText.element)
+                window = Utf16ToUtf8(cell.grid->getOverlayText(item));
+            if (item.group == dicom::OverlayZoom.group && item.element == dicom::OverlayZoom.element)
+                zoom = Utf16ToUtf8(cell.grid->getOverlayText(item));
+        }
+        EXPECT_EQ(window, c.window);
+        EXPECT_EQ(zoom, c.zoom);
     }
 }

@@ -157,6 +157,68 @@ TEST_F(PssiDao, DicomQueries)
     EXPECT_EQ(dao_.getAnnotationTag(b_), "");
 }
 
+// Two images of one series, the first with every value, the second with none of its own:
+// each value comes from the image, else from its series, study or patient, never from the
+// other image, in either order of the images.
+TEST(PssiDaoLevels, ImageValuesComeFromTheImageOrItsAncestorsOnly)
+{
+    const std::string full = "<Image id=\"full\"><Tag group=\"0x0028\" element=\"0x1052\">-1024</Tag>"
+                             "<Tag group=\"0x0028\" element=\"0x1050\">40</Tag>"
+                             "<Tag group=\"0x0028\" element=\"0x1051\">400</Tag>"
+                             "<Tag group=\"0x0028\" element=\"0x0103\">1</Tag>"
+                             "<Tag group=\"0x0028\" element=\"0x0004\">MONOCHROME2</Tag>"
+                             "<Tag group=\"0x0028\" element=\"0x0030\">0.5\\0.5</Tag></Image>";
+    const std::string bare = "<Image id=\"bare\"><ObjectFile>b.jp2</ObjectFile></Image>";
+    for (const bool fullFirst : {true, false}) {
+        SCOPED_TRACE(fullFirst ? "full image first" : "bare image first");
+        CPssiXmlDao dao;
+        dao.parsePssi("<Root><Patient><Tag group=\"0x0028\" element=\"0x0004\">MONOCHROME1</Tag><Study>"
+                      "<Tag group=\"0x0028\" element=\"0x1053\">2</Tag><Series>"
+                      "<Tag group=\"0x0028\" element=\"0x1053\">1.5</Tag>" +
+                      (fullFirst ? full + bare : bare + full) + "</Series></Study></Patient></Root>");
+        ASSERT_FALSE(dao.hasPssiError());
+        TiXmlElement* withValues = imageById(dao, "full");
+        TiXmlElement* without = imageById(dao, "bare");
+        ASSERT_TRUE(withValues && without);
+
+        float intercept = 7, centre = 7, width = 7, slope = 7;
+        int representation = 7;
+        std::string photometric;
+        double row = 7, column = 7;
+        EXPECT_TRUE(dao.getRescaleIntercept(withValues, intercept));
+        EXPECT_TRUE(dao.getWindowCenter(withValues, centre));
+        EXPECT_TRUE(dao.getWindowWidth(withValues, width));
+        EXPECT_TRUE(dao.getPixelRepresentation(withValues, representation));
+        EXPECT_TRUE(dao.getPhotometricInterpretation(withValues, photometric));
+        EXPECT_TRUE(dao.getPixelSpacing(withValues, row, column));
+        EXPECT_EQ(intercept, -1024.0f);
+        EXPECT_EQ(centre, 40.0f);
+        EXPECT_EQ(width, 400.0f);
+        EXPECT_EQ(representation, 1);
+        EXPECT_EQ(photometric, "MONOCHROME2");
+        EXPECT_EQ(row, 0.5);
+
+        intercept = centre = width = 7;
+        representation = 7;
+        EXPECT_FALSE(dao.getRescaleIntercept(without, intercept));
+        EXPECT_FALSE(dao.getWindowCenter(without, centre));
+        EXPECT_FALSE(dao.getWindowWidth(without, width));
+        EXPECT_FALSE(dao.getPixelRepresentation(without, representation));
+        EXPECT_FALSE(dao.getPixelSpacing(without, row, column));
+        EXPECT_EQ(intercept, 7.0f);
+        EXPECT_EQ(centre, 7.0f);
+        EXPECT_EQ(width, 7.0f);
+        EXPECT_EQ(representation, 7);
+        EXPECT_EQ(row, -1.0);
+        // The nearest ancestor holding the value wins: the series' slope, the patient's
+        // photometric interpretation.
+        EXPECT_TRUE(dao.getRescaleSlope(without, slope));
+        EXPECT_EQ(slope, 1.5f);
+        EXPECT_TRUE(dao.getPhotometricInterpretation(without, photometric));
+        EXPECT_EQ(photometric, "MONOCHROME1");
+    }
+}
+
 TEST_F(PssiDao, LookupTables)
 {
     VoiLutEntry modality;

@@ -13,10 +13,14 @@ Reads pydicom's CT_small.dcm and writes into OUTDIR:
                     "@OBJECT@" stands for the served target and "@ANNOTATED@" for the
                     image's annotated mark; the document is also the annotation reply
                     that adds nothing
+  ctu_1.jp2         the same CT as signed values (below zero too) in 13 bits, coded by
+                    opj_compress as an unsigned codestream, as some encoders write
+                    signed DICOM data
   reply_window.xml  the same reply with window 50/350
   not_xml.txt       an annotation reply that is not XML
   expected.json     each overlay item's text and every pixel's Hounsfield value, from this
-                    script's own reading of the DICOM file and the overlay rules
+                    script's own reading of the DICOM file and the overlay rules; for
+                    ctu_1.jp2 its stored-value shift and intercept
   seeds/            the documents as they reach the overlay fuzzer
 """
 import json
@@ -38,6 +42,11 @@ UID = "1.3.6.1.4.1.5962.1.1.1.1.1.20040119072730.12322"
 LETTERS = {"L": "Le", "R": "Ri", "A": "An", "P": "Po", "H": "He", "F": "Fo"}
 WINDOW = ("40\\60", "400\\1500")
 REPLY_WINDOW = ("50", "350")
+# ctu_1.jp2 holds the CT's values minus SIGNED_SHIFT (so some lie below zero) as 13-bit two's
+# complement; SIGNED_INTERCEPT brings them back to the same Hounsfield values.
+SIGNED_BITS = 13
+SIGNED_SHIFT = 1000
+SIGNED_INTERCEPT = -24
 QUARTER_TURNS = 1
 # One line of annotation near the image centre, in the archive's text form.
 ANNOTATION = ("COrbelAnnContainer version=1017 count=1\n"
@@ -122,6 +131,16 @@ def make(out):
     subprocess.run(["opj_decompress", "-i", os.path.join(out, "ct_1.jp2"), "-o", os.path.join(out, "ct_r0.pgx")],
                    check=True, **QUIET)
     os.replace(os.path.join(out, "ct_r0_0.pgx"), os.path.join(out, "ct_r0.pgx"))
+
+    signed = pixels.astype(np.int32) - SIGNED_SHIFT
+    assert signed.min() < 0 and signed.max() < 1 << (SIGNED_BITS - 1)
+    raw = os.path.join(out, "ctu.raw")
+    with open(raw, "wb") as f:
+        f.write((signed & ((1 << SIGNED_BITS) - 1)).astype(">u2").tobytes())
+    subprocess.run(["opj_compress", "-i", raw, "-o", j2k, "-F", "%d,%d,1,%d,u" % (w, h, SIGNED_BITS), "-n", "3",
+                    "-PLT"], check=True, **QUIET)
+    os.replace(j2k, os.path.join(out, "ctu_1.jp2"))
+    os.remove(raw)
 
     cosines = [float(v) for v in d.ImageOrientationPatient]
     orientation = multi(d.ImageOrientationPatient)
@@ -219,6 +238,8 @@ def make(out):
                    "offsety": oy, "prefix": pre, "suffix": suf, "text": text if text is not None else ""}
                   for g, e, vr, gx, gy, ox, oy, pre, suf, text in items],
         "hounsfield": hounsfield.reshape(-1).tolist(),
+        "signed_shift": SIGNED_SHIFT,
+        "signed_intercept": SIGNED_INTERCEPT,
     }
     with open(os.path.join(out, "expected.json"), "w") as f:
         json.dump(expected, f)

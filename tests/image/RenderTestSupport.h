@@ -56,6 +56,7 @@ struct Cell {
                     const uint32_t v = sample(x << p[kRegionLevel], y << p[kRegionLevel]);
                     std::memcpy(buffer + (y * lw + x) * (size / pixels), &v, size / pixels);
                 }
+            image.AdoptDecodedSamples(p[0], p[1], p[2], p[3]);
             image.SetDecodedRegion(p[0], p[1], p[2], p[3], p[kRegionLevel], true);
         }
         sourceAfterFill.assign(buffer, buffer + size);

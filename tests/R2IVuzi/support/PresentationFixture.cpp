@@ -58,6 +58,7 @@ const PresentationExpected& presentationExpected()
         e.replyWindow = tree.get<std::string>("reply_window");
         e.width = number(tree, "width");
         e.height = number(tree, "height");
+        e.signedIntercept = number(tree, "signed_intercept");
         for (const auto& child : tree.get_child("items")) {
             const auto& t = child.second;
             PresentationExpected::Item item;

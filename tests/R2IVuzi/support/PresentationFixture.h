@@ -18,6 +18,7 @@ struct PresentationExpected {
     int width = 0, height = 0;
     std::vector<Item> items;       // in document order
     std::vector<int> hounsfield;   // row by row
+    int signedIntercept = 0;       // ctu_1.jp2's: its values plus this are `hounsfield`
 };
 
 // The fixture folder, made once per test program; empty when it failed.
