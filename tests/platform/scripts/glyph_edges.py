@@ -7,6 +7,7 @@ of the glyph alone."""
 import os
 import sys
 
+sys.dont_write_bytecode = True  # nothing lands in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from font_extents import Font  # noqa: E402
 from PIL import Image, ImageDraw  # noqa: E402
