@@ -861,10 +861,16 @@ int main(int argc, char** argv)
         if (a == "--module") {
             opt.module = v;
         } else if (a == "--size") {
+            // Digits only, so no sign, blank or overflow slips through.
+            auto side = [](const std::string& t, int& out) {
+                if (t.empty() || t.size() > 4 || t.find_first_not_of("0123456789") != std::string::npos)
+                    return false;
+                out = std::stoi(t);
+                return out >= 1 && out <= 8192;
+            };
+            const size_t x = v.find('x');
             int w = 0, h = 0;
-            char x = 0, extra = 0;
-            if (std::sscanf(v.c_str(), "%d%c%d%c", &w, &x, &h, &extra) != 3 || x != 'x' || w < 1 || h < 1 ||
-                w > 8192 || h > 8192)
+            if (x == std::string::npos || !side(v.substr(0, x), w) || !side(v.substr(x + 1), h))
                 return badOption(given + "is not WxH with W and H from 1 to 8192 (e.g. 800x600)");
             opt.width = w;
             opt.height = h;

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 
 namespace {
@@ -32,30 +31,47 @@ std::map<std::string, std::map<std::string, Member>> readReference()
 {
     std::ifstream f(std::string(ORBEL_SOURCE_DIR) + "/docs/control.md");
     std::map<std::string, std::map<std::string, Member>> out;
-    const std::regex heading("^### `(\\w+)`, dispatch id (-?\\d+)$");
-    const std::regex signature("^`(\\w+)\\(([^)]*)\\)");
+    // "### `Name`, dispatch id N": the name and N, or false.
+    auto heading = [](const std::string& line, std::string& name, DISPID& id) {
+        const std::string lead = "### `", middle = "`, dispatch id ";
+        const size_t tick = line.find('`', lead.size());
+        if (line.compare(0, lead.size(), lead) != 0 || tick == std::string::npos ||
+            line.compare(tick, middle.size(), middle) != 0)
+            return false;
+        name = line.substr(lead.size(), tick - lead.size());
+        try {
+            size_t used = 0;
+            id = std::stoi(line.substr(tick + middle.size()), &used);
+            return tick + middle.size() + used == line.size();
+        } catch (const std::exception&) {
+            return false;
+        }
+    };
     std::string line, section, paragraph;
     Member* last = nullptr;
     // The paragraph after a heading, once it ends.
     auto take = [&] {
-        std::smatch m;
-        if (std::regex_search(paragraph, m, signature)) {
-            const std::string args = m[2];
+        // "`Name(a: type, b: type)`": the count of arguments.
+        const size_t open = paragraph.find('('), close = paragraph.find(')');
+        if (paragraph[0] == '`' && open != std::string::npos && close != std::string::npos && open < close &&
+            paragraph.find_first_of(" `", 1) > open) {
+            const std::string args = paragraph.substr(open + 1, close - open - 1);
             last->arguments = args.empty() ? 0 : int(std::count(args.begin(), args.end(), ',')) + 1;
         }
         last->readOnly = paragraph.find("read only") != std::string::npos;
         last = nullptr;
         paragraph.clear();
     };
+    std::string name;
+    DISPID id = 0;
     while (std::getline(f, line)) {
-        std::smatch m;
         if (last && line.empty() && !paragraph.empty())
             take();
         if (line.compare(0, 3, "## ") == 0) {
             section = line.substr(3);
-        } else if (std::regex_match(line, m, heading)) {
-            last = &out[section][m[1]];
-            last->id = std::stoi(m[2]);
+        } else if (heading(line, name, id)) {
+            last = &out[section][name];
+            last->id = id;
         } else if (last && !line.empty()) {
             paragraph += (paragraph.empty() ? "" : " ") + line;
         }

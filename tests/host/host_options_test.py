@@ -28,6 +28,8 @@ class BadOptions(unittest.TestCase):
             (["--size", "800X600"], '--size: "800X600" is not WxH'),
             (["--size", "100000x100000"], '--size: "100000x100000" is not WxH'),
             (["--size", "800x600x3"], '--size: "800x600x3" is not WxH'),
+            (["--size", "99999999999x1"], '--size: "99999999999x1" is not WxH'),
+            (["--size", "-8x+6"], '--size: "-8x+6" is not WxH'),
             (["--clock", "fast"], '--clock: "fast" is neither real nor manual'),
             (["--clsid", "{1234}"], '--clsid: "{1234}" is not a class id of the form {'),
             (["--drive-c", "/nonexistent/orbel"], '--drive-c: "/nonexistent/orbel" is not an existing folder'),
