@@ -112,34 +112,4 @@ TEST(HostScript, WholeScriptIsCheckedBeforeAnythingRuns)
     }
 }
 
-TEST(HostScript, EveryListedCommandParsesItsOwnUsage)
-{
-    // The usage texts are what --help and the reference show: each first form, with its
-    // placeholders filled, must be a valid line.
-    const std::vector<std::pair<std::string, std::string>> fill = {
-        {"NAME [ARG...] [> FILE]", "Init \"<root/>\""}, {"PROP VALUE", "Caption \"x\""}, {"PROP", "HWND"},
-        {"ms N", "ms 5"}, {"move X Y", "move 1 2"}, {"left|right X1 Y1 X2 Y2 [steps N]", "left 1 2 3 4"},
-        {"N", "-1"}, {"down|up|press KEY [char C]", "press A"}, {"choose ID", "choose 7"}, {"W H", "8 8"},
-        {"FILE.png|FILE.bmp [X Y W H]", "a.png"}, {"refuse on|off", "refuse on"}, {"[TEXT...]", "hello"},
-    };
-    std::set<std::string> verbs;
-    for (const auto& info : hostscript::CommandTable()) {
-        SCOPED_TRACE(info.usage);
-        EXPECT_TRUE(verbs.insert(info.verb).second) << "listed twice";
-        std::string line = info.usage;
-        line = line.substr(0, line.find(" | "));
-        for (const auto& f : fill) {
-            size_t at = line.find(f.first);
-            if (at != std::string::npos && at + f.first.size() == line.size()) {
-                line.replace(at, f.first.size(), f.second);
-                break;
-            }
-        }
-        Command cmd;
-        std::string error;
-        EXPECT_TRUE(hostscript::ParseLine(line, 1, cmd, error)) << line << ": " << error;
-        EXPECT_EQ(cmd.verb, info.verb);
-    }
-}
-
 } // namespace
