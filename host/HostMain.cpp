@@ -9,6 +9,7 @@
 #include "platform/TextConv.h"
 #include "platform/Win32.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #ifndef ORBEL_DEFAULT_MODULE
 #define ORBEL_DEFAULT_MODULE "liborbelviewer.so"
 #endif
@@ -31,18 +34,6 @@ using hostscript::Command;
 
 const CLSID kViewerClsid = {0x34D6249F, 0xF98A, 0x4F07, {0x81, 0x6D, 0x87, 0xA1, 0x7A, 0x47, 0xD2, 0xD8}};
 const IID kViewerEvents = {0x4E7B4DC2, 0x1FE9, 0x4057, {0x8E, 0x63, 0x34, 0x92, 0xAC, 0x0D, 0xF7, 0x1B}};
-
-// The viewer's events by DISPID (the host's own copy, so it names what it prints).
-const char* eventName(DISPID id)
-{
-    static const char* const names[] = {nullptr,           "OnSetWorkingTool",     "OnSetHangingMode",
-                                        "OnSetSelectMode", "OnSetFitType",         "OnSetLayout",
-                                        "OnTurn",          "OnTotalPagesChanged",  "OnCurrentPageChanged",
-                                        "OnImageStatusModified", "OnShowRuler",    "OnShowAnnotation",
-                                        "OnShowOverlay",   "OnInitFinished",       "OnLoadDataFinished",
-                                        "OnConfigStampFinished"};
-    return id >= 1 && id <= 15 ? names[id] : nullptr;
-}
 
 std::string hresultName(HRESULT hr)
 {
@@ -119,6 +110,7 @@ struct Options {
     std::string script = "-";
     std::string events;
     bool manualClock = false;
+    bool strict = false;
     CLSID clsid = kViewerClsid;
 };
 
@@ -181,7 +173,7 @@ public:
         if (!opt_.events.empty()) {
             eventsFile_.open(opt_.events, std::ios::binary | std::ios::trunc);
             if (!eventsFile_) {
-                std::cerr << "cannot write " << opt_.events << "\n";
+                std::cerr << "orbel-host: --events: cannot write " << opt_.events << "\n";
                 throw Failure{1};
             }
         }
@@ -198,28 +190,27 @@ public:
         }
     }
 
+    // The whole script is checked before the window, the module or any line is touched.
     int run(std::istream& in, const std::string& folder)
     {
         folder_ = folder;
+        strict_ = opt_.strict;
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<Command> commands;
+        std::vector<std::string> errors;
+        auto readable = [this](const std::string& path) { return bool(std::ifstream(resolve(path))); };
+        if (!hostscript::CheckScript(text, readable, commands, errors)) {
+            for (const std::string& e : errors)
+                std::cerr << e << "\n";
+            return 2;
+        }
         if (opt_.manualClock)
             platform::AdvanceClock(0);
-        createHostWindow();
-        platform::SetMenuChooser([this](HMENU menu, int x, int y, HWND) { return chooseMenu(menu, x, y); });
         int status = 0;
-        std::string line;
-        int number = 0;
         try {
-            while (std::getline(in, line)) {
-                ++number;
-                Command cmd;
-                std::string error;
-                if (!hostscript::ParseLine(line, number, cmd, error)) {
-                    std::cerr << "error line " << number << ": " << error << "\n";
-                    status = 2;
-                    break;
-                }
-                if (cmd.verb.empty())
-                    continue;
+            createHostWindow();
+            platform::SetMenuChooser([this](HMENU menu, int x, int y, HWND) { return chooseMenu(menu, x, y); });
+            for (const Command& cmd : commands) {
                 execute(cmd);
                 pump();
             }
@@ -316,13 +307,18 @@ private:
         }
         if (!module_) {
             module_ = LoadLibraryW(Utf8ToUtf16(opt_.module).c_str());
-            if (!module_)
+            if (!module_) {
+                std::cerr << "orbel-host: cannot load the module " << opt_.module << ": " << platform::LastLoadError()
+                          << "\n";
                 createStep("LoadLibraryW", HRESULT(0x80070000u | (GetLastError() & 0xFFFF)));
+            }
         }
         using GetClassObject = HRESULT (*)(REFCLSID, REFIID, void**);
         auto getClassObject = reinterpret_cast<GetClassObject>(GetProcAddress(module_, "DllGetClassObject"));
-        if (!getClassObject)
+        if (!getClassObject) {
+            std::cerr << "orbel-host: the module " << opt_.module << " exports no DllGetClassObject\n";
             createStep("GetProcAddress", E_FAIL);
+        }
         platform::ComPtr<IClassFactory> factory;
         createStep("DllGetClassObject",
                    getClassObject(opt_.clsid, IID_IClassFactory, reinterpret_cast<void**>(factory.out())));
@@ -378,6 +374,16 @@ private:
         print("unload " + (canUnload ? hresultName(canUnload()) : std::string("E_FAIL")));
     }
 
+    // Under strict, a failure code ends the run; S_FALSE is an answer, not a failure.
+    void answered(const Command& c, HRESULT hr)
+    {
+        if (strict_ && FAILED(hr)) {
+            std::cerr << "strict line " << c.line << ": " << c.verb << " " << c.name << " answered " << hresultName(hr)
+                      << "\n";
+            throw Failure{4};
+        }
+    }
+
     void needControl(const Command& c)
     {
         if (!control_)
@@ -422,6 +428,7 @@ private:
         HRESULT hr;
         if (!dispid(c.name, id, hr)) {
             print("result " + c.name + " " + hresultName(hr), true);
+            answered(c, hr);
             return;
         }
         std::vector<platform::Variant> args;
@@ -441,6 +448,7 @@ private:
         if (!value.empty())
             line += " " + value;
         print(line, true);
+        answered(c, hr);
         if (!c.file.empty() && result.vt == VT_BSTR) {
             std::ofstream f(resolve(c.file), std::ios::binary | std::ios::trunc);
             f << Utf16ToUtf8(result.bstrVal ? std::u16string(result.bstrVal, SysStringLen(result.bstrVal))
@@ -457,6 +465,7 @@ private:
         HRESULT hr;
         if (!dispid(c.name, id, hr)) {
             print(c.verb + " " + c.name + " " + hresultName(hr));
+            answered(c, hr);
             return;
         }
         platform::Variant result;
@@ -479,6 +488,7 @@ private:
         SysFreeString(excep.bstrSource);
         SysFreeString(excep.bstrDescription);
         SysFreeString(excep.bstrHelpFile);
+        answered(c, hr);
     }
 
     std::vector<uint8_t> surfaceRgb(int x, int y, int w, int h)
@@ -514,8 +524,8 @@ private:
         if (c.hasRect) {
             x = int(c.numbers[0]);
             y = int(c.numbers[1]);
-            w = int(std::min<int64_t>(c.numbers[2], 8192));
-            h = int(std::min<int64_t>(c.numbers[3], 8192));
+            w = int(c.numbers[2]);
+            h = int(c.numbers[3]);
         }
         std::vector<uint8_t> rgb = surfaceRgb(x, y, w, h);
         BITMAPINFO bi = {};
@@ -537,8 +547,8 @@ private:
             out[i * 4 + 3] = 0;
         }
         std::string path = resolve(c.file);
-        bool bmp = path.size() >= 4 && (path.compare(path.size() - 4, 4, ".bmp") == 0 ||
-                                         path.compare(path.size() - 4, 4, ".BMP") == 0);
+        // The script check let only .png and .bmp (in any case) through.
+        bool bmp = path.size() >= 4 && (path[path.size() - 3] | 0x20) == 'b';
         bool ok = bmp ? platform::SaveBmp(bitmap, path) : platform::SavePng(bitmap, path);
         DeleteObject(bitmap);
         if (!ok)
@@ -695,43 +705,47 @@ private:
         return choice;
     }
 
+    void wheel(const Command& c)
+    {
+        platform::InjectWheel(int(c.numbers[0]));
+        pump();
+    }
+
+    void resize(const Command& c)
+    {
+        SetWindowPos(window_, nullptr, 0, 0, int(c.numbers[0]), int(c.numbers[1]), SWP_NOMOVE | SWP_NOZORDER);
+        if (inPlace_) {
+            RECT r = {0, 0, LONG(c.numbers[0]), LONG(c.numbers[1])};
+            inPlace_->SetObjectRects(&r, &r);
+        }
+    }
+
+    // What each verb of the script's command table does.
     void execute(const Command& c)
     {
-        const std::string& v = c.verb;
-        if (v == "create")
-            create();
-        else if (v == "release") {
-            needControl(c);
-            releaseControl();
-        } else if (v == "call")
-            call(c);
-        else if (v == "get" || v == "put")
-            property(c);
-        else if (v == "wait")
-            wait(c);
-        else if (v == "mouse")
-            mouse(c);
-        else if (v == "drag")
-            drag(c);
-        else if (v == "wheel") {
-            platform::InjectWheel(int(c.numbers[0]));
-            pump();
-        } else if (v == "key")
-            key(c);
-        else if (v == "menu")
-            menuChoice_ = c.sub == "choose" ? UINT(c.numbers[0]) : 0;
-        else if (v == "resize") {
-            SetWindowPos(window_, nullptr, 0, 0, int(c.numbers[0]), int(c.numbers[1]), SWP_NOMOVE | SWP_NOZORDER);
-            if (inPlace_) {
-                RECT r = {0, 0, LONG(c.numbers[0]), LONG(c.numbers[1])};
-                inPlace_->SetObjectRects(&r, &r);
-            }
-        } else if (v == "snapshot")
-            snapshot(c);
-        else if (v == "propnotify")
-            notify_.refuse = c.text == "on";
-        else if (v == "echo")
-            print(c.text);
+        using Action = std::function<void(Host&, const Command&)>;
+        static const std::map<std::string, Action> actions = {
+            {"create", [](Host& h, const Command&) { h.create(); }},
+            {"release", [](Host& h, const Command& c) { h.needControl(c), h.releaseControl(); }},
+            {"call", &Host::call},
+            {"get", &Host::property},
+            {"put", &Host::property},
+            {"strict", [](Host& h, const Command&) { h.strict_ = true; }},
+            {"wait", &Host::wait},
+            {"mouse", &Host::mouse},
+            {"drag", &Host::drag},
+            {"wheel", &Host::wheel},
+            {"key", &Host::key},
+            {"menu", [](Host& h, const Command& c) { h.menuChoice_ = c.sub == "choose" ? UINT(c.numbers[0]) : 0; }},
+            {"resize", &Host::resize},
+            {"snapshot", &Host::snapshot},
+            {"propnotify", [](Host& h, const Command& c) { h.notify_.refuse = c.text == "on"; }},
+            {"echo", [](Host& h, const Command& c) { h.print(c.text); }},
+        };
+        auto it = actions.find(c.verb);
+        if (it == actions.end())
+            scriptError(c.line, "the host cannot run " + c.verb);
+        it->second(*this, c);
     }
 
     Options opt_;
@@ -749,11 +763,12 @@ private:
     DWORD eventCookie_ = 0;
     DWORD notifyCookie_ = 0;
     UINT menuChoice_ = 0;
+    bool strict_ = false;
 };
 
 HRESULT EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*)
 {
-    const char* name = eventName(id);
+    const char* name = hostscript::EventName(int(id));
     std::string line = std::string("event ") + (name ? name : "#" + std::to_string(id));
     // Arguments arrive last first.
     for (UINT i = params ? params->cArgs : 0; i > 0; --i)
@@ -774,10 +789,34 @@ HRESULT NotifySink::OnRequestEdit(DISPID id)
     return refuse ? S_FALSE : S_OK;
 }
 
-int usage()
+const char kUsage[] = "usage: orbel-host [--module FILE] [--size WxH] [--script FILE|-] [--events FILE]\n"
+                      "                  [--drive-c DIR] [--clock real|manual] [--clsid {GUID}] [--strict]\n";
+
+void help()
 {
-    std::cerr << "usage: orbel-host [--module FILE] [--size WxH] [--script FILE|-] [--events FILE]\n"
-                 "                  [--drive-c DIR] [--clock real|manual] [--clsid {GUID}]\n";
+    std::cout << kUsage
+              << "\nLoads the control module, creates the control in a window at (0, 0) and runs a script\n"
+                 "(checked whole before any line runs), one command a line.\n\n"
+                 "options:\n"
+                 "  --module FILE       the control module (default " ORBEL_DEFAULT_MODULE ")\n"
+                 "  --size WxH          the window's size, W and H from 1 to 8192 (default 1024x768)\n"
+                 "  --script FILE|-     the script (default -, standard input); its paths are relative to its folder\n"
+                 "  --events FILE       also write the event and result lines to FILE\n"
+                 "  --drive-c DIR       an existing folder that stands for C:\\ (the control's log goes there)\n"
+                 "  --clock real|manual real time (default), or time that moves only in waits\n"
+                 "  --clsid {GUID}      the class to create (default the viewer's)\n"
+                 "  --strict            a call, get or put answering a failure code ends the run\n"
+                 "  --help              this text\n"
+                 "\nscript commands:\n";
+    for (const hostscript::CommandInfo& c : hostscript::CommandTable())
+        std::cout << "  " << c.usage << "\n      " << c.summary << "\n";
+    std::cout << "\nexit status: 0 done, 1 bad option or a module that fails to load or create, 2 script error\n"
+                 "(error line N: ...), 3 a wait that ran out (timeout line N), 4 a failure under strict\n";
+}
+
+int badOption(const std::string& what)
+{
+    std::cerr << "orbel-host: " << what << "\n" << kUsage << "(orbel-host --help describes every option)\n";
     return 1;
 }
 
@@ -802,40 +841,62 @@ int main(int argc, char** argv)
 {
     Options opt;
     for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
+        const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            help();
+            return 0;
+        }
+        if (a == "--strict") {
+            opt.strict = true;
+            continue;
+        }
+        static const char* const withValue[] = {"--module", "--size",    "--script", "--events",
+                                                "--drive-c", "--clock", "--clsid"};
+        if (std::find(std::begin(withValue), std::end(withValue), a) == std::end(withValue))
+            return badOption("unknown option " + a);
         if (i + 1 >= argc)
-            return usage();
-        std::string v = argv[++i];
-        if (a == "--module")
+            return badOption(a + " needs a value");
+        const std::string v = argv[++i];
+        const std::string given = a + ": \"" + v + "\" ";
+        if (a == "--module") {
             opt.module = v;
-        else if (a == "--size") {
+        } else if (a == "--size") {
+            // Digits only, so no sign, blank or overflow slips through.
+            auto side = [](const std::string& t, int& out) {
+                if (t.empty() || t.size() > 4 || t.find_first_not_of("0123456789") != std::string::npos)
+                    return false;
+                out = std::stoi(t);
+                return out >= 1 && out <= 8192;
+            };
+            const size_t x = v.find('x');
             int w = 0, h = 0;
-            char x = 0, extra = 0;
-            if (std::sscanf(v.c_str(), "%d%c%d%c", &w, &x, &h, &extra) != 3 || x != 'x' || w <= 0 || h <= 0 ||
-                w > 8192 || h > 8192)
-                return usage();
+            if (x == std::string::npos || !side(v.substr(0, x), w) || !side(v.substr(x + 1), h))
+                return badOption(given + "is not WxH with W and H from 1 to 8192 (e.g. 800x600)");
             opt.width = w;
             opt.height = h;
-        } else if (a == "--script")
+        } else if (a == "--script") {
             opt.script = v;
-        else if (a == "--events")
+        } else if (a == "--events") {
             opt.events = v;
-        else if (a == "--drive-c")
+        } else if (a == "--drive-c") {
+            struct stat st;
+            if (stat(v.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+                return badOption(given + "is not an existing folder (create it first)");
             setenv("ORBEL_DRIVE_C", v.c_str(), 1);
-        else if (a == "--clock" && (v == "real" || v == "manual"))
+        } else if (a == "--clock") {
+            if (v != "real" && v != "manual")
+                return badOption(given + "is neither real nor manual");
             opt.manualClock = v == "manual";
-        else if (a == "--clsid") {
-            if (!parseGuid(v, opt.clsid))
-                return usage();
-        } else
-            return usage();
+        } else if (!parseGuid(v, opt.clsid)) {
+            return badOption(given + "is not a class id of the form {34D6249F-F98A-4F07-816D-87A17A47D2D8}");
+        }
     }
     std::ifstream file;
     std::string folder;
     if (opt.script != "-") {
-        file.open(opt.script);
+        file.open(opt.script, std::ios::binary);
         if (!file) {
-            std::cerr << "cannot read " << opt.script << "\n";
+            std::cerr << "orbel-host: --script: cannot read " << opt.script << "\n";
             return 1;
         }
         size_t slash = opt.script.find_last_of('/');

@@ -83,4 +83,7 @@ void UseRealClock();
 bool ClockIsManual();
 // Hook run whenever the manual clock moves (the window stand-in wakes its queues).
 void SetClockListener(void (*listener)());
+// Why this thread's last failed LoadLibraryW failed, in the loader's words (empty after a
+// success): GetLastError's code alone does not tell a missing file from a broken one.
+std::string LastLoadError();
 }

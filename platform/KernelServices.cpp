@@ -18,7 +18,10 @@
 
 namespace {
 thread_local DWORD t_lastError = 0;
+thread_local std::string t_loadError;
 }
+
+std::string platform::LastLoadError() { return t_loadError; }
 
 DWORD GetLastError() { return t_lastError; }
 void SetLastError(DWORD error) { t_lastError = error; }
@@ -162,8 +165,11 @@ HMODULE LoadLibraryW(LPCWSTR path)
             ++m.second->refs;
             return m.first;
         }
+    t_loadError.clear();
     void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
+        const char* why = dlerror();
+        t_loadError = why ? why : "the loader gave no reason";
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
@@ -183,6 +189,7 @@ HMODULE LoadLibraryW(LPCWSTR path)
         g_modules.erase(h);
         lock.unlock();
         dlclose(handle);
+        t_loadError = "its DllMain refused DLL_PROCESS_ATTACH";
         SetLastError(ERROR_DLL_INIT_FAILED);
         return nullptr;
     }

@@ -1,7 +1,10 @@
 #include "platform/Gdi.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+
+#include <zlib.h>
 
 namespace {
 
@@ -88,67 +91,80 @@ bool saveBmp(const Pixels& p, const std::string& path)
     return writeFile(path, out);
 }
 
-uint32_t crc32(const uint8_t* data, size_t n, uint32_t crc = 0)
-{
-    static uint32_t table[256];
-    static bool ready = [] {
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            table[i] = c;
-        }
-        return true;
-    }();
-    (void)ready;
-    crc = ~crc;
-    for (size_t i = 0; i < n; ++i)
-        crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-    return ~crc;
-}
-
 void chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data)
 {
     put32be(out, uint32_t(data.size()));
     size_t start = out.size();
     out.insert(out.end(), type, type + 4);
     out.insert(out.end(), data.begin(), data.end());
-    put32be(out, crc32(&out[start], out.size() - start));
+    put32be(out, uint32_t(crc32_z(0, &out[start], out.size() - start)));
 }
 
+// Sum of a filtered row's bytes read as signed: the usual guess for which filter
+// compresses best.
+uint64_t cost(const std::vector<uint8_t>& row)
+{
+    uint64_t sum = 0;
+    for (size_t i = 1; i < row.size(); ++i)
+        sum += row[i] < 128 ? row[i] : 256 - row[i];
+    return sum;
+}
+
+uint8_t paeth(int a, int b, int c)
+{
+    int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    return uint8_t(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+}
+
+// Each row filtered with the one of the five PNG filters that scores lowest, then
+// deflated row by row, so a large frame is never held twice.
 bool savePng(const Pixels& p, const std::string& path)
 {
     if (p.width <= 0 || p.height <= 0)
         return false;
-    std::vector<uint8_t> raw;
-    raw.reserve(size_t(p.height) * (size_t(p.width) * 3u + 1u));
-    for (int y = 0; y < p.height; ++y) {
-        raw.push_back(0); // no filter
-        const uint8_t* row = &p.bgr0[size_t(y) * size_t(p.width) * 4u];
+    const size_t stride = size_t(p.width) * 3u;
+    z_stream z{};
+    if (deflateInit(&z, Z_DEFAULT_COMPRESSION) != Z_OK)
+        return false;
+    std::vector<uint8_t> idat, prior(stride, 0), row(stride);
+    std::vector<uint8_t> chunkOut(1 << 16);
+    std::vector<std::vector<uint8_t>> filtered(5, std::vector<uint8_t>(stride + 1));
+    bool ok = true;
+    for (int y = 0; y < p.height && ok; ++y) {
+        const uint8_t* src = &p.bgr0[size_t(y) * size_t(p.width) * 4u];
         for (int x = 0; x < p.width; ++x) {
-            raw.push_back(row[x * 4 + 2]);
-            raw.push_back(row[x * 4 + 1]);
-            raw.push_back(row[x * 4]);
+            row[size_t(x) * 3] = src[x * 4 + 2];
+            row[size_t(x) * 3 + 1] = src[x * 4 + 1];
+            row[size_t(x) * 3 + 2] = src[x * 4];
         }
+        size_t best = 0;
+        for (int f = 0; f < 5; ++f) {
+            std::vector<uint8_t>& out = filtered[size_t(f)];
+            out[0] = uint8_t(f);
+            for (size_t i = 0; i < stride; ++i) {
+                const int a = i >= 3 ? row[i - 3] : 0, b = prior[i], c = i >= 3 ? prior[i - 3] : 0;
+                const int predicted = f == 0 ? 0 : f == 1 ? a : f == 2 ? b : f == 3 ? (a + b) / 2 : paeth(a, b, c);
+                out[i + 1] = uint8_t(row[i] - predicted);
+            }
+            if (cost(out) < cost(filtered[best]))
+                best = size_t(f);
+        }
+        z.next_in = filtered[best].data();
+        z.avail_in = uInt(filtered[best].size());
+        const int flush = y + 1 == p.height ? Z_FINISH : Z_NO_FLUSH;
+        int r;
+        do {
+            z.next_out = chunkOut.data();
+            z.avail_out = uInt(chunkOut.size());
+            r = deflate(&z, flush);
+            idat.insert(idat.end(), chunkOut.data(), chunkOut.data() + (chunkOut.size() - z.avail_out));
+        } while (r == Z_OK && (z.avail_in > 0 || z.avail_out == 0 || flush == Z_FINISH));
+        ok = flush == Z_FINISH ? r == Z_STREAM_END : r == Z_OK || r == Z_BUF_ERROR;
+        prior.swap(row);
     }
-    // A zlib stream of stored blocks, with its Adler-32.
-    std::vector<uint8_t> z{0x78, 0x01};
-    size_t pos = 0;
-    do {
-        size_t n = std::min<size_t>(65535, raw.size() - pos);
-        bool last = pos + n == raw.size();
-        z.push_back(last ? 1 : 0);
-        put16(z, uint32_t(n));
-        put16(z, uint32_t(~n & 0xFFFF));
-        z.insert(z.end(), raw.begin() + long(pos), raw.begin() + long(pos + n));
-        pos += n;
-    } while (pos < raw.size());
-    uint32_t a = 1, b = 0;
-    for (uint8_t v : raw) {
-        a = (a + v) % 65521;
-        b = (b + a) % 65521;
-    }
-    put32be(z, (b << 16) | a);
+    deflateEnd(&z);
+    if (!ok)
+        return false;
 
     std::vector<uint8_t> out{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     std::vector<uint8_t> ihdr;
@@ -156,7 +172,7 @@ bool savePng(const Pixels& p, const std::string& path)
     put32be(ihdr, uint32_t(p.height));
     ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0}); // 8-bit RGB
     chunk(out, "IHDR", ihdr);
-    chunk(out, "IDAT", z);
+    chunk(out, "IDAT", idat);
     chunk(out, "IEND", {});
     return writeFile(path, out);
 }

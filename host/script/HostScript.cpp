@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <map>
+#include <set>
 
 namespace hostscript {
 
@@ -245,8 +246,306 @@ std::string QuoteText(const std::u16string& text)
     return out + "\"";
 }
 
-static bool parseLine(const std::string& line, int lineNumber, Command& cmd, std::string& error)
+namespace {
+
+// Ranges of the numbers a script gives, each with its reason.
+const int64_t kMaxWaitMs = 3600000;   // an hour: anything longer is a typo
+const int64_t kMaxSide = 8192;        // the largest window or snapshot side the host makes
+const int64_t kMaxCoord = 32767;      // positions travel as signed 16-bit halves of lParam
+const int64_t kMaxNotches = 273;      // notches x 120 must fit the wheel delta's 16 bits
+const int64_t kMaxMenuId = 65535;     // a command id travels in WM_COMMAND's low word
+const int64_t kMaxSteps = 10000;
+const int64_t kMaxCount = 1000000;
+
+const char* const kEvents[] = {nullptr,           "OnSetWorkingTool",     "OnSetHangingMode",
+                               "OnSetSelectMode", "OnSetFitType",         "OnSetLayout",
+                               "OnTurn",          "OnTotalPagesChanged",  "OnCurrentPageChanged",
+                               "OnImageStatusModified", "OnShowRuler",    "OnShowAnnotation",
+                               "OnShowOverlay",   "OnInitFinished",       "OnLoadDataFinished",
+                               "OnConfigStampFinished"};
+
+std::string fileSuffix(const std::string& path)
 {
+    size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
+        return "";
+    std::string s = path.substr(dot + 1);
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return s;
+}
+
+// The words of one line and the command being filled; each check names the command.
+struct Parser {
+    const std::vector<Word>& w;
+    Command& cmd;
+    std::string& error;
+    const char* usage = "";
+    std::string prefix; // the command's words that errors name; the verb when empty
+
+    size_t n() const { return w.size(); }
+    bool bare(size_t i) const { return i < n() && !w[i].quoted; }
+    bool is(size_t i, const char* word) const { return bare(i) && w[i].text == word; }
+    bool fail(const std::string& what)
+    {
+        error = (prefix.empty() ? cmd.verb : prefix) + ": " + what;
+        return false;
+    }
+    bool shape() { return fail(std::string("expected ") + usage); }
+    bool words(size_t count) { return n() == count || shape(); }
+    bool number(size_t i, const char* what, int64_t lo, int64_t hi, int64_t& out)
+    {
+        const std::string range = std::to_string(lo) + " to " + std::to_string(hi);
+        if (i >= n())
+            return fail(std::string(what) + " (" + range + ") missing; expected " + usage);
+        if (w[i].quoted || !parseNumber(w[i].text, out) || out < lo || out > hi)
+            return fail(std::string(what) + " must be a number from " + range + ", not " +
+                        (w[i].quoted ? "\"" + w[i].text + "\"" : w[i].text));
+        return true;
+    }
+    bool push(size_t i, const char* what, int64_t lo, int64_t hi)
+    {
+        int64_t v = 0;
+        if (!number(i, what, lo, hi, v))
+            return false;
+        cmd.numbers.push_back(v);
+        return true;
+    }
+    bool point(size_t i, const char* x, const char* y)
+    {
+        return push(i, x, -kMaxCoord - 1, kMaxCoord) && push(i + 1, y, -kMaxCoord - 1, kMaxCoord);
+    }
+    bool button(size_t i)
+    {
+        if (!bare(i) || (w[i].text != "left" && w[i].text != "right"))
+            return fail("left or right expected" + (i < n() ? ", not " + w[i].text : std::string()));
+        cmd.name = w[i].text;
+        return true;
+    }
+};
+
+bool parseAlone(Parser& p) { return p.words(1); }
+
+bool parseMember(Parser& p)
+{
+    const std::string& v = p.cmd.verb;
+    if (!p.bare(1) || p.w[1].text.empty() || p.w[1].text == ">")
+        return p.fail(v == "call" ? "method name expected" : "property name expected");
+    p.cmd.name = p.w[1].text;
+    size_t end = p.n();
+    if (v == "call" && p.n() >= 3 && p.is(p.n() - 2, ">")) {
+        if (p.w[p.n() - 1].text.empty())
+            return p.fail("> needs a file");
+        p.cmd.file = p.w[p.n() - 1].text;
+        end = p.n() - 2;
+    }
+    if (v == "get" && p.n() != 2)
+        return p.fail("takes one property name, no value");
+    if (v == "put" && p.n() != 3)
+        return p.fail("takes a property name and one value");
+    for (size_t i = 2; i < end; ++i) {
+        Arg a;
+        std::string e;
+        if (!parseArg(p.w[i], a, e))
+            return p.fail(e + " (a number, true, false, \"text\" or @FILE)");
+        p.cmd.args.push_back(std::move(a));
+    }
+    return true;
+}
+
+bool parseWait(Parser& p)
+{
+    Command& c = p.cmd;
+    c.sub = p.bare(1) ? p.w[1].text : "";
+    size_t i = 2;
+    if (c.sub == "ms" || c.sub == "event" || c.sub == "idle")
+        p.prefix = "wait " + c.sub;
+    if (c.sub == "ms")
+        return p.words(3) && p.push(2, "N", 0, kMaxWaitMs);
+    if (c.sub == "event") {
+        if (!p.bare(2))
+            return p.fail("event name expected");
+        c.name = p.w[2].text;
+        bool known = false;
+        for (const char* e : kEvents)
+            known = known || (e && c.name == e);
+        if (!known && !(c.name.size() > 1 && c.name[0] == '#'))
+            return p.fail("unknown event " + c.name + " (the control's events are On... names, e.g. OnInitFinished)");
+        i = 3;
+    } else if (c.sub != "idle") {
+        return p.shape();
+    }
+    for (; i < p.n(); i += 2) {
+        const std::string key = p.bare(i) ? p.w[i].text : std::string();
+        if (key == "max") {
+            if (!p.number(i + 1, "max", 0, kMaxWaitMs, c.max))
+                return false;
+        } else if (key == "quiet" && c.sub == "idle") {
+            if (!p.number(i + 1, "quiet", 0, kMaxWaitMs, c.quiet))
+                return false;
+        } else if (key == "count" && c.sub == "event") {
+            if (!p.number(i + 1, "count", 1, kMaxCount, c.count))
+                return false;
+        } else {
+            return p.fail("unknown option " + p.w[i].text + "; expected " + p.usage);
+        }
+    }
+    return true;
+}
+
+bool parseMouse(Parser& p)
+{
+    Command& c = p.cmd;
+    c.sub = p.bare(1) ? p.w[1].text : "";
+    if (c.sub == "move")
+        return p.words(4) && p.point(2, "X", "Y");
+    if (c.sub == "down" || c.sub == "up" || c.sub == "click" || c.sub == "dblclick")
+        return p.words(5) && p.button(2) && p.point(3, "X", "Y");
+    return p.shape();
+}
+
+bool parseDrag(Parser& p)
+{
+    if (p.n() != 6 && p.n() != 8)
+        return p.shape();
+    if (!p.button(1) || !p.point(2, "X1", "Y1") || !p.point(4, "X2", "Y2"))
+        return false;
+    if (p.n() == 8 && !p.is(6, "steps"))
+        return p.shape();
+    return p.n() == 6 || p.number(7, "steps", 1, kMaxSteps, p.cmd.count);
+}
+
+bool parseWheel(Parser& p) { return p.words(2) && p.push(1, "notches", -kMaxNotches, kMaxNotches); }
+
+bool parseKey(Parser& p)
+{
+    Command& c = p.cmd;
+    if (!p.is(1, "down") && !p.is(1, "up") && !p.is(1, "press"))
+        return p.shape();
+    c.sub = p.w[1].text;
+    if (!p.bare(2) || KeyCode(p.w[2].text) == 0)
+        return p.fail("unknown key " + (p.n() > 2 ? p.w[2].text : std::string()) +
+                      " (a letter, a digit, VK_F1 to VK_F24 or a VK_ name)");
+    c.name = p.w[2].text;
+    if (p.n() == 3)
+        return true;
+    if (p.n() == 5 && p.is(3, "char") && !p.w[4].text.empty() && Utf8ToUtf16(p.w[4].text).size() == 1) {
+        c.text = p.w[4].text;
+        return true;
+    }
+    return p.fail("char takes one character; expected " + std::string(p.usage));
+}
+
+bool parseMenu(Parser& p)
+{
+    if (p.n() == 2 && p.is(1, "cancel")) {
+        p.cmd.sub = "cancel";
+        return true;
+    }
+    if (!p.is(1, "choose"))
+        return p.shape();
+    p.cmd.sub = "choose";
+    return p.words(3) && p.push(2, "ID", 1, kMaxMenuId);
+}
+
+bool parseResize(Parser& p) { return p.words(3) && p.push(1, "W", 1, kMaxSide) && p.push(2, "H", 1, kMaxSide); }
+
+bool parseSnapshot(Parser& p)
+{
+    Command& c = p.cmd;
+    if ((p.n() != 2 && p.n() != 6) || p.w[1].text.empty())
+        return p.shape();
+    c.file = p.w[1].text;
+    const std::string suffix = fileSuffix(c.file);
+    if (suffix != "png" && suffix != "bmp")
+        return p.fail("cannot write " + (suffix.empty() ? std::string("a file without a suffix") : "." + suffix + " files") +
+                      " (" + c.file + "); the file must end in .png or .bmp");
+    if (p.n() == 2)
+        return true;
+    c.hasRect = true;
+    return p.push(2, "X", -kMaxSide, kMaxSide) && p.push(3, "Y", -kMaxSide, kMaxSide) && p.push(4, "W", 1, kMaxSide) &&
+           p.push(5, "H", 1, kMaxSide);
+}
+
+bool parsePropnotify(Parser& p)
+{
+    if (p.n() != 3 || !p.is(1, "refuse") || !(p.is(2, "on") || p.is(2, "off")))
+        return p.shape();
+    p.cmd.sub = "refuse";
+    p.cmd.text = p.w[2].text;
+    return true;
+}
+
+bool parseEcho(Parser& p)
+{
+    for (size_t i = 1; i < p.n(); ++i)
+        p.cmd.text += (i > 1 ? " " : "") + p.w[i].text;
+    return true;
+}
+
+struct Entry {
+    CommandInfo info;
+    bool (*parse)(Parser&);
+};
+
+// Every script command, in the order --help lists them. A new command is one entry here
+// and one in the host's table of what each verb does.
+const std::vector<Entry>& entries()
+{
+    static const std::vector<Entry> table = {
+        {{"create", "create", "load the module, create the control and activate it in the window"}, parseAlone},
+        {{"release", "release", "close and release the control; prints unload and DllCanUnloadNow's answer"},
+         parseAlone},
+        {{"call", "call NAME [ARG...] [> FILE]",
+          "call a method; ARG is a number, true, false, \"text\" or @FILE; > FILE saves a returned text"},
+         parseMember},
+        {{"get", "get PROP", "read a property"}, parseMember},
+        {{"put", "put PROP VALUE", "write a property"}, parseMember},
+        {{"strict", "strict", "from here on, a call, get or put answering a failure code ends the run (status 4)"},
+         parseAlone},
+        {{"wait", "wait ms N | wait idle [quiet MS] [max MS] | wait event NAME [count N] [max MS]",
+          "pump messages: N ms; until nothing changed for quiet ms; until NAME was raised count times"},
+         parseWait},
+        {{"mouse", "mouse move X Y | mouse down|up|click|dblclick left|right X Y",
+          "inject mouse input at client coordinates"},
+         parseMouse},
+        {{"drag", "drag left|right X1 Y1 X2 Y2 [steps N]", "press, move in N steps (default 1), release"},
+         parseDrag},
+        {{"wheel", "wheel N", "turn the wheel N notches (negative: towards the user)"}, parseWheel},
+        {{"key", "key down|up|press KEY [char C]", "inject a key (a letter, a digit or a VK_ name) with its character"},
+         parseKey},
+        {{"menu", "menu choose ID | menu cancel", "answer the next popup menu with item ID, or with no choice"},
+         parseMenu},
+        {{"resize", "resize W H", "resize the window and the control"}, parseResize},
+        {{"snapshot", "snapshot FILE.png|FILE.bmp [X Y W H]",
+          "save what was painted (all, or a rectangle); prints the size and the CRC-32 of the RGB bytes"},
+         parseSnapshot},
+        {{"propnotify", "propnotify refuse on|off", "refuse or allow the control's property edit requests"},
+         parsePropnotify},
+        {{"echo", "echo [TEXT...]", "print the text"}, parseEcho},
+    };
+    return table;
+}
+
+} // namespace
+
+const std::vector<CommandInfo>& CommandTable()
+{
+    static const std::vector<CommandInfo> table = [] {
+        std::vector<CommandInfo> out;
+        for (const Entry& e : entries())
+            out.push_back(e.info);
+        return out;
+    }();
+    return table;
+}
+
+const char* EventName(int dispid) { return dispid >= 1 && dispid <= 15 ? kEvents[dispid] : nullptr; }
+
+bool ParseLine(const std::string& line, int lineNumber, Command& cmd, std::string& error)
+{
+    error.clear();
     cmd = Command();
     cmd.line = lineNumber;
     std::vector<Word> w;
@@ -259,222 +558,65 @@ static bool parseLine(const std::string& line, int lineNumber, Command& cmd, std
         return false;
     }
     cmd.verb = w[0].text;
-    const size_t n = w.size();
-    auto number = [&](size_t i, int64_t& out) {
-        if (i >= n || w[i].quoted || !parseNumber(w[i].text, out)) {
-            error = cmd.verb + ": number expected" + (i < n ? ": " + w[i].text : std::string());
-            return false;
+    for (const Entry& e : entries())
+        if (cmd.verb == e.info.verb) {
+            Parser p{w, cmd, error, e.info.usage, {}};
+            bool ok = e.parse(p);
+            if (!ok && error.empty())
+                error = cmd.verb + ": expected " + e.info.usage;
+            return ok;
         }
-        return true;
-    };
-    auto numbersFrom = [&](size_t first, size_t count) {
-        if (n != first + count) {
-            error = cmd.verb + ": " + std::to_string(count) + " numbers expected";
-            return false;
-        }
-        for (size_t i = first; i < n; ++i) {
-            int64_t v = 0;
-            if (!number(i, v))
-                return false;
-            cmd.numbers.push_back(v);
-        }
-        return true;
-    };
-    auto bare = [&](size_t i) { return i < n && !w[i].quoted; };
-    auto button = [&](size_t i) {
-        if (!bare(i) || (w[i].text != "left" && w[i].text != "right")) {
-            error = cmd.verb + ": left or right expected";
-            return false;
-        }
-        cmd.name = w[i].text;
-        return true;
-    };
-    const std::string& v = cmd.verb;
-    if (v == "create" || v == "release") {
-        if (n != 1) {
-            error = v + " takes no arguments";
-            return false;
-        }
-        return true;
-    }
-    if (v == "call" || v == "get" || v == "put") {
-        if (!bare(1)) {
-            error = v + ": name expected";
-            return false;
-        }
-        cmd.name = w[1].text;
-        size_t end = n;
-        if (v == "call" && n >= 3 && bare(n - 2) && w[n - 2].text == ">") {
-            if (w[n - 1].text.empty()) {
-                error = "call: > needs a file";
-                return false;
-            }
-            cmd.file = w[n - 1].text;
-            end = n - 2;
-        }
-        if (v == "get" && n != 2) {
-            error = "get takes one property";
-            return false;
-        }
-        if (v == "put" && n != 3) {
-            error = "put takes a property and a value";
-            return false;
-        }
-        for (size_t i = 2; i < end; ++i) {
-            Arg a;
-            if (!parseArg(w[i], a, error))
-                return false;
-            cmd.args.push_back(std::move(a));
-        }
-        return true;
-    }
-    if (v == "wait") {
-        if (!bare(1)) {
-            error = "wait: idle, event or ms expected";
-            return false;
-        }
-        cmd.sub = w[1].text;
-        size_t i = 2;
-        if (cmd.sub == "ms")
-            return numbersFrom(2, 1) && cmd.numbers[0] >= 0;
-        if (cmd.sub == "event") {
-            if (!bare(2)) {
-                error = "wait event: name expected";
-                return false;
-            }
-            cmd.name = w[2].text;
-            i = 3;
-        } else if (cmd.sub != "idle") {
-            error = "wait: idle, event or ms expected";
-            return false;
-        }
-        while (i < n) {
-            int64_t value = 0;
-            const std::string key = w[i].quoted ? std::string() : w[i].text;
-            if (!number(i + 1, value) || value < 0)
-                return false;
-            if (key == "max")
-                cmd.max = value;
-            else if (key == "quiet" && cmd.sub == "idle")
-                cmd.quiet = value;
-            else if (key == "count" && cmd.sub == "event")
-                cmd.count = value;
-            else {
-                error = "wait: unknown option " + w[i].text;
-                return false;
-            }
-            i += 2;
-        }
-        return true;
-    }
-    if (v == "mouse") {
-        if (!bare(1)) {
-            error = "mouse: action expected";
-            return false;
-        }
-        cmd.sub = w[1].text;
-        if (cmd.sub == "move")
-            return numbersFrom(2, 2);
-        if (cmd.sub == "down" || cmd.sub == "up" || cmd.sub == "click" || cmd.sub == "dblclick")
-            return button(2) && numbersFrom(3, 2);
-        error = "mouse: move, down, up, click or dblclick expected";
-        return false;
-    }
-    if (v == "drag") {
-        if (!button(1))
-            return false;
-        if (n != 6 && n != 8) {
-            error = "drag: X1 Y1 X2 Y2 [steps N] expected";
-            return false;
-        }
-        for (size_t i = 2; i < 6; ++i) {
-            int64_t value = 0;
-            if (!number(i, value))
-                return false;
-            cmd.numbers.push_back(value);
-        }
-        if (n == 8 && (!bare(6) || w[6].text != "steps" || !number(7, cmd.count) || cmd.count < 1 ||
-                       cmd.count > 10000)) {
-            error = "drag: steps N (1 to 10000) expected";
-            return false;
-        }
-        return true;
-    }
-    if (v == "wheel")
-        return numbersFrom(1, 1);
-    if (v == "key") {
-        if (!bare(1) || (w[1].text != "down" && w[1].text != "up" && w[1].text != "press")) {
-            error = "key: down, up or press expected";
-            return false;
-        }
-        cmd.sub = w[1].text;
-        if (!bare(2) || KeyCode(w[2].text) == 0) {
-            error = "key: unknown key";
-            return false;
-        }
-        cmd.name = w[2].text;
-        if (n == 5 && bare(3) && w[3].text == "char" && !w[4].text.empty() &&
-            Utf8ToUtf16(w[4].text).size() == 1) {
-            cmd.text = w[4].text;
-            return true;
-        }
-        if (n != 3) {
-            error = "key: char C expected";
-            return false;
-        }
-        return true;
-    }
-    if (v == "menu") {
-        if (n == 2 && bare(1) && w[1].text == "cancel") {
-            cmd.sub = "cancel";
-            return true;
-        }
-        if (bare(1) && w[1].text == "choose") {
-            cmd.sub = "choose";
-            return numbersFrom(2, 1) && cmd.numbers[0] > 0;
-        }
-        error = "menu: choose ID or cancel expected";
-        return false;
-    }
-    if (v == "resize")
-        return numbersFrom(1, 2) && cmd.numbers[0] > 0 && cmd.numbers[1] > 0 && cmd.numbers[0] <= 8192 &&
-               cmd.numbers[1] <= 8192;
-    if (v == "snapshot") {
-        if (n < 2 || w[1].text.empty()) {
-            error = "snapshot: file expected";
-            return false;
-        }
-        cmd.file = w[1].text;
-        if (n == 2)
-            return true;
-        cmd.hasRect = true;
-        return numbersFrom(2, 4) && cmd.numbers[2] > 0 && cmd.numbers[3] > 0;
-    }
-    if (v == "propnotify") {
-        if (n == 3 && bare(1) && w[1].text == "refuse" && (w[2].text == "on" || w[2].text == "off")) {
-            cmd.sub = "refuse";
-            cmd.text = w[2].text;
-            return true;
-        }
-        error = "propnotify: refuse on|off expected";
-        return false;
-    }
-    if (v == "echo") {
-        for (size_t i = 1; i < n; ++i)
-            cmd.text += (i > 1 ? " " : "") + w[i].text;
-        return true;
-    }
-    error = "unknown command " + v;
+    error = "unknown command " + QuoteText(Utf8ToUtf16(cmd.verb)) + " (orbel-host --help lists the commands)";
     return false;
 }
 
-bool ParseLine(const std::string& line, int lineNumber, Command& cmd, std::string& error)
+bool CheckScript(const std::string& text, const std::function<bool(const std::string&)>& readable,
+                 std::vector<Command>& commands, std::vector<std::string>& errors)
 {
-    error.clear();
-    bool ok = parseLine(line, lineNumber, cmd, error);
-    if (!ok && error.empty())
-        error = cmd.verb + ": bad arguments";
-    return ok;
+    commands.clear();
+    errors.clear();
+    size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    int number = 0;
+    int created = 0, released = 0; // lines of the last create and release (0: none)
+    std::set<std::string> written;
+    auto fault = [&](const std::string& what) { errors.push_back("error line " + std::to_string(number) + ": " + what); };
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        ++number;
+        Command c;
+        std::string error;
+        bool ok = ParseLine(text.substr(start, end - start), number, c, error);
+        start = end + 1;
+        if (!ok) {
+            fault(error);
+            continue;
+        }
+        if (c.verb.empty())
+            continue;
+        const bool member = c.verb == "call" || c.verb == "get" || c.verb == "put";
+        if (c.verb == "create") {
+            created = number;
+            released = 0;
+        } else if (member || c.verb == "release") {
+            if (!created && !released)
+                fault(c.verb + " before create");
+            else if (released)
+                fault(c.verb + ": the control was already released on line " + std::to_string(released));
+            else if (c.verb == "release") {
+                released = number;
+                created = 0;
+            }
+        }
+        for (const Arg& a : c.args)
+            if (a.kind == Arg::File && !written.count(a.path) && !readable(a.path))
+                fault(c.verb + " " + c.name + ": cannot read " + a.path);
+        if (!c.file.empty() && c.verb == "call")
+            written.insert(c.file);
+        commands.push_back(std::move(c));
+    }
+    return errors.empty();
 }
 
 } // namespace hostscript

@@ -1,9 +1,12 @@
 // The host program's script language: one command a line, blank-separated words, '#'
-// starts a comment. Parsing checks every command's shape, so running one only fails on
-// what the control or the files do.
+// starts a comment. A whole script is checked before any line runs (CheckScript): every
+// command's shape, its numbers against their ranges, files it reads, snapshot formats and
+// the order of create and release; running it then fails only on what the control or the
+// files do.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,8 +21,7 @@ struct Arg {
 
 struct Command {
     int line = 0;
-    std::string verb;               // create, release, call, get, put, wait, mouse, drag, wheel, key,
-                                    // menu, resize, snapshot, propnotify, echo
+    std::string verb;               // one of CommandTable()'s verbs
     std::string sub;                // wait: idle|event|ms; mouse: move|down|up|click|dblclick;
                                     // key: down|up|press; menu: choose|cancel; propnotify: refuse
     std::string name;               // call NAME, get/put PROP, wait event NAME, mouse/drag button, key KEY
@@ -31,6 +33,17 @@ struct Command {
     int64_t quiet = 1000, max = 60000, count = 1; // wait options
 };
 
+// One script command as --help and the reference list it.
+struct CommandInfo {
+    const char* verb;
+    const char* usage;   // the command with its arguments
+    const char* summary; // one line
+};
+const std::vector<CommandInfo>& CommandTable();
+
+// Events a script may wait for by name: the viewer's, by DISPID (1 to 15); null otherwise.
+const char* EventName(int dispid);
+
 // Splits a line into words: "..." with escapes \" \\ \n \t \uXXXX is one word (kept with its
 // quotes marked), '#' outside quotes ends the line. False with a message on bad quoting.
 struct Word {
@@ -39,9 +52,17 @@ struct Word {
 };
 bool SplitWords(const std::string& line, std::vector<Word>& words, std::string& error);
 
-// Parses one line. Blank and comment lines give verb "". False with a message when the
-// line is not a command.
+// Parses one line on its own. Blank and comment lines give verb "". False with a message
+// when the line is not a command or a value lies outside its range (the range is named).
 bool ParseLine(const std::string& line, int lineNumber, Command& command, std::string& error);
+
+// Checks a whole script: a leading UTF-8 byte-order mark is skipped, every line parsed,
+// files read by @FILE must be readable (or written by an earlier "call ... > FILE"), and
+// calls, property accesses and release must follow a create and precede its release.
+// Fills commands (blank lines left out) and one "error line N: ..." text per fault; true
+// when there is none.
+bool CheckScript(const std::string& text, const std::function<bool(const std::string&)>& readable,
+                 std::vector<Command>& commands, std::vector<std::string>& errors);
 
 // Output form of a text: quoted, with the same escapes (\uXXXX for other control characters).
 std::string QuoteText(const std::u16string& text);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -192,6 +193,84 @@ TEST(GdiText, DeterministicRotatedShadowedAndOpaque)
     SelectObject(o.dc, GetStockObject(SYSTEM_FONT));
     DeleteObject(f);
     DeleteObject(grey);
+}
+
+// Small overlay text keeps the spacing FreeType's own layout gives: each glyph's first ink
+// column, measured as the ink it adds to the text before it, against Pillow's basic layout
+// (hinted monochrome advances and kerning) on the same font, within one pixel of the
+// first glyph and of its neighbour.
+TEST(GdiText, GlyphsSitWhereFreeTypeAdvancesAndKerningPutThem)
+{
+    std::string font = fontFile();
+    ASSERT_FALSE(font.empty()) << "fonts-liberation is not installed";
+    ORBEL_REQUIRE_PYTHON_MODULE("PIL", "python3-pil");
+    const std::u16string texts[] = {u"CompressedSamples ^CT 1", u"W : 400, L : 40 Zoom 1.25", u"AVAWTo Te Ty LT"};
+    std::vector<std::pair<int, std::u16string>> cases;
+    for (int em : {6, 8, 12})
+        for (const auto& t : texts)
+            cases.emplace_back(em, t);
+    const std::string input = std::string(ORBEL_BINARY_DIR) + "/platform-glyph-edges-" + std::to_string(getpid()) + ".txt";
+    struct Removed {
+        std::string path;
+        ~Removed() { std::remove(path.c_str()); }
+    } removed{input};
+    {
+        std::ofstream f(input);
+        for (auto& c : cases)
+            f << c.first << '\t' << Utf16ToUtf8(c.second) << '\n';
+    }
+    std::string cmd = OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tests/platform/scripts/glyph_edges.py") +
+                      " " + font + " < " + input;
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char buffer[4096];
+    for (auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.first) + " px: " + Utf16ToUtf8(c.second));
+        ASSERT_NE(fgets(buffer, sizeof buffer, p), nullptr);
+        std::istringstream line(buffer);
+        const int W = 16 + c.first * 2 * int(c.second.size()), H = 8 + c.first * 2;
+        Memory m(W, H);
+        HFONT f = arial(-c.first);
+        SelectObject(m.dc, f);
+        SetBkMode(m.dc, TRANSPARENT);
+        SetTextColor(m.dc, RGB(255, 255, 255));
+        std::vector<uint8_t> before(size_t(W) * H * 4, 0);
+        int firstOurs = -1, firstTheirs = -1, lastOurs = -1, lastTheirs = -1;
+        for (size_t k = 1; k <= c.second.size(); ++k) {
+            std::string theirs;
+            ASSERT_TRUE(line >> theirs);
+            RECT all{0, 0, W, H};
+            FillRect(m.dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+            TextOutW(m.dc, 4, 2, c.second.c_str(), int(k));
+            std::vector<uint8_t> now = m.pixels();
+            int ours = -1;
+            for (int x = 0; x < W && ours < 0; ++x)
+                for (int y = 0; y < H; ++y) {
+                    size_t i = (size_t(y) * W + size_t(x)) * 4;
+                    if (now[i] && !before[i]) {
+                        ours = x;
+                        break;
+                    }
+                }
+            before = now;
+            ASSERT_EQ(ours < 0, theirs == "-") << "glyph " << k - 1;
+            if (ours < 0)
+                continue;
+            const int them = std::stoi(theirs);
+            if (firstOurs < 0) {
+                firstOurs = ours;
+                firstTheirs = them;
+            } else {
+                EXPECT_NEAR(ours - firstOurs, them - firstTheirs, 1) << "glyph " << k - 1 << " from the first";
+                EXPECT_NEAR(ours - lastOurs, them - lastTheirs, 1) << "glyph " << k - 1 << " from the one before";
+            }
+            lastOurs = ours;
+            lastTheirs = them;
+        }
+        SelectObject(m.dc, GetStockObject(SYSTEM_FONT));
+        DeleteObject(f);
+    }
+    EXPECT_EQ(pclose(p), 0);
 }
 
 } // namespace

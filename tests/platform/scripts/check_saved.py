@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Reads a saved BMP and PNG with the standard library and compares both with a raw
-dump (width, height as 32-bit little-endian, then B, G, R, 0 rows top-down)."""
+"""Reads a saved BMP and PNG with the standard library (and the PNG with Pillow too, when it
+is installed) and compares both with a raw dump (width, height as 32-bit little-endian,
+then B, G, R, 0 rows top-down)."""
 import struct
 import sys
 import zlib
@@ -46,16 +47,45 @@ def read_png(path):
     raw = zlib.decompress(idat)  # checks the Adler-32
     rows = []
     stride = w * 3 + 1
+    assert len(raw) == h * stride
+    prior = bytes(w * 3)
     for y in range(h):
-        line = raw[y * stride:(y + 1) * stride]
-        assert line[0] == 0
-        rows.append([tuple(line[1 + 3 * x:4 + 3 * x]) for x in range(w)])
+        kind, line = raw[y * stride], bytearray(raw[y * stride + 1:(y + 1) * stride])
+        assert kind <= 4, "unknown filter %d" % kind
+        for i in range(len(line)):
+            a = line[i - 3] if i >= 3 else 0
+            b, c = prior[i], prior[i - 3] if i >= 3 else 0
+            if kind == 1:
+                line[i] = (line[i] + a) & 255
+            elif kind == 2:
+                line[i] = (line[i] + b) & 255
+            elif kind == 3:
+                line[i] = (line[i] + (a + b) // 2) & 255
+            elif kind == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+        rows.append([tuple(line[3 * x:3 + 3 * x]) for x in range(w)])
+        prior = bytes(line)
     return w, h, rows
+
+
+def read_png_pillow(path):
+    from PIL import Image
+    with Image.open(path) as image:
+        w, h = image.size
+        px = image.convert("RGB").tobytes()
+    return w, h, [[tuple(px[(y * w + x) * 3:(y * w + x) * 3 + 3]) for x in range(w)] for y in range(h)]
 
 
 def main():
     raw = read_raw(sys.argv[1])
-    for name, got in (("bmp", read_bmp(sys.argv[2])), ("png", read_png(sys.argv[3]))):
+    read = [("bmp", read_bmp(sys.argv[2])), ("png", read_png(sys.argv[3]))]
+    try:
+        read.append(("png by Pillow", read_png_pillow(sys.argv[3])))
+    except ImportError:
+        pass
+    for name, got in read:
         if got != raw:
             print(name, "differs")
             return 1
