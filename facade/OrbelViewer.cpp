@@ -9,6 +9,7 @@
 #include "platform/ModuleStartup.h"
 
 #include <new>
+#include <string>
 
 ORBEL_SOURCE_NAME(".\\facade\\OrbelViewer")
 
@@ -93,14 +94,40 @@ void COrbelViewer::buildTable()
     }
 }
 
+HRESULT COrbelViewer::refuse(const char* method, const std::string& why)
+{
+    ORBEL_LOG(ERROR) << method << " refused: " << why;
+    return E_INVALIDARG;
+}
+
+namespace {
+
+// 0 stands for "no limit given"; more than a side of the largest layout has no use.
+bool maxLayoutInRange(LONG first, LONG second)
+{
+    return first >= 0 && first <= kMaxLayoutSide && second >= 0 && second <= kMaxLayoutSide;
+}
+
+std::string maxLayoutProblem(LONG first, LONG second)
+{
+    return "maximum layout " + std::to_string(first) + " x " + std::to_string(second) + " is not within 0 to " +
+           std::to_string(kMaxLayoutSide);
+}
+
+} // namespace
+
 HRESULT COrbelViewer::SetMaxLayout0(LONG first, LONG second)
 {
+    if (!maxLayoutInRange(first, second))
+        return refuse("SetMaxLayout0", maxLayoutProblem(first, second));
     GetMaxLayoutMap()[0] = {first, second};
     return S_OK;
 }
 
 HRESULT COrbelViewer::SetMaxLayout1(LONG first, LONG second)
 {
+    if (!maxLayoutInRange(first, second))
+        return refuse("SetMaxLayout1", maxLayoutProblem(first, second));
     GetMaxLayoutMap()[1] = {first, second};
     return S_OK;
 }
