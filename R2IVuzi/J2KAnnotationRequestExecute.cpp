@@ -11,6 +11,31 @@
 
 ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KAnnotationRequest")
 
+namespace {
+
+// A query value as the server reads it back: every byte but the unreserved ones as %XX,
+// so a "&", "#" or blank in a UID cannot end or cut the query.
+std::string queryValue(const std::string& text)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const unsigned char c : text) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                           c == '.' || c == '_' || c == '~';
+        if (plain) {
+            out += char(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 void CJ2KAnnotationRequest::handleReply(const char* body)
 {
     boost::shared_ptr<CPssiXmlDao> dao = m_observer->getPssiXmlDao();
@@ -41,9 +66,9 @@ void CJ2KAnnotationRequest::Execute()
                 return;
         }
         loader = m_observer->getAnnotationLoader();
-        const std::string url = loader->getServerAddress() + "?UID=" + m_uid +
+        const std::string url = loader->getServerAddress() + "?UID=" + queryValue(m_uid) +
                                 (m_detail ? "&Detail=0,0,0,1" : "&Detail=1,1,1,1") + "&Language=" +
-                                GetAnnotationLanguage();
+                                queryValue(GetAnnotationLanguage());
         long status = 0;
         {
             // Released on every path, the failures included.

@@ -72,7 +72,7 @@ enum : UINT {
     ID_FIT_LAST = 30004,
     ID_MODALITY_LUT = 40000,
     ID_VOI_NONE = 40001,        // + VOI table number
-    ID_VOI_LAST = 40011,        // table 10; further tables are listed but not handled
+    ID_VOI_LAST = 40999,        // the most tables an image lists, short of the view commands
     ID_FLIP_HORIZONTAL = 50001,
     ID_FLIP_VERTICAL = 50002,
     ID_INVERT = 50003,
@@ -189,6 +189,8 @@ public:
     void markTurned();
     void rewindSubPage();
     bool turnHangingPage(bool previous);
+    // Every selected sub-frame to the page a scroll bar's thumb was let go on.
+    bool turnHangingPageTo(int page);
     // The frame moves to the page of the sub-frame holding node (firing
     // OnCurrentPageChanged); whether one did.
     bool pageToNode(const TiXmlNode* node);

@@ -8,6 +8,8 @@
 #include "platform/ModuleStartup.h"
 #include "platform/Win32.h"
 
+#include <set>
+
 ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KFrame")
 
 namespace {
@@ -107,20 +109,24 @@ void CJ2KFrame::buildContextMenu()
         DestroyMenu(m_popupMenu);
     m_stampMenu = nullptr;
     m_popupMenu = CreatePopupMenu();
-    // The document's items come keyed by position; the menu and the hotkeys go by id
-    // (the first item of an id stands).
+    // The document's items come keyed by position, and the menu shows them in that order,
+    // each separator where it stands. The hotkeys go by id (the first item of an id stands).
     m_menuItems.clear();
-    for (const auto& entry : m_dao->getMenuItems())
+    const std::map<int, MenuItemInfo> items = m_dao->getMenuItems();
+    for (const auto& entry : items)
         m_menuItems.emplace(entry.second.id, entry.second);
     const std::u16string version = u"Version " + GetModuleVersionText();
     AppendMenuW(m_popupMenu, MF_STRING, 0, version.c_str());
     AppendMenuW(m_popupMenu, MF_SEPARATOR, 0, nullptr);
-    for (const auto& entry : m_menuItems) {
+    std::set<int> shown;
+    for (const auto& entry : items) {
         const MenuItemInfo& item = entry.second;
         if (item.id == 0) {
             AppendMenuW(m_popupMenu, MF_SEPARATOR, 0, nullptr);
             continue;
         }
+        if (!shown.insert(item.id).second)
+            continue;
         std::u16string text = item.text;
         if (!item.hotkey.empty())
             text += u"(" + utf8ToWide(item.hotkey.c_str()) + u")";
@@ -128,10 +134,11 @@ void CJ2KFrame::buildContextMenu()
         if (item.id == int(ID_TOOL_STAMP))
             EnableMenuItem(m_popupMenu, ID_TOOL_STAMP, MF_BYCOMMAND | MF_GRAYED);
     }
-    // The display toggles start checked, whatever the flags hold.
-    CheckMenuItem(m_popupMenu, ID_SHOW_OVERLAY, MF_BYCOMMAND | MF_CHECKED);
-    CheckMenuItem(m_popupMenu, ID_SHOW_RULER, MF_BYCOMMAND | MF_CHECKED);
-    CheckMenuItem(m_popupMenu, ID_SHOW_ANNOTATION, MF_BYCOMMAND | MF_CHECKED);
+    // The display toggles show the flags as they are: a page may have switched one off
+    // before this Init.
+    CheckMenuItem(m_popupMenu, ID_SHOW_OVERLAY, MF_BYCOMMAND | (g_showOverlay ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(m_popupMenu, ID_SHOW_RULER, MF_BYCOMMAND | (g_showRuler ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(m_popupMenu, ID_SHOW_ANNOTATION, MF_BYCOMMAND | (g_showAnnotation ? MF_CHECKED : MF_UNCHECKED));
     CheckMenuRadioItem(m_popupMenu, ID_TOOL_FIRST, ID_TOOL_FIRST + 16, ID_TOOL_FIRST + UINT(m_workingTool),
                        MF_BYCOMMAND);
     CheckMenuRadioItem(m_popupMenu, ID_SELECT_FIRST, ID_SELECT_FIRST + 4, ID_SELECT_FIRST + UINT(g_selectMode),

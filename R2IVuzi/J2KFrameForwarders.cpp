@@ -112,6 +112,14 @@ bool CJ2KFrame::turnHangingPage(bool previous)
     return moved;
 }
 
+bool CJ2KFrame::turnHangingPageTo(int page)
+{
+    bool moved = false;
+    for (const auto& s : getSubFrames())
+        moved = s->turnTo(page) || moved;
+    return moved;
+}
+
 bool CJ2KFrame::pageToNode(const TiXmlNode* node)
 {
     bool found = false;

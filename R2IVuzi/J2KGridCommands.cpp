@@ -57,13 +57,16 @@ int findItemById(HMENU menu, UINT id)
 }
 
 // Refills the stamp submenu from the frame's table, so a ConfigStamp after the first
-// right click never leaves an item naming one stamp and selecting another.
+// right click never leaves an item naming one stamp and selecting another. The stamp in
+// use carries the check mark, wherever the new table puts it.
 void fillStampMenu(HMENU menu, const std::map<int, std::u16string>& names)
 {
     while (GetMenuItemCount(menu) > 0)
         DeleteMenu(menu, 0, MF_BYPOSITION);
-    for (const auto& entry : names)
-        AppendMenuW(menu, MF_STRING, UINT_PTR(UINT(entry.first)), entry.second.c_str());
+    for (const auto& entry : names) {
+        const UINT chosen = !currentStampName.empty() && entry.second == currentStampName ? MF_CHECKED : MF_UNCHECKED;
+        AppendMenuW(menu, MF_STRING | chosen, UINT_PTR(UINT(entry.first)), entry.second.c_str());
+    }
 }
 
 } // namespace
@@ -259,6 +262,11 @@ void CJ2KGrid::appendVoiMenu(HMENU menu, int tables, int selected)
 {
     if (tables <= 0)
         return;
+    // Every listed table has a command of its own.
+    const int listed = std::min(tables, int(ID_VOI_LAST - ID_VOI_NONE));
+    if (listed < tables)
+        ORBEL_LOG(WARNING) << "VOI LUT menu of " << m_target << " lists " << listed << " of " << tables << " tables";
+    tables = listed;
     // The submenu lists the count it was built for: another image's count, or a submenu
     // destroyed with an earlier frame menu, gets a new one.
     if (!m_voiMenu || !IsMenu(m_voiMenu) || m_voiMenuTables != tables) {

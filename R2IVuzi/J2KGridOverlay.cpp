@@ -133,10 +133,11 @@ std::u16string CJ2KGrid::getOverlayText(const OverlayItem& item)
                 OrientationMarkers markers;
                 base.GetOrientationMarkers(markers, cosines);
                 const std::string& marker = left ? markers.left : markers.top;
-                // An unknown direction has no letter; its lookup would show a placeholder.
+                // An unknown direction has no letter; a letter the configuration does not
+                // translate is shown as it is, never as the lookup's placeholder.
                 if (marker.empty())
                     return std::u16string();
-                return getPssiXmlDao()->getResourceText(marker);
+                return getPssiXmlDao()->findResourceText(marker).value_or(utf8ToWide(marker.c_str()));
             }
         }
         for (const DicomTag& shownAsStored : {dicom::SliceThickness, dicom::GantryDetectorTilt, dicom::FlipAngle,

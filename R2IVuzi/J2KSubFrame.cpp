@@ -317,6 +317,10 @@ LRESULT CJ2KSubFrame::pageByScrollBar(WPARAM wParam)
         const bool up = code == SB_LINEUP || code == SB_PAGEUP;
         if (frame->turnHangingPage(up))
             frame->refreshSubFrames();
+    } else if (code == SB_THUMBPOSITION) {
+        // The thumb was let go: the page under it is the one to show.
+        frame->turnHangingPageTo(HIWORD(wParam));
+        frame->refreshSubFrames();
     } else {
         // The thumb, top and bottom codes refresh without turning.
         frame->refreshSubFrames();

@@ -70,6 +70,8 @@ public:
     void buildStacks(int key, TiXmlNode* root);
     // Whether the page moved.
     bool turn(bool up);
+    // A selected sub-frame goes to the page (within its stack); whether it moved.
+    bool turnTo(int page);
     void showPosition(int page);
     void refreshGrids();
     // The root of the first stack holding node, which then shows node's page; null at

@@ -114,6 +114,19 @@ bool CJ2KSubFrame::turn(bool up)
     return changed;
 }
 
+bool CJ2KSubFrame::turnTo(int page)
+{
+    if (!m_selected)
+        return false;
+    auto record = m_stacks->records().find(m_stacks->currentKey());
+    const int count = record == m_stacks->records().end() ? 0 : record->second.pageCount;
+    page = std::max(0, std::min(page, count - 1));
+    const bool changed = page != m_stacks->currentPage();
+    showPosition(page);
+    m_changed = changed;
+    return changed;
+}
+
 void CJ2KSubFrame::showPosition(int page)
 {
     const int key = m_stacks->currentKey();

@@ -13,6 +13,10 @@
 namespace {
 
 constexpr int kFirstPicture = 209;
+// A held arrow waits as long as a deliberate click takes, then steps ten times a second.
+constexpr UINT_PTR kRepeatTimer = 1;
+constexpr UINT kRepeatDelayMs = 400;
+constexpr UINT kRepeatIntervalMs = 100;
 
 // The bar of each subclassed window, for the shared window procedure.
 boost::mutex g_barsLock;
@@ -102,6 +106,7 @@ void COrbelScrollbar::unhook()
     // The system control would never let go of a capture taken for a drag of ours.
     if (m_pressed && GetCapture() == m_hwnd)
         ReleaseCapture();
+    stopRepeat();
     {
         boost::lock_guard<boost::mutex> g(g_barsLock);
         g_bars.erase(m_hwnd);
@@ -135,7 +140,12 @@ LRESULT COrbelScrollbar::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         OnPress(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
         return 0;
     case WM_MOUSEMOVE:
-        OnMove(GET_Y_LPARAM(lParam));
+        OnMove(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        return 0;
+    case WM_TIMER:
+        if (wParam != kRepeatTimer)
+            return CallWindowProcW(m_previous, hwnd, msg, wParam, lParam);
+        OnRepeat();
         return 0;
     case WM_LBUTTONUP:
         OnRelease();
@@ -275,6 +285,7 @@ void COrbelScrollbar::OnPress(int x, int y)
     if (m_hwnd != hwnd || singlePage())
         return;  // gone while the owner selected itself, or nothing to scroll
     m_pressed = true;
+    m_pointer = POINT{x, y};
     selectPictures(true);
     const Geometry g = geometry();
     const POINT at = {x, y};
@@ -299,15 +310,43 @@ void COrbelScrollbar::OnPress(int x, int y)
     } else {
         m_hit = HitNone;
     }
-    // No auto-repeat: one press, one message.
+    // Only an arrow repeats; a press on the track pages once.
     if (m_hwnd == hwnd) {
         SetCapture(hwnd);
+        if (m_hit == HitUp || m_hit == HitDown) {
+            m_repeating = false;
+            SetTimer(hwnd, kRepeatTimer, kRepeatDelayMs, nullptr);
+        }
         InvalidateRect(hwnd, nullptr, FALSE);
     }
 }
 
-void COrbelScrollbar::OnMove(int y)
+void COrbelScrollbar::OnRepeat()
 {
+    if (!m_pressed || (m_hit != HitUp && m_hit != HitDown)) {
+        stopRepeat();
+        return;
+    }
+    if (!m_repeating) {
+        m_repeating = true;
+        SetTimer(m_hwnd, kRepeatTimer, kRepeatIntervalMs, nullptr);
+    }
+    // Off the arrow the repeat pauses, as long as the button stays down.
+    const Geometry g = geometry();
+    if (PtInRect(m_hit == HitUp ? &g.up : &g.down, m_pointer))
+        scroll(m_hit == HitUp ? SB_LINEUP : SB_LINEDOWN, 0);
+}
+
+void COrbelScrollbar::stopRepeat()
+{
+    if (m_hwnd && IsWindow(m_hwnd))
+        KillTimer(m_hwnd, kRepeatTimer);
+    m_repeating = false;
+}
+
+void COrbelScrollbar::OnMove(int x, int y)
+{
+    m_pointer = POINT{x, y};
     const Geometry g = geometry();
     if (m_hit == HitThumb && y >= g.track.top && y < g.track.bottom) {
         const int top = y - m_dragOffset;
@@ -332,6 +371,8 @@ void COrbelScrollbar::OnRelease()
         return;
     const HWND hwnd = m_hwnd;
     m_pressed = false;
+    m_pointer = POINT{-1, -1};
+    stopRepeat();
     selectPictures(false);
     const int hit = m_hit;
     m_hit = HitNone;

@@ -2,7 +2,8 @@
 // "SCROLLBAR", paints it from the module's bitmaps 209-223, and turns presses and thumb
 // drags into WM_VSCROLL for the notification window (and WM_APP + 9 on every press, so
 // the sub-frame selects itself). Its range is a page count and a current page that the
-// owner writes; the bar never pages by itself.
+// owner writes; the bar never pages by itself. An arrow held down repeats its line
+// message while the pointer stays on it.
 //
 // User-interface thread only: subclass, use and destroy the object on the thread of the
 // window. The object never destroys the window; either may go first (a destroyed window
@@ -61,8 +62,11 @@ private:
 
     LRESULT OnPaint();
     void OnPress(int x, int y);
-    void OnMove(int y);
+    void OnMove(int x, int y);
     void OnRelease();
+    // The held arrow's next line message.
+    void OnRepeat();
+    void stopRepeat();
 
     // Fewer than two pages draw and behave as one, so no step divides by zero.
     bool singlePage() const { return m_info.nPage < 2; }
@@ -83,6 +87,8 @@ private:
     int m_dragOffset = 0;
     int m_dragTop = 0;
     bool m_pressed = false;
+    bool m_repeating = false;  // the first delay is over
+    POINT m_pointer = {-1, -1};
     HWND m_hwnd = nullptr;
     HWND m_notify = nullptr;
     WNDPROC m_previous = nullptr;

@@ -111,6 +111,8 @@ public:
     int getRetryTimes() const;
     int getPacketSize() const;
     std::u16string getResourceText(const std::string& key) const;
+    // The same text, or an empty optional where getResourceText would give its placeholder.
+    std::optional<std::u16string> findResourceText(const std::string& key) const;
     std::map<int, MenuItemInfo> getMenuItems() const;
     std::map<int, std::u16string> getStampNames(int firstCommand) const;
     // Decodes the data of the stamp items named currentStampName into currentStampBitmap.

@@ -120,9 +120,16 @@ int CPssiXmlDao::getPacketSize() const
 
 std::u16string CPssiXmlDao::getResourceText(const std::string& key) const
 {
+    return findResourceText(key).value_or(u"Raw Value");
+}
+
+std::optional<std::u16string> CPssiXmlDao::findResourceText(const std::string& key) const
+{
     const std::string expression = "/root/resource/" + key;
     const char* text = selectedText(configRoot(), expression.c_str());
-    return text ? utf8ToWide(text) : std::u16string(u"Raw Value");
+    if (!text)
+        return std::nullopt;
+    return utf8ToWide(text);
 }
 
 std::map<int, MenuItemInfo> CPssiXmlDao::getMenuItems() const

@@ -213,6 +213,14 @@ int COrbelAnnDicom::DoubleClick(int x, int y)
 
 void COrbelAnnDicom::KeyDown(int key)
 {
+    // Enter ends an open text edit whatever the tool (the text mark's own tool included),
+    // and the committed text is a change the status document must carry.
+    if (key == VK_RETURN && container.CommitTextEdit(editWindow)) {
+        modified = 1;
+        DropCurrent();
+        InvalidateClient();
+        return;
+    }
     if (annShared.currentTool != 1)
         return;
     if ((key == 0x41 || key == 0x61) && (GetKeyState(VK_CONTROL) & 0x8000)) {

@@ -6,8 +6,10 @@
 #include "codec/core/rvd_message.h"
 #include "diagnostics/Logging.h"
 #include "platform/Kernel.h"
+#include "platform/ModuleStartup.h"
 
 #include <new>
+#include <string>
 
 ORBEL_SOURCE_NAME(".\\facade\\OrbelViewer")
 
@@ -19,15 +21,41 @@ LONG fatalErrorFilter(EXCEPTION_POINTERS*)
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
+// The process keeps one filter while this module is loaded, whatever number of controls
+// it makes. The filter's code goes with the module, so unloading gives back the one it
+// replaced.
+bool g_filterInstalled = false;
+LPTOP_LEVEL_EXCEPTION_FILTER g_replacedFilter = nullptr;
+
+void installFatalErrorFilter()
+{
+    if (g_filterInstalled)
+        return;
+    g_replacedFilter = SetUnhandledExceptionFilter(fatalErrorFilter);
+    g_filterInstalled = true;
+}
+
+void restoreReplacedFilter()
+{
+    if (!g_filterInstalled)
+        return;
+    const LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(g_replacedFilter);
+    // A filter the host set over ours since stays its own.
+    if (current != fatalErrorFilter)
+        SetUnhandledExceptionFilter(current);
+    g_filterInstalled = false;
+    g_replacedFilter = nullptr;
+}
+
+StartupRegistrar fatal_filter_step(0, 70, "viewer unhandled-exception filter", nullptr, restoreReplacedFilter);
+
 } // namespace
 
 COrbelViewer::COrbelViewer() : OleControlBase(DIID__IOrbelViewerEvents, IID_IOrbelViewer)
 {
     setFlag(kFlagActivateWhenVisible, true);
     setFlag(kFlagWindowOnly, false);
-    // One filter for the process, however many controls it makes.
-    static const bool filterInstalled = (SetUnhandledExceptionFilter(fatalErrorFilter), true);
-    (void)filterInstalled;
+    installFatalErrorFilter();
     GetMaxLayoutMap()[0] = {0, 0};
     GetMaxLayoutMap()[1] = {0, 0};
     rvd_customize_errors(&GetCodecErrorFormatter());
@@ -66,14 +94,40 @@ void COrbelViewer::buildTable()
     }
 }
 
+HRESULT COrbelViewer::refuse(const char* method, const std::string& why)
+{
+    ORBEL_LOG(ERROR) << method << " refused: " << why;
+    return E_INVALIDARG;
+}
+
+namespace {
+
+// 0 stands for "no limit given"; more than a side of the largest layout has no use.
+bool maxLayoutInRange(LONG first, LONG second)
+{
+    return first >= 0 && first <= kMaxLayoutSide && second >= 0 && second <= kMaxLayoutSide;
+}
+
+std::string maxLayoutProblem(LONG first, LONG second)
+{
+    return "maximum layout " + std::to_string(first) + " x " + std::to_string(second) + " is not within 0 to " +
+           std::to_string(kMaxLayoutSide);
+}
+
+} // namespace
+
 HRESULT COrbelViewer::SetMaxLayout0(LONG first, LONG second)
 {
+    if (!maxLayoutInRange(first, second))
+        return refuse("SetMaxLayout0", maxLayoutProblem(first, second));
     GetMaxLayoutMap()[0] = {first, second};
     return S_OK;
 }
 
 HRESULT COrbelViewer::SetMaxLayout1(LONG first, LONG second)
 {
+    if (!maxLayoutInRange(first, second))
+        return refuse("SetMaxLayout1", maxLayoutProblem(first, second));
     GetMaxLayoutMap()[1] = {first, second};
     return S_OK;
 }

@@ -9,6 +9,8 @@
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
 
+#include <string>
+
 // Where each behaviour lives:
 //   OrbelViewer.cpp          construction, dispatch table
 //   OrbelViewerDocuments.cpp the document methods (Init, LoadData, stamps, status, ...)
@@ -21,11 +23,15 @@ class COrbelViewer : public OleControlBase,
 public:
     COrbelViewer();
 
-    // IOrbelViewer, in interface order.
+    // IOrbelViewer, in interface order. A method refuses an argument outside its range
+    // with E_INVALIDARG and a log record, and then changes nothing and fires nothing.
     virtual HRESULT LoadData(BSTR pssiXML);
     virtual HRESULT SetHangingMode(LONG hangMode);
-    virtual HRESULT SetLayout(LONG columns, LONG rows);
-    virtual HRESULT SetSubLayout(LONG columns, LONG rows);
+    // The interface's declaration names the two numbers (columns, rows), but pages have
+    // always passed rows first: 3, 1 gives three rows of one cell. Neither fires
+    // OnSetLayout, which reports the automatic layout only.
+    virtual HRESULT SetLayout(LONG rows, LONG columns);
+    virtual HRESULT SetSubLayout(LONG rows, LONG columns);
     virtual HRESULT SetWorkingRoot(BSTR patientInstanceUID, BSTR studyInstanceUID, BSTR seriesInstanceUID,
                                    BSTR imageInstanceUID);
     virtual HRESULT SetWorkingTool(LONG tool);
@@ -93,6 +99,8 @@ protected:
     bool PreTranslateAccelerator(MSG* msg) override;
 
 private:
+    // Logs why the method refuses an argument; E_INVALIDARG.
+    static HRESULT refuse(const char* method, const std::string& why);
     bool frameHasWindow() const;
     // The second LoadData of a frame: its earlier window and sub-frames go first.
     void dropFrameWindow();
@@ -103,6 +111,8 @@ private:
     LRESULT onMouseWheel(WPARAM wParam, LPARAM lParam);
     platform::DispatchTable table_;
     boost::shared_ptr<CJ2KFrame> m_frame;
+    // Set by an Init whose configuration parsed; LoadData needs it.
+    bool m_configLoaded = false;
     // Key repeat state of the window's key handling.
     DWORD m_previousKeyTime = 0;
     DWORD m_previousKeyCode = 0;

@@ -21,6 +21,24 @@ const int kWorkingRootsMode = 6;
 const int kRootLevel = 5;
 const int kImageLevel = 1;
 const int32_t kLayoutCap = 8;
+const int kLastHangingMode = kWorkingRootsMode;
+const int kLastTool = 18;
+const int kLastSelectMode = 4;
+const int kFirstFitType = 1, kLastFitType = 4;
+
+bool inRange(LONG value, LONG first, LONG last) { return value >= first && value <= last; }
+
+std::string notWithin(const char* what, LONG value, LONG first, LONG last)
+{
+    return std::string(what) + " " + std::to_string(value) + " is not within " + std::to_string(first) + " to " +
+           std::to_string(last);
+}
+
+std::string layoutProblem(LONG rows, LONG columns)
+{
+    return "layout " + std::to_string(rows) + " rows x " + std::to_string(columns) + " columns is not within 1 to " +
+           std::to_string(kMaxLayoutSide) + " each";
+}
 
 // Checks one item of a menu group by id; a frame without a menu has nothing to check.
 void checkRadio(const CJ2KFrame& frame, UINT first, UINT last, UINT id)
@@ -70,6 +88,16 @@ bool COrbelViewer::computeAutoLayout()
 
 HRESULT COrbelViewer::SetHangingMode(LONG hangMode)
 {
+    if (!inRange(hangMode, 0, kLastHangingMode))
+        return refuse("SetHangingMode", notWithin("hanging mode", hangMode, 0, kLastHangingMode));
+    // A level the shown document has nothing marked on would empty every cell.
+    if (frameHasWindow() && hangMode != kWorkingRootsMode) {
+        CPssiXmlDao& dao = *m_frame->getPssiXmlDao();
+        TiXmlElement* root = dao.getRootElement();
+        if (root && dao.getHangingCount(root, hangMode) <= 0)
+            return refuse("SetHangingMode", "the document has no " + CPssiXmlDao::getLevelName(hangMode) +
+                                                " to hang with hanging mode " + std::to_string(hangMode));
+    }
     g_hangingMode = hangMode;
     if (!m_frame)
         return S_FALSE;
@@ -92,10 +120,11 @@ HRESULT COrbelViewer::SetHangingMode(LONG hangMode)
     return S_OK;
 }
 
-HRESULT COrbelViewer::SetLayout(LONG columns, LONG rows)
+HRESULT COrbelViewer::SetLayout(LONG rows, LONG columns)
 {
-    // Used by position: the first argument is the number of rows.
-    const int32_t a = columns, b = rows;
+    if (!inRange(rows, 1, kMaxLayoutSide) || !inRange(columns, 1, kMaxLayoutSide))
+        return refuse("SetLayout", layoutProblem(rows, columns));
+    const int32_t a = rows, b = columns;
     if (!frameHasWindow())
         return S_FALSE;
     if (GetLayoutMap()[0] == std::make_pair(a, b))
@@ -112,11 +141,13 @@ HRESULT COrbelViewer::SetLayout(LONG columns, LONG rows)
     return S_OK;
 }
 
-HRESULT COrbelViewer::SetSubLayout(LONG columns, LONG rows)
+HRESULT COrbelViewer::SetSubLayout(LONG rows, LONG columns)
 {
+    if (!inRange(rows, 1, kMaxLayoutSide) || !inRange(columns, 1, kMaxLayoutSide))
+        return refuse("SetSubLayout", layoutProblem(rows, columns));
     if (!m_frame)
         return S_FALSE;
-    GetLayoutMap()[1] = {columns, rows};
+    GetLayoutMap()[1] = {rows, columns};
     const boost::shared_ptr<CJ2KFrame> frame = m_frame;
     if (frame->m_hWnd) {
         frame->rewindSubPage();
@@ -143,21 +174,30 @@ HRESULT COrbelViewer::SetWorkingRoot(BSTR patientInstanceUID, BSTR studyInstance
         return S_FALSE;
     const boost::shared_ptr<CJ2KFrame> frame = m_frame;
     CPssiXmlDao& dao = *frame->getPssiXmlDao();
-    SetSelectMode(0);
-    frame->clearSavedStates();
     const std::string uids[] = {BstrToUtf8String(patientInstanceUID), BstrToUtf8String(studyInstanceUID),
                                 BstrToUtf8String(seriesInstanceUID), BstrToUtf8String(imageInstanceUID)};
     const char* const expressions[] = {"//Patient", "//Study", "//Series", "//Image"};
     TiXmlElement* root = dao.getRootElement();
     TiXmlNode* target = root;
     int level = kRootLevel;
-    for (int i = 0; i < 4 && !uids[i].empty(); ++i) {
+    int given = 0;
+    while (given < 4 && !uids[given].empty())
+        ++given;
+    for (int i = given; i < 4; ++i)
+        if (!uids[i].empty())
+            return refuse("SetWorkingRoot", "the " + std::string(expressions[i] + 2) + " UID " + uids[i] +
+                                                " follows an empty UID");
+    // Found before anything changes: a UID that names nothing leaves selection, marks,
+    // roots and layout as they were.
+    for (int i = 0; i < given; ++i) {
         target = dao.findNodeByUID(target, expressions[i], uids[i]);
         level = 4 - i;
-        // A UID that names nothing changes nothing: marks, roots and layout stay.
         if (!target)
-            return S_FALSE;
+            return refuse("SetWorkingRoot",
+                          "no " + std::string(expressions[i] + 2) + " with the UID " + uids[i] + " in the document");
     }
+    SetSelectMode(0);
+    frame->clearSavedStates();
 
     if (g_hangingMode == kWorkingRootsMode) {
         if (g_workingSetMode == 0)
@@ -197,13 +237,20 @@ HRESULT COrbelViewer::SetWorkingRoot(BSTR patientInstanceUID, BSTR studyInstance
 
 HRESULT COrbelViewer::SetWorkingTool(LONG tool)
 {
+    if (!inRange(tool, 0, kLastTool))
+        return refuse("SetWorkingTool", notWithin("tool", tool, 0, kLastTool));
     if (!m_frame)
         return S_FALSE;
     m_frame->setWorkingTool(tool, true);
     return S_OK;
 }
 
-HRESULT COrbelViewer::SetAnnTool(LONG tool) { return SetWorkingTool(tool); }
+HRESULT COrbelViewer::SetAnnTool(LONG tool)
+{
+    if (!inRange(tool, 0, kLastTool))
+        return refuse("SetAnnTool", notWithin("tool", tool, 0, kLastTool));
+    return SetWorkingTool(tool);
+}
 
 HRESULT COrbelViewer::TurnLayoutPage(VARIANT_BOOL previous)
 {
@@ -255,6 +302,8 @@ HRESULT COrbelViewer::Reset()
 
 HRESULT COrbelViewer::SetFitType(LONG type)
 {
+    if (!inRange(type, kFirstFitType, kLastFitType))
+        return refuse("SetFitType", notWithin("fit type", type, kFirstFitType, kLastFitType));
     if (!m_frame)
         return S_FALSE;
     const boost::shared_ptr<CJ2KFrame> frame = m_frame;
@@ -272,6 +321,8 @@ HRESULT COrbelViewer::SetFitType(LONG type)
 
 HRESULT COrbelViewer::SetSelectMode(LONG mode)
 {
+    if (!inRange(mode, 0, kLastSelectMode))
+        return refuse("SetSelectMode", notWithin("select mode", mode, 0, kLastSelectMode));
     g_selectMode = mode;
     if (!m_frame)
         return S_FALSE;
@@ -279,8 +330,7 @@ HRESULT COrbelViewer::SetSelectMode(LONG mode)
     frame->deselectAll();
     if (mode == 1 || mode == 2)
         frame->selectAll();
-    const UINT item = mode >= 0 && mode <= 4 ? ID_SELECT_FIRST + UINT(mode) : UINT(mode);
-    checkRadio(*frame, ID_SELECT_FIRST, ID_SELECT_FIRST + 4, item);
+    checkRadio(*frame, ID_SELECT_FIRST, ID_SELECT_LAST, ID_SELECT_FIRST + UINT(mode));
     Fire_OnSetSelectMode(g_selectMode);
     if (m_hWnd)
         InvalidateRect(m_hWnd, nullptr, TRUE);
@@ -289,6 +339,9 @@ HRESULT COrbelViewer::SetSelectMode(LONG mode)
 
 HRESULT COrbelViewer::SetWorkingSetMode(LONG mode)
 {
+    // 0 replaces the working roots, 1 adds to them.
+    if (!inRange(mode, 0, 1))
+        return refuse("SetWorkingSetMode", notWithin("working-set mode", mode, 0, 1));
     g_workingSetMode = mode;
     return S_OK;
 }

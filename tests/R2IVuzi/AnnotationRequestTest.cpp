@@ -251,3 +251,38 @@ TEST(AnnotationRequest, ReportsEveryFailedTransferAndRecovers)
             << log;
     }
 }
+
+TEST(AnnotationRequest, QueryValuesArrivePercentEncoded)
+{
+    struct Case {
+        const char* uid;       // as the PSSI document holds it
+        const char* uidXml;    // the same, written into XML
+        const char* language;
+        const char* query;     // what the server must receive
+    } cases[] = {
+        {"1.2&Detail=9", "1.2&amp;Detail=9", "EN", "UID=1.2%26Detail%3D9&Detail=0,0,0,1&Language=EN"},
+        {"1.2#3", "1.2#3", "EN", "UID=1.2%233&Detail=0,0,0,1&Language=EN"},
+        {"1.2 3", "1.2 3", "pt BR", "UID=1.2%203&Detail=0,0,0,1&Language=pt%20BR"},
+        {"1.2.\xC3\xA9~_-", "1.2.\xC3\xA9~_-", "\xE6\x97\xA5", "UID=1.2.%C3%A9~_-&Detail=0,0,0,1&Language=%E6%97%A5"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.query);
+        std::string reply = kFourLevels;
+        reply.replace(reply.find("@UID@"), 5, c.uidXml);
+        Fixture f({}, reply.c_str());
+        std::string pssi = kPssi;
+        pssi.replace(pssi.find("1.2.3"), 5, c.uidXml);
+        f.observer->dao->parsePssi(pssi);
+        GetAnnotationLanguage() = c.language;
+        f.observer->loader->postRequest(boost::shared_ptr<CJ2KRequest>(
+            new CJ2KAnnotationRequest(boost::shared_ptr<CJ2KObserver>(f.observer), "key", c.uid, true)));
+        ASSERT_TRUE(f.observer->waitFor(1));
+        GetAnnotationLanguage() = "EN";
+        const std::vector<std::string> lines = f.server->logLines();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find("\"target\": \"/annotation?" + std::string(c.query) + "\""), std::string::npos)
+            << lines[0];
+        // The reply names the image by the same UID, so it is merged.
+        EXPECT_EQ(f.tagsOf("Image"), "I;True");
+    }
+}

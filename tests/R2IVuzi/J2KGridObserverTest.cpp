@@ -209,10 +209,10 @@ TEST(GridObserver, NotificationsAndRouting)
     RECT left;
     EXPECT_FALSE(GetUpdateRect(hwnd, &left, FALSE));
 
-    // Commands by range.
-    for (int id : {10011, 10118, 10010, 40012})
+    // Commands by range: every VOI table has its command, up to 40999.
+    for (int id : {10011, 10118, 10010, 40012, 40999, 41000})
         SendMessageW(hwnd, WM_COMMAND, WPARAM(id), 0);
-    EXPECT_EQ(grid.commands, (std::vector<int>{10011, 10118}));
+    EXPECT_EQ(grid.commands, (std::vector<int>{10011, 10118, 40012, 40999}));
 
     // A destroyed window gets nothing, and the exception is freed.
     DestroyWindow(hwnd);

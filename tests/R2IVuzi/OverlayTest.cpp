@@ -97,6 +97,36 @@ TEST_F(Overlay, ItemTexts)
     }
 }
 
+// A letter the configuration does not translate is still the letter, never the lookup's
+// placeholder: the image's left edge is the patient's right (R), its top the front (A).
+TEST_F(Overlay, OrientationLettersWithoutTheirResourceStayLetters)
+{
+    load({});
+    image->getImageBase().InitImage(64, 64, 1, 8, true, false);
+    auto dao = h.frame->getPssiXmlDao();
+    const struct {
+        const char* name;
+        const char* config;
+        const char *left, *top;
+    } cases[] = {
+        {"translated", "<root><resource><R>right</R><A>front</A></resource></root>", "right", "front"},
+        {"no resources", "<root><configuration/></root>", "R", "A"},
+        {"one missing, one empty", "<root><resource><R>right</R><A></A></resource></root>", "right", "A"},
+        {"no configuration at all", "", "R", "A"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        dao->parseConfig(c.config);
+        OverlayItem item;
+        item.group = "0x1901";
+        item.value = u"1\\0\\0\\0\\1\\0";
+        item.element = "0x0006";
+        EXPECT_EQ(Utf16ToUtf8(h.grid->getOverlayText(item)), c.left);
+        item.element = "0x0007";
+        EXPECT_EQ(Utf16ToUtf8(h.grid->getOverlayText(item)), c.top);
+    }
+}
+
 TEST_F(Overlay, PaintedWhereTheLayoutPutsIt)
 {
     const RECT v = h.grid->getViewRect();

@@ -349,7 +349,7 @@ TEST_F(Paging, WheelAndBarTurnPages)
     }
 }
 
-TEST_F(Paging, ThumbDragRefreshesWithoutTurning)
+TEST_F(Paging, ThumbDragTurnsToThePageUnderItAtRelease)
 {
     build(1, 1, 1, 1);  // 7 pages: the thumb is 28.6 rows high
     ASSERT_TRUE(shows({1}));
@@ -357,9 +357,16 @@ TEST_F(Paging, ThumbDragRefreshesWithoutTurning)
     press(kTrackTop + 10, {kTrackTop + 45, kTrackTop + 75});
     EXPECT_EQ(g_sent, (std::vector<Sent>{sent(-1, -1), sent(SB_THUMBTRACK, 1), sent(SB_THUMBTRACK, 2),
                                          sent(SB_THUMBPOSITION, 2)}));
+    EXPECT_EQ(sub()->getStackManager()->currentPage(), 2);
+    EXPECT_TRUE(shows({3}));
+    EXPECT_GT(server->logLines().size(), requests);
+    // Dragged to the bottom: the last page; back to the top: the first.
+    press(kTrackTop + 70, {kTrackTop + 199});
+    EXPECT_EQ(sub()->getStackManager()->currentPage(), 6);
+    EXPECT_TRUE(shows({7}));
+    press(kTrackTop + 190, {kTrackTop});
     EXPECT_EQ(sub()->getStackManager()->currentPage(), 0);
     EXPECT_TRUE(shows({1}));
-    EXPECT_GT(server->logLines().size(), requests);  // refreshed all the same
     // A single cell has no single view to switch to.
     PostMessageW(sub()->m_hWnd, WM_LBUTTONDBLCLK, 0, 0);
     platform::PumpPending();

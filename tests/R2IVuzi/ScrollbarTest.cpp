@@ -139,7 +139,9 @@ TEST_F(Scrollbar, PressesAndDragsNotify)
         button(true);
         platform::PumpPending();
         EXPECT_EQ(GetCapture(), c.pages > 1 ? bar->hwnd() : nullptr);
-        EXPECT_EQ(platform::ThreadTimerCount(), 0);  // nothing repeats while held
+        // Only a held arrow repeats.
+        EXPECT_EQ(platform::ThreadTimerCount(), c.path.size() == 1 && (c.path[0] < track || c.path[0] >= kBarHeight - 16)
+                                                    ? 1 : 0);
         for (size_t i = 1; i < c.path.size(); ++i) {
             pointer(c.path[i]);
             platform::PumpPending();
@@ -203,4 +205,54 @@ TEST_F(Scrollbar, HandsTheWindowBack)
     EXPECT_FALSE(second.SubclassWindow(other));
     DestroyWindow(other);
     EXPECT_EQ(second.hwnd(), nullptr);
+}
+
+// A held arrow steps again after 400 ms and then every 100 ms, pauses while the pointer is
+// off the arrow, and stops at the release.
+TEST_F(Scrollbar, HeldArrowRepeats)
+{
+    struct ManualClock {
+        ManualClock() { platform::SetManualClock(5000); }
+        ~ManualClock() { platform::UseRealClock(); }
+    } clock;
+    const struct {
+        const char* name;
+        int row;
+        int code;
+    } arrows[] = {{"up", 5, SB_LINEUP}, {"down", kBarHeight - 5, SB_LINEDOWN}};
+    for (const auto& a : arrows) {
+        SCOPED_TRACE(a.name);
+        setPages(4, 2);
+        g_sent.clear();
+        const Sent line = vscroll(a.code, 0);
+        auto wait = [](DWORD ms) {
+            platform::AdvanceClock(ms);
+            platform::PumpPending();
+        };
+        pointer(a.row);
+        button(true);
+        platform::PumpPending();
+        EXPECT_EQ(g_sent, (std::vector<Sent>{kSelect, line}));
+        wait(399);
+        EXPECT_EQ(g_sent.size(), 2u);
+        wait(1);
+        EXPECT_EQ(g_sent.size(), 3u);
+        wait(100);
+        wait(100);
+        EXPECT_EQ(g_sent, (std::vector<Sent>{kSelect, line, line, line, line}));
+        pointer(kTrackTop + 100); // off the arrow, button still down
+        platform::PumpPending();
+        wait(300);
+        EXPECT_EQ(g_sent.size(), 5u);
+        pointer(a.row);
+        platform::PumpPending();
+        wait(100);
+        EXPECT_EQ(g_sent.size(), 6u);
+        button(false);
+        platform::PumpPending();
+        EXPECT_EQ(platform::ThreadTimerCount(), 0);
+        wait(1000);
+        EXPECT_EQ(g_sent.size(), 6u);
+        EXPECT_EQ(GetCapture(), nullptr);
+    }
 }

@@ -5,6 +5,7 @@
 
 #include "annotation/OrbelAnnSquare.h"
 #include "annotation/OrbelAnnTextMark.h"
+#include "annotation/TransEdit.h"
 #include "diagnostics/Logging.h"
 #include "platform/ModuleStartup.h"
 
@@ -215,8 +216,11 @@ TEST_F(AnnDocumentTest, TextMarkCycle)
     SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&a), reinterpret_cast<LPARAM>(&b));
     EXPECT_TRUE(a == 2 && b == 2);
     w->SetModified(false);
-    SendMessageW(h, WM_KEYDOWN, VK_RETURN, 0); // commits without marking the document
+    SendMessageW(h, WM_KEYDOWN, VK_RETURN, 0); // commits, and the committed text is a change
     EXPECT_FALSE(IsWindow(edit));
+    EXPECT_TRUE(w->IsModified());
+    w->SetModified(false);
+    SendMessageW(h, WM_KEYDOWN, VK_RETURN, 0); // nothing open: nothing changes
     EXPECT_FALSE(w->IsModified());
 
     // Stored with the editor open: pending and editing 0, yet the next press commits.
@@ -432,4 +436,48 @@ TEST_F(AnnDocumentTest, ModuleUnloadFreesDocuments)
     ModuleUnload();
     EXPECT_EQ(COrbelAnnMgr::Existing(), nullptr);
     w.reset();
+}
+
+// The editor has the focus, so Enter typed there goes to the image window's document,
+// which commits with whatever tool drew the mark; a multi-line editor keeps its Enter.
+TEST_F(AnnDocumentTest, EnterTypedIntoTheEditorCommits)
+{
+    HWND h = Window(320, 240);
+    auto w = std::make_unique<OrbelAnnWrapper>();
+    w->Attach(h);
+    w->SetViewGeometry(Geometry(0, 0, 1.0, 320, 240, -1, -1));
+    COrbelAnnContainer& c = Doc(*w)->container;
+    OrbelAnnWrapper::SetTool(7);
+    Gesture(h, POINT{50, 50}, POINT{110, 70});
+    HWND edit = GetFocus();
+    ASSERT_TRUE(edit && GetParent(edit) == h);
+    platform::InjectKey('O', true, u'O');
+    platform::InjectKey('O', false);
+    platform::InjectKey('K', true, u'k');
+    platform::InjectKey('K', false);
+    platform::PumpPending();
+    w->SetModified(false);
+    platform::InjectKey(VK_RETURN, true, u'\r');
+    platform::InjectKey(VK_RETURN, false);
+    platform::PumpPending();
+    EXPECT_FALSE(IsWindow(edit));
+    EXPECT_FALSE(OrbelAnnWrapper::IsTextEditing());
+    EXPECT_TRUE(w->IsModified());
+    auto* mark = dynamic_cast<COrbelAnnTextMark*>(c.At(0));
+    ASSERT_TRUE(mark);
+    EXPECT_EQ(mark->text.GetText(), u"Ok");
+
+    // An edit window that wants its Enter (multi-line with ES_WANTRETURN) keeps it.
+    CTransEdit wanted;
+    ASSERT_TRUE(wanted.Create(h, RECT{0, 0, 80, 40}, WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_WANTRETURN));
+    SetFocus(wanted.m_hWnd);
+    w->SetModified(false);
+    platform::InjectKey('A', true, u'a');
+    platform::InjectKey('A', false);
+    platform::InjectKey(VK_RETURN, true, u'\r');
+    platform::InjectKey(VK_RETURN, false);
+    platform::PumpPending();
+    EXPECT_EQ(wanted.GetText(), u"a\r\n");
+    EXPECT_FALSE(w->IsModified());
+    DestroyWindow(wanted.m_hWnd);
 }

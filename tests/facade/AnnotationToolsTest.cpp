@@ -17,8 +17,8 @@ using namespace inputtest;
 
 namespace {
 
-// The top-level class names of an annotation text, in order, as ann_text.py lists them.
-std::vector<std::string> classesOf(const std::string& text)
+// An annotation text as ann_text.py lists it: one line per object and member.
+std::string decoded(const std::string& text)
 {
     const std::string path = std::string(ORBEL_BINARY_DIR) + "/ann_tools_" + std::to_string(getpid()) + ".in";
     std::ofstream(path) << text;
@@ -31,8 +31,14 @@ std::vector<std::string> classesOf(const std::string& text)
     if (p)
         pclose(p);
     std::remove(path.c_str());
+    return out;
+}
+
+// The top-level class names of an annotation text, in order.
+std::vector<std::string> classesOf(const std::string& text)
+{
     std::vector<std::string> classes;
-    std::istringstream lines(out);
+    std::istringstream lines(decoded(text));
     std::string line;
     std::getline(lines, line);  // the container's own line
     while (std::getline(lines, line))
@@ -161,4 +167,44 @@ TEST_F(AnnotationTools, AnOpenEditorTakesEveryKeyButTheTab)
     click(in(g, 200, 200));
     EXPECT_FALSE(OrbelAnnWrapper::IsTextEditing());
     EXPECT_TRUE(consumed('H'));
+}
+
+// A text typed into a new text mark and ended with Enter, all as injected keys, is a change
+// the next status document carries.
+TEST_F(AnnotationTools, EnterCommitsTheTypedTextIntoTheNextStatus)
+{
+    CJ2KGrid& g = grid(0, 0);
+    ASSERT_EQ(control->SetWorkingTool(15), S_OK);  // the text mark
+    drag(in(g, 40, 40), in(g, 100, 60));
+    ASSERT_TRUE(OrbelAnnWrapper::IsTextEditing());
+    platform::BStr first;
+    ASSERT_EQ(control->GetImageStatus(first.out()), S_OK);  // the new mark, reported once
+    sink.events.clear();
+    auto type = [&](UINT vk, char16_t ch) {
+        platform::AdvanceClock(400);
+        platform::InjectKey(vk, true, ch);
+        pump();
+        platform::InjectKey(vk, false);
+        pump();
+    };
+    type('H', u'H');
+    type('I', u'i');
+    type(VK_RETURN, u'\r');
+    EXPECT_FALSE(OrbelAnnWrapper::IsTextEditing());
+
+    platform::BStr status;
+    ASSERT_EQ(control->GetImageStatus(status.out()), S_OK);
+    EXPECT_EQ(sink.take(), Events{"ImageStatusModified(1)"});
+    const std::string text = Utf16ToUtf8(std::u16string(status.get(), SysStringLen(status.get())));
+    const size_t at = text.find("Annotation=\"");
+    ASSERT_NE(at, std::string::npos) << text;
+    const size_t from = at + 12;
+    const std::string listing = decoded(text.substr(from, text.find('"', from) - from));
+    EXPECT_NE(listing.find("COrbelAnnTextMark"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("text=Hi"), std::string::npos) << listing;
+    // Reported once: the next status carries no annotation.
+    platform::BStr again;
+    ASSERT_EQ(control->GetImageStatus(again.out()), S_OK);
+    const std::string next = Utf16ToUtf8(std::u16string(again.get(), SysStringLen(again.get())));
+    EXPECT_EQ(next.find("Annotation="), std::string::npos) << next;
 }

@@ -136,13 +136,14 @@ TEST_F(GridMenu, ImageItemsFollowTheClickedImage)
     expected.replace(expected.find("Stamp(CTRL+T)~"), 14, "Stamp[One,Two]");
     EXPECT_EQ(open(ramp, 0).menu, expected + ",Modality LUT*,VOI LUT[None*,1,2,3,4,5,6,7,8,9,10,11,12]");
 
-    // Tables 1 to 10 by 40002 to 40011, each marked at the next click; 11 and 12 only listed.
+    // Every table by its item, 40002 to 40013, each marked at the next click.
     for (int table = 1; table <= 12; ++table) {
         SCOPED_TRACE(table);
-        const std::string marked = table == 1 ? "[None*" : "," + std::to_string(std::min(table - 1, 10)) + "*";
+        const std::string marked = table == 1 ? "[None*" : "," + std::to_string(table - 1) + "*";
         EXPECT_TRUE(has(open(ramp, 40001 + UINT(table)).menu, marked));
-        EXPECT_EQ(base(ramp).GetVoiLutIndex(), std::min(table, 10));
+        EXPECT_EQ(base(ramp).GetVoiLutIndex(), table);
     }
+    EXPECT_TRUE(has(open(ramp, 0).menu, ",12*]"));
     const std::string ctMenu = open(ct, 0).menu;
     EXPECT_TRUE(has(ctMenu, "VOI LUT[None*,1,2]"));
     EXPECT_FALSE(has(ctMenu, "Modality LUT"));
@@ -167,7 +168,7 @@ TEST_F(GridMenu, ImageItemsFollowTheClickedImage)
     CJ2KGrid& cell = grid(0, 0);
     const std::pair<const char*, VARIANT_BOOL> steps[] = {
         {"VOI LUT[None*,1,2]", VARIANT_FALSE}, // then on, past the RGB
-        {"VOI LUT[None,1,2,3,4,5,6,7,8,9,10*,11,12]", VARIANT_TRUE}, // its table from above
+        {"VOI LUT[None,1,2,3,4,5,6,7,8,9,10,11,12*]", VARIANT_TRUE}, // its table from above
         {"VOI LUT[None*,1,2]", VARIANT_TRUE}};
     for (const auto& step : steps) {
         EXPECT_TRUE(has(open(cell, 0).menu, step.first)) << shown.back().menu;
@@ -186,14 +187,56 @@ TEST_F(GridMenu, StampCommands)
     EXPECT_EQ(currentStampBitmap, (std::vector<unsigned char>{0x42, 0x4d, 0x01}));
     open(grid(0, 1), 10020);
     EXPECT_EQ(currentStampBitmap, (std::vector<unsigned char>{0x42, 0x4d, 0x02}));
+    EXPECT_TRUE(has(open(grid(0, 1), 0).menu, ",Stamp[One,Two*],")); // the choice is marked
     // An id past the table is looked up, not added; the stamp data stays.
     send(grid(0, 1), 10021);
     EXPECT_EQ(frame().getStampNames().size(), 2u);
     EXPECT_EQ(currentStampBitmap, (std::vector<unsigned char>{0x42, 0x4d, 0x02}));
-    // Stamps configured after the submenu was built show at the next click.
-    const char stamps[] = "<root><stamps><item name=\"C\" data=\"00\"/><item name=\"D\" data=\"01\"/></stamps></root>";
+    ASSERT_EQ(control->SetStamp(bstr("Two").get()), S_OK);
+    EXPECT_TRUE(has(open(grid(0, 0), 0).menu, ",Stamp[One,Two*],"));
+    // Stamps configured after the submenu was built show at the next click, the one in
+    // use marked wherever it now stands.
+    const char stamps[] = "<root><stamps><item name=\"C\" data=\"00\"/><item name=\"Two\" data=\"01\"/>"
+                          "<item name=\"D\" data=\"02\"/></stamps></root>";
     ASSERT_EQ(control->ConfigStamp(bstr(stamps).get()), S_OK);
-    EXPECT_TRUE(has(open(grid(0, 0), 0).menu, ",Stamp[C,D],"));
+    EXPECT_TRUE(has(open(grid(0, 0), 0).menu, ",Stamp[C,Two*,D],"));
+    ASSERT_EQ(control->SetStamp(bstr("D").get()), S_OK);
+    EXPECT_TRUE(has(open(grid(0, 0), 0).menu, ",Stamp[C,Two,D*],"));
+    // A table without the stamp in use marks none.
+    const char others[] = "<root><stamps><item name=\"E\" data=\"00\"/></stamps></root>";
+    ASSERT_EQ(control->ConfigStamp(bstr(others).get()), S_OK);
+    EXPECT_TRUE(has(open(grid(0, 0), 0).menu, ",Stamp[E],"));
+}
+
+// What the menu shows at a right click matches what is so: the display toggles as a
+// page left them before Init, the separators where the configuration put them; and every
+// VOI table, the twelfth included, answers its hotkey.
+TEST_F(GridMenu, MenuShowsTheStateAndTheConfigurationAsTheyAre)
+{
+    control->ShowOverlay(); // off
+    control->ShowRuler();   // off
+    const std::string items = "<item id=\"10001\" text=\"W\" hotkey=\"\"/><item id=\"0\"/>"
+                              "<item id=\"60001\" text=\"Overlay\" hotkey=\"\"/><item id=\"60002\" text=\"Notes\" hotkey=\"\"/>"
+                              "<item id=\"0\"/><item id=\"0\"/><item id=\"60003\" text=\"Ruler\" hotkey=\"\"/>"
+                              "<item id=\"40013\" text=\"Twelve\" hotkey=\"V\"/><item id=\"40012\" text=\"Eleven\" hotkey=\"U\"/>"
+                              "<item id=\"0\"/>";
+    ASSERT_EQ(init(config("<maxlayout>4</maxlayout><hangmode>2</hangmode><selectmode>0</selectmode>", items)), S_OK);
+    load();
+    CJ2KGrid& ramp = grid(0, 1);
+    const std::string menu = open(ramp, 0).menu;
+    const std::string shown = menu.substr(menu.find(",,") + 1); // after the version and its separator
+    EXPECT_EQ(shown.substr(0, shown.find(",Modality")), ",W,,Overlay,Notes*,,,Ruler,Twelve(V),Eleven(U),") << menu;
+
+    // The cell chosen by a click takes the keys.
+    click(at(ramp));
+    const std::pair<UINT, int> keys[] = {{'V', 12}, {'U', 11}, {'V', 12}};
+    for (const auto& k : keys) {
+        SCOPED_TRACE(k.second);
+        platform::AdvanceClock(400);
+        key(k.first);
+        key(k.first, false);
+        EXPECT_EQ(base(ramp).GetVoiLutIndex(), k.second);
+    }
 }
 
 TEST_F(GridMenu, TrackingAndPlacement)
