@@ -183,7 +183,6 @@ rvd_block* open_output_block(rv_precinct* p, int band_idx, rvd_coords block_idx,
     out->vflip = cs->vflip;
     out->hflip = cs->hflip;
     out->resilient = out->fussy = false;
-    out->timing_repeats = cs->coder_iterations;
     state_out = blk;
     return out;
 }
