@@ -160,7 +160,7 @@ public:
     bool tlm_seen = false;
     bool simulate_parsing = false; // set_max_bytes on input: unwanted packets not counted
     std::clock_t start_time = 0;
-    // Timing statistics: how often each block is coded (0: once, untimed), and the coder's
+    // Timing statistics: how often each block is decoded (0: once, untimed), and the coder's
     // time and samples gathered from the blocks as they close, from any thread.
     int coder_iterations = 0;
     std::atomic<int64_t> coder_nanoseconds{0};
