@@ -1,6 +1,7 @@
 // Icons through their own round trip: what a decoded icon shows (the colour of every pixel
 // and which pixels are transparent) survives encoding and decoding again, twice over.
 #include "imagelib/RxImage.h"
+#include "tests/imagelib/support/MetafileBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -14,17 +15,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void Put16(Bytes& b, unsigned v)
-{
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
-}
-
-void Put32(Bytes& b, unsigned v)
-{
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
+using rxtest::Put16;
+using rxtest::Put32;
 
 // A single-image icon file, written field by field. Pixels and mask are given in the
 // library's coordinates, row 0 at the bottom as the file holds it; `pixel` gives an index
@@ -83,29 +75,18 @@ bool Transparent(const RxImage& image, long x, long y)
     return std::memcmp(&c, &t, 3) == 0;
 }
 
-// What the icon shows: per pixel its colour, or only "transparent".
+// Per pixel its colour, with bit 24 set where it is transparent: masked pixels too must
+// keep their colour, which readers without transparency show.
 std::vector<uint32_t> Shown(const RxImage& image)
 {
     std::vector<uint32_t> shown;
     for (long y = 0; y < long(image.GetHeight()); ++y)
         for (long x = 0; x < long(image.GetWidth()); ++x) {
             const RGBQUAD c = image.GetPixelColor(x, y, false);
-            shown.push_back(Transparent(image, x, y) ? 0xFF000000u
-                                                     : uint32_t(c.rgbRed) << 16 | uint32_t(c.rgbGreen) << 8 | c.rgbBlue);
+            shown.push_back(uint32_t(Transparent(image, x, y)) << 24 | uint32_t(c.rgbRed) << 16 |
+                            uint32_t(c.rgbGreen) << 8 | c.rgbBlue);
         }
     return shown;
-}
-
-// Every colour, transparent or not: masked pixels too must keep theirs.
-std::vector<uint32_t> Colours(const RxImage& image)
-{
-    std::vector<uint32_t> colours;
-    for (long y = 0; y < long(image.GetHeight()); ++y)
-        for (long x = 0; x < long(image.GetWidth()); ++x) {
-            const RGBQUAD c = image.GetPixelColor(x, y, false);
-            colours.push_back(uint32_t(c.rgbRed) << 16 | uint32_t(c.rgbGreen) << 8 | c.rgbBlue);
-        }
-    return colours;
 }
 
 bool Decode(RxImage& image, Bytes bytes)
@@ -186,7 +167,7 @@ TEST(IcoRoundTrip, WhatAnIconShowsSurvivesTwoRoundTrips)
         SCOPED_TRACE(c.name);
         RxImage first;
         ASSERT_TRUE(Decode(first, IconFile(c.spec)));
-        const std::vector<uint32_t> shown = Shown(first), colours = Colours(first);
+        const std::vector<uint32_t> shown = Shown(first);
         int opaque = 0;
         for (int y = 0; y < c.spec.height; ++y)
             for (int x = 0; x < c.spec.width; ++x) {
@@ -210,7 +191,6 @@ TEST(IcoRoundTrip, WhatAnIconShowsSurvivesTwoRoundTrips)
             RxImage next;
             ASSERT_TRUE(Decode(next, file));
             EXPECT_EQ(Shown(next), shown);
-            EXPECT_EQ(Colours(next), colours);
             if (first.IsIndexed() && first.IsTransparent()) {
                 EXPECT_EQ(next.GetTransIndex(), first.GetTransIndex());
             }

@@ -4,6 +4,7 @@
 // black and a full field is 255; ours repeats the bits, so it must agree with both at the
 // ends and stay within 1 of each everywhere.
 #include "imagelib/RxImage.h"
+#include "tests/imagelib/support/MetafileBuilder.h"
 #include "tests/imagelib/support/ExternalTools.h"
 
 #include <gtest/gtest.h>
@@ -16,17 +17,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void Put16(Bytes& b, unsigned v)
-{
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
-}
-
-void Put32(Bytes& b, unsigned v)
-{
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
+using rxtest::Put16;
+using rxtest::Put32;
 
 // One row of 16-bit pixels, bottom-up (a single row), with bit-field masks when given.
 Bytes Bmp16(const std::vector<unsigned>& words, const std::vector<unsigned>& masks)
@@ -131,7 +123,8 @@ TEST(Widening, FiveAndSixBitChannelsAgreeWithTwoDecoders)
             EXPECT_LE(std::abs(int(ours.rgb[i]) - int(pillow.rgb[i])), 1) << "sample " << i;
         }
         // ImageMagick repeats the bits of a BMP field as we do: the same to the byte.
-        if (c.type == RXIMAGE_FORMAT_BMP)
+        if (c.type == RXIMAGE_FORMAT_BMP) {
             EXPECT_TRUE(ours == magick);
+        }
     }
 }
