@@ -41,3 +41,20 @@ inline void RxAppend32(std::vector<BYTE>& out, DWORD v)
     RxAppend16(out, WORD(v));
     RxAppend16(out, WORD(v >> 16));
 }
+
+// The field of `pixel` under `mask` (one run of set bits) as an 8-bit channel. A wider field
+// keeps its top 8 bits; a narrower one repeats its bits downward, so that its largest value
+// is 255 (31 in 5 bits is white, not 248) and 0 stays 0.
+inline BYTE RxChannel(DWORD pixel, DWORD mask)
+{
+    if (mask == 0)
+        return 0;
+    const int low = __builtin_ctz(mask), bits = 32 - __builtin_clz(mask) - low;
+    const DWORD v = (pixel & mask) >> low;
+    if (bits >= 8)
+        return BYTE(v >> (bits - 8));
+    DWORD wide = v << (8 - bits);
+    for (int filled = bits; filled < 8; filled += bits)
+        wide |= wide >> bits;
+    return BYTE(wide);
+}

@@ -367,7 +367,9 @@ void RxImageBMP::Read16(RxFile* file, const BITMAPINFOHEADER& bih, long start, D
         ReadMasks(file, masks); // a zero mask is refused below
     const DWORD rMask = masks[0], gMask = masks[1], bMask = masks[2];
     const int r = CountBits16(rMask), g = CountBits16(gMask), b = CountBits16(bMask);
-    const int blueShift = 8 - r, greenShift = r + g - 8, redShift = r + g + b - 8; // left, right, right
+    // Layouts refused since this reader shifted by the red width: a red field above 8 bits,
+    // or red and green together, or all three, below 8.
+    const int blueShift = 8 - r, greenShift = r + g - 8, redShift = r + g + b - 8;
     const auto bad = [](int s) { return s < 0 || s >= 32; };
     if (r == 0 || g == 0 || b == 0 || bad(blueShift) || bad(greenShift) || bad(redShift))
         Fail("unknown compression");
@@ -381,23 +383,11 @@ void RxImageBMP::Read16(RxFile* file, const BITMAPINFOHEADER& bih, long start, D
         for (size_t x = width; x-- > 0;) {
             const DWORD w = RxGet16(pBits + y * srcRow + x * 2);
             BYTE* p = pBits + y * eff + x * 3;
-            p[0] = BYTE((w & bMask) << blueShift);
-            p[1] = BYTE((w & gMask) >> greenShift);
-            p[2] = BYTE((w & rMask) >> redShift);
+            p[0] = RxChannel(w, bMask & 0xFFFF);
+            p[1] = RxChannel(w, gMask & 0xFFFF);
+            p[2] = RxChannel(w, rMask & 0xFFFF);
         }
 }
-
-namespace {
-
-// The top 8 bits of a channel; a channel narrower than 8 bits is shifted up.
-BYTE Channel(DWORD pixel, DWORD mask)
-{
-    const int top = 31 - __builtin_clz(mask);
-    const DWORD v = pixel & mask;
-    return BYTE(top >= 7 ? v >> (top - 7) : v << (7 - top));
-}
-
-} // namespace
 
 void RxImageBMP::Read32(RxFile* file, const DWORD masks[3])
 {
@@ -411,9 +401,9 @@ void RxImageBMP::Read32(RxFile* file, const DWORD masks[3])
         BYTE* dst = pBits + y * info.dwEffWidth;
         for (size_t x = 0; x < width; ++x) { // blue, green, red; anything else is dropped
             const DWORD p = RxGet32(row + x * 4);
-            dst[x * 3] = Channel(p, masks[2]);
-            dst[x * 3 + 1] = Channel(p, masks[1]);
-            dst[x * 3 + 2] = Channel(p, masks[0]);
+            dst[x * 3] = RxChannel(p, masks[2]);
+            dst[x * 3 + 1] = RxChannel(p, masks[1]);
+            dst[x * 3 + 2] = RxChannel(p, masks[0]);
         }
         if (got < rowBytes)
             break; // the rest stays zero

@@ -64,6 +64,10 @@ const char* RxImageICO::DecodeEntry(RxFile* f)
     BYTE pal[256 * 4];
     if (f->Read(pal, 4, kept) != kept || (colours > kept && !f->Seek(long(colours - kept) * 4, 1)))
         return "corrupted icon";
+    // The fourth byte is reserved, as in a bitmap: a stray value must not read as palette
+    // alpha, which the encoder would turn into a mask over opaque pixels.
+    for (DWORD i = 0; i < kept; ++i)
+        pal[i * 4 + 3] = 0;
     SetPalette(reinterpret_cast<const RGBQUAD*>(pal), kept);
     bool ownAlpha = false;
     if (bits == 32) {
@@ -97,12 +101,10 @@ const char* RxImageICO::DecodeEntry(RxFile* f)
 
 void RxImageICO::ApplyMask(const BYTE* mask, size_t rowBytes, int fileBits)
 {
+    // A mask of all ones is a fully transparent icon, read as any other mask: inverting the
+    // palette for it would invert again on every round trip, since the encoder writes such
+    // a mask for a transparent icon whose width is a multiple of 32.
     const long w = long(GetWidth()), h = long(GetHeight());
-    if (std::all_of(mask, mask + rowBytes * size_t(h), [](BYTE b) { return b == 0xFF; })) {
-        info.nBkgndIndex = 0;
-        Negative();
-        return;
-    }
     const bool hadAlpha = AlphaIsValid();
     AlphaCreate();
     bool anyMasked = false;
@@ -136,20 +138,40 @@ void RxImageICO::ApplyMask(const BYTE* mask, size_t rowBytes, int fileBits)
     }
     if (GetBpp() > 8)
         return;
-    std::vector<bool> used(size_t(1) << GetBpp(), false);
-    for (long y = 0; y < h; ++y)
-        for (long x = 0; x < w; ++x)
-            used[GetPixelIndex(x, y)] = true;
-    const auto unused = std::find(used.begin(), used.end(), false);
-    if (unused == used.end())
+    const int index = BackgroundIndex(mask, rowBytes);
+    if (index < 0)
         return; // every index is in use: the alpha plane stays
-    const BYTE index = BYTE(unused - used.begin());
     for (long y = 0; y < h; ++y)
         for (long x = 0; x < w; ++x)
             if (MaskBit(mask, rowBytes, x, y))
-                SetPixelIndex(x, y, index);
+                SetPixelIndex(x, y, BYTE(index));
     info.nBkgndIndex = index;
     AlphaDelete();
+}
+
+// The index masked pixels take: the one they all hold already when no opaque pixel holds
+// it (so an icon this library wrote keeps its index and colour), else the first index no
+// pixel holds; -1 when there is none.
+int RxImageICO::BackgroundIndex(const BYTE* mask, size_t rowBytes) const
+{
+    const long w = long(GetWidth()), h = long(GetHeight());
+    std::vector<bool> used(size_t(1) << GetBpp(), false), opaque(used.size(), false);
+    int maskedIndex = -1; // the masked pixels' one index; -2 when they hold several
+    for (long y = 0; y < h; ++y)
+        for (long x = 0; x < w; ++x) {
+            const BYTE i = GetPixelIndex(x, y);
+            used[i] = true;
+            if (!MaskBit(mask, rowBytes, x, y))
+                opaque[i] = true;
+            else if (maskedIndex == -1 || maskedIndex == i)
+                maskedIndex = i;
+            else
+                maskedIndex = -2;
+        }
+    if (maskedIndex >= 0 && !opaque[size_t(maskedIndex)])
+        return maskedIndex;
+    const auto unused = std::find(used.begin(), used.end(), false);
+    return unused == used.end() ? -1 : int(unused - used.begin());
 }
 
 bool RxImageICO::Encode(RxFile* f)
@@ -193,10 +215,15 @@ bool RxImageICO::Encode(RxFile* f)
     const RGBQUAD trans = GetTransColor();
     for (DWORD y = 0; y < h; ++y)
         for (DWORD x = 0; x < w; ++x) {
+            // An indexed image's background is its index: another entry of the same colour
+            // is opaque.
             const RGBQUAD c = GetPixelColor(long(x), long(y), false);
+            const bool background =
+                info.nBkgndIndex >= 0 && (IsIndexed() ? GetPixelIndex(long(x), long(y)) == info.nBkgndIndex
+                                                      : std::memcmp(&c, &trans, 3) == 0);
             const bool masked = (AlphaIsValid() && AlphaGet(long(x), long(y)) == 0) ||
                                 (paletteAlpha && GetPaletteColor(GetPixelIndex(long(x), long(y))).rgbReserved == 0) ||
-                                (info.nBkgndIndex >= 0 && std::memcmp(&c, &trans, 3) == 0);
+                                background;
             if (masked)
                 mask[y * rowBytes + x / 8] |= BYTE(0x80 >> (x % 8));
         }

@@ -16,4 +16,5 @@ public:
 private:
     const char* DecodeEntry(RxFile* file);
     void ApplyMask(const BYTE* mask, size_t rowBytes, int fileBits);
+    int BackgroundIndex(const BYTE* mask, size_t rowBytes) const;
 };

@@ -19,8 +19,8 @@ RGBQUAD Convert(const BYTE* p, int depth)
     switch (depth) {
     case 15:
     case 16: {
-        const int w = RxGet16(p);
-        return RGBQUAD{BYTE((w & 31) * 8), BYTE((w >> 2) & 0xF8), BYTE((w >> 7) & 0xF8), 255};
+        const DWORD w = RxGet16(p); // 5-5-5, blue in the low bits
+        return RGBQUAD{RxChannel(w, 0x001F), RxChannel(w, 0x03E0), RxChannel(w, 0x7C00), 255};
     }
     case 24: return RGBQUAD{p[0], p[1], p[2], 255};
     case 32: return RGBQUAD{p[0], p[1], p[2], p[3]};
@@ -97,8 +97,10 @@ bool RxImageTGA::Decode(RxFile* f)
         if (width == 0 || height == 0 || mapLength > 256 ||
             (depth != 8 && depth != 15 && depth != 16 && depth != 24 && depth != 32) ||
             (mapped && entrySize != 15 && entrySize != 16 && entrySize != 24 && entrySize != 32) ||
-            ((type == 3 || type == 11) && depth != 8)) // grey with alpha is not read
+            ((type == 3 || type == 11) && depth != 8 && depth != 16))
             throw TgaError{"bad TGA header"};
+        if ((type == 3 || type == 11) && depth == 16) // grey with alpha is not read
+            throw TgaError{"16-bit grey TGA not supported"};
         f->Seek(h[0], 1);
         CheckDeclaredSize(f, width, height, depth, type >= 9);
         if (!Create(DWORD(width), DWORD(height), DWORD(depth), RXIMAGE_FORMAT_TGA))

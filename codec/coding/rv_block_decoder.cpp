@@ -213,7 +213,7 @@ void rv_block_decoder::decode(rvd_block* block)
 
     int repeats = block->timing_repeats > 0 ? block->timing_repeats : 1;
     if (block->timing_repeats > 0)
-        block->timing_start = static_cast<int64_t>(clock());
+        block->timing_start = rv_coder_clock();
     for (int n = 0; n < repeats; n++) {
         int decoding = block->num_passes;
         int lowered;
@@ -235,8 +235,7 @@ void rv_block_decoder::decode(rvd_block* block)
         }
     }
     if (block->timing_repeats > 0) {
-        int64_t ticks = static_cast<int64_t>(clock()) - block->timing_start;
-        block->timing_total += ticks * 1000 / CLOCKS_PER_SEC;
+        block->timing_total += rv_coder_clock() - block->timing_start;
         block->timed_samples += static_cast<int64_t>(width) * height;
     }
 }

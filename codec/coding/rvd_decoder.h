@@ -12,8 +12,8 @@ public:
     // `use_shorts` selects 16-bit fixed-point lines (13 fraction bits when irreversible),
     // else 32-bit lines (floats when irreversible, integers when reversible).
     // `normalization` scales the irreversible step size; each pulled line receives the
-    // band's samples from sample `pull_offset` onward. A non-null `env` is not supported
-    // yet and raises a codec error.
+    // band's samples from sample `pull_offset` onward. With a non-null `env` the blocks
+    // are decoded by the environment's threads, queued under `env_queue`.
     rvd_decoder(rvd_subband band, rvd_sample_allocator* allocator, bool use_shorts,
                 float normalization, int pull_offset, rvd_thread_env* env,
                 rvd_thread_queue* env_queue);

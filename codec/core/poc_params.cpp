@@ -133,8 +133,11 @@ int poc_params::write_marker_segment(rvd_output* out, rvd_params* ref, int tpart
             rv_raise_core_error("Illegal upper bound (exclusive), " + std::to_string(lye) +
                                 ", for layer indices in progression order change attribute.  "
                                 "Legal range is from 0 to 65535.");
-        if (width == 1 && (ce == comps || ce == 256))
-            ce = 0;
+        // A range through the last component is written as the component count: 0 stands
+        // for 256 too, but other readers take it as no component at all. Only with exactly
+        // 256 components is 0 the one byte that says so.
+        if (width == 1 && ce == 256)
+            ce = comps < 256 ? comps : 0;
         auto put_field = [&](int value, int nbytes) {
             for (int b = nbytes - 1; b >= 0; b--)
                 bytes.push_back(static_cast<uint8_t>(value >> (8 * b)));

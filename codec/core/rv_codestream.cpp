@@ -319,7 +319,7 @@ void rv_codestream::construct_common()
     rescomp.assign(static_cast<size_t>(RV_MAX_DISCARD_LEVELS + 1) * comp_info.size(),
                    rv_rescomp_progress());
     init_progress();
-    start_time = std::clock();
+    restart_clock();
 }
 
 void rv_codestream::setup_output_comps()
@@ -513,7 +513,7 @@ void rv_codestream::restart_input(std::unique_ptr<rv_compressed_input> input,
     num_tparts = 0;
     num_open_tiles = 0;
     textualizer = nullptr;
-    start_time = std::clock();
+    restart_clock();
 }
 
 rvd_coords rv_codestream::effective_subsampling(const rv_comp_info* ci) const

@@ -20,6 +20,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -159,6 +160,11 @@ public:
     bool tlm_seen = false;
     bool simulate_parsing = false; // set_max_bytes on input: unwanted packets not counted
     std::clock_t start_time = 0;
+    // Timing statistics: how often each block is decoded (0: once, untimed), and the coder's
+    // time and samples gathered from the blocks as they close, from any thread.
+    int coder_iterations = 0;
+    std::atomic<int64_t> coder_nanoseconds{0};
+    std::atomic<int64_t> coder_samples{0};
 
     // Unloadable closed tiles; the scan position runs past tiles that meet the region.
     rv_tile* unloadable_head = nullptr;
@@ -172,6 +178,13 @@ public:
     rv_tile* recycled_tiles = nullptr;
     rv_codestream_reading rd; // packet reading and precincts
     rv_codestream_writing wr; // tile-parts, rate control and comments when writing
+    // Starts the statistics clock again; the coder's time gathered so far goes with it.
+    void restart_clock()
+    {
+        start_time = std::clock();
+        coder_nanoseconds = 0;
+        coder_samples = 0;
+    }
     // Adds a newly created output tile to the end of the output list.
     void add_to_output_list(rv_tile* t);
 

@@ -174,7 +174,7 @@ void rv_codestream::restart_output(rvd_compressed_target* target)
     num_tparts = 0;
     num_open_tiles = 0;
     textualizer = nullptr;
-    start_time = std::clock();
+    restart_clock();
 }
 
 bool rv_generate_codestream(rv_codestream* cs, int max_layers)

@@ -133,6 +133,7 @@ rvd_block* open_into(rv_subband* band, rvd_coords block_idx, int* return_tpart, 
     out->hflip = cs->hflip;
     out->resilient = cs->resilient;
     out->fussy = cs->fussy;
+    out->timing_repeats = cs->coder_iterations;
     const int tf = cs->block_truncation_factor;
     int left_out = 0;
     if (tf > 0) {
@@ -276,6 +277,13 @@ void rv_complete_block_closing(rv_precinct* p, rv_precinct_block* blk)
 void rvd_subband::close_block(rvd_block* block, rvd_thread_env* env) const
 {
     rv_codestream* cs = state->resolution->codestream;
+    if (block != nullptr && block->timing_total + block->timed_samples != 0) {
+        // Gathered here rather than read from the records later: each thread has its own.
+        cs->coder_nanoseconds += block->timing_total;
+        cs->coder_samples += block->timed_samples;
+        block->timing_total = 0;
+        block->timed_samples = 0;
+    }
     if (!cs->in) {
         rv_precinct*& pr = env == nullptr ? cs->rd.block_precinct : env->get_state()->open_precinct;
         rv_precinct_block*& bs = env == nullptr ? cs->rd.block_state : env->get_state()->open_state;

@@ -2,6 +2,14 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ctime>
+
+int64_t rv_coder_clock()
+{
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
 
 rvd_block::rvd_block()
     : transpose(false), vflip(false), hflip(false), modes(0), orientation(0), resilient(false),

@@ -7,6 +7,10 @@
 
 #include <cstdint>
 
+// Processor time of the calling thread in nanoseconds. Per thread, so that blocks coded at
+// once on several threads add up to no more than the whole process's time.
+int64_t rv_coder_clock();
+
 class rvd_block {
 public:
     rvd_block();
@@ -42,10 +46,11 @@ public:
     int32_t* context_buffer;
     int max_samples, max_contexts;
     bool errors_reported;     // the corrupted-block warning was issued for this record
-    int timing_repeats;       // when positive, each block is decoded this many times
+    int timing_repeats;       // when positive, each block is coded this many times
     int64_t timed_samples;
-    // Processor clock ticks at the start, and accumulated milliseconds. 64 bits: a
-    // 32-bit tick count wraps within an hour of processor time.
+    // Nanoseconds of the coding thread's processor time (rv_coder_clock) at the start,
+    // and accumulated since the codestream last collected them. A block takes tens of
+    // microseconds, so coarser units would round each one to nothing.
     int64_t timing_start, timing_total;
 
 private:

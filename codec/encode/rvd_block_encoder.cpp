@@ -283,13 +283,12 @@ void rv_block_encoder::encode(rvd_block* block, bool reversible, double msb_wmse
 
     int repeats = block->timing_repeats > 0 ? block->timing_repeats : 1;
     if (block->timing_repeats > 0)
-        block->timing_start = static_cast<int64_t>(clock());
+        block->timing_start = rv_coder_clock();
     int num = 0;
     for (int n = 0; n < repeats; n++)
         num = coding->run();
     if (block->timing_repeats > 0) {
-        int64_t ticks = static_cast<int64_t>(clock()) - block->timing_start;
-        block->timing_total += ticks * 1000 / CLOCKS_PER_SEC;
+        block->timing_total += rv_coder_clock() - block->timing_start;
         block->timed_samples += static_cast<int64_t>(width) * height;
     }
 

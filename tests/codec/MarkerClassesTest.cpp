@@ -67,11 +67,18 @@ TEST(PocParams, RecordsFieldWidthsAndChecks)
     EXPECT_EQ(lead + "Malformed POC marker segment encountered. Marker segment is too small.",
               tree_fixture(3).read_error(0xFF5F, std::vector<uint8_t>(6, 0)));
 
-    // CEpoc equal to the component count is written as 0 in one byte.
+    // CEpoc equal to the component count is written as it stands, and 256 (read from 0)
+    // as the component count; only with exactly 256 components does 0 go out.
     tree_fixture w(3);
     ASSERT_TRUE(w.root->parse_string("Porder={0,0,1,3,3,CPRL},{3,0,1,6,3,LRCP}"));
-    EXPECT_EQ((std::vector<uint8_t>{0xFF, 0x5F, 0, 16, 0, 0, 0, 1, 3, 0, 4, 3, 0, 0, 1, 6, 0, 0}),
+    EXPECT_EQ((std::vector<uint8_t>{0xFF, 0x5F, 0, 16, 0, 0, 0, 1, 3, 3, 4, 3, 0, 0, 1, 6, 3, 0}),
               w.header(-1));
+    tree_fixture read_back(3);
+    ASSERT_TRUE(read_back.root->parse_string("Porder={3,0,1,6,256,LRCP}"));
+    EXPECT_EQ((std::vector<uint8_t>{0xFF, 0x5F, 0, 9, 3, 0, 0, 1, 6, 3, 0}), read_back.header(-1));
+    tree_fixture full(256);
+    ASSERT_TRUE(full.root->parse_string("Porder={0,0,1,3,256,CPRL}"));
+    EXPECT_EQ((std::vector<uint8_t>{0xFF, 0x5F, 0, 9, 0, 0, 0, 1, 3, 0, 4}), full.header(-1));
     // In 300 components CEpoc 300 takes two bytes.
     tree_fixture big(300);
     ASSERT_TRUE(big.root->parse_string("Porder={0,0,1,3,300,RLCP}"));

@@ -115,7 +115,7 @@ TEST(TgaCodec, Values)
     RxImage white;
     ASSERT_TRUE(Decode(white, Cat(TgaHeader(0, 2, 0, 0, 1, 1, 16), {0xFF, 0x7F}), RXIMAGE_FORMAT_TGA));
     const RGBQUAD c = white.GetPixelColor(0, 0);
-    EXPECT_EQ(std::vector<int>({c.rgbRed, c.rgbGreen, c.rgbBlue}), std::vector<int>({248, 248, 248}));
+    EXPECT_EQ(std::vector<int>({c.rgbRed, c.rgbGreen, c.rgbBlue}), std::vector<int>({255, 255, 255})) << "a full 5-bit field is white";
     for (const Case& k : {Case{"300-entry map", 4, Cat(TgaHeader(1, 1, 300, 24, 1, 1, 8), Bytes(901)), "bad TGA header"},
                           Case{"type 4", 4, TgaHeader(0, 4, 0, 0, 1, 1, 8), "Unknown TGA image type"},
                           Case{"depth 12", 4, TgaHeader(0, 2, 0, 0, 1, 1, 12), "bad TGA header"},

@@ -46,10 +46,21 @@ def rows_of(px, bottom_up=True):
     return b"".join(r + bytes(-len(r) % 4) for r in rows)
 
 
+def widen(w, mask):
+    """The field under mask as 8 bits, its bits repeated downward (as ImageMagick reads BMP)."""
+    low = (mask & -mask).bit_length() - 1
+    bits = mask.bit_length() - low
+    v = (w & mask) >> low
+    if bits >= 8:
+        return v >> (bits - 8)
+    out = v << (8 - bits)
+    for _ in range(8 // bits):
+        out |= out >> bits
+    return out & 255
+
+
 def rgb16(w, rmask, gmask, bmask):
-    """Top bits of each field; every shift takes the red field's width."""
-    r, g, b = (bin(m & 0xFFFF).count("1") for m in (rmask, gmask, bmask))
-    return (((w & rmask) >> (r + g + b - 8)) & 255, ((w & gmask) >> (r + g - 8)) & 255, ((w & bmask) << (8 - r)) & 255)
+    return tuple(widen(w, m & 0xFFFF) for m in (rmask, gmask, bmask))
 
 
 def hand_made(rnd):

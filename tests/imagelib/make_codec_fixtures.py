@@ -68,7 +68,8 @@ def make(out, tmp, rnd):
     refs["im_rle.tga"] = (data, pillow_rgb(path))
     # Hand-made: 16-bit pixels, right-to-left and top-down, a 16-bit colour map.
     words = [0x7FFF, 0x001F, 0x03E0, 0x7C00, 0x4210, 0x0000]
-    pix = lambda w: (((w >> 7) & 0xF8), ((w >> 2) & 0xF8), ((w & 31) * 8))
+    five = lambda v: (v << 3) | (v >> 2)  # the 5 bits repeated downward: 31 is 255
+    pix = lambda w: (five((w >> 10) & 31), five((w >> 5) & 31), five(w & 31))
     hand = struct.pack("<BBBHHBHHHHBB", 0, 0, 2, 0, 0, 0, 0, 0, 3, 2, 16, 0x30) + struct.pack("<6H", *words)
     # Descriptor 0x30: right-to-left and top-down: file row 0 is the top, columns reversed.
     rows = [words[0:3][::-1], words[3:6][::-1]]
