@@ -374,7 +374,11 @@ void CImageBase::UpdateViewBuffers(bool actualSize)
 {
     GetTransformRegion(nullptr);
     const CImageTransform& t = *transform_;
-    if (std::fabs(t.zoomX - lastZoomX_) <= 1e-10 && std::fabs(t.zoomY - lastZoomY_) <= 1e-10 && !actualSize) {
+    // A zoomed image left from an actual-size zoom goes once the flag is clear, even at the
+    // same zoom: the cell then draws as a plain fit does.
+    const bool staleZoomed = zoomedPresent_ && !actualSize_;
+    if (std::fabs(t.zoomX - lastZoomX_) <= 1e-10 && std::fabs(t.zoomY - lastZoomY_) <= 1e-10 && !actualSize &&
+        !staleZoomed) {
         lastZoomX_ = t.zoomX;
         lastZoomY_ = t.zoomY;
         return;

@@ -193,8 +193,9 @@ TEST(ImageRender, GeometryFollowsViewToImage)
                 cell.image.Transform().ViewToImage(float(x), float(y), p);
                 worst = std::max({worst, std::fabs((v & 255) - double(p[0])), std::fabs((v >> 8) - double(p[1]))});
             }
-        // Margin and truncated region: up to three pixels, plus half a pixel of nearest sampling.
-        EXPECT_LE(worst, 3.5) << "orientation " << orientation << " view " << view;
+        // Margin and truncated region: up to three pixels, plus half a pixel of nearest
+        // sampling; four where a turned cell, fitted to its turned size, is zoomed and panned.
+        EXPECT_LE(worst, orientation % 2 ? 4.0 : 3.5) << "orientation " << orientation << " view " << view;
     }
 }
 

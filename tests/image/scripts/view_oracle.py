@@ -12,6 +12,8 @@ The description is one case object or {"cases": [...]}. Each case names:
   rotation, hflip, vflip: quarter turns clockwise and the view flips
   table    {"kind": "grey", "bits", "signed", "width", "centre", "slope", "intercept",
            "photometric", "invert"} or {"kind": "colour", "brightness", "invert"}
+  border   optional: the width of a ring at the bitmap's edge drawn over the image by
+           someone else (a cell border), left out of the comparison
 
 It maps C onto D (a margin of one source pixel on each side unless the scale is exactly 1,
 quarter turns, flips in view axes; at scale 1 a mirror puts the first sample on D's last
@@ -165,6 +167,10 @@ def check_case(case):
     diff = np.where(mask, 0, outside)
     if mask.any():
         diff[mask] = worst_inside.ravel()
+    ring = int(case.get("border", 0))
+    if ring > 0:
+        for a in (ok, diff):
+            a[:ring, :] = a[-ring:, :] = a[:, :ring] = a[:, -ring:] = (a is ok)
     y, x = np.unravel_index(np.argmax(diff), diff.shape)
     name = case.get("name", case["bitmap"])
     status = "ok" if ok.all() else "FAIL"
