@@ -409,6 +409,11 @@ void CJ2KGrid::showPixelValue()
         m_toolTip.reset(new CJ2KToolTip);
     if (!m_toolTip->m_hWnd)
         m_toolTip->CreateToolTip(m_hWnd);
+    // The frame fills the control, its parent: the readout stays inside the control.
+    const boost::shared_ptr<CJ2KFrame> frame = lockFrame();
+    HWND frameWindow = frame->m_hWnd;
+    HWND control = frameWindow ? GetParent(frameWindow) : nullptr;
+    m_toolTip->SetBounds(control ? control : frameWindow);
     boost::shared_ptr<CPssiXmlDao> dao = getPssiXmlDao();
     PixelReadout readout;
     m_image->getImageBase().GetPixelReadout(readout, m_lastPoint.x, m_lastPoint.y, dao->getModality(m_element));

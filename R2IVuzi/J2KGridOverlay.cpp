@@ -180,7 +180,12 @@ void CJ2KGrid::drawOverlay(HDC dc)
         else if (group.row() == 8)
             y -= 5;
         const int64_t line = group.line();
+        const int64_t anchorY = y;
         y += (line < 1 ? line : line - 1) * lineHeight;
+        // Texts are drawn from their top: at the bottom anchor, lines 0 and 1 (and any
+        // below them) would run past the cell's edge, so they end at the anchor instead.
+        if (group.row() == 8)
+            y = std::min(y, anchorY - lineHeight);
         y = clampPosition(y);
         x = clampPosition(x);
         int64_t previous = 0;

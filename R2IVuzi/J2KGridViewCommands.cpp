@@ -35,6 +35,12 @@ void CJ2KGrid::applyViewCommand(Operation operation)
                     // The image renders into its own buffer; the cell shows it at the next paint.
                     if (m_hWnd)
                         InvalidateRect(m_hWnd, nullptr, FALSE);
+                } else if (m_image) {
+                    // Still opening: the image keeps the change for its first view, as an
+                    // image paged to later does, rather than losing it.
+                    CImageBase& base = m_image->getImageBase();
+                    base.SetViewRect(m_view.top, m_view.left, m_view.bottom, m_view.right, m_hWnd, false);
+                    operation(base, false);
                 }
                 continue;
             }

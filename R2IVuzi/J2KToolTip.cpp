@@ -2,6 +2,9 @@
 
 #include "platform/Gdi.h"
 
+#include <algorithm>
+#include <cstdint>
+
 HWND CJ2KToolTip::CreateToolTip(HWND parent)
 {
     m_parent = parent;
@@ -38,9 +41,9 @@ void CJ2KToolTip::Update()
     HGDIOBJ oldPen = SelectObject(dc, pen);
     POINT screen = m_point;
     ClientToScreen(m_parent, &screen);
+    const POINT at = Placement(screen, width, height);
     // Sized first, so the drawing below lands inside the window.
-    SetWindowPos(h, nullptr, screen.x + 10, screen.y + 1, width, height,
-                 SWP_NOOWNERZORDER | SWP_SHOWWINDOW | SWP_NOACTIVATE);
+    SetWindowPos(h, nullptr, at.x, at.y, width, height, SWP_NOOWNERZORDER | SWP_SHOWWINDOW | SWP_NOACTIVATE);
     Rectangle(dc, 0, 0, width, height);
     SetTextColor(dc, GetSysColor(COLOR_INFOTEXT));
     SetTextAlign(dc, TA_LEFT);
@@ -51,6 +54,27 @@ void CJ2KToolTip::Update()
     SelectObject(dc, oldFont);
     DeleteObject(font);
     ReleaseDC(h, dc);
+}
+
+// Right of and below the pointer; where that would cross the bounds' right or bottom edge,
+// left of or above it instead, and never past the left or top edge: a text cut off at the
+// edge would hide the very value asked for.
+POINT CJ2KToolTip::Placement(const POINT& screen, int width, int height) const
+{
+    const int64_t x = int64_t(screen.x) + 10, y = int64_t(screen.y) + 1;
+    HWND bounds = m_bounds && IsWindow(m_bounds) ? m_bounds : m_parent;
+    RECT area = {0, 0, 0, 0};
+    if (!GetClientRect(bounds, &area))
+        return POINT{LONG(x), LONG(y)};
+    POINT origin = {0, 0};
+    ClientToScreen(bounds, &origin);
+    const int64_t left = int64_t(origin.x) + area.left, top = int64_t(origin.y) + area.top;
+    const int64_t right = int64_t(origin.x) + area.right, bottom = int64_t(origin.y) + area.bottom;
+    int64_t px = x + width > right ? int64_t(screen.x) - 10 - width : x;
+    int64_t py = y + height > bottom ? int64_t(screen.y) - 1 - height : y;
+    px = std::max(px, left);
+    py = std::max(py, top);
+    return POINT{LONG(px), LONG(py)};
 }
 
 void CJ2KToolTip::Hide()

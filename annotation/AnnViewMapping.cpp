@@ -25,6 +25,20 @@ int AnnToInt(double value)
 
 int AnnOffset(int a, int64_t d) { return AnnToInt(double(int64_t(a) + d)); }
 
+double ViewAspect(const AnnViewMapping* m)
+{
+    if (!m)
+        return 1.0;
+    const bool known = m->scaleA > 0 && m->scaleB > 0;
+    // Columns are spaced by scaleA, rows by scaleB; an odd turn lays the image's rows
+    // along the view's x.
+    const bool odd = Rotation(m->quarterTurns) % 2 != 0;
+    const double alongX = known ? (odd ? m->scaleB : m->scaleA) : 1.0;
+    const double alongY = known ? (odd ? m->scaleA : m->scaleB) : 1.0;
+    const double aspect = (alongY / UsableZoom(m->zoomY)) / (alongX / UsableZoom(m->zoomX));
+    return std::isfinite(aspect) && aspect > 0 ? aspect : 1.0;
+}
+
 POINT MapViewToImage(const AnnViewMapping& m, int x, int y)
 {
     const int x1 = AnnToInt((double(x) - m.originX) / UsableZoom(m.zoomX) + 0.5);

@@ -26,6 +26,12 @@ int AnnToInt(double value);
 // a + d, clamped as AnnToInt does.
 int AnnOffset(int a, int64_t d);
 
+// What a view step down is worth against one to the right, in millimetres on the patient
+// (in image pixels while the spacing is unknown): angles are measured on the anatomy, not
+// on the screen. 1 without a mapping, for square pixels shown at equal zooms, and for any
+// value that could not come from a real view.
+double ViewAspect(const AnnViewMapping* mapping);
+
 POINT MapViewToImage(const AnnViewMapping& mapping, int x, int y);
 POINT MapImageToView(const AnnViewMapping& mapping, int x, int y);
 // Both ends of a segment (or corners of a box) mapped into `to`; false, and nothing

@@ -193,8 +193,9 @@ void COrbelAnnCobbAngle::UpdateCobbAngle()
     const POINT x{AnnToInt(p1.x + t * rx + 0.5), AnnToInt(p1.y + t * ry + 0.5)};
 
     const POINT s1 = line1.viewStart, e1 = line1.viewEnd, s2 = line2.viewStart, e2 = line2.viewEnd;
-    const double b2 = std::atan2(double(e2.y) - s2.y, double(s2.x) - e2.x) * kAnnDegreesPerRadian;
-    const double b1 = std::atan2(double(e1.y) - s1.y, double(s1.x) - e1.x) * kAnnDegreesPerRadian;
+    const double k = ViewAspect(mapping);
+    const double b2 = std::atan2((double(e2.y) - s2.y) * k, double(s2.x) - e2.x) * kAnnDegreesPerRadian;
+    const double b1 = std::atan2((double(e1.y) - s1.y) * k, double(s1.x) - e1.x) * kAnnDegreesPerRadian;
     double theta = std::fabs(b2 - b1);
     if (theta > 180)
         theta = 360 - theta;

@@ -186,8 +186,9 @@ void COrbelAnnProtractor::UpdateArc()
 void COrbelAnnProtractor::UpdateAngle()
 {
     const POINT v = arm1.viewStart, a = arm1.viewEnd, b = arm2.viewEnd;
-    const double a1 = std::atan2(double(a.y) - v.y, double(v.x) - a.x) * kAnnDegreesPerRadian;
-    const double a2 = std::atan2(double(v.y) - b.y, double(b.x) - v.x) * kAnnDegreesPerRadian;
+    const double k = ViewAspect(mapping);
+    const double a1 = std::atan2((double(a.y) - v.y) * k, double(v.x) - a.x) * kAnnDegreesPerRadian;
+    const double a2 = std::atan2((double(v.y) - b.y) * k, double(b.x) - v.x) * kAnnDegreesPerRadian;
     angle = std::fabs(180 - std::fabs(a1 - a2));
     label.SetText(FormatDegrees(angle));
 }

@@ -41,7 +41,7 @@ import ann_text  # noqa: E402  (the repository's own reader, beside this folder)
 GRIDS = {(0, 0): (2, 2), (1, 0): (513, 2), (0, 1): (2, 385), (1, 1): (513, 385)}
 GRID_W, GRID_H = 493, 381
 SEARCH = 8      # pixels around the predicted place
-RING = 3        # left out at the image's edge (the grid's drawing leaves out 2)
+RING = 0        # pixels left out at the image's edge: none, the edges count too
 MAX_DIFF = 2    # the viewer's 255/W around C, truncated, against the standard's: at most 1.7 here
 MAX_MEAN = 1.0
 MIN_LEVELS = 8
@@ -210,10 +210,9 @@ def oracle(images, row):
 
 
 def predicted(cell, w, h, mirror=None):
-    """Where a centred w x h image starts; a mirror turns the odd spare pixel to the other side."""
+    """Where a centred w x h image starts; a mirrored one covers the same pixels."""
     ox, oy = GRIDS[cell]
-    x, y = ox + (GRID_W - w) // 2, oy + (GRID_H - h) // 2
-    return x + ((GRID_W - w) % 2 if mirror == "h" else 0), y + ((GRID_H - h) % 2 if mirror == "v" else 0)
+    return ox + (GRID_W - w) // 2, oy + (GRID_H - h) // 2
 
 
 def match_cell(frame, expected, cell, mirror=None):
@@ -286,14 +285,15 @@ def check_fit_frames(out, r):
 
 def self_test(out):
     """Frames drawn as the viewer draws (255/W around C, truncated) pass, also shifted a few
-    pixels; with a centre 10 off, a width 5% off or the other inversion every frame fails."""
+    pixels; with a centre 10 off, a width 5% off, the other inversion or the images' two
+    outermost rows and columns left black, every frame fails."""
     images = load_images(out)
-    variants = [("as predicted", (0, 0), 0, 1.0, False), ("shifted", (3, -2), 0, 1.0, False),
-                ("centre + 10", (0, 0), 10, 1.0, False), ("centre - 10", (0, 0), -10, 1.0, False),
-                ("width + 5%", (0, 0), 0, 1.05, False), ("width - 5%", (0, 0), 0, 0.95, False),
-                ("inversion swapped", (0, 0), 0, 1.0, True)]
+    variants = [("as predicted", (0, 0), 0, 1.0, False, 0), ("shifted", (3, -2), 0, 1.0, False, 0),
+                ("centre + 10", (0, 0), 10, 1.0, False, 0), ("centre - 10", (0, 0), -10, 1.0, False, 0),
+                ("width + 5%", (0, 0), 0, 1.05, False, 0), ("width - 5%", (0, 0), 0, 0.95, False, 0),
+                ("inversion swapped", (0, 0), 0, 1.0, True, 0), ("edges left black", (0, 0), 0, 1.0, False, 2)]
     wrong = 0
-    for label, (sx, sy), dc, fw, swap in variants:
+    for label, (sx, sy), dc, fw, swap, ring in variants:
         frames = {}
         for row in FRAMES:
             frame = frames.setdefault(row.frame, np.zeros((768, 1024, 3), np.int16))
@@ -301,6 +301,10 @@ def self_test(out):
             c, w = c + dc, w * fw
             v = np.clip(values * 255.0 / w + 127.5 - c * 255.0 / w, 0.0, 255.0)
             grey = np.trunc(as_shown(v, row._replace(inverted=row.inverted != swap)))
+            if ring:
+                inside = grey[ring:-ring, ring:-ring].copy()
+                grey[:] = 0
+                grey[ring:-ring, ring:-ring] = inside
             x, y = predicted(row.cell, grey.shape[1], grey.shape[0])
             frame[y + sy:y + sy + grey.shape[0], x + sx:x + sx + grey.shape[1]] = grey[:, :, None]
         stdout, sys.stdout = sys.stdout, open(os.devnull, "w")
@@ -309,7 +313,7 @@ def self_test(out):
         finally:
             sys.stdout.close()
             sys.stdout = stdout
-        should_pass = (dc, fw, swap) == (0, 1.0, False)
+        should_pass = (dc, fw, swap, ring) == (0, 1.0, False, 0)
         ok = not failed if should_pass else {row.frame for row in failed} == set(frames)
         wrong += not ok
         odd = failed if should_pass else [row for row in FRAMES if row not in failed]

@@ -620,6 +620,7 @@ PixelReadout& CImageBase::GetPixelReadout(PixelReadout& out, int x, int y, std::
     const int c = std::max(0, std::min(TruncToInt(p[0]), levelWidth_ - 1));
     const int r = std::max(0, std::min(TruncToInt(p[1]), levelHeight_ - 1));
     const size_t index = static_cast<size_t>(r) * static_cast<size_t>(levelWidth_) + static_cast<size_t>(c);
+    const POINT full = FullResolutionPoint(x, y, c, r);
     const size_t bytes = !grey_ ? 4 : (signedSamples_ || bitsStored_ > 8) ? 2 : 1;
     if (sourcePixels_.empty() || (index + 1) * bytes > sourcePixels_.size()) {
         out.position.clear();
@@ -629,7 +630,8 @@ PixelReadout& CImageBase::GetPixelReadout(PixelReadout& out, int x, int y, std::
     if (!grey_) {
         const uint32_t px = ReadSample<uint32_t>(sourcePixels_, index);
         char text[100];
-        std::snprintf(text, sizeof text, "X=%d, Y=%d,RGB=%d,%d,%d", c, r, static_cast<int>((px >> 16) & 0xFF),
+        std::snprintf(text, sizeof text, "X=%d, Y=%d,RGB=%d,%d,%d", int(full.x), int(full.y),
+                      static_cast<int>((px >> 16) & 0xFF),
                       static_cast<int>((px >> 8) & 0xFF), static_cast<int>(px & 0xFF));
         out.value = text;
         return out;
@@ -645,16 +647,32 @@ PixelReadout& CImageBase::GetPixelReadout(PixelReadout& out, int x, int y, std::
     const int shown = TruncSample(raw * static_cast<double>(dicom_.rescaleSlope) + dicom_.rescaleIntercept);
     if (!modality.empty() && bitsStored_ > 8 && modality == "CT") {
         char text[100];
-        std::snprintf(text, sizeof text, "X=%d, Y=%d, Hounsfield= %d", c, r, shown);
+        std::snprintf(text, sizeof text, "X=%d, Y=%d, Hounsfield= %d", int(full.x), int(full.y), shown);
         out.value = text;
         return out;
     }
-    out.position = Format("X=%d, Y=%d", c, r);
+    out.position = Format("X=%d, Y=%d", int(full.x), int(full.y));
     char text[32];
     std::snprintf(text, sizeof text, "%d", shown);
     out.value = text;
     out.plainValue = true;
     return out;
+}
+
+// Readouts name full-resolution pixels at any level: the view point mapped onto the full
+// image, kept within the full pixels that level pixel (c, r) stands for, so the position
+// and the value shown always belong together.
+POINT CImageBase::FullResolutionPoint(int x, int y, int c, int r) const
+{
+    const CImageTransform& t = *transform_;
+    float p[2];
+    t.ViewToFullImage(static_cast<float>(x), static_cast<float>(y), p);
+    const int f = 1 << std::max(0, std::min(heldLevel_, 15));
+    auto within = [f](float v, int at, int size) {
+        const int lo = at * f, hi = std::min(lo + f, size) - 1;
+        return std::max(lo, std::min(TruncToInt(v), std::max(lo, hi)));
+    };
+    return POINT{within(p[0], c, t.fullWidth), within(p[1], r, t.fullHeight)};
 }
 
 std::string& CImageBase::GetWindowLevelText(std::string& out)

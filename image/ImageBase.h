@@ -122,6 +122,8 @@ public:
     void RebuildColourTable();
 
     PixelReadout& GetPixelReadout(PixelReadout& out, int x, int y, std::string modality);
+    // The full-resolution pixel a readout names for view point (x, y) over level pixel (c, r).
+    POINT FullResolutionPoint(int x, int y, int c, int r) const;
     std::string& GetWindowLevelText(std::string& out);
     OrientationMarkers& GetOrientationMarkers(OrientationMarkers& out, const std::vector<float>& cosines);
 

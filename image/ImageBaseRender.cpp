@@ -122,7 +122,20 @@ void CImageBase::BuildDisplayMatrix(int mode, int sx0, int sy0, int dx0, int dy0
         mirrorY = !verticalFlip_;
         break;
     }
-    const double W = mirrorWidth, H = mirrorHeight;
+    // The source's y runs along the view's x for odd quarter turns.
+    double a = kx, b = ky;
+    if (q % 2 != 0) {
+        a = scale(fdw, fsh, false);
+        b = scale(fdh, fsw, false);
+        if (a != 1.0 || b != 1.0) {
+            a = scale(fdw, fsh, true);
+            b = scale(fdh, fsw, true);
+        }
+    }
+    // Pixel for pixel, a mirror maps the first sample onto the last pixel (W - 1), not one
+    // past it: otherwise the picture moves a pixel, its edge sample falls outside the
+    // rectangle and the rectangle's first row or column stays unpainted.
+    const double W = mirrorWidth - (a == 1.0 ? 1 : 0), H = mirrorHeight - (b == 1.0 ? 1 : 0);
     // x' = dx0 + u or dx0 + W - u; y' = dy0 + v or dy0 + H - v.
     const double sx = mirrorX ? -1.0 : 1.0, sy = mirrorY ? -1.0 : 1.0;
     const double bx = mirrorX ? x0 + W : x0, by = mirrorY ? y0 + H : y0;
@@ -134,12 +147,6 @@ void CImageBase::BuildDisplayMatrix(int mode, int sx0, int sy0, int dx0, int dy0
         m[4] = sy * ky;
         m[5] = by - sy * ky * sy0;
     } else {
-        // The source's y runs along the view's x.
-        double a = scale(fdw, fsh, false), b = scale(fdh, fsw, false);
-        if (a != 1.0 || b != 1.0) {
-            a = scale(fdw, fsh, true);
-            b = scale(fdh, fsw, true);
-        }
         m[0] = 0;
         m[1] = sx * a;
         m[2] = bx - sx * a * sy0;
@@ -367,7 +374,11 @@ void CImageBase::UpdateViewBuffers(bool actualSize)
 {
     GetTransformRegion(nullptr);
     const CImageTransform& t = *transform_;
-    if (std::fabs(t.zoomX - lastZoomX_) <= 1e-10 && std::fabs(t.zoomY - lastZoomY_) <= 1e-10 && !actualSize) {
+    // A zoomed image left from an actual-size zoom goes once the flag is clear, even at the
+    // same zoom: the cell then draws as a plain fit does.
+    const bool staleZoomed = zoomedPresent_ && !actualSize_;
+    if (std::fabs(t.zoomX - lastZoomX_) <= 1e-10 && std::fabs(t.zoomY - lastZoomY_) <= 1e-10 && !actualSize &&
+        !staleZoomed) {
         lastZoomX_ = t.zoomX;
         lastZoomY_ = t.zoomY;
         return;
@@ -556,9 +567,9 @@ void CImageBase::DrawToBitmap(HDC dc, HBITMAP bitmap, bool, int left, int top, i
         displayBuffer_.size() != static_cast<size_t>(displayRowBytes_) * static_cast<size_t>(viewHeight_))
         return;
     RefreshRegionViewRect();
-    const RECT& v = decodedViewRect_;
-    const RECT a = {v.left + 2, v.top + 2, v.right - 2, v.bottom - 2};
-    if (IsEmpty(v) || IsEmpty(a) || a.left < 0 || a.top < 0 || a.right > viewWidth_ || a.bottom > viewHeight_) {
+    // Every pixel of the image's rectangle is converted, its outermost rows and columns too.
+    const RECT a = decodedViewRect_;
+    if (IsEmpty(a) || a.left < 0 || a.top < 0 || a.right > viewWidth_ || a.bottom > viewHeight_) {
         std::fill(displayBuffer_.begin(), displayBuffer_.end(), 0);
         displayConverted_ = false;
         return;

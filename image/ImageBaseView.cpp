@@ -51,6 +51,8 @@ void CImageBase::Zoom(float factor, bool render, bool actualSize)
 void CImageBase::SetFitMode(int mode, bool render)
 {
     renderFlag_ = render;
+    // A fit asks for no actual size: it draws as the first fit did.
+    actualSize_ = false;
     CImageTransform& t = *transform_;
     t.fitType = mode;
     t.panX = t.panY = 0;
@@ -69,14 +71,18 @@ void CImageBase::Flip(bool horizontal, bool render)
     bool& flag = horizontal ? horizontalFlip_ : verticalFlip_;
     flag = !flag;
     CImageTransform& t = *transform_;
+    // A mirror changes no zoom: a fitted image stays fitted, so that a later view size (or
+    // the first one, for an image not yet open) fits it again like every other fitted cell.
+    const int fit = t.fitType;
     if (!initialised_) {
         bool& own = horizontal ? t.horizontalFlip : t.verticalFlip;
         own = !own;
-        t.fitType = 0;
-        deferredRecord_.kind = 0;
+        if (fit == 0)
+            deferredRecord_.kind = 0;
         return;
     }
     t.Flip(horizontal);
+    t.fitType = fit;
     AdaptToLevel();
     if (render)
         UpdateRegionRequest();
@@ -98,15 +104,28 @@ void CImageBase::Rotate(bool clockwise, bool render)
     rotation_ = (rotation_ + (cw ? 1 : 3)) % 4;
     CImageTransform& t = *transform_;
     t.rotation = rotation_;
-    t.fitType = 0;
+    // A fitted image stays fitted: it is fitted to its turned size now, at its first view
+    // when it is not open yet, and again at every new view size, as the other cells are.
+    const bool fitted = t.fitType != 0;
     if (!initialised_) {
-        deferredRecord_.kind = 0;
+        if (!fitted)
+            deferredRecord_.kind = 0;
         return;
     }
-    t.Update();
+    if (!fitted) {
+        t.Update();
+        AdaptToLevel();
+        if (render)
+            UpdateRegionRequest();
+        return;
+    }
+    t.ApplyFit();
     AdaptToLevel();
-    if (render)
+    t.RefreshScale();
+    if (render) {
+        UpdateViewBuffers(false);
         UpdateRegionRequest();
+    }
 }
 
 void CImageBase::Pan(int dx, int dy, bool render)
@@ -204,6 +223,8 @@ void CImageBase::ResetView(bool render)
     inverted_ = false;
     horizontalFlip_ = verticalFlip_ = false;
     rotation_ = 0;
+    // Back to the first fit, drawn as it was: no actual-size resampling left from a zoom.
+    actualSize_ = false;
     const double identity[6] = {1, 0, 0, 0, 1, 0};
     std::copy(identity, identity + 6, displayMatrix_);
     CImageTransform& t = *transform_;

@@ -328,15 +328,25 @@ void CImageTransform::UpdateVisibleRects(const RECT& rs, int panYValue, int panX
 
 void CImageTransform::ViewToImage(float x, float y, float out[2]) const
 {
+    MapViewPoint(x, y, levelWidth, levelHeight, out);
+}
+
+void CImageTransform::ViewToFullImage(float x, float y, float out[2]) const
+{
+    MapViewPoint(x, y, fullWidth, fullHeight, out);
+}
+
+void CImageTransform::MapViewPoint(float x, float y, int width, int height, float out[2]) const
+{
     const float px = x + static_cast<float>(placedView.left);
     const float py = y + static_cast<float>(placedView.top);
     const int q = Quarter(rotation);
-    const double tw = q % 2 ? levelHeight : levelWidth;
-    const double th = q % 2 ? levelWidth : levelHeight;
+    const double tw = q % 2 ? height : width;
+    const double th = q % 2 ? width : height;
     const double sw = rotatedScaledRect.right, sh = rotatedScaledRect.bottom;
     const float a = static_cast<float>((tw + 1) / (sw + 1) * (px - sw * 0.5) + tw * 0.5);
     const float b = static_cast<float>((th + 1) / (sh + 1) * (py - sh * 0.5) + th * 0.5);
-    const float lw = static_cast<float>(levelWidth), lh = static_cast<float>(levelHeight);
+    const float lw = static_cast<float>(width), lh = static_cast<float>(height);
     float u, v;
     switch (q) {
     case 0:

@@ -24,6 +24,8 @@ public:
     void Update();
     // Level-image coordinates of a view point.
     void ViewToImage(float x, float y, float out[2]) const;
+    // Full-resolution image coordinates of a view point, whatever level is shown.
+    void ViewToFullImage(float x, float y, float out[2]) const;
 
     void ChooseLevel();
     void ComputeFitZoom(int fit, double& outX, double& outY, const RECT& source, const RECT& view);
@@ -62,6 +64,8 @@ public:
 
 private:
     void ComputeScaledSize();
+    // A view point mapped onto an image of w x h spanning the scaled rectangle.
+    void MapViewPoint(float x, float y, int w, int h, float out[2]) const;
 };
 
 // Truncation toward zero of a value that may be out of range or not a number: kept to

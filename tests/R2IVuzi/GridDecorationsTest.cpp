@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <string>
 
 using gridtest::GridHarness;
 
@@ -81,14 +83,74 @@ TEST(GridDecorations, ToolTipShownOnTheEdgeHiddenPastIt)
     EXPECT_TRUE(IsWindowVisible(tip.m_hWnd));
     RECT r;
     GetWindowRect(tip.m_hWnd, &r);
-    EXPECT_EQ(r.left, screen.x + 10);
+    // Right of the pointer it would cross the edge: it sits left of it instead.
+    EXPECT_EQ(r.right, screen.x - 10);
     EXPECT_EQ(r.top, screen.y + 1);
     EXPECT_EQ(r.right - r.left, extent.cx + 7);
     EXPECT_EQ(r.bottom - r.top, extent.cy + 2);
+    POINT corner = {0, 0};
+    ClientToScreen(h.grid->m_hWnd, &corner);
+    tip.SetPoint(0, 0);
+    tip.Update();
+    GetWindowRect(tip.m_hWnd, &r);
+    EXPECT_EQ(r.left, corner.x + 10);
+    EXPECT_EQ(r.top, corner.y + 1);
     tip.SetPoint(241, 90);
     tip.Update();
     EXPECT_FALSE(IsWindowVisible(tip.m_hWnd));
     tip.DestroyWindow();
+}
+
+// The pixel-value tool at the four corners of a fitted 512 x 512 image shown at a reduced
+// level, in a control with room to spare right of the cell but little below it: the
+// readout names the image's own corner pixels and its window stays in the control.
+TEST(GridDecorations, ReadoutNamesImagePixelsInsideTheControl)
+{
+    static const std::string root = gridtest::makeFixture("readout_fixture.py", "readout-corpus");
+    ASSERT_FALSE(root.empty());
+    GridHarness h(240, 180, {}, true, root);
+    ASSERT_TRUE(h.show(1));
+    const int controlWidth = 560, controlHeight = 200;
+    SetWindowPos(h.frame->m_hWnd, nullptr, 0, 0, controlWidth, controlHeight, SWP_NOZORDER | SWP_NOMOVE);
+    CImageBase& base = h.grid->getImage()->getImageBase();
+    int32_t region[7], d[4];
+    base.GetTransformRegion(region);
+    ASSERT_GT(region[kRegionLevel], 0);
+    base.GetImageRectInView(d);
+    h.frame->setWorkingTool(5, false);
+    RECT control;
+    GetClientRect(h.frame->m_hWnd, &control);
+    MapWindowPoints(h.frame->m_hWnd, nullptr, reinterpret_cast<POINT*>(&control), 2);
+    const struct {
+        int x, y, column, row;
+    } corners[] = {{d[0], d[1], 0, 0}, {d[2], d[1], 511, 0}, {d[0], d[3], 0, 511}, {d[2], d[3], 511, 511}};
+    int movedLeft = 0, movedUp = 0;
+    for (const auto& c : corners) {
+        SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
+        SendMessageW(h.grid->m_hWnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(c.x, c.y));
+        CJ2KToolTip* tip = h.grid->getToolTip();
+        ASSERT_NE(tip, nullptr);
+        ASSERT_TRUE(IsWindowVisible(tip->m_hWnd));
+        const std::string text(tip->m_text.begin(), tip->m_text.end());
+        int column = -1, row = -1;
+        EXPECT_EQ(std::sscanf(text.c_str(), "X=%d, Y=%d", &column, &row), 2) << text;
+        EXPECT_EQ(column, c.column) << text;
+        EXPECT_EQ(row, c.row) << text;
+        RECT r;
+        GetWindowRect(tip->m_hWnd, &r);
+        POINT pointer = {c.x, c.y};
+        ClientToScreen(h.grid->m_hWnd, &pointer);
+        EXPECT_TRUE(r.left >= control.left && r.top >= control.top && r.right <= control.right &&
+                    r.bottom <= control.bottom)
+            << r.left << "," << r.top << "," << r.right << "," << r.bottom;
+        movedLeft += r.right <= pointer.x;
+        movedUp += r.bottom <= pointer.y;
+        SendMessageW(h.grid->m_hWnd, WM_LBUTTONUP, 0, MAKELPARAM(c.x, c.y));
+        EXPECT_FALSE(IsWindowVisible(tip->m_hWnd));
+    }
+    // Right of the image there is room; below it there is none.
+    EXPECT_EQ(movedLeft, 0);
+    EXPECT_EQ(movedUp, 2);
 }
 
 TEST(GridDecorations, FocusRectangleWhileDraggingButNotWindowToolOnColour)

@@ -53,10 +53,12 @@ void expectPainted(GridHarness& h, const std::string& name, const std::string& v
          << c[0] << ", " << c[1] << ", " << c[2] << ", " << c[3] << "], \"dest\": [" << d[0] << ", " << d[1] << ", "
          << d[2] << ", " << d[3] << "], \"rotation\": " << base.Rotation()
          << ", \"hflip\": " << (base.HorizontalFlip() ? "true" : "false")
-         << ", \"vflip\": " << (base.VerticalFlip() ? "true" : "false") << ", \"table\": " << table.str() << "}";
+         << ", \"vflip\": " << (base.VerticalFlip() ? "true" : "false") << ", \"table\": " << table.str()
+         << ", \"border\": 1}";
     const std::string desc = png + ".json";
     std::ofstream(desc) << json.str();
-    // The border is the grid's own: the oracle checks what lies inside it.
+    // The border is the grid's own, drawn over the image's edge: blanked here, and left out
+    // of the oracle's comparison.
     const std::string blank = OrbelTest::python() +
                               " -c \"import sys; from PIL import Image, ImageDraw; im = Image.open(sys.argv[1]); "
                               "ImageDraw.Draw(im).rectangle([0, 0, im.width - 1, im.height - 1], outline=0); "

@@ -169,7 +169,12 @@ TEST_F(Overlay, PaintedWhereTheLayoutPutsIt)
         {"bottom lines",
          {{"0x0009", "0x0001", "", "A", "", "", 0, 2, 1, -1}, {"0x0009", "0x0002", "", "BB", "", "", 1, 2, 1, 0},
           {"0x0009", "0x0003", "", "A", "", "", 2, 2, 0, 1}},
-         {{u"A", left, bottom - lh}, {u"BB", v.left + W / 2, bottom}, {u"A", right - a, bottom}},
+         // Lines 0 and 1 at the bottom anchor end there, as line -1 does: inside the cell.
+         {{u"A", left, bottom - lh}, {u"BB", v.left + W / 2, bottom - lh}, {u"A", right - a, bottom - lh}},
+         true},
+        {"below the bottom anchor",
+         {{"0x0009", "0x0001", "", "A", "", "", 0, 2, 1, 3}, {"0x0009", "0x0002", "", "BB", "", "", 0, 2, 1, -2}},
+         {{u"A", left, bottom - lh}, {u"BB", left, bottom - 2 * lh}},
          true},
         {"empty value and a picture refused",
          {{"0x0018", "0x0050", "DS", "", "P", "S", 0, 0, 1, 0}, {"0x1301", "0x0002", "", "N", "", "", 0, 0, 2, 0}},
@@ -211,6 +216,9 @@ TEST_F(Overlay, PaintedWhereTheLayoutPutsIt)
                     SetPixel(expected.dc, c.picture.x + x, c.picture.y + y, p);
             }
         EXPECT_TRUE(painted == expected);
+        // Nothing of a bottom-anchored text reaches the cell's edge.
+        for (const Text& t : c.texts)
+            EXPECT_LE(t.y + lh, v.bottom - 5) << Utf16ToUtf8(t.text);
     }
     DeleteObject(font);
 }

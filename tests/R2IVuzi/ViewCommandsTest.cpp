@@ -14,6 +14,7 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -97,6 +98,7 @@ TEST_F(ViewCommands, PagingMatchesOpenThenCommand)
     const std::function<void(CJ2KGrid&)> commands[] = {
         [](CJ2KGrid& g) { g.invertGrey(); },
         [](CJ2KGrid& g) { g.flip(true); },
+        [](CJ2KGrid& g) { g.rotate(true); },
     };
     for (const auto& command : commands) {
         GridHarness h;
@@ -141,4 +143,92 @@ TEST_F(ViewCommands, UnselectedGridAndFailuresStop)
     h.grid->setImageLoader(nullptr);
     closeLogFile();
     EXPECT_NE(readLog().find("Unknown Error occurs when Handling " + h.item(1).objectFile), std::string::npos);
+}
+
+// A fitted cell stays fitted when turned or flipped: at once (a turned image to its turned
+// size) and at every new cell size, like a cell that was only fitted; none overflows.
+TEST_F(ViewCommands, ResizeRefitsTurnedAndFlippedCells)
+{
+    const struct {
+        const char* name;
+        std::function<void(CJ2KGrid&)> command;
+        bool turned;
+    } cases[] = {
+        {"fitted", [](CJ2KGrid&) {}, false},
+        {"turned", [](CJ2KGrid& g) { g.rotate(true); }, true},
+        {"turned twice and flipped", [](CJ2KGrid& g) { g.rotate(false); g.flip(false); g.rotate(false); }, false},
+        {"flipped", [](CJ2KGrid& g) { g.flip(true); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        GridHarness h;
+        ASSERT_TRUE(stackAndShow(h));
+        c.command(*h.grid);
+        ASSERT_TRUE(h.settleView());
+        for (const SIZE size : {SIZE{240, 180}, SIZE{120, 200}, SIZE{300, 120}}) {
+            SetWindowPos(h.grid->m_hWnd, nullptr, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOMOVE);
+            h.grid->layout();
+            ASSERT_TRUE(h.settleView());
+            ImageDisplayState state;
+            h.grid->getImage()->getImageBase().GetDisplayState(state);
+            const RECT& p = state.placedImage;
+            // 512 x 384, standing 384 x 512 when turned: whole, and touching two opposite edges.
+            const int w = c.turned ? 384 : 512, h2 = c.turned ? 512 : 384;
+            const double zoom = std::min((size.cx + 1.0) / (w + 1), (size.cy + 1.0) / (h2 + 1));
+            EXPECT_NEAR(state.zoomX, zoom, 1e-9) << size.cx << "x" << size.cy;
+            EXPECT_TRUE(p.left >= 0 && p.top >= 0 && p.right <= size.cx && p.bottom <= size.cy)
+                << p.left << "," << p.top << "," << p.right << "," << p.bottom;
+            EXPECT_TRUE(p.right - p.left >= size.cx - 1 || p.bottom - p.top >= size.cy - 1);
+        }
+    }
+}
+
+// Reset after the zoom tool (whose release zooms with the actual-size flag) draws the
+// cell exactly as the first fit did, pixel blocks and all.
+TEST_F(ViewCommands, ResetAfterZoomToolDrawsLikeTheFirstFit)
+{
+    GridHarness h;
+    ASSERT_TRUE(stackAndShow(h));
+    const std::vector<COLORREF> first = pixels(h);
+    for (const float factor : {1.25f, 1.0f}) {
+        SCOPED_TRACE(factor);
+        h.grid->zoom(factor, true);
+        ASSERT_TRUE(h.settleView());
+        h.grid->resetView();
+        ASSERT_TRUE(h.settleView());
+        EXPECT_EQ(pixels(h), first);
+    }
+}
+
+// A command given while the shown image is still opening is kept for its first view: the
+// cell then paints what opening it and then giving the command paints.
+TEST_F(ViewCommands, CommandWhileOpeningTakesEffectWhenOpen)
+{
+    const std::function<void(CJ2KGrid&)> commands[] = {
+        [](CJ2KGrid& g) { g.rotate(true); },
+        [](CJ2KGrid& g) { g.flip(false); },
+        [](CJ2KGrid& g) { g.rotate(false); g.flip(true); },
+    };
+    for (size_t i = 0; i < sizeof commands / sizeof commands[0]; ++i) {
+        SCOPED_TRACE(i);
+        GridHarness early;
+        for (int n = 1; n <= 3; ++n) {
+            HangingItem it = early.item(n);
+            early.grid->getStackManager()->update(0, n - 1, it.node, it.objectFile, it.instanceUID);
+        }
+        const int before = early.grid->arrivals;
+        early.grid->showStackItem(early.item(1));
+        ASSERT_TRUE(early.grid->getImage() && !early.grid->getImage()->isOpened());
+        commands[i](*early.grid);
+        ASSERT_TRUE(early.settle(before + 1));
+        ASSERT_TRUE(early.settleView());
+        GridHarness late;
+        ASSERT_TRUE(stackAndShow(late));
+        const std::vector<COLORREF> plain = pixels(late);
+        commands[i](*late.grid);
+        ASSERT_TRUE(late.settleView());
+        const std::vector<COLORREF> turned = pixels(late);
+        EXPECT_NE(plain, turned);
+        EXPECT_EQ(pixels(early), turned);
+    }
 }

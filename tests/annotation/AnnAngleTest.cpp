@@ -216,3 +216,104 @@ TEST_F(AnnAngle, RecordsSizesAndRoundTrips)
         EXPECT_NE(listing.find(record), std::string::npos) << record << "\n" << listing;
     EXPECT_EQ(RunScript("encode", listing), second + "\n");
 }
+
+namespace {
+
+// The angle a label shows, in degrees.
+double Shown(const COrbelAnnLabel& label)
+{
+    const std::u16string text = label.text.GetText();
+    return std::stod(std::string(text.begin(), text.end() - (text.empty() ? 0 : 1)));
+}
+
+// Runs tests/annotation/scripts/angle_oracle.py on the cases; one angle a case.
+std::vector<double> OracleAngles(const std::string& cases)
+{
+    const std::string path = std::string(ORBEL_BINARY_DIR) + "/angle_oracle_" + std::to_string(getpid()) + ".in";
+    std::ofstream(path) << cases;
+    const std::string cmd =
+        OrbelTest::pythonCommand(ORBEL_SOURCE_DIR "/tests/annotation/scripts/angle_oracle.py") + " < '" + path + "'";
+    std::vector<double> out;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        for (double v; fscanf(p, "%lf", &v) == 1;)
+            out.push_back(v);
+        EXPECT_EQ(0, pclose(p)) << cmd;
+    }
+    std::remove(path.c_str());
+    return out;
+}
+
+} // namespace
+
+// Angles on the patient: with 0.25 mm between columns and 0.5 mm between rows (a Pixel
+// Spacing of 0.5\0.25, rows first) the protractor and the Cobb angle agree with numpy's in
+// plain, zoomed, turned and mirrored views; with square pixels they show what the screen
+// shows, as without a spacing.
+TEST_F(AnnAngle, AnglesMeasuredInMillimetres)
+{
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
+    struct View {
+        int turns, mirror;
+        double zoom;
+    } views[] = {{0, 0, 1.0}, {0, 0, 2.0}, {1, 0, 1.0}, {1, 1, 3.0}, {2, 0, 2.0}, {3, 1, 1.0}};
+    // Image pixels: vertex and arm ends; line ends and perpendicular points (s1 e1 p1 s2 e2 p2).
+    const std::vector<std::vector<POINT>> protractors = {
+        {{100, 100}, {180, 140}, {130, 30}}, {{50, 200}, {250, 120}, {90, 60}}, {{200, 200}, {300, 200}, {200, 100}}};
+    const std::vector<std::vector<POINT>> cobbs = {
+        {{100, 300}, {300, 300}, {200, 150}, {100, 100}, {273, 200}, {180, 262}},
+        {{80, 320}, {320, 280}, {200, 150}, {100, 60}, {260, 220}, {150, 260}}};
+    const auto inView = [](const AnnViewMapping& m, const std::vector<POINT>& image) {
+        std::vector<POINT> out;
+        for (const POINT& p : image)
+            out.push_back(MapImageToView(m, p.x, p.y));
+        return out;
+    };
+    const auto measure = [&](const AnnViewMapping& geometry, std::vector<double>& shown) {
+        m = geometry;
+        for (const auto& image : protractors) {
+            const std::vector<POINT> v = inView(m, image);
+            COrbelAnnProtractor p;
+            Clicked(&p, {v[0], v[1], v[2]});
+            shown.push_back(Shown(p.label));
+        }
+        for (const auto& image : cobbs) {
+            const std::vector<POINT> v = inView(m, image);
+            COrbelAnnCobbAngle c;
+            Clicked(&c, {v[0], v[1], v[2], v[3], v[4], v[5]});
+            EXPECT_TRUE(c.gaugeShown);
+            shown.push_back(Shown(c.gauge.label));
+        }
+    };
+    std::string cases;
+    for (const auto& p : protractors)
+        cases += "protractor 0.25 0.5 " + std::to_string(p[0].x) + " " + std::to_string(p[0].y) + " " +
+                 std::to_string(p[1].x) + " " + std::to_string(p[1].y) + " " + std::to_string(p[2].x) + " " +
+                 std::to_string(p[2].y) + "\n";
+    for (const auto& c : cobbs)
+        cases += "cobb 0.25 0.5 " + std::to_string(c[0].x) + " " + std::to_string(c[0].y) + " " +
+                 std::to_string(c[1].x) + " " + std::to_string(c[1].y) + " " + std::to_string(c[3].x) + " " +
+                 std::to_string(c[3].y) + " " + std::to_string(c[4].x) + " " + std::to_string(c[4].y) + "\n";
+    const std::vector<double> expected = OracleAngles(cases);
+    ASSERT_EQ(expected.size(), protractors.size() + cobbs.size());
+    for (const View& view : views) {
+        SCOPED_TRACE("turns " + std::to_string(view.turns) + " mirror " + std::to_string(view.mirror) + " zoom " +
+                     std::to_string(view.zoom));
+        AnnViewMapping g;
+        g.mirror = view.mirror;
+        g.quarterTurns = view.turns;
+        g.zoomX = g.zoomY = view.zoom;
+        g.extentX = g.extentY = 400;
+        g.scaleA = 0.25; // columns
+        g.scaleB = 0.5;  // rows
+        std::vector<double> mm, square, unknown;
+        measure(g, mm);
+        for (size_t i = 0; i < expected.size(); ++i)
+            EXPECT_NEAR(mm[i], expected[i], 0.05 + 1e-9) << "case " << i;
+        g.scaleA = g.scaleB = 0.4;
+        measure(g, square);
+        g.scaleA = g.scaleB = -1;
+        measure(g, unknown);
+        EXPECT_EQ(square, unknown);
+        EXPECT_NE(mm, unknown);
+    }
+}

@@ -65,7 +65,8 @@ struct PlacedText {
 
 // Items sharing anchor, line and direction run from the anchor in ascending order
 // (equal orders keep document order), a gap of (order - previous - 1) x lh / 2 before
-// each; leftward runs end each text where the one before began.
+// each; leftward runs end each text where the one before began; at the bottom anchor
+// every line ends at the anchor or above it.
 inline std::vector<PlacedText> layOutOverlay(const std::vector<OverlaySpec>& specs, const RECT& v, int lh, HDC font)
 {
     struct Entry {
@@ -92,8 +93,11 @@ inline std::vector<PlacedText> layOutOverlay(const std::vector<OverlaySpec>& spe
         std::stable_sort(g.entries.begin(), g.entries.end(), [](const Entry& a, const Entry& b) { return a.order < b.order; });
         const int w = v.right - v.left, h = v.bottom - v.top;
         int x = v.left + w * g.gridx / 2 + (g.gridx == 0 ? 5 : g.gridx == 2 ? -5 : 0);
-        int y = v.top + h * g.gridy / 2 + (g.gridy == 0 ? 5 : g.gridy == 2 ? -5 : 0);
-        y += (g.line < 1 ? g.line : g.line - 1) * lh;
+        const int anchor = v.top + h * g.gridy / 2 + (g.gridy == 0 ? 5 : g.gridy == 2 ? -5 : 0);
+        int y = anchor + (g.line < 1 ? g.line : g.line - 1) * lh;
+        // No bottom line runs past the bottom anchor.
+        if (g.gridy == 2)
+            y = std::min(y, anchor - lh);
         int previous = 0;
         for (const Entry& e : g.entries) {
             const int gap = std::max(0, e.order - previous - 1) * lh / 2;
