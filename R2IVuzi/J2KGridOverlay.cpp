@@ -99,6 +99,10 @@ std::u16string CJ2KGrid::getOverlayText(const OverlayItem& item)
             if (isTag(item, dicom::OverlayEmpty) || isTag(item, dicom::OverlayEmptyToo) || !m_image)
                 return std::u16string();
             CImageBase& base = m_image->getImageBase();
+            // An image given up on before it opened has no window or zoom to show.
+            const bool measurable = m_image->isOpened() || !m_image->hasFailed();
+            if (!measurable && (isTag(item, dicom::OverlayWindowText) || isTag(item, dicom::OverlayZoom)))
+                return std::u16string();
             if (isTag(item, dicom::OverlayWindowText)) {
                 std::string text;
                 return widen(base.GetWindowLevelText(text));
@@ -195,6 +199,7 @@ void CJ2KGrid::drawOverlay(HDC dc)
                 HGDIOBJ old = SelectObject(source, bitmap);
                 TransparentBlt(dc, int(x), int(y), info.bmWidth, info.bmHeight, source, 0, 0, info.bmWidth,
                                info.bmHeight, RGB(0, 255, 0));
+                m_textRects.push_back(RECT{int(x), int(y), int(x) + info.bmWidth, int(y) + info.bmHeight});
                 SelectObject(source, old);
                 DeleteDC(source);
                 DeleteObject(bitmap);
@@ -211,6 +216,8 @@ void CJ2KGrid::drawOverlay(HDC dc)
             TextOutW(dc, int(x) + 1, int(y) + 1, text.c_str(), int(text.size()));
             SetTextColor(dc, RGB(255, 255, 255));
             TextOutW(dc, int(x), int(y), text.c_str(), int(text.size()));
+            if (!text.empty())
+                m_textRects.push_back(RECT{int(x), int(y), int(x + textWidth) + 1, int(y) + int(measured.bottom - measured.top) + 1});
             if (group.direction())
                 x = clampPosition(x + textWidth);
         }

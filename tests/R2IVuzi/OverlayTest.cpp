@@ -224,4 +224,15 @@ TEST_F(Overlay, WindowAndZoomTexts)
     h.grid->setImage(boost::shared_ptr<CJ2KImage>());
     EXPECT_EQ(h.grid->getOverlayText(window), u"");
     EXPECT_EQ(h.grid->getOverlayText(zoom), u"");
+    // An image given up on before it opened has no window or zoom of its own to show; once
+    // opened, a failure later on leaves what it had.
+    image.reset(new CJ2KImage("t", "u", image->getElement()));
+    image->getImageBase().InitImage(384, 512, 3, 8, true, false);
+    image->setFailure("refused");
+    h.grid->setImage(image);
+    EXPECT_EQ(h.grid->getOverlayText(window), u"");
+    EXPECT_EQ(h.grid->getOverlayText(zoom), u"");
+    image->setOpened(true);
+    EXPECT_NE(h.grid->getOverlayText(window), u"");
+    EXPECT_NE(h.grid->getOverlayText(zoom), u"");
 }
