@@ -4,6 +4,8 @@
 
 #include <tinyxml.h>
 
+#include <algorithm>
+
 
 std::u16string utf8ToWide(const char* utf8)
 {
@@ -31,6 +33,7 @@ CPssiXmlDao::~CPssiXmlDao()
         config_->Clear();
     }
     images_.clear();
+    released_.clear();
 }
 
 TiXmlDocument* CPssiXmlDao::freshDocument(std::unique_ptr<TiXmlDocument>& slot, const char* name)
@@ -45,10 +48,22 @@ void CPssiXmlDao::dropPssiDocument()
 {
     // Registered images belong to the document's elements: a later document with the same
     // targets gets images of its own, and the old ones go once nothing shows them.
+    for (auto& entry : images_)
+        released_.push_back(std::move(entry.second));
     images_.clear();
+    sweepReleasedImages();
     pssi_.reset();
     workingRoots_.clear();
     currentNode_ = nullptr;
+}
+
+void CPssiXmlDao::sweepReleasedImages()
+{
+    released_.erase(std::remove_if(released_.begin(), released_.end(),
+                                   [](const boost::shared_ptr<IImageStatusSource>& image) {
+                                       return !image || image.use_count() == 1;
+                                   }),
+                    released_.end());
 }
 
 boost::shared_ptr<const void> CPssiXmlDao::documentHold() const
@@ -145,6 +160,7 @@ boost::shared_ptr<IImageStatusSource> CPssiXmlDao::findImage(const std::string& 
 
 void CPssiXmlDao::registerImage(const std::string& target, const boost::shared_ptr<IImageStatusSource>& image)
 {
+    sweepReleasedImages();
     if (!target.empty())
         images_.insert(std::make_pair(target, image));
 }

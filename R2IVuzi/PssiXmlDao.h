@@ -183,6 +183,8 @@ private:
     TiXmlDocument* freshDocument(std::unique_ptr<TiXmlDocument>& slot, const char* name);
     // Lets go of the PSSI document and of the images registered for it.
     void dropPssiDocument();
+    // Frees the images of replaced documents that nothing else holds any more.
+    void sweepReleasedImages();
     const TiXmlElement* configRoot() const;
     bool readWindow(const TiXmlNode* node, const char* expression, float& value) const;
     bool readLut(const TiXmlNode* item, int pixelRepresentation, bool refuse8Bit, VoiLutEntry& lut) const;
@@ -193,6 +195,10 @@ private:
     std::unique_ptr<TiXmlDocument> stamp_;
     boost::shared_ptr<TiXmlDocument> pssi_;
     std::map<std::string, boost::shared_ptr<IImageStatusSource>> images_;
+    // Images of replaced documents, kept until this object holds the last reference: an
+    // image's annotations belong to the window thread, so it must not be freed on a loader
+    // thread whose request happened to hold it last.
+    std::vector<boost::shared_ptr<IImageStatusSource>> released_;
     std::vector<TiXmlNode*> workingRoots_;
     TiXmlNode* currentNode_ = nullptr;
     bool statusModified_ = false;

@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's count of bytes the program holds (its header is not always
+// installed).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 using namespace viewertest;
