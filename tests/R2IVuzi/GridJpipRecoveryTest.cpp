@@ -291,3 +291,26 @@ TEST(GridJpipRecovery, RefusedRepliesAreRetriedThenMarked)
     EXPECT_FALSE(r.h.grid->getImage()->hasFailed());
     EXPECT_EQ(r.h.frame->getPssiXmlDao()->getImageStatus().find("Failed="), std::string::npos);
 }
+
+// A channel-open reply that is a well-formed JPP-stream whose main header the codestream
+// refuses: logged with the image and the request that brought it, retried as a failed
+// open, and marked once the retries are spent.
+TEST(GridJpipRecovery, DataTheCodestreamRefusesIsRetriedThenMarked)
+{
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ASSERT_FALSE(recoveryDir().empty());
+    // Main header bin 0, complete, three bytes that are no SOC marker; then "image done".
+    Streamed r({"body:on=cnew,hex=7006000003AABBCC000100"});
+    r.h.grid->showStackItem(r.h.item(1));
+    ASSERT_TRUE(r.h.until([&] {
+        return r.h.grid->getImage() && r.h.grid->getImage()->hasFailed() && r.timersStopped();
+    }));
+    const std::string target = r.h.item(1).objectFile;
+    EXPECT_EQ(r.retries(kOpen, 1), 5u);
+    EXPECT_EQ(ScopedLog::count(r.log.text(), "J2KGrid", 0,
+                               "Refused JPIP data for " + target + " from CJ2KCommenceRequest: "),
+              6u);
+    EXPECT_FALSE(r.h.grid->getImage()->isOpened());
+    EXPECT_NE(r.h.frame->getPssiXmlDao()->getImageStatus().find(" Failed=\""), std::string::npos);
+    r.expectFailureMark();
+}
