@@ -17,4 +17,6 @@ public:
     virtual std::string getAnnotationText() const = 0;
     virtual bool isAnnotationModified() const = 0;
     virtual void setAnnotationModified(bool modified) = 0;
+    // Why the image could not be shown; empty while nothing has failed.
+    virtual std::string getFailure() const { return std::string(); }
 };

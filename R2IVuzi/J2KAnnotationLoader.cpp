@@ -16,6 +16,9 @@ ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KAnnotationLoader")
 // touches freed memory.
 struct CJ2KAnnotationLoader::State {
     std::atomic<int> retries{0};
+    // The worker's interruption flag, which the handle's transfers watch: a reply the
+    // server stalls on must not hold a stop or a new document. Set before the thread starts.
+    const std::atomic<bool>* cancel = nullptr;
     mutable boost::mutex mutex; // the address
     JpipCurlHandle curl;
     std::string address;
@@ -26,7 +29,11 @@ namespace {
 CJ2KRequestWorker::Hooks curlHooks(const boost::shared_ptr<CJ2KAnnotationLoader::State>& s)
 {
     // Without a handle the requests fail in their own way; the queue is still served.
-    return CJ2KRequestWorker::Hooks{[s] { s->curl.open(); }, [s] { s->curl.reset(); }};
+    return CJ2KRequestWorker::Hooks{[s] {
+                                        s->curl.setCancelFlag(s->cancel);
+                                        s->curl.open();
+                                    },
+                                    [s] { s->curl.reset(); }};
 }
 
 } // namespace
@@ -34,6 +41,7 @@ CJ2KRequestWorker::Hooks curlHooks(const boost::shared_ptr<CJ2KAnnotationLoader:
 CJ2KAnnotationLoader::CJ2KAnnotationLoader()
     : m_state(new State), m_worker(CJ2KRequestWorker::NewestFirst, curlHooks(m_state))
 {
+    m_state->cancel = m_worker.interruptFlag();
     try {
         m_worker.start();
     } catch (const boost::thread_resource_error&) {
@@ -57,6 +65,11 @@ void CJ2KAnnotationLoader::stop(int waitSeconds)
     const bool own = m_worker.onOwnThread();
     if (!m_worker.stop(waitSeconds) && !own)
         ORBEL_LOG(ERROR) << "Annotation Loader did not quit within " << waitSeconds << " seconds; left running";
+}
+
+void CJ2KAnnotationLoader::interruptRunning()
+{
+    m_worker.interrupt();
 }
 
 bool CJ2KAnnotationLoader::isStopping() const

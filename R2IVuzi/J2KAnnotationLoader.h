@@ -26,6 +26,8 @@ public:
     // held the last reference), the thread ends once that request returns.
     void stop(int waitSeconds = 60);
 
+    // Cuts short the request running now (its reply then counts as not received).
+    void interruptRunning();
     // Whether stop has been called.
     bool isStopping() const;
 

@@ -12,6 +12,8 @@ ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KCommenceRequest")
 namespace {
 // Ends a request cut short by a newer abort or commence.
 struct Interrupted {};
+
+const char kOpenQuery[] = "_1.jp2?cnew=http&type=jpp-stream&len=2048";
 } // namespace
 
 CJ2KCommenceRequest::CJ2KCommenceRequest(const boost::shared_ptr<CJ2KObserver>& observer,
@@ -38,7 +40,10 @@ void CJ2KCommenceRequest::handleOpenReply(long status, const JpipBuffer& headers
         ORBEL_THROW_AT(CJ2KOpenStreamException, 155, "The channel id was not sent by the server. ", target);
     if (!jpipIsChunked(jpipHeaderValue(block, "Transfer-Encoding")))
         ORBEL_THROW_AT(CJ2KOpenStreamException, 165, "Only chunked responses are supported", target);
-    processChunkData(body);
+    bool done = false;
+    if (!acceptBody(body, target + kOpenQuery, done))
+        ORBEL_THROW(CJ2KOpenStreamException, "The JPIP server's reply is not a well-formed JPP-stream: " + lastRefusal(),
+                    target);
     // The server counts a cut message as sent and never resends it on this channel.
     if (lastBodyCut())
         ORBEL_THROW(CJ2KOpenStreamException, "The JPIP server's reply ended inside a message.", target);
@@ -56,9 +61,12 @@ void CJ2KCommenceRequest::Execute()
         loader->closeChannel();
         if (m_retry && loader->waitInterruptible(1000))
             throw Interrupted();
+        handle.setCancelFlag(loader->cancelFlag());
         if (!handle.open())
             ORBEL_THROW_AT(CJ2KOpenStreamException, 96, curl_easy_strerror(CURLE_FAILED_INIT), target);
-        const CURLcode rc = handle.perform(target + "_1.jp2?cnew=http&type=jpp-stream&len=2048", headers, body);
+        const CURLcode rc = handle.perform(target + kOpenQuery, headers, body);
+        if (rc != CURLE_OK && loader->isInterrupted())
+            throw Interrupted();
         if (rc != CURLE_OK)
             ORBEL_THROW_AT(CJ2KOpenStreamException, 96, curl_easy_strerror(rc), target);
         std::string cid, path;

@@ -33,7 +33,11 @@ CJ2KFrame::~CJ2KFrame()
         DestroyCursor(m_toolCursor);
     if (m_popupMenu)
         DestroyMenu(m_popupMenu);
-    // libcurl is cleaned up only once no loader holds a handle.
+    // libcurl is cleaned up only once no loader holds a handle. A request running on the
+    // annotation loader holds the loader too: stopped here, its transfer is cut short and
+    // its thread ends now, not when the server lets go of it.
+    if (m_annotationLoader)
+        m_annotationLoader->stop();
     m_annotationLoader.reset();
     m_loaderMgr.reset();
     jpipGlobalCleanup();

@@ -171,7 +171,7 @@ void CJ2KFrame::distribute()
             const size_t index = size_t(perPage) * size_t(p) + size_t(m_columns) * size_t(subFrame->getRow()) +
                                  size_t(subFrame->getColumn());
             TiXmlNode* item = index < items.size() ? items[index] : nullptr;
-            subFrame->getStackManager()->setRoot(p, item);
+            subFrame->getStackManager()->setRoot(p, item, m_dao->documentHold());
             subFrame->buildStacks(p, item);
         }
 }

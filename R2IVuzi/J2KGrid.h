@@ -14,6 +14,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CImageBase;
 class CJ2KFrame;
@@ -160,6 +161,8 @@ public:
     int getAnimationFrame() const { return m_animationFrame; }
     bool isAnnotationFailed() const { return m_annotationFailed; }
     void setAnnotationFailed(bool failed) { m_annotationFailed = failed; }
+    // Where the last paint put the failure mark (empty when it drew none).
+    const RECT& getFailureMarkRect() const { return m_failureMark; }
     CJ2KToolTip* getToolTip() const { return m_toolTip.get(); }
     // Input state read by the decorations (set by the input handlers; tests set it).
     void setInputState(bool leftDown, const RECT& dragRect, POINT current)
@@ -211,6 +214,10 @@ protected:
 
     bool isCurrentTarget(const std::string& target) const;
     void drawLoadingMark(HDC dc);
+    // The failure mark, where no text of the last overlay and rulers lies.
+    void drawFailureMark(HDC dc);
+    // Keeps the failed image and its target (so the overlay still names it) and records why.
+    void markFailed(const std::unique_ptr<CJ2KException>& error);
     void drawRulers(HDC dc);
     void drawRuler(HDC dc, bool vertical, int textSize);
     void drawMagnifier(HDC dc);
@@ -234,6 +241,7 @@ protected:
     boost::shared_ptr<CJ2KGridHangingStackManager> m_stacks;
     RECT m_view = {0, 0, 0, 0};
     TiXmlNode* m_element = nullptr;
+    boost::shared_ptr<const void> m_elementDocument; // keeps m_element's document alive
     std::string m_target;
     std::string m_uid;
     boost::shared_ptr<CJ2KImage> m_image;
@@ -254,6 +262,9 @@ protected:
     // ---- services and decorations --------------------------------------------
     int m_animationFrame = 240;
     bool m_overlayFailed = false;
+    // Text boxes of the paint in progress, and the failure mark it drew.
+    std::vector<RECT> m_textRects;
+    RECT m_failureMark = {0, 0, 0, 0};
     std::unique_ptr<CJ2KToolTip> m_toolTip;
     HMENU m_voiMenu = nullptr;
     int m_voiMenuTables = 0; // the VOI table count the submenu lists

@@ -163,7 +163,17 @@ void CJ2KGrid::decodeStep()
             } catch (...) {
             }
         }
-        ORBEL_LOG(INFO) << "Unknown failure!";
+        std::string reason = "Unknown failure!";
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            reason = e.what();
+        } catch (...) {
+        }
+        ORBEL_LOG(ERROR) << "Refused JPIP data for " << m_target << " while decoding: " << reason;
         stopTimers();
+        // The data came from the server: it is asked for again like a failed reply.
+        handleConnectionError(std::unique_ptr<CJ2KException>(
+            new CJ2KConnectionException(reason, kOrbelSourceName, __LINE__, m_target)));
     }
 }

@@ -61,8 +61,6 @@ void CJ2KGrid::drawLoadingMark(HDC dc)
         if (m_animationFrame > 247 || m_animationFrame < 240)
             m_animationFrame = 240;
         id = m_animationFrame++;
-    } else if (!m_image || m_annotationFailed) {
-        id = 229;
     }
     if (!id)
         return;
@@ -78,6 +76,43 @@ void CJ2KGrid::drawLoadingMark(HDC dc)
     SelectObject(source, old);
     DeleteDC(source);
     DeleteObject(bitmap);
+}
+
+void CJ2KGrid::drawFailureMark(HDC dc)
+{
+    m_failureMark = RECT{0, 0, 0, 0};
+    const bool failed = !m_image || m_image->hasFailed() || m_annotationFailed;
+    if (!m_element || m_animationTimer || !failed)
+        return;
+    HBITMAP bitmap = LoadBitmapW(ModuleInstance(), MAKEINTRESOURCEW(229));
+    if (!bitmap)
+        return;
+    BITMAP info = {};
+    GetObjectW(bitmap, sizeof(info), &info);
+    // The lower left corner, moved up past every text it would hide; the cell's centre
+    // when the whole left edge is taken.
+    RECT mark = {m_view.left + 2, m_view.bottom - info.bmHeight - 2, m_view.left + 2 + info.bmWidth, m_view.bottom - 2};
+    for (bool moved = true; moved && mark.top >= m_view.top;) {
+        moved = false;
+        for (const RECT& text : m_textRects) {
+            RECT overlap;
+            if (IntersectRect(&overlap, &mark, &text)) {
+                OffsetRect(&mark, 0, text.top - 2 - mark.bottom);
+                moved = true;
+            }
+        }
+    }
+    if (mark.top < m_view.top) {
+        const int x = (m_view.left + m_view.right - info.bmWidth) / 2, y = (m_view.top + m_view.bottom - info.bmHeight) / 2;
+        mark = RECT{x, y, x + info.bmWidth, y + info.bmHeight};
+    }
+    HDC source = CreateCompatibleDC(dc);
+    HGDIOBJ old = SelectObject(source, bitmap);
+    TransparentBlt(dc, mark.left, mark.top, info.bmWidth, info.bmHeight, source, 0, 0, info.bmWidth, info.bmHeight, 0);
+    SelectObject(source, old);
+    DeleteDC(source);
+    DeleteObject(bitmap);
+    m_failureMark = mark;
 }
 
 int CJ2KGrid::rulerTextSize(int viewHeight, double textScale)
@@ -161,10 +196,12 @@ void CJ2KGrid::drawRuler(HDC dc, bool vertical, int textSize)
         line(start + span, 10, start + span, 5);
     }
     const int end = int(std::lround(start + span));
-    if (vertical)
-        TextOutW(dc, m_view.right - int(label.size()) * textSize / 2 - 5, end + 5, label.c_str(), int(label.size()));
-    else
-        TextOutW(dc, end, m_view.bottom - textSize - 5, label.c_str(), int(label.size()));
+    const POINT at = vertical ? POINT{LONG(m_view.right - int(label.size()) * textSize / 2 - 5), LONG(end + 5)}
+                              : POINT{LONG(end), LONG(m_view.bottom - textSize - 5)};
+    TextOutW(dc, at.x, at.y, label.c_str(), int(label.size()));
+    SIZE extent = {0, 0};
+    GetTextExtentPoint32W(dc, label.c_str(), int(label.size()), &extent);
+    m_textRects.push_back(RECT{at.x, at.y, at.x + extent.cx + 1, at.y + extent.cy + 1});
 }
 
 void CJ2KGrid::drawRulers(HDC dc)

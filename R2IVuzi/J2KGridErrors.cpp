@@ -1,5 +1,6 @@
 // What a grid does when a loader's request fails: retry a bounded number of times, give
-// up keeping what it has, or only stop its timers. Also the process-wide new-handler.
+// up keeping what it has (marked failed, so the cell and the status document say so), or
+// only stop its timers. Also the process-wide new-handler.
 #include "R2IVuzi/J2KAnnotationLoader.h"
 #include "R2IVuzi/J2KException.h"
 #include "R2IVuzi/J2KGrid.h"
@@ -62,7 +63,20 @@ void CJ2KGrid::handleConnectionError(std::unique_ptr<CJ2KException> error)
         openTargetImage(true);
         return;
     }
+    if (!m_target.empty() && contextOf(error) == m_target)
+        markFailed(error);
     stopAnimation();
+    if (m_hWnd)
+        InvalidateRect(m_hWnd, nullptr, TRUE);
+}
+
+void CJ2KGrid::markFailed(const std::unique_ptr<CJ2KException>& error)
+{
+    if (!m_image)
+        return;
+    const std::string reason = error && *error->what() ? error->what() : "Unknown failure!";
+    m_image->setFailure(reason);
+    ORBEL_LOG(ERROR) << "Giving up on " << m_target << ": " << reason;
 }
 
 void CJ2KGrid::handleOpenStreamError(std::unique_ptr<CJ2KException> error)
@@ -71,10 +85,8 @@ void CJ2KGrid::handleOpenStreamError(std::unique_ptr<CJ2KException> error)
         return;
     const int taken = m_openStreamRetries++;
     if (taken >= g_retryCount) {
-        if (!m_image || !m_image->isOpened()) {
-            m_image.reset();
-            m_target.clear();
-        }
+        // The image and its target stay, so the cell still shows which image it was.
+        markFailed(error);
         stopAnimation();
         if (m_hWnd)
             InvalidateRect(m_hWnd, nullptr, TRUE);
@@ -114,10 +126,14 @@ void CJ2KGrid::handleAnnotationConnectionError(std::unique_ptr<CJ2KException> er
     }
 }
 
-void CJ2KGrid::handleParseError(std::unique_ptr<CJ2KException>)
+void CJ2KGrid::handleParseError(std::unique_ptr<CJ2KException> error)
 {
     stopTimers();
     ORBEL_LOG(ERROR) << "Parse JPIP Packets Error When handling " << m_target;
+    if (!m_target.empty() && contextOf(error) == m_target)
+        markFailed(error);
+    if (m_hWnd)
+        InvalidateRect(m_hWnd, nullptr, TRUE);
 }
 
 void CJ2KGrid::handleMemoryError()

@@ -4,12 +4,14 @@
 
 void CJ2KGridHangingStackManager::update(int key, int page, TiXmlNode* node,
                                          const std::string& objectFile,
-                                         const std::string& instanceUID)
+                                         const std::string& instanceUID,
+                                         const boost::shared_ptr<const void>& document)
 {
     HangingItem& item = m_stacks[key][page];  // new stacks and pages start unselected
     item.node = node;
     item.objectFile = objectFile;
     item.instanceUID = instanceUID;
+    item.document = node ? document : boost::shared_ptr<const void>();
 }
 
 void CJ2KGridHangingStackManager::resetStack(int key)

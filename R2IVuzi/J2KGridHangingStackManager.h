@@ -1,6 +1,8 @@
 // What one grid shows on one page of one hanging stack.
 #pragma once
 
+#include <boost/shared_ptr.hpp>
+
 #include <map>
 #include <string>
 
@@ -11,6 +13,7 @@ struct HangingItem {
     TiXmlNode* node = nullptr;  // null: an empty cell
     std::string objectFile;     // the grid's target, the JPIP and registry key
     std::string instanceUID;    // the annotation server's and status document's key
+    boost::shared_ptr<const void> document; // keeps node's document alive
 };
 
 // The images of one grid's cell: one item per page of every hanging stack (stack keys are
@@ -25,7 +28,7 @@ public:
     // Creates the stack, replaces the page's node and texts (keeping its selected flag) or
     // inserts the page, unselected.
     void update(int key, int page, TiXmlNode* node, const std::string& objectFile,
-                const std::string& instanceUID);
+                const std::string& instanceUID, const boost::shared_ptr<const void>& document = {});
     // Leaves an existing stack with one default item at page 0.
     void resetStack(int key);
     // Back to one stack holding one default item, positioned at (0, 0).

@@ -32,6 +32,7 @@ void CJ2KGrid::showStackItem(const HangingItem& item)
     m_target = item.objectFile;
     m_uid = item.instanceUID;
     m_element = item.node;
+    m_elementDocument = item.document;
     openTargetImage(false);
     try {
         getAnnotationLoader()->retryCounter() = 0;
@@ -70,8 +71,12 @@ void CJ2KGrid::openTargetImage(bool retry)
                 m_image = found;
             } else {
                 m_image.reset(new CJ2KImage(m_target, m_uid, m_element));
+                m_image->holdDocument(m_elementDocument);
                 dao->registerImage(m_target, m_image);
             }
+            // A new attempt (not a retry) starts without the earlier give-up.
+            if (!retry)
+                m_image->setFailure(std::string());
             if (m_hWnd)
                 m_image->getAnnWrapper().Attach(m_hWnd);
             OrbelAnnWrapper::SetPen(0, 1);
@@ -142,6 +147,7 @@ LRESULT CJ2KGrid::OnStartProcess(const std::string& target)
             base.OnRegionDecoded(region[kRegionLeft], region[kRegionTop], region[kRegionRight], region[kRegionBottom]);
     } catch (const std::exception& e) {
         ORBEL_LOG(INFO) << "Exception happened in OnStartProcess";
+        ORBEL_LOG(ERROR) << "Refused JPIP data for " << m_target << " from CJ2KCommenceRequest: " << e.what();
         // No second start message comes for this image: the retry path reopens it.
         handleOpenStreamError(std::unique_ptr<CJ2KException>(
             new CJ2KOpenStreamException(e.what(), kOrbelSourceName, __LINE__, m_target)));

@@ -207,6 +207,7 @@ void CJ2KGrid::drawOverlay(HDC dc)
                 HGDIOBJ old = SelectObject(source, bitmap);
                 TransparentBlt(dc, int(x), int(y), info.bmWidth, info.bmHeight, source, 0, 0, info.bmWidth,
                                info.bmHeight, RGB(0, 255, 0));
+                m_textRects.push_back(RECT{int(x), int(y), int(x) + info.bmWidth, int(y) + info.bmHeight});
                 SelectObject(source, old);
                 DeleteDC(source);
                 DeleteObject(bitmap);
@@ -223,6 +224,8 @@ void CJ2KGrid::drawOverlay(HDC dc)
             TextOutW(dc, int(x) + 1, int(y) + 1, text.c_str(), int(text.size()));
             SetTextColor(dc, RGB(255, 255, 255));
             TextOutW(dc, int(x), int(y), text.c_str(), int(text.size()));
+            if (!text.empty())
+                m_textRects.push_back(RECT{int(x), int(y), int(x + textWidth) + 1, int(y) + int(measured.bottom - measured.top) + 1});
             if (group.direction())
                 x = clampPosition(x + textWidth);
         }

@@ -21,12 +21,14 @@ LRESULT CJ2KGrid::OnPaint(bool refresh)
         HDC memory = CreateCompatibleDC(dc);
         HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
         HGDIOBJ old = SelectObject(memory, bitmap);
+        m_textRects.clear();
         drawImage(memory, bitmap, refresh);
         if (m_element)
             drawLoadingMark(memory);
         if (g_showRuler)
             drawRulers(memory);
         drawOverlay(memory);
+        drawFailureMark(memory);
         drawDecorations(memory);
         BitBlt(dc, m_view.left, m_view.top, width, height, memory, m_view.left, m_view.top, SRCCOPY);
         SelectObject(memory, old);

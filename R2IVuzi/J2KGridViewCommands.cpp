@@ -49,8 +49,10 @@ void CJ2KGrid::applyViewCommand(Operation operation)
             boost::shared_ptr<CPssiXmlDao> dao = getPssiXmlDao();
             boost::shared_ptr<CJ2KImage> image = boost::dynamic_pointer_cast<CJ2KImage>(dao->findImage(item.objectFile));
             const bool registered = image != nullptr;
-            if (!registered)
+            if (!registered) {
                 image = boost::make_shared<CJ2KImage>(item.objectFile, item.instanceUID, item.node);
+                image->holdDocument(item.document);
+            }
             image->getImageBase().SetViewRect(m_view.top, m_view.left, m_view.bottom, m_view.right, m_hWnd, false);
             operation(image->getImageBase(), false);
             if (!registered)

@@ -78,6 +78,12 @@ public:
     void setPresented(bool presented) { m_presented = presented; }
     const std::string& getStatus() const { return m_status; }
     void setStatus(const std::string& status) { m_status = status; }
+    // Keeps the document of the image's element alive as long as the image.
+    void holdDocument(const boost::shared_ptr<const void>& document) { m_document = document; }
+    // Set when the grid gives up on the image, cleared by a new attempt. User-interface
+    // thread only.
+    bool hasFailed() const { return !m_failure.empty(); }
+    void setFailure(const std::string& reason) { m_failure = reason; }
     // The annotation text presentation stored as the base for change reports.
     const std::string& getStoredAnnotation() const { return m_storedAnnotation; }
     void setStoredAnnotation(const std::string& text) { m_storedAnnotation = text; }
@@ -98,6 +104,7 @@ public:
     std::string getAnnotationText() const override;
     bool isAnnotationModified() const override;
     void setAnnotationModified(bool modified) override;
+    std::string getFailure() const override { return m_failure; }
 
 private:
     void computeExpansion();
@@ -126,7 +133,9 @@ private:
     boost::shared_ptr<rvd_channel_mapping> m_mapping;
     std::unique_ptr<CImageBase> m_imageBase;
     TiXmlNode* m_element;
+    boost::shared_ptr<const void> m_document;
     std::string m_status;
+    std::string m_failure;
     std::string m_storedAnnotation;
     std::vector<OverlayLayoutEntry> m_overlayEntries;
     std::vector<CJ2KOverlayRecord> m_overlayGroups;

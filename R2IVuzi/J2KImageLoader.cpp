@@ -15,6 +15,7 @@ std::function<void()> CJ2KImageLoader::s_beforeThreadStart;
 CJ2KImageLoader::CJ2KImageLoader()
     : m_parser(new CJpipParser), m_region(new rvd_region_decompressor), m_stripe(new rvd_stripe_decompressor)
 {
+    m_channel.setCancelFlag(cancelFlag());
     start();
 }
 

@@ -54,6 +54,9 @@ public:
 
     // Interruption of the running request.
     bool isInterrupted() const { return m_worker.isInterrupted(); }
+    // What the loader's transfers watch, so an abort or a newer commence (and so a release)
+    // does not wait for a stalled server.
+    const std::atomic<bool>* cancelFlag() const { return m_worker.interruptFlag(); }
     void clearInterrupt() { m_worker.clearInterrupt(); }
     // Waits up to ms milliseconds; true when interrupted meanwhile.
     bool waitInterruptible(int ms) { return m_worker.waitInterruptible(ms); }

@@ -58,6 +58,8 @@ bool CJ2KROIRequest::fetch(const std::string* model, int curlLine, int statusLin
                 ORBEL_THROW_AT(CJ2KConnectionException, curlLine, curl_easy_strerror(CURLE_BAD_FUNCTION_ARGUMENT),
                                target);
             const CURLcode rc = channel.perform(url, headers, body);
+            if (rc != CURLE_OK && loader->isInterrupted())
+                throw Interrupted();
             if (rc != CURLE_OK)
                 ORBEL_THROW_AT(CJ2KConnectionException, curlLine, curl_easy_strerror(rc), target);
             const long code = channel.responseCode();
@@ -69,7 +71,9 @@ bool CJ2KROIRequest::fetch(const std::string* model, int curlLine, int statusLin
                 m_observer->startRenderTimer(target);
             }
             const uint64_t before = cache->get_total_new_bytes();
-            m_done = processChunkData(body);
+            if (!acceptBody(body, url, m_done))
+                ORBEL_THROW_AT(CJ2KConnectionException, curlLine,
+                               "The JPIP server's reply is not a well-formed JPP-stream: " + lastRefusal(), target);
             // The server counts a cut message as sent; only a new channel's model
             // update gets it back.
             if (lastBodyCut())

@@ -27,6 +27,11 @@ public:
     bool processChunkData(const JpipBuffer& body);
     // Whether the last body parsed ended inside a message.
     bool lastBodyCut() const { return m_lastBodyCut; }
+    // Why the parser refused the last body (empty when it did not).
+    const std::string& lastRefusal() const { return m_lastRefusal; }
+    // processChunkData that logs a refused or cut body with the image, this request and its
+    // URL instead of raising: false when refused (nothing of it is in the cache then).
+    bool acceptBody(const JpipBuffer& body, const std::string& url, bool& done);
 
     const boost::shared_ptr<CJ2KObserver>& getObserver() const { return m_observer; }
     const boost::shared_ptr<CJ2KImage>& getImage() const { return m_image; }
@@ -37,4 +42,5 @@ protected:
 
 private:
     bool m_lastBodyCut = false;
+    std::string m_lastRefusal;
 };

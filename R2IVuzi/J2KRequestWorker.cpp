@@ -101,6 +101,7 @@ void CJ2KRequestWorker::quit()
     {
         boost::lock_guard<boost::mutex> lock(m_state->mutex);
         m_state->quit = true;
+        m_state->interrupt = true;
     }
     m_state->condition.notify_all();
 }
@@ -147,9 +148,19 @@ bool CJ2KRequestWorker::isInterrupted() const
     return m_state->interrupt;
 }
 
+const std::atomic<bool>* CJ2KRequestWorker::interruptFlag() const
+{
+    return &m_state->interrupt;
+}
+
 void CJ2KRequestWorker::clearInterrupt()
 {
     m_state->interrupt = false;
+}
+
+void CJ2KRequestWorker::interrupt()
+{
+    m_state->interrupt = true;
 }
 
 bool CJ2KRequestWorker::waitInterruptible(int ms)

@@ -7,6 +7,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <atomic>
 #include <functional>
 
 class CJ2KRequest;
@@ -45,7 +46,12 @@ public:
     bool stop(int waitSeconds = -1) { quit(); return join(waitSeconds); }
 
     bool isInterrupted() const;
+    // The flag behind isInterrupted, for a transfer to watch; it lives as long as the
+    // worker or its thread. quit sets it too, so a stop cuts the running request short.
+    const std::atomic<bool>* interruptFlag() const;
     void clearInterrupt();
+    // Interrupts the request running now; the next one starts uninterrupted.
+    void interrupt();
     // Waits up to ms milliseconds; true when interrupted meanwhile.
     bool waitInterruptible(int ms);
 

@@ -1,12 +1,15 @@
 #include "R2IVuzi/J2KSubFrameHangingStackManager.h"
 
-void CJ2KSubFrameHangingStackManager::setRoot(int key, TiXmlNode* node)
+void CJ2KSubFrameHangingStackManager::setRoot(int key, TiXmlNode* node, const boost::shared_ptr<const void>& document)
 {
+    const boost::shared_ptr<const void> hold = node ? document : boost::shared_ptr<const void>();
     auto it = m_records.find(key);
-    if (it == m_records.end())
-        m_records.emplace(key, SubFrameStackRecord{0, 1, node});
-    else
+    if (it == m_records.end()) {
+        m_records.emplace(key, SubFrameStackRecord{0, 1, node, hold});
+    } else {
         it->second.root = node;
+        it->second.document = hold;
+    }
 }
 
 void CJ2KSubFrameHangingStackManager::setCount(int key, int count)

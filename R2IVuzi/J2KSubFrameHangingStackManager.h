@@ -2,6 +2,8 @@
 // count and the current page. User-interface thread only.
 #pragma once
 
+#include <boost/shared_ptr.hpp>
+
 #include <map>
 
 class TiXmlNode;
@@ -10,6 +12,7 @@ struct SubFrameStackRecord {
     int currentPage = 0;
     int pageCount = 1;
     TiXmlNode* root = nullptr;  // null: nothing hung for this frame page
+    boost::shared_ptr<const void> document; // keeps root's document alive
 };
 
 class CJ2KSubFrameHangingStackManager {
@@ -17,7 +20,7 @@ public:
     CJ2KSubFrameHangingStackManager() { clear(); }
 
     // Inserts (0, 1, node) or replaces the root of an existing record.
-    void setRoot(int key, TiXmlNode* node);
+    void setRoot(int key, TiXmlNode* node, const boost::shared_ptr<const void>& document = {});
     // Missing keys are ignored.
     void setCount(int key, int count);
     void setCurrent(int key, int page);

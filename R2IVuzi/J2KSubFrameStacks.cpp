@@ -65,6 +65,7 @@ void CJ2KSubFrame::buildStacks(int key, TiXmlNode* root)
     if (!m_selected)
         return;
     boost::shared_ptr<CPssiXmlDao> dao = getFrame()->getPssiXmlDao();
+    const boost::shared_ptr<const void> document = dao->documentHold();
     std::vector<TiXmlNode*> nodes;
     const char* level = root && root->ToElement() ? root->Value() : "";
     if (std::strcmp(level, "Image") == 0) {
@@ -87,7 +88,7 @@ void CJ2KSubFrame::buildStacks(int key, TiXmlNode* root)
             const size_t index = size_t(cells) * j + size_t(m_subColumns) * grid->getRow() + grid->getColumn();
             TiXmlNode* node = index < nodes.size() ? nodes[index] : nullptr;
             stacks.update(key, j, node, node ? dao->getObjectFile(node) : std::string(),
-                          node ? dao->getInstanceUID(node) : std::string());
+                          node ? dao->getInstanceUID(node) : std::string(), document);
         }
     }
 }
@@ -197,6 +198,7 @@ TiXmlNode* CJ2KSubFrame::selectGridOfNode(const TiXmlNode* node)
 
 void CJ2KSubFrame::resetAll()
 {
+    m_nodeToShow = nullptr;
     m_stacks->clear();
     for (const auto& grid : m_grids)
         grid->getStackManager()->clear();

@@ -115,7 +115,8 @@ void jpipFrameSize(int64_t x0, int64_t y0, int64_t w, int64_t h, int level, int&
     frameH = int(ceilShift(y0 + h, level) - ceilShift(y0, level));
 }
 
-JpipCurlHandle::JpipCurlHandle(JpipCurlHandle&& other) noexcept : m_curl(other.m_curl), m_headers(other.m_headers)
+JpipCurlHandle::JpipCurlHandle(JpipCurlHandle&& other) noexcept
+    : m_curl(other.m_curl), m_headers(other.m_headers), m_cancel(other.m_cancel)
 {
     other.m_curl = nullptr;
     other.m_headers = nullptr;
@@ -127,6 +128,7 @@ JpipCurlHandle& JpipCurlHandle::operator=(JpipCurlHandle&& other) noexcept
         reset();
         std::swap(m_curl, other.m_curl);
         std::swap(m_headers, other.m_headers);
+        m_cancel = other.m_cancel;
     }
     return *this;
 }
@@ -166,6 +168,15 @@ void JpipCurlHandle::reset() noexcept
     m_headers = nullptr;
 }
 
+namespace {
+
+extern "C" int jpipCancelled(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
+}
+
+} // namespace
+
 CURLcode JpipCurlHandle::perform(const std::string& url, JpipBuffer& headers, JpipBuffer& body)
 {
     if (!m_curl)
@@ -177,6 +188,13 @@ CURLcode JpipCurlHandle::perform(const std::string& url, JpipBuffer& headers, Jp
     curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, &headers);
     curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, &body);
     curl_easy_setopt(m_curl, CURLOPT_URL, url.c_str());
+    if (m_cancel) {
+        curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, &jpipCancelled);
+        curl_easy_setopt(m_curl, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(m_cancel));
+        curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 0L);
+    } else {
+        curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 1L);
+    }
     return curl_easy_perform(m_curl);
 }
 

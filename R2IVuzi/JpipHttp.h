@@ -5,6 +5,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -76,6 +77,11 @@ public:
     void reset() noexcept;
     CURL* get() const { return m_curl; }
     explicit operator bool() const { return m_curl != nullptr; }
+    // A transfer ends with CURLE_ABORTED_BY_CALLBACK soon after *flag turns true: libcurl
+    // asks at least about once a second, also while a stalled server sends nothing. The
+    // flag must outlive the handle; it stays through reset, open and moves.
+    void setCancelFlag(const std::atomic<bool>* flag) { m_cancel = flag; }
+    const std::atomic<bool>* cancelFlag() const { return m_cancel; }
 
     // Points header and write functions at the two buffers, sets the URL, performs.
     CURLcode perform(const std::string& url, JpipBuffer& headers, JpipBuffer& body);
@@ -84,6 +90,7 @@ public:
 private:
     CURL* m_curl = nullptr;
     curl_slist* m_headers = nullptr;
+    const std::atomic<bool>* m_cancel = nullptr;
 };
 
 // Counted: the first init initialises libcurl, the last cleanup cleans it up.

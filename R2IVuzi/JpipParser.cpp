@@ -54,6 +54,14 @@ private:
 
 void CJpipParser::parse(rvd_cache* cache, const uint8_t* data, size_t length)
 {
+    // A body is checked whole before any of it reaches the cache: a refused body leaves
+    // nothing behind for the decoder to show.
+    walk(nullptr, data, length);
+    walk(cache, data, length);
+}
+
+void CJpipParser::walk(rvd_cache* cache, const uint8_t* data, size_t length)
+{
     m_status = JpipResponseStatus();
     Cursor in(data, length);
     auto cut = [this] { m_status.bodyCut = true; };
@@ -126,6 +134,12 @@ void CJpipParser::parse(rvd_cache* cache, const uint8_t* data, size_t length)
             default:
                 break;
             }
+            continue;
+        }
+        if (!cache) {
+            in.skip(size_t(msgLength));
+            classId = msgClass;
+            codestream = msgCodestream;
             continue;
         }
         try {

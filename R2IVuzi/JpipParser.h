@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 class rvd_cache;
 
@@ -21,15 +22,20 @@ struct JpipResponseStatus {
 class CJpipParser {
 public:
     // Parses one whole reply body. A message cut at the end of the body is dropped;
-    // malformed headers raise CJ2KException, keeping what earlier messages stored.
+    // a malformed header anywhere raises CJ2KException before anything is stored.
     void parse(rvd_cache* cache, const uint8_t* data, size_t length);
     const JpipResponseStatus& getStatus() const { return m_status; }
 
 private:
+    // One pass over the body; a null cache only checks.
+    void walk(rvd_cache* cache, const uint8_t* data, size_t length);
+
     JpipResponseStatus m_status;
 };
 
 // What CJ2KRequest::processChunkData does once it has found the loader's parser and the
 // image's cache: parses the body and tells whether the server has finished the window.
-// Any failure is logged and raised as CJ2KException "error when parse the databin.".
-bool processChunkBody(CJpipParser& parser, rvd_cache* cache, const uint8_t* data, size_t size);
+// Any failure is logged and raised as CJ2KException "error when parse the databin."; the
+// parser's own reason goes to *reason when given.
+bool processChunkBody(CJpipParser& parser, rvd_cache* cache, const uint8_t* data, size_t size,
+                      std::string* reason = nullptr);

@@ -4,6 +4,8 @@
 
 #include <tinyxml.h>
 
+#include <algorithm>
+
 
 std::u16string utf8ToWide(const char* utf8)
 {
@@ -21,7 +23,8 @@ CPssiXmlDao::~CPssiXmlDao()
         workingRoots_.clear();
     }
     // Emptied as the viewer always did; the documents themselves go with their owners.
-    if (pssi_) {
+    // Images or stack items that outlive this object may still hold the document.
+    if (pssi_ && pssi_.use_count() == 1) {
         pssi_->ClearError();
         pssi_->Clear();
     }
@@ -30,27 +33,47 @@ CPssiXmlDao::~CPssiXmlDao()
         config_->Clear();
     }
     images_.clear();
-}
-
-void CPssiXmlDao::retire(std::unique_ptr<TiXmlDocument>& slot)
-{
-    if (slot)
-        retired_.push_back(std::move(slot));
+    released_.clear();
 }
 
 TiXmlDocument* CPssiXmlDao::freshDocument(std::unique_ptr<TiXmlDocument>& slot, const char* name)
 {
     // TinyXML's Parse appends to existing content, so a used document is replaced.
-    if (!slot || slot->FirstChild() || slot->Error()) {
-        retire(slot);
+    if (!slot || slot->FirstChild() || slot->Error())
         slot.reset(new TiXmlDocument(name));
-    }
     return slot.get();
+}
+
+void CPssiXmlDao::dropPssiDocument()
+{
+    // Registered images belong to the document's elements: a later document with the same
+    // targets gets images of its own, and the old ones go once nothing shows them.
+    for (auto& entry : images_)
+        released_.push_back(std::move(entry.second));
+    images_.clear();
+    sweepReleasedImages();
+    pssi_.reset();
+    workingRoots_.clear();
+    currentNode_ = nullptr;
+}
+
+void CPssiXmlDao::sweepReleasedImages()
+{
+    released_.erase(std::remove_if(released_.begin(), released_.end(),
+                                   [](const boost::shared_ptr<IImageStatusSource>& image) {
+                                       return !image || image.use_count() == 1;
+                                   }),
+                    released_.end());
+}
+
+boost::shared_ptr<const void> CPssiXmlDao::documentHold() const
+{
+    Lock lock(*this);
+    return pssi_;
 }
 
 void CPssiXmlDao::setConfigDocument(std::unique_ptr<TiXmlDocument> doc)
 {
-    retire(config_);
     config_ = std::move(doc);
 }
 
@@ -67,19 +90,20 @@ bool CPssiXmlDao::hasConfigError() const
 void CPssiXmlDao::setPssiDocument(std::unique_ptr<TiXmlDocument> doc)
 {
     Lock lock(*this);
-    retire(pssi_);
-    pssi_ = std::move(doc);
-    workingRoots_.clear();
-    currentNode_ = nullptr;
+    dropPssiDocument();
+    pssi_.reset(doc.release());
 }
 
 void CPssiXmlDao::parsePssi(const std::string& utf8)
 {
     Lock lock(*this);
-    TiXmlDocument* doc = freshDocument(pssi_, "BasePssi.xml");
+    if (!pssi_ || pssi_->FirstChild() || pssi_->Error()) {
+        dropPssiDocument();
+        pssi_.reset(new TiXmlDocument("BasePssi.xml"));
+    }
     workingRoots_.clear();
     currentNode_ = nullptr;
-    parseXmlText(*doc, utf8.c_str());
+    parseXmlText(*pssi_, utf8.c_str());
 }
 
 bool CPssiXmlDao::hasPssiError() const
@@ -94,7 +118,6 @@ bool CPssiXmlDao::hasPssiDocument() const
 
 void CPssiXmlDao::setStampDocument(std::unique_ptr<TiXmlDocument> doc)
 {
-    retire(stamp_);
     stamp_ = std::move(doc);
 }
 
@@ -137,6 +160,7 @@ boost::shared_ptr<IImageStatusSource> CPssiXmlDao::findImage(const std::string& 
 
 void CPssiXmlDao::registerImage(const std::string& target, const boost::shared_ptr<IImageStatusSource>& image)
 {
+    sweepReleasedImages();
     if (!target.empty())
         images_.insert(std::make_pair(target, image));
 }

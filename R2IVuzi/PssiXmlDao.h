@@ -64,9 +64,11 @@ public:
 
     boost::recursive_mutex& recursiveMutex() const { return mutex_; }
 
-    // Documents. The object owns them; a superseded one stays alive, unchanged, until
-    // the object dies, so node pointers into it never dangle. Parsing always goes into
-    // a fresh document, since TinyXML appends to one that has content.
+    // Documents. Parsing always goes into a fresh document, since TinyXML appends to one
+    // that has content. A superseded configuration or stamp document is freed at once
+    // (nothing keeps nodes of them); a superseded PSSI document lives as long as some
+    // holder from documentHold() (an image, a stack item, a grid) still points into it,
+    // and its images leave the registry.
     void setConfigDocument(std::unique_ptr<TiXmlDocument> doc);
     void parseConfig(const std::string& utf8);
     // True also when no document is stored.
@@ -80,6 +82,8 @@ public:
     bool hasStampError() const;
     // The PSSI document's "Root" element, or null.
     TiXmlElement* getRootElement() const;
+    // Keeps the current PSSI document alive for whoever keeps node pointers into it.
+    boost::shared_ptr<const void> documentHold() const;
     static std::string getLevelName(int level);
     // Parses outside text into the document. TinyXML steps over a multi-byte UTF-8
     // character whole, so a lead byte at the very end took it past the terminator into
@@ -183,7 +187,10 @@ private:
     static TiXmlNode* editable(const TiXmlNode* node) { return const_cast<TiXmlNode*>(node); }
     void applyAnnotationElement(TiXmlNode* node, const TiXmlElement* reply);
     TiXmlDocument* freshDocument(std::unique_ptr<TiXmlDocument>& slot, const char* name);
-    void retire(std::unique_ptr<TiXmlDocument>& slot);
+    // Lets go of the PSSI document and of the images registered for it.
+    void dropPssiDocument();
+    // Frees the images of replaced documents that nothing else holds any more.
+    void sweepReleasedImages();
     const TiXmlElement* configRoot() const;
     bool readWindow(const TiXmlNode* node, const DicomTag& tag, float& value) const;
     bool readLut(const TiXmlNode* item, int pixelRepresentation, bool refuse8Bit, VoiLutEntry& lut) const;
@@ -192,9 +199,12 @@ private:
     mutable boost::mutex annotationMutex_;
     std::unique_ptr<TiXmlDocument> config_;
     std::unique_ptr<TiXmlDocument> stamp_;
-    std::unique_ptr<TiXmlDocument> pssi_;
-    std::vector<std::unique_ptr<TiXmlDocument>> retired_;
+    boost::shared_ptr<TiXmlDocument> pssi_;
     std::map<std::string, boost::shared_ptr<IImageStatusSource>> images_;
+    // Images of replaced documents, kept until this object holds the last reference: an
+    // image's annotations belong to the window thread, so it must not be freed on a loader
+    // thread whose request happened to hold it last.
+    std::vector<boost::shared_ptr<IImageStatusSource>> released_;
     std::vector<TiXmlNode*> workingRoots_;
     TiXmlNode* currentNode_ = nullptr;
     bool statusModified_ = false;

@@ -26,6 +26,7 @@ std::string CPssiXmlDao::getImageStatus()
         const std::string last = image->getLastReportedText();
         const std::string annotation = image->getAnnotationText();
         const bool modified = image->isAnnotationModified();
+        const std::string failure = image->getFailure();
 
         TiXmlElement element("Image");
         element.SetAttribute("InstanceUID", image->getInstanceUID());
@@ -39,6 +40,9 @@ std::string CPssiXmlDao::getImageStatus()
             image->setAnnotationModified(false);
             statusModified_ = true;
         }
+        // Last, so readers that know only the attributes above are not disturbed.
+        if (!failure.empty())
+            element.SetAttribute("Failed", failure);
         list.InsertEndChild(element);
     }
     doc.InsertEndChild(list);

@@ -15,6 +15,7 @@
 #include <new>
 #include <string>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -39,6 +40,8 @@ struct LogFile {
     std::u16string path;
     int fd = -1;
     pid_t opener = 0; // the process that opened fd
+    int openError = 0;      // errno of the last failed open
+    bool errorShown = false; // the failure has been told on standard error for this path
 };
 
 // Never destroyed, so records written while the process exits still find their lock.
@@ -61,6 +64,26 @@ void closeLocked(LogFile& f)
     f.fd = -1;
 }
 
+int openFile(const std::string& path)
+{
+    int fd;
+    do
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Makes every missing folder above path; false when one cannot be made.
+bool makeParents(const std::string& path)
+{
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        const std::string folder = path.substr(0, slash);
+        if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST)
+            return false;
+    }
+    return true;
+}
+
 bool openLocked(LogFile& f)
 {
     if (f.fd >= 0) {
@@ -75,12 +98,14 @@ bool openLocked(LogFile& f)
     const std::string mapped = MapDrivePath(f.path);
     if (mapped.empty())
         return false;
-    int fd;
-    do
-        fd = ::open(mapped.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    int fd = openFile(mapped);
+    // A log whose folder does not exist yet gets the folder.
+    if (fd < 0 && errno == ENOENT && makeParents(mapped))
+        fd = openFile(mapped);
+    if (fd < 0) {
+        f.openError = errno;
         return false;
+    }
     ::lseek(fd, 0, SEEK_END);
     f.fd = fd;
     f.opener = ::getpid();
@@ -127,6 +152,7 @@ void initLogFile(const WCHAR* path, int toFile, int lockMode, int append)
     if (toFile != 1)
         return;
     f.path = path ? std::u16string(path) : std::u16string();
+    f.errorShown = false;
     if (!append) {
         const std::string mapped = MapDrivePath(f.path);
         if (!mapped.empty())
@@ -194,8 +220,17 @@ LogMessage::~LogMessage()
             std::fprintf(stderr, "%s", text.c_str());
         LogFile& f = logFile();
         boost::lock_guard<boost::mutex> guard(f.lock);
-        if (openLocked(f))
+        if (openLocked(f)) {
             appendLocked(f, text);
+        } else if (f.toFile == 1 && !f.errorShown) {
+            // Said once per path, with the record that found it out, so a log that cannot
+            // be written is never silent.
+            f.errorShown = true;
+            const std::string mapped = MapDrivePath(f.path);
+            std::fprintf(stderr, "The log %s cannot be written: %s\n%s", mapped.empty() ? "(no path)" : mapped.c_str(),
+                         mapped.empty() ? "the path maps to no file" : std::strerror(f.openError),
+                         severity_ >= kFatal ? "" : text.c_str());
+        }
     } catch (...) {
         // A record that cannot be built (out of memory) is lost, never thrown from here.
     }

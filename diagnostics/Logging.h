@@ -28,7 +28,8 @@ void setLogItems(bool pid, bool tid, bool time, bool tick);
 // Closes any open log, then, when toFile is 1, takes path ("C:\..." mapped through
 // $ORBEL_DRIVE_C), deletes the old file unless append is non-zero, and opens it.
 // lockMode 0 also locks the file itself for each write, serialising other processes.
-// Failures are silent: the next record tries to open the file again.
+// A missing folder is made; a file that still cannot be opened is told once on standard
+// error, with the record that found it out, and the next record tries again.
 void initLogFile(const WCHAR* path, int toFile, int lockMode, int append);
 // Closes the file; the next record reopens it at the same path and appends.
 void closeLogFile();

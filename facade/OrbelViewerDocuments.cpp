@@ -164,6 +164,8 @@ HRESULT COrbelViewer::LoadData(BSTR pssiXML)
     }
     CPssiXmlDao& dao = *frame->getPssiXmlDao();
     dao.setPssiDocument(std::make_unique<TiXmlDocument>("BasePssi.xml"));
+    // A reply for the old document's images is not worth waiting for.
+    frame->getAnnotationLoader()->interruptRunning();
     dao.parsePssi(text);
     if (dao.hasPssiError()) {
         ORBEL_LOG(FATAL) << "Parse PSSI Error";

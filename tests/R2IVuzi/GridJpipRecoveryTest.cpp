@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <random>
 
 using gridtest::GridHarness;
 using gridtest::ScopedLog;
@@ -84,6 +86,36 @@ struct Streamed {
         gridtest::expectSamples(image.getImageBase(), gridtest::corpusDir(), name(n), c);
     }
 
+    // The cell shows the failure mark, and none of the overlay's or rulers' text lies under
+    // it: the pixels the texts change (overlay on against off, both without the mark) all
+    // fall outside the mark's box.
+    void expectFailureMark()
+    {
+        h.paint();
+        const RECT mark = h.grid->getFailureMarkRect();
+        ASSERT_FALSE(IsRectEmpty(&mark));
+        EXPECT_TRUE(gridtest::showsBitmap(h.frame->m_hWnd, 229, mark.left, mark.top, true));
+        const std::string failure = h.grid->getImage() ? h.grid->getImage()->getFailure() : std::string();
+        const bool annotationFailed = h.grid->isAnnotationFailed();
+        if (h.grid->getImage())
+            h.grid->getImage()->setFailure("");
+        h.grid->setAnnotationFailed(false);
+        const bool overlayWas = g_showOverlay;
+        std::vector<COLORREF> shown[2];
+        for (int overlay = 0; overlay < 2; ++overlay) {
+            g_showOverlay = overlay == 1;
+            h.paint();
+            for (int y = mark.top; y < mark.bottom; ++y)
+                for (int x = mark.left; x < mark.right; ++x)
+                    shown[overlay].push_back(gridtest::pixelAt(h.frame->m_hWnd, x, y));
+        }
+        g_showOverlay = overlayWas;
+        EXPECT_EQ(shown[0], shown[1]) << "text under the failure mark";
+        if (h.grid->getImage())
+            h.grid->getImage()->setFailure(failure);
+        h.grid->setAnnotationFailed(annotationFailed);
+    }
+
     ScopedLog log;
     GridHarness h;
 };
@@ -151,11 +183,12 @@ TEST(GridJpipRecovery, GivingUpIsBoundedAndKeepsWhatArrived)
         EXPECT_GE(opensAtTestMessage, 1u);
         EXPECT_LT(opensAtTestMessage, 6u);
         EXPECT_EQ(opens(r.h), 6u);
-        EXPECT_EQ(r.h.grid->getTarget(), "");
-        EXPECT_FALSE(r.h.grid->getImage());
+        // The failed image stays, marked, so the cell still says which image it was.
+        EXPECT_EQ(r.h.grid->getTarget(), r.h.item(2).objectFile);
+        ASSERT_NE(r.h.grid->getImage(), nullptr);
+        EXPECT_TRUE(r.h.grid->getImage()->hasFailed());
         EXPECT_EQ(r.retries(kOpen, 2), 5u);
-        r.h.paint();
-        EXPECT_TRUE(gridtest::showsBitmap(r.h.frame->m_hWnd, 229, 2, 400 - gridtest::readBitmap(229).height - 2));
+        r.expectFailureMark();
         // A seventh open would come a second after the last failure.
         EXPECT_FALSE(platform::PumpUntil([&] { return opens(r.h) > 6; }, 1500));
     }
@@ -176,8 +209,8 @@ TEST(GridJpipRecovery, GivingUpIsBoundedAndKeepsWhatArrived)
         EXPECT_GT(part.differing, 0u);
         EXPECT_LT(part.meanAbs, 16.0);
         EXPECT_GT(part.compared, 512u * 384 - 1);
-        r.h.paint();
-        EXPECT_FALSE(gridtest::showsBitmap(r.h.frame->m_hWnd, 229, 2, 400 - gridtest::readBitmap(229).height - 2, true));
+        // Given up: the partial image carries the failure mark.
+        r.expectFailureMark();
     }
     // Replies never end the request: every exchange after the data runs dry fails.
     {
@@ -215,4 +248,69 @@ TEST(GridJpipRecovery, TheNextImageGetsItsOwnRetries)
         EXPECT_EQ(r.h.grid->errorReports, 7);
         r.expectComplete(c.next);
     }
+}
+
+// Region replies that are no JPP-stream at all (400 bytes of noise): each is refused and
+// logged with the image, the request and the parser's reason, asked again as a cut reply
+// would be, and once the retries are spent the cell is marked and the status document
+// names the failure.
+TEST(GridJpipRecovery, RefusedRepliesAreRetriedThenMarked)
+{
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ASSERT_FALSE(recoveryDir().empty());
+    std::mt19937 rng(400);
+    // Led by a header byte no message can start with, so every reply is refused whole.
+    std::string hex = "05";
+    for (int i = 1; i < 400; ++i) {
+        char b[3];
+        std::snprintf(b, sizeof b, "%02x", unsigned(rng() & 0xFF));
+        hex += b;
+    }
+    Streamed r({"body:on=region,hex=" + hex});
+    ASSERT_TRUE(r.giveUp(1));
+    const std::string target = r.h.item(1).objectFile;
+    EXPECT_EQ(r.retries(kConnection, 1), 5u);
+    EXPECT_EQ(r.h.serverLines("\"kind\": \"region\"").size(), 6u);
+    const std::string refused = "Refused JPIP reply for " + target + " to UpdateServerModelRequest " + target +
+                                "_1.jp2/";
+    const std::string text = r.log.text();
+    EXPECT_EQ(ScopedLog::count(text, "J2KRequest", 0, refused), 6u);
+    EXPECT_NE(text.find("&type=jpp-stream&roff=0,0&rsiz=512,384&fsiz=512,384,closest: Invalid Bin-ID."),
+              std::string::npos);
+    ASSERT_NE(r.h.grid->getImage(), nullptr);
+    const std::string failure = "The JPIP server's reply is not a well-formed JPP-stream: Invalid Bin-ID.";
+    EXPECT_EQ(r.h.grid->getImage()->getFailure(), failure);
+    // An attribute after the ones existing readers know, its text escaped as XML.
+    const std::string status = r.h.frame->getPssiXmlDao()->getImageStatus();
+    EXPECT_NE(status.find("\" Failed=\"The JPIP server&apos;s reply is not a well-formed JPP-stream: Invalid Bin-ID.\" />"),
+              std::string::npos)
+        << status;
+    r.expectFailureMark();
+    // Showing the image again is a new attempt: the mark and the status entry go.
+    r.h.grid->openTargetImage(false);
+    EXPECT_FALSE(r.h.grid->getImage()->hasFailed());
+    EXPECT_EQ(r.h.frame->getPssiXmlDao()->getImageStatus().find("Failed="), std::string::npos);
+}
+
+// A channel-open reply that is a well-formed JPP-stream whose main header the codestream
+// refuses: logged with the image and the request that brought it, retried as a failed
+// open, and marked once the retries are spent.
+TEST(GridJpipRecovery, DataTheCodestreamRefusesIsRetriedThenMarked)
+{
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ASSERT_FALSE(recoveryDir().empty());
+    // Main header bin 0, complete, three bytes that are no SOC marker; then "image done".
+    Streamed r({"body:on=cnew,hex=7006000003AABBCC000100"});
+    r.h.grid->showStackItem(r.h.item(1));
+    ASSERT_TRUE(r.h.until([&] {
+        return r.h.grid->getImage() && r.h.grid->getImage()->hasFailed() && r.timersStopped();
+    }));
+    const std::string target = r.h.item(1).objectFile;
+    EXPECT_EQ(r.retries(kOpen, 1), 5u);
+    EXPECT_EQ(ScopedLog::count(r.log.text(), "J2KGrid", 0,
+                               "Refused JPIP data for " + target + " from CJ2KCommenceRequest: "),
+              6u);
+    EXPECT_FALSE(r.h.grid->getImage()->isOpened());
+    EXPECT_NE(r.h.frame->getPssiXmlDao()->getImageStatus().find(" Failed=\""), std::string::npos);
+    r.expectFailureMark();
 }

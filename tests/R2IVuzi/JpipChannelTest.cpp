@@ -188,7 +188,7 @@ TEST_F(JpipWire, ByteForByte)
 }
 
 // Faults at the channel open report kind 2 and leave nothing in the loader; faults in
-// the region exchanges report kind 0, a parse failure nothing; every failure delivers
+// the region exchanges report kind 0, a refused body too; every failure delivers
 // level -1, and a failed model update does not mark the loader ready.
 TEST_F(JpipFailure, ByFaultSwitch)
 {
@@ -209,7 +209,9 @@ TEST_F(JpipFailure, ByFaultSwitch)
         {"status:code=404,on=region", true, 0, 357, "Invalid status code:404 returned."},
         {"drop:on=region,after=400", false, 0, 144, ""},
         {"drop:on=region,after=400", true, 0, 345, ""},
-        {"body:hex=05,on=region", false, -1, 0, ""},
+        // A refused body is a failed exchange, retried like a cut one.
+        {"body:hex=05,on=region", false, 0, 144,
+         "The JPIP server's reply is not a well-formed JPP-stream: Invalid Bin-ID."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault + (c.roi ? " (region request)" : ""));

@@ -168,3 +168,40 @@ TEST(JpipParser, HostileHeadersRaiseTheIllegalHeaderException)
     EXPECT_EQ(raised(&c, {0x60, 0x0A, 0x00, 0x01, 0x7F}, p), "none");
     EXPECT_EQ(c.get_next_codestream(-1), -1);
 }
+
+// A body refused anywhere leaves the cache as it was, however much good data came first:
+// the decoder never sees part of a body the parser rejected. Cut bodies still keep theirs.
+TEST(JpipParser, RefusedBodiesStoreNothing)
+{
+    std::mt19937_64 rng(71);
+    const struct {
+        const char* name;
+        std::vector<uint8_t> tail;
+        std::string error;
+    } cases[] = {
+        {"bin-id form 0", {0x05, 0x00}, "Invalid Bin-ID.|.\\R2IVuzi\\JpipParser|107"},
+        {"main header bin 1", {0x71, 0x06, 0x00, 0x00, 0x01, 0xAA}, kIllegal},
+        {"offset 2^31", {0x70, 0x00, 0x00, 0x88, 0x80, 0x80, 0x80, 0x00, 0x00}, kIllegal},
+    };
+    CJpipParser p;
+    for (const auto& c : cases)
+        for (int round = 0; round < 5; ++round) {
+            SCOPED_TRACE(std::string(c.name) + " after random body " + std::to_string(round));
+            Writer w;
+            w.random(rng, 12);
+            std::vector<uint8_t> body = w.body;
+            ASSERT_FALSE(expectedCalls(w, body.size()).empty());
+            body.insert(body.end(), c.tail.begin(), c.tail.end());
+            RecordingCache cache;
+            EXPECT_EQ(raised(&cache, body, p), c.error);
+            EXPECT_TRUE(cache.calls.empty());
+            // The same good part with a cut last message keeps its complete messages.
+            std::vector<uint8_t> cut = w.body;
+            cut.push_back(0x20);
+            cut.push_back(0x85);
+            RecordingCache kept;
+            EXPECT_EQ(raised(&kept, cut, p), "none");
+            EXPECT_EQ(kept.calls, expectedCalls(w, w.body.size()));
+            EXPECT_TRUE(p.getStatus().bodyCut);
+        }
+}

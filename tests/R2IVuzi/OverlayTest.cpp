@@ -270,4 +270,69 @@ TEST_F(Overlay, WindowAndZoomTexts)
     h.grid->setImage(boost::shared_ptr<CJ2KImage>());
     EXPECT_EQ(h.grid->getOverlayText(window), u"");
     EXPECT_EQ(h.grid->getOverlayText(zoom), u"");
+    // An image given up on before it opened has no window or zoom of its own to show; once
+    // opened, a failure later on leaves what it had.
+    image.reset(new CJ2KImage("t", "u", image->getElement()));
+    image->getImageBase().InitImage(384, 512, 3, 8, true, false);
+    image->setFailure("refused");
+    h.grid->setImage(image);
+    EXPECT_EQ(h.grid->getOverlayText(window), u"");
+    EXPECT_EQ(h.grid->getOverlayText(zoom), u"");
+    image->setOpened(true);
+    EXPECT_NE(h.grid->getOverlayText(window), u"");
+    EXPECT_NE(h.grid->getOverlayText(zoom), u"");
+}
+
+// The failure mark of an image given up on: never over a text. With lines in the lower
+// left it sits above them; with the whole left edge written it goes to the middle.
+TEST_F(Overlay, FailureMarkHidesNoText)
+{
+    std::vector<Item> column;
+    static const char* const elements[] = {"0x0001", "0x0002", "0x0003", "0x0004", "0x0005", "0x0006", "0x0007",
+                                           "0x0008", "0x0009", "0x000A", "0x000B", "0x000C", "0x000D", "0x000E",
+                                           "0x000F", "0x0010", "0x0011", "0x0012", "0x0013", "0x0014", "0x0015"};
+    for (int line = 0; line < 21; ++line)
+        column.push_back({"0x0009", elements[line], "", "Line", "", "", 0, 0, 1, line + 1});
+    const struct {
+        const char* name;
+        std::vector<Item> items;
+        bool centred;
+    } cases[] = {
+        {"nothing written", {}, false},
+        {"two lines in the lower left",
+         {{"0x0009", "0x0001", "", "W : 400, L : 40", "", "", 0, 2, 1, -1},
+          {"0x0009", "0x0002", "", "2.96", "Zoom: ", "", 0, 2, 1, 0}},
+         false},
+        {"the whole left edge", column, true},
+    };
+    const RECT v = h.grid->getViewRect();
+    const gridtest::Bitmap mark = gridtest::readBitmap(229);
+    ASSERT_GT(mark.width, 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        load(c.items);
+        image->setFailure("refused");
+        h.paint();
+        const RECT at = h.grid->getFailureMarkRect();
+        ASSERT_EQ(at.right - at.left, mark.width);
+        EXPECT_TRUE(gridtest::showsBitmap(h.frame->m_hWnd, 229, at.left, at.top, true));
+        EXPECT_GE(at.top, v.top);
+        EXPECT_LE(at.bottom, v.bottom);
+        if (c.centred)
+            EXPECT_EQ(at.left, (v.left + v.right - mark.width) / 2);
+        else
+            EXPECT_EQ(at.left, v.left + 2);
+        // Without the mark, the texts change no pixel of its box.
+        image->setFailure("");
+        std::vector<COLORREF> shown[2];
+        for (int overlay = 0; overlay < 2; ++overlay) {
+            g_showOverlay = overlay == 1;
+            h.paint();
+            for (int y = at.top; y < at.bottom; ++y)
+                for (int x = at.left; x < at.right; ++x)
+                    shown[overlay].push_back(gridtest::pixelAt(h.frame->m_hWnd, x, y));
+        }
+        g_showOverlay = true;
+        EXPECT_EQ(shown[0], shown[1]);
+    }
 }

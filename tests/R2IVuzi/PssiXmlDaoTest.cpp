@@ -6,6 +6,7 @@
 #include <boost/lexical_cast.hpp>
 #include <boost/make_shared.hpp>
 #include <boost/thread/thread.hpp>
+#include <boost/weak_ptr.hpp>
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
@@ -322,15 +323,24 @@ TEST(PssiDaoCore, LevelsRegistryRootsDocuments)
     dao.clearWorkingRoots();
     EXPECT_EQ(dao.getWorkingRoot(0), nullptr);
 
-    // A second PSSI document leaves the first one readable.
+    // A second PSSI document leaves the first one readable while something holds it, and
+    // frees it once nothing does; the images registered for it go with it.
     TiXmlElement* patient = root->FirstChildElement();
+    boost::shared_ptr<const void> hold = dao.documentHold();
+    const boost::weak_ptr<const void> firstDocument(hold);
     dao.parsePssi("<Root><Other/></Root>");
     EXPECT_STREQ(dao.getRootElement()->FirstChildElement()->Value(), "Other");
     EXPECT_STREQ(patient->Value(), "Patient");
+    EXPECT_FALSE(dao.findImage("a.jp2"));
+    const boost::weak_ptr<const void> second(dao.documentHold());
     auto stored = std::make_unique<TiXmlDocument>();
     stored->Parse("<Root/>");
     dao.setPssiDocument(std::move(stored));
     EXPECT_STREQ(patient->Value(), "Patient");
+    EXPECT_TRUE(second.expired());
+    EXPECT_FALSE(firstDocument.expired());
+    hold.reset();
+    EXPECT_TRUE(firstDocument.expired());
 
     dao.parsePssi("<Root><broken>");
     EXPECT_TRUE(dao.hasPssiError());

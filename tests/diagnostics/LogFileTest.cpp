@@ -6,6 +6,9 @@
 
 #include <boost/thread/thread.hpp>
 
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <iomanip>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -122,29 +125,48 @@ TEST_F(LogLifecycle, AppendCloseAndReopen)
     EXPECT_EQ(readLog(), "[INFO:PssiXmlDao(2)] fresh\r\nbetween\r\n[INFO:PssiXmlDao(3)] reopened\r\n");
 }
 
-TEST_F(LogLifecycle, UnreachablePathsDropRecordsUntilTheFolderAppears)
+TEST_F(LogLifecycle, MissingFoldersAreMadeAndUnwritableLogsSaySoOnce)
 {
     setLogItems(false, false, false, false);
-    const std::string missing = drive_ + "/later";
+    const std::string missing = drive_ + "/later/deeper";
     setenv("ORBEL_DRIVE_C", missing.c_str(), 1);
     initLogFile(u"C:\\Quillon.Log", 1, 0, 0);
     testing::internal::CaptureStderr();
-    ORBEL_LOG_AT(INFO, 1) << "lost";
-    ORBEL_LOG_AT(ERROR, 2) << "lost";
+    ORBEL_LOG_AT(INFO, 1) << "landed";
+    ORBEL_LOG_AT(ERROR, 2) << "too";
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    ASSERT_EQ(mkdir(missing.c_str(), 0755), 0);
-    ORBEL_LOG_AT(INFO, 3) << "landed";
-    ORBEL_LOG_AT(INFO, 4) << "too";
-    EXPECT_EQ(readFile(missing + "/Quillon.Log"), "[INFO:PssiXmlDao(3)] landed\r\n[INFO:PssiXmlDao(4)] too\r\n");
+    EXPECT_EQ(readFile(missing + "/Quillon.Log"), "[INFO:PssiXmlDao(1)] landed\r\n[ERROR:PssiXmlDao(2)] too\r\n");
 
-    // Other drives, UNC paths and no path at all map to nothing: dropped, no crash.
+    // A folder that cannot be made (a file stands in its place): the first record goes to
+    // standard error with the reason, the later ones are dropped as before.
+    const std::string blocked = drive_ + "/blocker";
+    { std::ofstream(blocked) << "x"; }
+    setenv("ORBEL_DRIVE_C", (blocked + "/sub").c_str(), 1);
+    initLogFile(u"C:\\Quillon.Log", 1, 1, 0);
+    testing::internal::CaptureStderr();
+    ORBEL_LOG_AT(INFO, 3) << "first";
+    ORBEL_LOG_AT(INFO, 4) << "second";
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "The log " + blocked + "/sub/Quillon.Log cannot be written: " + std::strerror(ENOTDIR) +
+                       "\n[INFO:PssiXmlDao(3)] first\r\n");
+    // A new path is told again; a FATAL record is not printed twice.
+    initLogFile(u"C:\\Other.Log", 1, 1, 0);
+    testing::internal::CaptureStderr();
+    ORBEL_LOG_AT(FATAL, 5) << "fatal";
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "[FATAL:PssiXmlDao(5)] fatal\r\nThe log " + blocked + "/sub/Other.Log cannot be written: " +
+                       std::strerror(ENOTDIR) + "\n");
+
+    // Other drives, UNC paths and no path at all map to nothing: said once, no crash.
     for (const char16_t* path : {u"D:\\Quillon.Log", u"\\\\srv\\share\\Quillon.Log", u""}) {
         initLogFile(path, 1, 1, 0);
-        ORBEL_LOG_AT(INFO, 5) << "nowhere";
+        testing::internal::CaptureStderr();
+        ORBEL_LOG_AT(INFO, 6) << "nowhere";
+        ORBEL_LOG_AT(INFO, 7) << "nowhere";
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "The log (no path) cannot be written: the path maps to no file\n[INFO:PssiXmlDao(6)] nowhere\r\n");
     }
-    initLogFile(nullptr, 1, 0, 0);
-    ORBEL_LOG_AT(INFO, 6) << "nowhere";
-    EXPECT_EQ(readFile(missing + "/Quillon.Log"), "[INFO:PssiXmlDao(3)] landed\r\n[INFO:PssiXmlDao(4)] too\r\n");
+    EXPECT_EQ(readFile(missing + "/Quillon.Log"), "[INFO:PssiXmlDao(1)] landed\r\n[ERROR:PssiXmlDao(2)] too\r\n");
 }
 
 } // namespace
