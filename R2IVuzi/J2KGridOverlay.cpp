@@ -101,8 +101,10 @@ std::u16string CJ2KGrid::getOverlayText(const OverlayItem& item)
             CImageBase& base = m_image->getImageBase();
             const bool view = isTag(item, dicom::OverlayWindowText) || isTag(item, dicom::OverlayZoom);
             // Window and zoom are the image's once it is open and presentation has set them
-            // (or will not come); before, they are stand-ins the picture never uses.
-            const bool presentationDone = m_image->isPresented() || m_annotationFailed || m_uid.empty();
+            // (or will not come: no UID, a failed annotation request, an image given up on);
+            // before, they are stand-ins the picture never uses.
+            const bool presentationDone =
+                m_image->isPresented() || m_annotationFailed || m_uid.empty() || m_image->hasFailed();
             if (view && !(m_image->isOpened() && base.IsInitialised() && presentationDone))
                 return std::u16string();
             if (isTag(item, dicom::OverlayWindowText)) {
