@@ -21,6 +21,8 @@ LONG fatalErrorFilter(EXCEPTION_POINTERS*)
 
 } // namespace
 
+const CLSID& COrbelViewer::classId() const { return CLSID_OrbelViewer; }
+
 COrbelViewer::COrbelViewer() : OleControlBase(DIID__IOrbelViewerEvents, IID_IOrbelViewer)
 {
     setFlag(kFlagActivateWhenVisible, true);

@@ -2,6 +2,7 @@
 // creates and activates the control in a top-level window at screen (0, 0), runs a
 // script of calls, waits and injected input, prints what the control answers and raises,
 // and saves what it painted.
+#include "host/script/HostPersist.h"
 #include "host/script/HostScript.h"
 
 #include "platform/Com.h"
@@ -695,6 +696,17 @@ private:
         return choice;
     }
 
+    void persist(const Command& c)
+    {
+        needControl(c);
+        bool fileOk = true;
+        HRESULT hr = c.sub == "save" ? hostscript::SaveProperties(control_.get(), resolve(c.file), fileOk)
+                                     : hostscript::LoadProperties(control_.get(), resolve(c.file), fileOk);
+        if (!fileOk)
+            scriptError(c.line, (c.sub == "save" ? "cannot write " : "cannot read ") + c.file);
+        print("persist " + c.sub + " " + hresultName(hr));
+    }
+
     void execute(const Command& c)
     {
         const std::string& v = c.verb;
@@ -730,6 +742,8 @@ private:
             snapshot(c);
         else if (v == "propnotify")
             notify_.refuse = c.text == "on";
+        else if (v == "persist")
+            persist(c);
         else if (v == "echo")
             print(c.text);
     }

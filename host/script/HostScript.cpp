@@ -459,6 +459,15 @@ static bool parseLine(const std::string& line, int lineNumber, Command& cmd, std
         error = "propnotify: refuse on|off expected";
         return false;
     }
+    if (v == "persist") {
+        if (n == 3 && bare(1) && (w[1].text == "save" || w[1].text == "load") && !w[2].text.empty()) {
+            cmd.sub = w[1].text;
+            cmd.file = w[2].text;
+            return true;
+        }
+        error = "persist: save FILE or load FILE expected";
+        return false;
+    }
     if (v == "echo") {
         for (size_t i = 1; i < n; ++i)
             cmd.text += (i > 1 ? " " : "") + w[i].text;

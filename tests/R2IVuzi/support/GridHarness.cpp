@@ -48,7 +48,10 @@ void collectImages(TiXmlNode* node, std::vector<TiXmlNode*>& out)
 
 std::string makeFixture(const std::string& script, const std::string& folder)
 {
-    const std::string out = (std::filesystem::current_path() / folder).string();
+    // The working folder is a test's build folder; a benchmark names its own.
+    const char* base = std::getenv("ORBEL_FIXTURE_DIR");
+    const std::string out =
+        ((base && *base ? std::filesystem::path(base) : std::filesystem::current_path()) / folder).string();
     const std::string cmd =
         OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tests/R2IVuzi/" + script) + " '" + out + "'";
     if (std::system(cmd.c_str()) != 0)
