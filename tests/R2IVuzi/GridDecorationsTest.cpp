@@ -6,6 +6,7 @@
 #include "image/ImageBase.h"
 #include "tests/R2IVuzi/support/GridHarness.h"
 #include "tests/R2IVuzi/support/GridPixels.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -146,6 +147,7 @@ TEST(GridDecorations, AnnotationGeometryFollowsTheDisplayState)
 
 TEST(GridDecorations, MagnifierBoxClippedToTheViewFramedInGreen)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     GridHarness h;
     ASSERT_TRUE(h.show(1));

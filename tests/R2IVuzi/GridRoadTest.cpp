@@ -125,6 +125,7 @@ TEST(GridRoad, EachImageFitZoomedAndTurnedMeetsTheDecoderAndTheOracle)
 
 TEST(GridRoad, DecodingIsIncrementalAndBounded)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     const int savedPacket = g_packetSize;
     const bool savedRuler = g_showRuler;
@@ -170,6 +171,7 @@ TEST(GridRoad, DecodingIsIncrementalAndBounded)
 // (8-bit form, native precision), and an image placed off the canvas origin.
 TEST(GridRoad, SignedSmallAndPlacedImagesFillTheBufferExactly)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     const struct {
         int image, width, height, level;

@@ -14,6 +14,7 @@
 #include "tests/R2IVuzi/support/PresentationFixture.h"
 #include "tests/diagnostics/LogTestSupport.h"
 #include "tools/decode/pgx_image.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 #include <tinyxml.h>
@@ -271,6 +272,7 @@ bool presentAfterOpening(PresentationCell& cell)
 
 TEST_F(Presentation, CtFixtureEndToEnd)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const std::string& dir = gridtest::presentationDir();
     ASSERT_FALSE(dir.empty());
     const PresentationExpected& expected = gridtest::presentationExpected();
@@ -345,6 +347,7 @@ TEST_F(Presentation, CtFixtureEndToEnd)
 
 TEST_F(Presentation, CtFixtureVariants)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     ASSERT_FALSE(gridtest::presentationDir().empty());
     const struct {
         const char* name;

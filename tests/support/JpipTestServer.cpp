@@ -56,7 +56,9 @@ JpipTestServer::JpipTestServer(const std::string& root, const std::vector<std::s
     const std::string errPath = m_dir + "/stderr.txt";
 
     std::vector<std::string> args = {OrbelTest::python(), std::string(ORBEL_SOURCE_DIR) + "/tools/jpip_test_server.py",
-                                     "serve", "--root", root, "--port", "0", "--exit-on-stdin-eof",
+                                     // No images (a fixture that needs none): its own empty-ish folder.
+                                     "serve", "--root", root.empty() ? m_dir : root, "--port", "0",
+                                     "--exit-on-stdin-eof",
                                      "--log", m_logPath};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     std::vector<char*> argv;
