@@ -31,11 +31,8 @@
 
 namespace {
 
-std::string source_root()
-{
-    std::string here = __FILE__;
-    return here.substr(0, here.rfind("/bench/"));
-}
+// Not from __FILE__: a cached compile may have made that path relative to the build tree.
+std::string source_root() { return ORBEL_SOURCE_DIR; }
 
 block_test::extracted_block load(const std::string& name)
 {

@@ -34,11 +34,8 @@ struct bench_case {
     decode_settings settings;
 };
 
-std::string source_root()
-{
-    std::string here = __FILE__;
-    return here.substr(0, here.rfind("/bench/"));
-}
+// Not from __FILE__: a cached compile may have made that path relative to the build tree.
+std::string source_root() { return ORBEL_SOURCE_DIR; }
 
 std::vector<std::string> split(const std::string& text, char sep)
 {
