@@ -106,6 +106,7 @@ struct SpacedGrid : GridHarness {
 TEST(GridAnnotation, DraggedRulersMeasureRowsFirst)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     SpacedGrid h;
     ASSERT_TRUE(h.shown);
@@ -152,6 +153,7 @@ TEST(GridAnnotation, DraggedRulersMeasureRowsFirst)
 TEST(GridAnnotation, LoadedTextPlacedByTheGridsLayout)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     SpacedGrid h;
     ASSERT_TRUE(h.shown);

@@ -10,6 +10,7 @@
 TEST(GridConcurrency, FitViewAtTwoPacketSizes)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     const int saved = g_packetSize;
     for (int packet : {512, 10240}) {

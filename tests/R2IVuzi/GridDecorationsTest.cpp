@@ -148,6 +148,7 @@ TEST(GridDecorations, AnnotationGeometryFollowsTheDisplayState)
 TEST(GridDecorations, MagnifierBoxClippedToTheViewFramedInGreen)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     GridHarness h;
     ASSERT_TRUE(h.show(1));

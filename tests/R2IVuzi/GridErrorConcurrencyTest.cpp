@@ -16,6 +16,7 @@
 TEST(GridErrorConcurrency, TwoGridsRetryAnnotationAndImageFailuresAtOnce)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     const std::string reply = gridtest::corpusDir() + "/concurrency-reply-" + std::to_string(getpid()) + ".xml";
     std::ofstream(reply) << "<Root><Image><ImageUID>@UID@</ImageUID><Tag>I</Tag></Image></Root>";

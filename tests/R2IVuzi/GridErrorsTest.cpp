@@ -129,6 +129,7 @@ TEST(GridErrors, RetriesAreBoundedAndRestartForAnotherImage)
 TEST(GridErrors, AnnotationFailuresRetryThenGiveUp)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     struct Case {
         const char* fault;
         size_t requests;

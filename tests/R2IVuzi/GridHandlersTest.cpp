@@ -19,6 +19,7 @@ using gridtest::RecordingGrid;
 TEST(GridHandlers, OpeningSharingAndReleasing)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     GridHarness h;
     // A start message for another target only stops the animation.
     h.grid->setImageElement(h.images[0]);
@@ -54,6 +55,7 @@ TEST(GridHandlers, OpeningSharingAndReleasing)
 TEST(GridHandlers, DecodeTimerAndEndOfRequest)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     GridHarness h;
     // Nothing opened: a step does nothing.
     h.grid->setImageElement(h.images[0]);
@@ -79,6 +81,7 @@ TEST(GridHandlers, DecodeTimerAndEndOfRequest)
 TEST(GridHandlers, FailuresAndAnnotationRequests)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     {
         // No thread for a loader: nothing is shown.
         GridHarness h;

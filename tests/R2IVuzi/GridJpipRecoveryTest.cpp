@@ -93,6 +93,7 @@ struct Streamed {
 TEST(GridJpipRecovery, EachFaultIsRetriedAfterASecondAndNothingIsLost)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(recoveryDir().empty());
     const struct {
         const char* fault;
@@ -132,6 +133,7 @@ TEST(GridJpipRecovery, EachFaultIsRetriedAfterASecondAndNothingIsLost)
 TEST(GridJpipRecovery, GivingUpIsBoundedAndKeepsWhatArrived)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(recoveryDir().empty());
     // Image 2 is missing from the folder served.
     {
@@ -195,6 +197,7 @@ TEST(GridJpipRecovery, GivingUpIsBoundedAndKeepsWhatArrived)
 TEST(GridJpipRecovery, TheNextImageGetsItsOwnRetries)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(recoveryDir().empty());
     const struct {
         int first;

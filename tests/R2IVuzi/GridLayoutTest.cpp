@@ -13,6 +13,7 @@ using gridtest::GridHarness;
 TEST(GridLayout, ResizeRendersAndRequestsTheNewView)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     GridHarness h;
     ASSERT_TRUE(h.show(1));
@@ -39,6 +40,7 @@ TEST(GridLayout, ResizeRendersAndRequestsTheNewView)
 TEST(GridLayout, ClosingWhileARequestLoopsEndsTheLoader)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     const int saved = g_packetSize;
     g_packetSize = 64;

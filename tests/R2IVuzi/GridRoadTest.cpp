@@ -87,6 +87,7 @@ void presentTables(CImageBase& base, int n)
 TEST(GridRoad, EachImageFitZoomedAndTurnedMeetsTheDecoderAndTheOracle)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     const int savedPacket = g_packetSize;
     const bool savedRuler = g_showRuler;
@@ -126,6 +127,7 @@ TEST(GridRoad, EachImageFitZoomedAndTurnedMeetsTheDecoderAndTheOracle)
 TEST(GridRoad, DecodingIsIncrementalAndBounded)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     const int savedPacket = g_packetSize;
     const bool savedRuler = g_showRuler;
@@ -172,6 +174,7 @@ TEST(GridRoad, DecodingIsIncrementalAndBounded)
 TEST(GridRoad, SignedSmallAndPlacedImagesFillTheBufferExactly)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     const struct {
         int image, width, height, level;

@@ -273,6 +273,8 @@ bool presentAfterOpening(PresentationCell& cell)
 TEST_F(Presentation, CtFixtureEndToEnd)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
+    ORBEL_REQUIRE_PYTHON_MODULE("pydicom", "python3-pydicom");
     const std::string& dir = gridtest::presentationDir();
     ASSERT_FALSE(dir.empty());
     const PresentationExpected& expected = gridtest::presentationExpected();
@@ -348,6 +350,8 @@ TEST_F(Presentation, CtFixtureEndToEnd)
 TEST_F(Presentation, CtFixtureVariants)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
+    ORBEL_REQUIRE_PYTHON_MODULE("pydicom", "python3-pydicom");
     ASSERT_FALSE(gridtest::presentationDir().empty());
     const struct {
         const char* name;

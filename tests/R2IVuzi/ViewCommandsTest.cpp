@@ -29,6 +29,7 @@ protected:
         LogFileFixture::SetUp();
         savedMode_ = g_selectMode;
         ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+        ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
         ASSERT_FALSE(gridtest::corpusDir().empty()) << "grid corpus not made";
         g_selectMode = 1;  // every stack item selected
     }

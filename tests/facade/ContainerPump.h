@@ -72,6 +72,8 @@ protected:
     void SetUp() override
     {
         ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+        ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
+        ORBEL_REQUIRE_PYTHON_MODULE("pydicom", "python3-pydicom");
         ASSERT_FALSE(fixtureDir().empty()) << "input_fixture.py failed";
         server.reset(new OrbelTest::JpipTestServer(fixtureDir() + "/images"));
         platform::SetManualClock(100000);
