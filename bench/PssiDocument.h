@@ -11,8 +11,7 @@
 
 inline std::string pssi2000Text()
 {
-    const std::string script =
-        (std::filesystem::path(__FILE__).parent_path().parent_path() / "tools" / "make_pssi.py").string();
+    const std::string script = std::string(ORBEL_SOURCE_DIR) + "/tools/make_pssi.py";
     const std::string command =
         OrbelTest::pythonCommand(script) + " --patients 4 --studies 5 --series 4 --images 25 --tags 40";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), &pclose);

@@ -8,6 +8,7 @@
 // BM_PassKinds/block/form: the noisy (block 0) and a sparse block (block 1, one sample in
 // 32 nonzero) in mode 0, pass by pass: each pass kind's decoded symbols (MQ decisions,
 // counted from the context words each pass leaves) per second of that kind's time.
+#include "bench/BenchScratch.h"
 #include "codec/coding/rv_block_passes.h"
 #include "codec/coding/rv_block_passes_hand.h"
 #include "codec/coding/rv_context_tables.h"
@@ -30,16 +31,13 @@
 
 namespace {
 
-std::string source_root()
-{
-    std::string here = __FILE__;
-    return here.substr(0, here.rfind("/bench/"));
-}
+// Not from __FILE__: a cached compile may have made that path relative to the build tree.
+std::string source_root() { return ORBEL_SOURCE_DIR; }
 
 block_test::extracted_block load(const std::string& name)
 {
     static bool made = false;
-    const std::string dir = "bench_streams";
+    const std::string dir = benchscratch::path("streams");
     if (!made) {
         std::string cmd = OrbelTest::pythonCommand(source_root() + "/tools/make_test_streams.py") + " " + dir + " blocks";
         if (std::system(cmd.c_str()) != 0)

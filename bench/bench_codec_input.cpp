@@ -1,5 +1,6 @@
 // Byte input, header bits and buffer handling beside their plain counterparts, measured
 // in the same run.
+#include "bench/BenchScratch.h"
 #include "codec/core/rv_buffer_server.h"
 #include "codec/core/rv_compressed_input.h"
 #include "codec/core/rv_header_in.h"
@@ -61,7 +62,7 @@ private:
 std::string file_path()
 {
     static std::string path = [] {
-        std::string p = "bench_codec_input.bin";
+        std::string p = benchscratch::path("codec_input.bin");
         std::FILE* f = std::fopen(p.c_str(), "wb");
         std::fwrite(bytes().data(), 1, bytes().size(), f);
         std::fclose(f);

@@ -6,6 +6,7 @@
 // 2048x2048 streams (lossless, 9/7 in five layers) of bench/compare_decode.py, each whole,
 // at reduce 2 and over a centred region (256x256, 1024x1024). Samples count every component.
 #include "bench/BenchQuick.h"
+#include "bench/BenchScratch.h"
 #include "codec/core/rvd_message.h"
 #include "tools/decode/codec_message_sinks.h"
 #include "tools/decode/decode_sources.h"
@@ -33,11 +34,8 @@ struct bench_case {
     decode_settings settings;
 };
 
-std::string source_root()
-{
-    std::string here = __FILE__;
-    return here.substr(0, here.rfind("/bench/"));
-}
+// Not from __FILE__: a cached compile may have made that path relative to the build tree.
+std::string source_root() { return ORBEL_SOURCE_DIR; }
 
 std::vector<std::string> split(const std::string& text, char sep)
 {
@@ -77,7 +75,7 @@ void add_cases(std::vector<bench_case>& cases, const std::string& dir, const std
 
 std::vector<bench_case> default_cases()
 {
-    const std::string dir = "bench_decode_streams";
+    const std::string dir = benchscratch::path("decode_streams");
     make_streams(dir, "--quick");
     std::vector<bench_case> cases;
     add_cases(cases, dir, "ct512_lossless", 512, 256);

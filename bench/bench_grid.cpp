@@ -8,6 +8,7 @@
 // 1_1_1_3_1.jp2, 2048 x 2048 RGB 9/7. Without it the paint and presentation cases use the
 // grid tests' images and the road cases are skipped. ORBEL_BENCH_QUICK=1 runs one round.
 #include "bench/BenchQuick.h"
+#include "bench/BenchScratch.h"
 #include "bench/LoopbackFetcher.h"
 #include "bench/PssiDocument.h"
 #include "R2IVuzi/J2KImage.h"
@@ -71,8 +72,15 @@ std::string benchDir()
     return dir ? dir : "";
 }
 
-// The served images: compare_grid.sh's folder, else the grid tests' own.
-std::string servedDir() { return benchDir().empty() ? gridtest::corpusDir() : benchDir(); }
+// The served images: compare_grid.sh's folder, else the grid tests' own, made in the run's
+// temporary folder.
+std::string servedDir()
+{
+    if (!benchDir().empty())
+        return benchDir();
+    setenv("ORBEL_FIXTURE_DIR", benchscratch::folder().c_str(), 0);
+    return gridtest::corpusDir();
+}
 
 // The module loaded and the served folder, or empty with the case skipped.
 std::string readyServedDir(benchmark::State& state)

@@ -51,6 +51,8 @@ StartupRegistrar fatal_filter_step(0, 70, "viewer unhandled-exception filter", n
 
 } // namespace
 
+const CLSID& COrbelViewer::classId() const { return CLSID_OrbelViewer; }
+
 COrbelViewer::COrbelViewer() : OleControlBase(DIID__IOrbelViewerEvents, IID_IOrbelViewer)
 {
     setFlag(kFlagActivateWhenVisible, true);

@@ -91,6 +91,7 @@ protected:
     const platform::DispatchTable& dispatchTable() const override { return table_; }
     ITypeInfo* typeInfo() override;
     std::u16string windowClassName() const override { return u"OrbelViewer"; }
+    const CLSID& classId() const override;
     // WM_SIZE, WM_DESTROY and WM_MOUSEWHEEL; the rest to the framework.
     LRESULT ProcessWindowMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
     void OnDraw(const OleDrawInfo& info) override;

@@ -2,6 +2,7 @@
 // creates and activates the control in a top-level window at screen (0, 0), runs a
 // script of calls, waits and injected input, prints what the control answers and raises,
 // and saves what it painted.
+#include "host/script/HostPersist.h"
 #include "host/script/HostScript.h"
 
 #include "platform/Com.h"
@@ -720,6 +721,18 @@ private:
         }
     }
 
+    void persist(const Command& c)
+    {
+        needControl(c);
+        bool fileOk = true;
+        HRESULT hr = c.sub == "save" ? hostscript::SaveProperties(control_.get(), resolve(c.file), fileOk)
+                                     : hostscript::LoadProperties(control_.get(), resolve(c.file), fileOk);
+        if (!fileOk)
+            scriptError(c.line, (c.sub == "save" ? "cannot write " : "cannot read ") + c.file);
+        print("persist " + c.sub + " " + hresultName(hr));
+        answered(c, hr);
+    }
+
     // What each verb of the script's command table does.
     void execute(const Command& c)
     {
@@ -740,6 +753,7 @@ private:
             {"resize", &Host::resize},
             {"snapshot", &Host::snapshot},
             {"propnotify", [](Host& h, const Command& c) { h.notify_.refuse = c.text == "on"; }},
+            {"persist", &Host::persist},
             {"echo", [](Host& h, const Command& c) { h.print(c.text); }},
         };
         auto it = actions.find(c.verb);

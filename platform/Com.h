@@ -308,6 +308,67 @@ protected:
     ~IPersistPropertyBag() = default;
 };
 
+// ---- streams and stream persistence (the members a container and a control use) -----
+extern const IID IID_ISequentialStream;
+extern const IID IID_IStream;
+extern const IID IID_IPersist;
+extern const IID IID_IPersistStreamInit;
+
+#define STG_E_INVALIDFUNCTION ((HRESULT)0x80030001L)
+#define STG_E_SEEKERROR ((HRESULT)0x80030019L)
+#define STG_E_WRITEFAULT ((HRESULT)0x8003001DL)
+#define STG_E_READFAULT ((HRESULT)0x8003001EL)
+#define STG_E_MEDIUMFULL ((HRESULT)0x80030070L)
+#define STG_E_INVALIDHEADER ((HRESULT)0x800300FBL)
+#define STG_E_OLDFORMAT ((HRESULT)0x80030104L)
+
+#define STREAM_SEEK_SET 0
+#define STREAM_SEEK_CUR 1
+#define STREAM_SEEK_END 2
+
+struct LARGE_INTEGER {
+    LONGLONG QuadPart;
+};
+struct ULARGE_INTEGER {
+    ULONGLONG QuadPart;
+};
+
+struct ISequentialStream : IUnknown {
+    // Fewer bytes than asked (S_FALSE) only at the end of the stream.
+    virtual HRESULT Read(void* buffer, ULONG bytes, ULONG* read) = 0;
+    virtual HRESULT Write(const void* buffer, ULONG bytes, ULONG* written) = 0;
+
+protected:
+    ~ISequentialStream() = default;
+};
+
+struct IStream : ISequentialStream {
+    virtual HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) = 0;
+    virtual HRESULT SetSize(ULARGE_INTEGER size) = 0;
+
+protected:
+    ~IStream() = default;
+};
+
+struct IPersist : IUnknown {
+    virtual HRESULT GetClassID(CLSID* clsid) = 0;
+
+protected:
+    ~IPersist() = default;
+};
+
+struct IPersistStreamInit : IPersist {
+    // S_OK when changed since the last save, S_FALSE otherwise.
+    virtual HRESULT IsDirty() = 0;
+    virtual HRESULT Load(IStream* stream) = 0;
+    virtual HRESULT Save(IStream* stream, BOOL clearDirty) = 0;
+    virtual HRESULT GetSizeMax(ULARGE_INTEGER* size) = 0;
+    virtual HRESULT InitNew() = 0;
+
+protected:
+    ~IPersistStreamInit() = default;
+};
+
 struct ITypeInfo : IUnknown {
     virtual HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) = 0;
     // MEMBERID_NIL describes the type itself.
@@ -547,6 +608,13 @@ private:
     DWORD nextCookie_ = 1;
     std::vector<std::pair<DWORD, IDispatch*>> sinks_;
 };
+
+// ---- streams ------------------------------------------------------------------------
+
+// A growable stream in memory holding `bytes`, positioned at their start (one reference).
+HRESULT CreateMemoryStream(const std::vector<BYTE>& bytes, IStream** stream);
+// Everything a stream holds, read from its start; its position is kept.
+HRESULT StreamBytes(IStream* stream, std::vector<BYTE>& bytes);
 
 // ---- class factory ------------------------------------------------------------------
 // Creates objects through a function; refuses aggregation; LockServer holds the module.

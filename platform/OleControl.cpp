@@ -1,5 +1,8 @@
 #include "platform/OleControl.h"
 
+#include "platform/PropertyStream.h"
+
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -157,6 +160,8 @@ HRESULT OleControlBase::QueryInterface(REFIID riid, void** ppv)
         p = static_cast<IOleControl*>(this);
     else if (riid == IID_IPersistPropertyBag)
         p = static_cast<IPersistPropertyBag*>(this);
+    else if (riid == IID_IPersistStreamInit || riid == IID_IPersist)
+        p = static_cast<IPersistStreamInit*>(this);
     else if (riid == IID_IConnectionPointContainer)
         p = static_cast<IConnectionPointContainer*>(this);
     else if (riid == IID_IObjectSafety)
@@ -330,29 +335,103 @@ HRESULT OleControlBase::Load(IPropertyBag* bag, void*)
     return S_OK;
 }
 
+platform::Variant OleControlBase::stockValue(DISPID id)
+{
+    platform::Variant v;
+    switch (id) {
+    case DISPID_AUTOSIZE: get_AutoSize(&v.boolVal); v.vt = VT_BOOL; break;
+    case DISPID_BORDERVISIBLE: get_BorderVisible(&v.boolVal); v.vt = VT_BOOL; break;
+    case DISPID_BORDERCOLOR: v.lVal = borderColor_; v.vt = VT_I4; break;
+    case DISPID_BORDERSTYLE: v.lVal = borderStyle_; v.vt = VT_I4; break;
+    case DISPID_BORDERWIDTH: v.lVal = borderWidth_; v.vt = VT_I4; break;
+    case DISPID_APPEARANCE: v.lVal = appearance_; v.vt = VT_I4; break;
+    case DISPID_CAPTION: get_Caption(&v.bstrVal); v.vt = VT_BSTR; break;
+    default: break;
+    }
+    return v;
+}
+
 HRESULT OleControlBase::Save(IPropertyBag* bag, BOOL clearDirty, BOOL)
 {
     if (!bag)
         return E_POINTER;
     for (const StockName& s : kPersisted) {
-        platform::Variant v;
-        switch (s.id) {
-        case DISPID_AUTOSIZE: get_AutoSize(&v.boolVal); break;
-        case DISPID_BORDERVISIBLE: get_BorderVisible(&v.boolVal); break;
-        case DISPID_BORDERCOLOR: v.lVal = borderColor_; break;
-        case DISPID_BORDERSTYLE: v.lVal = borderStyle_; break;
-        case DISPID_BORDERWIDTH: v.lVal = borderWidth_; break;
-        case DISPID_APPEARANCE: v.lVal = appearance_; break;
-        case DISPID_CAPTION: get_Caption(&v.bstrVal); break;
-        default: break;
-        }
-        v.vt = s.type;
+        platform::Variant v = stockValue(s.id);
         HRESULT hr = bag->Write(s.name, &v);
         if (FAILED(hr))
             return hr;
     }
     if (clearDirty)
         dirty_ = false;
+    return S_OK;
+}
+
+namespace {
+std::vector<platform::StoredProperty> persistedNames()
+{
+    std::vector<platform::StoredProperty> out(std::size(kPersisted));
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i].name = kPersisted[i].name;
+    return out;
+}
+} // namespace
+
+HRESULT OleControlBase::GetClassID(CLSID* clsid)
+{
+    if (!clsid)
+        return E_POINTER;
+    *clsid = classId();
+    return S_OK;
+}
+
+HRESULT OleControlBase::IsDirty() { return dirty_ ? S_OK : S_FALSE; }
+
+HRESULT OleControlBase::Save(IStream* stream, BOOL clearDirty)
+{
+    if (!stream)
+        return E_POINTER;
+    std::vector<platform::StoredProperty> props = persistedNames();
+    for (size_t i = 0; i < props.size(); ++i)
+        props[i].value = stockValue(kPersisted[i].id);
+    HRESULT hr = platform::WriteProperties(stream, props);
+    if (SUCCEEDED(hr) && clearDirty)
+        dirty_ = false;
+    return hr;
+}
+
+HRESULT OleControlBase::GetSizeMax(ULARGE_INTEGER* size)
+{
+    if (!size)
+        return E_POINTER;
+    std::vector<platform::StoredProperty> props = persistedNames();
+    for (size_t i = 0; i < props.size(); ++i)
+        props[i].value = stockValue(kPersisted[i].id);
+    size->QuadPart = platform::PropertiesSize(props);
+    return S_OK;
+}
+
+HRESULT OleControlBase::Load(IStream* stream)
+{
+    if (!stream)
+        return E_POINTER;
+    std::vector<platform::StoredProperty> read;
+    HRESULT hr = platform::ReadProperties(stream, read);
+    if (FAILED(hr))
+        return hr;
+    // Every value is checked before any is stored.
+    std::vector<std::pair<DISPID, platform::Variant>> values;
+    for (platform::StoredProperty& p : read)
+        for (const StockName& s : kPersisted)
+            if (p.name == s.name) {
+                if (FAILED(VariantChangeType(&p.value, &p.value, 0, s.type)))
+                    return STG_E_INVALIDHEADER;
+                values.emplace_back(s.id, p.value);
+            }
+    for (const auto& v : values)
+        storeStock(v.first, v.second);
+    dirty_ = false;
+    if (m_hWnd)
+        InvalidateRect(m_hWnd, nullptr, TRUE);
     return S_OK;
 }
 

@@ -1,7 +1,7 @@
 // The control framework: what a control a page embeds shares with every other one.
 // In-place activation in a child window, dispatch through a derived class's table,
 // stock properties with the container's permission, connection points for events and
-// property notifications, persistence through property bags, object safety.
+// property notifications, persistence through property bags and streams, object safety.
 #pragma once
 
 #include "platform/AtlWindow.h"
@@ -26,6 +26,7 @@ class OleControlBase : public CWindowImplBase,
                        public IOleInPlaceActiveObject,
                        public IOleControl,
                        public IPersistPropertyBag,
+                       public IPersistStreamInit,
                        public IConnectionPointContainer,
                        public IObjectSafety {
 public:
@@ -60,9 +61,18 @@ public:
     HRESULT SetObjectRects(const RECT* position, const RECT* clip) override;
     HRESULT TranslateAccelerator(MSG* msg) override;
     HRESULT FreezeEvents(BOOL freeze) override;
+    // Both persistence interfaces: a new control keeps its construction values.
     HRESULT InitNew() override;
     HRESULT Load(IPropertyBag* bag, void* errorLog) override;
     HRESULT Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
+    // The persisted stock properties in the byte form of platform/PropertyStream.h. Load
+    // takes every property the stream names (names it does not know are skipped, absent
+    // ones keep their values), or none when the stream is damaged.
+    HRESULT GetClassID(CLSID* clsid) override;
+    HRESULT IsDirty() override;
+    HRESULT Load(IStream* stream) override;
+    HRESULT Save(IStream* stream, BOOL clearDirty) override;
+    HRESULT GetSizeMax(ULARGE_INTEGER* size) override;
     HRESULT EnumConnectionPoints(IEnumConnectionPoints** e) override;
     HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** cp) override;
     HRESULT GetInterfaceSafetyOptions(REFIID riid, DWORD* supported, DWORD* enabled) override;
@@ -99,6 +109,8 @@ protected:
     virtual const platform::DispatchTable& dispatchTable() const = 0;
     virtual ITypeInfo* typeInfo() = 0;
     virtual std::u16string windowClassName() const = 0;
+    // The class a saved stream belongs to.
+    virtual const CLSID& classId() const = 0;
 
     virtual void OnDraw(const OleDrawInfo&) {}
     // True consumes the key message before it is dispatched.
@@ -116,6 +128,7 @@ private:
     template <class Store>
     HRESULT putStock(DISPID id, Store store);
     void storeStock(DISPID id, const VARIANT& v);
+    platform::Variant stockValue(DISPID id);
 
     IID primary_;
     ULONG refs_ = 1;

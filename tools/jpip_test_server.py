@@ -17,7 +17,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from jpiptest import codestream  # noqa: E402
 from jpiptest.channel import BadRequest, Channel, make_window  # noqa: E402
-from jpiptest.server import Fault, FaultError, serve  # noqa: E402
+from jpiptest.server import Fault, FaultError, fail, serve  # noqa: E402
 
 
 def cmd_index(args):
@@ -113,6 +113,8 @@ def main(argv=None):
             Fault(spec)
     except FaultError as e:
         p.error(str(e))
+    if not os.path.isdir(args.root):
+        return fail("--root %s is not a folder" % args.root)
     return serve(args)
 
 

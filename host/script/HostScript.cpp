@@ -477,6 +477,15 @@ bool parsePropnotify(Parser& p)
     return true;
 }
 
+bool parsePersist(Parser& p)
+{
+    if (p.n() != 3 || !(p.is(1, "save") || p.is(1, "load")) || p.w[2].text.empty())
+        return p.shape();
+    p.cmd.sub = p.w[1].text;
+    p.cmd.file = p.w[2].text;
+    return true;
+}
+
 bool parseEcho(Parser& p)
 {
     for (size_t i = 1; i < p.n(); ++i)
@@ -523,6 +532,9 @@ const std::vector<Entry>& entries()
          parseSnapshot},
         {{"propnotify", "propnotify refuse on|off", "refuse or allow the control's property edit requests"},
          parsePropnotify},
+        {{"persist", "persist save|load FILE",
+          "save the control's persisted properties to FILE, or load them from it (its stream persistence)"},
+         parsePersist},
         {{"echo", "echo [TEXT...]", "print the text"}, parseEcho},
     };
     return table;
@@ -595,7 +607,7 @@ bool CheckScript(const std::string& text, const std::function<bool(const std::st
         }
         if (c.verb.empty())
             continue;
-        const bool member = c.verb == "call" || c.verb == "get" || c.verb == "put";
+        const bool member = c.verb == "call" || c.verb == "get" || c.verb == "put" || c.verb == "persist";
         if (c.verb == "create") {
             created = number;
             released = 0;

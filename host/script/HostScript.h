@@ -23,11 +23,12 @@ struct Command {
     int line = 0;
     std::string verb;               // one of CommandTable()'s verbs
     std::string sub;                // wait: idle|event|ms; mouse: move|down|up|click|dblclick;
-                                    // key: down|up|press; menu: choose|cancel; propnotify: refuse
+                                    // key: down|up|press; menu: choose|cancel; propnotify: refuse;
+                                    // persist: save|load
     std::string name;               // call NAME, get/put PROP, wait event NAME, mouse/drag button, key KEY
     std::vector<Arg> args;          // call arguments, put value
     std::vector<int64_t> numbers;   // coordinates, sizes, counts, times
-    std::string file;               // call > FILE, snapshot FILE
+    std::string file;               // call > FILE, snapshot FILE, persist save|load FILE
     std::string text;               // echo text; key char (UTF-8); propnotify on|off
     bool hasRect = false;           // snapshot X Y W H
     int64_t quiet = 1000, max = 60000, count = 1; // wait options

@@ -105,6 +105,8 @@ struct SpacedGrid : GridHarness {
 
 TEST(GridAnnotation, DraggedRulersMeasureRowsFirst)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     SpacedGrid h;
     ASSERT_TRUE(h.shown);
@@ -150,6 +152,8 @@ TEST(GridAnnotation, DraggedRulersMeasureRowsFirst)
 
 TEST(GridAnnotation, LoadedTextPlacedByTheGridsLayout)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     SpacedGrid h;
     ASSERT_TRUE(h.shown);

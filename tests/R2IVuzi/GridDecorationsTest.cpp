@@ -6,6 +6,7 @@
 #include "image/ImageBase.h"
 #include "tests/R2IVuzi/support/GridHarness.h"
 #include "tests/R2IVuzi/support/GridPixels.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -208,6 +209,8 @@ TEST(GridDecorations, AnnotationGeometryFollowsTheDisplayState)
 
 TEST(GridDecorations, MagnifierBoxClippedToTheViewFramedInGreen)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     GridHarness h;
     ASSERT_TRUE(h.show(1));

@@ -5,6 +5,7 @@
 #include "R2IVuzi/J2KImageLoader.h"
 #include "R2IVuzi/PssiXmlDao.h"
 #include "tests/R2IVuzi/support/GridHarness.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,8 @@
 
 TEST(GridErrorConcurrency, TwoGridsRetryAnnotationAndImageFailuresAtOnce)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     const std::string reply = gridtest::corpusDir() + "/concurrency-reply-" + std::to_string(getpid()) + ".xml";
     std::ofstream(reply) << "<Root><Image><ImageUID>@UID@</ImageUID><Tag>I</Tag></Image></Root>";

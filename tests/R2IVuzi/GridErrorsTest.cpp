@@ -12,6 +12,7 @@
 #include "tests/R2IVuzi/support/GridChecks.h"
 #include "tests/R2IVuzi/support/GridHarness.h"
 #include "tests/R2IVuzi/support/GridPixels.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 #include <tinyxml.h>
@@ -126,6 +127,8 @@ TEST(GridErrors, RetriesAreBoundedAndRestartForAnotherImage)
 
 TEST(GridErrors, AnnotationFailuresRetryThenGiveUp)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     struct Case {
         const char* fault;
         size_t requests;

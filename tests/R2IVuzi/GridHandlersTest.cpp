@@ -4,6 +4,7 @@
 #include "R2IVuzi/J2KImageLoader.h"
 #include "codec/core/rvd_codestream.h"
 #include "tests/R2IVuzi/support/GridHarness.h"
+#include "tests/support/TestTools.h"
 
 #include <boost/thread/exceptions.hpp>
 #include <gtest/gtest.h>
@@ -17,6 +18,8 @@ using gridtest::RecordingGrid;
 
 TEST(GridHandlers, OpeningSharingAndReleasing)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     GridHarness h;
     // A start message for another target only stops the animation.
     h.grid->setImageElement(h.images[0]);
@@ -51,6 +54,8 @@ TEST(GridHandlers, OpeningSharingAndReleasing)
 
 TEST(GridHandlers, DecodeTimerAndEndOfRequest)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     GridHarness h;
     // Nothing opened: a step does nothing.
     h.grid->setImageElement(h.images[0]);
@@ -75,6 +80,8 @@ TEST(GridHandlers, DecodeTimerAndEndOfRequest)
 
 TEST(GridHandlers, FailuresAndAnnotationRequests)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     {
         // No thread for a loader: nothing is shown.
         GridHarness h;

@@ -125,6 +125,7 @@ struct Streamed {
 TEST(GridJpipRecovery, EachFaultIsRetriedAfterASecondAndNothingIsLost)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(recoveryDir().empty());
     const struct {
         const char* fault;
@@ -164,6 +165,7 @@ TEST(GridJpipRecovery, EachFaultIsRetriedAfterASecondAndNothingIsLost)
 TEST(GridJpipRecovery, GivingUpIsBoundedAndKeepsWhatArrived)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(recoveryDir().empty());
     // Image 2 is missing from the folder served.
     {
@@ -228,6 +230,7 @@ TEST(GridJpipRecovery, GivingUpIsBoundedAndKeepsWhatArrived)
 TEST(GridJpipRecovery, TheNextImageGetsItsOwnRetries)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(recoveryDir().empty());
     const struct {
         int first;

@@ -4,6 +4,7 @@
 #include "R2IVuzi/StartupValues.h"
 #include "image/ImageBase.h"
 #include "tests/R2IVuzi/support/GridHarness.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,8 @@ using gridtest::GridHarness;
 
 TEST(GridLayout, ResizeRendersAndRequestsTheNewView)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     GridHarness h;
     ASSERT_TRUE(h.show(1));
@@ -36,6 +39,8 @@ TEST(GridLayout, ResizeRendersAndRequestsTheNewView)
 
 TEST(GridLayout, ClosingWhileARequestLoopsEndsTheLoader)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     const int saved = g_packetSize;
     g_packetSize = 64;

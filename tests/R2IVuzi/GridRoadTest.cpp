@@ -89,6 +89,7 @@ void presentTables(CImageBase& base, int n)
 TEST(GridRoad, EachImageFitZoomedAndTurnedMeetsTheDecoderAndTheOracle)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     const int savedPacket = g_packetSize;
     const bool savedRuler = g_showRuler;
@@ -127,6 +128,8 @@ TEST(GridRoad, EachImageFitZoomedAndTurnedMeetsTheDecoderAndTheOracle)
 
 TEST(GridRoad, DecodingIsIncrementalAndBounded)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     const int savedPacket = g_packetSize;
     const bool savedRuler = g_showRuler;
@@ -172,6 +175,8 @@ TEST(GridRoad, DecodingIsIncrementalAndBounded)
 // (8-bit form, native precision), and an image placed off the canvas origin.
 TEST(GridRoad, SignedSmallAndPlacedImagesFillTheBufferExactly)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(gridtest::corpusDir().empty());
     const struct {
         int image, width, height, level;

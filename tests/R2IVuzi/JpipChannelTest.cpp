@@ -14,7 +14,11 @@ namespace {
 
 class JpipLive : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_FALSE(fixtureDir().empty()) << "needs python3 and libopenjp2-tools"; }
+    void SetUp() override
+    {
+        ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+        ASSERT_FALSE(fixtureDir().empty()) << "needs python3 and libopenjp2-tools";
+    }
     void TearDown() override
     {
         g_packetSize = kDefaultPacketSize;

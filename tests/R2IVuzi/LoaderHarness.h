@@ -39,22 +39,41 @@
 
 namespace harness {
 
-// The corpus of channel_fixture.py, made once per test program.
+// A temporary folder removed when the test program ends.
+struct ProgramFolder {
+    std::string path; // empty when it could not be made
+    ProgramFolder()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "orbel-channel-XXXXXX").string();
+        if (mkdtemp(pattern.data()))
+            path = pattern;
+    }
+    ~ProgramFolder()
+    {
+        std::error_code ignored;
+        if (!path.empty())
+            std::filesystem::remove_all(path, ignored);
+    }
+    ProgramFolder(const ProgramFolder&) = delete;
+    ProgramFolder& operator=(const ProgramFolder&) = delete;
+};
+
+// The corpus of channel_fixture.py, made once per test program (empty when it failed).
 inline const std::string& fixtureDir()
 {
+    static const ProgramFolder folder;
     static const std::string dir = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "orbel-channel-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
+        if (folder.path.empty())
             return std::string();
         const std::string cmd =
             OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tests/R2IVuzi/channel_fixture.py") + " '" +
-            pattern + "'";
+            folder.path + "'";
         if (std::system(cmd.c_str()) != 0)
             return std::string();
         // As the control does: codec errors become CJ2KException.
         if (StartupRegistry::global().load())
             rvd_customize_errors(&GetCodecErrorFormatter());
-        return pattern;
+        return folder.path;
     }();
     return dir;
 }

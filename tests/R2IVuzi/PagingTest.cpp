@@ -114,6 +114,7 @@ protected:
         platform::ResetInput();
         savedLayout_ = GetLayoutMap();
         savedPacket_ = g_packetSize;
+        started_ = true;
         CreateSharedPens();  // the annotation layer's, kept for the process
         liveGdi_ = platform::LiveGdiObjects();
         server.reset(new OrbelTest::JpipTestServer(corpus.dir));
@@ -141,6 +142,8 @@ protected:
     }
     void TearDown() override
     {
+        if (!started_)
+            return; // skipped before the module was loaded: nothing to put back
         if (frame) {
             frame->destroyFrameWindow();
             platform::PumpPending();
@@ -256,6 +259,7 @@ protected:
 private:
     LayoutMap savedLayout_;
     int savedPacket_ = 0;
+    bool started_ = false;
     int liveGdi_ = 0;
 };
 

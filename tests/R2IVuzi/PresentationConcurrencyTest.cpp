@@ -7,6 +7,7 @@
 #include "tests/R2IVuzi/support/GridPixels.h"
 #include "tests/R2IVuzi/support/PresentationFixture.h"
 #include "tests/diagnostics/LogTestSupport.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -55,6 +56,9 @@ protected:
 
 TEST_F(PresentationConcurrency, EveryTriggerPresentsOnce)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
+    ORBEL_REQUIRE_PYTHON_MODULE("pydicom", "python3-pydicom");
     const std::string& dir = gridtest::presentationDir();
     ASSERT_FALSE(dir.empty());
     const gridtest::PresentationExpected& expected = gridtest::presentationExpected();

@@ -15,6 +15,7 @@
 #include "tests/R2IVuzi/support/PresentationFixture.h"
 #include "tests/diagnostics/LogTestSupport.h"
 #include "tools/decode/pgx_image.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 #include <tinyxml.h>
@@ -276,6 +277,9 @@ bool presentAfterOpening(PresentationCell& cell)
 
 TEST_F(Presentation, CtFixtureEndToEnd)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
+    ORBEL_REQUIRE_PYTHON_MODULE("pydicom", "python3-pydicom");
     const std::string& dir = gridtest::presentationDir();
     ASSERT_FALSE(dir.empty());
     const PresentationExpected& expected = gridtest::presentationExpected();
@@ -350,6 +354,9 @@ TEST_F(Presentation, CtFixtureEndToEnd)
 
 TEST_F(Presentation, CtFixtureVariants)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
+    ORBEL_REQUIRE_PYTHON_MODULE("pydicom", "python3-pydicom");
     ASSERT_FALSE(gridtest::presentationDir().empty());
     const struct {
         const char* name;

@@ -19,6 +19,7 @@ using gridtest::slurp;
 
 TEST(ServerStream, CacheHoldsExactlyTheServersBins)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     std::string pattern = (fs::temp_directory_path() / "orbel-stream-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     fs::path dir = pattern;

@@ -8,6 +8,7 @@
 #include "image/ImageBase.h"
 #include "image/ImageDisplayState.h"
 #include "support/GridHarness.h"
+#include "tests/support/TestTools.h"
 #include "support/GridPixels.h"
 #include "tests/diagnostics/LogTestSupport.h"
 
@@ -27,9 +28,10 @@ protected:
     void SetUp() override
     {
         LogFileFixture::SetUp();
-        if (gridtest::corpusDir().empty())
-            GTEST_SKIP() << "grid corpus not made";
         savedMode_ = g_selectMode;
+        ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+        ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
+        ASSERT_FALSE(gridtest::corpusDir().empty()) << "grid corpus not made";
         g_selectMode = 1;  // every stack item selected
     }
     void TearDown() override

@@ -3,6 +3,7 @@
 #include "codec/coding/rvd_block_decoder.h"
 #include "tests/codec/support/block_streams.h"
 #include "tests/codec/support/test_sources.h"
+#include "tests/support/TestTools.h"
 
 #include <boost/thread/thread.hpp>
 
@@ -80,6 +81,7 @@ protected:
 // raises no alarm.
 TEST_F(BlockDecoder, RealBlocksDecodeBitExactInEveryMode)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     rvd_block block;
     rvd_block_decoder dec;
     for (const char* image : kImages)
@@ -136,6 +138,7 @@ TEST_F(BlockDecoder, RealBlocksDecodeBitExactInEveryMode)
 // Every predictably terminated segment passes its test; most single-byte flips fail it.
 TEST_F(BlockDecoder, PredictableTerminationDetectsMostFlips)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     std::mt19937 rng(77);
     rvd_block block;
     rvd_block_decoder dec;
@@ -169,6 +172,7 @@ TEST_F(BlockDecoder, PredictableTerminationDetectsMostFlips)
 // once per record; fussy decoding raises the error; fast decoding sees nothing.
 TEST_F(BlockDecoder, ResilienceOnCorruptSegments)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     std::mt19937 rng(2024);
     rvd_block resilient, fussy, fast;
     rvd_block_decoder dec;
@@ -244,6 +248,7 @@ using BlockDecoderConcurrency = BlockDecoder;
 
 TEST_F(BlockDecoderConcurrency, TwoThreadsDecodeAtOnce)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     std::vector<const extracted_block*> blocks;
     std::vector<std::vector<int32_t>> expected;
     for (int mode : {0, 1, 4, 63}) {

@@ -9,6 +9,7 @@
 #include "tests/codec/support/codestream_bytes.h"
 #include "tests/codec/support/jp2_box_writer.h"
 #include "tests/codec/support/test_sources.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -199,6 +200,7 @@ void split_jp2(const std::vector<uint8_t>& file, bytes& top, std::vector<uint8_t
 
 TEST(ChannelMapping, OpjFilesAgreeInBothForms)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const std::string dir = work_dir();
     struct Case {
         const char* name;

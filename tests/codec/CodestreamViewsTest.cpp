@@ -5,6 +5,7 @@
 #include "tests/codec/support/codestream_bytes.h"
 #include "tests/codec/support/stream_facts.h"
 #include "tests/codec/support/test_sources.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -31,6 +32,7 @@ struct opened {
 
 TEST(CodestreamViews, DimensionsEqualOpjDecompressOutput)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const std::string dir = stream_dir("params");
     const std::string out = std::string(ORBEL_BINARY_DIR) + "/codestream_views";
     ASSERT_EQ(std::system(("mkdir -p " + out).c_str()), 0);

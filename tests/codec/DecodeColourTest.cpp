@@ -5,6 +5,7 @@
 #include "tests/codec/support/decode_cases.h"
 #include "tests/codec/support/multi_decode.h"
 #include "tests/codec/support/test_sources.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -72,6 +73,7 @@ int64_t peak_error(const colour_case& c, bool precise)
 
 TEST(DecodeColour, OutputComponentsMatchTheReferenceDecoder)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const std::vector<colour_case> cases = read_cases();
     ASSERT_GE(cases.size(), 46u);
     int rev = 0, irr = 0;

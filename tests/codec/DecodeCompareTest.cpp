@@ -5,6 +5,7 @@
 #include "tests/codec/support/decode_cases.h"
 #include "tests/codec/support/processor_form.h"
 #include "tools/decode/image_decoder.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -78,11 +79,13 @@ void expect_exact(const char* kind)
 
 TEST(DecodeCompare, ReversibleStreamsMatchTheReferenceDecoderExactly)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     expect_exact("rev");
 }
 
 TEST(DecodeCompare, RoiUpShiftedStreamsDecodeExactly)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     expect_exact("roi");
 }
 
@@ -114,6 +117,7 @@ void expect_near_or_nearer(const decode_case& c, const pgx_image& ref, const pgx
 
 TEST(DecodeCompare, IrreversibleStreamsStayWithinTolerance)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     // 8 bits: within 1 on 32-bit lines and 2 on 16-bit lines, PSNR at least 50 dB;
     // 12 and 16 bits on 32-bit lines: within 1.
     int checked = 0;
@@ -145,6 +149,7 @@ TEST(DecodeCompare, IrreversibleStreamsStayWithinTolerance)
 
 TEST(DecodeCompare, GeneralStepFormsAgreeWithTheVectorForms)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     // Reversible: identical. Irreversible 16-bit lines: the general integer steps stay
     // within 2 of the 16-bit 9/7 form.
     std::set<std::string> seen;
@@ -191,6 +196,7 @@ pgx_image crop(const pgx_image& full, const pgx_image& part)
 
 TEST(DecodeCompare, RegionsAreCropsOfTheFullDecode)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     // Every region of the case list, plus two random ones per stream, in both line
     // widths, reversible and irreversible.
     std::mt19937 rng(17);
@@ -261,6 +267,7 @@ int32_t identity_sample(const pgx_image& id, const pgx_image& view, int y, int x
 
 TEST(DecodeCompare, TransposedAndFlippedViewsRearrangeTheIdentityDecode)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     std::set<std::string> seen;
     int views_checked = 0;
     for (const decode_case& c : cases()) {

@@ -3,6 +3,7 @@
 // sanitizer too).
 #include "tests/codec/support/decode_cases.h"
 #include "tests/codec/support/test_sources.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@ using namespace codec_test;
 
 TEST(DecodeConcurrency, ThreeCodestreamsOnThreeThreadsDecodeAsAlone)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     // A lossless stream on 16-bit lines, an irreversible one on 32-bit lines and an RGB
     // one through the irreversible colour transform on 16-bit lines.
     std::vector<decode_case> picked;

@@ -7,6 +7,7 @@
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/multi_decode.h"
 #include "tests/codec/support/test_sources.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -60,6 +61,7 @@ struct generated {
 
 TEST(MctDecode, GeneratedHeadersDescribeTheirTransforms)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     {
         generated g("matrix34");
         EXPECT_EQ(4, g.cs.get_num_components(true));
@@ -166,6 +168,7 @@ void check_decode(const std::string& name, int only = -1, bool precise = false)
 
 TEST(MctDecode, ReversibleTransformsGiveTheImageBack)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     // Reversible matrix (segment and older layouts), dependency, and the 5/3 wavelet
     // across five components at one and two levels from even and odd origins.
     for (const char* name : {"rxform", "rxform_old", "dependency", "dwt53_l1_o0", "dwt53_l1_o1",
@@ -176,6 +179,7 @@ TEST(MctDecode, ReversibleTransformsGiveTheImageBack)
 
 TEST(MctDecode, IrreversibleTransformsWithinOne)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     // Matrices on codestream samples, and the 9/7 wavelet across components: the
     // generator's analysis scales low-pass values by 1/K and high-pass values by K
     // (K = 1.230174104914001) and rounds them to integers.
@@ -187,6 +191,7 @@ TEST(MctDecode, IrreversibleTransformsWithinOne)
 
 TEST(MctDecode, NullStageAndSingleOutputDecodes)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     // Outputs 3 and 4 come from no input: constant at their offsets.
     check_decode("null");
     // A tile whose header has no stages decodes its codestream components as they are.

@@ -3,6 +3,7 @@
 #include "tests/codec/support/decode_cases.h"
 #include "tests/codec/support/mini_writer.h"
 #include "tests/codec/support/packet_locator.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -103,6 +104,7 @@ std::string capture(const std::string& cmd)
 
 TEST(MiniWriter, OutsideDecodersGiveBackTheSource)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     std::vector<mini_case> cases = {
         {1, 1, 1, 8, false, 64, 64, 0, 1, 0},      {61, 47, 1, 12, false, 64, 64, 0, 1, 0},
         {64, 64, 3, 8, false, 32, 32, 0, 2, 0},    {256, 256, 1, 16, false, 64, 64, 0, 3, 1},

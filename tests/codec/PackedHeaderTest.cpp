@@ -7,6 +7,7 @@
 #include "codec/core/rvd_params.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/test_sources.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -79,6 +80,7 @@ std::vector<const fact_marker*> tpart_markers(const stream_facts& f, int64_t sot
 
 TEST(TileParts, TlmGivesEachTileItsSotOffsets)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     struct stream {
         std::string facts, name;
         int stlm;
@@ -136,6 +138,7 @@ std::vector<int64_t> plt_lengths(const std::vector<const fact_marker*>& plts)
 
 TEST(PrecinctIndex, PltGivesPrecinctAddresses)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     struct stream {
         const char* name;
         rv_tile_sequencing seq;

@@ -9,6 +9,7 @@
 #include "tests/codec/support/databin_streams.h"
 #include "tests/codec/support/packet_read.h"
 #include "tests/codec/support/test_sources.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -88,6 +89,7 @@ decoded decode_all(rvd_compressed_source* src, int mode)
 
 TEST(PacketStreamsDamage, RandomFlipsAndTruncationsAreSurvivedAndSpareUndamagedPrecincts)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     std::vector<matrix_stream> streams;
     for (const auto& s : matrix_streams())
         if (s.has("-SOP") && !s.has("-PLT") && !s.has("-t"))
@@ -281,6 +283,7 @@ std::vector<uint8_t> cut_tile_part(const stream_layout& L, size_t drop)
 
 TEST(PacketStreamsDamage, ATilePartEndingBeforeItsLastPacketsEndsTheTileQuietly)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const auto bytes = matrix_bytes("pm_rgb_n4_sopephplt");
     const stream_layout L = parse_layout(bytes);
     ASSERT_GT(L.num_tiles(), 1);
@@ -318,6 +321,7 @@ TEST(PacketStreamsDamage, ATilePartEndingBeforeItsLastPacketsEndsTheTileQuietly)
 
 TEST(PacketStreamsDamage, TilePartCountsMustAgreeWhenGiven)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const auto bytes = matrix_bytes("pm_rgb_n6_tpr");
     const stream_layout L = parse_layout(bytes);
     ASSERT_GE(L.parts.size(), 3u);
@@ -360,6 +364,7 @@ TEST(PacketStreamsDamage, TileLengthsThatDisagreeWithTheTilePartsEndReading)
 
 TEST(PacketStreamsDamage, MemoryStaysBoundedWhenTilesAreReadOneByOne)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const std::string path = stream_dir("packet_big") + "/pm_big.j2k";
     const stream_layout L = parse_layout(read_file(path));
     ASSERT_EQ(L.num_tiles(), 16);
@@ -391,6 +396,7 @@ TEST(PacketStreamsDamage, MemoryStaysBoundedWhenTilesAreReadOneByOne)
 
 TEST(PacketStreamsDamage, InconsistentTilePartHeadersAreErrorsNotEndlessWalks)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const std::string path = stream_dir("input") + "/tlm_tp_r";
     const stream_facts f = load_facts(path + ".facts");
     const std::vector<uint8_t> bytes = read_file(path + ".j2k");

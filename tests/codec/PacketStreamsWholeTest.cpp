@@ -13,6 +13,7 @@
 #include "tests/codec/support/databin_streams.h"
 #include "tests/codec/support/packed_headers.h"
 #include "tests/codec/support/test_sources.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -107,6 +108,7 @@ planes decode_planes(rvd_codestream& cs)
 
 TEST(PacketStreamsWhole, StreamsWithoutWaveletLevelsDecodeToTheSourceExactly)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     int checked = 0;
     for (const auto& s : matrix_streams()) {
         if (s.levels != 1)
@@ -176,6 +178,7 @@ void read_every_packet(rvd_codestream& cs, const std::string& what)
 
 TEST(PacketStreamsWhole, EveryPacketOfEveryTileIsRead)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     int checked = 0;
     for (const auto& s : matrix_streams()) {
         if (s.levels == 1)
@@ -259,6 +262,7 @@ std::vector<std::vector<int>> opj_planes(const std::string& path, int ncomps,
 
 TEST(PacketStreamsWhole, LayerLimitsMatchOpjDecompress)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     int checked = 0, clipped = 0, lossy = 0;
     for (const auto& s : matrix_streams()) {
         if (s.levels != 1 || !s.has("20,10,1") || s.image == "sub")
@@ -306,6 +310,7 @@ TEST(PacketStreamsWhole, LayerLimitsMatchOpjDecompress)
 
 TEST(PacketStreamsWhole, BlockTruncationDropsPassesAsComputedByHand)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     // Three resolutions (two levels): resolution r belongs to DWT level 2, 2, 1. With
     // t = 384 every block loses 384 / 256 = 1 pass, and one more where
     // (r + level) x 128 > 256 x level: only resolution 2 (3 x 128 > 256).
@@ -409,6 +414,7 @@ std::vector<matrix_stream> source_streams(bool with_plt)
 
 TEST(PacketStreamsSources, SequentialSeekableAndCachedSourcesGiveTheSameBlocks)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     int checked = 0;
     for (bool plt : {false, true})
         for (const auto& s : source_streams(plt)) {
@@ -435,6 +441,7 @@ TEST(PacketStreamsSources, SequentialSeekableAndCachedSourcesGiveTheSameBlocks)
 
 TEST(PacketStreamsSources, PackedHeadersGiveTheSameBlocksAndAreRefusedOnTheCache)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     int checked = 0;
     for (const auto& s : matrix_streams()) {
         if (!s.has("-EPH") || !s.has("-PLT"))
@@ -474,6 +481,7 @@ std::vector<uint8_t> layered_plt_stream()
 
 TEST(PacketStreamsCache, ABinCutInsideAPacketBodyGivesOnlyTheCompletePasses)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const auto bytes = layered_plt_stream();
     const stream_layout L = parse_layout(bytes);
     const auto expected = blocks_via(new sequential_source(bytes), "sequential");
@@ -521,6 +529,7 @@ TEST(PacketStreamsCache, ABinCutInsideAPacketBodyGivesOnlyTheCompletePasses)
 
 TEST(PacketStreamsCache, AMissingTileHeaderBinGivesEmptyBlocksUntilItArrives)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     // The tile's own coding style is in its header bin only: the main header claims
     // another code-block style (a codeword segment per pass), under which the packet
     // headers read differently, so the tile reads right only once its bin has arrived.

@@ -7,6 +7,7 @@
 #include "tests/codec/support/block_streams.h"
 #include "tests/codec/support/test_clusters.h"
 #include "tests/codec/support/test_sources.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -335,6 +336,7 @@ TEST_F(PrecinctBlock, CorruptTagTrees)
 // and each block, retrieved and decoded, gives the source samples back.
 TEST_F(PrecinctBlock, RealBlocksFromEncodedLayersDecodeExactly)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     rv_init_mq_tables();
     rv_init_context_tables();
     std::unique_ptr<block_test::scoped_handlers> handlers(new block_test::scoped_handlers);

@@ -7,6 +7,7 @@
 #include "tests/codec/support/databin_split.h"
 #include "tests/codec/support/packet_read.h"
 #include "tests/codec/support/test_sources.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -68,6 +69,7 @@ rvd_subband top_band(rvd_tile t)
 
 TEST(PrecinctLife, PacketLengthsAddressPrecinctsThatAreReadOnlyWhenOpened)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     memory_source src(plt_stream());
     rvd_codestream cs;
     cs.create(&src);
@@ -100,6 +102,7 @@ TEST(PrecinctLife, PacketLengthsAddressPrecinctsThatAreReadOnlyWhenOpened)
 
 TEST(PrecinctLife, SequentialPrecinctsAreReleasedForGoodAndCannotBeOpenedTwice)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     sequential_source src(plt_stream());
     rvd_codestream cs;
     cs.create(&src);
@@ -126,6 +129,7 @@ TEST(PrecinctLife, SequentialPrecinctsAreReleasedForGoodAndCannotBeOpenedTwice)
 
 TEST(PrecinctLife, PrecinctsOutsideTheRegionLeaveAsSoonAsTheyAreRead)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     sequential_source src(plt_stream());
     rvd_codestream cs;
     cs.create(&src);
@@ -163,6 +167,7 @@ TEST(PrecinctLife, PrecinctsOutsideTheRegionLeaveAsSoonAsTheyAreRead)
 
 TEST(PrecinctLife, PersistentReopeningAndUnloadingGiveTheSameBlocks)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     for (bool seekable : {false, true}) {
         SCOPED_TRACE(seekable);
         memory_source mem(plt_stream());
@@ -186,6 +191,7 @@ TEST(PrecinctLife, PersistentReopeningAndUnloadingGiveTheSameBlocks)
 
 TEST(PrecinctLife, DamagedCachedPrecinctBinsGiveErrorsOrBlocksNeverCrashes)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const stream_layout layout = parse_layout(plt_stream());
     fake_cache_source clean;
     split_into_databins(layout, clean);

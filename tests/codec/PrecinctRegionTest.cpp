@@ -5,6 +5,7 @@
 #include "tests/codec/support/decode_cases.h"
 #include "tests/codec/support/test_sources.h"
 #include "tools/decode/image_decoder.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -116,6 +117,7 @@ void expect_matches_whole(const precinct_stream& st, const decode_settings& s,
 
 TEST(PrecinctRegion, RegionBesidePrecinctEdgeDecodes)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     // Right half of a 64x64 image, 16x16 precincts, one level: at the lower level the
     // high bands need a block column in a precinct left of the region's own precincts.
     whole_decodes wholes;
@@ -135,6 +137,7 @@ TEST(PrecinctRegion, RegionBesidePrecinctEdgeDecodes)
 
 TEST(PrecinctRegion, RandomRegionsAndViewsAreCropsOfTheWholeDecode)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     // Regions at random (mostly odd) offsets, at every reduction, in both line widths;
     // a third of them in a random transposed or flipped view.
     std::mt19937 rng(31);

@@ -10,6 +10,7 @@
 #include "tests/codec/support/test_sources.h"
 #include "platform/ModuleStartup.h"
 #include "tools/decode/pgx_image.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -183,6 +184,7 @@ rvd_dims reduced_area(int r)
 // wrong under a tile-grid offset), and opj's region decode where it is right.
 TEST(RegionDecompressorStreams, GreyMatchesReferenceAtEveryLevel)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const std::string dir = stream_dir("region");
     std::ifstream list(dir + "/region_grey.txt");
     std::string name;
@@ -279,12 +281,14 @@ void expect_comparison_set(const std::string& group, const std::string& list, in
 // modes, progression orders, tiny images).
 TEST(RegionDecompressorStreams, GreyMatchesDecodeComparisonSet)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     expect_comparison_set("decode", "decode_cases.txt", 100);
 }
 
 // Images one sample wide or tall and short last tiles under many levels.
 TEST(RegionDecompressorStreams, GreyMatchesEdgeGeometries)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     expect_comparison_set("edges", "edge_cases.txt", 40);
 }
 
@@ -293,6 +297,7 @@ TEST(RegionDecompressorStreams, GreyMatchesEdgeGeometries)
 // min(255, (v + 2^(B-9)) >> (B-8)) of opj's full-precision values.
 TEST(RegionDecompressorStreams, ColourPackedForm)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const std::string dir = stream_dir("region");
     for (const char* name : {"rgb8", "rgb8_tiles", "rgb12", "rgb16", "rgb8_layers"}) {
         SCOPED_TRACE(name);
@@ -330,6 +335,7 @@ TEST(RegionDecompressorStreams, ColourPackedForm)
 // one; 2/1 expansion repeats opj's samples twice across and down.
 TEST(RegionDecompressorStreams, IncrementsAndExpansion)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const std::string dir = stream_dir("region");
     int checked = 0;
     // Single tiles: 8 bits with precincts, 12 bits with an image offset; then 128x128

@@ -6,6 +6,7 @@
 #include "tests/codec/support/multi_decode.h"
 #include "tests/codec/support/test_sources.h"
 #include "tools/decode/image_decoder.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -73,6 +74,7 @@ bool decode(const decode_case& c, bool precise, pgx_image& out)
 // values, which our halving rounds down where opj rounds towards zero.
 TEST(SynthesisEdges, ReversibleDecodesEqualTheReference)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     ASSERT_GT(cases().size(), 60u);
     int checked = 0;
     for (const decode_case& c : cases()) {
@@ -94,6 +96,7 @@ TEST(SynthesisEdges, ReversibleDecodesEqualTheReference)
 
 TEST(SynthesisEdges, IrreversibleDecodesStayNearTheReference)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     // Within 1 of opj on 32-bit lines and 2 on 16-bit lines; 8 bits also 50 dB.
     int checked = 0;
     for (const decode_case& c : cases()) {
@@ -122,6 +125,7 @@ TEST(SynthesisEdges, IrreversibleDecodesStayNearTheReference)
 // inverse wavelet on its own.
 TEST(SynthesisEdges, NetworkDecodesEqualTheReference)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     int checked = 0;
     for (const decode_case& c : cases()) {
         if (c.has_region || c.reduce != 0)
@@ -171,6 +175,7 @@ int32_t identity_sample(const pgx_image& id, const pgx_image& view, int y, int x
 // of a lossless case is the identity decode rearranged.
 TEST(SynthesisEdges, ViewsRearrangeTheIdentityDecode)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     int checked = 0;
     for (const decode_case& c : cases()) {
         if (c.kind == "irr" || c.reduce > 1)

@@ -124,6 +124,7 @@ std::vector<std::vector<int32_t>> decode_open(rvd_codestream& cs, rvd_thread_env
 
 TEST(ThreadedDecodeConcurrency, PersistentCachedCodestreamDecodedAgainAfterMoreData)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const stream_layout layout = parse_layout(read_file(stream_dir("input") + "/plt_rpcl.j2k"));
     split_options first;
     first.max_packets = 1;
@@ -153,6 +154,7 @@ TEST(ThreadedDecodeConcurrency, PersistentCachedCodestreamDecodedAgainAfterMoreD
 
 TEST(ThreadedDecodeConcurrency, DamagedSopStreamFailsOrConcealsAsUnthreaded)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const std::string dir = stream_dir("packet_matrix");
     std::ifstream list(dir + "/packets.list");
     std::string line, name;

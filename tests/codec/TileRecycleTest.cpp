@@ -10,6 +10,7 @@
 #include "tests/codec/support/databin_split.h"
 #include "tests/codec/support/test_sources.h"
 #include "tests/codec/support/tile_cache_split.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -317,6 +318,7 @@ size_t non_zero_samples(const std::vector<std::vector<int32_t>>& blocks)
 
 TEST(TileRecycle, BlocksDecodeAlikeFromRecycledAndFreshRecords)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const std::string dir = stream_dir("recycle");
     const struct {
         std::vector<uint8_t> bytes;

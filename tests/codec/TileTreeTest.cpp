@@ -9,6 +9,7 @@
 #include "tests/codec/support/codestream_bytes.h"
 #include "tests/codec/support/test_sources.h"
 #include "tests/codec/support/tile_cache_split.h"
+#include "tests/support/TestTools.h"
 
 #include <gtest/gtest.h>
 
@@ -380,6 +381,7 @@ std::vector<uint8_t> opj_raw_stream(const temp_dir& dir, int w, int h,
 
 TEST(TileTreeGeometry, SubSampledComponentsMatchTheFormulas)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     temp_dir dir;
     const std::vector<uint8_t> four =
         opj_raw_stream(dir, 64, 48, {{1, 1}, {2, 2}, {2, 2}, {1, 1}}, "-n 3");
@@ -393,6 +395,7 @@ TEST(TileTreeGeometry, SubSampledComponentsMatchTheFormulas)
 
 TEST(TileTreeGeometry, OpjCompressStreamsMatchTheFormulas)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     temp_dir dir;
     struct c {
         int w, h;

@@ -61,6 +61,8 @@ protected:
     void SetUp() override
     {
         ContainerPump::SetUp();
+        if (setUpStopped())
+            return;
         // Cells large enough for the gestures' points.
         stop();
         platform::ResetInput();

@@ -68,17 +68,24 @@ inline void unspyAll()
 
 class ContainerPump : public ViewerTest {
 protected:
+    // Derived fixtures return from their SetUp when this one skipped or failed.
     void SetUp() override
     {
+        ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+        ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
+        ORBEL_REQUIRE_PYTHON_MODULE("pydicom", "python3-pydicom");
         ASSERT_FALSE(fixtureDir().empty()) << "input_fixture.py failed";
         server.reset(new OrbelTest::JpipTestServer(fixtureDir() + "/images"));
         platform::SetManualClock(100000);
         platform::ResetInput();
+        viewerStarted_ = true;
         ViewerTest::SetUp();
         initControl();
     }
     void TearDown() override
     {
+        if (!viewerStarted_)
+            return; // skipped or failed before anything was made
         unspyAll();
         ViewerTest::TearDown();
         server.reset();
@@ -92,6 +99,7 @@ protected:
         pump();
         sink.events.clear();
     }
+    bool setUpStopped() const { return IsSkipped() || HasFatalFailure(); }
     // A fresh control with the document loaded and settled.
     void restart()
     {
@@ -221,6 +229,9 @@ protected:
     }
 
     std::unique_ptr<OrbelTest::JpipTestServer> server;
+
+private:
+    bool viewerStarted_ = false;
 };
 
 } // namespace inputtest

@@ -23,6 +23,8 @@ protected:
     void SetUp() override
     {
         ContainerPump::SetUp();
+        if (setUpStopped())
+            return;
         load();
     }
     // Press at from, one move per step (relative to from), optionally release.

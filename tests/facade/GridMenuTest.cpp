@@ -39,6 +39,8 @@ protected:
     void SetUp() override
     {
         ContainerPump::SetUp();
+        if (setUpStopped())
+            return;
         platform::SetMenuChooser([this](HMENU menu, int x, int y, HWND) {
             shown.push_back({menuText(menu), POINT{x, y}, frame().getWorkingTool(), sink.events.size()});
             return answer;

@@ -5,6 +5,7 @@
 #include "R2IVuzi/StartupValues.h"
 
 #include "platform/ModuleStartup.h"
+#include "platform/PropertyStream.h"
 #include "platform/TextConv.h"
 
 #include <gtest/gtest.h>
@@ -347,6 +348,146 @@ TEST_F(Viewer, PropertyBagRoundTripsTheSevenStockProperties)
     BStr read;
     copy->get_Caption(read.out());
     EXPECT_EQ(read.str(), u"Grüße");
+}
+
+namespace {
+std::vector<BYTE> streamBytes(IStream* s)
+{
+    std::vector<BYTE> out;
+    EXPECT_EQ(platform::StreamBytes(s, out), S_OK);
+    return out;
+}
+
+struct Stock {
+    VARIANT_BOOL autoSize = 0, borderVisible = 0;
+    LONG color = 0, style = 0, width = 0, appearance = 0;
+    std::u16string caption;
+    bool nullCaption = false;
+    bool operator==(const Stock& o) const
+    {
+        return autoSize == o.autoSize && borderVisible == o.borderVisible && color == o.color && style == o.style &&
+               width == o.width && appearance == o.appearance && caption == o.caption &&
+               nullCaption == o.nullCaption;
+    }
+};
+
+Stock stockOf(COrbelViewer* c)
+{
+    Stock s;
+    c->get_AutoSize(&s.autoSize);
+    c->get_BorderVisible(&s.borderVisible);
+    c->get_BorderColor(&s.color);
+    c->get_BorderStyle(&s.style);
+    c->get_BorderWidth(&s.width);
+    c->get_Appearance(&s.appearance);
+    BStr caption;
+    c->get_Caption(caption.out());
+    s.caption = caption.str();
+    s.nullCaption = caption.get() == nullptr;
+    return s;
+}
+} // namespace
+
+TEST_F(Viewer, StreamRoundTripsTheStockPropertiesIntoANewControl)
+{
+    platform::ComPtr<IPersistStreamInit> persist;
+    ASSERT_EQ(control->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(persist.out())), S_OK);
+    CLSID clsid{};
+    ASSERT_EQ(persist->GetClassID(&clsid), S_OK);
+    EXPECT_EQ(clsid, CLSID_OrbelViewer);
+    EXPECT_EQ(persist->IsDirty(), S_FALSE);
+
+    control->put_AutoSize(VARIANT_TRUE);
+    control->put_BorderColor(LONG(0x80000012)); // a system colour: the high bit must survive
+    control->put_BorderStyle(1);
+    control->put_BorderWidth(-3);
+    BStr caption(std::u16string(u"Gr\u00fc\u00dfe \U0001F600 ") + char16_t(0) + u"end");
+    control->put_Caption(caption.get());
+    control->put_Appearance(2);
+    EXPECT_EQ(persist->IsDirty(), S_OK);
+    const Stock saved = stockOf(control);
+
+    platform::ComPtr<IStream> stream;
+    ASSERT_EQ(platform::CreateMemoryStream({}, stream.out()), S_OK);
+    ASSERT_EQ(persist->Save(stream.get(), TRUE), S_OK);
+    EXPECT_EQ(persist->IsDirty(), S_FALSE);
+    const std::vector<BYTE> bytes = streamBytes(stream.get());
+    ULARGE_INTEGER max{};
+    ASSERT_EQ(persist->GetSizeMax(&max), S_OK);
+    EXPECT_EQ(max.QuadPart, bytes.size());
+
+    // The block is followed by the container's own bytes, which Load must leave unread.
+    std::vector<BYTE> withTail = bytes;
+    withTail.insert(withTail.end(), {0xAB, 0xCD});
+    platform::ComPtr<IDispatch> other;
+    ASSERT_EQ(COrbelViewer::CreateInstance(IID_IDispatch, reinterpret_cast<void**>(other.out())), S_OK);
+    auto* copy = static_cast<COrbelViewer*>(other.get());
+    const Stock fresh = stockOf(copy);
+    EXPECT_TRUE(fresh.nullCaption);
+    platform::ComPtr<IStream> in;
+    ASSERT_EQ(platform::CreateMemoryStream(withTail, in.out()), S_OK);
+    ASSERT_EQ(copy->Load(in.get()), S_OK);
+    EXPECT_TRUE(stockOf(copy) == saved);
+    EXPECT_EQ(copy->IsDirty(), S_FALSE);
+    BYTE tail[2] = {};
+    ULONG read = 0;
+    EXPECT_EQ(in->Read(tail, 2, &read), S_OK);
+    EXPECT_EQ(tail[0], 0xAB);
+
+    // A new control saves the same bytes again.
+    platform::ComPtr<IStream> again;
+    ASSERT_EQ(platform::CreateMemoryStream({}, again.out()), S_OK);
+    ASSERT_EQ(copy->Save(again.get(), FALSE), S_OK);
+    EXPECT_EQ(streamBytes(again.get()), bytes);
+
+    // Every damaged form of the block is refused and changes nothing.
+    platform::ComPtr<IDispatch> third;
+    ASSERT_EQ(COrbelViewer::CreateInstance(IID_IDispatch, reinterpret_cast<void**>(third.out())), S_OK);
+    auto* target = static_cast<COrbelViewer*>(third.get());
+    for (size_t cut = 0; cut < bytes.size(); ++cut) {
+        platform::ComPtr<IStream> damaged;
+        ASSERT_EQ(platform::CreateMemoryStream(std::vector<BYTE>(bytes.begin(), bytes.begin() + cut), damaged.out()),
+                  S_OK);
+        EXPECT_EQ(target->Load(damaged.get()), STG_E_READFAULT) << "cut at " << cut;
+        EXPECT_TRUE(stockOf(target) == fresh) << "cut at " << cut;
+    }
+}
+
+TEST_F(Viewer, StreamLoadTakesKnownNamesAndRefusesMismatchedTypes)
+{
+    using platform::StoredProperty;
+    control->put_BorderWidth(7);
+    struct Case {
+        const char* what;
+        std::vector<StoredProperty> props;
+        HRESULT hr;
+        LONG width; // BorderWidth afterwards
+    };
+    auto prop = [](const char16_t* name, platform::Variant v) { return StoredProperty{name, v}; };
+    std::vector<Case> cases = {
+        {"unknown names are skipped, absent ones kept",
+         {prop(u"Future", platform::Variant::fromLong(5)), prop(u"Appearance", platform::Variant::fromLong(1))},
+         S_OK, 7},
+        {"a number given as text is converted", {prop(u"BorderWidth", platform::Variant::fromString(u"12"))}, S_OK, 12},
+        {"a text that is no number refuses the whole block",
+         {prop(u"Appearance", platform::Variant::fromLong(3)),
+          prop(u"BorderWidth", platform::Variant::fromString(u"wide"))},
+         STG_E_INVALIDHEADER, 12},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        platform::ComPtr<IStream> s;
+        ASSERT_EQ(platform::CreateMemoryStream({}, s.out()), S_OK);
+        ASSERT_EQ(platform::WriteProperties(s.get(), c.props), S_OK);
+        s->Seek(LARGE_INTEGER{0}, STREAM_SEEK_SET, nullptr);
+        EXPECT_EQ(control->Load(s.get()), c.hr);
+        LONG width = 0;
+        control->get_BorderWidth(&width);
+        EXPECT_EQ(width, c.width);
+    }
+    LONG appearance = 0;
+    control->get_Appearance(&appearance);
+    EXPECT_EQ(appearance, 1); // the refused block's Appearance was not taken
 }
 
 TEST(BstrText, NullEmptyAndBeyondTheBasicPlaneRoundTrip)

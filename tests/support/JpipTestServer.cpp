@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -56,7 +57,9 @@ JpipTestServer::JpipTestServer(const std::string& root, const std::vector<std::s
     const std::string errPath = m_dir + "/stderr.txt";
 
     std::vector<std::string> args = {OrbelTest::python(), std::string(ORBEL_SOURCE_DIR) + "/tools/jpip_test_server.py",
-                                     "serve", "--root", root, "--port", "0", "--exit-on-stdin-eof",
+                                     // No images (a fixture that needs none): its own empty-ish folder.
+                                     "serve", "--root", root.empty() ? m_dir : root, "--port", "0",
+                                     "--exit-on-stdin-eof",
                                      "--log", m_logPath};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     std::vector<char*> argv;
@@ -64,13 +67,18 @@ JpipTestServer::JpipTestServer(const std::string& root, const std::vector<std::s
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
+    // The folder goes with a server that never started too.
+    auto fail = [this](const std::string& what) {
+        removeFolder();
+        throw std::runtime_error(what);
+    };
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0)
-        throw std::runtime_error("JpipTestServer: pipe failed");
+        fail("JpipTestServer: pipe failed");
     if (pipe2(out, O_CLOEXEC) != 0) {
         close(in[0]);
         close(in[1]);
-        throw std::runtime_error("JpipTestServer: pipe failed");
+        fail("JpipTestServer: pipe failed");
     }
     int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     m_pid = fork();
@@ -91,7 +99,7 @@ JpipTestServer::JpipTestServer(const std::string& root, const std::vector<std::s
         close(out[0]);
         close(m_stdin);
         m_stdin = -1;
-        throw std::runtime_error("JpipTestServer: fork failed");
+        fail("JpipTestServer: fork failed");
     }
 
     // The first stdout line is "LISTENING 127.0.0.1 <port>".
@@ -116,13 +124,20 @@ JpipTestServer::JpipTestServer(const std::string& root, const std::vector<std::s
         m_port = std::atoi(line.c_str() + prefix.size());
     if (m_port <= 0) {
         stop();
-        throw std::runtime_error("JpipTestServer did not start: " + readFile(errPath));
+        fail("JpipTestServer did not start: " + readFile(errPath));
     }
 }
 
 JpipTestServer::~JpipTestServer()
 {
     stop();
+    removeFolder();
+}
+
+void JpipTestServer::removeFolder()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(m_dir, ignored);
 }
 
 std::string JpipTestServer::imageTarget(const std::string& name) const

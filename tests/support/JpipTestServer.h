@@ -33,7 +33,8 @@ private:
     pid_t m_pid = -1;
     int m_stdin = -1;
     int m_port = 0;
-    std::string m_dir;
+    void removeFolder();
+    std::string m_dir; // its log and stderr; removed with the server
     std::string m_logPath;
 };
 

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -36,19 +37,28 @@ std::string httpGet(int port, const std::string& target)
     return reply;
 }
 
-std::string makeRoot()
-{
-    char tmpl[] = "/tmp/jpiproot-XXXXXX";
-    std::string dir = mkdtemp(tmpl);
-    std::ofstream(dir + "/1.2.3.xml") << "<Annotations/>";
-    return dir;
-}
+// A served folder holding one annotation document, removed with the test.
+struct Root {
+    std::string dir;
+    Root()
+    {
+        char tmpl[] = "/tmp/jpiproot-XXXXXX";
+        dir = mkdtemp(tmpl);
+        std::ofstream(dir + "/1.2.3.xml") << "<Annotations/>";
+    }
+    ~Root()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+};
 
 } // namespace
 
 TEST(JpipTestServerLauncher, StartsServesAndStopsLeavingNoProcess)
 {
-    std::string root = makeRoot();
+    const Root served;
+    const std::string& root = served.dir;
     pid_t pid;
     {
         JpipTestServer server(root, {"--annotations", root});
@@ -72,7 +82,8 @@ TEST(JpipTestServerLauncher, StartsServesAndStopsLeavingNoProcess)
 TEST(JpipTestServerLauncher, FailedStartReportsTheServersStderr)
 {
     try {
-        JpipTestServer server(makeRoot(), {"--chunk-size", "0"});
+        const Root served;
+        JpipTestServer server(served.dir, {"--chunk-size", "0"});
         FAIL() << "the server started";
     } catch (const std::runtime_error& e) {
         EXPECT_NE(std::string(e.what()).find("chunk-size"), std::string::npos) << e.what();

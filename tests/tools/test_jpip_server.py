@@ -25,11 +25,11 @@ def run(*cmd):
     subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
 
 
-def compress(src, out, *opts):
+def compress(src, out, *opts, plt=True):
     """opj_compress picks its format from the extension: write .j2k/.jp2, then rename."""
     ext = ".jp2" if out.endswith(".jp2") else ".j2k"
     tmp = out + ".tmp" + ext
-    run("opj_compress", "-i", src, "-o", tmp, "-PLT", *opts)
+    run("opj_compress", "-i", src, "-o", tmp, *(("-PLT",) if plt else ()), *opts)
     os.replace(tmp, out)
 
 
@@ -153,8 +153,45 @@ def fetch_window(http, name, fields, window, length=10240):
     raise AssertionError("window never ended")
 
 
+class StartUp(unittest.TestCase):
+    """What a user gets wrong when starting the server: one line, status 2, no traceback."""
+
+    def start(self, *args):
+        return subprocess.run([sys.executable, SERVER, "serve", "--lifetime", "5"] + list(args),
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              text=True, timeout=60)
+
+    def test_taken_port_and_missing_root(self):
+        root = tempfile.mkdtemp(prefix="jpipstart-")
+        taken = socket.socket()
+        try:
+            taken.bind(("127.0.0.1", 0))
+            taken.listen(1)
+            port = taken.getsockname()[1]
+            missing = os.path.join(root, "absent")
+            plain_file = os.path.join(root, "file.j2k")
+            open(plain_file, "wb").close()
+            cases = (("taken port", ["--root", root, "--port", str(port)], "cannot listen on 127.0.0.1:%d" % port),
+                     ("missing root", ["--root", missing], "--root %s is not a folder" % missing),
+                     ("root is a file", ["--root", plain_file], "is not a folder"),
+                     ("log in a missing folder", ["--root", root, "--log", os.path.join(missing, "x.log")],
+                      "cannot open"))
+            for name, args, message in cases:
+                with self.subTest(name=name):
+                    r = self.start(*args)
+                    self.assertEqual(r.returncode, 2)
+                    self.assertEqual(r.stdout, "")
+                    lines = r.stderr.splitlines()
+                    self.assertEqual(len(lines), 1, r.stderr)
+                    self.assertIn(message, lines[0])
+        finally:
+            taken.close()
+            shutil.rmtree(root)
+
+
 class Corpus(unittest.TestCase):
     tmp = None
+    tmp_root = None  # made, and removed with the module even when making the corpus fails
 
     @classmethod
     def setUpClass(cls):
@@ -162,7 +199,7 @@ class Corpus(unittest.TestCase):
             orbel_tools.require_tool(tool, "libopenjp2-tools")
         if Corpus.tmp is not None:
             return
-        tmp = tempfile.mkdtemp(prefix="jpiptest-")
+        tmp = Corpus.tmp_root = tempfile.mkdtemp(prefix="jpiptest-")
         rnd = random.Random(7)
         # Smooth content with noise, so that every layer and resolution carries data.
         grey = bytes((x * 3 + y * 2 + rnd.randrange(40)) & 255 for y in range(H) for x in range(W))
@@ -196,8 +233,14 @@ class Corpus(unittest.TestCase):
         jobs["grey.jp2"] = g8 + ("-t", "64,64")
         jobs["rgb.jp2"] = rgb + ("-r", "20,5,1")
         jobs["sop.j2k"] = g8 + ("-p", "CPRL", "-SOP", "-EPH", "-t", "128,128", "-r", "10,1")
+        # Code-block styles that split a code-block's bytes into several lengths per packet.
+        jobs["bypass.j2k"] = g8 + ("-M", "1", "-r", "40,10,2,1")
+        jobs["termall.j2k"] = g8 + ("-M", "4", "-r", "40,10,2,1", "-b", "16,64", "-p", "RLCP")
+        jobs["modes.j2k"] = rgb + ("-M", "63", "-r", "40,10,2,1", "-b", "32,16", "-SOP", "-EPH", "-t", "100,80")
         for name, args in jobs.items():
             compress(args[1], os.path.join(tmp, name), *args[2:])
+            if name.endswith(".j2k"):
+                compress(args[1], os.path.join(tmp, "noplt_" + name), *args[2:], plt=False)
         Corpus.tmp = tmp
 
     def path(self, name):
@@ -250,6 +293,63 @@ class IndexAndRebuild(Corpus):
                     _, rparts = jppkit.split_file(rebuilt)
                     self.assertEqual([b for _, _, b in parts], [b for _, _, b in rparts])
 
+
+
+class WithoutPlt(Corpus):
+    """Packet boundaries read from the packet headers must be the ones opj_compress lists
+    in PLT for the same stream (its bodies are the same with and without PLT)."""
+    NAMES = (["grey_%s.j2k" % o for o in ORDERS]
+             + ["s12.j2k", "yuv_PCRL.j2k", "rgb_poc.j2k", "rgb_tp.j2k", "sop.j2k", "bypass.j2k",
+                "termall.j2k", "modes.j2k"])
+
+    def test_precinct_bins_equal_the_plt_streams(self):
+        for name in self.NAMES:
+            with self.subTest(name=name):
+                with_plt, _ = stream_bins(self.path(name), self.tmp, "--len", "10000000")
+                without, _ = stream_bins(self.path("noplt_" + name), self.tmp, "--len", "10000000")
+                keys = sorted(with_plt.keys(0))
+                self.assertGreater(len(keys), 0)
+                self.assertEqual(sorted(without.keys(0)), keys)
+                for k in keys:
+                    self.assertEqual(without.get(0, k), with_plt.get(0, k), "precinct bin %d" % k)
+
+    def test_client_rebuild_decodes_to_the_files_samples(self):
+        for name in ("grey_RPCL.j2k", "rgb_poc.j2k", "modes.j2k"):
+            with self.subTest(name=name):
+                plain = self.path("noplt_" + name)
+                bins, _ = stream_bins(plain, self.tmp)
+                out = self.path(name + ".noplt.rebuilt.j2k")
+                with open(out, "wb") as f:
+                    f.write(jppkit.rebuild(bins))
+                self.assertEqual(decode(out, self.path("dec_b")), decode(plain, self.path("dec_a")))
+
+    def test_broken_headers_are_refused_with_a_reason(self):
+        with open(self.path("noplt_bypass.j2k"), "rb") as f:
+            data = f.read()
+        _, parts = jppkit.split_file(data)
+        self.assertEqual(len(parts), 1)
+        body = parts[0][2]
+        sot = data.index(b"\xff\x90")
+        start = data.index(body, sot)
+
+        def with_body(new):
+            psot = struct.unpack(">I", data[sot + 6:sot + 10])[0] + len(new) - len(body)
+            return data[:sot + 6] + struct.pack(">I", psot) + data[sot + 10:start] + new + data[start + len(body):]
+
+        cases = {"cut": (with_body(body[:len(body) // 2]), "runs past its tile-part"),
+                 "tail": (with_body(body + b"\x00"), "bytes after its last packet"),
+                 "ones": (with_body(b"\xff" * len(body)), "out of range")}
+        for name, (bad, reason) in cases.items():
+            with self.subTest(name=name):
+                path = self.path(name + ".j2k")
+                with open(path, "wb") as f:
+                    f.write(bad)
+                r = subprocess.run([sys.executable, SERVER, "index", path], stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, text=True)
+                self.assertEqual(r.returncode, 2)
+                self.assertEqual(r.stderr.strip().count("\n"), 0, r.stderr)
+                self.assertIn("without PLT", r.stderr)
+                self.assertIn(reason, r.stderr)
 
 
 class Windows(Corpus):
@@ -550,6 +650,12 @@ class Annotations(Corpus):
             http.close()
         finally:
             srv.stop()
+
+
+def tearDownModule():
+    if Corpus.tmp_root is not None:
+        shutil.rmtree(Corpus.tmp_root, ignore_errors=True)
+        Corpus.tmp = Corpus.tmp_root = None
 
 
 if __name__ == "__main__":

@@ -8,6 +8,8 @@
 #include "tools/demo-console/DemoPssi.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -28,10 +30,43 @@ void raiseCodecError()
            "exception instead of ending the process.";
 }
 
+// The log is printed at the end. Without a C: drive named (ORBEL_DRIVE_C, as demo/run and
+// CTest name one), it is written in a temporary folder removed on exit, so a run from any
+// folder leaves nothing there.
+class ScratchDrive {
+public:
+    ScratchDrive()
+    {
+        const char* named = std::getenv("ORBEL_DRIVE_C");
+        if (named && *named)
+            return;
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/orbel-demo-console-XXXXXX";
+        if (mkdtemp(pattern.data())) {
+            folder_ = pattern;
+            setenv("ORBEL_DRIVE_C", folder_.c_str(), 1);
+        }
+    }
+    ~ScratchDrive()
+    {
+        if (folder_.empty())
+            return;
+        unsetenv("ORBEL_DRIVE_C");
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    ScratchDrive(const ScratchDrive&) = delete;
+    ScratchDrive& operator=(const ScratchDrive&) = delete;
+
+private:
+    std::string folder_;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    const ScratchDrive drive;
     // The demo's documents: the folder given, else the source tree's demo/.
     const std::string demoDir = argc > 1 ? argv[1] : ORBEL_DEMO_DIR;
     if (!ModuleLoad()) {

@@ -5,6 +5,8 @@ index cannot serve faithfully is refused with a reason (IndexError is never let 
 """
 import struct
 
+from . import packets
+
 SOC, SOT, SOD, EOC = 0xFF4F, 0xFF90, 0xFF93, 0xFFD9
 SIZ, COD, COC, POC = 0xFF51, 0xFF52, 0xFF53, 0xFF5F
 TLM, PLM, PLT, PPM, PPT = 0xFF55, 0xFF57, 0xFF58, 0xFF60, 0xFF61
@@ -67,11 +69,15 @@ class CodingStyle:
         self.layers = 1
         self.levels = 5
         self.precincts = None  # list of (ppx, ppy) per resolution, None for 15,15
+        self.xcb = self.ycb = 4  # code-block size exponents
+        self.cbstyle = 0
+        self.sop = self.eph = False
 
     def copy(self):
         c = CodingStyle()
         c.order, c.layers, c.levels = self.order, self.layers, self.levels
         c.precincts = None if self.precincts is None else list(self.precincts)
+        c.xcb, c.ycb, c.cbstyle, c.sop, c.eph = self.xcb, self.ycb, self.cbstyle, self.sop, self.eph
         return c
 
     def pp(self, r):
@@ -82,7 +88,11 @@ def parse_spcod(r, cs, user_precincts, what):
     cs.levels = r.u8(what)
     if cs.levels > 32:
         raise Refused("%s: %d decomposition levels" % (what, cs.levels))
-    r.take(4, what)  # code-block size, style, transform
+    xcb, ycb, cs.cbstyle = r.u8(what) + 2, r.u8(what) + 2, r.u8(what)
+    r.u8(what)  # wavelet transform
+    if xcb > 10 or ycb > 10 or xcb + ycb > 12:
+        raise Refused("%s: code-block size 2^%d x 2^%d" % (what, xcb, ycb))
+    cs.xcb, cs.ycb = xcb, ycb
     if user_precincts:
         cs.precincts = []
         for _ in range(cs.levels + 1):
@@ -107,6 +117,7 @@ class Tile:
         self.parts = []            # (header segments without PLT, body start, body end)
         self.header = Header()
         self.plt = []              # packet lengths in order
+        self.read_headers = False  # a tile-part without PLT: lengths from the packet headers
         self.x0 = self.y0 = self.x1 = self.y1 = 0
 
 
@@ -175,6 +186,7 @@ def apply_segment(header, marker, seg, csiz, base):
         cs.layers = r.u16("COD")
         r.u8("COD")
         parse_spcod(r, cs, scod & 1, "COD")
+        cs.sop, cs.eph = bool(scod & 2), bool(scod & 4)
         if cs.order > 4 or cs.layers == 0:
             raise Refused("COD: bad progression or layer count")
         header.cod = cs
@@ -215,7 +227,7 @@ def component_styles(main, tile, csiz):
         else:
             cs = main.cod.copy()
         cod = tile.cod if tile.cod is not None else main.cod
-        cs.order, cs.layers = cod.order, cod.layers
+        cs.order, cs.layers, cs.sop, cs.eph = cod.order, cod.layers, cod.sop, cod.eph
         styles.append(cs)
     return styles
 
@@ -309,8 +321,8 @@ def split_codestream(image, data):
             segs.append(data[ss:se])
         body = part_end - q
         if body and not plt:
-            raise Refused("tile-part of tile %d has no PLT" % isot)
-        if sum(plt) != body:
+            tile.read_headers = True
+        elif sum(plt) != body:
             raise Refused("PLT of tile %d does not match its tile-part body" % isot)
         tile.parts.append((b"".join(segs), q, part_end))
         tile.plt.extend(plt)
@@ -351,9 +363,12 @@ def assign_packets(image, data, tile, styles, main):
     C, T = siz["Csiz"], siz["tx"] * siz["ty"]
     precs = {}           # (c, r, k) -> Precinct
     corner = {}          # (c, r, k) -> canvas (x, y) of the corner clipped to the tile
+    grids = {}           # (c, r, k) -> code-block grid of each subband, for header reading
     for c, cs in enumerate(styles):
         s = 0
         _, dx, dy = siz["comps"][c]
+        tcx = (ceil_div(tile.x0, dx), ceil_div(tile.x1, dx))
+        tcy = (ceil_div(tile.y0, dy), ceil_div(tile.y1, dy))
         for r in range(cs.levels + 1):
             trx0, try0, trx1, try1, ppx, ppy, nx, ny = resolution_geometry(image, tile, c, cs, r)
             sh = cs.levels - r
@@ -369,6 +384,9 @@ def assign_packets(image, data, tile, styles, main):
                 precs[(c, r, k)] = p
                 corner[(c, r, k)] = (max(tile.x0, (kx << (ppx + sh)) * dx),
                                      max(tile.y0, (ky << (ppy + sh)) * dy))
+                if tile.read_headers:
+                    grids[(c, r, k)] = packets.precinct_bands(r, cs.levels, tcx, tcy, kx, ky, ppx, ppy,
+                                                              cs.xcb, cs.ycb)
                 s += 1
     layers = styles[0].layers
     poc = tile.header.poc if tile.header.poc else main.poc
@@ -401,6 +419,8 @@ def assign_packets(image, data, tile, styles, main):
             if kl not in done:
                 done.add(kl)
                 sequence.append(kl)
+    if tile.read_headers:
+        tile.plt = header_lengths(data, tile, sequence, grids, styles)
     if len(sequence) != len(tile.plt) or len(done) != len(precs) * layers:
         raise Refused("tile %d: PLT lists %d packets, the coding parameters give %d"
                       % (tile.index, len(tile.plt), len(precs) * layers))
@@ -420,6 +440,30 @@ def assign_packets(image, data, tile, styles, main):
                                       key=lambda p: p.s))
     for p in precs.values():
         p.packets.sort(key=lambda lp: lp[0])
+
+
+def header_lengths(data, tile, sequence, grids, styles):
+    """Packet lengths of a tile read from its packet headers, in progression order."""
+    states = {key: packets.PrecinctState(grid, styles[key[0]].cbstyle) for key, grid in grids.items()}
+    bodies = [(s, e) for _, s, e in tile.parts]
+    lengths, bi, pos = [], 0, bodies[0][0] if bodies else 0
+    try:
+        for key, layer in sequence:
+            while bi < len(bodies) and pos == bodies[bi][1]:
+                bi += 1
+                pos = bodies[bi][0] if bi < len(bodies) else pos
+            if bi >= len(bodies):
+                raise packets.Refused("the tile-parts end before the last packet")
+            cs = styles[key[0]]
+            n = packets.packet_length(data, pos, bodies[bi][1], states[key], layer, cs.sop, cs.eph)
+            lengths.append(n)
+            pos += n
+    except packets.Refused as e:
+        raise Refused("tile %d without PLT: %s" % (tile.index, e))
+    left = sum(e - s for s, e in bodies[bi + 1:]) + (bodies[bi][1] - pos if bi < len(bodies) else 0)
+    if left:
+        raise Refused("tile %d without PLT: bytes after its last packet" % tile.index)
+    return lengths
 
 
 def split_jp2(image, data):

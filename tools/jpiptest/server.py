@@ -409,15 +409,29 @@ class Server(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, options):
+    def __init__(self, options, state):
         self.options = options
-        self.state = State(options)
+        self.state = state
         super().__init__(("127.0.0.1", options.port), Handler)
 
 
+def fail(message):
+    """A start-up failure: one line, status 2 (a script's error, as argparse gives)."""
+    print("jpip_test_server.py: %s" % message, file=sys.stderr, flush=True)
+    return 2
+
+
 def serve(options):
-    server = Server(options)
-    state = server.state
+    try:
+        state = State(options)
+    except OSError as e:
+        return fail("cannot open %s: %s" % (e.filename, e.strerror))
+    try:
+        server = Server(options, state)
+    except OSError as e:
+        if state.log_file:
+            state.log_file.close()
+        return fail("cannot listen on 127.0.0.1:%d: %s" % (options.port, e.strerror or e))
     print("LISTENING 127.0.0.1 %d" % server.server_address[1], flush=True)
     if options.exit_on_stdin_eof:
         def watch_stdin():

@@ -48,13 +48,17 @@ void collectImages(TiXmlNode* node, std::vector<TiXmlNode*>& out)
 
 std::string makeFixture(const std::string& script, const std::string& folder)
 {
-    const std::string out = (std::filesystem::current_path() / folder).string();
+    // The working folder is a test's build folder; a benchmark names its own.
+    const char* base = std::getenv("ORBEL_FIXTURE_DIR");
+    const std::string out =
+        ((base && *base ? std::filesystem::path(base) : std::filesystem::current_path()) / folder).string();
     const std::string cmd =
         OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tests/R2IVuzi/" + script) + " '" + out + "'";
+    // Loaded whether or not the images could be made: fixtures that need none still use it.
+    if (!StartupRegistry::global().loaded() && StartupRegistry::global().load())
+        rvd_customize_errors(&GetCodecErrorFormatter());
     if (std::system(cmd.c_str()) != 0)
         return std::string();
-    if (StartupRegistry::global().load())
-        rvd_customize_errors(&GetCodecErrorFormatter());
     return out;
 }
 
@@ -114,6 +118,9 @@ LRESULT RecordingGrid::OnStartPresentation(const std::string& target)
 GridHarness::GridHarness(int width, int height, const std::vector<std::string>& serverArgs, bool annotated,
                          const std::string& root)
 {
+    // An earlier test may have unloaded the module after the corpus was made.
+    if (!StartupRegistry::global().loaded() && StartupRegistry::global().load())
+        rvd_customize_errors(&GetCodecErrorFormatter());
     setenv("ORBEL_RESOURCES", ORBEL_SOURCE_DIR "/resources", 1);
     server.reset(new OrbelTest::JpipTestServer(root, serverArgs));
     frame.reset(new CJ2KFrame(nullptr));

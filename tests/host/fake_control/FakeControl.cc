@@ -62,6 +62,7 @@ protected:
     const platform::DispatchTable& dispatchTable() const override { return table_; }
     ITypeInfo* typeInfo() override { return nullptr; }
     std::u16string windowClassName() const override { return u"FakeControl"; }
+    const CLSID& classId() const override { return kFakeClsid; }
 
     void OnDraw(const OleDrawInfo& di) override
     {
