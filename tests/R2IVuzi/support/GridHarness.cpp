@@ -53,9 +53,31 @@ std::string makeFixture(const std::string& script, const std::string& folder)
         OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tests/R2IVuzi/" + script) + " '" + out + "'";
     if (std::system(cmd.c_str()) != 0)
         return std::string();
-    if (StartupRegistry::global().load())
-        rvd_customize_errors(&GetCodecErrorFormatter());
+    loadModule();
     return out;
+}
+
+bool loadModule()
+{
+    if (StartupRegistry::global().loaded())
+        return true;
+    if (!StartupRegistry::global().load())
+        return false;
+    rvd_customize_errors(&GetCodecErrorFormatter());
+    return true;
+}
+
+FreshModule::FreshModule() : wasLoaded_(StartupRegistry::global().loaded())
+{
+    ModuleUnload();
+    loaded_ = ModuleLoad();
+}
+
+FreshModule::~FreshModule()
+{
+    ModuleUnload();
+    if (wasLoaded_)
+        loadModule();
 }
 
 const std::string& corpusDir()
@@ -113,7 +135,9 @@ LRESULT RecordingGrid::OnStartPresentation(const std::string& target)
 
 GridHarness::GridHarness(int width, int height, const std::vector<std::string>& serverArgs, bool annotated,
                          const std::string& root)
+    : clockWasManual_(platform::ClockIsManual())
 {
+    loadModule();
     setenv("ORBEL_RESOURCES", ORBEL_SOURCE_DIR "/resources", 1);
     server.reset(new OrbelTest::JpipTestServer(root, serverArgs));
     frame.reset(new CJ2KFrame(nullptr));
@@ -139,6 +163,8 @@ GridHarness::~GridHarness()
     grid.reset();
     subFrame.reset();
     frame.reset();
+    if (!clockWasManual_)
+        platform::UseRealClock();
 }
 
 HangingItem GridHarness::item(int n)
