@@ -1,6 +1,7 @@
 // The data-bin class table lives from module load to unload.
 #include "R2IVuzi/J2KDatabinClassInfo.h"
 #include "platform/ModuleStartup.h"
+#include "support/GridHarness.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,8 @@
 
 TEST(DatabinClassTable, RowsInModelOrderWhileLoaded)
 {
-    ASSERT_TRUE(ModuleLoad());
+    gridtest::FreshModule module;
+    ASSERT_TRUE(module.loaded());
     const auto& rows = GetDatabinClassTable();
     ASSERT_EQ(rows.size(), 5u);
     const char* codes[] = {"P", "H", "T", "Hm", "M"};

@@ -46,7 +46,6 @@ protected:
 };
 
 using JpipChannel = JpipLive;
-using JpipRecovery = JpipLive;
 using JpipWire = JpipLive;
 using JpipFailure = JpipLive;
 using JpipLoops = JpipLive;
@@ -111,45 +110,50 @@ TEST_F(JpipChannel, RealChannelsUntilComplete)
     EXPECT_TRUE(recs.back().bins.empty()) << recs.back().line;
 }
 
+// One image per run: each fault costs a retry's wait and a stall its cut-off, in real time.
+class JpipRecoveryOf : public JpipLive, public ::testing::WithParamInterface<int> {};
+
 // One failure of each kind is reported once; the retry's model update gets only bins that
 // were incomplete at the failure, each from no earlier than what the cache then held;
 // the image then completes and renders exactly.
-TEST_F(JpipRecovery, RecoveredOnRetryNothingLost)
+TEST_P(JpipRecoveryOf, RecoveredOnRetryNothingLost)
 {
     const char* faults[] = {"drop:on=region,after=400,times=1", "stall:on=region,times=1",
                             "status:code=404,on=region,times=1", "status:code=500,on=cnew,times=1",
                             "cut:on=region,times=1"};
-    for (const char* fault : faults)
-        for (int i : {0, 1}) {
-            SCOPED_TRACE(std::string(fault) + " " + kCorpus[i]);
-            g_jpipLowSpeedSeconds = 2;
-            auto server = serve({fault});
-            Harness h(server->imageTarget(kCorpus[i]));
-            h.grid->retryOnError = true;
-            h.commence();
-            ASSERT_TRUE(h.until([&] { return h.grid->delivered(); }));
-            ASSERT_EQ(h.grid->errors.size(), 1u);
-            EXPECT_EQ(h.grid->errors[0].kind, std::string(fault).find("cnew") != std::string::npos ? 2 : 0);
-            // Region records after the last channel open belong to the retry.
-            const std::vector<ServerRecord> recs = records(*server);
-            size_t lastOpen = 0;
-            for (size_t k = 0; k < recs.size(); ++k)
-                if (recs[k].kind == "cnew")
-                    lastOpen = k;
-            ASSERT_GE(std::count_if(recs.begin(), recs.end(), [](const ServerRecord& r) { return r.kind == "cnew"; }),
-                      2);
-            for (size_t k = lastOpen + 1; k < recs.size(); ++k)
-                for (const auto& b : recs[k].bins) {
-                    const auto held = h.grid->atError.find({int(b[0]), b[2]});
-                    if (held == h.grid->atError.end())
-                        continue;
-                    EXPECT_FALSE(held->second.second) << "resent complete bin " << b[0] << "/" << b[2];
-                    EXPECT_GE(b[3], held->second.first) << "resent held bytes of bin " << b[0] << "/" << b[2];
-                }
-            expectIndexedBins(*h.image->getCache(), kCorpus[i]);
-            expectExact(h.render(0), kCorpus[i], 0, kComponents[i]);
-        }
+    const int i = GetParam();
+    for (const char* fault : faults) {
+        SCOPED_TRACE(std::string(fault) + " " + kCorpus[i]);
+        g_jpipLowSpeedSeconds = 2;
+        auto server = serve({fault});
+        Harness h(server->imageTarget(kCorpus[i]));
+        h.grid->retryOnError = true;
+        h.commence();
+        ASSERT_TRUE(h.until([&] { return h.grid->delivered(); }));
+        ASSERT_EQ(h.grid->errors.size(), 1u);
+        EXPECT_EQ(h.grid->errors[0].kind, std::string(fault).find("cnew") != std::string::npos ? 2 : 0);
+        // Region records after the last channel open belong to the retry.
+        const std::vector<ServerRecord> recs = records(*server);
+        size_t lastOpen = 0;
+        for (size_t k = 0; k < recs.size(); ++k)
+            if (recs[k].kind == "cnew")
+                lastOpen = k;
+        ASSERT_GE(std::count_if(recs.begin(), recs.end(), [](const ServerRecord& r) { return r.kind == "cnew"; }),
+                  2);
+        for (size_t k = lastOpen + 1; k < recs.size(); ++k)
+            for (const auto& b : recs[k].bins) {
+                const auto held = h.grid->atError.find({int(b[0]), b[2]});
+                if (held == h.grid->atError.end())
+                    continue;
+                EXPECT_FALSE(held->second.second) << "resent complete bin " << b[0] << "/" << b[2];
+                EXPECT_GE(b[3], held->second.first) << "resent held bytes of bin " << b[0] << "/" << b[2];
+            }
+        expectIndexedBins(*h.image->getCache(), kCorpus[i]);
+        expectExact(h.render(0), kCorpus[i], 0, kComponents[i]);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(GreyAndColour, JpipRecoveryOf, ::testing::Values(0, 1));
 
 // The channel open and the model update as sent; the render timer starts once, at the
 // first body of 4 bytes or more.

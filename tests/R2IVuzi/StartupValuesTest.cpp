@@ -3,6 +3,7 @@
 #include "codec/core/rvd_message.h"
 #include "platform/ModuleStartup.h"
 #include "platform/TextConv.h"
+#include "support/GridHarness.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -19,8 +21,10 @@ namespace {
 
 class StartupValues : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(ModuleLoad()); }
-    void TearDown() override { ModuleUnload(); }
+    void SetUp() override { ASSERT_TRUE(module_->loaded()); }
+
+    // Each test starts from a fresh load; the state an earlier test left does not count.
+    std::unique_ptr<gridtest::FreshModule> module_ = std::make_unique<gridtest::FreshModule>();
 
     static std::string raiseThroughInstalledChain(const std::string& text)
     {

@@ -1,6 +1,7 @@
 // The grid's view commands over its selected stack items: the shown image renders at
 // once, the others keep the change in their registered images until a grid opens them.
 #include "R2IVuzi/J2KImage.h"
+#include "R2IVuzi/J2KImageLoader.h"
 #include "R2IVuzi/J2KImageLoaderMgr.h"
 #include "R2IVuzi/J2KKillImageLoaderRequest.h"
 #include "R2IVuzi/PssiXmlDao.h"
@@ -139,9 +140,12 @@ TEST_F(ViewCommands, UnselectedGridAndFailuresStop)
     keep.reset();
     h.grid->rotate(true);
     EXPECT_EQ(turns(h.grid->getImage()), 1);
-    // The grid can no longer hand its loader on when its window goes: do it here.
-    h.frame->getImageLoaderMgr()->postRequest(
-        boost::make_shared<CJ2KKillImageLoaderRequest>(h.grid->getImageLoader()));
+    // The grid can no longer hand its loader on when its window goes: do it here, ending
+    // the loader's queue first as the grid does, or the manager waits on it for good.
+    CJ2KImageLoader* loader = h.grid->getImageLoader();
+    ASSERT_NE(loader, nullptr);
+    loader->quit();
+    h.frame->getImageLoaderMgr()->postRequest(boost::make_shared<CJ2KKillImageLoaderRequest>(loader));
     h.grid->setImageLoader(nullptr);
     closeLogFile();
     EXPECT_NE(readLog().find("Unknown Error occurs when Handling " + h.item(1).objectFile), std::string::npos);

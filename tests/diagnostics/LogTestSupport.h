@@ -23,6 +23,8 @@ protected:
         drive_ = pattern;
         setenv("ORBEL_DRIVE_C", drive_.c_str(), 1);
         resetLogger();
+        // Pinned readings start from what the test pins, not from a clock left running.
+        KernelTestHooks::reset();
     }
     void TearDown() override
     {

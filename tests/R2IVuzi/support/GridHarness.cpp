@@ -55,11 +55,33 @@ std::string makeFixture(const std::string& script, const std::string& folder)
     const std::string cmd =
         OrbelTest::pythonCommand(std::string(ORBEL_SOURCE_DIR) + "/tests/R2IVuzi/" + script) + " '" + out + "'";
     // Loaded whether or not the images could be made: fixtures that need none still use it.
-    if (!StartupRegistry::global().loaded() && StartupRegistry::global().load())
-        rvd_customize_errors(&GetCodecErrorFormatter());
+    loadModule();
     if (std::system(cmd.c_str()) != 0)
         return std::string();
     return out;
+}
+
+bool loadModule()
+{
+    if (StartupRegistry::global().loaded())
+        return true;
+    if (!StartupRegistry::global().load())
+        return false;
+    rvd_customize_errors(&GetCodecErrorFormatter());
+    return true;
+}
+
+FreshModule::FreshModule() : wasLoaded_(StartupRegistry::global().loaded())
+{
+    ModuleUnload();
+    loaded_ = ModuleLoad();
+}
+
+FreshModule::~FreshModule()
+{
+    ModuleUnload();
+    if (wasLoaded_)
+        loadModule();
 }
 
 const std::string& corpusDir()
@@ -117,10 +139,10 @@ LRESULT RecordingGrid::OnStartPresentation(const std::string& target)
 
 GridHarness::GridHarness(int width, int height, const std::vector<std::string>& serverArgs, bool annotated,
                          const std::string& root)
+    : clockWasManual_(platform::ClockIsManual())
 {
     // An earlier test may have unloaded the module after the corpus was made.
-    if (!StartupRegistry::global().loaded() && StartupRegistry::global().load())
-        rvd_customize_errors(&GetCodecErrorFormatter());
+    loadModule();
     setenv("ORBEL_RESOURCES", ORBEL_SOURCE_DIR "/resources", 1);
     server.reset(new OrbelTest::JpipTestServer(root, serverArgs));
     frame.reset(new CJ2KFrame(nullptr));
@@ -146,6 +168,8 @@ GridHarness::~GridHarness()
     grid.reset();
     subFrame.reset();
     frame.reset();
+    if (!clockWasManual_)
+        platform::UseRealClock();
 }
 
 HangingItem GridHarness::item(int n)

@@ -22,6 +22,25 @@ namespace gridtest {
 std::string makeFixture(const std::string& script, const std::string& folder);
 // grid_fixture.py's folder, made once per test program; empty when it failed.
 const std::string& corpusDir();
+// Loads the module's start-up values and installs its codec-error chain, as the control
+// does, unless the module is loaded already; false when loading failed.
+bool loadModule();
+
+// Loads the module afresh for one test and, at its end, puts back what the test found:
+// the module loaded with its error chain, or not loaded. A test that unloads the module
+// would otherwise leave every later test of the program without it.
+class FreshModule {
+public:
+    FreshModule();
+    ~FreshModule();
+    FreshModule(const FreshModule&) = delete;
+    FreshModule& operator=(const FreshModule&) = delete;
+    bool loaded() const { return loaded_; }
+
+private:
+    bool wasLoaded_;
+    bool loaded_ = false;
+};
 
 // A grid that records what the handlers under test hand on.
 class RecordingGrid : public CJ2KGrid {
@@ -81,6 +100,10 @@ public:
     boost::shared_ptr<CJ2KSubFrame> subFrame;
     boost::shared_ptr<RecordingGrid> grid;
     std::vector<TiXmlNode*> images;
+
+private:
+    // The harness moves the manual clock; a test that found the real clock gets it back.
+    bool clockWasManual_;
 };
 
 } // namespace gridtest
