@@ -8,6 +8,7 @@
 #include "platform/ModuleStartup.h"
 #include "platform/Win32.h"
 
+#include <iterator>
 #include <set>
 
 ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KFrame")
@@ -145,7 +146,16 @@ void CJ2KFrame::buildContextMenu()
                        MF_BYCOMMAND);
 }
 
-void CJ2KFrame::refreshStampNames() { m_stampNames = m_dao->getStampNames(int(ID_TOOL_STAMP)); }
+void CJ2KFrame::refreshStampNames()
+{
+    m_stampNames = m_dao->getStampNames(int(ID_TOOL_STAMP));
+    // The menu's commands for stamps end at ID_STAMP_LAST: the menu leaves the rest out
+    // (SetStamp still reaches them by name).
+    const auto past = m_stampNames.upper_bound(int(ID_STAMP_LAST));
+    if (past != m_stampNames.end())
+        ORBEL_LOG(WARNING) << "Stamps: " << std::distance(past, m_stampNames.end()) << " past the first "
+                           << (ID_STAMP_LAST - ID_STAMP_FIRST + 1) << " are left out of the menu";
+}
 
 int CJ2KFrame::findMenuHotkey(const std::string& hotkey) const
 {

@@ -64,6 +64,9 @@ void fillStampMenu(HMENU menu, const std::map<int, std::u16string>& names)
     while (GetMenuItemCount(menu) > 0)
         DeleteMenu(menu, 0, MF_BYPOSITION);
     for (const auto& entry : names) {
+        // No command past the last stamp id reaches the grid.
+        if (entry.first > int(ID_STAMP_LAST))
+            break;
         const UINT chosen = !currentStampName.empty() && entry.second == currentStampName ? MF_CHECKED : MF_UNCHECKED;
         AppendMenuW(menu, MF_STRING | chosen, UINT_PTR(UINT(entry.first)), entry.second.c_str());
     }

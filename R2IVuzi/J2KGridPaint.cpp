@@ -9,6 +9,16 @@
 
 ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KGrid")
 
+namespace {
+
+bool holdsImageData(const CJ2KImage& image)
+{
+    const boost::shared_ptr<CJ2KCache> cache = image.getCache();
+    return !cache || cache->get_class_bytes(RVD_PRECINCT_DATABIN, 0) > 0 || cache->get_class_bytes(RVD_TILE_DATABIN, 0) > 0;
+}
+
+} // namespace
+
 LRESULT CJ2KGrid::OnPaint(bool refresh)
 {
     HWND h = m_hWnd;
@@ -49,6 +59,16 @@ void CJ2KGrid::drawImage(HDC dc, HBITMAP bitmap, bool refresh)
         return;
     CImageBase& base = m_image->getImageBase();
     base.DrawToBitmap(dc, bitmap, refresh, m_view.left, m_view.top, m_view.right, m_view.bottom);
+    // Without any image data in the cache (on its way, refused or given up on) the decoder
+    // gives a flat picture that is not the image: the image's place stays black.
+    if (!holdsImageData(*m_image)) {
+        int32_t r[4];
+        base.GetImageRectInView(r);
+        const RECT image{r[0], r[1], r[2], r[3]};
+        RECT shown;
+        if (IntersectRect(&shown, &image, &m_view))
+            FillRect(dc, &shown, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    }
     const int tool = workingTool();
     if (tool >= 11 && tool <= 18) {
         int32_t r[4];

@@ -222,6 +222,11 @@ LogMessage::~LogMessage()
         boost::lock_guard<boost::mutex> guard(f.lock);
         if (openLocked(f)) {
             appendLocked(f, text);
+        } else if (f.toFile != 1) {
+            // No file is asked for (before the control's Init, say): warnings and errors
+            // would otherwise be lost, and a refused call must be seen somewhere.
+            if (severity_ >= ORBEL_LOG_SEVERITY_WARNING && severity_ < kFatal)
+                std::fprintf(stderr, "%s", text.c_str());
         } else if (f.toFile == 1 && !f.errorShown) {
             // Said once per path, with the record that found it out, so a log that cannot
             // be written is never silent.

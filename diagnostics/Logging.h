@@ -30,6 +30,8 @@ void setLogItems(bool pid, bool tid, bool time, bool tick);
 // lockMode 0 also locks the file itself for each write, serialising other processes.
 // A missing folder is made; a file that still cannot be opened is told once on standard
 // error, with the record that found it out, and the next record tries again.
+// While no file output is set (before the first call, or toFile other than 1), WARNING
+// and ERROR records go to standard error instead of nowhere.
 void initLogFile(const WCHAR* path, int toFile, int lockMode, int append);
 // Closes the file; the next record reopens it at the same path and appends.
 void closeLogFile();

@@ -24,6 +24,8 @@ ORBEL_SOURCE_NAME(".\\facade\\OrbelViewer")
 namespace {
 
 const WCHAR kLogPath[] = u"C:\\Quillon.Log";
+const int kWorkingRootsMode = 6;
+const int kDefaultHangingMode = 2; // the level a control starts with
 bool g_loggingStarted = false;
 
 // The status text as a BSTR through the process's ANSI code page; null when it cannot be
@@ -180,6 +182,16 @@ HRESULT COrbelViewer::LoadData(BSTR pssiXML)
     dao.setHangingDownward(root, 5, "True");
     dao.addWorkingRoot(root);
     dao.setCurrentNode(root);
+    // A level stored before this document (SetHangingMode, the configuration's hangmode)
+    // that the document has nothing on would leave every cell empty, as SetHangingMode
+    // refuses to after LoadData: the default level hangs instead.
+    if (g_hangingMode != kWorkingRootsMode && g_hangingMode != kDefaultHangingMode &&
+        dao.getHangingCount(root, g_hangingMode) <= 0) {
+        ORBEL_LOG(WARNING) << "LoadData: the document has no " << CPssiXmlDao::getLevelName(g_hangingMode)
+                           << " to hang with hanging mode " << g_hangingMode << "; hanging mode "
+                           << kDefaultHangingMode << " instead";
+        g_hangingMode = kDefaultHangingMode;
+    }
     if (!computeAutoLayout())
         return S_FALSE;
 

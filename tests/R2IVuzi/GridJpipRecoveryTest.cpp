@@ -294,6 +294,28 @@ TEST(GridJpipRecovery, RefusedRepliesAreRetriedThenMarked)
               std::string::npos)
         << status;
     r.expectFailureMark();
+    // No image data came: the image's place stays black, not a picture decoded from nothing.
+    {
+        const bool overlayWas = g_showOverlay, rulerWas = g_showRuler;
+        g_showOverlay = g_showRuler = false;
+        r.h.paint();
+        int32_t rect[4];
+        r.h.grid->getImage()->getImageBase().GetImageRectInView(rect);
+        const RECT mark = r.h.grid->getFailureMarkRect();
+        size_t lit = 0, seen = 0;
+        // Inside the cell's selection border.
+        for (int y = rect[1] + 4; y < rect[3] - 4; y += 3)
+            for (int x = rect[0] + 4; x < rect[2] - 4; x += 3) {
+                if (PtInRect(&mark, POINT{x, y}))
+                    continue;
+                ++seen;
+                lit += gridtest::pixelAt(r.h.frame->m_hWnd, x, y) != RGB(0, 0, 0);
+            }
+        g_showOverlay = overlayWas;
+        g_showRuler = rulerWas;
+        EXPECT_GT(seen, 1000u);
+        EXPECT_EQ(lit, 0u);
+    }
     // Showing the image again is a new attempt: the mark and the status entry go.
     r.h.grid->openTargetImage(false);
     EXPECT_FALSE(r.h.grid->getImage()->hasFailed());

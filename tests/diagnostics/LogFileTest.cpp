@@ -125,6 +125,32 @@ TEST_F(LogLifecycle, AppendCloseAndReopen)
     EXPECT_EQ(readLog(), "[INFO:PssiXmlDao(2)] fresh\r\nbetween\r\n[INFO:PssiXmlDao(3)] reopened\r\n");
 }
 
+// Without file output (before the control's Init) warnings and errors reach standard
+// error; information stays quiet and FATAL records are printed once.
+TEST_F(LogLifecycle, NoFileOutputSendsWarningsToStandardError)
+{
+    setLogItems(false, false, false, false);
+    for (int toFile : {0, 2}) {
+        SCOPED_TRACE(toFile);
+        initLogFile(u"C:\\Quillon.Log", toFile, 1, 0);
+        testing::internal::CaptureStderr();
+        ORBEL_LOG_AT(INFO, 1) << "quiet";
+        ORBEL_LOG_AT(WARNING, 2) << "warned";
+        ORBEL_LOG_AT(ERROR, 3) << "refused";
+        ORBEL_LOG_AT(FATAL, 4) << "fatal";
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "[WARNING:PssiXmlDao(2)] warned\r\n"
+                                                          "[ERROR:PssiXmlDao(3)] refused\r\n"
+                                                          "[FATAL:PssiXmlDao(4)] fatal\r\n");
+        EXPECT_FALSE(std::filesystem::exists(logPath()));
+    }
+    // With a file they go there only.
+    initLogFile(u"C:\\Quillon.Log", 1, 1, 0);
+    testing::internal::CaptureStderr();
+    ORBEL_LOG_AT(ERROR, 5) << "filed";
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(readLog(), "[ERROR:PssiXmlDao(5)] filed\r\n");
+}
+
 TEST_F(LogLifecycle, MissingFoldersAreMadeAndUnwritableLogsSaySoOnce)
 {
     setLogItems(false, false, false, false);

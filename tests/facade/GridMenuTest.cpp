@@ -5,6 +5,8 @@
 
 #include "annotation/CurrentStamp.h"
 
+#include <sstream>
+
 using namespace inputtest;
 
 namespace {
@@ -208,6 +210,30 @@ TEST_F(GridMenu, StampCommands)
     const char others[] = "<root><stamps><item name=\"E\" data=\"00\"/></stamps></root>";
     ASSERT_EQ(control->ConfigStamp(bstr(others).get()), S_OK);
     EXPECT_TRUE(has(open(grid(0, 0), 0).menu, ",Stamp[E],"));
+}
+
+// The stamp commands end at 10118: the menu lists the first hundred stamps, each of them
+// chosen by its command, says so once per table, and SetStamp still reaches the rest.
+TEST_F(GridMenu, StampsPastTheHundredthStayOutOfTheMenu)
+{
+    std::string stamps = "<root><stamps>";
+    for (int i = 0; i < 102; ++i)
+        stamps += "<item name=\"S" + std::to_string(i) + "\" data=\"42" + (i < 16 ? "0" : "") +
+                  [](int v) { std::ostringstream o; o << std::hex << v; return o.str(); }(i) + "\"/>";
+    stamps += "</stamps></root>";
+    initLogFile(u"C:\\Quillon.Log", 1, 1, 0);
+    ASSERT_EQ(control->ConfigStamp(bstr(stamps).get()), S_OK);
+    EXPECT_EQ(records(), Events{"WARNING Stamps: 2 past the first 100 are left out of the menu"});
+    const std::string menu = open(grid(0, 1), 10118).menu;
+    EXPECT_TRUE(has(menu, ",Stamp[S0,S1,")) << menu;
+    EXPECT_TRUE(has(menu, ",S98,S99]")) << menu;
+    EXPECT_FALSE(has(menu, "S100")) << menu;
+    EXPECT_EQ(Utf16ToUtf8(currentStampName), "S99");
+    EXPECT_EQ(currentStampBitmap, (std::vector<unsigned char>{0x42, 99}));
+    EXPECT_TRUE(has(open(grid(0, 1), 0).menu, ",S99*]"));
+    ASSERT_EQ(control->SetStamp(bstr("S101").get()), S_OK);
+    EXPECT_EQ(currentStampBitmap, (std::vector<unsigned char>{0x42, 101}));
+    EXPECT_EQ(frame().getStampNames().size(), 102u);
 }
 
 // What the menu shows at a right click matches what is so: the display toggles as a

@@ -243,6 +243,57 @@ TEST_F(ViewerArguments, ConfigurationErrorsAreNamedAndStopLoadData)
     EXPECT_EQ(records(), Events{"ERROR LoadData refused: Init has not run"});
 }
 
+// A hanging level stored before the document (SetHangingMode, the configuration) that the
+// document has nothing on hangs at the default level instead, with a record, where
+// SetHangingMode after LoadData refuses it.
+TEST_F(ViewerArguments, LoadDataFallsBackFromALevelTheDocumentLacks)
+{
+    const struct {
+        const char* name;
+        const char* settings;
+        LONG setBefore; // -1: none
+        int expectedMode;
+        Events records;
+    } cases[] = {
+        {"configured 0", "<hangmode>0</hangmode>", -1, 2,
+         {"WARNING LoadData: the document has no Frame to hang with hanging mode 0; hanging mode 2 instead"}},
+        {"set to 0 before LoadData", "", 0, 2,
+         {"WARNING LoadData: the document has no Frame to hang with hanging mode 0; hanging mode 2 instead"}},
+        {"configured 4", "<hangmode>4</hangmode>", -1, 4, {}},
+        {"set to 1 before LoadData", "", 1, 1, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart();
+        ASSERT_EQ(init(config(std::string("<maxlayout>4</maxlayout>") + c.settings)), S_OK);
+        ASSERT_EQ(control->SetAnnotationServerAddress(bstr("http://127.0.0.1:1/annotation").get()), S_OK);
+        if (c.setBefore >= 0) {
+            EXPECT_EQ(control->SetHangingMode(c.setBefore), S_OK);
+        }
+        sink.take();
+        initLogFile(u"C:\\Quillon.Log", 1, 1, 0);
+        EXPECT_EQ(loadData(makePssi(images(4))), S_OK);
+        EXPECT_EQ(records(), c.records);
+        EXPECT_EQ(g_hangingMode, c.expectedMode);
+        const Events events = sink.take();
+        EXPECT_NE(std::find(events.begin(), events.end(), "LoadDataFinished(1)"), events.end());
+        // Something hangs in the cells: the document is not laid out empty.
+        EXPECT_FALSE(frame().getSubFrames().empty());
+        EXPECT_GT(dao().getHangingCount(dao().getRootElement(), g_hangingMode), 0);
+    }
+}
+
+// Refusals before Init have no log file yet: they reach standard error.
+TEST_F(ViewerArguments, RefusalsBeforeInitReachStandardError)
+{
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(loadData(makePssi(images(1))), S_FALSE);
+    EXPECT_EQ(control->SetSelectMode(9), E_INVALIDARG);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("LoadData refused: Init has not run"), std::string::npos) << said;
+    EXPECT_NE(said.find("SetSelectMode refused: select mode 9 is not within 0 to 4"), std::string::npos) << said;
+}
+
 // A broken document after a good one leaves the shown one in place, cells and all.
 TEST_F(ViewerArguments, BrokenPssiKeepsTheDocumentShown)
 {
