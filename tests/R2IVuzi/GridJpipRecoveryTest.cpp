@@ -167,7 +167,9 @@ TEST_P(GridJpipRecoveryOf, EachFaultIsRetriedAfterASecondAndNothingIsLost)
 
 INSTANTIATE_TEST_SUITE_P(GreyAndColour, GridJpipRecoveryOf, ::testing::Values(1, 5));
 
-TEST(GridJpipRecovery, GivingUpIsBoundedAndKeepsWhatArrived)
+// Giving up is bounded and keeps what arrived; one test per way of failing, each waits
+// out its retries in real time.
+TEST(GridJpipRecovery, GivingUpOnAMissingFileKeepsTheImageMarked)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
@@ -199,6 +201,13 @@ TEST(GridJpipRecovery, GivingUpIsBoundedAndKeepsWhatArrived)
         // A seventh open would come a second after the last failure.
         EXPECT_FALSE(platform::PumpUntil([&] { return opens(r.h) > 6; }, 1500));
     }
+}
+
+TEST(GridJpipRecovery, GivingUpAfterTwoRegionRequestsKeepsWhatArrived)
+{
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
+    ASSERT_FALSE(recoveryDir().empty());
     // Region requests fail for good after two: the image stays with what those brought.
     {
         SCOPED_TRACE("status 500 after two region requests");
@@ -219,6 +228,13 @@ TEST(GridJpipRecovery, GivingUpIsBoundedAndKeepsWhatArrived)
         // Given up: the partial image carries the failure mark.
         r.expectFailureMark();
     }
+}
+
+TEST(GridJpipRecovery, GivingUpOnRepliesThatNeverEndKeepsTheImage)
+{
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
+    ASSERT_FALSE(recoveryDir().empty());
     // Replies never end the request: every exchange after the data runs dry fails.
     {
         SCOPED_TRACE("permanent no-eor");
