@@ -3,17 +3,37 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <unistd.h>
 
+namespace {
+std::string& folder()
+{
+    static std::string d;
+    return d;
+}
+
+// The resource folder goes when the run ends normally (a replay, or a fuzzing run's end).
+void removeFolder()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(folder(), ignored);
+}
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static const std::string dir = [] {
-        std::string d = "/tmp/orbel-fuzz-bitmap-" + std::to_string(getpid());
-        std::string cmd = "mkdir -p " + d + "/bitmaps";
-        if (std::system(cmd.c_str()) != 0)
+        const std::string name = "orbel-fuzz-bitmap-" + std::to_string(getpid());
+        std::string d = (std::filesystem::temp_directory_path() / name).string();
+        std::error_code failed;
+        std::filesystem::create_directories(d + "/bitmaps", failed);
+        if (failed)
             std::abort();
+        folder() = d;
+        std::atexit(removeFolder);
         setenv("ORBEL_RESOURCES", d.c_str(), 1);
         return d;
     }();
