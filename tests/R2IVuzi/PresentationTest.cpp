@@ -16,6 +16,7 @@
 #include "tests/diagnostics/LogTestSupport.h"
 #include "tools/decode/pgx_image.h"
 #include "tests/support/TestTools.h"
+#include "tests/support/DicomWindow.h"
 
 #include <gtest/gtest.h>
 #include <tinyxml.h>
@@ -406,17 +407,6 @@ TEST_F(Presentation, CtFixtureVariants)
 // against pydicom's Hounsfield values through the DICOM linear window.
 namespace {
 
-// The DICOM linear window onto 0..255.
-double windowed(double x, double centre, double width)
-{
-    const double c = centre - 0.5, w = width - 1.0;
-    if (x <= c - w / 2)
-        return 0.0;
-    if (x > c + w / 2)
-        return 255.0;
-    return ((x - c) / w + 0.5) * 255.0;
-}
-
 void removeTags(TiXmlElement* element, const std::vector<std::string>& elements)
 {
     for (const std::string& e : elements)
@@ -506,7 +496,7 @@ TEST_F(Presentation, SignedValuesInAnUnsignedCodestreamReadAsTheDocumentSays)
         for (int y = 3; y < h - 3; ++y)
             for (int x = 3; x < w - 3; ++x) {
                 const int grey = painted.pixels[size_t(y) * painted.stride + size_t(x) * 4 + 1];
-                wrong += std::abs(grey - windowed(hu[size_t(y) * w + x], centre, width)) > 2.0;
+                wrong += std::abs(grey - OrbelTest::DicomLinearWindow(hu[size_t(y) * w + x], centre, width)) > 2.0;
             }
         EXPECT_EQ(wrong, 0);
 

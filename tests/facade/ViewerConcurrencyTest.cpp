@@ -20,18 +20,6 @@ extern "C" const char* __tsan_default_suppressions() { return "race:boost::re_de
 
 namespace {
 
-// grid_fixture.py's images, made once for every suite that uses them.
-const std::string& corpus()
-{
-    static const std::string dir = [] {
-        const std::string out = ORBEL_BINARY_DIR "/tests/R2IVuzi/grid-corpus";
-        const std::string cmd = OrbelTest::pythonCommand(ORBEL_SOURCE_DIR "/tests/R2IVuzi/grid_fixture.py") + " '" +
-                                out + "'";
-        return std::system(cmd.c_str()) == 0 ? out : std::string();
-    }();
-    return dir;
-}
-
 class ViewerConcurrency : public ViewerTest {};
 
 } // namespace

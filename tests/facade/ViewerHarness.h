@@ -22,6 +22,7 @@
 #include <tinyxml.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -51,6 +52,18 @@ inline std::string makePssi(const std::string& args, const std::string& objectBa
     for (size_t at; objectBase.empty() && (at = text.find("<ObjectFile>")) != std::string::npos;)
         text.erase(at, text.find('\n', at) - at);
     return text;
+}
+
+// grid_fixture.py's images, made once for every suite that uses them.
+inline const std::string& corpus()
+{
+    static const std::string dir = [] {
+        const std::string out = ORBEL_BINARY_DIR "/tests/R2IVuzi/grid-corpus";
+        const std::string cmd = OrbelTest::pythonCommand(ORBEL_SOURCE_DIR "/tests/R2IVuzi/grid_fixture.py") + " '" +
+                                out + "'";
+        return std::system(cmd.c_str()) == 0 ? out : std::string();
+    }();
+    return dir;
 }
 
 inline std::string images(int n) { return "--patients 1 --studies 1 --series 1 --images " + std::to_string(n); }

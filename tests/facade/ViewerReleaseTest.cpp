@@ -12,18 +12,6 @@ using namespace viewertest;
 
 namespace {
 
-// grid_fixture.py's images, made once for every suite that uses them.
-const std::string& corpus()
-{
-    static const std::string dir = [] {
-        const std::string out = ORBEL_BINARY_DIR "/tests/R2IVuzi/grid-corpus";
-        const std::string cmd = OrbelTest::pythonCommand(ORBEL_SOURCE_DIR "/tests/R2IVuzi/grid_fixture.py") + " '" +
-                                out + "'";
-        return std::system(cmd.c_str()) == 0 ? out : std::string();
-    }();
-    return dir;
-}
-
 class ViewerRelease : public ViewerTest {
 protected:
     // Seconds the call takes.

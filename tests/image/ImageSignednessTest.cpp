@@ -2,6 +2,7 @@
 // shown and read out as the representation says (two's complement of the stored bits when
 // signed), whether the representation comes before the samples or after them.
 #include "tests/image/RenderTestSupport.h"
+#include "tests/support/DicomWindow.h"
 
 #include <gtest/gtest.h>
 
@@ -32,21 +33,6 @@ TEST(ImageSignedness, StoredBitsReinterpreted)
     ReinterpretSigned16(w.data(), 2, 0, 0, 2, 1, 16, true);
     EXPECT_EQ(w, (std::vector<uint16_t>{0x8000, 0x7FFF}));
 }
-
-namespace {
-
-// The DICOM linear window onto 0..255.
-double Windowed(double x, double centre, double width)
-{
-    const double c = centre - 0.5, w = width - 1.0;
-    if (x <= c - w / 2)
-        return 0.0;
-    if (x > c + w / 2)
-        return 255.0;
-    return ((x - c) / w + 0.5) * 255.0;
-}
-
-} // namespace
 
 TEST(ImageSignedness, PictureAndReadoutFollowThePixelRepresentation)
 {
@@ -131,7 +117,8 @@ TEST(ImageSignedness, PictureAndReadoutFollowThePixelRepresentation)
                     }
                     badReadouts += r.value != std::to_string(value(ix, iy));
                     ++checked;
-                    wrong += std::abs(cell.Grey(pixels, x, y) - Windowed(value(ix, iy), centre, width)) > 1.5;
+                    const double expected = OrbelTest::DicomLinearWindow(value(ix, iy), centre, width);
+                    wrong += std::abs(cell.Grey(pixels, x, y) - expected) > 1.5;
                 }
             EXPECT_GT(checked, 3000);
             EXPECT_EQ(badReadouts, 0);
