@@ -415,7 +415,7 @@ void end_of_source(rv_precinct* p)
 void read_body(rv_precinct* p, rv_input* in, bool by_pointer)
 {
     rv_buffer_server* bs = p->codestream()->buf_server.get();
-    for (int b = 0; b < p->num_bands; b++) {
+    for (int b = 0; b < p->num_bands && p->hollow_nodes == 0; b++) {
         rv_precinct_band& pb = p->bands[b];
         const int n = pb.block_indices.size.y * pb.block_indices.size.x;
         for (int k = 0; k < n && pb.block_indices.size.x > 0; k++) {
@@ -753,6 +753,7 @@ bool rv_packet_reader::read_packet(rv_precinct* p)
         rv_header_in header(hsrc);
         if (header.get_bit() != 0) {
             const int layer = p->num_layers_parsed;
+            rv_make_precinct_blocks(p);
             for (int b = 0; b < p->num_bands; b++) {
                 rv_precinct_band& pb = p->bands[b];
                 const int n = pb.block_indices.size.y * pb.block_indices.size.x;
@@ -760,7 +761,7 @@ bool rv_packet_reader::read_packet(rv_precinct* p)
                     body_bytes += pb.blocks[k].parse_packet_header(header, bs, layer);
             }
         } else {
-            for (int b = 0; b < p->num_bands; b++) {
+            for (int b = 0; b < p->num_bands && p->hollow_nodes == 0; b++) {
                 rv_precinct_band& pb = p->bands[b];
                 const int n = pb.block_indices.size.y * pb.block_indices.size.x;
                 for (int k = 0; k < n && pb.block_indices.size.x > 0; k++)
@@ -962,7 +963,7 @@ void rv_packet_reader::read_precinct(rv_precinct* p)
 bool rv_packet_reader::set_precinct_address(rv_tile* t, uint64_t* ref, rv_resolution* res,
                                             int64_t address)
 {
-    const size_t i = size_t(ref - res->precinct_refs.data());
+    const uint64_t i = res->precinct_refs.index_of(ref);
     const int cols = res->precinct_indices.size.x;
     const rvd_coords rel(int(i / size_t(cols)), int(i % size_t(cols)));
     bool relevant = t->codestream->persistent || is_relevant_index(res, rel);

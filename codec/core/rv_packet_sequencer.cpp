@@ -6,6 +6,7 @@
 #include "codec/core/rvd_params.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -81,12 +82,12 @@ bool rv_packet_sequencer::start()
                 origin.y = res.precinct_partition.pos.y;
                 origin.x = res.precinct_partition.pos.x;
             }
-            const size_t count =
-                size_t(res.precinct_indices.size.y) * size_t(res.precinct_indices.size.x);
+            const uint64_t count =
+                uint64_t(res.precinct_indices.size.y) * uint64_t(res.precinct_indices.size.x);
             if (res.precinct_refs.size() != count)
-                res.precinct_refs.assign(count, 0);
+                res.precinct_refs.assign(count);
             res_state& s = states[size_t(c)][size_t(r)];
-            s.next_layer.assign(count, 0);
+            s.next_layer.assign(count);
             total_packets += int64_t(count) * layers;
         }
         comp_grid_inc[size_t(c)] = inc;
@@ -434,5 +435,8 @@ int rv_packet_sequencer::get_next_layer(int comp, int res, rvd_coords idx) const
 {
     const res_state& s = states.at(size_t(comp)).at(size_t(res));
     const rv_resolution& r = tile->comps[size_t(comp)].resolutions[size_t(res)];
-    return s.next_layer.at(size_t(idx.y) * size_t(r.precinct_indices.size.x) + size_t(idx.x));
+    const uint64_t i = uint64_t(idx.y) * uint64_t(r.precinct_indices.size.x) + uint64_t(idx.x);
+    if (idx.y < 0 || idx.x < 0 || idx.x >= r.precinct_indices.size.x || i >= s.next_layer.size())
+        throw std::out_of_range("rv_packet_sequencer::get_next_layer");
+    return s.next_layer.get(i);
 }

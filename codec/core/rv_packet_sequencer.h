@@ -2,6 +2,7 @@
 // five progression orders, or the tile's progression records taken across tile-parts.
 #pragma once
 
+#include "codec/core/rv_sparse_words.h"
 #include "codec/core/rvd_coords.h"
 
 #include <cstddef>
@@ -44,7 +45,7 @@ private:
     };
     struct res_state {
         rvd_coords next_prec, saved_next_prec;
-        std::vector<int> next_layer, saved_next_layer;
+        rv_sparse_words<int> next_layer, saved_next_layer;
     };
     struct progression {
         int order = 0;

@@ -100,6 +100,24 @@ void trim_inactive(rv_codestream* cs)
     }
 }
 
+// Precincts needing more block states than this are made hollow when read.
+const int hollow_threshold = 64;
+
+// Lays the bands' tag trees out from `nodes`, each node carrying the precinct's modes.
+void build_blocks(rv_precinct* p, rv_precinct_block* nodes)
+{
+    for (int b = 0; b < p->num_bands; b++) {
+        rv_precinct_band& pb = p->bands[b];
+        pb.blocks = nodes;
+        const int rows = pb.block_indices.size.y, cols = pb.block_indices.size.x;
+        if (rows < 1 || cols < 1)
+            continue;
+        rv_precinct_block* first = rv_precinct_block::build_tree(cols, rows, nodes);
+        for (rv_precinct_block* n = first; n != nodes; n++)
+            n->modes = p->empty_block.modes;
+    }
+}
+
 } // namespace
 
 int rv_tag_tree_nodes(int rows, int cols)
@@ -124,6 +142,17 @@ rv_precinct_pool::~rv_precinct_pool()
             kv.second.free_list = *static_cast<void**>(rec);
             ::operator delete(rec);
         }
+}
+
+rv_precinct_server* rv_precinct_pool::node_server_for(int num_nodes)
+{
+    // Band count -1 keys the classes of block states kept apart from their record.
+    rv_precinct_server& s = servers[std::make_pair(-1, num_nodes)];
+    if (s.record_bytes == 0) {
+        s.max_nodes = num_nodes;
+        s.record_bytes = std::max(sizeof(void*), sizeof(rv_precinct_block) * size_t(num_nodes));
+    }
+    return &s;
 }
 
 rv_precinct_server* rv_precinct_pool::server_for(int num_bands, int max_nodes)
@@ -167,6 +196,22 @@ rv_precinct_block* rv_precinct::find_block(int band_idx, rvd_coords block_idx) c
     return pb.blocks + y * pb.block_indices.size.x + x;
 }
 
+rv_precinct_block* rv_precinct::block_to_read(int band_idx, rvd_coords block_idx)
+{
+    if (hollow_nodes == 0)
+        return find_block(band_idx, block_idx);
+    if (band_idx < 0 || band_idx >= num_bands)
+        return nullptr;
+    const rvd_dims& d = bands[band_idx].block_indices;
+    const int y = block_idx.y - d.pos.y, x = block_idx.x - d.pos.x;
+    if (y < 0 || x < 0 || y >= d.size.y || x >= d.size.x)
+        return nullptr;
+    const uint8_t modes = empty_block.modes;
+    empty_block.reset();
+    empty_block.modes = modes;
+    return &empty_block;
+}
+
 int rv_count_blocks_to_close(const rv_precinct* p)
 {
     if (!is_accessible(p->resolution) || p->tile()->closed)
@@ -185,12 +230,15 @@ rv_precinct* rv_create_precinct(rv_resolution* res, uint64_t* ref)
     rv_codestream* cs = res->codestream;
     rv_tile* t = res->tile_comp->tile;
     const uint64_t old = *ref;
-    const size_t i = size_t(ref - res->precinct_refs.data());
+    const uint64_t i = res->precinct_refs.index_of(ref);
     const int cols = res->precinct_indices.size.x;
     const rvd_coords idx(int(i / size_t(cols)), int(i % size_t(cols)));
     const int num_bands = int(res->subbands.size());
     const int need = nodes_of(res, idx);
-    rv_precinct_server* srv = cs->rd.pool.server_for(num_bands, std::max(need, max_nodes_of(res)));
+    // Read precincts of more than a few blocks make their states when data arrives.
+    const bool hollow = cs->in != nullptr && need > hollow_threshold;
+    rv_precinct_server* srv = cs->rd.pool.server_for(
+        num_bands, hollow ? 0 : std::max(need, max_nodes_of(res)));
 
     trim_inactive(cs);
     void* mem = srv->free_list;
@@ -235,14 +283,13 @@ rv_precinct* rv_create_precinct(rv_resolution* res, uint64_t* ref)
         rv_precinct_band& pb = p->bands[b];
         pb.subband = &res->subbands[size_t(b)];
         pb.block_indices = band_blocks(res, *pb.subband, cell);
-        pb.blocks = nodes;
-        int rows = pb.block_indices.size.y, cols_b = pb.block_indices.size.x;
-        if (rows < 1 || cols_b < 1)
-            continue;
-        rv_precinct_block* first = rv_precinct_block::build_tree(cols_b, rows, nodes);
-        for (rv_precinct_block* n = first; n != nodes; n++)
-            n->modes = uint8_t(modes);
+        pb.blocks = nullptr;
     }
+    p->empty_block.modes = uint8_t(modes);
+    if (hollow)
+        p->hollow_nodes = need;
+    else
+        build_blocks(p, nodes);
 
     if (old != 0 && (old & 1) != 0 && old != RV_PRECINCT_RELEASED_FOR_GOOD) {
         p->addressable = true;
@@ -260,6 +307,28 @@ rv_precinct* rv_create_precinct(rv_resolution* res, uint64_t* ref)
     if (cs->out && p->num_outstanding_blocks == 0)
         rv_precinct_ready(p); // nothing to code: waits for output at once
     return p;
+}
+
+void rv_make_precinct_blocks(rv_precinct* p)
+{
+    if (p->hollow_nodes == 0)
+        return;
+    rv_codestream* cs = p->codestream();
+    rv_precinct_server* ns = cs->rd.pool.node_server_for(p->hollow_nodes);
+    void* mem = ns->free_list;
+    if (mem != nullptr)
+        ns->free_list = *static_cast<void**>(mem);
+    else {
+        mem = ::operator new(ns->record_bytes, std::nothrow);
+        if (mem == nullptr)
+            rv_raise_core_error("Heap exhausted.  Unable to allocate sufficient memory for "
+                                "code-block state information.");
+    }
+    cs->buf_server->augment_structure_bytes(int64_t(ns->record_bytes));
+    p->node_server = ns;
+    p->node_memory = mem;
+    p->hollow_nodes = 0;
+    build_blocks(p, static_cast<rv_precinct_block*>(mem));
 }
 
 void rv_unlink_inactive(rv_precinct* p)
@@ -310,11 +379,17 @@ void rv_release_precinct(rv_precinct* p)
         if (rv_rescomp_progress* rec = rv_progress_of(p->resolution))
             rec->unlink(p);
     rv_buffer_server* bs = cs->buf_server.get();
-    for (int b = 0; b < p->num_bands; b++) {
+    for (int b = 0; b < p->num_bands && p->hollow_nodes == 0; b++) {
         rv_precinct_band& pb = p->bands[b];
         const int n = pb.block_indices.size.y * pb.block_indices.size.x;
         for (int k = 0; k < n && pb.block_indices.size.x > 0; k++)
             pb.blocks[k].release_chain(bs);
+    }
+    if (rv_precinct_server* ns = p->node_server) {
+        void* nodes = p->node_memory;
+        *static_cast<void**>(nodes) = ns->free_list;
+        ns->free_list = nodes;
+        bs->augment_structure_bytes(-int64_t(ns->record_bytes));
     }
     if (p->ref != nullptr) {
         if (p->addressable) {

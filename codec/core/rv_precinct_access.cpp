@@ -108,7 +108,7 @@ rvd_block* open_into(rv_subband* band, rvd_coords block_idx, int* return_tpart, 
     rv_precinct* p = precinct_for_open(res, ref);
     bring_up_to_date(p);
     const int band_idx = int(band - res->subbands.data());
-    rv_precinct_block* blk = p->find_block(band_idx, block_idx);
+    rv_precinct_block* blk = p->block_to_read(band_idx, block_idx);
     if (blk == nullptr)
         rv_raise_core_error("Attempting to open a code-block which lies outside its subband.");
 

@@ -1,6 +1,7 @@
 // One resolution level of a tile-component: its node, precinct partition and subbands.
 #pragma once
 
+#include "codec/core/rv_sparse_words.h"
 #include "codec/core/rv_subband.h"
 
 #include <cstdint>
@@ -26,8 +27,8 @@ public:
     rvd_dims precinct_partition; // anchor and precinct size
     rvd_dims precinct_indices;   // all precincts
     rvd_dims region_indices;     // precincts that meet the region of interest
-    // One word per precinct; empty until packet reading attaches precincts.
-    std::vector<uint64_t> precinct_refs;
+    // One word per precinct, zero until packet reading or a request attaches one.
+    rv_sparse_words<uint64_t> precinct_refs;
     bool propagate_roi = false;
     // Cleared when this level, or a lower one of the component, splits a high-pass band
     // again in the same direction: its flipped view has no sample-aligned equivalent.

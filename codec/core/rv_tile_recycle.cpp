@@ -58,9 +58,9 @@ void place_resolution(rv_codestream* cs, const rv_tile_comp& tc, rv_resolution& 
     res.node.dims = res.node.region = d;
     res.precinct_indices = rv_get_partition_indices(res.precinct_partition, d);
     res.region_indices = res.precinct_indices;
-    const size_t count = size_t(res.precinct_indices.size.y) * size_t(res.precinct_indices.size.x);
+    const uint64_t count = uint64_t(res.precinct_indices.size.y) * uint64_t(res.precinct_indices.size.x);
     if (count != res.precinct_refs.size())
-        res.precinct_refs.assign(count, 0);
+        res.precinct_refs.assign(count);
     if (res.res_level == 0 && tc.cnum < 4 && (cs->profile == 0 || cs->profile == 1) &&
         (d.size.y > 128 || d.size.x > 128))
         warn_profile(cs, "Profile-0 and Profile-1 code-streams must have sufficient DWT levels "

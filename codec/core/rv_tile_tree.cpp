@@ -183,6 +183,25 @@ const char* const insufficient_quant =
     "Insufficient quantization parameters found in QCD/QCC marker segments for the number of "
     "subbands in some tile-component.";
 
+// Precinct identifiers number every precinct of every tile-component of the codestream
+// in one 62-bit space (the rest of the 64-bit reference word marks its kind); a tile whose
+// precinct counts overflow it cannot be addressed, so it is refused before anything is
+// sized from them.
+const uint64_t max_precinct_ids = uint64_t(1) << 62;
+
+void check_precinct_count(const rv_codestream* cs, uint64_t comp_precincts)
+{
+    const uint64_t tiles = uint64_t(cs->num_tiles.y) * uint64_t(cs->num_tiles.x);
+    const uint64_t per_comp = max_precinct_ids / (std::max<uint64_t>(1, tiles) *
+                                                  uint64_t(std::max(1, cs->num_components)));
+    if (comp_precincts > per_comp)
+        rv_raise_core_error("A tile-component has " + std::to_string(comp_precincts) +
+                            " precincts; with " + std::to_string(cs->num_components) +
+                            " components and " + std::to_string(tiles) +
+                            " tiles, precinct identifiers can address at most " +
+                            std::to_string(per_comp) + " per tile-component.");
+}
+
 } // namespace
 
 void rv_band_quantisation(rvd_params* qcd, bool reversible, bool derived, int band_counter,
@@ -387,6 +406,7 @@ void rv_tile::initialize(bool header_read)
 
         int band_counter = 0;
         float ll_step = 0.0f;
+        uint64_t comp_precincts = 0;
         for (int r = 0; r <= levels; r++) {
             rv_resolution& res = tc.resolutions[static_cast<size_t>(r)];
             const rvd_dims& rd = res.dims;
@@ -405,9 +425,10 @@ void rv_tile::initialize(bool header_read)
             res.precinct_partition = rvd_dims(origin, rvd_coords(1 << ppy, 1 << ppx));
             res.precinct_indices = rv_get_partition_indices(res.precinct_partition, rd);
             res.region_indices = res.precinct_indices;
-            res.precinct_refs.assign(static_cast<size_t>(res.precinct_indices.size.y) *
-                                         static_cast<size_t>(res.precinct_indices.size.x),
-                                     0);
+            res.precinct_refs.assign(uint64_t(res.precinct_indices.size.y) *
+                                     uint64_t(res.precinct_indices.size.x));
+            comp_precincts += res.precinct_refs.size();
+            check_precinct_count(cs, comp_precincts);
             if (r == 0 && c < 4 && (cs->profile == 0 || cs->profile == 1) &&
                 (rd.size.y > 128 || rd.size.x > 128))
                 profile_violation(cs->profile, 2,

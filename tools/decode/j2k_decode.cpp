@@ -7,9 +7,11 @@
 #include "tools/decode/tool_main.h"
 
 #include <chrono>
+#include <cstdio>
 #include <malloc.h>
 #include <memory>
 #include <string>
+#include <sys/statvfs.h>
 #include <vector>
 
 namespace {
@@ -20,6 +22,7 @@ public:
     explicit pgx_files(const std::string& output) : output(output) {}
     void start(const std::vector<pgx_image>& shapes) override
     {
+        refuse_beyond_free_space(shapes);
         for (size_t c = 0; c < shapes.size(); c++)
             writers.emplace_back(new pgx_row_writer(component_file_name(output, int(c)), shapes[c]));
     }
@@ -40,6 +43,27 @@ public:
     }
 
 private:
+    // A header may claim an image of exabytes: say so before decoding row after row
+    // of it into files that can never be complete.
+    void refuse_beyond_free_space(const std::vector<pgx_image>& shapes) const
+    {
+        double need = 0;
+        for (const pgx_image& img : shapes)
+            need += double(img.width) * img.height * pgx_image::bytes_per_sample(img.depth);
+        const std::string::size_type slash = output.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : output.substr(0, slash + 1);
+        struct statvfs fs;
+        if (statvfs(folder.c_str(), &fs) != 0)
+            return; // the files' own errors will tell
+        const double free_bytes = double(fs.f_bavail) * double(fs.f_frsize);
+        if (need > free_bytes) {
+            char text[96];
+            std::snprintf(text, sizeof text, "the image needs %.0f bytes of PGX files; %.0f are free in ",
+                          need, free_bytes);
+            throw decode_error(text + folder);
+        }
+    }
+
     std::string output;
     std::vector<std::unique_ptr<pgx_row_writer>> writers;
 };
