@@ -221,6 +221,13 @@ bool read_tpart_segments(rv_tile* x, const sot_fields& f)
 {
     rv_codestream* cs = x->codestream;
     rv_tile_reading& rd = x->rd;
+    // TPsot counts from 0 to at most 254, and stays below a non-zero TNsot.
+    if (f.tpsot > 254 || (f.tnsot != 0 && f.tpsot >= f.tnsot))
+        rv_raise_core_error("Corrupt SOT marker segment found in codestream: tile-part index "
+                            "(TPsot) " + std::to_string(f.tpsot) + " of tile number " +
+                            std::to_string(f.isot) + " is not below " +
+                            std::to_string(f.tnsot != 0 ? f.tnsot : 255) +
+                            (f.tnsot != 0 ? ", the tile-part count (TNsot)." : "."));
     if (f.tpsot != rd.num_tparts_read)
         rv_raise_core_error("Missing or out-of-sequence tile-parts for tile number " +
                             std::to_string(f.isot) + " in code-stream!");

@@ -192,6 +192,15 @@ void rvd_tile::close(rvd_thread_env* env)
         // closed, so that opening it again is refused.
         if (cs->in && t->rd.finished && t->has_header)
             rv_packet_reader::destroy_tile(t);
+        else if (cs->in && !t->has_header && !cs->cached_source && !cs->allow_restart &&
+                 cs->rd.current_tile != t) {
+            // Nothing of it was read and its tile-parts met later are skipped: only the
+            // refusal to open it again need stay, not a tree for each of up to 65535
+            // tiles a header may claim.
+            rv_tile_ref* ref = t->tile_ref;
+            t->destroy(false);
+            ref->tile = rv_tile_expired();
+        }
     }
 }
 
