@@ -21,6 +21,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <unistd.h>
 #include <memory>
 
 namespace {
@@ -494,6 +496,28 @@ private:
     std::vector<pgx_image>& images;
 };
 
+// Rows are decoded whole: a row of every component in the output, and a few lines of
+// each at every level of the synthesis. A header claiming rows of billions of samples
+// is refused here rather than after seconds of growing towards exhaustion.
+void refuse_rows_beyond_memory(const std::vector<rvd_dims>& comp_dims)
+{
+    const double bytes_per_row_sample = 64; // 32-bit samples: output row and synthesis lines
+    double need = 0;
+    for (const rvd_dims& d : comp_dims)
+        need += double(std::max(0, d.size.x)) * bytes_per_row_sample;
+    const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page <= 0)
+        return;
+    const double have = double(pages) * double(page);
+    if (need > have) {
+        char text[128];
+        std::snprintf(text, sizeof text,
+                      "the image needs %.0f bytes to decode its rows; the machine has %.0f", need,
+                      have);
+        throw decode_error(text);
+    }
+}
+
 } // namespace
 
 void decode_library_startup()
@@ -542,6 +566,7 @@ void decode_components(rvd_compressed_source* source, const decode_settings& set
         throw decode_error("image larger than the sample limit");
     if (settings.has_region && total == 0)
         throw decode_error("the region does not meet the image");
+    refuse_rows_beyond_memory(comp_dims);
     for (int c = 0; c < num_components; c++) {
         pgx_image& img = shapes[size_t(c)];
         img.depth = cs.get_bit_depth(c, true);
