@@ -5,7 +5,7 @@
 #include "codec/core/rv_subband.h"
 
 #include <cstdint>
-#include <deque>
+#include <list>
 #include <vector>
 
 class rv_codestream;
@@ -36,5 +36,5 @@ public:
     // Low-pass splits of the levels above this one, per direction.
     int hor_depth = 0, vert_depth = 0;
     std::vector<rv_subband> subbands; // band order; one above level 0 is HL, LH, HH
-    std::deque<rv_node> inner_nodes;  // split nodes below the level's own node
+    std::list<rv_node> inner_nodes;   // split nodes below the level's own node (none: no allocation)
 };
