@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -153,19 +154,25 @@ void check_block_profile(int& profile, int cblk_y, int cblk_x, int modes, bool a
                           "2; set `Sprofile=PART2' to avoid this warning message.");
 }
 
-// A band region in the coordinates of its level: [a, a + n) at branch b becomes
-// [2a + b, 2(a + n) + b - 1) in a split direction.
+// [a, a + n) at branch b becomes [2a + b, 2(a + n) + b - 1). Levels end below 2^31 and
+// the result is cut to its level afterwards, so an end mapped beyond is cut there.
+void map_up_axis(int& pos, int& size, int branch)
+{
+    const int64_t lim = std::numeric_limits<int>::max();
+    const int64_t start = std::min(2 * int64_t(pos) + branch, lim);
+    const int64_t end = std::min(start + 2 * int64_t(size) - 1, lim);
+    pos = int(start);
+    size = int(end - start);
+}
+
+// A band region in the coordinates of its level.
 rvd_dims mapped_up(const rvd_dims& band_region, const rv_node& band)
 {
     rvd_dims d = band_region;
-    if (band.branch_x != 2) {
-        d.pos.x = 2 * band_region.pos.x + band.branch_x;
-        d.size.x = 2 * band_region.size.x - 1;
-    }
-    if (band.branch_y != 2) {
-        d.pos.y = 2 * band_region.pos.y + band.branch_y;
-        d.size.y = 2 * band_region.size.y - 1;
-    }
+    if (band.branch_x != 2)
+        map_up_axis(d.pos.x, d.size.x, band.branch_x);
+    if (band.branch_y != 2)
+        map_up_axis(d.pos.y, d.size.y, band.branch_y);
     return d;
 }
 
