@@ -1025,7 +1025,7 @@ void rv_packet_reader::update_relevance(rv_tile* t)
         }
     if (cs->persistent)
         relevant = all;
-    rd.total_relevant_packets = relevant * counted_layers(t);
+    rd.total_relevant_packets = rv_packet_count(relevant, counted_layers(t));
 }
 
 void rv_packet_reader::start_tile(rv_tile* t)
@@ -1047,7 +1047,7 @@ void rv_packet_reader::start_tile(rv_tile* t)
         for (rv_resolution& res : t->comps[c].resolutions)
             rd.total_precincts += int64_t(res.precinct_indices.size.y) * res.precinct_indices.size.x;
     }
-    rd.total_packets = rd.total_precincts * t->num_layers;
+    rd.total_packets = rv_packet_count(rd.total_precincts, t->num_layers);
     rd.sequence_idx = 0;
     rd.sop_pending = false;
     rd.relevant_packets_read = 0;

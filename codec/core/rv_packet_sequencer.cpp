@@ -88,7 +88,7 @@ bool rv_packet_sequencer::start()
                 res.precinct_refs.assign(count);
             res_state& s = states[size_t(c)][size_t(r)];
             s.next_layer.assign(count);
-            total_packets += int64_t(count) * layers;
+            total_packets = rv_packet_count(int64_t(count), layers, total_packets);
         }
         comp_grid_inc[size_t(c)] = inc;
         comp_grid_min[size_t(c)].y =

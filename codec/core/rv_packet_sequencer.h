@@ -7,11 +7,22 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 class rv_tile;
 class rv_resolution;
 class rvd_params;
+
+// Packets of `precincts` precincts in `layers` layers, or their sum with `more`, held at
+// the 64-bit limit: a header may claim more than any stream carries, and these counts are
+// only compared with packets really read.
+inline int64_t rv_packet_count(int64_t precincts, int64_t layers, int64_t more = 0)
+{
+    const int64_t lim = std::numeric_limits<int64_t>::max();
+    const int64_t n = layers > 0 && precincts > lim / layers ? lim : precincts * layers;
+    return n > lim - more ? lim : n + more;
+}
 
 class rv_packet_sequencer {
 public:

@@ -48,10 +48,10 @@ struct hostile_case {
     hostile_case(const char* name, uint32_t xsiz, uint32_t ysiz, uint32_t xtsiz, uint32_t ytsiz,
                  uint32_t xosiz = 0, uint32_t yosiz = 0, int comps = 1, int levels = 5,
                  int block_exp = 4, std::vector<uint8_t> precincts = {},
-                 std::vector<uint8_t> packets = {})
+                 std::vector<uint8_t> packets = {}, int layers = 1)
         : name(name), xsiz(xsiz), ysiz(ysiz), xtsiz(xtsiz), ytsiz(ytsiz), xosiz(xosiz),
           yosiz(yosiz), comps(comps), levels(levels), block_exp(block_exp),
-          precincts(std::move(precincts)), packets(std::move(packets))
+          precincts(std::move(precincts)), packets(std::move(packets)), layers(layers)
     {
     }
     const char* name;
@@ -61,6 +61,7 @@ struct hostile_case {
     int block_exp;                  // code-block width and height exponents less 2
     std::vector<uint8_t> precincts; // one byte per level from the lowest; none: the default
     std::vector<uint8_t> packets;   // the bytes after SOD
+    int layers;
 };
 
 // SOC, SIZ, COD, QCD, one tile-part of tile 0 (to the end), the packet bytes, EOC.
@@ -74,7 +75,8 @@ std::vector<uint8_t> hostile_stream(const hostile_case& c)
     g.xosiz = c.xosiz;
     g.yosiz = c.yosiz;
     g.comps.assign(size_t(c.comps), siz_geometry::comp());
-    std::vector<uint8_t> cod = {uint8_t(c.precincts.empty() ? 0 : 1), 0, 0, 1, 0, uint8_t(c.levels),
+    std::vector<uint8_t> cod = {uint8_t(c.precincts.empty() ? 0 : 1), 0, uint8_t(c.layers >> 8),
+                                uint8_t(c.layers), 0, uint8_t(c.levels),
                                 uint8_t(c.block_exp), uint8_t(c.block_exp), 0, 1};
     cod.insert(cod.end(), c.precincts.begin(), c.precincts.end());
     std::vector<uint8_t> v = build_stream(g, {segment(0xFF52, cod), qcd_segment(c.levels)});
@@ -231,6 +233,8 @@ TEST(HostileHeaders, StepsStayBoundedInTimeAndMemory)
          {0xFF, 0x7F, 0x00, 0x80, 0x00, 0x12, 0x34}},
         {"origin near the limit", m, m, 1u << 30, 1u << 30, m - 100, m - 100},
         {"a 4096 x 4096 image in a tile near the limit", 4096, 4096, m, m},
+        // Packet counts (precincts times layers) beyond 63 bits.
+        {"a precinct per sample, 65535 layers", m, m, m, m, 0, 0, 1, 0, 4, {0x00}, {}, 65535},
     };
     const double seconds = HOSTILE_UNDER_SANITIZER ? 20.0 : 5.0;
     const double megabytes = HOSTILE_UNDER_SANITIZER ? 256.0 : 64.0;
