@@ -1,7 +1,8 @@
 // The viewer's exceptions. Each carries, besides its message, where it was raised (the
 // system's source name and line) and a context text (often empty; for connection
 // failures the image target), so that a handler can log it and choose a retry. Handlers
-// tell the subclasses apart by type alone.
+// tell the subclasses apart by type; a failed JPIP exchange also carries its cause, which
+// only words the log.
 #pragma once
 
 #include "diagnostics/SourceName.h"
