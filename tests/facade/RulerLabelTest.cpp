@@ -7,6 +7,7 @@
 #include "R2IVuzi/StartupValues.h"
 #include "tests/R2IVuzi/support/OverlayReference.h"
 
+#include <cstdlib>
 #include <utility>
 
 using namespace inputtest;
