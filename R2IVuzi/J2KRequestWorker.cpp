@@ -15,9 +15,10 @@
 namespace {
 // A request counts as the control's work from its post until it has run or was dropped, so
 // a container waiting for quiet sees a request in flight or a retry's wait on this thread.
+// One that no thread will run (posted before the start or after the end) counts nothing.
 // The count goes last: a request's destructor may post the next one.
 struct Queued {
-    platform::PendingWork work;
+    std::optional<platform::PendingWork> work;
     boost::shared_ptr<CJ2KRequest> request;
 };
 } // namespace
@@ -29,6 +30,7 @@ struct CJ2KRequestWorker::State {
     mutable boost::mutex mutex;
     boost::condition_variable condition;
     bool quit = false;
+    bool ended = false; // the thread has taken its last request
     std::atomic<bool> interrupt{false};
     boost::shared_ptr<boost::thread> thread;
     std::deque<Queued> queue;
@@ -70,6 +72,7 @@ void serve(const boost::shared_ptr<State>& s)
     std::deque<Queued> dropped;
     {
         boost::lock_guard<boost::mutex> lock(s->mutex);
+        s->ended = true;
         dropped.swap(s->queue);
     }
     dropped.clear(); // outside the lock: a request's destructor may post again
@@ -100,9 +103,13 @@ void CJ2KRequestWorker::start()
 void CJ2KRequestWorker::post(const boost::shared_ptr<CJ2KRequest>& request)
 {
     std::optional<Queued> replaced;
-    Queued posted{platform::PendingWork(), request};
+    Queued posted{std::nullopt, request};
     {
         boost::lock_guard<boost::mutex> lock(m_state->mutex);
+        const bool served = m_state->thread && !m_state->ended &&
+                            !(m_state->quit && m_state->order == NewestFirst);
+        if (served)
+            posted.work.emplace();
         if (m_state->order == ReplacePending && !m_state->queue.empty()) {
             replaced.emplace(std::move(m_state->queue.back())); // released outside the lock
             m_state->queue.clear();
