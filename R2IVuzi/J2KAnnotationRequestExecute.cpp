@@ -82,7 +82,13 @@ void CJ2KAnnotationRequest::Execute()
                 status = curl->responseCode();
             if (status != 200) {
                 ORBEL_LOG_AT(ERROR, 92) << "Error to receive response from annotation server for " << m_uid;
-                ORBEL_THROW_AT(CJ2KOverlayConnectionException, 93, "Connection to Annotation server failed.", m_key);
+                if (rc != CURLE_OK)
+                    ORBEL_THROW_BECAUSE(CJ2KOverlayConnectionException, 93,
+                                        rc == CURLE_OPERATION_TIMEDOUT ? J2KFailureCause::TimedOut
+                                                                       : J2KFailureCause::Transfer,
+                                        curl_easy_strerror(rc), "Connection to Annotation server failed.", m_key);
+                ORBEL_THROW_BECAUSE(CJ2KOverlayConnectionException, 93, J2KFailureCause::HttpStatus,
+                                    std::to_string(status), "Connection to Annotation server failed.", m_key);
             }
             handleReply(body.data());
         }

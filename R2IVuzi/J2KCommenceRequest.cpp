@@ -14,6 +14,11 @@ namespace {
 struct Interrupted {};
 
 const char kOpenQuery[] = "_1.jp2?cnew=http&type=jpp-stream&len=2048";
+
+J2KFailureCause curlCause(CURLcode rc)
+{
+    return rc == CURLE_OPERATION_TIMEDOUT ? J2KFailureCause::TimedOut : J2KFailureCause::Transfer;
+}
 } // namespace
 
 CJ2KCommenceRequest::CJ2KCommenceRequest(const boost::shared_ptr<CJ2KObserver>& observer,
@@ -27,8 +32,8 @@ void CJ2KCommenceRequest::handleOpenReply(long status, const JpipBuffer& headers
 {
     const std::string target = m_image->getTarget();
     if (status != 200)
-        ORBEL_THROW_AT(CJ2KOpenStreamException, 109, "Invalid status code:" + std::to_string(status) + " returned.",
-                       target);
+        ORBEL_THROW_BECAUSE(CJ2KOpenStreamException, 109, J2KFailureCause::HttpStatus, std::to_string(status),
+                            "Invalid status code:" + std::to_string(status) + " returned.", target);
     const std::string block(headers.data(), headers.size());
     const std::string cnew = jpipHeaderValue(block, "jpip-cnew");
     if (cnew.empty())
@@ -42,11 +47,12 @@ void CJ2KCommenceRequest::handleOpenReply(long status, const JpipBuffer& headers
         ORBEL_THROW_AT(CJ2KOpenStreamException, 165, "Only chunked responses are supported", target);
     bool done = false;
     if (!acceptBody(body, target + kOpenQuery, done))
-        ORBEL_THROW(CJ2KOpenStreamException, "The JPIP server's reply is not a well-formed JPP-stream: " + lastRefusal(),
-                    target);
+        ORBEL_THROW_BECAUSE(CJ2KOpenStreamException, __LINE__, J2KFailureCause::RefusedBody, lastRefusal(),
+                            "The JPIP server's reply is not a well-formed JPP-stream: " + lastRefusal(), target);
     // The server counts a cut message as sent and never resends it on this channel.
     if (lastBodyCut())
-        ORBEL_THROW(CJ2KOpenStreamException, "The JPIP server's reply ended inside a message.", target);
+        ORBEL_THROW_BECAUSE(CJ2KOpenStreamException, __LINE__, J2KFailureCause::CutReply, "",
+                            "The JPIP server's reply ended inside a message.", target);
 }
 
 void CJ2KCommenceRequest::Execute()
@@ -63,12 +69,14 @@ void CJ2KCommenceRequest::Execute()
             throw Interrupted();
         handle.setCancelFlag(loader->cancelFlag());
         if (!handle.open())
-            ORBEL_THROW_AT(CJ2KOpenStreamException, 96, curl_easy_strerror(CURLE_FAILED_INIT), target);
+            ORBEL_THROW_BECAUSE(CJ2KOpenStreamException, 96, J2KFailureCause::Transfer,
+                                curl_easy_strerror(CURLE_FAILED_INIT), curl_easy_strerror(CURLE_FAILED_INIT), target);
         const CURLcode rc = handle.perform(target + kOpenQuery, headers, body);
         if (rc != CURLE_OK && loader->isInterrupted())
             throw Interrupted();
         if (rc != CURLE_OK)
-            ORBEL_THROW_AT(CJ2KOpenStreamException, 96, curl_easy_strerror(rc), target);
+            ORBEL_THROW_BECAUSE(CJ2KOpenStreamException, 96, curlCause(rc), curl_easy_strerror(rc),
+                                curl_easy_strerror(rc), target);
         std::string cid, path;
         handleOpenReply(handle.responseCode(), headers, body, cid, path);
         headers.release();

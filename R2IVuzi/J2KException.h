@@ -1,7 +1,8 @@
 // The viewer's exceptions. Each carries, besides its message, where it was raised (the
 // system's source name and line) and a context text (often empty; for connection
 // failures the image target), so that a handler can log it and choose a retry. Handlers
-// tell the subclasses apart by type alone.
+// tell the subclasses apart by type; a failed JPIP exchange also carries its cause, which
+// only words the log.
 #pragma once
 
 #include "diagnostics/SourceName.h"
@@ -9,6 +10,19 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <utility>
+
+// What a failed JPIP exchange came to, so that a retry record says why in the words of
+// what happened (a garbled body is no connection failure).
+enum class J2KFailureCause {
+    Unknown,
+    Transfer,    // the HTTP library failed: no connection, a transfer broken off
+    TimedOut,    // no connection, or no data, within the time allowed
+    HttpStatus,  // an answer other than 200; the detail is the status
+    CutReply,    // the reply ended inside a message
+    RefusedBody, // the reply, or the data it brought, was refused; the detail says why
+    NoNewData,   // exchange after exchange brought nothing new
+};
 
 class CJ2KException : public std::exception {
 public:
@@ -20,13 +34,29 @@ public:
     const std::string& getSourceFile() const { return sourceFile_; }
     int getLine() const { return line_; }
     const std::string& getContext() const { return context_; }
+    J2KFailureCause getCause() const { return cause_; }
+    const std::string& getCauseDetail() const { return causeDetail_; }
+    void setCause(J2KFailureCause cause, std::string detail);
 
 private:
     std::string message_;
     std::string sourceFile_;
     int line_;
     std::string context_;
+    J2KFailureCause cause_ = J2KFailureCause::Unknown;
+    std::string causeDetail_;
 };
+
+// "HTTP status 500", "timed out: Timeout was reached", "body refused: Invalid Bin-ID." ...;
+// the message itself when the cause is unknown.
+std::string describeFailure(const CJ2KException& error);
+
+template <typename Error>
+[[noreturn]] void throwWithCause(Error error, J2KFailureCause cause, std::string detail)
+{
+    error.setCause(cause, std::move(detail));
+    throw error;
+}
 
 // A JPIP request failed in the HTTP library or got a status other than 200; the context
 // is the image target.
@@ -105,5 +135,8 @@ class CJ2KMemoryAccessViolation {};
 #define ORBEL_THROW(Type, message, context) throw Type((message), kOrbelSourceName, __LINE__, (context))
 #define ORBEL_THROW_AT(Type, line, message, context)                                              \
     throw Type((message), kOrbelSourceName, (line), (context))
+//   ORBEL_THROW_BECAUSE(CJ2KConnectionException, 357, J2KFailureCause::HttpStatus, "500", text, target);
+#define ORBEL_THROW_BECAUSE(Type, line, cause, detail, message, context)                           \
+    throwWithCause(Type((message), kOrbelSourceName, (line), (context)), (cause), (detail))
 #define ORBEL_THROW_NO_MEMORY(message)                                                             \
     throw CJ2KMemoryExhaustedException((message), kOrbelSourceName, __LINE__)

@@ -172,7 +172,11 @@ public:
     SubFrames getSubFrames() const { return m_subFrames; }
 
     // ---- every sub-frame (J2KFrameForwarders.cpp) -----------------------------
+    // Every selected grid takes the type; the frame keeps it as the one the menu marks.
     void setFitType(int type);
+    int32_t getFitType() const { return m_fitType; }
+    // The menu command of a fit type: 30003 for 2, 30001 for 3, 30002 for 4, else 30004.
+    static UINT fitItemOf(int type);
     void invertWindowLevel();
     void resetView();
     void flip(bool horizontal);
@@ -250,6 +254,8 @@ private:
     HMENU m_stampMenu = nullptr;
     std::map<int, std::u16string> m_stampNames;
     int32_t m_workingTool = 0;
+    // The fit type last given to the grids; an image starts fitted to its cell (2).
+    int32_t m_fitType = 2;
     HCURSOR m_toolCursor = nullptr;
     IJ2KFrameOwner* m_owner;
     int32_t m_wheelStep = 2;

@@ -140,10 +140,12 @@ void CJ2KFrame::buildContextMenu()
     CheckMenuItem(m_popupMenu, ID_SHOW_OVERLAY, MF_BYCOMMAND | (g_showOverlay ? MF_CHECKED : MF_UNCHECKED));
     CheckMenuItem(m_popupMenu, ID_SHOW_RULER, MF_BYCOMMAND | (g_showRuler ? MF_CHECKED : MF_UNCHECKED));
     CheckMenuItem(m_popupMenu, ID_SHOW_ANNOTATION, MF_BYCOMMAND | (g_showAnnotation ? MF_CHECKED : MF_UNCHECKED));
-    CheckMenuRadioItem(m_popupMenu, ID_TOOL_FIRST, ID_TOOL_FIRST + 16, ID_TOOL_FIRST + UINT(m_workingTool),
-                       MF_BYCOMMAND);
+    // The marks show what is in force from the first open: a configured tool 17 or 18
+    // included, and the fit every image starts with.
+    CheckMenuRadioItem(m_popupMenu, ID_TOOL_FIRST, ID_TOOL_STAMP, ID_TOOL_FIRST + UINT(m_workingTool), MF_BYCOMMAND);
     CheckMenuRadioItem(m_popupMenu, ID_SELECT_FIRST, ID_SELECT_FIRST + 4, ID_SELECT_FIRST + UINT(g_selectMode),
                        MF_BYCOMMAND);
+    CheckMenuRadioItem(m_popupMenu, ID_FIT_FIRST, ID_FIT_LAST, fitItemOf(m_fitType), MF_BYCOMMAND);
 }
 
 void CJ2KFrame::refreshStampNames()

@@ -12,7 +12,21 @@ void CJ2KFrame::forEachSubFrame(Operation operation)
         operation(*s);
 }
 
-void CJ2KFrame::setFitType(int type) { forEachSubFrame([&](CJ2KSubFrame& s) { s.setFitType(type); }); }
+void CJ2KFrame::setFitType(int type)
+{
+    m_fitType = type;
+    forEachSubFrame([&](CJ2KSubFrame& s) { s.setFitType(type); });
+}
+
+UINT CJ2KFrame::fitItemOf(int type)
+{
+    switch (type) {
+    case 2: return ID_FIT_FIRST + 2;
+    case 3: return ID_FIT_FIRST;
+    case 4: return ID_FIT_FIRST + 1;
+    default: return ID_FIT_LAST;
+    }
+}
 void CJ2KFrame::invertWindowLevel() { forEachSubFrame([](CJ2KSubFrame& s) { s.invertWindowLevel(); }); }
 void CJ2KFrame::resetView() { forEachSubFrame([](CJ2KSubFrame& s) { s.resetView(); }); }
 void CJ2KFrame::flip(bool horizontal) { forEachSubFrame([&](CJ2KSubFrame& s) { s.flip(horizontal); }); }

@@ -220,6 +220,8 @@ protected:
     void markFailed(const std::unique_ptr<CJ2KException>& error);
     void drawRulers(HDC dc);
     void drawRuler(HDC dc, bool vertical, int textSize);
+    // Moves a ruler's label (top-left at, of the extent given) whole into the view.
+    void placeRulerLabel(POINT& at, SIZE extent, bool vertical, int textSize) const;
     void drawMagnifier(HDC dc);
     int workingTool() const;
     boost::shared_ptr<CJ2KSubFrame> lockSubFrame(int line, const char* message) const;

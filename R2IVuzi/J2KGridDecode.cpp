@@ -173,7 +173,8 @@ void CJ2KGrid::decodeStep()
         ORBEL_LOG(ERROR) << "Refused JPIP data for " << m_target << " while decoding: " << reason;
         stopTimers();
         // The data came from the server: it is asked for again like a failed reply.
-        handleConnectionError(std::unique_ptr<CJ2KException>(
-            new CJ2KConnectionException(reason, kOrbelSourceName, __LINE__, m_target)));
+        std::unique_ptr<CJ2KException> error(new CJ2KConnectionException(reason, kOrbelSourceName, __LINE__, m_target));
+        error->setCause(J2KFailureCause::RefusedBody, "the codestream refused its data: " + reason);
+        handleConnectionError(std::move(error));
     }
 }

@@ -39,6 +39,10 @@ void drawPen(HDC dc, COLORREF colour, int width, const std::function<void()>& dr
     DeleteObject(pen);
 }
 
+// The rulers lie 5 to 10 pixels inside the edge, drawn 2 pixels wide and shadowed one
+// pixel off: this band along the edge is theirs.
+const LONG kRulerBand = 12;
+
 // Units per screen pixel and unit name of one ruler.
 struct RulerScale {
     double unitsPerPixel;
@@ -196,12 +200,30 @@ void CJ2KGrid::drawRuler(HDC dc, bool vertical, int textSize)
         line(start + span, 10, start + span, 5);
     }
     const int end = int(std::lround(start + span));
-    const POINT at = vertical ? POINT{LONG(m_view.right - int(label.size()) * textSize / 2 - 5), LONG(end + 5)}
-                              : POINT{LONG(end), LONG(m_view.bottom - textSize - 5)};
-    TextOutW(dc, at.x, at.y, label.c_str(), int(label.size()));
     SIZE extent = {0, 0};
     GetTextExtentPoint32W(dc, label.c_str(), int(label.size()), &extent);
+    POINT at = vertical ? POINT{LONG(m_view.right - int(label.size()) * textSize / 2 - 5), LONG(end + 5)}
+                        : POINT{LONG(end), LONG(m_view.bottom - textSize - 5)};
+    placeRulerLabel(at, extent, vertical, textSize);
+    TextOutW(dc, at.x, at.y, label.c_str(), int(label.size()));
     m_textRects.push_back(RECT{at.x, at.y, at.x + extent.cx + 1, at.y + extent.cy + 1});
+}
+
+void CJ2KGrid::placeRulerLabel(POINT& at, SIZE extent, bool vertical, int textSize) const
+{
+    // A ruler may reach past the cell (one unit longer than the view, at a high zoom), and
+    // beside its end the label would be cut by the cell's edge: it stays whole inside. The
+    // horizontal label keeps left of the vertical ruler; the vertical label keeps above
+    // the line the horizontal label stands on, so the two never meet in the corner, and
+    // once moved up beside its ruler it keeps left of it too.
+    const LONG margin = 2;
+    LONG right = m_view.right - margin, bottom = m_view.bottom - margin;
+    if (vertical)
+        bottom = std::min<LONG>(bottom, m_view.bottom - textSize - 5 - margin);
+    if (!vertical || at.y > bottom - extent.cy)
+        right = std::min<LONG>(right, m_view.right - kRulerBand);
+    at.x = std::max<LONG>(std::min<LONG>(at.x, right - extent.cx), m_view.left + margin);
+    at.y = std::max<LONG>(std::min<LONG>(at.y, bottom - extent.cy), m_view.top + margin);
 }
 
 void CJ2KGrid::drawRulers(HDC dc)

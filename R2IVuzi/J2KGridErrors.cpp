@@ -20,6 +20,25 @@ std::string contextOf(const std::unique_ptr<CJ2KException>& error)
 {
     return error ? error->getContext() : std::string();
 }
+
+// Why a retry happens, for its record.
+std::string whyOf(const std::unique_ptr<CJ2KException>& error)
+{
+    return error ? describeFailure(*error) : std::string("no reason given");
+}
+
+// A request the server answered, but with a status, a body or a silence the viewer cannot
+// use, is a failed reply, not a failed connection.
+const char* retryLead(const std::unique_ptr<CJ2KException>& error)
+{
+    switch (error ? error->getCause() : J2KFailureCause::Unknown) {
+    case J2KFailureCause::HttpStatus:
+    case J2KFailureCause::CutReply:
+    case J2KFailureCause::RefusedBody:
+    case J2KFailureCause::NoNewData: return "JPIP Server Reply Error";
+    default: return "JPIP Server Connection Error";
+    }
+}
 } // namespace
 
 LRESULT CJ2KGrid::OnError(int kind, std::unique_ptr<CJ2KException> error)
@@ -57,8 +76,8 @@ void CJ2KGrid::handleConnectionError(std::unique_ptr<CJ2KException> error)
     // An empty target has nothing to reopen, and a missing object names no image.
     if (!m_target.empty() && contextOf(error) == m_target && m_connectionRetries < g_retryCount) {
         ++m_connectionRetries;
-        ORBEL_LOG(ERROR) << "JPIP Server Connection Error When handling " << m_target
-                         << " Retrying: " << m_connectionRetries;
+        ORBEL_LOG(ERROR) << retryLead(error) << " When handling " << m_target << " Retrying: " << m_connectionRetries
+                         << " (" << whyOf(error) << ")";
         error.reset();
         openTargetImage(true);
         return;
@@ -92,7 +111,8 @@ void CJ2KGrid::handleOpenStreamError(std::unique_ptr<CJ2KException> error)
             InvalidateRect(m_hWnd, nullptr, TRUE);
         return;
     }
-    ORBEL_LOG(ERROR) << "Open JPIP file Error When handling " << m_target << " Retrying: " << m_openStreamRetries;
+    ORBEL_LOG(ERROR) << "Open JPIP file Error When handling " << m_target << " Retrying: " << m_openStreamRetries
+                     << " (" << whyOf(error) << ")";
     error.reset();
     openTargetImage(true);
 }
@@ -108,7 +128,7 @@ void CJ2KGrid::handleAnnotationConnectionError(std::unique_ptr<CJ2KException> er
         if (n < g_retryCount && current) {
             ++n;
             ORBEL_LOG_AT(ERROR, 890) << "Annotation Sever Connection Error When handling " << m_target
-                                     << " Retrying: " << n;
+                                     << " Retrying: " << n << " (" << whyOf(error) << ")";
             loader->retryCounter() = n;
             error.reset();
             openTargetOverlay();

@@ -149,8 +149,9 @@ LRESULT CJ2KGrid::OnStartProcess(const std::string& target)
         ORBEL_LOG(INFO) << "Exception happened in OnStartProcess";
         ORBEL_LOG(ERROR) << "Refused JPIP data for " << m_target << " from CJ2KCommenceRequest: " << e.what();
         // No second start message comes for this image: the retry path reopens it.
-        handleOpenStreamError(std::unique_ptr<CJ2KException>(
-            new CJ2KOpenStreamException(e.what(), kOrbelSourceName, __LINE__, m_target)));
+        std::unique_ptr<CJ2KException> error(new CJ2KOpenStreamException(e.what(), kOrbelSourceName, __LINE__, m_target));
+        error->setCause(J2KFailureCause::RefusedBody, std::string("the codestream refused its data: ") + e.what());
+        handleOpenStreamError(std::move(error));
     } catch (...) {
         ORBEL_LOG(INFO) << "Exception happened in OnStartProcess";
         handleOpenStreamError(std::unique_ptr<CJ2KException>(

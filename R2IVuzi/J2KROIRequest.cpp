@@ -14,6 +14,13 @@ ORBEL_SOURCE_NAME(".\\R2IVuzi\\J2KROIRequest")
 
 namespace {
 struct Interrupted {};
+
+// The library's failures: a time-out (the connect limit, or the low-speed limit on a
+// stalled reply) apart from the rest.
+J2KFailureCause curlCause(CURLcode rc)
+{
+    return rc == CURLE_OPERATION_TIMEDOUT ? J2KFailureCause::TimedOut : J2KFailureCause::Transfer;
+}
 } // namespace
 
 CJ2KROIRequest::CJ2KROIRequest(const boost::shared_ptr<CJ2KObserver>& observer,
@@ -55,34 +62,38 @@ bool CJ2KROIRequest::fetch(const std::string* model, int curlLine, int statusLin
             first = false;
             JpipCurlHandle& channel = loader->getChannelHandle();
             if (!channel)
-                ORBEL_THROW_AT(CJ2KConnectionException, curlLine, curl_easy_strerror(CURLE_BAD_FUNCTION_ARGUMENT),
-                               target);
+                ORBEL_THROW_BECAUSE(CJ2KConnectionException, curlLine, J2KFailureCause::Transfer, "no channel open",
+                                    curl_easy_strerror(CURLE_BAD_FUNCTION_ARGUMENT), target);
             const CURLcode rc = channel.perform(url, headers, body);
             if (rc != CURLE_OK && loader->isInterrupted())
                 throw Interrupted();
             if (rc != CURLE_OK)
-                ORBEL_THROW_AT(CJ2KConnectionException, curlLine, curl_easy_strerror(rc), target);
+                ORBEL_THROW_BECAUSE(CJ2KConnectionException, curlLine, curlCause(rc), curl_easy_strerror(rc),
+                                    curl_easy_strerror(rc), target);
             const long code = channel.responseCode();
             if (code != 200)
-                ORBEL_THROW_AT(CJ2KConnectionException, statusLine,
-                               "Invalid status code:" + std::to_string(code) + " returned.", target);
+                ORBEL_THROW_BECAUSE(CJ2KConnectionException, statusLine, J2KFailureCause::HttpStatus,
+                                    std::to_string(code), "Invalid status code:" + std::to_string(code) + " returned.",
+                                    target);
             if (!timerStarted && body.size() >= 4) {
                 timerStarted = true;
                 m_observer->startRenderTimer(target);
             }
             const uint64_t before = cache->get_total_new_bytes();
             if (!acceptBody(body, url, m_done))
-                ORBEL_THROW_AT(CJ2KConnectionException, curlLine,
-                               "The JPIP server's reply is not a well-formed JPP-stream: " + lastRefusal(), target);
+                ORBEL_THROW_BECAUSE(CJ2KConnectionException, curlLine, J2KFailureCause::RefusedBody, lastRefusal(),
+                                    "The JPIP server's reply is not a well-formed JPP-stream: " + lastRefusal(),
+                                    target);
             // The server counts a cut message as sent; only a new channel's model
             // update gets it back.
             if (lastBodyCut())
-                ORBEL_THROW_AT(CJ2KConnectionException, curlLine, "The JPIP server's reply ended inside a message.",
-                               target);
+                ORBEL_THROW_BECAUSE(CJ2KConnectionException, curlLine, J2KFailureCause::CutReply, "",
+                                    "The JPIP server's reply ended inside a message.", target);
             if (!m_done) {
                 empty = cache->get_total_new_bytes() == before ? empty + 1 : 0;
                 if (empty >= g_jpipEmptyExchangeLimit)
-                    ORBEL_THROW_AT(CJ2KConnectionException, curlLine, "The JPIP server sent no new data.", target);
+                    ORBEL_THROW_BECAUSE(CJ2KConnectionException, curlLine, J2KFailureCause::NoNewData, "",
+                                        "The JPIP server sent no new data.", target);
             }
         }
         headers.release();

@@ -1,6 +1,7 @@
 #include "R2IVuzi/J2KRequestWorker.h"
 
 #include "R2IVuzi/J2KRequest.h"
+#include "platform/Win32.h"
 
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/lock_guard.hpp>
@@ -9,6 +10,18 @@
 
 #include <atomic>
 #include <deque>
+#include <optional>
+
+namespace {
+// A request counts as the control's work from its post until it has run or was dropped, so
+// a container waiting for quiet sees a request in flight or a retry's wait on this thread.
+// One that no thread will run (posted before the start or after the end) counts nothing.
+// The count goes last: a request's destructor may post the next one.
+struct Queued {
+    std::optional<platform::PendingWork> work;
+    boost::shared_ptr<CJ2KRequest> request;
+};
+} // namespace
 
 struct CJ2KRequestWorker::State {
     State(Order o, Hooks h) : order(o), hooks(std::move(h)) {}
@@ -17,42 +30,49 @@ struct CJ2KRequestWorker::State {
     mutable boost::mutex mutex;
     boost::condition_variable condition;
     bool quit = false;
+    bool ended = false; // the thread has taken its last request
     std::atomic<bool> interrupt{false};
     boost::shared_ptr<boost::thread> thread;
-    std::deque<boost::shared_ptr<CJ2KRequest>> queue;
+    std::deque<Queued> queue;
 };
 
 namespace {
 
 using State = CJ2KRequestWorker::State;
 
-// The next request, or null once the thread is to end.
-boost::shared_ptr<CJ2KRequest> nextRequest(State& s)
+// The next request, or none once the thread is to end.
+std::optional<Queued> nextRequest(State& s)
 {
     boost::unique_lock<boost::mutex> lock(s.mutex);
     while (s.queue.empty() && !s.quit)
         s.condition.wait(lock);
     if (s.queue.empty() || (s.quit && s.order == CJ2KRequestWorker::NewestFirst))
-        return nullptr;
-    boost::shared_ptr<CJ2KRequest> request = s.queue.back();
+        return std::nullopt;
+    std::optional<Queued> next(std::move(s.queue.back()));
     s.queue.pop_back();
     s.interrupt = false;
-    return request;
+    return next;
 }
 
 void serve(const boost::shared_ptr<State>& s)
 {
     if (s->hooks.begin)
         s->hooks.begin();
-    while (boost::shared_ptr<CJ2KRequest> request = nextRequest(*s)) {
+    // A null request ends the thread as the end of the queue does.
+    // Each request and its count go before the wait for the next.
+    for (;;) {
+        std::optional<Queued> next = nextRequest(*s);
+        if (!next || !next->request)
+            break;
         try {
-            request->Execute();
+            next->request->Execute();
         } catch (...) {
         }
     }
-    std::deque<boost::shared_ptr<CJ2KRequest>> dropped;
+    std::deque<Queued> dropped;
     {
         boost::lock_guard<boost::mutex> lock(s->mutex);
+        s->ended = true;
         dropped.swap(s->queue);
     }
     dropped.clear(); // outside the lock: a request's destructor may post again
@@ -82,14 +102,19 @@ void CJ2KRequestWorker::start()
 
 void CJ2KRequestWorker::post(const boost::shared_ptr<CJ2KRequest>& request)
 {
-    boost::shared_ptr<CJ2KRequest> replaced;
+    std::optional<Queued> replaced;
+    Queued posted{std::nullopt, request};
     {
         boost::lock_guard<boost::mutex> lock(m_state->mutex);
+        const bool served = m_state->thread && !m_state->ended &&
+                            !(m_state->quit && m_state->order == NewestFirst);
+        if (served)
+            posted.work.emplace();
         if (m_state->order == ReplacePending && !m_state->queue.empty()) {
-            replaced = m_state->queue.back(); // released outside the lock
+            replaced.emplace(std::move(m_state->queue.back())); // released outside the lock
             m_state->queue.clear();
         }
-        m_state->queue.push_back(request);
+        m_state->queue.push_back(std::move(posted));
         if (request && request->interruptsRunning())
             m_state->interrupt = true;
     }

@@ -308,14 +308,7 @@ HRESULT COrbelViewer::SetFitType(LONG type)
         return S_FALSE;
     const boost::shared_ptr<CJ2KFrame> frame = m_frame;
     frame->setFitType(type);
-    UINT item = ID_FIT_LAST;
-    if (type == 2)
-        item = ID_FIT_FIRST + 2;
-    else if (type == 3)
-        item = ID_FIT_FIRST;
-    else if (type == 4)
-        item = ID_FIT_FIRST + 1;
-    checkRadio(*frame, ID_FIT_FIRST, ID_FIT_LAST, item);
+    checkRadio(*frame, ID_FIT_FIRST, ID_FIT_LAST, CJ2KFrame::fitItemOf(type));
     return S_OK;
 }
 

@@ -571,6 +571,10 @@ private:
             if (DWORD(GetTickCount() - start) >= DWORD(limit))
                 return false;
             if (opt_.manualClock) {
+                // The control's threads work in real time whatever the clock says: a step
+                // waits for them as a real one would.
+                if (platform::PendingWorkCount() > 0)
+                    platform::PumpUntil([] { return platform::ThreadHasPendingMessages(); }, 10);
                 platform::AdvanceClock(10);
             } else {
                 platform::PumpUntil([] { return platform::ThreadHasPendingMessages(); }, 10);
@@ -603,7 +607,10 @@ private:
                     RECT client;
                     GetClientRect(window_, &client);
                     uint32_t crc = crc32(surfaceRgb(0, 0, client.right, client.bottom));
-                    if (pump() > 0 || platform::ThreadTimerCount() > 0 || crc != lastCrc) {
+                    // The control's own work counts too: a request in flight or a retry
+                    // waiting on its threads, a message or a paint still to come.
+                    if (pump() > 0 || platform::ThreadTimerCount() > 0 || platform::PendingWorkCount() > 0 ||
+                        platform::ThreadHasPendingMessages() || crc != lastCrc) {
                         lastCrc = crc;
                         quietSince = GetTickCount();
                         return false;

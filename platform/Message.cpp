@@ -3,6 +3,7 @@
 #include <boost/thread/thread_time.hpp>
 
 #include <algorithm>
+#include <atomic>
 
 using namespace platform::detail;
 
@@ -478,6 +479,33 @@ bool platform::ThreadHasPendingMessages()
     return !q->sent.empty() || !q->posted.empty() || !q->input.empty() ||
            paintCandidateLocked(GetCurrentThreadId(), nullptr);
 }
+
+namespace {
+std::atomic<int> g_pendingWork{0};
+} // namespace
+
+platform::PendingWork::PendingWork() : held_(true) { ++g_pendingWork; }
+
+platform::PendingWork::~PendingWork()
+{
+    if (held_)
+        --g_pendingWork;
+}
+
+platform::PendingWork::PendingWork(PendingWork&& other) noexcept : held_(other.held_) { other.held_ = false; }
+
+platform::PendingWork& platform::PendingWork::operator=(PendingWork&& other) noexcept
+{
+    if (this != &other) {
+        if (held_)
+            --g_pendingWork;
+        held_ = other.held_;
+        other.held_ = false;
+    }
+    return *this;
+}
+
+int platform::PendingWorkCount() { return g_pendingWork.load(); }
 
 int platform::ThreadTimerCount()
 {

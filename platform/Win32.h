@@ -533,6 +533,25 @@ std::string ResourceFolder(HMODULE module);
 bool ThreadHasPendingMessages();
 // Timers set on the calling thread's windows.
 int ThreadTimerCount();
+
+// Work a module does away from the message queues (a request served on a thread of its
+// own, a wait before a retry), which a container waiting for the control to settle cannot
+// see otherwise. While a PendingWork lives the process counts as busy; the count is one
+// per process, as the stand-in is.
+class PendingWork {
+public:
+    PendingWork();
+    ~PendingWork();
+    PendingWork(PendingWork&& other) noexcept;
+    PendingWork& operator=(PendingWork&& other) noexcept;
+    PendingWork(const PendingWork&) = delete;
+    PendingWork& operator=(const PendingWork&) = delete;
+
+private:
+    bool held_;
+};
+// The PendingWork objects alive now, on every thread.
+int PendingWorkCount();
 // The visible top-level windows owned by owner, bottom of the z-order first.
 std::vector<HWND> VisibleOwnedPopups(HWND owner);
 // Unregisters the window classes whose procedure lies in the shared object holding

@@ -107,6 +107,8 @@ TEST(GridDecorations, ToolTipShownOnTheEdgeHiddenPastIt)
 // readout names the image's own corner pixels and its window stays in the control.
 TEST(GridDecorations, ReadoutNamesImagePixelsInsideTheControl)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     static const std::string root = gridtest::makeFixture("readout_fixture.py", "readout-corpus");
     ASSERT_FALSE(root.empty());
     GridHarness h(240, 180, {}, true, root);

@@ -23,6 +23,7 @@ using gridtest::ScopedLog;
 namespace {
 
 const char* const kConnection = "JPIP Server Connection Error";
+const char* const kReply = "JPIP Server Reply Error";
 const char* const kOpen = "Open JPIP file Error";
 
 // recovery_fixture.py's folder, made from the grid corpus once per test program.
@@ -130,14 +131,20 @@ TEST_P(GridJpipRecoveryOf, EachFaultIsRetriedAfterASecondAndNothingIsLost)
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
     ASSERT_FALSE(recoveryDir().empty());
+    // Each retry record says why, in the words of what happened: only a failed transfer is
+    // a connection error.
     const struct {
         const char* fault;
         const char* text;
         int retries;
+        const char* why;
     } cases[] = {
-        {"drop:on=region,after=400,times=1", kConnection, 1}, {"status:code=500,on=region,times=2", kConnection, 2},
-        {"stall:on=region,times=1", kConnection, 1},          {"cut:on=region,times=1", kConnection, 1},
-        {"no-cnew:on=cnew,times=1", kOpen, 1},                {"status:code=503,on=cnew,times=3", kOpen, 3},
+        {"drop:on=region,after=400,times=1", kConnection, 1, "transfer failed: "},
+        {"status:code=500,on=region,times=2", kReply, 2, "HTTP status 500)"},
+        {"stall:on=region,times=1", kConnection, 1, "timed out: Timeout was reached)"},
+        {"cut:on=region,times=1", kReply, 1, "reply cut inside a message)"},
+        {"no-cnew:on=cnew,times=1", kOpen, 1, "The header 'jpip-cnew' was not sent by the server. )"},
+        {"status:code=503,on=cnew,times=3", kOpen, 3, "HTTP status 503)"},
     };
     const int n = GetParam();
     for (const auto& c : cases) {
@@ -146,6 +153,7 @@ TEST_P(GridJpipRecoveryOf, EachFaultIsRetriedAfterASecondAndNothingIsLost)
         ASSERT_TRUE(r.h.show(n));
         EXPECT_EQ(r.retries(c.text, n), size_t(c.retries));
         EXPECT_EQ(r.retries(c.text, n, std::to_string(c.retries)), 1u);
+        EXPECT_EQ(r.retries(c.text, n, std::to_string(c.retries) + " (" + c.why), 1u);
         // The retry flag's wait, measured by the server: every failed request is
         // followed by a channel open at least a second later.
         const std::vector<harness::ServerRecord> seen = harness::records(*r.h.server);
@@ -213,7 +221,8 @@ TEST(GridJpipRecovery, GivingUpAfterTwoRegionRequestsKeepsWhatArrived)
         SCOPED_TRACE("status 500 after two region requests");
         Streamed r({"status:code=500,on=region,skip=2"});
         ASSERT_TRUE(r.giveUp(1));
-        EXPECT_EQ(r.retries(kConnection, 1), 5u);
+        EXPECT_EQ(r.retries(kReply, 1), 5u);
+        EXPECT_EQ(r.retries(kConnection, 1), 0u);
         EXPECT_EQ(r.h.grid->getTarget(), r.h.item(1).objectFile);
         ASSERT_NE(r.h.grid->getImage(), nullptr);
         CImageBase& base = r.h.grid->getImage()->getImageBase();
@@ -257,10 +266,11 @@ TEST(GridJpipRecovery, TheNextImageGetsItsOwnRetries)
         int first;
         std::vector<std::string> faults;
         int next;
-        const char* text;
+        const char* text;     // the first image's retries
+        const char* nextText; // the next one's
     } cases[] = {
-        {2, {"status:code=503,on=cnew,skip=6,times=1"}, 1, kOpen},
-        {1, {"status:code=500,on=region,times=6", "drop:on=region,after=400,skip=6,times=1"}, 5, kConnection},
+        {2, {"status:code=503,on=cnew,skip=6,times=1"}, 1, kOpen, kOpen},
+        {1, {"status:code=500,on=region,times=6", "drop:on=region,after=400,skip=6,times=1"}, 5, kReply, kConnection},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(name(c.first) + " then " + name(c.next));
@@ -268,7 +278,7 @@ TEST(GridJpipRecovery, TheNextImageGetsItsOwnRetries)
         ASSERT_TRUE(r.giveUp(c.first));
         EXPECT_EQ(r.retries(c.text, c.first), 5u);
         ASSERT_TRUE(r.h.show(c.next));
-        EXPECT_EQ(r.retries(c.text, c.next), 1u);
+        EXPECT_EQ(r.retries(c.nextText, c.next), 1u);
         EXPECT_EQ(r.h.grid->errorReports, 7);
         r.expectComplete(c.next);
     }
@@ -293,7 +303,11 @@ TEST(GridJpipRecovery, RefusedRepliesAreRetriedThenMarked)
     Streamed r({"body:on=region,hex=" + hex});
     ASSERT_TRUE(r.giveUp(1));
     const std::string target = r.h.item(1).objectFile;
-    EXPECT_EQ(r.retries(kConnection, 1), 5u);
+    // A garbled body is no connection failure: each retry names the parser's reason.
+    EXPECT_EQ(r.retries(kReply, 1), 5u);
+    EXPECT_EQ(r.retries(kConnection, 1), 0u);
+    for (int n = 1; n <= 5; ++n)
+        EXPECT_EQ(r.retries(kReply, 1, std::to_string(n) + " (body refused: Invalid Bin-ID.)"), 1u) << n;
     EXPECT_EQ(r.h.serverLines("\"kind\": \"region\"").size(), 6u);
     const std::string refused = "Refused JPIP reply for " + target + " to UpdateServerModelRequest " + target +
                                 "_1.jp2/";
@@ -353,6 +367,7 @@ TEST(GridJpipRecovery, DataTheCodestreamRefusesIsRetriedThenMarked)
     }));
     const std::string target = r.h.item(1).objectFile;
     EXPECT_EQ(r.retries(kOpen, 1), 5u);
+    EXPECT_EQ(r.retries(kOpen, 1, "5 (body refused: the codestream refused its data: "), 1u);
     EXPECT_EQ(ScopedLog::count(r.log.text(), "J2KGrid", 0,
                                "Refused JPIP data for " + target + " from CJ2KCommenceRequest: "),
               6u);

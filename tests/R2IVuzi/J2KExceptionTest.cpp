@@ -78,11 +78,42 @@ TEST(J2KException, CopiesKeepEveryField)
         EXPECT_EQ(e.getLine(), 417);
         EXPECT_EQ(e.getContext(), "target");
     }
+    // The cause travels with the copy a loader hands to its grid.
+    try {
+        throwWithCause(CJ2KConnectionException("refused", "x", 2, "t"), J2KFailureCause::RefusedBody, "Invalid Bin-ID.");
+    } catch (const CJ2KConnectionException& caught) {
+        const CJ2KException e(caught);
+        EXPECT_EQ(e.getCause(), J2KFailureCause::RefusedBody);
+        EXPECT_EQ(e.getCauseDetail(), "Invalid Bin-ID.");
+    }
     CJ2KMemoryExhaustedException m("Memory allocation failed", ".\\R2IVuzi\\J2KGrid", 99);
     CJ2KMemoryExhaustedException mc(m);
     EXPECT_STREQ(mc.what(), "Memory allocation failed");
     EXPECT_EQ(mc.getSourceFile(), ".\\R2IVuzi\\J2KGrid");
     EXPECT_EQ(mc.getLine(), 99);
+}
+
+// Each cause in its own words; without one, the message is the reason.
+TEST(J2KException, FailuresDescribedByTheirCause)
+{
+    const struct {
+        J2KFailureCause cause;
+        const char* detail;
+        const char* text;
+    } cases[] = {
+        {J2KFailureCause::Unknown, "", "the message"},
+        {J2KFailureCause::Transfer, "Couldn't connect to server", "transfer failed: Couldn't connect to server"},
+        {J2KFailureCause::TimedOut, "Timeout was reached", "timed out: Timeout was reached"},
+        {J2KFailureCause::HttpStatus, "503", "HTTP status 503"},
+        {J2KFailureCause::CutReply, "", "reply cut inside a message"},
+        {J2KFailureCause::RefusedBody, "Invalid Bin-ID.", "body refused: Invalid Bin-ID."},
+        {J2KFailureCause::NoNewData, "", "no new data"},
+    };
+    for (const auto& c : cases) {
+        CJ2KOpenStreamException e("the message", "x", 1, "t");
+        e.setCause(c.cause, c.detail);
+        EXPECT_EQ(describeFailure(e), c.text);
+    }
 }
 
 } // namespace

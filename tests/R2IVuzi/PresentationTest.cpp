@@ -452,6 +452,9 @@ std::string windowText(double width, double centre)
 
 TEST_F(Presentation, SignedValuesInAnUnsignedCodestreamReadAsTheDocumentSays)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
+    ORBEL_REQUIRE_PYTHON_MODULE("pydicom", "python3-pydicom");
     ASSERT_FALSE(gridtest::presentationDir().empty());
     const PresentationExpected& expected = gridtest::presentationExpected();
     const std::vector<int>& hu = expected.hounsfield;
@@ -528,6 +531,9 @@ TEST_F(Presentation, SignedValuesInAnUnsignedCodestreamReadAsTheDocumentSays)
 // document's window; a stalled server holds the image at each step.
 TEST_F(Presentation, WindowAndZoomTextsWaitForTheImage)
 {
+    ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
+    ORBEL_REQUIRE_PYTHON_MODULE("numpy", "python3-numpy");
+    ORBEL_REQUIRE_PYTHON_MODULE("pydicom", "python3-pydicom");
     ASSERT_FALSE(gridtest::presentationDir().empty());
     const PresentationExpected& expected = gridtest::presentationExpected();
     const struct {

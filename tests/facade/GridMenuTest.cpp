@@ -5,6 +5,7 @@
 
 #include "annotation/CurrentStamp.h"
 
+#include <algorithm>
 #include <sstream>
 
 using namespace inputtest;
@@ -55,17 +56,24 @@ protected:
         platform::SetMonitors({});
         ContainerPump::TearDown();
     }
-    // A new frame whose menu has an item for every command, the document loaded.
-    void reconfigure()
+    // Every command with an item of its own, "C" and its id, besides the stamp's.
+    static const std::vector<UINT>& commandIds()
+    {
+        static const std::vector<UINT> ids = {10000, 10001, 10009, 10011, 10012, 10016, 10017, 20001, 20002,
+                                              20003, 20004, 20005, 30001, 30002, 30003, 30004, 50001, 50002,
+                                              50003, 50004, 50005, 50006, 60001, 60002, 60003};
+        return ids;
+    }
+    // A new frame whose menu has an item for every command, the document loaded (settled
+    // unless told not to).
+    void reconfigure(const std::string& settings = "<selectmode>1</selectmode>", bool settled = true)
     {
         std::string items = "<item id=\"10018\" text=\"Stamp\" hotkey=\"CTRL+T\"/>";
-        for (int id : {10000, 10001, 10009, 10011, 10016, 10017, 20001, 20002, 20003, 20004, 20005, 30001, 30002,
-                       30003, 30004, 50001, 50002, 50003, 50004, 50005, 50006, 60001, 60002, 60003})
+        for (UINT id : commandIds())
             items += "<item id=\"" + std::to_string(id) + "\" text=\"C" + std::to_string(id) + "\" hotkey=\"\"/>";
-        ASSERT_EQ(init(config("<maxlayout>4</maxlayout><hangmode>2</hangmode><selectmode>1</selectmode>", items)),
-                  S_OK);
+        ASSERT_EQ(init(config("<maxlayout>4</maxlayout><hangmode>2</hangmode>" + settings, items)), S_OK);
         ASSERT_EQ(control->ConfigStamp(bstr(readFile(fixtureDir() + "/stamps.xml")).get()), S_OK);
-        load();
+        load(settled);
     }
     // A right click in the grid, the chooser answering choice, the choice handled.
     const Shown& open(CJ2KGrid& g, UINT choice)
@@ -127,6 +135,36 @@ TEST_F(GridMenu, CommandTable)
             selected += s->getGrids()[0]->isSelected();
         EXPECT_TRUE(c.selected < 0 || selected == c.selected) << selected;
     }
+}
+
+// Opened straight after LoadData, before any call changed a thing, the menu marks what is
+// in force: the configured tool (17 too, past the grids' own group) and select mode, the
+// fit every image starts with (2, "fit to cell", item 30003) and the display toggles.
+TEST_F(GridMenu, FirstOpenMarksTheStateInForce)
+{
+    const struct {
+        const char* settings;
+        std::vector<UINT> marked;
+    } cases[] = {
+        {"<selectmode>1</selectmode>", {10000, 20002, 30003, 60001, 60002, 60003}},
+        {"<workingtool>17</workingtool><selectmode>3</selectmode>", {10017, 20004, 30003, 60001, 60002, 60003}},
+        {"<workingtool>-1</workingtool><anntool>12</anntool><selectmode>0</selectmode>",
+         {10012, 20001, 30003, 60001, 60002, 60003}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.settings);
+        reconfigure(c.settings, false);
+        const std::string menu = open(grid(0, 1), 0).menu;
+        for (UINT id : commandIds()) {
+            const bool marked = std::find(c.marked.begin(), c.marked.end(), id) != c.marked.end();
+            EXPECT_EQ(has(menu, "C" + std::to_string(id) + "*"), marked) << id << " in " << menu;
+        }
+    }
+    // The fit chosen later moves the mark; a new Init starts from the first fit again.
+    control->SetFitType(1);
+    EXPECT_TRUE(has(open(grid(0, 1), 0).menu, "C30004*"));
+    reconfigure("", false);
+    EXPECT_TRUE(has(open(grid(0, 1), 0).menu, "C30003*"));
 }
 
 TEST_F(GridMenu, ImageItemsFollowTheClickedImage)

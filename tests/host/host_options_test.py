@@ -66,6 +66,39 @@ class BadOptions(unittest.TestCase):
         self.assertIn("exports no DllGetClassObject", r.stderr)
 
 
+def doc_blocks(heading):
+    """The indented blocks of docs/host.md's section under heading, each as its lines."""
+    with open(os.path.join(ROOT, "docs", "host.md"), encoding="utf-8") as f:
+        section = f.read().split("\n### " + heading + "\n", 1)[1].split("\n#", 1)[0]
+    blocks, current = [], []
+    for line in section.split("\n"):
+        if line.startswith("    "):
+            current.append(line[4:])
+        elif current:
+            blocks.append(current)
+            current = []
+    return blocks + ([current] if current else [])
+
+
+class StrictExample(unittest.TestCase):
+    def test_runs_as_the_reference_shows(self):
+        # The command as printed, with the host on the PATH as the reference's set-up puts it;
+        # then what it prints on standard output and on standard error, in that order.
+        command, out, err = doc_blocks("`--strict`")[:3]
+        self.assertEqual(len(command), 1)
+        with tempfile.TemporaryDirectory() as drive:
+            env = dict(os.environ, PATH=os.path.dirname(HOST) + os.pathsep + os.environ.get("PATH", ""),
+                       ORBEL_DRIVE_C=drive)
+            r = subprocess.run(["bash", "-c", command[0]], env=env, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True, timeout=60)
+        self.assertEqual(r.returncode, 4, r.stderr)
+        self.assertEqual(r.stdout.splitlines(), out)
+        got = r.stderr.replace("\r\n", "\n").splitlines()
+        self.assertEqual(len(got), len(err), r.stderr)
+        for line, shown in zip(got, err):
+            self.assertRegex(line, "^" + re.escape(shown).replace("MMDD/HHMMSS", r"\d{4}/\d{6}") + "$")
+
+
 class Help(unittest.TestCase):
     def test_help_lists_options_and_commands_and_the_reference_has_them_all(self):
         r = run(["--help"])

@@ -1,9 +1,12 @@
 #include "WindowTestSupport.h"
 
+#include <boost/thread/condition_variable.hpp>
+#include <boost/thread/mutex.hpp>
 #include <boost/thread/thread.hpp>
 
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 using namespace testsupport;
 
@@ -134,3 +137,45 @@ TEST_F(MessageConcurrency, WindowsOfAnEndedThreadTakeNothingMore)
 }
 
 } // namespace
+
+// Work held on other threads is counted from any thread until its holder lets it go; a
+// moved-from holder counts nothing, and an assignment lets the old work go.
+TEST_F(MessageConcurrency, PendingWorkIsCountedUntilItsHoldersEnd)
+{
+    const int before = platform::PendingWorkCount();
+    {
+        std::vector<platform::PendingWork> held(3);
+        EXPECT_EQ(platform::PendingWorkCount(), before + 3);
+        platform::PendingWork moved(std::move(held[0]));
+        EXPECT_EQ(platform::PendingWorkCount(), before + 3);
+        held[1] = std::move(moved);
+        EXPECT_EQ(platform::PendingWorkCount(), before + 2);
+        held[2] = std::move(held[0]); // nothing held there: held[2]'s work goes
+        EXPECT_EQ(platform::PendingWorkCount(), before + 1);
+    }
+    EXPECT_EQ(platform::PendingWorkCount(), before);
+
+    boost::mutex lock;
+    boost::condition_variable changed;
+    int holding = 0;
+    bool release = false;
+    std::vector<boost::thread> threads;
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back([&] {
+            platform::PendingWork work;
+            boost::unique_lock<boost::mutex> g(lock);
+            ++holding;
+            changed.notify_all();
+            changed.wait(g, [&] { return release; });
+        });
+    {
+        boost::unique_lock<boost::mutex> g(lock);
+        changed.wait(g, [&] { return holding == 4; });
+        EXPECT_EQ(platform::PendingWorkCount(), before + 4);
+        release = true;
+        changed.notify_all();
+    }
+    for (boost::thread& t : threads)
+        t.join();
+    EXPECT_EQ(platform::PendingWorkCount(), before);
+}
