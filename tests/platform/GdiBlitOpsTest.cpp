@@ -368,6 +368,11 @@ TEST(GdiAlpha, ConstantAndPerPixelAlphaMatchNumpy)
         for (int c = 0; c < 3; ++c)
             sp[i * 4 + c] = uint8_t(a ? rng() % (a + 1u) : 0);
     }
+    // The same pixels as a DIB section and as a bitmap made from the DIB's bytes.
+    HBITMAP madeBm = CreateDIBitmap(nullptr, &bi.bmiHeader, CBM_INIT, sp, &bi, DIB_RGB_COLORS);
+    ASSERT_TRUE(madeBm);
+    HDC madeDc = CreateCompatibleDC(nullptr);
+    SelectObject(madeDc, madeBm);
     HDC srcDc = CreateCompatibleDC(nullptr);
     SelectObject(srcDc, srcBm);
     TempDir dir;
@@ -377,7 +382,9 @@ TEST(GdiAlpha, ConstantAndPerPixelAlphaMatchNumpy)
     }
     for (int constant : {255, 128, 37}) {
         for (bool perPixel : {false, true}) {
-            SCOPED_TRACE("constant " + std::to_string(constant) + (perPixel ? " per pixel" : ""));
+          for (HDC from : {srcDc, madeDc}) {
+            SCOPED_TRACE("constant " + std::to_string(constant) + (perPixel ? " per pixel" : "") +
+                         (from == madeDc ? " from CreateDIBitmap" : " from a DIB section"));
             Memory dst(W, H);
             dst.random(6);
             std::vector<uint8_t> before = dst.pixels();
@@ -386,7 +393,7 @@ TEST(GdiAlpha, ConstantAndPerPixelAlphaMatchNumpy)
                 f.write(reinterpret_cast<const char*>(before.data()), std::streamsize(before.size()));
             }
             BLENDFUNCTION bf{AC_SRC_OVER, 0, BYTE(constant), BYTE(perPixel ? AC_SRC_ALPHA : 0)};
-            ASSERT_TRUE(AlphaBlend(dst.dc, 0, 0, W, H, srcDc, 0, 0, W, H, bf));
+            ASSERT_TRUE(AlphaBlend(dst.dc, 0, 0, W, H, from, 0, 0, W, H, bf));
             std::string cmd = "'" + dir.path + "/alpha.src' '" + dir.path + "/alpha.dst' " + std::to_string(constant) +
                               " " + (perPixel ? "1" : "0");
             std::string want = runScript("alpha_reference.py", cmd);
@@ -397,6 +404,7 @@ TEST(GdiAlpha, ConstantAndPerPixelAlphaMatchNumpy)
                 if (i % 4 != 3)
                     worst = std::max(worst, std::abs(int(got[i]) - int(uint8_t(want[i]))));
             EXPECT_LE(worst, 1);
+          }
         }
     }
     BLENDFUNCTION bad{1, 0, 255, 0};
@@ -405,6 +413,8 @@ TEST(GdiAlpha, ConstantAndPerPixelAlphaMatchNumpy)
     EXPECT_FALSE(AlphaBlend(dst.dc, 0, 0, -2, 2, srcDc, 0, 0, 2, 2, BLENDFUNCTION{AC_SRC_OVER, 0, 255, 0}));
     DeleteDC(srcDc);
     DeleteObject(srcBm);
+    DeleteDC(madeDc);
+    DeleteObject(madeBm);
 }
 
 // Parallelograms that are turns and mirrors of the source rectangle land pixel for pixel;
