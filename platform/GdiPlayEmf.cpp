@@ -105,21 +105,14 @@ void emrText(Player& p, const uint8_t* r, size_t n, size_t at, bool wide)
     p.text(s32(t), s32(t + 4), str, UINT(options), &box, dx);
 }
 
-// A bitmap carried in the record: header at offBmi, bits at offBits.
-struct Carried {
-    const uint8_t* bmi = nullptr;
-    size_t bmiBytes = 0;
-    const uint8_t* bits = nullptr;
-    size_t bitsBytes = 0;
-};
-
-bool carried(const uint8_t* r, size_t n, size_t fields, Carried& c)
+// A bitmap carried in the record: offsets and sizes of its header and bits at 'fields'.
+bool carried(const uint8_t* r, size_t n, size_t fields, unsigned usage, DibSource& c)
 {
     const uint64_t offBmi = le32(r + fields), cbBmi = le32(r + fields + 4), offBits = le32(r + fields + 8),
                    cbBits = le32(r + fields + 12);
     if (cbBmi == 0 || !piece(n, offBmi, cbBmi) || !piece(n, offBits, cbBits))
         return false;
-    c = Carried{r + offBmi, size_t(cbBmi), r + offBits, size_t(cbBits)};
+    c = DibSource{r + offBmi, size_t(cbBmi), r + offBits, size_t(cbBits), usage};
     return true;
 }
 
@@ -154,9 +147,12 @@ BrushDesc brushFrom(uint32_t style, COLORREF colour, uint32_t hatch)
 
 void bitmapRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
 {
-    if (type == 76 || type == 77 || type == 114 || type == 116 || type == 78) {
+    DibSource c;
+    BlitExtra extra;
+    extra.fromContext = true;
+    if (type == 76 || type == 77 || type == 78 || type == 114 || type == 116) {
         // BITBLT, STRETCHBLT, MASKBLT, ALPHABLEND, TRANSPARENTBLT: destination, raster
-        // operation, source origin, its transform, and the source bitmap.
+        // operation (blend function, key colour), source origin and transform, the bitmap.
         if (n < 100)
             return;
         const int x = s32(r + 24), y = s32(r + 28), w = s32(r + 32), h = s32(r + 36);
@@ -167,53 +163,71 @@ void bitmapRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
             ws = s32(r + 100);
             hs = s32(r + 104);
         }
-        Carried c;
-        if (!carried(r, n, 84, c)) {
+        if (!carried(r, n, 84, le32(r + 80), c)) {
             if (type == 76 || type == 77)
                 p.patBlt(x, y, w, h, rop);
             return;
         }
-        DWORD op = rop;
-        if (type == 114) {
-            if (((rop >> 16) & 0xFF) == 0) // no constant alpha: nothing shows
-                return;
-            op = SRCCOPY;
-        } else if (type == 116) {
-            op = SRCCOPY;
+        if (type == 114)
+            extra.kind = BlitExtra::Alpha;
+        else if (type == 116)
+            extra.kind = BlitExtra::Transparent;
+        else if (type == 78) {
+            extra.kind = BlitExtra::Mask;
+            if (n >= 128 && carried(r, n, 112, le32(r + 108), extra.mask)) {
+                extra.maskX = s32(r + 100);
+                extra.maskY = s32(r + 104);
+            } else {
+                extra.mask = DibSource();
+            }
         }
-        p.dib(c.bmi, c.bmiBytes, c.bits, c.bitsBytes, le32(r + 80), x, y, w, h, xs, ys, ws, hs, op);
+        p.dib(c, x, y, w, h, xs, ys, ws, hs, rop, extra);
         return;
     }
-    if (type == 79) { // PLGBLT: drawn into the parallelogram's box when it is one
-        if (n < 112)
+    if (type == 79) { // PLGBLT: three corners, source rectangle, the bitmap (and a mask, not used)
+        if (n < 140 || !carried(r, n, 96, le32(r + 92), c))
             return;
-        Carried c;
-        if (!carried(r, n, 96, c))
-            return;
-        const double x0 = s32(r + 24), y0 = s32(r + 28), x1 = s32(r + 32), y2 = s32(r + 44);
-        p.dib(c.bmi, c.bmiBytes, c.bits, c.bitsBytes, le32(r + 92), x0, y0, x1 - x0, y2 - y0, s32(r + 48),
-              s32(r + 52), s32(r + 56), s32(r + 60), SRCCOPY);
+        extra.kind = BlitExtra::Plg;
+        for (int i = 0; i < 3; ++i)
+            extra.plg[i] = PointF{double(s32(r + 24 + 8 * i)), double(s32(r + 28 + 8 * i))};
+        p.dib(c, 0, 0, 0, 0, s32(r + 48), s32(r + 52), s32(r + 56), s32(r + 60), SRCCOPY, extra);
         return;
     }
-    if (type == 80) { // SETDIBITSTODEVICE
-        if (n < 76)
-            return;
-        Carried c;
-        if (!carried(r, n, 48, c))
+    extra.fromContext = false;
+    if (type == 80) { // SETDIBITSTODEVICE: the source rectangle drawn at its size
+        if (n < 76 || !carried(r, n, 48, le32(r + 64), c))
             return;
         const int w = s32(r + 40), h = s32(r + 44);
-        p.dib(c.bmi, c.bmiBytes, c.bits, c.bitsBytes, le32(r + 64), s32(r + 24), s32(r + 28), w, h, s32(r + 32),
-              s32(r + 36), w, h, SRCCOPY);
+        p.dib(c, s32(r + 24), s32(r + 28), w, h, s32(r + 32), s32(r + 36), w, h, SRCCOPY, extra);
         return;
     }
     if (type == 81) { // STRETCHDIBITS
-        if (n < 80)
+        if (n < 80 || !carried(r, n, 48, le32(r + 64), c))
             return;
-        Carried c;
-        if (!carried(r, n, 48, c))
+        p.dib(c, s32(r + 24), s32(r + 28), s32(r + 72), s32(r + 76), s32(r + 32), s32(r + 36), s32(r + 40),
+              s32(r + 44), le32(r + 68), extra);
+        return;
+    }
+    if (type == 118) { // GRADIENTFILL: vertices, then rectangles or triangles of their indexes
+        if (n < 36)
             return;
-        p.dib(c.bmi, c.bmiBytes, c.bits, c.bitsBytes, le32(r + 64), s32(r + 24), s32(r + 28), s32(r + 72),
-              s32(r + 76), s32(r + 32), s32(r + 36), s32(r + 40), s32(r + 44), le32(r + 68));
+        const uint64_t verts = le32(r + 24), count = le32(r + 28);
+        const ULONG mode = le32(r + 32);
+        const uint64_t each = mode == GRADIENT_FILL_TRIANGLE ? 12 : 8;
+        if (mode > GRADIENT_FILL_TRIANGLE || !piece(n, 36, verts * 16) || !piece(n, 36 + verts * 16, count * each))
+            return;
+        std::vector<TRIVERTEX> v(size_t(verts), TRIVERTEX{});
+        for (size_t i = 0; i < verts; ++i) {
+            const uint8_t* q = r + 36 + i * 16;
+            v[i] = TRIVERTEX{s32(q), s32(q + 4), le16(q + 8), le16(q + 10), le16(q + 12), le16(q + 14)};
+        }
+        std::vector<ULONG> mesh(size_t(count * each / 4));
+        for (size_t i = 0; i < mesh.size(); ++i) {
+            mesh[i] = le32(r + 36 + verts * 16 + i * 4);
+            if (mesh[i] >= verts)
+                return;
+        }
+        p.gradient(v, mesh.data(), ULONG(count), mode);
     }
 }
 
@@ -257,11 +271,11 @@ void objectRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
     case 94: { // CREATEDIBPATTERNBRUSHPT
         if (n < 32)
             return;
-        Carried c;
-        if (!carried(r, n, 16, c))
+        DibSource c;
+        if (!carried(r, n, 16, le32(r + 12), c))
             return;
         o.kind = MetaObject::Brush;
-        o.brush.paint = p.brushFromDib(c.bmi, c.bmiBytes, c.bits, c.bitsBytes, le32(r + 12));
+        o.brush.paint = p.brushFromDib(c.bmi, c.bmiBytes, c.bits, c.bitsBytes, c.usage);
         if (type == 93 && o.brush.paint.kind == Paint::Pattern) {
             // A monochrome brush paints its 0 bits in the text colour and 1 bits in the background.
             for (COLORREF& px : o.brush.paint.pixels)
@@ -506,7 +520,7 @@ void playEmfRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
         p.selectClip(&region, mode);
         break;
     }
-    case 76: case 77: case 78: case 79: case 80: case 81: case 114: case 116:
+    case 76: case 77: case 78: case 79: case 80: case 81: case 114: case 116: case 118:
         bitmapRecord(p, type, r, n);
         break;
     case 83: case 84: // EXTTEXTOUTA, EXTTEXTOUTW

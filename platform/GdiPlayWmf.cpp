@@ -197,12 +197,14 @@ void text(Player& pl, const uint8_t* p, size_t n, bool ext)
 
 // A packed DIB at p + at playing into destination (x, y, w, h) from source (xs, ys, ws, hs).
 void packedDib(Player& pl, const uint8_t* p, size_t n, size_t at, unsigned usage, int x, int y, int w, int h, int xs,
-               int ys, int ws, int hs, DWORD rop)
+               int ys, int ws, int hs, DWORD rop, bool fromContext)
 {
     size_t off;
     if (at > n || !Player::packedBits(p + at, n - at, usage, off))
         return;
-    pl.dib(p + at, off, p + at + off, n - at - off, usage, x, y, w, h, xs, ys, ws, hs, rop);
+    BlitExtra extra;
+    extra.fromContext = fromContext;
+    pl.dib(DibSource{p + at, off, p + at + off, n - at - off, usage}, x, y, w, h, xs, ys, ws, hs, rop, extra);
 }
 
 void bitmapRecord(Player& pl, unsigned fn, const uint8_t* p, size_t n, size_t words)
@@ -219,7 +221,7 @@ void bitmapRecord(Player& pl, unsigned fn, const uint8_t* p, size_t n, size_t wo
             return;
         }
         packedDib(pl, p, n, 16, 0, s16(p + 14), s16(p + 12), s16(p + 10), s16(p + 8), s16(p + 6), s16(p + 4),
-                  s16(p + 10), s16(p + 8), le32(p));
+                  s16(p + 10), s16(p + 8), le32(p), true);
         return;
     case 0x0B41: // DIBSTRETCHBLT: rop, srcH, srcW, ySrc, xSrc, destH, destW, yDest, xDest, DIB
         if (n < 20)
@@ -230,19 +232,19 @@ void bitmapRecord(Player& pl, unsigned fn, const uint8_t* p, size_t n, size_t wo
             return;
         }
         packedDib(pl, p, n, 20, 0, s16(p + 18), s16(p + 16), s16(p + 14), s16(p + 12), s16(p + 10), s16(p + 8),
-                  s16(p + 6), s16(p + 4), le32(p));
+                  s16(p + 6), s16(p + 4), le32(p), true);
         return;
     case 0x0F43: // STRETCHDIB: rop, usage, srcH, srcW, ySrc, xSrc, destH, destW, yDest, xDest, DIB
         if (n < 22)
             return;
         packedDib(pl, p, n, 22, le16(p + 4), s16(p + 20), s16(p + 18), s16(p + 16), s16(p + 14), s16(p + 12),
-                  s16(p + 10), s16(p + 8), s16(p + 6), le32(p));
+                  s16(p + 10), s16(p + 8), s16(p + 6), le32(p), false);
         return;
     case 0x0D33: // SETDIBTODEV: usage, scans, start, ySrc, xSrc, height, width, yDest, xDest, DIB
         if (n < 18)
             return;
         packedDib(pl, p, n, 18, le16(p), s16(p + 16), s16(p + 14), s16(p + 12), s16(p + 10), s16(p + 8), s16(p + 6),
-                  s16(p + 12), s16(p + 10), SRCCOPY);
+                  s16(p + 12), s16(p + 10), SRCCOPY, false);
         return;
     case 0x061D: // PATBLT: rop, height, width, y, x
         if (n >= 12)

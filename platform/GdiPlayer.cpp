@@ -1019,14 +1019,21 @@ bool viewDib(const uint8_t* bmi, size_t bmiBytes, size_t bitsBytes, unsigned usa
         return false;
     if (v.bits != 1 && v.bits != 4 && v.bits != 8 && v.bits != 16 && v.bits != 24 && v.bits != 32)
         return false;
-    if (v.compression != 0 && v.compression != 3)
+    // Run-length bits are as long as the header says, and must be there.
+    const bool rle = (v.compression == 1 && v.bits == 8) || (v.compression == 2 && v.bits == 4);
+    if (v.compression != 0 && v.compression != 3 && !rle)
+        return false;
+    if (v.compression == 3 && v.bits != 16 && v.bits != 32)
+        return false;
+    const uint32_t sizeImage = hsize >= 40 ? le32(bmi + 20) : 0;
+    if (rle && (v.height < 0 || sizeImage == 0 || sizeImage > bitsBytes))
         return false;
     v.topDown = v.height < 0;
     const int64_t h = std::llabs(int64_t(v.height));
     if (int64_t(v.width) * h > kMaxDibPixels)
         return false;
     v.stride = size_t((int64_t(v.width) * v.bits + 31) / 32 * 4);
-    if (v.stride * size_t(h) > bitsBytes)
+    if (!rle && v.stride * size_t(h) > bitsBytes)
         return false;
     size_t used = hsize >= 40 && le32(bmi + 32) ? le32(bmi + 32) : 0;
     if (v.bits <= 8)
@@ -1048,6 +1055,7 @@ bool viewDib(const uint8_t* bmi, size_t bmiBytes, size_t bitsBytes, unsigned usa
     o[12] = 1;
     o[14] = uint8_t(v.bits);
     put32(o + 16, v.compression);
+    put32(o + 20, sizeImage);
     put32(o + 32, uint32_t(v.colours));
     size_t at = 40;
     if (v.compression == 3) {
@@ -1071,14 +1079,6 @@ bool viewDib(const uint8_t* bmi, size_t bmiBytes, size_t bitsBytes, unsigned usa
     }
     v.info.resize(at + v.colours * 4);
     return true;
-}
-
-DWORD supportedRop(DWORD rop)
-{
-    switch (rop) {
-    case SRCCOPY: case SRCPAINT: case SRCAND: case SRCINVERT: case NOTSRCCOPY: return rop;
-    default: return SRCCOPY;
-    }
 }
 
 } // namespace
@@ -1117,64 +1117,119 @@ Paint Player::brushFromDib(const uint8_t* bmi, size_t bmiBytes, const uint8_t* b
     return p;
 }
 
-bool Player::dib(const uint8_t* bmi, size_t bmiBytes, const uint8_t* bits, size_t bitsBytes, unsigned usage, double x,
-                 double y, double w, double h, int xs, int ys, int ws, int hs, DWORD rop)
+namespace {
+
+// A DIB turned into a bitmap selected into a memory context: the source of the blits
+// that take a context.
+struct SourceDC {
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ old = nullptr;
+    SourceDC(HDC like, const DibView& v, const uint8_t* bits)
+    {
+        const auto* info = reinterpret_cast<const BITMAPINFO*>(v.info.data());
+        bitmap = CreateDIBitmap(like, &info->bmiHeader, CBM_INIT, bits, info, DIB_RGB_COLORS);
+        dc = bitmap ? CreateCompatibleDC(like) : nullptr;
+        if (dc)
+            old = SelectObject(dc, bitmap);
+    }
+    ~SourceDC()
+    {
+        if (dc) {
+            SelectObject(dc, old);
+            DeleteDC(dc);
+        }
+        if (bitmap)
+            DeleteObject(bitmap);
+    }
+};
+
+} // namespace
+
+bool Player::dib(const DibSource& src, double x, double y, double w, double h, int xs, int ys, int ws, int hs,
+                 DWORD rop, const BlitExtra& extra)
 {
     if (inPath_)
         return false;
     DibView v;
-    if (!viewDib(bmi, bmiBytes, bitsBytes, usage, s.palette, v))
+    if (!viewDib(src.bmi, src.bmiBytes, src.bitsBytes, src.usage, s.palette, v))
         return false;
-    const int bh = int(std::llabs(int64_t(v.height)));
-    // The source rectangle, kept within the bitmap (top-down coordinates).
-    if (ws == 0 || hs == 0)
-        return false;
-    int64_t sx0 = xs, sy0 = ys, sx1 = int64_t(xs) + ws, sy1 = int64_t(ys) + hs;
+    const bool aligned = full_.b == 0 && full_.c == 0;
     const PointF p = mapRound(x, y), q = mapRound(x + w, y + h);
-    double dx0 = p.x, dy0 = p.y, dx1 = q.x, dy1 = q.y;
-    if (sx0 > sx1)
-        std::swap(sx0, sx1), std::swap(dx0, dx1);
-    if (sy0 > sy1)
-        std::swap(sy0, sy1), std::swap(dy0, dy1);
-    if (!v.topDown) { // a bottom-up source counts its rows from the bottom
-        const int64_t top = bh - sy1;
-        sy1 = bh - sy0;
-        sy0 = top;
-    }
-    const int64_t cx0 = std::max<int64_t>(0, sx0), cy0 = std::max<int64_t>(0, sy0);
-    const int64_t cx1 = std::min<int64_t>(v.width, sx1), cy1 = std::min<int64_t>(bh, sy1);
-    if (cx0 >= cx1 || cy0 >= cy1)
+    const int dx = int(p.x), dy = int(p.y), dw = int(q.x - p.x), dh = int(q.y - p.y);
+    const auto* info = reinterpret_cast<const BITMAPINFO*>(v.info.data());
+    // A bottom-up DIB's rows count from its bottom in the DIB calls, from the top in a context.
+    const int64_t bh = std::llabs(int64_t(v.height));
+    const int flipped = int(std::clamp<int64_t>(bh - ys - hs, INT32_MIN, INT32_MAX));
+    if (extra.kind == BlitExtra::Stretch && aligned) {
+        SetStretchBltMode(hdc, s.stretchMode);
+        StretchDIBits(hdc, dx, dy, dw, dh, xs, extra.fromContext && !v.topDown ? flipped : ys, ws, hs, src.bits, info,
+                      DIB_RGB_COLORS, rop);
         return true;
-    // The destination shrinks with the source kept.
-    const double kx = (dx1 - dx0) / double(sx1 - sx0), ky = (dy1 - dy0) / double(sy1 - sy0);
-    const double ex0 = dx0 + (cx0 - sx0) * kx, ex1 = dx0 + (cx1 - sx0) * kx;
-    const double ey0 = dy0 + (cy0 - sy0) * ky, ey1 = dy0 + (cy1 - sy0) * ky;
-    const int sw = int(cx1 - cx0), sh = int(cy1 - cy0);
-    HDC mem = CreateCompatibleDC(hdc);
-    HBITMAP bm = CreateCompatibleBitmap(hdc, sw, sh);
-    if (!mem || !bm) {
-        if (mem)
-            DeleteDC(mem);
-        if (bm)
-            DeleteObject(bm);
+    }
+    SourceDC source(hdc, v, src.bits);
+    if (!source.dc)
         return false;
+    const int top = !extra.fromContext && !v.topDown ? flipped : ys;
+    ys = top;
+    if (!aligned || extra.kind == BlitExtra::Plg) {
+        POINT corners[3];
+        if (extra.kind == BlitExtra::Plg) {
+            for (int i = 0; i < 3; ++i) {
+                const PointF c = mapRound(extra.plg[i].x, extra.plg[i].y);
+                corners[i] = POINT{int(c.x), int(c.y)};
+            }
+        } else {
+            const PointF a = mapRound(x, y), b = mapRound(x + w, y), c = mapRound(x, y + h);
+            corners[0] = POINT{int(a.x), int(a.y)};
+            corners[1] = POINT{int(b.x), int(b.y)};
+            corners[2] = POINT{int(c.x), int(c.y)};
+        }
+        PlgBlt(hdc, corners, source.dc, xs, top, ws, hs, nullptr, 0, 0);
+        return true;
     }
-    const HGDIOBJ oldBm = SelectObject(mem, bm);
-    // Rows in the DIB count from its bottom unless it is top-down.
-    SetDIBitsToDevice(mem, -int(cx0), -int(cy0), DWORD(v.width), DWORD(bh), 0, 0, 0, UINT(bh), bits,
-                      reinterpret_cast<const BITMAPINFO*>(v.info.data()), DIB_RGB_COLORS);
-    const int l = clampInt(std::min(ex0, ex1)), r = clampInt(std::max(ex0, ex1));
-    const int t = clampInt(std::min(ey0, ey1)), b = clampInt(std::max(ey0, ey1));
-    if (r > l && b > t) {
-        const bool mx = ex1 < ex0, my = ey1 < ey0;
-        SetStretchBltMode(hdc, COLORONCOLOR);
-        StretchBlt(hdc, mx ? r - 1 : l, my ? b - 1 : t, mx ? -(r - l) : r - l, my ? -(b - t) : b - t, mem, 0, 0, sw, sh,
-                   supportedRop(rop));
+    switch (extra.kind) {
+    case BlitExtra::Alpha: {
+        BLENDFUNCTION blend{0, 0, BYTE(rop >> 16), BYTE(rop >> 24)};
+        AlphaBlend(hdc, dx, dy, dw, dh, source.dc, xs, ys, ws, hs, blend);
+        break;
     }
-    SelectObject(mem, oldBm);
-    DeleteDC(mem);
-    DeleteObject(bm);
+    case BlitExtra::Transparent:
+        TransparentBlt(hdc, dx, dy, dw, dh, source.dc, xs, ys, ws, hs, rop & 0xFFFFFF);
+        break;
+    case BlitExtra::Mask: {
+        DibView mv;
+        if (extra.mask.bmi && viewDib(extra.mask.bmi, extra.mask.bmiBytes, extra.mask.bitsBytes, extra.mask.usage,
+                                      s.palette, mv)) {
+            const auto* minfo = reinterpret_cast<const BITMAPINFO*>(mv.info.data());
+            HBITMAP mask = CreateDIBitmap(hdc, &minfo->bmiHeader, CBM_INIT, extra.mask.bits, minfo, DIB_RGB_COLORS);
+            MaskBlt(hdc, dx, dy, dw, dh, source.dc, xs, ys, mask, extra.maskX, extra.maskY, rop);
+            if (mask)
+                DeleteObject(mask);
+        } else {
+            BitBlt(hdc, dx, dy, dw, dh, source.dc, xs, ys, rop & 0xFFFFFF);
+        }
+        break;
+    }
+    default:
+        SetStretchBltMode(hdc, s.stretchMode);
+        StretchBlt(hdc, dx, dy, dw, dh, source.dc, xs, ys, ws, hs, rop);
+        break;
+    }
     return true;
+}
+
+void Player::gradient(const std::vector<TRIVERTEX>& logical, const void* mesh, ULONG count, ULONG mode)
+{
+    if (inPath_)
+        return;
+    std::vector<TRIVERTEX> dev = logical;
+    for (TRIVERTEX& t : dev) {
+        const PointF p = mapRound(t.x, t.y);
+        t.x = LONG(p.x);
+        t.y = LONG(p.y);
+    }
+    GradientFill(hdc, dev.data(), ULONG(dev.size()), mesh, count, mode);
 }
 
 void Player::patBlt(double x, double y, double w, double h, DWORD rop)

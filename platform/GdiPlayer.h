@@ -56,6 +56,24 @@ struct BrushDesc {
     Paint paint; // kind None: the null brush
 };
 
+// A DIB carried by a record: header and colours, bits, and how its colours are given.
+struct DibSource {
+    const uint8_t* bmi = nullptr;
+    size_t bmiBytes = 0;
+    const uint8_t* bits = nullptr;
+    size_t bitsBytes = 0;
+    unsigned usage = 0;
+};
+
+// What a blit needs beyond StretchDIBits's arguments.
+struct BlitExtra {
+    enum Kind { Stretch, Alpha, Transparent, Mask, Plg } kind = Stretch;
+    bool fromContext = false; // source rows count from the top, as in a context
+    DibSource mask;
+    int maskX = 0, maskY = 0;
+    PointF plg[3]; // logical corners: top-left, top-right, bottom-left
+};
+
 // One slot of the metafile's object table.
 struct MetaObject {
     enum Kind { Empty, Pen, Brush, Font, Region, Palette, Other } kind = Empty;
@@ -175,8 +193,9 @@ public:
     // Text and bitmaps
     void text(double x, double y, const std::u16string& str, UINT options, const RECT* logicalRect,
               const std::vector<double>& dx);
-    bool dib(const uint8_t* bmi, size_t bmiBytes, const uint8_t* bits, size_t bitsBytes, unsigned usage, double x,
-             double y, double w, double h, int xs, int ys, int ws, int hs, DWORD rop);
+    bool dib(const DibSource& src, double x, double y, double w, double h, int xs, int ys, int ws, int hs, DWORD rop,
+             const BlitExtra& extra = BlitExtra());
+    void gradient(const std::vector<TRIVERTEX>& logical, const void* mesh, ULONG count, ULONG mode);
     void patBlt(double x, double y, double w, double h, DWORD rop);
 
 private:
