@@ -277,9 +277,10 @@ void objectRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
         o.kind = MetaObject::Brush;
         o.brush.paint = p.brushFromDib(c.bmi, c.bmiBytes, c.bits, c.bitsBytes, c.usage);
         if (type == 93 && o.brush.paint.kind == Paint::Pattern) {
-            // A monochrome brush paints its 0 bits in the text colour and 1 bits in the background.
+            // A monochrome brush paints its dark bits in the text colour, the others in the background.
             for (COLORREF& px : o.brush.paint.pixels)
-                px = px == 0 ? p.s.textColour : p.s.bkColour;
+                px = px == 0 ? 0 : 1;
+            o.brush.paint.mono = true;
         }
         break;
     }

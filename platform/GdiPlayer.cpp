@@ -124,7 +124,7 @@ void Player::changed()
 {
     double sx = 1, sy = 1;
     const double ext[] = {0, 0, 0.1, 0.01, 0.254, 0.0254, 25.4 / 1440};
-    if (m.wmf) {
+    if (m.wmf && !s.wmfViewport) {
         // A WMF's window maps onto the destination; without an extent a unit is a pixel.
         if (s.mapMode >= 2 && s.mapMode <= 6) {
             sx = ext[s.mapMode] * 96 / 25.4;
@@ -140,6 +140,22 @@ void Player::changed()
         }
         const Xform page{sx, 0, 0, sy, -s.winOrgX * sx, -s.winOrgY * sy};
         full_ = s.world.then(page).then(base_);
+        return;
+    }
+    if (m.wmf) {
+        // Viewport units are what the window's units were on the destination when the
+        // first viewport record came.
+        if (s.mapMode == 7 || s.mapMode == 8) {
+            sx = safeRatio(s.vpExtX, s.winExtX);
+            sy = safeRatio(s.vpExtY, s.winExtY);
+            if (s.mapMode == 7) {
+                const double k = std::min(std::fabs(sx), std::fabs(sy));
+                sx = std::copysign(k, sx);
+                sy = std::copysign(k, sy);
+            }
+        }
+        const Xform page{sx, 0, 0, sy, s.vpOrgX - s.winOrgX * sx, s.vpOrgY - s.winOrgY * sy};
+        full_ = s.world.then(page).then(wmfBase_);
         return;
     }
     if (s.mapMode >= 2 && s.mapMode <= 6) {
@@ -189,7 +205,7 @@ void Player::setWindowExt(double x, double y)
 {
     if (x == 0 || y == 0)
         return;
-    if (m.wmf) {
+    if (m.wmf && !s.wmfViewport) {
         s.winExtX = x;
         s.winExtY = y;
         s.wmfWindowSet = true;
@@ -200,8 +216,24 @@ void Player::setWindowExt(double x, double y)
     changed();
 }
 
+void Player::startWmfViewport()
+{
+    if (!m.wmf || s.wmfViewport)
+        return;
+    if (!viewportBaseSet_) {
+        const double sx = s.wmfWindowSet ? safeRatio(double(rc.right) - rc.left, s.winExtX) : 1;
+        const double sy = s.wmfWindowSet ? safeRatio(double(rc.bottom) - rc.top, s.winExtY) : 1;
+        wmfBase_ = Xform{std::fabs(sx), 0, 0, std::fabs(sy), double(rc.left), double(rc.top)};
+        viewportBaseSet_ = true;
+    }
+    s.wmfViewport = true;
+    if (s.mapMode != 7 && s.mapMode != 8)
+        s.vpExtX = s.vpExtY = 1;
+}
+
 void Player::setViewportOrg(double x, double y)
 {
+    startWmfViewport();
     s.vpOrgX = x;
     s.vpOrgY = y;
     changed();
@@ -211,6 +243,7 @@ void Player::setViewportExt(double x, double y)
 {
     if (x == 0 || y == 0 || (s.mapMode != 7 && s.mapMode != 8))
         return;
+    startWmfViewport();
     s.vpExtX = x;
     s.vpExtY = y;
     changed();
@@ -220,14 +253,15 @@ void Player::scaleWindowExt(double xn, double xd, double yn, double yd)
 {
     if (xd == 0 || yd == 0 || xn == 0 || yn == 0)
         return;
-    setWindowExt(s.winExtX * xn / xd, s.winExtY * yn / yd);
+    // Extents stay whole numbers, as the context keeps them.
+    setWindowExt(std::trunc(s.winExtX * xn / xd), std::trunc(s.winExtY * yn / yd));
 }
 
 void Player::scaleViewportExt(double xn, double xd, double yn, double yd)
 {
     if (xd == 0 || yd == 0 || xn == 0 || yn == 0)
         return;
-    setViewportExt(s.vpExtX * xn / xd, s.vpExtY * yn / yd);
+    setViewportExt(std::trunc(s.vpExtX * xn / xd), std::trunc(s.vpExtY * yn / yd));
 }
 
 void Player::setWorld(const Xform& x)
@@ -440,7 +474,7 @@ void Player::draw(const Outline& device, bool fill, bool stroke)
     if (fill && s.brush.paint.kind != Paint::None) {
         std::vector<Span> spans;
         scanFill(device, s.winding, t.allowed.bounds(), spans);
-        paintSpans(t, spans, s.brush.paint, background(), s.rop2);
+        paintSpans(t, spans, resolved(s.brush.paint), background(), s.rop2);
     }
     if (stroke)
         strokeOutline(t, device, strokeOf(), background(), s.rop2);
@@ -539,8 +573,10 @@ void Player::bezier(const std::vector<PointF>& logical, bool fromCurrent)
         c.pts.push_back(dev[0]);
         i = 1;
     }
-    for (; i + 3 <= dev.size(); i += 3)
-        flattenBezier(c.pts.back(), dev[i], dev[i + 1], dev[i + 2], c.pts);
+    for (; i + 3 <= dev.size(); i += 3) {
+        const PointF from = c.pts.back(); // a copy: the flattening grows the vector
+        flattenBezier(from, dev[i], dev[i + 1], dev[i + 2], c.pts);
+    }
     for (PointF& p : c.pts)
         p = PointF{double(clampInt(p.x)), double(clampInt(p.y))};
     if (fromCurrent) {
@@ -561,18 +597,27 @@ void Player::bezier(const std::vector<PointF>& logical, bool fromCurrent)
 void Player::polyDraw(const std::vector<PointF>& logical, const std::vector<uint8_t>& types)
 {
     // PT_MOVETO 6, PT_LINETO 2, PT_BEZIERTO 4, PT_CLOSEFIGURE 1
+    PointF start = s.pos; // of the figure, device
     for (size_t i = 0; i < logical.size() && i < types.size(); ++i) {
         const uint8_t t = types[i] & ~1u;
         if (t == 6) {
             moveTo(logical[i].x, logical[i].y);
+            start = s.pos;
         } else if (t == 2) {
             lineTo(logical[i].x, logical[i].y);
         } else if (t == 4 && i + 2 < logical.size()) {
             bezier({logical[i], logical[i + 1], logical[i + 2]}, true);
             i += 2;
         }
-        if ((types[std::min(i, types.size() - 1)] & 1) && inPath_)
-            closeFigure();
+        if (types[std::min(i, types.size() - 1)] & 1) {
+            if (inPath_) {
+                closeFigure();
+            } else {
+                // Outside a path the figure is closed by a line back to its start.
+                draw(Outline{Contour{{s.pos, start}, false}}, false, true);
+                s.pos = start;
+            }
+        }
     }
 }
 
@@ -878,8 +923,21 @@ Region Player::regionFromRects(const std::vector<RECT>& rects, bool logical) con
     return out;
 }
 
-void Player::fillRegion(const Region& r, const Paint& p, int rop2)
+Paint Player::resolved(const Paint& p) const
 {
+    if (!p.mono)
+        return p;
+    // A monochrome brush takes the colours of the moment it paints with.
+    Paint out = p;
+    for (COLORREF& c : out.pixels)
+        c = c ? s.bkColour : s.textColour;
+    out.mono = false;
+    return out;
+}
+
+void Player::fillRegion(const Region& r, const Paint& given, int rop2)
+{
+    const Paint p = resolved(given);
     Target t;
     if (!target(t))
         return;
@@ -1243,7 +1301,7 @@ void Player::patBlt(double x, double y, double w, double h, DWORD rop)
         return;
     std::vector<Span> spans;
     scanFill(o, false, t.allowed.bounds(), spans);
-    Paint paint = s.brush.paint;
+    Paint paint = resolved(s.brush.paint);
     int op = R2_COPYPEN;
     switch (rop) {
     case 0x00F00021: op = R2_COPYPEN; break;                 // PATCOPY

@@ -90,6 +90,7 @@ struct PlayState {
     double winOrgX = 0, winOrgY = 0, winExtX = 1, winExtY = 1;
     double vpOrgX = 0, vpOrgY = 0, vpExtX = 1, vpExtY = 1;
     bool wmfWindowSet = false; // a WMF's window extent: it maps onto the destination
+    bool wmfViewport = false;  // a WMF that sets a viewport: window to viewport, as a context maps
     PenDesc pen;
     BrushDesc brush;
     int64_t penIndex = -1, brushIndex = -1; // the table slots selected, -1 for defaults and stock
@@ -207,15 +208,19 @@ private:
     void emit(Outline device, bool fill, bool stroke, bool closeForPath);
     Region boxRegion(double l, double t, double r, double b) const;
     void applyClip();
+    void startWmfViewport();
+    Paint resolved(const Paint& p) const;
     Outline arcPoints(Box kind, double l, double t, double r, double b, double x1, double y1, double x2, double y2,
                       bool& ok);
 
     Xform base_;  // reference device pixels to destination pixels
     Xform full_;  // logical to destination pixels
+    Xform wmfBase_; // a WMF's viewport units to destination pixels: the window's scale when first set
     double ppmmX_ = 96 / 25.4, ppmmY_ = 96 / 25.4; // reference device pixels per millimetre
     std::vector<PlayState> saved_;
     std::map<size_t, MetaObject> objects_;
     size_t limit_;
+    bool viewportBaseSet_ = false;
     bool inPath_ = false;
     Outline path_;
     bool figureOpen_ = false;
