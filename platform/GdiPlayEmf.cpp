@@ -121,7 +121,7 @@ PenDesc penFrom(uint32_t style, double width, COLORREF colour)
     PenDesc pen;
     pen.style = int(style & 0x0F);
     pen.null = pen.style == 5;
-    pen.colour = colour & 0xFFFFFF;
+    pen.colour = colour;
     pen.width = width;
     pen.cosmetic = width == 0;
     const uint32_t cap = style & 0x0F00, join = style & 0xF000;
@@ -135,7 +135,7 @@ BrushDesc brushFrom(uint32_t style, COLORREF colour, uint32_t hatch)
     BrushDesc b;
     if (style == 1)
         return b;
-    b.paint.colour = colour & 0xFFFFFF;
+    b.paint.colour = colour;
     if (style == 2 && hatch <= 5) {
         b.paint.kind = Paint::Hatch;
         b.paint.hatch = int(hatch);
@@ -379,15 +379,15 @@ void playEmfRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
     case 10: if (n >= 16) p.setWindowOrg(s32(r + 8), s32(r + 12)); break;
     case 11: if (n >= 16) p.setViewportExt(s32(r + 8), s32(r + 12)); break;
     case 12: if (n >= 16) p.setViewportOrg(s32(r + 8), s32(r + 12)); break;
-    case 15: if (n >= 20) p.setPixel(s32(r + 8), s32(r + 12), le32(r + 16) & 0xFFFFFF); break;
+    case 15: if (n >= 20) p.setPixel(s32(r + 8), s32(r + 12), le32(r + 16)); break;
     case 17: p.setMapMode(s32(r + 8)); break;
     case 18: if (le32(r + 8) == 1 || le32(r + 8) == 2) p.s.bkMode = int(le32(r + 8)); break;
     case 19: p.s.winding = le32(r + 8) == 2; break;
     case 20: if (le32(r + 8) >= 1 && le32(r + 8) <= 16) p.s.rop2 = int(le32(r + 8)); break;
     case 21: p.s.stretchMode = int(le32(r + 8)); break;
     case 22: p.s.textAlign = le32(r + 8); break;
-    case 24: p.s.textColour = le32(r + 8) & 0xFFFFFF; break;
-    case 25: p.s.bkColour = le32(r + 8) & 0xFFFFFF; break;
+    case 24: p.s.textColour = le32(r + 8); break;
+    case 25: p.s.bkColour = le32(r + 8); break;
     case 26: if (n >= 16) p.offsetClip(s32(r + 8), s32(r + 12)); break;
     case 27: if (n >= 16) p.moveTo(s32(r + 8), s32(r + 12)); break;
     case 28: p.setMetaRegion(); break;
@@ -434,6 +434,8 @@ void playEmfRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
             o->palette.resize(size_t(start + count));
         for (size_t i = 0; i < count; ++i)
             o->palette[size_t(start) + i] = PALETTEENTRY{r[20 + i * 4], r[21 + i * 4], r[22 + i * 4], 0};
+        if (p.s.paletteIndex == int64_t(le32(r + 8)))
+            p.s.palette = o->palette;
         break;
     }
     case 41: if (n >= 28) p.angleArc(s32(r + 8), s32(r + 12), le32(r + 16), f32(r + 20), f32(r + 24)); break;

@@ -101,7 +101,7 @@ bool makeObject(Player& pl, unsigned fn, const uint8_t* p, size_t n, MetaObject&
         o.pen.null = o.pen.style == 5;
         o.pen.width = s16(p + 2);
         o.pen.cosmetic = o.pen.width == 0;
-        o.pen.colour = le32(p + 6) & 0xFFFFFF;
+        o.pen.colour = le32(p + 6);
         const int cap = style & 0x0F00, join = style & 0xF000;
         o.pen.cap = cap == 0x0100 ? Cap::Square : cap == 0x0200 ? Cap::Flat : Cap::Round;
         o.pen.join = join == 0x1000 ? Join::Bevel : join == 0x2000 ? Join::Miter : Join::Round;
@@ -113,7 +113,7 @@ bool makeObject(Player& pl, unsigned fn, const uint8_t* p, size_t n, MetaObject&
         const int style = le16(p);
         o.kind = MetaObject::Brush;
         if (style != 1) {
-            o.brush.paint.colour = le32(p + 2) & 0xFFFFFF;
+            o.brush.paint.colour = le32(p + 2);
             o.brush.paint.kind = style == 2 && le16(p + 6) <= 5 ? Paint::Hatch : Paint::Solid;
             o.brush.paint.hatch = le16(p + 6);
         }
@@ -289,8 +289,8 @@ void playWmfRecord(Player& pl, unsigned fn, const uint8_t* r, size_t size)
     case 0x0106: if (has(1)) s.winding = le16(p) == 2; break;
     case 0x0107: if (has(1)) s.stretchMode = le16(p); break;
     case 0x012E: if (has(1)) s.textAlign = le16(p); break;
-    case 0x0201: if (has(2)) s.bkColour = le32(p) & 0xFFFFFF; break;
-    case 0x0209: if (has(2)) s.textColour = le32(p) & 0xFFFFFF; break;
+    case 0x0201: if (has(2)) s.bkColour = le32(p); break;
+    case 0x0209: if (has(2)) s.textColour = le32(p); break;
     case 0x020B: if (has(2)) pl.setWindowOrg(arg(1), arg(0)); break;
     case 0x020C: if (has(2)) pl.setWindowExt(arg(1), arg(0)); break;
     case 0x020D: if (has(2)) pl.setViewportOrg(arg(1), arg(0)); break;
@@ -316,7 +316,7 @@ void playWmfRecord(Player& pl, unsigned fn, const uint8_t* r, size_t size)
             pl.box(k, arg(7), arg(6), arg(5), arg(4), arg(3), arg(2), arg(1), arg(0));
         }
         break;
-    case 0x041F: if (has(4)) pl.setPixel(arg(3), arg(2), le32(p) & 0xFFFFFF); break;
+    case 0x041F: if (has(4)) pl.setPixel(arg(3), arg(2), le32(p)); break;
     case 0x0324: case 0x0325:
         if (has(1) && points16(p, n, 2, le16(p), pts)) {
             if (fn == 0x0324)

@@ -354,7 +354,10 @@ void Player::select(size_t index)
         s.brushIndex = int64_t(index);
         break;
     case MetaObject::Font: s.font = o->font; break;
-    case MetaObject::Palette: s.palette = o->palette; break;
+    case MetaObject::Palette:
+        s.palette = o->palette;
+        s.paletteIndex = int64_t(index);
+        break;
     case MetaObject::Region: {
         Region r = regionFromRects(o->rects, true);
         selectClip(&r, RGN_COPY);
@@ -437,7 +440,7 @@ Stroke Player::strokeOf() const
 {
     Stroke st;
     st.visible = !s.pen.null;
-    st.colour = s.pen.colour;
+    st.colour = colour(s.pen.colour);
     const double scale = std::sqrt(std::fabs(full_.det()));
     st.width = s.pen.cosmetic ? 1 : std::max(1.0, std::floor(s.pen.width * scale + 0.5));
     // Hostile widths would cost a square of pixels at every point of a line.
@@ -458,7 +461,17 @@ Stroke Player::strokeOf() const
     return st;
 }
 
-Background Player::background() const { return Background{s.bkMode == 2, s.bkColour}; }
+Background Player::background() const { return Background{s.bkMode == 2, colour(s.bkColour)}; }
+
+COLORREF Player::colour(COLORREF c) const
+{
+    // PALETTEINDEX: an entry of the selected palette; the rest are RGB (PALETTERGB too).
+    if ((c >> 24) == 1) {
+        const size_t i = c & 0xFFFF;
+        return i < s.palette.size() ? RGB(s.palette[i].peRed, s.palette[i].peGreen, s.palette[i].peBlue) : 0;
+    }
+    return c & 0xFFFFFF;
+}
 
 bool Player::target(Target& t) const
 {
@@ -757,7 +770,7 @@ void Player::setPixel(double x, double y, COLORREF c)
     const PointF p = mapRound(x, y);
     Target t;
     if (target(t) && t.contains(int(p.x), int(p.y)))
-        putPixel(t.at(int(p.x), int(p.y)), c, t.bpp);
+        putPixel(t.at(int(p.x), int(p.y)), colour(c), t.bpp);
 }
 
 // ---- paths ------------------------------------------------------------------------------
@@ -925,12 +938,13 @@ Region Player::regionFromRects(const std::vector<RECT>& rects, bool logical) con
 
 Paint Player::resolved(const Paint& p) const
 {
-    if (!p.mono)
-        return p;
-    // A monochrome brush takes the colours of the moment it paints with.
     Paint out = p;
+    out.colour = colour(p.colour);
+    if (!p.mono)
+        return out;
+    // A monochrome brush takes the colours of the moment it paints with.
     for (COLORREF& c : out.pixels)
-        c = c ? s.bkColour : s.textColour;
+        c = c ? colour(s.bkColour) : colour(s.textColour);
     out.mono = false;
     return out;
 }
@@ -994,8 +1008,8 @@ void Player::text(double x, double y, const std::u16string& str, UINT options, c
     if (!font)
         return;
     const HGDIOBJ old = SelectObject(hdc, font);
-    SetTextColor(hdc, s.textColour);
-    SetBkColor(hdc, s.bkColour);
+    SetTextColor(hdc, colour(s.textColour));
+    SetBkColor(hdc, colour(s.bkColour));
     SetBkMode(hdc, s.bkMode == 1 ? 1 : 2);
     SetTextAlign(hdc, s.textAlign & ~1u);
     RECT dev{};

@@ -93,7 +93,7 @@ struct PlayState {
     bool wmfViewport = false;  // a WMF that sets a viewport: window to viewport, as a context maps
     PenDesc pen;
     BrushDesc brush;
-    int64_t penIndex = -1, brushIndex = -1; // the table slots selected, -1 for defaults and stock
+    int64_t penIndex = -1, brushIndex = -1, paletteIndex = -1; // the table slots selected, -1 for defaults and stock
     LOGFONTW font{};
     std::vector<PALETTEENTRY> palette;
     COLORREF textColour = 0, bkColour = 0xFFFFFF;
@@ -210,6 +210,9 @@ private:
     void applyClip();
     void startWmfViewport();
     Paint resolved(const Paint& p) const;
+public:
+    COLORREF colour(COLORREF c) const; // a record's colour, palette indexes looked up
+private:
     Outline arcPoints(Box kind, double l, double t, double r, double b, double x1, double y1, double x2, double y2,
                       bool& ok);
 
