@@ -143,8 +143,7 @@ void Player::changed()
         return;
     }
     if (m.wmf) {
-        // Viewport units are what the window's units were on the destination when the
-        // first viewport record came.
+        // The window maps onto the viewport, in destination pixels.
         if (s.mapMode == 7 || s.mapMode == 8) {
             sx = safeRatio(s.vpExtX, s.winExtX);
             sy = safeRatio(s.vpExtY, s.winExtY);
@@ -220,12 +219,9 @@ void Player::startWmfViewport()
 {
     if (!m.wmf || s.wmfViewport)
         return;
-    if (!viewportBaseSet_) {
-        const double sx = s.wmfWindowSet ? safeRatio(double(rc.right) - rc.left, s.winExtX) : 1;
-        const double sy = s.wmfWindowSet ? safeRatio(double(rc.bottom) - rc.top, s.winExtY) : 1;
-        wmfBase_ = Xform{std::fabs(sx), 0, 0, std::fabs(sy), double(rc.left), double(rc.top)};
-        viewportBaseSet_ = true;
-    }
+    // As when the file plays into a context whose viewport is the destination: its own
+    // viewport records then speak destination pixels.
+    wmfBase_ = Xform{1, 0, 0, 1, double(rc.left), double(rc.top)};
     s.wmfViewport = true;
     if (s.mapMode != 7 && s.mapMode != 8)
         s.vpExtX = s.vpExtY = 1;

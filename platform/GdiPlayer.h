@@ -218,12 +218,11 @@ private:
 
     Xform base_;  // reference device pixels to destination pixels
     Xform full_;  // logical to destination pixels
-    Xform wmfBase_; // a WMF's viewport units to destination pixels: the window's scale when first set
+    Xform wmfBase_; // a WMF's viewport units to destination pixels
     double ppmmX_ = 96 / 25.4, ppmmY_ = 96 / 25.4; // reference device pixels per millimetre
     std::vector<PlayState> saved_;
     std::map<size_t, MetaObject> objects_;
     size_t limit_;
-    bool viewportBaseSet_ = false;
     bool inPath_ = false;
     Outline path_;
     bool figureOpen_ = false;
