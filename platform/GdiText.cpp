@@ -48,13 +48,14 @@ struct Glyph {
     int top = 0;
     int width = 0;
     int height = 0;
-    std::vector<uint8_t> on; // one byte per pixel
+    std::vector<uint8_t> on; // coverage, one byte per pixel: 0 or 255, grey levels when smooth
 };
 
 struct Font {
     LOGFONTW lf{};
     int faceIndex = 0; // family * kStyles + style
     bool embolden = false; // bold asked for where the family has no bold face
+    bool smooth = false;   // anti-aliased or ClearType quality: grey edges blended into the picture
     int cell = 16;
     int em = 16;
     int emX = 16; // horizontal pixel size: em unless lfWidth asks for narrower or wider glyphs
@@ -72,11 +73,12 @@ namespace {
 // What a glyph bitmap or advance depends on.
 struct GlyphKey {
     int face, em, emX, angle;
-    bool bold;
+    bool bold, smooth;
     FT_UInt index;
     bool operator<(const GlyphKey& o) const
     {
-        return std::tie(face, em, emX, angle, bold, index) < std::tie(o.face, o.em, o.emX, o.angle, o.bold, o.index);
+        return std::tie(face, em, emX, angle, bold, smooth, index) <
+               std::tie(o.face, o.em, o.emX, o.angle, o.bold, o.smooth, o.index);
     }
 };
 
@@ -225,6 +227,7 @@ std::shared_ptr<Object> makeFontObject(const LOGFONTW& lf)
     o->font = std::make_shared<Font>();
     Font& f = *o->font;
     f.lf = lf;
+    f.smooth = lf.lfQuality == ANTIALIASED_QUALITY || lf.lfQuality == CLEARTYPE_QUALITY;
     const bool bold = lf.lfWeight >= FW_SEMIBOLD, italic = lf.lfItalic != 0;
     const int family = familyOf(lf);
     const int style = (bold ? 1 : 0) + (italic ? 2 : 0);
@@ -282,7 +285,7 @@ bool sizeFace(const Font& f, Face* face) { return f.em > 0 && FT_Set_Pixel_Sizes
 // size (the width its bitmap was fitted to), plus the kerning of the pair it starts,
 // where the font has kerning. Each glyph's own rounded unhinted width drifted from its
 // bitmap by up to half a pixel, which at 6 to 8 pixels made the gaps visibly uneven.
-// False without the font.
+// Smooth text takes the advances of its lightly hinted glyphs. False without the font.
 bool advances(const Font& f, const std::vector<char32_t>& text, std::vector<int>& out)
 {
     FontSystem& fs = fonts();
@@ -295,13 +298,14 @@ bool advances(const Font& f, const std::vector<char32_t>& text, std::vector<int>
     FT_UInt previous = 0;
     for (char32_t c : text) {
         FT_UInt index = FT_Get_Char_Index(face->ft, FT_ULong(c));
-        GlyphKey key{f.faceIndex, f.em, f.emX, 0, f.embolden, index};
+        GlyphKey key{f.faceIndex, f.em, f.emX, 0, f.embolden, f.smooth, index};
         auto it = fs.advances.find(key);
         int pixels = 0;
         if (it != fs.advances.end()) {
             pixels = it->second;
         } else {
-            if (sized && FT_Load_Glyph(face->ft, index, FT_LOAD_TARGET_MONO) == 0) {
+            const FT_Int32 load = f.smooth ? FT_LOAD_TARGET_LIGHT : FT_LOAD_TARGET_MONO;
+            if (sized && FT_Load_Glyph(face->ft, index, load) == 0) {
                 if (f.embolden)
                     FT_GlyphSlot_Embolden(face->ft->glyph);
                 pixels = int((face->ft->glyph->advance.x + 32) >> 6);
@@ -327,7 +331,7 @@ const Glyph* glyphLocked(const Font& f, char32_t c, int angle)
     if (!face)
         return nullptr;
     FT_UInt index = FT_Get_Char_Index(face->ft, FT_ULong(c));
-    GlyphKey key{f.faceIndex, f.em, f.emX, angle, f.embolden, index};
+    GlyphKey key{f.faceIndex, f.em, f.emX, angle, f.embolden, f.smooth, index};
     auto it = fs.glyphs.find(key);
     if (it != fs.glyphs.end())
         return &it->second;
@@ -339,15 +343,19 @@ const Glyph* glyphLocked(const Font& f, char32_t c, int angle)
             FT_Matrix m{cs, -sn, sn, cs};
             FT_Set_Transform(face->ft, &m, nullptr);
         }
+        // Smooth glyphs keep their outlines' shapes (light hinting); bilevel ones are hinted
+        // for monochrome, as their advances are.
+        const FT_Int32 target = f.smooth ? FT_LOAD_TARGET_LIGHT : FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME;
+        const FT_Render_Mode mode = f.smooth ? FT_RENDER_MODE_LIGHT : FT_RENDER_MODE_MONO;
         bool ok;
         if (f.embolden) {
-            ok = FT_Load_Glyph(face->ft, index, FT_LOAD_TARGET_MONO) == 0;
+            ok = FT_Load_Glyph(face->ft, index, target) == 0;
             if (ok) {
                 FT_GlyphSlot_Embolden(face->ft->glyph);
-                ok = FT_Render_Glyph(face->ft->glyph, FT_RENDER_MODE_MONO) == 0;
+                ok = FT_Render_Glyph(face->ft->glyph, mode) == 0;
             }
         } else {
-            ok = FT_Load_Glyph(face->ft, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME) == 0;
+            ok = FT_Load_Glyph(face->ft, index, FT_LOAD_RENDER | target) == 0;
         }
         if (angle)
             FT_Set_Transform(face->ft, nullptr, nullptr);
@@ -362,8 +370,14 @@ const Glyph* glyphLocked(const Font& f, char32_t c, int angle)
             for (int y = 0; y < g.height; ++y) {
                 const unsigned char* row = bm.buffer + ptrdiff_t(y) * bm.pitch;
                 for (int x = 0; x < g.width; ++x) {
-                    bool on = bm.pixel_mode == FT_PIXEL_MODE_MONO ? ((row[x / 8] >> (7 - x % 8)) & 1) != 0 : row[x] >= 128;
-                    g.on[size_t(y) * size_t(g.width) + size_t(x)] = on ? 1 : 0;
+                    uint8_t cover;
+                    if (bm.pixel_mode == FT_PIXEL_MODE_MONO)
+                        cover = ((row[x / 8] >> (7 - x % 8)) & 1) ? 255 : 0;
+                    else if (f.smooth)
+                        cover = row[x];
+                    else
+                        cover = row[x] >= 128 ? 255 : 0;
+                    g.on[size_t(y) * size_t(g.width) + size_t(x)] = cover;
                 }
             }
         }
@@ -442,6 +456,21 @@ void fillTextRect(const Target& t, const Placer& pl, int u0, int v0, int u1, int
             }
 }
 
+// Sets a pixel to colour c, or blends c over it by a glyph's partial coverage.
+inline void cover(uint8_t* p, COLORREF c, uint8_t amount, int bpp)
+{
+    if (amount == 255) {
+        putPixel(p, c, bpp);
+        return;
+    }
+    const int a = amount;
+    const int want[3] = {GetBValue(c), GetGValue(c), GetRValue(c)};
+    for (int i = 0; i < 3; ++i)
+        p[i] = uint8_t(p[i] + ((want[i] - p[i]) * a + (want[i] >= p[i] ? 127 : -127)) / 255);
+    if (bpp == 32)
+        p[3] = 0;
+}
+
 // Sets a glyph's pixels with the glyph's origin at device (ox, oy), upright bitmap.
 void drawGlyph(const Target& t, const Glyph& gl, int ox, int oy, COLORREF c)
 {
@@ -456,7 +485,7 @@ void drawGlyph(const Target& t, const Glyph& gl, int ox, int oy, COLORREF c)
             const uint8_t* on = &gl.on[size_t(y - box.top) * size_t(gl.width)];
             for (int x = part.left; x < part.right; ++x)
                 if (on[x - box.left])
-                    putPixel(t.at(x, y), c, t.bpp);
+                    cover(t.at(x, y), c, on[x - box.left], t.bpp);
         }
     }
 }
@@ -506,11 +535,12 @@ bool drawRun(DC& d, const Font& f, const std::vector<char32_t>& text, const Layo
             }
             for (int y = 0; y < gl->height; ++y)
                 for (int x = 0; x < gl->width; ++x) {
-                    if (!gl->on[size_t(y) * size_t(gl->width) + size_t(x)])
+                    const uint8_t amount = gl->on[size_t(y) * size_t(gl->width) + size_t(x)];
+                    if (!amount)
                         continue;
                     POINT p = pl.map(u + gl->left + x, v - gl->top + y);
                     if (t.contains(p.x, p.y))
-                        putPixel(t.at(p.x, p.y), d.textColor, t.bpp);
+                        cover(t.at(p.x, p.y), d.textColor, amount, t.bpp);
                 }
         }
     }
