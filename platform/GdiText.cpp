@@ -56,6 +56,7 @@ struct Font {
     int faceIndex = 0; // family * kStyles + style
     bool embolden = false; // bold asked for where the family has no bold face
     bool smooth = false;   // anti-aliased or ClearType quality: grey edges blended into the picture
+    bool symbol = false;   // the Symbol face: its single-byte codes stand for Greek and mathematical signs
     int cell = 16;
     int em = 16;
     int emX = 16; // horizontal pixel size: em unless lfWidth asks for narrower or wider glyphs
@@ -149,7 +150,7 @@ Family familyOf(const LOGFONTW& lf)
         char16_t c = lf.lfFaceName[i];
         name.push_back(c < 128 ? char(std::tolower(int(c))) : '?');
     }
-    static const char* const serif[] = {"times new roman", "times", "georgia", "cambria", "liberation serif",
+    static const char* const serif[] = {"times new roman", "times", "georgia", "cambria", "liberation serif", "symbol",
                                         "serif", "ms serif", "garamond", "book antiqua", "palatino",
                                         "bookman", "century schoolbook", "constantia", "tms rmn", "roman"};
     static const char* const mono[] = {"courier new", "courier", "consolas", "lucida console", "liberation mono",
@@ -228,6 +229,14 @@ std::shared_ptr<Object> makeFontObject(const LOGFONTW& lf)
     Font& f = *o->font;
     f.lf = lf;
     f.smooth = lf.lfQuality == ANTIALIASED_QUALITY || lf.lfQuality == CLEARTYPE_QUALITY;
+    static const char16_t kSymbol[] = u"symbol";
+    f.symbol = true;
+    for (int i = 0; i < LF_FACESIZE && f.symbol; ++i) {
+        const char16_t c = lf.lfFaceName[i];
+        f.symbol = (c < 128 ? char16_t(std::tolower(int(c))) : c) == kSymbol[i];
+        if (!c)
+            break;
+    }
     const bool bold = lf.lfWeight >= FW_SEMIBOLD, italic = lf.lfItalic != 0;
     const int family = familyOf(lf);
     const int style = (bold ? 1 : 0) + (italic ? 2 : 0);
@@ -270,6 +279,49 @@ std::vector<char32_t> codePoints(LPCWSTR text, int count)
         }
         out.push_back(c);
     }
+    return out;
+}
+
+// The Symbol face's codes 0x20 to 0xFE (also as U+F020 to U+F0FE, as Unicode text
+// carries them), as the Unicode characters the Liberation faces hold; 0 where none.
+char32_t fromSymbol(char32_t c)
+{
+    static const char16_t low[0x5F] = {
+        0x0020, 0x0021, 0x2200, 0x0023, 0x2203, 0x0025, 0x0026, 0x220B, 0x0028, 0x0029, 0x2217, 0x002B, 0x002C,
+        0x2212, 0x002E, 0x002F, 0x0030, 0x0031, 0x0032, 0x0033, 0x0034, 0x0035, 0x0036, 0x0037, 0x0038, 0x0039,
+        0x003A, 0x003B, 0x003C, 0x003D, 0x003E, 0x003F, 0x2245, 0x0391, 0x0392, 0x03A7, 0x0394, 0x0395, 0x03A6,
+        0x0393, 0x0397, 0x0399, 0x03D1, 0x039A, 0x039B, 0x039C, 0x039D, 0x039F, 0x03A0, 0x0398, 0x03A1, 0x03A3,
+        0x03A4, 0x03A5, 0x03C2, 0x03A9, 0x039E, 0x03A8, 0x0396, 0x005B, 0x2234, 0x005D, 0x22A5, 0x005F, 0x203E,
+        0x03B1, 0x03B2, 0x03C7, 0x03B4, 0x03B5, 0x03C6, 0x03B3, 0x03B7, 0x03B9, 0x03D5, 0x03BA, 0x03BB, 0x03BC,
+        0x03BD, 0x03BF, 0x03C0, 0x03B8, 0x03C1, 0x03C3, 0x03C4, 0x03C5, 0x03D6, 0x03C9, 0x03BE, 0x03C8, 0x03B6,
+        0x007B, 0x007C, 0x007D, 0x223C};
+    static const char16_t high[0x5F] = {
+        0x20AC, 0x03D2, 0x2032, 0x2264, 0x2044, 0x221E, 0x0192, 0x2663, 0x2666, 0x2665, 0x2660, 0x2194, 0x2190,
+        0x2191, 0x2192, 0x2193, 0x00B0, 0x00B1, 0x2033, 0x2265, 0x00D7, 0x221D, 0x2202, 0x2022, 0x00F7, 0x2260,
+        0x2261, 0x2248, 0x2026, 0x23D0, 0x23AF, 0x21B5, 0x2135, 0x2111, 0x211C, 0x2118, 0x2297, 0x2295, 0x2205,
+        0x2229, 0x222A, 0x2283, 0x2287, 0x2284, 0x2282, 0x2286, 0x2208, 0x2209, 0x2220, 0x2207, 0x00AE, 0x00A9,
+        0x2122, 0x220F, 0x221A, 0x22C5, 0x00AC, 0x2227, 0x2228, 0x21D4, 0x21D0, 0x21D1, 0x21D2, 0x21D3, 0x25CA,
+        0x2329, 0x00AE, 0x00A9, 0x2122, 0x2211, 0x239B, 0x239C, 0x239D, 0x23A1, 0x23A2, 0x23A3, 0x23A7, 0x23A8,
+        0x23A9, 0x23AA, 0x0000, 0x232A, 0x222B, 0x2320, 0x23AE, 0x2321, 0x239E, 0x239F, 0x23A0, 0x23A4, 0x23A5,
+        0x23A6, 0x23AB, 0x23AC, 0x23AD};
+    static_assert(sizeof low / sizeof low[0] == 0x7F - 0x20, "codes 0x20 to 0x7E");
+    static_assert(sizeof high / sizeof high[0] == 0xFF - 0xA0, "codes 0xA0 to 0xFE");
+    if (c >= 0xF020 && c <= 0xF0FE)
+        c -= 0xF000;
+    if (c >= 0x20 && c < 0x7F)
+        return low[c - 0x20];
+    if (c >= 0xA0 && c < 0xFF)
+        return high[c - 0xA0];
+    return c;
+}
+
+// The characters a run shows in the font.
+std::vector<char32_t> textIn(const Font& f, LPCWSTR text, int count)
+{
+    std::vector<char32_t> out = codePoints(text, count);
+    if (f.symbol)
+        for (char32_t& c : out)
+            c = fromSymbol(c);
     return out;
 }
 
@@ -615,7 +667,7 @@ BOOL GetTextExtentPoint32W(HDC hdc, LPCWSTR text, int count, SIZE* size)
         return FALSE;
     auto f = platform::gdi::fontOf(*d);
     std::vector<int> adv;
-    if (!f || !platform::gdi::advances(*f, platform::gdi::codePoints(text, count), adv))
+    if (!f || !platform::gdi::advances(*f, platform::gdi::textIn(*f, text, count), adv))
         return FALSE;
     int w = 0;
     for (int a : adv)
@@ -646,9 +698,11 @@ BOOL ExtTextOutW(HDC hdc, int x, int y, UINT options, const RECT* rc, LPCWSTR te
     if (count == 0)
         return TRUE;
     auto f = fontOf(*d);
-    std::vector<char32_t> cps = codePoints(text, int(count));
+    if (!f)
+        return FALSE;
+    std::vector<char32_t> cps = textIn(*f, text, int(count));
     std::vector<int> adv;
-    if (!f || !advances(*f, cps, adv))
+    if (!advances(*f, cps, adv))
         return FALSE;
     Layout lay;
     lay.pen.resize(cps.size());
@@ -767,7 +821,7 @@ int DrawTextW(HDC hdc, LPCWSTR text, int count, RECT* rc, UINT format)
     auto f = platform::gdi::fontOf(*d);
     if (!f)
         return 0;
-    std::vector<char32_t> all = platform::gdi::codePoints(text, count < 0 ? -1 : count);
+    std::vector<char32_t> all = platform::gdi::textIn(*f, text, count < 0 ? -1 : count);
     std::vector<std::vector<char32_t>> lines(1);
     for (size_t i = 0; i < all.size(); ++i) {
         char32_t c = all[i];

@@ -498,6 +498,35 @@ TEST(GdiTextFaces, WidthScalesTheRunHorizontally)
     }
 }
 
+// The Symbol face's codes, single-byte or as U+F0xx, draw the Greek letters and signs the
+// codes stand for (worked from the face's published code chart), in the serif face.
+TEST(GdiTextFaces, SymbolFaceCodesDrawGreekAndMathematicalSigns)
+{
+    ASSERT_FALSE(fontDir().empty()) << "fonts-liberation is not installed";
+    HFONT symbol = CreateFontW(-20, 0, 0, 0, FW_NORMAL, 0, 0, 0, SYMBOL_CHARSET, 0, 0, 0, 0, u"Symbol");
+    HFONT serif = makeFont(-20, 0, FW_NORMAL, false, u"Times New Roman");
+    struct Case {
+        char code;
+        char16_t meaning;
+    } cases[] = {{'a', u'\u03b1'}, {'b', u'\u03b2'}, {'D', u'\u0394'}, {'p', u'\u03c0'}, {'S', u'\u03a3'},
+                 {'W', u'\u03a9'}, {'\xa5', u'\u221e'}, {'\xb3', u'\u2265'}, {'\xb9', u'\u2260'}, {'\xd6', u'\u221a'},
+                 {'\xe5', u'\u2211'}, {'+', u'+'},         {'-', u'\u2212'}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(static_cast<unsigned char>(c.code)));
+        const Ink want = draw(serif, TA_BASELINE, std::u16string(1, c.meaning));
+        ASSERT_FALSE(want.empty());
+        Canvas a;
+        SelectObject(a.dc, symbol);
+        SetTextAlign(a.dc, TA_BASELINE);
+        TextOutA(a.dc, Canvas::X0, Canvas::Y0, &c.code, 1);
+        EXPECT_EQ(a.ink(), want);
+        const char16_t privateUse = char16_t(0xF000 + static_cast<unsigned char>(c.code));
+        EXPECT_EQ(draw(symbol, TA_BASELINE, std::u16string(1, privateUse)), want);
+    }
+    DeleteObject(symbol);
+    DeleteObject(serif);
+}
+
 // Single-byte text is code page 1252, whose 0x80 to 0x9F hold printable characters;
 // Python's own codec says which.
 TEST(GdiTextFaces, SingleByteTextIsCodePage1252)
