@@ -89,8 +89,14 @@ struct FontSystem {
     bool tried[kFaces] = {};
     Face faces[kFaces];
     std::map<GlyphKey, Glyph> glyphs;
+    size_t glyphBytes = 0;
     std::map<GlyphKey, int> advances; // pixels
 };
+
+// Documents choose sizes and angles: the caches start afresh past these, so no run of
+// fonts can grow them without bound.
+const size_t kGlyphCacheBytes = size_t(64) << 20;
+const size_t kAdvanceCacheEntries = size_t(1) << 20;
 
 FontSystem& fonts()
 {
@@ -362,6 +368,8 @@ bool advances(const Font& f, const std::vector<char32_t>& text, std::vector<int>
                     FT_GlyphSlot_Embolden(face->ft->glyph);
                 pixels = int((face->ft->glyph->advance.x + 32) >> 6);
             }
+            if (fs.advances.size() >= kAdvanceCacheEntries)
+                fs.advances.clear();
             fs.advances[key] = pixels;
         }
         FT_Vector kern{0, 0};
@@ -434,6 +442,11 @@ const Glyph* glyphLocked(const Font& f, char32_t c, int angle)
             }
         }
     }
+    if (fs.glyphBytes + g.on.size() > kGlyphCacheBytes) {
+        fs.glyphs.clear(); // no glyph pointer is held across this call
+        fs.glyphBytes = 0;
+    }
+    fs.glyphBytes += g.on.size();
     return &fs.glyphs.emplace(key, std::move(g)).first->second;
 }
 
