@@ -380,33 +380,31 @@ TEST(GdiAlpha, ConstantAndPerPixelAlphaMatchNumpy)
         std::ofstream f(dir.path + "/alpha.src", std::ios::binary);
         f.write(reinterpret_cast<const char*>(sp), W * H * 4);
     }
-    for (int constant : {255, 128, 37}) {
-        for (bool perPixel : {false, true}) {
-          for (HDC from : {srcDc, madeDc}) {
-            SCOPED_TRACE("constant " + std::to_string(constant) + (perPixel ? " per pixel" : "") +
-                         (from == madeDc ? " from CreateDIBitmap" : " from a DIB section"));
-            Memory dst(W, H);
-            dst.random(6);
-            std::vector<uint8_t> before = dst.pixels();
-            {
-                std::ofstream f(dir.path + "/alpha.dst", std::ios::binary);
-                f.write(reinterpret_cast<const char*>(before.data()), std::streamsize(before.size()));
+    for (int constant : {255, 128, 37})
+        for (bool perPixel : {false, true})
+            for (HDC from : {srcDc, madeDc}) {
+                SCOPED_TRACE("constant " + std::to_string(constant) + (perPixel ? " per pixel" : "") +
+                             (from == madeDc ? " from CreateDIBitmap" : " from a DIB section"));
+                Memory dst(W, H);
+                dst.random(6);
+                std::vector<uint8_t> before = dst.pixels();
+                {
+                    std::ofstream f(dir.path + "/alpha.dst", std::ios::binary);
+                    f.write(reinterpret_cast<const char*>(before.data()), std::streamsize(before.size()));
+                }
+                BLENDFUNCTION bf{AC_SRC_OVER, 0, BYTE(constant), BYTE(perPixel ? AC_SRC_ALPHA : 0)};
+                ASSERT_TRUE(AlphaBlend(dst.dc, 0, 0, W, H, from, 0, 0, W, H, bf));
+                std::string cmd = "'" + dir.path + "/alpha.src' '" + dir.path + "/alpha.dst' " + std::to_string(constant) +
+                                  " " + (perPixel ? "1" : "0");
+                std::string want = runScript("alpha_reference.py", cmd);
+                std::vector<uint8_t> got = dst.pixels();
+                ASSERT_EQ(want.size(), got.size());
+                int worst = 0;
+                for (size_t i = 0; i < got.size(); ++i)
+                    if (i % 4 != 3)
+                        worst = std::max(worst, std::abs(int(got[i]) - int(uint8_t(want[i]))));
+                EXPECT_LE(worst, 1);
             }
-            BLENDFUNCTION bf{AC_SRC_OVER, 0, BYTE(constant), BYTE(perPixel ? AC_SRC_ALPHA : 0)};
-            ASSERT_TRUE(AlphaBlend(dst.dc, 0, 0, W, H, from, 0, 0, W, H, bf));
-            std::string cmd = "'" + dir.path + "/alpha.src' '" + dir.path + "/alpha.dst' " + std::to_string(constant) +
-                              " " + (perPixel ? "1" : "0");
-            std::string want = runScript("alpha_reference.py", cmd);
-            std::vector<uint8_t> got = dst.pixels();
-            ASSERT_EQ(want.size(), got.size());
-            int worst = 0;
-            for (size_t i = 0; i < got.size(); ++i)
-                if (i % 4 != 3)
-                    worst = std::max(worst, std::abs(int(got[i]) - int(uint8_t(want[i]))));
-            EXPECT_LE(worst, 1);
-          }
-        }
-    }
     BLENDFUNCTION bad{1, 0, 255, 0};
     Memory dst(2, 2);
     EXPECT_FALSE(AlphaBlend(dst.dc, 0, 0, 2, 2, srcDc, 0, 0, 2, 2, bad));
