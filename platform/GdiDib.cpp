@@ -318,10 +318,10 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
     // A bottom-up DIB's source rectangle counts its rows from the bottom.
     const int ys = dib.topDown ? ySrc : dib.height - ySrc - srcHeight;
     const BlitGeometry g{xDest, yDest, destWidth, destHeight, xSrc, ys, srcWidth, srcHeight};
-    const uint32_t pattern = patternColor(*d);
+    Pattern pattern = patternOf(hdc, *d);
     const int bpp = t.bpp;
     std::vector<uint32_t> buffer;
-    blitWalk(t, dib, g, d->stretchMode, [&](uint8_t* p, const uint32_t* s, int n, int, int) {
+    blitWalk(t, dib, g, d->stretchMode, [&](uint8_t* p, const uint32_t* s, int n, int x, int y) {
         if (code == 0xCC) {
             storeRun(p, bpp, n, s);
             return;
@@ -329,7 +329,8 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
         buffer.resize(size_t(n));
         if (ropUsesDest(code))
             loadRun(p, bpp, n, buffer.data());
-        ropRun(code, pattern, s, buffer.data(), n);
+        const uint32_t* rows = ropUsesPattern(code) ? pattern.at(x, y, n) : nullptr;
+        ropRun(code, pattern.solid, rows, s, buffer.data(), n);
         storeRun(p, bpp, n, buffer.data());
     });
     return dib.height;
