@@ -481,7 +481,7 @@ void playEmfRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
         std::vector<RECT> rects;
         if (n < at || !piece(n, at, cb) || !regionData(r + at, size_t(cb), rects))
             return;
-        const Region region = p.regionFromRects(rects, false);
+        const Region region = p.regionFromRects(rects, true);
         if (type == 73) {
             Paint solid;
             solid.kind = Paint::Solid;

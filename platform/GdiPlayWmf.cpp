@@ -63,10 +63,11 @@ LOGFONTW font16(const uint8_t* p, size_t n)
 // A region object: its scans turned into rectangles (logical units).
 bool region16(const uint8_t* p, size_t n, std::vector<RECT>& rects)
 {
-    if (n < 20)
+    // next, type, count (4 bytes), size, scans, largest scan, bounds (8 bytes), then the scans
+    if (n < 22)
         return false;
-    const size_t scans = le16(p + 12);
-    size_t at = 20;
+    const size_t scans = le16(p + 10);
+    size_t at = 22;
     for (size_t i = 0; i < scans; ++i) {
         if (n - at < 6)
             return false;
