@@ -529,6 +529,21 @@ void playEmfRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
     case 83: case 84: // EXTTEXTOUTA, EXTTEXTOUTW
         emrText(p, r, n, 36, type == 84);
         break;
+    case 108: { // SMALLTEXTOUT: point, count, options, mode, scales, [clip box], 8 or 16-bit characters
+        if (n < 36)
+            return;
+        const uint64_t chars = le32(r + 16);
+        const UINT options = le32(r + 20);
+        const bool noRect = (options & 0x100) != 0, narrow = (options & 0x200) != 0;
+        const size_t at = noRect ? 36 : 52;
+        if (n < at || chars == 0)
+            return;
+        const RECT box = noRect ? RECT{} : RECT{s32(r + 36), s32(r + 40), s32(r + 44), s32(r + 48)};
+        const std::u16string str = emfString(r, n, at, chars, !narrow);
+        if (str.size() == chars)
+            p.text(s32(r + 8), s32(r + 12), str, noRect ? 0 : options, noRect ? nullptr : &box, {});
+        break;
+    }
     case 96: case 97: { // POLYTEXTOUTA, POLYTEXTOUTW
         if (n < 40)
             return;
