@@ -922,14 +922,19 @@ void Player::setMetaRegion()
 
 Region Player::regionFromRects(const std::vector<RECT>& rects, bool logical) const
 {
-    Region out;
+    // Kept to the picture and a little around it: what lies further never shows.
     const Xform& f = logical ? full_ : base_;
+    const RECT box{rc.left - 2, rc.top - 2, rc.right + 2, rc.bottom + 2};
+    std::vector<RECT> device;
     for (const RECT& r : rects) {
         const PointF p = f.apply(r.left, r.top), q = f.apply(r.right, r.bottom);
-        out.unite(RECT{clampInt(std::min(p.x, q.x)), clampInt(std::min(p.y, q.y)), clampInt(std::max(p.x, q.x)),
-                       clampInt(std::max(p.y, q.y))});
+        const RECT d = rectIntersect(RECT{clampInt(std::min(p.x, q.x)), clampInt(std::min(p.y, q.y)),
+                                          clampInt(std::max(p.x, q.x)), clampInt(std::max(p.y, q.y))},
+                                     box);
+        if (!rectEmpty(d))
+            device.push_back(d);
     }
-    return out;
+    return Region::fromRects(std::move(device));
 }
 
 Paint Player::resolved(const Paint& p) const
