@@ -278,8 +278,10 @@ void objectRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
         o.brush.paint = p.brushFromDib(c.bmi, c.bmiBytes, c.bits, c.bitsBytes, c.usage);
         if (type == 93 && o.brush.paint.kind == Paint::Pattern) {
             // A monochrome brush paints its dark bits in the text colour, the others in the background.
-            for (COLORREF& px : o.brush.paint.pixels)
+            std::vector<COLORREF> bits = *o.brush.paint.pixels;
+            for (COLORREF& px : bits)
                 px = px == 0 ? 0 : 1;
+            o.brush.paint.pixels = std::make_shared<const std::vector<COLORREF>>(std::move(bits));
             o.brush.paint.mono = true;
         }
         break;
@@ -435,7 +437,7 @@ void playEmfRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
         for (size_t i = 0; i < count; ++i)
             o->palette[size_t(start) + i] = PALETTEENTRY{r[20 + i * 4], r[21 + i * 4], r[22 + i * 4], 0};
         if (p.s.paletteIndex == int64_t(le32(r + 8)))
-            p.s.palette = o->palette;
+            p.s.palette = std::make_shared<const std::vector<PALETTEENTRY>>(o->palette);
         break;
     }
     case 41: if (n >= 28) p.angleArc(s32(r + 8), s32(r + 12), le32(r + 16), f32(r + 20), f32(r + 24)); break;

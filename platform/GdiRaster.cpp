@@ -307,10 +307,10 @@ bool Paint::at(int x, int y, COLORREF& c) const
         c = colour;
         return hatchBit(hatch, x, y);
     case Pattern: {
-        if (width <= 0 || height <= 0)
+        if (width <= 0 || height <= 0 || !pixels || pixels->size() < size_t(width) * size_t(height))
             return false;
         const int px = ((x % width) + width) % width, py = ((y % height) + height) % height;
-        c = pixels[size_t(py) * size_t(width) + size_t(px)];
+        c = (*pixels)[size_t(py) * size_t(width) + size_t(px)];
         return true;
     }
     default:
