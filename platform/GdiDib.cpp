@@ -354,9 +354,17 @@ HBITMAP CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* header, DWORD init, cons
             return nullptr;
         std::vector<uint32_t> row(size_t(dib.width));
         const int rows = std::min(dib.height, b->height), cols = std::min(dib.width, b->width);
+        // A 32-bit picture keeps its fourth byte: AlphaBlend reads it as the pixel's alpha.
+        const bool alpha = dib.bpp == 32 && dib.compression == BI_RGB;
         for (int y = 0; y < rows; ++y) {
             dib.row(y, 0, dib.width, row.data());
-            storeRun(b->rowPtr(y), 32, cols, row.data());
+            uint8_t* out = b->rowPtr(y);
+            storeRun(out, 32, cols, row.data());
+            if (alpha) {
+                const uint8_t* in = dib.bits + size_t(dib.topDown ? y : dib.height - 1 - y) * size_t(dib.stride);
+                for (int x = 0; x < cols; ++x)
+                    out[size_t(x) * 4u + 3u] = in[size_t(x) * 4u + 3u];
+            }
         }
     }
     return addBitmap(b, false);
