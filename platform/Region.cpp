@@ -4,6 +4,14 @@
 
 namespace platform {
 
+Region Region::fromDisjoint(std::vector<RECT> rects)
+{
+    Region r;
+    rects.erase(std::remove_if(rects.begin(), rects.end(), [](const RECT& x) { return rectEmpty(x); }), rects.end());
+    r.rects_ = std::move(rects);
+    return r;
+}
+
 RECT Region::bounds() const
 {
     if (rects_.empty())

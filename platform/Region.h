@@ -12,6 +12,8 @@ class Region {
 public:
     Region() = default;
     explicit Region(const RECT& r) { add(r); }
+    // From rectangles known not to overlap (a filler's spans): no pairwise work.
+    static Region fromDisjoint(std::vector<RECT> rects);
 
     const std::vector<RECT>& rects() const { return rects_; }
     bool empty() const { return rects_.empty(); }
