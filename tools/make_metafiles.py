@@ -206,28 +206,33 @@ def wmf_pen_styles():
         w.line_to(u(200 + 20 * i), u(270))
         w.select(w.black)
         w.delete(p)
-    p = w.pen(PS_INSIDEFRAME, u(10), rgb(30, 60, 200))
-    b = w.brush(BS_SOLID, rgb(250, 240, 200))
-    w.select(p)
-    w.select(b)
-    w.rectangle(u(260), u(130), u(360), u(200))
-    w.round_rect(u(260), u(210), u(360), u(270), u(40), u(30))
     return w.bytes()
 
 
-@scene('wmf_hatches.wmf', 'WMF: the six hatched brushes over an opaque background of two colours')
+@checked('wmf_hatches.wmf', 'WMF (hand-checked): the six hatched brushes over an opaque background of two colours',
+         'the formats leave the row of a hatch line in its 8-pixel cell to the drawing system, and wmf2gd draws it four rows off: the shares of line and background colour and the line directions are checked instead')
 def wmf_hatches():
-    w, u = wmf_page()
+    w, u = wmf_page(upi=96)
+    w.select(w.null)
     w.set_bk_mode(OPAQUE)
-    for row, bk in enumerate((rgb(255, 255, 180), rgb(180, 230, 255))):
-        w.set_bk_color(bk)
+    checks = []
+    for row, bk in enumerate(((255, 255, 180), (0, 0, 0))):
+        w.set_bk_color(rgb(*bk))
         for i in range(6):
             b = w.brush(BS_HATCHED, COLOURS[i], i)
             w.select(b)
-            x = u(15 + 60 * i)
-            w.rectangle(x, u(20 + 130 * row), x + u(55), u(130 + 130 * row))
+            x, y = 15 + 60 * i, 20 + 130 * row
+            w.rectangle(x, y, x + 56, y + 110)
+            w.select(w.white)
             w.delete(b)
-    return w.bytes()
+            box = (x + 4, y + 6, x + 52, y + 102)        # 48 x 96: whole cells
+            c = channels(COLOURS[i])
+            checks += [share(box, c, 0.10, 0.28), share(box, bk, 0.72, 0.90)]
+            if i == HS_HORIZONTAL:
+                checks.append(share((x + 10, y + 6, x + 11, y + 102), c, 0.10, 0.15))
+            if i == HS_VERTICAL:
+                checks.append(share((x + 4, y + 50, x + 52, y + 51), c, 0.10, 0.15))
+    return w.bytes(), checks
 
 
 @scene('wmf_arcs.wmf', 'WMF: Arc and Pie in all quadrants, outlined and filled')
@@ -303,8 +308,8 @@ def wmf_window_org():
     b2 = w.brush(BS_SOLID, COLOURS[2])
     w.select(b2)
     w.polygon([(250, 20), (320, 120), (180, 120)])
-    w.offset_window_org(200, 0)
-    w.rectangle(10, 10, 60, 60)
+    w.offset_window_org(-100, 0)
+    w.rectangle(10, 10, 60, 60)             # device (160, 160)-(210, 210)
     return w.bytes()
 
 
@@ -360,22 +365,28 @@ def wmf_save_restore():
     return w.bytes(), checks
 
 
-@scene('wmf_clip_rects.wmf', 'WMF: IntersectClipRect, ExcludeClipRect, OffsetClipRgn over filled shapes')
+@checked('wmf_clip_rects.wmf', 'WMF (hand-checked): IntersectClipRect, ExcludeClipRect and OffsetClipRgn over filled shapes, the clip dropped by RestoreDC',
+         'wmf2gd moves the clip region of OffsetClipRgn to the wrong place')
 def wmf_clip_rects():
     w, u = wmf_page(upi=96)
+    w.select(w.null)
     b = w.brush(BS_SOLID, COLOURS[2])
     w.select(b)
     w.save_dc()
     w.intersect_clip(20, 20, 170, 130)
     w.exclude_clip(60, 50, 120, 100)
     w.polygon([(0, 0), (190, 10), (150, 150), (10, 140)])
-    w.offset_clip(190, 130)
+    w.offset_clip(190, 130)                    # (210, 150)-(360, 260) less (250, 180)-(310, 230)
     b2 = w.brush(BS_SOLID, COLOURS[0])
     w.select(b2)
-    w.rectangle(150, 100, 384, 288)
+    w.rectangle(150, 100, 385, 289)
     w.restore_dc(-1)
     w.rectangle(20, 200, 100, 270)
-    return w.bytes()
+    blue, red = channels(COLOURS[2]), channels(COLOURS[0])
+    checks = [pixel(40, 40, blue), pixel(150, 100, blue), pixel(90, 75, WHITE), pixel(180, 60, WHITE),
+              pixel(220, 160, red), pixel(355, 255, red), pixel(280, 205, WHITE), pixel(365, 200, WHITE),
+              pixel(205, 200, WHITE), pixel(60, 235, blue)]
+    return w.bytes(), checks
 
 
 @checked('wmf_regions.wmf', 'WMF (hand-checked): CreateRegion with FillRegion, FrameRegion, PaintRegion, InvertRegion, SelectClipRegion',
@@ -412,45 +423,73 @@ def wmf_regions():
     return w.bytes(), checks
 
 
-@scene('wmf_text_fonts.wmf', 'WMF: TextOut in Arial, Times New Roman and Courier New, several sizes, bold, italic, underline, strike-out')
+@scene('wmf_text_fonts.wmf', 'WMF: TextOut in Arial, Times New Roman and Courier New, several sizes, bold, italic')
 def wmf_text_fonts():
     w, u = wmf_page()
     w.set_bk_mode(TRANSPARENT)
     y = 12
     for face, family in (('Arial', FF_SWISS), ('Times New Roman', FF_ROMAN), ('Courier New', FF_MODERN | FIXED_PITCH)):
-        for size, weight, italic, underline, strike in ((14, FW_NORMAL, 0, 0, 0), (20, FW_BOLD, 0, 1, 0), (26, FW_NORMAL, 1, 0, 1)):
-            f = w.font(-u(size), face, weight, italic, underline, strike, pitch_family=family)
+        for size, weight, italic in ((14, FW_NORMAL, 0), (20, FW_BOLD, 0), (26, FW_NORMAL, 1)):
+            f = w.font(-u(size), face, weight, italic, pitch_family=family)
             w.select(f)
             w.set_text_color(COLOURS[(y // 10) % 8])
-            w.text_out(u(10), u(y), '%s %d Hamburgefonts' % (face.split()[0], size))
+            w.text_out(u(10), u(y), '%s %d Fox' % (face.split()[0], size))
             w.delete(f)
             y += size + 6
     return w.bytes()
 
 
-@scene('wmf_text_align.wmf', 'WMF: ExtTextOut alignments (left/centre/right x top/baseline/bottom), opaque and clipping rectangles, advances')
+@checked('wmf_text_align.wmf', 'WMF (hand-checked): ExtTextOut alignments (left/centre/right x top/baseline/bottom), clipping and opaque rectangles, underline and strike-out',
+         'wmf2gd ignores horizontal text alignment, the clipping rectangle, an opaque rectangle in transparent mode, underline and strike-out')
 def wmf_text_align():
-    w, u = wmf_page()
-    f = w.font(-u(16), 'Arial')
+    w, u = wmf_page(upi=96)
+    ink = (0, 0, 0)
+    f = w.font(-20, 'Arial')
     w.select(f)
-    guide = w.pen(PS_SOLID, 0, rgb(200, 200, 200))
-    w.select(guide)
+    w.set_bk_mode(TRANSPARENT)
+    checks = []
+
+    def ink_in(box):
+        return share(box, ink, 0.05, 1.0)
+
+    def clear(box):
+        return share(box, WHITE, 1.0, 1.0)
     for i, h in enumerate((TA_LEFT, TA_CENTER, TA_RIGHT)):
         for j, v in enumerate((TA_TOP, TA_BASELINE, TA_BOTTOM)):
-            x, y = u(70 + 120 * i), u(30 + 40 * j)
-            w.move_to(x - u(5), y)
-            w.line_to(x + u(5), y)
+            x, y = 70 + 120 * i, 30 + 40 * j
             w.set_text_align(h | v)
-            w.ext_text_out(x, y, 'Align')
+            w.ext_text_out(x, y, 'HHH')               # about 43 pixels wide, caps 14 high
+            left = (x - 40, y - 18, x - 4, y + 18)
+            right = (x + 4, y - 18, x + 40, y + 18)
+            checks += [ink_in(right) if h != TA_RIGHT else clear(right), ink_in(left) if h != TA_LEFT else clear(left)]
+            band = (x - 60, y - 2, x + 60, y + 2)
+            above, below = (x - 60, y - 16, x + 60, y - 4), (x - 60, y + 4, x + 60, y + 16)
+            if v == TA_TOP:
+                checks += [clear(above), ink_in(below)]
+            elif v == TA_BASELINE:
+                checks += [ink_in(above), clear(below), ink_in((x - 60, y - 4, x + 60, y))]
+            else:
+                checks += [ink_in(above), clear(below)]
+            del band
     w.set_text_align(TA_LEFT | TA_TOP)
-    w.set_bk_color(rgb(255, 230, 150))
-    w.set_text_color(rgb(20, 20, 140))
-    w.ext_text_out(u(20), u(160), 'Opaque box', ETO_OPAQUE, (u(10), u(155), u(180), u(185)))
-    w.ext_text_out(u(200), u(160), 'Clipped text here', ETO_CLIPPED, (u(200), u(160), u(290), u(175)))
-    w.ext_text_out(u(20), u(220), 'Spaced', 0, None, [u(22)] * 6)
+    bk = (255, 230, 150)
+    w.set_bk_color(rgb(*bk))
+    w.set_bk_mode(OPAQUE)
+    w.ext_text_out(20, 160, 'Clipped text here', ETO_CLIPPED, (20, 160, 90, 175))
+    checks += [clear((92, 150, 200, 190)), clear((20, 176, 90, 190)), ink_in((20, 160, 90, 175))]
     w.set_bk_mode(TRANSPARENT)
-    w.ext_text_out(u(200), u(220), 'Both', ETO_OPAQUE | ETO_CLIPPED, (u(195), u(215), u(360), u(250)), [u(30)] * 4)
-    return w.bytes()
+    w.ext_text_out(220, 160, 'Both', ETO_OPAQUE | ETO_CLIPPED, (215, 155, 360, 185), [30] * 4)
+    checks += [pixel(355, 180, bk), pixel(217, 157, bk), pixel(365, 180, WHITE)]
+    # Underline below the baseline and strike-out through the middle run across the gaps of wide advances.
+    lined = w.font(-30, 'Arial', underline=1, strike=1)
+    w.select(lined)
+    w.set_text_align(TA_LEFT | TA_BASELINE)
+    w.ext_text_out(20, 250, 'IIII', 0, None, [50] * 4)
+    for k in range(3):
+        gap = 20 + 50 * k + 20
+        checks += [ink_in((gap, 251, gap + 20, 258)), ink_in((gap, 236, gap + 20, 248)),
+                   clear((gap, 220, gap + 20, 232))]
+    return w.bytes(), checks
 
 
 @scene('wmf_text_escapement.wmf', 'WMF: text at escapements 0, 45, 90, 180, 270 and 30 degrees')
@@ -467,16 +506,16 @@ def wmf_text_escapement():
     return w.bytes()
 
 
-@scene('wmf_dib_blits.wmf', 'WMF: DIBBitBlt, DIBStretchBlt (mirrored too) and StretchDIB of 24-bit and 8-bit pictures')
+@scene('wmf_dib_blits.wmf', 'WMF: DIBBitBlt, DIBStretchBlt and StretchDIB of 24-bit and 8-bit pictures, whole and in part')
 def wmf_dib_blits():
     w, u = wmf_page(upi=96)
-    h24, b24 = picture(24)
-    h8, b8 = picture(8)
-    w.dib_bit_blt(10, 10, 32, 24, 0, 0, SRCCOPY, h24, b24)
-    w.dib_stretch_blt(60, 10, 128, 96, 0, 0, 32, 24, SRCCOPY, h24, b24)
-    w.dib_stretch_blt(200, 10, 160, 96, 0, 0, 32, 24, SRCCOPY, h8, b8)
-    w.stretch_dib(10, 130, 170, 140, 0, 0, 32, 24, SRCCOPY, h8, b8)
-    w.stretch_dib(200, 130, 160, 140, 8, 4, 16, 16, SRCCOPY, h24, b24)
+    h24, b24 = picture(24, 96, 72)
+    h8, b8 = picture(8, 96, 72)
+    w.dib_bit_blt(10, 10, 96, 72, 0, 0, SRCCOPY, h24, b24)
+    w.dib_bit_blt(130, 10, 60, 40, 20, 16, SRCCOPY, h24, b24)           # a part, from (20, 16)
+    w.dib_stretch_blt(220, 10, 96, 72, 0, 0, 96, 72, SRCCOPY, h8, b8)
+    w.stretch_dib(10, 130, 96, 72, 0, 0, 96, 72, SRCCOPY, h8, b8)
+    w.stretch_dib(200, 130, 48, 48, 24, 12, 48, 48, SRCCOPY, h24, b24)  # a part, from (24, 12)
     return w.bytes()
 
 
@@ -484,9 +523,9 @@ def wmf_dib_blits():
 def wmf_dib_depths():
     w, u = wmf_page(upi=96)
     for i, bits in enumerate((1, 4, 8, 16, 24)):
-        h, b = picture(bits)
+        h, b = picture(bits, 96, 72)
         x, y = 10 + 125 * (i % 3), 15 + 135 * (i // 3)
-        w.stretch_dib(x, y, 112, 120, 0, 0, 32, 24, SRCCOPY, h, b)
+        w.stretch_dib(x, y, 96, 72, 0, 0, 96, 72, SRCCOPY, h, b)
     return w.bytes()
 
 
@@ -577,19 +616,33 @@ def wmf_dib_rops():
     return w.bytes(), checks
 
 
-@scene('wmf_pattern_brush.wmf', 'WMF: DIB pattern brushes (1-bit and 24-bit patterns) filling shapes')
+@checked('wmf_pattern_brush.wmf', 'WMF (hand-checked): DIB pattern brushes (1-bit and 24-bit) tiled from the device origin over three shapes',
+         'wmf2gd starts the pattern elsewhere than the device origin')
 def wmf_pattern_brush():
     w, u = wmf_page(upi=96)
-    h1, b1 = dib(8, 8, 1, lambda x, y: 1 if (x + y) % 8 < 3 else 0, palette=[(255, 255, 255), (200, 30, 30)])
+    w.select(w.null)
+    red, sand, blue = (200, 30, 30), (240, 220, 100), (30, 60, 200)
+
+    def stripes(x, y):
+        return 1 if (x + 2 * y) % 8 < 3 else 0
+
+    def checker(x, y):
+        return blue if (x // 4 + y // 4) % 2 else sand
+    h1, b1 = dib(8, 8, 1, stripes, palette=[WHITE, red])
     p1 = w.dib_brush(h1, b1)
     w.select(p1)
     w.rectangle(20, 20, 180, 140)
-    h24, b24 = dib(8, 8, 24, lambda x, y: (30, 60, 200) if (x // 4 + y // 4) % 2 else (240, 220, 100))
+    h24, b24 = dib(8, 8, 24, checker)
     p2 = w.dib_brush(h24, b24)
     w.select(p2)
     w.round_rect(200, 20, 370, 140, 50, 50)
     w.polygon([(20, 270), (190, 160), (360, 270)])
-    return w.bytes()
+    # Pattern pixel (x mod 8, y mod 8), rows counted from the pattern's top, at device (x, y).
+    checks = [pixel(x, y, red if stripes(x % 8, y % 8) else WHITE, 0) for x, y in
+              ((40, 40), (41, 40), (42, 40), (43, 40), (44, 41), (45, 41), (100, 77), (101, 77), (102, 77))]
+    checks += [pixel(x, y, checker(x % 8, y % 8), 0) for x, y in
+               ((250, 60), (251, 60), (252, 60), (253, 60), (254, 60), (250, 64), (254, 64), (190, 250), (194, 250))]
+    return w.bytes(), checks
 
 
 @checked('wmf_hatch_transparent.wmf', 'WMF (hand-checked): hatched brushes in transparent background mode leave the page between their lines',
@@ -613,8 +666,8 @@ def wmf_hatch_transparent():
     return w.bytes(), checks
 
 
-@checked('wmf_fills.wmf', 'WMF (hand-checked): filled ellipse and chord, polygons and PolyPolygon under the winding fill mode',
-         'wmf2gd draws ellipses and chords without their fill and fills every polygon by the alternate rule')
+@checked('wmf_fills.wmf', 'WMF (hand-checked): filled ellipse and chord, polygons and PolyPolygon under the winding fill mode, an inside-frame pen',
+         'wmf2gd draws ellipses and chords without their fill, fills every polygon by the alternate rule and centres inside-frame pens on the outline')
 def wmf_fills():
     w, u = wmf_page(upi=96)
     red, green, blue = (channels(COLOURS[i]) for i in range(3))
@@ -628,30 +681,45 @@ def wmf_fills():
     w.select(b3)
     w.set_poly_fill_mode(WINDING)
     w.polygon(star(90, 215, 65))
-    outer = [(210, 160), (360, 160), (360, 275), (210, 275)]
-    inner = [(240, 190), (330, 190), (330, 245), (240, 245)]   # the same way round: no hole
+    outer = [(210, 160), (300, 160), (300, 275), (210, 275)]
+    inner = [(235, 190), (275, 190), (275, 245), (235, 245)]   # the same way round: no hole
     w.poly_polygon([outer, inner])
     checks = [pixel(100, 80, red), pixel(30, 30, WHITE), pixel(280, 50, green), pixel(280, 110, WHITE),
-              pixel(90, 215, blue), pixel(90, 160, blue), pixel(285, 215, blue), pixel(215, 165, blue)]
+              pixel(90, 215, blue), pixel(90, 160, blue), pixel(255, 215, blue), pixel(215, 165, blue),
+              pixel(288, 215, blue)]
+    # An inside-frame pen keeps the whole width of its line inside the figure.
+    frame = w.pen(PS_INSIDEFRAME, 10, COLOURS[4])
+    w.select(frame)
+    w.select(w.white)
+    w.rectangle(310, 160, 380, 280)
+    purple = channels(COLOURS[4])
+    checks += [pixel(312, 220, purple), pixel(377, 220, purple), pixel(345, 162, purple), pixel(307, 220, WHITE),
+               pixel(345, 220, WHITE)]
     return w.bytes(), checks
 
 
-@scene('wmf_palette.wmf', 'WMF: CreatePalette, SelectPalette, RealizePalette, SetPaletteEntries and palette-index colours')
+@checked('wmf_palette.wmf', 'WMF (hand-checked): CreatePalette, SelectPalette, RealizePalette, SetPaletteEntries and palette-index colours',
+         'wmf2gd draws palette-index colours black')
 def wmf_palette():
     w, u = wmf_page(upi=96)
-    pal = w.palette([(200, 30, 30), (30, 150, 40), (30, 60, 200), (230, 180, 20)])
+    w.select(w.null)
+    entries = [(200, 30, 30), (30, 150, 40), (30, 60, 200), (230, 180, 20)]
+    pal = w.palette(entries)
     w.select_palette(pal)
     w.realize_palette()
     for i in range(4):
         b = w.brush(BS_SOLID, 0x01000000 | i)
         w.select(b)
         w.rectangle(20 + 90 * i, 20, 100 + 90 * i, 130)
+        w.select(w.white)
         w.delete(b)
     w.set_pal_entries(0, [(150, 40, 160)])
     b = w.brush(BS_SOLID, 0x01000000)
     w.select(b)
     w.rectangle(20, 160, 360, 260)
-    return w.bytes()
+    checks = [pixel(60 + 90 * i, 75, entries[i]) for i in range(4)] + [pixel(190, 210, (150, 40, 160)),
+                                                                       pixel(190, 145, WHITE)]
+    return w.bytes(), checks
 
 
 @scene('wmf_bk_text.wmf', 'WMF: background modes and colours under text, dashed pens and hatches; text colours; character extra')
@@ -1263,7 +1331,7 @@ def emf_abort_path():
     return e.bytes(), checks
 
 
-@scene('emf_paths_stroke.emf', 'EMF: StrokePath with wide geometric pens, FlattenPath then StrokePath')
+@scene('emf_paths_stroke.emf', 'EMF: StrokePath of closed figures with wide geometric pens, FlattenPath then StrokePath')
 def emf_paths_stroke():
     e = emf_page()
     p = e.ext_pen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_ROUND | PS_JOIN_ROUND, 12, COLOURS[0])
@@ -1272,6 +1340,7 @@ def emf_paths_stroke():
     e.move_to(30, 60)
     e.polybezier_to([(120, 0), (160, 180), (240, 80)])
     e.line_to(200, 160)
+    e.close_figure()
     e.end_path()
     e.stroke_path()
     p2 = e.ext_pen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_FLAT | PS_JOIN_MITER, 8, COLOURS[2])
@@ -1288,13 +1357,14 @@ def emf_paths_stroke():
     e.line_to(200, 330)
     e.line_to(300, 220)
     e.line_to(440, 320)
+    e.close_figure()
     e.end_path()
     e.stroke_path()
     return e.bytes()
 
 
-@checked('emf_widen_path.emf', 'EMF (hand-checked): WidenPath with a 20-pixel pen, then FillPath',
-         'emf2svg-conv fills the path itself after WidenPath')
+@checked('emf_widen_path.emf', 'EMF (hand-checked): WidenPath with a 20-pixel pen, then FillPath; StrokePath of an open figure',
+         'emf2svg-conv fills the path itself after WidenPath and closes open figures at StrokePath')
 def emf_widen_path():
     e = emf_page()
     p = e.ext_pen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_FLAT | PS_JOIN_ROUND, 20, 0)
@@ -1316,6 +1386,17 @@ def emf_widen_path():
     checks = [pixel(140, 200, g), pixel(144, 196, g), pixel(136, 204, g), pixel(151, 189, WHITE),
               pixel(129, 211, WHITE), pixel(340, 200, g), pixel(336, 196, g), pixel(344, 204, g),
               pixel(329, 189, WHITE), pixel(240, 200, WHITE), pixel(240, 300, g)]
+    # StrokePath leaves an open figure open.
+    red = e.pen(PS_SOLID, 3, COLOURS[0])
+    e.select(red)
+    e.begin_path()
+    e.move_to(40, 20)
+    e.line_to(440, 20)
+    e.line_to(440, 60)
+    e.end_path()
+    e.stroke_path()
+    checks += [pixel(240, 20, channels(COLOURS[0])), pixel(440, 40, channels(COLOURS[0])),
+               share((200, 34, 280, 46), WHITE, 1.0, 1.0)]
     return e.bytes(), checks
 
 
@@ -1585,17 +1666,19 @@ def emf_text_mapped():
     return e.bytes()
 
 
-@scene('emf_stretchdibits.emf', 'EMF: StretchDIBits at 1, 4, 8, 16 (5-5-5), 24 and 32 bits (plain and bit fields), bottom-up and top-down, stretched')
+# The outside renderers smooth stretched pictures, which the formats' stretch modes never
+# do: the compared files draw pictures at their own size, stretching is checked by hand.
+
+@scene('emf_stretchdibits.emf', 'EMF: StretchDIBits at 1, 4, 8, 16 (5-5-5), 24 and 32 bits (plain and bit fields), bottom-up and top-down')
 def emf_stretchdibits():
     e = emf_page()
     cases = [dict(bits=1), dict(bits=4), dict(bits=8), dict(bits=16), dict(bits=24), dict(bits=24, top_down=True),
-             dict(bits=32), dict(bits=32, bitfields=(0xFF0000, 0x00FF00, 0x0000FF))]
+             dict(bits=32), dict(bits=32, bitfields=(0xFF0000, 0x00FF00, 0x0000FF)), dict(bits=1, top_down=True),
+             dict(bits=4, top_down=True), dict(bits=8, top_down=True), dict(bits=16, top_down=True)]
     for i, c in enumerate(cases):
-        src = picture(**c)
-        x, y = 10 + 118 * (i % 4), 10 + 118 * (i // 4)
-        e.stretch_dibits(x, y, 100, 100, 0, 0, 32, 24, SRCCOPY, src)
-    e.stretch_dibits(20, 250, 200, 100, 0, 0, 32, 24, SRCCOPY, picture(8, top_down=True))
-    e.stretch_dibits(250, 250, 220, 100, 0, 0, 32, 24, SRCCOPY, picture(4, top_down=True))
+        src = picture(width=96, height=72, **c)
+        x, y = 10 + 118 * (i % 4), 10 + 116 * (i // 4)
+        e.stretch_dibits(x, y, 96, 72, 0, 0, 96, 72, SRCCOPY, src)
     return e.bytes()
 
 
@@ -1683,14 +1766,16 @@ def emf_mask_plg():
     e.stock(NULL_PEN)
     e.rectangle(0, 0, 240, 361)
     red = (220, 30, 30)
-    solid = dib(32, 32, 24, lambda x, y: red)
-    mask = dib(32, 32, 1, lambda x, y: 1 if x < 16 else 0, palette=[(0, 0, 0), (255, 255, 255)])
+    # MaskBlt does not stretch: source and mask are as big as the destination.
+    solid = dib(64, 48, 24, lambda x, y: red)
+    mask = dib(64, 48, 1, lambda x, y: 1 if x < 32 else 0, palette=[(0, 0, 0), (255, 255, 255)])
     # The mask's set bits take the foreground operation (the high byte's is the background's).
-    e.mask_blt(40, 40, 128, 96, 0xAACC0020, solid, 0, 0, mask, 0, 0)     # source where set, else keep
+    e.mask_blt(40, 40, 64, 48, 0xAACC0020, solid, 0, 0, mask, 0, 0)     # source where set, else keep
     green = e.brush(BS_SOLID, COLOURS[1])
     e.select(green)
-    e.mask_blt(40, 200, 128, 96, 0xF0CC0020, solid, 0, 0, mask, 0, 0)    # source where set, else the brush
-    checks = [pixel(60, 80, red), pixel(150, 80, light), pixel(60, 240, red), pixel(150, 240, channels(COLOURS[1]))]
+    e.mask_blt(40, 200, 64, 48, 0xF0CC0020, solid, 0, 0, mask, 0, 0)    # source where set, else the brush
+    checks = [pixel(55, 64, red), pixel(90, 64, light), pixel(55, 224, red), pixel(90, 224, channels(COLOURS[1])),
+              pixel(120, 64, light), pixel(120, 224, light)]
     src = quadrants(size=32)
     for p0, p1, p2 in (((300, 40), (440, 80), (260, 180)), ((300, 220), (460, 220), (300, 340))):
         e.plg_blt([p0, p1, p2], 0, 0, 32, 32, src)
@@ -1703,19 +1788,31 @@ def emf_mask_plg():
     return e.bytes(), checks
 
 
-@scene('emf_alpha.emf', 'EMF: AlphaBlend with per-pixel (premultiplied) alpha over two backgrounds')
+@checked('emf_alpha.emf', 'EMF (hand-checked): AlphaBlend with per-pixel (premultiplied) alpha over two backgrounds',
+         'emf2svg-conv takes premultiplied pixels for straight alpha')
 def emf_alpha():
     e = emf_page()
     e.stock(NULL_PEN)
-    b = e.brush(BS_SOLID, rgb(30, 60, 200))
+    blue = (30, 60, 200)
+    b = e.brush(BS_SOLID, rgb(*blue))
     e.select(b)
     e.rectangle(0, 0, 481, 180)
-    fade = picture(32, 32, 24, alpha=lambda x, y: x * 255 // 31)
-    e.alpha_blend(20, 20, 200, 140, 0, 0, 32, 24, fade, per_pixel=True)
-    e.alpha_blend(20, 200, 200, 140, 0, 0, 32, 24, fade, per_pixel=True)
-    ring = picture(32, 32, 24, alpha=lambda x, y: 255 if (x - 16) ** 2 + (y - 12) ** 2 < 100 else 0)
-    e.alpha_blend(260, 20, 200, 300, 0, 0, 32, 24, ring, per_pixel=True)
-    return e.bytes()
+    red = (220, 30, 30)
+
+    def alpha(x):
+        return x * 255 // 15
+
+    def premultiplied(x, y):
+        return tuple(c * alpha(x) // 255 for c in red) + (alpha(x),)
+    fade = dib(16, 4, 32, premultiplied)
+    checks = []
+    for y0, page in ((40, blue), (220, WHITE)):
+        e.alpha_blend(20, y0, 192, 96, 0, 0, 16, 4, fade, per_pixel=True)    # 12 x 24 pixels a source pixel
+        for x in range(0, 16, 3):
+            src = premultiplied(x, 0)
+            want = tuple(int(s + d * (255 - src[3]) / 255 + 0.5) for s, d in zip(src[:3], page))
+            checks.append(pixel(20 + 12 * x + 6, y0 + 48, want, 3))
+    return e.bytes(), checks
 
 
 @checked('emf_alpha_constant.emf', 'EMF (hand-checked): AlphaBlend with constant alpha (alone and with per-pixel alpha), TransparentBlt with a key colour',
