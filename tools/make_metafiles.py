@@ -1160,13 +1160,14 @@ def emf_fill_modes():
 @scene('emf_shapes.emf', 'EMF: Rectangle, RoundRect, Ellipse, Polygon, Polyline, PolyPolygon, PolyPolyline, PolylineTo, SetPixelV')
 def emf_shapes():
     e = emf_page()
-    pen = e.pen(PS_SOLID, 2, 0)
+    pen = e.pen(PS_SOLID, 1, 0)
     e.select(pen)
     emf_figures(e, 20, 20, 90)
     b = e.brush(BS_SOLID, COLOURS[3])
     e.select(b)
     e.round_rect(330, 20, 460, 110, 40, 30)
-    e.poly_polygon([regular(80, 200, 60, 6), regular(80, 200, 30, 6), regular(200, 200, 50, 3)])
+    # The inner hexagon runs the other way round: a hole by either fill rule.
+    e.poly_polygon([regular(80, 200, 60, 6), regular(80, 200, 30, 6)[::-1], regular(200, 200, 50, 3)])
     e.poly_polyline([[(280, 140), (460, 140), (370, 240)], [(280, 250), (460, 250)], [(280, 270), (300, 340), (320, 270)]])
     e.move_to(20, 340)
     e.polyline_to([(80, 280), (140, 340), (200, 280)])
@@ -1901,6 +1902,7 @@ def emf_comments_skipped():
     e.set_icm_mode(1)
     e.set_mapper_flags(0)
     e.rec(0x7F0, b'\x00' * 12)                               # not a record kind
+    e.stock(NULL_PEN)
     for i in range(6):
         b = e.brush(BS_SOLID, COLOURS[i])
         e.select(b)
