@@ -361,6 +361,10 @@ struct GRADIENT_TRIANGLE {
 #define FF_MODERN 0x30
 #define FF_SCRIPT 0x40
 #define FF_DECORATIVE 0x50
+#define DEFAULT_QUALITY 0
+#define NONANTIALIASED_QUALITY 3
+#define ANTIALIASED_QUALITY 4
+#define CLEARTYPE_QUALITY 5
 
 // Every ternary raster operation (the code's third byte is its truth table over pattern,
 // source and destination); the pattern is the context's brush.

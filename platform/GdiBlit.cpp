@@ -204,7 +204,14 @@ BOOL PlgBlt(HDC dst, const POINT* points, HDC src, int xSrc, int ySrc, int width
              int(std::ceil(*std::max_element(cx, cx + 4))), int(std::ceil(*std::max_element(cy, cy + 4)))};
     Region area(box);
     area.intersect(dt.allowed);
-    uint32_t v = 0;
+    // The source rectangle read once, so the per-pixel walk indexes memory.
+    const RECT have = platform::rectIntersect(ss.bounds, RECT{xSrc, ySrc, xSrc + width, ySrc + height});
+    const int hw = have.right - have.left, hh = have.bottom - have.top;
+    if (hw <= 0 || hh <= 0)
+        return TRUE;
+    std::vector<uint32_t> pixels(size_t(hw) * size_t(hh));
+    for (int y = 0; y < hh; ++y)
+        ss.row(have.top + y, have.left, hw, &pixels[size_t(y) * size_t(hw)]);
     for (const RECT& r : area.rects())
         for (int Y = r.top; Y < r.bottom; ++Y) {
             uint8_t* p = dt.at(r.left, Y);
@@ -215,12 +222,11 @@ BOOL PlgBlt(HDC dst, const POINT* points, HDC src, int xSrc, int ySrc, int width
                     continue;
                 const int iu = int(u), iv = int(w);
                 const int sx = xSrc + iu, sy = ySrc + iv;
-                if (sx < ss.bounds.left || sx >= ss.bounds.right || sy < ss.bounds.top || sy >= ss.bounds.bottom)
+                if (sx < have.left || sx >= have.right || sy < have.top || sy >= have.bottom)
                     continue;
                 if (m && !maskBit(*m, xMask + iu, yMask + iv))
                     continue;
-                ss.row(sy, sx, 1, &v);
-                storePixel(p, v, dt.bpp);
+                storePixel(p, pixels[size_t(sy - have.top) * size_t(hw) + size_t(sx - have.left)], dt.bpp);
             }
         }
     return TRUE;

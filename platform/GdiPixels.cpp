@@ -293,8 +293,12 @@ void SurfaceSource::row(int y, int x0, int n, uint32_t* out)
     }
     const uint8_t* p = t.at(x0, y);
     if (t.bpp == 32) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        std::memcpy(out, p, size_t(n) * 4u); // B, G, R, A in memory order is the word 0xAARRGGBB
+#else
         for (int i = 0; i < n; ++i, p += 4)
             out[i] = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+#endif
     } else {
         for (int i = 0; i < n; ++i, p += 3)
             out[i] = loadPixel(p);

@@ -119,6 +119,7 @@ void blitWalk(const Target& t, PixelSource& s, const BlitGeometry& g, int mode, 
         return;
     const bool merge = (mode == BLACKONWHITE || mode == WHITEONBLACK) && (sw > dw || sh > dh);
     const bool andMerge = mode == BLACKONWHITE;
+    const bool identityX = sw == dw && !flipX;
     std::vector<uint32_t> line(static_cast<size_t>(hi - lo + 1)), run(static_cast<size_t>(cols));
     int cached = INT32_MIN;
     for (const RECT& r : area.rects())
@@ -149,6 +150,11 @@ void blitWalk(const Target& t, PixelSource& s, const BlitGeometry& g, int mode, 
                     if (cached != ya) {
                         s.row(ya, lo, hi - lo + 1, line.data());
                         cached = ya;
+                    }
+                    if (identityX) { // the source run lies in the row as it is
+                        op(t.at(x, Y), &line[size_t(first[size_t(x - ab.left)] - lo)], n, x, Y);
+                        x = end;
+                        continue;
                     }
                     for (int X = x; X < end; ++X)
                         run[size_t(X - x)] = line[size_t(first[size_t(X - ab.left)] - lo)];
@@ -196,6 +202,12 @@ inline void loadRun(const uint8_t* p, int bpp, int n, uint32_t* out)
 inline void storeRun(uint8_t* p, int bpp, int n, const uint32_t* in)
 {
     if (bpp == 32) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        for (int i = 0; i < n; ++i) { // a word's bytes are B, G, R, 0 in memory order
+            const uint32_t v = in[i] & 0x00FFFFFFu;
+            std::memcpy(p + size_t(i) * 4u, &v, 4);
+        }
+#else
         for (int i = 0; i < n; ++i, p += 4) {
             uint32_t v = in[i] & 0x00FFFFFFu;
             p[0] = uint8_t(v);
@@ -203,6 +215,7 @@ inline void storeRun(uint8_t* p, int bpp, int n, const uint32_t* in)
             p[2] = uint8_t(v >> 16);
             p[3] = 0;
         }
+#endif
     } else {
         for (int i = 0; i < n; ++i, p += 3)
             storePixel(p, in[i], 24);

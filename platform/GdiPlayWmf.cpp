@@ -358,10 +358,12 @@ void playWmfRecord(Player& pl, unsigned fn, const uint8_t* r, size_t size)
         const size_t start = le16(p), count = le16(p + 2);
         if ((n - 4) / 4 < count)
             return;
-        if (s.palette.size() < start + count)
-            s.palette.resize(start + count);
+        std::vector<PALETTEENTRY> pal = pl.palette();
+        if (pal.size() < start + count)
+            pal.resize(start + count);
         for (size_t i = 0; i < count; ++i)
-            s.palette[start + i] = PALETTEENTRY{p[4 + i * 4], p[5 + i * 4], p[6 + i * 4], 0};
+            pal[start + i] = PALETTEENTRY{p[4 + i * 4], p[5 + i * 4], p[6 + i * 4], 0};
+        s.palette = std::make_shared<const std::vector<PALETTEENTRY>>(std::move(pal));
         break;
     }
     case 0x0521: text(pl, p, n, false); break;

@@ -11,7 +11,7 @@ namespace {
 
 const double kPi = 3.14159265358979323846;
 const size_t kMaxSaved = 1024;      // nested saves kept; deeper ones are ignored
-const size_t kMaxPathPoints = 1 << 22; // a path's points, far beyond any real file
+const size_t kMaxPathPoints = 1 << 20; // a path's points, far beyond any real file
 // Beyond this a coordinate is off every 4000-pixel picture; keeping it there keeps integers exact.
 const double kFar = 1 << 26;
 
@@ -99,7 +99,7 @@ Player::Player(HDC h, const Metafile& mf, const RECT& r) : m(mf), hdc(h), rc(r),
     // The context's palette stands for the metafile's until one is selected.
     if (auto d = dc(hdc))
         if (auto o = d->palette ? object(d->palette) : nullptr)
-            s.palette = o->palette;
+            s.palette = std::make_shared<const std::vector<PALETTEENTRY>>(o->palette);
 }
 
 Player::~Player()
@@ -351,7 +351,7 @@ void Player::select(size_t index)
         break;
     case MetaObject::Font: s.font = o->font; break;
     case MetaObject::Palette:
-        s.palette = o->palette;
+        s.palette = std::make_shared<const std::vector<PALETTEENTRY>>(o->palette);
         s.paletteIndex = int64_t(index);
         break;
     case MetaObject::Region: {
@@ -464,9 +464,16 @@ COLORREF Player::colour(COLORREF c) const
     // PALETTEINDEX: an entry of the selected palette; the rest are RGB (PALETTERGB too).
     if ((c >> 24) == 1) {
         const size_t i = c & 0xFFFF;
-        return i < s.palette.size() ? RGB(s.palette[i].peRed, s.palette[i].peGreen, s.palette[i].peBlue) : 0;
+        const std::vector<PALETTEENTRY>& pal = palette();
+        return i < pal.size() ? RGB(pal[i].peRed, pal[i].peGreen, pal[i].peBlue) : 0;
     }
     return c & 0xFFFFFF;
+}
+
+const std::vector<PALETTEENTRY>& Player::palette() const
+{
+    static const std::vector<PALETTEENTRY> none;
+    return s.palette ? *s.palette : none;
 }
 
 bool Player::target(Target& t) const
@@ -847,25 +854,25 @@ void Player::applyClip()
     if (!d)
         return;
     Region r = hadClip_ ? oldClip_ : Region(RECT{-(1 << 28), -(1 << 28), 1 << 28, 1 << 28});
-    if (s.hasMeta)
-        r.intersect(s.meta);
-    if (s.hasClip)
-        r.intersect(s.clip);
+    if (s.meta)
+        r.intersect(*s.meta);
+    if (s.clip)
+        r.intersect(*s.clip);
+    r.index();
     d->clip = r;
-    d->hasClip = hadClip_ || s.hasMeta || s.hasClip;
+    d->hasClip = hadClip_ || s.meta || s.clip;
 }
 
 void Player::selectClip(const Region* region, int mode)
 {
     if (!region) {
         if (mode == RGN_COPY) {
-            s.hasClip = false;
-            s.clip.clear();
+            s.clip.reset();
             applyClip();
         }
         return;
     }
-    Region current = s.hasClip ? s.clip : Region(RECT{rc.left - 2, rc.top - 2, rc.right + 2, rc.bottom + 2});
+    Region current = s.clip ? *s.clip : Region(RECT{rc.left - 2, rc.top - 2, rc.right + 2, rc.bottom + 2});
     switch (mode) {
     case RGN_COPY: current = *region; break;
     case RGN_AND: current.intersect(*region); break;
@@ -880,8 +887,7 @@ void Player::selectClip(const Region* region, int mode)
     }
     default: return;
     }
-    s.clip = current;
-    s.hasClip = true;
+    s.clip = std::make_shared<const Region>(std::move(current));
     applyClip();
 }
 
@@ -899,37 +905,45 @@ void Player::excludeClip(double l, double t, double r, double b)
 
 void Player::offsetClip(double x, double y)
 {
-    if (!s.hasClip)
+    if (!s.clip)
         return;
     const double dx = full_.a * x + full_.c * y, dy = full_.b * x + full_.d * y;
-    s.clip.offset(clampInt(std::clamp(dx, -1e7, 1e7)), clampInt(std::clamp(dy, -1e7, 1e7)));
+    Region moved = *s.clip;
+    moved.offset(clampInt(std::clamp(dx, -1e7, 1e7)), clampInt(std::clamp(dy, -1e7, 1e7)));
+    s.clip = std::make_shared<const Region>(std::move(moved));
     applyClip();
 }
 
 void Player::setMetaRegion()
 {
-    if (s.hasClip) {
-        if (s.hasMeta)
-            s.meta.intersect(s.clip);
-        else
+    if (s.clip) {
+        if (s.meta) {
+            Region both = *s.meta;
+            both.intersect(*s.clip);
+            s.meta = std::make_shared<const Region>(std::move(both));
+        } else {
             s.meta = s.clip;
-        s.hasMeta = true;
+        }
     }
-    s.hasClip = false;
-    s.clip.clear();
+    s.clip.reset();
     applyClip();
 }
 
 Region Player::regionFromRects(const std::vector<RECT>& rects, bool logical) const
 {
-    Region out;
+    // Kept to the picture and a little around it: what lies further never shows.
     const Xform& f = logical ? full_ : base_;
+    const RECT box{rc.left - 2, rc.top - 2, rc.right + 2, rc.bottom + 2};
+    std::vector<RECT> device;
     for (const RECT& r : rects) {
         const PointF p = f.apply(r.left, r.top), q = f.apply(r.right, r.bottom);
-        out.unite(RECT{clampInt(std::min(p.x, q.x)), clampInt(std::min(p.y, q.y)), clampInt(std::max(p.x, q.x)),
-                       clampInt(std::max(p.y, q.y))});
+        const RECT d = rectIntersect(RECT{clampInt(std::min(p.x, q.x)), clampInt(std::min(p.y, q.y)),
+                                          clampInt(std::max(p.x, q.x)), clampInt(std::max(p.y, q.y))},
+                                     box);
+        if (!rectEmpty(d))
+            device.push_back(d);
     }
-    return out;
+    return Region::fromRects(std::move(device));
 }
 
 Paint Player::resolved(const Paint& p) const
@@ -939,8 +953,12 @@ Paint Player::resolved(const Paint& p) const
     if (!p.mono)
         return out;
     // A monochrome brush takes the colours of the moment it paints with.
-    for (COLORREF& c : out.pixels)
-        c = c ? colour(s.bkColour) : colour(s.textColour);
+    if (p.pixels) {
+        std::vector<COLORREF> px = *p.pixels;
+        for (COLORREF& c : px)
+            c = c ? colour(s.bkColour) : colour(s.textColour);
+        out.pixels = std::make_shared<const std::vector<COLORREF>>(std::move(px));
+    }
     out.mono = false;
     return out;
 }
@@ -1155,13 +1173,13 @@ Paint Player::brushFromDib(const uint8_t* bmi, size_t bmiBytes, const uint8_t* b
 {
     Paint p;
     DibView v;
-    if (!viewDib(bmi, bmiBytes, bitsBytes, usage, s.palette, v) || int64_t(v.width) * std::llabs(int64_t(v.height)) > 256 * 256)
+    if (!viewDib(bmi, bmiBytes, bitsBytes, usage, palette(), v) || int64_t(v.width) * std::llabs(int64_t(v.height)) > 256 * 256)
         return p;
     const int h = int(std::llabs(int64_t(v.height)));
     p.kind = Paint::Pattern;
     p.width = v.width;
     p.height = h;
-    p.pixels.resize(size_t(v.width) * size_t(h));
+    std::vector<COLORREF> pixels(size_t(v.width) * size_t(h));
     const uint8_t* table = v.info.data() + (v.compression == 3 ? 52 : 40);
     for (int y = 0; y < h; ++y) {
         const uint8_t* row = bits + size_t(v.topDown ? y : h - 1 - y) * v.stride;
@@ -1179,9 +1197,10 @@ Paint Player::brushFromDib(const uint8_t* bmi, size_t bmiBytes, const uint8_t* b
                 const uint8_t* q = row + x * (v.bits / 8);
                 c = RGB(q[2], q[1], q[0]);
             }
-            p.pixels[size_t(y) * size_t(v.width) + size_t(x)] = c;
+            pixels[size_t(y) * size_t(v.width) + size_t(x)] = c;
         }
     }
+    p.pixels = std::make_shared<const std::vector<COLORREF>>(std::move(pixels));
     return p;
 }
 
@@ -1220,7 +1239,7 @@ bool Player::dib(const DibSource& src, double x, double y, double w, double h, i
     if (inPath_)
         return false;
     DibView v;
-    if (!viewDib(src.bmi, src.bmiBytes, src.bitsBytes, src.usage, s.palette, v))
+    if (!viewDib(src.bmi, src.bmiBytes, src.bitsBytes, src.usage, palette(), v))
         return false;
     const bool aligned = full_.b == 0 && full_.c == 0;
     const PointF p = mapRound(x, y), q = mapRound(x + w, y + h);
@@ -1268,7 +1287,7 @@ bool Player::dib(const DibSource& src, double x, double y, double w, double h, i
     case BlitExtra::Mask: {
         DibView mv;
         if (extra.mask.bmi && viewDib(extra.mask.bmi, extra.mask.bmiBytes, extra.mask.bitsBytes, extra.mask.usage,
-                                      s.palette, mv)) {
+                                      palette(), mv)) {
             const auto* minfo = reinterpret_cast<const BITMAPINFO*>(mv.info.data());
             HBITMAP mask = CreateDIBitmap(hdc, &minfo->bmiHeader, CBM_INIT, extra.mask.bits, minfo, DIB_RGB_COLORS);
             MaskBlt(hdc, dx, dy, dw, dh, source.dc, xs, ys, mask, extra.maskX, extra.maskY, rop);

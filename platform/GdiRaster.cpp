@@ -56,13 +56,11 @@ inline void blend(uint8_t* q, uint32_t p, int op, int bpp)
 template <class F>
 void eachAllowed(const Target& t, int y, int x0, int x1, F f)
 {
-    for (const RECT& r : t.allowed.rects()) {
-        if (y < r.top || y >= r.bottom)
-            continue;
-        const int a = std::max(x0, int(r.left)), b = std::min(x1, int(r.right));
+    t.allowed.eachInRow(y, [&](int l, int r) {
+        const int a = std::max(x0, l), b = std::min(x1, r);
         if (a < b)
             f(a, b);
-    }
+    });
 }
 
 double signedArea(const std::vector<PointF>& p)
@@ -309,10 +307,10 @@ bool Paint::at(int x, int y, COLORREF& c) const
         c = colour;
         return hatchBit(hatch, x, y);
     case Pattern: {
-        if (width <= 0 || height <= 0)
+        if (width <= 0 || height <= 0 || !pixels || pixels->size() < size_t(width) * size_t(height))
             return false;
         const int px = ((x % width) + width) % width, py = ((y % height) + height) % height;
-        c = pixels[size_t(py) * size_t(width) + size_t(px)];
+        c = (*pixels)[size_t(py) * size_t(width) + size_t(px)];
         return true;
     }
     default:

@@ -11,6 +11,7 @@
 
 #include "platform/GdiInternal.h"
 
+#include <memory>
 #include <vector>
 
 namespace platform {
@@ -36,7 +37,7 @@ struct Paint {
     COLORREF colour = 0;
     int hatch = 0;
     int width = 0, height = 0;           // pattern
-    std::vector<COLORREF> pixels;        // pattern, top row first
+    std::shared_ptr<const std::vector<COLORREF>> pixels; // pattern, top row first
     bool mono = false;                   // pixels 0 and 1: text and background colours, when painting
     // The pattern's colour at device pixel (x, y); false where a hatch leaves the background.
     bool at(int x, int y, COLORREF& c) const;

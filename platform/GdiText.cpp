@@ -48,13 +48,15 @@ struct Glyph {
     int top = 0;
     int width = 0;
     int height = 0;
-    std::vector<uint8_t> on; // one byte per pixel
+    std::vector<uint8_t> on; // coverage, one byte per pixel: 0 or 255, grey levels when smooth
 };
 
 struct Font {
     LOGFONTW lf{};
     int faceIndex = 0; // family * kStyles + style
     bool embolden = false; // bold asked for where the family has no bold face
+    bool smooth = false;   // anti-aliased or ClearType quality: grey edges blended into the picture
+    bool symbol = false;   // the Symbol face: its single-byte codes stand for Greek and mathematical signs
     int cell = 16;
     int em = 16;
     int emX = 16; // horizontal pixel size: em unless lfWidth asks for narrower or wider glyphs
@@ -72,11 +74,12 @@ namespace {
 // What a glyph bitmap or advance depends on.
 struct GlyphKey {
     int face, em, emX, angle;
-    bool bold;
+    bool bold, smooth;
     FT_UInt index;
     bool operator<(const GlyphKey& o) const
     {
-        return std::tie(face, em, emX, angle, bold, index) < std::tie(o.face, o.em, o.emX, o.angle, o.bold, o.index);
+        return std::tie(face, em, emX, angle, bold, smooth, index) <
+               std::tie(o.face, o.em, o.emX, o.angle, o.bold, o.smooth, o.index);
     }
 };
 
@@ -86,8 +89,14 @@ struct FontSystem {
     bool tried[kFaces] = {};
     Face faces[kFaces];
     std::map<GlyphKey, Glyph> glyphs;
+    size_t glyphBytes = 0;
     std::map<GlyphKey, int> advances; // pixels
 };
+
+// Documents choose sizes and angles: the caches start afresh past these, so no run of
+// fonts can grow them without bound.
+const size_t kGlyphCacheBytes = size_t(64) << 20;
+const size_t kAdvanceCacheEntries = size_t(1) << 20;
 
 FontSystem& fonts()
 {
@@ -147,7 +156,7 @@ Family familyOf(const LOGFONTW& lf)
         char16_t c = lf.lfFaceName[i];
         name.push_back(c < 128 ? char(std::tolower(int(c))) : '?');
     }
-    static const char* const serif[] = {"times new roman", "times", "georgia", "cambria", "liberation serif",
+    static const char* const serif[] = {"times new roman", "times", "georgia", "cambria", "liberation serif", "symbol",
                                         "serif", "ms serif", "garamond", "book antiqua", "palatino",
                                         "bookman", "century schoolbook", "constantia", "tms rmn", "roman"};
     static const char* const mono[] = {"courier new", "courier", "consolas", "lucida console", "liberation mono",
@@ -225,6 +234,15 @@ std::shared_ptr<Object> makeFontObject(const LOGFONTW& lf)
     o->font = std::make_shared<Font>();
     Font& f = *o->font;
     f.lf = lf;
+    f.smooth = lf.lfQuality == ANTIALIASED_QUALITY || lf.lfQuality == CLEARTYPE_QUALITY;
+    static const char16_t kSymbol[] = u"symbol";
+    f.symbol = true;
+    for (int i = 0; i < LF_FACESIZE && f.symbol; ++i) {
+        const char16_t c = lf.lfFaceName[i];
+        f.symbol = (c < 128 ? char16_t(std::tolower(int(c))) : c) == kSymbol[i];
+        if (!c)
+            break;
+    }
     const bool bold = lf.lfWeight >= FW_SEMIBOLD, italic = lf.lfItalic != 0;
     const int family = familyOf(lf);
     const int style = (bold ? 1 : 0) + (italic ? 2 : 0);
@@ -270,6 +288,49 @@ std::vector<char32_t> codePoints(LPCWSTR text, int count)
     return out;
 }
 
+// The Symbol face's codes 0x20 to 0xFE (also as U+F020 to U+F0FE, as Unicode text
+// carries them), as the Unicode characters the Liberation faces hold; 0 where none.
+char32_t fromSymbol(char32_t c)
+{
+    static const char16_t low[0x5F] = {
+        0x0020, 0x0021, 0x2200, 0x0023, 0x2203, 0x0025, 0x0026, 0x220B, 0x0028, 0x0029, 0x2217, 0x002B, 0x002C,
+        0x2212, 0x002E, 0x002F, 0x0030, 0x0031, 0x0032, 0x0033, 0x0034, 0x0035, 0x0036, 0x0037, 0x0038, 0x0039,
+        0x003A, 0x003B, 0x003C, 0x003D, 0x003E, 0x003F, 0x2245, 0x0391, 0x0392, 0x03A7, 0x0394, 0x0395, 0x03A6,
+        0x0393, 0x0397, 0x0399, 0x03D1, 0x039A, 0x039B, 0x039C, 0x039D, 0x039F, 0x03A0, 0x0398, 0x03A1, 0x03A3,
+        0x03A4, 0x03A5, 0x03C2, 0x03A9, 0x039E, 0x03A8, 0x0396, 0x005B, 0x2234, 0x005D, 0x22A5, 0x005F, 0x203E,
+        0x03B1, 0x03B2, 0x03C7, 0x03B4, 0x03B5, 0x03C6, 0x03B3, 0x03B7, 0x03B9, 0x03D5, 0x03BA, 0x03BB, 0x03BC,
+        0x03BD, 0x03BF, 0x03C0, 0x03B8, 0x03C1, 0x03C3, 0x03C4, 0x03C5, 0x03D6, 0x03C9, 0x03BE, 0x03C8, 0x03B6,
+        0x007B, 0x007C, 0x007D, 0x223C};
+    static const char16_t high[0x5F] = {
+        0x20AC, 0x03D2, 0x2032, 0x2264, 0x2044, 0x221E, 0x0192, 0x2663, 0x2666, 0x2665, 0x2660, 0x2194, 0x2190,
+        0x2191, 0x2192, 0x2193, 0x00B0, 0x00B1, 0x2033, 0x2265, 0x00D7, 0x221D, 0x2202, 0x2022, 0x00F7, 0x2260,
+        0x2261, 0x2248, 0x2026, 0x23D0, 0x23AF, 0x21B5, 0x2135, 0x2111, 0x211C, 0x2118, 0x2297, 0x2295, 0x2205,
+        0x2229, 0x222A, 0x2283, 0x2287, 0x2284, 0x2282, 0x2286, 0x2208, 0x2209, 0x2220, 0x2207, 0x00AE, 0x00A9,
+        0x2122, 0x220F, 0x221A, 0x22C5, 0x00AC, 0x2227, 0x2228, 0x21D4, 0x21D0, 0x21D1, 0x21D2, 0x21D3, 0x25CA,
+        0x2329, 0x00AE, 0x00A9, 0x2122, 0x2211, 0x239B, 0x239C, 0x239D, 0x23A1, 0x23A2, 0x23A3, 0x23A7, 0x23A8,
+        0x23A9, 0x23AA, 0x0000, 0x232A, 0x222B, 0x2320, 0x23AE, 0x2321, 0x239E, 0x239F, 0x23A0, 0x23A4, 0x23A5,
+        0x23A6, 0x23AB, 0x23AC, 0x23AD};
+    static_assert(sizeof low / sizeof low[0] == 0x7F - 0x20, "codes 0x20 to 0x7E");
+    static_assert(sizeof high / sizeof high[0] == 0xFF - 0xA0, "codes 0xA0 to 0xFE");
+    if (c >= 0xF020 && c <= 0xF0FE)
+        c -= 0xF000;
+    if (c >= 0x20 && c < 0x7F)
+        return low[c - 0x20];
+    if (c >= 0xA0 && c < 0xFF)
+        return high[c - 0xA0];
+    return c;
+}
+
+// The characters a run shows in the font.
+std::vector<char32_t> textIn(const Font& f, LPCWSTR text, int count)
+{
+    std::vector<char32_t> out = codePoints(text, count);
+    if (f.symbol)
+        for (char32_t& c : out)
+            c = fromSymbol(c);
+    return out;
+}
+
 std::shared_ptr<Font> fontOf(const DC& d)
 {
     auto o = object(d.font);
@@ -282,7 +343,7 @@ bool sizeFace(const Font& f, Face* face) { return f.em > 0 && FT_Set_Pixel_Sizes
 // size (the width its bitmap was fitted to), plus the kerning of the pair it starts,
 // where the font has kerning. Each glyph's own rounded unhinted width drifted from its
 // bitmap by up to half a pixel, which at 6 to 8 pixels made the gaps visibly uneven.
-// False without the font.
+// Smooth text takes the advances of its lightly hinted glyphs. False without the font.
 bool advances(const Font& f, const std::vector<char32_t>& text, std::vector<int>& out)
 {
     FontSystem& fs = fonts();
@@ -295,17 +356,20 @@ bool advances(const Font& f, const std::vector<char32_t>& text, std::vector<int>
     FT_UInt previous = 0;
     for (char32_t c : text) {
         FT_UInt index = FT_Get_Char_Index(face->ft, FT_ULong(c));
-        GlyphKey key{f.faceIndex, f.em, f.emX, 0, f.embolden, index};
+        GlyphKey key{f.faceIndex, f.em, f.emX, 0, f.embolden, f.smooth, index};
         auto it = fs.advances.find(key);
         int pixels = 0;
         if (it != fs.advances.end()) {
             pixels = it->second;
         } else {
-            if (sized && FT_Load_Glyph(face->ft, index, FT_LOAD_TARGET_MONO) == 0) {
+            const FT_Int32 load = f.smooth ? FT_LOAD_TARGET_LIGHT : FT_LOAD_TARGET_MONO;
+            if (sized && FT_Load_Glyph(face->ft, index, load) == 0) {
                 if (f.embolden)
                     FT_GlyphSlot_Embolden(face->ft->glyph);
                 pixels = int((face->ft->glyph->advance.x + 32) >> 6);
             }
+            if (fs.advances.size() >= kAdvanceCacheEntries)
+                fs.advances.clear();
             fs.advances[key] = pixels;
         }
         FT_Vector kern{0, 0};
@@ -327,7 +391,7 @@ const Glyph* glyphLocked(const Font& f, char32_t c, int angle)
     if (!face)
         return nullptr;
     FT_UInt index = FT_Get_Char_Index(face->ft, FT_ULong(c));
-    GlyphKey key{f.faceIndex, f.em, f.emX, angle, f.embolden, index};
+    GlyphKey key{f.faceIndex, f.em, f.emX, angle, f.embolden, f.smooth, index};
     auto it = fs.glyphs.find(key);
     if (it != fs.glyphs.end())
         return &it->second;
@@ -339,15 +403,19 @@ const Glyph* glyphLocked(const Font& f, char32_t c, int angle)
             FT_Matrix m{cs, -sn, sn, cs};
             FT_Set_Transform(face->ft, &m, nullptr);
         }
+        // Smooth glyphs keep their outlines' shapes (light hinting); bilevel ones are hinted
+        // for monochrome, as their advances are.
+        const FT_Int32 target = f.smooth ? FT_LOAD_TARGET_LIGHT : FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME;
+        const FT_Render_Mode mode = f.smooth ? FT_RENDER_MODE_LIGHT : FT_RENDER_MODE_MONO;
         bool ok;
         if (f.embolden) {
-            ok = FT_Load_Glyph(face->ft, index, FT_LOAD_TARGET_MONO) == 0;
+            ok = FT_Load_Glyph(face->ft, index, target) == 0;
             if (ok) {
                 FT_GlyphSlot_Embolden(face->ft->glyph);
-                ok = FT_Render_Glyph(face->ft->glyph, FT_RENDER_MODE_MONO) == 0;
+                ok = FT_Render_Glyph(face->ft->glyph, mode) == 0;
             }
         } else {
-            ok = FT_Load_Glyph(face->ft, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO | FT_LOAD_MONOCHROME) == 0;
+            ok = FT_Load_Glyph(face->ft, index, FT_LOAD_RENDER | target) == 0;
         }
         if (angle)
             FT_Set_Transform(face->ft, nullptr, nullptr);
@@ -362,12 +430,23 @@ const Glyph* glyphLocked(const Font& f, char32_t c, int angle)
             for (int y = 0; y < g.height; ++y) {
                 const unsigned char* row = bm.buffer + ptrdiff_t(y) * bm.pitch;
                 for (int x = 0; x < g.width; ++x) {
-                    bool on = bm.pixel_mode == FT_PIXEL_MODE_MONO ? ((row[x / 8] >> (7 - x % 8)) & 1) != 0 : row[x] >= 128;
-                    g.on[size_t(y) * size_t(g.width) + size_t(x)] = on ? 1 : 0;
+                    uint8_t cover;
+                    if (bm.pixel_mode == FT_PIXEL_MODE_MONO)
+                        cover = ((row[x / 8] >> (7 - x % 8)) & 1) ? 255 : 0;
+                    else if (f.smooth)
+                        cover = row[x];
+                    else
+                        cover = row[x] >= 128 ? 255 : 0;
+                    g.on[size_t(y) * size_t(g.width) + size_t(x)] = cover;
                 }
             }
         }
     }
+    if (fs.glyphBytes + g.on.size() > kGlyphCacheBytes) {
+        fs.glyphs.clear(); // no glyph pointer is held across this call
+        fs.glyphBytes = 0;
+    }
+    fs.glyphBytes += g.on.size();
     return &fs.glyphs.emplace(key, std::move(g)).first->second;
 }
 
@@ -442,6 +521,21 @@ void fillTextRect(const Target& t, const Placer& pl, int u0, int v0, int u1, int
             }
 }
 
+// Sets a pixel to colour c, or blends c over it by a glyph's partial coverage.
+inline void cover(uint8_t* p, COLORREF c, uint8_t amount, int bpp)
+{
+    if (amount == 255) {
+        putPixel(p, c, bpp);
+        return;
+    }
+    const int a = amount;
+    const int want[3] = {GetBValue(c), GetGValue(c), GetRValue(c)};
+    for (int i = 0; i < 3; ++i)
+        p[i] = uint8_t(p[i] + ((want[i] - p[i]) * a + (want[i] >= p[i] ? 127 : -127)) / 255);
+    if (bpp == 32)
+        p[3] = 0;
+}
+
 // Sets a glyph's pixels with the glyph's origin at device (ox, oy), upright bitmap.
 void drawGlyph(const Target& t, const Glyph& gl, int ox, int oy, COLORREF c)
 {
@@ -456,7 +550,7 @@ void drawGlyph(const Target& t, const Glyph& gl, int ox, int oy, COLORREF c)
             const uint8_t* on = &gl.on[size_t(y - box.top) * size_t(gl.width)];
             for (int x = part.left; x < part.right; ++x)
                 if (on[x - box.left])
-                    putPixel(t.at(x, y), c, t.bpp);
+                    cover(t.at(x, y), c, on[x - box.left], t.bpp);
         }
     }
 }
@@ -506,11 +600,12 @@ bool drawRun(DC& d, const Font& f, const std::vector<char32_t>& text, const Layo
             }
             for (int y = 0; y < gl->height; ++y)
                 for (int x = 0; x < gl->width; ++x) {
-                    if (!gl->on[size_t(y) * size_t(gl->width) + size_t(x)])
+                    const uint8_t amount = gl->on[size_t(y) * size_t(gl->width) + size_t(x)];
+                    if (!amount)
                         continue;
                     POINT p = pl.map(u + gl->left + x, v - gl->top + y);
                     if (t.contains(p.x, p.y))
-                        putPixel(t.at(p.x, p.y), d.textColor, t.bpp);
+                        cover(t.at(p.x, p.y), d.textColor, amount, t.bpp);
                 }
         }
     }
@@ -585,7 +680,7 @@ BOOL GetTextExtentPoint32W(HDC hdc, LPCWSTR text, int count, SIZE* size)
         return FALSE;
     auto f = platform::gdi::fontOf(*d);
     std::vector<int> adv;
-    if (!f || !platform::gdi::advances(*f, platform::gdi::codePoints(text, count), adv))
+    if (!f || !platform::gdi::advances(*f, platform::gdi::textIn(*f, text, count), adv))
         return FALSE;
     int w = 0;
     for (int a : adv)
@@ -616,9 +711,11 @@ BOOL ExtTextOutW(HDC hdc, int x, int y, UINT options, const RECT* rc, LPCWSTR te
     if (count == 0)
         return TRUE;
     auto f = fontOf(*d);
-    std::vector<char32_t> cps = codePoints(text, int(count));
+    if (!f)
+        return FALSE;
+    std::vector<char32_t> cps = textIn(*f, text, int(count));
     std::vector<int> adv;
-    if (!f || !advances(*f, cps, adv))
+    if (!advances(*f, cps, adv))
         return FALSE;
     Layout lay;
     lay.pen.resize(cps.size());
@@ -737,7 +834,7 @@ int DrawTextW(HDC hdc, LPCWSTR text, int count, RECT* rc, UINT format)
     auto f = platform::gdi::fontOf(*d);
     if (!f)
         return 0;
-    std::vector<char32_t> all = platform::gdi::codePoints(text, count < 0 ? -1 : count);
+    std::vector<char32_t> all = platform::gdi::textIn(*f, text, count < 0 ? -1 : count);
     std::vector<std::vector<char32_t>> lines(1);
     for (size_t i = 0; i < all.size(); ++i) {
         char32_t c = all[i];

@@ -380,33 +380,31 @@ TEST(GdiAlpha, ConstantAndPerPixelAlphaMatchNumpy)
         std::ofstream f(dir.path + "/alpha.src", std::ios::binary);
         f.write(reinterpret_cast<const char*>(sp), W * H * 4);
     }
-    for (int constant : {255, 128, 37}) {
-        for (bool perPixel : {false, true}) {
-          for (HDC from : {srcDc, madeDc}) {
-            SCOPED_TRACE("constant " + std::to_string(constant) + (perPixel ? " per pixel" : "") +
-                         (from == madeDc ? " from CreateDIBitmap" : " from a DIB section"));
-            Memory dst(W, H);
-            dst.random(6);
-            std::vector<uint8_t> before = dst.pixels();
-            {
-                std::ofstream f(dir.path + "/alpha.dst", std::ios::binary);
-                f.write(reinterpret_cast<const char*>(before.data()), std::streamsize(before.size()));
+    for (int constant : {255, 128, 37})
+        for (bool perPixel : {false, true})
+            for (HDC from : {srcDc, madeDc}) {
+                SCOPED_TRACE("constant " + std::to_string(constant) + (perPixel ? " per pixel" : "") +
+                             (from == madeDc ? " from CreateDIBitmap" : " from a DIB section"));
+                Memory dst(W, H);
+                dst.random(6);
+                std::vector<uint8_t> before = dst.pixels();
+                {
+                    std::ofstream f(dir.path + "/alpha.dst", std::ios::binary);
+                    f.write(reinterpret_cast<const char*>(before.data()), std::streamsize(before.size()));
+                }
+                BLENDFUNCTION bf{AC_SRC_OVER, 0, BYTE(constant), BYTE(perPixel ? AC_SRC_ALPHA : 0)};
+                ASSERT_TRUE(AlphaBlend(dst.dc, 0, 0, W, H, from, 0, 0, W, H, bf));
+                std::string cmd = "'" + dir.path + "/alpha.src' '" + dir.path + "/alpha.dst' " + std::to_string(constant) +
+                                  " " + (perPixel ? "1" : "0");
+                std::string want = runScript("alpha_reference.py", cmd);
+                std::vector<uint8_t> got = dst.pixels();
+                ASSERT_EQ(want.size(), got.size());
+                int worst = 0;
+                for (size_t i = 0; i < got.size(); ++i)
+                    if (i % 4 != 3)
+                        worst = std::max(worst, std::abs(int(got[i]) - int(uint8_t(want[i]))));
+                EXPECT_LE(worst, 1);
             }
-            BLENDFUNCTION bf{AC_SRC_OVER, 0, BYTE(constant), BYTE(perPixel ? AC_SRC_ALPHA : 0)};
-            ASSERT_TRUE(AlphaBlend(dst.dc, 0, 0, W, H, from, 0, 0, W, H, bf));
-            std::string cmd = "'" + dir.path + "/alpha.src' '" + dir.path + "/alpha.dst' " + std::to_string(constant) +
-                              " " + (perPixel ? "1" : "0");
-            std::string want = runScript("alpha_reference.py", cmd);
-            std::vector<uint8_t> got = dst.pixels();
-            ASSERT_EQ(want.size(), got.size());
-            int worst = 0;
-            for (size_t i = 0; i < got.size(); ++i)
-                if (i % 4 != 3)
-                    worst = std::max(worst, std::abs(int(got[i]) - int(uint8_t(want[i]))));
-            EXPECT_LE(worst, 1);
-          }
-        }
-    }
     BLENDFUNCTION bad{1, 0, 255, 0};
     Memory dst(2, 2);
     EXPECT_FALSE(AlphaBlend(dst.dc, 0, 0, 2, 2, srcDc, 0, 0, 2, 2, bad));
@@ -580,6 +578,100 @@ TEST(GdiClipAll, EveryBitmapAndTextServiceStaysInsideTheClipRegion)
     }
     DeleteObject(brush);
     DeleteObject(font);
+}
+
+// Random coordinates, extents, codes and DIB headers: every call returns, and touches no
+// memory it does not own (the sanitizer builds watch).
+TEST(GdiHostile, RandomArgumentsStayInsideTheirBuffers)
+{
+    std::mt19937 rng(11);
+    Memory dst(37, 23), src(19, 13);
+    src.random(12);
+    auto coord = [&]() {
+        switch (rng() % 4) {
+        case 0:
+            return int(rng() % 80) - 30;
+        case 1:
+            return int(rng() % 140000) - 70000;
+        case 2:
+            return (rng() & 1) ? (1 << 28) + 5 : -(1 << 28) - 5;
+        default:
+            return int(rng() % 8) - 4;
+        }
+    };
+    std::vector<uint8_t> buffer(4096);
+    for (int i = 0; i < 3000; ++i) {
+        for (auto& b : buffer)
+            b = uint8_t(rng());
+        // A header the checks let through most of the time: small sizes, valid depths.
+        const WORD depths[] = {1, 4, 8, 16, 24, 32};
+        BITMAPINFOHEADER h{40, LONG(1 + rng() % 9), LONG(int(rng() % 19) - 9), 1, depths[rng() % 6],
+                           DWORD(rng() % 4), DWORD(rng() % 200), 0, 0, DWORD(rng() % 3), 0};
+        if (h.biBitCount == 8 && h.biCompression == BI_RLE8)
+            h.biHeight = std::abs(h.biHeight);
+        std::memcpy(buffer.data(), &h, sizeof h);
+        const auto* info = reinterpret_cast<const BITMAPINFO*>(buffer.data());
+        const uint8_t* bits = buffer.data() + 40 + 256 * 4; // past any table, with room for 9 x 9 x 32 bits
+        const DWORD rop = DWORD(rng() % 256) << 16;
+        switch (rng() % 9) {
+        case 0:
+            StretchDIBits(dst.dc, coord(), coord(), coord(), coord(), coord(), coord(), coord(), coord(), bits, info,
+                          rng() % 3, rop);
+            break;
+        case 1:
+            SetDIBitsToDevice(dst.dc, coord(), coord(), DWORD(coord()), DWORD(coord()), coord(), coord(),
+                              UINT(rng() % 12), UINT(rng() % 12), bits, info, DIB_RGB_COLORS);
+            break;
+        case 2:
+            StretchBlt(dst.dc, coord(), coord(), coord(), coord(), src.dc, coord(), coord(), coord(), coord(), rop);
+            break;
+        case 3:
+            AlphaBlend(dst.dc, coord(), coord(), coord(), coord(), src.dc, coord(), coord(), coord(), coord(),
+                       BLENDFUNCTION{0, 0, BYTE(rng()), BYTE(rng() % 2)});
+            break;
+        case 4: {
+            const POINT p[3] = {{coord(), coord()}, {coord(), coord()}, {coord(), coord()}};
+            PlgBlt(dst.dc, p, src.dc, coord(), coord(), coord(), coord(), (rng() & 1) ? src.bm : nullptr, coord(),
+                   coord());
+            break;
+        }
+        case 5:
+            MaskBlt(dst.dc, coord(), coord(), coord(), coord(), src.dc, coord(), coord(), src.bm, coord(), coord(),
+                    rop | (rng() << 24));
+            break;
+        case 6: {
+            TRIVERTEX v[3];
+            for (TRIVERTEX& t : v)
+                t = TRIVERTEX{coord(), coord(), COLOR16(rng()), COLOR16(rng()), COLOR16(rng()), 0};
+            const ULONG mesh[3] = {ULONG(rng() % 4), ULONG(rng() % 4), ULONG(rng() % 4)};
+            GradientFill(dst.dc, v, 3, mesh, 1, rng() % 4);
+            break;
+        }
+        case 7: {
+            HBITMAP made = CreateDIBitmap(nullptr, &info->bmiHeader, CBM_INIT, bits, info, DIB_RGB_COLORS);
+            if (made)
+                DeleteObject(made);
+            break;
+        }
+        default: {
+            HFONT f = CreateFontW(int(rng() % 400) - 200, int(rng() % 300), int(rng() % 7200) - 3600, 0,
+                                  int(rng() % 1000), rng() & 1, rng() & 1, rng() & 1, rng() % 3, 0, 0, rng() % 6,
+                                  rng() % 256, (rng() & 1) ? u"Symbol" : u"Nowhere Sans");
+            HGDIOBJ old = SelectObject(dst.dc, f);
+            SetTextAlign(dst.dc, rng() % 32);
+            INT dx[16];
+            for (INT& d : dx)
+                d = coord();
+            RECT rc{coord(), coord(), coord(), coord()};
+            ExtTextOutW(dst.dc, coord(), coord(), UINT(rng()) & (ETO_OPAQUE | ETO_CLIPPED | ETO_PDY), &rc, u"W\xe9g\xf061",
+                        (rng() & 1) ? 4 : 0, (rng() & 1) ? dx : nullptr);
+            SelectObject(dst.dc, old);
+            DeleteObject(f);
+            break;
+        }
+        }
+    }
+    SUCCEED();
 }
 
 } // namespace

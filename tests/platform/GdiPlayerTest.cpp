@@ -182,6 +182,9 @@ TEST(GdiPlayer, EmfPictures)
          redBox + Recs{{75, {48, RGN_COPY, 32, 1, 1, 16, 0, 0, 10, 10, 0, 0, 10, 10}}, {43, {0, 0, 100, 100}}} +
              Brush(2, kBlue) + Recs{{75, {0, RGN_COPY}}, {43, {50, 50, 100, 100}}},
          {{5, 5, kRed}, {20, 20, kWhite}, {70, 70, kBlue}}},
+        {"clip region of overlapping rectangles",
+         redBox + Recs{{75, {64, RGN_COPY, 32, 1, 2, 32, 0, 0, 15, 15, 0, 0, 10, 10, 5, 5, 15, 15}}, {43, {0, 0, 100, 100}}},
+         {{2, 2, kRed}, {12, 12, kRed}, {7, 7, kRed}, {12, 2, kWhite}, {2, 12, kWhite}}},
         {"path filled", redBox + Recs{{59, {}}, {43, {10, 10, 50, 50}}, {60, {}}, {62, {0, 0, 0, 0}}},
          {{30, 30, kRed}, {48, 48, kRed}, {50, 50, kWhite}}},
         {"aborted path draws nothing", redBox + Recs{{59, {}}, {43, {10, 10, 50, 50}}, {68, {}}, {62, {0, 0, 0, 0}}},

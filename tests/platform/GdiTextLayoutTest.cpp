@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <unistd.h>
@@ -26,7 +27,7 @@ std::string fontDir()
 }
 
 struct Canvas {
-    static const int W = 400, H = 240, X0 = 200, Y0 = 120;
+    static const int W = 1000, H = 240, X0 = 500, Y0 = 120;
     HDC dc;
     HBITMAP bm;
     Canvas()
@@ -396,6 +397,134 @@ TEST(GdiTextFaces, AdvancesAndVerticalStepsPlaceEachGlyph)
         EXPECT_EQ(draw(f, TA_BASELINE, u"IIII", c.options, nullptr, c.dx.data()), want);
     }
     DeleteObject(f);
+}
+
+// Anti-aliased and ClearType qualities blend grey edges, as Pillow's anti-aliased drawing
+// of the same file does (within one pixel and 48 levels, the measure metafiles are judged
+// by); other qualities stay two-level.
+TEST(GdiTextFaces, SmoothQualitiesBlendEdgesLikePillow)
+{
+    REQUIRE_FONTS_AND_PILLOW();
+    const std::string text = "Smooth Hamburg 42";
+    for (int em : {11, 20, 33}) {
+        std::vector<std::string> lines = reference({job("LiberationSans-Regular.ttf", em, "grey", text)});
+        ASSERT_EQ(lines.size(), 1u);
+        std::istringstream in(lines[0]);
+        int w = 0, h = 0, ox = 0, oy = 0;
+        std::string hex;
+        in >> w >> h >> ox >> oy >> hex;
+        std::map<std::pair<int, int>, int> theirs;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                int v = std::stoi(hex.substr((size_t(y) * size_t(w) + size_t(x)) * 2, 2), nullptr, 16);
+                if (v)
+                    theirs[{x - ox, y - oy}] = v;
+            }
+        for (int quality : {DEFAULT_QUALITY, NONANTIALIASED_QUALITY, ANTIALIASED_QUALITY, CLEARTYPE_QUALITY}) {
+            SCOPED_TRACE("em " + std::to_string(em) + " quality " + std::to_string(quality));
+            HFONT f = CreateFontW(-em, 0, 0, 0, FW_NORMAL, 0, 0, 0, 0, 0, 0, DWORD(quality), 0, u"Arial");
+            Canvas c;
+            SelectObject(c.dc, f);
+            SetTextAlign(c.dc, TA_BASELINE);
+            TextOutW(c.dc, Canvas::X0, Canvas::Y0, Utf8ToUtf16(text).c_str(), int(text.size()));
+            std::vector<uint8_t> px = platform::BitmapPixels(c.bm, nullptr, nullptr);
+            SelectObject(c.dc, GetStockObject(SYSTEM_FONT));
+            DeleteObject(f);
+            std::map<std::pair<int, int>, int> ours;
+            int partial = 0;
+            for (int y = 0; y < Canvas::H; ++y)
+                for (int x = 0; x < Canvas::W; ++x) {
+                    int v = px[(size_t(y) * Canvas::W + size_t(x)) * 4 + 1];
+                    if (v)
+                        ours[{x - Canvas::X0, y - Canvas::Y0}] = v;
+                    partial += v && v < 255;
+                }
+            const bool smooth = quality == ANTIALIASED_QUALITY || quality == CLEARTYPE_QUALITY;
+            if (!smooth) {
+                EXPECT_EQ(partial, 0);
+                continue;
+            }
+            EXPECT_GT(partial, int(ours.size()) / 5);
+            auto share = [](const std::map<std::pair<int, int>, int>& a, const std::map<std::pair<int, int>, int>& b) {
+                int hit = 0;
+                for (auto& [p, v] : a) {
+                    bool near = false;
+                    for (int dy = -1; dy <= 1 && !near; ++dy)
+                        for (int dx = -1; dx <= 1 && !near; ++dx) {
+                            auto it = b.find({p.first + dx, p.second + dy});
+                            near = std::abs((it == b.end() ? 0 : it->second) - v) <= 48;
+                        }
+                    hit += near;
+                }
+                return a.empty() ? 0.0 : double(hit) / double(a.size());
+            };
+            EXPECT_GE(share(ours, theirs), 0.95); // light hinting here, full hinting there
+            EXPECT_GE(share(theirs, ours), 0.95);
+        }
+    }
+}
+
+// lfWidth asks for an average character width: the run's extent scales by its ratio to
+// the face's own average width (the OS/2 table's, read by the script).
+TEST(GdiTextFaces, WidthScalesTheRunHorizontally)
+{
+    REQUIRE_FONTS_AND_PILLOW();
+    const int em = 24;
+    const std::string text = "Hamburgefonts";
+    std::vector<std::string> lines = reference({job("LiberationSans-Regular.ttf", em, "metrics", text)});
+    ASSERT_EQ(lines.size(), 1u);
+    int width, ascent, cell, upm, ulPos, ulThick, stPos, stSize, avg;
+    std::istringstream(lines[0]) >> width >> ascent >> cell >> upm >> ulPos >> ulThick >> stPos >> stSize >> avg;
+    ASSERT_GT(avg, 0);
+    const double natural = double(avg) * em / upm;
+    const std::u16string wide = Utf8ToUtf16(text);
+    for (double factor : {0.5, 1.0, 1.6, 3.0}) {
+        SCOPED_TRACE("factor " + std::to_string(factor));
+        const int lfWidth = int(std::lround(natural * factor));
+        HFONT f = CreateFontW(-em, lfWidth, 0, 0, FW_NORMAL, 0, 0, 0, 0, 0, 0, 0, 0, u"Arial");
+        Canvas c;
+        SelectObject(c.dc, f);
+        SIZE size{};
+        ASSERT_TRUE(GetTextExtentPoint32W(c.dc, wide.c_str(), int(wide.size()), &size));
+        EXPECT_NEAR(size.cx, width * lfWidth / natural, 0.04 * width * factor + 3);
+        EXPECT_EQ(size.cy, cell); // the height stays
+        Ink ink = draw(f, TA_BASELINE, wide);
+        int right = 0;
+        for (auto p : ink)
+            right = std::max(right, p.first);
+        EXPECT_NEAR(right, size.cx, 3 + factor * 2);
+        SelectObject(c.dc, GetStockObject(SYSTEM_FONT));
+        DeleteObject(f);
+    }
+}
+
+// The Symbol face's codes, single-byte or as U+F0xx, draw the Greek letters and signs the
+// codes stand for (worked from the face's published code chart), in the serif face.
+TEST(GdiTextFaces, SymbolFaceCodesDrawGreekAndMathematicalSigns)
+{
+    ASSERT_FALSE(fontDir().empty()) << "fonts-liberation is not installed";
+    HFONT symbol = CreateFontW(-20, 0, 0, 0, FW_NORMAL, 0, 0, 0, SYMBOL_CHARSET, 0, 0, 0, 0, u"Symbol");
+    HFONT serif = makeFont(-20, 0, FW_NORMAL, false, u"Times New Roman");
+    struct Case {
+        char code;
+        char16_t meaning;
+    } cases[] = {{'a', u'\u03b1'}, {'b', u'\u03b2'}, {'D', u'\u0394'}, {'p', u'\u03c0'}, {'S', u'\u03a3'},
+                 {'W', u'\u03a9'}, {'\xa5', u'\u221e'}, {'\xb3', u'\u2265'}, {'\xb9', u'\u2260'}, {'\xd6', u'\u221a'},
+                 {'\xe5', u'\u2211'}, {'+', u'+'},         {'-', u'\u2212'}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(static_cast<unsigned char>(c.code)));
+        const Ink want = draw(serif, TA_BASELINE, std::u16string(1, c.meaning));
+        ASSERT_FALSE(want.empty());
+        Canvas a;
+        SelectObject(a.dc, symbol);
+        SetTextAlign(a.dc, TA_BASELINE);
+        TextOutA(a.dc, Canvas::X0, Canvas::Y0, &c.code, 1);
+        EXPECT_EQ(a.ink(), want);
+        const char16_t privateUse = char16_t(0xF000 + static_cast<unsigned char>(c.code));
+        EXPECT_EQ(draw(symbol, TA_BASELINE, std::u16string(1, privateUse)), want);
+    }
+    DeleteObject(symbol);
+    DeleteObject(serif);
 }
 
 // Single-byte text is code page 1252, whose 0x80 to 0x9F hold printable characters;

@@ -5,9 +5,11 @@ bilevel ink of the text set on a baseline starting at the origin (ox, oy), then 
 counter-clockwise about the origin by the angle (the upright bitmap turned, nearest
 pixel), bits one '0' or '1' a pixel, rows top-down. Pillow lays the text out with
 FreeType's hinted monochrome glyphs and the basic layout (advances and kerning).
-With "metrics" for the angle it prints instead "width ascent cell upm underlinePosition
-underlineThickness strikeoutPosition strikeoutSize", the last five in font units from the
-font's head, post and OS/2 tables, read here."""
+With "grey" for the angle the text is drawn upright and anti-aliased, and the bits are
+two hexadecimal digits a pixel (its coverage). With "metrics" it prints instead "width
+ascent cell upm underlinePosition underlineThickness strikeoutPosition strikeoutSize
+averageWidth", the last six in font units from the font's head, post and OS/2 tables,
+read here."""
 import os
 import struct
 import sys
@@ -27,7 +29,18 @@ def metrics(path, em, text):
     st_size, st_pos = struct.unpack_from(">hh", f.data, os2 + 26)
     _, cell = f.em_and_cell(-em)
     ascent = int(em * f.win_asc / f.upm + 0.5)
-    print(f.pens(em, text)[1], ascent, cell, f.upm, ul_pos, ul_thick, st_pos, st_size)
+    avg = struct.unpack_from(">h", f.data, os2 + 2)[0]
+    print(f.pens(em, text)[1], ascent, cell, f.upm, ul_pos, ul_thick, st_pos, st_size, avg)
+
+
+def grey(font, em, text):
+    side = 4 * em * (len(text) + 2)
+    ox = oy = side // 2
+    img = Image.new("L", (side, side), 0)
+    ImageDraw.Draw(img).text((ox, oy), text, font=font, fill=255, anchor="ls")
+    box = img.getbbox()
+    crop = img.crop(box)
+    print(crop.size[0], crop.size[1], ox - box[0], oy - box[1], crop.tobytes().hex())
 
 
 def main():
@@ -41,11 +54,14 @@ def main():
         if angle == "metrics":
             metrics(path, em, text)
             continue
-        angle = int(angle)
         key = (path, em)
         if key not in fonts:
             fonts[key] = ImageFont.truetype(path, em, layout_engine=ImageFont.Layout.BASIC)
         font = fonts[key]
+        if angle == "grey":
+            grey(font, em, text)
+            continue
+        angle = int(angle)
         side = 4 * em * (len(text) + 2)
         ox = oy = side // 2
         img = Image.new("1", (side, side), 0)
