@@ -1232,6 +1232,25 @@ struct SourceDC {
     }
 };
 
+// The player's brush as the context's, for the raster operations that read the pattern;
+// hatches and patterns stand in by their colour.
+struct BrushScope {
+    HDC dc;
+    HBRUSH brush = nullptr;
+    HGDIOBJ old = nullptr;
+    BrushScope(HDC d, const Paint& p) : dc(d)
+    {
+        brush = p.kind == Paint::None ? nullptr : CreateSolidBrush(p.colour);
+        old = SelectObject(dc, brush ? static_cast<HGDIOBJ>(brush) : GetStockObject(NULL_BRUSH));
+    }
+    ~BrushScope()
+    {
+        SelectObject(dc, old);
+        if (brush)
+            DeleteObject(brush);
+    }
+};
+
 } // namespace
 
 bool Player::dib(const DibSource& src, double x, double y, double w, double h, int xs, int ys, int ws, int hs,
@@ -1246,6 +1265,7 @@ bool Player::dib(const DibSource& src, double x, double y, double w, double h, i
     const PointF p = mapRound(x, y), q = mapRound(x + w, y + h);
     const int dx = int(p.x), dy = int(p.y), dw = int(q.x - p.x), dh = int(q.y - p.y);
     const auto* info = reinterpret_cast<const BITMAPINFO*>(v.info.data());
+    const BrushScope pattern(hdc, resolved(s.brush.paint));
     // A bottom-up DIB's rows count from its bottom in the DIB calls, from the top in a context.
     const int64_t bh = std::llabs(int64_t(v.height));
     const int flipped = int(std::clamp<int64_t>(bh - ys - hs, INT32_MIN, INT32_MAX));
@@ -1331,22 +1351,24 @@ void Player::patBlt(double x, double y, double w, double h, DWORD rop)
         return;
     std::vector<Span> spans;
     scanFill(o, false, t.allowed.bounds(), spans);
+    // The ternary code's truth table (bit P<<2 | S<<1 | D) without a source is a binary
+    // one (bit P<<1 | D), which is what the binary operations number from one.
+    const unsigned table = (rop >> 16) & 0xFF;
+    unsigned binary = 0;
+    for (unsigned pd = 0; pd < 4; ++pd) {
+        const unsigned bit = (pd >> 1) << 2 | (pd & 1);
+        if (((table >> bit) & 1) != ((table >> (bit | 2)) & 1))
+            return; // reads a source it does not have
+        binary |= ((table >> bit) & 1) << pd;
+    }
+    if (binary == 0xA) // the destination kept
+        return;
     Paint paint = resolved(s.brush.paint);
-    int op = R2_COPYPEN;
-    switch (rop) {
-    case 0x00F00021: op = R2_COPYPEN; break;                 // PATCOPY
-    case 0x005A0049: op = R2_XORPEN; break;                  // PATINVERT
-    case 0x00550009: op = R2_NOT; break;                     // DSTINVERT
-    case 0x00000042: op = R2_BLACK; break;                   // BLACKNESS
-    case 0x00FF0062: op = R2_WHITE; break;                   // WHITENESS
-    case 0x00AA0029: return;                                 // the destination kept
-    default: break;
-    }
-    if (op == R2_NOT || op == R2_BLACK || op == R2_WHITE) {
-        paint = Paint();
+    if (paint.kind == Paint::None) { // a null brush paints black where the pattern is read
         paint.kind = Paint::Solid;
+        paint.colour = 0;
     }
-    paintSpans(t, spans, paint, background(), op);
+    paintSpans(t, spans, paint, background(), int(binary) + 1);
 }
 
 } // namespace gdi
