@@ -539,8 +539,17 @@ void Player::polyline(const std::vector<PointF>& logical, bool fromCurrent)
     if (logical.empty())
         return;
     if (fromCurrent) {
+        if (inPath_) {
+            for (const PointF& p : logical)
+                lineTo(p.x, p.y);
+            return;
+        }
+        // One line from the position through the points: its corners are joins.
+        Contour c{{s.pos}, false};
         for (const PointF& p : logical)
-            lineTo(p.x, p.y);
+            c.pts.push_back(mapRound(p.x, p.y));
+        s.pos = c.pts.back();
+        draw(Outline{c}, false, true);
         return;
     }
     Contour c;

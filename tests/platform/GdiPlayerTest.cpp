@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -218,6 +219,140 @@ TEST(GdiPlayer, EmfPictures)
         for (const Probe& q : c.probes)
             EXPECT_EQ(p.at(q.x, q.y), q.want) << q.x << ", " << q.y;
     }
+}
+
+// Region data of one rectangle, with its byte count first.
+std::vector<int64_t> OneRect(int l, int t, int r, int b) { return {48, 32, 1, 1, 16, l, t, r, b, l, t, r, b}; }
+
+TEST(GdiPlayer, EmfShapesPensAndRegions)
+{
+    struct Case {
+        const char* name;
+        Recs records;
+        std::vector<Probe> probes;
+    };
+    const COLORREF kBlack = 0, kCyan = RGB(0, 255, 255);
+    const Recs redBox = Brush(1, kRed) + kNoPen;
+    const Recs bluePen10 = {{38, {3, 0, 10, 0, kBlue}}, {37, {3}}};
+    auto extPen = [](int64_t style, int width) { return Recs{{95, {3, 0, 0, 0, 0, style, width, 0, kBlue, 0, 0}}, {37, {3}}}; };
+    const std::vector<int64_t> rgn = OneRect(20, 20, 80, 80);
+    std::vector<int64_t> frame = {20, 20, 80, 80, 48, 2, 3, 3}, invert = {20, 20, 80, 80, 48};
+    frame.insert(frame.end(), rgn.begin() + 1, rgn.end());
+    invert.insert(invert.end(), rgn.begin() + 1, rgn.end());
+    std::vector<int64_t> dibBrush = {1, 0, 32, 40, 72, 16};
+    for (int64_t w : Words(TwoByTwo()))
+        dibBrush.push_back(w);
+    // 2 x 2, one bit: black and white; the top row 1 0, the bottom row 0 1.
+    std::vector<int64_t> monoBrush = {1, 0, 32, 48, 80, 8, 40, 2, 2, 1 | 1 << 16, 0, 0, 0, 0, 0, 0, 0, 0xFFFFFF, 0x40, 0x80};
+    const int64_t flatMiter = 0x10000 | 0x200 | 0x2000, flatBevel = 0x10000 | 0x200 | 0x1000;
+    const Recs corner = {{27, {20, 50}}, {6, {0, 0, 0, 0, 2, 50, 50, 50, 80}}};
+    const Case cases[] = {
+        {"round rectangle corners stay empty", redBox + Recs{{44, {0, 0, 100, 100, 40, 40}}},
+         {{2, 2, kWhite}, {50, 1, kRed}, {1, 50, kRed}, {50, 50, kRed}}},
+        {"poly-polyline", {{7, {0, 0, 0, 0, 2, 4, 2, 2, 10, 10, 90, 10, 10, 50, 90, 50}}},
+         {{50, 10, kBlack}, {50, 50, kBlack}, {50, 30, kWhite}, {90, 10, kWhite}}},
+        {"Bézier through its midpoint", {{2, {0, 0, 0, 0, 4, 10, 50, 10, 10, 90, 10, 90, 50}}},
+         {{50, 20, kBlack}, {10, 50, kBlack}, {50, 50, kWhite}}},
+        {"PolyDraw closes its figure", {{56, {0, 0, 0, 0, 3, 10, 10, 90, 10, 90, 90, 0x030206}}},
+         {{50, 10, kBlack}, {90, 50, kBlack}, {50, 50, kBlack}, {30, 70, kWhite}}},
+        {"ArcTo leaves the position at the arc's end",
+         {{27, {10, 90}}, {55, {0, 0, 100, 100, 100, 50, 50, 0}}, {54, {50, 50}}}, {{50, 25, kBlack}, {50, 60, kWhite}}},
+        {"AngleArc joins the position and ends there",
+         {{27, {10, 50}}, {41, {50, 50, 40, F(0), F(90)}}, {54, {50, 90}}},
+         {{30, 50, kBlack}, {50, 30, kBlack}, {20, 20, kWhite}}},
+        {"a pixel set", {{15, {5, 5, kBlue}}}, {{5, 5, kBlue}, {6, 5, kWhite}}},
+        {"NOT of the destination", Recs{{20, {6}}} + kNoPen + Recs{{43, {0, 0, 100, 100}}}, {{50, 50, kBlack}}},
+        {"blit without a source inverts by the pattern",
+         Brush(1, kRed) + Recs{{76, {0, 0, 0, 0, 0, 0, 100, 100, 0x005A0049, 0, 0, F(1), F(0), F(0), F(1), F(0), F(0), 0, 0, 0, 0, 0, 0}}},
+         {{50, 50, kCyan}}},
+        {"DIB brush tiled from the corner", Recs{{94, dibBrush}, {37, {1}}} + kNoPen + Recs{{43, {0, 0, 100, 100}}},
+         {{0, 0, kBlue}, {1, 0, kYellow}, {0, 1, kRed}, {1, 1, kGreen}, {2, 2, kBlue}}},
+        {"monochrome brush in the colours of the moment",
+         Recs{{93, monoBrush}, {37, {1}}, {24, {kBlue}}, {25, {kGreen}}} + kNoPen + Recs{{43, {0, 0, 100, 100}}},
+         {{0, 0, kGreen}, {1, 0, kBlue}, {0, 1, kBlue}, {1, 1, kGreen}}},
+        {"dashes with their gaps in the background colour",
+         Recs{{38, {3, 1, 1, 0, kBlue}}, {37, {3}}, {25, {kGreen}}, {27, {0, 50}}, {54, {100, 50}}},
+         {{10, 50, kBlue}, {20, 50, kGreen}, {30, 50, kBlue}}},
+        {"inside-frame pen within the box",
+         Recs{{38, {3, 6, 10, 0, kBlue}}, {37, {3}}, {37, {0x80000005}}, {43, {10, 10, 90, 90}}},
+         {{12, 50, kBlue}, {8, 50, kWhite}, {88, 50, kBlue}, {90, 50, kWhite}, {50, 50, kWhite}}},
+        {"wide pen of CreatePen", bluePen10 + Recs{{27, {20, 50}}, {54, {80, 50}}}, {{50, 46, kBlue}, {50, 40, kWhite}}},
+        {"miter join reaches the corner", extPen(flatMiter, 10) + corner, {{54, 45, kBlue}, {50, 47, kBlue}}},
+        {"bevel join cuts it", extPen(flatBevel, 10) + corner, {{54, 45, kWhite}, {50, 47, kBlue}}},
+        {"stroke and fill a closed figure",
+         redBox + Recs{{37, {0x80000007}}, {59, {}}, {27, {10, 10}}, {54, {90, 10}}, {54, {90, 90}}, {61, {}}, {60, {}},
+                       {63, {0, 0, 0, 0}}},
+         {{80, 20, kRed}, {50, 10, kBlack}, {50, 50, kBlack}, {20, 80, kWhite}}},
+        {"widened path filled",
+         extPen(0x10000 | 0x200, 20) + Brush(1, kRed) + Recs{{59, {}}, {27, {10, 50}}, {54, {90, 50}}, {60, {}}, {66, {}},
+                                                          {62, {0, 0, 0, 0}}},
+         {{50, 42, kRed}, {50, 57, kRed}, {50, 38, kWhite}, {5, 50, kWhite}}},
+        {"meta region outlives the clip",
+         redBox + Recs{{30, {20, 20, 80, 80}}, {28, {}}, {75, {0, RGN_COPY}}, {43, {0, 0, 100, 100}}},
+         {{10, 10, kWhite}, {50, 50, kRed}}},
+        {"clip regions combined by xor",
+         redBox + Recs{{30, {0, 0, 60, 60}}, {75, {48, RGN_XOR, 32, 1, 1, 16, 40, 40, 100, 100, 40, 40, 100, 100}},
+                       {43, {0, 0, 100, 100}}},
+         {{20, 20, kRed}, {50, 50, kWhite}, {80, 80, kRed}}},
+        {"region framed", Recs{{39, {2, 0, kBlue, 0}}, {72, frame}}, {{21, 50, kBlue}, {25, 50, kWhite}, {50, 78, kBlue}}},
+        {"region inverted", Recs{{73, invert}}, {{50, 50, kBlack}, {10, 10, kWhite}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Played p(Emf(c.records), false);
+        ASSERT_TRUE(p.loaded());
+        EXPECT_EQ(p.leaked(), 0);
+        for (const Probe& q : c.probes)
+            EXPECT_EQ(p.at(q.x, q.y), q.want) << q.x << ", " << q.y;
+    }
+}
+
+// Where the ink of a played picture lies: its box, and its widths in the top and bottom rows.
+struct Ink {
+    int top = 100, bottom = -1, left = 100, right = -1, topWidth = 0, bottomWidth = 0;
+};
+
+Ink InkOf(const Played& p)
+{
+    Ink k;
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 100; ++x)
+            if (p.at(x, y) != kWhite) {
+                k.top = std::min(k.top, y), k.bottom = std::max(k.bottom, y);
+                k.left = std::min(k.left, x), k.right = std::max(k.right, x);
+            }
+    for (int x = 0; x < 100; ++x) {
+        k.topWidth += p.at(x, k.top) != kWhite;
+        k.bottomWidth += p.at(x, k.bottom) != kWhite;
+    }
+    return k;
+}
+
+// Text through the mapping: its size follows the scale, and a flipped axis leaves it upright.
+TEST(GdiPlayer, EmfTextMapped)
+{
+    // A 10-unit Liberation Sans "T" at (20, 20), transparent, after the given mapping records.
+    auto tee = [](const Recs& mapping, int x, int y) {
+        std::vector<int64_t> font = {1, -10, 0, 0, 0, 400, 0};
+        font.resize(2 + 92 / 4, 0);
+        Recs r = mapping + Recs{{82, font}, {37, {1}}, {18, {1}}};
+        r.push_back({84, {0, 0, 0, 0, 1, F(1), F(1), x, y, 1, 76, 0, 0, 0, 0, 0, 0, 'T'}});
+        return r;
+    };
+    Played plain(Emf(tee({}, 20, 20)), false);
+    Played doubled(Emf(tee({{17, {8}}, {9, {50, 50}}, {11, {100, 100}}}, 10, 10)), false);
+    Played flipped(Emf(tee({{17, {8}}, {9, {100, 100}}, {11, {100, -100}}, {12, {0, 100}}}, 20, 80)), false);
+    const Ink a = InkOf(plain), b = InkOf(doubled), c = InkOf(flipped);
+    ASSERT_GT(a.bottom, a.top);
+    const double ratio = double(b.bottom - b.top + 1) / (a.bottom - a.top + 1);
+    EXPECT_GT(ratio, 1.7);
+    EXPECT_LT(ratio, 2.3);
+    EXPECT_GE(a.top, 20); // the reference point is the top-left corner of the cell
+    EXPECT_GE(b.top, 20);
+    // The bar of the T stays on top: the top row is the wide one.
+    EXPECT_GT(a.topWidth, a.bottomWidth);
+    EXPECT_GT(c.topWidth, c.bottomWidth);
+    EXPECT_GE(c.top, 20);
 }
 
 MetaBytes Wmf(const std::vector<std::pair<int, std::vector<int>>>& records, int objects = 4)
