@@ -342,6 +342,35 @@ def wmf_window_ext():
     return w.bytes(), checks
 
 
+@checked('wmf_viewport.wmf', 'WMF (hand-checked): MM_ANISOTROPIC with SetViewportOrg/Ext, OffsetViewportOrg and ScaleViewportExt in picture pixels',
+         'wmf2gd sizes the picture by what is drawn and draws a changed viewport elsewhere')
+def wmf_viewport():
+    w, u = wmf_page(upi=96)
+    w.select(w.null)
+    w.set_map_mode(MM_ANISOTROPIC)
+    w.set_window_org(0, 0)
+    w.set_window_ext(1000, 1000)
+    w.set_viewport_org(0, 0)
+    w.set_viewport_ext(384, 288)            # the whole picture: 0.384 and 0.288 pixels a unit
+    red, green, blue = (channels(COLOURS[i]) for i in range(3))
+    b = w.brush(BS_SOLID, COLOURS[0])
+    w.select(b)
+    w.rectangle(50, 50, 450, 450)           # (19, 14)-(173, 130)
+    w.offset_viewport_org(192, 0)
+    b2 = w.brush(BS_SOLID, COLOURS[1])
+    w.select(b2)
+    w.rectangle(50, 50, 450, 450)           # (211, 14)-(365, 130)
+    w.scale_viewport_ext(1, 2, 1, 2)        # (192, 144)
+    w.offset_viewport_org(-192, 144)        # origin (0, 144)
+    b3 = w.brush(BS_SOLID, COLOURS[2])
+    w.select(b3)
+    w.rectangle(100, 100, 900, 900)         # (19, 158)-(173, 274)
+    checks = [pixel(96, 72, red), pixel(22, 17, red), pixel(170, 127, red), pixel(288, 72, green),
+              pixel(362, 127, green), pixel(192, 72, WHITE), pixel(96, 216, blue), pixel(22, 161, blue),
+              pixel(170, 271, blue), pixel(288, 216, WHITE), pixel(96, 144, WHITE)]
+    return w.bytes(), checks
+
+
 @checked('wmf_save_restore.wmf', 'WMF (hand-checked): SaveDC/RestoreDC of brushes, window origin and clipping, nested, restored two levels at once',
          'wmf2gd restores nothing when RestoreDC counts back more than one level')
 def wmf_save_restore():
