@@ -420,7 +420,7 @@ def wmf_clip_rects():
 
 
 @checked('wmf_regions.wmf', 'WMF (hand-checked): CreateRegion with FillRegion, FrameRegion, PaintRegion, InvertRegion, SelectClipRegion',
-         'wmf2gd loses its object table at region records (frames black, inverts by painting, ignores the clip)')
+         'wmf2gd frames regions in black, paints InvertRegion with the brush and ignores SelectClipRegion')
 def wmf_regions():
     w, u = wmf_page(upi=96)
     w.select(w.null)
@@ -598,7 +598,7 @@ def wmf_dib_topdown():
     return w.bytes(), checks
 
 
-@scene('wmf_set_dib_to_dev.wmf', 'WMF: SetDIBitsToDevice, whole and in part (source offset, a band of scan lines)')
+@scene('wmf_set_dib_to_dev.wmf', 'WMF: SetDIBitsToDevice of 24, 4 and 1-bit pictures, whole and from a source offset')
 def wmf_set_dib_to_dev():
     w, u = wmf_page(upi=96)
     h, b = picture(24, 64, 48)
@@ -1564,7 +1564,7 @@ def emf_region_paint():
     return e.bytes(), checks
 
 
-@scene('emf_text_fonts.emf', 'EMF: ExtTextOutW in Arial, Times New Roman and Courier New: sizes 10-36, bold, italic, underline, strike-out')
+@scene('emf_text_fonts.emf', 'EMF: ExtTextOutW in Arial, Times New Roman and Courier New: sizes 12, 20 and 30, bold, italic, underline, strike-out')
 def emf_text_fonts():
     e = emf_page()
     e.set_bk_mode(TRANSPARENT)
