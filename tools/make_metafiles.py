@@ -1153,7 +1153,7 @@ def emf_rop2():
 
 
 @checked('emf_fill_modes.emf', 'EMF (hand-checked): alternate and winding fill of a star polygon, a PolyPolygon and a path',
-         'emf2svg-conv fills paths by the non-zero rule and self-crossing polygons wrongly')
+         'emf2svg-conv fills polygons, poly-polygons and paths by the non-zero rule whatever the fill mode')
 def emf_fill_modes():
     e = emf_page()
     e.stock(NULL_PEN)
