@@ -10,7 +10,6 @@ make_metafiles.py --seeds DIR      small files by groups of record kinds, seeds 
 The files are made in metafile_scenes_wmf.py, metafile_scenes_emf.py and
 metafile_scenes_documents.py, on the common ground of metafile_corpus.py.
 """
-import math
 import os
 import sys
 

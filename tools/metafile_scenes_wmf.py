@@ -1,5 +1,4 @@
 """Corpus files in placeable WMF form (registered on import)."""
-import math
 
 from metafile_corpus import *  # noqa: F401,F403
 
