@@ -13,6 +13,7 @@ metafile_scenes_documents.py, on the common ground of metafile_corpus.py.
 import os
 import sys
 
+sys.dont_write_bytecode = True  # tests and benchmarks run it: nothing is written beside the sources
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from metafile_corpus import *  # noqa: E402,F401,F403
 import metafile_scenes_wmf  # noqa: E402,F401  (the order of import is the order of the index)
