@@ -298,7 +298,7 @@ void playWmfRecord(Player& pl, unsigned fn, const uint8_t* r, size_t size)
     case 0x020E: if (has(2)) pl.setViewportExt(arg(1), arg(0)); break;
     case 0x020F: if (has(2)) pl.offsetWindowOrg(arg(1), arg(0)); break;
     case 0x0211: if (has(2)) pl.offsetViewportOrg(arg(1), arg(0)); break;
-    case 0x0400: if (has(4)) pl.scaleWindowExt(arg(3), arg(2), arg(1), arg(0)); break;
+    case 0x0410: if (has(4)) pl.scaleWindowExt(arg(3), arg(2), arg(1), arg(0)); break;
     case 0x0412: if (has(4)) pl.scaleViewportExt(arg(3), arg(2), arg(1), arg(0)); break;
     case 0x0213: if (has(2)) pl.lineTo(arg(1), arg(0)); break;
     case 0x0214: if (has(2)) pl.moveTo(arg(1), arg(0)); break;

@@ -11,7 +11,7 @@ namespace {
 
 const double kPi = 3.14159265358979323846;
 const size_t kMaxSaved = 1024;      // nested saves kept; deeper ones are ignored
-const size_t kMaxPathPoints = 1 << 20; // a path's points, far beyond any real file
+const size_t kMaxPathPoints = 1 << 18; // a path's points, far beyond any real file
 // Beyond this a coordinate is off every 4000-pixel picture; keeping it there keeps integers exact.
 const double kFar = 1 << 26;
 
@@ -589,9 +589,11 @@ void Player::bezier(const std::vector<PointF>& logical, bool fromCurrent)
         c.pts.push_back(dev[0]);
         i = 1;
     }
+    // A record of very many curves gets fewer points a curve: a million in all at most.
+    const int most = int(std::clamp<size_t>((size_t(1) << 20) / (dev.size() / 3 + 1), 1, 200));
     for (; i + 3 <= dev.size(); i += 3) {
         const PointF from = c.pts.back(); // a copy: the flattening grows the vector
-        flattenBezier(from, dev[i], dev[i + 1], dev[i + 2], c.pts);
+        flattenBezier(from, dev[i], dev[i + 1], dev[i + 2], c.pts, most);
     }
     for (PointF& p : c.pts)
         p = PointF{double(clampInt(p.x)), double(clampInt(p.y))};
@@ -1005,10 +1007,12 @@ void Player::text(double x, double y, const std::u16string& str, UINT options, c
     PointF ref = updateCp ? s.pos : mapRound(x, y);
     LOGFONTW lf = s.font;
     const double sy = scaleY(), sx = scaleX();
-    lf.lfHeight = LONG(std::clamp(std::floor(lf.lfHeight * sy + (lf.lfHeight < 0 ? -0.5 : 0.5)), -20000.0, 20000.0));
+    // Letters taller than twice the picture show nothing more and would cost their square.
+    const double tallest = std::min(4096.0, 2.0 * std::max(rc.right - rc.left, rc.bottom - rc.top) + 2);
+    lf.lfHeight = LONG(std::clamp(std::floor(lf.lfHeight * sy + (lf.lfHeight < 0 ? -0.5 : 0.5)), -tallest, tallest));
     if (lf.lfHeight == 0 && s.font.lfHeight != 0)
         lf.lfHeight = s.font.lfHeight < 0 ? -1 : 1;
-    lf.lfWidth = LONG(std::clamp(std::floor(std::fabs(lf.lfWidth * sx) + 0.5), 0.0, 20000.0));
+    lf.lfWidth = LONG(std::clamp(std::floor(std::fabs(lf.lfWidth * sx) + 0.5), 0.0, tallest));
     // Escapement turns with the mapping: flipped axes mirror it, a world rotation adds its angle.
     double esc = lf.lfEscapement;
     if (full_.det() < 0)
@@ -1109,7 +1113,7 @@ bool viewDib(const uint8_t* bmi, size_t bmiBytes, size_t bitsBytes, unsigned usa
     const bool rle = (v.compression == 1 && v.bits == 8) || (v.compression == 2 && v.bits == 4);
     if (v.compression != 0 && v.compression != 3 && !rle)
         return false;
-    if (v.compression == 3 && v.bits != 16 && v.bits != 32)
+    if (v.compression == 3 && ((v.bits != 16 && v.bits != 32) || (hsize != 40 && hsize < 52)))
         return false;
     const uint32_t sizeImage = hsize >= 40 ? le32(bmi + 20) : 0;
     if (rle && (v.height < 0 || sizeImage == 0 || sizeImage > bitsBytes))
@@ -1144,11 +1148,8 @@ bool viewDib(const uint8_t* bmi, size_t bmiBytes, size_t bitsBytes, unsigned usa
     put32(o + 20, sizeImage);
     put32(o + 32, uint32_t(v.colours));
     size_t at = 40;
-    if (v.compression == 3) {
-        if (hsize >= 52)
-            std::memcpy(o + 40, bmi + 40, 12);
-        else
-            std::memcpy(o + 40, bmi + hsize, 12);
+    if (v.compression == 3) { // the masks: inside a larger header, or right after the 40-byte one
+        std::memcpy(o + 40, bmi + 40, 12);
         at = 52;
     }
     const uint8_t* table = bmi + tableAt;
@@ -1231,6 +1232,25 @@ struct SourceDC {
     }
 };
 
+// The player's brush as the context's, for the raster operations that read the pattern;
+// hatches and patterns stand in by their colour.
+struct BrushScope {
+    HDC dc;
+    HBRUSH brush = nullptr;
+    HGDIOBJ old = nullptr;
+    BrushScope(HDC d, const Paint& p) : dc(d)
+    {
+        brush = p.kind == Paint::None ? nullptr : CreateSolidBrush(p.colour);
+        old = SelectObject(dc, brush ? static_cast<HGDIOBJ>(brush) : GetStockObject(NULL_BRUSH));
+    }
+    ~BrushScope()
+    {
+        SelectObject(dc, old);
+        if (brush)
+            DeleteObject(brush);
+    }
+};
+
 } // namespace
 
 bool Player::dib(const DibSource& src, double x, double y, double w, double h, int xs, int ys, int ws, int hs,
@@ -1245,6 +1265,7 @@ bool Player::dib(const DibSource& src, double x, double y, double w, double h, i
     const PointF p = mapRound(x, y), q = mapRound(x + w, y + h);
     const int dx = int(p.x), dy = int(p.y), dw = int(q.x - p.x), dh = int(q.y - p.y);
     const auto* info = reinterpret_cast<const BITMAPINFO*>(v.info.data());
+    const BrushScope pattern(hdc, resolved(s.brush.paint));
     // A bottom-up DIB's rows count from its bottom in the DIB calls, from the top in a context.
     const int64_t bh = std::llabs(int64_t(v.height));
     const int flipped = int(std::clamp<int64_t>(bh - ys - hs, INT32_MIN, INT32_MAX));
@@ -1330,22 +1351,24 @@ void Player::patBlt(double x, double y, double w, double h, DWORD rop)
         return;
     std::vector<Span> spans;
     scanFill(o, false, t.allowed.bounds(), spans);
+    // The ternary code's truth table (bit P<<2 | S<<1 | D) without a source is a binary
+    // one (bit P<<1 | D), which is what the binary operations number from one.
+    const unsigned table = (rop >> 16) & 0xFF;
+    unsigned binary = 0;
+    for (unsigned pd = 0; pd < 4; ++pd) {
+        const unsigned bit = (pd >> 1) << 2 | (pd & 1);
+        if (((table >> bit) & 1) != ((table >> (bit | 2)) & 1))
+            return; // reads a source it does not have
+        binary |= ((table >> bit) & 1) << pd;
+    }
+    if (binary == 0xA) // the destination kept
+        return;
     Paint paint = resolved(s.brush.paint);
-    int op = R2_COPYPEN;
-    switch (rop) {
-    case 0x00F00021: op = R2_COPYPEN; break;                 // PATCOPY
-    case 0x005A0049: op = R2_XORPEN; break;                  // PATINVERT
-    case 0x00550009: op = R2_NOT; break;                     // DSTINVERT
-    case 0x00000042: op = R2_BLACK; break;                   // BLACKNESS
-    case 0x00FF0062: op = R2_WHITE; break;                   // WHITENESS
-    case 0x00AA0029: return;                                 // the destination kept
-    default: break;
-    }
-    if (op == R2_NOT || op == R2_BLACK || op == R2_WHITE) {
-        paint = Paint();
+    if (paint.kind == Paint::None) { // a null brush paints black where the pattern is read
         paint.kind = Paint::Solid;
+        paint.colour = 0;
     }
-    paintSpans(t, spans, paint, background(), op);
+    paintSpans(t, spans, paint, background(), int(binary) + 1);
 }
 
 } // namespace gdi

@@ -83,8 +83,10 @@ Region regionOf(const Outline& outline, bool winding, const RECT& box);
 // The one binary raster operation on 0x00RRGGBB-ordered values.
 uint32_t applyRop2(int op, uint32_t pen, uint32_t dest);
 
-// Points of a cubic Bézier from p0 to p3 (p0 excluded), enough to look smooth at its size.
-void flattenBezier(const PointF& p0, const PointF& p1, const PointF& p2, const PointF& p3, std::vector<PointF>& out);
+// Points of a cubic Bézier from p0 to p3 (p0 excluded), enough to look smooth at its size
+// and at most 'most' (at least one).
+void flattenBezier(const PointF& p0, const PointF& p1, const PointF& p2, const PointF& p3, std::vector<PointF>& out,
+                   int most = 200);
 
 } // namespace gdi
 } // namespace platform

@@ -355,6 +355,16 @@ TEST(GdiPlayer, DeepSavesAndLongPaths)
     Played p(Emf(many), false);
     EXPECT_EQ(p.at(60, 60), kRed);
     EXPECT_EQ(p.leaked(), 0);
+
+    // A wide round pen along a polyline and a curve of thirty thousand points each: the
+    // joins and the flattening stay within a budget (a hostile file must not cost gigabytes).
+    std::vector<int64_t> line = {0, 0, 0, 0, 30000}, curve = {0, 0, 0, 0, 30000};
+    for (int i = 0; i < 30000; ++i) {
+        line.push_back((i % 100) | int64_t(i % 97) << 16);
+        curve.push_back((i % 90) | int64_t(i % 83) << 16);
+    }
+    Played wide(Emf({{95, {1, 0, 0, 0, 0, 0x10000, 60, 0, kBlue, 0, 0}}, {37, {1}}, {87, line}, {85, curve}}), false);
+    EXPECT_EQ(wide.at(50, 50), kBlue);
 }
 
 } // namespace
