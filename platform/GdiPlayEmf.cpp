@@ -278,8 +278,10 @@ void objectRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
         o.brush.paint = p.brushFromDib(c.bmi, c.bmiBytes, c.bits, c.bitsBytes, c.usage);
         if (type == 93 && o.brush.paint.kind == Paint::Pattern) {
             // A monochrome brush paints its dark bits in the text colour, the others in the background.
-            for (COLORREF& px : o.brush.paint.pixels)
+            std::vector<COLORREF> bits = *o.brush.paint.pixels;
+            for (COLORREF& px : bits)
                 px = px == 0 ? 0 : 1;
+            o.brush.paint.pixels = std::make_shared<const std::vector<COLORREF>>(std::move(bits));
             o.brush.paint.mono = true;
         }
         break;
@@ -435,7 +437,7 @@ void playEmfRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
         for (size_t i = 0; i < count; ++i)
             o->palette[size_t(start) + i] = PALETTEENTRY{r[20 + i * 4], r[21 + i * 4], r[22 + i * 4], 0};
         if (p.s.paletteIndex == int64_t(le32(r + 8)))
-            p.s.palette = o->palette;
+            p.s.palette = std::make_shared<const std::vector<PALETTEENTRY>>(o->palette);
         break;
     }
     case 41: if (n >= 28) p.angleArc(s32(r + 8), s32(r + 12), le32(r + 16), f32(r + 20), f32(r + 24)); break;
@@ -481,7 +483,7 @@ void playEmfRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
         std::vector<RECT> rects;
         if (n < at || !piece(n, at, cb) || !regionData(r + at, size_t(cb), rects))
             return;
-        const Region region = p.regionFromRects(rects, false);
+        const Region region = p.regionFromRects(rects, true);
         if (type == 73) {
             Paint solid;
             solid.kind = Paint::Solid;
@@ -529,6 +531,21 @@ void playEmfRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
     case 83: case 84: // EXTTEXTOUTA, EXTTEXTOUTW
         emrText(p, r, n, 36, type == 84);
         break;
+    case 108: { // SMALLTEXTOUT: point, count, options, mode, scales, [clip box], 8 or 16-bit characters
+        if (n < 36)
+            return;
+        const uint64_t chars = le32(r + 16);
+        const UINT options = le32(r + 20);
+        const bool noRect = (options & 0x100) != 0, narrow = (options & 0x200) != 0;
+        const size_t at = noRect ? 36 : 52;
+        if (n < at || chars == 0)
+            return;
+        const RECT box = noRect ? RECT{} : RECT{s32(r + 36), s32(r + 40), s32(r + 44), s32(r + 48)};
+        const std::u16string str = emfString(r, n, at, chars, !narrow);
+        if (str.size() == chars)
+            p.text(s32(r + 8), s32(r + 12), str, noRect ? 0 : options, noRect ? nullptr : &box, {});
+        break;
+    }
     case 96: case 97: { // POLYTEXTOUTA, POLYTEXTOUTW
         if (n < 40)
             return;

@@ -63,10 +63,11 @@ LOGFONTW font16(const uint8_t* p, size_t n)
 // A region object: its scans turned into rectangles (logical units).
 bool region16(const uint8_t* p, size_t n, std::vector<RECT>& rects)
 {
-    if (n < 20)
+    // next, type, count (4 bytes), size, scans, largest scan, bounds (8 bytes), then the scans
+    if (n < 22)
         return false;
-    const size_t scans = le16(p + 12);
-    size_t at = 20;
+    const size_t scans = le16(p + 10);
+    size_t at = 22;
     for (size_t i = 0; i < scans; ++i) {
         if (n - at < 6)
             return false;
@@ -297,7 +298,7 @@ void playWmfRecord(Player& pl, unsigned fn, const uint8_t* r, size_t size)
     case 0x020E: if (has(2)) pl.setViewportExt(arg(1), arg(0)); break;
     case 0x020F: if (has(2)) pl.offsetWindowOrg(arg(1), arg(0)); break;
     case 0x0211: if (has(2)) pl.offsetViewportOrg(arg(1), arg(0)); break;
-    case 0x0400: if (has(4)) pl.scaleWindowExt(arg(3), arg(2), arg(1), arg(0)); break;
+    case 0x0410: if (has(4)) pl.scaleWindowExt(arg(3), arg(2), arg(1), arg(0)); break;
     case 0x0412: if (has(4)) pl.scaleViewportExt(arg(3), arg(2), arg(1), arg(0)); break;
     case 0x0213: if (has(2)) pl.lineTo(arg(1), arg(0)); break;
     case 0x0214: if (has(2)) pl.moveTo(arg(1), arg(0)); break;
@@ -357,10 +358,12 @@ void playWmfRecord(Player& pl, unsigned fn, const uint8_t* r, size_t size)
         const size_t start = le16(p), count = le16(p + 2);
         if ((n - 4) / 4 < count)
             return;
-        if (s.palette.size() < start + count)
-            s.palette.resize(start + count);
+        std::vector<PALETTEENTRY> pal = pl.palette();
+        if (pal.size() < start + count)
+            pal.resize(start + count);
         for (size_t i = 0; i < count; ++i)
-            s.palette[start + i] = PALETTEENTRY{p[4 + i * 4], p[5 + i * 4], p[6 + i * 4], 0};
+            pal[start + i] = PALETTEENTRY{p[4 + i * 4], p[5 + i * 4], p[6 + i * 4], 0};
+        s.palette = std::make_shared<const std::vector<PALETTEENTRY>>(std::move(pal));
         break;
     }
     case 0x0521: text(pl, p, n, false); break;

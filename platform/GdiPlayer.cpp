@@ -11,7 +11,7 @@ namespace {
 
 const double kPi = 3.14159265358979323846;
 const size_t kMaxSaved = 1024;      // nested saves kept; deeper ones are ignored
-const size_t kMaxPathPoints = 1 << 22; // a path's points, far beyond any real file
+const size_t kMaxPathPoints = 1 << 18; // a path's points, far beyond any real file
 // Beyond this a coordinate is off every 4000-pixel picture; keeping it there keeps integers exact.
 const double kFar = 1 << 26;
 
@@ -99,7 +99,7 @@ Player::Player(HDC h, const Metafile& mf, const RECT& r) : m(mf), hdc(h), rc(r),
     // The context's palette stands for the metafile's until one is selected.
     if (auto d = dc(hdc))
         if (auto o = d->palette ? object(d->palette) : nullptr)
-            s.palette = o->palette;
+            s.palette = std::make_shared<const std::vector<PALETTEENTRY>>(o->palette);
 }
 
 Player::~Player()
@@ -351,7 +351,7 @@ void Player::select(size_t index)
         break;
     case MetaObject::Font: s.font = o->font; break;
     case MetaObject::Palette:
-        s.palette = o->palette;
+        s.palette = std::make_shared<const std::vector<PALETTEENTRY>>(o->palette);
         s.paletteIndex = int64_t(index);
         break;
     case MetaObject::Region: {
@@ -464,9 +464,16 @@ COLORREF Player::colour(COLORREF c) const
     // PALETTEINDEX: an entry of the selected palette; the rest are RGB (PALETTERGB too).
     if ((c >> 24) == 1) {
         const size_t i = c & 0xFFFF;
-        return i < s.palette.size() ? RGB(s.palette[i].peRed, s.palette[i].peGreen, s.palette[i].peBlue) : 0;
+        const std::vector<PALETTEENTRY>& pal = palette();
+        return i < pal.size() ? RGB(pal[i].peRed, pal[i].peGreen, pal[i].peBlue) : 0;
     }
     return c & 0xFFFFFF;
+}
+
+const std::vector<PALETTEENTRY>& Player::palette() const
+{
+    static const std::vector<PALETTEENTRY> none;
+    return s.palette ? *s.palette : none;
 }
 
 bool Player::target(Target& t) const
@@ -532,8 +539,17 @@ void Player::polyline(const std::vector<PointF>& logical, bool fromCurrent)
     if (logical.empty())
         return;
     if (fromCurrent) {
+        if (inPath_) {
+            for (const PointF& p : logical)
+                lineTo(p.x, p.y);
+            return;
+        }
+        // One line from the position through the points: its corners are joins.
+        Contour c{{s.pos}, false};
         for (const PointF& p : logical)
-            lineTo(p.x, p.y);
+            c.pts.push_back(mapRound(p.x, p.y));
+        s.pos = c.pts.back();
+        draw(Outline{c}, false, true);
         return;
     }
     Contour c;
@@ -582,9 +598,11 @@ void Player::bezier(const std::vector<PointF>& logical, bool fromCurrent)
         c.pts.push_back(dev[0]);
         i = 1;
     }
+    // A record of very many curves gets fewer points a curve: a million in all at most.
+    const int most = int(std::clamp<size_t>((size_t(1) << 20) / (dev.size() / 3 + 1), 1, 200));
     for (; i + 3 <= dev.size(); i += 3) {
         const PointF from = c.pts.back(); // a copy: the flattening grows the vector
-        flattenBezier(from, dev[i], dev[i + 1], dev[i + 2], c.pts);
+        flattenBezier(from, dev[i], dev[i + 1], dev[i + 2], c.pts, most);
     }
     for (PointF& p : c.pts)
         p = PointF{double(clampInt(p.x)), double(clampInt(p.y))};
@@ -847,25 +865,25 @@ void Player::applyClip()
     if (!d)
         return;
     Region r = hadClip_ ? oldClip_ : Region(RECT{-(1 << 28), -(1 << 28), 1 << 28, 1 << 28});
-    if (s.hasMeta)
-        r.intersect(s.meta);
-    if (s.hasClip)
-        r.intersect(s.clip);
+    if (s.meta)
+        r.intersect(*s.meta);
+    if (s.clip)
+        r.intersect(*s.clip);
+    r.index();
     d->clip = r;
-    d->hasClip = hadClip_ || s.hasMeta || s.hasClip;
+    d->hasClip = hadClip_ || s.meta || s.clip;
 }
 
 void Player::selectClip(const Region* region, int mode)
 {
     if (!region) {
         if (mode == RGN_COPY) {
-            s.hasClip = false;
-            s.clip.clear();
+            s.clip.reset();
             applyClip();
         }
         return;
     }
-    Region current = s.hasClip ? s.clip : Region(RECT{rc.left - 2, rc.top - 2, rc.right + 2, rc.bottom + 2});
+    Region current = s.clip ? *s.clip : Region(RECT{rc.left - 2, rc.top - 2, rc.right + 2, rc.bottom + 2});
     switch (mode) {
     case RGN_COPY: current = *region; break;
     case RGN_AND: current.intersect(*region); break;
@@ -880,8 +898,7 @@ void Player::selectClip(const Region* region, int mode)
     }
     default: return;
     }
-    s.clip = current;
-    s.hasClip = true;
+    s.clip = std::make_shared<const Region>(std::move(current));
     applyClip();
 }
 
@@ -899,37 +916,45 @@ void Player::excludeClip(double l, double t, double r, double b)
 
 void Player::offsetClip(double x, double y)
 {
-    if (!s.hasClip)
+    if (!s.clip)
         return;
     const double dx = full_.a * x + full_.c * y, dy = full_.b * x + full_.d * y;
-    s.clip.offset(clampInt(std::clamp(dx, -1e7, 1e7)), clampInt(std::clamp(dy, -1e7, 1e7)));
+    Region moved = *s.clip;
+    moved.offset(clampInt(std::clamp(dx, -1e7, 1e7)), clampInt(std::clamp(dy, -1e7, 1e7)));
+    s.clip = std::make_shared<const Region>(std::move(moved));
     applyClip();
 }
 
 void Player::setMetaRegion()
 {
-    if (s.hasClip) {
-        if (s.hasMeta)
-            s.meta.intersect(s.clip);
-        else
+    if (s.clip) {
+        if (s.meta) {
+            Region both = *s.meta;
+            both.intersect(*s.clip);
+            s.meta = std::make_shared<const Region>(std::move(both));
+        } else {
             s.meta = s.clip;
-        s.hasMeta = true;
+        }
     }
-    s.hasClip = false;
-    s.clip.clear();
+    s.clip.reset();
     applyClip();
 }
 
 Region Player::regionFromRects(const std::vector<RECT>& rects, bool logical) const
 {
-    Region out;
+    // Kept to the picture and a little around it: what lies further never shows.
     const Xform& f = logical ? full_ : base_;
+    const RECT box{rc.left - 2, rc.top - 2, rc.right + 2, rc.bottom + 2};
+    std::vector<RECT> device;
     for (const RECT& r : rects) {
         const PointF p = f.apply(r.left, r.top), q = f.apply(r.right, r.bottom);
-        out.unite(RECT{clampInt(std::min(p.x, q.x)), clampInt(std::min(p.y, q.y)), clampInt(std::max(p.x, q.x)),
-                       clampInt(std::max(p.y, q.y))});
+        const RECT d = rectIntersect(RECT{clampInt(std::min(p.x, q.x)), clampInt(std::min(p.y, q.y)),
+                                          clampInt(std::max(p.x, q.x)), clampInt(std::max(p.y, q.y))},
+                                     box);
+        if (!rectEmpty(d))
+            device.push_back(d);
     }
-    return out;
+    return Region::fromRects(std::move(device));
 }
 
 Paint Player::resolved(const Paint& p) const
@@ -939,8 +964,12 @@ Paint Player::resolved(const Paint& p) const
     if (!p.mono)
         return out;
     // A monochrome brush takes the colours of the moment it paints with.
-    for (COLORREF& c : out.pixels)
-        c = c ? colour(s.bkColour) : colour(s.textColour);
+    if (p.pixels) {
+        std::vector<COLORREF> px = *p.pixels;
+        for (COLORREF& c : px)
+            c = c ? colour(s.bkColour) : colour(s.textColour);
+        out.pixels = std::make_shared<const std::vector<COLORREF>>(std::move(px));
+    }
     out.mono = false;
     return out;
 }
@@ -987,10 +1016,12 @@ void Player::text(double x, double y, const std::u16string& str, UINT options, c
     PointF ref = updateCp ? s.pos : mapRound(x, y);
     LOGFONTW lf = s.font;
     const double sy = scaleY(), sx = scaleX();
-    lf.lfHeight = LONG(std::clamp(std::floor(lf.lfHeight * sy + (lf.lfHeight < 0 ? -0.5 : 0.5)), -20000.0, 20000.0));
+    // Letters taller than twice the picture show nothing more and would cost their square.
+    const double tallest = std::min(4096.0, 2.0 * std::max(rc.right - rc.left, rc.bottom - rc.top) + 2);
+    lf.lfHeight = LONG(std::clamp(std::floor(lf.lfHeight * sy + (lf.lfHeight < 0 ? -0.5 : 0.5)), -tallest, tallest));
     if (lf.lfHeight == 0 && s.font.lfHeight != 0)
         lf.lfHeight = s.font.lfHeight < 0 ? -1 : 1;
-    lf.lfWidth = LONG(std::clamp(std::floor(std::fabs(lf.lfWidth * sx) + 0.5), 0.0, 20000.0));
+    lf.lfWidth = LONG(std::clamp(std::floor(std::fabs(lf.lfWidth * sx) + 0.5), 0.0, tallest));
     // Escapement turns with the mapping: flipped axes mirror it, a world rotation adds its angle.
     double esc = lf.lfEscapement;
     if (full_.det() < 0)
@@ -1091,7 +1122,7 @@ bool viewDib(const uint8_t* bmi, size_t bmiBytes, size_t bitsBytes, unsigned usa
     const bool rle = (v.compression == 1 && v.bits == 8) || (v.compression == 2 && v.bits == 4);
     if (v.compression != 0 && v.compression != 3 && !rle)
         return false;
-    if (v.compression == 3 && v.bits != 16 && v.bits != 32)
+    if (v.compression == 3 && ((v.bits != 16 && v.bits != 32) || (hsize != 40 && hsize < 52)))
         return false;
     const uint32_t sizeImage = hsize >= 40 ? le32(bmi + 20) : 0;
     if (rle && (v.height < 0 || sizeImage == 0 || sizeImage > bitsBytes))
@@ -1126,11 +1157,8 @@ bool viewDib(const uint8_t* bmi, size_t bmiBytes, size_t bitsBytes, unsigned usa
     put32(o + 20, sizeImage);
     put32(o + 32, uint32_t(v.colours));
     size_t at = 40;
-    if (v.compression == 3) {
-        if (hsize >= 52)
-            std::memcpy(o + 40, bmi + 40, 12);
-        else
-            std::memcpy(o + 40, bmi + hsize, 12);
+    if (v.compression == 3) { // the masks: inside a larger header, or right after the 40-byte one
+        std::memcpy(o + 40, bmi + 40, 12);
         at = 52;
     }
     const uint8_t* table = bmi + tableAt;
@@ -1155,13 +1183,13 @@ Paint Player::brushFromDib(const uint8_t* bmi, size_t bmiBytes, const uint8_t* b
 {
     Paint p;
     DibView v;
-    if (!viewDib(bmi, bmiBytes, bitsBytes, usage, s.palette, v) || int64_t(v.width) * std::llabs(int64_t(v.height)) > 256 * 256)
+    if (!viewDib(bmi, bmiBytes, bitsBytes, usage, palette(), v) || int64_t(v.width) * std::llabs(int64_t(v.height)) > 256 * 256)
         return p;
     const int h = int(std::llabs(int64_t(v.height)));
     p.kind = Paint::Pattern;
     p.width = v.width;
     p.height = h;
-    p.pixels.resize(size_t(v.width) * size_t(h));
+    std::vector<COLORREF> pixels(size_t(v.width) * size_t(h));
     const uint8_t* table = v.info.data() + (v.compression == 3 ? 52 : 40);
     for (int y = 0; y < h; ++y) {
         const uint8_t* row = bits + size_t(v.topDown ? y : h - 1 - y) * v.stride;
@@ -1179,9 +1207,10 @@ Paint Player::brushFromDib(const uint8_t* bmi, size_t bmiBytes, const uint8_t* b
                 const uint8_t* q = row + x * (v.bits / 8);
                 c = RGB(q[2], q[1], q[0]);
             }
-            p.pixels[size_t(y) * size_t(v.width) + size_t(x)] = c;
+            pixels[size_t(y) * size_t(v.width) + size_t(x)] = c;
         }
     }
+    p.pixels = std::make_shared<const std::vector<COLORREF>>(std::move(pixels));
     return p;
 }
 
@@ -1212,6 +1241,25 @@ struct SourceDC {
     }
 };
 
+// The player's brush as the context's, for the raster operations that read the pattern;
+// hatches and patterns stand in by their colour.
+struct BrushScope {
+    HDC dc;
+    HBRUSH brush = nullptr;
+    HGDIOBJ old = nullptr;
+    BrushScope(HDC d, const Paint& p) : dc(d)
+    {
+        brush = p.kind == Paint::None ? nullptr : CreateSolidBrush(p.colour);
+        old = SelectObject(dc, brush ? static_cast<HGDIOBJ>(brush) : GetStockObject(NULL_BRUSH));
+    }
+    ~BrushScope()
+    {
+        SelectObject(dc, old);
+        if (brush)
+            DeleteObject(brush);
+    }
+};
+
 } // namespace
 
 bool Player::dib(const DibSource& src, double x, double y, double w, double h, int xs, int ys, int ws, int hs,
@@ -1220,12 +1268,13 @@ bool Player::dib(const DibSource& src, double x, double y, double w, double h, i
     if (inPath_)
         return false;
     DibView v;
-    if (!viewDib(src.bmi, src.bmiBytes, src.bitsBytes, src.usage, s.palette, v))
+    if (!viewDib(src.bmi, src.bmiBytes, src.bitsBytes, src.usage, palette(), v))
         return false;
     const bool aligned = full_.b == 0 && full_.c == 0;
     const PointF p = mapRound(x, y), q = mapRound(x + w, y + h);
     const int dx = int(p.x), dy = int(p.y), dw = int(q.x - p.x), dh = int(q.y - p.y);
     const auto* info = reinterpret_cast<const BITMAPINFO*>(v.info.data());
+    const BrushScope pattern(hdc, resolved(s.brush.paint));
     // A bottom-up DIB's rows count from its bottom in the DIB calls, from the top in a context.
     const int64_t bh = std::llabs(int64_t(v.height));
     const int flipped = int(std::clamp<int64_t>(bh - ys - hs, INT32_MIN, INT32_MAX));
@@ -1268,7 +1317,7 @@ bool Player::dib(const DibSource& src, double x, double y, double w, double h, i
     case BlitExtra::Mask: {
         DibView mv;
         if (extra.mask.bmi && viewDib(extra.mask.bmi, extra.mask.bmiBytes, extra.mask.bitsBytes, extra.mask.usage,
-                                      s.palette, mv)) {
+                                      palette(), mv)) {
             const auto* minfo = reinterpret_cast<const BITMAPINFO*>(mv.info.data());
             HBITMAP mask = CreateDIBitmap(hdc, &minfo->bmiHeader, CBM_INIT, extra.mask.bits, minfo, DIB_RGB_COLORS);
             MaskBlt(hdc, dx, dy, dw, dh, source.dc, xs, ys, mask, extra.maskX, extra.maskY, rop);
@@ -1311,22 +1360,24 @@ void Player::patBlt(double x, double y, double w, double h, DWORD rop)
         return;
     std::vector<Span> spans;
     scanFill(o, false, t.allowed.bounds(), spans);
+    // The ternary code's truth table (bit P<<2 | S<<1 | D) without a source is a binary
+    // one (bit P<<1 | D), which is what the binary operations number from one.
+    const unsigned table = (rop >> 16) & 0xFF;
+    unsigned binary = 0;
+    for (unsigned pd = 0; pd < 4; ++pd) {
+        const unsigned bit = (pd >> 1) << 2 | (pd & 1);
+        if (((table >> bit) & 1) != ((table >> (bit | 2)) & 1))
+            return; // reads a source it does not have
+        binary |= ((table >> bit) & 1) << pd;
+    }
+    if (binary == 0xA) // the destination kept
+        return;
     Paint paint = resolved(s.brush.paint);
-    int op = R2_COPYPEN;
-    switch (rop) {
-    case 0x00F00021: op = R2_COPYPEN; break;                 // PATCOPY
-    case 0x005A0049: op = R2_XORPEN; break;                  // PATINVERT
-    case 0x00550009: op = R2_NOT; break;                     // DSTINVERT
-    case 0x00000042: op = R2_BLACK; break;                   // BLACKNESS
-    case 0x00FF0062: op = R2_WHITE; break;                   // WHITENESS
-    case 0x00AA0029: return;                                 // the destination kept
-    default: break;
-    }
-    if (op == R2_NOT || op == R2_BLACK || op == R2_WHITE) {
-        paint = Paint();
+    if (paint.kind == Paint::None) { // a null brush paints black where the pattern is read
         paint.kind = Paint::Solid;
+        paint.colour = 0;
     }
-    paintSpans(t, spans, paint, background(), op);
+    paintSpans(t, spans, paint, background(), int(binary) + 1);
 }
 
 } // namespace gdi

@@ -95,7 +95,8 @@ struct PlayState {
     BrushDesc brush;
     int64_t penIndex = -1, brushIndex = -1, paletteIndex = -1; // the table slots selected, -1 for defaults and stock
     LOGFONTW font{};
-    std::vector<PALETTEENTRY> palette;
+    // Shared with the saved copies: a context saved a thousand times holds one of each.
+    std::shared_ptr<const std::vector<PALETTEENTRY>> palette;
     COLORREF textColour = 0, bkColour = 0xFFFFFF;
     int bkMode = 2;
     int rop2 = 13;
@@ -105,10 +106,8 @@ struct PlayState {
     double miterLimit = 10;
     int stretchMode = 1;
     PointF pos;   // current position, device
-    bool hasClip = false;
-    Region clip;  // device
-    bool hasMeta = false;
-    Region meta;  // device
+    std::shared_ptr<const Region> clip; // device; none: everything
+    std::shared_ptr<const Region> meta; // device; none: everything
 };
 
 class Player {
@@ -212,6 +211,7 @@ private:
     Paint resolved(const Paint& p) const;
 public:
     COLORREF colour(COLORREF c) const; // a record's colour, palette indexes looked up
+    const std::vector<PALETTEENTRY>& palette() const;
 private:
     Outline arcPoints(Box kind, double l, double t, double r, double b, double x1, double y1, double x2, double y2,
                       bool& ok);

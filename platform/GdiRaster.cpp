@@ -56,13 +56,11 @@ inline void blend(uint8_t* q, uint32_t p, int op, int bpp)
 template <class F>
 void eachAllowed(const Target& t, int y, int x0, int x1, F f)
 {
-    for (const RECT& r : t.allowed.rects()) {
-        if (y < r.top || y >= r.bottom)
-            continue;
-        const int a = std::max(x0, int(r.left)), b = std::min(x1, int(r.right));
+    t.allowed.eachInRow(y, [&](int l, int r) {
+        const int a = std::max(x0, l), b = std::min(x1, r);
         if (a < b)
             f(a, b);
-    }
+    });
 }
 
 double signedArea(const std::vector<PointF>& p)
@@ -86,11 +84,13 @@ void addPiece(Outline& out, std::vector<PointF> pts)
     out.push_back(Contour{std::move(pts), true});
 }
 
-int circleSteps(double r) { return std::clamp(int(std::ceil(r * 1.5)), 8, 256); }
+// Points of a round join or cap: enough to look round, fewer when a contour has very many
+// vertices (the budget keeps a hostile polyline's joins within a few million points).
+int circleSteps(double r, int budget) { return std::clamp(std::min(int(std::ceil(r * 1.5)), budget), 8, 256); }
 
-void addDisc(Outline& out, const PointF& c, double r)
+void addDisc(Outline& out, const PointF& c, double r, int budget)
 {
-    const int n = circleSteps(r);
+    const int n = circleSteps(r, budget);
     std::vector<PointF> pts(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i)
         pts[size_t(i)] = PointF{c.x + r * std::cos(2 * kPi * i / n), c.y + r * std::sin(2 * kPi * i / n)};
@@ -98,7 +98,7 @@ void addDisc(Outline& out, const PointF& c, double r)
 }
 
 // One contour's pieces: a quad per segment, joins between, caps at open ends.
-void widenContour(Outline& out, std::vector<PointF> p, bool closed, const Stroke& pen)
+void widenContour(Outline& out, std::vector<PointF> p, bool closed, const Stroke& pen, int budget)
 {
     p.erase(std::unique(p.begin(), p.end(), [](const PointF& a, const PointF& b) { return a.x == b.x && a.y == b.y; }),
             p.end());
@@ -107,7 +107,7 @@ void widenContour(Outline& out, std::vector<PointF> p, bool closed, const Stroke
     const double h = pen.width / 2;
     if (p.size() == 1) {
         if (pen.cap == Cap::Round)
-            addDisc(out, p[0], h);
+            addDisc(out, p[0], h, budget);
         else if (pen.cap == Cap::Square)
             addPiece(out, {{p[0].x - h, p[0].y - h}, {p[0].x + h, p[0].y - h}, {p[0].x + h, p[0].y + h}, {p[0].x - h, p[0].y + h}});
         return;
@@ -139,7 +139,7 @@ void widenContour(Outline& out, std::vector<PointF> p, bool closed, const Stroke
         const size_t in = (v + p.size() - 1) % p.size(), outSeg = v;
         const PointF& c = p[v];
         if (pen.join == Join::Round) {
-            addDisc(out, c, h);
+            addDisc(out, c, h, budget);
             continue;
         }
         const PointF n0 = normal(in), n1 = normal(outSeg);
@@ -162,8 +162,8 @@ void widenContour(Outline& out, std::vector<PointF> p, bool closed, const Stroke
         addPiece(out, {c, o0, o1});
     }
     if (!closed && pen.cap == Cap::Round) {
-        addDisc(out, p.front(), h);
-        addDisc(out, p.back(), h);
+        addDisc(out, p.front(), h, budget);
+        addDisc(out, p.back(), h, budget);
     }
 }
 
@@ -309,10 +309,10 @@ bool Paint::at(int x, int y, COLORREF& c) const
         c = colour;
         return hatchBit(hatch, x, y);
     case Pattern: {
-        if (width <= 0 || height <= 0)
+        if (width <= 0 || height <= 0 || !pixels || pixels->size() < size_t(width) * size_t(height))
             return false;
         const int px = ((x % width) + width) % width, py = ((y % height) + height) % height;
-        c = pixels[size_t(py) * size_t(width) + size_t(px)];
+        c = (*pixels)[size_t(py) * size_t(width) + size_t(px)];
         return true;
     }
     default:
@@ -411,9 +411,13 @@ void paintSpans(const Target& t, const std::vector<Span>& spans, const Paint& pa
 
 Outline widen(const Outline& outline, const Stroke& pen)
 {
+    size_t vertices = 1;
+    for (const Contour& c : outline)
+        vertices += c.pts.size();
+    const int budget = int(std::min<size_t>(256, (size_t(1) << 22) / vertices));
     Outline out;
     for (const Contour& c : outline)
-        widenContour(out, c.pts, c.closed, pen);
+        widenContour(out, c.pts, c.closed, pen, budget);
     return out;
 }
 
@@ -476,11 +480,78 @@ void strokeOutline(const Target& t, const Outline& outline, const Stroke& pen, c
         strokeCosmetic(t, outline, pen, bk, rop2);
         return;
     }
-    const RECT box = t.allowed.bounds();
-    // Contours far outside the picture keep to it: clamp, the pen's reach kept.
-    Outline pieces = widen(pen.dash.empty() ? outline : dashed(outline, pen.dash), pen);
+    // The pen's pieces (a quad a segment, joins, caps) are marked one by one in a mask over
+    // the outline's reach: each piece is small and convex, so marking costs its own rows
+    // only, and the mask paints each pixel once whatever the overlaps.
+    const double reach = pen.width * std::max(1.0, pen.miterLimit) / 2 + 2;
+    double x0 = kFar, y0 = kFar, x1 = -kFar, y1 = -kFar;
+    for (const Contour& c : outline)
+        for (const PointF& p : c.pts) {
+            x0 = std::min(x0, tame(p.x));
+            y0 = std::min(y0, tame(p.y));
+            x1 = std::max(x1, tame(p.x));
+            y1 = std::max(y1, tame(p.y));
+        }
+    const RECT all = t.allowed.bounds();
+    const RECT box = rectIntersect(all, RECT{int(std::floor(x0 - reach)), int(std::floor(y0 - reach)),
+                                             int(std::ceil(x1 + reach)) + 1, int(std::ceil(y1 + reach)) + 1});
+    if (rectEmpty(box))
+        return;
+    const size_t mw = size_t(box.right - box.left), mh = size_t(box.bottom - box.top);
+    std::vector<uint8_t> mask(mw * mh, 0);
     std::vector<Span> spans;
-    scanFill(pieces, true, box, spans);
+    // Widened a batch of points at a time, so that a contour of millions of points never
+    // holds all its joins at once; batches meet at shared points.
+    const size_t kBatch = 4096;
+    Outline batch;
+    size_t points = 0;
+    auto flush = [&] {
+        if (batch.empty())
+            return;
+        for (Contour& piece : widen(batch, pen)) {
+            spans.clear();
+            Outline one(1);
+            one[0] = std::move(piece);
+            scanFill(one, true, box, spans);
+            for (const Span& s : spans)
+                std::fill_n(mask.begin() + long(size_t(s.y - box.top) * mw + size_t(s.x0 - box.left)), s.x1 - s.x0, 1);
+        }
+        batch.clear();
+        points = 0;
+    };
+    for (const Contour& c : pen.dash.empty() ? outline : dashed(outline, pen.dash)) {
+        if (c.pts.size() <= kBatch) {
+            batch.push_back(c);
+            points += c.pts.size();
+            if (points >= kBatch)
+                flush();
+            continue;
+        }
+        flush();
+        std::vector<PointF> pts = c.pts;
+        if (c.closed)
+            pts.push_back(c.pts.front());
+        for (size_t i = 0; i + 1 < pts.size(); i += kBatch - 1) {
+            const size_t end = std::min(pts.size(), i + kBatch);
+            batch.push_back(Contour{std::vector<PointF>(pts.begin() + long(i), pts.begin() + long(end)), false});
+            flush();
+        }
+    }
+    flush();
+    spans.clear();
+    for (size_t y = 0; y < mh; ++y) {
+        const uint8_t* row = mask.data() + y * mw;
+        for (size_t x = 0; x < mw;) {
+            if (!row[x]) {
+                ++x;
+                continue;
+            }
+            const size_t from = x;
+            while (x < mw && row[x])
+                ++x;
+            spans.push_back(Span{box.top + int(y), box.left + int(from), box.left + int(x)});
+        }
+    }
     Paint solid;
     solid.kind = Paint::Solid;
     solid.colour = pen.colour;
@@ -506,11 +577,12 @@ Region regionOf(const Outline& outline, bool winding, const RECT& box)
     return Region::fromDisjoint(std::move(rects));
 }
 
-void flattenBezier(const PointF& p0, const PointF& p1, const PointF& p2, const PointF& p3, std::vector<PointF>& out)
+void flattenBezier(const PointF& p0, const PointF& p1, const PointF& p2, const PointF& p3, std::vector<PointF>& out,
+                   int most)
 {
     const double len = std::hypot(p1.x - p0.x, p1.y - p0.y) + std::hypot(p2.x - p1.x, p2.y - p1.y) +
                        std::hypot(p3.x - p2.x, p3.y - p2.y);
-    const int n = std::clamp(int(std::isfinite(len) ? len / 3 : 1), 1, 200);
+    const int n = std::clamp(int(std::isfinite(len) ? std::min(len / 3, double(most)) : 1), 1, 200);
     for (int i = 1; i <= n; ++i) {
         const double u = double(i) / n, v = 1 - u;
         const double a = v * v * v, b = 3 * v * v * u, c = 3 * v * u * u, d = u * u * u;

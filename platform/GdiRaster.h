@@ -11,6 +11,7 @@
 
 #include "platform/GdiInternal.h"
 
+#include <memory>
 #include <vector>
 
 namespace platform {
@@ -36,7 +37,7 @@ struct Paint {
     COLORREF colour = 0;
     int hatch = 0;
     int width = 0, height = 0;           // pattern
-    std::vector<COLORREF> pixels;        // pattern, top row first
+    std::shared_ptr<const std::vector<COLORREF>> pixels; // pattern, top row first
     bool mono = false;                   // pixels 0 and 1: text and background colours, when painting
     // The pattern's colour at device pixel (x, y); false where a hatch leaves the background.
     bool at(int x, int y, COLORREF& c) const;
@@ -82,8 +83,10 @@ Region regionOf(const Outline& outline, bool winding, const RECT& box);
 // The one binary raster operation on 0x00RRGGBB-ordered values.
 uint32_t applyRop2(int op, uint32_t pen, uint32_t dest);
 
-// Points of a cubic Bézier from p0 to p3 (p0 excluded), enough to look smooth at its size.
-void flattenBezier(const PointF& p0, const PointF& p1, const PointF& p2, const PointF& p3, std::vector<PointF>& out);
+// Points of a cubic Bézier from p0 to p3 (p0 excluded), enough to look smooth at its size
+// and at most 'most' (at least one).
+void flattenBezier(const PointF& p0, const PointF& p1, const PointF& p2, const PointF& p3, std::vector<PointF>& out,
+                   int most = 200);
 
 } // namespace gdi
 } // namespace platform
