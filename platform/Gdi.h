@@ -287,6 +287,109 @@ BOOL StretchBlt(HDC dst, int x, int y, int width, int height, HDC src, int xSrc,
 BOOL TransparentBlt(HDC dst, int x, int y, int width, int height, HDC src, int xSrc, int ySrc, int wSrc, int hSrc,
                     UINT transparent);
 
+// ---- text and bitmap services used by metafile playback ---------------------------
+#define BI_RLE8 1
+#define BI_RLE4 2
+#define BI_BITFIELDS 3
+#define DIB_PAL_COLORS 1
+#define CBM_INIT 0x04
+
+#define MERGECOPY 0x00C000CAu
+#define MERGEPAINT 0x00BB0226u
+#define NOTSRCERASE 0x001100A6u
+#define SRCERASE 0x00440328u
+#define PATCOPY 0x00F00021u
+#define PATPAINT 0x00FB0A09u
+#define PATINVERT 0x005A0049u
+// The background raster operation sits in the top byte of MaskBlt's code.
+#define MAKEROP4(fore, back) (DWORD((((back) << 8) & 0xFF000000u) | (fore)))
+
+#define STRETCH_ANDSCANS BLACKONWHITE
+#define STRETCH_ORSCANS WHITEONBLACK
+#define STRETCH_DELETESCANS COLORONCOLOR
+#define STRETCH_HALFTONE HALFTONE
+
+#define AC_SRC_OVER 0x00
+#define AC_SRC_ALPHA 0x01
+struct BLENDFUNCTION {
+    BYTE BlendOp;
+    BYTE BlendFlags;
+    BYTE SourceConstantAlpha;
+    BYTE AlphaFormat;
+};
+
+typedef USHORT COLOR16;
+struct TRIVERTEX {
+    LONG x;
+    LONG y;
+    COLOR16 Red;
+    COLOR16 Green;
+    COLOR16 Blue;
+    COLOR16 Alpha;
+};
+struct GRADIENT_RECT {
+    ULONG UpperLeft;
+    ULONG LowerRight;
+};
+struct GRADIENT_TRIANGLE {
+    ULONG Vertex1;
+    ULONG Vertex2;
+    ULONG Vertex3;
+};
+#define GRADIENT_FILL_RECT_H 0x00
+#define GRADIENT_FILL_RECT_V 0x01
+#define GRADIENT_FILL_TRIANGLE 0x02
+
+#define TA_NOUPDATECP 0
+#define TA_UPDATECP 1
+#define ETO_PDY 0x2000
+
+#define FW_DONTCARE 0
+#define FW_THIN 100
+#define FW_LIGHT 300
+#define FW_MEDIUM 500
+#define FW_SEMIBOLD 600
+#define FW_EXTRABOLD 800
+#define FW_HEAVY 900
+#define SYMBOL_CHARSET 2
+#define DEFAULT_PITCH 0
+#define FIXED_PITCH 1
+#define VARIABLE_PITCH 2
+#define FF_DONTCARE 0x00
+#define FF_ROMAN 0x10
+#define FF_SWISS 0x20
+#define FF_MODERN 0x30
+#define FF_SCRIPT 0x40
+#define FF_DECORATIVE 0x50
+#define DEFAULT_QUALITY 0
+#define NONANTIALIASED_QUALITY 3
+#define ANTIALIASED_QUALITY 4
+#define CLEARTYPE_QUALITY 5
+
+// Every ternary raster operation (the code's third byte is its truth table over pattern,
+// source and destination); the pattern is the context's brush.
+BOOL PatBlt(HDC hdc, int x, int y, int width, int height, DWORD rop);
+// Negative extents on either side mirror; for a bottom-up DIB ySrc counts from its bottom row.
+int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc, int srcWidth,
+                  int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage, DWORD rop);
+// Where the mask bitmap's pixel is black the background operation applies, elsewhere the foreground one.
+BOOL MaskBlt(HDC dst, int x, int y, int width, int height, HDC src, int xSrc, int ySrc, HBITMAP mask, int xMask,
+             int yMask, DWORD rop);
+// points: where the source's top-left, top-right and bottom-left corners land.
+BOOL PlgBlt(HDC dst, const POINT* points, HDC src, int xSrc, int ySrc, int width, int height, HBITMAP mask,
+            int xMask, int yMask);
+// Per-pixel alpha (AC_SRC_ALPHA) is the fourth byte of a 32-bit source, premultiplied.
+BOOL AlphaBlend(HDC dst, int x, int y, int width, int height, HDC src, int xSrc, int ySrc, int wSrc, int hSrc,
+                BLENDFUNCTION blend);
+BOOL GradientFill(HDC hdc, const TRIVERTEX* vertices, ULONG nVertices, const void* mesh, ULONG nMesh, ULONG mode);
+// A 32-bit bitmap holding the DIB's pixels (every depth and compression StretchDIBits reads).
+HBITMAP CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* header, DWORD init, const void* bits,
+                       const BITMAPINFO* info, UINT usage);
+// Single-byte text is read as code page 1252.
+BOOL ExtTextOutA(HDC hdc, int x, int y, UINT options, const RECT* rc, LPCSTR text, UINT count, const INT* dx);
+BOOL TextOutA(HDC hdc, int x, int y, LPCSTR text, int count);
+BOOL GetTextExtentPoint32A(HDC hdc, LPCSTR text, int count, SIZE* size);
+
 // ---- pens and shapes -------------------------------------------------------------
 BOOL MoveToEx(HDC hdc, int x, int y, POINT* previous);
 BOOL LineTo(HDC hdc, int x, int y);

@@ -1,287 +1,267 @@
-#include "platform/GdiInternal.h"
+// Blits between contexts: every ternary raster operation, stretching and mirroring,
+// colour keys, masks, parallelograms and alpha blending, all through one walk
+// (GdiPixels.h) that clips to the source's bounds and the destination's allowed region.
+#include "platform/GdiPixels.h"
 
-#include <algorithm>
-#include <cstring>
+#include <cmath>
+#include <climits>
 
 using namespace platform::gdi;
 using platform::Region;
 
 namespace {
 
-// Coordinates this far out are refused, so no arithmetic on them can overflow.
-const int kFar = 1 << 28;
-bool far(int v) { return v > kFar || v < -kFar; }
+// Stands in for the source of operations that read none.
+struct NullSource : PixelSource {
+    NullSource() { bounds = RECT{-2 * kFarCoordinate, -2 * kFarCoordinate, 2 * kFarCoordinate, 2 * kFarCoordinate}; }
+    void row(int, int, int n, uint32_t* out) override { std::fill(out, out + n, 0u); }
+};
 
-enum class Op { Copy, Invert, And, Paint, NotCopy, DstInvert, Black, White, Bad };
-
-Op opOf(DWORD rop)
+RECT normalized(int x, int y, int w, int h)
 {
-    switch (rop) {
-    case SRCCOPY:
-        return Op::Copy;
-    case SRCINVERT:
-        return Op::Invert;
-    case SRCAND:
-        return Op::And;
-    case SRCPAINT:
-        return Op::Paint;
-    case NOTSRCCOPY:
-        return Op::NotCopy;
-    case DSTINVERT:
-        return Op::DstInvert;
-    case BLACKNESS:
-        return Op::Black;
-    case WHITENESS:
-        return Op::White;
-    default:
-        return Op::Bad;
-    }
+    return RECT{std::min(x, x + w), std::min(y, y + h), std::max(x, x + w), std::max(y, y + h)};
 }
 
-bool needsSource(Op op) { return op != Op::DstInvert && op != Op::Black && op != Op::White; }
-
-inline uint32_t apply(Op op, uint32_t s, uint32_t d)
-{
-    switch (op) {
-    case Op::Copy:
-        return s;
-    case Op::Invert:
-        return s ^ d;
-    case Op::And:
-        return s & d;
-    case Op::Paint:
-        return s | d;
-    case Op::NotCopy:
-        return ~s & 0xFFFFFF;
-    case Op::DstInvert:
-        return ~d & 0xFFFFFF;
-    case Op::Black:
-        return 0;
-    case Op::White:
-        return 0xFFFFFF;
-    default:
-        return d;
-    }
-}
-
-// Pixels as 0x00RRGGBB words for arithmetic.
-inline uint32_t load(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16; }
-inline void store(uint8_t* p, uint32_t v, int bpp)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    if (bpp == 32)
-        p[3] = 0;
-}
-
-// The source side: its own bounds, never its clip region.
-bool resolveSource(DC& d, Target& t)
-{
-    bool hadClip = d.hasClip;
-    d.hasClip = false;
-    bool ok = resolve(d, t);
-    d.hasClip = hadClip;
-    return ok;
-}
-
-// A copy of the source rectangle, so blits within one surface may overlap.
-struct SourceCopy {
-    std::vector<uint32_t> px;
-    std::vector<uint8_t> valid;
-    int x0 = 0, y0 = 0, w = 0, h = 0;
-    bool get(int x, int y, uint32_t& v) const
+// Runs the raster operation over the walk; the destination is read only when the code uses it.
+struct RopOp {
+    uint8_t code;
+    Pattern pattern;
+    int bpp;
+    std::vector<uint32_t> buffer;
+    void operator()(uint8_t* p, const uint32_t* s, int n, int x, int y)
     {
-        x -= x0;
-        y -= y0;
-        if (x < 0 || y < 0 || x >= w || y >= h)
-            return false;
-        size_t i = size_t(y) * size_t(w) + size_t(x);
-        v = px[i];
-        return valid[i] != 0;
+        if (code == 0xCC) {
+            storeRun(p, bpp, n, s);
+            return;
+        }
+        if (buffer.size() < size_t(n))
+            buffer.resize(size_t(n));
+        if (ropUsesDest(code))
+            loadRun(p, bpp, n, buffer.data());
+        const uint32_t* rows = ropUsesPattern(code) ? pattern.at(x, y, n) : nullptr;
+        ropRun(code, pattern.solid, rows, s, buffer.data(), n);
+        storeRun(p, bpp, n, buffer.data());
     }
 };
 
-bool copySource(const Target& s, int x0, int y0, int w, int h, SourceCopy& out)
+BOOL ropBlit(HDC dst, const BlitGeometry& g, HDC src, DWORD rop, bool stretchMode)
 {
-    if (int64_t(w) * h > (int64_t(1) << 28))
-        return false;
-    out.x0 = x0;
-    out.y0 = y0;
-    out.w = w;
-    out.h = h;
-    out.px.assign(size_t(w) * size_t(h), 0);
-    out.valid.assign(size_t(w) * size_t(h), 0);
-    Region area(RECT{x0, y0, x0 + w, y0 + h});
-    area.intersect(s.allowed);
-    for (const RECT& r : area.rects())
-        for (int y = r.top; y < r.bottom; ++y) {
-            const uint8_t* p = s.at(r.left, y);
-            size_t i = size_t(y - y0) * size_t(w) + size_t(r.left - x0);
-            for (int x = r.left; x < r.right; ++x, p += s.bpp / 8, ++i) {
-                out.px[i] = load(p);
-                out.valid[i] = 1;
-            }
-        }
-    return true;
+    auto d = dc(dst);
+    if (!d || geometryFar(g))
+        return FALSE;
+    const uint8_t code = ropCode(rop);
+    std::shared_ptr<DC> s;
+    if (ropUsesSource(code)) {
+        s = dc(src);
+        if (!s)
+            return FALSE;
+    }
+    Target dt;
+    if (!resolve(*d, dt))
+        return TRUE;
+    RopOp op{code, patternOf(dst, *d), dt.bpp, {}};
+    if (!s) {
+        NullSource none;
+        blitWalk(dt, none, BlitGeometry{g.x, g.y, g.w, g.h, 0, 0, g.w, g.h}, COLORONCOLOR, op);
+        return TRUE;
+    }
+    SurfaceSource ss;
+    if (!ss.init(*s, &dt, normalized(g.xs, g.ys, g.ws, g.hs)))
+        return TRUE;
+    blitWalk(dt, ss, g, stretchMode ? d->stretchMode : COLORONCOLOR, op);
+    return TRUE;
+}
+
+std::shared_ptr<Bitmap> maskBitmap(HBITMAP mask)
+{
+    auto o = object(mask);
+    return o && o->kind == Kind::Bitmap ? o->bitmap : nullptr;
+}
+
+// A mask pixel selects the foreground operation unless it is black; outside the mask, foreground.
+inline bool maskBit(Bitmap& m, int x, int y)
+{
+    if (x < 0 || y < 0 || x >= m.width || y >= m.height)
+        return true;
+    return (loadPixel(m.rowPtr(y) + size_t(x) * size_t(m.bpp / 8)) & 0x00FFFFFFu) != 0;
 }
 
 } // namespace
 
 BOOL BitBlt(HDC dst, int x, int y, int width, int height, HDC src, int xSrc, int ySrc, DWORD rop)
 {
-    Op op = opOf(rop);
-    auto d = dc(dst);
-    if (!d || op == Op::Bad || width < 0 || height < 0 || far(x) || far(y) || far(width) || far(height) ||
-        far(xSrc) || far(ySrc))
+    if (width < 0 || height < 0)
         return FALSE;
-    std::shared_ptr<DC> s;
-    if (needsSource(op)) {
-        s = dc(src);
-        if (!s)
-            return FALSE;
-    }
-    Target dt;
-    if (!resolve(*d, dt) || width == 0 || height == 0)
-        return TRUE;
-    Region area(RECT{x, y, x + width, y + height});
-    area.intersect(dt.allowed);
-    if (!s) {
-        for (const RECT& r : area.rects())
-            for (int yy = r.top; yy < r.bottom; ++yy) {
-                uint8_t* p = dt.at(r.left, yy);
-                for (int xx = r.left; xx < r.right; ++xx, p += dt.bpp / 8)
-                    store(p, apply(op, 0, load(p)), dt.bpp);
-            }
-        return TRUE;
-    }
-    Target st;
-    if (!resolveSource(*s, st))
-        return TRUE;
-    int dx = xSrc - x, dy = ySrc - y;
-    Region fromSource = st.allowed;
-    fromSource.offset(-dx, -dy);
-    area.intersect(fromSource);
-    bool sameMemory = st.top == dt.top;
-    if (!sameMemory && op == Op::Copy && st.bpp == 32 && dt.bpp == 32) {
-        // Fast path: row copies; the fourth byte is stored as 0 whatever a DIB section held.
-        for (const RECT& r : area.rects())
-            for (int yy = r.top; yy < r.bottom; ++yy) {
-                uint8_t* out = dt.at(r.left, yy);
-                const uint8_t* in = st.at(r.left + dx, yy + dy);
-                size_t n = size_t(r.right - r.left);
-                for (size_t i = 0; i < n; ++i) {
-                    uint32_t v;
-                    std::memcpy(&v, in + i * 4, 4);
-                    v &= 0x00FFFFFFu; // little-endian: the fourth byte is the top one
-                    std::memcpy(out + i * 4, &v, 4);
-                }
-            }
-        return TRUE;
-    }
-    SourceCopy copy;
-    if (sameMemory) {
-        if (!copySource(st, xSrc, ySrc, width, height, copy))
-            return FALSE;
-    }
-    for (const RECT& r : area.rects())
-        for (int yy = r.top; yy < r.bottom; ++yy) {
-            uint8_t* p = dt.at(r.left, yy);
-            for (int xx = r.left; xx < r.right; ++xx, p += dt.bpp / 8) {
-                uint32_t sv;
-                if (sameMemory) {
-                    if (!copy.get(xx + dx, yy + dy, sv))
-                        continue;
-                } else {
-                    sv = load(st.at(xx + dx, yy + dy));
-                }
-                store(p, apply(op, sv, load(p)), dt.bpp);
-            }
-        }
-    return TRUE;
+    return ropBlit(dst, BlitGeometry{x, y, width, height, xSrc, ySrc, width, height}, src, rop, false);
 }
-
-namespace {
-
-// Shared by StretchBlt and TransparentBlt: each destination pixel takes the source
-// pixels floor(d * sourceExtent / destExtent) up to the next one's, merged by mode.
-BOOL stretch(HDC dst, int x, int y, int w, int h, HDC src, int xs, int ys, int ws, int hs, Op op, int mode,
-             bool keyed, uint32_t key)
-{
-    auto d = dc(dst);
-    auto s = dc(src);
-    if (!d || !s || op == Op::Bad || w < 0 || h < 0 || ws < 0 || hs < 0)
-        return FALSE;
-    for (int v : {x, y, w, h, xs, ys, ws, hs})
-        if (far(v))
-            return FALSE;
-    Target dt, st;
-    if (w == 0 || h == 0 || ws == 0 || hs == 0 || !resolve(*d, dt) || !resolveSource(*s, st))
-        return TRUE;
-    SourceCopy copy;
-    if (!copySource(st, xs, ys, ws, hs, copy))
-        return FALSE;
-    Region area(RECT{x, y, x + w, y + h});
-    area.intersect(dt.allowed);
-    // Source spans per destination column and row.
-    std::vector<int> cx0(size_t(w) + 1), cy0(size_t(h) + 1);
-    for (int i = 0; i <= w; ++i)
-        cx0[size_t(i)] = int(int64_t(i) * ws / w);
-    for (int j = 0; j <= h; ++j)
-        cy0[size_t(j)] = int(int64_t(j) * hs / h);
-    bool merge = (mode == BLACKONWHITE || mode == WHITEONBLACK) && !keyed;
-    for (const RECT& r : area.rects())
-        for (int yy = r.top; yy < r.bottom; ++yy) {
-            int j = yy - y;
-            int sy0 = cy0[size_t(j)], sy1 = std::max(cy0[size_t(j) + 1], sy0 + 1);
-            for (int xx = r.left; xx < r.right; ++xx) {
-                int i = xx - x;
-                int sx0 = cx0[size_t(i)], sx1 = std::max(cx0[size_t(i) + 1], sx0 + 1);
-                uint32_t sv = 0;
-                bool any = false;
-                if (!merge) {
-                    any = copy.get(xs + sx0, ys + sy0, sv);
-                } else {
-                    uint32_t acc = mode == BLACKONWHITE ? 0xFFFFFF : 0;
-                    for (int sy = sy0; sy < sy1; ++sy)
-                        for (int sx = sx0; sx < sx1; ++sx) {
-                            uint32_t v;
-                            if (!copy.get(xs + sx, ys + sy, v))
-                                continue;
-                            acc = mode == BLACKONWHITE ? (acc & v) : (acc | v);
-                            any = true;
-                        }
-                    sv = acc;
-                }
-                if (!any || (keyed && sv == key))
-                    continue;
-                uint8_t* p = dt.at(xx, yy);
-                store(p, apply(op, sv, load(p)), dt.bpp);
-            }
-        }
-    return TRUE;
-}
-
-} // namespace
 
 BOOL StretchBlt(HDC dst, int x, int y, int width, int height, HDC src, int xSrc, int ySrc, int wSrc, int hSrc,
                 DWORD rop)
 {
-    Op op = opOf(rop);
-    if (op == Op::Bad)
+    return ropBlit(dst, BlitGeometry{x, y, width, height, xSrc, ySrc, wSrc, hSrc}, src, rop, true);
+}
+
+BOOL PatBlt(HDC hdc, int x, int y, int width, int height, DWORD rop)
+{
+    if (ropUsesSource(ropCode(rop)))
         return FALSE;
-    if (!needsSource(op))
-        return width >= 0 && height >= 0 ? BitBlt(dst, x, y, width, height, nullptr, 0, 0, rop) : FALSE;
-    auto d = dc(dst);
-    if (!d)
-        return FALSE;
-    return stretch(dst, x, y, width, height, src, xSrc, ySrc, wSrc, hSrc, op, d->stretchMode, false, 0);
+    return ropBlit(hdc, BlitGeometry{x, y, width, height, 0, 0, width, height}, nullptr, rop, false);
 }
 
 BOOL TransparentBlt(HDC dst, int x, int y, int width, int height, HDC src, int xSrc, int ySrc, int wSrc, int hSrc,
                     UINT transparent)
 {
-    uint32_t key = uint32_t(GetBValue(transparent)) | uint32_t(GetGValue(transparent)) << 8 |
-                   uint32_t(GetRValue(transparent)) << 16;
-    return stretch(dst, x, y, width, height, src, xSrc, ySrc, wSrc, hSrc, Op::Copy, COLORONCOLOR, true, key);
+    auto d = dc(dst);
+    auto s = dc(src);
+    const BlitGeometry g{x, y, width, height, xSrc, ySrc, wSrc, hSrc};
+    if (!d || !s || geometryFar(g))
+        return FALSE;
+    Target dt;
+    SurfaceSource ss;
+    if (!resolve(*d, dt) || !ss.init(*s, &dt, normalized(xSrc, ySrc, wSrc, hSrc)))
+        return TRUE;
+    const uint32_t key = toWord(transparent);
+    const int bpp = dt.bpp;
+    blitWalk(dt, ss, g, COLORONCOLOR, [&](uint8_t* p, const uint32_t* sv, int n, int, int) {
+        for (int i = 0; i < n; ++i, p += bpp / 8)
+            if ((sv[i] & 0x00FFFFFFu) != key)
+                storePixel(p, sv[i], bpp);
+    });
+    return TRUE;
+}
+
+BOOL MaskBlt(HDC dst, int x, int y, int width, int height, HDC src, int xSrc, int ySrc, HBITMAP mask, int xMask,
+             int yMask, DWORD rop)
+{
+    if (!mask)
+        return BitBlt(dst, x, y, width, height, src, xSrc, ySrc, rop & 0x00FFFFFFu);
+    auto m = maskBitmap(mask);
+    auto d = dc(dst);
+    const BlitGeometry g{x, y, width, height, xSrc, ySrc, width, height};
+    if (!m || !d || width < 0 || height < 0 || geometryFar(g) || farCoordinate(xMask) || farCoordinate(yMask))
+        return FALSE;
+    const uint8_t fore = ropCode(rop), back = uint8_t(rop >> 24);
+    std::shared_ptr<DC> s;
+    if (ropUsesSource(fore) || ropUsesSource(back)) {
+        s = dc(src);
+        if (!s)
+            return FALSE;
+    }
+    Target dt;
+    if (!resolve(*d, dt))
+        return TRUE;
+    Pattern pattern = patternOf(dst, *d);
+    std::vector<uint32_t> a, b;
+    auto op = [&](uint8_t* p, const uint32_t* sv, int n, int X, int Y) {
+        a.resize(size_t(n));
+        b.resize(size_t(n));
+        loadRun(p, dt.bpp, n, a.data());
+        b = a;
+        const uint32_t* rows = ropUsesPattern(fore) || ropUsesPattern(back) ? pattern.at(X, Y, n) : nullptr;
+        ropRun(fore, pattern.solid, rows, sv, a.data(), n);
+        ropRun(back, pattern.solid, rows, sv, b.data(), n);
+        for (int i = 0; i < n; ++i)
+            if (!maskBit(*m, xMask + X + i - x, yMask + Y - y))
+                a[size_t(i)] = b[size_t(i)];
+        storeRun(p, dt.bpp, n, a.data());
+    };
+    if (!s) {
+        NullSource none;
+        blitWalk(dt, none, g, COLORONCOLOR, op);
+        return TRUE;
+    }
+    SurfaceSource ss;
+    if (!ss.init(*s, &dt, normalized(xSrc, ySrc, width, height)))
+        return TRUE;
+    blitWalk(dt, ss, g, COLORONCOLOR, op);
+    return TRUE;
+}
+
+BOOL PlgBlt(HDC dst, const POINT* points, HDC src, int xSrc, int ySrc, int width, int height, HBITMAP mask,
+            int xMask, int yMask)
+{
+    auto d = dc(dst);
+    auto s = dc(src);
+    if (!d || !s || !points || width <= 0 || height <= 0 || farCoordinate(xSrc) || farCoordinate(ySrc) ||
+        farCoordinate(width) || farCoordinate(height) || farCoordinate(xMask) || farCoordinate(yMask))
+        return FALSE;
+    for (int i = 0; i < 3; ++i)
+        if (farCoordinate(points[i].x) || farCoordinate(points[i].y))
+            return FALSE;
+    std::shared_ptr<Bitmap> m = mask ? maskBitmap(mask) : nullptr;
+    if (mask && !m)
+        return FALSE;
+    // Source (u, v) lands at P0 + u * e1 + v * e2; each destination pixel's centre is mapped back.
+    const double p0x = points[0].x, p0y = points[0].y;
+    const double e1x = double(points[1].x - points[0].x) / width, e1y = double(points[1].y - points[0].y) / width;
+    const double e2x = double(points[2].x - points[0].x) / height, e2y = double(points[2].y - points[0].y) / height;
+    const double det = e1x * e2y - e1y * e2x;
+    Target dt;
+    SurfaceSource ss;
+    if (det == 0 || !resolve(*d, dt) || !ss.init(*s, &dt, RECT{xSrc, ySrc, xSrc + width, ySrc + height}))
+        return TRUE;
+    const double cx[4] = {p0x, double(points[1].x), double(points[2].x), double(points[1].x + points[2].x) - p0x};
+    const double cy[4] = {p0y, double(points[1].y), double(points[2].y), double(points[1].y + points[2].y) - p0y};
+    RECT box{int(std::floor(*std::min_element(cx, cx + 4))), int(std::floor(*std::min_element(cy, cy + 4))),
+             int(std::ceil(*std::max_element(cx, cx + 4))), int(std::ceil(*std::max_element(cy, cy + 4)))};
+    Region area(box);
+    area.intersect(dt.allowed);
+    // The source rectangle read once, so the per-pixel walk indexes memory.
+    const RECT have = platform::rectIntersect(ss.bounds, RECT{xSrc, ySrc, xSrc + width, ySrc + height});
+    const int hw = have.right - have.left, hh = have.bottom - have.top;
+    if (hw <= 0 || hh <= 0)
+        return TRUE;
+    std::vector<uint32_t> pixels(size_t(hw) * size_t(hh));
+    for (int y = 0; y < hh; ++y)
+        ss.row(have.top + y, have.left, hw, &pixels[size_t(y) * size_t(hw)]);
+    for (const RECT& r : area.rects())
+        for (int Y = r.top; Y < r.bottom; ++Y) {
+            uint8_t* p = dt.at(r.left, Y);
+            for (int X = r.left; X < r.right; ++X, p += dt.bpp / 8) {
+                const double qx = X + 0.5 - p0x, qy = Y + 0.5 - p0y;
+                const double u = (qx * e2y - qy * e2x) / det, w = (e1x * qy - e1y * qx) / det;
+                if (!(u >= 0 && u < width && w >= 0 && w < height))
+                    continue;
+                const int iu = int(u), iv = int(w);
+                const int sx = xSrc + iu, sy = ySrc + iv;
+                if (sx < have.left || sx >= have.right || sy < have.top || sy >= have.bottom)
+                    continue;
+                if (m && !maskBit(*m, xMask + iu, yMask + iv))
+                    continue;
+                storePixel(p, pixels[size_t(sy - have.top) * size_t(hw) + size_t(sx - have.left)], dt.bpp);
+            }
+        }
+    return TRUE;
+}
+
+BOOL AlphaBlend(HDC dst, int x, int y, int width, int height, HDC src, int xSrc, int ySrc, int wSrc, int hSrc,
+                BLENDFUNCTION blend)
+{
+    auto d = dc(dst);
+    auto s = dc(src);
+    const BlitGeometry g{x, y, width, height, xSrc, ySrc, wSrc, hSrc};
+    if (!d || !s || width < 0 || height < 0 || wSrc < 0 || hSrc < 0 || geometryFar(g) || blend.BlendOp != AC_SRC_OVER)
+        return FALSE;
+    Target dt;
+    SurfaceSource ss;
+    if (!resolve(*d, dt) || !ss.init(*s, &dt, normalized(xSrc, ySrc, wSrc, hSrc)))
+        return TRUE;
+    const uint32_t k = blend.SourceConstantAlpha;
+    const bool perPixel = (blend.AlphaFormat & AC_SRC_ALPHA) != 0;
+    const int bpp = dt.bpp;
+    auto scale = [](uint32_t v, uint32_t a) { return (v * a + 127) / 255; };
+    blitWalk(dt, ss, g, COLORONCOLOR, [&](uint8_t* p, const uint32_t* sv, int n, int, int) {
+        for (int i = 0; i < n; ++i, p += bpp / 8) {
+            const uint32_t sp = sv[i];
+            // Premultiplied source over the destination: d = s * k + d * (1 - alpha * k).
+            const uint32_t a = perPixel ? scale(sp >> 24, k) : k;
+            for (int c = 0; c < 3; ++c) {
+                const uint32_t sc = (sp >> (8 * c)) & 0xFF;
+                p[c] = uint8_t(std::min<uint32_t>(255, scale(sc, k) + scale(p[c], 255 - a)));
+            }
+            if (bpp == 32)
+                p[3] = 0;
+        }
+    });
+    return TRUE;
 }

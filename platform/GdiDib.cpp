@@ -1,4 +1,4 @@
-#include "platform/GdiInternal.h"
+#include "platform/GdiPixels.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,6 +16,7 @@ uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | 
 uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
 // A validated device-independent bitmap description; the pixels stay in caller memory.
+// Legacy readers (bitmap resources, DIB sections, GetDIBits) go through it.
 struct Dib {
     int width = 0;
     int height = 0; // absolute
@@ -253,6 +254,19 @@ int GetDIBits(HDC, HBITMAP bitmap, UINT start, UINT lines, void* bits, BITMAPINF
             continue;
         int w = std::min(dib.width, b->width);
         const uint8_t* in = b->rowPtr(y);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        if (b->bpp == 32 && dib.bpp == 32) {
+            // Whole pixels, the fourth byte cleared: one pass a row.
+            for (int x = 0; x < w; ++x) {
+                uint32_t v;
+                std::memcpy(&v, in + size_t(x) * 4u, 4);
+                v &= 0x00FFFFFFu;
+                std::memcpy(row + size_t(x) * 4u, &v, 4);
+            }
+            ++copied;
+            continue;
+        }
+#endif
         for (int x = 0; x < w; ++x) {
             const uint8_t* p = in + size_t(x) * size_t(b->bpp / 8);
             uint8_t* q = row + size_t(x) * size_t(dib.bpp / 8);
@@ -271,37 +285,103 @@ int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD width, DWORD height, 
                       UINT lines, const void* bits, const BITMAPINFO* info, UINT usage)
 {
     auto d = dc(hdc);
-    Dib dib;
-    if (!d || !bits || usage != DIB_RGB_COLORS || !parseInfo(info, dib))
+    DibImage dib;
+    if (!d || !readDib(info, usage, d.get(), bits, dib))
         return 0;
-    const int far = 1 << 28; // beyond this no coordinate arithmetic is attempted
-    if (startScan >= UINT(dib.height) || width > uint32_t(far) || height > uint32_t(far) || xDest > far ||
-        xDest < -far || yDest > far || yDest < -far || xSrc > far || xSrc < -far || ySrc > far || ySrc < -far)
+    if (startScan >= UINT(dib.height) || width > uint32_t(kFarCoordinate) || height > uint32_t(kFarCoordinate) ||
+        farCoordinate(xDest) || farCoordinate(yDest) || farCoordinate(xSrc) || farCoordinate(ySrc))
         return 0;
     lines = std::min<UINT>(lines, UINT(dib.height) - startScan);
     Target t;
     if (!resolve(*d, t))
         return int(lines);
-    const auto* src = static_cast<const uint8_t*>(bits);
-    for (UINT i = 0; i < lines; ++i) {
-        int stored = int(startScan + i);
-        // Rows count from the bottom of a bottom-up DIB and from the top of a top-down one.
-        int r = stored - ySrc;
-        if (r < 0 || r >= int(height))
-            continue;
-        int y = dib.topDown ? yDest + r : yDest + int(height) - 1 - r;
-        const uint8_t* row = src + size_t(i) * size_t(dib.stride);
-        for (int c = 0; c < int(width); ++c) {
-            int sx = xSrc + c;
-            if (sx < 0 || sx >= dib.width)
-                continue;
-            int x = xDest + c;
-            if (!t.contains(x, y))
-                continue;
-            putPixel(t.at(x, y), dib.pixel(row, sx), t.bpp);
+    // The band of stored rows present, as picture rows counted from the top; the source
+    // rectangle's rows count from the bottom of a bottom-up DIB.
+    const int w = int(width), h = int(height);
+    int ys = ySrc;
+    if (dib.expanded.empty()) {
+        dib.firstStored = int(startScan);
+        if (dib.topDown)
+            dib.bounds = RECT{0, int(startScan), dib.width, int(startScan + lines)};
+        else
+            dib.bounds = RECT{0, dib.height - int(startScan + lines), dib.width, dib.height - int(startScan)};
+    }
+    if (!dib.topDown)
+        ys = dib.height - ySrc - h;
+    const int bpp = t.bpp;
+    blitWalk(t, dib, BlitGeometry{xDest, yDest, w, h, xSrc, ys, w, h}, COLORONCOLOR,
+             [bpp](uint8_t* p, const uint32_t* s, int n, int, int) { storeRun(p, bpp, n, s); });
+    return int(lines);
+}
+
+int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc, int srcWidth,
+                  int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage, DWORD rop)
+{
+    auto d = dc(hdc);
+    const BlitGeometry probe{xDest, yDest, destWidth, destHeight, xSrc, ySrc, srcWidth, srcHeight};
+    if (!d || geometryFar(probe))
+        return 0;
+    const uint8_t code = ropCode(rop);
+    DibImage dib;
+    if (!readDib(info, usage, d.get(), bits, dib))
+        return 0;
+    Target t;
+    if (!resolve(*d, t))
+        return dib.height;
+    // A bottom-up DIB's source rectangle counts its rows from the bottom.
+    const int ys = dib.topDown ? ySrc : dib.height - ySrc - srcHeight;
+    const BlitGeometry g{xDest, yDest, destWidth, destHeight, xSrc, ys, srcWidth, srcHeight};
+    Pattern pattern = patternOf(hdc, *d);
+    const int bpp = t.bpp;
+    std::vector<uint32_t> buffer;
+    blitWalk(t, dib, g, d->stretchMode, [&](uint8_t* p, const uint32_t* s, int n, int x, int y) {
+        if (code == 0xCC) {
+            storeRun(p, bpp, n, s);
+            return;
+        }
+        buffer.resize(size_t(n));
+        if (ropUsesDest(code))
+            loadRun(p, bpp, n, buffer.data());
+        const uint32_t* rows = ropUsesPattern(code) ? pattern.at(x, y, n) : nullptr;
+        ropRun(code, pattern.solid, rows, s, buffer.data(), n);
+        storeRun(p, bpp, n, buffer.data());
+    });
+    return dib.height;
+}
+
+HBITMAP CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* header, DWORD init, const void* bits,
+                       const BITMAPINFO* info, UINT usage)
+{
+    if (!header)
+        return nullptr;
+    const auto* h = reinterpret_cast<const uint8_t*>(header);
+    const int32_t width = int32_t(le32(h + 4)), height = int32_t(le32(h + 8));
+    if (le32(h) < 40 || width < 0 || height == INT32_MIN)
+        return nullptr;
+    auto b = newBitmap(width, height < 0 ? -height : height, 32, true);
+    if (!b)
+        return nullptr;
+    if (init & CBM_INIT) {
+        std::shared_ptr<DC> d = hdc ? dc(hdc) : nullptr;
+        DibImage dib;
+        if (!readDib(info, usage, d.get(), bits, dib))
+            return nullptr;
+        std::vector<uint32_t> row(size_t(dib.width));
+        const int rows = std::min(dib.height, b->height), cols = std::min(dib.width, b->width);
+        // A 32-bit picture keeps its fourth byte: AlphaBlend reads it as the pixel's alpha.
+        const bool alpha = dib.bpp == 32 && dib.compression == BI_RGB;
+        for (int y = 0; y < rows; ++y) {
+            dib.row(y, 0, dib.width, row.data());
+            uint8_t* out = b->rowPtr(y);
+            storeRun(out, 32, cols, row.data());
+            if (alpha) {
+                const uint8_t* in = dib.bits + size_t(dib.topDown ? y : dib.height - 1 - y) * size_t(dib.stride);
+                for (int x = 0; x < cols; ++x)
+                    out[size_t(x) * 4u + 3u] = in[size_t(x) * 4u + 3u];
+            }
         }
     }
-    return int(lines);
+    return addBitmap(b, false);
 }
 
 std::vector<uint8_t> platform::BitmapPixels(HBITMAP bitmap, int* width, int* height)

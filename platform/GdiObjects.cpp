@@ -178,6 +178,7 @@ bool resolve(DC& d, Target& t)
     }
     if (d.hasClip)
         t.allowed.intersect(d.clip);
+    t.allowed.index();
     return !t.allowed.empty();
 }
 

@@ -4,6 +4,43 @@
 
 namespace platform {
 
+Region Region::fromDisjoint(std::vector<RECT> rects)
+{
+    Region r;
+    rects.erase(std::remove_if(rects.begin(), rects.end(), [](const RECT& x) { return rectEmpty(x); }), rects.end());
+    r.rects_ = std::move(rects);
+    return r;
+}
+
+Region Region::fromRects(std::vector<RECT> rects)
+{
+    rects.erase(std::remove_if(rects.begin(), rects.end(), [](const RECT& x) { return rectEmpty(x); }), rects.end());
+    std::vector<LONG> ys;
+    for (const RECT& r : rects) {
+        ys.push_back(r.top);
+        ys.push_back(r.bottom);
+    }
+    std::sort(ys.begin(), ys.end());
+    ys.erase(std::unique(ys.begin(), ys.end()), ys.end());
+    std::vector<RECT> out;
+    std::vector<std::pair<LONG, LONG>> spans;
+    for (size_t i = 0; i + 1 < ys.size(); ++i) {
+        const LONG top = ys[i], bottom = ys[i + 1];
+        spans.clear();
+        for (const RECT& r : rects)
+            if (r.top <= top && r.bottom >= bottom)
+                spans.emplace_back(r.left, r.right);
+        std::sort(spans.begin(), spans.end());
+        for (size_t k = 0; k < spans.size();) {
+            LONG l = spans[k].first, r = spans[k].second;
+            for (++k; k < spans.size() && spans[k].first <= r; ++k)
+                r = std::max(r, spans[k].second);
+            out.push_back(RECT{l, top, r, bottom});
+        }
+    }
+    return fromDisjoint(std::move(out));
+}
+
 RECT Region::bounds() const
 {
     if (rects_.empty())
@@ -20,20 +57,30 @@ RECT Region::bounds() const
 
 bool Region::contains(int x, int y) const
 {
+    bool in = false;
+    eachInRow(y, [&](int l, int r) { in = in || (x >= l && x < r); });
+    return in;
+}
+
+void Region::index()
+{
+    std::sort(rects_.begin(), rects_.end(), [](const RECT& a, const RECT& b) { return a.top < b.top; });
+    tallest_ = 0;
     for (const RECT& r : rects_)
-        if (x >= r.left && x < r.right && y >= r.top && y < r.bottom)
-            return true;
-    return false;
+        tallest_ = std::max<int64_t>(tallest_, int64_t(r.bottom) - r.top);
+    indexed_ = true;
 }
 
 void Region::add(const RECT& r)
 {
+    indexed_ = false;
     if (!rectEmpty(r))
         rects_.push_back(r);
 }
 
 void Region::intersect(const RECT& clip)
 {
+    indexed_ = false;
     std::vector<RECT> out;
     for (const RECT& r : rects_) {
         RECT i = rectIntersect(r, clip);
@@ -45,6 +92,7 @@ void Region::intersect(const RECT& clip)
 
 void Region::intersect(const Region& other)
 {
+    indexed_ = false;
     std::vector<RECT> out;
     for (const RECT& r : rects_)
         for (const RECT& o : other.rects_) {
@@ -57,6 +105,7 @@ void Region::intersect(const Region& other)
 
 void Region::subtract(const RECT& cut)
 {
+    indexed_ = false;
     if (rectEmpty(cut))
         return;
     std::vector<RECT> out;
@@ -87,6 +136,7 @@ void Region::subtract(const Region& other)
 
 void Region::unite(const RECT& r)
 {
+    indexed_ = false;
     if (rectEmpty(r))
         return;
     Region piece(r);
@@ -102,6 +152,7 @@ void Region::unite(const Region& other)
 
 void Region::offset(int dx, int dy)
 {
+    indexed_ = false;
     for (RECT& r : rects_) {
         r.left += dx;
         r.right += dx;

@@ -72,7 +72,8 @@ TEST(GdiBlit, BitBltCopiesClipsAndHandlesOverlap)
     EXPECT_EQ(one(DSTINVERT, 0, 0x123456), 0xEDCBA9u);
     EXPECT_EQ(one(BLACKNESS, 0, 0x123456), 0u);
     EXPECT_EQ(one(WHITENESS, 0, 0x123456), 0xFFFFFFu);
-    EXPECT_FALSE(BitBlt(b.dc, 0, 0, 1, 1, a.dc, 0, 0, 0x00AA0029)); // an unsupported code
+    EXPECT_TRUE(BitBlt(b.dc, 0, 0, 1, 1, a.dc, 0, 0, 0x00AA0029)); // the code that keeps the destination
+    EXPECT_EQ(GetPixel(b.dc, 0, 0), 0xFFFFFFu);
 }
 
 TEST(GdiBlit, StretchModesAndTransparency)
@@ -104,8 +105,12 @@ TEST(GdiBlit, StretchModesAndTransparency)
     EXPECT_EQ(halve(HALFTONE), 0x0Fu);
     EXPECT_EQ(halve(BLACKONWHITE), COLORREF(0x0F & 0xF0 & 0x3C & 0xFF));
     EXPECT_EQ(halve(WHITEONBLACK), COLORREF(0x0F | 0xF0 | 0x3C | 0xFF));
+    // A negative destination width mirrors the picture across the same pixels.
     Memory d(2, 2);
-    EXPECT_FALSE(StretchBlt(d.dc, 0, 0, -2, 2, big.dc, 0, 0, 4, 4, SRCCOPY));
+    SetStretchBltMode(d.dc, COLORONCOLOR);
+    EXPECT_TRUE(StretchBlt(d.dc, 2, 0, -2, 2, big.dc, 0, 0, 4, 4, SRCCOPY));
+    EXPECT_EQ(GetPixel(d.dc, 1, 0), 0x0Fu);
+    EXPECT_EQ(GetPixel(d.dc, 0, 0), 0x01u);
 
     // TransparentBlt skips exactly the key pixels, stretched too.
     for (COLORREF key : {RGB(0, 255, 0), RGB(0, 0, 0)}) {
@@ -173,7 +178,7 @@ TEST(GdiDib, SetDibitsToDeviceReadsEveryDepthAndOrder)
     uint8_t pixels[16] = {};
     for (BITMAPINFOHEADER bad : {BITMAPINFOHEADER{12, 2, 2, 1, 32, BI_RGB, 0, 0, 0, 0, 0},
                                  BITMAPINFOHEADER{40, 2, 2, 2, 32, BI_RGB, 0, 0, 0, 0, 0},
-                                 BITMAPINFOHEADER{40, 2, 2, 1, 16, BI_RGB, 0, 0, 0, 0, 0},
+                                 BITMAPINFOHEADER{40, 2, 2, 1, 2, BI_RGB, 0, 0, 0, 0, 0},
                                  BITMAPINFOHEADER{40, 2, 2, 1, 32, 1, 0, 0, 0, 0, 0},
                                  BITMAPINFOHEADER{40, 2, 2, 1, 8, BI_RGB, 0, 0, 0, 257, 0},
                                  BITMAPINFOHEADER{40, 0, 2, 1, 32, BI_RGB, 0, 0, 0, 0, 0},
