@@ -497,8 +497,7 @@ void playEmfRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
             if (type == 71)
                 p.fillRegion(region, o->brush.paint, p.s.rop2);
             else
-                p.frameRegion(region, o->brush.paint, std::max(1, int(s32(r + 32) * p.scaleX())),
-                              std::max(1, int(s32(r + 36) * p.scaleY())));
+                p.frameRegion(region, o->brush.paint, s32(r + 32), s32(r + 36));
         }
         break;
     }

@@ -397,8 +397,7 @@ void playWmfRecord(Player& pl, unsigned fn, const uint8_t* r, size_t size)
             if (fn == 0x0228)
                 pl.fillRegion(r, br->brush.paint, s.rop2);
             else if (has(4))
-                pl.frameRegion(r, br->brush.paint, std::max(1, int(arg(3) * pl.scaleX())),
-                               std::max(1, int(arg(2) * pl.scaleY())));
+                pl.frameRegion(r, br->brush.paint, arg(3), arg(2));
         }
         break;
     }
