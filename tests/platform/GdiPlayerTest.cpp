@@ -410,6 +410,11 @@ TEST(GdiPlayer, WmfPictures)
          with({{0x0538, {2, 4, 4, 10, 10, 90, 10, 90, 90, 10, 90, 30, 30, 70, 30, 70, 70, 30, 70}}}),
          {{20, 20, kRed}, {50, 50, kWhite}}},
         {"pie", with({{0x081A, {0, 50, 50, 100, 100, 100, 0, 0}}}), {{75, 25, kRed}, {25, 25, kWhite}}},
+        // A 2 x 2 monochrome device bitmap, rows top first: 1 0, then 0 1.
+        {"monochrome pattern brush",
+         {{0x01F9, {0, 2, 2, 2, 0x0101, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0080, 0x0040}}, {0x012D, {0}},
+          {0x0209, {0, 0xFF}}, {0x0201, {0xFF00, 0}}, {0x02FA, {5, 0, 0, 0, 0}}, {0x012D, {1}}, {0x041B, {100, 100, 0, 0}}},
+         {{0, 0, kGreen}, {1, 0, kBlue}, {0, 1, kBlue}, {1, 1, kGreen}, {2, 2, kGreen}}},
         {"stretched DIB", {{0x0F43, stretchDib}}, {{25, 75, kRed}, {75, 75, kGreen}, {25, 25, kBlue}, {75, 25, kYellow}}},
         {"text drawn at its point", {{0x02FB, {-20, 0, 0, 0, 700, 0, 0, 0, 0}}, {0x012D, {0}}, {0x0209, {0xFF, 0}},
                                      {0x0521, {2, 'H' | 'H' << 8, 40, 40}}},
