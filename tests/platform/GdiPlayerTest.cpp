@@ -508,3 +508,37 @@ TEST(GdiPlayer, DeepSavesAndLongPaths)
 }
 
 } // namespace
+
+namespace {
+
+// The clip calls a context takes in device units, as the player's clipping lands there.
+TEST(GdiClipCalls, RectanglesExcludedAndMoved)
+{
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bm = CreateCompatibleBitmap(dc, 10, 10);
+    HGDIOBJ old = SelectObject(dc, bm);
+    const RECT all{0, 0, 10, 10};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    EXPECT_EQ(IntersectClipRect(dc, 8, 8, 2, 2), SIMPLEREGION); // corners in either order
+    EXPECT_EQ(ExcludeClipRect(dc, 4, 4, 6, 6), COMPLEXREGION);
+    HBRUSH red = CreateSolidBrush(kRed), blue = CreateSolidBrush(kBlue);
+    FillRect(dc, &all, red);
+    EXPECT_EQ(OffsetClipRgn(dc, 1, 1), COMPLEXREGION);
+    FillRect(dc, &all, blue);
+    EXPECT_EQ(SelectClipRgn(dc, nullptr), SIMPLEREGION); // reading back sees the whole bitmap
+    const Probe probes[] = {{0, 0, kWhite}, {2, 2, kRed}, {3, 3, kBlue}, {8, 8, kBlue}, {9, 9, kWhite},
+                            {4, 4, kBlue}, {5, 5, kWhite}, {6, 6, kRed}};
+    for (const Probe& q : probes)
+        EXPECT_EQ(GetPixel(dc, q.x, q.y), q.want) << q.x << ", " << q.y;
+    EXPECT_EQ(OffsetClipRgn(dc, 3, 3), SIMPLEREGION); // no clip: nothing to move
+    FillRect(dc, &all, red);
+    EXPECT_EQ(GetPixel(dc, 0, 0), kRed);
+    EXPECT_EQ(IntersectClipRect(nullptr, 0, 0, 1, 1), RGN_ERROR);
+    SelectObject(dc, old);
+    DeleteObject(red);
+    DeleteObject(blue);
+    DeleteDC(dc);
+    DeleteObject(bm);
+}
+
+} // namespace
