@@ -210,7 +210,7 @@ void text(Player& pl, const uint8_t* p, size_t n, bool ext)
             dx.push_back(s16(p + after + i * 2));
     if (count == 0) {
         if (hasRect && (options & ETO_OPAQUE))
-            pl.text(x, y, u" ", options, &box, {0});
+            pl.text(x, y, u"", options, &box, {});
         return;
     }
     pl.text(x, y, ansi(p + at, count), options, hasRect ? &box : nullptr, dx);

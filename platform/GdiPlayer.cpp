@@ -1012,7 +1012,7 @@ void Player::frameRegion(const Region& r, const Paint& p, double logicalW, doubl
 void Player::text(double x, double y, const std::u16string& str, UINT options, const RECT* logicalRect,
                   const std::vector<double>& dx)
 {
-    if (inPath_)
+    if (inPath_ || (str.empty() && !(logicalRect && (options & ETO_OPAQUE))))
         return;
     const bool updateCp = (s.textAlign & 1) != 0; // TA_UPDATECP
     PointF ref = updateCp ? s.pos : mapRound(x, y);
