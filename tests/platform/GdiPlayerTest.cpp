@@ -484,6 +484,43 @@ TEST(GdiPlayer, LyingRecordsSkipped)
     }
 }
 
+TEST(GdiPlayer, LyingWmfRecordsSkipped)
+{
+    using WRecs = std::vector<std::pair<int, std::vector<int>>>;
+    struct Case {
+        const char* name;
+        WRecs lie;
+    };
+    const std::vector<int> bigDib = {0x0020, 0x00CC, 0, 2, 2, 0, 0, 100, 100, 0, 0, 40, 0, 0xFA00, 0, 0xFA00, 0, 1, 24,
+                                     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const Case cases[] = {
+        {"polypolygon counts past the points", {{0x0538, {2, 0x7FFF, 0x7FFF, 1, 1}}}},
+        {"polypolygon count of polygons past the record", {{0x0538, {0x7FFF, 3}}}},
+        {"polygon count past the record", {{0x0324, {500, 1, 1}}}},
+        {"text count past the record", {{0x0521, {0x7FFF, 'A' | 'B' << 8}}}},
+        {"extended text count past the record", {{0x0A32, {10, 10, 500, 0, 'A' | 'B' << 8}}}},
+        {"extended text box missing", {{0x0A32, {10, 10, 2, ETO_OPAQUE}}}},
+        {"bitmap larger than its bits", {{0x0F43, bigDib}}},
+        {"bitmap header cut short", {{0x0940, {0x0020, 0x00CC, 0, 0, 2, 2, 0, 0, 40, 0}}}},
+        {"region scans past the record", {{0x06FF, {0, 6, 0, 0, 34, 100, 2, 0, 0, 10, 10}}, {0x0228, {2, 0}}}},
+        {"pattern brush header lying", {{0x0142, {5, 0, 40, 0, 0x7FFF, 0, 0x7FFF, 0, 1, 8}}, {0x012D, {2}},
+                                        {0x041B, {101, 101, 0, 0}}}},
+        {"object index past the table", {{0x012D, {999}}, {0x01F0, {999}}}},
+        {"restore far below the first save", {{0x0127, {0x8000}}}},
+        {"zero window extent", {{0x020C, {0, 0}}, {0x041B, {50, 50, 0, 0}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WRecs all = {{0x02FC, {0, 0xFF, 0, 0}}, {0x012D, {0}}, {0x02FA, {5, 0, 0, 0, 0}}, {0x012D, {1}},
+                     {0x041B, {101, 101, 0, 0}}};
+        all.insert(all.end(), c.lie.begin(), c.lie.end());
+        Played p(Wmf(all), true);
+        ASSERT_TRUE(p.loaded());
+        EXPECT_EQ(p.leaked(), 0);
+        EXPECT_EQ(p.count(kRed), 100 * 100);
+    }
+}
+
 // Saves without end and paths of many figures stay within what the file's bytes pay for.
 TEST(GdiPlayer, DeepSavesAndLongPaths)
 {
