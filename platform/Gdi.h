@@ -422,6 +422,11 @@ int ExtSelectClipRgn(HDC hdc, HRGN region, int mode);
 int GetClipBox(HDC hdc, RECT* rc);
 // Copies the context's clip into region: 1, or 0 when it has none (region untouched), -1 on error.
 int GetClipRgn(HDC hdc, HRGN region);
+// The clip narrowed to a rectangle, less a rectangle, or moved (device units, corners in
+// either order); each answers the kind of region left.
+int IntersectClipRect(HDC hdc, int left, int top, int right, int bottom);
+int ExcludeClipRect(HDC hdc, int left, int top, int right, int bottom);
+int OffsetClipRgn(HDC hdc, int dx, int dy);
 
 // ---- palettes ---------------------------------------------------------------------
 // Surfaces are 32-bit: a realised palette changes no pixel.

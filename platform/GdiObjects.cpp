@@ -682,6 +682,42 @@ int ExtSelectClipRgn(HDC hdc, HRGN region, int mode)
     return platform::gdi::setClip(*d, &o->region, mode);
 }
 
+namespace {
+
+int clipByRect(HDC hdc, int left, int top, int right, int bottom, int mode)
+{
+    auto d = dc(hdc);
+    if (!d)
+        return RGN_ERROR;
+    const platform::Region box(RECT{std::min(left, right), std::min(top, bottom), std::max(left, right),
+                                    std::max(top, bottom)});
+    return platform::gdi::setClip(*d, &box, mode);
+}
+
+} // namespace
+
+int IntersectClipRect(HDC hdc, int left, int top, int right, int bottom)
+{
+    return clipByRect(hdc, left, top, right, bottom, RGN_AND);
+}
+
+int ExcludeClipRect(HDC hdc, int left, int top, int right, int bottom)
+{
+    return clipByRect(hdc, left, top, right, bottom, RGN_DIFF);
+}
+
+int OffsetClipRgn(HDC hdc, int dx, int dy)
+{
+    auto d = dc(hdc);
+    if (!d)
+        return RGN_ERROR;
+    if (!d->hasClip)
+        return platform::gdi::regionKind(platform::gdi::baseArea(*d)); // nothing to move
+    platform::Region moved = d->clip;
+    moved.offset(dx, dy);
+    return platform::gdi::setClip(*d, &moved, RGN_COPY);
+}
+
 int GetClipRgn(HDC hdc, HRGN region)
 {
     auto d = dc(hdc);

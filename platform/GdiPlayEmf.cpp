@@ -94,9 +94,17 @@ void emrText(Player& p, const uint8_t* r, size_t n, size_t at, bool wide)
     const uint8_t* t = r + at;
     const uint64_t chars = le32(t + 8), offString = le32(t + 12), options = le32(t + 16), offDx = le32(t + 36);
     std::u16string str = emfString(r, n, offString, chars, wide);
-    if (str.size() != chars || chars == 0)
+    if (str.size() != chars)
         return;
     const RECT box{s32(t + 20), s32(t + 24), s32(t + 28), s32(t + 32)};
+    // Glyph indexes name glyphs of the writer's font, not characters: only the box is drawn.
+    if (options & 0x10)
+        str.clear();
+    if (str.empty()) {
+        if (options & ETO_OPAQUE)
+            p.text(s32(t), s32(t + 4), str, UINT(options), &box, {});
+        return;
+    }
     std::vector<double> dx;
     const uint64_t per = (options & 0x2000) ? 2 : 1; // ETO_PDY: x, y pairs
     if (offDx && piece(n, offDx, chars * 4 * per))
@@ -497,8 +505,7 @@ void playEmfRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
             if (type == 71)
                 p.fillRegion(region, o->brush.paint, p.s.rop2);
             else
-                p.frameRegion(region, o->brush.paint, std::max(1, int(s32(r + 32) * p.scaleX())),
-                              std::max(1, int(s32(r + 36) * p.scaleY())));
+                p.frameRegion(region, o->brush.paint, s32(r + 32), s32(r + 36));
         }
         break;
     }

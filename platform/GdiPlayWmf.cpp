@@ -149,6 +149,26 @@ bool makeObject(Player& pl, unsigned fn, const uint8_t* p, size_t n, MetaObject&
         o.brush.paint = pl.brushFromDib(p + 4, off, p + 4 + off, n - 4 - off, le16(p) == 3 ? 0 : le16(p + 2));
         return true;
     }
+    case 0x01F9: { // CREATEPATTERNBRUSH: a device bitmap's head, 18 reserved bytes, its rows
+        o.kind = MetaObject::Brush;
+        if (n < 32)
+            return true;
+        const size_t w = le16(p + 2), h = le16(p + 4), stride = le16(p + 6);
+        // Monochrome patterns only: colour device bitmaps have no colour table to read.
+        if (p[8] != 1 || p[9] != 1 || w == 0 || h == 0 || w > 256 || h > 256 || stride < (w + 7) / 8 ||
+            (n - 32) / stride < h)
+            return true;
+        std::vector<COLORREF> bits(w * h);
+        for (size_t y = 0; y < h; ++y)
+            for (size_t x = 0; x < w; ++x)
+                bits[y * w + x] = (p[32 + y * stride + x / 8] >> (7 - x % 8)) & 1;
+        o.brush.paint.kind = Paint::Pattern;
+        o.brush.paint.width = int(w);
+        o.brush.paint.height = int(h);
+        o.brush.paint.pixels = std::make_shared<const std::vector<COLORREF>>(std::move(bits));
+        o.brush.paint.mono = true;
+        return true;
+    }
     default:
         o.kind = MetaObject::Other;
         return true;
@@ -190,7 +210,7 @@ void text(Player& pl, const uint8_t* p, size_t n, bool ext)
             dx.push_back(s16(p + after + i * 2));
     if (count == 0) {
         if (hasRect && (options & ETO_OPAQUE))
-            pl.text(x, y, u" ", options, &box, {0});
+            pl.text(x, y, u"", options, &box, {});
         return;
     }
     pl.text(x, y, ansi(p + at, count), options, hasRect ? &box : nullptr, dx);
@@ -397,8 +417,7 @@ void playWmfRecord(Player& pl, unsigned fn, const uint8_t* r, size_t size)
             if (fn == 0x0228)
                 pl.fillRegion(r, br->brush.paint, s.rop2);
             else if (has(4))
-                pl.frameRegion(r, br->brush.paint, std::max(1, int(arg(3) * pl.scaleX())),
-                               std::max(1, int(arg(2) * pl.scaleY())));
+                pl.frameRegion(r, br->brush.paint, arg(3), arg(2));
         }
         break;
     }

@@ -681,7 +681,7 @@ Outline Player::arcPoints(Box kind, double l, double t, double r, double b, doub
     }
     const double cx = (l + r) / 2, cy = (t + b) / 2, rx = (r - l) / 2, ry = (b - t) / 2;
     const double devR = std::max(rx, ry) * (aligned ? 1 : std::max(scaleX(), scaleY()));
-    const int steps = std::clamp(int(std::isfinite(devR) ? devR * 1.2 : 8), 16, 720);
+    const int steps = int(std::clamp(std::isfinite(devR) ? devR * 1.2 : 8.0, 16.0, 720.0));
     Contour c;
     auto put = [&](double x, double y) { c.pts.push_back(f.apply(x, y)); };
     if (kind == Box::Rect) {
@@ -770,7 +770,8 @@ void Player::angleArc(double x, double y, double radius, double start, double sw
         return;
     sweep = std::clamp(sweep, -3600.0, 3600.0);
     const double a0 = start * kPi / 180, sw = sweep * kPi / 180;
-    const int n = std::clamp(int(std::fabs(sw) * std::fabs(radius) * std::max(scaleX(), scaleY()) / 2), 4, 720);
+    const double length = std::fabs(sw) * std::fabs(radius) * std::max(scaleX(), scaleY()) / 2;
+    const int n = int(std::clamp(std::isfinite(length) ? length : 4.0, 4.0, 720.0));
     std::vector<PointF> pts;
     for (int i = 0; i <= n; ++i) {
         const double a = a0 + sw * i / n;
@@ -989,10 +990,11 @@ void Player::fillRegion(const Region& r, const Paint& given, int rop2)
     paintSpans(t, spans, p, background(), rop2);
 }
 
-void Player::frameRegion(const Region& r, const Paint& p, int w, int h)
+void Player::frameRegion(const Region& r, const Paint& p, double logicalW, double logicalH)
 {
-    w = std::clamp(w, 1, 1000);
-    h = std::clamp(h, 1, 1000);
+    // The frame's width and height, logical, in pixels: at least one, at most a picture's worth.
+    const int w = int(std::clamp(std::fabs(logicalW * scaleX()), 1.0, 1000.0));
+    const int h = int(std::clamp(std::fabs(logicalH * scaleY()), 1.0, 1000.0));
     // The frame: pixels of the region whose neighbours w across or h down are not all in it.
     Region inner = r;
     for (const POINT& d : {POINT{w, 0}, POINT{-w, 0}, POINT{0, h}, POINT{0, -h}}) {
@@ -1010,7 +1012,7 @@ void Player::frameRegion(const Region& r, const Paint& p, int w, int h)
 void Player::text(double x, double y, const std::u16string& str, UINT options, const RECT* logicalRect,
                   const std::vector<double>& dx)
 {
-    if (inPath_)
+    if (inPath_ || (str.empty() && !(logicalRect && (options & ETO_OPAQUE))))
         return;
     const bool updateCp = (s.textAlign & 1) != 0; // TA_UPDATECP
     PointF ref = updateCp ? s.pos : mapRound(x, y);

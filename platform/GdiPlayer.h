@@ -188,7 +188,7 @@ public:
     void setMetaRegion();
     Region regionFromRects(const std::vector<RECT>& rects, bool logical) const;
     void fillRegion(const Region& r, const Paint& p, int rop2);
-    void frameRegion(const Region& r, const Paint& p, int w, int h);
+    void frameRegion(const Region& r, const Paint& p, double logicalW, double logicalH);
 
     // Text and bitmaps
     void text(double x, double y, const std::u16string& str, UINT options, const RECT* logicalRect,

@@ -173,6 +173,8 @@ template <class F>
 void bresenham(PointF a, PointF b, const RECT& box, F plot)
 {
     const double m = 4;
+    if (!std::isfinite(a.x + a.y + b.x + b.y))
+        return;
     const double x0 = a.x, y0 = a.y, dx = b.x - x0, dy = b.y - y0;
     const double p[4] = {-dx, dx, -dy, dy};
     const double q[4] = {x0 - (box.left - m), (box.right + m) - x0, y0 - (box.top - m), (box.bottom + m) - y0};
@@ -260,7 +262,8 @@ void strokeCosmetic(const Target& t, const Outline& outline, const Stroke& pen, 
                 off.push_back(k);
         };
         if (n == 1) {
-            plot(int(std::floor(c.pts[0].x + 0.5)), int(std::floor(c.pts[0].y + 0.5)));
+            const PointF p{tame(c.pts[0].x), tame(c.pts[0].y)};
+            plot(int(std::floor(p.x + 0.5)), int(std::floor(p.y + 0.5)));
             continue;
         }
         for (size_t i = 1; i < n; ++i)
@@ -373,8 +376,9 @@ void scanFill(const Outline& outline, bool winding, const RECT& box, std::vector
             if (before == 0 && w != 0)
                 start = x;
             else if (before != 0 && w == 0) {
-                const int a = int(std::max<double>(box.left, std::ceil(start)));
-                const int b = int(std::min<double>(box.right, std::ceil(x)));
+                // Steep edges put crossings far outside: kept to the box before becoming ints.
+                const int a = int(std::clamp<double>(std::ceil(start), box.left, box.right));
+                const int b = int(std::clamp<double>(std::ceil(x), box.left, box.right));
                 if (a < b) {
                     if (!out.empty() && out.back().y == y && out.back().x1 >= a)
                         out.back().x1 = std::max(out.back().x1, b);
@@ -493,8 +497,8 @@ void strokeOutline(const Target& t, const Outline& outline, const Stroke& pen, c
             y1 = std::max(y1, tame(p.y));
         }
     const RECT all = t.allowed.bounds();
-    const RECT box = rectIntersect(all, RECT{int(std::floor(x0 - reach)), int(std::floor(y0 - reach)),
-                                             int(std::ceil(x1 + reach)) + 1, int(std::ceil(y1 + reach)) + 1});
+    const RECT box = rectIntersect(all, RECT{int(tame(std::floor(x0 - reach))), int(tame(std::floor(y0 - reach))),
+                                             int(tame(std::ceil(x1 + reach))) + 1, int(tame(std::ceil(y1 + reach))) + 1});
     if (rectEmpty(box))
         return;
     const size_t mw = size_t(box.right - box.left), mh = size_t(box.bottom - box.top);

@@ -205,6 +205,11 @@ TEST(GdiPlayer, EmfPictures)
         {"palette index", Recs{{49, {1, 0x300 | (2 << 16), 0x0000FF, 0x00FF00}}, {48, {1}}, {39, {2, 0, 0x01000001, 0}},
                                {37, {2}}} + kNoPen + Recs{{43, {0, 0, 100, 100}}},
          {{50, 50, kGreen}}},
+        {"opaque box of no text", {{25, {kGreen}}, {84, {0, 0, 0, 0, 1, F(1), F(1), 0, 0, 0, 76, 2, 10, 10, 50, 50, 0}}},
+         {{30, 30, kGreen}, {9, 9, kWhite}, {50, 50, kWhite}}},
+        {"glyph indexes: the box only",
+         {{25, {kGreen}}, {84, {0, 0, 0, 0, 1, F(1), F(1), 10, 10, 1, 76, 0x12, 10, 10, 50, 50, 0, 'W'}}},
+         {{30, 30, kGreen}, {12, 12, kGreen}, {60, 60, kWhite}}},
         {"stretched bitmap", StretchDib(0, 0, 100, 100),
          {{25, 75, kRed}, {75, 75, kGreen}, {25, 25, kBlue}, {75, 25, kYellow}}},
         {"mirrored bitmap", StretchDib(99, 0, -100, 100), {{75, 75, kRed}, {25, 75, kGreen}}},
@@ -410,6 +415,11 @@ TEST(GdiPlayer, WmfPictures)
          with({{0x0538, {2, 4, 4, 10, 10, 90, 10, 90, 90, 10, 90, 30, 30, 70, 30, 70, 70, 30, 70}}}),
          {{20, 20, kRed}, {50, 50, kWhite}}},
         {"pie", with({{0x081A, {0, 50, 50, 100, 100, 100, 0, 0}}}), {{75, 25, kRed}, {25, 25, kWhite}}},
+        // A 2 x 2 monochrome device bitmap, rows top first: 1 0, then 0 1.
+        {"monochrome pattern brush",
+         {{0x01F9, {0, 2, 2, 2, 0x0101, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0080, 0x0040}}, {0x012D, {0}},
+          {0x0209, {0, 0xFF}}, {0x0201, {0xFF00, 0}}, {0x02FA, {5, 0, 0, 0, 0}}, {0x012D, {1}}, {0x041B, {100, 100, 0, 0}}},
+         {{0, 0, kGreen}, {1, 0, kBlue}, {0, 1, kBlue}, {1, 1, kGreen}, {2, 2, kGreen}}},
         {"stretched DIB", {{0x0F43, stretchDib}}, {{25, 75, kRed}, {75, 75, kGreen}, {25, 25, kBlue}, {75, 25, kYellow}}},
         {"text drawn at its point", {{0x02FB, {-20, 0, 0, 0, 700, 0, 0, 0, 0}}, {0x012D, {0}}, {0x0209, {0xFF, 0}},
                                      {0x0521, {2, 'H' | 'H' << 8, 40, 40}}},
@@ -474,6 +484,43 @@ TEST(GdiPlayer, LyingRecordsSkipped)
     }
 }
 
+TEST(GdiPlayer, LyingWmfRecordsSkipped)
+{
+    using WRecs = std::vector<std::pair<int, std::vector<int>>>;
+    struct Case {
+        const char* name;
+        WRecs lie;
+    };
+    const std::vector<int> bigDib = {0x0020, 0x00CC, 0, 2, 2, 0, 0, 100, 100, 0, 0, 40, 0, 0xFA00, 0, 0xFA00, 0, 1, 24,
+                                     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const Case cases[] = {
+        {"polypolygon counts past the points", {{0x0538, {2, 0x7FFF, 0x7FFF, 1, 1}}}},
+        {"polypolygon count of polygons past the record", {{0x0538, {0x7FFF, 3}}}},
+        {"polygon count past the record", {{0x0324, {500, 1, 1}}}},
+        {"text count past the record", {{0x0521, {0x7FFF, 'A' | 'B' << 8}}}},
+        {"extended text count past the record", {{0x0A32, {10, 10, 500, 0, 'A' | 'B' << 8}}}},
+        {"extended text box missing", {{0x0A32, {10, 10, 2, ETO_OPAQUE}}}},
+        {"bitmap larger than its bits", {{0x0F43, bigDib}}},
+        {"bitmap header cut short", {{0x0940, {0x0020, 0x00CC, 0, 0, 2, 2, 0, 0, 40, 0}}}},
+        {"region scans past the record", {{0x06FF, {0, 6, 0, 0, 34, 100, 2, 0, 0, 10, 10}}, {0x0228, {2, 0}}}},
+        {"pattern brush header lying", {{0x0142, {5, 0, 40, 0, 0x7FFF, 0, 0x7FFF, 0, 1, 8}}, {0x012D, {2}},
+                                        {0x041B, {101, 101, 0, 0}}}},
+        {"object index past the table", {{0x012D, {999}}, {0x01F0, {999}}}},
+        {"restore far below the first save", {{0x0127, {0x8000}}}},
+        {"zero window extent", {{0x020C, {0, 0}}, {0x041B, {50, 50, 0, 0}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WRecs all = {{0x02FC, {0, 0xFF, 0, 0}}, {0x012D, {0}}, {0x02FA, {5, 0, 0, 0, 0}}, {0x012D, {1}},
+                     {0x041B, {101, 101, 0, 0}}};
+        all.insert(all.end(), c.lie.begin(), c.lie.end());
+        Played p(Wmf(all), true);
+        ASSERT_TRUE(p.loaded());
+        EXPECT_EQ(p.leaked(), 0);
+        EXPECT_EQ(p.count(kRed), 100 * 100);
+    }
+}
+
 // Saves without end and paths of many figures stay within what the file's bytes pay for.
 TEST(GdiPlayer, DeepSavesAndLongPaths)
 {
@@ -500,6 +547,40 @@ TEST(GdiPlayer, DeepSavesAndLongPaths)
     }
     Played wide(Emf({{95, {1, 0, 0, 0, 0, 0x10000, 60, 0, kBlue, 0, 0}}, {37, {1}}, {87, line}, {85, curve}}), false);
     EXPECT_EQ(wide.at(50, 50), kBlue);
+}
+
+} // namespace
+
+namespace {
+
+// The clip calls a context takes in device units, as the player's clipping lands there.
+TEST(GdiClipCalls, RectanglesExcludedAndMoved)
+{
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bm = CreateCompatibleBitmap(dc, 10, 10);
+    HGDIOBJ old = SelectObject(dc, bm);
+    const RECT all{0, 0, 10, 10};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    EXPECT_EQ(IntersectClipRect(dc, 8, 8, 2, 2), SIMPLEREGION); // corners in either order
+    EXPECT_EQ(ExcludeClipRect(dc, 4, 4, 6, 6), COMPLEXREGION);
+    HBRUSH red = CreateSolidBrush(kRed), blue = CreateSolidBrush(kBlue);
+    FillRect(dc, &all, red);
+    EXPECT_EQ(OffsetClipRgn(dc, 1, 1), COMPLEXREGION);
+    FillRect(dc, &all, blue);
+    EXPECT_EQ(SelectClipRgn(dc, nullptr), SIMPLEREGION); // reading back sees the whole bitmap
+    const Probe probes[] = {{0, 0, kWhite}, {2, 2, kRed}, {3, 3, kBlue}, {8, 8, kBlue}, {9, 9, kWhite},
+                            {4, 4, kBlue}, {5, 5, kWhite}, {6, 6, kRed}};
+    for (const Probe& q : probes)
+        EXPECT_EQ(GetPixel(dc, q.x, q.y), q.want) << q.x << ", " << q.y;
+    EXPECT_EQ(OffsetClipRgn(dc, 3, 3), SIMPLEREGION); // no clip: nothing to move
+    FillRect(dc, &all, red);
+    EXPECT_EQ(GetPixel(dc, 0, 0), kRed);
+    EXPECT_EQ(IntersectClipRect(nullptr, 0, 0, 1, 1), RGN_ERROR);
+    SelectObject(dc, old);
+    DeleteObject(red);
+    DeleteObject(blue);
+    DeleteDC(dc);
+    DeleteObject(bm);
 }
 
 } // namespace
