@@ -282,7 +282,9 @@ TEST(HostileHeaders, LimitsAreRefusedNamingTheField)
     std::vector<uint8_t> beyond = tp255;
     beyond[beyond.size() - 6] = 2; // TPsot 2 ...
     beyond[beyond.size() - 5] = 2; // ... of TNsot 2
+    hostile_case tiles{"", m, m, (m >> 8) + 1, (m >> 8) + 1}; // 256 x 256 tiles
     const std::vector<refusal> cases = {
+        {"65536 tiles", hostile_stream(tiles), "Maximum number of allowable tiles is 65535"},
         {"precinct identifiers beyond 62 bits", hostile_stream(ids),
          "A tile-component has 4611686014132420609 precincts; with 2 components and 1 tiles, "
          "precinct identifiers can address at most 2305843009213693952 per tile-component."},
