@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -53,11 +54,15 @@ void render(rvd_codestream cs, int discard, int increment, int expand)
     cs.apply_input_restrictions(0, 0, discard, 0, nullptr, RVD_WANT_OUTPUT_COMPONENTS);
     rvd_dims dims;
     cs.get_dims(mapping.source_components[0], dims, true);
-    rvd_dims region(rvd_coords(dims.pos.y * expand, dims.pos.x * expand),
-                    rvd_coords(dims.size.y * expand, dims.size.x * expand));
-    // Header-stated sizes are not bounded by the input; keep the buffers small.
-    if (region.is_empty() || int64_t(region.size.y) * region.size.x > (int64_t(1) << 20))
+    // Header-stated sizes are not bounded by the input; keep the buffers small (and the
+    // expanded region on the canvas).
+    const int64_t py = int64_t(dims.pos.y) * expand, px = int64_t(dims.pos.x) * expand;
+    const int64_t sy = int64_t(dims.size.y) * expand, sx = int64_t(dims.size.x) * expand;
+    const int64_t lim = std::numeric_limits<int>::max();
+    if (sy <= 0 || sx <= 0 || sy * sx > (int64_t(1) << 20) || py + sy > lim || px + sx > lim)
         return;
+    const rvd_dims region(rvd_coords(static_cast<int>(py), static_cast<int>(px)),
+                          rvd_coords(static_cast<int>(sy), static_cast<int>(sx)));
     const size_t n = size_t(region.size.y) * size_t(region.size.x);
     rvd_region_decompressor d;
     if (!d.start(cs, &mapping, -1, discard, 0, region, rvd_coords(expand, expand)))

@@ -52,12 +52,16 @@ rvd_dims divide_region(const rvd_dims& d, rvd_coords sub)
 
 // Child samples at branch b (0 low, 1 high) that reach any of the parent samples
 // [start, start + size): child n sits at 2n + b and reaches 2n + b + [smin, smax].
+// Worked in 64 bits: a region ending near 2^31 with a support reaching beyond it would
+// overflow; halved, the bounds fit again.
 void support_range(int& start, int& size, int b, int smin, int smax)
 {
-    const int first = rvd_ceil_ratio(start - b - smax, 2);
-    const int last = rvd_floor_ratio(start + size - 1 - b - smin, 2);
-    start = first;
-    size = std::max(0, last - first + 1);
+    const int64_t lo = int64_t(start) - b - smax;
+    const int64_t hi = int64_t(start) + size - 1 - b - smin;
+    const int64_t first = rvd_ceil_ratio64(lo, 2);
+    const int64_t last = rvd_floor_ratio64(hi, 2);
+    start = int(first);
+    size = int(std::max<int64_t>(0, last - first + 1));
 }
 
 // Child region of a region of interest, grown by the kernel's synthesis supports so that

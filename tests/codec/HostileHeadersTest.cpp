@@ -149,10 +149,17 @@ bounded_run run_bounded(const std::function<std::string()>& work)
     return r;
 }
 
+// Destroys the codestream also when a step refuses.
+struct codestream_guard {
+    rvd_codestream cs;
+    ~codestream_guard() { cs.destroy(); }
+};
+
 std::string open_every_tile(const std::vector<uint8_t>& bytes)
 {
     memory_source src(bytes);
-    rvd_codestream cs;
+    codestream_guard guard;
+    rvd_codestream& cs = guard.cs;
     cs.create(&src);
     rvd_dims tiles;
     cs.get_valid_tiles(tiles);
@@ -161,7 +168,6 @@ std::string open_every_tile(const std::vector<uint8_t>& bytes)
             rvd_tile t = cs.open_tile(rvd_coords(tiles.pos.y + y, tiles.pos.x + x));
             t.close();
         }
-    cs.destroy();
     return "decoded";
 }
 
@@ -195,7 +201,8 @@ std::string decode_whole(const std::vector<uint8_t>& bytes)
 std::string first_increment(const std::vector<uint8_t>& bytes)
 {
     memory_source src(bytes);
-    rvd_codestream cs;
+    codestream_guard guard;
+    rvd_codestream& cs = guard.cs;
     cs.create(&src);
     rvd_dims image;
     cs.get_dims(0, image);
@@ -213,7 +220,6 @@ std::string first_increment(const std::vector<uint8_t>& bytes)
     } else {
         said = "refused: the region did not start";
     }
-    cs.destroy();
     return said;
 }
 
@@ -276,7 +282,9 @@ TEST(HostileHeaders, LimitsAreRefusedNamingTheField)
     std::vector<uint8_t> beyond = tp255;
     beyond[beyond.size() - 6] = 2; // TPsot 2 ...
     beyond[beyond.size() - 5] = 2; // ... of TNsot 2
+    hostile_case tiles{"", m, m, (m >> 8) + 1, (m >> 8) + 1}; // 256 x 256 tiles
     const std::vector<refusal> cases = {
+        {"65536 tiles", hostile_stream(tiles), "Maximum number of allowable tiles is 65535"},
         {"precinct identifiers beyond 62 bits", hostile_stream(ids),
          "A tile-component has 4611686014132420609 precincts; with 2 components and 1 tiles, "
          "precinct identifiers can address at most 2305843009213693952 per tile-component."},

@@ -23,6 +23,7 @@
 #include <cmath>
 #include <cstdio>
 #include <unistd.h>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -557,10 +558,13 @@ void decode_components(rvd_compressed_source* source, const decode_settings& set
     const int num_components = cs.get_num_components(true);
     std::vector<pgx_image> shapes(size_t(std::max(0, num_components)));
     std::vector<rvd_dims> comp_dims(shapes.size());
-    int64_t total = 0;
+    int64_t total = 0; // held at the 64-bit limit: components near 2^31 square overflow it
     for (int c = 0; c < num_components; c++) {
         cs.get_dims(c, comp_dims[size_t(c)], true);
-        total += int64_t(std::max(0, comp_dims[size_t(c)].size.x)) * std::max(0, comp_dims[size_t(c)].size.y);
+        const int64_t n =
+            int64_t(std::max(0, comp_dims[size_t(c)].size.x)) * std::max(0, comp_dims[size_t(c)].size.y);
+        total = total > std::numeric_limits<int64_t>::max() - n ? std::numeric_limits<int64_t>::max()
+                                                                : total + n;
     }
     if (settings.max_samples > 0 && total > settings.max_samples)
         throw decode_error("image larger than the sample limit");
