@@ -124,37 +124,27 @@ void Player::changed()
 {
     double sx = 1, sy = 1;
     const double ext[] = {0, 0, 0.1, 0.01, 0.254, 0.0254, 25.4 / 1440};
-    if (m.wmf && !s.wmfViewport) {
-        // A WMF's window maps onto the destination; without an extent a unit is a pixel.
+    if (m.wmf) {
+        // A WMF plays as into a context whose viewport is the destination: its window maps
+        // onto it (without an extent a unit is a pixel). A viewport extent of its own takes
+        // the window's place, in destination pixels; a viewport origin moves the picture.
         if (s.mapMode >= 2 && s.mapMode <= 6) {
             sx = ext[s.mapMode] * 96 / 25.4;
             sy = -sx;
+        } else if (s.wmfViewportExt && (s.mapMode == 7 || s.mapMode == 8)) {
+            sx = safeRatio(s.vpExtX, s.winExtX);
+            sy = safeRatio(s.vpExtY, s.winExtY);
         } else if (s.wmfWindowSet) {
             sx = safeRatio(double(rc.right) - rc.left, s.winExtX);
             sy = safeRatio(double(rc.bottom) - rc.top, s.winExtY);
-            if (s.mapMode == 7) {
-                const double k = std::min(std::fabs(sx), std::fabs(sy));
-                sx = std::copysign(k, sx);
-                sy = std::copysign(k, sy);
-            }
         }
-        const Xform page{sx, 0, 0, sy, -s.winOrgX * sx, -s.winOrgY * sy};
-        full_ = s.world.then(page).then(base_);
-        return;
-    }
-    if (m.wmf) {
-        // The window maps onto the viewport, in destination pixels.
-        if (s.mapMode == 7 || s.mapMode == 8) {
-            sx = safeRatio(s.vpExtX, s.winExtX);
-            sy = safeRatio(s.vpExtY, s.winExtY);
-            if (s.mapMode == 7) {
-                const double k = std::min(std::fabs(sx), std::fabs(sy));
-                sx = std::copysign(k, sx);
-                sy = std::copysign(k, sy);
-            }
+        if (s.mapMode == 7) {
+            const double k = std::min(std::fabs(sx), std::fabs(sy));
+            sx = std::copysign(k, sx);
+            sy = std::copysign(k, sy);
         }
         const Xform page{sx, 0, 0, sy, s.vpOrgX - s.winOrgX * sx, s.vpOrgY - s.winOrgY * sy};
-        full_ = s.world.then(page).then(wmfBase_);
+        full_ = s.world.then(page).then(base_);
         return;
     }
     if (s.mapMode >= 2 && s.mapMode <= 6) {
@@ -204,7 +194,7 @@ void Player::setWindowExt(double x, double y)
 {
     if (x == 0 || y == 0)
         return;
-    if (m.wmf && !s.wmfViewport) {
+    if (m.wmf) { // honoured in every mode, as the destination's context is anisotropic
         s.winExtX = x;
         s.winExtY = y;
         s.wmfWindowSet = true;
@@ -215,21 +205,8 @@ void Player::setWindowExt(double x, double y)
     changed();
 }
 
-void Player::startWmfViewport()
-{
-    if (!m.wmf || s.wmfViewport)
-        return;
-    // As when the file plays into a context whose viewport is the destination: its own
-    // viewport records then speak destination pixels.
-    wmfBase_ = Xform{1, 0, 0, 1, double(rc.left), double(rc.top)};
-    s.wmfViewport = true;
-    if (s.mapMode != 7 && s.mapMode != 8)
-        s.vpExtX = s.vpExtY = 1;
-}
-
 void Player::setViewportOrg(double x, double y)
 {
-    startWmfViewport();
     s.vpOrgX = x;
     s.vpOrgY = y;
     changed();
@@ -239,7 +216,7 @@ void Player::setViewportExt(double x, double y)
 {
     if (x == 0 || y == 0 || (s.mapMode != 7 && s.mapMode != 8))
         return;
-    startWmfViewport();
+    s.wmfViewportExt = m.wmf;
     s.vpExtX = x;
     s.vpExtY = y;
     changed();

@@ -90,7 +90,7 @@ struct PlayState {
     double winOrgX = 0, winOrgY = 0, winExtX = 1, winExtY = 1;
     double vpOrgX = 0, vpOrgY = 0, vpExtX = 1, vpExtY = 1;
     bool wmfWindowSet = false; // a WMF's window extent: it maps onto the destination
-    bool wmfViewport = false;  // a WMF that sets a viewport: window to viewport, as a context maps
+    bool wmfViewportExt = false; // a WMF's own viewport extent: the window maps onto it
     PenDesc pen;
     BrushDesc brush;
     int64_t penIndex = -1, brushIndex = -1, paletteIndex = -1; // the table slots selected, -1 for defaults and stock
@@ -207,7 +207,6 @@ private:
     void emit(Outline device, bool fill, bool stroke, bool closeForPath);
     Region boxRegion(double l, double t, double r, double b) const;
     void applyClip();
-    void startWmfViewport();
     Paint resolved(const Paint& p) const;
 public:
     COLORREF colour(COLORREF c) const; // a record's colour, palette indexes looked up
@@ -218,7 +217,6 @@ private:
 
     Xform base_;  // reference device pixels to destination pixels
     Xform full_;  // logical to destination pixels
-    Xform wmfBase_; // a WMF's viewport units to destination pixels
     double ppmmX_ = 96 / 25.4, ppmmY_ = 96 / 25.4; // reference device pixels per millimetre
     std::vector<PlayState> saved_;
     std::map<size_t, MetaObject> objects_;
