@@ -5,12 +5,14 @@
 // Records are decoded in GdiPlayEmf.cpp and GdiPlayWmf.cpp; every size, count and index
 // is checked against its record before these functions see it.
 //
-// Where to look: mapping and state: GdiPlayer.cpp; EMF records: GdiPlayEmf.cpp; WMF
-// records: GdiPlayWmf.cpp; headers and handles: GdiMetafile.cpp.
+// Where to look: mapping, state and objects: GdiPlayer.cpp; shapes, paths and clipping:
+// GdiPlayerShapes.cpp; text and bitmaps: GdiPlayerTextBitmaps.cpp; EMF records:
+// GdiPlayEmf.cpp; WMF records: GdiPlayWmf.cpp; headers and handles: GdiMetafile.cpp.
 #pragma once
 
 #include "platform/GdiRaster.h"
 
+#include <cmath>
 #include <map>
 #include <string>
 
@@ -24,6 +26,29 @@ struct Metafile {
     std::vector<PALETTEENTRY> palette; // from the end-of-file record
     unsigned objects = 0;              // size of the object table
 };
+
+// What the player's files share.
+namespace play {
+const double kPi = 3.14159265358979323846;
+const size_t kMaxPathPoints = 1 << 18; // a path's points, far beyond any real file
+// Beyond this a coordinate is off every 4000-pixel picture; keeping it there keeps integers exact.
+const double kFar = 1 << 26;
+
+inline int clampInt(double v)
+{
+    if (!(v > -kFar)) // NaN too
+        return -int(kFar);
+    return v >= kFar ? int(kFar) : int(std::floor(v + 0.5));
+}
+
+inline size_t outlinePoints(const Outline& o)
+{
+    size_t n = 0;
+    for (const Contour& c : o)
+        n += c.pts.size();
+    return n;
+}
+} // namespace play
 
 inline uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 inline uint32_t le32(const uint8_t* p)
