@@ -50,6 +50,16 @@ inline size_t outlinePoints(const Outline& o)
 }
 } // namespace play
 
+// A character of the Western code page (single-byte text); the rest of it is Latin-1.
+inline char16_t fromAnsi(uint8_t c)
+{
+    static const char16_t high[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
+                                      0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+    return c >= 0x80 && c < 0xA0 ? high[c - 0x80] : char16_t(c);
+}
+
 inline uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 inline uint32_t le32(const uint8_t* p)
 {
@@ -216,8 +226,10 @@ public:
     void frameRegion(const Region& r, const Paint& p, double logicalW, double logicalH);
 
     // Text and bitmaps
+    // advanced: the writer's graphics mode let the world turn and mirror text; otherwise
+    // the escapement is on the device as given.
     void text(double x, double y, const std::u16string& str, UINT options, const RECT* logicalRect,
-              const std::vector<double>& dx);
+              const std::vector<double>& dx, bool advanced = false);
     bool dib(const DibSource& src, double x, double y, double w, double h, int xs, int ys, int ws, int hs, DWORD rop,
              const BlitExtra& extra = BlitExtra());
     void gradient(const std::vector<TRIVERTEX>& logical, const void* mesh, ULONG count, ULONG mode);
@@ -238,7 +250,7 @@ public:
     const std::vector<PALETTEENTRY>& palette() const;
 private:
     Outline arcPoints(Box kind, double l, double t, double r, double b, double x1, double y1, double x2, double y2,
-                      bool& ok);
+                      bool& aligned);
 
     Xform base_;  // reference device pixels to destination pixels
     Xform full_;  // logical to destination pixels

@@ -255,10 +255,7 @@ void Player::box(Box kind, double l, double t, double r, double b, double x1, do
         emit(std::move(o), false, true, false);
         return;
     }
-    if (aligned && !inPath_ && kind != Box::Chord && kind != Box::Pie) {
-        // The fill reaches the right and bottom edges the outline stands on when no pen
-        // covers them: GDI's boxes fill [left, right - 1) either way.
-    }
+    // Boxes fill [left, right - 1) with a pen or without, as GDI's do.
     emit(std::move(o), true, true, true);
 }
 

@@ -14,7 +14,7 @@ using namespace play;
 // ---- text -------------------------------------------------------------------------------
 
 void Player::text(double x, double y, const std::u16string& str, UINT options, const RECT* logicalRect,
-                  const std::vector<double>& dx)
+                  const std::vector<double>& dx, bool advanced)
 {
     if (inPath_ || (str.empty() && !(logicalRect && (options & ETO_OPAQUE))))
         return;
@@ -28,13 +28,17 @@ void Player::text(double x, double y, const std::u16string& str, UINT options, c
     if (lf.lfHeight == 0 && s.font.lfHeight != 0)
         lf.lfHeight = s.font.lfHeight < 0 ? -1 : 1;
     lf.lfWidth = LONG(std::clamp(std::floor(std::fabs(lf.lfWidth * sx) + 0.5), 0.0, tallest));
-    // Escapement turns with the mapping: flipped axes mirror it, a world rotation adds its angle.
+    // In the advanced graphics mode the escapement turns with the mapping (a flipped axis
+    // mirrors it, a world rotation adds its angle); in the compatible one it is the
+    // device's, text staying upright whatever the axes do.
     double esc = lf.lfEscapement;
-    if (full_.det() < 0)
-        esc = -esc;
-    esc += std::atan2(-full_.b, full_.a) * 1800 / kPi * (full_.d < 0 ? -1 : 1);
-    if (full_.a < 0 && full_.d < 0)
-        esc += 0; // a half turn is in the atan2 already
+    // A world transform exists only in the advanced mode, whatever a text record says.
+    const Xform& w = s.world;
+    if (advanced || w.a != 1 || w.b != 0 || w.c != 0 || w.d != 1) {
+        if (full_.det() < 0)
+            esc = -esc;
+        esc += std::atan2(-full_.b, full_.a) * 1800 / kPi * (full_.d < 0 ? -1 : 1);
+    }
     esc = std::fmod(esc, 3600);
     lf.lfEscapement = lf.lfOrientation = LONG(std::floor(esc + 0.5));
     HFONT font = CreateFontIndirectW(&lf);

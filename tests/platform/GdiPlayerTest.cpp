@@ -358,6 +358,22 @@ TEST(GdiPlayer, EmfTextMapped)
     EXPECT_GT(a.topWidth, a.bottomWidth);
     EXPECT_GT(c.topWidth, c.bottomWidth);
     EXPECT_GE(c.top, 20);
+
+    // Turned a quarter under y up: the compatible mode keeps the device's sense (upwards
+    // from the point), the advanced one mirrors it with the axis (downwards).
+    auto turned = [](int mode) {
+        std::vector<int64_t> font = {1, -12, 0, 900, 900, 400, 0};
+        font.resize(2 + 92 / 4, 0);
+        Recs r = {{17, {8}}, {9, {100, 100}}, {11, {100, -100}}, {12, {0, 100}}, {82, font}, {37, {1}}, {18, {1}}};
+        r.push_back({84, {0, 0, 0, 0, mode, F(1), F(1), 40, 40, 3, 76, 0, 0, 0, 0, 0, 0, 'T' | 'T' << 16, 'T'}});
+        return r;
+    };
+    Played up(Emf(turned(1)), false), down(Emf(turned(2)), false);
+    const Ink u = InkOf(up), d = InkOf(down);
+    EXPECT_GT(u.bottom - u.top, u.right - u.left); // running along y
+    EXPECT_LE(u.bottom, 62);                        // from the point (40, 60) upwards
+    EXPECT_GT(d.bottom - d.top, d.right - d.left);
+    EXPECT_GE(d.top, 58);
 }
 
 MetaBytes Wmf(const std::vector<std::pair<int, std::vector<int>>>& records, int objects = 4)
