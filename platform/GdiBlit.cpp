@@ -25,10 +25,10 @@ RECT normalized(int x, int y, int w, int h)
 // Runs the raster operation over the walk; the destination is read only when the code uses it.
 struct RopOp {
     uint8_t code;
-    uint32_t pattern;
+    Pattern pattern;
     int bpp;
     std::vector<uint32_t> buffer;
-    void operator()(uint8_t* p, const uint32_t* s, int n, int, int)
+    void operator()(uint8_t* p, const uint32_t* s, int n, int x, int y)
     {
         if (code == 0xCC) {
             storeRun(p, bpp, n, s);
@@ -38,7 +38,8 @@ struct RopOp {
             buffer.resize(size_t(n));
         if (ropUsesDest(code))
             loadRun(p, bpp, n, buffer.data());
-        ropRun(code, pattern, s, buffer.data(), n);
+        const uint32_t* rows = ropUsesPattern(code) ? pattern.at(x, y, n) : nullptr;
+        ropRun(code, pattern.solid, rows, s, buffer.data(), n);
         storeRun(p, bpp, n, buffer.data());
     }
 };
@@ -58,7 +59,7 @@ BOOL ropBlit(HDC dst, const BlitGeometry& g, HDC src, DWORD rop, bool stretchMod
     Target dt;
     if (!resolve(*d, dt))
         return TRUE;
-    RopOp op{code, patternColor(*d), dt.bpp, {}};
+    RopOp op{code, patternOf(dst, *d), dt.bpp, {}};
     if (!s) {
         NullSource none;
         blitWalk(dt, none, BlitGeometry{g.x, g.y, g.w, g.h, 0, 0, g.w, g.h}, COLORONCOLOR, op);
@@ -149,15 +150,16 @@ BOOL MaskBlt(HDC dst, int x, int y, int width, int height, HDC src, int xSrc, in
     Target dt;
     if (!resolve(*d, dt))
         return TRUE;
-    const uint32_t pattern = patternColor(*d);
+    Pattern pattern = patternOf(dst, *d);
     std::vector<uint32_t> a, b;
     auto op = [&](uint8_t* p, const uint32_t* sv, int n, int X, int Y) {
         a.resize(size_t(n));
         b.resize(size_t(n));
         loadRun(p, dt.bpp, n, a.data());
         b = a;
-        ropRun(fore, pattern, sv, a.data(), n);
-        ropRun(back, pattern, sv, b.data(), n);
+        const uint32_t* rows = ropUsesPattern(fore) || ropUsesPattern(back) ? pattern.at(X, Y, n) : nullptr;
+        ropRun(fore, pattern.solid, rows, sv, a.data(), n);
+        ropRun(back, pattern.solid, rows, sv, b.data(), n);
         for (int i = 0; i < n; ++i)
             if (!maskBit(*m, xMask + X + i - x, yMask + Y - y))
                 a[size_t(i)] = b[size_t(i)];

@@ -254,6 +254,19 @@ int GetDIBits(HDC, HBITMAP bitmap, UINT start, UINT lines, void* bits, BITMAPINF
             continue;
         int w = std::min(dib.width, b->width);
         const uint8_t* in = b->rowPtr(y);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        if (b->bpp == 32 && dib.bpp == 32) {
+            // Whole pixels, the fourth byte cleared: one pass a row.
+            for (int x = 0; x < w; ++x) {
+                uint32_t v;
+                std::memcpy(&v, in + size_t(x) * 4u, 4);
+                v &= 0x00FFFFFFu;
+                std::memcpy(row + size_t(x) * 4u, &v, 4);
+            }
+            ++copied;
+            continue;
+        }
+#endif
         for (int x = 0; x < w; ++x) {
             const uint8_t* p = in + size_t(x) * size_t(b->bpp / 8);
             uint8_t* q = row + size_t(x) * size_t(dib.bpp / 8);
@@ -318,10 +331,10 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
     // A bottom-up DIB's source rectangle counts its rows from the bottom.
     const int ys = dib.topDown ? ySrc : dib.height - ySrc - srcHeight;
     const BlitGeometry g{xDest, yDest, destWidth, destHeight, xSrc, ys, srcWidth, srcHeight};
-    const uint32_t pattern = patternColor(*d);
+    Pattern pattern = patternOf(hdc, *d);
     const int bpp = t.bpp;
     std::vector<uint32_t> buffer;
-    blitWalk(t, dib, g, d->stretchMode, [&](uint8_t* p, const uint32_t* s, int n, int, int) {
+    blitWalk(t, dib, g, d->stretchMode, [&](uint8_t* p, const uint32_t* s, int n, int x, int y) {
         if (code == 0xCC) {
             storeRun(p, bpp, n, s);
             return;
@@ -329,7 +342,8 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
         buffer.resize(size_t(n));
         if (ropUsesDest(code))
             loadRun(p, bpp, n, buffer.data());
-        ropRun(code, pattern, s, buffer.data(), n);
+        const uint32_t* rows = ropUsesPattern(code) ? pattern.at(x, y, n) : nullptr;
+        ropRun(code, pattern.solid, rows, s, buffer.data(), n);
         storeRun(p, bpp, n, buffer.data());
     });
     return dib.height;

@@ -323,9 +323,25 @@ static inline uint32_t ropGeneric(uint8_t code, uint32_t p, uint32_t s, uint32_t
     return r & 0x00FFFFFFu;
 }
 
-void ropRun(uint8_t code, uint32_t pat, const uint32_t* s, uint32_t* d, int n)
+void ropRun(uint8_t code, uint32_t pat, const uint32_t* rows, const uint32_t* s, uint32_t* d, int n)
 {
     const uint32_t M = 0x00FFFFFFu;
+    if (rows && ropUsesPattern(code)) {
+        switch (code) {
+        case 0xF0:
+            for (int i = 0; i < n; ++i)
+                d[i] = rows[i] & M;
+            return;
+        case 0x5A:
+            for (int i = 0; i < n; ++i)
+                d[i] = (rows[i] ^ d[i]) & M;
+            return;
+        default:
+            for (int i = 0; i < n; ++i)
+                d[i] = ropGeneric(code, rows[i], s ? s[i] : 0u, d[i]);
+            return;
+        }
+    }
     switch (code) {
     case 0xCC: // source copy
         for (int i = 0; i < n; ++i)
@@ -381,11 +397,51 @@ void ropRun(uint8_t code, uint32_t pat, const uint32_t* s, uint32_t* d, int n)
     }
 }
 
-uint32_t patternColor(const DC& d)
+namespace {
+
+struct InstalledPatterns {
+    boost::mutex lock;
+    std::map<HDC, PatternRows> rows;
+};
+
+InstalledPatterns& installed()
 {
+    static InstalledPatterns* p = new InstalledPatterns();
+    return *p;
+}
+
+} // namespace
+
+PatternScope::PatternScope(HDC hdc, PatternRows rows) : hdc_(hdc)
+{
+    InstalledPatterns& p = installed();
+    boost::lock_guard<boost::mutex> g(p.lock);
+    PatternRows& slot = p.rows[hdc];
+    previous_ = std::move(slot);
+    slot = std::move(rows);
+}
+
+PatternScope::~PatternScope()
+{
+    InstalledPatterns& p = installed();
+    boost::lock_guard<boost::mutex> g(p.lock);
+    if (previous_)
+        p.rows[hdc_] = std::move(previous_);
+    else
+        p.rows.erase(hdc_);
+}
+
+Pattern patternOf(HDC hdc, const DC& d)
+{
+    Pattern out;
     bool isNull = true;
-    COLORREF c = platform::detail::brushColor(reinterpret_cast<HBRUSH>(d.brush), &isNull);
-    return toWord(c);
+    out.solid = toWord(platform::detail::brushColor(reinterpret_cast<HBRUSH>(d.brush), &isNull));
+    InstalledPatterns& p = installed();
+    boost::lock_guard<boost::mutex> g(p.lock);
+    auto it = p.rows.find(hdc);
+    if (it != p.rows.end())
+        out.rows = it->second;
+    return out;
 }
 
 } // namespace gdi

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace platform {
 namespace gdi {
@@ -182,15 +183,48 @@ void blitWalk(const Target& t, PixelSource& s, const BlitGeometry& g, int mode, 
 }
 
 // Evaluates ternary raster operation code (the truth table byte) on n pixels: d holds the
-// destination's words and receives the result; s may be null when the code ignores it.
-void ropRun(uint8_t code, uint32_t pattern, const uint32_t* s, uint32_t* d, int n);
+// destination's words and receives the result; s may be null when the code ignores it,
+// rows (the pattern pixel by pixel) null when the pattern is the one colour.
+void ropRun(uint8_t code, uint32_t pattern, const uint32_t* rows, const uint32_t* s, uint32_t* d, int n);
 inline bool ropUsesSource(uint8_t code) { return ((code >> 2) & 0x33) != (code & 0x33); }
 inline bool ropUsesDest(uint8_t code) { return ((code >> 1) & 0x55) != (code & 0x55); }
 inline bool ropUsesPattern(uint8_t code) { return ((code >> 4) & 0x0F) != (code & 0x0F); }
 inline uint8_t ropCode(DWORD rop) { return uint8_t(rop >> 16); }
 
-// The context's brush as a solid pattern colour (0x00RRGGBB).
-uint32_t patternColor(const DC& d);
+// Fills out with the pattern's 0x00RRGGBB words for device pixels [x, x + n) of row y.
+using PatternRows = std::function<void(int x, int y, int n, uint32_t* out)>;
+
+// While it lives, the raster operations drawn into hdc take their pattern from rows
+// instead of the context's brush: brushes the stand-in's objects do not describe
+// (hatches, tiled pictures) painted by whoever holds them.
+class PatternScope {
+public:
+    PatternScope(HDC hdc, PatternRows rows);
+    ~PatternScope();
+    PatternScope(const PatternScope&) = delete;
+    PatternScope& operator=(const PatternScope&) = delete;
+
+private:
+    HDC hdc_;
+    PatternRows previous_;
+};
+
+// The pattern of one blit: the brush's colour, or the installed rows read a run at a time.
+struct Pattern {
+    uint32_t solid = 0;
+    PatternRows rows;
+    std::vector<uint32_t> buffer;
+    // The words for device pixels [x, x + n) of row y; null when the pattern is solid.
+    const uint32_t* at(int x, int y, int n)
+    {
+        if (!rows)
+            return nullptr;
+        buffer.resize(size_t(n));
+        rows(x, y, n, buffer.data());
+        return buffer.data();
+    }
+};
+Pattern patternOf(HDC hdc, const DC& d);
 
 // Reads n destination pixels into words, and writes words back.
 inline void loadRun(const uint8_t* p, int bpp, int n, uint32_t* out)

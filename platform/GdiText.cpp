@@ -1,3 +1,8 @@
+// Text output of the GDI stand-in: fonts by LOGFONTW on the Liberation faces (family by
+// face name or pitch hints, bold and italic files, emboldening where a bold file is
+// missing), FreeType glyphs cached per face, size, angle and quality, runs laid out in
+// their own frame (u along the baseline, v down) and placed by alignment, escapement and
+// the current position, with opaque boxes, clip rectangles, underline and strike-out.
 #include "platform/GdiInternal.h"
 
 #include <ft2build.h>

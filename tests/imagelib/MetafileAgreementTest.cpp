@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 using rxtest::RgbImage;
@@ -120,6 +122,28 @@ TEST(MetafileCorpus, EveryFileDecodesAtItsSize)
         compared += f.reason.empty();
     }
     EXPECT_GE(compared, 30) << "most files are compared with an outside renderer";
+}
+
+// The committed files are what the generator writes: a change to one shows in the other.
+TEST(MetafileCorpus, GeneratorWritesTheCommittedFiles)
+{
+    RX_REQUIRE_TOOL(access(rxtest::Python().c_str(), X_OK) == 0, rxtest::Python());
+    const std::string out = rxtest::ScratchDir() + "/generated";
+    ASSERT_EQ(rxtest::Run(rxtest::Quote(rxtest::Python()) + " " +
+                          rxtest::Quote(std::string(ORBEL_SOURCE_DIR) + "/tools/make_metafiles.py") + " " +
+                          rxtest::Quote(out)),
+              0);
+    std::vector<std::string> names = {"index.tsv", "expected.tsv"};
+    for (const CorpusFile& f : ReadIndex())
+        names.push_back(f.name);
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        std::vector<uint8_t> committed, generated;
+        ASSERT_TRUE(rxtest::ReadFile(kCorpus + "/" + name, committed));
+        ASSERT_TRUE(rxtest::ReadFile(out + "/" + name, generated));
+        EXPECT_TRUE(committed == generated) << "tests/data/metafiles differs from tools/make_metafiles.py's output";
+    }
+    rxtest::Run("rm -rf " + rxtest::Quote(out));
 }
 
 // --- expectations worked out by hand -----------------------------------------------------

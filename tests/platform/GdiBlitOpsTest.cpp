@@ -3,6 +3,7 @@
 // tables, mirroring and stretching against exact index arithmetic, AlphaBlend against
 // numpy, parallelograms, masks, gradients, and the clip region honoured by each of them.
 #include "platform/Gdi.h"
+#include "platform/GdiPixels.h"
 
 #include "tests/support/TestTools.h"
 #include <gtest/gtest.h>
@@ -298,6 +299,67 @@ TEST(GdiRasterOps, All256CodesFollowTheirTruthTables)
         const uint32_t p = 0x5A3C0F, s = 0x33CC96, d = 0x0FF0A5;
         EXPECT_EQ(truthTable(uint8_t(n.rop >> 16), p, s, d), n.f(p, s, d) & 0xFFFFFF) << std::hex << n.rop;
     }
+}
+
+// A pattern painted by its holder (a hatch, a tiled picture) stands in for the brush in
+// every operation that reads one, for as long as its scope lives.
+TEST(GdiRasterOps, InstalledPatternRowsReplaceTheBrush)
+{
+    const int W = 12, H = 6;
+    auto checker = [](int x, int y) { return ((x / 2 + y / 2) % 2) ? 0x00FF8000u : 0x000040FFu; };
+    auto colour = [](uint32_t v) { return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF); };
+    Memory src(W, H), dst(W, H);
+    src.random(13);
+    HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
+    SelectObject(dst.dc, brush);
+    BITMAPINFO bi{};
+    bi.bmiHeader = BITMAPINFOHEADER{40, W, -H, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<uint32_t> dib(size_t(W) * H);
+    for (size_t i = 0; i < dib.size(); ++i)
+        dib[i] = (i % 3) ? 0x00FFFFFFu : 0; // source set in two columns of three
+    struct Case {
+        const char* name;
+        std::function<void()> draw;
+        std::function<uint32_t(uint32_t p, uint32_t s, uint32_t d)> want;
+        bool usesSource;
+    } cases[] = {
+        {"PatBlt PATCOPY", [&] { PatBlt(dst.dc, 0, 0, W, H, PATCOPY); }, [](uint32_t p, uint32_t, uint32_t) { return p; },
+         false},
+        {"PatBlt PATINVERT", [&] { PatBlt(dst.dc, 0, 0, W, H, PATINVERT); },
+         [](uint32_t p, uint32_t, uint32_t d) { return p ^ d; }, false},
+        {"BitBlt MERGECOPY", [&] { BitBlt(dst.dc, 0, 0, W, H, src.dc, 0, 0, MERGECOPY); },
+         [](uint32_t p, uint32_t s, uint32_t) { return p & s; }, true},
+        {"StretchDIBits through the source as mask",
+         [&] { StretchDIBits(dst.dc, 0, 0, W, H, 0, 0, W, H, dib.data(), &bi, DIB_RGB_COLORS, 0x00E20746u); },
+         [](uint32_t p, uint32_t s, uint32_t d) { return (s & p) | (~s & d); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        dst.random(14);
+        std::vector<uint8_t> before = dst.pixels();
+        {
+            platform::gdi::PatternScope scope(dst.dc, [&](int x, int y, int n, uint32_t* out) {
+                for (int i = 0; i < n; ++i)
+                    out[i] = checker(x + i, y);
+            });
+            c.draw();
+        }
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const size_t i = (size_t(y) * W + size_t(x)) * 4;
+                const uint32_t d = uint32_t(before[i]) | uint32_t(before[i + 1]) << 8 | uint32_t(before[i + 2]) << 16;
+                const COLORREF sc = src.at(x, y);
+                const uint32_t s = c.usesSource ? (uint32_t(GetBValue(sc)) | uint32_t(GetGValue(sc)) << 8 |
+                                                   uint32_t(GetRValue(sc)) << 16)
+                                                : dib[size_t(y) * W + size_t(x)];
+                ASSERT_EQ(dst.at(x, y), colour(c.want(checker(x, y), s, d) & 0xFFFFFF)) << x << "," << y;
+            }
+    }
+    // The scope gone, the brush is the pattern again.
+    PatBlt(dst.dc, 0, 0, W, H, PATCOPY);
+    EXPECT_EQ(dst.at(5, 3), RGB(1, 2, 3));
+    SelectObject(dst.dc, GetStockObject(WHITE_BRUSH));
+    DeleteObject(brush);
 }
 
 // Mirroring by either extent's sign reverses exactly; whole-number enlargement repeats.
