@@ -1,6 +1,7 @@
 // The player's text and bitmaps: mapped here, drawn by the GDI text and blit services;
 // every bitmap header is checked against the record's bytes before they see it.
 #include "platform/GdiPlayer.h"
+#include "platform/GdiPixels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -284,7 +285,19 @@ bool Player::dib(const DibSource& src, double x, double y, double w, double h, i
     const PointF p = mapRound(x, y), q = mapRound(x + w, y + h);
     const int dx = int(p.x), dy = int(p.y), dw = int(q.x - p.x), dh = int(q.y - p.y);
     const auto* info = reinterpret_cast<const BITMAPINFO*>(v.info.data());
-    const BrushScope pattern(hdc, resolved(s.brush.paint));
+    const Paint brush = resolved(s.brush.paint);
+    const BrushScope pattern(hdc, brush);
+    // Hatches and tiles reach the raster operations pixel by pixel, their gaps in the background.
+    std::unique_ptr<PatternScope> tiles;
+    if (brush.kind == Paint::Hatch || brush.kind == Paint::Pattern) {
+        const COLORREF back = colour(s.bkColour);
+        tiles = std::make_unique<PatternScope>(hdc, [brush, back](int x, int y, int n, uint32_t* out) {
+            for (int i = 0; i < n; ++i) {
+                COLORREF c;
+                out[i] = toWord(brush.at(x + i, y, c) ? c : back);
+            }
+        });
+    }
     // A bottom-up DIB's rows count from its bottom in the DIB calls, from the top in a context.
     const int64_t bh = std::llabs(int64_t(v.height));
     const int flipped = int(std::clamp<int64_t>(bh - ys - hs, INT32_MIN, INT32_MAX));

@@ -125,9 +125,9 @@ std::vector<uint8_t> TwoByTwo()
             255, 0, 0, 0, 255, 255, 0, 0};       // blue, yellow
 }
 
-Recs StretchDib(int x, int y, int w, int h, int64_t cbBits = 16)
+Recs StretchDib(int x, int y, int w, int h, int64_t cbBits = 16, int64_t rop = SRCCOPY)
 {
-    std::vector<int64_t> p = {0, 0, 100, 100, x, y, 0, 0, 2, 2, 80, 40, 120, cbBits, 0, SRCCOPY, w, h};
+    std::vector<int64_t> p = {0, 0, 100, 100, x, y, 0, 0, 2, 2, 80, 40, 120, cbBits, 0, rop, w, h};
     const std::vector<int64_t> dib = Words(TwoByTwo());
     p.insert(p.end(), dib.begin(), dib.end());
     return {{81, p}};
@@ -213,6 +213,10 @@ TEST(GdiPlayer, EmfPictures)
         {"stretched bitmap", StretchDib(0, 0, 100, 100),
          {{25, 75, kRed}, {75, 75, kGreen}, {25, 25, kBlue}, {75, 25, kYellow}}},
         {"mirrored bitmap", StretchDib(99, 0, -100, 100), {{75, 75, kRed}, {25, 75, kGreen}}},
+        // Pattern AND source over the yellow quarter: the hatch's lines black, its gaps green.
+        {"bitmap ANDed with a hatched brush",
+         Recs{{39, {1, 2, kBlue, 0}}, {37, {1}}, {25, {kGreen}}} + StretchDib(0, 0, 100, 100, 16, 0x00C000CA),
+         {{75, 7, RGB(0, 0, 0)}, {75, 8, kGreen}, {25, 7, kBlue}}},
         {"bitmap under a world transform", Recs{{35, {F(0.5f), F(0), F(0), F(0.5f), F(0), F(0)}}} + StretchDib(0, 0, 100, 100),
          {{12, 37, kRed}, {37, 12, kYellow}, {75, 75, kWhite}}},
     };
