@@ -390,6 +390,7 @@ void playEmfRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
     case 10: if (n >= 16) p.setWindowOrg(s32(r + 8), s32(r + 12)); break;
     case 11: if (n >= 16) p.setViewportExt(s32(r + 8), s32(r + 12)); break;
     case 12: if (n >= 16) p.setViewportOrg(s32(r + 8), s32(r + 12)); break;
+    case 13: if (n >= 16) p.s.brushOrg = POINT{s32(r + 8), s32(r + 12)}; break;
     case 15: if (n >= 20) p.setPixel(s32(r + 8), s32(r + 12), le32(r + 16)); break;
     case 17: p.setMapMode(s32(r + 8)); break;
     case 18: if (le32(r + 8) == 1 || le32(r + 8) == 2) p.s.bkMode = int(le32(r + 8)); break;

@@ -141,6 +141,7 @@ struct PlayState {
     double miterLimit = 10;
     int stretchMode = 1;
     PointF pos;   // current position, device
+    POINT brushOrg{0, 0}; // reference device pixels
     std::shared_ptr<const Region> clip; // device; none: everything
     std::shared_ptr<const Region> meta; // device; none: everything
 };

@@ -457,6 +457,10 @@ Paint Player::resolved(const Paint& p) const
 {
     Paint out = p;
     out.colour = colour(p.colour);
+    // The brush origin is a reference-device pixel: where it lands on the destination.
+    const PointF o = base_.apply(s.brushOrg.x, s.brushOrg.y);
+    out.originX = clampInt(o.x);
+    out.originY = clampInt(o.y);
     if (!p.mono)
         return out;
     // A monochrome brush takes the colours of the moment it paints with.
