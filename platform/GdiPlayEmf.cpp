@@ -82,13 +82,14 @@ std::u16string emfString(const uint8_t* r, size_t n, uint64_t off, uint64_t char
     if (!piece(n, off, chars * (wide ? 2 : 1)))
         return s;
     for (size_t i = 0; i < chars; ++i)
-        s.push_back(wide ? char16_t(le16(r + off + i * 2)) : char16_t(r[off + i]));
+        s.push_back(wide ? char16_t(le16(r + off + i * 2)) : fromAnsi(r[off + i]));
     return s;
 }
 
 // One EMRTEXT at 'at': reference point, string, options, rectangle, advances.
 void emrText(Player& p, const uint8_t* r, size_t n, size_t at, bool wide)
 {
+    const bool advanced = n >= 28 && le32(r + 24) == 2; // the record's GM_ADVANCED
     if (!piece(n, at, 40))
         return;
     const uint8_t* t = r + at;
@@ -102,7 +103,7 @@ void emrText(Player& p, const uint8_t* r, size_t n, size_t at, bool wide)
         str.clear();
     if (str.empty()) {
         if (options & ETO_OPAQUE)
-            p.text(s32(t), s32(t + 4), str, UINT(options), &box, {});
+            p.text(s32(t), s32(t + 4), str, UINT(options), &box, {}, advanced);
         return;
     }
     std::vector<double> dx;
@@ -110,7 +111,7 @@ void emrText(Player& p, const uint8_t* r, size_t n, size_t at, bool wide)
     if (offDx && piece(n, offDx, chars * 4 * per))
         for (size_t i = 0; i < chars; ++i)
             dx.push_back(s32(r + offDx + i * 4 * per));
-    p.text(s32(t), s32(t + 4), str, UINT(options), &box, dx);
+    p.text(s32(t), s32(t + 4), str, UINT(options), &box, dx, advanced);
 }
 
 // A bitmap carried in the record: offsets and sizes of its header and bits at 'fields'.
@@ -389,6 +390,7 @@ void playEmfRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
     case 10: if (n >= 16) p.setWindowOrg(s32(r + 8), s32(r + 12)); break;
     case 11: if (n >= 16) p.setViewportExt(s32(r + 8), s32(r + 12)); break;
     case 12: if (n >= 16) p.setViewportOrg(s32(r + 8), s32(r + 12)); break;
+    case 13: if (n >= 16) p.s.brushOrg = POINT{s32(r + 8), s32(r + 12)}; break;
     case 15: if (n >= 20) p.setPixel(s32(r + 8), s32(r + 12), le32(r + 16)); break;
     case 17: p.setMapMode(s32(r + 8)); break;
     case 18: if (le32(r + 8) == 1 || le32(r + 8) == 2) p.s.bkMode = int(le32(r + 8)); break;
@@ -550,7 +552,7 @@ void playEmfRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
         const RECT box = noRect ? RECT{} : RECT{s32(r + 36), s32(r + 40), s32(r + 44), s32(r + 48)};
         const std::u16string str = emfString(r, n, at, chars, !narrow);
         if (str.size() == chars)
-            p.text(s32(r + 8), s32(r + 12), str, noRect ? 0 : options, noRect ? nullptr : &box, {});
+            p.text(s32(r + 8), s32(r + 12), str, noRect ? 0 : options, noRect ? nullptr : &box, {}, le32(r + 24) == 2);
         break;
     }
     case 96: case 97: { // POLYTEXTOUTA, POLYTEXTOUTW

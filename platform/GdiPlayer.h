@@ -5,12 +5,14 @@
 // Records are decoded in GdiPlayEmf.cpp and GdiPlayWmf.cpp; every size, count and index
 // is checked against its record before these functions see it.
 //
-// Where to look: mapping and state: GdiPlayer.cpp; EMF records: GdiPlayEmf.cpp; WMF
-// records: GdiPlayWmf.cpp; headers and handles: GdiMetafile.cpp.
+// Where to look: mapping, state and objects: GdiPlayer.cpp; shapes, paths and clipping:
+// GdiPlayerShapes.cpp; text and bitmaps: GdiPlayerTextBitmaps.cpp; EMF records:
+// GdiPlayEmf.cpp; WMF records: GdiPlayWmf.cpp; headers and handles: GdiMetafile.cpp.
 #pragma once
 
 #include "platform/GdiRaster.h"
 
+#include <cmath>
 #include <map>
 #include <string>
 
@@ -24,6 +26,39 @@ struct Metafile {
     std::vector<PALETTEENTRY> palette; // from the end-of-file record
     unsigned objects = 0;              // size of the object table
 };
+
+// What the player's files share.
+namespace play {
+const double kPi = 3.14159265358979323846;
+const size_t kMaxPathPoints = 1 << 18; // a path's points, far beyond any real file
+// Beyond this a coordinate is off every 4000-pixel picture; keeping it there keeps integers exact.
+const double kFar = 1 << 26;
+
+inline int clampInt(double v)
+{
+    if (!(v > -kFar)) // NaN too
+        return -int(kFar);
+    return v >= kFar ? int(kFar) : int(std::floor(v + 0.5));
+}
+
+inline size_t outlinePoints(const Outline& o)
+{
+    size_t n = 0;
+    for (const Contour& c : o)
+        n += c.pts.size();
+    return n;
+}
+} // namespace play
+
+// A character of the Western code page (single-byte text); the rest of it is Latin-1.
+inline char16_t fromAnsi(uint8_t c)
+{
+    static const char16_t high[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
+                                      0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+    return c >= 0x80 && c < 0xA0 ? high[c - 0x80] : char16_t(c);
+}
 
 inline uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 inline uint32_t le32(const uint8_t* p)
@@ -90,7 +125,7 @@ struct PlayState {
     double winOrgX = 0, winOrgY = 0, winExtX = 1, winExtY = 1;
     double vpOrgX = 0, vpOrgY = 0, vpExtX = 1, vpExtY = 1;
     bool wmfWindowSet = false; // a WMF's window extent: it maps onto the destination
-    bool wmfViewport = false;  // a WMF that sets a viewport: window to viewport, as a context maps
+    bool wmfViewportExt = false; // a WMF's own viewport extent: the window maps onto it
     PenDesc pen;
     BrushDesc brush;
     int64_t penIndex = -1, brushIndex = -1, paletteIndex = -1; // the table slots selected, -1 for defaults and stock
@@ -106,6 +141,7 @@ struct PlayState {
     double miterLimit = 10;
     int stretchMode = 1;
     PointF pos;   // current position, device
+    POINT brushOrg{0, 0}; // reference device pixels
     std::shared_ptr<const Region> clip; // device; none: everything
     std::shared_ptr<const Region> meta; // device; none: everything
 };
@@ -191,8 +227,10 @@ public:
     void frameRegion(const Region& r, const Paint& p, double logicalW, double logicalH);
 
     // Text and bitmaps
+    // advanced: the writer's graphics mode let the world turn and mirror text; otherwise
+    // the escapement is on the device as given.
     void text(double x, double y, const std::u16string& str, UINT options, const RECT* logicalRect,
-              const std::vector<double>& dx);
+              const std::vector<double>& dx, bool advanced = false);
     bool dib(const DibSource& src, double x, double y, double w, double h, int xs, int ys, int ws, int hs, DWORD rop,
              const BlitExtra& extra = BlitExtra());
     void gradient(const std::vector<TRIVERTEX>& logical, const void* mesh, ULONG count, ULONG mode);
@@ -207,18 +245,16 @@ private:
     void emit(Outline device, bool fill, bool stroke, bool closeForPath);
     Region boxRegion(double l, double t, double r, double b) const;
     void applyClip();
-    void startWmfViewport();
     Paint resolved(const Paint& p) const;
 public:
     COLORREF colour(COLORREF c) const; // a record's colour, palette indexes looked up
     const std::vector<PALETTEENTRY>& palette() const;
 private:
     Outline arcPoints(Box kind, double l, double t, double r, double b, double x1, double y1, double x2, double y2,
-                      bool& ok);
+                      bool& aligned);
 
     Xform base_;  // reference device pixels to destination pixels
     Xform full_;  // logical to destination pixels
-    Xform wmfBase_; // a WMF's viewport units to destination pixels
     double ppmmX_ = 96 / 25.4, ppmmY_ = 96 / 25.4; // reference device pixels per millimetre
     std::vector<PlayState> saved_;
     std::map<size_t, MetaObject> objects_;

@@ -310,11 +310,12 @@ bool Paint::at(int x, int y, COLORREF& c) const
         return true;
     case Hatch:
         c = colour;
-        return hatchBit(hatch, x, y);
+        return hatchBit(hatch, x - originX, y - originY);
     case Pattern: {
         if (width <= 0 || height <= 0 || !pixels || pixels->size() < size_t(width) * size_t(height))
             return false;
-        const int px = ((x % width) + width) % width, py = ((y % height) + height) % height;
+        const int64_t dx = int64_t(x) - originX, dy = int64_t(y) - originY;
+        const int px = int(((dx % width) + width) % width), py = int(((dy % height) + height) % height);
         c = (*pixels)[size_t(py) * size_t(width) + size_t(px)];
         return true;
     }

@@ -39,6 +39,7 @@ struct Paint {
     int width = 0, height = 0;           // pattern
     std::shared_ptr<const std::vector<COLORREF>> pixels; // pattern, top row first
     bool mono = false;                   // pixels 0 and 1: text and background colours, when painting
+    int originX = 0, originY = 0;        // the device pixel where tiles and hatches start
     // The pattern's colour at device pixel (x, y); false where a hatch leaves the background.
     bool at(int x, int y, COLORREF& c) const;
 };

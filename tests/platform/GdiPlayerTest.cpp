@@ -125,9 +125,9 @@ std::vector<uint8_t> TwoByTwo()
             255, 0, 0, 0, 255, 255, 0, 0};       // blue, yellow
 }
 
-Recs StretchDib(int x, int y, int w, int h, int64_t cbBits = 16)
+Recs StretchDib(int x, int y, int w, int h, int64_t cbBits = 16, int64_t rop = SRCCOPY)
 {
-    std::vector<int64_t> p = {0, 0, 100, 100, x, y, 0, 0, 2, 2, 80, 40, 120, cbBits, 0, SRCCOPY, w, h};
+    std::vector<int64_t> p = {0, 0, 100, 100, x, y, 0, 0, 2, 2, 80, 40, 120, cbBits, 0, rop, w, h};
     const std::vector<int64_t> dib = Words(TwoByTwo());
     p.insert(p.end(), dib.begin(), dib.end());
     return {{81, p}};
@@ -213,6 +213,10 @@ TEST(GdiPlayer, EmfPictures)
         {"stretched bitmap", StretchDib(0, 0, 100, 100),
          {{25, 75, kRed}, {75, 75, kGreen}, {25, 25, kBlue}, {75, 25, kYellow}}},
         {"mirrored bitmap", StretchDib(99, 0, -100, 100), {{75, 75, kRed}, {25, 75, kGreen}}},
+        // Pattern AND source over the yellow quarter: the hatch's lines black, its gaps green.
+        {"bitmap ANDed with a hatched brush",
+         Recs{{39, {1, 2, kBlue, 0}}, {37, {1}}, {25, {kGreen}}} + StretchDib(0, 0, 100, 100, 16, 0x00C000CA),
+         {{75, 7, RGB(0, 0, 0)}, {75, 8, kGreen}, {25, 7, kBlue}}},
         {"bitmap under a world transform", Recs{{35, {F(0.5f), F(0), F(0), F(0.5f), F(0), F(0)}}} + StretchDib(0, 0, 100, 100),
          {{12, 37, kRed}, {37, 12, kYellow}, {75, 75, kWhite}}},
     };
@@ -272,6 +276,9 @@ TEST(GdiPlayer, EmfShapesPensAndRegions)
          {{50, 50, kCyan}}},
         {"DIB brush tiled from the corner", Recs{{94, dibBrush}, {37, {1}}} + kNoPen + Recs{{43, {0, 0, 100, 100}}},
          {{0, 0, kBlue}, {1, 0, kYellow}, {0, 1, kRed}, {1, 1, kGreen}, {2, 2, kBlue}}},
+        {"DIB brush tiled from the brush origin",
+         Recs{{13, {3, 0}}, {94, dibBrush}, {37, {1}}} + kNoPen + Recs{{43, {0, 0, 100, 100}}},
+         {{3, 0, kBlue}, {4, 0, kYellow}, {0, 0, kYellow}, {3, 1, kRed}}},
         {"monochrome brush in the colours of the moment",
          Recs{{93, monoBrush}, {37, {1}}, {24, {kBlue}}, {25, {kGreen}}} + kNoPen + Recs{{43, {0, 0, 100, 100}}},
          {{0, 0, kGreen}, {1, 0, kBlue}, {0, 1, kBlue}, {1, 1, kGreen}}},
@@ -358,6 +365,22 @@ TEST(GdiPlayer, EmfTextMapped)
     EXPECT_GT(a.topWidth, a.bottomWidth);
     EXPECT_GT(c.topWidth, c.bottomWidth);
     EXPECT_GE(c.top, 20);
+
+    // Turned a quarter under y up: the compatible mode keeps the device's sense (upwards
+    // from the point), the advanced one mirrors it with the axis (downwards).
+    auto turned = [](int mode) {
+        std::vector<int64_t> font = {1, -12, 0, 900, 900, 400, 0};
+        font.resize(2 + 92 / 4, 0);
+        Recs r = {{17, {8}}, {9, {100, 100}}, {11, {100, -100}}, {12, {0, 100}}, {82, font}, {37, {1}}, {18, {1}}};
+        r.push_back({84, {0, 0, 0, 0, mode, F(1), F(1), 40, 40, 3, 76, 0, 0, 0, 0, 0, 0, 'T' | 'T' << 16, 'T'}});
+        return r;
+    };
+    Played up(Emf(turned(1)), false), down(Emf(turned(2)), false);
+    const Ink u = InkOf(up), d = InkOf(down);
+    EXPECT_GT(u.bottom - u.top, u.right - u.left); // running along y
+    EXPECT_LE(u.bottom, 62);                        // from the point (40, 60) upwards
+    EXPECT_GT(d.bottom - d.top, d.right - d.left);
+    EXPECT_GE(d.top, 58);
 }
 
 MetaBytes Wmf(const std::vector<std::pair<int, std::vector<int>>>& records, int objects = 4)
@@ -407,6 +430,9 @@ TEST(GdiPlayer, WmfPictures)
         {"viewport in destination pixels",
          with({{0x0103, {8}}, {0x020C, {200, 200}}, {0x020E, {100, 100}}, {0x020D, {10, 10}}, {0x041B, {100, 100, 0, 0}}}),
          {{12, 12, kRed}, {58, 58, kRed}, {61, 61, kWhite}}},
+        {"viewport origin keeps the window's scale",
+         with({{0x020C, {200, 200}}, {0x020D, {10, 10}}, {0x041B, {100, 100, 0, 0}}}),
+         {{12, 12, kRed}, {58, 58, kRed}, {61, 61, kWhite}, {9, 9, kWhite}}},
         {"region filled", with({{0x06FF, region}, {0x0228, {2, 0}}}),
          {{30, 20, kRed}, {19, 20, kWhite}, {30, 31, kWhite}}},
         {"region selected as clip", with({{0x06FF, region}, {0x012C, {2}}, {0x041B, {100, 100, 0, 0}}}),
