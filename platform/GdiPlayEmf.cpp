@@ -465,6 +465,7 @@ void playEmfRecord(Player& p, unsigned type, const uint8_t* r, size_t n)
                   s32(r + 36));
         }
         break;
+    case 53: if (n >= 24) p.floodFill(s32(r + 8), s32(r + 12), le32(r + 16), le32(r + 20) == 1); break; // EXTFLOODFILL
     case 54: if (n >= 16) p.lineTo(s32(r + 8), s32(r + 12)); break;
     case 57: p.s.clockwise = le32(r + 8) == 2; break;
     case 58: {

@@ -73,6 +73,57 @@ bool region16(const uint8_t* p, size_t n, std::vector<RECT>& rects)
     return true;
 }
 
+// A device-dependent bitmap (type, width, height, bytes a row, planes, bits a pixel, then
+// its rows top first) as colours, top row first; false unless all its rows are in the
+// record. A monochrome bitmap meeting a colour device takes the text colour for its 0 bits
+// and the background colour for its 1 bits; raw keeps them as 0 and 1. Colour bitmaps carry
+// no table: 4 bits index the sixteen standard colours, 8 bits the selected palette.
+bool deviceBitmap(const Player& pl, const uint8_t* head, const uint8_t* rows, size_t bytes, bool raw, int& w, int& h,
+                  std::vector<COLORREF>& out)
+{
+    static const COLORREF vga[16] = {0x000000, 0x000080, 0x008000, 0x008080, 0x800000, 0x800080,
+                                     0x808000, 0xC0C0C0, 0x808080, 0x0000FF, 0x00FF00, 0x00FFFF,
+                                     0xFF0000, 0xFF00FF, 0xFFFF00, 0xFFFFFF};
+    w = s16(head + 2);
+    h = s16(head + 4);
+    const size_t stride = le16(head + 6);
+    const unsigned bpp = head[9];
+    if (head[8] != 1 || (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) || w <= 0 ||
+        h <= 0 || stride < (size_t(w) * bpp + 7) / 8 || bytes / stride < size_t(h))
+        return false;
+    const COLORREF zero = raw ? 0 : pl.colour(pl.s.textColour), one = raw ? 1 : pl.colour(pl.s.bkColour);
+    const std::vector<PALETTEENTRY>& pal = pl.palette();
+    out.resize(size_t(w) * size_t(h));
+    for (size_t y = 0; y < size_t(h); ++y) {
+        const uint8_t* row = rows + y * stride;
+        for (size_t x = 0; x < size_t(w); ++x) {
+            COLORREF c;
+            switch (bpp) {
+            case 1: c = (row[x / 8] >> (7 - x % 8)) & 1 ? one : zero; break;
+            case 4: c = vga[(row[x / 2] >> (x % 2 ? 0 : 4)) & 15]; break;
+            case 8: {
+                const size_t i = row[x];
+                c = i < pal.size() ? RGB(pal[i].peRed, pal[i].peGreen, pal[i].peBlue) : i < 16 ? vga[i] : 0;
+                break;
+            }
+            case 16: { // 5 bits each of red, green, blue, widened to 8
+                const unsigned v = le16(row + x * 2);
+                const unsigned r = (v >> 10) & 31, g = (v >> 5) & 31, b = v & 31;
+                c = RGB(r << 3 | r >> 2, g << 3 | g >> 2, b << 3 | b >> 2);
+                break;
+            }
+            default: { // blue, green, red (and a spare byte)
+                const uint8_t* q = row + x * (bpp / 8);
+                c = RGB(q[2], q[1], q[0]);
+                break;
+            }
+            }
+            out[y * size_t(w) + x] = c;
+        }
+    }
+    return true;
+}
+
 // Object-creating records that take a table slot even when nothing of them is kept.
 bool createsObject(unsigned fn)
 {
@@ -141,22 +192,19 @@ bool makeObject(Player& pl, unsigned fn, const uint8_t* p, size_t n, MetaObject&
     }
     case 0x01F9: { // CREATEPATTERNBRUSH: a device bitmap's head, 18 reserved bytes, its rows
         o.kind = MetaObject::Brush;
-        if (n < 32)
+        if (n < 32 || le16(p + 2) > 256 || le16(p + 4) > 256)
             return true;
-        const size_t w = le16(p + 2), h = le16(p + 4), stride = le16(p + 6);
-        // Monochrome patterns only: colour device bitmaps have no colour table to read.
-        if (p[8] != 1 || p[9] != 1 || w == 0 || h == 0 || w > 256 || h > 256 || stride < (w + 7) / 8 ||
-            (n - 32) / stride < h)
+        int w, h;
+        std::vector<COLORREF> bits;
+        // Monochrome patterns keep 0 and 1 and take the colours of the moment they paint.
+        const bool mono = p[9] == 1;
+        if (!deviceBitmap(pl, p, p + 32, n - 32, mono, w, h, bits))
             return true;
-        std::vector<COLORREF> bits(w * h);
-        for (size_t y = 0; y < h; ++y)
-            for (size_t x = 0; x < w; ++x)
-                bits[y * w + x] = (p[32 + y * stride + x / 8] >> (7 - x % 8)) & 1;
         o.brush.paint.kind = Paint::Pattern;
-        o.brush.paint.width = int(w);
-        o.brush.paint.height = int(h);
+        o.brush.paint.width = w;
+        o.brush.paint.height = h;
         o.brush.paint.pixels = std::make_shared<const std::vector<COLORREF>>(std::move(bits));
-        o.brush.paint.mono = true;
+        o.brush.paint.mono = mono;
         return true;
     }
     default:
@@ -218,6 +266,32 @@ void packedDib(Player& pl, const uint8_t* p, size_t n, size_t at, unsigned usage
     pl.dib(DibSource{p + at, off, p + at + off, n - at - off, usage}, x, y, w, h, xs, ys, ws, hs, rop, extra);
 }
 
+// A device bitmap at p + at (n >= at + 10) drawn as a top-down 32-bit DIB of its colours.
+void deviceBlit(Player& pl, const uint8_t* p, size_t n, size_t at, int x, int y, int w, int h, int xs, int ys, int ws,
+                int hs, DWORD rop)
+{
+    int bw, bh;
+    std::vector<COLORREF> px;
+    if (!deviceBitmap(pl, p + at, p + at + 10, n - at - 10, false, bw, bh, px))
+        return;
+    BITMAPINFOHEADER head{};
+    head.biSize = sizeof head;
+    head.biWidth = bw;
+    head.biHeight = -bh;
+    head.biPlanes = 1;
+    head.biBitCount = 32;
+    std::vector<uint8_t> bits(px.size() * 4);
+    for (size_t i = 0; i < px.size(); ++i) {
+        bits[i * 4] = GetBValue(px[i]);
+        bits[i * 4 + 1] = GetGValue(px[i]);
+        bits[i * 4 + 2] = GetRValue(px[i]);
+    }
+    BlitExtra extra;
+    extra.fromContext = true;
+    pl.dib(DibSource{reinterpret_cast<const uint8_t*>(&head), sizeof head, bits.data(), bits.size(), DIB_RGB_COLORS},
+           x, y, w, h, xs, ys, ws, hs, rop, extra);
+}
+
 void bitmapRecord(Player& pl, unsigned fn, const uint8_t* p, size_t n, size_t words)
 {
     // Without a bitmap a blit has a reserved word and paints with the brush.
@@ -261,13 +335,20 @@ void bitmapRecord(Player& pl, unsigned fn, const uint8_t* p, size_t n, size_t wo
         if (n >= 12)
             pl.patBlt(s16(p + 10), s16(p + 8), s16(p + 6), s16(p + 4), le32(p));
         return;
-    case 0x0922: // BITBLT and STRETCHBLT with device-dependent bitmaps: the brush forms only
-    case 0x0B23:
+    case 0x0922: // BITBLT: rop, ySrc, xSrc, height, width, yDest, xDest, [device bitmap]
+    case 0x0B23: // STRETCHBLT: rop, srcH, srcW, ySrc, xSrc, [destH, destW,] yDest, xDest, [device bitmap]
         if (noBitmap) {
             const size_t at = fn == 0x0922 ? 8 : 12;
             if (n >= at + 10)
                 pl.patBlt(s16(p + at + 8), s16(p + at + 6), s16(p + at + 4), s16(p + at + 2), le32(p));
+            return;
         }
+        if (fn == 0x0922 && n >= 26)
+            deviceBlit(pl, p, n, 16, s16(p + 14), s16(p + 12), s16(p + 10), s16(p + 8), s16(p + 6), s16(p + 4),
+                       s16(p + 10), s16(p + 8), le32(p));
+        else if (fn == 0x0B23 && n >= 30)
+            deviceBlit(pl, p, n, 20, s16(p + 18), s16(p + 16), s16(p + 14), s16(p + 12), s16(p + 10), s16(p + 8),
+                       s16(p + 6), s16(p + 4), le32(p));
         return;
     default:
         return;
@@ -328,6 +409,11 @@ void playWmfRecord(Player& pl, unsigned fn, const uint8_t* r, size_t size)
         }
         break;
     case 0x041F: if (has(4)) pl.setPixel(arg(3), arg(2), le32(p)); break;
+    case 0x0419: if (has(4)) pl.floodFill(arg(3), arg(2), le32(p), false); break; // FLOODFILL: colour, y, x
+    case 0x0548: // EXTFLOODFILL: mode, colour, y, x
+        if (has(5))
+            pl.floodFill(arg(4), arg(3), le32(p + 2), le16(p) == 1);
+        break;
     case 0x0324: case 0x0325:
         if (has(1) && points16(p, n, 2, le16(p), pts)) {
             if (fn == 0x0324)

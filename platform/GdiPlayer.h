@@ -203,6 +203,9 @@ public:
              double y2 = 0);
     void angleArc(double x, double y, double radius, double start, double sweep);
     void setPixel(double x, double y, COLORREF c);
+    // Fills with the brush from (x, y), 4-connected: up to a border of colour c, or
+    // (surface) the pixels of colour c.
+    void floodFill(double x, double y, COLORREF c, bool surface);
 
     // Paths
     void beginPath();

@@ -283,6 +283,60 @@ void Player::setPixel(double x, double y, COLORREF c)
         putPixel(t.at(int(p.x), int(p.y)), colour(c), t.bpp);
 }
 
+void Player::floodFill(double x, double y, COLORREF c, bool surface)
+{
+    Target t;
+    if (inPath_ || s.brush.paint.kind == Paint::None || !target(t))
+        return;
+    const RECT box = rectIntersect(t.allowed.bounds(), RECT{-t.ox, -t.oy, t.width - t.ox, t.height - t.oy});
+    const PointF p = mapRound(x, y);
+    const int sx = int(p.x), sy = int(p.y);
+    if (rectEmpty(box) || sx < box.left || sx >= box.right || sy < box.top || sy >= box.bottom)
+        return;
+    // One byte a pixel of the box: 1 where the fill may go (allowed, and the colour test
+    // passes on the picture as it was), 2 once taken. Reading all of it before painting
+    // keeps a brush that paints the border colour from changing what is reached.
+    const COLORREF want = colour(c);
+    const size_t w = size_t(box.right - box.left), h = size_t(box.bottom - box.top);
+    std::vector<uint8_t> state(w * h, 0);
+    for (size_t row = 0; row < h; ++row) {
+        const int dy = box.top + int(row);
+        uint8_t* line = state.data() + row * w;
+        t.allowed.eachInRow(dy, [&](int l, int r) {
+            for (int dx = std::max(l, int(box.left)); dx < std::min(r, int(box.right)); ++dx)
+                line[dx - box.left] = (getPixel(t.at(dx, dy)) == want) == surface;
+        });
+    }
+    auto open = [&](size_t cx, size_t cy) { return state[cy * w + cx] == 1; };
+    // Seeds are open pixels, each pushed at most once from the row above and once from below.
+    std::vector<std::pair<size_t, size_t>> seeds{{size_t(sx - box.left), size_t(sy - box.top)}};
+    std::vector<Span> spans;
+    while (!seeds.empty()) {
+        const auto [cx, cy] = seeds.back();
+        seeds.pop_back();
+        if (!open(cx, cy))
+            continue;
+        size_t l = cx, r = cx + 1;
+        while (l > 0 && open(l - 1, cy))
+            --l;
+        while (r < w && open(r, cy))
+            ++r;
+        std::fill(state.begin() + long(cy * w + l), state.begin() + long(cy * w + r), uint8_t(2));
+        spans.push_back(Span{box.top + int(cy), box.left + int(l), box.left + int(r)});
+        for (const size_t ny : {cy - 1, cy + 1}) {
+            if (ny >= h) // cy - 1 wraps above the first row
+                continue;
+            for (size_t i = l; i < r; ++i)
+                if (open(i, ny) && (i == l || !open(i - 1, ny)))
+                    seeds.emplace_back(i, ny);
+        }
+    }
+    std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) {
+        return a.y != b.y ? a.y < b.y : a.x0 < b.x0;
+    });
+    paintSpans(t, spans, resolved(s.brush.paint), background(), s.rop2);
+}
+
 // ---- paths ------------------------------------------------------------------------------
 
 void Player::beginPath()

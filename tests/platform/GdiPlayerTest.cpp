@@ -471,6 +471,124 @@ TEST(GdiPlayer, WmfPictures)
     EXPECT_EQ(outside, 0);
 }
 
+// A blue ring (pixels 20..24 and 54..58 across: the null pen leaves off the last row and
+// column) around a white square on white, a red brush
+// selected, then the records given. The window maps one unit to a pixel.
+TEST(GdiPlayer, FloodFills)
+{
+    using WRecs = std::vector<std::pair<int, std::vector<int>>>;
+    struct Case {
+        const char* name;
+        WRecs records;
+        std::vector<Probe> probes;
+    };
+    const WRecs ring = {{0x02FA, {5, 0, 0, 0, 0}}, {0x012D, {0}},   {0x02FC, {0, 0, 0xFF, 0}},    {0x012D, {1}},
+                        {0x041B, {60, 60, 20, 20}}, {0x02FC, {0, 0xFFFF, 0xFF, 0}}, {0x012D, {2}},
+                        {0x041B, {55, 55, 25, 25}}, {0x02FC, {0, 0xFF, 0, 0}}, {0x012D, {3}}};
+    auto with = [&](WRecs more) {
+        WRecs all = ring;
+        all.insert(all.end(), more.begin(), more.end());
+        return all;
+    };
+    const COLORREF kBlack = RGB(0, 0, 0);
+    const Case cases[] = {
+        {"border fill inside the ring", with({{0x0419, {0, 0xFF, 40, 40}}}),
+         {{26, 26, kRed}, {53, 53, kRed}, {22, 22, kBlue}, {57, 40, kBlue}, {10, 10, kWhite}, {62, 40, kWhite}}},
+        {"border fill outside the ring", with({{0x0548, {0, 0, 0xFF, 10, 10}}}),
+         {{10, 10, kRed}, {99, 99, kRed}, {0, 99, kRed}, {22, 22, kBlue}, {40, 40, kWhite}}},
+        {"surface fill of the ring", with({{0x0548, {1, 0, 0xFF, 22, 22}}}),
+         {{22, 22, kRed}, {57, 40, kRed}, {40, 40, kWhite}, {10, 10, kWhite}}},
+        {"surface fill starting on another colour", with({{0x0548, {1, 0, 0xFF, 40, 40}}}),
+         {{40, 40, kWhite}, {22, 22, kBlue}}},
+        {"fill stopped by the clip", with({{0x0416, {100, 40, 0, 0}}, {0x0419, {0, 0xFF, 30, 30}}}),
+         {{30, 30, kRed}, {39, 50, kRed}, {40, 50, kWhite}, {50, 30, kWhite}}},
+        {"start outside the clip", with({{0x0416, {100, 40, 0, 0}}, {0x0419, {0, 0xFF, 45, 45}}}),
+         {{45, 45, kWhite}, {30, 30, kWhite}}},
+        {"start outside the picture", with({{0x0419, {0, 0xFF, 40, 150}}, {0x0419, {0, 0xFF, -3, 40}}}),
+         {{40, 40, kWhite}, {10, 10, kWhite}}},
+        {"raster operation applied", with({{0x0104, {R2_NOT}}, {0x0419, {0, 0xFF, 40, 40}}}),
+         {{40, 40, kBlack}, {26, 53, kBlack}, {22, 22, kBlue}, {10, 10, kWhite}}},
+        // Each pixel filled once: a second pass would turn black back to white.
+        {"raster operation on a wide outside", with({{0x0104, {R2_NOT}}, {0x0419, {0, 0xFF, 5, 95}}}),
+         {{0, 0, kBlack}, {99, 99, kBlack}, {40, 40, kWhite}, {22, 22, kBlue}}},
+        {"hatched brush", with({{0x02FC, {2, 0xFF, 0, 0}}, {0x012D, {4}}, {0x0419, {0, 0xFF, 40, 40}}}), {}}, // horizontal
+        {"null brush", with({{0x02FC, {1, 0, 0, 0}}, {0x012D, {4}}, {0x0419, {0, 0xFF, 40, 40}}}),
+         {{40, 40, kWhite}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Played p(Wmf(c.records, 6), true);
+        ASSERT_TRUE(p.loaded());
+        for (const Probe& q : c.probes)
+            EXPECT_EQ(p.at(q.x, q.y), q.want) << q.x << ", " << q.y;
+    }
+    // The hatch: whole red rows inside the ring only, the rest of it in the background.
+    Played hatch(Wmf(cases[9].records, 6), true);
+    int redRows = 0;
+    for (int y = 25; y < 54; ++y) {
+        int red = 0;
+        for (int x = 25; x < 54; ++x)
+            red += hatch.at(x, y) == kRed;
+        EXPECT_TRUE(red == 0 || red == 29) << y;
+        redRows += red == 29;
+    }
+    EXPECT_GE(redRows, 3);
+    EXPECT_EQ(hatch.count(kRed), redRows * 29);
+
+    // The same through an enhanced metafile.
+    Played emf(Emf(kNoPen + Brush(1, kBlue) + Recs{{43, {20, 20, 61, 61}}} + Brush(2, kWhite) +
+                   Recs{{43, {25, 25, 56, 56}}} + Brush(3, kRed) + Recs{{53, {40, 40, kBlue, 0}}, {53, {22, 22, kBlue, 1}}}),
+               false);
+    ASSERT_TRUE(emf.loaded());
+    for (const Probe& q : {Probe{40, 40, kRed}, Probe{26, 53, kRed}, Probe{22, 22, kRed}, Probe{57, 40, kRed},
+                           Probe{10, 10, kWhite}})
+        EXPECT_EQ(emf.at(q.x, q.y), q.want) << q.x << ", " << q.y;
+}
+
+// Old device-dependent bitmaps: a head (type, width, height, bytes a row, planes and bits a
+// pixel), then rows top first.
+TEST(GdiPlayer, WmfDeviceBitmaps)
+{
+    using WRecs = std::vector<std::pair<int, std::vector<int>>>;
+    struct Case {
+        const char* name;
+        WRecs records;
+        std::vector<Probe> probes;
+    };
+    // 2 x 2 at 24 bits, rows of 6 bytes: red, blue; green, yellow.
+    const std::vector<int> colour = {0, 2, 2, 6, 0x1801, 0x0000, 0xFFFF, 0x0000, 0xFF00, 0x0000, 0xFFFF};
+    auto blit = [&](std::vector<int> head) {
+        head.insert(head.end(), colour.begin(), colour.end());
+        return head;
+    };
+    std::vector<int> brush = {0, 2, 2, 6, 0x1801, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    brush.insert(brush.end(), colour.begin() + 5, colour.end());
+    const Case cases[] = {
+        // 0 bits take the text colour (red), 1 bits the background (green): rows 1 0, then 0 1.
+        {"monochrome stretched",
+         {{0x0209, {0xFF, 0}}, {0x0201, {0xFF00, 0}},
+          {0x0B23, {0x0020, 0x00CC, 2, 2, 0, 0, 100, 100, 0, 0, 0, 2, 2, 2, 0x0101, 0x0080, 0x0040}}},
+         {{25, 25, kGreen}, {75, 25, kRed}, {25, 75, kRed}, {75, 75, kGreen}}},
+        {"24 bits at their size", {{0x0922, blit({0x0020, 0x00CC, 0, 0, 2, 2, 10, 10})}},
+         {{10, 10, kRed}, {11, 10, kBlue}, {10, 11, kGreen}, {11, 11, kYellow}, {12, 12, kWhite}, {9, 9, kWhite}}},
+        {"24 bits from the second column", {{0x0922, blit({0x0020, 0x00CC, 0, 1, 2, 1, 10, 10})}},
+         {{10, 10, kBlue}, {10, 11, kYellow}, {11, 10, kWhite}}},
+        {"24 bits inverted onto the picture", {{0x0922, blit({0x0020, 0x0033, 0, 0, 2, 2, 10, 10})}},
+         {{10, 10, RGB(0, 255, 255)}, {11, 11, RGB(0, 0, 255)}}},
+        {"colour pattern brush", {{0x01F9, brush}, {0x012D, {0}}, {0x02FA, {5, 0, 0, 0, 0}}, {0x012D, {1}},
+                                  {0x041B, {100, 100, 0, 0}}},
+         {{0, 0, kRed}, {1, 0, kBlue}, {0, 1, kGreen}, {1, 1, kYellow}, {2, 2, kRed}, {51, 51, kYellow}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Played p(Wmf(c.records), true);
+        ASSERT_TRUE(p.loaded());
+        EXPECT_EQ(p.leaked(), 0);
+        for (const Probe& q : c.probes)
+            EXPECT_EQ(p.at(q.x, q.y), q.want) << q.x << ", " << q.y;
+    }
+}
+
 // Each file paints the picture red, then holds a record that lies, then (for state
 // records) paints blue: the lie is skipped, nothing outside the file is read (the address
 // sanitizer watches), and the picture is what the honest records make.
@@ -534,6 +652,14 @@ TEST(GdiPlayer, LyingWmfRecordsSkipped)
         {"object index past the table", {{0x012D, {999}}, {0x01F0, {999}}}},
         {"restore far below the first save", {{0x0127, {0x8000}}}},
         {"zero window extent", {{0x020C, {0, 0}}, {0x041B, {50, 50, 0, 0}}}},
+        {"device bitmap rows past the record",
+         {{0x0922, {0x0020, 0x00CC, 0, 0, 2, 2, 0, 0, 0, 2, 2, 100, 0x1801, 0, 0, 0}}}},
+        {"device bitmap rows shorter than its width",
+         {{0x0B23, {0x0020, 0x00CC, 2, 2, 0, 0, 50, 50, 0, 0, 0, 100, 1, 2, 0x0101, 0}}}},
+        {"device bitmap of two planes", {{0x0922, {0x0020, 0x00CC, 0, 0, 1, 1, 0, 0, 0, 1, 1, 2, 0x0102, 0}}}},
+        {"pattern brush rows past the record",
+         {{0x01F9, {0, 2, 0x7FFF, 6, 0x1801, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}, {0x012D, {2}},
+          {0x041B, {101, 101, 0, 0}}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
