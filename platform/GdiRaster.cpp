@@ -524,7 +524,21 @@ void strokeOutline(const Target& t, const Outline& outline, const Stroke& pen, c
         batch.clear();
         points = 0;
     };
+    // A piece wholly beyond the pen's reach of the picture marks nothing: a long dashed line
+    // that only crosses the picture would otherwise widen and fill every dash it holds.
+    auto misses = [&](const Contour& c) {
+        double l = kFar, t = kFar, r = -kFar, b = -kFar;
+        for (const PointF& p : c.pts) {
+            l = std::min(l, tame(p.x));
+            t = std::min(t, tame(p.y));
+            r = std::max(r, tame(p.x));
+            b = std::max(b, tame(p.y));
+        }
+        return r + reach < box.left || l - reach > box.right || b + reach < box.top || t - reach > box.bottom;
+    };
     for (const Contour& c : pen.dash.empty() ? outline : dashed(outline, pen.dash)) {
+        if (c.pts.size() <= kBatch && misses(c))
+            continue;
         if (c.pts.size() <= kBatch) {
             batch.push_back(c);
             points += c.pts.size();
