@@ -42,30 +42,6 @@ private:
     std::vector<uint64_t> pts_;
 };
 
-inline uint32_t rop2(int op, uint32_t p, uint32_t d)
-{
-    uint32_t r;
-    switch (op) {
-    case R2_BLACK: r = 0; break;
-    case R2_NOTMERGEPEN: r = ~(d | p); break;
-    case R2_MASKNOTPEN: r = d & ~p; break;
-    case R2_NOTCOPYPEN: r = ~p; break;
-    case R2_MASKPENNOT: r = p & ~d; break;
-    case R2_NOT: r = ~d; break;
-    case R2_XORPEN: r = d ^ p; break;
-    case R2_NOTMASKPEN: r = ~(d & p); break;
-    case R2_MASKPEN: r = d & p; break;
-    case R2_NOTXORPEN: r = ~(d ^ p); break;
-    case R2_NOP: r = d; break;
-    case R2_MERGENOTPEN: r = d | ~p; break;
-    case R2_MERGEPEN: r = d | p; break;
-    case R2_MERGEPENNOT: r = p | ~d; break;
-    case R2_WHITE: r = 0xFFFFFF; break;
-    default: r = p; break; // R2_COPYPEN
-    }
-    return r & 0xFFFFFF;
-}
-
 inline uint32_t bgr(COLORREF c) { return uint32_t(GetBValue(c)) | uint32_t(GetGValue(c)) << 8 | uint32_t(GetRValue(c)) << 16; }
 
 void applySet(const Target& t, const PixelSet& set, COLORREF colour, int op)
@@ -76,7 +52,7 @@ void applySet(const Target& t, const PixelSet& set, COLORREF colour, int op)
             return;
         uint8_t* q = t.at(x, y);
         uint32_t d = uint32_t(q[0]) | uint32_t(q[1]) << 8 | uint32_t(q[2]) << 16;
-        uint32_t v = rop2(op, p, d);
+        uint32_t v = applyRop2(op, p, d);
         q[0] = uint8_t(v);
         q[1] = uint8_t(v >> 8);
         q[2] = uint8_t(v >> 16);

@@ -116,6 +116,32 @@ inline void putPixel(uint8_t* p, COLORREF c, int bpp)
         p[3] = 0;
 }
 
+// A binary raster operation of pen p over destination d: 24-bit colour words, bitwise, so
+// any channel order.
+inline uint32_t applyRop2(int op, uint32_t p, uint32_t d)
+{
+    uint32_t r;
+    switch (op) {
+    case R2_BLACK: r = 0; break;
+    case R2_NOTMERGEPEN: r = ~(d | p); break;
+    case R2_MASKNOTPEN: r = d & ~p; break;
+    case R2_NOTCOPYPEN: r = ~p; break;
+    case R2_MASKPENNOT: r = p & ~d; break;
+    case R2_NOT: r = ~d; break;
+    case R2_XORPEN: r = d ^ p; break;
+    case R2_NOTMASKPEN: r = ~(d & p); break;
+    case R2_MASKPEN: r = d & p; break;
+    case R2_NOTXORPEN: r = ~(d ^ p); break;
+    case R2_NOP: r = d; break;
+    case R2_MERGENOTPEN: r = d | ~p; break;
+    case R2_MERGEPEN: r = d | p; break;
+    case R2_MERGEPENNOT: r = p | ~d; break;
+    case R2_WHITE: r = 0xFFFFFF; break;
+    default: r = p; break; // R2_COPYPEN
+    }
+    return r & 0xFFFFFF;
+}
+
 inline COLORREF getPixel(const uint8_t* p) { return RGB(p[2], p[1], p[0]); }
 
 } // namespace gdi

@@ -278,30 +278,6 @@ void strokeCosmetic(const Target& t, const Outline& outline, const Stroke& pen, 
 
 } // namespace
 
-uint32_t applyRop2(int op, uint32_t p, uint32_t d)
-{
-    uint32_t r;
-    switch (op) {
-    case R2_BLACK: r = 0; break;
-    case R2_NOTMERGEPEN: r = ~(d | p); break;
-    case R2_MASKNOTPEN: r = d & ~p; break;
-    case R2_NOTCOPYPEN: r = ~p; break;
-    case R2_MASKPENNOT: r = p & ~d; break;
-    case R2_NOT: r = ~d; break;
-    case R2_XORPEN: r = d ^ p; break;
-    case R2_NOTMASKPEN: r = ~(d & p); break;
-    case R2_MASKPEN: r = d & p; break;
-    case R2_NOTXORPEN: r = ~(d ^ p); break;
-    case R2_NOP: r = d; break;
-    case R2_MERGENOTPEN: r = d | ~p; break;
-    case R2_MERGEPEN: r = d | p; break;
-    case R2_MERGEPENNOT: r = p | ~d; break;
-    case R2_WHITE: r = 0xFFFFFF; break;
-    default: r = p; break;
-    }
-    return r & 0xFFFFFF;
-}
-
 bool Paint::at(int x, int y, COLORREF& c) const
 {
     switch (kind) {

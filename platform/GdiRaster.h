@@ -81,9 +81,6 @@ Outline dashed(const Outline& outline, const std::vector<double>& dash);
 // A region of device rectangles covering the outline's interior within box.
 Region regionOf(const Outline& outline, bool winding, const RECT& box);
 
-// The one binary raster operation on 0x00RRGGBB-ordered values.
-uint32_t applyRop2(int op, uint32_t pen, uint32_t dest);
-
 // Points of a cubic Bézier from p0 to p3 (p0 excluded), enough to look smooth at its size
 // and at most 'most' (at least one).
 void flattenBezier(const PointF& p0, const PointF& p1, const PointF& p2, const PointF& p3, std::vector<PointF>& out,
