@@ -104,6 +104,9 @@ struct Target {
 // Resolves a context; false when it draws nowhere (no bitmap, hidden window, ...).
 bool resolve(DC& d, Target& t);
 
+// Combines 'other' into 'current' by an RGN_ mode; false for an unknown mode.
+bool combineRegion(Region& current, const Region& other, int mode);
+
 // Fills device-coordinate rectangle rc with colour c, ignoring the raster operation.
 void fillSolid(const Target& t, const RECT& rc, COLORREF c);
 

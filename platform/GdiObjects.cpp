@@ -623,6 +623,33 @@ Region baseArea(DC& d)
     return base;
 }
 
+bool combineRegion(Region& current, const Region& other, int mode)
+{
+    switch (mode) {
+    case RGN_COPY:
+        current = other;
+        return true;
+    case RGN_AND:
+        current.intersect(other);
+        return true;
+    case RGN_OR:
+        current.unite(other);
+        return true;
+    case RGN_DIFF:
+        current.subtract(other);
+        return true;
+    case RGN_XOR: {
+        Region both = current;
+        both.intersect(other);
+        current.unite(other);
+        current.subtract(both);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
 int setClip(DC& d, const Region* region, int mode)
 {
     if (!region && mode != RGN_COPY)
@@ -634,29 +661,8 @@ int setClip(DC& d, const Region* region, int mode)
     }
     // Without a clip, combining starts from everything.
     Region current = d.hasClip ? d.clip : Region(RECT{-(1 << 28), -(1 << 28), 1 << 28, 1 << 28});
-    switch (mode) {
-    case RGN_COPY:
-        current = *region;
-        break;
-    case RGN_AND:
-        current.intersect(*region);
-        break;
-    case RGN_OR:
-        current.unite(*region);
-        break;
-    case RGN_DIFF:
-        current.subtract(*region);
-        break;
-    case RGN_XOR: {
-        Region both = current;
-        both.intersect(*region);
-        current.unite(*region);
-        current.subtract(both);
-        break;
-    }
-    default:
+    if (!combineRegion(current, *region, mode))
         return RGN_ERROR;
-    }
     d.clip = current;
     d.hasClip = true;
     Region visible = baseArea(d);

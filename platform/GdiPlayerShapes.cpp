@@ -434,20 +434,8 @@ void Player::selectClip(const Region* region, int mode)
         return;
     }
     Region current = s.clip ? *s.clip : Region(RECT{rc.left - 2, rc.top - 2, rc.right + 2, rc.bottom + 2});
-    switch (mode) {
-    case RGN_COPY: current = *region; break;
-    case RGN_AND: current.intersect(*region); break;
-    case RGN_OR: current.unite(*region); break;
-    case RGN_DIFF: current.subtract(*region); break;
-    case RGN_XOR: {
-        Region both = current;
-        both.intersect(*region);
-        current.unite(*region);
-        current.subtract(both);
-        break;
-    }
-    default: return;
-    }
+    if (!combineRegion(current, *region, mode))
+        return;
     s.clip = std::make_shared<const Region>(std::move(current));
     applyClip();
 }
