@@ -22,28 +22,6 @@ RECT normalized(int x, int y, int w, int h)
     return RECT{std::min(x, x + w), std::min(y, y + h), std::max(x, x + w), std::max(y, y + h)};
 }
 
-// Runs the raster operation over the walk; the destination is read only when the code uses it.
-struct RopOp {
-    uint8_t code;
-    Pattern pattern;
-    int bpp;
-    std::vector<uint32_t> buffer;
-    void operator()(uint8_t* p, const uint32_t* s, int n, int x, int y)
-    {
-        if (code == 0xCC) {
-            storeRun(p, bpp, n, s);
-            return;
-        }
-        if (buffer.size() < size_t(n))
-            buffer.resize(size_t(n));
-        if (ropUsesDest(code))
-            loadRun(p, bpp, n, buffer.data());
-        const uint32_t* rows = ropUsesPattern(code) ? pattern.at(x, y, n) : nullptr;
-        ropRun(code, pattern.solid, rows, s, buffer.data(), n);
-        storeRun(p, bpp, n, buffer.data());
-    }
-};
-
 BOOL ropBlit(HDC dst, const BlitGeometry& g, HDC src, DWORD rop, bool stretchMode)
 {
     auto d = dc(dst);

@@ -331,21 +331,8 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
     // A bottom-up DIB's source rectangle counts its rows from the bottom.
     const int ys = dib.topDown ? ySrc : dib.height - ySrc - srcHeight;
     const BlitGeometry g{xDest, yDest, destWidth, destHeight, xSrc, ys, srcWidth, srcHeight};
-    Pattern pattern = patternOf(hdc, *d);
-    const int bpp = t.bpp;
-    std::vector<uint32_t> buffer;
-    blitWalk(t, dib, g, d->stretchMode, [&](uint8_t* p, const uint32_t* s, int n, int x, int y) {
-        if (code == 0xCC) {
-            storeRun(p, bpp, n, s);
-            return;
-        }
-        buffer.resize(size_t(n));
-        if (ropUsesDest(code))
-            loadRun(p, bpp, n, buffer.data());
-        const uint32_t* rows = ropUsesPattern(code) ? pattern.at(x, y, n) : nullptr;
-        ropRun(code, pattern.solid, rows, s, buffer.data(), n);
-        storeRun(p, bpp, n, buffer.data());
-    });
+    RopOp op{code, patternOf(hdc, *d), t.bpp, {}};
+    blitWalk(t, dib, g, d->stretchMode, op);
     return dib.height;
 }
 

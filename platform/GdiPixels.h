@@ -256,5 +256,27 @@ inline void storeRun(uint8_t* p, int bpp, int n, const uint32_t* in)
     }
 }
 
+// Runs the raster operation over the walk; the destination is read only when the code uses it.
+struct RopOp {
+    uint8_t code;
+    Pattern pattern;
+    int bpp;
+    std::vector<uint32_t> buffer;
+    void operator()(uint8_t* p, const uint32_t* s, int n, int x, int y)
+    {
+        if (code == 0xCC) {
+            storeRun(p, bpp, n, s);
+            return;
+        }
+        if (buffer.size() < size_t(n))
+            buffer.resize(size_t(n));
+        if (ropUsesDest(code))
+            loadRun(p, bpp, n, buffer.data());
+        const uint32_t* rows = ropUsesPattern(code) ? pattern.at(x, y, n) : nullptr;
+        ropRun(code, pattern.solid, rows, s, buffer.data(), n);
+        storeRun(p, bpp, n, buffer.data());
+    }
+};
+
 } // namespace gdi
 } // namespace platform
