@@ -118,6 +118,22 @@ void build_blocks(rv_precinct* p, rv_precinct_block* nodes)
     }
 }
 
+// A record from the server's free list, or a new one; counted in the codestream's structure bytes.
+void* take_record(rv_codestream* cs, rv_precinct_server* srv)
+{
+    void* mem = srv->free_list;
+    if (mem != nullptr)
+        srv->free_list = *static_cast<void**>(mem);
+    else {
+        mem = ::operator new(srv->record_bytes, std::nothrow);
+        if (mem == nullptr)
+            rv_raise_core_error("Heap exhausted.  Unable to allocate sufficient memory for "
+                                "code-block state information.");
+    }
+    cs->buf_server->augment_structure_bytes(int64_t(srv->record_bytes));
+    return mem;
+}
+
 } // namespace
 
 int rv_tag_tree_nodes(int rows, int cols)
@@ -241,16 +257,7 @@ rv_precinct* rv_create_precinct(rv_resolution* res, uint64_t* ref)
         num_bands, hollow ? 0 : std::max(need, max_nodes_of(res)));
 
     trim_inactive(cs);
-    void* mem = srv->free_list;
-    if (mem != nullptr)
-        srv->free_list = *static_cast<void**>(mem);
-    else {
-        mem = ::operator new(srv->record_bytes, std::nothrow);
-        if (mem == nullptr)
-            rv_raise_core_error("Heap exhausted.  Unable to allocate sufficient memory for "
-                                "code-block state information.");
-    }
-    cs->buf_server->augment_structure_bytes(int64_t(srv->record_bytes));
+    void* mem = take_record(cs, srv);
 
     uint8_t* base = static_cast<uint8_t*>(mem);
     rv_precinct* p = new (base) rv_precinct();
@@ -315,16 +322,7 @@ void rv_make_precinct_blocks(rv_precinct* p)
         return;
     rv_codestream* cs = p->codestream();
     rv_precinct_server* ns = cs->rd.pool.node_server_for(p->hollow_nodes);
-    void* mem = ns->free_list;
-    if (mem != nullptr)
-        ns->free_list = *static_cast<void**>(mem);
-    else {
-        mem = ::operator new(ns->record_bytes, std::nothrow);
-        if (mem == nullptr)
-            rv_raise_core_error("Heap exhausted.  Unable to allocate sufficient memory for "
-                                "code-block state information.");
-    }
-    cs->buf_server->augment_structure_bytes(int64_t(ns->record_bytes));
+    void* mem = take_record(cs, ns);
     p->node_server = ns;
     p->node_memory = mem;
     p->hollow_nodes = 0;
