@@ -2,6 +2,7 @@
 // and precinct addresses) and cached sources, SOP/EPH, packed headers and resilience.
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rv_precinct.h"
+#include "codec/core/rv_sparse_blocks.h"
 #include "codec/core/rv_tile_reading.h"
 #include "codec/core/rvd_params.h"
 
@@ -418,41 +419,49 @@ void end_of_source(rv_precinct* p)
     rv_packet_reader::tile_finished(p->tile());
 }
 
+// Reads one block's body bytes into its chain (or past them); false when the source
+// ended inside them: complete passes are kept.
+bool read_block_body(rv_precinct_block& blk, rv_input* in, bool by_pointer, rv_buffer_server* bs)
+{
+    const int len = blk.packet_bytes;
+    if (len == 0)
+        return true;
+    if (blk.is_discarded() || blk.current_buf == nullptr)
+        return in->ignore(len) == len;
+    if (int(blk.get_bytes_stored()) + len > 0xFFFF)
+        throw uint16_t(RV_PACKET_OVERSIZED);
+    int got;
+    if (by_pointer) {
+        const uint8_t* ptr = nullptr;
+        got = in->access_in_place(ptr, len, nullptr);
+        blk.put_pointer(ptr, bs);
+    } else {
+        rv_buffer* buf = blk.current_buf;
+        int pos = blk.buf_pos;
+        got = in->read_to_chain(buf, pos, bs, len);
+        blk.current_buf = buf;
+        blk.buf_pos = uint8_t(pos);
+    }
+    blk.augment_bytes_stored(got);
+    return got == len;
+}
+
 // The body bytes of every block of a packet, in header order.
 void read_body(rv_precinct* p, rv_input* in, bool by_pointer)
 {
     rv_buffer_server* bs = p->codestream()->buf_server.get();
+    if (p->sparse != nullptr) {
+        for (rv_precinct_block* blk : p->sparse->packet_blocks)
+            if (!read_block_body(*blk, in, by_pointer, bs))
+                return;
+        return;
+    }
     for (int b = 0; b < p->num_bands && p->hollow_nodes == 0; b++) {
         rv_precinct_band& pb = p->bands[b];
         const int n = pb.block_indices.size.y * pb.block_indices.size.x;
-        for (int k = 0; k < n && pb.block_indices.size.x > 0; k++) {
-            rv_precinct_block& blk = pb.blocks[k];
-            const int len = blk.packet_bytes;
-            if (len == 0)
-                continue;
-            if (blk.is_discarded() || blk.current_buf == nullptr) {
-                if (in->ignore(len) < len)
-                    return;
-                continue;
-            }
-            if (int(blk.get_bytes_stored()) + len > 0xFFFF)
-                throw uint16_t(RV_PACKET_OVERSIZED);
-            int got;
-            if (by_pointer) {
-                const uint8_t* ptr = nullptr;
-                got = in->access_in_place(ptr, len, nullptr);
-                blk.put_pointer(ptr, bs);
-            } else {
-                rv_buffer* buf = blk.current_buf;
-                int pos = blk.buf_pos;
-                got = in->read_to_chain(buf, pos, bs, len);
-                blk.current_buf = buf;
-                blk.buf_pos = uint8_t(pos);
-            }
-            blk.augment_bytes_stored(got);
-            if (got < len)
-                return; // the source ended inside the body: complete passes are kept
-        }
+        for (int k = 0; k < n && pb.block_indices.size.x > 0; k++)
+            if (!read_block_body(pb.blocks[k], in, by_pointer, bs))
+                return;
     }
 }
 
@@ -761,11 +770,15 @@ bool rv_packet_reader::read_packet(rv_precinct* p)
         if (header.get_bit() != 0) {
             const int layer = p->num_layers_parsed;
             rv_make_precinct_blocks(p);
-            for (int b = 0; b < p->num_bands; b++) {
-                rv_precinct_band& pb = p->bands[b];
-                const int n = pb.block_indices.size.y * pb.block_indices.size.x;
-                for (int k = 0; k < n && pb.block_indices.size.x > 0; k++)
-                    body_bytes += pb.blocks[k].parse_packet_header(header, bs, layer);
+            if (p->sparse != nullptr) {
+                body_bytes = rv_parse_sparse_header(p, header, bs, layer);
+            } else {
+                for (int b = 0; b < p->num_bands; b++) {
+                    rv_precinct_band& pb = p->bands[b];
+                    const int n = pb.block_indices.size.y * pb.block_indices.size.x;
+                    for (int k = 0; k < n && pb.block_indices.size.x > 0; k++)
+                        body_bytes += pb.blocks[k].parse_packet_header(header, bs, layer);
+                }
             }
         } else {
             for (int b = 0; b < p->num_bands && p->hollow_nodes == 0; b++) {

@@ -3,6 +3,7 @@
 
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rv_partition_geometry.h"
+#include "codec/core/rv_sparse_blocks.h"
 #include "codec/core/rvd_params.h"
 
 #include <algorithm>
@@ -100,7 +101,7 @@ void trim_inactive(rv_codestream* cs)
     }
 }
 
-// Precincts needing more block states than this are made hollow when read.
+// Precincts needing more block states than this are held sparsely when read.
 const int hollow_threshold = 64;
 
 // Lays the bands' tag trees out from `nodes`, each node carrying the precinct's modes.
@@ -160,17 +161,6 @@ rv_precinct_pool::~rv_precinct_pool()
         }
 }
 
-rv_precinct_server* rv_precinct_pool::node_server_for(int num_nodes)
-{
-    // Band count -1 keys the classes of block states kept apart from their record.
-    rv_precinct_server& s = servers[std::make_pair(-1, num_nodes)];
-    if (s.record_bytes == 0) {
-        s.max_nodes = num_nodes;
-        s.record_bytes = std::max(sizeof(void*), sizeof(rv_precinct_block) * size_t(num_nodes));
-    }
-    return &s;
-}
-
 rv_precinct_server* rv_precinct_pool::server_for(int num_bands, int max_nodes)
 {
     rv_precinct_server& s = servers[std::make_pair(num_bands, max_nodes)];
@@ -222,6 +212,9 @@ rv_precinct_block* rv_precinct::block_to_read(int band_idx, rvd_coords block_idx
     const int y = block_idx.y - d.pos.y, x = block_idx.x - d.pos.x;
     if (y < 0 || x < 0 || y >= d.size.y || x >= d.size.x)
         return nullptr;
+    if (sparse != nullptr)
+        if (rv_precinct_block* blk = sparse->find(band_idx, 0, y, x))
+            return blk;
     const uint8_t modes = empty_block.modes;
     empty_block.reset();
     empty_block.modes = modes;
@@ -318,15 +311,13 @@ rv_precinct* rv_create_precinct(rv_resolution* res, uint64_t* ref)
 
 void rv_make_precinct_blocks(rv_precinct* p)
 {
-    if (p->hollow_nodes == 0)
+    if (p->hollow_nodes == 0 || p->sparse != nullptr)
         return;
-    rv_codestream* cs = p->codestream();
-    rv_precinct_server* ns = cs->rd.pool.node_server_for(p->hollow_nodes);
-    void* mem = take_record(cs, ns);
-    p->node_server = ns;
-    p->node_memory = mem;
-    p->hollow_nodes = 0;
-    build_blocks(p, static_cast<rv_precinct_block*>(mem));
+    p->sparse = new (std::nothrow) rv_sparse_blocks(p->empty_block.modes);
+    if (p->sparse == nullptr)
+        rv_raise_core_error("Heap exhausted.  Unable to allocate sufficient memory for "
+                            "code-block state information.");
+    p->codestream()->buf_server->augment_structure_bytes(int64_t(p->sparse->bytes()));
 }
 
 void rv_unlink_inactive(rv_precinct* p)
@@ -383,11 +374,11 @@ void rv_release_precinct(rv_precinct* p)
         for (int k = 0; k < n && pb.block_indices.size.x > 0; k++)
             pb.blocks[k].release_chain(bs);
     }
-    if (rv_precinct_server* ns = p->node_server) {
-        void* nodes = p->node_memory;
-        *static_cast<void**>(nodes) = ns->free_list;
-        ns->free_list = nodes;
-        bs->augment_structure_bytes(-int64_t(ns->record_bytes));
+    if (p->sparse != nullptr) {
+        p->sparse->release_chains(bs);
+        bs->augment_structure_bytes(-int64_t(p->sparse->bytes()));
+        delete p->sparse;
+        p->sparse = nullptr;
     }
     if (p->ref != nullptr) {
         if (p->addressable) {

@@ -2,9 +2,9 @@
 // chains) and its place in the reading life cycle. Each resolution keeps one 64-bit
 // reference per precinct: 0 untouched, an even value the record in memory, an odd value
 // other than 3 a re-readable address (2 x address + 1), 3 released for good.
-// A precinct being read gets its code-block states only when a packet first includes
-// something: a header may claim precincts of millions of blocks that no byte ever
-// reaches. Until then every block reads as empty.
+// A large precinct being read holds its code-block states sparsely, made as packet
+// headers reach them (rv_sparse_blocks): a header may claim precincts of millions of
+// blocks that no byte ever reaches. A block nothing reached reads as empty.
 #pragma once
 
 #include "codec/core/rv_precinct_block.h"
@@ -19,6 +19,7 @@
 
 class rv_codestream;
 class rv_resolution;
+class rv_sparse_blocks;
 class rv_subband;
 class rv_tile;
 struct rv_precinct_server;
@@ -47,8 +48,8 @@ public:
     int num_blocks() const;
     // The block at a band's real block index; null outside the precinct.
     rv_precinct_block* find_block(int band_idx, rvd_coords block_idx) const;
-    // The block to read from: its state, or a cleared empty one while the precinct is
-    // hollow; null outside the precinct.
+    // The block to read from: its state, or a cleared empty one where a sparse
+    // precinct has none yet; null outside the precinct.
     rv_precinct_block* block_to_read(int band_idx, rvd_coords block_idx);
 
     rv_resolution* resolution;
@@ -62,11 +63,11 @@ public:
     int64_t unique_address;   // source position, or the complement of the unique id
     int num_bands;
     rv_precinct_band* bands;
-    // Block states not made yet: the nodes they will need (0 once made, or made at once).
+    // Held sparsely: the nodes its tag trees would take whole (0: held whole in the
+    // record), and the states made so far (null until a packet includes something).
     int hollow_nodes = 0;
-    rv_precinct_server* node_server = nullptr; // where states made later came from
-    void* node_memory = nullptr;
-    // Handed out for any block while the precinct is hollow, cleared at each opening.
+    rv_sparse_blocks* sparse = nullptr;
+    // Handed out for a block a sparse precinct has no state for, cleared at each opening.
     rv_precinct_block empty_block{};
     rv_precinct* prev;        // inactive list
     rv_precinct* next;
@@ -123,8 +124,6 @@ public:
     rv_precinct_pool& operator=(const rv_precinct_pool&) = delete;
 
     rv_precinct_server* server_for(int num_bands, int max_nodes);
-    // Block states alone, made for a precinct when a packet first includes something.
-    rv_precinct_server* node_server_for(int num_nodes);
 
     rv_precinct* inactive_head = nullptr;
     rv_precinct* inactive_tail = nullptr;
@@ -139,7 +138,8 @@ int rv_tag_tree_nodes(int rows, int cols);
 // Life cycle (rv_precinct.cpp).
 // Creates the precinct of the reference at (row, col) of the resolution's precinct range.
 rv_precinct* rv_create_precinct(rv_resolution* res, uint64_t* ref);
-// Makes the block states of a hollow precinct (no-op once made).
+// Starts the block states of a precinct held sparsely (no-op once started, or when
+// held whole).
 void rv_make_precinct_blocks(rv_precinct* p);
 // Brings a parked or released record back into use.
 void rv_activate_precinct(rv_precinct* p);

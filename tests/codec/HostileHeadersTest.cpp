@@ -237,6 +237,9 @@ TEST(HostileHeaders, StepsStayBoundedInTimeAndMemory)
         {"empty packets", m, m, m, m, 0, 0, 1, 5, 0, every_level(5, 0xFF), std::vector<uint8_t>(64, 0)},
         {"a packet including blocks of 1024 precincts", m, m, m, m, 0, 0, 1, 5, 0, every_level(5, 0xAA),
          {0xFF, 0x7F, 0x00, 0x80, 0x00, 0x12, 0x34}},
+        // The first precinct holds 8192 x 8192 blocks; the packet includes one of them.
+        {"a packet reaching a precinct of 67 million blocks", m, m, m, m, 0, 0, 1, 5, 0, {},
+         {0xFF, 0x7F, 0x00, 0x80, 0x00, 0x12, 0x34}},
         {"origin near the limit", m, m, 1u << 30, 1u << 30, m - 100, m - 100},
         {"a 4096 x 4096 image in a tile near the limit", 4096, 4096, m, m},
         // Packet counts (precincts times layers) beyond 63 bits.
