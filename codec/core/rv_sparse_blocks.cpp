@@ -87,6 +87,10 @@ int64_t rv_parse_sparse_header(rv_precinct* p, rv_header_in& header, rv_buffer_s
         std::fill(cached_y, cached_y + 34, -1);
         cached[top + 1] = nullptr;
         for (int y = 0; y < n.y; y++) {
+            // A row whose blocks all stay out is passed with every row its closing
+            // nodes also cover: none of them can read a bit or change.
+            int lowest_closing = top;
+            bool any_reached = false;
             int x = 0;
             while (x < n.x) {
                 // The block's inclusion, read down its tag tree from the top as a whole
@@ -136,15 +140,12 @@ int64_t rv_parse_sparse_header(rv_precinct* p, rv_header_in& header, rv_buffer_s
                     parent_value = value;
                 }
                 if (!reached) {
-                    // Closed at level l: its leaves in this row, or in every row it
-                    // covers when it spans the band's width.
-                    if (x == 0 && n.x <= (1 << l)) {
-                        y = std::min(n.y, ((y >> l) + 1) << l) - 1;
-                        break;
-                    }
+                    // Closed at level l: its leaves in this row.
+                    lowest_closing = std::min(lowest_closing, l);
                     x = ((x >> l) + 1) << l;
                     continue;
                 }
+                any_reached = true;
                 rv_precinct_block* leaf = cached[0];
                 const int got = leaf->parse_packet_header(header, server, layer);
                 if (got > 0) {
@@ -153,6 +154,8 @@ int64_t rv_parse_sparse_header(rv_precinct* p, rv_header_in& header, rv_buffer_s
                 }
                 x++;
             }
+            if (!any_reached)
+                y = std::min(n.y, ((y >> lowest_closing) + 1) << lowest_closing) - 1;
         }
     }
     return body;
