@@ -426,7 +426,7 @@ bool read_block_body(rv_precinct_block& blk, rv_input* in, bool by_pointer, rv_b
     const int len = blk.packet_bytes;
     if (len == 0)
         return true;
-    if (blk.is_discarded() || blk.current_buf == nullptr)
+    if (blk.is_discarded() || blk.current_buf == nullptr || blk.body_cut)
         return in->ignore(len) == len;
     if (int(blk.get_bytes_stored()) + len > 0xFFFF)
         throw uint16_t(RV_PACKET_OVERSIZED);
@@ -443,7 +443,10 @@ bool read_block_body(rv_precinct_block& blk, rv_input* in, bool by_pointer, rv_b
         blk.buf_pos = uint8_t(pos);
     }
     blk.augment_bytes_stored(got);
-    return got == len;
+    if (got == len)
+        return true;
+    blk.body_cut = true;
+    return false;
 }
 
 // The body bytes of every block of a packet, in header order.

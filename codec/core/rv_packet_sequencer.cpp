@@ -42,9 +42,10 @@ const int64_t step_cap = int64_t(1) << 40;
 
 int64_t shifted(int64_t v, int s)
 {
-    for (; s > 0 && v < step_cap; s--)
-        v <<= 1;
-    return std::min(v, step_cap);
+    // Negative for a first precinct before a partition anchor of 1.
+    for (; s > 0 && v < step_cap && v > -step_cap; s--)
+        v *= 2;
+    return std::max(-step_cap, std::min(v, step_cap));
 }
 
 } // namespace

@@ -52,6 +52,10 @@ struct rv_precinct_block {
     uint32_t layer_bytes;
     uint16_t saved_inclusion_bound;
     uint8_t saved_msbs_bound;
+    // Reading: the source ended inside one of this block's bodies. Its later bodies are
+    // passed over: no pass after the cut can be used, and the stored byte count must
+    // stay that of the bytes before it.
+    bool body_cut;
 
     // All fields zero: a fresh tree node or a block nothing has been read for.
     void reset() { *this = rv_precinct_block(); }
