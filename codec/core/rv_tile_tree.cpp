@@ -217,6 +217,26 @@ void check_precinct_count(const rv_codestream* cs, uint64_t comp_precincts)
                             std::to_string(per_comp) + " per tile-component.");
 }
 
+// Precinct exponents of each resolution: from "Cprecincts" when `cod` is given, else
+// the maximum (one precinct spanning the level).
+void set_precinct_exponents(rv_tile_comp& tc, rvd_params* cod)
+{
+    const int levels = tc.dwt_levels;
+    tc.precinct_exps.assign(size_t(2 * (levels + 1)), 15);
+    for (int r = 0; cod != nullptr && r <= levels; r++) {
+        const int sy = get_int(cod, "Cprecincts", levels - r, 0, 32768);
+        const int sx = get_int(cod, "Cprecincts", levels - r, 1, 32768);
+        rv_check_coding_partition(0, 0, sy, sx);
+        uint8_t ppy = 0, ppx = 0;
+        while ((1 << ppy) < sy)
+            ppy++;
+        while ((1 << ppx) < sx)
+            ppx++;
+        tc.precinct_exps[size_t(2 * r)] = ppy;
+        tc.precinct_exps[size_t(2 * r + 1)] = ppx;
+    }
+}
+
 // Code-block size in a band split `vc` times vertically and `hc` times horizontally
 // within its level: the nominal size, limited by the precinct cell as seen in the band.
 rvd_coords band_block_size(int cblk_y, int cblk_x, int ppy, int ppx, int vc, int hc)
@@ -459,19 +479,7 @@ void rv_tile::initialize(bool header_read)
         tc.decomp.assign(static_cast<size_t>(levels), 3);
         for (int d = 0; d < levels; d++)
             tc.decomp[size_t(d)] = get_int(cod, "Cdecomp", d, 0, 3);
-        tc.precinct_exps.assign(size_t(2 * (levels + 1)), 15);
-        for (int r = 0; use_precincts && r <= levels; r++) {
-            const int sy = get_int(cod, "Cprecincts", levels - r, 0, 32768);
-            const int sx = get_int(cod, "Cprecincts", levels - r, 1, 32768);
-            rv_check_coding_partition(0, 0, sy, sx);
-            uint8_t ppy = 0, ppx = 0;
-            while ((1 << ppy) < sy)
-                ppy++;
-            while ((1 << ppx) < sx)
-                ppx++;
-            tc.precinct_exps[size_t(2 * r)] = ppy;
-            tc.precinct_exps[size_t(2 * r + 1)] = ppx;
-        }
+        set_precinct_exponents(tc, use_precincts ? cod : nullptr);
         check_levels(tc);
     }
     if (ycc) {
