@@ -191,9 +191,14 @@ TEST(TileTreeLazy, ReadingBuildsTheComponentsWhosePacketsItReaches)
         const char* name;
         bool others_reached; // reading component 0's top level passes the others' packets
     };
-    // Three components, three levels: component-major order holds component 0's packets
-    // first; layer-major order interleaves the components at each resolution.
-    const std::vector<order> orders = {{"CPRL", false}, {"LRCP", true}};
+    // Three components, three levels, one precinct per level: component-major order, and
+    // position-major order with its single position, hold component 0's packets first;
+    // the others interleave the components at each resolution. Every order must give the
+    // block the same coded passes.
+    const std::vector<order> orders = {
+        {"CPRL", false}, {"PCRL", false}, {"LRCP", true}, {"RLCP", true}, {"RPCL", true}};
+    std::vector<uint8_t> first_bytes;
+    int first_passes = -1;
     for (const order& ord : orders) {
         SCOPED_TRACE(ord.name);
         memory_source src(read_file(three_component_stream(ord.name)));
@@ -208,6 +213,16 @@ TEST(TileTreeLazy, ReadingBuildsTheComponentsWhosePacketsItReaches)
         band.get_valid_blocks(valid);
         rvd_block* b = band.open_block(valid.pos);
         EXPECT_GT(b->num_passes, 0);
+        int length = 0;
+        for (int k = 0; k < b->num_passes; k++)
+            length += b->pass_lengths[k];
+        const std::vector<uint8_t> bytes(b->byte_buffer, b->byte_buffer + length);
+        if (first_passes < 0) {
+            first_passes = b->num_passes;
+            first_bytes = bytes;
+        }
+        EXPECT_EQ(b->num_passes, first_passes);
+        EXPECT_EQ(bytes, first_bytes);
         band.close_block(b);
         ASSERT_EQ(rt->comps.size(), size_t(3));
         EXPECT_TRUE(rt->comps[0].tree_built());
