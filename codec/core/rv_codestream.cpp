@@ -316,9 +316,11 @@ void rv_codestream::construct_common()
     max_tile_layers = 1;
     tiles_accessed = false;
     flip_incompatible = false;
-    rescomp.assign(static_cast<size_t>(RV_MAX_DISCARD_LEVELS + 1) * comp_info.size(),
-                   rv_rescomp_progress());
-    init_progress();
+    // Progress records serve only the writing of packets: an input codestream of many
+    // components would otherwise hold one per component and depth for nothing.
+    rescomp.clear();
+    if (out)
+        init_progress();
     restart_clock();
 }
 
@@ -423,6 +425,8 @@ void rv_codestream::read_main_header()
 
 void rv_codestream::init_progress()
 {
+    rescomp.assign(static_cast<size_t>(RV_MAX_DISCARD_LEVELS + 1) * comp_info.size(),
+                   rv_rescomp_progress());
     for (int d = 0; d <= RV_MAX_DISCARD_LEVELS; d++)
         for (int c = 0; c < num_components; c++)
             rescomp[static_cast<size_t>(d * num_components + c)].initialize(this, d, c);

@@ -151,6 +151,22 @@ int counted_layers(const rv_tile* t)
     return t->codestream->persistent ? t->num_layers : t->rd.num_relevant_layers;
 }
 
+// Precincts of the component that the view makes relevant. One not built yet counts
+// every precinct of its accessible levels: the tile cannot be finished before its
+// packets are reached, which builds it and sets its exact share.
+int64_t relevant_share(const rv_tile_comp& tc)
+{
+    if (!tc.enabled || tc.apparent_dwt_levels < 0)
+        return 0;
+    if (!tc.tree_built())
+        return tc.region.is_empty() ? 0 : tc.count_precincts(tc.apparent_dwt_levels);
+    int64_t n = 0;
+    for (const rv_resolution& res : tc.resolutions)
+        if (res.res_level <= tc.apparent_dwt_levels && !res.region.is_empty())
+            n += int64_t(res.region_indices.size.y) * res.region_indices.size.x;
+    return n;
+}
+
 void check_finished(rv_tile* t)
 {
     if (!t->rd.finished && t->rd.total_relevant_packets > 0 &&
@@ -1031,17 +1047,24 @@ void rv_packet_reader::update_relevance(rv_tile* t)
     rv_codestream* cs = t->codestream;
     rv_tile_reading& rd = t->rd;
     rd.num_relevant_layers = std::max(0, std::min(cs->max_apparent_layers, t->num_layers));
-    int64_t relevant = 0, all = 0;
-    for (rv_tile_comp& tc : t->comps)
-        for (rv_resolution& res : tc.resolutions) {
-            const int64_t n = int64_t(res.precinct_indices.size.y) * res.precinct_indices.size.x;
-            all += n;
-            if (tc.enabled && res.res_level <= tc.apparent_dwt_levels && !res.region.is_empty())
-                relevant += int64_t(res.region_indices.size.y) * res.region_indices.size.x;
-        }
-    if (cs->persistent)
-        relevant = all;
-    rd.total_relevant_packets = rv_packet_count(relevant, counted_layers(t));
+    int64_t relevant = 0;
+    for (rv_tile_comp& tc : t->comps) {
+        tc.relevant_precincts = relevant_share(tc);
+        relevant += tc.relevant_precincts;
+    }
+    rd.relevant_precincts = relevant;
+    rd.total_relevant_packets =
+        rv_packet_count(cs->persistent ? rd.total_precincts : relevant, counted_layers(t));
+}
+
+void rv_packet_reader::component_built(rv_tile* t, rv_tile_comp& tc)
+{
+    rv_tile_reading& rd = t->rd;
+    const int64_t share = relevant_share(tc);
+    rd.relevant_precincts += share - tc.relevant_precincts;
+    tc.relevant_precincts = share;
+    rd.total_relevant_packets = rv_packet_count(
+        t->codestream->persistent ? rd.total_precincts : rd.relevant_precincts, counted_layers(t));
 }
 
 void rv_packet_reader::start_tile(rv_tile* t)
@@ -1060,8 +1083,7 @@ void rv_packet_reader::start_tile(rv_tile* t)
         int modes = 0;
         if (cc != nullptr && cc->get("Cmodes", 0, 0, modes))
             rd.comp_modes[c] = modes;
-        for (rv_resolution& res : t->comps[c].resolutions)
-            rd.total_precincts += int64_t(res.precinct_indices.size.y) * res.precinct_indices.size.x;
+        rd.total_precincts += t->comps[c].num_precincts;
     }
     rd.total_packets = rv_packet_count(rd.total_precincts, t->num_layers);
     rd.sequence_idx = 0;
@@ -1153,7 +1175,7 @@ void rv_packet_reader::release_tile(rv_tile* t)
     rd.plt_in_use = false;
     rd.sequence_idx = 0;
     rd.sop_pending = false;
-    rd.relevant_packets_read = rd.total_relevant_packets = 0;
+    rd.relevant_packets_read = rd.total_relevant_packets = rd.relevant_precincts = 0;
     rd.total_precincts = rd.total_packets = 0;
     rd.finished = rd.headers_exhausted = rd.no_header = false;
 }

@@ -26,17 +26,6 @@ int64_t floor_div(int64_t a, int64_t b)
     return q;
 }
 
-// Decomposition steps between resolution r and the full tile-component.
-void depths(const rv_tile_comp& tc, int r, int& vdepth, int& hdepth)
-{
-    vdepth = hdepth = 0;
-    for (int k = r + 1; k <= tc.dwt_levels; k++) {
-        const rv_resolution& above = tc.resolutions[size_t(k)];
-        vdepth += above.vert_split ? 1 : 0;
-        hdepth += above.hor_split ? 1 : 0;
-    }
-}
-
 // Shifted steps beyond the canvas are clamped: they only ever compare as "past the end".
 const int64_t step_cap = int64_t(1) << 40;
 
@@ -59,6 +48,7 @@ bool rv_packet_sequencer::start()
     power_of_2_subsampling = true;
     comp_grid_min.assign(size_t(num_comps), pos64());
     comp_grid_inc.assign(size_t(num_comps), pos64());
+    // Each component's states are made when it is first reached.
     states.assign(size_t(num_comps), {});
     total_packets = 0;
     const int layers = std::max(1, tile->num_layers);
@@ -68,27 +58,26 @@ bool rv_packet_sequencer::start()
         if (!is_power_of_2(tc.sub_sampling.x) || !is_power_of_2(tc.sub_sampling.y))
             power_of_2_subsampling = false;
         pos64 inc, origin;
-        states[size_t(c)].resize(size_t(tc.dwt_levels) + 1);
+        tc.level_shapes(shapes);
         for (int r = 0; r <= tc.dwt_levels; r++) {
-            rv_resolution& res = tc.resolutions[size_t(r)];
-            int vd = 0, hd = 0;
-            depths(tc, r, vd, hd);
-            const int64_t sy = shifted(res.precinct_partition.size.y, vd) * tc.sub_sampling.y;
-            const int64_t sx = shifted(res.precinct_partition.size.x, hd) * tc.sub_sampling.x;
+            const rv_level_shape& sh = shapes[size_t(r)];
+            const int64_t sy = shifted(sh.precinct_partition.size.y, sh.vert_depth) * tc.sub_sampling.y;
+            const int64_t sx = shifted(sh.precinct_partition.size.x, sh.hor_depth) * tc.sub_sampling.x;
             if (r == 0 || sy < inc.y)
                 inc.y = sy;
             if (r == 0 || sx < inc.x)
                 inc.x = sx;
             if (r == 0) {
-                origin.y = res.precinct_partition.pos.y;
-                origin.x = res.precinct_partition.pos.x;
+                origin.y = sh.precinct_partition.pos.y;
+                origin.x = sh.precinct_partition.pos.x;
             }
             const uint64_t count =
-                uint64_t(res.precinct_indices.size.y) * uint64_t(res.precinct_indices.size.x);
-            if (res.precinct_refs.size() != count)
-                res.precinct_refs.assign(count);
-            res_state& s = states[size_t(c)][size_t(r)];
-            s.next_layer.assign(count);
+                uint64_t(sh.precinct_indices.size.y) * uint64_t(sh.precinct_indices.size.x);
+            if (tc.tree_built()) {
+                rv_resolution& res = tc.resolutions[size_t(r)];
+                if (res.precinct_refs.size() != count)
+                    res.precinct_refs.assign(count);
+            }
             total_packets = rv_packet_count(int64_t(count), layers, total_packets);
         }
         comp_grid_inc[size_t(c)] = inc;
@@ -250,9 +239,50 @@ uint64_t* rv_packet_sequencer::next_packet(rv_resolution*& res_out, rvd_coords& 
     return ref;
 }
 
+void rv_packet_sequencer::make_states(int c)
+{
+    const rv_tile_comp& tc = tile->comps[size_t(c)];
+    std::vector<res_state>& v = states[size_t(c)];
+    v.resize(size_t(tc.dwt_levels) + 1);
+    for (int r = 0; r <= tc.dwt_levels; r++) {
+        const rvd_coords n = precinct_counts(c, r);
+        const uint64_t count = uint64_t(n.y) * uint64_t(n.x);
+        // Saved as zero too: a state restored from before the component was reached has
+        // sequenced nothing of it.
+        v[size_t(r)].next_layer.assign(count);
+        v[size_t(r)].saved_next_layer.assign(count);
+    }
+}
+
+rvd_coords rv_packet_sequencer::precinct_counts(int c, int r) const
+{
+    const rv_tile_comp& tc = tile->comps[size_t(c)];
+    if (tc.tree_built())
+        return tc.resolutions[size_t(r)].precinct_indices.size;
+    return tc.level_shape(r).precinct_indices.size;
+}
+
+bool rv_packet_sequencer::at_position(const rv_tile_comp& tc, const rvd_dims& indices,
+                                      const rvd_dims& partition, int vd, int hd,
+                                      rvd_coords p) const
+{
+    const int64_t ay = shifted((int64_t(indices.pos.y) + p.y) * partition.size.y, vd) *
+                           tc.sub_sampling.y + partition.pos.y;
+    const int64_t ax = shifted((int64_t(indices.pos.x) + p.x) * partition.size.x, hd) *
+                           tc.sub_sampling.x + partition.pos.x;
+    return (ay < cur.grid_min.y || ay == cur.pos.y) && (ax < cur.grid_min.x || ax == cur.pos.x);
+}
+
 uint64_t* rv_packet_sequencer::layer_major_at(rv_resolution*& res_out, rvd_coords& idx_out)
 {
-    rv_resolution& res = tile->comps[size_t(cur.comp)].resolutions[size_t(cur.res)];
+    rv_tile_comp& tc = tile->comps[size_t(cur.comp)];
+    if (!tc.tree_built()) {
+        // Nothing of it sequenced yet: only a first-layer packet can come next.
+        if (cur.layer != 0)
+            return nullptr;
+        tile->build_component(tc);
+    }
+    rv_resolution& res = tc.resolutions[size_t(cur.res)];
     const size_t i = size_t(cur.prec_idx.y) * size_t(res.precinct_indices.size.x) +
                      size_t(cur.prec_idx.x);
     uint64_t& ref = res.precinct_refs[i];
@@ -270,10 +300,11 @@ uint64_t* rv_packet_sequencer::next_lrcp(rv_resolution*& res_out, rvd_coords& id
         for (; cur.res < cur.res_lim;
              cur.res++, cur.comp = cur.comp_min, cur.prec_idx = rvd_coords()) {
             for (; cur.comp < cur.comp_lim; cur.comp++, cur.prec_idx = rvd_coords()) {
-                if (cur.res > tile->comps[size_t(cur.comp)].dwt_levels)
+                const rv_tile_comp& tc = tile->comps[size_t(cur.comp)];
+                // A component not reached yet has no packet beyond the first layer.
+                if (cur.res > tc.dwt_levels || (cur.layer != 0 && !tc.tree_built()))
                     continue;
-                const rvd_coords n =
-                    tile->comps[size_t(cur.comp)].resolutions[size_t(cur.res)].precinct_indices.size;
+                const rvd_coords n = precinct_counts(cur.comp, cur.res);
                 for (; cur.prec_idx.y < n.y; cur.prec_idx.y++, cur.prec_idx.x = 0)
                     for (; cur.prec_idx.x < n.x; cur.prec_idx.x++)
                         if (uint64_t* ref = layer_major_at(res_out, idx_out))
@@ -291,10 +322,11 @@ uint64_t* rv_packet_sequencer::next_rlcp(rv_resolution*& res_out, rvd_coords& id
         for (; cur.layer < cur.layer_lim;
              cur.layer++, cur.comp = cur.comp_min, cur.prec_idx = rvd_coords()) {
             for (; cur.comp < cur.comp_lim; cur.comp++, cur.prec_idx = rvd_coords()) {
-                if (cur.res > tile->comps[size_t(cur.comp)].dwt_levels)
+                const rv_tile_comp& tc = tile->comps[size_t(cur.comp)];
+                // A component not reached yet has no packet beyond the first layer.
+                if (cur.res > tc.dwt_levels || (cur.layer != 0 && !tc.tree_built()))
                     continue;
-                const rvd_coords n =
-                    tile->comps[size_t(cur.comp)].resolutions[size_t(cur.res)].precinct_indices.size;
+                const rvd_coords n = precinct_counts(cur.comp, cur.res);
                 for (; cur.prec_idx.y < n.y; cur.prec_idx.y++, cur.prec_idx.x = 0)
                     for (; cur.prec_idx.x < n.x; cur.prec_idx.x++)
                         if (uint64_t* ref = layer_major_at(res_out, idx_out))
@@ -309,6 +341,15 @@ uint64_t* rv_packet_sequencer::spatial_at(int c, int r, rv_resolution*& res_out,
                                           rvd_coords& idx_out)
 {
     rv_tile_comp& tc = tile->comps[size_t(c)];
+    if (!tc.tree_built()) {
+        // Nothing of it sequenced yet: its first precinct is next when it sits here.
+        const rv_level_shape sh = tc.level_shape(r);
+        if (sh.precinct_indices.size.y <= 0 || sh.precinct_indices.size.x <= 0 ||
+            !at_position(tc, sh.precinct_indices, sh.precinct_partition, sh.vert_depth,
+                         sh.hor_depth, rvd_coords(0, 0)))
+            return nullptr;
+        tile->build_component(tc);
+    }
     rv_resolution& res = tc.resolutions[size_t(r)];
     res_state& s = state_of(c, r);
     const rvd_coords n = res.precinct_indices.size;
@@ -324,15 +365,8 @@ uint64_t* rv_packet_sequencer::spatial_at(int c, int r, rv_resolution*& res_out,
         }
         return nullptr;
     }
-    int vd = 0, hd = 0;
-    depths(tc, r, vd, hd);
-    const int64_t ay =
-        shifted((int64_t(res.precinct_indices.pos.y) + p.y) * res.precinct_partition.size.y, vd) *
-            tc.sub_sampling.y + res.precinct_partition.pos.y;
-    const int64_t ax =
-        shifted((int64_t(res.precinct_indices.pos.x) + p.x) * res.precinct_partition.size.x, hd) *
-            tc.sub_sampling.x + res.precinct_partition.pos.x;
-    if ((ay < cur.grid_min.y || ay == cur.pos.y) && (ax < cur.grid_min.x || ax == cur.pos.x)) {
+    if (at_position(tc, res.precinct_indices, res.precinct_partition, res.vert_depth,
+                    res.hor_depth, p)) {
         res_out = &res;
         idx_out = p;
         return &ref;
@@ -434,10 +468,13 @@ void rv_packet_sequencer::restore_state()
 
 int rv_packet_sequencer::get_next_layer(int comp, int res, rvd_coords idx) const
 {
-    const res_state& s = states.at(size_t(comp)).at(size_t(res));
-    const rv_resolution& r = tile->comps[size_t(comp)].resolutions[size_t(res)];
-    const uint64_t i = uint64_t(idx.y) * uint64_t(r.precinct_indices.size.x) + uint64_t(idx.x);
-    if (idx.y < 0 || idx.x < 0 || idx.x >= r.precinct_indices.size.x || i >= s.next_layer.size())
+    if (comp < 0 || size_t(comp) >= states.size() || res < 0 ||
+        res > tile->comps[size_t(comp)].dwt_levels)
         throw std::out_of_range("rv_packet_sequencer::get_next_layer");
-    return s.next_layer.get(i);
+    const rvd_coords n = precinct_counts(comp, res);
+    const uint64_t i = uint64_t(idx.y) * uint64_t(n.x) + uint64_t(idx.x);
+    if (idx.y < 0 || idx.x < 0 || idx.x >= n.x || i >= uint64_t(n.y) * uint64_t(n.x))
+        throw std::out_of_range("rv_packet_sequencer::get_next_layer");
+    const std::vector<res_state>& v = states[size_t(comp)];
+    return v.empty() ? 0 : v[size_t(res)].next_layer.get(i);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "codec/core/rv_sparse_words.h"
+#include "codec/core/rv_tile_comp.h"
 #include "codec/core/rvd_coords.h"
 
 #include <cstddef>
@@ -81,7 +82,19 @@ private:
     // `skip` when the resolution's next precinct was passed over.
     uint64_t* spatial_at(int c, int r, rv_resolution*& res_out, rvd_coords& idx_out);
     bool passed_over(const uint64_t& ref) const { return ref != 0 && (ref & 1) != 0; }
-    res_state& state_of(int c, int r) { return states[size_t(c)][size_t(r)]; }
+    // A component's states are made when it is first reached; until then every word reads 0.
+    res_state& state_of(int c, int r)
+    {
+        if (states[size_t(c)].empty())
+            make_states(c);
+        return states[size_t(c)][size_t(r)];
+    }
+    void make_states(int c);
+    // Precincts of a level, counted without building the component.
+    rvd_coords precinct_counts(int c, int r) const;
+    // True when precinct `p` of a level starts at the current position.
+    bool at_position(const rv_tile_comp& tc, const rvd_dims& indices, const rvd_dims& partition,
+                     int vd, int hd, rvd_coords p) const;
 
     rv_tile* tile;
     int max_dwt_levels = 0;
@@ -92,6 +105,7 @@ private:
     progression cur, saved;
     std::vector<pos64> comp_grid_min, comp_grid_inc;
     std::vector<std::vector<res_state>> states; // [component][resolution]
+    std::vector<rv_level_shape> shapes;         // scratch for start()
     int tparts_seen = 1;
     int64_t total_packets = 0;
     int64_t sequenced_packets = 0, saved_sequenced_packets = 0;

@@ -54,6 +54,13 @@ public:
     void initialize(bool header_read = false);
     // Fits the tree to the codestream's view: components, discarded levels, region.
     void apply_restrictions();
+    // Builds a component's levels when it is first reached, fitted to the view in force.
+    void build_component(rv_tile_comp& tc);
+    // Refuses, from a component's geometry and parameters alone, what building its levels
+    // would refuse, raises the profile where they break it, and counts its precincts.
+    void check_levels(rv_tile_comp& tc);
+    // Fits a built component's levels to its region and apparent levels.
+    void restrict_levels(rv_tile_comp& tc);
     void release_tree();
     // Reads the tile's header bin from a cached source into the parameter database. False
     // when the source is not cached or the bin is not complete yet: the tile is then built
@@ -87,6 +94,7 @@ public:
     // Parameters equal the main header's: in every cluster, and with QCD and RGN ignored.
     bool typical = false;
     bool typical_except_quant = false;
+    bool restricted = false; // fitted to the view since initialised
     bool ycc = false;
     int num_layers = 1;
     rvd_dims region; // the part of dims within the region of interest

@@ -14,6 +14,7 @@
 class rv_tile;
 class rv_precinct;
 class rv_resolution;
+class rv_tile_comp;
 
 struct rv_tile_reading {
     std::unique_ptr<rv_packet_sequencer> sequencer;
@@ -29,6 +30,7 @@ struct rv_tile_reading {
     int num_relevant_layers = 1;
     int64_t relevant_packets_read = 0;
     int64_t total_relevant_packets = 0;
+    int64_t relevant_precincts = 0;   // components not yet built count every precinct
     int64_t total_precincts = 0;
     int64_t total_packets = 0;
     bool finished = false;            // no more packets will come
@@ -72,6 +74,9 @@ struct rv_packet_reader {
     static void read_first_header(rv_tile* t);
     // Relevant layers and packets after the view changed.
     static void update_relevance(rv_tile* t);
+    // A component built after the tile's reading started: its exact share replaces the
+    // bound it was counted with.
+    static void component_built(rv_tile* t, rv_tile_comp& tc);
     // Frees the tile's precincts and reading state (tree release, destruction).
     static void release_tile(rv_tile* t);
     // A codestream restart forgets every position.

@@ -167,6 +167,7 @@ void rv_tile::recycle()
 
     build_mct_stages();
 
+    restricted = false;
     for (rv_tile_comp& tc : comps) {
         const rvd_coords sub = tc.sub_sampling;
         tc.dims.pos = rvd_coords(rvd_ceil_ratio(dims.pos.y, sub.y), rvd_ceil_ratio(dims.pos.x, sub.x));
@@ -176,6 +177,11 @@ void rv_tile::recycle()
         tc.region = tc.dims;
         tc.apparent_dwt_levels = tc.dwt_levels;
         tc.enabled = tc.is_of_interest = true;
+        // Components not built for the last tile are checked and counted from their
+        // geometry and built when reached, as at a full initialisation.
+        check_levels(tc);
+        if (!tc.tree_built())
+            continue;
         rvd_dims d = tc.dims;
         for (int r = tc.dwt_levels; r >= 0; r--) {
             rv_resolution& res = tc.resolutions[size_t(r)];

@@ -1,6 +1,7 @@
 // Building a tile's record tree from its coding parameters, fitting it to the view, and
 // the handles that walk it.
 #include "codec/core/rvd_kernels.h"
+#include "codec/core/cod_params.h"
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rv_kernel_description.h"
 #include "codec/core/rv_node_tree.h"
@@ -80,9 +81,10 @@ rvd_dims grown_child(const rvd_dims& region, int bx, int by, const rv_tile_comp&
     return c;
 }
 
-// Looks up the tile-component's kernel and records its synthesis supports.
+// Looks up the tile-component's kernel and, with `record`, keeps its steps and synthesis
+// supports in the component.
 void set_kernel_supports(rv_tile_comp& tc, rvd_kernels& k, rvd_params* root, rvd_params* cod,
-                         int tnum)
+                         int tnum, bool record = true)
 {
     bool reversible = tc.reversible, symmetric = true, symmetric_extension = true;
     int num_steps = 0;
@@ -94,6 +96,8 @@ void set_kernel_supports(rv_tile_comp& tc, rvd_kernels& k, rvd_params* root, rvd
     std::unique_ptr<rvd_kernel_step_info[]> own_steps(steps);
     std::unique_ptr<float[]> own_coefficients(coefficients);
     k.init(num_steps, steps, coefficients, symmetric, symmetric_extension, reversible);
+    if (!record)
+        return;
     tc.kernel_symmetric = symmetric;
     tc.kernel_symmetric_extension = symmetric_extension;
     tc.low_scale = k.get_low_scale();
@@ -213,7 +217,122 @@ void check_precinct_count(const rv_codestream* cs, uint64_t comp_precincts)
                             std::to_string(per_comp) + " per tile-component.");
 }
 
+// Precinct exponents of each resolution: from "Cprecincts" when `cod` is given, else
+// the maximum (one precinct spanning the level).
+void set_precinct_exponents(rv_tile_comp& tc, rvd_params* cod)
+{
+    const int levels = tc.dwt_levels;
+    tc.precinct_exps.assign(size_t(2 * (levels + 1)), 15);
+    for (int r = 0; cod != nullptr && r <= levels; r++) {
+        const int sy = get_int(cod, "Cprecincts", levels - r, 0, 32768);
+        const int sx = get_int(cod, "Cprecincts", levels - r, 1, 32768);
+        rv_check_coding_partition(0, 0, sy, sx);
+        uint8_t ppy = 0, ppx = 0;
+        while ((1 << ppy) < sy)
+            ppy++;
+        while ((1 << ppx) < sx)
+            ppx++;
+        tc.precinct_exps[size_t(2 * r)] = ppy;
+        tc.precinct_exps[size_t(2 * r + 1)] = ppx;
+    }
+}
+
+// Code-block size in a band split `vc` times vertically and `hc` times horizontally
+// within its level: the nominal size, limited by the precinct cell as seen in the band.
+rvd_coords band_block_size(int cblk_y, int cblk_x, int ppy, int ppx, int vc, int hc)
+{
+    const int by = std::min(cblk_y << vc, 1 << ppy) >> vc;
+    const int bx = std::min(cblk_x << hc, 1 << ppx) >> hc;
+    if (by < 1 || bx < 1)
+        rv_raise_core_error(
+            "Precinct partition dimensions too small!  Must not be so small that "
+            "the induced code-block partition becomes smaller than 1 sample wide "
+            "or 1 sample high within any subband.");
+    return rvd_coords(by, bx);
+}
+
+// A band whose path splits a high-pass branch again in the same direction has no
+// sample-aligned flipped view.
+bool descriptor_flip_compatible(int desc)
+{
+    const int hc = desc & 3, hidx = (desc >> 2) & 0x3F;
+    const int vc = (desc >> 8) & 3, vidx = (desc >> 10) & 0x3F;
+    return !(hc >= 2 && (hidx & ((1 << (hc - 1)) - 1)) != 0) &&
+           !(vc >= 2 && (vidx & ((1 << (vc - 1)) - 1)) != 0);
+}
+
+// The band descriptors of resolution `r` in band order.
+int level_band_descriptors(const rv_tile_comp& tc, int r, int16_t* out)
+{
+    if (r == 0) {
+        out[0] = 0;
+        return 1;
+    }
+    int16_t desc[64];
+    const int n = cod_params::expand_decomp_bands(tc.decomp[size_t(tc.dwt_levels - r)], desc);
+    for (int i = 1; i < n; i++)
+        out[i - 1] = desc[i];
+    return std::max(0, n - 1);
+}
+
+// Hands `f` each level of `tc` from the highest down with its geometry, worked out from
+// the component's region, decomposition codes and precinct exponents alone; stops when
+// `f` returns false.
+template <class F>
+void walk_levels(const rv_tile_comp& tc, F f)
+{
+    rv_level_shape s;
+    rvd_dims d = tc.dims;
+    for (int r = tc.dwt_levels; r >= 0; r--) {
+        const int split = r > 0 ? tc.decomp[size_t(tc.dwt_levels - r)] & 3 : 0;
+        s.dims = d;
+        s.hor_split = (split & 1) != 0;
+        s.vert_split = (split & 2) != 0;
+        s.precinct_partition =
+            rvd_dims(tc.precinct_origin, rvd_coords(1 << tc.precinct_exps[size_t(2 * r)],
+                                                    1 << tc.precinct_exps[size_t(2 * r + 1)]));
+        s.precinct_indices = rv_get_partition_indices(s.precinct_partition, d);
+        if (!f(r, s))
+            return;
+        s.hor_depth += split & 1;
+        s.vert_depth += split >> 1;
+        d = rv_get_child_dims(d, s.hor_split ? 0 : 2, s.vert_split ? 0 : 2);
+    }
+}
+
 } // namespace
+
+rv_level_shape rv_tile_comp::level_shape(int r) const
+{
+    rv_level_shape out;
+    walk_levels(*this, [&](int level, const rv_level_shape& s) {
+        if (level != r)
+            return true;
+        out = s;
+        return false;
+    });
+    return out;
+}
+
+void rv_tile_comp::level_shapes(std::vector<rv_level_shape>& out) const
+{
+    out.resize(size_t(dwt_levels + 1));
+    walk_levels(*this, [&](int r, const rv_level_shape& s) {
+        out[size_t(r)] = s;
+        return true;
+    });
+}
+
+int64_t rv_tile_comp::count_precincts(int max_r) const
+{
+    int64_t n = 0;
+    walk_levels(*this, [&](int r, const rv_level_shape& s) {
+        if (r <= max_r)
+            n += int64_t(s.precinct_indices.size.y) * s.precinct_indices.size.x;
+        return true;
+    });
+    return n;
+}
 
 void rv_band_quantisation(rvd_params* qcd, bool reversible, bool derived, int band_counter,
                           int depth_below_ll, int precision, float& ll_step, float& delta,
@@ -312,6 +431,7 @@ void rv_tile::initialize(bool header_read)
     const rvd_coords origin(align_y ? 1 : 0, align_x ? 1 : 0);
     build_mct_stages();
 
+    restricted = false;
     // Sized once: the records link to each other by address.
     std::vector<rv_tile_comp> built(static_cast<size_t>(cs->num_components));
     for (int c = 0; c < cs->num_components; c++) {
@@ -339,8 +459,6 @@ void rv_tile::initialize(bool header_read)
         set_kernel_supports(tc, kernels, cs->siz.get(), cod, t_num);
         tc.recommended_extra_bits = tc.reversible ? (ycc ? 5 : 4) : 7;
         const bool use_precincts = get_bool(cod, "Cuse_precincts", 0, 0, false);
-        const int cblk_y = get_int(cod, "Cblk", 0, 0, 64);
-        const int cblk_x = get_int(cod, "Cblk", 0, 1, 64);
         float any_step = 0.0f;
         if (!tc.reversible && !get_bool(qcd, "Qderived", 0, 0, false) &&
             (qcd == nullptr || !qcd->get("Qabs_steps", 0, 0, any_step)))
@@ -350,161 +468,19 @@ void rv_tile::initialize(bool header_read)
                 "either explicitly, or through implicit derivation from the quantization "
                 "parameters for the LL subband, as explained in the JPEG2000 standard, ISO/IEC "
                 "15444-1.  The present set of code-stream parameters is not legal.");
-        check_block_profile(cs->profile, cblk_y, cblk_x, get_int(cod, "Cmodes", 0, 0, 0),
+        check_block_profile(cs->profile, get_int(cod, "Cblk", 0, 0, 64),
+                            get_int(cod, "Cblk", 0, 1, 64), get_int(cod, "Cmodes", 0, 0, 0),
                             align_y || align_x);
-        const int guard = get_int(qcd, "Qguard", 0, 0, 1);
-        const bool derived = get_bool(qcd, "Qderived", 0, 0, false);
-        const int rshift = get_int(rgn, "Rshift", 0, 0, 0);
-        if (rshift > 37 && cs->profile < 2)
+        if (get_int(rgn, "Rshift", 0, 0, 0) > 37 && cs->profile < 2)
             profile_violation(cs->profile, 2,
                               "The \"Rshift\" attribute may not exceed 37, except in Profile-2 "
                               "(the unrestricted profile).");
-        float rweight = -1.0f;
-        if (rgn != nullptr && !rgn->get("Rweight", 0, 0, rweight))
-            rweight = -1.0f;
-
-        tc.resolutions.resize(static_cast<size_t>(levels + 1));
-        // Record d describes DWT level d + 1, that of resolution levels - d.
-        std::vector<int> decomp(static_cast<size_t>(levels), 3);
+        tc.precinct_origin = origin;
+        tc.decomp.assign(static_cast<size_t>(levels), 3);
         for (int d = 0; d < levels; d++)
-            decomp[size_t(d)] = get_int(cod, "Cdecomp", d, 0, 3);
-        int hor_depth = 0, vert_depth = 0;
-        rvd_dims d = tc.dims;
-        for (int r = levels; r >= 0; r--) {
-            rv_resolution& res = tc.resolutions[static_cast<size_t>(r)];
-            res.codestream = cs;
-            res.tile_comp = &tc;
-            res.res_level = r;
-            res.dwt_level = r == 0 ? levels : levels - r + 1;
-            res.propagate_roi = !cs->in && res.dwt_level <= get_int(rgn, "Rlevels", 0, 0, 0);
-            res.hor_depth = hor_depth;
-            res.vert_depth = vert_depth;
-            res.dims = res.region = res.relevance_region = d;
-            res.node.resolution = &res;
-            res.node.dims = res.node.region = d;
-            if (r > 0) {
-                const int split = decomp[size_t(levels - r)] & 3;
-                hor_depth += split & 1;
-                vert_depth += split >> 1;
-                d = rv_get_child_dims(d, (split & 1) ? 0 : 2, (split & 2) ? 0 : 2);
-            }
-        }
-        for (int r = 1; r <= levels; r++) {
-            rv_resolution& res = tc.resolutions[static_cast<size_t>(r)];
-            rv_build_node_tree(res, decomp[size_t(levels - r)],
-                               &tc.resolutions[static_cast<size_t>(r - 1)].node, kernels,
-                               res.hor_depth, res.vert_depth);
-            // A level below a flip-incompatible one cannot be flipped either.
-            if (!tc.resolutions[static_cast<size_t>(r - 1)].flip_compatible)
-                res.flip_compatible = false;
-            if (!res.flip_compatible)
-                cs->flip_incompatible = true;
-        }
-        {
-            rv_resolution& res0 = tc.resolutions[0];
-            res0.hor_split = res0.vert_split = false;
-            res0.subbands.assign(1, rv_subband());
-            rv_subband& ll = res0.subbands[0];
-            ll.parent = &res0.node;
-            ll.resolution = &res0;
-            ll.is_leaf = true;
-            ll.dims = ll.region = res0.dims;
-            res0.node.children[0] = &ll;
-            res0.node.num_descendant_nodes = 1;
-            res0.node.num_descendant_subbands = 1;
-        }
-        const int ll_depth = tc.resolutions[0].hor_depth + tc.resolutions[0].vert_depth;
-
-        int band_counter = 0;
-        float ll_step = 0.0f;
-        uint64_t comp_precincts = 0;
-        for (int r = 0; r <= levels; r++) {
-            rv_resolution& res = tc.resolutions[static_cast<size_t>(r)];
-            const rvd_dims& rd = res.dims;
-            int ppy = 15, ppx = 15;
-            if (use_precincts) {
-                const int sy = get_int(cod, "Cprecincts", levels - r, 0, 32768);
-                const int sx = get_int(cod, "Cprecincts", levels - r, 1, 32768);
-                rv_check_coding_partition(0, 0, sy, sx);
-                ppy = 0;
-                while ((1 << ppy) < sy)
-                    ppy++;
-                ppx = 0;
-                while ((1 << ppx) < sx)
-                    ppx++;
-            }
-            res.precinct_partition = rvd_dims(origin, rvd_coords(1 << ppy, 1 << ppx));
-            res.precinct_indices = rv_get_partition_indices(res.precinct_partition, rd);
-            res.region_indices = res.precinct_indices;
-            res.precinct_refs.assign(uint64_t(res.precinct_indices.size.y) *
-                                     uint64_t(res.precinct_indices.size.x));
-            comp_precincts += res.precinct_refs.size();
-            check_precinct_count(cs, comp_precincts);
-            if (r == 0 && c < 4 && (cs->profile == 0 || cs->profile == 1) &&
-                (rd.size.y > 128 || rd.size.x > 128))
-                profile_violation(cs->profile, 2,
-                                  "Profile-0 and Profile-1 code-streams must have sufficient "
-                                  "DWT levels to permit extraction of a low resolution image "
-                                  "which is no larger than 128x128.   Try setting a larger "
-                                  "value for \"Clevels\" or else set \"Sprofile\" to 2.");
-            if (cs->profile == 0 && rd.size.y <= 128 && rd.size.x <= 128 &&
-                int64_t(res.precinct_indices.size.y) * res.precinct_indices.size.x >= 2)
-                profile_violation(cs->profile, 2,
-                                  "Profile-0 code-streams may have multiple precincts only in "
-                                  "those tile-component resolutions whose dimensions are "
-                                  "greater than 128x128.");
-
-            for (rv_subband& band : res.subbands) {
-                const int hc = band.descriptor & 3, hidx = (band.descriptor >> 2) & 0x3F;
-                const int vc = (band.descriptor >> 8) & 3, vidx = (band.descriptor >> 10) & 0x3F;
-
-                int epsilon = 0;
-                rv_band_quantisation(qcd, tc.reversible, derived, band_counter,
-                                     res.hor_depth + hc + res.vert_depth + vc - ll_depth,
-                                     ci.precision, ll_step, band.delta, epsilon);
-                band.K_max = guard + epsilon - 1;
-                band.roi_weight = rweight;
-                band.K_max_prime = band.K_max + rshift;
-                // Rate-control weights exist only for codestreams being written.
-                band.energy_weight =
-                    cs->in ? 0.0f : float(rv_band_energy_gain(kernels, band));
-                band.visual_weight = 0.0f;
-                if (!cs->in) {
-                    // Visual weights steer rate control only: "Cweight" for the component,
-                    // times the level's and the band's entries above the lowest level.
-                    float cw = 1.0f, lw = 1.0f, bw = 1.0f;
-                    if (cod == nullptr || !cod->get("Cweight", 0, 0, cw))
-                        cw = 1.0f;
-                    if (r > 0) {
-                        const int orient = (band.branch_x == 1 ? 1 : 0) + (band.branch_y == 1 ? 2 : 0);
-                        if (cod == nullptr || !cod->get("Clev_weights", res.dwt_level - 1, 0, lw))
-                            lw = 1.0f;
-                        if (orient == 0 ||
-                            !cod->get("Cband_weights", 3 * res.dwt_level - orient, 0, bw))
-                            bw = 1.0f;
-                    }
-                    band.visual_weight = cw * lw * bw;
-                }
-
-                // Code-block partition: the nominal size, limited by the precinct cell as
-                // seen in the band.
-                const int by = std::min(cblk_y << vc, 1 << ppy) >> vc;
-                const int bx = std::min(cblk_x << hc, 1 << ppx) >> hc;
-                if (by < 1 || bx < 1)
-                    rv_raise_core_error(
-                        "Precinct partition dimensions too small!  Must not be so small that "
-                        "the induced code-block partition becomes smaller than 1 sample wide "
-                        "or 1 sample high within any subband.");
-                rvd_coords anchor = origin;
-                if (vidx != 0)
-                    anchor.y = 0;
-                if (hidx != 0)
-                    anchor.x = 0;
-                band.block_partition = rvd_dims(anchor, rvd_coords(by, bx));
-                band.block_indices = rv_get_partition_indices(band.block_partition, band.dims);
-                band_counter++;
-            }
-        }
+            tc.decomp[size_t(d)] = get_int(cod, "Cdecomp", d, 0, 3);
+        set_precinct_exponents(tc, use_precincts ? cod : nullptr);
+        check_levels(tc);
     }
     if (ycc) {
         bool ok = cs->num_components >= 3;
@@ -516,6 +492,10 @@ void rv_tile::initialize(bool header_read)
                                 "or incompatible colour components.");
     }
     comps.swap(built);
+    // A codestream being written codes every component.
+    if (cs->out)
+        for (rv_tile_comp& tc : comps)
+            build_component(tc);
     initialized = true;
     if (!cs->persistent)
         apply_restrictions();
@@ -523,6 +503,181 @@ void rv_tile::initialize(bool header_read)
     if (cs->out)
         rv_tpart_generator::start_tile(this);
     record_typical_flags();
+}
+
+void rv_tile::check_levels(rv_tile_comp& tc)
+{
+    rv_codestream* cs = codestream;
+    rvd_params* cod = relation(cs, "COD", t_num, tc.cnum);
+    rvd_params* qcd = relation(cs, "QCD", t_num, tc.cnum);
+    const int cblk_y = get_int(cod, "Cblk", 0, 0, 64);
+    const int cblk_x = get_int(cod, "Cblk", 0, 1, 64);
+    const bool derived = get_bool(qcd, "Qderived", 0, 0, false);
+    const int levels = tc.dwt_levels;
+    std::vector<rv_level_shape> shapes;
+    tc.level_shapes(shapes);
+    uint64_t comp_precincts = 0;
+    const int ll_depth = shapes[0].hor_depth + shapes[0].vert_depth;
+    int band_counter = 0;
+    float ll_step = 0.0f;
+    for (int r = 0; r <= levels; r++) {
+        const rv_level_shape& s = shapes[size_t(r)];
+        const rvd_dims& rd = s.dims;
+        const uint64_t count =
+            uint64_t(s.precinct_indices.size.y) * uint64_t(s.precinct_indices.size.x);
+        comp_precincts += count;
+        check_precinct_count(cs, comp_precincts);
+        if (r == 0 && tc.cnum < 4 && (cs->profile == 0 || cs->profile == 1) &&
+            (rd.size.y > 128 || rd.size.x > 128))
+            profile_violation(cs->profile, 2,
+                              "Profile-0 and Profile-1 code-streams must have sufficient "
+                              "DWT levels to permit extraction of a low resolution image "
+                              "which is no larger than 128x128.   Try setting a larger "
+                              "value for \"Clevels\" or else set \"Sprofile\" to 2.");
+        if (cs->profile == 0 && rd.size.y <= 128 && rd.size.x <= 128 && count >= 2)
+            profile_violation(cs->profile, 2,
+                              "Profile-0 code-streams may have multiple precincts only in "
+                              "those tile-component resolutions whose dimensions are "
+                              "greater than 128x128.");
+        int16_t desc[64];
+        const int num_bands = level_band_descriptors(tc, r, desc);
+        for (int b = 0; b < num_bands; b++) {
+            const int hc = desc[b] & 3, vc = (desc[b] >> 8) & 3;
+            float delta = 0.0f;
+            int epsilon = 0;
+            rv_band_quantisation(qcd, tc.reversible, derived, band_counter,
+                                 s.hor_depth + hc + s.vert_depth + vc - ll_depth,
+                                 tc.comp_info->precision, ll_step, delta, epsilon);
+            band_block_size(cblk_y, cblk_x, tc.precinct_exps[size_t(2 * r)],
+                            tc.precinct_exps[size_t(2 * r + 1)], vc, hc);
+            if (!descriptor_flip_compatible(desc[b]))
+                cs->flip_incompatible = true;
+            band_counter++;
+        }
+    }
+    tc.num_precincts = int64_t(comp_precincts);
+}
+
+void rv_tile::build_component(rv_tile_comp& tc)
+{
+    if (tc.tree_built())
+        return;
+    rv_codestream* cs = codestream;
+    const int c = tc.cnum;
+    rvd_params* cod = relation(cs, "COD", t_num, c);
+    rvd_params* qcd = relation(cs, "QCD", t_num, c);
+    rvd_params* rgn = relation(cs, "RGN", t_num, c);
+    rvd_kernels kernels;
+    set_kernel_supports(tc, kernels, cs->siz.get(), cod, t_num, false);
+    const int cblk_y = get_int(cod, "Cblk", 0, 0, 64);
+    const int cblk_x = get_int(cod, "Cblk", 0, 1, 64);
+    const int guard = get_int(qcd, "Qguard", 0, 0, 1);
+    const bool derived = get_bool(qcd, "Qderived", 0, 0, false);
+    const int rshift = get_int(rgn, "Rshift", 0, 0, 0);
+    const int roi_levels = get_int(rgn, "Rlevels", 0, 0, 0);
+    float rweight = -1.0f;
+    if (rgn != nullptr && !rgn->get("Rweight", 0, 0, rweight))
+        rweight = -1.0f;
+    const int levels = tc.dwt_levels;
+    // Built aside and moved in whole: the records link to each other by address, which a
+    // vector's move keeps, and a failure leaves the component unbuilt.
+    std::vector<rv_resolution> levels_built(static_cast<size_t>(levels + 1));
+    walk_levels(tc, [&](int r, const rv_level_shape& s) {
+        rv_resolution& res = levels_built[static_cast<size_t>(r)];
+        res.codestream = cs;
+        res.tile_comp = &tc;
+        res.res_level = r;
+        res.dwt_level = r == 0 ? levels : levels - r + 1;
+        res.propagate_roi = !cs->in && res.dwt_level <= roi_levels;
+        res.hor_depth = s.hor_depth;
+        res.vert_depth = s.vert_depth;
+        res.dims = res.region = res.relevance_region = s.dims;
+        res.node.resolution = &res;
+        res.node.dims = res.node.region = s.dims;
+        res.precinct_partition = s.precinct_partition;
+        res.precinct_indices = res.region_indices = s.precinct_indices;
+        res.precinct_refs.assign(uint64_t(s.precinct_indices.size.y) *
+                                 uint64_t(s.precinct_indices.size.x));
+        return true;
+    });
+    for (int r = 1; r <= levels; r++) {
+        rv_resolution& res = levels_built[static_cast<size_t>(r)];
+        rv_build_node_tree(res, tc.decomp[size_t(levels - r)],
+                           &levels_built[static_cast<size_t>(r - 1)].node, kernels,
+                           res.hor_depth, res.vert_depth);
+        // A level below a flip-incompatible one cannot be flipped either.
+        if (!levels_built[static_cast<size_t>(r - 1)].flip_compatible)
+            res.flip_compatible = false;
+        if (!res.flip_compatible)
+            cs->flip_incompatible = true;
+    }
+    {
+        rv_resolution& res0 = levels_built[0];
+        res0.hor_split = res0.vert_split = false;
+        res0.subbands.assign(1, rv_subband());
+        rv_subband& ll = res0.subbands[0];
+        ll.parent = &res0.node;
+        ll.resolution = &res0;
+        ll.is_leaf = true;
+        ll.dims = ll.region = res0.dims;
+        res0.node.children[0] = &ll;
+        res0.node.num_descendant_nodes = 1;
+        res0.node.num_descendant_subbands = 1;
+    }
+    const int ll_depth = levels_built[0].hor_depth + levels_built[0].vert_depth;
+
+    int band_counter = 0;
+    float ll_step = 0.0f;
+    for (int r = 0; r <= levels; r++) {
+        rv_resolution& res = levels_built[static_cast<size_t>(r)];
+        const int ppy = tc.precinct_exps[size_t(2 * r)], ppx = tc.precinct_exps[size_t(2 * r + 1)];
+        for (rv_subband& band : res.subbands) {
+            const int hc = band.descriptor & 3, hidx = (band.descriptor >> 2) & 0x3F;
+            const int vc = (band.descriptor >> 8) & 3, vidx = (band.descriptor >> 10) & 0x3F;
+
+            int epsilon = 0;
+            rv_band_quantisation(qcd, tc.reversible, derived, band_counter,
+                                 res.hor_depth + hc + res.vert_depth + vc - ll_depth,
+                                 tc.comp_info->precision, ll_step, band.delta, epsilon);
+            band.K_max = guard + epsilon - 1;
+            band.roi_weight = rweight;
+            band.K_max_prime = band.K_max + rshift;
+            // Rate-control weights exist only for codestreams being written.
+            band.energy_weight = cs->in ? 0.0f : float(rv_band_energy_gain(kernels, band));
+            band.visual_weight = 0.0f;
+            if (!cs->in) {
+                // Visual weights steer rate control only: "Cweight" for the component,
+                // times the level's and the band's entries above the lowest level.
+                float cw = 1.0f, lw = 1.0f, bw = 1.0f;
+                if (cod == nullptr || !cod->get("Cweight", 0, 0, cw))
+                    cw = 1.0f;
+                if (r > 0) {
+                    const int orient = (band.branch_x == 1 ? 1 : 0) + (band.branch_y == 1 ? 2 : 0);
+                    if (cod == nullptr || !cod->get("Clev_weights", res.dwt_level - 1, 0, lw))
+                        lw = 1.0f;
+                    if (orient == 0 ||
+                        !cod->get("Cband_weights", 3 * res.dwt_level - orient, 0, bw))
+                        bw = 1.0f;
+                }
+                band.visual_weight = cw * lw * bw;
+            }
+
+            rvd_coords anchor = tc.precinct_origin;
+            if (vidx != 0)
+                anchor.y = 0;
+            if (hidx != 0)
+                anchor.x = 0;
+            band.block_partition =
+                rvd_dims(anchor, band_block_size(cblk_y, cblk_x, ppy, ppx, vc, hc));
+            band.block_indices = rv_get_partition_indices(band.block_partition, band.dims);
+            band_counter++;
+        }
+    }
+    tc.resolutions.swap(levels_built);
+    if (restricted)
+        restrict_levels(tc);
+    if (initialized && cs->in)
+        rv_packet_reader::component_built(this, tc);
 }
 
 namespace {
@@ -566,6 +721,51 @@ rvd_dims low_child(const rvd_dims& d, const rv_resolution& res)
 
 } // namespace
 
+void rv_tile::restrict_levels(rv_tile_comp& tc)
+{
+    const int top = tc.apparent_dwt_levels;
+    for (int r = tc.dwt_levels; r >= 0; r--) {
+        rv_resolution& res = tc.resolutions[static_cast<size_t>(r)];
+        rvd_dims reg;
+        if (r == top) {
+            reg = tc.region;
+            for (int k = tc.dwt_levels; k > r; k--)
+                reg = low_child(reg, tc.resolutions[size_t(k)]);
+        } else if (r < top) {
+            const rv_resolution& above = tc.resolutions[size_t(r + 1)];
+            reg = grown_child(above.region, above.hor_split ? 0 : 2, above.vert_split ? 0 : 2,
+                              tc);
+        }
+        if (r > top || !tc.enabled) {
+            reg = rvd_dims(res.dims.pos, rvd_coords());
+        }
+        res.region = reg & res.dims;
+        res.node.region = res.region;
+        rvd_dims relevance(res.dims.pos, rvd_coords());
+        if (r == 0) {
+            rv_subband& ll = res.subbands[0];
+            ll.region = res.region;
+            ll.block_indices = ll.region.is_empty()
+                                   ? rvd_dims(ll.block_indices.pos, rvd_coords())
+                                   : rv_get_partition_indices(ll.block_partition, ll.region);
+            if (!ll.region.is_empty())
+                relevance = ll.region;
+        } else {
+            restrict_below(res.node, tc, relevance);
+        }
+        res.relevance_region = relevance;
+        // The bands' regions, grown by the kernel supports, reach past the level's own
+        // region: precincts holding any of their blocks must stay valid, or a block
+        // would be opened in a precinct that is released for good.
+        rvd_dims needed = res.region;
+        if (!relevance.is_empty())
+            needed = bounding_box(needed, relevance) & res.dims;
+        res.region_indices = needed.is_empty()
+                                 ? rvd_dims(res.precinct_indices.pos, rvd_coords())
+                                 : rv_get_partition_indices(res.precinct_partition, needed);
+    }
+}
+
 void rv_tile::apply_restrictions()
 {
     rv_codestream* cs = codestream;
@@ -576,47 +776,9 @@ void rv_tile::apply_restrictions()
         tc.region = divide_region(region, tc.sub_sampling);
         tc.region &= tc.dims;
         tc.apparent_dwt_levels = tc.dwt_levels - cs->discard_levels;
-        const int top = tc.apparent_dwt_levels;
-        for (int r = tc.dwt_levels; r >= 0; r--) {
-            rv_resolution& res = tc.resolutions[static_cast<size_t>(r)];
-            rvd_dims reg;
-            if (r == top) {
-                reg = tc.region;
-                for (int k = tc.dwt_levels; k > r; k--)
-                    reg = low_child(reg, tc.resolutions[size_t(k)]);
-            } else if (r < top) {
-                const rv_resolution& above = tc.resolutions[size_t(r + 1)];
-                reg = grown_child(above.region, above.hor_split ? 0 : 2,
-                                  above.vert_split ? 0 : 2, tc);
-            }
-            if (r > top || !tc.enabled) {
-                reg = rvd_dims(res.dims.pos, rvd_coords());
-            }
-            res.region = reg & res.dims;
-            res.node.region = res.region;
-            rvd_dims relevance(res.dims.pos, rvd_coords());
-            if (r == 0) {
-                rv_subband& ll = res.subbands[0];
-                ll.region = res.region;
-                ll.block_indices = ll.region.is_empty()
-                                       ? rvd_dims(ll.block_indices.pos, rvd_coords())
-                                       : rv_get_partition_indices(ll.block_partition, ll.region);
-                if (!ll.region.is_empty())
-                    relevance = ll.region;
-            } else {
-                restrict_below(res.node, tc, relevance);
-            }
-            res.relevance_region = relevance;
-            // The bands' regions, grown by the kernel supports, reach past the level's own
-            // region: precincts holding any of their blocks must stay valid, or a block
-            // would be opened in a precinct that is released for good.
-            rvd_dims needed = res.region;
-            if (!relevance.is_empty())
-                needed = bounding_box(needed, relevance) & res.dims;
-            res.region_indices =
-                needed.is_empty()
-                    ? rvd_dims(res.precinct_indices.pos, rvd_coords())
-                    : rv_get_partition_indices(res.precinct_partition, needed);
-        }
+        // Components not built yet are fitted when they are.
+        if (tc.tree_built())
+            restrict_levels(tc);
     }
+    restricted = true;
 }

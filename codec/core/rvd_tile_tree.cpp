@@ -49,6 +49,9 @@ rvd_tile_comp rvd_tile::access_component(int comp_idx) const
     const size_t c = static_cast<size_t>(ci - cs->comp_info.data());
     if (c >= state->comps.size() || !state->comps[c].enabled)
         return rvd_tile_comp();
+    // Reached by a request: its levels are built now, on the requesting thread, before
+    // any engine built on them can start reading.
+    state->build_component(state->comps[c]);
     return rvd_tile_comp(&state->comps[c]);
 }
 
@@ -88,6 +91,7 @@ rvd_resolution rvd_tile_comp::access_resolution(int res_level) const
                             "tile-component.  Problem almost certainly caused by trying to "
                             "discard more resolution levels than the number of DWT levels used "
                             "to compress a tile-component.");
+    state->tile->build_component(*state);
     rv_resolution* res = &state->resolutions[static_cast<size_t>(res_level)];
     const rv_codestream* cs = state->codestream;
     if (!res->flip_compatible && (cs->vflip || cs->hflip))

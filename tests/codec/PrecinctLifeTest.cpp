@@ -75,8 +75,9 @@ TEST(PrecinctLife, PacketLengthsAddressPrecinctsThatAreReadOnlyWhenOpened)
     cs.create(&src);
     rvd_tile t = cs.open_tile(rvd_coords(0, 0));
     rv_tile* rt = t.get_state();
-    const int n = total_precincts(rt);
+    // Reaching the band builds the component's levels: count the precincts after it.
     rvd_subband band = top_band(t);
+    const int n = total_precincts(rt);
     rvd_block* b = band.open_block(rvd_coords(0, 0));
     EXPECT_GT(b->num_passes, 0);
     // Every precinct before it in the tile-part (RPCL: all lower levels) was stepped
