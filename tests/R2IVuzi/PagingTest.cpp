@@ -10,7 +10,7 @@
 #include "R2IVuzi/OrbelScrollbar.h"
 #include "R2IVuzi/PssiXmlDao.h"
 #include "R2IVuzi/StartupValues.h"
-#include "annotation/AnnShared.h"
+#include "annotation/OrbelAnnWrapper.h"
 #include "codec/core/rvd_message.h"
 #include "platform/Kernel.h"
 #include "platform/ModuleStartup.h"
@@ -115,7 +115,10 @@ protected:
         savedLayout_ = GetLayoutMap();
         savedPacket_ = g_packetSize;
         started_ = true;
-        CreateSharedPens();  // the annotation layer's, kept for the process
+        // The annotation layer's pens, kept for the process, made as a grid that opens an
+        // image makes them: only the first setting makes pens, so pens of any other style
+        // made here would be the ones every later grid of the program draws with.
+        OrbelAnnWrapper::SetPen(0, 1);
         liveGdi_ = platform::LiveGdiObjects();
         server.reset(new OrbelTest::JpipTestServer(corpus.dir));
         frame = boost::make_shared<CJ2KFrame>(&owner);
