@@ -475,7 +475,7 @@ void read_body(rv_precinct* p, rv_input* in, bool by_pointer)
                 return;
         return;
     }
-    for (int b = 0; b < p->num_bands && p->hollow_nodes == 0; b++) {
+    for (int b = 0; b < p->num_bands && !p->held_sparsely; b++) {
         rv_precinct_band& pb = p->bands[b];
         const int n = pb.block_indices.size.y * pb.block_indices.size.x;
         for (int k = 0; k < n && pb.block_indices.size.x > 0; k++)
@@ -800,7 +800,7 @@ bool rv_packet_reader::read_packet(rv_precinct* p)
                 }
             }
         } else {
-            for (int b = 0; b < p->num_bands && p->hollow_nodes == 0; b++) {
+            for (int b = 0; b < p->num_bands && !p->held_sparsely; b++) {
                 rv_precinct_band& pb = p->bands[b];
                 const int n = pb.block_indices.size.y * pb.block_indices.size.x;
                 for (int k = 0; k < n && pb.block_indices.size.x > 0; k++)

@@ -102,7 +102,7 @@ void trim_inactive(rv_codestream* cs)
 }
 
 // Precincts needing more block states than this are held sparsely when read.
-const int hollow_threshold = 64;
+const int sparse_threshold = 64;
 
 // Lays the bands' tag trees out from `nodes`, each node carrying the precinct's modes.
 void build_blocks(rv_precinct* p, rv_precinct_block* nodes)
@@ -204,7 +204,7 @@ rv_precinct_block* rv_precinct::find_block(int band_idx, rvd_coords block_idx) c
 
 rv_precinct_block* rv_precinct::block_to_read(int band_idx, rvd_coords block_idx)
 {
-    if (hollow_nodes == 0)
+    if (!held_sparsely)
         return find_block(band_idx, block_idx);
     if (band_idx < 0 || band_idx >= num_bands)
         return nullptr;
@@ -245,9 +245,9 @@ rv_precinct* rv_create_precinct(rv_resolution* res, uint64_t* ref)
     const int num_bands = int(res->subbands.size());
     const int need = nodes_of(res, idx);
     // Read precincts of more than a few blocks make their states when data arrives.
-    const bool hollow = cs->in != nullptr && need > hollow_threshold;
+    const bool sparse_held = cs->in != nullptr && need > sparse_threshold;
     rv_precinct_server* srv = cs->rd.pool.server_for(
-        num_bands, hollow ? 0 : std::max(need, max_nodes_of(res)));
+        num_bands, sparse_held ? 0 : std::max(need, max_nodes_of(res)));
 
     trim_inactive(cs);
     void* mem = take_record(cs, srv);
@@ -286,8 +286,8 @@ rv_precinct* rv_create_precinct(rv_resolution* res, uint64_t* ref)
         pb.blocks = nullptr;
     }
     p->empty_block.modes = uint8_t(modes);
-    if (hollow)
-        p->hollow_nodes = need;
+    if (sparse_held)
+        p->held_sparsely = true;
     else
         build_blocks(p, nodes);
 
@@ -311,7 +311,7 @@ rv_precinct* rv_create_precinct(rv_resolution* res, uint64_t* ref)
 
 void rv_make_precinct_blocks(rv_precinct* p)
 {
-    if (p->hollow_nodes == 0 || p->sparse != nullptr)
+    if (!p->held_sparsely || p->sparse != nullptr)
         return;
     p->sparse = new (std::nothrow) rv_sparse_blocks(p->empty_block.modes);
     if (p->sparse == nullptr)
@@ -368,7 +368,7 @@ void rv_release_precinct(rv_precinct* p)
         if (rv_rescomp_progress* rec = rv_progress_of(p->resolution))
             rec->unlink(p);
     rv_buffer_server* bs = cs->buf_server.get();
-    for (int b = 0; b < p->num_bands && p->hollow_nodes == 0; b++) {
+    for (int b = 0; b < p->num_bands && !p->held_sparsely; b++) {
         rv_precinct_band& pb = p->bands[b];
         const int n = pb.block_indices.size.y * pb.block_indices.size.x;
         for (int k = 0; k < n && pb.block_indices.size.x > 0; k++)

@@ -63,9 +63,9 @@ public:
     int64_t unique_address;   // source position, or the complement of the unique id
     int num_bands;
     rv_precinct_band* bands;
-    // Held sparsely: the nodes its tag trees would take whole (0: held whole in the
-    // record), and the states made so far (null until a packet includes something).
-    int hollow_nodes = 0;
+    // Held sparsely (its tag trees are too large to keep whole in the record), and the
+    // states made so far (null until a packet includes something).
+    bool held_sparsely = false;
     rv_sparse_blocks* sparse = nullptr;
     // Handed out for a block a sparse precinct has no state for, cleared at each opening.
     rv_precinct_block empty_block{};

@@ -2,6 +2,7 @@
 // scanner's facts and opj_dump, and hand-built malformed starts and geometries refused.
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rvd_codestream.h"
+#include "tests/codec/support/opened_codestream.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/codestream_bytes.h"
 #include "tests/codec/support/stream_facts.h"
@@ -22,12 +23,6 @@ using namespace codec_test;
 namespace {
 
 // Creates on a memory source; the source outlives the codestream.
-struct opened {
-    explicit opened(std::vector<uint8_t> bytes) : src(std::move(bytes)) { cs.create(&src); }
-    ~opened() { cs.destroy(); }
-    memory_source src;
-    rvd_codestream cs;
-};
 
 std::string create_error(const std::vector<uint8_t>& bytes)
 {

@@ -1,6 +1,7 @@
 // Views: the dimensions every view reports equal the sizes of opj_decompress's output.
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rvd_codestream.h"
+#include "tests/codec/support/opened_codestream.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/codestream_bytes.h"
 #include "tests/codec/support/stream_facts.h"
@@ -21,12 +22,6 @@ using namespace codec_test;
 
 namespace {
 
-struct opened {
-    explicit opened(std::vector<uint8_t> bytes) : src(std::move(bytes)) { cs.create(&src); }
-    ~opened() { cs.destroy(); }
-    memory_source src;
-    rvd_codestream cs;
-};
 
 } // namespace
 

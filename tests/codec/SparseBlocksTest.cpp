@@ -103,7 +103,7 @@ struct sparse_trees {
             bands[b].block_indices = rvd_dims(rvd_coords(0, 0), sizes[b]);
         p.num_bands = int(sizes.size());
         p.bands = bands.data();
-        p.hollow_nodes = 1;
+        p.held_sparsely = true;
         p.sparse = new rv_sparse_blocks(0);
     }
     ~sparse_trees() { delete p.sparse; }

@@ -4,6 +4,7 @@
 #include "codec/core/rv_codestream.h"
 #include "codec/core/rvd_codestream.h"
 #include "codec/core/rvd_tile.h"
+#include "tests/codec/support/opened_codestream.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/codestream_bytes.h"
 #include "tests/codec/support/test_sources.h"
@@ -19,12 +20,6 @@ using namespace codec_test;
 
 namespace {
 
-struct opened {
-    explicit opened(std::vector<uint8_t> bytes) : src(std::move(bytes)) { cs.create(&src); }
-    ~opened() { cs.destroy(); }
-    memory_source src;
-    rvd_codestream cs;
-};
 
 // COD: one layer, no MCT unless asked, 64x64 blocks, the given transform and precinct
 // exponent bytes (PPx in the low nibble), lowest resolution first.

@@ -9,6 +9,7 @@
 #include "codec/core/rvd_resolution.h"
 #include "codec/core/rvd_subband.h"
 #include "codec/core/rvd_tile.h"
+#include "tests/codec/support/opened_codestream.h"
 #include "tests/codec/support/codec_messages.h"
 #include "tests/codec/support/codestream_bytes.h"
 #include "tests/codec/support/test_sources.h"
@@ -29,12 +30,6 @@ using namespace codec_test;
 
 namespace {
 
-struct opened {
-    explicit opened(std::vector<uint8_t> bytes) : src(std::move(bytes)) { cs.create(&src); }
-    ~opened() { cs.destroy(); }
-    memory_source src;
-    rvd_codestream cs;
-};
 
 // COD with 64x64 blocks, one layer, the 5/3 kernel and the given precinct bytes (PPx in
 // the low nibble), lowest resolution first.

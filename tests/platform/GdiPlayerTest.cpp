@@ -33,6 +33,14 @@ struct Probe {
     COLORREF want;
 };
 
+// WMF records as (function, 16-bit words), and a named file of them with its probes.
+using WRecs = std::vector<std::pair<int, std::vector<int>>>;
+struct WmfCase {
+    const char* name;
+    WRecs records;
+    std::vector<Probe> probes;
+};
+
 // The picture a metafile plays onto a white 100 x 100 bitmap.
 class Played {
 public:
@@ -399,12 +407,7 @@ MetaBytes Wmf(const std::vector<std::pair<int, std::vector<int>>>& records, int 
 
 TEST(GdiPlayer, WmfPictures)
 {
-    using WRecs = std::vector<std::pair<int, std::vector<int>>>;
-    struct Case {
-        const char* name;
-        WRecs records;
-        std::vector<Probe> probes;
-    };
+    using Case = WmfCase;
     // A red brush in slot 0, the null pen in slot 1, both selected.
     const WRecs red = {{0x02FC, {0, 0xFF, 0, 0}}, {0x012D, {0}}, {0x02FA, {5, 0, 0, 0, 0}}, {0x012D, {1}}};
     auto with = [&](WRecs more) {
@@ -476,12 +479,7 @@ TEST(GdiPlayer, WmfPictures)
 // selected, then the records given. The window maps one unit to a pixel.
 TEST(GdiPlayer, FloodFills)
 {
-    using WRecs = std::vector<std::pair<int, std::vector<int>>>;
-    struct Case {
-        const char* name;
-        WRecs records;
-        std::vector<Probe> probes;
-    };
+    using Case = WmfCase;
     const WRecs ring = {{0x02FA, {5, 0, 0, 0, 0}}, {0x012D, {0}},   {0x02FC, {0, 0, 0xFF, 0}},    {0x012D, {1}},
                         {0x041B, {60, 60, 20, 20}}, {0x02FC, {0, 0xFFFF, 0xFF, 0}}, {0x012D, {2}},
                         {0x041B, {55, 55, 25, 25}}, {0x02FC, {0, 0xFF, 0, 0}}, {0x012D, {3}}};
@@ -549,12 +547,7 @@ TEST(GdiPlayer, FloodFills)
 // pixel), then rows top first.
 TEST(GdiPlayer, WmfDeviceBitmaps)
 {
-    using WRecs = std::vector<std::pair<int, std::vector<int>>>;
-    struct Case {
-        const char* name;
-        WRecs records;
-        std::vector<Probe> probes;
-    };
+    using Case = WmfCase;
     // 2 x 2 at 24 bits, rows of 6 bytes: red, blue; green, yellow.
     const std::vector<int> colour = {0, 2, 2, 6, 0x1801, 0x0000, 0xFFFF, 0x0000, 0xFF00, 0x0000, 0xFFFF};
     auto blit = [&](std::vector<int> head) {
@@ -630,7 +623,6 @@ TEST(GdiPlayer, LyingRecordsSkipped)
 
 TEST(GdiPlayer, LyingWmfRecordsSkipped)
 {
-    using WRecs = std::vector<std::pair<int, std::vector<int>>>;
     struct Case {
         const char* name;
         WRecs lie;
