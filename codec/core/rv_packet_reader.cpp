@@ -238,24 +238,38 @@ bool read_tpart_segments(rv_tile* x, const sot_fields& f)
 {
     rv_codestream* cs = x->codestream;
     rv_tile_reading& rd = x->rd;
-    // TPsot counts from 0 to at most 254, and stays below a non-zero TNsot.
-    if (f.tpsot > 254 || (f.tnsot != 0 && f.tpsot >= f.tnsot))
+    // TPsot counts from 0 to at most 254: a tile's tile-part records never grow past that.
+    if (f.tpsot > 254)
         rv_raise_core_error("Corrupt SOT marker segment found in codestream: tile-part index "
                             "(TPsot) " + std::to_string(f.tpsot) + " of tile number " +
-                            std::to_string(f.isot) + " is not below " +
-                            std::to_string(f.tnsot != 0 ? f.tnsot : 255) +
-                            (f.tnsot != 0 ? ", the tile-part count (TNsot)." : "."));
+                            std::to_string(f.isot) + " is not below 255.");
     if (f.tpsot != rd.num_tparts_read)
         rv_raise_core_error("Missing or out-of-sequence tile-parts for tile number " +
                             std::to_string(f.isot) + " in code-stream!");
     if (f.tnsot != 0) {
-        if (rd.num_tparts_announced != 0 && rd.num_tparts_announced != f.tnsot)
+        if (rd.tnsot != 0 && rd.tnsot != f.tnsot)
             rv_raise_core_error("The number of tile-parts for tile number " +
                                 std::to_string(f.isot) +
                                 " is identified by different non-zero values in different SOT "
                                 "markers for the tile!");
-        rd.num_tparts_announced = f.tnsot;
+        rd.tnsot = f.tnsot;
     }
+    // Encoders in the field write one tile-part more than their TNsot says. Such a count
+    // cannot be trusted to close the tile, so the tile runs until its data end.
+    if (rd.tnsot != 0 && f.tpsot >= rd.tnsot && !rd.tnsot_short) {
+        rd.tnsot_short = true;
+        if (!cs->rd.warned_tnsot_short) {
+            cs->rd.warned_tnsot_short = true;
+            rv_issue_core_warning("SOT marker segment of tile number " +
+                                  std::to_string(f.isot) + " has tile-part index (TPsot) " +
+                                  std::to_string(f.tpsot) +
+                                  ", which is not below the tile-part count (TNsot) " +
+                                  std::to_string(rd.tnsot) +
+                                  "; the count is ignored and the tile is read until its "
+                                  "tile-parts end.");
+        }
+    }
+    rd.num_tparts_announced = rd.tnsot_short ? 0 : rd.tnsot;
     x->remove_from_unloadable_list();
     rv_compressed_input* in = cs->in.get();
     if (!rd.plt.is_enabled() && (in->get_capabilities() & RVD_SOURCE_CAP_SEEKABLE) &&
@@ -660,8 +674,9 @@ void rv_packet_reader::finish_current_tpart(rv_codestream* cs)
         uint64_t* ref = next_sequenced(t, res, idx);
         if (ref == nullptr) {
             if (t->rd.num_tparts_announced != 0 &&
-                t->rd.num_tparts_read >= t->rd.num_tparts_announced && !t->closed)
-                tile_finished(t); // no packet can come any more
+                t->rd.num_tparts_read >= t->rd.num_tparts_announced && !t->closed &&
+                !t->rd.sequencer->packets_left())
+                tile_finished(t); // every packet sequenced, and no tile-part can come
             break;
         }
         if (needs_reading(*ref)) {
@@ -1168,7 +1183,8 @@ void rv_packet_reader::release_tile(rv_tile* t)
     rd.sequencer.reset();
     rd.sequencer_started = false;
     rd.num_tparts_read = 0;
-    rd.num_tparts_announced = 0;
+    rd.num_tparts_announced = rd.tnsot = 0;
+    rd.tnsot_short = false;
     rd.packed_headers.reset();
     rd.ppt_markers.reset();
     rd.plt.reset();

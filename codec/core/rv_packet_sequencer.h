@@ -46,6 +46,10 @@ public:
     // header (instance k) applies only once more than k tile-parts have been seen.
     void set_tparts_seen(int n) { tparts_seen = n; }
     int get_tparts_seen() const { return tparts_seen; }
+    // Packets are left that the tile-parts read so far did not reach (their progression
+    // records or packet lengths ran out): more tile-parts may bring them, whatever count
+    // the tile's SOTs announce.
+    bool packets_left() const { return sequenced_packets < total_packets; }
     int64_t get_total_packets() const { return total_packets; }
     int64_t get_sequenced_packets() const { return sequenced_packets; }
     // Packets of the given precinct already sequenced.

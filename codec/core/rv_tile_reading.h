@@ -19,7 +19,9 @@ class rv_tile_comp;
 struct rv_tile_reading {
     std::unique_ptr<rv_packet_sequencer> sequencer;
     int num_tparts_read = 0;
-    int num_tparts_announced = 0;     // TNsot; 0 = not known
+    int num_tparts_announced = 0;     // tile-parts that close the tile; 0 = not known
+    int tnsot = 0;                    // the non-zero TNsot its SOTs give, 0 = none yet
+    bool tnsot_short = false;         // a TPsot reached TNsot: the count is not trusted
     std::unique_ptr<rv_pph_input> packed_headers;
     std::unique_ptr<rv_pp_markers> ppt_markers;
     rv_precinct_pointer_server plt;   // precinct addresses of the current tile-part
@@ -93,6 +95,7 @@ struct rv_codestream_reading {
     int64_t next_sot = 0;        // sequential: position of the next SOT; -1 none; 0 unset
     int64_t frontier = 0;        // indexed: the first SOT not yet walked; -1 none
     int64_t last_sot_walked = -1;
+    bool warned_tnsot_short = false; // the short-TNsot warning is given once
     int64_t num_headers_read = 0;
     rvd_block block;             // handed out by open_block
     rv_precinct* block_precinct = nullptr; // the open block's precinct and state

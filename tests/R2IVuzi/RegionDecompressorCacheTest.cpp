@@ -325,3 +325,20 @@ TEST_F(RegionDecompressorCache, ProgressiveArrival)
         }
     }
 }
+
+// A codestream whose SOTs announce one tile-part fewer than each tile has renders through
+// the server and the cache exactly as opj_decompress decodes the stream with true counts.
+TEST_F(RegionDecompressorCache, ShortTilePartCountsRenderAsTheTrueCounts)
+{
+    cached_image img;
+    load(img, "shortcount", false);
+    const rendering r = render(img);
+    EXPECT_TRUE(r.ended);
+    EXPECT_TRUE(r.finished);
+    for (int c = 0; c < 3; ++c) {
+        const pgx_image want = ref("tparts", c);
+        ASSERT_EQ(r.pixels.size(), want.samples.size());
+        for (size_t i = 0; i < want.samples.size(); ++i)
+            ASSERT_EQ(channel_of(r.pixels[i], c), want.samples[i]) << "channel " << c << " at " << i;
+    }
+}

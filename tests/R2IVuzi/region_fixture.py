@@ -167,6 +167,23 @@ def icc_profiles():
     return grey, rgb
 
 
+def short_counts(src, target):
+    """The codestream with every SOT's TNsot one short."""
+    with open(src, "rb") as f:
+        data = bytearray(f.read())
+    p = 2
+    while data[p:p + 2] != b"\xff\x90":
+        p += 2 + struct.unpack(">H", data[p + 2:p + 4])[0]
+    while data[p:p + 2] == b"\xff\x90":
+        psot, tnsot = struct.unpack(">I", data[p + 6:p + 10])[0], data[p + 11]
+        data[p + 11] = max(1, tnsot - 1)
+        if psot == 0:
+            break
+        p += psot
+    with open(target, "wb") as f:
+        f.write(data)
+
+
 def reference(out, name, path, comps):
     with tempfile.TemporaryDirectory(dir=out) as tmp:
         subprocess.run(["opj_decompress", "-i", path, "-o", os.path.join(tmp, "ref.pgx")], check=True,
@@ -213,6 +230,8 @@ def main(out):
         ("labsrc", "jp2", ["-i", "lab.raw", "-F", "%d,%d,3,8,u" % (w, h), "-mct", "0"] + tiles, 0),
         ("layers", "j2k", ["-i", "rgb.raw", "-F", "%d,%d,3,8,u" % (lw, lh), "-t", "64,64",
                            "-r", "20,10,1", "-PLT"], 3),
+        ("tparts", "j2k", ["-i", "rgb.raw", "-F", "%d,%d,3,8,u" % (lw, lh), "-t", "64,48",
+                           "-n", "4", "-r", "20,10,1", "-TP", "R"], 3),
     ]
     for name, ext, args, comps in jobs:
         target = os.path.join(out, name + "." + ext)
@@ -238,6 +257,9 @@ def main(out):
     for name in ("grey8.j2k", "rgba.jp2", "sycc.jp2", "palette.jp2", "cmyk.jp2", "esycc.jp2",
                  "lab.jp2", "iccgrey.jp2", "iccrgb.jp2"):
         stream(out, os.path.join(out, name), name.split(".")[0], 4000)
+    # Every SOT announcing one tile-part fewer than the tile has, as some encoders write.
+    short_counts(os.path.join(out, "tparts.j2k"), os.path.join(out, "shortcount.j2k"))
+    stream(out, os.path.join(out, "shortcount.j2k"), "shortcount", 4000)
     for length in (512, 10240):
         stream(out, os.path.join(out, "layers.j2k"), "layers_%d" % length, length)
 
