@@ -892,7 +892,8 @@ void help()
     for (const hostscript::CommandInfo& c : hostscript::CommandTable())
         std::cout << "  " << c.usage << "\n      " << c.summary << "\n";
     std::cout << "\nexit status: 0 done, 1 bad option or a module that fails to load or create, 2 script error\n"
-                 "(error line N: ...), 3 a wait that ran out (timeout line N), 4 a failure under strict\n";
+                 "(error line N: ...), 3 a wait that ran out (timeout line N), 4 a failure under strict,\n"
+                 "130 or 143 stopped by SIGINT or SIGTERM (the control released; a second signal ends it at once)\n";
 }
 
 int badOption(const std::string& what)
