@@ -137,6 +137,12 @@ public:
     const std::map<int, std::u16string>& getStampNames() const { return m_stampNames; }
     const std::map<int, MenuItemInfo>& getMenuItems() const { return m_menuItems; }
     HMENU getPopupMenu() const { return m_popupMenu; }
+    // Marks item as the one of the radio group first..last in force (in menu or its
+    // submenus). When the menu has no item for it (the configuration lists none), no item
+    // of the group is marked; an item outside the group changes nothing.
+    static void checkMenuGroup(HMENU menu, UINT first, UINT last, UINT item);
+    // The same in the popup menu; no menu, nothing to mark.
+    void checkMenuGroup(UINT first, UINT last, UINT item) const { checkMenuGroup(m_popupMenu, first, last, item); }
     // The stamp submenu, inserted into the popup menu by the first grid that prepares the
     // menu (null until then); it goes with the popup menu.
     HMENU getStampMenu() const { return m_stampMenu; }

@@ -90,8 +90,8 @@ void CJ2KFrame::setWorkingTool(int32_t tool, bool fireEvent)
 {
     OrbelAnnWrapper::SetTool(annotationToolOf(tool));
     m_workingTool = tool;
-    if (m_popupMenu && fireEvent)
-        CheckMenuRadioItem(m_popupMenu, ID_TOOL_FIRST, ID_TOOL_STAMP, ID_TOOL_FIRST + UINT(tool), MF_BYCOMMAND);
+    if (fireEvent)
+        checkMenuGroup(ID_TOOL_FIRST, ID_TOOL_STAMP, ID_TOOL_FIRST + UINT(tool));
     if (m_toolCursor)
         DestroyCursor(m_toolCursor);
     m_toolCursor = nullptr;
@@ -142,10 +142,21 @@ void CJ2KFrame::buildContextMenu()
     CheckMenuItem(m_popupMenu, ID_SHOW_ANNOTATION, MF_BYCOMMAND | (g_showAnnotation ? MF_CHECKED : MF_UNCHECKED));
     // The marks show what is in force from the first open: a configured tool 17 or 18
     // included, and the fit every image starts with.
-    CheckMenuRadioItem(m_popupMenu, ID_TOOL_FIRST, ID_TOOL_STAMP, ID_TOOL_FIRST + UINT(m_workingTool), MF_BYCOMMAND);
-    CheckMenuRadioItem(m_popupMenu, ID_SELECT_FIRST, ID_SELECT_FIRST + 4, ID_SELECT_FIRST + UINT(g_selectMode),
-                       MF_BYCOMMAND);
-    CheckMenuRadioItem(m_popupMenu, ID_FIT_FIRST, ID_FIT_LAST, fitItemOf(m_fitType), MF_BYCOMMAND);
+    checkMenuGroup(ID_TOOL_FIRST, ID_TOOL_STAMP, ID_TOOL_FIRST + UINT(m_workingTool));
+    checkMenuGroup(ID_SELECT_FIRST, ID_SELECT_LAST, ID_SELECT_FIRST + UINT(g_selectMode));
+    checkMenuGroup(ID_FIT_FIRST, ID_FIT_LAST, fitItemOf(m_fitType));
+}
+
+void CJ2KFrame::checkMenuGroup(HMENU menu, UINT first, UINT last, UINT item)
+{
+    if (!menu || item < first || item > last)
+        return;
+    if (CheckMenuRadioItem(menu, first, last, item, MF_BYCOMMAND))
+        return;
+    // No item stands for the state in force: a mark left on another would show a state
+    // that no longer holds.
+    for (UINT id = first; id <= last; ++id)
+        CheckMenuItem(menu, id, MF_BYCOMMAND | MF_UNCHECKED);
 }
 
 void CJ2KFrame::refreshStampNames()

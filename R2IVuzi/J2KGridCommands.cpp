@@ -146,8 +146,7 @@ CImageBase* CJ2KGrid::openImageBase() const
 
 void CJ2KGrid::checkRadio(const CJ2KFrame& frame, UINT first, UINT last, UINT id)
 {
-    if (HMENU menu = frame.getPopupMenu())
-        CheckMenuRadioItem(menu, first, last, id, MF_BYCOMMAND);
+    frame.checkMenuGroup(first, last, id);
 }
 
 void CJ2KGrid::runViewCommand(CJ2KFrame& frame, UINT id)
@@ -284,7 +283,7 @@ void CJ2KGrid::appendVoiMenu(HMENU menu, int tables, int selected)
         }
     }
     AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(m_voiMenu), kVoiText);
-    CheckMenuRadioItem(menu, ID_VOI_NONE, ID_VOI_LAST, ID_VOI_NONE + UINT(std::max(selected, 0)), MF_BYCOMMAND);
+    CJ2KFrame::checkMenuGroup(menu, ID_VOI_NONE, ID_VOI_LAST, ID_VOI_NONE + UINT(std::max(selected, 0)));
 }
 
 void CJ2KGrid::prepareStampMenu(CJ2KFrame& frame)

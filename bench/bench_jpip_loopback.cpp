@@ -2,6 +2,7 @@
 // whole-image fetch rate beside parsing the same bodies from memory and a plain memcpy
 // of their bytes; the time to the first complete level-2 window beside parsing its
 // replies offline. One run each; the server's own pace is part of the loopback figures.
+#include "bench/BenchScratch.h"
 #include "bench/LoopbackFetcher.h"
 #include "R2IVuzi/J2KCache.h"
 #include "R2IVuzi/JpipHttp.h"
@@ -14,11 +15,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -49,16 +52,21 @@ std::vector<std::vector<uint8_t>> replies(const std::string& folder)
     return out;
 }
 
+// A set-up that cannot go on ends the run through exit, so the run's folder, made before
+// anything can fail, is removed as at a normal end (abort would leave its 24 MB behind).
+[[noreturn]] void setUpFailed(const std::string& what)
+{
+    std::fprintf(stderr, "bench_jpip_loopback: %s\n", what.c_str());
+    std::exit(1);
+}
+
 Corpus& corpus()
 {
     static Corpus c = [] {
         Corpus k;
-        std::string pattern = (fs::temp_directory_path() / "orbel-bench-jpip-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        k.dir = pattern;
+        k.dir = benchscratch::folder();
         if (!ModuleLoad())
-            std::abort();
+            setUpFailed("the module's start-up failed");
         for (int comps : {1, 3}) {
             std::ofstream raw(k.dir + "/img" + std::to_string(comps) + ".raw", std::ios::binary);
             for (int c = 0; c < comps; ++c)
@@ -76,11 +84,15 @@ Corpus& corpus()
                                     "_1.jp2 --out " + n + "_whole && " + OrbelTest::python() + " " + server + " stream " + n +
                                     "_1.jp2 --out " + n + "_l2 --fsiz 512,512";
             if (std::system(cmd.c_str()) != 0)
-                std::abort();
+                setUpFailed("cannot make the served " + n + " (opj_compress or the server's stream failed)");
             k.whole[i] = replies(k.dir + "/" + n + "_whole");
             k.level2[i] = replies(k.dir + "/" + n + "_l2");
         }
-        k.server.reset(new OrbelTest::JpipTestServer(k.dir));
+        try {
+            k.server.reset(new OrbelTest::JpipTestServer(k.dir));
+        } catch (const std::exception& e) {
+            setUpFailed(e.what());
+        }
         jpipGlobalInit();
         return k;
     }();

@@ -40,11 +40,11 @@ std::string layoutProblem(LONG rows, LONG columns)
            std::to_string(kMaxLayoutSide) + " each";
 }
 
-// Checks one item of a menu group by id; a frame without a menu has nothing to check.
+// Checks one item of a menu group by id (none when the menu lacks it); a frame without a
+// menu has nothing to check.
 void checkRadio(const CJ2KFrame& frame, UINT first, UINT last, UINT id)
 {
-    if (HMENU menu = frame.getPopupMenu())
-        CheckMenuRadioItem(menu, first, last, id, MF_BYCOMMAND);
+    frame.checkMenuGroup(first, last, id);
 }
 
 // A command every grid carries out: S_FALSE before Init.

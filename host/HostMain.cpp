@@ -23,7 +23,11 @@
 #include <string>
 #include <vector>
 
+#include <cerrno>
+#include <csignal>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 #ifndef ORBEL_DEFAULT_MODULE
 #define ORBEL_DEFAULT_MODULE "liborbelviewer.so"
@@ -165,6 +169,43 @@ struct Failure {
     int status;
 };
 
+// SIGINT or SIGTERM: the first asks the script to stop at its next safe point (between
+// lines, or within a wait's pumping), so the control is still released and the output is
+// whole; the second ends the program at once, as if no handler were installed.
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+extern "C" void onStopSignal(int sig)
+{
+    if (g_stopSignal != 0) {
+        std::signal(sig, SIG_DFL);
+        std::raise(sig); // delivered when this handler returns
+        return;
+    }
+    g_stopSignal = sig;
+    // write() is safe here; the stream objects are not.
+    static const char kInt[] = "orbel-host: SIGINT: stopping at the next safe point (a second signal ends it at once)\n";
+    static const char kTerm[] = "orbel-host: SIGTERM: stopping at the next safe point (a second signal ends it at once)\n";
+    const int saved = errno;
+    if (sig == SIGINT)
+        (void)!write(STDERR_FILENO, kInt, sizeof kInt - 1);
+    else
+        (void)!write(STDERR_FILENO, kTerm, sizeof kTerm - 1);
+    errno = saved;
+}
+
+// Installed once the script has been read and checked: before that there is nothing to
+// release, and a signal may end the program at once.
+void catchStopSignals()
+{
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    // The control's threads sleep and read sockets: their calls go on as if not interrupted.
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
 class Host {
 public:
     explicit Host(const Options& o) : opt_(o)
@@ -207,11 +248,14 @@ public:
         }
         if (opt_.manualClock)
             platform::AdvanceClock(0);
+        catchStopSignals();
         int status = 0;
         try {
             createHostWindow();
             platform::SetMenuChooser([this](HMENU menu, int x, int y, HWND) { return chooseMenu(menu, x, y); });
             for (const Command& cmd : commands) {
+                line_ = cmd.line;
+                stopIfSignalled();
                 execute(cmd);
                 pump();
             }
@@ -225,6 +269,9 @@ public:
             DestroyWindow(window_);
         if (module_)
             FreeLibrary(module_);
+        std::cout << std::flush;
+        if (eventsFile_.is_open())
+            eventsFile_.flush();
         return status;
     }
 
@@ -232,6 +279,16 @@ public:
     NotifySink notify_;
 
 private:
+    // A safe point: after the first SIGINT or SIGTERM the run ends here with 128 + the
+    // signal's number (130, 143), and the control is released as at any other end.
+    void stopIfSignalled()
+    {
+        if (const int sig = g_stopSignal) {
+            std::cerr << "stopped by " << (sig == SIGINT ? "SIGINT" : "SIGTERM") << " at line " << line_ << "\n";
+            throw Failure{128 + sig};
+        }
+    }
+
     void scriptError(int line, const std::string& what)
     {
         std::cerr << "error line " << line << ": " << what << "\n";
@@ -566,6 +623,7 @@ private:
         DWORD start = GetTickCount();
         for (;;) {
             pump();
+            stopIfSignalled();
             if (done())
                 return true;
             if (DWORD(GetTickCount() - start) >= DWORD(limit))
@@ -589,6 +647,7 @@ private:
                 for (int64_t left = c.numbers[0]; left > 0; left -= 10) {
                     platform::AdvanceClock(DWORD(std::min<int64_t>(left, 10)));
                     pump();
+                    stopIfSignalled();
                 }
             } else {
                 DWORD start = GetTickCount();
@@ -785,6 +844,7 @@ private:
     DWORD notifyCookie_ = 0;
     UINT menuChoice_ = 0;
     bool strict_ = false;
+    int line_ = 0; // the script line running
 };
 
 HRESULT EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*)
@@ -832,7 +892,8 @@ void help()
     for (const hostscript::CommandInfo& c : hostscript::CommandTable())
         std::cout << "  " << c.usage << "\n      " << c.summary << "\n";
     std::cout << "\nexit status: 0 done, 1 bad option or a module that fails to load or create, 2 script error\n"
-                 "(error line N: ...), 3 a wait that ran out (timeout line N), 4 a failure under strict\n";
+                 "(error line N: ...), 3 a wait that ran out (timeout line N), 4 a failure under strict,\n"
+                 "130 or 143 stopped by SIGINT or SIGTERM (the control released; a second signal ends it at once)\n";
 }
 
 int badOption(const std::string& what)

@@ -83,7 +83,13 @@ struct Fixture {
         std::ofstream(dir + "/default.xml") << reply;
         std::vector<std::string> args = serverArgs;
         args.insert(args.end(), {"--annotation-default", dir + "/default.xml"});
-        server.reset(new OrbelTest::JpipTestServer(dir, args));
+        try {
+            server.reset(new OrbelTest::JpipTestServer(dir, args));
+        } catch (...) {
+            std::error_code ignored; // no destructor runs for a half-made fixture
+            std::filesystem::remove_all(dir, ignored);
+            throw;
+        }
         setenv("ORBEL_DRIVE_C", dir.c_str(), 1);
         setMinLogLevel(0);
         initLogFile(u"C:\\Quillon.Log", 1, 1, 0);

@@ -230,6 +230,16 @@ TEST(LoaderConcurrency, FailedThreadStart)
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "orbel-loader-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    // The folder goes and the hook is put back however the test ends.
+    struct Cleanup {
+        std::string dir;
+        ~Cleanup()
+        {
+            CJ2KImageLoader::s_beforeThreadStart = nullptr;
+            std::error_code ignored;
+            std::filesystem::remove_all(dir, ignored);
+        }
+    } cleanup{pattern};
     setenv("ORBEL_DRIVE_C", pattern.c_str(), 1);
     setMinLogLevel(0);
     initLogFile(u"C:\\Quillon.Log", 1, 1, 0);
@@ -251,6 +261,4 @@ TEST(LoaderConcurrency, FailedThreadStart)
     EXPECT_NE(log.str().find("(133)] Exception happened in CJ2KImageLoader.start "), std::string::npos) << log.str();
     initLogFile(nullptr, 0, 1, 1);
     unsetenv("ORBEL_DRIVE_C");
-    std::error_code ec;
-    std::filesystem::remove_all(pattern, ec);
 }

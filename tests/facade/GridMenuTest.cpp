@@ -6,6 +6,7 @@
 #include "annotation/CurrentStamp.h"
 
 #include <algorithm>
+#include <map>
 #include <sstream>
 
 using namespace inputtest;
@@ -165,6 +166,81 @@ TEST_F(GridMenu, FirstOpenMarksTheStateInForce)
     EXPECT_TRUE(has(open(grid(0, 1), 0).menu, "C30004*"));
     reconfigure("", false);
     EXPECT_TRUE(has(open(grid(0, 1), 0).menu, "C30003*"));
+}
+
+// The items of group ticked in a shown menu (each item's whole text, as the chooser saw it).
+std::vector<std::string> tickedOf(const std::string& menu, const std::vector<std::string>& group)
+{
+    std::vector<std::string> out;
+    for (const std::string& item : group)
+        if (has(menu, "," + item + "*"))
+            out.push_back(item);
+    return out;
+}
+
+// The demo's menu lists two of the four fit types, some of the tools and no select mode.
+// Whatever is set, the menu ticks only what is in force: its item when it has one, else no
+// item of its group (the mark of the state before must not stay).
+TEST_F(GridMenu, DemoMenuTicksOnlyTheStateInForce)
+{
+    ASSERT_EQ(init(readFile(ORBEL_SOURCE_DIR "/demo/Config.xml")), S_OK);
+    load(false);
+    using Texts = std::vector<std::string>;
+    const Texts fits = {"Fit to cell(F)", "Actual size(1)"};
+    const struct {
+        LONG type;
+        Texts ticked;
+    } fitCases[] = {{4, {}}, {1, {"Actual size(1)"}}, {3, {}}, {2, {"Fit to cell(F)"}}, {4, {}}, {2, {"Fit to cell(F)"}}};
+    EXPECT_EQ(tickedOf(open(grid(0, 1), 0).menu, fits), Texts{"Fit to cell(F)"}); // the start value
+    for (const auto& c : fitCases) {
+        SCOPED_TRACE("fit type " + std::to_string(c.type));
+        ASSERT_EQ(control->SetFitType(c.type), S_OK);
+        EXPECT_EQ(tickedOf(open(grid(0, 1), 0).menu, fits), c.ticked);
+    }
+    // Tools 0 to 17 in turn (18, the stamp tool, is a submenu by now); 10 and the like
+    // have no item.
+    const std::map<LONG, std::string> tools = {{0, "Pointer(P)"},      {1, "Window/Level(W)"},  {2, "Zoom(Z)"},
+                                               {3, "Pan(A)"},          {5, "Pixel value(V)"},   {8, "Magnifier(M)"},
+                                               {14, "Protractor(T)"},  {16, "Ruler(R)"}};
+    Texts toolTexts;
+    for (const auto& t : tools)
+        toolTexts.push_back(t.second);
+    for (LONG tool : {1, 4, 0, 10, 16, 17, 3, 18, 5, 12, 8, 9, 14, 2}) {
+        SCOPED_TRACE("tool " + std::to_string(tool));
+        ASSERT_EQ(control->SetWorkingTool(tool), S_OK);
+        const auto it = tools.find(tool);
+        EXPECT_EQ(tickedOf(open(grid(0, 1), 0).menu, toolTexts), it == tools.end() ? Texts{} : Texts{it->second});
+    }
+    // No select mode has an item here: every mode leaves the menu's other marks alone.
+    ASSERT_EQ(control->SetWorkingTool(0), S_OK);
+    for (LONG mode = 0; mode <= 4; ++mode) {
+        SCOPED_TRACE("select mode " + std::to_string(mode));
+        ASSERT_EQ(control->SetSelectMode(mode), S_OK);
+        const std::string menu = open(grid(0, 1), 0).menu;
+        EXPECT_EQ(tickedOf(menu, toolTexts), Texts{"Pointer(P)"}) << menu;
+        EXPECT_EQ(tickedOf(menu, fits), Texts{"Fit to cell(F)"}) << menu;
+    }
+}
+
+// A menu with items for select modes 1 and 3 only: each other mode unticks them both.
+TEST_F(GridMenu, SelectModeWithoutItemTicksNone)
+{
+    const std::string items = "<item id=\"20002\" text=\"One\" hotkey=\"\"/><item id=\"20004\" text=\"Three\" hotkey=\"\"/>";
+    ASSERT_EQ(init(config("<maxlayout>4</maxlayout><hangmode>2</hangmode><selectmode>1</selectmode>", items)), S_OK);
+    load(false);
+    using Texts = std::vector<std::string>;
+    const Texts modes = {"One", "Three"};
+    EXPECT_EQ(tickedOf(open(grid(0, 1), 0).menu, modes), Texts{"One"});
+    const std::pair<LONG, Texts> cases[] = {{0, {}}, {3, {"Three"}}, {4, {}}, {1, {"One"}}, {2, {}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("select mode " + std::to_string(c.first));
+        ASSERT_EQ(control->SetSelectMode(c.first), S_OK);
+        EXPECT_EQ(tickedOf(open(grid(0, 1), 0).menu, modes), c.second);
+    }
+    // The configured mode has no item either: the first open ticks none.
+    ASSERT_EQ(init(config("<maxlayout>4</maxlayout><hangmode>2</hangmode><selectmode>2</selectmode>", items)), S_OK);
+    load(false);
+    EXPECT_EQ(tickedOf(open(grid(0, 1), 0).menu, modes), Texts{});
 }
 
 TEST_F(GridMenu, ImageItemsFollowTheClickedImage)

@@ -49,10 +49,13 @@ bool reap(pid_t pid, std::chrono::milliseconds deadline)
 
 JpipTestServer::JpipTestServer(const std::string& root, const std::vector<std::string>& extraArgs)
 {
-    char tmpl[] = "/tmp/jpipserver-XXXXXX";
-    if (!mkdtemp(tmpl))
-        throw std::runtime_error("JpipTestServer: cannot make a temporary folder");
-    m_dir = tmpl;
+    // Under TMPDIR like every other temporary folder, so a run given a folder of its own
+    // can see that nothing stayed behind.
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/jpipserver-XXXXXX";
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("JpipTestServer: cannot make a temporary folder in " + pattern);
+    m_dir = pattern;
     m_logPath = m_dir + "/requests.log";
     const std::string errPath = m_dir + "/stderr.txt";
 

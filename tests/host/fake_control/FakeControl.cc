@@ -1,11 +1,13 @@
 // A control for the host program's tests: the module entry points on OleControlBase with
 // a CLSID of its own, methods taking each argument kind, a property, an event raiser, a
-// known painted pattern, every input message reported as an event, a two-item menu on
-// right click and VK_F2 consumed before dispatch.
+// call that holds the host for a while, a known painted pattern, every input message
+// reported as an event, a two-item menu on right click and VK_F2 consumed before dispatch.
 #include "platform/ModuleStartup.h"
 #include "platform/OleControl.h"
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -14,6 +16,7 @@ const IID kFakeIid = {0x5A1F0C3F, 0x2B7D, 0x4C11, {0x9E, 0x20, 0x61, 0x7A, 0x3D,
 // The viewer's event interface, which the host advises.
 const IID kEvents = {0x4E7B4DC2, 0x1FE9, 0x4057, {0x8E, 0x63, 0x34, 0x92, 0xAC, 0x0D, 0xF7, 0x1B}};
 const DISPID kInputEvent = 100;
+const DISPID kHoldEvent = 101;
 
 std::u16string utf16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
@@ -43,6 +46,13 @@ public:
             return S_OK;
         });
         table_.method(u"Fail", 3, {}, [](Args&, VARIANT*) { return E_FAIL; });
+        // A call that takes its time (ms), announced by event 101 as it starts, so a test
+        // knows the host is inside it, away from any point where it could stop.
+        table_.method(u"Hold", 5, {VT_I4}, [this](Args& a, VARIANT*) {
+            eventPoint().fire(kHoldEvent, {platform::Variant::fromLong(a[0].lVal)});
+            std::this_thread::sleep_for(std::chrono::milliseconds(a[0].lVal));
+            return S_OK;
+        });
         table_.property(
             u"Value", 4, VT_I4,
             [this](Args&, VARIANT* r) {
