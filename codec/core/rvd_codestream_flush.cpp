@@ -142,6 +142,16 @@ int64_t tile_precinct_count(const rv_tile* t)
     return t->rd.total_precincts;
 }
 
+// The empty packets (and their length entries) of a tile's layers after `layer`, written
+// when `layer` is the last one to carry data.
+int64_t empty_tail_bytes(const rv_tile* t, int layer)
+{
+    if (t->num_layers <= layer + 1)
+        return 0;
+    return int64_t(t->num_layers - layer - 1) *
+           (rv_tpart_generator::empty_packet_bytes(t) + (t->wr.gen_plt ? 1 : 0)) * tile_precinct_count(t);
+}
+
 void complete_structures(rv_codestream* cs)
 {
     if (!cs->geometry_finalized)
@@ -172,10 +182,8 @@ int64_t rv_simulate_output(rv_codestream* cs, int layer, uint16_t threshold, boo
             rv_tpart_generator::instantiate_precincts(t);
             if (layer == 0)
                 total += tile_header_bytes(t);
-            if (last_layer && t->num_layers > layer + 1)
-                total += int64_t(t->num_layers - layer - 1) *
-                         (rv_tpart_generator::empty_packet_bytes(t) + (t->wr.gen_plt ? 1 : 0)) *
-                         tile_precinct_count(t);
+            if (last_layer)
+                total += empty_tail_bytes(t, layer);
         }
     if (!finalize && total > limit)
         return total;
@@ -602,6 +610,56 @@ bool rvd_codestream::ready_for_flush(rvd_thread_env* env)
     return false;
 }
 
+namespace {
+
+// Bytes that every choice of layers writes: the main header and each tile's first header.
+int64_t header_floor(rv_codestream* cs)
+{
+    int64_t n = main_header_bytes(cs);
+    for (rv_tile* t = cs->output_head; t != nullptr; t = t->output_next)
+        if (t->initialized) {
+            rv_tpart_generator::instantiate_precincts(t);
+            n += tile_header_bytes(t);
+        }
+    return n;
+}
+
+int64_t empty_tail_bytes(rv_codestream* cs, int layer)
+{
+    int64_t n = 0;
+    for (rv_tile* t = cs->output_head; t != nullptr; t = t->output_next)
+        if (t->initialized)
+            n += empty_tail_bytes(t, layer);
+    return n;
+}
+
+// Sizes layers 0 to count - 1 at their thresholds for writing, the empty packets after
+// them left out; `cumulative[l]` receives the bytes up to layer l. Sizing starts afresh at
+// layer 0 (packet lengths and every block's coding state), so a layer's bytes do not
+// depend on how many layers follow it: these sums serve every count up to `count`.
+void size_layers(rv_codestream* cs, const std::vector<uint16_t>& thresholds, int count,
+                 std::vector<int64_t>& cumulative)
+{
+    cumulative.assign(size_t(count), 0);
+    int64_t total = 0;
+    for (int l = 0; l < count; l++) {
+        total += rv_simulate_output(cs, l, thresholds[size_t(l)], true, false, no_limit);
+        cumulative[size_t(l)] = total;
+    }
+}
+
+// The most layers that fit `usable` bytes, with the empty packets of those after them;
+// 0 when not one does.
+int most_layers_within(rv_codestream* cs, const std::vector<int64_t>& cumulative, int64_t usable)
+{
+    for (int L = int(cumulative.size()); L >= 1; L--)
+        if (cumulative[size_t(L - 1)] + empty_tail_bytes(cs, L - 1) <= usable)
+            return L;
+    return 0;
+}
+
+} // namespace
+
 int rvd_codestream::trans_out(int64_t max_bytes, int64_t* layer_bytes, int layer_bytes_entries,
                               bool record_in_comseg, rvd_thread_env* env)
 {
@@ -634,21 +692,22 @@ int rvd_codestream::trans_out(int64_t max_bytes, int64_t* layer_bytes, int layer
     for (int l = 0; l < n; l++)
         usable -= w.layer_sizes[size_t(l)];
 
-    // The most layers whose packets (with the remaining ones left empty) fit.
+    // The most layers whose packets (with the remaining ones left empty) fit. No choice
+    // writes less than the headers, so a budget below them is refused without sizing.
     std::vector<uint16_t> original(w.layer_thresholds);
+    std::vector<int64_t> reached;
     int chosen = 0;
-    for (int L = n; L >= 1 && chosen == 0; L--) {
-        int64_t total = 0;
-        for (int l = 0; l < L; l++) {
-            total += rv_simulate_output(cs, l, original[size_t(l)], true, l == L - 1, no_limit);
-            w.layer_reached[size_t(l)] = total;
-        }
-        if (total <= usable)
-            chosen = L;
+    if (header_floor(cs) <= usable) {
+        size_layers(cs, original, n, reached);
+        chosen = most_layers_within(cs, reached, usable);
     }
     if (chosen == 0)
         rv_raise_core_error("You have set the byte limit too low.  All compressed data would have "
                             "to be discarded in the call to `rvd_codestream::trans_out'!");
+    if (chosen < n) // the packets of the layers left out go back to empty ones
+        size_layers(cs, original, chosen, reached);
+    reached[size_t(chosen - 1)] += empty_tail_bytes(cs, chosen - 1);
+    std::copy(reached.begin(), reached.begin() + chosen, w.layer_reached.begin());
     // Layers beyond the chosen ones repeat the last threshold: their packets are empty.
     for (int l = chosen; l < n; l++) {
         w.layer_thresholds[size_t(l)] = original[size_t(chosen - 1)];
