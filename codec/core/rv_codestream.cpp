@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <limits>
 #include <string>
 
 namespace {
@@ -189,6 +190,7 @@ void rv_codestream::create_from_siz(std::unique_ptr<rv_compressed_input> input,
     marker = std::move(reader);
     cached_source = (in->get_capabilities() & RVD_SOURCE_CAP_CACHED) != 0;
     in_memory_source = in->is_fully_buffered();
+    set_dense_allowance();
     siz_segment = siz_body;
     siz.reset(new siz_params);
     if (!siz->translate_marker_segment(RV_SIZ, static_cast<int>(siz_body.size()),
@@ -197,6 +199,17 @@ void rv_codestream::create_from_siz(std::unique_ptr<rv_compressed_input> input,
             "Code-stream must contain a valid SIZ marker segment, immediately after the SOC "
             "marker!");
     construct_common();
+}
+
+void rv_codestream::set_dense_allowance()
+{
+    // A precinct's words take 12 bytes (its reference and the sequencer's next layer), and
+    // each of its packets at least one byte of the source: a stream whose packets are all
+    // there never runs short.
+    const int64_t bytes_per_source_byte = 16;
+    const int64_t n = in->get_known_length();
+    const int64_t cap = std::numeric_limits<int64_t>::max() / bytes_per_source_byte;
+    dense_words.set_limit(n <= 0 ? 0 : std::min(n, cap) * bytes_per_source_byte);
 }
 
 void rv_codestream::construct_common()
@@ -492,6 +505,7 @@ void rv_codestream::restart_input(std::unique_ptr<rv_compressed_input> input,
     marker->set_resilient(resilient);
     cached_source = (in->get_capabilities() & RVD_SOURCE_CAP_CACHED) != 0;
     in_memory_source = in->is_fully_buffered();
+    set_dense_allowance();
     ppm_markers.reset();
     tpart_ptr_server.reset();
     release_tiles();
