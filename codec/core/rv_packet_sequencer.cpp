@@ -240,6 +240,14 @@ uint64_t* rv_packet_sequencer::next_packet(rv_resolution*& res_out, rvd_coords& 
     return ref;
 }
 
+inline rvd_coords rv_packet_sequencer::precinct_counts(int c, int r) const
+{
+    const rv_tile_comp& tc = tile->comps[size_t(c)];
+    if (tc.tree_built())
+        return tc.resolutions[size_t(r)].precinct_indices.size;
+    return tc.level_shape(r).precinct_indices.size;
+}
+
 void rv_packet_sequencer::make_states(int c)
 {
     const rv_tile_comp& tc = tile->comps[size_t(c)];
@@ -252,14 +260,6 @@ void rv_packet_sequencer::make_states(int c)
         v[size_t(r)].next_layer.assign(uint64_t(n.y) * uint64_t(n.x),
                                        &tile->codestream->dense_words);
     }
-}
-
-rvd_coords rv_packet_sequencer::precinct_counts(int c, int r) const
-{
-    const rv_tile_comp& tc = tile->comps[size_t(c)];
-    if (tc.tree_built())
-        return tc.resolutions[size_t(r)].precinct_indices.size;
-    return tc.level_shape(r).precinct_indices.size;
 }
 
 bool rv_packet_sequencer::at_position(const rv_tile_comp& tc, const rvd_dims& indices,
