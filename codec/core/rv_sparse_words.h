@@ -11,7 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
-#include <vector>
+#include <memory>
+#include <new>
 
 // Bytes of plain word arrays that containers above the small count may hold together.
 // Every packet of a precinct takes at least one byte of the source, so a count within
@@ -53,10 +54,9 @@ public:
     ~rv_sparse_words() { give_back(); }
     rv_sparse_words(const rv_sparse_words&) = delete;
     rv_sparse_words& operator=(const rv_sparse_words&) = delete;
-    // Moving keeps the words where they are (the array's and the map's storage move whole).
+    // Moving keeps the words where they are (the array and the map's nodes move whole).
     rv_sparse_words(rv_sparse_words&& o) noexcept
-        : n(o.n), is_dense(o.is_dense), charged(o.charged), dense(std::move(o.dense)),
-          sparse(std::move(o.sparse))
+        : n(o.n), words(std::move(o.words)), charged(o.charged), sparse(std::move(o.sparse))
     {
         o.forget();
     }
@@ -65,9 +65,8 @@ public:
         if (this != &o) {
             give_back();
             n = o.n;
-            is_dense = o.is_dense;
+            words = std::move(o.words);
             charged = o.charged;
-            dense = std::move(o.dense);
             sparse = std::move(o.sparse);
             o.forget();
         }
@@ -79,76 +78,78 @@ public:
     void assign(uint64_t count, rv_dense_allowance* allowance = nullptr)
     {
         give_back();
-        n = count;
-        sparse.clear();
-        is_dense = count <= dense_limit;
-        if (!is_dense && allowance != nullptr && allowance->take(count, sizeof(T))) {
-            is_dense = true;
-            charged = allowance;
+        forget();
+        if (count <= dense_limit) {
+            if (count > 0)
+                words = std::make_unique<T[]>(size_t(count));
+        } else if (allowance != nullptr && allowance->take(count, sizeof(T))) {
+            words.reset(new (std::nothrow) T[size_t(count)]());
+            // An array the heap cannot give: the reached words serve as well.
+            if (words != nullptr)
+                charged = allowance;
+            else
+                allowance->give(count, sizeof(T));
         }
-        if (is_dense)
-            dense.assign(size_t(count), T());
-        else
-            std::vector<T>().swap(dense);
+        n = count;
     }
     uint64_t size() const { return n; }
     bool empty() const { return n == 0; }
-    // The words as one array when held whole, else null.
-    T* array() { return is_dense ? dense.data() : nullptr; }
+    // The words as one array when held whole, else null (also when there are none).
+    T* array() { return words.get(); }
     // The word at `i` (< size()), made when first asked for.
     T& operator[](uint64_t i)
     {
-        if (is_dense)
-            return dense[size_t(i)];
+        if (words != nullptr)
+            return words[size_t(i)];
         auto it = sparse.try_emplace(i, entry{T(), i}).first;
         return it->second.word;
     }
     // The word at `i` without making it.
     T get(uint64_t i) const
     {
-        if (is_dense)
-            return dense[size_t(i)];
+        if (words != nullptr)
+            return words[size_t(i)];
         auto it = sparse.find(i);
         return it == sparse.end() ? T() : it->second.word;
     }
     // The index of a word this container handed out.
     uint64_t index_of(const T* w) const
     {
-        if (is_dense)
-            return uint64_t(w - dense.data());
+        if (words != nullptr)
+            return uint64_t(w - words.get());
         return reinterpret_cast<const entry*>(w)->index; // `word` is the entry's first member
     }
     // Every word back to zero; the holding stays as it is.
     void zero()
     {
-        if (is_dense)
-            std::fill(dense.begin(), dense.end(), T());
+        if (words != nullptr)
+            std::fill(words.get(), words.get() + n, T());
         else
             sparse.clear();
     }
     // The words of `from`, a container of the same size, whichever way each is held.
     void copy_words(const rv_sparse_words& from)
     {
-        if (is_dense && from.is_dense) {
-            std::copy(from.dense.begin(), from.dense.end(), dense.begin());
+        if (words != nullptr && from.words != nullptr) {
+            std::copy(from.words.get(), from.words.get() + n, words.get());
             return;
         }
-        if (!is_dense && !from.is_dense) {
+        if (words == nullptr && from.words == nullptr) {
             sparse = from.sparse;
             return;
         }
         zero();
-        if (from.is_dense) {
-            for (size_t i = 0; i < from.dense.size(); i++)
-                if (from.dense[i] != T())
-                    (*this)[i] = from.dense[i];
+        if (from.words != nullptr) {
+            for (uint64_t i = 0; i < n; i++)
+                if (from.words[size_t(i)] != T())
+                    (*this)[i] = from.words[size_t(i)];
         } else {
             for (const auto& kv : from.sparse)
                 (*this)[kv.first] = kv.second.word;
         }
     }
     // Words held: every word of an array, the words reached otherwise; in index order.
-    size_t words_held() const { return is_dense ? dense.size() : sparse.size(); }
+    size_t words_held() const { return words != nullptr ? size_t(n) : sparse.size(); }
 
     template <class W, class It>
     class iter {
@@ -173,15 +174,20 @@ public:
     using iterator = iter<T, typename entry_map::iterator>;
     using const_iterator = iter<const T, typename entry_map::const_iterator>;
 
-    iterator begin() { return iterator(dense.data(), sparse.begin(), is_dense); }
-    iterator end() { return iterator(dense.data() + dense.size(), sparse.end(), is_dense); }
-    const_iterator begin() const { return const_iterator(dense.data(), sparse.begin(), is_dense); }
+    // With no words at all both forms are empty: the map's walk serves.
+    iterator begin() { return iterator(words.get(), sparse.begin(), words != nullptr); }
+    iterator end() { return iterator(words.get() + held(), sparse.end(), words != nullptr); }
+    const_iterator begin() const
+    {
+        return const_iterator(words.get(), sparse.begin(), words != nullptr);
+    }
     const_iterator end() const
     {
-        return const_iterator(dense.data() + dense.size(), sparse.end(), is_dense);
+        return const_iterator(words.get() + held(), sparse.end(), words != nullptr);
     }
 
 private:
+    size_t held() const { return words != nullptr ? size_t(n) : 0; }
     void give_back()
     {
         if (charged != nullptr)
@@ -191,15 +197,13 @@ private:
     void forget()
     {
         n = 0;
-        is_dense = true;
+        words.reset();
         charged = nullptr;
-        dense.clear();
         sparse.clear();
     }
 
     uint64_t n = 0;
-    bool is_dense = true;                   // an array of all n words
+    std::unique_ptr<T[]> words;            // all n words, or null: the reached ones in `sparse`
     rv_dense_allowance* charged = nullptr; // the allowance the array was taken from
-    std::vector<T> dense;
     entry_map sparse;
 };
