@@ -190,7 +190,6 @@ void rv_codestream::create_from_siz(std::unique_ptr<rv_compressed_input> input,
     marker = std::move(reader);
     cached_source = (in->get_capabilities() & RVD_SOURCE_CAP_CACHED) != 0;
     in_memory_source = in->is_fully_buffered();
-    set_dense_allowance();
     siz_segment = siz_body;
     siz.reset(new siz_params);
     if (!siz->translate_marker_segment(RV_SIZ, static_cast<int>(siz_body.size()),
@@ -201,13 +200,16 @@ void rv_codestream::create_from_siz(std::unique_ptr<rv_compressed_input> input,
     construct_common();
 }
 
-void rv_codestream::set_dense_allowance()
+void rv_codestream::set_dense_allowance(bool sot_seen)
 {
     // A precinct's words take 12 bytes (its reference and the sequencer's next layer), and
-    // each of its packets at least one byte of the source: a stream whose packets are all
-    // there never runs short.
+    // each of its packets at least one byte after the main header (or in its packed
+    // headers): a stream whose packets are all there never runs short, while a header
+    // alone, however many components its SIZ lists, buys nothing.
     const int64_t bytes_per_source_byte = 16;
-    const int64_t n = in->get_known_length();
+    int64_t n = sot_seen ? in->get_known_length() : -1;
+    if (n > 0 && !ppm_markers)
+        n -= main_header_length;
     const int64_t cap = std::numeric_limits<int64_t>::max() / bytes_per_source_byte;
     dense_words.set_limit(n <= 0 ? 0 : std::min(n, cap) * bytes_per_source_byte);
 }
@@ -432,6 +434,7 @@ void rv_codestream::read_main_header()
                                                 tile_refs.data());
         }
     }
+    set_dense_allowance(sot_seen);
     main_header_done = true;
     finalize_geometry();
 }
@@ -505,7 +508,7 @@ void rv_codestream::restart_input(std::unique_ptr<rv_compressed_input> input,
     marker->set_resilient(resilient);
     cached_source = (in->get_capabilities() & RVD_SOURCE_CAP_CACHED) != 0;
     in_memory_source = in->is_fully_buffered();
-    set_dense_allowance();
+    dense_words.set_limit(0); // until the new main header has been read
     ppm_markers.reset();
     tpart_ptr_server.reset();
     release_tiles();
