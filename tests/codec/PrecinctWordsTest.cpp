@@ -6,6 +6,7 @@
 #include "codec/core/rv_sparse_words.h"
 #include "codec/core/rvd_codestream.h"
 #include "codec/core/rvd_tile.h"
+#include "tests/codec/support/codestream_bytes.h"
 #include "tests/codec/support/test_sources.h"
 #include "tests/support/TestTools.h"
 #include "tools/decode/decode_sources.h"
@@ -105,8 +106,8 @@ struct holding {
     int64_t bytes_used = 0;
 };
 
-// Opens the tile and its last block of the top level (an LRCP stream is read through
-// to it), then looks at how every level above the small count holds its words.
+// Opens the tile and the last block of component 0's top level (an LRCP stream is read
+// through to it), then looks at how every level above the small count holds its words.
 holding holding_after_reading(rvd_compressed_source* src)
 {
     rvd_codestream cs;
@@ -115,7 +116,8 @@ holding holding_after_reading(rvd_compressed_source* src)
     {
         rvd_tile t = cs.open_tile(rvd_coords(0, 0));
         rvd_tile_comp tc = t.access_component(0);
-        rvd_subband band = tc.access_resolution(tc.get_num_resolutions() - 1).access_subband(3);
+        const int top = tc.get_num_resolutions() - 1;
+        rvd_subband band = tc.access_resolution(top).access_subband(top == 0 ? 0 : 3);
         rvd_dims blocks;
         band.get_valid_blocks(blocks);
         rvd_block* b = band.open_block(rvd_coords(blocks.pos.y + blocks.size.y - 1,
@@ -215,6 +217,26 @@ TEST(PrecinctWords, CutStreamsSpendNoMoreThanTheirBytes)
         for (size_t c = 0; c < a.size(); c++)
             EXPECT_TRUE(a[c].samples == b[c].samples) << "component " << c;
     }
+}
+
+// A SIZ of many components makes a long main header, but no packet lies in it: the
+// header alone buys no arrays, however long.
+TEST(PrecinctWords, AHeaderAloneBuysNothing)
+{
+    siz_geometry g;
+    g.xsiz = g.ysiz = g.xtsiz = g.ytsiz = 256;
+    g.comps.assign(1024, siz_geometry::comp()); // 3 KB of SIZ
+    // One level of 16x16 precincts (256 of them), 16x16 blocks, one layer.
+    const std::vector<uint8_t> cod = {1, 0, 0, 1, 0, 0, 2, 2, 0, 1, 0x44};
+    std::vector<uint8_t> bytes = build_stream(g, {segment(0xFF52, cod), qcd_segment(0)});
+    bytes.insert(bytes.end(), 8, 0x00); // eight empty packets
+    bytes.push_back(0xFF);
+    bytes.push_back(0xD9);
+    memory_source src(bytes);
+    const holding h = holding_after_reading(&src);
+    EXPECT_EQ(h.levels_whole, 0);
+    EXPECT_EQ(h.levels_sparse, 1);
+    EXPECT_EQ(h.bytes_used, 0);
 }
 
 } // namespace
