@@ -161,8 +161,11 @@ TEST(PrecinctWords, ArraysFollowTheSourceLengthAndDecodeTheSame)
         const std::vector<kind> kinds = {
             {"in memory", true, [&] { return std::make_unique<memory_source>(bytes); }},
             {"a file of known length", true,
-             [&] { return std::make_unique<decode_file_source>(path, 0, int64_t(bytes.size()), true); }},
-            {"a seekable file of unknown length", false, [&] { return std::make_unique<file_source>(path); }},
+             [&] {
+                 return std::make_unique<decode_file_source>(path, 0, int64_t(bytes.size()), true);
+             }},
+            {"a seekable file of unknown length", false,
+             [&] { return std::make_unique<file_source>(path); }},
             {"read in order", false, [&] { return std::make_unique<sequential_source>(bytes); }},
         };
         std::vector<std::vector<pgx_image>> reference;
@@ -212,7 +215,8 @@ TEST(PrecinctWords, CutStreamsSpendNoMoreThanTheirBytes)
         }
         memory_source again(cut);
         sequential_source in_order(cut);
-        const std::vector<pgx_image> a = decoded(&again, 1, false), b = decoded(&in_order, 1, false);
+        const std::vector<pgx_image> a = decoded(&again, 1, false);
+        const std::vector<pgx_image> b = decoded(&in_order, 1, false);
         ASSERT_EQ(a.size(), b.size());
         for (size_t c = 0; c < a.size(); c++)
             EXPECT_TRUE(a[c].samples == b[c].samples) << "component " << c;
