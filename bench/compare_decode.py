@@ -24,7 +24,12 @@ Tall (full mode only): a 200x1000000 RGB 8-bit image of smooth colour waves, enc
 -I -r 20, decoded whole in two rounds; the table's peak-memory columns (maximum resident
 set of each program, in MB, from one extra run under /usr/bin/time) show what each holds
 of an image whose PGX files take 600 MB. Decoded files go to /dev/shm when it exists.
---quick (for CI) keeps the CT image and three pairs, and asserts nothing.
+Reduced (what the viewer does with a large image fitted to its window): an RGB 4096x4096
+8-bit scene made as the colour one, encoded 9/7 with four layers (-r 80,40,20,10),
+256x256 precincts (-c [256,256]: 16x16 precincts at every level) in LRCP order, decoded
+at -r 2 and -r 3 only. Every packet of the discarded levels is still walked past.
+--quick (for CI) keeps the CT image, the reduced cases on a 1024x1024 image with 64x64
+precincts (the same 16x16 precincts per level), three pairs, and asserts nothing.
 --baseline BIN times another j2k_decode (an earlier build, say) in the same rotation and
 adds its median time and its time over ours; its output must equal ours byte for byte.
 
@@ -189,6 +194,13 @@ def tall_rows(width=200, height=1000000):
 ENCODINGS = [("lossless", []), ("n1", ["-n", "1"]), ("irr", ["-I", "-r", "20"])]
 # Colour: reversible colour transform (opj_compress defaults), and 9/7 with five layers.
 COLOUR_ENCODINGS = [("lossless", []), ("irr5", ["-I", "-r", "384,192,96,48,24"])]
+# Reduced: 9/7, four layers, LRCP, precincts of a sixteenth of the image side.
+REDUCED_LEVELS = (2, 3)
+
+
+def reduced_args(size):
+    side = size // 16
+    return ["-I", "-r", "80,40,20,10", "-c", "[%d,%d]" % (side, side), "-p", "LRCP"]
 
 
 def encode(source, path, args):
@@ -196,6 +208,27 @@ def encode(source, path, args):
         subprocess.run(["opj_compress", "-i", source, "-o", path + ".tmp.j2k"] + args,
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.replace(path + ".tmp.j2k", path)
+
+
+def rgb_ppm(work, size):
+    name = "rgb%d" % size
+    ppm = os.path.join(work, name + ".ppm")
+    if not os.path.exists(ppm):
+        with open(ppm + ".tmp", "wb") as f:
+            f.write(b"P6\n%d %d\n255\n" % (size, size))
+            for row in rgb_scene(size):
+                f.write(row)
+        os.replace(ppm + ".tmp", ppm)
+    return name, ppm
+
+
+def reduced_stream(work, size):
+    """The LRCP stream with 16x16 precincts per level, decoded only at reduced resolutions."""
+    name, ppm = rgb_ppm(work, size)
+    stream = "%s_lrcp4" % name
+    path = os.path.join(work, stream + ".j2k")
+    encode(ppm, path, reduced_args(size))
+    return (name, size, stream, path)
 
 
 def make_streams(work, quick, colour_only=False):
@@ -217,15 +250,10 @@ def make_streams(work, quick, colour_only=False):
             encode(pgm, path, args)
             out.append((name, size, stream, path))
     if quick and not colour_only:
+        out.append(reduced_stream(work, 1024))
         return out
-    name, size = "rgb2048", 2048
-    ppm = os.path.join(work, name + ".ppm")
-    if not os.path.exists(ppm):
-        with open(ppm + ".tmp", "wb") as f:
-            f.write(b"P6\n%d %d\n255\n" % (size, size))
-            for row in rgb_scene(size):
-                f.write(row)
-        os.replace(ppm + ".tmp", ppm)
+    size = 2048
+    name, ppm = rgb_ppm(work, size)
     for enc, args in COLOUR_ENCODINGS:
         stream = "%s_%s" % (name, enc)
         path = os.path.join(work, stream + ".j2k")
@@ -233,6 +261,7 @@ def make_streams(work, quick, colour_only=False):
         out.append((name, size, stream, path))
     if colour_only:
         return out
+    out.append(reduced_stream(work, 4096))
     path = os.path.join(work, "tall200x1000000_irr.j2k")
     if not os.path.exists(path):
         ppm = os.path.join(work, "tall.ppm")
@@ -250,6 +279,9 @@ def make_streams(work, quick, colour_only=False):
 def cases_for(streams):
     cases = []
     for name, size, stream, path in streams:
+        if stream.endswith("_lrcp4"):
+            cases.extend(("%s r%d" % (stream, r), path, r, None) for r in REDUCED_LEVELS)
+            continue
         cases.append(("%s full" % stream, path, 0, None))
         if name == "tall":
             continue

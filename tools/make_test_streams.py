@@ -171,6 +171,10 @@ def make_input_streams(out_dir):
     encode(out_dir, "plt_cprl", "a.pgm", img, plt + ["-r", "20,10,1", "-p", "CPRL"])
     encode(out_dir, "plt_lrcp1", "a.pgm", img, plt + ["-p", "LRCP"])
     encode(out_dir, "plt_lrcp", "a.pgm", img, plt + ["-r", "20,10,1", "-p", "LRCP"])
+    # 8x8 precincts at the top level, halved below it: 256 precincts at each of four levels.
+    many = ["-n", "4", "-r", "20,10,5", "-c", "[8,8]"]
+    encode(out_dir, "many_precincts_lrcp", "a.pgm", img, many + ["-p", "LRCP"])
+    encode(out_dir, "many_precincts_rlcp", "a.pgm", img, many + ["-p", "RLCP"])
     small = pgm(16, 16, 255, smooth_image(16, 16, 8, 2))
     encode(out_dir, "small_sop_eph", "s.pgm", small, ["-n", "2", "-SOP", "-EPH"])
     encode(out_dir, "small_tiles", "s.pgm", small, ["-n", "2", "-t", "8,8", "-TLM", "-PLT"])

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <limits>
 #include <string>
 
 namespace {
@@ -197,6 +198,20 @@ void rv_codestream::create_from_siz(std::unique_ptr<rv_compressed_input> input,
             "Code-stream must contain a valid SIZ marker segment, immediately after the SOC "
             "marker!");
     construct_common();
+}
+
+void rv_codestream::set_dense_allowance(bool sot_seen)
+{
+    // A precinct's words take 12 bytes (its reference and the sequencer's next layer), and
+    // each of its packets at least one byte after the main header (or in its packed
+    // headers): a stream whose packets are all there never runs short, while a header
+    // alone, however many components its SIZ lists, buys nothing.
+    const int64_t bytes_per_source_byte = 16;
+    int64_t n = sot_seen ? in->get_known_length() : -1;
+    if (n > 0 && !ppm_markers)
+        n -= main_header_length;
+    const int64_t cap = std::numeric_limits<int64_t>::max() / bytes_per_source_byte;
+    dense_words.set_limit(n <= 0 ? 0 : std::min(n, cap) * bytes_per_source_byte);
 }
 
 void rv_codestream::construct_common()
@@ -419,6 +434,7 @@ void rv_codestream::read_main_header()
                                                 tile_refs.data());
         }
     }
+    set_dense_allowance(sot_seen);
     main_header_done = true;
     finalize_geometry();
 }
@@ -492,6 +508,7 @@ void rv_codestream::restart_input(std::unique_ptr<rv_compressed_input> input,
     marker->set_resilient(resilient);
     cached_source = (in->get_capabilities() & RVD_SOURCE_CAP_CACHED) != 0;
     in_memory_source = in->is_fully_buffered();
+    dense_words.set_limit(0); // until the new main header has been read
     ppm_markers.reset();
     tpart_ptr_server.reset();
     release_tiles();

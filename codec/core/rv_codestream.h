@@ -10,6 +10,7 @@
 #include "codec/core/rv_marker.h"
 #include "codec/core/rv_pp_markers.h"
 #include "codec/core/rv_rescomp_progress.h"
+#include "codec/core/rv_sparse_words.h"
 #include "codec/core/rv_tile.h"
 #include "codec/core/rv_tile_ref.h"
 #include "codec/core/rv_tile_reading.h"
@@ -144,6 +145,10 @@ public:
     bool allow_restart = false;
     bool cached_source = false;
     bool in_memory_source = false;
+    // Plain arrays of precinct words beyond the small counts, bounded by the bytes after
+    // the main header where the source's length is known for certain (none otherwise: a
+    // cache, a pipe, a writer).
+    rv_dense_allowance dense_words;
     bool tiles_accessed = false;
     int num_open_tiles = 0;
     bool geometry_finalized = false;
@@ -190,6 +195,7 @@ public:
 
 private:
     void construct_common();
+    void set_dense_allowance(bool sot_seen);
     void read_main_header();
     void setup_output_comps();
     void build_main_mct_stages();

@@ -22,6 +22,16 @@ rv_compressed_input::rv_compressed_input(rvd_compressed_source* src) : source(sr
             buf_pos = pos;
         }
     }
+    // A cache's length is only what has arrived so far.
+    if (capabilities & RVD_SOURCE_CAP_CACHED)
+        return;
+    if (fully_buffered) {
+        known_length = buf_bytes;
+    } else {
+        const int64_t n = source->get_length(), at = source->get_pos();
+        if (n >= 0)
+            known_length = std::max<int64_t>(0, n - std::max<int64_t>(0, at));
+    }
 }
 
 void rv_compressed_input::fill(int64_t num)

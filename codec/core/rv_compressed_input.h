@@ -28,6 +28,8 @@ public:
 
     int get_capabilities() const { return capabilities; }
     bool is_fully_buffered() const { return fully_buffered; }
+    // Bytes the source holds from where the input started; -1 when not known.
+    int64_t get_known_length() const { return known_length; }
     bool in_cache_scope() const { return cache_scope; }
 
 protected:
@@ -51,4 +53,5 @@ private:
     uint8_t* suspend_ptr = nullptr;
     uint8_t* cut_end = nullptr;
     bool cache_scope = false;
+    int64_t known_length = -1;
 };

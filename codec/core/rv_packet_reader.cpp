@@ -451,7 +451,8 @@ void end_of_source(rv_precinct* p)
 
 // Reads one block's body bytes into its chain (or past them); false when the source
 // ended inside them: complete passes are kept.
-bool read_block_body(rv_precinct_block& blk, rv_input* in, bool by_pointer, rv_buffer_server* bs)
+inline bool read_block_body(rv_precinct_block& blk, rv_input* in, bool by_pointer,
+                            rv_buffer_server* bs)
 {
     const int len = blk.packet_bytes;
     if (len == 0)

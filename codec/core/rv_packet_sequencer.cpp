@@ -49,7 +49,8 @@ bool rv_packet_sequencer::start()
     comp_grid_min.assign(size_t(num_comps), pos64());
     comp_grid_inc.assign(size_t(num_comps), pos64());
     // Each component's states are made when it is first reached.
-    states.assign(size_t(num_comps), {});
+    states.clear();
+    states.resize(size_t(num_comps));
     total_packets = 0;
     const int layers = std::max(1, tile->num_layers);
     for (int c = 0; c < num_comps; c++) {
@@ -76,7 +77,7 @@ bool rv_packet_sequencer::start()
             if (tc.tree_built()) {
                 rv_resolution& res = tc.resolutions[size_t(r)];
                 if (res.precinct_refs.size() != count)
-                    res.precinct_refs.assign(count);
+                    res.precinct_refs.assign(count, &tile->codestream->dense_words);
             }
             total_packets = rv_packet_count(int64_t(count), layers, total_packets);
         }
@@ -239,6 +240,14 @@ uint64_t* rv_packet_sequencer::next_packet(rv_resolution*& res_out, rvd_coords& 
     return ref;
 }
 
+inline rvd_coords rv_packet_sequencer::precinct_counts(int c, int r) const
+{
+    const rv_tile_comp& tc = tile->comps[size_t(c)];
+    if (tc.tree_built())
+        return tc.resolutions[size_t(r)].precinct_indices.size;
+    return tc.level_shape(r).precinct_indices.size;
+}
+
 void rv_packet_sequencer::make_states(int c)
 {
     const rv_tile_comp& tc = tile->comps[size_t(c)];
@@ -246,20 +255,11 @@ void rv_packet_sequencer::make_states(int c)
     v.resize(size_t(tc.dwt_levels) + 1);
     for (int r = 0; r <= tc.dwt_levels; r++) {
         const rvd_coords n = precinct_counts(c, r);
-        const uint64_t count = uint64_t(n.y) * uint64_t(n.x);
-        // Saved as zero too: a state restored from before the component was reached has
-        // sequenced nothing of it.
-        v[size_t(r)].next_layer.assign(count);
-        v[size_t(r)].saved_next_layer.assign(count);
+        // The saved copy is made by the first save_state after this; until then a restore
+        // zeroes the layers: nothing of the component had been sequenced.
+        v[size_t(r)].next_layer.assign(uint64_t(n.y) * uint64_t(n.x),
+                                       &tile->codestream->dense_words);
     }
-}
-
-rvd_coords rv_packet_sequencer::precinct_counts(int c, int r) const
-{
-    const rv_tile_comp& tc = tile->comps[size_t(c)];
-    if (tc.tree_built())
-        return tc.resolutions[size_t(r)].precinct_indices.size;
-    return tc.level_shape(r).precinct_indices.size;
 }
 
 bool rv_packet_sequencer::at_position(const rv_tile_comp& tc, const rvd_dims& indices,
@@ -275,6 +275,9 @@ bool rv_packet_sequencer::at_position(const rv_tile_comp& tc, const rvd_dims& in
 
 uint64_t* rv_packet_sequencer::layer_major_at(rv_resolution*& res_out, rvd_coords& idx_out)
 {
+    const rvd_coords n = precinct_counts(cur.comp, cur.res);
+    if (cur.prec_idx.y >= n.y || n.x <= 0)
+        return nullptr;
     rv_tile_comp& tc = tile->comps[size_t(cur.comp)];
     if (!tc.tree_built()) {
         // Nothing of it sequenced yet: only a first-layer packet can come next.
@@ -283,14 +286,21 @@ uint64_t* rv_packet_sequencer::layer_major_at(rv_resolution*& res_out, rvd_coord
         tile->build_component(tc);
     }
     rv_resolution& res = tc.resolutions[size_t(cur.res)];
-    const size_t i = size_t(cur.prec_idx.y) * size_t(res.precinct_indices.size.x) +
-                     size_t(cur.prec_idx.x);
-    uint64_t& ref = res.precinct_refs[i];
-    if (passed_over(ref) || state_of(cur.comp, cur.res).next_layer[i] != cur.layer)
-        return nullptr;
-    res_out = &res;
-    idx_out = cur.prec_idx;
-    return &ref;
+    rv_sparse_words<int>& layers = state_of(cur.comp, cur.res).next_layer;
+    uint64_t* const refs = res.precinct_refs.array();
+    const int* const next = layers.array();
+    // Every precinct is looked at once per layer: read the arrays directly when held whole.
+    for (; cur.prec_idx.y < n.y; cur.prec_idx.y++, cur.prec_idx.x = 0)
+        for (; cur.prec_idx.x < n.x; cur.prec_idx.x++) {
+            const size_t i = size_t(cur.prec_idx.y) * size_t(n.x) + size_t(cur.prec_idx.x);
+            const uint64_t ref = refs != nullptr ? refs[i] : res.precinct_refs.get(i);
+            if (passed_over(ref) || (next != nullptr ? next[i] : layers.get(i)) != cur.layer)
+                continue;
+            res_out = &res;
+            idx_out = cur.prec_idx;
+            return refs != nullptr ? &refs[i] : &res.precinct_refs[i];
+        }
+    return nullptr;
 }
 
 uint64_t* rv_packet_sequencer::next_lrcp(rv_resolution*& res_out, rvd_coords& idx_out)
@@ -304,11 +314,8 @@ uint64_t* rv_packet_sequencer::next_lrcp(rv_resolution*& res_out, rvd_coords& id
                 // A component not reached yet has no packet beyond the first layer.
                 if (cur.res > tc.dwt_levels || (cur.layer != 0 && !tc.tree_built()))
                     continue;
-                const rvd_coords n = precinct_counts(cur.comp, cur.res);
-                for (; cur.prec_idx.y < n.y; cur.prec_idx.y++, cur.prec_idx.x = 0)
-                    for (; cur.prec_idx.x < n.x; cur.prec_idx.x++)
-                        if (uint64_t* ref = layer_major_at(res_out, idx_out))
-                            return ref;
+                if (uint64_t* ref = layer_major_at(res_out, idx_out))
+                    return ref;
             }
         }
     }
@@ -326,11 +333,8 @@ uint64_t* rv_packet_sequencer::next_rlcp(rv_resolution*& res_out, rvd_coords& id
                 // A component not reached yet has no packet beyond the first layer.
                 if (cur.res > tc.dwt_levels || (cur.layer != 0 && !tc.tree_built()))
                     continue;
-                const rvd_coords n = precinct_counts(cur.comp, cur.res);
-                for (; cur.prec_idx.y < n.y; cur.prec_idx.y++, cur.prec_idx.x = 0)
-                    for (; cur.prec_idx.x < n.x; cur.prec_idx.x++)
-                        if (uint64_t* ref = layer_major_at(res_out, idx_out))
-                            return ref;
+                if (uint64_t* ref = layer_major_at(res_out, idx_out))
+                    return ref;
             }
         }
     }
@@ -448,7 +452,9 @@ void rv_packet_sequencer::save_state()
     for (auto& comp_states : states)
         for (auto& s : comp_states) {
             s.saved_next_prec = s.next_prec;
-            s.saved_next_layer = s.next_layer;
+            if (s.saved_next_layer.size() != s.next_layer.size())
+                s.saved_next_layer.assign(s.next_layer.size(), &tile->codestream->dense_words);
+            s.saved_next_layer.copy_words(s.next_layer);
         }
     state_saved = true;
 }
@@ -462,7 +468,9 @@ void rv_packet_sequencer::restore_state()
         for (auto& s : comp_states) {
             s.next_prec = s.saved_next_prec;
             if (s.saved_next_layer.size() == s.next_layer.size())
-                s.next_layer = s.saved_next_layer;
+                s.next_layer.copy_words(s.saved_next_layer);
+            else
+                s.next_layer.zero();
         }
 }
 

@@ -80,7 +80,8 @@ private:
     uint64_t* next_rpcl(rv_resolution*& res_out, rvd_coords& idx_out);
     uint64_t* next_pcrl(rv_resolution*& res_out, rvd_coords& idx_out);
     uint64_t* next_cprl(rv_resolution*& res_out, rvd_coords& idx_out);
-    // Layer-major: the precinct at the current counters when its next packet is `layer`.
+    // Layer-major: from the current precinct of (comp, res) on, the first whose next
+    // packet is the current layer; the counters are left at it.
     uint64_t* layer_major_at(rv_resolution*& res_out, rvd_coords& idx_out);
     // Position-major: the next precinct of (comp, res) at the current position; sets
     // `skip` when the resolution's next precinct was passed over.

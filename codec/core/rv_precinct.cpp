@@ -115,7 +115,7 @@ void build_blocks(rv_precinct* p, rv_precinct_block* nodes)
             continue;
         rv_precinct_block* first = rv_precinct_block::build_tree(cols, rows, nodes);
         for (rv_precinct_block* n = first; n != nodes; n++)
-            n->modes = p->empty_block.modes;
+            n->modes = p->block_modes;
     }
 }
 
@@ -215,10 +215,9 @@ rv_precinct_block* rv_precinct::block_to_read(int band_idx, rvd_coords block_idx
     if (sparse != nullptr)
         if (rv_precinct_block* blk = sparse->find(band_idx, 0, y, x))
             return blk;
-    const uint8_t modes = empty_block.modes;
-    empty_block.reset();
-    empty_block.modes = modes;
-    return &empty_block;
+    empty_block->reset();
+    empty_block->modes = block_modes;
+    return empty_block;
 }
 
 int rv_count_blocks_to_close(const rv_precinct* p)
@@ -247,7 +246,7 @@ rv_precinct* rv_create_precinct(rv_resolution* res, uint64_t* ref)
     // Read precincts of more than a few blocks make their states when data arrives.
     const bool sparse_held = cs->in != nullptr && need > sparse_threshold;
     rv_precinct_server* srv = cs->rd.pool.server_for(
-        num_bands, sparse_held ? 0 : std::max(need, max_nodes_of(res)));
+        num_bands, sparse_held ? 1 : std::max(need, max_nodes_of(res)));
 
     trim_inactive(cs);
     void* mem = take_record(cs, srv);
@@ -285,11 +284,13 @@ rv_precinct* rv_create_precinct(rv_resolution* res, uint64_t* ref)
         pb.block_indices = band_blocks(res, *pb.subband, cell);
         pb.blocks = nullptr;
     }
-    p->empty_block.modes = uint8_t(modes);
-    if (sparse_held)
+    p->block_modes = uint8_t(modes);
+    if (sparse_held) {
         p->held_sparsely = true;
-    else
+        p->empty_block = new (nodes) rv_precinct_block();
+    } else {
         build_blocks(p, nodes);
+    }
 
     if (old != 0 && (old & 1) != 0 && old != RV_PRECINCT_RELEASED_FOR_GOOD) {
         p->addressable = true;
@@ -313,7 +314,7 @@ void rv_make_precinct_blocks(rv_precinct* p)
 {
     if (!p->held_sparsely || p->sparse != nullptr)
         return;
-    p->sparse = new (std::nothrow) rv_sparse_blocks(p->empty_block.modes);
+    p->sparse = new (std::nothrow) rv_sparse_blocks(p->block_modes);
     if (p->sparse == nullptr)
         rv_raise_core_error("Heap exhausted.  Unable to allocate sufficient memory for "
                             "code-block state information.");

@@ -66,9 +66,12 @@ public:
     // Held sparsely (its tag trees are too large to keep whole in the record), and the
     // states made so far (null until a packet includes something).
     bool held_sparsely = false;
+    uint8_t block_modes = 0; // the component's block coding modes, for every block
     rv_sparse_blocks* sparse = nullptr;
-    // Handed out for a block a sparse precinct has no state for, cleared at each opening.
-    rv_precinct_block empty_block{};
+    // Handed out for a block a sparse precinct has no state for, cleared at each opening:
+    // the one node its record has room for (null in a precinct held whole, whose records
+    // would otherwise all carry it).
+    rv_precinct_block* empty_block = nullptr;
     rv_precinct* prev;        // inactive list
     rv_precinct* next;
     rv_precinct_server* server;

@@ -60,7 +60,7 @@ void place_resolution(rv_codestream* cs, const rv_tile_comp& tc, rv_resolution& 
     res.region_indices = res.precinct_indices;
     const uint64_t count = uint64_t(res.precinct_indices.size.y) * uint64_t(res.precinct_indices.size.x);
     if (count != res.precinct_refs.size())
-        res.precinct_refs.assign(count);
+        res.precinct_refs.assign(count, &cs->dense_words);
     if (res.res_level == 0 && tc.cnum < 4 && (cs->profile == 0 || cs->profile == 1) &&
         (d.size.y > 128 || d.size.x > 128))
         warn_profile(cs, "Profile-0 and Profile-1 code-streams must have sufficient DWT levels "

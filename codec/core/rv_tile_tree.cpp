@@ -597,7 +597,8 @@ void rv_tile::build_component(rv_tile_comp& tc)
         res.precinct_partition = s.precinct_partition;
         res.precinct_indices = res.region_indices = s.precinct_indices;
         res.precinct_refs.assign(uint64_t(s.precinct_indices.size.y) *
-                                 uint64_t(s.precinct_indices.size.x));
+                                     uint64_t(s.precinct_indices.size.x),
+                                 &cs->dense_words);
         return true;
     });
     for (int r = 1; r <= levels; r++) {

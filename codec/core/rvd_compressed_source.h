@@ -28,6 +28,9 @@ public:
         return false;
     }
     virtual int64_t get_pos() { return -1; }
+    // Bytes from position 0 to the end, when the source knows them for certain; -1 when
+    // it does not (a pipe, a cache still growing).
+    virtual int64_t get_length() { return -1; }
     // For memory-resident sources: the byte at the current position, with that position
     // and one past the last byte given back; null when not available.
     virtual const uint8_t* access_memory(int64_t& pos, const uint8_t*& lim)

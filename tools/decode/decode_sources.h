@@ -39,6 +39,7 @@ public:
     int read(uint8_t* buf, int num_bytes) override;
     bool seek(int64_t offset) override;
     int64_t get_pos() override { return pos; }
+    int64_t get_length() override { return length; }
 
 private:
     std::FILE* fp = nullptr;
