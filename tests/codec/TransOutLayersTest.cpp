@@ -8,6 +8,7 @@
 #include "tests/codec/support/codestream_bytes.h"
 #include "tests/codec/support/databin_blocks.h"
 #include "tests/codec/support/memory_target.h"
+#include "tests/codec/support/opened_codestream.h"
 #include "tests/codec/support/test_sources.h"
 #include "tests/codec/support/transcoder.h"
 
@@ -112,19 +113,11 @@ std::vector<uint8_t> spread_layers_stream()
 // Passes each block of a codestream carries.
 std::vector<int> passes_read(const std::vector<uint8_t>& bytes)
 {
-    memory_source src(bytes);
-    rvd_codestream cs;
-    cs.create(&src);
+    opened o(bytes);
     std::vector<int> out;
-    try {
-        visit_blocks(cs, [&](const block_place&, const rvd_subband&, rvd_block* blk) {
-            out.push_back(blk->num_passes);
-        });
-    } catch (...) {
-        cs.destroy();
-        throw;
-    }
-    cs.destroy();
+    visit_blocks(o.cs, [&](const block_place&, const rvd_subband&, rvd_block* blk) {
+        out.push_back(blk->num_passes);
+    });
     return out;
 }
 
