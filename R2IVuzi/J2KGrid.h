@@ -199,7 +199,6 @@ protected:
     // Commands (grid commands, grid view commands); false leaves the id unhandled.
     virtual bool OnCommand(UINT id);
     bool runCommand(UINT id);
-    static void checkRadio(const CJ2KFrame& frame, UINT first, UINT last, UINT id);
     static void runViewCommand(CJ2KFrame& frame, UINT id);
     static void toggleDisplayFlag(CJ2KFrame& frame, UINT id);
     void selectVoiTable(int table);

@@ -92,14 +92,14 @@ bool CJ2KGrid::runCommand(UINT id)
         // The stamp root only opens its submenu: a hotkey on it sets no tool.
         if (id != ID_TOOL_STAMP)
             setWorkingTool(int(id - ID_TOOL_FIRST), true);
-        checkRadio(*frame, ID_TOOL_FIRST, ID_TOOL_RADIO_LAST, id);
+        frame->checkMenuGroup(ID_TOOL_FIRST, ID_TOOL_RADIO_LAST, id);
         return true;
     }
     if (inRange(id, ID_SELECT_FIRST, ID_SELECT_LAST)) {
         boost::shared_ptr<CJ2KFrame> frame = lockFrame();
         g_selectMode = int(id - ID_SELECT_FIRST);
         selectOnClick();
-        checkRadio(*frame, ID_SELECT_FIRST, ID_SELECT_LAST, id);
+        frame->checkMenuGroup(ID_SELECT_FIRST, ID_SELECT_LAST, id);
         if (IJ2KFrameOwner* owner = frame->getOwner())
             owner->Fire_OnSetSelectMode(g_selectMode);
         return true;
@@ -108,7 +108,7 @@ bool CJ2KGrid::runCommand(UINT id)
         boost::shared_ptr<CJ2KFrame> frame = lockFrame();
         const int type = kFitTypes[id - ID_FIT_FIRST];
         frame->setFitType(type);
-        checkRadio(*frame, ID_FIT_FIRST, ID_FIT_LAST, id);
+        frame->checkMenuGroup(ID_FIT_FIRST, ID_FIT_LAST, id);
         frame->raiseFitTypeChanged(type);
         return true;
     }
@@ -142,11 +142,6 @@ bool CJ2KGrid::runCommand(UINT id)
 CImageBase* CJ2KGrid::openImageBase() const
 {
     return m_image && m_image->isOpened() ? &m_image->getImageBase() : nullptr;
-}
-
-void CJ2KGrid::checkRadio(const CJ2KFrame& frame, UINT first, UINT last, UINT id)
-{
-    frame.checkMenuGroup(first, last, id);
 }
 
 void CJ2KGrid::runViewCommand(CJ2KFrame& frame, UINT id)

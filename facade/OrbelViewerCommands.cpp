@@ -40,13 +40,6 @@ std::string layoutProblem(LONG rows, LONG columns)
            std::to_string(kMaxLayoutSide) + " each";
 }
 
-// Checks one item of a menu group by id (none when the menu lacks it); a frame without a
-// menu has nothing to check.
-void checkRadio(const CJ2KFrame& frame, UINT first, UINT last, UINT id)
-{
-    frame.checkMenuGroup(first, last, id);
-}
-
 // A command every grid carries out: S_FALSE before Init.
 template <typename Command>
 HRESULT toEveryGrid(const boost::shared_ptr<CJ2KFrame>& frame, Command command)
@@ -308,7 +301,7 @@ HRESULT COrbelViewer::SetFitType(LONG type)
         return S_FALSE;
     const boost::shared_ptr<CJ2KFrame> frame = m_frame;
     frame->setFitType(type);
-    checkRadio(*frame, ID_FIT_FIRST, ID_FIT_LAST, CJ2KFrame::fitItemOf(type));
+    frame->checkMenuGroup(ID_FIT_FIRST, ID_FIT_LAST, CJ2KFrame::fitItemOf(type));
     return S_OK;
 }
 
@@ -323,7 +316,7 @@ HRESULT COrbelViewer::SetSelectMode(LONG mode)
     frame->deselectAll();
     if (mode == 1 || mode == 2)
         frame->selectAll();
-    checkRadio(*frame, ID_SELECT_FIRST, ID_SELECT_LAST, ID_SELECT_FIRST + UINT(mode));
+    frame->checkMenuGroup(ID_SELECT_FIRST, ID_SELECT_LAST, ID_SELECT_FIRST + UINT(mode));
     Fire_OnSetSelectMode(g_selectMode);
     if (m_hWnd)
         InvalidateRect(m_hWnd, nullptr, TRUE);

@@ -255,21 +255,19 @@ bool read_tpart_segments(rv_tile* x, const sot_fields& f)
         rd.tnsot = f.tnsot;
     }
     // Encoders in the field write one tile-part more than their TNsot says. Such a count
-    // cannot be trusted to close the tile, so the tile runs until its data end.
-    if (rd.tnsot != 0 && f.tpsot >= rd.tnsot && !rd.tnsot_short) {
-        rd.tnsot_short = true;
-        if (!cs->rd.warned_tnsot_short) {
-            cs->rd.warned_tnsot_short = true;
-            rv_issue_core_warning("SOT marker segment of tile number " +
-                                  std::to_string(f.isot) + " has tile-part index (TPsot) " +
-                                  std::to_string(f.tpsot) +
-                                  ", which is not below the tile-part count (TNsot) " +
-                                  std::to_string(rd.tnsot) +
-                                  "; the count is ignored and the tile is read until its "
-                                  "tile-parts end.");
-        }
+    // cannot be trusted to close the tile, so the tile runs until its data end. TPsot only
+    // grows and TNsot stays, so once short the count stays short.
+    const bool count_short = rd.tnsot != 0 && f.tpsot >= rd.tnsot;
+    if (count_short && !cs->rd.warned_tnsot_short) {
+        cs->rd.warned_tnsot_short = true;
+        rv_issue_core_warning("SOT marker segment of tile number " + std::to_string(f.isot) +
+                              " has tile-part index (TPsot) " + std::to_string(f.tpsot) +
+                              ", which is not below the tile-part count (TNsot) " +
+                              std::to_string(rd.tnsot) +
+                              "; the count is ignored and the tile is read until its "
+                              "tile-parts end.");
     }
-    rd.num_tparts_announced = rd.tnsot_short ? 0 : rd.tnsot;
+    rd.num_tparts_announced = count_short ? 0 : rd.tnsot;
     x->remove_from_unloadable_list();
     rv_compressed_input* in = cs->in.get();
     if (!rd.plt.is_enabled() && (in->get_capabilities() & RVD_SOURCE_CAP_SEEKABLE) &&
@@ -1185,7 +1183,6 @@ void rv_packet_reader::release_tile(rv_tile* t)
     rd.sequencer_started = false;
     rd.num_tparts_read = 0;
     rd.num_tparts_announced = rd.tnsot = 0;
-    rd.tnsot_short = false;
     rd.packed_headers.reset();
     rd.ppt_markers.reset();
     rd.plt.reset();

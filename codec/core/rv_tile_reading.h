@@ -21,7 +21,6 @@ struct rv_tile_reading {
     int num_tparts_read = 0;
     int num_tparts_announced = 0;     // tile-parts that close the tile; 0 = not known
     int tnsot = 0;                    // the non-zero TNsot its SOTs give, 0 = none yet
-    bool tnsot_short = false;         // a TPsot reached TNsot: the count is not trusted
     std::unique_ptr<rv_pph_input> packed_headers;
     std::unique_ptr<rv_pp_markers> ppt_markers;
     rv_precinct_pointer_server plt;   // precinct addresses of the current tile-part

@@ -16,6 +16,9 @@ import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SERVER = os.path.join(HERE, "..", "..", "tools", "jpip_test_server.py")
+sys.dont_write_bytecode = True  # nothing is written beside the sources
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
+from refusal_sweep import short_counts  # noqa: E402
 
 
 def box(kind, body):
@@ -165,23 +168,6 @@ def icc_profiles():
                                 (b"rTRC", gamma_curve(2.2)), (b"gTRC", curv_type(green)),
                                 (b"bTRC", gamma_curve(2.2))])
     return grey, rgb
-
-
-def short_counts(src, target):
-    """The codestream with every SOT's TNsot one short."""
-    with open(src, "rb") as f:
-        data = bytearray(f.read())
-    p = 2
-    while data[p:p + 2] != b"\xff\x90":
-        p += 2 + struct.unpack(">H", data[p + 2:p + 4])[0]
-    while data[p:p + 2] == b"\xff\x90":
-        psot, tnsot = struct.unpack(">I", data[p + 6:p + 10])[0], data[p + 11]
-        data[p + 11] = max(1, tnsot - 1)
-        if psot == 0:
-            break
-        p += psot
-    with open(target, "wb") as f:
-        f.write(data)
 
 
 def reference(out, name, path, comps):

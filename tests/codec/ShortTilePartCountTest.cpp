@@ -2,6 +2,7 @@
 // them (TNsot one or two short): read with one warning, and decoded exactly as the same
 // stream with true counts, whatever the source, resolution, region or thread count.
 #include "tests/codec/support/codec_messages.h"
+#include "tests/codec/support/databin_split.h"
 #include "tests/codec/support/test_sources.h"
 #include "tests/support/TestTools.h"
 #include "tools/decode/decode_input.h"
@@ -41,29 +42,11 @@ std::vector<uint8_t> coded(const std::string& name, const std::string& options)
     return bytes;
 }
 
-// Positions of the SOT segments, walked by their Psot from the first one.
-std::vector<size_t> sot_positions(const std::vector<uint8_t>& b)
-{
-    size_t p = 2;
-    while (p + 4 <= b.size() && !(b[p] == 0xFF && b[p + 1] == 0x90))
-        p += 2 + ((size_t(b[p + 2]) << 8) | b[p + 3]);
-    std::vector<size_t> out;
-    while (p + 12 <= b.size() && b[p] == 0xFF && b[p + 1] == 0x90) {
-        out.push_back(p);
-        const size_t psot = (size_t(b[p + 6]) << 24) | (size_t(b[p + 7]) << 16) |
-                            (size_t(b[p + 8]) << 8) | b[p + 9];
-        if (psot == 0)
-            break;
-        p += psot;
-    }
-    return out;
-}
-
 // Every SOT's TNsot lowered by `short_by`, never below 1.
 std::vector<uint8_t> with_short_counts(std::vector<uint8_t> b, int short_by)
 {
-    for (size_t p : sot_positions(b))
-        b[p + 11] = uint8_t(std::max(1, int(b[p + 11]) - short_by));
+    for (const layout_tile_part& tp : parse_layout(b).parts)
+        b[tp.sot + 11] = uint8_t(std::max(1, int(b[tp.sot + 11]) - short_by));
     return b;
 }
 
@@ -72,12 +55,10 @@ std::vector<uint8_t> with_short_counts(std::vector<uint8_t> b, int short_by)
 // read: 0 .. levels, every component, layers up to k + 1.
 std::vector<uint8_t> with_tpart_pocs(const std::vector<uint8_t>& b, int levels, int comps)
 {
-    std::vector<uint8_t> out;
-    const std::vector<size_t> sots = sot_positions(b);
-    out.insert(out.end(), b.begin(), b.begin() + long(sots[0]));
-    for (size_t k = 0; k < sots.size(); ++k) {
-        const size_t p = sots[k];
-        const size_t end = k + 1 < sots.size() ? sots[k + 1] : b.size() - 2;
+    const std::vector<layout_tile_part> parts = parse_layout(b).parts;
+    std::vector<uint8_t> out(b.begin(), b.begin() + long(parts[0].sot));
+    for (size_t k = 0; k < parts.size(); ++k) {
+        const size_t p = parts[k].sot, end = parts[k].end;
         const std::vector<uint8_t> poc = {0xFF, 0x5F, 0, 9, 0, 0, 0, uint8_t(k + 1),
                                           uint8_t(levels + 1), uint8_t(comps), 0 /* LRCP */};
         std::vector<uint8_t> sot(b.begin() + long(p), b.begin() + long(p) + 12);
@@ -152,9 +133,9 @@ TEST(ShortTilePartCount, ReadWithOneWarningAndDecodedAsTheTrueCount)
     for (const coding& c : codings) {
         SCOPED_TRACE(c.name);
         const std::vector<uint8_t> whole = coded(c.name, c.options);
-        const std::vector<size_t> sots = sot_positions(whole);
-        ASSERT_GT(sots.size(), 2u);
-        ASSERT_NE(whole[sots[0] + 11], 0) << "opj_compress announces its tile-part counts";
+        const std::vector<layout_tile_part> parts = parse_layout(whole).parts;
+        ASSERT_GT(parts.size(), 2u);
+        ASSERT_NE(parts[0].tnsot, 0) << "opj_compress announces its tile-part counts";
         const std::string truth = written(std::string(c.name) + "_true", whole);
         for (int short_by : {1, 2}) {
             SCOPED_TRACE("TNsot " + std::to_string(short_by) + " short");
@@ -194,8 +175,8 @@ TEST(ShortTilePartCount, OrderAndConsistencyAreStillChecked)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const std::vector<uint8_t> whole = coded("order", "-TP R -n 4 -r 10,1 -p RLCP");
-    const std::vector<size_t> sots = sot_positions(whole);
-    ASSERT_EQ(sots.size(), 4u);
+    const std::vector<layout_tile_part> parts = parse_layout(whole).parts;
+    ASSERT_EQ(parts.size(), 4u);
     struct bad {
         const char* name;
         std::vector<uint8_t> bytes;
@@ -203,16 +184,16 @@ TEST(ShortTilePartCount, OrderAndConsistencyAreStillChecked)
     };
     std::vector<bad> cases;
     std::vector<uint8_t> b = with_short_counts(whole, 1);
-    b[sots[3] + 10] = 4; // TPsot 4 where 3 belongs
+    b[parts[3].sot + 10] = 4; // TPsot 4 where 3 belongs
     cases.push_back({"index skipped after a short count", b,
                      "Missing or out-of-sequence tile-parts for tile number 0 in code-stream!"});
     b = with_short_counts(whole, 1);
-    b[sots[3] + 11] = 2; // 3 in the other SOTs
+    b[parts[3].sot + 11] = 2; // 3 in the other SOTs
     cases.push_back({"counts differ after a short count", b,
                      "is identified by different non-zero values in different SOT markers"});
     b = whole;
-    b[sots[1] + 11] = 0; // an unknown count beside the true one is accepted...
-    b[sots[2] + 11] = 5; // ... a different one is not
+    b[parts[1].sot + 11] = 0; // an unknown count beside the true one is accepted...
+    b[parts[2].sot + 11] = 5; // ... a different one is not
     cases.push_back({"counts differ", b,
                      "is identified by different non-zero values in different SOT markers"});
     for (const bad& c : cases) {
@@ -232,7 +213,7 @@ TEST(ShortTilePartCount, LaterProgressionRecordsAreWaitedFor)
 {
     ORBEL_REQUIRE_TOOL("opj_compress", "libopenjp2-tools");
     const std::vector<uint8_t> plain = coded("pocs", "-TP L -n 4 -r 30,10,1 -p LRCP");
-    ASSERT_EQ(sot_positions(plain).size(), 3u);
+    ASSERT_EQ(parse_layout(plain).parts.size(), 3u);
     const std::vector<uint8_t> pocs = with_tpart_pocs(plain, 3, 3);
     const std::string truth = written("pocs_plain", plain);
     const std::string counted = written("pocs_true", pocs);
